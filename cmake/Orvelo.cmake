@@ -1,0 +1,50 @@
+# Helpers shared by every CMakeLists of the tree.
+
+# Adds every sub-folder of DIR that holds a CMakeLists.txt (and DIR itself
+# when it holds one), so that a subsystem joins the build by having a file.
+function(orvelo_add_subdirs dir)
+  if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt")
+    add_subdirectory(${dir})
+    return()
+  endif()
+  file(GLOB children LIST_DIRECTORIES true "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*")
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY "${child}" AND EXISTS "${child}/CMakeLists.txt")
+      add_subdirectory("${child}")
+    endif()
+  endforeach()
+endfunction()
+
+# orvelo_library(NAME [DEPS lib...])
+# A static library of every .cpp beside the calling CMakeLists.txt; its
+# headers are included by path from the repository root ("gateway/Hlavni.h").
+function(orvelo_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  file(GLOB headers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
+  add_library(${name} STATIC ${sources} ${headers})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
+  if(ARG_DEPS)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# orvelo_test(NAME [SOURCES file...] [DEPS lib...] [QT])
+# A GoogleTest binary; without SOURCES every .cpp beside the caller.
+# Its cases are listed when ctest runs, not at build time.
+function(orvelo_test name)
+  cmake_parse_arguments(ARG "QT" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    file(GLOB ARG_SOURCES CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    ORVELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ORVELO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+endfunction()

@@ -1,0 +1,132 @@
+// Message texts, the engine's exception classes and the message formatter.
+//
+// Every engine failure is raised as kalmira::Exception (or a class derived
+// from it) carrying one of the fixed texts below, formatted with the class
+// library's rules: %s, %d, %u, %x (upper-case hexadecimal), an optional '-'
+// and a width that pads with blanks ("0x%2x" of 5 gives "0x 5").
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+
+namespace kalmira {
+
+// The engine's general exception: every ordinary failure and every internal
+// consistency check raises it (never an abort).
+class Exception : public std::runtime_error {
+public:
+    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Base of the formula token exception.
+class EExcelException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// One argument of a message: a number or a text (UTF-8 or UTF-16).
+using FmtArg = std::variant<long long, std::string, std::u16string>;
+
+std::string FormatMessage(std::string_view format, std::initializer_list<FmtArg> args);
+
+template <class T>
+FmtArg MakeFmtArg(const T& v) {
+    if constexpr (std::is_integral_v<T>) return FmtArg(static_cast<long long>(v));
+    else if constexpr (std::is_convertible_v<T, std::u16string_view>) return FmtArg(std::u16string(std::u16string_view(v)));
+    else return FmtArg(std::string(std::string_view(v)));
+}
+
+// Formats and raises in one call: Raise(ErrInvalidRow, row).
+template <class... Args>
+[[noreturn]] void Raise(std::string_view format, const Args&... args) {
+    throw Exception(FormatMessage(format, {MakeFmtArg(args)...}));
+}
+
+// An internal consistency check naming its unit ("UOle2Impl").
+inline void Assert(bool condition, std::string_view unit, std::string_view what = {}) {
+    if (!condition) {
+        std::string text = "Assertion failed in ";
+        text.append(unit);
+        if (!what.empty()) text.append(": ").append(what);
+        throw Exception(text);
+    }
+}
+
+std::string Utf16ToUtf8(std::u16string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+
+inline constexpr const char* ErrFileIsNotXLS = "The file \"%s\" is invalid";
+inline constexpr const char* ErrExcelInvalid = "Error reading Excel records. File invalid";
+inline constexpr const char* ErrWrongExcelRecord = "Record with ID 0x%x is invalid";
+inline constexpr const char* ErrBadToken = "Error reading formula, Token Id: 0x%2x is not supported";
+inline constexpr const char* ErrBadFormula = "Formula at Row %d, column %d is not supported. Token Id: 0x%2x";
+inline constexpr const char* ErrBadName = "Error in Worksheet name: \"%s\". Token Id: 0x%2x";
+inline constexpr const char* ErrBadCF = "Bad Conditional format. Token Id: 0x%2x";
+inline constexpr const char* ErrBadChartFormula = "Error in Chart formula. Token Id: 0x%2x";
+inline constexpr const char* ErrReadingRecord = "Error reading record";
+inline constexpr const char* ErrInvalidVersion = "Template file is saved with an invalid Excel version";
+inline constexpr const char* ErrTooManyEntries = "Too many entries for this kind of record (%d out of a maximum of %d)";
+inline constexpr const char* ErrSectionNotLoaded = "A section of the workbook is not loaded";
+inline constexpr const char* ErrInvalidContinue = "Trying to add more than one CONTINUE record to the same record";
+inline constexpr const char* ErrInvalidDrawing = "The file has an usupported drawing record";
+inline constexpr const char* ErrInvalidCF = "Invalid conditional format record";
+inline constexpr const char* ErrDuplicatedSheetName = "Sheet name already exists: %s";
+inline constexpr const char* ErrRowMissing = "Missing ROW Record for row %d";
+inline constexpr const char* ErrBadCopyRows = "Ivalid arguments to call InsertAndCopyRows";
+inline constexpr const char* ErrInvalidSheetNo = "Sheet number \"%d\" invalid. Must be between %d and %d";
+inline constexpr const char* ErrEscherNotLoaded = "Escher record is not fully loaded";
+inline constexpr const char* ErrLoadingEscher = "Error loading Escher record";
+inline constexpr const char* ErrBStroreDuplicated = "Error loading Escher record. Duplicated BStore";
+inline constexpr const char* ErrDgDuplicated = "Error loading Escher record. Duplicated Dg";
+inline constexpr const char* ErrDggDuplicated = "Error loading Escher record. Duplicated Dgg";
+inline constexpr const char* ErrsolverDuplicated = "Error loading Escher record. Duplicated Solver container";
+inline constexpr const char* ErrChangingEscher = "Error processing Escher record";
+inline constexpr const char* ErrInternal = "Kalmira: Logical Error";
+inline constexpr const char* ErrCantCopyPictFmla = "Can't copy OLE objects embedded on a sheet";
+inline constexpr const char* ErrInvalidErrStr = "Invalid cell error code: \"%s\"";
+inline constexpr const char* ErrInvalidCellValue = "Invalid cell value: \"%s\"";
+inline constexpr const char* ErrCantWriteToFile = "Can't write to file \"%s\". Check it is not in use by another user";
+inline constexpr const char* ErrShrFmlaNotFound = "Can't find Shared Formula";
+inline constexpr const char* ErrInvalidStrLenLength = "StrLenLength should be 1 or 2";
+inline constexpr const char* ErrInvalidStringRecord = "Invalid String record";
+inline constexpr const char* ErrNotImplemented = "This file has a not implemented kind of record: %s";
+inline constexpr const char* BaseSheetName = "Sheet";
+inline constexpr const char* ErrTooManyPageBreaks = "Too many manual Page breaks for this sheet";
+inline constexpr const char* ErrInvalidRow = "Invalid Row (%d)";
+inline constexpr const char* ErrInvalidCol = "Invalid Column (%d)";
+inline constexpr const char* ErrXlsIndexOutBounds = "The index \"%d\" of the property \"%s\" is not in the range %d-%d";
+inline constexpr const char* ErrFileIsPasswordProtected = "File is password protected";
+inline constexpr const char* ErrNotAString = "String expected";
+inline constexpr const char* ErrUnexpectedEof = "Unexpected end of formula: \"%s\"";
+inline constexpr const char* ErrUnexpectedChar = "Unexpected char \"%s\" at pos %d on formula: \"%s\"";
+inline constexpr const char* ErrUnterminatedString = "Unterminated string on formula: \"%s\"";
+inline constexpr const char* ErrMissingParen = "Missing closing parentheses on formula: \"%s\"";
+inline constexpr const char* ErrFormulaTooLong = "Formula too long: \"%s\"";
+inline constexpr const char* ErrUnexpectedId = "Unexpected Identifier: \"%s\" on formula \"%s\"";
+inline constexpr const char* ErrFunctionNotFound = "Function not found: \"%s\" on formula \"%s\"";
+inline constexpr const char* ErrInvalidNumberOfParams = "Invalid number of parameters to function \"%s\": Expected %d and found %d";
+inline constexpr const char* ErrFormulaInvalid = "Formula can't be evaluated: \"%s\"";
+inline constexpr const char* ErrFormulaStart = "Formula must start with \"=\": \"%s\"";
+inline constexpr const char* ErrHiddenSheetSelected = "To save this file, you must select a visible sheet";
+inline constexpr const char* ErrNoSheetVisible = "There are not visible sheets on the file";
+inline constexpr const char* ErrCantDeleteSheetWithMacros = "Can't delete a sheet on a file containing macros";
+inline constexpr const char* ErrInvalidSheet = "Invalid sheet: %s";
+inline constexpr const char* ErrInvalidStream = "Invalid OLE Stream operation on stream: \"%s\"";
+inline constexpr const char* ErrEofReached = "End of stream reached with %d bytes left to read";
+inline constexpr const char* ErrInvalidPropertySector = "Kalmira can't read the properties of this file.";
+
+// Cell error literals (the seven error values a cell can hold).
+inline constexpr const char16_t* xlerr_Null = u"#NULL!";
+inline constexpr const char16_t* xlerr_Div0 = u"#DIV/0!";
+inline constexpr const char16_t* xlerr_Value = u"#VALUE!";
+inline constexpr const char16_t* xlerr_Ref = u"#REF!";
+inline constexpr const char16_t* xlerr_Name = u"#NAME?";
+inline constexpr const char16_t* xlerr_Num = u"#NUM!";
+inline constexpr const char16_t* xlerr_NA = u"#N/A";
+
+}  // namespace kalmira
