@@ -85,6 +85,7 @@ std::string FormatDateTime(std::string_view format, const TDateTimeParts& t) {
 std::string FloatToStr(double value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+    if (value == 0) return "0";  // also for negative zero
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
     std::string text(buf, res.ptr);
