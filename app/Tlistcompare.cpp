@@ -51,8 +51,12 @@ int CompareNumbers(std::string_view a, std::string_view b) {
 }  // namespace
 
 int CompareMeterColumn(int column, std::string_view a, std::string_view b) {
+    return CompareListTexts(a, b, NumericColumn(column));
+}
+
+int CompareListTexts(std::string_view a, std::string_view b, bool numeric) {
     try {
-        return NumericColumn(column) ? CompareNumbers(a, b) : plat::CompareCp1250(a, b);
+        return numeric ? CompareNumbers(a, b) : plat::CompareCp1250(a, b);
     } catch (...) {
         // Text that cannot even be converted still gets a stable place.
         return a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
