@@ -3,6 +3,7 @@
 // back.
 #pragma once
 
+#include "app/Tmeridlacheck.h"
 #include "platform/sys/Registry.h"
 #include "platform/sys/SysUtils.h"
 
@@ -90,6 +91,10 @@ public:
     const std::vector<std::string>& Environment() const { return environment_; }
     const std::string& ProgramFile() const { return programFile_; }
     const std::string& StorePath() const { return storePath_; }
+
+    // The meter dialog's two type lists; nothing in the program fills them.
+    std::vector<TTypeEntry> mediaTypes;
+    std::vector<TTypeEntry> meterTypes;
 
 private:
     std::string storePath_;
