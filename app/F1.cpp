@@ -4,7 +4,12 @@
 #include "app/Tformats.h"
 #include "app/Tlistcompare.h"
 #include "app/Tmyconfig.h"
+#include "app/Winfo.h"
 #include "app/Wlog.h"
+#include "app/Wnulove.h"
+#include "app/Wprovozni.h"
+#include "app/Wselectserial.h"
+#include "app/about.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MenuItem.h"
 #include "platform/qt/StatusBar.h"
@@ -93,6 +98,8 @@ TForm1::TForm1(QWidget* parent)
       rowUpdates_(new plat::THandOff<TRowUpdate>(
           [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)) {
     Form1 = this;
+    readings_ = std::make_unique<TReadingControl>(
+        TReadingControl::Factory(), [](const std::string& line) { logWindow->AddLogLine(line); });
     BuildForm();
 
     log_ = std::make_unique<Tflog>();
@@ -125,6 +132,7 @@ TForm1::TForm1(QWidget* parent)
 
 TForm1::~TForm1() {
     rowUpdates_->Close();
+    readings_.reset();
     if (meterKeyList == keys_.get()) meterKeyList = nullptr;
     if (myConfig == config_.get()) myConfig = nullptr;
     if (Form1 == this) Form1 = nullptr;
@@ -190,6 +198,8 @@ void TForm1::BuildList() {
     connect(lvMeters->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { lvMetersColumnClick(column); });
     connect(lvMeters, &QTreeWidget::itemSelectionChanged, this, [this] { lvMetersSelectItem(); });
+    connect(lvMeters, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { lvMetersDblClick(item); });
     connect(lvMeters, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popmenuTable->popup(lvMeters->viewport()->mapToGlobal(at));
     });
@@ -236,6 +246,8 @@ void TForm1::BuildButtons(QWidget* client) {
     Button1->setVisible(false);
     mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"), 530);
     btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"), 648);
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(btnReadModules, &QPushButton::clicked, this, [this] { btnReadModulesClick(); });
 }
 
 void TForm1::BuildMenus() {
@@ -279,6 +291,10 @@ void TForm1::BuildMenus() {
     plat::OnClick(Exit1, [this] { close(); });
     plat::OnClick(mShow, [this] { mShowClick(); });
     plat::OnClick(m_Debug, [this] { m_DebugClick(); });
+    plat::OnClick(mPouzenaobrazovku, [this] { mPouzenaobrazovkuClick(); });
+    plat::OnClick(Nastavitkomunikaci1, [this] { Nastavitkomunikaci1Click(); });
+    plat::OnClick(Informace1, [this] { Informace1Click(); });
+    plat::OnClick(Zobrazitdoplkovservisnnformace1, [this] { ZobrazitProvozniClick(); });
     plat::OnClick(Upravit1, [this] { Upravit1Click(); });
 }
 
@@ -332,7 +348,17 @@ void TForm1::Upravit1Click() {
 }
 
 // Without a running gateway worker the tick and the level stay as they are.
-void TForm1::m_DebugClick() { myConfig->Conf()->debug = debugMode; }
+void TForm1::m_DebugClick() {
+    bool ticked = m_Debug->isChecked();
+    debugMode = readings_->DebugClick(ticked, debugMode);
+    m_Debug->setChecked(ticked);
+    myConfig->Conf()->debug = debugMode;
+}
+
+void TForm1::mPouzenaobrazovkuClick() {
+    onlyOnScreen = !onlyOnScreen;
+    mPouzenaobrazovku->setChecked(onlyOnScreen);
+}
 
 void TForm1::mShowClick() {
     logWindow->show();
@@ -348,11 +374,22 @@ void TForm1::ApplyComPort(const std::string& name) {
 }
 
 void TForm1::cb_aktodectyClick() {
-    if (!cb_aktodecty->isChecked()) StopReadings();
+    if (!cb_aktodecty->isChecked()) {
+        StopReadings();
+        return;
+    }
+    if (lvMeters->topLevelItemCount() == 0) {
+        ShowInformation(kNoMeterFile);
+        cb_aktodecty->setChecked(false);  // the state change stops the readings
+        return;
+    }
+    readings_->Start(myConfig->Conf()->dir.usbCom, debugMode);
+    st_Spusteno->setText(Qs(DateTimeText(plat::Now())));
 }
 
 void TForm1::StopReadings() {
     if (refreshThread) refreshThread->StopRefresh();
+    readings_->Stop();
 }
 
 bool TForm1::PostRowUpdate(TRowUpdate update) { return rowUpdates_->Post(std::move(update)); }
@@ -417,3 +454,60 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     return QMainWindow::eventFilter(watched, event);
 }
+
+void TForm1::SetWorkerFactory(TReadingControl::Factory factory) {
+    readings_ = std::make_unique<TReadingControl>(
+        std::move(factory), [](const std::string& line) { logWindow->AddLogLine(line); });
+}
+
+void TForm1::ShowInformation(const char* text) {
+    plat::MessageDlg(QString::fromUtf8(text), plat::TMsgDlgType::Information, plat::mbOK, this);
+}
+
+void TForm1::btnReadModulesClick() {
+    const char* refusal = readings_->ReadAllRefusal(lvMeters->topLevelItemCount() > 0);
+    if (refusal) {
+        ShowInformation(refusal);
+        if (refusal == kNoMeterFile) cb_aktodecty->setChecked(false);
+        return;
+    }
+    if (!finfo) return;
+    finfo->sendReadRequest = [this](int parameter) { SendReadRequest(parameter); };
+    finfo->exec();
+}
+
+void TForm1::lvMetersDblClick(QTreeWidgetItem* item) {
+    TMeterRecord record = RecordOf(item);
+    if (!record) return;
+    if (const char* refusal = readings_->ReadOneRefusal()) {
+        ShowInformation(refusal);
+        return;
+    }
+    SendReadRequestTo(record->rfAddress, kReadRequestParameter);
+}
+
+bool TForm1::SendReadRequest(int parameter) { return readings_->SendReadRequest(GatewayRfAddress(), parameter); }
+
+bool TForm1::SendReadRequestTo(const std::string& addressText, int parameter) {
+    return readings_->SendReadRequestTo(GatewayRfAddress(), addressText, parameter);
+}
+
+void TForm1::ApplyGatewayOnline(bool online) {
+    readings_->SetOnline(online);
+    sb->SetText(3, online ? QStringLiteral("ONLINE") : QStringLiteral("OFFLINE"));
+    btnReadModules->setEnabled(online);
+}
+
+void TForm1::Nastavitkomunikaci1Click() {
+    if (!fselectserial) return;
+    fselectserial->SetPorts(comPortScan ? comPortScan() : std::vector<std::string>());
+    if (fselectserial->exec() == QDialog::Accepted) ApplyComPort(fselectserial->ChosenPort());
+}
+
+void TForm1::Informace1Click() {
+    if (AboutBox) AboutBox->exec();
+}
+
+void TForm1::Button1Click() { (new Tfnulove(this))->exec(); }
+
+void TForm1::ZobrazitProvozniClick() { (new TfProvozni(this))->exec(); }

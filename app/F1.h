@@ -3,14 +3,19 @@
 #pragma once
 
 #include "app/Tmycounters.h"
+#include "app/Treadcontrol.h"
 #include "platform/qt/HandOff.h"
 #include "platform/sys/SysUtils.h"
 
 #include <QMainWindow>
 
+#include <atomic>
+#include <functional>
+
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -72,7 +77,8 @@ public:
     plat::TTrayIcon* TrayIcon1;
 
     int sortColumn = 0;
-    bool onlyOnScreen = false;
+    // Read by the reading hand-over on the transport's thread.
+    std::atomic<bool> onlyOnScreen {false};
     int debugMode = 0;
     TCheckAndRefresh* refreshThread = nullptr;
     QTimer* clientTimer = nullptr;
@@ -91,10 +97,29 @@ public:
     void lvMetersSelectItem();
     void Upravit1Click();
     void m_DebugClick();
+    void mPouzenaobrazovkuClick();
     void mShowClick();
     // The chosen COM port: stops the readings, shows and stores the name.
     void ApplyComPort(const std::string& name);
     void StopReadings();
+
+    // Starting and stopping the readings, and the read requests.
+    TReadingControl& Readings() { return *readings_; }
+    // How the readings make their gateway worker.
+    void SetWorkerFactory(TReadingControl::Factory factory);
+    void btnReadModulesClick();
+    void lvMetersDblClick(QTreeWidgetItem* item);
+    bool SendReadRequest(int parameter);
+    bool SendReadRequestTo(const std::string& addressText, int parameter);
+    // The gateway state as it reached the UI thread: panel 3, the button.
+    void ApplyGatewayOnline(bool online);
+
+    // The COM ports present, for the port dialog.
+    std::function<std::vector<std::string>()> comPortScan;
+    void Nastavitkomunikaci1Click();
+    void Informace1Click();
+    void Button1Click();
+    void ZobrazitProvozniClick();
 
     // Any thread; dropped once the window has begun to close.
     bool PostRowUpdate(TRowUpdate update);
@@ -113,10 +138,12 @@ private:
     void ShowMode();
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
+    void ShowInformation(const char* text);
 
     std::unique_ptr<Tflog> log_;
     std::unique_ptr<TMyConfig> config_;
     std::unique_ptr<TMeterKeyList> keys_;
+    std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
     mutable std::mutex rfMutex_;
     std::string gatewayRfAddress_;

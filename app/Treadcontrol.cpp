@@ -71,7 +71,7 @@ TReadingControl::TReadingControl(Factory factory, Log log)
 TReadingControl::~TReadingControl() { worker_.reset(); }
 
 void TReadingControl::Start(const std::string& port, int debugMode) {
-    if (worker_) return;
+    if (worker_ || !factory_) return;
     worker_ = factory_();
     if (!worker_) return;
     debugLevel = debugMode;

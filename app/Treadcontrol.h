@@ -50,9 +50,9 @@ bool SendReadRequestPacket(TGatewayWorker* worker, TReadSequence& sequence, std:
                            std::uint32_t module, int parameter);
 
 // Texts of the reading control's messages.
-inline constexpr const char* kNoMeterFile = "Není načtený žádný soubor měřidel";
-inline constexpr const char* kActivateFirst = "Před spuštěním nejprve aktivujte odečty.";
-inline constexpr const char* kGatewayOffline =
+inline constexpr char kNoMeterFile[] = "Není načtený žádný soubor měřidel";
+inline constexpr char kActivateFirst[] = "Před spuštěním nejprve aktivujte odečty.";
+inline constexpr char kGatewayOffline[] =
     "Odečítací gateway není připojena nebo není online.\n"
     "Zkontrolujte připojení gatewaye a nastavení komunikačního portu";
 

@@ -1,4 +1,8 @@
 #include "app/F1.h"
+#include "app/Winfo.h"
+#include "app/Wpatnistav.h"
+#include "app/Wselectserial.h"
+#include "app/about.h"
 #include "platform/qt/Application.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/sys/Instance.h"
@@ -17,6 +21,14 @@ int main(int argc, char** argv) {
     }
     try {
         TForm1 form;
+        Tfinfo info(&form);
+        finfo = &info;
+        Tfpatni patni(&form);
+        fpatni = &patni;
+        Tfselectserial selectSerial(&form);
+        fselectserial = &selectSerial;
+        TAboutBox about(&form);
+        AboutBox = &about;
         form.show();
         return app.exec();
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 // the Czech letters, the boxes answered through the seam, and screenshots.
 #pragma once
 
+#include "app/Winfo.h"
 #include "platform/qt/Application.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,27 @@ inline QString CaptionOf(QWidget* window, QWidget* control) {
         if (label->buddy() == control) return label->text();
     return {};
 }
+
+// A tick source that ticks when the test says so; counts its starts.
+class ManualTicks : public TTickSource {
+public:
+    void Start(std::function<void()> tick) override {
+        tick_ = std::move(tick);
+        active_ = true;
+        ++starts;
+    }
+    void Stop() override { active_ = false; }
+    bool Active() const override { return active_; }
+    int Interval() const override { return 1; }
+    void Fire() {
+        if (active_) tick_();
+    }
+    int starts = 0;
+
+private:
+    std::function<void()> tick_;
+    bool active_ = false;
+};
 
 inline void FreeClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 

@@ -12,25 +12,7 @@
 
 namespace {
 
-class ManualTicks : public TTickSource {
-public:
-    void Start(std::function<void()> tick) override {
-        tick_ = std::move(tick);
-        active_ = true;
-        ++starts;
-    }
-    void Stop() override { active_ = false; }
-    bool Active() const override { return active_; }
-    int Interval() const override { return 1; }
-    void Fire() {
-        if (active_) tick_();
-    }
-    int starts = 0;
-
-private:
-    std::function<void()> tick_;
-    bool active_ = false;
-};
+using dialogtest::ManualTicks;
 
 class InfoTest : public ::testing::Test {
 protected:
