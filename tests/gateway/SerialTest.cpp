@@ -316,6 +316,53 @@ TEST_F(serialTest, PortScanListsWhatResolvesToATerminal)
     }
 }
 
+TEST_F(serialTest, StandInPlaysGatewayAndModules)
+{
+    GatewayStandin& gw = gateway("COM3");
+    open("COM3");
+    // A set configuration: channel 1, then save; answered like a query.
+    push(hex("3F 21 03 C0 6E 01 21 01 0F 21 02"));
+    ASSERT_TRUE(received.waitCount(1));
+    EXPECT_EQ(received.messages()[0],
+              hex("3F 21 01 C0 6E 01 21 01 C0 72 01 21 00 C0 76 01 14 01 02 03 04 C0 79 01 21 00 56"));
+    EXPECT_EQ(gw.settings().channel, 1u);
+    EXPECT_TRUE(gw.saved());
+
+    // RF sends, with and without a send parameter; no answer.
+    push(hex("3F 21 06 C0 80 01 22 0B B8 C0 77 01 1C 00 00 00 00 01 02 03 04 07 00 00 02"));
+    push(hex("3F 21 06 C0 77 01 1B 55 66 77 88 11 22 33 44 22 00 85"));
+    ASSERT_TRUE(gw.waitFrames(3));
+    std::vector<standin::RfSend> sends = gw.rfSends();
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_EQ(sends[0].parameter, 3000u);
+    EXPECT_EQ(sends[0].packet, hex("00 00 00 00 01 02 03 04 07 00 00 02"));
+    EXPECT_FALSE(sends[1].parameter.has_value());
+    EXPECT_EQ(sends[1].packet, hex("55 66 77 88 11 22 33 44 22 00 85"));
+
+    // A module's packet with its RSSI record before, then after it.
+    const bytes packet = hex("01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01");
+    ASSERT_TRUE(gw.sendRfPacket(packet, -60));
+    ASSERT_TRUE(gw.sendRfPacket(packet, -60, true));
+    ASSERT_TRUE(received.waitCount(3));
+    EXPECT_EQ(received.messages()[1], hex("80 78 31 C4 C0 77 01 1E 01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01 AC"));
+    EXPECT_EQ(received.messages()[2], hex("C0 77 01 1E 01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01 80 78 31 C4 2B"));
+}
+
+TEST_F(serialTest, StandInChecksWhatItReceives)
+{
+    GatewayStandin& gw = gateway("COM3");
+    platform::SerialPort port;
+    ASSERT_TRUE(OpenSerialPort(port, "COM3", 57600));
+    ASSERT_TRUE(gw.waitHeld());
+    // Bad CRC, broken escape, too short; then a good frame.
+    const bytes line = hex("C0 61 62 63 00 C0 61 DB 41 62 C0 C0 07 C0 C0 61 32 DB DC C0");
+    ASSERT_TRUE(port.writeAll(line.data(), line.size(), 5000));
+    ASSERT_TRUE(gw.waitFrames(1));
+    EXPECT_EQ(gw.badFrames(), 3);
+    EXPECT_EQ(gw.frames()[0].message, hex("61 32"));
+    EXPECT_EQ(gw.frames()[0].raw, hex("C0 61 32 DB DC C0"));
+}
+
 // Stands for the moment between the terminate flag and the end of the
 // destructor, when the transport's own thread may still queue replies.
 struct terminatingSerial : serialObject {

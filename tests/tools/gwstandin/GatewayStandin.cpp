@@ -440,59 +440,56 @@ void GatewayStandin::handleFrame(const Bytes& body)
     std::optional<Bytes> decoded = unescape(body);
     bool good = decoded && decoded->size() >= 2 &&
                 static_cast<std::uint8_t>(~crc8(decoded->data(), decoded->size() - 1)) == decoded->back();
-    {
-        std::lock_guard lock(mutex_);
-        if (!good) {
-            ++bad_;
-        } else {
-            Frame f;
-            f.message.assign(decoded->begin(), decoded->end() - 1);
-            f.raw = Bytes{End} + body + Bytes{End};
-            frames_.push_back(std::move(f));
-        }
-    }
-    changed_.notify_all();
-    if (good)
-        answer(Bytes(decoded->begin(), decoded->end() - 1));
-}
-
-void GatewayStandin::answer(const Bytes& message)
-{
-    std::vector<Record> records = readRecords(message);
-    if (records.empty() || records[0].oid != Command || records[0].type != 2)
-        return;
-    std::uint32_t command = records[0].number();
     Bytes reply;
     {
         std::lock_guard lock(mutex_);
-        if (command == 6) {
-            RfSend send;
-            for (const Record& r : records) {
-                if (r.oid == Parameter)
-                    send.parameter = r.number();
-                if (r.oid == Packet)
-                    send.packet = r.value;
-            }
-            rfSends_.push_back(std::move(send));
+        if (good) {
+            Frame f;
+            f.message.assign(decoded->begin(), decoded->end() - 1);
+            f.raw = Bytes{End} + body + Bytes{End};
+            // What the frame asks is noted before anyone sees the frame.
+            reply = answer(f.message);
+            frames_.push_back(std::move(f));
+        } else {
+            ++bad_;
         }
-        if (command == 3) {
-            for (const Record& r : records) {
-                if (r.oid == Channel)
-                    settings_.channel = r.number();
-                if (r.oid == Group)
-                    settings_.group = r.number();
-                if (r.oid == Mode)
-                    settings_.mode = r.number();
-                if (r.oid == Save && r.number() == 2)
-                    saved_ = true;
-            }
-        }
-        if (command == 1 || command == 3)
-            reply = statusReply(settings_);
     }
     changed_.notify_all();
     if (!reply.empty() && !silent_)
         writeBytes(encodeFrame(reply));
+}
+
+// Notes what a message asks of the gateway (under mutex_); returns the
+// answer, if any.
+Bytes GatewayStandin::answer(const Bytes& message)
+{
+    std::vector<Record> records = readRecords(message);
+    if (records.empty() || records[0].oid != Command || records[0].type != 2)
+        return {};
+    std::uint32_t command = records[0].number();
+    if (command == 6) {
+        RfSend send;
+        for (const Record& r : records) {
+            if (r.oid == Parameter)
+                send.parameter = r.number();
+            if (r.oid == Packet)
+                send.packet = r.value;
+        }
+        rfSends_.push_back(std::move(send));
+    }
+    if (command == 3) {
+        for (const Record& r : records) {
+            if (r.oid == Channel)
+                settings_.channel = r.number();
+            if (r.oid == Group)
+                settings_.group = r.number();
+            if (r.oid == Mode)
+                settings_.mode = r.number();
+            if (r.oid == Save && r.number() == 2)
+                saved_ = true;
+        }
+    }
+    return command == 1 || command == 3 ? statusReply(settings_) : Bytes{};
 }
 
 } // namespace standin

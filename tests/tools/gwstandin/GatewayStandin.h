@@ -116,7 +116,7 @@ private:
     void closeTerminal();
     void readLoop();
     void handleFrame(const Bytes& raw);
-    void answer(const Bytes& message);
+    Bytes answer(const Bytes& message);
     bool writeBytes(const Bytes& bytes, const std::atomic<bool>* abort = nullptr);
 
     std::string folder_;
