@@ -12,16 +12,6 @@
 using namespace kalmira;
 namespace fs = std::filesystem;
 
-TEST(KmrMessages, TextsAreExact) {
-    EXPECT_STREQ(ErrCantFindFile, "Can't find the file \"%s\"");
-    EXPECT_EQ(FormatMessage(ErrIndexOutBounds, {7, std::string("Sheet"), 1, 3}),
-              "The index \"7\" of the property \"Sheet\" is not in the range 1-3");
-    EXPECT_STREQ(ErrBadCopyRows, "Ivalid arguments to call InsertAndCopyRows");
-    EXPECT_STREQ(ErrInvalidDrawing, "The file has an usupported drawing record");
-    EXPECT_STREQ(WorkbookStrS, "Workbook");
-    EXPECT_STREQ(TxtTrue, "TRUE");
-}
-
 TEST(KmrMessages, EncodeColumn) {
     EXPECT_EQ(EncodeColumn(1), u"A");
     EXPECT_EQ(EncodeColumn(26), u"Z");
