@@ -1,7 +1,10 @@
 #include "gateway/Hlavni.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -13,12 +16,54 @@ msgCursor payloadCursor(const rfPacket& packet) {
     return makeCursor(rfPacketPayload(packet), rfPacketPayloadSize(packet));
 }
 
+// Fixed-point text with '.', whatever the process locale says.
+std::string fixedText(double value, int decimals) {
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
+}
+
+// How a reading reads in the log, after "Addr 0x.. ", by reading type.
+struct readingForm {
+    std::int32_t type;
+    const char* format;  // index, then the value as text
+    int decimals;
+};
+
+constexpr readingForm readingForms[] = {
+    {readingPulses, ", Index %d ,hodnota %s", 0},
+    {readingTemperature, ", Index %d ,teplota %s °C", 2},
+    {readingVoltage, ", Index %d ,napeti %s V", 3},
+    {readingHumidity, ", Index %d ,vlhkost %s %%", 1},
+};
+
+// A bus meter's reading type is minus its primary address.
+int typeMagnitude(std::int32_t type) {
+    return type == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : std::abs(type);
+}
+
+std::string readingPart(const ReadingRecord& r) {
+    for (const readingForm& f : readingForms)
+        if (f.type == r.type) return linkFormat(f.format, r.index, fixedText(r.value, f.decimals).c_str());
+    const std::string value = fixedText(r.value, 3);
+    if (r.type == readingOptical) {
+        const std::string text(r.text, strnlen(r.text, sizeof r.text));
+        return linkFormat(",OPTO %s, Index %d ,hodnota %s", text.c_str(), r.index, value.c_str());
+    }
+    if (r.type < 0) return linkFormat(",MBUS %d, Index %d ,hodnota %s", typeMagnitude(r.type), r.index, value.c_str());
+    return {};
+}
+
+bool isReadingBlock(const msgBox* block) {
+    return block->kind >= boxKindSensorReadings && block->kind <= 3;
+}
+
 }  // namespace
 
 HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads) : sinks_(std::move(sinks)), roads_(std::move(roads)) {
     msgBoxPoolInit();
-    if (!roads_.decodeSensor) roads_.decodeSensor = [](const rfPacket&) -> msgBox* { return nullptr; };
-    if (!roads_.handOver) roads_.handOver = packetFree;
+    if (!roads_.decodeSensor) roads_.decodeSensor = decodeSensorPacket;
+    if (!roads_.handOver) roads_.handOver = [this](msgBox* block) { saveOdecet(block); };
 }
 
 HlavniCem::~HlavniCem() {
@@ -278,4 +323,24 @@ void HlavniCem::sendRawMsg(std::uint32_t gateway, std::uint32_t module, const st
         logHexDump("Send", n, bytes);
     }
     packetFree(box);
+}
+
+void HlavniCem::saveOdecet(msgBox* block) {
+    if (!block) return;
+    if (isReadingBlock(block)) {
+        const int count = blockReadingCount(block);
+        logLine(1, linkFormat("  -- Odecty z Addr 0x%02x, id %d, rssi %d -- Pocez zaznamu %d, Max. %d", block->source,
+                              block->readingId, block->rssi, count, readingsPerBlock));
+        for (int i = 0; i < count; ++i) saveReading(block, blockReading(block, i));
+    }
+    packetFree(block);
+}
+
+void HlavniCem::saveReading(const msgBox* block, const ReadingRecord& reading) {
+    const std::string address = linkFormat("0x%02x", block->source);
+    // Stored first: a reading reaches the meter list even when the debug
+    // level keeps its line out of the log.
+    if (sinks_.reading && !(sinks_.screenOnly && sinks_.screenOnly()))
+        sinks_.reading(address, typeMagnitude(reading.type), block->rssi, reading.value, reading.index);
+    if (debugLevel.load(std::memory_order_relaxed) >= 1) logLine(1, "Addr " + address + " " + readingPart(reading));
 }

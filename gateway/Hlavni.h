@@ -14,12 +14,12 @@
 #include "gateway/Linkif.h"
 #include "gateway/Rfinterfaces.h"
 #include "gateway/Rfpacket.h"
+#include "gateway/Sensor.h"
 
 class HlavniCem {
 public:
-    // Where a received packet with a payload goes. Left empty: the sensor
-    // road yields no readings, the hand-over gives the buffer back to the
-    // pool.
+    // Where a received packet with a payload goes. Left empty: sensor
+    // packets are decoded (decodeSensorPacket) and handed to saveOdecet.
     struct radioRoads {
         // Readings decoded from a packet (a pool buffer), or null.
         std::function<msgBox*(const rfPacket&)> decodeSensor;
@@ -89,6 +89,14 @@ public:
     // A packet that yielded no readings.
     void recvPacket(std::uint32_t ownAddress, const rfPacket& packet);
     void logAlarm(std::uint32_t ownAddress, const rfPacket& packet);
+
+    // The reading hand-over, on the transport's thread: every reading of a
+    // block of kind 0 to 3 goes to the readings store and to the log, then
+    // the block goes back to the pool; a block of any other kind goes back
+    // untouched.
+    void saveOdecet(msgBox* block);
+    // One reading of the block: stored (unless only shown), then logged.
+    void saveReading(const msgBox* block, const ReadingRecord& reading);
 
 private:
     msgBox* copyPacket(const rfPacket& packet) const;
