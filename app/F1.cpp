@@ -192,7 +192,8 @@ void TForm1::BuildList() {
     lvMeters->setSelectionMode(QAbstractItemView::SingleSelection);
     lvMeters->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvMeters->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"));
+        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"
+        "QTreeView::item:selected { background: #3070c8; color: white; }"));
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
     connect(lvMeters->header(), &QHeaderView::sectionClicked, this,

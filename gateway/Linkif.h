@@ -19,9 +19,18 @@ extern std::atomic<int> debugLevel;
 // Receives one log line at a time, " tid N" already appended.
 using logSink = std::function<void(std::string line)>;
 
+// Receives one reading for the readings store: the source's RF address as
+// text ("0x%02x"), the reading type without its sign, the RSSI, the value
+// and the record's index.
+using readingSink = std::function<void(const std::string& address, int type, int rssi, double value, int index)>;
+
 // What the link needs of the application. Left empty, a sink swallows.
 struct linkInterfaces {
-    logSink log;
+    logSink log{};
+    readingSink reading{};
+    // True while readings are only to be shown, not stored. Asked on the
+    // transport's thread, so it must not reach into a widget.
+    std::function<bool()> screenOnly{};
 };
 
 // The kernel's id of the calling thread, as the log lines show it.

@@ -171,14 +171,19 @@ rfPacket packetRfData(msgBox* box) {
     return rfPacket{box->data, box->rssi, std::max(box->length - rfHeaderSize, 0)};
 }
 
-void buildRecordPacket(msgBox* box, std::int32_t packetType, std::uint32_t source, std::uint32_t destination,
-                       std::uint8_t kind, std::uint8_t flag, std::uint8_t sequence) {
-    box->kind = boxKindRecordPacket;
+void buildPacketHeader(msgBox* box, std::uint32_t source, std::uint32_t destination, std::uint8_t kind,
+                       std::uint8_t flag, std::uint8_t sequence) {
     putAddress(box->data + destinationAt, destination);
     putAddress(box->data + sourceAt, source);
     box->data[kindAt] = kind;
     box->data[flagAt] = flag;
     box->data[sequenceAt] = sequence;
+}
+
+void buildRecordPacket(msgBox* box, std::int32_t packetType, std::uint32_t source, std::uint32_t destination,
+                       std::uint8_t kind, std::uint8_t flag, std::uint8_t sequence) {
+    box->kind = boxKindRecordPacket;
+    buildPacketHeader(box, source, destination, kind, flag, sequence);
     box->cursor = makeCursor(box->data + rfHeaderSize, rfMaxPayload);
     putSignedNoIndex(box->cursor, oidPacketType, packetType);
     box->length = rfHeaderSize + rfMaxPayload - box->cursor.left;

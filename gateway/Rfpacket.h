@@ -29,6 +29,9 @@ inline constexpr std::uint8_t rfKindSensor = 0x22;   // always acknowledged
 inline constexpr std::uint8_t rfKindRecords = 0x23;  // records logged
 inline constexpr std::uint8_t rfKindSensorAlarm = 0x25;
 
+// Flag byte of the transparent packets the PC sends.
+inline constexpr std::uint8_t rfFlagTransparent = 0x69;
+
 // A packet's wire bytes with what the receiver knows beside them. The RSSI
 // and the payload length are never written into the bytes, so a packet can
 // be taken in place out of a received message. With a payload length below
@@ -103,6 +106,10 @@ void msgBoxPoolSetLimit(int made);
 // The packet held in a buffer's data area; its payload length follows from
 // the buffer's length.
 rfPacket packetRfData(msgBox* box);
+
+// Sets every header byte of the packet in the buffer's data area.
+void buildPacketHeader(msgBox* box, std::uint32_t source, std::uint32_t destination, std::uint8_t kind,
+                       std::uint8_t flag, std::uint8_t sequence);
 
 // Starts a record packet: header, then OID 63 = packetType (signed) with
 // room for 300 payload bytes at the buffer's cursor. The caller adds
