@@ -10,6 +10,7 @@
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
 #include "app/about.h"
+#include "gateway/Serial.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MenuItem.h"
 #include "platform/qt/StatusBar.h"
@@ -98,6 +99,7 @@ TForm1::TForm1(QWidget* parent)
       rowUpdates_(new plat::THandOff<TRowUpdate>(
           [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)) {
     Form1 = this;
+    comPortScan = EnumerateComPorts;
     readings_ = std::make_unique<TReadingControl>(
         TReadingControl::Factory(), [](const std::string& line) { logWindow->AddLogLine(line); });
     BuildForm();

@@ -1,6 +1,5 @@
 // The reading control without widgets: addresses, read request packets,
-// their sequence, the guards, start and stop, "Debug" and the progress
-// window's counter.
+// their sequence, the guards, start and stop.
 #include "app/Treadcontrol.h"
 
 #include "gateway/Linkif.h"
@@ -159,63 +158,6 @@ TEST(ReadingControl, RowAndGatewayTextsThatAreNoNumbers) {
     EXPECT_TRUE(control.SendReadRequestTo("0x01020304", "měřidlo", 3000));
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(Bytes(sent[0].packet.begin(), sent[0].packet.begin() + 4), (Bytes {0, 0, 0, 0}));
-}
-
-TEST(ReadingControl, GuardsInOrder) {
-    std::vector<Sent> sent;
-    TReadingControl control([&] { return std::make_unique<RecordingWorker>(&sent); }, [](const std::string&) {});
-    EXPECT_STREQ(control.ReadAllRefusal(false), "Není načtený žádný soubor měřidel");
-    EXPECT_STREQ(control.ReadAllRefusal(true), "Před spuštěním nejprve aktivujte odečty.");
-    EXPECT_STREQ(control.ReadOneRefusal(), "Před spuštěním nejprve aktivujte odečty.");
-    control.Start("COM3", 0);
-    EXPECT_EQ(control.ReadAllRefusal(true), nullptr);
-    EXPECT_STREQ(control.ReadAllRefusal(false), "Není načtený žádný soubor měřidel");
-    EXPECT_STREQ(control.ReadOneRefusal(),
-                 "Odečítací gateway není připojena nebo není online.\n"
-                 "Zkontrolujte připojení gatewaye a nastavení komunikačního portu");
-    control.SetOnline(true);
-    EXPECT_EQ(control.ReadOneRefusal(), nullptr);
-}
-
-TEST(ReadingControl, DebugFlipsOnlyWithAWorker) {
-    std::vector<Sent> sent;
-    TReadingControl control([&] { return std::make_unique<RecordingWorker>(&sent); }, [](const std::string&) {});
-    bool ticked = false;
-    EXPECT_EQ(control.DebugClick(ticked, 0), 0);
-    EXPECT_FALSE(ticked);
-    ticked = true;
-    EXPECT_EQ(control.DebugClick(ticked, 3), 3);
-    EXPECT_TRUE(ticked);
-    control.Start("COM3", 3);
-    EXPECT_EQ(control.DebugClick(ticked, 3), 0);
-    EXPECT_FALSE(ticked);
-    EXPECT_EQ(debugLevel, 0);
-    EXPECT_EQ(control.DebugClick(ticked, 0), 3);
-    EXPECT_TRUE(ticked);
-    EXPECT_EQ(debugLevel, 3);
-    debugLevel = 0;
-}
-
-TEST(InfoCounter, ThreeSendsAWaitAndACloseEveryCycle) {
-    using Step = TInfoCounter::Step;
-    TInfoCounter counter;
-    EXPECT_EQ(counter.Maximum(), 4);
-    for (int cycle = 0; cycle < 2; ++cycle) {
-        EXPECT_EQ(counter.Tick(), Step::Send);
-        EXPECT_EQ(counter.Position(), 1);
-        EXPECT_EQ(counter.Tick(), Step::Send);
-        EXPECT_EQ(counter.Position(), 2);
-        EXPECT_EQ(counter.Tick(), Step::Send);
-        EXPECT_EQ(counter.Position(), 3);
-        EXPECT_EQ(counter.Tick(), Step::Wait);
-        EXPECT_EQ(counter.Position(), 3);
-        EXPECT_EQ(counter.Tick(), Step::Close);
-        EXPECT_EQ(counter.Position(), 0);
-    }
-    counter.Tick();
-    counter.Reset();
-    EXPECT_EQ(counter.Tick(), Step::Send);
-    EXPECT_EQ(counter.Position(), 1);
 }
 
 }  // namespace

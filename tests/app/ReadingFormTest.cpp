@@ -13,6 +13,7 @@
 #include "platform/qt/StatusBar.h"
 #include "platform/sys/Codepage.h"
 #include "tests/app/DialogTestSupport.h"
+#include "tests/tools/gwstandin/GatewayStandin.h"
 #include "tests/tools/support/TestSupport.h"
 
 #include <QAction>
@@ -254,6 +255,27 @@ TEST_F(ReadingFormTest, ChoosingAnotherPortStopsTheReadingsAndStoresIt) {
     WhenModal([](QWidget* modal) { static_cast<Tfselectserial*>(modal)->Button2->click(); });
     form->Nastavitkomunikaci1->trigger();
     EXPECT_TRUE(form->cb_aktodecty->isChecked()) << "Zavřít changes nothing";
+}
+
+TEST_F(ReadingFormTest, PortDialogListsThePortsPresent) {
+    testsupport::TempDir devices;
+    ScopedEnv folder {"ORVELO_DEVICE_DIR", devices.Path()};
+    standin::GatewayStandin com7(devices.Path(), "COM7");
+    standin::GatewayStandin com3(devices.Path(), "COM3");
+    QStringList listed;
+    QString selected;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = static_cast<Tfselectserial*>(modal);
+        for (int i = 0; i < dialog->ComboBox1->count(); ++i) listed << dialog->ComboBox1->itemText(i);
+        selected = dialog->ComboBox1->currentText();
+        dialog->Button2->click();
+    });
+    form->Nastavitkomunikaci1->trigger();
+    EXPECT_TRUE(listed.contains(QStringLiteral("COM3")));
+    EXPECT_TRUE(listed.contains(QStringLiteral("COM7")));
+    EXPECT_FALSE(listed.contains(QStringLiteral("COM4")));
+    EXPECT_EQ(selected, listed.value(0));
+    EXPECT_EQ(form->sb->Text(2), "COM3") << "Zavřít keeps the port";
 }
 
 TEST_F(ReadingFormTest, ScreenshotOfTheRunningMainWindow) {
