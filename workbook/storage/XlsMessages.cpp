@@ -144,4 +144,152 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// The one bounds check of every field: n bytes at pos inside size bytes.
+void CheckField(std::size_t size, std::size_t pos, std::size_t n) {
+    if (pos > size || size - pos < n) Raise(ErrReadingRecord);
+}
+
+std::uint32_t ReadLE(std::span<const std::uint8_t> data, std::size_t pos, std::size_t n) {
+    CheckField(data.size(), pos, n);
+    std::uint32_t value = 0;
+    for (std::size_t i = n; i-- > 0;) value = (value << 8) | data[pos + i];
+    return value;
+}
+
+void WriteLE(std::span<std::uint8_t> data, std::size_t pos, std::size_t n, std::uint32_t value) {
+    CheckField(data.size(), pos, n);
+    for (std::size_t i = 0; i < n; ++i) data[pos + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The checked counter step shared by IncWord, IncByte and IncMax.
+std::uint32_t CheckedStep(std::uint32_t value, int delta, int max) {
+    long long result = static_cast<long long>(value) + delta;
+    if (result < 0 || result > max) Raise(ErrTooManyEntries, result, max);
+    return static_cast<std::uint32_t>(result);
+}
+
+void IncField(std::span<std::uint8_t> data, std::size_t pos, std::size_t n, int delta, int max) {
+    WriteLE(data, pos, n, CheckedStep(ReadLE(data, pos, n), delta, max));
+}
+
+// The header of a BIFF8 string: its character count, option byte and the
+// number of bytes before the characters, with the runs and extension that
+// follow them.
+struct StringHeader {
+    std::uint32_t chars = 0;
+    std::uint8_t options = 0;
+    std::size_t headerSize = 0;
+    std::uint32_t runs = 0;
+    std::uint32_t extSize = 0;
+
+    bool Wide() const { return options & 0x01; }
+    std::int64_t TotalSize() const {
+        return static_cast<std::int64_t>(headerSize) + static_cast<std::int64_t>(chars) * (Wide() ? 2 : 1) +
+               static_cast<std::int64_t>(runs) * 4 + extSize;
+    }
+};
+
+StringHeader ReadStringHeader(bool twoByteLength, std::span<const std::uint8_t> data, std::size_t pos,
+                              bool useGivenLength, std::uint32_t givenLength) {
+    StringHeader h;
+    std::size_t p = pos;
+    if (useGivenLength) {
+        h.chars = givenLength;
+    } else {
+        std::size_t n = twoByteLength ? 2 : 1;
+        h.chars = ReadLE(data, p, n);
+        p += n;
+    }
+    h.options = static_cast<std::uint8_t>(ReadLE(data, p, 1));
+    p += 1;
+    // The run count comes before the far-east size.
+    if (h.options & 0x08) {
+        h.runs = ReadLE(data, p, 2);
+        p += 2;
+    }
+    if (h.options & 0x04) {
+        h.extSize = ReadLE(data, p, 4);
+        p += 4;
+    }
+    h.headerSize = p - pos;
+    return h;
+}
+
+}  // namespace
+
+std::uint16_t GetWord(std::span<const std::uint8_t> data, std::size_t pos) {
+    return static_cast<std::uint16_t>(ReadLE(data, pos, 2));
+}
+
+void SetWord(std::span<std::uint8_t> data, std::size_t pos, std::uint16_t value) { WriteLE(data, pos, 2, value); }
+
+std::uint32_t GetLongWord(std::span<const std::uint8_t> data, std::size_t pos) { return ReadLE(data, pos, 4); }
+
+void SetLongWord(std::span<std::uint8_t> data, std::size_t pos, std::uint32_t value) {
+    WriteLE(data, pos, 4, value);
+}
+
+void IncWord(std::span<std::uint8_t> data, std::size_t pos, int delta, int max) { IncField(data, pos, 2, delta, max); }
+
+void IncByte(std::span<std::uint8_t> data, std::size_t pos, int delta, int max) { IncField(data, pos, 1, delta, max); }
+
+void IncLongWord(std::span<std::uint8_t> data, std::size_t pos, std::int32_t delta) {
+    WriteLE(data, pos, 4, ReadLE(data, pos, 4) + static_cast<std::uint32_t>(delta));
+}
+
+void IncMax(std::uint16_t& value, int delta, int max) {
+    value = static_cast<std::uint16_t>(CheckedStep(value, delta, max));
+}
+
+void IncMaxMin(std::uint16_t& value, int delta, int max, int min) {
+    long long result = static_cast<long long>(value) + delta;
+    if (result > max) result = max;
+    if (result < min) result = min;
+    value = static_cast<std::uint16_t>(result);
+}
+
+std::int64_t GetStrLen(bool twoByteLength, std::span<const std::uint8_t> data, std::size_t pos, bool useGivenLength,
+                       std::uint32_t givenLength) {
+    return ReadStringHeader(twoByteLength, data, pos, useGivenLength, givenLength).TotalSize();
+}
+
+void GetSimpleString(bool twoByteLength, std::span<const std::uint8_t> data, std::size_t pos, bool useGivenLength,
+                     std::uint32_t givenLength, std::u16string& text, std::int64_t& size) {
+    StringHeader h = ReadStringHeader(twoByteLength, data, pos, useGivenLength, givenLength);
+    std::size_t width = h.Wide() ? 2 : 1;
+    std::size_t start = pos + h.headerSize;
+    if (h.chars > (data.size() - start) / width) Raise(ErrReadingRecord);
+    std::u16string result(h.chars, u'\0');
+    for (std::size_t i = 0; i < h.chars; ++i)
+        result[i] = static_cast<char16_t>(width == 2 ? GetWord(data, start + 2 * i) : data[start + i]);
+    text = std::move(result);
+    size = h.TotalSize();
+}
+
+bool IsWide(std::u16string_view text) {
+    for (char16_t c : text)
+        if (c >= 0x100) return true;
+    return false;
+}
+
+void CompressBestUnicode(std::u16string_view text, std::span<std::uint8_t> data, std::size_t pos) {
+    CheckField(data.size(), pos, text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        data[pos + i] = text[i] < 0x100 ? static_cast<std::uint8_t>(text[i]) : static_cast<std::uint8_t>('?');
+}
+
+std::u16string StringToWideStringNoCodePage(std::string_view text) {
+    std::u16string out(text.size(), u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+    return out;
+}
+
+std::string WideStringToStringNoCodePage(std::u16string_view text) {
+    std::string out(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i] & 0xFF);
+    return out;
+}
+
 }  // namespace kalmira

@@ -6,8 +6,11 @@
 // and a width that pads with blanks ("0x%2x" of 5 gives "0x 5").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -116,6 +119,7 @@ inline constexpr const char* ErrHiddenSheetSelected = "To save this file, you mu
 inline constexpr const char* ErrNoSheetVisible = "There are not visible sheets on the file";
 inline constexpr const char* ErrCantDeleteSheetWithMacros = "Can't delete a sheet on a file containing macros";
 inline constexpr const char* ErrInvalidSheet = "Invalid sheet: %s";
+inline constexpr const char* WorkbookStrS = "Workbook";  // the BIFF8 stream of a compound document
 inline constexpr const char* ErrInvalidStream = "Invalid OLE Stream operation on stream: \"%s\"";
 inline constexpr const char* ErrEofReached = "End of stream reached with %d bytes left to read";
 inline constexpr const char* ErrInvalidPropertySector = "Kalmira can't read the properties of this file.";
@@ -128,5 +132,65 @@ inline constexpr const char16_t* xlerr_Ref = u"#REF!";
 inline constexpr const char16_t* xlerr_Name = u"#NAME?";
 inline constexpr const char16_t* xlerr_Num = u"#NUM!";
 inline constexpr const char16_t* xlerr_NA = u"#N/A";
+
+// The 4-byte header in front of every BIFF record; the data never carries it.
+struct TRecordHeader {
+    std::uint16_t Id = 0;
+    std::uint16_t Size = 0;  // data bytes that follow
+};
+
+class TNameRecordList;
+
+// The sheet lookup and setter of the workbook's external references: the
+// lookup turns an EXTERNSHEET index into a local sheet (-1 for none), the
+// setter finds or adds the entry of one local sheet.
+using TGetSheet = std::function<std::int32_t(std::uint16_t index)>;
+using TSetSheet = std::function<std::uint16_t(std::uint16_t sheet)>;
+
+// What every reference-adjusting operation needs to know about the workbook.
+struct TSheetInfo {
+    std::int32_t InsSheet = -1;      // the sheet being inserted, -1 for none
+    std::int32_t FormulaSheet = -1;  // the sheet holding the formulas being adjusted
+    TGetSheet GetSheet;
+    TSetSheet SetSheet;
+    TNameRecordList* Names = nullptr;  // set only while sheets are inserted
+};
+
+// Record byte access. Every field is little-endian and must lie wholly
+// inside the data: record sizes come from the file, so a field outside them
+// fails with ErrReadingRecord and nothing is read or written.
+std::uint16_t GetWord(std::span<const std::uint8_t> data, std::size_t pos);
+void SetWord(std::span<std::uint8_t> data, std::size_t pos, std::uint16_t value);
+std::uint32_t GetLongWord(std::span<const std::uint8_t> data, std::size_t pos);
+void SetLongWord(std::span<std::uint8_t> data, std::size_t pos, std::uint32_t value);
+
+// Adds delta to a counter field; a result below 0 or above max fails with
+// ErrTooManyEntries (the result, max) and leaves the field as it was.
+void IncWord(std::span<std::uint8_t> data, std::size_t pos, int delta, int max);
+void IncByte(std::span<std::uint8_t> data, std::size_t pos, int delta, int max);
+// Wraps around silently.
+void IncLongWord(std::span<std::uint8_t> data, std::size_t pos, std::int32_t delta);
+// The same check as IncWord on a counter kept outside record data.
+void IncMax(std::uint16_t& value, int delta, int max);
+// Never fails: the result is clamped to min..max.
+void IncMaxMin(std::uint16_t& value, int delta, int max, int min);
+
+// BIFF8 strings: a character count of one or two bytes (none when the caller
+// gives the length), an option byte (bit 0 16-bit characters, bit 2 far-east
+// extension, bit 3 rich runs), a 16-bit run count when rich, a 32-bit
+// extension size when far-east, then the characters, runs and extension.
+// Only the header must lie inside the data; the result is the whole size.
+std::int64_t GetStrLen(bool twoByteLength, std::span<const std::uint8_t> data, std::size_t pos,
+                       bool useGivenLength = false, std::uint32_t givenLength = 0);
+// Reads the characters too (8-bit ones widen one to one); they must lie
+// inside the data. size receives the whole size as GetStrLen gives it.
+void GetSimpleString(bool twoByteLength, std::span<const std::uint8_t> data, std::size_t pos,
+                     bool useGivenLength, std::uint32_t givenLength, std::u16string& text, std::int64_t& size);
+
+bool IsWide(std::u16string_view text);
+// One byte per character; characters from U+0100 on become '?'.
+void CompressBestUnicode(std::u16string_view text, std::span<std::uint8_t> data, std::size_t pos);
+std::u16string StringToWideStringNoCodePage(std::string_view text);
+std::string WideStringToStringNoCodePage(std::u16string_view text);
 
 }  // namespace kalmira

@@ -1,0 +1,346 @@
+#include "gateway/Hlavni.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+void logRecordLine(const logSink& sink, const msgItem& item) {
+    logLine(sink, 2, linkFormat("  OID %d, index %d ,hodnota %u", item.oid, item.index, item.value));
+}
+
+msgCursor payloadCursor(const rfPacket& packet) {
+    return makeCursor(rfPacketPayload(packet), rfPacketPayloadSize(packet));
+}
+
+// Fixed-point text with '.', whatever the process locale says.
+std::string fixedText(double value, int decimals) {
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
+}
+
+// How a reading reads in the log, after "Addr 0x.. ", by reading type.
+struct readingForm {
+    std::int32_t type;
+    const char* format;  // index, then the value as text
+    int decimals;
+};
+
+constexpr readingForm readingForms[] = {
+    {readingPulses, ", Index %d ,hodnota %s", 0},
+    {readingTemperature, ", Index %d ,teplota %s °C", 2},
+    {readingVoltage, ", Index %d ,napeti %s V", 3},
+    {readingHumidity, ", Index %d ,vlhkost %s %%", 1},
+};
+
+// A bus meter's reading type is minus its primary address.
+int typeMagnitude(std::int32_t type) {
+    return type == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : std::abs(type);
+}
+
+std::string readingPart(const ReadingRecord& r) {
+    for (const readingForm& f : readingForms)
+        if (f.type == r.type) return linkFormat(f.format, r.index, fixedText(r.value, f.decimals).c_str());
+    const std::string value = fixedText(r.value, 3);
+    if (r.type == readingOptical) {
+        const std::string text(r.text, strnlen(r.text, sizeof r.text));
+        return linkFormat(",OPTO %s, Index %d ,hodnota %s", text.c_str(), r.index, value.c_str());
+    }
+    if (r.type < 0) return linkFormat(",MBUS %d, Index %d ,hodnota %s", typeMagnitude(r.type), r.index, value.c_str());
+    return {};
+}
+
+bool isReadingBlock(const msgBox* block) {
+    return block->kind >= boxKindSensorReadings && block->kind <= 3;
+}
+
+}  // namespace
+
+HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads) : sinks_(std::move(sinks)), roads_(std::move(roads)) {
+    msgBoxPoolInit();
+    if (!roads_.decodeSensor) roads_.decodeSensor = decodeSensorPacket;
+    if (!roads_.handOver) roads_.handOver = [this](msgBox* block) { saveOdecet(block); };
+}
+
+HlavniCem::~HlavniCem() {
+    // Each interface's transport ends before the interface goes, and neither
+    // is destroyed under the worker mutex: a transport thread may be waiting
+    // for it.
+    for (;;) {
+        while (!lock()) {
+        }
+        rfInterfaces* itf = interfaces_;
+        if (itf) interfaces_ = itf->next;
+        std::unique_ptr<transObject> transport = itf ? std::move(itf->transport) : nullptr;
+        unlock();
+        if (!itf) break;
+        transport.reset();
+        delete itf;
+    }
+    while (BusObject* bus = busObjects_) {
+        busObjects_ = bus->nextObject;
+        delete bus;
+    }
+}
+
+void HlavniCem::changeNotify(std::string_view, std::uint32_t, int) {}
+
+int HlavniCem::buildBusRequest(BusObject&, std::uint8_t*, int) { return 0; }
+
+int HlavniCem::decodeMBusResponse(BusObject& bus, const busReply&) { return bus.step; }
+
+int HlavniCem::decodeOpticalResponse(BusObject& bus, const busReply&) { return bus.step; }
+
+bool HlavniCem::lock() { return mutex_.try_lock_for(lockWait); }
+
+void HlavniCem::unlock() { mutex_.unlock(); }
+
+void HlavniCem::logLine(int level, std::string_view text) const { ::logLine(sinks_.log, level, text); }
+
+void HlavniCem::notifyObject(int event, int id, std::string_view name) const {
+    ::notifyObject(sinks_.log, event, id, name);
+}
+
+void HlavniCem::logHexDump(std::string_view text, int length, const std::uint8_t* bytes) const {
+    ::logHexDump(sinks_.log, text, length, bytes);
+}
+
+void HlavniCem::deliverRadioFrame(std::uint32_t ownAddress, const rfPacket& packet) {
+    if (rfPacketKind(packet) == rfKindHallo) {
+        notifyObject(3, 0, linkFormat("0x%08x over 0x%08x", rfPacketSource(packet), rfPacketDestination(packet)));
+        return;
+    }
+    msgBox* result = nullptr;
+    if (packet.payloadLength > 0) {
+        // A packet marked "not to be decoded" still reaches the hand-over,
+        // as a copy that it discards.
+        result = rfPacketRecordKind(packet) != 0 ? copyPacket(packet) : roads_.decodeSensor(packet);
+    }
+    if (result)
+        roads_.handOver(result);
+    else
+        recvPacket(ownAddress, packet);
+}
+
+msgBox* HlavniCem::copyPacket(const rfPacket& packet) const {
+    msgBox* box = packetAlloc();
+    if (!box) return nullptr;
+    const int size = rfHeaderSize + std::min(rfPacketPayloadSize(packet), msgBoxCapacity - rfHeaderSize);
+    std::memcpy(box->data, packet.bytes, static_cast<std::size_t>(size));
+    box->kind = boxKindPacketCopy;
+    box->length = size;
+    box->rssi = packet.rssi;
+    box->source = rfPacketSource(packet);
+    box->readingId = 0;
+    return box;
+}
+
+void HlavniCem::recvPacket(std::uint32_t ownAddress, const rfPacket& packet) {
+    const std::uint8_t kind = rfPacketKind(packet);
+    if (kind == rfKindTransparent) {
+        feedTransparent(packet);
+        return;
+    }
+    if (kind != rfKindRecords) return;
+    msgCursor c = payloadCursor(packet);
+    msgItem item;
+    while (readRecord(c, item)) {
+        if (item.oid == oidPacketType) {
+            logLine(2, linkFormat("  pck type %d", static_cast<std::int32_t>(item.value)));
+            if (item.value == pckAlarm) logAlarm(ownAddress, packet);
+            if (item.value == pckConfigRequest) logLine(2, " ----- Config request -----");
+        }
+        logRecordLine(sinks_.log, item);
+    }
+}
+
+void HlavniCem::logAlarm(std::uint32_t, const rfPacket& packet) {
+    logLine(2, " ----- Alarm --------");
+    logRecords(packet);
+}
+
+void HlavniCem::logRecords(const rfPacket& packet) const {
+    msgCursor c = payloadCursor(packet);
+    msgItem item;
+    while (readRecord(c, item)) logRecordLine(sinks_.log, item);
+}
+
+void HlavniCem::saveOdecet(msgBox* block) {
+    if (!block) return;
+    if (isReadingBlock(block)) {
+        const int count = blockReadingCount(block);
+        logLine(1, linkFormat("  -- Odecty z Addr 0x%02x, id %d, rssi %d -- Pocez zaznamu %d, Max. %d", block->source,
+                              block->readingId, block->rssi, count, readingsPerBlock));
+        for (int i = 0; i < count; ++i) saveReading(block, blockReading(block, i));
+    }
+    packetFree(block);
+}
+
+void HlavniCem::saveReading(const msgBox* block, const ReadingRecord& reading) {
+    const std::string address = linkFormat("0x%02x", block->source);
+    // Stored first: a reading reaches the meter list even when the debug
+    // level keeps its line out of the log.
+    if (sinks_.reading && !(sinks_.screenOnly && sinks_.screenOnly()))
+        sinks_.reading(address, typeMagnitude(reading.type), block->rssi, reading.value, reading.index);
+    if (debugLevel.load(std::memory_order_relaxed) >= 1) logLine(1, "Addr " + address + " " + readingPart(reading));
+}
+
+void HlavniCem::feedTransparent(const rfPacket& packet) {
+    const std::uint32_t destination = rfPacketDestination(packet);
+    rfInterfaces* target = nullptr;
+    {
+        workerLock held(*this);
+        if (!held) return;
+        for (rfInterfaces* itf = interfaces_; itf && !target; itf = itf->next)
+            if (itf->kind < 2 && itf->transport && itf->rfAddress == destination) target = itf;
+    }
+    // The worker mutex is given back first: the interface's comes after it.
+    if (target)
+        target->feedBytes(packet.rssi, rfPacketSource(packet), destination, rfPacketPayloadSize(packet),
+                          rfPacketPayload(packet));
+}
+
+// --- Interfaces and bus objects -----------------------------------------
+
+void HlavniCem::addInterface(std::unique_ptr<rfInterfaces> itf) {
+    workerLock held(*this);
+    if (!held) return;
+    itf->next = interfaces_;
+    interfaces_ = itf.release();
+}
+
+rfInterfaces* HlavniCem::interfaceByAddress(std::uint32_t address) const {
+    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) {
+        if (address != 0 && itf->kind < 2 && itf->rfAddress == address) return itf;
+        if (address == 0 && itf->kind > 0) return itf;
+    }
+    return nullptr;
+}
+
+rfInterfaces* HlavniCem::interfaceOfGateway(std::uint32_t gateway) const {
+    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next)
+        if (itf->rfAddress == gateway) return itf;
+    return nullptr;
+}
+
+void HlavniCem::addBusObject(std::unique_ptr<BusObject> bus) {
+    workerLock held(*this);
+    if (!held) return;
+    bus->nextObject = busObjects_;
+    busObjects_ = bus.release();
+}
+
+void HlavniCem::tickQueue() {
+    workerLock held(*this);
+    if (!held || !pollQueue_) return;
+    BusObject* due = pollQueue_;
+    if (--due->delta >= 1) return;
+    // Only the head counts down, so objects due together come one per tick.
+    pollQueue_ = due->pollNext;
+    due->pollNext = nullptr;
+    busObjectResetState(*due, 0);
+    if (rfInterfaces* itf = interfaceOfGateway(due->gateway))
+        itf->appendToPollList(due);
+    else
+        addToQueue(due->repeatInterval, due, false);
+}
+
+void HlavniCem::addToQueue(int ticks, BusObject* bus, bool takeLock) {
+    workerLock held(*this, takeLock);
+    if (!held) return;
+    remFromQueue(bus, false);
+    if (ticks >= 1)
+        insertIntoQueue(ticks, bus);
+    else
+        remBusObjekt(bus, false);
+}
+
+void HlavniCem::insertIntoQueue(int ticks, BusObject* bus) {
+    BusObject** link = &pollQueue_;
+    int sum = 0;
+    while (*link && sum + (*link)->delta <= ticks) {
+        sum += (*link)->delta;
+        link = &(*link)->pollNext;
+    }
+    bus->delta = ticks - sum;
+    bus->pollNext = *link;
+    if (*link) (*link)->delta -= bus->delta;
+    *link = bus;
+}
+
+bool HlavniCem::unlinkFromQueue(BusObject* bus) {
+    BusObject** link = &pollQueue_;
+    while (*link && *link != bus) link = &(*link)->pollNext;
+    if (!*link) return false;
+    *link = bus->pollNext;
+    if (bus->pollNext) bus->pollNext->delta += bus->delta;
+    bus->pollNext = nullptr;
+    return true;
+}
+
+void HlavniCem::remFromQueue(BusObject* bus, bool takeLock) {
+    workerLock held(*this, takeLock);
+    if (!held) return;
+    unlinkFromQueue(bus);
+    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) itf->removeFromPollList(bus);
+}
+
+void HlavniCem::remBusObjekt(BusObject* bus, bool takeLock) {
+    workerLock held(*this, takeLock);
+    if (!held) return;
+    remFromQueue(bus, false);
+    BusObject** link = &busObjects_;
+    while (*link && *link != bus) link = &(*link)->nextObject;
+    if (*link) *link = bus->nextObject;
+    // Its id and name are taken before it is freed.
+    const int id = bus->id;
+    const std::string name = busObjectName(*bus);
+    delete bus;
+    notifyObject(2, id, name);
+}
+
+int HlavniCem::rescanBus(int id) {
+    workerLock held(*this);
+    if (!held) return -1;
+    BusObject* bus = busObjects_;
+    while (bus && bus->id != id) bus = bus->nextObject;
+    if (!bus) return -1;
+    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) {
+        const int place = itf->findInPollList(bus);
+        if (place == 1) return 0;
+        if (place == 2) {
+            itf->removeFromPollList(bus);
+            itf->attachBusObject(bus);
+            return 2;
+        }
+    }
+    rfInterfaces* itf = interfaceOfGateway(bus->gateway);
+    if (!itf) return -2;
+    unlinkFromQueue(bus);  // in the queue or in a poll list, never both
+    return itf->attachBusObject(bus);
+}
+
+void HlavniCem::sendRawMsg(std::uint32_t gateway, std::uint32_t module, const std::uint8_t* bytes, int n, int mode,
+                           int replyTimeout) {
+    if (n <= 0) return;
+    workerLock held(*this);
+    if (!held) return;
+    msgBox* box = packetAlloc();
+    if (!box) return;
+    buildPacketHeader(box, gateway, module, rfKindTransparent, rfFlagTransparent, sequence_);
+    sequence_ = static_cast<std::uint8_t>((sequence_ + 1) & 127);
+    rfPacket packet = packetRfData(box);
+    box->kind = boxKindPacketCopy;
+    box->length = rfHeaderSize + rfPacketSetPayload(packet, n, bytes);
+    rfInterfaces* itf = interfaceByAddress(gateway);
+    if (itf && itf->transport) {
+        itf->setMode(mode, replyTimeout);
+        itf->transport->SendRadioFrame(gateway, 0, box);
+        logHexDump("Send", n, bytes);
+    }
+    packetFree(box);
+}

@@ -1,0 +1,137 @@
+// The worker of the gateway link: the hub through which transports and
+// interfaces reach the log and the rest of the program, and the dispatch of
+// received RF packets.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "gateway/Busobject.h"
+#include "gateway/Linkif.h"
+#include "gateway/Rfinterfaces.h"
+#include "gateway/Rfpacket.h"
+#include "gateway/Sensor.h"
+
+class HlavniCem {
+public:
+    // Where a received packet with a payload goes. Left empty: sensor
+    // packets are decoded (decodeSensorPacket) and handed to saveOdecet.
+    struct radioRoads {
+        // Readings decoded from a packet (a pool buffer), or null.
+        std::function<msgBox*(const rfPacket&)> decodeSensor;
+        // Takes over a block of readings or a copied packet.
+        std::function<void(msgBox*)> handOver;
+    };
+
+    static constexpr auto lockWait = std::chrono::milliseconds(5000);
+    static constexpr int initialPollDelay = 50;
+
+    explicit HlavniCem(linkInterfaces sinks, radioRoads roads = {});
+    // Interface by interface: unlinked, its transport ended, then the
+    // interface itself destroyed (its bus objects time out, a linked
+    // gateway is reported lost).
+    virtual ~HlavniCem();
+    HlavniCem(const HlavniCem&) = delete;
+    HlavniCem& operator=(const HlavniCem&) = delete;
+
+    void logLine(int level, std::string_view text) const;
+    void notifyObject(int event, int id, std::string_view name) const;
+    void logHexDump(std::string_view text, int length, const std::uint8_t* bytes) const;
+
+    // A gateway linked (address not 0, host order) or lost. The link has no
+    // gateway state sink yet, so the worker itself reports nothing; tests
+    // override it to watch the reports.
+    virtual void changeNotify(std::string_view name, std::uint32_t address, int channel);
+    // The wired meters' requests and replies. Without a meter protocol the
+    // request is empty (a time-out) and a reply changes nothing; tests
+    // override them.
+    virtual int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room);
+    virtual int decodeMBusResponse(BusObject& bus, const busReply& reply);
+    virtual int decodeOpticalResponse(BusObject& bus, const busReply& reply);
+
+    // The worker mutex: re-entered by its holder, taken before any
+    // interface's. lock() waits at most 5000 ms and says whether it got it.
+    bool lock();
+    void unlock();
+
+    int getPollDelay() const { return pollDelay_; }
+    std::uint8_t sequence() const { return sequence_; }
+
+    // A new interface goes to the head of the list; the worker owns it.
+    void addInterface(std::unique_ptr<rfInterfaces> itf);
+    rfInterfaces* interfaceList() const { return interfaces_; }
+    // With the worker mutex held: the first interface of kind below 2 with
+    // this address, or for address 0 the first of kind above 0.
+    rfInterfaces* interfaceByAddress(std::uint32_t address) const;
+
+    // Bus objects: the worker owns those in its list.
+    void addBusObject(std::unique_ptr<BusObject> bus);
+    BusObject* busObjectList() const { return busObjects_; }
+    BusObject* pollQueue() const { return pollQueue_; }
+    void tickQueue();
+    void addToQueue(int ticks, BusObject* bus, bool takeLock);
+    void remFromQueue(BusObject* bus, bool takeLock);
+    void remBusObjekt(BusObject* bus, bool takeLock);
+    // -1 unknown id; 0 heads a poll list; 2 moved behind the head of its
+    // list; else attached to its gateway (1 or 2), or -2 with no gateway.
+    int rescanBus(int id);
+    // A transparent packet to a module through the gateway with that address.
+    void sendRawMsg(std::uint32_t gateway, std::uint32_t module, const std::uint8_t* bytes, int n, int mode,
+                    int replyTimeout);
+
+    // A received packet after its acknowledgement and duplicate test, on the
+    // transport's thread; ownAddress is the transport's gateway (host order).
+    void deliverRadioFrame(std::uint32_t ownAddress, const rfPacket& packet);
+    // A packet that yielded no readings.
+    void recvPacket(std::uint32_t ownAddress, const rfPacket& packet);
+    void logAlarm(std::uint32_t ownAddress, const rfPacket& packet);
+
+    // The reading hand-over, on the transport's thread: every reading of a
+    // block of kind 0 to 3 goes to the readings store and to the log, then
+    // the block goes back to the pool; a block of any other kind goes back
+    // untouched.
+    void saveOdecet(msgBox* block);
+    // One reading of the block: stored (unless only shown), then logged.
+    void saveReading(const msgBox* block, const ReadingRecord& reading);
+
+private:
+    msgBox* copyPacket(const rfPacket& packet) const;
+    void logRecords(const rfPacket& packet) const;
+    void feedTransparent(const rfPacket& packet);
+    void insertIntoQueue(int ticks, BusObject* bus);
+    bool unlinkFromQueue(BusObject* bus);
+    rfInterfaces* interfaceOfGateway(std::uint32_t gateway) const;
+
+    linkInterfaces sinks_;
+    radioRoads roads_;
+    std::recursive_timed_mutex mutex_;
+    int pollDelay_ = initialPollDelay;
+    std::uint8_t sequence_ = 1;
+    rfInterfaces* interfaces_ = nullptr;
+    BusObject* busObjects_ = nullptr;
+    BusObject* pollQueue_ = nullptr;
+};
+
+// Holds the worker mutex for a scope when it could be had (and was asked
+// for); whoever finds it not held gives up its operation.
+class workerLock {
+public:
+    // take = false: the caller holds the mutex already.
+    workerLock(HlavniCem& worker, bool take = true)
+        : worker_(worker), taken_(take && worker.lock()), held_(!take || taken_) {}
+    ~workerLock() {
+        if (taken_) worker_.unlock();
+    }
+    workerLock(const workerLock&) = delete;
+    workerLock& operator=(const workerLock&) = delete;
+    explicit operator bool() const { return held_; }
+
+private:
+    HlavniCem& worker_;
+    bool taken_;
+    bool held_;
+};

@@ -1,0 +1,302 @@
+#include "gateway/Rfinterfaces.h"
+
+#include "gateway/Hlavni.h"
+#include "gateway/Rfpacket.h"
+
+namespace {
+
+using guard = std::lock_guard<std::recursive_mutex>;
+
+// M-Bus link layer frames.
+constexpr std::uint8_t mbusAck = 0xE5;
+constexpr std::uint8_t mbusShortStart = 0x10;
+constexpr std::uint8_t mbusLongStart = 0x68;
+constexpr std::uint8_t mbusStop = 0x16;
+constexpr int mbusMaxL = 250;
+constexpr std::int16_t mbusShortState = 2;
+constexpr std::int16_t mbusHeaderState = 3;
+constexpr std::int16_t mbusBodyState = 4;
+
+// Optical readout control characters.
+constexpr std::uint8_t SOH = 1, STX = 2, ETX = 3, EOT = 4, LF = 10;
+constexpr std::int16_t opticalLineState = 0;
+constexpr std::int16_t opticalBlockState = 1;
+constexpr std::int16_t opticalCheckState = 2;
+constexpr int opticalMaxStored = framerBufferSize - 2;  // each byte is followed by a zero
+
+int finishFrame(rfInterfaces& f, int result, frameDelivery& out) {
+    out.bus = f.pollList;
+    out.mode = f.mode;
+    out.frame.assign(f.buffer, f.buffer + f.length);
+    out.reply = busReply{f.rssi, f.source, f.destination, f.kind, result, f.length, nullptr};
+    f.length = 0;
+    f.state = 0;
+    f.replyTimer = 0;
+    return 1;
+}
+
+int abandonFrame(rfInterfaces& f) {
+    f.length = 0;
+    f.state = 0;
+    return 0;
+}
+
+int frameMBus(rfInterfaces& f, std::uint8_t b, frameDelivery& out) {
+    if (f.length == 0) {
+        // Anything before a start byte is line noise.
+        if (b != mbusAck && b != mbusShortStart && b != mbusLongStart) return 0;
+        f.buffer[f.length++] = b;
+        if (b == mbusAck) return finishFrame(f, 1, out);
+        f.state = b == mbusShortStart ? mbusShortState : mbusHeaderState;
+        return 0;
+    }
+    if (f.state != mbusShortState && f.state != mbusHeaderState && f.state != mbusBodyState) return abandonFrame(f);
+    f.buffer[f.length++] = b;
+    const std::uint8_t* buf = f.buffer;
+    if (f.state == mbusShortState) {
+        if (f.length < 5) return 0;
+        const bool good = buf[4] == mbusStop && buf[3] == static_cast<std::uint8_t>(buf[1] + buf[2]);
+        return finishFrame(f, good ? 2 : -2, out);
+    }
+    if (f.state == mbusHeaderState) {
+        if (f.length < 4) return 0;
+        // 68 L L 68
+        if (buf[3] != mbusLongStart || buf[1] != buf[2] || buf[1] >= mbusMaxL) return finishFrame(f, -3, out);
+        f.state = mbusBodyState;
+        return 0;
+    }
+    const int l = buf[1];
+    if (f.length < l + 6) return 0;
+    std::uint8_t sum = 0;
+    for (int i = 4; i < 4 + l; ++i) sum = static_cast<std::uint8_t>(sum + buf[i]);
+    const bool good = buf[l + 5] == mbusStop && buf[l + 4] == sum;
+    return finishFrame(f, good ? 3 : -3, out);
+}
+
+void storeOptical(rfInterfaces& f, std::uint8_t b) {
+    if (f.length >= opticalMaxStored) return;
+    f.buffer[f.length++] = b;
+    f.buffer[f.length] = 0;
+}
+
+int frameOptical(rfInterfaces& f, std::uint8_t byte, frameDelivery& out) {
+    const std::uint8_t b = byte & 0x7F;
+    if (f.length == 0) {
+        if (b == STX || b == SOH) {
+            f.state = opticalBlockState;
+            f.blockCheck = 0;
+        } else if (b == '/') {
+            f.state = opticalLineState;
+        } else {
+            return 0;
+        }
+        storeOptical(f, b);
+        return 0;
+    }
+    storeOptical(f, b);
+    switch (f.state) {
+    case opticalLineState:
+        return b == LF ? finishFrame(f, 1, out) : 0;
+    case opticalBlockState:
+        f.blockCheck ^= b;
+        if (b == ETX || b == EOT) f.state = opticalCheckState;
+        return 0;
+    case opticalCheckState:
+        return finishFrame(f, b == f.blockCheck ? 2 : -1, out);
+    default:
+        return abandonFrame(f);
+    }
+}
+
+// The head's time-out, as the decoder sees it; interface mutex held.
+frameDelivery timeoutFor(rfInterfaces& f, BusObject* bus) {
+    frameDelivery d;
+    d.bus = bus;
+    d.mode = bus ? bus->mode : f.mode;
+    d.reply = busReply{f.rssi, f.source, f.destination, f.kind, 0, -1, nullptr};
+    return d;
+}
+
+}  // namespace
+
+rfInterfaces::rfInterfaces(HlavniCem* owner_, int kind_, std::string name_)
+    : owner(owner_), kind(kind_), name(std::move(name_)) {}
+
+rfInterfaces::~rfInterfaces() {
+    BusObject* detached = nullptr;
+    {
+        guard lock(mutex);
+        detached = pollList;
+        pollList = nullptr;
+    }
+    while (BusObject* bus = detached) {
+        detached = bus->pollNext;
+        bus->pollNext = nullptr;  // the decoder may queue it again
+        frameDelivery d;
+        {
+            guard lock(mutex);
+            d = timeoutFor(*this, bus);
+        }
+        deliverToDecoder(*owner, d);
+    }
+    if (rfAddress != 0) owner->changeNotify(name, 0, 0);
+}
+
+int rfInterfaces::storeInfo(std::uint32_t address, int newChannel) {
+    guard lock(mutex);
+    keepAlive = keepAliveTicks;
+    const bool sameAddress = address == 0 || address == rfAddress;
+    const bool sameChannel = newChannel < 0 || newChannel == channel;
+    if (sameAddress && sameChannel) return 0;
+    if (address != 0) rfAddress = address;
+    if (newChannel >= 0) channel = newChannel;
+    return 1;
+}
+
+void rfInterfaces::setMode(int newMode, int replyTimeout) {
+    guard lock(mutex);
+    mode = static_cast<std::int16_t>(newMode);
+    replyReload = static_cast<std::int16_t>(replyTimeout);
+    replyTimer = replyReload;
+    length = 0;
+    state = 0;
+}
+
+void rfInterfaces::feedBytes(int packetRssi, std::uint32_t packetSource, std::uint32_t packetDestination, int n,
+                             const std::uint8_t* bytes) {
+    {
+        guard lock(mutex);
+        if (startDelay > 0) {
+            startDelay = busyStartDelayTicks;
+            return;
+        }
+        replyTimer = replyReload;
+        rssi = packetRssi;
+        source = packetSource;
+        destination = packetDestination;
+    }
+    owner->logHexDump("char", n, bytes);
+    // Byte by byte under the mutex, so that a poll never cuts into a frame;
+    // the decoder runs after it is given back.
+    for (int i = 0; i < n; ++i) {
+        frameDelivery d;
+        int done = 0;
+        {
+            guard lock(mutex);
+            done = frameByte(*this, bytes[i], d);
+        }
+        if (done) deliverToDecoder(*owner, d);
+    }
+}
+
+int rfInterfaces::findInPollList(const BusObject* bus) {
+    guard lock(mutex);
+    int place = 1;
+    for (BusObject* b = pollList; b; b = b->pollNext, place = 2)
+        if (b == bus) return place;
+    return 0;
+}
+
+int rfInterfaces::attachBusObject(BusObject* bus) { return insertIntoPollList(bus, false); }
+
+int rfInterfaces::appendToPollList(BusObject* bus) { return insertIntoPollList(bus, true); }
+
+int rfInterfaces::insertIntoPollList(BusObject* bus, bool atTail) {
+    guard lock(mutex);
+    if (findInPollList(bus)) return -1;
+    busObjectResetState(*bus, 0);
+    if (!pollList) {
+        bus->pollNext = nullptr;
+        pollList = bus;
+        becomeHead(bus);
+        return 1;
+    }
+    BusObject* after = pollList;
+    while (atTail && after->pollNext) after = after->pollNext;
+    bus->pollNext = after->pollNext;
+    after->pollNext = bus;
+    return 2;
+}
+
+int rfInterfaces::removeFromPollList(BusObject* bus) {
+    guard lock(mutex);
+    BusObject** link = &pollList;
+    while (*link && *link != bus) link = &(*link)->pollNext;
+    if (!*link) return 0;
+    const bool wasHead = link == &pollList;
+    *link = bus->pollNext;
+    bus->pollNext = nullptr;
+    if (wasHead && pollList) {
+        becomeHead(pollList);
+        replyTimer = nextHeadReplyTimer;
+    }
+    return 1;
+}
+
+void rfInterfaces::becomeHead(BusObject* bus) {
+    replyReload = static_cast<std::int16_t>(bus->replyTimeout);
+    replyTimer = 0;
+    startDelay = owner->getPollDelay();
+}
+
+int frameByte(rfInterfaces& itf, std::uint8_t byte, frameDelivery& out) {
+    return itf.mode == busModeMBus ? frameMBus(itf, byte, out) : frameOptical(itf, byte, out);
+}
+
+void pollInterface(rfInterfaces& f) {
+    HlavniCem& owner = *f.owner;
+    bool lost = false;
+    bool timedOut = false;
+    frameDelivery timeout;
+    std::uint8_t request[rfMaxPayload];  // never the receive buffer the framer fills
+    {
+        guard lock(f.mutex);
+        if (f.keepAlive > 0) {
+            --f.keepAlive;
+        } else if (f.rfAddress != 0) {
+            f.rfAddress = 0;
+            lost = true;
+        }
+        if (f.startDelay > 0) {
+            --f.startDelay;
+        } else if (f.replyTimer == 0) {
+            f.length = 0;
+            if (BusObject* head = f.pollList) {
+                const int n = owner.buildBusRequest(*head, request, rfMaxPayload);
+                f.replyReload = static_cast<std::int16_t>(head->replyTimeout);
+                if (n >= 1) {
+                    // Sent under both mutexes (the worker's is held already),
+                    // so no byte of a reply can arrive between the request
+                    // and the framer's reset.
+                    f.replyTimer = f.replyReload;
+                    owner.sendRawMsg(head->gateway, head->module, request, n, head->mode, f.replyReload);
+                } else {
+                    timedOut = true;
+                    timeout = timeoutFor(f, head);
+                }
+            } else {
+                f.replyReload = idleReplyReload;
+            }
+        } else if (f.replyTimer == 1) {
+            f.replyTimer = 0;
+            f.length = 0;
+            f.state = 0;
+            timedOut = f.pollList != nullptr;
+            if (timedOut) timeout = timeoutFor(f, f.pollList);
+        } else {
+            --f.replyTimer;
+        }
+    }
+    if (lost) owner.changeNotify(f.name, 0, 0);
+    if (timedOut) deliverToDecoder(owner, timeout);
+}
+
+void deliverToDecoder(HlavniCem& owner, const frameDelivery& d) {
+    if (!d.bus) return;
+    busReply reply = d.reply;
+    reply.bytes = d.frame.empty() ? nullptr : d.frame.data();
+    if (d.mode == busModeMBus)
+        owner.decodeMBusResponse(*d.bus, reply);
+    else
+        owner.decodeOpticalResponse(*d.bus, reply);
+}

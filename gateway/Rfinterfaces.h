@@ -1,0 +1,120 @@
+// The worker's record of one gateway: what the gateway reported, what is
+// wanted of it, a keep-alive that notices when it falls silent, and the
+// polling of wired meters through the meter modules behind it.
+//
+// Lock order: the worker's mutex before an interface's, never the other
+// way round. Decoders are called with no interface mutex held.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gateway/Busobject.h"
+#include "gateway/Transobject.h"
+
+class HlavniCem;
+
+inline constexpr int rfKindSerial = 1;
+inline constexpr int keepAliveTicks = 100;
+inline constexpr int startDelayTicks = 10;
+inline constexpr int busyStartDelayTicks = 200;  // bytes arrived while starting
+inline constexpr int idleReplyReload = 20;
+inline constexpr int nextHeadReplyTimer = 50;
+inline constexpr int framerBufferSize = 4096;
+
+// What the framer hands to a decoder, and the time-out (result 0, length -1).
+struct busReply {
+    int rssi = 0;
+    std::uint32_t source = 0;       // host order
+    std::uint32_t destination = 0;  // host order
+    int kind = 0;                   // the interface's kind
+    int result = 0;
+    int length = -1;
+    const std::uint8_t* bytes = nullptr;
+};
+
+// A finished frame, copied out of the framer so that the decoder can run
+// after the interface mutex is given back.
+struct frameDelivery {
+    BusObject* bus = nullptr;  // head of the poll list, if any
+    std::int16_t mode = busModeMBus;
+    busReply reply;
+    std::vector<std::uint8_t> frame;
+};
+
+class rfInterfaces {
+public:
+    rfInterfaces(HlavniCem* owner, int kind, std::string name);
+    // Poll-list objects time out, and a linked gateway is reported lost.
+    ~rfInterfaces();
+    rfInterfaces(const rfInterfaces&) = delete;
+    rfInterfaces& operator=(const rfInterfaces&) = delete;
+
+    // 1 when the address or channel changed; reloads the keep-alive either way.
+    int storeInfo(std::uint32_t address, int channel);
+    void setMode(int mode, int replyTimeout);
+    // The payload of a transparent packet addressed to this gateway.
+    void feedBytes(int rssi, std::uint32_t source, std::uint32_t destination, int length,
+                   const std::uint8_t* bytes);
+
+    // 1 heads the list, 2 further down, 0 absent.
+    int findInPollList(const BusObject* bus);
+    // 1 made head, 2 put second (attach) or last (append), -1 already there.
+    int attachBusObject(BusObject* bus);
+    int appendToPollList(BusObject* bus);
+    // 1 removed, 0 absent.
+    int removeFromPollList(BusObject* bus);
+
+    void lock() { mutex.lock(); }
+    void unlock() { mutex.unlock(); }
+
+    HlavniCem* const owner;
+    std::recursive_mutex mutex;
+    const int kind;
+    const std::string name;
+    std::uint32_t rfAddress = 0;  // host order; 0 = not linked
+    int channel = -1;
+    int group = 0;
+    int promiscuous = 0;
+    int wantedChannel = -1;
+    int wantedGroup = -1;
+    int wantedPromiscuous = -1;
+    int keepAlive = keepAliveTicks;
+    int startDelay = startDelayTicks;
+    BusObject* pollList = nullptr;
+
+    // Framer state.
+    std::int16_t mode = busModeMBus;
+    std::int16_t state = 0;
+    std::int16_t length = 0;
+    std::int16_t replyReload = 0;
+    std::int16_t replyTimer = 0;  // 0 idle, 1 time-out now, above 1 counting down
+    std::uint8_t blockCheck = 0;
+    std::uint8_t buffer[framerBufferSize] = {};
+
+    // Of the last transparent packet.
+    int rssi = 0;
+    std::uint32_t source = 0;
+    std::uint32_t destination = 0;
+
+    std::unique_ptr<transObject> transport;
+    rfInterfaces* next = nullptr;
+
+private:
+    int insertIntoPollList(BusObject* bus, bool atTail);
+    void becomeHead(BusObject* bus);
+};
+
+// One received byte. Call with the interface mutex held; 1 when a frame (or
+// a framing error) is complete and `out` holds it for the decoder.
+int frameByte(rfInterfaces& itf, std::uint8_t byte, frameDelivery& out);
+
+// The 100 ms poll. Call it holding the worker mutex: a request is sent
+// under the interface mutex, and sending takes the worker mutex again.
+void pollInterface(rfInterfaces& itf);
+
+// Hands a reply to the decoder that fits the mode.
+void deliverToDecoder(HlavniCem& owner, const frameDelivery& d);

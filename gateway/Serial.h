@@ -1,0 +1,99 @@
+#pragma once
+// The serial transport of one gateway: a thread that keeps the port open,
+// cuts the incoming bytes into SLIP frames and writes the queued messages.
+
+#include "gateway/Slip.h"
+#include "gateway/Transobject.h"
+#include "platform/sys/SerialPort.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class serialObject;
+
+// The transport always asks for this speed.
+inline constexpr int serialBaudRate = 57600;
+
+// 1200..115200 give themselves; anything else gives 9600.
+int MapBaudRate(int baud);
+
+// Opens the named port exclusively, raw, 8N1 at MapBaudRate(baud).
+bool OpenSerialPort(platform::SerialPort& port, const char* name, int baud);
+// Puts the line back to 9600 8N1 and closes it.
+void CloseSerialPort(platform::SerialPort& port);
+
+// Port names for the port dialog, each of which opens when chosen.
+std::vector<std::string> EnumerateComPorts();
+
+// The gateway's settings as it reported them; an address of 0 and -1
+// elsewhere mean "not reported".
+struct gatewayReport {
+    std::uint32_t rfAddress = 0; // the four bytes as received
+    int channel = -1;
+    int group = -1;
+    int promiscuous = -1;
+};
+
+class serialObject : public transObject {
+public:
+    // Takes over each good frame (a pool buffer holding the message and its
+    // CRC byte) on the transport's thread and returns it to the pool. The
+    // gateway protocol fills this in; tests give their own.
+    using frameReceiver = std::function<void(serialObject& transport, msgBox* message)>;
+
+    // The thread starts at once.
+    serialObject(HlavniCem* owner, const char* deviceName, frameReceiver receiver = {});
+    // Ends the thread; queued messages go back to the pool.
+    ~serialObject() override;
+
+    // The gateway protocol's tick and RF send live with its dispatch.
+    void OnTick() override;
+    void SendRadioFrame(std::uint32_t rfAddress, int parameter, msgBox* packet) override;
+
+    // The transmit queue, shared under the pool lock. A buffer pushed to a
+    // terminating transport goes straight back to the pool.
+    void PushTxPacket(msgBox* box);
+    msgBox* PopTxPacket();
+
+    // One received byte through the deframer; a good frame goes, in a pool
+    // buffer, to ProcessGatewayMessage.
+    void RxByte(std::uint8_t byte);
+    void ProcessGatewayMessage(msgBox* message);
+
+    const std::string& DeviceName() const { return deviceName_; }
+    // Written on the transport's thread, read on the worker's.
+    gatewayReport Reported() const;
+    void SetReported(const gatewayReport& report);
+    bool PortOpen() const { return portOpen_.load(std::memory_order_acquire); }
+
+protected:
+    void Execute() override;
+
+private:
+    void Pass(int& openCountdown);
+    void TryOpen(int& openCountdown);
+    void ReadOne(int& openCountdown);
+    void SendOne(int& openCountdown);
+    void ClosePort(int& openCountdown, int retryAfter);
+    void Log(int level, const char* format) const;
+    void DrainTxQueue();
+
+    std::string deviceName_;
+    frameReceiver receiver_;
+    platform::SerialPort port_;
+    std::atomic<bool> portOpen_{false};
+
+    mutable std::mutex reportMutex_;
+    gatewayReport report_;
+
+    // The worker's ticks until the next gateway query.
+    std::uint16_t tickCountdown_ = 5;
+    SlipDeframer rx_;
+    std::vector<std::uint8_t> txBuffer_;
+    msgBox* txHead_ = nullptr; // guarded by the pool lock
+    msgBox* txTail_ = nullptr;
+};

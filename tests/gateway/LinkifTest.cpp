@@ -1,0 +1,60 @@
+#include "gateway/Linkif.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "GatewayTestSupport.h"
+
+namespace {
+
+class LogRoad : public gatewayTest {
+protected:
+    recordingLog log;
+    logSink sink = log.sink();
+};
+
+}  // namespace
+
+TEST_F(LogRoad, LinesAboveTheDebugLevelAreDropped) {
+    debugLevel = 1;
+    logLine(sink, 2, "two");
+    logLine(sink, 1, "one");
+    logLine(sink, 0, "zero");
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"one" + tidPart(), "zero" + tidPart()}));
+    logLine(logSink{}, 0, "nowhere");  // no sink given: nothing happens
+}
+
+TEST_F(LogRoad, EachLineCarriesTheIdOfItsThread) {
+    int otherId = 0;
+    std::thread other([&] {
+        otherId = currentThreadId();
+        logLine(sink, 0, "from the transport");
+    });
+    other.join();
+    EXPECT_NE(otherId, currentThreadId());
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"from the transport tid " + std::to_string(otherId)});
+}
+
+TEST_F(LogRoad, NotifyObjectEvents) {
+    for (int event = 0; event <= 4; ++event) notifyObject(sink, event, 7, "MBUS 5");
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"Object MBUS 5 has timeout" + tidPart(),
+                                                     "Object MBUS 5 was removed" + tidPart(),
+                                                     "Receive HALLO from MBUS 5" + tidPart()}));
+}
+
+TEST_F(LogRoad, HexDump) {
+    const std::uint8_t data[] = {0x00, 0x01, 0xFF};
+    debugLevel = 1;
+    logHexDump(sink, "Send packet", 3, data);
+    debugLevel = 2;  // built, but its level 3 is above the debug level
+    logHexDump(sink, "Send packet", 3, data);
+    EXPECT_TRUE(log.lines().empty());
+    debugLevel = 3;
+    logHexDump(sink, "Send packet", 3, data);
+    logHexDump(sink, "Recv", 0, data);
+    logHexDump(sink, "Recv", -1, nullptr);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"Send packet ,data len 3 : 00, 01, ff" + tidPart(),
+                                                     "Recv ,data len 0" + tidPart(),
+                                                     "Recv ,data len -1" + tidPart()}));
+}

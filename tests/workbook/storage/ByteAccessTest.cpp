@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/workbook/storage/MessageOf.h"
+#include "workbook/storage/XlsMessages.h"
+
+using namespace kalmira;
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(ByteAccess, ReadsAndWritesLittleEndianFieldsUpToTheLastByte) {
+    Bytes data{0x34, 0x12, 0x78, 0x56, 0x34, 0x12};
+    EXPECT_EQ(GetWord(data, 0), 0x1234);
+    EXPECT_EQ(GetWord(data, 4), 0x1234);
+    EXPECT_EQ(GetLongWord(data, 2), 0x12345678u);
+    SetWord(data, 4, 0xBEEF);
+    SetLongWord(data, 0, 0xA1B2C3D4);
+    EXPECT_EQ(data, (Bytes{0xD4, 0xC3, 0xB2, 0xA1, 0xEF, 0xBE}));
+}
+
+TEST(ByteAccess, AFieldPastTheEndFailsAndTouchesNothing) {
+    Bytes data{1, 2, 3, 4, 5};
+    const Bytes before = data;
+    EXPECT_EQ(MessageOf([&] { GetWord(data, 4); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { GetLongWord(data, 2); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { SetWord(data, 4, 0xFFFF); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { SetLongWord(data, 2, 0xFFFFFFFF); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { IncWord(data, 5, 1, 100); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { IncByte(data, 5, 1, 100); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { IncLongWord(data, 3, 1); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { GetWord(data, SIZE_MAX); }), "Error reading record");
+    EXPECT_EQ(data, before);
+    EXPECT_EQ(MessageOf([&] { GetWord(Bytes{}, 0); }), "Error reading record");
+}
+
+TEST(ByteAccess, IncWordRefusesARangeOverflowAndKeepsTheField) {
+    Bytes data{0xFF, 0xFF};
+    EXPECT_EQ(MessageOf([&] { IncWord(data, 0, 1, 65535); }),
+              "Too many entries for this kind of record (65536 out of a maximum of 65535)");
+    EXPECT_EQ(data, (Bytes{0xFF, 0xFF}));
+    Bytes low{0x02, 0x00};
+    EXPECT_EQ(MessageOf([&] { IncWord(low, 0, -3, 100); }),
+              "Too many entries for this kind of record (-1 out of a maximum of 100)");
+    IncWord(low, 0, 98, 100);
+    EXPECT_EQ(low, (Bytes{100, 0}));
+}
+
+TEST(ByteAccess, IncByteAndIncLongWord) {
+    Bytes data{250, 0xFF, 0xFF, 0xFF, 0xFF};
+    IncByte(data, 0, 5, 255);
+    EXPECT_EQ(data[0], 255);
+    EXPECT_EQ(MessageOf([&] { IncByte(data, 0, 1, 255); }),
+              "Too many entries for this kind of record (256 out of a maximum of 255)");
+    IncLongWord(data, 1, 2);  // wraps
+    EXPECT_EQ(data, (Bytes{255, 1, 0, 0, 0}));
+    IncLongWord(data, 1, -2);
+    EXPECT_EQ(data, (Bytes{255, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(ByteAccess, IncMaxChecksAndIncMaxMinClamps) {
+    std::uint16_t v = 10;
+    IncMax(v, 5, 20);
+    EXPECT_EQ(v, 15);
+    EXPECT_EQ(MessageOf([&] { IncMax(v, 6, 20); }),
+              "Too many entries for this kind of record (21 out of a maximum of 20)");
+    EXPECT_EQ(v, 15);
+    EXPECT_THROW(IncMax(v, -16, 20), Exception);
+    std::uint16_t w = 5;
+    IncMaxMin(w, -10, 100, 0);
+    EXPECT_EQ(w, 0);
+    IncMaxMin(w, 500, 100, 0);
+    EXPECT_EQ(w, 100);
+    IncMaxMin(w, -1, 100, 0);
+    EXPECT_EQ(w, 99);
+}
+
+TEST(BiffStrings, GetStrLenCountsHeaderCharactersRunsAndExtension) {
+    EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x00, 0x61, 0x62, 0x63}, 0), 5);
+    // Three 16-bit characters with two rich runs: count, options, run count.
+    EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x09, 0x02, 0x00}, 0), 18);
+    // Far-east: a 4-byte extension behind one 8-bit character.
+    EXPECT_EQ(GetStrLen(false, Bytes{0x01, 0x04, 0x04, 0x00, 0x00, 0x00, 0x41, 1, 2, 3, 4}, 0), 11);
+    // Rich and far-east: the run count comes before the extension size.
+    EXPECT_EQ(GetStrLen(true, Bytes{0x02, 0x00, 0x0C, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00}, 0), 9 + 2 + 4 + 3);
+    // A given length: no count field at all.
+    EXPECT_EQ(GetStrLen(false, Bytes{0x09, 0x02, 0x00}, 0, true, 3), 17);
+    // A two-byte count at an offset.
+    EXPECT_EQ(GetStrLen(true, Bytes{0xEE, 0x00, 0x01, 0x01}, 1, false, 0), 3 + 256 * 2);
+}
+
+TEST(BiffStrings, AStringHeaderPastTheEndFails) {
+    EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x00}, 0), 5);  // the header may end at the last byte
+    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03}, 0); }), "Error reading record");
+    EXPECT_EQ(MessageOf([] { GetStrLen(true, Bytes{0x03, 0x00}, 0); }), "Error reading record");
+    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03, 0x08, 0x01}, 0); }), "Error reading record");
+    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03, 0x04, 0x01, 0x00, 0x00}, 0); }), "Error reading record");
+    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x09}, 1, true, 3); }), "Error reading record");
+    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03, 0x00}, 3); }), "Error reading record");
+}
+
+TEST(BiffStrings, GetSimpleStringWidensWithoutCodePage) {
+    std::u16string text;
+    std::int64_t size = 0;
+    GetSimpleString(false, Bytes{0x02, 0x00, 0xE8, 0x41}, 0, false, 0, text, size);
+    EXPECT_EQ(text, u"\u00E8A");
+    EXPECT_EQ(size, 4);
+    GetSimpleString(true, Bytes{0x02, 0x00, 0x01, 0x0D, 0x01, 0x41, 0x00}, 0, false, 0, text, size);
+    EXPECT_EQ(text, u"čA");
+    EXPECT_EQ(size, 7);
+    GetSimpleString(false, Bytes{0xFF, 0x08, 0x01, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00}, 1, true, 1, text, size);
+    EXPECT_EQ(text, u"a");
+    EXPECT_EQ(size, 1 + 2 + 1 + 4);
+}
+
+TEST(BiffStrings, GetSimpleStringFailsWhenTheCharactersRunPastTheEnd) {
+    std::u16string text = u"kept";
+    std::int64_t size = 77;
+    EXPECT_EQ(MessageOf([&] { GetSimpleString(false, Bytes{0x03, 0x00, 0x61, 0x62}, 0, false, 0, text, size); }),
+              "Error reading record");
+    EXPECT_EQ(MessageOf([&] { GetSimpleString(false, Bytes{0x02, 0x01, 0x61, 0x00, 0x62}, 0, false, 0, text, size); }),
+              "Error reading record");
+    EXPECT_EQ(text, u"kept");
+    EXPECT_EQ(size, 77);
+}
+
+TEST(BiffStrings, EightBitConversionsAndCompression) {
+    EXPECT_FALSE(IsWide(u"\u00FFabc"));
+    EXPECT_TRUE(IsWide(u"ab\u0100"));
+    Bytes data{0, 0, 0, 0};
+    CompressBestUnicode(u"ač", data, 1);
+    EXPECT_EQ(data, (Bytes{0x00, 0x61, 0x3F, 0x00}));
+    CompressBestUnicode(u"\u00E9", data, 3);  // the last byte
+    EXPECT_EQ(data[3], 0xE9);
+    EXPECT_EQ(MessageOf([&] { CompressBestUnicode(u"ab", data, 3); }), "Error reading record");
+    EXPECT_EQ(data, (Bytes{0x00, 0x61, 0x3F, 0xE9}));
+    EXPECT_EQ(StringToWideStringNoCodePage("\xE8\x41"), u"\u00E8A");
+    EXPECT_EQ(WideStringToStringNoCodePage(u"\u00E8\u010D"), "\xE8\x0D");
+}

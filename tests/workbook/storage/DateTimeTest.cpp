@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "workbook/storage/UKmrMessages.h"
+
+using namespace kalmira;
+
+namespace {
+
+TFormatSettings Czech() {
+    TFormatSettings s = InvariantFormatSettings();
+    s.DateSeparator = u'.';
+    s.ShortDateFormat = u"d.M.yyyy";
+    s.LongDateFormat = u"d. MMMM yyyy";
+    s.ShortTimeFormat = u"H:mm";
+    s.LongTimeFormat = u"H:mm:ss";
+    s.TimeAMString = u"dop.";
+    s.TimePMString = u"odp.";
+    s.LongMonthNames[3] = u"duben";
+    s.ShortDayNames[6] = u"so";
+    s.LongDayNames[6] = u"sobota";
+    s.DecimalSeparator = u',';
+    return s;
+}
+
+int ThisYear() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_year + 1900;
+}
+
+struct Parsed {
+    bool ok = false;
+    double value = -1;
+    std::u16string format = u"untouched";
+    bool hasDate = false, hasTime = false;
+};
+
+Parsed Parse(std::u16string_view text, const TFormatSettings& s, std::u16string_view dateFmt = {},
+             std::u16string_view timeFmt = {}) {
+    Parsed p;
+    p.ok = KmrTryStrToDateTime(text, p.value, p.format, p.hasDate, p.hasTime, dateFmt, timeFmt, &s);
+    return p;
+}
+
+constexpr double k3April2021 = 44289;
+
+}  // namespace
+
+TEST(StrToDateTime, TimeOnly) {
+    Parsed p = Parse(u"12:30", Czech());
+    ASSERT_TRUE(p.ok);
+    EXPECT_DOUBLE_EQ(p.value, 0.5208333333333334);
+    EXPECT_FALSE(p.hasDate);
+    EXPECT_TRUE(p.hasTime);
+    EXPECT_EQ(p.format, u"H:mm");
+    p = Parse(u"7:05:30", Czech());
+    EXPECT_DOUBLE_EQ(p.value, (7 * 3600 + 5 * 60 + 30) / 86400.0);
+}
+
+TEST(StrToDateTime, DateAndTime) {
+    Parsed p = Parse(u"3.4.2021 7:05", Czech());
+    ASSERT_TRUE(p.ok);
+    EXPECT_DOUBLE_EQ(p.value, k3April2021 + (7 * 60 + 5) / 1440.0);
+    EXPECT_TRUE(p.hasDate);
+    EXPECT_TRUE(p.hasTime);
+    EXPECT_EQ(p.format, u"d.M.yyyy H:mm");
+    p = Parse(u"  3. 4. 2021  ", Czech());
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.value, k3April2021);
+    EXPECT_EQ(p.format, u"d.M.yyyy");
+    EXPECT_FALSE(p.hasTime);
+    EXPECT_EQ(Parse(u"7:05 3-4-2021", Czech()).value, k3April2021 + (7 * 60 + 5) / 1440.0);
+    EXPECT_EQ(Parse(u"3/4/2021", Czech()).value, k3April2021);
+    EXPECT_EQ(Parse(u"3.4.21", Czech()).value, k3April2021);  // the window keeps 21 in this century
+}
+
+TEST(StrToDateTime, FieldOrderAndYearsFollowTheSettings) {
+    TFormatSettings us = InvariantFormatSettings();
+    EXPECT_EQ(Parse(u"4/3/2021", us).value, k3April2021);
+    TFormatSettings iso = Czech();
+    iso.ShortDateFormat = u"yyyy-MM-dd";
+    EXPECT_EQ(Parse(u"2021-04-03", iso).value, k3April2021);
+    EXPECT_EQ(Parse(u"2021-04-03", iso).format, u"yyyy-MM-dd");
+    // Two numbers: the current year.
+    Parsed noYear = Parse(u"3.4", Czech());
+    ASSERT_TRUE(noYear.ok);
+    EXPECT_EQ(noYear.value, Parse(u"3.4." + Utf8ToUtf16(std::to_string(ThisYear())), Czech()).value);
+    // Two-digit years through the century window.
+    TFormatSettings w = Czech();
+    w.TwoDigitYearCenturyWindow = 0;
+    int century = ThisYear() / 100 * 100;
+    EXPECT_EQ(Parse(u"3.4.21", w).value, Parse(u"3.4." + Utf8ToUtf16(std::to_string(century + 21)), w).value);
+    w.TwoDigitYearCenturyWindow = 50;
+    int pivot = ThisYear() - 50;
+    int y99 = pivot / 100 * 100 + 99 < pivot ? pivot / 100 * 100 + 199 : pivot / 100 * 100 + 99;
+    EXPECT_EQ(Parse(u"3.4.99", w).value, Parse(u"3.4." + Utf8ToUtf16(std::to_string(y99)), w).value);
+}
+
+TEST(StrToDateTime, AmPm) {
+    TFormatSettings us = InvariantFormatSettings();
+    Parsed p = Parse(u"7:05 PM", us);
+    ASSERT_TRUE(p.ok);
+    EXPECT_DOUBLE_EQ(p.value, (19 * 60 + 5) / 1440.0);
+    EXPECT_EQ(p.format, u"h:mm AM/PM");
+    EXPECT_DOUBLE_EQ(Parse(u"12:00am", us).value, 0);
+    EXPECT_DOUBLE_EQ(Parse(u"12:00 pm", us).value, 0.5);
+    EXPECT_DOUBLE_EQ(Parse(u"7:05 odp.", Czech()).value, (19 * 60 + 5) / 1440.0);
+    EXPECT_FALSE(Parse(u"13:00 PM", us).ok);
+    EXPECT_FALSE(Parse(u"PM", us).ok);
+    EXPECT_FALSE(Parse(u"7:05 PM AM", us).ok);
+}
+
+TEST(StrToDateTime, GivenFormatsReplaceTheSettings) {
+    Parsed p = Parse(u"3.4.2021 7:05", Czech(), u"dd/mm/yyyy", u"hh:mm");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.format, u"dd/mm/yyyy hh:mm");
+}
+
+TEST(StrToDateTime, VersionLikeTextsAreNoTimes) {
+    TFormatSettings dotTime = Czech();
+    dotTime.DateSeparator = u'/';
+    dotTime.ShortDateFormat = u"d/M/yyyy";
+    dotTime.TimeSeparator = u'.';
+    EXPECT_FALSE(Parse(u"1.2.3", dotTime).ok);
+    EXPECT_FALSE(Parse(u"10.20.30", dotTime).ok);
+    Parsed p = Parse(u"12.30", dotTime);  // one dot: a time
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.hasTime);
+    EXPECT_FALSE(p.hasDate);
+    EXPECT_DOUBLE_EQ(p.value, 0.5208333333333334);
+    // Read as a date, the same digits are kept.
+    EXPECT_TRUE(Parse(u"1.2.2003", dotTime).hasDate);
+}
+
+TEST(StrToDateTime, BadTextIsFalseAndTouchesNothing) {
+    for (const char16_t* bad :
+         {u"", u"   ", u"abc", u"2021", u"12", u"1,5", u"31.2.2021", u"0.1.2021", u"1.13.2021", u"24:00", u"7:60",
+          u"7:05:60", u"1.2.3.4", u"3.4.2021 7:05 8:00", u"3.4.2021 4.5.2021", u"3.4.10000", u"7::05",
+          u"3..4.2021", u"-3.4.2021", u"3.4.2021x", u"30.12.1899", u"007:05", u"3.4.02021"}) {
+        Parsed p = Parse(bad, Czech());
+        EXPECT_FALSE(p.ok) << Utf16ToUtf8(bad);
+        EXPECT_EQ(p.value, -1);
+        EXPECT_EQ(p.format, u"untouched");
+    }
+    std::u16string longDigits(100000, u'9');
+    EXPECT_FALSE(Parse(longDigits, Czech()).ok);
+    EXPECT_FALSE(Parse(u"3.4." + longDigits, Czech()).ok);
+    EXPECT_FALSE(Parse(longDigits + u":00", Czech()).ok);
+}
+
+TEST(StrToDateTime, LeapDays) {
+    EXPECT_TRUE(Parse(u"29.2.2024", Czech()).ok);
+    EXPECT_FALSE(Parse(u"29.2.2023", Czech()).ok);
+    EXPECT_FALSE(Parse(u"29.2.1900", Czech()).ok);
+    EXPECT_TRUE(Parse(u"29.2.2000", Czech()).ok);
+    EXPECT_EQ(Parse(u"1.1.1900", Czech()).value, 2);
+    EXPECT_EQ(Parse(u"1.3.1900", Czech()).value, 61);
+}
+
+TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
+    TFormatSettings s = InvariantFormatSettings();
+    double v = k3April2021 + (19 * 3600 + 5 * 60 + 9) / 86400.0 + 0.042 / 86400;
+    EXPECT_EQ(TryFormatDateTime(u"d dd ddd dddd", v, s), u"3 03 Sat Saturday");
+    EXPECT_EQ(TryFormatDateTime(u"m mm mmm mmmm", v, s), u"4 04 Apr April");
+    EXPECT_EQ(TryFormatDateTime(u"yy yyyy", v, s), u"21 2021");
+    EXPECT_EQ(TryFormatDateTime(u"h hh n nn s ss z zzz", v, s), u"19 19 5 05 9 09 42 042");
+    EXPECT_EQ(TryFormatDateTime(u"h:m:s", v, s), u"19:5:9");
+    EXPECT_EQ(TryFormatDateTime(u"hh:mm", v, s), u"19:05");
+    EXPECT_EQ(TryFormatDateTime(u"mm/dd/yyyy", v, s), u"04/03/2021");
+    EXPECT_EQ(TryFormatDateTime(u"h:mm am/pm", v, s), u"7:05 pm");
+    EXPECT_EQ(TryFormatDateTime(u"h:mm AM/PM", v - 0.5, s), u"7:05 AM");
+    EXPECT_EQ(TryFormatDateTime(u"h:mm Am/pM", v, s), u"7:05 pM");
+    EXPECT_EQ(TryFormatDateTime(u"hh a/p", v, s), u"07 p");
+    EXPECT_EQ(TryFormatDateTime(u"h ampm", v, s), u"7 PM");
+    EXPECT_EQ(TryFormatDateTime(u"h:mm \"AM/PM\" am", v, s), u"19:05 AM/PM a4");
+    EXPECT_EQ(TryFormatDateTime(u"'d' \"yyyy\" x", v, s), u"d yyyy x");
+    EXPECT_EQ(TryFormatDateTime(u"hh 'ampm", v, s), u"19 ampm");
+    EXPECT_EQ(TryFormatDateTime(u"h:mm", k3April2021, s), u"0:00");
+    EXPECT_EQ(TryFormatDateTime(u"h ampm", k3April2021, s), u"12 AM");
+}
+
+TEST(FormatDateTime, NamedFormatsFromTheSettings) {
+    TFormatSettings s = Czech();
+    double v = k3April2021 + 0.75;
+    EXPECT_EQ(TryFormatDateTime(u"c", v, s), u"3.4.2021 18:00:00");
+    EXPECT_EQ(TryFormatDateTime(u"c", k3April2021, s), u"3.4.2021");
+    EXPECT_EQ(TryFormatDateTime(u"ddddd", v, s), u"3.4.2021");
+    EXPECT_EQ(TryFormatDateTime(u"dddddd", v, s), u"3. duben 2021");
+    EXPECT_EQ(TryFormatDateTime(u"t|tt", v, s), u"18:00|18:00:00");
+    EXPECT_EQ(TryFormatDateTime(u"dddd", v, s), u"sobota");
+    s.DateSeparator = u'-';
+    s.TimeSeparator = u'.';
+    EXPECT_EQ(TryFormatDateTime(u"d/m/yy h:nn", v, s), u"3-4-21 18.00");
+    // Formats that name each other stop instead of recursing forever.
+    s.ShortDateFormat = u"ddddd";
+    EXPECT_NO_THROW(TryFormatDateTime(u"c", v, s));
+}
+
+TEST(FormatDateTime, ValuesThatCannotBeShownGiveHashes) {
+    TFormatSettings s = InvariantFormatSettings();
+    EXPECT_EQ(TryFormatDateTime(u"yyyy", std::nan(""), s), u"##");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy", std::numeric_limits<double>::infinity(), s), u"##");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy", 1e300, s), u"##");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", 2958465, s), u"9999-12-31");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy", 2958466, s), u"##");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", -693593, s), u"0001-01-01");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy", -693594, s), u"##");
+}
+
+TEST(FormatDateTime, BeforeTheEpochTheFractionIsTheTime) {
+    TFormatSettings s = InvariantFormatSettings();
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn", -1.25, s), u"1899-12-29 06:00");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", 0.99999999999, s), u"1899-12-31 00:00:00.000");
+}
+
+TEST(FormatDateTime, Dates1904MoveBy1462Days) {
+    TFormatSettings s = InvariantFormatSettings();
+    EXPECT_EQ(TryFormatDateTime1904(u"yyyy-mm-dd", 0, true, s), u"1904-01-01");
+    EXPECT_EQ(TryFormatDateTime1904(u"yyyy-mm-dd", 0, false, s), u"1899-12-30");
+    EXPECT_EQ(TryFormatDateTime1904(u"yyyy", std::nan(""), true, s), u"##");
+}
+
+TEST(FormatDateTime, ReadAndShowAgree) {
+    TFormatSettings s = Czech();
+    Parsed p = Parse(u"29.2.2024 23:59:58", s, {}, u"H:mm:ss");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(TryFormatDateTime(u"d.M.yyyy H:mm:ss", p.value, s), u"29.2.2024 23:59:58");
+}

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/workbook/storage/MessageOf.h"
+#include "workbook/storage/UKmrMessages.h"
+
+using namespace kalmira;
+namespace fs = std::filesystem;
+
+TEST(KmrMessages, EncodeColumn) {
+    EXPECT_EQ(EncodeColumn(1), u"A");
+    EXPECT_EQ(EncodeColumn(26), u"Z");
+    EXPECT_EQ(EncodeColumn(27), u"AA");
+    EXPECT_EQ(EncodeColumn(52), u"AZ");
+    EXPECT_EQ(EncodeColumn(53), u"BA");
+    EXPECT_EQ(EncodeColumn(256), u"IV");
+    EXPECT_EQ(EncodeColumn(16384), u"XFD");
+    EXPECT_THROW(EncodeColumn(0), Exception);
+}
+
+TEST(KmrMessages, PosExIsOneBasedAndMinusOneWhenAbsent) {
+    EXPECT_EQ(PosEx(u"x", u"abc", 1), -1);
+    EXPECT_EQ(PosEx(u"b", u"abcb", 1), 2);
+    EXPECT_EQ(PosEx(u"b", u"abcb", 3), 4);
+    EXPECT_EQ(PosEx(u"b", u"abcb", 4), 4);
+    EXPECT_EQ(PosEx(u"b", u"abcb", 5), -1);
+    EXPECT_EQ(PosEx(u"B", u"abcb", 1), -1);
+    EXPECT_EQ(PosEx(u"", u"abc", 1), -1);
+    EXPECT_EQ(PosEx(u"a", u"abc", 0), -1);
+}
+
+TEST(KmrMessages, StringReplaceSkipQuotes) {
+    EXPECT_EQ(StringReplaceSkipQuotes(u"h:mm ampm \"AMPM\"", u"AMPM", u"AM/PM"), u"h:mm AM/PM \"AMPM\"");
+    EXPECT_EQ(StringReplaceSkipQuotes(u"AmPm\"ampm\"ampm", u"ampm", u"x"), u"x\"ampm\"x");
+    EXPECT_EQ(StringReplaceSkipQuotes(u"čč\"č\"Č", u"Č", u"c"), u"cc\"č\"c");
+    EXPECT_EQ(StringReplaceSkipQuotes(u"abc", u"", u"x"), u"abc");
+}
+
+TEST(KmrMessages, WideUpperCaseIsOneForOne) {
+    EXPECT_EQ(WideUpperCase98(u"příliš žluťoučký kůň"), u"PŘÍLIŠ ŽLUŤOUČKÝ KŮŇ");
+    EXPECT_EQ(WideUpperCase98(u"ÿ"), u"Ÿ");
+    EXPECT_EQ(WideUpperCase98(u"отчёт αβγ"), u"ОТЧЁТ ΑΒΓ");
+    // No single upper-case letter: unchanged, so the length never changes.
+    EXPECT_EQ(WideUpperCase98(u"ß"), u"ß");
+    EXPECT_EQ(WideUpperCase98(u"ǆ"), u"Ǆ");
+    EXPECT_EQ(WideUpperCase98(u"A1_\U0001F600"), u"A1_\U0001F600");
+}
+
+TEST(KmrMessages, TryStrToFloatInvariant) {
+    double v = 0;
+    EXPECT_TRUE(TryStrToFloatInvariant("1.5", v));
+    EXPECT_EQ(v, 1.5);
+    EXPECT_TRUE(TryStrToFloatInvariant(" +2.5e3 ", v));
+    EXPECT_EQ(v, 2500);
+    EXPECT_TRUE(TryStrToFloatInvariant("-.25", v));
+    EXPECT_EQ(v, -0.25);
+    EXPECT_TRUE(TryStrToFloatInvariant("7.", v));
+    EXPECT_EQ(v, 7);
+    v = 42;
+    for (const char* bad : {"1,5", "1.5x", "", " ", "+", ".", "1e", "1e+", "1.2.3", "inf", "nan", "0x10", "1e400",
+                            "--1", "1 000"})
+        EXPECT_FALSE(TryStrToFloatInvariant(bad, v)) << bad;
+    EXPECT_EQ(v, 42);
+    std::string huge(100000, '9');
+    EXPECT_FALSE(TryStrToFloatInvariant(huge, v));
+    EXPECT_TRUE(TryStrToFloatInvariant("0." + huge, v));
+    EXPECT_EQ(v, 1.0);
+}
+
+TEST(KmrMessages, TryStrToFloatFollowsTheSettingsSeparator) {
+    TFormatSettings cz = InvariantFormatSettings();
+    cz.DecimalSeparator = u',';
+    double v = 0;
+    EXPECT_TRUE(TryStrToFloat(u"1,5", v, cz));
+    EXPECT_EQ(v, 1.5);
+    EXPECT_FALSE(TryStrToFloat(u"1.5", v, cz));
+}
+
+TEST(KmrMessages, RangesAndNames) {
+    TXlsCellRange r{1, 2, 3, 4};
+    EXPECT_EQ(OffsetRange(r, 10, 100), (TXlsCellRange{101, 12, 103, 14}));
+    TXlsNamedRange n{u"Print_Area", u"=Sheet1!A1", 0x20, 3};
+    InitializeNamedRange(n);
+    EXPECT_EQ(n, (TXlsNamedRange{u"", u"", 0, 0}));
+}
+
+class SearchPath : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("kmr_search_" + std::to_string(getpid()));
+        fs::create_directories(dir_ / "sub");
+        std::ofstream(dir_ / "book.xls") << "x";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    static std::string Message(std::string_view base, std::string_view name) {
+        return MessageOf([&] { SearchPathStr(base, name); });
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(SearchPath, FindsFilesInTheBaseFolderOrAbsolute) {
+    std::string base = dir_.string();
+    EXPECT_EQ(SearchPathStr(base, "book.xls"), base + "/book.xls");
+    EXPECT_EQ(SearchPathStr(" \t" + base + "/ \r\n", "book.xls"), base + "/book.xls");
+    EXPECT_EQ(SearchPathStr("/nowhere", base + "/book.xls"), base + "/book.xls");
+    EXPECT_EQ(SearchPathStr(base + "/book.xls"), base + "/book.xls");
+    EXPECT_EQ(Message(base, "missing.xls"), "Can't find the file \"" + base + "/missing.xls\"");
+    EXPECT_EQ(Message(base, "sub"), "Can't find the file \"" + base + "/sub\"");  // a folder is no file
+    EXPECT_EQ(Message("", base + "/gone"), "Can't find the file \"" + base + "/gone\"");
+}
+
+TEST_F(SearchPath, WithoutBaseLooksBesideTheProgram) {
+    fs::path self = fs::read_symlink("/proc/self/exe");
+    std::string name = self.filename().string();
+    EXPECT_EQ(SearchPathStr("  ", name), (self.parent_path() / name).string());
+    EXPECT_EQ(SearchPathStr(name), (self.parent_path() / name).string());
+    EXPECT_EQ(Message("", "no-such-file.xls"), "Can't find the file \"no-such-file.xls\"");
+}
+
+TEST(FormatSettings, InvariantIsFixedUsEnglish) {
+    const TFormatSettings& s = InvariantFormatSettings();
+    EXPECT_EQ(s.DecimalSeparator, u'.');
+    EXPECT_EQ(s.DateSeparator, u'/');
+    EXPECT_EQ(s.ShortDateFormat, u"M/d/yyyy");
+    EXPECT_EQ(s.LongMonthNames[0], u"January");
+    EXPECT_EQ(s.ShortDayNames[0], u"Sun");
+    EXPECT_EQ(s.TimeAMString, u"AM");
+}
+
+TEST(FormatSettings, DefaultsComeFromTheInstalledSourceAndAreCached) {
+    struct Source : IFormatSettingsSource {
+        mutable int calls = 0;
+        TFormatSettings LocaleSettings() const override {
+            ++calls;
+            TFormatSettings s = InvariantFormatSettings();
+            s.DecimalSeparator = u',';
+            s.TimeAMString.clear();
+            return s;
+        }
+    };
+    auto source = std::make_shared<Source>();
+    SetFormatSettingsSource(source);
+    const TFormatSettings& first = GetDefaultLocaleFormatSettings();
+    const TFormatSettings& second = GetDefaultLocaleFormatSettings();
+    EXPECT_EQ(&first, &second);
+    EXPECT_EQ(first.DecimalSeparator, u',');
+    EXPECT_EQ(source->calls, 1);
+    TFormatSettings local;
+    GetLocaleFormatSettings(1033, local);
+    EXPECT_EQ(local.DecimalSeparator, u',');
+    EnsureAMPM(local);
+    EXPECT_EQ(local.TimeAMString, u"AM");
+    EXPECT_EQ(local.TimePMString, u"PM");
+    SetFormatSettingsSource(nullptr);
+    EXPECT_EQ(GetDefaultLocaleFormatSettings().DecimalSeparator, u'.');
+    EXPECT_EQ(first.DecimalSeparator, u',');  // still alive
+}
+
+TEST(Variant, KindsAndConversions) {
+    EXPECT_TRUE(TVariant().IsEmpty());
+    EXPECT_TRUE(TVariant::Null().IsNull());
+    EXPECT_EQ(TVariant(true).VarType(), TVarType::Boolean);
+    EXPECT_EQ(TVariant(5).VarType(), TVarType::Integer);
+    EXPECT_EQ(TVariant(std::int64_t{5}).VarType(), TVarType::Int64);
+    EXPECT_EQ(TVariant(u"x").VarType(), TVarType::String);
+    EXPECT_EQ(TVariant::FromDate(2).VarType(), TVarType::Date);
+    EXPECT_TRUE(TVariant::FromCurrency(5).IsNumeric());
+    EXPECT_FALSE(TVariant::FromDate(2).IsNumeric());
+    EXPECT_FALSE(TVariant(true).IsNumeric());
+    EXPECT_NE(TVariant::FromDate(2), TVariant(2.0));
+    EXPECT_EQ(TVariant(), TVariant());
+    EXPECT_EQ(TVariant().AsDouble(), 0);
+    EXPECT_EQ(TVariant(true).AsDouble(), -1);
+    EXPECT_EQ(TVariant::FromCurrency(12345).AsDouble(), 1.2345);
+    EXPECT_EQ(TVariant::FromWord(65535).AsDouble(), 65535);
+    EXPECT_EQ(TVariant(u"2.5").AsDouble(), 2.5);
+    EXPECT_EQ(MessageOf([] { TVariant(u"abc").AsDouble(); }),
+              "Could not convert variant of type (String) into type (Double)");
+    EXPECT_THROW(TVariant::Null().AsDouble(), Exception);
+}
+
+TEST(Variant, VariantToString) {
+    TFormatSettings s = InvariantFormatSettings();
+    s.DecimalSeparator = u',';
+    s.ShortDateFormat = u"d.m.yyyy";
+    s.LongTimeFormat = u"hh:nn:ss";
+    EXPECT_EQ(VariantToString(TVariant(), s), u"");
+    EXPECT_EQ(VariantToString(TVariant::Null(), s), u"");
+    EXPECT_EQ(VariantToString(TVariant(true), s), u"True");
+    EXPECT_EQ(VariantToString(TVariant(-17), s), u"-17");
+    EXPECT_EQ(VariantToString(TVariant::FromLongWord(4000000000u), s), u"4000000000");
+    EXPECT_EQ(VariantToString(TVariant(1.5), s), u"1,5");
+    EXPECT_EQ(VariantToString(TVariant(0.1), s), u"0,1");
+    EXPECT_EQ(VariantToString(TVariant(1.0 / 3), s), u"0,333333333333333");
+    EXPECT_EQ(VariantToString(TVariant(123456789012345.0), s), u"123456789012345");
+    EXPECT_EQ(VariantToString(TVariant(1e15), s), u"1E15");
+    EXPECT_EQ(VariantToString(TVariant(-2.5e-7), s), u"-2,5E-7");
+    EXPECT_EQ(VariantToString(TVariant(0.0001), s), u"0,0001");
+    EXPECT_EQ(VariantToString(TVariant(100.0), s), u"100");
+    EXPECT_EQ(VariantToString(TVariant(std::nan("")), s), u"NAN");
+    EXPECT_EQ(VariantToString(TVariant::FromSingle(0.1f), s), u"0,1");
+    EXPECT_EQ(VariantToString(TVariant::FromCurrency(-123450), s), u"-12,345");
+    EXPECT_EQ(VariantToString(TVariant::FromCurrency(70000), s), u"7");
+    EXPECT_EQ(VariantToString(TVariant::FromDate(44289), s), u"3.4.2021");
+    EXPECT_EQ(VariantToString(TVariant::FromDate(44289.75), s), u"3.4.2021 18:00:00");
+    EXPECT_EQ(VariantToString(TVariant(u"Řádek"), s), u"Řádek");
+    EXPECT_EQ(VariantToString(TVariant::FromError(0x07), s), u"#DIV/0!");
+    EXPECT_EQ(VariantToString(TVariant::FromError(0x2A), s), u"#N/A");
+}
+
+TEST(Variant, VariantToStringFollowsTheProcessSettings) {
+    TFormatSettings s = InvariantFormatSettings();
+    s.ShortDateFormat = u"dd.mm.yyyy hh:nn:ss";
+    s.DecimalSeparator = u',';
+    SetProcessFormatSettings(s);
+    EXPECT_EQ(VariantToString(TVariant::FromDate(44289)), u"03.04.2021 00:00:00");
+    EXPECT_EQ(VariantToString(TVariant(2.25)), u"2,25");
+    SetProcessFormatSettings(InvariantFormatSettings());
+    EXPECT_EQ(VariantToString(TVariant(2.25)), u"2.25");
+}
