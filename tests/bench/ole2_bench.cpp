@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/Uexcelrecords.h"
 
 using namespace kalmira;
 
@@ -83,8 +85,31 @@ void CopyWorkbook(benchmark::State& state, const std::string& name, bool toFile)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 
+// The record walk of the big fixture: load and free, or load and write back
+// into a new container.
+void WalkBigRecords(benchmark::State& state, bool writeBack) {
+    const auto& bytes = Bytes("big");
+    std::int64_t records = 0;
+    for (auto _ : state) {
+        TKmrMemoryStream in(bytes), out;
+        TOle2File ole(&in);
+        ole.SelectStream(u"Workbook");
+        TBaseRecordList list;
+        WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { list.Add(std::move(record)); });
+        records += static_cast<std::int64_t>(list.Count());
+        if (writeBack) {
+            ole.PrepareForWrite(&out, u"Workbook");
+            list.SaveToStream(ole);
+            ole.FinishStream();
+        }
+    }
+    state.counters["records/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(WalkBigRecords, load_and_free, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WalkBigRecords, load_and_write, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadWorkbook, medium, std::string("medium"));
 BENCHMARK_CAPTURE(ReadWorkbook, big, std::string("big"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CopyWorkbook, medium_memory, std::string("medium"), false);

@@ -1,7 +1,8 @@
 // xlsroundtrip IN OUT
 //
-// Opens IN through the engine and writes it to OUT unchanged: the compound
-// document is copied with its "Workbook" stream written anew. A file the
+// Opens IN through the engine and writes it to OUT unchanged: the records of
+// its "Workbook" stream are loaded and written back through a record list
+// (index and cache records dropped) into a copy of the compound document. A file the
 // engine cannot read gives exit status 1 and the engine's message on one
 // line of standard error; OUT is then not created.
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace {
@@ -19,12 +22,13 @@ std::vector<std::uint8_t> RoundTrip(const char* inName) {
     TKmrFileStream in(inName, TKmrFileStream::TMode::Read);
     TOle2File ole(&in);
     ole.SelectStream(u"Workbook");
-    std::vector<std::uint8_t> workbook(static_cast<std::size_t>(ole.Length()));
-    ole.ReadMem(workbook.data(), ole.Length());
+    TBaseRecordList records;
+    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { records.Add(std::move(record)); });
 
     TKmrMemoryStream out;
     ole.PrepareForWrite(&out, u"Workbook");
-    ole.WriteMem(workbook.data(), workbook.size());
+    records.SaveToStream(ole);
+    Assert(ole.Position() == records.GetTotalSize(), "xlsroundtrip", "written size differs from the list's size");
     ole.FinishStream();
     return out.Bytes();
 }
