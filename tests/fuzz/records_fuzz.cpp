@@ -1,6 +1,7 @@
 // Record-walk fuzzing: the input becomes the "Workbook" stream of a small
 // container, is walked into records, read along every CONTINUE chain with
-// ReadMem and ReadStr at sizes taken from the data, and written back into
+// ReadMem and ReadStr at sizes taken from the data, its setting records
+// read through their accessors, and written back into
 // memory; the bytes written must equal the list's summed size.
 #include <algorithm>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uexcelrecords.h"
 
 using namespace kalmira;
@@ -81,6 +83,23 @@ void ReadAlong(const TBaseRecord& record) {
     }
 }
 
+// The setting accessors that read more than one fixed field.
+void ReadSettings(const TBaseRecord& record) {
+    try {
+        if (auto* text = dynamic_cast<const TPageHeaderFooterRecord*>(&record)) text->GetText();
+        if (auto* scl = dynamic_cast<const TSCLRecord*>(&record)) scl->GetZoom();
+        if (auto* pls = dynamic_cast<const TPlsRecord*>(&record)) pls->GetPrinterDriverSettings();
+        if (auto* margin = dynamic_cast<const TMarginRecord*>(&record)) margin->GetValue();
+        if (auto* setup = dynamic_cast<const TSetupRecord*>(&record)) {
+            setup->GetScale();
+            setup->GetFooterMargin();
+            setup->GetValue();
+        }
+    } catch (const Exception&) {
+        // Fields outside the record fail with their message.
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -100,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TBaseRecordList list;
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
+            ReadSettings(*record);
             list.Add(std::move(record));
         });
         ole.PrepareForWrite(&out, u"Workbook");

@@ -21,6 +21,13 @@ public:
     void Clear();
     void AdaptSize(std::int64_t delta) { FTotalSize += delta; }
     void CopyFrom(const TBaseRecordList& other);
+    // Runs a change that may resize a record of this list, and follows it.
+    template <class Change>
+    void Resize(const TBaseRecord& record, Change change) {
+        const std::int64_t before = record.TotalSize();
+        change();
+        AdaptSize(record.TotalSize() - before);
+    }
 
     virtual std::int64_t GetTotalSize() const { return FTotalSize; }
     virtual void SaveToStream(TOle2File& ole) const;

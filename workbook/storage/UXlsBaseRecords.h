@@ -62,6 +62,18 @@ protected:
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
+// Gives a record class its copy constructor: Self is built from id and data.
+template <class Self, class Base = TBaseRecord>
+class TRecordOf : public Base {
+public:
+    using Base::Base;
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override {
+        return std::make_unique<Self>(id, std::move(data));
+    }
+};
+
 // Index and cache records: kept in memory, never written (the writer
 // rebuilds or drops them).
 class TIgnoreRecord : public TBaseRecord {

@@ -3,24 +3,23 @@
 #include <algorithm>
 #include <array>
 
+#include "workbook/storage/UXlsSettingRecords.h"
+
 namespace kalmira {
 
 namespace {
-
-template <class T>
-std::unique_ptr<TBaseRecord> Make(std::uint16_t id, std::vector<std::uint8_t> data) {
-    return std::make_unique<T>(id, std::move(data));
-}
 
 // Filled here; the Parts that build further record classes add theirs.
 std::array<TRecordMaker, 0x10000>& Registry() {
     static std::array<TRecordMaker, 0x10000> table = [] {
         std::array<TRecordMaker, 0x10000> t{};
-        t[xlr_CONTINUE] = Make<TContinueRecord>;
-        t[xlr_ROW] = Make<TRowRecord>;
+        t[xlr_CONTINUE] = MakeRecord<TContinueRecord>;
+        t[xlr_ROW] = MakeRecord<TRowRecord>;
         // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
         // TABID, RECALCID, INDEX, XCT, CRN and the chart font basis.
-        for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060}) t[id] = Make<TIgnoreRecord>;
+        for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060})
+            t[id] = MakeRecord<TIgnoreRecord>;
+        for (const TRecordClass& c : SettingRecordClasses()) t[c.Id] = c.Maker;
         return t;
     }();
     return table;

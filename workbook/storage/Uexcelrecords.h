@@ -22,6 +22,17 @@ inline constexpr std::uint16_t xlr_SHRFMLA = 0x4BC;
 
 using TRecordMaker = std::unique_ptr<TBaseRecord> (*)(std::uint16_t id, std::vector<std::uint8_t> data);
 
+template <class T>
+std::unique_ptr<TBaseRecord> MakeRecord(std::uint16_t id, std::vector<std::uint8_t> data) {
+    return std::make_unique<T>(id, std::move(data));
+}
+
+// One record id and the class the factory builds for it.
+struct TRecordClass {
+    std::uint16_t Id;
+    TRecordMaker Maker;
+};
+
 // The class of each record id; an id nobody registered stays a plain
 // record, written back byte for byte. Record classes register here.
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker);
