@@ -131,7 +131,7 @@ public:
         bool operator==(const notified&) const = default;
     };
 
-    explicit testWorker(logSink log = {}) : HlavniCem(linkInterfaces{std::move(log)}) {}
+    explicit testWorker(logSink log = {}) : HlavniCem(linkInterfaces{std::move(log)}, {}, tickSource::manual) {}
 
     void changeNotify(std::string_view name, std::uint32_t address, int channel) override {
         std::lock_guard lock(mutex_);

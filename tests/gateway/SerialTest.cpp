@@ -113,7 +113,7 @@ protected:
 
     std::string folder;
     recordingLog log;
-    HlavniCem worker{linkInterfaces{log.sink()}};
+    HlavniCem worker{linkInterfaces{log.sink()}, {}, HlavniCem::tickSource::manual};
     receivedFrames received;
     std::vector<std::unique_ptr<GatewayStandin>> gateways;
     std::unique_ptr<serialObject> transport;
@@ -231,7 +231,7 @@ TEST_F(serialTest, HeldPortRefusesASecondTransport)
     open("COM3");
     ASSERT_TRUE(gw.waitHeld());
     recordingLog secondLog;
-    HlavniCem secondWorker{linkInterfaces{secondLog.sink()}};
+    HlavniCem secondWorker{linkInterfaces{secondLog.sink()}, {}, HlavniCem::tickSource::manual};
     {
         serialObject second(&secondWorker, "COM3");
         ASSERT_TRUE(eventually([&] { return countLines(secondLog, "COM COM3 nelze otevrit tid ") >= 1; }));
