@@ -19,19 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using standin::GatewayStandin;
-using standin::hangGuard;
-
-template <class Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = hangGuard)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // Good frames as the transport hands them on: message and CRC byte.
 class receivedFrames {
