@@ -374,7 +374,8 @@ TEST_F(workerTest, WantedGroupWithoutAChannelStillAsksForTheSave) {
 }
 
 TEST(paramsDiffer, ComparesOnlyTheWantedSettingsThatAreGiven) {
-    rfInterfaces itf(nullptr, rfKindSerial, "Serial : COM3");
+    testWorker owner;
+    rfInterfaces itf(&owner, rfKindSerial, "Serial : COM3");
     EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 0) << "not linked";
     itf.rfAddress = 0x01020304;
     EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 0) << "nothing wanted";
@@ -611,10 +612,12 @@ TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
     auto checked = std::async(std::launch::async, [&] {
         return worker->checkParams(&transport(), 0x01020304, 3, 0, 0);
     });
+    auto informed = std::async(std::launch::async, [&] { worker->setInfo(&transport(), 0x05060708, 1, 0, 0); });
     worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
     EXPECT_TRUE(eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); })) << "the buffer is back";
     EXPECT_EQ(added.get(), 0);
     EXPECT_EQ(checked.get(), nullptr);
+    informed.get();
     release.set_value();
     holder.join();
 
@@ -622,6 +625,7 @@ TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
     sync(gw);
     EXPECT_TRUE(radioed(gw).empty());
     EXPECT_EQ(worker->interfaceList()->next, nullptr);
+    EXPECT_EQ(states.count(), 1u) << "the other address was never taken";
     worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
     ASSERT_TRUE(eventually([&] { return radioed(gw).size() == 1; }));
 }
