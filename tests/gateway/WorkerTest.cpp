@@ -31,50 +31,27 @@ const bytes sensorAckFrame = hex("C0 3F 21 06 DB DC 77 01 1B 0A 0B 0C 0D 01 02 0
 
 using reading = std::tuple<std::string, int, int, double, int>;  // address, type, rssi, value, index
 
-class recordingReadings {
+// Whatever a sink hands over, kept in order.
+template <class T>
+class recorder {
 public:
-    readingSink sink() {
-        return [this](const std::string& address, int type, int rssi, double value, int index) {
-            std::lock_guard lock(mutex_);
-            readings_.emplace_back(address, type, rssi, value, index);
-        };
-    }
-    std::vector<reading> all() {
+    void add(T value) {
         std::lock_guard lock(mutex_);
-        return readings_;
+        values_.push_back(std::move(value));
+    }
+    std::vector<T> all() {
+        std::lock_guard lock(mutex_);
+        return values_;
     }
     std::size_t count() { return all().size(); }
     void clear() {
         std::lock_guard lock(mutex_);
-        readings_.clear();
+        values_.clear();
     }
 
 private:
     std::mutex mutex_;
-    std::vector<reading> readings_;
-};
-
-class recordingStates {
-public:
-    gatewayStateSink sink() {
-        return [this](gatewayState s) {
-            std::lock_guard lock(mutex_);
-            states_.push_back(std::move(s));
-        };
-    }
-    std::vector<gatewayState> all() {
-        std::lock_guard lock(mutex_);
-        return states_;
-    }
-    std::size_t count() { return all().size(); }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        states_.clear();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<gatewayState> states_;
+    std::vector<T> values_;
 };
 
 void expectState(const gatewayState& s, bool online, std::optional<std::string> text, bool shows = true) {
@@ -151,8 +128,12 @@ protected:
         return *gateways.back();
     }
     void start(HlavniCem::tickSource ticks = HlavniCem::tickSource::thread) {
-        worker = std::make_unique<HlavniCem>(linkInterfaces{log.sink(), readings.sink(), {}, states.sink()},
-                                             HlavniCem::radioRoads{}, ticks);
+        linkInterfaces sinks{log.sink()};
+        sinks.reading = [this](const std::string& address, int type, int rssi, double value, int index) {
+            readings.add({address, type, rssi, value, index});
+        };
+        sinks.state = [this](gatewayState s) { states.add(std::move(s)); };
+        worker = std::make_unique<HlavniCem>(std::move(sinks), HlavniCem::radioRoads{}, ticks);
     }
     // A running worker on COM3 whose gateway has reported itself.
     void link(int wantedChannel = -1) {
@@ -199,8 +180,8 @@ protected:
 
     std::string folder;
     recordingLog log;
-    recordingReadings readings;
-    recordingStates states;
+    recorder<reading> readings;
+    recorder<gatewayState> states;
     std::vector<std::unique_ptr<GatewayStandin>> gateways;
     std::unique_ptr<HlavniCem> worker;
     int syncs = 0;
