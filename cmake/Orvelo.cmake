@@ -30,11 +30,12 @@ function(orvelo_library name)
   endif()
 endfunction()
 
-# orvelo_test(NAME [SOURCES file...] [DEPS lib...] [QT])
+# orvelo_test(NAME [SOURCES file...] [DEPS lib...] [QT] [TEST_PROPERTIES prop value...])
 # A GoogleTest binary; without SOURCES every .cpp beside the caller.
+# TEST_PROPERTIES are set on each of its cases (e.g. FIXTURES_REQUIRED).
 # Its cases are listed when ctest runs, not at build time.
 function(orvelo_test name)
-  cmake_parse_arguments(ARG "QT" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "" "SOURCES;DEPS;TEST_PROPERTIES" ${ARGN})
   if(NOT ARG_SOURCES)
     file(GLOB ARG_SOURCES CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
   endif()
@@ -46,5 +47,8 @@ function(orvelo_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+    # One value per property: the discovery script splits lists.
+    PROPERTIES ${ARG_TEST_PROPERTIES}
+               ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+               ENVIRONMENT_MODIFICATION "QT_QPA_PLATFORM=set:offscreen")
 endfunction()

@@ -313,26 +313,6 @@ void HlavniCem::logRecords(const rfPacket& packet) const {
     while (readRecord(c, item)) logRecordLine(sinks_.log, item);
 }
 
-void HlavniCem::saveOdecet(msgBox* block) {
-    if (!block) return;
-    if (isReadingBlock(block)) {
-        const int count = blockReadingCount(block);
-        logLine(1, linkFormat("  -- Odecty z Addr 0x%02x, id %d, rssi %d -- Pocez zaznamu %d, Max. %d", block->source,
-                              block->readingId, block->rssi, count, readingsPerBlock));
-        for (int i = 0; i < count; ++i) saveReading(block, blockReading(block, i));
-    }
-    packetFree(block);
-}
-
-void HlavniCem::saveReading(const msgBox* block, const ReadingRecord& reading) {
-    const std::string address = linkFormat("0x%02x", block->source);
-    // Stored first: a reading reaches the meter list even when the debug
-    // level keeps its line out of the log.
-    if (sinks_.reading && !(sinks_.screenOnly && sinks_.screenOnly()))
-        sinks_.reading(address, typeMagnitude(reading.type), block->rssi, reading.value, reading.index);
-    if (debugLevel.load(std::memory_order_relaxed) >= 1) logLine(1, "Addr " + address + " " + readingPart(reading));
-}
-
 void HlavniCem::feedTransparent(const rfPacket& packet) {
     const std::uint32_t destination = rfPacketDestination(packet);
     rfInterfaces* target = nullptr;
@@ -487,4 +467,24 @@ void HlavniCem::sendRawMsg(std::uint32_t gateway, std::uint32_t module, const st
         logHexDump("Send", n, bytes);
     }
     packetFree(box);
+}
+
+void HlavniCem::saveOdecet(msgBox* block) {
+    if (!block) return;
+    if (isReadingBlock(block)) {
+        const int count = blockReadingCount(block);
+        logLine(1, linkFormat("  -- Odecty z Addr 0x%02x, id %d, rssi %d -- Pocez zaznamu %d, Max. %d", block->source,
+                              block->readingId, block->rssi, count, readingsPerBlock));
+        for (int i = 0; i < count; ++i) saveReading(block, blockReading(block, i));
+    }
+    packetFree(block);
+}
+
+void HlavniCem::saveReading(const msgBox* block, const ReadingRecord& reading) {
+    const std::string address = linkFormat("0x%02x", block->source);
+    // Stored first: a reading reaches the meter list even when the debug
+    // level keeps its line out of the log.
+    if (sinks_.reading && !(sinks_.screenOnly && sinks_.screenOnly()))
+        sinks_.reading(address, typeMagnitude(reading.type), block->rssi, reading.value, reading.index);
+    if (debugLevel.load(std::memory_order_relaxed) >= 1) logLine(1, "Addr " + address + " " + readingPart(reading));
 }

@@ -1,0 +1,516 @@
+#include "app/F1.h"
+
+#include "app/Tcheckandrefresh.h"
+#include "app/Tformats.h"
+#include "app/Tlistcompare.h"
+#include "app/Tmyconfig.h"
+#include "app/Winfo.h"
+#include "app/Wlog.h"
+#include "app/Wnulove.h"
+#include "app/Wprovozni.h"
+#include "app/Wselectserial.h"
+#include "app/about.h"
+#include "gateway/Serial.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/MenuItem.h"
+#include "platform/qt/StatusBar.h"
+#include "platform/qt/TrayIcon.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QToolTip>
+#include <QTreeWidget>
+
+#include <cstdlib>
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 766;
+constexpr int kClientHeight = 491;
+constexpr int kStatusHeight = 22;
+constexpr int kClientTimerMs = 900000;
+
+struct Column {
+    const char* caption;
+    int width;
+};
+
+// "Č.bytu" keeps the list's default width.
+constexpr Column kColumns[] = {
+    {"Č.bytu", 50},  {"Jméno", 70},     {"Příjmení", 90},     {"Ulice", 70},        {"č.p.", 60},
+    {"Město", 90},   {"Typ", 80},       {"Výr. číslo", 80},   {"Datum odečtu", 80}, {"Hodnota", 70},
+};
+constexpr int kValueColumn = 9;
+
+constexpr int kPanelWidths[] = {120, 110, 50, 100, 220, 90, 100};
+
+// A list row; its data is the meter record, and it sorts by the column
+// that was clicked last.
+class TMeterItem : public QTreeWidgetItem {
+public:
+    explicit TMeterItem(TMeterRecord record) : record_(std::move(record)) {}
+    const TMeterRecord& Record() const { return record_; }
+
+    bool operator<(const QTreeWidgetItem& other) const override {
+        int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        return CompareMeterColumn(column, text(column).toStdString(),
+                                  other.text(column).toStdString()) < 0;
+    }
+
+private:
+    TMeterRecord record_;
+};
+
+QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* item = menu->addAction(caption);
+    item->setObjectName(QString::fromLatin1(name));
+    return item;
+}
+
+QMenu* AddMenu(QMenuBar* bar, const char* name, const QString& caption) {
+    QMenu* menu = bar->addMenu(caption);
+    menu->setObjectName(QString::fromLatin1(name));
+    return menu;
+}
+
+void Store(QAction* item, bool enabled, bool visible) {
+    item->setEnabled(enabled);
+    item->setVisible(visible);
+}
+
+QString Qs(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      rowUpdates_(new plat::THandOff<TRowUpdate>(
+          [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)) {
+    Form1 = this;
+    comPortScan = EnumerateComPorts;
+    readings_ = std::make_unique<TReadingControl>(
+        TReadingControl::Factory(), [](const std::string& line) { logWindow->AddLogLine(line); });
+    BuildForm();
+
+    log_ = std::make_unique<Tflog>();
+    logWindow = log_.get();
+    logWindow->SetShowItem(mShow);
+
+    config_ = std::make_unique<TMyConfig>();
+    myConfig = config_.get();
+    if (!myConfig->Load()) {
+        plat::MessageDlg(QStringLiteral("Nenalezen konfigurační registr."), plat::TMsgDlgType::Error,
+                         plat::mbOK);
+        std::exit(-1);
+    }
+    myConfig->SetDefaults();
+    TAllConf& conf = *myConfig->Conf();
+
+    debugMode = conf.debug >= 1 ? 3 : 0;
+    m_Debug->setChecked(debugMode == 3);
+
+    cb_aktodecty->setChecked(false);
+    cb_aktodecty->setEnabled(conf.main.offline == 0);
+    ShowMode();
+    logWindow->AddLogLine("Program spusten : " + myConfig->ProgramFile());
+    sb->SetText(2, Qs(conf.dir.usbCom));
+
+    SetGatewayRfAddress("0x00000000");
+    keys_ = std::make_unique<TMeterKeyList>();
+    meterKeyList = keys_.get();
+}
+
+TForm1::~TForm1() {
+    rowUpdates_->Close();
+    readings_.reset();
+    if (meterKeyList == keys_.get()) meterKeyList = nullptr;
+    if (myConfig == config_.get()) myConfig = nullptr;
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::ShowMode() {
+    if (myConfig->Conf()->main.offline != 0) {
+        sb->SetText(0, QStringLiteral("Klient"));
+        logWindow->AddLogLine("Klient mode - načítání offline - provádí ho master");
+        clientTimer = new QTimer(this);
+        clientTimer->setInterval(kClientTimerMs);
+        // Client mode reads offline: the master does the reading.
+        connect(clientTimer, &QTimer::timeout, this, [] {});
+        clientTimer->start();
+    } else {
+        sb->SetText(0, QStringLiteral("Master"));
+        logWindow->AddLogLine("Master mód");
+    }
+}
+
+void TForm1::BuildForm() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Stradel odečty"));
+    setWindowIcon(plat::ProgramIcon());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
+    auto* client = new QWidget(this);
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+    lvMeters = new QTreeWidget(client);
+    sb = new plat::TStatusBar(client);
+    BuildList();
+    BuildStatusBar();
+    BuildButtons(client);
+    BuildMenus();
+    TrayIcon1 = new plat::TTrayIcon(this);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TForm1::BuildList() {
+    lvMeters->setObjectName(QStringLiteral("lvMeters"));
+    lvMeters->setGeometry(0, 0, kClientWidth, 380);
+    lvMeters->setColumnCount(static_cast<int>(std::size(kColumns)));
+    QStringList captions;
+    for (const Column& c : kColumns) captions << QString::fromUtf8(c.caption);
+    lvMeters->setHeaderLabels(captions);
+    for (int i = 0; i < lvMeters->columnCount(); ++i) lvMeters->setColumnWidth(i, kColumns[i].width);
+    lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
+    lvMeters->header()->setStretchLastSection(false);
+    lvMeters->header()->setSectionsClickable(true);
+    lvMeters->setRootIsDecorated(false);
+    lvMeters->setItemsExpandable(false);
+    lvMeters->setUniformRowHeights(true);
+    lvMeters->setAllColumnsShowFocus(true);
+    lvMeters->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvMeters->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvMeters->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvMeters->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"
+        "QTreeView::item:selected { background: #3070c8; color: white; }"));
+    lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
+    lvMeters->viewport()->installEventFilter(this);
+    connect(lvMeters->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { lvMetersColumnClick(column); });
+    connect(lvMeters, &QTreeWidget::itemSelectionChanged, this, [this] { lvMetersSelectItem(); });
+    connect(lvMeters, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { lvMetersDblClick(item); });
+    connect(lvMeters, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        popmenuTable->popup(lvMeters->viewport()->mapToGlobal(at));
+    });
+}
+
+void TForm1::BuildStatusBar() {
+    sb->setObjectName(QStringLiteral("sb"));
+    sb->setGeometry(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
+    const int last = static_cast<int>(std::size(kPanelWidths)) - 1;
+    for (int i = 0; i <= last; ++i)
+        sb->AddPanel(kPanelWidths[i], i == last ? Qt::AlignHCenter : Qt::AlignLeft);
+}
+
+void TForm1::BuildButtons(QWidget* client) {
+    GroupBox1 = new QGroupBox(client);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 388, 170, 60);
+    cb_aktodecty = new QCheckBox(QStringLiteral("Aktivovat odečty"), GroupBox1);
+    cb_aktodecty->setObjectName(QStringLiteral("cb_aktodecty"));
+    cb_aktodecty->setGeometry(12, 22, 150, 22);
+    cb_aktodecty->setChecked(true);
+    // The state, not the click: code unticks the box to stop the readings.
+    connect(cb_aktodecty, &QCheckBox::stateChanged, this, [this] { cb_aktodectyClick(); });
+
+    GroupBox2 = new QGroupBox(client);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(186, 388, 230, 60);
+    Label1 = new QLabel(QStringLiteral("Spuštěno :"), GroupBox2);
+    Label1->setGeometry(12, 24, 70, 18);
+    st_Spusteno = new QLabel(GroupBox2);
+    st_Spusteno->setObjectName(QStringLiteral("st_Spusteno"));
+    st_Spusteno->setGeometry(84, 22, 136, 22);
+    st_Spusteno->setFrameShape(QFrame::Panel);
+    st_Spusteno->setFrameShadow(QFrame::Sunken);
+
+    auto button = [client](const char* name, const QString& caption, int x) {
+        auto* b = new QPushButton(caption, client);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(x, 404, 110, 30);
+        b->setEnabled(false);
+        return b;
+    };
+    Button1 = button("Button1", QStringLiteral("Nulové spotřeby"), 426);
+    Button1->setVisible(false);
+    mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"), 530);
+    btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"), 648);
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(btnReadModules, &QPushButton::clicked, this, [this] { btnReadModulesClick(); });
+}
+
+void TForm1::BuildMenus() {
+    QMenuBar* mainM = menuBar();
+    mainM->setObjectName(QStringLiteral("mainM"));
+    mSoubor = AddMenu(mainM, "N1", QStringLiteral("&Soubor"));
+    mLoadFile = AddItem(mSoubor, "mLoadFile", QStringLiteral("Načíst soubor ..."));
+    mSoubor->addSeparator();
+    mPouzenaobrazovku = AddItem(mSoubor, "mPouzenaobrazovku", QStringLiteral("Pouze na obrazovku"));
+    mPouzenaobrazovku->setCheckable(true);
+    Store(mPouzenaobrazovku, false, false);
+    Nastavitkomunikaci1 =
+        AddItem(mSoubor, "Nastavitkomunikaci1", QStringLiteral("Nastavit komunikaci ..."));
+    mSoubor->addSeparator();
+    Exit1 = AddItem(mSoubor, "Exit1", QStringLiteral("E&xit"));
+
+    mProvoz = AddMenu(mainM, "mProvoz", QStringLiteral("Provoz"));
+    mProvoz->menuAction()->setVisible(false);
+    Sta1 = AddItem(mProvoz, "Sta1", QStringLiteral("Zadat patní vodoměr..."));
+    Zobrazitdoplkovservisnnformace1 =
+        AddItem(mProvoz, "Zobrazitdoplkovservisnnformace1",
+                QStringLiteral("Zobrazit doplňkové servisní ínformace"));
+
+    mLog = AddMenu(mainM, "Log1", QStringLiteral("&Log"));
+    mShow = AddItem(mLog, "mShow", QStringLiteral("Show log"));
+    m_Debug = AddItem(mLog, "m_Debug", QStringLiteral("Debug"));
+    m_Debug->setCheckable(true);
+
+    mAbout = AddMenu(mainM, "mAbout", QStringLiteral("O programu"));
+    Informace1 = AddItem(mAbout, "Informace1", QStringLiteral("Informace ..."));
+
+    popmenuTable = new QMenu(this);
+    popmenuTable->setObjectName(QStringLiteral("popmenuTable"));
+    Odeethned1 = AddItem(popmenuTable, "Odeethned1", QStringLiteral("Výměna vodoměru ..."));
+    Store(Odeethned1, false, true);
+    Export1 = AddItem(popmenuTable, "Export1", QStringLiteral("Deaktivovat ..."));
+    Store(Export1, false, true);
+    Upravit1 = AddItem(popmenuTable, "Upravit1", QStringLiteral("Upravit..."));
+    Store(Upravit1, false, false);
+
+    plat::OnClick(Exit1, [this] { close(); });
+    plat::OnClick(mShow, [this] { mShowClick(); });
+    plat::OnClick(m_Debug, [this] { m_DebugClick(); });
+    plat::OnClick(mPouzenaobrazovku, [this] { mPouzenaobrazovkuClick(); });
+    plat::OnClick(Nastavitkomunikaci1, [this] { Nastavitkomunikaci1Click(); });
+    plat::OnClick(Informace1, [this] { Informace1Click(); });
+    plat::OnClick(Zobrazitdoplkovservisnnformace1, [this] { ZobrazitProvozniClick(); });
+    plat::OnClick(Upravit1, [this] { Upravit1Click(); });
+}
+
+std::string TForm1::GatewayRfAddress() const {
+    std::lock_guard<std::mutex> lock(rfMutex_);
+    return gatewayRfAddress_;
+}
+
+void TForm1::SetGatewayRfAddress(const std::string& text) {
+    std::lock_guard<std::mutex> lock(rfMutex_);
+    gatewayRfAddress_ = text;
+}
+
+QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {
+    const TStradelCntrs& m = *record;
+    auto* item = new TMeterItem(std::move(record));
+    const std::string* texts[] = {&m.flatNumber, &m.firstName, &m.surname,  &m.street,
+                                  &m.houseNumber, &m.city,     &m.meterType, &m.serialNumber};
+    for (int i = 0; i < static_cast<int>(std::size(texts)); ++i) item->setText(i, Qs(*texts[i]));
+    item->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
+    lvMeters->addTopLevelItem(item);
+    return item;
+}
+
+TMeterRecord TForm1::RecordOf(QTreeWidgetItem* item) const {
+    auto* meter = dynamic_cast<TMeterItem*>(item);
+    return meter ? meter->Record() : nullptr;
+}
+
+// Built when it is shown, so it follows the "Debug" tick.
+QString TForm1::lvMetersInfoTip(QTreeWidgetItem* item) const {
+    TMeterRecord record = RecordOf(item);
+    return record ? Qs(MeterHint(*record, m_Debug->isChecked())) : QString();
+}
+
+void TForm1::lvMetersColumnClick(int column) {
+    sortColumn = column;
+    lvMeters->sortItems(column, Qt::AscendingOrder);
+}
+
+void TForm1::lvMetersSelectItem() {
+    QList<QTreeWidgetItem*> selected = lvMeters->selectedItems();
+    TMeterRecord record = selected.isEmpty() ? nullptr : RecordOf(selected.front());
+    if (record) sb->SetText(4, Qs(MeterPanelText(*record)));
+}
+
+void TForm1::Upravit1Click() {
+    if (lvMeters->selectedItems().isEmpty())
+        plat::MessageDlg(QStringLiteral("Nejprve zvolte měřidlo."), plat::TMsgDlgType::Error,
+                         plat::mbOK, this);
+}
+
+// Without a running gateway worker the tick and the level stay as they are.
+void TForm1::m_DebugClick() {
+    bool ticked = m_Debug->isChecked();
+    debugMode = readings_->DebugClick(ticked, debugMode);
+    m_Debug->setChecked(ticked);
+    myConfig->Conf()->debug = debugMode;
+}
+
+void TForm1::mPouzenaobrazovkuClick() {
+    onlyOnScreen = !onlyOnScreen;
+    mPouzenaobrazovku->setChecked(onlyOnScreen);
+}
+
+void TForm1::mShowClick() {
+    logWindow->show();
+    logWindow->raise();
+    logWindow->activateWindow();
+}
+
+void TForm1::ApplyComPort(const std::string& name) {
+    if (cb_aktodecty->isChecked()) cb_aktodecty->setChecked(false);
+    myConfig->Conf()->dir.usbCom = name;
+    sb->SetText(2, Qs(name));
+    myConfig->SaveUsbCom();
+}
+
+void TForm1::cb_aktodectyClick() {
+    if (!cb_aktodecty->isChecked()) {
+        StopReadings();
+        return;
+    }
+    if (lvMeters->topLevelItemCount() == 0) {
+        ShowInformation(kNoMeterFile);
+        cb_aktodecty->setChecked(false);  // the state change stops the readings
+        return;
+    }
+    readings_->Start(myConfig->Conf()->dir.usbCom, debugMode);
+    st_Spusteno->setText(Qs(DateTimeText(plat::Now())));
+}
+
+void TForm1::StopReadings() {
+    if (refreshThread) refreshThread->StopRefresh();
+    readings_->Stop();
+}
+
+bool TForm1::PostRowUpdate(TRowUpdate update) { return rowUpdates_->Post(std::move(update)); }
+
+void TForm1::ApplyRowUpdate(const TRowUpdate& update) {
+    const QString key = Qs(update.key);
+    for (int i = 0; i < lvMeters->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = lvMeters->topLevelItem(i);
+        TMeterRecord record = RecordOf(item);
+        if (!record || Qs(record->key).compare(key, Qt::CaseInsensitive) != 0) continue;
+        item->setText(8, Qs(DateTimeText(update.time)));
+        item->setText(kValueColumn, Qs(ValueText(update.value)));
+        return;
+    }
+}
+
+// The show event comes again at every restore from the notification area;
+// the refresh starts at the first only.
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    refreshThread = new TCheckAndRefresh(lvMeters, sb, this);
+    refreshThread->Start();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    int answer = plat::MessageDlg(
+        QStringLiteral("Přejete si zcela ukončit odečty ?\nStiskněte Cancel pro minimalizaci."),
+        plat::TMsgDlgType::Confirmation, plat::mbOK | plat::mbCancel, this);
+    if (answer != plat::mrOk) {
+        event->ignore();
+        TrayIcon1->MinimizeToTray();
+        return;
+    }
+    // Nothing may reach the window from here on.
+    closing_ = true;
+    if (refreshThread) refreshThread->Terminate();
+    rowUpdates_->Close();
+    logWindow->AddLogLine("Program ukoncen...");
+    StopReadings();
+    event->accept();
+    logWindow->hide();
+    QCoreApplication::quit();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvMeters->viewport() && event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        QString tip = lvMetersInfoTip(lvMeters->itemAt(help->pos()));
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, lvMeters->viewport());
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::SetWorkerFactory(TReadingControl::Factory factory) {
+    readings_ = std::make_unique<TReadingControl>(
+        std::move(factory), [](const std::string& line) { logWindow->AddLogLine(line); });
+}
+
+void TForm1::ShowInformation(const char* text) {
+    plat::MessageDlg(QString::fromUtf8(text), plat::TMsgDlgType::Information, plat::mbOK, this);
+}
+
+void TForm1::btnReadModulesClick() {
+    const char* refusal = readings_->ReadAllRefusal(lvMeters->topLevelItemCount() > 0);
+    if (refusal) {
+        ShowInformation(refusal);
+        if (refusal == kNoMeterFile) cb_aktodecty->setChecked(false);
+        return;
+    }
+    if (!finfo) return;
+    finfo->sendReadRequest = [this](int parameter) { SendReadRequest(parameter); };
+    finfo->exec();
+}
+
+void TForm1::lvMetersDblClick(QTreeWidgetItem* item) {
+    TMeterRecord record = RecordOf(item);
+    if (!record) return;
+    if (const char* refusal = readings_->ReadOneRefusal()) {
+        ShowInformation(refusal);
+        return;
+    }
+    SendReadRequestTo(record->rfAddress, kReadRequestParameter);
+}
+
+bool TForm1::SendReadRequest(int parameter) { return readings_->SendReadRequest(GatewayRfAddress(), parameter); }
+
+bool TForm1::SendReadRequestTo(const std::string& addressText, int parameter) {
+    return readings_->SendReadRequestTo(GatewayRfAddress(), addressText, parameter);
+}
+
+void TForm1::ApplyGatewayOnline(bool online) {
+    readings_->SetOnline(online);
+    sb->SetText(3, online ? QStringLiteral("ONLINE") : QStringLiteral("OFFLINE"));
+    btnReadModules->setEnabled(online);
+}
+
+void TForm1::Nastavitkomunikaci1Click() {
+    if (!fselectserial) return;
+    fselectserial->SetPorts(comPortScan ? comPortScan() : std::vector<std::string>());
+    if (fselectserial->exec() == QDialog::Accepted) ApplyComPort(fselectserial->ChosenPort());
+}
+
+void TForm1::Informace1Click() {
+    if (AboutBox) AboutBox->exec();
+}
+
+void TForm1::Button1Click() { (new Tfnulove(this))->exec(); }
+
+void TForm1::ZobrazitProvozniClick() { (new TfProvozni(this))->exec(); }

@@ -1,0 +1,154 @@
+// The main window: the meter list, the status bar, the menus and the
+// switch that starts and stops the readings.
+#pragma once
+
+#include "app/Tmycounters.h"
+#include "app/Treadcontrol.h"
+#include "platform/qt/HandOff.h"
+#include "platform/sys/SysUtils.h"
+
+#include <QMainWindow>
+
+#include <atomic>
+#include <functional>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TCheckAndRefresh;
+class TMyConfig;
+class Tflog;
+
+namespace plat {
+class TStatusBar;
+class TTrayIcon;
+}  // namespace plat
+
+// A reading's date and value for the list row of one meter key.
+struct TRowUpdate {
+    std::string key;
+    plat::TDateTimeParts time;
+    double value = 0;
+};
+
+class TForm1 : public QMainWindow {
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    QTreeWidget* lvMeters;
+    plat::TStatusBar* sb;
+    QGroupBox* GroupBox1;
+    QCheckBox* cb_aktodecty;
+    QGroupBox* GroupBox2;
+    QLabel* Label1;
+    QLabel* st_Spusteno;
+    QPushButton* Button1;
+    QPushButton* mUlozit;
+    QPushButton* btnReadModules;
+    QMenu* mSoubor;
+    QAction* mLoadFile;
+    QAction* mPouzenaobrazovku;
+    QAction* Nastavitkomunikaci1;
+    QAction* Exit1;
+    QMenu* mProvoz;
+    QAction* Sta1;
+    QAction* Zobrazitdoplkovservisnnformace1;
+    QMenu* mLog;
+    QAction* mShow;
+    QAction* m_Debug;
+    QMenu* mAbout;
+    QAction* Informace1;
+    QMenu* popmenuTable;
+    QAction* Odeethned1;
+    QAction* Export1;
+    QAction* Upravit1;
+    plat::TTrayIcon* TrayIcon1;
+
+    int sortColumn = 0;
+    // Read by the reading hand-over on the transport's thread.
+    std::atomic<bool> onlyOnScreen {false};
+    int debugMode = 0;
+    TCheckAndRefresh* refreshThread = nullptr;
+    QTimer* clientTimer = nullptr;
+    double mainMeterValue = 0;
+
+    // Written by the gateway's thread, read by the UI thread.
+    std::string GatewayRfAddress() const;
+    void SetGatewayRfAddress(const std::string& text);
+
+    // A list row for the record, with the record as its data.
+    QTreeWidgetItem* AddMeterRow(TMeterRecord record);
+    TMeterRecord RecordOf(QTreeWidgetItem* item) const;
+
+    QString lvMetersInfoTip(QTreeWidgetItem* item) const;
+    void lvMetersColumnClick(int column);
+    void lvMetersSelectItem();
+    void Upravit1Click();
+    void m_DebugClick();
+    void mPouzenaobrazovkuClick();
+    void mShowClick();
+    // The chosen COM port: stops the readings, shows and stores the name.
+    void ApplyComPort(const std::string& name);
+    void StopReadings();
+
+    // Starting and stopping the readings, and the read requests.
+    TReadingControl& Readings() { return *readings_; }
+    // How the readings make their gateway worker.
+    void SetWorkerFactory(TReadingControl::Factory factory);
+    void btnReadModulesClick();
+    void lvMetersDblClick(QTreeWidgetItem* item);
+    bool SendReadRequest(int parameter);
+    bool SendReadRequestTo(const std::string& addressText, int parameter);
+    // The gateway state as it reached the UI thread: panel 3, the button.
+    void ApplyGatewayOnline(bool online);
+
+    // The COM ports present, for the port dialog.
+    std::function<std::vector<std::string>()> comPortScan;
+    void Nastavitkomunikaci1Click();
+    void Informace1Click();
+    void Button1Click();
+    void ZobrazitProvozniClick();
+
+    // Any thread; dropped once the window has begun to close.
+    bool PostRowUpdate(TRowUpdate update);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildForm();
+    void BuildList();
+    void BuildStatusBar();
+    void BuildMenus();
+    void BuildButtons(QWidget* client);
+    void ShowMode();
+    void cb_aktodectyClick();
+    void ApplyRowUpdate(const TRowUpdate& update);
+    void ShowInformation(const char* text);
+
+    std::unique_ptr<Tflog> log_;
+    std::unique_ptr<TMyConfig> config_;
+    std::unique_ptr<TMeterKeyList> keys_;
+    std::unique_ptr<TReadingControl> readings_;
+    plat::THandOff<TRowUpdate>* rowUpdates_;
+    mutable std::mutex rfMutex_;
+    std::string gatewayRfAddress_;
+    bool shownOnce_ = false;
+    bool closing_ = false;
+};
+
+extern TForm1* Form1;

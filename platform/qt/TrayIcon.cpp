@@ -1,0 +1,54 @@
+#include "platform/qt/TrayIcon.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace plat {
+
+const QIcon& ProgramIcon() {
+    static const QIcon icon = [] {
+        QPixmap pixmap(32, 32);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(QColor(0x1f, 0x6f, 0xb5));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(2, 2, 28, 28);
+        p.setBrush(Qt::white);
+        p.drawRect(9, 14, 14, 4);
+        p.drawRect(14, 9, 4, 14);
+        return QIcon(pixmap);
+    }();
+    return icon;
+}
+
+TTrayIcon::TTrayIcon(QWidget* window) : QObject(window), window_(window) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    icon_ = new QSystemTrayIcon(ProgramIcon(), this);
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick) Restore();
+    });
+    icon_->show();
+}
+
+bool TTrayIcon::Available() const { return icon_ != nullptr; }
+
+bool TTrayIcon::Visible() const { return icon_ && icon_->isVisible(); }
+
+void TTrayIcon::MinimizeToTray() {
+    if (icon_)
+        window_->hide();
+    else
+        window_->showMinimized();
+}
+
+void TTrayIcon::Restore() {
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+}
+
+}  // namespace plat

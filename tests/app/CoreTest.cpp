@@ -1,0 +1,133 @@
+#include "app/Tformats.h"
+#include "app/Tlistcompare.h"
+#include "app/Tlogfile.h"
+#include "app/Tmycounters.h"
+#include "tests/tools/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+using testsupport::ReadFile;
+
+TEST(LogLine, IsTheDateThenTheMessage) {
+    plat::TDateTimeParts t {2026, 12, 5, 20, 4, 39, 512};
+    EXPECT_EQ(LogLineText(t, "Program spusten : /opt/orvelo"),
+              "05.12.2026 20:04:39 : Program spusten : /opt/orvelo");
+    EXPECT_EQ(DateTimeText(plat::TDateTimeParts {2009, 1, 2, 3, 4, 5, 0}), "02.01.2009 03:04:05");
+}
+
+TEST(LogFile, AppendsInCodePage1250) {
+    testsupport::TempDir dir;
+    std::string path = dir.File("imlog010326.txt");
+    ASSERT_TRUE(AppendLogFile(path, "Master mód\n"));
+    ASSERT_TRUE(AppendLogFile(path, "Čtení\nŘádek\n"));
+    EXPECT_EQ(ReadFile(path), "Master m\xF3" "d\n\xC8ten\xED\n\xD8\xE1" "dek\n");
+}
+
+TEST(LogFile, AMissingFolderIsAFailureNotACrash) {
+    testsupport::TempDir dir;
+    EXPECT_FALSE(AppendLogFile(dir.File("chybi/imlog010326.txt"), "x\n"));
+}
+
+TEST(LogFile, LinesFromManyThreadsNeverInterleave) {
+    testsupport::TempDir dir;
+    std::string path = dir.File("log.txt");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&path, t] {
+            std::string line(200, static_cast<char>('a' + t));
+            for (int i = 0; i < 200; ++i) AppendLogFile(path, line + "\n");
+        });
+    for (auto& th : threads) th.join();
+    std::string text = ReadFile(path);
+    ASSERT_EQ(text.size(), 4u * 200 * 201);
+    for (std::size_t at = 0; at < text.size(); at += 201) {
+        std::string line = text.substr(at, 201);
+        ASSERT_EQ(std::count(line.begin(), line.end(), line[0]), 200) << at;
+        ASSERT_EQ(line.back(), '\n');
+    }
+}
+
+TEST(ValueText, RoundsToFourDecimals) {
+    EXPECT_EQ(ValueText(1234), "1234");
+    EXPECT_EQ(ValueText(22.84), "22.84");
+    EXPECT_EQ(ValueText(1.23456), "1.2346");
+    EXPECT_EQ(ValueText(-0.00004), "0");
+    EXPECT_EQ(ValueText(-2.71828), "-2.7183");
+    EXPECT_EQ(ValueText(12.5), "12.5");
+}
+
+namespace {
+
+std::vector<std::string> Sorted(int column, std::vector<std::string> texts) {
+    std::stable_sort(texts.begin(), texts.end(), [column](const std::string& a, const std::string& b) {
+        return CompareMeterColumn(column, a, b) < 0;
+    });
+    return texts;
+}
+
+using Texts = std::vector<std::string>;
+
+}  // namespace
+
+TEST(MeterListOrder, TextColumnsCompareTheCodePageBytes) {
+    EXPECT_EQ(Sorted(0, {"9", "10", "2a", "2"}), (Texts {"10", "2", "2a", "9"}));
+    EXPECT_EQ(Sorted(2, {"Šťastný", "Adam", "Álík", "adam", "Zedník"}),
+              (Texts {"Adam", "Zedník", "adam", "Šťastný", "Álík"}));
+    EXPECT_EQ(Sorted(8, {"9", "10"}), (Texts {"10", "9"}));  // the date column is text too
+}
+
+TEST(MeterListOrder, SerialAndValueColumnsCompareAsNumbers) {
+    EXPECT_EQ(Sorted(7, {"10", "9", "-3", "100"}), (Texts {"-3", "9", "10", "100"}));
+    EXPECT_EQ(Sorted(9, {"1234", "22.84", "22,5", " 7 ", "0"}), (Texts {"0", " 7 ", "22,5", "22.84", "1234"}));
+}
+
+TEST(MeterListOrder, NonNumbersComeAfterNumbersAndTiesGoByText) {
+    EXPECT_EQ(Sorted(7, {"AB12", "", "5", "x", "nan", "inf", "1e3", "12"}),
+              (Texts {"5", "12", "", "1e3", "AB12", "inf", "nan", "x"}));
+    EXPECT_EQ(Sorted(9, {"2.0", "2", "2,0", "02"}), (Texts {"02", "2", "2,0", "2.0"}));
+    EXPECT_EQ(CompareMeterColumn(7, "99999999999999999999", "1"), 1);  // beyond 64 bits, as decimal
+    EXPECT_EQ(CompareMeterColumn(9, "bad\xFF", "bad\xFE"), 0);  // both become "bad?"
+}
+
+namespace {
+
+TStradelCntrs Meter() {
+    TStradelCntrs m;
+    m.locationDetail = "koupelna";
+    m.rfAddress = "0x1a2b";
+    m.multiplier = 1;
+    m.divisor = 100;
+    m.correction = 10.5;
+    m.sheetRow = 7;
+    m.msgIndex = 2;
+    return m;
+}
+
+}  // namespace
+
+TEST(MeterHint, FollowsTheDebugSwitch) {
+    EXPECT_EQ(MeterHint(Meter(), false), "Dvojklikem odečti tento řádek\nUpřesnění místa : koupelna");
+    EXPECT_EQ(MeterHint(Meter(), true),
+              "Dvojklikem odečti tento řádek\nUpřesnění místa : koupelna\n"
+              "RF adresa : 0x1a2b\nNasobitel : 1\nDelitel : 100\nKorekce : 10.5\n"
+              "Excel row : 7\nMsg. idx : 2");
+    EXPECT_EQ(MeterPanelText(Meter()), "RF : 0x1a2b / koupelna");
+}
+
+TEST(MeterKeyList, FindsTheFirstKeyIgnoringCase) {
+    TMeterKeyList list;
+    auto a = std::make_shared<TStradelCntrs>(), b = std::make_shared<TStradelCntrs>();
+    list.Add("0x1A2B=1", a);
+    list.Add("0x1a2b=1", b);
+    EXPECT_EQ(list.Count(), 2u);
+    EXPECT_EQ(list.Find("0X1A2B=1"), a);
+    EXPECT_EQ(list.Find("0x1a2b=2"), nullptr);
+    list.Clear();
+    EXPECT_EQ(list.Find("0x1a2b=1"), nullptr);
+    EXPECT_EQ(a.use_count(), 1);
+}

@@ -1,0 +1,193 @@
+// The dialogs' number fields and the meter dialog's checks, without widgets.
+#include "app/Tfieldnumber.h"
+#include "app/Tmeridlacheck.h"
+#include "app/Tmydates.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+struct FieldCase {
+    const char* typed;
+    int places;
+    const char* shown;
+};
+
+TEST(FieldNumber, RewritesWhatWasTyped) {
+    const FieldCase cases[] = {
+        {"12,345", 4, "12.345"}, {"1.5", 4, "1.5"},       {"abc", 4, "0"},        {"1.234,5", 4, "0"},
+        {"nan", 4, "0"},         {"inf", 4, "0"},         {"-INF", 4, "0"},       {"1e400", 4, "0"},
+        {"1,23456", 4, "1.2346"}, {"1,0625", 3, "1.062"}, {"2.03125", 4, "2.0312"}, {"  7,25  ", 4, "7.25"},
+        {"", 4, "0"},            {"1 000", 4, "0"},       {"1e3", 4, "1000"},     {"-0,5", 3, "-0.5"},
+        {"+2", 4, "2"},          {"12,345", 3, "12.345"}, {"0x10", 4, "0"},       {"1,5,", 4, "0"},
+    };
+    for (const FieldCase& c : cases)
+        EXPECT_EQ(FieldNumberText(c.typed, c.places), c.shown) << "typed: " << c.typed;
+}
+
+TEST(FieldNumber, HugeAndHostileTextsGiveZero) {
+    EXPECT_EQ(ParseFieldNumber(std::string(10000, '9')), 0);
+    EXPECT_EQ(ParseFieldNumber(std::string(10000, 'x')), 0);
+    EXPECT_EQ(ParseFieldNumber("1e-400"), 0);
+    EXPECT_FALSE(std::isnan(ParseFieldNumber("NaN")));
+}
+
+TEST(FieldNumber, RoundsHalvesToEvenAndKeepsWholeNumbersInRange) {
+    EXPECT_EQ(RoundToPlaces(0.125, 2), 0.12);
+    EXPECT_EQ(RoundToPlaces(0.375, 2), 0.38);
+    EXPECT_EQ(RoundToPlaces(-1.0625, 3), -1.062);
+    EXPECT_EQ(FieldWholeNumber(2.5), 2);
+    EXPECT_EQ(FieldWholeNumber(3.5), 4);
+    EXPECT_EQ(FieldWholeNumber(1e300), 2147483647);
+    EXPECT_EQ(FieldWholeNumber(-1e300), -2147483647 - 1);
+}
+
+TEST(FieldNumber, CountsCharactersOfTheTrimmedText) {
+    EXPECT_EQ(TrimmedLength("Žluť"), 4u);
+    EXPECT_EQ(TrimmedLength("  ab \t"), 2u);
+    EXPECT_EQ(TrimmedText("  Žluť  "), "Žluť");
+}
+
+TMeterDefInput GoodInput() {
+    TMeterDefInput in;
+    in.mediaTypeIndex = 0;
+    in.meterTypeIndex = 1;
+    in.name = " Studená voda ";
+    in.secondaryAddress = "12345678";
+    in.unit = "m3";
+    in.startState = "0";
+    in.correction = "-1,5";
+    in.multiplier = "1";
+    in.divisor = "100";
+    in.flatRate = "0";
+    in.mbusAddress = "1";
+    in.mbusIndex = "0";
+    in.mbusInterval = "60";
+    in.tableName = "Byty";
+    return in;
+}
+
+struct CheckCase {
+    const char* what;
+    void (*spoil)(TMeterDefInput&);
+    int failed;
+    const char* message;
+};
+
+TEST(MeterDefChecks, TheFirstFailingCheckSpeaksInOrder) {
+    const CheckCase cases[] = {
+        {"no media", [](TMeterDefInput& i) { i.mediaTypeIndex = -1; i.meterTypeIndex = -1; }, 1, "Zvolte medium"},
+        {"no meter type", [](TMeterDefInput& i) { i.meterTypeIndex = -1; i.name = "A"; }, 2, "Zvolte měřidlo"},
+        {"short name", [](TMeterDefInput& i) { i.name = "AB"; }, 3, "Název je příliš krátký. (3-32)"},
+        {"blank name", [](TMeterDefInput& i) { i.name = "  AB   "; }, 3, "Název je příliš krátký. (3-32)"},
+        {"long name", [](TMeterDefInput& i) { i.name = std::string(33, 'x'); }, 3, "Název je příliš krátký. (3-32)"},
+        {"short address", [](TMeterDefInput& i) { i.secondaryAddress = "123"; }, 4,
+         "Sekundární adresa je příliš krátká (4-20)"},
+        {"no unit", [](TMeterDefInput& i) { i.unit = "   "; }, 5, "Zvolte základní jednotku měřiče (1-6)"},
+        {"long unit", [](TMeterDefInput& i) { i.unit = "kWh/m3x"; }, 5, "Zvolte základní jednotku měřiče (1-6)"},
+        {"negative start", [](TMeterDefInput& i) { i.startState = "-1"; }, 6, ""},
+        {"multiplier 0", [](TMeterDefInput& i) { i.multiplier = "0"; }, 8, "Násobitel nesmí být 0"},
+        {"multiplier nan", [](TMeterDefInput& i) { i.multiplier = "nan"; }, 8, "Násobitel nesmí být 0"},
+        {"divisor 0", [](TMeterDefInput& i) { i.divisor = "abc"; }, 9, "Dělitel nesmí být 0"},
+        {"negative rate", [](TMeterDefInput& i) { i.flatRate = "-0,01"; }, 10, "Paušál nesmí být menší než 0"},
+        {"address 0", [](TMeterDefInput& i) { i.mbusAddress = "0"; }, 11, "Adresa musí být v rozsahu 1-253"},
+        {"address 254", [](TMeterDefInput& i) { i.mbusAddress = "254"; }, 11, "Adresa musí být v rozsahu 1-253"},
+        {"index 126", [](TMeterDefInput& i) { i.mbusIndex = "126"; }, 12, "Index musí být větší než 0"},
+        {"index -1", [](TMeterDefInput& i) { i.mbusIndex = "-1"; }, 12, "Index musí být větší než 0"},
+        {"interval 59", [](TMeterDefInput& i) { i.mbusInterval = "59"; }, 13, "Interval musí být v rozsahu 60-1440"},
+        {"interval 1441", [](TMeterDefInput& i) { i.mbusInterval = "1441"; }, 13,
+         "Interval musí být v rozsahu 60-1440"},
+    };
+    for (const CheckCase& c : cases) {
+        TMeterDefInput in = GoodInput();
+        c.spoil(in);
+        TMeterDef record;
+        TMeterDefCheck result = CheckMeterDef(in, record);
+        EXPECT_FALSE(result.ok) << c.what;
+        EXPECT_EQ(result.failedCheck, c.failed) << c.what;
+        EXPECT_EQ(result.message, c.message) << c.what;
+    }
+}
+
+TEST(MeterDefChecks, BoundsThatPass) {
+    TMeterDefInput in = GoodInput();
+    in.name = "Žlu";  // three characters, five bytes
+    in.mbusAddress = "253";
+    in.mbusIndex = "125";
+    in.mbusInterval = "1440";
+    in.secondaryAddress = std::string(20, '1');
+    TMeterDef record;
+    TMeterDefCheck result = CheckMeterDef(in, record);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(record.name, "Žlu");
+    EXPECT_EQ(record.mbusAddress, 253);
+    EXPECT_EQ(record.mbusIndex, 125);
+    EXPECT_EQ(record.mbusInterval, 1440);
+}
+
+TEST(MeterDefChecks, AllPassStoresEveryField) {
+    TMeterDef record;
+    record.meterId = 17;
+    TMeterDefCheck result = CheckMeterDef(GoodInput(), record);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(record.meterId, 17);
+    EXPECT_EQ(record.mediaTypeIndex, 0);
+    EXPECT_EQ(record.meterTypeIndex, 1);
+    EXPECT_EQ(record.name, "Studená voda");
+    EXPECT_EQ(record.secondaryAddress, "12345678");
+    EXPECT_EQ(record.unit, "m3");
+    EXPECT_EQ(record.correction, -1.5f);
+    EXPECT_EQ(record.multiplier, 1);
+    EXPECT_EQ(record.divisor, 100);
+    EXPECT_EQ(record.tableName, "Byty");
+}
+
+TEST(MeterDefChecks, AFailedSaveLeavesTheRecordAsItWas) {
+    TMeterDef record;
+    record.name = "Původní";
+    record.unit = "kWh";
+    record.startState = 5;
+    record.correction = 2;
+    TMeterDefInput in = GoodInput();
+    in.multiplier = "0";  // check 8 fails after seven passed
+    TMeterDefCheck result = CheckMeterDef(in, record);
+    EXPECT_EQ(result.failedCheck, 8);
+    EXPECT_EQ(record.name, "Původní");
+    EXPECT_EQ(record.unit, "kWh");
+    EXPECT_EQ(record.startState, 5.0f);
+    EXPECT_EQ(record.correction, 2.0f);
+    EXPECT_EQ(record.mediaTypeIndex, -1);
+}
+
+TEST(MeterDefChecks, TextsOfARecordPassTheChecksAgain) {
+    TMeterDef record;
+    record.mediaTypeIndex = 1;
+    record.meterTypeIndex = 0;
+    record.name = "Teplo";
+    record.secondaryAddress = "87654321";
+    record.unit = "GJ";
+    record.correction = 0.1f;
+    record.divisor = 10;
+    TMeterDefInput texts = MeterDefTexts(record);
+    EXPECT_EQ(texts.correction, "0.1");
+    EXPECT_EQ(texts.divisor, "10");
+    EXPECT_EQ(texts.mbusInterval, "60");
+    TMeterDef again;
+    ASSERT_TRUE(CheckMeterDef(texts, again).ok);
+    EXPECT_EQ(again.divisor, 10);
+}
+
+TEST(CurrDates, MonthStartIsTheFirstAtMidnight) {
+    plat::TDateTimeParts now {2028, 2, 29, 13, 14, 15, 160};
+    TCurrDates d = ComputeCurrDates(now);
+    EXPECT_EQ(d.monthStart.year, 2028);
+    EXPECT_EQ(d.monthStart.month, 2);
+    EXPECT_EQ(d.monthStart.day, 1);
+    EXPECT_EQ(d.monthStart.hour + d.monthStart.minute + d.monthStart.second + d.monthStart.millisecond, 0);
+    EXPECT_EQ(d.now.minute, 14);
+}
+
+}  // namespace

@@ -1,0 +1,374 @@
+// The dialogs as stored, offscreen, their controls found by name.
+#include "app/Tmyconfig.h"
+#include "app/Wmeridla.h"
+#include "app/Wnulove.h"
+#include "app/Wpatnistav.h"
+#include "app/Wprovozni.h"
+#include "app/Wselectserial.h"
+#include "app/about.h"
+#include "platform/qt/Shell.h"
+#include "tests/app/DialogTestSupport.h"
+#include "tests/tools/support/TestSupport.h"
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+using dialogtest::BoxesShownBy;
+using dialogtest::CaptionOf;
+using dialogtest::SaveShot;
+
+namespace {
+
+template <class T>
+T* Find(QWidget* window, const char* name) {
+    T* w = window->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+void Leave(QLineEdit* edit) {
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(edit, &out);
+}
+
+QString Typed(QLineEdit* edit, const char* text) {
+    edit->setText(QString::fromUtf8(text));
+    Leave(edit);
+    return edit->text();
+}
+
+QStringList Headers(QTreeWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->columnCount(); ++i) out << list->headerItem()->text(i);
+    return out;
+}
+
+QList<int> Widths(QTreeWidget* list) {
+    QList<int> out;
+    for (int i = 0; i < list->columnCount(); ++i) out << list->columnWidth(i);
+    return out;
+}
+
+bool HasCloseBox(QWidget* w) { return w->windowFlags().testFlag(Qt::WindowCloseButtonHint); }
+
+class DialogTest : public ::testing::Test {
+protected:
+    testsupport::ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
+    void SetUp() override { dialogtest::EnsureApp(); }
+};
+
+TEST_F(DialogTest, MainWaterMeterDialogAsStored) {
+    Tfpatni dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Stav patního vodoměru"));
+    EXPECT_FALSE(HasCloseBox(&dialog));
+    EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox1")->title(), QStringLiteral(" Zadejte stav patního vodoměru "));
+    EXPECT_EQ(Find<QLineEdit>(&dialog, "ePatniStav")->text(), QStringLiteral("0"));
+    EXPECT_EQ(Find<QLabel>(&dialog, "Label1")->text(), QStringLiteral("Tento údaj není povinný"));
+    QPushButton* ok = Find<QPushButton>(&dialog, "Button1");
+    EXPECT_EQ(ok->text(), QStringLiteral("Pokračovat"));
+    EXPECT_TRUE(ok->isDefault());
+    EXPECT_TRUE(SaveShot(&dialog, "Tfpatni"));
+    dialog.show();
+    ok->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(DialogTest, MainWaterMeterFieldRoundsToThreePlaces) {
+    Tfpatni dialog;
+    QLineEdit* field = dialog.ePatniStav;
+    EXPECT_EQ(Typed(field, "12,345"), QStringLiteral("12.345"));
+    EXPECT_EQ(dialog.Value(), 12.345);
+    EXPECT_EQ(Typed(field, "1,0625"), QStringLiteral("1.062"));
+    EXPECT_EQ(Typed(field, "2.0015"), QStringLiteral("2.002"));
+    EXPECT_EQ(Typed(field, "abc"), QStringLiteral("0"));
+    EXPECT_EQ(Typed(field, "1e400"), QStringLiteral("0"));
+    EXPECT_EQ(Typed(field, std::string(10000, '7').c_str()), QStringLiteral("0"));
+}
+
+TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
+    Tfselectserial dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Nastavení komunikace"));
+    EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox1")->title(), QStringLiteral("Zvolte seriový port"));
+    EXPECT_EQ(Find<QLineEdit>(&dialog, "echanel")->text(), QStringLiteral("-1"));
+    QStringList labels;
+    for (QLabel* l : dialog.findChildren<QLabel*>()) labels << l->text();
+    EXPECT_TRUE(labels.contains(QStringLiteral("Port :")));
+    EXPECT_TRUE(labels.contains(QStringLiteral("Kanál :")));
+    EXPECT_TRUE(labels.contains(QStringLiteral("--1 je kanál gatewaye")));
+    EXPECT_EQ(Find<QPushButton>(&dialog, "Button1")->text(), QStringLiteral("Nastavit"));
+    EXPECT_EQ(Find<QPushButton>(&dialog, "Button2")->text(), QStringLiteral("Zavřít"));
+
+    dialog.SetPorts({});
+    dialog.show();
+    dialog.Button1->click();
+    EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";
+
+    dialog.SetPorts({"COM1", "COM3", "/dev/ttyUSB0"});
+    QComboBox* ports = Find<QComboBox>(&dialog, "ComboBox1");
+    EXPECT_EQ(ports->count(), 3);
+    EXPECT_EQ(ports->currentText(), QStringLiteral("COM1"));
+    EXPECT_TRUE(SaveShot(&dialog, "Tfselectserial"));
+    ports->setCurrentIndex(1);
+    dialog.Button1->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.ChosenPort(), "COM3");
+
+    dialog.show();
+    dialog.Button2->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
+    QStringList opened;
+    plat::SetShellOpenHandler([&](const QString& target) {
+        opened << target;
+        return true;
+    });
+    TAboutBox about;
+    EXPECT_EQ(Find<QLabel>(&about, "Version")->text(), QStringLiteral("Verze: 0.9 RC"));
+    QLabel* comments = Find<QLabel>(&about, "Comments");
+    EXPECT_TRUE(comments->text().endsWith(QStringLiteral("example.com")));
+    EXPECT_TRUE(Find<QLabel>(&about, "Email")->text().endsWith(QStringLiteral("@example.com")));
+    QStringList labels;
+    for (QLabel* l : about.findChildren<QLabel*>()) labels << l->text();
+    EXPECT_TRUE(labels.contains(QStringLiteral("Případné chyby nebo požadavky zasílejte na adresu :")));
+    EXPECT_TRUE(SaveShot(&about, "TAboutBox"));
+
+    QPointF at(2, 2);
+    QMouseEvent press(QEvent::MouseButtonPress, at, comments->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, comments->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(comments, &press);
+    QCoreApplication::sendEvent(comments, &release);
+    plat::SetShellOpenHandler({});
+    EXPECT_EQ(opened, QStringList {QStringLiteral("http://") + comments->text()});
+}
+
+TEST_F(DialogTest, ZeroConsumptionListAsStored) {
+    QPointer<Tfnulove> dialog = new Tfnulove();
+    QTreeWidget* list = Find<QTreeWidget>(dialog, "lvMeters");
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Nulové odečty"));
+    EXPECT_EQ(Headers(list), (QStringList {"Název", "Sek.Addresa", "Min.Datum", "Hodnota", "Max.Datum", "Hodnota",
+                                           "Spotřeba"}));
+    EXPECT_EQ(Widths(list), (QList<int> {110, 90, 120, 100, 120, 100, 80}));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(Find<QLabel>(dialog, "lbSuma")->text(), QStringLiteral("0"));
+    EXPECT_EQ(dialog->findChild<QPushButton*>(QStringLiteral("Button4")), nullptr);
+    EXPECT_EQ(Find<QPushButton>(dialog, "Button1")->text(), QStringLiteral("Zavřít"));
+    for (const char* name : {"bilOdDate", "bilToDate", "btnOdPlus", "btnOdMinus", "btnDoPlus", "btnDoMinus"})
+        EXPECT_FALSE(Find<QWidget>(dialog, name)->isEnabled()) << name;
+
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime from = Find<QDateTimeEdit>(dialog, "bilOdDate")->dateTime();
+    const QDateTime to = Find<QDateTimeEdit>(dialog, "bilToDate")->dateTime();
+    EXPECT_EQ(from.date().day(), 1);
+    EXPECT_EQ(from.time(), QTime(0, 0, 0));
+    EXPECT_LE(from, to);
+    EXPECT_LE(to.secsTo(now), 60);
+    EXPECT_EQ(from.date().month(), to.date().month());
+
+    for (const char* n : {"9", "10", "Byt 2"})
+        dialog->AddRow({QString::fromLatin1(n), "1", "", "", "", "", QString::number(std::atoi(n) + 1)});
+    dialog->lvMetersColumnClick(0);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("10"));
+    EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("9"));
+    dialog->lvMetersColumnClick(6);
+    EXPECT_EQ(list->topLevelItem(0)->text(6), QStringLiteral("1"));
+    EXPECT_EQ(list->topLevelItem(1)->text(6), QStringLiteral("10"));
+    EXPECT_EQ(list->topLevelItem(2)->text(6), QStringLiteral("11"));
+    list->clear();
+    EXPECT_TRUE(SaveShot(dialog, "Tfnulove"));
+
+    dialog->show();
+    dialog->Button1->click();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    dialogtest::FreeClosed();
+    EXPECT_TRUE(dialog.isNull()) << "frees itself when closed";
+}
+
+TEST_F(DialogTest, OperatingParametersListAsStored) {
+    QPointer<TfProvozni> dialog = new TfProvozni();
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Provozní parametry"));
+    QTreeWidget* list = Find<QTreeWidget>(dialog, "lvMeters");
+    EXPECT_EQ(Headers(list), (QStringList {"Výr. číslo", "RF adresa", "RSSI", "Baterie", "Poslední odečet",
+                                           "Hodnota", "Typ", "Č.bytu", "Ulice", "č.p.", "Upřesnění"}));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(SaveShot(dialog, "TfProvozni"));
+    dialog->show();
+    dialog->close();
+    dialogtest::FreeClosed();
+    EXPECT_TRUE(dialog.isNull());
+}
+
+class MeterDialogTest : public DialogTest {
+protected:
+    testsupport::TempDir dir;
+    TMyConfig config {"/opt/orvelo/orvelo", dir.File("registry")};
+    TMyConfig* saved = myConfig;
+    void SetUp() override {
+        DialogTest::SetUp();
+        config.mediaTypes = {{1, "Studená voda"}, {2, "Teplá voda"}};
+        config.meterTypes = {{7, "Vodoměr"}, {8, "Kalorimetr"}};
+        myConfig = &config;
+    }
+    void TearDown() override { myConfig = saved; }
+
+    void FillGood(Tfmeridla& d) {
+        d.cb_typmedia->setCurrentIndex(0);
+        d.cb_typmeridla->setCurrentIndex(1);
+        d.le_nazev->setText(QStringLiteral("Byt 12 studená"));
+        d.le_sekaddr->setText(QStringLiteral("12345678"));
+        d.le_merjednotka->setText(QStringLiteral("m3"));
+    }
+};
+
+TEST_F(MeterDialogTest, AsStored) {
+    TMeterDef record;
+    Tfmeridla d(nullptr, true, &record);
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Měřidla"));
+    EXPECT_EQ(Find<QPushButton>(&d, "Button1")->text(), QStringLiteral("Uložit"));
+    EXPECT_EQ(Find<QPushButton>(&d, "Button2")->text(), QStringLiteral("Cancel"));
+    QStringList groups;
+    for (QGroupBox* g : d.findChildren<QGroupBox*>()) groups << g->title();
+    EXPECT_EQ(groups, (QStringList {"Detail měřené hodnoty", "Detail měřidla", "Přiřazení měřidla", "M-Bus parametry"}));
+    struct Field {
+        const char* name;
+        const char* caption;
+        const char* text;
+        bool enabled;
+    } fields[] = {
+        {"le_pocstav", "Počáteční stav", "0", true},   {"le_nasobitel", "Násobitel", "1", true},
+        {"le_delitel", "Dělitel", "1", true},          {"le_korekce", "Korekce", "0", true},
+        {"le_merjednotka", "Základní jednotka", "", true}, {"le_nazev", "Název", "", true},
+        {"le_sekaddr", "Sekundární adresa", "", true}, {"le_merpausal", "Paušál za jednotku", "0", true},
+        {"le_mbusaddr", "M-Bus adresa", "1", true},    {"le_mbusinterval", "Interval odečtů", "60", true},
+        {"le_mbusindex", "Index", "0", true},          {"le_mbusgw", "Gateway IP", "", false},
+        {"le_mbusmask", "GW maska", "", false},        {"le_fashiontabname", "Jméno v tabulce Excel", "", true},
+    };
+    for (const Field& f : fields) {
+        QLineEdit* edit = Find<QLineEdit>(&d, f.name);
+        EXPECT_EQ(CaptionOf(&d, edit), QString::fromUtf8(f.caption)) << f.name;
+        EXPECT_EQ(edit->text(), QString::fromUtf8(f.text)) << f.name;
+        EXPECT_EQ(edit->isEnabled(), f.enabled) << f.name;
+    }
+    QComboBox* media = Find<QComboBox>(&d, "cb_typmedia");
+    QComboBox* meter = Find<QComboBox>(&d, "cb_typmeridla");
+    EXPECT_EQ(CaptionOf(&d, media), QStringLiteral("Typ media "));
+    EXPECT_EQ(CaptionOf(&d, meter), QStringLiteral("Typ měřidla"));
+    EXPECT_EQ(media->placeholderText(), QStringLiteral("Zvolte typ media"));
+    EXPECT_EQ(meter->placeholderText(), QStringLiteral("Zvolte typ měřidla"));
+    EXPECT_EQ(media->currentIndex(), -1);
+    EXPECT_EQ(media->itemText(1), QStringLiteral("Teplá voda"));
+    EXPECT_EQ(meter->itemData(1).toInt(), 8);
+    EXPECT_EQ(d.NumberFields().size(), 10u);
+    EXPECT_TRUE(SaveShot(&d, "Tfmeridla"));
+}
+
+TEST_F(MeterDialogTest, NumberFieldsAreRewrittenWhenLeft) {
+    TMeterDef record;
+    Tfmeridla d(nullptr, true, &record);
+    struct Case {
+        const char* typed;
+        const char* shown;
+    } cases[] = {{"12,345", "12.345"}, {"1.5", "1.5"}, {"abc", "0"},       {"1.234,5", "0"},
+                 {"nan", "0"},         {"inf", "0"},  {"1,23456", "1.2346"}, {" 3,00005 ", "3"}};
+    for (QLineEdit* field : d.NumberFields())
+        for (const Case& c : cases)
+            EXPECT_EQ(Typed(field, c.typed), QString::fromLatin1(c.shown)) << field->objectName().toStdString();
+    d.le_nazev->setText(QStringLiteral("12,5"));
+    Leave(d.le_nazev);
+    EXPECT_EQ(d.le_nazev->text(), QStringLiteral("12,5")) << "text fields stay as typed";
+}
+
+TEST_F(MeterDialogTest, MessagesInOrderAndTheDialogStaysOpen) {
+    TMeterDef record;
+    Tfmeridla d(nullptr, true, &record);
+    d.show();
+    auto save = [&] { return BoxesShownBy([&] { d.Button1->click(); }); };
+    EXPECT_EQ(save(), "Chyba|Zvolte medium\n");
+    d.cb_typmedia->setCurrentIndex(0);
+    EXPECT_EQ(save(), "Chyba|Zvolte měřidlo\n");
+    d.cb_typmeridla->setCurrentIndex(0);
+    d.le_nazev->setText(QStringLiteral("AB"));
+    EXPECT_EQ(save(), "Chyba|Název je příliš krátký. (3-32)\n");
+    d.le_nazev->setText(QStringLiteral("Žluť"));
+    EXPECT_EQ(save(), "Chyba|Sekundární adresa je příliš krátká (4-20)\n");
+    d.le_sekaddr->setText(QStringLiteral("1234"));
+    EXPECT_EQ(save(), "Chyba|Zvolte základní jednotku měřiče (1-6)\n");
+    d.le_merjednotka->setText(QStringLiteral("m3"));
+    d.le_pocstav->setText(QStringLiteral("-1"));
+    EXPECT_EQ(save(), "") << "a negative starting state fails silently";
+    EXPECT_TRUE(d.isVisible());
+    d.le_pocstav->setText(QStringLiteral("0"));
+    d.le_nasobitel->setText(QStringLiteral("0"));
+    EXPECT_EQ(save(), "Chyba|Násobitel nesmí být 0\n");
+    d.le_nasobitel->setText(QStringLiteral("1"));
+    d.le_delitel->setText(QStringLiteral("0"));
+    EXPECT_EQ(save(), "Chyba|Dělitel nesmí být 0\n");
+    d.le_delitel->setText(QStringLiteral("1"));
+    d.le_merpausal->setText(QStringLiteral("-5"));
+    EXPECT_EQ(save(), "Chyba|Paušál nesmí být menší než 0\n");
+    d.le_merpausal->setText(QStringLiteral("0"));
+    d.le_mbusaddr->setText(QStringLiteral("254"));
+    EXPECT_EQ(save(), "Chyba|Adresa musí být v rozsahu 1-253\n");
+    d.le_mbusaddr->setText(QStringLiteral("253"));
+    d.le_mbusindex->setText(QStringLiteral("126"));
+    EXPECT_EQ(save(), "Chyba|Index musí být větší než 0\n");
+    d.le_mbusindex->setText(QStringLiteral("0"));
+    d.le_mbusinterval->setText(QStringLiteral("59"));
+    EXPECT_EQ(save(), "Chyba|Interval musí být v rozsahu 60-1440\n");
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(record.name, "") << "nothing stored before all checks pass";
+    d.le_mbusinterval->setText(QStringLiteral("1440"));
+    EXPECT_EQ(save(), "");
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(record.name, "Žluť");
+    EXPECT_EQ(record.mbusAddress, 253);
+    EXPECT_EQ(record.mbusInterval, 1440);
+}
+
+TEST_F(MeterDialogTest, FailedSaveThenCancelLeavesTheRecordUnchanged) {
+    TMeterDef record;
+    record.meterId = 5;
+    record.mediaTypeIndex = 1;
+    record.meterTypeIndex = 0;
+    record.name = "Původní název";
+    record.secondaryAddress = "55555";
+    record.unit = "kWh";
+    record.multiplier = 2;
+    record.correction = 1.5f;
+    const TMeterDef before = record;
+    QPointer<Tfmeridla> d = new Tfmeridla(nullptr, false, &record);
+    EXPECT_EQ(d->le_nazev->text(), QStringLiteral("Původní název"));
+    EXPECT_EQ(d->le_korekce->text(), QStringLiteral("1.5"));
+    EXPECT_EQ(d->cb_typmedia->currentIndex(), 1);
+    d->show();
+    FillGood(*d);
+    d->le_nasobitel->setText(QStringLiteral("0"));  // check 8 fails after seven passed
+    EXPECT_EQ(BoxesShownBy([&] { d->Button1->click(); }), "Chyba|Násobitel nesmí být 0\n");
+    d->Button2->click();
+    EXPECT_EQ(d->result(), QDialog::Rejected);
+    EXPECT_EQ(record.name, before.name);
+    EXPECT_EQ(record.unit, before.unit);
+    EXPECT_EQ(record.secondaryAddress, before.secondaryAddress);
+    EXPECT_EQ(record.mediaTypeIndex, before.mediaTypeIndex);
+    EXPECT_EQ(record.meterTypeIndex, before.meterTypeIndex);
+    EXPECT_EQ(record.multiplier, before.multiplier);
+    dialogtest::FreeClosed();
+    EXPECT_TRUE(d.isNull()) << "frees itself when closed";
+}
+
+}  // namespace

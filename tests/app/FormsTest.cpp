@@ -1,0 +1,380 @@
+#include "app/F1.h"
+#include "app/Tcheckandrefresh.h"
+#include "app/Tmyconfig.h"
+#include "app/Wlog.h"
+#include "platform/qt/Application.h"
+#include "platform/qt/StatusBar.h"
+#include "platform/sys/Codepage.h"
+#include "tests/tools/support/TestSupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::WriteFile;
+
+namespace {
+
+void EnsureApp() {
+    static int argc = 1;
+    static char name[] = "test_app_forms";
+    static char* argv[] = {name, nullptr};
+    static plat::TApplication app(argc, argv);
+}
+
+const char* const kMasterStore = "progdir=/opt/orvelo\nusbCom=COM3\noffline=n\n";
+
+class FormTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    std::string store = dir.File("registry");
+    std::string logdir = dir.File("log");
+    ScopedEnv registry {"ORVELO_REGISTRY", store};
+    ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
+    ScopedEnv answer {"ORVELO_DIALOG_ANSWER", std::nullopt};
+    std::unique_ptr<TForm1> form;
+
+    void SetUp() override { EnsureApp(); }
+    void TearDown() override { form.reset(); }
+
+    void Start(const std::string& storeText = kMasterStore) {
+        std::filesystem::create_directory(logdir);
+        WriteFile(store, storeText + "logdir=" + logdir + "\n");
+        form = std::make_unique<TForm1>();
+    }
+
+    std::string TodaysLog() const { return plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())); }
+
+    QTreeWidgetItem* Row(const std::string& flat, const std::string& serial, const std::string& key = "") {
+        auto m = std::make_shared<TStradelCntrs>();
+        m->flatNumber = flat;
+        m->surname = "Novák " + flat;
+        m->serialNumber = serial;
+        m->locationDetail = "kuchyň";
+        m->rfAddress = "0x1a2b";
+        m->multiplier = 1;
+        m->divisor = 100;
+        m->correction = 10.5;
+        m->sheetRow = 5;
+        m->msgIndex = 1;
+        m->key = key;
+        return form->AddMeterRow(m);
+    }
+
+    QStringList Column(int column) const {
+        QStringList texts;
+        for (int i = 0; i < form->lvMeters->topLevelItemCount(); ++i)
+            texts << form->lvMeters->topLevelItem(i)->text(column);
+        return texts;
+    }
+};
+
+// Runs f and returns what it wrote on standard error (the dialog lines).
+template <class F>
+std::string Boxes(F&& f) {
+    ::testing::internal::CaptureStderr();
+    f();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+const std::regex kDated(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : .*)");
+
+}  // namespace
+
+TEST_F(FormTest, MainWindowIsBuiltAsStored) {
+    Start();
+    EXPECT_EQ(form->windowTitle(), "Stradel odečty");
+    EXPECT_EQ(form->centralWidget()->size(), QSize(766, 491));
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    const char* captions[] = {"Č.bytu", "Jméno", "Příjmení", "Ulice", "č.p.", "Město", "Typ",
+                              "Výr. číslo", "Datum odečtu", "Hodnota"};
+    const int widths[] = {50, 70, 90, 70, 60, 90, 80, 80, 80, 70};
+    ASSERT_EQ(form->lvMeters->columnCount(), 10);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(form->lvMeters->headerItem()->text(i), QString::fromUtf8(captions[i]));
+        EXPECT_EQ(form->lvMeters->columnWidth(i), widths[i]);
+    }
+    EXPECT_EQ(form->lvMeters->headerItem()->textAlignment(9) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(form->lvMeters->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(form->lvMeters->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    const int panels[] = {120, 110, 50, 100, 220, 90, 100};
+    ASSERT_EQ(form->sb->Count(), 7);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(form->sb->PanelWidth(i), panels[i]);
+    EXPECT_EQ(form->sb->PanelAlignment(6), Qt::AlignHCenter);
+    EXPECT_EQ(form->sb->Text(0), "Master");
+    EXPECT_EQ(form->sb->Text(2), "COM3");
+}
+
+TEST_F(FormTest, CommandsKeepTheirStoredStates) {
+    Start();
+    struct State {
+        QAction* item;
+        const char* caption;
+        bool enabled, visible;
+    } items[] = {
+        {form->mLoadFile, "Načíst soubor ...", true, true},
+        {form->mPouzenaobrazovku, "Pouze na obrazovku", false, false},
+        {form->Nastavitkomunikaci1, "Nastavit komunikaci ...", true, true},
+        {form->Exit1, "E&xit", true, true},
+        {form->mProvoz->menuAction(), "Provoz", true, false},
+        {form->Sta1, "Zadat patní vodoměr...", true, true},
+        {form->Zobrazitdoplkovservisnnformace1, "Zobrazit doplňkové servisní ínformace", true, true},
+        {form->mShow, "Show log", true, true},
+        {form->m_Debug, "Debug", true, true},
+        {form->mAbout->menuAction(), "O programu", true, true},
+        {form->Informace1, "Informace ...", true, true},
+        {form->Odeethned1, "Výměna vodoměru ...", false, true},
+        {form->Export1, "Deaktivovat ...", false, true},
+        {form->Upravit1, "Upravit...", false, false},
+    };
+    for (const State& s : items) {
+        EXPECT_EQ(s.item->text(), QString::fromUtf8(s.caption));
+        EXPECT_EQ(s.item->isVisible(), s.visible) << s.caption;
+        // Qt reports a hidden action as disabled; shown again it tells its own state.
+        s.item->setVisible(true);
+        EXPECT_EQ(s.item->isEnabled(), s.enabled) << s.caption;
+        s.item->setVisible(s.visible);
+    }
+    EXPECT_FALSE(form->m_Debug->isChecked());
+    EXPECT_EQ(form->Button1->text(), "Nulové spotřeby");
+    EXPECT_FALSE(form->Button1->isEnabled());
+    EXPECT_TRUE(form->Button1->isHidden());
+    EXPECT_EQ(form->mUlozit->text(), "Uložit tabulku");
+    EXPECT_FALSE(form->mUlozit->isEnabled());
+    EXPECT_EQ(form->btnReadModules->text(), "Odečíst moduly");
+    EXPECT_FALSE(form->btnReadModules->isEnabled());
+    EXPECT_EQ(form->cb_aktodecty->text(), "Aktivovat odečty");
+    EXPECT_EQ(form->Label1->text(), "Spuštěno :");
+    EXPECT_EQ(form->st_Spusteno->text(), "");
+}
+
+TEST_F(FormTest, MasterModeStartsWithTheReadingsOff) {
+    Start();
+    EXPECT_FALSE(form->cb_aktodecty->isChecked());
+    EXPECT_TRUE(form->cb_aktodecty->isEnabled());
+    EXPECT_EQ(form->clientTimer, nullptr);
+    EXPECT_EQ(form->debugMode, 0);
+    EXPECT_EQ(form->sortColumn, 0);
+    EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
+    ASSERT_NE(meterKeyList, nullptr);
+    EXPECT_EQ(meterKeyList->Count(), 0u);
+    ASSERT_EQ(logWindow->LineCount(), 2);
+    EXPECT_TRUE(std::regex_match(logWindow->Line(0).toStdString(), kDated));
+    EXPECT_TRUE(logWindow->Line(0).endsWith(" : Master mód"));
+    EXPECT_TRUE(logWindow->Line(1).endsWith(
+        QString::fromStdString(" : Program spusten : " + plat::ProgramFileName())));
+    EXPECT_EQ(TodaysLog(), (logWindow->Line(0) + "\n" + logWindow->Line(1) + "\n").toStdString());
+}
+
+TEST_F(FormTest, ClientModeDisablesTheReadingsAndRunsItsTimer) {
+    Start("usbCom=COM4\noffline=no\n");
+    EXPECT_EQ(form->sb->Text(0), "Klient");
+    EXPECT_FALSE(form->cb_aktodecty->isChecked());
+    EXPECT_FALSE(form->cb_aktodecty->isEnabled());
+    ASSERT_NE(form->clientTimer, nullptr);
+    EXPECT_TRUE(form->clientTimer->isActive());
+    EXPECT_EQ(form->clientTimer->interval(), 900000);
+    EXPECT_TRUE(logWindow->Line(0).endsWith(" : Klient mode - načítání offline - provádí ho master"));
+}
+
+TEST_F(FormTest, HeaderClicksSortTextAndNumberColumns) {
+    Start();
+    Row("9", "10");
+    Row("10", "9");
+    Row("2", "");
+    Row("Š1", "2,5");
+    Row("A1", "abc");
+    form->lvMetersColumnClick(0);
+    EXPECT_EQ(form->sortColumn, 0);
+    EXPECT_EQ(Column(0), (QStringList {"10", "2", "9", "A1", "Š1"}));
+    form->lvMetersColumnClick(7);
+    EXPECT_EQ(form->sortColumn, 7);
+    EXPECT_EQ(Column(7), (QStringList {"2,5", "9", "10", "", "abc"}));
+    form->lvMetersColumnClick(2);
+    EXPECT_EQ(Column(0), (QStringList {"10", "2", "9", "A1", "Š1"}));
+}
+
+TEST_F(FormTest, TheRowTooltipFollowsTheDebugTick) {
+    Start();
+    QTreeWidgetItem* row = Row("1", "100");
+    EXPECT_EQ(form->lvMetersInfoTip(row), "Dvojklikem odečti tento řádek\nUpřesnění místa : kuchyň");
+    form->m_Debug->setChecked(true);
+    EXPECT_EQ(form->lvMetersInfoTip(row),
+              "Dvojklikem odečti tento řádek\nUpřesnění místa : kuchyň\nRF adresa : 0x1a2b\n"
+              "Nasobitel : 1\nDelitel : 100\nKorekce : 10.5\nExcel row : 5\nMsg. idx : 1");
+    EXPECT_EQ(form->lvMetersInfoTip(nullptr), "");
+}
+
+TEST_F(FormTest, SelectingARowShowsItsAddressInPanel4) {
+    Start();
+    Row("1", "100");
+    QTreeWidgetItem* second = Row("2", "200");
+    form->lvMeters->setCurrentItem(second);
+    EXPECT_EQ(form->sb->Text(4), "RF : 0x1a2b / kuchyň");
+}
+
+TEST_F(FormTest, CommandsOfThisWindowDoTheirShare) {
+    Start();
+    std::string out = Boxes([&] { form->Upravit1Click(); });
+    EXPECT_EQ(out, "Chyba|Nejprve zvolte měřidlo.\n");
+    Row("1", "100");
+    form->lvMeters->setCurrentItem(form->lvMeters->topLevelItem(0));
+    EXPECT_EQ(Boxes([&] { form->Upravit1Click(); }), "");
+
+    form->m_Debug->trigger();  // no gateway worker: tick and level stay
+    EXPECT_FALSE(form->m_Debug->isChecked());
+    EXPECT_EQ(myConfig->Conf()->debug, 0);
+
+    form->mShow->trigger();
+    EXPECT_TRUE(logWindow->isVisible());
+    logWindow->Button2Click();
+    EXPECT_FALSE(logWindow->isVisible());
+}
+
+TEST_F(FormTest, AChosenComPortIsShownAndWrittenBack) {
+    Start("# nastavení\nusbCom=COM3\noffline=n\n");
+    form->cb_aktodecty->setChecked(true);
+    form->ApplyComPort("COM5");
+    EXPECT_FALSE(form->cb_aktodecty->isChecked());
+    EXPECT_EQ(form->sb->Text(2), "COM5");
+    EXPECT_EQ(myConfig->Conf()->dir.usbCom, "COM5");
+    EXPECT_EQ(ReadFile(store), "# nastavení\nusbCom=COM5\noffline=n\nlogdir=" + logdir + "\n");
+}
+
+TEST_F(FormTest, CancelInTheClosingQuestionKeepsEverythingRunning) {
+    Start();
+    form->show();
+    ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
+    bool closed = true;
+    std::string out = Boxes([&] { closed = form->close(); });
+    EXPECT_EQ(out, "Potvrzení|Přejete si zcela ukončit odečty ?\\nStiskněte Cancel pro minimalizaci.\n");
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(form->isMinimized());  // the offscreen desktop has no notification area
+    ASSERT_NE(form->refreshThread, nullptr);
+    EXPECT_TRUE(form->refreshThread->Running());
+    EXPECT_EQ(logWindow->LineCount(), 2);
+}
+
+TEST_F(FormTest, OkInTheClosingQuestionStopsEverythingThatReachesTheWindow) {
+    Start();
+    Row("1", "100", "0x1a2b=1");
+    form->show();
+    EXPECT_TRUE(form->PostRowUpdate({"0x1A2B=1", {2026, 12, 5, 20, 4, 39, 0}, 1234}));
+    ScopedEnv ok("ORVELO_DIALOG_ANSWER", std::string("ok"));
+    bool closed = false;
+    Boxes([&] { closed = form->close(); });
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(form->refreshThread->Running());
+    EXPECT_FALSE(form->PostRowUpdate({"0x1a2b=1", {}, 5}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(9), "");  // the pending update was dropped
+    EXPECT_TRUE(logWindow->Line(2).endsWith(" : Program ukoncen..."));
+    EXPECT_NE(TodaysLog().find(" : Program ukoncen...\n"), std::string::npos);
+}
+
+TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
+    Start();
+    Row("1", "100", "0x1a2b=1");
+    Row("2", "200", "0x1a2b=2");
+    std::thread reader([this] { form->PostRowUpdate({"0X1A2B=2", {2026, 12, 5, 20, 4, 39, 0}, 1234.56789}); });
+    reader.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->lvMeters->topLevelItem(1)->text(8), "05.12.2026 20:04:39");
+    EXPECT_EQ(form->lvMeters->topLevelItem(1)->text(9), "1234.5679");
+    EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(9), "");
+    form->show();
+    form->refreshThread->Refresh();
+    EXPECT_EQ(form->sb->Text(5), " Odečtených: 1");
+    EXPECT_TRUE(std::regex_match(form->sb->Text(6).toStdString(), std::regex(R"(\d\d:\d\d:\d\d)")));
+}
+
+TEST_F(FormTest, TheRefreshStartsOnceWhateverTheShowings) {
+    Start();
+    EXPECT_EQ(form->refreshThread, nullptr);
+    form->show();
+    TCheckAndRefresh* first = form->refreshThread;
+    ASSERT_NE(first, nullptr);
+    form->hide();
+    form->showMinimized();
+    form->showNormal();
+    EXPECT_EQ(form->refreshThread, first);
+    int refreshers = 0;
+    for (QObject* child : form->findChildren<QObject*>()) refreshers += dynamic_cast<TCheckAndRefresh*>(child) != nullptr;
+    EXPECT_EQ(refreshers, 1);
+}
+
+TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {
+    Start();
+    logWindow->M->clear();
+    for (int i = 1; i <= 501; ++i) EXPECT_EQ(logWindow->AddLogLine("řádek " + std::to_string(i)), 1);
+    ASSERT_EQ(logWindow->LineCount(), 500);
+    EXPECT_TRUE(logWindow->Line(0).endsWith(" : řádek 2"));
+    EXPECT_TRUE(logWindow->Line(499).endsWith(" : řádek 501"));
+    std::string file = TodaysLog();
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 503);
+    EXPECT_NE(file.find(" : řádek 1\n"), std::string::npos);
+}
+
+TEST_F(FormTest, ClearingTheLogWindowKeepsTheFile) {
+    Start();
+    std::string before = ReadFile(myConfig->LogFilePath());
+    {
+        ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
+        EXPECT_EQ(Boxes([] { logWindow->Button1Click(); }),
+                  "Upozornění|Obsah okna bude vymazán, údaje jsou zachovány v log souboru\n");
+        EXPECT_EQ(logWindow->LineCount(), 2);
+    }
+    Boxes([] { logWindow->Button1Click(); });
+    EXPECT_EQ(logWindow->LineCount(), 0);
+    EXPECT_EQ(ReadFile(myConfig->LogFilePath()), before);
+}
+
+TEST_F(FormTest, SavingTheLogWindowAppendsToTodaysFile) {
+    Start();
+    std::string before = plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath()));
+    logWindow->AddMemoLine("jen v okně");
+    logWindow->Button3Click();
+    std::string after = plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath()));
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_EQ(after.substr(before.size()),
+              (logWindow->Line(0) + "\n" + logWindow->Line(1) + "\njen v okně\n").toStdString());
+}
+
+TEST_F(FormTest, AMissingLogFolderKeepsTheLineInTheWindowOnly) {
+    Start();
+    std::filesystem::remove_all(logdir);
+    int written = 1;
+    EXPECT_EQ(Boxes([&] { written = logWindow->AddLogLine("bez souboru"); }), "");
+    EXPECT_EQ(written, 0);
+    EXPECT_TRUE(logWindow->Line(2).endsWith(" : bez souboru"));
+}
+
+TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowOnItsThread) {
+    Start();
+    int written = 0;
+    std::thread worker([&] { written = logWindow->AddLogLine("GW pridana->COM3"); });
+    worker.join();
+    EXPECT_EQ(written, 1);
+    EXPECT_NE(TodaysLog().find(" : GW pridana->COM3\n"), std::string::npos);
+    EXPECT_EQ(logWindow->LineCount(), 2);  // not yet: the UI thread has not run
+    QCoreApplication::processEvents();
+    ASSERT_EQ(logWindow->LineCount(), 3);
+    EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
+}

@@ -1,0 +1,178 @@
+#include "platform/qt/Application.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/HandOff.h"
+#include "platform/qt/MenuItem.h"
+#include "platform/qt/StatusBar.h"
+#include "platform/qt/TrayIcon.h"
+#include "tests/tools/support/TestSupport.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QThread>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace plat;
+using testsupport::ScopedEnv;
+
+namespace {
+
+TApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_platform_qt";
+    static char* argv[] = {name, nullptr};
+    static TApplication app(argc, argv);
+    return app;
+}
+
+class QtTest : public ::testing::Test {
+protected:
+    void SetUp() override { App(); }
+    ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
+    ScopedEnv answer {"ORVELO_DIALOG_ANSWER", std::nullopt};
+};
+
+// Runs a box and returns its answer and the line it printed.
+template <class F>
+std::pair<int, std::string> Box(F&& show) {
+    ::testing::internal::CaptureStderr();
+    int result = show();
+    return {result, ::testing::internal::GetCapturedStderr()};
+}
+
+class Thrower : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) throw std::runtime_error("Soubor chybí");
+        return QObject::event(e);
+    }
+};
+
+}  // namespace
+
+TEST_F(QtTest, AutomaticBoxesPrintTheirCaptionAndText) {
+    auto [r1, out1] = Box([] { return MessageDlg("Řádek 1\nřádek 2", TMsgDlgType::Error); });
+    EXPECT_EQ(r1, mrOk);
+    EXPECT_EQ(out1, "Chyba|Řádek 1\\nřádek 2\n");
+    auto [r2, out2] = Box([] {
+        return MessageBox("Text", "Upozornění", TMsgDlgType::Plain, mbOK);
+    });
+    EXPECT_EQ(r2, mrOk);
+    EXPECT_EQ(out2, "Upozornění|Text\n");
+    EXPECT_EQ(DialogCaption(TMsgDlgType::Warning), "Upozornění");
+    EXPECT_EQ(DialogCaption(TMsgDlgType::Confirmation), "Potvrzení");
+    EXPECT_EQ(DialogCaption(TMsgDlgType::Information), "Informace");
+}
+
+TEST_F(QtTest, QuestionsAnswerAsTheEnvironmentSays) {
+    auto ask = [](unsigned buttons) {
+        return Box([buttons] { return MessageDlg("?", TMsgDlgType::Confirmation, buttons); }).first;
+    };
+    EXPECT_EQ(ask(mbOK | mbCancel), mrOk);  // the default button
+    EXPECT_EQ(ask(mbYes | mbNo), mrYes);
+    {
+        ScopedEnv a("ORVELO_DIALOG_ANSWER", std::string("cancel"));
+        EXPECT_EQ(ask(mbOK | mbCancel), mrCancel);
+        EXPECT_EQ(ask(mbYes | mbNo), mrYes);  // no such button: the default
+        EXPECT_EQ(ask(mbOK), mrOk);
+    }
+    ScopedEnv a("ORVELO_DIALOG_ANSWER", std::string("no"));
+    EXPECT_EQ(ask(mbYes | mbNo), mrNo);
+}
+
+TEST_F(QtTest, AnExceptionInAnEventHandlerBecomesTheErrorBox) {
+    Thrower target;
+    QEvent event(QEvent::User);
+    auto [handled, out] = Box([&] { return int(QCoreApplication::sendEvent(&target, &event)); });
+    EXPECT_EQ(handled, 0);
+    EXPECT_EQ(out, "Orvelo|Soubor chybí.\n");
+    // The loop goes on: the next event is delivered as usual.
+    QEvent other(QEvent::None);
+    EXPECT_NO_THROW(QCoreApplication::sendEvent(&target, &other));
+}
+
+TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
+    std::vector<int> seen;
+    std::vector<bool> onUiThread;
+    THandOff<int> queue([&](const int& v) {
+        seen.push_back(v);
+        onUiThread.push_back(QThread::currentThread() == App().thread());
+    });
+    // The UI thread does not run its loop while the sender posts: the sender
+    // must come back anyway.
+    std::thread sender([&] {
+        for (int i = 0; i < 1000; ++i) queue.Post(i);
+    });
+    sender.join();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(queue.Pending(), 1000u);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(seen.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
+    EXPECT_EQ(std::count(onUiThread.begin(), onUiThread.end(), false), 0);
+}
+
+TEST_F(QtTest, AClosedHandOffDropsWhatIsPendingAndRefusesMore) {
+    std::vector<std::string> seen;
+    THandOff<std::string> queue([&](const std::string& v) { seen.push_back(v); });
+    std::string text = "první";
+    EXPECT_TRUE(queue.Post(text));
+    text = "změněno";  // the queue holds its own copy
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen, std::vector<std::string>{"první"});
+    EXPECT_TRUE(queue.Post("druhý"));
+    queue.Close();
+    EXPECT_EQ(queue.Pending(), 0u);
+    EXPECT_FALSE(queue.Post("třetí"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(queue.Closed());
+}
+
+TEST_F(QtTest, StatusBarPanelsKeepTheirWidthsAndTexts) {
+    TStatusBar bar;
+    bar.resize(400, 22);
+    bar.AddPanel(120);
+    bar.AddPanel(100, Qt::AlignHCenter);
+    ASSERT_EQ(bar.Count(), 2);
+    EXPECT_EQ(bar.PanelWidth(0), 120);
+    EXPECT_EQ(bar.PanelWidth(1), 100);
+    EXPECT_EQ(bar.PanelAlignment(1), Qt::AlignHCenter);
+    bar.SetText(1, "ONLINE");
+    EXPECT_EQ(bar.Text(1), "ONLINE");
+    EXPECT_EQ(bar.Text(0), "");
+    EXPECT_THROW(bar.SetText(2, "x"), std::out_of_range);
+}
+
+TEST_F(QtTest, MenuItemsTickOnlyWhenTheirHandlerSaysSo) {
+    QAction item("Debug");
+    item.setCheckable(true);
+    int clicks = 0;
+    OnClick(&item, [&] { ++clicks; });
+    item.trigger();
+    EXPECT_FALSE(item.isChecked());
+    OnClick(&item, [&] { item.setChecked(!item.isChecked()); });
+    item.trigger();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_TRUE(item.isChecked());
+}
+
+TEST_F(QtTest, WithoutANotificationAreaTheWindowIsMinimised) {
+    QWidget window;
+    window.show();
+    TTrayIcon tray(&window);
+    ASSERT_FALSE(tray.Available());  // the offscreen platform has none
+    tray.MinimizeToTray();
+    EXPECT_TRUE(window.isMinimized());
+    tray.Restore();
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(ProgramIcon().isNull());
+}

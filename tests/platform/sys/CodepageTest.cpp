@@ -1,0 +1,32 @@
+#include "platform/sys/Codepage.h"
+
+#include <gtest/gtest.h>
+
+using namespace plat;
+
+TEST(Codepage1250, ConvertsCzechTextBothWays) {
+    EXPECT_EQ(Utf8ToCp1250("Master mód"), "\x4D\x61\x73\x74\x65\x72\x20\x6D\xF3\x64");
+    EXPECT_EQ(Utf8ToCp1250("ěščřžýáíéůúťďňĚŠČŘŽ"),
+              "\xEC\x9A\xE8\xF8\x9E\xFD\xE1\xED\xE9\xF9\xFA\x9D\xEF\xF2\xCC\x8A\xC8\xD8\x8E");
+    EXPECT_EQ(Cp1250ToUtf8("\x8A\x9E\xEC"), "Šžě");
+    EXPECT_EQ(Cp1250ToUtf8(Utf8ToCp1250("Příliš žluťoučký kůň")), "Příliš žluťoučký kůň");
+}
+
+TEST(Codepage1250, WhatItCannotHoldBecomesAQuestionMark) {
+    EXPECT_EQ(Utf8ToCp1250("a€b"), "a\x80" "b");  // the euro sign is there
+    EXPECT_EQ(Utf8ToCp1250("a\xE2\x82\xBD" "b"), "a?b");  // the rouble sign is not
+    EXPECT_EQ(Utf8ToCp1250("x\xFFy\xC3"), "x?y?");        // no UTF-8 at all
+    EXPECT_EQ(Utf8ToCp1250(""), "");
+    EXPECT_EQ(Cp1250ToUtf8("a\x98" "b"), "a?b");  // unassigned in the code page
+}
+
+TEST(Codepage1250, ComparesAsTheCodePageBytes) {
+    // UTF-8 puts á (C3 A1) before š (C5 A1); the code page has š (9A) before á (E1).
+    EXPECT_LT(CompareCp1250("š", "á"), 0);
+    EXPECT_GT(CompareCp1250("á", "š"), 0);
+    EXPECT_LT(CompareCp1250("10", "9"), 0);
+    EXPECT_LT(CompareCp1250("B", "a"), 0);  // case-sensitive
+    EXPECT_LT(CompareCp1250("z", "é"), 0);  // bytes above 127 come after ASCII
+    EXPECT_EQ(CompareCp1250("Ěx", "Ěx"), 0);
+    EXPECT_LT(CompareCp1250("", "a"), 0);
+}

@@ -1,0 +1,72 @@
+#include "platform/sys/Instance.h"
+#include "platform/sys/SysUtils.h"
+#include "tests/tools/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+using namespace plat;
+
+TEST(FormatDateTime, UsesTheClassLibraryLetters) {
+    TDateTimeParts t {2026, 3, 1, 7, 4, 9, 0};
+    EXPECT_EQ(FormatDateTime("dd.mm.yyyy hh:nn:ss", t), "01.03.2026 07:04:09");
+    EXPECT_EQ(FormatDateTime("ddmmyy", t), "010326");
+    EXPECT_EQ(FormatDateTime("d.m.yy h:n:s", t), "1.3.26 7:4:9");
+    EXPECT_EQ(FormatDateTime("\"den\" dd 'hod' hh", t), "den 01 hod 07");
+    EXPECT_EQ(FormatDateTime("DD.MM.YYYY", TDateTimeParts {2009, 12, 31, 23, 59, 59, 0}), "31.12.2009");
+}
+
+TEST(FormatDateTime, DecodesLocalTime) {
+    testsupport::ScopedEnv tz("TZ", std::string("UTC"));
+    ::tzset();
+    auto t = std::chrono::system_clock::from_time_t(1796500800) + std::chrono::milliseconds(250);
+    TDateTimeParts p = DecodeLocal(t);  // 2026-12-05 20:00:00 UTC
+    EXPECT_EQ(FormatDateTime("dd.mm.yyyy hh:nn:ss", p), "05.12.2026 20:00:00");
+    EXPECT_EQ(p.millisecond, 250);
+}
+
+TEST(FloatToStr, GivesTheDefaultFloatingPointText) {
+    EXPECT_EQ(FloatToStr(10.5), "10.5");
+    EXPECT_EQ(FloatToStr(0.1), "0.1");
+    EXPECT_EQ(FloatToStr(1234), "1234");
+    EXPECT_EQ(FloatToStr(-22.84), "-22.84");
+    EXPECT_EQ(FloatToStr(1.0 / 3), "0.333333333333333");
+    EXPECT_EQ(FloatToStr(1e20), "1E20");
+    EXPECT_EQ(FloatToStr(0), "0");
+}
+
+TEST(StrToIntDef, TakesWholeNumbersOnly) {
+    EXPECT_EQ(StrToIntDef("300", 1), 300);
+    EXPECT_EQ(StrToIntDef(" 42 ", 1), 42);
+    EXPECT_EQ(StrToIntDef("-7", 1), -7);
+    EXPECT_EQ(StrToIntDef("+7", 1), 7);
+    for (const char* bad : {"abc", "", "  ", "12a", "1.5", "+-3", "2147483648"})
+        EXPECT_EQ(StrToIntDef(bad, 300), 300) << bad;
+}
+
+TEST(Process, KnowsItsProgramAndEnvironment) {
+    EXPECT_NE(ProgramFileName().find("test_platform_sys"), std::string::npos);
+    testsupport::ScopedEnv env("ORVELO_PROBE", std::string("a=b"));
+    auto list = EnvironmentStrings();
+    EXPECT_NE(std::find(list.begin(), list.end(), "ORVELO_PROBE=a=b"), list.end());
+}
+
+TEST(InstanceLock, OnlyOneHolderAtATime) {
+    testsupport::TempDir dir;
+    testsupport::ScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
+    EXPECT_EQ(RuntimeDir(), dir.Path());
+    {
+        TInstanceLock first("Orvelo");
+        TInstanceLock second("Orvelo");
+        EXPECT_EQ(first.Path().rfind(dir.Path() + "/Orvelo", 0), 0u);
+        ASSERT_TRUE(first.Acquire());
+        EXPECT_TRUE(first.Acquire());  // holding it already
+        EXPECT_FALSE(second.Acquire());
+        TInstanceLock other("Jiny");
+        EXPECT_TRUE(other.Acquire());
+    }
+    TInstanceLock again("Orvelo");
+    EXPECT_TRUE(again.Acquire());  // released with its holder
+}

@@ -1,0 +1,128 @@
+// Access to the workbook fixtures that tests/fixtures/make_fixtures.py
+// makes in the build tree, and to what olefile and xlrd read from them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/XlsMessages.h"
+
+namespace ole2test {
+
+inline std::string FixtureDir() { return std::string(ORVELO_BINARY_DIR) + "/fixtures"; }
+
+inline std::vector<std::uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << "missing " << path << " (the fixtures are made by the xls_fixtures test)";
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+inline std::vector<std::string> Split(const std::string& line, char sep = '\t') {
+    std::vector<std::string> out;
+    std::string part;
+    std::istringstream in(line);
+    while (std::getline(in, part, sep)) out.push_back(part);
+    return out;
+}
+
+inline std::vector<std::string> Fixtures() {
+    const auto bytes = ReadFile(FixtureDir() + "/fixtures.txt");
+    return Lines(std::string(bytes.begin(), bytes.end()));
+}
+
+// One stream of a fixture as olefile read it.
+struct TOleStream {
+    std::string Path;  // "Workbook", "MBD00000001/Workbook"
+    std::vector<std::uint8_t> Bytes;
+    bool AtRoot() const { return Path.find('/') == std::string::npos; }
+};
+
+inline std::vector<TOleStream> OleStreams(const std::string& fixture) {
+    const auto listing = ReadFile(FixtureDir() + "/" + fixture + ".streams");
+    std::vector<TOleStream> out;
+    for (const auto& line : Lines(std::string(listing.begin(), listing.end()))) {
+        const auto fields = Split(line);
+        out.push_back({fields.at(0), ReadFile(FixtureDir() + "/streams/" + fixture + "/" + fields.at(3))});
+    }
+    return out;
+}
+
+inline std::vector<std::uint8_t> OleStream(const std::string& fixture, const std::string& path) {
+    for (auto& s : OleStreams(fixture))
+        if (s.Path == path) return s.Bytes;
+    ADD_FAILURE() << fixture << " has no stream " << path;
+    return {};
+}
+
+// Runs a command and returns its standard output; a failing command fails the test.
+inline std::string Run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return out;
+    }
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+    return out;
+}
+
+inline std::string OleCheck(const std::string& what, const std::string& file) {
+    return Run("/usr/bin/python3 " + std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/olecheck.py " + what + " '" +
+               file + "'");
+}
+
+inline std::string Message(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const kalmira::Exception& e) {
+        return e.what();
+    }
+    return "no failure";
+}
+
+// Copies a container with the given bytes as its new "Workbook" stream.
+inline std::vector<std::uint8_t> SaveWith(const std::vector<std::uint8_t>& container,
+                                          const std::vector<std::uint8_t>& workbook,
+                                          const std::vector<std::u16string>& deleted = {}) {
+    kalmira::TKmrMemoryStream in(container), out;
+    kalmira::TOle2File ole(&in);
+    ole.PrepareForWrite(&out, u"Workbook", deleted);
+    ole.WriteMem(workbook.data(), workbook.size());
+    ole.FinishStream();
+    return out.Bytes();
+}
+
+inline std::vector<std::uint8_t> ReadStream(const std::vector<std::uint8_t>& container, std::u16string_view name) {
+    kalmira::TKmrMemoryStream in(container);
+    kalmira::TOle2File ole(&in);
+    ole.SelectStream(name);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(ole.Length()));
+    ole.ReadMem(bytes.data(), ole.Length());
+    return bytes;
+}
+
+}  // namespace ole2test

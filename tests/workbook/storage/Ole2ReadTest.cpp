@@ -1,0 +1,183 @@
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/workbook/storage/Ole2Fixtures.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+// Damaged containers must fail within a bounded allocation.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __asan_default_options() { return "max_allocation_size_mb=256"; }
+#endif
+
+namespace {
+
+std::vector<std::uint8_t> ReadInPieces(TOle2File& ole) {
+    static const std::int64_t pieces[] = {1, 4, 7, 100, 513, 4096, 3};
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; !ole.Eof(); ++i) {
+        const std::int64_t n = std::min(pieces[i % std::size(pieces)], ole.Length() - ole.Position());
+        const std::size_t at = bytes.size();
+        bytes.resize(at + static_cast<std::size_t>(n));
+        ole.ReadMem(bytes.data() + at, n);
+    }
+    return bytes;
+}
+
+std::u16string Name16(const std::string& utf8) { return Utf8ToUtf16(utf8); }
+
+}  // namespace
+
+TEST(Ole2Read, EveryStreamOfEveryFixtureReadsAsOlefileReadsIt) {
+    for (const auto& fixture : Fixtures()) {
+        SCOPED_TRACE(fixture);
+        TKmrFileStream file(FixtureDir() + "/" + fixture + ".xls", TKmrFileStream::TMode::Read);
+        TOle2File ole(&file);
+        for (const auto& stream : OleStreams(fixture)) {
+            if (!stream.AtRoot()) continue;
+            SCOPED_TRACE(stream.Path);
+            ole.SelectStream(Name16(stream.Path));
+            EXPECT_EQ(ole.Length(), static_cast<std::int64_t>(stream.Bytes.size()));
+            EXPECT_TRUE(ReadInPieces(ole) == stream.Bytes);
+            if (stream.Bytes.size() > 1000) {
+                ole.SelectStream(Name16(stream.Path));
+                ole.SeekForward(1000);
+                std::vector<std::uint8_t> rest(stream.Bytes.size() - 1000);
+                ole.ReadMem(rest.data(), static_cast<std::int64_t>(rest.size()));
+                EXPECT_TRUE(std::equal(rest.begin(), rest.end(), stream.Bytes.begin() + 1000));
+            }
+        }
+    }
+}
+
+TEST(Ole2Read, TheWorkbookOfTheRootIsReadNotTheEmbeddedOne) {
+    const auto a = OleStream("small", "Workbook");
+    for (const char* fixture : {"embedded_before", "embedded_after"}) {
+        SCOPED_TRACE(fixture);
+        EXPECT_TRUE(ReadStream(ReadFile(FixtureDir() + "/" + fixture + ".xls"), u"Workbook") == a);
+    }
+}
+
+TEST(Ole2Read, NamesCompareFoldingOnlyLatinLetters) {
+    const auto container = ReadFile(FixtureDir() + "/small.xls");
+    EXPECT_EQ(ReadStream(container, u"WORKBOOK"), OleStream("small", "Workbook"));
+    EXPECT_EQ(ReadStream(container, u"\x01" u"compobj"), OleStream("small", "\x01" "CompObj"));
+    EXPECT_EQ(Message([&] { ReadStream(container, u"Workbooks"); }), "The file \"\" is invalid");
+    // Embedded streams are not root streams.
+    EXPECT_EQ(Message([&] { ReadStream(ReadFile(FixtureDir() + "/embedded_after.xls"), u"MBD00000001"); }),
+              "The file \"\" is invalid");
+}
+
+TEST(Ole2Read, EndOfStreamCases) {
+    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls"));
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    const std::int64_t size = ole.Length();
+    ole.SeekForward(size - 2);
+    EXPECT_TRUE(ole.NextEof(3));
+    EXPECT_TRUE(ole.NextEof(2));
+    EXPECT_FALSE(ole.NextEof(1));
+    EXPECT_FALSE(ole.Eof());
+    EXPECT_EQ(Message([&] { ole.SeekForward(10); }), "Kalmira can't read the properties of this file.");
+
+    ole.SelectStream(u"Workbook");
+    ole.SeekForward(size - 4);
+    std::uint8_t buf[10];
+    EXPECT_EQ(Message([&] { ole.ReadMem(buf, 10); }), "End of stream reached with 6 bytes left to read");
+    ole.ReadMem(buf, 4);
+    EXPECT_TRUE(ole.Eof());
+    EXPECT_EQ(ole.Position(), size);
+    EXPECT_EQ(ole.FileName(), u"");
+}
+
+TEST(Ole2Read, ReadingWithoutASelectedStreamClearsTheBuffer) {
+    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls"));
+    TOle2File ole(&in);
+    std::uint8_t buf[4] = {1, 2, 3, 4};
+    ole.ReadMem(buf, 4);
+    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 4), std::vector<std::uint8_t>(4, 0));
+    EXPECT_EQ(ole.Length(), 0);
+}
+
+TEST(Ole2Read, NotAContainer) {
+    const std::string text = "Byt,Jmeno,Stav\n1,Novak,12.5\n" + std::string(600, 'x');
+    TKmrMemoryStream in(std::vector<std::uint8_t>(text.begin(), text.end()));
+    in.Seek(3);
+    TOle2File quiet(&in, true);
+    EXPECT_TRUE(quiet.NotXls());
+    EXPECT_EQ(in.Position(), 3);
+    EXPECT_EQ(Message([&] { TOle2File loud(&in); }), "The file \"\" is invalid");
+
+    TKmrMemoryStream shortOne(std::vector<std::uint8_t>{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1});
+    EXPECT_EQ(Message([&] { TOle2File ole(&shortOne); }), "The file \"\" is invalid");
+}
+
+TEST(Ole2Read, AContainerAtAnOffsetReads) {
+    auto bytes = ReadFile(FixtureDir() + "/medium.xls");
+    bytes.insert(bytes.begin(), 100, 0x55);
+    TKmrMemoryStream in(bytes);
+    in.Seek(100);
+    TOle2File ole(&in);
+    EXPECT_EQ(ole.StartPos(), 100);
+    ole.SelectStream(u"Workbook");
+    EXPECT_TRUE(ReadInPieces(ole) == OleStream("medium", "Workbook"));
+}
+
+TEST(Ole2Read, DamagedContainersFailWithTheirMessage) {
+    const auto list = ReadFile(FixtureDir() + "/damaged/list.txt");
+    const auto cases = Lines(std::string(list.begin(), list.end()));
+    EXPECT_GE(cases.size(), 10u);
+    for (const auto& line : cases) {
+        const auto fields = Split(line);
+        SCOPED_TRACE(fields.at(0));
+        const auto bytes = ReadFile(FixtureDir() + "/damaged/" + fields.at(0) + ".xls");
+        const std::string& where = fields.at(2);
+        const std::string readResult = Message([&] {
+            TKmrMemoryStream in(bytes);
+            TOle2File ole(&in);
+            ole.SelectStream(u"Workbook");
+            ReadInPieces(ole);
+        });
+        EXPECT_EQ(readResult, where == "copy" ? "no failure" : fields.at(1));
+        const std::string copyResult = Message([&] { SaveWith(bytes, {1, 2, 3}); });
+        EXPECT_EQ(copyResult, where == "read" ? "no failure" : fields.at(1));
+    }
+}
+
+TEST(Ole2Read, ReadingIsRefusedInWriteMode) {
+    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls")), out;
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    ole.PrepareForWrite(&out, u"Workbook");
+    std::uint8_t b;
+    const std::string refused = "Invalid OLE Stream operation on stream: \"\"";
+    EXPECT_EQ(Message([&] { ole.ReadMem(&b, 1); }), refused);
+    EXPECT_EQ(Message([&] { ole.NextEof(3); }), refused);
+    EXPECT_EQ(Message([&] { ole.SelectStream(u"Workbook"); }),
+              "Invalid OLE Stream operation on stream: \"Workbook\"");
+}
+
+// Every input kept in the container fuzzer's corpus (seeds and the inputs
+// that once crashed it) either round-trips or is refused with a message.
+TEST(Ole2Read, FuzzCorpusInputsAreReadOrRefused) {
+    std::size_t count = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(ORVELO_SOURCE_DIR) + "/tests/fuzz/corpus/ole2_fuzz")) {
+        SCOPED_TRACE(entry.path().string());
+        const auto bytes = ReadFile(entry.path().string());
+        ++count;
+        try {
+            TKmrMemoryStream in(bytes);
+            TOle2File ole(&in, true);
+            if (ole.NotXls()) continue;
+            ole.SelectStream(u"Workbook");
+            const auto workbook = ReadInPieces(ole);
+            const auto copy = SaveWith(bytes, workbook);
+            const auto again = ReadStream(copy, u"Workbook");
+            EXPECT_TRUE(std::equal(workbook.begin(), workbook.end(), again.begin()));
+        } catch (const Exception&) {
+        }
+    }
+    EXPECT_GE(count, 3u);
+}

@@ -1,0 +1,278 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "tests/workbook/storage/Ole2Fixtures.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+// The test's own view of a written container, from the file layout.
+struct TLayout {
+    explicit TLayout(std::vector<std::uint8_t> bytes, std::size_t start = 0) : Bytes(std::move(bytes)), Start(start) {}
+    std::uint32_t U32(std::size_t pos) const {
+        return Bytes.at(pos) | Bytes.at(pos + 1) << 8 | Bytes.at(pos + 2) << 16 | std::uint32_t(Bytes.at(pos + 3)) << 24;
+    }
+    std::uint32_t Header(std::size_t offset) const { return U32(Start + offset); }
+    std::size_t SectorSize() const { return std::size_t(1) << Bytes.at(Start + 0x1E); }
+    std::size_t SectorPos(std::uint32_t s) const { return Start + (s + 1) * SectorSize(); }
+    std::vector<std::uint32_t> Fat() const {
+        std::vector<std::uint32_t> fatSectors;
+        for (std::uint32_t i = 0; i < std::min<std::uint32_t>(Header(0x2C), 109); ++i)
+            fatSectors.push_back(Header(0x4C + 4 * i));
+        std::uint32_t difat = Header(0x44);
+        const std::size_t per = SectorSize() / 4;
+        for (std::uint32_t j = 0; j < Header(0x48); ++j) {
+            for (std::size_t k = 0; k + 1 < per && fatSectors.size() < Header(0x2C); ++k)
+                fatSectors.push_back(U32(SectorPos(difat) + 4 * k));
+            difat = U32(SectorPos(difat) + 4 * (per - 1));
+        }
+        std::vector<std::uint32_t> fat;
+        for (auto s : fatSectors)
+            for (std::size_t k = 0; k < per; ++k) fat.push_back(U32(SectorPos(s) + 4 * k));
+        return fat;
+    }
+    // The root-level entry named "Workbook" (searched flat: the fixtures used here have one).
+    std::size_t WorkbookEntry() const {
+        const auto fat = Fat();
+        for (std::uint32_t s = Header(0x30); s != 0xFFFFFFFE; s = fat.at(s))
+            for (std::size_t k = 0; k < SectorSize() / 128; ++k) {
+                const std::size_t e = SectorPos(s) + 128 * k;
+                if (Bytes.at(e + 64) == 18 && Bytes.at(e) == 'W' && Bytes.at(e + 2) == 'o') return e;
+            }
+        ADD_FAILURE() << "no Workbook entry";
+        return 0;
+    }
+    std::vector<std::uint8_t> Bytes;
+    std::size_t Start;
+};
+
+std::vector<std::uint8_t> Original(const std::string& fixture) { return ReadFile(FixtureDir() + "/" + fixture + ".xls"); }
+
+std::string TempPath(const std::string& name) { return std::string(ORVELO_BINARY_DIR) + "/ole2-" + name; }
+
+}  // namespace
+
+TEST(Ole2Write, ACopyKeepsEveryOtherStreamAndPadsTheWorkbook) {
+    for (const auto& fixture : Fixtures()) {
+        SCOPED_TRACE(fixture);
+        const auto workbook = OleStream(fixture, "Workbook");
+        const auto copy = SaveWith(Original(fixture), workbook);
+        for (const auto& stream : OleStreams(fixture)) {
+            if (!stream.AtRoot()) continue;
+            SCOPED_TRACE(stream.Path);
+            const auto read = ReadStream(copy, Utf8ToUtf16(stream.Path));
+            if (stream.Path != "Workbook") {
+                EXPECT_TRUE(read == stream.Bytes);
+                continue;
+            }
+            ASSERT_EQ(read.size(), std::max<std::size_t>(4096, workbook.size()));
+            EXPECT_TRUE(std::equal(workbook.begin(), workbook.end(), read.begin()));
+            EXPECT_TRUE(std::all_of(read.begin() + workbook.size(), read.end(), [](auto b) { return b == 0; }));
+        }
+        // Written again from the copy: the same bytes.
+        EXPECT_TRUE(SaveWith(copy, ReadStream(copy, u"Workbook")) == copy);
+    }
+}
+
+TEST(Ole2Write, TheTwoPassSaveGivesTheBytesOfOnePass) {
+    for (const char* fixture : {"small", "medium", "embedded_before"}) {
+        SCOPED_TRACE(fixture);
+        const auto workbook = OleStream(fixture, "Workbook");
+        TKmrMemoryStream in(Original(fixture)), templ;
+        {
+            TOle2File ole(&in);
+            ole.SelectStream(u"Workbook");
+            ole.PrepareForWrite(&templ, u"Workbook");
+        }  // the destructor finishes the template
+        EXPECT_TRUE(SaveWith(templ.Bytes(), workbook) == SaveWith(Original(fixture), workbook));
+    }
+}
+
+TEST(Ole2Write, AnOutputAtAnOffsetReadsBack) {
+    TKmrMemoryStream in(Original("medium")), out;
+    out.Write(std::vector<std::uint8_t>(100, 0xAA).data(), 100);
+    TOle2File ole(&in);
+    ole.PrepareForWrite(&out, u"Workbook");
+    EXPECT_EQ(ole.StartPos(), 100);
+    const auto workbook = OleStream("medium", "Workbook");
+    for (std::size_t i = 0; i < workbook.size(); i += 7) {
+        ole.WriteMem(workbook.data() + i, std::min<std::size_t>(7, workbook.size() - i));
+        ASSERT_EQ(ole.Position(), static_cast<std::int64_t>(std::min(i + 7, workbook.size())));
+    }
+    ole.FinishStream();
+    TKmrMemoryStream back(out.Bytes());
+    back.Seek(100);
+    TOle2File reread(&back);
+    reread.SelectStream(u"Workbook");
+    std::vector<std::uint8_t> read(workbook.size());
+    reread.ReadMem(read.data(), static_cast<std::int64_t>(read.size()));
+    EXPECT_TRUE(read == workbook);
+    EXPECT_EQ(std::vector<std::uint8_t>(out.Bytes().begin(), out.Bytes().begin() + 100),
+              std::vector<std::uint8_t>(100, 0xAA));
+}
+
+TEST(Ole2Write, AHundredByteStreamTakesEightSectors) {
+    const TLayout out(SaveWith(Original("small"), std::vector<std::uint8_t>(100, 0x42)));
+    const std::size_t entry = out.WorkbookEntry();
+    const std::uint32_t p = out.U32(entry + 116);
+    EXPECT_EQ(out.U32(entry + 120), 4096u);
+    const auto fat = out.Fat();
+    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(fat.at(p + i), p + i + 1);
+    EXPECT_EQ(fat.at(p + 7), 0xFFFFFFFEu);
+    EXPECT_EQ(fat.at(p + 8), 0xFFFFFFFDu);  // the one FAT sector follows the stream
+    EXPECT_EQ(out.Header(0x2C), 1u);
+    EXPECT_EQ(out.Header(0x48), 0u);
+    EXPECT_EQ(out.Header(0x44), 0xFFFFFFFEu);
+    EXPECT_EQ(out.Header(0x4C), p + 8);
+    EXPECT_EQ(out.Header(0x50), 0xFFFFFFFFu);
+    EXPECT_EQ(out.Bytes.size(), (p + 10) * 512u);
+    EXPECT_TRUE(std::all_of(out.Bytes.begin() + out.SectorPos(p) + 100, out.Bytes.begin() + out.SectorPos(p + 8),
+                            [](auto b) { return b == 0; }));
+}
+
+TEST(Ole2Write, TheBigFixtureGetsOneDifatSector) {
+    const auto workbook = OleStream("big", "Workbook");
+    const TLayout out(SaveWith(Original("big"), workbook));
+    const std::uint32_t p = out.U32(out.WorkbookEntry() + 116);
+    const std::uint32_t s = (static_cast<std::uint32_t>(workbook.size()) + 511) / 512;
+    EXPECT_EQ(s, 20996u);
+    EXPECT_EQ(out.Header(0x2C), 166u);
+    EXPECT_EQ(out.Header(0x48), 1u);
+    EXPECT_EQ(out.Header(0x44), p + s);
+    for (std::uint32_t i = 0; i < 109; ++i) EXPECT_EQ(out.Header(0x4C + 4 * i), p + s + 1 + i);
+    const std::size_t difat = out.SectorPos(p + s);
+    for (std::uint32_t k = 0; k < 127; ++k)
+        EXPECT_EQ(out.U32(difat + 4 * k), k < 166 - 109 ? p + s + 1 + 109 + k : 0xFFFFFFFFu) << k;
+    EXPECT_EQ(out.U32(difat + 4 * 127), 0xFFFFFFFFu);
+    const auto fat = out.Fat();
+    ASSERT_EQ(fat.size(), 166u * 128);
+    for (std::uint32_t i = 0; i + 1 < s; ++i) ASSERT_EQ(fat[p + i], p + i + 1);
+    EXPECT_EQ(fat[p + s - 1], 0xFFFFFFFEu);
+    EXPECT_EQ(fat[p + s], 0xFFFFFFFCu);
+    for (std::uint32_t i = 1; i <= 166; ++i) EXPECT_EQ(fat[p + s + i], 0xFFFFFFFDu);
+    EXPECT_TRUE(std::all_of(fat.begin() + p + s + 167, fat.end(), [](auto e) { return e == 0xFFFFFFFFu; }));
+    EXPECT_EQ(out.Bytes.size(), (p + s + 1 + 166 + 1) * 512u);
+}
+
+TEST(Ole2Write, WritesOutsideWriteModeAreRefused) {
+    const std::string refused = "Invalid OLE Stream operation on stream: \"\"";
+    TKmrMemoryStream in(Original("small")), out;
+    TOle2File ole(&in);
+    EXPECT_EQ(Message([&] { ole.Write16(1); }), refused);
+    EXPECT_EQ(Message([&] { ole.PrepareForWrite(&out, u"Nothing"); }), refused);
+    EXPECT_EQ(out.Size(), 0);
+    ole.PrepareForWrite(&out, u"workbook");
+    EXPECT_EQ(Message([&] { ole.PrepareForWrite(&out, u"Workbook"); }), refused);
+    ole.WriteHeader(0x0809, 2);
+    ole.Write32(0x01020304);
+    EXPECT_EQ(ole.Position(), 8);
+    ole.FinishStream();
+    EXPECT_EQ(Message([&] { ole.Write16(1); }), refused);
+    const auto read = ReadStream(out.Bytes(), u"Workbook");
+    EXPECT_EQ(std::vector<std::uint8_t>(read.begin(), read.begin() + 8),
+              (std::vector<std::uint8_t>{0x09, 0x08, 0x02, 0x00, 0x04, 0x03, 0x02, 0x01}));
+}
+
+TEST(Ole2Write, TheDestructorFinishesTheStream) {
+    TKmrMemoryStream in(Original("small")), out;
+    {
+        TOle2File ole(&in);
+        ole.PrepareForWrite(&out, u"Workbook");
+        ole.Write16(0x0A);
+        ole.Write16(0);
+    }
+    EXPECT_TRUE(out.Bytes() == SaveWith(Original("small"), {0x0A, 0, 0, 0}));
+}
+
+TEST(Ole2Write, TheEmbeddedWorkbookSurvivesASave) {
+    for (const char* fixture : {"embedded_before", "embedded_after"}) {
+        SCOPED_TRACE(fixture);
+        const auto a = OleStream("small", "Workbook");
+        const std::string path = TempPath(std::string(fixture) + ".xls");
+        WriteFile(path, SaveWith(Original(fixture), a));
+        const auto before = Lines(OleCheck("streams", FixtureDir() + "/" + fixture + ".xls"));
+        const auto after = Lines(OleCheck("streams", path));
+        ASSERT_EQ(before.size(), after.size());
+        for (std::size_t i = 0; i < before.size(); ++i)
+            if (Split(before[i]).at(0) != "Workbook") {
+                EXPECT_EQ(before[i], after[i]);
+            }
+        EXPECT_TRUE(ReadStream(ReadFile(path), u"Workbook") ==
+                    [&] { auto p = a; p.resize(4096); return p; }());
+    }
+}
+
+TEST(Ole2Write, AContainerOf4096ByteSectorsCopies) {
+    const auto workbook = OleStream("sector4096", "Workbook");
+    const std::string path = TempPath("sector4096.xls");
+    const TLayout out(SaveWith(Original("sector4096"), workbook));
+    WriteFile(path, out.Bytes);
+    EXPECT_EQ(out.SectorSize(), 4096u);
+    EXPECT_EQ(out.Bytes.size() % 4096, 0u);
+    const std::size_t entry = out.WorkbookEntry();
+    EXPECT_EQ(out.U32(entry + 120), 4096u);
+    EXPECT_TRUE(std::equal(workbook.begin(), workbook.end(), out.Bytes.begin() + out.SectorPos(out.U32(entry + 116))));
+    const auto before = Lines(OleCheck("streams", FixtureDir() + "/sector4096.xls"));
+    const auto after = Lines(OleCheck("streams", path));
+    ASSERT_EQ(before.size(), after.size());
+    for (std::size_t i = 0; i < before.size(); ++i)
+        if (Split(before[i]).at(0) != "Workbook") {
+            EXPECT_EQ(before[i], after[i]);
+        }
+}
+
+TEST(Ole2Write, DeletedStreamsAndStoragesAreGone) {
+    const auto original = Original("embedded_after");
+    const auto a = OleStream("small", "Workbook");
+    const std::string withoutExtra = TempPath("deleted-extra.xls"), withoutStorage = TempPath("deleted-storage.xls");
+    WriteFile(withoutExtra, SaveWith(original, a, {u"Extra"}));
+    WriteFile(withoutStorage, SaveWith(ReadFile(withoutExtra), a, {u"MBD00000001"}));
+
+    auto listing = [](const std::string& file) {
+        std::vector<std::string> out;
+        for (const auto& line : Lines(OleCheck("streams", file)))
+            out.push_back(Split(line).at(0) == "Workbook" ? "Workbook" : line);
+        return out;
+    };
+    auto expected = listing(FixtureDir() + "/embedded_after.xls");
+    expected.erase(expected.begin());  // Extra
+    EXPECT_EQ(listing(withoutExtra), expected);
+    expected.erase(expected.begin());  // MBD00000001/Workbook
+    EXPECT_EQ(listing(withoutStorage), expected);
+    EXPECT_EQ(Split(Lines(OleCheck("streams", FixtureDir() + "/embedded_after.xls")).at(1)).at(0), "MBD00000001/Workbook");
+
+    // Other programs still open the files.
+    const std::string small = FixtureDir() + "/small.xls";
+    EXPECT_EQ(OleCheck("cells", withoutStorage), OleCheck("cells", small));
+    const std::string lo = TempPath("lo");
+    ole2test::Run("timeout 300 soffice -env:UserInstallation=file://" + lo + "/profile --headless --norestore --convert-to csv"
+        " --outdir " + lo + " " + withoutExtra + " " + withoutStorage + " " + small + " >/dev/null 2>&1");
+    const auto csv = ReadFile(lo + "/small.csv");
+    EXPECT_FALSE(csv.empty());
+    EXPECT_TRUE(ReadFile(lo + "/ole2-deleted-extra.csv") == csv);
+    EXPECT_TRUE(ReadFile(lo + "/ole2-deleted-storage.csv") == csv);
+}
+
+// xlrd reads the same cells from the copies, and LibreOffice exports the same CSV.
+TEST(Ole2Write, OtherProgramsReadTheCopiesAsTheOriginals) {
+    const std::string lo = TempPath("lo-copies");
+    std::string files;
+    for (const char* fixture : {"small", "medium", "big", "strings", "array"}) {
+        SCOPED_TRACE(fixture);
+        const std::string copy = TempPath(std::string("copy-") + fixture + ".xls");
+        WriteFile(copy, SaveWith(Original(fixture), OleStream(fixture, "Workbook")));
+        const auto cells = ReadFile(FixtureDir() + "/" + fixture + ".cells");
+        EXPECT_EQ(OleCheck("cells", copy) + "\n", std::string(cells.begin(), cells.end()) + "\n");
+        files += " " + FixtureDir() + "/" + fixture + ".xls " + copy;
+    }
+    ole2test::Run("timeout 600 soffice -env:UserInstallation=file://" + lo + "/profile --headless --norestore"
+                  " --convert-to csv --outdir " + lo + files + " >/dev/null 2>&1");
+    for (const char* fixture : {"small", "medium", "big", "strings", "array"}) {
+        SCOPED_TRACE(fixture);
+        const auto original = ReadFile(lo + "/" + fixture + ".csv");
+        EXPECT_FALSE(original.empty());
+        EXPECT_TRUE(ReadFile(lo + "/ole2-copy-" + fixture + ".csv") == original);
+    }
+}

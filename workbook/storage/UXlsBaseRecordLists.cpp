@@ -1,0 +1,237 @@
+#include "workbook/storage/UXlsBaseRecordLists.h"
+
+#include <algorithm>
+
+namespace kalmira {
+
+namespace {
+constexpr TXlsCellRange FullSheet{0, 0, 255, 65535};
+constexpr int NoColumnMoves = 256;  // a column position no record reaches
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TBaseRecordList
+
+void TBaseRecordList::Add(std::unique_ptr<TBaseRecord> record) {
+    FTotalSize += SizeOf(record.get());
+    DoAdd(std::move(record));
+}
+
+void TBaseRecordList::Insert(std::size_t index, std::unique_ptr<TBaseRecord> record) {
+    const std::int64_t size = SizeOf(record.get());
+    DoInsert(index, std::move(record));
+    FTotalSize += size;
+}
+
+void TBaseRecordList::Delete(std::size_t index) {
+    FTotalSize -= SizeOf(Items(index));
+    DoDelete(index);
+}
+
+void TBaseRecordList::SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record) {
+    auto& slot = Slot(index);
+    FTotalSize += SizeOf(record.get()) - SizeOf(slot.get());
+    slot = std::move(record);
+}
+
+void TBaseRecordList::Clear() {
+    DoClear();
+    FTotalSize = 0;
+}
+
+void TBaseRecordList::CopyFrom(const TBaseRecordList& other) {
+    for (const auto& record : other.List()) Add(record ? record->CopyTo() : nullptr);
+}
+
+void TBaseRecordList::SaveToStream(TOle2File& ole) const {
+    for (const auto& record : List())
+        if (record) record->SaveToStream(ole);
+}
+
+// ---------------------------------------------------------------------------
+// TBaseRowColRecordList
+
+void TBaseRowColRecordList::Add(std::unique_ptr<TBaseRowColRecord> record) {
+    TBaseRecordList::Add(std::move(record));
+    FSorted = false;
+}
+
+void TBaseRowColRecordList::Insert(std::size_t index, std::unique_ptr<TBaseRowColRecord> record) {
+    TBaseRecordList::Insert(index, std::move(record));
+}
+
+namespace {
+std::uint16_t ColumnOf(const std::unique_ptr<TBaseRecord>& record) {
+    return static_cast<const TBaseRowColRecord&>(*record).GetColumn();
+}
+}  // namespace
+
+void TBaseRowColRecordList::Sort() {
+    std::stable_sort(List().begin(), List().end(),
+                     [](const auto& a, const auto& b) { return ColumnOf(a) < ColumnOf(b); });
+    FSorted = true;
+}
+
+bool TBaseRowColRecordList::Find(int column, std::size_t& index) {
+    if (!FSorted) Sort();
+    const auto it = std::lower_bound(List().begin(), List().end(), column,
+                                     [](const auto& record, int c) { return ColumnOf(record) < c; });
+    index = static_cast<std::size_t>(it - List().begin());
+    return it != List().end() && ColumnOf(*it) == column;
+}
+
+bool TBaseRowColRecordList::InRange(const TBaseRowColRecord& record, const TXlsCellRange& range) {
+    return record.GetRow() >= range.Top && record.GetRow() <= range.Bottom && record.GetColumn() >= range.Left &&
+           record.GetColumn() <= range.Right;
+}
+
+void TBaseRowColRecordList::SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const {
+    for (std::size_t i = 0; i < Count(); ++i)
+        if (GetItems(i) && InRange(*GetItems(i), range)) GetItems(i)->SaveToStream(ole);
+}
+
+std::int64_t TBaseRowColRecordList::TotalRangeSize(const TXlsCellRange& range, bool fix) const {
+    std::int64_t size = 0;
+    for (std::size_t i = 0; i < Count(); ++i)
+        if (GetItems(i) && InRange(*GetItems(i), range)) size += GetItems(i)->FixTotalSize(fix);
+    return size;
+}
+
+void TBaseRowColRecordList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                                     const TSheetInfo& info) {
+    for (std::size_t i = 0; i < Count(); ++i)
+        if (GetItems(i)) GetItems(i)->CheckArrange(rowPos, rowCount, colPos, colCount, info);
+    for (std::size_t i = 0; i < Count(); ++i)
+        if (GetItems(i)) GetItems(i)->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+void TBaseRowColRecordList::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
+    for (std::size_t i = 0; i < Count(); ++i)
+        if (GetItems(i)) GetItems(i)->ArrangeCopyRowsAndCols(rowOffset, colOffset);
+}
+
+// ---------------------------------------------------------------------------
+// TCellRecordList
+
+std::int64_t TCellRecordList::SaveAndCalcRange(TOle2File* ole, const TXlsCellRange& range) const {
+    if (Count() == 0) return 0;
+    const int row = GetItems(0)->GetRow();
+    if (row < range.Top || row > range.Bottom) return 0;
+    auto next = [&](std::size_t i) { return i + 1 < Count() ? GetItems(i + 1) : nullptr; };
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < Count(); ++i) {
+        const TCellRecord* cell = GetItems(i);
+        if (cell->GetColumn() < range.Left || cell->GetColumn() > range.Right) continue;
+        if (!cell->CanJoinNext(next(i), range.Right)) {
+            if (ole) cell->SaveToStream(*ole);
+            total += cell->FixTotalSize(false);
+            continue;
+        }
+        std::size_t last = i + 1;
+        std::int64_t size = cell->TotalSizeFirst();
+        for (; GetItems(last)->CanJoinNext(next(last), range.Right); ++last) size += GetItems(last)->TotalSizeMid();
+        size += GetItems(last)->TotalSizeLast();
+        if (ole) {
+            cell->SaveFirstMul(*ole, size);
+            for (std::size_t k = i + 1; k < last; ++k) GetItems(k)->SaveMidMul(*ole);
+            GetItems(last)->SaveLastMul(*ole);
+        }
+        total += size;
+        i = last;
+    }
+    return total;
+}
+
+std::int64_t TCellRecordList::GetTotalSize() const { return SaveAndCalcRange(nullptr, FullSheet); }
+
+void TCellRecordList::SaveToStream(TOle2File& ole) const { SaveAndCalcRange(&ole, FullSheet); }
+
+void TCellRecordList::SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const {
+    SaveAndCalcRange(&ole, range);
+}
+
+std::int64_t TCellRecordList::TotalRangeSize(const TXlsCellRange& range, bool) const {
+    return SaveAndCalcRange(nullptr, range);
+}
+
+// ---------------------------------------------------------------------------
+// TRowRecordList
+
+TRowRecord* TRowRecordList::GetItems(std::size_t row) const {
+    if (!HasRow(static_cast<int>(row))) Raise(ErrRowMissing, row);
+    return static_cast<TRowRecord*>(Items(row));
+}
+
+bool TRowRecordList::HasRow(int row) const {
+    return row >= 0 && static_cast<std::size_t>(row) < Count() && Items(static_cast<std::size_t>(row)) != nullptr;
+}
+
+void TRowRecordList::AddRecord(std::unique_ptr<TRowRecord> record) {
+    const std::size_t row = record->GetRow();
+    while (Count() < row) TBaseRecordList::Add(nullptr);
+    if (Count() == row) TBaseRecordList::Add(std::move(record));
+    else if (!Items(row)) SetItems(row, std::move(record));
+    // else: the row keeps its first record; this one is freed here.
+}
+
+void TRowRecordList::AddRow(int row) {
+    if (!HasRow(row)) AddRecord(std::make_unique<TRowRecord>(static_cast<std::uint16_t>(row)));
+}
+
+int TRowRecordList::RowHeight(int row) const { return HasRow(row) ? GetItems(row)->GetHeight() : 0; }
+
+void TRowRecordList::SetRowHeight(int row, int height) {
+    AddRow(row);
+    GetItems(row)->SetHeight(static_cast<std::uint16_t>(height));
+    GetItems(row)->ManualHeight();
+}
+
+void TRowRecordList::AutoRowHeight(int row, bool autoHeight) {
+    if (!HasRow(row)) return;
+    if (autoHeight) GetItems(row)->AutoHeight();
+    else GetItems(row)->ManualHeight();
+}
+
+bool TRowRecordList::IsAutoRowHeight(int row) const { return !HasRow(row) || GetItems(row)->IsAutoHeight(); }
+
+std::int64_t TRowRecordList::TotalRangeSize(const TXlsCellRange& range, bool fix) const {
+    std::int64_t size = 0;
+    for (int row = std::max(range.Top, 0); row <= range.Bottom && static_cast<std::size_t>(row) < Count(); ++row)
+        if (HasRow(row)) size += GetItems(row)->FixTotalSize(fix);
+    return size;
+}
+
+void TRowRecordList::DeleteRows(int first, int count, const TSheetInfo& info) {
+    if (first < 0 || count <= 0 || static_cast<std::size_t>(first) >= Count()) return;
+    const std::size_t end = std::min(Count(), static_cast<std::size_t>(first) + static_cast<std::size_t>(count));
+    for (std::size_t i = end; i-- > static_cast<std::size_t>(first);) Delete(i);
+    for (std::size_t i = static_cast<std::size_t>(first); i < Count(); ++i)
+        if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(first, -count, NoColumnMoves, 0, info);
+}
+
+void TRowRecordList::InsertAndCopyRows(int firstRow, int lastRow, int destRow, int copies, const TSheetInfo& info) {
+    if (firstRow < 0 || lastRow < firstRow || destRow < 0 || copies < 0) Raise(ErrBadCopyRows);
+    const int shift = (lastRow - firstRow + 1) * copies;
+    // Every record is checked before any moves.
+    for (std::size_t i = static_cast<std::size_t>(destRow); i < Count(); ++i)
+        if (Items(i)) static_cast<TRowRecord*>(Items(i))->CheckArrange(destRow, shift, NoColumnMoves, 0, info);
+    if (destRow + shift - 1 > 65535) Raise(ErrTooManyEntries, destRow + shift - 1, 65535);
+    for (std::size_t i = static_cast<std::size_t>(destRow); i < Count(); ++i)
+        if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(destRow, shift, NoColumnMoves, 0, info);
+
+    int dest = destRow, inserted = 0;
+    for (int c = 0; c < copies; ++c) {
+        for (int row = firstRow; row <= lastRow; ++row, ++dest, ++inserted) {
+            const int source = row + (firstRow >= destRow ? inserted : 0);
+            std::unique_ptr<TBaseRecord> copy;
+            if (HasRow(source)) {
+                copy = Items(static_cast<std::size_t>(source))->CopyTo();
+                static_cast<TRowRecord&>(*copy).SetRow(static_cast<std::uint16_t>(dest));
+            }
+            while (Count() < static_cast<std::size_t>(dest)) TBaseRecordList::Add(nullptr);
+            TBaseRecordList::Insert(static_cast<std::size_t>(dest), std::move(copy));
+        }
+    }
+}
+
+}  // namespace kalmira

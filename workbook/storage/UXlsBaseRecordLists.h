@@ -1,0 +1,90 @@
+// Owning lists of records that keep the size they will write.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "workbook/storage/UXlsBaseRecords.h"
+#include "workbook/storage/Uxlsbaselist.h"
+
+namespace kalmira {
+
+class TBaseRecordList : public TBaseList<TBaseRecord> {
+public:
+    // Every record added counts its current size; a record whose size
+    // changes inside the list must report the change with AdaptSize.
+    void Add(std::unique_ptr<TBaseRecord> record);
+    void Insert(std::size_t index, std::unique_ptr<TBaseRecord> record);
+    void Delete(std::size_t index);
+    void SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record);
+    TBaseRecord* GetItems(std::size_t index) const { return Items(index); }
+    void Clear();
+    void AdaptSize(std::int64_t delta) { FTotalSize += delta; }
+    void CopyFrom(const TBaseRecordList& other);
+
+    virtual std::int64_t GetTotalSize() const { return FTotalSize; }
+    virtual void SaveToStream(TOle2File& ole) const;
+
+private:
+    static std::int64_t SizeOf(const TBaseRecord* record) { return record ? record->TotalSize() : 0; }
+    std::int64_t FTotalSize = 0;
+};
+
+// The records of one row, kept in column order.
+class TBaseRowColRecordList : public TBaseRecordList {
+public:
+    void Add(std::unique_ptr<TBaseRowColRecord> record);
+    // Keeps the order: callers insert where Find said.
+    void Insert(std::size_t index, std::unique_ptr<TBaseRowColRecord> record);
+    TBaseRowColRecord* GetItems(std::size_t index) const { return static_cast<TBaseRowColRecord*>(Items(index)); }
+    void Sort();
+    // The first record of the column (true), or where one would go (false).
+    bool Find(int column, std::size_t& index);
+
+    virtual void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const;
+    virtual std::int64_t TotalRangeSize(const TXlsCellRange& range, bool fix) const;
+    // Every record moves, or (when one would leave the sheet) none.
+    virtual void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    virtual void ArrangeCopyRowsAndCols(int rowOffset, int colOffset);
+
+protected:
+    static bool InRange(const TBaseRowColRecord& record, const TXlsCellRange& range);
+
+private:
+    bool FSorted = true;
+};
+
+// The cells of one row; saving joins runs of cells that share one record.
+class TCellRecordList : public TBaseRowColRecordList {
+public:
+    TCellRecord* GetItems(std::size_t index) const { return static_cast<TCellRecord*>(Items(index)); }
+    std::int64_t GetTotalSize() const override;
+    void SaveToStream(TOle2File& ole) const override;
+    void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const override;
+    std::int64_t TotalRangeSize(const TXlsCellRange& range, bool fix) const override;
+    std::int64_t FixTotalSize() const { return GetTotalSize(); }
+
+private:
+    // The one pass that sizes and, given a stream, writes.
+    std::int64_t SaveAndCalcRange(TOle2File* ole, const TXlsCellRange& range) const;
+};
+
+// The ROW records of a sheet; item r is row r's record or empty.
+class TRowRecordList : public TBaseRowColRecordList {
+public:
+    // "Missing ROW Record for row %d" when the row has none.
+    TRowRecord* GetItems(std::size_t row) const;
+    // The first ROW of a row stays; a later one is freed.
+    void AddRecord(std::unique_ptr<TRowRecord> record);
+    bool HasRow(int row) const;
+    void AddRow(int row);
+    int RowHeight(int row) const;
+    void SetRowHeight(int row, int height);
+    void AutoRowHeight(int row, bool autoHeight);
+    bool IsAutoRowHeight(int row) const;
+    std::int64_t TotalRangeSize(const TXlsCellRange& range, bool fix) const override;
+    void DeleteRows(int first, int count, const TSheetInfo& info);
+    void InsertAndCopyRows(int firstRow, int lastRow, int destRow, int copies, const TSheetInfo& info);
+};
+
+}  // namespace kalmira

@@ -1,0 +1,204 @@
+// The BIFF8 record model: one object per record, holding its raw data and
+// its chain of CONTINUE records; fields are read and changed in place.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "workbook/storage/UKmrFormats.h"
+#include "workbook/storage/UKmrVariant.h"
+#include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/XlsMessages.h"
+
+namespace kalmira {
+
+inline constexpr std::uint16_t xlr_CONTINUE = 0x3C;
+inline constexpr std::uint16_t xlr_ROW = 0x208;
+inline constexpr std::uint16_t xlr_STRING = 0x207;
+
+class TContinueRecord;
+class TBaseRecordList;
+
+class TBaseRecord {
+public:
+    // The virtual constructor's work: the record takes the data.
+    TBaseRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    virtual ~TBaseRecord();
+    TBaseRecord(const TBaseRecord&) = delete;
+    TBaseRecord& operator=(const TBaseRecord&) = delete;
+
+    std::uint16_t Id;
+    std::vector<std::uint8_t> Data;
+    std::unique_ptr<TContinueRecord> Continue;
+
+    std::uint16_t DataSize() const { return static_cast<std::uint16_t>(Data.size()); }
+
+    // A copy of the same class with the same data and a copy of the chain.
+    std::unique_ptr<TBaseRecord> CopyTo() const { return DoCopyTo(); }
+    virtual std::unique_ptr<TBaseRecord> DoCopyTo() const;
+    // Writes the record and its continuations.
+    virtual void SaveToStream(TOle2File& ole) const;
+    // Bytes SaveToStream writes: every header and every data byte of the chain.
+    virtual std::int64_t TotalSize() const;
+    virtual std::int64_t TotalSizeNoHeaders() const;
+
+    // Refused when the record already has its continuation.
+    void AddContinue(std::unique_ptr<TContinueRecord> next);
+
+protected:
+    // Builds a record of this record's own class (the copy's constructor).
+    virtual std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const;
+    // Header and data of this one link only.
+    void SaveOwnData(TOle2File& ole) const;
+};
+
+class TContinueRecord : public TBaseRecord {
+public:
+    using TBaseRecord::TBaseRecord;
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+};
+
+// Index and cache records: kept in memory, never written (the writer
+// rebuilds or drops them).
+class TIgnoreRecord : public TBaseRecord {
+public:
+    using TBaseRecord::TBaseRecord;
+    void SaveToStream(TOle2File&) const override {}
+    std::int64_t TotalSize() const override { return 0; }
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+};
+
+// The string result after a formula; the formula writes it.
+class TStringRecord : public TBaseRecord {
+public:
+    using TBaseRecord::TBaseRecord;
+    void SaveToStream(TOle2File&) const override {}
+    std::int64_t TotalSize() const override { return 0; }
+    std::u16string Value() const;
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+};
+
+// Stands inside a record list for a list owned elsewhere, which counts its
+// own size.
+class TSubListRecord : public TBaseRecord {
+public:
+    explicit TSubListRecord(TBaseRecordList* list) : TBaseRecord(0, {}), FList(list) {}
+    void SaveToStream(TOle2File& ole) const override;
+    std::int64_t TotalSize() const override { return 0; }
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+
+private:
+    TBaseRecordList* FList;
+};
+
+// A record whose data starts with its row (bytes 0-1) and column (2-3).
+class TBaseRowColRecord : public TBaseRecord {
+public:
+    // Fewer than 4 data bytes: "Record with ID 0x%x is invalid".
+    TBaseRowColRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+
+    std::uint16_t GetRow() const { return GetWord(Data, 0); }
+    std::uint16_t GetColumn() const { return GetWord(Data, 2); }
+    void SetRow(std::uint16_t row) { SetWord(Data, 0, row); }
+    void SetColumn(std::uint16_t column) { SetWord(Data, 2, column); }
+
+    // Moves the record when rows or columns are inserted on its own sheet
+    // (the sheet info's insert sheet, when it equals its formula sheet).
+    virtual void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    virtual void ArrangeCopyRowsAndCols(int rowOffset, int colOffset);
+    virtual std::int64_t FixTotalSize(bool) const { return TotalSize(); }
+
+    // Where ArrangeInsertRowsAndCols would move the record, checked: a
+    // result outside 0..65535 or 0..255 fails with the too-many message.
+    void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+    void CheckSize() const;
+};
+
+class TCellRecord : public TBaseRowColRecord {
+public:
+    using TBaseRowColRecord::TBaseRowColRecord;
+    // A zero-filled record of the given data size at row, column with its XF.
+    TCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t column, std::uint16_t xf, std::size_t dataSize);
+
+    std::uint16_t GetXF() const { return GetWord(Data, 4); }
+    void SetXF(std::uint16_t xf) { SetWord(Data, 4, xf); }
+
+    virtual TVariant GetValue() const { return {}; }
+    virtual void SetValue(const TVariant&) {}
+    // Cells that can share one multiple-value record with the next one.
+    virtual bool CanJoinNext(const TCellRecord*, int) const { return false; }
+    virtual void SaveFirstMul(TOle2File& ole, std::int64_t) const { SaveToStream(ole); }
+    virtual void SaveMidMul(TOle2File&) const {}
+    virtual void SaveLastMul(TOle2File&) const {}
+    virtual std::int64_t TotalSizeFirst() const { return TotalSize(); }
+    virtual std::int64_t TotalSizeMid() const { return TotalSize(); }
+    virtual std::int64_t TotalSizeLast() const { return TotalSize(); }
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+};
+
+// ROW: 0 row, 2 first column, 4 one past the last column, 6 height in
+// twips, 8-11 reserved, 12 options (bits 0-2 outline level, 5 hidden,
+// 6 height set by hand, 7 own format), 13 bit 0 always set, 14 XF (12 bits).
+class TRowRecord : public TBaseRowColRecord {
+public:
+    static constexpr std::size_t Size = 16;
+    // A loaded ROW: refused below 16 bytes; its reserved bytes 8-9 zeroed.
+    TRowRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    // A new row: height 255, XF 15, not formatted.
+    explicit TRowRecord(std::uint16_t row);
+
+    std::uint16_t GetHeight() const { return GetWord(Data, 6); }
+    void SetHeight(std::uint16_t height) { SetWord(Data, 6, height); }
+    std::uint16_t GetMinCol() const { return GetWord(Data, 2); }
+    void SetMinCol(std::uint16_t column) { SetWord(Data, 2, column); }
+    std::uint16_t GetMaxCol() const { return GetWord(Data, 4); }
+    void SetMaxCol(std::uint16_t column) { SetWord(Data, 4, column); }
+    std::uint16_t GetOptions() const { return GetWord(Data, 12); }
+    void SetOptions(std::uint16_t options) { SetWord(Data, 12, options); }
+    void ManualHeight() { Data[12] |= 0x40; }
+    void AutoHeight() { Data[12] &= ~0x40; }
+    bool IsAutoHeight() const { return (Data[12] & 0x40) == 0; }
+    void Hide(bool hidden) { Data[12] = static_cast<std::uint8_t>(hidden ? Data[12] | 0x20 : Data[12] & ~0x20); }
+    bool IsHidden() const { return (Data[12] & 0x20) != 0; }
+    bool IsFormatted() const { return (Data[12] & 0x80) != 0; }
+    std::uint16_t GetXF() const { return IsFormatted() ? GetWord(Data, 14) & 0x0FFF : 15; }
+    void SetXF(std::uint16_t xf);
+    void SetRowOutlineLevel(std::uint8_t level) { Data[12] = static_cast<std::uint8_t>((Data[12] & ~7) | (level & 7)); }
+    bool IsModified() const { return Data[12] != 0 || Data[13] != 1; }
+
+    // Writes the record with its column span cut to the range's columns.
+    void SaveRangeToStream(TOle2File& ole, int firstColumn, int lastColumn);
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+};
+
+// Reads count bytes of a value that may run on into CONTINUE records;
+// record and pos end just behind it. No destination: the bytes are skipped.
+void ReadMem(const TBaseRecord*& record, int& pos, int count, void* destination);
+
+// Reads the characters of a BIFF8 string whose header was read already.
+// A continuation that carries on the characters starts with an option byte
+// (bit 0: 16-bit characters); the text widens when the pieces mix.
+// shortText holds 8-bit characters until the string turns 16-bit (bit 0 of
+// optionFlags), then wideText holds them all.
+void ReadStr(const TBaseRecord*& record, int& pos, std::string& shortText, std::u16string& wideText,
+             std::uint8_t& optionFlags, std::uint8_t& pieceOptionFlags, std::int64_t& charsDone,
+             std::int64_t charCount);
+
+}  // namespace kalmira

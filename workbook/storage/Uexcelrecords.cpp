@@ -1,0 +1,96 @@
+#include "workbook/storage/Uexcelrecords.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kalmira {
+
+namespace {
+
+template <class T>
+std::unique_ptr<TBaseRecord> Make(std::uint16_t id, std::vector<std::uint8_t> data) {
+    return std::make_unique<T>(id, std::move(data));
+}
+
+// Filled here; the Parts that build further record classes add theirs.
+std::array<TRecordMaker, 0x10000>& Registry() {
+    static std::array<TRecordMaker, 0x10000> table = [] {
+        std::array<TRecordMaker, 0x10000> t{};
+        t[xlr_CONTINUE] = Make<TContinueRecord>;
+        t[xlr_ROW] = Make<TRowRecord>;
+        // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
+        // TABID, RECALCID, INDEX, XCT, CRN and the chart font basis.
+        for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060}) t[id] = Make<TIgnoreRecord>;
+        return t;
+    }();
+    return table;
+}
+
+void ReadHeader(TOle2File& ole, TRecordHeader& header) {
+    if (ole.NextEof(3)) {
+        header = {xlr_EOF, 0};
+        return;
+    }
+    std::uint8_t bytes[4];
+    ole.ReadMem(bytes, 4);
+    header = {GetWord(bytes, 0), GetWord(bytes, 2)};
+}
+
+std::vector<std::uint8_t> ReadData(TOle2File& ole, std::uint16_t size) {
+    std::vector<std::uint8_t> data(size);
+    ole.ReadMem(data.data(), size);
+    return data;
+}
+
+// Records that may only follow certain others: the record after them
+// belongs to the one before (a formula's ARRAY, TABLE or STRING result, a
+// hyperlink's tool tip).
+bool MayPrecede(std::uint16_t next, std::uint16_t built) {
+    switch (next) {
+        case xlr_TABLE:
+        case xlr_ARRAY: return built == xlr_FORMULA;
+        case xlr_HLINKTOOLTIP: return built == xlr_HLINK;
+        case xlr_STRING:
+            return built == xlr_FORMULA || built == xlr_SHRFMLA || built == xlr_ARRAY || built == xlr_TABLE;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) { Registry()[id] = maker; }
+
+std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) {
+    if (header.Id == xlr_FILEPASS) Raise(ErrFileIsPasswordProtected);
+    const TRecordMaker maker = Registry()[header.Id];
+    auto data = ReadData(ole, header.Size);
+    std::unique_ptr<TBaseRecord> record =
+        maker ? maker(header.Id, std::move(data)) : std::make_unique<TBaseRecord>(header.Id, std::move(data));
+    ReadHeader(ole, header);
+    if (header.Id == xlr_CONTINUE) {
+        TBaseRecord* last = record.get();
+        while (header.Id == xlr_CONTINUE) {
+            last->AddContinue(std::make_unique<TContinueRecord>(header.Id, ReadData(ole, header.Size)));
+            last = last->Continue.get();
+            ReadHeader(ole, header);
+        }
+        return record;
+    }
+    if (!MayPrecede(header.Id, record->Id)) Raise(ErrExcelInvalid);
+    return record;
+}
+
+void WalkRecords(TOle2File& ole, const std::function<void(std::unique_ptr<TBaseRecord>)>& visit) {
+    TRecordHeader header{};
+    ReadHeader(ole, header);
+    while (!ole.NextEof(3) && header.Id != 0) {
+        std::uint16_t id;
+        do {
+            auto record = LoadRecords(ole, header);
+            id = record->Id;
+            visit(std::move(record));
+        } while (id != xlr_EOF && header.Id != 0);
+    }
+}
+
+}  // namespace kalmira

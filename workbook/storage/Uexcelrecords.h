@@ -1,0 +1,39 @@
+// The record factory: turns the next record of the selected stream into an
+// object of its record class, with the records attached to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "workbook/storage/UXlsBaseRecords.h"
+
+namespace kalmira {
+
+inline constexpr std::uint16_t xlr_EOF = 0x0A;
+inline constexpr std::uint16_t xlr_FORMULA = 0x06;
+inline constexpr std::uint16_t xlr_FILEPASS = 0x2F;
+inline constexpr std::uint16_t xlr_HLINK = 0x1B8;
+inline constexpr std::uint16_t xlr_HLINKTOOLTIP = 0x800;
+inline constexpr std::uint16_t xlr_ARRAY = 0x221;
+inline constexpr std::uint16_t xlr_TABLE = 0x236;
+inline constexpr std::uint16_t xlr_SHRFMLA = 0x4BC;
+
+using TRecordMaker = std::unique_ptr<TBaseRecord> (*)(std::uint16_t id, std::vector<std::uint8_t> data);
+
+// The class of each record id; an id nobody registered stays a plain
+// record, written back byte for byte. Record classes register here.
+void RegisterRecordClass(std::uint16_t id, TRecordMaker maker);
+
+// Loads the record whose header the caller holds, with its CONTINUE chain;
+// leaves in header the header of the record after it, or {EOF, 0} when the
+// stream has 3 bytes or fewer left.
+std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header);
+
+// Walks the selected stream as the workbook loader does: sections up to and
+// including their EOF record, while more than 3 bytes are left; a header id
+// of 0 ends the walk, so the zeros that pad a saved stream are not read.
+void WalkRecords(TOle2File& ole, const std::function<void(std::unique_ptr<TBaseRecord>)>& visit);
+
+}  // namespace kalmira

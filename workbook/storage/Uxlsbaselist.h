@@ -1,0 +1,47 @@
+// The engine's owning object list.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "workbook/storage/XlsMessages.h"
+
+namespace kalmira {
+
+// Owns its items and frees them when they leave the list. Items may be
+// empty (a list indexed by row keeps empty rows).
+template <class T>
+class TBaseList {
+public:
+    virtual ~TBaseList() = default;
+    TBaseList() = default;
+    TBaseList(const TBaseList&) = delete;
+    TBaseList& operator=(const TBaseList&) = delete;
+
+    std::size_t Count() const { return FList.size(); }
+    T* Items(std::size_t index) const { return FList.at(index).get(); }
+
+protected:
+    std::unique_ptr<T>& Slot(std::size_t index) {
+        Assert(index < FList.size(), "Uxlsbaselist", "index out of range");
+        return FList[index];
+    }
+    void DoAdd(std::unique_ptr<T> item) { FList.push_back(std::move(item)); }
+    void DoInsert(std::size_t index, std::unique_ptr<T> item) {
+        Assert(index <= FList.size(), "Uxlsbaselist", "index out of range");
+        FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(index), std::move(item));
+    }
+    void DoDelete(std::size_t index) {
+        Assert(index < FList.size(), "Uxlsbaselist", "index out of range");
+        FList.erase(FList.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    void DoClear() { FList.clear(); }
+    std::vector<std::unique_ptr<T>>& List() { return FList; }
+    const std::vector<std::unique_ptr<T>>& List() const { return FList; }
+
+private:
+    std::vector<std::unique_ptr<T>> FList;
+};
+
+}  // namespace kalmira
