@@ -150,7 +150,8 @@ std::unique_ptr<TBaseRecord> TSSTRecord::NewOfSameClass(std::uint16_t id, std::v
 std::size_t TSST::AppendEntry(const TExcelString& text) {
     const std::size_t at = FPool.size();
     const auto need = static_cast<std::size_t>(EntryHeader + text.TotalSize());
-    if (at + need > FPool.capacity()) FPool.reserve(FPool.capacity() + std::max(PoolIncrement, need));
+    // Doubling keeps a growing table from moving the pool per string.
+    if (at + need > FPool.capacity()) FPool.reserve(std::max(2 * FPool.capacity(), at + need));
     FPool.resize(at + EntryHeader, 0);
     text.AppendTo(FPool, true);
     return at;
@@ -227,10 +228,19 @@ void TSST::Load(const TSSTRecord& record) {
         const std::uint32_t count = record.GetCount();
         // Every string takes at least 3 bytes: the file's count alone
         // never decides how much is reserved.
-        FList.reserve(listBefore + std::min<std::size_t>(count, static_cast<std::size_t>(record.TotalSizeNoHeaders() / 3)));
+        const auto bytes = static_cast<std::size_t>(record.TotalSizeNoHeaders());
+        const std::size_t strings = std::min<std::size_t>(count, bytes / 3);
+        FList.reserve(listBefore + strings);
+        FPool.reserve(poolBefore + strings * EntryHeader + bytes);
         const TBaseRecord* at = &record;
         int pos = 8;
-        for (std::uint32_t i = 0; i < count; ++i) FList.push_back(AppendEntry(TExcelString(2, at, pos)));
+        for (std::uint32_t i = 0; i < count; ++i) {
+            // Stored as it will be written, so that the order the table is
+            // sorted and written in holds when the written file is read again.
+            TExcelString text(2, at, pos);
+            text.Compress();
+            FList.push_back(AppendEntry(text));
+        }
     } catch (...) {
         FList.resize(listBefore);
         FPool.resize(poolBefore);

@@ -35,7 +35,6 @@ protected:
 // which moves when it grows.
 class TSST {
 public:
-    static constexpr std::size_t PoolIncrement = 8290304;
     static constexpr std::size_t EntryHeader = 14;
 
     std::size_t Count() const { return FList.size(); }

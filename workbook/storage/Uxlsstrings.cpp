@@ -119,6 +119,13 @@ void TExcelString::CopyToPtr(std::span<std::uint8_t> buffer, std::size_t offset)
     std::copy(bytes.begin(), bytes.end(), buffer.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
+void TExcelString::Compress() {
+    if (!(FOptions & StrWide) || IsWide(FWideData)) return;
+    FShortData = WideStringToStringNoCodePage(FWideData);
+    FWideData.clear();
+    FOptions &= static_cast<std::uint8_t>(~StrWide);
+}
+
 std::u16string TExcelString::GetValue() const {
     return (FOptions & StrWide) ? FWideData : StringToWideStringNoCodePage(FShortData);
 }

@@ -53,6 +53,10 @@ public:
     TRTFRunList GetRuns() const;
     const std::vector<std::uint8_t>& FarEastData() const { return FFarEast; }
 
+    // A 16-bit string whose characters all fit in 8 bits becomes 8-bit,
+    // as a writer that picks the shorter form would store it.
+    void Compress();
+
     // -1, 0 or 1: by length width, option byte, then the characters.
     int Compare(const TExcelString& other) const;
 
