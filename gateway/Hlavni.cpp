@@ -1,10 +1,13 @@
 #include "gateway/Hlavni.h"
 
+#include "gateway/Serial.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -60,34 +63,175 @@ bool isReadingBlock(const msgBox* block) {
 
 }  // namespace
 
-HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads) : sinks_(std::move(sinks)), roads_(std::move(roads)) {
+HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads, tickSource ticks)
+    : sinks_(std::move(sinks)), roads_(std::move(roads)) {
     msgBoxPoolInit();
     if (!roads_.decodeSensor) roads_.decodeSensor = decodeSensorPacket;
     if (!roads_.handOver) roads_.handOver = [this](msgBox* block) { saveOdecet(block); };
+    logLine(2, "Hlavni start");
+    if (ticks == tickSource::thread) thread_ = std::thread([this] { Execute(); });
 }
 
 HlavniCem::~HlavniCem() {
+    terminate();
     // Each interface's transport ends before the interface goes, and neither
     // is destroyed under the worker mutex: a transport thread may be waiting
-    // for it.
-    for (;;) {
+    // for it. Without the mutex nothing may be unlinked, so this waits on.
+    while (!lock()) {
+    }
+    while (rfInterfaces* itf = unlinkFirstInterface()) {
+        std::unique_ptr<transObject> transport = std::move(itf->transport);
+        unlock();
+        transport.reset();
+        delete itf;
         while (!lock()) {
         }
-        rfInterfaces* itf = interfaces_;
-        if (itf) interfaces_ = itf->next;
-        std::unique_ptr<transObject> transport = itf ? std::move(itf->transport) : nullptr;
-        unlock();
-        if (!itf) break;
-        transport.reset();
+    }
+    unlock();
+    logLine(2, "Hlavni stop");
+    if (thread_.joinable()) thread_.join();
+    // The thread is gone: nothing takes the mutex or a buffer any more.
+    while (rfInterfaces* itf = interfaces_) {
+        interfaces_ = itf->next;
         delete itf;
     }
     while (BusObject* bus = busObjects_) {
         busObjects_ = bus->nextObject;
         delete bus;
     }
+    msgBoxPoolFree();
 }
 
-void HlavniCem::changeNotify(std::string_view, std::uint32_t, int) {}
+void HlavniCem::terminate() {
+    {
+        std::lock_guard lock(sleepMutex_);
+        terminated_.store(true, std::memory_order_release);
+    }
+    wake_.notify_all();
+}
+
+rfInterfaces* HlavniCem::unlinkFirstInterface() {
+    for (rfInterfaces** link = &interfaces_; *link; link = &(*link)->next) {
+        rfInterfaces* itf = *link;
+        if (itf->kind < rfKindSerial) continue;
+        *link = itf->next;
+        itf->next = nullptr;
+        return itf;
+    }
+    return nullptr;
+}
+
+void HlavniCem::Execute() {
+    logLine(3, "Casovac bezi ...");
+    while (!terminated()) {
+        tickPass();
+        std::unique_lock lock(sleepMutex_);
+        wake_.wait_for(lock, tickPeriod, [this] { return terminated(); });
+    }
+    logLine(3, "Casovac konci ...!");
+}
+
+void HlavniCem::tickPass() {
+    {
+        workerLock held(*this);
+        if (held) {
+            rfInterfaces* next = nullptr;
+            for (rfInterfaces* itf = interfaces_; itf && !terminated(); itf = next) {
+                next = itf->next;
+                if (itf->transport && itf->kind != 2) itf->transport->OnTick();
+                pollInterface(*itf);
+            }
+        }
+    }
+    tickQueue();
+}
+
+int HlavniCem::addSerialPort(const std::string& port, int wantedChannel) {
+    const std::string name = "Serial : " + port;
+    workerLock held(*this);
+    if (!held) return 0;
+    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) {
+        if (itf->kind != rfKindSerial || itf->name != name) continue;
+        {
+            std::lock_guard lock(itf->mutex);
+            itf->rfAddress = 0;
+            itf->channel = -1;
+            itf->wantedChannel = wantedChannel;
+        }
+        if (!itf->transport) itf->transport = std::make_unique<serialObject>(this, port.c_str());
+        return 0;
+    }
+    auto itf = std::make_unique<rfInterfaces>(this, rfKindSerial, name);
+    itf->transport = std::make_unique<serialObject>(this, port.c_str());
+    itf->wantedChannel = wantedChannel;
+    itf->next = interfaces_;
+    interfaces_ = itf.release();
+    return 1;
+}
+
+void HlavniCem::sendMsg(std::uint32_t gateway, int parameter, msgBox* box) {
+    if (!box) return;
+    {
+        workerLock held(*this);
+        rfInterfaces* itf = held ? interfaceByAddress(gateway) : nullptr;
+        if (itf && itf->transport) {
+            itf->transport->SendRadioFrame(gateway, parameter, box);
+            logHexDump("Send packet", std::clamp(box->length, 0, msgBoxCapacity), box->data);
+        }
+    }
+    // The transport has copied what it sends.
+    packetFree(box);
+}
+
+void HlavniCem::setInfo(const transObject* transport, std::uint32_t address, int channel, int group,
+                        int promiscuous) {
+    std::optional<std::string> changed;
+    {
+        workerLock held(*this);
+        if (!held) return;
+        rfInterfaces* itf = interfaces_;
+        while (itf && (itf->kind != rfKindSerial || itf->transport.get() != transport)) itf = itf->next;
+        if (!itf) return;
+        {
+            std::lock_guard lock(itf->mutex);
+            itf->group = group;
+            itf->promiscuous = promiscuous;
+        }
+        if (itf->storeInfo(address, channel)) changed = itf->name;
+    }
+    // Reported without the mutex: the sinks may take their time.
+    if (changed) changeNotify(*changed, address, channel);
+}
+
+rfInterfaces* HlavniCem::checkParams(const transObject* transport, std::uint32_t address, int channel, int group,
+                                     int promiscuous) {
+    workerLock held(*this);
+    if (!held) return nullptr;
+    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next)
+        if (itf->kind < 2 && itf->transport.get() == transport && itf->rfAddress == address)
+            return itf->paramsDiffer(address, channel, group, promiscuous) ? itf : nullptr;
+    return nullptr;
+}
+
+void HlavniCem::changeNotify(std::string_view name, std::uint32_t address, int channel) {
+    const std::string n(name);
+    if (debugLevel.load(std::memory_order_relaxed) >= 1) logLine(1, "changeNotify: " + n);
+    // The interface text is what follows the name's first ':'.
+    const std::size_t colon = name.find(':');
+    const std::string_view text = colon == std::string_view::npos ? name : name.substr(colon + 1);
+    gatewayState state;
+    state.showsOnline = text.find("Virtual") == std::string_view::npos;
+    std::string line;
+    if (address != 0) {
+        state.online = true;
+        state.rfAddressText = linkFormat("0x%08x", address);
+        line = linkFormat("Interface %s has RF addr %08x on channel %d", n.c_str(), address, channel);
+    } else {
+        line = linkFormat("Interface %s was disconnected", n.c_str());
+    }
+    if (sinks_.state) sinks_.state(std::move(state));
+    logLine(0, line);
+}
 
 int HlavniCem::buildBusRequest(BusObject&, std::uint8_t*, int) { return 0; }
 

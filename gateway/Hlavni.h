@@ -1,14 +1,19 @@
-// The worker of the gateway link: the hub through which transports and
-// interfaces reach the log and the rest of the program, and the dispatch of
-// received RF packets.
+// The worker of the gateway link: a thread that ticks every transport and
+// polls every interface each 100 ms, the owner of the gateway interfaces,
+// and the hub through which transports and interfaces reach the log, the
+// gateway state and the readings of the rest of the program.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <thread>
 
 #include "gateway/Busobject.h"
 #include "gateway/Linkif.h"
@@ -27,24 +32,51 @@ public:
         std::function<void(msgBox*)> handOver;
     };
 
+    // Who runs the 100 ms passes: the worker's own thread, or the caller
+    // through tickPass() (tests that step the link by hand).
+    enum class tickSource { thread, manual };
+
     static constexpr auto lockWait = std::chrono::milliseconds(5000);
+    static constexpr auto tickPeriod = std::chrono::milliseconds(100);
     static constexpr int initialPollDelay = 50;
 
-    explicit HlavniCem(linkInterfaces sinks, radioRoads roads = {});
+    // The thread starts last, once everything it reaches is in place.
+    explicit HlavniCem(linkInterfaces sinks, radioRoads roads = {}, tickSource ticks = tickSource::thread);
     // Interface by interface: unlinked, its transport ended, then the
     // interface itself destroyed (its bus objects time out, a linked
-    // gateway is reported lost).
+    // gateway is reported lost). The pool is freed only once the thread
+    // has ended.
     virtual ~HlavniCem();
     HlavniCem(const HlavniCem&) = delete;
     HlavniCem& operator=(const HlavniCem&) = delete;
+
+    // A serial gateway on the named port: 1 when a new interface was made,
+    // 0 when the port had one already (it is reset and given the wanted
+    // channel) or the worker mutex could not be had. wantedChannel: bits
+    // 0-1 the channel, bit 3 save the configuration, -1 none.
+    int addSerialPort(const std::string& port, int wantedChannel);
+    // Sends the RF packet in `box` through the gateway whose own address
+    // is `gateway` (0: the first gateway). The box always goes back to the
+    // pool, sent or not.
+    void sendMsg(std::uint32_t gateway, int parameter, msgBox* box);
+    // A gateway's reported settings, from its transport's thread. Reloads
+    // the interface's keep-alive; a new address or channel is reported.
+    void setInfo(const transObject* transport, std::uint32_t address, int channel, int group, int promiscuous);
+    // The interface of this transport and address whose wanted settings
+    // differ from the reported ones, or null.
+    rfInterfaces* checkParams(const transObject* transport, std::uint32_t address, int channel, int group,
+                              int promiscuous);
+
+    // One pass: every transport ticked and every interface polled under
+    // the worker mutex, then the poll queue counted down.
+    void tickPass();
 
     void logLine(int level, std::string_view text) const;
     void notifyObject(int event, int id, std::string_view name) const;
     void logHexDump(std::string_view text, int length, const std::uint8_t* bytes) const;
 
-    // A gateway linked (address not 0, host order) or lost. The link has no
-    // gateway state sink yet, so the worker itself reports nothing; tests
-    // override it to watch the reports.
+    // A gateway linked (address not 0, host order) or lost: reported to the
+    // gateway state sink, then logged at level 0.
     virtual void changeNotify(std::string_view name, std::uint32_t address, int channel);
     // The wired meters' requests and replies. Without a meter protocol the
     // request is empty (a time-out) and a reply changes nothing; tests
@@ -99,6 +131,10 @@ public:
     void saveReading(const msgBox* block, const ReadingRecord& reading);
 
 private:
+    void Execute();
+    bool terminated() const { return terminated_.load(std::memory_order_acquire); }
+    void terminate();
+    rfInterfaces* unlinkFirstInterface();
     msgBox* copyPacket(const rfPacket& packet) const;
     void logRecords(const rfPacket& packet) const;
     void feedTransparent(const rfPacket& packet);
@@ -114,6 +150,11 @@ private:
     rfInterfaces* interfaces_ = nullptr;
     BusObject* busObjects_ = nullptr;
     BusObject* pollQueue_ = nullptr;
+
+    std::atomic<bool> terminated_{false};
+    std::mutex sleepMutex_;
+    std::condition_variable wake_;
+    std::thread thread_;  // last: started when all above is ready
 };
 
 // Holds the worker mutex for a scope when it could be had (and was asked

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,19 @@ using logSink = std::function<void(std::string line)>;
 // and the record's index.
 using readingSink = std::function<void(const std::string& address, int type, int rssi, double value, int index)>;
 
+// A gateway linked or lost, as the main window shows it.
+struct gatewayState {
+    bool online = false;
+    // "0x%08x" of the gateway's own address; none when it was lost, and the
+    // text shown before stays.
+    std::optional<std::string> rfAddressText{};
+    // False for a virtual interface: ONLINE/OFFLINE and the read button
+    // stay as they are.
+    bool showsOnline = true;
+};
+
+using gatewayStateSink = std::function<void(gatewayState state)>;
+
 // What the link needs of the application. Left empty, a sink swallows.
 struct linkInterfaces {
     logSink log{};
@@ -31,6 +45,7 @@ struct linkInterfaces {
     // True while readings are only to be shown, not stored. Asked on the
     // transport's thread, so it must not reach into a widget.
     std::function<bool()> screenOnly{};
+    gatewayStateSink state{};
 };
 
 // The kernel's id of the calling thread, as the log lines show it.

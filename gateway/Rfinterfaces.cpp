@@ -153,6 +153,20 @@ int rfInterfaces::storeInfo(std::uint32_t address, int newChannel) {
     return 1;
 }
 
+int rfInterfaces::paramsDiffer(std::uint32_t address, int reportedChannel, int reportedGroup,
+                               int reportedPromiscuous) {
+    guard lock(mutex);
+    if (rfAddress == 0) return 0;
+    if (address != rfAddress) return 1;
+    // Only bits 0-1 of the wanted channel are a channel: a wanted 9 (1 and
+    // save) is met by a reported 1, or the configuration would go out for
+    // ever.
+    if (wantedChannel >= 0 && reportedChannel >= 0 && (wantedChannel & 3) != reportedChannel) return 1;
+    if (wantedGroup >= 0 && wantedGroup != reportedGroup) return 1;
+    if (wantedPromiscuous >= 0 && wantedPromiscuous != reportedPromiscuous) return 1;
+    return 0;
+}
+
 void rfInterfaces::setMode(int newMode, int replyTimeout) {
     guard lock(mutex);
     mode = static_cast<std::int16_t>(newMode);

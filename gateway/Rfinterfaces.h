@@ -55,6 +55,9 @@ public:
 
     // 1 when the address or channel changed; reloads the keep-alive either way.
     int storeInfo(std::uint32_t address, int channel);
+    // 1 when a configuration must go to the gateway: it reports another
+    // address, or a wanted setting differs from the reported one.
+    int paramsDiffer(std::uint32_t address, int reportedChannel, int reportedGroup, int reportedPromiscuous);
     void setMode(int mode, int replyTimeout);
     // The payload of a transparent packet addressed to this gateway.
     void feedBytes(int rssi, std::uint32_t source, std::uint32_t destination, int length,
@@ -79,7 +82,7 @@ public:
     int channel = -1;
     int group = 0;
     int promiscuous = 0;
-    int wantedChannel = -1;
+    int wantedChannel = -1;  // bits 0-1 the channel, bit 3 save the configuration
     int wantedGroup = -1;
     int wantedPromiscuous = -1;
     int keepAlive = keepAliveTicks;

@@ -25,6 +25,122 @@ constexpr auto closedPassSleep = std::chrono::milliseconds(10);
 // a peer that takes nothing for this long has stopped reading.
 constexpr int writeLimitMs = 1000;
 
+// The worker's ticks before the first gateway message, and between two.
+constexpr std::uint16_t ticksBeforeFirstMessage = 5;
+constexpr std::uint16_t ticksBetweenMessages = 15;
+
+// What one gateway message has said so far, record by record.
+struct gatewayMessage {
+    serialObject& transport;
+    gatewayReport report;
+    std::uint32_t command = 0;
+    std::int32_t rssi = 0;
+    bool stateTaken = false;
+};
+
+void logTo(const serialObject& t, int level, const std::string& line)
+{
+    if (t.Owner())
+        t.Owner()->logLine(level, line);
+}
+
+void takeCommand(gatewayMessage& m, const msgItem& item)
+{
+    if (item.type == recUnsigned)
+        m.command = item.value;
+}
+
+void takeSetting(gatewayMessage& m, const msgItem& item, int gatewayReport::*field)
+{
+    if (item.type != recUnsigned)
+        return;
+    m.report.*field = static_cast<int>(item.value);
+    m.stateTaken = true;
+}
+
+void takeAddress(gatewayMessage& m, const msgItem& item)
+{
+    if (item.type != recOctets || item.length != 4)
+        return;
+    // On the wire in network order; a number in host order from here on.
+    m.report.rfAddress = std::uint32_t{item.data[0]} << 24 | std::uint32_t{item.data[1]} << 16 |
+                         std::uint32_t{item.data[2]} << 8 | item.data[3];
+    m.stateTaken = true;
+    logTo(m.transport, 3,
+          linkFormat("on %s is address 0x%X, channel %d", m.transport.DeviceName().c_str(), m.report.rfAddress,
+                     m.report.channel));
+}
+
+// A packet is delivered as soon as its record is read: an RSSI that comes
+// after it is too late for its readings.
+void takeRssi(gatewayMessage& m, const msgItem& item)
+{
+    m.rssi = static_cast<std::int32_t>(item.value);
+}
+
+void takePacket(gatewayMessage& m, const msgItem& item)
+{
+    // A record shorter than the header holds no whole packet, whatever
+    // the message's command says.
+    if (item.length < rfHeaderSize)
+        return;
+    // A view of the record's bytes with its own RSSI and payload length:
+    // the message itself is never written.
+    rfPacket packet = rfPacketInPlace(item.data, item.length);
+    packet.rssi = m.rssi;
+    const int result = checkReceivedPacket(packet);
+    if (result > 0) {
+        // Queued before the decoding, so it leaves before anything the
+        // decoding may send.
+        if (msgBox* ack = buildAckPacket(packet)) {
+            m.transport.SendRadioFrame(0, 0, ack);
+            packetFree(ack);
+        }
+    }
+    if ((result == 0 || result == 1) && m.transport.Owner())
+        m.transport.Owner()->deliverRadioFrame(m.report.rfAddress, packet);
+}
+
+void takeRawData(gatewayMessage& m, const msgItem& item)
+{
+    if (item.length == 0 || item.length != item.data[0] + 1 || m.command != cmdSendRfPacket || !m.transport.Owner())
+        return;
+    msgBox* box = packetAlloc();
+    if (!box)
+        return;
+    std::memcpy(box->data, item.data + 1, item.length - 1u);
+    box->kind = boxKindRawData;
+    box->length = item.length - 1;
+    m.transport.Owner()->saveOdecet(box);
+}
+
+using recordHandler = void (*)(gatewayMessage&, const msgItem&);
+
+struct recordRule {
+    std::uint16_t oid;
+    recordHandler take;
+};
+
+// The records a gateway message may carry; any other OID is skipped.
+constexpr recordRule recordRules[] = {
+    {oidPacketType, takeCommand},
+    {oidChannel, [](gatewayMessage& m, const msgItem& i) { takeSetting(m, i, &gatewayReport::channel); }},
+    {oidGroup, [](gatewayMessage& m, const msgItem& i) { takeSetting(m, i, &gatewayReport::group); }},
+    {oidPromiscuous, [](gatewayMessage& m, const msgItem& i) { takeSetting(m, i, &gatewayReport::promiscuous); }},
+    {oidRfAddress, takeAddress},
+    {oidRssi, takeRssi},
+    {oidRssi2, takeRssi},
+    {oidRfPacket, takePacket},
+    {oidRawData, takeRawData},
+};
+
+void writeStatusQuery(msgCursor& out)
+{
+    putUnsignedNoIndex(out, oidPacketType, cmdQuery);
+    for (std::uint16_t oid : {oidChannel, oidGroup, oidRfAddress, oidPromiscuous})
+        putRequest(out, oid, 1);
+}
+
 } // namespace
 
 int MapBaudRate(int baud)
@@ -62,9 +178,80 @@ serialObject::~serialObject()
     Stop();
 }
 
-void serialObject::OnTick() {}
+void serialObject::OnTick()
+{
+    if (Terminated())
+        return;
+    if (tickCountdown_ > 0) {
+        --tickCountdown_;
+        return;
+    }
+    tickCountdown_ = ticksBetweenMessages;
+    msgBox* box = packetAlloc();
+    if (!box)
+        return;
+    msgCursor out = makeCursor(box->data, msgBoxCapacity);
+    if (!WriteConfiguration(out))
+        writeStatusQuery(out);
+    box->kind = 0;
+    box->length = msgBoxCapacity - out.left;
+    Log(3, " fire timer %s");
+    PushTxPacket(box);
+}
 
-void serialObject::SendRadioFrame(std::uint32_t, int, msgBox*) {}
+bool serialObject::WriteConfiguration(msgCursor& out)
+{
+    const gatewayReport r = Reported();
+    HlavniCem* owner = Owner();
+    if (r.rfAddress == 0 || !owner)
+        return false;
+    // Held while the interface's wanted settings are read; the tick comes
+    // with the mutex held already.
+    workerLock held(*owner);
+    rfInterfaces* itf = held ? owner->checkParams(this, r.rfAddress, r.channel, r.group, r.promiscuous) : nullptr;
+    if (!itf)
+        return false;
+    putUnsignedNoIndex(out, oidPacketType, cmdSetConfig);
+    struct wanted {
+        std::uint16_t oid;
+        int value;
+        const char* text;
+    };
+    const wanted settings[] = {
+        {oidChannel, itf->wantedChannel < 0 ? -1 : itf->wantedChannel & 3, "Set Channel to %d"},
+        {oidGroup, itf->wantedGroup, "Set Group to %d"},
+        {oidPromiscuous, itf->wantedPromiscuous, "Set prom. mode to %d"},
+    };
+    for (const wanted& w : settings) {
+        if (w.value < 0)
+            continue;
+        putUnsigned(out, w.oid, 1, static_cast<std::uint32_t>(w.value));
+        owner->logLine(2, linkFormat(w.text, w.value));
+    }
+    // Bit 3 asks for a save; a wanted channel of -1 has it set too.
+    if (itf->wantedChannel & 8) {
+        putUnsignedNoIndex(out, oidSaveConfig, 2);
+        owner->logLine(2, " save cfg");
+    }
+    return true;
+}
+
+void serialObject::SendRadioFrame(std::uint32_t, int parameter, msgBox* packet)
+{
+    if (!packet)
+        return;
+    msgBox* box = packetAlloc();
+    if (!box)
+        return;
+    msgCursor out = makeCursor(box->data, msgBoxCapacity);
+    putUnsignedNoIndex(out, oidPacketType, cmdSendRfPacket);
+    if (parameter > 0)
+        putUnsigned(out, oidSendParam, 1, static_cast<std::uint32_t>(parameter));
+    putOctets(out, oidRfPacket, 1, std::clamp(packet->length, 0, msgBoxCapacity), packet->data);
+    box->kind = 0;
+    box->length = msgBoxCapacity - out.left;
+    PushTxPacket(box);
+}
 
 void serialObject::PushTxPacket(msgBox* box)
 {
@@ -136,15 +323,31 @@ void serialObject::RxByte(std::uint8_t byte)
     box->kind = 0;
     box->length = length;
     std::memcpy(box->data, rx_.Frame(), static_cast<std::size_t>(length));
-    ProcessGatewayMessage(box);
+    if (receiver_)
+        receiver_(*this, box);
+    else
+        ProcessGatewayMessage(box);
 }
 
 void serialObject::ProcessGatewayMessage(msgBox* message)
 {
-    if (receiver_)
-        receiver_(*this, message);
-    else
-        packetFree(message);
+    gatewayMessage m{*this, Reported()};
+    msgCursor in = makeCursor(message->data, message->length);
+    msgItem item;
+    // A malformed record ends the message; those before it count.
+    while (readRecord(in, item)) {
+        for (const recordRule& rule : recordRules)
+            if (rule.oid == item.oid)
+                rule.take(m, item);
+    }
+    packetFree(message);
+    if (!m.stateTaken)
+        return;
+    SetReported(m.report);
+    // Every answer that carries a setting keeps the gateway alive, changed
+    // or not.
+    if (Owner())
+        Owner()->setInfo(this, m.report.rfAddress, m.report.channel, m.report.group, m.report.promiscuous);
 }
 
 void serialObject::Execute()

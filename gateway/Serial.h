@@ -2,6 +2,7 @@
 // The serial transport of one gateway: a thread that keeps the port open,
 // cuts the incoming bytes into SLIP frames and writes the queued messages.
 
+#include "gateway/Msgitem.h"
 #include "gateway/Slip.h"
 #include "gateway/Transobject.h"
 #include "platform/sys/SerialPort.h"
@@ -32,7 +33,7 @@ std::vector<std::string> EnumerateComPorts();
 // The gateway's settings as it reported them; an address of 0 and -1
 // elsewhere mean "not reported".
 struct gatewayReport {
-    std::uint32_t rfAddress = 0; // the four bytes as received
+    std::uint32_t rfAddress = 0; // host order, read from the four bytes as received
     int channel = -1;
     int group = -1;
     int promiscuous = -1;
@@ -41,8 +42,9 @@ struct gatewayReport {
 class serialObject : public transObject {
 public:
     // Takes over each good frame (a pool buffer holding the message and its
-    // CRC byte) on the transport's thread and returns it to the pool. The
-    // gateway protocol fills this in; tests give their own.
+    // CRC byte) on the transport's thread and returns it to the pool. Left
+    // empty, the frames go to ProcessGatewayMessage; tests of the line
+    // alone give their own.
     using frameReceiver = std::function<void(serialObject& transport, msgBox* message)>;
 
     // The thread starts at once.
@@ -50,8 +52,11 @@ public:
     // Ends the thread; queued messages go back to the pool.
     ~serialObject() override;
 
-    // The gateway protocol's tick and RF send live with its dispatch.
+    // From the 6th call on, every 16th queues a status query, or the set
+    // configuration when the worker finds the wanted settings unmet.
     void OnTick() override;
+    // Queues the packet in a send-RF-packet message; the parameter goes
+    // along only when above 0. The box stays the caller's.
     void SendRadioFrame(std::uint32_t rfAddress, int parameter, msgBox* packet) override;
 
     // The transmit queue, shared under the pool lock. A buffer pushed to a
@@ -62,6 +67,10 @@ public:
     // One received byte through the deframer; a good frame goes, in a pool
     // buffer, to ProcessGatewayMessage.
     void RxByte(std::uint8_t byte);
+    // One gateway message, record by record in message order: settings,
+    // RSSI, received RF packets (acknowledged, filtered, delivered) and raw
+    // data blocks. The message goes back to the pool; taken settings go to
+    // the worker.
     void ProcessGatewayMessage(msgBox* message);
 
     const std::string& DeviceName() const { return deviceName_; }
@@ -81,6 +90,7 @@ private:
     void ClosePort(int& openCountdown, int retryAfter);
     void Log(int level, const char* format) const;
     void DrainTxQueue();
+    bool WriteConfiguration(msgCursor& out);
 
     std::string deviceName_;
     frameReceiver receiver_;

@@ -78,7 +78,7 @@ void BM_FramesOverPseudoTerminal(benchmark::State& state)
     std::atomic<std::int64_t> delivered{0};
     {
         standin::GatewayStandin gateway(pattern, "COM3");
-        HlavniCem worker{linkInterfaces{}};
+        HlavniCem worker{linkInterfaces{}, {}, HlavniCem::tickSource::manual};
         serialObject transport(&worker, "COM3", [&](serialObject&, msgBox* box) {
             ++delivered;
             packetFree(box);

@@ -51,7 +51,7 @@ protected:
 
     recordingLog log;
     recordingRoads road;
-    HlavniCem worker{linkInterfaces{log.sink()}, road.roads()};
+    HlavniCem worker{linkInterfaces{log.sink()}, road.roads(), HlavniCem::tickSource::manual};
     bytes packet;
 };
 
@@ -116,7 +116,7 @@ TEST_F(Dispatch, NoBufferForTheCopyLeavesThePacketUndelivered) {
 }
 
 TEST_F(Dispatch, DefaultRoadsGiveTheBuffersBack) {
-    HlavniCem plain{linkInterfaces{log.sink()}};
+    HlavniCem plain{linkInterfaces{log.sink()}, {}, HlavniCem::tickSource::manual};
     bytes wire = hex("01 02 03 04 0A 0B 0C 0D 22 80 01 C0 64 00 21 07");
     plain.deliverRadioFrame(0x01020304, rfPacketInPlace(wire.data(), static_cast<int>(wire.size())));
     wire[9] = 0;

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "gateway/Hlavni.h"
@@ -17,6 +19,18 @@
 #include "gateway/Rfpacket.h"
 
 using bytes = std::vector<std::uint8_t>;
+
+// Polls until pred() holds; the limit only keeps a broken link from
+// hanging the test.
+template <class Pred>
+bool eventually(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 // "3F 31 06" -> {0x3F, 0x31, 0x06}.
 inline bytes hex(std::string_view text) {
@@ -131,7 +145,7 @@ public:
         bool operator==(const notified&) const = default;
     };
 
-    explicit testWorker(logSink log = {}) : HlavniCem(linkInterfaces{std::move(log)}) {}
+    explicit testWorker(logSink log = {}) : HlavniCem(linkInterfaces{std::move(log)}, {}, tickSource::manual) {}
 
     void changeNotify(std::string_view name, std::uint32_t address, int channel) override {
         std::lock_guard lock(mutex_);

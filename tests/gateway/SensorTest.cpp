@@ -60,7 +60,8 @@ protected:
         [this](const std::string& address, int type, int rssi, double value, int index) {
             readings.emplace_back(address, type, rssi, value, index);
         },
-        [this] { return screenOnly.load(); }}};
+        [this] { return screenOnly.load(); }},
+        {}, HlavniCem::tickSource::manual};
 };
 
 ReadingRecord make(std::int32_t type, double value, std::int32_t index, const char* text = "")

@@ -19,19 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using standin::GatewayStandin;
-using standin::hangGuard;
-
-template <class Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = hangGuard)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // Good frames as the transport hands them on: message and CRC byte.
 class receivedFrames {
@@ -113,7 +100,7 @@ protected:
 
     std::string folder;
     recordingLog log;
-    HlavniCem worker{linkInterfaces{log.sink()}};
+    HlavniCem worker{linkInterfaces{log.sink()}, {}, HlavniCem::tickSource::manual};
     receivedFrames received;
     std::vector<std::unique_ptr<GatewayStandin>> gateways;
     std::unique_ptr<serialObject> transport;
@@ -231,7 +218,7 @@ TEST_F(serialTest, HeldPortRefusesASecondTransport)
     open("COM3");
     ASSERT_TRUE(gw.waitHeld());
     recordingLog secondLog;
-    HlavniCem secondWorker{linkInterfaces{secondLog.sink()}};
+    HlavniCem secondWorker{linkInterfaces{secondLog.sink()}, {}, HlavniCem::tickSource::manual};
     {
         serialObject second(&secondWorker, "COM3");
         ASSERT_TRUE(eventually([&] { return countLines(secondLog, "COM COM3 nelze otevrit tid ") >= 1; }));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "workbook/storage/UXlsSST.h"
+#include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 
 namespace kalmira {
@@ -15,6 +17,16 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         std::array<TRecordMaker, 0x10000> t{};
         t[xlr_CONTINUE] = MakeRecord<TContinueRecord>;
         t[xlr_ROW] = MakeRecord<TRowRecord>;
+        t[xlr_SST] = MakeRecord<TSSTRecord>;
+        t[xlr_LABELSST] = MakeRecord<TLabelSSTRecord>;
+        t[xlr_LABEL] = MakeRecord<TLabelRecord>;
+        t[xlr_RSTRING] = MakeRecord<TRStringRecord>;
+        t[xlr_BLANK] = MakeRecord<TBlankRecord>;
+        t[xlr_NUMBER] = MakeRecord<TNumberRecord>;
+        t[xlr_BOOLERR] = MakeRecord<TBoolErrRecord>;
+        t[xlr_RK] = MakeRecord<TRKRecord>;
+        t[xlr_MULRK] = MakeRecord<TMulRKRecord>;
+        t[xlr_MULBLANK] = MakeRecord<TMulBlankRecord>;
         // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
         // TABID, RECALCID, INDEX, XCT, CRN and the chart font basis.
         for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060})

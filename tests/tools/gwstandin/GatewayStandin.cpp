@@ -213,7 +213,6 @@ GatewayStandin::GatewayStandin(std::string folder, std::string name)
 GatewayStandin::~GatewayStandin()
 {
     hangUp();
-    unlink(entryPath().c_str());
 }
 
 void GatewayStandin::openTerminal()
@@ -253,6 +252,7 @@ void GatewayStandin::hangUp()
     stopReader_ = true;
     if (reader_.joinable())
         reader_.join();
+    unlink(entryPath().c_str());
     closeTerminal();
 }
 
@@ -392,12 +392,17 @@ bool GatewayStandin::sendRaw(const Bytes& bytes, std::chrono::milliseconds pause
 
 void GatewayStandin::startFlood(const Bytes& message)
 {
+    startFlood([message](std::uint64_t) { return message; });
+}
+
+void GatewayStandin::startFlood(std::function<Bytes(std::uint64_t n)> make)
+{
     stopFlood();
     stopFlood_ = false;
-    flood_ = std::thread([this, frame = encodeFrame(message)] {
+    flood_ = std::thread([this, make = std::move(make)] {
         if (!waitHeld())
             return;
-        while (!stopFlood_ && writeBytes(frame, &stopFlood_))
+        for (std::uint64_t n = 0; !stopFlood_ && writeBytes(encodeFrame(make(n)), &stopFlood_); ++n)
             ++flooded_;
     });
 }

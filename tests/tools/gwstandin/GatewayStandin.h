@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -103,11 +104,16 @@ public:
     void setReading(bool reading) { reading_ = reading; }
     // Writes the message as frames flat out on a thread of its own.
     void startFlood(const Bytes& message);
+    // Likewise, the n-th frame carrying make(n): packets that differ pass
+    // the other side's duplicate filter.
+    void startFlood(std::function<Bytes(std::uint64_t n)> make);
     void stopFlood();
     std::uint64_t floodedFrames() const { return flooded_; }
 
-    // Closes the pseudo-terminal: the other side sees a hang-up, the entry
-    // dangles. comeBack opens a new one under the same name.
+    // Closes the pseudo-terminal: the other side sees a hang-up, and the
+    // entry goes too (left dangling, it would lead to the next terminal the
+    // system hands out, maybe another test's). comeBack opens a new one
+    // under the same name.
     void hangUp();
     void comeBack();
 

@@ -1,29 +1,42 @@
-// xlsroundtrip IN OUT [fit|scale]
+// xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...
+//                     [--settings fit|scale]
+// xlsroundtrip --cells IN
 //
-// Opens IN through the engine and writes it to OUT unchanged: the records of
-// its "Workbook" stream are loaded and written back through a record list
-// (index and cache records dropped) into a copy of the compound document. A file the
-// engine cannot read gives exit status 1 and the engine's message on one
-// line of standard error; OUT is then not created.
+// Opens IN through the engine and writes it to OUT: the records of its
+// "Workbook" stream are loaded by the record factory, the shared strings go
+// into the string table and come out of it sorted and rebuilt (with a new
+// EXTSST), cells are split out of MULRK and MULBLANK and joined again row
+// by row, index and cache records are dropped, and every BOUNDSHEET gets
+// the offset of its sheet from the computed sizes. --label and --rich set
+// the shared-string cell at SHEET, ROW, COLUMN (from 1) to a new text;
+// RUNS is "first:font,first:font...". A file the engine cannot read gives
+// exit status 1 and the engine's message on one line of standard error;
+// OUT is then not created.
 //
-// With "fit" or "scale" the settings of the workbook and its first sheet
-// change on the way, through the setting records, so that other programs
-// can tell whether they see them: 1904 dates, R1C1 references, zoom 150 (a
-// new SCL behind WINDOW2), margins, header and footer, paper, scale 80,
-// copies, fit to 2 x 3 pages, printed grid lines and centring; "fit" also
-// turns fitting to pages on, which hides the scale from other programs. The
-// sheets' BOUNDSHEET offsets are then laid out again, since the new SCL
-// moves them.
+// --settings changes the settings of the workbook and its first sheet on
+// the way, through the setting records, so that other programs can tell
+// whether they see them: 1904 dates, R1C1 references, zoom 150 (a new SCL
+// behind WINDOW2), margins, header and footer, paper, scale 80, copies, fit
+// to 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
+// to pages on, which hides the scale from other programs.
+//
+// --cells prints every value cell of IN, one a line: sheet index, row and
+// column (from 1), a tab between, then the value: numbers in the shortest
+// text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
+// error texts.
+#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace {
@@ -33,27 +46,122 @@ using namespace kalmira;
 constexpr std::uint16_t xlr_BOF = 0x809;
 constexpr std::uint16_t xlr_BOUNDSHEET = 0x85;
 
-std::size_t IndexOf(const TBaseRecordList& records, std::size_t from, std::uint16_t id) {
-    for (std::size_t i = from; i < records.Count(); ++i)
+// The cells of one row that stood together in the file; written joined.
+class TCellRun : public TBaseRecord {
+public:
+    TCellRun() : TBaseRecord(0, {}) {}
+    TCellRecordList Cells;
+    void SaveToStream(TOle2File& ole) const override { Cells.SaveToStream(ole); }
+    std::int64_t TotalSize() const override { return Cells.GetTotalSize(); }
+};
+
+// Stands where the file had its SST: the table writes itself and EXTSST.
+class TSSTPlace : public TBaseRecord {
+public:
+    explicit TSSTPlace(TSST* sst) : TBaseRecord(0, {}), FSST(sst) {}
+    void SaveToStream(TOle2File& ole) const override { FSST->SaveToStream(ole); }
+    std::int64_t TotalSize() const override { return FSST->TotalSize(); }
+
+private:
+    TSST* FSST;
+};
+
+struct TChange {
+    int Sheet, Row, Column;
+    TRichString Text;
+};
+
+// A section is the records from one BOF to its EOF; section 0 holds the
+// globals, section k sheet k.
+struct TWorkbookFile {
+    TSST SST;  // outlives every label below
+    std::vector<std::unique_ptr<TBaseRecordList>> Sections;
+
+    TBaseRecordList& Current() { return *Sections.back(); }
+    TCellRun* OpenRun(std::uint16_t row) {
+        auto& list = Current();
+        if (list.Count() > 0) {
+            auto* run = dynamic_cast<TCellRun*>(list.GetItems(list.Count() - 1));
+            if (run && run->Cells.GetItems(0)->GetRow() == row) return run;
+        }
+        list.Add(std::make_unique<TCellRun>());
+        return static_cast<TCellRun*>(list.GetItems(list.Count() - 1));
+    }
+    void AddCell(std::unique_ptr<TCellRecord> cell) {
+        if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get())) label->AttachToSST(SST);
+        OpenRun(cell->GetRow())->Cells.Add(std::move(cell));
+    }
+    void Add(std::unique_ptr<TBaseRecord> record);
+
+    template <class Visit>
+    void ForEachCell(Visit visit) const {
+        for (std::size_t s = 1; s < Sections.size(); ++s)
+            for (std::size_t i = 0; i < Sections[s]->Count(); ++i)
+                if (auto* run = dynamic_cast<TCellRun*>(Sections[s]->GetItems(i)))
+                    for (std::size_t c = 0; c < run->Cells.Count(); ++c) visit(static_cast<int>(s), *run->Cells.GetItems(c));
+    }
+};
+
+void TWorkbookFile::Add(std::unique_ptr<TBaseRecord> record) {
+    if (record->Id == xlr_BOF || Sections.empty()) Sections.push_back(std::make_unique<TBaseRecordList>());
+    if (auto* sst = dynamic_cast<TSSTRecord*>(record.get())) {
+        SST.Load(*sst);
+        Current().Add(std::make_unique<TSSTPlace>(&SST));
+    } else if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) {
+        while (!mul->Eof()) AddCell(mul->ExtractOneRecord());
+    } else if (dynamic_cast<TCellRecord*>(record.get())) {
+        AddCell(std::unique_ptr<TCellRecord>(static_cast<TCellRecord*>(record.release())));
+    } else {
+        Current().Add(std::move(record));
+    }
+}
+
+std::unique_ptr<TWorkbookFile> Load(TOle2File& ole) {
+    auto book = std::make_unique<TWorkbookFile>();
+    ole.SelectStream(u"Workbook");
+    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { book->Add(std::move(record)); });
+    for (auto& section : book->Sections)
+        for (std::size_t i = 0; i < section->Count(); ++i)
+            if (auto* run = dynamic_cast<TCellRun*>(section->GetItems(i))) run->Cells.Sort();
+    // Every label has attached by file index; only now may the table sort.
+    book->SST.Sort();
+    return book;
+}
+
+void Apply(TWorkbookFile& book, const TChange& change) {
+    TLabelSSTRecord* target = nullptr;
+    book.ForEachCell([&](int sheet, TCellRecord& cell) {
+        if (sheet == change.Sheet && cell.GetRow() + 1 == change.Row && cell.GetColumn() + 1 == change.Column)
+            target = dynamic_cast<TLabelSSTRecord*>(&cell);
+    });
+    if (!target) throw Exception("no shared-string cell at the changed position");
+    target->SetAsRichString(change.Text);
+}
+
+std::size_t IndexOf(const TBaseRecordList& records, std::uint16_t id) {
+    for (std::size_t i = 0; i < records.Count(); ++i)
         if (records.GetItems(i)->Id == id) return i;
     Raise(ErrNotImplemented, "record missing");
 }
 
 template <class T>
-T* Find(const TBaseRecordList& records, std::size_t from, std::uint16_t id) {
-    return dynamic_cast<T*>(records.GetItems(IndexOf(records, from, id)));
+T* Find(const TBaseRecordList& records, std::uint16_t id) {
+    return dynamic_cast<T*>(records.GetItems(IndexOf(records, id)));
 }
 
-void ChangeSheet(TBaseRecordList& records, std::size_t sheet, bool fitToPage) {
-    Find<TRefModeRecord>(records, sheet, xlr_REFMODE)->SetIsR1C1(true);
+void ChangeSettings(TWorkbookFile& book, bool fitToPage) {
+    if (book.Sections.size() < 2) Raise(ErrExcelInvalid);
+    Find<T1904Record>(*book.Sections[0], xlr_DATEMODE)->SetIs1904(true);
+    TBaseRecordList& sheet = *book.Sections[1];
+    Find<TRefModeRecord>(sheet, xlr_REFMODE)->SetIsR1C1(true);
     const std::pair<std::uint16_t, double> margins[] = {
         {xlr_LEFTMARGIN, 1.25}, {xlr_RIGHTMARGIN, 0.5}, {xlr_TOPMARGIN, 1.5}, {xlr_BOTTOMMARGIN, 0.75}};
-    for (auto [id, inches] : margins) Find<TMarginRecord>(records, sheet, id)->SetValue(inches);
-    auto* header = Find<TPageHeaderFooterRecord>(records, sheet, xlr_HEADER);
-    records.Resize(*header, [&] { header->SetText(u"&LOdečty &P"); });
-    auto* footer = Find<TPageHeaderFooterRecord>(records, sheet, xlr_FOOTER);
-    records.Resize(*footer, [&] { footer->SetText(u"&RByt"); });
-    auto* setup = Find<TSetupRecord>(records, sheet, xlr_SETUP);
+    for (auto [id, inches] : margins) Find<TMarginRecord>(sheet, id)->SetValue(inches);
+    auto* header = Find<TPageHeaderFooterRecord>(sheet, xlr_HEADER);
+    sheet.Resize(*header, [&] { header->SetText(u"&LOdečty &P"); });
+    auto* footer = Find<TPageHeaderFooterRecord>(sheet, xlr_FOOTER);
+    sheet.Resize(*footer, [&] { footer->SetText(u"&RByt"); });
+    auto* setup = Find<TSetupRecord>(sheet, xlr_SETUP);
     setup->SetPrintPaperSize(8);
     setup->SetScale(80);
     setup->SetPrintCopies(2);
@@ -61,62 +169,148 @@ void ChangeSheet(TBaseRecordList& records, std::size_t sheet, bool fitToPage) {
     setup->SetFitHeight(3);
     setup->SetHeaderMargin(0.375);
     setup->SetFooterMargin(0.625);
-    Find<TPrintGridLinesRecord>(records, sheet, xlr_PRINTGRIDLINES)->SetValue(true);
-    Find<TPrintCenteredRecord>(records, sheet, xlr_HCENTER)->SetCentered(true);
-    Find<TPrintCenteredRecord>(records, sheet, xlr_VCENTER)->SetCentered(true);
-    Find<TWsBoolRecord>(records, sheet, xlr_WSBOOL)->SetFitToPage(fitToPage);
-    records.Insert(IndexOf(records, sheet, xlr_WINDOW2) + 1, std::make_unique<TSCLRecord>(150));
+    Find<TPrintGridLinesRecord>(sheet, xlr_PRINTGRIDLINES)->SetValue(true);
+    Find<TPrintCenteredRecord>(sheet, xlr_HCENTER)->SetCentered(true);
+    Find<TPrintCenteredRecord>(sheet, xlr_VCENTER)->SetCentered(true);
+    Find<TWsBoolRecord>(sheet, xlr_WSBOOL)->SetFitToPage(fitToPage);
+    sheet.Insert(IndexOf(sheet, xlr_WINDOW2) + 1, std::make_unique<TSCLRecord>(150));
 }
 
-// Each sheet's BOF position goes into its BOUNDSHEET, in order.
-void LayOutSheets(TBaseRecordList& records) {
-    std::vector<std::uint32_t> sheetStarts;
-    std::int64_t position = 0;
-    for (std::size_t i = 0; i < records.Count(); ++i) {
-        if (records.GetItems(i)->Id == xlr_BOF && i > 0) sheetStarts.push_back(static_cast<std::uint32_t>(position));
-        position += records.GetItems(i)->TotalSize();
-    }
+std::int64_t SectionSize(const TBaseRecordList& section) {
+    std::int64_t size = 0;
+    for (std::size_t i = 0; i < section.Count(); ++i)
+        if (section.GetItems(i)) size += section.GetItems(i)->TotalSize();
+    return size;
+}
+
+// Sheet k starts where the sections before it end.
+std::vector<std::int64_t> FixBoundSheetsOffset(TWorkbookFile& book) {
+    std::vector<std::int64_t> starts{0};
+    for (const auto& section : book.Sections) starts.push_back(starts.back() + SectionSize(*section));
     std::size_t sheet = 0;
-    for (std::size_t i = 0; i < records.Count() && sheet < sheetStarts.size(); ++i)
-        if (records.GetItems(i)->Id == xlr_BOUNDSHEET) SetLongWord(records.GetItems(i)->Data, 0, sheetStarts[sheet++]);
+    auto& globals = *book.Sections.at(0);
+    for (std::size_t i = 0; i < globals.Count(); ++i) {
+        TBaseRecord* record = globals.GetItems(i);
+        if (!record || record->Id != xlr_BOUNDSHEET) continue;
+        if (++sheet >= book.Sections.size()) Raise(ErrExcelInvalid);
+        SetLongWord(record->Data, 0, static_cast<std::uint32_t>(starts[sheet]));
+    }
+    return starts;
 }
 
-void ChangeSettings(TBaseRecordList& records, bool fitToPage) {
-    Find<T1904Record>(records, 0, xlr_DATEMODE)->SetIs1904(true);
-    ChangeSheet(records, IndexOf(records, 1, xlr_BOF), fitToPage);
-    LayOutSheets(records);
-}
-
-// settings: none for a plain round trip, else whether to fit to pages.
-std::vector<std::uint8_t> RoundTrip(const char* inName, std::optional<bool> settings) {
+// settings: 0 none, 1 fit to pages, 2 scale.
+std::vector<std::uint8_t> RoundTrip(const char* inName, const std::vector<TChange>& changes, int settings) {
     TKmrFileStream in(inName, TKmrFileStream::TMode::Read);
     TOle2File ole(&in);
-    ole.SelectStream(u"Workbook");
-    TBaseRecordList records;
-    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { records.Add(std::move(record)); });
-    if (settings) ChangeSettings(records, *settings);
+    auto book = Load(ole);
+    if (book->Sections.empty()) Raise(ErrExcelInvalid);
+    for (const auto& change : changes) Apply(*book, change);
+    if (settings) ChangeSettings(*book, settings == 1);
+    book->SST.FixRefs();
+    const auto starts = FixBoundSheetsOffset(*book);
 
     TKmrMemoryStream out;
     ole.PrepareForWrite(&out, u"Workbook");
-    records.SaveToStream(ole);
-    Assert(ole.Position() == records.GetTotalSize(), "xlsroundtrip", "written size differs from the list's size");
+    for (std::size_t s = 0; s < book->Sections.size(); ++s) {
+        const auto& section = *book->Sections[s];
+        Assert(ole.Position() == starts[s] && section.Count() > 0 && section.GetItems(0)->Id == xlr_BOF,
+               "xlsroundtrip", "a sheet offset does not point at its BOF");
+        section.SaveToStream(ole);
+    }
+    Assert(ole.Position() == starts.back(), "xlsroundtrip", "written size differs from the computed size");
     ole.FinishStream();
     return out.Bytes();
+}
+
+std::string ValueText(const TVariant& value) {
+    switch (value.VarType()) {
+        case TVarType::Double: {
+            char buf[64];
+            const auto r = std::to_chars(buf, buf + sizeof buf, value.RealValue());
+            return std::string(buf, r.ptr);
+        }
+        case TVarType::Boolean: return value.IntValue() ? "TRUE" : "FALSE";
+        case TVarType::String: return Utf16ToUtf8(value.Text());
+        default: return {};
+    }
+}
+
+int PrintCells(const char* inName) {
+    TKmrFileStream in(inName, TKmrFileStream::TMode::Read);
+    TOle2File ole(&in);
+    auto book = Load(ole);
+    std::string out;
+    book->ForEachCell([&](int sheet, const TCellRecord& cell) {
+        const TVariant value = cell.GetValue();
+        if (value.IsEmpty()) return;
+        out += std::to_string(sheet) + '\t' + std::to_string(cell.GetRow() + 1) + '\t' +
+               std::to_string(cell.GetColumn() + 1) + '\t' + ValueText(value) + '\n';
+    });
+    std::cout << out;
+    return 0;
+}
+
+TRTFRunList ParseRuns(const std::string& text) {
+    TRTFRunList runs;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        unsigned first = 0, font = 0;
+        if (std::sscanf(text.c_str() + at, "%u:%u", &first, &font) != 2) throw std::invalid_argument("runs");
+        runs.push_back({static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(font)});
+        const auto comma = text.find(',', at);
+        at = comma == std::string::npos ? text.size() : comma + 1;
+    }
+    return runs;
+}
+
+bool ParseChanges(int argc, char** argv, std::vector<TChange>& changes, int& settings) {
+    for (int i = 3; i < argc;) {
+        if (std::strcmp(argv[i], "--settings") == 0 && i + 1 < argc) {
+            settings = std::strcmp(argv[i + 1], "fit") == 0 ? 1 : std::strcmp(argv[i + 1], "scale") == 0 ? 2 : -1;
+            if (settings < 0) return false;
+            i += 2;
+            continue;
+        }
+        const bool rich = std::strcmp(argv[i], "--rich") == 0;
+        if (!rich && std::strcmp(argv[i], "--label") != 0) return false;
+        const int need = rich ? 6 : 5;
+        if (i + need > argc) return false;
+        TChange c{std::stoi(argv[i + 1]), std::stoi(argv[i + 2]), std::stoi(argv[i + 3]), {Utf8ToUtf16(argv[i + 4]), {}}};
+        if (rich) c.Text.RTFRuns = ParseRuns(argv[i + 5]);
+        changes.push_back(std::move(c));
+        i += need;
+    }
+    return true;
+}
+
+int Usage() {
+    std::cerr << "usage: xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...\n"
+                 "                        [--settings fit|scale]\n"
+                 "       xlsroundtrip --cells IN\n";
+    return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<bool> settings;
-    if (argc == 4 && (std::strcmp(argv[3], "fit") == 0 || std::strcmp(argv[3], "scale") == 0))
-        settings = std::strcmp(argv[3], "fit") == 0;
-    if (argc != 3 && !settings) {
-        std::cerr << "usage: xlsroundtrip IN OUT [fit|scale]\n";
-        return 2;
+    if (argc == 3 && std::strcmp(argv[1], "--cells") == 0) {
+        try {
+            return PrintCells(argv[2]);
+        } catch (const std::exception& e) {
+            std::cerr << e.what() << '\n';
+            return 1;
+        }
+    }
+    std::vector<TChange> changes;
+    int settings = 0;
+    try {
+        if (argc < 3 || !ParseChanges(argc, argv, changes, settings)) return Usage();
+    } catch (const std::exception&) {
+        return Usage();
     }
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = RoundTrip(argv[1], settings);
+        bytes = RoundTrip(argv[1], changes, settings);
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;

@@ -1,0 +1,655 @@
+// The worker, its serial transport and interface end to end, against the
+// gateway stand-in on a pseudo-terminal.
+
+#include "gateway/Hlavni.h"
+#include "gateway/Serial.h"
+#include "tests/gateway/GatewayTestSupport.h"
+#include "tests/tools/gwstandin/GatewayStandin.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <regex>
+#include <thread>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using standin::GatewayStandin;
+using standin::operator+;
+
+const bytes queryMessage = hex("3F 21 01 C0 6E 01 70 C0 72 01 70 C0 76 01 70 C0 79 01 70");
+const bytes queryFrame = hex("C0 3F 21 01 DB DC 6E 01 70 DB DC 72 01 70 DB DC 76 01 70 DB DC 79 01 70 F6 C0");
+// dst 01020304, src 0A0B0C0D, kind 22, seq 5: OID 63 = 1, OID 100/0 = 1234, OID 105/0 = 215.
+const bytes sensorFrame = hex("C0 DB DC 77 01 81 19 01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01 DB DC 64 00 22 04 D2 "
+                              "DB DC 69 00 21 D7 99 C0");
+const bytes sensorAckFrame = hex("C0 3F 21 06 DB DC 77 01 1B 0A 0B 0C 0D 01 02 03 04 22 00 85 49 C0");
+
+using reading = std::tuple<std::string, int, int, double, int>;  // address, type, rssi, value, index
+
+// Whatever a sink hands over, kept in order.
+template <class T>
+class recorder {
+public:
+    void add(T value) {
+        std::lock_guard lock(mutex_);
+        values_.push_back(std::move(value));
+    }
+    std::vector<T> all() {
+        std::lock_guard lock(mutex_);
+        return values_;
+    }
+    std::size_t count() { return all().size(); }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        values_.clear();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<T> values_;
+};
+
+void expectState(const gatewayState& s, bool online, std::optional<std::string> text, bool shows = true) {
+    EXPECT_EQ(s.online, online);
+    EXPECT_EQ(s.rfAddressText, text);
+    EXPECT_EQ(s.showsOnline, shows);
+}
+
+// A log line without its " tid N": the thread that logs it is the link's.
+std::string untid(const std::string& line) {
+    static const std::regex tid(" tid [0-9]+$");
+    EXPECT_TRUE(std::regex_search(line, tid)) << line;
+    return std::regex_replace(line, tid, "");
+}
+
+std::vector<std::string> untid(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines) out.push_back(untid(l));
+    return out;
+}
+
+int threadCount() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+// Fails the test (and ends the process) only when what it guards hangs.
+class watchdog {
+public:
+    explicit watchdog(std::chrono::seconds limit)
+        : thread_([this, limit] {
+              std::unique_lock lock(mutex_);
+              if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
+                  std::fprintf(stderr, "watchdog: the worker hangs\n");
+                  std::abort();
+              }
+          }) {}
+    ~watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        done_cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+class workerTest : public gatewayTest {
+protected:
+    void SetUp() override {
+        gatewayTest::SetUp();
+        char pattern[] = "/tmp/orvelo-dev-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
+    }
+    void TearDown() override {
+        worker.reset();
+        gateways.clear();
+        fs::remove_all(folder);
+        unsetenv("ORVELO_DEVICE_DIR");
+        gatewayTest::TearDown();
+    }
+
+    GatewayStandin& gateway(const std::string& name = "COM3") {
+        gateways.push_back(std::make_unique<GatewayStandin>(folder, name));
+        return *gateways.back();
+    }
+    void start(HlavniCem::tickSource ticks = HlavniCem::tickSource::thread) {
+        linkInterfaces sinks{log.sink()};
+        sinks.reading = [this](const std::string& address, int type, int rssi, double value, int index) {
+            readings.add({address, type, rssi, value, index});
+        };
+        sinks.state = [this](gatewayState s) { states.add(std::move(s)); };
+        worker = std::make_unique<HlavniCem>(std::move(sinks), HlavniCem::radioRoads{}, ticks);
+    }
+    // A running worker on COM3 whose gateway has reported itself.
+    void link(int wantedChannel = -1) {
+        start();
+        ASSERT_EQ(worker->addSerialPort("COM3", wantedChannel), 1);
+        ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
+    }
+    serialObject& transport() { return static_cast<serialObject&>(*worker->interfaceList()->transport); }
+
+    // Frames on the line that are not status queries.
+    static std::vector<bytes> sent(const GatewayStandin& gw) {
+        std::vector<bytes> out;
+        for (const standin::Frame& f : gw.frames())
+            if (f.message != queryMessage) out.push_back(f.raw);
+        return out;
+    }
+    // What the stand-in was asked to send by radio.
+    static std::vector<bytes> radioed(const GatewayStandin& gw) {
+        std::vector<bytes> out;
+        for (const standin::RfSend& s : gw.rfSends()) out.push_back(s.packet);
+        return out;
+    }
+    // The transport handles messages in order: once a greeting sent after
+    // them is logged, everything before it is done.
+    void sync(GatewayStandin& gw) {
+        const std::uint8_t seq = static_cast<std::uint8_t>(syncs++ & 0x7F);
+        const std::string line = "Receive HALLO from 0x0f0f0f0f over 0x01020304";
+        const auto seen = [&] {
+            std::size_t n = 0;
+            for (const std::string& l : log.lines()) n += l.rfind(line, 0) == 0;
+            return n;
+        };
+        const std::size_t before = seen();
+        ASSERT_TRUE(gw.sendRfPacket(bytes{0x01, 0x02, 0x03, 0x04, 0x0F, 0x0F, 0x0F, 0x0F, 0x08, 0x00, seq}));
+        ASSERT_TRUE(eventually([&] { return seen() > before; }));
+    }
+    std::vector<std::string> linesSince(std::size_t mark) {
+        std::vector<std::string> all = log.lines();
+        std::vector<std::string> out;
+        for (std::size_t i = mark; i < all.size(); ++i)
+            if (all[i].find("Receive HALLO from 0x0f0f0f0f") == std::string::npos) out.push_back(all[i]);
+        return untid(out);
+    }
+
+    std::string folder;
+    recordingLog log;
+    recorder<reading> readings;
+    recorder<gatewayState> states;
+    std::vector<std::unique_ptr<GatewayStandin>> gateways;
+    std::unique_ptr<HlavniCem> worker;
+    int syncs = 0;
+};
+
+// --- Start, queries, ONLINE/OFFLINE ----------------------------------------
+
+TEST_F(workerTest, StartsOnceAndKeepsQueryingASilentGateway) {
+    GatewayStandin& gw = gateway();
+    gw.setSilent(true);
+    debugLevel = 3;
+    start();
+    EXPECT_EQ(worker->addSerialPort("COM3", -1), 1);
+    EXPECT_EQ(worker->addSerialPort("COM3", -1), 0);
+    ASSERT_TRUE(gw.waitFrames(2));
+    for (const standin::Frame& f : gw.frames()) EXPECT_EQ(f.raw, queryFrame);
+    EXPECT_TRUE(states.all().empty());
+
+    std::vector<std::string> lines = untid(log.lines());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Hlavni start");
+    EXPECT_EQ(lines[1], "Casovac bezi ...");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Serial thread started for device COM3"), 1);
+    EXPECT_GE(std::count(lines.begin(), lines.end(), " fire timer COM3"), 2);
+
+    worker.reset();
+    lines = untid(log.lines());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Serial COM3 was deleted"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Hlavni stop"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Casovac konci ...!"), 1);
+    EXPECT_FALSE(gw.isHeld());
+}
+
+TEST_F(workerTest, TickQueuesOnItsSixthAndEveryFurtherSixteenthCall) {
+    GatewayStandin& gw = gateway();
+    gw.setSilent(true);
+    start(HlavniCem::tickSource::manual);
+    ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);
+    ASSERT_TRUE(gw.waitHeld());
+    // A marker after the silent calls: a query queued before it would
+    // reach the line first.
+    const auto marker = [&](std::uint8_t n) {
+        msgBox* box = packetAlloc();
+        box->data[0] = 0x61;
+        box->data[1] = n;
+        box->length = 2;
+        transport().PushTxPacket(box);
+    };
+    for (int call = 1; call <= 5; ++call) transport().OnTick();
+    marker(1);
+    transport().OnTick();  // 6th
+    ASSERT_TRUE(gw.waitFrames(2));
+    for (int call = 7; call <= 21; ++call) transport().OnTick();
+    marker(2);
+    transport().OnTick();  // 22nd
+    ASSERT_TRUE(gw.waitFrames(4));
+    std::vector<standin::Frame> frames = gw.frames();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].message, hex("61 01"));
+    EXPECT_EQ(frames[1].raw, queryFrame);
+    EXPECT_EQ(frames[2].message, hex("61 02"));
+    EXPECT_EQ(frames[3].raw, queryFrame);
+}
+
+TEST_F(workerTest, ReportsTheLinkOnceAtLevelZero) {
+    GatewayStandin& gw = gateway();
+    link();
+    // Answers to three further queries change nothing.
+    ASSERT_TRUE(gw.waitFrames(4));
+    sync(gw);
+    std::vector<gatewayState> all = states.all();
+    ASSERT_EQ(all.size(), 1u);
+    expectState(all[0], true, "0x01020304");
+    std::vector<std::string> lines = log.lines();
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.find("HALLO from 0x0f0f0f0f") != std::string::npos; }),
+                lines.end());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(untid(lines[0]), "Interface Serial : COM3 has RF addr 01020304 on channel 2");
+}
+
+TEST_F(workerTest, SilentGatewayGoesOfflineAndAnsweringBringsItBack) {
+    GatewayStandin& gw = gateway();
+    link();
+    gw.setSilent(true);
+    ASSERT_TRUE(eventually([&] { return states.count() >= 2; }, 30s));
+    expectState(states.all()[1], false, std::nullopt);
+    std::vector<std::string> lines = untid(log.lines());
+    EXPECT_EQ(lines.back(), "Interface Serial : COM3 was disconnected");
+    gw.setSilent(false);
+    ASSERT_TRUE(eventually([&] { return states.count() >= 3; }));
+    expectState(states.all()[2], true, "0x01020304");
+}
+
+TEST_F(workerTest, HangUpGoesOfflineAndTheReturnComesOnline) {
+    GatewayStandin& gw = gateway();
+    link();
+    gw.hangUp();
+    ASSERT_TRUE(eventually([&] { return states.count() >= 2; }, 30s));
+    expectState(states.all()[1], false, std::nullopt);
+    gw.comeBack();
+    ASSERT_TRUE(eventually([&] { return states.count() >= 3; }));
+    expectState(states.all()[2], true, "0x01020304");
+}
+
+TEST_F(workerTest, VirtualPortShowsItsAddressButNotOnline) {
+    gateway("Virtual7");
+    start();
+    ASSERT_EQ(worker->addSerialPort(folder + "/Virtual7", -1), 1);
+    ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
+    expectState(states.all()[0], true, "0x01020304", false);
+    worker.reset();
+    ASSERT_EQ(states.count(), 2u);
+    expectState(states.all()[1], false, std::nullopt, false);
+}
+
+TEST_F(workerTest, DestroyingALinkedWorkerReportsTheLoss) {
+    gateway();
+    link();
+    debugLevel = 2;
+    worker.reset();
+    ASSERT_EQ(states.count(), 2u);
+    expectState(states.all()[1], false, std::nullopt);
+    const std::vector<std::string> lines = untid(log.lines());
+    const auto lost = std::find(lines.begin(), lines.end(), "Interface Serial : COM3 was disconnected");
+    const auto stop = std::find(lines.begin(), lines.end(), "Hlavni stop");
+    ASSERT_NE(lost, lines.end());
+    EXPECT_LT(lost, stop);
+    EXPECT_EQ(msgBoxPoolMade(), 0);
+}
+
+// --- Configuration -----------------------------------------------------------
+
+TEST_F(workerTest, WantedChannelIsSetAndSavedOnce) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 2;
+    link(9);
+    // Linked on 2; the next message sets 1 and saves; then only queries.
+    ASSERT_TRUE(gw.waitFrames(5));
+    std::vector<standin::Frame> frames = gw.frames();
+    EXPECT_EQ(frames[0].raw, queryFrame);
+    EXPECT_EQ(frames[1].raw, hex("C0 3F 21 03 DB DC 6E 01 21 01 0F 21 02 99 C0"));
+    for (std::size_t i = 2; i < frames.size(); ++i) EXPECT_EQ(frames[i].raw, queryFrame) << i;
+    EXPECT_EQ(gw.settings().channel, 1u);
+    EXPECT_TRUE(gw.saved());
+    const std::vector<std::string> lines = untid(log.lines());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Set Channel to 1"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), " save cfg"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Interface Serial : COM3 has RF addr 01020304 on channel 1"), 1);
+}
+
+TEST_F(workerTest, WantedGroupWithoutAChannelStillAsksForTheSave) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 2;
+    start(HlavniCem::tickSource::manual);
+    ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);
+    {
+        workerLock held(*worker);
+        worker->interfaceList()->wantedGroup = 5;
+    }
+    ASSERT_TRUE(gw.waitHeld());
+    for (int i = 0; i < 6; ++i) transport().OnTick();
+    ASSERT_TRUE(eventually([&] { return states.count() == 1; }));
+    for (int i = 0; i < 16; ++i) transport().OnTick();
+    ASSERT_TRUE(gw.waitFrames(2));
+    EXPECT_EQ(gw.frames()[1].message, hex("3F 21 03 C0 72 01 21 05 0F 21 02"));
+    EXPECT_EQ(gw.settings().group, 5u);
+    const std::vector<std::string> lines = untid(log.lines());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Set Group to 5"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Set Channel to 1"), 0);
+}
+
+TEST(paramsDiffer, ComparesOnlyTheWantedSettingsThatAreGiven) {
+    testWorker owner;
+    rfInterfaces itf(&owner, rfKindSerial, "Serial : COM3");
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 0) << "not linked";
+    itf.rfAddress = 0x01020304;
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 0) << "nothing wanted";
+    EXPECT_EQ(itf.paramsDiffer(0x05060708, 2, 0, 0), 1) << "another address";
+    itf.wantedChannel = 9;  // channel 1 and save
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 1);
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 1, 0, 0), 0);
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, -1, 0, 0), 0) << "channel not reported";
+    itf.wantedGroup = 5;
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 1, 4, 0), 1);
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 1, 5, 0), 0);
+    itf.wantedPromiscuous = 1;
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 1, 5, 0), 1);
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 1, 5, 1), 0);
+}
+
+// --- Received packets ----------------------------------------------------------
+
+TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 1;
+    link();
+    sync(gw);
+    const std::size_t mark = log.lines().size();
+    ASSERT_TRUE(gw.sendRaw(sensorFrame));
+    sync(gw);
+    EXPECT_EQ(sent(gw), std::vector<bytes>{sensorAckFrame});
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 1234, 0}, {"0xa0b0c0d", 1, 0, 21.5, 0}}));
+    EXPECT_EQ(linesSince(mark), (std::vector<std::string>{
+                                    "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 2, Max. 128",
+                                    "Addr 0xa0b0c0d , Index 0 ,hodnota 1234",
+                                    "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C",
+                                }));
+
+    // Again: acknowledged again, nothing new.
+    ASSERT_TRUE(gw.sendRaw(sensorFrame));
+    sync(gw);
+    ASSERT_TRUE(eventually([&] { return sent(gw).size() == 2; }));
+    EXPECT_EQ(sent(gw)[1], sensorAckFrame);
+    EXPECT_EQ(readings.count(), 2u);
+    EXPECT_EQ(linesSince(mark).size(), 3u);
+}
+
+TEST_F(workerTest, RssiCountsOnlyBeforeThePacket) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 1;
+    link();
+    const std::size_t mark = log.lines().size();
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 06 C0 64 00 21 07"), -70));
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 07 C0 64 00 21 08"), -70, true));
+    sync(gw);
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, -70, 7, 0}, {"0xa0b0c0d", 0, 0, 8, 0}}));
+    const std::vector<std::string> lines = linesSince(mark);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi -70 -- Pocez zaznamu 1, Max. 128");
+    EXPECT_EQ(lines[2], "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 1, Max. 128");
+}
+
+TEST_F(workerTest, EachKindIsHandledByItsRule) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 2;
+    link();
+    sync(gw);
+    std::size_t mark = log.lines().size();
+    // Alarm with a reading: acknowledged, one reading.
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 25 00 10 3F 21 05 C0 64 00 21 07")));
+    sync(gw);
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 7, 0}}));
+    EXPECT_EQ(linesSince(mark).size(), 2u);
+    // A record packet's alarm: acknowledged, logged at level 2.
+    mark = log.lines().size();
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 23 00 11 3F 21 05 C0 64 01 21 4D")));
+    sync(gw);
+    EXPECT_EQ(readings.count(), 1u);
+    EXPECT_EQ(linesSince(mark), (std::vector<std::string>{"  pck type 5", " ----- Alarm --------",
+                                                          "  OID 63, index -1 ,hodnota 5", "  OID 100, index 1 ,hodnota 77",
+                                                          "  OID 63, index -1 ,hodnota 5",
+                                                          "  OID 100, index 1 ,hodnota 77"}));
+    debugLevel = 1;
+    mark = log.lines().size();
+    EXPECT_TRUE(linesSince(mark).empty());
+    // A greeting: its line, no acknowledgement.
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 08 00 12")));
+    // Not to be decoded: acknowledged, no reading.
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 80 13 3F 21 01 C0 64 00 21 07")));
+    sync(gw);
+    EXPECT_EQ(linesSince(mark), std::vector<std::string>{"Receive HALLO from 0x0a0b0c0d over 0x01020304"});
+    EXPECT_EQ(readings.count(), 1u);
+    EXPECT_EQ(radioed(gw), (std::vector<bytes>{hex("0A 0B 0C 0D 01 02 03 04 25 00 90"),
+                                               hex("0A 0B 0C 0D 01 02 03 04 23 00 91"),
+                                               hex("0A 0B 0C 0D 01 02 03 04 22 80 93")}));
+}
+
+TEST_F(workerTest, PacketIsReadWithoutWritingIntoTheMessage) {
+    GatewayStandin& gw = gateway();
+    link();
+    // A long message leaves the pool's buffers full of 5A.
+    ASSERT_TRUE(gw.sendMessage(standin::octetsRecord(50, -1, bytes(1000, 0x5A))));
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 20 C0 64 00 21 09")));
+    sync(gw);
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 9, 0}}));
+
+    // Where a packet record's RSSI and payload length would lie in memory,
+    // further records of the message follow; all of them count.
+    gw.setSilent(true);
+    bytes message = standin::octetsRecord(119, 1, hex("01 02 03 04 0A 0B 0C 0D 22 00 21 C0 64 00 21 0A"));
+    for (int i = 0; i < 120; ++i) message = message + hex("32 21 01");
+    message = message + standin::unsignedRecord(110, 1, 3);
+    ASSERT_TRUE(gw.sendMessage(message));
+    sync(gw);
+    EXPECT_EQ(readings.count(), 2u);
+    EXPECT_EQ(transport().Reported().channel, 3);
+    const std::vector<std::string> lines = untid(log.lines());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Interface Serial : COM3 has RF addr 01020304 on channel 3"), 1);
+}
+
+TEST_F(workerTest, FullFrameOfSensorRecordsGivesOneAckAnd128Readings) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 1;
+    link();
+    // 200 records of 5 bytes and one of 6: a 1006-byte payload, the most a
+    // frame of 1024 bytes carries.
+    bytes packet = hex("01 02 03 04 0A 0B 0C 0D 22 00 30");
+    for (int i = 0; i < 200; ++i) packet = packet + standin::unsignedRecord(100, i & 0x7F, static_cast<std::uint32_t>(i));
+    packet = packet + standin::unsignedRecord(100, 0, 1000);
+    ASSERT_EQ(packet.size(), 1017u);
+    ASSERT_TRUE(gw.sendRfPacket(packet));
+    sync(gw);
+    EXPECT_EQ(radioed(gw), std::vector<bytes>{hex("0A 0B 0C 0D 01 02 03 04 22 00 B0")});
+    const std::vector<reading> all = readings.all();
+    ASSERT_EQ(all.size(), 128u);
+    EXPECT_EQ(all[127], (reading{"0xa0b0c0d", 0, 0, 127, 127}));
+    const std::vector<std::string> lines = untid(log.lines());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 128, Max. 128"),
+              1);
+}
+
+TEST_F(workerTest, ShortPacketRecordIsSkippedEvenAfterASendCommand) {
+    GatewayStandin& gw = gateway();
+    link();
+    const bytes shortPacket = hex("01 02 03 04 0E 0E 0E 0E 08 00");
+    ASSERT_TRUE(gw.sendMessage(standin::unsignedRecord(63, -1, 6) + standin::octetsRecord(119, 1, shortPacket)));
+    ASSERT_TRUE(gw.sendMessage(standin::octetsRecord(119, 1, hex("01 02 03 04 0E 0E 0E 0E 22 00"))));
+    sync(gw);
+    for (const std::string& l : log.lines()) EXPECT_EQ(l.find("0x0e0e0e0e"), std::string::npos) << l;
+    EXPECT_TRUE(radioed(gw).empty());
+}
+
+TEST_F(workerTest, BadSettingsAreSkippedAndAMalformedRecordEndsTheMessage) {
+    GatewayStandin& gw = gateway();
+    link();
+    gw.setSilent(true);
+    const bytes message = standin::octetsRecord(110, 1, hex("03")) +       // channel of the wrong type
+                          standin::octetsRecord(118, 1, hex("05 06 07")) +  // address not of 4 octets
+                          standin::unsignedRecord(77, 1, 1) +               // unknown
+                          standin::unsignedRecord(114, 1, 7) +              // taken
+                          hex("C0 6E 01 2F") +                              // says 15 value bytes follow
+                          standin::unsignedRecord(110, 1, 3);               // inside it
+    ASSERT_TRUE(gw.sendMessage(message));
+    sync(gw);
+    const gatewayReport r = transport().Reported();
+    EXPECT_EQ(r.rfAddress, 0x01020304u);
+    EXPECT_EQ(r.channel, 2);
+    EXPECT_EQ(r.group, 7);
+    EXPECT_EQ(states.count(), 1u);
+}
+
+TEST_F(workerTest, GarbageBetweenFramesLeavesTheGoodOnesAndTheTicks) {
+    GatewayStandin& gw = gateway();
+    link();
+    const bytes garbage = hex("00 11 C0 C0 DB 05 C0 12 34 56 C0 DB DB C0 3F 21 01 00 C0");
+    ASSERT_TRUE(gw.sendRaw(garbage + sensorFrame + garbage));
+    sync(gw);
+    EXPECT_EQ(readings.count(), 2u);
+    const std::size_t frames = gw.frames().size();
+    ASSERT_TRUE(gw.waitFrames(frames + 2));
+    EXPECT_EQ(gw.frames().back().raw, queryFrame);
+}
+
+// --- Read requests ---------------------------------------------------------------
+
+// A read request as the application builds it.
+msgBox* readRequest(std::uint32_t gateway, std::uint32_t module, std::uint8_t sequence) {
+    msgBox* box = packetAlloc();
+    buildRecordPacket(box, 6, gateway, module, rfKindReadRequest, 0, sequence);
+    rfPacket packet = packetRfData(box);
+    const std::uint8_t request = 2;
+    box->length = rfHeaderSize + rfPacketSetPayload(packet, 1, &request);
+    return box;
+}
+
+TEST_F(workerTest, ReadRequestGoesOutThroughTheGatewayWithThatAddress) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 3;
+    link();
+    const std::size_t mark = log.lines().size();
+    worker->sendMsg(0x05060708, 3000, readRequest(0x05060708, 0, 9));  // no such gateway
+    worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
+    ASSERT_TRUE(eventually([&] { return !sent(gw).empty(); }));
+    sync(gw);
+    EXPECT_EQ(sent(gw), std::vector<bytes>{hex("C0 3F 21 06 DB DC 80 01 22 0B B8 DB DC 77 01 1C 00 00 00 00 01 02 03 "
+                                               "04 07 00 00 02 78 C0")});
+    const std::vector<std::string> lines = linesSince(mark);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Send packet ,data len 12 : 00, 00, 00, 00, 01, 02, 03, 04, 07, 00, 00, 02"),
+              1);
+
+    // Address 0: the first gateway; no parameter, no OID 128.
+    worker->sendMsg(0, 0, readRequest(0x01020304, 0x0A0B0C0D, 1));
+    ASSERT_TRUE(eventually([&] { return radioed(gw).size() == 2; }));
+    EXPECT_EQ(radioed(gw)[1], hex("0A 0B 0C 0D 01 02 03 04 07 00 01 02"));
+    EXPECT_FALSE(gw.rfSends()[1].parameter.has_value());
+
+    const int made = msgBoxPoolMade();
+    for (int i = 0; i < 1000; ++i) worker->sendMsg(0x05060708, 3000, readRequest(0x05060708, 0, 1));
+    EXPECT_LE(msgBoxPoolMade(), made + 1);
+    EXPECT_TRUE(eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); }));
+}
+
+TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
+    GatewayStandin& gw = gateway();
+    link();
+    std::promise<void> taken;
+    std::promise<void> release;
+    std::thread holder([&] {
+        ASSERT_TRUE(worker->lock());
+        taken.set_value();
+        release.get_future().wait();
+        worker->unlock();
+    });
+    taken.get_future().wait();
+    auto added = std::async(std::launch::async, [&] { return worker->addSerialPort("COM4", -1); });
+    auto checked = std::async(std::launch::async, [&] {
+        return worker->checkParams(&transport(), 0x01020304, 3, 0, 0);
+    });
+    auto informed = std::async(std::launch::async, [&] { worker->setInfo(&transport(), 0x05060708, 1, 0, 0); });
+    worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
+    EXPECT_TRUE(eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); })) << "the buffer is back";
+    EXPECT_EQ(added.get(), 0);
+    EXPECT_EQ(checked.get(), nullptr);
+    informed.get();
+    release.set_value();
+    holder.join();
+
+    // The held mutex let nothing through.
+    sync(gw);
+    EXPECT_TRUE(radioed(gw).empty());
+    EXPECT_EQ(worker->interfaceList()->next, nullptr);
+    EXPECT_EQ(states.count(), 1u) << "the other address was never taken";
+    worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
+    ASSERT_TRUE(eventually([&] { return radioed(gw).size() == 1; }));
+}
+
+// --- Stop under traffic ----------------------------------------------------------
+
+// Sensor packets that all differ, each with a greeting behind it.
+bytes trafficMessage(std::uint64_t n) {
+    const auto seq = static_cast<std::uint8_t>(n & 0x7F);
+    const bytes sensor = hex("01 02 03 04 0A 0B 0C 0D 22 00") + bytes{seq} +
+                         standin::unsignedRecord(100, 0, static_cast<std::uint32_t>(n)) +
+                         standin::signedRecord(105, 0, -53);
+    const bytes hallo = hex("01 02 03 04 0A 0B 0C 0D 08 00") + bytes{seq};
+    return standin::octetsRecord(119, 1, sensor) + standin::octetsRecord(119, 1, hallo);
+}
+
+TEST_F(workerTest, StopsCleanlyUnderTrafficTwentyTimes) {
+    GatewayStandin& gw = gateway();
+    std::uint64_t base = 0;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const int threads = threadCount();
+        debugLevel = 3;
+        start();
+        ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);
+        ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
+        gw.startFlood([base](std::uint64_t n) { return trafficMessage(base + n); });
+        ASSERT_TRUE(eventually([&] { return readings.count() >= 10; }));
+        {
+            watchdog dog(60s);
+            worker.reset();
+        }
+        EXPECT_FALSE(gw.isHeld());
+        gw.stopFlood();
+        base += gw.floodedFrames() + 1000;
+        ASSERT_FALSE(states.all().empty());
+        EXPECT_FALSE(states.all().back().online);
+        EXPECT_EQ(threadCount(), threads);
+        EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
+        states.clear();
+        readings.clear();
+        log.clear();
+    }
+}
+
+}  // namespace
