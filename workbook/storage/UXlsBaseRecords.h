@@ -47,6 +47,11 @@ public:
     // Refused when the record already has its continuation.
     void AddContinue(std::unique_ptr<TContinueRecord> next);
 
+    // Records that own the record behind them in the stream (a formula its
+    // ARRAY and TABLE): the factory hands it over when asked for its id.
+    virtual bool TakesFollowing(std::uint16_t) const { return false; }
+    virtual void TakeFollowing(std::unique_ptr<TBaseRecord>) {}
+
 protected:
     // Builds a record of this record's own class (the copy's constructor).
     virtual std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const;
@@ -132,7 +137,7 @@ public:
 
     // Where ArrangeInsertRowsAndCols would move the record, checked: a
     // result outside 0..65535 or 0..255 fails with the too-many message.
-    void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
+    virtual void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
 
 protected:
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;

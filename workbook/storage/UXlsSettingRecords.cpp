@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "workbook/storage/Uxlsstrings.h"
+
 namespace kalmira {
 
 namespace {
@@ -132,17 +134,9 @@ std::u16string TPageHeaderFooterRecord::GetText() const {
 }
 
 void TPageHeaderFooterRecord::SetText(std::u16string_view text) {
-    const bool wide = IsWide(text);
-    const std::size_t size = 3 + text.size() * (wide ? 2 : 1);
-    if (text.size() > 0xFFFF || size > MaxRecordDataSize) Raise(ErrInvalidStringRecord);
-    std::vector<std::uint8_t> data(size);
-    SetWord(data, 0, static_cast<std::uint16_t>(text.size()));
-    data[2] = wide ? 1 : 0;
-    if (wide) {
-        for (std::size_t i = 0; i < text.size(); ++i) SetWord(data, 3 + 2 * i, text[i]);
-    } else {
-        CompressBestUnicode(text, data, 3);
-    }
+    std::vector<std::uint8_t> data;
+    TExcelString(2, false, text).AppendTo(data, true);
+    if (data.size() > MaxRecordDataSize) Raise(ErrInvalidStringRecord);
     Data = std::move(data);
     Continue.reset();
 }

@@ -88,6 +88,7 @@ std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) 
         return record;
     }
     if (!MayPrecede(header.Id, record->Id)) Raise(ErrExcelInvalid);
+    while (record->TakesFollowing(header.Id)) record->TakeFollowing(LoadRecords(ole, header));
     return record;
 }
 

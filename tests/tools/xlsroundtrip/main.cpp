@@ -9,7 +9,10 @@
 // by row, index and cache records are dropped, and every BOUNDSHEET gets
 // the offset of its sheet from the computed sizes. --label and --rich set
 // the shared-string cell at SHEET, ROW, COLUMN (from 1) to a new text;
-// RUNS is "first:font,first:font...". A file the engine cannot read gives
+// RUNS is "first:font,first:font...". Formulas are bound as the sheet
+// loader binds them: a STRING gives the formula before it its text, and at
+// each sheet's EOF the formulas that point at a SHRFMLA take its tokens
+// (SHRFMLA is not written). A file the engine cannot read gives
 // exit status 1 and the engine's message on one line of standard error;
 // OUT is then not created.
 //
@@ -31,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/cells/UXlsFormula.h"
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSST.h"
@@ -76,6 +80,8 @@ struct TChange {
 struct TWorkbookFile {
     TSST SST;  // outlives every label below
     std::vector<std::unique_ptr<TBaseRecordList>> Sections;
+    TShrFmlaRecordList Shared;  // of the sheet being read
+    TFormulaRecord* LastFormula = nullptr;
 
     TBaseRecordList& Current() { return *Sections.back(); }
     TCellRun* OpenRun(std::uint16_t row) {
@@ -89,9 +95,11 @@ struct TWorkbookFile {
     }
     void AddCell(std::unique_ptr<TCellRecord> cell) {
         if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get())) label->AttachToSST(SST);
+        if (auto* formula = dynamic_cast<TFormulaRecord*>(cell.get())) LastFormula = formula;
         OpenRun(cell->GetRow())->Cells.Add(std::move(cell));
     }
     void Add(std::unique_ptr<TBaseRecord> record);
+    void ExpandShared();
 
     template <class Visit>
     void ForEachCell(Visit visit) const {
@@ -104,7 +112,14 @@ struct TWorkbookFile {
 
 void TWorkbookFile::Add(std::unique_ptr<TBaseRecord> record) {
     if (record->Id == xlr_BOF || Sections.empty()) Sections.push_back(std::make_unique<TBaseRecordList>());
-    if (auto* sst = dynamic_cast<TSSTRecord*>(record.get())) {
+    if (auto* text = dynamic_cast<TStringRecord*>(record.get())) {
+        if (LastFormula) LastFormula->SetFormulaValue(TVariant(text->Value()));
+    } else if (dynamic_cast<TShrFmlaRecord*>(record.get())) {
+        Shared.Add(std::unique_ptr<TShrFmlaRecord>(static_cast<TShrFmlaRecord*>(record.release())));
+    } else if (record->Id == xlr_EOF) {
+        ExpandShared();
+        Current().Add(std::move(record));
+    } else if (auto* sst = dynamic_cast<TSSTRecord*>(record.get())) {
         SST.Load(*sst);
         Current().Add(std::make_unique<TSSTPlace>(&SST));
     } else if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) {
@@ -116,7 +131,26 @@ void TWorkbookFile::Add(std::unique_ptr<TBaseRecord> record) {
     }
 }
 
+// The formulas of the sheet just read that point at one of its SHRFMLA
+// records take its tokens.
+void TWorkbookFile::ExpandShared() {
+    auto& section = Current();
+    for (std::size_t i = 0; i < section.Count(); ++i) {
+        auto* run = dynamic_cast<TCellRun*>(section.GetItems(i));
+        for (std::size_t c = 0; run && c < run->Cells.Count(); ++c) {
+            auto* formula = dynamic_cast<TFormulaRecord*>(run->Cells.GetItems(c));
+            std::uint32_t key;
+            std::size_t index;
+            if (!formula || !formula->IsExp(key) || !Shared.Find(key, index)) continue;
+            formula->MixShared(Shared.GetItems(index)->Data, Shared.GetItems(index)->DataSize());
+        }
+    }
+    Shared.Clear();
+    LastFormula = nullptr;
+}
+
 std::unique_ptr<TWorkbookFile> Load(TOle2File& ole) {
+    RegisterFormulaRecords();
     auto book = std::make_unique<TWorkbookFile>();
     ole.SelectStream(u"Workbook");
     WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { book->Add(std::move(record)); });

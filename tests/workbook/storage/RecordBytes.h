@@ -9,6 +9,7 @@
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/Uexcelrecords.h"
 
 namespace ole2test {
 
@@ -70,6 +71,30 @@ inline std::vector<std::pair<std::uint16_t, Bytes>> ParseRecords(const Bytes& da
         pos += 4 + size;
     }
     return out;
+}
+
+// A record as the factory builds it from the stream: its bytes, with a
+// CONTINUE record behind them when given.
+inline std::unique_ptr<TBaseRecord> Load(std::uint16_t id, const Bytes& data, const Bytes& continuation = {}) {
+    Bytes stream = Rec(id, data);
+    if (!continuation.empty()) stream = Cat({stream, Rec(xlr_CONTINUE, continuation)});
+    TStreamFile f(Cat({stream, Rec(xlr_EOF, {})}));
+    auto header = f.FirstHeader();
+    return LoadRecords(f.Ole, header);
+}
+
+template <class T>
+std::unique_ptr<T> LoadAs(std::uint16_t id, const Bytes& data, const Bytes& continuation = {}) {
+    auto record = Load(id, data, continuation);
+    auto* typed = dynamic_cast<T*>(record.get());
+    EXPECT_TRUE(typed) << "record 0x" << std::hex << id << " is not of the expected class";
+    if (!typed) return nullptr;
+    record.release();
+    return std::unique_ptr<T>(typed);
+}
+
+inline Bytes Saved(const TBaseRecord& record) {
+    return Written([&](TOle2File& ole) { record.SaveToStream(ole); });
 }
 
 }  // namespace ole2test

@@ -12,29 +12,6 @@ using namespace ole2test;
 
 namespace {
 
-// A record as the factory builds it from the stream.
-std::unique_ptr<TBaseRecord> Load(std::uint16_t id, const Bytes& data, const Bytes& continuation = {}) {
-    Bytes stream = Rec(id, data);
-    if (!continuation.empty()) stream = Cat({stream, Rec(xlr_CONTINUE, continuation)});
-    TStreamFile f(Cat({stream, Rec(xlr_EOF, {})}));
-    auto header = f.FirstHeader();
-    return LoadRecords(f.Ole, header);
-}
-
-template <class T>
-std::unique_ptr<T> LoadAs(std::uint16_t id, const Bytes& data, const Bytes& continuation = {}) {
-    auto record = Load(id, data, continuation);
-    auto* typed = dynamic_cast<T*>(record.get());
-    EXPECT_TRUE(typed) << "record 0x" << std::hex << id << " is not of the expected class";
-    if (!typed) return nullptr;
-    record.release();
-    return std::unique_ptr<T>(typed);
-}
-
-Bytes Saved(const TBaseRecord& record) {
-    return Written([&](TOle2File& ole) { record.SaveToStream(ole); });
-}
-
 Bytes Double(double value) {
     Bytes out(8);
     const auto bits = std::bit_cast<std::uint64_t>(value);

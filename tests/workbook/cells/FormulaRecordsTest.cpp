@@ -1,0 +1,411 @@
+#include <cmath>
+#include <limits>
+
+#include "tests/workbook/storage/MessageOf.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/cells/UXlsFormula.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+struct RegisterOnce {
+    RegisterOnce() { RegisterFormulaRecords(); }
+} registered;
+
+// FORMULA as LibreOffice writes it: row, column, XF 15, result, options,
+// reserved, then the tokens.
+Bytes Formula(std::uint16_t row, std::uint16_t col, const Bytes& result, std::uint16_t options, const Bytes& tokens) {
+    Bytes data = {static_cast<std::uint8_t>(row), static_cast<std::uint8_t>(row >> 8), static_cast<std::uint8_t>(col),
+                  static_cast<std::uint8_t>(col >> 8), 15, 0};
+    data.insert(data.end(), result.begin(), result.end());
+    data.insert(data.end(), {static_cast<std::uint8_t>(options), static_cast<std::uint8_t>(options >> 8), 0, 0, 0, 0,
+                             static_cast<std::uint8_t>(tokens.size()), static_cast<std::uint8_t>(tokens.size() >> 8)});
+    data.insert(data.end(), tokens.begin(), tokens.end());
+    return data;
+}
+
+const Bytes Two = {0, 0, 0, 0, 0, 0, 0, 0x40};           // 2.0
+const Bytes Number7 = {0x1E, 7, 0};                      // =7
+const Bytes RefA1 = {0x44, 0, 0, 0, 0xC0};               // =A1
+const Bytes TextResult = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+std::unique_ptr<TFormulaRecord> LoadFormula(const Bytes& data) { return LoadAs<TFormulaRecord>(xlr_FORMULA, data); }
+
+// The records a save writes, as (id, data) pairs.
+std::vector<std::pair<std::uint16_t, Bytes>> SavedRecords(const TBaseRecord& record) {
+    return ParseRecords(Saved(record));
+}
+
+TSheetInfo OnSheet(int insSheet, int formulaSheet) {
+    TSheetInfo info;
+    info.InsSheet = insSheet;
+    info.FormulaSheet = formulaSheet;
+    return info;
+}
+
+}  // namespace
+
+TEST(FormulaRecord, CachedResultsByKind) {
+    auto number = LoadFormula(Formula(0, 1, Two, 0x0008, Number7));
+    EXPECT_EQ(number->GetValue(), TVariant(2.0));
+    EXPECT_EQ(number->GetOptions(), 0x000A);  // calculate on load
+    EXPECT_EQ(LoadFormula(Formula(1, 3, {1, 0, 1, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue(), TVariant(true));
+    EXPECT_EQ(LoadFormula(Formula(0, 3, {2, 0, 7, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue(), TVariant(u"#DIV/0!"));
+    EXPECT_EQ(LoadFormula(Formula(0, 3, {2, 0, 42, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue(), TVariant(u"#N/A"));
+    EXPECT_TRUE(LoadFormula(Formula(0, 3, {2, 0, 99, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue().IsEmpty());
+    EXPECT_TRUE(LoadFormula(Formula(2, 3, {3, 0, 0, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue().IsEmpty());
+    EXPECT_EQ(LoadFormula(Formula(2, 3, TextResult, 0, Number7))->GetValue(), TVariant(u""));
+}
+
+TEST(FormulaRecord, BadRecordsAreRefused) {
+    Bytes shortData = Formula(0, 0, Two, 0, {});
+    shortData.pop_back();
+    EXPECT_EQ(MessageOf([&] { Load(xlr_FORMULA, shortData); }), "Record with ID 0x6 is invalid");
+    Bytes longTokens = Formula(0, 0, Two, 0, Number7);
+    longTokens[20] = 4;
+    EXPECT_EQ(MessageOf([&] { Load(xlr_FORMULA, longTokens); }), "Record with ID 0x6 is invalid");
+    EXPECT_EQ(MessageOf([&] { Load(xlr_SHRFMLA, {0, 0, 9, 0, 1, 1, 0, 10, 1}); }), "Record with ID 0x4BC is invalid");
+    EXPECT_EQ(MessageOf([&] { Load(xlr_SHRFMLA, {0, 0, 9, 0, 1, 1, 0, 10, 4, 0, 0x1E, 1, 0}); }),
+              "Record with ID 0x4BC is invalid");
+    EXPECT_EQ(MessageOf([&] { Load(xlr_ARRAY, Bytes(13, 0)); }), "Record with ID 0x221 is invalid");
+    EXPECT_EQ(MessageOf([&] { Load(xlr_TABLE, Bytes(15, 0)); }), "Record with ID 0x236 is invalid");
+    // Names whose name or tokens run past the data.
+    EXPECT_EQ(MessageOf([&] { Load(xlr_NAME, Bytes(14, 0)); }), "Record with ID 0x18 is invalid");
+    EXPECT_EQ(MessageOf([&] { Load(xlr_NAME, {0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'a', 0, 'b'}); }),
+              "Record with ID 0x18 is invalid");
+    EXPECT_EQ(MessageOf([&] { Load(xlr_NAME, {0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 0x03}); }),
+              "Record with ID 0x18 is invalid");
+}
+
+TEST(FormulaRecord, TheFactoryHandsArrayAndTableToTheirFormula) {
+    const Bytes array = {0, 0, 2, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0};
+    const Bytes table = {1, 0, 3, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    TStreamFile f(Cat({Rec(xlr_FORMULA, Formula(0, 4, Two, 0, {1, 0, 0, 4, 0})), Rec(xlr_ARRAY, Bytes(13, 0)),
+                       Rec(xlr_EOF, {})}));
+    auto header = f.FirstHeader();
+    EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), "Record with ID 0x221 is invalid");
+
+    TStreamFile g(Cat({Rec(xlr_FORMULA, Formula(0, 4, Two, 0, {1, 0, 0, 4, 0})), Rec(xlr_ARRAY, Cat({array, {0x1E, 1, 0}})),
+                       Rec(xlr_STRING, {1, 0, 0, 'a'}), Rec(xlr_FORMULA, Formula(1, 1, Two, 0, {2, 1, 0, 1, 0})),
+                       Rec(xlr_TABLE, table), Rec(xlr_EOF, {})}));
+    header = g.FirstHeader();
+    auto record = LoadRecords(g.Ole, header);
+    auto& formula = dynamic_cast<TFormulaRecord&>(*record);
+    ASSERT_TRUE(formula.GetArrayRecord());
+    EXPECT_EQ(formula.GetArrayRecord()->TokensEnd(), 17u);
+    EXPECT_EQ(header.Id, xlr_STRING);
+    EXPECT_TRUE(dynamic_cast<TStringRecord*>(LoadRecords(g.Ole, header).get()));
+    auto next = LoadRecords(g.Ole, header);
+    auto& withTable = dynamic_cast<TFormulaRecord&>(*next);
+    ASSERT_TRUE(withTable.GetTableRecord());
+    EXPECT_EQ(withTable.GetTableRecord()->Data[6], 0x03);  // loading sets the two low option bits
+    EXPECT_EQ(header.Id, xlr_EOF);
+
+    // Saved in order: FORMULA, ARRAY, TABLE (no text result, no STRING).
+    formula.SetTableRecord(std::unique_ptr<TTableRecord>(static_cast<TTableRecord*>(
+        withTable.GetTableRecord()->CopyTo().release())));
+    const auto saved = SavedRecords(formula);
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[1].first, xlr_ARRAY);
+    EXPECT_EQ(saved[2].second, (Bytes{1, 0, 3, 0, 1, 2, 3, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(formula.TotalSize(), 31 + 21 + 20);
+}
+
+TEST(FormulaRecord, TextResultsWriteTheirStringRecord) {
+    auto formula = LoadFormula(Formula(2, 3, TextResult, 0, Number7));
+    formula->SetFormulaValue(TVariant(u"x1"));
+    auto saved = SavedRecords(*formula);
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[1], (std::pair<std::uint16_t, Bytes>{xlr_STRING, {2, 0, 0, 'x', '1'}}));
+    formula->SetFormulaValue(TVariant(u""));
+    saved = SavedRecords(*formula);
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[1].second, (Bytes{0, 0, 0}));
+    EXPECT_EQ(formula->TotalSize(), 4 + 25 + 4 + 3);
+
+    // Split pieces: 2 + 1 + 8,216 bytes in the STRING, the rest behind the
+    // repeated option byte.
+    const std::pair<std::u16string, std::uint8_t> texts[] = {{std::u16string(5000, u'\u0159'), 1},
+                                                            {std::u16string(10000, u'a'), 0}};
+    for (const auto& [text, option] : texts) {
+        formula->SetFormulaValue(TVariant(text));
+        const Bytes bytes = Saved(*formula);
+        saved = ParseRecords(bytes);
+        ASSERT_EQ(saved.size(), 3u);
+        EXPECT_EQ(saved[1].second.size(), 8219u);
+        EXPECT_EQ(Bytes(saved[1].second.begin(), saved[1].second.begin() + 3),
+                  (Bytes{static_cast<std::uint8_t>(text.size()), static_cast<std::uint8_t>(text.size() >> 8), option}));
+        EXPECT_EQ(saved[2].first, xlr_CONTINUE);
+        EXPECT_EQ(saved[2].second.size(), 1785u);
+        EXPECT_EQ(saved[2].second[0], option);
+        EXPECT_EQ(formula->TotalSize(), static_cast<std::int64_t>(bytes.size()));
+        EXPECT_EQ(formula->TotalSizeNoHeaders(), static_cast<std::int64_t>(bytes.size()) - 12);
+    }
+    // A result that is no text writes no STRING, whatever was cached.
+    auto number = LoadFormula(Formula(0, 0, Two, 0, Number7));
+    number->SetFormulaValue(TVariant(u"stale"));
+    EXPECT_EQ(SavedRecords(*number).size(), 1u);
+}
+
+TEST(FormulaRecord, RefusedCachedValuesChangeNothing) {
+    auto formula = LoadFormula(Formula(2, 3, TextResult, 0, Number7));
+    formula->SetFormulaValue(TVariant(u"keep"));
+    EXPECT_EQ(MessageOf([&] { formula->SetFormulaValue(TVariant(std::u16string(65536, u'a'))); }),
+              "Invalid String record");
+    EXPECT_EQ(MessageOf([&] { formula->SetFormulaValue(TVariant(std::numeric_limits<double>::infinity())); }),
+              "Invalid cell value: \"INF\"");
+    EXPECT_EQ(formula->GetValue(), TVariant(u"keep"));
+    EXPECT_EQ(MessageOf([&] { TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant(std::nan("")), false); }),
+              "Invalid cell value: \"NAN\"");
+}
+
+TEST(FormulaRecord, NewFormulasCacheTheirValue) {
+    auto bytesOf = [](const TVariant& value, bool dates1904) {
+        TFormulaRecord f(xlr_FORMULA, 2, 3, 17, 25, value, dates1904);
+        return Bytes(f.Data.begin() + 4, f.Data.begin() + 22);
+    };
+    const Bytes tail = {0, 0, 0, 0, 0, 0, 0, 0};  // options, reserved, token length
+    EXPECT_EQ(bytesOf(TVariant(), false), Cat({{17, 0}, Bytes(8, 0), tail}));
+    EXPECT_EQ(bytesOf(TVariant::Null(), false), Cat({{17, 0}, Bytes(8, 0), tail}));
+    EXPECT_EQ(bytesOf(TVariant(false), false), Cat({{17, 0, 1, 0, 0, 0, 0, 0, 0xFF, 0xFF}, tail}));
+    EXPECT_EQ(bytesOf(TVariant(true), false), Cat({{17, 0, 1, 0, 1, 0, 0, 0, 0xFF, 0xFF}, tail}));
+    EXPECT_EQ(bytesOf(TVariant(std::int32_t{3}), false), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x40}, tail}));
+    EXPECT_EQ(bytesOf(TVariant::FromDate(1463), true), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, tail}));
+    EXPECT_EQ(bytesOf(TVariant::FromDate(1463), false), Cat({{17, 0, 0, 0, 0, 0, 0, 0xDC, 0x96, 0x40}, tail}));
+    EXPECT_EQ(bytesOf(TVariant(u"abc"), false), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}, tail}));
+    TFormulaRecord text(xlr_FORMULA, 2, 3, 17, 25, TVariant(u"abc"), false);
+    EXPECT_EQ(text.GetValue(), TVariant(u"abc"));
+    EXPECT_EQ(SavedRecords(text).at(1).second, (Bytes{3, 0, 0, 'a', 'b', 'c'}));
+    EXPECT_EQ(TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant::FromDate(1463), true).GetValue(), TVariant(1.0));
+}
+
+TEST(FormulaRecord, CopiesTakeArrayAndTableAndNoResult) {
+    const Bytes array = {0, 0, 2, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0};
+    auto formula = LoadFormula(Formula(0, 4, Two, 0, {1, 0, 0, 4, 0}));
+    formula->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, array));
+    auto copy = formula->CopyTo();
+    auto& copied = dynamic_cast<TFormulaRecord&>(*copy);
+    EXPECT_EQ(Bytes(copied.Data.begin() + 6, copied.Data.begin() + 14), (Bytes{2, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_TRUE(copied.GetValue().IsEmpty());
+    ASSERT_TRUE(copied.GetArrayRecord());
+    EXPECT_NE(copied.GetArrayRecord(), formula->GetArrayRecord());
+    EXPECT_EQ(copied.GetArrayRecord()->Data, array);
+    EXPECT_EQ(formula->GetValue(), TVariant(2.0));
+    EXPECT_EQ(Bytes(formula->Data.begin() + 6, formula->Data.begin() + 14), Two);
+
+    // Saving without results.
+    auto text = LoadFormula(Formula(2, 3, TextResult, 0, Number7));
+    text->SetFormulaValue(TVariant(u"x1"));
+    EXPECT_EQ(text->FixTotalSize(false), 4 + 25 + 4 + 5);
+    EXPECT_EQ(text->FixTotalSize(true), 4 + 25);
+    EXPECT_EQ(Bytes(text->Data.begin() + 6, text->Data.begin() + 14), (Bytes{2, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+}
+
+TEST(FormulaRecord, SharedFormulaExpansion) {
+    // B1 =A1*2 filled down as LibreOffice writes it: the members hold only a
+    // ptgExp to B1, the SHRFMLA the tokens relative to the cell.
+    const Bytes shrfmla = {0, 0, 9, 0, 1, 1, 0, 10, 9, 0, 0x4C, 0, 0, 0xFF, 0xC0, 0x1E, 2, 0, 0x05};
+    auto shared = LoadAs<TShrFmlaRecord>(xlr_SHRFMLA, shrfmla);
+    EXPECT_EQ(shared->Key(), 0x10000u);
+    EXPECT_EQ(shared->TotalSize(), 0);
+    EXPECT_TRUE(Saved(*shared).empty());
+    auto member = LoadFormula(Formula(4, 1, Two, 0x0008, {0x01, 0, 0, 1, 0}));
+    std::uint32_t key = 0;
+    ASSERT_TRUE(member->IsExp(key));
+    EXPECT_EQ(key, 0x10000u);
+    member->MixShared(shared->Data, shared->DataSize());
+    EXPECT_EQ(member->DataSize(), shrfmla.size() + 12);
+    EXPECT_EQ(member->Data, Formula(4, 1, Two, 0x0002, {0x44, 4, 0, 0, 0xC0, 0x1E, 2, 0, 0x05}));
+    EXPECT_FALSE(member->IsExp(key));
+
+    // ="x"&A3 in C3: two columns left, FE C0, at column 2.
+    const Bytes textShared = {2, 0, 4, 0, 2, 2, 0, 3, 10, 0, 0x17, 1, 0, 'x', 0x4C, 0, 0, 0xFE, 0xC0, 0x08, 0xAB};
+    auto c4 = LoadFormula(Formula(3, 2, Two, 0x0008, {0x01, 2, 0, 2, 0}));
+    c4->MixShared(textShared, textShared.size());
+    EXPECT_EQ(c4->Data, Cat({Formula(3, 2, Two, 0x0002, {0x17, 1, 0, 'x', 0x44, 3, 0, 0, 0xC0, 0x08}), {0xAB}}));
+
+    // An unknown token refuses the whole expansion.
+    const Bytes badShared = {0, 0, 9, 0, 1, 1, 0, 10, 8, 0, 0x4C, 0, 0, 0xFF, 0xC0, 0x26, 0, 0};
+    auto bad = LoadFormula(Formula(2, 1, Two, 0x0008, {0x01, 0, 0, 1, 0}));
+    const Bytes before = bad->Data;
+    EXPECT_EQ(MessageOf([&] { bad->MixShared(badShared, badShared.size()); }),
+              "Formula at Row 2, column 1 is not supported. Token Id: 0x26");
+    EXPECT_EQ(bad->Data, before);
+    EXPECT_EQ(MessageOf([&] { bad->MixShared(badShared, 9); }), "Record with ID 0x4BC is invalid");
+
+    TShrFmlaRecordList list;
+    list.Add(LoadAs<TShrFmlaRecord>(xlr_SHRFMLA, textShared));
+    list.Add(std::move(shared));
+    std::size_t index = 9;
+    EXPECT_TRUE(list.Find(0x10000, index));
+    EXPECT_EQ(index, 0u);
+    EXPECT_TRUE(list.Find(0x20002, index));
+    EXPECT_EQ(index, 1u);
+    EXPECT_FALSE(list.Find(0x40000, index));  // an array formula's ptgExp
+    EXPECT_EQ(list.GetTotalSize(), 0);
+}
+
+TEST(FormulaRecord, RowsAndColumns) {
+    const TSheetInfo own = OnSheet(0, 0);
+    auto plain = LoadFormula(Formula(4, 1, Two, 0, Number7));
+    plain->ArrangeInsertRowsAndCols(2, 3, 0, 0, own);
+    EXPECT_EQ(plain->GetRow(), 7);
+    plain->ArrangeCopyRowsAndCols(2, 1);
+    EXPECT_EQ(plain->GetRow(), 9);
+    EXPECT_EQ(plain->GetColumn(), 2);
+
+    auto withRef = LoadFormula(Formula(4, 1, Two, 0, Cat({Number7, RefA1, {0x03}})));
+    const Bytes before = withRef->Data;
+    const std::string refused = "Formula at Row 4, column 1 is not supported. Token Id: 0x44";
+    EXPECT_EQ(MessageOf([&] { withRef->CheckArrange(0, -1, 0, 0, own); }), refused);
+    EXPECT_EQ(MessageOf([&] { withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, own); }), refused);
+    EXPECT_EQ(MessageOf([&] { withRef->ArrangeCopyRowsAndCols(3, 0); }), refused);
+    EXPECT_EQ(MessageOf([&] { withRef->CheckArrange(0, 0, 0, -1, own); }), refused);
+    EXPECT_EQ(withRef->Data, before);
+    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet(1, 0));  // another sheet changes
+    withRef->ArrangeInsertRowsAndCols(2, 1, 0, 0, OnSheet(1, 1));  // below the reference: the cell only
+    EXPECT_EQ(withRef->GetRow(), 5);
+}
+
+TEST(FormulaRecord, TableAndArrayRanges) {
+    // Row input cell at 65530 moved 10 down: the input cell is dropped.
+    auto table = LoadAs<TTableRecord>(xlr_TABLE, {1, 0, 3, 0, 1, 2, 0, 0, 0xFA, 0xFF, 1, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+    table->ArrangeInsertRowsAndCols(5, 10, 0, 0);
+    EXPECT_EQ(table->Data, (Bytes{1, 0, 3, 0, 1, 2, 3, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    table->IncRowToMax(0, 1, 0xFFFF, 4);
+    // A range pushed past the last row fails before any field changes.
+    const Bytes edge = {0xF0, 0xFF, 0xFA, 0xFF, 1, 2, 3, 0, 0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    auto full = LoadAs<TTableRecord>(xlr_TABLE, edge);
+    EXPECT_EQ(MessageOf([&] { full->ArrangeInsertRowsAndCols(0, 10, 0, 0); }),
+              "Too many entries for this kind of record (65540 out of a maximum of 65535)");
+    EXPECT_EQ(full->Data, edge);
+    EXPECT_EQ(MessageOf([&] { full->ArrangeCopyRowsAndCols(0, 254); }),
+              "Too many entries for this kind of record (256 out of a maximum of 255)");
+
+    // The formula checks its table before its cell moves.
+    auto formula = LoadFormula(Formula(0xFFF0, 1, Two, 0, Number7));
+    formula->SetTableRecord(std::move(full));
+    EXPECT_EQ(MessageOf([&] { formula->ArrangeInsertRowsAndCols(0, 10, 0, 0, OnSheet(0, 0)); }),
+              "Too many entries for this kind of record (65540 out of a maximum of 65535)");
+    EXPECT_EQ(formula->GetRow(), 0xFFF0);
+
+    // The ARRAY range moves with its own sheet; its tokens are checked too.
+    auto arrayFormula = LoadFormula(Formula(3, 4, Two, 0, {0x01, 3, 0, 4, 0}));
+    arrayFormula->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
+    arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(1, 0));
+    EXPECT_EQ(Bytes(arrayFormula->GetArrayRecord()->Data.begin(), arrayFormula->GetArrayRecord()->Data.begin() + 6),
+              (Bytes{3, 0, 5, 0, 4, 4}));
+    EXPECT_EQ(MessageOf([&] { arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(0, 0)); }),
+              "Formula at Row 3, column 4 is not supported. Token Id: 0x 1");
+    arrayFormula->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
+    auto member = LoadFormula(Formula(3, 4, Two, 0, Number7));
+    member->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
+    member->ArrangeInsertRowsAndCols(1, 2, 0, 0, OnSheet(0, 0));
+    EXPECT_EQ(member->GetRow(), 5);
+    EXPECT_EQ(Bytes(member->GetArrayRecord()->Data.begin(), member->GetArrayRecord()->Data.begin() + 6),
+              (Bytes{5, 0, 7, 0, 4, 4}));
+    member->ArrangeCopyRowsAndCols(0, 2);
+    EXPECT_EQ(member->GetArrayRecord()->Data[4], 6);
+}
+
+TEST(NameRecord, ReadsAndChangesItsArea) {
+    // LibreOffice's global name "Data" = $Vzorce.$A$1:$A$10.
+    const Bytes global = {0, 0, 0, 4, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'D', 'a', 't', 'a',
+                          0x3B, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0};
+    auto data = LoadAs<TNameRecord>(xlr_NAME, global);
+    EXPECT_EQ(data->Name(), u"Data");
+    EXPECT_EQ(data->RangeSheet(), -1);
+    EXPECT_EQ((std::array{data->GetR1(), data->GetR2(), data->GetC1(), data->GetC2()}), (std::array{0, 9, 0, 0}));
+    EXPECT_EQ(data->RefersToSheet([](std::uint16_t index) { return index + 5; }), 5);
+
+    // The local "Mistni" = $Vzorce.$B$1, a 3-D reference.
+    auto local = LoadAs<TNameRecord>(xlr_NAME, {0, 0, 0, 6, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 'M', 'i', 's', 't', 'n',
+                                                'i', 0x3A, 2, 0, 4, 0, 2, 0});
+    EXPECT_EQ(local->RangeSheet(), 0);
+    EXPECT_EQ(local->GetR2(), 4);
+    EXPECT_EQ(local->GetC2(), 2);
+    TNameRecordList names;
+    TNameRecord* held = local.get();
+    names.Add(std::move(local));
+    const std::int64_t size = names.GetTotalSize();
+    names.Resize(*held, [&] { held->SetC2(7); });
+    EXPECT_EQ(Bytes(held->Data.begin() + 21, held->Data.end()), (Bytes{0x3B, 2, 0, 4, 0, 4, 0, 2, 0, 7, 0}));
+    EXPECT_EQ(GetWord(held->Data, 4), 11);
+    EXPECT_EQ(names.GetTotalSize(), size + 4);
+    held->SetR1(2);
+    EXPECT_EQ(held->GetR1(), 2);
+    EXPECT_EQ(MessageOf([&] { held->SetC1(256); }), "Invalid Column (256)");
+    EXPECT_EQ(held->GetC1(), 2);
+
+    // A name with other tokens has no area.
+    auto constant = LoadAs<TNameRecord>(xlr_NAME, {0, 0, 0, 1, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'N', 0, 0x1E, 1, 0});
+    EXPECT_EQ(constant->Name(), u"N");
+    EXPECT_EQ(constant->GetR1(), -1);
+    constant->SetR1(3);
+    EXPECT_EQ(constant->DataSize(), 20);
+}
+
+TEST(NameRecord, BuiltFromADescription) {
+    TXlsNamedRange range;
+    range.Name = u"Data";
+    range.NameSheetIndex = -1;
+    const Bytes tokens = {0x3B, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0};
+    TNameRecord name(range, tokens);
+    EXPECT_EQ(Saved(name), Cat({{0x18, 0, 0x1E, 0, 0, 0, 0, 4, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x44, 0x61, 0x74, 0x61},
+                                tokens}));
+    range.Name = u"Měření";
+    range.NameSheetIndex = 2;
+    range.OptionFlags = 0x20;
+    TNameRecord wide(range, tokens);
+    EXPECT_EQ(Bytes(wide.Data.begin(), wide.Data.begin() + 15), (Bytes{0x20, 0, 0, 6, 11, 0, 3, 0, 3, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(wide.Name(), u"Měření");
+    EXPECT_EQ(wide.RangeSheet(), 2);
+    EXPECT_EQ(TNameRecord(range, {}).DataSize(), 0);
+}
+
+TEST(NameRecord, SheetsAndTokens) {
+    auto make = [](int sheet, std::uint8_t ixti) {
+        TXlsNamedRange range;
+        range.Name = sheet < 0 ? u"G" : u"L";
+        range.NameSheetIndex = sheet;
+        return std::make_unique<TNameRecord>(range, Bytes{0x3A, ixti, 0, 4, 0, 2, 0});
+    };
+    TNameRecordList names;
+    names.Add(make(-1, 1));  // global, refers to sheet 1
+    names.Add(make(1, 1));   // local to sheet 1
+    names.Add(make(3, 3));   // local to sheet 3
+    names.Add(make(-1, 0));  // global, refers to sheet 0
+
+    // A row change on the names' sheet meets the 3-D reference.
+    TSheetInfo rows = OnSheet(1, 1);
+    rows.GetSheet = [](std::uint16_t index) { return static_cast<std::int32_t>(index); };
+    EXPECT_EQ(MessageOf([&] { names.ArrangeInsertRowsAndCols(2, 1, 0, 0, rows); }),
+              "Error in Worksheet name: \"G\". Token Id: 0x3A");
+    names.ArrangeInsertRowsAndCols(5, 1, 0, 0, rows);
+
+    // Copying sheet 1 refers the copies' tokens back at sheet 1: refused.
+    TSheetInfo copy = OnSheet(2, 1);
+    copy.GetSheet = rows.GetSheet;
+    copy.SetSheet = [](std::uint16_t sheet) { return sheet; };
+    EXPECT_EQ(MessageOf([&] { names.InsertSheets(1, 2, copy, 1); }), "Error in Worksheet name: \"G\". Token Id: 0x3A");
+    EXPECT_EQ(names.Count(), 4u);
+    EXPECT_EQ(names.GetItems(2)->RangeSheet(), 3);
+
+    // Copying sheet 0 (no local names; the global one refers to it without a
+    // setter, so its tokens stay): the copy is local to the new sheet.
+    copy.SetSheet = nullptr;
+    names.InsertSheets(0, 1, copy, 1);
+    ASSERT_EQ(names.Count(), 5u);
+    EXPECT_EQ(names.GetItems(4)->RangeSheet(), 1);
+    EXPECT_EQ(names.GetItems(1)->RangeSheet(), 2);
+    EXPECT_EQ(names.GetItems(2)->RangeSheet(), 4);
+    EXPECT_EQ(names.GetItems(0)->RangeSheet(), -1);
+
+    names.DeleteSheets(1, 2);  // the copy and the name of old sheet 1 go
+    ASSERT_EQ(names.Count(), 3u);
+    EXPECT_EQ(names.GetItems(1)->RangeSheet(), 2);
+    EXPECT_EQ(MessageOf([&] { names.GetItems(1)->ArrangeInsertSheets(0, 65000); }),
+              "Too many entries for this kind of record (65003 out of a maximum of 65001)");
+}
