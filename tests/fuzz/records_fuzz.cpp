@@ -2,7 +2,8 @@
 // container, is walked into records, read along every CONTINUE chain with
 // ReadMem and ReadStr at sizes taken from the data, SST records loaded into
 // a string table, labels attached, multiple-value records split, every
-// cell's value and the setting records read through their accessors; all is
+// cell's value and the setting records read through their accessors,
+// formulas bound to their STRING and expanded from their SHRFMLA; all is
 // written back into memory, and the bytes written must equal the summed
 // sizes.
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "workbook/cells/UXlsFormula.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/UXlsSST.h"
@@ -117,10 +119,50 @@ void ReadSettings(const TBaseRecord& record) {
     }
 }
 
+// What the sheet loader does with formulas: a STRING gives the formula
+// before it its text, SHRFMLA records expand into their members, names
+// read their area.
+struct TFormulaBinding {
+    TShrFmlaRecordList Shared;
+    std::vector<TFormulaRecord*> Formulas;
+
+    // False when the record is taken (it is not to go into the list).
+    bool Bind(std::unique_ptr<TBaseRecord>& record, TBaseRecordList& list) {
+        try {
+            if (auto* formula = dynamic_cast<TFormulaRecord*>(record.get())) Formulas.push_back(formula);
+            if (auto* name = dynamic_cast<TNameRecord*>(record.get())) name->Name(), name->GetC2();
+            if (auto* text = dynamic_cast<TStringRecord*>(record.get()); text && !Formulas.empty()) {
+                list.Resize(*Formulas.back(), [&] { Formulas.back()->SetFormulaValue(TVariant(text->Value())); });
+            }
+        } catch (const Exception&) {
+            // Refused input: the message is the expected outcome.
+        }
+        if (!dynamic_cast<TShrFmlaRecord*>(record.get())) return true;
+        Shared.Add(std::unique_ptr<TShrFmlaRecord>(static_cast<TShrFmlaRecord*>(record.release())));
+        return false;
+    }
+
+    void Expand(TBaseRecordList& list) {
+        for (TFormulaRecord* formula : Formulas) {
+            std::uint32_t key;
+            std::size_t index;
+            if (!formula->IsExp(key) || !Shared.Find(key, index)) continue;
+            const TShrFmlaRecord& shared = *Shared.GetItems(index);
+            try {
+                list.Resize(*formula, [&] { formula->MixShared(shared.Data, shared.DataSize()); });
+            } catch (const Exception&) {
+                // An unknown token leaves the formula as it was.
+            }
+        }
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::vector<std::uint8_t> container = Container();
+    static const bool registered = (RegisterFormulaRecords(), true);
+    (void)registered;
     try {
         TKmrMemoryStream source(container), stream;
         {
@@ -135,12 +177,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ole.SelectStream(u"Workbook");
         TSST sst;  // outlives the labels in the list
         TBaseRecordList list;
+        TFormulaBinding formulas;
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
             Interpret(*record, sst, list);
             ReadSettings(*record);
-            list.Add(std::move(record));
+            if (formulas.Bind(record, list)) list.Add(std::move(record));
         });
+        formulas.Expand(list);
         sst.Sort();
         ole.PrepareForWrite(&out, u"Workbook");
         list.SaveToStream(ole);

@@ -224,6 +224,12 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
             SetWord(Data, 12, TypedResult);
             FValue = value;
             return;
+        case TVarType::Error:
+            Data[6] = ResultError;
+            Data[8] = static_cast<std::uint8_t>(value.IntValue());
+            SetWord(Data, 12, TypedResult);
+            FValue = ResultOf(Data);
+            return;
         default: break;
     }
     if (!value.IsNumeric() && value.VarType() != TVarType::Date) return;

@@ -100,7 +100,8 @@ public:
     // is marked to be calculated on load.
     TFormulaRecord(std::uint16_t id, std::vector<std::uint8_t> data);
     // A new formula of dataSize zero bytes whose result is value (a date
-    // 1462 days lower on a 1904 workbook). A number that is not finite:
+    // 1462 days lower on a 1904 workbook; an error value by its code). A
+    // number that is not finite:
     // "Invalid cell value"; a text over 65535 characters: "Invalid String
     // record".
     TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::size_t dataSize,

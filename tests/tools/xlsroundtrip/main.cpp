@@ -1,4 +1,5 @@
 // xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...
+//                     [--formula SHEET ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--settings fit|scale]
 // xlsroundtrip --cells IN
 //
@@ -16,6 +17,11 @@
 // exit status 1 and the engine's message on one line of standard error;
 // OUT is then not created.
 //
+// --formula puts =7 in place of the cell at SHEET, ROW, COLUMN (from 1),
+// cached as VALUE: n:NUMBER, b:0|1, e:CODE, s:TEXT, w:COUNT (as many 16-bit
+// characters), a:COUNT (as many 8-bit ones). --name gives the name NUMBER
+// (from 1) the area R1..R2, C1..C2 (from 0).
+//
 // --settings changes the settings of the workbook and its first sheet on
 // the way, through the setting records, so that other programs can tell
 // whether they see them: 1904 dates, R1C1 references, zoom 150 (a new SCL
@@ -27,6 +33,7 @@
 // column (from 1), a tab between, then the value: numbers in the shortest
 // text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
 // error texts.
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -70,9 +77,14 @@ private:
     TSST* FSST;
 };
 
+// A label's new text, a new formula with its cached value in place of a
+// cell, or a name's new area (Sheet is then the name's number, from 1).
 struct TChange {
-    int Sheet, Row, Column;
+    enum class TKind { Label, Formula, Name } Kind = TKind::Label;
+    int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
+    TVariant Value;
+    std::array<int, 4> Area{};  // first row, last row, first column, last column
 };
 
 // A section is the records from one BOF to its EOF; section 0 holds the
@@ -162,7 +174,45 @@ std::unique_ptr<TWorkbookFile> Load(TOle2File& ole) {
     return book;
 }
 
+// The cell is replaced by =7 cached as the change's value.
+void PlaceFormula(TWorkbookFile& book, const TChange& change) {
+    auto& section = *book.Sections.at(static_cast<std::size_t>(change.Sheet));
+    for (std::size_t i = 0; i < section.Count(); ++i) {
+        auto* run = dynamic_cast<TCellRun*>(section.GetItems(i));
+        for (std::size_t c = 0; run && c < run->Cells.Count(); ++c) {
+            const TCellRecord& cell = *run->Cells.GetItems(c);
+            if (cell.GetRow() + 1 != change.Row || cell.GetColumn() + 1 != change.Column) continue;
+            auto formula = std::make_unique<TFormulaRecord>(xlr_FORMULA, cell.GetRow(), cell.GetColumn(), cell.GetXF(),
+                                                            25, change.Value, false);
+            const std::uint8_t tokens[] = {3, 0, 0x1E, 7, 0};
+            std::copy(std::begin(tokens), std::end(tokens), formula->Data.begin() + 20);
+            run->Cells.SetItems(c, std::move(formula));
+            return;
+        }
+    }
+    throw Exception("no cell at the changed position");
+}
+
+void SetNameArea(TWorkbookFile& book, const TChange& change) {
+    auto& globals = *book.Sections.at(0);
+    int number = 0;
+    for (std::size_t i = 0; i < globals.Count(); ++i) {
+        auto* name = dynamic_cast<TNameRecord*>(globals.GetItems(i));
+        if (!name || ++number != change.Sheet) continue;
+        globals.Resize(*name, [&] {
+            name->SetR1(change.Area[0]);
+            name->SetR2(change.Area[1]);
+            name->SetC1(change.Area[2]);
+            name->SetC2(change.Area[3]);
+        });
+        return;
+    }
+    throw Exception("no such name");
+}
+
 void Apply(TWorkbookFile& book, const TChange& change) {
+    if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
+    if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
     TLabelSSTRecord* target = nullptr;
     book.ForEachCell([&](int sheet, TCellRecord& cell) {
         if (sheet == change.Sheet && cell.GetRow() + 1 == change.Row && cell.GetColumn() + 1 == change.Column)
@@ -297,8 +347,43 @@ TRTFRunList ParseRuns(const std::string& text) {
     return runs;
 }
 
+// n:NUMBER, b:0|1, e:CODE, s:TEXT, w:COUNT (that many 16-bit characters),
+// a:COUNT (that many 8-bit ones).
+TVariant ParseValue(const std::string& text) {
+    const std::string rest = text.substr(2);
+    switch (text.at(0)) {
+        case 'n': return TVariant(std::stod(rest));
+        case 'b': return TVariant(rest == "1");
+        case 'e': return TVariant::FromError(std::stoi(rest));
+        case 's': return TVariant(Utf8ToUtf16(rest));
+        case 'w': return TVariant(std::u16string(std::stoul(rest), u'\u0159'));
+        case 'a': return TVariant(std::u16string(std::stoul(rest), u'a'));
+        default: throw std::invalid_argument("value");
+    }
+}
+
 bool ParseChanges(int argc, char** argv, std::vector<TChange>& changes, int& settings) {
     for (int i = 3; i < argc;) {
+        if (std::strcmp(argv[i], "--formula") == 0 && i + 5 <= argc) {
+            TChange c;
+            c.Kind = TChange::TKind::Formula;
+            c.Sheet = std::stoi(argv[i + 1]);
+            c.Row = std::stoi(argv[i + 2]);
+            c.Column = std::stoi(argv[i + 3]);
+            c.Value = ParseValue(argv[i + 4]);
+            changes.push_back(std::move(c));
+            i += 5;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
+            TChange c;
+            c.Kind = TChange::TKind::Name;
+            c.Sheet = std::stoi(argv[i + 1]);
+            for (int k = 0; k < 4; ++k) c.Area[k] = std::stoi(argv[i + 2 + k]);
+            changes.push_back(std::move(c));
+            i += 6;
+            continue;
+        }
         if (std::strcmp(argv[i], "--settings") == 0 && i + 1 < argc) {
             settings = std::strcmp(argv[i + 1], "fit") == 0 ? 1 : std::strcmp(argv[i + 1], "scale") == 0 ? 2 : -1;
             if (settings < 0) return false;
@@ -309,7 +394,11 @@ bool ParseChanges(int argc, char** argv, std::vector<TChange>& changes, int& set
         if (!rich && std::strcmp(argv[i], "--label") != 0) return false;
         const int need = rich ? 6 : 5;
         if (i + need > argc) return false;
-        TChange c{std::stoi(argv[i + 1]), std::stoi(argv[i + 2]), std::stoi(argv[i + 3]), {Utf8ToUtf16(argv[i + 4]), {}}};
+        TChange c;
+        c.Sheet = std::stoi(argv[i + 1]);
+        c.Row = std::stoi(argv[i + 2]);
+        c.Column = std::stoi(argv[i + 3]);
+        c.Text.Value = Utf8ToUtf16(argv[i + 4]);
         if (rich) c.Text.RTFRuns = ParseRuns(argv[i + 5]);
         changes.push_back(std::move(c));
         i += need;
@@ -319,6 +408,7 @@ bool ParseChanges(int argc, char** argv, std::vector<TChange>& changes, int& set
 
 int Usage() {
     std::cerr << "usage: xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...\n"
+                 "                        [--formula SHEET ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...\n"
                  "                        [--settings fit|scale]\n"
                  "       xlsroundtrip --cells IN\n";
     return 2;
