@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/workbook/cells/FormulaBinding.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -119,44 +120,6 @@ void ReadSettings(const TBaseRecord& record) {
     }
 }
 
-// What the sheet loader does with formulas: a STRING gives the formula
-// before it its text, SHRFMLA records expand into their members, names
-// read their area.
-struct TFormulaBinding {
-    TShrFmlaRecordList Shared;
-    std::vector<TFormulaRecord*> Formulas;
-
-    // False when the record is taken (it is not to go into the list).
-    bool Bind(std::unique_ptr<TBaseRecord>& record, TBaseRecordList& list) {
-        try {
-            if (auto* formula = dynamic_cast<TFormulaRecord*>(record.get())) Formulas.push_back(formula);
-            if (auto* name = dynamic_cast<TNameRecord*>(record.get())) name->Name(), name->GetC2();
-            if (auto* text = dynamic_cast<TStringRecord*>(record.get()); text && !Formulas.empty()) {
-                list.Resize(*Formulas.back(), [&] { Formulas.back()->SetFormulaValue(TVariant(text->Value())); });
-            }
-        } catch (const Exception&) {
-            // Refused input: the message is the expected outcome.
-        }
-        if (!dynamic_cast<TShrFmlaRecord*>(record.get())) return true;
-        Shared.Add(std::unique_ptr<TShrFmlaRecord>(static_cast<TShrFmlaRecord*>(record.release())));
-        return false;
-    }
-
-    void Expand(TBaseRecordList& list) {
-        for (TFormulaRecord* formula : Formulas) {
-            std::uint32_t key;
-            std::size_t index;
-            if (!formula->IsExp(key) || !Shared.Find(key, index)) continue;
-            const TShrFmlaRecord& shared = *Shared.GetItems(index);
-            try {
-                list.Resize(*formula, [&] { formula->MixShared(shared.Data, shared.DataSize()); });
-            } catch (const Exception&) {
-                // An unknown token leaves the formula as it was.
-            }
-        }
-    }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -177,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ole.SelectStream(u"Workbook");
         TSST sst;  // outlives the labels in the list
         TBaseRecordList list;
-        TFormulaBinding formulas;
+        formulatest::TFormulaBinding formulas;
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
             Interpret(*record, sst, list);
