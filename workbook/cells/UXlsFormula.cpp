@@ -314,7 +314,7 @@ void TFormulaRecord::ArrangeTokensInsertRowsAndCols(int rowPos, int rowCount, in
     ReportTokens([&] {
         UXlsTokenArray_ArrangeInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                                 colCount, colOffset, info, true);
-        if (FArray && MovesOnOwnSheet(info))
+        if (FArray)
             UXlsTokenArray_ArrangeInsertRowsAndCols(FArray->Data, 14, FArray->TokensEnd(), rowPos, rowCount,
                                                     rowOffset, colPos, colCount, colOffset, info, true);
     });
@@ -472,18 +472,24 @@ std::u16string TNameRecord::Name() const {
 }
 
 std::size_t TNameRecord::NameSize() const {
-    return 1 + static_cast<std::size_t>(NameLength()) * ((Data.at(14) & 1) ? 2 : 1);
+    if (Data.size() < 15) Raise(ErrReadingRecord);
+    return 1 + static_cast<std::size_t>(NameLength()) * ((Data[14] & 1) ? 2 : 1);
 }
 
+int TNameRecord::RangeSheet() const { return Data.empty() ? -1 : GetWord(Data, 8) - 1; }
+
+// A first token cut short by the token length counts as none.
 int TNameRecord::FirstTokenKind() const {
-    if (GetWord(Data, 4) == 0) return NoToken;
+    if (Data.empty()) return NoToken;
+    const std::uint16_t length = GetWord(Data, 4);
+    if (length == 0) return NoToken;
     switch (Data[TokensStart()]) {
         case 0x3A:
         case 0x5A:
-        case 0x7A: return Ref3d;
+        case 0x7A: return length >= 7 ? Ref3d : NoToken;
         case 0x3B:
         case 0x5B:
-        case 0x7B: return Area3d;
+        case 0x7B: return length >= 11 ? Area3d : NoToken;
         default: return NoToken;
     }
 }
@@ -543,6 +549,7 @@ void TNameRecord::ReportTokens(Call call) const {
 
 void TNameRecord::ArrangeTokensInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                                  const TSheetInfo& info) {
+    if (Data.empty()) return;
     ReportTokens([&] {
         UXlsTokenArray_ArrangeInsertRowsAndCols(Data, TokensStart(), TokensEnd(), rowPos, rowCount, 0, colPos,
                                                 colCount, 0, info, true);
@@ -555,6 +562,7 @@ void TNameRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos,
 }
 
 void TNameRecord::ArrangeCopySheet(const TSheetInfo& info) {
+    if (Data.empty()) return;
     ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, TokensStart(), TokensEnd(), info); });
     SetWord(Data, 8, static_cast<std::uint16_t>(info.InsSheet + 1));
 }

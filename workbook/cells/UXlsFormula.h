@@ -183,16 +183,17 @@ public:
     // Lengths that run past the data: invalid.
     TNameRecord(std::uint16_t id, std::vector<std::uint8_t> data);
     // A name from its description and its finished tokens (without their
-    // length field); no tokens leave the record without data.
+    // length field); no tokens leave the record without data, which the
+    // sheet and token changes pass over.
     TNameRecord(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens);
 
     std::u16string Name() const;
-    std::uint8_t NameLength() const { return Data[3]; }
+    std::uint8_t NameLength() const { return static_cast<std::uint8_t>(GetWord(Data, 2) >> 8); }
     // Option byte and characters.
     std::size_t NameSize() const;
     std::uint16_t NameOptionFlags() const { return GetWord(Data, 0); }
-    // -1 for a workbook-wide name.
-    int RangeSheet() const { return GetWord(Data, 8) - 1; }
+    // -1 for a workbook-wide name (and for one without data).
+    int RangeSheet() const;
     std::size_t TokensStart() const { return 14 + NameSize(); }
     std::size_t TokensEnd() const { return TokensStart() + GetWord(Data, 4); }
 

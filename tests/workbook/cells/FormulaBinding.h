@@ -14,7 +14,7 @@ using namespace kalmira;
 
 // What the sheet loader does with formulas: a STRING gives the formula
 // before it its text, SHRFMLA records expand into their members, names
-// read their area.
+// read and change their area.
 struct TFormulaBinding {
     TShrFmlaRecordList Shared;
     std::vector<TFormulaRecord*> Formulas;
@@ -24,7 +24,7 @@ struct TFormulaBinding {
     bool Bind(std::unique_ptr<TBaseRecord>& record, TBaseRecordList& list) {
         try {
             if (auto* formula = dynamic_cast<TFormulaRecord*>(record.get())) Formulas.push_back(formula);
-            if (auto* name = dynamic_cast<TNameRecord*>(record.get())) name->Name(), name->GetC2();
+            if (auto* name = dynamic_cast<TNameRecord*>(record.get())) name->Name(), name->SetC2(name->GetC1() + 1);
             if (auto* text = dynamic_cast<TStringRecord*>(record.get()); text && !Formulas.empty()) {
                 list.Resize(*Formulas.back(), [&] { Formulas.back()->SetFormulaValue(TVariant(text->Value())); });
             }

@@ -347,6 +347,10 @@ TEST(NameRecord, ReadsAndChangesItsArea) {
     EXPECT_EQ(constant->GetR1(), -1);
     constant->SetR1(3);
     EXPECT_EQ(constant->DataSize(), 20);
+    auto cut = LoadAs<TNameRecord>(xlr_NAME, {0, 0, 0, 1, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'N', 0x3A, 1, 0});
+    EXPECT_EQ(cut->GetC2(), -1);
+    cut->SetC2(3);
+    EXPECT_EQ(cut->DataSize(), 19);
 }
 
 TEST(NameRecord, BuiltFromADescription) {
@@ -364,7 +368,12 @@ TEST(NameRecord, BuiltFromADescription) {
     EXPECT_EQ(Bytes(wide.Data.begin(), wide.Data.begin() + 15), (Bytes{0x20, 0, 0, 6, 11, 0, 3, 0, 3, 0, 0, 0, 0, 0, 1}));
     EXPECT_EQ(wide.Name(), u"Měření");
     EXPECT_EQ(wide.RangeSheet(), 2);
-    EXPECT_EQ(TNameRecord(range, {}).DataSize(), 0);
+    TNameRecord empty(range, {});
+    EXPECT_EQ(empty.DataSize(), 0);
+    EXPECT_EQ(empty.RangeSheet(), -1);
+    EXPECT_EQ(empty.GetR1(), -1);
+    empty.ArrangeCopySheet(TSheetInfo{});
+    EXPECT_EQ(MessageOf([&] { empty.Name(); }), "Error reading record");
 }
 
 TEST(NameRecord, SheetsAndTokens) {
