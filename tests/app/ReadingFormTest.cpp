@@ -30,6 +30,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
@@ -112,16 +113,7 @@ protected:
     }
 
     void AddRow(const std::string& flat, const std::string& rf) {
-        auto m = std::make_shared<TStradelCntrs>();
-        m->flatNumber = flat;
-        m->surname = "Dvořák";
-        m->street = "Žitná";
-        m->meterType = "SV";
-        m->serialNumber = "1200" + flat;
-        m->rfAddress = rf;
-        m->msgIndex = 1;
-        m->key = rf + "=1";
-        form->AddMeterRow(m);
+        form->AddMeterRow(dialogtest::SampleMeter(flat, rf));
     }
     std::string TodaysLog() const { return plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())); }
     void Tick(bool on) { form->cb_aktodecty->setChecked(on); }
@@ -205,6 +197,60 @@ TEST_F(ReadingFormTest, DoubleClickSendsOneRequestToTheRow) {
     EXPECT_FALSE(form->btnReadModules->isEnabled());
     EXPECT_EQ(Boxes([&] { form->lvMetersDblClick(row); }), "Informace|Před spuštěním nejprve aktivujte odečty.\n");
     EXPECT_EQ(workers.packets.size(), 1u);
+}
+
+TEST_F(ReadingFormTest, GatewayStatesArriveByHandOffAndOutliveTheirWorker) {
+    AddRow("7", "0xa0b0c0d");
+    QTreeWidgetItem* row = form->lvMeters->topLevelItem(0);
+    Tick(true);
+    // Posted on a link thread while this one runs no loop: the poster does not wait.
+    std::thread link([this] { form->PostGatewayState({true, std::string("0x01020304"), true}); });
+    link.join();
+    EXPECT_EQ(form->GatewayRfAddress(), "0x00000000") << "applied on the UI thread only";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304");
+    EXPECT_EQ(form->sb->Text(3), "ONLINE");
+    EXPECT_TRUE(form->btnReadModules->isEnabled());
+
+    // A virtual interface: the online flag follows, panel 3 and the button stay.
+    form->PostGatewayState({false, std::nullopt, false});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->sb->Text(3), "ONLINE");
+    EXPECT_TRUE(form->btnReadModules->isEnabled());
+    EXPECT_EQ(Boxes([&] { form->lvMetersDblClick(row); }),
+              "Informace|Odečítací gateway není připojena nebo není online.\\n"
+              "Zkontrolujte připojení gatewaye a nastavení komunikačního portu\n");
+
+    // The worker's last word comes after it is gone.
+    Tick(false);
+    form->PostGatewayState({false, std::nullopt, true});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->sb->Text(3), "OFFLINE");
+    EXPECT_FALSE(form->btnReadModules->isEnabled());
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304") << "a lost gateway keeps its address";
+    EXPECT_TRUE(workers.packets.empty());
+}
+
+TEST_F(ReadingFormTest, LinkSinksShowLinesTwiceAndReadingsInTheirRows) {
+    AddRow("7", "0xa0b0c0d");
+    linkInterfaces sinks = form->LinkSinks();
+    const int lines = logWindow->LineCount();
+    std::thread link([&] {
+        if (!sinks.screenOnly()) sinks.reading("0xA0B0C0D", 0, -60, 1234.5, 1);
+        sinks.log("Addr 0xa0b0c0d tid 7");
+    });
+    link.join();
+    QCoreApplication::processEvents();
+    QTreeWidgetItem* row = form->lvMeters->topLevelItem(0);
+    EXPECT_EQ(row->text(9), QStringLiteral("1234.5"));
+    ASSERT_EQ(logWindow->LineCount(), lines + 2);
+    EXPECT_EQ(logWindow->Line(lines), QStringLiteral("Addr 0xa0b0c0d tid 7"));
+    EXPECT_TRUE(std::regex_match(logWindow->Line(lines + 1).toStdString(),
+                                 std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : Addr 0xa0b0c0d tid 7)")));
+    EXPECT_NE(TodaysLog().find(" : Addr 0xa0b0c0d tid 7\n"), std::string::npos);
+    form->mPouzenaobrazovku->setEnabled(true);
+    form->mPouzenaobrazovku->trigger();
+    EXPECT_TRUE(sinks.screenOnly());
 }
 
 TEST_F(ReadingFormTest, DebugFlipsWithAWorkerAndAlwaysReachesTheConfiguration) {
