@@ -20,7 +20,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -231,28 +230,6 @@ TEST_F(ReadingFormTest, GatewayStatesArriveByHandOffAndOutliveTheirWorker) {
     EXPECT_TRUE(workers.packets.empty());
 }
 
-TEST_F(ReadingFormTest, LinkSinksShowLinesTwiceAndReadingsInTheirRows) {
-    AddRow("7", "0xa0b0c0d");
-    linkInterfaces sinks = form->LinkSinks();
-    const int lines = logWindow->LineCount();
-    std::thread link([&] {
-        if (!sinks.screenOnly()) sinks.reading("0xA0B0C0D", 0, -60, 1234.5, 1);
-        sinks.log("Addr 0xa0b0c0d tid 7");
-    });
-    link.join();
-    QCoreApplication::processEvents();
-    QTreeWidgetItem* row = form->lvMeters->topLevelItem(0);
-    EXPECT_EQ(row->text(9), QStringLiteral("1234.5"));
-    ASSERT_EQ(logWindow->LineCount(), lines + 2);
-    EXPECT_EQ(logWindow->Line(lines), QStringLiteral("Addr 0xa0b0c0d tid 7"));
-    EXPECT_TRUE(std::regex_match(logWindow->Line(lines + 1).toStdString(),
-                                 std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : Addr 0xa0b0c0d tid 7)")));
-    EXPECT_NE(TodaysLog().find(" : Addr 0xa0b0c0d tid 7\n"), std::string::npos);
-    form->mPouzenaobrazovku->setEnabled(true);
-    form->mPouzenaobrazovku->trigger();
-    EXPECT_TRUE(sinks.screenOnly());
-}
-
 TEST_F(ReadingFormTest, DebugFlipsWithAWorkerAndAlwaysReachesTheConfiguration) {
     form->m_Debug->trigger();
     EXPECT_FALSE(form->m_Debug->isChecked());
@@ -322,19 +299,6 @@ TEST_F(ReadingFormTest, PortDialogListsThePortsPresent) {
     EXPECT_FALSE(listed.contains(QStringLiteral("COM4")));
     EXPECT_EQ(selected, listed.value(0));
     EXPECT_EQ(form->sb->Text(2), "COM3") << "Zavřít keeps the port";
-}
-
-TEST_F(ReadingFormTest, ScreenshotOfTheRunningMainWindow) {
-    const char* flats[][2] = {{"1", "0x1a2b"}, {"2", "0x1a2c"}, {"10", "0xa0b0c0d"}};
-    for (const auto& f : flats) AddRow(f[0], f[1]);
-    Tick(true);
-    form->ApplyGatewayOnline(true);
-    form->lvMeters->topLevelItem(0)->setText(8, QStringLiteral("05.12.2026 20:04:39"));
-    form->lvMeters->topLevelItem(0)->setText(9, QStringLiteral("1234"));
-    QWidget* client = form->centralWidget();
-    EXPECT_EQ(client->size(), QSize(766, 491));
-    EXPECT_TRUE(dialogtest::SaveShot(client, "TForm1"));
-    EXPECT_EQ(QImage(dialogtest::ShotFolder() + QStringLiteral("/TForm1.png")).size(), QSize(766, 491));
 }
 
 TEST_F(ReadingFormTest, ListDialogsOpenFromTheirCommands) {
