@@ -1,14 +1,18 @@
 // Record-walk fuzzing: the input becomes the "Workbook" stream of a small
 // container, is walked into records, read along every CONTINUE chain with
-// ReadMem and ReadStr at sizes taken from the data, and written back into
-// memory; the bytes written must equal the list's summed size.
+// ReadMem and ReadStr at sizes taken from the data, SST records loaded into
+// a string table, labels attached, multiple-value records split and every
+// cell's value read; all is written back into memory, and the bytes
+// written must equal the summed sizes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/Uxlscellrecords.h"
 
 using namespace kalmira;
 
@@ -81,6 +85,19 @@ void ReadAlong(const TBaseRecord& record) {
     }
 }
 
+// The classes' own reading: values, texts, the string table.
+void Interpret(TBaseRecord& record, TSST& sst, TBaseRecordList& list) {
+    try {
+        if (auto* table = dynamic_cast<TSSTRecord*>(&record)) table->GetCount(), sst.Load(*table);
+        if (auto* label = dynamic_cast<TLabelSSTRecord*>(&record)) label->AttachToSST(sst);
+        if (auto* cell = dynamic_cast<TCellRecord*>(&record)) cell->GetValue();
+        if (auto* mul = dynamic_cast<TMultipleValueRecord*>(&record))
+            while (!mul->Eof()) list.Add(mul->ExtractOneRecord());
+    } catch (const Exception&) {
+        // Refused input: the message is the expected outcome.
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -97,14 +114,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
         TOle2File ole(&stream);
         ole.SelectStream(u"Workbook");
+        TSST sst;  // outlives the labels in the list
         TBaseRecordList list;
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
+            Interpret(*record, sst, list);
             list.Add(std::move(record));
         });
+        sst.Sort();
         ole.PrepareForWrite(&out, u"Workbook");
         list.SaveToStream(ole);
         if (ole.Position() != list.GetTotalSize()) std::abort();
+        sst.SaveToStream(ole);
+        if (ole.Position() != list.GetTotalSize() + sst.TotalSize()) std::abort();
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

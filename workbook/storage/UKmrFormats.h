@@ -18,6 +18,25 @@ struct TXlsCellRange {
     friend bool operator==(const TXlsCellRange&, const TXlsCellRange&) = default;
 };
 
+// One rich-text run: from character FirstChar on (0-based), the text uses
+// font FontIndex of the workbook.
+struct TRTFRun {
+    std::uint16_t FirstChar = 0;
+    std::uint16_t FontIndex = 0;
+
+    friend bool operator==(const TRTFRun&, const TRTFRun&) = default;
+};
+
+using TRTFRunList = std::vector<TRTFRun>;
+
+// A text with its runs (cells, comments, text boxes).
+struct TRichString {
+    std::u16string Value;
+    TRTFRunList RTFRuns;
+
+    friend bool operator==(const TRichString&, const TRichString&) = default;
+};
+
 enum class TXlsSheetVisible : std::uint8_t { sv_Visible, sv_Hidden, sv_VeryHidden };
 
 // The printer driver settings of a PLS record; the engine never looks inside.

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "workbook/storage/UXlsSST.h"
+#include "workbook/storage/Uxlscellrecords.h"
+
 namespace kalmira {
 
 namespace {
@@ -18,6 +21,16 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         std::array<TRecordMaker, 0x10000> t{};
         t[xlr_CONTINUE] = Make<TContinueRecord>;
         t[xlr_ROW] = Make<TRowRecord>;
+        t[xlr_SST] = Make<TSSTRecord>;
+        t[xlr_LABELSST] = Make<TLabelSSTRecord>;
+        t[xlr_LABEL] = Make<TLabelRecord>;
+        t[xlr_RSTRING] = Make<TRStringRecord>;
+        t[xlr_BLANK] = Make<TBlankRecord>;
+        t[xlr_NUMBER] = Make<TNumberRecord>;
+        t[xlr_BOOLERR] = Make<TBoolErrRecord>;
+        t[xlr_RK] = Make<TRKRecord>;
+        t[xlr_MULRK] = Make<TMulRKRecord>;
+        t[xlr_MULBLANK] = Make<TMulBlankRecord>;
         // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
         // TABID, RECALCID, INDEX, XCT, CRN and the chart font basis.
         for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060}) t[id] = Make<TIgnoreRecord>;

@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "tests/workbook/storage/RecordBytes.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/Uexcelrecords.h"
 
@@ -10,21 +10,6 @@ using namespace kalmira;
 using namespace ole2test;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Rec(std::uint16_t id, const Bytes& data) {
-    Bytes out{static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(data.size()),
-              static_cast<std::uint8_t>(data.size() >> 8)};
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 // A record stream written as "Workbook" into a copy of the small fixture.
 struct TStreamFile {
@@ -40,23 +25,6 @@ struct TStreamFile {
     TKmrMemoryStream Memory;
     TOle2File Ole;
 };
-
-// What a save writes, as the bytes of the new stream.
-template <class Save>
-Bytes Written(Save save) {
-    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls")), out;
-    std::int64_t size;
-    {
-        TOle2File ole(&in);
-        ole.PrepareForWrite(&out, u"Workbook");
-        save(ole);
-        size = ole.Position();
-        ole.FinishStream();
-    }
-    auto all = ReadStream(out.Bytes(), u"Workbook");
-    all.resize(static_cast<std::size_t>(size));
-    return all;
-}
 
 std::vector<std::pair<std::uint16_t, Bytes>> ParseRecords(const Bytes& data) {
     std::vector<std::pair<std::uint16_t, Bytes>> out;

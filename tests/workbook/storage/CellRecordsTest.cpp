@@ -1,0 +1,266 @@
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <typeinfo>
+
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/Uxlscellrecords.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+std::uint32_t RK(double value) {
+    std::uint32_t rk = 0xDEADBEEF;
+    EXPECT_TRUE(EncodeRK(value, rk)) << value;
+    return rk;
+}
+
+double Number(const TVariant& v) { return v.RealValue(); }
+
+Bytes WrittenRow(TCellRecordList& row, int maxColumn = 255) {
+    return Written([&](TOle2File& ole) { row.SaveRangeToStream(ole, {0, 0, maxColumn, 65535}); });
+}
+
+}  // namespace
+
+TEST(RKNumbers, EncodingsOfThePartsExamples) {
+    EXPECT_EQ(RK(1.0), 0x3FF00000u);
+    EXPECT_EQ(RK(3), 0x40080000u);
+    EXPECT_EQ(RK(-1), 0xBFF00000u);
+    EXPECT_EQ(RK(0.01), 0x3FF00001u);
+    EXPECT_EQ(RK(123.45), 0x40C81C81u);
+    EXPECT_EQ(RK(1234567), 0x004B5A1Eu);
+    EXPECT_EQ(RK(-1234567), 0xFFB4A5E6u);
+    EXPECT_EQ(RK(12345.67), 0x004B5A1Fu);
+    EXPECT_EQ(RK(536870911), 0x7FFFFFFEu);
+    EXPECT_EQ(RK(536870912), 0x41C00000u);
+    EXPECT_EQ(RK(1.5), 0x3FF80000u);
+    for (double none : {1234567.89, 1e300, 1.1 * 3, 58459.200000000004}) EXPECT_FALSE(IsRK(none)) << none;
+    EXPECT_TRUE(IsRK(0.01));
+}
+
+TEST(RKNumbers, Decoding) {
+    EXPECT_EQ(DecodeRK(0xFFFFFFFE), -1.0);
+    EXPECT_EQ(DecodeRK(0x00000007), 0.01);
+    EXPECT_EQ(DecodeRK(0x0000000E), 3.0);
+    EXPECT_EQ(DecodeRK(0x6), 1.0);
+    EXPECT_EQ(DecodeRK(0xC0E7), 123.45);  // another writer's integer form
+    EXPECT_EQ(DecodeRK(0x40C81C81), 123.45);
+    // The two forms that lose the value: what they would have read back as.
+    EXPECT_EQ(DecodeRK(0x4074A001), 3.3);
+    EXPECT_EQ(DecodeRK(0x41564CE9), 58459.2);
+    EXPECT_NE(1.1 * 3, 3.3);
+}
+
+TEST(RKNumbers, WhateverEncodesDecodesToTheSameBits) {
+    std::mt19937_64 rng(424242);
+    std::uniform_int_distribution<std::int64_t> cents(-100000000, 100000000);
+    std::uniform_int_distribution<std::int64_t> whole(-1LL << 31, 1LL << 31);
+    int encoded = 0;
+    for (int i = 0; i < 1000000; ++i) {
+        double v;
+        switch (i % 4) {
+            case 0: v = static_cast<double>(cents(rng)) / 100; break;
+            case 1: v = static_cast<double>(cents(rng)) / 100 + (rng() % 3) * 1e-12; break;  // just off two decimals
+            case 2: v = static_cast<double>(whole(rng)); break;
+            default: v = std::bit_cast<double>(rng()); break;
+        }
+        std::uint32_t rk;
+        if (EncodeRK(v, rk)) {
+            ++encoded;
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(DecodeRK(rk)), std::bit_cast<std::uint64_t>(v)) << v;
+        }
+    }
+    EXPECT_GT(encoded, 400000);
+}
+
+TEST(CellRecords, ValuesGetAndSet) {
+    TRKRecord rk(0, 0, 15);
+    rk.SetValue(1.5);
+    EXPECT_EQ(Written([&](TOle2File& ole) { rk.SaveToStream(ole); }),
+              (Bytes{0x7E, 0x02, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
+    EXPECT_EQ(Number(rk.GetValue()), 1.5);
+    const Bytes before = rk.Data;
+    for (const TVariant& bad : {TVariant(1234567.89), TVariant(std::numeric_limits<double>::infinity()),
+                                TVariant(std::nan("")), TVariant(u"abc"), TVariant::Null()})
+        EXPECT_EQ(Message([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
+    EXPECT_EQ(Message([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
+    EXPECT_EQ(Message([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
+    EXPECT_EQ(rk.Data, before);  // a refused set changes nothing
+
+    TNumberRecord number(1, 2, 16);
+    number.SetValue(1234567.89);
+    EXPECT_EQ(number.Data, (Bytes{1, 0, 2, 0, 16, 0, 0x3D, 0x0A, 0xD7, 0xE3, 0x87, 0xD6, 0x32, 0x41}));
+    EXPECT_EQ(Number(number.GetValue()), 1234567.89);
+    number.SetValue(TVariant(std::int32_t{7}));
+    EXPECT_EQ(Number(number.GetValue()), 7);
+    EXPECT_EQ(Message([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
+    EXPECT_EQ(Message([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
+    EXPECT_EQ(Message([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
+    EXPECT_EQ(Number(number.GetValue()), 7);
+
+    TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
+    EXPECT_EQ(boolErr.GetValue(), TVariant(u"#NULL!"));
+    boolErr.SetValue(u"#N/A");
+    EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{42, 1}));
+    EXPECT_EQ(Message([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
+    EXPECT_EQ(Message([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");
+    EXPECT_EQ(Message([&] { boolErr.SetValue(2.5); }), "Invalid cell value: \"2.5\"");
+    EXPECT_EQ(boolErr.GetValue(), TVariant(u"#N/A"));
+    boolErr.SetValue(true);
+    EXPECT_EQ(boolErr.GetValue(), TVariant(true));
+    EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{1, 0}));
+    const char16_t* texts[] = {u"#NULL!", u"#DIV/0!", u"#VALUE!", u"#REF!", u"#NAME?", u"#NUM!", u"#N/A"};
+    const std::uint8_t codes[] = {0, 7, 15, 23, 29, 36, 42};
+    for (int i = 0; i < 7; ++i) {
+        boolErr.SetValue(texts[i]);
+        EXPECT_EQ(boolErr.Data[6], codes[i]);
+        EXPECT_EQ(boolErr.GetValue(), TVariant(texts[i]));
+    }
+    EXPECT_EQ(TBlankRecord(0, 0, 15).GetValue(), TVariant());
+}
+
+TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
+    const std::pair<std::uint16_t, std::size_t> layouts[] = {
+        {xlr_BLANK, 6}, {xlr_BOOLERR, 8}, {xlr_RK, 10}, {xlr_LABELSST, 10}, {xlr_NUMBER, 14}};
+    for (auto [id, size] : layouts) {
+        const Bytes stream = Cat({Rec(id, Bytes(size - 1, 0)), Rec(0x0A, {})});
+        TKmrMemoryStream memory(SaveWith(ReadFile(FixtureDir() + "/small.xls"), stream));
+        TOle2File ole(&memory);
+        ole.SelectStream(u"Workbook");
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%X", id);
+        EXPECT_EQ(Message([&] { WalkRecords(ole, [](std::unique_ptr<TBaseRecord>) {}); }),
+                  std::string("Record with ID 0x") + hex + " is invalid");
+    }
+    // Longer than the layout: kept byte for byte, and never joined.
+    TCellRecordList row;
+    row.Add(std::make_unique<TRKRecord>(xlr_RK, Bytes{0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}));
+    row.Add(std::make_unique<TRKRecord>(0, 2, 15));
+    row.Sort();
+    const Bytes out = WrittenRow(row);
+    EXPECT_EQ(out, Cat({Rec(xlr_RK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}), Rec(xlr_RK, {0, 0, 2, 0, 15, 0, 0, 0, 0, 0})}));
+    TBoolErrRecord longer(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 1, 0, 0x77});
+    EXPECT_EQ(longer.GetValue(), TVariant(true));
+    EXPECT_EQ(Written([&](TOle2File& ole) { longer.SaveToStream(ole); }), Rec(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 1, 0, 0x77}));
+}
+
+TEST(CellRecords, RowsJoinIntoMultipleRecords) {
+    TCellRecordList row;
+    for (int col = 2; col <= 4; ++col) {
+        auto rk = std::make_unique<TRKRecord>(5, col, 15 + col);
+        rk->SetValue(col * 1.0);
+        row.Add(std::move(rk));
+    }
+    auto lone = std::make_unique<TRKRecord>(5, 9, 15);
+    lone->SetValue(0.01);
+    row.Add(std::move(lone));
+    // A NUMBER in column 10 never joins the RK in 9; blanks 11-12 join.
+    row.Add(std::make_unique<TNumberRecord>(5, 10, 15));
+    row.Add(std::make_unique<TBlankRecord>(5, 11, 20));
+    row.Add(std::make_unique<TBlankRecord>(5, 12, 21));
+    row.Sort();
+    const Bytes out = WrittenRow(row);
+    const Bytes expected = Cat({Rec(xlr_MULRK, {5, 0, 2, 0, 17, 0, 0, 0, 0, 0x40, 18, 0, 0, 0, 0x08, 0x40, 19, 0,
+                                                 0, 0, 0x10, 0x40, 4, 0}),
+                                Rec(xlr_RK, {5, 0, 9, 0, 15, 0, 1, 0, 0xF0, 0x3F}),
+                                Rec(xlr_NUMBER, {5, 0, 10, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                                Rec(xlr_MULBLANK, {5, 0, 11, 0, 20, 0, 21, 0, 12, 0})});
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{0xBD, 0x00, 0x18, 0x00}));
+    EXPECT_EQ(row.GetTotalSize(), static_cast<std::int64_t>(expected.size()));
+    EXPECT_EQ(row.GetTotalSize(), 28 + 14 + 18 + 14);
+
+    // The range's last column cuts the run: 2-3 joined, 4 outside.
+    const Bytes cut = WrittenRow(row, 3);
+    EXPECT_EQ(cut, Rec(xlr_MULRK, {5, 0, 2, 0, 17, 0, 0, 0, 0, 0x40, 18, 0, 0, 0, 0x08, 0x40, 3, 0}));
+    EXPECT_EQ(row.TotalRangeSize({0, 0, 3, 65535}, false), 22);  // a run of two has no middle part
+    // Cut by the last column inside the range: 11 alone becomes a BLANK.
+    EXPECT_EQ(Written([&](TOle2File& ole) { row.SaveRangeToStream(ole, {11, 0, 11, 65535}); }),
+              Rec(xlr_BLANK, {5, 0, 11, 0, 20, 0}));
+}
+
+TEST(CellRecords, MultipleRecordsSplitIntoCells) {
+    TMulRKRecord mulRK(xlr_MULRK, {3, 0, 7, 0, 20, 0, 0x06, 0, 0, 0, 21, 0, 0xE7, 0xC0, 0, 0, 22, 0,
+                                   0x01, 0x00, 0xF0, 0x3F, 9, 0});
+    std::vector<std::unique_ptr<TCellRecord>> cells;
+    while (!mulRK.Eof()) cells.push_back(mulRK.ExtractOneRecord());
+    ASSERT_EQ(cells.size(), 3u);
+    const double values[] = {1, 123.45, 0.01};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(typeid(*cells[i]), typeid(TRKRecord));
+        EXPECT_EQ(cells[i]->GetRow(), 3);
+        EXPECT_EQ(cells[i]->GetColumn(), 7 + i);
+        EXPECT_EQ(cells[i]->GetXF(), 20 + i);
+        EXPECT_EQ(Number(cells[i]->GetValue()), values[i]);
+    }
+    EXPECT_EQ(cells[1]->Data, (Bytes{3, 0, 8, 0, 21, 0, 0xE7, 0xC0, 0, 0}));  // another writer's form stays
+
+    // The data size decides, not the last-column field; only whole cells count.
+    TMulBlankRecord blanks(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 16, 0, 0x99, 0x99});
+    std::vector<std::unique_ptr<TCellRecord>> b;
+    while (!blanks.Eof()) b.push_back(blanks.ExtractOneRecord());
+    ASSERT_EQ(b.size(), 2u);
+    EXPECT_EQ(b[1]->Data, (Bytes{0, 0, 255, 0, 16, 0}));
+    TMulRKRecord partial(xlr_MULRK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 16, 0, 0});
+    int count = 0;
+    while (!partial.Eof()) partial.ExtractOneRecord(), ++count;
+    EXPECT_EQ(count, 1);
+    // Past column 255: refused rather than wrapped onto column 0.
+    EXPECT_EQ(Message([] { TMulBlankRecord r(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 15, 0, 15, 0, 0, 1}); }),
+              "Record with ID 0xBE is invalid");
+    EXPECT_EQ(Message([] { TMulRKRecord r(xlr_MULRK, {0, 0, 1}); }), "Record with ID 0xBD is invalid");
+}
+
+TEST(CellRecords, LabelAndRStringReadOnly) {
+    TLabelRecord label(xlr_LABEL, {0, 0, 1, 0, 15, 0, 3, 0, 1, 0x58, 0x01, 'b', 0, 'c', 0});
+    EXPECT_EQ(label.GetValue(), TVariant(u"Řbc"));
+    label.SetValue(u"ignored");
+    EXPECT_EQ(label.GetValue(), TVariant(u"Řbc"));
+    TRStringRecord rstring(xlr_RSTRING, {0, 0, 1, 0, 15, 0, 4, 0, 0, 'b', 'o', 'l'});
+    rstring.AddContinue(std::make_unique<TContinueRecord>(xlr_CONTINUE, Bytes{0, 'd', 2, 0, 0, 0, 6, 0, 2, 0, 7, 0}));
+    EXPECT_EQ(rstring.GetAsRichString(), (TRichString{u"bold", {{0, 6}, {2, 7}}}));
+    TRStringRecord truncated(xlr_RSTRING, {0, 0, 1, 0, 15, 0, 4, 0, 0, 'b', 'o', 'l', 'd', 2, 0, 0, 0, 6});
+    EXPECT_EQ(Message([&] { truncated.GetAsRichString(); }), "Error reading record");
+    TLabelRecord shortLabel(xlr_LABEL, {0, 0, 1, 0, 15, 0, 9, 0, 0, 'a'});
+    EXPECT_EQ(Message([&] { shortLabel.GetValue(); }), "Error reading record");
+}
+
+TEST(CellRecords, TheFactoryBuildsEachClassAndWritesUnchangedRecordsBack) {
+    TSST sst;
+    sst.AddString(u"x");
+    const std::vector<Bytes> records = {
+        Rec(xlr_SST, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 'x'}),
+        Rec(xlr_LABELSST, {0, 0, 0, 0, 15, 0, 0, 0, 0, 0}),
+        Rec(xlr_LABEL, {0, 0, 1, 0, 15, 0, 1, 0, 0, 'y'}),
+        Rec(xlr_RSTRING, {0, 0, 2, 0, 15, 0, 1, 0, 0, 'z', 1, 0, 0, 0, 5, 0}),
+        Rec(xlr_BLANK, {0, 0, 3, 0, 15, 0}),
+        Rec(xlr_NUMBER, {0, 0, 4, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}),
+        Rec(xlr_BOOLERR, {0, 0, 5, 0, 15, 0, 1, 0}),
+        Rec(xlr_RK, {0, 0, 6, 0, 15, 0, 0xE7, 0xC0, 0, 0}),
+        Rec(xlr_MULRK, {1, 0, 0, 0, 15, 0, 6, 0, 0, 0, 15, 0, 0xE, 0, 0, 0, 1, 0}),
+        Rec(xlr_MULBLANK, {2, 0, 0, 0, 15, 0, 15, 0, 1, 0}),
+        Rec(0x0A, {})};
+    const char* classes[] = {typeid(TSSTRecord).name(),     typeid(TLabelSSTRecord).name(), typeid(TLabelRecord).name(),
+                             typeid(TRStringRecord).name(), typeid(TBlankRecord).name(),    typeid(TNumberRecord).name(),
+                             typeid(TBoolErrRecord).name(), typeid(TRKRecord).name(),       typeid(TMulRKRecord).name(),
+                             typeid(TMulBlankRecord).name(), typeid(TBaseRecord).name()};
+    Bytes stream;
+    for (const auto& r : records) stream.insert(stream.end(), r.begin(), r.end());
+    TKmrMemoryStream memory(SaveWith(ReadFile(FixtureDir() + "/small.xls"), stream));
+    TOle2File ole(&memory);
+    ole.SelectStream(u"Workbook");
+    TBaseRecordList list;
+    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> r) {
+        EXPECT_STREQ(typeid(*r).name(), classes[list.Count()]) << list.Count();
+        list.Add(std::move(r));
+    });
+    ASSERT_EQ(list.Count(), records.size());
+    EXPECT_EQ(Written([&](TOle2File& o) { list.SaveToStream(o); }), stream);
+    EXPECT_EQ(list.GetTotalSize(), static_cast<std::int64_t>(stream.size()));
+}

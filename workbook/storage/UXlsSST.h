@@ -1,0 +1,89 @@
+// The shared string table: every cell text of a workbook once, in one
+// sorted, reference-counted pool that LABELSST cells point into.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "workbook/storage/UKmrFormats.h"
+#include "workbook/storage/UXlsBaseRecords.h"
+#include "workbook/storage/Uxlsstrings.h"
+
+namespace kalmira {
+
+inline constexpr std::uint16_t xlr_SST = 0xFC;
+inline constexpr std::uint16_t xlr_EXTSST = 0xFF;
+
+// The SST record as read: total references (32 bits), unique strings
+// (32 bits), then the strings, running on into CONTINUE records.
+class TSSTRecord : public TBaseRecord {
+public:
+    using TBaseRecord::TBaseRecord;
+    std::uint32_t GetCount() const { return GetLongWord(Data, 4); }
+
+protected:
+    std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
+};
+
+// A list of offsets into one byte pool. Each pool entry is a 14-byte
+// header (reference count 32 bits, stream position 32, SST index 32,
+// offset inside its record 16, the last three as of the last save) and
+// then the string with a 2-byte count. Cells keep pool offsets, which stay
+// valid when the list is sorted; nothing keeps an address into the pool,
+// which moves when it grows.
+class TSST {
+public:
+    static constexpr std::size_t EntryHeader = 14;
+
+    std::size_t Count() const { return FList.size(); }
+    // The pool offset of the entry at a list index.
+    std::size_t Offset(std::size_t index) const { return FList.at(index); }
+    std::size_t PoolUsed() const { return FPool.size(); }
+
+    // The index of the text's entry, which gains one reference; a new entry
+    // when the table has no equal one. A text too long for a cell string
+    // fails with "Invalid String record" before anything changes.
+    std::size_t AddString(std::u16string_view text, const TRTFRunList& runs = {});
+    // Binary search (sorting first): the first equal entry, or where the
+    // entry would go.
+    bool Find(std::size_t entryOffset, std::size_t& index);
+    // Appends the record's strings in file order, unreferenced and unsorted,
+    // so that labels can attach by file index. A failure leaves the table
+    // as it was.
+    void Load(const TSSTRecord& record);
+    // Entry order: the shorter encoded string first, then byte by byte.
+    void Sort();
+    // Drops every entry no cell refers to.
+    void FixRefs();
+    void Clear();
+
+    // The entry's string bytes (count first).
+    std::span<const std::uint8_t> GetEntry(std::size_t offset) const;
+    TRichString GetText(std::size_t offset) const;
+    std::uint32_t RefCount(std::size_t offset) const { return GetLongWord(FPool, offset); }
+    void AddRef(std::size_t offset);
+    void Release(std::size_t offset);
+    // The entry's index in the table as last written.
+    std::uint32_t SSTIndex(std::size_t offset) const { return GetLongWord(FPool, offset + 8); }
+
+    // SST (with CONTINUE records) and EXTSST; each entry's index is set as
+    // it is written, so labels saved afterwards point at it.
+    void SaveToStream(TOle2File& ole);
+    void WriteExtSST(TOle2File& ole) const;
+    std::int64_t TotalSize() const { return SSTRecordSize() + ExtSSTRecordSize(); }
+    std::int64_t SSTRecordSize() const;
+    std::int64_t ExtSSTRecordSize() const;
+
+private:
+    std::size_t AppendEntry(const TExcelString& text);
+    bool Less(std::size_t a, std::size_t b) const;
+    bool Equal(std::size_t a, std::size_t b) const;
+
+    std::vector<std::uint8_t> FPool;
+    std::vector<std::size_t> FList;
+    bool FSorted = true;
+};
+
+}  // namespace kalmira
