@@ -188,6 +188,11 @@ void TBaseRowColList::InsertAndCopyRows(int first, int last, int dest, int count
             block.push_back(CopyRow(GetItems(static_cast<std::size_t>(row)), to, onlyFormulas));
     while (Count() < static_cast<std::size_t>(dest)) DoAdd(nullptr);
     DoInsertBlock(static_cast<std::size_t>(dest), std::move(block));
+    // Empty rows pushed past the sheet's last row go: a sheet has 65536 rows.
+    while (Count() > static_cast<std::size_t>(NoRowMoves)) {
+        Assert(!HasRecords(static_cast<int>(Count()) - 1), "UXlsRowColEntries", "a cell beyond the last row");
+        DoDelete(Count() - 1);
+    }
 }
 
 void TBaseRowColList::InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info,

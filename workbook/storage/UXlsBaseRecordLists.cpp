@@ -249,6 +249,11 @@ void TRowRecordList::InsertAndCopyRows(int firstRow, int lastRow, int destRow, i
     }
     while (Count() < static_cast<std::size_t>(destRow)) TBaseRecordList::Add(nullptr);
     InsertBlock(static_cast<std::size_t>(destRow), std::move(block));
+    // Empty slots pushed past the sheet's last row go: a sheet has 65536 rows.
+    while (Count() > 65536) {
+        Assert(!Items(Count() - 1), "UXlsBaseRecordLists", "a ROW record beyond the last row");
+        Delete(Count() - 1);
+    }
 }
 
 }  // namespace kalmira

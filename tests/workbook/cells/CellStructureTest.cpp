@@ -141,6 +141,13 @@ TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
     EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 9, 5, 1, OnSheet(), false); }),
               "Ivalid arguments to call InsertAndCopyRows");
     EXPECT_EQ(MessageOf([&] { cells.DeleteRows(65536, 1, OnSheet()); }), "Invalid Row (65536)");
+    // Empty rows pushed past the last row leave no slots behind.
+    cells.CellList().SetValueX2(0, 0, {TVariant(1.5), -1, false}, {}, false);
+    cells.InsertAndCopyRows(65000, 65000, 65535, 1, OnSheet(), false);
+    cells.InsertAndCopyRows(0, 0, 1, 1, OnSheet(), false);
+    EXPECT_EQ(cells.Rows().Count(), 65536u);
+    EXPECT_EQ(cells.CellList().Count(), 65536u);
+    EXPECT_EQ(cells.CellList().GetValue(1, 0), TVariant(1.5));
     EXPECT_EQ(MessageOf([&] { cells.DeleteCols(256, 1, OnSheet()); }), "Invalid Column (256)");
 }
 
