@@ -5,14 +5,18 @@
 // cell's value and the setting records read through their accessors,
 // formulas bound to their STRING and expanded from their SHRFMLA; all is
 // written back into memory, and the bytes written must equal the summed
-// sizes.
+// sizes. Copies of the ROW and cell records
+// also go into a sheet's cell storage, which is saved, has rows and columns
+// inserted and deleted, and is saved again, each time at its computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "tests/workbook/cells/FormulaBinding.h"
 #include "workbook/cells/UXlsFormula.h"
+#include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/UXlsSST.h"
@@ -120,6 +124,44 @@ void ReadSettings(const TBaseRecord& record) {
     }
 }
 
+// Copies of the walked ROW and cell records in a sheet's cells.
+void AddToCells(const TBaseRecord& record, TCells& cells) {
+    try {
+        if (auto* row = dynamic_cast<const TRowRecord*>(&record))
+            cells.AddRow(std::unique_ptr<TRowRecord>(static_cast<TRowRecord*>(row->CopyTo().release())));
+        else if (auto* cell = dynamic_cast<const TCellRecord*>(&record))
+            cells.AddCell(std::unique_ptr<TCellRecord>(static_cast<TCellRecord*>(cell->CopyTo().release())));
+    } catch (const Exception&) {
+        // Refused input: the message is the expected outcome.
+    }
+}
+
+void SaveCells(TOle2File& ole, TCells& cells) {
+    cells.FixRows();
+    const std::int64_t start = ole.Position();
+    cells.SaveToStream(ole);
+    if (ole.Position() - start != cells.TotalSize()) std::abort();
+}
+
+void ChangeCells(TCells& cells) {
+    TSheetInfo info;
+    info.InsSheet = info.FormulaSheet = 0;
+    const std::function<void()> changes[] = {
+        [&] { cells.InsertAndCopyRows(0, 1, 3, 2, info, false); },
+        [&] { cells.InsertAndCopyCols(0, 1, 3, 2, info, true); },
+        [&] { cells.DeleteRows(1, 2, info); },
+        [&] { cells.DeleteCols(1, 1, info); },
+        [&] { cells.CellList().SetValueX2(2, 2, {TVariant(1.5), -1, false}, {}, false); },
+    };
+    for (const auto& change : changes) {
+        try {
+            change();
+        } catch (const Exception&) {
+            // Refused: the sheet is as it was.
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -140,11 +182,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ole.SelectStream(u"Workbook");
         TSST sst;  // outlives the labels in the list
         TBaseRecordList list;
+        TCells cells(&sst, nullptr);
         formulatest::TFormulaBinding formulas;
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
             Interpret(*record, sst, list);
             ReadSettings(*record);
+            AddToCells(*record, cells);
             if (formulas.Bind(record, list)) list.Add(std::move(record));
         });
         formulas.Expand(list);
@@ -154,6 +198,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (ole.Position() != list.GetTotalSize()) std::abort();
         sst.SaveToStream(ole);
         if (ole.Position() != list.GetTotalSize() + sst.TotalSize()) std::abort();
+        SaveCells(ole, cells);
+        ChangeCells(cells);
+        SaveCells(ole, cells);
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

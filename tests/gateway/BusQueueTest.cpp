@@ -5,12 +5,8 @@
 
 namespace {
 
-class BusQueue : public gatewayTest {
+class BusQueue : public busPollingTest {
 protected:
-    void TearDown() override {
-        worker.reset();
-        gatewayTest::TearDown();
-    }
     BusObject* add(int id, int gatewayOffset = 0, int repeat = 100) {
         auto bus = makeBus(id, 30, repeat);
         bus->gateway += static_cast<std::uint32_t>(gatewayOffset);
@@ -26,14 +22,11 @@ protected:
         }
         return -1;
     }
-
-    recordingLog log;
-    std::unique_ptr<testWorker> worker = std::make_unique<testWorker>(log.sink());
 };
 
 }  // namespace
 
-TEST_F(BusQueue, ShorterWaitComesDueFirst) {
+TEST_F(BusQueue, DueInDeltaOrderOnePerTick) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
     BusObject* a = add(1);
     BusObject* b = add(2);
@@ -42,12 +35,8 @@ TEST_F(BusQueue, ShorterWaitComesDueFirst) {
     EXPECT_EQ(ticksUntilPolled(itf, b), 10);
     EXPECT_EQ(ticksUntilPolled(itf, a), 20);
     EXPECT_EQ(worker->pollQueue(), nullptr);
-}
 
-TEST_F(BusQueue, EqualWaitsKeepQueueOrderOneTickApart) {
-    rfInterfaces* itf = worker->addGateway(0x01020304);
-    BusObject* a = add(1);
-    BusObject* b = add(2);
+    // Equal waits keep their queue order and come due one tick apart.
     BusObject* c = add(3);
     worker->addToQueue(10, a, true);
     worker->addToQueue(10, b, true);
@@ -133,34 +122,32 @@ TEST_F(BusQueue, RescanBus) {
 TEST_F(BusQueue, RawSendsThroughTheAddressedGateway) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
     worker->addGateway(0x05060708, "COM4");
-    auto& transport = testWorker::transportOf(itf);
+    auto& sends = testWorker::sendsOf(itf);
+    const bytes request = hex("10 7B 05 80 16") + bytes(400, 0x33);
+    const auto send = [&](std::uint32_t gateway, int n, int mode = busModeMBus) {
+        worker->sendRawMsg(gateway, 0x0A0B0C0D, request.data(), n, mode, 40);
+    };
     debugLevel = 3;
-    const bytes request = hex("10 7B 05 80 16");
-    EXPECT_EQ(worker->sequence(), 1);
-    worker->sendRawMsg(0x01020304, 0x0A0B0C0D, request.data(), 5, busModeOptical, 40);
-    ASSERT_EQ(transport.sends().size(), 1u);
-    EXPECT_EQ(transport.sends()[0].packet, hex("0A 0B 0C 0D 01 02 03 04 20 69 01 10 7B 05 80 16"));
-    EXPECT_EQ(transport.sends()[0].address, 0x01020304u);
-    EXPECT_EQ(transport.sends()[0].parameter, 0);
+    send(0x01020304, 5, busModeOptical);
+    ASSERT_EQ(sends.count(), 1u);
+    EXPECT_EQ(sends.all()[0].packet, hex("0A 0B 0C 0D 01 02 03 04 20 69 01 10 7B 05 80 16"));
+    EXPECT_EQ(sends.all()[0].address, 0x01020304u);
+    EXPECT_EQ(sends.all()[0].parameter, 0);
     EXPECT_EQ(itf->mode, busModeOptical);
     EXPECT_EQ(itf->replyTimer, 40);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"Send ,data len 5 : 10, 7b, 05, 80, 16" + tidPart()});
 
-    worker->sendRawMsg(0x01020304, 0x0A0B0C0D, request.data(), 0, 0, 40);
-    worker->sendRawMsg(0x0A0A0A0A, 0x0A0B0C0D, request.data(), 5, 0, 40);
-    EXPECT_EQ(transport.sends().size(), 1u);
+    send(0x01020304, 0);
+    send(0x0A0A0A0A, 5);
+    EXPECT_EQ(sends.count(), 1u) << "no bytes, or no such gateway: nothing sent";
     EXPECT_EQ(worker->sequence(), 3) << "a send to an unknown gateway still takes a number";
-
-    while (worker->sequence() != 127) worker->sendRawMsg(0x01020304, 0x0A0B0C0D, request.data(), 5, 0, 40);
-    worker->sendRawMsg(0x01020304, 0x0A0B0C0D, request.data(), 5, 0, 40);
-    EXPECT_EQ(transport.sends().back().packet[10], 127);
-    EXPECT_EQ(worker->sequence(), 0);
-    worker->sendRawMsg(0x01020304, 0x0A0B0C0D, request.data(), 5, 0, 40);
-    EXPECT_EQ(transport.sends().back().packet[10], 0);
-
-    const bytes big(400, 0x33);
-    worker->sendRawMsg(0x01020304, 0x0A0B0C0D, big.data(), 400, 0, 40);
-    EXPECT_EQ(transport.sends().back().packet.size(), 311u);
+    while (worker->sequence() != 127) send(0x01020304, 5);
+    send(0x01020304, 5);
+    send(0x01020304, 405);
+    const auto all = sends.all();
+    EXPECT_EQ(all[all.size() - 2].packet[10], 127);
+    EXPECT_EQ(all.back().packet[10], 0);
+    EXPECT_EQ(all.back().packet.size(), 311u) << "the payload is cut at 300";
 }
 
 TEST_F(BusQueue, GatewayLookUpByAddress) {
@@ -177,18 +164,23 @@ TEST_F(BusQueue, GatewayLookUpByAddress) {
 }
 
 TEST(BusObjectName, ByModeAndAddress) {
+    const struct {
+        std::int16_t mode;
+        std::uint8_t primary;
+        const char* identification;
+        const char* name;
+    } cases[] = {{busModeOptical, 0, "12345678", "OPTO 12345678"},
+                 {busModeOptical, 0, "", "OPTO"},
+                 {busModeMBus, 5, "12345678", "MBUS 5"},
+                 {busModeMBus, mbusSelectBySecondary, "12345678", "MBUS 12345678"}};
+    for (const auto& c : cases) {
+        BusObject bus;
+        bus.mode = c.mode;
+        bus.primaryAddress = c.primary;
+        bus.identification = c.identification;
+        EXPECT_EQ(busObjectName(bus), c.name);
+    }
     BusObject bus;
-    bus.mode = busModeOptical;
-    bus.identification = "12345678";
-    EXPECT_EQ(busObjectName(bus), "OPTO 12345678");
-    bus.identification.clear();
-    EXPECT_EQ(busObjectName(bus), "OPTO");
-    bus.mode = busModeMBus;
-    bus.primaryAddress = 5;
-    EXPECT_EQ(busObjectName(bus), "MBUS 5");
-    bus.primaryAddress = mbusSelectBySecondary;
-    bus.identification = "12345678";
-    EXPECT_EQ(busObjectName(bus), "MBUS 12345678");
     bus.step = 3;
     bus.retries = 1;
     busObjectResetState(bus, 2);

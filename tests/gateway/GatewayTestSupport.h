@@ -1,5 +1,6 @@
-// Helpers shared by the gateway tests: literal bytes, a recording log sink
-// and a fixture that leaves the process-wide state as it found it.
+// Helpers shared by the gateway tests: literal bytes, recording sinks, a
+// fixture that leaves the process-wide state as it found it, and a worker
+// whose gateways and meter protocol the test watches.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,18 +8,23 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gateway/Hlavni.h"
 #include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
+#include "tests/tools/gwstandin/GatewayStandin.h"
 
 using bytes = std::vector<std::uint8_t>;
+using standin::operator+;
 
 // Polls until pred() holds; the limit only keeps a broken link from
 // hanging the test.
@@ -35,46 +41,65 @@ bool eventually(Pred pred, std::chrono::milliseconds limit = std::chrono::second
 // "3F 31 06" -> {0x3F, 0x31, 0x06}.
 inline bytes hex(std::string_view text) {
     bytes out;
-    for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == ' ') {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-        i += 2;
-    }
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != ' ') out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i++, 2)), nullptr, 16)));
     return out;
 }
 
-inline bytes concat(bytes a, const bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+// A received packet taken in place from `wire`, as the transport does.
+inline rfPacket inPlace(bytes& wire, std::int32_t rssi = 0) {
+    rfPacket p = rfPacketInPlace(wire.data(), static_cast<int>(wire.size()));
+    p.rssi = rssi;
+    return p;
 }
 
 // The part every log line of the calling thread ends with.
 inline std::string tidPart() { return " tid " + std::to_string(currentThreadId()); }
 
-class recordingLog {
+// Whatever a sink hands over, kept in order; sinks run on the link's threads.
+template <class T>
+class recorder {
 public:
-    logSink sink() {
-        return [this](std::string line) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(std::move(line));
-        };
-    }
-    std::vector<std::string> lines() {
+    void add(T value) {
         std::lock_guard lock(mutex_);
-        return lines_;
+        values_.push_back(std::move(value));
     }
+    std::vector<T> all() {
+        std::lock_guard lock(mutex_);
+        return values_;
+    }
+    std::size_t count() { return all().size(); }
     void clear() {
         std::lock_guard lock(mutex_);
-        lines_.clear();
+        values_.clear();
     }
 
 private:
     std::mutex mutex_;
-    std::vector<std::string> lines_;
+    std::vector<T> values_;
 };
+
+class recordingLog : public recorder<std::string> {
+public:
+    logSink sink() {
+        return [this](std::string line) { add(std::move(line)); };
+    }
+    std::vector<std::string> lines() { return all(); }
+    std::size_t starting(const std::string& start) {
+        const auto l = lines();
+        return static_cast<std::size_t>(
+            std::count_if(l.begin(), l.end(), [&](const std::string& s) { return s.rfind(start, 0) == 0; }));
+    }
+};
+
+// What the reading sink gets: address text, type, RSSI, value, index.
+using reading = std::tuple<std::string, int, int, double, int>;
+
+inline readingSink recordTo(recorder<reading>& readings) {
+    return [&readings](const std::string& address, int type, int rssi, double value, int index) {
+        readings.add({address, type, rssi, value, index});
+    };
+}
 
 // Every gateway test starts at debug level 0 with an empty duplicate filter
 // on a clock of its own, and ends with every pool buffer given back.
@@ -96,6 +121,32 @@ protected:
     std::int64_t now = 1000;
 };
 
+// Stand-ins on pseudo-terminals, entered in a device folder of the test's own.
+class deviceFolderTest : public gatewayTest {
+protected:
+    void SetUp() override {
+        gatewayTest::SetUp();
+        char pattern[] = "/tmp/orvelo-dev-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
+    }
+    // Whoever holds the ports lets go of them first.
+    void TearDown() override {
+        gateways.clear();
+        std::filesystem::remove_all(folder);
+        unsetenv("ORVELO_DEVICE_DIR");
+        gatewayTest::TearDown();
+    }
+    standin::GatewayStandin& gateway(const std::string& name = "COM3") {
+        gateways.push_back(std::make_unique<standin::GatewayStandin>(folder, name));
+        return *gateways.back();
+    }
+
+    std::string folder;
+    std::vector<std::unique_ptr<standin::GatewayStandin>> gateways;
+};
+
 // --- Interfaces and bus polling -------------------------------------------
 
 // A transport that keeps what it is asked to send.
@@ -110,20 +161,12 @@ public:
     ~recordingTransport() override { Stop(); }
     void OnTick() override {}
     void SendRadioFrame(std::uint32_t address, int parameter, msgBox* box) override {
-        std::lock_guard lock(mutex_);
-        sends_.push_back({address, parameter, bytes(box->data, box->data + box->length)});
+        sends.add({address, parameter, bytes(box->data, box->data + box->length)});
     }
-    std::vector<sent> sends() {
-        std::lock_guard lock(mutex_);
-        return sends_;
-    }
+    recorder<sent> sends;
 
 protected:
     void Execute() override {}
-
-private:
-    std::mutex mutex_;
-    std::vector<sent> sends_;
 };
 
 // A worker whose gateway reports and meter protocol the test watches:
@@ -132,11 +175,11 @@ class testWorker : public HlavniCem {
 public:
     struct decoded {
         int busId;
-        bool optical;
         int result;
         int length;
         bytes frame;
-        busReply reply;
+        int rssi;
+        std::uint32_t source;
     };
     struct notified {
         std::string name;
@@ -148,56 +191,42 @@ public:
     explicit testWorker(logSink log = {}) : HlavniCem(linkInterfaces{std::move(log)}, {}, tickSource::manual) {}
 
     void changeNotify(std::string_view name, std::uint32_t address, int channel) override {
-        std::lock_guard lock(mutex_);
-        notifies_.push_back({std::string(name), address, channel});
+        notifies.add({std::string(name), address, channel});
     }
     int buildBusRequest(BusObject&, std::uint8_t* buffer, int room) override {
         const int n = std::min(static_cast<int>(request.size()), room);
         std::copy(request.begin(), request.begin() + n, buffer);
         return n;
     }
-    int decodeMBusResponse(BusObject& bus, const busReply& reply) override { return note(bus, false, reply); }
-    int decodeOpticalResponse(BusObject& bus, const busReply& reply) override { return note(bus, true, reply); }
-
-    std::vector<decoded> decodes() {
-        std::lock_guard lock(mutex_);
-        return decodes_;
-    }
-    std::vector<notified> notifies() {
-        std::lock_guard lock(mutex_);
-        return notifies_;
-    }
+    int decodeMBusResponse(BusObject& bus, const busReply& reply) override { return note(bus, reply); }
+    int decodeOpticalResponse(BusObject& bus, const busReply& reply) override { return note(bus, reply); }
 
     // An interface on "COM3" with a recording transport, linked to `address`
     // when that is not 0 and past its start delay.
     rfInterfaces* addGateway(std::uint32_t address, std::string port = "COM3") {
         auto itf = std::make_unique<rfInterfaces>(this, rfKindSerial, "Serial : " + port);
-        auto transport = std::make_unique<recordingTransport>(this);
-        itf->transport = std::move(transport);
+        itf->transport = std::make_unique<recordingTransport>(this);
         if (address) itf->storeInfo(address, 2);
         itf->startDelay = 0;
         rfInterfaces* raw = itf.get();
         addInterface(std::move(itf));
         return raw;
     }
-    static recordingTransport& transportOf(rfInterfaces* itf) {
-        return static_cast<recordingTransport&>(*itf->transport);
+    static recorder<recordingTransport::sent>& sendsOf(rfInterfaces* itf) {
+        return static_cast<recordingTransport&>(*itf->transport).sends;
     }
 
     bytes request;
+    recorder<decoded> decodes;
+    recorder<notified> notifies;
 
 private:
-    int note(BusObject& bus, bool optical, const busReply& reply) {
-        std::lock_guard lock(mutex_);
+    int note(BusObject& bus, const busReply& reply) {
         bytes frame;
         if (reply.length > 0) frame.assign(reply.bytes, reply.bytes + reply.length);
-        decodes_.push_back({bus.id, optical, reply.result, reply.length, frame, reply});
+        decodes.add({bus.id, reply.result, reply.length, frame, reply.rssi, reply.source});
         return bus.step;
     }
-
-    std::mutex mutex_;
-    std::vector<decoded> decodes_;
-    std::vector<notified> notifies_;
 };
 
 // A bus object for gateway 0x01020304 and module 0x0A0B0C0D.
@@ -211,3 +240,19 @@ inline std::unique_ptr<BusObject> makeBus(int id, int replyTimeout = 30, int rep
     bus->repeatInterval = repeat;
     return bus;
 }
+
+// A worker without a thread, whose interfaces the test polls by hand.
+class busPollingTest : public gatewayTest {
+protected:
+    void TearDown() override {
+        worker.reset();
+        gatewayTest::TearDown();
+    }
+    void polls(rfInterfaces* itf, int n) {
+        workerLock held(*worker);
+        for (int i = 0; i < n; ++i) pollInterface(*itf);
+    }
+
+    recordingLog log;
+    std::unique_ptr<testWorker> worker = std::make_unique<testWorker>(log.sink());
+};

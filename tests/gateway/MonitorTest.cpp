@@ -5,127 +5,94 @@
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using standin::GatewayStandin;
 
-// A running gwmonitor whose standard output is read line by line.
+// A running gwmonitor whose standard output goes to a file.
 class monitorProcess {
 public:
-    explicit monitorProcess(std::vector<std::string> args) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
+    monitorProcess(std::vector<std::string> args, const std::string& output) : output_(output) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         args.insert(args.begin(), GWMONITOR_PATH);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         if (posix_spawn(&pid_, GWMONITOR_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        out_ = fds[0];
     }
+    monitorProcess(const monitorProcess&) = delete;
     ~monitorProcess() {
         if (pid_ > 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
-        if (out_ >= 0) close(out_);
     }
     bool running() const { return pid_ > 0; }
 
-    // Reads on until a line equal to `line` (or, with prefix, starting with
-    // it) has come; false at the end of the output or after the limit.
-    bool waitLine(const std::string& line, bool prefix = false, std::chrono::milliseconds limit = 15s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            for (; seen_ < lines_.size(); ++seen_) {
-                const std::string& l = lines_[seen_];
-                if (prefix ? l.rfind(line, 0) == 0 : l == line) {
-                    ++seen_;
-                    return true;
-                }
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !readSome(static_cast<int>(left.count()))) return false;
-        }
+    // The whole lines written so far.
+    std::vector<std::string> lines() const {
+        std::ifstream in(output_);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::vector<std::string> out;
+        for (std::string line; std::getline(text, line);) out.push_back(line);
+        if (!text.str().empty() && text.str().back() != '\n') out.pop_back();
+        return out;
     }
-    // SIGTERM, then the exit status (-1 when it did not exit by itself).
+    // Until a line equal to `line` (or, with prefix, starting with it) has come.
+    bool waitLine(const std::string& line, bool prefix = false) const {
+        return eventually([&] {
+            for (const std::string& l : lines())
+                if (prefix ? l.rfind(line, 0) == 0 : l == line) return true;
+            return false;
+        });
+    }
+    // SIGTERM, then the exit status.
     int stop() {
         kill(pid_, SIGTERM);
         return wait();
     }
-    // The exit status once the process has ended on its own.
+    // The exit status once the process has ended on its own (-1 when it did
+    // not exit by itself).
     int wait() {
-        while (readSome(15000)) {
-        }
         int status = 0;
-        const pid_t done = waitpid(pid_, &status, 0);
+        pid_t done = 0;
+        if (!eventually([&] { return (done = waitpid(pid_, &status, WNOHANG)) != 0; })) return -1;
         pid_ = -1;
         return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    const std::vector<std::string>& lines() const { return lines_; }
 
 private:
-    bool readSome(int timeoutMs) {
-        pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0) return false;
-        char buf[4096];
-        const ssize_t n = read(out_, buf, sizeof buf);
-        if (n <= 0) return false;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buf[i] != '\n') {
-                partial_ += buf[i];
-                continue;
-            }
-            lines_.push_back(partial_);
-            partial_.clear();
-        }
-        return true;
-    }
-
+    std::string output_;
     pid_t pid_ = -1;
-    int out_ = -1;
-    std::string partial_;
-    std::vector<std::string> lines_;
-    std::size_t seen_ = 0;
 };
 
-class monitorTest : public ::testing::Test {
+class monitorTest : public deviceFolderTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvelo-dev-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
-        gw = std::make_unique<GatewayStandin>(folder, "COM3");
+        deviceFolderTest::SetUp();
+        gw = &gateway("COM3");
     }
-    void TearDown() override {
-        gw.reset();
-        fs::remove_all(folder);
-        unsetenv("ORVELO_DEVICE_DIR");
-    }
-    std::string folder;
-    std::unique_ptr<GatewayStandin> gw;
+    monitorProcess run(std::vector<std::string> args) { return monitorProcess(std::move(args), folder + "/out"); }
+    GatewayStandin* gw = nullptr;
 };
 
 TEST_F(monitorTest, PrintsLogLinesReadingsAndStateUntilTerminated) {
-    monitorProcess monitor({"COM3", "--debug", "1"});
+    monitorProcess monitor = run({"COM3", "--debug", "1"});
     ASSERT_TRUE(monitor.running());
     ASSERT_TRUE(monitor.waitLine("STATE ONLINE 0x01020304"));
     ASSERT_TRUE(monitor.waitLine("Interface Serial : COM3 has RF addr 01020304 on channel 2 tid ", true));
@@ -143,7 +110,7 @@ TEST_F(monitorTest, PrintsLogLinesReadingsAndStateUntilTerminated) {
 }
 
 TEST_F(monitorTest, SendsOneReadRequestOnceOnline) {
-    monitorProcess monitor({"COM3", "--send-read", "0x0a0b0c0d", "--debug", "0"});
+    monitorProcess monitor = run({"COM3", "--send-read", "0x0a0b0c0d", "--debug", "0"});
     ASSERT_TRUE(eventually([&] { return !gw->rfSends().empty(); }));
     const std::vector<standin::RfSend> sends = gw->rfSends();
     EXPECT_EQ(sends[0].parameter, 3000u);
@@ -159,7 +126,7 @@ TEST_F(monitorTest, SendsOneReadRequestOnceOnline) {
 TEST_F(monitorTest, RefusesABadCommandLine) {
     for (std::vector<std::string> args : {std::vector<std::string>{}, {"COM3", "--debug"}, {"COM3", "--debug", "7"},
                                           {"COM3", "--send-read", "zz"}, {"COM3", "--other", "1"}}) {
-        monitorProcess monitor(args);
+        monitorProcess monitor = run(args);
         ASSERT_TRUE(monitor.running());
         EXPECT_EQ(monitor.wait(), 2);
         EXPECT_TRUE(monitor.lines().empty());

@@ -31,6 +31,7 @@ const bytes octets15 = filled(15, 0x10);
 const bytes octets16 = filled(16, 0x20);
 const bytes octets40 = filled(40, 0x30);
 const bytes octets128 = filled(128, 0x40);
+std::uint8_t twoOctets[] = {0xAA, 0xBB};
 
 std::vector<recordCase> recordCases() {
     using C = msgCursor;
@@ -41,9 +42,9 @@ std::vector<recordCase> recordCases() {
          3000},
         {"oid63 signed 6", [](C& c) { putSignedNoIndex(c, 63, 6); }, hex("3F 31 06"), 63, -1, 3, 1, 6},
         {"oid119 11 octets", [](C& c) { putOctets(c, 119, 1, 11, octets11.data()); },
-         concat(hex("C0 77 01 1B"), octets11), 119, 1, 1, 11, 0},
+         hex("C0 77 01 1B") + octets11, 119, 1, 1, 11, 0},
         {"oid119 40 octets", [](C& c) { putOctets(c, 119, 1, 40, octets40.data()); },
-         concat(hex("C0 77 01 81 28"), octets40), 119, 1, 1, 40, 0},
+         hex("C0 77 01 81 28") + octets40, 119, 1, 1, 40, 0},
         {"oid64 request", [](C& c) { putRequest(c, 64, -1); }, hex("80 40 70"), 64, -1, 7, 0, 0},
         {"oid0 request", [](C& c) { putRequest(c, 0, -1); }, hex("00 70"), 0, -1, 7, 0, 0},
         {"largest oid and index", [](C& c) { putRequest(c, 16383, 32767); }, hex("FF FF FF FF 70"), 16383, 32767, 7,
@@ -52,11 +53,11 @@ std::vector<recordCase> recordCases() {
         {"index 128", [](C& c) { putRequest(c, 1, 128); }, hex("41 80 80 70"), 1, 128, 7, 0, 0},
         {"index 0", [](C& c) { putRequest(c, 1, 0); }, hex("41 00 70"), 1, 0, 7, 0, 0},
         {"15 octets short form", [](C& c) { putOctets(c, 1, -1, 15, octets15.data()); },
-         concat(hex("01 1F"), octets15), 1, -1, 1, 15, 0},
+         hex("01 1F") + octets15, 1, -1, 1, 15, 0},
         {"16 octets long form", [](C& c) { putOctets(c, 1, -1, 16, octets16.data()); },
-         concat(hex("01 81 10"), octets16), 1, -1, 1, 16, 0},
+         hex("01 81 10") + octets16, 1, -1, 1, 16, 0},
         {"128 octets two length bytes", [](C& c) { putOctets(c, 1, -1, 128, octets128.data()); },
-         concat(hex("01 81 80 80"), octets128), 1, -1, 1, 128, 0},
+         hex("01 81 80 80") + octets128, 1, -1, 1, 128, 0},
         {"unsigned 0", [](C& c) { putUnsigned(c, 1, -1, 0); }, hex("01 21 00"), 1, -1, 2, 1, 0},
         {"unsigned 255", [](C& c) { putUnsigned(c, 1, -1, 255); }, hex("01 21 FF"), 1, -1, 2, 1, 255},
         {"unsigned 256", [](C& c) { putUnsigned(c, 1, -1, 256); }, hex("01 22 01 00"), 1, -1, 2, 2, 256},
@@ -81,16 +82,8 @@ std::vector<recordCase> recordCases() {
          0xFF7FFFFFu},
         {"signed 8388608", [](C& c) { putSigned(c, 1, -1, 8388608); }, hex("01 34 00 80 00 00"), 1, -1, 3, 4,
          8388608},
-        {"type above 7", [](C& c) {
-             msgItem item;
-             item.oid = 1;
-             item.type = 9;
-             item.length = 2;
-             std::uint8_t v[2] = {0xAA, 0xBB};
-             item.data = v;
-             writeRecord(c, item);
-         },
-         hex("01 89 02 AA BB"), 1, -1, 9, 2, 0},
+        {"type above 7", [](C& c) { writeRecord(c, {1, -1, 9, 2, twoOctets, 0}); }, hex("01 89 02 AA BB"), 1, -1, 9, 2,
+         0},
     };
 }
 
@@ -141,20 +134,19 @@ TEST(Msgitem, WriterSkipsWhatDoesNotFit) {
 }
 
 TEST(Msgitem, LongValuesKeepTheirLastFourBytes) {
-    bytes v = hex("01 FF FF FF FE");
-    msgItem item;
-    item.data = v.data();
-    item.length = 5;
-    EXPECT_EQ(getSigned(item), -2);
-    EXPECT_EQ(getUnsigned(item), 0xFFFFFFFEu);
-    v = hex("FF 7F");
-    item.data = v.data();
-    item.length = 2;
-    EXPECT_EQ(getSigned(item), -129);
-    EXPECT_EQ(getUnsigned(item), 0xFF7Fu);
-    item.length = 0;
-    EXPECT_EQ(getSigned(item), 0);
-    EXPECT_EQ(getUnsigned(item), 0u);
+    const struct {
+        const char* value;
+        std::int32_t asSigned;
+        std::uint32_t asUnsigned;
+    } cases[] = {{"01 FF FF FF FE", -2, 0xFFFFFFFEu}, {"FF 7F", -129, 0xFF7Fu}, {"", 0, 0}};
+    for (const auto& c : cases) {
+        bytes v = hex(c.value);
+        msgItem item;
+        item.data = v.data();
+        item.length = static_cast<std::uint16_t>(v.size());
+        EXPECT_EQ(getSigned(item), c.asSigned) << c.value;
+        EXPECT_EQ(getUnsigned(item), c.asUnsigned) << c.value;
+    }
 }
 
 TEST(Msgitem, OnlyIntegerTypesCarryAValue) {

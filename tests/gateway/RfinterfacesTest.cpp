@@ -11,20 +11,7 @@ namespace {
 
 using notified = testWorker::notified;
 
-class Interfaces : public gatewayTest {
-protected:
-    void TearDown() override {
-        worker.reset();
-        gatewayTest::TearDown();
-    }
-    void polls(rfInterfaces* itf, int n) {
-        workerLock held(*worker);
-        for (int i = 0; i < n; ++i) pollInterface(*itf);
-    }
-
-    recordingLog log;
-    std::unique_ptr<testWorker> worker = std::make_unique<testWorker>(log.sink());
-};
+using Interfaces = busPollingTest;
 
 struct framed {
     int result;
@@ -77,13 +64,13 @@ TEST_F(Interfaces, SilentGatewayIsLostOnThe101stPoll) {
     polls(itf, 60);
     itf->storeInfo(0x01020304, 2);  // unchanged, but it reloads
     polls(itf, 100);
-    EXPECT_TRUE(worker->notifies().empty());
+    EXPECT_TRUE(worker->notifies.all().empty());
     EXPECT_EQ(itf->rfAddress, 0x01020304u);
     polls(itf, 1);
-    EXPECT_EQ(worker->notifies(), (std::vector<notified>{{"Serial : COM3", 0, 0}}));
+    EXPECT_EQ(worker->notifies.all(), (std::vector<notified>{{"Serial : COM3", 0, 0}}));
     EXPECT_EQ(itf->rfAddress, 0u);
     polls(itf, 300);
-    EXPECT_EQ(worker->notifies().size(), 1u);
+    EXPECT_EQ(worker->notifies.count(), 1u);
 }
 
 TEST_F(Interfaces, BytesDuringTheStartDelayAreDropped) {
@@ -95,68 +82,54 @@ TEST_F(Interfaces, BytesDuringTheStartDelayAreDropped) {
     const bytes ack = hex("E5");
     itf->feedBytes(0, 0x0A0B0C0D, 0x01020304, 1, ack.data());
     EXPECT_EQ(itf->startDelay, 200);
-    EXPECT_TRUE(worker->decodes().empty());
+    EXPECT_TRUE(worker->decodes.all().empty());
     polls(itf, 200);
     itf->feedBytes(0, 0x0A0B0C0D, 0x01020304, 1, ack.data());
-    ASSERT_EQ(worker->decodes().size(), 1u);
-    EXPECT_EQ(worker->decodes()[0].result, 1);
+    ASSERT_EQ(worker->decodes.count(), 1u);
+    EXPECT_EQ(worker->decodes.all()[0].result, 1);
 }
 
-TEST_F(Interfaces, MBusFramer) {
-    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
-    auto results = [&](const char* in) { return frameAll(itf, hex(in)); };
-    auto one = [&](const bytes& in) {
-        auto r = frameAll(itf, in);
-        return r.size() == 1 ? r[0].result : 99;
-    };
-    EXPECT_EQ(one(hex("10 5B 01 5C 16")), 2);
-    EXPECT_EQ(one(hex("10 5B 01 5D 16")), -2);
-    EXPECT_EQ(one(hex("10 5B 01 5C 17")), -2);
-    EXPECT_EQ(one(hex("E5")), 1);
-    EXPECT_EQ(one(hex("00 FF 16 5B 10 5B 01 5C 16")), 2) << "stray bytes before a frame";
-    EXPECT_EQ(one(longFrame), 3);
-    bytes changed = longFrame;
+TEST_F(Interfaces, FramersFromLiteralBytes) {
+    bytes changed = longFrame, badEnd = longFrame, highBlock = opticalBlock(0x42);
     changed[20] ^= 0x01;
-    EXPECT_EQ(one(changed), -3);
-    changed = longFrame;
-    changed.back() = 0x17;
-    EXPECT_EQ(one(changed), -3);
-
-    auto header = results("68 05 06 68");
-    ASSERT_EQ(header.size(), 1u);
-    EXPECT_EQ(header[0].result, -3);
-    EXPECT_EQ(header[0].frame, hex("68 05 06 68"));
-    EXPECT_EQ(results("68 FA FA 68")[0].result, -3) << "L must be below 250";
-    EXPECT_EQ(results("68 03 03 67")[0].result, -3);
-
-    auto whole = frameAll(itf, longFrame);
-    ASSERT_EQ(whole.size(), 1u);
-    EXPECT_EQ(whole[0].length, 33);
-    EXPECT_EQ(whole[0].frame, longFrame);
-    auto e5 = results("E5");
-    EXPECT_EQ(e5[0].length, 1);
-}
-
-TEST_F(Interfaces, OpticalFramer) {
-    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
-    itf.setMode(busModeOptical, 30);
-    auto one = [&](const bytes& in) {
-        auto r = frameAll(itf, in);
-        return r.size() == 1 ? r[0].result : 99;
+    badEnd.back() = 0x17;
+    for (std::uint8_t& b : highBlock) b |= 0x80;
+    const bytes ident = hex("2F 41 42 43 35 58 59 5A 0D 0A");  // "/ABC5XYZ" CR LF
+    const struct {
+        const char* name;
+        int mode;
+        bytes in;
+        int result;
+        bytes frame;
+    } cases[] = {
+        {"short frame", busModeMBus, hex("10 5B 01 5C 16"), 2, hex("10 5B 01 5C 16")},
+        {"short, wrong check", busModeMBus, hex("10 5B 01 5D 16"), -2, {}},
+        {"short, wrong end", busModeMBus, hex("10 5B 01 5C 17"), -2, {}},
+        {"single character", busModeMBus, hex("E5"), 1, hex("E5")},
+        {"stray bytes first", busModeMBus, hex("00 FF 16 5B 10 5B 01 5C 16"), 2, hex("10 5B 01 5C 16")},
+        {"long frame", busModeMBus, longFrame, 3, longFrame},
+        {"long, one byte changed", busModeMBus, changed, -3, {}},
+        {"long, wrong end", busModeMBus, badEnd, -3, {}},
+        {"unequal L", busModeMBus, hex("68 05 06 68"), -3, hex("68 05 06 68")},
+        {"L not below 250", busModeMBus, hex("68 FA FA 68"), -3, {}},
+        {"no second 68", busModeMBus, hex("68 03 03 67"), -3, {}},
+        {"optical block", busModeOptical, opticalBlock(0x42), 2, {}},
+        {"optical block, wrong check", busModeOptical, opticalBlock(0x43), -1, {}},
+        {"optical block, bit 7 set", busModeOptical, highBlock, 2, {}},
+        {"identification, stray 'A' first", busModeOptical, hex("41") + ident, 1, ident},
+        {"identification, bit 7 set", busModeOptical, hex("AF C1 C2 C3 B5 D8 D9 DA 8D 8A"), 1, ident},
     };
-    EXPECT_EQ(one(opticalBlock(0x42)), 2);
-    EXPECT_EQ(one(opticalBlock(0x43)), -1);
-    auto line = frameAll(itf, hex("41 2F 41 42 43 35 58 59 5A 0D 0A"));  // a stray 'A' first
-    ASSERT_EQ(line.size(), 1u);
-    EXPECT_EQ(line[0].result, 1);
-    EXPECT_EQ(line[0].frame, hex("2F 41 42 43 35 58 59 5A 0D 0A"));
-    EXPECT_EQ(itf.buffer[line[0].length], 0) << "each stored byte is followed by a zero";
-    auto high = frameAll(itf, hex("AF C1 C2 C3 B5 D8 D9 DA 8D 8A"));
-    ASSERT_EQ(high.size(), 1u);
-    EXPECT_EQ(high[0].frame, hex("2F 41 42 43 35 58 59 5A 0D 0A"));
-    bytes block = opticalBlock(0x42);
-    for (std::uint8_t& b : block) b |= 0x80;
-    EXPECT_EQ(one(block), 2);
+    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
+    for (const auto& c : cases) {
+        itf.setMode(c.mode, 30);
+        const auto got = frameAll(itf, c.in);
+        ASSERT_EQ(got.size(), 1u) << c.name;
+        EXPECT_EQ(got[0].result, c.result) << c.name;
+        if (!c.frame.empty()) {
+            EXPECT_EQ(got[0].frame, c.frame) << c.name;
+        }
+    }
+    EXPECT_EQ(itf.buffer[ident.size()], 0) << "each optical byte is stored followed by a zero";
 }
 
 TEST_F(Interfaces, FramersStayInsideTheirBuffer) {
@@ -187,8 +160,9 @@ TEST_F(Interfaces, FramersStayInsideTheirBuffer) {
     }
 }
 
-TEST_F(Interfaces, PollCycleSendsRequestsAndTimesOut) {
+TEST_F(Interfaces, PollCycleSendsRequestsTakesRepliesAndTimesOut) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
+    rfInterfaces* other = worker->addGateway(0x05060708, "COM4");
     worker->request = hex("10 7B 05 80 16");
     worker->addBusObject(makeBus(5, 30));
     BusObject* bus = worker->busObjectList();
@@ -196,41 +170,53 @@ TEST_F(Interfaces, PollCycleSendsRequestsAndTimesOut) {
     worker->tickQueue();
     ASSERT_EQ(itf->findInPollList(bus), 1);
     EXPECT_EQ(itf->startDelay, 50);
-    auto& transport = testWorker::transportOf(itf);
+    auto& sends = testWorker::sendsOf(itf);
     polls(itf, 50);
-    EXPECT_TRUE(transport.sends().empty()) << "a new head waits 50 polls";
+    EXPECT_TRUE(sends.all().empty()) << "a new head waits 50 polls";
     polls(itf, 1);
-    ASSERT_EQ(transport.sends().size(), 1u);
-    EXPECT_EQ(transport.sends()[0].parameter, 0);
-    EXPECT_EQ(transport.sends()[0].packet, hex("0A 0B 0C 0D 01 02 03 04 20 69 01 10 7B 05 80 16"));
+    ASSERT_EQ(sends.count(), 1u);
+    EXPECT_EQ(sends.all()[0].parameter, 0);
+    EXPECT_EQ(sends.all()[0].packet, hex("0A 0B 0C 0D 01 02 03 04 20 69 01 10 7B 05 80 16"));
     EXPECT_EQ(itf->replyTimer, 30);
 
-    // The reply comes as a transparent packet.
-    bytes wire = concat(hex("01 02 03 04 0A 0B 0C 0D 20 00 07"), longFrame);
-    worker->deliverRadioFrame(0x01020304, rfPacketInPlace(wire.data(), static_cast<int>(wire.size())));
-    ASSERT_EQ(worker->decodes().size(), 1u);
-    EXPECT_EQ(worker->decodes()[0].result, 3);
-    EXPECT_EQ(worker->decodes()[0].frame, longFrame);
+    // The reply comes as a transparent packet addressed to the gateway.
+    bytes wire = hex("01 02 03 04 0A 0B 0C 0D 20 00 07") + longFrame;
+    worker->deliverRadioFrame(0x01020304, inPlace(wire, -61));
+    ASSERT_EQ(worker->decodes.count(), 1u);
+    const auto reply = worker->decodes.all()[0];
+    EXPECT_EQ(reply.result, 3);
+    EXPECT_EQ(reply.frame, longFrame);
+    EXPECT_EQ(reply.rssi, -61);
+    EXPECT_EQ(reply.source, 0x0A0B0C0Du);
     EXPECT_EQ(itf->replyTimer, 0);
+    // The start of a frame to an address no gateway has reaches no framer.
+    bytes partial = hex("01 02 03 05 0A 0B 0C 0D 20 00 08 10 5B 01");
+    worker->deliverRadioFrame(0x01020304, inPlace(partial));
+    EXPECT_EQ(itf->length + other->length, 0);
 
     // The next request goes out at once; without a reply it times out.
     polls(itf, 1);
-    ASSERT_EQ(transport.sends().size(), 2u);
-    EXPECT_EQ(transport.sends()[1].packet[10], 2) << "the sequence goes on";
+    ASSERT_EQ(sends.count(), 2u);
+    EXPECT_EQ(sends.all()[1].packet[10], 2) << "the sequence goes on";
     polls(itf, 29);
-    EXPECT_EQ(worker->decodes().size(), 1u);
+    EXPECT_EQ(worker->decodes.count(), 1u);
     polls(itf, 1);
-    ASSERT_EQ(worker->decodes().size(), 2u);
-    EXPECT_EQ(worker->decodes()[1].result, 0);
-    EXPECT_EQ(worker->decodes()[1].length, -1);
-    EXPECT_EQ(worker->decodes()[1].busId, 5);
+    ASSERT_EQ(worker->decodes.count(), 2u);
+    EXPECT_EQ(worker->decodes.all()[1].result, 0);
+    EXPECT_EQ(worker->decodes.all()[1].length, -1);
+    EXPECT_EQ(worker->decodes.all()[1].busId, 5);
 
     // An empty request counts as a time-out at once.
     worker->request.clear();
     polls(itf, 1);
-    ASSERT_EQ(worker->decodes().size(), 3u);
-    EXPECT_EQ(worker->decodes()[2].length, -1);
-    EXPECT_EQ(transport.sends().size(), 2u);
+    ASSERT_EQ(worker->decodes.count(), 3u);
+    EXPECT_EQ(worker->decodes.all()[2].length, -1);
+    EXPECT_EQ(sends.count(), 2u);
+
+    itf->transport.reset();  // an interface without a transport is not fed
+    partial[3] = 0x04;
+    worker->deliverRadioFrame(0x01020304, inPlace(partial));
+    EXPECT_EQ(itf->length, 0);
 }
 
 TEST_F(Interfaces, IdleInterfaceReloadsTwenty) {
@@ -240,7 +226,7 @@ TEST_F(Interfaces, IdleInterfaceReloadsTwenty) {
     const bytes e5 = hex("E5");
     itf->feedBytes(0, 0, 0x01020304, 1, e5.data());
     EXPECT_EQ(itf->replyTimer, 0) << "a finished frame clears the timer";
-    EXPECT_TRUE(worker->decodes().empty()) << "no bus object to hand it to";
+    EXPECT_TRUE(worker->decodes.all().empty()) << "no bus object to hand it to";
 }
 
 TEST_F(Interfaces, PollListOperations) {
@@ -291,7 +277,7 @@ TEST_F(Interfaces, DestroyedLinkedInterfaceTimesOutItsBusAndReportsTheLoss) {
     itf->attachBusObject(six);
     itf->attachBusObject(six->nextObject);
     itf.reset();
-    const auto d = worker->decodes();
+    const auto d = worker->decodes.all();
     ASSERT_EQ(d.size(), 2u);
     EXPECT_EQ(d[0].busId, 6);
     EXPECT_EQ(d[1].busId, 5);
@@ -300,7 +286,7 @@ TEST_F(Interfaces, DestroyedLinkedInterfaceTimesOutItsBusAndReportsTheLoss) {
         EXPECT_EQ(one.length, -1);
     }
     EXPECT_EQ(six->pollNext, nullptr);
-    EXPECT_EQ(worker->notifies(), (std::vector<notified>{{"Serial : COM3", 0, 0}}));
+    EXPECT_EQ(worker->notifies.all(), (std::vector<notified>{{"Serial : COM3", 0, 0}}));
 }
 
 TEST_F(Interfaces, FeedingWhilePollingKeepsEveryFrameWhole) {
@@ -321,10 +307,40 @@ TEST_F(Interfaces, FeedingWhilePollingKeepsEveryFrameWhole) {
     for (int i = 0; i < frames; ++i) itf->feedBytes(0, 0x0A0B0C0D, 0x01020304, 5, reply.data());
     done = true;
     poller.join();
-    const auto d = worker->decodes();
+    const auto d = worker->decodes.all();
     ASSERT_EQ(d.size(), static_cast<std::size_t>(frames));
     for (const auto& one : d) {
         ASSERT_EQ(one.result, 2);
         ASSERT_EQ(one.frame, reply);
     }
+}
+
+TEST_F(Interfaces, ParamsDifferComparesOnlyTheWantedSettingsThatAreGiven) {
+    const struct {
+        const char* name;
+        int wantedChannel, wantedGroup, wantedPromiscuous;
+        std::uint32_t address;
+        int channel, group, promiscuous;
+        int differ;
+    } cases[] = {
+        {"nothing wanted", -1, -1, -1, 0x01020304, 2, 0, 0, 0},
+        {"another address", -1, -1, -1, 0x05060708, 2, 0, 0, 1},
+        {"channel 1 and save, on 2", 9, -1, -1, 0x01020304, 2, 0, 0, 1},
+        {"channel 1 and save, on 1", 9, -1, -1, 0x01020304, 1, 0, 0, 0},
+        {"channel not reported", 9, -1, -1, 0x01020304, -1, 0, 0, 0},
+        {"another group", 9, 5, -1, 0x01020304, 1, 4, 0, 1},
+        {"the wanted group", 9, 5, -1, 0x01020304, 1, 5, 0, 0},
+        {"another mode", 9, 5, 1, 0x01020304, 1, 5, 0, 1},
+        {"all as wanted", 9, 5, 1, 0x01020304, 1, 5, 1, 0},
+    };
+    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
+    EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 0) << "not linked";
+    itf.rfAddress = 0x01020304;
+    for (const auto& c : cases) {
+        itf.wantedChannel = c.wantedChannel;
+        itf.wantedGroup = c.wantedGroup;
+        itf.wantedPromiscuous = c.wantedPromiscuous;
+        EXPECT_EQ(itf.paramsDiffer(c.address, c.channel, c.group, c.promiscuous), c.differ) << c.name;
+    }
+    itf.rfAddress = 0;  // not linked: no loss to report on destruction
 }

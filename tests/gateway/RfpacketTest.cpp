@@ -9,67 +9,45 @@
 namespace {
 
 class Rfpacket : public gatewayTest {};
+class DuplicateFilter : public gatewayTest {};
 
 bytes boxBytes(msgBox* box) { return bytes(box->data, box->data + box->length); }
 
-// A received packet taken in place from `wire`, as the transport does.
-rfPacket received(bytes& wire, std::int32_t rssi = 0) {
-    rfPacket p = rfPacketInPlace(wire.data(), static_cast<int>(wire.size()));
-    p.rssi = rssi;
-    return p;
+packetId idOf(int n) {
+    packetId id{};
+    id[0] = static_cast<std::uint8_t>(n >> 8);
+    id[1] = static_cast<std::uint8_t>(n);
+    id[15] = 0x5A;
+    return id;
 }
 
 }  // namespace
 
-TEST_F(Rfpacket, HeaderFieldsAndAddressesInHostOrder) {
-    bytes wire = hex("11 22 33 44 55 66 77 88 25 80 05 3F 21 01");
-    rfPacket p = received(wire);
-    EXPECT_EQ(rfPacketDestination(p), 0x11223344u);
-    EXPECT_EQ(rfPacketSource(p), 0x55667788u);
-    EXPECT_EQ(rfPacketKind(p), 0x25);
-    EXPECT_EQ(rfPacketFlag(p), 0x80);
-    EXPECT_EQ(rfPacketSequence(p), 0x05);
-    EXPECT_EQ(rfPacketRecordKind(p), 0x25);
-    EXPECT_EQ(rfPacketPayloadSize(p), 3);
-    wire[9] = 0x69;
-    EXPECT_EQ(rfPacketRecordKind(p), 0);
-}
-
 TEST_F(Rfpacket, AcknowledgementSwapsTheAddressesAsTheyStand) {
     bytes wire = hex("11 22 33 44 55 66 77 88 22 00 05 64 21 07");
-    msgBox* ack = buildAckPacket(received(wire, -70));
+    msgBox* ack = buildAckPacket(inPlace(wire, -70));
     ASSERT_NE(ack, nullptr);
     EXPECT_EQ(boxBytes(ack), hex("55 66 77 88 11 22 33 44 22 00 85"));
     packetFree(ack);
 }
 
-TEST_F(Rfpacket, ReadRequestOnAUsedBuffer) {
+TEST_F(Rfpacket, RecordPacketsOnAUsedBufferWithRoomFor300PayloadBytes) {
     msgBox* box = packetAlloc();
     ASSERT_NE(box, nullptr);
     std::memset(box->data, 0xA5, sizeof box->data);  // a buffer from the free list keeps old bytes
-    buildRecordPacket(box, 6, 0x01020304, 0, 7, 0, 0);
+    buildRecordPacket(box, 6, 0x01020304, 0, rfKindReadRequest, 0, 0);
     EXPECT_EQ(box->kind, boxKindRecordPacket);
     EXPECT_EQ(bytes(box->data, box->data + 14), hex("00 00 00 00 01 02 03 04 07 00 00 3F 31 06"));
-    EXPECT_EQ(box->cursor.left, 297);
-    EXPECT_EQ(box->cursor.pos, box->data + 14);
-
     rfPacket p = packetRfData(box);
     const std::uint8_t two = 2;
     box->length = rfHeaderSize + rfPacketSetPayload(p, 1, &two);
     EXPECT_EQ(boxBytes(box), hex("00 00 00 00 01 02 03 04 07 00 00 02"));
     EXPECT_EQ(packetRfData(box).payloadLength, 1);
-    packetFree(box);
-}
 
-TEST_F(Rfpacket, RecordPacketRoomEndsAt300PayloadBytes) {
-    msgBox* box = packetAlloc();
     buildRecordPacket(box, 5, 0x0A0B0C0D, 0x01020304, rfKindRecords, 0, 9);
     const bytes big(400, 0x77);
     putOctets(box->cursor, 1, -1, 400, big.data());
-    EXPECT_EQ(box->cursor.left, 0);
     EXPECT_EQ(box->cursor.pos, box->data + rfHeaderSize + rfMaxPayload);
-
-    rfPacket p = packetRfData(box);
     EXPECT_EQ(rfPacketSetPayload(p, 400, big.data()), 300);
     EXPECT_EQ(p.payloadLength, 300);
     EXPECT_EQ(rfPacketSetPayload(p, -3, big.data()), 0);
@@ -78,12 +56,11 @@ TEST_F(Rfpacket, RecordPacketRoomEndsAt300PayloadBytes) {
 }
 
 TEST_F(Rfpacket, AcknowledgementDecisions) {
-    struct decision {
+    const struct {
         const char* name;
         const char* wire;
         int first, second;
-    };
-    const decision cases[] = {
+    } cases[] = {
         {"kind 22 always", "11 22 33 44 55 66 77 88 22 00 05 C0 64 00 21 01", 1, 2},
         {"kind 25 without alarm", "11 22 33 44 55 66 77 88 25 00 05 C0 64 00 21 01", 0, -1},
         {"kind 25 with alarm first", "11 22 33 44 55 66 77 88 25 00 05 3F 31 05 C0 64 00 21 01", 1, 2},
@@ -94,49 +71,44 @@ TEST_F(Rfpacket, AcknowledgementDecisions) {
         {"acknowledgement of a kind 22", "11 22 33 44 55 66 77 88 22 00 85", 0, -1},
         {"acknowledgement with alarm", "11 22 33 44 55 66 77 88 25 00 85 3F 31 05", 0, -1},
     };
-    for (const decision& d : cases) {
+    for (const auto& d : cases) {
         duplicateFilterClear();
         bytes wire = hex(d.wire);
-        EXPECT_EQ(checkReceivedPacket(received(wire)), d.first) << d.name;
-        EXPECT_EQ(checkReceivedPacket(received(wire)), d.second) << d.name;
+        EXPECT_EQ(checkReceivedPacket(inPlace(wire)), d.first) << d.name;
+        EXPECT_EQ(checkReceivedPacket(inPlace(wire)), d.second) << d.name;
     }
 }
 
 TEST_F(Rfpacket, IdentityIgnoresFlagAndRssiButNotSequence) {
     bytes wire = hex("11 22 33 44 55 66 77 88 25 00 05 C0 64 00 21 01");
-    EXPECT_EQ(checkReceivedPacket(received(wire, -40)), 0);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire, -40)), 0);
     wire[9] = 0x69;
-    EXPECT_EQ(checkReceivedPacket(received(wire, -90)), -1);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire, -90)), -1);
     wire[10] = 0x06;
-    EXPECT_EQ(checkReceivedPacket(received(wire)), 0);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire)), 0);
     wire[8] = 0x22;
-    EXPECT_EQ(checkReceivedPacket(received(wire)), 1);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire)), 1);
 }
 
 TEST_F(Rfpacket, EveryPayloadByteCountsInTheIdentity) {
     // Payloads of 20 bytes that differ only in their 7th or 14th byte.
-    bytes a = concat(hex("11 22 33 44 55 66 77 88 25 00 05"), bytes(20, 0x31));
+    bytes a = hex("11 22 33 44 55 66 77 88 25 00 05") + bytes(20, 0x31);
     bytes b = a, c = a;
     b[rfHeaderSize + 6] ^= 0x01;
     c[rfHeaderSize + 13] ^= 0x80;
-    const packetId ia = packetIdentity(received(a));
-    EXPECT_NE(ia, packetIdentity(received(b)));
-    EXPECT_NE(ia, packetIdentity(received(c)));
+    const packetId ia = packetIdentity(inPlace(a));
+    EXPECT_NE(ia, packetIdentity(inPlace(b)));
+    EXPECT_NE(ia, packetIdentity(inPlace(c)));
     EXPECT_EQ(bytes(ia.begin(), ia.begin() + 10), hex("11 22 33 44 55 66 77 88 25 05"));
-    EXPECT_EQ(duplicateFilter(ia), 1);
-    EXPECT_EQ(duplicateFilter(packetIdentity(received(b))), 1);
-    EXPECT_EQ(duplicateFilter(packetIdentity(received(c))), 1);
-    EXPECT_EQ(duplicateFilter(packetIdentity(received(a))), 0);
 }
 
 TEST_F(Rfpacket, ShortRecordReadsNothingBeyondIt) {
     bytes wire = hex("11 22 33 44 55");  // exactly five bytes: a read past them is caught
-    rfPacket p = received(wire);
+    rfPacket p = inPlace(wire);
     EXPECT_EQ(p.payloadLength, -6);
     EXPECT_EQ(rfPacketPayloadSize(p), 0);
     EXPECT_EQ(rfPacketDestination(p), 0x11223344u);
     EXPECT_EQ(rfPacketSource(p), 0x55000000u);
-    EXPECT_EQ(rfPacketKind(p), 0);
     EXPECT_EQ(checkReceivedPacket(p), 0);
     EXPECT_EQ(checkReceivedPacket(p), -1);
     msgBox* ack = buildAckPacket(p);
@@ -146,58 +118,41 @@ TEST_F(Rfpacket, ShortRecordReadsNothingBeyondIt) {
 }
 
 TEST_F(Rfpacket, LongestReceivedPayloadIsHandledWhole) {
-    bytes wire = concat(hex("11 22 33 44 55 66 77 88 22 00 05 C0 64 00 83 83 F0"), bytes(1008, 0x5C));
-    rfPacket p = received(wire);
-    EXPECT_EQ(p.payloadLength, 1014);
-    EXPECT_EQ(checkReceivedPacket(p), 1);
+    bytes wire = hex("11 22 33 44 55 66 77 88 22 00 05 C0 64 00 83 83 F0") + bytes(1008, 0x5C);
+    EXPECT_EQ(inPlace(wire).payloadLength, 1014);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire)), 1);
     wire.back() = 0x5D;
-    EXPECT_EQ(checkReceivedPacket(received(wire)), 1);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire)), 1) << "its last byte is part of the identity";
 }
 
-TEST_F(Rfpacket, PoolReusesBuffersWithTheirContents) {
+TEST_F(Rfpacket, PoolReusesBuffersWithTheirContentsAndCanBeFreed) {
     msgBoxPoolFree();
-    EXPECT_EQ(msgBoxPoolMade(), 0);
     msgBox* a = packetAlloc();
     msgBox* b = packetAlloc();
-    ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(msgBoxPoolMade(), 2);
-    EXPECT_EQ(a->kind, 0);
-    EXPECT_EQ(a->length, 0);
     a->kind = 2;
     a->length = 77;
     b->next = a;
     packetFree(a);
+    poolLock();
+    poolLock();  // the transports take it again while they hold it
     packetFree(b);
-    EXPECT_EQ(msgBoxPoolFreeCount(), msgBoxPoolMade());
-    msgBox* again = packetAlloc();
-    EXPECT_EQ(again, b);
-    EXPECT_EQ(again->next, nullptr);
-    msgBox* second = packetAlloc();
-    EXPECT_EQ(second, a);
-    EXPECT_EQ(second->kind, 2);
-    EXPECT_EQ(second->length, 77);
-    packetFree(again);
-    packetFree(second);
-    packetFree(nullptr);
-}
-
-TEST_F(Rfpacket, PoolFreeEmptiesTheListAndAllowsANewStart) {
-    msgBoxPoolFree();
-    msgBox* out = packetAlloc();
-    packetFree(packetAlloc());
+    poolUnlock();
+    poolUnlock();
+    EXPECT_EQ(packetAlloc(), b);
+    EXPECT_EQ(b->next, nullptr);
+    EXPECT_EQ(packetAlloc(), a);
+    EXPECT_EQ(a->kind, 2);
+    EXPECT_EQ(a->length, 77);
+    packetFree(b);
     msgBoxPoolFree();
     EXPECT_EQ(msgBoxPoolFreeCount(), 0);
     EXPECT_EQ(msgBoxPoolMade(), 1);  // the one still out
-    packetFree(out);                 // comes back after the free
+    packetFree(a);                   // comes back after the free
     msgBoxPoolInit();
     EXPECT_EQ(msgBoxPoolFreeCount(), 1);
-    poolLock();
-    poolLock();  // the transports take it again while they hold it
-    msgBox* inside = packetAlloc();
-    packetFree(inside);
-    poolUnlock();
-    poolUnlock();
+    packetFree(nullptr);
 }
 
 TEST_F(Rfpacket, EmptyPoolGivesNoneAndNoAcknowledgement) {
@@ -205,6 +160,48 @@ TEST_F(Rfpacket, EmptyPoolGivesNoneAndNoAcknowledgement) {
     msgBoxPoolSetLimit(0);
     EXPECT_EQ(packetAlloc(), nullptr);
     bytes wire = hex("11 22 33 44 55 66 77 88 22 00 05");
-    EXPECT_EQ(buildAckPacket(received(wire)), nullptr);
-    EXPECT_EQ(checkReceivedPacket(received(wire)), 1);
+    EXPECT_EQ(buildAckPacket(inPlace(wire)), nullptr);
+    EXPECT_EQ(checkReceivedPacket(inPlace(wire)), 1);
+}
+
+TEST_F(DuplicateFilter, AHitDoesNotRenewTheTime) {
+    const struct {
+        std::int64_t at;
+        int result;
+    } arrivals[] = {{0, 1}, {30, 0}, {59, 0}, {60, 1}, {119, 0}};
+    for (const auto& a : arrivals) {
+        now = a.at;
+        EXPECT_EQ(duplicateFilter(idOf(1)), a.result) << a.at;
+    }
+}
+
+TEST_F(DuplicateFilter, FullInTheCurrentSecondStoresNothingMore) {
+    for (int i = 0; i < filterSlots; ++i) ASSERT_EQ(duplicateFilter(idOf(i)), 1) << i;
+    EXPECT_EQ(duplicateFilter(idOf(5000)), 1);
+    EXPECT_EQ(duplicateFilter(idOf(5000)), 1) << "it was not stored";
+    EXPECT_EQ(duplicateFilter(idOf(0)), 0);
+    EXPECT_EQ(duplicateFilter(idOf(filterSlots - 1)), 0);
+}
+
+TEST_F(DuplicateFilter, FullTableReplacesTheFirstOfTheOldest) {
+    // Slot order follows arrival: slot 0 at 10, slots 1 and 2 at 5, the rest at 10.
+    for (int i = 0; i < filterSlots; ++i) {
+        now = (i == 1 || i == 2) ? 5 : 10;
+        ASSERT_EQ(duplicateFilter(idOf(i)), 1);
+    }
+    now = 20;
+    EXPECT_EQ(duplicateFilter(idOf(7000)), 1);
+    EXPECT_EQ(duplicateFilter(idOf(7000)), 0);
+    EXPECT_EQ(duplicateFilter(idOf(0)), 0);
+    EXPECT_EQ(duplicateFilter(idOf(2)), 0);
+    EXPECT_EQ(duplicateFilter(idOf(1)), 1) << "slot 1 was replaced";
+}
+
+TEST_F(DuplicateFilter, ClearEmptiesAndTheDefaultClockRuns) {
+    EXPECT_EQ(duplicateFilter(idOf(3)), 1);
+    duplicateFilterClear();
+    EXPECT_EQ(duplicateFilter(idOf(3)), 1);
+    duplicateFilterSetClock({});
+    EXPECT_EQ(duplicateFilter(idOf(4)), 1);
+    EXPECT_EQ(duplicateFilter(idOf(4)), 0);
 }

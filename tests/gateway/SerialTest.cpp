@@ -6,13 +6,9 @@
 #include "tests/gateway/GatewayTestSupport.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
-#include <condition_variable>
-#include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -20,70 +16,30 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using standin::GatewayStandin;
 
-// Good frames as the transport hands them on: message and CRC byte.
-class receivedFrames {
-public:
-    serialObject::frameReceiver receiver()
-    {
-        return [this](serialObject&, msgBox* box) {
-            {
-                std::lock_guard lock(mutex_);
-                messages_.emplace_back(box->data, box->data + box->length);
-            }
-            packetFree(box);
-        };
-    }
-    std::vector<bytes> messages()
-    {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    bool waitCount(std::size_t n)
-    {
-        return eventually([&] { return messages().size() >= n; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<bytes> messages_;
-};
-
-std::size_t countLines(recordingLog& log, const std::string& start)
-{
-    std::size_t n = 0;
-    for (const std::string& line : log.lines())
-        n += line.rfind(start, 0) == 0;
-    return n;
-}
-
-class serialTest : public gatewayTest {
+class serialTest : public deviceFolderTest {
 protected:
     void SetUp() override
     {
-        gatewayTest::SetUp();
+        deviceFolderTest::SetUp();
         debugLevel = 3;
-        char pattern[] = "/tmp/orvelo-dev-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
     }
     void TearDown() override
     {
         transport.reset();
-        gateways.clear();
-        fs::remove_all(folder);
-        unsetenv("ORVELO_DEVICE_DIR");
-        gatewayTest::TearDown();
+        deviceFolderTest::TearDown();
     }
 
-    GatewayStandin& gateway(const std::string& name)
-    {
-        gateways.push_back(std::make_unique<GatewayStandin>(folder, name));
-        return *gateways.back();
-    }
+    // Good frames as the transport hands them on: message and CRC byte.
     void open(const char* name)
     {
-        transport = std::make_unique<serialObject>(&worker, name, received.receiver());
+        transport = std::make_unique<serialObject>(&worker, name, [this](serialObject&, msgBox* box) {
+            received.add(bytes(box->data, box->data + box->length));
+            packetFree(box);
+        });
+    }
+    bool waitReceived(std::size_t n)
+    {
+        return eventually([&] { return received.count() >= n; });
     }
     void push(const bytes& message)
     {
@@ -93,16 +49,28 @@ protected:
         box->length = static_cast<int>(message.size());
         transport->PushTxPacket(box);
     }
+    // Far more than the terminal buffers: with the stand-in not reading,
+    // the writes stall.
+    void pushStallingLoad()
+    {
+        for (int i = 0; i < 12; ++i)
+            push(bytes(msgBoxCapacity, 0xC0));
+    }
     bool poolBalanced()
     {
         return eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); });
     }
+    // The transport ends whatever the line is doing, and gives back what it held.
+    void destroyTransport()
+    {
+        transport.reset();
+        EXPECT_EQ(log.lines().back().rfind("Serial COM3 was deleted tid ", 0), 0u);
+        EXPECT_TRUE(poolBalanced());
+    }
 
-    std::string folder;
     recordingLog log;
     HlavniCem worker{linkInterfaces{log.sink()}, {}, HlavniCem::tickSource::manual};
-    receivedFrames received;
-    std::vector<std::unique_ptr<GatewayStandin>> gateways;
+    recorder<bytes> received;
     std::unique_ptr<serialObject> transport;
 };
 
@@ -113,6 +81,11 @@ TEST_F(serialTest, FramesCrossTheLineByteExactInRawMode)
     GatewayStandin& gw = gateway("COM3");
     open("COM3");
     ASSERT_TRUE(gw.waitHeld());
+    ASSERT_TRUE(eventually([&] { return log.starting("COM COM3 otevren tid ") == 1; }));
+    std::vector<std::string> lines = log.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("Serial thread started for device COM3 tid ", 0), 0u);
+    EXPECT_EQ(lines[1].rfind("COM COM3 otevren tid ", 0), 0u);
     termios tio = gw.lineSettings();
     EXPECT_EQ(cfgetospeed(&tio), B57600);
     EXPECT_EQ(cfgetispeed(&tio), B57600);
@@ -121,8 +94,8 @@ TEST_F(serialTest, FramesCrossTheLineByteExactInRawMode)
 
     // Bytes a cooked line would eat, turn or echo, both ways.
     ASSERT_TRUE(gw.sendMessage(awkward));
-    ASSERT_TRUE(received.waitCount(1));
-    EXPECT_EQ(received.messages()[0], hex("00 03 0A 0D 11 13 1A 7F FF 39"));
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(received.all()[0], hex("00 03 0A 0D 11 13 1A 7F FF 39"));
     push(awkward);
     ASSERT_TRUE(gw.waitFrames(1));
     EXPECT_EQ(gw.frames()[0].raw, hex("C0 00 03 0A 0D 11 13 1A 7F FF 39 C0"));
@@ -132,10 +105,11 @@ TEST_F(serialTest, FramesCrossTheLineByteExactInRawMode)
     push(hex("3F 21 01 C0 6E 01 70 C0 72 01 70 C0 76 01 70 C0 79 01 70"));
     ASSERT_TRUE(gw.waitFrames(2));
     EXPECT_EQ(gw.frames()[1].raw, hex("C0 3F 21 01 DB DC 6E 01 70 DB DC 72 01 70 DB DC 76 01 70 DB DC 79 01 70 F6 C0"));
-    ASSERT_TRUE(received.waitCount(2));
-    EXPECT_EQ(received.messages()[1],
+    ASSERT_TRUE(waitReceived(2));
+    EXPECT_EQ(received.all()[1],
               hex("3F 21 01 C0 6E 01 21 02 C0 72 01 21 00 C0 76 01 14 01 02 03 04 C0 79 01 21 00 EE"));
     EXPECT_EQ(gw.badFrames(), 0);
+    destroyTransport();
 }
 
 TEST_F(serialTest, PushedMessagesLeaveInOrderAndSlowFramesArriveWhole)
@@ -152,34 +126,20 @@ TEST_F(serialTest, PushedMessagesLeaveInOrderAndSlowFramesArriveWhole)
 
     // Pauses longer than a read time-out between the bytes of one frame.
     ASSERT_TRUE(gw.sendRaw(hex("C0 61 62 63 DB DD C0"), 250ms));
-    ASSERT_TRUE(received.waitCount(1));
-    EXPECT_EQ(received.messages(), std::vector<bytes>{hex("61 62 63 DB")});
-}
-
-TEST_F(serialTest, LogsItsStartAndTheOpenAtLevelThree)
-{
-    GatewayStandin& gw = gateway("COM3");
-    open("COM3");
-    ASSERT_TRUE(gw.waitHeld());
-    ASSERT_TRUE(eventually([&] { return countLines(log, "COM COM3 otevren tid ") == 1; }));
-    std::vector<std::string> lines = log.lines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0].rfind("Serial thread started for device COM3 tid ", 0), 0u);
-    EXPECT_EQ(lines[1].rfind("COM COM3 otevren tid ", 0), 0u);
-    transport.reset();
-    EXPECT_EQ(log.lines().back().rfind("Serial COM3 was deleted tid ", 0), 0u);
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(received.all(), std::vector<bytes>{hex("61 62 63 DB")});
 }
 
 TEST_F(serialTest, KeepsTryingAMissingPortUntilItAppears)
 {
     open("COM7");
-    ASSERT_TRUE(eventually([&] { return countLines(log, "COM COM7 nelze otevrit tid ") >= 2; }));
+    ASSERT_TRUE(eventually([&] { return log.starting("COM COM7 nelze otevrit tid ") >= 2; }));
     GatewayStandin& gw = gateway("COM7");
     ASSERT_TRUE(gw.waitHeld());
     ASSERT_TRUE(gw.sendMessage(hex("61 32")));
-    ASSERT_TRUE(received.waitCount(1));
-    EXPECT_EQ(received.messages()[0], hex("61 32 C0"));
-    EXPECT_EQ(countLines(log, "COM COM7 otevren tid "), 1u);
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(received.all()[0], hex("61 32 C0"));
+    EXPECT_EQ(log.starting("COM COM7 otevren tid "), 1u);
 }
 
 TEST_F(serialTest, HangUpClosesTheLineAndTheReturnStartsClean)
@@ -191,9 +151,9 @@ TEST_F(serialTest, HangUpClosesTheLineAndTheReturnStartsClean)
     // A frame cut right after an ESC.
     ASSERT_TRUE(gw.sendRaw(hex("C0 11 DB")));
     ASSERT_TRUE(gw.waitTaken());
-    std::size_t failures = countLines(log, "COM COM3 nelze otevrit");
+    std::size_t failures = log.starting("COM COM3 nelze otevrit");
     gw.hangUp();
-    ASSERT_TRUE(eventually([&] { return countLines(log, "COM COM3 nelze otevrit") > failures; }));
+    ASSERT_TRUE(eventually([&] { return log.starting("COM COM3 nelze otevrit") > failures; }));
     EXPECT_FALSE(transport->PortOpen());
     gatewayReport report = transport->Reported();
     EXPECT_EQ(report.rfAddress, 0u);
@@ -204,8 +164,8 @@ TEST_F(serialTest, HangUpClosesTheLineAndTheReturnStartsClean)
     gw.comeBack();
     ASSERT_TRUE(gw.waitHeld());
     ASSERT_TRUE(gw.sendMessage(hex("61 32")));
-    ASSERT_TRUE(received.waitCount(1));
-    EXPECT_EQ(received.messages(), std::vector<bytes>{hex("61 32 C0")});
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(received.all(), std::vector<bytes>{hex("61 32 C0")});
     push(hex("3F 21 02"));
     ASSERT_TRUE(gw.waitFrames(1));
     EXPECT_EQ(gw.frames().size(), 1u);
@@ -221,12 +181,12 @@ TEST_F(serialTest, HeldPortRefusesASecondTransport)
     HlavniCem secondWorker{linkInterfaces{secondLog.sink()}, {}, HlavniCem::tickSource::manual};
     {
         serialObject second(&secondWorker, "COM3");
-        ASSERT_TRUE(eventually([&] { return countLines(secondLog, "COM COM3 nelze otevrit tid ") >= 1; }));
-        EXPECT_EQ(countLines(secondLog, "COM COM3 otevren"), 0u);
+        ASSERT_TRUE(eventually([&] { return secondLog.starting("COM COM3 nelze otevrit tid ") >= 1; }));
+        EXPECT_EQ(secondLog.starting("COM COM3 otevren"), 0u);
     }
     // The first one still has the line.
     ASSERT_TRUE(gw.sendMessage(hex("61 32")));
-    ASSERT_TRUE(received.waitCount(1));
+    ASSERT_TRUE(waitReceived(1));
 }
 
 TEST_F(serialTest, DestroyingWhileTheGatewayFloods)
@@ -234,44 +194,29 @@ TEST_F(serialTest, DestroyingWhileTheGatewayFloods)
     GatewayStandin& gw = gateway("COM3");
     open("COM3");
     gw.startFlood(hex("3F 21 01 C0 6E 01 21 02"));
-    ASSERT_TRUE(received.waitCount(20));
+    ASSERT_TRUE(waitReceived(20));
     push(hex("3F 21 01"));
-    transport.reset();
+    destroyTransport();
     gw.stopFlood();
-    EXPECT_EQ(log.lines().back().rfind("Serial COM3 was deleted tid ", 0), 0u);
-    EXPECT_TRUE(poolBalanced());
 }
 
-TEST_F(serialTest, DestroyingWhileTheGatewayStoppedReading)
+TEST_F(serialTest, StalledWritesFailAndDestroyingDoesNotWaitForThem)
 {
     GatewayStandin& gw = gateway("COM3");
     open("COM3");
     ASSERT_TRUE(gw.waitHeld());
     gw.setReading(false);
-    // Far more than the terminal buffers: the writes stall.
-    bytes big(msgBoxCapacity, 0xC0);
-    for (int i = 0; i < 12; ++i)
-        push(big);
-    std::this_thread::sleep_for(300ms);
-    transport.reset();
-    EXPECT_EQ(log.lines().back().rfind("Serial COM3 was deleted tid ", 0), 0u);
-    EXPECT_TRUE(poolBalanced());
-}
-
-TEST_F(serialTest, StalledWritesCountAsFailures)
-{
-    GatewayStandin& gw = gateway("COM3");
-    open("COM3");
-    ASSERT_TRUE(gw.waitHeld());
-    gw.setReading(false);
-    bytes big(msgBoxCapacity, 0xC0);
-    for (int i = 0; i < 12; ++i)
-        push(big);
+    pushStallingLoad();
     // The write gives up, the line is closed, the rest goes back unsent.
     ASSERT_TRUE(eventually([&] { return !transport->PortOpen(); }));
     ASSERT_TRUE(poolBalanced());
     gw.setReading(true);
     ASSERT_TRUE(eventually([&] { return transport->PortOpen(); }));
+
+    gw.setReading(false);
+    pushStallingLoad();
+    std::this_thread::sleep_for(300ms); // into a stalled write
+    destroyTransport();
 }
 
 TEST_F(serialTest, WhatIsNoTerminalNeverOpens)
@@ -285,7 +230,7 @@ TEST_F(serialTest, WhatIsNoTerminalNeverOpens)
     EXPECT_FALSE(OpenSerialPort(port, nullptr, 57600));
 
     open((folder + "/COM4").c_str());
-    ASSERT_TRUE(eventually([&] { return countLines(log, "COM " + folder + "/COM4 nelze otevrit tid ") >= 1; }));
+    ASSERT_TRUE(eventually([&] { return log.starting("COM " + folder + "/COM4 nelze otevrit tid ") >= 1; }));
     EXPECT_FALSE(transport->PortOpen());
 }
 
@@ -301,38 +246,6 @@ TEST_F(serialTest, PortScanListsWhatResolvesToATerminal)
         platform::SerialPort port;
         EXPECT_TRUE(OpenSerialPort(port, name.c_str(), 57600)) << name;
     }
-}
-
-TEST_F(serialTest, StandInPlaysGatewayAndModules)
-{
-    GatewayStandin& gw = gateway("COM3");
-    open("COM3");
-    // A set configuration: channel 1, then save; answered like a query.
-    push(hex("3F 21 03 C0 6E 01 21 01 0F 21 02"));
-    ASSERT_TRUE(received.waitCount(1));
-    EXPECT_EQ(received.messages()[0],
-              hex("3F 21 01 C0 6E 01 21 01 C0 72 01 21 00 C0 76 01 14 01 02 03 04 C0 79 01 21 00 56"));
-    EXPECT_EQ(gw.settings().channel, 1u);
-    EXPECT_TRUE(gw.saved());
-
-    // RF sends, with and without a send parameter; no answer.
-    push(hex("3F 21 06 C0 80 01 22 0B B8 C0 77 01 1C 00 00 00 00 01 02 03 04 07 00 00 02"));
-    push(hex("3F 21 06 C0 77 01 1B 55 66 77 88 11 22 33 44 22 00 85"));
-    ASSERT_TRUE(gw.waitFrames(3));
-    std::vector<standin::RfSend> sends = gw.rfSends();
-    ASSERT_EQ(sends.size(), 2u);
-    EXPECT_EQ(sends[0].parameter, 3000u);
-    EXPECT_EQ(sends[0].packet, hex("00 00 00 00 01 02 03 04 07 00 00 02"));
-    EXPECT_FALSE(sends[1].parameter.has_value());
-    EXPECT_EQ(sends[1].packet, hex("55 66 77 88 11 22 33 44 22 00 85"));
-
-    // A module's packet with its RSSI record before, then after it.
-    const bytes packet = hex("01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01");
-    ASSERT_TRUE(gw.sendRfPacket(packet, -60));
-    ASSERT_TRUE(gw.sendRfPacket(packet, -60, true));
-    ASSERT_TRUE(received.waitCount(3));
-    EXPECT_EQ(received.messages()[1], hex("80 78 31 C4 C0 77 01 1E 01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01 AC"));
-    EXPECT_EQ(received.messages()[2], hex("C0 77 01 1E 01 02 03 04 0A 0B 0C 0D 22 00 05 3F 21 01 80 78 31 C4 2B"));
 }
 
 TEST_F(serialTest, StandInChecksWhatItReceives)

@@ -621,6 +621,14 @@ void TShrFmlaRecordList::Sort() {
     FSorted = true;
 }
 
+bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) {
+    std::uint32_t key;
+    std::size_t index;
+    if (!formula.IsExp(key) || !Find(key, index)) return false;
+    formula.MixShared(GetItems(index)->Data, GetItems(index)->DataSize());
+    return true;
+}
+
 bool TShrFmlaRecordList::Find(std::uint32_t key, std::size_t& index) {
     if (!FSorted) Sort();
     auto at = std::lower_bound(List().begin(), List().end(), key, [](const auto& item, std::uint32_t k) {

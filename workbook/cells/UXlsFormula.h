@@ -243,6 +243,9 @@ public:
     TShrFmlaRecord* GetItems(std::size_t index) const { return static_cast<TShrFmlaRecord*>(Items(index)); }
     void Sort();
     bool Find(std::uint32_t key, std::size_t& index);
+    // A formula that is a member of one of these takes its tokens (and
+    // grows: its list must follow); true when it did.
+    bool Expand(TFormulaRecord& formula);
 
 private:
     bool FSorted = true;

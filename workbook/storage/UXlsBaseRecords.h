@@ -137,6 +137,7 @@ public:
 
     // Where ArrangeInsertRowsAndCols would move the record, checked: a
     // result outside 0..65535 or 0..255 fails with the too-many message.
+    // Records that carry more positions (formula tokens) check them too.
     virtual void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
 
 protected:

@@ -40,12 +40,8 @@ struct TFormulaBinding {
     // formula as it was.
     void Expand(TBaseRecordList& list) {
         for (TFormulaRecord* formula : Formulas) {
-            std::uint32_t key;
-            std::size_t index;
-            if (!formula->IsExp(key) || !Shared.Find(key, index)) continue;
-            const TShrFmlaRecord& shared = *Shared.GetItems(index);
             try {
-                list.Resize(*formula, [&] { formula->MixShared(shared.Data, shared.DataSize()); });
+                list.Resize(*formula, [&] { Shared.Expand(*formula); });
             } catch (const Exception&) {
                 // An unknown token leaves the formula as it was.
             }
