@@ -1,0 +1,139 @@
+// Formulas in the cell storage: values and the formula flag, the ARRAY and
+// TABLE of a formula, placing a formula, and the row, column and sheet
+// changes that formulas refuse (checked before anything moves).
+#include <cmath>
+
+#include "tests/workbook/cells/CellsTestSupport.h"
+#include "workbook/cells/UXlsFormula.h"
+
+using namespace cellstest;
+
+namespace {
+
+std::string FormulasFixture() { return ole2test::FixtureDir() + "/formulas.xls"; }
+
+const Bytes Seven = {0x1E, 7, 0};  // =7
+
+// A formula with its TABLE at row, column 1.
+std::unique_ptr<TFormulaRecord> TableFormulaAt(int row, const Bytes& table) {
+    auto formula = std::make_unique<TFormulaRecord>(xlr_FORMULA, row, 1, 15, 25, TVariant(1.0), false);
+    SetWord(formula->Data, 20, 3);
+    std::copy(Seven.begin(), Seven.end(), formula->Data.begin() + 22);
+    formula->SetTableRecord(std::make_unique<TTableRecord>(xlr_TABLE, table));
+    return formula;
+}
+
+}  // namespace
+
+TEST(CellFormulas, ValuesArraysAndTables) {
+    xlsbook::RoundTrip(FormulasFixture(), [](xlsbook::TXlsBook& book) {
+        TCellList& cells = book.Cells->CellList();
+        TXlsCellValue value;
+        TRTFRunList runs;
+        cells.GetValueX2(0, 3, value, runs);
+        EXPECT_EQ(value, (TXlsCellValue{TVariant(u"#DIV/0!"), 15, true}));
+        cells.GetValueX2(1, 3, value, runs);
+        EXPECT_EQ(value, (TXlsCellValue{TVariant(true), 21, true}));
+        cells.GetValueX2(0, 0, value, runs);
+        EXPECT_FALSE(value.IsFormula);
+
+        EXPECT_EQ(cells.ArrayFormula(0, 4), (Bytes{0, 0, 2, 0, 4, 4, 2, 0, 0, 0, 0, 0, 0x0D, 0, 0x45, 0, 0, 2, 0,
+                                                  0, 0xC0, 0, 0xC0, 0x1E, 2, 0, 5}));
+        EXPECT_EQ(MessageOf([&] { cells.ArrayFormula(1, 4); }),
+                  "Formula at Row 1, column 4 is not supported. Token Id: 0x 1");
+        EXPECT_EQ(MessageOf([&] { cells.TableFormula(0, 4); }),
+                  "Formula at Row 0, column 4 is not supported. Token Id: 0x 1");
+        EXPECT_EQ(MessageOf([&] { cells.ArrayFormula(0, 0); }), "Can't find Shared Formula");
+        EXPECT_EQ(MessageOf([&] { cells.ArrayFormula(10, 0); }), "Invalid Row (10)");  // the list has rows 0..9
+        EXPECT_EQ(MessageOf([&] { cells.TableFormula(0, 256); }), "Invalid Column (256)");
+    });
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    cells.AddCell(TableFormulaAt(2, {2, 0, 4, 0, 1, 2, 0, 0, 5, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(cells.CellList().TableFormula(2, 1),
+              (Bytes{2, 0, 4, 0, 1, 2, 3, 0, 5, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+// A refused value makes nothing, not even the ROW record the formula's row
+// would need; an accepted one goes in like any value.
+TEST(CellFormulas, PlacingAFormula) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    TCellList& list = cells.CellList();
+    EXPECT_EQ(MessageOf([&] { list.AssignFormulaX(5, 2, Seven, TVariant(std::nan("")), false); }),
+              "Invalid cell value: \"NAN\"");
+    EXPECT_FALSE(cells.Rows().HasRow(5));
+    EXPECT_EQ(list.Count(), 0u);
+
+    list.AssignFormulaX(5, 2, Seven, TVariant(2.5), false);
+    TXlsCellValue value;
+    TRTFRunList runs;
+    list.GetValueX2(5, 2, value, runs);
+    EXPECT_EQ(value, (TXlsCellValue{TVariant(2.5), 15, true}));
+    EXPECT_EQ(cells.Rows().GetItems(5)->GetMinCol(), 2);
+    EXPECT_EQ(cells.Rows().GetItems(5)->GetMaxCol(), 3);
+    EXPECT_TRUE(Contains(SavedBytes(cells), ole2test::Rec(xlr_FORMULA, {5, 0, 2, 0, 15, 0, 0, 0, 0, 0, 0, 0, 4, 0x40,
+                                                                       0, 0, 0, 0, 0, 0, 3, 0, 0x1E, 7, 0})));
+    list.SetValueX2(1, 1, {TVariant(1.5), 20, false}, {}, false);
+    list.AssignFormulaX(1, 1, Seven, TVariant(u"x1"), false);
+    list.GetValueX2(1, 1, value, runs);
+    EXPECT_EQ(value, (TXlsCellValue{TVariant(u"x1"), 20, true}));
+    EXPECT_TRUE(Contains(SavedBytes(cells), ole2test::Rec(xlr_STRING, {2, 0, 0, 'x', '1'})));
+
+    list.AssignFormulaX(5, 2, {}, TVariant(), false);  // no tokens: the cell goes, and its row
+    EXPECT_EQ(list.FindCell(5, 2), nullptr);
+    EXPECT_FALSE(cells.Rows().HasRow(5));
+}
+
+// Until references follow inserted and deleted rows and columns, a formula
+// whose references would move refuses the change before anything moves.
+TEST(CellFormulas, ReferencesRefuseRowAndColumnChanges) {
+    const Bytes unchanged = xlsbook::RoundTrip(FormulasFixture(), nullptr);
+    std::vector<std::string> messages;
+    const Bytes after = xlsbook::RoundTrip(FormulasFixture(), [&](xlsbook::TXlsBook& book) {
+        TCells& cells = *book.Cells;
+        messages.push_back(MessageOf([&] { cells.DeleteRows(5, 1, OnSheet()); }));
+        messages.push_back(MessageOf([&] { cells.InsertAndCopyRows(0, 0, 12, 1, OnSheet(), false); }));
+        messages.push_back(MessageOf([&] { cells.DeleteCols(0, 1, OnSheet()); }));
+        messages.push_back(MessageOf([&] { cells.ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet()); }));
+    });
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "Formula at Row 3, column 3 is not supported. Token Id: 0x25",  // =SUM(A1:A10)
+                            "Formula at Row 0, column 1 is not supported. Token Id: 0x44",  // =A1*2 copied
+                            "Formula at Row 0, column 1 is not supported. Token Id: 0x44",
+                            "Formula at Row 0, column 1 is not supported. Token Id: 0x44"}));
+    EXPECT_EQ(after, unchanged);
+
+    // Rows inserted below every reference pass.
+    xlsbook::RoundTrip(FormulasFixture(), [](xlsbook::TXlsBook& book) {
+        book.Cells->InsertAndCopyRows(11, 11, 10, 2, OnSheet(), false);
+        TXlsCellValue value;
+        TRTFRunList runs;
+        book.Cells->CellList().GetValueX2(9, 1, value, runs);
+        EXPECT_EQ(value, (TXlsCellValue{TVariant(20.0), 15, true}));
+    });
+}
+
+// A TABLE whose range would leave the sheet is found in the check pass:
+// the plain cell below it has not moved either.
+TEST(CellFormulas, TablesJoinTheCheckPass) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    cells.AddCell(TableFormulaAt(10, {0xF0, 0xFF, 0xFA, 0xFF, 1, 2, 0, 0, 0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+    cells.CellList().SetValueX2(100, 0, {TVariant(1.5), -1, false}, {}, false);
+    const Bytes before = SavedBytes(cells);
+    EXPECT_EQ(MessageOf([&] { cells.ArrangeInsertRowsAndCols(5, 10, 0, 0, OnSheet()); }),
+              "Too many entries for this kind of record (65540 out of a maximum of 65535)");
+    EXPECT_EQ(SavedBytes(cells), before);
+
+    // A sheet copy meets a 3-D reference to the copied sheet.
+    TCells other(&sst, nullptr);
+    other.CellList().AssignFormulaX(0, 0, Bytes{0x3A, 0, 0, 0, 0, 0, 0xC0}, TVariant(), false);
+    TSheetInfo copy;
+    copy.InsSheet = 1;
+    copy.FormulaSheet = 0;
+    copy.GetSheet = [](std::uint16_t) { return 0; };
+    copy.SetSheet = [](std::uint16_t sheet) { return sheet; };
+    EXPECT_EQ(MessageOf([&] { other.ArrangeInsertSheet(copy); }),
+              "Formula at Row 0, column 0 is not supported. Token Id: 0x3A");
+}
