@@ -71,9 +71,6 @@ public:
     // 1 removed, 0 absent.
     int removeFromPollList(BusObject* bus);
 
-    void lock() { mutex.lock(); }
-    void unlock() { mutex.unlock(); }
-
     HlavniCem* const owner;
     std::recursive_mutex mutex;
     const int kind;
