@@ -164,7 +164,7 @@ std::vector<std::string> EnumerateComPorts()
 
 serialObject::serialObject(HlavniCem* owner, const char* deviceName, frameReceiver receiver)
     : transObject(owner), deviceName_(deviceName ? deviceName : ""), receiver_(std::move(receiver)),
-      txBuffer_(static_cast<std::size_t>(slipEncodedSize(msgBoxCapacity)))
+      tickCountdown_(ticksBeforeFirstMessage), txBuffer_(static_cast<std::size_t>(slipEncodedSize(msgBoxCapacity)))
 {
     Start();
 }
