@@ -97,11 +97,12 @@ QString Qs(const std::string& s) { return QString::fromStdString(s); }
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
       rowUpdates_(new plat::THandOff<TRowUpdate>(
-          [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)) {
+          [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)),
+      gatewayStates_(new plat::THandOff<gatewayState>(
+          [this](const gatewayState& state) { ApplyGatewayState(state); }, this)) {
     Form1 = this;
     comPortScan = EnumerateComPorts;
-    readings_ = std::make_unique<TReadingControl>(
-        TReadingControl::Factory(), [](const std::string& line) { logWindow->AddLogLine(line); });
+    SetWorkerFactory([this] { return MakeHlavniWorker(LinkSinks()); });
     BuildForm();
 
     log_ = std::make_unique<Tflog>();
@@ -134,6 +135,7 @@ TForm1::TForm1(QWidget* parent)
 
 TForm1::~TForm1() {
     rowUpdates_->Close();
+    gatewayStates_->Close();
     readings_.reset();
     if (meterKeyList == keys_.get()) meterKeyList = nullptr;
     if (myConfig == config_.get()) myConfig = nullptr;
@@ -299,16 +301,6 @@ void TForm1::BuildMenus() {
     plat::OnClick(Informace1, [this] { Informace1Click(); });
     plat::OnClick(Zobrazitdoplkovservisnnformace1, [this] { ZobrazitProvozniClick(); });
     plat::OnClick(Upravit1, [this] { Upravit1Click(); });
-}
-
-std::string TForm1::GatewayRfAddress() const {
-    std::lock_guard<std::mutex> lock(rfMutex_);
-    return gatewayRfAddress_;
-}
-
-void TForm1::SetGatewayRfAddress(const std::string& text) {
-    std::lock_guard<std::mutex> lock(rfMutex_);
-    gatewayRfAddress_ = text;
 }
 
 QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {
@@ -499,6 +491,34 @@ void TForm1::ApplyGatewayOnline(bool online) {
     readings_->SetOnline(online);
     sb->SetText(3, online ? QStringLiteral("ONLINE") : QStringLiteral("OFFLINE"));
     btnReadModules->setEnabled(online);
+}
+
+linkInterfaces TForm1::LinkSinks() {
+    linkInterfaces sinks;
+    Tflog* log = log_.get();
+    // Shown as it came, then dated and filed.
+    sinks.log = [log](std::string line) {
+        log->AddMemoLine(line);
+        log->AddLogLine(line);
+    };
+    sinks.reading = [this](const std::string& address, int kind, int, double value, int index) {
+        PostRowUpdate({ReadingKey(address, kind, index), plat::Now(), value});
+    };
+    sinks.screenOnly = [this] { return onlyOnScreen.load(); };
+    sinks.state = [this](gatewayState state) { PostGatewayState(std::move(state)); };
+    return sinks;
+}
+
+bool TForm1::PostGatewayState(gatewayState state) { return gatewayStates_->Post(std::move(state)); }
+
+// A lost gateway reports no address: the one shown stays, and so do
+// panel 3 and the button for an interface that does not show them.
+void TForm1::ApplyGatewayState(const gatewayState& state) {
+    if (state.rfAddressText) SetGatewayRfAddress(*state.rfAddressText);
+    if (state.showsOnline)
+        ApplyGatewayOnline(state.online);
+    else
+        readings_->SetOnline(state.online);
 }
 
 void TForm1::Nastavitkomunikaci1Click() {

@@ -4,6 +4,7 @@
 
 #include "app/Tmycounters.h"
 #include "app/Treadcontrol.h"
+#include "gateway/Linkif.h"
 #include "platform/qt/HandOff.h"
 #include "platform/sys/SysUtils.h"
 
@@ -13,7 +14,6 @@
 #include <functional>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,9 +84,10 @@ public:
     QTimer* clientTimer = nullptr;
     double mainMeterValue = 0;
 
-    // Written by the gateway's thread, read by the UI thread.
-    std::string GatewayRfAddress() const;
-    void SetGatewayRfAddress(const std::string& text);
+    // UI thread only: the gateway's reports reach it as copies through
+    // PostGatewayState.
+    const std::string& GatewayRfAddress() const { return gatewayRfAddress_; }
+    void SetGatewayRfAddress(const std::string& text) { gatewayRfAddress_ = text; }
 
     // A list row for the record, with the record as its data.
     QTreeWidgetItem* AddMeterRow(TMeterRecord record);
@@ -105,14 +106,23 @@ public:
 
     // Starting and stopping the readings, and the read requests.
     TReadingControl& Readings() { return *readings_; }
-    // How the readings make their gateway worker.
+    // How the readings make their gateway worker; the program's own is
+    // MakeHlavniWorker on the sinks of LinkSinks.
     void SetWorkerFactory(TReadingControl::Factory factory);
+    // The gateway link's road into this window: log lines to the log
+    // window, readings to their list rows, the state through the hand-off.
+    // Every sink may be called on a link thread and never waits for this one.
+    linkInterfaces LinkSinks();
     void btnReadModulesClick();
     void lvMetersDblClick(QTreeWidgetItem* item);
     bool SendReadRequest(int parameter);
     bool SendReadRequestTo(const std::string& addressText, int parameter);
     // The gateway state as it reached the UI thread: panel 3, the button.
     void ApplyGatewayOnline(bool online);
+    // Any thread; applied on the UI thread even after the worker that
+    // reported it is gone (its last word is the OFFLINE of its end).
+    bool PostGatewayState(gatewayState state);
+    void ApplyGatewayState(const gatewayState& state);
 
     // The COM ports present, for the port dialog.
     std::function<std::vector<std::string>()> comPortScan;
@@ -145,7 +155,7 @@ private:
     std::unique_ptr<TMeterKeyList> keys_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
-    mutable std::mutex rfMutex_;
+    plat::THandOff<gatewayState>* gatewayStates_;
     std::string gatewayRfAddress_;
     bool shownOnce_ = false;
     bool closing_ = false;

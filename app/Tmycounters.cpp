@@ -14,6 +14,12 @@ TMeterRecord TMeterKeyList::Find(const std::string& key) const {
     return nullptr;
 }
 
+std::string ReadingKey(const std::string& address, int kind, int index) {
+    if (kind == 1) index += 8;
+    if (kind == 2) index = 11;
+    return address + "=" + std::to_string(index);
+}
+
 std::string MeterHint(const TStradelCntrs& m, bool debug) {
     std::string hint = "Dvojklikem odečti tento řádek\nUpřesnění místa : " + m.locationDetail;
     if (!debug) return hint;

@@ -58,6 +58,11 @@ private:
 
 extern TMeterKeyList* meterKeyList;
 
+// The key a reading finds its meter by: the address text, "=", the index.
+// A temperature (kind 1) counts its index from 8, a voltage (kind 2) is
+// always index 11; other kinds keep the record's index.
+std::string ReadingKey(const std::string& address, int kind, int index);
+
 // The tooltip of a row: always where the meter is; with the debug details
 // while "Debug" is ticked.
 std::string MeterHint(const TStradelCntrs& meter, bool debug);

@@ -1,5 +1,6 @@
 #include "app/Treadcontrol.h"
 
+#include "gateway/Hlavni.h"
 #include "gateway/Linkif.h"
 
 #include <cstdint>
@@ -15,7 +16,25 @@ int DigitValue(char c) {
 
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+class THlavniWorker : public TGatewayWorker {
+public:
+    explicit THlavniWorker(linkInterfaces sinks) : worker_(std::move(sinks)) {}
+    int addSerialPort(const std::string& port, int wantedChannel) override {
+        return worker_.addSerialPort(port, wantedChannel);
+    }
+    void sendMsg(std::uint32_t gatewayAddress, int parameter, msgBox* box) override {
+        worker_.sendMsg(gatewayAddress, parameter, box);
+    }
+
+private:
+    HlavniCem worker_;
+};
+
 }  // namespace
+
+std::unique_ptr<TGatewayWorker> MakeHlavniWorker(linkInterfaces sinks) {
+    return std::make_unique<THlavniWorker>(std::move(sinks));
+}
 
 std::uint32_t RfAddressFromText(std::string_view text) {
     std::size_t i = 0;

@@ -3,6 +3,7 @@
 // shows the messages and ticks that this unit decides.
 #pragma once
 
+#include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 
 #include <cstdint>
@@ -21,6 +22,10 @@ public:
     // takes over the buffer.
     virtual void sendMsg(std::uint32_t gatewayAddress, int parameter, msgBox* box) = 0;
 };
+
+// The program's worker: the gateway link's HlavniCem, its thread started,
+// reporting through the given sinks.
+std::unique_ptr<TGatewayWorker> MakeHlavniWorker(linkInterfaces sinks);
 
 // An RF address as the operator and the worker write it: "0x"/"0X" hex, a
 // leading 0 octal, else decimal; leading blanks skipped, text after the

@@ -76,8 +76,10 @@ int Tflog::AddLogLine(const std::string& text) {
     return AppendLogFile(myConfig->LogFilePath(now), line + "\n") ? 1 : 0;
 }
 
+// A line of this thread waits behind the lines that other threads handed
+// over before it, so the window keeps the order in which they were logged.
 void Tflog::AddMemoLine(const std::string& text) {
-    if (QThread::currentThread() == thread())
+    if (QThread::currentThread() == thread() && pending_->Pending() == 0)
         AppendToMemo(text);
     else
         pending_->Post(text);

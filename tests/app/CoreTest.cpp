@@ -131,3 +131,10 @@ TEST(MeterKeyList, FindsTheFirstKeyIgnoringCase) {
     EXPECT_EQ(list.Find("0x1a2b=1"), nullptr);
     EXPECT_EQ(a.use_count(), 1);
 }
+
+TEST(ReadingKey, TemperaturesCountFrom8AndVoltagesAre11) {
+    EXPECT_EQ(ReadingKey("0x1a2b", 0, 3), "0x1a2b=3");
+    EXPECT_EQ(ReadingKey("0x1a2b", 1, 0), "0x1a2b=8");
+    EXPECT_EQ(ReadingKey("0x1a2b", 2, 5), "0x1a2b=11");
+    EXPECT_EQ(ReadingKey("0x1a2b", 3, -1), "0x1a2b=-1");
+}

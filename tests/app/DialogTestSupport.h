@@ -2,6 +2,7 @@
 // the Czech letters, the boxes answered through the seam, and screenshots.
 #pragma once
 
+#include "app/Tmycounters.h"
 #include "app/Winfo.h"
 #include "platform/qt/Application.h"
 
@@ -82,6 +83,25 @@ private:
     std::function<void()> tick_;
     bool active_ = false;
 };
+
+// A meter row as the meters workbook gives it, with message index 1.
+inline TMeterRecord SampleMeter(const std::string& flat, const std::string& rf) {
+    auto m = std::make_shared<TStradelCntrs>();
+    m->flatNumber = flat;
+    m->firstName = "Jiří";
+    m->surname = "Dvořák";
+    m->street = "Žitná";
+    m->houseNumber = "12";
+    m->city = "Brno";
+    m->meterType = "SV";
+    m->serialNumber = "1200" + flat;
+    m->rfAddress = rf;
+    m->msgIndex = 1;
+    m->multiplier = 1;
+    m->divisor = 1;
+    m->key = rf + "=1";
+    return m;
+}
 
 inline void FreeClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 

@@ -378,3 +378,14 @@ TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowOnItsThread) {
     ASSERT_EQ(logWindow->LineCount(), 3);
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
 }
+
+TEST_F(FormTest, ALineOfThisThreadWaitsBehindTheLinesHandedOverBefore) {
+    Start();
+    std::thread worker([] { logWindow->AddMemoLine("z linky"); });
+    worker.join();
+    logWindow->AddMemoLine("z okna");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(logWindow->LineCount(), 4);
+    EXPECT_EQ(logWindow->Line(2), QStringLiteral("z linky"));
+    EXPECT_EQ(logWindow->Line(3), QStringLiteral("z okna"));
+}

@@ -20,7 +20,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -30,6 +29,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
@@ -112,16 +112,7 @@ protected:
     }
 
     void AddRow(const std::string& flat, const std::string& rf) {
-        auto m = std::make_shared<TStradelCntrs>();
-        m->flatNumber = flat;
-        m->surname = "Dvořák";
-        m->street = "Žitná";
-        m->meterType = "SV";
-        m->serialNumber = "1200" + flat;
-        m->rfAddress = rf;
-        m->msgIndex = 1;
-        m->key = rf + "=1";
-        form->AddMeterRow(m);
+        form->AddMeterRow(dialogtest::SampleMeter(flat, rf));
     }
     std::string TodaysLog() const { return plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())); }
     void Tick(bool on) { form->cb_aktodecty->setChecked(on); }
@@ -207,6 +198,38 @@ TEST_F(ReadingFormTest, DoubleClickSendsOneRequestToTheRow) {
     EXPECT_EQ(workers.packets.size(), 1u);
 }
 
+TEST_F(ReadingFormTest, GatewayStatesArriveByHandOffAndOutliveTheirWorker) {
+    AddRow("7", "0xa0b0c0d");
+    QTreeWidgetItem* row = form->lvMeters->topLevelItem(0);
+    Tick(true);
+    // Posted on a link thread while this one runs no loop: the poster does not wait.
+    std::thread link([this] { form->PostGatewayState({true, std::string("0x01020304"), true}); });
+    link.join();
+    EXPECT_EQ(form->GatewayRfAddress(), "0x00000000") << "applied on the UI thread only";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304");
+    EXPECT_EQ(form->sb->Text(3), "ONLINE");
+    EXPECT_TRUE(form->btnReadModules->isEnabled());
+
+    // A virtual interface: the online flag follows, panel 3 and the button stay.
+    form->PostGatewayState({false, std::nullopt, false});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->sb->Text(3), "ONLINE");
+    EXPECT_TRUE(form->btnReadModules->isEnabled());
+    EXPECT_EQ(Boxes([&] { form->lvMetersDblClick(row); }),
+              "Informace|Odečítací gateway není připojena nebo není online.\\n"
+              "Zkontrolujte připojení gatewaye a nastavení komunikačního portu\n");
+
+    // The worker's last word comes after it is gone.
+    Tick(false);
+    form->PostGatewayState({false, std::nullopt, true});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->sb->Text(3), "OFFLINE");
+    EXPECT_FALSE(form->btnReadModules->isEnabled());
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304") << "a lost gateway keeps its address";
+    EXPECT_TRUE(workers.packets.empty());
+}
+
 TEST_F(ReadingFormTest, DebugFlipsWithAWorkerAndAlwaysReachesTheConfiguration) {
     form->m_Debug->trigger();
     EXPECT_FALSE(form->m_Debug->isChecked());
@@ -276,19 +299,6 @@ TEST_F(ReadingFormTest, PortDialogListsThePortsPresent) {
     EXPECT_FALSE(listed.contains(QStringLiteral("COM4")));
     EXPECT_EQ(selected, listed.value(0));
     EXPECT_EQ(form->sb->Text(2), "COM3") << "Zavřít keeps the port";
-}
-
-TEST_F(ReadingFormTest, ScreenshotOfTheRunningMainWindow) {
-    const char* flats[][2] = {{"1", "0x1a2b"}, {"2", "0x1a2c"}, {"10", "0xa0b0c0d"}};
-    for (const auto& f : flats) AddRow(f[0], f[1]);
-    Tick(true);
-    form->ApplyGatewayOnline(true);
-    form->lvMeters->topLevelItem(0)->setText(8, QStringLiteral("05.12.2026 20:04:39"));
-    form->lvMeters->topLevelItem(0)->setText(9, QStringLiteral("1234"));
-    QWidget* client = form->centralWidget();
-    EXPECT_EQ(client->size(), QSize(766, 491));
-    EXPECT_TRUE(dialogtest::SaveShot(client, "TForm1"));
-    EXPECT_EQ(QImage(dialogtest::ShotFolder() + QStringLiteral("/TForm1.png")).size(), QSize(766, 491));
 }
 
 TEST_F(ReadingFormTest, ListDialogsOpenFromTheirCommands) {

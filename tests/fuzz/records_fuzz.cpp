@@ -3,12 +3,16 @@
 // ReadMem and ReadStr at sizes taken from the data, SST records loaded into
 // a string table, labels attached, multiple-value records split and every
 // cell's value read; all is written back into memory, and the bytes
-// written must equal the summed sizes.
+// written must equal the summed sizes. Copies of the ROW and cell records
+// also go into a sheet's cell storage, which is saved, has rows and columns
+// inserted and deleted, and is saved again, each time at its computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
+#include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
@@ -98,6 +102,44 @@ void Interpret(TBaseRecord& record, TSST& sst, TBaseRecordList& list) {
     }
 }
 
+// Copies of the walked ROW and cell records in a sheet's cells.
+void AddToCells(const TBaseRecord& record, TCells& cells) {
+    try {
+        if (auto* row = dynamic_cast<const TRowRecord*>(&record))
+            cells.AddRow(std::unique_ptr<TRowRecord>(static_cast<TRowRecord*>(row->CopyTo().release())));
+        else if (auto* cell = dynamic_cast<const TCellRecord*>(&record))
+            cells.AddCell(std::unique_ptr<TCellRecord>(static_cast<TCellRecord*>(cell->CopyTo().release())));
+    } catch (const Exception&) {
+        // Refused input: the message is the expected outcome.
+    }
+}
+
+void SaveCells(TOle2File& ole, TCells& cells) {
+    cells.FixRows();
+    const std::int64_t start = ole.Position();
+    cells.SaveToStream(ole);
+    if (ole.Position() - start != cells.TotalSize()) std::abort();
+}
+
+void ChangeCells(TCells& cells) {
+    TSheetInfo info;
+    info.InsSheet = info.FormulaSheet = 0;
+    const std::function<void()> changes[] = {
+        [&] { cells.InsertAndCopyRows(0, 1, 3, 2, info, false); },
+        [&] { cells.InsertAndCopyCols(0, 1, 3, 2, info, true); },
+        [&] { cells.DeleteRows(1, 2, info); },
+        [&] { cells.DeleteCols(1, 1, info); },
+        [&] { cells.CellList().SetValueX2(2, 2, {TVariant(1.5), -1, false}, {}, false); },
+    };
+    for (const auto& change : changes) {
+        try {
+            change();
+        } catch (const Exception&) {
+            // Refused: the sheet is as it was.
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -116,9 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ole.SelectStream(u"Workbook");
         TSST sst;  // outlives the labels in the list
         TBaseRecordList list;
+        TCells cells(&sst, nullptr);
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
             Interpret(*record, sst, list);
+            AddToCells(*record, cells);
             list.Add(std::move(record));
         });
         sst.Sort();
@@ -127,6 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (ole.Position() != list.GetTotalSize()) std::abort();
         sst.SaveToStream(ole);
         if (ole.Position() != list.GetTotalSize() + sst.TotalSize()) std::abort();
+        SaveCells(ole, cells);
+        ChangeCells(cells);
+        SaveCells(ole, cells);
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "workbook/storage/UKmrVariant.h"
+
 namespace kalmira {
 
 // A block of cells, 0-based, bounds inclusive, column first.
@@ -16,6 +18,16 @@ struct TXlsCellRange {
     std::int32_t Bottom = 0;  // last row
 
     friend bool operator==(const TXlsCellRange&, const TXlsCellRange&) = default;
+};
+
+// A cell's value handed in and out: the value, its XF (-1: none, or keep
+// the cell's own) and whether the cell holds a formula.
+struct TXlsCellValue {
+    TVariant Value;
+    std::int32_t XF = -1;
+    bool IsFormula = false;
+
+    friend bool operator==(const TXlsCellValue&, const TXlsCellValue&) = default;
 };
 
 // One rich-text run: from character FirstChar on (0-based), the text uses

@@ -28,6 +28,20 @@ void TBaseRecordList::Delete(std::size_t index) {
     DoDelete(index);
 }
 
+void TBaseRecordList::InsertBlock(std::size_t index, std::vector<std::unique_ptr<TBaseRecord>> records) {
+    std::int64_t size = 0;
+    for (const auto& record : records) size += SizeOf(record.get());
+    DoInsertBlock(index, std::move(records));
+    FTotalSize += size;
+}
+
+void TBaseRecordList::DeleteBlock(std::size_t first, std::size_t count) {
+    std::int64_t size = 0;
+    for (std::size_t i = first; i < first + count && i < Count(); ++i) size += SizeOf(Items(i));
+    DoDeleteBlock(first, count);
+    FTotalSize -= size;
+}
+
 void TBaseRecordList::SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record) {
     auto& slot = Slot(index);
     FTotalSize += SizeOf(record.get()) - SizeOf(slot.get());
@@ -204,7 +218,7 @@ std::int64_t TRowRecordList::TotalRangeSize(const TXlsCellRange& range, bool fix
 void TRowRecordList::DeleteRows(int first, int count, const TSheetInfo& info) {
     if (first < 0 || count <= 0 || static_cast<std::size_t>(first) >= Count()) return;
     const std::size_t end = std::min(Count(), static_cast<std::size_t>(first) + static_cast<std::size_t>(count));
-    for (std::size_t i = end; i-- > static_cast<std::size_t>(first);) Delete(i);
+    DeleteBlock(static_cast<std::size_t>(first), end - static_cast<std::size_t>(first));
     for (std::size_t i = static_cast<std::size_t>(first); i < Count(); ++i)
         if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(first, -count, NoColumnMoves, 0, info);
 }
@@ -219,18 +233,26 @@ void TRowRecordList::InsertAndCopyRows(int firstRow, int lastRow, int destRow, i
     for (std::size_t i = static_cast<std::size_t>(destRow); i < Count(); ++i)
         if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(destRow, shift, NoColumnMoves, 0, info);
 
-    int dest = destRow, inserted = 0;
-    for (int c = 0; c < copies; ++c) {
-        for (int row = firstRow; row <= lastRow; ++row, ++dest, ++inserted) {
-            const int source = row + (firstRow >= destRow ? inserted : 0);
+    // The copies are made first and go in as one block: the sources have
+    // not moved in the list yet, so each sits at its own row.
+    std::vector<std::unique_ptr<TBaseRecord>> block;
+    block.reserve(static_cast<std::size_t>(shift));
+    for (int c = 0, dest = destRow; c < copies; ++c) {
+        for (int row = firstRow; row <= lastRow; ++row, ++dest) {
             std::unique_ptr<TBaseRecord> copy;
-            if (HasRow(source)) {
-                copy = Items(static_cast<std::size_t>(source))->CopyTo();
+            if (HasRow(row)) {
+                copy = Items(static_cast<std::size_t>(row))->CopyTo();
                 static_cast<TRowRecord&>(*copy).SetRow(static_cast<std::uint16_t>(dest));
             }
-            while (Count() < static_cast<std::size_t>(dest)) TBaseRecordList::Add(nullptr);
-            TBaseRecordList::Insert(static_cast<std::size_t>(dest), std::move(copy));
+            block.push_back(std::move(copy));
         }
+    }
+    while (Count() < static_cast<std::size_t>(destRow)) TBaseRecordList::Add(nullptr);
+    InsertBlock(static_cast<std::size_t>(destRow), std::move(block));
+    // Empty slots pushed past the sheet's last row go: a sheet has 65536 rows.
+    while (Count() > 65536) {
+        Assert(!Items(Count() - 1), "UXlsBaseRecordLists", "a ROW record beyond the last row");
+        Delete(Count() - 1);
     }
 }
 

@@ -16,6 +16,9 @@ public:
     void Add(std::unique_ptr<TBaseRecord> record);
     void Insert(std::size_t index, std::unique_ptr<TBaseRecord> record);
     void Delete(std::size_t index);
+    // Blocks of records in one move of the list.
+    void InsertBlock(std::size_t index, std::vector<std::unique_ptr<TBaseRecord>> records);
+    void DeleteBlock(std::size_t first, std::size_t count);
     void SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record);
     TBaseRecord* GetItems(std::size_t index) const { return Items(index); }
     void Clear();

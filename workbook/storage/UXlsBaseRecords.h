@@ -120,7 +120,8 @@ public:
 
     // Where ArrangeInsertRowsAndCols would move the record, checked: a
     // result outside 0..65535 or 0..255 fails with the too-many message.
-    void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
+    // Records that carry more positions (formula tokens) check them too.
+    virtual void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
 
 protected:
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;

@@ -15,6 +15,13 @@ std::unique_ptr<TBaseRecord> Make(std::uint16_t id, std::vector<std::uint8_t> da
     return std::make_unique<T>(id, std::move(data));
 }
 
+// A formula is kept as a plain cell (row, column, XF, the rest as read)
+// until its own class reads the tokens; it needs the XF's 6 bytes.
+std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, std::vector<std::uint8_t> data) {
+    if (data.size() < 6) Raise(ErrWrongExcelRecord, id);
+    return std::make_unique<TCellRecord>(id, std::move(data));
+}
+
 // Filled here; the Parts that build further record classes add theirs.
 std::array<TRecordMaker, 0x10000>& Registry() {
     static std::array<TRecordMaker, 0x10000> table = [] {
@@ -31,6 +38,7 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         t[xlr_RK] = Make<TRKRecord>;
         t[xlr_MULRK] = Make<TMulRKRecord>;
         t[xlr_MULBLANK] = Make<TMulBlankRecord>;
+        t[xlr_FORMULA] = MakeFormulaCell;
         // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
         // TABID, RECALCID, INDEX, XCT, CRN and the chart font basis.
         for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060}) t[id] = Make<TIgnoreRecord>;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,17 @@ protected:
     void DoDelete(std::size_t index) {
         Assert(index < FList.size(), "Uxlsbaselist", "index out of range");
         FList.erase(FList.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    // A block of items in one move of the list, not one by one.
+    void DoInsertBlock(std::size_t index, std::vector<std::unique_ptr<T>> items) {
+        Assert(index <= FList.size(), "Uxlsbaselist", "index out of range");
+        FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(index), std::make_move_iterator(items.begin()),
+                     std::make_move_iterator(items.end()));
+    }
+    void DoDeleteBlock(std::size_t first, std::size_t count) {
+        Assert(first <= FList.size() && count <= FList.size() - first, "Uxlsbaselist", "index out of range");
+        const auto at = FList.begin() + static_cast<std::ptrdiff_t>(first);
+        FList.erase(at, at + static_cast<std::ptrdiff_t>(count));
     }
     void DoClear() { FList.clear(); }
     std::vector<std::unique_ptr<T>>& List() { return FList; }

@@ -1,0 +1,322 @@
+// The readings end to end: the main window with the program's own gateway
+// worker, a gateway stand-in on a pseudo-terminal as COM3 (RF address
+// 0x01020304, channel 2), the boxes answered through the seam, the store and
+// the log folder in a temporary folder, and the progress window ticking
+// every 100 ms.
+#include "app/F1.h"
+#include "app/Tmyconfig.h"
+#include "app/Winfo.h"
+#include "app/Wlog.h"
+#include "app/Wselectserial.h"
+#include "gateway/Linkif.h"
+#include "gateway/Rfpacket.h"
+#include "platform/qt/StatusBar.h"
+#include "platform/sys/Codepage.h"
+#include "tests/app/DialogTestSupport.h"
+#include "tests/tools/gwstandin/GatewayStandin.h"
+#include "tests/tools/support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+// Texts in failure messages, not their bytes.
+void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::WriteFile;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using standin::operator+;
+using namespace std::chrono_literals;
+
+// Only against hangs: a broken program fails here instead of blocking.
+constexpr auto kHangGuard = 30s;
+
+template <class Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds limit = kHangGuard) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+void WhenModal(std::function<void(QWidget*)> fn) {
+    QTimer::singleShot(0, [fn] { fn(QApplication::activeModalWidget()); });
+}
+
+std::string Boxes(const std::function<void()>& fn) { return dialogtest::BoxesShownBy(fn); }
+
+// The frames that carry an RF packet to the gateway (command 6), as on the line.
+std::vector<Bytes> RfFrames(const standin::GatewayStandin& gateway) {
+    std::vector<Bytes> out;
+    for (const standin::Frame& f : gateway.frames())
+        if (f.message.size() >= 3 && f.message[0] == 0x3F && f.message[1] == 0x21 && f.message[2] == 0x06)
+            out.push_back(f.raw);
+    return out;
+}
+
+// A kind 0x22 sensor packet from module 0x0a0b0c0d to the gateway: its type
+// record, then the pulse count under index 1.
+Bytes SensorPacket(std::uint8_t sequence, std::uint32_t count) {
+    const Bytes header {0x01, 0x02, 0x03, 0x04, 0x0A, 0x0B, 0x0C, 0x0D, 0x22, 0x00, sequence};
+    return header + standin::signedRecord(63, -1, 1) + standin::unsignedRecord(100, 1, count);
+}
+
+const std::regex kDated(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)");
+
+class ReadingEndToEnd : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    std::string store = dir.File("registry");
+    std::string logdir = dir.File("log");
+    std::string devices = dir.File("dev");
+    ScopedEnv registry {"ORVELO_REGISTRY", store};
+    ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
+    ScopedEnv deviceDir {"ORVELO_DEVICE_DIR", devices};
+    std::unique_ptr<standin::GatewayStandin> com3;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<Tfinfo> info;
+    std::unique_ptr<Tfselectserial> ports;
+
+    void SetUp() override { Open("COM3"); }
+
+    void Open(const std::string& port) {
+        dialogtest::EnsureApp();
+        std::filesystem::create_directory(logdir);
+        std::filesystem::create_directory(devices);
+        com3 = std::make_unique<standin::GatewayStandin>(devices, "COM3");
+        WriteFile(store, "usbCom=" + port + "\noffline=n\nlogdir=" + logdir + "\n");
+        form = std::make_unique<TForm1>();
+        info = std::make_unique<Tfinfo>(form.get(), TimerTickSource(form.get(), 100));
+        finfo = info.get();
+        ports = std::make_unique<Tfselectserial>(form.get());
+        fselectserial = ports.get();
+    }
+    void TearDown() override {
+        Close();
+        com3.reset();
+        debugLevel = 0;
+    }
+    // The dialogs first: the form owns them too.
+    void Close() {
+        ports.reset();
+        info.reset();
+        form.reset();
+    }
+
+    // As the meters workbook load will: the record, filed under its key and
+    // listed.
+    QTreeWidgetItem* AddRow(const std::string& flat, const std::string& rf) {
+        TMeterRecord m = dialogtest::SampleMeter(flat, rf);
+        meterKeyList->Add(m->key, m);
+        return form->AddMeterRow(m);
+    }
+    std::string TodaysLog() const { return plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())); }
+    bool LogHas(const std::string& text) const { return TodaysLog().find(text) != std::string::npos; }
+    bool WaitLog(const std::string& text) { return WaitUntil([&] { return LogHas(text); }); }
+    std::size_t Count(const std::string& text) const {
+        const std::string log = TodaysLog();
+        std::size_t n = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
+    void Tick(bool on) { form->cb_aktodecty->setChecked(on); }
+    std::string Panel(int i) const { return form->sb->Text(i).toStdString(); }
+    bool WaitOnline() {
+        return WaitUntil([&] { return Panel(3) == "ONLINE"; }) && form->btnReadModules->isEnabled();
+    }
+    bool WaitOffline() {
+        return WaitUntil([&] { return Panel(3) == "OFFLINE"; }) && !form->btnReadModules->isEnabled();
+    }
+    void DoubleClick(QTreeWidgetItem* row) { emit form->lvMeters->itemDoubleClicked(row, 0); }
+    std::vector<std::string> Memo() const {
+        std::vector<std::string> lines;
+        for (int i = 0; i < logWindow->LineCount(); ++i) lines.push_back(logWindow->Line(i).toStdString());
+        return lines;
+    }
+};
+
+TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
+    // No rows: refused, no worker, the port stays free.
+    EXPECT_EQ(Boxes([&] { Tick(true); }), "Informace|Není načtený žádný soubor měřidel\n");
+    EXPECT_FALSE(form->cb_aktodecty->isChecked());
+    EXPECT_FALSE(form->Readings().Running());
+    EXPECT_FALSE(com3->isHeld());
+
+    AddRow("1", "0x1a2b");
+    QTreeWidgetItem* row = AddRow("10", "0xa0b0c0d");
+    EXPECT_EQ(Boxes([&] { Tick(true); }), "");
+    EXPECT_TRUE(form->Readings().Running());
+    EXPECT_TRUE(std::regex_match(form->st_Spusteno->text().toStdString(), kDated));
+    EXPECT_TRUE(std::regex_search(TodaysLog(), std::regex(R"(\d\d:\d\d:\d\d : Odecty spusteny \.\.\.\. \n)")));
+    EXPECT_TRUE(std::regex_search(TodaysLog(), std::regex(R"(\d\d:\d\d:\d\d : GW pridana->COM3\n)")));
+    ASSERT_TRUE(com3->waitHeld());
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304");
+    EXPECT_TRUE(WaitLog(" : Interface Serial : COM3 has RF addr 01020304 on channel 2 tid "));
+
+    // "Odečíst moduly": three requests to all modules, then the window closes.
+    form->btnReadModules->click();
+    EXPECT_FALSE(info->isVisible());
+    EXPECT_EQ(info->pb->value(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return RfFrames(*com3).size() >= 3; }));
+    EXPECT_EQ(RfFrames(*com3),
+              (std::vector<Bytes> {
+                  {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
+                   0x1C, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x01, 0x02, 0x15, 0xC0},
+                  {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
+                   0x1C, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x02, 0x02, 0xA2, 0xC0},
+                  {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
+                   0x1C, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x03, 0x02, 0xCF, 0xC0},
+              }));
+
+    // A double-click asks the row's module.
+    EXPECT_EQ(Boxes([&] { DoubleClick(row); }), "");
+    ASSERT_TRUE(WaitUntil([&] { return RfFrames(*com3).size() >= 4; }));
+    EXPECT_EQ(RfFrames(*com3)[3],
+              (Bytes {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
+                      0x1C, 0x0A, 0x0B, 0x0C, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x04, 0x02, 0x3B, 0xC0}));
+
+    // The module answers: acknowledged, and its row shows the count.
+    ASSERT_TRUE(com3->sendRfPacket(SensorPacket(0x15, 1234)));
+    ASSERT_TRUE(WaitUntil([&] { return row->text(9) == QStringLiteral("1234"); }));
+    EXPECT_TRUE(std::regex_match(row->text(8).toStdString(), kDated));
+    EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(9), QString());
+    ASSERT_TRUE(WaitUntil([&] { return com3->rfSends().size() >= 5; }));
+    EXPECT_EQ(com3->rfSends()[4].packet, (Bytes {0x0A, 0x0B, 0x0C, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x22, 0x00, 0x95}));
+    EXPECT_TRUE(dialogtest::SaveShot(form->centralWidget(), "TForm1"));
+    EXPECT_EQ(QImage(dialogtest::ShotFolder() + QStringLiteral("/TForm1.png")).size(), QSize(766, 491));
+
+    // Debug: the worker's detail lines, each shown as it came and then dated.
+    form->m_Debug->trigger();
+    EXPECT_EQ(debugLevel, 3);
+    ASSERT_TRUE(WaitLog(" :  fire timer COM3 tid "));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::vector<std::string> memo = Memo();
+        static const std::regex plain(R"( fire timer COM3 tid \d+)");
+        for (std::size_t i = 0; i < memo.size(); ++i) {
+            if (!std::regex_match(memo[i], plain)) continue;
+            for (std::size_t j = i + 1; j < memo.size(); ++j)
+                if (memo[j].size() > 22 && memo[j].substr(19, 3) == " : " && memo[j].substr(22) == memo[i]) return true;
+        }
+        return false;
+    }));
+
+    // "Pouze na obrazovku": the reading is logged, its row stays.
+    form->mPouzenaobrazovku->setEnabled(true);
+    form->mPouzenaobrazovku->trigger();
+    ASSERT_TRUE(com3->sendRfPacket(SensorPacket(0x16, 1300)));
+    ASSERT_TRUE(WaitLog(" : Addr 0xa0b0c0d , Index 1 ,hodnota 1300 tid "));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(row->text(9), QStringLiteral("1234"));
+    form->mPouzenaobrazovku->trigger();
+    form->m_Debug->trigger();
+    EXPECT_EQ(debugLevel, 0);
+
+    // The gateway takes another address: the next request comes from it.
+    com3->setSettings({0x05060708, 2, 0, 0});
+    ASSERT_TRUE(WaitUntil([&] { return form->GatewayRfAddress() == "0x05060708"; }));
+    const std::size_t before = RfFrames(*com3).size();
+    DoubleClick(row);
+    ASSERT_TRUE(WaitUntil([&] { return RfFrames(*com3).size() > before; }));
+    EXPECT_EQ(RfFrames(*com3)[before],
+              (Bytes {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
+                      0x1C, 0x0A, 0x0B, 0x0C, 0x0D, 0x05, 0x06, 0x07, 0x08, 0x07, 0x00, 0x05, 0x02, 0x13, 0xC0}));
+
+    // Another port chosen: the readings stop, the new name is shown and stored.
+    standin::GatewayStandin com7(devices, "COM7");
+    WhenModal([](QWidget* modal) {
+        auto* dialog = static_cast<Tfselectserial*>(modal);
+        dialog->ComboBox1->setCurrentIndex(dialog->ComboBox1->findText(QStringLiteral("COM7")));
+        dialog->Button1->click();
+    });
+    form->Nastavitkomunikaci1->trigger();
+    EXPECT_FALSE(form->cb_aktodecty->isChecked());
+    EXPECT_FALSE(form->Readings().Running());
+    EXPECT_EQ(Panel(2), "COM7");
+    EXPECT_NE(ReadFile(store).find("usbCom=COM7\n"), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return !com3->isHeld(); }));
+    EXPECT_TRUE(WaitOffline()) << "the OFFLINE of a worker that is gone";
+
+    // On the new port, and unticked: stopped, OFFLINE, the port released.
+    Tick(true);
+    EXPECT_TRUE(LogHas(" : GW pridana->COM7\n"));
+    ASSERT_TRUE(com7.waitHeld());
+    ASSERT_TRUE(WaitOnline());
+    Tick(false);
+    EXPECT_FALSE(form->Readings().Running());
+    EXPECT_EQ(Count(" : Stradel zastaven .... \n"), 2u);
+    EXPECT_TRUE(WaitOffline());
+    EXPECT_TRUE(WaitUntil([&] { return !com7.isHeld(); }));
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304") << "a lost gateway keeps the address shown";
+
+    const std::size_t sent = com7.frames().size();
+    EXPECT_EQ(Boxes([&] { DoubleClick(row); }), "Informace|Před spuštěním nejprve aktivujte odečty.\n");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(com7.frames().size(), sent);
+}
+
+TEST_F(ReadingEndToEnd, AMissingPortKeepsTheWorkerAndUntickingStopsIt) {
+    Close();
+    Open("COM5");
+    AddRow("1", "0x1a2b");
+    form->debugMode = 3;
+    Tick(true);
+    EXPECT_TRUE(form->cb_aktodecty->isChecked());
+    EXPECT_TRUE(form->Readings().Running());
+    EXPECT_TRUE(LogHas(" : GW pridana->COM5\n")) << "the port opens later, on the transport";
+    EXPECT_TRUE(WaitLog(" : COM COM5 nelze otevrit tid "));
+    EXPECT_EQ(Panel(3), "");
+    Tick(false);
+    EXPECT_FALSE(form->Readings().Running());
+    EXPECT_TRUE(LogHas(" : Stradel zastaven .... \n"));
+    EXPECT_FALSE(com3->isHeld());
+}
+
+TEST_F(ReadingEndToEnd, AGatewayThatHangsUpIsRetriedAndRequestsNobodyTakesAreDropped) {
+    AddRow("1", "0x1a2b");
+    Tick(true);
+    ASSERT_TRUE(com3->waitHeld());
+    ASSERT_TRUE(WaitOnline());
+    com3->hangUp();
+    ASSERT_TRUE(WaitOffline()) << "the silent gateway is reported lost";
+    EXPECT_TRUE(form->Readings().Running());
+    EXPECT_EQ(form->GatewayRfAddress(), "0x01020304");
+
+    // No interface has that address now: each request is dropped and its
+    // buffer goes back, so the pool does not grow with the requests.
+    const int made = msgBoxPoolMade();
+    for (int i = 0; i < 1000; ++i) EXPECT_TRUE(form->SendReadRequest(3000));
+    EXPECT_LE(msgBoxPoolMade(), made + 2);
+    EXPECT_TRUE(WaitUntil([] { return msgBoxPoolFreeCount() == msgBoxPoolMade(); }));
+
+    com3->comeBack();
+    ASSERT_TRUE(com3->waitHeld());
+    EXPECT_TRUE(WaitOnline());
+    Tick(false);
+    EXPECT_TRUE(WaitOffline());
+}
+
+}  // namespace

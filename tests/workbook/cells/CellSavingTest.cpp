@@ -1,0 +1,128 @@
+// Saving a sheet's cells: DIMENSIONS, blocks of 32 rows, joined runs, no
+// index records; the size computed beforehand equals the bytes written;
+// files without ROW records, or with ROW records that miss cells, lose no
+// cell; cells beyond column 255 are skipped alike by size and writer.
+#include "tests/workbook/cells/CellsTestSupport.h"
+
+using namespace cellstest;
+
+namespace {
+
+void SetNumber(TCells& cells, int row, int col, double v) {
+    cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false);
+}
+
+std::unique_ptr<TCellRecord> NumberCell(int row, int col, double v) {
+    auto cell = std::make_unique<TNumberRecord>(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(col), 15);
+    cell->SetValue(TVariant(v));
+    return cell;
+}
+
+std::unique_ptr<TRowRecord> Row(int row, int first, int lastPlusOne) {
+    auto record = std::make_unique<TRowRecord>(static_cast<std::uint16_t>(row));
+    record->SetMinCol(static_cast<std::uint16_t>(first));
+    record->SetMaxCol(static_cast<std::uint16_t>(lastPlusOne));
+    return record;
+}
+
+}  // namespace
+
+TEST(CellSaving, DimensionsCoverTheUsedRange) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    EXPECT_EQ(SavedBytes(cells), (Bytes{0x00, 0x02, 0x0E, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}));
+    for (int row = 3; row <= 10; ++row)
+        for (int col = 2; col <= 4; ++col) SetNumber(cells, row, col, 1.5);
+    const Bytes bytes = SavedBytes(cells);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 18),
+              (Bytes{0x00, 0x02, 0x0E, 0x00, 0x03, 0, 0, 0, 0x0B, 0, 0, 0, 0x02, 0x00, 0x05, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(cells.CalcUsedRange(), (TXlsCellRange{2, 3, 4, 10}));
+}
+
+TEST(CellSaving, RowsGoInBlocksOf32WithTheirCellsAndNoIndex) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    for (int row = 0; row <= 40; ++row) SetNumber(cells, row, 0, 1234567.89);
+    const auto ids = RecordIds(SavedBytes(cells));
+    std::vector<std::uint16_t> expected{xlr_DIMENSIONS};
+    expected.insert(expected.end(), 32, xlr_ROW);
+    expected.insert(expected.end(), 32, xlr_NUMBER);
+    expected.insert(expected.end(), 9, xlr_ROW);
+    expected.insert(expected.end(), 9, xlr_NUMBER);
+    EXPECT_EQ(ids, expected);  // neither INDEX (0x20B) nor DBCELL (0xD7)
+    EXPECT_EQ(cells.TotalSize(), 18 + 41 * 20 + 41 * 18);
+}
+
+TEST(CellSaving, NeighbouringRKsJoinIntoOneMulRK) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    SetNumber(cells, 0, 2, 1.0);
+    SetNumber(cells, 0, 3, 3.0);
+    SetNumber(cells, 0, 4, -1.0);
+    const Bytes bytes = SavedBytes(cells);
+    const Bytes mulrk(bytes.end() - 28, bytes.end());
+    EXPECT_EQ(mulrk, (Bytes{0xBD, 0x00, 0x18, 0x00, 0, 0, 2, 0,  //
+                            0x0F, 0, 0x00, 0x00, 0xF0, 0x3F,     //
+                            0x0F, 0, 0x00, 0x00, 0x08, 0x40,     //
+                            0x0F, 0, 0x00, 0x00, 0xF0, 0xBF, 4, 0}));
+}
+
+TEST(CellSaving, RangeSaveWritesOnlyTheRangeAndItsSize) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    for (int row = 0; row <= 5; ++row)
+        for (int col = 0; col <= 5; ++col) SetNumber(cells, row, col, 1234567.89);
+    const TXlsCellRange range{1, 2, 3, 4};
+    const Bytes bytes = ole2test::Written([&](TOle2File& ole) { cells.SaveRangeToStream(ole, range); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), cells.TotalRangeSize(range));
+    std::vector<std::uint16_t> expected{xlr_DIMENSIONS, xlr_ROW, xlr_ROW, xlr_ROW};
+    expected.insert(expected.end(), 9, xlr_NUMBER);
+    EXPECT_EQ(RecordIds(bytes), expected);
+    // The ROW records are cut to the range's columns: 1 .. 3 + 1.
+    EXPECT_EQ(Bytes(bytes.begin() + 18, bytes.begin() + 24), (Bytes{0x08, 0x02, 0x10, 0x00, 2, 0}));
+    EXPECT_EQ(Bytes(bytes.begin() + 24, bytes.begin() + 28), (Bytes{1, 0, 4, 0}));
+}
+
+// Files from other writers whose ROW records miss cells lose none of them.
+TEST(CellSaving, HandBuiltStreamsKeepEveryCell) {
+    struct TCase {
+        std::string Name;
+        std::function<void(TCells&)> Rows;
+    };
+    const std::vector<TCase> cases{
+        {"row5only", [](TCells& c) { c.AddRow(Row(5, 0, 4)); }},
+        {"norows", [](TCells&) {}},
+        {"zerofields", [](TCells& c) { for (int r = 0; r <= 5; ++r) c.AddRow(Row(r, 0, 0)); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.Name);
+        const std::string path = SaveChanged(test.Name, [&](xlsbook::TXlsBook& book) {
+            book.Cells->Clear();
+            test.Rows(*book.Cells);
+            for (int row = 0; row <= 5; ++row)
+                for (int col = 2; col <= 4; ++col) book.Cells->AddCell(NumberCell(row, col, row * 10 + col + 0.25));
+        });
+        const TXlrdSheet got = Xlrd(path);
+        EXPECT_EQ(got.Rows, 6);
+        EXPECT_EQ(got.Cols, 5);
+        ASSERT_EQ(got.Cells.size(), 18u);
+        EXPECT_EQ(got.At(0, 2), Number("2.25"));
+        EXPECT_EQ(got.At(5, 4), Number("54.25"));
+    }
+}
+
+TEST(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    SetNumber(cells, 0, 1, 1234567.89);
+    const Bytes before = SavedBytes(cells);
+    cells.AddCell(NumberCell(0, 300, 5));
+    cells.AddCell(NumberCell(2, 300, 5));
+    cells.FixRows();
+    EXPECT_EQ(SavedBytes(cells), before);
+    EXPECT_NE(cells.CellList().FindCell(0, 300), nullptr);
+    const std::string path = SaveChanged("col300", [](xlsbook::TXlsBook& book) {
+        book.Cells->AddCell(NumberCell(4, 300, 5));
+    });
+    EXPECT_EQ(Xlrd(path).Cols, 6);
+}

@@ -1,0 +1,217 @@
+// Rows and columns deleted, inserted and copied on the LibreOffice fixture
+// (checked by xlrd against its reading of the source), refused insertions
+// that leave the sheet as it was, copies of a sheet's cells, and the range
+// entry list passing every operation on in order.
+#include "tests/workbook/cells/CellsTestSupport.h"
+
+using namespace cellstest;
+
+namespace {
+
+// Source row r of the fixture is where xlrd now finds row to.
+void ExpectRowMoved(const TXlrdSheet& source, const TXlrdSheet& got, int from, int to) {
+    for (int col = 0; col < source.Cols; ++col)
+        EXPECT_EQ(got.At(to, col), source.At(from, col)) << "row " << from << " at " << to << ", column " << col;
+}
+
+void ExpectColumnMoved(const TXlrdSheet& source, const TXlrdSheet& got, int from, int to) {
+    for (int row = 0; row < source.Rows; ++row)
+        EXPECT_EQ(got.At(row, to), source.At(row, from)) << "column " << from << " at " << to << ", row " << row;
+}
+
+// The written ROW record of a row: its first and one-past-last column.
+std::pair<int, int> RowFields(const TCells& cells, int row) {
+    const TRowRecord* record = cells.Rows().GetItems(static_cast<std::size_t>(row));
+    return {record->GetMinCol(), record->GetMaxCol()};
+}
+
+// The fixture's formulas carry SHRFMLA records for xlrd: compare values only.
+bool SameNumber(const std::optional<TXlrdCell>& a, const std::optional<TXlrdCell>& b) {
+    return a && b && a->Type == b->Type && a->Value == b->Value;
+}
+
+}  // namespace
+
+TEST(CellStructure, DeletedRowsAndColumnsMoveTheRest) {
+    const TXlrdSheet source = Xlrd(RowsFixture());
+    std::pair<int, int> fields;
+    const TXlrdSheet rows = Xlrd(SaveChanged("delrows", [&](xlsbook::TXlsBook& book) {
+        book.Cells->DeleteRows(5, 10, OnSheet());
+        fields = RowFields(*book.Cells, 5);
+    }));
+    EXPECT_EQ(rows.Rows, 311);
+    ExpectRowMoved(source, rows, 4, 4);
+    ExpectRowMoved(source, rows, 15, 5);
+    ExpectRowMoved(source, rows, 320, 310);
+    EXPECT_EQ(fields, std::make_pair(0, 5));
+
+    const TXlrdSheet cols = Xlrd(SaveChanged("delcols", [&](xlsbook::TXlsBook& book) {
+        book.Cells->DeleteCols(1, 2, OnSheet());
+        fields = RowFields(*book.Cells, 20);
+    }));
+    EXPECT_EQ(cols.Cols, 4);
+    ExpectColumnMoved(source, cols, 0, 0);
+    ExpectColumnMoved(source, cols, 3, 1);  // two columns left of it deleted: two to the left
+    EXPECT_TRUE(SameNumber(cols.At(1, 2), source.At(1, 4)));
+    EXPECT_EQ(fields, std::make_pair(0, 4));
+}
+
+TEST(CellStructure, CopiedRowsGoInAtTheDestination) {
+    const TXlrdSheet source = Xlrd(RowsFixture());
+    const TXlrdSheet got = Xlrd(SaveChanged("copyrows", [](xlsbook::TXlsBook& book) {
+        book.Cells->InsertAndCopyRows(1, 2, 10, 2, OnSheet(), false);
+    }));
+    EXPECT_EQ(got.Rows, 325);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(got.At(10 + i, 1), source.At(1 + i % 2, 1)) << i;
+    EXPECT_EQ(got.At(12, 2), source.At(1, 2));  // booleans with their XF
+    ExpectRowMoved(source, got, 10, 14);
+    ExpectRowMoved(source, got, 320, 324);
+
+    // Copies before their source: the source has moved down by then.
+    const TXlrdSheet up = Xlrd(SaveChanged("copyup", [](xlsbook::TXlsBook& book) {
+        book.Cells->InsertAndCopyRows(20, 21, 1, 1, OnSheet(), false);
+    }));
+    ExpectRowMoved(source, up, 20, 1);
+    ExpectRowMoved(source, up, 21, 2);
+    ExpectRowMoved(source, up, 1, 3);
+    ExpectRowMoved(source, up, 20, 22);
+}
+
+TEST(CellStructure, OnlyFormulasCopiesFormulaCells) {
+    const TXlrdSheet source = Xlrd(RowsFixture());
+    const TXlrdSheet got = Xlrd(SaveChanged("formulas", [](xlsbook::TXlsBook& book) {
+        book.Cells->InsertAndCopyRows(1, 1, 3, 1, OnSheet(), true);
+        book.Cells->InsertAndCopyCols(4, 4, 7, 1, OnSheet(), true);
+    }));
+    EXPECT_TRUE(SameNumber(got.At(3, 4), source.At(1, 4)));
+    for (int col : {0, 1, 2, 3, 5}) EXPECT_EQ(got.At(3, col), std::nullopt) << col;
+    EXPECT_TRUE(SameNumber(got.At(5, 7), source.At(4, 4)));  // row 4 went down with the row copy
+    EXPECT_EQ(got.At(0, 7), std::nullopt);  // the heading is no formula
+}
+
+TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
+    TSST sst;
+    struct TColInfo : TColInfoAccess {
+        std::vector<std::string> Calls;
+        std::optional<std::uint16_t> ColumnXF(int) const override { return std::nullopt; }
+        void ArrangeInsertCols(int pos, int count, const TSheetInfo&) override {
+            Calls.push_back("insert " + std::to_string(pos) + "+" + std::to_string(count));
+        }
+        void CopyCols(int first, int last, int dest, int count, const TSheetInfo&) override {
+            Calls.push_back("copy " + std::to_string(first) + ".." + std::to_string(last) + ">" +
+                            std::to_string(dest) + "x" + std::to_string(count));
+        }
+    } colInfo;
+    TCells cells(&sst, &colInfo);
+    for (int col = 0; col < 4; ++col) cells.CellList().SetValueX2(0, col, {TVariant(col + 0.5), -1, false}, {}, false);
+    cells.InsertAndCopyCols(2, 3, 0, 2, OnSheet(), false);  // before their source: it moves right by 4
+    std::vector<double> values;
+    for (int col = 0; col < 8; ++col) values.push_back(cells.CellList().GetValue(0, col).RealValue());
+    EXPECT_EQ(values, (std::vector<double>{2.5, 3.5, 2.5, 3.5, 0.5, 1.5, 2.5, 3.5}));
+    EXPECT_EQ(colInfo.Calls, (std::vector<std::string>{"insert 0+4", "copy 6..7>0x2"}));
+    EXPECT_EQ(cells.Rows().GetItems(0)->GetMaxCol(), 8);
+}
+
+// Insertions that would push a cell off the sheet are refused before the
+// ROW list or any row of cells has moved.
+TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
+    Bytes before, after;
+    std::string rowMessage, colMessage, arrangeMessage;
+    SaveChanged("beforeinsert", [&](xlsbook::TXlsBook& book) {
+        book.Cells->CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
+        book.Cells->CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
+    }, &before);
+    SaveChanged("afterinsert", [&](xlsbook::TXlsBook& book) {
+        auto& cells = *book.Cells;
+        cells.CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
+        cells.CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
+        rowMessage = MessageOf([&] { cells.InsertAndCopyRows(5, 5, 0, 1, OnSheet(), false); });
+        colMessage = MessageOf([&] { cells.InsertAndCopyCols(0, 0, 0, 1, OnSheet(), false); });
+        arrangeMessage = MessageOf([&] { cells.ArrangeInsertRowsAndCols(10, 1, 0, 0, OnSheet()); });
+    }, &after);
+    EXPECT_EQ(rowMessage, "Too many entries for this kind of record (65536 out of a maximum of 65535)");
+    EXPECT_EQ(colMessage, "Too many entries for this kind of record (256 out of a maximum of 255)");
+    EXPECT_EQ(arrangeMessage, rowMessage);
+    EXPECT_EQ(after, before);
+
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 9, 65530, 1, OnSheet(), false); }),
+              "Too many entries for this kind of record (65539 out of a maximum of 65535)");
+    EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 9, 5, 1, OnSheet(), false); }),
+              "Ivalid arguments to call InsertAndCopyRows");
+    EXPECT_EQ(MessageOf([&] { cells.DeleteRows(65536, 1, OnSheet()); }), "Invalid Row (65536)");
+    // Empty rows pushed past the last row leave no slots behind.
+    cells.CellList().SetValueX2(0, 0, {TVariant(1.5), -1, false}, {}, false);
+    cells.InsertAndCopyRows(65000, 65000, 65535, 1, OnSheet(), false);
+    cells.InsertAndCopyRows(0, 0, 1, 1, OnSheet(), false);
+    EXPECT_EQ(cells.Rows().Count(), 65536u);
+    EXPECT_EQ(cells.CellList().Count(), 65536u);
+    EXPECT_EQ(cells.CellList().GetValue(1, 0), TVariant(1.5));
+    EXPECT_EQ(MessageOf([&] { cells.DeleteCols(256, 1, OnSheet()); }), "Invalid Column (256)");
+}
+
+TEST(CellStructure, ACopyChangesWithoutTouchingItsSource) {
+    TSST sst;
+    TCells source(&sst, nullptr), copy(&sst, nullptr);
+    source.CellList().SetValueX2(1, 1, {TVariant(u"voda"), -1, false}, {}, false);
+    source.CellList().SetValueX2(2, 0, {TVariant(2.5), -1, false}, {}, false);
+    const Bytes before = SavedBytes(source);
+    copy.CopyFrom(source);
+    EXPECT_EQ(SavedBytes(copy), before);
+    copy.CellList().SetValueX2(1, 1, {TVariant(u"pivo"), -1, false}, {}, false);
+    copy.DeleteRows(2, 1, OnSheet());
+    copy.InsertAndCopyRows(1, 1, 0, 1, OnSheet(), false);
+    EXPECT_EQ(source.CellList().GetValue(1, 1), TVariant(u"voda"));
+    EXPECT_EQ(SavedBytes(source), before);
+    EXPECT_EQ(copy.CellList().GetValue(2, 1), TVariant(u"pivo"));
+    copy.Clear();
+    EXPECT_EQ(copy.CalcUsedRange(), (TXlsCellRange{0, 0, 0, -1}));
+}
+
+namespace {
+
+// A range entry of the test: it writes one byte and records every call.
+class TLogEntry : public TRangeEntry {
+public:
+    TLogEntry(std::string name, std::vector<std::string>* log) : FName(std::move(name)), FLog(log) {}
+    std::unique_ptr<TRangeEntry> DoCopyTo() const override { return std::make_unique<TLogEntry>(FName + "'", FLog); }
+    void SaveToStream(TOle2File& ole) const override { ole.WriteMem(FName.data(), 1); }
+    void SaveRangeToStream(TOle2File& ole, const TXlsCellRange&) const override { SaveToStream(ole); }
+    std::int64_t TotalSize() const override { return 1; }
+    std::int64_t TotalRangeSize(const TXlsCellRange&) const override { return 1; }
+    void CheckArrange(const TArrangeCheck& check) const override { Log("check " + std::to_string(check.RowCount)); }
+    void ArrangeInsertRowsAndCols(int, int rowCount, int, int, const TSheetInfo&) override {
+        Log("arrange " + std::to_string(rowCount));
+    }
+    void InsertAndCopyRowsOrCols(int first, int, bool, const TSheetInfo&, int, int) override {
+        Log("copy " + std::to_string(first));
+    }
+    void DeleteRowsOrCols(int first, int, const TSheetInfo&, bool) override { Log("delete " + std::to_string(first)); }
+
+private:
+    void Log(const std::string& what) const { FLog->push_back(FName + " " + what); }
+    std::string FName;
+    std::vector<std::string>* FLog;
+};
+
+}  // namespace
+
+TEST(RangeList, PassesEveryOperationToEachEntryInOrder) {
+    std::vector<std::string> log;
+    TRangeList list, copy;
+    list.Add(std::make_unique<TLogEntry>("a", &log));
+    list.Add(std::make_unique<TLogEntry>("b", &log));
+    const TSheetInfo info = OnSheet();
+    list.CheckArrange(TArrangeCheck(1, 2, 0, 0, info));
+    list.ArrangeInsertRowsAndCols(1, 3, 0, 0, info);
+    list.InsertAndCopyRowsOrCols(4, 5, false, info, 1, 9);
+    list.DeleteRowsOrCols(6, 1, info, true);
+    copy.CopyFrom(list);
+    copy.DeleteRowsOrCols(7, 1, info, false);
+    EXPECT_EQ(log, (std::vector<std::string>{"a check 2", "b check 2", "a arrange 3", "b arrange 3", "a copy 4",
+                                             "b copy 4", "a delete 6", "b delete 6", "a' delete 7", "b' delete 7"}));
+    EXPECT_EQ(list.TotalSize(), 2);
+    EXPECT_EQ(list.TotalRangeSize({0, 0, 1, 1}), 2);
+    EXPECT_EQ(ole2test::Written([&](TOle2File& ole) { list.SaveToStream(ole); }), (Bytes{'a', 'b'}));
+}

@@ -1,0 +1,231 @@
+// Reading and writing cell values: the records a value becomes, default
+// formats, the 1904 date shift, emptying cells with their rows, formats,
+// bounds and refused values; checked in memory and, written into the
+// LibreOffice fixture, by xlrd.
+#include <cmath>
+#include <limits>
+
+#include "tests/workbook/cells/CellsTestSupport.h"
+
+using namespace cellstest;
+
+namespace {
+
+// A column info list of the test: the XF of some columns, and the calls.
+class TTestColInfo : public TColInfoAccess {
+public:
+    std::map<int, std::uint16_t> XF;
+    std::vector<std::string> Calls;
+    std::optional<std::uint16_t> ColumnXF(int column) const override {
+        const auto it = XF.find(column);
+        return it == XF.end() ? std::nullopt : std::optional(it->second);
+    }
+    void ArrangeInsertCols(int pos, int count, const TSheetInfo&) override {
+        Calls.push_back("insert " + std::to_string(pos) + " " + std::to_string(count));
+    }
+    void CopyCols(int first, int last, int dest, int count, const TSheetInfo&) override {
+        Calls.push_back("copy " + std::to_string(first) + ".." + std::to_string(last) + " to " + std::to_string(dest) +
+                        " x" + std::to_string(count));
+    }
+};
+
+TXlsCellValue Value(TVariant v, int xf = -1) { return {std::move(v), xf, false}; }
+
+struct TSheet {
+    TSST SST;
+    TTestColInfo ColInfo;
+    TCells Cells{&SST, &ColInfo};
+    void Set(int row, int col, TVariant v, int xf = -1, bool dates1904 = false) {
+        Cells.CellList().SetValueX2(row, col, Value(std::move(v), xf), {}, dates1904);
+    }
+    TXlsCellValue Get(int row, int col) {
+        TXlsCellValue value;
+        TRTFRunList runs;
+        Cells.CellList().GetValueX2(row, col, value, runs);
+        return value;
+    }
+};
+
+}  // namespace
+
+TEST(CellValues, EachKindBecomesItsRecordAndReadsBack) {
+    TSheet s;
+    s.Set(0, 0, 1.5);
+    s.Set(0, 1, 1234567.89);
+    s.Set(0, 2, true);
+    s.Set(0, 3, TVariant::FromCurrency(123456));  // 12.3456
+    s.Set(0, 4, u"Řeřicha");
+    s.Set(0, 5, TVariant::FromError(7));  // error values make no record
+    const auto& list = *s.Cells.CellList().GetItems(0);
+    ASSERT_EQ(list.Count(), 5u);
+    EXPECT_EQ(list.GetItems(0)->Id, xlr_RK);
+    EXPECT_EQ(list.GetItems(1)->Id, xlr_NUMBER);
+    EXPECT_EQ(list.GetItems(2)->Id, xlr_BOOLERR);
+    EXPECT_EQ(list.GetItems(3)->Id, xlr_NUMBER);
+    EXPECT_EQ(list.GetItems(4)->Id, xlr_LABELSST);
+    EXPECT_EQ(s.Get(0, 1), (TXlsCellValue{TVariant(1234567.89), 15, false}));
+    EXPECT_EQ(s.Get(0, 2).Value, TVariant(true));
+    EXPECT_EQ(s.Get(0, 3).Value, TVariant(12.3456));
+    EXPECT_EQ(s.Get(0, 4).Value, TVariant(u"Řeřicha"));
+    EXPECT_EQ(s.Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
+    EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMinCol(), 0);
+    EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMaxCol(), 5);
+
+    // A rich text keeps its runs; a formatted empty value leaves a BLANK.
+    TRTFRunList runs{{0, 0}, {3, 2}};
+    s.Cells.CellList().SetValueX2(1, 2, Value(u"abcdef"), runs, false);
+    TXlsCellValue got;
+    TRTFRunList gotRuns;
+    s.Cells.CellList().GetValueX2(1, 2, got, gotRuns);
+    EXPECT_EQ(gotRuns, runs);
+    s.Set(1, 4, TVariant(), 20);
+    EXPECT_EQ(s.Cells.CellList().FindCell(1, 4)->Id, xlr_BLANK);
+    EXPECT_EQ(s.Get(1, 4), (TXlsCellValue{TVariant(), 20, false}));
+}
+
+TEST(CellValues, DefaultFormatComesFromRowThenColumnThenFifteen) {
+    TSheet s;
+    s.ColInfo.XF[3] = 25;
+    s.Cells.Rows().AddRow(2);
+    s.Cells.Rows().GetItems(2)->SetXF(30);
+    EXPECT_EQ(s.Cells.CellList().DefaultFormat(2, 3), 30);  // the formatted row wins
+    EXPECT_EQ(s.Cells.CellList().DefaultFormat(1, 3), 25);
+    EXPECT_EQ(s.Cells.CellList().DefaultFormat(1, 4), 15);
+    s.Set(2, 3, 1.0);
+    s.Set(1, 3, 1.0);
+    s.Set(1, 4, 1.0);
+    EXPECT_EQ(s.Get(2, 3).XF, 30);
+    EXPECT_EQ(s.Get(1, 3).XF, 25);
+    EXPECT_EQ(s.Get(1, 4).XF, 15);
+    // An empty value in the default format of its place is no cell at all.
+    s.Set(5, 3, TVariant(), 25);
+    EXPECT_EQ(s.Cells.CellList().FindCell(5, 3), nullptr);
+    // An existing cell's XF carries over to a new value.
+    s.Set(1, 4, 2.0, 21);
+    s.Set(1, 4, u"text");
+    EXPECT_EQ(s.Get(1, 4).XF, 21);
+}
+
+TEST(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
+    TSheet s;
+    s.Set(0, 0, 1.0);
+    s.Set(3, 1, 1.0);
+    s.Set(3, 4, 2.0);
+    s.Set(6, 2, 1.0);
+    s.Set(3, 1, u"");  // the row keeps a cell: its columns shrink to it
+    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMinCol(), 4);
+    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMaxCol(), 5);
+    s.Set(3, 4, TVariant());  // last cell of a plain row: the ROW goes
+    EXPECT_FALSE(s.Cells.Rows().HasRow(3));
+    EXPECT_EQ(s.Cells.CellList().Count(), 7u);
+    s.Set(6, 2, TVariant());  // the last row: it and the empty rows before it go
+    EXPECT_EQ(s.Cells.CellList().Count(), 1u);
+    EXPECT_EQ(s.Cells.Rows().Count(), 1u);
+    // A row with settings of its own stays, with columns 0 and 0.
+    s.Set(4, 2, 1.0);
+    s.Cells.Rows().GetItems(4)->Hide(true);
+    s.Set(4, 2, TVariant());
+    ASSERT_TRUE(s.Cells.Rows().HasRow(4));
+    EXPECT_EQ(s.Cells.Rows().GetItems(4)->GetMaxCol(), 0);
+    EXPECT_EQ(s.Cells.CellList().Count(), 5u);
+    // An empty value on an empty row in the middle leaves no ROW record.
+    s.Set(2, 2, TVariant());
+    EXPECT_FALSE(s.Cells.Rows().HasRow(2));
+}
+
+TEST(CellValues, FirstCellOfAnEmptyRowSetsBothColumns) {
+    TSheet s;
+    for (int row = 3; row <= 10; ++row)
+        for (int col = 4; col >= 2; --col) s.Set(row, col, 1.0);
+    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMinCol(), 2);
+    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMaxCol(), 5);
+}
+
+TEST(CellValues, SetFormatChangesOnlyTheFormat) {
+    TSheet s;
+    // A loaded cell whose row has no ROW record keeps its value.
+    s.Cells.AddCell(std::make_unique<TNumberRecord>(2, 0, 15));
+    s.Cells.CellList().FindCell(2, 0)->SetValue(TVariant(42.0));
+    s.Cells.CellList().SetFormat(2, 0, 20);
+    EXPECT_EQ(s.Get(2, 0), (TXlsCellValue{TVariant(42.0), 20, false}));
+    // No cell: a BLANK only for a format that is not the default.
+    s.Cells.CellList().SetFormat(1, 1, 15);
+    EXPECT_EQ(s.Cells.CellList().FindCell(1, 1), nullptr);
+    s.Cells.CellList().SetFormat(1, 1, 21);
+    EXPECT_EQ(s.Get(1, 1), (TXlsCellValue{TVariant(), 21, false}));
+}
+
+TEST(CellValues, BoundsAndRefusedValuesChangeNothing) {
+    TSheet s;
+    s.Set(0, 0, 1.0);
+    const Bytes before = SavedBytes(s.Cells);
+    auto& list = s.Cells.CellList();
+    EXPECT_EQ(MessageOf([&] { s.Set(65536, 0, 1.0); }), "Invalid Row (65536)");
+    EXPECT_EQ(MessageOf([&] { s.Set(-1, 300, 1.0); }), "Invalid Row (-1)");
+    EXPECT_EQ(MessageOf([&] { s.Set(0, 256, 1.0); }), "Invalid Column (256)");
+    EXPECT_EQ(MessageOf([&] { s.Get(0, -1); }), "Invalid Column (-1)");
+    EXPECT_EQ(MessageOf([&] { list.SetFormat(70000, 0, 1); }), "Invalid Row (70000)");
+    EXPECT_EQ(MessageOf([&] { s.Set(5, 0, std::numeric_limits<double>::quiet_NaN()); }),
+              "Invalid cell value: \"NAN\"");
+    EXPECT_EQ(MessageOf([&] { s.Set(6, 0, std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"INF\"");
+    EXPECT_EQ(MessageOf([&] { s.Set(7, 0, std::u16string(65536, u'x')); }), "Invalid String record");
+    EXPECT_FALSE(s.Cells.Rows().HasRow(5) || s.Cells.Rows().HasRow(6) || s.Cells.Rows().HasRow(7));
+    EXPECT_EQ(s.SST.Count(), 0u);
+    EXPECT_EQ(SavedBytes(s.Cells), before);
+}
+
+TEST(CellValues, DuplicateCellsKeepFileOrderAndLookupsFindTheFirst) {
+    TSheet s;
+    for (double v : {1.0, 2.0}) {
+        auto cell = std::make_unique<TNumberRecord>(0, 3, 15);
+        cell->SetValue(TVariant(v));
+        s.Cells.AddCell(std::move(cell));
+    }
+    EXPECT_EQ(s.Get(0, 3).Value, TVariant(1.0));
+    EXPECT_EQ(s.Cells.CellList().GetItems(0)->GetItems(1)->GetValue(), TVariant(2.0));
+    EXPECT_EQ(MessageOf([&] { s.Cells.AddCell(std::make_unique<TCellRecord>(xlr_NUMBER, Bytes{0, 0, 1, 0})); }),
+              "Record with ID 0x203 is invalid");
+}
+
+// The Part's edge cases written into the LibreOffice fixture, read by xlrd.
+TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
+    const TXlrdSheet source = Xlrd(RowsFixture());
+    ASSERT_EQ(source.Rows, 321);
+    TTestColInfo colInfo;
+    colInfo.XF[7] = 18;
+    Bytes bytes;
+    bool blankKept = false;
+    const std::string path = SaveChanged("values", [&](xlsbook::TXlsBook& book) {
+        auto& list = book.Cells->CellList();
+        list.SetColInfo(&colInfo);
+        list.SetValueX2(0, 0, Value(1.5), {}, false);
+        list.SetValueX2(1, 1, Value(1234567.89), {}, false);
+        list.SetValueX2(2, 1, Value(TVariant::FromDate(40000)), {}, true);
+        list.SetValueX2(5, 0, Value(TVariant(), 20), {}, false);
+        list.SetValueX2(6, 7, Value(7.0), {}, false);           // column XF
+        book.Cells->Rows().GetItems(8)->SetXF(17);               // row XF
+        list.SetValueX2(8, 6, Value(8.0), {}, false);
+        list.SetValueX2(9, 6, Value(9.0), {}, false);            // 15
+        // A formatted cell emptied keeps its XF as a BLANK unless given the default.
+        list.SetValueX2(320, 3, Value(TVariant()), {}, false);
+        blankKept = list.FindCell(320, 3)->Id == xlr_BLANK;
+        for (int col = 0; col <= 5; ++col) list.SetValueX2(319, col, Value(u"", 15), {}, false);
+        for (int col = 0; col <= 5; ++col) list.SetValueX2(320, col, Value(TVariant(), 15), {}, false);
+    }, &bytes);
+    // 1.5 at row 0, column 0 with the cell's XF 15 is this RK record.
+    EXPECT_TRUE(Contains(bytes, {0x7E, 0x02, 0x0A, 0x00, 0, 0, 0, 0, 0x0F, 0, 0, 0, 0xF8, 0x3F}));
+    EXPECT_TRUE(Contains(bytes, {0x03, 0x02, 0x0E, 0x00, 1, 0, 1, 0}));  // NUMBER at (1, 1)
+    const TXlrdSheet got = Xlrd(path);
+    EXPECT_EQ(got.At(0, 0), Number("1.5"));
+    EXPECT_EQ(got.At(1, 1), Number("1234567.89"));
+    EXPECT_EQ(got.At(2, 1), Number("38538.0"));
+    EXPECT_EQ(got.At(5, 0), (TXlrdCell{6, "''", 20}));
+    EXPECT_EQ(got.At(6, 7), Number("7.0", 18));
+    EXPECT_EQ(got.At(8, 6), Number("8.0", 17));
+    EXPECT_EQ(got.At(9, 6), Number("9.0", 15));
+    // Rows 320 and 319 emptied, 318 never held anything: 318 rows are left.
+    EXPECT_TRUE(blankKept);
+    EXPECT_EQ(got.Rows, 318);
+    EXPECT_EQ(got.At(317, 1), source.At(317, 1));
+    EXPECT_EQ(got.At(10, 3), source.At(10, 3));
+}

@@ -1,0 +1,104 @@
+// Cells in memory and in real files: a sheet's cells saved alone (the
+// bytes, with their size checked against the computed one), and the
+// LibreOffice fixture rows.xls changed through the workbook stand-in and
+// read back by xlrd.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/storage/MessageOf.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/cells/UXlsRowColEntries.h"
+
+namespace cellstest {
+
+using namespace kalmira;
+using ole2test::Bytes;
+
+// The insertions and deletions of these tests happen on the sheet itself.
+inline TSheetInfo OnSheet() {
+    TSheetInfo info;
+    info.InsSheet = info.FormulaSheet = 0;
+    return info;
+}
+
+// What the cells write; the written size must equal the computed one.
+inline Bytes SavedBytes(TCells& cells) {
+    const std::int64_t size = cells.TotalSize();
+    Bytes bytes = ole2test::Written([&](TOle2File& ole) { cells.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
+}
+
+// The record ids of written bytes, in order.
+inline std::vector<std::uint16_t> RecordIds(const Bytes& bytes) {
+    std::vector<std::uint16_t> ids;
+    for (std::size_t pos = 0; pos + 4 <= bytes.size(); pos += 4 + (bytes[pos + 2] | bytes[pos + 3] << 8))
+        ids.push_back(static_cast<std::uint16_t>(bytes[pos] | bytes[pos + 1] << 8));
+    return ids;
+}
+
+inline bool Contains(const Bytes& haystack, const Bytes& needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+inline std::string RowsFixture() { return ole2test::FixtureDir() + "/rows.xls"; }
+
+// One cell as xlrd reads it (with formats): type, value text, XF.
+struct TXlrdCell {
+    int Type = 0;
+    std::string Value;
+    int XF = 0;
+    friend bool operator==(const TXlrdCell&, const TXlrdCell&) = default;
+};
+
+struct TXlrdSheet {
+    int Rows = 0, Cols = 0;
+    std::map<std::pair<int, int>, TXlrdCell> Cells;
+    std::optional<TXlrdCell> At(int row, int col) const {
+        const auto it = Cells.find({row, col});
+        return it == Cells.end() ? std::nullopt : std::optional(it->second);
+    }
+};
+
+// xlrd's reading of the first sheet of a file.
+inline TXlrdSheet Xlrd(const std::string& path) {
+    TXlrdSheet sheet;
+    const auto lines = ole2test::Lines(ole2test::OleCheck("first", path));
+    if (lines.empty()) return sheet;
+    const auto size = ole2test::Split(lines[0]);
+    sheet.Rows = std::stoi(size.at(0));
+    sheet.Cols = std::stoi(size.at(1));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto f = ole2test::Split(lines[i]);
+        sheet.Cells[{std::stoi(f.at(0)), std::stoi(f.at(1))}] = {std::stoi(f.at(2)), f.at(3), std::stoi(f.at(4))};
+    }
+    return sheet;
+}
+
+// rows.xls changed through the stand-in, written to the build tree and
+// read by xlrd (every stand-in save checks its size against the bytes).
+inline std::string SaveChanged(const std::string& name, const std::function<void(xlsbook::TXlsBook&)>& change,
+                               Bytes* bytes = nullptr) {
+    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/cells-tests";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/" + name + ".xls";
+    const Bytes out = xlsbook::RoundTrip(RowsFixture(), change);
+    ole2test::WriteFile(path, out);
+    if (bytes) *bytes = out;
+    return path;
+}
+
+// xlrd's text for a text cell (type 1) and a number cell (type 2).
+inline TXlrdCell Text(const std::string& text, int xf = 15) { return {1, "'" + text + "'", xf}; }
+inline TXlrdCell Number(const std::string& value, int xf = 15) { return {2, value, xf}; }
+
+}  // namespace cellstest

@@ -1,0 +1,630 @@
+#include "workbook/cells/UXlsRowColEntries.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "workbook/storage/Uexcelrecords.h"
+
+namespace kalmira {
+
+namespace {
+
+// Positions no record reaches: the rows (columns) then stay where they are.
+constexpr int NoRowMoves = MaxSheetRow + 1;
+constexpr int NoColMoves = MaxSheetCol + 1;
+constexpr int RowsPerBlock = 32;
+constexpr std::uint16_t DefaultXF = 15;
+
+bool IsFormula(const TBaseRecord& record) { return record.Id == xlr_FORMULA; }
+
+// The first and last column of a row's cells that the sheet writes (a
+// cell beyond column 255 stays in memory but is never written).
+struct TSpan {
+    int First, Last;
+};
+
+std::optional<TSpan> CellSpan(const TBaseRowColRecordList* list) {
+    if (!list || list->Count() == 0 || list->GetItems(0)->GetColumn() > MaxSheetCol) return std::nullopt;
+    std::size_t last = list->Count() - 1;
+    while (list->GetItems(last)->GetColumn() > MaxSheetCol) --last;
+    return TSpan{list->GetItems(0)->GetColumn(), list->GetItems(last)->GetColumn()};
+}
+
+void SetRowSpan(TRowRecord& row, int first, int lastPlusOne) {
+    row.SetMinCol(static_cast<std::uint16_t>(first));
+    row.SetMaxCol(static_cast<std::uint16_t>(lastPlusOne));
+}
+
+// What a value becomes: the kinds of the variant, grouped.
+enum class TValueClass : std::uint8_t { Empty, Boolean, Number, Date, Text, NoRecord };
+
+constexpr std::array<TValueClass, 16> ValueClasses = [] {
+    std::array<TValueClass, 16> t{};
+    t.fill(TValueClass::Number);
+    t[static_cast<int>(TVarType::Empty)] = TValueClass::Empty;
+    t[static_cast<int>(TVarType::Null)] = TValueClass::Empty;
+    t[static_cast<int>(TVarType::Boolean)] = TValueClass::Boolean;
+    t[static_cast<int>(TVarType::Date)] = TValueClass::Date;
+    t[static_cast<int>(TVarType::String)] = TValueClass::Text;
+    t[static_cast<int>(TVarType::Error)] = TValueClass::NoRecord;
+    return t;
+}();
+static_assert(static_cast<int>(TVarType::Error) < 16);
+
+TValueClass ClassOf(const TVariant& value) {
+    const TValueClass c = ValueClasses[static_cast<std::size_t>(value.VarType())];
+    return c == TValueClass::Text && value.Text().empty() ? TValueClass::Empty : c;
+}
+
+std::unique_ptr<TCellRecord> NumberRecord(int row, int col, std::uint16_t xf, double number) {
+    const auto r = static_cast<std::uint16_t>(row), c = static_cast<std::uint16_t>(col);
+    std::unique_ptr<TCellRecord> record;
+    if (IsRK(number)) record = std::make_unique<TRKRecord>(r, c, xf);
+    else record = std::make_unique<TNumberRecord>(r, c, xf);
+    record->SetValue(TVariant(number));
+    return record;
+}
+
+}  // namespace
+
+void CheckRowAndCol(int row, int col) {
+    if (row < 0 || row > MaxSheetRow) Raise(ErrInvalidRow, row);
+    if (col < 0 || col > MaxSheetCol) Raise(ErrInvalidCol, col);
+}
+
+// ---------------------------------------------------------------------------
+// TArrangeCheck
+
+void TArrangeCheck::RowOnly(const TBaseRowColRecord& record) const {
+    record.CheckArrange(RowPos, RowCount, NoColMoves, 0, Info);
+}
+
+void TArrangeCheck::Fits(int last, int max) {
+    if (last > max) Raise(ErrTooManyEntries, last, max);
+}
+
+// ---------------------------------------------------------------------------
+// TBaseRowColList
+
+void TBaseRowColList::SetItems(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list) {
+    Slot(row) = std::move(list);
+}
+
+void TBaseRowColList::Insert(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list) {
+    DoInsert(row, std::move(list));
+}
+
+TBaseRowColRecordList& TBaseRowColList::RowList(int row) {
+    while (Count() <= static_cast<std::size_t>(row)) DoAdd(nullptr);
+    auto& slot = Slot(static_cast<std::size_t>(row));
+    if (!slot) slot = FMaker();
+    return *slot;
+}
+
+// Find sorts a list that is not sorted yet; the cells stay the same cells.
+bool TBaseRowColList::FindColumn(const TBaseRowColRecordList& list, int col, std::size_t& index) {
+    return const_cast<TBaseRowColRecordList&>(list).Find(col, index);
+}
+
+void TBaseRowColList::AddRecord(std::unique_ptr<TBaseRowColRecord> record) {
+    auto& list = RowList(record->GetRow());
+    std::size_t index;
+    FindColumn(list, record->GetColumn() + 1, index);  // behind a cell of the same column: file order
+    list.Insert(index, std::move(record));
+}
+
+bool TBaseRowColList::HasRecords(int row) const {
+    const auto* list = row >= 0 ? GetItems(static_cast<std::size_t>(row)) : nullptr;
+    return list && list->Count() > 0;
+}
+
+void TBaseRowColList::CheckArrange(const TArrangeCheck& check) const {
+    for (const auto& list : List())
+        if (list)
+            for (std::size_t i = 0; i < list->Count(); ++i) check.Record(*list->GetItems(i));
+}
+
+void TBaseRowColList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                               const TSheetInfo& info) {
+    // Rows above the insertion hold records above it: only a column shift reaches them.
+    const std::size_t from = colCount == 0 ? static_cast<std::size_t>(std::max(rowPos, 0)) : 0;
+    for (std::size_t row = from; row < Count(); ++row)
+        if (auto* list = GetItems(row)) list->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+std::unique_ptr<TBaseRowColRecordList> TBaseRowColList::CopyRow(const TBaseRowColRecordList* source, int destRow,
+                                                                bool onlyFormulas) const {
+    if (!source || source->Count() == 0) return nullptr;
+    auto copy = FMaker();
+    for (std::size_t i = 0; i < source->Count(); ++i) {
+        const TBaseRowColRecord* record = source->GetItems(i);
+        if (onlyFormulas && !IsFormula(*record)) continue;
+        copy->Insert(copy->Count(), std::unique_ptr<TBaseRowColRecord>(
+                                        static_cast<TBaseRowColRecord*>(record->CopyTo().release())));
+    }
+    if (copy->Count() == 0) return nullptr;
+    copy->ArrangeCopyRowsAndCols(destRow - copy->GetItems(0)->GetRow(), 0);
+    return copy;
+}
+
+void TBaseRowColList::CopyFrom(const TBaseRowColList& other) {
+    for (std::size_t row = 0; row < other.Count(); ++row)
+        DoAdd(CopyRow(other.GetItems(row), static_cast<int>(row), false));
+}
+
+void TBaseRowColList::DeleteRows(int first, int count, const TSheetInfo& info) {
+    if (first < 0 || count <= 0) return;
+    if (static_cast<std::size_t>(first) < Count())
+        DoDeleteBlock(static_cast<std::size_t>(first),
+                      std::min(static_cast<std::size_t>(count), Count() - static_cast<std::size_t>(first)));
+    for (std::size_t row = static_cast<std::size_t>(first); row < Count(); ++row)
+        if (auto* list = GetItems(row)) list->ArrangeInsertRowsAndCols(first, -count, NoColMoves, 0, info);
+}
+
+void TBaseRowColList::DeleteCols(int first, int count, const TSheetInfo& info) {
+    if (first < 0 || count <= 0) return;
+    for (const auto& list : List()) {
+        if (!list) continue;
+        std::size_t from, to;
+        FindColumn(*list, first, from);
+        FindColumn(*list, first + count, to);
+        if (to > from) list->DeleteBlock(from, to - from);
+    }
+    ArrangeInsertRowsAndCols(NoRowMoves, 0, first, -count, info);
+}
+
+// The copies are built while the sources still sit at their own rows and
+// go in as one block.
+void TBaseRowColList::InsertAndCopyRows(int first, int last, int dest, int count, const TSheetInfo& info,
+                                        bool onlyFormulas) {
+    const int shift = (last - first + 1) * count;
+    if (shift <= 0) return;
+    ArrangeInsertRowsAndCols(dest, shift, NoColMoves, 0, info);
+    std::vector<std::unique_ptr<TBaseRowColRecordList>> block;
+    block.reserve(static_cast<std::size_t>(shift));
+    for (int c = 0, to = dest; c < count; ++c)
+        for (int row = first; row <= last; ++row, ++to)
+            block.push_back(CopyRow(GetItems(static_cast<std::size_t>(row)), to, onlyFormulas));
+    while (Count() < static_cast<std::size_t>(dest)) DoAdd(nullptr);
+    DoInsertBlock(static_cast<std::size_t>(dest), std::move(block));
+    // Empty rows pushed past the sheet's last row go: a sheet has 65536 rows.
+    while (Count() > static_cast<std::size_t>(NoRowMoves)) {
+        Assert(!HasRecords(static_cast<int>(Count()) - 1), "UXlsRowColEntries", "a cell beyond the last row");
+        DoDelete(Count() - 1);
+    }
+}
+
+void TBaseRowColList::InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info,
+                                        bool onlyFormulas) {
+    const int shift = (last - first + 1) * count;
+    if (shift <= 0) return;
+    ArrangeInsertRowsAndCols(NoRowMoves, 0, dest, shift, info);
+    const int moved = dest <= first ? shift : 0;  // the sources moved right with the insertion
+    for (const auto& list : List()) {
+        if (!list) continue;
+        for (int c = 0, to = dest; c < count; ++c) {
+            for (int col = first + moved; col <= last + moved; ++col, ++to) {
+                std::size_t at;
+                if (!FindColumn(*list, col, at)) continue;
+                const TBaseRowColRecord* source = list->GetItems(at);
+                if (onlyFormulas && !IsFormula(*source)) continue;
+                std::unique_ptr<TBaseRowColRecord> copy(static_cast<TBaseRowColRecord*>(source->CopyTo().release()));
+                copy->ArrangeCopyRowsAndCols(0, to - col);
+                FindColumn(*list, to, at);
+                list->Insert(at, std::move(copy));
+            }
+        }
+    }
+}
+
+void TBaseRowColList::SaveToStream(TOle2File& ole) const {
+    for (const auto& list : List())
+        if (list) list->SaveToStream(ole);
+}
+
+void TBaseRowColList::SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const {
+    for (int row = std::max(range.Top, 0); row <= range.Bottom && static_cast<std::size_t>(row) < Count(); ++row)
+        if (auto* list = GetItems(static_cast<std::size_t>(row))) list->SaveRangeToStream(ole, range);
+}
+
+std::int64_t TBaseRowColList::TotalSize() const {
+    std::int64_t size = 0;
+    for (const auto& list : List())
+        if (list) size += list->GetTotalSize();
+    return size;
+}
+
+std::int64_t TBaseRowColList::TotalRangeSize(const TXlsCellRange& range) const {
+    std::int64_t size = 0;
+    for (int row = std::max(range.Top, 0); row <= range.Bottom && static_cast<std::size_t>(row) < Count(); ++row)
+        if (auto* list = GetItems(static_cast<std::size_t>(row))) size += list->TotalRangeSize(range, false);
+    return size;
+}
+
+// ---------------------------------------------------------------------------
+// TCellList
+
+namespace {
+std::unique_ptr<TBaseRowColRecordList> NewCellRow() { return std::make_unique<TCellRecordList>(); }
+}  // namespace
+
+TCellList::TCellList(TSST* sst, TRowRecordList* rows, TColInfoAccess* colInfo)
+    : TBaseRowColList(NewCellRow), FSST(sst), FRows(rows), FColInfo(colInfo) {}
+
+TCellRecord* TCellList::FindCell(int row, int col) const {
+    const auto* list = row >= 0 ? GetItems(static_cast<std::size_t>(row)) : nullptr;
+    std::size_t index;
+    if (!list || !FindColumn(*list, col, index)) return nullptr;
+    return list->GetItems(index);
+}
+
+void TCellList::GetValueX2(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const {
+    CheckRowAndCol(row, col);
+    runs.clear();
+    value = TXlsCellValue{};
+    const TCellRecord* cell = FindCell(row, col);
+    if (!cell) return;
+    value.XF = cell->GetXF();
+    value.IsFormula = IsFormula(*cell);
+    TRichString text;
+    if (auto* label = dynamic_cast<const TLabelSSTRecord*>(cell)) text = label->GetAsRichString();
+    else if (auto* rich = dynamic_cast<const TRStringRecord*>(cell)) text = rich->GetAsRichString();
+    else {
+        value.Value = cell->GetValue();
+        return;
+    }
+    value.Value = TVariant(std::move(text.Value));
+    runs = std::move(text.RTFRuns);
+}
+
+TVariant TCellList::GetValue(int row, int col) const {
+    TXlsCellValue value;
+    TRTFRunList runs;
+    GetValueX2(row, col, value, runs);
+    return value.Value;
+}
+
+std::uint16_t TCellList::DefaultFormat(int row, int col) const {
+    if (FRows->HasRow(row) && FRows->GetItems(static_cast<std::size_t>(row))->IsFormatted())
+        return FRows->GetItems(static_cast<std::size_t>(row))->GetXF();
+    if (FColInfo)
+        if (const auto xf = FColInfo->ColumnXF(col)) return *xf;
+    return DefaultXF;
+}
+
+std::unique_ptr<TCellRecord> TCellList::NewRecord(int row, int col, const TXlsCellValue& value,
+                                                  const TRTFRunList& runs, bool dates1904) const {
+    const TCellRecord* existing = FindCell(row, col);
+    const std::uint16_t defaultXF = DefaultFormat(row, col);
+    std::uint16_t xf = existing ? existing->GetXF() : defaultXF;
+    if (value.XF >= 0) xf = static_cast<std::uint16_t>(value.XF);
+    const auto r = static_cast<std::uint16_t>(row), c = static_cast<std::uint16_t>(col);
+    switch (ClassOf(value.Value)) {
+        case TValueClass::Empty:
+            return xf != defaultXF ? std::make_unique<TBlankRecord>(r, c, xf) : nullptr;
+        case TValueClass::Boolean: {
+            auto record = std::make_unique<TBoolErrRecord>(r, c, xf);
+            record->SetValue(value.Value);
+            return record;
+        }
+        case TValueClass::Number: return NumberRecord(row, col, xf, value.Value.AsDouble());
+        // The 1904 date system counts from 1904-01-01: 1462 days later.
+        case TValueClass::Date: return NumberRecord(row, col, xf, value.Value.RealValue() - (dates1904 ? 1462 : 0));
+        case TValueClass::Text: {
+            Assert(FSST != nullptr, "UXlsRowColEntries", "cells without a string table");
+            auto label = std::make_unique<TLabelSSTRecord>(r, c, xf, FSST);
+            label->SetAsRichString({value.Value.Text(), runs});
+            return label;
+        }
+        case TValueClass::NoRecord: return nullptr;
+    }
+    return nullptr;
+}
+
+void TCellList::SetValueX2(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs, bool dates1904) {
+    CheckRowAndCol(row, col);
+    // The record is made first: a value it refuses changes nothing.
+    auto record = NewRecord(row, col, value, runs, dates1904);
+    const bool hadRow = FRows->HasRow(row);
+    FRows->AddRow(row);
+    bool deleted = false;
+    if (auto* list = GetItems(static_cast<std::size_t>(row))) {
+        std::size_t index;
+        if (FindColumn(*list, col, index)) {
+            list->Delete(index);
+            deleted = true;
+        }
+    }
+    // A ROW record made for nothing goes again, like one whose last cell went.
+    if (!record && (deleted || !hadRow)) FitRowAfterDelete(row);
+    TrimTrailingRows(row, record != nullptr);
+    if (record) PlaceRecord(std::move(record));
+}
+
+void TCellList::FitRowAfterDelete(int row) {
+    TRowRecord* rowRecord = FRows->GetItems(static_cast<std::size_t>(row));
+    if (const auto span = CellSpan(GetItems(static_cast<std::size_t>(row)))) {
+        SetRowSpan(*rowRecord, span->First, span->Last + 1);
+    } else if (rowRecord->IsModified()) {
+        SetRowSpan(*rowRecord, 0, 0);
+    } else if (!HasRecords(row)) {
+        FRows->SetItems(static_cast<std::size_t>(row), nullptr);
+    }
+}
+
+// Rows at the end that hold nothing (no cell, no ROW record with settings
+// of its own) go; the row just written stays when it got a cell.
+void TCellList::TrimTrailingRows(int editedRow, bool madeRecord) {
+    while (true) {
+        const int top = static_cast<int>(std::max(FRows->Count(), Count())) - 1;
+        if (top < 0 || (madeRecord && top <= editedRow)) return;
+        if (HasRecords(top) || (FRows->HasRow(top) && FRows->GetItems(static_cast<std::size_t>(top))->IsModified()))
+            return;
+        if (FRows->Count() > static_cast<std::size_t>(top)) FRows->Delete(static_cast<std::size_t>(top));
+        if (Count() > static_cast<std::size_t>(top)) DoDelete(static_cast<std::size_t>(top));
+    }
+}
+
+void TCellList::PlaceRecord(std::unique_ptr<TCellRecord> record) {
+    const int row = record->GetRow(), col = record->GetColumn();
+    TRowRecord* rowRecord = FRows->GetItems(static_cast<std::size_t>(row));
+    // The first cell of a row sets both columns; later ones widen them.
+    if (!HasRecords(row)) SetRowSpan(*rowRecord, col, col + 1);
+    else SetRowSpan(*rowRecord, std::min<int>(rowRecord->GetMinCol(), col), std::max<int>(rowRecord->GetMaxCol(), col + 1));
+    auto& list = RowList(row);
+    std::size_t index;
+    FindColumn(list, col, index);
+    list.Insert(index, std::move(record));
+}
+
+void TCellList::SetFormat(int row, int col, int xf) {
+    CheckRowAndCol(row, col);
+    // A cell keeps its value whether or not its row has a ROW record.
+    if (TCellRecord* cell = FindCell(row, col)) {
+        cell->SetXF(static_cast<std::uint16_t>(xf));
+        return;
+    }
+    SetValueX2(row, col, TXlsCellValue{{}, xf, false}, {}, false);
+}
+
+std::int64_t TCellList::FixTotalSize(bool clearResults) const {
+    std::int64_t size = 0;
+    for (std::size_t row = 0; row < Count(); ++row) {
+        const TCellRecordList* list = GetItems(row);
+        if (!list) continue;
+        // A formula drops its cached result when its size is fixed with the flag.
+        if (clearResults)
+            for (std::size_t i = 0; i < list->Count(); ++i) list->GetItems(i)->FixTotalSize(true);
+        size += list->FixTotalSize();
+    }
+    return size;
+}
+
+void TCellList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) {
+    TBaseRowColList::ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+    if (FColInfo && colCount > 0) FColInfo->ArrangeInsertCols(colPos, colCount, info);
+}
+
+void TCellList::InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info,
+                                  bool onlyFormulas) {
+    TBaseRowColList::InsertAndCopyCols(first, last, dest, count, info, onlyFormulas);
+    const int moved = dest <= first ? (last - first + 1) * count : 0;
+    if (FColInfo && count > 0) FColInfo->CopyCols(first + moved, last + moved, dest, count, info);
+}
+
+// ---------------------------------------------------------------------------
+// TCells
+
+TCells::TCells(TSST* sst, TColInfoAccess* colInfo) : FCells(sst, &FRows, colInfo) {}
+
+void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
+    if (cell->DataSize() < 6) Raise(ErrWrongExcelRecord, cell->Id);
+    if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get()); label && !label->HasEntry() && FCells.SST())
+        label->AttachToSST(*FCells.SST());
+    FCells.AddRecord(std::move(cell));
+}
+
+void TCells::AddMultipleCells(TMultipleValueRecord& record) {
+    while (!record.Eof()) AddCell(record.ExtractOneRecord());
+}
+
+void TCells::AddRow(std::unique_ptr<TRowRecord> row) { FRows.AddRecord(std::move(row)); }
+
+void TCells::Clear() {
+    FRows.Clear();
+    FCells.Clear();
+}
+
+void TCells::CopyFrom(const TCells& other) {
+    Clear();
+    FRows.CopyFrom(other.FRows);
+    FCells.CopyFrom(other.FCells);
+}
+
+void TCells::CheckArrange(const TArrangeCheck& check) const {
+    for (std::size_t row = 0; row < FRows.Count(); ++row)
+        if (FRows.HasRow(static_cast<int>(row))) check.RowOnly(*FRows.GetItems(row));
+    FCells.CheckArrange(check);
+}
+
+void TCells::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) {
+    CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
+    for (std::size_t row = 0; row < FRows.Count(); ++row)
+        if (FRows.HasRow(static_cast<int>(row)))
+            FRows.GetItems(row)->ArrangeInsertRowsAndCols(rowPos, rowCount, NoColMoves, 0, info);
+    FCells.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+    if (colCount != 0) ArrangeCols();
+}
+
+void TCells::DeleteRows(int first, int count, const TSheetInfo& info) {
+    CheckRowAndCol(first, 0);
+    if (count <= 0) return;
+    FRows.DeleteRows(first, count, info);
+    FCells.DeleteRows(first, count, info);
+}
+
+void TCells::DeleteCols(int first, int count, const TSheetInfo& info) {
+    CheckRowAndCol(0, first);
+    if (count <= 0) return;
+    FCells.DeleteCols(first, count, info);
+    ArrangeCols();
+}
+
+void TCells::InsertAndCopyRows(int first, int last, int dest, int count, const TSheetInfo& info, bool onlyFormulas) {
+    CheckRowAndCol(first, 0);
+    CheckRowAndCol(last, 0);
+    CheckRowAndCol(dest, 0);
+    if (last < first || count < 0 || (dest > first && dest <= last)) Raise(ErrBadCopyRows);
+    const int shift = (last - first + 1) * count;
+    if (shift == 0) return;
+    CheckArrange(TArrangeCheck(dest, shift, NoColMoves, 0, info));
+    TArrangeCheck::Fits(dest + shift - 1, MaxSheetRow);
+    FRows.InsertAndCopyRows(first, last, dest, count, info);
+    FCells.InsertAndCopyRows(first, last, dest, count, info, onlyFormulas);
+}
+
+void TCells::InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info, bool onlyFormulas) {
+    CheckRowAndCol(0, first);
+    CheckRowAndCol(0, last);
+    CheckRowAndCol(0, dest);
+    if (last < first || count < 0 || (dest > first && dest <= last)) Raise(ErrBadCopyRows);
+    const int shift = (last - first + 1) * count;
+    if (shift == 0) return;
+    CheckArrange(TArrangeCheck(NoRowMoves, 0, dest, shift, info));
+    TArrangeCheck::Fits(dest + shift - 1, MaxSheetCol);
+    FCells.InsertAndCopyCols(first, last, dest, count, info, onlyFormulas);
+    ArrangeCols();
+}
+
+void TCells::ArrangeCols() {
+    for (std::size_t row = 0; row < FRows.Count(); ++row) {
+        if (!FRows.HasRow(static_cast<int>(row))) continue;
+        const auto span = CellSpan(FCells.GetItems(row));
+        SetRowSpan(*FRows.GetItems(row), span ? span->First : 0, span ? span->Last + 1 : 0);
+    }
+}
+
+void TCells::FixRows() {
+    for (std::size_t row = 0; row < FCells.Count(); ++row) {
+        const auto span = CellSpan(FCells.GetItems(row));
+        if (!span) continue;
+        const bool isNew = !FRows.HasRow(static_cast<int>(row));
+        FRows.AddRow(static_cast<int>(row));
+        TRowRecord& record = *FRows.GetItems(row);
+        // A new record, or one whose columns hold nothing, takes the cells'
+        // columns; other loaded columns widen to cover every cell.
+        if (isNew || record.GetMaxCol() <= record.GetMinCol()) SetRowSpan(record, span->First, span->Last + 1);
+        else SetRowSpan(record, std::min<int>(record.GetMinCol(), span->First),
+                        std::max<int>(record.GetMaxCol(), span->Last + 1));
+    }
+}
+
+TXlsCellRange TCells::CalcUsedRange() const {
+    int firstRow = -1, lastRow = -1, firstCol = MaxSheetCol, lastColPlusOne = 0;
+    bool anyColumn = false;
+    auto take = [&](int row, int first, int lastPlusOne) {
+        if (firstRow < 0) firstRow = row;
+        lastRow = row;
+        firstCol = std::min(firstCol, first);
+        lastColPlusOne = std::max(lastColPlusOne, lastPlusOne);
+        anyColumn = true;
+    };
+    const std::size_t rows = std::max(FRows.Count(), FCells.Count());
+    for (std::size_t row = 0; row < rows; ++row) {
+        if (FRows.HasRow(static_cast<int>(row))) {
+            const TRowRecord* record = FRows.GetItems(row);
+            take(static_cast<int>(row), record->GetMinCol(), record->GetMaxCol());
+        }
+        if (const auto span = CellSpan(FCells.GetItems(row))) take(static_cast<int>(row), span->First, span->Last + 1);
+    }
+    if (firstRow < 0) return {0, 0, 0, -1};
+    const int lastCol = std::min(lastColPlusOne > 0 ? lastColPlusOne - 1 : 0, MaxSheetCol);
+    return {anyColumn ? std::min(firstCol, lastCol) : 0, firstRow, lastCol, lastRow};
+}
+
+void TCells::WriteDimensions(TOle2File& ole, const TXlsCellRange& range) {
+    ole.WriteHeader(xlr_DIMENSIONS, DimensionsSize - 4);
+    ole.Write32(static_cast<std::uint32_t>(range.Top));
+    ole.Write32(static_cast<std::uint32_t>(range.Bottom + 1));
+    ole.Write16(static_cast<std::uint16_t>(range.Left));
+    ole.Write16(static_cast<std::uint16_t>(range.Right + 1));
+    ole.Write16(0);
+}
+
+std::int64_t TCells::FixTotalSize(bool clearResults) const {
+    return FRows.GetTotalSize() + DimensionsSize + FCells.FixTotalSize(clearResults);
+}
+
+std::int64_t TCells::TotalRangeSize(const TXlsCellRange& range) const {
+    return FRows.TotalRangeSize(range, false) + DimensionsSize + FCells.TotalRangeSize(range);
+}
+
+void TCells::SaveToStream(TOle2File& ole) { SaveRangeToStream(ole, CalcUsedRange()); }
+
+void TCells::SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) {
+    WriteDimensions(ole, range);
+    const int end = std::min(range.Bottom, MaxSheetRow);
+    for (int block = std::max(range.Top, 0); block <= end; block += RowsPerBlock) {
+        const int blockEnd = std::min(block + RowsPerBlock - 1, end);
+        for (int row = block; row <= blockEnd; ++row)
+            if (FRows.HasRow(row)) FRows.GetItems(static_cast<std::size_t>(row))->SaveRangeToStream(ole, range.Left, range.Right);
+        for (int row = block; row <= blockEnd; ++row)
+            if (auto* list = FCells.GetItems(static_cast<std::size_t>(row))) list->SaveRangeToStream(ole, range);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TRangeList
+
+void TRangeList::CopyFrom(const TRangeList& other) {
+    for (const auto& entry : other.List()) DoAdd(entry ? entry->CopyTo() : nullptr);
+}
+
+void TRangeList::CheckArrange(const TArrangeCheck& check) const {
+    for (const auto& entry : List())
+        if (entry) entry->CheckArrange(check);
+}
+
+void TRangeList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                          const TSheetInfo& info) {
+    for (const auto& entry : List())
+        if (entry) entry->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+void TRangeList::InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies,
+                                         int dest) {
+    for (const auto& entry : List())
+        if (entry) entry->InsertAndCopyRowsOrCols(first, last, onColumns, info, copies, dest);
+}
+
+void TRangeList::DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) {
+    for (const auto& entry : List())
+        if (entry) entry->DeleteRowsOrCols(first, count, info, onColumns);
+}
+
+void TRangeList::SaveToStream(TOle2File& ole) const {
+    for (const auto& entry : List())
+        if (entry) entry->SaveToStream(ole);
+}
+
+void TRangeList::SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const {
+    for (const auto& entry : List())
+        if (entry) entry->SaveRangeToStream(ole, range);
+}
+
+std::int64_t TRangeList::TotalSize() const {
+    std::int64_t size = 0;
+    for (const auto& entry : List())
+        if (entry) size += entry->TotalSize();
+    return size;
+}
+
+std::int64_t TRangeList::TotalRangeSize(const TXlsCellRange& range) const {
+    std::int64_t size = 0;
+    for (const auto& entry : List())
+        if (entry) size += entry->TotalRangeSize(range);
+    return size;
+}
+
+}  // namespace kalmira

@@ -1,0 +1,226 @@
+// The cells of a sheet: its ROW records and, row by row, its cell records.
+// Rows and columns count from 0; a sheet has rows 0..65535 and columns
+// 0..255. Inside a row the cells stay sorted by column, so a cell is found
+// by halving; rows are reached by index.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "workbook/storage/UKmrFormats.h"
+#include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/UXlsColInfoAccess.h"
+#include "workbook/storage/UXlsSST.h"
+#include "workbook/storage/Uxlsbaselist.h"
+#include "workbook/storage/Uxlscellrecords.h"
+
+namespace kalmira {
+
+inline constexpr int MaxSheetRow = 65535;
+inline constexpr int MaxSheetCol = 255;
+inline constexpr std::uint16_t xlr_DIMENSIONS = 0x200;
+
+// "Invalid Row (%d)", then "Invalid Column (%d)".
+void CheckRowAndCol(int row, int col);
+
+// One insertion of rows or columns, checked over everything of a sheet
+// that moves before the first thing moves, so that a refused insertion
+// leaves the sheet as it was. Whatever moves with the sheet's rows and
+// columns (ROW records, cells, formula tokens, range entries) offers its
+// positions here; the first that would leave the sheet raises "Too many
+// entries for this kind of record (%d out of a maximum of %d)".
+class TArrangeCheck {
+public:
+    TArrangeCheck(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info)
+        : RowPos(rowPos), RowCount(rowCount), ColPos(colPos), ColCount(colCount), Info(info) {}
+
+    const int RowPos, RowCount, ColPos, ColCount;
+    const TSheetInfo& Info;
+
+    void Record(const TBaseRowColRecord& record) const {
+        record.CheckArrange(RowPos, RowCount, ColPos, ColCount, Info);
+    }
+    // A record that moves only with the rows (a ROW record's columns are
+    // worked out again from its cells).
+    void RowOnly(const TBaseRowColRecord& record) const;
+    // A block that an insertion fills must end on the sheet.
+    static void Fits(int last, int max);
+};
+
+// One owned list of records per row index (the class given at
+// construction); an entry may be missing or empty.
+class TBaseRowColList : public TBaseList<TBaseRowColRecordList> {
+public:
+    using TRowListMaker = std::unique_ptr<TBaseRowColRecordList> (*)();
+    explicit TBaseRowColList(TRowListMaker maker) : FMaker(maker) {}
+
+    TBaseRowColRecordList* GetItems(std::size_t row) const { return row < Count() ? Items(row) : nullptr; }
+    void SetItems(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list);
+    void Add(std::unique_ptr<TBaseRowColRecordList> list) { DoAdd(std::move(list)); }
+    void Insert(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list);
+    // At its row, after any record of the same column already there.
+    void AddRecord(std::unique_ptr<TBaseRowColRecord> record);
+    void Clear() { DoClear(); }
+    bool HasRecords(int row) const;
+
+    virtual void CheckArrange(const TArrangeCheck& check) const;
+    virtual void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    void CopyFrom(const TBaseRowColList& other);
+    void DeleteRows(int first, int count, const TSheetInfo& info);
+    void DeleteCols(int first, int count, const TSheetInfo& info);
+    // The callers check first (TArrangeCheck): these only move.
+    void InsertAndCopyRows(int first, int last, int dest, int count, const TSheetInfo& info, bool onlyFormulas);
+    virtual void InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info,
+                                   bool onlyFormulas);
+
+    void SaveToStream(TOle2File& ole) const;
+    void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const;
+    std::int64_t TotalSize() const;
+    std::int64_t TotalRangeSize(const TXlsCellRange& range) const;
+
+protected:
+    // The row's list, made (with empty entries before it) when missing.
+    TBaseRowColRecordList& RowList(int row);
+    // The index of the first record at col (true) or where it would go.
+    static bool FindColumn(const TBaseRowColRecordList& list, int col, std::size_t& index);
+
+private:
+    std::unique_ptr<TBaseRowColRecordList> CopyRow(const TBaseRowColRecordList* source, int destRow,
+                                                   bool onlyFormulas) const;
+    TRowListMaker FMaker;
+};
+
+// The cells of one sheet. It refers, without owning them, to the shared
+// string table, the sheet's ROW records and its column settings (none
+// when the sheet has no column info).
+class TCellList : public TBaseRowColList {
+public:
+    TCellList(TSST* sst, TRowRecordList* rows, TColInfoAccess* colInfo);
+
+    TCellRecordList* GetItems(std::size_t row) const {
+        return static_cast<TCellRecordList*>(TBaseRowColList::GetItems(row));
+    }
+    // The cell at the position (the first one when a file held two), or none.
+    TCellRecord* FindCell(int row, int col) const;
+    TSST* SST() const { return FSST; }
+    void SetColInfo(TColInfoAccess* colInfo) { FColInfo = colInfo; }
+
+    void GetValueX2(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
+    TVariant GetValue(int row, int col) const;
+    // A value the value records refuse (NaN, infinities, texts too long)
+    // raises before anything changes.
+    void SetValueX2(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs, bool dates1904);
+    void SetFormat(int row, int col, int xf);
+    // The row's XF when the row is formatted, else the column's, else 15.
+    std::uint16_t DefaultFormat(int row, int col) const;
+
+    // The bytes the cells write; with the flag, formulas first drop their
+    // cached results.
+    std::int64_t FixTotalSize(bool clearResults) const;
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) override;
+    void InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info,
+                           bool onlyFormulas) override;
+
+private:
+    std::unique_ptr<TCellRecord> NewRecord(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs,
+                                           bool dates1904) const;
+    void FitRowAfterDelete(int row);
+    void TrimTrailingRows(int editedRow, bool madeRecord);
+    void PlaceRecord(std::unique_ptr<TCellRecord> record);
+
+    TSST* FSST;
+    TRowRecordList* FRows;
+    TColInfoAccess* FColInfo;
+};
+
+// A sheet's cells: its ROW records (item r is row r's, or none) and its
+// cell list.
+class TCells {
+public:
+    static constexpr std::int64_t DimensionsSize = 18;
+
+    TCells(TSST* sst, TColInfoAccess* colInfo);
+    TCells(const TCells&) = delete;
+    TCells& operator=(const TCells&) = delete;
+
+    TRowRecordList& Rows() { return FRows; }
+    const TRowRecordList& Rows() const { return FRows; }
+    TCellList& CellList() { return FCells; }
+    const TCellList& CellList() const { return FCells; }
+
+    // Loading. A label is attached to the string table; cells shorter than
+    // row, column and XF are refused ("Record with ID 0x%x is invalid").
+    void AddCell(std::unique_ptr<TCellRecord> cell);
+    void AddMultipleCells(TMultipleValueRecord& record);
+    void AddRow(std::unique_ptr<TRowRecord> row);
+
+    void Clear();
+    void CopyFrom(const TCells& other);
+
+    // Every ROW record and every cell, before an insertion moves any.
+    void CheckArrange(const TArrangeCheck& check) const;
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    void DeleteRows(int first, int count, const TSheetInfo& info);
+    void DeleteCols(int first, int count, const TSheetInfo& info);
+    void InsertAndCopyRows(int first, int last, int dest, int count, const TSheetInfo& info, bool onlyFormulas);
+    void InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info, bool onlyFormulas);
+    // Each ROW record's columns from its row's cells (0 and 0 for none).
+    void ArrangeCols();
+
+    // Before saving: every row with cells has a ROW record whose columns
+    // cover them.
+    void FixRows();
+    // Every ROW record and every cell the sheet writes.
+    TXlsCellRange CalcUsedRange() const;
+    static void WriteDimensions(TOle2File& ole, const TXlsCellRange& range);
+
+    std::int64_t FixTotalSize(bool clearResults) const;
+    std::int64_t TotalSize() const { return FixTotalSize(false); }
+    std::int64_t TotalRangeSize(const TXlsCellRange& range) const;
+    void SaveToStream(TOle2File& ole);
+    // DIMENSIONS, then blocks of 32 rows: the block's ROW records (their
+    // columns cut to the range), then its cells; no INDEX or DBCELL.
+    void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range);
+
+private:
+    TRowRecordList FRows;
+    TCellList FCells;
+};
+
+// A sheet's merged cells or conditional formats: one kind of range records.
+class TRangeEntry {
+public:
+    virtual ~TRangeEntry() = default;
+    std::unique_ptr<TRangeEntry> CopyTo() const { return DoCopyTo(); }
+    virtual std::unique_ptr<TRangeEntry> DoCopyTo() const = 0;
+    virtual void SaveToStream(TOle2File& ole) const = 0;
+    virtual void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const = 0;
+    virtual std::int64_t TotalSize() const = 0;
+    virtual std::int64_t TotalRangeSize(const TXlsCellRange& range) const = 0;
+    // Raises when the insertion would push a range off the sheet.
+    virtual void CheckArrange(const TArrangeCheck& check) const = 0;
+    virtual void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                          const TSheetInfo& info) = 0;
+    virtual void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies,
+                                         int dest) = 0;
+    virtual void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) = 0;
+};
+
+// Every operation goes to each entry in list order.
+class TRangeList : public TBaseList<TRangeEntry> {
+public:
+    void Add(std::unique_ptr<TRangeEntry> entry) { DoAdd(std::move(entry)); }
+    void Clear() { DoClear(); }
+    void CopyFrom(const TRangeList& other);
+    void CheckArrange(const TArrangeCheck& check) const;
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies, int dest);
+    void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns);
+    void SaveToStream(TOle2File& ole) const;
+    void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const;
+    std::int64_t TotalSize() const;
+    std::int64_t TotalRangeSize(const TXlsCellRange& range) const;
+};
+
+}  // namespace kalmira
