@@ -27,7 +27,10 @@ constexpr int opticalMaxStored = framerBufferSize - 2;  // each byte is followed
 int finishFrame(rfInterfaces& f, int result, frameDelivery& out) {
     out.bus = f.pollList;
     out.mode = f.mode;
+    // The zero that ends the bytes in the buffer goes along: the optical
+    // decoder reads the reply as text, also a block cut at the buffer's end.
     out.frame.assign(f.buffer, f.buffer + f.length);
+    out.frame.push_back(0);
     out.reply = busReply{f.rssi, f.source, f.destination, f.kind, result, f.length, nullptr};
     f.length = 0;
     f.state = 0;
@@ -308,7 +311,7 @@ void pollInterface(rfInterfaces& f) {
 void deliverToDecoder(HlavniCem& owner, const frameDelivery& d) {
     if (!d.bus) return;
     busReply reply = d.reply;
-    reply.bytes = d.frame.empty() ? nullptr : d.frame.data();
+    reply.bytes = d.reply.length < 0 || d.frame.empty() ? nullptr : d.frame.data();
     if (d.mode == busModeMBus)
         owner.decodeMBusResponse(*d.bus, reply);
     else

@@ -33,7 +33,7 @@ struct busReply {
     int kind = 0;                   // the interface's kind
     int result = 0;
     int length = -1;
-    const std::uint8_t* bytes = nullptr;
+    const std::uint8_t* bytes = nullptr;  // length bytes followed by a zero
 };
 
 // A finished frame, copied out of the framer so that the decoder can run
@@ -42,7 +42,7 @@ struct frameDelivery {
     BusObject* bus = nullptr;  // head of the poll list, if any
     std::int16_t mode = busModeMBus;
     busReply reply;
-    std::vector<std::uint8_t> frame;
+    std::vector<std::uint8_t> frame;  // reply.length bytes, then a zero
 };
 
 class rfInterfaces {
@@ -70,9 +70,6 @@ public:
     int appendToPollList(BusObject* bus);
     // 1 removed, 0 absent.
     int removeFromPollList(BusObject* bus);
-
-    void lock() { mutex.lock(); }
-    void unlock() { mutex.unlock(); }
 
     HlavniCem* const owner;
     std::recursive_mutex mutex;

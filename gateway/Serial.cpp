@@ -63,8 +63,7 @@ void takeAddress(gatewayMessage& m, const msgItem& item)
     if (item.type != recOctets || item.length != 4)
         return;
     // On the wire in network order; a number in host order from here on.
-    m.report.rfAddress = std::uint32_t{item.data[0]} << 24 | std::uint32_t{item.data[1]} << 16 |
-                         std::uint32_t{item.data[2]} << 8 | item.data[3];
+    m.report.rfAddress = getUnsigned(item);
     m.stateTaken = true;
     logTo(m.transport, 3,
           linkFormat("on %s is address 0x%X, channel %d", m.transport.DeviceName().c_str(), m.report.rfAddress,
@@ -165,7 +164,7 @@ std::vector<std::string> EnumerateComPorts()
 
 serialObject::serialObject(HlavniCem* owner, const char* deviceName, frameReceiver receiver)
     : transObject(owner), deviceName_(deviceName ? deviceName : ""), receiver_(std::move(receiver)),
-      txBuffer_(static_cast<std::size_t>(slipEncodedSize(msgBoxCapacity)))
+      tickCountdown_(ticksBeforeFirstMessage), txBuffer_(static_cast<std::size_t>(slipEncodedSize(msgBoxCapacity)))
 {
     Start();
 }

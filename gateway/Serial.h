@@ -101,7 +101,7 @@ private:
     gatewayReport report_;
 
     // The worker's ticks until the next gateway query.
-    std::uint16_t tickCountdown_ = 5;
+    std::uint16_t tickCountdown_;
     SlipDeframer rx_;
     std::vector<std::uint8_t> txBuffer_;
     msgBox* txHead_ = nullptr; // guarded by the pool lock

@@ -52,14 +52,28 @@ void setLine(int fd, int baud)
     tcsetattr(fd, TCSANOW, &tio);
 }
 
-// A lock on the open file itself: unlike the terminal's exclusive mode it
-// also stops root, and it holds between two opens within one process.
-bool lockExclusive(int fd)
+// The lock a holder keeps on the whole open file: unlike the terminal's
+// exclusive mode it also stops root, and it holds between two opens within
+// one process.
+struct flock wholeFileLock()
 {
     struct flock lk{};
     lk.l_type = F_WRLCK;
     lk.l_whence = SEEK_SET;
+    return lk;
+}
+
+bool lockExclusive(int fd)
+{
+    struct flock lk = wholeFileLock();
     return fcntl(fd, F_OFD_SETLK, &lk) == 0;
+}
+
+// Asked without taking the lock.
+bool heldByAnother(int fd)
+{
+    struct flock lk = wholeFileLock();
+    return fcntl(fd, F_OFD_GETLK, &lk) == 0 && lk.l_type != F_UNLCK;
 }
 
 bool isTerminal(int fd)
@@ -74,24 +88,17 @@ int openQuietly(const std::string& path, int access)
     return ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }
 
-bool probe(const std::string& path)
-{
-    int fd = openQuietly(path, O_RDONLY);
-    if (fd < 0)
-        return false;
-    bool ok = isTerminal(fd);
-    ::close(fd);
-    return ok;
-}
-
+// Whether the port would open when chosen: a terminal that nobody holds
+// (the terminal's exclusive mode keeps out all but root, the lock everyone).
 // A ttyS node exists for every possible UART; only some have one.
-bool hasHardware(const std::string& path)
+bool probe(const std::string& path, bool needsHardware = false)
 {
     int fd = openQuietly(path, O_RDONLY);
     if (fd < 0)
         return false;
     serial_struct info{};
-    bool ok = isTerminal(fd) && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    bool ok = isTerminal(fd) && !heldByAnother(fd) &&
+              (!needsHardware || (ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN));
     ::close(fd);
     return ok;
 }
@@ -115,7 +122,7 @@ std::vector<std::string> folderDevices(const std::string& folder)
             if (!name.starts_with(f.prefix))
                 continue;
             std::string path = folder + "/" + std::string(name);
-            if (f.needsHardware ? hasHardware(path) : probe(path))
+            if (probe(path, f.needsHardware))
                 names.emplace_back(name);
             break;
         }

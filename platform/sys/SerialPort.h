@@ -18,7 +18,8 @@ std::string serialDevicePath(std::string_view name);
 
 // Names for the port dialog: COM0..COM98 that lead to a terminal, then the
 // folder's own serial devices (ttyUSB*, ttyACM*, ttyS* with hardware behind).
-// Each is probed without blocking and without touching its settings.
+// Each is probed without blocking and without touching its settings; a port
+// another holder has is left out, as it would not open.
 std::vector<std::string> listSerialPorts();
 
 class SerialPort {

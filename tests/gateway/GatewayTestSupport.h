@@ -180,6 +180,7 @@ public:
         bytes frame;
         int rssi;
         std::uint32_t source;
+        int after;  // the byte after the reply's bytes, -1 with none
     };
     struct notified {
         std::string name;
@@ -224,7 +225,8 @@ private:
     int note(BusObject& bus, const busReply& reply) {
         bytes frame;
         if (reply.length > 0) frame.assign(reply.bytes, reply.bytes + reply.length);
-        decodes.add({bus.id, reply.result, reply.length, frame, reply.rssi, reply.source});
+        const int after = reply.length >= 0 && reply.bytes ? reply.bytes[reply.length] : -1;
+        decodes.add({bus.id, reply.result, reply.length, frame, reply.rssi, reply.source, after});
         return bus.step;
     }
 };

@@ -25,7 +25,8 @@ std::vector<framed> frameAll(rfInterfaces& itf, const bytes& in) {
     for (std::uint8_t b : in) {
         frameDelivery d;
         std::lock_guard lock(itf.mutex);
-        if (frameByte(itf, b, d)) out.push_back({d.reply.result, d.reply.length, d.frame});
+        if (frameByte(itf, b, d))
+            out.push_back({d.reply.result, d.reply.length, bytes(d.frame.begin(), d.frame.begin() + d.reply.length)});
     }
     return out;
 }
@@ -158,6 +159,31 @@ TEST_F(Interfaces, FramersStayInsideTheirBuffer) {
         }
         EXPECT_LT(itf.length, 4095);
     }
+}
+
+TEST_F(Interfaces, OpticalRepliesReachTheDecoderAsZeroEndedText) {
+    rfInterfaces* itf = worker->addGateway(0x01020304);
+    auto bus = makeBus(7);
+    bus->mode = busModeOptical;
+    itf->attachBusObject(bus.get());
+    worker->addBusObject(std::move(bus));
+    itf->startDelay = 0;
+    itf->setMode(busModeOptical, 30);
+    // The line parser reads printable characters up to the first other
+    // one, so a block cut at the buffer's end must still end in a zero.
+    bytes cut{0x02};
+    cut.insert(cut.end(), 5000, 'A');
+    cut.push_back(0x03);
+    cut.push_back(0x42);
+    for (const bytes& in : {hex("2F 41 42 43 35 58 59 5A 0D 0A"), cut})
+        itf->feedBytes(0, 0x0A0B0C0D, 0x01020304, static_cast<int>(in.size()), in.data());
+    const auto d = worker->decodes.all();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0].result, 1);
+    EXPECT_EQ(d[0].frame, hex("2F 41 42 43 35 58 59 5A 0D 0A"));
+    EXPECT_EQ(d[0].after, 0);
+    EXPECT_EQ(d[1].length, 4094);
+    EXPECT_EQ(d[1].after, 0);
 }
 
 TEST_F(Interfaces, PollCycleSendsRequestsTakesRepliesAndTimesOut) {

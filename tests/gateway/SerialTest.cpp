@@ -246,6 +246,13 @@ TEST_F(serialTest, PortScanListsWhatResolvesToATerminal)
         platform::SerialPort port;
         EXPECT_TRUE(OpenSerialPort(port, name.c_str(), 57600)) << name;
     }
+    // A port another holder has would not open when chosen, so it is not
+    // listed, whoever scans (root included).
+    platform::SerialPort held;
+    ASSERT_TRUE(OpenSerialPort(held, "COM3", 57600));
+    EXPECT_EQ(EnumerateComPorts(), std::vector<std::string>{"COM12"});
+    platform::SerialPort second;
+    EXPECT_FALSE(OpenSerialPort(second, "COM3", 57600));
 }
 
 TEST_F(serialTest, StandInChecksWhatItReceives)

@@ -367,6 +367,25 @@ TEST_F(workerTest, EachKindIsHandledByItsRule) {
                                                hex("0A 0B 0C 0D 01 02 03 04 22 80 93")}));
 }
 
+TEST_F(workerTest, SecondRssiOidAndRawDataBlocks) {
+    start(HlavniCem::tickSource::manual);
+    ASSERT_EQ(worker->addSerialPort("COM9", -1), 1);  // no line: messages are handed in directly
+    const auto process = [&](const bytes& message) {
+        msgBox* box = packetAlloc();
+        std::copy(message.begin(), message.end(), box->data);
+        box->length = static_cast<int>(message.size());
+        transport().ProcessGatewayMessage(box);
+    };
+    const bytes sensor = hex("01 02 03 04 0A 0B 0C 0D 22 00 05 C0 64 00 21 07");
+    process(standin::signedRecord(216, -1, -61) + standin::octetsRecord(119, 1, sensor));
+    // Raw data blocks (length = first byte + 1, after OID 63 = 6) go to the
+    // hand-over, which drops them; so do those that break the rule.
+    process(standin::unsignedRecord(63, -1, 6) + standin::octetsRecord(215, -1, hex("02 AA BB")) +
+            standin::octetsRecord(215, -1, hex("05 AA")) + standin::octetsRecord(215, -1, {}));
+    process(standin::octetsRecord(215, -1, hex("01 AA")));
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, -61, 7, 0}}));
+}
+
 TEST_F(workerTest, PacketIsReadWithoutWritingIntoTheMessage) {
     GatewayStandin& gw = gateway();
     link();

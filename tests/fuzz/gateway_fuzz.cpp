@@ -1,0 +1,94 @@
+// Receive-road fuzzing of the gateway link: the input is cut into SLIP
+// frames, and each good frame, as well as the whole input taken as one
+// gateway message, is dispatched record by record (settings, RSSI, RF
+// packets with their acknowledgement, filter, sensor decoding and
+// hand-over, record packets, transparent bytes, raw data blocks). The input
+// also runs through both bus framers, whose decoder here reads every reply
+// up to the zero that ends it. Everything runs at the highest debug level,
+// so the log lines and hex dumps are built too.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "gateway/Hlavni.h"
+#include "gateway/Serial.h"
+#include "gateway/Slip.h"
+
+namespace {
+
+constexpr std::uint32_t gatewayAddress = 0x01020304;
+
+class fuzzWorker : public HlavniCem {
+public:
+    fuzzWorker()
+        : HlavniCem(linkInterfaces{[](std::string) {}, [](const std::string&, int, int, double, int) {}}, {},
+                    tickSource::manual) {}
+    int decodeMBusResponse(BusObject& bus, const busReply& reply) override { return read(bus, reply); }
+    int decodeOpticalResponse(BusObject& bus, const busReply& reply) override { return read(bus, reply); }
+
+private:
+    static int read(BusObject& bus, const busReply& reply) {
+        unsigned sum = 0;
+        for (int i = 0; reply.bytes && i <= reply.length; ++i) sum += reply.bytes[i];
+        return bus.step + static_cast<int>(sum & 1);
+    }
+};
+
+struct receiveRoad {
+    fuzzWorker worker;
+    rfInterfaces* itf = nullptr;
+    serialObject* transport = nullptr;
+    BusObject bus;
+
+    receiveRoad() {
+        // No such port: the transport's thread never opens a line, and what
+        // it is asked to send is dropped.
+        worker.addSerialPort("", -1);
+        itf = worker.interfaceList();
+        transport = static_cast<serialObject*>(itf->transport.get());
+        bus.gateway = gatewayAddress;
+        itf->pollList = &bus;
+    }
+
+    void process(const std::uint8_t* bytes, int length) {
+        msgBox* box = packetAlloc();
+        if (!box) return;
+        length = std::min(length, msgBoxCapacity);
+        std::copy(bytes, bytes + length, box->data);
+        box->length = length;
+        transport->ProcessGatewayMessage(box);
+    }
+
+    void frame(const std::uint8_t* bytes, int length, std::int16_t mode) {
+        {
+            workerLock held(worker);
+            itf->setMode(mode, 20);
+            itf->startDelay = 0;
+        }
+        itf->feedBytes(-50, 0x0A0B0C0D, gatewayAddress, length, bytes);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static receiveRoad* l = [] {
+        debugLevel = 3;
+        return new receiveRoad;
+    }();
+    duplicateFilterClear();
+    {
+        workerLock held(l->worker);
+        l->itf->storeInfo(gatewayAddress, 2);
+    }
+    l->transport->SetReported({gatewayAddress, 2, 0, 0});
+    const int length = static_cast<int>(std::min<std::size_t>(size, 1 << 16));
+
+    SlipDeframer deframer;
+    for (int i = 0; i < length; ++i)
+        if (int n = deframer.Feed(data[i])) l->process(deframer.Frame(), n);
+    l->process(data, length);
+    l->frame(data, length, busModeMBus);
+    l->frame(data, length, busModeOptical);
+    return 0;
+}
