@@ -430,6 +430,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     closing_ = true;
     if (refreshThread) refreshThread->Terminate();
     rowUpdates_->Close();
+    gatewayStates_->Close();
     logWindow->AddLogLine("Program ukoncen...");
     StopReadings();
     event->accept();

@@ -277,14 +277,18 @@ TEST_F(FormTest, OkInTheClosingQuestionStopsEverythingThatReachesTheWindow) {
     Row("1", "100", "0x1a2b=1");
     form->show();
     EXPECT_TRUE(form->PostRowUpdate({"0x1A2B=1", {2026, 12, 5, 20, 4, 39, 0}, 1234}));
+    EXPECT_TRUE(form->PostGatewayState({true, std::string("0x01020304"), true}));
     ScopedEnv ok("ORVELO_DIALOG_ANSWER", std::string("ok"));
     bool closed = false;
     Boxes([&] { closed = form->close(); });
     EXPECT_TRUE(closed);
     EXPECT_FALSE(form->refreshThread->Running());
     EXPECT_FALSE(form->PostRowUpdate({"0x1a2b=1", {}, 5}));
+    EXPECT_FALSE(form->PostGatewayState({false, std::nullopt, true}));
     QCoreApplication::processEvents();
     EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(9), "");  // the pending update was dropped
+    EXPECT_EQ(form->sb->Text(3), "");
+    EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : Program ukoncen..."));
     EXPECT_NE(TodaysLog().find(" : Program ukoncen...\n"), std::string::npos);
 }
