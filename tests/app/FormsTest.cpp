@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -322,6 +323,33 @@ TEST_F(FormTest, TheRefreshStartsOnceWhateverTheShowings) {
     int refreshers = 0;
     for (QObject* child : form->findChildren<QObject*>()) refreshers += dynamic_cast<TCheckAndRefresh*>(child) != nullptr;
     EXPECT_EQ(refreshers, 1);
+}
+
+TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
+    Start();
+    EXPECT_EQ(logWindow->windowTitle(), "Log a debug zprávy");
+    EXPECT_EQ(logWindow->size(), QSize(746, 304));
+    EXPECT_TRUE(logWindow->M->isReadOnly());
+    EXPECT_EQ(logWindow->M->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(logWindow->M->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QPushButton* buttons[] = {logWindow->Button3, logWindow->Button1, logWindow->Button2};
+    const char* captions[] = {"Uložit obsah logu", "Vymazat log okno", "Zavřít log okno"};
+    form->mShowClick();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(buttons[i]->text(), QString::fromUtf8(captions[i]));
+        if (i > 0) {
+            EXPECT_LT(buttons[i - 1]->x(), buttons[i]->x());
+        }
+        EXPECT_GT(buttons[i]->y(), logWindow->M->geometry().bottom());
+    }
+    const QPoint centre = logWindow->screen()->availableGeometry().center();
+    // Within the frame that the desktop draws around it.
+    EXPECT_LE((logWindow->frameGeometry().center() - centre).manhattanLength(), 8);
+    EXPECT_TRUE(logWindow->close());
+    EXPECT_FALSE(logWindow->isVisible());
+    form->mShowClick();  // hidden, not freed: the same window with its lines
+    EXPECT_TRUE(logWindow->isVisible());
+    EXPECT_EQ(logWindow->LineCount(), 2);
 }
 
 TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {
