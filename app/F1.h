@@ -142,7 +142,7 @@ protected:
 
 private:
     void BuildForm();
-    void BuildList();
+    void BuildList(QWidget* client);
     void BuildStatusBar();
     void BuildMenus();
     void BuildButtons(QWidget* client);

@@ -113,6 +113,7 @@ TEST_F(FormTest, MainWindowIsBuiltAsStored) {
     }
     EXPECT_EQ(form->lvMeters->headerItem()->textAlignment(9) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
     EXPECT_EQ(form->lvMeters->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(form->lvMeters->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(form->lvMeters->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     const int panels[] = {120, 110, 50, 100, 220, 90, 100};
