@@ -24,12 +24,14 @@ using testsupport::ScopedEnv;
 
 namespace {
 
+// Never destroyed: Qt's own globals, which a shown window sets up after the
+// application object, go before it at exit and would be used by its end.
 TApplication& App() {
     static int argc = 1;
     static char name[] = "test_platform_qt";
     static char* argv[] = {name, nullptr};
-    static TApplication app(argc, argv);
-    return app;
+    static TApplication* app = new TApplication(argc, argv);
+    return *app;
 }
 
 class QtTest : public ::testing::Test {
@@ -175,4 +177,22 @@ TEST_F(QtTest, WithoutANotificationAreaTheWindowIsMinimised) {
     EXPECT_FALSE(window.isMinimized());
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(ProgramIcon().isNull());
+}
+
+TEST_F(QtTest, WithANotificationAreaAMinimisedWindowLeavesTheTaskbar) {
+    QWidget window;
+    window.show();
+    TTrayIcon tray(&window, true);
+    ASSERT_TRUE(tray.Available());
+    window.showMinimized();  // the window's own minimise box
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+    tray.Restore();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    tray.MinimizeToTray();  // Cancel in the closing question
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+    tray.Restore();
+    EXPECT_TRUE(window.isVisible());
 }
