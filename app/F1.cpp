@@ -107,6 +107,7 @@ TForm1::TForm1(QWidget* parent)
         std::exit(-1);
     }
     myConfig->SetDefaults();
+    UseProgramDateFormat();
     TAllConf& conf = *myConfig->Conf();
 
     debugMode = conf.debug >= 1 ? 3 : 0;

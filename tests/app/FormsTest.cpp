@@ -6,6 +6,7 @@
 #include "platform/qt/StatusBar.h"
 #include "platform/sys/Codepage.h"
 #include "tests/tools/support/TestSupport.h"
+#include "workbook/storage/UKmrMessages.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -175,6 +176,7 @@ TEST_F(FormTest, MasterModeStartsWithTheReadingsOff) {
     EXPECT_EQ(form->debugMode, 0);
     EXPECT_EQ(form->sortColumn, 0);
     EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
+    EXPECT_EQ(kalmira::ProcessFormatSettings().ShortDateFormat, u"dd.mm.yyyy hh:nn:ss");
     ASSERT_NE(meterKeyList, nullptr);
     EXPECT_EQ(meterKeyList->Count(), 0u);
     ASSERT_EQ(logWindow->LineCount(), 2);
