@@ -48,8 +48,6 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
 
 bool TTrayIcon::Available() const { return icon_ != nullptr; }
 
-bool TTrayIcon::Visible() const { return icon_ && icon_->isVisible(); }
-
 void TTrayIcon::MinimizeToTray() {
     if (icon_)
         window_->hide();

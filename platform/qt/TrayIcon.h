@@ -19,7 +19,6 @@ public:
     static bool SystemTrayAvailable();
 
     bool Available() const;
-    bool Visible() const;
     void MinimizeToTray();
     void Restore();
 
