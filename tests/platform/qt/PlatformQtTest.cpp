@@ -7,7 +7,9 @@
 #include "tests/tools/support/TestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QThread>
 #include <QWidget>
 
@@ -58,6 +60,10 @@ public:
 };
 
 }  // namespace
+
+TEST_F(QtTest, TheApplicationFontIsTheSizeTheWindowsWereLaidOutFor) {
+    EXPECT_EQ(QApplication::font().pixelSize(), 11);
+}
 
 TEST_F(QtTest, AutomaticBoxesPrintTheirCaptionAndText) {
     auto [r1, out1] = Box([] { return MessageDlg("Řádek 1\nřádek 2", TMsgDlgType::Error); });
@@ -151,6 +157,24 @@ TEST_F(QtTest, StatusBarPanelsKeepTheirWidthsAndTexts) {
     EXPECT_EQ(bar.Text(1), "ONLINE");
     EXPECT_EQ(bar.Text(0), "");
     EXPECT_THROW(bar.SetText(2, "x"), std::out_of_range);
+}
+
+// As the class library's status bar: the last panel ends at the bar's right
+// edge, whatever its own width says.
+TEST_F(QtTest, TheLastStatusPanelReachesTheRightEdge) {
+    TStatusBar bar;
+    bar.resize(300, 22);
+    bar.AddPanel(120);
+    bar.AddPanel(100);
+    bar.AddPanel(100, Qt::AlignHCenter);
+    const QList<QLabel*> panels = bar.findChildren<QLabel*>();
+    ASSERT_EQ(panels.size(), 3);
+    EXPECT_EQ(panels[1]->geometry(), QRect(120, 0, 100, 22));
+    EXPECT_EQ(panels[2]->geometry(), QRect(220, 0, 80, 22));
+    bar.show();
+    bar.resize(500, 22);
+    EXPECT_EQ(panels[2]->geometry(), QRect(220, 0, 280, 22));
+    EXPECT_EQ(bar.PanelWidth(2), 100);
 }
 
 TEST_F(QtTest, MenuItemsTickOnlyWhenTheirHandlerSaysSo) {
