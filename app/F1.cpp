@@ -6,6 +6,7 @@
 #include "app/Tmyconfig.h"
 #include "app/Winfo.h"
 #include "app/Wlog.h"
+#include "app/Wcontrols.h"
 #include "app/Wnulove.h"
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
@@ -26,7 +27,6 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -42,16 +42,6 @@ constexpr int kClientHeight = 491;
 constexpr int kStatusHeight = 22;
 constexpr int kClientTimerMs = 900000;
 
-struct Column {
-    const char* caption;
-    int width;
-};
-
-// "Č.bytu" keeps the list's default width.
-constexpr Column kColumns[] = {
-    {"Č.bytu", 50},  {"Jméno", 70},     {"Příjmení", 90},     {"Ulice", 70},        {"č.p.", 60},
-    {"Město", 90},   {"Typ", 80},       {"Výr. číslo", 80},   {"Datum odečtu", 80}, {"Hodnota", 70},
-};
 constexpr int kValueColumn = 9;
 
 constexpr int kPanelWidths[] = {120, 110, 50, 100, 220, 90, 100};
@@ -117,6 +107,7 @@ TForm1::TForm1(QWidget* parent)
         std::exit(-1);
     }
     myConfig->SetDefaults();
+    UseProgramDateFormat();
     TAllConf& conf = *myConfig->Conf();
 
     debugMode = conf.debug >= 1 ? 3 : 0;
@@ -167,9 +158,8 @@ void TForm1::BuildForm() {
     auto* client = new QWidget(this);
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
-    lvMeters = new QTreeWidget(client);
+    BuildList(client);
     sb = new plat::TStatusBar(client);
-    BuildList();
     BuildStatusBar();
     BuildButtons(client);
     BuildMenus();
@@ -177,27 +167,13 @@ void TForm1::BuildForm() {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void TForm1::BuildList() {
-    lvMeters->setObjectName(QStringLiteral("lvMeters"));
+// "Č.bytu" keeps the list's default width.
+void TForm1::BuildList(QWidget* client) {
+    lvMeters = ReportList(client, "lvMeters",
+                          {{"Č.bytu", 50}, {"Jméno", 70}, {"Příjmení", 90}, {"Ulice", 70}, {"č.p.", 60},
+                           {"Město", 90}, {"Typ", 80}, {"Výr. číslo", 80}, {"Datum odečtu", 80}, {"Hodnota", 70}});
     lvMeters->setGeometry(0, 0, kClientWidth, 380);
-    lvMeters->setColumnCount(static_cast<int>(std::size(kColumns)));
-    QStringList captions;
-    for (const Column& c : kColumns) captions << QString::fromUtf8(c.caption);
-    lvMeters->setHeaderLabels(captions);
-    for (int i = 0; i < lvMeters->columnCount(); ++i) lvMeters->setColumnWidth(i, kColumns[i].width);
     lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
-    lvMeters->header()->setStretchLastSection(false);
-    lvMeters->header()->setSectionsClickable(true);
-    lvMeters->setRootIsDecorated(false);
-    lvMeters->setItemsExpandable(false);
-    lvMeters->setUniformRowHeights(true);
-    lvMeters->setAllColumnsShowFocus(true);
-    lvMeters->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvMeters->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvMeters->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvMeters->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"
-        "QTreeView::item:selected { background: #3070c8; color: white; }"));
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
     connect(lvMeters->header(), &QHeaderView::sectionClicked, this,
@@ -407,8 +383,7 @@ void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (shownOnce_) return;
     shownOnce_ = true;
-    if (QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(this);
     refreshThread = new TCheckAndRefresh(lvMeters, sb, this);
     refreshThread->Start();
 }
@@ -430,6 +405,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     closing_ = true;
     if (refreshThread) refreshThread->Terminate();
     rowUpdates_->Close();
+    gatewayStates_->Close();
     logWindow->AddLogLine("Program ukoncen...");
     StopReadings();
     event->accept();

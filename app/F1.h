@@ -120,7 +120,8 @@ public:
     // The gateway state as it reached the UI thread: panel 3, the button.
     void ApplyGatewayOnline(bool online);
     // Any thread; applied on the UI thread even after the worker that
-    // reported it is gone (its last word is the OFFLINE of its end).
+    // reported it is gone (its last word is the OFFLINE of its end), but
+    // dropped once the window has begun to close.
     bool PostGatewayState(gatewayState state);
     void ApplyGatewayState(const gatewayState& state);
 
@@ -141,7 +142,7 @@ protected:
 
 private:
     void BuildForm();
-    void BuildList();
+    void BuildList(QWidget* client);
     void BuildStatusBar();
     void BuildMenus();
     void BuildButtons(QWidget* client);

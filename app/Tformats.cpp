@@ -1,10 +1,19 @@
 #include "app/Tformats.h"
 
+#include "workbook/storage/UKmrMessages.h"
+
 #include <cfenv>
 #include <cmath>
 
 std::string DateTimeText(const plat::TDateTimeParts& t) {
     return plat::FormatDateTime(kDateTimeFormat, t);
+}
+
+void UseProgramDateFormat() {
+    kalmira::TFormatSettings settings = kalmira::ProcessFormatSettings();
+    const std::string_view format = kDateTimeFormat;  // ASCII
+    settings.ShortDateFormat.assign(format.begin(), format.end());
+    kalmira::SetProcessFormatSettings(settings);
 }
 
 std::string LogLineText(const plat::TDateTimeParts& now, const std::string& message) {

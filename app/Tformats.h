@@ -12,6 +12,11 @@ inline constexpr const char* kLongTimeFormat = "hh:nn:ss";
 
 std::string DateTimeText(const plat::TDateTimeParts& t);
 
+// The workbook engine's process-wide short date format becomes
+// kDateTimeFormat, so that dates it turns into text read as this program's
+// own.  Called once at start-up, before any other thread runs.
+void UseProgramDateFormat();
+
 // A log line: the date and time, " : ", the message.
 std::string LogLineText(const plat::TDateTimeParts& now, const std::string& message);
 

@@ -90,7 +90,6 @@ public:
     const TAllConf* Conf() const { return conf_.get(); }
     const std::vector<std::string>& Environment() const { return environment_; }
     const std::string& ProgramFile() const { return programFile_; }
-    const std::string& StorePath() const { return storePath_; }
 
     // The meter dialog's two type lists; nothing in the program fills them.
     std::vector<TTypeEntry> mediaTypes;

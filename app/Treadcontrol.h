@@ -70,7 +70,6 @@ public:
     ~TReadingControl();
 
     bool Running() const { return worker_ != nullptr; }
-    TGatewayWorker* Worker() const { return worker_.get(); }
 
     // Creates the worker (when none runs) at the given log level and adds
     // the port; the worker stays when the port cannot be added.
@@ -80,7 +79,6 @@ public:
 
     // The state the gateway last reported, as the UI thread received it.
     void SetOnline(bool online) { online_ = online; }
-    bool Online() const { return online_; }
 
     // The message that refuses "Odečíst moduly" (the first also unticks the
     // readings), or null when the requests may go.

@@ -84,9 +84,11 @@ QTreeWidget* ReportList(QWidget* parent, const char* name, std::initializer_list
     list->setUniformRowHeights(true);
     list->setAllColumnsShowFocus(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"));
+        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"
+        "QTreeView::item:selected { background: #3070c8; color: white; }"));
     return list;
 }
 

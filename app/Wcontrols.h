@@ -35,7 +35,7 @@ QLabel* StaticLabel(QWidget* parent, const QString& text, int x, int y, int widt
 // Runs the handler when the edit loses the focus or Return is pressed in it.
 void OnLeave(QLineEdit* edit, std::function<void()> handler);
 
-// A read-only report list with grid lines and whole-row selection.
+// A read-only report list with grid lines and whole-row selection of one row.
 QTreeWidget* ReportList(QWidget* parent, const char* name, std::initializer_list<TListColumn> columns);
 
 // Name, caption and client size of a dialog-bordered window; without border

@@ -3,6 +3,7 @@
 #include "app/Tformats.h"
 #include "app/Tlogfile.h"
 #include "app/Tmyconfig.h"
+#include "app/Wcontrols.h"
 #include "platform/qt/Dialogs.h"
 
 #include <QAction>
@@ -59,6 +60,14 @@ Tflog::Tflog()
 
 Tflog::~Tflog() {
     if (logWindow == this) logWindow = nullptr;
+}
+
+// Centred at its first showing only; later it comes back where it was left.
+void Tflog::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    CenterOnScreen(this);
 }
 
 int Tflog::MaxLines() const {

@@ -37,12 +37,16 @@ public:
     void Button2Click();
     void Button3Click();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void AppendToMemo(const std::string& text);
     int MaxLines() const;
 
     QAction* showItem_ = nullptr;
     plat::THandOff<std::string>* pending_;
+    bool shownOnce_ = false;
 };
 
 extern Tflog* logWindow;

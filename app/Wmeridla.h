@@ -47,7 +47,6 @@ public:
     // The ten number fields, rewritten when left.
     std::vector<QLineEdit*> NumberFields() const;
     void Button1Click();
-    bool NewMeter() const { return newMeter_; }
 
 private:
     void BuildValueGroup();

@@ -2,6 +2,8 @@
 
 #include "platform/qt/Dialogs.h"
 
+#include <QFont>
+
 #include <stdexcept>
 
 namespace plat {
@@ -12,6 +14,12 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // window closes by hiding: the program ends only when the main window
     // says so.
     setQuitOnLastWindowClosed(false);
+    // The windows' fixed geometry was laid out for the class library's form
+    // font of 8 points at 96 dpi; a larger desktop default would clip their
+    // captions.
+    QFont font = QApplication::font();
+    font.setPixelSize(11);
+    setFont(font);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

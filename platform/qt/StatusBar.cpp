@@ -12,23 +12,32 @@ TStatusBar::TStatusBar(QWidget* parent) : QFrame(parent) {
 }
 
 void TStatusBar::AddPanel(int width, Qt::Alignment alignment) {
-    int x = 0;
-    for (QLabel* panel : panels_) x += panel->width();
     auto* panel = new QLabel(this);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setAlignment(alignment | Qt::AlignVCenter);
-    panel->setGeometry(x, 0, width, height());
     panel->show();
     panels_.push_back(panel);
+    widths_.push_back(width);
+    Layout();
 }
 
 void TStatusBar::resizeEvent(QResizeEvent* event) {
     QFrame::resizeEvent(event);
-    for (QLabel* panel : panels_) panel->resize(panel->width(), height());
+    Layout();
 }
 
-int TStatusBar::PanelWidth(int index) const { return panels_.at(index)->width(); }
+void TStatusBar::Layout() {
+    int x = 0;
+    for (std::size_t i = 0; i < panels_.size(); ++i) {
+        int w = widths_[i];
+        if (i + 1 == panels_.size() && width() > x) w = width() - x;
+        panels_[i]->setGeometry(x, 0, w, height());
+        x += widths_[i];
+    }
+}
+
+int TStatusBar::PanelWidth(int index) const { return widths_.at(static_cast<std::size_t>(index)); }
 
 Qt::Alignment TStatusBar::PanelAlignment(int index) const {
     return panels_.at(index)->alignment() & Qt::AlignHorizontal_Mask;

@@ -1,5 +1,5 @@
 // A status bar of fixed-width text panels, as the class library's status
-// bar with its panel list shows them.
+// bar with its panel list shows them: the last one runs to the right edge.
 #pragma once
 
 #include <QFrame>
@@ -17,6 +17,7 @@ public:
 
     void AddPanel(int width, Qt::Alignment alignment = Qt::AlignLeft);
     int Count() const { return static_cast<int>(panels_.size()); }
+    // The width the panel was given (the last one may be drawn otherwise).
     int PanelWidth(int index) const;
     Qt::Alignment PanelAlignment(int index) const;
     QString Text(int index) const;
@@ -26,7 +27,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void Layout();
+
     std::vector<QLabel*> panels_;
+    std::vector<int> widths_;
 };
 
 }  // namespace plat

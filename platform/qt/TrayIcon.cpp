@@ -1,5 +1,6 @@
 #include "platform/qt/TrayIcon.h"
 
+#include <QEvent>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
@@ -25,18 +26,27 @@ const QIcon& ProgramIcon() {
     return icon;
 }
 
-TTrayIcon::TTrayIcon(QWidget* window) : QObject(window), window_(window) {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+bool TTrayIcon::SystemTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+TTrayIcon::TTrayIcon(QWidget* window, bool available) : QObject(window), window_(window) {
+    if (!available) return;
     icon_ = new QSystemTrayIcon(ProgramIcon(), this);
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (r == QSystemTrayIcon::DoubleClick) Restore();
     });
     icon_->show();
+    window_->installEventFilter(this);
+}
+
+// Hidden once the minimising is done: hiding a window in the middle of its
+// own state change confuses some window managers.
+bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_ && event->type() == QEvent::WindowStateChange && window_->isMinimized())
+        QMetaObject::invokeMethod(window_, &QWidget::hide, Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
 }
 
 bool TTrayIcon::Available() const { return icon_ != nullptr; }
-
-bool TTrayIcon::Visible() const { return icon_ && icon_->isVisible(); }
 
 void TTrayIcon::MinimizeToTray() {
     if (icon_)

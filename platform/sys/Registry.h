@@ -21,7 +21,6 @@ public:
     // Reads the file; false when it is missing or unreadable (never created).
     bool OpenKey();
     void CloseKey();
-    bool IsOpen() const { return open_; }
 
     // The value of the first line with that name; nothing when absent.
     std::optional<std::string> ReadValue(const std::string& name) const;

@@ -6,6 +6,7 @@
 #include "platform/qt/StatusBar.h"
 #include "platform/sys/Codepage.h"
 #include "tests/tools/support/TestSupport.h"
+#include "workbook/storage/UKmrMessages.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -112,6 +114,7 @@ TEST_F(FormTest, MainWindowIsBuiltAsStored) {
     }
     EXPECT_EQ(form->lvMeters->headerItem()->textAlignment(9) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
     EXPECT_EQ(form->lvMeters->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(form->lvMeters->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(form->lvMeters->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     const int panels[] = {120, 110, 50, 100, 220, 90, 100};
@@ -173,6 +176,7 @@ TEST_F(FormTest, MasterModeStartsWithTheReadingsOff) {
     EXPECT_EQ(form->debugMode, 0);
     EXPECT_EQ(form->sortColumn, 0);
     EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
+    EXPECT_EQ(kalmira::ProcessFormatSettings().ShortDateFormat, u"dd.mm.yyyy hh:nn:ss");
     ASSERT_NE(meterKeyList, nullptr);
     EXPECT_EQ(meterKeyList->Count(), 0u);
     ASSERT_EQ(logWindow->LineCount(), 2);
@@ -277,14 +281,18 @@ TEST_F(FormTest, OkInTheClosingQuestionStopsEverythingThatReachesTheWindow) {
     Row("1", "100", "0x1a2b=1");
     form->show();
     EXPECT_TRUE(form->PostRowUpdate({"0x1A2B=1", {2026, 12, 5, 20, 4, 39, 0}, 1234}));
+    EXPECT_TRUE(form->PostGatewayState({true, std::string("0x01020304"), true}));
     ScopedEnv ok("ORVELO_DIALOG_ANSWER", std::string("ok"));
     bool closed = false;
     Boxes([&] { closed = form->close(); });
     EXPECT_TRUE(closed);
     EXPECT_FALSE(form->refreshThread->Running());
     EXPECT_FALSE(form->PostRowUpdate({"0x1a2b=1", {}, 5}));
+    EXPECT_FALSE(form->PostGatewayState({false, std::nullopt, true}));
     QCoreApplication::processEvents();
     EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(9), "");  // the pending update was dropped
+    EXPECT_EQ(form->sb->Text(3), "");
+    EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : Program ukoncen..."));
     EXPECT_NE(TodaysLog().find(" : Program ukoncen...\n"), std::string::npos);
 }
@@ -318,6 +326,33 @@ TEST_F(FormTest, TheRefreshStartsOnceWhateverTheShowings) {
     int refreshers = 0;
     for (QObject* child : form->findChildren<QObject*>()) refreshers += dynamic_cast<TCheckAndRefresh*>(child) != nullptr;
     EXPECT_EQ(refreshers, 1);
+}
+
+TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
+    Start();
+    EXPECT_EQ(logWindow->windowTitle(), "Log a debug zprávy");
+    EXPECT_EQ(logWindow->size(), QSize(746, 304));
+    EXPECT_TRUE(logWindow->M->isReadOnly());
+    EXPECT_EQ(logWindow->M->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(logWindow->M->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QPushButton* buttons[] = {logWindow->Button3, logWindow->Button1, logWindow->Button2};
+    const char* captions[] = {"Uložit obsah logu", "Vymazat log okno", "Zavřít log okno"};
+    form->mShowClick();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(buttons[i]->text(), QString::fromUtf8(captions[i]));
+        if (i > 0) {
+            EXPECT_LT(buttons[i - 1]->x(), buttons[i]->x());
+        }
+        EXPECT_GT(buttons[i]->y(), logWindow->M->geometry().bottom());
+    }
+    const QPoint centre = logWindow->screen()->availableGeometry().center();
+    // Within the frame that the desktop draws around it.
+    EXPECT_LE((logWindow->frameGeometry().center() - centre).manhattanLength(), 8);
+    EXPECT_TRUE(logWindow->close());
+    EXPECT_FALSE(logWindow->isVisible());
+    form->mShowClick();  // hidden, not freed: the same window with its lines
+    EXPECT_TRUE(logWindow->isVisible());
+    EXPECT_EQ(logWindow->LineCount(), 2);
 }
 
 TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {

@@ -278,6 +278,36 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     EXPECT_EQ(com7.frames().size(), sent);
 }
 
+TEST_F(ReadingEndToEnd, OkInTheClosingQuestionStopsTheReadingsUnderTraffic) {
+    QTreeWidgetItem* row = AddRow("10", "0xa0b0c0d");
+    form->debugMode = 3;  // a log line from the link for every step
+    Tick(true);
+    ASSERT_TRUE(com3->waitHeld());
+    ASSERT_TRUE(WaitOnline());
+    com3->startFlood([](std::uint64_t n) {
+        return standin::octetsRecord(119, 1, SensorPacket(static_cast<std::uint8_t>(n & 0x7F),
+                                                          static_cast<std::uint32_t>(n + 1)));
+    });
+    ASSERT_TRUE(WaitUntil([&] { return !row->text(9).isEmpty(); }));
+
+    ScopedEnv ok("ORVELO_DIALOG_ANSWER", std::string("ok"));
+    bool closed = false;
+    EXPECT_EQ(Boxes([&] { closed = form->close(); }),
+              "Potvrzení|Přejete si zcela ukončit odečty ?\\nStiskněte Cancel pro minimalizaci.\n");
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(form->Readings().Running());
+    EXPECT_FALSE(com3->isHeld()) << "the port is released before the window goes";
+    com3->stopFlood();
+    const QString last = row->text(9);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(row->text(9), last) << "no reading reaches the closing window";
+    EXPECT_EQ(Panel(3), "ONLINE") << "nor the OFFLINE of the worker's end";
+    const std::string log = TodaysLog();
+    const std::size_t end = log.find(" : Program ukoncen...\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_NE(log.find(" : Stradel zastaven .... \n", end), std::string::npos);
+}
+
 TEST_F(ReadingEndToEnd, AMissingPortKeepsTheWorkerAndUntickingStopsIt) {
     Close();
     Open("COM5");

@@ -7,7 +7,9 @@
 #include "tests/tools/support/TestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QThread>
 #include <QWidget>
 
@@ -24,12 +26,14 @@ using testsupport::ScopedEnv;
 
 namespace {
 
+// Never destroyed: Qt's own globals, which a shown window sets up after the
+// application object, go before it at exit and would be used by its end.
 TApplication& App() {
     static int argc = 1;
     static char name[] = "test_platform_qt";
     static char* argv[] = {name, nullptr};
-    static TApplication app(argc, argv);
-    return app;
+    static TApplication* app = new TApplication(argc, argv);
+    return *app;
 }
 
 class QtTest : public ::testing::Test {
@@ -56,6 +60,10 @@ public:
 };
 
 }  // namespace
+
+TEST_F(QtTest, TheApplicationFontIsTheSizeTheWindowsWereLaidOutFor) {
+    EXPECT_EQ(QApplication::font().pixelSize(), 11);
+}
 
 TEST_F(QtTest, AutomaticBoxesPrintTheirCaptionAndText) {
     auto [r1, out1] = Box([] { return MessageDlg("Řádek 1\nřádek 2", TMsgDlgType::Error); });
@@ -151,6 +159,24 @@ TEST_F(QtTest, StatusBarPanelsKeepTheirWidthsAndTexts) {
     EXPECT_THROW(bar.SetText(2, "x"), std::out_of_range);
 }
 
+// As the class library's status bar: the last panel ends at the bar's right
+// edge, whatever its own width says.
+TEST_F(QtTest, TheLastStatusPanelReachesTheRightEdge) {
+    TStatusBar bar;
+    bar.resize(300, 22);
+    bar.AddPanel(120);
+    bar.AddPanel(100);
+    bar.AddPanel(100, Qt::AlignHCenter);
+    const QList<QLabel*> panels = bar.findChildren<QLabel*>();
+    ASSERT_EQ(panels.size(), 3);
+    EXPECT_EQ(panels[1]->geometry(), QRect(120, 0, 100, 22));
+    EXPECT_EQ(panels[2]->geometry(), QRect(220, 0, 80, 22));
+    bar.show();
+    bar.resize(500, 22);
+    EXPECT_EQ(panels[2]->geometry(), QRect(220, 0, 280, 22));
+    EXPECT_EQ(bar.PanelWidth(2), 100);
+}
+
 TEST_F(QtTest, MenuItemsTickOnlyWhenTheirHandlerSaysSo) {
     QAction item("Debug");
     item.setCheckable(true);
@@ -175,4 +201,22 @@ TEST_F(QtTest, WithoutANotificationAreaTheWindowIsMinimised) {
     EXPECT_FALSE(window.isMinimized());
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(ProgramIcon().isNull());
+}
+
+TEST_F(QtTest, WithANotificationAreaAMinimisedWindowLeavesTheTaskbar) {
+    QWidget window;
+    window.show();
+    TTrayIcon tray(&window, true);
+    ASSERT_TRUE(tray.Available());
+    window.showMinimized();  // the window's own minimise box
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+    tray.Restore();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    tray.MinimizeToTray();  // Cancel in the closing question
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+    tray.Restore();
+    EXPECT_TRUE(window.isVisible());
 }

@@ -6,7 +6,6 @@
 #include "platform/qt/Application.h"
 #include "tests/tools/support/TestSupport.h"
 
-#include <QFont>
 #include <QPixmap>
 #include <QTreeWidget>
 
@@ -43,7 +42,6 @@ int main(int argc, char** argv) {
     ::setenv("ORVELO_REGISTRY", dir.File("registry").c_str(), 1);
     ::setenv("ORVELO_DIALOGS", "auto", 1);
     plat::TApplication app(argc, argv);
-    app.setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
 
     TForm1 form;
     for (const Sample& s : kSamples) {
