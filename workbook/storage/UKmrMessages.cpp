@@ -129,7 +129,8 @@ std::u16string FloatText(double v, int precision, char16_t decimal) {
     if (exp >= precision || exp < -4) {
         out += digits[0];
         if (digits.size() > 1) out += dec + digits.substr(1);
-        out += "E" + std::to_string(exp);
+        out += 'E';
+        out += std::to_string(exp);
     } else if (exp >= 0) {
         std::size_t intLen = static_cast<std::size_t>(exp) + 1;
         if (digits.size() < intLen) digits.append(intLen - digits.size(), '0');
