@@ -118,6 +118,11 @@ private:
     TBaseRecordList* FList;
 };
 
+// The position of a row or column change that moves nothing on its axis:
+// beyond every 16-bit field, so that cells kept beyond column 255 (and ROW
+// records whose first-column field lies there) stay where they are.
+inline constexpr int NoMovePosition = 0x10000;
+
 // A record whose data starts with its row (bytes 0-1) and column (2-3).
 class TBaseRowColRecord : public TBaseRecord {
 public:
