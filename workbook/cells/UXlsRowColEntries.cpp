@@ -553,6 +553,7 @@ void TCells::ArrangeInsertSheet(const TSheetInfo& info) { FCells.ArrangeInsertSh
 void TCells::DeleteRows(int first, int count, const TSheetInfo& info) {
     CheckRowAndCol(first, 0);
     if (count <= 0) return;
+    count = std::min(count, NoMovePosition - first);  // there is nothing further down
     FCells.CheckRemaining(TArrangeCheck(first, -count, NoMovePosition, 0, info), first, count, 0, 0);
     FRows.DeleteRows(first, count, info);
     FCells.DeleteRows(first, count, info);
@@ -561,6 +562,7 @@ void TCells::DeleteRows(int first, int count, const TSheetInfo& info) {
 void TCells::DeleteCols(int first, int count, const TSheetInfo& info) {
     CheckRowAndCol(0, first);
     if (count <= 0) return;
+    count = std::min(count, NoMovePosition - first);  // kept cells lie up to column 65535
     FCells.CheckRemaining(TArrangeCheck(NoMovePosition, 0, first, -count, info), 0, 0, first, count);
     FCells.DeleteCols(first, count, info);
     ArrangeCols();
@@ -571,7 +573,7 @@ void TCells::InsertAndCopyRows(int first, int last, int dest, int count, const T
     CheckRowAndCol(last, 0);
     CheckRowAndCol(dest, 0);
     if (last < first || count < 0 || (dest > first && dest <= last)) Raise(ErrBadCopyRows);
-    const int shift = (last - first + 1) * count;
+    const int shift = CopiedBlockSize(first, last, count, dest, MaxSheetRow);
     if (shift == 0) return;
     CheckArrange(TArrangeCheck(dest, shift, NoMovePosition, 0, info));
     TArrangeCheck::Fits(dest + shift - 1, MaxSheetRow);
@@ -585,7 +587,7 @@ void TCells::InsertAndCopyCols(int first, int last, int dest, int count, const T
     CheckRowAndCol(0, last);
     CheckRowAndCol(0, dest);
     if (last < first || count < 0 || (dest > first && dest <= last)) Raise(ErrBadCopyRows);
-    const int shift = (last - first + 1) * count;
+    const int shift = CopiedBlockSize(first, last, count, dest, MaxSheetCol);
     if (shift == 0) return;
     CheckArrange(TArrangeCheck(NoMovePosition, 0, dest, shift, info));
     TArrangeCheck::Fits(dest + shift - 1, MaxSheetCol);

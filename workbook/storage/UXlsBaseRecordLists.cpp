@@ -224,7 +224,7 @@ void TRowRecordList::DeleteRows(int first, int count, const TSheetInfo& info) {
 
 void TRowRecordList::InsertAndCopyRows(int firstRow, int lastRow, int destRow, int copies, const TSheetInfo& info) {
     if (firstRow < 0 || lastRow < firstRow || destRow < 0 || copies < 0) Raise(ErrBadCopyRows);
-    const int shift = (lastRow - firstRow + 1) * copies;
+    const int shift = CopiedBlockSize(firstRow, lastRow, copies, destRow, 65535);
     // Every record is checked before any moves.
     for (std::size_t i = static_cast<std::size_t>(destRow); i < Count(); ++i)
         if (Items(i)) static_cast<TRowRecord*>(Items(i))->CheckArrange(destRow, shift, NoMovePosition, 0, info);
