@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/workbook/cells/FormulaBinding.h"
+#include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
@@ -26,51 +27,6 @@
 using namespace kalmira;
 
 namespace {
-
-void Put32(std::vector<std::uint8_t>& d, std::size_t pos, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) d[pos + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// Header, FAT sector 0, directory sector 1, an empty "Workbook" in 2..9.
-std::vector<std::uint8_t> Container() {
-    std::vector<std::uint8_t> d(512 * 11, 0);
-    const std::uint8_t sig[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1, 0, 0, 0, 0, 0, 0, 0, 0,
-                                0,    0,    0,    0,    0,    0,    0,    0,    0x3E, 0, 3, 0, 0xFE, 0xFF, 9, 0, 6, 0};
-    std::copy(std::begin(sig), std::end(sig), d.begin());
-    Put32(d, 0x2C, 1);
-    Put32(d, 0x30, 1);
-    Put32(d, 0x38, 4096);
-    Put32(d, 0x3C, ENDOFCHAIN);
-    Put32(d, 0x44, ENDOFCHAIN);
-    for (int i = 0; i < 109; ++i) Put32(d, 0x4C + 4 * i, i == 0 ? 0 : FREESECT);
-    const std::size_t fat = 512, dir = 1024;
-    for (int i = 0; i < 128; ++i) Put32(d, fat + 4 * i, FREESECT);
-    Put32(d, fat, FATSECT);
-    Put32(d, fat + 4, ENDOFCHAIN);
-    for (int s = 2; s < 10; ++s) Put32(d, fat + 4 * s, s == 9 ? ENDOFCHAIN : s + 1);
-    auto entry = [&](int index, const char16_t* name, std::uint8_t type, std::uint32_t child, std::uint32_t start,
-                     std::uint32_t size) {
-        const std::size_t e = dir + 128 * index;
-        std::size_t n = 0;
-        for (; name[n]; ++n) d[e + 2 * n] = static_cast<std::uint8_t>(name[n]);
-        d[e + 64] = static_cast<std::uint8_t>(2 * n + 2);
-        d[e + 66] = type;
-        d[e + 67] = 1;
-        Put32(d, e + 68, FREESECT);
-        Put32(d, e + 72, FREESECT);
-        Put32(d, e + 76, child);
-        Put32(d, e + 116, start);
-        Put32(d, e + 120, size);
-    };
-    entry(0, u"Root Entry", 5, 1, ENDOFCHAIN, 0);
-    entry(1, u"Workbook", 2, FREESECT, 2, 4096);
-    for (int i = 2; i < 4; ++i) {
-        Put32(d, dir + 128 * i + 68, FREESECT);
-        Put32(d, dir + 128 * i + 72, FREESECT);
-        Put32(d, dir + 128 * i + 76, FREESECT);
-    }
-    return d;
-}
 
 // Reads a record's chain as values and strings of sizes taken from its data.
 void ReadAlong(const TBaseRecord& record) {
@@ -165,7 +121,7 @@ void ChangeCells(TCells& cells) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::vector<std::uint8_t> container = Container();
+    static const std::vector<std::uint8_t> container = ole2test::TinyContainer();
     static const bool registered = (RegisterFormulaRecords(), true);
     (void)registered;
     try {

@@ -291,7 +291,10 @@ bool TFormulaRecord::IsExp(std::uint32_t& key) const {
 }
 
 void TFormulaRecord::MixShared(std::span<const std::uint8_t> shared, std::size_t size) {
-    if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size)
+    // The formula keeps its 20 bytes before the token length: it must not
+    // outgrow the 16-bit size of a record.
+    if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size ||
+        size + 12 > 0xFFFF)
         Raise(ErrWrongExcelRecord, xlr_SHRFMLA);
     std::vector<std::uint8_t> mixed(Data.begin(), Data.begin() + 20);
     mixed.insert(mixed.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));

@@ -12,9 +12,6 @@ namespace kalmira {
 
 namespace {
 
-// Positions no record reaches: the rows (columns) then stay where they are.
-constexpr int NoRowMoves = MaxSheetRow + 1;
-constexpr int NoColMoves = MaxSheetCol + 1;
 constexpr int RowsPerBlock = 32;
 constexpr std::uint16_t DefaultXF = 15;
 
@@ -79,7 +76,7 @@ void CheckRowAndCol(int row, int col) {
 // TArrangeCheck
 
 void TArrangeCheck::RowOnly(const TBaseRowColRecord& record) const {
-    record.CheckArrange(RowPos, RowCount, NoColMoves, 0, Info);
+    record.CheckArrange(RowPos, RowCount, NoMovePosition, 0, Info);
 }
 
 void TArrangeCheck::Fits(int last, int max) {
@@ -161,7 +158,7 @@ void TBaseRowColList::DeleteRows(int first, int count, const TSheetInfo& info) {
         DoDeleteBlock(static_cast<std::size_t>(first),
                       std::min(static_cast<std::size_t>(count), Count() - static_cast<std::size_t>(first)));
     for (std::size_t row = static_cast<std::size_t>(first); row < Count(); ++row)
-        if (auto* list = GetItems(row)) list->ArrangeInsertRowsAndCols(first, -count, NoColMoves, 0, info);
+        if (auto* list = GetItems(row)) list->ArrangeInsertRowsAndCols(first, -count, NoMovePosition, 0, info);
 }
 
 void TBaseRowColList::DeleteCols(int first, int count, const TSheetInfo& info) {
@@ -173,7 +170,7 @@ void TBaseRowColList::DeleteCols(int first, int count, const TSheetInfo& info) {
         FindColumn(*list, first + count, to);
         if (to > from) list->DeleteBlock(from, to - from);
     }
-    ArrangeInsertRowsAndCols(NoRowMoves, 0, first, -count, info);
+    ArrangeInsertRowsAndCols(NoMovePosition, 0, first, -count, info);
 }
 
 // The copies are built while the sources still sit at their own rows and
@@ -182,7 +179,7 @@ void TBaseRowColList::InsertAndCopyRows(int first, int last, int dest, int count
                                         bool onlyFormulas) {
     const int shift = (last - first + 1) * count;
     if (shift <= 0) return;
-    ArrangeInsertRowsAndCols(dest, shift, NoColMoves, 0, info);
+    ArrangeInsertRowsAndCols(dest, shift, NoMovePosition, 0, info);
     std::vector<std::unique_ptr<TBaseRowColRecordList>> block;
     block.reserve(static_cast<std::size_t>(shift));
     for (int c = 0, to = dest; c < count; ++c)
@@ -191,7 +188,7 @@ void TBaseRowColList::InsertAndCopyRows(int first, int last, int dest, int count
     while (Count() < static_cast<std::size_t>(dest)) DoAdd(nullptr);
     DoInsertBlock(static_cast<std::size_t>(dest), std::move(block));
     // Empty rows pushed past the sheet's last row go: a sheet has 65536 rows.
-    while (Count() > static_cast<std::size_t>(NoRowMoves)) {
+    while (Count() > static_cast<std::size_t>(MaxSheetRow + 1)) {
         Assert(!HasRecords(static_cast<int>(Count()) - 1), "UXlsRowColEntries", "a cell beyond the last row");
         DoDelete(Count() - 1);
     }
@@ -201,7 +198,7 @@ void TBaseRowColList::InsertAndCopyCols(int first, int last, int dest, int count
                                         bool onlyFormulas) {
     const int shift = (last - first + 1) * count;
     if (shift <= 0) return;
-    ArrangeInsertRowsAndCols(NoRowMoves, 0, dest, shift, info);
+    ArrangeInsertRowsAndCols(NoMovePosition, 0, dest, shift, info);
     const int moved = dest <= first ? shift : 0;  // the sources moved right with the insertion
     for (const auto& list : List()) {
         if (!list) continue;
@@ -546,7 +543,7 @@ void TCells::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int 
     CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
     for (std::size_t row = 0; row < FRows.Count(); ++row)
         if (FRows.HasRow(static_cast<int>(row)))
-            FRows.GetItems(row)->ArrangeInsertRowsAndCols(rowPos, rowCount, NoColMoves, 0, info);
+            FRows.GetItems(row)->ArrangeInsertRowsAndCols(rowPos, rowCount, NoMovePosition, 0, info);
     FCells.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     if (colCount != 0) ArrangeCols();
 }
@@ -556,7 +553,8 @@ void TCells::ArrangeInsertSheet(const TSheetInfo& info) { FCells.ArrangeInsertSh
 void TCells::DeleteRows(int first, int count, const TSheetInfo& info) {
     CheckRowAndCol(first, 0);
     if (count <= 0) return;
-    FCells.CheckRemaining(TArrangeCheck(first, -count, NoColMoves, 0, info), first, count, 0, 0);
+    count = std::min(count, NoMovePosition - first);  // there is nothing further down
+    FCells.CheckRemaining(TArrangeCheck(first, -count, NoMovePosition, 0, info), first, count, 0, 0);
     FRows.DeleteRows(first, count, info);
     FCells.DeleteRows(first, count, info);
 }
@@ -564,7 +562,8 @@ void TCells::DeleteRows(int first, int count, const TSheetInfo& info) {
 void TCells::DeleteCols(int first, int count, const TSheetInfo& info) {
     CheckRowAndCol(0, first);
     if (count <= 0) return;
-    FCells.CheckRemaining(TArrangeCheck(NoRowMoves, 0, first, -count, info), 0, 0, first, count);
+    count = std::min(count, NoMovePosition - first);  // kept cells lie up to column 65535
+    FCells.CheckRemaining(TArrangeCheck(NoMovePosition, 0, first, -count, info), 0, 0, first, count);
     FCells.DeleteCols(first, count, info);
     ArrangeCols();
 }
@@ -574,9 +573,9 @@ void TCells::InsertAndCopyRows(int first, int last, int dest, int count, const T
     CheckRowAndCol(last, 0);
     CheckRowAndCol(dest, 0);
     if (last < first || count < 0 || (dest > first && dest <= last)) Raise(ErrBadCopyRows);
-    const int shift = (last - first + 1) * count;
+    const int shift = CopiedBlockSize(first, last, count, dest, MaxSheetRow);
     if (shift == 0) return;
-    CheckArrange(TArrangeCheck(dest, shift, NoColMoves, 0, info));
+    CheckArrange(TArrangeCheck(dest, shift, NoMovePosition, 0, info));
     TArrangeCheck::Fits(dest + shift - 1, MaxSheetRow);
     FCells.CheckCopies(first, last, dest, count, false);
     FRows.InsertAndCopyRows(first, last, dest, count, info);
@@ -588,9 +587,9 @@ void TCells::InsertAndCopyCols(int first, int last, int dest, int count, const T
     CheckRowAndCol(0, last);
     CheckRowAndCol(0, dest);
     if (last < first || count < 0 || (dest > first && dest <= last)) Raise(ErrBadCopyRows);
-    const int shift = (last - first + 1) * count;
+    const int shift = CopiedBlockSize(first, last, count, dest, MaxSheetCol);
     if (shift == 0) return;
-    CheckArrange(TArrangeCheck(NoRowMoves, 0, dest, shift, info));
+    CheckArrange(TArrangeCheck(NoMovePosition, 0, dest, shift, info));
     TArrangeCheck::Fits(dest + shift - 1, MaxSheetCol);
     FCells.CheckCopies(first, last, dest, count, true);
     FCells.InsertAndCopyCols(first, last, dest, count, info, onlyFormulas);

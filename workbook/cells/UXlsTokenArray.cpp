@@ -58,7 +58,12 @@ constexpr std::uint16_t RowRelative = 0x8000;
 constexpr std::uint16_t ColRelative = 0x4000;
 constexpr std::uint8_t AttrChoose = 0x04;
 
-const TShape& ShapeOf(std::uint8_t id) { return Shapes[id < 0x20 ? id : 0x20 | (id & 0x1F)]; }
+// Ids from 0x80 on are no tokens: folding them would read 0xA4 as a reference.
+const TShape& ShapeOf(std::uint8_t id) {
+    static constexpr TShape NoToken{};
+    if (id >= 0x80) return NoToken;
+    return Shapes[id < 0x20 ? id : 0x20 | (id & 0x1F)];
+}
 
 std::size_t SizeAt(std::span<const std::uint8_t> data, std::size_t pos, std::size_t end) {
     const std::uint8_t id = data[pos];

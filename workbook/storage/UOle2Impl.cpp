@@ -193,16 +193,19 @@ void TOle2File::LoadFat() {
 
 // The one walker for every chain: each sector must lie inside the table,
 // no sector may come twice (a loop), and a chain asked for count sectors
-// must have them. count 0 means "up to ENDOFCHAIN".
+// must have them. A stream of size 0 asks for none, whatever its start
+// sector says; the directory asks for every sector up to ENDOFCHAIN.
 namespace {
+constexpr std::uint64_t UpToEnd = ~std::uint64_t{0};
+
 std::vector<std::uint32_t> WalkChain(const std::vector<std::uint32_t>& table, std::uint64_t limit,
                                      std::uint32_t start, std::uint64_t count) {
     limit = std::min<std::uint64_t>(limit, table.size());
     std::vector<std::uint32_t> chain;
-    chain.reserve(std::min(count ? count : 16, limit));
+    chain.reserve(std::min<std::uint64_t>(count == UpToEnd ? 16 : count, limit));
     std::vector<bool> seen(limit, false);
-    for (std::uint32_t sector = start; count == 0 || chain.size() < count; sector = table[sector]) {
-        if (sector == ENDOFCHAIN && count == 0) break;
+    for (std::uint32_t sector = start; chain.size() < count; sector = table[sector]) {
+        if (sector == ENDOFCHAIN && count == UpToEnd) break;
         if (sector >= limit || seen[sector]) Raise(ErrExcelInvalid);
         seen[sector] = true;
         chain.push_back(sector);
@@ -216,7 +219,7 @@ std::vector<std::uint32_t> TOle2File::Chain(std::uint32_t start, std::uint64_t c
 }
 
 void TOle2File::LoadDirectory() {
-    FDirChain = Chain(Get32(FHeader, hSectDirStart), 0);
+    FDirChain = Chain(Get32(FHeader, hSectDirStart), UpToEnd);
     if (FDirChain.empty()) Raise(ErrExcelInvalid);
     FDirectory.resize(FDirChain.size() * FSectorSize);
     for (std::size_t i = 0; i < FDirChain.size(); ++i)

@@ -6,7 +6,6 @@ namespace kalmira {
 
 namespace {
 constexpr TXlsCellRange FullSheet{0, 0, 255, 65535};
-constexpr int NoColumnMoves = 256;  // a column position no record reaches
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -220,18 +219,18 @@ void TRowRecordList::DeleteRows(int first, int count, const TSheetInfo& info) {
     const std::size_t end = std::min(Count(), static_cast<std::size_t>(first) + static_cast<std::size_t>(count));
     DeleteBlock(static_cast<std::size_t>(first), end - static_cast<std::size_t>(first));
     for (std::size_t i = static_cast<std::size_t>(first); i < Count(); ++i)
-        if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(first, -count, NoColumnMoves, 0, info);
+        if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(first, -count, NoMovePosition, 0, info);
 }
 
 void TRowRecordList::InsertAndCopyRows(int firstRow, int lastRow, int destRow, int copies, const TSheetInfo& info) {
     if (firstRow < 0 || lastRow < firstRow || destRow < 0 || copies < 0) Raise(ErrBadCopyRows);
-    const int shift = (lastRow - firstRow + 1) * copies;
+    const int shift = CopiedBlockSize(firstRow, lastRow, copies, destRow, 65535);
     // Every record is checked before any moves.
     for (std::size_t i = static_cast<std::size_t>(destRow); i < Count(); ++i)
-        if (Items(i)) static_cast<TRowRecord*>(Items(i))->CheckArrange(destRow, shift, NoColumnMoves, 0, info);
+        if (Items(i)) static_cast<TRowRecord*>(Items(i))->CheckArrange(destRow, shift, NoMovePosition, 0, info);
     if (destRow + shift - 1 > 65535) Raise(ErrTooManyEntries, destRow + shift - 1, 65535);
     for (std::size_t i = static_cast<std::size_t>(destRow); i < Count(); ++i)
-        if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(destRow, shift, NoColumnMoves, 0, info);
+        if (Items(i)) static_cast<TRowRecord*>(Items(i))->ArrangeInsertRowsAndCols(destRow, shift, NoMovePosition, 0, info);
 
     // The copies are made first and go in as one block: the sources have
     // not moved in the list yet, so each sits at its own row.

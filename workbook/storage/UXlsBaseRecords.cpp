@@ -155,6 +155,12 @@ void TBaseRowColRecord::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
     SetColumn(static_cast<std::uint16_t>(GetColumn() + colOffset));
 }
 
+int CopiedBlockSize(int first, int last, int copies, int dest, int max) {
+    const long long block = (static_cast<long long>(last) - first + 1) * copies;
+    if (block > NoMovePosition) Raise(ErrTooManyEntries, dest + block - 1, max);
+    return static_cast<int>(block);
+}
+
 TCellRecord::TCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t column, std::uint16_t xf,
                          std::size_t dataSize)
     : TBaseRowColRecord(id, std::vector<std::uint8_t>(std::max<std::size_t>(dataSize, 6), 0)) {

@@ -118,6 +118,16 @@ private:
     TBaseRecordList* FList;
 };
 
+// The position of a row or column change that moves nothing on its axis:
+// beyond every 16-bit field, so that cells kept beyond column 255 (and ROW
+// records whose first-column field lies there) stay where they are.
+inline constexpr int NoMovePosition = 0x10000;
+
+// The rows (or columns) that copies of first..last take from dest on. A
+// block no sheet could hold is refused with the too-many message (where it
+// would end, max) before its size overflows.
+int CopiedBlockSize(int first, int last, int copies, int dest, int max);
+
 // A record whose data starts with its row (bytes 0-1) and column (2-3).
 class TBaseRowColRecord : public TBaseRecord {
 public:

@@ -126,3 +126,29 @@ TEST(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
     });
     EXPECT_EQ(Xlrd(path).Cols, 6);
 }
+
+// Kept cells beyond column 255, and ROW records whose first-column field
+// lies there, do not stop rows from moving: only their rows change.
+TEST(CellSaving, CellsBeyondColumn255FollowRowChanges) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    SetNumber(cells, 0, 1, 1.5);
+    SetNumber(cells, 3, 2, 1.5);
+    cells.AddCell(NumberCell(2, 300, 5));
+    cells.DeleteRows(0, 1, OnSheet());
+    EXPECT_NE(cells.CellList().FindCell(1, 300), nullptr);
+    EXPECT_EQ(SavedBytes(cells), (Bytes{0x00, 0x02, 0x0E, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02,
+                                        0x00, 0x03, 0x00, 0x00, 0x00,  // DIMENSIONS
+                                        0x08, 0x02, 0x10, 0x00, 0x02, 0x00, 0x02, 0x00, 0x03, 0x00, 0xFF, 0x00, 0x00,
+                                        0x00, 0x00, 0x00, 0x00, 0x01, 0x0F, 0x00,  // ROW 2
+                                        0x7E, 0x02, 0x0A, 0x00, 0x02, 0x00, 0x02, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xF8,
+                                        0x3F}));  // RK 1.5
+
+    cells.AddRow(Row(5, 300, 301));
+    cells.InsertAndCopyRows(2, 2, 0, 1, OnSheet(), false);
+    EXPECT_TRUE(cells.Rows().HasRow(6));
+    EXPECT_NE(cells.CellList().FindCell(2, 300), nullptr);
+    cells.DeleteRows(0, 2, OnSheet());
+    EXPECT_TRUE(cells.Rows().HasRow(4));
+    EXPECT_EQ(cells.Rows().GetItems(4)->GetMinCol(), 300);
+}

@@ -2,6 +2,8 @@
 // (checked by xlrd against its reading of the source), refused insertions
 // that leave the sheet as it was, copies of a sheet's cells, and the range
 // entry list passing every operation on in order.
+#include <limits>
+
 #include "tests/workbook/cells/CellsTestSupport.h"
 
 using namespace cellstest;
@@ -164,6 +166,30 @@ TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
     EXPECT_EQ(cells.CellList().Count(), 65536u);
     EXPECT_EQ(cells.CellList().GetValue(1, 0), TVariant(1.5));
     EXPECT_EQ(MessageOf([&] { cells.DeleteCols(256, 1, OnSheet()); }), "Invalid Column (256)");
+}
+
+// Counts beyond the sheet: insertions are refused with the row or column
+// the block would end at, deletions take what there is from the first on.
+TEST(CellStructure, CountsBeyondTheSheet) {
+    TSST sst;
+    TCells cells(&sst, nullptr);
+    for (int row : {1, 3})
+        for (int col : {1, 4}) cells.CellList().SetValueX2(row, col, {TVariant(row + col + 0.5), -1, false}, {}, false);
+    const Bytes before = SavedBytes(cells);
+    const int most = std::numeric_limits<int>::max();
+    EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(1, 2, 5, most, OnSheet(), false); }),
+              "Too many entries for this kind of record (4294967298 out of a maximum of 65535)");
+    EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyCols(1, 1, 5, most, OnSheet(), false); }),
+              "Too many entries for this kind of record (2147483651 out of a maximum of 255)");
+    EXPECT_EQ(MessageOf([&] { cells.Rows().InsertAndCopyRows(1, 2, 5, most, OnSheet()); }),
+              "Too many entries for this kind of record (4294967298 out of a maximum of 65535)");
+    EXPECT_EQ(SavedBytes(cells), before);
+    cells.DeleteCols(3, most, OnSheet());
+    EXPECT_EQ(cells.CellList().FindCell(3, 4), nullptr);
+    EXPECT_EQ(cells.CellList().GetValue(3, 1), TVariant(4.5));
+    cells.DeleteRows(2, most, OnSheet());
+    EXPECT_EQ(cells.CellList().FindCell(3, 1), nullptr);
+    EXPECT_EQ(cells.CellList().GetValue(1, 1), TVariant(2.5));
 }
 
 TEST(CellStructure, ACopyChangesWithoutTouchingItsSource) {

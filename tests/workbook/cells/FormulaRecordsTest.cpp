@@ -237,6 +237,13 @@ TEST(FormulaRecord, SharedFormulaExpansion) {
     EXPECT_EQ(bad->Data, before);
     EXPECT_EQ(MessageOf([&] { bad->MixShared(badShared, 9); }), "Record with ID 0x4BC is invalid");
 
+    // Tokens too long for a FORMULA record once behind its 22 bytes: the
+    // record would outgrow its 16-bit size field.
+    Bytes huge = {0, 0, 9, 0, 1, 1, 0, 10, 0xF0, 0xFF};
+    huge.resize(10 + 0xFFF0, 0x03);
+    EXPECT_EQ(MessageOf([&] { bad->MixShared(huge, huge.size()); }), "Record with ID 0x4BC is invalid");
+    EXPECT_EQ(bad->Data, before);
+
     TShrFmlaRecordList list;
     list.Add(LoadAs<TShrFmlaRecord>(xlr_SHRFMLA, textShared));
     list.Add(std::move(shared));

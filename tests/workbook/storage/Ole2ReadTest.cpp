@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
+#include "tests/workbook/storage/TinyContainer.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -180,4 +181,17 @@ TEST(Ole2Read, FuzzCorpusInputsAreReadOrRefused) {
         }
     }
     EXPECT_GE(count, 3u);
+}
+
+// A stream of size 0 owns no sector, whatever its start sector says: the
+// chain is not followed (root entries with no mini stream, empty streams).
+TEST(Ole2Read, EmptyStreamsFollowNoChain) {
+    for (const std::uint32_t start : {ENDOFCHAIN, 0u, FREESECT}) {
+        SCOPED_TRACE(start);
+        const auto container = TinyContainer(start, start);
+        EXPECT_EQ(ReadStream(container, u"Workbook"), std::vector<std::uint8_t>(4096, 0x5A));
+        EXPECT_TRUE(ReadStream(container, u"Empty").empty());
+        const std::vector<std::uint8_t> workbook(5000, 0x33);
+        EXPECT_EQ(ReadStream(SaveWith(container, workbook), u"Workbook"), workbook);
+    }
 }
