@@ -296,6 +296,9 @@ TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
     const bytes garbage = hex("00 11 C0 C0 DB 05 C0 12 34 56 C0 DB DB C0 3F 21 01 00 C0");
     ASSERT_TRUE(gw.sendRaw(garbage + sensorFrame + garbage));
     sync(gw);
+    // The acknowledgement is queued before the delivery and written by a
+    // later pass of the transport.
+    ASSERT_TRUE(eventually([&] { return !sent(gw).empty(); }));
     EXPECT_EQ(sent(gw), std::vector<bytes>{sensorAckFrame});
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 1234, 0}, {"0xa0b0c0d", 1, 0, 21.5, 0}}));
     EXPECT_EQ(linesSince(mark), (std::vector<std::string>{
@@ -362,6 +365,7 @@ TEST_F(workerTest, EachKindIsHandledByItsRule) {
     sync(gw);
     EXPECT_EQ(linesSince(mark), std::vector<std::string>{"Receive HALLO from 0x0a0b0c0d over 0x01020304"});
     EXPECT_EQ(readings.count(), 1u);
+    ASSERT_TRUE(eventually([&] { return radioed(gw).size() >= 3; }));
     EXPECT_EQ(radioed(gw), (std::vector<bytes>{hex("0A 0B 0C 0D 01 02 03 04 25 00 90"),
                                                hex("0A 0B 0C 0D 01 02 03 04 23 00 91"),
                                                hex("0A 0B 0C 0D 01 02 03 04 22 80 93")}));
@@ -420,6 +424,7 @@ TEST_F(workerTest, FullFrameOfSensorRecordsGivesOneAckAnd128Readings) {
     ASSERT_EQ(packet.size(), 1017u);
     ASSERT_TRUE(gw.sendRfPacket(packet));
     sync(gw);
+    ASSERT_TRUE(eventually([&] { return !radioed(gw).empty(); }));
     EXPECT_EQ(radioed(gw), std::vector<bytes>{hex("0A 0B 0C 0D 01 02 03 04 22 00 B0")});
     const std::vector<reading> all = readings.all();
     ASSERT_EQ(all.size(), 128u);
