@@ -28,11 +28,6 @@ TEST(LogFile, AppendsInCodePage1250) {
     EXPECT_EQ(ReadFile(path), "Master m\xF3" "d\n\xC8ten\xED\n\xD8\xE1" "dek\n");
 }
 
-TEST(LogFile, AMissingFolderIsAFailureNotACrash) {
-    testsupport::TempDir dir;
-    EXPECT_FALSE(AppendLogFile(dir.File("chybi/imlog010326.txt"), "x\n"));
-}
-
 TEST(LogFile, LinesFromManyThreadsNeverInterleave) {
     testsupport::TempDir dir;
     std::string path = dir.File("log.txt");
@@ -92,31 +87,6 @@ TEST(MeterListOrder, NonNumbersComeAfterNumbersAndTiesGoByText) {
     EXPECT_EQ(Sorted(9, {"2.0", "2", "2,0", "02"}), (Texts {"02", "2", "2,0", "2.0"}));
     EXPECT_EQ(CompareMeterColumn(7, "99999999999999999999", "1"), 1);  // beyond 64 bits, as decimal
     EXPECT_EQ(CompareMeterColumn(9, "bad\xFF", "bad\xFE"), 0);  // both become "bad?"
-}
-
-namespace {
-
-TStradelCntrs Meter() {
-    TStradelCntrs m;
-    m.locationDetail = "koupelna";
-    m.rfAddress = "0x1a2b";
-    m.multiplier = 1;
-    m.divisor = 100;
-    m.correction = 10.5;
-    m.sheetRow = 7;
-    m.msgIndex = 2;
-    return m;
-}
-
-}  // namespace
-
-TEST(MeterHint, FollowsTheDebugSwitch) {
-    EXPECT_EQ(MeterHint(Meter(), false), "Dvojklikem odečti tento řádek\nUpřesnění místa : koupelna");
-    EXPECT_EQ(MeterHint(Meter(), true),
-              "Dvojklikem odečti tento řádek\nUpřesnění místa : koupelna\n"
-              "RF adresa : 0x1a2b\nNasobitel : 1\nDelitel : 100\nKorekce : 10.5\n"
-              "Excel row : 7\nMsg. idx : 2");
-    EXPECT_EQ(MeterPanelText(Meter()), "RF : 0x1a2b / koupelna");
 }
 
 TEST(MeterKeyList, FindsTheFirstKeyIgnoringCase) {

@@ -1,11 +1,10 @@
+// The main window and the log window as stored, their commands, the closing
+// question and what reaches them from other threads.
 #include "app/F1.h"
 #include "app/Tcheckandrefresh.h"
-#include "app/Tmyconfig.h"
 #include "app/Wlog.h"
-#include "platform/qt/Application.h"
 #include "platform/qt/StatusBar.h"
-#include "platform/sys/Codepage.h"
-#include "tests/tools/support/TestSupport.h"
+#include "tests/app/AppTestSupport.h"
 #include "workbook/storage/UKmrMessages.h"
 
 #include <QAction>
@@ -21,62 +20,27 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
 #include <thread>
 
-using testsupport::ReadFile;
-using testsupport::ScopedEnv;
-using testsupport::WriteFile;
+using apptest::Boxes;
+using apptest::ReadFile;
+using apptest::ScopedEnv;
 
 namespace {
 
-void EnsureApp() {
-    static int argc = 1;
-    static char name[] = "test_app_forms";
-    static char* argv[] = {name, nullptr};
-    static plat::TApplication app(argc, argv);
-}
-
-const char* const kMasterStore = "progdir=/opt/orvelo\nusbCom=COM3\noffline=n\n";
-
-class FormTest : public ::testing::Test {
+class FormTest : public apptest::FormFixture {
 protected:
-    testsupport::TempDir dir;
-    std::string store = dir.File("registry");
-    std::string logdir = dir.File("log");
-    ScopedEnv registry {"ORVELO_REGISTRY", store};
-    ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
-    ScopedEnv answer {"ORVELO_DIALOG_ANSWER", std::nullopt};
-    std::unique_ptr<TForm1> form;
-
-    void SetUp() override { EnsureApp(); }
-    void TearDown() override { form.reset(); }
-
-    void Start(const std::string& storeText = kMasterStore) {
-        std::filesystem::create_directory(logdir);
-        WriteFile(store, storeText + "logdir=" + logdir + "\n");
-        form = std::make_unique<TForm1>();
-    }
-
-    std::string TodaysLog() const { return plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())); }
-
     QTreeWidgetItem* Row(const std::string& flat, const std::string& serial, const std::string& key = "") {
-        auto m = std::make_shared<TStradelCntrs>();
-        m->flatNumber = flat;
+        TMeterRecord m = apptest::SampleMeter(flat, "0x1a2b");
         m->surname = "Novák " + flat;
         m->serialNumber = serial;
-        m->locationDetail = "kuchyň";
-        m->rfAddress = "0x1a2b";
-        m->multiplier = 1;
         m->divisor = 100;
         m->correction = 10.5;
         m->sheetRow = 5;
-        m->msgIndex = 1;
         m->key = key;
         return form->AddMeterRow(m);
     }
-
     QStringList Column(int column) const {
         QStringList texts;
         for (int i = 0; i < form->lvMeters->topLevelItemCount(); ++i)
@@ -84,14 +48,6 @@ protected:
         return texts;
     }
 };
-
-// Runs f and returns what it wrote on standard error (the dialog lines).
-template <class F>
-std::string Boxes(F&& f) {
-    ::testing::internal::CaptureStderr();
-    f();
-    return ::testing::internal::GetCapturedStderr();
-}
 
 const std::regex kDated(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : .*)");
 
@@ -215,8 +171,9 @@ TEST_F(FormTest, HeaderClicksSortTextAndNumberColumns) {
     EXPECT_EQ(Column(0), (QStringList {"10", "2", "9", "A1", "Š1"}));
 }
 
-TEST_F(FormTest, TheRowTooltipFollowsTheDebugTick) {
+TEST_F(FormTest, ARowShowsItsTooltipItsPanelAndCanBeEdited) {
     Start();
+    EXPECT_EQ(Boxes([&] { form->Upravit1Click(); }), "Chyba|Nejprve zvolte měřidlo.\n");
     QTreeWidgetItem* row = Row("1", "100");
     EXPECT_EQ(form->lvMetersInfoTip(row), "Dvojklikem odečti tento řádek\nUpřesnění místa : kuchyň");
     form->m_Debug->setChecked(true);
@@ -224,56 +181,35 @@ TEST_F(FormTest, TheRowTooltipFollowsTheDebugTick) {
               "Dvojklikem odečti tento řádek\nUpřesnění místa : kuchyň\nRF adresa : 0x1a2b\n"
               "Nasobitel : 1\nDelitel : 100\nKorekce : 10.5\nExcel row : 5\nMsg. idx : 1");
     EXPECT_EQ(form->lvMetersInfoTip(nullptr), "");
-}
-
-TEST_F(FormTest, SelectingARowShowsItsAddressInPanel4) {
-    Start();
-    Row("1", "100");
-    QTreeWidgetItem* second = Row("2", "200");
-    form->lvMeters->setCurrentItem(second);
+    form->lvMeters->setCurrentItem(row);
     EXPECT_EQ(form->sb->Text(4), "RF : 0x1a2b / kuchyň");
-}
-
-TEST_F(FormTest, CommandsOfThisWindowDoTheirShare) {
-    Start();
-    std::string out = Boxes([&] { form->Upravit1Click(); });
-    EXPECT_EQ(out, "Chyba|Nejprve zvolte měřidlo.\n");
-    Row("1", "100");
-    form->lvMeters->setCurrentItem(form->lvMeters->topLevelItem(0));
     EXPECT_EQ(Boxes([&] { form->Upravit1Click(); }), "");
-
-    form->m_Debug->trigger();  // no gateway worker: tick and level stay
-    EXPECT_FALSE(form->m_Debug->isChecked());
-    EXPECT_EQ(myConfig->Conf()->debug, 0);
-
-    form->mShow->trigger();
-    EXPECT_TRUE(logWindow->isVisible());
-    logWindow->Button2Click();
-    EXPECT_FALSE(logWindow->isVisible());
 }
 
-TEST_F(FormTest, AChosenComPortIsShownAndWrittenBack) {
-    Start("# nastavení\nusbCom=COM3\noffline=n\n");
-    form->cb_aktodecty->setChecked(true);
-    form->ApplyComPort("COM5");
-    EXPECT_FALSE(form->cb_aktodecty->isChecked());
-    EXPECT_EQ(form->sb->Text(2), "COM5");
-    EXPECT_EQ(myConfig->Conf()->dir.usbCom, "COM5");
-    EXPECT_EQ(ReadFile(store), "# nastavení\nusbCom=COM5\noffline=n\nlogdir=" + logdir + "\n");
-}
-
-TEST_F(FormTest, CancelInTheClosingQuestionKeepsEverythingRunning) {
+// Cancel hides to the tray (minimises here: the offscreen desktop has no
+// notification area); every restore shows the window again, and the
+// once-a-second refresh must still start only once.
+TEST_F(FormTest, CancelInTheClosingQuestionKeepsRunningAndTheRefreshStartsOnce) {
     Start();
+    EXPECT_EQ(form->refreshThread, nullptr);
     form->show();
+    TCheckAndRefresh* first = form->refreshThread;
+    ASSERT_NE(first, nullptr);
     ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
     bool closed = true;
-    std::string out = Boxes([&] { closed = form->close(); });
-    EXPECT_EQ(out, "Potvrzení|Přejete si zcela ukončit odečty ?\\nStiskněte Cancel pro minimalizaci.\n");
+    EXPECT_EQ(Boxes([&] { closed = form->close(); }),
+              "Potvrzení|Přejete si zcela ukončit odečty ?\\nStiskněte Cancel pro minimalizaci.\n");
     EXPECT_FALSE(closed);
-    EXPECT_TRUE(form->isMinimized());  // the offscreen desktop has no notification area
-    ASSERT_NE(form->refreshThread, nullptr);
-    EXPECT_TRUE(form->refreshThread->Running());
+    EXPECT_TRUE(form->isMinimized());
+    EXPECT_TRUE(first->Running());
     EXPECT_EQ(logWindow->LineCount(), 2);
+    form->showNormal();
+    form->hide();
+    form->show();
+    EXPECT_EQ(form->refreshThread, first);
+    int refreshers = 0;
+    for (QObject* child : form->findChildren<QObject*>()) refreshers += dynamic_cast<TCheckAndRefresh*>(child) != nullptr;
+    EXPECT_EQ(refreshers, 1);
 }
 
 TEST_F(FormTest, OkInTheClosingQuestionStopsEverythingThatReachesTheWindow) {
@@ -294,7 +230,7 @@ TEST_F(FormTest, OkInTheClosingQuestionStopsEverythingThatReachesTheWindow) {
     EXPECT_EQ(form->sb->Text(3), "");
     EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : Program ukoncen..."));
-    EXPECT_NE(TodaysLog().find(" : Program ukoncen...\n"), std::string::npos);
+    EXPECT_TRUE(LogHas(" : Program ukoncen...\n"));
 }
 
 TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
@@ -313,21 +249,6 @@ TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
     EXPECT_TRUE(std::regex_match(form->sb->Text(6).toStdString(), std::regex(R"(\d\d:\d\d:\d\d)")));
 }
 
-TEST_F(FormTest, TheRefreshStartsOnceWhateverTheShowings) {
-    Start();
-    EXPECT_EQ(form->refreshThread, nullptr);
-    form->show();
-    TCheckAndRefresh* first = form->refreshThread;
-    ASSERT_NE(first, nullptr);
-    form->hide();
-    form->showMinimized();
-    form->showNormal();
-    EXPECT_EQ(form->refreshThread, first);
-    int refreshers = 0;
-    for (QObject* child : form->findChildren<QObject*>()) refreshers += dynamic_cast<TCheckAndRefresh*>(child) != nullptr;
-    EXPECT_EQ(refreshers, 1);
-}
-
 TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
     Start();
     EXPECT_EQ(logWindow->windowTitle(), "Log a debug zprávy");
@@ -337,7 +258,7 @@ TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
     EXPECT_EQ(logWindow->M->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QPushButton* buttons[] = {logWindow->Button3, logWindow->Button1, logWindow->Button2};
     const char* captions[] = {"Uložit obsah logu", "Vymazat log okno", "Zavřít log okno"};
-    form->mShowClick();
+    form->mShow->trigger();
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(buttons[i]->text(), QString::fromUtf8(captions[i]));
         if (i > 0) {
@@ -350,9 +271,11 @@ TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
     EXPECT_LE((logWindow->frameGeometry().center() - centre).manhattanLength(), 8);
     EXPECT_TRUE(logWindow->close());
     EXPECT_FALSE(logWindow->isVisible());
-    form->mShowClick();  // hidden, not freed: the same window with its lines
+    form->mShow->trigger();  // hidden, not freed: the same window with its lines
     EXPECT_TRUE(logWindow->isVisible());
     EXPECT_EQ(logWindow->LineCount(), 2);
+    logWindow->Button2->click();
+    EXPECT_FALSE(logWindow->isVisible());
 }
 
 TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {
@@ -372,11 +295,11 @@ TEST_F(FormTest, ClearingTheLogWindowKeepsTheFile) {
     std::string before = ReadFile(myConfig->LogFilePath());
     {
         ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
-        EXPECT_EQ(Boxes([] { logWindow->Button1Click(); }),
+        EXPECT_EQ(Boxes([&] { logWindow->Button1Click(); }),
                   "Upozornění|Obsah okna bude vymazán, údaje jsou zachovány v log souboru\n");
         EXPECT_EQ(logWindow->LineCount(), 2);
     }
-    Boxes([] { logWindow->Button1Click(); });
+    Boxes([&] { logWindow->Button1Click(); });
     EXPECT_EQ(logWindow->LineCount(), 0);
     EXPECT_EQ(ReadFile(myConfig->LogFilePath()), before);
 }
@@ -401,26 +324,24 @@ TEST_F(FormTest, AMissingLogFolderKeepsTheLineInTheWindowOnly) {
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : bez souboru"));
 }
 
-TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowOnItsThread) {
+// A worker's line is written to the file at once and shown when the UI
+// thread runs; a line of the UI thread itself waits behind those handed
+// over before it, so the window keeps the order they were logged in.
+TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowInTheirOrder) {
     Start();
     int written = 0;
-    std::thread worker([&] { written = logWindow->AddLogLine("GW pridana->COM3"); });
+    std::thread worker([&] {
+        written = logWindow->AddLogLine("GW pridana->COM3");
+        logWindow->AddMemoLine("z linky");
+    });
     worker.join();
     EXPECT_EQ(written, 1);
-    EXPECT_NE(TodaysLog().find(" : GW pridana->COM3\n"), std::string::npos);
+    EXPECT_TRUE(LogHas(" : GW pridana->COM3\n"));
     EXPECT_EQ(logWindow->LineCount(), 2);  // not yet: the UI thread has not run
-    QCoreApplication::processEvents();
-    ASSERT_EQ(logWindow->LineCount(), 3);
-    EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
-}
-
-TEST_F(FormTest, ALineOfThisThreadWaitsBehindTheLinesHandedOverBefore) {
-    Start();
-    std::thread worker([] { logWindow->AddMemoLine("z linky"); });
-    worker.join();
     logWindow->AddMemoLine("z okna");
     QCoreApplication::processEvents();
-    ASSERT_EQ(logWindow->LineCount(), 4);
-    EXPECT_EQ(logWindow->Line(2), QStringLiteral("z linky"));
-    EXPECT_EQ(logWindow->Line(3), QStringLiteral("z okna"));
+    ASSERT_EQ(logWindow->LineCount(), 5);
+    EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
+    EXPECT_EQ(logWindow->Line(3), QStringLiteral("z linky"));
+    EXPECT_EQ(logWindow->Line(4), QStringLiteral("z okna"));
 }

@@ -4,56 +4,46 @@
 // the log folder in a temporary folder, and the progress window ticking
 // every 100 ms.
 #include "app/F1.h"
-#include "app/Tmyconfig.h"
 #include "app/Winfo.h"
 #include "app/Wlog.h"
 #include "app/Wselectserial.h"
 #include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 #include "platform/qt/StatusBar.h"
-#include "platform/sys/Codepage.h"
-#include "tests/app/DialogTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
-#include "tests/tools/support/TestSupport.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <regex>
 #include <thread>
 
 // Texts in failure messages, not their bytes.
 void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
-using testsupport::ReadFile;
-using testsupport::ScopedEnv;
-using testsupport::WriteFile;
-
 namespace {
 
+using apptest::Boxes;
+using apptest::ReadFile;
+using apptest::ScopedEnv;
+using apptest::WhenModal;
 using Bytes = std::vector<std::uint8_t>;
 using standin::operator+;
 using namespace std::chrono_literals;
 
 // Only against hangs: a broken program fails here instead of blocking.
-constexpr auto kHangGuard = 30s;
-
 template <class Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds limit = kHangGuard) {
-    const auto end = std::chrono::steady_clock::now() + limit;
+bool WaitUntil(Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + 30s;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -61,12 +51,6 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds limit = kHangGuard) {
     }
     return true;
 }
-
-void WhenModal(std::function<void(QWidget*)> fn) {
-    QTimer::singleShot(0, [fn] { fn(QApplication::activeModalWidget()); });
-}
-
-std::string Boxes(const std::function<void()>& fn) { return dialogtest::BoxesShownBy(fn); }
 
 // The frames that carry an RF packet to the gateway (command 6), as on the line.
 std::vector<Bytes> RfFrames(const standin::GatewayStandin& gateway) {
@@ -77,6 +61,12 @@ std::vector<Bytes> RfFrames(const standin::GatewayStandin& gateway) {
     return out;
 }
 
+// A read request's frame up to its packet: SLIP start, 3F 21 06 with the
+// escaped C0 of its header, parameter 3000 (0B B8) and the escaped C0 of
+// the packet type and length.
+const Bytes kRequestFrame {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01,
+                           0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01, 0x1C};
+
 // A kind 0x22 sensor packet from module 0x0a0b0c0d to the gateway: its type
 // record, then the pulse count under index 1.
 Bytes SensorPacket(std::uint8_t sequence, std::uint32_t count) {
@@ -86,29 +76,25 @@ Bytes SensorPacket(std::uint8_t sequence, std::uint32_t count) {
 
 const std::regex kDated(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)");
 
-class ReadingEndToEnd : public ::testing::Test {
+// The main window with the program's own gateway worker, a gateway
+// stand-in on a pseudo-terminal as COM3 (RF address 0x01020304, channel 2)
+// and the progress window ticking every 100 ms.
+class ReadingEndToEnd : public apptest::FormFixture {
 protected:
-    testsupport::TempDir dir;
-    std::string store = dir.File("registry");
-    std::string logdir = dir.File("log");
     std::string devices = dir.File("dev");
-    ScopedEnv registry {"ORVELO_REGISTRY", store};
-    ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
     ScopedEnv deviceDir {"ORVELO_DEVICE_DIR", devices};
     std::unique_ptr<standin::GatewayStandin> com3;
-    std::unique_ptr<TForm1> form;
     std::unique_ptr<Tfinfo> info;
     std::unique_ptr<Tfselectserial> ports;
 
-    void SetUp() override { Open("COM3"); }
-
+    void SetUp() override {
+        FormFixture::SetUp();
+        Open("COM3");
+    }
     void Open(const std::string& port) {
-        dialogtest::EnsureApp();
-        std::filesystem::create_directory(logdir);
         std::filesystem::create_directory(devices);
         com3 = std::make_unique<standin::GatewayStandin>(devices, "COM3");
-        WriteFile(store, "usbCom=" + port + "\noffline=n\nlogdir=" + logdir + "\n");
-        form = std::make_unique<TForm1>();
+        Start("usbCom=" + port + "\noffline=n\n");
         info = std::make_unique<Tfinfo>(form.get(), TimerTickSource(form.get(), 100));
         finfo = info.get();
         ports = std::make_unique<Tfselectserial>(form.get());
@@ -129,20 +115,17 @@ protected:
     // As the meters workbook load will: the record, filed under its key and
     // listed.
     QTreeWidgetItem* AddRow(const std::string& flat, const std::string& rf) {
-        TMeterRecord m = dialogtest::SampleMeter(flat, rf);
+        TMeterRecord m = apptest::SampleMeter(flat, rf);
         meterKeyList->Add(m->key, m);
         return form->AddMeterRow(m);
     }
-    std::string TodaysLog() const { return plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())); }
-    bool LogHas(const std::string& text) const { return TodaysLog().find(text) != std::string::npos; }
-    bool WaitLog(const std::string& text) { return WaitUntil([&] { return LogHas(text); }); }
     std::size_t Count(const std::string& text) const {
         const std::string log = TodaysLog();
         std::size_t n = 0;
         for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
         return n;
     }
-    void Tick(bool on) { form->cb_aktodecty->setChecked(on); }
+    bool WaitLog(const std::string& text) { return WaitUntil([&] { return LogHas(text); }); }
     std::string Panel(int i) const { return form->sb->Text(i).toStdString(); }
     bool WaitOnline() {
         return WaitUntil([&] { return Panel(3) == "ONLINE"; }) && form->btnReadModules->isEnabled();
@@ -184,20 +167,16 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     ASSERT_TRUE(WaitUntil([&] { return RfFrames(*com3).size() >= 3; }));
     EXPECT_EQ(RfFrames(*com3),
               (std::vector<Bytes> {
-                  {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
-                   0x1C, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x01, 0x02, 0x15, 0xC0},
-                  {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
-                   0x1C, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x02, 0x02, 0xA2, 0xC0},
-                  {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
-                   0x1C, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x03, 0x02, 0xCF, 0xC0},
+                  kRequestFrame + Bytes {0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x01, 0x02, 0x15, 0xC0},
+                  kRequestFrame + Bytes {0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x02, 0x02, 0xA2, 0xC0},
+                  kRequestFrame + Bytes {0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x03, 0x02, 0xCF, 0xC0},
               }));
 
     // A double-click asks the row's module.
     EXPECT_EQ(Boxes([&] { DoubleClick(row); }), "");
     ASSERT_TRUE(WaitUntil([&] { return RfFrames(*com3).size() >= 4; }));
     EXPECT_EQ(RfFrames(*com3)[3],
-              (Bytes {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
-                      0x1C, 0x0A, 0x0B, 0x0C, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x04, 0x02, 0x3B, 0xC0}));
+              (kRequestFrame + Bytes {0x0A, 0x0B, 0x0C, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x07, 0x00, 0x04, 0x02, 0x3B, 0xC0}));
 
     // The module answers: acknowledged, and its row shows the count.
     ASSERT_TRUE(com3->sendRfPacket(SensorPacket(0x15, 1234)));
@@ -206,8 +185,8 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(9), QString());
     ASSERT_TRUE(WaitUntil([&] { return com3->rfSends().size() >= 5; }));
     EXPECT_EQ(com3->rfSends()[4].packet, (Bytes {0x0A, 0x0B, 0x0C, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x22, 0x00, 0x95}));
-    EXPECT_TRUE(dialogtest::SaveShot(form->centralWidget(), "TForm1"));
-    EXPECT_EQ(QImage(dialogtest::ShotFolder() + QStringLiteral("/TForm1.png")).size(), QSize(766, 491));
+    EXPECT_TRUE(apptest::SaveShot(form->centralWidget(), "TForm1"));
+    EXPECT_EQ(QImage(apptest::ShotFolder() + QStringLiteral("/TForm1.png")).size(), QSize(766, 491));
 
     // Debug: the worker's detail lines, each shown as it came and then dated.
     form->m_Debug->trigger();
@@ -242,17 +221,11 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     DoubleClick(row);
     ASSERT_TRUE(WaitUntil([&] { return RfFrames(*com3).size() > before; }));
     EXPECT_EQ(RfFrames(*com3)[before],
-              (Bytes {0xC0, 0x3F, 0x21, 0x06, 0xDB, 0xDC, 0x80, 0x01, 0x22, 0x0B, 0xB8, 0xDB, 0xDC, 0x77, 0x01,
-                      0x1C, 0x0A, 0x0B, 0x0C, 0x0D, 0x05, 0x06, 0x07, 0x08, 0x07, 0x00, 0x05, 0x02, 0x13, 0xC0}));
+              (kRequestFrame + Bytes {0x0A, 0x0B, 0x0C, 0x0D, 0x05, 0x06, 0x07, 0x08, 0x07, 0x00, 0x05, 0x02, 0x13, 0xC0}));
 
     // Another port chosen: the readings stop, the new name is shown and stored.
     standin::GatewayStandin com7(devices, "COM7");
-    WhenModal([](QWidget* modal) {
-        auto* dialog = static_cast<Tfselectserial*>(modal);
-        dialog->ComboBox1->setCurrentIndex(dialog->ComboBox1->findText(QStringLiteral("COM7")));
-        dialog->Button1->click();
-    });
-    form->Nastavitkomunikaci1->trigger();
+    apptest::ChoosePort(form.get(), "COM7");
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
     EXPECT_FALSE(form->Readings().Running());
     EXPECT_EQ(Panel(2), "COM7");
