@@ -114,7 +114,6 @@ public:
     Step Tick();
     void Reset() { tick_ = 1; position_ = 0; }
     int Position() const { return position_; }
-    int Requests() const { return requests_; }
     int Maximum() const { return requests_ + 1; }
 
 private:

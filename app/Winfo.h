@@ -42,7 +42,6 @@ public:
     std::function<void(int parameter)> sendReadRequest;
 
     void timerTimer();
-    int RequestCount() const { return counter_.Requests(); }
 
     // Closing by any road (the last tick, Escape, the window's close) stops
     // the timer and starts the count over.
