@@ -88,9 +88,9 @@ TEST(CellRecords, ValuesGetAndSet) {
     const Bytes before = rk.Data;
     for (const TVariant& bad : {TVariant(1234567.89), TVariant(std::numeric_limits<double>::infinity()),
                                 TVariant(std::nan("")), TVariant(u"abc"), TVariant::Null()})
-        EXPECT_EQ(Message([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
-    EXPECT_EQ(Message([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
-    EXPECT_EQ(Message([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
+        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
+    EXPECT_EQ(MessageOf([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
+    EXPECT_EQ(MessageOf([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
     EXPECT_EQ(rk.Data, before);  // a refused set changes nothing
 
     TNumberRecord number(1, 2, 16);
@@ -99,18 +99,18 @@ TEST(CellRecords, ValuesGetAndSet) {
     EXPECT_EQ(Number(number.GetValue()), 1234567.89);
     number.SetValue(TVariant(std::int32_t{7}));
     EXPECT_EQ(Number(number.GetValue()), 7);
-    EXPECT_EQ(Message([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
-    EXPECT_EQ(Message([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
-    EXPECT_EQ(Message([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
+    EXPECT_EQ(MessageOf([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
+    EXPECT_EQ(MessageOf([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
+    EXPECT_EQ(MessageOf([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
     EXPECT_EQ(Number(number.GetValue()), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#NULL!"));
     boolErr.SetValue(u"#N/A");
     EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{42, 1}));
-    EXPECT_EQ(Message([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
-    EXPECT_EQ(Message([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");
-    EXPECT_EQ(Message([&] { boolErr.SetValue(2.5); }), "Invalid cell value: \"2.5\"");
+    EXPECT_EQ(MessageOf([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
+    EXPECT_EQ(MessageOf([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");
+    EXPECT_EQ(MessageOf([&] { boolErr.SetValue(2.5); }), "Invalid cell value: \"2.5\"");
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#N/A"));
     boolErr.SetValue(true);
     EXPECT_EQ(boolErr.GetValue(), TVariant(true));
@@ -135,7 +135,7 @@ TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
         ole.SelectStream(u"Workbook");
         char hex[8];
         std::snprintf(hex, sizeof hex, "%X", id);
-        EXPECT_EQ(Message([&] { WalkRecords(ole, [](std::unique_ptr<TBaseRecord>) {}); }),
+        EXPECT_EQ(MessageOf([&] { WalkRecords(ole, [](std::unique_ptr<TBaseRecord>) {}); }),
                   std::string("Record with ID 0x") + hex + " is invalid");
     }
     // Longer than the layout: kept byte for byte, and never joined.
@@ -212,9 +212,9 @@ TEST(CellRecords, MultipleRecordsSplitIntoCells) {
     while (!partial.Eof()) partial.ExtractOneRecord(), ++count;
     EXPECT_EQ(count, 1);
     // Past column 255: refused rather than wrapped onto column 0.
-    EXPECT_EQ(Message([] { TMulBlankRecord r(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 15, 0, 15, 0, 0, 1}); }),
+    EXPECT_EQ(MessageOf([] { TMulBlankRecord r(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 15, 0, 15, 0, 0, 1}); }),
               "Record with ID 0xBE is invalid");
-    EXPECT_EQ(Message([] { TMulRKRecord r(xlr_MULRK, {0, 0, 1}); }), "Record with ID 0xBD is invalid");
+    EXPECT_EQ(MessageOf([] { TMulRKRecord r(xlr_MULRK, {0, 0, 1}); }), "Record with ID 0xBD is invalid");
 }
 
 TEST(CellRecords, LabelAndRStringReadOnly) {
@@ -226,9 +226,9 @@ TEST(CellRecords, LabelAndRStringReadOnly) {
     rstring.AddContinue(std::make_unique<TContinueRecord>(xlr_CONTINUE, Bytes{0, 'd', 2, 0, 0, 0, 6, 0, 2, 0, 7, 0}));
     EXPECT_EQ(rstring.GetAsRichString(), (TRichString{u"bold", {{0, 6}, {2, 7}}}));
     TRStringRecord truncated(xlr_RSTRING, {0, 0, 1, 0, 15, 0, 4, 0, 0, 'b', 'o', 'l', 'd', 2, 0, 0, 0, 6});
-    EXPECT_EQ(Message([&] { truncated.GetAsRichString(); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { truncated.GetAsRichString(); }), "Error reading record");
     TLabelRecord shortLabel(xlr_LABEL, {0, 0, 1, 0, 15, 0, 9, 0, 0, 'a'});
-    EXPECT_EQ(Message([&] { shortLabel.GetValue(); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { shortLabel.GetValue(); }), "Error reading record");
 }
 
 TEST(CellRecords, TheFactoryBuildsEachClassAndWritesUnchangedRecordsBack) {

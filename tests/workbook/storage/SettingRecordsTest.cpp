@@ -250,15 +250,15 @@ TEST(SettingRecords, ALibreOfficeFilesSettingsWriteBackUnchanged) {
         {0x29, typeid(TMarginRecord)},     {0xA1, typeid(TSetupRecord)},      {0x55, typeid(TDefColWidthRecord)},
         {0x200, typeid(TDimensionsRecord)}, {0x23E, typeid(TWindow2Record)}};
     const Bytes stream = OleStream("small", "Workbook");
-    std::vector<std::pair<std::uint16_t, Bytes>> original;
-    for (auto& record : ParseRecords(stream))
-        if (record.first != xlr_CONTINUE) original.push_back(record);
+    auto original = ParseRecords(stream);
+    std::erase_if(original, [](const TRec& r) { return r.Id == xlr_CONTINUE; });
     TStreamFile f(stream);
     std::size_t at = 0;
     std::map<std::uint16_t, int> seen;
     WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> record) {
         ASSERT_LT(at, original.size());
-        const auto& [id, data] = original[at++];
+        const auto id = original[at].Id;
+        const Bytes& data = original[at++].Data;
         auto known = classes.find(id);
         if (known == classes.end()) return;
         ++seen[id];
