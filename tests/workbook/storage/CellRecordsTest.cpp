@@ -29,31 +29,21 @@ Bytes WrittenRow(TCellRecordList& row, int maxColumn = 255) {
 }  // namespace
 
 TEST(RKNumbers, EncodingsOfThePartsExamples) {
-    EXPECT_EQ(RK(1.0), 0x3FF00000u);
-    EXPECT_EQ(RK(3), 0x40080000u);
-    EXPECT_EQ(RK(-1), 0xBFF00000u);
-    EXPECT_EQ(RK(0.01), 0x3FF00001u);
-    EXPECT_EQ(RK(123.45), 0x40C81C81u);
-    EXPECT_EQ(RK(1234567), 0x004B5A1Eu);
-    EXPECT_EQ(RK(-1234567), 0xFFB4A5E6u);
-    EXPECT_EQ(RK(12345.67), 0x004B5A1Fu);
-    EXPECT_EQ(RK(536870911), 0x7FFFFFFEu);
-    EXPECT_EQ(RK(536870912), 0x41C00000u);
-    EXPECT_EQ(RK(1.5), 0x3FF80000u);
+    for (auto [value, rk] : {std::pair{1.0, 0x3FF00000u}, {3.0, 0x40080000u}, {-1.0, 0xBFF00000u}, {0.01, 0x3FF00001u},
+                             {123.45, 0x40C81C81u}, {1234567.0, 0x004B5A1Eu}, {-1234567.0, 0xFFB4A5E6u},
+                             {12345.67, 0x004B5A1Fu}, {536870911.0, 0x7FFFFFFEu}, {536870912.0, 0x41C00000u},
+                             {1.5, 0x3FF80000u}})
+        EXPECT_EQ(RK(value), rk) << value;
     for (double none : {1234567.89, 1e300, 1.1 * 3, 58459.200000000004}) EXPECT_FALSE(IsRK(none)) << none;
     EXPECT_TRUE(IsRK(0.01));
 }
 
 TEST(RKNumbers, Decoding) {
-    EXPECT_EQ(DecodeRK(0xFFFFFFFE), -1.0);
-    EXPECT_EQ(DecodeRK(0x00000007), 0.01);
-    EXPECT_EQ(DecodeRK(0x0000000E), 3.0);
-    EXPECT_EQ(DecodeRK(0x6), 1.0);
-    EXPECT_EQ(DecodeRK(0xC0E7), 123.45);  // another writer's integer form
-    EXPECT_EQ(DecodeRK(0x40C81C81), 123.45);
-    // The two forms that lose the value: what they would have read back as.
-    EXPECT_EQ(DecodeRK(0x4074A001), 3.3);
-    EXPECT_EQ(DecodeRK(0x41564CE9), 58459.2);
+    // 0xC0E7: another writer's integer form; the last two are the forms that
+    // would have lost 1.1 * 3 and 58459.200000000004.
+    for (auto [rk, value] : {std::pair{0xFFFFFFFEu, -1.0}, {0x7u, 0.01}, {0xEu, 3.0}, {0x6u, 1.0}, {0xC0E7u, 123.45},
+                             {0x40C81C81u, 123.45}, {0x4074A001u, 3.3}, {0x41564CE9u, 58459.2}})
+        EXPECT_EQ(DecodeRK(rk), value) << std::hex << rk;
     EXPECT_NE(1.1 * 3, 3.3);
 }
 

@@ -32,11 +32,10 @@ Bytes SetupBytes(std::uint16_t options) {
 }  // namespace
 
 TEST(SettingRecords, ZoomIsAFractionRoundedHalfToEven) {
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {3, 0, 4, 0})->GetZoom(), 75);
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {3, 0, 0, 0})->GetZoom(), 100);
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {1, 0, 8, 0})->GetZoom(), 12);  // 12.5
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {3, 0, 8, 0})->GetZoom(), 38);  // 37.5
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {2, 0, 3, 0})->GetZoom(), 67);
+    // 1/8 and 3/8 are 12.5 and 37.5 %; a zero denominator means 100 %.
+    for (auto [num, den, zoom] : {std::tuple<std::uint8_t, std::uint8_t, int>{3, 4, 75}, {3, 0, 100}, {1, 8, 12},
+                                  {3, 8, 38}, {2, 3, 67}})
+        EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {num, 0, den, 0})->GetZoom(), zoom) << +num << "/" << +den;
     auto scl = LoadAs<TSCLRecord>(0xA0, {3, 0, 4, 0});
     scl->SetZoom(5);
     EXPECT_EQ(scl->Data, (Bytes{0x0A, 0, 0x64, 0}));
