@@ -33,10 +33,8 @@ const Bytes TextResult = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
 
 std::unique_ptr<TFormulaRecord> LoadFormula(const Bytes& data) { return LoadAs<TFormulaRecord>(xlr_FORMULA, data); }
 
-// The records a save writes, as (id, data) pairs.
-std::vector<std::pair<std::uint16_t, Bytes>> SavedRecords(const TBaseRecord& record) {
-    return ParseRecords(Saved(record));
-}
+// The records a save writes.
+std::vector<TRec> SavedRecords(const TBaseRecord& record) { return ParseRecords(Saved(record)); }
 
 TSheetInfo OnSheet(int insSheet, int formulaSheet) {
     TSheetInfo info;
@@ -108,8 +106,8 @@ TEST(FormulaRecord, TheFactoryHandsArrayAndTableToTheirFormula) {
         withTable.GetTableRecord()->CopyTo().release())));
     const auto saved = SavedRecords(formula);
     ASSERT_EQ(saved.size(), 3u);
-    EXPECT_EQ(saved[1].first, xlr_ARRAY);
-    EXPECT_EQ(saved[2].second, (Bytes{1, 0, 3, 0, 1, 2, 3, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(saved[1].Id, xlr_ARRAY);
+    EXPECT_EQ(saved[2].Data, (Bytes{1, 0, 3, 0, 1, 2, 3, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(formula.TotalSize(), 31 + 21 + 20);
 }
 
@@ -118,11 +116,11 @@ TEST(FormulaRecord, TextResultsWriteTheirStringRecord) {
     formula->SetFormulaValue(TVariant(u"x1"));
     auto saved = SavedRecords(*formula);
     ASSERT_EQ(saved.size(), 2u);
-    EXPECT_EQ(saved[1], (std::pair<std::uint16_t, Bytes>{xlr_STRING, {2, 0, 0, 'x', '1'}}));
+    EXPECT_EQ(saved[1], (TRec{xlr_STRING, {2, 0, 0, 'x', '1'}, 0}));
     formula->SetFormulaValue(TVariant(u""));
     saved = SavedRecords(*formula);
     ASSERT_EQ(saved.size(), 2u);
-    EXPECT_EQ(saved[1].second, (Bytes{0, 0, 0}));
+    EXPECT_EQ(saved[1].Data, (Bytes{0, 0, 0}));
     EXPECT_EQ(formula->TotalSize(), 4 + 25 + 4 + 3);
 
     // Split pieces: 2 + 1 + 8,216 bytes in the STRING, the rest behind the
@@ -134,12 +132,12 @@ TEST(FormulaRecord, TextResultsWriteTheirStringRecord) {
         const Bytes bytes = Saved(*formula);
         saved = ParseRecords(bytes);
         ASSERT_EQ(saved.size(), 3u);
-        EXPECT_EQ(saved[1].second.size(), 8219u);
-        EXPECT_EQ(Bytes(saved[1].second.begin(), saved[1].second.begin() + 3),
+        EXPECT_EQ(saved[1].Data.size(), 8219u);
+        EXPECT_EQ(Bytes(saved[1].Data.begin(), saved[1].Data.begin() + 3),
                   (Bytes{static_cast<std::uint8_t>(text.size()), static_cast<std::uint8_t>(text.size() >> 8), option}));
-        EXPECT_EQ(saved[2].first, xlr_CONTINUE);
-        EXPECT_EQ(saved[2].second.size(), 1785u);
-        EXPECT_EQ(saved[2].second[0], option);
+        EXPECT_EQ(saved[2].Id, xlr_CONTINUE);
+        EXPECT_EQ(saved[2].Data.size(), 1785u);
+        EXPECT_EQ(saved[2].Data[0], option);
         EXPECT_EQ(formula->TotalSize(), static_cast<std::int64_t>(bytes.size()));
         EXPECT_EQ(formula->TotalSizeNoHeaders(), static_cast<std::int64_t>(bytes.size()) - 12);
     }
@@ -179,7 +177,7 @@ TEST(FormulaRecord, NewFormulasCacheTheirValue) {
     EXPECT_EQ(TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant::FromError(36), false).GetValue(), TVariant(u"#NUM!"));
     TFormulaRecord text(xlr_FORMULA, 2, 3, 17, 25, TVariant(u"abc"), false);
     EXPECT_EQ(text.GetValue(), TVariant(u"abc"));
-    EXPECT_EQ(SavedRecords(text).at(1).second, (Bytes{3, 0, 0, 'a', 'b', 'c'}));
+    EXPECT_EQ(SavedRecords(text).at(1).Data, (Bytes{3, 0, 0, 'a', 'b', 'c'}));
     EXPECT_EQ(TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant::FromDate(1463), true).GetValue(), TVariant(1.0));
 }
 

@@ -29,31 +29,21 @@ Bytes WrittenRow(TCellRecordList& row, int maxColumn = 255) {
 }  // namespace
 
 TEST(RKNumbers, EncodingsOfThePartsExamples) {
-    EXPECT_EQ(RK(1.0), 0x3FF00000u);
-    EXPECT_EQ(RK(3), 0x40080000u);
-    EXPECT_EQ(RK(-1), 0xBFF00000u);
-    EXPECT_EQ(RK(0.01), 0x3FF00001u);
-    EXPECT_EQ(RK(123.45), 0x40C81C81u);
-    EXPECT_EQ(RK(1234567), 0x004B5A1Eu);
-    EXPECT_EQ(RK(-1234567), 0xFFB4A5E6u);
-    EXPECT_EQ(RK(12345.67), 0x004B5A1Fu);
-    EXPECT_EQ(RK(536870911), 0x7FFFFFFEu);
-    EXPECT_EQ(RK(536870912), 0x41C00000u);
-    EXPECT_EQ(RK(1.5), 0x3FF80000u);
+    for (auto [value, rk] : {std::pair{1.0, 0x3FF00000u}, {3.0, 0x40080000u}, {-1.0, 0xBFF00000u}, {0.01, 0x3FF00001u},
+                             {123.45, 0x40C81C81u}, {1234567.0, 0x004B5A1Eu}, {-1234567.0, 0xFFB4A5E6u},
+                             {12345.67, 0x004B5A1Fu}, {536870911.0, 0x7FFFFFFEu}, {536870912.0, 0x41C00000u},
+                             {1.5, 0x3FF80000u}})
+        EXPECT_EQ(RK(value), rk) << value;
     for (double none : {1234567.89, 1e300, 1.1 * 3, 58459.200000000004}) EXPECT_FALSE(IsRK(none)) << none;
     EXPECT_TRUE(IsRK(0.01));
 }
 
 TEST(RKNumbers, Decoding) {
-    EXPECT_EQ(DecodeRK(0xFFFFFFFE), -1.0);
-    EXPECT_EQ(DecodeRK(0x00000007), 0.01);
-    EXPECT_EQ(DecodeRK(0x0000000E), 3.0);
-    EXPECT_EQ(DecodeRK(0x6), 1.0);
-    EXPECT_EQ(DecodeRK(0xC0E7), 123.45);  // another writer's integer form
-    EXPECT_EQ(DecodeRK(0x40C81C81), 123.45);
-    // The two forms that lose the value: what they would have read back as.
-    EXPECT_EQ(DecodeRK(0x4074A001), 3.3);
-    EXPECT_EQ(DecodeRK(0x41564CE9), 58459.2);
+    // 0xC0E7: another writer's integer form; the last two are the forms that
+    // would have lost 1.1 * 3 and 58459.200000000004.
+    for (auto [rk, value] : {std::pair{0xFFFFFFFEu, -1.0}, {0x7u, 0.01}, {0xEu, 3.0}, {0x6u, 1.0}, {0xC0E7u, 123.45},
+                             {0x40C81C81u, 123.45}, {0x4074A001u, 3.3}, {0x41564CE9u, 58459.2}})
+        EXPECT_EQ(DecodeRK(rk), value) << std::hex << rk;
     EXPECT_NE(1.1 * 3, 3.3);
 }
 
@@ -88,9 +78,9 @@ TEST(CellRecords, ValuesGetAndSet) {
     const Bytes before = rk.Data;
     for (const TVariant& bad : {TVariant(1234567.89), TVariant(std::numeric_limits<double>::infinity()),
                                 TVariant(std::nan("")), TVariant(u"abc"), TVariant::Null()})
-        EXPECT_EQ(Message([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
-    EXPECT_EQ(Message([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
-    EXPECT_EQ(Message([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
+        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
+    EXPECT_EQ(MessageOf([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
+    EXPECT_EQ(MessageOf([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
     EXPECT_EQ(rk.Data, before);  // a refused set changes nothing
 
     TNumberRecord number(1, 2, 16);
@@ -99,18 +89,18 @@ TEST(CellRecords, ValuesGetAndSet) {
     EXPECT_EQ(Number(number.GetValue()), 1234567.89);
     number.SetValue(TVariant(std::int32_t{7}));
     EXPECT_EQ(Number(number.GetValue()), 7);
-    EXPECT_EQ(Message([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
-    EXPECT_EQ(Message([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
-    EXPECT_EQ(Message([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
+    EXPECT_EQ(MessageOf([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
+    EXPECT_EQ(MessageOf([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
+    EXPECT_EQ(MessageOf([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
     EXPECT_EQ(Number(number.GetValue()), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#NULL!"));
     boolErr.SetValue(u"#N/A");
     EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{42, 1}));
-    EXPECT_EQ(Message([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
-    EXPECT_EQ(Message([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");
-    EXPECT_EQ(Message([&] { boolErr.SetValue(2.5); }), "Invalid cell value: \"2.5\"");
+    EXPECT_EQ(MessageOf([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
+    EXPECT_EQ(MessageOf([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");
+    EXPECT_EQ(MessageOf([&] { boolErr.SetValue(2.5); }), "Invalid cell value: \"2.5\"");
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#N/A"));
     boolErr.SetValue(true);
     EXPECT_EQ(boolErr.GetValue(), TVariant(true));
@@ -135,7 +125,7 @@ TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
         ole.SelectStream(u"Workbook");
         char hex[8];
         std::snprintf(hex, sizeof hex, "%X", id);
-        EXPECT_EQ(Message([&] { WalkRecords(ole, [](std::unique_ptr<TBaseRecord>) {}); }),
+        EXPECT_EQ(MessageOf([&] { WalkRecords(ole, [](std::unique_ptr<TBaseRecord>) {}); }),
                   std::string("Record with ID 0x") + hex + " is invalid");
     }
     // Longer than the layout: kept byte for byte, and never joined.
@@ -212,9 +202,9 @@ TEST(CellRecords, MultipleRecordsSplitIntoCells) {
     while (!partial.Eof()) partial.ExtractOneRecord(), ++count;
     EXPECT_EQ(count, 1);
     // Past column 255: refused rather than wrapped onto column 0.
-    EXPECT_EQ(Message([] { TMulBlankRecord r(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 15, 0, 15, 0, 0, 1}); }),
+    EXPECT_EQ(MessageOf([] { TMulBlankRecord r(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 15, 0, 15, 0, 0, 1}); }),
               "Record with ID 0xBE is invalid");
-    EXPECT_EQ(Message([] { TMulRKRecord r(xlr_MULRK, {0, 0, 1}); }), "Record with ID 0xBD is invalid");
+    EXPECT_EQ(MessageOf([] { TMulRKRecord r(xlr_MULRK, {0, 0, 1}); }), "Record with ID 0xBD is invalid");
 }
 
 TEST(CellRecords, LabelAndRStringReadOnly) {
@@ -226,9 +216,9 @@ TEST(CellRecords, LabelAndRStringReadOnly) {
     rstring.AddContinue(std::make_unique<TContinueRecord>(xlr_CONTINUE, Bytes{0, 'd', 2, 0, 0, 0, 6, 0, 2, 0, 7, 0}));
     EXPECT_EQ(rstring.GetAsRichString(), (TRichString{u"bold", {{0, 6}, {2, 7}}}));
     TRStringRecord truncated(xlr_RSTRING, {0, 0, 1, 0, 15, 0, 4, 0, 0, 'b', 'o', 'l', 'd', 2, 0, 0, 0, 6});
-    EXPECT_EQ(Message([&] { truncated.GetAsRichString(); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { truncated.GetAsRichString(); }), "Error reading record");
     TLabelRecord shortLabel(xlr_LABEL, {0, 0, 1, 0, 15, 0, 9, 0, 0, 'a'});
-    EXPECT_EQ(Message([&] { shortLabel.GetValue(); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { shortLabel.GetValue(); }), "Error reading record");
 }
 
 TEST(CellRecords, TheFactoryBuildsEachClassAndWritesUnchangedRecordsBack) {

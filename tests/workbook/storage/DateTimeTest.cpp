@@ -165,23 +165,15 @@ TEST(StrToDateTime, LeapDays) {
 TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
     TFormatSettings s = InvariantFormatSettings();
     double v = k3April2021 + (19 * 3600 + 5 * 60 + 9) / 86400.0 + 0.042 / 86400;
-    EXPECT_EQ(TryFormatDateTime(u"d dd ddd dddd", v, s), u"3 03 Sat Saturday");
-    EXPECT_EQ(TryFormatDateTime(u"m mm mmm mmmm", v, s), u"4 04 Apr April");
-    EXPECT_EQ(TryFormatDateTime(u"yy yyyy", v, s), u"21 2021");
-    EXPECT_EQ(TryFormatDateTime(u"h hh n nn s ss z zzz", v, s), u"19 19 5 05 9 09 42 042");
-    EXPECT_EQ(TryFormatDateTime(u"h:m:s", v, s), u"19:5:9");
-    EXPECT_EQ(TryFormatDateTime(u"hh:mm", v, s), u"19:05");
-    EXPECT_EQ(TryFormatDateTime(u"mm/dd/yyyy", v, s), u"04/03/2021");
-    EXPECT_EQ(TryFormatDateTime(u"h:mm am/pm", v, s), u"7:05 pm");
-    EXPECT_EQ(TryFormatDateTime(u"h:mm AM/PM", v - 0.5, s), u"7:05 AM");
-    EXPECT_EQ(TryFormatDateTime(u"h:mm Am/pM", v, s), u"7:05 pM");
-    EXPECT_EQ(TryFormatDateTime(u"hh a/p", v, s), u"07 p");
-    EXPECT_EQ(TryFormatDateTime(u"h ampm", v, s), u"7 PM");
-    EXPECT_EQ(TryFormatDateTime(u"h:mm \"AM/PM\" am", v, s), u"19:05 AM/PM a4");
-    EXPECT_EQ(TryFormatDateTime(u"'d' \"yyyy\" x", v, s), u"d yyyy x");
-    EXPECT_EQ(TryFormatDateTime(u"hh 'ampm", v, s), u"19 ampm");
-    EXPECT_EQ(TryFormatDateTime(u"h:mm", k3April2021, s), u"0:00");
-    EXPECT_EQ(TryFormatDateTime(u"h ampm", k3April2021, s), u"12 AM");
+    for (auto [format, value, text] : {
+             std::tuple<std::u16string_view, double, std::u16string_view>{u"d dd ddd dddd", v, u"3 03 Sat Saturday"},
+        {u"m mm mmm mmmm", v, u"4 04 Apr April"}, {u"yy yyyy", v, u"21 2021"},
+        {u"h hh n nn s ss z zzz", v, u"19 19 5 05 9 09 42 042"}, {u"h:m:s", v, u"19:5:9"}, {u"hh:mm", v, u"19:05"},
+        {u"mm/dd/yyyy", v, u"04/03/2021"}, {u"h:mm am/pm", v, u"7:05 pm"}, {u"h:mm AM/PM", v - 0.5, u"7:05 AM"},
+        {u"h:mm Am/pM", v, u"7:05 pM"}, {u"hh a/p", v, u"07 p"}, {u"h ampm", v, u"7 PM"},
+        {u"h:mm \"AM/PM\" am", v, u"19:05 AM/PM a4"}, {u"'d' \"yyyy\" x", v, u"d yyyy x"},
+        {u"hh 'ampm", v, u"19 ampm"}, {u"h:mm", k3April2021, u"0:00"}, {u"h ampm", k3April2021, u"12 AM"}})
+        EXPECT_EQ(TryFormatDateTime(format, value, s), text) << Utf16ToUtf8(format);
 }
 
 TEST(FormatDateTime, NamedFormatsFromTheSettings) {

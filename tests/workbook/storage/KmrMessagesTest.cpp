@@ -13,25 +13,18 @@ using namespace kalmira;
 namespace fs = std::filesystem;
 
 TEST(KmrMessages, EncodeColumn) {
-    EXPECT_EQ(EncodeColumn(1), u"A");
-    EXPECT_EQ(EncodeColumn(26), u"Z");
-    EXPECT_EQ(EncodeColumn(27), u"AA");
-    EXPECT_EQ(EncodeColumn(52), u"AZ");
-    EXPECT_EQ(EncodeColumn(53), u"BA");
-    EXPECT_EQ(EncodeColumn(256), u"IV");
-    EXPECT_EQ(EncodeColumn(16384), u"XFD");
+    for (auto [column, name] : {std::pair<int, std::u16string_view>{1, u"A"}, {26, u"Z"}, {27, u"AA"}, {52, u"AZ"},
+                                {53, u"BA"}, {256, u"IV"}, {16384, u"XFD"}})
+        EXPECT_EQ(EncodeColumn(column), name) << column;
     EXPECT_THROW(EncodeColumn(0), Exception);
 }
 
 TEST(KmrMessages, PosExIsOneBasedAndMinusOneWhenAbsent) {
-    EXPECT_EQ(PosEx(u"x", u"abc", 1), -1);
-    EXPECT_EQ(PosEx(u"b", u"abcb", 1), 2);
-    EXPECT_EQ(PosEx(u"b", u"abcb", 3), 4);
-    EXPECT_EQ(PosEx(u"b", u"abcb", 4), 4);
-    EXPECT_EQ(PosEx(u"b", u"abcb", 5), -1);
-    EXPECT_EQ(PosEx(u"B", u"abcb", 1), -1);
-    EXPECT_EQ(PosEx(u"", u"abc", 1), -1);
-    EXPECT_EQ(PosEx(u"a", u"abc", 0), -1);
+    for (auto [sub, text, from, at] :
+         {std::tuple<std::u16string_view, std::u16string_view, int, int>{u"x", u"abc", 1, -1}, {u"b", u"abcb", 1, 2},
+          {u"b", u"abcb", 3, 4}, {u"b", u"abcb", 4, 4}, {u"b", u"abcb", 5, -1}, {u"B", u"abcb", 1, -1},
+          {u"", u"abc", 1, -1}, {u"a", u"abc", 0, -1}})
+        EXPECT_EQ(PosEx(sub, text, from), at) << Utf16ToUtf8(sub) << " " << from;
 }
 
 TEST(KmrMessages, StringReplaceSkipQuotes) {
@@ -191,28 +184,17 @@ TEST(Variant, VariantToString) {
     s.DecimalSeparator = u',';
     s.ShortDateFormat = u"d.m.yyyy";
     s.LongTimeFormat = u"hh:nn:ss";
-    EXPECT_EQ(VariantToString(TVariant(), s), u"");
-    EXPECT_EQ(VariantToString(TVariant::Null(), s), u"");
-    EXPECT_EQ(VariantToString(TVariant(true), s), u"True");
-    EXPECT_EQ(VariantToString(TVariant(-17), s), u"-17");
-    EXPECT_EQ(VariantToString(TVariant::FromLongWord(4000000000u), s), u"4000000000");
-    EXPECT_EQ(VariantToString(TVariant(1.5), s), u"1,5");
-    EXPECT_EQ(VariantToString(TVariant(0.1), s), u"0,1");
-    EXPECT_EQ(VariantToString(TVariant(1.0 / 3), s), u"0,333333333333333");
-    EXPECT_EQ(VariantToString(TVariant(123456789012345.0), s), u"123456789012345");
-    EXPECT_EQ(VariantToString(TVariant(1e15), s), u"1E15");
-    EXPECT_EQ(VariantToString(TVariant(-2.5e-7), s), u"-2,5E-7");
-    EXPECT_EQ(VariantToString(TVariant(0.0001), s), u"0,0001");
-    EXPECT_EQ(VariantToString(TVariant(100.0), s), u"100");
-    EXPECT_EQ(VariantToString(TVariant(std::nan("")), s), u"NAN");
-    EXPECT_EQ(VariantToString(TVariant::FromSingle(0.1f), s), u"0,1");
-    EXPECT_EQ(VariantToString(TVariant::FromCurrency(-123450), s), u"-12,345");
-    EXPECT_EQ(VariantToString(TVariant::FromCurrency(70000), s), u"7");
-    EXPECT_EQ(VariantToString(TVariant::FromDate(44289), s), u"3.4.2021");
-    EXPECT_EQ(VariantToString(TVariant::FromDate(44289.75), s), u"3.4.2021 18:00:00");
-    EXPECT_EQ(VariantToString(TVariant(u"Řádek"), s), u"Řádek");
-    EXPECT_EQ(VariantToString(TVariant::FromError(0x07), s), u"#DIV/0!");
-    EXPECT_EQ(VariantToString(TVariant::FromError(0x2A), s), u"#N/A");
+    const std::pair<TVariant, std::u16string_view> cases[] = {
+        {TVariant(), u""}, {TVariant::Null(), u""}, {TVariant(true), u"True"}, {TVariant(-17), u"-17"},
+        {TVariant::FromLongWord(4000000000u), u"4000000000"}, {TVariant(1.5), u"1,5"}, {TVariant(0.1), u"0,1"},
+        {TVariant(1.0 / 3), u"0,333333333333333"}, {TVariant(123456789012345.0), u"123456789012345"},
+        {TVariant(1e15), u"1E15"}, {TVariant(-2.5e-7), u"-2,5E-7"}, {TVariant(0.0001), u"0,0001"},
+        {TVariant(100.0), u"100"}, {TVariant(std::nan("")), u"NAN"}, {TVariant::FromSingle(0.1f), u"0,1"},
+        {TVariant::FromCurrency(-123450), u"-12,345"}, {TVariant::FromCurrency(70000), u"7"},
+        {TVariant::FromDate(44289), u"3.4.2021"}, {TVariant::FromDate(44289.75), u"3.4.2021 18:00:00"},
+        {TVariant(u"Řádek"), u"Řádek"}, {TVariant::FromError(0x07), u"#DIV/0!"},
+        {TVariant::FromError(0x2A), u"#N/A"}};
+    for (const auto& [value, text] : cases) EXPECT_EQ(VariantToString(value, s), text) << Utf16ToUtf8(text);
 }
 
 TEST(Variant, VariantToStringFollowsTheProcessSettings) {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -14,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "workbook/storage/UOle2Impl.h"
-#include "workbook/storage/XlsMessages.h"
+#include "tests/workbook/storage/MessageOf.h"
 
 namespace ole2test {
 
@@ -93,15 +92,6 @@ inline std::string Run(const std::string& command) {
 inline std::string OleCheck(const std::string& what, const std::string& file) {
     return Run("/usr/bin/python3 " + std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/olecheck.py " + what + " '" +
                file + "'");
-}
-
-inline std::string Message(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const kalmira::Exception& e) {
-        return e.what();
-    }
-    return "no failure";
 }
 
 // Copies a container with the given bytes as its new "Workbook" stream.

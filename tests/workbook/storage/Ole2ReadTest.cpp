@@ -64,9 +64,9 @@ TEST(Ole2Read, NamesCompareFoldingOnlyLatinLetters) {
     const auto container = ReadFile(FixtureDir() + "/small.xls");
     EXPECT_EQ(ReadStream(container, u"WORKBOOK"), OleStream("small", "Workbook"));
     EXPECT_EQ(ReadStream(container, u"\x01" u"compobj"), OleStream("small", "\x01" "CompObj"));
-    EXPECT_EQ(Message([&] { ReadStream(container, u"Workbooks"); }), "The file \"\" is invalid");
+    EXPECT_EQ(MessageOf([&] { ReadStream(container, u"Workbooks"); }), "The file \"\" is invalid");
     // Embedded streams are not root streams.
-    EXPECT_EQ(Message([&] { ReadStream(ReadFile(FixtureDir() + "/embedded_after.xls"), u"MBD00000001"); }),
+    EXPECT_EQ(MessageOf([&] { ReadStream(ReadFile(FixtureDir() + "/embedded_after.xls"), u"MBD00000001"); }),
               "The file \"\" is invalid");
 }
 
@@ -80,12 +80,12 @@ TEST(Ole2Read, EndOfStreamCases) {
     EXPECT_TRUE(ole.NextEof(2));
     EXPECT_FALSE(ole.NextEof(1));
     EXPECT_FALSE(ole.Eof());
-    EXPECT_EQ(Message([&] { ole.SeekForward(10); }), "Kalmira can't read the properties of this file.");
+    EXPECT_EQ(MessageOf([&] { ole.SeekForward(10); }), "Kalmira can't read the properties of this file.");
 
     ole.SelectStream(u"Workbook");
     ole.SeekForward(size - 4);
     std::uint8_t buf[10];
-    EXPECT_EQ(Message([&] { ole.ReadMem(buf, 10); }), "End of stream reached with 6 bytes left to read");
+    EXPECT_EQ(MessageOf([&] { ole.ReadMem(buf, 10); }), "End of stream reached with 6 bytes left to read");
     ole.ReadMem(buf, 4);
     EXPECT_TRUE(ole.Eof());
     EXPECT_EQ(ole.Position(), size);
@@ -108,10 +108,10 @@ TEST(Ole2Read, NotAContainer) {
     TOle2File quiet(&in, true);
     EXPECT_TRUE(quiet.NotXls());
     EXPECT_EQ(in.Position(), 3);
-    EXPECT_EQ(Message([&] { TOle2File loud(&in); }), "The file \"\" is invalid");
+    EXPECT_EQ(MessageOf([&] { TOle2File loud(&in); }), "The file \"\" is invalid");
 
     TKmrMemoryStream shortOne(std::vector<std::uint8_t>{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1});
-    EXPECT_EQ(Message([&] { TOle2File ole(&shortOne); }), "The file \"\" is invalid");
+    EXPECT_EQ(MessageOf([&] { TOle2File ole(&shortOne); }), "The file \"\" is invalid");
 }
 
 TEST(Ole2Read, AContainerAtAnOffsetReads) {
@@ -134,15 +134,15 @@ TEST(Ole2Read, DamagedContainersFailWithTheirMessage) {
         SCOPED_TRACE(fields.at(0));
         const auto bytes = ReadFile(FixtureDir() + "/damaged/" + fields.at(0) + ".xls");
         const std::string& where = fields.at(2);
-        const std::string readResult = Message([&] {
+        const std::string readResult = MessageOf([&] {
             TKmrMemoryStream in(bytes);
             TOle2File ole(&in);
             ole.SelectStream(u"Workbook");
             ReadInPieces(ole);
         });
-        EXPECT_EQ(readResult, where == "copy" ? "no failure" : fields.at(1));
-        const std::string copyResult = Message([&] { SaveWith(bytes, {1, 2, 3}); });
-        EXPECT_EQ(copyResult, where == "read" ? "no failure" : fields.at(1));
+        EXPECT_EQ(readResult, where == "copy" ? "no exception" : fields.at(1));
+        const std::string copyResult = MessageOf([&] { SaveWith(bytes, {1, 2, 3}); });
+        EXPECT_EQ(copyResult, where == "read" ? "no exception" : fields.at(1));
     }
 }
 
@@ -153,9 +153,9 @@ TEST(Ole2Read, ReadingIsRefusedInWriteMode) {
     ole.PrepareForWrite(&out, u"Workbook");
     std::uint8_t b;
     const std::string refused = "Invalid OLE Stream operation on stream: \"\"";
-    EXPECT_EQ(Message([&] { ole.ReadMem(&b, 1); }), refused);
-    EXPECT_EQ(Message([&] { ole.NextEof(3); }), refused);
-    EXPECT_EQ(Message([&] { ole.SelectStream(u"Workbook"); }),
+    EXPECT_EQ(MessageOf([&] { ole.ReadMem(&b, 1); }), refused);
+    EXPECT_EQ(MessageOf([&] { ole.NextEof(3); }), refused);
+    EXPECT_EQ(MessageOf([&] { ole.SelectStream(u"Workbook"); }),
               "Invalid OLE Stream operation on stream: \"Workbook\"");
 }
 

@@ -160,16 +160,16 @@ TEST(Ole2Write, WritesOutsideWriteModeAreRefused) {
     const std::string refused = "Invalid OLE Stream operation on stream: \"\"";
     TKmrMemoryStream in(Original("small")), out;
     TOle2File ole(&in);
-    EXPECT_EQ(Message([&] { ole.Write16(1); }), refused);
-    EXPECT_EQ(Message([&] { ole.PrepareForWrite(&out, u"Nothing"); }), refused);
+    EXPECT_EQ(MessageOf([&] { ole.Write16(1); }), refused);
+    EXPECT_EQ(MessageOf([&] { ole.PrepareForWrite(&out, u"Nothing"); }), refused);
     EXPECT_EQ(out.Size(), 0);
     ole.PrepareForWrite(&out, u"workbook");
-    EXPECT_EQ(Message([&] { ole.PrepareForWrite(&out, u"Workbook"); }), refused);
+    EXPECT_EQ(MessageOf([&] { ole.PrepareForWrite(&out, u"Workbook"); }), refused);
     ole.WriteHeader(0x0809, 2);
     ole.Write32(0x01020304);
     EXPECT_EQ(ole.Position(), 8);
     ole.FinishStream();
-    EXPECT_EQ(Message([&] { ole.Write16(1); }), refused);
+    EXPECT_EQ(MessageOf([&] { ole.Write16(1); }), refused);
     const auto read = ReadStream(out.Bytes(), u"Workbook");
     EXPECT_EQ(std::vector<std::uint8_t>(read.begin(), read.begin() + 8),
               (std::vector<std::uint8_t>{0x09, 0x08, 0x02, 0x00, 0x04, 0x03, 0x02, 0x01}));

@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "tests/workbook/storage/MessageOf.h"
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/Uexcelrecords.h"
 
 namespace ole2test {
@@ -62,15 +64,42 @@ Bytes Written(Save save) {
     return all;
 }
 
-inline std::vector<std::pair<std::uint16_t, Bytes>> ParseRecords(const Bytes& data) {
-    std::vector<std::pair<std::uint16_t, Bytes>> out;
+// The records of a written stream, up to a zero id: (id, data, offset).
+struct TRec {
+    std::uint16_t Id;
+    Bytes Data;
+    std::size_t At;
+    bool operator==(const TRec& o) const { return Id == o.Id && Data == o.Data; }  // wherever they stand
+};
+
+inline std::vector<TRec> ParseRecords(const Bytes& data) {
+    std::vector<TRec> out;
     for (std::size_t pos = 0; pos + 4 <= data.size();) {
         const std::uint16_t id = data[pos] | data[pos + 1] << 8, size = data[pos + 2] | data[pos + 3] << 8;
         if (id == 0) break;
-        out.emplace_back(id, Bytes(data.begin() + pos + 4, data.begin() + pos + 4 + size));
+        out.push_back({id, Bytes(data.begin() + pos + 4, data.begin() + pos + 4 + size), pos});
         pos += 4 + size;
     }
     return out;
+}
+
+// A record of class T with CONTINUE records holding the further links.
+template <class T = TBaseRecord>
+std::unique_ptr<T> Chain(std::uint16_t id, const std::vector<Bytes>& links) {
+    auto first = std::make_unique<T>(id, links.at(0));
+    TBaseRecord* last = first.get();
+    for (std::size_t i = 1; i < links.size(); ++i) {
+        last->AddContinue(std::make_unique<TContinueRecord>(xlr_CONTINUE, links[i]));
+        last = last->Continue.get();
+    }
+    return first;
+}
+
+// Every record of the selected stream, walked as the loader walks it.
+inline std::unique_ptr<TBaseRecordList> WalkAll(TOle2File& ole) {
+    auto list = std::make_unique<TBaseRecordList>();
+    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> r) { list->Add(std::move(r)); });
+    return list;
 }
 
 // A record as the factory builds it from the stream: its bytes, with a

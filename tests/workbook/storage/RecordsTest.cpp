@@ -14,16 +14,7 @@ namespace {
 
 const std::set<std::uint16_t> Ignored{0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060};
 
-std::unique_ptr<TBaseRecord> Chain(std::initializer_list<Bytes> links) {
-    auto it = links.begin();
-    auto first = std::make_unique<TBaseRecord>(0x1234, *it++);
-    TBaseRecord* last = first.get();
-    for (; it != links.end(); ++it) {
-        last->AddContinue(std::make_unique<TContinueRecord>(xlr_CONTINUE, *it));
-        last = last->Continue.get();
-    }
-    return first;
-}
+std::unique_ptr<TBaseRecord> Chain(const std::vector<Bytes>& links) { return ole2test::Chain(0x1234, links); }
 
 }  // namespace
 
@@ -63,7 +54,7 @@ TEST(RecordFactory, PlacementRules) {
     for (auto [before, after] : {std::pair<int, int>{0x203, 0x221}, {0x203, 0x236}, {0x203, 0x800}, {0xFD, 0x207}}) {
         TStreamFile f(Cat({Rec(before, cell), Rec(after, cell), Rec(0x0A, {})}));
         auto header = f.FirstHeader();
-        EXPECT_EQ(Message([&] { LoadRecords(f.Ole, header); }), invalid) << std::hex << before << " " << after;
+        EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), invalid) << std::hex << before << " " << after;
     }
     TStreamFile f(Cat({Rec(0x4BC, cell), Rec(0x207, {1, 0, 0, 'a'}), Rec(0x0A, {})}));
     auto header = f.FirstHeader();
@@ -80,18 +71,16 @@ TEST(RecordFactory, AStringRecordReadsItsTextAcrossAContinuation) {
     EXPECT_EQ(str.Value(), u"a\u0162c");
     EXPECT_EQ(str.TotalSize(), 0);
     EXPECT_EQ(Written([&](TOle2File& ole) { str.SaveToStream(ole); }), Bytes{});
-    EXPECT_EQ(Message([&] { str.AddContinue(nullptr); }),
+    EXPECT_EQ(MessageOf([&] { str.AddContinue(nullptr); }),
               "Trying to add more than one CONTINUE record to the same record");
 }
 
 TEST(RecordFactory, UnknownRecordsComeBackByteForByte) {
     const Bytes stream = Cat({Rec(0x1234, {1, 2, 3, 4, 5}), Rec(0x3C, {6}), Rec(0x0A, {})});
     TStreamFile f(stream);
-    TBaseRecordList list;
-    WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> r) { list.Add(std::move(r)); });
-    EXPECT_EQ(list.Count(), 2u);
-    EXPECT_EQ(Written([&](TOle2File& ole) { list.SaveToStream(ole); }), stream);
-    EXPECT_EQ(list.GetTotalSize(), static_cast<std::int64_t>(stream.size()));
+    auto list = WalkAll(f.Ole);
+    EXPECT_EQ(list->Count(), 2u);
+    EXPECT_EQ(Written([&](TOle2File& ole) { list->SaveToStream(ole); }), stream);
 }
 
 TEST(RecordFactory, BadInput) {
@@ -100,18 +89,18 @@ TEST(RecordFactory, BadInput) {
         auto header = f.FirstHeader();
         LoadRecords(f.Ole, header);
         const std::int64_t at = f.Ole.Position();
-        EXPECT_EQ(Message([&] { LoadRecords(f.Ole, header); }), "File is password protected");
+        EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), "File is password protected");
         EXPECT_EQ(f.Ole.Position(), at);  // nothing after the FILEPASS header was read
     }
     {
         TStreamFile f(Cat({Rec(0x1234, Bytes(4096 - 8 - 10, 0)), Bytes{0x34, 0x12, 100, 0}, Bytes(10, 1)}));
         auto header = f.FirstHeader();
         LoadRecords(f.Ole, header);
-        EXPECT_EQ(Message([&] { LoadRecords(f.Ole, header); }), "End of stream reached with 90 bytes left to read");
+        EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), "End of stream reached with 90 bytes left to read");
     }
     TStreamFile f(Cat({Rec(0x208, Bytes(6, 0)), Rec(0x0A, {})}));
     auto header = f.FirstHeader();
-    EXPECT_EQ(Message([&] { LoadRecords(f.Ole, header); }), "Record with ID 0x208 is invalid");
+    EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), "Record with ID 0x208 is invalid");
 }
 
 TEST(RecordFactory, AMillionEmptyContinuationsCostNoStack) {
@@ -147,7 +136,7 @@ TEST(RecordValues, ReadMemRunsIntoContinuations) {
     at = record.get();
     pos = 0;
     std::uint8_t seven[7];
-    EXPECT_EQ(Message([&] { ReadMem(at, pos, 7, seven); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { ReadMem(at, pos, 7, seven); }), "Error reading record");
 }
 
 TEST(RecordValues, ReadStrWidensAcrossPieces) {
@@ -166,7 +155,7 @@ TEST(RecordValues, ReadStrWidensAcrossPieces) {
     // No characters left: the continuation is not touched.
     auto exact = Chain({{'a', 'b'}, {}});
     EXPECT_EQ(read(exact.get(), 0, 0, 2), u"ab");
-    EXPECT_EQ(Message([&] { read(exact.get(), 0, 0, 3); }), "Error reading record");
+    EXPECT_EQ(MessageOf([&] { read(exact.get(), 0, 0, 3); }), "Error reading record");
 }
 
 TEST(RecordValues, TheSharedStringsOfARealFileReadAsXlrdReadsThem) {
@@ -241,7 +230,7 @@ TEST(RowRecordList, Operations) {
     TSheetInfo here;
     here.InsSheet = here.FormulaSheet = 0;
     TRowRecordList rows;
-    EXPECT_EQ(Message([&] { rows.GetItems(4); }), "Missing ROW Record for row 4");
+    EXPECT_EQ(MessageOf([&] { rows.GetItems(4); }), "Missing ROW Record for row 4");
     EXPECT_EQ(rows.RowHeight(4), 0);
     EXPECT_TRUE(rows.IsAutoRowHeight(4));
     rows.SetRowHeight(4, 300);
@@ -283,7 +272,7 @@ TEST(RowRecordList, AFailedMoveChangesNothing) {
     TRowRecordList rows;
     rows.AddRow(10);
     rows.AddRow(65535);
-    EXPECT_EQ(Message([&] { rows.InsertAndCopyRows(0, 0, 0, 1, here); }),
+    EXPECT_EQ(MessageOf([&] { rows.InsertAndCopyRows(0, 0, 0, 1, here); }),
               "Too many entries for this kind of record (65536 out of a maximum of 65535)");
     EXPECT_EQ(rows.GetItems(10)->GetRow(), 10);
     EXPECT_EQ(rows.Count(), 65536u);
@@ -291,14 +280,14 @@ TEST(RowRecordList, AFailedMoveChangesNothing) {
     TBaseRowColRecordList cells;
     cells.Add(std::make_unique<TBaseRowColRecord>(0x1234, Bytes{10, 0, 0, 0}));
     cells.Add(std::make_unique<TBaseRowColRecord>(0x1234, Bytes{0xFF, 0xFF, 0, 0}));
-    EXPECT_EQ(Message([&] { cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, here); }),
+    EXPECT_EQ(MessageOf([&] { cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, here); }),
               "Too many entries for this kind of record (65536 out of a maximum of 65535)");
     EXPECT_EQ(cells.GetItems(0)->GetRow(), 10);
     TSheetInfo other = here;
     other.FormulaSheet = 1;  // the records are not on the sheet being changed
     cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, other);
     EXPECT_EQ(cells.GetItems(0)->GetRow(), 10);
-    EXPECT_EQ(Message([] { TBaseRowColRecord r(0x27E, {1, 2, 3}); }), "Record with ID 0x27E is invalid");
+    EXPECT_EQ(MessageOf([] { TBaseRowColRecord r(0x27E, {1, 2, 3}); }), "Record with ID 0x27E is invalid");
 }
 
 namespace {
@@ -375,23 +364,18 @@ TEST(RecordLists, TheJoinPassWritesTheSizeItReports) {
 TEST(RecordWalk, RealStreamsWriteBackRecordForRecord) {
     for (const char* fixture : {"small", "medium", "strings", "array", "big"}) {
         SCOPED_TRACE(fixture);
-        const auto original = OleStream(fixture, "Workbook");
         TKmrMemoryStream in(ReadFile(FixtureDir() + "/" + fixture + ".xls"));
         TOle2File ole(&in);
         ole.SelectStream(u"Workbook");
-        TBaseRecordList list;
-        WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> r) { list.Add(std::move(r)); });
-        const Bytes written = Written([&](TOle2File& out) { list.SaveToStream(out); });
-        EXPECT_EQ(static_cast<std::int64_t>(written.size()), list.GetTotalSize());
-        auto expected = ParseRecords(original);
-        std::erase_if(expected, [](const auto& r) { return Ignored.count(r.first) > 0; });
+        auto list = WalkAll(ole);
+        const Bytes written = Written([&](TOle2File& out) { list->SaveToStream(out); });
+        EXPECT_EQ(static_cast<std::int64_t>(written.size()), list->GetTotalSize());
+        auto expected = ParseRecords(OleStream(fixture, "Workbook"));
+        std::erase_if(expected, [](const TRec& r) { return Ignored.count(r.Id) > 0; });
         EXPECT_TRUE(ParseRecords(written) == expected);
         // Walked again from the written stream: the same records.
-        const Bytes again = Written([&](TOle2File& out) {
-            TStreamFile f(written);
-            WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> r) { r->SaveToStream(out); });
-        });
-        EXPECT_TRUE(again == written);
+        TStreamFile again(written);
+        EXPECT_TRUE(Written([&](TOle2File& out) { WalkAll(again.Ole)->SaveToStream(out); }) == written);
     }
 }
 
@@ -405,10 +389,9 @@ TEST(RecordWalk, FuzzCorpusInputsWalkOrAreRefused) {
         ++count;
         try {
             TStreamFile f(ReadFile(entry.path().string()));
-            TBaseRecordList list;
-            WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> r) { list.Add(std::move(r)); });
-            EXPECT_EQ(static_cast<std::int64_t>(Written([&](TOle2File& ole) { list.SaveToStream(ole); }).size()),
-                      list.GetTotalSize());
+            auto list = WalkAll(f.Ole);
+            EXPECT_EQ(static_cast<std::int64_t>(Written([&](TOle2File& ole) { list->SaveToStream(ole); }).size()),
+                      list->GetTotalSize());
         } catch (const Exception&) {
         }
     }

@@ -32,11 +32,10 @@ Bytes SetupBytes(std::uint16_t options) {
 }  // namespace
 
 TEST(SettingRecords, ZoomIsAFractionRoundedHalfToEven) {
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {3, 0, 4, 0})->GetZoom(), 75);
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {3, 0, 0, 0})->GetZoom(), 100);
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {1, 0, 8, 0})->GetZoom(), 12);  // 12.5
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {3, 0, 8, 0})->GetZoom(), 38);  // 37.5
-    EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {2, 0, 3, 0})->GetZoom(), 67);
+    // 1/8 and 3/8 are 12.5 and 37.5 %; a zero denominator means 100 %.
+    for (auto [num, den, zoom] : {std::tuple<std::uint8_t, std::uint8_t, int>{3, 4, 75}, {3, 0, 100}, {1, 8, 12},
+                                  {3, 8, 38}, {2, 3, 67}})
+        EXPECT_EQ(LoadAs<TSCLRecord>(0xA0, {num, 0, den, 0})->GetZoom(), zoom) << +num << "/" << +den;
     auto scl = LoadAs<TSCLRecord>(0xA0, {3, 0, 4, 0});
     scl->SetZoom(5);
     EXPECT_EQ(scl->Data, (Bytes{0x0A, 0, 0x64, 0}));
@@ -250,15 +249,15 @@ TEST(SettingRecords, ALibreOfficeFilesSettingsWriteBackUnchanged) {
         {0x29, typeid(TMarginRecord)},     {0xA1, typeid(TSetupRecord)},      {0x55, typeid(TDefColWidthRecord)},
         {0x200, typeid(TDimensionsRecord)}, {0x23E, typeid(TWindow2Record)}};
     const Bytes stream = OleStream("small", "Workbook");
-    std::vector<std::pair<std::uint16_t, Bytes>> original;
-    for (auto& record : ParseRecords(stream))
-        if (record.first != xlr_CONTINUE) original.push_back(record);
+    auto original = ParseRecords(stream);
+    std::erase_if(original, [](const TRec& r) { return r.Id == xlr_CONTINUE; });
     TStreamFile f(stream);
     std::size_t at = 0;
     std::map<std::uint16_t, int> seen;
     WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> record) {
         ASSERT_LT(at, original.size());
-        const auto& [id, data] = original[at++];
+        const auto id = original[at].Id;
+        const Bytes& data = original[at++].Data;
         auto known = classes.find(id);
         if (known == classes.end()) return;
         ++seen[id];
