@@ -8,7 +8,6 @@
 // sizes. Copies of the ROW and cell records
 // also go into a sheet's cell storage, which is saved, has rows and columns
 // inserted and deleted, and is saved again, each time at its computed size.
-// The stream is also read as a chart sheet's records, moved and written.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -24,7 +23,6 @@
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlscellrecords.h"
-#include "workbook/storage/Uxlschart.h"
 
 using namespace kalmira;
 
@@ -120,36 +118,11 @@ void ChangeCells(TCells& cells) {
     }
 }
 
-// Nested blocks to any depth, AI records cached; every move refused or
-// made, then the list written at its size.
-void WalkAsChart(TKmrStream& stream) {
-    stream.Seek(0);
-    TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
-    TOle2File ole(&stream);
-    ole.SelectStream(u"Workbook");
-    TChartRecordList chart;
-    try {
-        std::uint8_t bytes[4];
-        ole.ReadMem(bytes, 4);
-        TRecordHeader header{GetWord(bytes, 0), GetWord(bytes, 2)};
-        LoadChartRecords(ole, header, [&](std::unique_ptr<TBaseRecord> record, int) { chart.Add(std::move(record)); });
-        TSheetInfo info;
-        info.InsSheet = info.FormulaSheet = 0;
-        chart.ArrangeInsertRowsAndCols(1, 2, 1, 2, info);
-    } catch (const Exception&) {
-        // Refused: whatever was read stays as it was.
-    }
-    ole.PrepareForWrite(&out, u"Workbook");
-    chart.SaveToStream(ole);
-    if (ole.Position() != chart.GetTotalSize()) std::abort();
-    stream.Seek(0);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::vector<std::uint8_t> container = ole2test::TinyContainer();
-    static const bool registered = (RegisterFormulaRecords(), RegisterChartRecords(), true);
+    static const bool registered = (RegisterFormulaRecords(), true);
     (void)registered;
     try {
         TKmrMemoryStream source(container), stream;
@@ -159,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ole.WriteMem(data, size);
             ole.FinishStream();
         }
-        WalkAsChart(stream);
+        stream.Seek(0);
         TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
         TOle2File ole(&stream);
         ole.SelectStream(u"Workbook");

@@ -2,7 +2,7 @@
 // "Workbook" stream holds the globals and one empty worksheet "Sheet1".
 // New workbooks are made from it and cleared sheets load its sheet again.
 // The file is workbook/storage/KmrEmptySheet.xls, written by
-// tests/tools/emptysheet; the build turns it into these bytes.
+// workbook/storage/emptysheet; the build turns it into these bytes.
 #pragma once
 
 #include <cstdint>
