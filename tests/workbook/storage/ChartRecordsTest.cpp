@@ -19,12 +19,7 @@ const Bytes AIText = {0, 1, 0, 0, 0, 0, 0, 0};
 const std::string Refused = "Error in Chart formula. Token Id: 0x3B", None = "no exception";
 
 // Rows inserted on sheet insertSheet; the chart is on sheet 0.
-TSheetInfo Info(int insertSheet) {
-    TSheetInfo info;
-    info.InsSheet = insertSheet;
-    info.FormulaSheet = 0;
-    return info;
-}
+TSheetInfo Info(int insertSheet) { return {insertSheet, 0, {}, {}, nullptr}; }
 
 std::string InsertRow(TChartRecordList& list, int sheet = 0) {
     return MessageOf([&] { list.ArrangeInsertRowsAndCols(0, 1, NoMovePosition, 0, Info(sheet)); });
