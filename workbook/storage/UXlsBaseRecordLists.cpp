@@ -13,30 +13,41 @@ constexpr TXlsCellRange FullSheet{0, 0, 255, 65535};
 
 void TBaseRecordList::Add(std::unique_ptr<TBaseRecord> record) {
     FTotalSize += SizeOf(record.get());
+    TBaseRecord* added = record.get();
     DoAdd(std::move(record));
+    if (added) Notify(*added, true);
 }
 
 void TBaseRecordList::Insert(std::size_t index, std::unique_ptr<TBaseRecord> record) {
     const std::int64_t size = SizeOf(record.get());
+    TBaseRecord* added = record.get();
     DoInsert(index, std::move(record));
     FTotalSize += size;
+    if (added) Notify(*added, true);
 }
 
 void TBaseRecordList::Delete(std::size_t index) {
     FTotalSize -= SizeOf(Items(index));
+    Tell(Slot(index), false);
     DoDelete(index);
 }
 
 void TBaseRecordList::InsertBlock(std::size_t index, std::vector<std::unique_ptr<TBaseRecord>> records) {
     std::int64_t size = 0;
     for (const auto& record : records) size += SizeOf(record.get());
+    const std::size_t count = records.size();
     DoInsertBlock(index, std::move(records));
     FTotalSize += size;
+    for (std::size_t i = index; i < index + count; ++i) Tell(Slot(i), true);
 }
 
 void TBaseRecordList::DeleteBlock(std::size_t first, std::size_t count) {
+    Assert(first <= Count() && count <= Count() - first, "UXlsBaseRecordLists", "index out of range");
     std::int64_t size = 0;
-    for (std::size_t i = first; i < first + count && i < Count(); ++i) size += SizeOf(Items(i));
+    for (std::size_t i = first; i < first + count; ++i) {
+        size += SizeOf(Items(i));
+        Tell(Slot(i), false);
+    }
     DoDeleteBlock(first, count);
     FTotalSize -= size;
 }
@@ -44,10 +55,14 @@ void TBaseRecordList::DeleteBlock(std::size_t first, std::size_t count) {
 void TBaseRecordList::SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record) {
     auto& slot = Slot(index);
     FTotalSize += SizeOf(record.get()) - SizeOf(slot.get());
+    Tell(slot, false);
+    Tell(record, true);
     slot = std::move(record);
 }
 
+// Last to first: an index searched from its end finds each at once.
 void TBaseRecordList::Clear() {
+    for (std::size_t i = Count(); i-- > 0;) Tell(Slot(i), false);
     DoClear();
     FTotalSize = 0;
 }

@@ -35,7 +35,16 @@ public:
     virtual std::int64_t GetTotalSize() const { return FTotalSize; }
     virtual void SaveToStream(TOle2File& ole) const;
 
+protected:
+    // Told of every record that joins the list (added true) or leaves it,
+    // whichever call moved it: lists that index some of their records keep
+    // the index in step here.
+    virtual void Notify(TBaseRecord&, bool /*added*/) {}
+
 private:
+    void Tell(const std::unique_ptr<TBaseRecord>& record, bool added) {
+        if (record) Notify(*record, added);
+    }
     static std::int64_t SizeOf(const TBaseRecord* record) { return record ? record->TotalSize() : 0; }
     std::int64_t FTotalSize = 0;
 };
