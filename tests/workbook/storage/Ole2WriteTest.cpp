@@ -263,8 +263,7 @@ TEST(Ole2Write, OtherProgramsReadTheCopiesAsTheOriginals) {
         SCOPED_TRACE(fixture);
         const std::string copy = TempPath(std::string("copy-") + fixture + ".xls");
         WriteFile(copy, SaveWith(Original(fixture), OleStream(fixture, "Workbook")));
-        const auto cells = ReadFile(FixtureDir() + "/" + fixture + ".cells");
-        EXPECT_EQ(OleCheck("cells", copy) + "\n", std::string(cells.begin(), cells.end()) + "\n");
+        EXPECT_EQ(OleCheck("cells", copy), OleCheck("cells", FixtureDir() + "/" + fixture + ".xls"));
         files += " " + FixtureDir() + "/" + fixture + ".xls " + copy;
     }
     ole2test::Run("timeout 600 soffice -env:UserInstallation=file://" + lo + "/profile --headless --norestore"
