@@ -358,29 +358,6 @@ TEST(NameRecord, ReadsAndChangesItsArea) {
     EXPECT_EQ(cut->DataSize(), 19);
 }
 
-TEST(NameRecord, BuiltFromADescription) {
-    TXlsNamedRange range;
-    range.Name = u"Data";
-    range.NameSheetIndex = -1;
-    const Bytes tokens = {0x3B, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0};
-    TNameRecord name(range, tokens);
-    EXPECT_EQ(Saved(name), Cat({{0x18, 0, 0x1E, 0, 0, 0, 0, 4, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x44, 0x61, 0x74, 0x61},
-                                tokens}));
-    range.Name = u"Měření";
-    range.NameSheetIndex = 2;
-    range.OptionFlags = 0x20;
-    TNameRecord wide(range, tokens);
-    EXPECT_EQ(Bytes(wide.Data.begin(), wide.Data.begin() + 15), (Bytes{0x20, 0, 0, 6, 11, 0, 3, 0, 3, 0, 0, 0, 0, 0, 1}));
-    EXPECT_EQ(wide.Name(), u"Měření");
-    EXPECT_EQ(wide.RangeSheet(), 2);
-    TNameRecord empty(range, {});
-    EXPECT_EQ(empty.DataSize(), 0);
-    EXPECT_EQ(empty.RangeSheet(), -1);
-    EXPECT_EQ(empty.GetR1(), -1);
-    empty.ArrangeCopySheet(TSheetInfo{});
-    EXPECT_EQ(MessageOf([&] { empty.Name(); }), "Error reading record");
-}
-
 TEST(NameRecord, SheetsAndTokens) {
     auto make = [](int sheet, std::uint8_t ixti) {
         TXlsNamedRange range;

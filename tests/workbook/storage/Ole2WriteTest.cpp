@@ -254,24 +254,3 @@ TEST(Ole2Write, DeletedStreamsAndStoragesAreGone) {
     EXPECT_TRUE(ReadFile(lo + "/ole2-deleted-extra.csv") == csv);
     EXPECT_TRUE(ReadFile(lo + "/ole2-deleted-storage.csv") == csv);
 }
-
-// xlrd reads the same cells from the copies, and LibreOffice exports the same CSV.
-TEST(Ole2Write, OtherProgramsReadTheCopiesAsTheOriginals) {
-    const std::string lo = TempPath("lo-copies");
-    std::string files;
-    for (const char* fixture : {"small", "medium", "big", "strings", "array"}) {
-        SCOPED_TRACE(fixture);
-        const std::string copy = TempPath(std::string("copy-") + fixture + ".xls");
-        WriteFile(copy, SaveWith(Original(fixture), OleStream(fixture, "Workbook")));
-        EXPECT_EQ(OleCheck("cells", copy), OleCheck("cells", FixtureDir() + "/" + fixture + ".xls"));
-        files += " " + FixtureDir() + "/" + fixture + ".xls " + copy;
-    }
-    ole2test::Run("timeout 600 soffice -env:UserInstallation=file://" + lo + "/profile --headless --norestore"
-                  " --convert-to csv --outdir " + lo + files + " >/dev/null 2>&1");
-    for (const char* fixture : {"small", "medium", "big", "strings", "array"}) {
-        SCOPED_TRACE(fixture);
-        const auto original = ReadFile(lo + "/" + fixture + ".csv");
-        EXPECT_FALSE(original.empty());
-        EXPECT_TRUE(ReadFile(lo + "/ole2-copy-" + fixture + ".csv") == original);
-    }
-}
