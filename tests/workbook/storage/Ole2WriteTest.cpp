@@ -186,43 +186,6 @@ TEST(Ole2Write, TheDestructorFinishesTheStream) {
     EXPECT_TRUE(out.Bytes() == SaveWith(Original("small"), {0x0A, 0, 0, 0}));
 }
 
-TEST(Ole2Write, TheEmbeddedWorkbookSurvivesASave) {
-    for (const char* fixture : {"embedded_before", "embedded_after"}) {
-        SCOPED_TRACE(fixture);
-        const auto a = OleStream("small", "Workbook");
-        const std::string path = TempPath(std::string(fixture) + ".xls");
-        WriteFile(path, SaveWith(Original(fixture), a));
-        const auto before = Lines(OleCheck("streams", FixtureDir() + "/" + fixture + ".xls"));
-        const auto after = Lines(OleCheck("streams", path));
-        ASSERT_EQ(before.size(), after.size());
-        for (std::size_t i = 0; i < before.size(); ++i)
-            if (Split(before[i]).at(0) != "Workbook") {
-                EXPECT_EQ(before[i], after[i]);
-            }
-        EXPECT_TRUE(ReadStream(ReadFile(path), u"Workbook") ==
-                    [&] { auto p = a; p.resize(4096); return p; }());
-    }
-}
-
-TEST(Ole2Write, AContainerOf4096ByteSectorsCopies) {
-    const auto workbook = OleStream("sector4096", "Workbook");
-    const std::string path = TempPath("sector4096.xls");
-    const TLayout out(SaveWith(Original("sector4096"), workbook));
-    WriteFile(path, out.Bytes);
-    EXPECT_EQ(out.SectorSize(), 4096u);
-    EXPECT_EQ(out.Bytes.size() % 4096, 0u);
-    const std::size_t entry = out.WorkbookEntry();
-    EXPECT_EQ(out.U32(entry + 120), 4096u);
-    EXPECT_TRUE(std::equal(workbook.begin(), workbook.end(), out.Bytes.begin() + out.SectorPos(out.U32(entry + 116))));
-    const auto before = Lines(OleCheck("streams", FixtureDir() + "/sector4096.xls"));
-    const auto after = Lines(OleCheck("streams", path));
-    ASSERT_EQ(before.size(), after.size());
-    for (std::size_t i = 0; i < before.size(); ++i)
-        if (Split(before[i]).at(0) != "Workbook") {
-            EXPECT_EQ(before[i], after[i]);
-        }
-}
-
 TEST(Ole2Write, DeletedStreamsAndStoragesAreGone) {
     const auto original = Original("embedded_after");
     const auto a = OleStream("small", "Workbook");
