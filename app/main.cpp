@@ -7,9 +7,32 @@
 #include "platform/qt/Dialogs.h"
 #include "platform/sys/Instance.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <string_view>
+
+namespace {
+
+// Qt's platform plugin aborts without a display; a platform chosen by
+// QT_QPA_PLATFORM or -platform (offscreen) needs none.
+bool HasGraphicalSession(int argc, char** argv) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "-platform") return true;
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    if (!HasGraphicalSession(argc, argv)) {
+        std::fputs("Orvelo potřebuje grafické prostředí (DISPLAY nebo WAYLAND_DISPLAY).\n", stderr);
+        return 1;
+    }
     plat::TApplication app(argc, argv);
     // Held until the process ends; the system drops it however it ends.
     plat::TInstanceLock instance("Orvelo");

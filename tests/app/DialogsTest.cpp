@@ -12,8 +12,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFocusEvent>
-#include <QGroupBox>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
@@ -31,19 +29,6 @@ using apptest::Boxes;
 using apptest::SaveShot;
 
 namespace {
-
-// The caption standing above an edit or list (its buddy label).
-QString CaptionOf(QWidget* window, QWidget* control) {
-    for (QLabel* label : window->findChildren<QLabel*>())
-        if (label->buddy() == control) return label->text();
-    return {};
-}
-
-QStringList Labels(QWidget* window) {
-    QStringList out;
-    for (QLabel* l : window->findChildren<QLabel*>()) out << l->text();
-    return out;
-}
 
 template <class T>
 T* Find(QWidget* window, const char* name) {
@@ -63,59 +48,28 @@ QString Typed(QLineEdit* edit, const char* text) {
     return edit->text();
 }
 
-QStringList Headers(QTreeWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->columnCount(); ++i) out << list->headerItem()->text(i);
-    return out;
-}
-
-QList<int> Widths(QTreeWidget* list) {
-    QList<int> out;
-    for (int i = 0; i < list->columnCount(); ++i) out << list->columnWidth(i);
-    return out;
-}
-
-bool HasCloseBox(QWidget* w) { return w->windowFlags().testFlag(Qt::WindowCloseButtonHint); }
-
 class DialogTest : public ::testing::Test {
 protected:
     apptest::ScopedEnv dialogs {"ORVELO_DIALOGS", std::string("auto")};
     void SetUp() override { apptest::EnsureApp(); }
 };
 
-TEST_F(DialogTest, MainWaterMeterDialogAsStoredRoundsToThreePlaces) {
+TEST_F(DialogTest, MainWaterMeterDialogRoundsToThreePlaces) {
     Tfpatni dialog;
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Stav patního vodoměru"));
-    EXPECT_FALSE(HasCloseBox(&dialog));
-    EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox1")->title(), QStringLiteral(" Zadejte stav patního vodoměru "));
-    EXPECT_EQ(Find<QLabel>(&dialog, "Label1")->text(), QStringLiteral("Tento údaj není povinný"));
     QLineEdit* field = Find<QLineEdit>(&dialog, "ePatniStav");
-    EXPECT_EQ(field->text(), QStringLiteral("0"));
-    QPushButton* ok = Find<QPushButton>(&dialog, "Button1");
-    EXPECT_EQ(ok->text(), QStringLiteral("Pokračovat"));
-    EXPECT_TRUE(ok->isDefault());
     EXPECT_TRUE(SaveShot(&dialog, "Tfpatni"));
-
     EXPECT_EQ(Typed(field, "12,345"), QStringLiteral("12.345"));
     EXPECT_EQ(dialog.Value(), 12.345);
     EXPECT_EQ(Typed(field, "1,0625"), QStringLiteral("1.062"));
     EXPECT_EQ(Typed(field, "2.0015"), QStringLiteral("2.002"));
     EXPECT_EQ(Typed(field, "abc"), QStringLiteral("0"));
     dialog.show();
-    ok->click();
+    Find<QPushButton>(&dialog, "Button1")->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
     Tfselectserial dialog;
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Nastavení komunikace"));
-    EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox1")->title(), QStringLiteral("Zvolte seriový port"));
-    EXPECT_EQ(Find<QLineEdit>(&dialog, "echanel")->text(), QStringLiteral("-1"));
-    for (const char* text : {"Port :", "Kanál :", "--1 je kanál gatewaye"})
-        EXPECT_TRUE(Labels(&dialog).contains(QString::fromUtf8(text))) << text;
-    EXPECT_EQ(Find<QPushButton>(&dialog, "Button1")->text(), QStringLiteral("Nastavit"));
-    EXPECT_EQ(Find<QPushButton>(&dialog, "Button2")->text(), QStringLiteral("Zavřít"));
-
     dialog.SetPorts({});
     dialog.show();
     dialog.Button1->click();
@@ -123,7 +77,6 @@ TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
 
     dialog.SetPorts({"COM1", "COM3", "/dev/ttyUSB0"});
     QComboBox* ports = Find<QComboBox>(&dialog, "ComboBox1");
-    EXPECT_EQ(ports->count(), 3);
     EXPECT_EQ(ports->currentText(), QStringLiteral("COM1"));
     EXPECT_TRUE(SaveShot(&dialog, "Tfselectserial"));
     ports->setCurrentIndex(1);
@@ -144,11 +97,7 @@ TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
         return true;
     });
     TAboutBox about;
-    EXPECT_EQ(Find<QLabel>(&about, "Version")->text(), QStringLiteral("Verze: 0.9 RC"));
     QLabel* comments = Find<QLabel>(&about, "Comments");
-    EXPECT_TRUE(comments->text().endsWith(QStringLiteral("example.com")));
-    EXPECT_TRUE(Find<QLabel>(&about, "Email")->text().endsWith(QStringLiteral("@example.com")));
-    EXPECT_TRUE(Labels(&about).contains(QStringLiteral("Případné chyby nebo požadavky zasílejte na adresu :")));
     EXPECT_TRUE(SaveShot(&about, "TAboutBox"));
 
     QPointF at(2, 2);
@@ -162,28 +111,16 @@ TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
     EXPECT_EQ(opened, QStringList {QStringLiteral("http://") + comments->text()});
 }
 
-TEST_F(DialogTest, ZeroConsumptionListAsStored) {
+TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {
     QPointer<Tfnulove> dialog = new Tfnulove();
     QTreeWidget* list = Find<QTreeWidget>(dialog, "lvMeters");
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Nulové odečty"));
-    EXPECT_EQ(Headers(list), (QStringList {"Název", "Sek.Addresa", "Min.Datum", "Hodnota", "Max.Datum", "Hodnota",
-                                           "Spotřeba"}));
-    EXPECT_EQ(Widths(list), (QList<int> {110, 90, 120, 100, 120, 100, 80}));
-    EXPECT_EQ(list->topLevelItemCount(), 0);
-    EXPECT_EQ(Find<QLabel>(dialog, "lbSuma")->text(), QStringLiteral("0"));
-    EXPECT_EQ(dialog->findChild<QPushButton*>(QStringLiteral("Button4")), nullptr);
-    EXPECT_EQ(Find<QPushButton>(dialog, "Button1")->text(), QStringLiteral("Zavřít"));
-    for (const char* name : {"bilOdDate", "bilToDate", "btnOdPlus", "btnOdMinus", "btnDoPlus", "btnDoMinus"})
-        EXPECT_FALSE(Find<QWidget>(dialog, name)->isEnabled()) << name;
-
-    const QDateTime now = QDateTime::currentDateTime();
     const QDateTime from = Find<QDateTimeEdit>(dialog, "bilOdDate")->dateTime();
     const QDateTime to = Find<QDateTimeEdit>(dialog, "bilToDate")->dateTime();
     EXPECT_EQ(from.date().day(), 1);
     EXPECT_EQ(from.time(), QTime(0, 0, 0));
-    EXPECT_LE(from, to);
-    EXPECT_LE(to.secsTo(now), 60);
+    EXPECT_LE(to.secsTo(QDateTime::currentDateTime()), 60);
     EXPECT_EQ(from.date().month(), to.date().month());
+    EXPECT_TRUE(SaveShot(dialog, "Tfnulove"));
 
     for (const char* n : {"9", "10", "Byt 2"})
         dialog->AddRow({QString::fromLatin1(n), "1", "", "", "", "", QString::number(std::atoi(n) + 1)});
@@ -194,28 +131,18 @@ TEST_F(DialogTest, ZeroConsumptionListAsStored) {
     EXPECT_EQ(list->topLevelItem(0)->text(6), QStringLiteral("1"));
     EXPECT_EQ(list->topLevelItem(1)->text(6), QStringLiteral("10"));
     EXPECT_EQ(list->topLevelItem(2)->text(6), QStringLiteral("11"));
-    list->clear();
-    EXPECT_TRUE(SaveShot(dialog, "Tfnulove"));
 
     dialog->show();
     dialog->Button1->click();
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     apptest::FreeClosed();
     EXPECT_TRUE(dialog.isNull()) << "frees itself when closed";
-}
-
-TEST_F(DialogTest, OperatingParametersListAsStored) {
-    QPointer<TfProvozni> dialog = new TfProvozni();
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Provozní parametry"));
-    QTreeWidget* list = Find<QTreeWidget>(dialog, "lvMeters");
-    EXPECT_EQ(Headers(list), (QStringList {"Výr. číslo", "RF adresa", "RSSI", "Baterie", "Poslední odečet",
-                                           "Hodnota", "Typ", "Č.bytu", "Ulice", "č.p.", "Upřesnění"}));
-    EXPECT_EQ(list->topLevelItemCount(), 0);
-    EXPECT_TRUE(SaveShot(dialog, "TfProvozni"));
-    dialog->show();
-    dialog->close();
+    QPointer<TfProvozni> parameters = new TfProvozni();
+    EXPECT_TRUE(SaveShot(parameters, "TfProvozni"));
+    parameters->show();
+    parameters->close();
     apptest::FreeClosed();
-    EXPECT_TRUE(dialog.isNull());
+    EXPECT_TRUE(parameters.isNull());
 }
 
 class MeterDialogTest : public DialogTest {
@@ -240,62 +167,18 @@ protected:
     }
 };
 
-TEST_F(MeterDialogTest, AsStored) {
-    TMeterDef record;
-    Tfmeridla d(nullptr, true, &record);
-    EXPECT_EQ(d.windowTitle(), QStringLiteral("Měřidla"));
-    EXPECT_EQ(Find<QPushButton>(&d, "Button1")->text(), QStringLiteral("Uložit"));
-    EXPECT_EQ(Find<QPushButton>(&d, "Button2")->text(), QStringLiteral("Cancel"));
-    QStringList groups;
-    for (QGroupBox* g : d.findChildren<QGroupBox*>()) groups << g->title();
-    EXPECT_EQ(groups, (QStringList {"Detail měřené hodnoty", "Detail měřidla", "Přiřazení měřidla", "M-Bus parametry"}));
-    struct Field {
-        const char* name;
-        const char* caption;
-        const char* text;
-        bool enabled;
-    } fields[] = {
-        {"le_pocstav", "Počáteční stav", "0", true},   {"le_nasobitel", "Násobitel", "1", true},
-        {"le_delitel", "Dělitel", "1", true},          {"le_korekce", "Korekce", "0", true},
-        {"le_merjednotka", "Základní jednotka", "", true}, {"le_nazev", "Název", "", true},
-        {"le_sekaddr", "Sekundární adresa", "", true}, {"le_merpausal", "Paušál za jednotku", "0", true},
-        {"le_mbusaddr", "M-Bus adresa", "1", true},    {"le_mbusinterval", "Interval odečtů", "60", true},
-        {"le_mbusindex", "Index", "0", true},          {"le_mbusgw", "Gateway IP", "", false},
-        {"le_mbusmask", "GW maska", "", false},        {"le_fashiontabname", "Jméno v tabulce Excel", "", true},
-    };
-    for (const Field& f : fields) {
-        QLineEdit* edit = Find<QLineEdit>(&d, f.name);
-        EXPECT_EQ(CaptionOf(&d, edit), QString::fromUtf8(f.caption)) << f.name;
-        EXPECT_EQ(edit->text(), QString::fromUtf8(f.text)) << f.name;
-        EXPECT_EQ(edit->isEnabled(), f.enabled) << f.name;
-    }
-    QComboBox* media = Find<QComboBox>(&d, "cb_typmedia");
-    QComboBox* meter = Find<QComboBox>(&d, "cb_typmeridla");
-    EXPECT_EQ(CaptionOf(&d, media), QStringLiteral("Typ media "));
-    EXPECT_EQ(CaptionOf(&d, meter), QStringLiteral("Typ měřidla"));
-    EXPECT_EQ(media->placeholderText(), QStringLiteral("Zvolte typ media"));
-    EXPECT_EQ(meter->placeholderText(), QStringLiteral("Zvolte typ měřidla"));
-    EXPECT_EQ(media->currentIndex(), -1);
-    EXPECT_EQ(media->itemText(1), QStringLiteral("Teplá voda"));
-    EXPECT_EQ(meter->itemData(1).toInt(), 8);
-    EXPECT_EQ(d.NumberFields().size(), 10u);
-    EXPECT_TRUE(SaveShot(&d, "Tfmeridla"));
-}
-
+// Every number field rewrites what was typed when it is left (the rules
+// themselves: DialogCoreTest); a text field keeps what was typed.
 TEST_F(MeterDialogTest, NumberFieldsAreRewrittenWhenLeft) {
     TMeterDef record;
     Tfmeridla d(nullptr, true, &record);
-    struct Case {
-        const char* typed;
-        const char* shown;
-    } cases[] = {{"12,345", "12.345"}, {"1.5", "1.5"}, {"abc", "0"},       {"1.234,5", "0"},
-                 {"nan", "0"},         {"inf", "0"},  {"1,23456", "1.2346"}, {" 3,00005 ", "3"}};
-    for (QLineEdit* field : d.NumberFields())
-        for (const Case& c : cases)
-            EXPECT_EQ(Typed(field, c.typed), QString::fromLatin1(c.shown)) << field->objectName().toStdString();
-    d.le_nazev->setText(QStringLiteral("12,5"));
-    Leave(d.le_nazev);
-    EXPECT_EQ(d.le_nazev->text(), QStringLiteral("12,5")) << "text fields stay as typed";
+    EXPECT_TRUE(SaveShot(&d, "Tfmeridla"));
+    ASSERT_EQ(d.NumberFields().size(), 10u);
+    for (QLineEdit* field : d.NumberFields()) {
+        EXPECT_EQ(Typed(field, "1,23456"), QStringLiteral("1.2346")) << field->objectName().toStdString();
+        EXPECT_EQ(Typed(field, "nan"), QStringLiteral("0")) << field->objectName().toStdString();
+    }
+    EXPECT_EQ(Typed(d.le_nazev, "12,5"), QStringLiteral("12,5"));
 }
 
 // The order of the checks is the core's (DialogCoreTest); here each field
@@ -392,17 +275,8 @@ protected:
     }
 };
 
-TEST_F(DialogTest, InfoWindowAsStoredWithTheProgramsInterval) {
+TEST_F(DialogTest, InfoWindowTicksEveryFiveSecondsWhileShown) {
     Tfinfo info;
-    EXPECT_EQ(info.windowTitle(), QStringLiteral("Info"));
-    EXPECT_EQ(info.size(), QSize(372, 96));
-    EXPECT_FALSE(HasCloseBox(&info));
-    EXPECT_FALSE(info.windowFlags().testFlag(Qt::WindowSystemMenuHint));
-    EXPECT_EQ(Find<QLabel>(&info, "Label1")->text(), QStringLiteral("Vyčkejte, probíhá zpracování dat ..."));
-    QProgressBar* pb = Find<QProgressBar>(&info, "pb");
-    EXPECT_EQ(pb->minimum(), 0);
-    EXPECT_EQ(pb->maximum(), 4);
-    EXPECT_EQ(pb->value(), 0);
     EXPECT_EQ(info.timer().Interval(), 5000);
     EXPECT_FALSE(info.timer().Active()) << "disabled until shown";
     info.show();

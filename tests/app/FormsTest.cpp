@@ -9,9 +9,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -53,88 +50,12 @@ const std::regex kDated(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : .*)");
 
 }  // namespace
 
-TEST_F(FormTest, MainWindowIsBuiltAsStored) {
-    Start();
-    EXPECT_EQ(form->windowTitle(), "Stradel odečty");
-    EXPECT_EQ(form->centralWidget()->size(), QSize(766, 491));
-    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
-
-    const char* captions[] = {"Č.bytu", "Jméno", "Příjmení", "Ulice", "č.p.", "Město", "Typ",
-                              "Výr. číslo", "Datum odečtu", "Hodnota"};
-    const int widths[] = {50, 70, 90, 70, 60, 90, 80, 80, 80, 70};
-    ASSERT_EQ(form->lvMeters->columnCount(), 10);
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(form->lvMeters->headerItem()->text(i), QString::fromUtf8(captions[i]));
-        EXPECT_EQ(form->lvMeters->columnWidth(i), widths[i]);
-    }
-    EXPECT_EQ(form->lvMeters->headerItem()->textAlignment(9) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
-    EXPECT_EQ(form->lvMeters->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(form->lvMeters->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_EQ(form->lvMeters->editTriggers(), QAbstractItemView::NoEditTriggers);
-
-    const int panels[] = {120, 110, 50, 100, 220, 90, 100};
-    ASSERT_EQ(form->sb->Count(), 7);
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(form->sb->PanelWidth(i), panels[i]);
-    EXPECT_EQ(form->sb->PanelAlignment(6), Qt::AlignHCenter);
-    EXPECT_EQ(form->sb->Text(0), "Master");
-    EXPECT_EQ(form->sb->Text(2), "COM3");
-}
-
-TEST_F(FormTest, CommandsKeepTheirStoredStates) {
-    Start();
-    struct State {
-        QAction* item;
-        const char* caption;
-        bool enabled, visible;
-    } items[] = {
-        {form->mLoadFile, "Načíst soubor ...", true, true},
-        {form->mPouzenaobrazovku, "Pouze na obrazovku", false, false},
-        {form->Nastavitkomunikaci1, "Nastavit komunikaci ...", true, true},
-        {form->Exit1, "E&xit", true, true},
-        {form->mProvoz->menuAction(), "Provoz", true, false},
-        {form->Sta1, "Zadat patní vodoměr...", true, true},
-        {form->Zobrazitdoplkovservisnnformace1, "Zobrazit doplňkové servisní ínformace", true, true},
-        {form->mShow, "Show log", true, true},
-        {form->m_Debug, "Debug", true, true},
-        {form->mAbout->menuAction(), "O programu", true, true},
-        {form->Informace1, "Informace ...", true, true},
-        {form->Odeethned1, "Výměna vodoměru ...", false, true},
-        {form->Export1, "Deaktivovat ...", false, true},
-        {form->Upravit1, "Upravit...", false, false},
-    };
-    for (const State& s : items) {
-        EXPECT_EQ(s.item->text(), QString::fromUtf8(s.caption));
-        EXPECT_EQ(s.item->isVisible(), s.visible) << s.caption;
-        // Qt reports a hidden action as disabled; shown again it tells its own state.
-        s.item->setVisible(true);
-        EXPECT_EQ(s.item->isEnabled(), s.enabled) << s.caption;
-        s.item->setVisible(s.visible);
-    }
-    EXPECT_FALSE(form->m_Debug->isChecked());
-    EXPECT_EQ(form->Button1->text(), "Nulové spotřeby");
-    EXPECT_FALSE(form->Button1->isEnabled());
-    EXPECT_TRUE(form->Button1->isHidden());
-    EXPECT_EQ(form->mUlozit->text(), "Uložit tabulku");
-    EXPECT_FALSE(form->mUlozit->isEnabled());
-    EXPECT_EQ(form->btnReadModules->text(), "Odečíst moduly");
-    EXPECT_FALSE(form->btnReadModules->isEnabled());
-    EXPECT_EQ(form->cb_aktodecty->text(), "Aktivovat odečty");
-    EXPECT_EQ(form->Label1->text(), "Spuštěno :");
-    EXPECT_EQ(form->st_Spusteno->text(), "");
-}
-
 TEST_F(FormTest, MasterModeStartsWithTheReadingsOff) {
     Start();
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
     EXPECT_TRUE(form->cb_aktodecty->isEnabled());
     EXPECT_EQ(form->clientTimer, nullptr);
-    EXPECT_EQ(form->debugMode, 0);
-    EXPECT_EQ(form->sortColumn, 0);
-    EXPECT_EQ(form->GatewayRfAddress(), "0x00000000");
     EXPECT_EQ(kalmira::ProcessFormatSettings().ShortDateFormat, u"dd.mm.yyyy hh:nn:ss");
-    ASSERT_NE(meterKeyList, nullptr);
-    EXPECT_EQ(meterKeyList->Count(), 0u);
     ASSERT_EQ(logWindow->LineCount(), 2);
     EXPECT_TRUE(std::regex_match(logWindow->Line(0).toStdString(), kDated));
     EXPECT_TRUE(logWindow->Line(0).endsWith(" : Master mód"));
@@ -150,7 +71,6 @@ TEST_F(FormTest, ClientModeDisablesTheReadingsAndRunsItsTimer) {
     EXPECT_FALSE(form->cb_aktodecty->isEnabled());
     ASSERT_NE(form->clientTimer, nullptr);
     EXPECT_TRUE(form->clientTimer->isActive());
-    EXPECT_EQ(form->clientTimer->interval(), 900000);
     EXPECT_TRUE(logWindow->Line(0).endsWith(" : Klient mode - načítání offline - provádí ho master"));
 }
 
@@ -249,23 +169,9 @@ TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
     EXPECT_TRUE(std::regex_match(form->sb->Text(6).toStdString(), std::regex(R"(\d\d:\d\d:\d\d)")));
 }
 
-TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
+TEST_F(FormTest, TheLogWindowIsCentredAndClosingOnlyHidesIt) {
     Start();
-    EXPECT_EQ(logWindow->windowTitle(), "Log a debug zprávy");
-    EXPECT_EQ(logWindow->size(), QSize(746, 304));
-    EXPECT_TRUE(logWindow->M->isReadOnly());
-    EXPECT_EQ(logWindow->M->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(logWindow->M->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QPushButton* buttons[] = {logWindow->Button3, logWindow->Button1, logWindow->Button2};
-    const char* captions[] = {"Uložit obsah logu", "Vymazat log okno", "Zavřít log okno"};
     form->mShow->trigger();
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(buttons[i]->text(), QString::fromUtf8(captions[i]));
-        if (i > 0) {
-            EXPECT_LT(buttons[i - 1]->x(), buttons[i]->x());
-        }
-        EXPECT_GT(buttons[i]->y(), logWindow->M->geometry().bottom());
-    }
     const QPoint centre = logWindow->screen()->availableGeometry().center();
     // Within the frame that the desktop draws around it.
     EXPECT_LE((logWindow->frameGeometry().center() - centre).manhattanLength(), 8);
@@ -274,8 +180,6 @@ TEST_F(FormTest, TheLogWindowIsBuiltAsStoredAndCentredOnTheDesktop) {
     form->mShow->trigger();  // hidden, not freed: the same window with its lines
     EXPECT_TRUE(logWindow->isVisible());
     EXPECT_EQ(logWindow->LineCount(), 2);
-    logWindow->Button2->click();
-    EXPECT_FALSE(logWindow->isVisible());
 }
 
 TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {
@@ -290,21 +194,9 @@ TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {
     EXPECT_NE(file.find(" : řádek 1\n"), std::string::npos);
 }
 
-TEST_F(FormTest, ClearingTheLogWindowKeepsTheFile) {
-    Start();
-    std::string before = ReadFile(myConfig->LogFilePath());
-    {
-        ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
-        EXPECT_EQ(Boxes([&] { logWindow->Button1Click(); }),
-                  "Upozornění|Obsah okna bude vymazán, údaje jsou zachovány v log souboru\n");
-        EXPECT_EQ(logWindow->LineCount(), 2);
-    }
-    Boxes([&] { logWindow->Button1Click(); });
-    EXPECT_EQ(logWindow->LineCount(), 0);
-    EXPECT_EQ(ReadFile(myConfig->LogFilePath()), before);
-}
-
-TEST_F(FormTest, SavingTheLogWindowAppendsToTodaysFile) {
+// Saving appends the window to the day's file, clearing keeps the file, a
+// missing log folder keeps the line in the window only.
+TEST_F(FormTest, TheLogWindowsFileIsOnlyEverAppendedTo) {
     Start();
     std::string before = plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath()));
     logWindow->AddMemoLine("jen v okně");
@@ -313,15 +205,21 @@ TEST_F(FormTest, SavingTheLogWindowAppendsToTodaysFile) {
     EXPECT_EQ(after.substr(0, before.size()), before);
     EXPECT_EQ(after.substr(before.size()),
               (logWindow->Line(0) + "\n" + logWindow->Line(1) + "\njen v okně\n").toStdString());
-}
+    {
+        ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
+        EXPECT_EQ(Boxes([&] { logWindow->Button1Click(); }),
+                  "Upozornění|Obsah okna bude vymazán, údaje jsou zachovány v log souboru\n");
+        EXPECT_EQ(logWindow->LineCount(), 3);
+    }
+    Boxes([&] { logWindow->Button1Click(); });
+    EXPECT_EQ(logWindow->LineCount(), 0);
+    EXPECT_EQ(plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())), after);
 
-TEST_F(FormTest, AMissingLogFolderKeepsTheLineInTheWindowOnly) {
-    Start();
     std::filesystem::remove_all(logdir);
     int written = 1;
     EXPECT_EQ(Boxes([&] { written = logWindow->AddLogLine("bez souboru"); }), "");
     EXPECT_EQ(written, 0);
-    EXPECT_TRUE(logWindow->Line(2).endsWith(" : bez souboru"));
+    EXPECT_TRUE(logWindow->Line(0).endsWith(" : bez souboru"));
 }
 
 // A worker's line is written to the file at once and shown when the UI

@@ -156,6 +156,13 @@ TEST_F(ProgramTest, AMissingStoreEndsWithTheMessageAndStatus255) {
     EXPECT_TRUE(std::filesystem::is_empty(logdir));
 }
 
+TEST_F(ProgramTest, WithoutADisplayItSaysSoAndEnds) {
+    Program program({"ORVELO_REGISTRY=" + store, "QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="}, dir.File("err"));
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(program.Wait(), 1);
+    EXPECT_EQ(ReadFile(dir.File("err")), "Orvelo potřebuje grafické prostředí (DISPLAY nebo WAYLAND_DISPLAY).\n");
+}
+
 TEST_F(ProgramTest, MasterStartAppendsTheStartLinesAndASecondCopyIsRefused) {
     WriteFile(store, "logdir=" + logdir + "\nusbCom=COM3\noffline=n\n");
     // A line of an earlier start today stays in front of the new ones.

@@ -18,7 +18,8 @@ std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, std::vector<std::
     return std::make_unique<TCellRecord>(id, std::move(data));
 }
 
-// Filled here; the Parts that build further record classes add theirs.
+// The record classes of the storage layer; units above it add their own
+// through RegisterRecordClass (the formula records: RegisterFormulaRecords).
 std::array<TRecordMaker, 0x10000>& Registry() {
     static std::array<TRecordMaker, 0x10000> table = [] {
         std::array<TRecordMaker, 0x10000> t{};

@@ -187,7 +187,8 @@ TEST(CellValues, DuplicateCellsKeepFileOrderAndLookupsFindTheFirst) {
               "Record with ID 0x203 is invalid");
 }
 
-// The Part's edge cases written into the LibreOffice fixture, read by xlrd.
+// Edge cases of setting values (RK and NUMBER forms, texts, blanks keeping
+// their format) written into the LibreOffice fixture, read by xlrd.
 TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
     const TXlrdSheet source = Xlrd(RowsFixture());
     ASSERT_EQ(source.Rows, 321);

@@ -168,18 +168,3 @@ TEST(TokenArray, RowAndColumnChangesRefuseTokensTheyWouldMove) {
     EXPECT_EQ(RowChange({0x01, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, OnSheet(1, 0)), -1);
     EXPECT_EQ(RowChange({0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, 5, 2, 0, 0, 0, 0, own), 0x26);
 }
-
-TEST(TokenArray, SheetCopiesRefuseThreeDTokensOfTheCopiedSheet) {
-    TSheetInfo copy = OnSheet(3, 1);
-    copy.GetSheet = [](std::uint16_t index) { return static_cast<std::int32_t>(index); };
-    copy.SetSheet = [](std::uint16_t sheet) { return sheet; };
-    auto refused = [&](Bytes tokens) {
-        return RefusedToken([&] { UXlsTokenArray_ArrangeInsertSheets(tokens, 0, tokens.size(), copy); });
-    };
-    EXPECT_EQ(refused({0x5A, 1, 0, 3, 0, 1, 0}), 0x5A);
-    EXPECT_EQ(refused({0x3B, 1, 0, 0, 0, 9, 0, 0, 0, 2, 0}), 0x3B);
-    EXPECT_EQ(refused({0x5A, 2, 0, 3, 0, 1, 0}), -1);
-    EXPECT_EQ(refused({0x24, 1, 0, 3, 0, 0x43, 1, 0, 0, 0}), -1);  // no name list given
-    copy.GetSheet = nullptr;
-    EXPECT_EQ(refused({0x5A, 1, 0, 3, 0, 1, 0}), -1);
-}

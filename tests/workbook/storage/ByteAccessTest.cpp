@@ -45,35 +45,6 @@ TEST(ByteAccess, IncWordRefusesARangeOverflowAndKeepsTheField) {
     EXPECT_EQ(low, (Bytes{100, 0}));
 }
 
-TEST(ByteAccess, IncByteAndIncLongWord) {
-    Bytes data{250, 0xFF, 0xFF, 0xFF, 0xFF};
-    IncByte(data, 0, 5, 255);
-    EXPECT_EQ(data[0], 255);
-    EXPECT_EQ(MessageOf([&] { IncByte(data, 0, 1, 255); }),
-              "Too many entries for this kind of record (256 out of a maximum of 255)");
-    IncLongWord(data, 1, 2);  // wraps
-    EXPECT_EQ(data, (Bytes{255, 1, 0, 0, 0}));
-    IncLongWord(data, 1, -2);
-    EXPECT_EQ(data, (Bytes{255, 0xFF, 0xFF, 0xFF, 0xFF}));
-}
-
-TEST(ByteAccess, IncMaxChecksAndIncMaxMinClamps) {
-    std::uint16_t v = 10;
-    IncMax(v, 5, 20);
-    EXPECT_EQ(v, 15);
-    EXPECT_EQ(MessageOf([&] { IncMax(v, 6, 20); }),
-              "Too many entries for this kind of record (21 out of a maximum of 20)");
-    EXPECT_EQ(v, 15);
-    EXPECT_THROW(IncMax(v, -16, 20), Exception);
-    std::uint16_t w = 5;
-    IncMaxMin(w, -10, 100, 0);
-    EXPECT_EQ(w, 0);
-    IncMaxMin(w, 500, 100, 0);
-    EXPECT_EQ(w, 100);
-    IncMaxMin(w, -1, 100, 0);
-    EXPECT_EQ(w, 99);
-}
-
 TEST(BiffStrings, GetStrLenCountsHeaderCharactersRunsAndExtension) {
     EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x00, 0x61, 0x62, 0x63}, 0), 5);
     // Three 16-bit characters with two rich runs: count, options, run count.

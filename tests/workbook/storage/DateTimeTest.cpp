@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 #include "workbook/storage/UKmrMessages.h"
@@ -26,13 +25,6 @@ TFormatSettings Czech() {
     return s;
 }
 
-int ThisYear() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_year + 1900;
-}
-
 struct Parsed {
     bool ok = false;
     double value = -1;
@@ -51,92 +43,6 @@ constexpr double k3April2021 = 44289;
 
 }  // namespace
 
-TEST(StrToDateTime, TimeOnly) {
-    Parsed p = Parse(u"12:30", Czech());
-    ASSERT_TRUE(p.ok);
-    EXPECT_DOUBLE_EQ(p.value, 0.5208333333333334);
-    EXPECT_FALSE(p.hasDate);
-    EXPECT_TRUE(p.hasTime);
-    EXPECT_EQ(p.format, u"H:mm");
-    p = Parse(u"7:05:30", Czech());
-    EXPECT_DOUBLE_EQ(p.value, (7 * 3600 + 5 * 60 + 30) / 86400.0);
-}
-
-TEST(StrToDateTime, DateAndTime) {
-    Parsed p = Parse(u"3.4.2021 7:05", Czech());
-    ASSERT_TRUE(p.ok);
-    EXPECT_DOUBLE_EQ(p.value, k3April2021 + (7 * 60 + 5) / 1440.0);
-    EXPECT_TRUE(p.hasDate);
-    EXPECT_TRUE(p.hasTime);
-    EXPECT_EQ(p.format, u"d.M.yyyy H:mm");
-    p = Parse(u"  3. 4. 2021  ", Czech());
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.value, k3April2021);
-    EXPECT_EQ(p.format, u"d.M.yyyy");
-    EXPECT_FALSE(p.hasTime);
-    EXPECT_EQ(Parse(u"7:05 3-4-2021", Czech()).value, k3April2021 + (7 * 60 + 5) / 1440.0);
-    EXPECT_EQ(Parse(u"3/4/2021", Czech()).value, k3April2021);
-    EXPECT_EQ(Parse(u"3.4.21", Czech()).value, k3April2021);  // the window keeps 21 in this century
-}
-
-TEST(StrToDateTime, FieldOrderAndYearsFollowTheSettings) {
-    TFormatSettings us = InvariantFormatSettings();
-    EXPECT_EQ(Parse(u"4/3/2021", us).value, k3April2021);
-    TFormatSettings iso = Czech();
-    iso.ShortDateFormat = u"yyyy-MM-dd";
-    EXPECT_EQ(Parse(u"2021-04-03", iso).value, k3April2021);
-    EXPECT_EQ(Parse(u"2021-04-03", iso).format, u"yyyy-MM-dd");
-    // Two numbers: the current year.
-    Parsed noYear = Parse(u"3.4", Czech());
-    ASSERT_TRUE(noYear.ok);
-    EXPECT_EQ(noYear.value, Parse(u"3.4." + Utf8ToUtf16(std::to_string(ThisYear())), Czech()).value);
-    // Two-digit years through the century window.
-    TFormatSettings w = Czech();
-    w.TwoDigitYearCenturyWindow = 0;
-    int century = ThisYear() / 100 * 100;
-    EXPECT_EQ(Parse(u"3.4.21", w).value, Parse(u"3.4." + Utf8ToUtf16(std::to_string(century + 21)), w).value);
-    w.TwoDigitYearCenturyWindow = 50;
-    int pivot = ThisYear() - 50;
-    int y99 = pivot / 100 * 100 + 99 < pivot ? pivot / 100 * 100 + 199 : pivot / 100 * 100 + 99;
-    EXPECT_EQ(Parse(u"3.4.99", w).value, Parse(u"3.4." + Utf8ToUtf16(std::to_string(y99)), w).value);
-}
-
-TEST(StrToDateTime, AmPm) {
-    TFormatSettings us = InvariantFormatSettings();
-    Parsed p = Parse(u"7:05 PM", us);
-    ASSERT_TRUE(p.ok);
-    EXPECT_DOUBLE_EQ(p.value, (19 * 60 + 5) / 1440.0);
-    EXPECT_EQ(p.format, u"h:mm AM/PM");
-    EXPECT_DOUBLE_EQ(Parse(u"12:00am", us).value, 0);
-    EXPECT_DOUBLE_EQ(Parse(u"12:00 pm", us).value, 0.5);
-    EXPECT_DOUBLE_EQ(Parse(u"7:05 odp.", Czech()).value, (19 * 60 + 5) / 1440.0);
-    EXPECT_FALSE(Parse(u"13:00 PM", us).ok);
-    EXPECT_FALSE(Parse(u"PM", us).ok);
-    EXPECT_FALSE(Parse(u"7:05 PM AM", us).ok);
-}
-
-TEST(StrToDateTime, GivenFormatsReplaceTheSettings) {
-    Parsed p = Parse(u"3.4.2021 7:05", Czech(), u"dd/mm/yyyy", u"hh:mm");
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.format, u"dd/mm/yyyy hh:mm");
-}
-
-TEST(StrToDateTime, VersionLikeTextsAreNoTimes) {
-    TFormatSettings dotTime = Czech();
-    dotTime.DateSeparator = u'/';
-    dotTime.ShortDateFormat = u"d/M/yyyy";
-    dotTime.TimeSeparator = u'.';
-    EXPECT_FALSE(Parse(u"1.2.3", dotTime).ok);
-    EXPECT_FALSE(Parse(u"10.20.30", dotTime).ok);
-    Parsed p = Parse(u"12.30", dotTime);  // one dot: a time
-    ASSERT_TRUE(p.ok);
-    EXPECT_TRUE(p.hasTime);
-    EXPECT_FALSE(p.hasDate);
-    EXPECT_DOUBLE_EQ(p.value, 0.5208333333333334);
-    // Read as a date, the same digits are kept.
-    EXPECT_TRUE(Parse(u"1.2.2003", dotTime).hasDate);
-}
-
 TEST(StrToDateTime, BadTextIsFalseAndTouchesNothing) {
     for (const char16_t* bad :
          {u"", u"   ", u"abc", u"2021", u"12", u"1,5", u"31.2.2021", u"0.1.2021", u"1.13.2021", u"24:00", u"7:60",
@@ -151,15 +57,6 @@ TEST(StrToDateTime, BadTextIsFalseAndTouchesNothing) {
     EXPECT_FALSE(Parse(longDigits, Czech()).ok);
     EXPECT_FALSE(Parse(u"3.4." + longDigits, Czech()).ok);
     EXPECT_FALSE(Parse(longDigits + u":00", Czech()).ok);
-}
-
-TEST(StrToDateTime, LeapDays) {
-    EXPECT_TRUE(Parse(u"29.2.2024", Czech()).ok);
-    EXPECT_FALSE(Parse(u"29.2.2023", Czech()).ok);
-    EXPECT_FALSE(Parse(u"29.2.1900", Czech()).ok);
-    EXPECT_TRUE(Parse(u"29.2.2000", Czech()).ok);
-    EXPECT_EQ(Parse(u"1.1.1900", Czech()).value, 2);
-    EXPECT_EQ(Parse(u"1.3.1900", Czech()).value, 61);
 }
 
 TEST(FormatDateTime, FieldsOfTheFormatLanguage) {

@@ -1,31 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 #include "tests/workbook/storage/MessageOf.h"
 #include "workbook/storage/UKmrMessages.h"
 
 using namespace kalmira;
-namespace fs = std::filesystem;
-
-TEST(KmrMessages, EncodeColumn) {
-    for (auto [column, name] : {std::pair<int, std::u16string_view>{1, u"A"}, {26, u"Z"}, {27, u"AA"}, {52, u"AZ"},
-                                {53, u"BA"}, {256, u"IV"}, {16384, u"XFD"}})
-        EXPECT_EQ(EncodeColumn(column), name) << column;
-    EXPECT_THROW(EncodeColumn(0), Exception);
-}
-
-TEST(KmrMessages, PosExIsOneBasedAndMinusOneWhenAbsent) {
-    for (auto [sub, text, from, at] :
-         {std::tuple<std::u16string_view, std::u16string_view, int, int>{u"x", u"abc", 1, -1}, {u"b", u"abcb", 1, 2},
-          {u"b", u"abcb", 3, 4}, {u"b", u"abcb", 4, 4}, {u"b", u"abcb", 5, -1}, {u"B", u"abcb", 1, -1},
-          {u"", u"abc", 1, -1}, {u"a", u"abc", 0, -1}})
-        EXPECT_EQ(PosEx(sub, text, from), at) << Utf16ToUtf8(sub) << " " << from;
-}
 
 TEST(KmrMessages, StringReplaceSkipQuotes) {
     EXPECT_EQ(StringReplaceSkipQuotes(u"h:mm ampm \"AMPM\"", u"AMPM", u"AM/PM"), u"h:mm AM/PM \"AMPM\"");
@@ -72,49 +52,6 @@ TEST(KmrMessages, TryStrToFloatFollowsTheSettingsSeparator) {
     EXPECT_TRUE(TryStrToFloat(u"1,5", v, cz));
     EXPECT_EQ(v, 1.5);
     EXPECT_FALSE(TryStrToFloat(u"1.5", v, cz));
-}
-
-TEST(KmrMessages, RangesAndNames) {
-    TXlsCellRange r{1, 2, 3, 4};
-    EXPECT_EQ(OffsetRange(r, 10, 100), (TXlsCellRange{101, 12, 103, 14}));
-    TXlsNamedRange n{u"Print_Area", u"=Sheet1!A1", 0x20, 3};
-    InitializeNamedRange(n);
-    EXPECT_EQ(n, (TXlsNamedRange{u"", u"", 0, 0}));
-}
-
-class SearchPath : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kmr_search_" + std::to_string(getpid()));
-        fs::create_directories(dir_ / "sub");
-        std::ofstream(dir_ / "book.xls") << "x";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    static std::string Message(std::string_view base, std::string_view name) {
-        return MessageOf([&] { SearchPathStr(base, name); });
-    }
-
-    fs::path dir_;
-};
-
-TEST_F(SearchPath, FindsFilesInTheBaseFolderOrAbsolute) {
-    std::string base = dir_.string();
-    EXPECT_EQ(SearchPathStr(base, "book.xls"), base + "/book.xls");
-    EXPECT_EQ(SearchPathStr(" \t" + base + "/ \r\n", "book.xls"), base + "/book.xls");
-    EXPECT_EQ(SearchPathStr("/nowhere", base + "/book.xls"), base + "/book.xls");
-    EXPECT_EQ(SearchPathStr(base + "/book.xls"), base + "/book.xls");
-    EXPECT_EQ(Message(base, "missing.xls"), "Can't find the file \"" + base + "/missing.xls\"");
-    EXPECT_EQ(Message(base, "sub"), "Can't find the file \"" + base + "/sub\"");  // a folder is no file
-    EXPECT_EQ(Message("", base + "/gone"), "Can't find the file \"" + base + "/gone\"");
-}
-
-TEST_F(SearchPath, WithoutBaseLooksBesideTheProgram) {
-    fs::path self = fs::read_symlink("/proc/self/exe");
-    std::string name = self.filename().string();
-    EXPECT_EQ(SearchPathStr("  ", name), (self.parent_path() / name).string());
-    EXPECT_EQ(SearchPathStr(name), (self.parent_path() / name).string());
-    EXPECT_EQ(Message("", "no-such-file.xls"), "Can't find the file \"no-such-file.xls\"");
 }
 
 TEST(FormatSettings, InvariantIsFixedUsEnglish) {

@@ -1,10 +1,13 @@
-// Access to the workbook fixtures that tests/fixtures/make_fixtures.py
-// makes in the build tree, and to what olefile and xlrd read from them.
+// Access to the committed workbook fixtures (tests/fixtures/xls, made by
+// tests/fixtures/make_fixtures.py), and to what olefile and xlrd read from them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -17,11 +20,11 @@
 
 namespace ole2test {
 
-inline std::string FixtureDir() { return std::string(ORVELO_BINARY_DIR) + "/fixtures"; }
+inline std::string FixtureDir() { return std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls"; }
 
 inline std::vector<std::uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "missing " << path << " (the fixtures are made by the xls_fixtures test)";
+    EXPECT_TRUE(in.good()) << "missing " << path;
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -46,9 +49,13 @@ inline std::vector<std::string> Split(const std::string& line, char sep = '\t') 
     return out;
 }
 
+// The names of every fixture, sorted.
 inline std::vector<std::string> Fixtures() {
-    const auto bytes = ReadFile(FixtureDir() + "/fixtures.txt");
-    return Lines(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(FixtureDir()))
+        if (e.path().extension() == ".xls") out.push_back(e.path().stem().string());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 // One stream of a fixture as olefile read it.
@@ -58,18 +65,28 @@ struct TOleStream {
     bool AtRoot() const { return Path.find('/') == std::string::npos; }
 };
 
-inline std::vector<TOleStream> OleStreams(const std::string& fixture) {
-    const auto listing = ReadFile(FixtureDir() + "/" + fixture + ".streams");
-    std::vector<TOleStream> out;
-    for (const auto& line : Lines(std::string(listing.begin(), listing.end()))) {
+inline std::string Run(const std::string& command);
+inline std::string OleCheck(const std::string& what, const std::string& file);
+
+// Read once per fixture by olefile.
+inline const std::vector<TOleStream>& OleStreams(const std::string& fixture) {
+    static std::map<std::string, std::vector<TOleStream>> read;
+    auto [at, added] = read.try_emplace(fixture);
+    if (!added) return at->second;
+    for (const auto& line : Lines(OleCheck("bytes", FixtureDir() + "/" + fixture + ".xls"))) {
         const auto fields = Split(line);
-        out.push_back({fields.at(0), ReadFile(FixtureDir() + "/streams/" + fixture + "/" + fields.at(3))});
+        const std::string hex = fields.size() > 1 ? fields[1] : "";
+        auto nibble = [&](std::size_t i) { return hex[i] <= '9' ? hex[i] - '0' : hex[i] - 'a' + 10; };
+        std::vector<std::uint8_t> bytes(hex.size() / 2);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>(nibble(2 * i) * 16 + nibble(2 * i + 1));
+        at->second.push_back({fields.at(0), std::move(bytes)});
     }
-    return out;
+    return at->second;
 }
 
 inline std::vector<std::uint8_t> OleStream(const std::string& fixture, const std::string& path) {
-    for (auto& s : OleStreams(fixture))
+    for (const auto& s : OleStreams(fixture))
         if (s.Path == path) return s.Bytes;
     ADD_FAILURE() << fixture << " has no stream " << path;
     return {};

@@ -158,48 +158,6 @@ TEST(RecordValues, ReadStrWidensAcrossPieces) {
     EXPECT_EQ(MessageOf([&] { read(exact.get(), 0, 0, 3); }), "Error reading record");
 }
 
-TEST(RecordValues, TheSharedStringsOfARealFileReadAsXlrdReadsThem) {
-    TKmrFileStream file(FixtureDir() + "/strings.xls", TKmrFileStream::TMode::Read);
-    TOle2File ole(&file);
-    ole.SelectStream(u"Workbook");
-    std::set<std::string> sst;
-    int continues = 0;
-    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> r) {
-        if (r->Id != 0xFC) return;
-        const TBaseRecord* at = r.get();
-        int pos = 0;
-        std::uint8_t head[8];
-        ReadMem(at, pos, 8, head);
-        for (std::uint32_t i = 0; i < GetLongWord(head, 4); ++i) {
-            std::uint8_t count[2], flags;
-            ReadMem(at, pos, 2, count);
-            ReadMem(at, pos, 1, &flags);
-            std::uint8_t extra[4] = {};
-            std::uint16_t runs = 0;
-            std::uint32_t farEast = 0;
-            if (flags & 8) ReadMem(at, pos, 2, extra), runs = GetWord(extra, 0);
-            if (flags & 4) ReadMem(at, pos, 4, extra), farEast = GetLongWord(extra, 0);
-            std::string s;
-            std::u16string w;
-            std::uint8_t piece = flags;
-            std::int64_t done = 0;
-            ReadStr(at, pos, s, w, flags, piece, done, GetWord(count, 0));
-            ReadMem(at, pos, runs * 4 + static_cast<int>(farEast), nullptr);
-            sst.insert(Utf16ToUtf8((flags & 1) ? w : StringToWideStringNoCodePage(s)));
-        }
-        for (auto* c = r->Continue.get(); c; c = c->Continue.get()) ++continues;
-    });
-    EXPECT_GE(continues, 3);
-    std::set<std::string> texts;
-    const auto cells = ReadFile(FixtureDir() + "/strings.cells");
-    for (const auto& line : Lines(std::string(cells.begin(), cells.end()))) {
-        const auto f = Split(line);
-        if (f.at(3) == "1") texts.insert(f.at(4).substr(1, f.at(4).size() - 2));
-    }
-    EXPECT_EQ(texts.size(), 1500u);
-    EXPECT_EQ(sst, texts);
-}
-
 TEST(RowRecord, NewLoadedAndChanged) {
     TRowRecord row(7);
     EXPECT_EQ(row.Data, (Bytes{0x07, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0x01, 0x0F, 0}));

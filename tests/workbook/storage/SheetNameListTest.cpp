@@ -20,30 +20,6 @@ using Names = std::vector<std::u16string>;
 
 }  // namespace
 
-TEST(SheetNameList, KeepsFullNamesShorterFirstThenByCode) {
-    TSheetNameList list;
-    for (const char16_t* n : {u"AA", u"Z", u"sheet1", u"Sheet1", u"B", u"Ča"}) list.Add(n);
-    EXPECT_EQ(FullNames(list), (Names{u"B", u"Z", u"AA", u"Ča", u"Sheet1", u"sheet1"}));
-    int index = -1;
-    EXPECT_TRUE(list.FindFullString(u"sheet1", index));
-    EXPECT_EQ(index, 5);
-    EXPECT_FALSE(list.FindFullString(u"C", index));
-    EXPECT_EQ(index, 1);
-}
-
-TEST(SheetNameList, GetFullName) {
-    EXPECT_EQ(TSheetNameList::GetFullName(u"Sheet", 0), u"Sheet");
-    EXPECT_EQ(TSheetNameList::GetFullName(u"Sheet", 3), u"Sheet3");
-    EXPECT_EQ(TSheetNameList::GetFullName(u"List", 2147483647), u"List2147483647");
-}
-
-TEST(SheetNameList, AddRefusesADuplicateAndKeepsTheList) {
-    TSheetNameList list;
-    list.Add(u"Sheet1");
-    EXPECT_EQ(MessageOf([&] { list.Add(u"Sheet1"); }), "Sheet name already exists: Sheet1");
-    EXPECT_EQ(FullNames(list), (Names{u"Sheet1"}));
-}
-
 TEST(SheetNameList, AddUniqueNameSkipsNumbersInUse) {
     TSheetNameList list;
     list.Add(u"Sheet");
@@ -54,30 +30,6 @@ TEST(SheetNameList, AddUniqueNameSkipsNumbersInUse) {
     EXPECT_EQ(list.AddUniqueName(u"Data"), u"Data");
     EXPECT_EQ(list.AddUniqueName(u"Data"), u"Data1");
     EXPECT_EQ(FullNames(list), (Names{u"Data", u"Data1", u"Sheet", u"Sheet1", u"Sheet2", u"Sheet3", u"Sheet4"}));
-}
-
-TEST(SheetNameList, LoadedNamesAreTheirOwnRoots) {
-    TSheetNameList list;
-    for (const char16_t* n : {u"Sheet1", u"Sheet2", u"Sheet3"}) list.Add(n);
-    EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet");
-    EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet4");  // after Sheet (index 0): 1, 2, 3 are taken
-    // A new root that is already a loaded name still gets a free one.
-    EXPECT_EQ(list.AddUniqueName(u"Sheet1"), u"Sheet11");
-    EXPECT_EQ(FullNames(list), (Names{u"Sheet", u"Sheet1", u"Sheet2", u"Sheet3", u"Sheet4", u"Sheet11"}));
-}
-
-TEST(SheetNameList, FindRootStringGivesTheFirstEntryInListOrder) {
-    TSheetNameList list;
-    list.AddUniqueName(u"Sheet");  // Sheet
-    list.AddUniqueName(u"Sheet");  // Sheet1
-    list.Add(u"Sheet10");
-    int index = -1;
-    EXPECT_TRUE(list.FindRootString(u"Sheet", index));
-    EXPECT_EQ(index, 0);
-    EXPECT_TRUE(list.FindRootString(u"Sheet10", index));
-    EXPECT_EQ(index, 2);
-    EXPECT_FALSE(list.FindRootString(u"Sheet2", index));
-    EXPECT_EQ(index, 2);  // where "Sheet2" would go
 }
 
 TEST(SheetNameList, DeleteSheet) {

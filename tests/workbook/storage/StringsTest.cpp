@@ -53,10 +53,6 @@ TEST(ExcelString, BytesOfBothCountWidths) {
     EXPECT_EQ(cress.GetValue(), u"Řeřicha €");
     // 8-bit characters are code points 0-255, no code page.
     EXPECT_EQ(TExcelString(2, false, u"\u00e9\u00ff").GetValue(), u"\u00e9\u00ff");
-    EXPECT_EQ(TExcelString(2, true, u"ab").GetCharSize(), 2);
-    Bytes buffer(12, 0xEE);
-    TExcelString(1, false, u"ab").CopyToPtr(buffer, 3);
-    EXPECT_EQ(buffer, (Bytes{0xEE, 0xEE, 0xEE, 2, 0, 'a', 'b', 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
 
     const std::u16string long256(256, u'x');
     EXPECT_EQ(TExcelString(1, false, long256.substr(1)).TotalSize(), 257);
@@ -97,16 +93,6 @@ TEST(ExcelString, ReadsAcrossContinuations) {
         int p = 0;
         EXPECT_EQ(MessageOf([&] { TExcelString(2, a, p); }), "Error reading record");
     }
-}
-
-TEST(ExcelString, Compare) {
-    auto cmp = [](const TExcelString& a, const TExcelString& b) { return a.Compare(b); };
-    EXPECT_EQ(cmp(TExcelString(1, false, u"b"), TExcelString(2, false, u"a")), -1);  // width first
-    EXPECT_EQ(cmp(TExcelString(2, true, u"a"), TExcelString(2, false, u"b")), 1);    // then the option byte
-    EXPECT_EQ(cmp(TExcelString(2, false, u"ab"), TExcelString(2, false, u"b")), -1);  // 8-bit: bytes first
-    EXPECT_EQ(cmp(TExcelString(2, false, u"ab"), TExcelString(2, false, u"a")), 1);
-    EXPECT_EQ(cmp(TExcelString(2, true, u"z"), TExcelString(2, true, u"ab")), -1);   // 16-bit: count first
-    EXPECT_EQ(cmp(TExcelString(2, true, u"ab"), TExcelString(2, true, u"ab")), 0);
 }
 
 TEST(SharedStrings, AddFindAndOrder) {

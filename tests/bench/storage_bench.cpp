@@ -1,0 +1,203 @@
+// Storage layer speed (release build, run by hand): the container (the
+// "Workbook" stream of the big fixture read a record at a time, the
+// container copied with it written anew), the record walk of the big
+// fixture (load and free, load and write back), RK encoding and decoding of
+// a million mixed numbers (goal: 20 million a second each), and a
+// 100,000-string table (a quarter 16-bit, a tenth rich): Load + Sort, then
+// FixRefs + sizes + save (goal: each under 0.2 s).
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <map>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/UXlsBaseRecordLists.h"
+#include "workbook/storage/UXlsSST.h"
+#include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/Uxlscellrecords.h"
+
+using namespace kalmira;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes& Fixture(const char* name) {
+    static std::map<std::string, Bytes> read;
+    Bytes& bytes = read[name];
+    if (bytes.empty()) {
+        std::ifstream in(std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/" + name + ".xls", std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return bytes;
+}
+
+// Reads the stream as the record loader does: a 4-byte header, then its data.
+void ReadWorkbook(benchmark::State& state) {
+    std::int64_t length = 0;
+    for (auto _ : state) {
+        TKmrMemoryStream in(Fixture("big"));
+        TOle2File ole(&in);
+        ole.SelectStream(u"Workbook");
+        length = ole.Length();
+        Bytes all(static_cast<std::size_t>(length));
+        for (std::size_t at = 0; !ole.NextEof(3);) {
+            ole.ReadMem(all.data() + at, 4);
+            const std::size_t size = std::min<std::size_t>(all[at + 2] | all[at + 3] << 8, all.size() - at - 4);
+            ole.ReadMem(all.data() + at + 4, static_cast<std::int64_t>(size));
+            at += 4 + size;
+        }
+        benchmark::DoNotOptimize(all);
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+
+void CopyWorkbook(benchmark::State& state, bool toFile) {
+    const Bytes& bytes = Fixture("big");
+    Bytes workbook;
+    {
+        TKmrMemoryStream in(bytes);
+        TOle2File ole(&in);
+        ole.SelectStream(u"Workbook");
+        workbook.resize(static_cast<std::size_t>(ole.Length()));
+        ole.ReadMem(workbook.data(), ole.Length());
+    }
+    const std::string outName = std::filesystem::temp_directory_path() / "orvelo-ole2-bench.xls";
+    for (auto _ : state) {
+        TKmrMemoryStream in(bytes), memory;
+        std::unique_ptr<TKmrStream> file;
+        if (toFile) file = std::make_unique<TKmrFileStream>(outName, TKmrFileStream::TMode::Create);
+        TOle2File ole(&in);
+        ole.PrepareForWrite(toFile ? file.get() : &memory, u"Workbook");
+        for (std::size_t i = 0; i < workbook.size(); i += 20)
+            ole.WriteMem(workbook.data() + i, std::min<std::size_t>(20, workbook.size() - i));
+        ole.FinishStream();
+    }
+    std::filesystem::remove(outName);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+
+void WalkBigRecords(benchmark::State& state, bool writeBack) {
+    std::int64_t records = 0;
+    for (auto _ : state) {
+        TKmrMemoryStream in(Fixture("big")), out;
+        TOle2File ole(&in);
+        ole.SelectStream(u"Workbook");
+        TBaseRecordList list;
+        WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { list.Add(std::move(record)); });
+        records += static_cast<std::int64_t>(list.Count());
+        if (writeBack) {
+            ole.PrepareForWrite(&out, u"Workbook");
+            list.SaveToStream(ole);
+            ole.FinishStream();
+        }
+    }
+    state.counters["records/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
+}
+
+std::vector<double> MixedNumbers() {
+    std::mt19937_64 rng(99);
+    std::vector<double> out(1000000);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        switch (i % 4) {
+            case 0: out[i] = static_cast<double>(static_cast<std::int64_t>(rng() % 20000000) - 10000000) / 100; break;
+            case 1: out[i] = static_cast<double>(static_cast<std::int64_t>(rng() % 2000000) - 1000000); break;
+            case 2: out[i] = static_cast<double>(rng() % 1000000) / 7; break;
+            default: out[i] = static_cast<double>(rng() % 100000) + 0.5; break;
+        }
+    }
+    return out;
+}
+
+void EncodeRKs(benchmark::State& state) {
+    const auto numbers = MixedNumbers();
+    for (auto _ : state) {
+        std::uint32_t rk = 0, sum = 0;
+        for (double v : numbers) sum += EncodeRK(v, rk) ? rk : 0;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(numbers.size()));
+}
+
+void DecodeRKs(benchmark::State& state) {
+    std::vector<std::uint32_t> rks;
+    for (double v : MixedNumbers()) {
+        std::uint32_t rk;
+        rks.push_back(EncodeRK(v, rk) ? rk : 0x3FF00000);
+    }
+    for (auto _ : state) {
+        double sum = 0;
+        for (std::uint32_t rk : rks) sum += DecodeRK(rk);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(rks.size()));
+}
+
+TSST& BigTable() {
+    static TSST table = [] {
+        TSST t;
+        std::mt19937 rng(5);
+        for (int i = 0; i < 100000; ++i) {
+            std::u16string text = i % 4 ? u"Row " : u"Řádek ";
+            for (char c : std::to_string(i * 7919 % 1000003)) text.push_back(static_cast<char16_t>(c));
+            text.append(static_cast<std::size_t>(rng() % 30), u'x');
+            TRTFRunList runs;
+            if (i % 10 == 0) runs = {{0, 5}, {3, 0}};
+            t.AddRef(t.Offset(t.AddString(text, runs)));
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The table saved into the small fixture and walked back: an SST record with its CONTINUE chain.
+void LoadAndSort(benchmark::State& state) {
+    TKmrMemoryStream in(Fixture("small")), out;
+    {
+        TOle2File ole(&in);
+        ole.PrepareForWrite(&out, u"Workbook");
+        BigTable().SaveToStream(ole);
+        ole.FinishStream();
+    }
+    TKmrMemoryStream written(out.Bytes());
+    TOle2File ole(&written);
+    ole.SelectStream(u"Workbook");
+    std::unique_ptr<TBaseRecord> record;
+    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> r) { if (r->Id == xlr_SST) record = std::move(r); });
+    for (auto _ : state) {
+        TSST sst;
+        sst.Load(dynamic_cast<TSSTRecord&>(*record));
+        sst.Sort();
+        benchmark::DoNotOptimize(sst.Count());
+    }
+}
+
+void FixRefsSizeAndSave(benchmark::State& state) {
+    TSST& sst = BigTable();
+    for (auto _ : state) {
+        TKmrMemoryStream in(Fixture("small")), out;
+        TOle2File ole(&in);
+        ole.PrepareForWrite(&out, u"Workbook");
+        sst.FixRefs();
+        benchmark::DoNotOptimize(sst.TotalSize());
+        sst.SaveToStream(ole);
+        ole.FinishStream();
+    }
+}
+
+}  // namespace
+
+BENCHMARK(ReadWorkbook)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CopyWorkbook, memory, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CopyWorkbook, file, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WalkBigRecords, load_and_free, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WalkBigRecords, load_and_write, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodeRKs)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeRKs)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadAndSort)->Unit(benchmark::kMillisecond);
+BENCHMARK(FixRefsSizeAndSave)->Unit(benchmark::kMillisecond);
