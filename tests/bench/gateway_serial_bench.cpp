@@ -79,10 +79,7 @@ void BM_FramesOverPseudoTerminal(benchmark::State& state)
     {
         standin::GatewayStandin gateway(pattern, "COM3");
         HlavniCem worker{linkInterfaces{}, {}, HlavniCem::tickSource::manual};
-        serialObject transport(&worker, "COM3", [&](serialObject&, msgBox* box) {
-            ++delivered;
-            packetFree(box);
-        });
+        serialObject transport(&worker, "COM3", [&](serialObject&, packetHandle) { ++delivered; });
         Bytes message(27);
         for (std::size_t i = 0; i < message.size(); ++i)
             message[i] = static_cast<std::uint8_t>(0x10 + i);

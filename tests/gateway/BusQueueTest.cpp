@@ -72,8 +72,7 @@ TEST_F(BusQueue, ObjectOfAnUnknownGatewayWaitsItsRepeatIntervalOrGoes) {
     BusObject* once = add(5, 1, 0);
     worker->addToQueue(1, once, true);
     worker->tickQueue();  // once is due: its repeat interval of 0 removes it
-    EXPECT_EQ(worker->busObjectList(), lost);
-    EXPECT_EQ(lost->nextObject, nullptr);
+    EXPECT_EQ(worker->busObjects(), std::vector<BusObject*>{lost});
     EXPECT_EQ(worker->pollQueue(), lost);
     EXPECT_EQ(lost->delta, 24);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"Object MBUS 5 was removed" + tidPart()});
@@ -91,8 +90,8 @@ TEST_F(BusQueue, RemovedObjectLeavesQueueAndLists) {
     EXPECT_EQ(worker->pollQueue(), after);
     EXPECT_EQ(after->delta, 9);
     worker->remBusObjekt(head, true);
-    EXPECT_EQ(itf->pollList, nullptr);
-    EXPECT_EQ(worker->busObjectList(), after);
+    EXPECT_EQ(itf->snapshot().pollList, nullptr);
+    EXPECT_EQ(worker->busObjects(), std::vector<BusObject*>{after});
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"Object MBUS 2 was removed" + tidPart(),
                                                      "Object MBUS 1 was removed" + tidPart()}));
 }
@@ -110,9 +109,9 @@ TEST_F(BusQueue, RescanBus) {
     EXPECT_EQ(worker->rescanBus(1), 0);
     EXPECT_EQ(worker->rescanBus(2), 2);
     EXPECT_EQ(worker->rescanBus(3), 2);
-    EXPECT_EQ(itf->pollList->pollNext, c);
+    EXPECT_EQ(itf->snapshot().pollList->pollNext, c);
     EXPECT_EQ(worker->rescanBus(2), 2) << "moved behind the head";
-    EXPECT_EQ(itf->pollList->pollNext, b);
+    EXPECT_EQ(itf->snapshot().pollList->pollNext, b);
     worker->addToQueue(7, elsewhere, true);
     EXPECT_EQ(worker->rescanBus(4), -2);
     EXPECT_EQ(worker->pollQueue(), elsewhere) << "without its gateway it stays queued";
@@ -133,8 +132,8 @@ TEST_F(BusQueue, RawSendsThroughTheAddressedGateway) {
     EXPECT_EQ(sends.all()[0].packet, hex("0A 0B 0C 0D 01 02 03 04 20 69 01 10 7B 05 80 16"));
     EXPECT_EQ(sends.all()[0].address, 0x01020304u);
     EXPECT_EQ(sends.all()[0].parameter, 0);
-    EXPECT_EQ(itf->mode, busModeOptical);
-    EXPECT_EQ(itf->replyTimer, 40);
+    EXPECT_EQ(itf->snapshot().mode, busModeOptical);
+    EXPECT_EQ(itf->snapshot().replyTimer, 40);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"Send ,data len 5 : 10, 7b, 05, 80, 16" + tidPart()});
 
     send(0x01020304, 0);

@@ -11,19 +11,19 @@ using lines = std::vector<std::string>;
 // for the sensor kinds, as the sensor decoder does.
 struct recordingRoads {
     std::vector<std::uint8_t> sensorKinds;
-    std::vector<msgBox*> handedOver;
+    std::vector<packetHandle> handedOver;
 
     HlavniCem::radioRoads roads() {
         return {
-            [this](const rfPacket& p) -> msgBox* {
+            [this](const rfPacket& p) -> packetHandle {
                 sensorKinds.push_back(rfPacketKind(p));
                 if (rfPacketKind(p) != rfKindSensor && rfPacketKind(p) != rfKindSensorAlarm) return nullptr;
-                msgBox* box = packetAlloc();
+                packetHandle box = takePacket();
                 box->kind = boxKindSensorReadings;
                 box->length = 1;
                 return box;
             },
-            [this](msgBox* box) { handedOver.push_back(box); },
+            [this](packetHandle box) { handedOver.push_back(std::move(box)); },
         };
     }
 };
@@ -32,7 +32,7 @@ struct recordingRoads {
 class Dispatch : public gatewayTest {
 protected:
     void TearDown() override {
-        for (msgBox* box : road.handedOver) packetFree(box);
+        road.handedOver.clear();
         gatewayTest::TearDown();
     }
     void deliver(const char* wire) {
@@ -82,7 +82,7 @@ TEST_F(Dispatch, GreetingsAndRecordPacketsAreLogged) {
 TEST_F(Dispatch, MarkedPacketGoesToTheHandOverAsACopy) {
     deliver("01 02 03 04 0A 0B 0C 0D 22 80 01 C0 64 00 21 07");
     ASSERT_EQ(road.handedOver.size(), 1u);
-    msgBox* copy = road.handedOver[0];
+    const msgBox* copy = road.handedOver[0].get();
     EXPECT_EQ(copy->kind, boxKindPacketCopy);
     EXPECT_EQ(bytes(copy->data, copy->data + copy->length), hex("01 02 03 04 0A 0B 0C 0D 22 80 01 C0 64 00 21 07"));
     EXPECT_EQ(copy->source, 0x0A0B0C0Du);

@@ -164,9 +164,6 @@ public:
         sends.add({address, parameter, bytes(box->data, box->data + box->length)});
     }
     recorder<sent> sends;
-
-protected:
-    void Execute() override {}
 };
 
 // A worker whose gateway reports and meter protocol the test watches:
@@ -205,16 +202,16 @@ public:
     // An interface on "COM3" with a recording transport, linked to `address`
     // when that is not 0 and past its start delay.
     rfInterfaces* addGateway(std::uint32_t address, std::string port = "COM3") {
-        auto itf = std::make_unique<rfInterfaces>(this, rfKindSerial, "Serial : " + port);
-        itf->transport = std::make_unique<recordingTransport>(this);
+        auto itf = std::make_unique<rfInterfaces>(this, interfaceKind::serial, "Serial : " + port);
+        itf->setTransport(std::make_unique<recordingTransport>(this));
         if (address) itf->storeInfo(address, 2);
-        itf->startDelay = 0;
+        itf->withState([&](interfaceState& s) { s.startDelay = 0; });
         rfInterfaces* raw = itf.get();
         addInterface(std::move(itf));
         return raw;
     }
     static recorder<recordingTransport::sent>& sendsOf(rfInterfaces* itf) {
-        return static_cast<recordingTransport&>(*itf->transport).sends;
+        return static_cast<recordingTransport&>(*itf->transport()).sends;
     }
 
     bytes request;
@@ -252,7 +249,7 @@ protected:
     }
     void polls(rfInterfaces* itf, int n) {
         workerLock held(*worker);
-        for (int i = 0; i < n; ++i) pollInterface(*itf);
+        for (int i = 0; i < n; ++i) itf->poll();
     }
 
     recordingLog log;

@@ -24,8 +24,7 @@ std::vector<framed> frameAll(rfInterfaces& itf, const bytes& in) {
     std::vector<framed> out;
     for (std::uint8_t b : in) {
         frameDelivery d;
-        std::lock_guard lock(itf.mutex);
-        if (frameByte(itf, b, d))
+        if (itf.frameByte(b, d))
             out.push_back({d.reply.result, d.reply.length, bytes(d.frame.begin(), d.frame.begin() + d.reply.length)});
     }
     return out;
@@ -45,19 +44,19 @@ bytes opticalBlock(std::uint8_t check) {
 }  // namespace
 
 TEST_F(Interfaces, StoreInfoReportsChangesAndReloadsTheKeepAlive) {
-    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
+    rfInterfaces itf(worker.get(), interfaceKind::serial, "Serial : COM3");
     EXPECT_EQ(itf.storeInfo(0x01020304, 2), 1);
     EXPECT_EQ(itf.storeInfo(0x01020304, 2), 0);
-    itf.keepAlive = 3;
+    itf.withState([&](interfaceState& s) { s.keepAlive = 3; });
     EXPECT_EQ(itf.storeInfo(0, -1), 0);
-    EXPECT_EQ(itf.keepAlive, 100);
+    EXPECT_EQ(itf.snapshot().keepAlive, 100);
     EXPECT_EQ(itf.storeInfo(0x05060708, -1), 1);
-    EXPECT_EQ(itf.rfAddress, 0x05060708u);
-    EXPECT_EQ(itf.channel, 2);
+    EXPECT_EQ(itf.rfAddress(), 0x05060708u);
+    EXPECT_EQ(itf.snapshot().channel, 2);
     EXPECT_EQ(itf.storeInfo(0, 3), 1);
-    EXPECT_EQ(itf.rfAddress, 0x05060708u);
-    EXPECT_EQ(itf.channel, 3);
-    itf.rfAddress = 0;  // not linked: no loss to report on destruction
+    EXPECT_EQ(itf.rfAddress(), 0x05060708u);
+    EXPECT_EQ(itf.snapshot().channel, 3);
+    itf.withState([&](interfaceState& s) { s.rfAddress = 0; });  // not linked: no loss to report on destruction
 }
 
 TEST_F(Interfaces, SilentGatewayIsLostOnThe101stPoll) {
@@ -66,10 +65,10 @@ TEST_F(Interfaces, SilentGatewayIsLostOnThe101stPoll) {
     itf->storeInfo(0x01020304, 2);  // unchanged, but it reloads
     polls(itf, 100);
     EXPECT_TRUE(worker->notifies.all().empty());
-    EXPECT_EQ(itf->rfAddress, 0x01020304u);
+    EXPECT_EQ(itf->rfAddress(), 0x01020304u);
     polls(itf, 1);
     EXPECT_EQ(worker->notifies.all(), (std::vector<notified>{{"Serial : COM3", 0, 0}}));
-    EXPECT_EQ(itf->rfAddress, 0u);
+    EXPECT_EQ(itf->rfAddress(), 0u);
     polls(itf, 300);
     EXPECT_EQ(worker->notifies.count(), 1u);
 }
@@ -77,12 +76,12 @@ TEST_F(Interfaces, SilentGatewayIsLostOnThe101stPoll) {
 TEST_F(Interfaces, BytesDuringTheStartDelayAreDropped) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
     worker->addBusObject(makeBus(5));
-    itf->attachBusObject(worker->busObjectList());
-    itf->startDelay = 10;
+    itf->attachBusObject(worker->busObjects().front());
+    itf->withState([&](interfaceState& s) { s.startDelay = 10; });
     polls(itf, 9);
     const bytes ack = hex("E5");
     itf->feedBytes(0, 0x0A0B0C0D, 0x01020304, 1, ack.data());
-    EXPECT_EQ(itf->startDelay, 200);
+    EXPECT_EQ(itf->snapshot().startDelay, 200);
     EXPECT_TRUE(worker->decodes.all().empty());
     polls(itf, 200);
     itf->feedBytes(0, 0x0A0B0C0D, 0x01020304, 1, ack.data());
@@ -120,7 +119,7 @@ TEST_F(Interfaces, FramersFromLiteralBytes) {
         {"identification, stray 'A' first", busModeOptical, hex("41") + ident, 1, ident},
         {"identification, bit 7 set", busModeOptical, hex("AF C1 C2 C3 B5 D8 D9 DA 8D 8A"), 1, ident},
     };
-    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
+    rfInterfaces itf(worker.get(), interfaceKind::serial, "Serial : COM3");
     for (const auto& c : cases) {
         itf.setMode(c.mode, 30);
         const auto got = frameAll(itf, c.in);
@@ -130,16 +129,16 @@ TEST_F(Interfaces, FramersFromLiteralBytes) {
             EXPECT_EQ(got[0].frame, c.frame) << c.name;
         }
     }
-    EXPECT_EQ(itf.buffer[ident.size()], 0) << "each optical byte is stored followed by a zero";
+    EXPECT_EQ(itf.snapshot().buffer[ident.size()], 0) << "each optical byte is stored followed by a zero";
 }
 
 TEST_F(Interfaces, FramersStayInsideTheirBuffer) {
-    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
+    rfInterfaces itf(worker.get(), interfaceKind::serial, "Serial : COM3");
     itf.setMode(busModeOptical, 30);
     bytes endless{0x02};
     endless.insert(endless.end(), 6000, 'A');
     EXPECT_TRUE(frameAll(itf, endless).empty());
-    EXPECT_EQ(itf.length, 4094);
+    EXPECT_EQ(itf.snapshot().length, 4094);
     auto end = frameAll(itf, hex("03 00"));
     ASSERT_EQ(end.size(), 1u);
     EXPECT_EQ(end[0].length, 4094);
@@ -157,7 +156,7 @@ TEST_F(Interfaces, FramersStayInsideTheirBuffer) {
             EXPECT_LE(f.length, mode == busModeMBus ? 255 : 4094);
             EXPECT_NE(f.result, 0);
         }
-        EXPECT_LT(itf.length, 4095);
+        EXPECT_LT(itf.snapshot().length, 4095);
     }
 }
 
@@ -167,7 +166,7 @@ TEST_F(Interfaces, OpticalRepliesReachTheDecoderAsZeroEndedText) {
     bus->mode = busModeOptical;
     itf->attachBusObject(bus.get());
     worker->addBusObject(std::move(bus));
-    itf->startDelay = 0;
+    itf->withState([&](interfaceState& s) { s.startDelay = 0; });
     itf->setMode(busModeOptical, 30);
     // The line parser reads printable characters up to the first other
     // one, so a block cut at the buffer's end must still end in a zero.
@@ -191,11 +190,11 @@ TEST_F(Interfaces, PollCycleSendsRequestsTakesRepliesAndTimesOut) {
     rfInterfaces* other = worker->addGateway(0x05060708, "COM4");
     worker->request = hex("10 7B 05 80 16");
     worker->addBusObject(makeBus(5, 30));
-    BusObject* bus = worker->busObjectList();
+    BusObject* bus = worker->busObjects().front();
     worker->addToQueue(1, bus, true);
     worker->tickQueue();
     ASSERT_EQ(itf->findInPollList(bus), 1);
-    EXPECT_EQ(itf->startDelay, 50);
+    EXPECT_EQ(itf->snapshot().startDelay, 50);
     auto& sends = testWorker::sendsOf(itf);
     polls(itf, 50);
     EXPECT_TRUE(sends.all().empty()) << "a new head waits 50 polls";
@@ -203,7 +202,7 @@ TEST_F(Interfaces, PollCycleSendsRequestsTakesRepliesAndTimesOut) {
     ASSERT_EQ(sends.count(), 1u);
     EXPECT_EQ(sends.all()[0].parameter, 0);
     EXPECT_EQ(sends.all()[0].packet, hex("0A 0B 0C 0D 01 02 03 04 20 69 01 10 7B 05 80 16"));
-    EXPECT_EQ(itf->replyTimer, 30);
+    EXPECT_EQ(itf->snapshot().replyTimer, 30);
 
     // The reply comes as a transparent packet addressed to the gateway.
     bytes wire = hex("01 02 03 04 0A 0B 0C 0D 20 00 07") + longFrame;
@@ -214,11 +213,11 @@ TEST_F(Interfaces, PollCycleSendsRequestsTakesRepliesAndTimesOut) {
     EXPECT_EQ(reply.frame, longFrame);
     EXPECT_EQ(reply.rssi, -61);
     EXPECT_EQ(reply.source, 0x0A0B0C0Du);
-    EXPECT_EQ(itf->replyTimer, 0);
+    EXPECT_EQ(itf->snapshot().replyTimer, 0);
     // The start of a frame to an address no gateway has reaches no framer.
     bytes partial = hex("01 02 03 05 0A 0B 0C 0D 20 00 08 10 5B 01");
     worker->deliverRadioFrame(0x01020304, inPlace(partial));
-    EXPECT_EQ(itf->length + other->length, 0);
+    EXPECT_EQ(itf->snapshot().length + other->snapshot().length, 0);
 
     // The next request goes out at once; without a reply it times out.
     polls(itf, 1);
@@ -239,19 +238,19 @@ TEST_F(Interfaces, PollCycleSendsRequestsTakesRepliesAndTimesOut) {
     EXPECT_EQ(worker->decodes.all()[2].length, -1);
     EXPECT_EQ(sends.count(), 2u);
 
-    itf->transport.reset();  // an interface without a transport is not fed
+    itf->takeTransport();  // an interface without a transport is not fed
     partial[3] = 0x04;
     worker->deliverRadioFrame(0x01020304, inPlace(partial));
-    EXPECT_EQ(itf->length, 0);
+    EXPECT_EQ(itf->snapshot().length, 0);
 }
 
 TEST_F(Interfaces, IdleInterfaceReloadsTwenty) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
     polls(itf, 1);
-    EXPECT_EQ(itf->replyReload, 20);
+    EXPECT_EQ(itf->snapshot().replyReload, 20);
     const bytes e5 = hex("E5");
     itf->feedBytes(0, 0, 0x01020304, 1, e5.data());
-    EXPECT_EQ(itf->replyTimer, 0) << "a finished frame clears the timer";
+    EXPECT_EQ(itf->snapshot().replyTimer, 0) << "a finished frame clears the timer";
     EXPECT_TRUE(worker->decodes.all().empty()) << "no bus object to hand it to";
 }
 
@@ -259,49 +258,49 @@ TEST_F(Interfaces, PollListOperations) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
     for (int id : {1, 2, 3, 4}) worker->addBusObject(makeBus(id, 10 * id));
     BusObject* b[5] = {};
-    for (BusObject* o = worker->busObjectList(); o; o = o->nextObject) b[o->id] = o;
+    for (BusObject* o : worker->busObjects()) b[o->id] = o;
     b[1]->step = 7;
     b[1]->retries = 1;
     EXPECT_EQ(itf->attachBusObject(b[1]), 1);
     EXPECT_EQ(b[1]->step, 0);
     EXPECT_EQ(b[1]->retries, 0);
-    EXPECT_EQ(itf->replyReload, 10);
-    EXPECT_EQ(itf->replyTimer, 0);
-    EXPECT_EQ(itf->startDelay, 50);
+    EXPECT_EQ(itf->snapshot().replyReload, 10);
+    EXPECT_EQ(itf->snapshot().replyTimer, 0);
+    EXPECT_EQ(itf->snapshot().startDelay, 50);
     EXPECT_EQ(itf->attachBusObject(b[2]), 2);
     EXPECT_EQ(itf->attachBusObject(b[3]), 2);  // right after the head
     EXPECT_EQ(itf->appendToPollList(b[4]), 2);
     EXPECT_EQ(itf->attachBusObject(b[2]), -1);
     EXPECT_EQ(itf->appendToPollList(b[1]), -1);
     std::vector<int> order;
-    for (BusObject* o = itf->pollList; o; o = o->pollNext) order.push_back(o->id);
+    for (BusObject* o = itf->snapshot().pollList; o; o = o->pollNext) order.push_back(o->id);
     EXPECT_EQ(order, (std::vector<int>{1, 3, 2, 4}));
     EXPECT_EQ(itf->findInPollList(b[1]), 1);
     EXPECT_EQ(itf->findInPollList(b[4]), 2);
 
-    itf->startDelay = 0;
+    itf->withState([&](interfaceState& s) { s.startDelay = 0; });
     EXPECT_EQ(itf->removeFromPollList(b[2]), 1);
-    EXPECT_EQ(itf->startDelay, 0) << "only a new head changes the settings";
+    EXPECT_EQ(itf->snapshot().startDelay, 0) << "only a new head changes the settings";
     EXPECT_EQ(itf->removeFromPollList(b[1]), 1);
-    EXPECT_EQ(itf->pollList, b[3]);
-    EXPECT_EQ(itf->replyReload, 30);
-    EXPECT_EQ(itf->replyTimer, 50);
-    EXPECT_EQ(itf->startDelay, 50);
+    EXPECT_EQ(itf->snapshot().pollList, b[3]);
+    EXPECT_EQ(itf->snapshot().replyReload, 30);
+    EXPECT_EQ(itf->snapshot().replyTimer, 50);
+    EXPECT_EQ(itf->snapshot().startDelay, 50);
     EXPECT_EQ(itf->removeFromPollList(b[1]), 0);
     EXPECT_EQ(itf->findInPollList(b[1]), 0);
     EXPECT_EQ(itf->removeFromPollList(b[3]), 1);
     EXPECT_EQ(itf->removeFromPollList(b[4]), 1);
-    EXPECT_EQ(itf->pollList, nullptr);
+    EXPECT_EQ(itf->snapshot().pollList, nullptr);
 }
 
 TEST_F(Interfaces, DestroyedLinkedInterfaceTimesOutItsBusAndReportsTheLoss) {
-    auto itf = std::make_unique<rfInterfaces>(worker.get(), rfKindSerial, "Serial : COM3");
+    auto itf = std::make_unique<rfInterfaces>(worker.get(), interfaceKind::serial, "Serial : COM3");
     itf->storeInfo(0x01020304, 2);
     worker->addBusObject(makeBus(5));
     worker->addBusObject(makeBus(6));
-    BusObject* six = worker->busObjectList();
+    BusObject* six = worker->busObjects()[0];
     itf->attachBusObject(six);
-    itf->attachBusObject(six->nextObject);
+    itf->attachBusObject(worker->busObjects()[1]);
     itf.reset();
     const auto d = worker->decodes.all();
     ASSERT_EQ(d.size(), 2u);
@@ -319,7 +318,7 @@ TEST_F(Interfaces, FeedingWhilePollingKeepsEveryFrameWhole) {
     rfInterfaces* itf = worker->addGateway(0x01020304);
     worker->request = hex("10 7B 05 80 16");
     worker->addBusObject(makeBus(5, 30000));  // no time-out falls inside a frame
-    itf->attachBusObject(worker->busObjectList());
+    itf->attachBusObject(worker->busObjects().front());
     polls(itf, 51);
     constexpr int frames = 20000;
     std::atomic<bool> done{false};
@@ -359,14 +358,14 @@ TEST_F(Interfaces, ParamsDifferComparesOnlyTheWantedSettingsThatAreGiven) {
         {"another mode", 9, 5, 1, 0x01020304, 1, 5, 0, 1},
         {"all as wanted", 9, 5, 1, 0x01020304, 1, 5, 1, 0},
     };
-    rfInterfaces itf(worker.get(), rfKindSerial, "Serial : COM3");
+    rfInterfaces itf(worker.get(), interfaceKind::serial, "Serial : COM3");
     EXPECT_EQ(itf.paramsDiffer(0x01020304, 2, 0, 0), 0) << "not linked";
-    itf.rfAddress = 0x01020304;
+    itf.withState([&](interfaceState& s) { s.rfAddress = 0x01020304; });
     for (const auto& c : cases) {
-        itf.wantedChannel = c.wantedChannel;
-        itf.wantedGroup = c.wantedGroup;
-        itf.wantedPromiscuous = c.wantedPromiscuous;
+        itf.withState([&](interfaceState& s) { s.wantedChannel = c.wantedChannel; });
+        itf.withState([&](interfaceState& s) { s.wantedGroup = c.wantedGroup; });
+        itf.withState([&](interfaceState& s) { s.wantedPromiscuous = c.wantedPromiscuous; });
         EXPECT_EQ(itf.paramsDiffer(c.address, c.channel, c.group, c.promiscuous), c.differ) << c.name;
     }
-    itf.rfAddress = 0;  // not linked: no loss to report on destruction
+    itf.withState([&](interfaceState& s) { s.rfAddress = 0; });  // not linked: no loss to report on destruction
 }

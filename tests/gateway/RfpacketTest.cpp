@@ -11,7 +11,7 @@ namespace {
 class Rfpacket : public gatewayTest {};
 class DuplicateFilter : public gatewayTest {};
 
-bytes boxBytes(msgBox* box) { return bytes(box->data, box->data + box->length); }
+bytes boxBytes(const msgBox* box) { return bytes(box->data, box->data + box->length); }
 
 packetId idOf(int n) {
     packetId id{};
@@ -25,10 +25,10 @@ packetId idOf(int n) {
 
 TEST_F(Rfpacket, AcknowledgementSwapsTheAddressesAsTheyStand) {
     bytes wire = hex("11 22 33 44 55 66 77 88 22 00 05 64 21 07");
-    msgBox* ack = buildAckPacket(inPlace(wire, -70));
+    packetHandle ack = buildAckPacket(inPlace(wire, -70));
     ASSERT_NE(ack, nullptr);
-    EXPECT_EQ(boxBytes(ack), hex("55 66 77 88 11 22 33 44 22 00 85"));
-    packetFree(ack);
+    EXPECT_EQ(boxBytes(ack.get()), hex("55 66 77 88 11 22 33 44 22 00 85"));
+    ack.reset();
 }
 
 TEST_F(Rfpacket, RecordPacketsOnAUsedBufferWithRoomFor300PayloadBytes) {
@@ -111,10 +111,10 @@ TEST_F(Rfpacket, ShortRecordReadsNothingBeyondIt) {
     EXPECT_EQ(rfPacketSource(p), 0x55000000u);
     EXPECT_EQ(checkReceivedPacket(p), 0);
     EXPECT_EQ(checkReceivedPacket(p), -1);
-    msgBox* ack = buildAckPacket(p);
+    packetHandle ack = buildAckPacket(p);
     ASSERT_NE(ack, nullptr);
-    EXPECT_EQ(boxBytes(ack), hex("55 00 00 00 11 22 33 44 00 00 80"));
-    packetFree(ack);
+    EXPECT_EQ(boxBytes(ack.get()), hex("55 00 00 00 11 22 33 44 00 00 80"));
+    ack.reset();
 }
 
 TEST_F(Rfpacket, LongestReceivedPayloadIsHandledWhole) {

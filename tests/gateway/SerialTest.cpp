@@ -32,9 +32,8 @@ protected:
     // Good frames as the transport hands them on: message and CRC byte.
     void open(const char* name)
     {
-        transport = std::make_unique<serialObject>(&worker, name, [this](serialObject&, msgBox* box) {
+        transport = std::make_unique<serialObject>(&worker, name, [this](serialObject&, packetHandle box) {
             received.add(bytes(box->data, box->data + box->length));
-            packetFree(box);
         });
     }
     bool waitReceived(std::size_t n)
@@ -43,11 +42,11 @@ protected:
     }
     void push(const bytes& message)
     {
-        msgBox* box = packetAlloc();
+        packetHandle box = takePacket();
         ASSERT_NE(box, nullptr);
         std::copy(message.begin(), message.end(), box->data);
         box->length = static_cast<int>(message.size());
-        transport->PushTxPacket(box);
+        transport->PushTxPacket(std::move(box));
     }
     // Far more than the terminal buffers: with the stand-in not reading,
     // the writes stall.
@@ -109,6 +108,19 @@ TEST_F(serialTest, FramesCrossTheLineByteExactInRawMode)
     EXPECT_EQ(received.all()[1],
               hex("3F 21 01 C0 6E 01 21 02 C0 72 01 21 00 C0 76 01 14 01 02 03 04 C0 79 01 21 00 EE"));
     EXPECT_EQ(gw.badFrames(), 0);
+    destroyTransport();
+}
+
+TEST_F(serialTest, OverlongFrameIsDroppedAndLogged)
+{
+    GatewayStandin& gw = gateway("COM3");
+    open("COM3");
+    ASSERT_TRUE(gw.waitHeld());
+    ASSERT_TRUE(gw.sendRaw(standin::encodeFrame(bytes(1100, 0x42))));
+    ASSERT_TRUE(gw.sendMessage(awkward));
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(received.all(), std::vector<bytes>{hex("00 03 0A 0D 11 13 1A 7F FF 39")});
+    EXPECT_EQ(log.starting("Serial COM3: frame longer than 1024 bytes dropped tid "), 1u);
     destroyTransport();
 }
 
@@ -281,9 +293,9 @@ TEST_F(serialTest, ATerminatingTransportGivesPushedBuffersBack)
 {
     terminatingSerial t(&worker, "COM9");
     t.terminateNow();
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     ASSERT_NE(box, nullptr);
-    t.PushTxPacket(box);
+    t.PushTxPacket(std::move(box));
     EXPECT_EQ(t.PopTxPacket(), nullptr);
     EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
 }

@@ -86,7 +86,7 @@ protected:
         ASSERT_EQ(worker->addSerialPort("COM3", wantedChannel), 1);
         ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
     }
-    serialObject& transport() { return static_cast<serialObject&>(*worker->interfaceList()->transport); }
+    serialObject& transport() { return static_cast<serialObject&>(*worker->interfaces().front()->transport()); }
 
     // Frames on the line that are not status queries.
     static std::vector<bytes> sent(const GatewayStandin& gw) {
@@ -178,11 +178,11 @@ TEST_F(workerTest, TickQueuesOnItsSixthAndEveryFurtherSixteenthCall) {
     // A marker after the silent calls: a query queued before it would
     // reach the line first.
     const auto marker = [&](std::uint8_t n) {
-        msgBox* box = packetAlloc();
+        packetHandle box = takePacket();
         box->data[0] = 0x61;
         box->data[1] = n;
         box->length = 2;
-        transport().PushTxPacket(box);
+        transport().PushTxPacket(std::move(box));
     };
     for (int call = 1; call <= 5; ++call) transport().OnTick();
     marker(1);
@@ -272,7 +272,7 @@ TEST_F(workerTest, WantedGroupWithoutAChannelStillAsksForTheSave) {
     ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);
     {
         workerLock held(*worker);
-        worker->interfaceList()->wantedGroup = 5;
+        worker->interfaces().front()->withState([&](interfaceState& s) { s.wantedGroup = 5; });
     }
     ASSERT_TRUE(gw.waitHeld());
     for (int i = 0; i < 6; ++i) transport().OnTick();
@@ -375,10 +375,10 @@ TEST_F(workerTest, SecondRssiOidAndRawDataBlocks) {
     start(HlavniCem::tickSource::manual);
     ASSERT_EQ(worker->addSerialPort("COM9", -1), 1);  // no line: messages are handed in directly
     const auto process = [&](const bytes& message) {
-        msgBox* box = packetAlloc();
+        packetHandle box = takePacket();
         std::copy(message.begin(), message.end(), box->data);
         box->length = static_cast<int>(message.size());
-        transport().ProcessGatewayMessage(box);
+        transport().ProcessGatewayMessage(std::move(box));
     };
     const bytes sensor = hex("01 02 03 04 0A 0B 0C 0D 22 00 05 C0 64 00 21 07");
     process(standin::signedRecord(216, -1, -61) + standin::octetsRecord(119, 1, sensor));
@@ -465,10 +465,10 @@ TEST_F(workerTest, BadSettingsAreSkippedAndAMalformedRecordEndsTheMessage) {
 // --- Read requests ---------------------------------------------------------------
 
 // A read request as the application builds it.
-msgBox* readRequest(std::uint32_t gateway, std::uint32_t module, std::uint8_t sequence) {
-    msgBox* box = packetAlloc();
-    buildRecordPacket(box, 6, gateway, module, rfKindReadRequest, 0, sequence);
-    rfPacket packet = packetRfData(box);
+packetHandle readRequest(std::uint32_t gateway, std::uint32_t module, std::uint8_t sequence) {
+    packetHandle box = takePacket();
+    buildRecordPacket(box.get(), 6, gateway, module, rfKindReadRequest, 0, sequence);
+    rfPacket packet = packetRfData(box.get());
     const std::uint8_t request = 2;
     box->length = rfHeaderSize + rfPacketSetPayload(packet, 1, &request);
     return box;
@@ -501,6 +501,7 @@ TEST_F(workerTest, ReadRequestGoesOutThroughTheGatewayWithThatAddress) {
 TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
     GatewayStandin& gw = gateway();
     link();
+    serialObject* const t = &transport();
     std::promise<void> taken;
     std::promise<void> release;
     std::thread holder([&] {
@@ -512,13 +513,13 @@ TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
     taken.get_future().wait();
     auto added = std::async(std::launch::async, [&] { return worker->addSerialPort("COM4", -1); });
     auto checked = std::async(std::launch::async, [&] {
-        return worker->checkParams(&transport(), 0x01020304, 3, 0, 0);
+        return worker->checkParams(t, 0x01020304, 3, 0, 0);
     });
-    auto informed = std::async(std::launch::async, [&] { worker->setInfo(&transport(), 0x05060708, 1, 0, 0); });
+    auto informed = std::async(std::launch::async, [&] { worker->setInfo(t, 0x05060708, 1, 0, 0); });
     worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
     EXPECT_TRUE(eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); })) << "the buffer is back";
     EXPECT_EQ(added.get(), 0);
-    EXPECT_EQ(checked.get(), nullptr);
+    EXPECT_FALSE(checked.get().has_value());
     informed.get();
     release.set_value();
     holder.join();
@@ -526,7 +527,7 @@ TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
     // The held mutex let nothing through.
     sync(gw);
     EXPECT_TRUE(radioed(gw).empty());
-    EXPECT_EQ(worker->interfaceList()->next, nullptr);
+    EXPECT_EQ(worker->interfaces().size(), 1u);
     EXPECT_EQ(states.count(), 1u) << "the other address was never taken";
     worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
     ASSERT_TRUE(eventually([&] { return radioed(gw).size() == 1; }));
