@@ -70,15 +70,6 @@ protected:
                      HlavniCem::tickSource::manual};
 };
 
-TEST_F(sensorTest, PulsesAndTemperatureBecomeReadingsAndLines)
-{
-    deliver(packet("22", typeRecord + pulses1234 + temp215));
-    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 1234.0, 0}, {"0xa0b0c0d", 1, 0, 215 * 0.1, 0}}));
-    EXPECT_EQ(log.lines(), withTid({"  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 2, Max. 128",
-                                    "Addr 0xa0b0c0d , Index 0 ,hodnota 1234",
-                                    "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C"}));
-}
-
 TEST_F(sensorTest, EverySensorOidWithItsScaleTextAndLine)
 {
     bytes wire = packet("25", hex("C0 69 00 31 CB"           // OID 105 index 0 = -53

@@ -83,18 +83,6 @@ TEST(SlipDeframer, LiteralLines)
         EXPECT_EQ(deframe(c.line), c.frames) << c.name;
 }
 
-TEST(SlipDeframer, ResetForgetsAPendingEscape)
-{
-    SlipDeframer d;
-    deframe(d, hex("C0 11 DB"));
-    d.Reset();
-    EXPECT_EQ(deframe(d, hex("C0 61 32 DB DC C0")), std::vector<bytes>{hex("61 32 C0")});
-    // Without the reset the pending ESC would swallow the opening END.
-    SlipDeframer stale;
-    deframe(stale, hex("C0 11 DB"));
-    EXPECT_TRUE(deframe(stale, hex("C0 61 32 DB DC C0")).empty());
-}
-
 // A frame that overflows the 1024-byte buffer is dropped whole, whatever
 // its CRC; the frame after it comes through.
 TEST(SlipDeframer, OverlongFrameIsDroppedWhole)

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <future>
 #include <memory>
 #include <regex>
@@ -122,17 +121,6 @@ protected:
         const std::vector<std::string> all = linesSince();
         return static_cast<std::size_t>(std::count(all.begin(), all.end(), line));
     }
-    // The gateway goes away until it is reported offline, and comes back.
-    void awayAndBack(const std::function<void()>& away, const std::function<void()>& back) {
-        away();
-        ASSERT_TRUE(eventually([&] { return states.count() >= 2; }, 30s));
-        expectState(states.all()[1], false, std::nullopt);
-        ASSERT_TRUE(eventually([&] { return logged("Interface Serial : COM3 was disconnected") == 1; }));
-        back();
-        ASSERT_TRUE(eventually([&] { return states.count() >= 3; }));
-        expectState(states.all()[2], true, "0x01020304");
-    }
-
     static constexpr const char* syncLine = "Receive HALLO from 0x0f0f0f0f over 0x01020304";
     recordingLog log;
     recorder<reading> readings;
@@ -222,18 +210,6 @@ TEST_F(workerTest, ReportsTheLinkOnceAtLevelZeroAndTheLossOnDestruction) {
     ASSERT_NE(lost, lines.end());
     EXPECT_LT(lost, std::find(lines.begin(), lines.end(), "Hlavni stop"));
     EXPECT_EQ(msgBoxPoolMade(), 0);
-}
-
-TEST_F(workerTest, SilentGatewayGoesOfflineAndAnsweringBringsItBack) {
-    GatewayStandin& gw = gateway();
-    link();
-    awayAndBack([&] { gw.setSilent(true); }, [&] { gw.setSilent(false); });
-}
-
-TEST_F(workerTest, HangUpGoesOfflineAndTheReturnComesOnline) {
-    GatewayStandin& gw = gateway();
-    link();
-    awayAndBack([&] { gw.hangUp(); }, [&] { gw.comeBack(); });
 }
 
 TEST_F(workerTest, VirtualPortShowsItsAddressButNotOnline) {
@@ -412,27 +388,9 @@ TEST_F(workerTest, PacketIsReadWithoutWritingIntoTheMessage) {
     EXPECT_EQ(logged("Interface Serial : COM3 has RF addr 01020304 on channel 3"), 1u);
 }
 
-TEST_F(workerTest, FullFrameOfSensorRecordsGivesOneAckAnd128Readings) {
-    GatewayStandin& gw = gateway();
-    debugLevel = 1;
-    link();
-    // 200 records of 5 bytes and one of 6: a 1006-byte payload, the most a
-    // frame of 1024 bytes carries.
-    bytes packet = hex("01 02 03 04 0A 0B 0C 0D 22 00 30");
-    for (int i = 0; i < 200; ++i) packet = packet + standin::unsignedRecord(100, i & 0x7F, static_cast<std::uint32_t>(i));
-    packet = packet + standin::unsignedRecord(100, 0, 1000);
-    ASSERT_EQ(packet.size(), 1017u);
-    ASSERT_TRUE(gw.sendRfPacket(packet));
-    sync(gw);
-    ASSERT_TRUE(eventually([&] { return !radioed(gw).empty(); }));
-    EXPECT_EQ(radioed(gw), std::vector<bytes>{hex("0A 0B 0C 0D 01 02 03 04 22 00 B0")});
-    const std::vector<reading> all = readings.all();
-    ASSERT_EQ(all.size(), 128u);
-    EXPECT_EQ(all[127], (reading{"0xa0b0c0d", 0, 0, 127, 127}));
-    EXPECT_EQ(logged("  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 128, Max. 128"), 1u);
-}
-
-TEST_F(workerTest, ShortPacketRecordIsSkippedEvenAfterASendCommand) {
+// A packet record shorter than its header is skipped, even after a send
+// command; bad settings are skipped; a malformed record ends the message.
+TEST_F(workerTest, ShortPacketsAndBadSettingsAreSkipped) {
     GatewayStandin& gw = gateway();
     link();
     const bytes shortPacket = hex("01 02 03 04 0E 0E 0E 0E 08 00");
@@ -441,11 +399,7 @@ TEST_F(workerTest, ShortPacketRecordIsSkippedEvenAfterASendCommand) {
     sync(gw);
     for (const std::string& l : log.lines()) EXPECT_EQ(l.find("0x0e0e0e0e"), std::string::npos) << l;
     EXPECT_TRUE(radioed(gw).empty());
-}
 
-TEST_F(workerTest, BadSettingsAreSkippedAndAMalformedRecordEndsTheMessage) {
-    GatewayStandin& gw = gateway();
-    link();
     gw.setSilent(true);
     const bytes message = standin::octetsRecord(110, 1, hex("03")) +       // channel of the wrong type
                           standin::octetsRecord(118, 1, hex("05 06 07")) +  // address not of 4 octets
@@ -491,11 +445,6 @@ TEST_F(workerTest, ReadRequestGoesOutThroughTheGatewayWithThatAddress) {
     ASSERT_TRUE(eventually([&] { return radioed(gw).size() == 2; }));
     EXPECT_EQ(radioed(gw)[1], hex("0A 0B 0C 0D 01 02 03 04 07 00 01 02"));
     EXPECT_FALSE(gw.rfSends()[1].parameter.has_value());
-
-    const int made = msgBoxPoolMade();
-    for (int i = 0; i < 1000; ++i) worker->sendMsg(0x05060708, 3000, readRequest(0x05060708, 0, 1));
-    EXPECT_LE(msgBoxPoolMade(), made + 1);
-    EXPECT_TRUE(eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); }));
 }
 
 TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
