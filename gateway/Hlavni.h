@@ -23,7 +23,7 @@
 #include "gateway/Rfinterfaces.h"
 #include "gateway/Rfpacket.h"
 #include "gateway/Sensor.h"
-#include "gateway/Workermutex.h"
+#include "gateway/Locks.h"
 
 class HlavniCem : public linkHub {
 public:

@@ -6,7 +6,7 @@
 
 namespace {
 
-using guard = std::lock_guard<std::recursive_mutex>;
+using guard = heldLock;
 
 // M-Bus link layer frames.
 constexpr std::uint8_t mbusAck = 0xE5;
@@ -119,7 +119,6 @@ rfInterfaces::rfInterfaces(linkHub* owner_, interfaceKind kind_, std::string nam
 
 // The head's time-out, as the decoder sees it.
 frameDelivery rfInterfaces::timeoutFor(BusObject* bus) {
-    guard lock(mutex_);
     const interfaceState& f = state_;
     frameDelivery d;
     d.bus = bus;
@@ -138,7 +137,12 @@ rfInterfaces::~rfInterfaces() {
     while (BusObject* bus = detached) {
         detached = bus->pollNext;
         bus->pollNext = nullptr;  // the decoder may queue it again
-        deliverToDecoder(*owner, timeoutFor(bus));
+        frameDelivery d;
+        {
+            guard lock(mutex_);
+            d = timeoutFor(bus);
+        }
+        deliverToDecoder(*owner, d);
     }
     if (rfAddress() != 0) owner->changeNotify(name, 0, 0);
 }
@@ -205,6 +209,10 @@ void rfInterfaces::feedBytes(int packetRssi, std::uint32_t packetSource, std::ui
 
 int rfInterfaces::findInPollList(const BusObject* bus) {
     guard lock(mutex_);
+    return findLocked(bus);
+}
+
+int rfInterfaces::findLocked(const BusObject* bus) {
     int place = 1;
     for (BusObject* b = state_.pollList; b; b = b->pollNext, place = 2)
         if (b == bus) return place;
@@ -218,7 +226,7 @@ int rfInterfaces::appendToPollList(BusObject* bus) { return insertIntoPollList(b
 int rfInterfaces::insertIntoPollList(BusObject* bus, bool atTail) {
     guard lock(mutex_);
     BusObject*& pollList = state_.pollList;
-    if (findInPollList(bus)) return -1;
+    if (findLocked(bus)) return -1;
     busObjectResetState(*bus, 0);
     if (!pollList) {
         bus->pollNext = nullptr;
@@ -249,7 +257,6 @@ int rfInterfaces::removeFromPollList(BusObject* bus) {
     return 1;
 }
 
-// With the interface mutex held.
 void rfInterfaces::becomeHead(BusObject* bus) {
     state_.replyReload = static_cast<std::int16_t>(bus->replyTimeout);
     state_.replyTimer = 0;

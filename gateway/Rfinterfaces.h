@@ -8,11 +8,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "gateway/Busobject.h"
+#include "gateway/Locks.h"
 #include "gateway/Transobject.h"
 
 inline constexpr int keepAliveTicks = 100;
@@ -124,7 +124,7 @@ public:
     // it in place, snapshot() copies it.
     template <class F>
     decltype(auto) withState(F&& use) {
-        std::lock_guard lock(mutex_);
+        heldLock lock(mutex_);
         return use(state_);
     }
     interfaceState snapshot() {
@@ -146,11 +146,12 @@ public:
 
 private:
     int insertIntoPollList(BusObject* bus, bool atTail);
-    void becomeHead(BusObject* bus);
-    frameDelivery timeoutFor(BusObject* bus);
+    int findLocked(const BusObject* bus) LINK_REQUIRES(mutex_);
+    void becomeHead(BusObject* bus) LINK_REQUIRES(mutex_);
+    frameDelivery timeoutFor(BusObject* bus) LINK_REQUIRES(mutex_);
 
-    std::recursive_mutex mutex_;
-    interfaceState state_;  // guarded by mutex_
+    recursiveMutex mutex_;
+    interfaceState state_ LINK_GUARDED_BY(mutex_);
     std::unique_ptr<transObject> transport_;
 };
 
