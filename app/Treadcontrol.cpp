@@ -22,8 +22,8 @@ public:
     int addSerialPort(const std::string& port, int wantedChannel) override {
         return worker_.addSerialPort(port, wantedChannel);
     }
-    void sendMsg(std::uint32_t gatewayAddress, int parameter, msgBox* box) override {
-        worker_.sendMsg(gatewayAddress, parameter, box);
+    void sendMsg(std::uint32_t gatewayAddress, int parameter, packetHandle box) override {
+        worker_.sendMsg(gatewayAddress, parameter, std::move(box));
     }
 
 private:
@@ -73,14 +73,14 @@ std::uint8_t TReadSequence::Take() {
 bool SendReadRequestPacket(TGatewayWorker* worker, TReadSequence& sequence, std::uint32_t gateway,
                            std::uint32_t module, int parameter) {
     if (!worker || gateway == 0 || parameter < 0) return false;
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box) return false;
-    buildRecordPacket(box, kReadRequestPacketType, gateway, module, rfKindReadRequest, 0, sequence.Take());
+    buildRecordPacket(box.get(), kReadRequestPacketType, gateway, module, rfKindReadRequest, 0, sequence.Take());
     // The payload is the one byte 2 in place of the packet type record.
-    rfPacket packet = packetRfData(box);
+    rfPacket packet = packetRfData(box.get());
     rfPacketSetPayload(packet, 1, &kReadRequestPayload);
     box->length = rfHeaderSize + 1;
-    worker->sendMsg(gateway, parameter, box);
+    worker->sendMsg(gateway, parameter, std::move(box));
     return true;
 }
 

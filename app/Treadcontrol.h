@@ -20,7 +20,7 @@ public:
     virtual int addSerialPort(const std::string& port, int wantedChannel) = 0;
     // Sends the prepared packet through the gateway with that RF address;
     // takes over the buffer.
-    virtual void sendMsg(std::uint32_t gatewayAddress, int parameter, msgBox* box) = 0;
+    virtual void sendMsg(std::uint32_t gatewayAddress, int parameter, packetHandle box) = 0;
 };
 
 // The program's worker: the gateway link's HlavniCem, its thread started,

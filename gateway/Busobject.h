@@ -28,7 +28,6 @@ struct BusObject {
     char valueAddress[20] = {};
     char unit[20] = {};
     int exponent = 0;
-    BusObject* nextObject = nullptr;  // the worker's bus object list
     BusObject* pollNext = nullptr;    // poll queue or poll list
     int delta = 0;                    // ticks after the one before it in the poll queue
 };

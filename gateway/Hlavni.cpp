@@ -67,7 +67,7 @@ HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads, tickSource ticks)
     : sinks_(std::move(sinks)), roads_(std::move(roads)) {
     msgBoxPoolInit();
     if (!roads_.decodeSensor) roads_.decodeSensor = decodeSensorPacket;
-    if (!roads_.handOver) roads_.handOver = [this](msgBox* block) { saveOdecet(block); };
+    if (!roads_.handOver) roads_.handOver = [this](packetHandle block) { saveOdecet(std::move(block)); };
     logLine(2, "Hlavni start");
     if (ticks == tickSource::thread) thread_ = std::thread([this] { Execute(); });
 }
@@ -79,11 +79,11 @@ HlavniCem::~HlavniCem() {
     // for it. Without the mutex nothing may be unlinked, so this waits on.
     while (!lock()) {
     }
-    while (rfInterfaces* itf = unlinkFirstInterface()) {
-        std::unique_ptr<transObject> transport = std::move(itf->transport);
+    while (std::unique_ptr<rfInterfaces> itf = unlinkFirstInterface()) {
+        std::unique_ptr<transObject> transport = itf->takeTransport();
         unlock();
         transport.reset();
-        delete itf;
+        itf.reset();
         while (!lock()) {
         }
     }
@@ -91,14 +91,8 @@ HlavniCem::~HlavniCem() {
     logLine(2, "Hlavni stop");
     if (thread_.joinable()) thread_.join();
     // The thread is gone: nothing takes the mutex or a buffer any more.
-    while (rfInterfaces* itf = interfaces_) {
-        interfaces_ = itf->next;
-        delete itf;
-    }
-    while (BusObject* bus = busObjects_) {
-        busObjects_ = bus->nextObject;
-        delete bus;
-    }
+    interfaces_.clear();
+    busObjects_.clear();
     msgBoxPoolFree();
 }
 
@@ -110,15 +104,13 @@ void HlavniCem::terminate() {
     wake_.notify_all();
 }
 
-rfInterfaces* HlavniCem::unlinkFirstInterface() {
-    for (rfInterfaces** link = &interfaces_; *link; link = &(*link)->next) {
-        rfInterfaces* itf = *link;
-        if (itf->kind < rfKindSerial) continue;
-        *link = itf->next;
-        itf->next = nullptr;
-        return itf;
-    }
-    return nullptr;
+std::unique_ptr<rfInterfaces> HlavniCem::unlinkFirstInterface() {
+    const auto found = std::find_if(interfaces_.begin(), interfaces_.end(),
+                                    [](const auto& itf) { return ownsLink(itf->kind); });
+    if (found == interfaces_.end()) return nullptr;
+    std::unique_ptr<rfInterfaces> itf = std::move(*found);
+    interfaces_.erase(found);
+    return itf;
 }
 
 void HlavniCem::Execute() {
@@ -135,11 +127,10 @@ void HlavniCem::tickPass() {
     {
         workerLock held(*this);
         if (held) {
-            rfInterfaces* next = nullptr;
-            for (rfInterfaces* itf = interfaces_; itf && !terminated(); itf = next) {
-                next = itf->next;
-                if (itf->transport && itf->kind != 2) itf->transport->OnTick();
-                pollInterface(*itf);
+            for (auto it = interfaces_.begin(); it != interfaces_.end() && !terminated();) {
+                rfInterfaces& itf = **it++;  // the next one noted first
+                if (itf.transport() && tickedByWorker(itf.kind)) itf.transport()->OnTick();
+                itf.poll();
             }
         }
     }
@@ -150,37 +141,32 @@ int HlavniCem::addSerialPort(const std::string& port, int wantedChannel) {
     const std::string name = "Serial : " + port;
     workerLock held(*this);
     if (!held) return 0;
-    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) {
-        if (itf->kind != rfKindSerial || itf->name != name) continue;
-        {
-            std::lock_guard lock(itf->mutex);
-            itf->rfAddress = 0;
-            itf->channel = -1;
-            itf->wantedChannel = wantedChannel;
-        }
-        if (!itf->transport) itf->transport = std::make_unique<serialObject>(this, port.c_str());
+    for (const auto& itf : interfaces_) {
+        if (itf->kind != interfaceKind::serial || itf->name != name) continue;
+        itf->withState([&](interfaceState& s) {
+            s.rfAddress = 0;
+            s.channel = -1;
+            s.wantedChannel = wantedChannel;
+        });
+        if (!itf->transport()) itf->setTransport(std::make_unique<serialObject>(this, port.c_str()));
         return 0;
     }
-    auto itf = std::make_unique<rfInterfaces>(this, rfKindSerial, name);
-    itf->transport = std::make_unique<serialObject>(this, port.c_str());
-    itf->wantedChannel = wantedChannel;
-    itf->next = interfaces_;
-    interfaces_ = itf.release();
+    auto itf = std::make_unique<rfInterfaces>(this, interfaceKind::serial, name);
+    itf->setTransport(std::make_unique<serialObject>(this, port.c_str()));
+    itf->withState([&](interfaceState& s) { s.wantedChannel = wantedChannel; });
+    interfaces_.push_front(std::move(itf));
     return 1;
 }
 
-void HlavniCem::sendMsg(std::uint32_t gateway, int parameter, msgBox* box) {
+void HlavniCem::sendMsg(std::uint32_t gateway, int parameter, packetHandle box) {
     if (!box) return;
-    {
-        workerLock held(*this);
-        rfInterfaces* itf = held ? interfaceByAddress(gateway) : nullptr;
-        if (itf && itf->transport) {
-            itf->transport->SendRadioFrame(gateway, parameter, box);
-            logHexDump("Send packet", std::clamp(box->length, 0, msgBoxCapacity), box->data);
-        }
+    workerLock held(*this);
+    rfInterfaces* itf = held ? interfaceByAddress(gateway) : nullptr;
+    if (itf && itf->transport()) {
+        itf->transport()->SendRadioFrame(gateway, parameter, box.get());
+        logHexDump("Send packet", std::clamp(box->length, 0, msgBoxCapacity), box->data);
     }
-    // The transport has copied what it sends.
-    packetFree(box);
+    // The transport has copied what it sends; the box goes back with the handle.
 }
 
 void HlavniCem::setInfo(const transObject* transport, std::uint32_t address, int channel, int group,
@@ -189,28 +175,31 @@ void HlavniCem::setInfo(const transObject* transport, std::uint32_t address, int
     {
         workerLock held(*this);
         if (!held) return;
-        rfInterfaces* itf = interfaces_;
-        while (itf && (itf->kind != rfKindSerial || itf->transport.get() != transport)) itf = itf->next;
-        if (!itf) return;
-        {
-            std::lock_guard lock(itf->mutex);
-            itf->group = group;
-            itf->promiscuous = promiscuous;
-        }
-        if (itf->storeInfo(address, channel)) changed = itf->name;
+        const auto found = std::find_if(interfaces_.begin(), interfaces_.end(), [&](const auto& itf) {
+            return itf->kind == interfaceKind::serial && itf->transport() == transport;
+        });
+        if (found == interfaces_.end()) return;
+        rfInterfaces& itf = **found;
+        itf.withState([&](interfaceState& s) {
+            s.group = group;
+            s.promiscuous = promiscuous;
+        });
+        if (itf.storeInfo(address, channel)) changed = itf.name;
     }
     // Reported without the mutex: the sinks may take their time.
     if (changed) changeNotify(*changed, address, channel);
 }
 
-rfInterfaces* HlavniCem::checkParams(const transObject* transport, std::uint32_t address, int channel, int group,
-                                     int promiscuous) {
+std::optional<wantedSettings> HlavniCem::checkParams(const transObject* transport, std::uint32_t address,
+                                                     int channel, int group, int promiscuous) {
     workerLock held(*this);
-    if (!held) return nullptr;
-    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next)
-        if (itf->kind < 2 && itf->transport.get() == transport && itf->rfAddress == address)
-            return itf->paramsDiffer(address, channel, group, promiscuous) ? itf : nullptr;
-    return nullptr;
+    if (!held) return std::nullopt;
+    for (const auto& itf : interfaces_) {
+        if (!addressedByRf(itf->kind) || itf->transport() != transport || itf->rfAddress() != address) continue;
+        if (!itf->paramsDiffer(address, channel, group, promiscuous)) return std::nullopt;
+        return itf->wanted();
+    }
+    return std::nullopt;
 }
 
 void HlavniCem::changeNotify(std::string_view name, std::uint32_t address, int channel) {
@@ -258,21 +247,21 @@ void HlavniCem::deliverRadioFrame(std::uint32_t ownAddress, const rfPacket& pack
         notifyObject(3, 0, linkFormat("0x%08x over 0x%08x", rfPacketSource(packet), rfPacketDestination(packet)));
         return;
     }
-    msgBox* result = nullptr;
+    packetHandle result;
     if (packet.payloadLength > 0) {
         // A packet marked "not to be decoded" still reaches the hand-over,
         // as a copy that it discards.
         result = rfPacketRecordKind(packet) != 0 ? copyPacket(packet) : roads_.decodeSensor(packet);
     }
     if (result)
-        roads_.handOver(result);
+        roads_.handOver(std::move(result));
     else
         recvPacket(ownAddress, packet);
 }
 
-msgBox* HlavniCem::copyPacket(const rfPacket& packet) const {
-    msgBox* box = packetAlloc();
-    if (!box) return nullptr;
+packetHandle HlavniCem::copyPacket(const rfPacket& packet) const {
+    packetHandle box = takePacket();
+    if (!box) return box;
     const int size = rfHeaderSize + std::min(rfPacketPayloadSize(packet), msgBoxCapacity - rfHeaderSize);
     std::memcpy(box->data, packet.bytes, static_cast<std::size_t>(size));
     box->kind = boxKindPacketCopy;
@@ -319,8 +308,11 @@ void HlavniCem::feedTransparent(const rfPacket& packet) {
     {
         workerLock held(*this);
         if (!held) return;
-        for (rfInterfaces* itf = interfaces_; itf && !target; itf = itf->next)
-            if (itf->kind < 2 && itf->transport && itf->rfAddress == destination) target = itf;
+        for (const auto& itf : interfaces_)
+            if (addressedByRf(itf->kind) && itf->transport() && itf->rfAddress() == destination) {
+                target = itf.get();
+                break;
+            }
     }
     // The worker mutex is given back first: the interface's comes after it.
     if (target)
@@ -332,30 +324,49 @@ void HlavniCem::feedTransparent(const rfPacket& packet) {
 
 void HlavniCem::addInterface(std::unique_ptr<rfInterfaces> itf) {
     workerLock held(*this);
-    if (!held) return;
-    itf->next = interfaces_;
-    interfaces_ = itf.release();
+    if (held) interfaces_.push_front(std::move(itf));
 }
 
+template <class T>
+std::vector<T*> HlavniCem::viewOf(const std::list<std::unique_ptr<T>>& owned) {
+    workerLock held(*this);
+    std::vector<T*> all;
+    if (held)
+        for (const auto& one : owned) all.push_back(one.get());
+    return all;
+}
+
+std::vector<rfInterfaces*> HlavniCem::interfaces() { return viewOf(interfaces_); }
+
 rfInterfaces* HlavniCem::interfaceByAddress(std::uint32_t address) const {
-    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) {
-        if (address != 0 && itf->kind < 2 && itf->rfAddress == address) return itf;
-        if (address == 0 && itf->kind > 0) return itf;
+    for (const auto& itf : interfaces_) {
+        if (address != 0 && addressedByRf(itf->kind) && itf->rfAddress() == address) return itf.get();
+        if (address == 0 && ownsLink(itf->kind)) return itf.get();
     }
     return nullptr;
 }
 
 rfInterfaces* HlavniCem::interfaceOfGateway(std::uint32_t gateway) const {
-    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next)
-        if (itf->rfAddress == gateway) return itf;
+    for (const auto& itf : interfaces_)
+        if (itf->rfAddress() == gateway) return itf.get();
     return nullptr;
 }
 
 void HlavniCem::addBusObject(std::unique_ptr<BusObject> bus) {
     workerLock held(*this);
-    if (!held) return;
-    bus->nextObject = busObjects_;
-    busObjects_ = bus.release();
+    if (held) busObjects_.push_front(std::move(bus));
+}
+
+std::vector<BusObject*> HlavniCem::busObjects() { return viewOf(busObjects_); }
+
+BusObject* HlavniCem::pollQueue() {
+    workerLock held(*this);
+    return held ? pollQueue_ : nullptr;
+}
+
+std::uint8_t HlavniCem::sequence() {
+    workerLock held(*this);
+    return sequence_;
 }
 
 void HlavniCem::tickQueue() {
@@ -410,30 +421,28 @@ void HlavniCem::remFromQueue(BusObject* bus, bool takeLock) {
     workerLock held(*this, takeLock);
     if (!held) return;
     unlinkFromQueue(bus);
-    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) itf->removeFromPollList(bus);
+    for (const auto& itf : interfaces_) itf->removeFromPollList(bus);
 }
 
 void HlavniCem::remBusObjekt(BusObject* bus, bool takeLock) {
     workerLock held(*this, takeLock);
     if (!held) return;
     remFromQueue(bus, false);
-    BusObject** link = &busObjects_;
-    while (*link && *link != bus) link = &(*link)->nextObject;
-    if (*link) *link = bus->nextObject;
     // Its id and name are taken before it is freed.
     const int id = bus->id;
     const std::string name = busObjectName(*bus);
-    delete bus;
+    busObjects_.remove_if([bus](const auto& owned) { return owned.get() == bus; });
     notifyObject(2, id, name);
 }
 
 int HlavniCem::rescanBus(int id) {
     workerLock held(*this);
     if (!held) return -1;
-    BusObject* bus = busObjects_;
-    while (bus && bus->id != id) bus = bus->nextObject;
-    if (!bus) return -1;
-    for (rfInterfaces* itf = interfaces_; itf; itf = itf->next) {
+    const auto owned = std::find_if(busObjects_.begin(), busObjects_.end(),
+                                    [id](const auto& bus) { return bus->id == id; });
+    if (owned == busObjects_.end()) return -1;
+    BusObject* bus = owned->get();
+    for (const auto& itf : interfaces_) {
         const int place = itf->findInPollList(bus);
         if (place == 1) return 0;
         if (place == 2) {
@@ -453,31 +462,29 @@ void HlavniCem::sendRawMsg(std::uint32_t gateway, std::uint32_t module, const st
     if (n <= 0) return;
     workerLock held(*this);
     if (!held) return;
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box) return;
-    buildPacketHeader(box, gateway, module, rfKindTransparent, rfFlagTransparent, sequence_);
+    buildPacketHeader(box.get(), gateway, module, rfKindTransparent, rfFlagTransparent, sequence_);
     sequence_ = static_cast<std::uint8_t>((sequence_ + 1) & 127);
-    rfPacket packet = packetRfData(box);
+    rfPacket packet = packetRfData(box.get());
     box->kind = boxKindPacketCopy;
     box->length = rfHeaderSize + rfPacketSetPayload(packet, n, bytes);
     rfInterfaces* itf = interfaceByAddress(gateway);
-    if (itf && itf->transport) {
+    if (itf && itf->transport()) {
         itf->setMode(mode, replyTimeout);
-        itf->transport->SendRadioFrame(gateway, 0, box);
+        itf->transport()->SendRadioFrame(gateway, 0, box.get());
         logHexDump("Send", n, bytes);
     }
-    packetFree(box);
 }
 
-void HlavniCem::saveOdecet(msgBox* block) {
+void HlavniCem::saveOdecet(packetHandle block) {
     if (!block) return;
-    if (isReadingBlock(block)) {
-        const int count = blockReadingCount(block);
+    if (isReadingBlock(block.get())) {
+        const int count = blockReadingCount(block.get());
         logLine(1, linkFormat("  -- Odecty z Addr 0x%02x, id %d, rssi %d -- Pocez zaznamu %d, Max. %d", block->source,
                               block->readingId, block->rssi, count, readingsPerBlock));
-        for (int i = 0; i < count; ++i) saveReading(block, blockReading(block, i));
+        for (int i = 0; i < count; ++i) saveReading(block.get(), blockReading(block.get(), i));
     }
-    packetFree(block);
 }
 
 void HlavniCem::saveReading(const msgBox* block, const ReadingRecord& reading) {

@@ -9,27 +9,31 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "gateway/Busobject.h"
 #include "gateway/Linkif.h"
 #include "gateway/Rfinterfaces.h"
 #include "gateway/Rfpacket.h"
 #include "gateway/Sensor.h"
+#include "gateway/Locks.h"
 
-class HlavniCem {
+class HlavniCem : public linkHub {
 public:
     // Where a received packet with a payload goes. Left empty: sensor
     // packets are decoded (decodeSensorPacket) and handed to saveOdecet.
     struct radioRoads {
-        // Readings decoded from a packet (a pool buffer), or null.
-        std::function<msgBox*(const rfPacket&)> decodeSensor;
+        // Readings decoded from a packet (a pool buffer), or empty.
+        std::function<packetHandle(const rfPacket&)> decodeSensor;
         // Takes over a block of readings or a copied packet.
-        std::function<void(msgBox*)> handOver;
+        std::function<void(packetHandle)> handOver;
     };
 
     // Who runs the 100 ms passes: the worker's own thread, or the caller
@@ -58,52 +62,50 @@ public:
     // Sends the RF packet in `box` through the gateway whose own address
     // is `gateway` (0: the first gateway). The box always goes back to the
     // pool, sent or not.
-    void sendMsg(std::uint32_t gateway, int parameter, msgBox* box);
-    // A gateway's reported settings, from its transport's thread. Reloads
-    // the interface's keep-alive; a new address or channel is reported.
-    void setInfo(const transObject* transport, std::uint32_t address, int channel, int group, int promiscuous);
-    // The interface of this transport and address whose wanted settings
-    // differ from the reported ones, or null.
-    rfInterfaces* checkParams(const transObject* transport, std::uint32_t address, int channel, int group,
-                              int promiscuous);
+    void sendMsg(std::uint32_t gateway, int parameter, packetHandle box);
+    void setInfo(const transObject* transport, std::uint32_t address, int channel, int group,
+                 int promiscuous) override;
+    std::optional<wantedSettings> checkParams(const transObject* transport, std::uint32_t address, int channel,
+                                              int group, int promiscuous) override;
 
     // One pass: every transport ticked and every interface polled under
     // the worker mutex, then the poll queue counted down.
     void tickPass();
 
-    void logLine(int level, std::string_view text) const;
+    void logLine(int level, std::string_view text) const override;
     void notifyObject(int event, int id, std::string_view name) const;
-    void logHexDump(std::string_view text, int length, const std::uint8_t* bytes) const;
+    void logHexDump(std::string_view text, int length, const std::uint8_t* bytes) const override;
 
     // A gateway linked (address not 0, host order) or lost: reported to the
     // gateway state sink, then logged at level 0.
-    virtual void changeNotify(std::string_view name, std::uint32_t address, int channel);
+    void changeNotify(std::string_view name, std::uint32_t address, int channel) override;
     // The wired meters' requests and replies. Without a meter protocol the
     // request is empty (a time-out) and a reply changes nothing; tests
     // override them.
-    virtual int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room);
-    virtual int decodeMBusResponse(BusObject& bus, const busReply& reply);
-    virtual int decodeOpticalResponse(BusObject& bus, const busReply& reply);
+    int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) override;
+    int decodeMBusResponse(BusObject& bus, const busReply& reply) override;
+    int decodeOpticalResponse(BusObject& bus, const busReply& reply) override;
 
     // The worker mutex: re-entered by its holder, taken before any
     // interface's. lock() waits at most 5000 ms and says whether it got it.
     bool lock();
     void unlock();
 
-    int getPollDelay() const { return pollDelay_; }
-    std::uint8_t sequence() const { return sequence_; }
+    int getPollDelay() const override { return pollDelay_; }
+    std::uint8_t sequence();
 
     // A new interface goes to the head of the list; the worker owns it.
     void addInterface(std::unique_ptr<rfInterfaces> itf);
-    rfInterfaces* interfaceList() const { return interfaces_; }
+    // The interfaces, head first (a view for tests and tools).
+    std::vector<rfInterfaces*> interfaces();
     // With the worker mutex held: the first interface of kind below 2 with
     // this address, or for address 0 the first of kind above 0.
     rfInterfaces* interfaceByAddress(std::uint32_t address) const;
 
-    // Bus objects: the worker owns those in its list.
+    // Bus objects: the worker owns those it was given, newest first.
     void addBusObject(std::unique_ptr<BusObject> bus);
-    BusObject* busObjectList() const { return busObjects_; }
-    BusObject* pollQueue() const { return pollQueue_; }
+    std::vector<BusObject*> busObjects();
+    BusObject* pollQueue();
     void tickQueue();
     void addToQueue(int ticks, BusObject* bus, bool takeLock);
     void remFromQueue(BusObject* bus, bool takeLock);
@@ -111,13 +113,11 @@ public:
     // -1 unknown id; 0 heads a poll list; 2 moved behind the head of its
     // list; else attached to its gateway (1 or 2), or -2 with no gateway.
     int rescanBus(int id);
-    // A transparent packet to a module through the gateway with that address.
     void sendRawMsg(std::uint32_t gateway, std::uint32_t module, const std::uint8_t* bytes, int n, int mode,
-                    int replyTimeout);
+                    int replyTimeout) override;
 
-    // A received packet after its acknowledgement and duplicate test, on the
-    // transport's thread; ownAddress is the transport's gateway (host order).
-    void deliverRadioFrame(std::uint32_t ownAddress, const rfPacket& packet);
+    // On the transport's thread.
+    void deliverRadioFrame(std::uint32_t ownAddress, const rfPacket& packet) override;
     // A packet that yielded no readings.
     void recvPacket(std::uint32_t ownAddress, const rfPacket& packet);
     void logAlarm(std::uint32_t ownAddress, const rfPacket& packet);
@@ -126,7 +126,7 @@ public:
     // block of kind 0 to 3 goes to the readings store and to the log, then
     // the block goes back to the pool; a block of any other kind goes back
     // untouched.
-    void saveOdecet(msgBox* block);
+    void saveOdecet(packetHandle block) override;
     // One reading of the block: stored (unless only shown), then logged.
     void saveReading(const msgBox* block, const ReadingRecord& reading);
 
@@ -134,22 +134,26 @@ private:
     void Execute();
     bool terminated() const { return terminated_.load(std::memory_order_acquire); }
     void terminate();
-    rfInterfaces* unlinkFirstInterface();
-    msgBox* copyPacket(const rfPacket& packet) const;
+    std::unique_ptr<rfInterfaces> unlinkFirstInterface();
+    packetHandle copyPacket(const rfPacket& packet) const;
     void logRecords(const rfPacket& packet) const;
     void feedTransparent(const rfPacket& packet);
     void insertIntoQueue(int ticks, BusObject* bus);
     bool unlinkFromQueue(BusObject* bus);
     rfInterfaces* interfaceOfGateway(std::uint32_t gateway) const;
+    // The owned objects, under the worker mutex.
+    template <class T>
+    std::vector<T*> viewOf(const std::list<std::unique_ptr<T>>& owned);
 
     linkInterfaces sinks_;
     radioRoads roads_;
-    std::recursive_timed_mutex mutex_;
-    int pollDelay_ = initialPollDelay;
+    const int pollDelay_ = initialPollDelay;
+    // The worker mutex and what it guards.
+    recursiveTimedMutex mutex_;
     std::uint8_t sequence_ = 1;
-    rfInterfaces* interfaces_ = nullptr;
-    BusObject* busObjects_ = nullptr;
-    BusObject* pollQueue_ = nullptr;
+    std::list<std::unique_ptr<rfInterfaces>> interfaces_;
+    std::list<std::unique_ptr<BusObject>> busObjects_;
+    BusObject* pollQueue_ = nullptr;  // linked through pollNext
 
     std::atomic<bool> terminated_{false};
     std::mutex sleepMutex_;

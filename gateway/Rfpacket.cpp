@@ -204,9 +204,11 @@ int checkReceivedPacket(const rfPacket& p) {
     return fresh ? 0 : -1;
 }
 
-msgBox* buildAckPacket(const rfPacket& p) {
-    msgBox* box = packetAlloc();
-    if (!box) return nullptr;
+packetHandle takePacket() { return packetHandle(packetAlloc()); }
+
+packetHandle buildAckPacket(const rfPacket& p) {
+    packetHandle box = takePacket();
+    if (!box) return box;
     // Both addresses go back as they came, swapped but never re-ordered.
     for (int i = 0; i < 4; ++i) {
         box->data[destinationAt + i] = headerByte(p, sourceAt + i);

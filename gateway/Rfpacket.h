@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "gateway/Msgitem.h"
 
@@ -91,6 +92,15 @@ void msgBoxPoolInit();
 // no memory is left. The taker sets kind and length.
 msgBox* packetAlloc();
 void packetFree(msgBox* box);
+
+// A pool buffer held by its taker: dropping the handle returns the buffer
+// to the pool, on every path.
+struct packetReturn {
+    void operator()(msgBox* box) const { packetFree(box); }
+};
+using packetHandle = std::unique_ptr<msgBox, packetReturn>;
+// packetAlloc() in a handle; empty when no memory is left.
+packetHandle takePacket();
 // Frees the buffers of the free list; buffers still out come back later.
 void msgBoxPoolFree();
 // The pool mutex; the transports guard their send queues with it too.
@@ -121,9 +131,9 @@ void buildRecordPacket(msgBox* box, std::int32_t packetType, std::uint32_t sourc
 // again; -1 duplicate, drop.
 int checkReceivedPacket(const rfPacket& p);
 
-// The acknowledgement of a received packet (length 11), or null when the
+// The acknowledgement of a received packet (length 11), or empty when the
 // pool had no buffer.
-msgBox* buildAckPacket(const rfPacket& p);
+packetHandle buildAckPacket(const rfPacket& p);
 
 // --- Duplicate filter ---------------------------------------------------
 

@@ -59,22 +59,22 @@ int blockReadingCount(const msgBox* block)
     return std::clamp(block->length, 0, readingsPerBlock);
 }
 
-msgBox* decodeSensorPacket(const rfPacket& packet)
+packetHandle decodeSensorPacket(const rfPacket& packet)
 {
     std::uint8_t kind = rfPacketKind(packet);
     if (kind != rfKindSensor && kind != rfKindSensorAlarm)
         return nullptr;
     msgCursor cursor = makeCursor(rfPacketPayload(packet), rfPacketPayloadSize(packet));
-    msgBox* block = nullptr;
+    packetHandle block;
     int count = 0;
     msgItem item;
     while (count < readingsPerBlock && readRecord(cursor, item)) {
         const SensorKind* k = sensorKind(item.oid);
         if (!k || (item.type != recUnsigned && item.type != recSigned))
             continue;
-        if (!block && !(block = packetAlloc()))
+        if (!block && !(block = takePacket()))
             return nullptr;
-        setBlockReading(block, count++, makeReading(*k, item));
+        setBlockReading(block.get(), count++, makeReading(*k, item));
     }
     if (!block)
         return nullptr;

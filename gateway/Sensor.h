@@ -37,7 +37,7 @@ void setBlockReading(msgBox* block, int i, const ReadingRecord& reading);
 int blockReadingCount(const msgBox* block);
 
 // A block of the packet's sensor records (kinds 0x22 and 0x25 only; at most
-// 128), or null when it holds none or the pool has no buffer. A sensor
+// 128), or empty when it holds none or the pool has no buffer. A sensor
 // record without a number (of a type other than unsigned or signed) is
 // skipped: taking it as 0 would store a wrong meter value.
-msgBox* decodeSensorPacket(const rfPacket& packet);
+packetHandle decodeSensorPacket(const rfPacket& packet);

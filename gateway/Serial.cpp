@@ -1,7 +1,7 @@
 #include "gateway/Serial.h"
 
-#include "gateway/Hlavni.h"
 #include "gateway/Linkif.h"
+#include "gateway/Rfinterfaces.h"
 #include "gateway/Rfpacket.h"
 
 #include <algorithm>
@@ -77,7 +77,7 @@ void takeRssi(gatewayMessage& m, const msgItem& item)
     m.rssi = static_cast<std::int32_t>(item.value);
 }
 
-void takePacket(gatewayMessage& m, const msgItem& item)
+void takeRfPacket(gatewayMessage& m, const msgItem& item)
 {
     // A record shorter than the header holds no whole packet, whatever
     // the message's command says.
@@ -91,10 +91,8 @@ void takePacket(gatewayMessage& m, const msgItem& item)
     if (result > 0) {
         // Queued before the decoding, so it leaves before anything the
         // decoding may send.
-        if (msgBox* ack = buildAckPacket(packet)) {
-            m.transport.SendRadioFrame(0, 0, ack);
-            packetFree(ack);
-        }
+        if (packetHandle ack = buildAckPacket(packet))
+            m.transport.SendRadioFrame(0, 0, ack.get());
     }
     if ((result == 0 || result == 1) && m.transport.Owner())
         m.transport.Owner()->deliverRadioFrame(m.report.rfAddress, packet);
@@ -104,13 +102,13 @@ void takeRawData(gatewayMessage& m, const msgItem& item)
 {
     if (item.length == 0 || item.length != item.data[0] + 1 || m.command != cmdSendRfPacket || !m.transport.Owner())
         return;
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box)
         return;
     std::memcpy(box->data, item.data + 1, item.length - 1u);
     box->kind = boxKindRawData;
     box->length = item.length - 1;
-    m.transport.Owner()->saveOdecet(box);
+    m.transport.Owner()->saveOdecet(std::move(box));
 }
 
 using recordHandler = void (*)(gatewayMessage&, const msgItem&);
@@ -129,7 +127,7 @@ constexpr recordRule recordRules[] = {
     {oidRfAddress, takeAddress},
     {oidRssi, takeRssi},
     {oidRssi2, takeRssi},
-    {oidRfPacket, takePacket},
+    {oidRfPacket, takeRfPacket},
     {oidRawData, takeRawData},
 };
 
@@ -162,11 +160,11 @@ std::vector<std::string> EnumerateComPorts()
     return platform::listSerialPorts();
 }
 
-serialObject::serialObject(HlavniCem* owner, const char* deviceName, frameReceiver receiver)
+serialObject::serialObject(linkHub* owner, const char* deviceName, frameReceiver receiver)
     : transObject(owner), deviceName_(deviceName ? deviceName : ""), receiver_(std::move(receiver)),
       tickCountdown_(ticksBeforeFirstMessage), txBuffer_(static_cast<std::size_t>(slipEncodedSize(msgBoxCapacity)))
 {
-    Start();
+    Start([this] { serialObject::Execute(); });
 }
 
 serialObject::~serialObject()
@@ -186,7 +184,7 @@ void serialObject::OnTick()
         return;
     }
     tickCountdown_ = ticksBetweenMessages;
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box)
         return;
     msgCursor out = makeCursor(box->data, msgBoxCapacity);
@@ -195,40 +193,38 @@ void serialObject::OnTick()
     box->kind = 0;
     box->length = msgBoxCapacity - out.left;
     Log(3, " fire timer %s");
-    PushTxPacket(box);
+    PushTxPacket(std::move(box));
 }
 
 bool serialObject::WriteConfiguration(msgCursor& out)
 {
     const gatewayReport r = Reported();
-    HlavniCem* owner = Owner();
+    linkHub* owner = Owner();
     if (r.rfAddress == 0 || !owner)
         return false;
-    // Held while the interface's wanted settings are read; the tick comes
-    // with the mutex held already.
-    workerLock held(*owner);
-    rfInterfaces* itf = held ? owner->checkParams(this, r.rfAddress, r.channel, r.group, r.promiscuous) : nullptr;
-    if (!itf)
+    const std::optional<wantedSettings> wanted =
+        owner->checkParams(this, r.rfAddress, r.channel, r.group, r.promiscuous);
+    if (!wanted)
         return false;
     putUnsignedNoIndex(out, oidPacketType, cmdSetConfig);
-    struct wanted {
+    struct setting {
         std::uint16_t oid;
         int value;
         const char* text;
     };
-    const wanted settings[] = {
-        {oidChannel, itf->wantedChannel < 0 ? -1 : itf->wantedChannel & 3, "Set Channel to %d"},
-        {oidGroup, itf->wantedGroup, "Set Group to %d"},
-        {oidPromiscuous, itf->wantedPromiscuous, "Set prom. mode to %d"},
+    const setting settings[] = {
+        {oidChannel, wanted->channel < 0 ? -1 : wanted->channel & 3, "Set Channel to %d"},
+        {oidGroup, wanted->group, "Set Group to %d"},
+        {oidPromiscuous, wanted->promiscuous, "Set prom. mode to %d"},
     };
-    for (const wanted& w : settings) {
+    for (const setting& w : settings) {
         if (w.value < 0)
             continue;
         putUnsigned(out, w.oid, 1, static_cast<std::uint32_t>(w.value));
         owner->logLine(2, linkFormat(w.text, w.value));
     }
     // Bit 3 asks for a save; a wanted channel of -1 has it set too.
-    if (itf->wantedChannel & 8) {
+    if (wanted->channel & 8) {
         putUnsignedNoIndex(out, oidSaveConfig, 2);
         owner->logLine(2, " save cfg");
     }
@@ -239,7 +235,7 @@ void serialObject::SendRadioFrame(std::uint32_t, int parameter, msgBox* packet)
 {
     if (!packet)
         return;
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box)
         return;
     msgCursor out = makeCursor(box->data, msgBoxCapacity);
@@ -249,39 +245,29 @@ void serialObject::SendRadioFrame(std::uint32_t, int parameter, msgBox* packet)
     putOctets(out, oidRfPacket, 1, std::clamp(packet->length, 0, msgBoxCapacity), packet->data);
     box->kind = 0;
     box->length = msgBoxCapacity - out.left;
-    PushTxPacket(box);
+    PushTxPacket(std::move(box));
 }
 
-void serialObject::PushTxPacket(msgBox* box)
+void serialObject::PushTxPacket(packetHandle box)
 {
     if (!box)
         return;
-    box->next = nullptr;
     poolLock();
     // Checked under the lock: the destructor drains under it after setting
-    // the flag, so no buffer can slip in behind the drain.
-    bool refused = Terminated();
-    if (!refused) {
-        if (txTail_)
-            txTail_->next = box;
-        else
-            txHead_ = box;
-        txTail_ = box;
-    }
+    // the flag, so no buffer can slip in behind the drain. A refused buffer
+    // goes back with its handle once the lock is given back.
+    if (!Terminated())
+        txQueue_.push_back(std::move(box));
     poolUnlock();
-    if (refused)
-        packetFree(box);
 }
 
-msgBox* serialObject::PopTxPacket()
+packetHandle serialObject::PopTxPacket()
 {
+    packetHandle box;
     poolLock();
-    msgBox* box = txHead_;
-    if (box) {
-        txHead_ = box->next;
-        if (!txHead_)
-            txTail_ = nullptr;
-        box->next = nullptr;
+    if (!txQueue_.empty()) {
+        box = std::move(txQueue_.front());
+        txQueue_.pop_front();
     }
     poolUnlock();
     return box;
@@ -289,8 +275,8 @@ msgBox* serialObject::PopTxPacket()
 
 void serialObject::DrainTxQueue()
 {
-    while (msgBox* box = PopTxPacket())
-        packetFree(box);
+    while (PopTxPacket()) {
+    }
 }
 
 gatewayReport serialObject::Reported() const
@@ -314,21 +300,23 @@ void serialObject::Log(int level, const char* format) const
 void serialObject::RxByte(std::uint8_t byte)
 {
     int length = rx_.Feed(byte);
-    if (length == 0)
+    if (length == SlipDeframer::overflowDropped)
+        Log(3, "Serial %s: frame longer than 1024 bytes dropped");
+    if (length <= 0)
         return;
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box)
         return;
     box->kind = 0;
     box->length = length;
     std::memcpy(box->data, rx_.Frame(), static_cast<std::size_t>(length));
     if (receiver_)
-        receiver_(*this, box);
+        receiver_(*this, std::move(box));
     else
-        ProcessGatewayMessage(box);
+        ProcessGatewayMessage(std::move(box));
 }
 
-void serialObject::ProcessGatewayMessage(msgBox* message)
+void serialObject::ProcessGatewayMessage(packetHandle message)
 {
     gatewayMessage m{*this, Reported()};
     msgCursor in = makeCursor(message->data, message->length);
@@ -339,7 +327,7 @@ void serialObject::ProcessGatewayMessage(msgBox* message)
             if (rule.oid == item.oid)
                 rule.take(m, item);
     }
-    packetFree(message);
+    message.reset();
     if (!m.stateTaken)
         return;
     SetReported(m.report);
@@ -407,7 +395,7 @@ void serialObject::ReadOne(int& openCountdown)
 
 void serialObject::SendOne(int& openCountdown)
 {
-    msgBox* box = PopTxPacket();
+    packetHandle box = PopTxPacket();
     if (!box)
         return;
     if (port_.isOpen()) {
@@ -416,8 +404,8 @@ void serialObject::SendOne(int& openCountdown)
         if (n > 0 && !port_.writeAll(txBuffer_.data(), static_cast<std::size_t>(n), writeLimitMs))
             ClosePort(openCountdown, openAfterOpenOrWriteFailure);
     }
-    // Sent or not: a message queued while the port is closed is dropped.
-    packetFree(box);
+    // Sent or not (a message queued while the port is closed is dropped),
+    // the box goes back with its handle.
 }
 
 void serialObject::ClosePort(int& openCountdown, int retryAfter)

@@ -8,6 +8,7 @@
 #include "platform/sys/SerialPort.h"
 
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -45,10 +46,10 @@ public:
     // CRC byte) on the transport's thread and returns it to the pool. Left
     // empty, the frames go to ProcessGatewayMessage; tests of the line
     // alone give their own.
-    using frameReceiver = std::function<void(serialObject& transport, msgBox* message)>;
+    using frameReceiver = std::function<void(serialObject& transport, packetHandle message)>;
 
     // The thread starts at once.
-    serialObject(HlavniCem* owner, const char* deviceName, frameReceiver receiver = {});
+    serialObject(linkHub* owner, const char* deviceName, frameReceiver receiver = {});
     // Ends the thread; queued messages go back to the pool.
     ~serialObject() override;
 
@@ -61,8 +62,8 @@ public:
 
     // The transmit queue, shared under the pool lock. A buffer pushed to a
     // terminating transport goes straight back to the pool.
-    void PushTxPacket(msgBox* box);
-    msgBox* PopTxPacket();
+    void PushTxPacket(packetHandle box);
+    packetHandle PopTxPacket();
 
     // One received byte through the deframer; a good frame goes, in a pool
     // buffer, to ProcessGatewayMessage.
@@ -71,7 +72,7 @@ public:
     // RSSI, received RF packets (acknowledged, filtered, delivered) and raw
     // data blocks. The message goes back to the pool; taken settings go to
     // the worker.
-    void ProcessGatewayMessage(msgBox* message);
+    void ProcessGatewayMessage(packetHandle message);
 
     const std::string& DeviceName() const { return deviceName_; }
     // Written on the transport's thread, read on the worker's.
@@ -80,7 +81,8 @@ public:
     bool PortOpen() const { return portOpen_.load(std::memory_order_acquire); }
 
 protected:
-    void Execute() override;
+    // The thread body.
+    void Execute();
 
 private:
     void Pass(int& openCountdown);
@@ -104,6 +106,5 @@ private:
     std::uint16_t tickCountdown_;
     SlipDeframer rx_;
     std::vector<std::uint8_t> txBuffer_;
-    msgBox* txHead_ = nullptr; // guarded by the pool lock
-    msgBox* txTail_ = nullptr;
+    std::deque<packetHandle> txQueue_; // guarded by the pool lock
 };

@@ -68,13 +68,17 @@ void SlipDeframer::Reset()
 void SlipDeframer::Restart()
 {
     length_ = 0;
+    overflowed_ = false;
     crc_ = crc8Initial;
 }
 
 void SlipDeframer::Append(std::uint8_t byte)
 {
-    if (length_ < frameCapacity)
-        buffer_[length_++] = byte;
+    if (length_ == frameCapacity) {
+        overflowed_ = true;
+        return;
+    }
+    buffer_[length_++] = byte;
     crc_ = crc8Update(crc_, byte);
 }
 
@@ -91,7 +95,7 @@ int SlipDeframer::Feed(std::uint8_t byte)
         escape_ = false;
         // Only the two escape codes mean anything here; whatever else
         // follows an ESC, END included, is dropped and the frame goes on.
-        if (length_ < frameCapacity && (byte == slip::EscapedEsc || byte == slip::EscapedEnd))
+        if (byte == slip::EscapedEsc || byte == slip::EscapedEnd)
             Append(byte == slip::EscapedEsc ? slip::Esc : slip::End);
         return 0;
     }
@@ -99,7 +103,7 @@ int SlipDeframer::Feed(std::uint8_t byte)
         Append(byte);
         return 0;
     }
-    int length = length_ > 0 && crc_ == crc8Residue ? length_ : 0;
+    int length = overflowed_ ? overflowDropped : length_ > 0 && crc_ == crc8Residue ? length_ : 0;
     Restart();
     return length;
 }

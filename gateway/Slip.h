@@ -29,14 +29,16 @@ constexpr int slipEncodedSize(int length)
 int SlipEncode(const std::uint8_t* message, int length, std::uint8_t* out);
 
 // The receive side, fed one byte at a time. A frame longer than the buffer
-// keeps its first frameCapacity bytes; the rest still enter the CRC.
+// is dropped whole, whatever its CRC: the deframer waits for the next END.
 class SlipDeframer {
 public:
     static constexpr int frameCapacity = 1024;
+    // What Feed returns for the END of a frame that overflowed the buffer.
+    static constexpr int overflowDropped = -1;
 
     // Returns the length of a frame with a good CRC that this byte closed
     // (its bytes, the CRC byte last, are at Frame() until the next byte),
-    // else 0.
+    // overflowDropped when it closed an overlong frame, else 0.
     int Feed(std::uint8_t byte);
     // Forgets any frame in progress, and a pending escape.
     void Reset();
@@ -48,6 +50,7 @@ private:
     void Restart();
 
     bool escape_ = false;
+    bool overflowed_ = false;
     int length_ = 0;
     std::uint8_t crc_ = crc8Initial;
     std::uint8_t buffer_[frameCapacity] = {};

@@ -5,16 +5,61 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <thread>
+#include <utility>
 
-class HlavniCem;
-struct msgBox;
+#include "gateway/Rfpacket.h"
+
+class transObject;
+struct BusObject;
+struct busReply;
+struct wantedSettings;
+
+// All that transports and interfaces know of the worker: the log, the
+// gateway state, the readings, the polling of wired meters. The worker
+// implements it; a call may come from any link thread.
+class linkHub {
+public:
+    virtual void logLine(int level, std::string_view text) const = 0;
+    virtual void logHexDump(std::string_view text, int length, const std::uint8_t* bytes) const = 0;
+
+    // A gateway's reported settings, from its transport's thread. Reloads
+    // the interface's keep-alive; a new address or channel is reported.
+    virtual void setInfo(const transObject* transport, std::uint32_t address, int channel, int group,
+                         int promiscuous) = 0;
+    // The wanted settings of this transport's interface with that address,
+    // when they differ from the reported ones.
+    virtual std::optional<wantedSettings> checkParams(const transObject* transport, std::uint32_t address,
+                                                      int channel, int group, int promiscuous) = 0;
+    // A received packet after its acknowledgement and duplicate test;
+    // ownAddress is the transport's gateway (host order).
+    virtual void deliverRadioFrame(std::uint32_t ownAddress, const rfPacket& packet) = 0;
+    // The reading hand-over of a block (or a packet copy, raw data).
+    virtual void saveOdecet(packetHandle block) = 0;
+
+    // A gateway linked (address not 0, host order) or lost.
+    virtual void changeNotify(std::string_view name, std::uint32_t address, int channel) = 0;
+    // Ticks a new head of a poll list waits before its first request.
+    virtual int getPollDelay() const = 0;
+    // A transparent packet to a module through the gateway with that address.
+    virtual void sendRawMsg(std::uint32_t gateway, std::uint32_t module, const std::uint8_t* bytes, int n,
+                            int mode, int replyTimeout) = 0;
+    // The wired meters' requests and the decoders of their replies.
+    virtual int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) = 0;
+    virtual int decodeMBusResponse(BusObject& bus, const busReply& reply) = 0;
+    virtual int decodeOpticalResponse(BusObject& bus, const busReply& reply) = 0;
+
+protected:
+    ~linkHub() = default;
+};
 
 class transObject {
 public:
-    explicit transObject(HlavniCem* owner) : owner_(owner) {}
+    explicit transObject(linkHub* owner) : owner_(owner) {}
     // A derived destructor must call Stop() first: the thread runs the
-    // derived Execute and uses the derived members.
+    // derived body and uses the derived members.
     virtual ~transObject() { Stop(); }
     transObject(const transObject&) = delete;
     transObject& operator=(const transObject&) = delete;
@@ -24,18 +69,19 @@ public:
     // Queues one RF packet for the gateway; the box stays the caller's.
     virtual void SendRadioFrame(std::uint32_t rfAddress, int parameter, msgBox* packet) = 0;
 
-    HlavniCem* Owner() const { return owner_; }
+    linkHub* Owner() const { return owner_; }
     bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
 
 protected:
-    // The thread body; it returns once Terminated() is set.
-    virtual void Execute() = 0;
-    // The most derived constructor calls this last, so that the thread
-    // never sees a half-built object.
-    void Start()
+    // Runs the thread body, which returns once Terminated() is set. The
+    // constructor that calls this last names its own body, not a virtual
+    // one: a class derived further is still writing its vtable pointer
+    // while the thread starts, and again while it is destroyed.
+    template <class Body>
+    void Start(Body body)
     {
         if (!thread_.joinable())
-            thread_ = std::thread([this] { Execute(); });
+            thread_ = std::thread(std::move(body));
     }
     void Terminate() { terminated_.store(true, std::memory_order_release); }
     // Sets the terminate flag and waits for the thread body to return.
@@ -47,7 +93,7 @@ protected:
     }
 
 private:
-    HlavniCem* owner_;
+    linkHub* owner_;
     std::atomic<bool> terminated_{false};
     std::thread thread_;
 };

@@ -5,7 +5,6 @@
 // every 100 ms.
 #include "app/F1.h"
 #include "app/Winfo.h"
-#include "app/Wlog.h"
 #include "app/Wselectserial.h"
 #include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
@@ -134,11 +133,6 @@ protected:
         return WaitUntil([&] { return Panel(3) == "OFFLINE"; }) && !form->btnReadModules->isEnabled();
     }
     void DoubleClick(QTreeWidgetItem* row) { emit form->lvMeters->itemDoubleClicked(row, 0); }
-    std::vector<std::string> Memo() const {
-        std::vector<std::string> lines;
-        for (int i = 0; i < logWindow->LineCount(); ++i) lines.push_back(logWindow->Line(i).toStdString());
-        return lines;
-    }
 };
 
 TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
@@ -188,20 +182,10 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     EXPECT_TRUE(apptest::SaveShot(form->centralWidget(), "TForm1"));
     EXPECT_EQ(QImage(apptest::ShotFolder() + QStringLiteral("/TForm1.png")).size(), QSize(766, 491));
 
-    // Debug: the worker's detail lines, each shown as it came and then dated.
+    // Debug: the worker's detail lines reach the log.
     form->m_Debug->trigger();
     EXPECT_EQ(debugLevel, 3);
     ASSERT_TRUE(WaitLog(" :  fire timer COM3 tid "));
-    ASSERT_TRUE(WaitUntil([&] {
-        std::vector<std::string> memo = Memo();
-        static const std::regex plain(R"( fire timer COM3 tid \d+)");
-        for (std::size_t i = 0; i < memo.size(); ++i) {
-            if (!std::regex_match(memo[i], plain)) continue;
-            for (std::size_t j = i + 1; j < memo.size(); ++j)
-                if (memo[j].size() > 22 && memo[j].substr(19, 3) == " : " && memo[j].substr(22) == memo[i]) return true;
-        }
-        return false;
-    }));
 
     // "Pouze na obrazovku": the reading is logged, its row stays.
     form->mPouzenaobrazovku->setEnabled(true);
@@ -279,23 +263,6 @@ TEST_F(ReadingEndToEnd, OkInTheClosingQuestionStopsTheReadingsUnderTraffic) {
     const std::size_t end = log.find(" : Program ukoncen...\n");
     ASSERT_NE(end, std::string::npos);
     EXPECT_NE(log.find(" : Stradel zastaven .... \n", end), std::string::npos);
-}
-
-TEST_F(ReadingEndToEnd, AMissingPortKeepsTheWorkerAndUntickingStopsIt) {
-    Close();
-    Open("COM5");
-    AddRow("1", "0x1a2b");
-    form->debugMode = 3;
-    Tick(true);
-    EXPECT_TRUE(form->cb_aktodecty->isChecked());
-    EXPECT_TRUE(form->Readings().Running());
-    EXPECT_TRUE(LogHas(" : GW pridana->COM5\n")) << "the port opens later, on the transport";
-    EXPECT_TRUE(WaitLog(" : COM COM5 nelze otevrit tid "));
-    EXPECT_EQ(Panel(3), "");
-    Tick(false);
-    EXPECT_FALSE(form->Readings().Running());
-    EXPECT_TRUE(LogHas(" : Stradel zastaven .... \n"));
-    EXPECT_FALSE(com3->isHeld());
 }
 
 TEST_F(ReadingEndToEnd, AGatewayThatHangsUpIsRetriedAndRequestsNobodyTakesAreDropped) {

@@ -1,7 +1,7 @@
 // The reading control in the main window, with a worker that records what
-// would go to the gateway: the check box, "Odečíst moduly", the double-click,
-// the gateway state, "Debug", "Pouze na obrazovku" and the dialogs opened
-// from the window's commands.
+// would go to the gateway: the guards of "Odečíst moduly" and the
+// double-click, the gateway state handed over, and the dialogs opened from
+// the window's commands. The readings end to end are ReadingEndToEndTest's.
 #include "app/F1.h"
 #include "app/Winfo.h"
 #include "app/Wnulove.h"
@@ -11,26 +11,20 @@
 #include "platform/qt/StatusBar.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/RecordingWorker.h"
-#include "tests/tools/gwstandin/GatewayStandin.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <thread>
 
 namespace {
 
 using apptest::Boxes;
 using apptest::Bytes;
-using apptest::ReadFile;
-using apptest::ScopedEnv;
 using apptest::WhenModal;
 
 const char kNoFile[] = "Informace|Není načtený žádný soubor měřidel\n";
@@ -68,50 +62,17 @@ protected:
     }
 };
 
-TEST_F(ReadingFormTest, TickingStartsAWorkerOnlyWithRowsAndUntickingStopsIt) {
-    EXPECT_EQ(Boxes([&] { Tick(true); }), kNoFile);
-    EXPECT_FALSE(form->cb_aktodecty->isChecked());
-    EXPECT_EQ(workers.made, 0);
-    EXPECT_FALSE(LogHas("Stradel zastaven")) << "no worker, nothing to stop";
-
-    AddRow("1", "0x1a2b");
-    form->debugMode = 3;
-    EXPECT_EQ(Boxes([&] { Tick(true); }), "");
-    EXPECT_EQ(workers.alive, 1);
-    EXPECT_EQ(workers.ports, (std::vector<std::string> {"COM3 -1 level 3"}));
-    EXPECT_TRUE(std::regex_match(form->st_Spusteno->text().toStdString(),
-                                 std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)")));
-    EXPECT_TRUE(LogHas(" : Odecty spusteny .... \n"));
-    EXPECT_TRUE(LogHas(" : GW pridana->COM3\n"));
-    Tick(false);
-    EXPECT_EQ(workers.alive, 0);
-    EXPECT_TRUE(LogHas(" : Stradel zastaven .... \n"));
-}
-
-TEST_F(ReadingFormTest, ReadModulesSendsThreeRequestsPerShowing) {
+TEST_F(ReadingFormTest, ReadModulesGuards) {
     EXPECT_EQ(Boxes([&] { form->btnReadModulesClick(); }), kNoFile);
     AddRow("1", "0x1a2b");
     EXPECT_EQ(Boxes([&] { form->btnReadModulesClick(); }), kNotActive);
     Tick(true);
-    form->SetGatewayRfAddress("0x01020304");
-    for (int showing = 0; showing < 2; ++showing) {
-        WhenModal([this](QWidget* modal) {
-            EXPECT_EQ(modal, info.get());
-            ticks->Fire(5);
-        });
-        form->btnReadModulesClick();
-        EXPECT_FALSE(info->isVisible());
-    }
-    ASSERT_EQ(workers.sent.size(), 6u);
-    EXPECT_EQ(workers.sent[0].packet, (Bytes {0, 0, 0, 0, 1, 2, 3, 4, 0x07, 0x00, 0x01, 0x02}));
-    EXPECT_EQ(workers.sent[5].packet, (Bytes {0, 0, 0, 0, 1, 2, 3, 4, 0x07, 0x00, 0x06, 0x02}));
-    EXPECT_EQ(workers.sent[0].gateway, 0x01020304u);
-
     // Rows gone while running: the first guard unticks the readings.
     form->lvMeters->clear();
     EXPECT_EQ(Boxes([&] { form->btnReadModulesClick(); }), kNoFile);
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
     EXPECT_EQ(workers.alive, 0);
+    EXPECT_TRUE(workers.sent.empty());
 }
 
 // The gateway's state comes from a link thread as a copy through the
@@ -146,64 +107,6 @@ TEST_F(ReadingFormTest, DoubleClickFollowsTheGatewayStateHandedOver) {
     EXPECT_EQ(form->GatewayRfAddress(), "0x01020304") << "a lost gateway keeps its address";
     EXPECT_EQ(Boxes([&] { form->lvMetersDblClick(row); }), kNotActive);
     EXPECT_EQ(workers.sent.size(), 1u);
-}
-
-TEST_F(ReadingFormTest, DebugAndOnlyOnScreenFlipTheirTicks) {
-    form->m_Debug->trigger();  // no worker: tick and level stay
-    EXPECT_FALSE(form->m_Debug->isChecked());
-    EXPECT_EQ(form->debugMode, 0);
-    EXPECT_EQ(myConfig->Conf()->debug, 0);
-    AddRow("1", "0x1a2b");
-    Tick(true);
-    form->m_Debug->trigger();
-    EXPECT_TRUE(form->m_Debug->isChecked());
-    EXPECT_EQ(form->debugMode, 3);
-    EXPECT_EQ(debugLevel, 3);
-    EXPECT_EQ(myConfig->Conf()->debug, 3);
-    form->m_Debug->trigger();
-    EXPECT_FALSE(form->m_Debug->isChecked());
-    EXPECT_EQ(debugLevel, 0);
-    EXPECT_EQ(myConfig->Conf()->debug, 0);
-
-    form->mPouzenaobrazovku->setEnabled(true);
-    for (bool on : {true, false}) {
-        form->mPouzenaobrazovku->trigger();
-        EXPECT_EQ(form->onlyOnScreen, on);
-        EXPECT_EQ(form->mPouzenaobrazovku->isChecked(), on);
-    }
-}
-
-// The port dialog lists the COM ports present in the device folder; Zavřít
-// changes nothing, another port stops the readings and is shown and stored.
-TEST_F(ReadingFormTest, PortDialogListsThePortsPresentAndStoresTheChoice) {
-    testsupport::TempDir devices;
-    ScopedEnv folder {"ORVELO_DEVICE_DIR", devices.Path()};
-    standin::GatewayStandin com7(devices.Path(), "COM7");
-    standin::GatewayStandin com3(devices.Path(), "COM3");
-    AddRow("1", "0x1a2b");
-    Tick(true);
-    QStringList listed;
-    WhenModal([&](QWidget* modal) {
-        auto* dialog = static_cast<Tfselectserial*>(modal);
-        for (int i = 0; i < dialog->ComboBox1->count(); ++i) listed << dialog->ComboBox1->itemText(i);
-        EXPECT_EQ(dialog->ComboBox1->currentIndex(), 0);
-        dialog->Button2->click();
-    });
-    form->Nastavitkomunikaci1->trigger();
-    EXPECT_TRUE(listed.contains(QStringLiteral("COM3")));
-    EXPECT_TRUE(listed.contains(QStringLiteral("COM7")));
-    EXPECT_FALSE(listed.contains(QStringLiteral("COM4")));
-    EXPECT_TRUE(form->cb_aktodecty->isChecked()) << "Zavřít changes nothing";
-    EXPECT_EQ(form->sb->Text(2), "COM3");
-
-    apptest::ChoosePort(form.get(), "COM7");
-    EXPECT_FALSE(form->cb_aktodecty->isChecked());
-    EXPECT_EQ(workers.alive, 0);
-    EXPECT_EQ(form->sb->Text(2), "COM7");
-    EXPECT_EQ(myConfig->Conf()->dir.usbCom, "COM7");
-    EXPECT_EQ(ReadFile(store), "# nastavení\nusbCom=COM7\noffline=n\nlogdir=" + logdir + "\n");
-    Tick(true);
-    EXPECT_EQ(workers.ports.back(), "COM7 -1 level 0");
 }
 
 TEST_F(ReadingFormTest, ListDialogsOpenFromTheirCommands) {

@@ -43,9 +43,8 @@ struct WorkerLog {
             log_->ports.push_back(port + " " + std::to_string(channel) + " level " + std::to_string(debugLevel));
             return log_->addResult;
         }
-        void sendMsg(std::uint32_t gateway, int parameter, msgBox* box) override {
+        void sendMsg(std::uint32_t gateway, int parameter, packetHandle box) override {
             log_->sent.push_back({gateway, parameter, Bytes(box->data, box->data + box->length)});
-            packetFree(box);
         }
 
     private:

@@ -44,26 +44,26 @@ struct receiveRoad {
         // No such port: the transport's thread never opens a line, and what
         // it is asked to send is dropped.
         worker.addSerialPort("", -1);
-        itf = worker.interfaceList();
-        transport = static_cast<serialObject*>(itf->transport.get());
+        itf = worker.interfaces().front();
+        transport = static_cast<serialObject*>(itf->transport());
         bus.gateway = gatewayAddress;
-        itf->pollList = &bus;
+        itf->withState([&](interfaceState& s) { s.pollList = &bus; });
     }
 
     void process(const std::uint8_t* bytes, int length) {
-        msgBox* box = packetAlloc();
+        packetHandle box = takePacket();
         if (!box) return;
         length = std::min(length, msgBoxCapacity);
         std::copy(bytes, bytes + length, box->data);
         box->length = length;
-        transport->ProcessGatewayMessage(box);
+        transport->ProcessGatewayMessage(std::move(box));
     }
 
     void frame(const std::uint8_t* bytes, int length, std::int16_t mode) {
         {
             workerLock held(worker);
             itf->setMode(mode, 20);
-            itf->startDelay = 0;
+            itf->withState([&](interfaceState& s) { s.startDelay = 0; });
         }
         itf->feedBytes(-50, 0x0A0B0C0D, gatewayAddress, length, bytes);
     }
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     SlipDeframer deframer;
     for (int i = 0; i < length; ++i)
-        if (int n = deframer.Feed(data[i])) l->process(deframer.Frame(), n);
+        if (int n = deframer.Feed(data[i]); n > 0) l->process(deframer.Frame(), n);
     l->process(data, length);
     l->frame(data, length, busModeMBus);
     l->frame(data, length, busModeOptical);

@@ -22,7 +22,7 @@ std::vector<bytes> deframe(SlipDeframer& d, const bytes& line)
 {
     std::vector<bytes> frames;
     for (std::uint8_t b : line)
-        if (int n = d.Feed(b))
+        if (int n = d.Feed(b); n > 0)
             frames.emplace_back(d.Frame(), d.Frame() + n);
     return frames;
 }
@@ -83,27 +83,39 @@ TEST(SlipDeframer, LiteralLines)
         EXPECT_EQ(deframe(c.line), c.frames) << c.name;
 }
 
-TEST(SlipDeframer, ResetForgetsAPendingEscape)
+// A frame that overflows the 1024-byte buffer is dropped whole, whatever
+// its CRC; the frame after it comes through.
+TEST(SlipDeframer, OverlongFrameIsDroppedWhole)
 {
-    SlipDeframer d;
-    deframe(d, hex("C0 11 DB"));
-    d.Reset();
-    EXPECT_EQ(deframe(d, hex("C0 61 32 DB DC C0")), std::vector<bytes>{hex("61 32 C0")});
-    // Without the reset the pending ESC would swallow the opening END.
-    SlipDeframer stale;
-    deframe(stale, hex("C0 11 DB"));
-    EXPECT_TRUE(deframe(stale, hex("C0 61 32 DB DC C0")).empty());
-}
-
-TEST(SlipDeframer, OverlongFrameKeepsItsFirst1024Bytes)
-{
-    bytes message(1100);
-    for (std::size_t i = 0; i < message.size(); ++i)
-        message[i] = static_cast<std::uint8_t>((i * 7) & 0x7F);
-    bytes line = standin::encodeFrame(message);
-    EXPECT_EQ(deframe(line), std::vector<bytes>{bytes(message.begin(), message.begin() + 1024)});
-    line[1090] ^= 0x01;
-    EXPECT_TRUE(deframe(line).empty()) << "a wrong byte past the stored part still spoils the CRC";
+    struct overlong {
+        std::size_t size;
+        std::uint8_t fill;  // 0xC0 is sent escaped
+        bool kept;
+    };
+    const overlong cases[] = {
+        {1023, 0x11, true},  // with its CRC byte the buffer is just full
+        {1024, 0x11, false}, {1100, 0x11, false}, {1024, 0xC0, false}, {1100, 0xC0, false},
+    };
+    const bytes next = hex("61 32");
+    for (const overlong& c : cases) {
+        const bytes message(c.size, c.fill);
+        bytes stored = message;
+        stored.push_back(static_cast<std::uint8_t>(~crc8(message.data(), static_cast<int>(message.size()))));
+        SlipDeframer d;
+        int dropped = 0;
+        std::vector<bytes> frames;
+        for (std::uint8_t b : standin::encodeFrame(message) + standin::encodeFrame(next)) {
+            const int n = d.Feed(b);
+            dropped += n == SlipDeframer::overflowDropped;
+            if (n > 0)
+                frames.emplace_back(d.Frame(), d.Frame() + n);
+        }
+        std::vector<bytes> expected{hex("61 32 C0")};
+        if (c.kept)
+            expected.insert(expected.begin(), stored);
+        EXPECT_EQ(frames, expected) << c.size << " bytes of " << int(c.fill);
+        EXPECT_EQ(dropped, c.kept ? 0 : 1) << c.size << " bytes of " << int(c.fill);
+    }
 }
 
 } // namespace

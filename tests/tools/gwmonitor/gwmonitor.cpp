@@ -123,14 +123,14 @@ private:
 // flag 0, the payload the single byte 2.
 void sendReadRequest(HlavniCem& worker, std::uint32_t gateway, std::uint32_t module, std::uint8_t sequence)
 {
-    msgBox* box = packetAlloc();
+    packetHandle box = takePacket();
     if (!box)
         return;
-    buildRecordPacket(box, 6, gateway, module, rfKindReadRequest, 0, sequence);
-    rfPacket packet = packetRfData(box);
+    buildRecordPacket(box.get(), 6, gateway, module, rfKindReadRequest, 0, sequence);
+    rfPacket packet = packetRfData(box.get());
     const std::uint8_t request = 2;
     box->length = rfHeaderSize + rfPacketSetPayload(packet, 1, &request);
-    worker.sendMsg(gateway, 3000, box);
+    worker.sendMsg(gateway, 3000, std::move(box));
 }
 
 } // namespace

@@ -390,11 +390,6 @@ bool GatewayStandin::sendRaw(const Bytes& bytes, std::chrono::milliseconds pause
     return true;
 }
 
-void GatewayStandin::startFlood(const Bytes& message)
-{
-    startFlood([message](std::uint64_t) { return message; });
-}
-
 void GatewayStandin::startFlood(std::function<Bytes(std::uint64_t n)> make)
 {
     stopFlood();

@@ -102,10 +102,8 @@ public:
     // line alone, so that the other side's writes stall.
     void setSilent(bool silent) { silent_ = silent; }
     void setReading(bool reading) { reading_ = reading; }
-    // Writes the message as frames flat out on a thread of its own.
-    void startFlood(const Bytes& message);
-    // Likewise, the n-th frame carrying make(n): packets that differ pass
-    // the other side's duplicate filter.
+    // Writes frames flat out on a thread of its own, the n-th carrying
+    // make(n): packets that differ pass the other side's duplicate filter.
     void startFlood(std::function<Bytes(std::uint64_t n)> make);
     void stopFlood();
     std::uint64_t floodedFrames() const { return flooded_; }

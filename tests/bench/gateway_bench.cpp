@@ -1,0 +1,134 @@
+// The gateway link, by hand: one duplicate filter call over 2000 full
+// slots; the deframer over a recorded line; the worker's stop under
+// traffic at the highest debug level (goal: under 0.5 s); readings per
+// second from the line to the readings sink (goal: at least 1,600).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+#include "gateway/Hlavni.h"
+#include "gateway/Slip.h"
+#include "tests/tools/gwstandin/GatewayStandin.h"
+
+namespace {
+
+using standin::Bytes;
+using standin::operator+;
+
+std::int64_t benchNow = 0;
+
+packetId benchId(std::uint32_t n) {
+    packetId id{};
+    for (int i = 0; i < 4; ++i) id[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
+    return id;
+}
+
+// Present (range 0): a stored identity; absent (1): new, in the second the
+// table was filled, stored nowhere; over the oldest (2): new, a second later.
+void BM_DuplicateFilter(benchmark::State& state) {
+    duplicateFilterClear();
+    duplicateFilterSetClock([] { return benchNow; });
+    benchNow = 100;
+    for (std::uint32_t i = 0; i < filterSlots; ++i) duplicateFilter(benchId(i));
+    std::uint32_t n = state.range(0) == 0 ? 0 : filterSlots;
+    for (auto _ : state) {
+        benchNow += state.range(0) == 2;
+        benchmark::DoNotOptimize(duplicateFilter(benchId(state.range(0) == 0 ? n++ % filterSlots : n++)));
+    }
+    duplicateFilterSetClock({});
+}
+BENCHMARK(BM_DuplicateFilter)->Arg(0)->Arg(1)->Arg(2);
+
+// A sensor packet with two readings, unlike any other, with bytes that need
+// escaping in its header.
+Bytes trafficMessage(std::uint64_t n) {
+    const auto seq = static_cast<std::uint8_t>(n & 0x7F);
+    const Bytes sensor = Bytes{0x01, 0x02, 0x03, 0x04, 0x0A, 0xC0, 0xDB, 0x0D, 0x22, 0x00, seq} +
+                         standin::unsignedRecord(100, 0, static_cast<std::uint32_t>(n)) +
+                         standin::signedRecord(105, 0, -53);
+    return standin::signedRecord(120, -1, -60) + standin::octetsRecord(119, 1, sensor);
+}
+
+void BM_Deframe(benchmark::State& state) {
+    Bytes line;
+    for (std::uint32_t i = 0; i < 2000; ++i) line = line + standin::encodeFrame(trafficMessage(i));
+    SlipDeframer deframer;
+    for (auto _ : state)
+        for (std::uint8_t b : line) benchmark::DoNotOptimize(deframer.Feed(b));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(line.size()));
+}
+BENCHMARK(BM_Deframe);
+
+// A worker on COM3 of a device folder of its own, against a flooding stand-in.
+struct link {
+    link() {
+        char pattern[] = "/tmp/orvelo-bench-XXXXXX";
+        folder = mkdtemp(pattern) ? pattern : "/tmp";
+        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
+        gateway = std::make_unique<standin::GatewayStandin>(folder, "COM3");
+        duplicateFilterClear();
+    }
+    ~link() {
+        worker.reset();
+        gateway.reset();
+        std::filesystem::remove_all(folder);
+    }
+    bool start(std::uint64_t from) {
+        readings = 0;
+        online = false;
+        linkInterfaces sinks;
+        sinks.reading = [this](const std::string&, int, int, double, int) { ++readings; };
+        sinks.state = [this](gatewayState s) { online = s.online; };
+        worker = std::make_unique<HlavniCem>(std::move(sinks));
+        worker->addSerialPort("COM3", -1);
+        if (!until([this] { return online.load(); })) return false;
+        gateway->startFlood([from](std::uint64_t n) { return trafficMessage(from + n); });
+        return true;
+    }
+    template <class Pred>
+    static bool until(Pred pred) {
+        const auto guard = std::chrono::steady_clock::now() + standin::hangGuard;
+        while (!pred() && std::chrono::steady_clock::now() < guard) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        return pred();
+    }
+    std::string folder;
+    std::unique_ptr<standin::GatewayStandin> gateway;
+    std::unique_ptr<HlavniCem> worker;
+    std::atomic<std::int64_t> readings{0};
+    std::atomic<bool> online{false};
+};
+
+void BM_WorkerStopUnderTraffic(benchmark::State& state) {
+    link l;
+    debugLevel = 3;
+    std::uint64_t from = 0;
+    for (auto _ : state) {
+        if (!l.start(from) || !link::until([&] { return l.readings >= 200; })) return state.SkipWithError("no readings");
+        const auto start = std::chrono::steady_clock::now();
+        l.worker.reset();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        l.gateway->stopFlood();
+        from += l.gateway->floodedFrames() + 1000;
+    }
+    debugLevel = 0;
+}
+BENCHMARK(BM_WorkerStopUnderTraffic)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+void BM_ReadingsFrameToSink(benchmark::State& state) {
+    link l;
+    if (!l.start(0)) return state.SkipWithError("the gateway never came online");
+    for (auto _ : state) {
+        const std::int64_t target = l.readings + 1600;
+        if (!link::until([&] { return l.readings >= target; })) return state.SkipWithError("the readings stopped");
+    }
+    state.SetItemsProcessed(state.iterations() * 1600);
+}
+BENCHMARK(BM_ReadingsFrameToSink)->Unit(benchmark::kMillisecond);
+
+}  // namespace
