@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/workbook/storage/SSTGlobals.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 
 using namespace kalmira;
@@ -21,7 +22,7 @@ TXlsCellValue CellValue(int row, int col) {
 }
 
 struct TSheet {
-    TSST SST;
+    TSSTGlobals SST;
     TCells Master{&SST, nullptr};
     TSheet() {
         for (int row = 0; row < Rows; ++row)

@@ -17,6 +17,7 @@
 #include "tests/workbook/cells/FormulaBinding.h"
 #include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/cells/UXlsFormula.h"
+#include "tests/workbook/storage/SSTGlobals.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -136,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
         TOle2File ole(&stream);
         ole.SelectStream(u"Workbook");
-        TSST sst;  // outlives the labels in the list
+        TSSTGlobals sst;  // outlives the labels in the list
         TBaseRecordList list;
         TCells cells(&sst, nullptr);
         formulatest::TFormulaBinding formulas;
