@@ -49,13 +49,18 @@ Bytes Save(TWorkbookGlobals& globals) {
     return bytes;
 }
 
-// The fixture changed through the stand-in, as xlrd reads its globals.
-std::vector<std::string> XlrdBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {
+// The fixture changed through the stand-in, written to the build tree.
+std::string SaveBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {
     const std::string dir = std::string(ORVELO_BINARY_DIR) + "/book-tests";
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
     WriteFile(path, xlsbook::RoundTrip(Fixture(fixture), [&](xlsbook::TXlsBook& book) { change(*book.Globals); }));
-    return Lines(OleCheck("book", path));
+    return path;
+}
+
+// What xlrd reads of the globals of the changed fixture.
+std::vector<std::string> XlrdBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {
+    return Lines(OleCheck("book", SaveBook(fixture, change)));
 }
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
@@ -70,10 +75,12 @@ std::vector<std::uint16_t> Ids(const Bytes& bytes) {
 
 }  // namespace
 
-TEST(Globals, LibreOfficeWorkbookKeepsWhatXlrdReads) {
+TEST(Globals, LibreOfficeWorkbookKeepsWhatXlrdAndLibreOfficeRead) {
+    const std::string path = SaveBook("globals_a", [](TWorkbookGlobals&) {});
     const auto before = Lines(OleCheck("book", Fixture("globals_a")));
     EXPECT_TRUE(Has(before, "name Mistni 2 3a010000000000")) << "fixture";
-    EXPECT_EQ(XlrdBook("globals_a", [](TWorkbookGlobals&) {}), before);
+    EXPECT_EQ(Lines(OleCheck("book", path)), before);
+    EXPECT_EQ(OleCheck("locsv", path), OleCheck("locsv", Fixture("globals_a")));
 }
 
 // FONT before the first XF, FORMAT between: each block is written where
@@ -197,7 +204,7 @@ TEST(Globals, NameTexts) {
 
 TEST(Globals, NamesAddedReplacedAndBuiltIn) {
     const std::uint8_t seven[] = {0x1E, 7, 0}, eight[] = {0x1E, 8, 0};
-    const auto lines = XlrdBook("globals_b", [&](TWorkbookGlobals& g) {
+    const std::string path = SaveBook("globals_b", [&](TWorkbookGlobals& g) {
         g.AddName({u"Celkem", u"", 0, -1}, seven);
         g.AddName({u"CELKEM", u"", 0, -1}, eight);
         g.AddName({u"celkem", u"", 0, 1}, seven);
@@ -213,9 +220,10 @@ TEST(Globals, NamesAddedReplacedAndBuiltIn) {
         g.AddName({std::u16string(1, u'\x06'), u"", 0, 0}, seven);
         EXPECT_EQ(countries(), 0);
     });
-    EXPECT_TRUE(Has(lines, "name CELKEM -1 1e0800"));
-    EXPECT_TRUE(Has(lines, "name celkem 1 1e0700"));
-    EXPECT_TRUE(Has(lines, "name Print_Area 0 1e0700"));
+    const auto xlrd = Lines(OleCheck("book", path)), libreOffice = Lines(OleCheck("lonames", path));
+    for (const char* name : {"name CELKEM -1 1e0800", "name celkem 1 1e0700", "name Print_Area 0 1e0700"})
+        EXPECT_TRUE(Has(xlrd, name)) << name;
+    for (const char* name : {"CELKEM -1 8", "celkem 1 7"}) EXPECT_TRUE(Has(libreOffice, name)) << name;
 }
 
 TEST(Globals, BadInput) {
