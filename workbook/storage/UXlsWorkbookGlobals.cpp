@@ -256,7 +256,7 @@ void TWorkbookGlobals::SheetSetOffset(int index, std::uint32_t offset) {
 // ---------------------------------------------------------------------------
 // Settings and palette
 
-int TWorkbookGlobals::GetActiveSheet() const { return FWindow1 ? FWindow1->GetActiveSheet() : 0; }
+int TWorkbookGlobals::GetActivesheet() const { return FWindow1 ? FWindow1->GetActiveSheet() : 0; }
 
 void TWorkbookGlobals::SetActiveSheet(int sheet) {
     if (FWindow1) FWindow1->SetActiveSheet(static_cast<std::uint16_t>(sheet));

@@ -121,7 +121,7 @@ public:
 
     // Settings; without their record the getters give 0 or false and the
     // setters change nothing.
-    int GetActiveSheet() const;
+    int GetActivesheet() const;
     void SetActiveSheet(int sheet);
     void SetFirstSheetVisible(int sheet);
     bool GetIs1904() const;
