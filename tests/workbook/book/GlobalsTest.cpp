@@ -136,6 +136,9 @@ TEST(Globals, SheetsInsertedAndDeleted) {
     EXPECT_EQ(MessageOf([&] { a->InsertSheets(0, 1, 1, u"x", 0); }),
               "This file has a not implemented kind of record: SUPBOOK");
     EXPECT_EQ(Save(*a), withReferences);
+    const auto range = ParseRecords(Written([&](TOle2File& ole) { a->SaveRangeToStream(ole, 1, {}); }));
+    EXPECT_EQ(range.back().At + range.back().Data.size() + 4, static_cast<std::size_t>(a->TotalRangeSize(1, {})));
+    EXPECT_EQ(std::count_if(range.begin(), range.end(), [](const TRec& r) { return r.Id == 0x85 || r.Id == 0xEB; }), 1);
     b->DeleteSheets(0, 2);
     EXPECT_EQ(b->GetSheetName(0), u"Odecty");
     EXPECT_EQ(b->Names().GetItems(0)->RangeSheet(), 2);
