@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/workbook/storage/SSTGlobals.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UOle2Impl.h"
@@ -33,7 +34,7 @@ TXlsCellValue CellValue(int row, int col) {
 }
 
 struct TSheet {
-    TSST SST;
+    TSSTGlobals SST;
     TCells Master{&SST, nullptr};
     TSheet() {
         for (int row = 0; row < Rows; ++row)
@@ -162,7 +163,7 @@ const Bytes& SheetFile() {
 
 // The sheet's records into its cell storage: a STRING gives the formula
 // before it its text, the SHRFMLA records wait for FixFormulas.
-std::unique_ptr<TCells> LoadSheet(const Bytes& file, TSST& sst) {
+std::unique_ptr<TCells> LoadSheet(const Bytes& file, TSSTGlobals& sst) {
     RegisterFormulaRecords();
     TKmrMemoryStream in(file);
     TOle2File ole(&in);
@@ -188,7 +189,7 @@ std::unique_ptr<TCells> LoadSheet(const Bytes& file, TSST& sst) {
 void LoadFormulas(benchmark::State& state) {
     const Bytes& file = SheetFile();
     for (auto _ : state) {
-        TSST sst;
+        TSSTGlobals sst;
         auto cells = LoadSheet(file, sst);
         benchmark::DoNotOptimize(cells->CellList().Count());
     }
@@ -196,7 +197,7 @@ void LoadFormulas(benchmark::State& state) {
 
 void SaveFormulas(benchmark::State& state) {
     const Bytes& file = SheetFile();
-    TSST sst;
+    TSSTGlobals sst;
     auto cells = LoadSheet(file, sst);
     const Bytes container = SmallContainer();
     for (auto _ : state) {

@@ -8,18 +8,23 @@
 // sizes. Copies of the ROW and cell records
 // also go into a sheet's cell storage, which is saved, has rows and columns
 // inserted and deleted, and is saved again, each time at its computed size.
+// The stream's first section also loads into the workbook globals, which
+// are changed and saved at their computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "tests/workbook/cells/FormulaBinding.h"
 #include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/cells/UXlsFormula.h"
+#include "tests/workbook/storage/SSTGlobals.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsWorkbookGlobals.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlscellrecords.h"
@@ -99,23 +104,48 @@ void SaveCells(TOle2File& ole, TCells& cells) {
     if (ole.Position() - start != cells.TotalSize()) std::abort();
 }
 
-void ChangeCells(TCells& cells) {
-    TSheetInfo info;
-    info.InsSheet = info.FormulaSheet = 0;
-    const std::function<void()> changes[] = {
-        [&] { cells.InsertAndCopyRows(0, 1, 3, 2, info, false); },
-        [&] { cells.InsertAndCopyCols(0, 1, 3, 2, info, true); },
-        [&] { cells.DeleteRows(1, 2, info); },
-        [&] { cells.DeleteCols(1, 1, info); },
-        [&] { cells.CellList().SetValueX2(2, 2, {TVariant(1.5), -1, false}, {}, false); },
-    };
+// Refused changes leave the input as it was: their message is the outcome.
+void TryEach(std::initializer_list<std::function<void()>> changes) {
     for (const auto& change : changes) {
         try {
             change();
         } catch (const Exception&) {
-            // Refused: the sheet is as it was.
         }
     }
+}
+
+void ChangeCells(TCells& cells) {
+    TSheetInfo info;
+    info.InsSheet = info.FormulaSheet = 0;
+    TryEach({[&] { cells.InsertAndCopyRows(0, 1, 3, 2, info, false); },
+             [&] { cells.InsertAndCopyCols(0, 1, 3, 2, info, true); }, [&] { cells.DeleteRows(1, 2, info); },
+             [&] { cells.DeleteCols(1, 1, info); },
+             [&] { cells.CellList().SetValueX2(2, 2, {TVariant(1.5), -1, false}, {}, false); }});
+}
+
+void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
+    TKmrMemoryStream in(file), out;
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    TWorkbookGlobals globals;
+    try {
+        TRecordHeader header{};
+        ReadRecordHeader(ole, header);
+        auto first = LoadRecords(ole, header);
+        if (!dynamic_cast<TBOFRecord*>(first.get())) return;
+        globals.LoadFromStream(ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(first.release())),
+                               globals.SST());
+    } catch (const Exception&) {
+        return;
+    }
+    const std::uint8_t tokens[] = {0x1E, 1, 0};
+    TryEach({[&] { globals.SetSheetName(0, u"a/b"); }, [&] { globals.SetColorPalette(3, 0x123456); },
+             [&] { globals.AddName({u"N", u"", 0, 0}, tokens); }, [&] { globals.InsertSheets(0, 1, 2, u"S", 0); },
+             [&] { globals.DeleteSheets(0, 1); }});
+    globals.SST().FixRefs();
+    ole.PrepareForWrite(&out, u"Workbook");
+    globals.SaveToStream(ole);
+    if (ole.Position() != globals.TotalSize()) std::abort();
 }
 
 }  // namespace
@@ -136,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
         TOle2File ole(&stream);
         ole.SelectStream(u"Workbook");
-        TSST sst;  // outlives the labels in the list
+        TSSTGlobals sst;  // outlives the labels in the list
         TBaseRecordList list;
         TCells cells(&sst, nullptr);
         formulatest::TFormulaBinding formulas;
@@ -157,6 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SaveCells(ole, cells);
         ChangeCells(cells);
         SaveCells(ole, cells);
+        GlobalsRoundTrip(stream.Bytes());
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

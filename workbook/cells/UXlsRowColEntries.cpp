@@ -248,8 +248,8 @@ namespace {
 std::unique_ptr<TBaseRowColRecordList> NewCellRow() { return std::make_unique<TCellRecordList>(); }
 }  // namespace
 
-TCellList::TCellList(TSST* sst, TRowRecordList* rows, TColInfoAccess* colInfo)
-    : TBaseRowColList(NewCellRow), FSST(sst), FRows(rows), FColInfo(colInfo) {}
+TCellList::TCellList(TGlobalsAccess* globals, TRowRecordList* rows, TColInfoAccess* colInfo)
+    : TBaseRowColList(NewCellRow), FGlobals(globals), FRows(rows), FColInfo(colInfo) {}
 
 TCellRecord* TCellList::FindCell(int row, int col) const {
     const auto* list = row >= 0 ? GetItems(static_cast<std::size_t>(row)) : nullptr;
@@ -311,8 +311,8 @@ std::unique_ptr<TCellRecord> TCellList::NewRecord(int row, int col, const TXlsCe
         // The 1904 date system counts from 1904-01-01: 1462 days later.
         case TValueClass::Date: return NumberRecord(row, col, xf, value.Value.RealValue() - (dates1904 ? 1462 : 0));
         case TValueClass::Text: {
-            Assert(FSST != nullptr, "UXlsRowColEntries", "cells without a string table");
-            auto label = std::make_unique<TLabelSSTRecord>(r, c, xf, FSST);
+            Assert(FGlobals != nullptr, "UXlsRowColEntries", "cells without a string table");
+            auto label = std::make_unique<TLabelSSTRecord>(r, c, xf, SST());
             label->SetAsRichString({value.Value.Text(), runs});
             return label;
         }
@@ -507,7 +507,7 @@ void TCellList::InsertAndCopyCols(int first, int last, int dest, int count, cons
 // ---------------------------------------------------------------------------
 // TCells
 
-TCells::TCells(TSST* sst, TColInfoAccess* colInfo) : FCells(sst, &FRows, colInfo) {}
+TCells::TCells(TGlobalsAccess* globals, TColInfoAccess* colInfo) : FCells(globals, &FRows, colInfo) {}
 
 void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
     if (cell->DataSize() < 6) Raise(ErrWrongExcelRecord, cell->Id);

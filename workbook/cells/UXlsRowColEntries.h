@@ -12,6 +12,7 @@
 #include "workbook/storage/UKmrFormats.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsColInfoAccess.h"
+#include "workbook/storage/UXlsGlobalsAccess.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlsbaselist.h"
@@ -94,19 +95,20 @@ private:
     TRowListMaker FMaker;
 };
 
-// The cells of one sheet. It refers, without owning them, to the shared
-// string table, the sheet's ROW records and its column settings (none
-// when the sheet has no column info).
+// The cells of one sheet. It refers, without owning them, to the workbook
+// globals (the shared string table), the sheet's ROW records and its
+// column settings (none when the sheet has no column info).
 class TCellList : public TBaseRowColList {
 public:
-    TCellList(TSST* sst, TRowRecordList* rows, TColInfoAccess* colInfo);
+    TCellList(TGlobalsAccess* globals, TRowRecordList* rows, TColInfoAccess* colInfo);
 
     TCellRecordList* GetItems(std::size_t row) const {
         return static_cast<TCellRecordList*>(TBaseRowColList::GetItems(row));
     }
     // The cell at the position (the first one when a file held two), or none.
     TCellRecord* FindCell(int row, int col) const;
-    TSST* SST() const { return FSST; }
+    TSST* SST() const { return FGlobals ? &FGlobals->SST() : nullptr; }
+    TGlobalsAccess* Globals() const { return FGlobals; }
     void SetColInfo(TColInfoAccess* colInfo) { FColInfo = colInfo; }
 
     void GetValueX2(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
@@ -158,7 +160,7 @@ private:
     void TrimTrailingRows(int editedRow, bool madeRecord);
     void PlaceRecord(std::unique_ptr<TCellRecord> record);
 
-    TSST* FSST;
+    TGlobalsAccess* FGlobals;
     TRowRecordList* FRows;
     TColInfoAccess* FColInfo;
 };
@@ -169,7 +171,7 @@ class TCells {
 public:
     static constexpr std::int64_t DimensionsSize = 18;
 
-    TCells(TSST* sst, TColInfoAccess* colInfo);
+    TCells(TGlobalsAccess* globals, TColInfoAccess* colInfo);
     TCells(const TCells&) = delete;
     TCells& operator=(const TCells&) = delete;
 

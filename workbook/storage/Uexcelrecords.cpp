@@ -5,7 +5,9 @@
 
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uxlscellrecords.h"
+#include "workbook/storage/UXlsPalette.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/Uxlsotherrecords.h"
 
 namespace kalmira {
 
@@ -41,19 +43,11 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060})
             t[id] = MakeRecord<TIgnoreRecord>;
         for (const TRecordClass& c : SettingRecordClasses()) t[c.Id] = c.Maker;
+        for (const TRecordClass& c : OtherRecordClasses()) t[c.Id] = c.Maker;
+        t[xlr_PALETTE] = MakeRecord<TPaletteRecord>;
         return t;
     }();
     return table;
-}
-
-void ReadHeader(TOle2File& ole, TRecordHeader& header) {
-    if (ole.NextEof(3)) {
-        header = {xlr_EOF, 0};
-        return;
-    }
-    std::uint8_t bytes[4];
-    ole.ReadMem(bytes, 4);
-    header = {GetWord(bytes, 0), GetWord(bytes, 2)};
 }
 
 std::vector<std::uint8_t> ReadData(TOle2File& ole, std::uint16_t size) {
@@ -80,19 +74,29 @@ bool MayPrecede(std::uint16_t next, std::uint16_t built) {
 
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) { Registry()[id] = maker; }
 
+void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
+    if (ole.NextEof(3)) {
+        header = {xlr_EOF, 0};
+        return;
+    }
+    std::uint8_t bytes[4];
+    ole.ReadMem(bytes, 4);
+    header = {GetWord(bytes, 0), GetWord(bytes, 2)};
+}
+
 std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) {
     if (header.Id == xlr_FILEPASS) Raise(ErrFileIsPasswordProtected);
     const TRecordMaker maker = Registry()[header.Id];
     auto data = ReadData(ole, header.Size);
     std::unique_ptr<TBaseRecord> record =
         maker ? maker(header.Id, std::move(data)) : std::make_unique<TBaseRecord>(header.Id, std::move(data));
-    ReadHeader(ole, header);
+    ReadRecordHeader(ole, header);
     if (header.Id == xlr_CONTINUE) {
         TBaseRecord* last = record.get();
         while (header.Id == xlr_CONTINUE) {
             last->AddContinue(std::make_unique<TContinueRecord>(header.Id, ReadData(ole, header.Size)));
             last = last->Continue.get();
-            ReadHeader(ole, header);
+            ReadRecordHeader(ole, header);
         }
         return record;
     }
@@ -103,7 +107,12 @@ std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) 
 
 void WalkRecords(TOle2File& ole, const std::function<void(std::unique_ptr<TBaseRecord>)>& visit) {
     TRecordHeader header{};
-    ReadHeader(ole, header);
+    ReadRecordHeader(ole, header);
+    WalkRecords(ole, header, visit);
+}
+
+void WalkRecords(TOle2File& ole, TRecordHeader& header,
+                 const std::function<void(std::unique_ptr<TBaseRecord>)>& visit) {
     while (!ole.NextEof(3) && header.Id != 0) {
         std::uint16_t id;
         do {

@@ -37,6 +37,10 @@ struct TRecordClass {
 // record, written back byte for byte. Record classes register here.
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker);
 
+// Reads the next record header, or gives {EOF, 0} when the stream has 3
+// bytes or fewer left.
+void ReadRecordHeader(TOle2File& ole, TRecordHeader& header);
+
 // Loads the record whose header the caller holds, with its CONTINUE chain;
 // leaves in header the header of the record after it, or {EOF, 0} when the
 // stream has 3 bytes or fewer left.
@@ -46,5 +50,8 @@ std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header);
 // including their EOF record, while more than 3 bytes are left; a header id
 // of 0 ends the walk, so the zeros that pad a saved stream are not read.
 void WalkRecords(TOle2File& ole, const std::function<void(std::unique_ptr<TBaseRecord>)>& visit);
+// The same from the record whose header the caller has read.
+void WalkRecords(TOle2File& ole, TRecordHeader& header,
+                 const std::function<void(std::unique_ptr<TBaseRecord>)>& visit);
 
 }  // namespace kalmira

@@ -3,16 +3,13 @@
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlscellrecords.h"
+#include "workbook/storage/Uxlsotherrecords.h"
 
 namespace xlsbook {
 
 using namespace kalmira;
 
 namespace {
-
-constexpr std::uint16_t xlr_BOF = 0x809;
-constexpr std::uint16_t xlr_BOUNDSHEET = 0x85;
-constexpr std::uint16_t WorksheetBOF = 0x10;
 
 // The cells of one row that stood together in the file; written joined.
 class TCellRun : public TBaseRecord {
@@ -21,17 +18,6 @@ public:
     TCellRecordList Cells;
     void SaveToStream(TOle2File& ole) const override { Cells.SaveToStream(ole); }
     std::int64_t TotalSize() const override { return Cells.GetTotalSize(); }
-};
-
-// Stands where the file had its SST: the table writes itself and EXTSST.
-class TSSTPlace : public TBaseRecord {
-public:
-    explicit TSSTPlace(TSST* sst) : TBaseRecord(0, {}), FSST(sst) {}
-    void SaveToStream(TOle2File& ole) const override { FSST->SaveToStream(ole); }
-    std::int64_t TotalSize() const override { return FSST->TotalSize(); }
-
-private:
-    TSST* FSST;
 };
 
 // Stands where the first worksheet had its DIMENSIONS: the cell block.
@@ -84,12 +70,8 @@ public:
             return;
         }
         FFormula = nullptr;
-        if (record->Id == xlr_DATEMODE && record->DataSize() >= 2) FBook.Dates1904 = GetWord(record->Data, 0) == 1;
         if (FInCells && IsCellBlockRecord(*record)) AddToCells(std::move(record));
-        else if (auto* sst = dynamic_cast<TSSTRecord*>(record.get())) {
-            FBook.SST.Load(*sst);
-            Current().Add(std::make_unique<TSSTPlace>(&FBook.SST));
-        } else if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) {
+        else if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) {
             while (!mul->Eof()) AddToRun(mul->ExtractOneRecord());
         } else if (dynamic_cast<TCellRecord*>(record.get())) {
             AddToRun(std::unique_ptr<TCellRecord>(static_cast<TCellRecord*>(record.release())));
@@ -126,11 +108,11 @@ private:
 
     void StartSection(const TBaseRecord& bof) {
         FBook.Sections.push_back(std::make_unique<TBaseRecordList>());
-        const bool worksheet = bof.Id == xlr_BOF && bof.DataSize() >= 4 && GetWord(bof.Data, 2) == WorksheetBOF;
+        const bool worksheet = bof.Id == xlr_BOF && bof.DataSize() >= 4 && GetWord(bof.Data, 2) == BOFWorksheet;
         FInCells = worksheet && !FBook.Cells;
         if (FInCells) {
-            FBook.Cells = std::make_unique<TCells>(&FBook.SST, nullptr);
-            FBook.CellsSheet = FBook.Sections.size() - 1;
+            FBook.Cells = std::make_unique<TCells>(FBook.Globals.get(), nullptr);
+            FBook.CellsSheet = FBook.Sections.size();
             FPlaced = false;
         }
     }
@@ -167,7 +149,7 @@ private:
     }
 
     void AddToRun(std::unique_ptr<TCellRecord> cell) {
-        if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get())) label->AttachToSST(FBook.SST);
+        if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get())) label->AttachToSST(FBook.Globals->SST());
         auto& list = Current();
         TCellRun* run = list.Count() > 0 ? dynamic_cast<TCellRun*>(list.GetItems(list.Count() - 1)) : nullptr;
         if (!run || run->Cells.GetItems(0)->GetRow() != cell->GetRow()) {
@@ -185,7 +167,7 @@ private:
     bool FPlaced = false;
 };
 
-TXlsBook::TXlsBook() = default;
+TXlsBook::TXlsBook() : Globals(std::make_unique<TWorkbookGlobals>()) {}
 
 // The cells go before the string table that their labels point into.
 TXlsBook::~TXlsBook() {
@@ -197,19 +179,26 @@ std::unique_ptr<TXlsBook> TXlsBook::Load(TOle2File& ole) {
     RegisterFormulaRecords();
     auto book = std::make_unique<TXlsBook>();
     ole.SelectStream(u"Workbook");
+    TRecordHeader header{};
+    ReadRecordHeader(ole, header);
+    if (header.Id != xlr_BOF) Raise(ErrExcelInvalid);
+    auto first = LoadRecords(ole, header);
+    if (static_cast<TBOFRecord&>(*first).GetBOFType() != BOFGlobals) Raise(ErrExcelInvalid);
+    book->Globals->LoadFromStream(ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(first.release())),
+                                  book->Globals->SST());
+    book->Dates1904 = book->Globals->GetIs1904();
     TLoader loader(*book);
-    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { loader.Add(std::move(record)); });
-    if (book->Sections.empty()) Raise(ErrExcelInvalid);
+    WalkRecords(ole, header, [&](std::unique_ptr<TBaseRecord> record) { loader.Add(std::move(record)); });
     for (auto& section : book->Sections)
         for (std::size_t i = 0; i < section->Count(); ++i)
             if (auto* run = dynamic_cast<TCellRun*>(section->GetItems(i))) run->Cells.Sort();
     // Every label has attached by file index; only now may the table sort.
-    book->SST.Sort();
+    book->Globals->SST().Sort();
     return book;
 }
 
 void TXlsBook::ForEachCell(const std::function<void(std::size_t, TCellRecord&)>& visit) const {
-    for (std::size_t s = 1; s < Sections.size(); ++s) {
+    for (std::size_t s = 1; s <= Sections.size(); ++s) {
         if (s == CellsSheet) {
             const TCellList& list = Cells->CellList();
             for (std::size_t row = 0; row < list.Count(); ++row)
@@ -217,30 +206,26 @@ void TXlsBook::ForEachCell(const std::function<void(std::size_t, TCellRecord&)>&
                     for (std::size_t c = 0; c < cells->Count(); ++c) visit(s, *cells->GetItems(c));
             continue;
         }
-        for (std::size_t i = 0; i < Sections[s]->Count(); ++i)
-            if (auto* run = dynamic_cast<TCellRun*>(Sections[s]->GetItems(i)))
+        for (std::size_t i = 0; i < Sections[s - 1]->Count(); ++i)
+            if (auto* run = dynamic_cast<TCellRun*>(Sections[s - 1]->GetItems(i)))
                 for (std::size_t c = 0; c < run->Cells.Count(); ++c) visit(s, *run->Cells.GetItems(c));
     }
 }
 
 std::int64_t TXlsBook::SaveToStream(TOle2File& ole) {
     if (Cells) Cells->FixRows();
-    SST.FixRefs();
-    // Sheet k starts where the sections before it end.
-    std::vector<std::int64_t> starts{0};
+    Globals->SST().FixRefs();
+    // Sheet k starts where the globals and the sheets before it end.
+    std::vector<std::int64_t> starts{0, Globals->TotalSize()};
     for (const auto& section : Sections) starts.push_back(starts.back() + SectionSize(*section));
-    std::size_t sheet = 0;
-    auto& globals = *Sections.at(0);
-    for (std::size_t i = 0; i < globals.Count(); ++i) {
-        TBaseRecord* record = globals.GetItems(i);
-        if (!record || record->Id != xlr_BOUNDSHEET) continue;
-        if (++sheet >= Sections.size()) Raise(ErrExcelInvalid);
-        SetLongWord(record->Data, 0, static_cast<std::uint32_t>(starts[sheet]));
-    }
+    if (static_cast<std::size_t>(Globals->GetSheetCount()) > Sections.size()) Raise(ErrExcelInvalid);
+    for (int sheet = 0; sheet < Globals->GetSheetCount(); ++sheet)
+        Globals->SheetSetOffset(sheet, static_cast<std::uint32_t>(starts[static_cast<std::size_t>(sheet) + 1]));
     const std::int64_t origin = ole.Position();
+    Globals->SaveToStream(ole);
     for (std::size_t s = 0; s < Sections.size(); ++s) {
         const auto& section = *Sections[s];
-        Assert(ole.Position() - origin == starts[s] && section.Count() > 0 && section.GetItems(0)->Id == xlr_BOF,
+        Assert(ole.Position() - origin == starts[s + 1] && section.Count() > 0 && section.GetItems(0)->Id == xlr_BOF,
                "xlsbook", "a sheet offset does not point at its BOF");
         section.SaveToStream(ole);
     }

@@ -1,7 +1,8 @@
 // A stand-in for the workbook until the sheet and workbook classes exist.
-// The records of a "Workbook" stream are kept in sections (the globals,
-// then one per sheet, BOF to EOF); the shared strings live in the engine's
-// string table; the ROW, cell, MULRK and MULBLANK records of the first
+// The globals of a "Workbook" stream load into the engine's workbook
+// globals (string table, sheet directory, names and the rest, written in
+// their own order); the sheets are kept as sections of records (BOF to
+// EOF); the ROW, cell, MULRK and MULBLANK records of the first
 // worksheet go into a TCells, which writes that sheet's cell block
 // (DIMENSIONS, ROW blocks, cells) where the file had its DIMENSIONS; the
 // cells of other sheets stay in runs of one row, joined again on save.
@@ -22,6 +23,7 @@
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSST.h"
+#include "workbook/storage/UXlsWorkbookGlobals.h"
 
 namespace xlsbook {
 
@@ -33,10 +35,12 @@ public:
     // Reads the "Workbook" stream of the container.
     static std::unique_ptr<TXlsBook> Load(kalmira::TOle2File& ole);
 
-    kalmira::TSST SST;  // outlives every label below
+    // Outlives every label below: the labels point into its string table.
+    std::unique_ptr<kalmira::TWorkbookGlobals> Globals;
+    // The sheets' sections; sheet s (from 1) is Sections[s - 1].
     std::vector<std::unique_ptr<kalmira::TBaseRecordList>> Sections;
-    // The first worksheet's cells; CellsSheet is its section (sheets from 1),
-    // 0 when the workbook has no worksheet.
+    // The first worksheet's cells; CellsSheet is its sheet (from 1), 0 when
+    // the workbook has no worksheet.
     std::unique_ptr<kalmira::TCells> Cells;
     std::size_t CellsSheet = 0;
     bool Dates1904 = false;

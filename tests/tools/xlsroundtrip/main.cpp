@@ -4,9 +4,11 @@
 // xlsroundtrip --cells IN
 //
 // Opens IN through the engine and writes it to OUT: the records of its
-// "Workbook" stream are loaded by the record factory, the shared strings go
-// into the string table and come out of it sorted and rebuilt (with a new
-// EXTSST), the first worksheet's ROW and cell records go through the cell
+// "Workbook" stream are loaded by the record factory, the globals go
+// through the workbook globals and are written in their order (the record
+// list as read, the sheet directory, references, names, drawing group),
+// the shared strings come out of the string table sorted and rebuilt (with
+// a new EXTSST), the first worksheet's ROW and cell records go through the cell
 // storage, which writes that sheet's DIMENSIONS, ROW blocks and cells anew;
 // other sheets' cells are split out of MULRK and MULBLANK and joined again
 // row by row; index and cache records are dropped, and every BOUNDSHEET
@@ -22,8 +24,8 @@
 // ones). --name gives the name NUMBER (from 1) the area R1..R2, C1..C2
 // (from 0).
 //
-// --settings changes the settings of the workbook and its first sheet
-// through the setting records, so that other programs can tell whether
+// --settings changes the settings of the workbook (through the globals)
+// and of its first sheet through the setting records, so that other programs can tell whether
 // they see them: 1904 dates, R1C1 references, zoom 150 (a new SCL behind
 // WINDOW2), margins, header and footer, paper, scale 80, copies, fit to
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
@@ -44,6 +46,7 @@
 #include "tests/tools/xlsbook/XlsBook.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsWorkbookGlobals.h"
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
@@ -70,20 +73,15 @@ void PlaceFormula(TXlsBook& book, const TChange& change) {
 }
 
 void SetNameArea(TXlsBook& book, const TChange& change) {
-    auto& globals = *book.Sections.at(0);
-    int number = 0;
-    for (std::size_t i = 0; i < globals.Count(); ++i) {
-        auto* name = dynamic_cast<TNameRecord*>(globals.GetItems(i));
-        if (!name || ++number != change.Sheet) continue;
-        globals.Resize(*name, [&] {
-            name->SetR1(change.Area[0]);
-            name->SetR2(change.Area[1]);
-            name->SetC1(change.Area[2]);
-            name->SetC2(change.Area[3]);
-        });
-        return;
-    }
-    throw Exception("no such name");
+    TNameRecordList& names = book.Globals->Names();
+    if (change.Sheet < 1 || static_cast<std::size_t>(change.Sheet) > names.Count()) throw Exception("no such name");
+    TNameRecord* name = names.GetItems(static_cast<std::size_t>(change.Sheet - 1));
+    names.Resize(*name, [&] {
+        name->SetR1(change.Area[0]);
+        name->SetR2(change.Area[1]);
+        name->SetC1(change.Area[2]);
+        name->SetC2(change.Area[3]);
+    });
 }
 
 std::size_t IndexOf(const TBaseRecordList& records, std::uint16_t id) {
@@ -98,9 +96,9 @@ T* Find(const TBaseRecordList& records, std::uint16_t id) {
 }
 
 void ChangeSettings(TXlsBook& book, bool fitToPage) {
-    if (book.Sections.size() < 2) Raise(ErrExcelInvalid);
-    Find<T1904Record>(*book.Sections[0], xlr_DATEMODE)->SetIs1904(true);
-    TBaseRecordList& sheet = *book.Sections[1];
+    if (book.Sections.empty()) Raise(ErrExcelInvalid);
+    book.Globals->SetIs1904(true);
+    TBaseRecordList& sheet = *book.Sections[0];
     Find<TRefModeRecord>(sheet, xlr_REFMODE)->SetIsR1C1(true);
     const std::pair<std::uint16_t, double> margins[] = {
         {xlr_LEFTMARGIN, 1.25}, {xlr_RIGHTMARGIN, 0.5}, {xlr_TOPMARGIN, 1.5}, {xlr_BOTTOMMARGIN, 0.75}};

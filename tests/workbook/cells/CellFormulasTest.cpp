@@ -47,7 +47,7 @@ TEST(CellFormulas, ValuesArraysAndTables) {
         EXPECT_EQ(MessageOf([&] { cells.ArrayFormula(10, 0); }), "Invalid Row (10)");  // the list has rows 0..9
         EXPECT_EQ(MessageOf([&] { cells.TableFormula(0, 256); }), "Invalid Column (256)");
     });
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     cells.AddCell(TableFormulaAt(2, {2, 0, 4, 0, 1, 2, 0, 0, 5, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(cells.CellList().TableFormula(2, 1),
@@ -57,7 +57,7 @@ TEST(CellFormulas, ValuesArraysAndTables) {
 // A refused value makes nothing, not even the ROW record the formula's row
 // would need; an accepted one goes in like any value.
 TEST(CellFormulas, PlacingAFormula) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     TCellList& list = cells.CellList();
     EXPECT_EQ(MessageOf([&] { list.AssignFormulaX(5, 2, Seven, TVariant(std::nan("")), false); }),
@@ -117,7 +117,7 @@ TEST(CellFormulas, ReferencesRefuseRowAndColumnChanges) {
 // A TABLE whose range would leave the sheet is found in the check pass:
 // the plain cell below it has not moved either.
 TEST(CellFormulas, TablesJoinTheCheckPass) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     cells.AddCell(TableFormulaAt(10, {0xF0, 0xFF, 0xFA, 0xFF, 1, 2, 0, 0, 0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
     cells.CellList().SetValueX2(100, 0, {TVariant(1.5), -1, false}, {}, false);

@@ -28,7 +28,7 @@ std::unique_ptr<TRowRecord> Row(int row, int first, int lastPlusOne) {
 }  // namespace
 
 TEST(CellSaving, DimensionsCoverTheUsedRange) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     EXPECT_EQ(SavedBytes(cells), (Bytes{0x00, 0x02, 0x0E, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}));
     for (int row = 3; row <= 10; ++row)
@@ -40,7 +40,7 @@ TEST(CellSaving, DimensionsCoverTheUsedRange) {
 }
 
 TEST(CellSaving, RowsGoInBlocksOf32WithTheirCellsAndNoIndex) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     for (int row = 0; row <= 40; ++row) SetNumber(cells, row, 0, 1234567.89);
     const auto ids = RecordIds(SavedBytes(cells));
@@ -54,7 +54,7 @@ TEST(CellSaving, RowsGoInBlocksOf32WithTheirCellsAndNoIndex) {
 }
 
 TEST(CellSaving, NeighbouringRKsJoinIntoOneMulRK) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     SetNumber(cells, 0, 2, 1.0);
     SetNumber(cells, 0, 3, 3.0);
@@ -68,7 +68,7 @@ TEST(CellSaving, NeighbouringRKsJoinIntoOneMulRK) {
 }
 
 TEST(CellSaving, RangeSaveWritesOnlyTheRangeAndItsSize) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     for (int row = 0; row <= 5; ++row)
         for (int col = 0; col <= 5; ++col) SetNumber(cells, row, col, 1234567.89);
@@ -112,7 +112,7 @@ TEST(CellSaving, HandBuiltStreamsKeepEveryCell) {
 }
 
 TEST(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     SetNumber(cells, 0, 1, 1234567.89);
     const Bytes before = SavedBytes(cells);
@@ -130,7 +130,7 @@ TEST(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
 // Kept cells beyond column 255, and ROW records whose first-column field
 // lies there, do not stop rows from moving: only their rows change.
 TEST(CellSaving, CellsBeyondColumn255FollowRowChanges) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     SetNumber(cells, 0, 1, 1.5);
     SetNumber(cells, 3, 2, 1.5);

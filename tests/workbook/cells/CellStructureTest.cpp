@@ -107,7 +107,7 @@ TEST(CellStructure, OnlyFormulasCopiesFormulaCells) {
 }
 
 TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
-    TSST sst;
+    TSSTGlobals sst;
     struct TColInfo : TColInfoAccess {
         std::vector<std::string> Calls;
         std::optional<std::uint16_t> ColumnXF(int) const override { return std::nullopt; }
@@ -151,7 +151,7 @@ TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
     EXPECT_EQ(arrangeMessage, rowMessage);
     EXPECT_EQ(after, before);
 
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 9, 65530, 1, OnSheet(), false); }),
               "Too many entries for this kind of record (65539 out of a maximum of 65535)");
@@ -171,7 +171,7 @@ TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
 // Counts beyond the sheet: insertions are refused with the row or column
 // the block would end at, deletions take what there is from the first on.
 TEST(CellStructure, CountsBeyondTheSheet) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells cells(&sst, nullptr);
     for (int row : {1, 3})
         for (int col : {1, 4}) cells.CellList().SetValueX2(row, col, {TVariant(row + col + 0.5), -1, false}, {}, false);
@@ -193,7 +193,7 @@ TEST(CellStructure, CountsBeyondTheSheet) {
 }
 
 TEST(CellStructure, ACopyChangesWithoutTouchingItsSource) {
-    TSST sst;
+    TSSTGlobals sst;
     TCells source(&sst, nullptr), copy(&sst, nullptr);
     source.CellList().SetValueX2(1, 1, {TVariant(u"voda"), -1, false}, {}, false);
     source.CellList().SetValueX2(2, 0, {TVariant(2.5), -1, false}, {}, false);

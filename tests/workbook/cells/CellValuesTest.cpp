@@ -32,7 +32,7 @@ public:
 TXlsCellValue Value(TVariant v, int xf = -1) { return {std::move(v), xf, false}; }
 
 struct TSheet {
-    TSST SST;
+    TSSTGlobals SST;
     TTestColInfo ColInfo;
     TCells Cells{&SST, &ColInfo};
     void Set(int row, int col, TVariant v, int xf = -1, bool dates1904 = false) {

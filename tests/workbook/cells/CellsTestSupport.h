@@ -16,6 +16,7 @@
 #include "tests/tools/xlsbook/XlsBook.h"
 #include "tests/workbook/storage/MessageOf.h"
 #include "tests/workbook/storage/RecordBytes.h"
+#include "tests/workbook/storage/SSTGlobals.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 
 namespace cellstest {

@@ -8,6 +8,7 @@
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlscellrecords.h"
+#include "workbook/storage/Uxlsotherrecords.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -239,7 +240,7 @@ TEST(CellRecords, TheFactoryBuildsEachClassAndWritesUnchangedRecordsBack) {
     const char* classes[] = {typeid(TSSTRecord).name(),     typeid(TLabelSSTRecord).name(), typeid(TLabelRecord).name(),
                              typeid(TRStringRecord).name(), typeid(TBlankRecord).name(),    typeid(TNumberRecord).name(),
                              typeid(TBoolErrRecord).name(), typeid(TRKRecord).name(),       typeid(TMulRKRecord).name(),
-                             typeid(TMulBlankRecord).name(), typeid(TBaseRecord).name()};
+                             typeid(TMulBlankRecord).name(), typeid(TEOFRecord).name()};
     Bytes stream;
     for (const auto& r : records) stream.insert(stream.end(), r.begin(), r.end());
     TKmrMemoryStream memory(SaveWith(ReadFile(FixtureDir() + "/small.xls"), stream));

@@ -85,7 +85,7 @@ TEST(RecordFactory, UnknownRecordsComeBackByteForByte) {
 
 TEST(RecordFactory, BadInput) {
     {
-        TStreamFile f(Cat({Rec(0x809, Bytes(16, 0)), Rec(0x2F, {1, 2}), Bytes(50, 0xEE)}));
+        TStreamFile f(Cat({Rec(0x809, {0, 6, 5, 0}), Rec(0x2F, {1, 2}), Bytes(50, 0xEE)}));
         auto header = f.FirstHeader();
         LoadRecords(f.Ole, header);
         const std::int64_t at = f.Ole.Position();

@@ -6,6 +6,7 @@
 #include "tests/workbook/storage/RecordBytes.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/Uxlsotherrecords.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -33,6 +34,14 @@ TEST(SettingRecords, ACopiedWindow2IsNotSelected) {
     EXPECT_EQ(copy->Data[0], 0xB6);
     EXPECT_EQ(copy->Data[1], 0x00);
     EXPECT_TRUE(window2->GetSelected());
+    // PANE: the active pane becomes one that the splits make (column split,
+    // row split, active before, active after); columns frozen alone: 0 -> 1.
+    for (auto [col, row, active, after] : {std::array<std::uint8_t, 4>{3, 0, 0, 1}, {0, 2, 0, 2}, {0, 0, 0, 3},
+                                           {3, 2, 0, 0}, {0, 2, 1, 3}, {3, 0, 1, 1}, {3, 0, 2, 3}, {0, 0, 3, 3}}) {
+        auto pane = LoadAs<TPaneRecord>(xlr_PANE, {col, 0, row, 0, 4, 0, 5, 0, active, 0});
+        pane->EnsureSelectedVisible();
+        EXPECT_EQ(pane->Data, (Bytes{col, 0, row, 0, 4, 0, 5, 0, after, 0})) << +col << " " << +row << " " << +active;
+    }
 }
 
 TEST(SettingRecords, WidthsAndHeights) {

@@ -1,0 +1,213 @@
+// The workbook globals through hand-built streams and the LibreOffice
+// workbooks A (names, autofilter, cross-sheet formula: references) and B
+// (none of these), judged by xlrd and LibreOffice.
+#include <filesystem>
+
+#include <gmock/gmock.h>
+
+#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/UXlsWorkbookGlobals.h"
+
+using namespace kalmira;
+using namespace ole2test;
+using ::testing::IsSupersetOf;
+
+namespace {
+
+std::string Fixture(const std::string& name) {
+    return std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/" + name + ".xls";
+}
+
+const Bytes BOF = Rec(0x809, {0, 6, 5, 0, 0xBB, 0x0D, 0xCC, 0x07, 0, 0, 0, 0, 6, 0, 0, 0}), EOF_ = Rec(0x0A, {});
+
+Bytes Sheet(const std::string& name) {
+    Bytes data = {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(name.size()), 0};
+    data.insert(data.end(), name.begin(), name.end());
+    return Rec(0x85, data);
+}
+
+// The globals of a stream whose first record is their BOF.
+std::unique_ptr<TWorkbookGlobals> Load(const Bytes& stream) {
+    TStreamFile f(stream);
+    auto header = f.FirstHeader();
+    auto bof = LoadRecords(f.Ole, header);
+    auto globals = std::make_unique<TWorkbookGlobals>();
+    globals->LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
+                            globals->SST());
+    return globals;
+}
+
+// What the globals write; the bytes must be as many as computed.
+Bytes Save(TWorkbookGlobals& globals) {
+    globals.SST().FixRefs();
+    const std::int64_t size = globals.TotalSize();
+    Bytes bytes = Written([&](TOle2File& ole) { globals.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
+}
+
+// The fixture changed through the stand-in, written to the build tree.
+std::string SaveBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {
+    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/book-tests";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
+    WriteFile(path, xlsbook::RoundTrip(Fixture(fixture), [&](xlsbook::TXlsBook& book) { change(*book.Globals); }));
+    return path;
+}
+
+std::vector<std::string> Xlrd(const std::string& path) { return Lines(OleCheck("book", path)); }
+
+}  // namespace
+
+TEST(Globals, LibreOfficeWorkbookKeepsWhatXlrdAndLibreOfficeRead) {
+    const std::string path = SaveBook("globals_a", [](TWorkbookGlobals&) {});
+    EXPECT_THAT(Xlrd(Fixture("globals_a")), IsSupersetOf({"sheet Skryty 1", "name Mistni 2 3a010000000000"}));
+    EXPECT_EQ(Xlrd(path), Xlrd(Fixture("globals_a")));
+    EXPECT_EQ(OleCheck("locsv", path), OleCheck("locsv", Fixture("globals_a")));
+}
+
+// FONT before the first XF, FORMAT between: each block is written where
+// its first record stood; TEMPLATE comes back right after BOF, TABID and
+// EXTSST go, COUNTRY comes before the sheet directory. Without their
+// records the settings change no byte.
+TEST(Globals, TypedBlocksStayInPlaceAndTemplateFollowsBOF) {
+    const Bytes font1 = Rec(0x31, {1}), font2 = Rec(0x31, {2}), format = Rec(0x41E, {3}), xf1 = Rec(0xE0, {4}),
+                xf2 = Rec(0xE0, {5}), style = Rec(0x293, {0, 0x80, 0, 0xFF}), country = Rec(0x8C, {1, 0, 1, 0}),
+                name = Rec(0x18, {0x20, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6}),
+                sst = Cat({Rec(0xFC, Bytes(8, 0)), Rec(0xFF, {8, 0})});
+    auto globals = Load(Cat({BOF, font1, Rec(0x60, {}), format, xf1, font2, xf2, style, Sheet("S"),
+                             Rec(0x13D, {0, 0}), country, name, sst, EOF_}));
+    EXPECT_TRUE(globals->IsXltTemplate());
+    globals->SetActiveSheet(1);
+    globals->SetFirstSheetVisible(1);
+    globals->SetIs1904(true);
+    globals->SetPrecisionAsDisplayed(true);
+    globals->SetSaveExternalLinkValues(false);
+    EXPECT_FALSE(globals->GetActivesheet() || globals->GetIs1904() || globals->GetPrecisionAsDisplayed() ||
+                 globals->GetSaveExternalLinkValues());
+    EXPECT_EQ(Save(*globals), Cat({BOF, Rec(0x60, {}), font1, font2, format, xf1, xf2, style, country, Sheet("S"),
+                                   name, sst, EOF_}));
+}
+
+TEST(Globals, DirectoryAndSettings) {
+    auto b = Load(ReadStream(ReadFile(Fixture("globals_b")), u"Workbook"));
+    const Bytes unchanged = Save(*b);
+    EXPECT_EQ(MessageOf([&] { b->SetSheetName(1, u"Odecty"); }), "Sheet name already exists: Odecty");
+    EXPECT_EQ(Written([&](TOle2File& ole) {
+                  EXPECT_EQ(MessageOf([&] { b->SaveRangeToStream(ole, 3, {}); }),
+                            "Sheet number \"3\" invalid. Must be between 0 and 2");
+              }),
+              Bytes{});
+    EXPECT_EQ(Save(*b), unchanged);
+    EXPECT_FALSE(b->GetIs1904() || b->GetPrecisionAsDisplayed() || !b->GetSaveExternalLinkValues());
+    const std::string path = SaveBook("globals_b", [](TWorkbookGlobals& g) {
+        g.SetSheetName(0, u"a/b:c");
+        g.SetSheetName(2, u"Лист");
+        g.SetSheetVisible(2, TXlsSheetVisible::sv_Hidden);
+        g.SetSheetVisible(1, TXlsSheetVisible::sv_Visible);
+        g.SetIs1904(true);
+    });
+    EXPECT_THAT(Xlrd(path), IsSupersetOf({"datemode 1", "sheet a_b.c 0", "sheet Skryty 0", "sheet Лист 1"}));
+}
+
+TEST(Globals, SheetsInsertedAndDeleted) {
+    auto b = Load(ReadStream(ReadFile(Fixture("globals_b")), u"Workbook"));
+    const std::uint8_t seven[] = {0x1E, 7, 0};
+    b->AddName({u"Mistni", u"", 0, 2}, seven);
+    b->InsertSheets(-1, 0, 2, u"Odecty", 0);
+    for (int i = 0; const char16_t* name : {u"Odecty2", u"Odecty1", u"Odecty", u"Skryty", u"Treti"})
+        EXPECT_EQ(b->GetSheetName(i++), name);
+    EXPECT_EQ(b->Names().GetItems(0)->RangeSheet(), 4);
+
+    // Refused whole: past the last sheet, no sheets, with macros, beside references.
+    const Bytes before = Save(*b);
+    EXPECT_EQ(MessageOf([&] { b->DeleteSheets(3, 3); }), "Sheet number \"5\" invalid. Must be between 0 and 4");
+    EXPECT_EQ(MessageOf([&] { b->InsertSheets(0, 0, 0, u"x", 0); }),
+              "The index \"0\" of the property \"SheetCount\" is not in the range 1-65535");
+    b->DeleteSheets(0, 0);
+    EXPECT_EQ(Save(*b), before);
+    auto macros = Load(Cat({BOF, Rec(0xD3, {}), Sheet("S"), Sheet("T"), EOF_}));
+    EXPECT_EQ(MessageOf([&] { macros->DeleteSheets(0, 1); }), "Can't delete a sheet on a file containing macros");
+    EXPECT_EQ(macros->GetSheetCount(), 2);
+    auto a = Load(ReadStream(ReadFile(Fixture("globals_a")), u"Workbook"));
+    const Bytes withReferences = Save(*a);
+    EXPECT_EQ(MessageOf([&] { a->DeleteSheets(0, 1); }), "This file has a not implemented kind of record: SUPBOOK");
+    EXPECT_EQ(MessageOf([&] { a->InsertSheets(0, 1, 1, u"x", 0); }),
+              "This file has a not implemented kind of record: SUPBOOK");
+    EXPECT_EQ(Save(*a), withReferences);
+    const auto range = ParseRecords(Written([&](TOle2File& ole) { a->SaveRangeToStream(ole, 1, {}); }));
+    EXPECT_EQ(range.back().At + range.back().Data.size() + 4, static_cast<std::size_t>(a->TotalRangeSize(1, {})));
+    EXPECT_EQ(std::count_if(range.begin(), range.end(), [](const TRec& r) { return r.Id == 0x85 || r.Id == 0xEB; }), 1);
+    b->DeleteSheets(0, 2);
+    EXPECT_EQ(b->GetSheetName(0), u"Odecty");
+    EXPECT_EQ(b->Names().GetItems(0)->RangeSheet(), 2);
+}
+
+TEST(Globals, PaletteInsertedAfterTheLastStyle) {
+    auto b = Load(ReadStream(ReadFile(Fixture("globals_b")), u"Workbook"));
+    const Bytes before = Save(*b);
+    EXPECT_EQ(MessageOf([&] { b->SetColorPalette(56, 0); }),
+              "Too many entries for this kind of record (56 out of a maximum of 55)");
+    EXPECT_EQ(Save(*b), before);
+    EXPECT_EQ(b->GetColorPalette(2), 0x0000FFu);
+    b->SetColorPalette(2, 0x00FF0000);
+    EXPECT_EQ(b->GetColorPalette(2), 0x00FF0000u);
+    const auto records = ParseRecords(Save(*b));
+    auto last = std::find_if(records.rbegin(), records.rend(), [](const TRec& r) { return r.Id == 0x293; }).base();
+    ASSERT_NE(last, records.end());
+    EXPECT_EQ(last->Id, 0x92);
+    const std::string path = SaveBook("globals_b", [](TWorkbookGlobals& g) { g.SetColorPalette(2, 0x00FF0000); });
+    EXPECT_THAT(Xlrd(path), IsSupersetOf({"colour 10 0 0 255"}));
+}
+
+TEST(Globals, NameTexts) {
+    for (const char16_t* valid : {u"_Total", u"Tax2009", u"ABC1", u"A1B", u"AB", u"A", u"é1", u"µx"}) {
+        std::uint16_t flags = 0;
+        EXPECT_TRUE(TWorkbookGlobals::IsValidRangeName(valid, flags) && flags == 0) << Utf16ToUtf8(valid);
+    }
+    const std::u16string tooLong(255, u'x');
+    for (const char16_t* invalid : {u"A1", u"AB12", u"R", u"r", u"1st", u"a b", u"", u"x.y", u"\u00A0x", u"x\u00BF",
+                                    tooLong.c_str()}) {
+        std::uint16_t flags = 0;
+        EXPECT_FALSE(TWorkbookGlobals::IsValidRangeName(invalid, flags)) << Utf16ToUtf8(invalid);
+    }
+    std::uint16_t flags = 0;
+    EXPECT_TRUE(TWorkbookGlobals::IsValidRangeName(u"\r", flags) && flags == NameBuiltIn);
+}
+
+TEST(Globals, NamesAddedReplacedAndBuiltIn) {
+    const std::uint8_t seven[] = {0x1E, 7, 0}, eight[] = {0x1E, 8, 0};
+    const std::string path = SaveBook("globals_b", [&](TWorkbookGlobals& g) {
+        g.AddName({u"Celkem", u"", 0, -1}, seven);
+        g.AddName({u"CELKEM", u"", 0, -1}, eight);
+        g.AddName({u"celkem", u"", 0, 1}, seven);
+        EXPECT_EQ(MessageOf([&] { g.AddName({u"A1", u"", 0, 1}, seven); }), "Invalid named range: \"A1\"");
+        EXPECT_EQ(g.GetName(-1, u"celKEM")->Name(), u"CELKEM");
+        EXPECT_EQ(g.GetName(2, u"celkem"), nullptr);
+        const std::size_t records = g.Records().Count();
+        g.AddName({std::u16string(1, u'\x06'), u"", 0, 0}, seven);
+        EXPECT_EQ(g.Records().Count(), records - 1) << "the COUNTRY record goes";
+    });
+    EXPECT_THAT(Xlrd(path), IsSupersetOf({"name CELKEM -1 1e0800", "name celkem 1 1e0700", "name Print_Area 0 1e0700"}));
+    EXPECT_THAT(Lines(OleCheck("lonames", path)), IsSupersetOf({"CELKEM -1 8", "celkem 1 7"}));
+}
+
+TEST(Globals, BadInput) {
+    const std::pair<Bytes, const char*> cases[] = {
+        {Cat({BOF, BOF, EOF_}), "Error reading Excel records. File invalid"},
+        {Cat({Rec(0x809, {0, 5, 5, 0}), EOF_}), "Template file is saved with an invalid Excel version"},
+        {Cat({Rec(0x809, {0, 6, 5}), EOF_}), "Record with ID 0x809 is invalid"},
+        {Cat({BOF, Rec(0x85, {0, 0, 0, 0, 0, 0, 1}), EOF_}), "Record with ID 0x85 is invalid"},
+        {Cat({BOF, Rec(0x85, {0, 0, 0, 0, 0, 0, 3, 0, 'a'}), EOF_}), "Record with ID 0x85 is invalid"},
+        {Cat({BOF, Rec(0x92, {2, 0, 1, 2, 3, 4, 5}), EOF_}), "Record with ID 0x92 is invalid"},
+        {Cat({BOF, Rec(0x1BA, {4, 0, 0, 'a'}), EOF_}), "Error reading record"},
+        {Cat({BOF, Sheet("S"), Sheet("S"), EOF_}), "Sheet name already exists: S"},
+    };
+    for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&] { Load(stream); }), message);
+    TWorkbookGlobals empty;
+    EXPECT_EQ(Written([&](TOle2File& ole) {
+                  EXPECT_EQ(MessageOf([&] { empty.SaveToStream(ole); }), "A section of the workbook is not loaded");
+              }),
+              Bytes{});
+}

@@ -1,0 +1,64 @@
+#include "workbook/storage/Uxlsotherrecords.h"
+
+#include "workbook/storage/Uxlsstrings.h"
+
+namespace kalmira {
+
+namespace {
+
+constexpr TRecordClass Classes[] = {
+    {xlr_BOF, MakeRecord<TBOFRecord>},
+    {xlr_EOF, MakeRecord<TEOFRecord>},
+    {xlr_TEMPLATE, MakeRecord<TTemplateRecord>},
+    {xlr_OBPROJ, MakeRecord<TObProjRecord>},
+    {xlr_CODENAME, MakeRecord<TCodeNameRecord>},
+    {xlr_PANE, MakeRecord<TPaneRecord>},
+};
+
+std::vector<std::uint8_t> CheckedBOF(std::uint16_t id, std::vector<std::uint8_t> data) {
+    if (data.size() < 4) Raise(ErrWrongExcelRecord, id);
+    if (GetWord(data, 0) != 0x600) Raise(ErrInvalidVersion);
+    return data;
+}
+
+std::vector<std::uint8_t> CodeNameData(std::u16string_view name) {
+    std::vector<std::uint8_t> data;
+    TExcelString(2, false, name).AppendTo(data, true);
+    return data;
+}
+
+}  // namespace
+
+std::span<const TRecordClass> OtherRecordClasses() { return Classes; }
+
+TBOFRecord::TBOFRecord(std::uint16_t id, std::vector<std::uint8_t> data) : TRecordOf(id, CheckedBOF(id, std::move(data))) {}
+
+TCodeNameRecord::TCodeNameRecord(std::u16string_view name) : TRecordOf(xlr_CODENAME, CodeNameData(name)) {}
+
+std::u16string TCodeNameRecord::GetSheetName() const {
+    std::u16string text;
+    std::int64_t size = 0;
+    GetSimpleString(true, Data, 0, false, 0, text, size);
+    return text;
+}
+
+void TCodeNameRecord::SetSheetName(std::u16string_view name) { Data = CodeNameData(name); }
+
+void TPaneRecord::EnsureSelectedVisible() {
+    const int colSplit = Get_ColSplit(), rowSplit = Get_RowSplit();
+    switch (Get_ActivePane()) {
+        case 0:
+            if (colSplit > 0 && rowSplit <= 0) Set_ActivePane(1);
+            else if (colSplit <= 0) Set_ActivePane(rowSplit > 0 ? 2 : 3);
+            break;
+        case 1:
+            if (colSplit <= 0) Set_ActivePane(3);
+            break;
+        case 2:
+            if (rowSplit <= 0) Set_ActivePane(3);
+            break;
+        default: break;
+    }
+}
+
+}  // namespace kalmira
