@@ -263,17 +263,21 @@ TEST(FormulaRecord, RowsAndColumns) {
     EXPECT_EQ(plain->GetRow(), 9);
     EXPECT_EQ(plain->GetColumn(), 2);
 
+    // The cell and its reference follow; another sheet's rows leave both.
     auto withRef = LoadFormula(Formula(4, 1, Two, 0, Cat({Number7, RefA1, {0x03}})));
-    const Bytes before = withRef->Data;
-    const std::string refused = "Formula at Row 4, column 1 is not supported. Token Id: 0x44";
-    EXPECT_EQ(MessageOf([&] { withRef->CheckArrange(0, -1, 0, 0, own); }), refused);
-    EXPECT_EQ(MessageOf([&] { withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, own); }), refused);
-    EXPECT_EQ(MessageOf([&] { withRef->ArrangeCopyRowsAndCols(3, 0); }), refused);
-    EXPECT_EQ(MessageOf([&] { withRef->CheckArrange(0, 0, 0, -1, own); }), refused);
-    EXPECT_EQ(withRef->Data, before);
-    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet(1, 0));  // another sheet changes
+    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, own);
+    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet(1, 0));
     withRef->ArrangeInsertRowsAndCols(2, 1, 0, 0, OnSheet(1, 1));  // below the reference: the cell only
-    EXPECT_EQ(withRef->GetRow(), 5);
+    withRef->ArrangeCopyRowsAndCols(3, 0);
+    EXPECT_EQ(withRef->GetRow(), 9);
+    EXPECT_EQ(Bytes(withRef->Data.begin() + 22, withRef->Data.end()), Cat({Number7, {0x44, 4, 0, 0, 0xC0, 0x03}}));
+
+    // A token the scanner does not know refuses before anything moves.
+    auto memArea = LoadFormula(Formula(4, 1, Two, 0, Cat({RefA1, {0x26, 0, 0, 0, 0, 0, 0}})));
+    const Bytes before = memArea->Data;
+    EXPECT_EQ(MessageOf([&] { memArea->ArrangeInsertRowsAndCols(0, 1, 0, 0, own); }),
+              "Formula at Row 4, column 1 is not supported. Token Id: 0x26");
+    EXPECT_EQ(memArea->Data, before);
 }
 
 TEST(FormulaRecord, TableAndArrayRanges) {
@@ -304,9 +308,8 @@ TEST(FormulaRecord, TableAndArrayRanges) {
     arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(1, 0));
     EXPECT_EQ(Bytes(arrayFormula->GetArrayRecord()->Data.begin(), arrayFormula->GetArrayRecord()->Data.begin() + 6),
               (Bytes{3, 0, 5, 0, 4, 4}));
-    EXPECT_EQ(MessageOf([&] { arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(0, 0)); }),
-              "Formula at Row 3, column 4 is not supported. Token Id: 0x 1");
-    arrayFormula->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
+    arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(0, 0));  // its ptgExp follows the cell
+    EXPECT_EQ(Bytes(arrayFormula->Data.begin() + 22, arrayFormula->Data.end()), (Bytes{0x01, 5, 0, 4, 0}));
     auto member = LoadFormula(Formula(3, 4, Two, 0, Number7));
     member->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
     member->ArrangeInsertRowsAndCols(1, 2, 0, 0, OnSheet(0, 0));

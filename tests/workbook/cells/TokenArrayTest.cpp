@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsTokenArray.h"
 
 using namespace kalmira;
@@ -31,21 +32,19 @@ TSheetInfo OnSheet(int insSheet, int formulaSheet) {
     TSheetInfo info;
     info.InsSheet = insSheet;
     info.FormulaSheet = formulaSheet;
+    // EXTERNSHEET index i is sheet i; 9 is a reference to another book.
+    info.GetSheet = [](std::uint16_t index) { return index == 9 ? -1 : static_cast<std::int32_t>(index); };
     return info;
 }
 
-// Refused token of a row/column change over the whole array; the bytes
-// must come out as they went in either way.
-int RowChange(const Bytes& tokens, int insRow, int rowCount, int copyRow, int insCol, int colCount, int copyCol,
-              const TSheetInfo& info, bool relativeOnly = true) {
-    Bytes work = tokens;
-    const int refused = RefusedToken([&] {
-        UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), insRow, rowCount, copyRow, insCol, colCount,
-                                                copyCol, info, relativeOnly);
-    });
-    EXPECT_EQ(work, tokens);
-    return refused;
-}
+// A row or column change on sheet 0, the formula's own sheet unless said.
+struct TRowCase {
+    const char* What;
+    Bytes Before;
+    int InsRow, RowCount, CopyRow, InsCol, ColCount, CopyCol;
+    Bytes After;  // empty: refused with the first token's id
+    int FormulaSheet = 0;
+};
 
 }  // namespace
 
@@ -134,37 +133,95 @@ TEST(TokenArray, SharedFormulaExpansion) {
     EXPECT_EQ(framed, (Bytes{0xAA, 0x44, 2, 0, 1, 0xC0, 0xBB}));
 }
 
-TEST(TokenArray, RowAndColumnChangesRefuseTokensTheyWouldMove) {
-    const TSheetInfo own = OnSheet(0, 0);
-    const Bytes noRefs = {0x1E, 2, 0, 0x1E, 3, 0, 0x03, 0x17, 1, 0, 'x', 0x41, 1, 0, 0x43, 1, 0, 0, 0};
-    EXPECT_EQ(RowChange(noRefs, 0, 5, 3, 0, 5, 3, own), -1);
-    EXPECT_EQ(RowChange(noRefs, 0, -5, 0, 0, 0, 0, own, false), -1);
+TEST(TokenArray, RowAndColumnChanges) {
+    constexpr int No = 0x10000;  // no insertion on this axis
+    const TRowCase cases[] = {
+        {"2 rows in at row 5: row 7 moves, absolute too", {0x24, 7, 0, 1, 0x00}, 5, 2, 0, No, 0, 0, {0x24, 9, 0, 1, 0x00}},
+        {"row 4 stays", {0x44, 4, 0, 1, 0xC0}, 5, 2, 0, No, 0, 0, {0x44, 4, 0, 1, 0xC0}},
+        {"rows 5..6 go: row 5 is #REF!", {0x44, 5, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x4A, 5, 0, 1, 0xC0}},
+        {"row 6 too", {0x64, 6, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x6A, 6, 0, 1, 0xC0}},
+        {"row 9 to 7", {0x24, 9, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x24, 7, 0, 1, 0xC0}},
+        {"an error reference moves, stays an error", {0x2A, 9, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x2A, 7, 0, 1, 0xC0}},
+        {"pushed off the sheet", {0x24, 0xFF, 0xFF, 1, 0}, 5, 1, 0, No, 0, 0, {0x2A, 0xFF, 0xFF, 1, 0}},
+        {"area 3..10 loses 5..6", {0x25, 3, 0, 10, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x25, 3, 0, 8, 0, 0, 0, 0, 0}},
+        {"area 5..6 goes", {0x45, 5, 0, 6, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x4B, 5, 0, 6, 0, 0, 0, 0, 0}},
+        {"area 6..12", {0x25, 6, 0, 12, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x25, 5, 0, 10, 0, 0, 0, 0, 0}},
+        {"area 2..5 keeps row 4", {0x25, 2, 0, 5, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x25, 2, 0, 4, 0, 0, 0, 0, 0}},
+        {"area 3..10 grows", {0x25, 3, 0, 10, 0, 0, 0, 0, 0}, 5, 2, 0, No, 0, 0, {0x25, 3, 0, 12, 0, 0, 0, 0, 0}},
+        {"A5:A65536 keeps its end", {0x25, 4, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, 2, 0, No, 0, 0,
+         {0x25, 6, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+        {"A5:A65536 keeps its end on a deletion", {0x25, 4, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, -2, 0, No, 0, 0,
+         {0x25, 2, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+        {"A:A under 2 rows at 0 (mend)", {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, 2, 0, No, 0, 0,
+         {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+        {"A:A under a deletion", {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, -3, 0, No, 0, 0,
+         {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+        {"A:A copied 3 down (mend)", {0x25, 0, 0, 0xFF, 0xFF, 0, 0xC0, 0, 0xC0}, 0, 0, 3, No, 0, 1,
+         {0x25, 0, 0, 0xFF, 0xFF, 1, 0xC0, 1, 0xC0}},
+        {"1:1 under a column insertion (mend)", {0x25, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0xC0}, No, 0, 0, 0, 2, 2,
+         {0x25, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0xC0}},
+        {"a column goes: B:D loses C (mend)", {0x25, 0, 0, 9, 0, 1, 0, 3, 0}, No, 0, 0, 2, -1, 0,
+         {0x25, 0, 0, 9, 0, 1, 0, 2, 0}},
+        {"the columns of a 3-D area go (mend)", {0x3B, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0}, No, 0, 0, 1, -2, 0,
+         {0x3D, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0}},
+        {"A1:IV1 keeps its end column", {0x25, 0, 0, 0, 0, 3, 0, 0xFF, 0}, No, 0, 0, 0, -2, 0,
+         {0x25, 0, 0, 0, 0, 1, 0, 0xFF, 0}},
+        {"column of a reference in the block", {0x24, 1, 0, 1, 0xC0}, No, 0, 0, 1, -1, 0, {0x2A, 1, 0, 1, 0xC0}},
+        {"columns insert, flags kept", {0x44, 1, 0, 3, 0xC0}, No, 0, 0, 2, 4, 0, {0x44, 1, 0, 7, 0xC0}},
+        {"copy moves relative parts only", {0x44, 7, 0, 1, 0x80, 0x24, 7, 0, 1, 0}, 0, 0, 3, 0, 0, 1,
+         {0x44, 10, 0, 1, 0x80, 0x24, 7, 0, 1, 0}},
+        {"copy above row 0 is #REF!", {0x44, 1, 0, 1, 0xC0}, 0, 0, -3, 0, 0, 0, {0x4A, 1, 0, 1, 0xC0}},
+        {"copy skips the deleted-block test", {0x44, 5, 0, 1, 0x80}, 0, 0, -2, 0, 0, 0, {0x44, 3, 0, 1, 0x80}},
+        {"copy moves 3-D parts", {0x3A, 2, 0, 4, 0, 1, 0xC0}, 0, 0, 2, 0, 0, 0, {0x3A, 2, 0, 6, 0, 1, 0xC0}},
+        {"shared-relative tokens stay", {0x2C, 4, 0, 1, 0xC0, 0x2D, 4, 0, 9, 0, 0, 0xC0, 0, 0xC0}, 0, 3, 2, 0, 3, 0,
+         {0x2C, 4, 0, 1, 0xC0, 0x2D, 4, 0, 9, 0, 0, 0xC0, 0, 0xC0}},
+        {"3-D on sheet 0 moves from sheet 1", {0x3A, 0, 0, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x3A, 0, 0, 9, 0, 1, 0}, 1},
+        {"2-D on sheet 1 stays", {0x24, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x24, 7, 0, 1, 0}, 1},
+        {"3-D on sheet 1 stays", {0x3B, 1, 0, 7, 0, 9, 0, 0, 0, 0, 0}, 5, 2, 0, No, 0, 0,
+         {0x3B, 1, 0, 7, 0, 9, 0, 0, 0, 0, 0}},
+        {"3-D into another book stays", {0x3A, 9, 0, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x3A, 9, 0, 7, 0, 1, 0}},
+        {"ptgExp follows", {0x01, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x01, 9, 0, 1, 0}},
+        {"ptgExp follows a copy", {0x01, 7, 0, 1, 0}, 0, 0, 3, 0, 0, 2, {0x01, 10, 0, 3, 0}},
+        {"ptgTbl follows its columns", {0x02, 7, 0, 1, 0}, No, 0, 0, 0, 3, 0, {0x02, 7, 0, 4, 0}},
+        {"ptgExp of another sheet stays", {0x01, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x01, 7, 0, 1, 0}, 1},
+        {"ptgExp into the deleted block", {0x01, 5, 0, 1, 0}, 5, -1, 0, No, 0, 0, {}},
+        {"memory area", {0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, 5, 2, 0, No, 0, 0, {}},
+        {"cut area", {0x25, 1, 0, 2, 0, 0, 0}, 5, 2, 0, No, 0, 0, {}},
+    };
+    for (const TRowCase& c : cases) {
+        Bytes work = c.Before;
+        const TSheetInfo info = OnSheet(0, c.FormulaSheet);
+        const int refused = RefusedToken([&] {
+            UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), c.InsRow, c.RowCount, c.CopyRow, c.InsCol,
+                                                    c.ColCount, c.CopyCol, info, true);
+        });
+        if (c.After.empty()) {
+            EXPECT_NE(refused, -1) << c.What;
+            EXPECT_EQ(work, c.Before) << c.What;
+        } else {
+            EXPECT_EQ(refused, -1) << c.What;
+            EXPECT_EQ(work, c.After) << c.What;
+        }
+    }
+    // The relative-only flag cleared: a copy moves absolute parts too.
+    Bytes absolute = {0x24, 7, 0, 1, 0};
+    UXlsTokenArray_ArrangeInsertRowsAndCols(absolute, 0, 5, 0, 0, 3, 0, 0, 0, TSheetInfo{}, false);
+    EXPECT_EQ(absolute, (Bytes{0x24, 10, 0, 1, 0}));
+}
 
-    const Bytes row7 = {0x1E, 1, 0, 0x24, 7, 0, 1, 0x00};  // $B$8 after a number
-    EXPECT_EQ(RowChange(row7, 5, 2, 0, 0, 0, 0, own), 0x24);
-    EXPECT_EQ(RowChange(row7, 8, 2, 0, 0, 0, 0, own), -1);   // inserted below it
-    EXPECT_EQ(RowChange(row7, 5, -2, 0, 0, 0, 0, own), 0x24);
-    EXPECT_EQ(RowChange(row7, 0, 0, 0, 1, -1, 0, own), 0x24);  // its column goes
-    EXPECT_EQ(RowChange(row7, 5, 2, 0, 0, 0, 0, OnSheet(1, 0)), -1);  // another sheet changes
-    EXPECT_EQ(RowChange(row7, 0, 0, 3, 0, 0, 0, own), -1);   // absolute: a copy keeps it
-    EXPECT_EQ(RowChange(row7, 0, 0, 3, 0, 0, 0, own, false), 0x24);
-    EXPECT_EQ(RowChange({0x44, 7, 0, 1, 0x80}, 0, 0, 3, 0, 0, 0, own), 0x44);  // relative row copied
-
-    // A whole-column area starting above the insertion stays.
-    const Bytes column = {0x25, 0, 0, 0xFF, 0xFF, 1, 0, 1, 0};
-    EXPECT_EQ(RowChange(column, 5, 2, 0, 0, 0, 0, own), -1);
-    EXPECT_EQ(RowChange(column, 0, 0, 0, 1, 1, 0, own), 0x25);
-    EXPECT_EQ(RowChange({0x2B, 3, 0, 10, 0, 1, 0, 1, 0}, 5, -2, 0, 0, 0, 0, own), 0x2B);
-
-    // 3-D tokens follow the sheet they point at.
-    TSheetInfo lookup = OnSheet(2, 0);
-    lookup.GetSheet = [](std::uint16_t index) { return index == 1 ? 2 : 0; };
-    EXPECT_EQ(RowChange({0x3A, 1, 0, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, lookup), 0x3A);
-    EXPECT_EQ(RowChange({0x3A, 0, 0, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, lookup), -1);
-
-    // An array or table member moves with its own sheet only.
-    EXPECT_EQ(RowChange({0x01, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, own), 0x01);
-    EXPECT_EQ(RowChange({0x02, 7, 0, 1, 0}, 0, 0, 0, 0, 3, 0, own), 0x02);
-    EXPECT_EQ(RowChange({0x01, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, OnSheet(1, 0)), -1);
-    EXPECT_EQ(RowChange({0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, 5, 2, 0, 0, 0, 0, own), 0x26);
+TEST(TokenArray, SheetCopies) {
+    TNameRecordList names;
+    for (const auto& [name, sheet] : {std::pair{u"Own", 1}, {u"All", -1}, {u"Own", 3}, {u"All", 3}})
+        names.Add(std::make_unique<TNameRecord>(TXlsNamedRange{name, u"", 0, sheet}, Bytes{0x1E, 1, 0}));
+    TSheetInfo copy = OnSheet(3, 1);  // sheet 1 copied to sheet 3
+    copy.SetSheet = [](std::uint16_t sheet) { return static_cast<std::uint16_t>(sheet + 20); };
+    copy.Names = &names;
+    Bytes tokens = {0x5A, 1, 0, 3, 0, 1, 0,  0x3B, 2, 0, 0, 0, 9, 0, 0, 0, 2, 0,  0x43, 1, 0, 0, 0,
+                    0x23, 2, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x59, 1, 0, 1, 0, 0, 0,  0x39, 9, 0, 2, 0, 0, 0};
+    UXlsTokenArray_ArrangeInsertSheets(tokens, 0, tokens.size(), copy);
+    EXPECT_EQ(tokens, (Bytes{0x5A, 23, 0, 3, 0, 1, 0,  0x3B, 2, 0, 0, 0, 9, 0, 0, 0, 2, 0,  0x43, 3, 0, 0, 0,
+                             0x23, 4, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x59, 1, 0, 3, 0, 0, 0,  0x39, 9, 0, 2, 0, 0, 0}));
+    Bytes bad = {0x5A, 1, 0, 3, 0, 1, 0, 0x06, 0x1A};
+    EXPECT_EQ(RefusedToken([&] { UXlsTokenArray_ArrangeInsertSheets(bad, 0, bad.size(), copy); }), 0x1A);
+    EXPECT_EQ(bad[1], 1);
 }
