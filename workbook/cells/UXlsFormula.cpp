@@ -315,6 +315,12 @@ void TFormulaRecord::ArrangeSharedTokens() {
 void TFormulaRecord::ArrangeTokensInsertRowsAndCols(int rowPos, int rowCount, int rowOffset, int colPos, int colCount,
                                                     int colOffset, const TSheetInfo& info) {
     CheckTokens(rowPos, rowCount, rowOffset, colPos, colCount, colOffset, info);
+    MoveTokens(rowPos, rowCount, rowOffset, colPos, colCount, colOffset, info);
+}
+
+// Checked before: nothing refuses here.
+void TFormulaRecord::MoveTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
+                                const TSheetInfo& info) {
     UXlsTokenArray_ArrangeInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                             colCount, colOffset, info, true);
     if (FArray)
@@ -347,7 +353,7 @@ void TFormulaRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colP
                                               const TSheetInfo& info) {
     CheckArrange(rowPos, rowCount, colPos, colCount, info);
     TBaseRowColRecord::ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
-    ArrangeTokensInsertRowsAndCols(rowPos, rowCount, 0, colPos, colCount, 0, info);
+    MoveTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
     if (FTable) FTable->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
     if (FArray) FArray->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
@@ -361,7 +367,7 @@ void TFormulaRecord::CheckCopyRowsAndCols(int rowOffset, int colOffset) const {
 
 void TFormulaRecord::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
     CheckCopyRowsAndCols(rowOffset, colOffset);
-    ArrangeTokensInsertRowsAndCols(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
+    MoveTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
     if (FTable) FTable->ArrangeCopyRowsAndCols(rowOffset, colOffset);
     if (FArray) FArray->ArrangeCopyRowsAndCols(rowOffset, colOffset);
     TBaseRowColRecord::ArrangeCopyRowsAndCols(rowOffset, colOffset);

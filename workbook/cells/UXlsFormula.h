@@ -166,6 +166,8 @@ protected:
 
 private:
     bool HasTextResult() const;
+    void MoveTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
+                    const TSheetInfo& info);
     // Runs a token call, turning its token failure into this cell's message.
     template <class Call>
     void ReportTokens(Call call) const;

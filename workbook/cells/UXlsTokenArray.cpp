@@ -219,8 +219,9 @@ std::uint8_t ErrorFormOf(std::uint8_t id) {
 }
 
 // One walk over a token array. Without Write it changes nothing and calls
-// no sheet setter: it raises exactly where the writing walk would, so that
-// a check pass needs no copies.
+// no lookup or setter: it raises exactly where the writing walk would (at a
+// token it cannot step over, or a ptgExp or ptgTable that would need an
+// error form), so that a check pass needs no copies.
 template <bool Write>
 class TScanner {
 public:
@@ -231,14 +232,19 @@ public:
     void RowsAndCols(std::size_t first, std::size_t end, const TMove& move) {
         const bool formulaOnSheet = FInfo.InsSheet >= 0 && FInfo.FormulaSheet == FInfo.InsSheet;
         ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
-            if (kind == TKind::Exp) MoveExp(pos, move, formulaOnSheet);
-            else if (PartsOf(kind, pos).Count == 1) MoveRef(kind, pos, move);
-            else if (PartsOf(kind, pos).Count == 2) MoveArea(kind, pos, move);
+            if (kind == TKind::Exp) return MoveExp(pos, move, formulaOnSheet);
+            // Every other token has an error form: only the writing walk needs its values.
+            if constexpr (Write) {
+                const TParts parts = PartsOf(kind, pos);
+                if (parts.Count == 1) MoveRef(kind, parts, pos, move);
+                else if (parts.Count == 2) MoveArea(kind, parts, pos, move);
+            }
         });
     }
 
     void Sheets(std::size_t first, std::size_t end) {
         ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
+            if constexpr (!Write) return;  // only a token that cannot be stepped over refuses
             if (Is3d(kind)) CopySheetOf(pos);
             else if (kind == TKind::Name) RepointName(pos + 1);
             else if (kind == TKind::NameX && FInfo.GetSheet && FInfo.GetSheet(GetWord(FData, pos + 1)) >= 0)
@@ -275,8 +281,7 @@ private:
         Store(pos + 3, col);
     }
 
-    void MoveRef(TKind kind, std::size_t pos, const TMove& m) {
-        const TParts parts = PartsOf(kind, pos);
+    void MoveRef(TKind kind, const TParts& parts, std::size_t pos, const TMove& m) {
         const bool onSheet = OnSheet(kind, pos);
         const std::uint16_t field = GetWord(FData, parts.Cols[0]);
         const int row = Moved(GetWord(FData, parts.Rows[0]), m.Rows, onSheet, (field & RowRelative) || !m.RelativeOnly);
@@ -286,8 +291,7 @@ private:
         StoreCol(parts.Cols[0], col);
     }
 
-    void MoveArea(TKind kind, std::size_t pos, const TMove& m) {
-        const TParts parts = PartsOf(kind, pos);
+    void MoveArea(TKind kind, const TParts& parts, std::size_t pos, const TMove& m) {
         const bool onSheet = OnSheet(kind, pos);
         const std::uint16_t firstField = GetWord(FData, parts.Cols[0]), lastField = GetWord(FData, parts.Cols[1]);
         auto moves = [&](std::uint16_t field, std::uint16_t flag) { return (field & flag) || !m.RelativeOnly; };
