@@ -37,12 +37,13 @@ TSheetInfo OnSheet(int insSheet, int formulaSheet) {
     return info;
 }
 
-// A row or column change on sheet 0, the formula's own sheet unless said.
+// Tokens before a change of sheet 0's rows or columns (insert row, row
+// count, row copy offset, insert column, column count, column copy offset)
+// and after it; none after: refused.
 struct TRowCase {
-    const char* What;
     Bytes Before;
-    int InsRow, RowCount, CopyRow, InsCol, ColCount, CopyCol;
-    Bytes After;  // empty: refused with the first token's id
+    int Change[6];
+    Bytes After;
     int FormulaSheet = 0;
 };
 
@@ -134,74 +135,52 @@ TEST(TokenArray, SharedFormulaExpansion) {
 }
 
 TEST(TokenArray, RowAndColumnChanges) {
-    constexpr int No = 0x10000;  // no insertion on this axis
+    constexpr int No = 0x10000;
     const TRowCase cases[] = {
-        {"2 rows in at row 5: row 7 moves, absolute too", {0x24, 7, 0, 1, 0x00}, 5, 2, 0, No, 0, 0, {0x24, 9, 0, 1, 0x00}},
-        {"row 4 stays", {0x44, 4, 0, 1, 0xC0}, 5, 2, 0, No, 0, 0, {0x44, 4, 0, 1, 0xC0}},
-        {"rows 5..6 go: row 5 is #REF!", {0x44, 5, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x4A, 5, 0, 1, 0xC0}},
-        {"row 6 too", {0x64, 6, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x6A, 6, 0, 1, 0xC0}},
-        {"row 9 to 7", {0x24, 9, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x24, 7, 0, 1, 0xC0}},
-        {"an error reference moves, stays an error", {0x2A, 9, 0, 1, 0xC0}, 5, -2, 0, No, 0, 0, {0x2A, 7, 0, 1, 0xC0}},
-        {"pushed off the sheet", {0x24, 0xFF, 0xFF, 1, 0}, 5, 1, 0, No, 0, 0, {0x2A, 0xFF, 0xFF, 1, 0}},
-        {"area 3..10 loses 5..6", {0x25, 3, 0, 10, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x25, 3, 0, 8, 0, 0, 0, 0, 0}},
-        {"area 5..6 goes", {0x45, 5, 0, 6, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x4B, 5, 0, 6, 0, 0, 0, 0, 0}},
-        {"area 6..12", {0x25, 6, 0, 12, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x25, 5, 0, 10, 0, 0, 0, 0, 0}},
-        {"area 2..5 keeps row 4", {0x25, 2, 0, 5, 0, 0, 0, 0, 0}, 5, -2, 0, No, 0, 0, {0x25, 2, 0, 4, 0, 0, 0, 0, 0}},
-        {"area 3..10 grows", {0x25, 3, 0, 10, 0, 0, 0, 0, 0}, 5, 2, 0, No, 0, 0, {0x25, 3, 0, 12, 0, 0, 0, 0, 0}},
-        {"A5:A65536 keeps its end", {0x25, 4, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, 2, 0, No, 0, 0,
-         {0x25, 6, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
-        {"A5:A65536 keeps its end on a deletion", {0x25, 4, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, -2, 0, No, 0, 0,
-         {0x25, 2, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
-        {"A:A under 2 rows at 0 (mend)", {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, 2, 0, No, 0, 0,
-         {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
-        {"A:A under a deletion", {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}, 0, -3, 0, No, 0, 0,
-         {0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
-        {"A:A copied 3 down (mend)", {0x25, 0, 0, 0xFF, 0xFF, 0, 0xC0, 0, 0xC0}, 0, 0, 3, No, 0, 1,
-         {0x25, 0, 0, 0xFF, 0xFF, 1, 0xC0, 1, 0xC0}},
-        {"1:1 under a column insertion (mend)", {0x25, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0xC0}, No, 0, 0, 0, 2, 2,
-         {0x25, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0xC0}},
-        {"a column goes: B:D loses C (mend)", {0x25, 0, 0, 9, 0, 1, 0, 3, 0}, No, 0, 0, 2, -1, 0,
-         {0x25, 0, 0, 9, 0, 1, 0, 2, 0}},
-        {"the columns of a 3-D area go (mend)", {0x3B, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0}, No, 0, 0, 1, -2, 0,
-         {0x3D, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0}},
-        {"A1:IV1 keeps its end column", {0x25, 0, 0, 0, 0, 3, 0, 0xFF, 0}, No, 0, 0, 0, -2, 0,
-         {0x25, 0, 0, 0, 0, 1, 0, 0xFF, 0}},
-        {"column of a reference in the block", {0x24, 1, 0, 1, 0xC0}, No, 0, 0, 1, -1, 0, {0x2A, 1, 0, 1, 0xC0}},
-        {"columns insert, flags kept", {0x44, 1, 0, 3, 0xC0}, No, 0, 0, 2, 4, 0, {0x44, 1, 0, 7, 0xC0}},
-        {"copy moves relative parts only", {0x44, 7, 0, 1, 0x80, 0x24, 7, 0, 1, 0}, 0, 0, 3, 0, 0, 1,
-         {0x44, 10, 0, 1, 0x80, 0x24, 7, 0, 1, 0}},
-        {"copy above row 0 is #REF!", {0x44, 1, 0, 1, 0xC0}, 0, 0, -3, 0, 0, 0, {0x4A, 1, 0, 1, 0xC0}},
-        {"copy skips the deleted-block test", {0x44, 5, 0, 1, 0x80}, 0, 0, -2, 0, 0, 0, {0x44, 3, 0, 1, 0x80}},
-        {"copy moves 3-D parts", {0x3A, 2, 0, 4, 0, 1, 0xC0}, 0, 0, 2, 0, 0, 0, {0x3A, 2, 0, 6, 0, 1, 0xC0}},
-        {"shared-relative tokens stay", {0x2C, 4, 0, 1, 0xC0, 0x2D, 4, 0, 9, 0, 0, 0xC0, 0, 0xC0}, 0, 3, 2, 0, 3, 0,
-         {0x2C, 4, 0, 1, 0xC0, 0x2D, 4, 0, 9, 0, 0, 0xC0, 0, 0xC0}},
-        {"3-D on sheet 0 moves from sheet 1", {0x3A, 0, 0, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x3A, 0, 0, 9, 0, 1, 0}, 1},
-        {"2-D on sheet 1 stays", {0x24, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x24, 7, 0, 1, 0}, 1},
-        {"3-D on sheet 1 stays", {0x3B, 1, 0, 7, 0, 9, 0, 0, 0, 0, 0}, 5, 2, 0, No, 0, 0,
-         {0x3B, 1, 0, 7, 0, 9, 0, 0, 0, 0, 0}},
-        {"3-D into another book stays", {0x3A, 9, 0, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x3A, 9, 0, 7, 0, 1, 0}},
-        {"ptgExp follows", {0x01, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x01, 9, 0, 1, 0}},
-        {"ptgExp follows a copy", {0x01, 7, 0, 1, 0}, 0, 0, 3, 0, 0, 2, {0x01, 10, 0, 3, 0}},
-        {"ptgTbl follows its columns", {0x02, 7, 0, 1, 0}, No, 0, 0, 0, 3, 0, {0x02, 7, 0, 4, 0}},
-        {"ptgExp of another sheet stays", {0x01, 7, 0, 1, 0}, 5, 2, 0, No, 0, 0, {0x01, 7, 0, 1, 0}, 1},
-        {"ptgExp into the deleted block", {0x01, 5, 0, 1, 0}, 5, -1, 0, No, 0, 0, {}},
-        {"memory area", {0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, 5, 2, 0, No, 0, 0, {}},
-        {"cut area", {0x25, 1, 0, 2, 0, 0, 0}, 5, 2, 0, No, 0, 0, {}},
+        // 2 rows in at row 5: $B$8, B5, A4:A11, A7:A65536, A:A, 3-D on sheet 0, on sheet 1, in another book,
+        // ptgExp, ptgRefN.
+        {{0x24, 7, 0, 1, 0,  0x44, 4, 0, 1, 0xC0,  0x25, 3, 0, 10, 0, 0, 0, 0, 0,  0x25, 6, 0, 0xFF, 0xFF, 0, 0, 0, 0,
+          0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x3A, 0, 0, 7, 0, 1, 0,  0x3A, 1, 0, 7, 0, 1, 0,  0x3A, 9, 0, 7, 0, 1, 0,
+          0x01, 7, 0, 1, 0,  0x2C, 7, 0, 1, 0xC0}, {5, 2, 0, No, 0, 0},
+         {0x24, 9, 0, 1, 0,  0x44, 4, 0, 1, 0xC0,  0x25, 3, 0, 12, 0, 0, 0, 0, 0,  0x25, 8, 0, 0xFF, 0xFF, 0, 0, 0, 0,
+          0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x3A, 0, 0, 9, 0, 1, 0,  0x3A, 1, 0, 7, 0, 1, 0,  0x3A, 9, 0, 7, 0, 1, 0,
+          0x01, 9, 0, 1, 0,  0x2C, 7, 0, 1, 0xC0}},
+        // Rows 5..6 go: rows 5, 6 (#REF!), 9, an error form, areas 3..10, 5..6, 6..12, 2..5, A7:A65536, A:A.
+        {{0x44, 5, 0, 1, 0xC0,  0x64, 6, 0, 1, 0,  0x24, 9, 0, 1, 0,  0x2A, 9, 0, 1, 0,  0x25, 3, 0, 10, 0, 0, 0, 0, 0,
+          0x45, 5, 0, 6, 0, 0, 0, 0, 0,  0x25, 6, 0, 12, 0, 0, 0, 0, 0,  0x25, 2, 0, 5, 0, 0, 0, 0, 0,
+          0x25, 6, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}, {5, -2, 0, No, 0, 0},
+         {0x4A, 5, 0, 1, 0xC0,  0x6A, 6, 0, 1, 0,  0x24, 7, 0, 1, 0,  0x2A, 7, 0, 1, 0,  0x25, 3, 0, 8, 0, 0, 0, 0, 0,
+          0x4B, 5, 0, 6, 0, 0, 0, 0, 0,  0x25, 5, 0, 10, 0, 0, 0, 0, 0,  0x25, 2, 0, 4, 0, 0, 0, 0, 0,
+          0x25, 5, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+        // Columns B..C go: B:D, 3-D B:C, B2, E2 (flags kept), D1:IV1, 1:1.
+        {{0x25, 0, 0, 9, 0, 1, 0, 3, 0,  0x3B, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0,  0x24, 1, 0, 1, 0,  0x44, 1, 0, 4, 0xC0,
+          0x25, 0, 0, 0, 0, 3, 0, 0xFF, 0,  0x25, 0, 0, 0, 0, 0, 0, 0xFF, 0}, {No, 0, 0, 1, -2, 0},
+         {0x25, 0, 0, 9, 0, 1, 0, 1, 0,  0x3D, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0,  0x2A, 1, 0, 1, 0,  0x44, 1, 0, 2, 0xC0,
+          0x25, 0, 0, 0, 0, 1, 0, 0xFF, 0,  0x25, 0, 0, 0, 0, 0, 0, 0xFF, 0}},
+        // A copy 3 rows down, 1 column right: relative parts, A:A's column, 3-D, ptgExp.
+        {{0x44, 7, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0xC0, 0, 0xC0,  0x3A, 2, 0, 4, 0, 1, 0xC0,
+          0x01, 7, 0, 1, 0}, {0, 0, 3, 0, 0, 1},
+         {0x44, 10, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 1, 0xC0, 1, 0xC0,  0x3A, 2, 0, 7, 0, 2, 0xC0,
+          0x01, 10, 0, 2, 0}},
+        // A copy 3 rows up: above row 0 is #REF!, no deleted-block test.
+        {{0x44, 1, 0, 1, 0xC0,  0x44, 5, 0, 1, 0x80}, {0, 0, -3, 0, 0, 0}, {0x4A, 1, 0, 1, 0xC0,  0x44, 2, 0, 1, 0x80}},
+        // On sheet 1: a 2-D reference and a ptgExp stay, a 3-D one into sheet 0 moves.
+        {{0x24, 7, 0, 1, 0,  0x01, 7, 0, 1, 0,  0x3A, 0, 0, 7, 0, 1, 0}, {5, 2, 0, No, 0, 0},
+         {0x24, 7, 0, 1, 0,  0x01, 7, 0, 1, 0,  0x3A, 0, 0, 9, 0, 1, 0}, 1},
+        // Refused: a ptgExp into the deleted block, a memory area, a cut area.
+        {{0x24, 9, 0, 1, 0,  0x01, 5, 0, 1, 0}, {5, -1, 0, No, 0, 0}, {}},
+        {{0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, {5, 2, 0, No, 0, 0}, {}},
+        {{0x25, 1, 0, 2, 0, 0, 0}, {5, 2, 0, No, 0, 0}, {}},
     };
     for (const TRowCase& c : cases) {
         Bytes work = c.Before;
-        const TSheetInfo info = OnSheet(0, c.FormulaSheet);
         const int refused = RefusedToken([&] {
-            UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), c.InsRow, c.RowCount, c.CopyRow, c.InsCol,
-                                                    c.ColCount, c.CopyCol, info, true);
+            UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), c.Change[0], c.Change[1], c.Change[2],
+                                                    c.Change[3], c.Change[4], c.Change[5], OnSheet(0, c.FormulaSheet),
+                                                    true);
         });
-        if (c.After.empty()) {
-            EXPECT_NE(refused, -1) << c.What;
-            EXPECT_EQ(work, c.Before) << c.What;
-        } else {
-            EXPECT_EQ(refused, -1) << c.What;
-            EXPECT_EQ(work, c.After) << c.What;
-        }
+        EXPECT_EQ(refused == -1, !c.After.empty()) << &c - cases;
+        EXPECT_EQ(work, c.After.empty() ? c.Before : c.After) << &c - cases;
     }
     // The relative-only flag cleared: a copy moves absolute parts too.
     Bytes absolute = {0x24, 7, 0, 1, 0};
