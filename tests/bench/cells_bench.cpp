@@ -104,11 +104,13 @@ using Bytes = std::vector<std::uint8_t>;
 // Row r, column c: =X{r}+$A${r+2}+SUM(C{r}:C{r+5}) with X the next column
 // (on a 3-D reference in column J), so every token moves.
 Bytes MovingTokens(int row, int col) {
-    const auto r = static_cast<std::uint8_t>(row), rHigh = static_cast<std::uint8_t>(row >> 8);
-    const auto next = static_cast<std::uint8_t>((col + 1) % Cols), c = static_cast<std::uint8_t>(col);
-    Bytes tokens = col == Cols - 1 ? Bytes{0x3A, 0, 0, r, rHigh, next, 0xC0} : Bytes{0x44, r, rHigh, next, 0xC0};
-    const Bytes rest = {0x24, static_cast<std::uint8_t>(r + 1), rHigh, 0, 0, 0x03,
-                        0x25, r, rHigh, static_cast<std::uint8_t>(r + 5), rHigh, c, 0xC0, c, 0xC0, 0x19, 0x10, 0, 0, 0x03};
+    auto lo = [](int v) { return static_cast<std::uint8_t>(v); };
+    auto hi = [](int v) { return static_cast<std::uint8_t>(v >> 8); };
+    const std::uint8_t next = lo((col + 1) % Cols), c = lo(col);
+    Bytes tokens = col == Cols - 1 ? Bytes{0x3A, 0, 0, lo(row), hi(row), next, 0xC0}
+                                   : Bytes{0x44, lo(row), hi(row), next, 0xC0};
+    const Bytes rest = {0x24, lo(row + 1), hi(row + 1), 0, 0, 0x03, 0x25, lo(row), hi(row), lo(row + 5), hi(row + 5),
+                        c, 0xC0, c, 0xC0, 0x19, 0x10, 0, 0, 0x03};
     tokens.insert(tokens.end(), rest.begin(), rest.end());
     return tokens;
 }

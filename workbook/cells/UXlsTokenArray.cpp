@@ -160,7 +160,9 @@ int Inserted(int value, const TAxis& a) {
     return Checked(value + a.Count, a.Max);
 }
 
-int Copied(int value, const TAxis& a, bool moves) { return moves && a.Copy != 0 ? Checked(value + a.Copy, a.Max) : value; }
+int Copied(int value, const TAxis& a, bool moves) {
+    return moves && a.Copy != 0 ? Checked(value + a.Copy, a.Max) : value;
+}
 
 // A single value: the insertion on its own sheet, then the copy.
 int Moved(int value, const TAxis& a, bool onSheet, bool copies) {
@@ -325,9 +327,8 @@ private:
         const std::u16string text = named.Name();
         for (std::size_t i = 0; i < names->Count(); ++i) {
             const TNameRecord& candidate = *names->GetItems(i);
-            if (candidate.Data.empty() || candidate.RangeSheet() != FInfo.InsSheet || candidate.Name() != text) continue;
-            Store(at, static_cast<int>(i + 1));
-            return;
+            if (!candidate.Data.empty() && candidate.RangeSheet() == FInfo.InsSheet && candidate.Name() == text)
+                return Store(at, static_cast<int>(i + 1));
         }
     }
 
@@ -375,8 +376,8 @@ void UXlsTokenArray_ArrangeInsertRowsAndCols(std::span<std::uint8_t> data, std::
 void UXlsTokenArray_CheckInsertRowsAndCols(std::span<const std::uint8_t> data, std::size_t first, std::size_t end,
                                            int insRow, int rowCount, int copyRowOffset, int insCol, int colCount,
                                            int copyColOffset, const TSheetInfo& info, bool relativeOnly) {
-    TScanner<false>(data, info)
-        .RowsAndCols(first, end, MoveOf(insRow, rowCount, copyRowOffset, insCol, colCount, copyColOffset, relativeOnly));
+    const TMove move = MoveOf(insRow, rowCount, copyRowOffset, insCol, colCount, copyColOffset, relativeOnly);
+    TScanner<false>(data, info).RowsAndCols(first, end, move);
 }
 
 void UXlsTokenArray_ArrangeInsertSheets(std::span<std::uint8_t> data, std::size_t first, std::size_t end,

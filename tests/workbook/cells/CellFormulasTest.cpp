@@ -1,6 +1,6 @@
 // Formulas in the cell storage: values and the formula flag, the ARRAY and
-// TABLE of a formula, placing a formula, and the row, column and sheet
-// changes that formulas refuse (checked before anything moves).
+// TABLE of a formula, placing a formula, and the row and column changes
+// that formulas refuse (checked before anything moves).
 #include <cmath>
 
 #include "tests/workbook/cells/CellsTestSupport.h"
@@ -106,8 +106,7 @@ TEST(CellFormulas, RefusedChangesChangeNothing) {
 }
 
 // A TABLE whose range would leave the sheet is found in the check pass:
-// the plain cell below it has not moved either. A sheet copy points a 3-D
-// reference to the copied sheet at the copy.
+// the plain cell below it has not moved either.
 TEST(CellFormulas, TablesJoinTheCheckPass) {
     TSST sst;
     TCells cells(&sst, nullptr);
@@ -117,15 +116,4 @@ TEST(CellFormulas, TablesJoinTheCheckPass) {
     EXPECT_EQ(MessageOf([&] { cells.ArrangeInsertRowsAndCols(5, 10, 0, 0, OnSheet()); }),
               "Too many entries for this kind of record (65540 out of a maximum of 65535)");
     EXPECT_EQ(SavedBytes(cells), before);
-
-    // A sheet copy meets a 3-D reference to the copied sheet.
-    TCells other(&sst, nullptr);
-    other.CellList().AssignFormulaX(0, 0, Bytes{0x3A, 0, 0, 0, 0, 0, 0xC0}, TVariant(), false);
-    TSheetInfo copy;
-    copy.InsSheet = 1;
-    copy.FormulaSheet = 0;
-    copy.GetSheet = [](std::uint16_t) { return 0; };
-    copy.SetSheet = [](std::uint16_t sheet) { return sheet; };
-    other.ArrangeInsertSheet(copy);
-    EXPECT_EQ(other.CellList().FindCell(0, 0)->Data[23], 1);  // the copy's EXTERNSHEET index
 }

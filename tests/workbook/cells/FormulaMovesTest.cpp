@@ -3,8 +3,6 @@
 // Data. Data's rows and columns change through its cells; Souhrn's formulas
 // follow through their own records, as every other sheet's do. LibreOffice's
 // formula export of the saved file is the oracle.
-#include <filesystem>
-
 #include "tests/workbook/cells/CellsTestSupport.h"
 #include "workbook/cells/UXlsFormula.h"
 
@@ -27,9 +25,8 @@ void AddExported(std::vector<std::string>& out, const std::string& csv, const st
 }  // namespace
 
 TEST(FormulaMoves, LibreOfficeSeesTheReferencesFollow) {
-    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/formula-moves";
-    std::filesystem::create_directories(dir);
-    ole2test::WriteFile(dir + "/moved.xls", xlsbook::RoundTrip(ole2test::FixtureDir() + "/moves.xls", [](auto& book) {
+    const std::string dir = ORVELO_BINARY_DIR;
+    const Bytes moved = xlsbook::RoundTrip(ole2test::FixtureDir() + "/moves.xls", [](xlsbook::TXlsBook& book) {
         TSheetInfo info = OnSheet();
         info.GetSheet = [](std::uint16_t index) { return index; };  // the file's one EXTERNSHEET entry is Data
         auto change = [&](int rowPos, int rowCount, int colPos, int colCount) {
@@ -48,13 +45,14 @@ TEST(FormulaMoves, LibreOfficeSeesTheReferencesFollow) {
         change(20, 3, NoMovePosition, 0);
         book.Cells->DeleteCols(3, 1, info);  // column D
         change(NoMovePosition, 0, 3, -1);
-    }));
-    ole2test::Run("timeout 300 soffice -env:UserInstallation=file://" + dir + "/profile --headless --norestore "
+    });
+    ole2test::WriteFile(dir + "/formulas-moved.xls", moved);
+    ole2test::Run("timeout 300 soffice -env:UserInstallation=file://" + dir + "/formulas-lo --headless --norestore "
                   "--convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,true,false,-1' "
-                  "--outdir " + dir + " " + dir + "/moved.xls >/dev/null 2>&1");
+                  "--outdir " + dir + " " + dir + "/formulas-moved.xls >/dev/null 2>&1");
     std::vector<std::string> formulas;
-    AddExported(formulas, dir + "/moved-Data.csv", "Data");
-    AddExported(formulas, dir + "/moved-Souhrn.csv", "Souhrn");
+    AddExported(formulas, dir + "/formulas-moved-Data.csv", "Data");
+    AddExported(formulas, dir + "/formulas-moved-Souhrn.csv", "Souhrn");
     // Areas shrink and grow, references into deleted rows or columns are
     // #REF!, whole columns and rows stay whole, copies move relative parts;
     // Souhrn's 3-D references follow, its own A8 stays.

@@ -158,10 +158,10 @@ TEST(TokenArray, RowAndColumnChanges) {
          {0x25, 0, 0, 9, 0, 1, 0, 1, 0,  0x3D, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0,  0x2A, 1, 0, 1, 0,  0x44, 1, 0, 2, 0xC0,
           0x25, 0, 0, 0, 0, 1, 0, 0xFF, 0,  0x25, 0, 0, 0, 0, 0, 0, 0xFF, 0}},
         // A copy 3 rows down, 1 column right: relative parts, A:A's column, 3-D, ptgExp.
-        {{0x44, 7, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0xC0, 0, 0xC0,  0x3A, 2, 0, 4, 0, 1, 0xC0,
-          0x01, 7, 0, 1, 0}, {0, 0, 3, 0, 0, 1},
-         {0x44, 10, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 1, 0xC0, 1, 0xC0,  0x3A, 2, 0, 7, 0, 2, 0xC0,
-          0x01, 10, 0, 2, 0}},
+        {{0x44, 7, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0xC0, 0, 0xC0,
+          0x3A, 2, 0, 4, 0, 1, 0xC0,  0x01, 7, 0, 1, 0}, {0, 0, 3, 0, 0, 1},
+         {0x44, 10, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 1, 0xC0, 1, 0xC0,
+          0x3A, 2, 0, 7, 0, 2, 0xC0,  0x01, 10, 0, 2, 0}},
         // A copy 3 rows up: above row 0 is #REF!, no deleted-block test.
         {{0x44, 1, 0, 1, 0xC0,  0x44, 5, 0, 1, 0x80}, {0, 0, -3, 0, 0, 0}, {0x4A, 1, 0, 1, 0xC0,  0x44, 2, 0, 1, 0x80}},
         // On sheet 1: a 2-D reference and a ptgExp stay, a 3-D one into sheet 0 moves.
@@ -182,10 +182,6 @@ TEST(TokenArray, RowAndColumnChanges) {
         EXPECT_EQ(refused == -1, !c.After.empty()) << &c - cases;
         EXPECT_EQ(work, c.After.empty() ? c.Before : c.After) << &c - cases;
     }
-    // The relative-only flag cleared: a copy moves absolute parts too.
-    Bytes absolute = {0x24, 7, 0, 1, 0};
-    UXlsTokenArray_ArrangeInsertRowsAndCols(absolute, 0, 5, 0, 0, 3, 0, 0, 0, TSheetInfo{}, false);
-    EXPECT_EQ(absolute, (Bytes{0x24, 10, 0, 1, 0}));
 }
 
 TEST(TokenArray, SheetCopies) {
