@@ -334,9 +334,7 @@ void TFormulaRecord::CheckTokens(int rowPos, int rowCount, int rowOffset, int co
     ReportTokens([&] {
         UXlsTokenArray_CheckInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                               colCount, colOffset, info, true);
-        if (FArray)
-            UXlsTokenArray_CheckInsertRowsAndCols(FArray->Data, 14, FArray->TokensEnd(), rowPos, rowCount, rowOffset,
-                                                  colPos, colCount, colOffset, info, true);
+        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
     });
 }
 
@@ -374,11 +372,17 @@ void TFormulaRecord::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
 }
 
 void TFormulaRecord::CheckInsertSheet(const TSheetInfo& info) const {
-    ReportTokens([&] { UXlsTokenArray_CheckInsertSheets(Data, HeaderSize, TokensEnd(), info); });
+    ReportTokens([&] {
+        UXlsTokenArray_CheckInsertSheets(Data, HeaderSize, TokensEnd(), info);
+        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
+    });
 }
 
+// The ARRAY's tokens are the array formula itself: they follow too.
 void TFormulaRecord::ArrangeInsertSheet(const TSheetInfo& info) {
-    ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, HeaderSize, TokensEnd(), info); });
+    CheckInsertSheet(info);
+    UXlsTokenArray_ArrangeInsertSheets(Data, HeaderSize, TokensEnd(), info);
+    if (FArray) UXlsTokenArray_ArrangeInsertSheets(FArray->Data, 14, FArray->TokensEnd(), info);
 }
 
 // Text results always have their STRING, an empty text too.

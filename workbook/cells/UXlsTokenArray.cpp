@@ -246,7 +246,8 @@ public:
 
     void Sheets(std::size_t first, std::size_t end) {
         ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
-            if constexpr (!Write) return;  // only a token that cannot be stepped over refuses
+            // Only a token that cannot be stepped over refuses; without a copy nothing moves.
+            if (!Write || FInfo.InsSheet < 0) return;
             if (Is3d(kind)) CopySheetOf(pos);
             else if (kind == TKind::Name) RepointName(pos + 1);
             else if (kind == TKind::NameX && FInfo.GetSheet && FInfo.GetSheet(GetWord(FData, pos + 1)) >= 0)
@@ -361,6 +362,12 @@ void UXlsTokenArray_ArrangeSharedFormulas(std::span<std::uint8_t> data, std::siz
             kind = kind == TKind::RefN ? TKind::Ref : TKind::Area;
         }
         AddToRelativeParts(data, PartsOf(kind, pos), row, col);
+    });
+}
+
+void UXlsTokenArray_CheckNotNested(std::span<const std::uint8_t> data, std::size_t first, std::size_t end) {
+    ForEachToken(data, first, end, [&](TKind kind, std::size_t pos) {
+        if (kind == TKind::Exp) throw ETokenException(data[pos]);
     });
 }
 

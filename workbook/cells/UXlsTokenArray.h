@@ -30,6 +30,11 @@ std::size_t TokenSize(std::span<const std::uint8_t> data, std::size_t pos, std::
 void UXlsTokenArray_ArrangeSharedFormulas(std::span<std::uint8_t> data, std::size_t first, std::size_t end, int row,
                                           int col);
 
+// An array formula's own tokens (an ARRAY record's) cannot point at an
+// array or table again: raises ETokenException at a ptgExp or ptgTable, or
+// at a token it cannot step over.
+void UXlsTokenArray_CheckNotNested(std::span<const std::uint8_t> data, std::size_t first, std::size_t end);
+
 // Rows or columns inserted (counts above 0) or deleted (below 0) on the
 // sheet info's insert sheet, then the copy offsets of a copied formula.
 //

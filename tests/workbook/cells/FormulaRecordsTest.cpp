@@ -301,6 +301,11 @@ TEST(FormulaRecord, TableAndArrayRanges) {
               (Bytes{3, 0, 5, 0, 4, 4}));
     arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(0, 0));  // its ptgExp follows the cell
     EXPECT_EQ(Bytes(arrayFormula->Data.begin() + 22, arrayFormula->Data.end()), (Bytes{0x01, 5, 0, 4, 0}));
+    // An array formula that is itself a ptgExp refuses.
+    arrayFormula->SetArrayRecord(
+        LoadAs<TArrayRecord>(xlr_ARRAY, {5, 0, 7, 0, 4, 4, 2, 0, 0, 0, 0, 0, 5, 0, 0x01, 5, 0, 4, 0}));
+    EXPECT_EQ(MessageOf([&] { arrayFormula->ArrangeCopyRowsAndCols(1, 0); }),
+              "Formula at Row 5, column 4 is not supported. Token Id: 0x 1");
     auto member = LoadFormula(Formula(3, 4, Two, 0, Number7));
     member->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
     member->ArrangeInsertRowsAndCols(1, 2, 0, 0, OnSheet(0, 0));
