@@ -356,3 +356,17 @@ TEST(NameRecord, ReadsAndChangesItsArea) {
     cut->SetC2(3);
     EXPECT_EQ(cut->DataSize(), 19);
 }
+
+// The lookup answers after the insertion: sheet 0 copied before itself is
+// sheet 1 there, and its global name goes with the copy, pointing at it.
+TEST(NameRecord, SheetCopiesFindTheirSourceAfterTheInsertion) {
+    TNameRecordList names;
+    names.Add(std::make_unique<TNameRecord>(TXlsNamedRange{u"G", u"", 0, -1}, Bytes{0x3A, 1, 0, 4, 0, 2, 0}));
+    TSheetInfo info;
+    info.GetSheet = [](std::uint16_t index) { return static_cast<std::int32_t>(index); };
+    info.SetSheet = [](std::uint16_t sheet) { return static_cast<std::uint16_t>(sheet + 10); };
+    names.InsertSheets(0, 0, info, 1);
+    ASSERT_EQ(names.Count(), 2u);
+    EXPECT_EQ(names.GetItems(1)->RangeSheet(), 0);
+    EXPECT_EQ(GetWord(names.GetItems(1)->Data, 17), 10);  // the token's EXTERNSHEET index
+}
