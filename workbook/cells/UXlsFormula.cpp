@@ -314,20 +314,34 @@ void TFormulaRecord::ArrangeSharedTokens() {
 
 void TFormulaRecord::ArrangeTokensInsertRowsAndCols(int rowPos, int rowCount, int rowOffset, int colPos, int colCount,
                                                     int colOffset, const TSheetInfo& info) {
+    CheckTokens(rowPos, rowCount, rowOffset, colPos, colCount, colOffset, info);
+    MoveTokens(rowPos, rowCount, rowOffset, colPos, colCount, colOffset, info);
+}
+
+// Checked before: nothing refuses here.
+void TFormulaRecord::MoveTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
+                                const TSheetInfo& info) {
+    UXlsTokenArray_ArrangeInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
+                                            colCount, colOffset, info, true);
+    if (FArray)
+        UXlsTokenArray_ArrangeInsertRowsAndCols(FArray->Data, 14, FArray->TokensEnd(), rowPos, rowCount, rowOffset,
+                                                colPos, colCount, colOffset, info, true);
+}
+
+// The formula's tokens and its ARRAY's, walked without a change.
+void TFormulaRecord::CheckTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
+                                 const TSheetInfo& info) const {
     ReportTokens([&] {
-        UXlsTokenArray_ArrangeInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
-                                                colCount, colOffset, info, true);
-        if (FArray)
-            UXlsTokenArray_ArrangeInsertRowsAndCols(FArray->Data, 14, FArray->TokensEnd(), rowPos, rowCount,
-                                                    rowOffset, colPos, colCount, colOffset, info, true);
+        UXlsTokenArray_CheckInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
+                                              colCount, colOffset, info, true);
+        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
     });
 }
 
-// Everything ArrangeInsertRowsAndCols would refuse, found on copies.
+// Everything ArrangeInsertRowsAndCols would refuse.
 void TFormulaRecord::CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const {
     TBaseRowColRecord::CheckArrange(rowPos, rowCount, colPos, colCount, info);
-    auto scratch = std::unique_ptr<TFormulaRecord>(static_cast<TFormulaRecord*>(DoCopyTo().release()));
-    scratch->ArrangeTokensInsertRowsAndCols(rowPos, rowCount, 0, colPos, colCount, 0, info);
+    CheckTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
     if (FTable) FTable->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
     if (FArray) FArray->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
@@ -337,29 +351,38 @@ void TFormulaRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colP
                                               const TSheetInfo& info) {
     CheckArrange(rowPos, rowCount, colPos, colCount, info);
     TBaseRowColRecord::ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
-    ArrangeTokensInsertRowsAndCols(rowPos, rowCount, 0, colPos, colCount, 0, info);
+    MoveTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
     if (FTable) FTable->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
     if (FArray) FArray->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
 }
 
 void TFormulaRecord::CheckCopyRowsAndCols(int rowOffset, int colOffset) const {
-    auto scratch = std::unique_ptr<TFormulaRecord>(static_cast<TFormulaRecord*>(DoCopyTo().release()));
-    scratch->ArrangeTokensInsertRowsAndCols(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
+    CheckTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
     if (FTable) FTable->CheckCopyRowsAndCols(rowOffset, colOffset);
     if (FArray) FArray->CheckCopyRowsAndCols(rowOffset, colOffset);
 }
 
 void TFormulaRecord::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
     CheckCopyRowsAndCols(rowOffset, colOffset);
-    ArrangeTokensInsertRowsAndCols(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
+    MoveTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
     if (FTable) FTable->ArrangeCopyRowsAndCols(rowOffset, colOffset);
     if (FArray) FArray->ArrangeCopyRowsAndCols(rowOffset, colOffset);
     TBaseRowColRecord::ArrangeCopyRowsAndCols(rowOffset, colOffset);
 }
 
+void TFormulaRecord::CheckInsertSheet(const TSheetInfo& info) const {
+    ReportTokens([&] {
+        UXlsTokenArray_CheckInsertSheets(Data, HeaderSize, TokensEnd(), info);
+        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
+    });
+}
+
+// The ARRAY's tokens are the array formula itself: they follow too.
 void TFormulaRecord::ArrangeInsertSheet(const TSheetInfo& info) {
-    ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, HeaderSize, TokensEnd(), info); });
+    CheckInsertSheet(info);
+    UXlsTokenArray_ArrangeInsertSheets(Data, HeaderSize, TokensEnd(), info);
+    if (FArray) UXlsTokenArray_ArrangeInsertSheets(FArray->Data, 14, FArray->TokensEnd(), info);
 }
 
 // Text results always have their STRING, an empty text too.
@@ -591,15 +614,20 @@ void TNameRecordList::DeleteSheets(int first, int count) {
     }
 }
 
+// The names' sheet fields still count before the insertion; the lookup
+// already answers after it, where the source sits at copyFrom + count when
+// the new sheets go before it. The copies' tokens use that numbering.
 void TNameRecordList::InsertSheets(int copyFrom, int beforeSheet, const TSheetInfo& info, int count) {
+    const int source = copyFrom >= beforeSheet ? copyFrom + count : copyFrom;
     std::vector<std::unique_ptr<TNameRecord>> copies;
     for (std::size_t i = 0; copyFrom >= 0 && i < Count(); ++i) {
         const TNameRecord& name = *GetItems(i);
         const bool copied = name.RangeSheet() == copyFrom ||
-                            (name.RangeSheet() < 0 && name.RefersToSheet(info.GetSheet) == copyFrom);
+                            (name.RangeSheet() < 0 && name.RefersToSheet(info.GetSheet) == source);
         for (int k = 0; copied && k < count; ++k) {
             TSheetInfo at = info;
             at.InsSheet = beforeSheet + k;
+            at.FormulaSheet = source;
             copies.emplace_back(static_cast<TNameRecord*>(name.CopyTo().release()));
             copies.back()->ArrangeCopySheet(at);
         }

@@ -140,9 +140,13 @@ public:
     // Checks a copy that ArrangeCopyRowsAndCols would make.
     void CheckCopyRowsAndCols(int rowOffset, int colOffset) const;
     void ArrangeCopyRowsAndCols(int rowOffset, int colOffset) override;
-    // The token call with the formula's own message on failure.
+    // The token call with the formula's own message on failure (then
+    // nothing has changed), also over the tokens of the formula's ARRAY.
     void ArrangeTokensInsertRowsAndCols(int rowPos, int rowCount, int rowOffset, int colPos, int colCount,
                                         int colOffset, const TSheetInfo& info);
+    void CheckTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
+                     const TSheetInfo& info) const;
+    void CheckInsertSheet(const TSheetInfo& info) const;
     void ArrangeInsertSheet(const TSheetInfo& info);
 
     // FORMULA, ARRAY, TABLE, then STRING when the result is a text.
@@ -162,6 +166,8 @@ protected:
 
 private:
     bool HasTextResult() const;
+    void MoveTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
+                    const TSheetInfo& info);
     // Runs a token call, turning its token failure into this cell's message.
     template <class Call>
     void ReportTokens(Call call) const;
@@ -233,6 +239,8 @@ public:
     void DeleteSheets(int first, int count);
     // Names of sheet copyFrom (local ones, and global ones that refer to
     // it) are copied to each new sheet; the other names follow the move.
+    // copyFrom and beforeSheet count before the insertion, the info's
+    // lookup after it.
     void InsertSheets(int copyFrom, int beforeSheet, const TSheetInfo& info, int count);
 };
 

@@ -126,9 +126,8 @@ void TBaseRowColList::CheckArrange(const TArrangeCheck& check) const {
 
 void TBaseRowColList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                                const TSheetInfo& info) {
-    // Rows above the insertion hold records above it: only a column shift reaches them.
-    const std::size_t from = colCount == 0 ? static_cast<std::size_t>(std::max(rowPos, 0)) : 0;
-    for (std::size_t row = from; row < Count(); ++row)
+    // Every row: a formula above the insertion may refer to rows below it.
+    for (std::size_t row = 0; row < Count(); ++row)
         if (auto* list = GetItems(row)) list->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
@@ -157,7 +156,7 @@ void TBaseRowColList::DeleteRows(int first, int count, const TSheetInfo& info) {
     if (static_cast<std::size_t>(first) < Count())
         DoDeleteBlock(static_cast<std::size_t>(first),
                       std::min(static_cast<std::size_t>(count), Count() - static_cast<std::size_t>(first)));
-    for (std::size_t row = static_cast<std::size_t>(first); row < Count(); ++row)
+    for (std::size_t row = 0; row < Count(); ++row)
         if (auto* list = GetItems(row)) list->ArrangeInsertRowsAndCols(first, -count, NoMovePosition, 0, info);
 }
 
@@ -434,10 +433,7 @@ void TCellList::FixFormulas(TShrFmlaRecordList& shared) {
 }
 
 void TCellList::ArrangeInsertSheet(const TSheetInfo& info) {
-    ForEachFormula(*this, [&](TCellRecordList&, TFormulaRecord& formula) {
-        auto scratch = formula.CopyTo();
-        static_cast<TFormulaRecord&>(*scratch).ArrangeInsertSheet(info);
-    });
+    ForEachFormula(*this, [&](TCellRecordList&, TFormulaRecord& formula) { formula.CheckInsertSheet(info); });
     ForEachFormula(*this, [&](TCellRecordList&, TFormulaRecord& formula) { formula.ArrangeInsertSheet(info); });
 }
 

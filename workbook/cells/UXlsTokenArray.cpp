@@ -1,6 +1,11 @@
 #include "workbook/cells/UXlsTokenArray.h"
 
+#include <algorithm>
 #include <array>
+#include <string>
+#include <type_traits>
+
+#include "workbook/cells/UXlsFormula.h"
 
 namespace kalmira {
 
@@ -127,47 +132,214 @@ void AddToRelativeParts(std::span<std::uint8_t> data, const TParts& parts, int r
 }
 
 // ---------------------------------------------------------------------------
-// Row and column changes (checked only)
+// Row, column and sheet changes
+
+// One axis of a change: Count rows (or columns) inserted at Pos, deleted
+// when below 0, then a copy moving by Copy. Max is the axis' last index,
+// which also marks an area edge that runs to the end of the sheet.
+struct TAxis {
+    int Pos, Count, Copy, Max;
+};
 
 struct TMove {
-    int InsRow, RowCount, CopyRow;
-    int InsCol, ColCount, CopyCol;
+    TAxis Rows, Cols;
     bool RelativeOnly;
 };
 
-// Whether one row or column part would change. A whole-column or whole-row
-// area edge stays where it is on insertion and deletion.
-bool PartMoves(int value, bool relative, bool wholeEdge, int ins, int count, int copy, bool onSheet,
-               bool relativeOnly) {
-    const bool inserted = onSheet && count != 0 && value >= ins && !wholeEdge;
-    const bool copied = copy != 0 && (relative || !relativeOnly);
-    return inserted || copied;
+// A value pushed off the sheet, or into a deleted block, makes its token an
+// error: the data stays, only the id changes.
+constexpr int Refused = -1;
+
+int Checked(int value, int max) { return value < 0 || value > max ? Refused : value; }
+
+// The insertion or deletion of one single value (a reference's row or
+// column, a ptgExp's cell).
+int Inserted(int value, const TAxis& a) {
+    if (a.Count == 0 || value < a.Pos) return value;
+    if (a.Count < 0 && value < a.Pos - a.Count) return Refused;  // inside the deleted block
+    return Checked(value + a.Count, a.Max);
 }
 
-bool ReferenceMoves(std::span<const std::uint8_t> data, const TParts& parts, const TMove& m, bool onSheet) {
-    for (int i = 0; i < parts.Count; ++i) {
-        const std::uint16_t row = GetWord(data, parts.Rows[i]), colField = GetWord(data, parts.Cols[i]);
-        const bool lastOfArea = parts.Count == 2 && i == 1;
-        if (PartMoves(row, colField & RowRelative, lastOfArea && row == 0xFFFF, m.InsRow, m.RowCount, m.CopyRow,
-                      onSheet, m.RelativeOnly))
-            return true;
-        const int col = colField & 0xFF;
-        if (PartMoves(col, colField & ColRelative, lastOfArea && col == 0xFF, m.InsCol, m.ColCount, m.CopyCol,
-                      onSheet, m.RelativeOnly))
-            return true;
+int Copied(int value, const TAxis& a, bool moves) {
+    return moves && a.Copy != 0 ? Checked(value + a.Copy, a.Max) : value;
+}
+
+// A single value: the insertion on its own sheet, then the copy.
+int Moved(int value, const TAxis& a, bool onSheet, bool copies) {
+    if (onSheet) value = Inserted(value, a);
+    return value == Refused ? value : Copied(value, a, copies);
+}
+
+// An area's first and last value on one axis. An area over the whole axis
+// (a whole column's rows, a whole row's columns) keeps them; a last value
+// at the end of the sheet stays there.
+struct TSpan {
+    int First, Last;
+    bool Ok() const { return First != Refused && Last != Refused; }
+};
+
+TSpan SpanInserted(TSpan s, const TAxis& a) {
+    if (a.Count == 0) return s;
+    const bool toEnd = s.Last == a.Max;
+    if (a.Count > 0) {
+        if (s.First >= a.Pos) s.First = Checked(s.First + a.Count, a.Max);
+        if (!toEnd && s.Last >= a.Pos) s.Last = Checked(s.Last + a.Count, a.Max);
+        return s;
     }
-    return false;
+    const int count = -a.Count, end = a.Pos + count;  // rows Pos .. end - 1 go
+    if (s.First >= a.Pos) {
+        if (s.Last < end) return {Refused, Refused};  // wholly inside the deleted block
+        s.First = std::max(s.First - count, a.Pos);
+        if (!toEnd) s.Last -= count;
+    } else if (!toEnd && s.Last >= a.Pos) {
+        s.Last = std::max(s.Last - count, a.Pos - 1);
+    }
+    return s;
 }
 
-bool ExpMoves(std::span<const std::uint8_t> data, std::size_t pos, const TMove& m, bool onSheet) {
-    return PartMoves(GetWord(data, pos + 1), false, false, m.InsRow, m.RowCount, m.CopyRow, onSheet, m.RelativeOnly) ||
-           PartMoves(GetWord(data, pos + 3), false, false, m.InsCol, m.ColCount, m.CopyCol, onSheet, m.RelativeOnly);
+TSpan SpanMoved(TSpan s, const TAxis& a, bool onSheet, bool firstMoves, bool lastMoves) {
+    if (s.First == 0 && s.Last == a.Max) return s;
+    if (onSheet) s = SpanInserted(s, a);
+    if (!s.Ok()) return s;
+    return {Copied(s.First, a, firstMoves), Copied(s.Last, a, lastMoves)};
 }
 
 // The sheet a reference points at: a 3-D token's own when it can be looked up.
 std::int32_t SheetOf(std::span<const std::uint8_t> data, TKind kind, std::size_t pos, const TSheetInfo& info) {
     if (Is3d(kind) && info.GetSheet) return info.GetSheet(GetWord(data, pos + 1));
     return info.FormulaSheet;
+}
+
+std::uint8_t ErrorFormOf(std::uint8_t id) {
+    switch (ShapeOf(id).Kind) {
+        case TKind::Ref:
+        case TKind::Area: return (id & 0x1F) >= 0x0A ? id : static_cast<std::uint8_t>(id + 6);
+        case TKind::Ref3d:
+        case TKind::Area3d: return (id & 0x1F) >= 0x1C ? id : static_cast<std::uint8_t>(id + 2);
+        default: throw ETokenException(id);  // ptgExp and ptgTable have none
+    }
+}
+
+// One walk over a token array. Without Write it changes nothing and calls
+// no lookup or setter: it raises exactly where the writing walk would (at a
+// token it cannot step over, or a ptgExp or ptgTable that would need an
+// error form), so that a check pass needs no copies.
+template <bool Write>
+class TScanner {
+public:
+    using TData = std::conditional_t<Write, std::span<std::uint8_t>, std::span<const std::uint8_t>>;
+
+    TScanner(TData data, const TSheetInfo& info) : FData(data), FInfo(info) {}
+
+    void RowsAndCols(std::size_t first, std::size_t end, const TMove& move) {
+        const bool formulaOnSheet = FInfo.InsSheet >= 0 && FInfo.FormulaSheet == FInfo.InsSheet;
+        ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
+            if (kind == TKind::Exp) return MoveExp(pos, move, formulaOnSheet);
+            // Every other token has an error form: only the writing walk needs its values.
+            if constexpr (Write) {
+                const TParts parts = PartsOf(kind, pos);
+                if (parts.Count == 1) MoveRef(kind, parts, pos, move);
+                else if (parts.Count == 2) MoveArea(kind, parts, pos, move);
+            }
+        });
+    }
+
+    void Sheets(std::size_t first, std::size_t end) {
+        ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
+            // Only a token that cannot be stepped over refuses; without a copy nothing moves.
+            if (!Write || FInfo.InsSheet < 0) return;
+            if (Is3d(kind)) CopySheetOf(pos);
+            else if (kind == TKind::Name) RepointName(pos + 1);
+            else if (kind == TKind::NameX && FInfo.GetSheet && FInfo.GetSheet(GetWord(FData, pos + 1)) >= 0)
+                RepointName(pos + 3);  // a name of this workbook, not of another book or an add-in
+        });
+    }
+
+private:
+    bool OnSheet(TKind kind, std::size_t pos) const {
+        return FInfo.InsSheet >= 0 && SheetOf(FData, kind, pos, FInfo) == FInfo.InsSheet;
+    }
+
+    void Store(std::size_t pos, int value) {
+        if constexpr (Write) SetWord(FData, pos, static_cast<std::uint16_t>(value));
+    }
+
+    // Column fields keep their flags (and the bits above the column).
+    void StoreCol(std::size_t pos, int col) {
+        Store(pos, (GetWord(FData, pos) & 0xFF00) | col);
+    }
+
+    void MakeError(std::size_t pos) {
+        const std::uint8_t error = ErrorFormOf(FData[pos]);
+        if constexpr (Write) FData[pos] = error;
+    }
+
+    // ptgExp and ptgTable name the first cell of their array or table: they
+    // follow their own sheet's insertions and every copy.
+    void MoveExp(std::size_t pos, const TMove& m, bool onSheet) {
+        const int row = Moved(GetWord(FData, pos + 1), m.Rows, onSheet, true);
+        const int col = Moved(GetWord(FData, pos + 3), m.Cols, onSheet, true);
+        if (row == Refused || col == Refused) return MakeError(pos);
+        Store(pos + 1, row);
+        Store(pos + 3, col);
+    }
+
+    void MoveRef(TKind kind, const TParts& parts, std::size_t pos, const TMove& m) {
+        const bool onSheet = OnSheet(kind, pos);
+        const std::uint16_t field = GetWord(FData, parts.Cols[0]);
+        const int row = Moved(GetWord(FData, parts.Rows[0]), m.Rows, onSheet, (field & RowRelative) || !m.RelativeOnly);
+        const int col = Moved(field & 0xFF, m.Cols, onSheet, (field & ColRelative) || !m.RelativeOnly);
+        if (row == Refused || col == Refused) return MakeError(pos);
+        Store(parts.Rows[0], row);
+        StoreCol(parts.Cols[0], col);
+    }
+
+    void MoveArea(TKind kind, const TParts& parts, std::size_t pos, const TMove& m) {
+        const bool onSheet = OnSheet(kind, pos);
+        const std::uint16_t firstField = GetWord(FData, parts.Cols[0]), lastField = GetWord(FData, parts.Cols[1]);
+        auto moves = [&](std::uint16_t field, std::uint16_t flag) { return (field & flag) || !m.RelativeOnly; };
+        const TSpan rows = SpanMoved({GetWord(FData, parts.Rows[0]), GetWord(FData, parts.Rows[1])}, m.Rows, onSheet,
+                                     moves(firstField, RowRelative), moves(lastField, RowRelative));
+        const TSpan cols = SpanMoved({firstField & 0xFF, lastField & 0xFF}, m.Cols, onSheet,
+                                     moves(firstField, ColRelative), moves(lastField, ColRelative));
+        if (!rows.Ok() || !cols.Ok()) return MakeError(pos);
+        Store(parts.Rows[0], rows.First);
+        Store(parts.Rows[1], rows.Last);
+        StoreCol(parts.Cols[0], cols.First);
+        StoreCol(parts.Cols[1], cols.Last);
+    }
+
+    // A 3-D token on the copied sheet points at the copy.
+    void CopySheetOf(std::size_t pos) {
+        if (!FInfo.GetSheet || !FInfo.SetSheet || FInfo.GetSheet(GetWord(FData, pos + 1)) != FInfo.FormulaSheet)
+            return;
+        if constexpr (Write) SetWord(FData, pos + 1, FInfo.SetSheet(static_cast<std::uint16_t>(FInfo.InsSheet)));
+    }
+
+    // A name of the copied sheet, or a global one, becomes the name of the
+    // same text local to the copy when there is one. Name indexes count
+    // from 1; one outside the list stays as it is.
+    void RepointName(std::size_t at) {
+        const TNameRecordList* names = FInfo.Names;
+        const std::size_t index = GetWord(FData, at);
+        if (!names || index == 0 || index > names->Count() || names->GetItems(index - 1)->Data.empty()) return;
+        const TNameRecord& named = *names->GetItems(index - 1);
+        if (named.RangeSheet() >= 0 && named.RangeSheet() != FInfo.FormulaSheet) return;
+        const std::u16string text = named.Name();
+        for (std::size_t i = 0; i < names->Count(); ++i) {
+            const TNameRecord& candidate = *names->GetItems(i);
+            if (!candidate.Data.empty() && candidate.RangeSheet() == FInfo.InsSheet && candidate.Name() == text)
+                return Store(at, static_cast<int>(i + 1));
+        }
+    }
+
+    TData FData;
+    const TSheetInfo& FInfo;
+};
+
+TMove MoveOf(int insRow, int rowCount, int copyRowOffset, int insCol, int colCount, int copyColOffset,
+             bool relativeOnly) {
+    return {{insRow, rowCount, copyRowOffset, 0xFFFF}, {insCol, colCount, copyColOffset, 0xFF}, relativeOnly};
 }
 
 }  // namespace
@@ -193,31 +365,37 @@ void UXlsTokenArray_ArrangeSharedFormulas(std::span<std::uint8_t> data, std::siz
     });
 }
 
+void UXlsTokenArray_CheckNotNested(std::span<const std::uint8_t> data, std::size_t first, std::size_t end) {
+    ForEachToken(data, first, end, [&](TKind kind, std::size_t pos) {
+        if (kind == TKind::Exp) throw ETokenException(data[pos]);
+    });
+}
+
 void UXlsTokenArray_ArrangeInsertRowsAndCols(std::span<std::uint8_t> data, std::size_t first, std::size_t end,
                                              int insRow, int rowCount, int copyRowOffset, int insCol, int colCount,
                                              int copyColOffset, const TSheetInfo& info, bool relativeOnly) {
-    const TMove move{insRow, rowCount, copyRowOffset, insCol, colCount, copyColOffset, relativeOnly};
-    const bool formulaOnSheet = info.InsSheet >= 0 && info.FormulaSheet == info.InsSheet;
-    ForEachToken(data, first, end, [&](TKind kind, std::size_t pos) {
-        bool moves = false;
-        if (kind == TKind::Exp) {
-            moves = ExpMoves(data, pos, move, formulaOnSheet);
-        } else if (PartsOf(kind, pos).Count > 0) {
-            const bool onSheet = info.InsSheet >= 0 && SheetOf(data, kind, pos, info) == info.InsSheet;
-            moves = ReferenceMoves(data, PartsOf(kind, pos), move, onSheet);
-        }
-        if (moves) throw ETokenException(data[pos]);
-    });
+    const TMove move = MoveOf(insRow, rowCount, copyRowOffset, insCol, colCount, copyColOffset, relativeOnly);
+    // Checked first: a refused token leaves every byte as it was.
+    TScanner<false>(data, info).RowsAndCols(first, end, move);
+    TScanner<true>(data, info).RowsAndCols(first, end, move);
+}
+
+void UXlsTokenArray_CheckInsertRowsAndCols(std::span<const std::uint8_t> data, std::size_t first, std::size_t end,
+                                           int insRow, int rowCount, int copyRowOffset, int insCol, int colCount,
+                                           int copyColOffset, const TSheetInfo& info, bool relativeOnly) {
+    const TMove move = MoveOf(insRow, rowCount, copyRowOffset, insCol, colCount, copyColOffset, relativeOnly);
+    TScanner<false>(data, info).RowsAndCols(first, end, move);
 }
 
 void UXlsTokenArray_ArrangeInsertSheets(std::span<std::uint8_t> data, std::size_t first, std::size_t end,
                                         const TSheetInfo& info) {
-    ForEachToken(data, first, end, [&](TKind kind, std::size_t pos) {
-        const bool copiedSheet = Is3d(kind) && info.GetSheet && info.SetSheet &&
-                                 info.GetSheet(GetWord(data, pos + 1)) == info.FormulaSheet;
-        const bool name = (kind == TKind::Name || kind == TKind::NameX) && info.Names;
-        if (copiedSheet || name) throw ETokenException(data[pos]);
-    });
+    TScanner<false>(data, info).Sheets(first, end);
+    TScanner<true>(data, info).Sheets(first, end);
+}
+
+void UXlsTokenArray_CheckInsertSheets(std::span<const std::uint8_t> data, std::size_t first, std::size_t end,
+                                      const TSheetInfo& info) {
+    TScanner<false>(data, info).Sheets(first, end);
 }
 
 }  // namespace kalmira

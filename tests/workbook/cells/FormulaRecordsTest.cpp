@@ -263,17 +263,12 @@ TEST(FormulaRecord, RowsAndColumns) {
     EXPECT_EQ(plain->GetRow(), 9);
     EXPECT_EQ(plain->GetColumn(), 2);
 
+    // The cell moves with its own sheet only, its reference with the sheet it points at.
     auto withRef = LoadFormula(Formula(4, 1, Two, 0, Cat({Number7, RefA1, {0x03}})));
-    const Bytes before = withRef->Data;
-    const std::string refused = "Formula at Row 4, column 1 is not supported. Token Id: 0x44";
-    EXPECT_EQ(MessageOf([&] { withRef->CheckArrange(0, -1, 0, 0, own); }), refused);
-    EXPECT_EQ(MessageOf([&] { withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, own); }), refused);
-    EXPECT_EQ(MessageOf([&] { withRef->ArrangeCopyRowsAndCols(3, 0); }), refused);
-    EXPECT_EQ(MessageOf([&] { withRef->CheckArrange(0, 0, 0, -1, own); }), refused);
-    EXPECT_EQ(withRef->Data, before);
-    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet(1, 0));  // another sheet changes
-    withRef->ArrangeInsertRowsAndCols(2, 1, 0, 0, OnSheet(1, 1));  // below the reference: the cell only
+    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet(1, 0));
+    withRef->ArrangeInsertRowsAndCols(2, 1, 0, 0, own);  // below the reference: the cell only
     EXPECT_EQ(withRef->GetRow(), 5);
+    EXPECT_EQ(Bytes(withRef->Data.begin() + 22, withRef->Data.end()), Cat({Number7, RefA1, {0x03}}));
 }
 
 TEST(FormulaRecord, TableAndArrayRanges) {
@@ -304,9 +299,13 @@ TEST(FormulaRecord, TableAndArrayRanges) {
     arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(1, 0));
     EXPECT_EQ(Bytes(arrayFormula->GetArrayRecord()->Data.begin(), arrayFormula->GetArrayRecord()->Data.begin() + 6),
               (Bytes{3, 0, 5, 0, 4, 4}));
-    EXPECT_EQ(MessageOf([&] { arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(0, 0)); }),
-              "Formula at Row 3, column 4 is not supported. Token Id: 0x 1");
-    arrayFormula->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
+    arrayFormula->ArrangeInsertRowsAndCols(1, 2, 5, 1, OnSheet(0, 0));  // its ptgExp follows the cell
+    EXPECT_EQ(Bytes(arrayFormula->Data.begin() + 22, arrayFormula->Data.end()), (Bytes{0x01, 5, 0, 4, 0}));
+    // An array formula that is itself a ptgExp refuses.
+    arrayFormula->SetArrayRecord(
+        LoadAs<TArrayRecord>(xlr_ARRAY, {5, 0, 7, 0, 4, 4, 2, 0, 0, 0, 0, 0, 5, 0, 0x01, 5, 0, 4, 0}));
+    EXPECT_EQ(MessageOf([&] { arrayFormula->ArrangeCopyRowsAndCols(1, 0); }),
+              "Formula at Row 5, column 4 is not supported. Token Id: 0x 1");
     auto member = LoadFormula(Formula(3, 4, Two, 0, Number7));
     member->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, {3, 0, 5, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 1, 0}));
     member->ArrangeInsertRowsAndCols(1, 2, 0, 0, OnSheet(0, 0));
@@ -356,4 +355,18 @@ TEST(NameRecord, ReadsAndChangesItsArea) {
     EXPECT_EQ(cut->GetC2(), -1);
     cut->SetC2(3);
     EXPECT_EQ(cut->DataSize(), 19);
+}
+
+// The lookup answers after the insertion: sheet 0 copied before itself is
+// sheet 1 there, and its global name goes with the copy, pointing at it.
+TEST(NameRecord, SheetCopiesFindTheirSourceAfterTheInsertion) {
+    TNameRecordList names;
+    names.Add(std::make_unique<TNameRecord>(TXlsNamedRange{u"G", u"", 0, -1}, Bytes{0x3A, 1, 0, 4, 0, 2, 0}));
+    TSheetInfo info;
+    info.GetSheet = [](std::uint16_t index) { return static_cast<std::int32_t>(index); };
+    info.SetSheet = [](std::uint16_t sheet) { return static_cast<std::uint16_t>(sheet + 10); };
+    names.InsertSheets(0, 0, info, 1);
+    ASSERT_EQ(names.Count(), 2u);
+    EXPECT_EQ(names.GetItems(1)->RangeSheet(), 0);
+    EXPECT_EQ(GetWord(names.GetItems(1)->Data, 17), 10);  // the token's EXTERNSHEET index
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsTokenArray.h"
 
 using namespace kalmira;
@@ -31,21 +32,20 @@ TSheetInfo OnSheet(int insSheet, int formulaSheet) {
     TSheetInfo info;
     info.InsSheet = insSheet;
     info.FormulaSheet = formulaSheet;
+    // EXTERNSHEET index i is sheet i; 9 is a reference to another book.
+    info.GetSheet = [](std::uint16_t index) { return index == 9 ? -1 : static_cast<std::int32_t>(index); };
     return info;
 }
 
-// Refused token of a row/column change over the whole array; the bytes
-// must come out as they went in either way.
-int RowChange(const Bytes& tokens, int insRow, int rowCount, int copyRow, int insCol, int colCount, int copyCol,
-              const TSheetInfo& info, bool relativeOnly = true) {
-    Bytes work = tokens;
-    const int refused = RefusedToken([&] {
-        UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), insRow, rowCount, copyRow, insCol, colCount,
-                                                copyCol, info, relativeOnly);
-    });
-    EXPECT_EQ(work, tokens);
-    return refused;
-}
+// Tokens before a change of sheet 0's rows or columns (insert row, row
+// count, row copy offset, insert column, column count, column copy offset)
+// and after it; none after: refused.
+struct TRowCase {
+    Bytes Before;
+    int Change[6];
+    Bytes After;
+    int FormulaSheet = 0;
+};
 
 }  // namespace
 
@@ -134,37 +134,69 @@ TEST(TokenArray, SharedFormulaExpansion) {
     EXPECT_EQ(framed, (Bytes{0xAA, 0x44, 2, 0, 1, 0xC0, 0xBB}));
 }
 
-TEST(TokenArray, RowAndColumnChangesRefuseTokensTheyWouldMove) {
-    const TSheetInfo own = OnSheet(0, 0);
-    const Bytes noRefs = {0x1E, 2, 0, 0x1E, 3, 0, 0x03, 0x17, 1, 0, 'x', 0x41, 1, 0, 0x43, 1, 0, 0, 0};
-    EXPECT_EQ(RowChange(noRefs, 0, 5, 3, 0, 5, 3, own), -1);
-    EXPECT_EQ(RowChange(noRefs, 0, -5, 0, 0, 0, 0, own, false), -1);
+TEST(TokenArray, RowAndColumnChanges) {
+    constexpr int No = 0x10000;
+    const TRowCase cases[] = {
+        // 2 rows in at row 5: $B$8, B5, A4:A11, A7:A65536, A:A, 3-D on sheet 0, on sheet 1, in another book,
+        // ptgExp, ptgRefN.
+        {{0x24, 7, 0, 1, 0,  0x44, 4, 0, 1, 0xC0,  0x25, 3, 0, 10, 0, 0, 0, 0, 0,  0x25, 6, 0, 0xFF, 0xFF, 0, 0, 0, 0,
+          0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x3A, 0, 0, 7, 0, 1, 0,  0x3A, 1, 0, 7, 0, 1, 0,  0x3A, 9, 0, 7, 0, 1, 0,
+          0x01, 7, 0, 1, 0,  0x2C, 7, 0, 1, 0xC0}, {5, 2, 0, No, 0, 0},
+         {0x24, 9, 0, 1, 0,  0x44, 4, 0, 1, 0xC0,  0x25, 3, 0, 12, 0, 0, 0, 0, 0,  0x25, 8, 0, 0xFF, 0xFF, 0, 0, 0, 0,
+          0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x3A, 0, 0, 9, 0, 1, 0,  0x3A, 1, 0, 7, 0, 1, 0,  0x3A, 9, 0, 7, 0, 1, 0,
+          0x01, 9, 0, 1, 0,  0x2C, 7, 0, 1, 0xC0}},
+        // Rows 5..6 go: rows 5, 6 (#REF!), 9, an error form, areas 3..10, 5..6, 6..12, 2..5, A7:A65536, A:A.
+        {{0x44, 5, 0, 1, 0xC0,  0x64, 6, 0, 1, 0,  0x24, 9, 0, 1, 0,  0x2A, 9, 0, 1, 0,  0x25, 3, 0, 10, 0, 0, 0, 0, 0,
+          0x45, 5, 0, 6, 0, 0, 0, 0, 0,  0x25, 6, 0, 12, 0, 0, 0, 0, 0,  0x25, 2, 0, 5, 0, 0, 0, 0, 0,
+          0x25, 6, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}, {5, -2, 0, No, 0, 0},
+         {0x4A, 5, 0, 1, 0xC0,  0x6A, 6, 0, 1, 0,  0x24, 7, 0, 1, 0,  0x2A, 7, 0, 1, 0,  0x25, 3, 0, 8, 0, 0, 0, 0, 0,
+          0x4B, 5, 0, 6, 0, 0, 0, 0, 0,  0x25, 5, 0, 10, 0, 0, 0, 0, 0,  0x25, 2, 0, 4, 0, 0, 0, 0, 0,
+          0x25, 5, 0, 0xFF, 0xFF, 0, 0, 0, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+        // Columns B..C go: B:D, 3-D B:C, B2, E2 (flags kept), D1:IV1, 1:1.
+        {{0x25, 0, 0, 9, 0, 1, 0, 3, 0,  0x3B, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0,  0x24, 1, 0, 1, 0,  0x44, 1, 0, 4, 0xC0,
+          0x25, 0, 0, 0, 0, 3, 0, 0xFF, 0,  0x25, 0, 0, 0, 0, 0, 0, 0xFF, 0}, {No, 0, 0, 1, -2, 0},
+         {0x25, 0, 0, 9, 0, 1, 0, 1, 0,  0x3D, 0, 0, 0, 0, 9, 0, 1, 0, 2, 0,  0x2A, 1, 0, 1, 0,  0x44, 1, 0, 2, 0xC0,
+          0x25, 0, 0, 0, 0, 1, 0, 0xFF, 0,  0x25, 0, 0, 0, 0, 0, 0, 0xFF, 0}},
+        // A copy 3 rows down, 1 column right: relative parts, A:A's column, 3-D, ptgExp.
+        {{0x44, 7, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 0, 0xC0, 0, 0xC0,
+          0x3A, 2, 0, 4, 0, 1, 0xC0,  0x01, 7, 0, 1, 0}, {0, 0, 3, 0, 0, 1},
+         {0x44, 10, 0, 1, 0x80,  0x24, 7, 0, 1, 0,  0x25, 0, 0, 0xFF, 0xFF, 1, 0xC0, 1, 0xC0,
+          0x3A, 2, 0, 7, 0, 2, 0xC0,  0x01, 10, 0, 2, 0}},
+        // A copy 3 rows up: above row 0 is #REF!, no deleted-block test.
+        {{0x44, 1, 0, 1, 0xC0,  0x44, 5, 0, 1, 0x80}, {0, 0, -3, 0, 0, 0}, {0x4A, 1, 0, 1, 0xC0,  0x44, 2, 0, 1, 0x80}},
+        // On sheet 1: a 2-D reference and a ptgExp stay, a 3-D one into sheet 0 moves.
+        {{0x24, 7, 0, 1, 0,  0x01, 7, 0, 1, 0,  0x3A, 0, 0, 7, 0, 1, 0}, {5, 2, 0, No, 0, 0},
+         {0x24, 7, 0, 1, 0,  0x01, 7, 0, 1, 0,  0x3A, 0, 0, 9, 0, 1, 0}, 1},
+        // Refused: a ptgExp into the deleted block, a memory area, a cut area.
+        {{0x24, 9, 0, 1, 0,  0x01, 5, 0, 1, 0}, {5, -1, 0, No, 0, 0}, {}},
+        {{0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, {5, 2, 0, No, 0, 0}, {}},
+        {{0x25, 1, 0, 2, 0, 0, 0}, {5, 2, 0, No, 0, 0}, {}},
+    };
+    for (const TRowCase& c : cases) {
+        Bytes work = c.Before;
+        const int refused = RefusedToken([&] {
+            UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), c.Change[0], c.Change[1], c.Change[2],
+                                                    c.Change[3], c.Change[4], c.Change[5], OnSheet(0, c.FormulaSheet),
+                                                    true);
+        });
+        EXPECT_EQ(refused == -1, !c.After.empty()) << &c - cases;
+        EXPECT_EQ(work, c.After.empty() ? c.Before : c.After) << &c - cases;
+    }
+}
 
-    const Bytes row7 = {0x1E, 1, 0, 0x24, 7, 0, 1, 0x00};  // $B$8 after a number
-    EXPECT_EQ(RowChange(row7, 5, 2, 0, 0, 0, 0, own), 0x24);
-    EXPECT_EQ(RowChange(row7, 8, 2, 0, 0, 0, 0, own), -1);   // inserted below it
-    EXPECT_EQ(RowChange(row7, 5, -2, 0, 0, 0, 0, own), 0x24);
-    EXPECT_EQ(RowChange(row7, 0, 0, 0, 1, -1, 0, own), 0x24);  // its column goes
-    EXPECT_EQ(RowChange(row7, 5, 2, 0, 0, 0, 0, OnSheet(1, 0)), -1);  // another sheet changes
-    EXPECT_EQ(RowChange(row7, 0, 0, 3, 0, 0, 0, own), -1);   // absolute: a copy keeps it
-    EXPECT_EQ(RowChange(row7, 0, 0, 3, 0, 0, 0, own, false), 0x24);
-    EXPECT_EQ(RowChange({0x44, 7, 0, 1, 0x80}, 0, 0, 3, 0, 0, 0, own), 0x44);  // relative row copied
-
-    // A whole-column area starting above the insertion stays.
-    const Bytes column = {0x25, 0, 0, 0xFF, 0xFF, 1, 0, 1, 0};
-    EXPECT_EQ(RowChange(column, 5, 2, 0, 0, 0, 0, own), -1);
-    EXPECT_EQ(RowChange(column, 0, 0, 0, 1, 1, 0, own), 0x25);
-    EXPECT_EQ(RowChange({0x2B, 3, 0, 10, 0, 1, 0, 1, 0}, 5, -2, 0, 0, 0, 0, own), 0x2B);
-
-    // 3-D tokens follow the sheet they point at.
-    TSheetInfo lookup = OnSheet(2, 0);
-    lookup.GetSheet = [](std::uint16_t index) { return index == 1 ? 2 : 0; };
-    EXPECT_EQ(RowChange({0x3A, 1, 0, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, lookup), 0x3A);
-    EXPECT_EQ(RowChange({0x3A, 0, 0, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, lookup), -1);
-
-    // An array or table member moves with its own sheet only.
-    EXPECT_EQ(RowChange({0x01, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, own), 0x01);
-    EXPECT_EQ(RowChange({0x02, 7, 0, 1, 0}, 0, 0, 0, 0, 3, 0, own), 0x02);
-    EXPECT_EQ(RowChange({0x01, 7, 0, 1, 0}, 5, 2, 0, 0, 0, 0, OnSheet(1, 0)), -1);
-    EXPECT_EQ(RowChange({0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, 5, 2, 0, 0, 0, 0, own), 0x26);
+TEST(TokenArray, SheetCopies) {
+    TNameRecordList names;
+    for (const auto& [name, sheet] : {std::pair{u"Own", 1}, {u"All", -1}, {u"Own", 3}, {u"All", 3}})
+        names.Add(std::make_unique<TNameRecord>(TXlsNamedRange{name, u"", 0, sheet}, Bytes{0x1E, 1, 0}));
+    TSheetInfo copy = OnSheet(3, 1);  // sheet 1 copied to sheet 3
+    copy.SetSheet = [](std::uint16_t sheet) { return static_cast<std::uint16_t>(sheet + 20); };
+    copy.Names = &names;
+    Bytes tokens = {0x5A, 1, 0, 3, 0, 1, 0,  0x3B, 2, 0, 0, 0, 9, 0, 0, 0, 2, 0,  0x43, 1, 0, 0, 0,
+                    0x23, 2, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x59, 1, 0, 1, 0, 0, 0,  0x39, 9, 0, 2, 0, 0, 0};
+    UXlsTokenArray_ArrangeInsertSheets(tokens, 0, tokens.size(), copy);
+    EXPECT_EQ(tokens, (Bytes{0x5A, 23, 0, 3, 0, 1, 0,  0x3B, 2, 0, 0, 0, 9, 0, 0, 0, 2, 0,  0x43, 3, 0, 0, 0,
+                             0x23, 4, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x59, 1, 0, 3, 0, 0, 0,  0x39, 9, 0, 2, 0, 0, 0}));
+    Bytes bad = {0x5A, 1, 0, 3, 0, 1, 0, 0x06, 0x1A};
+    EXPECT_EQ(RefusedToken([&] { UXlsTokenArray_ArrangeInsertSheets(bad, 0, bad.size(), copy); }), 0x1A);
+    EXPECT_EQ(bad[1], 1);
 }

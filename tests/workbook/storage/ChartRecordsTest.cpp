@@ -14,9 +14,11 @@ const bool registered = (RegisterChartRecords(), true);
 // AI of a series' values: link 1, reference type 2, then one ptgArea3d
 // (0x3B) over rows 0-3 of column 0, which moves when rows go in above it.
 const Bytes AIArea = {1, 2, 0, 0, 0, 0, 11, 0, 0x3B, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0};
+// The same with a memory area token, which refuses every change.
+const Bytes AIMemArea = {1, 2, 0, 0, 0, 0, 7, 0, 0x26, 0, 0, 0, 0, 0, 0};
 // AI of a title given as text: no formula.
 const Bytes AIText = {0, 1, 0, 0, 0, 0, 0, 0};
-const std::string Refused = "Error in Chart formula. Token Id: 0x3B", None = "no exception";
+const std::string Refused = "Error in Chart formula. Token Id: 0x26", None = "no exception";
 
 // Rows inserted on sheet insertSheet; the chart is on sheet 0.
 TSheetInfo Info(int insertSheet) { return {insertSheet, 0, {}, {}, nullptr}; }
@@ -28,19 +30,22 @@ std::string InsertRow(TChartRecordList& list, int sheet = 0) {
 }  // namespace
 
 TEST(ChartRecords, TheAICacheFollowsTheListHoweverItChanges) {
-    // Whether the area AI is cached shows in a row insertion being refused
-    // for its token (the token call refuses every move for now).
+    // Whether the memory area AI is cached shows in a row insertion being
+    // refused for its token.
     const std::pair<std::function<void(TChartRecordList&)>, std::string> cases[] = {
         {[](TChartRecordList&) {}, Refused},
         {[](TChartRecordList& l) { l.Delete(1); }, None},
         {[](TChartRecordList& l) { l.DeleteBlock(0, 3); }, None},
         {[](TChartRecordList& l) { l.SetItems(1, Load(xlr_END, {})); }, None},
         {[](TChartRecordList& l) { l.Clear(); }, None},
-        {[](TChartRecordList& l) { l.SetItems(1, Load(xlr_AI, AIText)); l.Insert(0, Load(xlr_AI, AIArea)); }, Refused},
+        {[](TChartRecordList& l) {
+             l.SetItems(1, Load(xlr_AI, AIText));
+             l.Insert(0, Load(xlr_AI, AIMemArea));
+         }, Refused},
     };
     for (const auto& [change, insert] : cases) {
         TChartRecordList list;
-        for (auto [id, data] : {std::pair{xlr_BEGIN, Bytes{}}, {xlr_AI, AIArea}, {xlr_AI, AIText}, {xlr_END, {}}})
+        for (auto [id, data] : {std::pair{xlr_BEGIN, Bytes{}}, {xlr_AI, AIMemArea}, {xlr_AI, AIText}, {xlr_END, {}}})
             list.Add(Load(id, data));
         change(list);
         EXPECT_EQ(InsertRow(list), insert) << &change - &cases[0].first;
@@ -55,11 +60,12 @@ TEST(ChartRecords, MovesOfTheAIFormulas) {
     list.Add(Load(xlr_AI, AIArea));
     TSheetInfo copiedSheet = Info(1);  // every 3-D reference names sheet 0, the one copied
     copiedSheet.GetSheet = [](std::uint16_t) { return 0; };
-    copiedSheet.SetSheet = [](std::uint16_t index) { return index; };
-    EXPECT_EQ(MessageOf([&] { list.ArrangeCopySheet(copiedSheet); }), Refused);
+    copiedSheet.SetSheet = [](std::uint16_t sheet) { return static_cast<std::uint16_t>(sheet + 4); };
+    list.ArrangeCopySheet(copiedSheet);
+    EXPECT_EQ(InsertRow(list), None);  // on the chart's sheet
+    EXPECT_EQ(list.GetItems(0)->Data, (Bytes{1, 2, 0, 0, 0, 0, 11, 0, 0x3B, 5, 0, 1, 0, 4, 0, 0, 0, 0, 0}));
+    list.Add(Load(xlr_AI, AIMemArea));
     EXPECT_EQ(MessageOf([&] { list.CheckArrange(TArrangeCheck(0, 1, NoMovePosition, 0, Info(0))); }), Refused);
-    EXPECT_EQ(InsertRow(list, 1), None);                                         // another sheet's rows
-    EXPECT_EQ(MessageOf([&] { list.ArrangeCopyRowsAndCols(2, 0); }), None);  // an absolute area
     // Shorter than its fields; a formula of 1 byte without the byte.
     for (const Bytes& bad : {Bytes{1, 2, 0, 0, 0, 0, 0}, Bytes{1, 2, 0, 0, 0, 0, 1, 0}})
         EXPECT_EQ(MessageOf([&] { Load(xlr_AI, bad); }), "Record with ID 0x1051 is invalid") << bad.size();
