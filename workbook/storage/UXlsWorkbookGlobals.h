@@ -89,6 +89,9 @@ class TWorkbookGlobals : public TBaseSection {
 public:
     TWorkbookGlobals() = default;
     ~TWorkbookGlobals() override;
+    // The access object points back at these globals: they stay in place.
+    TWorkbookGlobals(const TWorkbookGlobals&) = delete;
+    TWorkbookGlobals& operator=(const TWorkbookGlobals&) = delete;
 
     void Clear() override;
     // Meaningful once the string table has dropped its unused entries
