@@ -192,7 +192,7 @@ std::int64_t TSupBookRecord::TotalSizeNoHeaders() const {
 // ---------------------------------------------------------------------------
 // EXTERNSHEET entries
 
-void TExternRefList::Load(const TBaseRecord& record) {
+void TExternRefList::Load(const TExternSheetRecord& record) {
     const TBaseRecord* at = &record;
     int pos = 0;
     std::uint8_t bytes[EntrySize];

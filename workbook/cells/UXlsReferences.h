@@ -95,6 +95,13 @@ public:
     TSupBookRecord* GetItems(std::size_t index) const { return static_cast<TSupBookRecord*>(Items(index)); }
 };
 
+// EXTERNSHEET as read: only a carrier, whose entries (with those of its
+// CONTINUE records) the references take; the record itself is not kept.
+class TExternSheetRecord : public TRecordOf<TExternSheetRecord> {
+public:
+    using TRecordOf::TRecordOf;
+};
+
 // One EXTERNSHEET entry: a SUPBOOK and a span of its sheets.
 struct TExternRef {
     std::uint16_t SupBook = 0;
@@ -113,7 +120,7 @@ public:
 
     // The entries of an EXTERNSHEET record and its CONTINUE chain; entries
     // past the data: "Error reading record", nothing added.
-    void Load(const TBaseRecord& record);
+    void Load(const TExternSheetRecord& record);
     // The entry's index; a 65,536th raises the too-many message.
     int Add(const TExternRef& entry);
     // Sheets of localSupBook's entries follow an insertion (count > 0) or
@@ -143,7 +150,7 @@ public:
     // To the last SUPBOOK; with none yet: "Error reading Excel records.
     // File invalid".
     void AddExternName(std::unique_ptr<TExternNameRecord> record);
-    void AddExternRef(const TBaseRecord& externSheet) { FExternRefs.Load(externSheet); }
+    void AddExternRef(const TExternSheetRecord& externSheet) { FExternRefs.Load(externSheet); }
 
     // The sheet of this workbook that entry index names alone; -1 for a
     // span, another book, a deleted sheet or an index outside the list.

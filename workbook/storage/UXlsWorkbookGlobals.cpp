@@ -136,6 +136,7 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
     RegisterRecordClass(xlr_SUPBOOK, MakeRecord<TSupBookRecord>);
     RegisterRecordClass(xlr_EXTERNNAME, MakeRecord<TExternNameRecord>);
     RegisterRecordClass(xlr_EXTERNNAME2, MakeRecord<TExternNameRecord>);
+    RegisterRecordClass(xlr_EXTERNSHEET, MakeRecord<TExternSheetRecord>);
     std::uint16_t id;
     do {
         id = header.Id;
@@ -167,7 +168,7 @@ void TWorkbookGlobals::Take(std::unique_ptr<TBaseRecord> record) {
         case xlr_SUPBOOK: return FReferences.AddSupBook(Cast<TSupBookRecord>(record));
         case xlr_EXTERNNAME:
         case xlr_EXTERNNAME2: return FReferences.AddExternName(Cast<TExternNameRecord>(record));
-        case xlr_EXTERNSHEET: return FReferences.AddExternRef(*record);
+        case xlr_EXTERNSHEET: return FReferences.AddExternRef(static_cast<TExternSheetRecord&>(*record));
         case xlr_MSODRAWINGGROUP: return FDrawingGroup.Add(std::move(record));
         case xlr_WINDOW1: FWindow1 = static_cast<TWindow1Record*>(record.get()); break;
         case xlr_DATEMODE: F1904 = static_cast<T1904Record*>(record.get()); break;
