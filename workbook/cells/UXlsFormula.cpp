@@ -596,7 +596,7 @@ void TNameRecordList::InsertSheets(int copyFrom, int beforeSheet, const TSheetIn
     for (std::size_t i = 0; copyFrom >= 0 && i < Count(); ++i) {
         const TNameRecord& name = *GetItems(i);
         const bool copied = name.RangeSheet() == copyFrom ||
-                            (name.RangeSheet() < 0 && name.RefersToSheet(info.GetSheet) == info.FormulaSheet);
+                            (name.RangeSheet() < 0 && name.RefersToSheet(info.GetSheet) == copyFrom);
         for (int k = 0; copied && k < count; ++k) {
             TSheetInfo at = info;
             at.InsSheet = beforeSheet + k;

@@ -232,9 +232,7 @@ public:
     // Names local to the deleted sheets go; the others follow.
     void DeleteSheets(int first, int count);
     // Names of sheet copyFrom (local ones, and global ones that refer to
-    // it: the info's formula sheet, as the references number it once they
-    // have followed the insertion) are copied to each new sheet; the other
-    // names follow the move.
+    // it) are copied to each new sheet; the other names follow the move.
     void InsertSheets(int copyFrom, int beforeSheet, const TSheetInfo& info, int count);
 };
 
