@@ -139,6 +139,12 @@ void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
         return;
     }
     const std::uint8_t tokens[] = {0x1E, 1, 0};
+    TGlobalsAccess& access = globals.Access();
+    const TReferencesMark mark = access.MarkReferences();
+    TryEach({[&] { (void)access.GetSheetName(0); }, [&] { (void)access.GetSheetName(1); },
+             [&] { (void)access.GetName(0, 0); }, [&] { (void)access.GetName(-1, 0); },
+             [&] { (void)(globals.SheetInfo(0, 0).GetSheet(1) + access.AddExternSheet(0, 0)); }});
+    access.RestoreReferences(mark);
     TryEach({[&] { globals.SetSheetName(0, u"a/b"); }, [&] { globals.SetColorPalette(3, 0x123456); },
              [&] { globals.AddName({u"N", u"", 0, 0}, tokens); }, [&] { globals.InsertSheets(0, 1, 2, u"S", 0); },
              [&] { globals.DeleteSheets(0, 1); }});

@@ -133,6 +133,10 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
     Clear();
     RegisterFormulaRecords();
     RegisterRecordClass(xlr_BOUNDSHEET, MakeRecord<TBoundSheetRecord>);
+    RegisterRecordClass(xlr_SUPBOOK, MakeRecord<TSupBookRecord>);
+    RegisterRecordClass(xlr_EXTERNNAME, MakeRecord<TExternNameRecord>);
+    RegisterRecordClass(xlr_EXTERNNAME2, MakeRecord<TExternNameRecord>);
+    RegisterRecordClass(xlr_EXTERNSHEET, MakeRecord<TExternSheetRecord>);
     std::uint16_t id;
     do {
         id = header.Id;
@@ -161,10 +165,10 @@ void TWorkbookGlobals::Take(std::unique_ptr<TBaseRecord> record) {
         case xlr_NAME: return FNames.Add(Cast<TNameRecord>(record));
         case xlr_EOF: FEOF = Cast<TEOFRecord>(record); return;
         case xlr_SST: FSST.Load(static_cast<TSSTRecord&>(*record)); return;
-        case xlr_SUPBOOK:
+        case xlr_SUPBOOK: return FReferences.AddSupBook(Cast<TSupBookRecord>(record));
         case xlr_EXTERNNAME:
-        case xlr_EXTERNNAME2:
-        case xlr_EXTERNSHEET: return FReferences.Add(std::move(record));
+        case xlr_EXTERNNAME2: return FReferences.AddExternName(Cast<TExternNameRecord>(record));
+        case xlr_EXTERNSHEET: return FReferences.AddExternRef(static_cast<TExternSheetRecord&>(*record));
         case xlr_MSODRAWINGGROUP: return FDrawingGroup.Add(std::move(record));
         case xlr_WINDOW1: FWindow1 = static_cast<TWindow1Record*>(record.get()); break;
         case xlr_DATEMODE: F1904 = static_cast<T1904Record*>(record.get()); break;
@@ -201,7 +205,7 @@ void TWorkbookGlobals::SaveRangeToStream(TOle2File& ole, int sheetIndex, const T
 
 std::int64_t TWorkbookGlobals::SizeWithout(bool drawingGroup) const {
     return TBaseSection::TotalSize() + TTemplateRecord::GetSize(FIsXltTemplate) + FSST.TotalSize() +
-           FReferences.GetTotalSize() + FRecords.GetTotalSize() + FNames.GetTotalSize() +
+           FReferences.TotalSize() + FRecords.GetTotalSize() + FNames.GetTotalSize() +
            (drawingGroup ? FDrawingGroup.GetTotalSize() : 0) + FXF.GetTotalSize() + FFonts.GetTotalSize() +
            FFormats.GetTotalSize();
 }
@@ -301,23 +305,14 @@ void TWorkbookGlobals::SetColorPalette(int index, std::uint32_t color) {
 // ---------------------------------------------------------------------------
 // Sheets, rows and columns
 
-// Until the external references are built, their records are only held:
-// nothing could follow a sheet that moves under them.
-void TWorkbookGlobals::RefuseWithReferences() const {
-    if (FReferences.Count() == 0) return;
-    Raise(ErrNotImplemented, FReferences.GetItems(0)->Id == xlr_EXTERNSHEET ? "EXTERNSHEET" : "SUPBOOK");
-}
-
-// Without references no 3-D token names a sheet. With held references a
-// token's sheet cannot be told: it counts as the sheet being changed, so
-// that every 3-D token that might move is refused rather than left stale.
-TSheetInfo TWorkbookGlobals::SheetInfo(int insSheet, int formulaSheet) const {
+TSheetInfo TWorkbookGlobals::SheetInfo(int insSheet, int formulaSheet, int sheetCount) {
     TSheetInfo info;
     info.InsSheet = insSheet;
     info.FormulaSheet = formulaSheet;
-    const int changed = insSheet >= 0 ? insSheet : formulaSheet;
-    const bool held = FReferences.Count() > 0;
-    info.GetSheet = [held, changed](std::uint16_t) { return held ? changed : -1; };
+    info.GetSheet = [this](std::uint16_t index) { return FReferences.GetSheet(index); };
+    info.SetSheet = [this, sheetCount](std::uint16_t sheet) {
+        return static_cast<std::uint16_t>(FReferences.SetSheet(sheet, sheetCount));
+    };
     return info;
 }
 
@@ -325,11 +320,12 @@ void TWorkbookGlobals::InsertSheets(int copyFrom, int beforeSheet, int sheetCoun
                                    std::uint16_t optionFlags) {
     if (sheetCount < 1) Raise(ErrXlsIndexOutBounds, sheetCount, "SheetCount", 1, 65535);
     if (beforeSheet < 0 || beforeSheet > GetSheetCount()) Raise(ErrInvalidSheetNo, beforeSheet, 0, GetSheetCount());
-    RefuseWithReferences();
-    // The names change whole or not at all; they do not depend on the
-    // directory, so they go first.
+    // The names see the references moved; when they refuse, the references
+    // go back. The directory cannot fail once checked, so it comes last.
     const int source = copyFrom < beforeSheet ? copyFrom : copyFrom + sheetCount;
-    FNames.InsertSheets(copyFrom, beforeSheet, SheetInfo(-1, source), sheetCount);
+    const TSheetInfo info = SheetInfo(-1, source, GetSheetCount() + sheetCount);
+    FReferences.InsertSheets(beforeSheet, sheetCount,
+                             [&] { FNames.InsertSheets(copyFrom, beforeSheet, info, sheetCount); });
     for (int i = 0; i < sheetCount; ++i) FBoundSheets.InsertSheet(beforeSheet, optionFlags, name);
 }
 
@@ -339,9 +335,8 @@ void TWorkbookGlobals::DeleteSheets(int firstSheet, int sheetCount) {
     if (firstSheet < 0 || firstSheet > GetSheetCount() - sheetCount)
         Raise(ErrInvalidSheetNo, firstSheet < 0 ? firstSheet : static_cast<long long>(firstSheet) + sheetCount - 1, 0,
               GetSheetCount() - 1);
-    RefuseWithReferences();
+    FReferences.InsertSheets(firstSheet, -sheetCount, [&] { FNames.DeleteSheets(firstSheet, sheetCount); });
     for (int i = 0; i < sheetCount; ++i) FBoundSheets.DeleteSheet(firstSheet);
-    FNames.DeleteSheets(firstSheet, sheetCount);
 }
 
 void TWorkbookGlobals::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
@@ -352,6 +347,23 @@ void TWorkbookGlobals::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int d
 
 void TWorkbookGlobals::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     FNames.ArrangeInsertRowsAndCols(row, -rowCount, col, -colCount, info);
+}
+
+// ---------------------------------------------------------------------------
+// The cell storage's access
+
+std::u16string TWorkbookGlobals::TAccess::GetSheetName(int externSheet) const {
+    return G.FReferences.GetSheetName(externSheet, *this);
+}
+
+std::u16string TWorkbookGlobals::TAccess::GetName(int externSheet, int nameIndex) const {
+    return G.FReferences.GetName(externSheet, nameIndex, *this);
+}
+
+int TWorkbookGlobals::TAccess::AddExternSheet(int firstSheet, int lastSheet) {
+    G.CheckSheet(firstSheet);
+    G.CheckSheet(lastSheet);
+    return G.FReferences.AddSheet(G.GetSheetCount(), firstSheet, lastSheet);
 }
 
 // ---------------------------------------------------------------------------

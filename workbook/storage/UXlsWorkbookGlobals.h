@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "workbook/cells/UXlsFormula.h"
+#include "workbook/cells/UXlsReferences.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsGlobalsAccess.h"
 #include "workbook/storage/UXlsPalette.h"
@@ -27,10 +28,6 @@ inline constexpr std::uint16_t xlr_XF = 0xE0;
 inline constexpr std::uint16_t xlr_FONT = 0x31;
 inline constexpr std::uint16_t xlr_FORMAT = 0x41E;
 inline constexpr std::uint16_t xlr_STYLE = 0x293;
-inline constexpr std::uint16_t xlr_SUPBOOK = 0x1AE;
-inline constexpr std::uint16_t xlr_EXTERNNAME = 0x23;
-inline constexpr std::uint16_t xlr_EXTERNNAME2 = 0x223;
-inline constexpr std::uint16_t xlr_EXTERNSHEET = 0x17;
 inline constexpr std::uint16_t xlr_MSODRAWINGGROUP = 0xEB;
 
 // The option bit of a built-in name.
@@ -88,10 +85,13 @@ private:
     TBoundSheetRecordList FBoundSheets;
 };
 
-class TWorkbookGlobals : public TBaseSection, public TGlobalsAccess {
+class TWorkbookGlobals : public TBaseSection {
 public:
     TWorkbookGlobals() = default;
     ~TWorkbookGlobals() override;
+    // The access object points back at these globals: they stay in place.
+    TWorkbookGlobals(const TWorkbookGlobals&) = delete;
+    TWorkbookGlobals& operator=(const TWorkbookGlobals&) = delete;
 
     void Clear() override;
     // Meaningful once the string table has dropped its unused entries
@@ -105,9 +105,12 @@ public:
     // The same with only the BOUNDSHEET of sheetIndex and no drawing group.
     void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
 
-    // TGlobalsAccess
-    TSST& SST() override { return FSST; }
-    int FindSheet(std::u16string_view name) const override { return FBoundSheets.FindSheet(name); }
+    TSST& SST() { return FSST; }
+    int FindSheet(std::u16string_view name) const { return FBoundSheets.FindSheet(name); }
+    // What the cell storage reaches of the globals: the string table, the
+    // sheets and the formula services of the external references.
+    TGlobalsAccess& Access() { return FAccess; }
+    TReferences& References() { return FReferences; }
 
     // The sheet directory. A sheet index outside it: "Sheet number "%d"
     // invalid. Must be between %d and %d".
@@ -146,8 +149,9 @@ public:
     void InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol, int lastCol,
                                   int destCol, int colCount, const TSheetInfo& info);
     void DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info);
-    // The sheet info for a change on sheet: the references' sheet lookup.
-    TSheetInfo SheetInfo(int insSheet, int formulaSheet) const;
+    // The sheet info for a change on sheet: the references' sheet lookup,
+    // and their entry of one sheet (added when absent).
+    TSheetInfo SheetInfo(int insSheet, int formulaSheet) { return SheetInfo(insSheet, formulaSheet, GetSheetCount()); }
 
     // Whether a defined name's text is valid; a one-character built-in
     // name sets NameBuiltIn in optionFlags.
@@ -166,18 +170,39 @@ public:
     const std::u16string& CodeName() const { return FCodeName; }
 
 private:
+    // TGlobalsAccess and TReferencesBook over these globals. The directory's
+    // GetSheetName (a sheet's name) is not the access's GetSheetName (the
+    // prefix of a 3-D reference): the two live apart.
+    class TAccess final : public TGlobalsAccess, public TReferencesBook {
+    public:
+        explicit TAccess(TWorkbookGlobals& globals) : G(globals) {}
+        TSST& SST() override { return G.FSST; }
+        int FindSheet(std::u16string_view name) const override { return G.FindSheet(name); }
+        std::u16string GetSheetName(int externSheet) const override;
+        std::u16string GetName(int externSheet, int nameIndex) const override;
+        int AddExternSheet(int firstSheet, int lastSheet) override;
+        TReferencesMark MarkReferences() const override { return G.FReferences.Mark(); }
+        void RestoreReferences(const TReferencesMark& mark) override { G.FReferences.Restore(mark); }
+        int SheetCount() const override { return G.GetSheetCount(); }
+        std::u16string SheetName(int sheet) const override { return G.GetSheetName(sheet); }
+        const TNameRecordList& DefinedNames() const override { return G.FNames; }
+
+    private:
+        TWorkbookGlobals& G;
+    };
+
+    // sheetCount: the sheets a new local SUPBOOK is made with.
+    TSheetInfo SheetInfo(int insSheet, int formulaSheet, int sheetCount);
     void Dispatch(std::unique_ptr<TBaseRecord> record);
     void Take(std::unique_ptr<TBaseRecord> record);
     void CheckSheet(int index) const;
-    void RefuseWithReferences() const;
     // Steps 2 to 10 of a save; sheetIndex -1 writes every BOUNDSHEET and the
     // drawing group.
     void SaveSections(TOle2File& ole, int sheetIndex);
     std::int64_t SizeWithout(bool drawingGroup) const;
 
     TSST FSST;
-    // External references (SUPBOOK, EXTERNNAME, EXTERNSHEET), held as read.
-    TBaseRecordList FReferences;
+    TReferences FReferences;
     TBoundSheetList FBoundSheets;
     TBaseRecordList FRecords;
     TNameRecordList FNames;
@@ -197,6 +222,7 @@ private:
     bool FHasMacro = false;
     bool FIsXltTemplate = false;
     std::u16string FCodeName;
+    TAccess FAccess{*this};
 };
 
 }  // namespace kalmira

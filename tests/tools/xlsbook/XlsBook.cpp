@@ -111,7 +111,7 @@ private:
         const bool worksheet = bof.Id == xlr_BOF && bof.DataSize() >= 4 && GetWord(bof.Data, 2) == BOFWorksheet;
         FInCells = worksheet && !FBook.Cells;
         if (FInCells) {
-            FBook.Cells = std::make_unique<TCells>(FBook.Globals.get(), nullptr);
+            FBook.Cells = std::make_unique<TCells>(&FBook.Globals->Access(), nullptr);
             FBook.CellsSheet = FBook.Sections.size();
             FPlaced = false;
         }

@@ -7,4 +7,10 @@
 struct TSSTGlobals : kalmira::TSST, kalmira::TGlobalsAccess {
     kalmira::TSST& SST() override { return *this; }
     int FindSheet(std::u16string_view) const override { return -1; }
+    // No references: no 3-D reference or name can be written or added.
+    std::u16string GetSheetName(int) const override { return {}; }
+    std::u16string GetName(int, int) const override { kalmira::Raise(kalmira::ErrExcelInvalid); }
+    int AddExternSheet(int, int) override { kalmira::Raise(kalmira::ErrExcelInvalid); }
+    kalmira::TReferencesMark MarkReferences() const override { return {}; }
+    void RestoreReferences(const kalmira::TReferencesMark&) override {}
 };

@@ -1,0 +1,66 @@
+// Workbook globals for tests: loaded from hand-built record streams or
+// LibreOffice fixtures, saved (as many bytes as computed), and judged by
+// xlrd.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/UXlsWorkbookGlobals.h"
+
+namespace ole2test {
+
+inline std::string Fixture(const std::string& name) {
+    return std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/" + name + ".xls";
+}
+
+inline const Bytes BOF = Rec(0x809, {0, 6, 5, 0, 0xBB, 0x0D, 0xCC, 0x07, 0, 0, 0, 0, 6, 0, 0, 0}), EOF_ = Rec(0x0A, {});
+
+inline Bytes Sheet(const std::string& name) {
+    Bytes data = {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(name.size()), 0};
+    data.insert(data.end(), name.begin(), name.end());
+    return Rec(0x85, data);
+}
+
+// The globals of a stream whose first record is their BOF.
+inline std::unique_ptr<TWorkbookGlobals> Load(const Bytes& stream) {
+    TStreamFile f(stream);
+    auto header = f.FirstHeader();
+    auto bof = LoadRecords(f.Ole, header);
+    auto globals = std::make_unique<TWorkbookGlobals>();
+    globals->LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
+                            globals->SST());
+    return globals;
+}
+
+// What the globals write; the bytes must be as many as computed.
+inline Bytes Save(TWorkbookGlobals& globals) {
+    globals.SST().FixRefs();
+    const std::int64_t size = globals.TotalSize();
+    Bytes bytes = Written([&](TOle2File& ole) { globals.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
+}
+
+// The fixture changed through the stand-in, written to the build tree.
+inline std::string SaveWorkbook(const std::string& fixture, const std::function<void(xlsbook::TXlsBook&)>& change) {
+    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/book-tests";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
+    WriteFile(path, xlsbook::RoundTrip(Fixture(fixture), change));
+    return path;
+}
+
+inline std::string SaveBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {
+    return SaveWorkbook(fixture, [&](xlsbook::TXlsBook& book) { change(*book.Globals); });
+}
+
+inline std::vector<std::string> Xlrd(const std::string& path) { return Lines(OleCheck("book", path)); }
+
+}  // namespace ole2test
