@@ -49,7 +49,7 @@ Bytes defaultTelegram(std::uint8_t primary, std::uint32_t id)
 void Meters::add(MBusMeter m)
 {
     std::lock_guard lock(mutex_);
-    mbus_.push_back(std::move(m));
+    mbus_.push_back(MBusState{m, {}, false, 0, std::nullopt, {}});
 }
 
 void Meters::add(OpticalMeter m)
@@ -61,8 +61,8 @@ void Meters::add(OpticalMeter m)
 void Meters::setTelegrams(std::uint32_t module, std::vector<Bytes> telegrams)
 {
     std::lock_guard lock(mutex_);
-    for (MBusMeter& m : mbus_)
-        if (m.module == module)
+    for (MBusState& m : mbus_)
+        if (m.meter.module == module)
             m.telegrams = telegrams;
 }
 
@@ -87,8 +87,8 @@ std::vector<Bytes> Meters::answer(const Bytes& packet)
     const Bytes request(packet.begin() + HeaderSize, packet.end());
     Bytes reply;
     bool known = false;
-    for (MBusMeter& m : mbus_)
-        if (m.module == module) {
+    for (MBusState& m : mbus_)
+        if (m.meter.module == module) {
             known = true;
             if (unanswered_ == 0)
                 reply = mbusAnswer(m, request);
@@ -113,9 +113,9 @@ std::vector<Bytes> Meters::answer(const Bytes& packet)
     return out;
 }
 
-Bytes Meters::telegram(MBusMeter& m)
+Bytes Meters::telegram(MBusState& m)
 {
-    Bytes t = m.telegrams.empty() ? defaultTelegram(m.primary, m.id)
+    Bytes t = m.telegrams.empty() ? defaultTelegram(m.meter.primary, m.meter.id)
                                   : m.telegrams[std::min(m.next, m.telegrams.size() - 1)];
     ++m.next;
     if (spoil_ && t.size() >= 2) {
@@ -127,11 +127,11 @@ Bytes Meters::telegram(MBusMeter& m)
 
 // 10 C A CS 16: SND_NKE (C 0x40) or REQ_UD2 (0x5B, 0x7B with the frame
 // count bit 0x20); 68 0B 0B 68 73 FD 52 ID FF FF FF FF CS 16: a selection.
-Bytes Meters::mbusAnswer(MBusMeter& m, const Bytes& r)
+Bytes Meters::mbusAnswer(MBusState& m, const Bytes& r)
 {
     const Bytes ack{0xE5};
     if (r.size() == 5 && r[0] == 0x10 && r[4] == 0x16 && r[3] == sum(r, 1, 3)) {
-        if (r[2] != m.primary && !(r[2] == Selected && m.selected))
+        if (r[2] != m.meter.primary && !(r[2] == Selected && m.selected))
             return {};
         if (r[1] == 0x40) {
             m.selected = false;
@@ -149,7 +149,7 @@ Bytes Meters::mbusAnswer(MBusMeter& m, const Bytes& r)
     }
     if (r.size() == 17 && r[0] == 0x68 && r[1] == 0x0B && r[2] == 0x0B && r[3] == 0x68 && r[5] == Selected &&
         r[6] == 0x52 && r[16] == 0x16 && r[15] == sum(r, 4, 15)) {
-        m.selected = readAddress({r[10], r[9], r[8], r[7]}, 0) == m.id;
+        m.selected = readAddress({r[10], r[9], r[8], r[7]}, 0) == m.meter.id;
         m.next = 0;
         m.fcb.reset();
         return m.selected ? ack : Bytes{};

@@ -17,12 +17,6 @@ struct MBusMeter {
     std::uint32_t module = 0;
     std::uint8_t primary = 0;
     std::uint32_t id = 0x12345678;
-    std::vector<Bytes> telegrams;  // REQ_UD2 answers in turn; empty: the default one
-    // Of the exchange.
-    bool selected = false;
-    std::size_t next = 0;
-    std::optional<std::uint8_t> fcb;
-    Bytes last;
 };
 
 struct OpticalMeter {
@@ -45,12 +39,22 @@ public:
     void spoilNextChecksum();
 
 private:
-    Bytes mbusAnswer(MBusMeter& m, const Bytes& request);
+    // An M-Bus meter within its exchange.
+    struct MBusState {
+        MBusMeter meter;
+        std::vector<Bytes> telegrams; // REQ_UD2 answers in turn; empty: the default one
+        bool selected = false;
+        std::size_t next = 0;
+        std::optional<std::uint8_t> fcb;
+        Bytes last;
+    };
+
+    Bytes mbusAnswer(MBusState& m, const Bytes& request);
     Bytes opticalAnswer(const OpticalMeter& m, const Bytes& request);
-    Bytes telegram(MBusMeter& m);
+    Bytes telegram(MBusState& m);
 
     std::mutex mutex_;
-    std::vector<MBusMeter> mbus_;
+    std::vector<MBusState> mbus_;
     std::vector<OpticalMeter> optical_;
     int unanswered_ = 0;
     bool spoil_ = false;
