@@ -246,6 +246,8 @@ TEST_F(BusExchange, MoreDataThenReadOnce) {
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 5, -60, 123456.789, 0},
                                                     {"0xa0b0c0d", 5, -60, 23456.789, 1}}));
     EXPECT_EQ(log.starting("Object MBUS 5 was removed"), 1u);
+    EXPECT_EQ(log.starting("Odecet M-Bus adr 5, index 0, hodnota 123456.789000 m3 ,DIF 04, DIFE 00, VIF 13, VIFE 00, exp -3"),
+              1u);
 }
 
 TEST_F(BusExchange, OpticalBlockGivesAtMostABlockOfReadings) {

@@ -83,7 +83,7 @@ std::optional<meterOption> parseMeter(const std::string& key, const std::string&
     const std::size_t comma = value.find(',');
     const std::optional<std::uint32_t> module = parseNumber(value.substr(0, comma).c_str());
     const std::string rest = comma == std::string::npos ? "" : value.substr(comma + 1);
-    if (!module)
+    if (!module || *module == 0)
         return std::nullopt;
     m.module = *module;
     if (key == "--mbus") {
@@ -231,9 +231,9 @@ int main(int argc, char** argv)
 {
     const std::optional<options> o = parse(argc, argv);
     if (!o) {
-        std::fprintf(stderr, "usage: gwmonitor PORT [--debug 0..3] [--send-read ADDR] [--mbus MODULE,P]...\n"
-                             "                 [--mbus-id MODULE,ID]... [--optical MODULE[,ADDRESS]]...\n"
-                             "                 [--bus-repeat TICKS]\n");
+        std::fprintf(stderr, "usage: gwmonitor PORT [--debug 0..3] [--send-read ADDR]\n"
+                             "                 [--mbus MODULE,P]... [--mbus-id MODULE,ID]...\n"
+                             "                 [--optical MODULE[,ADDRESS]]... [--bus-repeat TICKS]\n");
         return 2;
     }
     // Blocked before any thread starts, so that only the wait below takes
