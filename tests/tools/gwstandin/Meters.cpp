@@ -3,6 +3,7 @@
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace standin {
 
@@ -118,10 +119,6 @@ Bytes Meters::telegram(MBusState& m)
     Bytes t = m.telegrams.empty() ? defaultTelegram(m.meter.primary, m.meter.id)
                                   : m.telegrams[std::min(m.next, m.telegrams.size() - 1)];
     ++m.next;
-    if (spoil_ && t.size() >= 2) {
-        t[t.size() - 2] ^= 0xFF;
-        spoil_ = false;
-    }
     return t;
 }
 
@@ -145,7 +142,10 @@ Bytes Meters::mbusAnswer(MBusState& m, const Bytes& r)
         if (!(m.fcb && *m.fcb == fcb && !m.last.empty()))
             m.last = telegram(m);
         m.fcb = fcb;
-        return m.last;
+        Bytes sent = m.last; // spoilt on the way: a repeat goes out whole
+        if (std::exchange(spoil_, false))
+            sent[sent.size() - 2] ^= 0xFF;
+        return sent;
     }
     if (r.size() == 17 && r[0] == 0x68 && r[1] == 0x0B && r[2] == 0x0B && r[3] == 0x68 && r[5] == Selected &&
         r[6] == 0x52 && r[16] == 0x16 && r[15] == sum(r, 4, 15)) {
