@@ -1,5 +1,6 @@
 #include "gateway/Hlavni.h"
 
+#include "gateway/Busmeter.h"
 #include "gateway/Serial.h"
 
 #include <algorithm>
@@ -17,13 +18,6 @@ void logRecordLine(const logSink& sink, const msgItem& item) {
 
 msgCursor payloadCursor(const rfPacket& packet) {
     return makeCursor(rfPacketPayload(packet), rfPacketPayloadSize(packet));
-}
-
-// Fixed-point text with '.', whatever the process locale says.
-std::string fixedText(double value, int decimals) {
-    char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
 }
 
 // How a reading reads in the log, after "Addr 0x.. ", by reading type.
@@ -222,11 +216,47 @@ void HlavniCem::changeNotify(std::string_view name, std::uint32_t address, int c
     logLine(0, line);
 }
 
-int HlavniCem::buildBusRequest(BusObject&, std::uint8_t*, int) { return 0; }
+int HlavniCem::buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) {
+    return ::buildBusRequest(bus, buffer, room);
+}
 
-int HlavniCem::decodeMBusResponse(BusObject& bus, const busReply&) { return bus.step; }
+// The decoders run under the worker mutex (the framer's caller holds it
+// already): the poll builds requests from the same bus object, and queuing
+// it again may free it.
+int HlavniCem::decodeMBusResponse(BusObject& bus, const busReply& reply) {
+    workerLock held(*this);
+    if (!held) return 0;
+    logHexDump("Recv", reply.result < 0 ? -1 : reply.length, reply.bytes);
+    return finishReply(bus, reply, boxKindMBusReadings, decodeMBusReply(bus, reply.result, reply.length, reply.bytes));
+}
 
-int HlavniCem::decodeOpticalResponse(BusObject& bus, const busReply&) { return bus.step; }
+int HlavniCem::decodeOpticalResponse(BusObject& bus, const busReply& reply) {
+    workerLock held(*this);
+    if (!held) return 0;
+    return finishReply(bus, reply, boxKindOpticalReadings,
+                       decodeOpticalReply(bus, reply.result, reply.length, reply.bytes));
+}
+
+int HlavniCem::finishReply(BusObject& bus, const busReply& reply, std::int32_t kind, const busDecoded& decoded) {
+    for (const busLogLine& line : decoded.log) logLine(line.level, line.text);
+    if (decoded.timedOut) notifyObject(1, bus.id, busObjectName(bus));
+    // The block and the step are taken first: a repeat interval below 1
+    // frees the bus object when it is queued again.
+    packetHandle block;
+    if (!decoded.readings.empty() && (block = takePacket())) {
+        const int count = static_cast<int>(decoded.readings.size());
+        for (int i = 0; i < count; ++i) setBlockReading(block.get(), i, decoded.readings[i]);
+        block->length = count;
+        block->kind = kind;
+        block->readingId = bus.id;
+        block->source = reply.source;
+        block->rssi = reply.rssi;
+    }
+    const int step = bus.step;
+    if (decoded.ended) addToQueue(bus.repeatInterval, &bus, false);
+    if (block) roads_.handOver(std::move(block));
+    return step;
+}
 
 bool HlavniCem::lock() { return mutex_.try_lock_for(lockWait); }
 
@@ -304,20 +334,16 @@ void HlavniCem::logRecords(const rfPacket& packet) const {
 
 void HlavniCem::feedTransparent(const rfPacket& packet) {
     const std::uint32_t destination = rfPacketDestination(packet);
-    rfInterfaces* target = nullptr;
-    {
-        workerLock held(*this);
-        if (!held) return;
-        for (const auto& itf : interfaces_)
-            if (addressedByRf(itf->kind) && itf->transport() && itf->rfAddress() == destination) {
-                target = itf.get();
-                break;
-            }
-    }
-    // The worker mutex is given back first: the interface's comes after it.
-    if (target)
-        target->feedBytes(packet.rssi, rfPacketSource(packet), destination, rfPacketPayloadSize(packet),
-                          rfPacketPayload(packet));
+    // Held while the bytes are framed and decoded: the worker cannot unlink
+    // and destroy the interface meanwhile.
+    workerLock held(*this);
+    if (!held) return;
+    for (const auto& itf : interfaces_)
+        if (addressedByRf(itf->kind) && itf->transport() && itf->rfAddress() == destination) {
+            itf->feedBytes(packet.rssi, rfPacketSource(packet), destination, rfPacketPayloadSize(packet),
+                           rfPacketPayload(packet));
+            return;
+        }
 }
 
 // --- Interfaces and bus objects -----------------------------------------

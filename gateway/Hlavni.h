@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "gateway/Busmeter.h"
 #include "gateway/Busobject.h"
 #include "gateway/Linkif.h"
 #include "gateway/Rfinterfaces.h"
@@ -79,17 +80,16 @@ public:
     // A gateway linked (address not 0, host order) or lost: reported to the
     // gateway state sink, then logged at level 0.
     void changeNotify(std::string_view name, std::uint32_t address, int channel) override;
-    // The wired meters' requests and replies. Without a meter protocol the
-    // request is empty (a time-out) and a reply changes nothing; tests
-    // override them.
+    // The wired meters' requests and replies (gateway/Busmeter.h); the
+    // readings of a reply go to the hand-over as one block.
     int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) override;
     int decodeMBusResponse(BusObject& bus, const busReply& reply) override;
     int decodeOpticalResponse(BusObject& bus, const busReply& reply) override;
 
     // The worker mutex: re-entered by its holder, taken before any
     // interface's. lock() waits at most 5000 ms and says whether it got it.
-    bool lock();
-    void unlock();
+    bool lock() override;
+    void unlock() override;
 
     int getPollDelay() const override { return pollDelay_; }
     std::uint8_t sequence();
@@ -138,6 +138,7 @@ private:
     packetHandle copyPacket(const rfPacket& packet) const;
     void logRecords(const rfPacket& packet) const;
     void feedTransparent(const rfPacket& packet);
+    int finishReply(BusObject& bus, const busReply& reply, std::int32_t kind, const busDecoded& decoded);
     void insertIntoQueue(int ticks, BusObject* bus);
     bool unlinkFromQueue(BusObject* bus);
     rfInterfaces* interfaceOfGateway(std::uint32_t gateway) const;
@@ -159,24 +160,4 @@ private:
     std::mutex sleepMutex_;
     std::condition_variable wake_;
     std::thread thread_;  // last: started when all above is ready
-};
-
-// Holds the worker mutex for a scope when it could be had (and was asked
-// for); whoever finds it not held gives up its operation.
-class workerLock {
-public:
-    // take = false: the caller holds the mutex already.
-    workerLock(HlavniCem& worker, bool take = true)
-        : worker_(worker), taken_(take && worker.lock()), held_(!take || taken_) {}
-    ~workerLock() {
-        if (taken_) worker_.unlock();
-    }
-    workerLock(const workerLock&) = delete;
-    workerLock& operator=(const workerLock&) = delete;
-    explicit operator bool() const { return held_; }
-
-private:
-    HlavniCem& worker_;
-    bool taken_;
-    bool held_;
 };

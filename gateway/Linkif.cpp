@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -17,6 +18,12 @@ constexpr const char* notifyTexts[] = {nullptr, "Object %s has timeout", "Object
 
 int currentThreadId() {
     return static_cast<int>(gettid());
+}
+
+std::string fixedText(double value, int decimals) {
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
 }
 
 std::string linkFormat(const char* format, ...) {

@@ -55,6 +55,9 @@ int currentThreadId();
 // text conversions: a %f would follow the process locale.
 std::string linkFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Fixed-point text with '.', whatever the process locale says.
+std::string fixedText(double value, int decimals);
+
 // A line above debugLevel is dropped; otherwise " tid %d" is appended and
 // the line goes to the sink.
 void logLine(const logSink& sink, int level, std::string_view text);

@@ -186,6 +186,12 @@ void rfInterfaces::setMode(int newMode, int replyTimeout) {
 
 void rfInterfaces::feedBytes(int packetRssi, std::uint32_t packetSource, std::uint32_t packetDestination, int n,
                              const std::uint8_t* bytes) {
+    // The worker mutex first, held while the bytes are framed and decoded:
+    // the decoders change bus objects that the poll reads, and a finished
+    // frame clears the reply timer that the poll counts down. Without it
+    // the bytes are dropped.
+    workerLock worker(*owner);
+    if (!worker) return;
     {
         guard lock(mutex_);
         interfaceState& s = state_;
@@ -199,8 +205,8 @@ void rfInterfaces::feedBytes(int packetRssi, std::uint32_t packetSource, std::ui
         s.destination = packetDestination;
     }
     owner->logHexDump("char", n, bytes);
-    // Byte by byte under the mutex, so that a poll never cuts into a frame;
-    // the decoder runs after it is given back.
+    // Each byte under the interface mutex; the decoder runs after it is
+    // given back.
     for (int i = 0; i < n; ++i) {
         frameDelivery d;
         if (frameByte(bytes[i], d)) deliverToDecoder(*owner, d);

@@ -3,7 +3,8 @@
 // polling of wired meters through the meter modules behind it.
 //
 // Lock order: the worker's mutex before an interface's, never the other
-// way round. Decoders are called with no interface mutex held.
+// way round. Decoders are called with the worker mutex held and no
+// interface mutex.
 #pragma once
 
 #include <cstdint>
@@ -102,7 +103,8 @@ public:
     // address, or a wanted setting differs from the reported one.
     int paramsDiffer(std::uint32_t address, int reportedChannel, int reportedGroup, int reportedPromiscuous);
     void setMode(int mode, int replyTimeout);
-    // The payload of a transparent packet addressed to this gateway.
+    // The payload of a transparent packet addressed to this gateway, framed
+    // and decoded under the worker mutex.
     void feedBytes(int rssi, std::uint32_t source, std::uint32_t destination, int length,
                    const std::uint8_t* bytes);
     // One received byte through the framer; 1 when a frame (or a framing

@@ -46,6 +46,11 @@ public:
     // A transparent packet to a module through the gateway with that address.
     virtual void sendRawMsg(std::uint32_t gateway, std::uint32_t module, const std::uint8_t* bytes, int n,
                             int mode, int replyTimeout) = 0;
+    // The worker mutex: re-entered by its holder, taken before any
+    // interface's. lock() waits at most 5000 ms and says whether it got it.
+    virtual bool lock() = 0;
+    virtual void unlock() = 0;
+
     // The wired meters' requests and the decoders of their replies.
     virtual int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) = 0;
     virtual int decodeMBusResponse(BusObject& bus, const busReply& reply) = 0;
@@ -53,6 +58,26 @@ public:
 
 protected:
     ~linkHub() = default;
+};
+
+// Holds the worker mutex for a scope when it could be had (and was asked
+// for); whoever finds it not held gives up its operation.
+class workerLock {
+public:
+    // take = false: the caller holds the mutex already.
+    workerLock(linkHub& worker, bool take = true)
+        : worker_(worker), taken_(take && worker.lock()), held_(!take || taken_) {}
+    ~workerLock() {
+        if (taken_) worker_.unlock();
+    }
+    workerLock(const workerLock&) = delete;
+    workerLock& operator=(const workerLock&) = delete;
+    explicit operator bool() const { return held_; }
+
+private:
+    linkHub& worker_;
+    bool taken_;
+    bool held_;
 };
 
 class transObject {

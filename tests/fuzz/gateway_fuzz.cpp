@@ -3,9 +3,9 @@
 // gateway message, is dispatched record by record (settings, RSSI, RF
 // packets with their acknowledgement, filter, sensor decoding and
 // hand-over, record packets, transparent bytes, raw data blocks). The input
-// also runs through both bus framers, whose decoder here reads every reply
-// up to the zero that ends it. Everything runs at the highest debug level,
-// so the log lines and hex dumps are built too.
+// also runs through both bus framers and the M-Bus and optical decoders,
+// the bus object at the step its first byte picks. Everything runs at the
+// highest debug level, so the log lines and hex dumps are built too.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -18,20 +18,12 @@ namespace {
 
 constexpr std::uint32_t gatewayAddress = 0x01020304;
 
+// The real decoders, with readings and log lines swallowed.
 class fuzzWorker : public HlavniCem {
 public:
     fuzzWorker()
         : HlavniCem(linkInterfaces{[](std::string) {}, [](const std::string&, int, int, double, int) {}}, {},
                     tickSource::manual) {}
-    int decodeMBusResponse(BusObject& bus, const busReply& reply) override { return read(bus, reply); }
-    int decodeOpticalResponse(BusObject& bus, const busReply& reply) override { return read(bus, reply); }
-
-private:
-    static int read(BusObject& bus, const busReply& reply) {
-        unsigned sum = 0;
-        for (int i = 0; reply.bytes && i <= reply.length; ++i) sum += reply.bytes[i];
-        return bus.step + static_cast<int>(sum & 1);
-    }
 };
 
 struct receiveRoad {
@@ -47,6 +39,7 @@ struct receiveRoad {
         itf = worker.interfaces().front();
         transport = static_cast<serialObject*>(itf->transport());
         bus.gateway = gatewayAddress;
+        bus.repeatInterval = 100;
         itf->withState([&](interfaceState& s) { s.pollList = &bus; });
     }
 
@@ -59,11 +52,19 @@ struct receiveRoad {
         transport->ProcessGatewayMessage(std::move(box));
     }
 
-    void frame(const std::uint8_t* bytes, int length, std::int16_t mode) {
+    void frame(const std::uint8_t* bytes, int length, std::int16_t mode, int step) {
         {
             workerLock held(worker);
+            // An ended exchange queued the object again: back to the head.
+            worker.remFromQueue(&bus, false);
+            bus.mode = mode;
+            bus.step = step;
+            bus.savedStep = step;
             itf->setMode(mode, 20);
-            itf->withState([&](interfaceState& s) { s.startDelay = 0; });
+            itf->withState([&](interfaceState& s) {
+                s.startDelay = 0;
+                s.pollList = &bus;
+            });
         }
         itf->feedBytes(-50, 0x0A0B0C0D, gatewayAddress, length, bytes);
     }
@@ -88,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < length; ++i)
         if (int n = deframer.Feed(data[i]); n > 0) l->process(deframer.Frame(), n);
     l->process(data, length);
-    l->frame(data, length, busModeMBus);
-    l->frame(data, length, busModeOptical);
+    const int step = length > 0 ? data[0] % 12 : 0;
+    l->frame(data, length, busModeMBus, step);
+    l->frame(data, length, busModeOptical, step);
     return 0;
 }

@@ -157,7 +157,10 @@ TEST_F(BusPolling, FeedingWhilePollingKeepsEveryFrameWhole) {
     for (int i = 0; i <= 50; ++i) poll();  // past the new head's start delay
     std::atomic<bool> done{false};
     std::thread poller([&] {
-        while (!done) poll();
+        while (!done) {
+            poll();
+            std::this_thread::yield();  // the feeder waits for the worker mutex too
+        }
     });
     constexpr int frames = 20000;
     const bytes reply = hex("10 08 05 0D 16");

@@ -1,20 +1,30 @@
 // Runs the gateway worker on one port and prints, line by line as they
 // come, what the link hands to the application:
 //
-//   gwmonitor PORT [--debug N] [--send-read ADDR]
+//   gwmonitor PORT [--debug N] [--send-read ADDR] [--mbus MODULE,P]...
+//             [--mbus-id MODULE,ID]... [--optical MODULE[,ADDRESS]]...
+//             [--bus-repeat TICKS]
 //
 //   <log line>                                every line the link logs
 //   READING <address> <type> <index> <value>  every reading for the store
 //   STATE ONLINE <address> | STATE OFFLINE    every gateway state report
+//   BUS <id> <name>                           every wired meter polled
 //
 // --send-read sends one read request to module ADDR once the gateway is
-// online. SIGINT or SIGTERM destroys the worker and ends with 0.
+// online. At that moment the wired meters are made too, ids 1, 2, ... in
+// the order given: an M-Bus meter behind module MODULE with primary address
+// P (0-250) or secondary address ID (8 hexadecimal digits), an optical
+// meter with its device address (1-32 letters or digits), each read again
+// every TICKS of 100 ms (default 600; 0 reads once). SIGINT or SIGTERM
+// destroys the worker and ends with 0.
 
 #include "gateway/Hlavni.h"
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -26,14 +36,28 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
+
+// A wired meter as given on the command line.
+struct meterOption {
+    std::int16_t mode = busModeMBus;
+    std::uint32_t module = 0;
+    std::uint8_t primary = 0;
+    std::string identification;
+};
 
 struct options {
     std::string port;
     int debug = 3;
     std::optional<std::uint32_t> readModule;
+    std::vector<meterOption> meters;
+    int busRepeat = 600;
 };
+
+constexpr int busReplyTimeout = 20;
+constexpr std::uint32_t maxBusRepeat = 864000;
 
 // "0x.." hexadecimal, a leading 0 octal, else decimal; the whole text.
 std::optional<std::uint32_t> parseNumber(const char* text, int base = 0)
@@ -44,6 +68,41 @@ std::optional<std::uint32_t> parseNumber(const char* text, int base = 0)
     if (!*text || *end || errno || v > 0xFFFFFFFFull)
         return std::nullopt;
     return static_cast<std::uint32_t>(v);
+}
+
+bool allOf(const std::string& text, std::size_t most, int (*kind)(int))
+{
+    return !text.empty() && text.size() <= most &&
+           std::all_of(text.begin(), text.end(), [kind](char c) { return kind(static_cast<unsigned char>(c)) != 0; });
+}
+
+// MODULE,P / MODULE,ID / MODULE[,ADDRESS]
+std::optional<meterOption> parseMeter(const std::string& key, const std::string& value)
+{
+    meterOption m;
+    const std::size_t comma = value.find(',');
+    const std::optional<std::uint32_t> module = parseNumber(value.substr(0, comma).c_str());
+    const std::string rest = comma == std::string::npos ? "" : value.substr(comma + 1);
+    if (!module || *module == 0)
+        return std::nullopt;
+    m.module = *module;
+    if (key == "--mbus") {
+        const std::optional<std::uint32_t> p = parseNumber(rest.c_str(), 10);
+        if (!p || *p > 250)
+            return std::nullopt;
+        m.primary = static_cast<std::uint8_t>(*p);
+    } else if (key == "--mbus-id") {
+        if (rest.size() != 8 || !allOf(rest, 8, isxdigit))
+            return std::nullopt;
+        m.primary = mbusSelectBySecondary;
+        m.identification = rest;
+    } else {
+        if (comma != std::string::npos && !allOf(rest, 32, isalnum))
+            return std::nullopt;
+        m.mode = busModeOptical;
+        m.identification = rest;
+    }
+    return m;
 }
 
 std::optional<options> parse(int argc, char** argv)
@@ -65,6 +124,16 @@ std::optional<options> parse(int argc, char** argv)
             o.readModule = parseNumber(argv[i + 1]);
             if (!o.readModule)
                 return std::nullopt;
+        } else if (key == "--mbus" || key == "--mbus-id" || key == "--optical") {
+            const std::optional<meterOption> m = parseMeter(key, argv[i + 1]);
+            if (!m)
+                return std::nullopt;
+            o.meters.push_back(*m);
+        } else if (key == "--bus-repeat") {
+            const std::optional<std::uint32_t> n = parseNumber(argv[i + 1], 10);
+            if (!n || *n > maxBusRepeat)
+                return std::nullopt;
+            o.busRepeat = static_cast<int>(*n);
         } else {
             return std::nullopt;
         }
@@ -133,13 +202,38 @@ void sendReadRequest(HlavniCem& worker, std::uint32_t gateway, std::uint32_t mod
     worker.sendMsg(gateway, 3000, std::move(box));
 }
 
+// The wired meters, made with the worker's own calls once the gateway's
+// address is known, and queued for the next tick.
+void addMeters(HlavniCem& worker, output& out, const options& o, std::uint32_t gateway)
+{
+    int id = 0;
+    for (const meterOption& m : o.meters) {
+        auto bus = std::make_unique<BusObject>();
+        bus->id = ++id;
+        bus->mode = m.mode;
+        bus->primaryAddress = m.primary;
+        bus->identification = m.identification;
+        bus->repeatInterval = o.busRepeat;
+        bus->replyTimeout = busReplyTimeout;
+        bus->gateway = gateway;
+        bus->module = m.module;
+        BusObject* raw = bus.get();
+        const std::string line = "BUS " + std::to_string(id) + " " + busObjectName(*bus);
+        worker.addBusObject(std::move(bus));
+        worker.addToQueue(1, raw, true);
+        out.line(line);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::optional<options> o = parse(argc, argv);
     if (!o) {
-        std::fprintf(stderr, "usage: gwmonitor PORT [--debug 0..3] [--send-read ADDR]\n");
+        std::fprintf(stderr, "usage: gwmonitor PORT [--debug 0..3] [--send-read ADDR]\n"
+                             "                 [--mbus MODULE,P]... [--mbus-id MODULE,ID]...\n"
+                             "                 [--optical MODULE[,ADDRESS]]... [--bus-repeat TICKS]\n");
         return 2;
     }
     // Blocked before any thread starts, so that only the wait below takes
@@ -169,6 +263,7 @@ int main(int argc, char** argv)
     worker->addSerialPort(o->port, -1);
 
     bool readPending = o->readModule.has_value();
+    bool metersPending = !o->meters.empty();
     const timespec pause{0, 100'000'000};
     for (;;) {
         if (sigtimedwait(&stopSignals, nullptr, &pause) > 0)
@@ -176,6 +271,10 @@ int main(int argc, char** argv)
         if (readPending && gateway.get() != 0) {
             sendReadRequest(*worker, gateway.get(), *o->readModule, 1);
             readPending = false;
+        }
+        if (metersPending && gateway.get() != 0) {
+            addMeters(*worker, out, *o, gateway.get());
+            metersPending = false;
         }
     }
     worker.reset();

@@ -441,6 +441,7 @@ void GatewayStandin::handleFrame(const Bytes& body)
     bool good = decoded && decoded->size() >= 2 &&
                 static_cast<std::uint8_t>(~crc8(decoded->data(), decoded->size() - 1)) == decoded->back();
     Bytes reply;
+    Bytes sentPacket;
     {
         std::lock_guard lock(mutex_);
         if (good) {
@@ -448,7 +449,7 @@ void GatewayStandin::handleFrame(const Bytes& body)
             f.message.assign(decoded->begin(), decoded->end() - 1);
             f.raw = Bytes{End} + body + Bytes{End};
             // What the frame asks is noted before anyone sees the frame.
-            reply = answer(f.message);
+            reply = answer(f.message, sentPacket);
             frames_.push_back(std::move(f));
         } else {
             ++bad_;
@@ -457,11 +458,14 @@ void GatewayStandin::handleFrame(const Bytes& body)
     changed_.notify_all();
     if (!reply.empty() && !silent_)
         writeBytes(encodeFrame(reply));
+    if (!sentPacket.empty() && !silent_)
+        for (const Bytes& packet : meters.answer(sentPacket))
+            sendRfPacket(packet, -60);
 }
 
 // Notes what a message asks of the gateway (under mutex_); returns the
 // answer, if any.
-Bytes GatewayStandin::answer(const Bytes& message)
+Bytes GatewayStandin::answer(const Bytes& message, Bytes& sentPacket)
 {
     std::vector<Record> records = readRecords(message);
     if (records.empty() || records[0].oid != Command || records[0].type != 2)
@@ -475,6 +479,7 @@ Bytes GatewayStandin::answer(const Bytes& message)
             if (r.oid == Packet)
                 send.packet = r.value;
         }
+        sentPacket = send.packet;
         rfSends_.push_back(std::move(send));
     }
     if (command == 3) {

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/tools/gwstandin/Meters.h"
+
 namespace standin {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -108,6 +110,10 @@ public:
     void stopFlood();
     std::uint64_t floodedFrames() const { return flooded_; }
 
+    // The wired meters behind the modules: each packet sent to one of them
+    // is answered (RSSI -60).
+    Meters meters;
+
     // Closes the pseudo-terminal: the other side sees a hang-up, and the
     // entry goes too (left dangling, it would lead to the next terminal the
     // system hands out, maybe another test's). comeBack opens a new one
@@ -120,7 +126,7 @@ private:
     void closeTerminal();
     void readLoop();
     void handleFrame(const Bytes& raw);
-    Bytes answer(const Bytes& message);
+    Bytes answer(const Bytes& message, Bytes& sentPacket);
     bool writeBytes(const Bytes& bytes, const std::atomic<bool>* abort = nullptr);
 
     std::string folder_;

@@ -4,6 +4,11 @@
 //
 //   gwstandin [--folder DIR] [--name COMn] [--address HEX] [--channel N]
 //             [--module HEX] [--every SECONDS]
+//             [--mbus-meter MODULE,P[,ID]]... [--optical-meter MODULE[,ADDRESS]]...
+//
+// --mbus-meter plays an M-Bus meter with primary address P (and secondary
+// address ID, 8 hexadecimal digits) behind module MODULE (hexadecimal),
+// --optical-meter an optical meter; each answers the requests sent to it.
 
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
@@ -12,7 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 using standin::operator+;
 
@@ -25,12 +32,62 @@ void onSignal(int)
     stopping = 1;
 }
 
+// "A,B,C" -> {"A", "B", "C"}.
+std::vector<std::string> fields(const std::string& text)
+{
+    std::vector<std::string> out(1);
+    for (char c : text) {
+        if (c == ',')
+            out.emplace_back();
+        else
+            out.back().push_back(c);
+    }
+    return out;
+}
+
+std::optional<std::uint32_t> hexNumber(const std::string& text, int digits)
+{
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 16);
+    if (text.empty() || *end || static_cast<int>(text.size()) > digits + 2 || v > 0xFFFFFFFFul)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(v);
+}
+
+bool addMBusMeter(std::vector<standin::MBusMeter>& meters, const std::string& value)
+{
+    const std::vector<std::string> f = fields(value);
+    standin::MBusMeter m;
+    const auto module = hexNumber(f[0], 8);
+    const int primary = f.size() >= 2 ? std::atoi(f[1].c_str()) : -1;
+    const auto id = f.size() == 3 ? hexNumber(f[2], 8) : std::optional<std::uint32_t>(m.id);
+    if (!module || f.size() < 2 || f.size() > 3 || primary < 0 || primary > 250 || !id)
+        return false;
+    m.module = *module;
+    m.primary = static_cast<std::uint8_t>(primary);
+    m.id = *id;
+    meters.push_back(std::move(m));
+    return true;
+}
+
+bool addOpticalMeter(std::vector<standin::OpticalMeter>& meters, const std::string& value)
+{
+    const std::vector<std::string> f = fields(value);
+    const auto module = hexNumber(f[0], 8);
+    if (!module || f.size() > 2)
+        return false;
+    meters.push_back(standin::OpticalMeter{*module, f.size() == 2 ? f[1] : ""});
+    return true;
+}
+
 struct Options {
     std::string folder;
     std::string name = "COM1";
     standin::Settings settings;
     std::uint32_t module = 0x0A0B0C0D;
     int every = 0; // seconds between module reports, 0 = none
+    std::vector<standin::MBusMeter> mbus;
+    std::vector<standin::OpticalMeter> optical;
 };
 
 bool parse(int argc, char** argv, Options& o)
@@ -52,7 +109,9 @@ bool parse(int argc, char** argv, Options& o)
             o.module = static_cast<std::uint32_t>(std::strtoul(v, nullptr, 16));
         else if (key == "--every")
             o.every = std::atoi(v);
-        else
+        else if (key == "--mbus-meter" ? !addMBusMeter(o.mbus, v)
+                 : key == "--optical-meter" ? !addOpticalMeter(o.optical, v)
+                                            : true)
             return false;
     }
     return argc % 2 == 1;
@@ -90,7 +149,8 @@ int main(int argc, char** argv)
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: gwstandin [--folder DIR] [--name COMn] [--address HEX] [--channel N]"
-                     " [--module HEX] [--every SECONDS]\n");
+                     " [--module HEX] [--every SECONDS]\n"
+                     "                 [--mbus-meter MODULE,P[,ID]]... [--optical-meter MODULE[,ADDRESS]]...\n");
         return 2;
     }
     std::filesystem::create_directories(o.folder);
@@ -99,6 +159,10 @@ int main(int argc, char** argv)
 
     standin::GatewayStandin gateway(o.folder, o.name);
     gateway.setSettings(o.settings);
+    for (const standin::MBusMeter& m : o.mbus)
+        gateway.meters.add(m);
+    for (const standin::OpticalMeter& m : o.optical)
+        gateway.meters.add(m);
     std::printf("%s -> %s\n", gateway.entryPath().c_str(), gateway.slavePath().c_str());
     std::fflush(stdout);
 

@@ -1,0 +1,67 @@
+#pragma once
+// Wired meters behind the stand-in's modules: an M-Bus meter and an optical
+// meter that answer the transparent packets (kind 0x20) sent to their
+// module. Requests are read with code of this file's own.
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct MBusMeter {
+    std::uint32_t module = 0;
+    std::uint8_t primary = 0;
+    std::uint32_t id = 0x12345678;
+};
+
+struct OpticalMeter {
+    std::uint32_t module = 0;
+    std::string address;
+};
+
+class Meters {
+public:
+    void add(MBusMeter m);
+    void add(OpticalMeter m);
+    // The RF packets that answer one sent packet (header and payload), at
+    // most 32 payload bytes each; none for a packet no meter takes.
+    std::vector<Bytes> answer(const Bytes& packet);
+
+    // For tests: the telegrams of the M-Bus meter at module, the next n
+    // requests left unanswered, the next telegram's check sum spoilt.
+    void setTelegrams(std::uint32_t module, std::vector<Bytes> telegrams);
+    void leaveUnanswered(int n);
+    void spoilNextChecksum();
+
+private:
+    // An M-Bus meter within its exchange.
+    struct MBusState {
+        MBusMeter meter;
+        std::vector<Bytes> telegrams; // REQ_UD2 answers in turn; empty: the default one
+        bool selected = false;
+        std::size_t next = 0;
+        std::optional<std::uint8_t> fcb;
+        Bytes last;
+    };
+
+    Bytes mbusAnswer(MBusState& m, const Bytes& request);
+    Bytes opticalAnswer(const OpticalMeter& m, const Bytes& request);
+    Bytes telegram(MBusState& m);
+
+    std::mutex mutex_;
+    std::vector<MBusState> mbus_;
+    std::vector<OpticalMeter> optical_;
+    int unanswered_ = 0;
+    bool spoil_ = false;
+};
+
+// The meter's default RSP_UD: two volume records, 123456.789 m3 (binary)
+// and 23456.789 m3 (BCD).
+Bytes defaultTelegram(std::uint8_t primary, std::uint32_t id);
+
+}  // namespace standin
