@@ -1,5 +1,7 @@
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 
+#include "workbook/cells/UXlsFormulaParser.h"
+
 #include <algorithm>
 
 #include "workbook/storage/UKmrMessages.h"
@@ -372,6 +374,27 @@ bool TWorkbookGlobals::IsValidRangeName(std::u16string_view name, std::uint16_t&
     if (name.size() == 2) return true;
     return !AllDigits(name.substr(2));
 }
+
+void TWorkbookGlobals::AddName(const TXlsNamedRange& range) {
+    if (range.RangeFormula.empty()) return AddName(range, {});
+    TParseString parse(range.RangeFormula, *this, true, std::max(range.NameSheetIndex, 0), TFmReturnType::fmRef);
+    parse.Parse();
+    try {
+        AddName(range, parse.Tokens());
+    } catch (...) {
+        parse.TakeBack();
+        throw;
+    }
+}
+
+// replaced by TReferences at merge
+std::u16string TWorkbookGlobals::GetName(int, int) const { throw Exception("references not merged"); }
+// replaced by TReferences at merge
+int TWorkbookGlobals::AddExternSheet(int, int) { throw Exception("references not merged"); }
+// replaced by TReferences at merge
+TReferencesMark TWorkbookGlobals::MarkReferences() const { throw Exception("references not merged"); }
+// replaced by TReferences at merge
+void TWorkbookGlobals::RestoreReferences(const TReferencesMark&) { throw Exception("references not merged"); }
 
 void TWorkbookGlobals::AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens) {
     TXlsNamedRange named = range;

@@ -108,6 +108,11 @@ public:
     // TGlobalsAccess
     TSST& SST() override { return FSST; }
     int FindSheet(std::u16string_view name) const override { return FBoundSheets.FindSheet(name); }
+    // GetSheetName(int) below has the signature of the references' prefix.
+    std::u16string GetName(int externSheet, int nameIndex) const override;
+    int AddExternSheet(int firstSheet, int lastSheet) override;
+    TReferencesMark MarkReferences() const override;
+    void RestoreReferences(const TReferencesMark& mark) override;
 
     // The sheet directory. A sheet index outside it: "Sheet number "%d"
     // invalid. Must be between %d and %d".
@@ -153,8 +158,12 @@ public:
     // name sets NameBuiltIn in optionFlags.
     static bool IsValidRangeName(std::u16string_view name, std::uint16_t& optionFlags);
     // Replaces the name of the same sheet and text (any case) or appends a
-    // new one; tokens are the name's finished formula. An invalid text that
-    // replaces nothing: "Invalid named range: "%s"".
+    // new one. Its formula text is read with references absolute and on
+    // the name's sheet (sheet 0 for a workbook-wide name); a refused text
+    // changes nothing. An invalid name that replaces nothing: "Invalid
+    // named range: "%s"".
+    void AddName(const TXlsNamedRange& range);
+    // The same with the name's finished tokens.
     void AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens);
     // The last name of the sheet with the text (any case), or none.
     TNameRecord* GetName(int sheetIndex, std::u16string_view name) const;
