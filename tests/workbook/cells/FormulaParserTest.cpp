@@ -122,6 +122,8 @@ TEST(FormulaParser, DeepNestingParses) {
     TSheet sheet;
     const std::u16string text = u"=" + std::u16string(511, u'(') + u"1" + std::u16string(511, u')');
     EXPECT_EQ(sheet.Tokens(text).size(), 3u + 511);
+    const std::u16string deeper = u"=" + std::u16string(1023, u'(') + u"1";
+    EXPECT_EQ(MessageOf([&] { sheet.Tokens(deeper); }), "Formula too long: \"" + Utf16ToUtf8(deeper) + "\"");
 }
 
 TEST(FormulaParser, TextReadsBackAsTyped) {
