@@ -401,9 +401,10 @@ void TParseString::GetError() {
     for (const auto& error : FmErrorCodes) longest = std::max(longest, error.Text.size());
     std::u16string text;
     for (;;) {
-        if (text.size() >= longest || PeekChar() == 0) Raise(ErrUnexpectedId, text, FFormula);
+        if (PeekChar() == 0) Raise(ErrUnexpectedId, text, FFormula);
         text += WideUpperCase98(std::u16string(1, PeekChar()));
         NextChar();
+        if (text.size() > longest) Raise(ErrUnexpectedId, text, FFormula);
         for (const auto& error : FmErrorCodes)
             if (text == error.Text) return AddWithWs({ptgErr, error.Code});
     }
