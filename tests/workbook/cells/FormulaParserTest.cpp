@@ -6,7 +6,12 @@
 
 #include "tests/workbook/cells/FormulaGlobals.h"
 #include "tests/workbook/storage/MessageOf.h"
+#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/cells/UXlsFormula.h"
+#include "workbook/storage/UKmrStreams.h"
+#include "workbook/storage/UOle2Impl.h"
 #include "workbook/cells/UXlsFormulaParser.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/cells/UXlsTokenArray.h"
@@ -242,6 +247,58 @@ TEST(FunctionTable, Groups) {
         EXPECT_EQ(std::tuple(f.MinArgCount, f.MaxArgCount, f.ReturnClass, f.Params, f.Volatile),
                   std::tuple(c.Min, c.Max, c.Return, c.Params, c.Volatile));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// LibreOffice's own formulas (shared, array, texts, an error; SUM of one
+// area as a sum attribute) read as text, and each but the array formula
+// parses back to itself.
+TEST(FormulaWriter, LibreOfficeFormulasReadAsText) {
+    TKmrFileStream in(ole2test::FixtureDir() + "/formulas.xls", TKmrFileStream::TMode::Read);
+    TOle2File ole(&in);
+    auto book = xlsbook::TXlsBook::Load(ole);
+    TCellList& cells = book->Cells->CellList();
+    std::vector<std::string> texts;
+    for (std::size_t row = 0; row < cells.Count(); ++row)
+        for (int col = 0; col <= MaxSheetCol; ++col) {
+            if (!dynamic_cast<const TFormulaRecord*>(cells.FindCell(static_cast<int>(row), col))) continue;
+            const std::u16string text = cells.GetFormula(static_cast<int>(row), col);
+            texts.push_back(Utf16ToUtf8(EncodeColumn(col + 1)) + std::to_string(row + 1) + " " + Utf16ToUtf8(text));
+            if (text.starts_with(u"{")) continue;
+            TParseString parse(text, cells, TFmReturnType::fmValue);
+            parse.Parse();
+            Bytes copied(parse.TotalSize());
+            parse.CopyToPtr(copied, 0);
+            EXPECT_EQ(RPNToString(copied, 2, cells.Globals(), &cells), text);
+        }
+    const std::vector<std::string> want = {
+        "B1 =A1*2",     "D1 =1/0",      "E1 {=A1:A3*2}", "B2 =A2*2",         "D2 =A1>0",
+        "E2 {=A1:A3*2}", "B3 =A3*2",     "C3 =\"x\"&A3", "D3 =\"\"",         "E3 {=A1:A3*2}",
+        "B4 =A4*2",     "C4 =\"x\"&A4", "D4 =SUM(A1:A10)", "B5 =A5*2",       "C5 =\"x\"&A5",
+        "B6 =A6*2",     "B7 =A7*2",     "B8 =A8*2",      "B9 =A9*2",         "B10 =A10*2"};
+    EXPECT_EQ(texts, want);
+}
+
+// An array formula is shown in braces; one whose tokens hold a ptgExp of
+// their own is refused, not followed.
+TEST(FormulaWriter, ArrayFormulasAreNotNested) {
+    TSheet sheet;
+    auto& cells = sheet.Cells.CellList();
+    cells.AssignFormulaX(0, 0, Bytes{0x01, 0, 0, 0, 0}, TVariant(), false);
+    auto* formula = dynamic_cast<TFormulaRecord*>(cells.FindCell(0, 0));
+    const Bytes array = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13, 0,
+                         0x25, 0, 0, 2, 0, 0, 0xC0, 0, 0xC0, 0x1E, 2, 0, 0x05};
+    formula->SetArrayRecord(std::make_unique<TArrayRecord>(xlr_ARRAY, array));
+    EXPECT_EQ(cells.GetFormula(0, 0), u"{=A1:A3*2}");
+    Bytes nested = array;
+    nested[12] = 5;
+    nested.resize(19);
+    std::copy_n(Bytes{0x01, 0, 0, 0, 0}.begin(), 5, nested.begin() + 14);
+    formula->SetArrayRecord(std::make_unique<TArrayRecord>(xlr_ARRAY, nested));
+    EXPECT_EQ(MessageOf([&] { cells.GetFormula(0, 0); }), "Error reading formula, Token Id: 0x 1 is not supported");
 }
 
 }  // namespace
