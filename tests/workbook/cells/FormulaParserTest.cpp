@@ -107,6 +107,8 @@ TEST(FormulaParser, Messages) {
         {u"=notafunction53(1)", "Invalid number of parameters to function \"NotAFunction53\": Expected 0 and found 1"},
         {u"=Sheet9!A1", "Invalid sheet: Sheet9"},
         {u"=Sheet2!Data", "External names are not supported: DATA"},
+        {u"=Sheet2!B", "Unexpected Identifier: \"B\" on formula \"=Sheet2!B\""},
+        {u"=1+ ř", "Unexpected char \"ř\" at pos 5 on formula: \"=1+ ř\""},
         {u"={1,2}", "Writing array formulas is not yet supported"},
         {u"=,1", "Formula can't be evaluated: \"=,1\""},
         {u"=@", "Kalmira: Logical Error"},
