@@ -461,8 +461,8 @@ std::vector<std::uint8_t> CheckedName(std::vector<std::uint8_t> data) {
     return data;
 }
 
+// A name without a formula keeps its text, with no tokens.
 std::vector<std::uint8_t> NewNameData(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens) {
-    if (tokens.empty()) return {};
     if (range.Name.size() > 0xFF) Raise(ErrInvalidNameForARange, range.Name);
     std::vector<std::uint8_t> name;
     TExcelString(1, false, range.Name).AppendTo(name, false);

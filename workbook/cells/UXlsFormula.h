@@ -189,8 +189,7 @@ public:
     // Lengths that run past the data: invalid.
     TNameRecord(std::uint16_t id, std::vector<std::uint8_t> data);
     // A name from its description and its finished tokens (without their
-    // length field); no tokens leave the record without data, which the
-    // sheet and token changes pass over.
+    // length field); a name without tokens keeps its text.
     TNameRecord(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens);
 
     std::u16string Name() const;

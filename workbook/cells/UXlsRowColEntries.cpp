@@ -1,6 +1,7 @@
 #include "workbook/cells/UXlsRowColEntries.h"
 
 #include "workbook/cells/UXlsFormula.h"
+#include "workbook/cells/UXlsFormulaParser.h"
 
 #include <algorithm>
 #include <array>
@@ -394,6 +395,27 @@ void TCellList::AssignFormulaX(int row, int col, std::span<const std::uint8_t> t
         record = std::move(formula);
     }
     Replace(row, col, std::move(record));
+}
+
+void TCellList::AssignFormulaX(int row, int col, const std::u16string& text, const TVariant& value,
+                               bool dates1904) {
+    CheckRowAndCol(row, col);
+    if (text.empty()) return AssignFormulaX(row, col, std::span<const std::uint8_t>(), value, dates1904);
+    TParseString parse(text, *this, TFmReturnType::fmValue);
+    parse.Parse();
+    try {
+        AssignFormulaX(row, col, parse.Tokens(), value, dates1904);
+    } catch (...) {
+        parse.TakeBack();
+        throw;
+    }
+}
+
+std::u16string TCellList::GetFormula(int row, int col) const {
+    CheckRowAndCol(row, col);
+    const auto* formula = dynamic_cast<const TFormulaRecord*>(FindCell(row, col));
+    if (!formula) return {};
+    return RPNToString(formula->Data, TFormulaRecord::HeaderSize, FGlobals, this);
 }
 
 namespace {

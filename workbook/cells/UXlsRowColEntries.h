@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "workbook/storage/UKmrFormats.h"
@@ -126,6 +127,14 @@ public:
     // value leaves the sheet as it was (no ROW record either).
     void AssignFormulaX(int row, int col, std::span<const std::uint8_t> tokens, const TVariant& value,
                         bool dates1904);
+    // Formula text ("=SUM(A1:A3)*2") parsed in value class, then placed
+    // as above; an empty text deletes the cell. A refused text changes
+    // nothing, the workbook's references included.
+    void AssignFormulaX(int row, int col, const std::u16string& text, const TVariant& value, bool dates1904);
+    void SetFormula(int row, int col, const std::u16string& text) { AssignFormulaX(row, col, text, TVariant(), false); }
+    // The text of the formula at the cell ("=" first); empty when the cell
+    // is missing or holds no formula.
+    std::u16string GetFormula(int row, int col) const;
     // The data of the ARRAY or TABLE of the formula at the cell; the row is
     // checked against the rows of the list.
     const std::vector<std::uint8_t>& ArrayFormula(int row, int col) const;

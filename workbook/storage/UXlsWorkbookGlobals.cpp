@@ -1,5 +1,7 @@
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 
+#include "workbook/cells/UXlsFormulaParser.h"
+
 #include <algorithm>
 
 #include "workbook/storage/UKmrMessages.h"
@@ -383,6 +385,18 @@ bool TWorkbookGlobals::IsValidRangeName(std::u16string_view name, std::uint16_t&
     if (!IsLetter(name[1])) return !AllDigits(name.substr(1));
     if (name.size() == 2) return true;
     return !AllDigits(name.substr(2));
+}
+
+void TWorkbookGlobals::AddName(const TXlsNamedRange& range) {
+    if (range.RangeFormula.empty()) return AddName(range, {});
+    TParseString parse(range.RangeFormula, FAccess, true, std::max(range.NameSheetIndex, 0), TFmReturnType::fmRef);
+    parse.Parse();
+    try {
+        AddName(range, parse.Tokens());
+    } catch (...) {
+        parse.TakeBack();
+        throw;
+    }
 }
 
 void TWorkbookGlobals::AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens) {

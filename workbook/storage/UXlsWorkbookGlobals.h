@@ -157,8 +157,12 @@ public:
     // name sets NameBuiltIn in optionFlags.
     static bool IsValidRangeName(std::u16string_view name, std::uint16_t& optionFlags);
     // Replaces the name of the same sheet and text (any case) or appends a
-    // new one; tokens are the name's finished formula. An invalid text that
-    // replaces nothing: "Invalid named range: "%s"".
+    // new one. Its formula text is read with references absolute and on
+    // the name's sheet (sheet 0 for a workbook-wide name); a refused text
+    // changes nothing. An invalid name that replaces nothing: "Invalid
+    // named range: "%s"".
+    void AddName(const TXlsNamedRange& range);
+    // The same with the name's finished tokens.
     void AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens);
     // The last name of the sheet with the text (any case), or none.
     TNameRecord* GetName(int sheetIndex, std::u16string_view name) const;

@@ -115,6 +115,10 @@ inline constexpr const char* ErrFunctionNotFound = "Function not found: \"%s\" o
 inline constexpr const char* ErrInvalidNumberOfParams = "Invalid number of parameters to function \"%s\": Expected %d and found %d";
 inline constexpr const char* ErrFormulaInvalid = "Formula can't be evaluated: \"%s\"";
 inline constexpr const char* ErrFormulaStart = "Formula must start with \"=\": \"%s\"";
+inline constexpr const char* ErrExternalNamesNotSupported = "External names are not supported: %s";
+inline constexpr const char* ErrArrayFormulasNotSupported = "Writing array formulas is not yet supported";
+// The platform's text for number text that does not convert.
+inline constexpr const char* ErrInvalidFloat = "'%s' is not a valid floating point value";
 inline constexpr const char* ErrHiddenSheetSelected = "To save this file, you must select a visible sheet";
 inline constexpr const char* ErrNoSheetVisible = "There are not visible sheets on the file";
 inline constexpr const char* ErrCantDeleteSheetWithMacros = "Can't delete a sheet on a file containing macros";

@@ -1,6 +1,6 @@
 // xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
-//                     [--settings fit|scale]
+//                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 // xlsroundtrip --cells IN
 //
 // Opens IN through the engine and writes it to OUT: the records of its
@@ -22,7 +22,10 @@
 // through the cell storage, cached as VALUE: n:NUMBER, b:0|1, e:CODE,
 // s:TEXT, w:COUNT (as many 16-bit characters), a:COUNT (as many 8-bit
 // ones). --name gives the name NUMBER (from 1) the area R1..R2, C1..C2
-// (from 0).
+// (from 0). --set-formula parses TEXT as a user types it ("=SUM(A1:A3)*2")
+// into the cell at ROW, COLUMN of sheet SHEET (from 1; the first worksheet
+// only, the one whose cells go through the cell storage); a refused text
+// gives status 1 and the parser's message, and OUT is not created.
 //
 // --settings changes the settings of the workbook (through the globals)
 // and of its first sheet through the setting records, so that other programs can tell whether
@@ -45,6 +48,7 @@
 
 #include "tests/tools/xlsbook/XlsBook.h"
 #include "workbook/cells/UXlsFormula.h"
+#include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 #include "workbook/storage/UOle2Impl.h"
@@ -59,7 +63,7 @@ using xlsbook::TXlsBook;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, FormulaText } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
@@ -70,6 +74,11 @@ void PlaceFormula(TXlsBook& book, const TChange& change) {
     if (!book.Cells) throw Exception("no worksheet");
     const std::uint8_t tokens[] = {0x1E, 7, 0};
     book.Cells->CellList().AssignFormulaX(change.Row - 1, change.Column - 1, tokens, change.Value, book.Dates1904);
+}
+
+void SetFormulaText(TXlsBook& book, const TChange& change) {
+    if (!book.Cells || change.Sheet != 1) throw Exception("formula text goes on the first worksheet only");
+    book.Cells->CellList().SetFormula(change.Row - 1, change.Column - 1, change.Text.Value);
 }
 
 void SetNameArea(TXlsBook& book, const TChange& change) {
@@ -125,6 +134,7 @@ void ChangeSettings(TXlsBook& book, bool fitToPage) {
 void Apply(TXlsBook& book, const TChange& change) {
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
+    if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
     TLabelSSTRecord* target = nullptr;
     book.ForEachCell([&](std::size_t sheet, TCellRecord& cell) {
         if (static_cast<int>(sheet) == change.Sheet && cell.GetRow() + 1 == change.Row &&
@@ -205,6 +215,13 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
         c.Column = std::stoi(argv[i + 2]);
         c.Value = ParseValue(argv[i + 3]);
         i += 4;
+    } else if (std::strcmp(argv[i], "--set-formula") == 0 && i + 5 <= argc) {
+        c.Kind = TChange::TKind::FormulaText;
+        c.Sheet = std::stoi(argv[i + 1]);
+        c.Row = std::stoi(argv[i + 2]);
+        c.Column = std::stoi(argv[i + 3]);
+        c.Text.Value = Utf8ToUtf16(argv[i + 4]);
+        i += 5;
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -242,7 +259,7 @@ bool ParseChanges(int argc, char** argv, std::vector<TChange>& changes, int& set
 int Usage() {
     std::cerr << "usage: xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...\n"
                  "                        [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...\n"
-                 "                        [--settings fit|scale]\n"
+                 "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "       xlsroundtrip --cells IN\n";
     return 2;
 }

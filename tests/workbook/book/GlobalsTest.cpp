@@ -156,3 +156,16 @@ TEST(Globals, BadInput) {
               }),
               Bytes{});
 }
+
+TEST(Globals, NamesFromFormulaText) {
+    const std::string path = SaveBook("globals_b", [&](TWorkbookGlobals& g) {
+        g.AddName({u"Soucet", u"=1+2", 0, -1});
+        g.AddName({u"Prazdne", u"", 0, 1});
+        const std::size_t names = g.Names().Count();
+        EXPECT_EQ(MessageOf([&] { g.AddName({u"Spatne", u"=FOO(1)", 0, -1}); }),
+                  "Function not found: \"FOO\" on formula \"=FOO(1)\"");
+        EXPECT_EQ(g.Names().Count(), names);
+    });
+    // A name without a formula keeps its text, so other readers open the file.
+    EXPECT_THAT(Xlrd(path), IsSupersetOf({"name Soucet -1 1e01001e020003", "name Prazdne 1 "}));
+}

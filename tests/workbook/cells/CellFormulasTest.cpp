@@ -80,7 +80,7 @@ TEST(CellFormulas, PlacingAFormula) {
     EXPECT_EQ(value, (TXlsCellValue{TVariant(u"x1"), 20, true}));
     EXPECT_TRUE(Contains(SavedBytes(cells), ole2test::Rec(xlr_STRING, {2, 0, 0, 'x', '1'})));
 
-    list.AssignFormulaX(5, 2, {}, TVariant(), false);  // no tokens: the cell goes, and its row
+    list.AssignFormulaX(5, 2, Bytes{}, TVariant(), false);  // no tokens: the cell goes, and its row
     EXPECT_EQ(list.FindCell(5, 2), nullptr);
     EXPECT_FALSE(cells.Rows().HasRow(5));
 }
