@@ -1,6 +1,6 @@
 // What the window tests share: one application object with a font that has
-// the Czech letters, the boxes answered through the seam, screenshots, and
-// a main window started on a store and a log folder of the test's own.
+// the Czech letters, the boxes answered through the seam, and a main window
+// started on a store and a log folder of the test's own.
 #pragma once
 
 #include "app/F1.h"
@@ -53,18 +53,6 @@ inline void EnsureApp() {
         return a;
     }();
     (void)app;
-}
-
-// The folder the test run leaves its screenshots in.
-inline QString ShotFolder() {
-    QString dir = QStringLiteral(ORVELO_BINARY_DIR) + QStringLiteral("/test-output/screenshots");
-    QDir().mkpath(dir);
-    return dir;
-}
-
-// Saves the window's client area as NAME.png; true when written.
-inline bool SaveShot(QWidget* window, const char* name) {
-    return window->grab().save(ShotFolder() + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
 }
 
 // The lines "caption|text" that the boxes shown while fn ran printed.

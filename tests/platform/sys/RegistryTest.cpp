@@ -99,12 +99,3 @@ TEST_F(RegistryStoreTest, RefusesNamesAndValuesThatWouldBreakTheLines) {
     EXPECT_FALSE(store.WriteString("", "x"));
     EXPECT_EQ(ReadFile(path), "usbCom=COM1\n");
 }
-
-TEST_F(RegistryStoreTest, DefaultPathFollowsTheEnvironment) {
-    {
-        testsupport::ScopedEnv env("ORVELO_REGISTRY", path);
-        EXPECT_EQ(TRegistryStore::DefaultPath(), path);
-    }
-    testsupport::ScopedEnv env("ORVELO_REGISTRY", std::nullopt);
-    EXPECT_EQ(TRegistryStore::DefaultPath(), "/etc/orvelo/registry");
-}
