@@ -43,36 +43,27 @@ TEST(ByteAccess, IncWordRefusesARangeOverflowAndKeepsTheField) {
     EXPECT_EQ(low, (Bytes{100, 0}));
 }
 
-// Sizes of strings at pos: count (unless given), options, run count, far-east
-// size, characters, runs, extension; -1 where the header runs past the end.
+// The whole size of a string: count (unless given), options, run count,
+// far-east size, characters, runs, extension. -1: the header runs past the end.
 TEST(BiffStrings, GetStrLenCountsHeaderCharactersRunsAndExtension) {
-    const struct {
-        bool wideCount;
-        Bytes data;
-        std::size_t pos;
-        int given;  // 0: the count is read
-        std::int64_t size;
-    } cases[] = {
-        {false, {0x03, 0x00, 0x61, 0x62, 0x63}, 0, 0, 5},
-        {false, {0x03, 0x09, 0x02, 0x00}, 0, 0, 18},  // three 16-bit characters, two runs
-        {false, {0x01, 0x04, 0x04, 0x00, 0x00, 0x00, 0x41, 1, 2, 3, 4}, 0, 0, 11},  // far-east
-        {true, {0x02, 0x00, 0x0C, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00}, 0, 0, 9 + 2 + 4 + 3},  // runs, then far-east
-        {false, {0x09, 0x02, 0x00}, 0, 3, 17},
-        {true, {0xEE, 0x00, 0x01, 0x01}, 1, 0, 3 + 256 * 2},
-        {false, {0x03, 0x00}, 0, 0, 5},  // the header may end at the last byte
-        {false, {0x03}, 0, 0, -1},
-        {true, {0x03, 0x00}, 0, 0, -1},
-        {false, {0x03, 0x08, 0x01}, 0, 0, -1},
-        {false, {0x03, 0x04, 0x01, 0x00, 0x00}, 0, 0, -1},
-        {false, {0x09}, 1, 3, -1},
-        {false, {0x03, 0x00}, 3, 0, -1},
+    auto size = [](bool wideCount, const Bytes& data, std::size_t pos, std::uint32_t given = 0) {
+        std::int64_t n = -1;
+        const std::string m = MessageOf([&] { n = GetStrLen(wideCount, data, pos, given > 0, given); });
+        EXPECT_EQ(m, n < 0 ? "Error reading record" : "no exception");
+        return n;
     };
-    for (const auto& c : cases) {
-        std::int64_t size = -1;
-        const std::string message = MessageOf([&] { size = GetStrLen(c.wideCount, c.data, c.pos, c.given > 0, c.given); });
-        EXPECT_EQ(size, c.size) << ::testing::PrintToString(c.data);
-        EXPECT_EQ(message, c.size < 0 ? "Error reading record" : "no exception");
-    }
+    EXPECT_EQ(size(false, {0x03, 0x00, 0x61, 0x62, 0x63}, 0), 5);
+    EXPECT_EQ(size(false, {0x03, 0x09, 0x02, 0x00}, 0), 18);  // three 16-bit characters, two runs
+    EXPECT_EQ(size(false, {0x01, 0x04, 0x04, 0x00, 0x00, 0x00, 0x41, 1, 2, 3, 4}, 0), 11);  // far-east
+    EXPECT_EQ(size(true, {0x02, 0x00, 0x0C, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00}, 0), 9 + 2 + 4 + 3);  // runs first
+    EXPECT_EQ(size(false, {0x09, 0x02, 0x00}, 0, 3), 17);
+    EXPECT_EQ(size(true, {0xEE, 0x00, 0x01, 0x01}, 1), 3 + 256 * 2);
+    EXPECT_EQ(size(false, {0x03, 0x00}, 0), 5);  // the header may end at the last byte
+    for (auto [wideCount, data, pos, given] : {std::tuple<bool, Bytes, std::size_t, std::uint32_t>{false, {0x03}, 0, 0},
+                                               {true, {0x03, 0x00}, 0, 0}, {false, {0x03, 0x08, 0x01}, 0, 0},
+                                               {false, {0x03, 0x04, 0x01, 0x00, 0x00}, 0, 0}, {false, {0x09}, 1, 3},
+                                               {false, {0x03, 0x00}, 3, 0}})
+        EXPECT_EQ(size(wideCount, data, pos, given), -1) << ::testing::PrintToString(data);
 }
 
 TEST(BiffStrings, GetSimpleStringWidensWithoutCodePage) {

@@ -160,10 +160,8 @@ TEST(SharedStrings, EmptyTableAndExtSSTShapes) {
         const auto recs = ParseRecords(out);
         EXPECT_EQ(recs.back().Id, 0xFF);
         EXPECT_EQ(recs.back().Data.size(), static_cast<std::size_t>(buckets * 8 + 2));
+        // The bucket size; the offsets are WrittenTablesLoadBackWithSizesAndIndexesRight's.
         EXPECT_EQ(GetWord(recs.back().Data, 0), bucketSize);
-        // The first string: SST position + 12, offset 12.
-        EXPECT_EQ(GetLongWord(recs.back().Data, 2), 12u);
-        EXPECT_EQ(GetWord(recs.back().Data, 6), 12u);
     }
 }
 
