@@ -120,23 +120,6 @@ TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
     EXPECT_EQ(std::count(onUiThread.begin(), onUiThread.end(), false), 0);
 }
 
-TEST_F(QtTest, AClosedHandOffDropsWhatIsPendingAndRefusesMore) {
-    std::vector<std::string> seen;
-    THandOff<std::string> queue([&](const std::string& v) { seen.push_back(v); });
-    std::string text = "první";
-    EXPECT_TRUE(queue.Post(text));
-    text = "změněno";  // the queue holds its own copy
-    QCoreApplication::processEvents();
-    EXPECT_EQ(seen, std::vector<std::string>{"první"});
-    EXPECT_TRUE(queue.Post("druhý"));
-    queue.Close();
-    EXPECT_EQ(queue.Pending(), 0u);
-    EXPECT_FALSE(queue.Post("třetí"));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(seen.size(), 1u);
-    EXPECT_TRUE(queue.Closed());
-}
-
 // As the class library's status bar: each panel keeps its width, but the
 // last one ends at the bar's right edge, whatever its own width says.
 TEST_F(QtTest, StatusBarPanelsKeepTheirWidthsAndTheLastReachesTheRightEdge) {

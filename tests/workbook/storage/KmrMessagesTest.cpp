@@ -49,29 +49,6 @@ TEST(KmrMessages, TryStrToFloatFollowsTheSettingsSeparator) {
     EXPECT_FALSE(TryStrToFloat(u"1.5", v, cz));
 }
 
-TEST(FormatSettings, DefaultsComeFromTheInstalledSourceAndAreCached) {
-    struct Source : IFormatSettingsSource {
-        mutable int calls = 0;
-        TFormatSettings LocaleSettings() const override {
-            ++calls;
-            TFormatSettings s = InvariantFormatSettings();
-            s.DecimalSeparator = u',';
-            s.TimeAMString.clear();
-            return s;
-        }
-    };
-    auto source = std::make_shared<Source>();
-    SetFormatSettingsSource(source);
-    const TFormatSettings& first = GetDefaultLocaleFormatSettings();
-    const TFormatSettings& second = GetDefaultLocaleFormatSettings();
-    EXPECT_EQ(&first, &second);
-    EXPECT_EQ(first.DecimalSeparator, u',');
-    EXPECT_EQ(source->calls, 1);
-    SetFormatSettingsSource(nullptr);
-    EXPECT_EQ(GetDefaultLocaleFormatSettings().DecimalSeparator, u'.');
-    EXPECT_EQ(first.DecimalSeparator, u',');  // still alive
-}
-
 TEST(Variant, KindsAndConversions) {
     EXPECT_TRUE(TVariant::FromCurrency(5).IsNumeric());
     EXPECT_FALSE(TVariant::FromDate(2).IsNumeric());
