@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -164,9 +165,12 @@ TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
     EXPECT_TRUE(std::regex_match(form->sb->Text(6).toStdString(), std::regex(R"(\d\d:\d\d:\d\d)")));
 }
 
-TEST_F(FormTest, TheLogWindowOnlyHidesKeepsTheLastLinesAndTheFileKeepsAll) {
+TEST_F(FormTest, TheLogWindowIsCentredOnlyHidesAndKeepsTheLastLines) {
     Start();
     form->mShow->trigger();
+    const QPoint centre = logWindow->screen()->availableGeometry().center();
+    // Centred, within the frame that the desktop draws around it.
+    EXPECT_LE((logWindow->frameGeometry().center() - centre).manhattanLength(), 8);
     EXPECT_TRUE(logWindow->close());
     EXPECT_FALSE(logWindow->isVisible());
     form->mShow->trigger();  // hidden, not freed: the same window with its lines

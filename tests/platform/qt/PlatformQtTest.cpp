@@ -61,6 +61,11 @@ public:
 
 }  // namespace
 
+// The stored forms were laid out for this size: a larger font cuts labels.
+TEST_F(QtTest, TheApplicationFontIsTheSizeTheWindowsWereLaidOutFor) {
+    EXPECT_EQ(QApplication::font().pixelSize(), 11);
+}
+
 TEST_F(QtTest, AutomaticBoxesPrintTheirCaptionAndText) {
     auto [r1, out1] = Box([] { return MessageDlg("Řádek 1\nřádek 2", TMsgDlgType::Error); });
     EXPECT_EQ(r1, mrOk);
@@ -118,6 +123,23 @@ TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
     ASSERT_EQ(seen.size(), 1000u);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
     EXPECT_EQ(std::count(onUiThread.begin(), onUiThread.end(), false), 0);
+}
+
+TEST_F(QtTest, AClosedHandOffDropsWhatIsPendingAndRefusesMore) {
+    std::vector<std::string> seen;
+    THandOff<std::string> queue([&](const std::string& v) { seen.push_back(v); });
+    std::string text = "první";
+    EXPECT_TRUE(queue.Post(text));
+    text = "změněno";  // the queue holds its own copy
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen, std::vector<std::string>{"první"});
+    EXPECT_TRUE(queue.Post("druhý"));
+    queue.Close();
+    EXPECT_EQ(queue.Pending(), 0u);
+    EXPECT_FALSE(queue.Post("třetí"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(queue.Closed());
 }
 
 // As the class library's status bar: each panel keeps its width, but the
