@@ -76,11 +76,10 @@ TEST(CellRecords, ValuesGetAndSet) {
               (Bytes{0x7E, 0x02, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
     EXPECT_EQ(Number(rk.GetValue()), 1.5);
     const Bytes before = rk.Data;
-    for (const TVariant& bad : {TVariant(1234567.89), TVariant(std::numeric_limits<double>::infinity()),
-                                TVariant(std::nan("")), TVariant(u"abc"), TVariant::Null()})
-        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
-    EXPECT_EQ(MessageOf([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
-    EXPECT_EQ(MessageOf([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
+    for (auto [bad, text] : {std::pair{TVariant(1234567.89), "1234567.89"}, {TVariant(std::nan("")), "NAN"},
+                             {TVariant(1.0 / std::pow(10.0, -400.0)), "INF"}, {TVariant(u"abc"), "abc"},
+                             {TVariant::Null(), ""}})
+        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
     EXPECT_EQ(rk.Data, before);  // a refused set changes nothing
 
     TNumberRecord number(1, 2, 16);
@@ -89,9 +88,9 @@ TEST(CellRecords, ValuesGetAndSet) {
     EXPECT_EQ(Number(number.GetValue()), 1234567.89);
     number.SetValue(TVariant(std::int32_t{7}));
     EXPECT_EQ(Number(number.GetValue()), 7);
-    EXPECT_EQ(MessageOf([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
-    EXPECT_EQ(MessageOf([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
-    EXPECT_EQ(MessageOf([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
+    for (auto [bad, text] :
+         {std::pair{TVariant(u"seven"), "seven"}, {TVariant(-std::numeric_limits<double>::infinity()), "-INF"}})
+        EXPECT_EQ(MessageOf([&] { number.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
     EXPECT_EQ(Number(number.GetValue()), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
