@@ -22,6 +22,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,13 @@ inline void ChoosePort(TForm1* form, const char* port) {
 }
 
 inline void FreeClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+// The texts of one column of a list, top to bottom.
+inline QStringList ColumnTexts(const QTreeWidget* list, int column) {
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
+    return texts;
+}
 
 // A tick source that ticks when the test says so; counts its starts.
 class ManualTicks : public TTickSource {

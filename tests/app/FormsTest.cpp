@@ -38,12 +38,7 @@ protected:
         m->key = key;
         return form->AddMeterRow(m);
     }
-    QStringList Column(int column) const {
-        QStringList texts;
-        for (int i = 0; i < form->lvMeters->topLevelItemCount(); ++i)
-            texts << form->lvMeters->topLevelItem(i)->text(column);
-        return texts;
-    }
+    QStringList Column(int column) const { return apptest::ColumnTexts(form->lvMeters, column); }
 };
 
 }  // namespace
