@@ -1,6 +1,6 @@
 // What the window tests share: one application object with a font that has
-// the Czech letters, the boxes answered through the seam, screenshots, and
-// a main window started on a store and a log folder of the test's own.
+// the Czech letters, the boxes answered through the seam, and a main window
+// started on a store and a log folder of the test's own.
 #pragma once
 
 #include "app/F1.h"
@@ -22,6 +22,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -55,18 +56,6 @@ inline void EnsureApp() {
     (void)app;
 }
 
-// The folder the test run leaves its screenshots in.
-inline QString ShotFolder() {
-    QString dir = QStringLiteral(ORVELO_BINARY_DIR) + QStringLiteral("/test-output/screenshots");
-    QDir().mkpath(dir);
-    return dir;
-}
-
-// Saves the window's client area as NAME.png; true when written.
-inline bool SaveShot(QWidget* window, const char* name) {
-    return window->grab().save(ShotFolder() + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
-}
-
 // The lines "caption|text" that the boxes shown while fn ran printed.
 inline std::string Boxes(const std::function<void()>& fn) {
     ::testing::internal::CaptureStderr();
@@ -90,6 +79,13 @@ inline void ChoosePort(TForm1* form, const char* port) {
 }
 
 inline void FreeClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+// The texts of one column of a list, top to bottom.
+inline QStringList ColumnTexts(const QTreeWidget* list, int column) {
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
+    return texts;
+}
 
 // A tick source that ticks when the test says so; counts its starts.
 class ManualTicks : public TTickSource {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -40,37 +41,23 @@ protected:
 
 }  // namespace
 
+// Names in any case; a value is everything after the first '='; master
+// mode only for "n" or "N".
 TEST_F(ConfigTest, ReadsEveryValueWhateverTheCaseOfItsName) {
-    auto config = Loaded(kStore);
-    const TAllConf& c = *config->Conf();
-    EXPECT_EQ(c.dir.logdir, "/var/log/orvelo");
-    EXPECT_EQ(c.dir.usbCom, "COM3");
-    EXPECT_EQ(c.db.dbpass, "tajné=heslo");  // everything after the first '='
-    EXPECT_EQ(c.main.offline, 0);
-}
-
-TEST_F(ConfigTest, MissingValuesReadEmptyAndGiveClientMode) {
-    auto config = Loaded("usbCom=COM1\n");
-    const TAllConf& c = *config->Conf();
-    EXPECT_EQ(c.dir.logdir, "");
-    EXPECT_EQ(c.main.offline, 1);
-}
-
-TEST_F(ConfigTest, OfflineNamesMasterModeOnlyWithNOrBigN) {
-    for (auto [value, flag] : {std::pair{"n", 0}, {"N", 0}, {"no", 1}, {"", 1}, {"y", 1}, {" n", 1}})
-        EXPECT_EQ(Loaded(std::string("offline=") + value + "\n")->Conf()->main.offline, flag) << value;
-}
-
-TEST_F(ConfigTest, DefaultsResetDebugAndTheLineCap) {
-    auto config = Loaded(kStore);
-    TAllConf& c = *config->Conf();
-    EXPECT_EQ(c.maxLogLines, 0);
-    c.debug = 3;
-    c.maxLogLines = 7;
-    config->SetDefaults();
-    EXPECT_EQ(c.debug, 0);
-    EXPECT_EQ(c.maxLogLines, 500);
-    EXPECT_EQ(c.dir.usbCom, "COM3");  // what was read stays
+    const struct {
+        std::string store, logdir, usbCom, dbpass;
+        int offline;
+    } cases[] = {
+        {kStore, "/var/log/orvelo", "COM3", "tajné=heslo", 0}, {"usbCom=COM1\n", "", "COM1", "", 1},
+        {"offline=N\n", "", "", "", 0}, {"offline=no\n", "", "", "", 1}, {"offline= n\n", "", "", "", 1},
+        {"offline=y\n", "", "", "", 1}, {"offline=\n", "", "", "", 1},
+    };
+    for (const auto& c : cases) {
+        auto config = Loaded(c.store);
+        const TAllConf& conf = *config->Conf();
+        EXPECT_EQ(std::tie(conf.dir.logdir, conf.dir.usbCom, conf.db.dbpass, conf.main.offline),
+                  std::tie(c.logdir, c.usbCom, c.dbpass, c.offline)) << c.store;
+    }
 }
 
 // The store is opened again for every read and write, and never created.
@@ -98,12 +85,3 @@ TEST_F(ConfigTest, OnlyTheComPortIsWrittenBack) {
     expected.replace(expected.find("usbcom=COM3"), 11, "usbcom=COM12");
     EXPECT_EQ(ReadFile(store), expected);
 }
-
-TEST_F(ConfigTest, TheLogFileIsNamedByItsDay) {
-    auto config = Loaded("logdir=/var/log/orvelo\n");
-    EXPECT_EQ(config->LogFilePath(plat::TDateTimeParts {2026, 3, 1, 23, 59, 59, 999}),
-              "/var/log/orvelo/imlog010326.txt");
-    EXPECT_EQ(config->LogFilePath(plat::TDateTimeParts {2026, 12, 5, 20, 4, 39, 0}),
-              "/var/log/orvelo/imlog051226.txt");
-}
-

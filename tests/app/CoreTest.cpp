@@ -13,13 +13,6 @@
 
 using testsupport::ReadFile;
 
-TEST(LogLine, IsTheDateThenTheMessage) {
-    plat::TDateTimeParts t {2026, 12, 5, 20, 4, 39, 512};
-    EXPECT_EQ(LogLineText(t, "Program spusten : /opt/orvelo"),
-              "05.12.2026 20:04:39 : Program spusten : /opt/orvelo");
-    EXPECT_EQ(DateTimeText(plat::TDateTimeParts {2009, 1, 2, 3, 4, 5, 0}), "02.01.2009 03:04:05");
-}
-
 TEST(LogFile, AppendsInCodePage1250) {
     testsupport::TempDir dir;
     std::string path = dir.File("imlog010326.txt");

@@ -50,22 +50,9 @@ TEST(FieldNumber, CountsCharactersOfTheTrimmedText) {
 }
 
 TMeterDefInput GoodInput() {
-    TMeterDefInput in;
-    in.mediaTypeIndex = 0;
-    in.meterTypeIndex = 1;
-    in.name = " Studená voda ";
-    in.secondaryAddress = "12345678";
-    in.unit = "m3";
-    in.startState = "0";
-    in.correction = "-1,5";
-    in.multiplier = "1";
-    in.divisor = "100";
-    in.flatRate = "0";
-    in.mbusAddress = "1";
-    in.mbusIndex = "0";
-    in.mbusInterval = "60";
-    in.tableName = "Byty";
-    return in;
+    return {.mediaTypeIndex = 0, .meterTypeIndex = 1, .name = " Studená voda ", .secondaryAddress = "12345678",
+            .unit = "m3", .startState = "0", .correction = "-1,5", .multiplier = "1", .divisor = "100",
+            .flatRate = "0", .mbusAddress = "1", .mbusIndex = "0", .mbusInterval = "60", .tableName = "Byty"};
 }
 
 struct CheckCase {

@@ -38,18 +38,13 @@ protected:
         m->key = key;
         return form->AddMeterRow(m);
     }
-    QStringList Column(int column) const {
-        QStringList texts;
-        for (int i = 0; i < form->lvMeters->topLevelItemCount(); ++i)
-            texts << form->lvMeters->topLevelItem(i)->text(column);
-        return texts;
-    }
+    QStringList Column(int column) const { return apptest::ColumnTexts(form->lvMeters, column); }
 };
-
-const std::regex kDated(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : .*)");
 
 }  // namespace
 
+// The start-up lines themselves are ProgramTest's: here the window shows
+// what the file got.
 TEST_F(FormTest, MasterModeStartsWithTheReadingsOff) {
     Start();
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
@@ -57,10 +52,6 @@ TEST_F(FormTest, MasterModeStartsWithTheReadingsOff) {
     EXPECT_EQ(form->clientTimer, nullptr);
     EXPECT_EQ(kalmira::ProcessFormatSettings().ShortDateFormat, u"dd.mm.yyyy hh:nn:ss");
     ASSERT_EQ(logWindow->LineCount(), 2);
-    EXPECT_TRUE(std::regex_match(logWindow->Line(0).toStdString(), kDated));
-    EXPECT_TRUE(logWindow->Line(0).endsWith(" : Master mód"));
-    EXPECT_TRUE(logWindow->Line(1).endsWith(
-        QString::fromStdString(" : Program spusten : " + plat::ProgramFileName())));
     EXPECT_EQ(TodaysLog(), (logWindow->Line(0) + "\n" + logWindow->Line(1) + "\n").toStdString());
 }
 
@@ -169,21 +160,16 @@ TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
     EXPECT_TRUE(std::regex_match(form->sb->Text(6).toStdString(), std::regex(R"(\d\d:\d\d:\d\d)")));
 }
 
-TEST_F(FormTest, TheLogWindowIsCentredAndClosingOnlyHidesIt) {
+TEST_F(FormTest, TheLogWindowIsCentredOnlyHidesAndKeepsTheLastLines) {
     Start();
     form->mShow->trigger();
     const QPoint centre = logWindow->screen()->availableGeometry().center();
-    // Within the frame that the desktop draws around it.
+    // Centred, within the frame that the desktop draws around it.
     EXPECT_LE((logWindow->frameGeometry().center() - centre).manhattanLength(), 8);
     EXPECT_TRUE(logWindow->close());
     EXPECT_FALSE(logWindow->isVisible());
     form->mShow->trigger();  // hidden, not freed: the same window with its lines
-    EXPECT_TRUE(logWindow->isVisible());
     EXPECT_EQ(logWindow->LineCount(), 2);
-}
-
-TEST_F(FormTest, TheLogWindowKeepsTheLastLinesAndTheFileKeepsAll) {
-    Start();
     logWindow->M->clear();
     for (int i = 1; i <= 501; ++i) EXPECT_EQ(logWindow->AddLogLine("řádek " + std::to_string(i)), 1);
     ASSERT_EQ(logWindow->LineCount(), 500);

@@ -5,19 +5,16 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -30,25 +27,13 @@ class Program {
 public:
     // Starts the program with its standard error going to errFile.
     Program(const std::vector<std::string>& env, const std::string& errFile) {
-        std::vector<std::string> vars = env;
-        for (char** e = environ; *e; ++e) {
-            std::string var = *e;
-            std::string name = var.substr(0, var.find('='));
-            bool overridden = false;
-            for (const std::string& v : env) overridden |= v.rfind(name + "=", 0) == 0;
-            if (!overridden) vars.push_back(var);
-        }
-        std::vector<char*> envp;
-        for (std::string& v : vars) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        std::string program = kProgram;
-        char* argv[] = {program.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        pid_ = ::fork();
+        if (pid_ != 0) return;
+        for (const std::string& v : env) ::putenv(const_cast<char*>(v.c_str()));
+        ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
+        ::execl(kProgram.c_str(), kProgram.c_str(), nullptr);
+        ::_exit(127);
     }
     ~Program() {
         if (Running()) {
@@ -125,15 +110,10 @@ protected:
 
 // The dialog lines of a run, without what the sanitizers and Qt add.
 std::string Boxes(const std::string& errFile) {
-    std::string all = ReadFile(errFile), boxes;
-    std::size_t at = 0;
-    while (at < all.size()) {
-        std::size_t end = all.find('\n', at);
-        if (end == std::string::npos) end = all.size();
-        std::string line = all.substr(at, end - at);
+    std::istringstream in(ReadFile(errFile));
+    std::string boxes;
+    for (std::string line; std::getline(in, line);)
         if (line.find('|') != std::string::npos) boxes += line + "\n";
-        at = end + 1;
-    }
     return boxes;
 }
 

@@ -28,20 +28,14 @@ TEST(FormatDateTime, DecodesLocalTime) {
 }
 
 TEST(FloatToStr, GivesTheDefaultFloatingPointText) {
-    EXPECT_EQ(FloatToStr(10.5), "10.5");
-    EXPECT_EQ(FloatToStr(0.1), "0.1");
-    EXPECT_EQ(FloatToStr(1234), "1234");
-    EXPECT_EQ(FloatToStr(-22.84), "-22.84");
-    EXPECT_EQ(FloatToStr(1.0 / 3), "0.333333333333333");
-    EXPECT_EQ(FloatToStr(1e20), "1E20");
-    EXPECT_EQ(FloatToStr(0), "0");
+    for (auto [value, text] : {std::pair{10.5, "10.5"}, {0.1, "0.1"}, {1234.0, "1234"}, {-22.84, "-22.84"},
+                               {1.0 / 3, "0.333333333333333"}, {1e20, "1E20"}, {0.0, "0"}})
+        EXPECT_EQ(FloatToStr(value), text);
 }
 
 TEST(StrToIntDef, TakesWholeNumbersOnly) {
-    EXPECT_EQ(StrToIntDef("300", 1), 300);
-    EXPECT_EQ(StrToIntDef(" 42 ", 1), 42);
-    EXPECT_EQ(StrToIntDef("-7", 1), -7);
-    EXPECT_EQ(StrToIntDef("+7", 1), 7);
+    for (auto [text, value] : {std::pair{"300", 300}, {" 42 ", 42}, {"-7", -7}, {"+7", 7}})
+        EXPECT_EQ(StrToIntDef(text, 1), value);
     for (const char* bad : {"abc", "", "  ", "12a", "1.5", "+-3", "2147483648"})
         EXPECT_EQ(StrToIntDef(bad, 300), 300) << bad;
 }

@@ -8,9 +8,12 @@ using namespace cellstest;
 
 namespace {
 
-void SetNumber(TCells& cells, int row, int col, double v) {
-    cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false);
-}
+class CellSaving : public ::testing::Test {
+protected:
+    TSSTGlobals sst;
+    TCells cells {&sst, nullptr};
+    void SetNumber(int row, int col, double v) { cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false); }
+};
 
 std::unique_ptr<TCellRecord> NumberCell(int row, int col, double v) {
     auto cell = std::make_unique<TNumberRecord>(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(col), 15);
@@ -27,22 +30,18 @@ std::unique_ptr<TRowRecord> Row(int row, int first, int lastPlusOne) {
 
 }  // namespace
 
-TEST(CellSaving, DimensionsCoverTheUsedRange) {
-    TSSTGlobals sst;
-    TCells cells(&sst, nullptr);
+TEST_F(CellSaving, DimensionsCoverTheUsedRange) {
     EXPECT_EQ(SavedBytes(cells), (Bytes{0x00, 0x02, 0x0E, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}));
     for (int row = 3; row <= 10; ++row)
-        for (int col = 2; col <= 4; ++col) SetNumber(cells, row, col, 1.5);
+        for (int col = 2; col <= 4; ++col) SetNumber(row, col, 1.5);
     const Bytes bytes = SavedBytes(cells);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 18),
               (Bytes{0x00, 0x02, 0x0E, 0x00, 0x03, 0, 0, 0, 0x0B, 0, 0, 0, 0x02, 0x00, 0x05, 0x00, 0x00, 0x00}));
     EXPECT_EQ(cells.CalcUsedRange(), (TXlsCellRange{2, 3, 4, 10}));
 }
 
-TEST(CellSaving, RowsGoInBlocksOf32WithTheirCellsAndNoIndex) {
-    TSSTGlobals sst;
-    TCells cells(&sst, nullptr);
-    for (int row = 0; row <= 40; ++row) SetNumber(cells, row, 0, 1234567.89);
+TEST_F(CellSaving, RowsGoInBlocksOf32WithTheirCellsAndNoIndex) {
+    for (int row = 0; row <= 40; ++row) SetNumber(row, 0, 1234567.89);
     const auto ids = RecordIds(SavedBytes(cells));
     std::vector<std::uint16_t> expected{xlr_DIMENSIONS};
     expected.insert(expected.end(), 32, xlr_ROW);
@@ -53,25 +52,9 @@ TEST(CellSaving, RowsGoInBlocksOf32WithTheirCellsAndNoIndex) {
     EXPECT_EQ(cells.TotalSize(), 18 + 41 * 20 + 41 * 18);
 }
 
-TEST(CellSaving, NeighbouringRKsJoinIntoOneMulRK) {
-    TSSTGlobals sst;
-    TCells cells(&sst, nullptr);
-    SetNumber(cells, 0, 2, 1.0);
-    SetNumber(cells, 0, 3, 3.0);
-    SetNumber(cells, 0, 4, -1.0);
-    const Bytes bytes = SavedBytes(cells);
-    const Bytes mulrk(bytes.end() - 28, bytes.end());
-    EXPECT_EQ(mulrk, (Bytes{0xBD, 0x00, 0x18, 0x00, 0, 0, 2, 0,  //
-                            0x0F, 0, 0x00, 0x00, 0xF0, 0x3F,     //
-                            0x0F, 0, 0x00, 0x00, 0x08, 0x40,     //
-                            0x0F, 0, 0x00, 0x00, 0xF0, 0xBF, 4, 0}));
-}
-
-TEST(CellSaving, RangeSaveWritesOnlyTheRangeAndItsSize) {
-    TSSTGlobals sst;
-    TCells cells(&sst, nullptr);
+TEST_F(CellSaving, RangeSaveWritesOnlyTheRangeAndItsSize) {
     for (int row = 0; row <= 5; ++row)
-        for (int col = 0; col <= 5; ++col) SetNumber(cells, row, col, 1234567.89);
+        for (int col = 0; col <= 5; ++col) SetNumber(row, col, 1234567.89);
     const TXlsCellRange range{1, 2, 3, 4};
     const Bytes bytes = ole2test::Written([&](TOle2File& ole) { cells.SaveRangeToStream(ole, range); });
     EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), cells.TotalRangeSize(range));
@@ -84,7 +67,7 @@ TEST(CellSaving, RangeSaveWritesOnlyTheRangeAndItsSize) {
 }
 
 // Files from other writers whose ROW records miss cells lose none of them.
-TEST(CellSaving, HandBuiltStreamsKeepEveryCell) {
+TEST_F(CellSaving, HandBuiltStreamsKeepEveryCell) {
     struct TCase {
         std::string Name;
         std::function<void(TCells&)> Rows;
@@ -111,10 +94,8 @@ TEST(CellSaving, HandBuiltStreamsKeepEveryCell) {
     }
 }
 
-TEST(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
-    TSSTGlobals sst;
-    TCells cells(&sst, nullptr);
-    SetNumber(cells, 0, 1, 1234567.89);
+TEST_F(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
+    SetNumber(0, 1, 1234567.89);
     const Bytes before = SavedBytes(cells);
     cells.AddCell(NumberCell(0, 300, 5));
     cells.AddCell(NumberCell(2, 300, 5));
@@ -129,11 +110,9 @@ TEST(CellSaving, CellsBeyondColumn255StayButAreNotWritten) {
 
 // Kept cells beyond column 255, and ROW records whose first-column field
 // lies there, do not stop rows from moving: only their rows change.
-TEST(CellSaving, CellsBeyondColumn255FollowRowChanges) {
-    TSSTGlobals sst;
-    TCells cells(&sst, nullptr);
-    SetNumber(cells, 0, 1, 1.5);
-    SetNumber(cells, 3, 2, 1.5);
+TEST_F(CellSaving, CellsBeyondColumn255FollowRowChanges) {
+    SetNumber(0, 1, 1.5);
+    SetNumber(3, 2, 1.5);
     cells.AddCell(NumberCell(2, 300, 5));
     cells.DeleteRows(0, 1, OnSheet());
     EXPECT_NE(cells.CellList().FindCell(1, 300), nullptr);

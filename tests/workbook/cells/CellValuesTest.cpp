@@ -57,16 +57,12 @@ TEST(CellValues, EachKindBecomesItsRecordAndReadsBack) {
     s.Set(0, 4, u"Řeřicha");
     s.Set(0, 5, TVariant::FromError(7));  // error values make no record
     const auto& list = *s.Cells.CellList().GetItems(0);
-    ASSERT_EQ(list.Count(), 5u);
-    EXPECT_EQ(list.GetItems(0)->Id, xlr_RK);
-    EXPECT_EQ(list.GetItems(1)->Id, xlr_NUMBER);
-    EXPECT_EQ(list.GetItems(2)->Id, xlr_BOOLERR);
-    EXPECT_EQ(list.GetItems(3)->Id, xlr_NUMBER);
-    EXPECT_EQ(list.GetItems(4)->Id, xlr_LABELSST);
+    std::vector<std::uint16_t> ids;
+    for (std::size_t i = 0; i < list.Count(); ++i) ids.push_back(list.GetItems(i)->Id);
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{xlr_RK, xlr_NUMBER, xlr_BOOLERR, xlr_NUMBER, xlr_LABELSST}));
     EXPECT_EQ(s.Get(0, 1), (TXlsCellValue{TVariant(1234567.89), 15, false}));
-    EXPECT_EQ(s.Get(0, 2).Value, TVariant(true));
-    EXPECT_EQ(s.Get(0, 3).Value, TVariant(12.3456));
-    EXPECT_EQ(s.Get(0, 4).Value, TVariant(u"Řeřicha"));
+    for (auto [col, value] : {std::pair{2, TVariant(true)}, {3, TVariant(12.3456)}, {4, TVariant(u"Řeřicha")}})
+        EXPECT_EQ(s.Get(0, col).Value, value);
     EXPECT_EQ(s.Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
     EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMinCol(), 0);
     EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMaxCol(), 5);

@@ -26,8 +26,6 @@ TEST(ByteAccess, AFieldPastTheEndFailsAndTouchesNothing) {
     EXPECT_EQ(MessageOf([&] { SetWord(data, 4, 0xFFFF); }), "Error reading record");
     EXPECT_EQ(MessageOf([&] { SetLongWord(data, 2, 0xFFFFFFFF); }), "Error reading record");
     EXPECT_EQ(MessageOf([&] { IncWord(data, 5, 1, 100); }), "Error reading record");
-    EXPECT_EQ(MessageOf([&] { IncByte(data, 5, 1, 100); }), "Error reading record");
-    EXPECT_EQ(MessageOf([&] { IncLongWord(data, 3, 1); }), "Error reading record");
     EXPECT_EQ(MessageOf([&] { GetWord(data, SIZE_MAX); }), "Error reading record");
     EXPECT_EQ(data, before);
     EXPECT_EQ(MessageOf([&] { GetWord(Bytes{}, 0); }), "Error reading record");
@@ -45,28 +43,27 @@ TEST(ByteAccess, IncWordRefusesARangeOverflowAndKeepsTheField) {
     EXPECT_EQ(low, (Bytes{100, 0}));
 }
 
+// The whole size of a string: count (unless given), options, run count,
+// far-east size, characters, runs, extension. -1: the header runs past the end.
 TEST(BiffStrings, GetStrLenCountsHeaderCharactersRunsAndExtension) {
-    EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x00, 0x61, 0x62, 0x63}, 0), 5);
-    // Three 16-bit characters with two rich runs: count, options, run count.
-    EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x09, 0x02, 0x00}, 0), 18);
-    // Far-east: a 4-byte extension behind one 8-bit character.
-    EXPECT_EQ(GetStrLen(false, Bytes{0x01, 0x04, 0x04, 0x00, 0x00, 0x00, 0x41, 1, 2, 3, 4}, 0), 11);
-    // Rich and far-east: the run count comes before the extension size.
-    EXPECT_EQ(GetStrLen(true, Bytes{0x02, 0x00, 0x0C, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00}, 0), 9 + 2 + 4 + 3);
-    // A given length: no count field at all.
-    EXPECT_EQ(GetStrLen(false, Bytes{0x09, 0x02, 0x00}, 0, true, 3), 17);
-    // A two-byte count at an offset.
-    EXPECT_EQ(GetStrLen(true, Bytes{0xEE, 0x00, 0x01, 0x01}, 1, false, 0), 3 + 256 * 2);
-}
-
-TEST(BiffStrings, AStringHeaderPastTheEndFails) {
-    EXPECT_EQ(GetStrLen(false, Bytes{0x03, 0x00}, 0), 5);  // the header may end at the last byte
-    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03}, 0); }), "Error reading record");
-    EXPECT_EQ(MessageOf([] { GetStrLen(true, Bytes{0x03, 0x00}, 0); }), "Error reading record");
-    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03, 0x08, 0x01}, 0); }), "Error reading record");
-    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03, 0x04, 0x01, 0x00, 0x00}, 0); }), "Error reading record");
-    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x09}, 1, true, 3); }), "Error reading record");
-    EXPECT_EQ(MessageOf([] { GetStrLen(false, Bytes{0x03, 0x00}, 3); }), "Error reading record");
+    auto size = [](bool wideCount, const Bytes& data, std::size_t pos, std::uint32_t given = 0) {
+        std::int64_t n = -1;
+        const std::string m = MessageOf([&] { n = GetStrLen(wideCount, data, pos, given > 0, given); });
+        EXPECT_EQ(m, n < 0 ? "Error reading record" : "no exception");
+        return n;
+    };
+    EXPECT_EQ(size(false, {0x03, 0x00, 0x61, 0x62, 0x63}, 0), 5);
+    EXPECT_EQ(size(false, {0x03, 0x09, 0x02, 0x00}, 0), 18);  // three 16-bit characters, two runs
+    EXPECT_EQ(size(false, {0x01, 0x04, 0x04, 0x00, 0x00, 0x00, 0x41, 1, 2, 3, 4}, 0), 11);  // far-east
+    EXPECT_EQ(size(true, {0x02, 0x00, 0x0C, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00}, 0), 9 + 2 + 4 + 3);  // runs first
+    EXPECT_EQ(size(false, {0x09, 0x02, 0x00}, 0, 3), 17);
+    EXPECT_EQ(size(true, {0xEE, 0x00, 0x01, 0x01}, 1), 3 + 256 * 2);
+    EXPECT_EQ(size(false, {0x03, 0x00}, 0), 5);  // the header may end at the last byte
+    for (auto [wideCount, data, pos, given] : {std::tuple<bool, Bytes, std::size_t, std::uint32_t>{false, {0x03}, 0, 0},
+                                               {true, {0x03, 0x00}, 0, 0}, {false, {0x03, 0x08, 0x01}, 0, 0},
+                                               {false, {0x03, 0x04, 0x01, 0x00, 0x00}, 0, 0}, {false, {0x09}, 1, 3},
+                                               {false, {0x03, 0x00}, 3, 0}})
+        EXPECT_EQ(size(wideCount, data, pos, given), -1) << ::testing::PrintToString(data);
 }
 
 TEST(BiffStrings, GetSimpleStringWidensWithoutCodePage) {

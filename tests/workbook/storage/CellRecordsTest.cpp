@@ -45,7 +45,6 @@ TEST(RKNumbers, Decoding) {
     for (auto [rk, value] : {std::pair{0xFFFFFFFEu, -1.0}, {0x7u, 0.01}, {0xEu, 3.0}, {0x6u, 1.0}, {0xC0E7u, 123.45},
                              {0x40C81C81u, 123.45}, {0x4074A001u, 3.3}, {0x41564CE9u, 58459.2}})
         EXPECT_EQ(DecodeRK(rk), value) << std::hex << rk;
-    EXPECT_NE(1.1 * 3, 3.3);
 }
 
 TEST(RKNumbers, WhateverEncodesDecodesToTheSameBits) {
@@ -77,11 +76,10 @@ TEST(CellRecords, ValuesGetAndSet) {
               (Bytes{0x7E, 0x02, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
     EXPECT_EQ(Number(rk.GetValue()), 1.5);
     const Bytes before = rk.Data;
-    for (const TVariant& bad : {TVariant(1234567.89), TVariant(std::numeric_limits<double>::infinity()),
-                                TVariant(std::nan("")), TVariant(u"abc"), TVariant::Null()})
-        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }).rfind("Invalid cell value: \"", 0), 0u);
-    EXPECT_EQ(MessageOf([&] { rk.SetValue(1234567.89); }), "Invalid cell value: \"1234567.89\"");
-    EXPECT_EQ(MessageOf([&] { rk.SetValue(1.0 / std::pow(10.0, -400.0)); }), "Invalid cell value: \"INF\"");
+    for (auto [bad, text] : {std::pair{TVariant(1234567.89), "1234567.89"}, {TVariant(std::nan("")), "NAN"},
+                             {TVariant(1.0 / std::pow(10.0, -400.0)), "INF"}, {TVariant(u"abc"), "abc"},
+                             {TVariant::Null(), ""}})
+        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
     EXPECT_EQ(rk.Data, before);  // a refused set changes nothing
 
     TNumberRecord number(1, 2, 16);
@@ -90,9 +88,9 @@ TEST(CellRecords, ValuesGetAndSet) {
     EXPECT_EQ(Number(number.GetValue()), 1234567.89);
     number.SetValue(TVariant(std::int32_t{7}));
     EXPECT_EQ(Number(number.GetValue()), 7);
-    EXPECT_EQ(MessageOf([&] { number.SetValue(u"seven"); }), "Invalid cell value: \"seven\"");
-    EXPECT_EQ(MessageOf([&] { number.SetValue(-std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"-INF\"");
-    EXPECT_EQ(MessageOf([&] { number.SetValue(std::nan("")); }), "Invalid cell value: \"NAN\"");
+    for (auto [bad, text] :
+         {std::pair{TVariant(u"seven"), "seven"}, {TVariant(-std::numeric_limits<double>::infinity()), "-INF"}})
+        EXPECT_EQ(MessageOf([&] { number.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
     EXPECT_EQ(Number(number.GetValue()), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
@@ -117,17 +115,11 @@ TEST(CellRecords, ValuesGetAndSet) {
 }
 
 TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
-    const std::pair<std::uint16_t, std::size_t> layouts[] = {
-        {xlr_BLANK, 6}, {xlr_BOOLERR, 8}, {xlr_RK, 10}, {xlr_LABELSST, 10}, {xlr_NUMBER, 14}};
-    for (auto [id, size] : layouts) {
-        const Bytes stream = Cat({Rec(id, Bytes(size - 1, 0)), Rec(0x0A, {})});
-        TKmrMemoryStream memory(SaveWith(ReadFile(FixtureDir() + "/small.xls"), stream));
-        TOle2File ole(&memory);
-        ole.SelectStream(u"Workbook");
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%X", id);
-        EXPECT_EQ(MessageOf([&] { WalkRecords(ole, [](std::unique_ptr<TBaseRecord>) {}); }),
-                  std::string("Record with ID 0x") + hex + " is invalid");
+    const std::tuple<std::uint16_t, std::size_t, const char*> layouts[] = {
+        {xlr_BLANK, 6, "201"}, {xlr_BOOLERR, 8, "205"}, {xlr_RK, 10, "27E"}, {xlr_LABELSST, 10, "FD"}, {xlr_NUMBER, 14, "203"}};
+    for (auto [id, size, hex] : layouts) {
+        TStreamFile f(Cat({Rec(id, Bytes(size - 1, 0)), Rec(0x0A, {})}));
+        EXPECT_EQ(MessageOf([&] { WalkAll(f.Ole); }), std::string("Record with ID 0x") + hex + " is invalid");
     }
     // Longer than the layout: kept byte for byte, and never joined.
     TCellRecordList row;
@@ -243,11 +235,9 @@ TEST(CellRecords, TheFactoryBuildsEachClassAndWritesUnchangedRecordsBack) {
                              typeid(TMulBlankRecord).name(), typeid(TEOFRecord).name()};
     Bytes stream;
     for (const auto& r : records) stream.insert(stream.end(), r.begin(), r.end());
-    TKmrMemoryStream memory(SaveWith(ReadFile(FixtureDir() + "/small.xls"), stream));
-    TOle2File ole(&memory);
-    ole.SelectStream(u"Workbook");
+    TStreamFile f(stream);
     TBaseRecordList list;
-    WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> r) {
+    WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> r) {
         EXPECT_STREQ(typeid(*r).name(), classes[list.Count()]) << list.Count();
         list.Add(std::move(r));
     });

@@ -76,12 +76,9 @@ TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
 TEST(FormatDateTime, NamedFormatsFromTheSettings) {
     TFormatSettings s = Czech();
     double v = k3April2021 + 0.75;
-    EXPECT_EQ(TryFormatDateTime(u"c", v, s), u"3.4.2021 18:00:00");
     EXPECT_EQ(TryFormatDateTime(u"c", k3April2021, s), u"3.4.2021");
-    EXPECT_EQ(TryFormatDateTime(u"ddddd", v, s), u"3.4.2021");
-    EXPECT_EQ(TryFormatDateTime(u"dddddd", v, s), u"3. duben 2021");
-    EXPECT_EQ(TryFormatDateTime(u"t|tt", v, s), u"18:00|18:00:00");
-    EXPECT_EQ(TryFormatDateTime(u"dddd", v, s), u"sobota");
+    EXPECT_EQ(TryFormatDateTime(u"c|ddddd|dddddd|t|tt|dddd", v, s),
+              u"3.4.2021 18:00:00|3.4.2021|3. duben 2021|18:00|18:00:00|sobota");
     s.DateSeparator = u'-';
     s.TimeSeparator = u'.';
     EXPECT_EQ(TryFormatDateTime(u"d/m/yy h:nn", v, s), u"3-4-21 18.00");
@@ -92,26 +89,16 @@ TEST(FormatDateTime, NamedFormatsFromTheSettings) {
 
 TEST(FormatDateTime, ValuesThatCannotBeShownGiveHashes) {
     TFormatSettings s = InvariantFormatSettings();
-    EXPECT_EQ(TryFormatDateTime(u"yyyy", std::nan(""), s), u"##");
-    EXPECT_EQ(TryFormatDateTime(u"yyyy", std::numeric_limits<double>::infinity(), s), u"##");
-    EXPECT_EQ(TryFormatDateTime(u"yyyy", 1e300, s), u"##");
+    for (double hashes : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 2958466.0, -693594.0})
+        EXPECT_EQ(TryFormatDateTime(u"yyyy", hashes, s), u"##") << hashes;
     EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", 2958465, s), u"9999-12-31");
-    EXPECT_EQ(TryFormatDateTime(u"yyyy", 2958466, s), u"##");
     EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", -693593, s), u"0001-01-01");
-    EXPECT_EQ(TryFormatDateTime(u"yyyy", -693594, s), u"##");
 }
 
 TEST(FormatDateTime, BeforeTheEpochTheFractionIsTheTime) {
     TFormatSettings s = InvariantFormatSettings();
     EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn", -1.25, s), u"1899-12-29 06:00");
     EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", 0.99999999999, s), u"1899-12-31 00:00:00.000");
-}
-
-TEST(FormatDateTime, Dates1904MoveBy1462Days) {
-    TFormatSettings s = InvariantFormatSettings();
-    EXPECT_EQ(TryFormatDateTime1904(u"yyyy-mm-dd", 0, true, s), u"1904-01-01");
-    EXPECT_EQ(TryFormatDateTime1904(u"yyyy-mm-dd", 0, false, s), u"1899-12-30");
-    EXPECT_EQ(TryFormatDateTime1904(u"yyyy", std::nan(""), true, s), u"##");
 }
 
 TEST(FormatDateTime, ReadAndShowAgree) {
