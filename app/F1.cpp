@@ -2,6 +2,7 @@
 
 #include "app/Tcheckandrefresh.h"
 #include "app/Tformats.h"
+#include "app/Tlocalesettings.h"
 #include "app/Tlistcompare.h"
 #include "app/Tmyconfig.h"
 #include "app/Winfo.h"
@@ -107,6 +108,7 @@ TForm1::TForm1(QWidget* parent)
         std::exit(-1);
     }
     myConfig->SetDefaults();
+    UseDesktopLocaleSettings();
     UseProgramDateFormat();
     TAllConf& conf = *myConfig->Conf();
 

@@ -2,6 +2,7 @@
 // question and what reaches them from other threads.
 #include "app/F1.h"
 #include "app/Tcheckandrefresh.h"
+#include "app/Tlocalesettings.h"
 #include "app/Wlog.h"
 #include "platform/qt/StatusBar.h"
 #include "tests/app/AppTestSupport.h"
@@ -228,4 +229,19 @@ TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowInTheirOrder) {
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
     EXPECT_EQ(logWindow->Line(3), QStringLiteral("z linky"));
     EXPECT_EQ(logWindow->Line(4), QStringLiteral("z okna"));
+}
+
+// The desktop locale reaches the engine in its own format letters.
+TEST(LocaleSettings, QtFormatsBecomeEngineLetters) {
+    for (auto [qt, engine] : {std::pair{"d.M.yyyy H:mm:ss", "d.m.yyyy h:nn:ss"}, {"dd/MM/yy h:mm AP", "dd/mm/yy h:nn AMPM"},
+                              {"dddd d. MMMM yyyy", "dddd d. mmmm yyyy"}, {"h:mm ap t", "h:nn ampm"},
+                              {"d 'de' MMMM", "d \"de\" mmmm"}})
+        EXPECT_EQ(EngineDateTimeFormat(QString::fromUtf8(qt)), QString::fromUtf8(engine)) << qt;
+    const kalmira::TFormatSettings cz = LocaleFormatSettings(QLocale(QLocale::Czech, QLocale::Czechia));
+    EXPECT_EQ(cz.DecimalSeparator, u',');
+    EXPECT_EQ(cz.ListSeparator, u';');
+    const kalmira::TFormatSettings en = LocaleFormatSettings(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(en.DecimalSeparator, u'.');
+    EXPECT_EQ(en.LongDayNames[0], u"Sunday");
+    EXPECT_EQ(en.LongMonthNames[0], u"January");
 }
