@@ -33,17 +33,17 @@ TXlsCellValue CellValue(int row, int col) {
     return {TVariant(u"Řádek " + Utf8ToUtf16(std::to_string(row * 10 + col))), -1, false};
 }
 
-struct TSheet {
+struct TTestSheet {
     TSSTGlobals SST;
     TCells Master{&SST, nullptr};
-    TSheet() {
+    TTestSheet() {
         for (int row = 0; row < Rows; ++row)
             for (int col = 0; col < Cols; ++col) Master.CellList().SetValueX2(row, col, CellValue(row, col), {}, false);
     }
 };
 
-TSheet& Sheet() {
-    static TSheet sheet;
+TTestSheet& Sheet() {
+    static TTestSheet sheet;
     return sheet;
 }
 
@@ -56,7 +56,7 @@ TSheetInfo OnSheet() {
 // Runs the operation on a fresh copy each iteration; the copy is not timed.
 template <class Operation>
 void OnCopy(benchmark::State& state, Operation operation) {
-    TSheet& sheet = Sheet();
+    TTestSheet& sheet = Sheet();
     for (auto _ : state) {
         state.PauseTiming();
         auto cells = std::make_unique<TCells>(&sheet.SST, nullptr);
