@@ -1,0 +1,239 @@
+// Sheets through hand-built sections, the template and the LibreOffice
+// workbooks S (page breaks, merges, conditional format, hyperlink, note,
+// picture, embedded chart), V (values, formulas) and M (one merge).
+#include <filesystem>
+
+#include <gmock/gmock.h>
+
+#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/Uxlssheet.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+std::string Fixture(const std::string& name) {
+    return std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/" + name + ".xls";
+}
+
+Bytes Bof(std::uint16_t type) { return Rec(0x809, {0, 6, static_cast<std::uint8_t>(type), 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
+const Bytes EOF_ = Rec(0x0A, {}), WINDOW2 = Rec(0x23E, {0xB6, 6, 0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+
+struct TLoaded {
+    TWorkbookGlobals Globals;
+    std::unique_ptr<TSheet> Sheet;
+};
+
+// The section of a stream whose first record is its BOF.
+std::unique_ptr<TLoaded> Load(const Bytes& stream) {
+    auto loaded = std::make_unique<TLoaded>();
+    TStreamFile f(stream);
+    auto header = f.FirstHeader();
+    loaded->Sheet = xlsbook::LoadSheet(f.Ole, header, loaded->Globals);
+    return loaded;
+}
+
+// What the sheet writes; the bytes must be as many as computed.
+Bytes Save(TSheet& sheet) {
+    sheet.FixRows();
+    const std::int64_t size = sheet.FixTotalSize(false);
+    Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
+}
+
+std::vector<std::uint16_t> Ids(const Bytes& bytes) {
+    std::vector<std::uint16_t> ids;
+    for (const auto& r : ParseRecords(bytes)) ids.push_back(r.Id);
+    return ids;
+}
+
+// The fixture changed through the stand-in, written to the build tree.
+std::string SaveBook(const std::string& fixture, const std::function<void(xlsbook::TXlsBook&)>& change) {
+    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/sheet-tests";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
+    WriteFile(path, xlsbook::RoundTrip(Fixture(fixture), change));
+    return path;
+}
+
+}  // namespace
+
+// A chart sheet and a macro sheet come back byte for byte (less the chart
+// font basis, an index record); a copied chart sheet writes the same bytes
+// and keeps its AI record at hand. The default column width follows
+// DEFCOLWIDTH and STANDARDWIDTH in either order.
+TEST(Sheets, HandBuiltSectionsComeBackAsRead) {
+    const Bytes ai = Rec(0x1051, {1, 2, 0, 0, 0, 0, 3, 0, 0x24, 1, 0});
+    const Bytes chartBody = Cat({Rec(0x1002, {1}), Rec(0x1033, {}), Rec(0x1033, {}), ai, Rec(0x1034, {}),
+                                 Rec(0x1034, {}), Rec(0xA0, {3, 0, 4, 0})});
+    auto chart = Load(Cat({Bof(0x20), Rec(0x1060, {0, 0}), chartBody, EOF_}));
+    EXPECT_EQ(Save(*chart->Sheet), Cat({Bof(0x20), chartBody, EOF_}));
+    EXPECT_EQ(chart->Sheet->GetSheetZoom(), 75);
+    auto copy = chart->Sheet->CopyTo();
+    EXPECT_EQ(Save(*copy), Save(*chart->Sheet));
+    EXPECT_EQ(static_cast<TKmrChart&>(*copy).Records().AIRecords().Count(), 1u);
+
+    const Bytes macro = Cat({Bof(0x40), Rec(0x55, {8, 0}), Rec(0x1234, {1, 2, 3}), WINDOW2, EOF_});
+    auto plain = Load(macro);
+    EXPECT_TRUE(dynamic_cast<TKmrUnsupportedSheet*>(plain->Sheet.get()));
+    EXPECT_EQ(Save(*plain->Sheet), macro);
+
+    const struct {
+        Bytes Records;
+        int Width;
+    } widths[] = {{Cat({Rec(0x55, {8, 0}), Rec(0x99, {0xC4, 9})}), 2500},
+                  {Cat({Rec(0x99, {0xC4, 9}), Rec(0x55, {8, 0})}), 2500},
+                  {Cat({Rec(0x99, {0xC4, 9}), Rec(0x55, {12, 0})}), 3516},
+                  {Rec(0x225, {0, 0, 0x2C, 1}), 2930}};
+    for (const auto& w : widths) {
+        auto sheet = Load(Cat({Bof(0x10), w.Records, WINDOW2, EOF_}));
+        EXPECT_EQ(static_cast<TWorkSheet&>(*sheet->Sheet).DefColWidth(), w.Width);
+    }
+}
+
+// Without setting records the getters give their defaults and the setters
+// write nothing; on the template the setters change the records they find
+// and insert zoom, margins and printer settings once.
+TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
+    auto bare = Load(Cat({Bof(0x10), EOF_}));
+    TSheet& b = *bare->Sheet;
+    const Bytes before = Save(b);
+    EXPECT_EQ(std::make_tuple(b.GetSelected(), b.GetShowGridLines(), b.GetPrintGridLines(), b.GetIsR1C1(),
+                              b.GetSheetZoom(), b.GetWindow2Frozen(), b.GetPrintScale(), b.GetPrintCopies(),
+                              b.GetPrintPaperSize(), b.GetPrintXResolution(), b.GetOutlineSummaryRowsBelowDetail(),
+                              b.GetOutlineAutomaticStyles()),
+              std::make_tuple(false, true, true, false, 100, true, 100, 1, 1, 600, true, false));
+    EXPECT_EQ(b.GetMargins(), (TXlsMargins{0.7480314960629921, 0.984251968503937, 0.7480314960629921,
+                                           0.984251968503937, 0, 0}));
+    b.SetSelected(true);
+    b.SetPrintScale(50);
+    b.SetSheetZoom(75);  // no tail list to take an SCL
+    b.SetPageHeader(u"x");
+    b.FreezePanes(2, 2);
+    EXPECT_EQ(Save(b), before);
+
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals, globals.SST());
+    const Bytes empty = Save(sheet);
+    sheet.SetSheetZoom(75);
+    TXlsMargins margins{1, 2, 3, 4, 0.5, 0.25};
+    sheet.SetMargins(margins);
+    margins.Left = 1.5;
+    sheet.SetMargins(margins);
+    sheet.SetPageHeader(u"&CHlavička");
+    EXPECT_EQ(MessageOf([&] { sheet.SetPrintCopies(70000); }),
+              "The index \"70000\" of the property \"PrintCopies\" is not in the range 0-65535");
+    sheet.SetPrinterDriverSettings({0, {1, 2, 3}});
+    sheet.SetPrinterDriverSettings({0, {4, 5}});
+    EXPECT_EQ(sheet.GetPrinterDriverSettings(), (TPrinterDriverSettings{0, {4, 5}}));
+    EXPECT_EQ(sheet.GetMargins(), margins);
+    EXPECT_EQ(sheet.GetPageHeader(), u"&CHlavička");
+    const auto records = ParseRecords(Save(sheet));
+    const auto ids = Ids(Save(sheet));
+    EXPECT_EQ(std::count_if(ids.begin(), ids.end(), [](auto id) { return id >= 0x26 && id <= 0x29; }), 4);
+    const auto pls = std::find(ids.begin(), ids.end(), 0x4D);
+    ASSERT_NE(pls, ids.end());
+    EXPECT_EQ(*(pls + 1), 0xA1);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 0x4D), 1);
+    EXPECT_EQ(*(std::find(ids.begin(), ids.end(), 0x23E) + 1), 0xA0);
+    EXPECT_EQ(sheet.GetSheetZoom(), 75);
+    sheet.SetPrinterDriverSettings({});
+    EXPECT_EQ(sheet.GetPrinterDriverSettings(), TPrinterDriverSettings{});
+    sheet.ClearValues();
+    EXPECT_EQ(Save(sheet), empty);
+    EXPECT_EQ(sheet.GetSheetZoom(), 100);
+}
+
+// Frozen rows keep column A in view; both getters give their own order;
+// unfreezing removes the pane and both flags.
+TEST(Sheets, PanesFreezeSplitAndGo) {
+    const std::string path = SaveBook("sheets_v", [](xlsbook::TXlsBook& book) {
+        TSheet& sheet = *book.Sheets[0];
+        sheet.FreezePanes(3, 0);
+        EXPECT_EQ(sheet.GetFrozenPanes(), std::make_pair(3, 0));
+        EXPECT_EQ(sheet.GetSplitWindow(), std::make_pair(0, 0));
+    });
+    EXPECT_EQ(Lines(OleCheck("panes", path)), (std::vector<std::string>{"xlrd 1 3 0", "lo A4 frozen"}));
+
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals, globals.SST());
+    const Bytes empty = Save(sheet);
+    sheet.SplitWindow(2, 5);
+    EXPECT_EQ(sheet.GetSplitWindow(), std::make_pair(2, 5));
+    EXPECT_EQ(sheet.GetFrozenPanes(), std::make_pair(0, 0));
+    sheet.FreezePanes(0, 4);
+    EXPECT_EQ(sheet.GetFrozenPanes(), std::make_pair(0, 4));
+    sheet.FreezePanes(0, 0);
+    EXPECT_EQ(Save(sheet), empty);
+}
+
+// Until their own classes exist, held records refuse the row and column
+// changes they would have to follow, and the sheet stays as it was.
+TEST(Sheets, HeldRecordsStayInPlaceAndRefuseChanges) {
+    const Bytes plainM = xlsbook::RoundTrip(Fixture("sheets_m"), nullptr);
+    std::string message;
+    const Bytes refusedM = xlsbook::RoundTrip(Fixture("sheets_m"), [&](xlsbook::TXlsBook& book) {
+        TSheet& sheet = *book.Sheets[0];
+        message = MessageOf([&] { sheet.InsertAndCopyRowsAndCols(0, 0, 5, 1, 0, 0, 0, 0, {}, false); });
+        auto copy = sheet.CopyTo();  // a drawing without objects stays behind
+        EXPECT_EQ(Ids(Save(*copy)).size() + 1, Ids(Save(sheet)).size());
+    });
+    EXPECT_EQ(message, "This file has a not implemented kind of record: MERGEDCELLS");
+    EXPECT_EQ(refusedM, plainM);
+
+    const Bytes plainS = xlsbook::RoundTrip(Fixture("sheets_s"), nullptr);
+    std::vector<std::string> messages;
+    const Bytes refusedS = xlsbook::RoundTrip(Fixture("sheets_s"), [&](xlsbook::TXlsBook& book) {
+        TSheet& sheet = *book.Sheets[0];
+        const TSheetInfo info = book.Globals->SheetInfo(0, 0);
+        messages = {MessageOf([&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, info); }),
+                    MessageOf([&] { sheet.DeleteRowsAndCols(8, 1, 0, 0, info); }),
+                    MessageOf([&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }),
+                    MessageOf([&] { sheet.CopyTo(); })};
+    });
+    EXPECT_THAT(messages, ::testing::ElementsAre("This file has a not implemented kind of record: VERTICALPAGEBREAKS",
+                                                 "This file has a not implemented kind of record: HORIZONTALPAGEBREAKS",
+                                                 ::testing::StartsWith("Error in Chart formula. Token Id: 0x"),
+                                                 "This file has a not implemented kind of record: OBJ"));
+    EXPECT_EQ(refusedS, plainS);
+}
+
+// Refused sections stop the load and leave the sheet empty; deep chart
+// nesting loads without recursion; a stream ending inside a block fails.
+TEST(Sheets, BadSectionsAreRefused) {
+    const Bytes formula = Rec(0x06, Bytes{0, 0, 0, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const struct {
+        Bytes Body;
+        std::string Message;
+    } cases[] = {
+        {Bof(0x10), "Error reading Excel records. File invalid"},
+        {Rec(0x4BC, Bytes(10, 0)), "Error reading Excel records. File invalid"},
+        {Cat({Rec(0x55, {8, 0}), Rec(0x221, Bytes(14, 0))}), "Error reading Excel records. File invalid"},
+        {Cat({WINDOW2, Rec(0x41, Bytes(9, 0))}), "Record with ID 0x41 is invalid"},
+        {Rec(0x200, Bytes(12, 0)), "Record with ID 0x200 is invalid"},
+        {Cat({formula, Rec(0x1C, {0, 0})}), "no exception"},
+    };
+    for (const auto& c : cases) {
+        TWorkbookGlobals globals;
+        TWorkSheet sheet(&globals);
+        TStreamFile f(Cat({Bof(0x10), c.Body, EOF_}));
+        auto header = f.FirstHeader();
+        auto bof = LoadRecords(f.Ole, header);
+        EXPECT_EQ(MessageOf([&] {
+                      sheet.LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
+                                           globals.SST());
+                  }),
+                  c.Message);
+        if (c.Message != "no exception") EXPECT_EQ(MessageOf([&] { Save(sheet); }), "A section of the workbook is not loaded");
+    }
+
+    Bytes nested = Bof(0x20);
+    for (int i = 0; i < 100000; ++i) nested.insert(nested.end(), {0x33, 0x10, 0, 0});
+    const Bytes open = nested;
+    for (int i = 0; i < 100000; ++i) nested.insert(nested.end(), {0x34, 0x10, 0, 0});
+    EXPECT_EQ(Save(*Load(Cat({nested, EOF_}))->Sheet).size(), nested.size() + 4);
+    EXPECT_EQ(MessageOf([&] { Load(open); }), "Error reading Excel records. File invalid");
+}
