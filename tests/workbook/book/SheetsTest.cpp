@@ -61,6 +61,15 @@ std::string SaveBook(const std::string& fixture, const std::function<void(xlsboo
 
 }  // namespace
 
+// LibreOffice reads the same workbook from what the sheets write.
+TEST(Sheets, LibreOfficeWorkbooksReadTheSameAfterASave) {
+    for (const std::string name : {"sheets_s", "sheets_v", "sheets_m"}) {
+        const std::string path = std::string(ORVELO_BINARY_DIR) + "/sheet-tests-" + name + ".xls";
+        WriteFile(path, xlsbook::RoundTrip(Fixture(name), nullptr));
+        EXPECT_EQ(OleCheck("lofods", path), OleCheck("lofods", Fixture(name))) << name;
+    }
+}
+
 // A chart sheet and a macro sheet come back byte for byte (less the chart
 // font basis, an index record); a copied chart sheet writes the same bytes
 // and keeps its AI record at hand. The default column width follows
@@ -142,9 +151,12 @@ TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
     EXPECT_EQ(sheet.GetSheetZoom(), 75);
     sheet.SetPrinterDriverSettings({});
     EXPECT_EQ(sheet.GetPrinterDriverSettings(), TPrinterDriverSettings{});
-    sheet.ClearValues();
+    sheet.SetPrinterDriverSettings({0, {6}});
+    sheet.FreezePanes(1, 1);
+    sheet.ClearValues();  // PANE, SCL and PLS forgotten with their records
     EXPECT_EQ(Save(sheet), empty);
-    EXPECT_EQ(sheet.GetSheetZoom(), 100);
+    EXPECT_EQ(std::make_tuple(sheet.GetSheetZoom(), sheet.GetFrozenPanes(), sheet.GetPrinterDriverSettings()),
+              std::make_tuple(100, std::make_pair(0, 0), TPrinterDriverSettings{}));
 }
 
 // Frozen rows keep column A in view; both getters give their own order;
