@@ -708,20 +708,37 @@ void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
     if (FHLinks.Count() > 0) RefuseHeld(FHLinks);
 }
 
+// Each cell operation checks itself before it moves anything; a change of
+// rows and columns together is tried on a copy first, so that columns
+// refused after the rows moved leave nothing half done.
+template <class Change>
+void TWorkSheet::ChangeCells(bool twoSteps, Change change) {
+    if (twoSteps) {
+        TCells trial(FWorkbookGlobals, nullptr);
+        trial.CopyFrom(*FCells);
+        change(trial);
+    }
+    change(*FCells);
+}
+
 void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
                                           int lastCol, int destCol, int colCount, const TSheetInfo& info,
                                           bool onlyFormulas) {
     if (rowCount <= 0 && colCount <= 0) return;
     RefuseMoves(rowCount > 0, colCount > 0);
-    if (rowCount > 0) FCells->InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
-    if (colCount > 0) FCells->InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
+    ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
+        if (rowCount > 0) cells.InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
+        if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
+    });
 }
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     if (rowCount <= 0 && colCount <= 0) return;
     RefuseMoves(rowCount > 0, colCount > 0);
-    if (rowCount > 0) FCells->DeleteRows(row, rowCount, info);
-    if (colCount > 0) FCells->DeleteCols(col, colCount, info);
+    ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
+        if (rowCount > 0) cells.DeleteRows(row, rowCount, info);
+        if (colCount > 0) cells.DeleteCols(col, colCount, info);
+    });
 }
 
 // An embedded chart's series follow too; everything is checked first.

@@ -245,6 +245,8 @@ private:
     // follow them.
     void RefuseMoves(bool rows, bool cols) const;
     std::int64_t SizeWith(std::int64_t cells) const;
+    template <class Change>
+    void ChangeCells(bool twoSteps, Change change);
 
     TBaseRecordList FHead;
     TBaseRecordList FTail;

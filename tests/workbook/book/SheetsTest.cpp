@@ -151,6 +151,18 @@ TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
     EXPECT_EQ(sheet.GetSheetZoom(), 75);
     sheet.SetPrinterDriverSettings({});
     EXPECT_EQ(sheet.GetPrinterDriverSettings(), TPrinterDriverSettings{});
+    sheet.Cells().CellList().SetValueX2(2, 1, {TVariant(1.5), -1, false}, {}, false);
+    sheet.SetRowFormat(2, 20);
+    sheet.SetRowHeight(3, 500);
+    sheet.SetRowHidden(4, true);
+    EXPECT_EQ(std::make_tuple(sheet.GetRowFormat(2), sheet.Cells().CellList().FindCell(2, 1)->GetXF(),
+                              sheet.GetRowHeight(3, true), sheet.GetRowHeight(4, false), sheet.GetRowHeight(4, true),
+                              sheet.GetRowHeight(9, false), sheet.GetRowFormat(9)),
+              std::make_tuple(20, 20, 500, 255, 0, 255, -1));
+    const TXlsCellRange rows{0, 2, 255, 3};
+    const std::int64_t rangeSize = sheet.TotalRangeSize(0, rows);
+    EXPECT_EQ(static_cast<std::int64_t>(Written([&](TOle2File& ole) { sheet.SaveRangeToStream(ole, 0, rows); }).size()),
+              rangeSize);
     sheet.SetPrinterDriverSettings({0, {6}});
     sheet.FreezePanes(1, 1);
     sheet.ClearValues();  // PANE, SCL and PLS forgotten with their records
@@ -195,6 +207,17 @@ TEST(Sheets, HeldRecordsStayInPlaceAndRefuseChanges) {
     });
     EXPECT_EQ(message, "This file has a not implemented kind of record: MERGEDCELLS");
     EXPECT_EQ(refusedM, plainM);
+
+    // Rows and columns at once: the refused columns leave the rows too.
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals, globals.SST());
+    const std::uint8_t refToA1[] = {0x24, 0, 0, 0, 0xC0};
+    sheet.Cells().CellList().AssignFormulaX(0, 5, refToA1, TVariant(1.0), false);
+    sheet.Cells().CellList().SetValueX2(12, 0, {TVariant(2.0), -1, false}, {}, false);
+    const Bytes before = Save(sheet);
+    EXPECT_THAT(MessageOf([&] { sheet.DeleteRowsAndCols(10, 1, 0, 1, globals.SheetInfo(0, 0)); }),
+                "Formula at Row 0, column 5 is not supported. Token Id: 0x24");
+    EXPECT_EQ(Save(sheet), before);
 
     const Bytes plainS = xlsbook::RoundTrip(Fixture("sheets_s"), nullptr);
     std::vector<std::string> messages;
