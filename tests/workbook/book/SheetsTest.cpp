@@ -103,6 +103,31 @@ TEST(Sheets, HandBuiltSectionsComeBackAsRead) {
     }
 }
 
+// S's embedded chart as a chart sheet of M, and its copy beside it: both
+// open in LibreOffice as charts.
+TEST(Sheets, ACopiedChartSheetOpensInLibreOffice) {
+    const Bytes s = ReadStream(ReadFile(Fixture("sheets_s")), u"Workbook");
+    std::size_t from = 0, to = 0, bofs = 0;
+    for (const auto& r : ParseRecords(s)) {
+        if (r.Id == 0x809 && ++bofs == 3) from = r.At;
+        if (bofs == 3 && r.Id == 0x0A && !to) to = r.At + 4;
+    }
+    const Bytes chart(s.begin() + static_cast<std::ptrdiff_t>(from), s.begin() + static_cast<std::ptrdiff_t>(to));
+    const std::string path = SaveBook("sheets_m", [&](xlsbook::TXlsBook& book) {
+        book.Globals->InsertSheets(0, 1, 2, u"Graf", 0x0200);
+        TStreamFile f(chart);
+        auto header = f.FirstHeader();
+        book.Sheets.push_back(xlsbook::LoadSheet(f.Ole, header, *book.Globals));
+        book.Sheets.push_back(book.Sheets.back()->CopyTo());
+    });
+    const auto fods = Lines(OleCheck("lofods", path));
+    for (const std::string tag : {"<chart:chart ", "<chart:series "})
+        EXPECT_EQ(std::count_if(fods.begin(), fods.end(), [&](const std::string& l) { return l.find(tag) != l.npos; }), 2)
+            << tag;
+    EXPECT_THAT(fods, ::testing::IsSupersetOf({::testing::HasSubstr("<table:table table:name=\"Graf\""),
+                                               ::testing::HasSubstr("<table:table table:name=\"Graf1\"")}));
+}
+
 // Without setting records the getters give their defaults and the setters
 // write nothing; on the template the setters change the records they find
 // and insert zoom, margins and printer settings once.
