@@ -749,7 +749,13 @@ void TWorkSheet::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, 
     FDrawing.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
+// The embedded charts' series are tried on copies before the cells change.
 void TWorkSheet::ArrangeCopySheet(const TSheetInfo& info) {
+    if (FDrawing.AIRecords().Count() > 0) {
+        TChartRecordList trial;
+        trial.CopyFrom(FDrawing);
+        trial.ArrangeCopySheet(info);
+    }
     FCells->ArrangeInsertSheet(info);
     FDrawing.ArrangeCopySheet(info);
 }
