@@ -43,8 +43,7 @@ std::unique_ptr<TBigBook> LoadBig() {
     while (!ole.NextEof(3) && header.Id == xlr_BOF) {
         auto record = LoadRecords(ole, header);
         std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
-        if (bof->GetBOFType() == BOFWorksheet) book->Sheets.push_back(std::make_unique<TWorkSheet>(&book->Globals));
-        else book->Sheets.push_back(std::make_unique<TKmrUnsupportedSheet>(&book->Globals));
+        book->Sheets.push_back(NewSheetOfType(&book->Globals, bof->GetBOFType()));
         book->Sheets.back()->LoadFromStream(ole, header, std::move(bof), book->Globals.SST());
     }
     book->Globals.SST().Sort();

@@ -153,14 +153,12 @@ std::vector<std::unique_ptr<TSheet>> LoadSheets(TOle2File& ole, TRecordHeader& h
         while (!ole.NextEof(3) && header.Id == xlr_BOF) {
             auto record = LoadRecords(ole, header);
             std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
-            const std::uint16_t type = bof->GetBOFType();
-            if (type == BOFWorksheet) sheets.push_back(std::make_unique<TWorkSheet>(&globals));
-            else if (type == BOFChart) sheets.push_back(std::make_unique<TKmrChart>(&globals));
-            else sheets.push_back(std::make_unique<TKmrUnsupportedSheet>(&globals));
-            sheets.back()->LoadFromStream(ole, header, std::move(bof), globals.SST());
+            auto sheet = NewSheetOfType(&globals, bof->GetBOFType());
+            sheet->LoadFromStream(ole, header, std::move(bof), globals.SST());
+            sheets.push_back(std::move(sheet));
         }
     } catch (const Exception&) {
-        if (!sheets.empty()) sheets.pop_back();
+        // The refused section and those after it stay out.
     }
     return sheets;
 }

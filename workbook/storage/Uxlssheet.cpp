@@ -896,6 +896,15 @@ std::unique_ptr<TSheet> TKmrChart::DoCopyTo() const {
     return copy;
 }
 
+std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType) {
+    switch (bofType) {
+        case BOFWorksheet: return std::make_unique<TWorkSheet>(globals);
+        case BOFChart: return std::make_unique<TKmrChart>(globals);
+        case BOFGlobals: Raise(ErrExcelInvalid);
+        default: return std::make_unique<TKmrUnsupportedSheet>(globals);
+    }
+}
+
 void TChartList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                           const TSheetInfo& info) {
     const TArrangeCheck check(rowPos, rowCount, colPos, colCount, info);

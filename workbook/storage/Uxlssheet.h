@@ -313,6 +313,11 @@ protected:
     std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const override;
 };
 
+// A new, empty sheet of the class a BOF of the type names: a worksheet, a
+// chart sheet, or a sheet held as records; workbook globals are refused
+// ("Error reading Excel records. File invalid").
+std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType);
+
 // The workbook's chart sheets.
 class TChartList : public TBaseList<TKmrChart> {
 public:

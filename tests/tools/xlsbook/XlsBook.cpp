@@ -12,13 +12,7 @@ std::unique_ptr<TSheet> LoadSheet(TOle2File& ole, TRecordHeader& header, TWorkbo
     if (header.Id != xlr_BOF) Raise(ErrExcelInvalid);
     auto record = LoadRecords(ole, header);
     std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
-    std::unique_ptr<TSheet> sheet;
-    switch (bof->GetBOFType()) {
-        case BOFWorksheet: sheet = std::make_unique<TWorkSheet>(&globals); break;
-        case BOFChart: sheet = std::make_unique<TKmrChart>(&globals); break;
-        case BOFGlobals: Raise(ErrExcelInvalid);
-        default: sheet = std::make_unique<TKmrUnsupportedSheet>(&globals);
-    }
+    auto sheet = NewSheetOfType(&globals, bof->GetBOFType());
     sheet->LoadFromStream(ole, header, std::move(bof), globals.SST());
     return sheet;
 }
