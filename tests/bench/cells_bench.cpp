@@ -41,18 +41,18 @@ TXlsCellValue CellValue(int row, int col) {
     return {TVariant(u"Řádek " + Utf8ToUtf16(std::to_string(row * 10 + col))), -1, false};
 }
 
-struct TSheet {
+struct TTestSheet {
     TSSTGlobals SST;
     TCells Master{&SST, nullptr};
-    TSheet() {
+    TTestSheet() {
         for (int row = 0; row < Rows; ++row)
             for (int col = 0; col < Cols; ++col) Master.CellList().SetValueX2(row, col, CellValue(row, col), {}, false);
     }
-    explicit TSheet(int) {}  // filled by its maker
+    explicit TTestSheet(int) {}  // filled by its maker
 };
 
-TSheet& Sheet() {
-    static TSheet sheet;
+TTestSheet& Sheet() {
+    static TTestSheet sheet;
     return sheet;
 }
 
@@ -64,7 +64,7 @@ TSheetInfo OnSheet() {
 
 // Runs the operation on a fresh copy each iteration; the copy is not timed.
 template <class Operation>
-void OnCopy(benchmark::State& state, Operation operation, TSheet& sheet = Sheet()) {
+void OnCopy(benchmark::State& state, Operation operation, TTestSheet& sheet = Sheet()) {
     for (auto _ : state) {
         state.PauseTiming();
         auto cells = std::make_unique<TCells>(&sheet.SST, nullptr);
@@ -121,8 +121,8 @@ Bytes MovingTokens(int row, int col) {
     return tokens;
 }
 
-TSheet& FormulaSheet() {
-    static TSheet sheet(0);
+TTestSheet& FormulaSheet() {
+    static TTestSheet sheet(0);
     static const bool filled = [] {
         for (int row = 0; row < Rows; ++row)
             for (int col = 0; col < Cols; ++col)

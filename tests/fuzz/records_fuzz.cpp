@@ -9,7 +9,9 @@
 // also go into a sheet's cell storage, which is saved, has rows and columns
 // inserted and deleted, and is saved again, each time at its computed size.
 // The stream's first section also loads into the workbook globals, which
-// are changed and saved at their computed size.
+// are changed and saved at their computed size; every section after it
+// loads into its sheet class, is saved, changed through the sheet's
+// setters, copied, and saved again, each at its computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +30,7 @@
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlscellrecords.h"
+#include "workbook/storage/Uxlssheet.h"
 
 using namespace kalmira;
 
@@ -123,13 +126,62 @@ void ChangeCells(TCells& cells) {
              [&] { cells.CellList().SetValueX2(2, 2, {TVariant(1.5), -1, false}, {}, false); }});
 }
 
+void SaveSheet(TOle2File& ole, TSheet& sheet) {
+    sheet.FixRows();
+    const std::int64_t start = ole.Position(), size = sheet.FixTotalSize(false);
+    sheet.SaveToStream(ole);
+    if (ole.Position() - start != size) std::abort();
+}
+
+// info names sheet 0 as changed and sheet 1 as the one holding formulas.
+void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
+    TSheetInfo own = info;
+    own.FormulaSheet = own.InsSheet;
+    TryEach({[&] { sheet.FreezePanes(2, 1); }, [&] { sheet.SetSheetZoom(75); },
+             [&] { sheet.SetMargins({1, 2, 3, 4, 5, 6}); }, [&] { sheet.SetPageHeader(u"&Cx"); },
+             [&] { sheet.SetPrinterDriverSettings({0, {1, 2}}); }, [&] { sheet.SetCodeName(u"Kód"); },
+             [&] { sheet.InsertAndCopyRowsAndCols(0, 1, 3, 1, 0, 0, 0, 0, own, false); },
+             [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); },
+             [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); }});
+}
+
+// The sections after the globals, each in the class its BOF names, up to
+// the first one refused.
+std::vector<std::unique_ptr<TSheet>> LoadSheets(TOle2File& ole, TRecordHeader& header, TWorkbookGlobals& globals) {
+    std::vector<std::unique_ptr<TSheet>> sheets;
+    try {
+        while (!ole.NextEof(3) && header.Id == xlr_BOF) {
+            auto record = LoadRecords(ole, header);
+            std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
+            auto sheet = NewSheetOfType(&globals, bof->GetBOFType());
+            sheet->LoadFromStream(ole, header, std::move(bof), globals.SST());
+            sheets.push_back(std::move(sheet));
+        }
+    } catch (const Exception&) {
+        // The refused section and those after it stay out.
+    }
+    return sheets;
+}
+
+void SaveSheets(TOle2File& out, std::vector<std::unique_ptr<TSheet>>& sheets, const TSheetInfo& info) {
+    for (auto& sheet : sheets) {
+        SaveSheet(out, *sheet);
+        ChangeSheet(*sheet, info);
+        SaveSheet(out, *sheet);
+        TryEach({[&] { SaveSheet(out, *sheet->CopyTo()); }, [&] {
+                     if (auto* work = dynamic_cast<TWorkSheet*>(sheet.get())) work->ClearValues();
+                 }});
+        SaveSheet(out, *sheet);
+    }
+}
+
 void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
     TKmrMemoryStream in(file), out;
     TOle2File ole(&in);
     ole.SelectStream(u"Workbook");
     TWorkbookGlobals globals;
+    TRecordHeader header{};
     try {
-        TRecordHeader header{};
         ReadRecordHeader(ole, header);
         auto first = LoadRecords(ole, header);
         if (!dynamic_cast<TBOFRecord*>(first.get())) return;
@@ -138,6 +190,8 @@ void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
     } catch (const Exception&) {
         return;
     }
+    auto sheets = LoadSheets(ole, header, globals);
+    globals.SST().Sort();  // every label has attached by file index
     const std::uint8_t tokens[] = {0x1E, 1, 0};
     TGlobalsAccess& access = globals.Access();
     const TReferencesMark mark = access.MarkReferences();
@@ -152,6 +206,7 @@ void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
     ole.PrepareForWrite(&out, u"Workbook");
     globals.SaveToStream(ole);
     if (ole.Position() != globals.TotalSize()) std::abort();
+    SaveSheets(ole, sheets, globals.SheetInfo(0, 1));
 }
 
 }  // namespace

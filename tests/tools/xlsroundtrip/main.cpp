@@ -8,11 +8,12 @@
 // through the workbook globals and are written in their order (the record
 // list as read, the sheet directory, references, names, drawing group),
 // the shared strings come out of the string table sorted and rebuilt (with
-// a new EXTSST), the first worksheet's ROW and cell records go through the cell
-// storage, which writes that sheet's DIMENSIONS, ROW blocks and cells anew;
-// other sheets' cells are split out of MULRK and MULBLANK and joined again
-// row by row; index and cache records are dropped, and every BOUNDSHEET
-// gets the offset of its sheet from the computed sizes. --label and --rich set
+// a new EXTSST); every sheet loads into its class (worksheet, chart sheet,
+// or a sheet held as records) and is written in its order: a worksheet's
+// ROW and cell records go through the cell storage, which writes its
+// DIMENSIONS, ROW blocks and cells anew; index and cache records are
+// dropped, and every BOUNDSHEET gets the offset of its sheet from the
+// computed sizes. --label and --rich set
 // the shared-string cell at SHEET, ROW, COLUMN (from 1) to a new text;
 // RUNS is "first:font,first:font...". A file the engine cannot read gives
 // exit status 1 and the engine's message on one line of standard error;
@@ -28,9 +29,9 @@
 // gives status 1 and the parser's message, and OUT is not created.
 //
 // --settings changes the settings of the workbook (through the globals)
-// and of its first sheet through the setting records, so that other programs can tell whether
+// and of its first sheet through the sheet's setters, so that other programs can tell whether
 // they see them: 1904 dates, R1C1 references, zoom 150 (a new SCL behind
-// WINDOW2), margins, header and footer, paper, scale 80, copies, fit to
+// WINDOW2 when missing), margins, header and footer, paper, scale 80, copies, fit to
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
 // to pages on, which hides the scale from other programs.
 //
@@ -93,42 +94,31 @@ void SetNameArea(TXlsBook& book, const TChange& change) {
     });
 }
 
-std::size_t IndexOf(const TBaseRecordList& records, std::uint16_t id) {
-    for (std::size_t i = 0; i < records.Count(); ++i)
-        if (records.GetItems(i) && records.GetItems(i)->Id == id) return i;
-    Raise(ErrNotImplemented, "record missing");
-}
-
-template <class T>
-T* Find(const TBaseRecordList& records, std::uint16_t id) {
-    return dynamic_cast<T*>(records.GetItems(IndexOf(records, id)));
-}
-
 void ChangeSettings(TXlsBook& book, bool fitToPage) {
-    if (book.Sections.empty()) Raise(ErrExcelInvalid);
+    if (book.Sheets.empty()) Raise(ErrExcelInvalid);
     book.Globals->SetIs1904(true);
-    TBaseRecordList& sheet = *book.Sections[0];
-    Find<TRefModeRecord>(sheet, xlr_REFMODE)->SetIsR1C1(true);
-    const std::pair<std::uint16_t, double> margins[] = {
-        {xlr_LEFTMARGIN, 1.25}, {xlr_RIGHTMARGIN, 0.5}, {xlr_TOPMARGIN, 1.5}, {xlr_BOTTOMMARGIN, 0.75}};
-    for (auto [id, inches] : margins) Find<TMarginRecord>(sheet, id)->SetValue(inches);
-    auto* header = Find<TPageHeaderFooterRecord>(sheet, xlr_HEADER);
-    sheet.Resize(*header, [&] { header->SetText(u"&LOdečty &P"); });
-    auto* footer = Find<TPageHeaderFooterRecord>(sheet, xlr_FOOTER);
-    sheet.Resize(*footer, [&] { footer->SetText(u"&RByt"); });
-    auto* setup = Find<TSetupRecord>(sheet, xlr_SETUP);
-    setup->SetPrintPaperSize(8);
-    setup->SetScale(80);
-    setup->SetPrintCopies(2);
-    setup->SetFitWidth(2);
-    setup->SetFitHeight(3);
-    setup->SetHeaderMargin(0.375);
-    setup->SetFooterMargin(0.625);
-    Find<TPrintGridLinesRecord>(sheet, xlr_PRINTGRIDLINES)->SetValue(true);
-    Find<TPrintCenteredRecord>(sheet, xlr_HCENTER)->SetCentered(true);
-    Find<TPrintCenteredRecord>(sheet, xlr_VCENTER)->SetCentered(true);
-    Find<TWsBoolRecord>(sheet, xlr_WSBOOL)->SetFitToPage(fitToPage);
-    sheet.Insert(IndexOf(sheet, xlr_WINDOW2) + 1, std::make_unique<TSCLRecord>(150));
+    TSheet& sheet = *book.Sheets[0];
+    sheet.SetIsR1C1(true);
+    TXlsMargins margins;
+    margins.Left = 1.25;
+    margins.Right = 0.5;
+    margins.Top = 1.5;
+    margins.Bottom = 0.75;
+    margins.Header = 0.375;
+    margins.Footer = 0.625;
+    sheet.SetMargins(margins);
+    sheet.SetPageHeader(u"&LOdečty &P");
+    sheet.SetPageFooter(u"&RByt");
+    sheet.SetPrintPaperSize(8);
+    sheet.SetPrintScale(80);
+    sheet.SetPrintCopies(2);
+    sheet.SetPrintNumberOfHorizontalPages(2);
+    sheet.SetPrintNumberOfVerticalPages(3);
+    sheet.SetPrintGridLines(true);
+    sheet.SetPrintHCentered(true);
+    sheet.SetPrintVCentered(true);
+    sheet.SetPrintToFit(fitToPage);
+    sheet.SetSheetZoom(150);
 }
 
 void Apply(TXlsBook& book, const TChange& change) {

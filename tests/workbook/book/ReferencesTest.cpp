@@ -161,7 +161,7 @@ TEST(References, LibreOfficeWorkbookLosesAndGainsASheet) {
     const std::string path = SaveWorkbook("globals_a", [](xlsbook::TXlsBook& book) {
         book.Globals->DeleteSheets(1, 1);
         book.Globals->InsertSheets(-1, 2, 1, u"Nova", 0);
-        std::rotate(book.Sections.begin() + 1, book.Sections.begin() + 2, book.Sections.end());
+        std::rotate(book.Sheets.begin() + 1, book.Sheets.begin() + 2, book.Sheets.end());
     });
     EXPECT_EQ(Lines(OleCheck("refs", path)),
               (std::vector<std::string>{"sheet Odecty", "sheet Treti", "sheet Nova", "externsheet 0 0 0",

@@ -31,7 +31,7 @@ public:
 
 TXlsCellValue Value(TVariant v, int xf = -1) { return {std::move(v), xf, false}; }
 
-struct TSheet {
+struct TTestSheet {
     TSSTGlobals SST;
     TTestColInfo ColInfo;
     TCells Cells{&SST, &ColInfo};
@@ -49,7 +49,7 @@ struct TSheet {
 }  // namespace
 
 TEST(CellValues, EachKindBecomesItsRecordAndReadsBack) {
-    TSheet s;
+    TTestSheet s;
     s.Set(0, 0, 1.5);
     s.Set(0, 1, 1234567.89);
     s.Set(0, 2, true);
@@ -80,7 +80,7 @@ TEST(CellValues, EachKindBecomesItsRecordAndReadsBack) {
 }
 
 TEST(CellValues, DefaultFormatComesFromRowThenColumnThenFifteen) {
-    TSheet s;
+    TTestSheet s;
     s.ColInfo.XF[3] = 25;
     s.Cells.Rows().AddRow(2);
     s.Cells.Rows().GetItems(2)->SetXF(30);
@@ -103,7 +103,7 @@ TEST(CellValues, DefaultFormatComesFromRowThenColumnThenFifteen) {
 }
 
 TEST(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
-    TSheet s;
+    TTestSheet s;
     s.Set(0, 0, 1.0);
     s.Set(3, 1, 1.0);
     s.Set(3, 4, 2.0);
@@ -130,7 +130,7 @@ TEST(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
 }
 
 TEST(CellValues, FirstCellOfAnEmptyRowSetsBothColumns) {
-    TSheet s;
+    TTestSheet s;
     for (int row = 3; row <= 10; ++row)
         for (int col = 4; col >= 2; --col) s.Set(row, col, 1.0);
     EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMinCol(), 2);
@@ -138,7 +138,7 @@ TEST(CellValues, FirstCellOfAnEmptyRowSetsBothColumns) {
 }
 
 TEST(CellValues, SetFormatChangesOnlyTheFormat) {
-    TSheet s;
+    TTestSheet s;
     // A loaded cell whose row has no ROW record keeps its value.
     s.Cells.AddCell(std::make_unique<TNumberRecord>(2, 0, 15));
     s.Cells.CellList().FindCell(2, 0)->SetValue(TVariant(42.0));
@@ -152,7 +152,7 @@ TEST(CellValues, SetFormatChangesOnlyTheFormat) {
 }
 
 TEST(CellValues, BoundsAndRefusedValuesChangeNothing) {
-    TSheet s;
+    TTestSheet s;
     s.Set(0, 0, 1.0);
     const Bytes before = SavedBytes(s.Cells);
     auto& list = s.Cells.CellList();
@@ -171,7 +171,7 @@ TEST(CellValues, BoundsAndRefusedValuesChangeNothing) {
 }
 
 TEST(CellValues, DuplicateCellsKeepFileOrderAndLookupsFindTheFirst) {
-    TSheet s;
+    TTestSheet s;
     for (double v : {1.0, 2.0}) {
         auto cell = std::make_unique<TNumberRecord>(0, 3, 15);
         cell->SetValue(TVariant(v));

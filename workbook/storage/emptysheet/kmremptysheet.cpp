@@ -21,7 +21,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint16_t xlr_BOF = 0x809, xlr_WRITEACCESS = 0x5C, xlr_CODEPAGE = 0x42, xlr_FONT = 0x31,
-                        xlr_XF = 0xE0, xlr_STYLE = 0x293, xlr_BOUNDSHEET = 0x85;
+                        xlr_XF = 0xE0, xlr_STYLE = 0x293, xlr_BOUNDSHEET = 0x85, xlr_SELECTION = 0x1D;
 
 // Little-endian words, double words and raw bytes, in order.
 struct TFields {
@@ -98,6 +98,9 @@ void AddSheet(TBaseRecordList& list) {
     // Grid lines, headers, zeros, default grid colour, outline symbols,
     // selected and shown; grid colour 64.
     Add<TWindow2Record>(list, xlr_WINDOW2, TFields().W(0x06B6).W(0).W(0).W(64).W(0).W(0).W(0).L(0));
+    // The cursor in A1 of the upper left pane. Zoom and panes are inserted
+    // between WINDOW2 and the record after it.
+    Add(list, xlr_SELECTION, TFields().B({3}).W(0).W(0).W(0).W(1).W(0).W(0).B({0, 0}));
     Add(list, xlr_EOF, TFields());
 }
 

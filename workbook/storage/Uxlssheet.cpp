@@ -1,0 +1,925 @@
+#include "workbook/storage/Uxlssheet.h"
+
+#include <algorithm>
+#include <type_traits>
+
+#include "workbook/cells/UXlsFormula.h"
+#include "workbook/storage/UKmrEmptySheet.h"
+#include "workbook/storage/UKmrStreams.h"
+#include "workbook/storage/UXlsWorkbookGlobals.h"
+#include "workbook/storage/Uexcelrecords.h"
+
+namespace kalmira {
+
+namespace {
+
+template <class T>
+std::unique_ptr<T> Cast(std::unique_ptr<TBaseRecord>& record) {
+    return std::unique_ptr<T>(static_cast<T*>(record.release()));
+}
+
+template <class T>
+std::unique_ptr<T> CopyOf(const T& record) {
+    auto copy = record.CopyTo();
+    return std::unique_ptr<T>(static_cast<T*>(copy.release()));
+}
+
+// The name of a record kept only to be written back, for the refusal of a
+// change it cannot follow yet.
+const char* HeldRecordName(std::uint16_t id) {
+    switch (id) {
+        case xlr_HPAGEBREAKS: return "HORIZONTALPAGEBREAKS";
+        case xlr_VPAGEBREAKS: return "VERTICALPAGEBREAKS";
+        case xlr_COLINFO: return "COLINFO";
+        case xlr_NOTE: return "NOTE";
+        case xlr_MERGEDCELLS: return "MERGEDCELLS";
+        case xlr_CONDFMT: return "CONDFMT";
+        case xlr_CF: return "CF";
+        case xlr_HLINK: return "HLINK";
+        case xlr_HLINKTOOLTIP: return "HLINKTOOLTIP";
+        case xlr_OBJ: return "OBJ";
+        default: return "UNKNOWN";
+    }
+}
+
+[[noreturn]] void RefuseHeld(const TBaseRecordList& list) { Raise(ErrNotImplemented, HeldRecordName(list.GetItems(0)->Id)); }
+
+bool IsDrawingRecord(std::uint16_t id) {
+    return id == xlr_MSODRAWING || id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA;
+}
+
+bool IsRangeRecord(std::uint16_t id) { return id == xlr_MERGEDCELLS || id == xlr_CONDFMT || id == xlr_CF; }
+
+// An OBJ whose common data (sub-record 0x15) says chart (type 5): the
+// embedded chart's sub-stream follows it.
+bool IsChartObj(const TBaseRecord& record) {
+    return record.Id == xlr_OBJ && record.Data.size() >= 6 && GetWord(record.Data, 0) == 0x15 &&
+           GetWord(record.Data, 4) == 5;
+}
+
+bool HoldsObj(const TBaseRecordList& drawing) {
+    for (std::size_t i = 0; i < drawing.Count(); ++i)
+        if (drawing.GetItems(i)->Id == xlr_OBJ) return true;
+    return false;
+}
+
+// Merged cells and conditional formats, held as read until their entries
+// exist; they cannot follow rows or columns yet.
+class THeldRanges : public TRangeEntry {
+public:
+    TBaseRecordList Records;
+
+    std::unique_ptr<TRangeEntry> DoCopyTo() const override {
+        auto copy = std::make_unique<THeldRanges>();
+        copy->Records.CopyFrom(Records);
+        return copy;
+    }
+    void SaveToStream(TOle2File& ole) const override { Records.SaveToStream(ole); }
+    void SaveRangeToStream(TOle2File&, const TXlsCellRange&) const override {}
+    std::int64_t TotalSize() const override { return Records.GetTotalSize(); }
+    std::int64_t TotalRangeSize(const TXlsCellRange&) const override { return 0; }
+    void CheckArrange(const TArrangeCheck&) const override { Refuse(); }
+    void ArrangeInsertRowsAndCols(int, int, int, int, const TSheetInfo&) override { Refuse(); }
+    void InsertAndCopyRowsOrCols(int, int, bool, const TSheetInfo&, int, int) override { Refuse(); }
+    void DeleteRowsOrCols(int, int, const TSheetInfo&, bool) override { Refuse(); }
+
+private:
+    void Refuse() const {
+        if (Records.Count() > 0) RefuseHeld(Records);
+    }
+};
+
+void CheckPrintValue(int value, const char* property) {
+    if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TSheet: cached records
+
+void TSheet::ForgetCachePointers() {
+    FWindow2 = nullptr;
+    FPageHeader = nullptr;
+    FPageFooter = nullptr;
+    FPrintGridLines = nullptr;
+    FLeftMargin = FRightMargin = FTopMargin = FBottomMargin = nullptr;
+    FSetup = nullptr;
+    FPrinterDriverSettings = nullptr;
+    FWsBool = nullptr;
+    FHCenter = FVCenter = nullptr;
+    FSCL = nullptr;
+    FGuts = nullptr;
+    FPane = nullptr;
+    FAutoFilterInfo = nullptr;
+    FRefMode = nullptr;
+}
+
+void TSheet::Clear() {
+    TBaseSection::Clear();
+    FCodeName.reset();
+    ForgetCachePointers();
+}
+
+std::int64_t TSheet::TotalSize() const {
+    return TBaseSection::TotalSize() + (FCodeName ? FCodeName->TotalSize() : 0);
+}
+
+TMarginRecord*& TSheet::MarginPointer(std::uint16_t id) {
+    switch (id) {
+        case xlr_LEFTMARGIN: return FLeftMargin;
+        case xlr_RIGHTMARGIN: return FRightMargin;
+        case xlr_TOPMARGIN: return FTopMargin;
+        default: return FBottomMargin;
+    }
+}
+
+// The factory builds each of these ids as its class; a record of another
+// class under the id (a hand-made one) is not cached.
+void TSheet::LoadCachePointers(TBaseRecord* record) {
+    auto cache = [record](auto*& pointer) {
+        using T = std::remove_reference_t<decltype(*pointer)>;
+        if (auto* typed = dynamic_cast<T*>(record)) pointer = typed;
+    };
+    switch (record->Id) {
+        case xlr_WINDOW2: return cache(FWindow2);
+        case xlr_SCL: return cache(FSCL);
+        case xlr_FOOTER: return cache(FPageFooter);
+        case xlr_HEADER: return cache(FPageHeader);
+        case xlr_PRINTGRIDLINES: return cache(FPrintGridLines);
+        case xlr_LEFTMARGIN:
+        case xlr_RIGHTMARGIN:
+        case xlr_TOPMARGIN:
+        case xlr_BOTTOMMARGIN: return cache(MarginPointer(record->Id));
+        case xlr_SETUP: return cache(FSetup);
+        case xlr_PLS: return cache(FPrinterDriverSettings);
+        case xlr_WSBOOL: return cache(FWsBool);
+        case xlr_HCENTER: return cache(FHCenter);
+        case xlr_VCENTER: return cache(FVCenter);
+        case xlr_PANE: return cache(FPane);
+        case xlr_GUTS: FGuts = record; return;
+        case xlr_REFMODE: return cache(FRefMode);
+        case xlr_AUTOFILTERINFO: return cache(FAutoFilterInfo);
+        default: return;
+    }
+}
+
+void TSheet::FixCachePointers() {
+    ForgetCachePointers();
+    for (TBaseRecordList* list : RecordLists())
+        for (std::size_t i = 0; i < list->Count(); ++i)
+            if (list->GetItems(i)) LoadCachePointers(list->GetItems(i));
+}
+
+template <class Change>
+void TSheet::ResizeRecord(const TBaseRecord& record, Change change) {
+    for (TBaseRecordList* list : RecordLists())
+        for (std::size_t i = 0; i < list->Count(); ++i)
+            if (list->GetItems(i) == &record) return list->Resize(record, change);
+    change();
+}
+
+void TSheet::RemoveRecord(const TBaseRecord* record) {
+    for (TBaseRecordList* list : RecordLists())
+        for (std::size_t i = 0; i < list->Count(); ++i)
+            if (list->GetItems(i) == record) {
+                list->Delete(i);
+                return FixCachePointers();
+            }
+}
+
+void TSheet::CheckSaved() const {
+    if (!FBOF || !FEOF) Raise(ErrSectionNotLoaded);
+}
+
+void TSheet::SaveCodeName(TOle2File& ole) const {
+    if (FCodeName) FCodeName->SaveToStream(ole);
+}
+
+std::unique_ptr<TSheet> TSheet::DoCopyTo() const {
+    auto copy = NewSheet(FWorkbookGlobals);
+    if (FBOF) copy->FBOF = CopyOf(*FBOF);
+    if (FEOF) copy->FEOF = CopyOf(*FEOF);
+    return copy;
+}
+
+// ---------------------------------------------------------------------------
+// TSheet: settings
+
+bool TSheet::GetSelected() const { return FWindow2 && FWindow2->GetSelected(); }
+void TSheet::SetSelected(bool value) {
+    if (FWindow2) FWindow2->SetSelected(value);
+}
+bool TSheet::GetShowGridLines() const { return !FWindow2 || FWindow2->GetShowGridLines(); }
+void TSheet::SetShowGridLines(bool value) {
+    if (FWindow2) FWindow2->SetShowGridLines(value);
+}
+bool TSheet::GetShowGridHeaders() const { return !FWindow2 || FWindow2->GetShowGridHeaders(); }
+void TSheet::SetShowGridHeaders(bool value) {
+    if (FWindow2) FWindow2->SetShowGridHeaders(value);
+}
+bool TSheet::GetPrintGridLines() const { return !FPrintGridLines || FPrintGridLines->GetValue(); }
+void TSheet::SetPrintGridLines(bool value) {
+    if (FPrintGridLines) FPrintGridLines->SetValue(value);
+}
+std::u16string TSheet::GetPageHeader() const { return FPageHeader ? FPageHeader->GetText() : std::u16string(); }
+void TSheet::SetPageHeader(std::u16string_view text) {
+    if (FPageHeader) SetPageHeaderFooter(*FPageHeader, text);
+}
+std::u16string TSheet::GetPageFooter() const { return FPageFooter ? FPageFooter->GetText() : std::u16string(); }
+void TSheet::SetPageFooter(std::u16string_view text) {
+    if (FPageFooter) SetPageHeaderFooter(*FPageFooter, text);
+}
+bool TSheet::GetIsR1C1() const { return FRefMode && FRefMode->GetIsR1C1(); }
+void TSheet::SetIsR1C1(bool value) {
+    if (FRefMode) FRefMode->SetIsR1C1(value);
+}
+int TSheet::GetSheetZoom() const { return FSCL ? FSCL->GetZoom() : 100; }
+void TSheet::SetSheetZoom(int zoom) {
+    if (!FSCL) AddZoomRecord();
+    if (FSCL) FSCL->SetZoom(zoom);
+}
+bool TSheet::GetWindow2Frozen() const { return !FWindow2 || FWindow2->GetIsFrozen(); }
+void TSheet::SetWindow2Frozen(bool value) {
+    if (FWindow2) FWindow2->SetIsFrozen(value);
+}
+std::u16string TSheet::GetCodeName() const { return FCodeName ? FCodeName->GetSheetName() : std::u16string(); }
+void TSheet::SetCodeName(std::u16string_view name) { FCodeName = std::make_unique<TCodeNameRecord>(name); }
+
+int TSheet::GetPrintNumberOfHorizontalPages() const { return FSetup ? FSetup->GetFitWidth() : 1; }
+void TSheet::SetPrintNumberOfHorizontalPages(int value) {
+    if (FSetup) FSetup->SetFitWidth(static_cast<std::uint16_t>(value));
+}
+int TSheet::GetPrintNumberOfVerticalPages() const { return FSetup ? FSetup->GetFitHeight() : 1; }
+void TSheet::SetPrintNumberOfVerticalPages(int value) {
+    if (FSetup) FSetup->SetFitHeight(static_cast<std::uint16_t>(value));
+}
+
+int TSheet::GetPrintScale() const { return FSetup ? FSetup->GetScale() : 100; }
+void TSheet::SetPrintScale(int value) {
+    CheckPrintValue(value, "PrintScale");
+    if (FSetup) FSetup->SetScale(static_cast<std::uint16_t>(value));
+}
+int TSheet::GetPrintCopies() const { return FSetup ? FSetup->GetPrintCopies() : 1; }
+void TSheet::SetPrintCopies(int value) {
+    CheckPrintValue(value, "PrintCopies");
+    if (FSetup) FSetup->SetPrintCopies(static_cast<std::uint16_t>(value));
+}
+int TSheet::GetPrintPaperSize() const { return FSetup ? FSetup->GetPrintPaperSize() : 1; }
+void TSheet::SetPrintPaperSize(int value) {
+    CheckPrintValue(value, "PrintPaperSize");
+    if (FSetup) FSetup->SetPrintPaperSize(static_cast<std::uint16_t>(value));
+}
+int TSheet::GetPrintXResolution() const { return FSetup ? FSetup->GetPrintXResolution() : 600; }
+void TSheet::SetPrintXResolution(int value) {
+    CheckPrintValue(value, "PrintXResolution");
+    if (FSetup) FSetup->SetPrintXResolution(static_cast<std::uint16_t>(value));
+}
+int TSheet::GetPrintYResolution() const { return FSetup ? FSetup->GetPrintYResolution() : 600; }
+void TSheet::SetPrintYResolution(int value) {
+    CheckPrintValue(value, "PrintYResolution");
+    if (FSetup) FSetup->SetPrintYResolution(static_cast<std::uint16_t>(value));
+}
+std::uint16_t TSheet::GetPrintOptions() const { return FSetup ? FSetup->GetPrintOptions() : 0; }
+void TSheet::SetPrintOptions(std::uint16_t value) {
+    if (FSetup) FSetup->SetPrintOptions(value);
+}
+
+bool TSheet::GetPrintToFit() const { return FWsBool && FWsBool->GetFitToPage(); }
+void TSheet::SetPrintToFit(bool value) {
+    if (FWsBool) FWsBool->SetFitToPage(value);
+}
+bool TSheet::GetPrintHCentered() const { return FHCenter && FHCenter->GetCentered(); }
+void TSheet::SetPrintHCentered(bool value) {
+    if (FHCenter) FHCenter->SetCentered(value);
+}
+bool TSheet::GetPrintVCentered() const { return FVCenter && FVCenter->GetCentered(); }
+void TSheet::SetPrintVCentered(bool value) {
+    if (FVCenter) FVCenter->SetCentered(value);
+}
+bool TSheet::GetOutlineSummaryRowsBelowDetail() const {
+    return !FWsBool || FWsBool->GetOutlineSummaryRowsBelowDetail();
+}
+void TSheet::SetOutlineSummaryRowsBelowDetail(bool value) {
+    if (FWsBool) FWsBool->SetOutlineSummaryRowsBelowDetail(value);
+}
+bool TSheet::GetOutlineSummaryColsRightOfDetail() const {
+    return !FWsBool || FWsBool->GetOutlineSummaryColsRightOfDetail();
+}
+void TSheet::SetOutlineSummaryColsRightOfDetail(bool value) {
+    if (FWsBool) FWsBool->SetOutlineRightOfDetail(value);
+}
+bool TSheet::GetOutlineAutomaticStyles() const { return FWsBool && FWsBool->GetOutlineAutomaticStyles(); }
+void TSheet::SetOutlineAutomaticStyles(bool value) {
+    if (FWsBool) FWsBool->SetOutlineAutomaticStyles(value);
+}
+
+TPrinterDriverSettings TSheet::GetPrinterDriverSettings() const {
+    return FPrinterDriverSettings ? FPrinterDriverSettings->GetPrinterDriverSettings() : TPrinterDriverSettings{};
+}
+
+// The new record is made (and may be refused) before anything changes;
+// every pointer is cached again afterwards.
+void TSheet::SetPrinterDriverSettings(const TPrinterDriverSettings& settings) {
+    std::unique_ptr<TPlsRecord> record;
+    if (!settings.Data.empty()) record = std::make_unique<TPlsRecord>(settings);
+    const auto lists = RecordLists();
+    for (TBaseRecordList* list : lists)
+        for (std::size_t i = list->Count(); i-- > 0;)
+            if (list->GetItems(i) && list->GetItems(i)->Id == xlr_PLS) list->Delete(i);
+    FixCachePointers();
+    if (!record) return;
+    TBaseRecordList& main = *lists.front();
+    std::size_t at = main.Count();
+    for (std::size_t i = 0; i < main.Count(); ++i)
+        if (FSetup && main.GetItems(i) == FSetup) at = i;
+    main.Insert(at, std::move(record));
+    if (FSetup) FSetup->SetPrintOptions(FSetup->GetPrintOptions() & ~0x04);
+    FixCachePointers();
+}
+
+TXlsMargins TSheet::GetMargins() const {
+    TXlsMargins m;
+    m.Left = FLeftMargin ? FLeftMargin->GetValue() : 0.7480314960629921;
+    m.Right = FRightMargin ? FRightMargin->GetValue() : 0.7480314960629921;
+    m.Top = FTopMargin ? FTopMargin->GetValue() : 0.984251968503937;
+    m.Bottom = FBottomMargin ? FBottomMargin->GetValue() : 0.984251968503937;
+    m.Header = FSetup ? FSetup->GetHeaderMargin() : 0;
+    m.Footer = FSetup ? FSetup->GetFooterMargin() : 0;
+    return m;
+}
+
+// A missing margin record goes after the last margin, VCENTER or
+// DEFAULTROWHEIGHT of the main list (or at its end) and is cached.
+void TSheet::SetMargins(const TXlsMargins& margins) {
+    const std::pair<std::uint16_t, long double> values[] = {{xlr_LEFTMARGIN, margins.Left},
+                                                           {xlr_RIGHTMARGIN, margins.Right},
+                                                           {xlr_TOPMARGIN, margins.Top},
+                                                           {xlr_BOTTOMMARGIN, margins.Bottom}};
+    TBaseRecordList& main = *RecordLists().front();
+    for (auto [id, inches] : values) {
+        TMarginRecord*& pointer = MarginPointer(id);
+        if (!pointer) {
+            auto record = std::make_unique<TMarginRecord>(id, std::vector<std::uint8_t>(8));
+            pointer = record.get();
+            std::size_t at = main.Count();
+            for (std::size_t i = main.Count(); i-- > 0;) {
+                const std::uint16_t other = main.GetItems(i) ? main.GetItems(i)->Id : 0;
+                if ((other >= xlr_LEFTMARGIN && other <= xlr_BOTTOMMARGIN) || other == xlr_VCENTER ||
+                    other == xlr_DEFAULTROWHEIGHT) {
+                    at = i + 1;
+                    break;
+                }
+            }
+            main.Insert(at, std::move(record));
+        }
+        pointer->SetValue(static_cast<double>(inches));
+    }
+    if (FSetup) {
+        FSetup->SetHeaderMargin(static_cast<double>(margins.Header));
+        FSetup->SetFooterMargin(static_cast<double>(margins.Footer));
+    }
+}
+
+// Frozen panes keep their first visible row and column at least at the
+// split, so nothing scrolls out of view under the frozen part.
+void TSheet::FreezePanes(int row, int col) {
+    const bool frozen = row > 0 || col > 0;
+    if (FWindow2) {
+        FWindow2->SetIsFrozen(frozen);
+        FWindow2->SetIsFrozenButNoSplit(frozen);
+    }
+    AddOrRemovePane(frozen);
+    if (!FPane) return;
+    FPane->Set_RowSplit(static_cast<std::uint16_t>(row));
+    FPane->Set_ColSplit(static_cast<std::uint16_t>(col));
+    FPane->Set_FirstVisibleRow(static_cast<std::uint16_t>(std::max<int>(FPane->Get_FirstVisibleRow(), row)));
+    FPane->Set_FirstVisibleCol(static_cast<std::uint16_t>(std::max<int>(FPane->Get_FirstVisibleCol(), col)));
+    FPane->EnsureSelectedVisible();
+}
+
+std::pair<int, int> TSheet::GetFrozenPanes() const {
+    if (FPane && GetWindow2Frozen()) return {FPane->Get_RowSplit(), FPane->Get_ColSplit()};
+    return {0, 0};
+}
+
+void TSheet::SplitWindow(int x, int y) {
+    if (FWindow2) {
+        FWindow2->SetIsFrozen(false);
+        FWindow2->SetIsFrozenButNoSplit(false);
+    }
+    AddOrRemovePane(x > 0 || y > 0);
+    if (!FPane) return;
+    FPane->Set_RowSplit(static_cast<std::uint16_t>(y));
+    FPane->Set_ColSplit(static_cast<std::uint16_t>(x));
+    FPane->Set_FirstVisibleRow(std::max<std::uint16_t>(FPane->Get_FirstVisibleRow(), 1));
+    FPane->Set_FirstVisibleCol(std::max<std::uint16_t>(FPane->Get_FirstVisibleCol(), 1));
+    FPane->EnsureSelectedVisible();
+}
+
+std::pair<int, int> TSheet::GetSplitWindow() const {
+    if (FPane && !GetWindow2Frozen()) return {FPane->Get_ColSplit(), FPane->Get_RowSplit()};
+    return {0, 0};
+}
+
+// ---------------------------------------------------------------------------
+// TWorkSheet: loading
+
+// One load: the records of the section sorted into the sheet's lists.
+class TWorkSheet::TLoader {
+public:
+    TLoader(TWorkSheet& sheet, TOle2File& ole, TRecordHeader& header)
+        : FSheet(sheet), FOle(ole), FHeader(header) {}
+
+    void Run() {
+        std::uint16_t id;
+        do {
+            id = FHeader.Id;
+            Dispatch(LoadRecords(FOle, FHeader));
+        } while (id != xlr_EOF);
+        FSheet.FCells->CellList().FixFormulas(FShared);
+        FShared.Clear();
+        FSheet.FCells->FixRows();
+    }
+
+private:
+    // The record is freed when anything fails before a list owns it.
+    void Dispatch(std::unique_ptr<TBaseRecord> record) {
+        const std::uint16_t id = record->Id;
+        if (id == xlr_WINDOW2) FTarget = &FSheet.FTail;
+        FSheet.LoadCachePointers(record.get());
+        if (id == xlr_FORMULA) FFormula = dynamic_cast<TFormulaRecord*>(record.get());
+        Widths(*record);
+        const bool chartFollows = FChartObj;
+        FChartObj = false;
+        if (IsDrawingRecord(id)) {
+            FChartObj = IsChartObj(*record);
+            return FSheet.FDrawing.Add(std::move(record));
+        }
+        if (id == xlr_BOF) {
+            if (!chartFollows) Raise(ErrExcelInvalid);
+            FSheet.FDrawing.Add(std::move(record));
+            return LoadChartRecords(FOle, FHeader, [this](std::unique_ptr<TBaseRecord> r, int) {
+                if (r->Id == xlr_BOF) Raise(ErrExcelInvalid);
+                FSheet.FDrawing.Add(std::move(r));
+            });
+        }
+        Take(std::move(record));
+    }
+
+    // DEFCOLWIDTH, STANDARDWIDTH and DEFAULTROWHEIGHT set the defaults and
+    // stay in the lists.
+    void Widths(const TBaseRecord& record) {
+        if (auto* def = dynamic_cast<const TDefColWidthRecord*>(&record)) {
+            if (FStandardWidth && def->Width() == 8) return;
+            FSheet.FDefColWidth = def->Width() * DefColWidthAdapt;
+            FDefColWidth = def->Width();
+        } else if (auto* standard = dynamic_cast<const TStandardWidthRecord*>(&record)) {
+            if (FDefColWidth != 8) return;
+            FStandardWidth = true;
+            FSheet.FDefColWidth = standard->Width();
+        } else if (auto* height = dynamic_cast<const TDefRowHeightRecord*>(&record)) {
+            FSheet.FDefRowHeight = height->Height();
+        }
+    }
+
+    void Take(std::unique_ptr<TBaseRecord> record) {
+        const std::uint16_t id = record->Id;
+        if (id == xlr_PANE && record->Data.size() < 10) Raise(ErrWrongExcelRecord, id);
+        if (dynamic_cast<TIgnoreRecord*>(record.get())) return;
+        if (dynamic_cast<TCellRecord*>(record.get())) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
+        if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) return FSheet.FCells->AddMultipleCells(*mul);
+        if (auto* held = Holder(id)) return held->Add(std::move(record));
+        if (IsRangeRecord(id)) return HeldRanges().Records.Add(std::move(record));
+        switch (id) {
+            case xlr_DIMENSIONS:
+                if (record->Data.size() < FSheet.FDimensions.size()) Raise(ErrWrongExcelRecord, id);
+                std::copy_n(record->Data.begin(), FSheet.FDimensions.size(), FSheet.FDimensions.begin());
+                return;
+            case xlr_ROW: return FSheet.FCells->AddRow(Cast<TRowRecord>(record));
+            case xlr_SHRFMLA:
+                if (!FFormula) Raise(ErrExcelInvalid);
+                return FShared.Add(Cast<TShrFmlaRecord>(record));
+            case xlr_STRING:
+                if (!FFormula) Raise(ErrExcelInvalid);
+                FFormula->SetFormulaValue(TVariant(static_cast<TStringRecord&>(*record).Value()));
+                return;
+            case xlr_ARRAY:
+            case xlr_TABLE:
+                if (!FFormula) Raise(ErrExcelInvalid);
+                return FFormula->TakeFollowing(std::move(record));
+            case xlr_EOF: FSheet.FEOF = Cast<TEOFRecord>(record); return;
+            case xlr_CODENAME: FSheet.FCodeName = Cast<TCodeNameRecord>(record); return;
+            default: FTarget->Add(std::move(record));
+        }
+    }
+
+    TBaseRecordList* Holder(std::uint16_t id) {
+        switch (id) {
+            case xlr_HPAGEBREAKS: return &FSheet.FHPageBreaks;
+            case xlr_VPAGEBREAKS: return &FSheet.FVPageBreaks;
+            case xlr_COLINFO: return &FSheet.FColInfo;
+            case xlr_NOTE: return &FSheet.FNotes;
+            case xlr_HLINK:
+            case xlr_HLINKTOOLTIP: return &FSheet.FHLinks;
+            default: return nullptr;
+        }
+    }
+
+    THeldRanges& HeldRanges() {
+        if (FSheet.FRanges.Count() == 0) FSheet.FRanges.Add(std::make_unique<THeldRanges>());
+        return static_cast<THeldRanges&>(*FSheet.FRanges.Items(0));
+    }
+
+    TWorkSheet& FSheet;
+    TOle2File& FOle;
+    TRecordHeader& FHeader;
+    TBaseRecordList* FTarget = &FSheet.FHead;
+    TShrFmlaRecordList FShared;
+    TFormulaRecord* FFormula = nullptr;
+    int FDefColWidth = 8;
+    bool FStandardWidth = false;
+    bool FChartObj = false;
+};
+
+namespace {
+
+TGlobalsAccess* AccessOf(TWorkbookGlobals* globals) { return globals ? &globals->Access() : nullptr; }
+
+}  // namespace
+
+TWorkSheet::TWorkSheet(TWorkbookGlobals* globals)
+    : TSheet(globals), FCells(std::make_unique<TCells>(AccessOf(globals), nullptr)) {}
+
+TWorkSheet::TWorkSheet(TWorkbookGlobals* globals, TSST& sst) : TWorkSheet(globals) { LoadTemplate(sst); }
+
+TWorkSheet::~TWorkSheet() { FCells.reset(); }
+
+void TWorkSheet::Clear() {
+    TSheet::Clear();
+    FHead.Clear();
+    FTail.Clear();
+    FHPageBreaks.Clear();
+    FVPageBreaks.Clear();
+    FDrawing.Clear();
+    FCells->Clear();
+    FRanges.Clear();
+    FNotes.Clear();
+    FColInfo.Clear();
+    FHLinks.Clear();
+    FDefRowHeight = 255;
+    FDefColWidth = 10 * DefColWidthAdapt;
+    FDimensions = {};
+}
+
+void TWorkSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first, TSST&) {
+    Clear();
+    RegisterFormulaRecords();
+    RegisterChartRecords();
+    try {
+        TLoader(*this, ole, header).Run();
+    } catch (...) {
+        Clear();
+        throw;
+    }
+    FBOF = std::move(first);
+}
+
+// The template's globals are passed over up to their EOF; its sheet loads
+// here with the sheet's own string table.
+void TWorkSheet::ClearValues() { LoadTemplate(FWorkbookGlobals->SST()); }
+
+void TWorkSheet::LoadTemplate(TSST& sst) {
+    Clear();
+    const auto bytes = KmrEmptySheet();
+    TKmrMemoryStream memory(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    TOle2File ole(&memory);
+    ole.SelectStream(u"Workbook");
+    TRecordHeader header{};
+    ReadRecordHeader(ole, header);
+    for (std::uint16_t id = 0; id != xlr_EOF;) id = LoadRecords(ole, header)->Id;
+    if (header.Id != xlr_BOF) Raise(ErrExcelInvalid);
+    auto bof = LoadRecords(ole, header);
+    LoadFromStream(ole, header, Cast<TBOFRecord>(bof), sst);
+}
+
+// ---------------------------------------------------------------------------
+// TWorkSheet: saving and sizes
+
+std::vector<const TBaseRecordList*> TWorkSheet::Holders() const {
+    return {&FHPageBreaks, &FVPageBreaks, &FColInfo, &FDrawing, &FNotes, &FHLinks};
+}
+
+std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
+    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells;
+    for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
+    return size;
+}
+
+std::int64_t TWorkSheet::TotalSize() const { return SizeWith(FCells->TotalSize()); }
+
+std::int64_t TWorkSheet::FixTotalSize(bool force) { return SizeWith(FCells->FixTotalSize(force)); }
+
+std::int64_t TWorkSheet::TotalRangeSize(int, const TXlsCellRange& range) const {
+    return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FCells->TotalRangeSize(range);
+}
+
+void TWorkSheet::SaveToStream(TOle2File& ole) {
+    CheckSaved();
+    FBOF->SaveToStream(ole);
+    FHead.SaveToStream(ole);
+    FHPageBreaks.SaveToStream(ole);
+    FVPageBreaks.SaveToStream(ole);
+    FColInfo.SaveToStream(ole);
+    FCells->SaveToStream(ole);
+    FDrawing.SaveToStream(ole);
+    FNotes.SaveToStream(ole);
+    FTail.SaveToStream(ole);
+    FRanges.SaveToStream(ole);
+    FHLinks.SaveToStream(ole);
+    SaveCodeName(ole);
+    FEOF->SaveToStream(ole);
+}
+
+void TWorkSheet::SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange& range) {
+    CheckSaved();
+    FBOF->SaveToStream(ole);
+    FHead.SaveToStream(ole);
+    FCells->SaveRangeToStream(ole, range);
+    FTail.SaveToStream(ole);
+    SaveCodeName(ole);
+    FEOF->SaveToStream(ole);
+}
+
+// ---------------------------------------------------------------------------
+// TWorkSheet: settings, copies, rows and columns
+
+void TWorkSheet::SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) {
+    ResizeRecord(record, [&] { record.SetText(text); });
+}
+
+void TWorkSheet::AddZoomRecord() {
+    if (FTail.Count() < 2) return;
+    auto scl = std::make_unique<TSCLRecord>(100);
+    FSCL = scl.get();
+    FTail.Insert(1, std::move(scl));
+}
+
+void TWorkSheet::AddOrRemovePane(bool add) {
+    if (!add) {
+        if (FPane) RemoveRecord(FPane);
+        FPane = nullptr;
+        return;
+    }
+    if (FPane || FTail.Count() < 2) return;
+    auto pane = std::make_unique<TPaneRecord>(xlr_PANE, std::vector<std::uint8_t>(10));
+    FPane = pane.get();
+    FTail.Insert(1, std::move(pane));
+}
+
+std::unique_ptr<TSheet> TWorkSheet::NewSheet(TWorkbookGlobals* globals) const {
+    return std::make_unique<TWorkSheet>(globals);
+}
+
+// A drawing of MSODRAWING records only (no objects) is not copied.
+std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
+    if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
+    auto copy = TSheet::DoCopyTo();
+    auto& sheet = static_cast<TWorkSheet&>(*copy);
+    sheet.FHead.CopyFrom(FHead);
+    sheet.FTail.CopyFrom(FTail);
+    sheet.FHPageBreaks.CopyFrom(FHPageBreaks);
+    sheet.FVPageBreaks.CopyFrom(FVPageBreaks);
+    sheet.FCells->CopyFrom(*FCells);
+    sheet.FRanges.CopyFrom(FRanges);
+    sheet.FNotes.CopyFrom(FNotes);
+    sheet.FColInfo.CopyFrom(FColInfo);
+    sheet.FHLinks.CopyFrom(FHLinks);
+    sheet.FDefColWidth = FDefColWidth;
+    sheet.FDefRowHeight = FDefRowHeight;
+    sheet.FDimensions = FDimensions;
+    sheet.FixCachePointers();
+    return copy;
+}
+
+// Until page breaks, column info, notes, hyperlinks and drawing objects can
+// follow a change, a sheet holding them refuses it before anything moves.
+void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
+    if (rows && FHPageBreaks.Count() > 0) RefuseHeld(FHPageBreaks);
+    if (cols && FVPageBreaks.Count() > 0) RefuseHeld(FVPageBreaks);
+    if (cols && FColInfo.Count() > 0) RefuseHeld(FColInfo);
+    if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
+    if (FNotes.Count() > 0) RefuseHeld(FNotes);
+    FRanges.CheckArrange(TArrangeCheck(0, 0, 0, 0, TSheetInfo{}));
+    if (FHLinks.Count() > 0) RefuseHeld(FHLinks);
+}
+
+// Each cell operation checks itself before it moves anything; a change of
+// rows and columns together is tried on a copy first, so that columns
+// refused after the rows moved leave nothing half done.
+template <class Change>
+void TWorkSheet::ChangeCells(bool twoSteps, Change change) {
+    if (twoSteps) {
+        TCells trial(AccessOf(FWorkbookGlobals), nullptr);
+        trial.CopyFrom(*FCells);
+        change(trial);
+    }
+    change(*FCells);
+}
+
+void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
+                                          int lastCol, int destCol, int colCount, const TSheetInfo& info,
+                                          bool onlyFormulas) {
+    if (rowCount <= 0 && colCount <= 0) return;
+    RefuseMoves(rowCount > 0, colCount > 0);
+    ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
+        if (rowCount > 0) cells.InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
+        if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
+    });
+}
+
+void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
+    if (rowCount <= 0 && colCount <= 0) return;
+    RefuseMoves(rowCount > 0, colCount > 0);
+    ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
+        if (rowCount > 0) cells.DeleteRows(row, rowCount, info);
+        if (colCount > 0) cells.DeleteCols(col, colCount, info);
+    });
+}
+
+// An embedded chart's series follow too; everything is checked first.
+void TWorkSheet::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                          const TSheetInfo& info) {
+    FDrawing.CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
+    FCells->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+    FDrawing.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+// The embedded charts' series are tried on copies before the cells change.
+void TWorkSheet::ArrangeCopySheet(const TSheetInfo& info) {
+    if (FDrawing.AIRecords().Count() > 0) {
+        TChartRecordList trial;
+        trial.CopyFrom(FDrawing);
+        trial.ArrangeCopySheet(info);
+    }
+    FCells->ArrangeInsertSheet(info);
+    FDrawing.ArrangeCopySheet(info);
+}
+
+int TWorkSheet::GetRowHeight(int row, bool hiddenIsZero) const {
+    CheckRowAndCol(row, 0);
+    if (!FCells->Rows().HasRow(row)) return FDefRowHeight;
+    const TRowRecord& record = *FCells->Rows().GetItems(static_cast<std::size_t>(row));
+    return hiddenIsZero && record.IsHidden() ? 0 : record.GetHeight();
+}
+
+void TWorkSheet::SetRowHeight(int row, int height) {
+    CheckRowAndCol(row, 0);
+    FCells->Rows().AddRow(row);
+    FCells->Rows().SetRowHeight(row, height);
+}
+
+bool TWorkSheet::GetRowHidden(int row) const {
+    CheckRowAndCol(row, 0);
+    return FCells->Rows().HasRow(row) && FCells->Rows().GetItems(static_cast<std::size_t>(row))->IsHidden();
+}
+
+void TWorkSheet::SetRowHidden(int row, bool hidden) {
+    CheckRowAndCol(row, 0);
+    if (!hidden && !FCells->Rows().HasRow(row)) return;
+    FCells->Rows().AddRow(row);
+    FCells->Rows().GetItems(static_cast<std::size_t>(row))->Hide(hidden);
+}
+
+int TWorkSheet::GetRowFormat(int row) const {
+    CheckRowAndCol(row, 0);
+    if (!FCells->Rows().HasRow(row)) return -1;
+    const TRowRecord& record = *FCells->Rows().GetItems(static_cast<std::size_t>(row));
+    return record.IsFormatted() ? record.GetXF() : -1;
+}
+
+void TWorkSheet::SetRowFormat(int row, int xf) {
+    CheckRowAndCol(row, 0);
+    FCells->Rows().AddRow(row);
+    FCells->Rows().GetItems(static_cast<std::size_t>(row))->SetXF(static_cast<std::uint16_t>(xf));
+    if (const TCellRecordList* cells = FCells->CellList().GetItems(static_cast<std::size_t>(row)))
+        for (std::size_t i = 0; i < cells->Count(); ++i) cells->GetItems(i)->SetXF(static_cast<std::uint16_t>(xf));
+}
+
+// ---------------------------------------------------------------------------
+// Chart sheets and sheets held as records
+
+void TKmrChart::Clear() {
+    TSheet::Clear();
+    FChartRecords.Clear();
+    FDimensions.clear();
+}
+
+std::int64_t TKmrChart::TotalSize() const { return TSheet::TotalSize() + FChartRecords.GetTotalSize(); }
+
+void TKmrChart::Take(std::unique_ptr<TBaseRecord> record, TSST& sst) {
+    switch (record->Id) {
+        case xlr_BOF: Raise(ErrExcelInvalid);
+        case xlr_DIMENSIONS: FDimensions = record->Data; return;
+        case xlr_EOF: FEOF = Cast<TEOFRecord>(record); return;
+        case xlr_CODENAME: FCodeName = Cast<TCodeNameRecord>(record); return;
+        default:
+            if (dynamic_cast<TIgnoreRecord*>(record.get())) return;
+            if (auto* label = dynamic_cast<TLabelSSTRecord*>(record.get())) label->AttachToSST(sst);
+            FChartRecords.Add(std::move(record));
+    }
+}
+
+// Nested blocks are read by the chart reader's loop; only the top level's
+// records may be cached.
+void TKmrChart::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
+                               TSST& sst) {
+    Clear();
+    RegisterChartRecords();
+    try {
+        LoadChartRecords(ole, header, [&](std::unique_ptr<TBaseRecord> record, int depth) {
+            if (depth == 0) LoadCachePointers(record.get());
+            Take(std::move(record), sst);
+        });
+    } catch (...) {
+        Clear();
+        throw;
+    }
+    FBOF = std::move(first);
+}
+
+void TKmrUnsupportedSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
+                                          TSST& sst) {
+    Clear();
+    try {
+        std::uint16_t id;
+        do {
+            id = header.Id;
+            auto record = LoadRecords(ole, header);
+            LoadCachePointers(record.get());
+            Take(std::move(record), sst);
+        } while (id != xlr_EOF);
+    } catch (...) {
+        Clear();
+        throw;
+    }
+    FBOF = std::move(first);
+}
+
+void TKmrChart::SaveToStream(TOle2File& ole) {
+    CheckSaved();
+    FBOF->SaveToStream(ole);
+    FChartRecords.SaveToStream(ole);
+    SaveCodeName(ole);
+    FEOF->SaveToStream(ole);
+}
+
+void TKmrChart::SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) {
+    ResizeRecord(record, [&] { record.SetText(text); });
+}
+
+void TKmrChart::AddZoomRecord() {
+    auto scl = std::make_unique<TSCLRecord>(100);
+    FSCL = scl.get();
+    FChartRecords.Add(std::move(scl));
+}
+
+std::unique_ptr<TSheet> TKmrChart::NewSheet(TWorkbookGlobals* globals) const {
+    return std::make_unique<TKmrChart>(globals);
+}
+
+std::unique_ptr<TSheet> TKmrUnsupportedSheet::NewSheet(TWorkbookGlobals* globals) const {
+    return std::make_unique<TKmrUnsupportedSheet>(globals);
+}
+
+// The copy holds copies of every record (its AI cache filled as they join).
+std::unique_ptr<TSheet> TKmrChart::DoCopyTo() const {
+    auto copy = TSheet::DoCopyTo();
+    auto& chart = static_cast<TKmrChart&>(*copy);
+    chart.FChartRecords.CopyFrom(FChartRecords);
+    chart.FDimensions = FDimensions;
+    chart.FixCachePointers();
+    return copy;
+}
+
+std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType) {
+    switch (bofType) {
+        case BOFWorksheet: return std::make_unique<TWorkSheet>(globals);
+        case BOFChart: return std::make_unique<TKmrChart>(globals);
+        case BOFGlobals: Raise(ErrExcelInvalid);
+        default: return std::make_unique<TKmrUnsupportedSheet>(globals);
+    }
+}
+
+void TChartList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                          const TSheetInfo& info) {
+    const TArrangeCheck check(rowPos, rowCount, colPos, colCount, info);
+    for (const auto& chart : List()) chart->Records().CheckArrange(check);
+    for (const auto& chart : List()) chart->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+void TChartList::SaveToStream(TOle2File& ole) const {
+    for (const auto& chart : List()) chart->SaveToStream(ole);
+}
+
+}  // namespace kalmira

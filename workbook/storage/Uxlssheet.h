@@ -1,0 +1,330 @@
+// The sheets of a workbook: the sheet base with its cached page-setup and
+// window records and the settings read and written through them; the
+// worksheet, whose records go into typed lists on load and come back in a
+// fixed order; the chart sheet and the sheet kept as plain records.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "workbook/cells/UXlsRowColEntries.h"
+#include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/Uxlschart.h"
+#include "workbook/storage/Uxlssections.h"
+
+namespace kalmira {
+
+class TWorkbookGlobals;
+
+inline constexpr std::uint16_t xlr_GUTS = 0x80;
+inline constexpr std::uint16_t xlr_HPAGEBREAKS = 0x1B;
+inline constexpr std::uint16_t xlr_VPAGEBREAKS = 0x1A;
+inline constexpr std::uint16_t xlr_COLINFO = 0x7D;
+inline constexpr std::uint16_t xlr_NOTE = 0x1C;
+inline constexpr std::uint16_t xlr_MERGEDCELLS = 0xE5;
+inline constexpr std::uint16_t xlr_CONDFMT = 0x1B0;
+inline constexpr std::uint16_t xlr_CF = 0x1B1;
+inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
+inline constexpr std::uint16_t xlr_OBJ = 0x5D;
+inline constexpr std::uint16_t xlr_TXO = 0x1B6;
+inline constexpr std::uint16_t xlr_IMDATA = 0x7F;
+
+// Default column width units per character of DEFCOLWIDTH.
+inline constexpr int DefColWidthAdapt = 293;
+
+class TSheet : public TBaseSection {
+public:
+    explicit TSheet(TWorkbookGlobals* globals) : FWorkbookGlobals(globals) {}
+
+    // Frees BOF, EOF and CODENAME and forgets every cached record.
+    void Clear() override;
+    // BOF, EOF and CODENAME.
+    std::int64_t TotalSize() const override;
+
+    // Forgets every cached record, then caches them again from the lists.
+    virtual void FixCachePointers();
+    virtual void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) = 0;
+    virtual void AddZoomRecord() = 0;
+    virtual void AddOrRemovePane(bool) {}
+    // A sheet of the same class on the same globals.
+    std::unique_ptr<TSheet> CopyTo() const { return DoCopyTo(); }
+    virtual std::unique_ptr<TSheet> DoCopyTo() const;
+    virtual void InsertAndCopyRowsAndCols(int, int, int, int, int, int, int, int, const TSheetInfo&, bool) {}
+    virtual void DeleteRowsAndCols(int, int, int, int, const TSheetInfo&) {}
+    virtual void ArrangeInsertRowsAndCols(int, int, int, int, const TSheetInfo&) {}
+    virtual void ArrangeCopySheet(const TSheetInfo&) {}
+    // The bytes SaveToStream writes, the cells' formulas dropping their
+    // results when force is set.
+    virtual std::int64_t FixTotalSize(bool) { return TotalSize(); }
+    virtual void FixRows() {}
+
+    // The settings of the sheet; without their record the getters give
+    // the defaults below and the setters change nothing.
+    bool GetSelected() const;
+    void SetSelected(bool value);
+    bool GetShowGridLines() const;
+    void SetShowGridLines(bool value);
+    bool GetShowGridHeaders() const;
+    void SetShowGridHeaders(bool value);
+    bool GetPrintGridLines() const;
+    void SetPrintGridLines(bool value);
+    std::u16string GetPageHeader() const;
+    void SetPageHeader(std::u16string_view text);
+    std::u16string GetPageFooter() const;
+    void SetPageFooter(std::u16string_view text);
+    bool GetIsR1C1() const;
+    void SetIsR1C1(bool value);
+    int GetSheetZoom() const;
+    // Without SCL one is added first (not on every kind of sheet).
+    void SetSheetZoom(int zoom);
+    bool GetWindow2Frozen() const;
+    void SetWindow2Frozen(bool value);
+    std::u16string GetCodeName() const;
+    void SetCodeName(std::u16string_view name);
+    int GetPrintNumberOfHorizontalPages() const;
+    void SetPrintNumberOfHorizontalPages(int value);
+    int GetPrintNumberOfVerticalPages() const;
+    void SetPrintNumberOfVerticalPages(int value);
+    // These five refuse values outside 0-65535 with "The index "%d" of
+    // the property "%s" is not in the range %d-%d".
+    int GetPrintScale() const;
+    void SetPrintScale(int value);
+    int GetPrintCopies() const;
+    void SetPrintCopies(int value);
+    int GetPrintPaperSize() const;
+    void SetPrintPaperSize(int value);
+    int GetPrintXResolution() const;
+    void SetPrintXResolution(int value);
+    int GetPrintYResolution() const;
+    void SetPrintYResolution(int value);
+    std::uint16_t GetPrintOptions() const;
+    void SetPrintOptions(std::uint16_t value);
+    bool GetPrintToFit() const;
+    void SetPrintToFit(bool value);
+    bool GetPrintHCentered() const;
+    void SetPrintHCentered(bool value);
+    bool GetPrintVCentered() const;
+    void SetPrintVCentered(bool value);
+    bool GetOutlineSummaryRowsBelowDetail() const;
+    void SetOutlineSummaryRowsBelowDetail(bool value);
+    bool GetOutlineSummaryColsRightOfDetail() const;
+    void SetOutlineSummaryColsRightOfDetail(bool value);
+    bool GetOutlineAutomaticStyles() const;
+    void SetOutlineAutomaticStyles(bool value);
+    TPrinterDriverSettings GetPrinterDriverSettings() const;
+    // Non-empty settings replace every PLS by one before SETUP; empty ones
+    // remove them.
+    void SetPrinterDriverSettings(const TPrinterDriverSettings& settings);
+
+    // Missing margin records are made; header and footer go into SETUP.
+    TXlsMargins GetMargins() const;
+    void SetMargins(const TXlsMargins& margins);
+
+    // Frozen rows above Row and columns left of Col; (0, 0) unfreezes.
+    void FreezePanes(int row, int col);
+    // (row, column) of the frozen panes, or (0, 0).
+    std::pair<int, int> GetFrozenPanes() const;
+    // Split window at X columns and Y rows.
+    void SplitWindow(int x, int y);
+    // (column, row) of the split, or (0, 0).
+    std::pair<int, int> GetSplitWindow() const;
+
+    TWorkbookGlobals* Globals() const { return FWorkbookGlobals; }
+
+protected:
+    // The lists whose records are cached, the main list first.
+    virtual std::vector<TBaseRecordList*> RecordLists() = 0;
+    // A new, empty sheet of the class (the virtual constructor).
+    virtual std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const = 0;
+    void LoadCachePointers(TBaseRecord* record);
+    // Runs a change of a record that may resize it in whichever list holds it.
+    template <class Change>
+    void ResizeRecord(const TBaseRecord& record, Change change);
+    // Removes the record from its list (freeing it) and caches anew.
+    void RemoveRecord(const TBaseRecord* record);
+    void CheckSaved() const;
+    void SaveCodeName(TOle2File& ole) const;
+
+    TWorkbookGlobals* FWorkbookGlobals;
+    TWindow2Record* FWindow2 = nullptr;
+    TPageHeaderRecord* FPageHeader = nullptr;
+    TPageFooterRecord* FPageFooter = nullptr;
+    TPrintGridLinesRecord* FPrintGridLines = nullptr;
+    TMarginRecord* FLeftMargin = nullptr;
+    TMarginRecord* FRightMargin = nullptr;
+    TMarginRecord* FTopMargin = nullptr;
+    TMarginRecord* FBottomMargin = nullptr;
+    TSetupRecord* FSetup = nullptr;
+    TPlsRecord* FPrinterDriverSettings = nullptr;
+    TWsBoolRecord* FWsBool = nullptr;
+    TPrintCenteredRecord* FHCenter = nullptr;
+    TPrintCenteredRecord* FVCenter = nullptr;
+    TSCLRecord* FSCL = nullptr;
+    TBaseRecord* FGuts = nullptr;
+    TPaneRecord* FPane = nullptr;
+    TAutoFilterInfoRecord* FAutoFilterInfo = nullptr;
+    TRefModeRecord* FRefMode = nullptr;
+    std::unique_ptr<TCodeNameRecord> FCodeName;
+
+private:
+    TMarginRecord*& MarginPointer(std::uint16_t id);
+    void ForgetCachePointers();
+};
+
+// The DIMENSIONS of a loaded worksheet: first row, last row + 1 (32-bit),
+// first column, last column + 1, reserved (16-bit).
+using TDimensions = std::array<std::uint8_t, 14>;
+
+class TWorkSheet : public TSheet {
+public:
+    explicit TWorkSheet(TWorkbookGlobals* globals);
+    // The empty sheet of the template.
+    TWorkSheet(TWorkbookGlobals* globals, TSST& sst);
+    ~TWorkSheet() override;
+
+    void Clear() override;
+    std::int64_t TotalSize() const override;
+    std::int64_t TotalRangeSize(int sheetIndex, const TXlsCellRange& range) const override;
+    // A failed load leaves the sheet cleared.
+    void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
+                        TSST& sst) override;
+    void SaveToStream(TOle2File& ole) override;
+    // Without page breaks, column info, drawing, notes, range records and
+    // hyperlinks; only the cells inside the range.
+    void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
+
+    void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
+    void AddZoomRecord() override;
+    void AddOrRemovePane(bool add) override;
+    // Refused while the drawing holds objects.
+    std::unique_ptr<TSheet> DoCopyTo() const override;
+    void InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol, int lastCol,
+                                  int destCol, int colCount, const TSheetInfo& info, bool onlyFormulas) override;
+    void DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) override;
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                  const TSheetInfo& info) override;
+    void ArrangeCopySheet(const TSheetInfo& info) override;
+    std::int64_t FixTotalSize(bool force) override;
+    void FixRows() override { FCells->FixRows(); }
+
+    // Clears the sheet and loads the template's empty sheet in its place.
+    void ClearValues();
+
+    // Rows: height in 1/20 point (0 for a hidden row when asked), hidden
+    // state, and the row's XF (-1 when the row is not formatted).
+    int GetRowHeight(int row, bool hiddenIsZero) const;
+    void SetRowHeight(int row, int height);
+    bool GetRowHidden(int row) const;
+    void SetRowHidden(int row, bool hidden);
+    int GetRowFormat(int row) const;
+    // The row's XF and that of every cell in it.
+    void SetRowFormat(int row, int xf);
+
+    int DefColWidth() const { return FDefColWidth; }
+    int DefRowHeight() const { return FDefRowHeight; }
+    const TDimensions& Dimensions() const { return FDimensions; }
+    TCells& Cells() { return *FCells; }
+    const TCells& Cells() const { return *FCells; }
+
+protected:
+    std::vector<TBaseRecordList*> RecordLists() override { return {&FHead, &FTail}; }
+    std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const override;
+
+private:
+    class TLoader;
+    void LoadTemplate(TSST& sst);
+    // Lists of records kept as read for later work, each written at its
+    // place.
+    std::vector<const TBaseRecordList*> Holders() const;
+    // Row (or column) changes are refused while held records would have to
+    // follow them.
+    void RefuseMoves(bool rows, bool cols) const;
+    std::int64_t SizeWith(std::int64_t cells) const;
+    template <class Change>
+    void ChangeCells(bool twoSteps, Change change);
+
+    TBaseRecordList FHead;
+    TBaseRecordList FTail;
+    TBaseRecordList FHPageBreaks;
+    TBaseRecordList FVPageBreaks;
+    // The drawing's records, an embedded chart's sub-stream among them.
+    TChartRecordList FDrawing;
+    std::unique_ptr<TCells> FCells;
+    TRangeList FRanges;
+    TBaseRecordList FNotes;
+    TBaseRecordList FColInfo;
+    TBaseRecordList FHLinks;
+    int FDefRowHeight = 255;
+    int FDefColWidth = 10 * DefColWidthAdapt;
+    TDimensions FDimensions{};
+};
+
+// A chart sheet: all its records in one chart record list.
+class TKmrChart : public TSheet {
+public:
+    using TSheet::TSheet;
+
+    void Clear() override;
+    std::int64_t TotalSize() const override;
+    std::int64_t TotalRangeSize(int, const TXlsCellRange&) const override { return TotalSize(); }
+    void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
+                        TSST& sst) override;
+    void SaveToStream(TOle2File& ole) override;
+    void SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange&) override { SaveToStream(ole); }
+
+    void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
+    // A new SCL at the end of the list.
+    void AddZoomRecord() override;
+    std::unique_ptr<TSheet> DoCopyTo() const override;
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                  const TSheetInfo& info) override {
+        FChartRecords.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+    }
+    void ArrangeCopySheet(const TSheetInfo& info) override { FChartRecords.ArrangeCopySheet(info); }
+
+    const TChartRecordList& Records() const { return FChartRecords; }
+
+protected:
+    std::vector<TBaseRecordList*> RecordLists() override { return {&FChartRecords}; }
+    std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const override;
+    // Takes one record read at depth; false when the record was freed.
+    void Take(std::unique_ptr<TBaseRecord> record, TSST& sst);
+
+    TChartRecordList FChartRecords;
+    // The last dimensions read.
+    std::vector<std::uint8_t> FDimensions;
+};
+
+// A section of another kind (a macro sheet, a dialog): its records held and
+// written back unchanged.
+class TKmrUnsupportedSheet : public TKmrChart {
+public:
+    using TKmrChart::TKmrChart;
+    void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
+                        TSST& sst) override;
+    void AddZoomRecord() override {}
+
+protected:
+    std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const override;
+};
+
+// A new, empty sheet of the class a BOF of the type names: a worksheet, a
+// chart sheet, or a sheet held as records; workbook globals are refused
+// ("Error reading Excel records. File invalid").
+std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType);
+
+// The workbook's chart sheets.
+class TChartList : public TBaseList<TKmrChart> {
+public:
+    void Add(std::unique_ptr<TKmrChart> chart) { DoAdd(std::move(chart)); }
+    TKmrChart* GetItems(std::size_t index) const { return Items(index); }
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    void SaveToStream(TOle2File& ole) const;
+};
+
+}  // namespace kalmira
