@@ -215,7 +215,7 @@ void TFormatRecord::CheckText() const {
 }
 
 void TFormatRecordList::Sort() const {
-    if (FSorted) return;
+    if (FSorted && FById.size() == Count()) return;
     FById.resize(Count());
     for (std::size_t i = 0; i < FById.size(); ++i) FById[i] = i;
     std::stable_sort(FById.begin(), FById.end(),
