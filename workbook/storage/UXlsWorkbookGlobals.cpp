@@ -150,7 +150,11 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
 // The record is freed when anything here fails before a list owns it.
 void TWorkbookGlobals::Dispatch(std::unique_ptr<TBaseRecord> record) {
     const std::uint16_t id = record->Id;
-    TBaseRecordList* typed = id == xlr_XF ? &FXF : id == xlr_FONT ? &FFonts : id == xlr_FORMAT ? &FFormats : nullptr;
+    if (id == xlr_FORMAT) static_cast<TFormatRecord&>(*record).CheckText();
+    TBaseRecordList* typed = id == xlr_XF     ? static_cast<TBaseRecordList*>(&FXF)
+                             : id == xlr_FONT   ? static_cast<TBaseRecordList*>(&FFonts)
+                             : id == xlr_FORMAT ? static_cast<TBaseRecordList*>(&FFormats)
+                                                : nullptr;
     if (typed && typed->Count() == 0) FRecords.Add(std::make_unique<TSubListRecord>(typed));
     if (id == xlr_PALETTE) FPalette = static_cast<TPaletteRecord*>(record.get());
     if (id == xlr_OBPROJ) FHasMacro = true;

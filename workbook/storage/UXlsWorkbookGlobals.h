@@ -17,6 +17,7 @@
 #include "workbook/storage/UXlsGlobalsAccess.h"
 #include "workbook/storage/UXlsPalette.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsXF.h"
 #include "workbook/storage/Usheetnamelist.h"
 #include "workbook/storage/Uxlssections.h"
 
@@ -24,10 +25,6 @@ namespace kalmira {
 
 inline constexpr std::uint16_t xlr_BOUNDSHEET = 0x85;
 inline constexpr std::uint16_t xlr_COUNTRY = 0x8C;
-inline constexpr std::uint16_t xlr_XF = 0xE0;
-inline constexpr std::uint16_t xlr_FONT = 0x31;
-inline constexpr std::uint16_t xlr_FORMAT = 0x41E;
-inline constexpr std::uint16_t xlr_STYLE = 0x293;
 inline constexpr std::uint16_t xlr_MSODRAWINGGROUP = 0xEB;
 
 // The option bit of a built-in name.
@@ -168,6 +165,10 @@ public:
     TNameRecord* GetName(int sheetIndex, std::u16string_view name) const;
 
     TNameRecordList& Names() { return FNames; }
+    // Cell formats, fonts and number formats.
+    TXFRecordList& XF() { return FXF; }
+    TFontRecordList& Fonts() { return FFonts; }
+    TFormatRecordList& Formats() { return FFormats; }
     const TBaseRecordList& Records() const { return FRecords; }
     bool HasMacro() const { return FHasMacro; }
     bool IsXltTemplate() const { return FIsXltTemplate; }
@@ -218,9 +219,9 @@ private:
     TPrecisionRecord* FPrecision = nullptr;
     // Cell formats, fonts and number formats, held as read; each is written
     // where its first record stood.
-    TBaseRecordList FXF;
-    TBaseRecordList FFonts;
-    TBaseRecordList FFormats;
+    TXFRecordList FXF;
+    TFontRecordList FFonts;
+    TFormatRecordList FFormats;
     TPaletteRecord* FPalette = nullptr;
     std::size_t FPaletteIndex = 0;
     bool FHasMacro = false;

@@ -7,6 +7,7 @@
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/UXlsPalette.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsXF.h"
 #include "workbook/storage/Uxlsotherrecords.h"
 
 namespace kalmira {
@@ -45,6 +46,9 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         for (const TRecordClass& c : SettingRecordClasses()) t[c.Id] = c.Maker;
         for (const TRecordClass& c : OtherRecordClasses()) t[c.Id] = c.Maker;
         t[xlr_PALETTE] = MakeRecord<TPaletteRecord>;
+        t[xlr_XF] = MakeRecord<TXFRecord>;
+        t[xlr_FONT] = MakeRecord<TFontRecord>;
+        t[xlr_FORMAT] = MakeRecord<TFormatRecord>;
         return t;
     }();
     return table;
