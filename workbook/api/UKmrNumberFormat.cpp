@@ -145,12 +145,15 @@ Choice ChooseSection(const std::vector<Section>& s, double v) {
             free = static_cast<int>(i);
         }
     }
+    // Beside a conditioned first section of two, the second shows a minus
+    // only when that condition admits negative values.
+    const bool secondMinus = k == 2 && s[0].hasCondition && s[0].canBeNegative;
     if (conditional && trueCount <= 1 && freeCount <= 1) {
         if (trueCount == 1) return {firstTrue, !(v < 0 && s[firstTrue].dropMinus)};
-        if (freeCount == 1) return {free, true};
+        if (freeCount == 1) return {free, v >= 0 || free == 0 || secondMinus};
     }
     if (v > 0 || k < 2 || (v == 0 && k < 3)) return {0, true};
-    if (v < 0) return {1, k == 2 && s[0].hasCondition && !s[0].canBeNegative};
+    if (v < 0) return {1, secondMinus};
     if (!s[2].hasCondition) return {2, true};
     return {k > 3 ? 3 : -1, true};
 }
