@@ -406,6 +406,7 @@ public:
     std::u16string Write(double v, bool minus) {
         for (const Token& t : tokens_)
             if (t.kind == Tok::Percent) v *= 100;
+        if (!std::isfinite(v)) return GeneralText(minus ? v : std::fabs(v), s_);
         const NumberLayout l = Layout(tokens_);
         const double a = std::fabs(v);
         int exp10 = 0;
