@@ -287,16 +287,16 @@ private:
         std::u16string_view id = inner.substr(dash + 1);
         if (id.size() > 4) id = id.substr(id.size() - 4);
         if (id.empty() || !std::all_of(id.begin(), id.end(), IsHex)) return;
-        std::uint32_t localeId = 0;
-        for (char16_t c : id) localeId = localeId * 16 + static_cast<std::uint32_t>(c <= u'9' ? c - u'0' : Up(c) - u'A' + 10);
-        locale_.emplace();
-        GetLocaleFormatSettings(localeId, *locale_);
+        // The engine knows one locale, the user's: every valid id selects
+        // its settings (what GetLocaleFormatSettings reports for any id),
+        // kept once instead of copied for every cell.
+        locale_ = &GetDefaultLocaleFormatSettings();
     }
 
     std::u16string_view f_;
     std::size_t i_ = 0;
     const TFormatSettings& settings_;
-    std::optional<TFormatSettings> locale_;
+    const TFormatSettings* locale_ = nullptr;
     std::vector<Token> out_;
 };
 
