@@ -97,6 +97,8 @@ TEST(FormulaReferences, NamesWithSheetReferences) {
         g.AddName({u"Local", u"=$B$2:$C$3", 0, 1});
         g.AddName({u"Data", u"=$A$1:$B$2", 0, -1});
         g.AddName({u"Empty", u"", 0, -1});
+        EXPECT_EQ(MessageOf([&] { g.AddName({u"Far", u"=1+2", 0, 3}); }),
+                  "Sheet number \"3\" invalid. Must be between 0 and 2");
     });
     // Local on entry 0 (Skryty), Data on entry 1 (Odecty), Empty without tokens.
     EXPECT_THAT(LinesOf(OleCheck("book", path), "name "),
