@@ -404,6 +404,9 @@ void TWorkbookGlobals::AddName(const TXlsNamedRange& range) {
 }
 
 void TWorkbookGlobals::AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens) {
+    // A name of a sheet the workbook lacks would be dropped or refused by
+    // every reader of the file.
+    if (range.NameSheetIndex >= 0) CheckSheet(range.NameSheetIndex);
     TXlsNamedRange named = range;
     const bool valid = IsValidRangeName(named.Name, named.OptionFlags);
     const std::u16string upper = WideUpperCase98(named.Name);

@@ -157,7 +157,8 @@ public:
     // new one. Its formula text is read with references absolute and on
     // the name's sheet (sheet 0 for a workbook-wide name); a refused text
     // changes nothing. An invalid name that replaces nothing: "Invalid
-    // named range: "%s"".
+    // named range: "%s""; a sheet the workbook lacks: "Sheet number "%d"
+    // invalid. Must be between 0 and %d".
     void AddName(const TXlsNamedRange& range);
     // The same with the name's finished tokens.
     void AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens);
