@@ -14,6 +14,24 @@ void TEscherTree::Clear() {
     if (FCache) FCache = std::make_unique<TEscherDwgCache>();
 }
 
+void TEscherTree::CopyFrom(const TEscherTree& source) {
+    if (&source == this || source.FBiffId != FBiffId) Raise(ErrInternal);
+    Clear();
+    if (!source.FRoot) return;
+    source.FRoot->ClearCopiedTo();
+    try {
+        FRoot = std::unique_ptr<TEscherContainerRecord>(
+            static_cast<TEscherContainerRecord*>(source.FRoot->CopyTo(FCache.get(), nullptr, 0, 0, nullptr).release()));
+    } catch (...) {
+        Clear();
+        throw;
+    }
+    if (FCache) {
+        FCache->Shape.Sort();
+        if (FCache->Solver && source.FCache->Solver) FCache->Solver->CheckMax(source.FCache->Solver->MaxRuleId());
+    }
+}
+
 void TEscherTree::LoadFromStream(std::unique_ptr<TBaseRecord> first, TEscherRecordSource& source,
                                  TClientDataFactory* clients, std::int64_t streamLeft) {
     if (FRoot || !first || first->Id != FBiffId) Raise(ErrExcelInvalid);

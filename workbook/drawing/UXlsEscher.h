@@ -31,6 +31,9 @@ public:
     // Bytes SaveToStream writes, BIFF headers and client records included.
     std::int64_t TotalSize() const;
     void Clear();
+    // Makes this tree a copy of another sheet's: a drawing of its own with
+    // new shape ids, the pictures referenced once more.
+    void CopyFrom(const TEscherTree& source);
 
     TEscherContainerRecord* Root() const { return FRoot.get(); }
     // Null for the workbook's tree.
