@@ -248,6 +248,24 @@ void TEscherDggRecord::DestroyClusters(std::uint32_t drawingId) {
     Bump(12, -1);
 }
 
+void TEscherDggRecord::ClaimShapeIds(std::uint32_t drawingId, const std::vector<std::uint32_t>& shapeIds) {
+    if (!Loaded() || Data.size() < 16) return;
+    for (std::uint32_t id : shapeIds) {
+        const std::size_t k = id / ClusterIds;
+        if (k == 0 || k > 0xFFFF) continue;  // outside every cluster
+        while (ClusterCount() < k) {
+            Data.resize(Data.size() + 8);
+            Size = static_cast<std::uint32_t>(Data.size());
+            FLoaded = Size;
+            SetLongWord(Data, 4, static_cast<std::uint32_t>(ClusterCount() + 1));
+        }
+        if (ClusterDrawing(k - 1) == 0) SetLongWord(Data, 16 + 8 * (k - 1), drawingId);
+        if (ClusterDrawing(k - 1) != drawingId) continue;
+        if (ClusterUsed(k - 1) < id % ClusterIds + 1) SetLongWord(Data, 20 + 8 * (k - 1), id % ClusterIds + 1);
+        if (GetLongWord(Data, 0) < id + 1) SetLongWord(Data, 0, id + 1);
+    }
+}
+
 // ---------------------------------------------------------------- drawing
 
 TEscherDgRecord::TEscherDgRecord(const TEscherRecordHeader& header, TEscherDwgGroupCache* group,
@@ -270,6 +288,10 @@ std::uint32_t TEscherDgRecord::IncMaxShapeId() {
     const std::uint32_t id = Dgg() ? Dgg()->AddImage(DrawingId(), LastShapeId()) : LastShapeId() + 1;
     SetLongWord(Data, 4, id);
     return id;
+}
+
+void TEscherDgRecord::CoverShapeId(std::uint32_t shapeId) {
+    if (Loaded() && Data.size() >= 8 && LastShapeId() < shapeId) SetLongWord(Data, 4, shapeId);
 }
 
 void TEscherDgRecord::DecShapeCount() {

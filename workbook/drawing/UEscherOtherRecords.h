@@ -115,6 +115,10 @@ public:
     // A new shape id for the drawing whose last id is given.
     std::uint32_t AddImage(std::uint32_t drawingId, std::uint32_t lastShapeId);
     void DestroyClusters(std::uint32_t drawingId);
+    // Files may under-report the ids a drawing uses: the free clusters that
+    // hold its shape ids become its own, with their used counts and the
+    // highest id raised to cover them.
+    void ClaimShapeIds(std::uint32_t drawingId, const std::vector<std::uint32_t>& shapeIds);
     void AddDwg() { Bump(12, 1); }
     void DecShapeCount() { Bump(8, -1); }
 
@@ -136,6 +140,8 @@ public:
     std::uint32_t LastShapeId() const { return LongAt(4); }
     // Counts one shape more and gives its new shape id.
     std::uint32_t IncMaxShapeId();
+    // Raises the last shape id to the highest id used (a file may give less).
+    void CoverShapeId(std::uint32_t shapeId);
     void DecShapeCount();
 
     // A copy is a new drawing: its own drawing id and cluster, counting

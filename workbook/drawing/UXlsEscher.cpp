@@ -82,11 +82,21 @@ void TEscherTree::LoadFromStream(std::unique_ptr<TBaseRecord> first, TEscherReco
         if (FCache) {
             FCache->Shape.Sort();
             if (FCache->Solver) FCache->Solver->FixPointers();
+            ClaimShapeIds();
         }
     } catch (...) {
         Clear();
         throw;
     }
+}
+
+void TEscherTree::ClaimShapeIds() {
+    if (!FCache->Dg) return;
+    std::vector<std::uint32_t> ids;
+    for (const TEscherSPRecord* shape : FCache->Shape.Items()) ids.push_back(shape->ShapeId());
+    if (ids.empty()) return;
+    if (FGroup && FGroup->Dgg) FGroup->Dgg->ClaimShapeIds(FCache->Dg->DrawingId(), ids);
+    FCache->Dg->CoverShapeId(ids.back());  // the cache is sorted by id
 }
 
 void TEscherTree::Split(TEscherSplitState& state) const {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "workbook/drawing/UEscherOtherRecords.h"
 
@@ -42,6 +43,7 @@ public:
 
 private:
     void Split(TEscherSplitState& state) const;
+    void ClaimShapeIds();
 
     std::uint16_t FBiffId;
     TEscherDwgGroupCache* FGroup;

@@ -102,6 +102,23 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     EXPECT_EQ(SavedTree(tree).size(), PictureStream.size());
 }
 
+TEST(EscherTree, DrawingClaimsTheClusterItsShapesUse) {
+    const Bytes group = {
+        0x0F, 0x00, 0x00, 0xF0, 0x18, 0x00, 0x00, 0x00,  // drawing group container
+        0x00, 0x00, 0x06, 0xF0, 0x10, 0x00, 0x00, 0x00,  //   Dgg without clusters
+        0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0,
+    };
+    TEscherDwgGroupCache cache;
+    TEscherTree groupTree(EscherBiffGroup, &cache), sheet(EscherBiffDrawing, &cache);
+    LoadTree(groupTree, Rec(0xEB, group));
+    LoadTree(sheet, PictureStream);
+    EXPECT_EQ(cache.Dgg->Data, Bytes({0x02, 0x04, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // next id 0x402
+                                      1, 0, 0, 0, 2, 0, 0, 0}));                          // drawing 1, 2 ids
+    sheet.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr);
+    EXPECT_TRUE(sheet.Cache()->Shape.Find(0x402));
+    EXPECT_EQ(sheet.Cache()->Shape.Count(), 3u);
+}
+
 // A tree of one unknown data record of n bytes inside the drawing container.
 Bytes OneRecordTree(std::uint32_t n, std::uint16_t type = 0xF122) {
     Bytes tree = {0x0F, 0x00, 0x02, 0xF0, 0, 0, 0, 0, 0x00, 0x00, static_cast<std::uint8_t>(type),
