@@ -15,12 +15,15 @@ using namespace eschertest;
 
 namespace {
 
-Bytes SaveReloadSave(const TEscherTree& tree, TEscherDwgGroupCache* group) {
+// Saves the tree, loads it again (a sheet's with the group as it is now)
+// and saves it again.
+void SaveReloadSave(const TEscherTree& tree, const TEscherTree* groupTree) {
     const Bytes saved = SavedTree(tree);
-    TEscherTree again(tree.BiffId(), group);
+    TEscherDwgGroupCache group;
+    TEscherTree groupAgain(EscherBiffGroup, &group), again(tree.BiffId(), &group);
+    if (groupTree && groupTree->Root()) LoadTree(groupAgain, SavedTree(*groupTree));
     LoadTree(again, saved);
     if (SavedTree(again) != saved) std::abort();
-    return saved;
 }
 
 }  // namespace
@@ -46,11 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         if (groupTree.Root()) SaveReloadSave(groupTree, nullptr);
         if (!sheet.Root()) return 0;
-        SaveReloadSave(sheet, nullptr);
+        SaveReloadSave(sheet, &groupTree);
         const auto& shapes = sheet.Cache()->Shape.Items();
         if (!shapes.empty() && shapes.back()->FindRoot()) {
             shapes.back()->CopyDwg(1, 1, nullptr);
-            SaveReloadSave(sheet, nullptr);
+            SaveReloadSave(sheet, &groupTree);
         }
     } catch (const Exception&) {
         // Copies of shapes that may not be copied are refused.

@@ -248,8 +248,9 @@ void TEscherDggRecord::DestroyClusters(std::uint32_t drawingId) {
     Bump(12, -1);
 }
 
-void TEscherDggRecord::ClaimShapeIds(std::uint32_t drawingId, const std::vector<std::uint32_t>& shapeIds) {
-    if (!Loaded() || Data.size() < 16) return;
+std::uint32_t TEscherDggRecord::ClaimShapeIds(std::uint32_t drawingId, const std::vector<std::uint32_t>& shapeIds) {
+    std::uint32_t highest = 0;
+    if (!Loaded() || Data.size() < 16) return highest;
     for (std::uint32_t id : shapeIds) {
         const std::size_t k = id / ClusterIds;
         if (k == 0 || k > 0xFFFF) continue;  // outside every cluster
@@ -263,7 +264,9 @@ void TEscherDggRecord::ClaimShapeIds(std::uint32_t drawingId, const std::vector<
         if (ClusterDrawing(k - 1) != drawingId) continue;
         if (ClusterUsed(k - 1) < id % ClusterIds + 1) SetLongWord(Data, 20 + 8 * (k - 1), id % ClusterIds + 1);
         if (GetLongWord(Data, 0) < id + 1) SetLongWord(Data, 0, id + 1);
+        highest = std::max(highest, id);
     }
+    return highest;
 }
 
 // ---------------------------------------------------------------- drawing
@@ -278,7 +281,8 @@ TEscherDgRecord::TEscherDgRecord(const TEscherRecordHeader& header, TEscherDwgGr
 
 TEscherDgRecord::~TEscherDgRecord() {
     if (!FDwgCache) return;
-    if (!FDwgCache->Destroying && Dgg()) Dgg()->DestroyClusters(DrawingId());
+    // Also when the whole sheet drawing goes: its drawing and ids are free.
+    if (Dgg()) Dgg()->DestroyClusters(DrawingId());
     if (FDwgCache->Dg == this) FDwgCache->Dg = nullptr;
 }
 

@@ -117,8 +117,9 @@ public:
     void DestroyClusters(std::uint32_t drawingId);
     // Files may under-report the ids a drawing uses: the free clusters that
     // hold its shape ids become its own, with their used counts and the
-    // highest id raised to cover them.
-    void ClaimShapeIds(std::uint32_t drawingId, const std::vector<std::uint32_t>& shapeIds);
+    // highest id raised to cover them. Gives the highest of the ids that
+    // lie in the drawing's clusters (0: none).
+    std::uint32_t ClaimShapeIds(std::uint32_t drawingId, const std::vector<std::uint32_t>& shapeIds);
     void AddDwg() { Bump(12, 1); }
     void DecShapeCount() { Bump(8, -1); }
 

@@ -95,6 +95,9 @@ TEscherRecord* TEscherRecord::CopyDwg(int rowOffset, int colOffset, const TEsche
     TEscherSpgrContainerRecord* patriarch = Patriarch();
     if (!patriarch || !root) Raise(ErrLoadingEscher);
     if (FDwgCache->Solver) FDwgCache->Solver->CheckShapesMayChange();
+    // Client data that cannot be copied refuses before anything is built.
+    for (TEscherClientDataRecord* data : FDwgCache->Obj.Items())
+        if (data->ClientData() && data->FindRoot() == root) data->ClientData()->CopyTo();
     root->ClearCopiedTo();
     TEscherRecord* copy = patriarch->AddBuilt(root->CopyTo(FDwgCache, patriarch, rowOffset, colOffset, sheet));
     if (FDwgCache->Solver) FDwgCache->Solver->ArrangeCopyRowsAndCols();

@@ -91,12 +91,12 @@ void TEscherTree::LoadFromStream(std::unique_ptr<TBaseRecord> first, TEscherReco
 }
 
 void TEscherTree::ClaimShapeIds() {
-    if (!FCache->Dg) return;
+    // Ids come from the drawing group's clusters: without one nothing is
+    // handed out and the ids stay as the file has them.
+    if (!FCache->Dg || !FGroup || !FGroup->Dgg) return;
     std::vector<std::uint32_t> ids;
     for (const TEscherSPRecord* shape : FCache->Shape.Items()) ids.push_back(shape->ShapeId());
-    if (ids.empty()) return;
-    if (FGroup && FGroup->Dgg) FGroup->Dgg->ClaimShapeIds(FCache->Dg->DrawingId(), ids);
-    FCache->Dg->CoverShapeId(ids.back());  // the cache is sorted by id
+    FCache->Dg->CoverShapeId(FGroup->Dgg->ClaimShapeIds(FCache->Dg->DrawingId(), ids));
 }
 
 void TEscherTree::Split(TEscherSplitState& state) const {

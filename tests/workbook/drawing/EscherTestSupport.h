@@ -55,6 +55,8 @@ private:
 
 // An OBJ (id at offset 6) or a TXO (its text and runs in two CONTINUE
 // records when its character count at offset 10 is not 0), kept as read.
+// An OBJ with the embedded-object sub-record 0x09 after its common data
+// refuses copies.
 class TTestClientData : public TBaseClientData {
 public:
     TTestClientData(TClientDataKind kind, std::unique_ptr<TBaseRecord> record, bool detach = true)
@@ -73,6 +75,8 @@ public:
     }
     TClientDataKind Kind() const override { return FKind; }
     std::unique_ptr<TBaseClientData> CopyTo() const override {
+        if (FKind == TClientDataKind::Obj && FRecord->Data.size() > 22 && FRecord->Data[22] == 0x09)
+            Raise(ErrCantCopyPictFmla);
         return std::make_unique<TTestClientData>(FKind, FRecord->CopyTo(), false);
     }
     void SaveToStream(TOle2File& ole) const override { FRecord->SaveToStream(ole); }

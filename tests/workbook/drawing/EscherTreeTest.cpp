@@ -130,6 +130,17 @@ TEST(EscherTree, DrawingBytesInAContinueBehindTheObjLoadOn) {
     EXPECT_EQ(SavedTree(tree), PictureStream);  // written as its own MSODRAWING
 }
 
+TEST(EscherTree, ShapeWithAnEmbeddedObjectRefusesCopiesBeforeAnyChange) {
+    Bytes obj = PictureObj;
+    obj[22] = 0x09;  // an embedded object's sub-record
+    const Bytes stream = Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, obj), Rec(0xEC, Solver)});
+    TEscherTree tree(EscherBiffDrawing, nullptr);
+    LoadTree(tree, stream);
+    EXPECT_EQ(MessageOf([&] { tree.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr); }), ErrCantCopyPictFmla);
+    EXPECT_EQ(tree.Cache()->Shape.Count(), 2u);
+    EXPECT_EQ(SavedTree(tree), stream);
+}
+
 // A tree of one unknown data record of n bytes inside the drawing container.
 Bytes OneRecordTree(std::uint32_t n, std::uint16_t type = 0xF122) {
     Bytes tree = {0x0F, 0x00, 0x02, 0xF0, 0, 0, 0, 0, 0x00, 0x00, static_cast<std::uint8_t>(type),
