@@ -157,6 +157,12 @@ TKmrSafeFileStream::TPrepared TKmrSafeFileStream::Prepare(const std::string& fil
                    ::faccessat(AT_FDCWD, prepared.Target.c_str(), W_OK, AT_EACCESS) != 0))
         Raise(ErrCantWriteToFile, fileName);
     prepared.Handle = CreateTemp(fileName, prepared.Target, prepared.Temp);
+    // Owner and group are kept where the system allows it (the owner only
+    // for the superuser); the mode comes after, as a change of owner clears
+    // the set-id bits.
+    if (exists && ::fchown(prepared.Handle, st.st_uid, st.st_gid) != 0) {
+        // Not ours to give away: the new file stays ours, with the old mode.
+    }
     if (exists && ::fchmod(prepared.Handle, st.st_mode & 07777) != 0) {
         ::close(prepared.Handle);
         ::unlink(prepared.Temp.c_str());
@@ -178,8 +184,9 @@ TKmrSafeFileStream::~TKmrSafeFileStream() {
     if (!FCommitted) ::unlink(FTemp.c_str());
 }
 
-// Refused: the target appeared since the existence test. The no-replace
-// rename is atomic; where the file system lacks it, a hard link is too.
+// With Refuse, a file that appeared since the existence test stays: the
+// rename that never replaces is atomic, and where the file system lacks it,
+// a hard link (which refuses an existing name too) and an unlink do the same.
 void TKmrSafeFileStream::Rename() {
     if (FReplace == TReplace::Allow) {
         if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) Raise(ErrCantWriteToFile, FileName());
