@@ -47,6 +47,7 @@ TKmrFileStream::TKmrFileStream(const std::string& fileName, TMode) : FFileName(f
         FHandle = -1;
         Raise(ErrFileIsNotXLS, fileName);
     }
+    ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
 }
 
 TKmrFileStream::~TKmrFileStream() {

@@ -49,10 +49,10 @@ private:
 // whole sectors. Files are written only through TKmrSafeFileStream.
 class TKmrFileStream : public TKmrStream {
 public:
+    enum class TMode { Read };
     // The file must exist ("Can't find the file") and be a regular file
     // ("The file "%s" is invalid": a FIFO or a device is refused at once,
     // never waited for).
-    enum class TMode { Read };
     explicit TKmrFileStream(const std::string& fileName, TMode mode = TMode::Read);
     ~TKmrFileStream() override;
 
