@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ole.FinishStream();
         }
         stream.Seek(0);
-        TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
+        TKmrMemoryStream out;
         TOle2File ole(&stream);
         ole.SelectStream(u"Workbook");
         TSSTGlobals sst;  // outlives the labels in the list

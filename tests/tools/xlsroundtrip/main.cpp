@@ -283,10 +283,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        TKmrFileStream out(argv[2], TKmrFileStream::TMode::Create);
+        // OUT is replaced only by a complete file; a failed write leaves it as it was.
+        TKmrSafeFileStream out(argv[2], TKmrSafeFileStream::TReplace::Allow);
         out.Write(bytes.data(), bytes.size());
+        out.Commit();
     } catch (const std::exception& e) {
-        std::remove(argv[2]);  // never leave a half-written file
         std::cerr << e.what() << '\n';
         return 1;
     }
