@@ -239,6 +239,7 @@ std::u16string TScreenTipRecord::GetText() const {
 void TScreenTipRecord::SetText(std::u16string_view text) {
     if (TipHeaderSize + (text.size() + 1) * 2 > MaxRecordDataSize) Raise(ErrInvalidStringRecord);
     Data.resize(TipHeaderSize);
+    Continue.reset();
     TLinkWriter out(Data);
     out.Chars(text);
     out.Word(0);

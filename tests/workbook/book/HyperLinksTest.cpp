@@ -52,11 +52,11 @@ TEST(HyperLinks, LibreOfficeLinksReadWriteAndMove) {
         const TSheetInfo info = book.Globals->SheetInfo(0, 0);
         sheet.InsertAndCopyRowsAndCols(20, 21, 1, 1, 0, 0, 0, 0, info, false);  // two empty rows before row 2
         sheet.InsertAndCopyRowsAndCols(3, 3, 12, 2, 0, 0, 0, 0, info, false);   // "Internal" twice at row 13
-        sheet.AddHyperLink({2, 7, 1, 2}, {HL::hl_URL, u"Range", u"", u"", u"http://example.com/", u"Range"});
-        sheet.AddHyperLink({1, 4, 2, 5}, {HL::hl_CurrentWorkbook, u"Gone", u"", u"A1", u"", u""});
+        sheet.AddHyperLink({2, 8, 1, 5}, {HL::hl_URL, u"Range", u"", u"", u"http://example.com/", u"Range"});
+        sheet.AddHyperLink({1, 3, 1, 4}, {HL::hl_CurrentWorkbook, u"Ends", u"", u"A1", u"", u""});
         sheet.AddHyperLink({1, 4, 2, 5}, {HL::hl_CurrentWorkbook, u"Deleted", u"", u"A1", u"", u""});
         sheet.DeleteHyperLink(9);
-        sheet.DeleteRowsAndCols(4, 2, 0, 0, info);  // File, Up and Gone go
+        sheet.DeleteRowsAndCols(4, 2, 0, 0, info);  // File and Up go, Range and Ends shrink
         EXPECT_EQ(Links(dynamic_cast<TWorkSheet&>(*sheet.CopyTo())), Links(sheet));
     }));
     EXPECT_EQ(Lines(OleCheck("links", path)),
@@ -66,7 +66,8 @@ TEST(HyperLinks, LibreOfficeLinksReadWriteAndMove) {
                   "xlrd\tOdkazy\t4\t4\t0\t0\tlocal file\t\\\\srv\\share\\f.xls\tShare\tNone\tNone",
                   "xlrd\tOdkazy\t10\t10\t0\t0\tworkbook\tNone\tInternal\tData!B2\tNone",
                   "xlrd\tOdkazy\t11\t11\t0\t0\tworkbook\tNone\tInternal\tData!B2\tNone",
-                  "xlrd\tOdkazy\t2\t5\t1\t2\turl\thttp://example.com/\tRange\tNone\tRange",
+                  "xlrd\tOdkazy\t4\t6\t1\t2\turl\thttp://example.com/\tRange\tNone\tRange",
+                  "xlrd\tOdkazy\t3\t3\t1\t1\tworkbook\tNone\tEnds\tA1\tNone",
                   "lo A1", "lo A4", "lo A5", "lo A11", "lo A12"}));
 }
 
