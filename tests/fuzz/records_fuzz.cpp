@@ -11,7 +11,8 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters, copied, and saved again, each at its computed size.
+// setters (its hyperlinks decoded and encoded again), copied, and saved
+// again, each at its computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -133,8 +134,18 @@ void SaveSheet(TOle2File& ole, TSheet& sheet) {
     if (ole.Position() - start != size) std::abort();
 }
 
+// Every link of a worksheet decoded and written again; one more added.
+void ChangeLinks(TSheet& sheet) {
+    auto* work = dynamic_cast<TWorkSheet*>(&sheet);
+    if (!work) return;
+    for (int i = 0; i < work->HyperLinkCount(); ++i)
+        TryEach({[&] { work->SetHyperLink(i, work->GetHyperLink(i)); }});
+    work->AddHyperLink({3, 2, 1, 0}, {THyperLinkType::hl_LocalFile, u"d", u"", u"m", u"..\\\u0159", u"t"});
+}
+
 // info names sheet 0 as changed and sheet 1 as the one holding formulas.
 void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
+    ChangeLinks(sheet);
     TSheetInfo own = info;
     own.FormulaSheet = own.InsSheet;
     TryEach({[&] { sheet.FreezePanes(2, 1); }, [&] { sheet.SetSheetZoom(75); },

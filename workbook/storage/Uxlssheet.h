@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "workbook/cells/UXlsRowColEntries.h"
+#include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlschart.h"
 #include "workbook/storage/Uxlssections.h"
@@ -194,8 +195,8 @@ public:
     void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                         TSST& sst) override;
     void SaveToStream(TOle2File& ole) override;
-    // Without page breaks, column info, drawing, notes, range records and
-    // hyperlinks; only the cells inside the range.
+    // Without page breaks, column info, drawing, notes and range records;
+    // only the cells and hyperlinks inside the range.
     void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
 
     void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
@@ -224,6 +225,19 @@ public:
     int GetRowFormat(int row) const;
     // The row's XF and that of every cell in it.
     void SetRowFormat(int row, int xf);
+
+    // The hyperlinks, numbered from 0 here; a number outside the list fails
+    // with "The index "%d" of the property "HyperLinkIndex" is not in the
+    // range 1-%d" (counted from 1). Ranges given are checked against the
+    // sheet ("Invalid Row (%d)", "Invalid Column (%d)") and put in order.
+    int HyperLinkCount() const { return static_cast<int>(FHLinks.Count()); }
+    THyperLink GetHyperLink(int index) const { return FHLinks.Link(index).GetProperties(); }
+    void SetHyperLink(int index, const THyperLink& link) { FHLinks.Link(index).SetProperties(link); }
+    TXlsCellRange GetHyperLinkCellRange(int index) const { return FHLinks.Link(index).GetCellRange(); }
+    void SetHyperLinkCellRange(int index, const TXlsCellRange& range);
+    void AddHyperLink(const TXlsCellRange& range, const THyperLink& link);
+    void DeleteHyperLink(int index);
+    const THLinkList& HyperLinks() const { return FHLinks; }
 
     int DefColWidth() const { return FDefColWidth; }
     int DefRowHeight() const { return FDefRowHeight; }
@@ -258,7 +272,7 @@ private:
     TRangeList FRanges;
     TBaseRecordList FNotes;
     TBaseRecordList FColInfo;
-    TBaseRecordList FHLinks;
+    THLinkList FHLinks;
     int FDefRowHeight = 255;
     int FDefColWidth = 10 * DefColWidthAdapt;
     TDimensions FDimensions{};
