@@ -12,7 +12,9 @@
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
 // setters (its hyperlinks decoded and encoded again), copied, and saved
-// again, each at its computed size.
+// again, each at its computed size. Last the stream loads into a workbook,
+// which saves it (checking every offset and the size itself); what it saved
+// must load again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +29,7 @@
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsWorkbook.h"
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
@@ -220,6 +223,34 @@ void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
     SaveSheets(ole, sheets, globals.SheetInfo(0, 1));
 }
 
+// A refused load or save is an outcome; a saved workbook that does not
+// load again is a fault.
+void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
+    TKmrMemoryStream out;  // outlives the container, which may finish into it
+    TKmrMemoryStream in(file);
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    TWorkbook book;
+    try {
+        book.LoadFromStream(ole);
+        ole.PrepareForWrite(&out, u"Workbook");
+        book.SaveToStream(ole);
+        ole.FinishStream();
+    } catch (const Exception&) {
+        return;
+    }
+    try {
+        TKmrMemoryStream saved(out.Bytes());
+        TOle2File again(&saved);
+        again.SelectStream(u"Workbook");
+        TWorkbook reloaded;
+        reloaded.LoadFromStream(again);
+        if (reloaded.SheetCount() != book.SheetCount()) std::abort();
+    } catch (const Exception&) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -260,6 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ChangeCells(cells);
         SaveCells(ole, cells);
         GlobalsRoundTrip(stream.Bytes());
+        WorkbookRoundTrip(stream.Bytes());
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

@@ -82,8 +82,9 @@ bool MayPrecede(std::uint16_t next, std::uint16_t built) {
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) { Registry()[id] = maker; }
 
 void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
+    // Past the end there is no record: id 0, as in the zero padding.
     if (ole.NextEof(3)) {
-        header = {xlr_EOF, 0};
+        header = {0, 0};
         return;
     }
     std::uint8_t bytes[4];
@@ -93,6 +94,8 @@ void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
 
 std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) {
     if (header.Id == xlr_FILEPASS) Raise(ErrFileIsPasswordProtected);
+    // Zero padding or the stream's end where a section still expects records.
+    if (header.Id == 0) Raise(ErrExcelInvalid);
     const TRecordMaker maker = Registry()[header.Id];
     auto data = ReadData(ole, header.Size);
     std::unique_ptr<TBaseRecord> record =

@@ -778,6 +778,11 @@ void TWorkSheet::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, 
     FDrawing.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
+void TWorkSheet::CheckArrange(const TArrangeCheck& check) const {
+    FDrawing.CheckArrange(check);
+    FCells->CheckArrange(check);
+}
+
 // The embedded charts' series are tried on copies before the cells change.
 void TWorkSheet::ArrangeCopySheet(const TSheetInfo& info) {
     if (FDrawing.AIRecords().Count() > 0) {

@@ -59,6 +59,8 @@ public:
     virtual void DeleteRowsAndCols(int, int, int, int, const TSheetInfo&) {}
     virtual void ArrangeInsertRowsAndCols(int, int, int, int, const TSheetInfo&) {}
     virtual void ArrangeCopySheet(const TSheetInfo&) {}
+    // Raises where ArrangeInsertRowsAndCols would refuse, changing nothing.
+    virtual void CheckArrange(const TArrangeCheck&) const {}
     // The bytes SaveToStream writes, the cells' formulas dropping their
     // results when force is set.
     virtual std::int64_t FixTotalSize(bool) { return TotalSize(); }
@@ -210,6 +212,7 @@ public:
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                   const TSheetInfo& info) override;
     void ArrangeCopySheet(const TSheetInfo& info) override;
+    void CheckArrange(const TArrangeCheck& check) const override;
     std::int64_t FixTotalSize(bool force) override;
     void FixRows() override { FCells->FixRows(); }
 
@@ -300,6 +303,7 @@ public:
         FChartRecords.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     }
     void ArrangeCopySheet(const TSheetInfo& info) override { FChartRecords.ArrangeCopySheet(info); }
+    void CheckArrange(const TArrangeCheck& check) const override { FChartRecords.CheckArrange(check); }
 
     const TChartRecordList& Records() const { return FChartRecords; }
 

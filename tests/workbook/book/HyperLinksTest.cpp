@@ -3,7 +3,7 @@
 // their rows and columns, and read back by xlrd and LibreOffice.
 #include <gmock/gmock.h>
 
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/RecordBytes.h"
 
 using namespace kalmira;
@@ -28,8 +28,8 @@ std::vector<std::string> Links(const TWorkSheet& sheet) {
 
 TEST(HyperLinks, LibreOfficeLinksReadWriteAndMove) {
     const std::string path = std::string(ORVELO_BINARY_DIR) + "/hlinks-moved.xls";
-    WriteFile(path, xlsbook::RoundTrip(FixtureDir() + "/hlinks.xls", [](xlsbook::TXlsBook& book) {
-        auto& sheet = dynamic_cast<TWorkSheet&>(*book.Sheets[0]);
+    WriteFile(path, booktest::RoundTrip(FixtureDir() + "/hlinks.xls", [](TWorkbook& book) {
+        auto& sheet = book.WorkSheets(0);
         const std::vector<THyperLink> read = {
             {HL::hl_URL, u"Web link", u"", u"", u"http://example.com/a?b=c", u""},
             {HL::hl_CurrentWorkbook, u"Internal", u"", u"Data!B2", u"", u""},
@@ -49,7 +49,7 @@ TEST(HyperLinks, LibreOfficeLinksReadWriteAndMove) {
 
         links[0].Hint = u"Tip";
         sheet.SetHyperLink(0, links[0]);
-        const TSheetInfo info = book.Globals->SheetInfo(0, 0);
+        const TSheetInfo info = book.Globals().SheetInfo(0, 0);
         sheet.InsertAndCopyRowsAndCols(20, 21, 1, 1, 0, 0, 0, 0, info, false);  // two empty rows before row 2
         sheet.InsertAndCopyRowsAndCols(3, 3, 12, 2, 0, 0, 0, 0, info, false);   // "Internal" twice at row 13
         sheet.AddHyperLink({2, 8, 1, 5}, {HL::hl_URL, u"Range", u"", u"", u"http://example.com/", u"Range"});
