@@ -69,8 +69,11 @@ void OdbcTarget(QSqlDatabase& db, const TSqlLogin& login) {
 bool OdbcAfterOpen(QSqlDatabase&, int, std::string&) { return true; }
 
 void OdbcBeforeExec(QSqlQuery& q, int seconds) {
+    // Qt hands the statement handle over as a pointer registered under the
+    // name SQLHANDLE.
     const QVariant handle = q.result()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "SQLHANDLE") != 0) return;
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "SQLHANDLE") != 0 && qstrcmp(handle.typeName(), "void*") != 0))
+        return;
     SQLHANDLE statement = *static_cast<const SQLHANDLE*>(handle.constData());
     if (statement)
         SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT,
