@@ -244,8 +244,9 @@ bool TSqlConnection::Exec(const std::string& sql, const std::vector<TSqlValue>& 
         }
     }
     // A failed statement may have left the session broken (a restarted
-    // server, a lost socket): the next use opens it anew.
-    if (!ok) Close();
+    // server, a lost socket): then it is closed and the next use opens it
+    // anew.  A statement that merely failed (a time-out) keeps it.
+    if (!ok && !Alive()) Close();
     return ok;
 }
 
@@ -284,6 +285,12 @@ std::string ShortestDouble(double d) {
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
     return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+bool TSqlConnection::Alive() const {
+    if (!IsOpen()) return false;
+    QSqlQuery probe(QSqlDatabase::database(Q(name_), false));
+    return probe.exec(QStringLiteral("select 1")) && probe.next();
 }
 
 std::string SqlDateText(const TDateTimeParts& t) {

@@ -63,6 +63,8 @@ public:
     struct Dialect;
 
 private:
+    // Whether the open session still answers.
+    bool Alive() const;
     const Dialect* dialect_ = nullptr;
     std::string name_;
     std::string error_;

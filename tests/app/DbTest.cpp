@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -232,6 +233,7 @@ TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
     Psql("select pg_sleep(0.5)");
     EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_NE(s.log.back().find("cancel"), std::string::npos) << s.log.back();
+    EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "Disconect DB"), 0);  // the session is kept
     Psql("select pg_sleep(4)");
     EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_EQ(s.odecty.history.size(), 3u);
@@ -241,14 +243,19 @@ INSTANTIATE_TEST_SUITE_P(Providers, Timeout, ::testing::Values("QPSQL", "QODBC")
 
 // A restarted server leaves the kept connection dead: one failure, then the
 // next call opens a new one.
-TEST(Connections, ServerRestartCostsOneCall) {
-    Session s("QPSQL", 0);
+class Restart : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Restart, CostsOneCall) {
+    Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     ASSERT_EQ(std::system(("\"" ORVELO_SOURCE_DIR "/tests/tools/pgtemp\" restart " + kDir).c_str()), 0);
     EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_TRUE(s.odecty.history.empty());
+    EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "Disconect DB"), 1);
     EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_EQ(s.odecty.history.size(), 3u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Providers, Restart, ::testing::Values("QPSQL", "QODBC"));
 
 }  // namespace
