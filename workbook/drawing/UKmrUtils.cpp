@@ -47,9 +47,14 @@ struct TAxis {
     std::int32_t LastOffset;
 };
 
+// The sizes are asked for cells 0 to maxCell: past the sheet's end the
+// last cell's size goes on. The start stops one past the end, and the end
+// at most a sheet's length after the start, so that hidden cells cannot
+// keep the loops going; step 8 brings both back inside.
 template <class Size>
 TAxis PlaceAxis(std::int64_t cell, long double offset, long double extent, std::int32_t maxCell, std::int32_t units,
-                Size size) {
+                Size sheetSize) {
+    const auto size = [&](std::int64_t c) { return sheetSize(std::clamp<std::int64_t>(c, 0, maxCell)); };
     const std::int64_t stop = std::int64_t(maxCell) + 1;
     while (cell < stop && offset > size(cell)) {
         offset -= size(cell);
@@ -61,7 +66,7 @@ TAxis PlaceAxis(std::int64_t cell, long double offset, long double extent, std::
     }
     TAxis axis{cell, CellOffset(offset, size(cell), units), cell, 0};
     long double reach = size(cell) - offset;
-    while (axis.Last < stop && extent > RoundEven(reach)) {
+    while (axis.Last - axis.First < maxCell && extent > RoundEven(reach)) {
         ++axis.Last;
         reach += size(axis.Last);
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <csetjmp>
 #include <cstring>
 
@@ -102,7 +103,7 @@ std::vector<std::uint8_t> UnpackMetafile(std::span<const std::uint8_t> stored, T
     return out;
 }
 
-int ClampPixels(long double v) { return static_cast<int>(std::clamp<long double>(v < 0 ? -v : v, 0, 1e9L)); }
+int ClampPixels(long double v) { return static_cast<int>(std::llround(std::min<long double>(v < 0 ? -v : v, 1e9L))); }
 
 void SetMetafile(TKmrGraphic& picture, std::vector<std::uint8_t> bytes, TXlsImgTypes type) {
     std::span<const std::uint8_t> b(bytes);
