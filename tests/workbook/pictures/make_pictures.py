@@ -1,32 +1,19 @@
-"""Writes sample pictures and the pixels PIL reads from them.
-
-Usage: make_pictures.py OUTDIR. For every sample NAME.EXT the folder gets
-NAME.rgba ("W H\\n" then RGBA bytes, rows top-down) and a line "NAME EXT
-TOLERANCE" in manifest.txt. Kinds PIL cannot write (interlaced PNG, 4-bit,
-bit-field and top-down bitmaps) are written here by hand; PIL reads them all.
-"""
-import os
-import struct
-import sys
-import zlib
+# make_pictures.py OUTDIR: sample pictures NAME.EXT, the pixels PIL reads
+# from each (NAME.rgba: "W H\n", RGBA rows top-down) and manifest.txt with
+# "NAME EXT TOLERANCE" lines. What PIL cannot write (interlaced PNG, 4-bit,
+# bit-field and top-down bitmaps) is written by hand; PIL reads them all.
+import os, struct, sys, zlib
 
 from PIL import Image
 
 W, H = 13, 7
 
 
-def colour(x, y):
-    return ((x * 37 + y * 11) % 256, (x * 5 + y * 53) % 256, (x * y * 29 + 7) % 256)
-
-
-def rgb_image():
-    img = Image.new("RGB", (W, H))
-    img.putdata([colour(x, y) for y in range(H) for x in range(W)])
-    return img
+colour = lambda x, y: ((x * 37 + y * 11) % 256, (x * 5 + y * 53) % 256, (x * y * 29 + 7) % 256)
 
 
 def interlaced_png(img):
-    """Adam7, filter 0 on every row."""
+    # Adam7, filter 0 on every row.
     passes = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
     raw = b""
     for x0, y0, dx, dy in passes:
@@ -35,15 +22,13 @@ def interlaced_png(img):
             if len(xs):
                 raw += b"\0" + b"".join(bytes(img.getpixel((x, y))) for x in xs)
 
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
+    chunk = lambda kind, data: struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     ihdr = struct.pack(">IIBBBBB", img.width, img.height, 8, 2, 0, 0, 1)
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
 
 
 def dib_file(bits, rows, palette=(), masks=(), top_down=False):
-    """A whole .bmp; rows of packed row bytes, top row first."""
+    # A whole .bmp; rows of packed row bytes, top row first.
     stride = (W * bits + 31) // 32 * 4
     data = b"".join(r.ljust(stride, b"\0") for r in (rows if top_down else rows[::-1]))
     compression = 3 if masks else 0
@@ -54,47 +39,34 @@ def dib_file(bits, rows, palette=(), masks=(), top_down=False):
     return b"BM" + struct.pack("<IHHI", off + len(data), 0, 0, off) + header + pal + data
 
 
-def pack(indexes, bits):
-    out, acc, n = b"", 0, 0
-    for i in indexes:
-        acc, n = acc << bits | i, n + bits
-        if n == 8:
-            out, acc, n = out + bytes((acc,)), 0, 0
-    return out + (bytes((acc << (8 - n),)) if n else b"")
-
-
 def main(out):
     os.makedirs(out, exist_ok=True)
-    samples = []  # name, ext, tolerance, bytes or None when PIL saved it
+    samples = []
 
-    def save(name, ext, img, tolerance=0, **kw):
-        img.save(os.path.join(out, name + "." + ext), **kw)
+    def save(name, ext, picture, tolerance=0, **kw):  # a PIL image or the file's bytes
+        path = os.path.join(out, name + "." + ext)
+        open(path, "wb").write(picture) if isinstance(picture, bytes) else picture.save(path, **kw)
         samples.append((name, ext, tolerance))
 
-    def write(name, ext, data):
-        with open(os.path.join(out, name + "." + ext), "wb") as f:
-            f.write(data)
-        samples.append((name, ext, 0))
-
-    rgb = rgb_image()
+    rgb = Image.new("RGB", (W, H))
+    rgb.putdata([colour(x, y) for y in range(H) for x in range(W)])
     pal = rgb.quantize(colors=12)
     save("png_palette", "png", pal, transparency=3)
     save("png_grey_alpha", "png", Image.merge("LA", (rgb.getchannel(0), rgb.getchannel(1))))
-    grey16 = Image.new("I;16", (W, H))
-    grey16.putdata([colour(x, y)[0] * 257 for y in range(H) for x in range(W)])
-    save("png_grey16", "png", grey16)
-    write("png_interlaced", "png", interlaced_png(rgb))
+    save("png_grey16", "png", Image.frombytes("I;16", (W, H), b"".join(
+        struct.pack("<H", colour(x, y)[0] * 257) for y in range(H) for x in range(W))))
+    save("png_interlaced", "png", interlaced_png(rgb))
     save("bmp_1", "bmp", rgb.convert("1"))
     save("bmp_8", "bmp", pal)
     save("bmp_24", "bmp", rgb)
     save("bmp_32", "bmp", rgb.convert("RGBA"))
     idx = [[(x + y) % 16 for x in range(W)] for y in range(H)]
     palette16 = [colour(i, 3) for i in range(16)]
-    write("bmp_4", "bmp", dib_file(4, [pack(r, 4) for r in idx], palette16))
+    save("bmp_4", "bmp", dib_file(4, [bytes(r[i] << 4 | (r + [0])[i + 1] for i in range(0, W, 2)) for r in idx], palette16))
     pixels = [b"".join(struct.pack("<I", r << 24 | g << 16 | b << 8) for x in range(W)
                        for r, g, b in [colour(x, y)]) for y in range(H)]
-    write("bmp_bitfields", "bmp", dib_file(32, pixels, masks=(0xFF000000, 0xFF0000, 0xFF00)))
-    write("bmp_top_down", "bmp", dib_file(8, [bytes(r) for r in idx], palette16, top_down=True))
+    save("bmp_bitfields", "bmp", dib_file(32, pixels, masks=(0xFF000000, 0xFF0000, 0xFF00)))
+    save("bmp_top_down", "bmp", dib_file(8, [bytes(r) for r in idx], palette16, top_down=True))
     save("jpeg_grey", "jpg", rgb.convert("L"), 1, quality=90)
     save("jpeg_progressive", "jpg", rgb, 1, quality=90, progressive=True)
 
