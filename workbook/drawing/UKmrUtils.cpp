@@ -151,7 +151,9 @@ constexpr std::int32_t LastMatched = 55;  // entry 56 is never examined
 }  // namespace
 
 std::uint32_t ResolveSystemColor(std::uint32_t color) {
-    if (!(color & 0x80000000u)) return color & 0xFFFFFF;
+    // System colours carry 0x80 or 0xFF in the top byte and the slot below.
+    const std::uint32_t top = color >> 24;
+    if (top != 0x80 && top != 0xFF) return color & 0xFFFFFF;
     const std::uint32_t slot = color & 0xFF;
     return slot < SystemColors.size() ? SystemColors[slot] : 0;
 }

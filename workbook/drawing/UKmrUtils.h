@@ -41,15 +41,16 @@ void CalcImgDimentions(const TKmrUtilsBook* workbook, const TClientAnchor& ancho
 void CalcImgDimentions(const TKmrUtilsBook* workbook, const TClientAnchor& anchor, std::int32_t& width,
                        std::int32_t& height);
 
-// The palette entry (1-55) for a colour (0x00BBGGRR, or a system colour
-// 0x80000000 + n). With a used-colour array (indexed by palette entry) an
-// exact entry is marked used; without one, the nearest entry is returned.
-// Otherwise the nearest entry not yet used (3 on) is set to the colour and
-// claimed; when all are used, the nearest of all.
+// The palette entry (1-55) for a colour (0x00BBGGRR, or a system colour).
+// With a used-colour array (indexed by palette entry) an exact entry is
+// marked used; without one, the nearest entry is returned. Otherwise the
+// nearest entry not yet used (3 on) is set to the colour and claimed; when
+// all are used, the nearest of all. Only entries inside the array are
+// read, marked or claimed.
 std::int32_t MatchNearestColor(TKmrUtilsBook* workbook, std::uint32_t color, std::span<bool> usedColors);
 
-// The colour of a system colour (0x80000000 + n) from a fixed table; other
-// colours as they are.
+// The colour of a system colour (0x80000000 or 0xFF000000 + n) from a fixed
+// table; other colours without their top byte.
 std::uint32_t ResolveSystemColor(std::uint32_t color);
 
 }  // namespace kalmira
