@@ -322,6 +322,16 @@ std::unique_ptr<TEscherRecord> TEscherDgRecord::DoCopyTo(TEscherDwgCache* target
 
 // ---------------------------------------------------------------- BLIP store
 
+void TEscherBSERecord::CopyFromData(std::span<const std::uint8_t> bseHeader, std::span<const std::uint8_t> blipHeader,
+                                    std::span<const std::uint8_t> body) {
+    if (bseHeader.size() != 36 || blipHeader.size() != EscherHeaderSize || Size != body.size() + 44)
+        Raise(ErrInternal);
+    std::vector<std::uint8_t> data(bseHeader.begin(), bseHeader.end());
+    data.insert(data.end(), blipHeader.begin(), blipHeader.end());
+    data.insert(data.end(), body.begin(), body.end());
+    SetData(std::move(data));
+}
+
 void TEscherBSERecord::AddRef() {
     if (Data.size() < 28) Raise(ErrLoadingEscher);
     SetLongWord(Data, 24, References() + 1);

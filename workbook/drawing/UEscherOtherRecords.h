@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,10 @@ public:
     using TEscherRecordOf::TEscherRecordOf;
 
     std::uint32_t References() const { return LongAt(24); }
+    // Fills a built record: the 36-byte BSE header, the 8-byte blip header
+    // and the blip body. The header's size must already say 44 + body.
+    void CopyFromData(std::span<const std::uint8_t> bseHeader, std::span<const std::uint8_t> blipHeader,
+                      std::span<const std::uint8_t> body);
     void AddRef();
     void Release();
     // The 1-based place in the store, numbered before the store is saved.

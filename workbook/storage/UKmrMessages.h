@@ -22,6 +22,11 @@ inline constexpr const char* ErrUseFasterAdapter = "This component does not supp
 inline constexpr const char* ErrInvalidWmf = "Wmf file is invalid";
 inline constexpr const char* ErrInvalidNameForARange = "Invalid named range: \"%s\"";
 inline constexpr const char* TxtTrue = "TRUE";
+
+// Screen pixels at 96 per inch: column width units (1/256 of a 7-pixel
+// character) and row height units (1/20 point) per pixel.
+inline constexpr long double ColMult = 256.0L / 7.0L;
+inline constexpr long double RowMult = 15.0L;
 inline constexpr const char* TxtFalse = "FALSE";
 
 // Locale settings. The engine never asks the process locale: the application
