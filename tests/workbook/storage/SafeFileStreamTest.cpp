@@ -1,7 +1,6 @@
 #include <sys/stat.h>
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
-#include "tests/workbook/storage/TempDir.h"
 #include "workbook/storage/UKmrStreams.h"
 
 using namespace kalmira;
@@ -10,8 +9,14 @@ using TReplace = TKmrSafeFileStream::TReplace;
 
 namespace {
 
-struct TempDir : ole2test::TempDir {
-    TempDir() : ole2test::TempDir("orvelo-safe-") {}
+// A fresh folder per test process, removed with everything in it.
+struct TempDir : fs::path {
+    TempDir() : fs::path(fs::temp_directory_path() / ("orvelo-safe-" + std::to_string(::getpid()))) {
+        fs::create_directory(*this);
+    }
+    ~TempDir() { fs::remove_all(*this); }
+    std::string operator[](const char* name) const { return (*this / name).string(); }
+    long Count() const { return std::distance(fs::directory_iterator(*this), fs::directory_iterator()); }
 };
 
 void Put(const std::string& name, const char* text) { std::ofstream(name) << text; }
