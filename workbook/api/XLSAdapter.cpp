@@ -97,7 +97,7 @@ void TXLSFile::NewFile(std::int32_t sheetCount) {
     const auto empty = KmrEmptySheet();
     TKmrMemoryStream stream(std::vector<std::uint8_t>(empty.begin(), empty.end()));
     OpenStream(stream);
-    InsertAndCopySheets(-1, 2, sheetCount - 1);
+    if (sheetCount > 1) InsertAndCopySheets(-1, 2, sheetCount - 1);
 }
 
 void TXLSFile::CloseFile() { Book(); }
@@ -169,7 +169,8 @@ void TXLSFile::SaveAsTextDelimited(const std::string&, TKmrStream*, char) {
 void TXLSFile::InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) {
     TWorkbook& book = Book();
     if (count < 1) return;
-    book.InsertSheets(copyFrom > 0 ? copyFrom - 1 : -1, insertBefore - 1, count);
+    // Positions below 1 are refused by the model; none of them wraps here.
+    book.InsertSheets(copyFrom > 0 ? copyFrom - 1 : -1, insertBefore > 0 ? insertBefore - 1 : -1, count);
     FInvalidateFormulas = true;
 }
 

@@ -98,6 +98,7 @@ TEST(XLSFile, FailuresLoseNothing) {
         {[&] { searching.OpenFileAndSearch("missing.xls"); }, "Can't find the file \"" + fs::path(old).replace_filename("missing.xls").string() + "\""},
         {[&] { file->OpenFile(missing); }, "Can't open the file \"" + missing + "\": No such file or directory"},
         {[&] { unconnected.OpenFile(csv); }, "There is no open file"},
+        {[&] { file->InsertAndCopySheets(1, INT32_MIN, 1); }, "Sheet number \"-1\" invalid. Must be between 0 and 1"},
         {[&] { searching.Save(false, missing, nullptr, nullptr, nullptr); }, "The file \"\" is invalid"},
         {[&] { file->GetTWorkbook().Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden);
                file->Save(false, old, nullptr, nullptr, nullptr); }, "To save this file, you must select a visible sheet"},
@@ -121,7 +122,7 @@ TEST(XLSFile, FailuresLoseNothing) {
 TEST(XLSFile, NewFile) {
     const std::string out = Out("new.xls");
     for (const auto& [count, sheets] : std::vector<std::pair<int, std::string>>{
-             {3, "sheet Sheet1 0|sheet Sheet2 0|sheet Sheet 0|"}, {1, "sheet Sheet1 0|"}, {0, "sheet Sheet1 0|"}}) {
+             {3, "sheet Sheet1 0|sheet Sheet2 0|sheet Sheet 0|"}, {1, "sheet Sheet1 0|"}, {0, "sheet Sheet1 0|"}, {INT32_MIN, "sheet Sheet1 0|"}}) {
         auto file = Opened("");
         file->NewFile(count);
         const TWorkbook& book = file->GetTWorkbook();
