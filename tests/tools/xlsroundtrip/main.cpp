@@ -3,9 +3,10 @@
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 // xlsroundtrip --cells IN
 //
-// Opens IN through the engine and writes it to OUT: its "Workbook" stream
-// loads into the engine's workbook, which saves it into a copy of the
-// container (every other stream copied). The globals are written in their
+// Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
+// writes it to OUT with its Save: the "Workbook" stream loads into the
+// engine's workbook, which saves it into a copy of the container (every
+// other stream copied). The globals are written in their
 // order (the record list as read, the sheet directory, references, names,
 // drawing group), the shared strings come out of the string table sorted
 // and rebuilt (with a new EXTSST); every sheet loads into its class
@@ -39,6 +40,9 @@
 // column (from 1), a tab between, then the value: numbers in the shortest
 // text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
 // error texts.
+//
+// OUT is replaced only by a complete file: a failed save (status 1, the
+// engine's message) leaves an existing OUT as it was and creates none.
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -47,11 +51,11 @@
 #include <string>
 #include <vector>
 
+#include "workbook/api/XLSAdapter.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/UXlsWorkbook.h"
-#include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
 
@@ -168,16 +172,11 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
-void Load(TOle2File& ole, TWorkbook& book) {
-    ole.SelectStream(u"Workbook");
-    book.LoadFromStream(ole);
-}
-
 int PrintCells(const char* inName) {
-    TKmrFileStream in(inName, TKmrFileStream::TMode::Read);
-    TOle2File ole(&in);
-    TWorkbook book;
-    Load(ole, book);
+    TXLSFile file(nullptr);
+    file.Connect();
+    file.OpenFile(inName);
+    const TWorkbook& book = file.GetTWorkbook();
     std::string out;
     ForEachCell(book, [&](int sheet, const TCellRecord& cell) {
         const TVariant value = cell.GetValue();
@@ -298,28 +297,16 @@ int main(int argc, char** argv) {
     } catch (const std::exception&) {
         return Usage();
     }
-    std::vector<std::uint8_t> bytes;
     try {
-        TKmrMemoryStream out;  // outlives the container, which may finish into it
-        TKmrFileStream in(argv[1], TKmrFileStream::TMode::Read);
-        TOle2File ole(&in);
-        TWorkbook book;
-        Load(ole, book);
+        // No adapter: the XLS format only, and OUT may be replaced, though
+        // only by a complete file; a failed save leaves it as it was.
+        TXLSFile file(nullptr, true);
+        file.Connect();
+        file.OpenFile(argv[1]);
+        TWorkbook& book = file.GetTWorkbook();
         for (const auto& change : changes) Apply(book, change);
         if (settings) ChangeSettings(book, settings == 1);
-        ole.PrepareForWrite(&out, u"Workbook");
-        book.SaveToStream(ole);
-        ole.FinishStream();
-        bytes = out.Bytes();
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
-        return 1;
-    }
-    try {
-        // OUT is replaced only by a complete file; a failed write leaves it as it was.
-        TKmrSafeFileStream out(argv[2], TKmrSafeFileStream::TReplace::Allow);
-        out.Write(bytes.data(), bytes.size());
-        out.Commit();
+        file.Save(false, argv[2], nullptr, nullptr, nullptr);
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;

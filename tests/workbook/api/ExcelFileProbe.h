@@ -1,6 +1,8 @@
 // Calls every operation of a TExcelFile, each on a fresh object from the
 // caller's factory and with neutral arguments, and counts those that do not
-// raise "Abstract Error" (failing otherwise still counts as there).
+// raise "Abstract Error" (failing otherwise still counts as there). An
+// operation that raises "The operation ... is not available yet" counts as
+// not there, and among those not yet built.
 #pragma once
 
 #include <functional>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "workbook/api/UExcelAdapter.h"
+#include "workbook/storage/XlsMessages.h"
 
 namespace excelprobe {
 
@@ -56,6 +59,7 @@ struct ThemeCount {
 struct ProbeResult {
     std::vector<ThemeCount> themes;  // in TExcelFileTheme order
     std::vector<std::string> implementedNames;
+    std::vector<std::string> notYetNames;
     int implemented = 0;
     int total = 0;
 
@@ -78,7 +82,11 @@ inline ProbeResult Probe(const std::function<std::unique_ptr<TExcelFile>()>& fac
             op.call(*file);
         } catch (const EAbstractError&) {
             there = false;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            if (e.what() == FormatMessage(ErrNotAvailableYet, {MakeFmtArg(std::string(op.name))})) {
+                there = false;
+                result.notYetNames.push_back(op.name);
+            }
         }
         auto& theme = result.themes.at(static_cast<std::size_t>(op.theme));
         ++theme.total;

@@ -1,0 +1,164 @@
+#include "tests/workbook/api/ExcelFileProbe.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/XLSAdapter.h"
+
+using namespace kalmira;
+using namespace ole2test;
+namespace fs = std::filesystem;
+using enum TExcelSaveFormatNative;
+
+namespace {
+
+// A file in this test's folder of the build tree, none there at first.
+std::string Out(const std::string& name) {
+    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "xlsfile-tests" / name;
+    fs::create_directories(path.parent_path());
+    fs::remove(path);
+    return path.string();
+}
+
+// A workbook opened from path, or a new one for an empty path.
+std::unique_ptr<TXLSFile> Opened(const std::string& path, TXLSAdapter* adapter = nullptr) {
+    auto file = std::make_unique<TXLSFile>(adapter, !adapter);
+    file->Connect();
+    path.empty() ? file->NewFile(1) : file->OpenFile(path);
+    return file;
+}
+
+struct TStore : TXlsBaseTemplateStore {
+    std::vector<std::uint8_t> GetStoredFile(const std::u16string&) override { return ReadFile(FixtureDir() + "/small.xls"); }
+};
+
+}  // namespace
+
+// xlsroundtrip's checks compare opened and saved files with the originals.
+// Here: xlrd reads a cached formula result, cleared once sheets were
+// inserted.
+TEST(XLSFile, OpenAndSave) {
+    const std::string out = Out("out.xls");
+    auto file = Opened("");
+    TCellList& cells = file->GetTWorkbook().WorkSheets(0).Cells().CellList();
+    const std::uint8_t seven[] = {0x1E, 7, 0};
+    cells.AssignFormulaX(1, 1, seven, TVariant(14.0), false);
+    for (const char* formula : {"Sheet1\t1\t1\t2\t14.0", "Sheet1\t1\t1\t5\t0"}) {
+        file->Save(false, out, nullptr, nullptr, nullptr);
+        EXPECT_EQ(Lines(OleCheck("cells", out)), std::vector<std::string>{formula});
+        file->InsertAndCopySheets(-1, 2, 1);
+    }
+}
+
+// Each road: the formats, where they go, what is refused, what is left.
+TEST(XLSFile, SaveRoads) {
+    TXLSAdapter adapter;
+    const std::string name = Out("book.xls"), other = Out("other.xls"), ok = "no exception";
+    const std::string refused = "Can't write to file \"" + name + "\". Check it is not in use by another user";
+    TKmrMemoryStream data;  // 100 other bytes first
+    data.Write(std::string(100, 'x').data(), 100);
+    TOnGetFileNameEvent rename = [&](TExcelFile&, TExcelSaveFormatNative f, std::string& n) { n = f == snXLS ? other : ""; };
+    TOnGetOutStreamEvent none = [](TExcelFile&, TExcelSaveFormatNative, TKmrStream*&) {};
+    const struct { TExcelSaveFormats formats; bool adapted, existed; TOnGetFileNameEvent onName; TOnGetOutStreamEvent onStream;
+                   TKmrStream* stream; std::string message, written; } roads[] = {
+        {{snXLS, snCSVComma}, true, false, nullptr, nullptr, nullptr, refused, name},
+        {{snXLS, snCSVComma}, false, true, nullptr, nullptr, nullptr, ok, name},  // no adapter: XLS only
+        {{snXLS}, true, true, nullptr, nullptr, &data, ok, ""},
+        {{snXLS}, true, true, rename, nullptr, nullptr, ok, other},
+        {{snXLS}, true, true, nullptr, nullptr, nullptr, refused, ""},
+        {{snXLS}, true, true, nullptr, none, nullptr, ok, name},  // no stream: the file, not tested
+        {{snCSVComma}, true, false, nullptr, nullptr, nullptr, "The operation \"SaveAsTextDelimited\" is not available yet", ""},
+    };
+    for (const auto& road : roads) {
+        fs::remove(other);
+        road.existed ? WriteFile(name, {'o', 'l', 'd'}) : (void)fs::remove(name);
+        const auto before = road.existed ? fs::last_write_time(name) : fs::file_time_type();
+        adapter.SetSaveFormat(road.formats);
+        auto file = Opened("", road.adapted ? &adapter : nullptr);
+        EXPECT_EQ(MessageOf([&] { file->Save(false, name, road.onName, road.onStream, road.stream); }), road.message);
+        for (const auto& path : {name, other})
+            EXPECT_EQ(fs::exists(path) && ReadFile(path).size() > 3, path == road.written) << path;
+        EXPECT_TRUE(!road.existed || road.written == name || fs::last_write_time(name) == before);
+    }
+    data.Seek(100);
+    EXPECT_NO_THROW(Opened("")->LoadFromStream(data));
+}
+
+// A refused save and a failed open lose nothing; the store wins over the disk.
+TEST(XLSFile, FailuresLoseNothing) {
+    auto file = Opened(FixtureDir() + "/small.xls");
+    TKmrMemoryStream good, again;  // what it saves before and after the failures
+    file->Save(false, "", nullptr, nullptr, &good);
+    const std::string old = Out("kept/old.xls"), missing = Out("missing.xls"), csv = FixtureDir() + "/../src/small.csv";
+    WriteFile(old, {'o', 'l', 'd'});
+    TXLSAdapter adapter;
+    adapter.SetBasePathToOpen(fs::path(old).parent_path().string());
+    TXLSFile searching(&adapter), unconnected(nullptr);
+    searching.Connect();
+    const std::vector<std::pair<std::function<void()>, std::string>> failures = {
+        {[&] { file->OpenFile(csv); }, "The file \"\" is invalid"},
+        {[&] { file->OpenFile(FixtureDir() + "/damaged/fat_loop.xls"); }, "Error reading Excel records. File invalid"},
+        {[&] { searching.OpenFileAndSearch("missing.xls"); }, "Can't find the file \"" + fs::path(old).replace_filename("missing.xls").string() + "\""},
+        {[&] { file->OpenFile(missing); }, "Can't open the file \"" + missing + "\": No such file or directory"},
+        {[&] { unconnected.OpenFile(csv); }, "There is no open file"},
+        {[&] { file->InsertAndCopySheets(1, INT32_MIN, 1); }, "Sheet number \"-1\" invalid. Must be between 0 and 1"},
+        {[&] { searching.Save(false, missing, nullptr, nullptr, nullptr); }, "The file \"\" is invalid"},
+        {[&] { file->GetTWorkbook().Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden);
+               file->Save(false, old, nullptr, nullptr, nullptr); }, "To save this file, you must select a visible sheet"},
+    };
+    for (const auto& [fail, message] : failures) EXPECT_EQ(MessageOf(fail), message);
+    const auto left = std::distance(fs::directory_iterator(fs::path(old).parent_path()), fs::directory_iterator());
+    EXPECT_EQ(std::make_tuple(fs::exists(missing), left, ReadFile(old).size()), std::make_tuple(false, 1, 3u));
+    file->GetTWorkbook().Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Visible);
+    file->Save(false, "", nullptr, nullptr, &again);
+    EXPECT_EQ(again.Bytes(), good.Bytes());
+    {
+        TStore store;
+        adapter.SetTemplateStore(&store);
+        EXPECT_NO_THROW(searching.OpenFileAndSearch("old.xls"));  // a text file beside
+    }
+    EXPECT_EQ(adapter.TemplateStore(), nullptr);
+}
+
+// NewFile (3) gives Sheet1, Sheet2, Sheet, the first active and alone
+// selected; below 2 one sheet. Each saves at once and opens elsewhere.
+TEST(XLSFile, NewFile) {
+    const std::string out = Out("new.xls");
+    for (const auto& [count, sheets] : std::vector<std::pair<int, std::string>>{
+             {3, "sheet Sheet1 0|sheet Sheet2 0|sheet Sheet 0|"}, {1, "sheet Sheet1 0|"}, {0, "sheet Sheet1 0|"}, {INT32_MIN, "sheet Sheet1 0|"}}) {
+        auto file = Opened("");
+        file->NewFile(count);
+        const TWorkbook& book = file->GetTWorkbook();
+        std::string found = std::to_string(book.GetActiveSheet());
+        for (int s = 0; s < book.SheetCount(); ++s) found += book.Sheet(s).GetSelected() ? "*" : "";
+        file->Save(false, out, nullptr, nullptr, nullptr);
+        for (const auto& l : Lines(OleCheck("book", out))) found += l.starts_with("sheet") ? l + "|" : "";
+        EXPECT_EQ(found, "0*" + sheets);
+    }
+    EXPECT_EQ(Lines(OleCheck("locsv", out)), std::vector<std::string>{"sheet Sheet1"});
+}
+
+// The block is the columns of a defined name; bad input changes nothing.
+TEST(XLSFile, BlockDataAndProbe) {
+    auto file = Opened("");
+    TWorkbook& book = file->GetTWorkbook();
+    book.Globals().AddName({u"Block", u"=Sheet1!$C$5:$F$9", 0, -1});
+    book.Globals().AddName({u"Five", u"=5", 0, -1});
+    book.WorkSheets(0).Cells().CellList().SetValueX2(8, 0, {TVariant(1.0), -1, false}, {}, false);
+    EXPECT_EQ(file->Pictures().GetItems(3).Count(), 0);  // before BeginSheet
+    file->SetBounds(1);
+    for (const auto& [index, message] : std::vector<std::pair<int, std::string>>{
+             {0, "The index \"0\" of the property \"NameIndex\" is not in the range 1-2"},
+             {3, "The index \"3\" of the property \"NameIndex\" is not in the range 1-2"},
+             {2, "Invalid named range: \"Five\""}})
+        EXPECT_EQ(MessageOf([&] { file->SetBounds(index); }), message);
+    EXPECT_EQ(std::make_tuple(file->GetFirstColumn(), file->CellCount(5), file->CellCount(9), file->CellCount(10)),
+              std::make_tuple(3, 4, 4, 0));
+    book.Globals().SetActiveSheet(4);  // a stored active sheet past the last
+    TKmrMemoryStream saved;
+    file->Save(false, "", nullptr, nullptr, &saved);
+    saved.Seek(0);
+    file->LoadFromStream(saved);
+    file->BeginSheet();
+    EXPECT_EQ(file->CellCount(1), 0);
+    TXLSAdapter adapter;
+    const auto probe = excelprobe::Probe([&] { return adapter.GetWorkbook(); });
+    EXPECT_EQ(std::make_pair(probe.implemented, probe.notYetNames.size()), std::make_pair(20, std::size_t{3}));
+}

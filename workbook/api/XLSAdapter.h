@@ -1,0 +1,138 @@
+// The workbook interface over the BIFF8 workbook model: TXLSAdapter makes
+// TXLSFile objects, which open, create and save workbook files. A file is
+// read once; saving writes the new "Workbook" stream into a copy of the
+// container as it was opened, so every other stream goes back unchanged.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "workbook/api/UExcelAdapter.h"
+#include "workbook/api/UKmrClipboard.h"
+#include "workbook/api/UKmrRowComments.h"
+#include "workbook/api/Xlsbasetemplatestore.h"
+#include "workbook/storage/UXlsWorkbook.h"
+
+namespace kalmira {
+
+// A set of save formats, indexed by the format's ordinal.
+class TExcelSaveFormats {
+public:
+    TExcelSaveFormats() = default;
+    TExcelSaveFormats(std::initializer_list<TExcelSaveFormatNative> formats) {
+        for (auto f : formats) FBits.set(static_cast<std::size_t>(f));
+    }
+    bool Contains(TExcelSaveFormatNative f) const { return FBits.test(static_cast<std::size_t>(f)); }
+
+private:
+    std::bitset<4> FBits;
+};
+
+class TXLSAdapter : public TExcelAdapter {
+public:
+    TXLSAdapter() = default;
+
+    // A new, unconnected TXLSFile made with this adapter's settings.
+    std::unique_ptr<TExcelFile> GetWorkbook() override;
+
+    // Files are asked of the store, when one is set, before the disk. The
+    // reference clears itself when the store is destroyed.
+    TXlsBaseTemplateStore* TemplateStore() const { return FTemplateStore.Get(); }
+    void SetTemplateStore(TXlsBaseTemplateStore* store) { FTemplateStore = TTemplateStoreRef(store); }
+
+    const TExcelSaveFormats& SaveFormat() const { return FSaveFormat; }
+    void SetSaveFormat(TExcelSaveFormats formats) { FSaveFormat = formats; }
+
+    // Copied into each new workbook object.
+    bool AllowOverwritingFiles() const { return FAllowOverwritingFiles; }
+    void SetAllowOverwritingFiles(bool value) { FAllowOverwritingFiles = value; }
+
+    // The program's clipboard, handed to each new workbook object.
+    const std::shared_ptr<IKmrClipboard>& Clipboard() const { return FClipboard; }
+    void SetClipboard(std::shared_ptr<IKmrClipboard> clipboard) { FClipboard = std::move(clipboard); }
+
+private:
+    TTemplateStoreRef FTemplateStore;
+    TExcelSaveFormats FSaveFormat{TExcelSaveFormatNative::snXLS};
+    bool FAllowOverwritingFiles = false;
+    std::shared_ptr<IKmrClipboard> FClipboard;
+};
+
+// Every operation but Connect and Disconnect raises "There is no open file"
+// while no model exists. The adapter, when given, must outlive the object.
+class TXLSFile : public TExcelFile {
+public:
+    using TExcelFile::CopyToClipboard;
+
+    explicit TXLSFile(TXLSAdapter* adapter, bool allowOverwritingFiles = false);
+    ~TXLSFile() override;
+
+    void Connect() override;
+    void Disconnect() override;
+    void OpenFile(const std::string& fileName) override;
+    void OpenFileAndSearch(const std::string& fileName) override;
+    // The empty-workbook template with sheetCount sheets (at least one).
+    void NewFile(std::int32_t sheetCount) override;
+    void LoadFromStream(TKmrStream& stream) override;
+    void CloseFile() override;
+    // Each format the adapter selects (the XLS one without an adapter), in
+    // ordinal order; the first failure stops the loop. Streams handed in
+    // stay the caller's.
+    void Save(bool autoClose, const std::string& fileName, const TOnGetFileNameEvent& onGetFileName,
+              const TOnGetOutStreamEvent& onGetOutStream, TKmrStream* dataStream) override;
+
+    // A file is replaced only by a complete new one; a failed save leaves
+    // it as it was and leaves no new file.
+    void SaveAsXls(const std::string& fileName, TKmrStream* dataStream);
+    void SaveAsXls(TKmrStream& stream);
+    void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter);
+
+    void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
+
+    bool CanOptimizeRead() override;
+    void RefreshPivotTables() override;
+    void RefreshChartRanges(const std::u16string& rangeName) override;
+    void ParseComments() override;
+    void BeginSheet() override;
+    void EndSheet(std::int32_t row) override;
+    void PrepareBlockData(std::int32_t row1, std::int32_t col1, std::int32_t row2, std::int32_t col2) override;
+    void PasteBlockData() override;
+    // The block's columns are those of defined name nameIndex (from 1).
+    void SetBounds(std::int32_t nameIndex) override;
+    std::int32_t GetFirstColumn() override;
+    std::int32_t CellCount(std::int32_t row) override;
+
+    void CopyToClipboard() override;
+    void CopyToClipboard(const TXlsCellRange& range) override;
+    void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
+
+    // The model, for the grid and code that needs it directly.
+    TWorkbook& GetTWorkbook();
+    // Pictures by row of the active sheet, as BeginSheet last built them.
+    const TRowComments& Pictures() const { return *FPictures; }
+
+private:
+    TWorkbook& Book() const;
+    void OpenFileAndOrSearch(const std::string& fileName, bool search);
+    void OpenStream(TKmrStream& stream);
+    // Where the active sheet is a worksheet, it; else none.
+    TWorkSheet* ActiveWorkSheet() const;
+    void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
+                      bool refuseExisting);
+    void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
+
+    TXLSAdapter* FAdapter;
+    std::int32_t FActiveSheet = 0;
+    std::unique_ptr<TWorkbook> FWorkbook;
+    std::vector<std::uint8_t> FTemplate;
+    std::int32_t FFirstColumn = 0, FLastColumn = 0;
+    bool FAllowOverwritingFiles;
+    bool FInvalidateFormulas = false;
+    std::unique_ptr<TRowComments> FPictures = std::make_unique<TRowComments>();
+    std::shared_ptr<IKmrClipboard> FClipboard;
+};
+
+}  // namespace kalmira
