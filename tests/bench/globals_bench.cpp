@@ -2,8 +2,8 @@
 // with Czech letters, 16-bit), each used by one label, beside the formats, a
 // sheet and the settings records. Load (globals, labels attached, table
 // sorted), then FixRefs + TotalSize + save (goal: each under 1 s on 2
-// cores, release build). The container written into is the small fixture
-// made by the xls_fixtures test in the build tree.
+// cores, release build). The container written into is the committed small
+// fixture.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -25,8 +25,7 @@ namespace {
 constexpr int Texts = 300000;
 
 std::vector<std::uint8_t> SmallContainer() {
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    std::ifstream in(exe.parent_path() / "fixtures" / "small.xls", std::ios::binary);
+    std::ifstream in(ORVELO_SOURCE_DIR "/tests/fixtures/xls/small.xls", std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
