@@ -255,6 +255,7 @@ public:
     void Add(std::unique_ptr<TRangeEntry> entry) { DoAdd(std::move(entry)); }
     void Clear() { DoClear(); }
     void CopyFrom(const TRangeList& other);
+    void Swap(TRangeList& other) { List().swap(other.List()); }
     void CheckArrange(const TArrangeCheck& check) const;
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies, int dest);
