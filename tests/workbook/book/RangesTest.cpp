@@ -1,0 +1,254 @@
+// Merged cells and conditional formats through the sheets, on the
+// LibreOffice workbook "ranges" (Sheet1: 1..30 in A1:A30, merges B1:D1,
+// B5:C6, B10:B12, E20:G20 each with a text at its corner, formats on A1:A10
+// and E1:E65536; Sheet2: 1,100 merges A1:B1.., a format on C1:C5 comparing
+// with $F$1) and on hand-built records; xlrd and LibreOffice read the saves.
+#include <filesystem>
+
+#include <gmock/gmock.h>
+
+#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/storage/MessageOf.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/Uxlssheet.h"
+
+using namespace kalmira;
+using namespace ole2test;
+using ::testing::ElementsAreArray;
+
+namespace {
+
+const std::string Ranges = std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/ranges.xls";
+
+std::string SavedAs(const std::string& name, const Bytes& bytes) {
+    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/range-tests";
+    std::filesystem::create_directories(dir);
+    WriteFile(dir + "/" + name + ".xls", bytes);
+    return dir + "/" + name + ".xls";
+}
+
+// The counts of the MERGEDCELLS records of a stream, in order.
+std::vector<int> MergedRecords(const Bytes& file) {
+    std::vector<int> counts;
+    for (const auto& r : ParseRecords(ReadStream(file, u"Workbook")))
+        if (r.Id == 0xE5) counts.push_back(r.Data[0] | r.Data[1] << 8);
+    return counts;
+}
+
+// The corners of every merged range hold the text the fixture put there.
+void ExpectCornersKeepTheirTexts(const TWorkSheet& sheet) {
+    for (int i = 0; i < sheet.CellMergedListCount(); ++i) {
+        const TXlsCellRange r = sheet.CellMergedList(i);
+        EXPECT_EQ(sheet.Cells().CellList().GetValue(r.Top, r.Left).VarType(), TVarType::String) << i;
+    }
+}
+
+}  // namespace
+
+// Sheet2's 1,027 and 73 merges are written 513, 513, 1, 73 and read the
+// same; a second save is the first; a copied sheet keeps everything.
+TEST(Ranges, RoundTripSplitsMergesAndKeepsFormats) {
+    const Bytes once = xlsbook::RoundTrip(Ranges, nullptr);
+    EXPECT_EQ(MergedRecords(once), (std::vector<int>{4, 513, 513, 1, 73}));
+    const std::string path = SavedAs("once", once);
+    EXPECT_EQ(xlsbook::RoundTrip(path, nullptr), once);
+    const auto read = Lines(OleCheck("ranges", path));
+    EXPECT_EQ(read, Lines(OleCheck("ranges", Ranges)));
+    const std::string copied = SavedAs("copied", xlsbook::RoundTrip(Ranges, [](xlsbook::TXlsBook& book) {
+        book.Globals->InsertSheets(-1, 2, 1, u"Kopie", 0);
+        book.Sheets.push_back(book.Sheets[1]->CopyTo());
+    }));
+    const auto copies = Lines(OleCheck("ranges", copied));
+    for (const std::string& line : read)
+        if (line.rfind("xlrd 2 ", 0) == 0 || line.rfind("lo 2 ", 0) == 0)
+            EXPECT_THAT(copies, ::testing::Contains(std::string(line).replace(line.find(" 2 "), 3, " 3 ")));
+}
+
+// Row changes on Sheet1, as xlrd and LibreOffice read them; each merge's
+// corner keeps its text.
+TEST(Ranges, RowsInsertedCopiedAndDeleted) {
+    const struct {
+        const char* Name;
+        std::function<void(TSheet&, const TSheetInfo&)> Change;
+        std::vector<std::string> Read;
+    } cases[] = {
+        {"insert2before6", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(59, 59, 5, 2, 0, 0, 0, 0, i, false); },
+         {"B1:D1 B5:C8 B12:B14 E22:G22", "cf A1:A12 5", "cf E1:E65536 1 3"}},
+        {"insert2above1", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(59, 59, 0, 2, 0, 0, 0, 0, i, false); },
+         {"B3:D3 B7:C8 B12:B14 E22:G22", "cf A3:A12 5", "cf E1:E65536 1 3"}},
+        {"delete2", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(1, 1, 0, 0, i); },
+         {"B1:D1 B4:C5 B9:B11 E19:G19", "cf A1:A9 5", "cf E1:E65536 1 3"}},
+        {"delete2to4", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(1, 3, 0, 0, i); },
+         {"B1:D1 B2:C3 B7:B9 E17:G17", "cf A1:A7 5", "cf E1:E65536 1 3"}},
+        {"delete12to15", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(11, 4, 0, 0, i); },
+         {"B1:D1 B5:C6 B10:B11 E16:G16", "cf A1:A10 5", "cf E1:E65536 1 3"}},
+        {"delete8to12", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(7, 5, 0, 0, i); },
+         {"B1:D1 B5:C6 E15:G15", "cf A1:A7 5", "cf E1:E65536 1 3"}},
+        {"copy1to10below", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(0, 9, 10, 1, 0, 0, 0, 0, i, false); },
+         {"B1:D1 B5:C6 B10:B22 E30:G30", "cf A1:A20 5", "cf E1:E65536 1 3"}},
+        {"copy1to6twice", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(0, 5, 30, 2, 0, 0, 0, 0, i, false); },
+         {"B1:D1 B5:C6 B10:B12 E20:G20 B31:D31 B37:D37 B35:C36 B41:C42", "cf A1:A10 A31:A42 5",
+          "cf E1:E65536 1 3"}},
+    };
+    for (const auto& c : cases) {
+        const std::string path = SavedAs(c.Name, xlsbook::RoundTrip(Ranges, [&](xlsbook::TXlsBook& book) {
+            c.Change(*book.Sheets[0], book.Globals->SheetInfo(0, 0));
+            ExpectCornersKeepTheirTexts(static_cast<TWorkSheet&>(*book.Sheets[0]));
+        }));
+        std::vector<std::string> read;
+        for (const std::string& line : Lines(OleCheck("ranges", path)))
+            if (line.rfind("xlrd 1 merged ", 0) == 0) read.push_back(line.substr(14));
+            else if (line.rfind("lo 1 cf ", 0) == 0) read.push_back(line.substr(5));
+        EXPECT_THAT(read, ElementsAreArray(c.Read)) << c.Name;
+    }
+}
+
+namespace {
+
+Bytes Bof() { return Rec(0x809, {0, 6, 0x10, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
+const Bytes WINDOW2 = Rec(0x23E, {0xB6, 6, 0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+// Merges B1:D1, B5:C6, B10:B12, E20:G20; a format on E1:E65536 whose
+// condition compares with $F$1.
+const Bytes MERGES = Rec(0xE5, {4, 0, 0, 0, 0, 0, 1, 0, 3, 0, 4, 0, 5, 0, 1, 0, 2, 0,
+                                9, 0, 11, 0, 1, 0, 1, 0, 19, 0, 19, 0, 4, 0, 6, 0});
+Bytes CondFmt(std::uint8_t lastRow, std::uint8_t col) {
+    return Rec(0x1B0, {1, 0, 1, 0, 0, 0, lastRow, 0xFF, col, 0, col, 0, 1, 0, 0, 0, lastRow, 0xFF, col, 0, col, 0});
+}
+Bytes Cf(std::uint8_t token, std::uint8_t col = 5) {
+    return Rec(0x1B1, {1, 5, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, token, 0, 0, col, 0});
+}
+
+struct TLoaded {
+    TWorkbookGlobals Globals;
+    TWorkSheet Sheet{&Globals};
+};
+
+std::unique_ptr<TLoaded> LoadSection(const Bytes& body) {
+    auto loaded = std::make_unique<TLoaded>();
+    TStreamFile f(Cat({Bof(), body, WINDOW2, Rec(0x0A, {})}));
+    auto header = f.FirstHeader();
+    auto bof = LoadRecords(f.Ole, header);
+    loaded->Sheet.LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
+                                 loaded->Globals.SST());
+    return loaded;
+}
+
+Bytes Save(TSheet& sheet) {
+    const std::int64_t size = sheet.FixTotalSize(false);
+    Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
+}
+
+std::string Merged(const TSheet& sheet) {
+    std::string text;
+    for (int i = 0; i < sheet.CellMergedListCount(); ++i) {
+        const TXlsCellRange r = sheet.CellMergedList(i);
+        text += std::to_string(r.Top) + "," + std::to_string(r.Left) + ":" + std::to_string(r.Bottom) + "," +
+                std::to_string(r.Right) + " ";
+    }
+    return text;
+}
+
+}  // namespace
+
+// Columns: a whole-column format follows, and goes with its column; a
+// merge left one cell goes.
+TEST(Ranges, ColumnsDeletedAndCopied) {
+    const struct {
+        int First, Count, Dest;  // Dest -1: delete
+        std::string Merged;
+        Bytes Formats;
+    } cases[] = {
+        {2, 1, -1, "0,1:0,2 4,1:5,1 9,1:11,1 19,3:19,5 ", Cat({CondFmt(0xFF, 3), Cf(0x44, 4)})},
+        {2, 3, -1, "4,1:5,1 9,1:11,1 19,2:19,3 ", {}},
+        {1, 2, 7, "0,1:0,3 4,1:5,2 9,1:11,1 19,4:19,6 4,7:5,8 9,7:11,7 ", Cat({CondFmt(0xFF, 4), Cf(0x44)})},
+    };
+    for (const auto& c : cases) {
+        auto loaded = LoadSection(Cat({MERGES, CondFmt(0xFF, 4), Cf(0x44)}));
+        const TSheetInfo info = loaded->Globals.SheetInfo(0, 0);
+        if (c.Dest < 0) loaded->Sheet.DeleteRowsAndCols(0, 0, c.First, c.Count, info);
+        else loaded->Sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, c.First, c.First + c.Count - 1, c.Dest, 1, info, false);
+        EXPECT_EQ(Merged(loaded->Sheet), c.Merged);
+        const Bytes saved = Save(loaded->Sheet);
+        EXPECT_EQ(Bytes(saved.end() - static_cast<std::ptrdiff_t>(c.Formats.size() + 4), saved.end() - 4), c.Formats);
+        const auto records = ParseRecords(saved);
+        EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const auto& r) { return r.Id == 0x1B0; }),
+                  c.Formats.empty() ? 0 : 1);
+    }
+}
+
+// Merging on a new sheet: a single cell does nothing, corners come in any
+// order, a merge swallows those it meets, unmerging takes exact corners;
+// a range save writes the merges inside it, 513 a record.
+TEST(Ranges, MergingAndRangeSaves) {
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals, globals.SST());
+    sheet.MergeCells(3, 3, 3, 3);
+    sheet.MergeCells(2, 2, 1, 1);
+    sheet.MergeCells(0, 0, 1, 1);
+    sheet.MergeCells(6, 4, 5, 3);
+    EXPECT_EQ(Merged(sheet), "0,0:2,2 5,3:6,4 ");
+    sheet.UnMergeCells(0, 0, 1, 1);
+    sheet.UnMergeCells(6, 4, 5, 3);
+    EXPECT_EQ(Merged(sheet), "0,0:2,2 ");
+    EXPECT_EQ(sheet.CellMergedBounds(1, 2), (TXlsCellRange{0, 0, 2, 2}));
+    EXPECT_EQ(sheet.CellMergedBounds(3, 3), (TXlsCellRange{3, 3, 3, 3}));
+    EXPECT_EQ(sheet.CellMergedList(1), (TXlsCellRange{0, 0, 0, 0}));
+    for (const auto [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
+        EXPECT_EQ(MessageOf([&] { sheet.MergeCells(row, col, 0, 0); }),
+                  row ? "Invalid Row (" + std::to_string(row) + ")" : "Invalid Column (" + std::to_string(col) + ")");
+
+    for (int row = 10; row < 610; ++row) sheet.MergeCells(row, 0, row, 1);
+    for (const auto& [range, counts] : {std::pair{TXlsCellRange{0, 10, 255, 65535}, std::vector<int>{513, 87}},
+                                        {TXlsCellRange{5, 0, 255, 65535}, std::vector<int>{}}}) {
+        const Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveRangeToStream(ole, 0, range); });
+        EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), sheet.TotalRangeSize(0, range));
+        std::vector<int> found;
+        for (const auto& r : ParseRecords(bytes))
+            if (r.Id == 0xE5) found.push_back(r.Data[0] | r.Data[1] << 8);
+        EXPECT_EQ(found, counts);
+    }
+}
+
+// Refused changes and records leave the sheet (and the load) as they were.
+TEST(Ranges, FaultsAndBadInput) {
+    const Bytes low = Rec(0xE5, {1, 0, 0xF9, 0xFF, 0xFC, 0xFF, 0, 0, 1, 0});  // A65530:B65533
+    const struct {
+        Bytes Body;
+        std::function<void(TSheet&, const TSheetInfo&)> Change;
+        std::string Message;
+    } refused[] = {
+        {low, [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(100, 100, 0, 10, 0, 0, 0, 0, i, false); },
+         "Too many entries for this kind of record (65539 out of a maximum of 65535)"},
+        {Cat({CondFmt(0xFF, 4), Cf(0x26)}),
+         [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(3, 1, 0, 0, i); },
+         "Bad Conditional format. Token Id: 0x26"},
+    };
+    for (const auto& c : refused) {
+        auto loaded = LoadSection(c.Body);
+        const Bytes before = Save(loaded->Sheet);
+        EXPECT_EQ(MessageOf([&] { c.Change(loaded->Sheet, loaded->Globals.SheetInfo(0, 0)); }), c.Message);
+        EXPECT_EQ(Save(loaded->Sheet), before);
+    }
+
+    const struct {
+        Bytes Body;
+        std::string Message;
+    } bad[] = {
+        {Rec(0xE5, {1}), "Record with ID 0xE5 is invalid"},
+        {Rec(0x1B0, Bytes(13, 0)), "Record with ID 0x1B0 is invalid"},
+        {Rec(0x1B1, Bytes(5, 0)), "Record with ID 0x1B1 is invalid"},
+        {Rec(0x1B1, {1, 5, 3, 0, 1, 0, 0, 0, 0}), "Record with ID 0x1B1 is invalid"},
+        {Rec(0xE5, {2, 0, 1, 0, 2, 0, 1, 0, 2, 0}), "Error reading record"},
+        {Cat({CondFmt(0xFF, 4), Rec(0x1B0, Bytes(14, 0))}), "Invalid conditional format record"},
+    };
+    for (const auto& c : bad) EXPECT_EQ(MessageOf([&] { LoadSection(c.Body); }), c.Message);
+
+    // Sheet2's format moves a row down with its absolute reference.
+    const std::string path = SavedAs("sheet2down", xlsbook::RoundTrip(Ranges, [](xlsbook::TXlsBook& book) {
+        book.Sheets[1]->InsertAndCopyRowsAndCols(2000, 2000, 0, 1, 0, 0, 0, 0, book.Globals->SheetInfo(1, 1), false);
+    }));
+    EXPECT_THAT(Lines(OleCheck("ranges", path)), ::testing::Contains("lo 2 cf C2:C6 C2<$F$2"));
+}
