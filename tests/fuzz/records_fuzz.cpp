@@ -11,7 +11,8 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters, copied, and saved again, each at its computed size.
+// setters (merges among them) and row and column changes, copied, and
+// saved again, each at its computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -141,7 +142,9 @@ void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
              [&] { sheet.SetMargins({1, 2, 3, 4, 5, 6}); }, [&] { sheet.SetPageHeader(u"&Cx"); },
              [&] { sheet.SetPrinterDriverSettings({0, {1, 2}}); }, [&] { sheet.SetCodeName(u"Kód"); },
              [&] { sheet.InsertAndCopyRowsAndCols(0, 1, 3, 1, 0, 0, 0, 0, own, false); },
-             [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); },
+             [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); }, [&] { sheet.DeleteRowsAndCols(1, 1, 0, 0, own); },
+             [&] { sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 1, 2, 1, own, false); },
+             [&] { sheet.MergeCells(0, 0, 2, 1); }, [&] { sheet.UnMergeCells(2, 1, 0, 0); },
              [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); }});
 }
 
