@@ -15,7 +15,6 @@
 
 using namespace kalmira;
 using namespace ole2test;
-using ::testing::ElementsAreArray;
 
 namespace {
 
@@ -108,22 +107,22 @@ TEST(Ranges, RowsInsertedCopiedAndDeleted) {
         std::vector<std::string> Read;
     } cases[] = {
         {"insert2before6", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(59, 59, 5, 2, 0, 0, 0, 0, i, false); },
-         {"B1:D1 B5:C8 B12:B14 E22:G22", "cf A1:A12 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B5:C8 B12:B14 E22:G22", "lo 1 cf A1:A12 5", "lo 1 cf E1:E65536 1 3"}},
         {"insert2above1", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(59, 59, 0, 2, 0, 0, 0, 0, i, false); },
-         {"B3:D3 B7:C8 B12:B14 E22:G22", "cf A3:A12 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B3:D3 B7:C8 B12:B14 E22:G22", "lo 1 cf A3:A12 5", "lo 1 cf E1:E65536 1 3"}},
         {"delete2", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(1, 1, 0, 0, i); },
-         {"B1:D1 B4:C5 B9:B11 E19:G19", "cf A1:A9 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B4:C5 B9:B11 E19:G19", "lo 1 cf A1:A9 5", "lo 1 cf E1:E65536 1 3"}},
         {"delete2to4", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(1, 3, 0, 0, i); },
-         {"B1:D1 B2:C3 B7:B9 E17:G17", "cf A1:A7 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B2:C3 B7:B9 E17:G17", "lo 1 cf A1:A7 5", "lo 1 cf E1:E65536 1 3"}},
         {"delete12to15", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(11, 4, 0, 0, i); },
-         {"B1:D1 B5:C6 B10:B11 E16:G16", "cf A1:A10 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B5:C6 B10:B11 E16:G16", "lo 1 cf A1:A10 5", "lo 1 cf E1:E65536 1 3"}},
         {"delete8to12", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(7, 5, 0, 0, i); },
-         {"B1:D1 B5:C6 E15:G15", "cf A1:A7 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B5:C6 E15:G15", "lo 1 cf A1:A7 5", "lo 1 cf E1:E65536 1 3"}},
         {"copy1to10below", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(0, 9, 10, 1, 0, 0, 0, 0, i, false); },
-         {"B1:D1 B5:C6 B10:B22 E30:G30", "cf A1:A20 5", "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B5:C6 B10:B22 E30:G30", "lo 1 cf A1:A20 5", "lo 1 cf E1:E65536 1 3"}},
         {"copy1to6twice", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(0, 5, 30, 2, 0, 0, 0, 0, i, false); },
-         {"B1:D1 B5:C6 B10:B12 E20:G20 B31:D31 B37:D37 B35:C36 B41:C42", "cf A1:A10 A31:A42 5",
-          "cf E1:E65536 1 3"}},
+         {"xlrd 1 merged B1:D1 B5:C6 B10:B12 E20:G20 B31:D31 B37:D37 B35:C36 B41:C42", "lo 1 cf A1:A10 A31:A42 5",
+          "lo 1 cf E1:E65536 1 3"}},
     };
     for (const auto& c : cases) {
         const std::string path = SavedAs(c.Name, xlsbook::RoundTrip(Ranges, [&](xlsbook::TXlsBook& book) {
@@ -134,11 +133,7 @@ TEST(Ranges, RowsInsertedCopiedAndDeleted) {
                 EXPECT_EQ(sheet.Cells().CellList().GetValue(r.Top, r.Left).VarType(), TVarType::String);
             }
         }));
-        std::vector<std::string> read;
-        for (const std::string& line : Lines(OleCheck("ranges", path)))
-            if (line.rfind("xlrd 1 merged ", 0) == 0) read.push_back(line.substr(14));
-            else if (line.rfind("lo 1 cf ", 0) == 0) read.push_back(line.substr(5));
-        EXPECT_THAT(read, ElementsAreArray(c.Read)) << c.Name;
+        EXPECT_THAT(Lines(OleCheck("ranges", path)), ::testing::IsSupersetOf(c.Read)) << c.Name;
     }
 }
 
