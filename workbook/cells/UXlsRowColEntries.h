@@ -249,7 +249,9 @@ public:
     virtual void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) = 0;
 };
 
-// Every operation goes to each entry in list order.
+// Every operation goes to each entry in list order. Row and column changes
+// first check their lines as the cells do ("Invalid Row (%d)", "Invalid
+// Column (%d)", a copied block too big for the sheet).
 class TRangeList : public TBaseList<TRangeEntry> {
 public:
     void Add(std::unique_ptr<TRangeEntry> entry) { DoAdd(std::move(entry)); }
