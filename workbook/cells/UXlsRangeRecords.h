@@ -121,8 +121,6 @@ private:
 class TRangeValuesEntry : public TRangeEntry {
 public:
     TRangeValuesEntry(int perRecord, int otherDataLength) : FRangeValuesList(perRecord, otherDataLength) {}
-    // The record read (this entry's first) and any that belong to it.
-    virtual void LoadFromStream(TOle2File& ole, TRecordHeader& header, const TRangeRecord& first) = 0;
     const TRangeValuesList& Ranges() const { return FRangeValuesList; }
 
 protected:

@@ -22,6 +22,7 @@
 namespace kalmira {
 
 class TShrFmlaRecordList;
+class TRangeRecord;
 
 inline constexpr int MaxSheetRow = 65535;
 inline constexpr int MaxSheetCol = 255;
@@ -236,6 +237,9 @@ public:
     virtual ~TRangeEntry() = default;
     std::unique_ptr<TRangeEntry> CopyTo() const { return DoCopyTo(); }
     virtual std::unique_ptr<TRangeEntry> DoCopyTo() const = 0;
+    // The record read (the entry's first) and any records that belong to it,
+    // read on with the loader's header.
+    virtual void LoadFromStream(TOle2File& ole, TRecordHeader& header, const TRangeRecord& first) = 0;
     virtual void SaveToStream(TOle2File& ole) const = 0;
     virtual void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const = 0;
     virtual std::int64_t TotalSize() const = 0;

@@ -498,7 +498,7 @@ private:
     // A merged-cells entry or a conditional format (with the CF records
     // after it), in read order; the record itself is freed.
     void LoadRanges(const TRangeRecord& record) {
-        std::unique_ptr<TRangeValuesEntry> entry;
+        std::unique_ptr<TRangeEntry> entry;
         if (record.Id == xlr_CONDFMT) entry = std::make_unique<TCondFmt>();
         else entry = std::make_unique<TMergedCells>();
         entry->LoadFromStream(FOle, FHeader, record);
