@@ -190,6 +190,9 @@ TEST(Ranges, MergingAndRangeSaves) {
         EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), sheet.TotalRangeSize(0, range));
         EXPECT_EQ(MergedRecords(bytes), counts);
     }
+    sheet.MergeCells(65530, 0, 65535, 1);  // an end on the last row stays there
+    sheet.InsertAndCopyRowsAndCols(700, 700, 0, 1, 0, 0, 0, 0, globals.SheetInfo(0, 0), false);
+    EXPECT_EQ(sheet.CellMergedBounds(65535, 0), (TXlsCellRange{0, 65531, 1, 65535}));
 }
 
 // Refused changes and records leave the sheet (and the load) as they were.
