@@ -70,13 +70,14 @@ void CopyWorkbook(benchmark::State& state, bool toFile) {
     const std::string outName = std::filesystem::temp_directory_path() / "orvelo-ole2-bench.xls";
     for (auto _ : state) {
         TKmrMemoryStream in(bytes), memory;
-        std::unique_ptr<TKmrStream> file;
-        if (toFile) file = std::make_unique<TKmrFileStream>(outName, TKmrFileStream::TMode::Create);
+        std::unique_ptr<TKmrSafeFileStream> file;
+        if (toFile) file = std::make_unique<TKmrSafeFileStream>(outName, TKmrSafeFileStream::TReplace::Allow);
         TOle2File ole(&in);
-        ole.PrepareForWrite(toFile ? file.get() : &memory, u"Workbook");
+        ole.PrepareForWrite(toFile ? static_cast<TKmrStream*>(file.get()) : &memory, u"Workbook");
         for (std::size_t i = 0; i < workbook.size(); i += 20)
             ole.WriteMem(workbook.data() + i, std::min<std::size_t>(20, workbook.size() - i));
         ole.FinishStream();
+        if (file) file->Commit();
     }
     std::filesystem::remove(outName);
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));

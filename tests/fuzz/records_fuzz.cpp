@@ -11,8 +11,11 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters (merges among them) and row and column changes, copied, and
-// saved again, each at its computed size.
+// setters (merges among them, its hyperlinks decoded and encoded again)
+// and row and column changes, copied, and saved again, each at its
+// computed size. Last the stream loads into a workbook, which saves it
+// (checking every offset and the size itself); what it saved must load
+// again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +30,7 @@
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsWorkbook.h"
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
@@ -134,8 +138,18 @@ void SaveSheet(TOle2File& ole, TSheet& sheet) {
     if (ole.Position() - start != size) std::abort();
 }
 
+// Every link of a worksheet decoded and written again; one more added.
+void ChangeLinks(TSheet& sheet) {
+    auto* work = dynamic_cast<TWorkSheet*>(&sheet);
+    if (!work) return;
+    for (int i = 0; i < work->HyperLinkCount(); ++i)
+        TryEach({[&] { work->SetHyperLink(i, work->GetHyperLink(i)); }});
+    work->AddHyperLink({3, 2, 1, 0}, {THyperLinkType::hl_LocalFile, u"d", u"", u"m", u"..\\\u0159", u"t"});
+}
+
 // info names sheet 0 as changed and sheet 1 as the one holding formulas.
 void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
+    ChangeLinks(sheet);
     TSheetInfo own = info;
     own.FormulaSheet = own.InsSheet;
     TryEach({[&] { sheet.FreezePanes(2, 1); }, [&] { sheet.SetSheetZoom(75); },
@@ -212,6 +226,40 @@ void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
     SaveSheets(ole, sheets, globals.SheetInfo(0, 1));
 }
 
+// A refused load or save is an outcome; a saved workbook that does not
+// load again is a fault.
+void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
+    TKmrMemoryStream out;  // outlives the container, which may finish into it
+    TKmrMemoryStream in(file);
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    TWorkbook book;
+    try {
+        book.LoadFromStream(ole);
+        // Row and column changes through the workbook, so other sheets and
+        // names follow the first sheet's.
+        TryEach({[&] { book.Sheet(0).MergeCells(0, 0, 2, 1); },
+                 [&] { book.InsertAndCopyRowsAndCols(0, 0, 1, 3, 1, 0, 0, 0, 0, false); },
+                 [&] { book.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 0, 1, 2, 1, false); },
+                 [&] { book.DeleteRowsAndCols(0, 1, 1, 0, 1); }});
+        ole.PrepareForWrite(&out, u"Workbook");
+        book.SaveToStream(ole);
+        ole.FinishStream();
+    } catch (const Exception&) {
+        return;
+    }
+    try {
+        TKmrMemoryStream saved(out.Bytes());
+        TOle2File again(&saved);
+        again.SelectStream(u"Workbook");
+        TWorkbook reloaded;
+        reloaded.LoadFromStream(again);
+        if (reloaded.SheetCount() != book.SheetCount()) std::abort();
+    } catch (const Exception&) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -227,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ole.FinishStream();
         }
         stream.Seek(0);
-        TKmrMemoryStream out;  // outlives the container, whose destructor finishes into it
+        TKmrMemoryStream out;
         TOle2File ole(&stream);
         ole.SelectStream(u"Workbook");
         TSSTGlobals sst;  // outlives the labels in the list
@@ -252,6 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ChangeCells(cells);
         SaveCells(ole, cells);
         GlobalsRoundTrip(stream.Bytes());
+        WorkbookRoundTrip(stream.Bytes());
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

@@ -609,6 +609,9 @@ int TParseString::GetExternSheet(const std::u16string& sheets) {
         if (FGlobals) index[i] = FGlobals->FindSheet(*names[i]);
         if (index[i] < 0) Raise(ErrInvalidSheet, *names[i]);
     }
+    // A span typed last sheet first covers the same sheets; its entry keeps
+    // the order that sheet moves and the writer expect.
+    if (index[0] > index[1]) std::swap(index[0], index[1]);
     return MarkedAddExternSheet(index[0], index[1]);
 }
 

@@ -45,14 +45,15 @@ private:
     std::vector<std::uint8_t> FBytes;
 };
 
-// A file on disk, unbuffered: the container code reads whole sectors and
-// buffers what it writes.
+// A file on disk, opened for reading, unbuffered: the container code reads
+// whole sectors. Files are written only through TKmrSafeFileStream.
 class TKmrFileStream : public TKmrStream {
 public:
-    enum class TMode { Read, Create };
-    // Read: the file must exist ("Can't find the file"); Create: created or
-    // truncated ("Can't write to file").
-    TKmrFileStream(const std::string& fileName, TMode mode);
+    enum class TMode { Read };
+    // The file must exist ("Can't find the file") and be a regular file
+    // ("The file "%s" is invalid": a FIFO or a device is refused at once,
+    // never waited for).
+    explicit TKmrFileStream(const std::string& fileName, TMode mode = TMode::Read);
     ~TKmrFileStream() override;
 
     std::size_t Read(void* buffer, std::size_t count) override;
@@ -61,9 +62,52 @@ public:
 
     const std::string& FileName() const { return FFileName; }
 
+protected:
+    // Takes over an open handle; messages name fileName.
+    TKmrFileStream(std::string fileName, int handle) : FFileName(std::move(fileName)), FHandle(handle) {}
+    int Handle() const { return FHandle; }
+
 private:
     std::string FFileName;
     int FHandle = -1;
+};
+
+// Writes a file so that it is replaced whole or not at all. The bytes go to
+// a new temporary file in the target's folder; Commit syncs it and renames
+// it over the target, then syncs the folder. Destroyed without Commit (a
+// failed save), the temporary file is removed and the target is as it was.
+// The target is never opened, so nothing the user named is truncated or
+// removed. A symbolic link is followed: the file it points to is replaced
+// and the link stays. A replaced file keeps its permission bits; a new one
+// gets 0666 less the umask.
+class TKmrSafeFileStream : public TKmrFileStream {
+public:
+    enum class TReplace {
+        Allow,   // an existing file is replaced
+        Refuse,  // an existing file is refused now, and one that appears
+                 // before Commit is refused then, never replaced
+    };
+    // Raises "Can't write to file" for a target that is not a regular file
+    // (a folder, a FIFO, a device), a read-only one, a refused existing one,
+    // or a folder where no file can be made.
+    TKmrSafeFileStream(const std::string& fileName, TReplace replace);
+    ~TKmrSafeFileStream() override;
+
+    void Commit();
+
+private:
+    struct TPrepared {
+        std::string Target, Temp;
+        int Handle = -1;
+    };
+    static TPrepared Prepare(const std::string& fileName, TReplace replace);
+    TKmrSafeFileStream(const std::string& fileName, TReplace replace, TPrepared prepared);
+    void Rename();
+
+    std::string FTarget;  // the file replaced: fileName with its links followed
+    std::string FTemp;
+    TReplace FReplace;
+    bool FCommitted = false;
 };
 
 }  // namespace kalmira

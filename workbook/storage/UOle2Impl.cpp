@@ -122,13 +122,7 @@ TOle2File::TOle2File(TKmrStream* stream, bool avoidExceptions) : FStream(stream)
     LoadMiniFat();
 }
 
-TOle2File::~TOle2File() {
-    try {
-        FinishStream();
-    } catch (...) {
-        // The caller that needs to know finishes explicitly.
-    }
-}
+TOle2File::~TOle2File() = default;
 
 void TOle2File::ReadHeader(bool avoidExceptions) {
     FStartPos = FStream->Position();

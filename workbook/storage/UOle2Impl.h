@@ -67,8 +67,9 @@ public:
     // that holds no container raises "The file "" is invalid", or, when
     // avoidExceptions is set, sets NotXls and leaves the position unchanged.
     explicit TOle2File(TKmrStream* stream, bool avoidExceptions = false);
-    // Finishes a stream being written; errors are swallowed here, so callers
-    // that care call FinishStream themselves.
+    // Writes nothing: a container whose stream was not finished is
+    // discarded as it is, and the output (which the caller owns and may
+    // already have destroyed) is never touched here.
     ~TOle2File();
     TOle2File(const TOle2File&) = delete;
     TOle2File& operator=(const TOle2File&) = delete;
@@ -95,6 +96,7 @@ public:
     void Write(const std::vector<std::uint8_t>& data, std::size_t count);
     void Write16(std::uint16_t value);
     void Write32(std::uint32_t value);
+    // Completes the container in the output: the save's explicit last step.
     void FinishStream();
 
     std::int64_t StartPos() const { return FStartPos; }

@@ -150,7 +150,11 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
 // The record is freed when anything here fails before a list owns it.
 void TWorkbookGlobals::Dispatch(std::unique_ptr<TBaseRecord> record) {
     const std::uint16_t id = record->Id;
-    TBaseRecordList* typed = id == xlr_XF ? &FXF : id == xlr_FONT ? &FFonts : id == xlr_FORMAT ? &FFormats : nullptr;
+    if (id == xlr_FORMAT) static_cast<TFormatRecord&>(*record).CheckText();
+    TBaseRecordList* typed = id == xlr_XF     ? static_cast<TBaseRecordList*>(&FXF)
+                             : id == xlr_FONT   ? static_cast<TBaseRecordList*>(&FFonts)
+                             : id == xlr_FORMAT ? static_cast<TBaseRecordList*>(&FFormats)
+                                                : nullptr;
     if (typed && typed->Count() == 0) FRecords.Add(std::make_unique<TSubListRecord>(typed));
     if (id == xlr_PALETTE) FPalette = static_cast<TPaletteRecord*>(record.get());
     if (id == xlr_OBPROJ) FHasMacro = true;
@@ -400,6 +404,9 @@ void TWorkbookGlobals::AddName(const TXlsNamedRange& range) {
 }
 
 void TWorkbookGlobals::AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens) {
+    // A name of a sheet the workbook lacks would be dropped or refused by
+    // every reader of the file.
+    if (range.NameSheetIndex >= 0) CheckSheet(range.NameSheetIndex);
     TXlsNamedRange named = range;
     const bool valid = IsValidRangeName(named.Name, named.OptionFlags);
     const std::u16string upper = WideUpperCase98(named.Name);

@@ -17,6 +17,7 @@
 #include "workbook/storage/UXlsGlobalsAccess.h"
 #include "workbook/storage/UXlsPalette.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsXF.h"
 #include "workbook/storage/Usheetnamelist.h"
 #include "workbook/storage/Uxlssections.h"
 
@@ -24,10 +25,6 @@ namespace kalmira {
 
 inline constexpr std::uint16_t xlr_BOUNDSHEET = 0x85;
 inline constexpr std::uint16_t xlr_COUNTRY = 0x8C;
-inline constexpr std::uint16_t xlr_XF = 0xE0;
-inline constexpr std::uint16_t xlr_FONT = 0x31;
-inline constexpr std::uint16_t xlr_FORMAT = 0x41E;
-inline constexpr std::uint16_t xlr_STYLE = 0x293;
 inline constexpr std::uint16_t xlr_MSODRAWINGGROUP = 0xEB;
 
 // The option bit of a built-in name.
@@ -160,7 +157,8 @@ public:
     // new one. Its formula text is read with references absolute and on
     // the name's sheet (sheet 0 for a workbook-wide name); a refused text
     // changes nothing. An invalid name that replaces nothing: "Invalid
-    // named range: "%s"".
+    // named range: "%s""; a sheet the workbook lacks: "Sheet number "%d"
+    // invalid. Must be between 0 and %d".
     void AddName(const TXlsNamedRange& range);
     // The same with the name's finished tokens.
     void AddName(const TXlsNamedRange& range, std::span<const std::uint8_t> tokens);
@@ -168,9 +166,15 @@ public:
     TNameRecord* GetName(int sheetIndex, std::u16string_view name) const;
 
     TNameRecordList& Names() { return FNames; }
+    // Cell formats, fonts and number formats.
+    TXFRecordList& XF() { return FXF; }
+    TFontRecordList& Fonts() { return FFonts; }
+    TFormatRecordList& Formats() { return FFormats; }
     const TBaseRecordList& Records() const { return FRecords; }
     bool HasMacro() const { return FHasMacro; }
     bool IsXltTemplate() const { return FIsXltTemplate; }
+    // The TEMPLATE record is written while the flag is set.
+    void SetIsXltTemplate(bool value) { FIsXltTemplate = value; }
     const std::u16string& CodeName() const { return FCodeName; }
 
 private:
@@ -218,9 +222,9 @@ private:
     TPrecisionRecord* FPrecision = nullptr;
     // Cell formats, fonts and number formats, held as read; each is written
     // where its first record stood.
-    TBaseRecordList FXF;
-    TBaseRecordList FFonts;
-    TBaseRecordList FFormats;
+    TXFRecordList FXF;
+    TFontRecordList FFonts;
+    TFormatRecordList FFormats;
     TPaletteRecord* FPalette = nullptr;
     std::size_t FPaletteIndex = 0;
     bool FHasMacro = false;

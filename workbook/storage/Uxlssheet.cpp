@@ -32,8 +32,6 @@ const char* HeldRecordName(std::uint16_t id) {
         case xlr_VPAGEBREAKS: return "VERTICALPAGEBREAKS";
         case xlr_COLINFO: return "COLINFO";
         case xlr_NOTE: return "NOTE";
-        case xlr_HLINK: return "HLINK";
-        case xlr_HLINKTOOLTIP: return "HLINKTOOLTIP";
         case xlr_OBJ: return "OBJ";
         default: return "UNKNOWN";
     }
@@ -459,6 +457,12 @@ private:
         if (dynamic_cast<TCellRecord*>(record.get())) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
         if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) return FSheet.FCells->AddMultipleCells(*mul);
         if (auto* held = Holder(id)) return held->Add(std::move(record));
+        if (id == xlr_HLINK) {
+            if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
+            return FSheet.FHLinks.Add(Cast<THLinkRecord>(record));
+        }
+        // A tip belongs to the link in front of it.
+        if (id == xlr_HLINKTOOLTIP) Raise(ErrExcelInvalid);
         if (auto* ranges = dynamic_cast<TRangeRecord*>(record.get())) return LoadRanges(*ranges);
         switch (id) {
             case xlr_DIMENSIONS:
@@ -489,8 +493,6 @@ private:
             case xlr_VPAGEBREAKS: return &FSheet.FVPageBreaks;
             case xlr_COLINFO: return &FSheet.FColInfo;
             case xlr_NOTE: return &FSheet.FNotes;
-            case xlr_HLINK:
-            case xlr_HLINKTOOLTIP: return &FSheet.FHLinks;
             default: return nullptr;
         }
     }
@@ -582,11 +584,12 @@ void TWorkSheet::LoadTemplate(TSST& sst) {
 // TWorkSheet: saving and sizes
 
 std::vector<const TBaseRecordList*> TWorkSheet::Holders() const {
-    return {&FHPageBreaks, &FVPageBreaks, &FColInfo, &FDrawing, &FNotes, &FHLinks};
+    return {&FHPageBreaks, &FVPageBreaks, &FColInfo, &FDrawing, &FNotes};
 }
 
 std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
-    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells;
+    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() +
+                        FHLinks.TotalSize() + cells;
     for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
     return size;
 }
@@ -597,7 +600,7 @@ std::int64_t TWorkSheet::FixTotalSize(bool force) { return SizeWith(FCells->FixT
 
 std::int64_t TWorkSheet::TotalRangeSize(int, const TXlsCellRange& range) const {
     return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FCells->TotalRangeSize(range) +
-           FRanges.TotalRangeSize(range);
+           FRanges.TotalRangeSize(range) + FHLinks.TotalRangeSize(range);
 }
 
 void TWorkSheet::SaveToStream(TOle2File& ole) {
@@ -624,6 +627,7 @@ void TWorkSheet::SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange& ran
     FCells->SaveRangeToStream(ole, range);
     FTail.SaveToStream(ole);
     FRanges.SaveRangeToStream(ole, range);
+    FHLinks.SaveRangeToStream(ole, range);
     SaveCodeName(ole);
     FEOF->SaveToStream(ole);
 }
@@ -679,7 +683,7 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     return copy;
 }
 
-// Until page breaks, column info, notes, hyperlinks and drawing objects can
+// Until page breaks, column info, notes and drawing objects can
 // follow a change, a sheet holding them refuses it before anything moves.
 void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
     if (rows && FHPageBreaks.Count() > 0) RefuseHeld(FHPageBreaks);
@@ -687,7 +691,6 @@ void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
     if (cols && FColInfo.Count() > 0) RefuseHeld(FColInfo);
     if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
     if (FNotes.Count() > 0) RefuseHeld(FNotes);
-    if (FHLinks.Count() > 0) RefuseHeld(FHLinks);
 }
 
 // Each cell operation checks itself before it moves anything; a change of
@@ -725,6 +728,9 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
         if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
     });
     FRanges.Swap(*ranges);
+    // The links cannot fail: they follow once the cells have moved.
+    if (rowCount > 0) FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
+    if (colCount > 0) FHLinks.InsertAndCopyRange({firstCol, 0, lastCol, 0xFFFF}, 0, destCol, colCount, 0, info);
 }
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
@@ -739,6 +745,22 @@ void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount,
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
     FRanges.Swap(*ranges);
+    if (rowCount > 0) FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);
+    if (colCount > 0) FHLinks.DeleteRange({col, 0, col, 0xFFFF}, 0, colCount, info);
+}
+
+void TWorkSheet::SetHyperLinkCellRange(int index, const TXlsCellRange& range) {
+    THLinkRecord& link = FHLinks.Link(index);
+    link.SetCellRange(CheckedLinkRange(range));
+}
+
+void TWorkSheet::AddHyperLink(const TXlsCellRange& range, const THyperLink& link) {
+    FHLinks.Add(std::make_unique<THLinkRecord>(CheckedLinkRange(range), link));
+}
+
+void TWorkSheet::DeleteHyperLink(int index) {
+    FHLinks.Link(index);
+    FHLinks.Delete(static_cast<std::size_t>(index));
 }
 
 // ---------------------------------------------------------------------------
@@ -821,6 +843,11 @@ void TWorkSheet::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, 
     FDrawing.CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
     FCells->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     FDrawing.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+void TWorkSheet::CheckArrange(const TArrangeCheck& check) const {
+    FDrawing.CheckArrange(check);
+    FCells->CheckArrange(check);
 }
 
 // The embedded charts' series are tried on copies before the cells change.

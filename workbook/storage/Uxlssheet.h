@@ -14,6 +14,7 @@
 
 #include "workbook/cells/UXlsRangeRecords.h"
 #include "workbook/cells/UXlsRowColEntries.h"
+#include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlschart.h"
 #include "workbook/storage/Uxlssections.h"
@@ -56,6 +57,8 @@ public:
     virtual void DeleteRowsAndCols(int, int, int, int, const TSheetInfo&) {}
     virtual void ArrangeInsertRowsAndCols(int, int, int, int, const TSheetInfo&) {}
     virtual void ArrangeCopySheet(const TSheetInfo&) {}
+    // Raises where ArrangeInsertRowsAndCols would refuse, changing nothing.
+    virtual void CheckArrange(const TArrangeCheck&) const {}
     // The bytes SaveToStream writes, the cells' formulas dropping their
     // results when force is set.
     virtual std::int64_t FixTotalSize(bool) { return TotalSize(); }
@@ -202,8 +205,8 @@ public:
     void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                         TSST& sst) override;
     void SaveToStream(TOle2File& ole) override;
-    // Without page breaks, column info, drawing, notes and hyperlinks; only
-    // the cells and the range records inside the range.
+    // Without page breaks, column info, drawing and notes; only the cells,
+    // range records and hyperlinks inside the range.
     void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
 
     void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
@@ -217,6 +220,7 @@ public:
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                   const TSheetInfo& info) override;
     void ArrangeCopySheet(const TSheetInfo& info) override;
+    void CheckArrange(const TArrangeCheck& check) const override;
     std::int64_t FixTotalSize(bool force) override;
     void FixRows() override { FCells->FixRows(); }
 
@@ -242,6 +246,19 @@ public:
     int GetRowFormat(int row) const;
     // The row's XF and that of every cell in it.
     void SetRowFormat(int row, int xf);
+
+    // The hyperlinks, numbered from 0 here; a number outside the list fails
+    // with "The index "%d" of the property "HyperLinkIndex" is not in the
+    // range 1-%d" (counted from 1). Ranges given are checked against the
+    // sheet ("Invalid Row (%d)", "Invalid Column (%d)") and put in order.
+    int HyperLinkCount() const { return static_cast<int>(FHLinks.Count()); }
+    THyperLink GetHyperLink(int index) const { return FHLinks.Link(index).GetProperties(); }
+    void SetHyperLink(int index, const THyperLink& link) { FHLinks.Link(index).SetProperties(link); }
+    TXlsCellRange GetHyperLinkCellRange(int index) const { return FHLinks.Link(index).GetCellRange(); }
+    void SetHyperLinkCellRange(int index, const TXlsCellRange& range);
+    void AddHyperLink(const TXlsCellRange& range, const THyperLink& link);
+    void DeleteHyperLink(int index);
+    const THLinkList& HyperLinks() const { return FHLinks; }
 
     int DefColWidth() const { return FDefColWidth; }
     int DefRowHeight() const { return FDefRowHeight; }
@@ -282,7 +299,7 @@ private:
     TRangeList FRanges;
     TBaseRecordList FNotes;
     TBaseRecordList FColInfo;
-    TBaseRecordList FHLinks;
+    THLinkList FHLinks;
     int FDefRowHeight = 255;
     int FDefColWidth = 10 * DefColWidthAdapt;
     TDimensions FDimensions{};
@@ -310,6 +327,7 @@ public:
         FChartRecords.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     }
     void ArrangeCopySheet(const TSheetInfo& info) override { FChartRecords.ArrangeCopySheet(info); }
+    void CheckArrange(const TArrangeCheck& check) const override { FChartRecords.CheckArrange(check); }
 
     const TChartRecordList& Records() const { return FChartRecords; }
 

@@ -127,6 +127,8 @@ inline constexpr const char* WorkbookStrS = "Workbook";  // the BIFF8 stream of 
 inline constexpr const char* ErrInvalidStream = "Invalid OLE Stream operation on stream: \"%s\"";
 inline constexpr const char* ErrEofReached = "End of stream reached with %d bytes left to read";
 inline constexpr const char* ErrInvalidPropertySector = "Kalmira can't read the properties of this file.";
+// Raised, before anything changes, by an operation whose work is not there yet.
+inline constexpr const char* ErrNotAvailableYet = "The operation \"%s\" is not available yet";
 
 // Cell error literals (the seven error values a cell can hold).
 inline constexpr const char16_t* xlerr_Null = u"#NULL!";

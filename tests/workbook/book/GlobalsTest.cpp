@@ -22,8 +22,13 @@ TEST(Globals, LibreOfficeWorkbookKeepsWhatXlrdAndLibreOfficeRead) {
 // EXTSST go, COUNTRY comes before the sheet directory. Without their
 // records the settings change no byte.
 TEST(Globals, TypedBlocksStayInPlaceAndTemplateFollowsBOF) {
-    const Bytes font1 = Rec(0x31, {1}), font2 = Rec(0x31, {2}), format = Rec(0x41E, {3}), xf1 = Rec(0xE0, {4}),
-                xf2 = Rec(0xE0, {5}), style = Rec(0x293, {0, 0x80, 0, 0xFF}), country = Rec(0x8C, {1, 0, 1, 0}),
+    const auto sized = [](std::uint16_t id, std::uint8_t first, std::size_t size) {
+        Bytes data(size, 0);
+        data[0] = first;
+        return Rec(id, data);
+    };
+    const Bytes font1 = sized(0x31, 1, 16), font2 = sized(0x31, 2, 16), format = sized(0x41E, 3, 5),
+                xf1 = sized(0xE0, 4, 20), xf2 = sized(0xE0, 5, 20), style = Rec(0x293, {0, 0x80, 0, 0xFF}), country = Rec(0x8C, {1, 0, 1, 0}),
                 name = Rec(0x18, {0x20, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6}),
                 sst = Cat({Rec(0xFC, Bytes(8, 0)), Rec(0xFF, {8, 0})});
     auto globals = Load(Cat({BOF, font1, Rec(0x60, {}), format, xf1, font2, xf2, style, Sheet("S"),

@@ -7,7 +7,7 @@
 
 #include <gmock/gmock.h>
 
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/MessageOf.h"
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/workbook/storage/RecordBytes.h"
@@ -85,8 +85,8 @@ std::string Merged(const TSheet& sheet) {
 // Sheet2's 1,027 and 73 merges are written 513, 513, 1, 73 and read the
 // same; a second save is the first; a copied sheet writes the same ranges.
 TEST(Ranges, RoundTripSplitsMergesAndKeepsFormats) {
-    const Bytes once = xlsbook::RoundTrip(Ranges, [](xlsbook::TXlsBook& book) {
-        const Bytes sheet = Save(*book.Sheets[1]), copy = Save(*book.Sheets[1]->CopyTo());
+    const Bytes once = booktest::RoundTrip(Ranges, [](TWorkbook& book) {
+        const Bytes sheet = Save(book.Sheet(1)), copy = Save(*book.Sheet(1).CopyTo());
         // 1,100 merges in four records, a format with one condition, EOF.
         const std::ptrdiff_t tail = 4 * 4 + 1100 * 8 + 4 * 2 + 26 + 31 + 4;
         EXPECT_EQ(Bytes(copy.end() - tail, copy.end()), Bytes(sheet.end() - tail, sheet.end()));
@@ -94,7 +94,7 @@ TEST(Ranges, RoundTripSplitsMergesAndKeepsFormats) {
     });
     EXPECT_EQ(MergedRecords(ReadStream(once, u"Workbook")), (std::vector<int>{4, 513, 513, 1, 73}));
     const std::string path = SavedAs("once", once);
-    EXPECT_EQ(xlsbook::RoundTrip(path, nullptr), once);
+    EXPECT_EQ(booktest::RoundTrip(path, nullptr), once);
     EXPECT_EQ(OleCheck("ranges", path), OleCheck("ranges", Ranges));
 }
 
@@ -125,9 +125,9 @@ TEST(Ranges, RowsInsertedCopiedAndDeleted) {
           "lo 1 cf E1:E65536 1 3"}},
     };
     for (const auto& c : cases) {
-        const std::string path = SavedAs(c.Name, xlsbook::RoundTrip(Ranges, [&](xlsbook::TXlsBook& book) {
-            c.Change(*book.Sheets[0], book.Globals->SheetInfo(0, 0));
-            const auto& sheet = static_cast<TWorkSheet&>(*book.Sheets[0]);
+        const std::string path = SavedAs(c.Name, booktest::RoundTrip(Ranges, [&](TWorkbook& book) {
+            c.Change(book.Sheet(0), book.Globals().SheetInfo(0, 0));
+            const TWorkSheet& sheet = book.WorkSheets(0);
             for (int i = 0; i < sheet.CellMergedListCount(); ++i) {  // each corner keeps its text
                 const TXlsCellRange r = sheet.CellMergedList(i);
                 EXPECT_EQ(sheet.Cells().CellList().GetValue(r.Top, r.Left).VarType(), TVarType::String);
@@ -179,7 +179,7 @@ TEST(Ranges, MergingAndRangeSaves) {
     EXPECT_EQ(sheet.CellMergedBounds(1, 2), (TXlsCellRange{0, 0, 2, 2}));
     EXPECT_EQ(sheet.CellMergedBounds(3, 3), (TXlsCellRange{3, 3, 3, 3}));
     EXPECT_EQ(sheet.CellMergedList(1), (TXlsCellRange{0, 0, 0, 0}));
-    for (const auto [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
+    for (const auto& [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
         EXPECT_EQ(MessageOf([&] { sheet.MergeCells(row, col, 0, 0); }),
                   row ? "Invalid Row (" + std::to_string(row) + ")" : "Invalid Column (" + std::to_string(col) + ")");
 
@@ -191,8 +191,14 @@ TEST(Ranges, MergingAndRangeSaves) {
         EXPECT_EQ(MergedRecords(bytes), counts);
     }
     sheet.MergeCells(65530, 0, 65535, 1);  // an end on the last row stays there
+    sheet.AddHyperLink({2, 800, 3, 801}, {});  // the links move with the merges
     sheet.InsertAndCopyRowsAndCols(700, 700, 0, 1, 0, 0, 0, 0, globals.SheetInfo(0, 0), false);
     EXPECT_EQ(sheet.CellMergedBounds(65535, 0), (TXlsCellRange{0, 65531, 1, 65535}));
+    EXPECT_EQ(sheet.CellMergedBounds(11, 1), (TXlsCellRange{0, 11, 1, 11}));
+    sheet.DeleteRowsAndCols(0, 3, 0, 1, globals.SheetInfo(0, 0));
+    EXPECT_EQ(sheet.CellMergedBounds(65535, 0), (TXlsCellRange{0, 65528, 0, 65535}));
+    EXPECT_EQ(sheet.HyperLinkCount(), 1);
+    EXPECT_EQ(sheet.GetHyperLinkCellRange(0), (TXlsCellRange{1, 798, 2, 799}));
 }
 
 // Refused changes and records leave the sheet (and the load) as they were.
@@ -211,6 +217,7 @@ TEST(Ranges, FaultsAndBadInput) {
     };
     for (const auto& c : refused) {
         auto loaded = LoadSection(c.Body);
+        loaded->Sheet.AddHyperLink({0, 5, 0, 5}, {});  // a link the change would move stays too
         const Bytes before = Save(loaded->Sheet);
         EXPECT_EQ(MessageOf([&] { c.Change(loaded->Sheet, loaded->Globals.SheetInfo(0, 0)); }), c.Message);
         EXPECT_EQ(Save(loaded->Sheet), before);
@@ -230,8 +237,8 @@ TEST(Ranges, FaultsAndBadInput) {
     for (const auto& c : bad) EXPECT_EQ(MessageOf([&] { LoadSection(c.Body); }), c.Message);
 
     // Sheet2's format moves a row down with its absolute reference.
-    const std::string path = SavedAs("sheet2down", xlsbook::RoundTrip(Ranges, [](xlsbook::TXlsBook& book) {
-        book.Sheets[1]->InsertAndCopyRowsAndCols(2000, 2000, 0, 1, 0, 0, 0, 0, book.Globals->SheetInfo(1, 1), false);
+    const std::string path = SavedAs("sheet2down", booktest::RoundTrip(Ranges, [](TWorkbook& book) {
+        book.Sheet(1).InsertAndCopyRowsAndCols(2000, 2000, 0, 1, 0, 0, 0, 0, book.Globals().SheetInfo(1, 1), false);
     }));
     EXPECT_THAT(Lines(OleCheck("ranges", path)), ::testing::Contains("lo 2 cf C2:C6 C2<$F$2"));
 }
