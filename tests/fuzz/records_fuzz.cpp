@@ -11,10 +11,11 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters (its hyperlinks decoded and encoded again), copied, and saved
-// again, each at its computed size. Last the stream loads into a workbook,
-// which saves it (checking every offset and the size itself); what it saved
-// must load again.
+// setters (merges among them, its hyperlinks decoded and encoded again)
+// and row and column changes, copied, and saved again, each at its
+// computed size. Last the stream loads into a workbook, which saves it
+// (checking every offset and the size itself); what it saved must load
+// again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -155,7 +156,9 @@ void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
              [&] { sheet.SetMargins({1, 2, 3, 4, 5, 6}); }, [&] { sheet.SetPageHeader(u"&Cx"); },
              [&] { sheet.SetPrinterDriverSettings({0, {1, 2}}); }, [&] { sheet.SetCodeName(u"Kód"); },
              [&] { sheet.InsertAndCopyRowsAndCols(0, 1, 3, 1, 0, 0, 0, 0, own, false); },
-             [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); },
+             [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); }, [&] { sheet.DeleteRowsAndCols(1, 1, 0, 0, own); },
+             [&] { sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 1, 2, 1, own, false); },
+             [&] { sheet.MergeCells(0, 0, 2, 1); }, [&] { sheet.UnMergeCells(2, 1, 0, 0); },
              [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); }});
 }
 
@@ -233,6 +236,12 @@ void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
     TWorkbook book;
     try {
         book.LoadFromStream(ole);
+        // Row and column changes through the workbook, so other sheets and
+        // names follow the first sheet's.
+        TryEach({[&] { book.Sheet(0).MergeCells(0, 0, 2, 1); },
+                 [&] { book.InsertAndCopyRowsAndCols(0, 0, 1, 3, 1, 0, 0, 0, 0, false); },
+                 [&] { book.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 0, 1, 2, 1, false); },
+                 [&] { book.DeleteRowsAndCols(0, 1, 1, 0, 1); }});
         ole.PrepareForWrite(&out, u"Workbook");
         book.SaveToStream(ole);
         ole.FinishStream();

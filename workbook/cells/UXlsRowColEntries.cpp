@@ -710,13 +710,26 @@ void TRangeList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, 
         if (entry) entry->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
+namespace {
+// A line of a change, checked as the cells check it: the entries never
+// count beyond the sheet.
+void CheckLine(int line, bool onColumns) {
+    if (onColumns) CheckRowAndCol(0, line);
+    else CheckRowAndCol(line, 0);
+}
+}  // namespace
+
 void TRangeList::InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies,
                                          int dest) {
+    for (int line : {first, last, dest}) CheckLine(line, onColumns);
+    CopiedBlockSize(first, last, copies, dest, onColumns ? MaxSheetCol : MaxSheetRow);
     for (const auto& entry : List())
         if (entry) entry->InsertAndCopyRowsOrCols(first, last, onColumns, info, copies, dest);
 }
 
 void TRangeList::DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) {
+    CheckLine(first, onColumns);
+    count = std::min(count, NoMovePosition - first);  // nothing lies further
     for (const auto& entry : List())
         if (entry) entry->DeleteRowsOrCols(first, count, info, onColumns);
 }

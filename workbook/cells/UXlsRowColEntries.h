@@ -22,6 +22,7 @@
 namespace kalmira {
 
 class TShrFmlaRecordList;
+class TRangeRecord;
 
 inline constexpr int MaxSheetRow = 65535;
 inline constexpr int MaxSheetCol = 255;
@@ -237,6 +238,9 @@ public:
     virtual ~TRangeEntry() = default;
     std::unique_ptr<TRangeEntry> CopyTo() const { return DoCopyTo(); }
     virtual std::unique_ptr<TRangeEntry> DoCopyTo() const = 0;
+    // The record read (the entry's first) and any records that belong to it,
+    // read on with the loader's header.
+    virtual void LoadFromStream(TOle2File& ole, TRecordHeader& header, const TRangeRecord& first) = 0;
     virtual void SaveToStream(TOle2File& ole) const = 0;
     virtual void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const = 0;
     virtual std::int64_t TotalSize() const = 0;
@@ -250,12 +254,15 @@ public:
     virtual void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) = 0;
 };
 
-// Every operation goes to each entry in list order.
+// Every operation goes to each entry in list order. Row and column changes
+// first check their lines as the cells do ("Invalid Row (%d)", "Invalid
+// Column (%d)", a copied block too big for the sheet).
 class TRangeList : public TBaseList<TRangeEntry> {
 public:
     void Add(std::unique_ptr<TRangeEntry> entry) { DoAdd(std::move(entry)); }
     void Clear() { DoClear(); }
     void CopyFrom(const TRangeList& other);
+    void Swap(TRangeList& other) { List().swap(other.List()); }
     void CheckArrange(const TArrangeCheck& check) const;
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies, int dest);

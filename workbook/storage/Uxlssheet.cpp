@@ -32,9 +32,6 @@ const char* HeldRecordName(std::uint16_t id) {
         case xlr_VPAGEBREAKS: return "VERTICALPAGEBREAKS";
         case xlr_COLINFO: return "COLINFO";
         case xlr_NOTE: return "NOTE";
-        case xlr_MERGEDCELLS: return "MERGEDCELLS";
-        case xlr_CONDFMT: return "CONDFMT";
-        case xlr_CF: return "CF";
         case xlr_OBJ: return "OBJ";
         default: return "UNKNOWN";
     }
@@ -45,8 +42,6 @@ const char* HeldRecordName(std::uint16_t id) {
 bool IsDrawingRecord(std::uint16_t id) {
     return id == xlr_MSODRAWING || id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA;
 }
-
-bool IsRangeRecord(std::uint16_t id) { return id == xlr_MERGEDCELLS || id == xlr_CONDFMT || id == xlr_CF; }
 
 // An OBJ whose common data (sub-record 0x15) says chart (type 5): the
 // embedded chart's sub-stream follows it.
@@ -60,32 +55,6 @@ bool HoldsObj(const TBaseRecordList& drawing) {
         if (drawing.GetItems(i)->Id == xlr_OBJ) return true;
     return false;
 }
-
-// Merged cells and conditional formats, held as read until their entries
-// exist; they cannot follow rows or columns yet.
-class THeldRanges : public TRangeEntry {
-public:
-    TBaseRecordList Records;
-
-    std::unique_ptr<TRangeEntry> DoCopyTo() const override {
-        auto copy = std::make_unique<THeldRanges>();
-        copy->Records.CopyFrom(Records);
-        return copy;
-    }
-    void SaveToStream(TOle2File& ole) const override { Records.SaveToStream(ole); }
-    void SaveRangeToStream(TOle2File&, const TXlsCellRange&) const override {}
-    std::int64_t TotalSize() const override { return Records.GetTotalSize(); }
-    std::int64_t TotalRangeSize(const TXlsCellRange&) const override { return 0; }
-    void CheckArrange(const TArrangeCheck&) const override { Refuse(); }
-    void ArrangeInsertRowsAndCols(int, int, int, int, const TSheetInfo&) override { Refuse(); }
-    void InsertAndCopyRowsOrCols(int, int, bool, const TSheetInfo&, int, int) override { Refuse(); }
-    void DeleteRowsOrCols(int, int, const TSheetInfo&, bool) override { Refuse(); }
-
-private:
-    void Refuse() const {
-        if (Records.Count() > 0) RefuseHeld(Records);
-    }
-};
 
 void CheckPrintValue(int value, const char* property) {
     if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
@@ -494,7 +463,7 @@ private:
         }
         // A tip belongs to the link in front of it.
         if (id == xlr_HLINKTOOLTIP) Raise(ErrExcelInvalid);
-        if (IsRangeRecord(id)) return HeldRanges().Records.Add(std::move(record));
+        if (auto* ranges = dynamic_cast<TRangeRecord*>(record.get())) return LoadRanges(*ranges);
         switch (id) {
             case xlr_DIMENSIONS:
                 if (record->Data.size() < FSheet.FDimensions.size()) Raise(ErrWrongExcelRecord, id);
@@ -528,9 +497,14 @@ private:
         }
     }
 
-    THeldRanges& HeldRanges() {
-        if (FSheet.FRanges.Count() == 0) FSheet.FRanges.Add(std::make_unique<THeldRanges>());
-        return static_cast<THeldRanges&>(*FSheet.FRanges.Items(0));
+    // A merged-cells entry or a conditional format (with the CF records
+    // after it), in read order; the record itself is freed.
+    void LoadRanges(const TRangeRecord& record) {
+        std::unique_ptr<TRangeEntry> entry;
+        if (record.Id == xlr_CONDFMT) entry = std::make_unique<TCondFmt>();
+        else entry = std::make_unique<TMergedCells>();
+        entry->LoadFromStream(FOle, FHeader, record);
+        FSheet.FRanges.Add(std::move(entry));
     }
 
     TWorkSheet& FSheet;
@@ -578,6 +552,7 @@ void TWorkSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::uniq
     Clear();
     RegisterFormulaRecords();
     RegisterChartRecords();
+    RegisterRangeRecords();
     try {
         TLoader(*this, ole, header).Run();
     } catch (...) {
@@ -625,7 +600,7 @@ std::int64_t TWorkSheet::FixTotalSize(bool force) { return SizeWith(FCells->FixT
 
 std::int64_t TWorkSheet::TotalRangeSize(int, const TXlsCellRange& range) const {
     return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FCells->TotalRangeSize(range) +
-           FHLinks.TotalRangeSize(range);
+           FRanges.TotalRangeSize(range) + FHLinks.TotalRangeSize(range);
 }
 
 void TWorkSheet::SaveToStream(TOle2File& ole) {
@@ -651,6 +626,7 @@ void TWorkSheet::SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange& ran
     FHead.SaveToStream(ole);
     FCells->SaveRangeToStream(ole, range);
     FTail.SaveToStream(ole);
+    FRanges.SaveRangeToStream(ole, range);
     FHLinks.SaveRangeToStream(ole, range);
     SaveCodeName(ole);
     FEOF->SaveToStream(ole);
@@ -715,7 +691,6 @@ void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
     if (cols && FColInfo.Count() > 0) RefuseHeld(FColInfo);
     if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
     if (FNotes.Count() > 0) RefuseHeld(FNotes);
-    FRanges.CheckArrange(TArrangeCheck(0, 0, 0, 0, TSheetInfo{}));
 }
 
 // Each cell operation checks itself before it moves anything; a change of
@@ -731,15 +706,28 @@ void TWorkSheet::ChangeCells(bool twoSteps, Change change) {
     change(*FCells);
 }
 
+template <class Change>
+std::unique_ptr<TRangeList> TWorkSheet::TriedRanges(Change change) const {
+    auto trial = std::make_unique<TRangeList>();
+    trial->CopyFrom(FRanges);
+    change(*trial);
+    return trial;
+}
+
 void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
                                           int lastCol, int destCol, int colCount, const TSheetInfo& info,
                                           bool onlyFormulas) {
     if (rowCount <= 0 && colCount <= 0) return;
     RefuseMoves(rowCount > 0, colCount > 0);
+    auto ranges = TriedRanges([&](TRangeList& list) {
+        if (rowCount > 0) list.InsertAndCopyRowsOrCols(firstRow, lastRow, false, info, rowCount, destRow);
+        if (colCount > 0) list.InsertAndCopyRowsOrCols(firstCol, lastCol, true, info, colCount, destCol);
+    });
     ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
         if (rowCount > 0) cells.InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
         if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
     });
+    FRanges.Swap(*ranges);
     // The links cannot fail: they follow once the cells have moved.
     if (rowCount > 0) FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
     if (colCount > 0) FHLinks.InsertAndCopyRange({firstCol, 0, lastCol, 0xFFFF}, 0, destCol, colCount, 0, info);
@@ -748,10 +736,15 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     if (rowCount <= 0 && colCount <= 0) return;
     RefuseMoves(rowCount > 0, colCount > 0);
+    auto ranges = TriedRanges([&](TRangeList& list) {
+        if (rowCount > 0) list.DeleteRowsOrCols(row, rowCount, info, false);
+        if (colCount > 0) list.DeleteRowsOrCols(col, colCount, info, true);
+    });
     ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
         if (rowCount > 0) cells.DeleteRows(row, rowCount, info);
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
+    FRanges.Swap(*ranges);
     if (rowCount > 0) FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);
     if (colCount > 0) FHLinks.DeleteRange({col, 0, col, 0xFFFF}, 0, colCount, info);
 }
@@ -768,6 +761,80 @@ void TWorkSheet::AddHyperLink(const TXlsCellRange& range, const THyperLink& link
 void TWorkSheet::DeleteHyperLink(int index) {
     FHLinks.Link(index);
     FHLinks.Delete(static_cast<std::size_t>(index));
+}
+
+// ---------------------------------------------------------------------------
+// TWorkSheet: merged cells
+
+template <class Visit>
+void TWorkSheet::ForEachMerged(Visit visit) const {
+    for (std::size_t i = 0; i < FRanges.Count(); ++i)
+        if (auto* merged = dynamic_cast<TMergedCells*>(FRanges.Items(i))) visit(*merged);
+}
+
+namespace {
+// Both corners checked, then each pair in order.
+void OrderCorners(int& row1, int& col1, int& row2, int& col2) {
+    CheckRowAndCol(row1, col1);
+    CheckRowAndCol(row2, col2);
+    if (row1 > row2) std::swap(row1, row2);
+    if (col1 > col2) std::swap(col1, col2);
+}
+}  // namespace
+
+// The rectangle grows until a whole pass over the entries leaves it as it
+// is: a range it swallowed may reach one an earlier entry holds.
+void TWorkSheet::MergeCells(int row1, int col1, int row2, int col2) {
+    OrderCorners(row1, col1, row2, col2);
+    if (row1 == row2 && col1 == col2) return;
+    TMergedCells* last = nullptr;
+    for (bool changed = true; changed;) {
+        changed = false;
+        ForEachMerged([&](TMergedCells& merged) {
+            const int before[] = {row1, col1, row2, col2};
+            merged.PreMerge(row1, col1, col2, row2);
+            changed = changed || before[0] != row1 || before[1] != col1 || before[2] != row2 || before[3] != col2;
+            last = &merged;
+        });
+    }
+    if (!last) {
+        auto entry = std::make_unique<TMergedCells>();
+        last = entry.get();
+        FRanges.Add(std::move(entry));
+    }
+    last->MergeCells(row1, col1, col2, row2);
+}
+
+void TWorkSheet::UnMergeCells(int row1, int col1, int row2, int col2) {
+    OrderCorners(row1, col1, row2, col2);
+    ForEachMerged([&](TMergedCells& merged) { merged.UnMergeCells(row1, col1, col2, row2); });
+}
+
+TXlsCellRange TWorkSheet::CellMergedBounds(int row, int col) const {
+    TXlsCellRange bounds{col, row, col, row};
+    bool found = false;
+    ForEachMerged([&](const TMergedCells& merged) { found = found || merged.CheckCell(row, col, bounds); });
+    return bounds;
+}
+
+TXlsCellRange TWorkSheet::CellMergedList(int index) const {
+    TXlsCellRange range{0, 0, 0, 0};
+    if (index < 0) return range;
+    auto left = static_cast<std::size_t>(index);
+    bool found = false;
+    ForEachMerged([&](const TMergedCells& merged) {
+        if (found) return;
+        found = left < merged.MergedCount();
+        if (found) range = merged.MergedCell(left);
+        else left -= merged.MergedCount();
+    });
+    return range;
+}
+
+int TWorkSheet::CellMergedListCount() const {
+    std::size_t count = 0;
+    ForEachMerged([&](const TMergedCells& merged) { count += merged.MergedCount(); });
+    return static_cast<int>(count);
 }
 
 // An embedded chart's series follow too; everything is checked first.

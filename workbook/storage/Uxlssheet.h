@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "workbook/cells/UXlsRangeRecords.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -27,9 +28,6 @@ inline constexpr std::uint16_t xlr_HPAGEBREAKS = 0x1B;
 inline constexpr std::uint16_t xlr_VPAGEBREAKS = 0x1A;
 inline constexpr std::uint16_t xlr_COLINFO = 0x7D;
 inline constexpr std::uint16_t xlr_NOTE = 0x1C;
-inline constexpr std::uint16_t xlr_MERGEDCELLS = 0xE5;
-inline constexpr std::uint16_t xlr_CONDFMT = 0x1B0;
-inline constexpr std::uint16_t xlr_CF = 0x1B1;
 inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
 inline constexpr std::uint16_t xlr_OBJ = 0x5D;
 inline constexpr std::uint16_t xlr_TXO = 0x1B6;
@@ -65,6 +63,16 @@ public:
     // results when force is set.
     virtual std::int64_t FixTotalSize(bool) { return TotalSize(); }
     virtual void FixRows() {}
+
+    // Merged cells (rows and columns from 0). Only a worksheet holds any:
+    // elsewhere the setters do nothing, a cell's bounds are the cell and
+    // the count is 0.
+    virtual void MergeCells(int, int, int, int) {}
+    virtual void UnMergeCells(int, int, int, int) {}
+    virtual TXlsCellRange CellMergedBounds(int row, int col) const { return {col, row, col, row}; }
+    // The index-th merged range in list order, all zero when there is none.
+    virtual TXlsCellRange CellMergedList(int) const { return {0, 0, 0, 0}; }
+    virtual int CellMergedListCount() const { return 0; }
 
     // The settings of the sheet; without their record the getters give
     // the defaults below and the setters change nothing.
@@ -197,8 +205,8 @@ public:
     void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                         TSST& sst) override;
     void SaveToStream(TOle2File& ole) override;
-    // Without page breaks, column info, drawing, notes and range records;
-    // only the cells and hyperlinks inside the range.
+    // Without page breaks, column info, drawing and notes; only the cells,
+    // range records and hyperlinks inside the range.
     void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
 
     void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
@@ -215,6 +223,16 @@ public:
     void CheckArrange(const TArrangeCheck& check) const override;
     std::int64_t FixTotalSize(bool force) override;
     void FixRows() override { FCells->FixRows(); }
+
+    // Row1, Col1, Row2, Col2: the corners in either order, checked ("Invalid
+    // Row (%d)", "Invalid Column (%d)"). The rectangle grows over every
+    // merged range it meets; a single cell merges nothing.
+    void MergeCells(int row1, int col1, int row2, int col2) override;
+    // Removes the merged ranges with exactly these corners.
+    void UnMergeCells(int row1, int col1, int row2, int col2) override;
+    TXlsCellRange CellMergedBounds(int row, int col) const override;
+    TXlsCellRange CellMergedList(int index) const override;
+    int CellMergedListCount() const override;
 
     // Clears the sheet and loads the template's empty sheet in its place.
     void ClearValues();
@@ -264,6 +282,12 @@ private:
     std::int64_t SizeWith(std::int64_t cells) const;
     template <class Change>
     void ChangeCells(bool twoSteps, Change change);
+    // Runs a change of the range records on a copy first: the copy refuses
+    // what the real list would, before the cells move.
+    template <class Change>
+    std::unique_ptr<TRangeList> TriedRanges(Change change) const;
+    template <class Visit>
+    void ForEachMerged(Visit visit) const;
 
     TBaseRecordList FHead;
     TBaseRecordList FTail;

@@ -1,7 +1,10 @@
 // xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
+//                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
+//                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
 // xlsroundtrip --cells IN
+// xlsroundtrip --merged IN
 //
 // Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
 // writes it to OUT with its Save: the "Workbook" stream loads into the
@@ -36,6 +39,13 @@
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
 // to pages on, which hides the scale from other programs.
 //
+// --merge and --unmerge merge and unmerge the cells R1..R2, C1..C2 of
+// SHEET through the sheet, --copy-cols inserts COUNT copies of columns
+// FIRST..LAST before column DEST through the workbook, so that other sheets
+// and names follow (numbers from 1, in command-line order); a refused
+// change gives status 1 and its message, and OUT is not created. --merged
+// prints IN's merged ranges (RangeOptions.h).
+//
 // --cells prints every value cell of IN, one a line: sheet index, row and
 // column (from 1), a tab between, then the value: numbers in the shortest
 // text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
@@ -52,6 +62,7 @@
 #include <vector>
 
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -66,11 +77,12 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, FormulaText } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, FormulaText, Book } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
+    xlsroundtrip::TBookChange Run;
 };
 
 // The first worksheet (from 0), or -1.
@@ -146,6 +158,7 @@ void ChangeSettings(TWorkbook& book, bool fitToPage) {
 }
 
 void Apply(TWorkbook& book, const TChange& change) {
+    if (change.Kind == TChange::TKind::Book) return change.Run(book);
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
     if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
@@ -172,11 +185,15 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
-int PrintCells(const char* inName) {
+int PrintCells(const char* inName, bool merged) {
     TXLSFile file(nullptr);
     file.Connect();
     file.OpenFile(inName);
     const TWorkbook& book = file.GetTWorkbook();
+    if (merged) {
+        xlsroundtrip::PrintMerged(book, std::cout);
+        return 0;
+    }
     std::string out;
     ForEachCell(book, [&](int sheet, const TCellRecord& cell) {
         const TVariant value = cell.GetValue();
@@ -237,6 +254,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
         c.Column = std::stoi(argv[i + 3]);
         c.Text.Value = Utf8ToUtf16(argv[i + 4]);
         i += 5;
+    } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::Book;
+        c.Run = std::move(run);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -275,16 +295,19 @@ int Usage() {
     std::cerr << "usage: xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...\n"
                  "                        [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...\n"
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
-                 "       xlsroundtrip --cells IN\n";
+                 "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
+                 "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
+                 "       xlsroundtrip --cells IN\n"
+                 "       xlsroundtrip --merged IN\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--cells") == 0) {
+    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
         try {
-            return PrintCells(argv[2]);
+            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;

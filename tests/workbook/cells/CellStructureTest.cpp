@@ -217,6 +217,7 @@ class TLogEntry : public TRangeEntry {
 public:
     TLogEntry(std::string name, std::vector<std::string>* log) : FName(std::move(name)), FLog(log) {}
     std::unique_ptr<TRangeEntry> DoCopyTo() const override { return std::make_unique<TLogEntry>(FName + "'", FLog); }
+    void LoadFromStream(TOle2File&, TRecordHeader&, const TRangeRecord&) override {}
     void SaveToStream(TOle2File& ole) const override { ole.WriteMem(FName.data(), 1); }
     void SaveRangeToStream(TOle2File& ole, const TXlsCellRange&) const override { SaveToStream(ole); }
     std::int64_t TotalSize() const override { return 1; }

@@ -1,0 +1,244 @@
+// Merged cells and conditional formats through the sheets, on the
+// LibreOffice workbook "ranges" (Sheet1: 1..30 in A1:A30, merges B1:D1,
+// B5:C6, B10:B12, E20:G20 each with a text at its corner, formats on A1:A10
+// and E1:E65536; Sheet2: 1,100 merges A1:B1.., a format on C1:C5 comparing
+// with $F$1) and on hand-built records; xlrd and LibreOffice read the saves.
+#include <filesystem>
+
+#include <gmock/gmock.h>
+
+#include "tests/workbook/book/WorkbookFiles.h"
+#include "tests/workbook/storage/MessageOf.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/Uxlssheet.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+const std::string Ranges = std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/ranges.xls";
+
+std::string SavedAs(const std::string& name, const Bytes& bytes) {
+    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/range-tests";
+    std::filesystem::create_directories(dir);
+    WriteFile(dir + "/" + name + ".xls", bytes);
+    return dir + "/" + name + ".xls";
+}
+
+// The counts of the MERGEDCELLS records written, in order.
+std::vector<int> MergedRecords(const Bytes& stream) {
+    std::vector<int> counts;
+    for (const auto& r : ParseRecords(stream))
+        if (r.Id == 0xE5) counts.push_back(r.Data[0] | r.Data[1] << 8);
+    return counts;
+}
+
+Bytes Bof() { return Rec(0x809, {0, 6, 0x10, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
+const Bytes WINDOW2 = Rec(0x23E, {0xB6, 6, 0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+// Merges B1:D1, B5:C6, B10:B12, E20:G20; a format on E1:E65536 whose
+// condition compares with $F$1.
+const Bytes MERGES = Rec(0xE5, {4, 0, 0, 0, 0, 0, 1, 0, 3, 0, 4, 0, 5, 0, 1, 0, 2, 0,
+                                9, 0, 11, 0, 1, 0, 1, 0, 19, 0, 19, 0, 4, 0, 6, 0});
+Bytes CondFmt(std::uint8_t lastRow, std::uint8_t col) {
+    return Rec(0x1B0, {1, 0, 1, 0, 0, 0, lastRow, 0xFF, col, 0, col, 0, 1, 0, 0, 0, lastRow, 0xFF, col, 0, col, 0});
+}
+Bytes Cf(std::uint8_t token, std::uint8_t col = 5) {
+    return Rec(0x1B1, {1, 5, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, token, 0, 0, col, 0});
+}
+
+struct TLoaded {
+    TWorkbookGlobals Globals;
+    TWorkSheet Sheet{&Globals};
+};
+
+std::unique_ptr<TLoaded> LoadSection(const Bytes& body) {
+    auto loaded = std::make_unique<TLoaded>();
+    TStreamFile f(Cat({Bof(), body, WINDOW2, Rec(0x0A, {})}));
+    auto header = f.FirstHeader();
+    auto bof = LoadRecords(f.Ole, header);
+    loaded->Sheet.LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
+                                 loaded->Globals.SST());
+    return loaded;
+}
+
+Bytes Save(TSheet& sheet) {
+    const std::int64_t size = sheet.FixTotalSize(false);
+    Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
+}
+
+std::string Merged(const TSheet& sheet) {
+    std::string text;
+    for (int i = 0; i < sheet.CellMergedListCount(); ++i)
+        for (int v : {sheet.CellMergedList(i).Top, sheet.CellMergedList(i).Left, sheet.CellMergedList(i).Bottom,
+                      sheet.CellMergedList(i).Right})
+            text += std::to_string(v) + " ";
+    return text;
+}
+
+
+}  // namespace
+
+// Sheet2's 1,027 and 73 merges are written 513, 513, 1, 73 and read the
+// same; a second save is the first; a copied sheet writes the same ranges.
+TEST(Ranges, RoundTripSplitsMergesAndKeepsFormats) {
+    const Bytes once = booktest::RoundTrip(Ranges, [](TWorkbook& book) {
+        const Bytes sheet = Save(book.Sheet(1)), copy = Save(*book.Sheet(1).CopyTo());
+        // 1,100 merges in four records, a format with one condition, EOF.
+        const std::ptrdiff_t tail = 4 * 4 + 1100 * 8 + 4 * 2 + 26 + 31 + 4;
+        EXPECT_EQ(Bytes(copy.end() - tail, copy.end()), Bytes(sheet.end() - tail, sheet.end()));
+        EXPECT_EQ(sheet[sheet.size() - tail], 0xE5);
+    });
+    EXPECT_EQ(MergedRecords(ReadStream(once, u"Workbook")), (std::vector<int>{4, 513, 513, 1, 73}));
+    const std::string path = SavedAs("once", once);
+    EXPECT_EQ(booktest::RoundTrip(path, nullptr), once);
+    EXPECT_EQ(OleCheck("ranges", path), OleCheck("ranges", Ranges));
+}
+
+// Row changes on Sheet1, as xlrd and LibreOffice read them; each merge's
+// corner keeps its text.
+TEST(Ranges, RowsInsertedCopiedAndDeleted) {
+    const struct {
+        const char* Name;
+        std::function<void(TSheet&, const TSheetInfo&)> Change;
+        std::vector<std::string> Read;
+    } cases[] = {
+        {"insert2before6", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(59, 59, 5, 2, 0, 0, 0, 0, i, false); },
+         {"xlrd 1 merged B1:D1 B5:C8 B12:B14 E22:G22", "lo 1 cf A1:A12 5", "lo 1 cf E1:E65536 1 3"}},
+        {"insert2above1", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(59, 59, 0, 2, 0, 0, 0, 0, i, false); },
+         {"xlrd 1 merged B3:D3 B7:C8 B12:B14 E22:G22", "lo 1 cf A3:A12 5", "lo 1 cf E1:E65536 1 3"}},
+        {"delete2", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(1, 1, 0, 0, i); },
+         {"xlrd 1 merged B1:D1 B4:C5 B9:B11 E19:G19", "lo 1 cf A1:A9 5", "lo 1 cf E1:E65536 1 3"}},
+        {"delete2to4", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(1, 3, 0, 0, i); },
+         {"xlrd 1 merged B1:D1 B2:C3 B7:B9 E17:G17", "lo 1 cf A1:A7 5", "lo 1 cf E1:E65536 1 3"}},
+        {"delete12to15", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(11, 4, 0, 0, i); },
+         {"xlrd 1 merged B1:D1 B5:C6 B10:B11 E16:G16", "lo 1 cf A1:A10 5", "lo 1 cf E1:E65536 1 3"}},
+        {"delete8to12", [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(7, 5, 0, 0, i); },
+         {"xlrd 1 merged B1:D1 B5:C6 E15:G15", "lo 1 cf A1:A7 5", "lo 1 cf E1:E65536 1 3"}},
+        {"copy1to10below", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(0, 9, 10, 1, 0, 0, 0, 0, i, false); },
+         {"xlrd 1 merged B1:D1 B5:C6 B10:B22 E30:G30", "lo 1 cf A1:A20 5", "lo 1 cf E1:E65536 1 3"}},
+        {"copy1to6twice", [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(0, 5, 30, 2, 0, 0, 0, 0, i, false); },
+         {"xlrd 1 merged B1:D1 B5:C6 B10:B12 E20:G20 B31:D31 B37:D37 B35:C36 B41:C42", "lo 1 cf A1:A10 A31:A42 5",
+          "lo 1 cf E1:E65536 1 3"}},
+    };
+    for (const auto& c : cases) {
+        const std::string path = SavedAs(c.Name, booktest::RoundTrip(Ranges, [&](TWorkbook& book) {
+            c.Change(book.Sheet(0), book.Globals().SheetInfo(0, 0));
+            const TWorkSheet& sheet = book.WorkSheets(0);
+            for (int i = 0; i < sheet.CellMergedListCount(); ++i) {  // each corner keeps its text
+                const TXlsCellRange r = sheet.CellMergedList(i);
+                EXPECT_EQ(sheet.Cells().CellList().GetValue(r.Top, r.Left).VarType(), TVarType::String);
+            }
+        }));
+        EXPECT_THAT(Lines(OleCheck("ranges", path)), ::testing::IsSupersetOf(c.Read)) << c.Name;
+    }
+}
+
+
+// Columns: a whole-column format follows, and goes with its column; a
+// merge left one cell goes.
+TEST(Ranges, ColumnsDeletedAndCopied) {
+    const struct {
+        int First, Count, Dest;  // Dest -1: delete
+        std::string Merged;
+        Bytes Formats;
+    } cases[] = {
+        {2, 1, -1, "0 1 0 2 4 1 5 1 9 1 11 1 19 3 19 5 ", Cat({CondFmt(0xFF, 3), Cf(0x44, 4)})},
+        {2, 3, -1, "4 1 5 1 9 1 11 1 19 2 19 3 ",
+         Rec(0xE5, {3, 0, 4, 0, 5, 0, 1, 0, 1, 0, 9, 0, 11, 0, 1, 0, 1, 0, 19, 0, 19, 0, 2, 0, 3, 0})},
+        {1, 2, 7, "0 1 0 3 4 1 5 2 9 1 11 1 19 4 19 6 4 7 5 8 9 7 11 7 ", Cat({CondFmt(0xFF, 4), Cf(0x44)})},
+    };
+    for (const auto& c : cases) {
+        auto loaded = LoadSection(Cat({MERGES, CondFmt(0xFF, 4), Cf(0x44)}));
+        const TSheetInfo info = loaded->Globals.SheetInfo(0, 0);
+        if (c.Dest < 0) loaded->Sheet.DeleteRowsAndCols(0, 0, c.First, c.Count, info);
+        else loaded->Sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, c.First, c.First + c.Count - 1, c.Dest, 1, info, false);
+        EXPECT_EQ(Merged(loaded->Sheet), c.Merged);
+        const Bytes saved = Save(loaded->Sheet);
+        EXPECT_EQ(Bytes(saved.end() - static_cast<std::ptrdiff_t>(c.Formats.size() + 4), saved.end() - 4), c.Formats);
+    }
+}
+
+// Merging on a new sheet: a single cell does nothing, corners come in any
+// order, a merge swallows those it meets, unmerging takes exact corners;
+// a range save writes the merges inside it, 513 a record.
+TEST(Ranges, MergingAndRangeSaves) {
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals, globals.SST());
+    sheet.MergeCells(3, 3, 3, 3);
+    sheet.MergeCells(2, 2, 1, 1);
+    sheet.MergeCells(0, 0, 1, 1);
+    sheet.MergeCells(6, 4, 5, 3);
+    EXPECT_EQ(Merged(sheet), "0 0 2 2 5 3 6 4 ");
+    sheet.UnMergeCells(0, 0, 1, 1);
+    sheet.UnMergeCells(6, 4, 5, 3);
+    EXPECT_EQ(Merged(sheet), "0 0 2 2 ");
+    EXPECT_EQ(sheet.CellMergedBounds(1, 2), (TXlsCellRange{0, 0, 2, 2}));
+    EXPECT_EQ(sheet.CellMergedBounds(3, 3), (TXlsCellRange{3, 3, 3, 3}));
+    EXPECT_EQ(sheet.CellMergedList(1), (TXlsCellRange{0, 0, 0, 0}));
+    for (const auto& [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
+        EXPECT_EQ(MessageOf([&] { sheet.MergeCells(row, col, 0, 0); }),
+                  row ? "Invalid Row (" + std::to_string(row) + ")" : "Invalid Column (" + std::to_string(col) + ")");
+
+    for (int row = 10; row < 610; ++row) sheet.MergeCells(row, 0, row, 1);
+    for (const auto& [range, counts] : {std::pair{TXlsCellRange{0, 10, 255, 65535}, std::vector<int>{513, 87}},
+                                        {TXlsCellRange{5, 0, 255, 65535}, std::vector<int>{}}}) {
+        const Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveRangeToStream(ole, 0, range); });
+        EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), sheet.TotalRangeSize(0, range));
+        EXPECT_EQ(MergedRecords(bytes), counts);
+    }
+    sheet.MergeCells(65530, 0, 65535, 1);  // an end on the last row stays there
+    sheet.AddHyperLink({2, 800, 3, 801}, {});  // the links move with the merges
+    sheet.InsertAndCopyRowsAndCols(700, 700, 0, 1, 0, 0, 0, 0, globals.SheetInfo(0, 0), false);
+    EXPECT_EQ(sheet.CellMergedBounds(65535, 0), (TXlsCellRange{0, 65531, 1, 65535}));
+    EXPECT_EQ(sheet.CellMergedBounds(11, 1), (TXlsCellRange{0, 11, 1, 11}));
+    sheet.DeleteRowsAndCols(0, 3, 0, 1, globals.SheetInfo(0, 0));
+    EXPECT_EQ(sheet.CellMergedBounds(65535, 0), (TXlsCellRange{0, 65528, 0, 65535}));
+    EXPECT_EQ(sheet.HyperLinkCount(), 1);
+    EXPECT_EQ(sheet.GetHyperLinkCellRange(0), (TXlsCellRange{1, 798, 2, 799}));
+}
+
+// Refused changes and records leave the sheet (and the load) as they were.
+TEST(Ranges, FaultsAndBadInput) {
+    const Bytes low = Rec(0xE5, {1, 0, 0xF9, 0xFF, 0xFC, 0xFF, 0, 0, 1, 0});  // A65530:B65533
+    const struct {
+        Bytes Body;
+        std::function<void(TSheet&, const TSheetInfo&)> Change;
+        std::string Message;
+    } refused[] = {
+        {low, [](TSheet& s, const TSheetInfo& i) { s.InsertAndCopyRowsAndCols(100, 100, 0, 10, 0, 0, 0, 0, i, false); },
+         "Too many entries for this kind of record (65539 out of a maximum of 65535)"},
+        {Cat({CondFmt(0xFF, 4), Cf(0x26)}),
+         [](TSheet& s, const TSheetInfo& i) { s.DeleteRowsAndCols(3, 1, 0, 0, i); },
+         "Bad Conditional format. Token Id: 0x26"},
+    };
+    for (const auto& c : refused) {
+        auto loaded = LoadSection(c.Body);
+        loaded->Sheet.AddHyperLink({0, 5, 0, 5}, {});  // a link the change would move stays too
+        const Bytes before = Save(loaded->Sheet);
+        EXPECT_EQ(MessageOf([&] { c.Change(loaded->Sheet, loaded->Globals.SheetInfo(0, 0)); }), c.Message);
+        EXPECT_EQ(Save(loaded->Sheet), before);
+    }
+
+    const struct {
+        Bytes Body;
+        std::string Message;
+    } bad[] = {
+        {Rec(0xE5, {1}), "Record with ID 0xE5 is invalid"},
+        {Rec(0x1B0, Bytes(13, 0)), "Record with ID 0x1B0 is invalid"},
+        {Rec(0x1B1, Bytes(5, 0)), "Record with ID 0x1B1 is invalid"},
+        {Rec(0x1B1, {1, 5, 3, 0, 1, 0, 0, 0, 0}), "Record with ID 0x1B1 is invalid"},
+        {Rec(0xE5, {2, 0, 1, 0, 2, 0, 1, 0, 2, 0}), "Error reading record"},
+        {Cat({CondFmt(0xFF, 4), Rec(0x1B0, Bytes(14, 0))}), "Invalid conditional format record"},
+    };
+    for (const auto& c : bad) EXPECT_EQ(MessageOf([&] { LoadSection(c.Body); }), c.Message);
+
+    // Sheet2's format moves a row down with its absolute reference.
+    const std::string path = SavedAs("sheet2down", booktest::RoundTrip(Ranges, [](TWorkbook& book) {
+        book.Sheet(1).InsertAndCopyRowsAndCols(2000, 2000, 0, 1, 0, 0, 0, 0, book.Globals().SheetInfo(1, 1), false);
+    }));
+    EXPECT_THAT(Lines(OleCheck("ranges", path)), ::testing::Contains("lo 2 cf C2:C6 C2<$F$2"));
+}
