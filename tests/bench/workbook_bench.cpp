@@ -215,12 +215,12 @@ void ChildRun(benchmark::State& state) {
     TKmrFileStream in(file, TKmrFileStream::TMode::Read);
     TOle2File ole(&in);
     ole.SelectStream(u"Workbook");
-    TWorkbook book;
-    book.LoadFromStream(ole);
+    auto book = std::make_unique<TWorkbook>();
+    book->LoadFromStream(ole);
     if (verb == "save") {
         TKmrMemoryStream out;
         ole.PrepareForWrite(&out, u"Workbook");
-        book.SaveToStream(ole);
+        book->SaveToStream(ole);
         ole.FinishStream();
         std::ofstream(rest.substr(split + 1), std::ios::binary)
             .write(reinterpret_cast<const char*>(out.Bytes().data()), static_cast<std::streamsize>(out.Bytes().size()));
@@ -228,8 +228,8 @@ void ChildRun(benchmark::State& state) {
     } else {
         long count = 0;
         double sum = 0;
-        for (int s = 0; s < book.SheetCount(); ++s) {
-            const TCellList& list = book.WorkSheets(s).Cells().CellList();
+        for (int s = 0; s < book->SheetCount(); ++s) {
+            const TCellList& list = book->WorkSheets(s).Cells().CellList();
             for (std::size_t row = 0; row < list.Count(); ++row)
                 if (const auto* cells = list.GetItems(row))
                     for (std::size_t c = 0; c < cells->Count(); ++c) {
@@ -243,6 +243,7 @@ void ChildRun(benchmark::State& state) {
         std::printf("%ld %.6e\n", count, sum);
     }
     std::fflush(stdout);
+    book.reset();  // freed as in a program that goes on
     std::_Exit(0);
 }
 
