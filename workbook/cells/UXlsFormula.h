@@ -92,6 +92,7 @@ public:
 // formula), 16 reserved, 20 token length, 22 tokens.
 class TFormulaRecord : public TCellRecord {
 public:
+    unsigned Kinds() const override { return TCellRecord::Kinds() | rkFormula; }
     static constexpr std::size_t HeaderSize = 22;
     static constexpr std::uint16_t CalcOnLoad = 0x0002;
     static constexpr std::uint16_t SharedMember = 0x0008;

@@ -436,7 +436,8 @@ void ForEachFormula(const TCellList& cells, Visit visit) {
     for (std::size_t row = 0; row < cells.Count(); ++row)
         if (TCellRecordList* list = cells.GetItems(row))
             for (std::size_t i = 0; i < list->Count(); ++i)
-                if (auto* formula = dynamic_cast<TFormulaRecord*>(list->GetItems(i))) visit(*list, *formula);
+                if (TCellRecord* cell = list->GetItems(i); cell->Is(rkFormula))
+                    visit(*list, static_cast<TFormulaRecord&>(*cell));
 }
 }  // namespace
 
@@ -530,8 +531,10 @@ TCells::TCells(TGlobalsAccess* globals, TColInfoAccess* colInfo) : FCells(global
 void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
     // A cell beyond the last column could not be written back.
     if (cell->DataSize() < 6 || cell->GetColumn() > MaxSheetCol) Raise(ErrWrongExcelRecord, cell->Id);
-    if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get()); label && !label->HasEntry() && FCells.SST())
-        label->AttachToSST(*FCells.SST());
+    if (cell->Is(rkLabelSST)) {
+        auto& label = static_cast<TLabelSSTRecord&>(*cell);
+        if (!label.HasEntry() && FCells.SST()) label.AttachToSST(*FCells.SST());
+    }
     FCells.AddRecord(std::move(cell));
 }
 

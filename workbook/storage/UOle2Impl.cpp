@@ -55,6 +55,15 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
 }
 
 // Reads count bytes at pos; what the stream does not hold reads as zeros.
+// The sectors from chain[index] on that follow each other in the file, at
+// most 64 (the piece a stream is read in).
+std::uint32_t ContiguousRun(const std::vector<std::uint32_t>& chain, std::size_t index) {
+    constexpr std::uint32_t MaxRun = 64;
+    std::uint32_t run = 1;
+    while (run < MaxRun && index + run < chain.size() && chain[index + run] == chain[index] + run) ++run;
+    return run;
+}
+
 void ReadAt(TKmrStream& stream, std::int64_t pos, std::uint8_t* out, std::size_t count) {
     stream.Seek(pos);
     const std::size_t got = stream.Read(out, count);
@@ -93,21 +102,32 @@ void TOle2Directory::Clear() {
 // ---------------------------------------------------------------------------
 // One-sector cache over the source stream
 
+// Input sectors as last read: one sector, or a run of sectors that lie one
+// after the other in the file (a stream read in large pieces).
 class TOle2File::TSectorBuffer {
 public:
     TSectorBuffer(TOle2File& owner) : FOwner(owner), FData(owner.FSectorSize) {}
-    const std::uint8_t* Load(std::uint32_t sector) {
-        if (sector != FSector) {
-            ReadAt(*FOwner.FStream, FOwner.SectToStPos(sector), FData.data(), FData.size());
-            FSector = sector;
-        }
+    // The sector's bytes when they are held, else null.
+    const std::uint8_t* Find(std::uint32_t sector) const {
+        return sector - FFirst < FCount ? FData.data() + std::size_t{sector - FFirst} * FOwner.FSectorSize : nullptr;
+    }
+    // Reads run sectors from this one on unless the sector is held.
+    const std::uint8_t* Load(std::uint32_t sector, std::uint32_t run = 1) {
+        if (const std::uint8_t* held = Find(sector)) return held;
+        const std::size_t bytes = std::size_t{run} * FOwner.FSectorSize;
+        if (FData.size() < bytes) FData.resize(bytes);
+        FCount = 0;
+        ReadAt(*FOwner.FStream, FOwner.SectToStPos(sector), FData.data(), bytes);
+        FFirst = sector;
+        FCount = run;
         return FData.data();
     }
 
 private:
     TOle2File& FOwner;
     std::vector<std::uint8_t> FData;
-    std::uint32_t FSector = FREESECT;
+    std::uint32_t FFirst = 0;
+    std::uint32_t FCount = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -302,8 +322,10 @@ void TOle2File::ReadMem(void* buffer, std::int64_t count) {
         if (FSelectedMini) {
             const std::uint64_t byte = static_cast<std::uint64_t>(sector) * MiniSectorSize + offset;
             data = FBuffer->Load(FMiniStream[byte / FSectorSize]) + byte % FSectorSize;
+        } else if (const std::uint8_t* held = FBuffer->Find(sector)) {
+            data = held + offset;
         } else {
-            data = FBuffer->Load(sector) + offset;
+            data = FBuffer->Load(sector, ContiguousRun(FSelectedChain, static_cast<std::size_t>(FPosition / unit))) + offset;
         }
         std::memcpy(out, data, static_cast<std::size_t>(run));
         out += run;

@@ -21,6 +21,16 @@ inline constexpr std::uint16_t xlr_STRING = 0x207;
 class TContinueRecord;
 class TBaseRecordList;
 
+// What a record is, for the load road's tests: each class adds its bits to
+// its base's, so a test is one virtual call instead of a type lookup.
+enum TRecordKind : unsigned {
+    rkIgnore = 1u << 0,
+    rkCell = 1u << 1,
+    rkMultipleValue = 1u << 2,
+    rkLabelSST = 1u << 3,
+    rkFormula = 1u << 4,
+};
+
 class TBaseRecord {
 public:
     // The virtual constructor's work: the record takes the data.
@@ -34,6 +44,10 @@ public:
     std::unique_ptr<TContinueRecord> Continue;
 
     std::uint16_t DataSize() const { return static_cast<std::uint16_t>(Data.size()); }
+
+    // The TRecordKind bits of the record's class.
+    virtual unsigned Kinds() const { return 0; }
+    bool Is(TRecordKind kind) const { return (Kinds() & kind) != 0; }
 
     // A copy of the same class with the same data and a copy of the chain.
     std::unique_ptr<TBaseRecord> CopyTo() const { return DoCopyTo(); }
@@ -84,6 +98,7 @@ protected:
 class TIgnoreRecord : public TBaseRecord {
 public:
     using TBaseRecord::TBaseRecord;
+    unsigned Kinds() const override { return TBaseRecord::Kinds() | rkIgnore; }
     void SaveToStream(TOle2File&) const override {}
     std::int64_t TotalSize() const override { return 0; }
 
@@ -160,6 +175,8 @@ public:
     using TBaseRowColRecord::TBaseRowColRecord;
     // A zero-filled record of the given data size at row, column with its XF.
     TCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t column, std::uint16_t xf, std::size_t dataSize);
+
+    unsigned Kinds() const override { return TBaseRowColRecord::Kinds() | rkCell; }
 
     std::uint16_t GetXF() const { return GetWord(Data, 4); }
     void SetXF(std::uint16_t xf) { SetWord(Data, 4, xf); }

@@ -182,7 +182,7 @@ void TWorkbookGlobals::Take(std::unique_ptr<TBaseRecord> record) {
         case xlr_PRECISION: FPrecision = static_cast<TPrecisionRecord*>(record.get()); break;
         case xlr_TEMPLATE: FIsXltTemplate = true; return;
         default:
-            if (dynamic_cast<TIgnoreRecord*>(record.get())) return;
+            if (record->Is(rkIgnore)) return;
     }
     FRecords.Add(std::move(record));
 }

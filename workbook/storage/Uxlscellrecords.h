@@ -133,6 +133,8 @@ public:
     TLabelSSTRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf, TSST* sst);
     ~TLabelSSTRecord() override;
 
+    unsigned Kinds() const override { return TCellRecord::Kinds() | rkLabelSST; }
+
     // Takes the entry at the file's index; the table must not have been
     // sorted since it was loaded. An index beyond the table: "Error
     // reading Excel records. File invalid".
@@ -187,6 +189,8 @@ public:
     // Only whole cells count; cells that would pass column 255 refuse the
     // record ("Record with ID 0x%x is invalid").
     TMultipleValueRecord(std::uint16_t id, std::vector<std::uint8_t> data, std::size_t cellSize);
+
+    unsigned Kinds() const override { return TBaseRecord::Kinds() | rkMultipleValue; }
     // No cell left; worked out from the data size.
     bool Eof() const;
     std::unique_ptr<TCellRecord> ExtractOneRecord();

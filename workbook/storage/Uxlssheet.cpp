@@ -437,6 +437,8 @@ private:
     // DEFCOLWIDTH, STANDARDWIDTH and DEFAULTROWHEIGHT set the defaults and
     // stay in the lists.
     void Widths(const TBaseRecord& record) {
+        // Only these ids can carry the classes; the id test spares every cell the lookups.
+        if (record.Id != xlr_DEFCOLWIDTH && record.Id != xlr_STANDARDWIDTH && record.Id != xlr_DEFAULTROWHEIGHT) return;
         if (auto* def = dynamic_cast<const TDefColWidthRecord*>(&record)) {
             if (FStandardWidth && def->Width() == 8) return;
             FSheet.FDefColWidth = def->Width() * DefColWidthAdapt;
@@ -453,9 +455,11 @@ private:
     void Take(std::unique_ptr<TBaseRecord> record) {
         const std::uint16_t id = record->Id;
         if (id == xlr_PANE && record->Data.size() < 10) Raise(ErrWrongExcelRecord, id);
-        if (dynamic_cast<TIgnoreRecord*>(record.get())) return;
-        if (dynamic_cast<TCellRecord*>(record.get())) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
-        if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) return FSheet.FCells->AddMultipleCells(*mul);
+        const unsigned kinds = record->Kinds();
+        if (kinds & rkIgnore) return;
+        if (kinds & rkCell) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
+        if (kinds & rkMultipleValue)
+            return FSheet.FCells->AddMultipleCells(static_cast<TMultipleValueRecord&>(*record));
         if (auto* held = Holder(id)) return held->Add(std::move(record));
         if (id == xlr_HLINK) {
             if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
@@ -919,8 +923,8 @@ void TKmrChart::Take(std::unique_ptr<TBaseRecord> record, TSST& sst) {
         case xlr_EOF: FEOF = Cast<TEOFRecord>(record); return;
         case xlr_CODENAME: FCodeName = Cast<TCodeNameRecord>(record); return;
         default:
-            if (dynamic_cast<TIgnoreRecord*>(record.get())) return;
-            if (auto* label = dynamic_cast<TLabelSSTRecord*>(record.get())) label->AttachToSST(sst);
+            if (record->Is(rkIgnore)) return;
+            if (record->Is(rkLabelSST)) static_cast<TLabelSSTRecord&>(*record).AttachToSST(sst);
             FChartRecords.Add(std::move(record));
     }
 }

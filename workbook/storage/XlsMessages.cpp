@@ -147,19 +147,16 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 namespace {
 
 // The one bounds check of every field: n bytes at pos inside size bytes.
-void CheckField(std::size_t size, std::size_t pos, std::size_t n) {
-    if (pos > size || size - pos < n) Raise(ErrReadingRecord);
-}
 
 std::uint32_t ReadLE(std::span<const std::uint8_t> data, std::size_t pos, std::size_t n) {
-    CheckField(data.size(), pos, n);
+    CheckFieldInside(data.size(), pos, n);
     std::uint32_t value = 0;
     for (std::size_t i = n; i-- > 0;) value = (value << 8) | data[pos + i];
     return value;
 }
 
 void WriteLE(std::span<std::uint8_t> data, std::size_t pos, std::size_t n, std::uint32_t value) {
-    CheckField(data.size(), pos, n);
+    CheckFieldInside(data.size(), pos, n);
     for (std::size_t i = 0; i < n; ++i) data[pos + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
@@ -219,17 +216,7 @@ StringHeader ReadStringHeader(bool twoByteLength, std::span<const std::uint8_t> 
 
 }  // namespace
 
-std::uint16_t GetWord(std::span<const std::uint8_t> data, std::size_t pos) {
-    return static_cast<std::uint16_t>(ReadLE(data, pos, 2));
-}
-
-void SetWord(std::span<std::uint8_t> data, std::size_t pos, std::uint16_t value) { WriteLE(data, pos, 2, value); }
-
-std::uint32_t GetLongWord(std::span<const std::uint8_t> data, std::size_t pos) { return ReadLE(data, pos, 4); }
-
-void SetLongWord(std::span<std::uint8_t> data, std::size_t pos, std::uint32_t value) {
-    WriteLE(data, pos, 4, value);
-}
+void RaiseFieldOutside() { Raise(ErrReadingRecord); }
 
 void IncWord(std::span<std::uint8_t> data, std::size_t pos, int delta, int max) { IncField(data, pos, 2, delta, max); }
 
@@ -275,7 +262,7 @@ bool IsWide(std::u16string_view text) {
 }
 
 void CompressBestUnicode(std::u16string_view text, std::span<std::uint8_t> data, std::size_t pos) {
-    CheckField(data.size(), pos, text.size());
+    CheckFieldInside(data.size(), pos, text.size());
     for (std::size_t i = 0; i < text.size(); ++i)
         data[pos + i] = text[i] < 0x100 ? static_cast<std::uint8_t>(text[i]) : static_cast<std::uint8_t>('?');
 }

@@ -165,10 +165,29 @@ struct TSheetInfo {
 // Record byte access. Every field is little-endian and must lie wholly
 // inside the data: record sizes come from the file, so a field outside them
 // fails with ErrReadingRecord and nothing is read or written.
-std::uint16_t GetWord(std::span<const std::uint8_t> data, std::size_t pos);
-void SetWord(std::span<std::uint8_t> data, std::size_t pos, std::uint16_t value);
-std::uint32_t GetLongWord(std::span<const std::uint8_t> data, std::size_t pos);
-void SetLongWord(std::span<std::uint8_t> data, std::size_t pos, std::uint32_t value);
+// Inline: every cell's fields are read through them.
+[[noreturn]] void RaiseFieldOutside();
+inline void CheckFieldInside(std::size_t size, std::size_t pos, std::size_t n) {
+    if (pos > size || size - pos < n) RaiseFieldOutside();
+}
+inline std::uint16_t GetWord(std::span<const std::uint8_t> data, std::size_t pos) {
+    CheckFieldInside(data.size(), pos, 2);
+    return static_cast<std::uint16_t>(data[pos] | data[pos + 1] << 8);
+}
+inline void SetWord(std::span<std::uint8_t> data, std::size_t pos, std::uint16_t value) {
+    CheckFieldInside(data.size(), pos, 2);
+    data[pos] = static_cast<std::uint8_t>(value);
+    data[pos + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+inline std::uint32_t GetLongWord(std::span<const std::uint8_t> data, std::size_t pos) {
+    CheckFieldInside(data.size(), pos, 4);
+    return static_cast<std::uint32_t>(data[pos]) | static_cast<std::uint32_t>(data[pos + 1]) << 8 |
+           static_cast<std::uint32_t>(data[pos + 2]) << 16 | static_cast<std::uint32_t>(data[pos + 3]) << 24;
+}
+inline void SetLongWord(std::span<std::uint8_t> data, std::size_t pos, std::uint32_t value) {
+    CheckFieldInside(data.size(), pos, 4);
+    for (std::size_t i = 0; i < 4; ++i) data[pos + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
 
 // Adds delta to a counter field; a result below 0 or above max fails with
 // ErrTooManyEntries (the result, max) and leaves the field as it was.

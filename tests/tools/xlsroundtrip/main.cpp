@@ -194,15 +194,23 @@ int PrintCells(const char* inName, bool merged) {
         xlsroundtrip::PrintMerged(book, std::cout);
         return 0;
     }
+    // Streamed out in blocks as the cells are visited, never gathered whole.
+    constexpr std::size_t Block = 1 << 16;
     std::string out;
+    out.reserve(Block);
     ForEachCell(book, [&](int sheet, const TCellRecord& cell) {
         const TVariant value = cell.GetValue();
         if (value.IsEmpty()) return;
         out += std::to_string(sheet) + '\t' + std::to_string(cell.GetRow() + 1) + '\t' +
                std::to_string(cell.GetColumn() + 1) + '\t' + ValueText(value) + '\n';
+        if (out.size() >= Block) {
+            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+            out.clear();
+        }
     });
-    std::cout << out;
-    return 0;
+    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+    std::cout.flush();
+    return std::cout ? 0 : 1;
 }
 
 TRTFRunList ParseRuns(const std::string& text) {

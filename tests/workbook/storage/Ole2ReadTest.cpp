@@ -195,3 +195,22 @@ TEST(Ole2Read, EmptyStreamsFollowNoChain) {
         EXPECT_EQ(ReadStream(SaveWith(container, workbook), u"Workbook"), workbook);
     }
 }
+
+// The stream is read in runs of sectors that follow each other in the file;
+// a chain that jumps back and forth is followed link by link, read whole or
+// in pieces that cross the runs.
+TEST(Ole2Read, AScatteredChainReadsInChainOrder) {
+    auto container = TinyContainer();
+    const std::uint32_t chain[] = {2, 5, 6, 3, 4, 9, 7, 8};
+    for (std::size_t i = 0; i < std::size(chain); ++i)
+        Put32(container, 512 + 4 * chain[i], i + 1 < std::size(chain) ? chain[i + 1] : ENDOFCHAIN);
+    for (std::uint32_t sector = 2; sector <= 9; ++sector)
+        std::fill_n(container.begin() + 512 * (sector + 1), 512, static_cast<std::uint8_t>(sector));
+    std::vector<std::uint8_t> expected;
+    for (const std::uint8_t value : {2, 5, 6, 3, 4, 9, 7, 8}) expected.insert(expected.end(), 512, value);
+    EXPECT_EQ(ReadStream(container, u"Workbook"), expected);
+    TKmrMemoryStream in(container);
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    EXPECT_EQ(ReadInPieces(ole), expected);
+}
