@@ -473,17 +473,23 @@ void TCellList::CheckRemaining(const TArrangeCheck& check, int firstRow, int row
     }
 }
 
-// A copy of the cell at source (rows or columns) lands at target; sources
-// at or after dest have moved by the inserted block first.
-void TCellList::CheckCopies(int first, int last, int dest, int count, bool onColumns) const {
+// A copy of the cell at source (rows or columns) lands at target. The
+// copies are made after the insertion has moved every formula (sources at
+// or after dest by the inserted block, and tokens pointing there), so each
+// source is checked as a moved scratch copy.
+void TCellList::CheckCopies(int first, int last, int dest, int count, bool onColumns, const TSheetInfo& info) const {
     const int block = last - first + 1, shift = block * count;
     ForEachFormula(*this, [&](TCellRecordList&, TFormulaRecord& formula) {
         const int source = onColumns ? formula.GetColumn() : formula.GetRow();
         if (source < first || source > last) return;
         const int moved = source >= dest ? source + shift : source;
+        auto scratch = formula.CopyTo();
+        auto& inserted = static_cast<TFormulaRecord&>(*scratch);
+        if (onColumns) inserted.ArrangeInsertRowsAndCols(NoMovePosition, 0, dest, shift, info);
+        else inserted.ArrangeInsertRowsAndCols(dest, shift, NoMovePosition, 0, info);
         for (int k = 0; k < count; ++k) {
             const int offset = dest + k * block + (source - first) - moved;
-            formula.CheckCopyRowsAndCols(onColumns ? 0 : offset, onColumns ? offset : 0);
+            inserted.CheckCopyRowsAndCols(onColumns ? 0 : offset, onColumns ? offset : 0);
         }
     });
 }
@@ -599,7 +605,7 @@ void TCells::InsertAndCopyRows(int first, int last, int dest, int count, const T
     if (shift == 0) return;
     CheckArrange(TArrangeCheck(dest, shift, NoMovePosition, 0, info));
     TArrangeCheck::Fits(dest + shift - 1, MaxSheetRow);
-    FCells.CheckCopies(first, last, dest, count, false);
+    FCells.CheckCopies(first, last, dest, count, false, info);
     FRows.InsertAndCopyRows(first, last, dest, count, info);
     FCells.InsertAndCopyRows(first, last, dest, count, info, onlyFormulas);
 }
@@ -613,7 +619,7 @@ void TCells::InsertAndCopyCols(int first, int last, int dest, int count, const T
     if (shift == 0) return;
     CheckArrange(TArrangeCheck(NoMovePosition, 0, dest, shift, info));
     TArrangeCheck::Fits(dest + shift - 1, MaxSheetCol);
-    FCells.CheckCopies(first, last, dest, count, true);
+    FCells.CheckCopies(first, last, dest, count, true, info);
     FCells.InsertAndCopyCols(first, last, dest, count, info, onlyFormulas);
     ArrangeCols();
 }

@@ -150,8 +150,8 @@ public:
     // firstCol.. (colCount) go, checked for the move that follows.
     void CheckRemaining(const TArrangeCheck& check, int firstRow, int rowCount, int firstCol, int colCount) const;
     // The copies InsertAndCopyRows or InsertAndCopyCols would make of the
-    // formulas in first..last, checked.
-    void CheckCopies(int first, int last, int dest, int count, bool onColumns) const;
+    // formulas in first..last, after the insertion has moved them, checked.
+    void CheckCopies(int first, int last, int dest, int count, bool onColumns, const TSheetInfo& info) const;
 
     // The bytes the cells write; with the flag, formulas first drop their
     // cached results.

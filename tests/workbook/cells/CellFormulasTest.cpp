@@ -117,3 +117,15 @@ TEST(CellFormulas, TablesJoinTheCheckPass) {
               "Too many entries for this kind of record (65540 out of a maximum of 65535)");
     EXPECT_EQ(SavedBytes(cells), before);
 }
+
+// Copies are checked as the insertion leaves their sources: a ptgExp at row
+// 65534 fits a copy one row down, but not once the insertion moved it too.
+TEST(CellFormulas, CopiesAreCheckedAsTheInsertionLeftThem) {
+    TSSTGlobals sst;
+    TCells cells(&sst, nullptr);
+    cells.CellList().AssignFormulaX(0, 0, Bytes{0x01, 0xFE, 0xFF, 0, 0}, TVariant(1.0), false);
+    const Bytes before = SavedBytes(cells);
+    EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 0, 1, 1, OnSheet(), false); }),
+              "Formula at Row 0, column 0 is not supported. Token Id: 0x 1");
+    EXPECT_EQ(SavedBytes(cells), before);
+}
