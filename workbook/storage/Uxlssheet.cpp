@@ -28,9 +28,6 @@ std::unique_ptr<T> CopyOf(const T& record) {
 // change it cannot follow yet.
 const char* HeldRecordName(std::uint16_t id) {
     switch (id) {
-        case xlr_HPAGEBREAKS: return "HORIZONTALPAGEBREAKS";
-        case xlr_VPAGEBREAKS: return "VERTICALPAGEBREAKS";
-        case xlr_COLINFO: return "COLINFO";
         case xlr_NOTE: return "NOTE";
         case xlr_MERGEDCELLS: return "MERGEDCELLS";
         case xlr_CONDFMT: return "CONDFMT";
@@ -157,7 +154,7 @@ void TSheet::LoadCachePointers(TBaseRecord* record) {
         case xlr_HCENTER: return cache(FHCenter);
         case xlr_VCENTER: return cache(FVCenter);
         case xlr_PANE: return cache(FPane);
-        case xlr_GUTS: FGuts = record; return;
+        case xlr_GUTS: return cache(FGuts);
         case xlr_REFMODE: return cache(FRefMode);
         case xlr_AUTOFILTERINFO: return cache(FAutoFilterInfo);
         default: return;
@@ -497,6 +494,9 @@ private:
                 std::copy_n(record->Data.begin(), FSheet.FDimensions.size(), FSheet.FDimensions.begin());
                 return;
             case xlr_ROW: return FSheet.FCells->AddRow(Cast<TRowRecord>(record));
+            case xlr_HPAGEBREAKS: return FSheet.FHPageBreaks.AddRecord(*record);
+            case xlr_VPAGEBREAKS: return FSheet.FVPageBreaks.AddRecord(*record);
+            case xlr_COLINFO: return FSheet.FColInfo.AddRecord(*record);
             case xlr_SHRFMLA:
                 if (!FFormula) Raise(ErrExcelInvalid);
                 return FShared.Add(Cast<TShrFmlaRecord>(record));
@@ -516,9 +516,6 @@ private:
 
     TBaseRecordList* Holder(std::uint16_t id) {
         switch (id) {
-            case xlr_HPAGEBREAKS: return &FSheet.FHPageBreaks;
-            case xlr_VPAGEBREAKS: return &FSheet.FVPageBreaks;
-            case xlr_COLINFO: return &FSheet.FColInfo;
             case xlr_NOTE: return &FSheet.FNotes;
             case xlr_HLINK:
             case xlr_HLINKTOOLTIP: return &FSheet.FHLinks;
@@ -549,7 +546,7 @@ TGlobalsAccess* AccessOf(TWorkbookGlobals* globals) { return globals ? &globals-
 }  // namespace
 
 TWorkSheet::TWorkSheet(TWorkbookGlobals* globals)
-    : TSheet(globals), FCells(std::make_unique<TCells>(AccessOf(globals), nullptr)) {}
+    : TSheet(globals), FCells(std::make_unique<TCells>(AccessOf(globals), &FColInfo)) {}
 
 TWorkSheet::TWorkSheet(TWorkbookGlobals* globals, TSST& sst) : TWorkSheet(globals) { LoadTemplate(sst); }
 
@@ -607,11 +604,12 @@ void TWorkSheet::LoadTemplate(TSST& sst) {
 // TWorkSheet: saving and sizes
 
 std::vector<const TBaseRecordList*> TWorkSheet::Holders() const {
-    return {&FHPageBreaks, &FVPageBreaks, &FColInfo, &FDrawing, &FNotes, &FHLinks};
+    return {&FDrawing, &FNotes, &FHLinks};
 }
 
 std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
-    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells;
+    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells +
+                        FHPageBreaks.TotalSize() + FVPageBreaks.TotalSize() + FColInfo.TotalSize();
     for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
     return size;
 }
@@ -621,11 +619,17 @@ std::int64_t TWorkSheet::TotalSize() const { return SizeWith(FCells->TotalSize()
 std::int64_t TWorkSheet::FixTotalSize(bool force) { return SizeWith(FCells->FixTotalSize(force)); }
 
 std::int64_t TWorkSheet::TotalRangeSize(int, const TXlsCellRange& range) const {
-    return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FCells->TotalRangeSize(range);
+    return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FHPageBreaks.TotalRangeSize(range) +
+           FVPageBreaks.TotalRangeSize(range) + FColInfo.TotalRangeSize(range) + FCells->TotalRangeSize(range);
 }
 
 void TWorkSheet::SaveToStream(TOle2File& ole) {
     CheckSaved();
+    if (FGuts && FGuts->RecalcNeeded) {
+        FCells->Rows().CalcGuts(*FGuts);
+        FColInfo.CalcGuts(*FGuts);
+        FGuts->RecalcNeeded = false;
+    }
     FBOF->SaveToStream(ole);
     FHead.SaveToStream(ole);
     FHPageBreaks.SaveToStream(ole);
@@ -645,6 +649,9 @@ void TWorkSheet::SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange& ran
     CheckSaved();
     FBOF->SaveToStream(ole);
     FHead.SaveToStream(ole);
+    FHPageBreaks.SaveRangeToStream(ole, range);
+    FVPageBreaks.SaveRangeToStream(ole, range);
+    FColInfo.SaveRangeToStream(ole, range);
     FCells->SaveRangeToStream(ole, range);
     FTail.SaveToStream(ole);
     SaveCodeName(ole);
@@ -702,12 +709,9 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     return copy;
 }
 
-// Until page breaks, column info, notes, hyperlinks and drawing objects can
-// follow a change, a sheet holding them refuses it before anything moves.
-void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
-    if (rows && FHPageBreaks.Count() > 0) RefuseHeld(FHPageBreaks);
-    if (cols && FVPageBreaks.Count() > 0) RefuseHeld(FVPageBreaks);
-    if (cols && FColInfo.Count() > 0) RefuseHeld(FColInfo);
+// Until notes, hyperlinks and drawing objects can follow a change, a sheet
+// holding them refuses it before anything moves.
+void TWorkSheet::RefuseMoves() const {
     if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
     if (FNotes.Count() > 0) RefuseHeld(FNotes);
     FRanges.CheckArrange(TArrangeCheck(0, 0, 0, 0, TSheetInfo{}));
@@ -731,20 +735,24 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
                                           int lastCol, int destCol, int colCount, const TSheetInfo& info,
                                           bool onlyFormulas) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves(rowCount > 0, colCount > 0);
+    RefuseMoves();
     ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
         if (rowCount > 0) cells.InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
         if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
     });
+    if (rowCount > 0) FHPageBreaks.InsertRows(destRow, (lastRow - firstRow + 1) * rowCount);
+    if (colCount > 0) FVPageBreaks.InsertCols(destCol, (lastCol - firstCol + 1) * colCount);
 }
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves(rowCount > 0, colCount > 0);
+    RefuseMoves();
     ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
         if (rowCount > 0) cells.DeleteRows(row, rowCount, info);
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
+    if (rowCount > 0) FHPageBreaks.DeleteRows(row, rowCount);
+    if (colCount > 0) FVPageBreaks.DeleteCols(col, colCount);
 }
 
 // An embedded chart's series follow too; everything is checked first.
@@ -804,6 +812,113 @@ void TWorkSheet::SetRowFormat(int row, int xf) {
     FCells->Rows().GetItems(static_cast<std::size_t>(row))->SetXF(static_cast<std::uint16_t>(xf));
     if (const TCellRecordList* cells = FCells->CellList().GetItems(static_cast<std::size_t>(row)))
         for (std::size_t i = 0; i < cells->Count(); ++i) cells->GetItems(i)->SetXF(static_cast<std::uint16_t>(xf));
+}
+
+namespace {
+
+TColInfo NewColInfo(int width, std::uint16_t options) {
+    return {0, static_cast<std::uint16_t>(width), 15, options};
+}
+
+}  // namespace
+
+TColInfo& TWorkSheet::ColumnEntry(int col) { return FColInfo.Ensure(col, NewColInfo(FDefColWidth, 0)); }
+
+int TWorkSheet::GetColWidth(int col, bool hiddenIsZero) const {
+    CheckRowAndCol(0, col);
+    const TColInfo* entry = FColInfo.Entry(col);
+    if (!entry) return FDefColWidth;
+    return hiddenIsZero && entry->IsHidden() ? 0 : entry->Width;
+}
+
+void TWorkSheet::SetColWidth(int col, int width) {
+    CheckRowAndCol(0, col);
+    if (width < 0 || width > 65535) Raise(ErrXlsIndexOutBounds, width, "ColumnWidth", 0, 65535);
+    FColInfo.Ensure(col, NewColInfo(width, 0)).Width = static_cast<std::uint16_t>(width);
+}
+
+bool TWorkSheet::GetColHidden(int col) const {
+    const TColInfo* entry = col >= 0 && col <= MaxSheetCol ? FColInfo.Entry(col) : nullptr;
+    return entry && entry->IsHidden();
+}
+
+void TWorkSheet::SetColHidden(int col, bool hidden) {
+    if (col < 0 || col > MaxSheetCol) return;
+    if (hidden) {
+        FColInfo.Ensure(col, NewColInfo(FDefColWidth, 1)).Options |= 1;
+    } else if (TColInfo* entry = FColInfo.Entry(col)) {
+        if (entry->Width == 0) entry->Width = static_cast<std::uint16_t>(FDefColWidth);
+        entry->Options &= ~1;
+    }
+}
+
+int TWorkSheet::GetColFormat(int col) const {
+    CheckRowAndCol(0, col);
+    const TColInfo* entry = FColInfo.Entry(col);
+    return entry ? entry->XF : -1;
+}
+
+void TWorkSheet::SetColFormat(int col, int xf) {
+    CheckRowAndCol(0, col);
+    const int count = FWorkbookGlobals ? static_cast<int>(FWorkbookGlobals->XF().Count()) : 0x10000;
+    if (xf < 0 || xf >= count) Raise(ErrXlsIndexOutBounds, xf, "XF", 0, count - 1);
+    ColumnEntry(col).XF = static_cast<std::uint16_t>(xf);
+    const TCellList& cells = FCells->CellList();
+    for (std::size_t row = 0; row < cells.Count(); ++row)
+        if (TCellRecord* cell = cells.GetItems(row) ? cells.FindCell(static_cast<int>(row), col) : nullptr)
+            cell->SetXF(static_cast<std::uint16_t>(xf));
+}
+
+int TWorkSheet::GetColOutlineLevel(int col) const {
+    CheckRowAndCol(0, col);
+    const TColInfo* entry = FColInfo.Entry(col);
+    return entry ? entry->GetColOutlineLevel() : 0;
+}
+
+namespace {
+
+void CheckOutlineLevel(int level) {
+    if (level < 0 || level > 7) Raise(ErrXlsIndexOutBounds, level, "OutlineLevel", 0, 7);
+}
+
+}  // namespace
+
+void TWorkSheet::OutlineChanged() {
+    EnsureGuts();
+    FGuts->RecalcNeeded = true;
+}
+
+void TWorkSheet::SetColOutlineLevel(int col, int level) {
+    CheckRowAndCol(0, col);
+    CheckOutlineLevel(level);
+    OutlineChanged();
+    ColumnEntry(col).SetColOutlineLevel(level);
+}
+
+int TWorkSheet::GetRowOutlineLevel(int row) const {
+    CheckRowAndCol(row, 0);
+    return FCells->Rows().HasRow(row) ? FCells->Rows().GetItems(static_cast<std::size_t>(row))->GetRowOutlineLevel() : 0;
+}
+
+void TWorkSheet::SetRowOutlineLevel(int row, int level) {
+    CheckRowAndCol(row, 0);
+    CheckOutlineLevel(level);
+    OutlineChanged();
+    FCells->Rows().AddRow(row);
+    FCells->Rows().GetItems(static_cast<std::size_t>(row))->SetRowOutlineLevel(static_cast<std::uint8_t>(level));
+}
+
+void TWorkSheet::EnsureGuts() {
+    if (FGuts) return;
+    std::size_t at = FHead.Count();
+    for (std::size_t i = 0; i < FHead.Count(); ++i)
+        if (FHead.GetItems(i) && FHead.GetItems(i)->Id == xlr_DEFAULTROWHEIGHT) {
+            at = i;
+            break;
+        }
+    auto guts = std::make_unique<TGutsRecord>();
+    FGuts = guts.get();
+    FHead.Insert(at, std::move(guts));
 }
 
 // ---------------------------------------------------------------------------
