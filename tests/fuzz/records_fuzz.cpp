@@ -11,7 +11,7 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters, copied, and saved again, each at its computed size.
+// setters (columns inserted and deleted, breaks and outlines set), copied, and saved again, each at its computed size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -142,7 +142,12 @@ void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
              [&] { sheet.SetPrinterDriverSettings({0, {1, 2}}); }, [&] { sheet.SetCodeName(u"Kód"); },
              [&] { sheet.InsertAndCopyRowsAndCols(0, 1, 3, 1, 0, 0, 0, 0, own, false); },
              [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); },
-             [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); }});
+             [&] { sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 1, 3, 1, own, false); },
+             [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); },
+             [&] { sheet.InsertHPageBreak(2); }, [&] { sheet.InsertVPageBreak(1); }});
+    if (auto* work = dynamic_cast<TWorkSheet*>(&sheet))
+        TryEach({[&] { work->SetColWidth(2, 3000); }, [&] { work->SetColHidden(4, true); },
+                 [&] { work->SetColOutlineLevel(1, 2); }, [&] { work->SetRowOutlineLevel(1, 1); }});
 }
 
 // The sections after the globals, each in the class its BOF names, up to
