@@ -1,5 +1,9 @@
 #include "app/F1.h"
 
+#include "app/Tmydates.h"
+#include "app/Tmymeridla.h"
+#include "app/Wmeridla.h"
+
 #include "app/Tcheckandrefresh.h"
 #include "app/Tformats.h"
 #include "app/Tlocalesettings.h"
@@ -112,6 +116,12 @@ TForm1::TForm1(QWidget* parent)
     UseProgramDateFormat();
     TAllConf& conf = *myConfig->Conf();
 
+    dates_ = std::make_unique<TMyDates>();
+    myDates = dates_.get();
+    // myDbBasic stays null: every database operation logs its failure.
+    meridla_ = std::make_unique<TMyMeridla>(myDbBasic, [](const std::string& line) { logWindow->AddLogLine(line); });
+    myMeridla = meridla_.get();
+
     debugMode = conf.debug >= 1 ? 3 : 0;
     m_Debug->setChecked(debugMode == 3);
 
@@ -132,6 +142,8 @@ TForm1::~TForm1() {
     readings_.reset();
     if (meterKeyList == keys_.get()) meterKeyList = nullptr;
     if (myConfig == config_.get()) myConfig = nullptr;
+    if (myDates == dates_.get()) myDates = nullptr;
+    if (myMeridla == meridla_.get()) myMeridla = nullptr;
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -314,10 +326,23 @@ void TForm1::lvMetersSelectItem() {
     if (record) sb->SetText(4, Qs(MeterPanelText(*record)));
 }
 
+// The database record is found by the row's serial number as its
+// secondary address; the dialog edits it and OK stores it.
 void TForm1::Upravit1Click() {
-    if (lvMeters->selectedItems().isEmpty())
+    QList<QTreeWidgetItem*> selected = lvMeters->selectedItems();
+    if (selected.isEmpty()) {
         plat::MessageDlg(QStringLiteral("Nejprve zvolte měřidlo."), plat::TMsgDlgType::Error,
                          plat::mbOK, this);
+        return;
+    }
+    TMeterRecord row = RecordOf(selected.front());
+    auto record = std::make_shared<TMeterDef>();
+    if (!row || !myMeridla || !myMeridla->ReadMeter(row->serialNumber, *record)) return;
+    auto* dialog = new Tfmeridla(this, false, record.get());
+    connect(dialog, &QDialog::accepted, this, [record] {
+        if (myMeridla) myMeridla->EditMeter(*record);
+    });
+    dialog->open();
 }
 
 // Without a running gateway worker the tick and the level stay as they are.

@@ -28,6 +28,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TCheckAndRefresh;
 class TMyConfig;
+class TMyDates;
+class TMyMeridla;
 class Tflog;
 
 namespace plat {
@@ -153,6 +155,8 @@ private:
 
     std::unique_ptr<Tflog> log_;
     std::unique_ptr<TMyConfig> config_;
+    std::unique_ptr<TMyDates> dates_;
+    std::unique_ptr<TMyMeridla> meridla_;
     std::unique_ptr<TMeterKeyList> keys_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;

@@ -70,10 +70,13 @@ Tfnulove::Tfnulove(QWidget* owner) : QDialog(owner) {
     FormCreate();
 }
 
+// The period is this month so far, as of the moment the dialog opens.
 void Tfnulove::FormCreate() {
-    const TCurrDates dates = CurrentDates();
-    bilOdDate->setDateTime(ToQt(dates.monthStart));
-    bilToDate->setDateTime(ToQt(dates.now));
+    TMyDates own;
+    TMyDates& current = myDates ? *myDates : own;
+    current.Refresh();
+    bilOdDate->setDateTime(ToQt(DecodeDateTime(current.dates.monthStart)));
+    bilToDate->setDateTime(ToQt(DecodeDateTime(current.dates.now)));
     lvMeters->clear();
 }
 

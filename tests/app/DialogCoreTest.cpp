@@ -129,13 +129,55 @@ TEST(MeterDefChecks, BoundsPassAndARecordsTextsPassAgain) {
     EXPECT_EQ(again.divisor, 100);
 }
 
-TEST(CurrDates, MonthStartIsTheFirstAtMidnight) {
-    plat::TDateTimeParts now {2028, 2, 29, 13, 14, 15, 160};
-    TCurrDates d = ComputeCurrDates(now);
-    const plat::TDateTimeParts& m = d.monthStart;
-    EXPECT_EQ((std::vector<int> {m.year, m.month, m.day, m.hour, m.minute, m.second, m.millisecond}),
-              (std::vector<int> {2028, 2, 1, 0, 0, 0, 0}));
-    EXPECT_EQ(d.now.minute, 14);
+// Day numbers from 30.12.1899; "end of" is the day + 86399999/86400000.
+TEST(CurrDates, BoundsOfTheCalendarCases) {
+    struct Case {
+        plat::TDateTimeParts now;
+        double monthStart, monthEnd, weekStart, weekEnd, prevMonthStart;
+    };
+    const Case cases[] = {
+        {{2026, 1, 15, 10, 30, 0, 0}, 46023, 46053.999999988424, 46034, 46040.999999988424, 45992},
+        {{2028, 2, 29, 13, 14, 15, 160}, 46784, 46812.999999988424, 46811, 46817.999999988424, 46753},
+        {{2027, 1, 1, 0, 0, 0, 0}, 46388, 46418.999999988424, 46384, 46390.999999988424, 46357},
+        {{2025, 12, 29, 23, 59, 59, 999}, 45992, 46022.999999988424, 46020, 46026.999999988424, 45962},
+    };
+    for (const Case& c : cases) {
+        const TCurrDates d = ComputeCurrDates(c.now);
+        SCOPED_TRACE(c.now.year * 10000 + c.now.month * 100 + c.now.day);
+        EXPECT_EQ(d.monthStart, c.monthStart);
+        EXPECT_EQ(d.monthEnd, c.monthEnd);
+        EXPECT_EQ(d.weekStart, c.weekStart);
+        EXPECT_EQ(d.weekEnd, c.weekEnd);
+        EXPECT_EQ(d.prevMonthStart, c.prevMonthStart);
+        EXPECT_EQ(d.todayStart, std::floor(d.now));
+    }
+}
+
+TEST(CurrDates, YearQuarterEndsAndParts) {
+    const TCurrDates d = ComputeCurrDates({2026, 11, 7, 8, 9, 10, 11});
+    EXPECT_EQ((std::vector<double> {d.yearStart, d.yearEnd, d.marchEnd, d.juneEnd, d.septemberEnd}),
+              (std::vector<double> {46023, 46387.999999988424, 46112.999999988424, 46203.999999988424,
+                                    46295.999999988424}));
+    EXPECT_EQ((std::vector<std::uint16_t> {d.year, d.month, d.day}), (std::vector<std::uint16_t> {2026, 11, 7}));
+    EXPECT_DOUBLE_EQ(d.now, 46333 + 29350011.0 / 86400000);
+}
+
+TEST(CurrDates, RefreshTakesTheClockAgain) {
+    plat::TDateTimeParts now {2026, 3, 31, 23, 0, 0, 0};
+    TMyDates dates([&now] { return now; });
+    EXPECT_EQ(dates.dates.monthStart, 46082);
+    now = {2026, 4, 1, 0, 30, 0, 0};
+    dates.Refresh();
+    EXPECT_EQ(dates.dates.monthStart, 46113);
+    EXPECT_EQ(dates.currentYear, 2026);
+}
+
+TEST(TransferMonth, TwoMonthsBackDecemberForJanuaryAndFebruary) {
+    const int table[][4] = {{1, 2026, 12, 2025}, {2, 2026, 12, 2025}, {3, 2026, 1, 2026}, {12, 2026, 10, 2026}};
+    for (const auto& row : table) {
+        const TTransferMonth t = TransferMonth(row[0], row[1]);
+        EXPECT_EQ((std::vector<int> {t.month, t.year}), (std::vector<int> {row[2], row[3]})) << row[0];
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The dialogs as stored, offscreen, their controls found by name.
 #include "app/Tmyconfig.h"
+#include "app/Tmydates.h"
 #include "app/Wmeridla.h"
 #include "app/Wnulove.h"
 #include "app/Wpatnistav.h"
@@ -125,6 +126,25 @@ TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {
     parameters->close();
     apptest::FreeClosed();
     EXPECT_TRUE(parameters.isNull());
+}
+
+// Each opening takes "now" anew: a dialog opened after midnight of the 1st
+// starts the new month.
+TEST_F(DialogTest, ZeroConsumptionListTakesTheCurrentMonthAtEachOpening) {
+    plat::TDateTimeParts now {2026, 3, 31, 23, 59, 59, 0};
+    TMyDates dates([&now] { return now; });
+    myDates = &dates;
+    std::vector<std::string> seen;
+    for (const plat::TDateTimeParts later : {now, plat::TDateTimeParts {2026, 4, 1, 0, 0, 10, 0}}) {
+        now = later;
+        QPointer<Tfnulove> dialog = new Tfnulove();
+        for (const char* name : {"bilOdDate", "bilToDate"})
+            seen.push_back(Find<QDateTimeEdit>(dialog, name)->dateTime().toString("dd.MM.yyyy HH:mm:ss").toStdString());
+        dialog->close();
+    }
+    myDates = nullptr;
+    EXPECT_EQ(seen, (std::vector<std::string> {"01.03.2026 00:00:00", "31.03.2026 23:59:59", "01.04.2026 00:00:00",
+                                               "01.04.2026 00:00:10"}));
 }
 
 class MeterDialogTest : public DialogTest {

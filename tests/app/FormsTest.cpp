@@ -95,7 +95,10 @@ TEST_F(FormTest, ARowShowsItsTooltipItsPanelAndCanBeEdited) {
     EXPECT_EQ(form->lvMetersInfoTip(nullptr), "");
     form->lvMeters->setCurrentItem(row);
     EXPECT_EQ(form->sb->Text(4), "RF : 0x1a2b / kuchyň");
+    // No database object: the record cannot be read, so no dialog opens.
     EXPECT_EQ(Boxes([&] { form->Upravit1Click(); }), "");
+    EXPECT_TRUE(logWindow->Line(logWindow->LineCount() - 1).endsWith(" : Chyba editace meridla"));
+    EXPECT_EQ(form->findChildren<QDialog*>(QStringLiteral("fmeridla")).size(), 0);
 }
 
 // Cancel hides to the tray (minimises here: the offscreen desktop has no

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "workbook/storage/UOle2Impl.h"
-#include "workbook/storage/UXlsWorkbookGlobals.h"
-#include "workbook/storage/Uexcelrecords.h"
-#include "workbook/storage/Uxlssheet.h"
+#include "workbook/storage/UXlsWorkbook.h"
 
 using namespace kalmira;
 
@@ -25,28 +23,12 @@ const std::vector<std::uint8_t>& BigFile() {
     return bytes;
 }
 
-struct TBigBook {
-    TWorkbookGlobals Globals;
-    std::vector<std::unique_ptr<TSheet>> Sheets;
-};
-
-std::unique_ptr<TBigBook> LoadBig() {
+std::unique_ptr<TWorkbook> LoadBig() {
     TKmrMemoryStream in(BigFile());
     TOle2File ole(&in);
     ole.SelectStream(u"Workbook");
-    auto book = std::make_unique<TBigBook>();
-    TRecordHeader header{};
-    ReadRecordHeader(ole, header);
-    auto first = LoadRecords(ole, header);
-    book->Globals.LoadFromStream(ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(first.release())),
-                                 book->Globals.SST());
-    while (!ole.NextEof(3) && header.Id == xlr_BOF) {
-        auto record = LoadRecords(ole, header);
-        std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
-        book->Sheets.push_back(NewSheetOfType(&book->Globals, bof->GetBOFType()));
-        book->Sheets.back()->LoadFromStream(ole, header, std::move(bof), book->Globals.SST());
-    }
-    book->Globals.SST().Sort();
+    auto book = std::make_unique<TWorkbook>();
+    book->LoadFromStream(ole);
     return book;
 }
 
@@ -60,9 +42,9 @@ void SizeAndSaveSheets(benchmark::State& state) {
         TKmrMemoryStream in(BigFile()), out;
         TOle2File ole(&in);
         ole.PrepareForWrite(&out, u"Workbook");
-        for (auto& sheet : book->Sheets) {
-            benchmark::DoNotOptimize(sheet->FixTotalSize(false));
-            sheet->SaveToStream(ole);
+        for (int s = 0; s < book->SheetCount(); ++s) {
+            benchmark::DoNotOptimize(book->Sheet(s).FixTotalSize(false));
+            book->Sheet(s).SaveToStream(ole);
         }
         ole.FinishStream();
     }
@@ -70,7 +52,7 @@ void SizeAndSaveSheets(benchmark::State& state) {
 
 void CopySheet(benchmark::State& state) {
     auto book = LoadBig();
-    for (auto _ : state) benchmark::DoNotOptimize(book->Sheets.at(0)->CopyTo());
+    for (auto _ : state) benchmark::DoNotOptimize(book->Sheet(0).CopyTo());
 }
 
 }  // namespace

@@ -11,7 +11,12 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters (columns inserted and deleted, breaks and outlines set), copied, and saved again, each at its computed size.
+// setters (its hyperlinks decoded and encoded again, columns inserted and
+// deleted, breaks and outlines set), copied, and saved again, each at its
+// computed size. Last the stream loads into a workbook, has rows and
+// columns of its first sheet copied and deleted and breaks added, and is
+// saved (checking every offset and the size itself); what it saved must
+// load again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +31,7 @@
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
+#include "workbook/storage/UXlsWorkbook.h"
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uexcelrecords.h"
@@ -133,8 +139,18 @@ void SaveSheet(TOle2File& ole, TSheet& sheet) {
     if (ole.Position() - start != size) std::abort();
 }
 
+// Every link of a worksheet decoded and written again; one more added.
+void ChangeLinks(TSheet& sheet) {
+    auto* work = dynamic_cast<TWorkSheet*>(&sheet);
+    if (!work) return;
+    for (int i = 0; i < work->HyperLinkCount(); ++i)
+        TryEach({[&] { work->SetHyperLink(i, work->GetHyperLink(i)); }});
+    work->AddHyperLink({3, 2, 1, 0}, {THyperLinkType::hl_LocalFile, u"d", u"", u"m", u"..\\\u0159", u"t"});
+}
+
 // info names sheet 0 as changed and sheet 1 as the one holding formulas.
 void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
+    ChangeLinks(sheet);
     TSheetInfo own = info;
     own.FormulaSheet = own.InsSheet;
     TryEach({[&] { sheet.FreezePanes(2, 1); }, [&] { sheet.SetSheetZoom(75); },
@@ -214,6 +230,41 @@ void GlobalsRoundTrip(const std::vector<std::uint8_t>& file) {
     SaveSheets(ole, sheets, globals.SheetInfo(0, 1));
 }
 
+// A refused load or save is an outcome; a saved workbook that does not
+// load again is a fault.
+void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
+    TKmrMemoryStream out;  // outlives the container, which may finish into it
+    TKmrMemoryStream in(file);
+    TOle2File ole(&in);
+    ole.SelectStream(u"Workbook");
+    TWorkbook book;
+    try {
+        book.LoadFromStream(ole);
+    } catch (const Exception&) {
+        return;
+    }
+    TryEach({[&] { book.InsertAndCopyRowsAndCols(0, 0, 1, 2, 1, 1, 2, 4, 1, false); },
+             [&] { book.DeleteRowsAndCols(0, 1, 1, 0, 1); }, [&] { book.InsertHPageBreak(0, 3); },
+             [&] { book.InsertVPageBreak(0, 2); }});
+    try {
+        ole.PrepareForWrite(&out, u"Workbook");
+        book.SaveToStream(ole);
+        ole.FinishStream();
+    } catch (const Exception&) {
+        return;
+    }
+    try {
+        TKmrMemoryStream saved(out.Bytes());
+        TOle2File again(&saved);
+        again.SelectStream(u"Workbook");
+        TWorkbook reloaded;
+        reloaded.LoadFromStream(again);
+        if (reloaded.SheetCount() != book.SheetCount()) std::abort();
+    } catch (const Exception&) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -254,6 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ChangeCells(cells);
         SaveCells(ole, cells);
         GlobalsRoundTrip(stream.Bytes());
+        WorkbookRoundTrip(stream.Bytes());
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.
     }

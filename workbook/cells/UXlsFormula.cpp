@@ -596,12 +596,17 @@ void TNameRecord::ArrangeCopySheet(const TSheetInfo& info) {
 // ---------------------------------------------------------------------------
 // Lists
 
-void TNameRecordList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
-                                               const TSheetInfo& info) {
+void TNameRecordList::CheckArrange(int rowPos, int rowCount, int colPos, int colCount,
+                                   const TSheetInfo& info) const {
     for (std::size_t i = 0; i < Count(); ++i) {
         auto scratch = GetItems(i)->CopyTo();
         static_cast<TNameRecord&>(*scratch).ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     }
+}
+
+void TNameRecordList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                               const TSheetInfo& info) {
+    CheckArrange(rowPos, rowCount, colPos, colCount, info);
     for (std::size_t i = 0; i < Count(); ++i)
         GetItems(i)->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }

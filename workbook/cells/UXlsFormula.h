@@ -233,6 +233,9 @@ class TNameRecordList : public TBaseRecordList {
 public:
     void Add(std::unique_ptr<TNameRecord> name) { TBaseRecordList::Add(std::move(name)); }
     TNameRecord* GetItems(std::size_t index) const { return static_cast<TNameRecord*>(Items(index)); }
+    // Every name is moved on a scratch copy first: the refusals of the move
+    // without its change.
+    void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     // Names local to the deleted sheets go; the others follow.
     void DeleteSheets(int first, int count);

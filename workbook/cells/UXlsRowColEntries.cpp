@@ -18,8 +18,8 @@ constexpr std::uint16_t DefaultXF = 15;
 
 bool IsFormula(const TBaseRecord& record) { return record.Id == xlr_FORMULA; }
 
-// The first and last column of a row's cells that the sheet writes (a
-// cell beyond column 255 stays in memory but is never written).
+// The first and last column of a row's cells that the sheet writes (the
+// load refuses cells beyond column 255; none is ever kept unwritten).
 struct TSpan {
     int First, Last;
 };
@@ -528,7 +528,8 @@ void TCellList::InsertAndCopyCols(int first, int last, int dest, int count, cons
 TCells::TCells(TGlobalsAccess* globals, TColInfoAccess* colInfo) : FCells(globals, &FRows, colInfo) {}
 
 void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
-    if (cell->DataSize() < 6) Raise(ErrWrongExcelRecord, cell->Id);
+    // A cell beyond the last column could not be written back.
+    if (cell->DataSize() < 6 || cell->GetColumn() > MaxSheetCol) Raise(ErrWrongExcelRecord, cell->Id);
     if (auto* label = dynamic_cast<TLabelSSTRecord*>(cell.get()); label && !label->HasEntry() && FCells.SST())
         label->AttachToSST(*FCells.SST());
     FCells.AddRecord(std::move(cell));

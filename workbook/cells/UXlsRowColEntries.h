@@ -191,7 +191,8 @@ public:
     const TCellList& CellList() const { return FCells; }
 
     // Loading. A label is attached to the string table; cells shorter than
-    // row, column and XF are refused ("Record with ID 0x%x is invalid").
+    // row, column and XF, or beyond column 255, are refused ("Record with
+    // ID 0x%x is invalid").
     void AddCell(std::unique_ptr<TCellRecord> cell);
     void AddMultipleCells(TMultipleValueRecord& record);
     void AddRow(std::unique_ptr<TRowRecord> row);

@@ -173,6 +173,8 @@ public:
     const TBaseRecordList& Records() const { return FRecords; }
     bool HasMacro() const { return FHasMacro; }
     bool IsXltTemplate() const { return FIsXltTemplate; }
+    // The TEMPLATE record is written while the flag is set.
+    void SetIsXltTemplate(bool value) { FIsXltTemplate = value; }
     const std::u16string& CodeName() const { return FCodeName; }
 
 private:

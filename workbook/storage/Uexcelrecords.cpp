@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSST.h"
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/UXlsPalette.h"
@@ -49,6 +50,8 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         t[xlr_XF] = MakeRecord<TXFRecord>;
         t[xlr_FONT] = MakeRecord<TFontRecord>;
         t[xlr_FORMAT] = MakeRecord<TFormatRecord>;
+        t[xlr_HLINK] = MakeRecord<THLinkRecord>;
+        t[xlr_HLINKTOOLTIP] = MakeRecord<TScreenTipRecord>;
         return t;
     }();
     return table;
@@ -79,8 +82,9 @@ bool MayPrecede(std::uint16_t next, std::uint16_t built) {
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) { Registry()[id] = maker; }
 
 void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
+    // Past the end there is no record: id 0, as in the zero padding.
     if (ole.NextEof(3)) {
-        header = {xlr_EOF, 0};
+        header = {0, 0};
         return;
     }
     std::uint8_t bytes[4];
@@ -90,19 +94,18 @@ void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
 
 std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) {
     if (header.Id == xlr_FILEPASS) Raise(ErrFileIsPasswordProtected);
+    // Zero padding or the stream's end where a section still expects records.
+    if (header.Id == 0) Raise(ErrExcelInvalid);
     const TRecordMaker maker = Registry()[header.Id];
     auto data = ReadData(ole, header.Size);
     std::unique_ptr<TBaseRecord> record =
         maker ? maker(header.Id, std::move(data)) : std::make_unique<TBaseRecord>(header.Id, std::move(data));
     ReadRecordHeader(ole, header);
-    if (header.Id == xlr_CONTINUE) {
-        TBaseRecord* last = record.get();
-        while (header.Id == xlr_CONTINUE) {
-            last->AddContinue(std::make_unique<TContinueRecord>(header.Id, ReadData(ole, header.Size)));
-            last = last->Continue.get();
-            ReadRecordHeader(ole, header);
-        }
-        return record;
+    // A record's continuations come before whatever follows it (a
+    // hyperlink's tip after the link's CONTINUE records).
+    for (TBaseRecord* last = record.get(); header.Id == xlr_CONTINUE; last = last->Continue.get()) {
+        last->AddContinue(std::make_unique<TContinueRecord>(header.Id, ReadData(ole, header.Size)));
+        ReadRecordHeader(ole, header);
     }
     if (!MayPrecede(header.Id, record->Id)) Raise(ErrExcelInvalid);
     while (record->TakesFollowing(header.Id)) record->TakeFollowing(LoadRecords(ole, header));

@@ -37,13 +37,15 @@ struct TRecordClass {
 // record, written back byte for byte. Record classes register here.
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker);
 
-// Reads the next record header, or gives {EOF, 0} when the stream has 3
-// bytes or fewer left.
+// Reads the next record header, or gives {0, 0} (no record, as in zero
+// padding) when the stream has 3 bytes or fewer left.
 void ReadRecordHeader(TOle2File& ole, TRecordHeader& header);
 
 // Loads the record whose header the caller holds, with its CONTINUE chain;
-// leaves in header the header of the record after it, or {EOF, 0} when the
-// stream has 3 bytes or fewer left.
+// leaves in header the header of the record after it, or {0, 0} when the
+// stream has 3 bytes or fewer left. A header of id 0 (zero padding, or the
+// stream's end inside a section): "Error reading Excel records. File
+// invalid".
 std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header);
 
 // Walks the selected stream as the workbook loader does: sections up to and

@@ -32,8 +32,6 @@ const char* HeldRecordName(std::uint16_t id) {
         case xlr_MERGEDCELLS: return "MERGEDCELLS";
         case xlr_CONDFMT: return "CONDFMT";
         case xlr_CF: return "CF";
-        case xlr_HLINK: return "HLINK";
-        case xlr_HLINKTOOLTIP: return "HLINKTOOLTIP";
         case xlr_OBJ: return "OBJ";
         default: return "UNKNOWN";
     }
@@ -487,6 +485,12 @@ private:
         if (dynamic_cast<TCellRecord*>(record.get())) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
         if (auto* mul = dynamic_cast<TMultipleValueRecord*>(record.get())) return FSheet.FCells->AddMultipleCells(*mul);
         if (auto* held = Holder(id)) return held->Add(std::move(record));
+        if (id == xlr_HLINK) {
+            if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
+            return FSheet.FHLinks.Add(Cast<THLinkRecord>(record));
+        }
+        // A tip belongs to the link in front of it.
+        if (id == xlr_HLINKTOOLTIP) Raise(ErrExcelInvalid);
         if (IsRangeRecord(id)) return HeldRanges().Records.Add(std::move(record));
         switch (id) {
             case xlr_DIMENSIONS:
@@ -517,8 +521,6 @@ private:
     TBaseRecordList* Holder(std::uint16_t id) {
         switch (id) {
             case xlr_NOTE: return &FSheet.FNotes;
-            case xlr_HLINK:
-            case xlr_HLINKTOOLTIP: return &FSheet.FHLinks;
             default: return nullptr;
         }
     }
@@ -604,12 +606,13 @@ void TWorkSheet::LoadTemplate(TSST& sst) {
 // TWorkSheet: saving and sizes
 
 std::vector<const TBaseRecordList*> TWorkSheet::Holders() const {
-    return {&FDrawing, &FNotes, &FHLinks};
+    return {&FDrawing, &FNotes};
 }
 
 std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
     std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells +
-                        FHPageBreaks.TotalSize() + FVPageBreaks.TotalSize() + FColInfo.TotalSize();
+                        FHPageBreaks.TotalSize() + FVPageBreaks.TotalSize() + FColInfo.TotalSize() +
+                        FHLinks.TotalSize();
     for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
     return size;
 }
@@ -620,7 +623,8 @@ std::int64_t TWorkSheet::FixTotalSize(bool force) { return SizeWith(FCells->FixT
 
 std::int64_t TWorkSheet::TotalRangeSize(int, const TXlsCellRange& range) const {
     return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FHPageBreaks.TotalRangeSize(range) +
-           FVPageBreaks.TotalRangeSize(range) + FColInfo.TotalRangeSize(range) + FCells->TotalRangeSize(range);
+           FVPageBreaks.TotalRangeSize(range) + FColInfo.TotalRangeSize(range) + FCells->TotalRangeSize(range) +
+           FHLinks.TotalRangeSize(range);
 }
 
 void TWorkSheet::SaveToStream(TOle2File& ole) {
@@ -654,6 +658,7 @@ void TWorkSheet::SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange& ran
     FColInfo.SaveRangeToStream(ole, range);
     FCells->SaveRangeToStream(ole, range);
     FTail.SaveToStream(ole);
+    FHLinks.SaveRangeToStream(ole, range);
     SaveCodeName(ole);
     FEOF->SaveToStream(ole);
 }
@@ -709,13 +714,12 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     return copy;
 }
 
-// Until notes, hyperlinks and drawing objects can follow a change, a sheet
-// holding them refuses it before anything moves.
+// Until notes and drawing objects can follow a change, a sheet holding
+// them refuses it before anything moves.
 void TWorkSheet::RefuseMoves() const {
     if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
     if (FNotes.Count() > 0) RefuseHeld(FNotes);
     FRanges.CheckArrange(TArrangeCheck(0, 0, 0, 0, TSheetInfo{}));
-    if (FHLinks.Count() > 0) RefuseHeld(FHLinks);
 }
 
 // Each cell operation checks itself before it moves anything; a change of
@@ -740,8 +744,15 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
         if (rowCount > 0) cells.InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
         if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
     });
-    if (rowCount > 0) FHPageBreaks.InsertRows(destRow, (lastRow - firstRow + 1) * rowCount);
-    if (colCount > 0) FVPageBreaks.InsertCols(destCol, (lastCol - firstCol + 1) * colCount);
+    // The breaks and links cannot fail: they follow once the cells have moved.
+    if (rowCount > 0) {
+        FHPageBreaks.InsertRows(destRow, (lastRow - firstRow + 1) * rowCount);
+        FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
+    }
+    if (colCount > 0) {
+        FVPageBreaks.InsertCols(destCol, (lastCol - firstCol + 1) * colCount);
+        FHLinks.InsertAndCopyRange({firstCol, 0, lastCol, 0xFFFF}, 0, destCol, colCount, 0, info);
+    }
 }
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
@@ -751,8 +762,28 @@ void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount,
         if (rowCount > 0) cells.DeleteRows(row, rowCount, info);
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
-    if (rowCount > 0) FHPageBreaks.DeleteRows(row, rowCount);
-    if (colCount > 0) FVPageBreaks.DeleteCols(col, colCount);
+    if (rowCount > 0) {
+        FHPageBreaks.DeleteRows(row, rowCount);
+        FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);
+    }
+    if (colCount > 0) {
+        FVPageBreaks.DeleteCols(col, colCount);
+        FHLinks.DeleteRange({col, 0, col, 0xFFFF}, 0, colCount, info);
+    }
+}
+
+void TWorkSheet::SetHyperLinkCellRange(int index, const TXlsCellRange& range) {
+    THLinkRecord& link = FHLinks.Link(index);
+    link.SetCellRange(CheckedLinkRange(range));
+}
+
+void TWorkSheet::AddHyperLink(const TXlsCellRange& range, const THyperLink& link) {
+    FHLinks.Add(std::make_unique<THLinkRecord>(CheckedLinkRange(range), link));
+}
+
+void TWorkSheet::DeleteHyperLink(int index) {
+    FHLinks.Link(index);
+    FHLinks.Delete(static_cast<std::size_t>(index));
 }
 
 // An embedded chart's series follow too; everything is checked first.
@@ -761,6 +792,11 @@ void TWorkSheet::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, 
     FDrawing.CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
     FCells->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     FDrawing.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+}
+
+void TWorkSheet::CheckArrange(const TArrangeCheck& check) const {
+    FDrawing.CheckArrange(check);
+    FCells->CheckArrange(check);
 }
 
 // The embedded charts' series are tried on copies before the cells change.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "workbook/cells/UXlsRowColEntries.h"
+#include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlschart.h"
 #include "workbook/storage/Uxlscolinfo.h"
@@ -62,6 +63,8 @@ public:
     virtual void DeleteVPageBreak(int) {}
     virtual void InsertHPageBreak(int) {}
     virtual void InsertVPageBreak(int) {}
+    // Raises where ArrangeInsertRowsAndCols would refuse, changing nothing.
+    virtual void CheckArrange(const TArrangeCheck&) const {}
     // The bytes SaveToStream writes, the cells' formulas dropping their
     // results when force is set.
     virtual std::int64_t FixTotalSize(bool) { return TotalSize(); }
@@ -198,8 +201,8 @@ public:
     void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                         TSST& sst) override;
     void SaveToStream(TOle2File& ole) override;
-    // Without drawing, notes, range records and hyperlinks; the page
-    // breaks, column settings and cells inside the range.
+    // Without drawing, notes and range records; the page breaks, column
+    // settings, cells and hyperlinks inside the range.
     void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
 
     void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
@@ -223,6 +226,7 @@ public:
     void InsertVPageBreak(int col) override { FVPageBreaks.AddBreak(col); }
     bool HasHPageBreak(int row) const { return FHPageBreaks.HasPageBreak(row); }
     bool HasVPageBreak(int col) const { return FVPageBreaks.HasPageBreak(col); }
+    void CheckArrange(const TArrangeCheck& check) const override;
     std::int64_t FixTotalSize(bool force) override;
     void FixRows() override { FCells->FixRows(); }
 
@@ -267,6 +271,20 @@ public:
     const THPageBreakList& HPageBreaks() const { return FHPageBreaks; }
     const TVPageBreakList& VPageBreaks() const { return FVPageBreaks; }
     const TColInfoList& ColInfo() const { return FColInfo; }
+
+    // The hyperlinks, numbered from 0 here; a number outside the list fails
+    // with "The index "%d" of the property "HyperLinkIndex" is not in the
+    // range 1-%d" (counted from 1). Ranges given are checked against the
+    // sheet ("Invalid Row (%d)", "Invalid Column (%d)") and put in order.
+    int HyperLinkCount() const { return static_cast<int>(FHLinks.Count()); }
+    THyperLink GetHyperLink(int index) const { return FHLinks.Link(index).GetProperties(); }
+    void SetHyperLink(int index, const THyperLink& link) { FHLinks.Link(index).SetProperties(link); }
+    TXlsCellRange GetHyperLinkCellRange(int index) const { return FHLinks.Link(index).GetCellRange(); }
+    void SetHyperLinkCellRange(int index, const TXlsCellRange& range);
+    void AddHyperLink(const TXlsCellRange& range, const THyperLink& link);
+    void DeleteHyperLink(int index);
+    const THLinkList& HyperLinks() const { return FHLinks; }
+
     int DefColWidth() const { return FDefColWidth; }
     int DefRowHeight() const { return FDefRowHeight; }
     const TDimensions& Dimensions() const { return FDimensions; }
@@ -303,7 +321,7 @@ private:
     TRangeList FRanges;
     TBaseRecordList FNotes;
     TColInfoList FColInfo;
-    TBaseRecordList FHLinks;
+    THLinkList FHLinks;
     int FDefRowHeight = 255;
     int FDefColWidth = 10 * DefColWidthAdapt;
     TDimensions FDimensions{};
@@ -331,6 +349,7 @@ public:
         FChartRecords.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     }
     void ArrangeCopySheet(const TSheetInfo& info) override { FChartRecords.ArrangeCopySheet(info); }
+    void CheckArrange(const TArrangeCheck& check) const override { FChartRecords.CheckArrange(check); }
 
     const TChartRecordList& Records() const { return FChartRecords; }
 

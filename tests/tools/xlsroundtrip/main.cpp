@@ -3,17 +3,17 @@
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 // xlsroundtrip --cells IN
 //
-// Opens IN through the engine and writes it to OUT: the records of its
-// "Workbook" stream are loaded by the record factory, the globals go
-// through the workbook globals and are written in their order (the record
-// list as read, the sheet directory, references, names, drawing group),
-// the shared strings come out of the string table sorted and rebuilt (with
-// a new EXTSST); every sheet loads into its class (worksheet, chart sheet,
-// or a sheet held as records) and is written in its order: a worksheet's
-// ROW and cell records go through the cell storage, which writes its
-// DIMENSIONS, ROW blocks and cells anew; index and cache records are
-// dropped, and every BOUNDSHEET gets the offset of its sheet from the
-// computed sizes. --label and --rich set
+// Opens IN through the engine and writes it to OUT: its "Workbook" stream
+// loads into the engine's workbook, which saves it into a copy of the
+// container (every other stream copied). The globals are written in their
+// order (the record list as read, the sheet directory, references, names,
+// drawing group), the shared strings come out of the string table sorted
+// and rebuilt (with a new EXTSST); every sheet loads into its class
+// (worksheet, chart sheet, or a sheet held as records) and is written in
+// its order: a worksheet's ROW and cell records go through the cell
+// storage, which writes its DIMENSIONS, ROW blocks and cells anew; index
+// and cache records are dropped, and every BOUNDSHEET gets the offset of
+// its sheet from the computed sizes. --label and --rich set
 // the shared-string cell at SHEET, ROW, COLUMN (from 1) to a new text;
 // RUNS is "first:font,first:font...". A file the engine cannot read gives
 // exit status 1 and the engine's message on one line of standard error;
@@ -47,11 +47,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/xlsbook/XlsBook.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
-#include "workbook/storage/UXlsWorkbookGlobals.h"
+#include "workbook/storage/UXlsWorkbook.h"
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
@@ -59,7 +58,6 @@
 namespace {
 
 using namespace kalmira;
-using xlsbook::TXlsBook;
 
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
@@ -71,19 +69,41 @@ struct TChange {
     std::array<int, 4> Area{};  // first row, last row, first column, last column
 };
 
-void PlaceFormula(TXlsBook& book, const TChange& change) {
-    if (!book.Cells) throw Exception("no worksheet");
+// The first worksheet (from 0), or -1.
+int FirstWorkSheet(const TWorkbook& book) {
+    for (int s = 0; s < book.SheetCount(); ++s)
+        if (book.IsWorksheet(s)) return s;
+    return -1;
+}
+
+// Every cell of every worksheet in row and column order; sheets from 1.
+template <class Visit>
+void ForEachCell(const TWorkbook& book, Visit visit) {
+    for (int s = 0; s < book.SheetCount(); ++s) {
+        if (!book.IsWorksheet(s)) continue;
+        const TCellList& list = book.WorkSheets(s).Cells().CellList();
+        for (std::size_t row = 0; row < list.Count(); ++row)
+            if (const auto* cells = list.GetItems(row))
+                for (std::size_t c = 0; c < cells->Count(); ++c) visit(s + 1, *cells->GetItems(c));
+    }
+}
+
+void PlaceFormula(TWorkbook& book, const TChange& change) {
+    const int sheet = FirstWorkSheet(book);
+    if (sheet < 0) throw Exception("no worksheet");
     const std::uint8_t tokens[] = {0x1E, 7, 0};
-    book.Cells->CellList().AssignFormulaX(change.Row - 1, change.Column - 1, tokens, change.Value, book.Dates1904);
+    book.WorkSheets(sheet).Cells().CellList().AssignFormulaX(change.Row - 1, change.Column - 1, tokens, change.Value,
+                                                             book.Globals().GetIs1904());
 }
 
-void SetFormulaText(TXlsBook& book, const TChange& change) {
-    if (!book.Cells || change.Sheet != 1) throw Exception("formula text goes on the first worksheet only");
-    book.Cells->CellList().SetFormula(change.Row - 1, change.Column - 1, change.Text.Value);
+void SetFormulaText(TWorkbook& book, const TChange& change) {
+    const int sheet = FirstWorkSheet(book);
+    if (sheet < 0 || change.Sheet != sheet + 1) throw Exception("formula text goes on the first worksheet only");
+    book.WorkSheets(sheet).Cells().CellList().SetFormula(change.Row - 1, change.Column - 1, change.Text.Value);
 }
 
-void SetNameArea(TXlsBook& book, const TChange& change) {
-    TNameRecordList& names = book.Globals->Names();
+void SetNameArea(TWorkbook& book, const TChange& change) {
+    TNameRecordList& names = book.Globals().Names();
     if (change.Sheet < 1 || static_cast<std::size_t>(change.Sheet) > names.Count()) throw Exception("no such name");
     TNameRecord* name = names.GetItems(static_cast<std::size_t>(change.Sheet - 1));
     names.Resize(*name, [&] {
@@ -94,10 +114,10 @@ void SetNameArea(TXlsBook& book, const TChange& change) {
     });
 }
 
-void ChangeSettings(TXlsBook& book, bool fitToPage) {
-    if (book.Sheets.empty()) Raise(ErrExcelInvalid);
-    book.Globals->SetIs1904(true);
-    TSheet& sheet = *book.Sheets[0];
+void ChangeSettings(TWorkbook& book, bool fitToPage) {
+    if (book.SheetCount() == 0) Raise(ErrExcelInvalid);
+    book.Globals().SetIs1904(true);
+    TSheet& sheet = book.Sheet(0);
     sheet.SetIsR1C1(true);
     TXlsMargins margins;
     margins.Left = 1.25;
@@ -121,13 +141,13 @@ void ChangeSettings(TXlsBook& book, bool fitToPage) {
     sheet.SetSheetZoom(150);
 }
 
-void Apply(TXlsBook& book, const TChange& change) {
+void Apply(TWorkbook& book, const TChange& change) {
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
     if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
     TLabelSSTRecord* target = nullptr;
-    book.ForEachCell([&](std::size_t sheet, TCellRecord& cell) {
-        if (static_cast<int>(sheet) == change.Sheet && cell.GetRow() + 1 == change.Row &&
+    ForEachCell(book, [&](int sheet, TCellRecord& cell) {
+        if (sheet == change.Sheet && cell.GetRow() + 1 == change.Row &&
             cell.GetColumn() + 1 == change.Column && !target)
             target = dynamic_cast<TLabelSSTRecord*>(&cell);
     });
@@ -148,12 +168,18 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
+void Load(TOle2File& ole, TWorkbook& book) {
+    ole.SelectStream(u"Workbook");
+    book.LoadFromStream(ole);
+}
+
 int PrintCells(const char* inName) {
     TKmrFileStream in(inName, TKmrFileStream::TMode::Read);
     TOle2File ole(&in);
-    auto book = TXlsBook::Load(ole);
+    TWorkbook book;
+    Load(ole, book);
     std::string out;
-    book->ForEachCell([&](std::size_t sheet, const TCellRecord& cell) {
+    ForEachCell(book, [&](int sheet, const TCellRecord& cell) {
         const TVariant value = cell.GetValue();
         if (value.IsEmpty()) return;
         out += std::to_string(sheet) + '\t' + std::to_string(cell.GetRow() + 1) + '\t' +
@@ -274,10 +300,17 @@ int main(int argc, char** argv) {
     }
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = xlsbook::RoundTrip(argv[1], [&](TXlsBook& book) {
-            for (const auto& change : changes) Apply(book, change);
-            if (settings) ChangeSettings(book, settings == 1);
-        });
+        TKmrMemoryStream out;  // outlives the container, which may finish into it
+        TKmrFileStream in(argv[1], TKmrFileStream::TMode::Read);
+        TOle2File ole(&in);
+        TWorkbook book;
+        Load(ole, book);
+        for (const auto& change : changes) Apply(book, change);
+        if (settings) ChangeSettings(book, settings == 1);
+        ole.PrepareForWrite(&out, u"Workbook");
+        book.SaveToStream(ole);
+        ole.FinishStream();
+        bytes = out.Bytes();
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;

@@ -121,11 +121,11 @@ TEST(Formats, NewFontAndXFReadByXlrdAndLibreOffice) {
     EXPECT_EQ(Bytes(xf.Data.begin() + 4, xf.Data.end()),
               (Bytes{1, 0, 0x1A, 0x5A, 0, 0xFC, 0x21, 0x50, 0x0A, 0x20, 0x08, 0xC4, 0x01, 0x04, 0x8D, 0x20}));
     int added = -1;
-    const std::string path = SaveWorkbook("formats", [&](xlsbook::TXlsBook& book) {
-        TWorkbookGlobals& g = *book.Globals;
+    const std::string path = SaveWorkbook("formats", [&](TWorkbook& book) {
+        TWorkbookGlobals& g = book.Globals();
         added = g.XF().AddFormat(Framed, g.Fonts(), g.Formats());
         EXPECT_EQ(g.XF().AddFormat(Framed, g.Fonts(), g.Formats()), added);
-        book.Cells->CellList().SetFormat(1, 1, added);
+        booktest::FirstCells(book).CellList().SetFormat(1, 1, added);
         // A style XF set from a cell format stays a style (no parent).
         g.XF().SetFormat(0, g.XF().GetItems(15)->KmrFormat(g.Fonts(), g.Formats()), g.Fonts(), g.Formats());
         EXPECT_EQ(GetWord(g.XF().GetItems(0)->Data, 4), 0xFFF5);

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include "tests/workbook/book/GlobalsStreams.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 
 using namespace kalmira;
@@ -15,10 +16,18 @@ namespace {
 struct TBookB {
     TKmrFileStream In{Fixture("globals_b"), TKmrFileStream::TMode::Read};
     TOle2File Ole{&In};
-    std::unique_ptr<xlsbook::TXlsBook> Book = xlsbook::TXlsBook::Load(Ole);
+    std::unique_ptr<TWorkbook> Book = Loaded();
 
-    TCellList& Cells() { return Book->Cells->CellList(); }
+    TCellList& Cells() { return booktest::FirstCells(*Book).CellList(); }
     Bytes Save() { return Written([&](TOle2File& ole) { Book->SaveToStream(ole); }); }
+
+private:
+    std::unique_ptr<TWorkbook> Loaded() {
+        Ole.SelectStream(u"Workbook");
+        auto book = std::make_unique<TWorkbook>();
+        book->LoadFromStream(Ole);
+        return book;
+    }
 };
 
 // The data of every record with the id among the globals (up to their EOF).
@@ -69,15 +78,15 @@ TEST(FormulaReferences, SheetReferencesReadBackInBothReaders) {
         {u"=SUM('skryty:O''Brien'!A1)", u"=SUM('Skryty:O''Brien'!A1)", "=SUM($Skryty.A1:$'O''Brien'.A1)"},
         {u"=SUM('O''Brien:Skryty'!A1)", u"=SUM('Skryty:O''Brien'!A1)", "=SUM($Skryty.A1:$'O''Brien'.A1)"},
     };
-    const std::string path = SaveWorkbook("globals_b", [&](xlsbook::TXlsBook& book) {
-        book.Globals->SetSheetName(2, u"O'Brien");
-        TCellList& cells = book.Cells->CellList();
+    const std::string path = SaveWorkbook("globals_b", [&](TWorkbook& book) {
+        book.Globals().SetSheetName(2, u"O'Brien");
+        TCellList& cells = booktest::FirstCells(book).CellList();
         for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
             cells.SetFormula(10 + i, 0, cases[i].Typed);
             EXPECT_EQ(Utf16ToUtf8(cells.GetFormula(10 + i, 0)), Utf16ToUtf8(cases[i].Text));
         }
         // Repeated references share their entry: Skryty, Odecty:Skryty, O'Brien, Skryty:O'Brien.
-        EXPECT_EQ(GlobalRecords(Written([&](TOle2File& ole) { book.Globals->SaveToStream(ole); }), 0x17),
+        EXPECT_EQ(GlobalRecords(Written([&](TOle2File& ole) { book.Globals().SaveToStream(ole); }), 0x17),
                   std::vector<Bytes>{Bytes({4, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 2, 0, 0, 0, 1, 0,
                                             2, 0})});
     });

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/RecordBytes.h"
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 
@@ -48,17 +48,17 @@ inline Bytes Save(TWorkbookGlobals& globals) {
     return bytes;
 }
 
-// The fixture changed through the stand-in, written to the build tree.
-inline std::string SaveWorkbook(const std::string& fixture, const std::function<void(xlsbook::TXlsBook&)>& change) {
+// The fixture changed through the workbook, written to the build tree.
+inline std::string SaveWorkbook(const std::string& fixture, const std::function<void(TWorkbook&)>& change) {
     const std::string dir = std::string(ORVELO_BINARY_DIR) + "/book-tests";
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
-    WriteFile(path, xlsbook::RoundTrip(Fixture(fixture), change));
+    WriteFile(path, booktest::RoundTrip(Fixture(fixture), change));
     return path;
 }
 
 inline std::string SaveBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {
-    return SaveWorkbook(fixture, [&](xlsbook::TXlsBook& book) { change(*book.Globals); });
+    return SaveWorkbook(fixture, [&](TWorkbook& book) { change(book.Globals()); });
 }
 
 inline std::vector<std::string> Xlrd(const std::string& path) { return Lines(OleCheck("book", path)); }

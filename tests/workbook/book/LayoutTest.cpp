@@ -6,7 +6,7 @@
 
 #include <gmock/gmock.h>
 
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/RecordBytes.h"
 #include "workbook/storage/Uxlssheet.h"
 
@@ -18,16 +18,12 @@ using TLines = std::vector<std::string>;
 namespace {
 
 const std::string Layout = std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/layout.xls";
-const TSheetInfo OnFirst{0, 0, {}, {}, nullptr};
-
-// The workbook changed through the stand-in, written to the build tree.
-std::string SaveLayout(const std::string& name, const std::function<void(TWorkSheet&)>& change,
+// The workbook changed, written to the build tree.
+std::string SaveLayout(const std::string& name, const std::function<void(TWorkbook&)>& change,
                        const std::string& from = Layout) {
     std::filesystem::create_directories(std::string(ORVELO_BINARY_DIR) + "/layout-tests");
     const std::string path = std::string(ORVELO_BINARY_DIR) + "/layout-tests/" + name + ".xls";
-    WriteFile(path, xlsbook::RoundTrip(from, [&](xlsbook::TXlsBook& book) {
-                  if (change) change(*book.FirstWorkSheet());
-              }));
+    WriteFile(path, booktest::RoundTrip(from, change));
     return path;
 }
 
@@ -54,7 +50,8 @@ TLines Join(TLines lines, const TLines& more) {
 // the same bytes, a copied sheet the same layout records.
 TEST(Layout, RoundTripKeepsWidthsOutlinesAndBreaks) {
     std::vector<TRec> colInfo, guts;
-    const std::string saved = SaveLayout("plain", [&](TWorkSheet& sheet) {
+    const std::string saved = SaveLayout("plain", [&](TWorkbook& book) {
+        TWorkSheet& sheet = book.WorkSheets(0);
         colInfo = RecordsOf(sheet, xlr_COLINFO);
         guts = RecordsOf(sheet, xlr_GUTS);
         auto copy = sheet.CopyTo();
@@ -76,29 +73,30 @@ TEST(Layout, SettingsFollowRowAndColumnChanges) {
                              "col 4-4 2581 0 0"};
     const struct {
         const char* Name;
-        std::function<void(TWorkSheet&)> Change;
+        std::function<void(TWorkbook&)> Change;
         TLines Read;
     } cases[] = {
-        {"deleteB", [](TWorkSheet& s) { s.DeleteRowsAndCols(0, 0, 1, 1, OnFirst); },
+        {"deleteB", [](TWorkbook& b) { b.DeleteRowsAndCols(0, 0, 0, 1, 1); },
          {"col 0-0 3429 0 0", "col 1-1 4572 0 0", "col 2-2 1714 0 0", "col 3-3 2581 0 0", "col 4-5 1714 0 1",
           "col 6-255 2581 0 0", "row 5 1 0", "row 6 1 0", "hbreak 4", "vbreak 1"}},
-        {"copyCD", [](TWorkSheet& s) { s.InsertAndCopyRowsAndCols(0, 0, 0, 0, 2, 3, 10, 2, OnFirst, false); },
+        {"copyCD", [](TWorkbook& b) { b.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 2, 3, 10, 2, false); },
          Join(plainToE, {"col 5-6 1714 0 1", "col 7-9 2581 0 0", "col 10-10 4572 0 0", "col 11-11 1714 0 0",
                          "col 12-12 4572 0 0", "col 13-13 1714 0 0", "col 14-255 2581 0 0", "row 5 1 0", "row 6 1 0",
                          "hbreak 4", "vbreak 2"})},
-        {"copyRows", [](TWorkSheet& s) { s.InsertAndCopyRowsAndCols(0, 1, 2, 3, 0, 0, 0, 0, OnFirst, false); },
+        {"copyRows", [](TWorkbook& b) { b.InsertAndCopyRowsAndCols(0, 0, 1, 2, 3, 0, 0, 0, 0, false); },
          Join(plainToE, {"col 5-6 1714 0 1", "col 7-255 2581 0 0", "row 11 1 0", "row 12 1 0", "hbreak 10", "vbreak 2"})},
     };
     for (const auto& c : cases) EXPECT_EQ(Lines(OleCheck("layout", SaveLayout(c.Name, c.Change))), c.Read) << c.Name;
 }
 
 // Widths, hidden and shown columns, a column format new cells take, outline
-// levels with their GUTS, and breaks, set on the sheet; a new sheet gets its
-// GUTS before DEFAULTROWHEIGHT.
+// levels with their GUTS, and breaks, set on the sheet (the breaks added
+// through the workbook); a new sheet gets its GUTS before DEFAULTROWHEIGHT.
 TEST(Layout, SettingsSetOnTheSheet) {
     int newCellXF = -1;
     std::vector<TRec> guts;
-    const std::string saved = SaveLayout("set", [&](TWorkSheet& s) {
+    const std::string saved = SaveLayout("set", [&](TWorkbook& b) {
+        TWorkSheet& s = b.WorkSheets(0);
         s.SetColWidth(4, 5000);
         s.SetColHidden(3, true);
         s.SetColHidden(1, false);
@@ -110,8 +108,8 @@ TEST(Layout, SettingsSetOnTheSheet) {
         newCellXF = s.Cells().CellList().FindCell(40, 0)->GetXF();
         s.SetColOutlineLevel(9, 2);
         s.SetRowOutlineLevel(20, 3);
-        s.InsertHPageBreak(10);
-        s.InsertVPageBreak(5);
+        b.InsertHPageBreak(0, 10);
+        b.InsertVPageBreak(0, 5);
         s.DeleteHPageBreak(4);
         guts = RecordsOf(s, xlr_GUTS);
     });
@@ -137,11 +135,13 @@ TEST(Layout, SettingsSetOnTheSheet) {
 // the save is the plain one.
 TEST(Layout, BadValuesChangeNothing) {
     TLines messages;
-    const std::string saved = SaveLayout("refused", [&](TWorkSheet& s) {
+    const std::string saved = SaveLayout("refused", [&](TWorkbook& b) {
+        TWorkSheet& s = b.WorkSheets(0);
         for (const auto& change : std::vector<std::function<void()>>{
                  [&] { s.SetColWidth(1, 70000); }, [&] { s.SetColOutlineLevel(2, 9); },
                  [&] { s.SetColOutlineLevel(2, 16); }, [&] { s.SetColFormat(1, 5000); },
-                 [&] { s.InsertHPageBreak(70000); }, [&] { s.InsertVPageBreak(256); }})
+                 [&] { b.InsertHPageBreak(0, 70000); }, [&] { s.InsertVPageBreak(256); },
+                 [&] { b.InsertVPageBreak(b.SheetCount(), 1); }})
             messages.push_back(MessageOf(change));
         s.SetColHidden(300, true);
         s.DeleteHPageBreak(70000);
@@ -150,7 +150,8 @@ TEST(Layout, BadValuesChangeNothing) {
                                       R"(The index "9" of the property "OutlineLevel" is not in the range 0-7)",
                                       R"(The index "16" of the property "OutlineLevel" is not in the range 0-7)",
                                       ::testing::StartsWith(R"(The index "5000" of the property "XF" is not in the range 0-)"),
-                                      "Invalid Row (70000)", "Invalid Column (256)"));
+                                      "Invalid Row (70000)", "Invalid Column (256)",
+                                      ::testing::StartsWith("Sheet number \"")));
     EXPECT_EQ(ReadFile(saved), ReadFile(SaveLayout("unrefused", nullptr)));
 }
 

@@ -5,8 +5,9 @@
 
 #include <gmock/gmock.h>
 
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/RecordBytes.h"
+#include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlssheet.h"
 
 using namespace kalmira;
@@ -26,12 +27,21 @@ struct TLoaded {
     std::unique_ptr<TSheet> Sheet;
 };
 
+// The section whose BOF header the caller holds, in the class its BOF names.
+std::unique_ptr<TSheet> LoadSheet(TOle2File& ole, TRecordHeader& header, TWorkbookGlobals& globals) {
+    auto record = LoadRecords(ole, header);
+    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
+    auto sheet = NewSheetOfType(&globals, bof->GetBOFType());
+    sheet->LoadFromStream(ole, header, std::move(bof), globals.SST());
+    return sheet;
+}
+
 // The section of a stream whose first record is its BOF.
 std::unique_ptr<TLoaded> Load(const Bytes& stream) {
     auto loaded = std::make_unique<TLoaded>();
     TStreamFile f(stream);
     auto header = f.FirstHeader();
-    loaded->Sheet = xlsbook::LoadSheet(f.Ole, header, loaded->Globals);
+    loaded->Sheet = LoadSheet(f.Ole, header, loaded->Globals);
     return loaded;
 }
 
@@ -44,12 +54,12 @@ Bytes Save(TSheet& sheet) {
     return bytes;
 }
 
-// The fixture changed through the stand-in, written to the build tree.
-std::string SaveBook(const std::string& fixture, const std::function<void(xlsbook::TXlsBook&)>& change) {
+// The fixture changed through the workbook, written to the build tree.
+std::string SaveBook(const std::string& fixture, const std::function<void(TWorkbook&)>& change) {
     const std::string dir = std::string(ORVELO_BINARY_DIR) + "/sheet-tests";
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
-    WriteFile(path, xlsbook::RoundTrip(Fixture(fixture), change));
+    WriteFile(path, booktest::RoundTrip(Fixture(fixture), change));
     return path;
 }
 
@@ -104,12 +114,12 @@ TEST(Sheets, ACopiedChartSheetOpensInLibreOffice) {
         if (bofs == 3 && r.Id == 0x0A && !to) to = r.At + 4;
     }
     const Bytes chart(s.begin() + static_cast<std::ptrdiff_t>(from), s.begin() + static_cast<std::ptrdiff_t>(to));
-    const std::string path = SaveBook("sheets_m", [&](xlsbook::TXlsBook& book) {
-        book.Globals->InsertSheets(0, 1, 2, u"Graf", 0x0200);
+    const std::string path = SaveBook("sheets_m", [&](TWorkbook& book) {
+        book.Globals().InsertSheets(0, 1, 2, u"Graf", 0x0200);
         TStreamFile f(chart);
         auto header = f.FirstHeader();
-        book.Sheets.push_back(xlsbook::LoadSheet(f.Ole, header, *book.Globals));
-        book.Sheets.push_back(book.Sheets.back()->CopyTo());
+        book.Sheets().Add(LoadSheet(f.Ole, header, book.Globals()));
+        book.Sheets().Add(book.Sheet(1).CopyTo());
     });
     const auto fods = Lines(OleCheck("lofods", path));
     for (const std::string tag : {"<chart:chart ", "<chart:series "})
@@ -188,8 +198,8 @@ TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
 // Frozen rows keep column A in view; both getters give their own order;
 // unfreezing removes the pane and both flags.
 TEST(Sheets, PanesFreezeSplitAndGo) {
-    const std::string path = SaveBook("sheets_v", [](xlsbook::TXlsBook& book) {
-        TSheet& sheet = *book.Sheets[0];
+    const std::string path = SaveBook("sheets_v", [](TWorkbook& book) {
+        TSheet& sheet = book.Sheet(0);
         sheet.FreezePanes(3, 0);
         EXPECT_EQ(sheet.GetFrozenPanes(), std::make_pair(3, 0));
         EXPECT_EQ(sheet.GetSplitWindow(), std::make_pair(0, 0));
@@ -211,10 +221,10 @@ TEST(Sheets, PanesFreezeSplitAndGo) {
 // Until their own classes exist, held records refuse the row and column
 // changes they would have to follow, and the sheet stays as it was.
 TEST(Sheets, HeldRecordsStayInPlaceAndRefuseChanges) {
-    const Bytes plainM = xlsbook::RoundTrip(Fixture("sheets_m"), nullptr);
+    const Bytes plainM = booktest::RoundTrip(Fixture("sheets_m"), nullptr);
     std::string message;
-    const Bytes refusedM = xlsbook::RoundTrip(Fixture("sheets_m"), [&](xlsbook::TXlsBook& book) {
-        TSheet& sheet = *book.Sheets[0];
+    const Bytes refusedM = booktest::RoundTrip(Fixture("sheets_m"), [&](TWorkbook& book) {
+        TSheet& sheet = book.Sheet(0);
         message = MessageOf([&] { sheet.InsertAndCopyRowsAndCols(0, 0, 5, 1, 0, 0, 0, 0, {}, false); });
         auto copy = sheet.CopyTo();  // a drawing without objects stays behind
         EXPECT_EQ(ParseRecords(Save(*copy)).size() + 1, ParseRecords(Save(sheet)).size());
@@ -235,11 +245,11 @@ TEST(Sheets, HeldRecordsStayInPlaceAndRefuseChanges) {
                 "Formula at Row 0, column 5 is not supported. Token Id: 0x 1");
     EXPECT_EQ(Save(sheet), before);
 
-    const Bytes plainS = xlsbook::RoundTrip(Fixture("sheets_s"), nullptr);
+    const Bytes plainS = booktest::RoundTrip(Fixture("sheets_s"), nullptr);
     std::vector<std::string> messages;
-    const Bytes refusedS = xlsbook::RoundTrip(Fixture("sheets_s"), [&](xlsbook::TXlsBook& book) {
-        TSheet& sheet = *book.Sheets[0];
-        const TSheetInfo info = book.Globals->SheetInfo(0, 0);
+    const Bytes refusedS = booktest::RoundTrip(Fixture("sheets_s"), [&](TWorkbook& book) {
+        TSheet& sheet = book.Sheet(0);
+        const TSheetInfo info = book.Globals().SheetInfo(0, 0);
         messages = {MessageOf([&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, info); }),
                     MessageOf([&] { sheet.DeleteRowsAndCols(8, 1, 0, 0, info); }),
                     MessageOf([&] { sheet.CopyTo(); })};
@@ -260,6 +270,9 @@ TEST(Sheets, BadSectionsAreRefused) {
         {Cat({Rec(0x55, {8, 0}), Rec(0x221, Bytes(14, 0))}), "Error reading Excel records. File invalid"},
         {Cat({WINDOW2, Rec(0x41, Bytes(9, 0))}), "Record with ID 0x41 is invalid"},
         {Rec(0x200, Bytes(12, 0)), "Record with ID 0x200 is invalid"},
+        {Rec(0x1B8, Bytes(31, 0)), "Record with ID 0x1B8 is invalid"},
+        {Cat({Rec(0x1B8, Bytes(32, 0)), Rec(0x800, Bytes(11, 0))}), "Record with ID 0x800 is invalid"},
+        {Cat({Rec(0x55, {8, 0}), Rec(0x800, Bytes(12, 0))}), "Error reading Excel records. File invalid"},
     };
     for (const auto& c : cases) {
         TWorkbookGlobals globals;

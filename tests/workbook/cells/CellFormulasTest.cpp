@@ -26,8 +26,8 @@ std::unique_ptr<TFormulaRecord> TableFormulaAt(int row, const Bytes& table) {
 }  // namespace
 
 TEST(CellFormulas, ValuesArraysAndTables) {
-    xlsbook::RoundTrip(FormulasFixture(), [](xlsbook::TXlsBook& book) {
-        TCellList& cells = book.Cells->CellList();
+    booktest::RoundTrip(FormulasFixture(), [](kalmira::TWorkbook& book) {
+        TCellList& cells = booktest::FirstCells(book).CellList();
         TXlsCellValue value;
         TRTFRunList runs;
         cells.GetValueX2(0, 3, value, runs);
@@ -88,12 +88,12 @@ TEST(CellFormulas, PlacingAFormula) {
 // A change that a token refuses is found before anything moves: the save
 // afterwards is byte-identical.
 TEST(CellFormulas, RefusedChangesChangeNothing) {
-    const Bytes unchanged = xlsbook::RoundTrip(FormulasFixture(), [](xlsbook::TXlsBook& book) {
-        book.Cells->CellList().AssignFormulaX(30, 0, Bytes{0x26, 0, 0, 0, 0, 0, 0, 0x1E, 1, 0}, TVariant(), false);
+    const Bytes unchanged = booktest::RoundTrip(FormulasFixture(), [](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).CellList().AssignFormulaX(30, 0, Bytes{0x26, 0, 0, 0, 0, 0, 0, 0x1E, 1, 0}, TVariant(), false);
     });
     std::vector<std::string> messages;
-    const Bytes after = xlsbook::RoundTrip(FormulasFixture(), [&](xlsbook::TXlsBook& book) {
-        TCells& cells = *book.Cells;
+    const Bytes after = booktest::RoundTrip(FormulasFixture(), [&](kalmira::TWorkbook& book) {
+        TCells& cells = booktest::FirstCells(book);
         cells.CellList().AssignFormulaX(30, 0, Bytes{0x26, 0, 0, 0, 0, 0, 0, 0x1E, 1, 0}, TVariant(), false);
         messages.push_back(MessageOf([&] { cells.DeleteRows(0, 1, OnSheet()); }));  // the array's first row
         messages.push_back(MessageOf([&] { cells.InsertAndCopyRows(0, 0, 12, 1, OnSheet(), false); }));

@@ -51,9 +51,9 @@ bool SameNumber(const std::optional<TXlrdCell>& a, const std::optional<TXlrdCell
 TEST(CellStructure, DeletedRowsAndColumnsMoveTheRest) {
     const TXlrdSheet source = Xlrd(RowsFixture());
     std::pair<int, int> fields;
-    const TXlrdSheet rows = Xlrd(SaveChanged("delrows", [&](xlsbook::TXlsBook& book) {
-        book.Cells->DeleteRows(5, 10, OnSheet());
-        fields = RowFields(*book.Cells, 5);
+    const TXlrdSheet rows = Xlrd(SaveChanged("delrows", [&](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).DeleteRows(5, 10, OnSheet());
+        fields = RowFields(booktest::FirstCells(book), 5);
     }));
     EXPECT_EQ(rows.Rows, 311);
     ExpectRowMoved(source, rows, 4, 4);
@@ -61,9 +61,9 @@ TEST(CellStructure, DeletedRowsAndColumnsMoveTheRest) {
     ExpectRowMoved(source, rows, 320, 310);
     EXPECT_EQ(fields, std::make_pair(0, 5));
 
-    const TXlrdSheet cols = Xlrd(SaveChanged("delcols", [&](xlsbook::TXlsBook& book) {
-        book.Cells->DeleteCols(1, 2, OnSheet());
-        fields = RowFields(*book.Cells, 20);
+    const TXlrdSheet cols = Xlrd(SaveChanged("delcols", [&](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).DeleteCols(1, 2, OnSheet());
+        fields = RowFields(booktest::FirstCells(book), 20);
     }));
     EXPECT_EQ(cols.Cols, 4);
     ExpectColumnMoved(source, cols, 0, 0);
@@ -74,8 +74,8 @@ TEST(CellStructure, DeletedRowsAndColumnsMoveTheRest) {
 
 TEST(CellStructure, CopiedRowsGoInAtTheDestination) {
     const TXlrdSheet source = Xlrd(RowsFixture());
-    const TXlrdSheet got = Xlrd(SaveChanged("copyrows", [](xlsbook::TXlsBook& book) {
-        book.Cells->InsertAndCopyRows(1, 2, 10, 2, OnSheet(), false);
+    const TXlrdSheet got = Xlrd(SaveChanged("copyrows", [](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).InsertAndCopyRows(1, 2, 10, 2, OnSheet(), false);
     }));
     EXPECT_EQ(got.Rows, 325);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(got.At(10 + i, 1), source.At(1 + i % 2, 1)) << i;
@@ -84,8 +84,8 @@ TEST(CellStructure, CopiedRowsGoInAtTheDestination) {
     ExpectRowMoved(source, got, 320, 324);
 
     // Copies before their source: the source has moved down by then.
-    const TXlrdSheet up = Xlrd(SaveChanged("copyup", [](xlsbook::TXlsBook& book) {
-        book.Cells->InsertAndCopyRows(20, 21, 1, 1, OnSheet(), false);
+    const TXlrdSheet up = Xlrd(SaveChanged("copyup", [](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).InsertAndCopyRows(20, 21, 1, 1, OnSheet(), false);
     }));
     ExpectRowCopied(source, up, 20, 1);
     ExpectRowCopied(source, up, 21, 2);
@@ -95,9 +95,9 @@ TEST(CellStructure, CopiedRowsGoInAtTheDestination) {
 
 TEST(CellStructure, OnlyFormulasCopiesFormulaCells) {
     const TXlrdSheet source = Xlrd(RowsFixture());
-    const TXlrdSheet got = Xlrd(SaveChanged("formulas", [](xlsbook::TXlsBook& book) {
-        book.Cells->InsertAndCopyRows(1, 1, 3, 1, OnSheet(), true);
-        book.Cells->InsertAndCopyCols(4, 4, 7, 1, OnSheet(), true);
+    const TXlrdSheet got = Xlrd(SaveChanged("formulas", [](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).InsertAndCopyRows(1, 1, 3, 1, OnSheet(), true);
+        booktest::FirstCells(book).InsertAndCopyCols(4, 4, 7, 1, OnSheet(), true);
     }));
     // Copies hold no result: an error with code 0.
     EXPECT_EQ(got.At(3, 4), (TXlrdCell{5, "0", source.At(1, 4)->XF}));
@@ -138,12 +138,12 @@ TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
 TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
     Bytes before, after;
     std::string rowMessage, colMessage, arrangeMessage;
-    SaveChanged("beforeinsert", [&](xlsbook::TXlsBook& book) {
-        book.Cells->CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
-        book.Cells->CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
+    SaveChanged("beforeinsert", [&](kalmira::TWorkbook& book) {
+        booktest::FirstCells(book).CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
+        booktest::FirstCells(book).CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
     }, &before);
-    SaveChanged("afterinsert", [&](xlsbook::TXlsBook& book) {
-        auto& cells = *book.Cells;
+    SaveChanged("afterinsert", [&](kalmira::TWorkbook& book) {
+        auto& cells = booktest::FirstCells(book);
         cells.CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
         cells.CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
         rowMessage = MessageOf([&] { cells.InsertAndCopyRows(5, 5, 0, 1, OnSheet(), false); });

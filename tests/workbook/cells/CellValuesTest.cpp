@@ -193,15 +193,15 @@ TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
     colInfo.XF[7] = 18;
     Bytes bytes;
     bool blankKept = false;
-    const std::string path = SaveChanged("values", [&](xlsbook::TXlsBook& book) {
-        auto& list = book.Cells->CellList();
+    const std::string path = SaveChanged("values", [&](kalmira::TWorkbook& book) {
+        auto& list = booktest::FirstCells(book).CellList();
         list.SetColInfo(&colInfo);
         list.SetValueX2(0, 0, Value(1.5), {}, false);
         list.SetValueX2(1, 1, Value(1234567.89), {}, false);
         list.SetValueX2(2, 1, Value(TVariant::FromDate(40000)), {}, true);
         list.SetValueX2(5, 0, Value(TVariant(), 20), {}, false);
         list.SetValueX2(6, 7, Value(7.0), {}, false);           // column XF
-        book.Cells->Rows().GetItems(8)->SetXF(17);               // row XF
+        booktest::FirstCells(book).Rows().GetItems(8)->SetXF(17);               // row XF
         list.SetValueX2(8, 6, Value(8.0), {}, false);
         list.SetValueX2(9, 6, Value(9.0), {}, false);            // 15
         // A formatted cell emptied keeps its XF as a BLANK unless given the default.

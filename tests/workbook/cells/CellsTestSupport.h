@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/MessageOf.h"
 #include "tests/workbook/storage/RecordBytes.h"
 #include "tests/workbook/storage/SSTGlobals.h"
@@ -87,12 +87,12 @@ inline TXlrdSheet Xlrd(const std::string& path) {
 
 // rows.xls changed through the stand-in, written to the build tree and
 // read by xlrd (every stand-in save checks its size against the bytes).
-inline std::string SaveChanged(const std::string& name, const std::function<void(xlsbook::TXlsBook&)>& change,
+inline std::string SaveChanged(const std::string& name, const std::function<void(kalmira::TWorkbook&)>& change,
                                Bytes* bytes = nullptr) {
     const std::string dir = std::string(ORVELO_BINARY_DIR) + "/cells-tests";
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/" + name + ".xls";
-    const Bytes out = xlsbook::RoundTrip(RowsFixture(), change);
+    const Bytes out = booktest::RoundTrip(RowsFixture(), change);
     ole2test::WriteFile(path, out);
     if (bytes) *bytes = out;
     return path;

@@ -26,24 +26,25 @@ void AddExported(std::vector<std::string>& out, const std::string& csv, const st
 
 TEST(FormulaMoves, LibreOfficeSeesTheReferencesFollow) {
     const std::string dir = ORVELO_BINARY_DIR;
-    const Bytes moved = xlsbook::RoundTrip(ole2test::FixtureDir() + "/moves.xls", [](xlsbook::TXlsBook& book) {
+    const Bytes moved = booktest::RoundTrip(ole2test::FixtureDir() + "/moves.xls", [](kalmira::TWorkbook& book) {
         TSheetInfo info = OnSheet();
         info.GetSheet = [](std::uint16_t index) { return index; };  // the file's one EXTERNSHEET entry is Data
         auto change = [&](int rowPos, int rowCount, int colPos, int colCount) {
             info.FormulaSheet = 1;
-            book.ForEachCell([&](std::size_t sheet, TCellRecord& cell) {
-                if (auto* formula = dynamic_cast<TFormulaRecord*>(&cell); formula && sheet == 2)
-                    formula->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
-            });
+            const TCellList& list = book.WorkSheets(1).Cells().CellList();
+            for (std::size_t row = 0; row < list.Count(); ++row)
+                for (std::size_t c = 0; list.GetItems(row) && c < list.GetItems(row)->Count(); ++c)
+                    if (auto* formula = dynamic_cast<TFormulaRecord*>(list.GetItems(row)->GetItems(c)))
+                        formula->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
             info.FormulaSheet = 0;
         };
-        book.Cells->DeleteRows(5, 2, info);  // rows 6 and 7
+        booktest::FirstCells(book).DeleteRows(5, 2, info);  // rows 6 and 7
         change(5, -2, NoMovePosition, 0);
-        book.Cells->InsertAndCopyRows(60000, 60000, 0, 2, info, false);  // two empty rows at the top
+        booktest::FirstCells(book).InsertAndCopyRows(60000, 60000, 0, 2, info, false);  // two empty rows at the top
         change(0, 2, NoMovePosition, 0);
-        book.Cells->InsertAndCopyRows(2, 4, 20, 1, info, false);  // rows 3..5 copied to 21
+        booktest::FirstCells(book).InsertAndCopyRows(2, 4, 20, 1, info, false);  // rows 3..5 copied to 21
         change(20, 3, NoMovePosition, 0);
-        book.Cells->DeleteCols(3, 1, info);  // column D
+        booktest::FirstCells(book).DeleteCols(3, 1, info);  // column D
         change(NoMovePosition, 0, 3, -1);
     });
     ole2test::WriteFile(dir + "/formulas-moved.xls", moved);

@@ -6,7 +6,7 @@
 
 #include "tests/workbook/cells/FormulaGlobals.h"
 #include "tests/workbook/storage/MessageOf.h"
-#include "tests/tools/xlsbook/XlsBook.h"
+#include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/workbook/storage/RecordBytes.h"
 #include "workbook/cells/UXlsFormula.h"
@@ -261,8 +261,10 @@ namespace {
 TEST(FormulaWriter, LibreOfficeFormulasReadAsText) {
     TKmrFileStream in(ole2test::FixtureDir() + "/formulas.xls", TKmrFileStream::TMode::Read);
     TOle2File ole(&in);
-    auto book = xlsbook::TXlsBook::Load(ole);
-    TCellList& cells = book->Cells->CellList();
+    ole.SelectStream(u"Workbook");
+    TWorkbook book;
+    book.LoadFromStream(ole);
+    TCellList& cells = booktest::FirstCells(book).CellList();
     std::vector<std::string> texts;
     for (std::size_t row = 0; row < cells.Count(); ++row)
         for (int col = 0; col <= MaxSheetCol; ++col) {

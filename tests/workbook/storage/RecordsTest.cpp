@@ -31,14 +31,16 @@ TEST(RecordFactory, AttachesContinuationsAndReportsTheNextHeader) {
     EXPECT_EQ(record->TotalSize(), 4 + 2 + 4 + 1 + 4 + 2);
 }
 
-TEST(RecordFactory, ThreeBytesOrFewerLeftGiveTheEofHeader) {
+// Three bytes or fewer left hold no record: the header is that of zero
+// padding, which no section may load.
+TEST(RecordFactory, ThreeBytesOrFewerLeftGiveNoRecord) {
     // 4096 bytes exactly, so the container adds no padding.
     TStreamFile f(Cat({Rec(0x1234, Bytes(4096 - 4 - 3, 7)), Bytes{9, 9, 9}}));
     auto header = f.FirstHeader();
     auto record = LoadRecords(f.Ole, header);
     EXPECT_EQ(record->DataSize(), 4089);
-    EXPECT_EQ(header.Id, 0x0A);
-    EXPECT_EQ(header.Size, 0);
+    EXPECT_EQ(header.Id + header.Size, 0);
+    EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), "Error reading Excel records. File invalid");
 }
 
 TEST(RecordFactory, PlacementRules) {

@@ -1,0 +1,261 @@
+// The database operations against the private server of tests/tools/pgtemp
+// (readings of March 2026, see tests/fixtures/db/orvelo.sql), through the
+// PostgreSQL driver and again through ODBC.
+#include "app/Tmydbbasic.h"
+#include "app/Tmymeridla.h"
+#include "app/Tmyodecty.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kDir = ORVELO_PGTEMP_DIR;
+
+std::string Port() {
+    std::ifstream in(kDir + "/port");
+    std::string port;
+    in >> port;
+    return port;
+}
+
+int Psql(const std::string& sql, bool background = false) {
+    const std::string cmd = "PGPASSWORD=orvelo-pw psql -q -X -h " + kDir + " -p " + Port() +
+                            " -U orvelo -d orvelo -c \"" + sql + "\" >/dev/null 2>&1" + (background ? " &" : "");
+    return std::system(cmd.c_str());
+}
+
+class Env : public ::testing::Environment {
+public:
+    void SetUp() override {
+        setenv("TZ", "Europe/Prague", 1);
+        tzset();
+        setenv("ODBCSYSINI", kDir.c_str(), 1);
+        setenv("ODBCINI", (kDir + "/odbc.ini").c_str(), 1);
+        static int argc = 1;
+        static char name[] = "test_app_db";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+};
+const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new Env);
+
+struct Session {
+    explicit Session(const std::string& provider, int debug = 3) {
+        conf.debug = debug;
+        conf.db.dbstring = provider;
+        conf.db.dbodbcname = provider == "QODBC" ? "orvelotest" : kDir + ":" + Port();
+        conf.db.dbname = "orvelo";
+        conf.db.dbpass = "orvelo-pw";
+        conf.db.dbdefaultdb = "orvelo";
+        conf.db.dbcommandtimeout = 1;
+    }
+    TAllConf conf;
+    std::vector<std::string> log;
+    TDbLog sink = [this](const std::string& line) { log.push_back(line); };
+    TMyDbBasic db {conf, sink};
+    TMyOdecty odecty {&db, sink};
+    TMyMeridla meridla {&db, sink};
+};
+
+constexpr plat::TDateTimeParts kMarch1 {2026, 3, 1, 0, 0, 0, 0};
+constexpr plat::TDateTimeParts kMarch31 {2026, 3, 31, 23, 59, 59, 0};
+
+std::string Date(const plat::TDateTimeParts& t) { return plat::FormatDateTime("dd.mm.yyyy hh:nn:ss", t); }
+
+class Operations : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Operations, OverviewAndHistoryOfMarch) {
+    Session s(GetParam());
+    struct Case {
+        plat::TDateTimeParts from, to;
+        std::vector<std::string> names;
+        std::vector<double> minmj, maxmj, spotreba;
+    };
+    const Case cases[] = {
+        // Both bounds held; meter 3 of group T2 left out.
+        {kMarch1, kMarch31, {"Voda byt 1", "Voda byt 2", "Voda byt 4"}, {20.5, 101.5, 12345.678},
+         {22.84, 201.5, 12345.678}, {2.34, 100, 0}},
+        {{2026, 3, 1, 0, 0, 1, 0}, {2026, 3, 31, 23, 59, 58, 0}, {"Voda byt 1", "Voda byt 2", "Voda byt 4"},
+         {21, 101.5, 12345.678}, {21, 201.5, 12345.678}, {0, 100, 0}},
+        {{2026, 4, 1, 0, 0, 0, 0}, {2026, 4, 30, 0, 0, 0, 0}, {"Voda byt 1"}, {25}, {25}, {0}},
+        {kMarch31, kMarch1, {}, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Date(c.from));
+        for (int call = 0; call < 2; ++call) {
+            ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", c.from, c.to));
+            Case got {c.from, c.to, {}, {}, {}, {}};
+            for (const TRychlaBilancerec& r : s.odecty.bilance) {
+                got.names.push_back(r.mer_nazev);
+                got.minmj.push_back(r.minmj);
+                got.maxmj.push_back(r.maxmj);
+                got.spotreba.push_back(r.spotreba);
+            }
+            EXPECT_EQ(got.names, c.names);
+            EXPECT_EQ(got.minmj, c.minmj);
+            EXPECT_EQ(got.maxmj, c.maxmj);
+            EXPECT_EQ(got.spotreba, c.spotreba);
+        }
+    }
+    ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", kMarch1, kMarch31));
+    const TRychlaBilancerec& first = s.odecty.bilance.at(0);
+    EXPECT_EQ((std::vector<int> {first.od_id, first.mer_id, first.od_sekaddr}), (std::vector<int> {2, 1, 1001}));
+    EXPECT_EQ(Date(first.mindatum) + " " + Date(first.maxdatum) + " " + first.mer_fashiontabname,
+              "01.03.2026 00:00:00 31.03.2026 23:59:59 T1");
+    EXPECT_EQ(s.log.back(),
+              "select o.od_id,m.mer_id,m.mer_nazev,m.mer_fashiontabname, v.od_sekaddr,v.mindatum,"
+              "((o.od_mj*m.mer_nasob/m.mer_delitel)+m.mer_korekce) minmj,v.maxdatum,"
+              "((om.od_mj*m.mer_nasob/m.mer_delitel)+m.mer_korekce) as maxmj,"
+              "((om.od_mj*m.mer_nasob/m.mer_delitel)+m.mer_korekce) -((o.od_mj*m.mer_nasob/m.mer_delitel)"
+              "+m.mer_korekce) spotreba from ( select od_sekaddr,Min(od_date)mindatum,MAX(od_date)maxdatum "
+              "from odecty where od_date>='01.03.2026 00:00:00' and od_date<='31.03.2026 23:59:59'group by "
+              "od_sekaddr ) as v  inner join odecty o on (o.od_sekaddr=v.od_sekaddr and v.mindatum=o.od_date) "
+              "inner join meridla m on (m.mer_id=o.mer_id) inner join odecty om on (om.od_sekaddr=v.od_sekaddr "
+              "and v.maxdatum=om.od_date)  where mer_fashiontabname='T1' order by mer_nazev");
+
+    ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    std::vector<std::string> history;
+    for (const TOneOdecet& r : s.odecty.history) history.push_back(Date(r.od_date) + " " + plat::ShortestDouble(r.hodnota));
+    EXPECT_EQ(history, (std::vector<std::string> {"01.03.2026 00:00:00 20.5", "15.03.2026 12:00:00 21",
+                                                  "31.03.2026 23:59:59 22.84"}));
+    EXPECT_EQ(s.log.back(),
+              "select mer_nazev,o.od_sekaddr,o.od_date,(m.mer_korekce+(o.od_mj*m.mer_nasob/m.mer_delitel)) hodnota "
+              "from odecty o  inner join meridla m on (m.mer_id=o.mer_id) where o.od_sekaddr=1001 and "
+              "o.od_date>='01.03.2026 00:00:00' and o.od_date<='31.03.2026 23:59:59' order by o.od_date");
+    ASSERT_TRUE(s.odecty.AddressHistory(3001, kMarch1, kMarch31));
+    ASSERT_EQ(s.odecty.history.size(), 1u);
+    EXPECT_EQ(s.odecty.history[0].hodnota, 12345.678);
+}
+
+// Values are bound: quotes in them reach no statement.
+TEST_P(Operations, ValuesWithQuotesSelectNothingAndChangeNothing) {
+    Session s(GetParam());
+    for (const char* table : {"T1' or '1'='1", "x'; drop table odecty; --"}) {
+        ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", kMarch1, kMarch31));
+        EXPECT_TRUE(s.odecty.MeterConsumptionReport(table, kMarch1, kMarch31)) << table;
+        EXPECT_TRUE(s.odecty.bilance.empty()) << table;
+    }
+    ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", kMarch1, kMarch31));
+    EXPECT_EQ(s.odecty.bilance.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, Operations, ::testing::Values("QPSQL", "QODBC"));
+
+TEST(EditMeter, StoresTheElevenColumnsAndRefusesBadInput) {
+    Session s("qpsql");
+    s.meridla.meterTypes = {{1, "vodoměr"}, {2, "kalorimetr"}};
+    s.meridla.mediaTypes = {{1, "voda"}, {2, "teplo"}};
+    TMeterDef record;
+    ASSERT_TRUE(s.meridla.ReadMeter("3001", record));
+    EXPECT_EQ((std::vector<int> {record.meterId, record.meterTypeIndex, record.mediaTypeIndex}),
+              (std::vector<int> {4, 0, 1}));
+    record.name = "O'Brien ř";
+    record.meterTypeIndex = 1;
+    record.correction = 0.1f;
+    record.tableName = "T9";
+    ASSERT_TRUE(s.meridla.EditMeter(record));
+
+    TMeterDef bad = record;
+    bad.name = "nikdy";
+    struct Bad { const char* what; TMeterDef def; };
+    std::vector<Bad> bads(4, {"", bad});
+    bads[0].what = "unknown id", bads[0].def.meterId = 99;
+    bads[1].what = "type index", bads[1].def.meterTypeIndex = 2;
+    bads[2].what = "media index", bads[2].def.mediaTypeIndex = -1;
+    bads[3].what = "address", bads[3].def.secondaryAddress = "30.01";
+    for (const Bad& b : bads) {
+        s.log.clear();
+        EXPECT_FALSE(s.meridla.EditMeter(b.def)) << b.what;
+        EXPECT_EQ(s.log.back(), "Chyba editace meridla") << b.what;
+    }
+    TMeterDef back;
+    ASSERT_TRUE(s.meridla.ReadMeter("3001", back));
+    EXPECT_EQ(back.name + "|" + back.tableName, "O'Brien ř|T9");
+    EXPECT_EQ((std::vector<int> {back.meterTypeIndex, back.multiplier}), (std::vector<int> {1, 1}));
+    EXPECT_EQ(back.correction, 0.1f);
+    ASSERT_EQ(Psql("update meridla set typmer_id=1, mer_nazev='Voda byt 4', mer_korekce=0, "
+                   "mer_fashiontabname='T1' where mer_id=4"), 0);
+}
+
+struct Refused {
+    const char* what;
+    std::string provider, source, password;
+    const char* reason;  // part of the line after the failure line
+};
+
+TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
+    const Refused cases[] = {
+        {"no server", "QPSQL", "127.0.0.1:1", "orvelo-pw", "Connection refused"},
+        {"wrong password", "QPSQL", "", "wrong", "password authentication failed"},
+        {"unknown provider", "QFOO", "", "orvelo-pw", "Neznámý poskytovatel databáze: QFOO"},
+        {"empty provider", "", "", "orvelo-pw", "Neznámý poskytovatel databáze: "},
+    };
+    for (const Refused& c : cases) {
+        Session s("QPSQL");
+        s.conf.db.dbstring = c.provider;
+        if (!c.source.empty()) s.conf.db.dbodbcname = c.source;
+        s.conf.db.dbpass = c.password;
+        EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31)) << c.what;
+        ASSERT_EQ(s.log.size(), 2u) << c.what;
+        EXPECT_EQ(s.log[0], "======Prehled by sekaddr  TIMEOUT->CHYBA DB") << c.what;
+        EXPECT_NE(s.log[1].find(c.reason), std::string::npos) << c.what << ": " << s.log[1];
+    }
+    std::vector<std::string> log;
+    TMyOdecty none(nullptr, [&log](const std::string& line) { log.push_back(line); });
+    TMyMeridla noMeters(nullptr, [&log](const std::string& line) { log.push_back(line); });
+    EXPECT_FALSE(none.MeterConsumptionReport("T1", kMarch1, kMarch31));
+    EXPECT_FALSE(noMeters.EditMeter(TMeterDef {}));
+    EXPECT_EQ(log, (std::vector<std::string> {"======Prehled jednoho meridla  TIMEOUT->CHYBA DB",
+                                              "Chyba editace meridla"}));
+}
+
+class Timeout : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
+    Session s(GetParam());
+    ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    Psql("begin; lock table odecty; select pg_sleep(4); commit;", true);
+    // The lock is taken before the history asks for the table.
+    Psql("select pg_sleep(0.5)");
+    EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    EXPECT_NE(s.log.back().find("cancel"), std::string::npos) << s.log.back();
+    EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "Disconect DB"), 0);  // the session is kept
+    Psql("select pg_sleep(4)");
+    EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    EXPECT_EQ(s.odecty.history.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, Timeout, ::testing::Values("QPSQL", "QODBC"));
+
+// A restarted server leaves the kept connection dead: one failure, then the
+// next call opens a new one.
+class Restart : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Restart, CostsOneCall) {
+    Session s(GetParam());
+    ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    ASSERT_EQ(std::system(("\"" ORVELO_SOURCE_DIR "/tests/tools/pgtemp\" restart " + kDir).c_str()), 0);
+    EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    EXPECT_TRUE(s.odecty.history.empty());
+    EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "Disconect DB"), 1);
+    EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    EXPECT_EQ(s.odecty.history.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, Restart, ::testing::Values("QPSQL", "QODBC"));
+
+}  // namespace

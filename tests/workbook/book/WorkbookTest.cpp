@@ -1,0 +1,191 @@
+// Whole workbooks: hand-built streams and LibreOffice files loaded, changed
+// and saved through the workbook; xlrd seeks every sheet by its offset.
+#include <array>
+
+#include <gmock/gmock.h>
+
+#include "tests/workbook/book/GlobalsStreams.h"
+#include "tests/workbook/storage/MessageOf.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+const std::string Invalid = "Error reading Excel records. File invalid";
+
+Bytes SheetBof(std::uint8_t type) { return Rec(0x809, {0, 6, type, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
+const Bytes Work = Cat({SheetBof(0x10), EOF_}), OBPROJ = Rec(0xD3, {});
+
+// The workbook of a hand-built stream.
+std::unique_ptr<TWorkbook> LoadStream(const Bytes& stream) {
+    TStreamFile f(stream);
+    auto book = std::make_unique<TWorkbook>();
+    book->LoadFromStream(f.Ole);
+    return book;
+}
+
+Bytes SaveStream(TWorkbook& book) {
+    return Written([&](TOle2File& ole) { book.SaveToStream(ole); });
+}
+
+std::vector<std::string> XlrdSheets(const std::string& path) {
+    std::vector<std::string> sheets;
+    for (const auto& line : Lines(OleCheck("refs", path)))
+        if (line.rfind("sheet ", 0) == 0) sheets.push_back(line);
+    return sheets;
+}
+
+// Refused changes leave the next save as it was.
+void ExpectRefused(const std::function<void(TWorkbook&)>& change, const std::string& message,
+                   const std::function<void(TWorkbook&)>& prepare = [](TWorkbook&) {}) {
+    const Bytes plain = booktest::RoundTrip(Fixture("globals_a"), prepare);
+    std::string got;
+    const Bytes refused = booktest::RoundTrip(Fixture("globals_a"), [&](TWorkbook& book) {
+        prepare(book);
+        got = MessageOf([&] { change(book); });
+    });
+    EXPECT_EQ(got, message);
+    EXPECT_EQ(refused, plain) << message;
+}
+
+}  // namespace
+
+// Sections by their BOF; globals naming fewer sheets than follow stop the
+// load there; zero padding ends the stream only behind the last EOF.
+TEST(Workbook, HandBuiltStreamsLoadOrFail) {
+    const Bytes globals2 = Cat({BOF, Sheet("A"), Sheet("B"), EOF_});
+    const struct {
+        Bytes Stream;
+        int Sheets;
+        std::string Message;
+    } cases[] = {
+        {Cat({globals2, Work, Work, Work}), 2, "no exception"},
+        {Cat({globals2, EOF_, Work, EOF_, Cat({SheetBof(0x20), EOF_})}), 2, "no exception"},
+        {Cat({BOF, Sheet("A"), Sheet("B"), Sheet("C"), EOF_, Work, Cat({SheetBof(0x40), EOF_}), Cat({SheetBof(0x20), EOF_})}), 3, "no exception"},
+        {Cat({globals2, Work, Rec(0x203, Bytes(14, 0)), Work}), 0, Invalid},
+        {Cat({globals2, Work}), 0, Invalid},
+        {Cat({globals2, Work, SheetBof(0x10), Rec(0x55, {8, 0})}), 0, Invalid},
+        {Cat({globals2, Work, SheetBof(0x10), Rec(0, {}), EOF_}), 0, Invalid},
+        {Cat({Work, globals2}), 0, Invalid},
+        {Cat({globals2, Work, Cat({SheetBof(0x10), Rec(0x203, {0, 0, 0, 1, 15, 0, 0, 0, 0, 0, 0, 0, 0, 0}), EOF_})}), 0,
+         "Record with ID 0x203 is invalid"},
+    };
+    for (const auto& c : cases) {
+        int sheets = 0;
+        const std::string message = MessageOf([&] {
+            auto book = LoadStream(c.Stream);
+            sheets = book->SheetCount();
+            const Bytes saved = SaveStream(*book);
+            EXPECT_EQ(SaveStream(*LoadStream(saved)), saved);
+        });
+        EXPECT_EQ(std::make_pair(sheets, message), std::make_pair(c.Sheets, c.Message)) << &c - cases;
+    }
+    EXPECT_EQ(std::make_pair(LoadStream(cases[2].Stream)->IsWorksheet(0), LoadStream(cases[2].Stream)->IsWorksheet(1)),
+              std::make_pair(true, false));
+}
+
+// A second save of what the first wrote is the same; xlrd finds every sheet.
+TEST(Workbook, SavedFilesSaveAgainUnchanged) {
+    for (const std::string name : {"globals_a", "sheets_s", "sheets_v", "moves"}) {
+        const std::string path = SaveWorkbook(name, nullptr);
+        EXPECT_EQ(booktest::RoundTrip(path, nullptr), ReadFile(path)) << name;
+        EXPECT_FALSE(XlrdSheets(path).empty()) << name;
+    }
+}
+
+// Visibility is checked before a byte is written; the first visible sheet
+// goes into WINDOW1; code names only with a macro project.
+TEST(Workbook, SaveChecksAndCodeNames) {
+    const std::pair<std::function<void(TWorkbook&)>, std::string> refused[] = {
+        {[](TWorkbook& b) { b.Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden); }, "To save this file, you must select a visible sheet"},
+        {[](TWorkbook& b) {
+             for (int s = 0; s < 3; ++s) b.Globals().SetSheetVisible(s, TXlsSheetVisible::sv_VeryHidden), b.Sheet(s).SetSelected(false);
+         },
+         "There are not visible sheets on the file"},
+    };
+    for (const auto& [change, message] : refused) {
+        booktest::TOpened f(Fixture("globals_a"));
+        change(f.Book);
+        EXPECT_EQ(MessageOf([&] { f.Book.SaveToStream(f.Ole); }), message);
+        EXPECT_EQ(f.Ole.Position(), 0);
+    }
+    const Bytes saved = booktest::RoundTrip(Fixture("globals_a"), [](TWorkbook& b) {
+        b.Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden);
+        b.Globals().SetSheetVisible(1, TXlsSheetVisible::sv_Visible);
+        b.SetActiveSheet(2);
+    });
+    for (const auto& r : ParseRecords(ReadStream(saved, u"Workbook")))
+        if (r.Id == 0x3D) EXPECT_EQ(r.Data.at(12) | r.Data.at(13) << 8, 1);
+
+    const Bytes codeName = Rec(0x1BA, {5, 0, 0, 'D', 'A', 'T', 'A', '1'});
+    const Bytes sheets = Cat({Sheet("X"), Sheet("Data"), Sheet("Data1"), EOF_, SheetBof(0x10), codeName, EOF_, Work, Work});
+    auto macros = LoadStream(Cat({BOF, OBPROJ, sheets}));
+    SaveStream(*macros);
+    EXPECT_EQ(macros->Sheet(1).GetCodeName() + u" " + macros->Sheet(2).GetCodeName(), u"Data Data2");
+    auto plain = LoadStream(Cat({BOF, sheets}));
+    const auto written = ParseRecords(SaveStream(*plain));
+    EXPECT_EQ(std::count_if(written.begin(), written.end(), [](const TRec& r) { return r.Id == 0x1BA; }), 1);
+}
+
+// Copies before their source point at themselves; inserted empty sheets
+// come unselected; a delete past the end stops at the last sheet.
+TEST(Workbook, SheetsInsertedCopiedAndDeleted) {
+    const std::string copies = SaveWorkbook("sheets_v", [](TWorkbook& b) {
+        b.WorkSheets(0).Cells().CellList().SetFormula(9, 1, u"=Hodnoty!B2*2");
+        b.InsertSheets(0, 0, 2);
+    });
+    // LibreOffice sees each formula on the sheet it names.
+    std::vector<std::string> seen;
+    for (const auto& line : Lines(OleCheck("lofods", copies)))
+        if (line.find("<table:table table:name=") != line.npos || line.find(".B2]*2") != line.npos)
+            seen.push_back(line.substr(line.find('"') + 1, line.find('"', line.find('"') + 1) - line.find('"') - 1));
+    EXPECT_EQ(seen, (std::vector<std::string>{"Sheet1", "of:=[$Sheet1.B2]*2", "Sheet", "of:=[$Sheet.B2]*2", "Hodnoty",
+                                              "of:=[$Hodnoty.B2]*2", "Druhy"}));
+
+    const std::string empty = SaveWorkbook("globals_a", [](TWorkbook& b) {
+        b.InsertSheets(-1, 1, 2);
+        int selected = 0;
+        for (int s = 0; s < b.SheetCount(); ++s) selected += b.Sheet(s).GetSelected();
+        EXPECT_EQ(selected, 1);
+    });
+    EXPECT_EQ(XlrdSheets(empty).size(), 5u);
+
+    const std::string deleted = SaveWorkbook("globals_a", [](TWorkbook& b) { b.DeleteSheets(2, 5); });
+    EXPECT_EQ(XlrdSheets(deleted), (std::vector<std::string>{"sheet Odecty", "sheet Skryty"}));
+
+    auto macros = LoadStream(Cat({BOF, OBPROJ, Sheet("A"), Sheet("B"), EOF_, Work, Work}));
+    const Bytes before = SaveStream(*macros);
+    EXPECT_EQ(MessageOf([&] { macros->DeleteSheets(0, 1); }), "Can't delete a sheet on a file containing macros");
+    EXPECT_EQ(SaveStream(*macros), before);
+}
+
+// Refused row and column changes leave the save as it was; a range save
+// holds the globals and the one sheet cut to the range.
+TEST(Workbook, RowsAndColumns) {
+    const std::string bad = "Ivalid arguments to call InsertAndCopyRows";
+    const std::pair<std::array<int, 9>, std::string> refused[] = {
+        {{0, 2, 5, 3, 1, 0, 0, 0, 0}, bad},  // destination inside the block
+        {{0, 0, 32767, 40000, 2, 0, 0, 0, 0}, bad},
+        {{0, 0, 0, 0, 0, 0, 200, 1, 1 << 30}, bad},
+        {{0, 0, 0, 0, -1, 0, 0, 0, 0}, bad},
+        {{3, 0, 0, 0, 1, 0, 0, 0, 0}, "Sheet number \"3\" invalid. Must be between 0 and 2"},
+    };
+    for (const auto& [a, message] : refused)
+        ExpectRefused([&](TWorkbook& b) { b.InsertAndCopyRowsAndCols(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], false); }, message);
+    // Sheet 3's formula cannot follow: sheet 1 and the names stay too.
+    const std::uint8_t unsupported[] = {0x5A, 0, 0, 3, 0, 1, 0, 0x06, 0x1A};
+    ExpectRefused([](TWorkbook& b) { b.InsertAndCopyRowsAndCols(0, 0, 0, 4, 1, 0, 0, 0, 0, false); },
+                  "Formula at Row 0, column 0 is not supported. Token Id: 0x1A", [&](TWorkbook& b) {
+                      b.WorkSheets(2).Cells().CellList().AssignFormulaX(0, 0, unsupported, TVariant(1.0), false);
+                  });
+
+    booktest::TOpened f(Fixture("globals_a"));
+    for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 5; ++c) f.Book.WorkSheets(1).Cells().CellList().SetValueX2(r, c, {TVariant(r * 10.0 + c), -1, false}, {}, false);
+    f.Book.SaveRangeToStream(f.Ole, 1, TXlsCellRange{1, 1, 2, 2});
+    const std::string path = std::string(ORVELO_BINARY_DIR) + "/book-tests/range.xls";
+    WriteFile(path, f.Finish());
+    EXPECT_EQ(Lines(OleCheck("first", path)), (std::vector<std::string>{"3\t3", "1\t1\t2\t11.0\t15", "1\t2\t2\t12.0\t15",
+                                                                         "2\t1\t2\t21.0\t15", "2\t2\t2\t22.0\t15"}));
+}

@@ -1,0 +1,295 @@
+#include "workbook/storage/UXlsWorkbook.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "workbook/storage/UKmrMessages.h"
+#include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/Uxlsotherrecords.h"
+
+namespace kalmira {
+
+namespace {
+
+// A block of first..last copied copies times to dest must stay on the
+// sheet (0..max); the products are taken in 64 bits.
+void CheckCopyArguments(int first, int last, int dest, int copies, int max) {
+    const long long block = static_cast<long long>(last) - first + 1;
+    if (last < first || first < 0 || last > max || (first < dest && dest <= last) || copies < 0 || dest < 0 ||
+        block * copies + dest > max)
+        Raise(ErrBadCopyRows);
+}
+
+// The trailing run of digits of a sheet name, cut: the base and its number
+// (-1 for none). A character at or above U+00FF stops the cut.
+std::pair<std::u16string, long long> SplitTrailingNumber(const std::u16string& name) {
+    std::size_t cut = name.size();
+    while (cut > 0 && name[cut - 1] >= u'0' && name[cut - 1] <= u'9' && name.size() - cut < 18) --cut;
+    if (cut == name.size()) return {name, -1};
+    long long number = 0;
+    for (std::size_t i = cut; i < name.size(); ++i) number = number * 10 + (name[i] - u'0');
+    return {name.substr(0, cut), number};
+}
+
+std::u16string NumberText(long long number) {
+    const std::string text = std::to_string(number);
+    return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace
+
+TWorkbook::TWorkbook() : FGlobals(std::make_unique<TWorkbookGlobals>()) {}
+
+TWorkbook::~TWorkbook() { FSheets.Clear(); }
+
+// ---------------------------------------------------------------------------
+// Loading
+
+// The globals come first, once; every section after them is a sheet.
+void TWorkbook::LoadSection(TOle2File& ole, TRecordHeader& header, bool& globalsLoaded) {
+    auto record = LoadRecords(ole, header);
+    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
+    const bool globals = bof->GetBOFType() == BOFGlobals;
+    if (globals == globalsLoaded) Raise(ErrExcelInvalid);
+    if (globals) {
+        FGlobals->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
+        globalsLoaded = true;
+        return;
+    }
+    auto sheet = NewSheetOfType(FGlobals.get(), bof->GetBOFType());
+    sheet->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
+    FSheets.Add(std::move(sheet));
+}
+
+void TWorkbook::LoadFromStream(TOle2File& ole) {
+    FSheets.Clear();
+    FGlobals->Clear();
+    RegisterFormulaRecords();
+    try {
+        TRecordHeader header{};
+        ReadRecordHeader(ole, header);
+        if (header.Id != xlr_BOF) Raise(ErrExcelInvalid);
+        bool globalsLoaded = false;
+        // A header id of 0 is the padding behind the last section.
+        while (!ole.NextEof(3) && header.Id != 0) {
+            if (header.Id == xlr_BOF) LoadSection(ole, header, globalsLoaded);
+            else if (header.Id == xlr_EOF) LoadRecords(ole, header);  // a stray EOF goes
+            else Raise(ErrExcelInvalid);
+            const int named = FGlobals->GetSheetCount();
+            if (named > 0 && SheetCount() >= named) break;
+        }
+        // Offsets are laid out per BOUNDSHEET: every one needs its sheet.
+        if (FGlobals->GetSheetCount() > SheetCount()) Raise(ErrExcelInvalid);
+    } catch (...) {
+        FSheets.Clear();
+        FGlobals->Clear();
+        throw;
+    }
+    // Every label has attached by its file index; only now may the table sort.
+    FGlobals->SST().Sort();
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+void TWorkbook::FixRows() {
+    for (std::size_t i = 0; i < FSheets.Count(); ++i) FSheets.GetItems(i)->FixRows();
+}
+
+// In a workbook with macros every sheet needs a code name: its sheet name,
+// numbered on past the names taken (compared in upper case).
+void TWorkbook::FixCodeNames() {
+    if (!FGlobals->HasMacro()) return;
+    std::set<std::u16string> taken;
+    if (!FGlobals->CodeName().empty()) taken.insert(WideUpperCase98(FGlobals->CodeName()));
+    for (int i = 0; i < SheetCount(); ++i)
+        if (const std::u16string name = Sheet(i).GetCodeName(); !name.empty()) taken.insert(WideUpperCase98(name));
+    for (int i = 0; i < SheetCount(); ++i) {
+        if (!Sheet(i).GetCodeName().empty()) continue;
+        auto [base, number] = SplitTrailingNumber(FGlobals->GetSheetName(i));
+        std::u16string name = number < 0 ? base : base + NumberText(number);
+        while (taken.count(WideUpperCase98(name)) > 0) {
+            number = number < 0 ? 1 : number + 1;
+            name = base + NumberText(number);
+        }
+        Sheet(i).SetCodeName(name);
+        taken.insert(WideUpperCase98(name));
+    }
+}
+
+std::vector<std::int64_t> TWorkbook::FixBoundSheetsOffset(bool force) {
+    FGlobals->SST().FixRefs();
+    if (FGlobals->GetSheetCount() != SheetCount()) Raise(ErrExcelInvalid);
+    std::vector<std::int64_t> ends{FGlobals->TotalSize()};
+    for (int i = 0; i < SheetCount(); ++i) {
+        if (ends.back() > UINT32_MAX) Raise(ErrTooManyEntries, ends.back(), UINT32_MAX);
+        FGlobals->SheetSetOffset(i, static_cast<std::uint32_t>(ends.back()));
+        ends.push_back(ends.back() + Sheet(i).FixTotalSize(force));
+    }
+    return ends;
+}
+
+void TWorkbook::CheckVisible() const {
+    bool anyVisible = false;
+    for (int i = SheetCount() - 1; i >= 0; --i) {
+        const bool visible = FGlobals->GetSheetVisible(i) == TXlsSheetVisible::sv_Visible;
+        if (!visible && Sheet(i).GetSelected()) Raise(ErrHiddenSheetSelected);
+        anyVisible = anyVisible || visible;
+    }
+    if (!anyVisible) Raise(ErrNoSheetVisible);
+}
+
+void TWorkbook::SaveToStream(TOle2File& ole, bool force) {
+    // The checks come first: a refused save changes and writes nothing.
+    if (FGlobals->GetSheetCount() != SheetCount()) Raise(ErrExcelInvalid);
+    CheckVisible();
+    FixCodeNames();
+    FixRows();
+    const std::vector<std::int64_t> ends = FixBoundSheetsOffset(force);
+    for (int i = 0; i < SheetCount(); ++i)
+        if (FGlobals->GetSheetVisible(i) == TXlsSheetVisible::sv_Visible) {
+            FGlobals->SetFirstSheetVisible(i);
+            break;
+        }
+    const std::int64_t origin = ole.Position();
+    FGlobals->SaveToStream(ole);
+    for (int i = 0; i < SheetCount(); ++i) {
+        Assert(ole.Position() - origin == ends[static_cast<std::size_t>(i)], "UXlsWorkbook",
+               "a sheet does not start at its offset");
+        Sheet(i).SaveToStream(ole);
+    }
+    Assert(ole.Position() - origin == ends.back(), "UXlsWorkbook", "written size differs from the computed size");
+}
+
+void TWorkbook::SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range, bool) {
+    CheckSheet(sheetIndex);
+    FixCodeNames();
+    FixRows();
+    // FixRangeBoundSheetsOffset: the one sheet follows the cut globals.
+    FGlobals->SST().FixRefs();
+    const std::int64_t globals = FGlobals->TotalRangeSize(sheetIndex, range);
+    FGlobals->SheetSetOffset(sheetIndex, static_cast<std::uint32_t>(globals));
+    const std::int64_t size = globals + Sheet(sheetIndex).TotalRangeSize(sheetIndex, range);
+    const std::int64_t origin = ole.Position();
+    FGlobals->SaveRangeToStream(ole, sheetIndex, range);
+    Assert(ole.Position() - origin == globals, "UXlsWorkbook", "the sheet does not start at its offset");
+    Sheet(sheetIndex).SaveRangeToStream(ole, sheetIndex, range);
+    Assert(ole.Position() - origin == size, "UXlsWorkbook", "written size differs from the computed size");
+}
+
+// ---------------------------------------------------------------------------
+// Sheets
+
+void TWorkbook::CheckSheet(int index) const {
+    if (index < 0 || index >= SheetCount()) Raise(ErrInvalidSheetNo, index, 0, SheetCount() - 1);
+}
+
+TSheet& TWorkbook::Sheet(int index) const {
+    CheckSheet(index);
+    return *FSheets.GetItems(static_cast<std::size_t>(index));
+}
+
+bool TWorkbook::IsWorksheet(int index) const { return dynamic_cast<TWorkSheet*>(&Sheet(index)) != nullptr; }
+
+TWorkSheet& TWorkbook::WorkSheets(int index) const {
+    auto* sheet = dynamic_cast<TWorkSheet*>(&Sheet(index));
+    if (!sheet) Raise(ErrInvalidSheet, std::to_string(index));
+    return *sheet;
+}
+
+void TWorkbook::SetActiveSheet(int sheet) {
+    CheckSheet(sheet);
+    for (int i = 0; i < SheetCount(); ++i) Sheet(i).SetSelected(false);
+    FGlobals->SetActiveSheet(sheet);
+    Sheet(sheet).SetSelected(true);
+}
+
+// The copies are made and checked before the directory changes; each is
+// then told where it landed (the i-th ends at beforeSheet + count - 1 - i)
+// while the original stays where the moved references say it is.
+void TWorkbook::InsertSheets(int copyFrom, int beforeSheet, int count) {
+    if (copyFrom >= SheetCount()) Raise(ErrInvalidSheetNo, copyFrom, -1, SheetCount() - 1);
+    if (beforeSheet < 0 || beforeSheet > SheetCount()) Raise(ErrInvalidSheetNo, beforeSheet, 0, SheetCount());
+    if (count < 1) return;
+    std::vector<std::unique_ptr<TSheet>> added;
+    for (int i = 0; i < count; ++i) {
+        added.push_back(copyFrom < 0 ? std::make_unique<TWorkSheet>(FGlobals.get(), FGlobals->SST())
+                                     : Sheet(copyFrom).CopyTo());
+        added.back()->SetSelected(false);
+    }
+    // Without a sheet to insert the walk refuses what the real one would.
+    if (copyFrom >= 0) added.front()->ArrangeCopySheet(TSheetInfo{});
+    const std::uint16_t flags = copyFrom < 0 ? 0 : FGlobals->GetSheetOptionFlags(copyFrom);
+    FGlobals->InsertSheets(copyFrom, beforeSheet, count, StringToWideStringNoCodePage(BaseSheetName), flags);
+    const int source = copyFrom < beforeSheet ? copyFrom : copyFrom + count;
+    for (int i = 0; i < count; ++i) {
+        if (copyFrom >= 0) {
+            TSheetInfo info = FGlobals->SheetInfo(beforeSheet + count - 1 - i, source);
+            info.Names = &FGlobals->Names();
+            added[static_cast<std::size_t>(i)]->ArrangeCopySheet(info);
+        }
+        FSheets.Insert(static_cast<std::size_t>(beforeSheet), std::move(added[static_cast<std::size_t>(i)]));
+    }
+}
+
+void TWorkbook::DeleteSheets(int firstSheet, int count) {
+    if (firstSheet < 0 || firstSheet > SheetCount()) Raise(ErrInvalidSheetNo, firstSheet, 0, SheetCount());
+    count = std::min(count, SheetCount() - firstSheet);
+    if (count < 1) return;
+    FGlobals->DeleteSheets(firstSheet, count);
+    for (int i = 0; i < count; ++i) {
+        if (auto* sheet = dynamic_cast<TWorkSheet*>(&Sheet(firstSheet))) sheet->Clear();
+        FSheets.Delete(static_cast<std::size_t>(firstSheet));
+    }
+}
+
+void TWorkbook::CheckOthers(int target, int rowPos, int rowCount, int colPos, int colCount) {
+    for (int i = 0; i < SheetCount(); ++i) {
+        if (i == target) continue;
+        const TSheetInfo info = FGlobals->SheetInfo(target, i);
+        Sheet(i).CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
+    }
+    FGlobals->Names().CheckArrange(rowPos, rowCount, colPos, colCount, FGlobals->SheetInfo(target, target));
+}
+
+// Each other sheet adjusts its references into target as the sheet whose
+// formulas they are.
+void TWorkbook::ArrangeOthers(int target, int rowPos, int rowCount, int colPos, int colCount) {
+    for (int i = 0; i < SheetCount(); ++i)
+        if (i != target)
+            Sheet(i).ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, FGlobals->SheetInfo(target, i));
+}
+
+void TWorkbook::InsertAndCopyRowsAndCols(int sheet, int firstRow, int lastRow, int destRow, int rowCount,
+                                         int firstCol, int lastCol, int destCol, int colCount, bool onlyFormulas) {
+    CheckCopyArguments(firstRow, lastRow, destRow, rowCount, 65535);
+    CheckCopyArguments(firstCol, lastCol, destCol, colCount, 255);
+    CheckSheet(sheet);
+    const int rows = (lastRow - firstRow + 1) * rowCount, cols = (lastCol - firstCol + 1) * colCount;
+    if (rows == 0 && cols == 0) return;
+    CheckOthers(sheet, destRow, rows, destCol, cols);
+    const TSheetInfo info = FGlobals->SheetInfo(sheet, sheet);
+    // The target checks itself whole before it moves anything.
+    Sheet(sheet).InsertAndCopyRowsAndCols(firstRow, lastRow, destRow, rowCount, firstCol, lastCol, destCol, colCount,
+                                          info, onlyFormulas);
+    ArrangeOthers(sheet, destRow, rows, destCol, cols);
+    FGlobals->InsertAndCopyRowsAndCols(firstRow, lastRow, destRow, rowCount, firstCol, lastCol, destCol, colCount,
+                                       info);
+}
+
+void TWorkbook::DeleteRowsAndCols(int sheet, int row, int rowCount, int col, int colCount) {
+    CheckSheet(sheet);
+    rowCount = std::max(rowCount, 0);
+    colCount = std::max(colCount, 0);
+    if (rowCount == 0 && colCount == 0) return;
+    CheckRowAndCol(rowCount > 0 ? row : 0, colCount > 0 ? col : 0);
+    CheckOthers(sheet, row, -rowCount, col, -colCount);
+    const TSheetInfo info = FGlobals->SheetInfo(sheet, sheet);
+    Sheet(sheet).DeleteRowsAndCols(row, rowCount, col, colCount, info);
+    ArrangeOthers(sheet, row, -rowCount, col, -colCount);
+    FGlobals->DeleteRowsAndCols(row, rowCount, col, colCount, info);
+}
+
+}  // namespace kalmira

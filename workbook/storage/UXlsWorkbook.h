@@ -1,0 +1,99 @@
+// One BIFF8 workbook stream in memory: the workbook globals and the list of
+// sheet sections. Loading splits the stream into sections, saving lays out
+// every sheet's offset from the computed sizes before the first byte is
+// written; the operations that touch every sheet at once (inserting,
+// copying and deleting sheets, rows and columns with their references)
+// check everything they would change before they change anything.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "workbook/storage/UXlsWorkbookGlobals.h"
+#include "workbook/storage/Uxlsbaselist.h"
+#include "workbook/storage/Uxlssheet.h"
+
+namespace kalmira {
+
+// Sheet i of the list is BOUNDSHEET i of the globals.
+class TSheetList : public TBaseList<TSheet> {
+public:
+    void Add(std::unique_ptr<TSheet> sheet) { DoAdd(std::move(sheet)); }
+    void Insert(std::size_t index, std::unique_ptr<TSheet> sheet) { DoInsert(index, std::move(sheet)); }
+    TSheet* GetItems(std::size_t index) const { return Items(index); }
+    void SetItems(std::size_t index, std::unique_ptr<TSheet> sheet) { Slot(index) = std::move(sheet); }
+    void Delete(std::size_t index) { DoDelete(index); }
+    void Clear() { DoClear(); }
+};
+
+class TWorkbook {
+public:
+    TWorkbook();
+    // The sheets go before the string table their labels point into.
+    ~TWorkbook();
+    TWorkbook(const TWorkbook&) = delete;
+    TWorkbook& operator=(const TWorkbook&) = delete;
+
+    // Reads the selected stream. A first record that is not a BOF, another
+    // record between sections, a section cut short (by the stream's end or
+    // a zero record id) or globals naming more sheets than the stream
+    // holds: "Error reading Excel records. File invalid". A failed load
+    // leaves the workbook empty.
+    void LoadFromStream(TOle2File& ole);
+    // Writes the whole workbook at the stream's position; the bytes written
+    // equal the size laid out, or the engine's assertion fails. Nothing is
+    // written when the sheets' visibility does not allow a save.
+    void SaveToStream(TOle2File& ole, bool force = false);
+    // The globals and sheet sheetIndex cut to range (the clipboard's form).
+    void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range, bool force = false);
+
+    int GetActiveSheet() const { return FGlobals->GetActivesheet(); }
+    // Only the active sheet stays selected.
+    void SetActiveSheet(int sheet);
+    bool GetIsXltTemplate() const { return FGlobals->IsXltTemplate(); }
+    void SetIsXltTemplate(bool value) { FGlobals->SetIsXltTemplate(value); }
+
+    int SheetCount() const { return static_cast<int>(FSheets.Count()); }
+    TSheet& Sheet(int index) const;
+    // Sheet index as a worksheet; another kind of sheet: "Invalid sheet: %s".
+    TWorkSheet& WorkSheets(int index) const;
+    bool IsWorksheet(int index) const;
+
+    // count new sheets at beforeSheet: empty worksheets (copyFrom -1) or
+    // copies of sheet copyFrom, none of them selected; counts below 1
+    // change nothing.
+    void InsertSheets(int copyFrom, int beforeSheet, int count);
+    // At most as many as there are from firstSheet on.
+    void DeleteSheets(int firstSheet, int count);
+    void InsertAndCopyRowsAndCols(int sheet, int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
+                                  int lastCol, int destCol, int colCount, bool onlyFormulas);
+    void DeleteRowsAndCols(int sheet, int row, int rowCount, int col, int colCount);
+    // A manual break below row (right of col) on that sheet; a sheet without
+    // breaks (a chart sheet) ignores it.
+    void InsertHPageBreak(int sheet, int row) { Sheet(sheet).InsertHPageBreak(row); }
+    void InsertVPageBreak(int sheet, int col) { Sheet(sheet).InsertVPageBreak(col); }
+    // Every sheet's ROW records cover its cells.
+    void FixRows();
+
+    TWorkbookGlobals& Globals() const { return *FGlobals; }
+    TSheetList& Sheets() { return FSheets; }
+
+private:
+    void CheckSheet(int index) const;
+    void LoadSection(TOle2File& ole, TRecordHeader& header, bool& globalsLoaded);
+    void FixCodeNames();
+    // Each BOUNDSHEET gets its sheet's offset; the offsets after the
+    // globals and after each sheet.
+    std::vector<std::int64_t> FixBoundSheetsOffset(bool force);
+    void CheckVisible() const;
+    // Whatever every sheet but target and the names do when rows and
+    // columns of target move, checked before the first change.
+    void CheckOthers(int target, int rowPos, int rowCount, int colPos, int colCount);
+    void ArrangeOthers(int target, int rowPos, int rowCount, int colPos, int colCount);
+
+    std::unique_ptr<TWorkbookGlobals> FGlobals;
+    TSheetList FSheets;
+};
+
+}  // namespace kalmira
