@@ -11,11 +11,13 @@
 // The stream's first section also loads into the workbook globals, which
 // are changed and saved at their computed size; every section after it
 // loads into its sheet class, is saved, changed through the sheet's
-// setters (merges among them, its hyperlinks decoded and encoded again)
-// and row and column changes, copied, and saved again, each at its
-// computed size. Last the stream loads into a workbook, which saves it
-// (checking every offset and the size itself); what it saved must load
-// again.
+// setters (merges among them, its hyperlinks decoded and encoded again,
+// columns inserted and deleted, breaks and outlines set) and row and
+// column changes, copied, and saved again, each at its computed size. Last
+// the stream loads into a workbook, has merges, rows and columns of its
+// first sheet copied and deleted and breaks added through it (so other
+// sheets and names follow), and is saved (checking every offset and the
+// size itself); what it saved must load again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -159,7 +161,11 @@ void ChangeSheet(TSheet& sheet, const TSheetInfo& info) {
              [&] { sheet.DeleteRowsAndCols(0, 0, 1, 1, own); }, [&] { sheet.DeleteRowsAndCols(1, 1, 0, 0, own); },
              [&] { sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 1, 2, 1, own, false); },
              [&] { sheet.MergeCells(0, 0, 2, 1); }, [&] { sheet.UnMergeCells(2, 1, 0, 0); },
-             [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); }});
+             [&] { sheet.ArrangeInsertRowsAndCols(1, 1, 0, 0, info); }, [&] { sheet.SplitWindow(1, 0); },
+             [&] { sheet.InsertHPageBreak(2); }, [&] { sheet.InsertVPageBreak(1); }});
+    if (auto* work = dynamic_cast<TWorkSheet*>(&sheet))
+        TryEach({[&] { work->SetColWidth(2, 3000); }, [&] { work->SetColHidden(4, true); },
+                 [&] { work->SetColOutlineLevel(1, 2); }, [&] { work->SetRowOutlineLevel(1, 1); }});
 }
 
 // The sections after the globals, each in the class its BOF names, up to
@@ -241,7 +247,8 @@ void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
         TryEach({[&] { book.Sheet(0).MergeCells(0, 0, 2, 1); },
                  [&] { book.InsertAndCopyRowsAndCols(0, 0, 1, 3, 1, 0, 0, 0, 0, false); },
                  [&] { book.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 0, 1, 2, 1, false); },
-                 [&] { book.DeleteRowsAndCols(0, 1, 1, 0, 1); }});
+                 [&] { book.DeleteRowsAndCols(0, 1, 1, 0, 1); }, [&] { book.InsertHPageBreak(0, 3); },
+                 [&] { book.InsertVPageBreak(0, 2); }});
         ole.PrepareForWrite(&out, u"Workbook");
         book.SaveToStream(ole);
         ole.FinishStream();

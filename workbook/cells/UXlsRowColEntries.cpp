@@ -593,6 +593,7 @@ void TCells::DeleteCols(int first, int count, const TSheetInfo& info) {
     count = std::min(count, NoMovePosition - first);  // kept cells lie up to column 65535
     FCells.CheckRemaining(TArrangeCheck(NoMovePosition, 0, first, -count, info), 0, 0, first, count);
     FCells.DeleteCols(first, count, info);
+    if (TColInfoAccess* colInfo = FCells.ColInfo()) colInfo->DeleteCols(first, count);
     ArrangeCols();
 }
 

@@ -112,6 +112,7 @@ public:
     TSST* SST() const { return FGlobals ? &FGlobals->SST() : nullptr; }
     TGlobalsAccess* Globals() const { return FGlobals; }
     void SetColInfo(TColInfoAccess* colInfo) { FColInfo = colInfo; }
+    TColInfoAccess* ColInfo() const { return FColInfo; }
 
     void GetValueX2(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
     TVariant GetValue(int row, int col) const;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "workbook/storage/Uxlsotherrecords.h"
+
 namespace kalmira {
 
 namespace {
@@ -221,6 +223,13 @@ void TRowRecordList::AutoRowHeight(int row, bool autoHeight) {
 }
 
 bool TRowRecordList::IsAutoRowHeight(int row) const { return !HasRow(row) || GetItems(row)->IsAutoHeight(); }
+
+void TRowRecordList::CalcGuts(TGutsRecord& guts) const {
+    int level = 0;
+    for (std::size_t row = 0; row < Count(); ++row)
+        if (Items(row)) level = std::max(level, GetItems(row)->GetRowOutlineLevel());
+    guts.SetRowLevel(level);
+}
 
 std::int64_t TRowRecordList::TotalRangeSize(const TXlsCellRange& range, bool fix) const {
     std::int64_t size = 0;

@@ -9,6 +9,8 @@
 
 namespace kalmira {
 
+class TGutsRecord;
+
 class TBaseRecordList : public TBaseList<TBaseRecord> {
 public:
     // Every record added counts its current size; a record whose size
@@ -101,6 +103,8 @@ public:
     void SetRowHeight(int row, int height);
     void AutoRowHeight(int row, bool autoHeight);
     bool IsAutoRowHeight(int row) const;
+    // The row outline level of GUTS: the highest among the rows.
+    void CalcGuts(TGutsRecord& guts) const;
     std::int64_t TotalRangeSize(const TXlsCellRange& range, bool fix) const override;
     void DeleteRows(int first, int count, const TSheetInfo& info);
     void InsertAndCopyRows(int firstRow, int lastRow, int destRow, int copies, const TSheetInfo& info);

@@ -223,6 +223,7 @@ public:
     bool IsFormatted() const { return (Data[12] & 0x80) != 0; }
     std::uint16_t GetXF() const { return IsFormatted() ? GetWord(Data, 14) & 0x0FFF : 15; }
     void SetXF(std::uint16_t xf);
+    int GetRowOutlineLevel() const { return Data[12] & 7; }
     void SetRowOutlineLevel(std::uint8_t level) { Data[12] = static_cast<std::uint8_t>((Data[12] & ~7) | (level & 7)); }
     bool IsModified() const { return Data[12] != 0 || Data[13] != 1; }
 

@@ -1,6 +1,6 @@
 // What the cell storage needs of a sheet's column settings: the format of
 // a column, and keeping the settings in step when columns are inserted or
-// copied. The column info list provides it; a sheet without one has none.
+// copied or deleted. The column info list provides it; a sheet without one has none.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,8 @@ public:
     virtual void ArrangeInsertCols(int pos, int count, const TSheetInfo& info) = 0;
     // The settings of first..last are copied count times from dest on.
     virtual void CopyCols(int first, int last, int dest, int count, const TSheetInfo& info) = 0;
+    // The settings of first..first + count - 1 go; later columns move left.
+    virtual void DeleteCols(int first, int count) = 0;
 };
 
 }  // namespace kalmira

@@ -69,6 +69,10 @@ public:
     void InsertAndCopyRowsAndCols(int sheet, int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
                                   int lastCol, int destCol, int colCount, bool onlyFormulas);
     void DeleteRowsAndCols(int sheet, int row, int rowCount, int col, int colCount);
+    // A manual break below row (right of col) on that sheet; a sheet without
+    // breaks (a chart sheet) ignores it.
+    void InsertHPageBreak(int sheet, int row) { Sheet(sheet).InsertHPageBreak(row); }
+    void InsertVPageBreak(int sheet, int col) { Sheet(sheet).InsertVPageBreak(col); }
     // Every sheet's ROW records cover its cells.
     void FixRows();
 

@@ -1,6 +1,7 @@
 // The engine's owning object list.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <iterator>
 #include <memory>
@@ -55,5 +56,15 @@ protected:
 private:
     std::vector<std::unique_ptr<T>> FList;
 };
+
+// In items sorted by their key: where the first item whose key is not below
+// key lies, and whether its key is key.
+template <class T, class KeyOf>
+bool FindSorted(const std::vector<std::unique_ptr<T>>& items, int key, KeyOf keyOf, std::size_t& index) {
+    const auto at = std::lower_bound(items.begin(), items.end(), key,
+                                     [&](const std::unique_ptr<T>& item, int k) { return keyOf(*item) < k; });
+    index = static_cast<std::size_t>(at - items.begin());
+    return at != items.end() && keyOf(**at) == key;
+}
 
 }  // namespace kalmira

@@ -1,5 +1,7 @@
 #include "workbook/storage/Uxlsotherrecords.h"
 
+#include <algorithm>
+
 #include "workbook/storage/Uxlsstrings.h"
 
 namespace kalmira {
@@ -13,11 +15,17 @@ constexpr TRecordClass Classes[] = {
     {xlr_OBPROJ, MakeRecord<TObProjRecord>},
     {xlr_CODENAME, MakeRecord<TCodeNameRecord>},
     {xlr_PANE, MakeRecord<TPaneRecord>},
+    {xlr_GUTS, MakeRecord<TGutsRecord>},
 };
 
 std::vector<std::uint8_t> CheckedBOF(std::uint16_t id, std::vector<std::uint8_t> data) {
     if (data.size() < 4) Raise(ErrWrongExcelRecord, id);
     if (GetWord(data, 0) != 0x600) Raise(ErrInvalidVersion);
+    return data;
+}
+
+std::vector<std::uint8_t> CheckedGuts(std::uint16_t id, std::vector<std::uint8_t> data) {
+    if (data.size() < TGutsRecord::Size) Raise(ErrWrongExcelRecord, id);
     return data;
 }
 
@@ -59,6 +67,25 @@ void TPaneRecord::EnsureSelectedVisible() {
             break;
         default: break;
     }
+}
+
+TGutsRecord::TGutsRecord(std::uint16_t id, std::vector<std::uint8_t> data)
+    : TRecordOf(id, CheckedGuts(id, std::move(data))) {}
+
+TGutsRecord::TGutsRecord() : TRecordOf(xlr_GUTS, std::vector<std::uint8_t>(Size)) {}
+
+std::unique_ptr<TBaseRecord> TGutsRecord::DoCopyTo() const {
+    auto copy = TBaseRecord::DoCopyTo();
+    static_cast<TGutsRecord&>(*copy).RecalcNeeded = RecalcNeeded;
+    return copy;
+}
+
+// Levels count from 1 in the record (0 without outlines), up to 8; the
+// gutter is 12 units a level and 17 for the buttons.
+void TGutsRecord::SetLevel(std::size_t gutterAt, int level) {
+    const int stored = level < 1 ? 0 : std::min(level + 1, 8);
+    SetWord(Data, gutterAt, static_cast<std::uint16_t>(stored == 0 ? 0 : stored == 8 ? 113 : stored * 12 + 17));
+    SetWord(Data, gutterAt + 4, static_cast<std::uint16_t>(stored));
 }
 
 }  // namespace kalmira

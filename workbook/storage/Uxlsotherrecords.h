@@ -89,4 +89,31 @@ public:
     void EnsureSelectedVisible();
 };
 
+inline constexpr std::uint16_t xlr_GUTS = 0x80;
+
+// GUTS: 0 row gutter width, 2 column gutter width, 4 row outline levels,
+// 6 column outline levels. A record that should be computed anew from the
+// rows and columns before the next save carries a mark (copies keep it).
+class TGutsRecord : public TRecordOf<TGutsRecord> {
+public:
+    static constexpr std::size_t Size = 8;
+    // Refused below 8 bytes ("Record with ID 0x%x is invalid").
+    TGutsRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    // A new record without gutters.
+    TGutsRecord();
+
+    std::uint16_t GetRowLevel() const { return GetWord(Data, 4); }
+    std::uint16_t GetColLevel() const { return GetWord(Data, 6); }
+    // The gutter and level count for the highest outline level in use.
+    void SetRowLevel(int level) { SetLevel(0, level); }
+    void SetColLevel(int level) { SetLevel(2, level); }
+
+    std::unique_ptr<TBaseRecord> DoCopyTo() const override;
+
+    bool RecalcNeeded = false;
+
+private:
+    void SetLevel(std::size_t gutterAt, int level);
+};
+
 }  // namespace kalmira

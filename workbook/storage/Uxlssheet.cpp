@@ -28,9 +28,6 @@ std::unique_ptr<T> CopyOf(const T& record) {
 // change it cannot follow yet.
 const char* HeldRecordName(std::uint16_t id) {
     switch (id) {
-        case xlr_HPAGEBREAKS: return "HORIZONTALPAGEBREAKS";
-        case xlr_VPAGEBREAKS: return "VERTICALPAGEBREAKS";
-        case xlr_COLINFO: return "COLINFO";
         case xlr_NOTE: return "NOTE";
         case xlr_OBJ: return "OBJ";
         default: return "UNKNOWN";
@@ -124,7 +121,7 @@ void TSheet::LoadCachePointers(TBaseRecord* record) {
         case xlr_HCENTER: return cache(FHCenter);
         case xlr_VCENTER: return cache(FVCenter);
         case xlr_PANE: return cache(FPane);
-        case xlr_GUTS: FGuts = record; return;
+        case xlr_GUTS: return cache(FGuts);
         case xlr_REFMODE: return cache(FRefMode);
         case xlr_AUTOFILTERINFO: return cache(FAutoFilterInfo);
         default: return;
@@ -474,6 +471,9 @@ private:
                 std::copy_n(record->Data.begin(), FSheet.FDimensions.size(), FSheet.FDimensions.begin());
                 return;
             case xlr_ROW: return FSheet.FCells->AddRow(Cast<TRowRecord>(record));
+            case xlr_HPAGEBREAKS: return FSheet.FHPageBreaks.AddRecord(*record);
+            case xlr_VPAGEBREAKS: return FSheet.FVPageBreaks.AddRecord(*record);
+            case xlr_COLINFO: return FSheet.FColInfo.AddRecord(*record);
             case xlr_SHRFMLA:
                 if (!FFormula) Raise(ErrExcelInvalid);
                 return FShared.Add(Cast<TShrFmlaRecord>(record));
@@ -493,9 +493,6 @@ private:
 
     TBaseRecordList* Holder(std::uint16_t id) {
         switch (id) {
-            case xlr_HPAGEBREAKS: return &FSheet.FHPageBreaks;
-            case xlr_VPAGEBREAKS: return &FSheet.FVPageBreaks;
-            case xlr_COLINFO: return &FSheet.FColInfo;
             case xlr_NOTE: return &FSheet.FNotes;
             default: return nullptr;
         }
@@ -529,7 +526,7 @@ TGlobalsAccess* AccessOf(TWorkbookGlobals* globals) { return globals ? &globals-
 }  // namespace
 
 TWorkSheet::TWorkSheet(TWorkbookGlobals* globals)
-    : TSheet(globals), FCells(std::make_unique<TCells>(AccessOf(globals), nullptr)) {}
+    : TSheet(globals), FCells(std::make_unique<TCells>(AccessOf(globals), &FColInfo)) {}
 
 TWorkSheet::TWorkSheet(TWorkbookGlobals* globals, TSST& sst) : TWorkSheet(globals) { LoadTemplate(sst); }
 
@@ -588,12 +585,13 @@ void TWorkSheet::LoadTemplate(TSST& sst) {
 // TWorkSheet: saving and sizes
 
 std::vector<const TBaseRecordList*> TWorkSheet::Holders() const {
-    return {&FHPageBreaks, &FVPageBreaks, &FColInfo, &FDrawing, &FNotes};
+    return {&FDrawing, &FNotes};
 }
 
 std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
-    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() +
-                        FHLinks.TotalSize() + cells;
+    std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells +
+                        FHPageBreaks.TotalSize() + FVPageBreaks.TotalSize() + FColInfo.TotalSize() +
+                        FHLinks.TotalSize();
     for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
     return size;
 }
@@ -603,12 +601,18 @@ std::int64_t TWorkSheet::TotalSize() const { return SizeWith(FCells->TotalSize()
 std::int64_t TWorkSheet::FixTotalSize(bool force) { return SizeWith(FCells->FixTotalSize(force)); }
 
 std::int64_t TWorkSheet::TotalRangeSize(int, const TXlsCellRange& range) const {
-    return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FCells->TotalRangeSize(range) +
+    return TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FHPageBreaks.TotalRangeSize(range) +
+           FVPageBreaks.TotalRangeSize(range) + FColInfo.TotalRangeSize(range) + FCells->TotalRangeSize(range) +
            FRanges.TotalRangeSize(range) + FHLinks.TotalRangeSize(range);
 }
 
 void TWorkSheet::SaveToStream(TOle2File& ole) {
     CheckSaved();
+    if (FGuts && FGuts->RecalcNeeded) {
+        FCells->Rows().CalcGuts(*FGuts);
+        FColInfo.CalcGuts(*FGuts);
+        FGuts->RecalcNeeded = false;
+    }
     FBOF->SaveToStream(ole);
     FHead.SaveToStream(ole);
     FHPageBreaks.SaveToStream(ole);
@@ -628,6 +632,9 @@ void TWorkSheet::SaveRangeToStream(TOle2File& ole, int, const TXlsCellRange& ran
     CheckSaved();
     FBOF->SaveToStream(ole);
     FHead.SaveToStream(ole);
+    FHPageBreaks.SaveRangeToStream(ole, range);
+    FVPageBreaks.SaveRangeToStream(ole, range);
+    FColInfo.SaveRangeToStream(ole, range);
     FCells->SaveRangeToStream(ole, range);
     FTail.SaveToStream(ole);
     FRanges.SaveRangeToStream(ole, range);
@@ -687,12 +694,9 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     return copy;
 }
 
-// Until page breaks, column info, notes and drawing objects can
-// follow a change, a sheet holding them refuses it before anything moves.
-void TWorkSheet::RefuseMoves(bool rows, bool cols) const {
-    if (rows && FHPageBreaks.Count() > 0) RefuseHeld(FHPageBreaks);
-    if (cols && FVPageBreaks.Count() > 0) RefuseHeld(FVPageBreaks);
-    if (cols && FColInfo.Count() > 0) RefuseHeld(FColInfo);
+// Until notes and drawing objects can follow a change, a sheet holding
+// them refuses it before anything moves.
+void TWorkSheet::RefuseMoves() const {
     if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
     if (FNotes.Count() > 0) RefuseHeld(FNotes);
 }
@@ -722,7 +726,7 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
                                           int lastCol, int destCol, int colCount, const TSheetInfo& info,
                                           bool onlyFormulas) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves(rowCount > 0, colCount > 0);
+    RefuseMoves();
     auto ranges = TriedRanges([&](TRangeList& list) {
         if (rowCount > 0) list.InsertAndCopyRowsOrCols(firstRow, lastRow, false, info, rowCount, destRow);
         if (colCount > 0) list.InsertAndCopyRowsOrCols(firstCol, lastCol, true, info, colCount, destCol);
@@ -732,14 +736,20 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
         if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
     });
     FRanges.Swap(*ranges);
-    // The links cannot fail: they follow once the cells have moved.
-    if (rowCount > 0) FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
-    if (colCount > 0) FHLinks.InsertAndCopyRange({firstCol, 0, lastCol, 0xFFFF}, 0, destCol, colCount, 0, info);
+    // The breaks and links cannot fail: they follow once the cells have moved.
+    if (rowCount > 0) {
+        FHPageBreaks.InsertRows(destRow, (lastRow - firstRow + 1) * rowCount);
+        FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
+    }
+    if (colCount > 0) {
+        FVPageBreaks.InsertCols(destCol, (lastCol - firstCol + 1) * colCount);
+        FHLinks.InsertAndCopyRange({firstCol, 0, lastCol, 0xFFFF}, 0, destCol, colCount, 0, info);
+    }
 }
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves(rowCount > 0, colCount > 0);
+    RefuseMoves();
     auto ranges = TriedRanges([&](TRangeList& list) {
         if (rowCount > 0) list.DeleteRowsOrCols(row, rowCount, info, false);
         if (colCount > 0) list.DeleteRowsOrCols(col, colCount, info, true);
@@ -749,8 +759,14 @@ void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount,
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
     FRanges.Swap(*ranges);
-    if (rowCount > 0) FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);
-    if (colCount > 0) FHLinks.DeleteRange({col, 0, col, 0xFFFF}, 0, colCount, info);
+    if (rowCount > 0) {
+        FHPageBreaks.DeleteRows(row, rowCount);
+        FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);
+    }
+    if (colCount > 0) {
+        FVPageBreaks.DeleteCols(col, colCount);
+        FHLinks.DeleteRange({col, 0, col, 0xFFFF}, 0, colCount, info);
+    }
 }
 
 void TWorkSheet::SetHyperLinkCellRange(int index, const TXlsCellRange& range) {
@@ -903,6 +919,113 @@ void TWorkSheet::SetRowFormat(int row, int xf) {
     FCells->Rows().GetItems(static_cast<std::size_t>(row))->SetXF(static_cast<std::uint16_t>(xf));
     if (const TCellRecordList* cells = FCells->CellList().GetItems(static_cast<std::size_t>(row)))
         for (std::size_t i = 0; i < cells->Count(); ++i) cells->GetItems(i)->SetXF(static_cast<std::uint16_t>(xf));
+}
+
+namespace {
+
+TColInfo NewColInfo(int width, std::uint16_t options) {
+    return {0, static_cast<std::uint16_t>(width), 15, options};
+}
+
+}  // namespace
+
+TColInfo& TWorkSheet::ColumnEntry(int col) { return FColInfo.Ensure(col, NewColInfo(FDefColWidth, 0)); }
+
+int TWorkSheet::GetColWidth(int col, bool hiddenIsZero) const {
+    CheckRowAndCol(0, col);
+    const TColInfo* entry = FColInfo.Entry(col);
+    if (!entry) return FDefColWidth;
+    return hiddenIsZero && entry->IsHidden() ? 0 : entry->Width;
+}
+
+void TWorkSheet::SetColWidth(int col, int width) {
+    CheckRowAndCol(0, col);
+    if (width < 0 || width > 65535) Raise(ErrXlsIndexOutBounds, width, "ColumnWidth", 0, 65535);
+    FColInfo.Ensure(col, NewColInfo(width, 0)).Width = static_cast<std::uint16_t>(width);
+}
+
+bool TWorkSheet::GetColHidden(int col) const {
+    const TColInfo* entry = col >= 0 && col <= MaxSheetCol ? FColInfo.Entry(col) : nullptr;
+    return entry && entry->IsHidden();
+}
+
+void TWorkSheet::SetColHidden(int col, bool hidden) {
+    if (col < 0 || col > MaxSheetCol) return;
+    if (hidden) {
+        FColInfo.Ensure(col, NewColInfo(FDefColWidth, 1)).Options |= 1;
+    } else if (TColInfo* entry = FColInfo.Entry(col)) {
+        if (entry->Width == 0) entry->Width = static_cast<std::uint16_t>(FDefColWidth);
+        entry->Options &= ~1;
+    }
+}
+
+int TWorkSheet::GetColFormat(int col) const {
+    CheckRowAndCol(0, col);
+    const TColInfo* entry = FColInfo.Entry(col);
+    return entry ? entry->XF : -1;
+}
+
+void TWorkSheet::SetColFormat(int col, int xf) {
+    CheckRowAndCol(0, col);
+    const int count = FWorkbookGlobals ? static_cast<int>(FWorkbookGlobals->XF().Count()) : 0x10000;
+    if (xf < 0 || xf >= count) Raise(ErrXlsIndexOutBounds, xf, "XF", 0, count - 1);
+    ColumnEntry(col).XF = static_cast<std::uint16_t>(xf);
+    const TCellList& cells = FCells->CellList();
+    for (std::size_t row = 0; row < cells.Count(); ++row)
+        if (TCellRecord* cell = cells.GetItems(row) ? cells.FindCell(static_cast<int>(row), col) : nullptr)
+            cell->SetXF(static_cast<std::uint16_t>(xf));
+}
+
+int TWorkSheet::GetColOutlineLevel(int col) const {
+    CheckRowAndCol(0, col);
+    const TColInfo* entry = FColInfo.Entry(col);
+    return entry ? entry->GetColOutlineLevel() : 0;
+}
+
+namespace {
+
+void CheckOutlineLevel(int level) {
+    if (level < 0 || level > 7) Raise(ErrXlsIndexOutBounds, level, "OutlineLevel", 0, 7);
+}
+
+}  // namespace
+
+void TWorkSheet::OutlineChanged() {
+    EnsureGuts();
+    FGuts->RecalcNeeded = true;
+}
+
+void TWorkSheet::SetColOutlineLevel(int col, int level) {
+    CheckRowAndCol(0, col);
+    CheckOutlineLevel(level);
+    OutlineChanged();
+    ColumnEntry(col).SetColOutlineLevel(level);
+}
+
+int TWorkSheet::GetRowOutlineLevel(int row) const {
+    CheckRowAndCol(row, 0);
+    return FCells->Rows().HasRow(row) ? FCells->Rows().GetItems(static_cast<std::size_t>(row))->GetRowOutlineLevel() : 0;
+}
+
+void TWorkSheet::SetRowOutlineLevel(int row, int level) {
+    CheckRowAndCol(row, 0);
+    CheckOutlineLevel(level);
+    OutlineChanged();
+    FCells->Rows().AddRow(row);
+    FCells->Rows().GetItems(static_cast<std::size_t>(row))->SetRowOutlineLevel(static_cast<std::uint8_t>(level));
+}
+
+void TWorkSheet::EnsureGuts() {
+    if (FGuts) return;
+    std::size_t at = FHead.Count();
+    for (std::size_t i = 0; i < FHead.Count(); ++i)
+        if (FHead.GetItems(i) && FHead.GetItems(i)->Id == xlr_DEFAULTROWHEIGHT) {
+            at = i;
+            break;
+        }
+    auto guts = std::make_unique<TGutsRecord>();
+    FGuts = guts.get();
+    FHead.Insert(at, std::move(guts));
 }
 
 // ---------------------------------------------------------------------------

@@ -17,16 +17,15 @@
 #include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlschart.h"
+#include "workbook/storage/Uxlscolinfo.h"
+#include "workbook/storage/Uxlsotherrecords.h"
+#include "workbook/storage/Uxlspagebreaks.h"
 #include "workbook/storage/Uxlssections.h"
 
 namespace kalmira {
 
 class TWorkbookGlobals;
 
-inline constexpr std::uint16_t xlr_GUTS = 0x80;
-inline constexpr std::uint16_t xlr_HPAGEBREAKS = 0x1B;
-inline constexpr std::uint16_t xlr_VPAGEBREAKS = 0x1A;
-inline constexpr std::uint16_t xlr_COLINFO = 0x7D;
 inline constexpr std::uint16_t xlr_NOTE = 0x1C;
 inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
 inline constexpr std::uint16_t xlr_OBJ = 0x5D;
@@ -57,6 +56,11 @@ public:
     virtual void DeleteRowsAndCols(int, int, int, int, const TSheetInfo&) {}
     virtual void ArrangeInsertRowsAndCols(int, int, int, int, const TSheetInfo&) {}
     virtual void ArrangeCopySheet(const TSheetInfo&) {}
+    // Manual page breaks below a row and right of a column.
+    virtual void DeleteHPageBreak(int) {}
+    virtual void DeleteVPageBreak(int) {}
+    virtual void InsertHPageBreak(int) {}
+    virtual void InsertVPageBreak(int) {}
     // Raises where ArrangeInsertRowsAndCols would refuse, changing nothing.
     virtual void CheckArrange(const TArrangeCheck&) const {}
     // The bytes SaveToStream writes, the cells' formulas dropping their
@@ -176,7 +180,7 @@ protected:
     TPrintCenteredRecord* FHCenter = nullptr;
     TPrintCenteredRecord* FVCenter = nullptr;
     TSCLRecord* FSCL = nullptr;
-    TBaseRecord* FGuts = nullptr;
+    TGutsRecord* FGuts = nullptr;
     TPaneRecord* FPane = nullptr;
     TAutoFilterInfoRecord* FAutoFilterInfo = nullptr;
     TRefModeRecord* FRefMode = nullptr;
@@ -205,7 +209,7 @@ public:
     void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                         TSST& sst) override;
     void SaveToStream(TOle2File& ole) override;
-    // Without page breaks, column info, drawing and notes; only the cells,
+    // Without drawing and notes; the page breaks, column settings, cells,
     // range records and hyperlinks inside the range.
     void SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range) override;
 
@@ -220,6 +224,16 @@ public:
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                   const TSheetInfo& info) override;
     void ArrangeCopySheet(const TSheetInfo& info) override;
+    // A row break outside 0-65535 or a column break outside 0-255 is
+    // refused ("Invalid Row (%d)", "Invalid Column (%d)"), and so is a
+    // break added to a list of more than 1025 ("Too many manual Page
+    // breaks for this sheet"); deleting or asking there does nothing.
+    void DeleteHPageBreak(int row) override { FHPageBreaks.DeleteBreak(row); }
+    void DeleteVPageBreak(int col) override { FVPageBreaks.DeleteBreak(col); }
+    void InsertHPageBreak(int row) override { FHPageBreaks.AddBreak(row); }
+    void InsertVPageBreak(int col) override { FVPageBreaks.AddBreak(col); }
+    bool HasHPageBreak(int row) const { return FHPageBreaks.HasPageBreak(row); }
+    bool HasVPageBreak(int col) const { return FVPageBreaks.HasPageBreak(col); }
     void CheckArrange(const TArrangeCheck& check) const override;
     std::int64_t FixTotalSize(bool force) override;
     void FixRows() override { FCells->FixRows(); }
@@ -246,6 +260,35 @@ public:
     int GetRowFormat(int row) const;
     // The row's XF and that of every cell in it.
     void SetRowFormat(int row, int xf);
+
+    // Columns 0-255 (others: "Invalid Column (%d)"): width in 1/256 of a
+    // character (0 for a hidden column when asked), hidden state, XF (-1
+    // without settings) and outline level. A column without settings gets
+    // them (XF 15, the default width) when one is set. Widths outside
+    // 0-65535, XFs outside the workbook's and levels outside 0-7 are
+    // refused with "The index "%d" of the property "%s" is not in the
+    // range %d-%d"; nothing changes.
+    int GetColWidth(int col, bool hiddenIsZero) const;
+    void SetColWidth(int col, int width);
+    bool GetColHidden(int col) const;
+    // Ignores a column outside 0-255. Shown again, a column of width 0
+    // gets the default width.
+    void SetColHidden(int col, bool hidden);
+    int GetColFormat(int col) const;
+    // The column's XF and that of every cell in it.
+    void SetColFormat(int col, int xf);
+    int GetColOutlineLevel(int col) const;
+    void SetColOutlineLevel(int col, int level);
+    int GetRowOutlineLevel(int row) const;
+    void SetRowOutlineLevel(int row, int level);
+    // A GUTS record without gutters before DEFAULTROWHEIGHT, when the sheet
+    // has none.
+    void EnsureGuts();
+    const TGutsRecord* Guts() const { return FGuts; }
+
+    const THPageBreakList& HPageBreaks() const { return FHPageBreaks; }
+    const TVPageBreakList& VPageBreaks() const { return FVPageBreaks; }
+    const TColInfoList& ColInfo() const { return FColInfo; }
 
     // The hyperlinks, numbered from 0 here; a number outside the list fails
     // with "The index "%d" of the property "HyperLinkIndex" is not in the
@@ -276,10 +319,13 @@ private:
     // Lists of records kept as read for later work, each written at its
     // place.
     std::vector<const TBaseRecordList*> Holders() const;
-    // Row (or column) changes are refused while held records would have to
+    // Row and column changes are refused while held records would have to
     // follow them.
-    void RefuseMoves(bool rows, bool cols) const;
+    void RefuseMoves() const;
     std::int64_t SizeWith(std::int64_t cells) const;
+    // The settings of a valid column, made when missing.
+    TColInfo& ColumnEntry(int col);
+    void OutlineChanged();
     template <class Change>
     void ChangeCells(bool twoSteps, Change change);
     // Runs a change of the range records on a copy first: the copy refuses
@@ -291,14 +337,14 @@ private:
 
     TBaseRecordList FHead;
     TBaseRecordList FTail;
-    TBaseRecordList FHPageBreaks;
-    TBaseRecordList FVPageBreaks;
+    THPageBreakList FHPageBreaks;
+    TVPageBreakList FVPageBreaks;
     // The drawing's records, an embedded chart's sub-stream among them.
     TChartRecordList FDrawing;
     std::unique_ptr<TCells> FCells;
     TRangeList FRanges;
     TBaseRecordList FNotes;
-    TBaseRecordList FColInfo;
+    TColInfoList FColInfo;
     THLinkList FHLinks;
     int FDefRowHeight = 255;
     int FDefColWidth = 10 * DefColWidthAdapt;

@@ -249,9 +249,7 @@ TEST(Sheets, HeldRecordsStayInPlaceAndRefuseChanges) {
                     MessageOf([&] { sheet.DeleteRowsAndCols(8, 1, 0, 0, info); }),
                     MessageOf([&] { sheet.CopyTo(); })};
     });
-    EXPECT_THAT(messages, ::testing::ElementsAre("This file has a not implemented kind of record: VERTICALPAGEBREAKS",
-                                                 "This file has a not implemented kind of record: HORIZONTALPAGEBREAKS",
-                                                 "This file has a not implemented kind of record: OBJ"));
+    EXPECT_THAT(messages, ::testing::Each("This file has a not implemented kind of record: OBJ"));
     EXPECT_EQ(refusedS, plainS);
 }
 

@@ -118,6 +118,9 @@ TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
             Calls.push_back("copy " + std::to_string(first) + ".." + std::to_string(last) + ">" +
                             std::to_string(dest) + "x" + std::to_string(count));
         }
+        void DeleteCols(int first, int count) override {
+            Calls.push_back("delete " + std::to_string(first) + "+" + std::to_string(count));
+        }
     } colInfo;
     TCells cells(&sst, &colInfo);
     for (int col = 0; col < 4; ++col) cells.CellList().SetValueX2(0, col, {TVariant(col + 0.5), -1, false}, {}, false);
@@ -125,8 +128,9 @@ TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
     std::vector<double> values;
     for (int col = 0; col < 8; ++col) values.push_back(cells.CellList().GetValue(0, col).RealValue());
     EXPECT_EQ(values, (std::vector<double>{2.5, 3.5, 2.5, 3.5, 0.5, 1.5, 2.5, 3.5}));
-    EXPECT_EQ(colInfo.Calls, (std::vector<std::string>{"insert 0+4", "copy 6..7>0x2"}));
     EXPECT_EQ(cells.Rows().GetItems(0)->GetMaxCol(), 8);
+    cells.DeleteCols(1, 2, OnSheet());
+    EXPECT_EQ(colInfo.Calls, (std::vector<std::string>{"insert 0+4", "copy 6..7>0x2", "delete 1+2"}));
 }
 
 // Insertions that would push a cell off the sheet are refused before the

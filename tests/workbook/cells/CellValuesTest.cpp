@@ -27,6 +27,7 @@ public:
         Calls.push_back("copy " + std::to_string(first) + ".." + std::to_string(last) + " to " + std::to_string(dest) +
                         " x" + std::to_string(count));
     }
+    void DeleteCols(int, int) override {}
 };
 
 TXlsCellValue Value(TVariant v, int xf = -1) { return {std::move(v), xf, false}; }
