@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 
 #include "workbook/storage/UKmrEmptySheet.h"
@@ -180,6 +181,181 @@ TWorkSheet* TXLSFile::ActiveWorkSheet() const {
     // A stored active sheet past the last is kept as it is: no worksheet.
     if (index < 0 || index >= book.SheetCount() || !book.IsWorksheet(index)) return nullptr;
     return &book.WorkSheets(index);
+}
+
+int TXLSFile::CheckedSheet() const {
+    const TWorkbook& book = Book();
+    const int index = FActiveSheet - 1;
+    if (index < 0 || index >= book.SheetCount()) Raise(ErrInvalidSheetNo, index, 0, book.SheetCount() - 1);
+    return index;
+}
+
+TCellList* TXLSFile::Cells() const {
+    const int index = CheckedSheet();
+    return FWorkbook->IsWorksheet(index) ? &FWorkbook->WorkSheets(index).Cells().CellList() : nullptr;
+}
+
+const TBaseRowColRecordList* TXLSFile::Row(std::int32_t row) const {
+    const TCellList* cells = Cells();
+    if (!cells || row < 0) return nullptr;
+    const TBaseRowColRecordList* list = cells->GetItems(static_cast<std::size_t>(row));
+    return list && list->Count() > 0 ? list : nullptr;
+}
+
+void TXLSFile::CheckXF(std::int32_t xf, bool keepAllowed) const {
+    const auto count = static_cast<std::int32_t>(Book().Globals().XF().Count());
+    if ((xf < 0 || xf >= count) && !(keepAllowed && xf == -1)) Raise(ErrIndexOutBounds, xf, "XF", 0, count - 1);
+}
+
+// ---------------------------------------------------------------------------
+// Cell values and formulas
+
+void TXLSFile::GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const {
+    value = TXlsCellValue();
+    runs.clear();
+    if (const TCellList* cells = Cells()) cells->GetValueX2(row, col, value, runs);
+}
+
+void TXLSFile::SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    CheckXF(value.XF, true);
+    cells->SetValueX2(row, col, value, runs, FWorkbook->Globals().GetIs1904());
+    FInvalidateFormulas = true;
+}
+
+TVariant TXLSFile::GetCellValue(std::int32_t row, std::int32_t col) {
+    return GetCellData(row, col - FFirstColumn - 1);
+}
+
+void TXLSFile::SetCellValue(std::int32_t row, std::int32_t col, const TVariant& value) {
+    AssignCellData(row, col - FFirstColumn - 1, value);
+}
+
+TXlsCellValue TXLSFile::GetCellValueX(std::int32_t row, std::int32_t col) {
+    return GetCellDataX(row, col - FFirstColumn - 1);
+}
+
+void TXLSFile::SetCellValueX(std::int32_t row, std::int32_t col, const TXlsCellValue& value) {
+    AssignCellDataX(row, col - FFirstColumn - 1, value);
+}
+
+void TXLSFile::GetCellValueX2(std::int32_t row, std::int32_t col, TXlsCellValue& value, TRTFRunList& runs) {
+    GetValueAt(row - 1, col - 1, value, runs);
+    for (TRTFRun& run : runs) ++run.FirstChar;
+}
+
+void TXLSFile::AssignCellValueX2(std::int32_t row, std::int32_t col, const TXlsCellValue& value,
+                                 const TRTFRunList& runs) {
+    TRTFRunList model = runs;
+    for (TRTFRun& run : model) run.FirstChar = static_cast<std::uint16_t>(run.FirstChar - 1);
+    SetValueAt(row - 1, col - 1, value, model);
+}
+
+std::u16string TXLSFile::GetCellFormula(std::int32_t row, std::int32_t col) {
+    const TCellList* cells = Cells();
+    return cells ? cells->GetFormula(row - 1, col - 1) : std::u16string();
+}
+
+void TXLSFile::SetCellFormula(std::int32_t row, std::int32_t col, const std::u16string& formula) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    cells->SetFormula(row - 1, col - 1, formula);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::SetCellFormulaX(std::int32_t row, std::int32_t col, const std::u16string& formula,
+                               const TVariant& cachedResult) {
+    if (TCellList* cells = Cells())
+        cells->AssignFormulaX(row - 1, col - 1, formula, cachedResult, FWorkbook->Globals().GetIs1904());
+}
+
+TVariant TXLSFile::GetCellData(std::int32_t row, std::int32_t blockCol) { return GetCellDataX(row, blockCol).Value; }
+
+TXlsCellValue TXLSFile::GetCellDataX(std::int32_t row, std::int32_t blockCol) {
+    TXlsCellValue value;
+    TRTFRunList runs;
+    GetValueAt(row - 1, FFirstColumn + blockCol, value, runs);
+    return value;
+}
+
+void TXLSFile::GetCellDataX2(std::int32_t row, std::int32_t blockCol, TXlsCellValue& value, TRTFRunList& runs) {
+    GetValueAt(row - 1, FFirstColumn + blockCol, value, runs);
+}
+
+void TXLSFile::AssignCellData(std::int32_t row, std::int32_t blockCol, const TVariant& value) {
+    AssignCellDataX(row, blockCol, TXlsCellValue{value, -1, false});
+}
+
+void TXLSFile::AssignCellDataX(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value) {
+    SetValueAt(row - 1, FFirstColumn + blockCol, value, {});
+}
+
+void TXLSFile::AssignCellDataX2(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value,
+                                const TRTFRunList& runs) {
+    SetValueAt(row - 1, FFirstColumn + blockCol, value, runs);
+}
+
+// ---------------------------------------------------------------------------
+// Used range
+
+std::int32_t TXLSFile::MaxRow() {
+    const TCellList* cells = Cells();
+    return cells ? static_cast<std::int32_t>(cells->Count()) : 0;
+}
+
+std::int32_t TXLSFile::MaxCol() {
+    const TCellList* cells = Cells();
+    std::int32_t result = 0;
+    for (std::size_t row = 0; cells && row < cells->Count(); ++row) {
+        const TBaseRowColRecordList* list = cells->GetItems(row);
+        if (list && list->Count() > 0)
+            result = std::max<std::int32_t>(result, list->GetItems(list->Count() - 1)->GetColumn() + 1);
+    }
+    return result;
+}
+
+bool TXLSFile::IsEmptyRow(std::int32_t row) {
+    if (!Row(row - 1)) return true;
+    return !FWorkbook->WorkSheets(FActiveSheet - 1).Cells().Rows().HasRow(row - 1);
+}
+
+std::int32_t TXLSFile::ColIndexCount(std::int32_t row) {
+    const TBaseRowColRecordList* list = Row(row - 1);
+    return list ? static_cast<std::int32_t>(list->Count()) : 0;
+}
+
+std::int32_t TXLSFile::ColByIndex(std::int32_t row, std::int32_t index) {
+    const TBaseRowColRecordList* list = Row(row - 1);
+    if (!list || index < 1 || static_cast<std::size_t>(index) > list->Count()) return 0;
+    return list->GetItems(static_cast<std::size_t>(index - 1))->GetColumn() + 1;
+}
+
+// The row's cells are sorted by column: halving finds col, or where it
+// would go.
+std::int32_t TXLSFile::ColIndex(std::int32_t row, std::int32_t col) {
+    const TBaseRowColRecordList* list = Row(row - 1);
+    if (!list) return 0;
+    std::size_t low = 0, high = list->Count();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (list->GetItems(middle)->GetColumn() < col - 1) low = middle + 1;
+        else high = middle;
+    }
+    return static_cast<std::int32_t>(low) + 1;
+}
+
+std::int32_t TXLSFile::GetCellFormat(std::int32_t row, std::int32_t col) {
+    const TCellList* cells = Cells();
+    const TCellRecord* cell = cells ? cells->FindCell(row - 1, col - 1) : nullptr;
+    return cell ? cell->GetXF() : -1;
+}
+
+void TXLSFile::SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    CheckXF(xf, false);
+    cells->SetFormat(row - 1, col - 1, xf);
 }
 
 // ---------------------------------------------------------------------------

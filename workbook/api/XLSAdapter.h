@@ -90,6 +90,39 @@ public:
     void SaveAsXls(TKmrStream& stream);
     void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter);
 
+    // Cells of the active sheet, rows and columns from 1. On a sheet that
+    // is no worksheet getters give their default and setters do nothing.
+    TVariant GetCellValue(std::int32_t row, std::int32_t col) override;
+    void SetCellValue(std::int32_t row, std::int32_t col, const TVariant& value) override;
+    TXlsCellValue GetCellValueX(std::int32_t row, std::int32_t col) override;
+    void SetCellValueX(std::int32_t row, std::int32_t col, const TXlsCellValue& value) override;
+    // Rich runs count their first character from 1 here.
+    void GetCellValueX2(std::int32_t row, std::int32_t col, TXlsCellValue& value, TRTFRunList& runs) override;
+    void AssignCellValueX2(std::int32_t row, std::int32_t col, const TXlsCellValue& value,
+                           const TRTFRunList& runs) override;
+    std::u16string GetCellFormula(std::int32_t row, std::int32_t col) override;
+    void SetCellFormula(std::int32_t row, std::int32_t col, const std::u16string& formula) override;
+    void SetCellFormulaX(std::int32_t row, std::int32_t col, const std::u16string& formula,
+                         const TVariant& cachedResult) override;
+    // Block columns count from the block's first column (SetBounds).
+    TVariant GetCellData(std::int32_t row, std::int32_t blockCol) override;
+    TXlsCellValue GetCellDataX(std::int32_t row, std::int32_t blockCol) override;
+    void GetCellDataX2(std::int32_t row, std::int32_t blockCol, TXlsCellValue& value, TRTFRunList& runs) override;
+    void AssignCellData(std::int32_t row, std::int32_t blockCol, const TVariant& value) override;
+    void AssignCellDataX(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value) override;
+    void AssignCellDataX2(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value,
+                          const TRTFRunList& runs) override;
+
+    std::int32_t MaxRow() override;
+    std::int32_t MaxCol() override;
+    bool IsEmptyRow(std::int32_t row) override;
+    std::int32_t ColIndexCount(std::int32_t row) override;
+    std::int32_t ColByIndex(std::int32_t row, std::int32_t index) override;
+    std::int32_t ColIndex(std::int32_t row, std::int32_t col) override;
+    std::int32_t GetCellFormat(std::int32_t row, std::int32_t col) override;
+    // An XF outside the workbook's list is refused, nothing changed.
+    void SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) override;
+
     void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
 
     bool CanOptimizeRead() override;
@@ -120,6 +153,17 @@ private:
     void OpenStream(TKmrStream& stream);
     // Where the active sheet is a worksheet, it; else none.
     TWorkSheet* ActiveWorkSheet() const;
+    // The model index of the active sheet; one outside the workbook raises
+    // "Sheet number "%d" invalid. Must be between %d and %d".
+    int CheckedSheet() const;
+    // The active sheet's cells, checked as above; none on another sheet kind.
+    TCellList* Cells() const;
+    // The cells' row list at the model row, when the row holds any.
+    const TBaseRowColRecordList* Row(std::int32_t row) const;
+    // XF index xf must name an XF record (-1 may mean "keep").
+    void CheckXF(std::int32_t xf, bool keepAllowed) const;
+    void SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs);
+    void GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);

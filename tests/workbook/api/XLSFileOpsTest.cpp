@@ -1,0 +1,102 @@
+#include <sstream>
+
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/XLSAdapter.h"
+
+using namespace kalmira;
+using namespace ole2test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
+    auto file = std::make_unique<TXLSFile>(nullptr, true);
+    file->Connect();
+    fixture.empty() ? file->NewFile(1) : file->OpenFile(FixtureDir() + "/" + fixture + ".xls");
+    return file;
+}
+
+// What xlrd reads of the file saved now: "sheet row col type value" lines.
+std::vector<std::string> Saved(TXLSFile& file) {
+    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "xlsfile-ops-tests" / "saved.xls";
+    fs::create_directories(path.parent_path());
+    fs::remove(path);
+    file.Save(false, path.string(), nullptr, nullptr, nullptr);
+    return Lines(OleCheck("cells", path.string()));
+}
+
+std::vector<std::uint8_t> Bytes(TXLSFile& file) {
+    TKmrMemoryStream out;
+    file.Save(false, "", nullptr, nullptr, &out);
+    return out.Bytes();
+}
+
+// The value as xlrd's repr writes it.
+std::string Repr(const TVariant& v) {
+    if (v.VarType() == TVarType::String) return "'" + Utf16ToUtf8(v.Text()) + "'";
+    std::ostringstream text;
+    text << std::showpoint << v.AsDouble();
+    std::string s = text.str();
+    while (s.ends_with("0") && !s.ends_with(".0")) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+// Every cell xlrd reads at (r, c) is the interface's (r + 1, c + 1).
+TEST(XLSFileOps, ValuesWhereXlrdReadsThem) {
+    auto file = Opened("small");
+    for (const auto& line : Saved(*file)) {
+        const auto f = Split(line);
+        const TVariant value = file->GetCellValue(std::stoi(f[1]) + 1, std::stoi(f[2]) + 1);
+        EXPECT_EQ(Repr(value), f[4]) << line;
+    }
+}
+
+// Values, runs and formulas set through the interface, read back by xlrd;
+// the block forms count from the block's first column.
+TEST(XLSFileOps, SetAndUsedRange) {
+    auto file = Opened("");
+    file->SetCellValue(3, 2, TVariant(u"B3"));
+    file->SetCellValueX(10, 4, {TVariant(2.5), 15, false});
+    file->SetCellFormula(1, 1, u"=D10*2");
+    TWorkbook& book = file->GetTWorkbook();
+    book.Globals().AddName({u"Block", u"=Sheet1!$C$1:$E$2", 0, -1});
+    file->SetBounds(1);
+    file->SetCellValue(2, 3, TVariant(7.0));   // C2 after the bounds too
+    file->AssignCellData(2, 2, TVariant(8.0)); // E2: the block's third column
+    EXPECT_EQ(std::make_tuple(Repr(file->GetCellValue(2, 3)), Repr(file->GetCellData(2, 2)), file->GetCellFormula(1, 1)),
+              std::make_tuple(std::string("7.0"), std::string("8.0"), std::u16string(u"=D10*2")));
+    file->AssignCellValueX2(4, 1, {TVariant(u"plain bold"), -1, false}, {{7, 5}});
+    TXlsCellValue rich;
+    TRTFRunList runs;
+    file->GetCellValueX2(4, 1, rich, runs);
+    EXPECT_EQ(runs, (TRTFRunList{{7, 5}}));
+    EXPECT_EQ(Saved(*file), (std::vector<std::string>{
+                                "Sheet1\t0\t0\t5\t0", "Sheet1\t1\t2\t2\t7.0", "Sheet1\t1\t4\t2\t8.0",
+                                "Sheet1\t2\t1\t1\t'B3'", "Sheet1\t3\t0\t1\t'plain bold'", "Sheet1\t9\t3\t2\t2.5"}));
+    const struct { int got, expected; const char* what; } used[] = {
+        {file->MaxRow(), 10, "MaxRow"},           {file->MaxCol(), 5, "MaxCol"},
+        {file->ColIndexCount(2), 2, "count 2"},   {file->ColIndexCount(9), 0, "count 9"},
+        {file->ColByIndex(2, 2), 5, "by index"},  {file->ColByIndex(2, 3), 0, "past"},
+        {file->ColByIndex(2, 0), 0, "before"},    {file->ColIndex(2, 4), 2, "between"},
+        {file->ColIndex(2, 5), 2, "at"},          {file->ColIndex(2, 9), 3, "after"},
+        {file->IsEmptyRow(0), true, "row 0"},     {file->IsEmptyRow(3), false, "row 3"},
+        {file->IsEmptyRow(5), true, "row 5"},     {file->GetCellFormat(10, 4), 15, "format"},
+        {file->GetCellFormat(11, 4), -1, "no cell"}};
+    for (const auto& u : used) EXPECT_EQ(u.got, u.expected) << u.what;
+}
+
+// A refused call changes nothing and says why.
+TEST(XLSFileOps, Refusals) {
+    auto file = Opened("small");
+    const auto before = Bytes(*file);
+    const std::pair<std::function<void()>, std::string> refused[] = {
+        {[&] { file->SetCellFormat(1, 1, 4000); }, "The index \"4000\" of the property \"XF\" is not in the range 0-"},
+        {[&] { file->SetCellValueX(1, 1, {TVariant(1.0), 4000, false}); }, "The index \"4000\" of the property \"XF\""},
+        {[&] { file->SetCellValue(65537, 1, TVariant(1.0)); }, "Invalid Row (65536)"},
+        {[&] { file->SetCellFormula(1, 1, u"=SUM("); }, "Unexpected end of formula: \"=SUM(\""},
+    };
+    for (const auto& [call, message] : refused) EXPECT_TRUE(MessageOf(call).starts_with(message)) << MessageOf(call);
+    EXPECT_EQ(Bytes(*file), before);
+}
