@@ -175,6 +175,86 @@ void TXLSFile::InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBef
     FInvalidateFormulas = true;
 }
 
+std::int32_t TXLSFile::SheetCount() { return Book().SheetCount(); }
+
+std::int32_t TXLSFile::GetActiveSheet() {
+    Book();
+    return FActiveSheet;
+}
+
+void TXLSFile::SetActiveSheet(std::int32_t sheet) {
+    Book();
+    FActiveSheet = sheet;
+}
+
+void TXLSFile::SelectSheet(std::int32_t sheet) { Book().SetActiveSheet(sheet - 1); }
+
+bool TXLSFile::IsWorksheet(std::int32_t sheet) {
+    const TWorkbook& book = Book();
+    return sheet >= 1 && sheet <= book.SheetCount() && book.IsWorksheet(sheet - 1);
+}
+
+std::u16string TXLSFile::GetActiveSheetName() {
+    const int index = CheckedSheet();
+    return FWorkbook->Globals().GetSheetName(index);
+}
+
+void TXLSFile::SetActiveSheetName(const std::u16string& name) {
+    const int index = CheckedSheet();
+    if (name.empty()) Raise(ErrInvalidSheet, "");
+    FWorkbook->Globals().SetSheetName(index, name);
+}
+
+std::u16string TXLSFile::GetActiveSheetCodeName() {
+    const int index = CheckedSheet();
+    return FWorkbook->Sheet(index).GetCodeName();
+}
+
+void TXLSFile::SetActiveSheetCodeName(const std::u16string& codeName) {
+    const int index = CheckedSheet();
+    if (codeName.empty()) Raise(ErrInvalidSheet, "");
+    for (int i = 0; i < FWorkbook->SheetCount(); ++i)
+        if (FWorkbook->Sheet(i).GetCodeName() == codeName) Raise(ErrDuplicatedSheetName, Utf16ToUtf8(codeName));
+    FWorkbook->Sheet(index).SetCodeName(codeName);
+}
+
+TXlsSheetVisible TXLSFile::GetActiveSheetVisible() {
+    const int index = CheckedSheet();
+    return FWorkbook->Globals().GetSheetVisible(index);
+}
+
+void TXLSFile::SetActiveSheetVisible(TXlsSheetVisible visible) {
+    const int index = CheckedSheet();
+    FWorkbook->Globals().SetSheetVisible(index, visible);
+}
+
+void TXLSFile::ClearSheet() {
+    if (!Cells()) return;
+    const int index = FActiveSheet - 1;
+    TWorkSheet& sheet = FWorkbook->WorkSheets(index);
+    sheet.ClearValues();
+    // The empty sheet is loaded selected; only the workbook's selected
+    // sheet may be, or the sheets open grouped.
+    sheet.SetSelected(index == FWorkbook->GetActiveSheet());
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteSheet(std::int32_t count) {
+    const int first = CheckedSheet();
+    TWorkbook& book = *FWorkbook;
+    if (book.SheetCount() <= count) Raise(ErrNoSheetVisible);
+    if (count < 1) return;
+    count = std::min(count, book.SheetCount() - first);
+    const int selected = book.GetActiveSheet();
+    book.DeleteSheets(first, count);
+    FActiveSheet = std::min(FActiveSheet, book.SheetCount());
+    FInvalidateFormulas = true;
+    int moved = selected >= first + count ? selected - count : selected;
+    if ((selected >= first && selected < first + count) || moved < 0 || moved >= book.SheetCount())
+        moved = FActiveSheet - 1;
+    book.SetActiveSheet(moved);
+}
+
 TWorkSheet* TXLSFile::ActiveWorkSheet() const {
     TWorkbook& book = Book();
     const int index = FActiveSheet - 1;

@@ -124,6 +124,25 @@ public:
     void SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) override;
 
     void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
+    std::int32_t SheetCount() override;
+    // The active sheet is stored as given; operations check it when they use it.
+    std::int32_t GetActiveSheet() override;
+    void SetActiveSheet(std::int32_t sheet) override;
+    // The sheet selected when the file is opened, alone.
+    void SelectSheet(std::int32_t sheet) override;
+    bool IsWorksheet(std::int32_t sheet) override;
+    std::u16string GetActiveSheetName() override;
+    void SetActiveSheetName(const std::u16string& name) override;
+    std::u16string GetActiveSheetCodeName() override;
+    void SetActiveSheetCodeName(const std::u16string& codeName) override;
+    TXlsSheetVisible GetActiveSheetVisible() override;
+    void SetActiveSheetVisible(TXlsSheetVisible visible) override;
+    // The sheet comes back empty, selected only when it is the selected one.
+    void ClearSheet() override;
+    // count sheets from the active one; at least one sheet stays. The
+    // active sheet stays within the workbook and, when the selected sheet
+    // went, becomes the selected one.
+    void DeleteSheet(std::int32_t count) override;
 
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;

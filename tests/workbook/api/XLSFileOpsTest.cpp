@@ -1,4 +1,4 @@
-#include <sstream>
+#include <charconv>
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/api/XLSAdapter.h"
@@ -16,13 +16,14 @@ std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
     return file;
 }
 
-// What xlrd reads of the file saved now: "sheet row col type value" lines.
-std::vector<std::string> Saved(TXLSFile& file) {
+// What xlrd reads of the file saved now: "sheet row col type value" lines
+// ("cells") or the globals ("book").
+std::vector<std::string> Saved(TXLSFile& file, const std::string& what = "cells") {
     const fs::path path = fs::path(ORVELO_BINARY_DIR) / "xlsfile-ops-tests" / "saved.xls";
     fs::create_directories(path.parent_path());
     fs::remove(path);
     file.Save(false, path.string(), nullptr, nullptr, nullptr);
-    return Lines(OleCheck("cells", path.string()));
+    return Lines(OleCheck(what, path.string()));
 }
 
 std::vector<std::uint8_t> Bytes(TXLSFile& file) {
@@ -34,22 +35,25 @@ std::vector<std::uint8_t> Bytes(TXLSFile& file) {
 // The value as xlrd's repr writes it.
 std::string Repr(const TVariant& v) {
     if (v.VarType() == TVarType::String) return "'" + Utf16ToUtf8(v.Text()) + "'";
-    std::ostringstream text;
-    text << std::showpoint << v.AsDouble();
-    std::string s = text.str();
-    while (s.ends_with("0") && !s.ends_with(".0")) s.pop_back();
-    return s;
+    char text[32];
+    std::string s(text, std::to_chars(text, text + sizeof text, v.AsDouble()).ptr);
+    return s.find_first_of(".e") == std::string::npos ? s + ".0" : s;
 }
 
 }  // namespace
 
 // Every cell xlrd reads at (r, c) is the interface's (r + 1, c + 1).
 TEST(XLSFileOps, ValuesWhereXlrdReadsThem) {
-    auto file = Opened("small");
-    for (const auto& line : Saved(*file)) {
-        const auto f = Split(line);
-        const TVariant value = file->GetCellValue(std::stoi(f[1]) + 1, std::stoi(f[2]) + 1);
-        EXPECT_EQ(Repr(value), f[4]) << line;
+    for (const char* fixture : {"small", "cells", "sheets_v"}) {
+        auto file = Opened(fixture);
+        for (const auto& line : Saved(*file)) {
+            const auto f = Split(line);
+            for (int sheet = 1; sheet <= file->SheetCount(); ++sheet) {
+                file->SetActiveSheet(sheet);
+                if (file->GetActiveSheetName() == Utf8ToUtf16(f[0])) break;
+            }
+            EXPECT_EQ(Repr(file->GetCellValue(std::stoi(f[1]) + 1, std::stoi(f[2]) + 1)), f[4]) << line;
+        }
     }
 }
 
@@ -98,5 +102,56 @@ TEST(XLSFileOps, Refusals) {
         {[&] { file->SetCellFormula(1, 1, u"=SUM("); }, "Unexpected end of formula: \"=SUM(\""},
     };
     for (const auto& [call, message] : refused) EXPECT_TRUE(MessageOf(call).starts_with(message)) << MessageOf(call);
+    EXPECT_EQ(Bytes(*file), before);
+}
+
+// The active sheet (from 1), the selected sheets, and the sheets xlrd reads.
+std::string SheetState(TXLSFile& file) {
+    std::string state = std::to_string(file.GetActiveSheet()) + " ";
+    for (int s = 0; s < file.SheetCount(); ++s) state += file.GetTWorkbook().Sheet(s).GetSelected() ? "*" : "-";
+    for (const auto& line : Saved(file, "book")) state += line.starts_with("sheet") ? "|" + line.substr(6) : "";
+    return state;
+}
+
+// Deleting keeps the active sheet within the workbook and one sheet
+// selected; a cleared copy does not come back selected beside it.
+TEST(XLSFileOps, Sheets) {
+    const struct { std::function<void(TXLSFile&)> act; std::string state; } cases[] = {
+        {[](TXLSFile& f) { f.SetActiveSheet(3); f.DeleteSheet(1); }, "2 *-|Sheet1 0|Sheet2 0"},
+        {[](TXLSFile& f) { f.SelectSheet(3); f.SetActiveSheet(3); f.DeleteSheet(1); }, "2 -*|Sheet1 0|Sheet2 0"},
+        {[](TXLSFile& f) { f.SelectSheet(2); f.DeleteSheet(2); }, "1 *|Sheet 0"},
+        {[](TXLSFile& f) { f.SelectSheet(3); f.SetActiveSheet(2); f.DeleteSheet(1); }, "2 -*|Sheet1 0|Sheet 0"},
+        {[](TXLSFile& f) { f.InsertAndCopySheets(1, 2, 2); f.SetActiveSheet(3); f.ClearSheet(); f.SetActiveSheet(2); f.ClearSheet(); },
+         "2 *----|Sheet1 0|Sheet4 0|Sheet3 0|Sheet2 0|Sheet 0"},
+        {[](TXLSFile& f) { f.SetActiveSheet(2); f.SetActiveSheetName(u"Voda"); f.SetActiveSheetVisible(TXlsSheetVisible::sv_Hidden); },
+         "2 *--|Sheet1 0|Voda 1|Sheet 0"},
+    };
+    for (const auto& c : cases) {
+        auto file = Opened("");
+        file->NewFile(3);
+        file->SetCellValue(1, 1, TVariant(1.0));
+        c.act(*file);
+        EXPECT_EQ(SheetState(*file), c.state);
+    }
+}
+
+// Bad sheet numbers and names change nothing.
+TEST(XLSFileOps, SheetRefusals) {
+    auto file = Opened("");
+    file->NewFile(3);
+    file->SetActiveSheet(3);
+    file->SetActiveSheetCodeName(u"Voda");
+    const auto before = Bytes(*file);
+    const std::pair<std::function<void()>, std::string> refused[] = {
+        {[&] { file->SelectSheet(9); }, "Sheet number \"8\" invalid. Must be between 0 and 2"},
+        {[&] { file->SetActiveSheet(0); file->SetCellValue(1, 1, TVariant(1.0)); }, "Sheet number \"-1\" invalid. Must be between 0 and 2"},
+        {[&] { file->SetActiveSheet(4); file->ClearSheet(); }, "Sheet number \"3\" invalid. Must be between 0 and 2"},
+        {[&] { file->SetActiveSheet(1); file->DeleteSheet(3); }, "There are not visible sheets on the file"},
+        {[&] { file->SetActiveSheetName(u""); }, "Invalid sheet: "},
+        {[&] { file->SetActiveSheetName(u"Sheet2"); }, "Sheet name already exists: Sheet2"},
+        {[&] { file->SetActiveSheetCodeName(u"Voda"); }, "Sheet name already exists: Voda"},
+    };
+    for (const auto& [call, message] : refused) EXPECT_EQ(MessageOf(call), message);
+    EXPECT_FALSE(file->IsWorksheet(4));
     EXPECT_EQ(Bytes(*file), before);
 }
