@@ -255,6 +255,39 @@ void TXLSFile::DeleteSheet(std::int32_t count) {
     book.SetActiveSheet(moved);
 }
 
+// ---------------------------------------------------------------------------
+// Rows and columns
+
+void TXLSFile::InsertAndCopyRows(std::int32_t firstRow, std::int32_t lastRow, std::int32_t destRow,
+                                 std::int32_t count, bool onlyFormulas) {
+    const int sheet = CheckedSheet();
+    FWorkbook->InsertAndCopyRowsAndCols(sheet, firstRow - 1, lastRow - 1, destRow - 1, count, 0, 0, 0, 0,
+                                        onlyFormulas);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::InsertAndCopyCols(std::int32_t firstCol, std::int32_t lastCol, std::int32_t destCol,
+                                 std::int32_t count, bool onlyFormulas) {
+    const int sheet = CheckedSheet();
+    FWorkbook->InsertAndCopyRowsAndCols(sheet, 0, 0, 0, 0, firstCol - 1, lastCol - 1, destCol - 1, count,
+                                        onlyFormulas);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteRows(std::int32_t row, std::int32_t count) {
+    const int sheet = CheckedSheet();
+    if (count < 1) return;
+    FWorkbook->DeleteRowsAndCols(sheet, row - 1, count, 0, 0);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteCols(std::int32_t col, std::int32_t count) {
+    const int sheet = CheckedSheet();
+    if (count < 1) return;
+    FWorkbook->DeleteRowsAndCols(sheet, 0, 0, col - 1, count);
+    FInvalidateFormulas = true;
+}
+
 TWorkSheet* TXLSFile::ActiveWorkSheet() const {
     TWorkbook& book = Book();
     const int index = FActiveSheet - 1;

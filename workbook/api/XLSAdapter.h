@@ -144,6 +144,16 @@ public:
     // went, becomes the selected one.
     void DeleteSheet(std::int32_t count) override;
 
+    // Rows and columns of the active sheet; every sheet's references and the
+    // names follow. A move the model refuses changes nothing; counts below
+    // 1 delete nothing.
+    void InsertAndCopyRows(std::int32_t firstRow, std::int32_t lastRow, std::int32_t destRow, std::int32_t count,
+                           bool onlyFormulas) override;
+    void InsertAndCopyCols(std::int32_t firstCol, std::int32_t lastCol, std::int32_t destCol, std::int32_t count,
+                           bool onlyFormulas) override;
+    void DeleteRows(std::int32_t row, std::int32_t count) override;
+    void DeleteCols(std::int32_t col, std::int32_t count) override;
+
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;
     void RefreshChartRanges(const std::u16string& rangeName) override;

@@ -155,3 +155,34 @@ TEST(XLSFileOps, SheetRefusals) {
     EXPECT_FALSE(file->IsWorksheet(4));
     EXPECT_EQ(Bytes(*file), before);
 }
+
+// Rows and columns moved where xlrd expects them; a refused move and a
+// count below 1 change nothing.
+TEST(XLSFileOps, RowsAndCols) {
+    const struct { std::function<void(TXLSFile&)> act; std::vector<std::string> cells; std::u16string formula; } cases[] = {
+        {[](TXLSFile& f) { f.DeleteRows(1, 1); }, {"Sheet1\t0\t0\t2\t2.0", "Sheet1\t1\t0\t5\t0"}, u""},
+        {[](TXLSFile& f) { f.InsertAndCopyRows(1, 3, 4, 1, false); }, {"Sheet1\t0\t0\t2\t1.0", "Sheet1\t0\t1\t1\t'x'",
+          "Sheet1\t1\t0\t2\t2.0", "Sheet1\t2\t0\t5\t0", "Sheet1\t3\t0\t2\t1.0", "Sheet1\t3\t1\t1\t'x'",
+          "Sheet1\t4\t0\t2\t2.0", "Sheet1\t5\t0\t5\t0"}, u"=A4+A5"},
+        {[](TXLSFile& f) { f.DeleteCols(2, 1); }, {"Sheet1\t0\t0\t2\t1.0", "Sheet1\t1\t0\t2\t2.0", "Sheet1\t2\t0\t5\t0"},
+         u""},
+        {[](TXLSFile& f) { f.InsertAndCopyCols(1, 1, 1, 1, true); }, {"Sheet1\t0\t1\t2\t1.0", "Sheet1\t0\t2\t1\t'x'", "Sheet1\t1\t1\t2\t2.0",
+          "Sheet1\t2\t0\t5\t0", "Sheet1\t2\t1\t5\t0"}, u"=B1+B2"},
+    };
+    for (const auto& c : cases) {
+        auto file = Opened("");
+        file->SetCellValue(1, 1, TVariant(1.0));
+        file->SetCellValue(2, 1, TVariant(2.0));
+        file->SetCellValue(1, 2, TVariant(u"x"));
+        file->SetCellFormula(3, 1, u"=A1+A2");
+        const auto before = Bytes(*file);
+        EXPECT_EQ(MessageOf([&] { file->InsertAndCopyRows(1, 1, 65536, 1, false); }), "Ivalid arguments to call InsertAndCopyRows");
+        file->DeleteRows(1, -2);
+        file->DeleteCols(1, 0);
+        EXPECT_EQ(Bytes(*file), before);
+        c.act(*file);
+        EXPECT_EQ(Saved(*file), c.cells);
+        file->SetActiveSheet(1);
+        EXPECT_EQ(file->GetCellFormula(6, 1) + file->GetCellFormula(3, 2), c.formula);
+    }
+}
