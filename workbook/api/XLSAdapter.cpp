@@ -288,6 +288,84 @@ void TXLSFile::DeleteCols(std::int32_t col, std::int32_t count) {
     FInvalidateFormulas = true;
 }
 
+void TXLSFile::DeleteMarkedRows(const std::u16string& mark) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    for (auto row = static_cast<int>(cells->Count()) - 1; row >= 0; --row) {
+        const TBaseRowColRecordList* list = Row(row);
+        if (!list || VariantToString(static_cast<const TCellRecord*>(list->GetItems(0))->GetValue()) != mark) continue;
+        FWorkbook->DeleteRowsAndCols(FActiveSheet - 1, row, 1, 0, 0);
+        FInvalidateFormulas = true;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Row settings
+
+TRowRecord* TXLSFile::RowRecord(std::int32_t row) const {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || row < 1 || !sheet->Cells().Rows().HasRow(row - 1)) return nullptr;
+    return sheet->Cells().Rows().GetItems(static_cast<std::size_t>(row - 1));
+}
+
+std::int32_t TXLSFile::GetRowHeight(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return !sheet ? 0 : row < 1 ? sheet->DefRowHeight() : sheet->GetRowHeight(row - 1, false);
+}
+
+std::int32_t TXLSFile::GetRowHeightHiddenIsZero(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return !sheet ? 0 : row < 1 ? sheet->DefRowHeight() : sheet->GetRowHeight(row - 1, true);
+}
+
+void TXLSFile::SetRowHeight(std::int32_t row, std::int32_t height) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHeight(row - 1, height);
+}
+
+std::int32_t TXLSFile::GetDefaultColWidth() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->DefColWidth() : 10;
+}
+
+std::int32_t TXLSFile::GetDefaultRowHeight() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->DefRowHeight() : 255;
+}
+
+bool TXLSFile::GetAutoRowHeight(std::int32_t row) {
+    const TRowRecord* record = RowRecord(row);
+    return !record || record->IsAutoHeight();
+}
+
+// A row without settings gets them only to turn automatic height off.
+void TXLSFile::SetAutoRowHeight(std::int32_t row, bool automatic) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || (automatic && !RowRecord(row))) return;
+    if (!RowRecord(row)) sheet->SetRowHeight(row - 1, sheet->GetRowHeight(row - 1, false));
+    automatic ? RowRecord(row)->AutoHeight() : RowRecord(row)->ManualHeight();
+}
+
+bool TXLSFile::GetRowHidden(std::int32_t row) {
+    const TRowRecord* record = RowRecord(row);
+    return record && record->IsHidden();
+}
+
+void TXLSFile::SetRowHidden(std::int32_t row, bool hidden) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHidden(row - 1, hidden);
+}
+
+std::int32_t TXLSFile::GetRowFormat(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return !sheet ? 0 : row < 1 ? -1 : sheet->GetRowFormat(row - 1);
+}
+
+void TXLSFile::SetRowFormat(std::int32_t row, std::int32_t xf) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    CheckXF(xf, false);
+    sheet->SetRowFormat(row - 1, xf);
+}
+
 TWorkSheet* TXLSFile::ActiveWorkSheet() const {
     TWorkbook& book = Book();
     const int index = FActiveSheet - 1;

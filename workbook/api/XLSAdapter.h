@@ -153,6 +153,23 @@ public:
                            bool onlyFormulas) override;
     void DeleteRows(std::int32_t row, std::int32_t count) override;
     void DeleteCols(std::int32_t col, std::int32_t count) override;
+    // From the last row up, each row whose first cell reads as mark goes.
+    void DeleteMarkedRows(const std::u16string& mark) override;
+
+    // Row settings of the active sheet, heights in 1/20 point. Rows before
+    // the first have the default height and no settings.
+    std::int32_t GetRowHeight(std::int32_t row) override;
+    std::int32_t GetRowHeightHiddenIsZero(std::int32_t row) override;
+    void SetRowHeight(std::int32_t row, std::int32_t height) override;
+    std::int32_t GetDefaultColWidth() override;
+    std::int32_t GetDefaultRowHeight() override;
+    bool GetAutoRowHeight(std::int32_t row) override;
+    void SetAutoRowHeight(std::int32_t row, bool automatic) override;
+    bool GetRowHidden(std::int32_t row) override;
+    void SetRowHidden(std::int32_t row, bool hidden) override;
+    std::int32_t GetRowFormat(std::int32_t row) override;
+    // An XF outside the workbook's list is refused, nothing changed.
+    void SetRowFormat(std::int32_t row, std::int32_t xf) override;
 
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;
@@ -193,6 +210,9 @@ private:
     void CheckXF(std::int32_t xf, bool keepAllowed) const;
     void SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs);
     void GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
+    TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
+    // The row's ROW record, when it has one.
+    TRowRecord* RowRecord(std::int32_t row) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
