@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 
 #include "workbook/storage/UKmrEmptySheet.h"
@@ -174,12 +175,378 @@ void TXLSFile::InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBef
     FInvalidateFormulas = true;
 }
 
+std::int32_t TXLSFile::SheetCount() { return Book().SheetCount(); }
+
+std::int32_t TXLSFile::GetActiveSheet() {
+    Book();
+    return FActiveSheet;
+}
+
+void TXLSFile::SetActiveSheet(std::int32_t sheet) {
+    Book();
+    FActiveSheet = sheet;
+}
+
+void TXLSFile::SelectSheet(std::int32_t sheet) { Book().SetActiveSheet(sheet - 1); }
+
+bool TXLSFile::IsWorksheet(std::int32_t sheet) {
+    const TWorkbook& book = Book();
+    return sheet >= 1 && sheet <= book.SheetCount() && book.IsWorksheet(sheet - 1);
+}
+
+std::u16string TXLSFile::GetActiveSheetName() {
+    const int index = CheckedSheet();
+    return FWorkbook->Globals().GetSheetName(index);
+}
+
+void TXLSFile::SetActiveSheetName(const std::u16string& name) {
+    const int index = CheckedSheet();
+    if (name.empty()) Raise(ErrInvalidSheet, "");
+    FWorkbook->Globals().SetSheetName(index, name);
+}
+
+std::u16string TXLSFile::GetActiveSheetCodeName() {
+    const int index = CheckedSheet();
+    return FWorkbook->Sheet(index).GetCodeName();
+}
+
+void TXLSFile::SetActiveSheetCodeName(const std::u16string& codeName) {
+    const int index = CheckedSheet();
+    if (codeName.empty()) Raise(ErrInvalidSheet, "");
+    for (int i = 0; i < FWorkbook->SheetCount(); ++i)
+        if (FWorkbook->Sheet(i).GetCodeName() == codeName) Raise(ErrDuplicatedSheetName, Utf16ToUtf8(codeName));
+    FWorkbook->Sheet(index).SetCodeName(codeName);
+}
+
+TXlsSheetVisible TXLSFile::GetActiveSheetVisible() {
+    const int index = CheckedSheet();
+    return FWorkbook->Globals().GetSheetVisible(index);
+}
+
+void TXLSFile::SetActiveSheetVisible(TXlsSheetVisible visible) {
+    const int index = CheckedSheet();
+    FWorkbook->Globals().SetSheetVisible(index, visible);
+}
+
+void TXLSFile::ClearSheet() {
+    if (!Cells()) return;
+    const int index = FActiveSheet - 1;
+    TWorkSheet& sheet = FWorkbook->WorkSheets(index);
+    sheet.ClearValues();
+    // The empty sheet is loaded selected; only the workbook's selected
+    // sheet may be, or the sheets open grouped.
+    sheet.SetSelected(index == FWorkbook->GetActiveSheet());
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteSheet(std::int32_t count) {
+    const int first = CheckedSheet();
+    TWorkbook& book = *FWorkbook;
+    if (book.SheetCount() <= count) Raise(ErrNoSheetVisible);
+    if (count < 1) return;
+    count = std::min(count, book.SheetCount() - first);
+    const int selected = book.GetActiveSheet();
+    book.DeleteSheets(first, count);
+    FActiveSheet = std::min(FActiveSheet, book.SheetCount());
+    FInvalidateFormulas = true;
+    int moved = selected >= first + count ? selected - count : selected;
+    if ((selected >= first && selected < first + count) || moved < 0 || moved >= book.SheetCount())
+        moved = FActiveSheet - 1;
+    book.SetActiveSheet(moved);
+}
+
+// ---------------------------------------------------------------------------
+// Rows and columns
+
+void TXLSFile::InsertAndCopyRows(std::int32_t firstRow, std::int32_t lastRow, std::int32_t destRow,
+                                 std::int32_t count, bool onlyFormulas) {
+    const int sheet = CheckedSheet();
+    FWorkbook->InsertAndCopyRowsAndCols(sheet, firstRow - 1, lastRow - 1, destRow - 1, count, 0, 0, 0, 0,
+                                        onlyFormulas);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::InsertAndCopyCols(std::int32_t firstCol, std::int32_t lastCol, std::int32_t destCol,
+                                 std::int32_t count, bool onlyFormulas) {
+    const int sheet = CheckedSheet();
+    FWorkbook->InsertAndCopyRowsAndCols(sheet, 0, 0, 0, 0, firstCol - 1, lastCol - 1, destCol - 1, count,
+                                        onlyFormulas);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteRows(std::int32_t row, std::int32_t count) {
+    const int sheet = CheckedSheet();
+    if (count < 1) return;
+    FWorkbook->DeleteRowsAndCols(sheet, row - 1, count, 0, 0);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteCols(std::int32_t col, std::int32_t count) {
+    const int sheet = CheckedSheet();
+    if (count < 1) return;
+    FWorkbook->DeleteRowsAndCols(sheet, 0, 0, col - 1, count);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::DeleteMarkedRows(const std::u16string& mark) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    for (auto row = static_cast<int>(cells->Count()) - 1; row >= 0; --row) {
+        const TBaseRowColRecordList* list = Row(row);
+        if (!list || VariantToString(static_cast<const TCellRecord*>(list->GetItems(0))->GetValue()) != mark) continue;
+        FWorkbook->DeleteRowsAndCols(FActiveSheet - 1, row, 1, 0, 0);
+        FInvalidateFormulas = true;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Row settings
+
+TRowRecord* TXLSFile::RowRecord(std::int32_t row) const {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || row < 1 || !sheet->Cells().Rows().HasRow(row - 1)) return nullptr;
+    return sheet->Cells().Rows().GetItems(static_cast<std::size_t>(row - 1));
+}
+
+std::int32_t TXLSFile::GetRowHeight(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return !sheet ? 0 : row < 1 ? sheet->DefRowHeight() : sheet->GetRowHeight(row - 1, false);
+}
+
+std::int32_t TXLSFile::GetRowHeightHiddenIsZero(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return !sheet ? 0 : row < 1 ? sheet->DefRowHeight() : sheet->GetRowHeight(row - 1, true);
+}
+
+void TXLSFile::SetRowHeight(std::int32_t row, std::int32_t height) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHeight(row - 1, height);
+}
+
+std::int32_t TXLSFile::GetDefaultColWidth() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->DefColWidth() : 10;
+}
+
+std::int32_t TXLSFile::GetDefaultRowHeight() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->DefRowHeight() : 255;
+}
+
+bool TXLSFile::GetAutoRowHeight(std::int32_t row) {
+    const TRowRecord* record = RowRecord(row);
+    return !record || record->IsAutoHeight();
+}
+
+// A row without settings gets them only to turn automatic height off.
+void TXLSFile::SetAutoRowHeight(std::int32_t row, bool automatic) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || (automatic && !RowRecord(row))) return;
+    if (!RowRecord(row)) sheet->SetRowHeight(row - 1, sheet->GetRowHeight(row - 1, false));
+    automatic ? RowRecord(row)->AutoHeight() : RowRecord(row)->ManualHeight();
+}
+
+bool TXLSFile::GetRowHidden(std::int32_t row) {
+    const TRowRecord* record = RowRecord(row);
+    return record && record->IsHidden();
+}
+
+void TXLSFile::SetRowHidden(std::int32_t row, bool hidden) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHidden(row - 1, hidden);
+}
+
+std::int32_t TXLSFile::GetRowFormat(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return !sheet ? 0 : row < 1 ? -1 : sheet->GetRowFormat(row - 1);
+}
+
+void TXLSFile::SetRowFormat(std::int32_t row, std::int32_t xf) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    CheckXF(xf, false);
+    sheet->SetRowFormat(row - 1, xf);
+}
+
 TWorkSheet* TXLSFile::ActiveWorkSheet() const {
     TWorkbook& book = Book();
     const int index = FActiveSheet - 1;
     // A stored active sheet past the last is kept as it is: no worksheet.
     if (index < 0 || index >= book.SheetCount() || !book.IsWorksheet(index)) return nullptr;
     return &book.WorkSheets(index);
+}
+
+int TXLSFile::CheckedSheet() const {
+    const TWorkbook& book = Book();
+    const int index = FActiveSheet - 1;
+    if (index < 0 || index >= book.SheetCount()) Raise(ErrInvalidSheetNo, index, 0, book.SheetCount() - 1);
+    return index;
+}
+
+TCellList* TXLSFile::Cells() const {
+    const int index = CheckedSheet();
+    return FWorkbook->IsWorksheet(index) ? &FWorkbook->WorkSheets(index).Cells().CellList() : nullptr;
+}
+
+const TBaseRowColRecordList* TXLSFile::Row(std::int32_t row) const {
+    const TCellList* cells = Cells();
+    if (!cells || row < 0) return nullptr;
+    const TBaseRowColRecordList* list = cells->GetItems(static_cast<std::size_t>(row));
+    return list && list->Count() > 0 ? list : nullptr;
+}
+
+void TXLSFile::CheckXF(std::int32_t xf, bool keepAllowed) const {
+    const auto count = static_cast<std::int32_t>(Book().Globals().XF().Count());
+    if ((xf < 0 || xf >= count) && !(keepAllowed && xf == -1)) Raise(ErrIndexOutBounds, xf, "XF", 0, count - 1);
+}
+
+// ---------------------------------------------------------------------------
+// Cell values and formulas
+
+void TXLSFile::GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const {
+    value = TXlsCellValue();
+    runs.clear();
+    if (const TCellList* cells = Cells()) cells->GetValueX2(row, col, value, runs);
+}
+
+void TXLSFile::SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    CheckXF(value.XF, true);
+    cells->SetValueX2(row, col, value, runs, FWorkbook->Globals().GetIs1904());
+    FInvalidateFormulas = true;
+}
+
+TVariant TXLSFile::GetCellValue(std::int32_t row, std::int32_t col) {
+    return GetCellData(row, col - FFirstColumn - 1);
+}
+
+void TXLSFile::SetCellValue(std::int32_t row, std::int32_t col, const TVariant& value) {
+    AssignCellData(row, col - FFirstColumn - 1, value);
+}
+
+TXlsCellValue TXLSFile::GetCellValueX(std::int32_t row, std::int32_t col) {
+    return GetCellDataX(row, col - FFirstColumn - 1);
+}
+
+void TXLSFile::SetCellValueX(std::int32_t row, std::int32_t col, const TXlsCellValue& value) {
+    AssignCellDataX(row, col - FFirstColumn - 1, value);
+}
+
+void TXLSFile::GetCellValueX2(std::int32_t row, std::int32_t col, TXlsCellValue& value, TRTFRunList& runs) {
+    GetValueAt(row - 1, col - 1, value, runs);
+    for (TRTFRun& run : runs) ++run.FirstChar;
+}
+
+void TXLSFile::AssignCellValueX2(std::int32_t row, std::int32_t col, const TXlsCellValue& value,
+                                 const TRTFRunList& runs) {
+    TRTFRunList model = runs;
+    for (TRTFRun& run : model) run.FirstChar = static_cast<std::uint16_t>(run.FirstChar - 1);
+    SetValueAt(row - 1, col - 1, value, model);
+}
+
+std::u16string TXLSFile::GetCellFormula(std::int32_t row, std::int32_t col) {
+    const TCellList* cells = Cells();
+    return cells ? cells->GetFormula(row - 1, col - 1) : std::u16string();
+}
+
+void TXLSFile::SetCellFormula(std::int32_t row, std::int32_t col, const std::u16string& formula) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    cells->SetFormula(row - 1, col - 1, formula);
+    FInvalidateFormulas = true;
+}
+
+void TXLSFile::SetCellFormulaX(std::int32_t row, std::int32_t col, const std::u16string& formula,
+                               const TVariant& cachedResult) {
+    if (TCellList* cells = Cells())
+        cells->AssignFormulaX(row - 1, col - 1, formula, cachedResult, FWorkbook->Globals().GetIs1904());
+}
+
+TVariant TXLSFile::GetCellData(std::int32_t row, std::int32_t blockCol) { return GetCellDataX(row, blockCol).Value; }
+
+TXlsCellValue TXLSFile::GetCellDataX(std::int32_t row, std::int32_t blockCol) {
+    TXlsCellValue value;
+    TRTFRunList runs;
+    GetValueAt(row - 1, FFirstColumn + blockCol, value, runs);
+    return value;
+}
+
+void TXLSFile::GetCellDataX2(std::int32_t row, std::int32_t blockCol, TXlsCellValue& value, TRTFRunList& runs) {
+    GetValueAt(row - 1, FFirstColumn + blockCol, value, runs);
+}
+
+void TXLSFile::AssignCellData(std::int32_t row, std::int32_t blockCol, const TVariant& value) {
+    AssignCellDataX(row, blockCol, TXlsCellValue{value, -1, false});
+}
+
+void TXLSFile::AssignCellDataX(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value) {
+    SetValueAt(row - 1, FFirstColumn + blockCol, value, {});
+}
+
+void TXLSFile::AssignCellDataX2(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value,
+                                const TRTFRunList& runs) {
+    SetValueAt(row - 1, FFirstColumn + blockCol, value, runs);
+}
+
+// ---------------------------------------------------------------------------
+// Used range
+
+std::int32_t TXLSFile::MaxRow() {
+    const TCellList* cells = Cells();
+    return cells ? static_cast<std::int32_t>(cells->Count()) : 0;
+}
+
+std::int32_t TXLSFile::MaxCol() {
+    const TCellList* cells = Cells();
+    std::int32_t result = 0;
+    for (std::size_t row = 0; cells && row < cells->Count(); ++row) {
+        const TBaseRowColRecordList* list = cells->GetItems(row);
+        if (list && list->Count() > 0)
+            result = std::max<std::int32_t>(result, list->GetItems(list->Count() - 1)->GetColumn() + 1);
+    }
+    return result;
+}
+
+bool TXLSFile::IsEmptyRow(std::int32_t row) {
+    if (!Row(row - 1)) return true;
+    return !FWorkbook->WorkSheets(FActiveSheet - 1).Cells().Rows().HasRow(row - 1);
+}
+
+std::int32_t TXLSFile::ColIndexCount(std::int32_t row) {
+    const TBaseRowColRecordList* list = Row(row - 1);
+    return list ? static_cast<std::int32_t>(list->Count()) : 0;
+}
+
+std::int32_t TXLSFile::ColByIndex(std::int32_t row, std::int32_t index) {
+    const TBaseRowColRecordList* list = Row(row - 1);
+    if (!list || index < 1 || static_cast<std::size_t>(index) > list->Count()) return 0;
+    return list->GetItems(static_cast<std::size_t>(index - 1))->GetColumn() + 1;
+}
+
+// The row's cells are sorted by column: halving finds col, or where it
+// would go.
+std::int32_t TXLSFile::ColIndex(std::int32_t row, std::int32_t col) {
+    const TBaseRowColRecordList* list = Row(row - 1);
+    if (!list) return 0;
+    std::size_t low = 0, high = list->Count();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (list->GetItems(middle)->GetColumn() < col - 1) low = middle + 1;
+        else high = middle;
+    }
+    return static_cast<std::int32_t>(low) + 1;
+}
+
+std::int32_t TXLSFile::GetCellFormat(std::int32_t row, std::int32_t col) {
+    const TCellList* cells = Cells();
+    const TCellRecord* cell = cells ? cells->FindCell(row - 1, col - 1) : nullptr;
+    return cell ? cell->GetXF() : -1;
+}
+
+void TXLSFile::SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) {
+    TCellList* cells = Cells();
+    if (!cells) return;
+    CheckXF(xf, false);
+    cells->SetFormat(row - 1, col - 1, xf);
 }
 
 // ---------------------------------------------------------------------------

@@ -90,7 +90,86 @@ public:
     void SaveAsXls(TKmrStream& stream);
     void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter);
 
+    // Cells of the active sheet, rows and columns from 1. On a sheet that
+    // is no worksheet getters give their default and setters do nothing.
+    TVariant GetCellValue(std::int32_t row, std::int32_t col) override;
+    void SetCellValue(std::int32_t row, std::int32_t col, const TVariant& value) override;
+    TXlsCellValue GetCellValueX(std::int32_t row, std::int32_t col) override;
+    void SetCellValueX(std::int32_t row, std::int32_t col, const TXlsCellValue& value) override;
+    // Rich runs count their first character from 1 here.
+    void GetCellValueX2(std::int32_t row, std::int32_t col, TXlsCellValue& value, TRTFRunList& runs) override;
+    void AssignCellValueX2(std::int32_t row, std::int32_t col, const TXlsCellValue& value,
+                           const TRTFRunList& runs) override;
+    std::u16string GetCellFormula(std::int32_t row, std::int32_t col) override;
+    void SetCellFormula(std::int32_t row, std::int32_t col, const std::u16string& formula) override;
+    void SetCellFormulaX(std::int32_t row, std::int32_t col, const std::u16string& formula,
+                         const TVariant& cachedResult) override;
+    // Block columns count from the block's first column (SetBounds).
+    TVariant GetCellData(std::int32_t row, std::int32_t blockCol) override;
+    TXlsCellValue GetCellDataX(std::int32_t row, std::int32_t blockCol) override;
+    void GetCellDataX2(std::int32_t row, std::int32_t blockCol, TXlsCellValue& value, TRTFRunList& runs) override;
+    void AssignCellData(std::int32_t row, std::int32_t blockCol, const TVariant& value) override;
+    void AssignCellDataX(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value) override;
+    void AssignCellDataX2(std::int32_t row, std::int32_t blockCol, const TXlsCellValue& value,
+                          const TRTFRunList& runs) override;
+
+    std::int32_t MaxRow() override;
+    std::int32_t MaxCol() override;
+    bool IsEmptyRow(std::int32_t row) override;
+    std::int32_t ColIndexCount(std::int32_t row) override;
+    std::int32_t ColByIndex(std::int32_t row, std::int32_t index) override;
+    std::int32_t ColIndex(std::int32_t row, std::int32_t col) override;
+    std::int32_t GetCellFormat(std::int32_t row, std::int32_t col) override;
+    // An XF outside the workbook's list is refused, nothing changed.
+    void SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) override;
+
     void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
+    std::int32_t SheetCount() override;
+    // The active sheet is stored as given; operations check it when they use it.
+    std::int32_t GetActiveSheet() override;
+    void SetActiveSheet(std::int32_t sheet) override;
+    // The sheet selected when the file is opened, alone.
+    void SelectSheet(std::int32_t sheet) override;
+    bool IsWorksheet(std::int32_t sheet) override;
+    std::u16string GetActiveSheetName() override;
+    void SetActiveSheetName(const std::u16string& name) override;
+    std::u16string GetActiveSheetCodeName() override;
+    void SetActiveSheetCodeName(const std::u16string& codeName) override;
+    TXlsSheetVisible GetActiveSheetVisible() override;
+    void SetActiveSheetVisible(TXlsSheetVisible visible) override;
+    // The sheet comes back empty, selected only when it is the selected one.
+    void ClearSheet() override;
+    // count sheets from the active one; at least one sheet stays. The
+    // active sheet stays within the workbook and, when the selected sheet
+    // went, becomes the selected one.
+    void DeleteSheet(std::int32_t count) override;
+
+    // Rows and columns of the active sheet; every sheet's references and the
+    // names follow. A move the model refuses changes nothing; counts below
+    // 1 delete nothing.
+    void InsertAndCopyRows(std::int32_t firstRow, std::int32_t lastRow, std::int32_t destRow, std::int32_t count,
+                           bool onlyFormulas) override;
+    void InsertAndCopyCols(std::int32_t firstCol, std::int32_t lastCol, std::int32_t destCol, std::int32_t count,
+                           bool onlyFormulas) override;
+    void DeleteRows(std::int32_t row, std::int32_t count) override;
+    void DeleteCols(std::int32_t col, std::int32_t count) override;
+    // From the last row up, each row whose first cell reads as mark goes.
+    void DeleteMarkedRows(const std::u16string& mark) override;
+
+    // Row settings of the active sheet, heights in 1/20 point. Rows before
+    // the first have the default height and no settings.
+    std::int32_t GetRowHeight(std::int32_t row) override;
+    std::int32_t GetRowHeightHiddenIsZero(std::int32_t row) override;
+    void SetRowHeight(std::int32_t row, std::int32_t height) override;
+    std::int32_t GetDefaultColWidth() override;
+    std::int32_t GetDefaultRowHeight() override;
+    bool GetAutoRowHeight(std::int32_t row) override;
+    void SetAutoRowHeight(std::int32_t row, bool automatic) override;
+    bool GetRowHidden(std::int32_t row) override;
+    void SetRowHidden(std::int32_t row, bool hidden) override;
+    std::int32_t GetRowFormat(std::int32_t row) override;
+    // An XF outside the workbook's list is refused, nothing changed.
+    void SetRowFormat(std::int32_t row, std::int32_t xf) override;
 
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;
@@ -120,6 +199,20 @@ private:
     void OpenStream(TKmrStream& stream);
     // Where the active sheet is a worksheet, it; else none.
     TWorkSheet* ActiveWorkSheet() const;
+    // The model index of the active sheet; one outside the workbook raises
+    // "Sheet number "%d" invalid. Must be between %d and %d".
+    int CheckedSheet() const;
+    // The active sheet's cells, checked as above; none on another sheet kind.
+    TCellList* Cells() const;
+    // The cells' row list at the model row, when the row holds any.
+    const TBaseRowColRecordList* Row(std::int32_t row) const;
+    // XF index xf must name an XF record (-1 may mean "keep").
+    void CheckXF(std::int32_t xf, bool keepAllowed) const;
+    void SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs);
+    void GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
+    TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
+    // The row's ROW record, when it has one.
+    TRowRecord* RowRecord(std::int32_t row) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
