@@ -29,7 +29,9 @@ std::unique_ptr<TXLSFile> Opened(const std::string& fixture = "") {
 // What xlrd reads of the file saved now: "sheet row col type value" lines
 // ("cells") or the globals ("book").
 TLines Saved(TXLSFile& file, const std::string& what = "cells") {
-    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "xlsfile-ops-tests" / "saved.xls";
+    // One file per test: ctest runs the tests of this binary side by side.
+    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "xlsfile-ops-tests" /
+                          (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".xls");
     fs::create_directories(path.parent_path());
     fs::remove(path);
     file.Save(false, path.string(), nullptr, nullptr, nullptr);
