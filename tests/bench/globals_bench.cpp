@@ -6,7 +6,6 @@
 // fixture.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
