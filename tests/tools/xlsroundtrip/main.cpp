@@ -3,8 +3,10 @@
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
 //                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
+//                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --formats IN
 //
 // Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
 // writes it to OUT with its Save: the "Workbook" stream loads into the
@@ -46,6 +48,10 @@
 // change gives status 1 and its message, and OUT is not created. --merged
 // prints IN's merged ranges (RangeOptions.h).
 //
+// --locale, --string and --format type text into cells and change their
+// formats through the workbook file's operations; --formats prints IN's
+// cell formats (FormatOptions.h).
+//
 // --cells prints every value cell of IN, one a line: sheet index, row and
 // column (from 1), a tab between, then the value: numbers in the shortest
 // text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
@@ -62,6 +68,7 @@
 #include <vector>
 
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/FormatOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
@@ -77,12 +84,13 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, FormulaText, Book } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, FormulaText, Book, File } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
     xlsroundtrip::TBookChange Run;
+    xlsroundtrip::TFileChange FileRun;
 };
 
 // The first worksheet (from 0), or -1.
@@ -185,10 +193,14 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
-int PrintCells(const char* inName, bool merged) {
+int PrintCells(const char* inName, bool merged, bool formats) {
     TXLSFile file(nullptr);
     file.Connect();
     file.OpenFile(inName);
+    if (formats) {
+        xlsroundtrip::PrintFormats(file, std::cout);
+        return 0;
+    }
     const TWorkbook& book = file.GetTWorkbook();
     if (merged) {
         xlsroundtrip::PrintMerged(book, std::cout);
@@ -265,6 +277,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::Book;
         c.Run = std::move(run);
+    } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(fileRun);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -305,17 +320,21 @@ int Usage() {
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
+                 "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
+                 "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
                  "       xlsroundtrip --cells IN\n"
-                 "       xlsroundtrip --merged IN\n";
+                 "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --formats IN\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
+    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0 ||
+                      std::strcmp(argv[1], "--formats") == 0)) {
         try {
-            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
+            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0, std::strcmp(argv[1], "--formats") == 0);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
@@ -335,7 +354,7 @@ int main(int argc, char** argv) {
         file.Connect();
         file.OpenFile(argv[1]);
         TWorkbook& book = file.GetTWorkbook();
-        for (const auto& change : changes) Apply(book, change);
+        for (const auto& change : changes) change.Kind == TChange::TKind::File ? change.FileRun(file) : Apply(book, change);
         if (settings) ChangeSettings(book, settings == 1);
         file.Save(false, argv[2], nullptr, nullptr, nullptr);
     } catch (const std::exception& e) {
