@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "workbook/api/UKmrCellString.h"
+#include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UKmrEmptySheet.h"
 #include "workbook/storage/UKmrMessages.h"
 #include "workbook/storage/UOle2Impl.h"
@@ -547,6 +549,103 @@ void TXLSFile::SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf
     if (!cells) return;
     CheckXF(xf, false);
     cells->SetFormat(row - 1, col - 1, xf);
+}
+
+// ---------------------------------------------------------------------------
+// Formats, fonts and typed text
+
+namespace {
+
+// The font record of an interface font index, which counts as XF records
+// do: 0-3 themselves, 5 on one record less; -1 for 4 and past the records.
+// The other way is TFontRecordList::AddFont's result.
+int FontRecordOf(std::int32_t index, std::size_t records) {
+    const std::int32_t record = index < 4 ? index : index == 4 ? -1 : index - 1;
+    return record >= 0 && static_cast<std::size_t>(record) < records ? record : -1;
+}
+
+// A number or date-time takes the format given, else the cell's own, with
+// the number format the text asks for; anything else takes the format
+// given, else keeps the cell's XF.
+void SetTypedText(TXLSFile& file, std::int32_t row, std::int32_t col, const std::u16string& text,
+                  const TKmrFormat* format, const std::u16string& dateFormat, const std::u16string& timeFormat) {
+    const std::int32_t cellXF = file.GetCellFormat(row, col);  // checks the active sheet
+    if (!file.IsWorksheet(file.GetActiveSheet())) return;
+    CheckRowAndCol(row - 1, col - 1);  // before a format is added
+    const TCellStringValue typed = AnalyseCellString(text, GetDefaultLocaleFormatSettings(), dateFormat, timeFormat);
+    std::int32_t xf = -1;
+    if (typed.IsNumber) {
+        TKmrFormat shown = format ? *format : file.GetFormatList(cellXF);
+        if (typed.NumberFormat) shown.Format = *typed.NumberFormat;
+        xf = file.AddFormat(shown);
+    } else if (format) {
+        xf = file.AddFormat(*format);
+    }
+    file.SetCellValueX(row, col, TXlsCellValue{typed.Value, xf, false});
+}
+
+}  // namespace
+
+std::int32_t TXLSFile::FormatListCount() { return static_cast<std::int32_t>(Book().Globals().XF().Count()); }
+
+TKmrFormat TXLSFile::GetFormatList(std::int32_t index) {
+    TWorkbookGlobals& g = Book().Globals();
+    if (g.XF().Count() == 0) return {};
+    if (index < 0 || static_cast<std::size_t>(index) >= g.XF().Count()) index = 0;
+    return g.XF().GetItems(static_cast<std::size_t>(index))->KmrFormat(g.Fonts(), g.Formats());
+}
+
+void TXLSFile::SetFormatList(std::int32_t index, const TKmrFormat& format) {
+    TWorkbookGlobals& g = Book().Globals();
+    const std::int32_t count = FormatListCount();
+    if (index < 0 || index >= count) Raise(ErrIndexOutBounds, index, "FormatList", 0, count - 1);
+    g.XF().SetFormat(index, format, g.Fonts(), g.Formats());
+}
+
+std::int32_t TXLSFile::AddFormat(const TKmrFormat& format) {
+    TWorkbookGlobals& g = Book().Globals();
+    return g.XF().AddFormat(format, g.Fonts(), g.Formats());
+}
+
+// Past font 4 the indexes run one ahead of the records.
+std::int32_t TXLSFile::FontListCount() {
+    const auto records = static_cast<std::int32_t>(Book().Globals().Fonts().Count());
+    return records > 4 ? records + 1 : records;
+}
+
+TKmrFont TXLSFile::GetFontList(std::int32_t index) {
+    const TFontRecordList& fonts = Book().Globals().Fonts();
+    if (fonts.Count() == 0) return {};
+    return fonts.GetItems(static_cast<std::size_t>(std::max(FontRecordOf(index, fonts.Count()), 0)))->KmrFont();
+}
+
+void TXLSFile::SetFontList(std::int32_t index, const TKmrFont& font) {
+    TFontRecordList& fonts = Book().Globals().Fonts();
+    const std::int32_t count = FontListCount();
+    if (index < 0 || index >= count) Raise(ErrIndexOutBounds, index, "FontList", 0, count - 1);
+    if (index == 4) return;
+    auto record = std::make_unique<TFontRecord>(font);  // a name it refuses changes nothing
+    fonts.SetItems(static_cast<std::size_t>(FontRecordOf(index, fonts.Count())), std::move(record));
+}
+
+std::int32_t TXLSFile::AddFont(const TKmrFont& font) { return Book().Globals().Fonts().AddFont(font); }
+
+TUsedPaletteColors TXLSFile::GetUsedPaletteColors() {
+    TWorkbookGlobals& g = Book().Globals();
+    TUsedPaletteColors used{};
+    const std::vector<bool> flags = g.XF().GetUsedColors(static_cast<int>(used.size()), g.Fonts());
+    std::copy(flags.begin(), flags.end(), used.begin());
+    return used;
+}
+
+void TXLSFile::SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text,
+                             const std::u16string& dateFormat, const std::u16string& timeFormat) {
+    SetTypedText(*this, row, col, text, nullptr, dateFormat, timeFormat);
+}
+
+void TXLSFile::SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const TKmrFormat& format,
+                             const std::u16string& dateFormat, const std::u16string& timeFormat) {
+    SetTypedText(*this, row, col, text, &format, dateFormat, timeFormat);
 }
 
 // ---------------------------------------------------------------------------

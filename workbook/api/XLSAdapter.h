@@ -124,6 +124,31 @@ public:
     // An XF outside the workbook's list is refused, nothing changed.
     void SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) override;
 
+    // Formats, fonts and typed text. Font indexes are those of XF records:
+    // BIFF has no font 4, so 0-3 and 5 on name the font records 0-3 and 4
+    // on. Replacing an entry outside the list is refused, nothing changed.
+    std::int32_t FormatListCount() override;
+    // An index outside the list reads XF 0.
+    TKmrFormat GetFormatList(std::int32_t index) override;
+    // A style XF stays a style.
+    void SetFormatList(std::int32_t index, const TKmrFormat& format) override;
+    std::int32_t AddFormat(const TKmrFormat& format) override;
+    std::int32_t FontListCount() override;
+    // Font 4 and indexes outside the list read font 0.
+    TKmrFont GetFontList(std::int32_t index) override;
+    // Font 4 is left alone.
+    void SetFontList(std::int32_t index, const TKmrFont& font) override;
+    std::int32_t AddFont(const TKmrFont& font) override;
+    TUsedPaletteColors GetUsedPaletteColors() override;
+    // The text as the user's locale settings read it (AnalyseCellString):
+    // a number or date-time takes the format given, else the cell's, with
+    // the number format that shows it; a boolean or a text takes the format
+    // given, else keeps the cell's.
+    void SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const std::u16string& dateFormat,
+                       const std::u16string& timeFormat) override;
+    void SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const TKmrFormat& format,
+                       const std::u16string& dateFormat, const std::u16string& timeFormat) override;
+
     void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
     std::int32_t SheetCount() override;
     // The active sheet is stored as given; operations check it when they use it.
