@@ -61,6 +61,7 @@ Bytes Saved(TXLSFile& file, const std::string& path = "") {
 TEST(XLSFileSettings, ReadBackByOtherPrograms) {
     auto file = Opened();
     file->SetPrintToFit(true), file->SetPrintNumberOfHorizontalPages(2), file->SetPrintNumberOfVerticalPages(3);
+    file->SplitWindow(1000, 2000);
     file->SetActiveSheet(2), file->SelectSheet(2);
     file->SetShowGridLines(false), file->SetShowGridHeaders(false), file->SetSheetZoom(150), file->FreezePanes(4, 1);
     file->SetPageHeader(u"&CVoda"), file->SetPageFooter(u"&RStrana &P"), file->SetPrintGridLines(true);
@@ -76,7 +77,7 @@ TEST(XLSFileSettings, ReadBackByOtherPrograms) {
     const TLines colour = Lines(OleCheck("book", path));
     EXPECT_THAT(colour, ::testing::IsSupersetOf({"datemode 1", "colour 8 17 34 51"}));
     EXPECT_THAT(lines, ::testing::IsSupersetOf(TLines{
-        "xlrd 1 0 None 0 0 0 1 1", "xlrd 2 1 150 1 3 0 0 0", "rec 1 refmode 0", "rec 2 refmode 0", "rec 2 copies 2", "rec 2 wsbool 0421",
+        "xlrd 1 0 None 0 1000 2000 1 1", "xlrd 2 1 150 1 3 0 0 0", "rec 1 refmode 0", "rec 2 refmode 0", "rec 2 copies 2", "rec 2 wsbool 0421",
         "lo book 1 true", "lo name Block Sheet1!$C$5:$F$12", "lo name Cell Sheet1!$B$2:$D$2", "lo name Five 5",
         "lo 1 pageSetup paperSize=9 scale=100 fitToWidth=2 fitToHeight=3", "lo 1 pageSetUpPr fitToPage=true",
         "lo 2 sheetView zoomScale=150 showGridLines=false showRowColHeaders=false tabSelected=true",
@@ -90,7 +91,8 @@ TEST(XLSFileSettings, ReadBackByOtherPrograms) {
                                          file->GetOptionsR1C1(), file->GetExcelNameCount(), file->GetRangeR1(1), file->GetRangeR2(1),
                                          file->GetRangeC1(2), file->GetRangeC2(2), file->GetRangeR1(3)}),
               (std::vector<std::int64_t>{2, 4, 1, 0, 0, 0x332211, true, 3, 5, 12, 2, 4, 0}));
-    EXPECT_EQ(file->GetRangeName(2), u"Cell");
+    file->SetActiveSheet(1), file->GetSplitWindow(splitRow, splitCol);
+    EXPECT_EQ(std::make_tuple(file->GetRangeName(2), splitRow, splitCol), std::make_tuple(u"Cell", 1000, 2000));
 }
 
 // Deleting the active and selected last sheet selects the new last one;
