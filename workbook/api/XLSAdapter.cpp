@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
@@ -645,7 +646,13 @@ void TXLSFile::SetPageHeader(const std::u16string& text) { AnySheet().SetPageHea
 std::u16string TXLSFile::GetPageFooter() { return AnySheet().GetPageFooter(); }
 void TXLSFile::SetPageFooter(const std::u16string& text) { AnySheet().SetPageFooter(text); }
 TXlsMargins TXLSFile::GetMargins() { return AnySheet().GetMargins(); }
-void TXLSFile::SetMargins(const TXlsMargins& margins) { AnySheet().SetMargins(margins); }
+void TXLSFile::SetMargins(const TXlsMargins& margins) {
+    TSheet& sheet = AnySheet();
+    for (const long double inches :
+         {margins.Left, margins.Top, margins.Right, margins.Bottom, margins.Header, margins.Footer})
+        if (!std::isfinite(inches) || inches < 0) Raise(ErrMarginRecord);
+    sheet.SetMargins(margins);
+}
 
 bool TXLSFile::GetPrintGridLines() { return WorkSheetSetting(&TSheet::GetPrintGridLines, true); }
 void TXLSFile::SetPrintGridLines(bool value) { ChangeWorkSheetSetting(&TSheet::SetPrintGridLines, value); }
@@ -764,10 +771,18 @@ void TXLSFile::SetNameBound(std::int32_t nameIndex, void (TNameRecord::*set)(int
     FWorkbook->Globals().Names().Resize(name, [&] { (name.*set)(value - 1); });
 }
 
-void TXLSFile::SetRangeR1(std::int32_t nameIndex, std::int32_t row) { SetNameBound(nameIndex, &TNameRecord::SetR1, row); }
-void TXLSFile::SetRangeR2(std::int32_t nameIndex, std::int32_t row) { SetNameBound(nameIndex, &TNameRecord::SetR2, row); }
-void TXLSFile::SetRangeC1(std::int32_t nameIndex, std::int32_t col) { SetNameBound(nameIndex, &TNameRecord::SetC1, col); }
-void TXLSFile::SetRangeC2(std::int32_t nameIndex, std::int32_t col) { SetNameBound(nameIndex, &TNameRecord::SetC2, col); }
+void TXLSFile::SetRangeR1(std::int32_t nameIndex, std::int32_t row) {
+    SetNameBound(nameIndex, &TNameRecord::SetR1, row);
+}
+void TXLSFile::SetRangeR2(std::int32_t nameIndex, std::int32_t row) {
+    SetNameBound(nameIndex, &TNameRecord::SetR2, row);
+}
+void TXLSFile::SetRangeC1(std::int32_t nameIndex, std::int32_t col) {
+    SetNameBound(nameIndex, &TNameRecord::SetC1, col);
+}
+void TXLSFile::SetRangeC2(std::int32_t nameIndex, std::int32_t col) {
+    SetNameBound(nameIndex, &TNameRecord::SetC2, col);
+}
 
 // ---------------------------------------------------------------------------
 // Operations waiting for the parts of the model they need

@@ -186,8 +186,8 @@ public:
 
     // ---- Sheet view, page setup, outline flags, workbook options, palette, names ----
     // Settings of the active sheet. Those a chart or other sheet kind
-    // lacks give their default there and change nothing; the view's zoom,
-    // panes, header, footer and margins are any sheet's.
+    // lacks give their default there and change nothing; the zoom as read,
+    // the panes, header, footer and margins are any sheet's.
     bool GetShowGridLines() override;
     void SetShowGridLines(bool value) override;
     bool GetShowGridHeaders() override;
@@ -207,6 +207,7 @@ public:
     bool GetPrintGridLines() override;
     void SetPrintGridLines(bool value) override;
     TXlsMargins GetMargins() override;
+    // Margins below 0 or not finite are refused, nothing changed.
     void SetMargins(const TXlsMargins& margins) override;
     std::int32_t GetPrintScale() override;
     void SetPrintScale(std::int32_t percent) override;
