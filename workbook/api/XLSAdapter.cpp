@@ -24,6 +24,10 @@ constexpr TExcelSaveFormatNative SaveOrder[] = {TExcelSaveFormatNative::snXLS, T
                                                 TExcelSaveFormatNative::snCSVSemiColon,
                                                 TExcelSaveFormatNative::snTabDelimited};
 
+// A position from 1 as the model counts it; the lowest stays itself rather
+// than wrap.
+int ModelIndex(std::int32_t n) { return n == INT32_MIN ? n : n - 1; }
+
 bool FileExists(const std::string& name) {
     std::error_code error;
     return std::filesystem::exists(std::filesystem::status(name, error));
@@ -618,8 +622,8 @@ void TXLSFile::SetSheetZoom(std::int32_t percent) { ChangeWorkSheetSetting(&TShe
 // at most all rows (columns) of a sheet.
 void TXLSFile::FreezePanes(std::int32_t row, std::int32_t col) {
     TSheet& sheet = AnySheet();
-    if (row < 1 || row - 1 > MaxSheetRow) Raise(ErrInvalidRow, row - 1);
-    if (col < 1 || col - 1 > MaxSheetCol) Raise(ErrInvalidCol, col - 1);
+    if (row < 1 || row - 1 > MaxSheetRow) Raise(ErrInvalidRow, ModelIndex(row));
+    if (col < 1 || col - 1 > MaxSheetCol) Raise(ErrInvalidCol, ModelIndex(col));
     sheet.FreezePanes(row - 1, col - 1);
 }
 
@@ -745,10 +749,12 @@ void TXLSFile::SetInvalidateFormulas(bool value) {
     FInvalidateFormulas = value;
 }
 
-std::uint32_t TXLSFile::GetColorPalette(std::int32_t index) { return Book().Globals().GetColorPalette(index - 1); }
+std::uint32_t TXLSFile::GetColorPalette(std::int32_t index) {
+    return Book().Globals().GetColorPalette(ModelIndex(index));
+}
 
 void TXLSFile::SetColorPalette(std::int32_t index, std::uint32_t color) {
-    Book().Globals().SetColorPalette(index - 1, color);
+    Book().Globals().SetColorPalette(ModelIndex(index), color);
 }
 
 TNameRecord& TXLSFile::NameAt(std::int32_t nameIndex) const {
@@ -768,7 +774,7 @@ std::int32_t TXLSFile::GetRangeC2(std::int32_t nameIndex) { return NameAt(nameIn
 // A 3-D reference grows into an area: the name list follows its size.
 void TXLSFile::SetNameBound(std::int32_t nameIndex, void (TNameRecord::*set)(int), std::int32_t value) {
     TNameRecord& name = NameAt(nameIndex);
-    FWorkbook->Globals().Names().Resize(name, [&] { (name.*set)(value - 1); });
+    FWorkbook->Globals().Names().Resize(name, [&] { (name.*set)(ModelIndex(value)); });
 }
 
 void TXLSFile::SetRangeR1(std::int32_t nameIndex, std::int32_t row) {
