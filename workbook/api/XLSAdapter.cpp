@@ -599,6 +599,14 @@ std::int32_t TXLSFile::CellCount(std::int32_t row) {
 }
 
 // ---------------------------------------------------------------------------
+// Defined names from formula text
+
+void TXLSFile::AddRange(TXlsNamedRange& range) {
+    if (!Cells()) return;
+    FWorkbook->Globals().AddName(range);
+}
+
+// ---------------------------------------------------------------------------
 // Clipboard: the range travels as a BIFF8 workbook and as delimited text,
 // which is written by the text routines still to come.
 

@@ -189,6 +189,11 @@ public:
     void CopyToClipboard(const TXlsCellRange& range) override;
     void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
 
+    // Defined names from formula text
+    // A name of the active worksheet's workbook (nothing on another sheet
+    // kind); its text is read with references absolute, on the name's sheet.
+    void AddRange(TXlsNamedRange& range) override;
+
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
     // Pictures by row of the active sheet, as BeginSheet last built them.

@@ -135,6 +135,14 @@ TEST(KalmiraImport, ApplicationRoads) {
     EXPECT_EQ(std::vector<std::string>({cells["Roční tabulka 4 13"], cells["Roční tabulka 4 14"], cells["Roční tabulka 4 34"],
                                         cells["Log 2 0"], cells["Log 3 0"], cells["Měřidlo 12_3 0 0"], cells["Měřidlo 12_3 4 0"]}),
               std::vector<std::string>({"'05.03.2026 10:20:00'", "123.25", "0", "'1/1'", "", "'Přehled'", ""}));
+    // The second save takes the closing block away, row by row.
+    xls.SetActiveSheet(2);
+    std::u16string left;
+    for (int back : {2, 1, 0}) {
+        xls.DeleteRows(xls.GetMaxRow() - back, 1);
+        left += xls.GetCellFormula(22, 37) + u"," + xls.GetCellFormula(23, 37) + u"|";
+    }
+    EXPECT_EQ(std::make_pair(left, xls.GetMaxRow()), std::make_pair(std::u16string(u"=SUM(AK5:AK21),=#REF!-AK22|=#REF!-#REF!,|,|"), 21));
     int selected = 0;
     for (const auto& line : Lines(ole2test::Run("/usr/bin/python3 -c \"import xlrd,sys; b=xlrd.open_workbook(sys.argv[1], formatting_info=True); "
                                       "print(*[s.sheet_selected for s in b.sheets()])\" " + (dir / "meters.xls").string())))
@@ -228,6 +236,17 @@ TEST(KalmiraImport, FacadeLogic) {
     xls.SetCellValue(2, 3, TVariant(1.0));
     EXPECT_EQ(MessageOf([&] { xls.GetColByIndex(2, 0); }), "The index \"0\" of the property \"ColByIndex\" is not in the range 1-1");
     EXPECT_EQ(xls.GetColByIndex(2, 1), 3);
+    // Names from formula text: on their own sheet, references absolute.
+    xls.InsertEmptySheets(2, 1);
+    for (TXlsNamedRange name : {TXlsNamedRange{u"Data", u"=$A$1:$B$2", 0, -1}, TXlsNamedRange{u"Jedna", u"=A1", 0, -1},
+                                TXlsNamedRange{u"Mistni", u"=B3", 0, 1}, TXlsNamedRange{u"Prazdne", u"", 0, -1}})
+        xls.SetNamedRange(name);
+    const std::string saved = (Folder() / "names.xls").string();
+    xls.Save(saved);
+    const auto book = Lines(OleCheck("book", saved));
+    EXPECT_EQ(std::vector<std::string>(book.begin() + 3, book.begin() + 7),
+              (std::vector<std::string>{"name Data -1 3b00000000010000000100", "name Jedna -1 3a000000000000",
+                                        "name Mistni 1 3a010002000100", "name Prazdne -1 "}));
     for (const auto& [text, parts] : std::vector<std::pair<std::u16string, std::u16string>>{
              {u"abc", u"|abc|"}, {u"&LA&RB", u"A||B"}, {u"&RB&LA", u"A||B"}, {u"&LA&LB", u"A&LB||"},
              {u"&LTom&&Carl", u"Tom&&Carl||"}, {u"&L&&&C&RR", u"&&||R"}}) {
