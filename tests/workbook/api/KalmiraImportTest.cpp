@@ -3,6 +3,7 @@
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "workbook/drawing/UKmrUtils.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -70,6 +71,15 @@ struct TRecording : TExcelFile {
     std::int32_t GetColumnFormat(std::int32_t) override { return colXF; }
     std::int32_t FormatListCount() override { return 20; }
     bool GetOptions1904Dates() override { return true; }
+    // Every column 56 pixels, every row 20; cells 2-3 of each row merged.
+    std::int32_t GetColumnWidthHiddenIsZero(std::int32_t) override { return 2048; }
+    bool IsEmptyRow(std::int32_t) override { return false; }
+    std::int32_t GetRowHeight(std::int32_t) override { return 300; }
+    std::int32_t GetDefaultRowHeight() override { return 300; }
+    TXlsCellRange GetCellMergedBounds(std::int32_t row, std::int32_t) override { return {2, row, 3, row}; }
+    void SetCellComment(std::int32_t, std::int32_t, const std::u16string&, const TImageProperties& box) override { placed = box; }
+    void AddImage(std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties& at, TKmrAnchorType) override { placed = at; }
+    TImageProperties placed;
     TKmrFormat GetFormatList(std::int32_t index) override {
         Log("GetFormatList " + std::to_string(index));
         return {};
@@ -221,6 +231,27 @@ TEST(KalmiraImport, PassThrough) {
         xls.GetCellFormatDef1(1, 1);
     }
     EXPECT_EQ(std::make_pair(xls.ToOADate(40000), xls.FromOADate(38538)), std::make_pair(38538.0, 40000.0));
+    // A comment box starts a row up, right of the merged cell, 8 and 14
+    // pixels in, 75 x 130 pixels; a picture where it is asked.
+    struct TGrid : TKmrUtilsBook {
+        std::int32_t GetColumnWidthHiddenIsZero(std::int32_t) const override { return 2048; }
+        bool IsEmptyRow(std::int32_t) const override { return false; }
+        std::int32_t GetRowHeight(std::int32_t) const override { return 300; }
+        std::int32_t GetDefaultRowHeight() const override { return 300; }
+        std::uint32_t GetColorPalette(std::int32_t) const override { return 0; }
+        void SetColorPalette(std::int32_t, std::uint32_t) override {}
+    } grid;
+    TImageProperties box, picture;
+    CalcImgCells(&grid, 2, 4, 8, 14, 75, 130, box);
+    CalcImgCells(&grid, 7, 1, 3, 5, 40, 300, picture);
+    xls.SetCellComment(3, 2, u"pozn.");
+    EXPECT_EQ(std::make_tuple(file.placed.Row1, file.placed.Col1, file.placed.Row2, file.placed.Dx2),
+              std::make_tuple(box.Row1, box.Col1, box.Row2, box.Dx2));
+    TKmrMemoryStream png(std::vector<std::uint8_t>{1, 2, 3});
+    xls.AddPicture(png, TXlsImgTypes::xli_Png, 7, 1, 3, 5, 40, 300, TKmrAnchorType::at_MoveAndResize);
+    EXPECT_EQ(std::make_tuple(file.placed.Row1, file.placed.Dy1, file.placed.Col2, file.placed.Dx2),
+              std::make_tuple(picture.Row1, picture.Dy1, picture.Col2, picture.Dx2));
+    EXPECT_EQ(MessageOf([&] { xls.AddPicture(png, TXlsImgTypes::xli_Png, {}, TKmrAnchorType::at_MoveAndResize); }), "Stream read error");
     xls.CloseFile();
     EXPECT_EQ(adapter.calls, (std::vector<std::string>{
                                  "Open book.xls", "SetActiveSheet 1", "SelectSheet 1", "SetActiveSheet 3", "SelectSheet 3",
