@@ -14,9 +14,8 @@ namespace {
 
 struct TReportRun {
     TReportRun() {
-        std::ifstream in(std::string(ORVELO_PGTEMP_DIR) + "/port");
         std::string port;
-        in >> port;
+        std::ifstream(std::string(ORVELO_PGTEMP_DIR) + "/port") >> port;
         conf.db.dbstring = "QPSQL";
         conf.db.dbodbcname = std::string(ORVELO_PGTEMP_DIR) + ":" + port;
         conf.db.dbname = conf.db.dbdefaultdb = "orvelo";

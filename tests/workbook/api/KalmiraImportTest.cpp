@@ -78,10 +78,7 @@ struct TRecording : TExcelFile {
     void SetCellComment(std::int32_t, std::int32_t, const std::u16string&, const TImageProperties& box) override { placed = box; }
     void AddImage(std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties& at, TKmrAnchorType) override { placed = at; }
     TImageProperties placed;
-    TKmrFormat GetFormatList(std::int32_t index) override {
-        Log("GetFormatList " + std::to_string(index));
-        return {};
-    }
+    TKmrFormat GetFormatList(std::int32_t index) override { return Log("GetFormatList " + std::to_string(index)), TKmrFormat(); }
 };
 
 struct TRecordingAdapter : TExcelAdapter {
@@ -159,7 +156,6 @@ TEST(KalmiraImport, Lifecycle) {
                "There is no open file";
 #include "workbook/api/UKalmiraImportOperations.inc"
     EXPECT_EQ(refused, total);
-    TKmrMemoryStream stream;
     for (const auto& call : std::vector<std::function<void()>>{[&] { xls.Save("x.xls"); }, [&] { xls.ToOADate(1); },
                                                               [&] { xls.AddPicture(std::span<const std::uint8_t>(), TXlsImgTypes::xli_Png, 1, 1, 0, 0, 5, 5, {}); }})
         EXPECT_EQ(MessageOf(call), "There is no open file");
@@ -183,7 +179,6 @@ TEST(KalmiraImport, Lifecycle) {
     }
     xls.OpenFile("meters.xls");
     EXPECT_EQ(std::make_pair(xls.GetSheetCount(), xls.FileName()), std::make_pair(4, std::string("meters.xls")));
-    EXPECT_EQ(MessageOf([&] { xls.LoadFromTextStream(stream, ','); }), "The operation \"LoadFromTextStream\" is not available yet");
     xls.CloseFile();
     xls.CloseFile();
     EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.GetWorkbook()), std::make_pair(false, static_cast<TExcelFile*>(nullptr)));
