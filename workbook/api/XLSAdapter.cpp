@@ -708,6 +708,14 @@ void TXLSFile::AssignBlockData(std::int32_t row, std::int32_t blockCol, const TV
 }
 
 // ---------------------------------------------------------------------------
+// Defined names from formula text
+
+void TXLSFile::AddRange(TXlsNamedRange& range) {
+    if (!Cells()) return;
+    FWorkbook->Globals().AddName(range);
+}
+
+// ---------------------------------------------------------------------------
 // Sheet view, page setup, outline flags, workbook options, palette, names
 
 bool TXLSFile::GetShowGridLines() { return WorkSheetSetting(&TSheet::GetShowGridLines, true); }

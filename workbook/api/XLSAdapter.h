@@ -304,7 +304,6 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(void, AddRange, (TXlsNamedRange&))                                                                         \
     X(std::int32_t, GetRangeSheet, (std::int32_t))                                                               \
     X(std::int32_t, HyperLinkCount, ())                                                                          \
     X(THyperLink, GetHyperLink, (std::int32_t))                                                                  \
@@ -367,6 +366,11 @@ public:
 #define KMR_XLS_DECLARE(result, name, params) result name params override;
     KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
 #undef KMR_XLS_DECLARE
+
+    // Defined names from formula text
+    // A name of the active worksheet's workbook (nothing on another sheet
+    // kind); its text is read with references absolute, on the name's sheet.
+    void AddRange(TXlsNamedRange& range) override;
 
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
