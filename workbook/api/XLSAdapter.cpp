@@ -550,6 +550,50 @@ void TXLSFile::SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf
 }
 
 // ---------------------------------------------------------------------------
+// Hyperlinks, merged cells, columns, outlines and page breaks
+
+std::int32_t TXLSFile::GetRangeSheet(std::int32_t nameIndex) {
+    TWorkbookGlobals& globals = Book().Globals();
+    const auto count = static_cast<std::int32_t>(globals.Names().Count());
+    if (nameIndex < 1 || nameIndex > count) Raise(ErrIndexOutBounds, nameIndex, "NameIndex", 1, count);
+    const TNameRecord& name = *globals.Names().GetItems(static_cast<std::size_t>(nameIndex - 1));
+    const TReferences& references = globals.References();
+    return name.RefersToSheet([&](std::uint16_t entry) { return references.GetSheet(entry); }) + 1;
+}
+
+TWorkSheet& TXLSFile::LinkSheet(std::int32_t index) const {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || index < 1 || index > sheet->HyperLinkCount())
+        Raise(ErrIndexOutBounds, index, "HyperLinkIndex", 1, sheet ? sheet->HyperLinkCount() : 0);
+    return *sheet;
+}
+
+std::int32_t TXLSFile::HyperLinkCount() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->HyperLinkCount() : 0;
+}
+
+THyperLink TXLSFile::GetHyperLink(std::int32_t index) { return LinkSheet(index).GetHyperLink(index - 1); }
+
+void TXLSFile::SetHyperLink(std::int32_t index, const THyperLink& link) {
+    LinkSheet(index).SetHyperLink(index - 1, link);
+}
+
+TXlsCellRange TXLSFile::GetHyperLinkCellRange(std::int32_t index) {
+    return OffsetRange(LinkSheet(index).GetHyperLinkCellRange(index - 1), 1, 1);
+}
+
+void TXLSFile::SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) {
+    LinkSheet(index).SetHyperLinkCellRange(index - 1, OffsetRange(range, -1, -1));
+}
+
+void TXLSFile::AddHyperLink(const TXlsCellRange& range, const THyperLink& link) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->AddHyperLink(OffsetRange(range, -1, -1), link);
+}
+
+void TXLSFile::DeleteHyperLink(std::int32_t index) { LinkSheet(index).DeleteHyperLink(index - 1); }
+
+// ---------------------------------------------------------------------------
 // Block data
 
 bool TXLSFile::CanOptimizeRead() {

@@ -171,6 +171,21 @@ public:
     // An XF outside the workbook's list is refused, nothing changed.
     void SetRowFormat(std::int32_t row, std::int32_t xf) override;
 
+    // Hyperlinks, merged cells, columns, outlines and page breaks of the
+    // active sheet. Links and names count from 1, merged ranges from 0
+    // (their cells from 1); a link number outside 1..count raises "The index
+    // "%d" of the property "HyperLinkIndex" is not in the range 1-%d". On a
+    // sheet that is no worksheet the getters give their default and the
+    // setters do nothing. A refused call changes nothing.
+    std::int32_t GetRangeSheet(std::int32_t nameIndex) override;
+    std::int32_t HyperLinkCount() override;
+    THyperLink GetHyperLink(std::int32_t index) override;
+    void SetHyperLink(std::int32_t index, const THyperLink& link) override;
+    TXlsCellRange GetHyperLinkCellRange(std::int32_t index) override;
+    void SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) override;
+    void AddHyperLink(const TXlsCellRange& range, const THyperLink& link) override;
+    void DeleteHyperLink(std::int32_t index) override;
+
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;
     void RefreshChartRanges(const std::u16string& rangeName) override;
@@ -211,6 +226,9 @@ private:
     void SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs);
     void GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
     TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
+    // The active worksheet when it holds hyperlink index (from 1); else
+    // the index is refused.
+    TWorkSheet& LinkSheet(std::int32_t index) const;
     // The row's ROW record, when it has one.
     TRowRecord* RowRecord(std::int32_t row) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,

@@ -2,9 +2,10 @@
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
-//                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
+//                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of RangeOptions.h
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --links IN
 //
 // Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
 // writes it to OUT with its Save: the "Workbook" stream loads into the
@@ -39,12 +40,13 @@
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
 // to pages on, which hides the scale from other programs.
 //
-// --merge and --unmerge merge and unmerge the cells R1..R2, C1..C2 of
-// SHEET through the sheet, --copy-cols inserts COUNT copies of columns
-// FIRST..LAST before column DEST through the workbook, so that other sheets
-// and names follow (numbers from 1, in command-line order); a refused
-// change gives status 1 and its message, and OUT is not created. --merged
-// prints IN's merged ranges (RangeOptions.h).
+// --merge, --unmerge, --copy-rows, --copy-cols, --delete-rows,
+// --insert-sheets, --delete-sheets, --link, --col-width, --col-hidden,
+// --col-format, --outline, --page-break, --col-break and --mark-breaks go
+// through the workbook file's operations of the same names (numbers from 1,
+// in command-line order; RangeOptions.h); a refused change gives status 1
+// and its message, and OUT is not created. --merged and --links print IN's
+// merged ranges and hyperlinks.
 //
 // --cells prints every value cell of IN, one a line: sheet index, row and
 // column (from 1), a tab between, then the value: numbers in the shortest
@@ -82,7 +84,7 @@ struct TChange {
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
-    xlsroundtrip::TBookChange Run;
+    xlsroundtrip::TFileChange Run;
 };
 
 // The first worksheet (from 0), or -1.
@@ -157,8 +159,9 @@ void ChangeSettings(TWorkbook& book, bool fitToPage) {
     sheet.SetSheetZoom(150);
 }
 
-void Apply(TWorkbook& book, const TChange& change) {
-    if (change.Kind == TChange::TKind::Book) return change.Run(book);
+void Apply(TXLSFile& file, const TChange& change) {
+    if (change.Kind == TChange::TKind::Book) return change.Run(file);
+    TWorkbook& book = file.GetTWorkbook();
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
     if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
@@ -185,13 +188,13 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
-int PrintCells(const char* inName, bool merged) {
+int PrintCells(const char* option, const char* inName) {
     TXLSFile file(nullptr);
     file.Connect();
     file.OpenFile(inName);
     const TWorkbook& book = file.GetTWorkbook();
-    if (merged) {
-        xlsroundtrip::PrintMerged(book, std::cout);
+    if (xlsroundtrip::IsListOption(option)) {
+        xlsroundtrip::PrintList(option, file, std::cout);
         return 0;
     }
     // Streamed out in blocks as the cells are visited, never gathered whole.
@@ -305,17 +308,24 @@ int Usage() {
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
+                 "                        [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...\n"
+                 "                        [--insert-sheets FROM BEFORE COUNT]... [--delete-sheets FIRST COUNT]...\n"
+                 "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"
+                 "                        [--col-width SHEET COL WIDTH]... [--col-hidden SHEET COL 0|1]...\n"
+                 "                        [--col-format SHEET COL XF]... [--outline SHEET rows|cols FIRST LAST LEVEL]...\n"
+                 "                        [--page-break SHEET ROW]... [--col-break SHEET COL]... [--mark-breaks SHEET MARK]...\n"
                  "       xlsroundtrip --cells IN\n"
-                 "       xlsroundtrip --merged IN\n";
+                 "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --links IN\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
+    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || xlsroundtrip::IsListOption(argv[1]))) {
         try {
-            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
+            return PrintCells(argv[1], argv[2]);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
@@ -334,9 +344,8 @@ int main(int argc, char** argv) {
         TXLSFile file(nullptr, true);
         file.Connect();
         file.OpenFile(argv[1]);
-        TWorkbook& book = file.GetTWorkbook();
-        for (const auto& change : changes) Apply(book, change);
-        if (settings) ChangeSettings(book, settings == 1);
+        for (const auto& change : changes) Apply(file, change);
+        if (settings) ChangeSettings(file.GetTWorkbook(), settings == 1);
         file.Save(false, argv[2], nullptr, nullptr, nullptr);
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';

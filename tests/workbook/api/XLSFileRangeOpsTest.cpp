@@ -1,0 +1,91 @@
+// Hyperlinks, names' sheets, merged cells, column settings, outlines and
+// page breaks through the workbook file: xlsroundtrip's options change the
+// committed fixtures, its listings and xlrd read the result back; refused
+// calls say why and leave the next save as it was.
+#include <filesystem>
+
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/XLSAdapter.h"
+
+using namespace kalmira;
+using namespace ole2test;
+namespace fs = std::filesystem;
+using TLines = std::vector<std::string>;
+
+namespace {
+
+const std::string Tool = ORVELO_BINARY_DIR "/tests/tools/xlsroundtrip/xlsroundtrip ";
+
+// The fixture changed by xlsroundtrip's options, saved in the build tree.
+std::string Changed(const std::string& fixture, const std::string& options) {
+    const fs::path out = fs::path(ORVELO_BINARY_DIR) / "xlsfile-range-tests" / (fixture + ".xls");
+    fs::create_directories(out.parent_path());
+    Run(Tool + FixtureDir() + "/" + fixture + ".xls " + out.string() + " " + options);
+    return out.string();
+}
+
+// What xlsroundtrip lists of a file.
+TLines Listed(const std::string& option, const std::string& path) { return Lines(ole2test::Run(Tool + option + " " + path)); }
+
+// A fixture (or a path), or a new workbook of three sheets.
+std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
+    auto file = std::make_unique<TXLSFile>(nullptr, true);
+    file->Connect();
+    if (fixture.empty()) file->NewFile(3);
+    else file->OpenFile(fixture.find('/') != std::string::npos ? fixture : FixtureDir() + "/" + fixture + ".xls");
+    return file;
+}
+
+std::vector<std::uint8_t> Bytes(TXLSFile& file) {
+    TKmrMemoryStream out;
+    file.Save(false, "", nullptr, nullptr, &out);
+    return out.Bytes();
+}
+
+// Each call refused with its message; the save after them is the one before.
+void ExpectRefused(TXLSFile& file, const std::vector<std::pair<std::function<void()>, std::string>>& calls) {
+    const auto before = Bytes(file);
+    for (const auto& [call, message] : calls) EXPECT_EQ(MessageOf(call), message);
+    EXPECT_EQ(Bytes(file), before);
+}
+
+}  // namespace
+
+// Links added (corners in either order), copied and deleted with their rows
+// and moved to sheet 2 by the sheets put before it are listed from 1 where
+// xlrd finds them from 0; names' sheets follow sheets.
+TEST(XLSFileRangeOps, HyperLinksAndNamesSheets) {
+    const std::string saved = Changed("hlinks", "--link 1 8 3 6 2 url http://example.com/ Range '' Tip "
+                                                "--copy-rows 1 1 1 3 1 --delete-rows 1 4 1 --insert-sheets 0 1 2 --delete-sheets 1 1");
+    EXPECT_EQ(Listed("--links", saved),
+              (TLines{"2\t1\t1\t1\t1\turl\tWeb link\t\t\thttp://example.com/a?b=c\t",
+                      "2\t2\t1\t2\t1\tworkbook\tInternal\t\tData!B2\t\t", "2\t4\t1\t4\t1\tfile\tUp\t\t\t..\\..\\..\\dir/Řeka.xls\t",
+                      "2\t5\t1\t5\t1\tfile\tShare\t\t\t\\\\srv\\share\\f.xls\t",
+                      "2\t6\t2\t8\t3\turl\tRange\t\t\thttp://example.com/\tTip", "2\t3\t1\t3\t1\turl\tWeb link\t\t\thttp://example.com/a?b=c\t"}));
+    const TLines xlrd = Lines(OleCheck("links", saved));
+    EXPECT_EQ(TLines(xlrd.begin() + 4, xlrd.begin() + 6),
+              (TLines{"xlrd\tOdkazy\t5\t7\t1\t2\turl\thttp://example.com/\tRange\tNone\tTip",
+                      "xlrd\tOdkazy\t2\t2\t0\t0\turl\thttp://example.com/a?b=c\tWeb link\tNone\tNone"}));
+
+    auto file = Opened("hlinks");
+    EXPECT_EQ(std::make_pair(file->GetHyperLinkCellRange(2), file->GetHyperLink(2).TextMark),
+              std::make_pair(TXlsCellRange{1, 2, 1, 2}, std::u16string(u"Data!B2")));
+    ExpectRefused(*file, {{[&] { file->GetHyperLink(0); }, R"(The index "0" of the property "HyperLinkIndex" is not in the range 1-5)"},
+                          {[&] { file->DeleteHyperLink(6); }, R"(The index "6" of the property "HyperLinkIndex" is not in the range 1-5)"},
+                          {[&] { file->AddHyperLink({1, 65537, 1, 1}, {}); }, "Invalid Row (65536)"},
+                          {[&] { file->SetHyperLinkCellRange(1, {1, 1, 257, 1}); }, "Invalid Column (256)"},
+                          {[&] { file->GetRangeSheet(1); }, R"(The index "1" of the property "NameIndex" is not in the range 1-0)"}});
+
+    file = Opened("");
+    file->GetTWorkbook().Globals().AddName({u"Data", u"=Sheet!$A$1:$B$2", 0, -1});
+    file->GetTWorkbook().Globals().AddName({u"Five", u"=5", 0, -1});
+    std::vector<int> sheets{file->GetRangeSheet(1), file->GetRangeSheet(2)};
+    file->InsertAndCopySheets(0, 1, 2);
+    sheets.push_back(file->GetRangeSheet(1));
+    file->SetActiveSheet(4);
+    file->DeleteSheet(1);
+    sheets.push_back(file->GetRangeSheet(1));
+    EXPECT_EQ(sheets, (std::vector<int>{3, 0, 5, 4}));
+}
+
+
