@@ -593,6 +593,24 @@ void TXLSFile::AddHyperLink(const TXlsCellRange& range, const THyperLink& link) 
 
 void TXLSFile::DeleteHyperLink(std::int32_t index) { LinkSheet(index).DeleteHyperLink(index - 1); }
 
+std::int32_t TXLSFile::CellMergedListCount() { return Book().Sheet(CheckedSheet()).CellMergedListCount(); }
+
+TXlsCellRange TXLSFile::GetCellMergedList(std::int32_t index) {
+    return OffsetRange(Book().Sheet(CheckedSheet()).CellMergedList(index), 1, 1);
+}
+
+TXlsCellRange TXLSFile::GetCellMergedBounds(std::int32_t row, std::int32_t col) {
+    return OffsetRange(Book().Sheet(CheckedSheet()).CellMergedBounds(row - 1, col - 1), 1, 1);
+}
+
+void TXLSFile::MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) {
+    Book().Sheet(CheckedSheet()).MergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
+}
+
+void TXLSFile::UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) {
+    Book().Sheet(CheckedSheet()).UnMergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
+}
+
 // ---------------------------------------------------------------------------
 // Block data
 

@@ -185,6 +185,12 @@ public:
     void SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) override;
     void AddHyperLink(const TXlsCellRange& range, const THyperLink& link) override;
     void DeleteHyperLink(std::int32_t index) override;
+    std::int32_t CellMergedListCount() override;
+    TXlsCellRange GetCellMergedList(std::int32_t index) override;
+    TXlsCellRange GetCellMergedBounds(std::int32_t row, std::int32_t col) override;
+    void MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
+    // Only a merged range with exactly these corners goes.
+    void UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
 
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;

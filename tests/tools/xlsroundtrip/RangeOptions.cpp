@@ -35,9 +35,9 @@ struct TOption {
 };
 
 const TOption Options[] = {
-    {"--merge", "nnnnn", true, [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.GetTWorkbook().Sheet(n[0] - 1).MergeCells(n[1] - 1, n[2] - 1, n[3] - 1, n[4] - 1); }},
+    {"--merge", "nnnnn", true, [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.MergeCells(n[1], n[2], n[3], n[4]); }},
     {"--unmerge", "nnnnn", true,
-     [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.GetTWorkbook().Sheet(n[0] - 1).UnMergeCells(n[1] - 1, n[2] - 1, n[3] - 1, n[4] - 1); }},
+     [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.UnMergeCells(n[1], n[2], n[3], n[4]); }},
     {"--copy-rows", "nnnnn", true,
      [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.InsertAndCopyRows(n[1], n[2], n[3], n[4], false); }},
     {"--copy-cols", "nnnnn", true,
@@ -88,9 +88,7 @@ void PrintList(const std::string& option, TXLSFile& file, std::ostream& out) {
     for (int s = 1; s <= file.SheetCount(); ++s) {
         file.SetActiveSheet(s);
         if (option == "--merged") {
-            const TSheet& sheet = file.GetTWorkbook().Sheet(s - 1);
-            for (int i = 0; i < sheet.CellMergedListCount(); ++i)
-                line(s, OffsetRange(sheet.CellMergedList(i), 1, 1)) << '\n';
+            for (int i = 0; i < file.CellMergedListCount(); ++i) line(s, file.GetCellMergedList(i)) << '\n';
             continue;
         }
         for (int n = 1; n <= file.HyperLinkCount(); ++n) {

@@ -88,4 +88,22 @@ TEST(XLSFileRangeOps, HyperLinksAndNamesSheets) {
     EXPECT_EQ(sheets, (std::vector<int>{3, 0, 5, 4}));
 }
 
+// Merging grows over the ranges it meets and unmerging takes only exact
+// ones; the list counts from 0, its cells from 1.
+TEST(XLSFileRangeOps, MergedCells) {
+    const std::string saved = Changed("ranges", "--merge 1 32 3 31 2 --merge 1 30 1 31 2 --merge 1 40 1 40 1 "
+                                                "--unmerge 1 5 2 6 2 --unmerge 1 10 2 12 2");
+    TLines first;
+    for (const auto& line : Listed("--merged", saved))
+        if (line.starts_with("1\t")) first.push_back(line);
+    EXPECT_EQ(first, (TLines{"1\t1\t2\t1\t4", "1\t5\t2\t6\t3", "1\t20\t5\t20\t7", "1\t30\t1\t32\t3"}));
+    EXPECT_EQ(Lines(OleCheck("ranges", saved)).at(0), "xlrd 1 merged B1:D1 B5:C6 E20:G20 A30:C32");
+
+    auto file = Opened("ranges");
+    EXPECT_EQ((std::vector<TXlsCellRange>{file->GetCellMergedList(1), file->GetCellMergedBounds(6, 3), file->GetCellMergedBounds(7, 3)}),
+              (std::vector<TXlsCellRange>{{2, 5, 3, 6}, {2, 5, 3, 6}, {3, 7, 3, 7}}));
+    EXPECT_EQ(file->CellMergedListCount(), 4);
+    ExpectRefused(*file, {{[&] { file->MergeCells(65537, 1, 1, 2); }, "Invalid Row (65536)"},
+                          {[&] { file->UnMergeCells(1, 0, 1, 2); }, "Invalid Column (-1)"}});
+}
 
