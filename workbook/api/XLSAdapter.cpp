@@ -611,6 +611,119 @@ void TXLSFile::UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::i
     Book().Sheet(CheckedSheet()).UnMergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
 }
 
+std::int32_t TXLSFile::GetColumnWidth(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColWidth(col - 1, false) : 0;
+}
+
+std::int32_t TXLSFile::GetColumnWidthHiddenIsZero(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColWidth(col - 1, true) : 0;
+}
+
+void TXLSFile::SetColumnWidth(std::int32_t col, std::int32_t width) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColWidth(col - 1, width);
+}
+
+bool TXLSFile::GetColumnHidden(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->GetColHidden(col - 1);
+}
+
+void TXLSFile::SetColumnHidden(std::int32_t col, bool hidden) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColHidden(col - 1, hidden);
+}
+
+std::int32_t TXLSFile::GetColumnFormat(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColFormat(col - 1) : -1;
+}
+
+void TXLSFile::SetColumnFormat(std::int32_t col, std::int32_t xf) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColFormat(col - 1, xf);
+}
+
+std::int32_t TXLSFile::GetRowOutlineLevel(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetRowOutlineLevel(row - 1) : 0;
+}
+
+namespace {
+
+// Rows (columns) first to last, from 1, at the level: both ends are checked
+// first and the level by the first call, before anything changes.
+void SetOutlineLevels(TWorkSheet* sheet, bool rows, std::int32_t first, std::int32_t last, std::int32_t level) {
+    if (!sheet || last < first) return;
+    for (const std::int32_t end : {first, last}) rows ? CheckRowAndCol(end - 1, 0) : CheckRowAndCol(0, end - 1);
+    for (std::int32_t i = first; i <= last; ++i)
+        rows ? sheet->SetRowOutlineLevel(i - 1, level) : sheet->SetColOutlineLevel(i - 1, level);
+}
+
+}  // namespace
+
+void TXLSFile::SetRowOutlineLevel(std::int32_t firstRow, std::int32_t lastRow, std::int32_t level) {
+    SetOutlineLevels(WorkSheet(), true, firstRow, lastRow, level);
+}
+
+std::int32_t TXLSFile::GetColOutlineLevel(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColOutlineLevel(col - 1) : 0;
+}
+
+void TXLSFile::SetColOutlineLevel(std::int32_t firstCol, std::int32_t lastCol, std::int32_t level) {
+    SetOutlineLevels(WorkSheet(), false, firstCol, lastCol, level);
+}
+
+void TXLSFile::InsertHPageBreak(std::int32_t row) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->InsertHPageBreak(row);
+}
+
+void TXLSFile::DeleteHPageBreak(std::int32_t row) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->DeleteHPageBreak(row);
+}
+
+bool TXLSFile::HasHPageBreak(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->HasHPageBreak(row);
+}
+
+void TXLSFile::InsertVPageBreak(std::int32_t col) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->InsertVPageBreak(col);
+}
+
+void TXLSFile::DeleteVPageBreak(std::int32_t col) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->DeleteVPageBreak(col);
+}
+
+bool TXLSFile::HasVPageBreak(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->HasVPageBreak(col);
+}
+
+// The marked cells are found and the breaks counted as the sheet would add
+// them before the first cell is emptied. The break below a marked row is at
+// the row's number from 1: below the sheet's last row there is none.
+void TXLSFile::MakePageBreaks(const std::u16string& mark) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    std::vector<std::pair<int, int>> marked;  // model row and column, last row first
+    for (auto row = static_cast<int>(sheet->Cells().CellList().Count()) - 1; row >= 0; --row) {
+        const TBaseRowColRecordList* list = Row(row);
+        const auto* first = list ? static_cast<const TCellRecord*>(list->GetItems(0)) : nullptr;
+        if (first && VariantToString(first->GetValue()) == mark) marked.emplace_back(row, first->GetColumn());
+    }
+    std::size_t breaks = sheet->HPageBreaks().Count();
+    for (const auto& [row, col] : marked) {
+        CheckRowAndCol(row + 1, col);
+        if (breaks > TPageBreakList::MaxAddedBreaks) Raise(ErrTooManyPageBreaks);
+        if (!sheet->HasHPageBreak(row + 1)) ++breaks;
+    }
+    for (const auto& [row, col] : marked) {
+        SetValueAt(row, col, TXlsCellValue(), {});
+        sheet->InsertHPageBreak(row + 1);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Block data
 

@@ -191,6 +191,30 @@ public:
     void MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
     // Only a merged range with exactly these corners goes.
     void UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
+    std::int32_t GetColumnWidth(std::int32_t col) override;
+    std::int32_t GetColumnWidthHiddenIsZero(std::int32_t col) override;
+    void SetColumnWidth(std::int32_t col, std::int32_t width) override;
+    bool GetColumnHidden(std::int32_t col) override;
+    // A column outside 1-256 is ignored.
+    void SetColumnHidden(std::int32_t col, bool hidden) override;
+    std::int32_t GetColumnFormat(std::int32_t col) override;
+    void SetColumnFormat(std::int32_t col, std::int32_t xf) override;
+    std::int32_t GetRowOutlineLevel(std::int32_t row) override;
+    // Levels 0-7 on every row (column) from first to last, both ends checked
+    // first; nothing when last is before first.
+    void SetRowOutlineLevel(std::int32_t firstRow, std::int32_t lastRow, std::int32_t level) override;
+    std::int32_t GetColOutlineLevel(std::int32_t col) override;
+    void SetColOutlineLevel(std::int32_t firstCol, std::int32_t lastCol, std::int32_t level) override;
+    // Breaks below a row and right of a column, the numbers passed unchanged.
+    void InsertHPageBreak(std::int32_t row) override;
+    void DeleteHPageBreak(std::int32_t row) override;
+    bool HasHPageBreak(std::int32_t row) override;
+    void InsertVPageBreak(std::int32_t col) override;
+    void DeleteVPageBreak(std::int32_t col) override;
+    bool HasVPageBreak(std::int32_t col) override;
+    // From the last row up, each row whose first cell reads as mark ends its
+    // page and the cell is emptied; the breaks are counted first.
+    void MakePageBreaks(const std::u16string& mark) override;
 
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;

@@ -51,6 +51,18 @@ const TOption Options[] = {
          f.AddHyperLink({n[2], n[1], n[4], n[3]},
                         {LinkKind(t[0]), Utf8ToUtf16(t[2]), u"", Utf8ToUtf16(t[3]), Utf8ToUtf16(t[1]), Utf8ToUtf16(t[4])});
      }},
+    {"--col-width", "nnn", true, [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.SetColumnWidth(n[1], n[2]); }},
+    {"--col-hidden", "nnn", true,
+     [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.SetColumnHidden(n[1], n[2] != 0); }},
+    {"--col-format", "nnn", true, [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.SetColumnFormat(n[1], n[2]); }},
+    {"--outline", "nrnnn", true,
+     [](TXLSFile& f, const TNumbers& n, const TTexts&) {
+         n[1] == 1 ? f.SetRowOutlineLevel(n[2], n[3], n[4]) : f.SetColOutlineLevel(n[2], n[3], n[4]);
+     }},
+    {"--page-break", "nn", true, [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.InsertHPageBreak(n[1]); }},
+    {"--col-break", "nn", true, [](TXLSFile& f, const TNumbers& n, const TTexts&) { f.InsertVPageBreak(n[1]); }},
+    {"--mark-breaks", "nt", true,
+     [](TXLSFile& f, const TNumbers&, const TTexts& t) { f.MakePageBreaks(Utf8ToUtf16(t[0])); }},
 };
 
 }  // namespace

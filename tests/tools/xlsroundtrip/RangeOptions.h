@@ -23,6 +23,10 @@ using TFileChange = std::function<void(kalmira::TXLSFile&)>;
 //   --insert-sheets FROM BEFORE COUNT     (FROM 0: empty sheets)
 //   --link SHEET R1 C1 R2 C2 KIND TARGET DESCRIPTION LOCATION HINT
 //          (KIND url, file, unc or workbook)
+//   --col-width SHEET COL WIDTH           --col-hidden SHEET COL 0|1
+//   --col-format SHEET COL XF             --outline SHEET rows|cols FIRST LAST LEVEL
+//   --page-break SHEET ROW                --col-break SHEET COL
+//   --mark-breaks SHEET MARK
 TFileChange ParseRangeOption(char** argv, int argc, int& i);
 
 // --merged and --links: the listing IN gives for them.

@@ -107,3 +107,40 @@ TEST(XLSFileRangeOps, MergedCells) {
                           {[&] { file->UnMergeCells(1, 0, 1, 2); }, "Invalid Column (-1)"}});
 }
 
+// Widths, hidden columns, levels and breaks set on layout.xls (breaks below
+// row 4 and right of column 2 as read); a marked row ends its page.
+TEST(XLSFileRangeOps, ColumnsOutlinesAndBreaks) {
+    const std::string saved = Changed("layout", "--col-width 1 5 5000 --col-hidden 1 4 1 --col-hidden 1 2 0 --col-format 1 1 20 "
+                                                "--outline 1 cols 10 11 2 --outline 1 rows 21 22 3 --page-break 1 10 "
+                                                "--col-break 1 5 --mark-breaks 1 21");
+    EXPECT_EQ(Lines(OleCheck("layout", saved)),
+              (TLines{"col 0-0 3429 0 0", "col 1-1 2286 0 0", "col 2-2 4572 0 0", "col 3-3 1714 1 0", "col 4-4 5000 0 0",
+                      "col 5-6 1714 0 1", "col 7-8 2581 0 0", "col 9-10 2581 0 2", "col 11-255 2581 0 0", "row 5 1 0",
+                      "row 6 1 0", "row 20 3 0", "row 21 3 0", "hbreak 2", "hbreak 4", "hbreak 10", "vbreak 2", "vbreak 5"}));
+    EXPECT_EQ(Listed("--cells", saved).at(8), "1\t2\t2\t22");  // A2 emptied
+
+    auto file = Opened(saved);
+    EXPECT_EQ(std::make_pair(file->GetColumnFormat(1), file->GetCellFormat(1, 1)), std::make_pair(20, 20));
+    file = Opened("layout");
+    EXPECT_EQ((std::vector<int>{file->GetColumnWidth(2), file->GetColumnWidthHiddenIsZero(2), file->GetColumnHidden(2),
+                                file->GetColOutlineLevel(6), file->GetRowOutlineLevel(7), file->GetRowOutlineLevel(8),
+                                file->HasHPageBreak(4), file->HasHPageBreak(5), file->HasVPageBreak(2)}),
+              (std::vector<int>{2286, 0, true, 1, 1, 0, true, false, true}));
+    ExpectRefused(*file, {{[&] { file->SetColumnWidth(2, 70000); }, R"(The index "70000" of the property "ColumnWidth" is not in the range 0-65535)"},
+                          {[&] { file->SetColOutlineLevel(250, 257, 1); }, "Invalid Column (256)"},
+                          {[&] { file->SetRowOutlineLevel(1, 2, 8); }, R"(The index "8" of the property "OutlineLevel" is not in the range 0-7)"},
+                          {[&] { file->SetColumnFormat(1, 5000); }, R"(The index "5000" of the property "XF" is not in the range 0-)" +
+                                                                         std::to_string(file->GetTWorkbook().Globals().XF().Count() - 1)},
+                          {[&] { file->InsertHPageBreak(65536); }, "Invalid Row (65536)"},
+                          {[&] { file->SetColumnHidden(300, true); file->DeleteVPageBreak(300); }, "no exception"}});
+
+    // Rows 3 and 7 marked: breaks below them, counted before a cell empties.
+    file = Opened("");
+    for (int row : {3, 7}) file->SetCellValue(row, 2, TVariant(u"P"));
+    file->MakePageBreaks(u"P");
+    EXPECT_EQ((std::vector<bool>{file->HasHPageBreak(3), file->HasHPageBreak(7), file->GetCellValue(3, 2).IsEmpty(), file->GetCellValue(7, 2).IsEmpty()}),
+              (std::vector<bool>{true, true, true, true}));
+    for (int row = 10; row < 1034; ++row) file->InsertHPageBreak(row);
+    file->SetCellValue(9, 1, TVariant(u"P"));  // the 1,027th
+    ExpectRefused(*file, {{[&] { file->MakePageBreaks(u"P"); }, "Too many manual Page breaks for this sheet"}});
+}
