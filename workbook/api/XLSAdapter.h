@@ -13,6 +13,7 @@
 #include "workbook/api/UExcelAdapter.h"
 #include "workbook/api/UKmrClipboard.h"
 #include "workbook/api/UKmrRowComments.h"
+#include "workbook/api/UTextDelim.h"
 #include "workbook/api/Xlsbasetemplatestore.h"
 #include "workbook/storage/UXlsWorkbook.h"
 
@@ -54,11 +55,16 @@ public:
     const std::shared_ptr<IKmrClipboard>& Clipboard() const { return FClipboard; }
     void SetClipboard(std::shared_ptr<IKmrClipboard> clipboard) { FClipboard = std::move(clipboard); }
 
+    // Delimited text: the encoding of the text formats Save writes.
+    TTextEncoding TextEncoding() const { return FTextEncoding; }
+    void SetTextEncoding(TTextEncoding encoding) { FTextEncoding = encoding; }
+
 private:
     TTemplateStoreRef FTemplateStore;
     TExcelSaveFormats FSaveFormat{TExcelSaveFormatNative::snXLS};
     bool FAllowOverwritingFiles = false;
     std::shared_ptr<IKmrClipboard> FClipboard;
+    TTextEncoding FTextEncoding = TTextEncoding::Utf8;
 };
 
 // Every operation but Connect and Disconnect raises "There is no open file"
@@ -88,6 +94,8 @@ public:
     // it as it was and leaves no new file.
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream);
     void SaveAsXls(TKmrStream& stream);
+    // The active sheet as delimited text in the adapter's encoding (UTF-8
+    // without an adapter).
     void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter);
 
     // Cells of the active sheet, rows and columns from 1. On a sheet that
@@ -188,6 +196,16 @@ public:
     void CopyToClipboard(const TXlsCellRange& range) override;
     void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
 
+    // Clipboard: a range of a worksheet travels as a BIFF8 workbook (the
+    // globals and the sheet cut to the range) and as TAB-delimited text. A
+    // range outside the sheet or with its last row or column before the
+    // first (an empty sheet) is refused and puts nothing on the clipboard.
+    // Without a clipboard from the adapter the three raise.
+    void CopyToClipboardFormat(const TXlsCellRange& range, std::u16string& text, TKmrStream* stream);
+    // The cells of the first sheet of the copied workbook, with their
+    // formats, placed with their top-left cell at (row, col).
+    void PasteFromXlsClipboardFormat(std::int32_t row, std::int32_t col, TKmrStream& stream);
+
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
     // Pictures by row of the active sheet, as BeginSheet last built them.
@@ -216,6 +234,9 @@ private:
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
+    void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter,
+                             bool refuseExisting);
+    IKmrClipboard& Clipboard() const;
 
     TXLSAdapter* FAdapter;
     std::int32_t FActiveSheet = 0;

@@ -5,6 +5,7 @@
 //                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --shown|--save-text|--open-text ... (TextOptions.h)
 //
 // Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
 // writes it to OUT with its Save: the "Workbook" stream loads into the
@@ -63,6 +64,7 @@
 
 #include "workbook/api/XLSAdapter.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
+#include "tests/tools/xlsroundtrip/TextOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -313,6 +315,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = xlsroundtrip::RunTextMode(argc, argv); status >= 0) return status;
     if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
         try {
             return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
