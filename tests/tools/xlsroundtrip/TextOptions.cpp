@@ -1,11 +1,13 @@
 #include "tests/tools/xlsroundtrip/TextOptions.h"
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/UKmrNumberFormat.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/cells/UXlsRowColEntries.h"
@@ -149,24 +151,24 @@ int PrintShown(const TTextOptions& o) {
     return std::cout ? 0 : 1;
 }
 
+// Through the facade, linked to an adapter that may replace OUT.
 int SaveText(const TTextOptions& o) {
-    TXLSFile file(nullptr);
-    file.Connect();
-    file.OpenFile(o.In);
-    if (o.Sheet > 0) file.SetActiveSheet(o.Sheet);
-    TKmrSafeFileStream out(o.Out, TKmrSafeFileStream::TReplace::Allow);
-    SaveAsTextDelim(out, file, o.Delimiter, o.Encoding);
-    out.Commit();
+    TXLSAdapter adapter;
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter);
+    xls.OpenFile(std::filesystem::absolute(o.In).string());
+    if (o.Sheet > 0) xls.SetActiveSheet(o.Sheet);
+    xls.SaveAsText(o.Out, o.Delimiter, o.Encoding);
     return 0;
 }
 
 int OpenText(const TTextOptions& o) {
-    TXLSFile file(nullptr, true);
-    file.Connect();
-    file.NewFile(3);
-    TKmrFileStream in(o.In);
-    LoadFromTextDelim(in, file, o.Delimiter, 1, 1, o.Types, o.Encoding);
-    file.Save(false, o.Out, nullptr, nullptr, nullptr);
+    TXLSAdapter adapter;
+    adapter.SetAllowOverwritingFiles(true);
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter);
+    xls.OpenText(std::filesystem::absolute(o.In).string(), o.Delimiter, o.Types, o.Encoding);
+    xls.Save(o.Out);
     return 0;
 }
 
