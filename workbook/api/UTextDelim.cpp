@@ -40,8 +40,10 @@ void CheckDelimiter(char delimiter) {
     if (byte == '\r' || byte == '\n' || byte == '"' || byte > 0x7F) Raise(ErrInvalidDelimiter, Hex(byte, 2));
 }
 
+// A text starting with U+FEFF is quoted too, so that a reader never takes
+// it for a byte-order mark.
 bool NeedsQuotes(std::u16string_view text, char16_t delimiter) {
-    return std::any_of(text.begin(), text.end(),
+    return text.starts_with(u'\uFEFF') || std::any_of(text.begin(), text.end(),
                        [&](char16_t c) { return c == delimiter || c == u'"' || c == u'\r' || c == u'\n'; });
 }
 

@@ -96,8 +96,10 @@ TEST(TextDelim, WritesShownTextsQuotedWhereNeeded) {
     };
     for (const auto& c : cases) EXPECT_EQ(Saved(sheet, c.delimiter, c.encoding), c.bytes) << c.delimiter;
 
-    TSheetStandIn empty;
+    TSheetStandIn empty, marked;
     EXPECT_EQ(Saved(empty, ',', TTextEncoding::Utf8), "");
+    marked.Cells[{1, 1}] = {-1, TVariant(u"\uFEFFx")};  // no byte-order mark for a reader to drop
+    EXPECT_EQ(Saved(marked, ',', TTextEncoding::Utf8), "\"\xEF\xBB\xBFx\"\r\n");
     EXPECT_EQ(RangeAsTextDelim(sheet, '\t', {2, 3, 3, 3}), u"Žluťoučký; kůň\t\r\n");
 }
 
