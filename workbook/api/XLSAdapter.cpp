@@ -647,8 +647,8 @@ void TXLSFile::CopyToClipboard() {
 }
 
 void TXLSFile::CopyToClipboard(const TXlsCellRange& range) {
-    IKmrClipboard& clipboard = Clipboard();
     if (!ActiveWorkSheet()) return;
+    IKmrClipboard& clipboard = Clipboard();
     std::u16string text;
     TKmrMemoryStream block;
     CopyToClipboardFormat(range, text, &block);
@@ -656,8 +656,8 @@ void TXLSFile::CopyToClipboard(const TXlsCellRange& range) {
 }
 
 void TXLSFile::PasteFromClipboard(std::int32_t row, std::int32_t col) {
-    const IKmrClipboard& clipboard = Clipboard();
     Book();
+    const IKmrClipboard& clipboard = Clipboard();
     if (clipboard.HasBlock(Biff8ClipboardFormat)) {
         TKmrMemoryStream block(clipboard.GetBlock(Biff8ClipboardFormat));
         PasteFromXlsClipboardFormat(row, col, block);
