@@ -132,6 +132,31 @@ public:
     // An XF outside the workbook's list is refused, nothing changed.
     void SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) override;
 
+    // Formats, fonts and typed text. Font indexes are those of XF records:
+    // BIFF has no font 4, so 0-3 and 5 on name the font records 0-3 and 4
+    // on. Replacing an entry outside the list is refused, nothing changed.
+    std::int32_t FormatListCount() override;
+    // An index outside the list reads XF 0.
+    TKmrFormat GetFormatList(std::int32_t index) override;
+    // A style XF stays a style.
+    void SetFormatList(std::int32_t index, const TKmrFormat& format) override;
+    std::int32_t AddFormat(const TKmrFormat& format) override;
+    std::int32_t FontListCount() override;
+    // Font 4 and indexes outside the list read font 0.
+    TKmrFont GetFontList(std::int32_t index) override;
+    // Font 4 is left alone.
+    void SetFontList(std::int32_t index, const TKmrFont& font) override;
+    std::int32_t AddFont(const TKmrFont& font) override;
+    TUsedPaletteColors GetUsedPaletteColors() override;
+    // The text as the user's locale settings read it (AnalyseCellString):
+    // a number or date-time takes the format given, else the cell's, with
+    // the number format that shows it; a boolean or a text takes the format
+    // given, else keeps the cell's.
+    void SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const std::u16string& dateFormat,
+                       const std::u16string& timeFormat) override;
+    void SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const TKmrFormat& format,
+                       const std::u16string& dateFormat, const std::u16string& timeFormat) override;
+
     void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
     std::int32_t SheetCount() override;
     // The active sheet is stored as given; operations check it when they use it.
@@ -193,15 +218,169 @@ public:
     std::int32_t GetFirstColumn() override;
     std::int32_t CellCount(std::int32_t row) override;
 
-    void CopyToClipboard() override;
-    void CopyToClipboard(const TXlsCellRange& range) override;
-    void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
+    // ---- Sheet view, page setup, outline flags, workbook options, palette, names ----
+    // Settings of the active sheet. Those a chart or other sheet kind
+    // lacks give their default there and change nothing; the zoom as read,
+    // the panes, header, footer and margins are any sheet's.
+    bool GetShowGridLines() override;
+    void SetShowGridLines(bool value) override;
+    bool GetShowGridHeaders() override;
+    void SetShowGridHeaders(bool value) override;
+    std::int32_t GetSheetZoom() override;
+    void SetSheetZoom(std::int32_t percent) override;
+    // Rows above row and columns left of col are frozen: (1, 1) unfreezes.
+    void FreezePanes(std::int32_t row, std::int32_t col) override;
+    void GetFrozenPanes(std::int32_t& row, std::int32_t& col) override;
+    // The split's positions pass unchanged; (0, 0) removes it.
+    void SplitWindow(std::int32_t row, std::int32_t col) override;
+    void GetSplitWindow(std::int32_t& row, std::int32_t& col) override;
+    std::u16string GetPageHeader() override;
+    void SetPageHeader(const std::u16string& text) override;
+    std::u16string GetPageFooter() override;
+    void SetPageFooter(const std::u16string& text) override;
+    bool GetPrintGridLines() override;
+    void SetPrintGridLines(bool value) override;
+    TXlsMargins GetMargins() override;
+    // Margins below 0 or not finite are refused, nothing changed.
+    void SetMargins(const TXlsMargins& margins) override;
+    std::int32_t GetPrintScale() override;
+    void SetPrintScale(std::int32_t percent) override;
+    bool GetPrintToFit() override;
+    void SetPrintToFit(bool value) override;
+    std::uint16_t GetPrintNumberOfHorizontalPages() override;
+    void SetPrintNumberOfHorizontalPages(std::uint16_t pages) override;
+    std::uint16_t GetPrintNumberOfVerticalPages() override;
+    void SetPrintNumberOfVerticalPages(std::uint16_t pages) override;
+    std::uint8_t GetPrintOptions() override;
+    void SetPrintOptions(std::uint8_t options) override;
+    bool GetPrintHCentered() override;
+    void SetPrintHCentered(bool value) override;
+    bool GetPrintVCentered() override;
+    void SetPrintVCentered(bool value) override;
+    std::int32_t GetPrintCopies() override;
+    void SetPrintCopies(std::int32_t copies) override;
+    std::int32_t GetPrintPaperSize() override;
+    void SetPrintPaperSize(std::int32_t paperSize) override;
+    std::int32_t GetPrintXResolution() override;
+    void SetPrintXResolution(std::int32_t dpi) override;
+    std::int32_t GetPrintYResolution() override;
+    void SetPrintYResolution(std::int32_t dpi) override;
+    TPrinterDriverSettings GetPrinterDriverSettings() override;
+    void SetPrinterDriverSettings(const TPrinterDriverSettings& settings) override;
+    bool GetOutlineSummaryRowsBelowDetail() override;
+    void SetOutlineSummaryRowsBelowDetail(bool value) override;
+    bool GetOutlineSummaryColsRightOfDetail() override;
+    void SetOutlineSummaryColsRightOfDetail(bool value) override;
+    bool GetOutlineAutomaticStyles() override;
+    void SetOutlineAutomaticStyles(bool value) override;
+
+    // The workbook's options; the reference style is that of the first
+    // worksheet and is set on all of them.
+    bool GetOptions1904Dates() override;
+    void SetOptions1904Dates(bool value) override;
+    bool GetOptionsR1C1() override;
+    void SetOptionsR1C1(bool value) override;
+    bool GetOptionsSaveExternalLinkValues() override;
+    void SetOptionsSaveExternalLinkValues(bool value) override;
+    bool GetOptionsPrecisionAsDisplayed() override;
+    void SetOptionsPrecisionAsDisplayed(bool value) override;
+    bool GetIsXltTemplate() override;
+    void SetIsXltTemplate(bool value) override;
+    bool GetInvalidateFormulas() override;
+    void SetInvalidateFormulas(bool value) override;
+    // Palette index i (1 to 56) is the workbook's colour i - 1.
+    std::uint32_t GetColorPalette(std::int32_t index) override;
+    void SetColorPalette(std::int32_t index, std::uint32_t color) override;
+
+    // Defined names from 1; their bounds from 1, 0 where a name is no
+    // cell range (setting them there changes nothing).
+    std::int32_t GetExcelNameCount() override;
+    std::u16string GetRangeName(std::int32_t nameIndex) override;
+    std::int32_t GetRangeR1(std::int32_t nameIndex) override;
+    std::int32_t GetRangeR2(std::int32_t nameIndex) override;
+    std::int32_t GetRangeC1(std::int32_t nameIndex) override;
+    std::int32_t GetRangeC2(std::int32_t nameIndex) override;
+    void SetRangeR1(std::int32_t nameIndex, std::int32_t row) override;
+    void SetRangeR2(std::int32_t nameIndex, std::int32_t row) override;
+    void SetRangeC1(std::int32_t nameIndex, std::int32_t col) override;
+    void SetRangeC2(std::int32_t nameIndex, std::int32_t col) override;
+
+    // The same as AssignCellData.
+    void AssignBlockData(std::int32_t row, std::int32_t blockCol, const TVariant& value) override;
+
+    // ---- Operations waiting for the parts of the model they need ----
+    // Each raises "The operation "%s" is not available yet" before anything
+    // else. One line per operation: (result, name, parameter types).
+#define KMR_XLS_NOT_YET(X)                                                                                        \
+    X(void, AddRange, (TXlsNamedRange&))                                                                         \
+    X(std::int32_t, GetRangeSheet, (std::int32_t))                                                               \
+    X(std::int32_t, HyperLinkCount, ())                                                                          \
+    X(THyperLink, GetHyperLink, (std::int32_t))                                                                  \
+    X(void, SetHyperLink, (std::int32_t, const THyperLink&))                                                     \
+    X(TXlsCellRange, GetHyperLinkCellRange, (std::int32_t))                                                      \
+    X(void, SetHyperLinkCellRange, (std::int32_t, const TXlsCellRange&))                                         \
+    X(void, AddHyperLink, (const TXlsCellRange&, const THyperLink&))                                             \
+    X(void, DeleteHyperLink, (std::int32_t))                                                                     \
+    X(std::int32_t, GetColumnWidth, (std::int32_t))                                                              \
+    X(std::int32_t, GetColumnWidthHiddenIsZero, (std::int32_t))                                                  \
+    X(void, SetColumnWidth, (std::int32_t, std::int32_t))                                                        \
+    X(bool, GetColumnHidden, (std::int32_t))                                                                     \
+    X(void, SetColumnHidden, (std::int32_t, bool))                                                               \
+    X(std::int32_t, GetColumnFormat, (std::int32_t))                                                             \
+    X(void, SetColumnFormat, (std::int32_t, std::int32_t))                                                       \
+    X(std::int32_t, GetRowOutlineLevel, (std::int32_t))                                                          \
+    X(void, SetRowOutlineLevel, (std::int32_t, std::int32_t, std::int32_t))                                      \
+    X(std::int32_t, GetColOutlineLevel, (std::int32_t))                                                          \
+    X(void, SetColOutlineLevel, (std::int32_t, std::int32_t, std::int32_t))                                      \
+    X(void, InsertHPageBreak, (std::int32_t))                                                                    \
+    X(void, DeleteHPageBreak, (std::int32_t))                                                                    \
+    X(bool, HasHPageBreak, (std::int32_t))                                                                       \
+    X(void, InsertVPageBreak, (std::int32_t))                                                                    \
+    X(void, DeleteVPageBreak, (std::int32_t))                                                                    \
+    X(bool, HasVPageBreak, (std::int32_t))                                                                       \
+    X(void, MakePageBreaks, (const std::u16string&))                                                             \
+    X(std::int32_t, CellMergedListCount, ())                                                                     \
+    X(TXlsCellRange, GetCellMergedList, (std::int32_t))                                                          \
+    X(TXlsCellRange, GetCellMergedBounds, (std::int32_t, std::int32_t))                                          \
+    X(void, MergeCells, (std::int32_t, std::int32_t, std::int32_t, std::int32_t))                                \
+    X(void, UnMergeCells, (std::int32_t, std::int32_t, std::int32_t, std::int32_t))                              \
+    X(std::int32_t, GetCommentsCount, (std::int32_t))                                                            \
+    X(std::u16string, GetCommentText, (std::int32_t, std::int32_t))                                              \
+    X(std::int32_t, GetCommentColumn, (std::int32_t, std::int32_t))                                              \
+    X(void, AssignComment, (std::int32_t, std::int32_t, const std::u16string&))                                  \
+    X(std::u16string, GetCellComment, (std::int32_t, std::int32_t))                                              \
+    X(void, SetCellComment, (std::int32_t, std::int32_t, const std::u16string&, const TImageProperties&))        \
+    X(void, AutofitRow, (std::int32_t, std::int32_t, bool, bool, long double))                                   \
+    X(void, AutofitCol, (std::int32_t, std::int32_t, bool, long double))                                         \
+    X(void, AutofitRowsOnWorkbook, (bool, bool, long double))                                                    \
+    X(std::int32_t, GetPicturesCount, (std::int32_t))                                                            \
+    X(std::u16string, GetPictureName, (std::int32_t, std::int32_t))                                              \
+    X(void, GetPicture, (std::int32_t, std::int32_t, TKmrStream&, TXlsImgTypes&, TClientAnchor&))                \
+    X(void, AssignPictureProperties, (std::int32_t, std::int32_t, const TImageProperties&, TKmrAnchorType))      \
+    X(void, ClearImage, (std::int32_t))                                                                          \
+    X(void, DeleteImage, (std::int32_t))                                                                         \
+    X(void, SetAutoFilter, (std::int32_t, std::int32_t, std::int32_t))                                           \
+    X(void, RemoveAutoFilter, ())                                                                                \
+    X(bool, HasAutoFilter, ())                                                                                   \
+    X(bool, HasAutoFilter, (std::int32_t, std::int32_t))                                                         \
+    X(TXlsCellRange, GetAutoFilterRange, ())                                                                     \
+    X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes))           \
+    X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes,            \
+                            const TImageProperties&, TKmrAnchorType))                                           \
+    X(void, AddImage, (std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties&, TKmrAnchorType))    \
+    /* end of the list */
+#define KMR_XLS_DECLARE(result, name, params) result name params override;
+    KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
+#undef KMR_XLS_DECLARE
 
     // Clipboard: a range of a worksheet travels as a BIFF8 workbook (the
     // globals and the sheet cut to the range) and as TAB-delimited text. A
     // range outside the sheet or with its last row or column before the
     // first (an empty sheet) is refused and puts nothing on the clipboard.
     // Without a clipboard from the adapter the three raise.
+    void CopyToClipboard() override;
+    void CopyToClipboard(const TXlsCellRange& range) override;
+    void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
     void CopyToClipboardFormat(const TXlsCellRange& range, std::u16string& text, TKmrStream* stream);
     // The cells of the first sheet of the copied workbook, with their
     // formats, placed with their top-left cell at (row, col).
@@ -238,6 +417,28 @@ private:
     void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter,
                              bool refuseExisting);
     IKmrClipboard& Clipboard() const;
+
+    // ---- Settings, workbook options and names ----
+    // The active sheet whatever its kind, checked.
+    TSheet& AnySheet() const {
+        const int index = CheckedSheet();
+        return FWorkbook->Sheet(index);
+    }
+    // A setting of the active sheet when it is a worksheet, else the default.
+    template <class R, class D>
+    R WorkSheetSetting(R (TSheet::*get)() const, D byDefault) const {
+        const TWorkSheet* sheet = WorkSheet();
+        return sheet ? (sheet->*get)() : static_cast<R>(byDefault);
+    }
+    // A change of a setting on a worksheet only.
+    template <class V, class A>
+    void ChangeWorkSheetSetting(void (TSheet::*set)(V), const A& value) {
+        if (TWorkSheet* sheet = WorkSheet()) (sheet->*set)(value);
+    }
+    // Defined name nameIndex (from 1); another index raises.
+    TNameRecord& NameAt(std::int32_t nameIndex) const;
+    // One bound of a name, from 1.
+    void SetNameBound(std::int32_t nameIndex, void (TNameRecord::*set)(int), std::int32_t value);
 
     TAdapterLink<TXLSAdapter> FAdapter;
     std::int32_t FActiveSheet = 0;

@@ -3,8 +3,10 @@
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
 //                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
+//                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --formats IN
 // xlsroundtrip --shown|--save-text|--open-text ... (TextOptions.h)
 //
 // Opens IN (made absolute) with OpenFile of the facade, linked to a
@@ -71,6 +73,7 @@
 
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/FormatOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "tests/tools/xlsroundtrip/TextOptions.h"
 #include "workbook/cells/UXlsFormula.h"
@@ -86,12 +89,13 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, FormulaText, Book } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, FormulaText, Book, File } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
     xlsroundtrip::TBookChange Run;
+    xlsroundtrip::TFileChange FileRun;
 };
 
 // The first worksheet (from 0), or -1.
@@ -168,6 +172,7 @@ void SetLabel(TKalmiraImport& xls, const TChange& change) {
 }
 
 void Apply(TKalmiraImport& xls, const TChange& change) {
+    if (change.Kind == TChange::TKind::File) return change.FileRun(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()));
     TWorkbook& book = Model(xls);
     if (change.Kind == TChange::TKind::Book) return change.Run(book);
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
@@ -192,11 +197,15 @@ std::string ValueText(const TVariant& value) {
 // IN made absolute, so that it is never looked up elsewhere.
 void Open(TKalmiraImport& xls, const char* inName) { xls.OpenFile(std::filesystem::absolute(inName).string()); }
 
-int PrintCells(const char* inName, bool merged) {
+int PrintCells(const char* inName, bool merged, bool formats) {
     TXLSAdapter adapter;
     TKalmiraImport xls;
     xls.SetAdapter(&adapter);
     Open(xls, inName);
+    if (formats) {
+        xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
+        return 0;
+    }
     if (merged) {
         xlsroundtrip::PrintMerged(Model(xls), std::cout);
         return 0;
@@ -277,6 +286,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::Book;
         c.Run = std::move(run);
+    } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(fileRun);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -317,8 +329,11 @@ int Usage() {
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
+                 "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
+                 "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
                  "       xlsroundtrip --cells IN\n"
-                 "       xlsroundtrip --merged IN\n";
+                 "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --formats IN\n";
     return 2;
 }
 
@@ -326,9 +341,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (const int status = xlsroundtrip::RunTextMode(argc, argv); status >= 0) return status;
-    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
+    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0 ||
+                      std::strcmp(argv[1], "--formats") == 0)) {
         try {
-            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
+            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0, std::strcmp(argv[1], "--formats") == 0);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
