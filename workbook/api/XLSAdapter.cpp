@@ -817,6 +817,14 @@ void TXLSFile::PasteFromXlsClipboardFormat(std::int32_t row, std::int32_t col, T
 }
 
 // ---------------------------------------------------------------------------
+// Defined names from formula text
+
+void TXLSFile::AddRange(TXlsNamedRange& range) {
+    if (!Cells()) return;
+    FWorkbook->Globals().AddName(range);
+}
+
+// ---------------------------------------------------------------------------
 // Sheet view, page setup, outline flags, workbook options, palette, names
 
 bool TXLSFile::GetShowGridLines() { return WorkSheetSetting(&TSheet::GetShowGridLines, true); }

@@ -312,7 +312,6 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(void, AddRange, (TXlsNamedRange&))                                                                         \
     X(std::int32_t, GetRangeSheet, (std::int32_t))                                                               \
     X(std::int32_t, HyperLinkCount, ())                                                                          \
     X(THyperLink, GetHyperLink, (std::int32_t))                                                                  \
@@ -385,6 +384,11 @@ public:
     // The cells of the first sheet of the copied workbook, with their
     // formats, placed with their top-left cell at (row, col).
     void PasteFromXlsClipboardFormat(std::int32_t row, std::int32_t col, TKmrStream& stream);
+
+    // Defined names from formula text
+    // A name of the active worksheet's workbook (nothing on another sheet
+    // kind); its text is read with references absolute, on the name's sheet.
+    void AddRange(TXlsNamedRange& range) override;
 
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();

@@ -112,7 +112,7 @@ TEST(XLSFileSettings, Refusals) {
 TEST(XLSFileSettings, NotYetBuilt) {
     // One line per group of the model they wait for.
     const std::vector<std::pair<std::string, std::vector<std::string>>> waiting = {
-        {"names", {"AddRange", "GetRangeSheet"}},
+        {"names", {"GetRangeSheet"}},
         {"hyperlinks", {"HyperLinkCount", "GetHyperLink", "SetHyperLink", "GetHyperLinkCellRange", "SetHyperLinkCellRange", "AddHyperLink", "DeleteHyperLink"}},
         {"columns", {"GetColumnWidth", "GetColumnWidthHiddenIsZero", "SetColumnWidth", "GetColumnHidden", "SetColumnHidden", "GetColumnFormat", "SetColumnFormat"}},
         {"outline", {"GetRowOutlineLevel", "SetRowOutlineLevel", "GetColOutlineLevel", "SetColOutlineLevel"}},
