@@ -2,8 +2,6 @@
 // layout.xls (values in A1:H30; widths, B hidden, F-G and rows 6-7
 // grouped, breaks below row 4 and right of column 2) saved after changes
 // and read by xlrd and LibreOffice; the lists and records on their own.
-#include <filesystem>
-
 #include <gmock/gmock.h>
 
 #include "tests/workbook/book/WorkbookFiles.h"
@@ -17,14 +15,10 @@ using TLines = std::vector<std::string>;
 
 namespace {
 
-const std::string Layout = std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/layout.xls";
-// The workbook changed, written to the build tree.
+const std::string Layout = Fixture("layout");
 std::string SaveLayout(const std::string& name, const std::function<void(TWorkbook&)>& change,
                        const std::string& from = Layout) {
-    std::filesystem::create_directories(std::string(ORVELO_BINARY_DIR) + "/layout-tests");
-    const std::string path = std::string(ORVELO_BINARY_DIR) + "/layout-tests/" + name + ".xls";
-    WriteFile(path, booktest::RoundTrip(from, change));
-    return path;
+    return booktest::SavedFile(from, change, name);
 }
 
 // The records of one id the sheet writes, at the size it computed.
