@@ -7,6 +7,8 @@
 //                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
 //                     [--delete-sheets FIRST COUNT]...
 //                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
+//                     [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...
+//                     [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
 // xlsroundtrip --formulas IN
@@ -58,6 +60,9 @@
 // change gives status 1 and its message, and OUT is not created. --merged
 // prints IN's merged ranges (RangeOptions.h).
 //
+// --autofit-cols, --autofit-rows and --autofit-book fit columns and rows
+// through the workbook file, measured as --canvas chooses (FitOptions.h).
+//
 // --formulas prints every formula as text and every defined name
 // (FormulaOptions.h).
 //
@@ -81,6 +86,7 @@
 
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/FitOptions.h"
 #include "tests/tools/xlsroundtrip/FormatOptions.h"
 #include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
@@ -292,6 +298,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(fileRun);
+    } else if (auto fit = xlsroundtrip::ParseFitOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(fit);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -337,6 +346,8 @@ int Usage() {
                  "                        [--delete-sheets FIRST COUNT]...\n"
                  "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
                  "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
+                 "                        [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...\n"
+                 "                        [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
                  "       xlsroundtrip --formulas IN\n"
@@ -369,6 +380,7 @@ int main(int argc, char** argv) {
         // complete file; a failed save leaves it as it was.
         TXLSAdapter adapter;
         adapter.SetAllowOverwritingFiles(true);
+        adapter.SetTextMeasure(xlsroundtrip::CanvasFactory());
         TKalmiraImport xls;
         xls.SetAdapter(&adapter);
         Open(xls, argv[1]);

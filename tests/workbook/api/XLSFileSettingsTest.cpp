@@ -119,7 +119,6 @@ TEST(XLSFileSettings, NotYetBuilt) {
         {"breaks", {"InsertHPageBreak", "DeleteHPageBreak", "HasHPageBreak", "InsertVPageBreak", "DeleteVPageBreak", "HasVPageBreak", "MakePageBreaks"}},
         {"merged", {"CellMergedListCount", "GetCellMergedList", "GetCellMergedBounds", "MergeCells", "UnMergeCells"}},
         {"comments", {"GetCommentsCount", "GetCommentText", "GetCommentColumn", "AssignComment", "GetCellComment", "SetCellComment"}},
-        {"autofit", {"AutofitRow", "AutofitCol", "AutofitRowsOnWorkbook"}},
         {"pictures", {"GetPicturesCount", "GetPictureName", "GetPicture", "AssignPictureProperties", "ClearImage", "DeleteImage", "AssignPicture", "AssignPicture", "AddImage"}},
         {"autofilter", {"SetAutoFilter", "RemoveAutoFilter", "HasAutoFilter", "HasAutoFilter", "GetAutoFilterRange"}},
         {"clipboard", {"CopyToClipboard", "CopyToClipboard", "PasteFromClipboard"}},
