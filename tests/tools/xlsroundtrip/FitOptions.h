@@ -15,11 +15,8 @@ namespace xlsroundtrip {
 // (a change doing nothing). A bad number throws std::invalid_argument.
 TFileChange ParseFitOption(char** argv, int argc, int& i);
 
-// As --canvas chose: by default a fixed pitch, the same on every machine:
-// a font of em pixels (its size at 96 dpi, at least 1) advances
-// round(em x 7 / 13) pixels a character and is round(em x 17 / 13) high,
-// so that 10 points give 7 x 17 pixels; sub- and superscript runs measure
-// at two thirds of their size. "none" gives no measuring.
+// As --canvas chose: by default TKmrFixedPitchMeasure (7 x 17 pixels a
+// character at 10 points), the same on every machine; "none" gives none.
 kalmira::TKmrTextMeasureFactory CanvasFactory();
 
 }  // namespace xlsroundtrip
