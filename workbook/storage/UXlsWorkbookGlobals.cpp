@@ -155,7 +155,13 @@ void TWorkbookGlobals::Dispatch(std::unique_ptr<TBaseRecord> record) {
                              : id == xlr_FONT   ? static_cast<TBaseRecordList*>(&FFonts)
                              : id == xlr_FORMAT ? static_cast<TBaseRecordList*>(&FFormats)
                                                 : nullptr;
-    if (typed && typed->Count() == 0) FRecords.Add(std::make_unique<TSubListRecord>(typed));
+    // FORMAT records come before the XF records: a file without any (the
+    // empty-workbook template) gets their place with the first XF, so that
+    // formats added later are written where they are counted.
+    if (id == xlr_XF && FXF.Count() == 0 && FFormats.Count() == 0)
+        FRecords.Add(std::make_unique<TSubListRecord>(&FFormats));
+    if (typed && typed->Count() == 0 && !(id == xlr_FORMAT && FXF.Count() > 0))
+        FRecords.Add(std::make_unique<TSubListRecord>(typed));
     if (id == xlr_PALETTE) FPalette = static_cast<TPaletteRecord*>(record.get());
     if (id == xlr_OBPROJ) FHasMacro = true;
     if (id == xlr_CODENAME) FCodeName = static_cast<TCodeNameRecord&>(*record).GetSheetName();
