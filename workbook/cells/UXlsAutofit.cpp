@@ -1,6 +1,7 @@
 #include "workbook/cells/UXlsAutofit.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "workbook/cells/UXlsRowColEntries.h"
@@ -16,8 +17,11 @@ constexpr long double CellMargin = 0.72L;
 constexpr long double Unlimited = 1000000;
 
 // Sizes are rounded up to whole units; what a sine or cosine leaves past
-// a whole number is no reason to add one.
-std::int32_t CeilUnits(long double value) { return static_cast<std::int32_t>(std::ceil(value - 1e-9L)); }
+// a whole number is no reason to add one. Huge texts in huge fonts stay
+// within the range the callers cap.
+std::int32_t CeilUnits(long double value) {
+    return static_cast<std::int32_t>(std::clamp<long double>(std::ceil(value - 1e-9L), 0, INT32_MAX));
+}
 
 // The measuring font of an XF's font: its size in whole points.
 TKmrFont MeasuringFont(TKmrFont font) {
