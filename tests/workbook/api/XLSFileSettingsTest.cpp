@@ -113,7 +113,6 @@ TEST(XLSFileSettings, NotYetBuilt) {
     // One line per group of the model they wait for.
     const std::vector<std::pair<std::string, std::vector<std::string>>> waiting = {
         {"comments", {"GetCommentsCount", "GetCommentText", "GetCommentColumn", "AssignComment", "GetCellComment", "SetCellComment"}},
-        {"autofit", {"AutofitRow", "AutofitCol", "AutofitRowsOnWorkbook"}},
         {"pictures", {"GetPicturesCount", "GetPictureName", "GetPicture", "AssignPictureProperties", "ClearImage", "DeleteImage", "AssignPicture", "AssignPicture", "AddImage"}},
         {"autofilter", {"SetAutoFilter", "RemoveAutoFilter", "HasAutoFilter", "HasAutoFilter", "GetAutoFilterRange"}},
     };
