@@ -94,7 +94,13 @@ TVariant TKalmiraGrid::GetCellValue(int row, int col) {
 }
 
 void TKalmiraGrid::GetCellFormatDef(int row, int col, TKmrFormat& format) {
-    FKalmiraImport->GetCellFormatDef(row, col, format);
+    try {
+        FKalmiraImport->GetCellFormatDef(row, col, format);
+    } catch (const Exception& e) {
+        // Without column formats a cell of none shows in the default one.
+        if (!NotOffered(e)) throw;
+        FKalmiraImport->GetDefaultFormat(format);
+    }
 }
 
 std::u16string TKalmiraGrid::ColTitle(int col) {

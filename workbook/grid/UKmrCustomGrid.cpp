@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -476,7 +477,13 @@ void TKmrCustomGrid::KeyDown(QKeyEvent* event) {
     }
 }
 
-void TKmrCustomGrid::keyPressEvent(QKeyEvent* event) { KeyDown(event); }
+void TKmrCustomGrid::keyPressEvent(QKeyEvent* event) {
+    // Keys that reach the grid while its editor is open are the editor's.
+    if (EditorMode())
+        QCoreApplication::sendEvent(FEditor, event);
+    else
+        KeyDown(event);
+}
 
 bool TKmrCustomGrid::event(QEvent* event) {
     if (event->type() == QEvent::ShortcutOverride) {
