@@ -215,7 +215,7 @@ void TKalmiraGrid::SetZoom(int value) {
     ApplySheet();
     FZoom = std::clamp(value, MinZoom, MaxZoom);
     FZoomFactor = FZoom / 100.0L;
-    if (Open() && FSheetLoaded) ResizeRowsAndCols();
+    if (Open()) ResizeRowsAndCols();
     InvalidateGrid();
     if (OnZoomChanged) OnZoomChanged(*this, value);
 }

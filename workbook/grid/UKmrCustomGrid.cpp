@@ -386,19 +386,25 @@ void TKmrCustomGrid::ShowEditor() {
 }
 
 bool TKmrCustomGrid::HideEditor(bool commit) {
-    if (!EditorMode()) return true;
+    // A failure report takes the focus from the editor: that focus-out
+    // must not commit (and fail) again.
+    if (!EditorMode() || FCommitting) return !FCommitting;
     const QString text = FEditor->text();
     const std::u16string value(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
     if (commit && value != FEditorStart) {
+        FCommitting = true;
         try {
             SetEditText(FCol, FRow, value);
         } catch (const std::exception& e) {
             ReportError(e);
+            FCommitting = false;
             return false;
         }
+        FCommitting = false;
     }
+    const bool hadFocus = FEditor->hasFocus();
     FEditor->hide();
-    setFocus();
+    if (hadFocus) setFocus();
     viewport()->update();
     return true;
 }

@@ -158,6 +158,7 @@ private:
     int FWheelDelta = 0;
     bool FMouseDown = false;
     bool FUpdatingScroll = false;
+    bool FCommitting = false;
     // Sizing by mouse: the column (row) dragged, -1 when none.
     int FSizingCol = -1;
     int FSizingRow = -1;
