@@ -655,6 +655,181 @@ void TXLSFile::SetCellString(std::int32_t row, std::int32_t col, const std::u16s
 }
 
 // ---------------------------------------------------------------------------
+// Hyperlinks, merged cells, columns, outlines and page breaks
+
+std::int32_t TXLSFile::GetRangeSheet(std::int32_t nameIndex) {
+    TWorkbookGlobals& globals = Book().Globals();
+    const auto count = static_cast<std::int32_t>(globals.Names().Count());
+    if (nameIndex < 1 || nameIndex > count) Raise(ErrIndexOutBounds, nameIndex, "NameIndex", 1, count);
+    const TNameRecord& name = *globals.Names().GetItems(static_cast<std::size_t>(nameIndex - 1));
+    const TReferences& references = globals.References();
+    return name.RefersToSheet([&](std::uint16_t entry) { return references.GetSheet(entry); }) + 1;
+}
+
+TWorkSheet& TXLSFile::LinkSheet(std::int32_t index) const {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || index < 1 || index > sheet->HyperLinkCount())
+        Raise(ErrIndexOutBounds, index, "HyperLinkIndex", 1, sheet ? sheet->HyperLinkCount() : 0);
+    return *sheet;
+}
+
+std::int32_t TXLSFile::HyperLinkCount() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->HyperLinkCount() : 0;
+}
+
+THyperLink TXLSFile::GetHyperLink(std::int32_t index) { return LinkSheet(index).GetHyperLink(index - 1); }
+
+void TXLSFile::SetHyperLink(std::int32_t index, const THyperLink& link) {
+    LinkSheet(index).SetHyperLink(index - 1, link);
+}
+
+TXlsCellRange TXLSFile::GetHyperLinkCellRange(std::int32_t index) {
+    return OffsetRange(LinkSheet(index).GetHyperLinkCellRange(index - 1), 1, 1);
+}
+
+void TXLSFile::SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) {
+    LinkSheet(index).SetHyperLinkCellRange(index - 1, OffsetRange(range, -1, -1));
+}
+
+void TXLSFile::AddHyperLink(const TXlsCellRange& range, const THyperLink& link) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->AddHyperLink(OffsetRange(range, -1, -1), link);
+}
+
+void TXLSFile::DeleteHyperLink(std::int32_t index) { LinkSheet(index).DeleteHyperLink(index - 1); }
+
+std::int32_t TXLSFile::CellMergedListCount() { return Book().Sheet(CheckedSheet()).CellMergedListCount(); }
+
+TXlsCellRange TXLSFile::GetCellMergedList(std::int32_t index) {
+    return OffsetRange(Book().Sheet(CheckedSheet()).CellMergedList(index), 1, 1);
+}
+
+TXlsCellRange TXLSFile::GetCellMergedBounds(std::int32_t row, std::int32_t col) {
+    return OffsetRange(Book().Sheet(CheckedSheet()).CellMergedBounds(row - 1, col - 1), 1, 1);
+}
+
+void TXLSFile::MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) {
+    Book().Sheet(CheckedSheet()).MergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
+}
+
+void TXLSFile::UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) {
+    Book().Sheet(CheckedSheet()).UnMergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
+}
+
+std::int32_t TXLSFile::GetColumnWidth(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColWidth(col - 1, false) : 0;
+}
+
+std::int32_t TXLSFile::GetColumnWidthHiddenIsZero(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColWidth(col - 1, true) : 0;
+}
+
+void TXLSFile::SetColumnWidth(std::int32_t col, std::int32_t width) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColWidth(col - 1, width);
+}
+
+bool TXLSFile::GetColumnHidden(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->GetColHidden(col - 1);
+}
+
+void TXLSFile::SetColumnHidden(std::int32_t col, bool hidden) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColHidden(col - 1, hidden);
+}
+
+std::int32_t TXLSFile::GetColumnFormat(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColFormat(col - 1) : -1;
+}
+
+void TXLSFile::SetColumnFormat(std::int32_t col, std::int32_t xf) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColFormat(col - 1, xf);
+}
+
+std::int32_t TXLSFile::GetRowOutlineLevel(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetRowOutlineLevel(row - 1) : 0;
+}
+
+namespace {
+
+// Rows (columns) first to last, from 1, at the level: both ends are checked
+// first and the level by the first call, before anything changes.
+void SetOutlineLevels(TWorkSheet* sheet, bool rows, std::int32_t first, std::int32_t last, std::int32_t level) {
+    if (!sheet || last < first) return;
+    for (const std::int32_t end : {first, last}) rows ? CheckRowAndCol(end - 1, 0) : CheckRowAndCol(0, end - 1);
+    for (std::int32_t i = first; i <= last; ++i)
+        rows ? sheet->SetRowOutlineLevel(i - 1, level) : sheet->SetColOutlineLevel(i - 1, level);
+}
+
+}  // namespace
+
+void TXLSFile::SetRowOutlineLevel(std::int32_t firstRow, std::int32_t lastRow, std::int32_t level) {
+    SetOutlineLevels(WorkSheet(), true, firstRow, lastRow, level);
+}
+
+std::int32_t TXLSFile::GetColOutlineLevel(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColOutlineLevel(col - 1) : 0;
+}
+
+void TXLSFile::SetColOutlineLevel(std::int32_t firstCol, std::int32_t lastCol, std::int32_t level) {
+    SetOutlineLevels(WorkSheet(), false, firstCol, lastCol, level);
+}
+
+void TXLSFile::InsertHPageBreak(std::int32_t row) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->InsertHPageBreak(row);
+}
+
+void TXLSFile::DeleteHPageBreak(std::int32_t row) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->DeleteHPageBreak(row);
+}
+
+bool TXLSFile::HasHPageBreak(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->HasHPageBreak(row);
+}
+
+void TXLSFile::InsertVPageBreak(std::int32_t col) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->InsertVPageBreak(col);
+}
+
+void TXLSFile::DeleteVPageBreak(std::int32_t col) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->DeleteVPageBreak(col);
+}
+
+bool TXLSFile::HasVPageBreak(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->HasVPageBreak(col);
+}
+
+// The marked cells are found and the breaks counted as the sheet would add
+// them before the first cell is emptied. The break below a marked row is at
+// the row's number from 1: below the sheet's last row there is none.
+void TXLSFile::MakePageBreaks(const std::u16string& mark) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    std::vector<std::pair<int, int>> marked;  // model row and column, last row first
+    for (auto row = static_cast<int>(sheet->Cells().CellList().Count()) - 1; row >= 0; --row) {
+        const TBaseRowColRecordList* list = Row(row);
+        const auto* first = list ? static_cast<const TCellRecord*>(list->GetItems(0)) : nullptr;
+        if (first && VariantToString(first->GetValue()) == mark) marked.emplace_back(row, first->GetColumn());
+    }
+    std::size_t breaks = sheet->HPageBreaks().Count();
+    for (const auto& [row, col] : marked) {
+        CheckRowAndCol(row + 1, col);
+        if (breaks > TPageBreakList::MaxAddedBreaks) Raise(ErrTooManyPageBreaks);
+        if (!sheet->HasHPageBreak(row + 1)) ++breaks;
+    }
+    for (const auto& [row, col] : marked) {
+        SetValueAt(row, col, TXlsCellValue(), {});
+        sheet->InsertHPageBreak(row + 1);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Block data
 
 bool TXLSFile::CanOptimizeRead() {

@@ -197,6 +197,51 @@ public:
     // An XF outside the workbook's list is refused, nothing changed.
     void SetRowFormat(std::int32_t row, std::int32_t xf) override;
 
+    // Hyperlinks, merged cells, columns, outlines and page breaks of the
+    // active sheet. Links and names count from 1, merged ranges from 0
+    // (their cells from 1); a link number outside 1..count raises "The index
+    // "%d" of the property "HyperLinkIndex" is not in the range 1-%d". On a
+    // sheet that is no worksheet the getters give their default and the
+    // setters do nothing. A refused call changes nothing.
+    std::int32_t GetRangeSheet(std::int32_t nameIndex) override;
+    std::int32_t HyperLinkCount() override;
+    THyperLink GetHyperLink(std::int32_t index) override;
+    void SetHyperLink(std::int32_t index, const THyperLink& link) override;
+    TXlsCellRange GetHyperLinkCellRange(std::int32_t index) override;
+    void SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) override;
+    void AddHyperLink(const TXlsCellRange& range, const THyperLink& link) override;
+    void DeleteHyperLink(std::int32_t index) override;
+    std::int32_t CellMergedListCount() override;
+    TXlsCellRange GetCellMergedList(std::int32_t index) override;
+    TXlsCellRange GetCellMergedBounds(std::int32_t row, std::int32_t col) override;
+    void MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
+    // Only a merged range with exactly these corners goes.
+    void UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
+    std::int32_t GetColumnWidth(std::int32_t col) override;
+    std::int32_t GetColumnWidthHiddenIsZero(std::int32_t col) override;
+    void SetColumnWidth(std::int32_t col, std::int32_t width) override;
+    bool GetColumnHidden(std::int32_t col) override;
+    // A column outside 1-256 is ignored.
+    void SetColumnHidden(std::int32_t col, bool hidden) override;
+    std::int32_t GetColumnFormat(std::int32_t col) override;
+    void SetColumnFormat(std::int32_t col, std::int32_t xf) override;
+    std::int32_t GetRowOutlineLevel(std::int32_t row) override;
+    // Levels 0-7 on every row (column) from first to last, both ends checked
+    // first; nothing when last is before first.
+    void SetRowOutlineLevel(std::int32_t firstRow, std::int32_t lastRow, std::int32_t level) override;
+    std::int32_t GetColOutlineLevel(std::int32_t col) override;
+    void SetColOutlineLevel(std::int32_t firstCol, std::int32_t lastCol, std::int32_t level) override;
+    // Breaks below a row and right of a column, the numbers passed unchanged.
+    void InsertHPageBreak(std::int32_t row) override;
+    void DeleteHPageBreak(std::int32_t row) override;
+    bool HasHPageBreak(std::int32_t row) override;
+    void InsertVPageBreak(std::int32_t col) override;
+    void DeleteVPageBreak(std::int32_t col) override;
+    bool HasVPageBreak(std::int32_t col) override;
+    // From the last row up, each row whose first cell reads as mark ends its
+    // page and the cell is emptied; the breaks are counted first.
+    void MakePageBreaks(const std::u16string& mark) override;
+
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;
     void RefreshChartRanges(const std::u16string& rangeName) override;
@@ -304,37 +349,6 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(std::int32_t, GetRangeSheet, (std::int32_t))                                                               \
-    X(std::int32_t, HyperLinkCount, ())                                                                          \
-    X(THyperLink, GetHyperLink, (std::int32_t))                                                                  \
-    X(void, SetHyperLink, (std::int32_t, const THyperLink&))                                                     \
-    X(TXlsCellRange, GetHyperLinkCellRange, (std::int32_t))                                                      \
-    X(void, SetHyperLinkCellRange, (std::int32_t, const TXlsCellRange&))                                         \
-    X(void, AddHyperLink, (const TXlsCellRange&, const THyperLink&))                                             \
-    X(void, DeleteHyperLink, (std::int32_t))                                                                     \
-    X(std::int32_t, GetColumnWidth, (std::int32_t))                                                              \
-    X(std::int32_t, GetColumnWidthHiddenIsZero, (std::int32_t))                                                  \
-    X(void, SetColumnWidth, (std::int32_t, std::int32_t))                                                        \
-    X(bool, GetColumnHidden, (std::int32_t))                                                                     \
-    X(void, SetColumnHidden, (std::int32_t, bool))                                                               \
-    X(std::int32_t, GetColumnFormat, (std::int32_t))                                                             \
-    X(void, SetColumnFormat, (std::int32_t, std::int32_t))                                                       \
-    X(std::int32_t, GetRowOutlineLevel, (std::int32_t))                                                          \
-    X(void, SetRowOutlineLevel, (std::int32_t, std::int32_t, std::int32_t))                                      \
-    X(std::int32_t, GetColOutlineLevel, (std::int32_t))                                                          \
-    X(void, SetColOutlineLevel, (std::int32_t, std::int32_t, std::int32_t))                                      \
-    X(void, InsertHPageBreak, (std::int32_t))                                                                    \
-    X(void, DeleteHPageBreak, (std::int32_t))                                                                    \
-    X(bool, HasHPageBreak, (std::int32_t))                                                                       \
-    X(void, InsertVPageBreak, (std::int32_t))                                                                    \
-    X(void, DeleteVPageBreak, (std::int32_t))                                                                    \
-    X(bool, HasVPageBreak, (std::int32_t))                                                                       \
-    X(void, MakePageBreaks, (const std::u16string&))                                                             \
-    X(std::int32_t, CellMergedListCount, ())                                                                     \
-    X(TXlsCellRange, GetCellMergedList, (std::int32_t))                                                          \
-    X(TXlsCellRange, GetCellMergedBounds, (std::int32_t, std::int32_t))                                          \
-    X(void, MergeCells, (std::int32_t, std::int32_t, std::int32_t, std::int32_t))                                \
-    X(void, UnMergeCells, (std::int32_t, std::int32_t, std::int32_t, std::int32_t))                              \
     X(std::int32_t, GetCommentsCount, (std::int32_t))                                                            \
     X(std::u16string, GetCommentText, (std::int32_t, std::int32_t))                                              \
     X(std::int32_t, GetCommentColumn, (std::int32_t, std::int32_t))                                              \
@@ -395,6 +409,9 @@ private:
     void SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs);
     void GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
     TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
+    // The active worksheet when it holds hyperlink index (from 1); else
+    // the index is refused.
+    TWorkSheet& LinkSheet(std::int32_t index) const;
     // The row's ROW record, when it has one.
     TRowRecord* RowRecord(std::int32_t row) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,

@@ -2,13 +2,14 @@
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
-//                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
+//                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of RangeOptions.h
 //                     [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...
 //                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
 //                     [--delete-sheets FIRST COUNT]...
 //                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --links IN
 // xlsroundtrip --formulas IN
 // xlsroundtrip --formats IN
 //
@@ -51,12 +52,12 @@
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
 // to pages on, which hides the scale from other programs.
 //
-// --merge and --unmerge merge and unmerge the cells R1..R2, C1..C2 of
-// SHEET through the sheet, --copy-cols inserts COUNT copies of columns
-// FIRST..LAST before column DEST through the workbook, so that other sheets
-// and names follow (numbers from 1, in command-line order); a refused
-// change gives status 1 and its message, and OUT is not created. --merged
-// prints IN's merged ranges (RangeOptions.h).
+// --merge, --unmerge, --copy-cols, --link, --col-width, --col-hidden,
+// --col-format, --outline, --page-break, --col-break and --mark-breaks go
+// through the workbook file's operations of the same names (numbers from 1,
+// in command-line order; RangeOptions.h); a refused change gives status 1
+// and its message, and OUT is not created. --merged and --links print IN's
+// merged ranges and hyperlinks.
 //
 // --formulas prints every formula as text and every defined name
 // (FormulaOptions.h).
@@ -97,12 +98,11 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, Facade, Book, File } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, Facade, File } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
-    xlsroundtrip::TBookChange Run;
     xlsroundtrip::TFileChange FileRun;
     xlsroundtrip::TFacadeChange Call;
 };
@@ -177,7 +177,6 @@ void SetLabel(TKalmiraImport& xls, const TChange& change) {
 void Apply(TKalmiraImport& xls, const TChange& change) {
     if (change.Kind == TChange::TKind::File) return change.FileRun(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()));
     TWorkbook& book = Model(xls);
-    if (change.Kind == TChange::TKind::Book) return change.Run(book);
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
     if (change.Kind == TChange::TKind::Facade) return change.Call(xls);
@@ -205,12 +204,12 @@ int PrintCells(const char* inName, const std::string& what) {
     TKalmiraImport xls;
     xls.SetAdapter(&adapter);
     Open(xls, inName);
-    if (what == "--formats") {
-        xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
+    if (xlsroundtrip::IsListOption(what)) {
+        xlsroundtrip::PrintList(what, dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
         return 0;
     }
-    if (what == "--merged") {
-        xlsroundtrip::PrintMerged(Model(xls), std::cout);
+    if (what == "--formats") {
+        xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
         return 0;
     }
     if (what == "--formulas") {
@@ -286,9 +285,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto call = xlsroundtrip::ParseFacadeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::Facade;
         c.Call = std::move(call);
-    } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::Book;
-        c.Run = std::move(run);
+    } else if (auto rangeRun = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(rangeRun);
     } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(fileRun);
@@ -335,10 +334,15 @@ int Usage() {
                  "                        [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...\n"
                  "                        [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
                  "                        [--delete-sheets FIRST COUNT]...\n"
+                 "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"
+                 "                        [--col-width SHEET COL WIDTH]... [--col-hidden SHEET COL 0|1]...\n"
+                 "                        [--col-format SHEET COL XF]... [--outline SHEET rows|cols FIRST LAST LEVEL]...\n"
+                 "                        [--page-break SHEET ROW]... [--col-break SHEET COL]... [--mark-breaks SHEET MARK]...\n"
                  "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
                  "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --links IN\n"
                  "       xlsroundtrip --formulas IN\n"
                  "       xlsroundtrip --formats IN\n";
     return 2;
@@ -348,7 +352,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::string listing = argc == 3 ? argv[1] : "";
-    if (listing == "--cells" || listing == "--merged" || listing == "--formulas" ||
+    if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
         listing == "--formats") {
         try {
             return PrintCells(argv[2], listing);

@@ -112,12 +112,6 @@ TEST(XLSFileSettings, Refusals) {
 TEST(XLSFileSettings, NotYetBuilt) {
     // One line per group of the model they wait for.
     const std::vector<std::pair<std::string, std::vector<std::string>>> waiting = {
-        {"names", {"GetRangeSheet"}},
-        {"hyperlinks", {"HyperLinkCount", "GetHyperLink", "SetHyperLink", "GetHyperLinkCellRange", "SetHyperLinkCellRange", "AddHyperLink", "DeleteHyperLink"}},
-        {"columns", {"GetColumnWidth", "GetColumnWidthHiddenIsZero", "SetColumnWidth", "GetColumnHidden", "SetColumnHidden", "GetColumnFormat", "SetColumnFormat"}},
-        {"outline", {"GetRowOutlineLevel", "SetRowOutlineLevel", "GetColOutlineLevel", "SetColOutlineLevel"}},
-        {"breaks", {"InsertHPageBreak", "DeleteHPageBreak", "HasHPageBreak", "InsertVPageBreak", "DeleteVPageBreak", "HasVPageBreak", "MakePageBreaks"}},
-        {"merged", {"CellMergedListCount", "GetCellMergedList", "GetCellMergedBounds", "MergeCells", "UnMergeCells"}},
         {"comments", {"GetCommentsCount", "GetCommentText", "GetCommentColumn", "AssignComment", "GetCellComment", "SetCellComment"}},
         {"autofit", {"AutofitRow", "AutofitCol", "AutofitRowsOnWorkbook"}},
         {"pictures", {"GetPicturesCount", "GetPictureName", "GetPicture", "AssignPictureProperties", "ClearImage", "DeleteImage", "AssignPicture", "AssignPicture", "AddImage"}},
