@@ -27,20 +27,15 @@ constexpr int FullColCount = 257;
 
 QColor Qt0BGR(std::uint32_t c) { return QColor(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF); }
 
-// An operation the workbook object does not offer (yet): the view then
-// shows what the sheet has without it.
-bool NotOffered(const std::exception& e) {
-    const std::string_view message = e.what();
-    return message.ends_with("is not available yet") || message == "Abstract Error";
-}
-
-template <class F, class T>
-auto Offered(F ask, T fallback) -> decltype(ask()) {
+// The workbook object may not offer pictures (yet): the sheet then shows
+// without them.
+int PicturesOffered(TKalmiraImport& facade) {
     try {
-        return ask();
+        return facade.GetPicturesCount();
     } catch (const Exception& e) {
-        if (!NotOffered(e)) throw;
-        return fallback;
+        const std::string_view message = e.what();
+        if (message.ends_with("is not available yet") || message == "Abstract Error") return 0;
+        throw;
     }
 }
 
@@ -78,29 +73,18 @@ void TKalmiraGrid::SetReadOnly(bool value) {
 
 bool TKalmiraGrid::RowHidden(int row) { return !ShowHiddenRows && FKalmiraImport->GetRowHidden(row); }
 
-bool TKalmiraGrid::ColumnHidden(int col) {
-    return !ShowHiddenCols && Offered([&] { return FKalmiraImport->GetColumnHidden(col); }, false);
-}
+bool TKalmiraGrid::ColumnHidden(int col) { return !ShowHiddenCols && FKalmiraImport->GetColumnHidden(col); }
 
 int TKalmiraGrid::RowH(int row) { return RowHidden(row) ? 0 : FKalmiraImport->GetRowHeight(row); }
 
-int TKalmiraGrid::ColW(int col) {
-    if (ColumnHidden(col)) return 0;
-    return Offered([&] { return FKalmiraImport->GetColumnWidth(col); }, FKalmiraImport->GetDefaultColWidth());
-}
+int TKalmiraGrid::ColW(int col) { return ColumnHidden(col) ? 0 : FKalmiraImport->GetColumnWidth(col); }
 
 TVariant TKalmiraGrid::GetCellValue(int row, int col) {
     return ColumnHidden(col) ? TVariant(u"") : FKalmiraImport->GetCellValue(row, col);
 }
 
 void TKalmiraGrid::GetCellFormatDef(int row, int col, TKmrFormat& format) {
-    try {
-        FKalmiraImport->GetCellFormatDef(row, col, format);
-    } catch (const Exception& e) {
-        // Without column formats a cell of none shows in the default one.
-        if (!NotOffered(e)) throw;
-        FKalmiraImport->GetDefaultFormat(format);
-    }
+    FKalmiraImport->GetCellFormatDef(row, col, format);
 }
 
 std::u16string TKalmiraGrid::ColTitle(int col) {
@@ -179,10 +163,9 @@ void TKalmiraGrid::ApplySheet() {
         if (RowHeights(r) != RowPixels(FKalmiraImport->GetRowHeight(r)))
             FKalmiraImport->SetRowHeight(r, RoundEven(RowHeights(r) * RowMult / FZoomFactor));
     }
-    const int defaultWidth = FKalmiraImport->GetDefaultColWidth();
     for (int c = 1; c < ColCount(); ++c) {
-        if (Offered([&] { return FKalmiraImport->GetColumnHidden(c); }, false)) continue;
-        if (ColWidths(c) != ColPixels(Offered([&] { return FKalmiraImport->GetColumnWidth(c); }, defaultWidth)))
+        if (FKalmiraImport->GetColumnHidden(c)) continue;
+        if (ColWidths(c) != ColPixels(FKalmiraImport->GetColumnWidth(c)))
             FKalmiraImport->SetColumnWidth(c, RoundEven(ColWidths(c) * ColMult / FZoomFactor));
     }
 }
@@ -221,7 +204,7 @@ void TKalmiraGrid::LoadSheet() {
     if (!Open()) return;
     if (!FKalmiraImport->CanOptimizeRead()) Raise("This component does not support OLE adapter");
     FPictures.clear();
-    const int pictures = Offered([&] { return FKalmiraImport->GetPicturesCount(); }, 0);
+    const int pictures = PicturesOffered(*FKalmiraImport);
     for (int i = 0; i < pictures; ++i) LoadPicture(i);
     SetFixedRows(1);
     SetFixedCols(1);
@@ -276,8 +259,7 @@ bool TKalmiraGrid::IsVisibleFormat(int xf, const std::vector<bool>& flags) {
 }
 
 void TKalmiraGrid::LastMerged(int& row, int& col) {
-    const int count = Offered([&] { return FKalmiraImport->CellMergedListCount(); }, 0);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < FKalmiraImport->CellMergedListCount(); ++i) {
         const TXlsCellRange r = FKalmiraImport->GetCellMergedList(i);
         col = std::max(col, r.Right);
         row = std::max(row, r.Bottom);

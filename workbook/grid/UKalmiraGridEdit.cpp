@@ -33,13 +33,7 @@ void TKalmiraGrid::Guarded(F action) {
 }
 
 TXlsCellRange TKalmiraGrid::GetXCellMergedBounds(int row, int col) {
-    TXlsCellRange range{col, row, col, row};
-    try {
-        range = FKalmiraImport->GetCellMergedBounds(row, col);
-    } catch (const Exception& e) {
-        // Without merged cells on the workbook object every cell stands alone.
-        if (!std::string_view(e.what()).ends_with("is not available yet")) throw;
-    }
+    TXlsCellRange range = FKalmiraImport->GetCellMergedBounds(row, col);
     TKmrFormat format;
     GetCellFormatDef(row, col, format);
     if (format.HAlignment != THKmrAlignment::fha_center_across_selection) return range;

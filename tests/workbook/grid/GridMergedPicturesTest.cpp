@@ -12,15 +12,11 @@ using namespace kalmira;
 
 namespace {
 
-// A workbook file whose sheet has B2:D4 merged and one red 8 × 8 PNG
-// anchored over the whole of cells B15:B17.
+// A workbook file whose sheet has one red 8 × 8 PNG anchored over the
+// whole of cells B15:B17.
 class TShapedFile : public TXLSFile {
 public:
     using TXLSFile::TXLSFile;
-    TXlsCellRange GetCellMergedBounds(std::int32_t row, std::int32_t col) override {
-        if (row >= 2 && row <= 4 && col >= 2 && col <= 4) return {2, 2, 4, 4};
-        return {col, row, col, row};
-    }
     std::int32_t GetPicturesCount(std::int32_t) override { return 1; }
     void GetPicture(std::int32_t, std::int32_t, TKmrStream& image, TXlsImgTypes& type, TClientAnchor& anchor) override {
         QImage red(8, 8, QImage::Format_ARGB32);
@@ -48,6 +44,7 @@ struct ShapedFixture : ::testing::Test {
         facade.SetAdapter(&adapter);
         facade.NewFile(1);
         facade.SetCellValue(8, 6, TVariant(1.0));
+        facade.MergeCells(2, 2, 4, 4);
         grid.SetKalmiraImport(&facade);
         grid.resize(640, 480);
         grid.show();

@@ -38,6 +38,7 @@ struct GridFixture : ::testing::Test {
         f.NewFile(1);
         f.SetRowHeight(2, 300);
         f.SetRowHeight(5, 417);
+        f.SetColumnWidth(2, 2560);
         f.SetCellValue(1, 1, TVariant(1.5));
         f.SetCellFormula(3, 2, u"=1+1");
         f.SetCellValue(8, 4, TVariant(u"end"));
@@ -60,12 +61,13 @@ TEST_F(GridFixture, SheetSizesAtEachZoom) {
     EXPECT_EQ(grid.ColCount(), 5);
     const int defaultWidth = facade.GetDefaultColWidth();
     struct {
-        int zoom, row2, row5, defaultRow, header, col;
+        int zoom, row2, row5, defaultRow, header, col, col2;
     } cases[] = {
-        {100, 20, 28, 17, 48, RoundEven(defaultWidth * 7 / 256.0L)},
-        {50, 10, 14, 8, 24, RoundEven(defaultWidth * 7 / 512.0L)},
-        {200, 40, 56, 34, 96, RoundEven(defaultWidth * 7 / 128.0L)},
-        {10, 2, 3, 2, 5, RoundEven(defaultWidth * 7 / 2560.0L)},
+        {100, 20, 28, 17, 48, RoundEven(defaultWidth * 7 / 256.0L), 70},
+        {150, 30, 42, 26, 72, RoundEven(defaultWidth * 7 * 1.5L / 256), 105},
+        {50, 10, 14, 8, 24, RoundEven(defaultWidth * 7 / 512.0L), 35},
+        {200, 40, 56, 34, 96, RoundEven(defaultWidth * 7 / 128.0L), 140},
+        {10, 2, 3, 2, 5, RoundEven(defaultWidth * 7 / 2560.0L), 7},
     };
     for (const auto& c : cases) {
         grid.SetZoom(c.zoom);
@@ -75,13 +77,16 @@ TEST_F(GridFixture, SheetSizesAtEachZoom) {
         EXPECT_EQ(grid.RowHeights(0), c.defaultRow) << c.zoom;
         EXPECT_EQ(grid.ColWidths(0), c.header) << c.zoom;
         EXPECT_EQ(grid.ColWidths(3), c.col) << c.zoom;
+        EXPECT_EQ(grid.ColWidths(2), c.col2) << c.zoom;
     }
     facade.SetShowGridHeaders(false);
     facade.SetRowHidden(5, true);
+    facade.SetColumnHidden(2, true);
     grid.LoadSheet();
     EXPECT_EQ(grid.ColWidths(0), 0);
     EXPECT_EQ(grid.RowHeights(0), 0);
     EXPECT_EQ(grid.RowHeights(5), 0);
+    EXPECT_EQ(grid.ColWidths(2), 0);
     grid.ShowHiddenRows = true;
     grid.ResizeRowsAndCols();
     EXPECT_EQ(grid.RowHeights(5), RoundEven(417 / 15.0L * grid.ZoomFactor()));
@@ -109,6 +114,8 @@ TEST_F(GridFixture, ZoomingWritesNothingBackAndADraggedRowDoes) {
     grid.SetZoom(200);
     grid.SetRowHeight(3, 40);  // as a dragged border announces it
     EXPECT_EQ(facade.GetRowHeight(3), RoundEven(40 * 15 / 2.0L));
+    grid.SetColWidth(3, 140);
+    EXPECT_EQ(facade.GetColumnWidth(3), 2560);
     EXPECT_TRUE(errors.empty());
 }
 
