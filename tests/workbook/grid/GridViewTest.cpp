@@ -26,6 +26,7 @@ struct GridFixture : ::testing::Test {
 
     GridFixture() : grid((GridTestApp(), nullptr)) {}
     void SetUp() override {
+        adapter.SetClipboard(std::make_shared<TKmrQtClipboard>());
         facade.SetAdapter(&adapter);
         Fill(facade);
         grid.OnError = [this](TKalmiraGrid&, const std::exception& e) { errors.push_back(e.what()); };
@@ -214,18 +215,34 @@ TEST_F(GridFixture, CentreAcrossSelectionJoinsOnlyEmptyNeighbours) {
     EXPECT_EQ(grid.GetXCellMergedBounds(6, 2), (TXlsCellRange{2, 6, 3, 6}));
 }
 
-TEST(GridClipboard, BlockAndTextTravelTogether) {
-    GridTestApp();
-    TKmrQtClipboard clipboard;
-    const std::vector<std::uint8_t> block{1, 2, 0, 255};
-    clipboard.PutBlock("Biff8", block, u"a\tč\r\n");
+TEST_F(GridFixture, ClipboardKeysCopyCutAndPasteWholeBlocks) {
+    facade.SetCellValue(1, 2, TVariant(u"č"));
+    grid.SetSelection({1, 1, 2, 2});
+    Key(Qt::Key_C, Qt::ControlModifier);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->data("application/x-kmr-biff8"), QByteArray("\x01\x02\x00\xff", 4));
-    EXPECT_EQ(data->data("text/plain"), QByteArray("a\t\xc4\x8d\r\n"));
-    EXPECT_TRUE(clipboard.HasBlock("Biff8"));
-    EXPECT_EQ(clipboard.GetBlock("Biff8"), block);
-    EXPECT_EQ(clipboard.GetText(), u"a\tč\r\n");
+    EXPECT_FALSE(data->data("application/x-kmr-biff8").isEmpty());
+    EXPECT_TRUE(data->data("text/plain").startsWith("1.5\t\xc4\x8d"));
+
+    grid.FocusCell(4, 5);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(facade.GetCellValue(5, 4).AsDouble(), 1.5);
+    EXPECT_EQ(facade.GetCellValue(5, 5).Text(), u"č");
+
+    grid.FocusCell(4, 5);
+    Key(Qt::Key_X, Qt::ControlModifier);
+    EXPECT_TRUE(facade.GetCellValue(5, 4).IsEmpty());
+    EXPECT_TRUE(data->data("text/plain").startsWith("1.5"));
+
+    // A block that would reach past the last row is refused whole.
+    grid.SetSelection({1, 1, 2, 2});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    grid.FullWorksheet = true;
+    grid.LoadSheet();
+    grid.FocusCell(1, 65536);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(errors, std::vector<std::string>{"Invalid Row (65537)"});
+    EXPECT_TRUE(facade.GetCellValue(65536, 1).IsEmpty());
 }
 
 }  // namespace
