@@ -394,19 +394,22 @@ void TKalmiraGrid::DrawCell(QPainter& painter, int col, int row, const QRect& re
                        rect.left() + (rect.width() - size.cx) / 2, rect.top() + (rect.height() - size.cy) / 2, title);
         return;
     }
+    // A merged range paints as one cell: each of its cells shows its part
+    // of the first cell's text, and no grid line runs inside it.
     const bool open = Open();
-    const bool formula = open && FormulaReadOnly && FKalmiraImport->GetIsFormula(row, col);
+    const TXlsCellRange merged = open ? GetXCellMergedBounds(row, col) : TXlsCellRange{col, row, col, row};
+    const bool formula = open && FormulaReadOnly && FKalmiraImport->GetIsFormula(merged.Top, merged.Left);
     std::uint32_t back = formula ? 0xC0C0C0 : Color;
     if (!HideCursor && (state & gdSelected) && !(state & gdFocused)) back = 0xF2E6D9;
     painter.fillRect(rect, Qt0BGR(back));
     if (FShowGridLines) {
         painter.setPen(Qt0BGR(GridLineColor));
-        painter.drawLine(rect.topRight(), rect.bottomRight());
-        painter.drawLine(rect.bottomLeft(), rect.bottomRight());
+        if (col == merged.Right) painter.drawLine(rect.topRight(), rect.bottomRight());
+        if (row == merged.Bottom) painter.drawLine(rect.bottomLeft(), rect.bottomRight());
     }
     if (!open) return;
-    const TXlsCellRange merged = GetXCellMergedBounds(row, col);
-    if (merged.Left != col || merged.Top != row) return;
+    row = merged.Top;
+    col = merged.Left;
     const TVariant value = GetCellValue(row, col);
     if (value.IsEmpty()) return;
     TKmrFormat format;
@@ -422,6 +425,7 @@ void TKalmiraGrid::DrawCell(QPainter& painter, int col, int row, const QRect& re
     const QRect box = merged.Left == merged.Right && merged.Top == merged.Bottom
                           ? rect
                           : BoxRect(merged.Left, merged.Top, merged.Right, merged.Bottom);
+    const TRect clip{rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1};
     const TSize size = canvas.TextExtent(text);
     const bool number = value.VarType() != TVarType::String;
     int x = box.left() + 2;
@@ -437,7 +441,7 @@ void TKalmiraGrid::DrawCell(QPainter& painter, int col, int row, const QRect& re
     int y = box.bottom() - 1 - size.cy;
     if (format.VAlignment == TVKmrAlignment::fva_top) y = box.top() + 1;
     if (format.VAlignment == TVKmrAlignment::fva_center) y = box.top() + (box.height() - size.cy) / 2;
-    canvas.TextOut({box.left(), box.top(), box.right(), box.bottom()}, x, y, text);
+    canvas.TextOut(clip, x, y, text);
 }
 
 void TKalmiraGrid::ReportError(const std::exception& error) {
