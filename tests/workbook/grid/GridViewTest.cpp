@@ -215,6 +215,22 @@ TEST_F(GridFixture, CentreAcrossSelectionJoinsOnlyEmptyNeighbours) {
     EXPECT_EQ(grid.GetXCellMergedBounds(6, 2), (TXlsCellRange{2, 6, 3, 6}));
 }
 
+TEST_F(GridFixture, TheEditorTakesTheCurrentCellsFont) {
+    TKmrFormat big;
+    facade.GetDefaultFormat(big);
+    big.Font.Name = u"Courier";
+    big.Font.Size20 = 280;
+    facade.SetCellFormat(1, 1, facade.AddFormat(big));
+    grid.OnGetFontName = [](TKalmiraGrid&, std::u16string& name) { name += u" Mono"; };
+    grid.FocusCell(1, 1);
+    grid.viewport()->grab();
+    EXPECT_EQ(grid.CurrentCellFont().Name, u"Courier Mono");
+    EXPECT_EQ(grid.CurrentCellFont().Height, -19);
+    Key(Qt::Key_F2);
+    ASSERT_TRUE(grid.EditorMode());
+    EXPECT_EQ(grid.InplaceEditor()->font().pixelSize(), 19);
+}
+
 TEST_F(GridFixture, ClipboardKeysCopyCutAndPasteWholeBlocks) {
     facade.SetCellValue(1, 2, TVariant(u"č"));
     grid.SetSelection({1, 1, 2, 2});
