@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QClipboard>
+#include <QTest>
+#include <QWheelEvent>
+
+#include "tests/workbook/grid/GridTestApp.h"
+#include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/XLSAdapter.h"
+#include "workbook/grid/UKalmiraGrid.h"
+#include "workbook/grid/UKmrQtClipboard.h"
+
+using namespace kalmira;
+
+namespace {
+
+// A new workbook with rows of their own heights and a few values, shown in
+// a 640 × 480 grid.
+struct GridFixture : ::testing::Test {
+    TXLSAdapter adapter;
+    TKalmiraImport facade;
+    TKalmiraGrid grid;
+    std::vector<std::string> errors;
+
+    GridFixture() : grid((GridTestApp(), nullptr)) {}
+    void SetUp() override {
+        adapter.SetClipboard(std::make_shared<TKmrQtClipboard>());
+        facade.SetAdapter(&adapter);
+        Fill(facade);
+        grid.OnError = [this](TKalmiraGrid&, const std::exception& e) { errors.push_back(e.what()); };
+        grid.SetKalmiraImport(&facade);
+        grid.resize(640, 480);
+        grid.show();
+        grid.LoadSheet();
+    }
+    static void Fill(TKalmiraImport& f) {
+        f.NewFile(1);
+        f.SetRowHeight(2, 300);
+        f.SetRowHeight(5, 417);
+        f.SetColumnWidth(2, 2560);
+        f.SetCellValue(1, 1, TVariant(1.5));
+        f.SetCellFormula(3, 2, u"=1+1");
+        f.SetCellValue(8, 4, TVariant(u"end"));
+    }
+    std::vector<std::uint8_t> Saved(TKalmiraImport& f) {
+        TKmrMemoryStream out;
+        f.SaveToStream(out);
+        return out.Bytes();
+    }
+    void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(&grid, Qt::Key(key), mods); }
+    void Wheel(int delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWheelEvent e(QPointF(100, 100), QPointF(100, 100), {}, {0, delta}, Qt::NoButton, mods, Qt::NoScrollPhase,
+                      false);
+        QApplication::sendEvent(grid.viewport(), &e);
+    }
+};
+
+TEST_F(GridFixture, SheetSizesAtEachZoom) {
+    EXPECT_EQ(grid.RowCount(), 9);  // headers, then rows 1..8
+    EXPECT_EQ(grid.ColCount(), 5);
+    const int defaultWidth = facade.GetDefaultColWidth();
+    struct {
+        int zoom, row2, row5, defaultRow, header, col, col2;
+    } cases[] = {
+        {100, 20, 28, 17, 48, RoundEven(defaultWidth * 7 / 256.0L), 70},
+        {150, 30, 42, 26, 72, RoundEven(defaultWidth * 7 * 1.5L / 256), 105},
+        {50, 10, 14, 8, 24, RoundEven(defaultWidth * 7 / 512.0L), 35},
+        {200, 40, 56, 34, 96, RoundEven(defaultWidth * 7 / 128.0L), 140},
+        {10, 2, 3, 2, 5, RoundEven(defaultWidth * 7 / 2560.0L), 7},
+    };
+    for (const auto& c : cases) {
+        grid.SetZoom(c.zoom);
+        EXPECT_EQ(grid.RowHeights(2), c.row2) << c.zoom;
+        EXPECT_EQ(grid.RowHeights(5), c.row5) << c.zoom;
+        EXPECT_EQ(grid.RowHeights(1), c.defaultRow) << c.zoom;
+        EXPECT_EQ(grid.RowHeights(0), c.defaultRow) << c.zoom;
+        EXPECT_EQ(grid.ColWidths(0), c.header) << c.zoom;
+        EXPECT_EQ(grid.ColWidths(3), c.col) << c.zoom;
+        EXPECT_EQ(grid.ColWidths(2), c.col2) << c.zoom;
+    }
+    facade.SetShowGridHeaders(false);
+    facade.SetRowHidden(5, true);
+    facade.SetColumnHidden(2, true);
+    grid.LoadSheet();
+    EXPECT_EQ(grid.ColWidths(0), 0);
+    EXPECT_EQ(grid.RowHeights(0), 0);
+    EXPECT_EQ(grid.RowHeights(5), 0);
+    EXPECT_EQ(grid.ColWidths(2), 0);
+    grid.ShowHiddenRows = true;
+    grid.ResizeRowsAndCols();
+    EXPECT_EQ(grid.RowHeights(5), RoundEven(417 / 15.0L * grid.ZoomFactor()));
+
+    grid.FullWorksheet = true;
+    grid.UseFixedCells = true;
+    facade.GetWorkbook()->FreezePanes(3, 2);  // two rows and one column frozen
+    grid.LoadSheet();
+    EXPECT_EQ(std::make_pair(grid.RowCount(), grid.ColCount()), std::make_pair(65537, 257));
+    EXPECT_EQ(std::make_pair(grid.FixedRows(), grid.FixedCols()), std::make_pair(3, 2));
+    EXPECT_EQ(std::make_pair(grid.Row(), grid.Col()), std::make_pair(3, 2));
+
+    const std::pair<int, std::u16string> titles[] = {{1, u"A"}, {26, u"Z"}, {27, u"AA"},
+                                                     {52, u"AZ"}, {53, u"BA"}, {256, u"IV"}};
+    for (const auto& [col, title] : titles) EXPECT_EQ(TKalmiraGrid::ColTitle(col), title);
+}
+
+TEST_F(GridFixture, ZoomingWritesNothingBackAndADraggedRowDoes) {
+    for (int zoom : {10, 55, 110, 150, 400, 100}) grid.SetZoom(zoom);
+    TKalmiraImport plain;
+    plain.SetAdapter(&adapter);
+    Fill(plain);
+    EXPECT_EQ(Saved(facade), Saved(plain));
+
+    grid.SetZoom(200);
+    grid.SetRowHeight(3, 40);  // as a dragged border announces it
+    EXPECT_EQ(facade.GetRowHeight(3), RoundEven(40 * 15 / 2.0L));
+    grid.SetColWidth(3, 140);
+    EXPECT_EQ(facade.GetColumnWidth(3), 2560);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(GridFixture, CursorFrameInsideTheCurrentCell) {
+    grid.FocusCell(2, 2);
+    const QImage shot = grid.viewport()->grab().toImage();
+    const QRect cell = grid.CellRect(2, 2);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(shot.pixelColor(cell.left() + i, cell.center().y()), QColor(Qt::black)) << i;
+        EXPECT_EQ(shot.pixelColor(cell.center().x(), cell.bottom() - i), QColor(Qt::black)) << i;
+    }
+    EXPECT_NE(shot.pixelColor(cell.left() + 2, cell.center().y()), QColor(Qt::black));
+}
+
+TEST_F(GridFixture, KeysEditMoveAndClear) {
+    grid.FocusCell(1, 2);
+    QTest::keyClicks(&grid, "12");
+    Key(Qt::Key_Return);
+    EXPECT_EQ(facade.GetCellValue(2, 1).AsDouble(), 12);
+    Key(Qt::Key_Right);
+    QTest::keyClicks(&grid, "=1+2");
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(facade.GetIsFormula(2, 2));
+    Key(Qt::Key_Right);
+    QTest::keyClicks(&grid, "x");
+    Key(Qt::Key_Escape);
+    EXPECT_TRUE(facade.GetCellValue(2, 3).IsEmpty());
+    EXPECT_EQ(std::make_pair(grid.Col(), grid.Row()), std::make_pair(3, 2));
+
+    // A refused formula keeps the cell and the editor.
+    QTest::keyClicks(&grid, "=SUM(");
+    Key(Qt::Key_Return);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(grid.EditorMode());
+    Key(Qt::Key_Escape);
+
+    grid.FormulaReadOnly = true;
+    grid.FocusCell(2, 3);
+    Key(Qt::Key_F2);
+    EXPECT_FALSE(grid.EditorMode());
+    grid.FocusCell(1, 1);
+    Key(Qt::Key_F2);
+    EXPECT_TRUE(grid.EditorMode());
+    Key(Qt::Key_Escape);
+
+    // Delete clears the 3 × 2 selection, not under ReadOnly.
+    grid.SetSelection({1, 1, 3, 2});
+    grid.SetReadOnly(true);
+    Key(Qt::Key_Delete);
+    EXPECT_FALSE(facade.GetCellValue(1, 1).IsEmpty());
+    grid.SetReadOnly(false);
+    Key(Qt::Key_Delete);
+    for (int r : {1, 2})
+        for (int c : {1, 2, 3}) EXPECT_TRUE(facade.GetCellValue(r, c).IsEmpty()) << r << c;
+    EXPECT_TRUE(facade.GetIsFormula(3, 2));
+}
+
+TEST_F(GridFixture, WheelScrollsAndZoomsWithinLimits) {
+    std::vector<int> reported;
+    grid.OnZoomChanged = [&](TKalmiraGrid&, int zoom) { reported.push_back(zoom); };
+    grid.resize(200, 120);
+    Wheel(-60);
+    EXPECT_EQ(grid.TopRow(), 1);
+    Wheel(-60);  // two half notches make one
+    EXPECT_EQ(grid.TopRow(), 2);
+    Wheel(120);
+    EXPECT_EQ(grid.TopRow(), 1);
+    grid.SetZoom(195);
+    Wheel(120, Qt::ControlModifier);
+    Wheel(120, Qt::ControlModifier);
+    EXPECT_EQ(grid.Zoom(), 200);
+    grid.SetZoom(25);
+    Wheel(-120, Qt::ControlModifier);
+    Wheel(-120, Qt::ControlModifier);
+    EXPECT_EQ(grid.Zoom(), 20);
+    grid.SetZoom(500);
+    EXPECT_EQ(grid.Zoom(), 400);
+    EXPECT_EQ(reported.back(), 500);
+
+    // Without a facade the zoom is only stored and reported.
+    TKalmiraGrid bare;
+    bare.OnZoomChanged = grid.OnZoomChanged;
+    bare.SetZoom(5);
+    EXPECT_EQ(bare.Zoom(), 10);
+    EXPECT_EQ(reported.back(), 5);
+}
+
+TEST_F(GridFixture, CentreAcrossSelectionJoinsOnlyEmptyNeighbours) {
+    TKmrFormat across;
+    facade.GetDefaultFormat(across);
+    across.HAlignment = THKmrAlignment::fha_center_across_selection;
+    const int xf = facade.AddFormat(across);
+    for (int c = 2; c <= 4; ++c) facade.SetCellFormat(6, c, xf);
+    EXPECT_EQ(grid.GetXCellMergedBounds(6, 2), (TXlsCellRange{2, 6, 4, 6}));
+    facade.SetCellValue(6, 4, TVariant(u"own"));
+    EXPECT_EQ(grid.GetXCellMergedBounds(6, 2), (TXlsCellRange{2, 6, 3, 6}));
+}
+
+TEST_F(GridFixture, TheEditorTakesTheCurrentCellsFont) {
+    TKmrFormat big;
+    facade.GetDefaultFormat(big);
+    big.Font.Name = u"Courier";
+    big.Font.Size20 = 280;
+    facade.SetCellFormat(1, 1, facade.AddFormat(big));
+    grid.OnGetFontName = [](TKalmiraGrid&, std::u16string& name) { name += u" Mono"; };
+    grid.FocusCell(1, 1);
+    grid.viewport()->grab();
+    EXPECT_EQ(grid.CurrentCellFont().Name, u"Courier Mono");
+    EXPECT_EQ(grid.CurrentCellFont().Height, -19);
+    Key(Qt::Key_F2);
+    ASSERT_TRUE(grid.EditorMode());
+    EXPECT_EQ(grid.InplaceEditor()->font().pixelSize(), 19);
+}
+
+TEST_F(GridFixture, ClipboardKeysCopyCutAndPasteWholeBlocks) {
+    facade.SetCellValue(1, 2, TVariant(u"č"));
+    grid.SetSelection({1, 1, 2, 2});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_FALSE(data->data("application/x-kmr-biff8").isEmpty());
+    EXPECT_TRUE(data->data("text/plain").startsWith("1.5\t\xc4\x8d"));
+
+    grid.FocusCell(4, 5);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(facade.GetCellValue(5, 4).AsDouble(), 1.5);
+    EXPECT_EQ(facade.GetCellValue(5, 5).Text(), u"č");
+
+    grid.FocusCell(4, 5);
+    Key(Qt::Key_X, Qt::ControlModifier);
+    EXPECT_TRUE(facade.GetCellValue(5, 4).IsEmpty());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "1.5\r\n");
+
+    // A block that would reach past the last row is refused whole.
+    grid.SetSelection({1, 1, 2, 2});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    grid.FullWorksheet = true;
+    grid.LoadSheet();
+    grid.FocusCell(1, 65536);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(errors, std::vector<std::string>{"Invalid Row (65537)"});
+    EXPECT_TRUE(facade.GetCellValue(65536, 1).IsEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// The sheet grid: a view of the active sheet of a facade, and the text
+// measuring it shares with autofit and printing (class methods usable
+// without a grid object: they take the workbook and a canvas).
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workbook/api/UExcelAdapter.h"
+#include "workbook/grid/UKmrCanvas.h"
+#include "workbook/grid/UKmrCustomGrid.h"
+#include "workbook/storage/UKmrFormats.h"
+
+#include <QImage>
+
+namespace kalmira {
+
+class TKalmiraImport;
+class TKalmiraGrid;
+
+// What SaveFont keeps of a canvas font.
+struct TSavedFont {
+    bool Bold = false;
+    bool Italic = false;
+    bool Underline = false;
+    bool StrikeOut = false;
+    int Height = 0;
+    std::u16string Name;
+    std::uint32_t Color = 0;
+    int Rotation = 0;  // escapement, tenths of a degree
+};
+
+// How a sub- or superscript run is measured: its size factor, and the
+// divisor of the height of "Mg" that gives its baseline shift (0: none).
+struct TSubscriptData {
+    long double Factor = 1;
+    long double Divisor = 0;
+};
+
+// Rounds to the nearest integer, halves to even.
+int RoundEven(long double value);
+
+class TKalmiraGridText {
+public:
+    static void WideTextExtent(TCanvas& canvas, std::u16string_view text, TSize& extent);
+    // Subscript (style bit 4) is tested before superscript (bit 3).
+    static TSubscriptData GetSubscriptData(std::uint8_t styleBits);
+    static long double SubscriptOffset(const TSubscriptData& data, TCanvas& canvas);
+    // The canvas font's ascent: runs of different fonts share one baseline
+    // through it.
+    static int FontDescent(TCanvas& canvas);
+    // Rotation 0..90 rises, 91..180 falls (negative), 255 is stacked.
+    static long double CalcAngle(int rotation, bool& stacked);
+    static void RotateFont(TCanvasFont& font, int rotation);
+    static void RotateFontDirect(TCanvasFont& font, int tenths);
+    static int GetFontRotation(const TCanvasFont& font);
+    static void AssignUnrotatedFont(const TCanvasFont& source, TCanvasFont& target);
+    static TSavedFont SaveFont(const TCanvasFont& font);
+    static void RestoreFont(TCanvasFont& font, const TSavedFont& saved);
+    // The canvas font from an engine font at zoom (1 = 100 %): the palette
+    // colour through the facade, else defaultColor; the grid's
+    // OnGetFontName may rename it.
+    static void LoadFont(TKalmiraImport* facade, TKalmiraGrid* grid, std::uint32_t defaultColor, long double zoom,
+                         TCanvas& canvas, const TKmrFont& font);
+    // Runs (first characters from 1) starting in [start, start + count),
+    // made relative to start.
+    static TRTFRunList GetRuns(const TRTFRunList& runs, int start, int count);
+    static void CalcTextExtent(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text,
+                               const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent);
+    // Cuts text into lines of at most width pixels (a word wider than that
+    // between characters, never inside a surrogate pair); the extent is the
+    // widest line by the tallest single line.
+    static void SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text, int width,
+                          long double zoom, bool stacked, const TRTFRunList& runs, std::vector<std::u16string>& lines,
+                          std::vector<TRTFRunList>& lineRuns, TSize& extent);
+};
+
+// One picture of the sheet, sizes in pixels at zoom 100.
+struct TPictureData {
+    int Col1 = 0;
+    int Row1 = 0;
+    int Col2 = 0;
+    int Row2 = 0;
+    int LeftOffset = 0;
+    int TopOffset = 0;
+    int Width = 0;
+    int Height = 0;
+    bool Opaque = false;  // a raster picture: cells under it are not painted
+    QImage Picture;       // null when nothing could load it
+};
+
+using TPictureDataList = std::vector<std::unique_ptr<TPictureData>>;
+
+// The grid view of the active sheet of a facade. Cells are painted in
+// Color with their shown text; column and row 0 hold the headers. Facade
+// calls take (row, col), the grid's own operations and events (col, row).
+class TKalmiraGrid : public TKmrCustomGrid, public TKalmiraGridText {
+    Q_OBJECT
+public:
+    explicit TKalmiraGrid(QWidget* parent = nullptr);
+    ~TKalmiraGrid() override;
+
+    TKalmiraImport* KalmiraImport() const { return FKalmiraImport; }
+    // Only redraws: the sheet comes in with LoadSheet.
+    void SetKalmiraImport(TKalmiraImport* facade);
+
+    bool FormulaReadOnly = false;
+    bool FullWorksheet = false;
+    bool HideCursor = false;
+    bool UseFixedCells = false;
+    bool ShowHiddenRows = false;
+    bool ShowHiddenCols = false;
+    int ScrollWheelOffset = 1;
+    int PrintLineWidth = 0;
+    std::uint32_t Color = 0xFFFFFF;
+    std::uint32_t BackgroundColor = 0xFFFFFF;
+    std::uint32_t ForegroundColor = 0x000000;
+    TCanvasFont GridFont;  // Arial 8 pt
+
+    bool ReadOnly() const { return FReadOnly; }
+    void SetReadOnly(bool value);
+    int Zoom() const { return FZoom; }
+    long double ZoomFactor() const { return FZoomFactor; }
+    // Clamped to 10..400; OnZoomChanged gets the value asked for.
+    void SetZoom(int value);
+    bool ShowGridLines() const { return FShowGridLines; }
+    // The canvas font last used for the current cell (a value: the editor
+    // takes it without rotation).
+    const TCanvasFont& CurrentCellFont() const { return FCurrentCellFont; }
+    const TPictureDataList& Pictures() const { return FPictures; }
+
+    std::function<void(TKalmiraGrid&, std::u16string&)> OnGetFontName;
+    // Builds a picture the grid cannot decode itself.
+    std::function<void(TKalmiraGrid&, const std::vector<std::uint8_t>&, TXlsImgTypes, QImage&)> OnFormatPicture;
+    std::function<void(TKalmiraGrid&, int col, bool& result, int row)> OnSelectCell;
+    std::function<void(TKalmiraGrid&, int col, int row, const std::u16string& text)> OnSetEditText;
+    std::function<void(TKalmiraGrid&, int col, bool& allowed, int row)> OnAllowEditCell;
+    std::function<void(TKalmiraGrid&, int zoom)> OnZoomChanged;
+    std::function<void(TKalmiraGrid&)> OnTopLeftChanged;
+    std::function<void(TKalmiraGrid&)> OnColWidthsChanged;
+    std::function<void(TKalmiraGrid&)> OnRowHeightsChanged;
+    std::function<void(TKalmiraGrid&, Qt::KeyboardModifiers, QPoint, bool& handled)> OnMouseWheelDown;
+    std::function<void(TKalmiraGrid&, Qt::KeyboardModifiers, QPoint, bool& handled)> OnMouseWheelUp;
+    // Failures of keys, editing and the clipboard; without a handler a
+    // message box shows them.
+    std::function<void(TKalmiraGrid&, const std::exception&)> OnError;
+
+    // Sheet queries, rows and columns from 1.
+    bool RowHidden(int row);
+    bool ColumnHidden(int col);
+    int RowH(int row);
+    int ColW(int col);
+    TVariant GetCellValue(int row, int col);
+    void GetCellFormatDef(int row, int col, TKmrFormat& format);
+    static std::u16string ColTitle(int col);
+
+    // Signed pixel distances from line from to line to.
+    int CalcAcumColWidth(bool sheetSizes, int from, int to, long double scaleA, long double scaleB);
+    int CalcAcumRowHeight(bool sheetSizes, int from, int to, long double scaleA, long double scaleB);
+    int CalcAcumColWidthZoom100(int from, int to);
+    int CalcAcumRowHeightZoom100(int from, int to);
+
+    void LoadSheet();
+    void ResizeRowsAndCols();
+    void ApplySheet();
+    // What a grid read from a form description does after loading.
+    void Loaded();
+
+    TXlsCellRange GetCursorCoords();
+    bool CalcPictureRect(int index, int maxCol, int maxRow, TRect& rect, bool whole, long double xFactor,
+                         long double yFactor, long double zoomFactor);
+    int GetMaxVisibleRow();
+    int GetMaxVisibleCol();
+    void CacheVisibleFormats(std::vector<bool>& flags);
+    static bool IsVisibleFormat(int xf, const std::vector<bool>& flags);
+    void LastMerged(int& row, int& col);
+
+    // Editing, navigation and the clipboard.
+    TXlsCellRange GetXCellMergedBounds(int row, int col);
+    void SetCell(int row, int col, const std::u16string& text);
+    void CopyToClipboard();
+    void PasteFromClipboard();
+
+protected:
+    void Paint(QPainter& painter, const QRect& clip) override;
+    void DrawCell(QPainter& painter, int col, int row, const QRect& rect, unsigned state) override;
+    bool SelectCell(int col, int row) override;
+    bool CanEditShow() override;
+    std::u16string GetEditText(int col, int row) override;
+    void SetEditText(int col, int row, const std::u16string& text) override;
+    void CreateEditor(QLineEdit& editor) override;
+    void ColWidthsChanged() override;
+    void RowHeightsChanged() override;
+    void TopLeftChanged() override;
+    void KeyDown(QKeyEvent* event) override;
+    bool DoMouseWheelDown(Qt::KeyboardModifiers modifiers, QPoint pos) override;
+    bool DoMouseWheelUp(Qt::KeyboardModifiers modifiers, QPoint pos) override;
+    void ReportError(const std::exception& error) override;
+
+private:
+    bool Open() const;
+    void DrawCursor(QPainter& painter, const TXlsCellRange& range);
+    // Sheet size in pixels at the current zoom: the one conversion both
+    // ResizeRowsAndCols and ApplySheet use, so a zoom never writes back.
+    int RowPixels(int twips) const;
+    int ColPixels(int width) const;
+    void LoadPicture(int index);
+    void ClearSelection();
+    void MergedMove(int key);
+    // Runs a key or wheel action, reporting its failure.
+    template <class F>
+    void Guarded(F action);
+
+    TKalmiraImport* FKalmiraImport = nullptr;
+    bool FReadOnly = false;
+    int FZoom = 100;
+    long double FZoomFactor = 1;
+    bool FShowGridLines = true;
+    bool FSheetLoaded = false;
+    TCanvasFont FCurrentCellFont;
+    int FLastRow = -1;
+    int FLastCol = -1;
+    int FLastTopRow = -1;
+    int FLastLeftCol = -1;
+    bool FLastSpanned = false;
+    bool FResizing = false;
+    bool FInSelectCell = false;
+    TPictureDataList FPictures;
+};
+
+}  // namespace kalmira
