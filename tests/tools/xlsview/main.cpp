@@ -32,7 +32,7 @@
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/grid/UKalmiraGrid.h"
-#include "workbook/grid/UKmrQtClipboard.h"
+#include "platform/qt/Clipboard.h"
 #include "workbook/storage/UKmrMessages.h"
 
 using namespace kalmira;
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     TXLSAdapter adapter;
     adapter.SetAllowOverwritingFiles(true);
-    adapter.SetClipboard(std::make_shared<TKmrQtClipboard>());
+    adapter.SetClipboard(std::make_shared<plat::TQtClipboard>());
     TKalmiraImport facade;
     facade.SetAdapter(&adapter);
     TKalmiraGrid grid;

@@ -10,7 +10,7 @@
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/grid/UKalmiraGrid.h"
-#include "workbook/grid/UKmrQtClipboard.h"
+#include "platform/qt/Clipboard.h"
 
 using namespace kalmira;
 
@@ -26,7 +26,7 @@ struct GridFixture : ::testing::Test {
 
     GridFixture() : grid((GridTestApp(), nullptr)) {}
     void SetUp() override {
-        adapter.SetClipboard(std::make_shared<TKmrQtClipboard>());
+        adapter.SetClipboard(std::make_shared<plat::TQtClipboard>());
         facade.SetAdapter(&adapter);
         Fill(facade);
         grid.OnError = [this](TKalmiraGrid&, const std::exception& e) { errors.push_back(e.what()); };
@@ -237,7 +237,7 @@ TEST_F(GridFixture, ClipboardKeysCopyCutAndPasteWholeBlocks) {
     Key(Qt::Key_C, Qt::ControlModifier);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    EXPECT_FALSE(data->data("application/x-kmr-biff8").isEmpty());
+    EXPECT_FALSE(data->data("application/x-qt-windows-mime;value=\"Biff8\"").isEmpty());
     EXPECT_TRUE(data->data("text/plain").startsWith("1.5\t\xc4\x8d"));
 
     grid.FocusCell(4, 5);
