@@ -2,6 +2,7 @@
 
 #include "app/Tmydates.h"
 #include "app/Tmymeridla.h"
+#include "app/Tmyodecty.h"
 #include "app/Wmeridla.h"
 
 #include "app/Tcheckandrefresh.h"
@@ -37,6 +38,7 @@
 #include <QTreeWidget>
 
 #include <cstdlib>
+#include <unordered_map>
 
 TForm1* Form1 = nullptr;
 
@@ -51,11 +53,52 @@ constexpr int kValueColumn = 9;
 
 constexpr int kPanelWidths[] = {120, 110, 50, 100, 220, 90, 100};
 
+// Texts the list must show whole: a reading's time and a long value.
+constexpr const char* kWidestTime = "00.00.0000 00:00:00";
+constexpr const char* kWidestValue = "00000000.0000";
+constexpr int kCellPadding = 12;
+
+}  // namespace
+
+// The list rows by folded meter key, so that a reading finds its row
+// without walking the list; a row leaves it when it is deleted.
+class TMeterRows {
+public:
+    void Add(const std::string& key, QTreeWidgetItem* item) { rows_[FoldKey(key)].push_back(item); }
+    void Remove(const std::string& key, QTreeWidgetItem* item) {
+        auto it = rows_.find(FoldKey(key));
+        if (it == rows_.end()) return;
+        std::erase(it->second, item);
+        if (it->second.empty()) rows_.erase(it);
+    }
+    // The first row of the key in the list's present order, or null.
+    QTreeWidgetItem* First(const QTreeWidget* list, const std::string& key) const {
+        auto it = rows_.find(FoldKey(key));
+        if (it == rows_.end()) return nullptr;
+        QTreeWidgetItem* first = nullptr;
+        int firstAt = 0;
+        for (QTreeWidgetItem* item : it->second) {
+            const int at = it->second.size() == 1 ? 0 : list->indexOfTopLevelItem(item);
+            if (at >= 0 && (!first || at < firstAt)) first = item, firstAt = at;
+        }
+        return first;
+    }
+
+private:
+    std::unordered_map<std::string, std::vector<QTreeWidgetItem*>> rows_;
+};
+
+namespace {
+
 // A list row; its data is the meter record, and it sorts by the column
 // that was clicked last.
 class TMeterItem : public QTreeWidgetItem {
 public:
-    explicit TMeterItem(TMeterRecord record) : record_(std::move(record)) {}
+    TMeterItem(TMeterRecord record, std::shared_ptr<TMeterRows> rows)
+        : record_(std::move(record)), rows_(std::move(rows)) {
+        rows_->Add(record_->key, this);
+    }
+    ~TMeterItem() override { rows_->Remove(record_->key, this); }
     const TMeterRecord& Record() const { return record_; }
 
     bool operator<(const QTreeWidgetItem& other) const override {
@@ -66,6 +109,7 @@ public:
 
 private:
     TMeterRecord record_;
+    std::shared_ptr<TMeterRows> rows_;
 };
 
 QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
@@ -91,6 +135,7 @@ QString Qs(const std::string& s) { return QString::fromStdString(s); }
 
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
+      meterRows_(std::make_shared<TMeterRows>()),
       rowUpdates_(new plat::THandOff<TRowUpdate>(
           [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)),
       gatewayStates_(new plat::THandOff<gatewayState>(
@@ -134,12 +179,20 @@ TForm1::TForm1(QWidget* parent)
     SetGatewayRfAddress("0x00000000");
     keys_ = std::make_unique<TMeterKeyList>();
     meterKeyList = keys_.get();
+
+    odecty_ = std::make_unique<TMyOdecty>(myDbBasic, [](const std::string& line) { logWindow->AddLogLine(line); });
+    myOdecty = odecty_.get();
+    Tflog* log = log_.get();
+    odecty_->SetReadings(meterKeyList, {[log](const std::string& line) { log->AddLogLine(line); },
+                                        [this](TRowUpdate update) { PostRowUpdate(std::move(update)); }});
+    odecty_->SetDebug(conf.debug);
 }
 
 TForm1::~TForm1() {
     rowUpdates_->Close();
     gatewayStates_->Close();
     readings_.reset();
+    if (myOdecty == odecty_.get()) myOdecty = nullptr;
     if (meterKeyList == keys_.get()) meterKeyList = nullptr;
     if (myConfig == config_.get()) myConfig = nullptr;
     if (myDates == dates_.get()) myDates = nullptr;
@@ -187,6 +240,7 @@ void TForm1::BuildList(QWidget* client) {
                           {{"Č.bytu", 50}, {"Jméno", 70}, {"Příjmení", 90}, {"Ulice", 70}, {"č.p.", 60},
                            {"Město", 90}, {"Typ", 80}, {"Výr. číslo", 80}, {"Datum odečtu", 80}, {"Hodnota", 70}});
     lvMeters->setGeometry(0, 0, kClientWidth, 380);
+    WidenColumnsToFit();
     lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
@@ -198,6 +252,19 @@ void TForm1::BuildList(QWidget* client) {
     connect(lvMeters, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popmenuTable->popup(lvMeters->viewport()->mapToGlobal(at));
     });
+}
+
+// The stored widths were laid out for a smaller font: a column whose caption,
+// reading time or value would be cut in this font gets wider.
+void TForm1::WidenColumnsToFit() {
+    const QFontMetrics metrics = lvMeters->fontMetrics();
+    for (int i = 0; i < lvMeters->columnCount(); ++i) {
+        int width = std::max(lvMeters->columnWidth(i), lvMeters->header()->sectionSizeHint(i));
+        if (i == 8) width = std::max(width, metrics.horizontalAdvance(QLatin1String(kWidestTime)) + kCellPadding);
+        if (i == kValueColumn)
+            width = std::max(width, metrics.horizontalAdvance(QLatin1String(kWidestValue)) + kCellPadding);
+        lvMeters->setColumnWidth(i, width);
+    }
 }
 
 void TForm1::BuildStatusBar() {
@@ -295,7 +362,7 @@ void TForm1::BuildMenus() {
 
 QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {
     const TStradelCntrs& m = *record;
-    auto* item = new TMeterItem(std::move(record));
+    auto* item = new TMeterItem(std::move(record), meterRows_);
     const std::string* texts[] = {&m.flatNumber, &m.firstName, &m.surname,  &m.street,
                                   &m.houseNumber, &m.city,     &m.meterType, &m.serialNumber};
     for (int i = 0; i < static_cast<int>(std::size(texts)); ++i) item->setText(i, Qs(*texts[i]));
@@ -351,6 +418,7 @@ void TForm1::m_DebugClick() {
     debugMode = readings_->DebugClick(ticked, debugMode);
     m_Debug->setChecked(ticked);
     myConfig->Conf()->debug = debugMode;
+    odecty_->SetDebug(debugMode);
 }
 
 void TForm1::mPouzenaobrazovkuClick() {
@@ -393,15 +461,10 @@ void TForm1::StopReadings() {
 bool TForm1::PostRowUpdate(TRowUpdate update) { return rowUpdates_->Post(std::move(update)); }
 
 void TForm1::ApplyRowUpdate(const TRowUpdate& update) {
-    const QString key = Qs(update.key);
-    for (int i = 0; i < lvMeters->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = lvMeters->topLevelItem(i);
-        TMeterRecord record = RecordOf(item);
-        if (!record || Qs(record->key).compare(key, Qt::CaseInsensitive) != 0) continue;
-        item->setText(8, Qs(DateTimeText(update.time)));
-        item->setText(kValueColumn, Qs(ValueText(update.value)));
-        return;
-    }
+    QTreeWidgetItem* item = meterRows_->First(lvMeters, update.key);
+    if (!item) return;
+    item->setText(8, Qs(DateTimeText(update.time)));
+    item->setText(kValueColumn, Qs(ValueText(update.value)));
 }
 
 // The show event comes again at every restore from the notification area;
@@ -504,8 +567,9 @@ linkInterfaces TForm1::LinkSinks() {
         log->AddMemoLine(line);
         log->AddLogLine(line);
     };
-    sinks.reading = [this](const std::string& address, int kind, int, double value, int index) {
-        PostRowUpdate({ReadingKey(address, kind, index), plat::Now(), value});
+    TMyOdecty* odecty = odecty_.get();
+    sinks.reading = [odecty](const std::string& address, int kind, int rssi, double value, int index) {
+        odecty->AddReading(address, kind, rssi, value, index);
     };
     sinks.screenOnly = [this] { return onlyOnScreen.load(); };
     sinks.state = [this](gatewayState state) { PostGatewayState(std::move(state)); };

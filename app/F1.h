@@ -29,20 +29,15 @@ class QTreeWidgetItem;
 class TCheckAndRefresh;
 class TMyConfig;
 class TMyDates;
+class TMeterRows;
 class TMyMeridla;
+class TMyOdecty;
 class Tflog;
 
 namespace plat {
 class TStatusBar;
 class TTrayIcon;
 }  // namespace plat
-
-// A reading's date and value for the list row of one meter key.
-struct TRowUpdate {
-    std::string key;
-    plat::TDateTimeParts time;
-    double value = 0;
-};
 
 class TForm1 : public QMainWindow {
 public:
@@ -145,6 +140,7 @@ protected:
 private:
     void BuildForm();
     void BuildList(QWidget* client);
+    void WidenColumnsToFit();
     void BuildStatusBar();
     void BuildMenus();
     void BuildButtons(QWidget* client);
@@ -158,6 +154,8 @@ private:
     std::unique_ptr<TMyDates> dates_;
     std::unique_ptr<TMyMeridla> meridla_;
     std::unique_ptr<TMeterKeyList> keys_;
+    std::unique_ptr<TMyOdecty> odecty_;
+    std::shared_ptr<TMeterRows> meterRows_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
     plat::THandOff<gatewayState>* gatewayStates_;
