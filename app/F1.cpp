@@ -1,6 +1,7 @@
 #include "app/F1.h"
 
 #include "app/Tmydates.h"
+#include "app/Tmeterbook.h"
 #include "app/Tmymeridla.h"
 #include "app/Tmyodecty.h"
 #include "app/Wmeridla.h"
@@ -26,6 +27,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -177,6 +179,9 @@ TForm1::TForm1(QWidget* parent)
     sb->SetText(2, Qs(conf.dir.usbCom));
 
     SetGatewayRfAddress("0x00000000");
+    adapter_ = std::make_unique<kalmira::TXLSAdapter>();
+    adapter_->SetAllowOverwritingFiles(false);
+    xls_ = std::make_unique<TMeterWorkbook>(adapter_.get());
     keys_ = std::make_unique<TMeterKeyList>();
     meterKeyList = keys_.get();
 
@@ -231,6 +236,12 @@ void TForm1::BuildForm() {
     BuildButtons(client);
     BuildMenus();
     TrayIcon1 = new plat::TTrayIcon(this);
+    openDlg = new QFileDialog(this);
+    openDlg->setObjectName(QStringLiteral("openDlg"));
+    openDlg->setOption(QFileDialog::DontUseNativeDialog);
+    openDlg->setNameFilter(QStringLiteral("Excel 1997-2003 (*.xls)"));
+    openDlg->setFileMode(QFileDialog::ExistingFile);
+    openDlg->setAcceptMode(QFileDialog::AcceptOpen);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -351,6 +362,7 @@ void TForm1::BuildMenus() {
     Store(Upravit1, false, false);
 
     plat::OnClick(Exit1, [this] { close(); });
+    plat::OnClick(mLoadFile, [this] { mLoadFileClick(); });
     plat::OnClick(mShow, [this] { mShowClick(); });
     plat::OnClick(m_Debug, [this] { m_DebugClick(); });
     plat::OnClick(mPouzenaobrazovku, [this] { mPouzenaobrazovkuClick(); });
@@ -358,6 +370,50 @@ void TForm1::BuildMenus() {
     plat::OnClick(Informace1, [this] { Informace1Click(); });
     plat::OnClick(Zobrazitdoplkovservisnnformace1, [this] { ZobrazitProvozniClick(); });
     plat::OnClick(Upravit1, [this] { Upravit1Click(); });
+}
+
+void TForm1::mLoadFileClick() {
+    if (openDlg->exec() != QDialog::Accepted || openDlg->selectedFiles().isEmpty()) return;
+    LoadMeterFile(openDlg->selectedFiles().front().toStdString());
+}
+
+void TForm1::LoadMeterFile(const std::string& fileName) {
+    try {
+        xls_->OpenFile(fileName);
+    } catch (const std::exception&) {
+        plat::MessageDlg(QStringLiteral("Nelze načíst soubor měřidel"), plat::TMsgDlgType::Error, plat::mbOK, this);
+        logWindow->AddLogLine("Nelze načíst soubor měřidel" + fileName);
+        return;
+    }
+    try {
+        LoadMeterRows();
+    } catch (const std::exception& e) {
+        plat::ShowException(e);
+    }
+}
+
+void TForm1::LoadMeterRows() {
+    xls_->SetActiveSheet(1);
+    logWindow->AddLogLine("Načtený soubor : " + xls_->FileName());
+    mUlozit->setEnabled(true);
+    lvMeters->clear();
+    // Readings go on into the old list until the new one is swapped in;
+    // a row that fails leaves the rows before it loaded.
+    TMeterKeyList loaded;
+    auto swapIn = [&] { meterKeyList->Swap(loaded); };
+    try {
+        ReadMeterRows(*xls_, [&](TMeterRecord record) {
+            loaded.Add(record->key, record);
+            if (record->column21Text.empty()) AddMeterRow(std::move(record));
+        });
+    } catch (...) {
+        swapIn();
+        throw;
+    }
+    swapIn();
+    mainMeterValue = 0;
+    mainMeterValue = ReadMainMeter(*xls_);
+    sb->SetText(1, QStringLiteral("Počet měřidel : ") + QString::number(lvMeters->topLevelItemCount()));
 }
 
 QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {

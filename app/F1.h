@@ -19,6 +19,7 @@
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -30,9 +31,14 @@ class TCheckAndRefresh;
 class TMyConfig;
 class TMyDates;
 class TMeterRows;
+class TMeterWorkbook;
 class TMyMeridla;
 class TMyOdecty;
 class Tflog;
+
+namespace kalmira {
+class TXLSAdapter;
+}
 
 namespace plat {
 class TStatusBar;
@@ -72,6 +78,8 @@ public:
     QAction* Export1;
     QAction* Upravit1;
     plat::TTrayIcon* TrayIcon1;
+    // "Excel 1997-2003 (*.xls)"; the program's own dialog, not the desktop's.
+    QFileDialog* openDlg;
 
     int sortColumn = 0;
     // Read by the reading hand-over on the transport's thread.
@@ -85,6 +93,16 @@ public:
     // PostGatewayState.
     const std::string& GatewayRfAddress() const { return gatewayRfAddress_; }
     void SetGatewayRfAddress(const std::string& text) { gatewayRfAddress_ = text; }
+
+    // The meters workbook: the file dialog, then LoadMeterFile.
+    void mLoadFileClick();
+    // Opens the file and fills the key list and the list from its first
+    // sheet.  A file that does not open changes nothing; a failure after the
+    // open reaches the exception box with the rows read so far loaded.
+    void LoadMeterFile(const std::string& fileName);
+    // The workbook the last load opened ("xls"), and its adapter.
+    TMeterWorkbook& xls() { return *xls_; }
+    kalmira::TXLSAdapter& XLSAdapter1() { return *adapter_; }
 
     // A list row for the record, with the record as its data.
     QTreeWidgetItem* AddMeterRow(TMeterRecord record);
@@ -147,6 +165,7 @@ private:
     void ShowMode();
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
+    void LoadMeterRows();
     void ShowInformation(const char* text);
 
     std::unique_ptr<Tflog> log_;
@@ -156,6 +175,8 @@ private:
     std::unique_ptr<TMeterKeyList> keys_;
     std::unique_ptr<TMyOdecty> odecty_;
     std::shared_ptr<TMeterRows> meterRows_;
+    std::unique_ptr<kalmira::TXLSAdapter> adapter_;
+    std::unique_ptr<TMeterWorkbook> xls_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
     plat::THandOff<gatewayState>* gatewayStates_;
