@@ -18,6 +18,8 @@
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
 #include "app/about.h"
+#include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/XLSAdapter.h"
 #include "gateway/Serial.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MenuItem.h"
@@ -181,7 +183,8 @@ TForm1::TForm1(QWidget* parent)
     SetGatewayRfAddress("0x00000000");
     adapter_ = std::make_unique<kalmira::TXLSAdapter>();
     adapter_->SetAllowOverwritingFiles(false);
-    xls_ = std::make_unique<TMeterWorkbook>(adapter_.get());
+    xls_ = std::make_unique<kalmira::TKalmiraImport>();
+    xls_->SetAdapter(adapter_.get());
     keys_ = std::make_unique<TMeterKeyList>();
     meterKeyList = keys_.get();
 
@@ -378,13 +381,18 @@ void TForm1::mLoadFileClick() {
 }
 
 void TForm1::LoadMeterFile(const std::string& fileName) {
+    // The facade closes its workbook before it opens: a fresh one takes the
+    // file, and the open workbook goes only once the new one opened.
+    auto fresh = std::make_unique<kalmira::TKalmiraImport>();
+    fresh->SetAdapter(adapter_.get());
     try {
-        xls_->OpenFile(fileName);
+        fresh->OpenFile(fileName);
     } catch (const std::exception&) {
         plat::MessageDlg(QStringLiteral("Nelze načíst soubor měřidel"), plat::TMsgDlgType::Error, plat::mbOK, this);
         logWindow->AddLogLine("Nelze načíst soubor měřidel" + fileName);
         return;
     }
+    xls_ = std::move(fresh);
     try {
         LoadMeterRows();
     } catch (const std::exception& e) {

@@ -31,12 +31,12 @@ class TCheckAndRefresh;
 class TMyConfig;
 class TMyDates;
 class TMeterRows;
-class TMeterWorkbook;
 class TMyMeridla;
 class TMyOdecty;
 class Tflog;
 
 namespace kalmira {
+class TKalmiraImport;
 class TXLSAdapter;
 }
 
@@ -100,8 +100,9 @@ public:
     // sheet.  A file that does not open changes nothing; a failure after the
     // open reaches the exception box with the rows read so far loaded.
     void LoadMeterFile(const std::string& fileName);
-    // The workbook the last load opened ("xls"), and its adapter.
-    TMeterWorkbook& xls() { return *xls_; }
+    // The facade that holds the workbook the last load opened, and the
+    // adapter that makes its workbook objects.
+    kalmira::TKalmiraImport& xls() { return *xls_; }
     kalmira::TXLSAdapter& XLSAdapter1() { return *adapter_; }
 
     // A list row for the record, with the record as its data.
@@ -176,7 +177,7 @@ private:
     std::unique_ptr<TMyOdecty> odecty_;
     std::shared_ptr<TMeterRows> meterRows_;
     std::unique_ptr<kalmira::TXLSAdapter> adapter_;
-    std::unique_ptr<TMeterWorkbook> xls_;
+    std::unique_ptr<kalmira::TKalmiraImport> xls_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
     plat::THandOff<gatewayState>* gatewayStates_;

@@ -6,39 +6,10 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 using kalmira::TVariant;
 using kalmira::TVarType;
-
-void TMeterWorkbook::OpenFile(const std::string& fileName) {
-    std::unique_ptr<kalmira::TExcelFile> fresh = adapter_->GetWorkbook();
-    fresh->Connect();
-    fresh->OpenFileAndSearch(fileName);
-    const int active = fresh->GetActiveSheet();
-    fresh->SelectSheet(active <= fresh->SheetCount() ? active : 1);
-    if (file_) {
-        file_->CloseFile();
-        file_->Disconnect();
-    }
-    file_ = std::move(fresh);
-    fileName_ = fileName;
-}
-
-kalmira::TExcelFile& TMeterWorkbook::File() {
-    if (!file_) throw std::runtime_error("There is no open file");
-    return *file_;
-}
-
-int TMeterWorkbook::GetSheetCount() { return File().SheetCount(); }
-
-void TMeterWorkbook::SetActiveSheet(int sheet) {
-    File().SetActiveSheet(sheet);
-    File().SelectSheet(sheet);
-}
-
-int TMeterWorkbook::GetMaxRow() { return File().MaxRow(); }
-
-TVariant TMeterWorkbook::GetCellValue(int row, int col) { return File().GetCellValue(row, col); }
 
 namespace {
 
@@ -132,42 +103,41 @@ int CellInt(const TVariant& value, int row, int col) {
     return static_cast<int>(number);
 }
 
-TMeterRecord ReadMeterRow(TMeterWorkbook& book, int row) {
+// The text columns of a record; column 11 is never read.
+using TTextField = std::string TStradelCntrs::*;
+constexpr std::pair<TTextField, int> kTextColumns[] = {
+    {&TStradelCntrs::flatNumber, 1},     {&TStradelCntrs::firstName, 2},      {&TStradelCntrs::surname, 3},
+    {&TStradelCntrs::street, 4},         {&TStradelCntrs::houseNumber, 5},    {&TStradelCntrs::city, 6},
+    {&TStradelCntrs::locationDetail, 7}, {&TStradelCntrs::serialNumber, 9},   {&TStradelCntrs::rfAddress, 10},
+    {&TStradelCntrs::meterType, 8},      {&TStradelCntrs::column20Text, 20},  {&TStradelCntrs::column14Text, 14},
+    {&TStradelCntrs::column13Text, 13},  {&TStradelCntrs::column21Text, 21},
+};
+
+// The number columns in the record's order, the first that fails is named.
+using TIntField = int TStradelCntrs::*;
+constexpr std::pair<TIntField, int> kIntColumns[] = {
+    {&TStradelCntrs::msgIndex, 17}, {&TStradelCntrs::multiplier, 15}, {&TStradelCntrs::divisor, 16}};
+constexpr std::pair<TIntField, int> kKeptColumns[] = {
+    {&TStradelCntrs::column19Number, 19}, {&TStradelCntrs::column18Number, 18}};
+
+TMeterRecord ReadMeterRow(kalmira::TKalmiraImport& book, int row) {
     auto m = std::make_shared<TStradelCntrs>();
-    auto text = [&](int col) { return CellText(book.GetCellValue(row, col)); };
-    auto whole = [&](int col) { return CellInt(book.GetCellValue(row, col), row, col); };
-    m->flatNumber = text(1);
-    m->firstName = text(2);
-    m->surname = text(3);
-    m->street = text(4);
-    m->houseNumber = text(5);
-    m->city = text(6);
-    m->locationDetail = text(7);
-    m->serialNumber = text(9);
-    m->rfAddress = text(10);
-    m->meterType = text(8);
-    m->msgIndex = whole(17);
-    m->multiplier = whole(15);
-    m->divisor = whole(16);
+    for (const auto& [field, col] : kTextColumns) (*m).*field = CellText(book.GetCellValue(row, col));
+    for (const auto& [field, col] : kIntColumns) (*m).*field = CellInt(book.GetCellValue(row, col), row, col);
     m->correction = CellNumber(book.GetCellValue(row, 12), row, 12);
-    m->column19Number = whole(19);
-    m->column18Number = whole(18);
-    m->column20Text = text(20);
-    m->column14Text = text(14);
-    m->column13Text = text(13);
+    for (const auto& [field, col] : kKeptColumns) (*m).*field = CellInt(book.GetCellValue(row, col), row, col);
     m->key = std::string(Trimmed(m->rfAddress)) + "=" + std::to_string(m->msgIndex);
-    m->column21Text = text(21);
     m->sheetRow = row;
     // Any text in column 21 hides the meter ("x" too); as a number it is only kept.
     m->column21Number = LenientNumber(book.GetCellValue(row, 21));
     return m;
 }
 
-void ReadMeterRows(TMeterWorkbook& book, const std::function<void(TMeterRecord)>& add) {
+void ReadMeterRows(kalmira::TKalmiraImport& book, const std::function<void(TMeterRecord)>& add) {
     for (int row = kFirstMeterRow; row <= book.GetMaxRow(); ++row) add(ReadMeterRow(book, row));
 }
 
-double ReadMainMeter(TMeterWorkbook& book) {
+double ReadMainMeter(kalmira::TKalmiraImport& book) {
     book.SetActiveSheet(2);
     const int last = book.GetMaxRow();
     if (last < 3 || CellText(book.GetCellValue(last - 2, 36)) != kMainMeterCaption) return 0;

@@ -1,42 +1,15 @@
-// The meters workbook: the workbook the main window holds open, and the load
-// that turns its first sheet into meter records and reads the building's
-// main water meter from the second.  No widgets: the window lists the
-// records and shows the messages.
+// The meters workbook load: the first sheet of the workbook open in the
+// facade becomes meter records, the second gives the building's main water
+// meter.  No widgets: the window lists the records and shows the messages.
 #pragma once
 
 #include "app/Tmycounters.h"
-#include "workbook/api/XLSAdapter.h"
+#include "workbook/api/UKalmiraImport.h"
 #include "workbook/storage/UKmrVariant.h"
 
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <string>
-
-// The open meters workbook, reached with the facade's calls (sheets, rows
-// and columns from 1).  It stands where the facade will: an open makes a
-// fresh workbook object and takes it over only when the whole file loaded,
-// so a failed open keeps the workbook that was open.
-class TMeterWorkbook {
-public:
-    explicit TMeterWorkbook(kalmira::TXLSAdapter* adapter) : adapter_(adapter) {}
-
-    void OpenFile(const std::string& fileName);
-    bool IsLoaded() const { return file_ != nullptr; }
-    const std::string& FileName() const { return fileName_; }
-
-    int GetSheetCount();
-    void SetActiveSheet(int sheet);
-    int GetMaxRow();
-    kalmira::TVariant GetCellValue(int row, int col);
-
-private:
-    kalmira::TExcelFile& File();
-
-    kalmira::TXLSAdapter* adapter_;
-    std::unique_ptr<kalmira::TExcelFile> file_;
-    std::string fileName_;
-};
 
 // A cell that does not convert; the message names row, column and text.
 class EMeterCellError : public std::runtime_error {
@@ -55,12 +28,12 @@ double CellNumber(const kalmira::TVariant& value, int row, int col);
 int CellInt(const kalmira::TVariant& value, int row, int col);
 
 // The record of one sheet-1 row, its columns read in the record's order.
-TMeterRecord ReadMeterRow(TMeterWorkbook& book, int row);
+TMeterRecord ReadMeterRow(kalmira::TKalmiraImport& book, int row);
 
 // Rows 5 to the last used row of the active sheet (asked before every row),
 // each record handed to add; a failing row raises after the rows before it.
-void ReadMeterRows(TMeterWorkbook& book, const std::function<void(TMeterRecord)>& add);
+void ReadMeterRows(kalmira::TKalmiraImport& book, const std::function<void(TMeterRecord)>& add);
 
 // Sheet 2's main water meter: the number beside "Patní vodoměr :" in the
 // third-last row, else 0.
-double ReadMainMeter(TMeterWorkbook& book);
+double ReadMainMeter(kalmira::TKalmiraImport& book);

@@ -1,6 +1,6 @@
 // The meters workbook load through the main window, the real workbook
 // engine and the LibreOffice-made fixtures (tests/fixtures/make_fixtures.py,
-// make_meters), the boxes answered through the seam.
+// make_app_meters), the boxes answered through the seam.
 #include "app/F1.h"
 #include "app/Tmeterbook.h"
 #include "app/Tmyodecty.h"
@@ -59,13 +59,13 @@ TEST_F(MeterLoad, EachVariantFillsKeysListPanelAndMainMeter) {
         std::string boxes;
     };
     const Case cases[] = {
-        {"meters.xls", kAllKeys, kListed, "Počet měřidel : 6", 1234.5678, ""},
-        {"meters_noblock.xls", kAllKeys, kListed, "Počet měřidel : 6", 0, ""},
-        {"meters_empty.xls", {}, {}, "Počet měřidel : 0", 0, ""},
+        {"app_meters.xls", kAllKeys, kListed, "Počet měřidel : 6", 1234.5678, ""},
+        {"app_meters_noblock.xls", kAllKeys, kListed, "Počet měřidel : 6", 0, ""},
+        {"app_meters_empty.xls", {}, {}, "Počet měřidel : 0", 0, ""},
         // A text divisor in row 7: the rows before it stay loaded.
-        {"meters_textdiv.xls", {"0xA0B0C0D=0", "0xA0B0C0D=8"}, {"1", "2"}, "", 0,
+        {"app_meters_textdiv.xls", {"0xA0B0C0D=0", "0xA0B0C0D=8"}, {"1", "2"}, "", 0,
          "Orvelo|Řádek 7, sloupec 16: \"abc\" není číslo.\n"},
-        {"meters_onesheet.xls", kAllKeys, kListed, "", 0, "Orvelo|Sheet number \"1\" invalid. Must be between 0 and 0.\n"},
+        {"app_meters_onesheet.xls", kAllKeys, kListed, "", 0, "Orvelo|Sheet number \"1\" invalid. Must be between 0 and 0.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -82,7 +82,7 @@ TEST_F(MeterLoad, EachVariantFillsKeysListPanelAndMainMeter) {
 }
 
 TEST_F(MeterLoad, CellsConvertAsTheRecordsColumnsNeed) {
-    Load(Fixture("meters.xls"));
+    Load(Fixture("app_meters.xls"));
     const std::vector<TStradelCntrs> m = meterKeyList->Snapshot();
     ASSERT_EQ(m.size(), 8u);
     // Numbers in text columns read as the sheet shows them.
@@ -143,17 +143,17 @@ TEST_F(MeterLoad, AFailedLoadKeepsTheOpenWorkbook) {
     EXPECT_EQ(Load(dir.File("chybí.xls")), "Chyba|Nelze načíst soubor měřidel\n");
     EXPECT_FALSE(form->mUlozit->isEnabled());
     EXPECT_FALSE(form->xls().IsLoaded());
-    Load(Fixture("meters.xls"));
+    Load(Fixture("app_meters.xls"));
     const std::string text = dir.File("text.xls"), truncated = dir.File("truncated.xls");
     apptest::WriteFile(text, "Č.bytu;Jméno\n1;Jiří\n");
-    apptest::WriteFile(truncated, apptest::ReadFile(Fixture("meters.xls")).substr(0, 6000));
+    apptest::WriteFile(truncated, apptest::ReadFile(Fixture("app_meters.xls")).substr(0, 6000));
     for (const std::string& bad : {text, truncated, dir.File("chybí.xls"), Fixture("damaged")}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(Load(bad), "Chyba|Nelze načíst soubor měřidel\n");
         EXPECT_TRUE(LogHas(" : Nelze načíst soubor měřidel" + bad + "\n"));
         EXPECT_EQ(Keys(), kAllKeys);
         EXPECT_EQ(Listed(), kListed);
-        EXPECT_EQ(form->xls().FileName(), Fixture("meters.xls"));
+        EXPECT_EQ(form->xls().FileName(), Fixture("app_meters.xls"));
         form->xls().SetActiveSheet(1);
         EXPECT_EQ(CellText(form->xls().GetCellValue(5, 2)), "Jiří");
     }
@@ -162,12 +162,12 @@ TEST_F(MeterLoad, AFailedLoadKeepsTheOpenWorkbook) {
 // Readings from a transport thread while the workbook is loaded again and
 // again; after the last load a reading lands in its new record.
 TEST_F(MeterLoad, ReloadUnderTraffic) {
-    Load(Fixture("meters.xls"));
+    Load(Fixture("app_meters.xls"));
     std::atomic<bool> stop {false};
     std::thread transport([&] {
         for (int i = 0; i < 20000 && !stop; ++i) myOdecty->AddReading("0xa0b0c0d", i % 2, 0, i, 0);
     });
-    for (int load = 0; load < 50; ++load) Load(Fixture("meters.xls"));
+    for (int load = 0; load < 50; ++load) Load(Fixture("app_meters.xls"));
     stop = true;
     transport.join();
     myOdecty->AddReading("0xa0b0c0d", 0, -60, 1234, 0);

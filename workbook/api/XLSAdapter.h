@@ -62,7 +62,8 @@ private:
 };
 
 // Every operation but Connect and Disconnect raises "There is no open file"
-// while no model exists. The adapter, when given, must outlive the object.
+// while no model exists. Once its adapter is destroyed the object works on
+// without one (it then saves the XLS format only).
 class TXLSFile : public TExcelFile {
 public:
     using TExcelFile::CopyToClipboard;
@@ -217,7 +218,7 @@ private:
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
 
-    TXLSAdapter* FAdapter;
+    TAdapterLink<TXLSAdapter> FAdapter;
     std::int32_t FActiveSheet = 0;
     std::unique_ptr<TWorkbook> FWorkbook;
     std::vector<std::uint8_t> FTemplate;

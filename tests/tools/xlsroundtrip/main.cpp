@@ -6,8 +6,9 @@
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
 //
-// Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
-// writes it to OUT with its Save: the "Workbook" stream loads into the
+// Opens IN (made absolute) with OpenFile of the facade, linked to a
+// TXLSAdapter that allows overwriting, and writes it to OUT with the
+// facade's Save: the "Workbook" stream loads into the
 // engine's workbook, which saves it into a copy of the container (every
 // other stream copied). The globals are written in their
 // order (the record list as read, the sheet directory, references, names,
@@ -17,9 +18,12 @@
 // its order: a worksheet's ROW and cell records go through the cell
 // storage, which writes its DIMENSIONS, ROW blocks and cells anew; index
 // and cache records are dropped, and every BOUNDSHEET gets the offset of
-// its sheet from the computed sizes. --label and --rich set
-// the shared-string cell at SHEET, ROW, COLUMN (from 1) to a new text;
-// RUNS is "first:font,first:font...". A file the engine cannot read gives
+// its sheet from the computed sizes. --label and --rich set, through the
+// facade, the text cell at SHEET, ROW, COLUMN (from 1) to a new text;
+// RUNS is "first:font,first:font..." (first characters from 0). What the
+// facade cannot express (a chosen cached value, a name's area, the
+// settings, merges and copies) reaches the model through the workbook
+// object. A file the engine cannot read gives
 // exit status 1 and the engine's message on one line of standard error;
 // OUT is then not created.
 //
@@ -46,7 +50,8 @@
 // change gives status 1 and its message, and OUT is not created. --merged
 // prints IN's merged ranges (RangeOptions.h).
 //
-// --cells prints every value cell of IN, one a line: sheet index, row and
+// --cells prints every value cell of IN as the facade reads it (rows up to
+// GetMaxRow, each row's used cells), one a line: sheet index, row and
 // column (from 1), a tab between, then the value: numbers in the shortest
 // text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
 // error texts.
@@ -61,13 +66,15 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
+#include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/UXlsWorkbook.h"
-#include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace {
@@ -90,18 +97,6 @@ int FirstWorkSheet(const TWorkbook& book) {
     for (int s = 0; s < book.SheetCount(); ++s)
         if (book.IsWorksheet(s)) return s;
     return -1;
-}
-
-// Every cell of every worksheet in row and column order; sheets from 1.
-template <class Visit>
-void ForEachCell(const TWorkbook& book, Visit visit) {
-    for (int s = 0; s < book.SheetCount(); ++s) {
-        if (!book.IsWorksheet(s)) continue;
-        const TCellList& list = book.WorkSheets(s).Cells().CellList();
-        for (std::size_t row = 0; row < list.Count(); ++row)
-            if (const auto* cells = list.GetItems(row))
-                for (std::size_t c = 0; c < cells->Count(); ++c) visit(s + 1, *cells->GetItems(c));
-    }
 }
 
 void PlaceFormula(TWorkbook& book, const TChange& change) {
@@ -157,19 +152,26 @@ void ChangeSettings(TWorkbook& book, bool fitToPage) {
     sheet.SetSheetZoom(150);
 }
 
-void Apply(TWorkbook& book, const TChange& change) {
+TWorkbook& Model(TKalmiraImport& xls) { return dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook(); }
+
+// A text cell gets the new text and runs, keeping its format.
+void SetLabel(TKalmiraImport& xls, const TChange& change) {
+    xls.SetActiveSheet(change.Sheet);
+    if (xls.GetCellValue(change.Row, change.Column).VarType() != TVarType::String)
+        throw Exception("no shared-string cell at the changed position");
+    TRTFRunList runs = change.Text.RTFRuns;
+    for (TRTFRun& run : runs) ++run.FirstChar;
+    xls.SetCell(change.Row, change.Column, {TVariant(change.Text.Value), -1, false});
+    xls.SetRTFRuns(change.Row, change.Column, runs);
+}
+
+void Apply(TKalmiraImport& xls, const TChange& change) {
+    TWorkbook& book = Model(xls);
     if (change.Kind == TChange::TKind::Book) return change.Run(book);
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
     if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
-    TLabelSSTRecord* target = nullptr;
-    ForEachCell(book, [&](int sheet, TCellRecord& cell) {
-        if (sheet == change.Sheet && cell.GetRow() + 1 == change.Row &&
-            cell.GetColumn() + 1 == change.Column && !target)
-            target = dynamic_cast<TLabelSSTRecord*>(&cell);
-    });
-    if (!target) throw Exception("no shared-string cell at the changed position");
-    target->SetAsRichString(change.Text);
+    SetLabel(xls, change);
 }
 
 std::string ValueText(const TVariant& value) {
@@ -185,29 +187,37 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
+// IN made absolute, so that it is never looked up elsewhere.
+void Open(TKalmiraImport& xls, const char* inName) { xls.OpenFile(std::filesystem::absolute(inName).string()); }
+
 int PrintCells(const char* inName, bool merged) {
-    TXLSFile file(nullptr);
-    file.Connect();
-    file.OpenFile(inName);
-    const TWorkbook& book = file.GetTWorkbook();
+    TXLSAdapter adapter;
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter);
+    Open(xls, inName);
     if (merged) {
-        xlsroundtrip::PrintMerged(book, std::cout);
+        xlsroundtrip::PrintMerged(Model(xls), std::cout);
         return 0;
     }
     // Streamed out in blocks as the cells are visited, never gathered whole.
     constexpr std::size_t Block = 1 << 16;
     std::string out;
     out.reserve(Block);
-    ForEachCell(book, [&](int sheet, const TCellRecord& cell) {
-        const TVariant value = cell.GetValue();
-        if (value.IsEmpty()) return;
-        out += std::to_string(sheet) + '\t' + std::to_string(cell.GetRow() + 1) + '\t' +
-               std::to_string(cell.GetColumn() + 1) + '\t' + ValueText(value) + '\n';
-        if (out.size() >= Block) {
-            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
-            out.clear();
-        }
-    });
+    for (int sheet = 1; sheet <= xls.GetSheetCount(); ++sheet) {
+        xls.SetActiveSheet(sheet);
+        for (int row = 1; row <= xls.GetMaxRow(); ++row)
+            for (int index = 1, count = xls.GetColIndexCount(row); index <= count; ++index) {
+                const int col = xls.GetColByIndex(row, index);
+                const TVariant value = xls.GetCellValue(row, col);
+                if (value.IsEmpty()) continue;
+                out += std::to_string(sheet) + '\t' + std::to_string(row) + '\t' + std::to_string(col) + '\t' +
+                       ValueText(value) + '\n';
+                if (out.size() >= Block) {
+                    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+                    out.clear();
+                }
+            }
+    }
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
     std::cout.flush();
     return std::cout ? 0 : 1;
@@ -329,15 +339,20 @@ int main(int argc, char** argv) {
         return Usage();
     }
     try {
-        // No adapter: the XLS format only, and OUT may be replaced, though
-        // only by a complete file; a failed save leaves it as it was.
-        TXLSFile file(nullptr, true);
-        file.Connect();
-        file.OpenFile(argv[1]);
-        TWorkbook& book = file.GetTWorkbook();
-        for (const auto& change : changes) Apply(book, change);
-        if (settings) ChangeSettings(book, settings == 1);
-        file.Save(false, argv[2], nullptr, nullptr, nullptr);
+        // The XLS format only, and OUT may be replaced, though only by a
+        // complete file; a failed save leaves it as it was.
+        TXLSAdapter adapter;
+        adapter.SetAllowOverwritingFiles(true);
+        TKalmiraImport xls;
+        xls.SetAdapter(&adapter);
+        Open(xls, argv[1]);
+        // The changes make other sheets active; the one selected at the
+        // open is selected again before the save.
+        const int selected = xls.GetActiveSheet();
+        for (const auto& change : changes) Apply(xls, change);
+        if (settings) ChangeSettings(Model(xls), settings == 1);
+        if (xls.GetActiveSheet() != selected) xls.SetActiveSheet(selected);
+        xls.Save(argv[2]);
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;
