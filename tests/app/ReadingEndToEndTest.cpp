@@ -325,6 +325,9 @@ TEST_F(ReadingEndToEnd, AMetersWorkbookLoadsAndASensorPacketFillsItsRows) {
     EXPECT_TRUE(std::regex_match(heat->text(8).toStdString(), kDated));
     TCheckAndRefresh(form->lvMeters, form->sb, nullptr).Refresh();
     EXPECT_EQ(Panel(5), " Odečtených: 2");
+    // What the operator saw, beside the test's output.
+    const QString shot = QDir::current().absoluteFilePath(QStringLiteral("meters_loaded.png"));
+    if (form->grab().save(shot)) RecordProperty("screenshot", shot.toStdString());
     Tick(false);
 }
 
