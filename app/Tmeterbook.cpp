@@ -1,9 +1,10 @@
 #include "app/Tmeterbook.h"
 
+#include "app/Tfieldnumber.h"
+
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
 
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <utility>
@@ -16,33 +17,10 @@ namespace {
 constexpr int kFirstMeterRow = 5;
 constexpr char kMainMeterCaption[] = "Patní vodoměr :";
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-// A whole text as one number: a sign, digits with '.' or ',' as the decimal
-// separator, an exponent; blanks around it.
 bool TextToNumber(std::string_view text, double& number) {
-    std::string plain(Trimmed(text));
-    if (!plain.empty() && plain.front() == '+') {
-        plain.erase(0, 1);
-        if (!plain.empty() && plain.front() == '-') return false;
-    }
-    for (char& c : plain) {
-        if (c == ',') c = '.';
-        // from_chars would read these as infinity, NaN or hexadecimal.
-        if (c != '.' && c != '-' && c != '+' && c != 'e' && c != 'E' && (c < '0' || c > '9')) return false;
-    }
-    const char* end = plain.data() + plain.size();
-    double read = 0;
-    auto [at, error] = std::from_chars(plain.data(), end, read, std::chars_format::general);
-    if (error != std::errc() || at != end) return false;
-    number = read;
-    return true;
+    std::optional<double> read = TryParseFieldNumber(text);
+    if (read) number = *read;
+    return read.has_value();
 }
 
 // A number where there is one, else 0.
@@ -126,7 +104,7 @@ TMeterRecord ReadMeterRow(kalmira::TKalmiraImport& book, int row) {
     for (const auto& [field, col] : kIntColumns) (*m).*field = CellInt(book.GetCellValue(row, col), row, col);
     m->correction = CellNumber(book.GetCellValue(row, 12), row, 12);
     for (const auto& [field, col] : kKeptColumns) (*m).*field = CellInt(book.GetCellValue(row, col), row, col);
-    m->key = std::string(Trimmed(m->rfAddress)) + "=" + std::to_string(m->msgIndex);
+    m->key = TrimmedText(m->rfAddress) + "=" + std::to_string(m->msgIndex);
     m->sheetRow = row;
     // Any text in column 21 hides the meter ("x" too); as a number it is only kept.
     m->column21Number = LenientNumber(book.GetCellValue(row, 21));
