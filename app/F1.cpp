@@ -1,7 +1,9 @@
 #include "app/F1.h"
 
 #include "app/Tmydates.h"
+#include "app/Tfieldnumber.h"
 #include "app/Tmeterbook.h"
+#include "app/Tmetertable.h"
 #include "app/Tmymeridla.h"
 #include "app/Tmyodecty.h"
 #include "app/Wmeridla.h"
@@ -15,6 +17,7 @@
 #include "app/Wlog.h"
 #include "app/Wcontrols.h"
 #include "app/Wnulove.h"
+#include "app/Wpatnistav.h"
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
 #include "app/about.h"
@@ -35,6 +38,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
@@ -42,6 +46,7 @@
 #include <QTreeWidget>
 
 #include <cstdlib>
+#include <filesystem>
 #include <unordered_map>
 
 TForm1* Form1 = nullptr;
@@ -323,6 +328,7 @@ void TForm1::BuildButtons(QWidget* client) {
     mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"), 530);
     btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"), 648);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(mUlozit, &QPushButton::clicked, this, [this] { mUlozitClick(); });
     connect(btnReadModules, &QPushButton::clicked, this, [this] { btnReadModulesClick(); });
 }
 
@@ -366,6 +372,13 @@ void TForm1::BuildMenus() {
 
     plat::OnClick(Exit1, [this] { close(); });
     plat::OnClick(mLoadFile, [this] { mLoadFileClick(); });
+    plat::OnClick(Sta1, [this] {
+        try {
+            MainMeterDialog();
+        } catch (const std::exception& e) {
+            plat::ShowException(e);
+        }
+    });
     plat::OnClick(mShow, [this] { mShowClick(); });
     plat::OnClick(m_Debug, [this] { m_DebugClick(); });
     plat::OnClick(mPouzenaobrazovku, [this] { mPouzenaobrazovkuClick(); });
@@ -422,6 +435,51 @@ void TForm1::LoadMeterRows() {
     mainMeterValue = 0;
     mainMeterValue = ReadMainMeter(*xls_);
     sb->SetText(1, QStringLiteral("Počet měřidel : ") + QString::number(lvMeters->topLevelItemCount()));
+}
+
+void TForm1::mUlozitClick() {
+    try {
+        SaveReadingTable();
+    } catch (const std::exception& e) {
+        plat::ShowException(e);
+    }
+}
+
+// The readings are copied under their lock first: one arriving meanwhile
+// goes into the next save.  The file name is the one the workbook was
+// loaded from; the file on disk changes only by a complete new one.
+void TForm1::SaveReadingTable() {
+    const std::vector<TStradelCntrs> meters = meterKeyList->Snapshot();
+    CheckReadingTable(*xls_, meters);
+    WriteReadingTable(*xls_, meters);
+    MainMeterDialog();
+    WriteMainMeter(*xls_, mainMeterValue);
+    const std::string fileName = xls_->FileName();
+    std::error_code error;
+    if (std::filesystem::exists(fileName, error)) {
+        const int answer = plat::MessageDlg(QStringLiteral("Soubor již existuje.Přejete si ho přepsat ?"),
+                                            plat::TMsgDlgType::Information, plat::mbYes | plat::mbNo, this);
+        if (answer != plat::mrYes) {
+            ShowInformation("Ukládánání souboru bylo zrušeno.");
+            return;
+        }
+    }
+    WriteMeterFile(*xls_, fileName);
+    ShowInformation(("Výsledný soubor byl uložen do :" + fileName).c_str());
+}
+
+void TForm1::MainMeterDialog() {
+    if (!fpatni) {
+        // The program makes it at start; a window made without it makes its own.
+        fpatni = new Tfpatni(this);
+    }
+    fpatni->ePatniStav->setText(Qs(plat::FloatToStr(RoundToPlaces(mainMeterValue, kPatniPlaces))));
+    // "Pokračovat" is its only button: closing it goes on with the text too.
+    fpatni->exec();
+    const std::string text = fpatni->ePatniStav->text().toStdString();
+    const std::optional<double> value = TryParseFieldNumber(text);
+    if (!value) throw std::runtime_error("\"" + text + "\" není platné číslo");
+    mainMeterValue = RoundToPlaces(*value, kPatniPlaces);
 }
 
 QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {

@@ -100,6 +100,14 @@ public:
     // sheet.  A file that does not open changes nothing; a failure after the
     // open reaches the exception box with the rows read so far loaded.
     void LoadMeterFile(const std::string& fileName);
+    // "Uložit tabulku": the readings into the open meters workbook, the main
+    // water meter asked, the workbook written back to its file after a Yes.
+    void mUlozitClick();
+    // The main water meter dialog, also run alone by "Zadat patní vodoměr...":
+    // the field shows mainMeterValue; its text when the dialog closes becomes
+    // mainMeterValue, rounded to 3 places (a text that is no number raises).
+    void MainMeterDialog();
+
     // The facade that holds the workbook the last load opened, and the
     // adapter that makes its workbook objects.
     kalmira::TKalmiraImport& xls() { return *xls_; }
@@ -167,6 +175,7 @@ private:
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
     void LoadMeterRows();
+    void SaveReadingTable();
     void ShowInformation(const char* text);
 
     std::unique_ptr<Tflog> log_;

@@ -56,6 +56,7 @@ public:
     // The reading side: the key list it searches, where stored readings go,
     // and the clock, read once per reading.
     void SetReadings(TMeterKeyList* keys, TReadingOutlets outlets, Clock clock = plat::Now);
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
     // The debug level (0, or 3 while "Debug" is ticked); any thread.
     void SetDebug(int level) { debug_ = level; }
 
