@@ -163,12 +163,15 @@ TEST_F(MeterLoad, AFailedLoadKeepsTheOpenWorkbook) {
 // again; after the last load a reading lands in its new record.
 TEST_F(MeterLoad, ReloadUnderTraffic) {
     Load(Fixture("app_meters.xls"));
-    std::atomic<bool> stop {false};
+    std::atomic<bool> sent {false};
     std::thread transport([&] {
-        for (int i = 0; i < 20000 && !stop; ++i) myOdecty->AddReading("0xa0b0c0d", i % 2, 0, i, 0);
+        for (int i = 0; i < 20000; ++i) myOdecty->AddReading("0xa0b0c0d", i % 2, 0, i, 0);
+        sent = true;
     });
-    for (int load = 0; load < 50; ++load) Load(Fixture("app_meters.xls"));
-    stop = true;
+    for (int load = 0; load < 50 || !sent; ++load) {
+        Load(Fixture("app_meters.xls"));
+        QCoreApplication::processEvents();
+    }
     transport.join();
     myOdecty->AddReading("0xa0b0c0d", 0, -60, 1234, 0);
     const TStradelCntrs first = meterKeyList->Snapshot().front();
