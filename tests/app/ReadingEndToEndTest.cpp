@@ -12,7 +12,9 @@
 #include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 #include "platform/qt/StatusBar.h"
+#include "app/Wpatnistav.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
 #include <QAction>
@@ -28,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -328,6 +331,38 @@ TEST_F(ReadingEndToEnd, AMetersWorkbookLoadsAndASensorPacketFillsItsRows) {
     // What the operator saw, beside the test's output.
     const QString shot = QDir::current().absoluteFilePath(QStringLiteral("meters_loaded.png"));
     if (form->grab().save(shot)) RecordProperty("screenshot", shot.toStdString());
+
+    // "Uložit tabulku": the main water meter as loaded, rounded; Yes.  Saved
+    // twice, the block stays and the log holds the reading twice.
+    ScopedEnv yes("ORVELO_DIALOG_ANSWER", std::string("yes"));
+    const std::string saved = "Informace|Soubor již existuje.Přejete si ho přepsat ?\n"
+                              "Informace|Výsledný soubor byl uložen do :" + path + "\n";
+    for (int save = 0; save < 2; ++save) {
+        QString shown;
+        WhenModal([&shown](QWidget* modal) {
+            auto* dialog = static_cast<Tfpatni*>(modal);
+            shown = dialog->ePatniStav->text();
+            dialog->Button1->click();
+        });
+        EXPECT_EQ(Boxes([&] { form->mUlozit->click(); }), saved);
+        EXPECT_EQ(shown, "1234.568");
+    }
+    std::map<std::string, std::string> cells;
+    for (const std::string& line : ole2test::Lines(ole2test::OleCheck("cells", path))) {
+        const auto f = ole2test::Split(line);
+        cells[f[0] + " " + f[1] + " " + f[2]] = f[4];
+    }
+    const std::string month = std::to_string(2 * DecodeDateTime(read.readTime).month + 7);
+    EXPECT_EQ(cells["Roky 4 " + month], "'" + pulses->text(8).toStdString() + "'");
+    EXPECT_EQ(cells["Roky 4 " + std::to_string(std::stoi(month) + 1)], "22.84");
+    EXPECT_EQ(cells["Roky 13 35"], "'Patní vodoměr :'");
+    EXPECT_EQ(cells["Roky 13 36"], "1234.568");
+    EXPECT_EQ(cells["Roky 15 35"], "'Ztráty :'");
+    EXPECT_EQ(cells["Log 2 14"], "22.84");
+    EXPECT_EQ(cells["Log 4 14"], "22.84") << "logged once per save";
+    EXPECT_EQ(cells.count("Roky 16 35") + cells.count("Log 6 0"), 0u);
+    const std::string values = ole2test::OleCheck("locsv", path);
+    EXPECT_NE(values.find("Ztráty :,"), std::string::npos);
     Tick(false);
 }
 
