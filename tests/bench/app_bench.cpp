@@ -6,12 +6,16 @@
 
 #include "app/F1.h"
 #include "app/Tmyodecty.h"
+#include "app/Wpatnistav.h"
 #include "platform/qt/Application.h"
 #include "platform/qt/StatusBar.h"
 #include "tests/tools/support/TestSupport.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdlib>
@@ -99,5 +103,20 @@ void BM_ReadingsToRows(benchmark::State& state) {
                                                                                      benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ReadingsToRows)->Unit(benchmark::kMillisecond);
+
+// Every meter read, then the whole save: the sheets written, the main water
+// meter dialog passed, the file replaced.
+void BM_SaveTable(benchmark::State& state) {
+    Bench& b = Shared();
+    b.form->LoadMeterFile(b.book);
+    for (int i = 0; i < kMeters; ++i) myOdecty->AddReading(Address(i), 0, -60, 100 + i, 1);
+    ::setenv("ORVELO_DIALOG_ANSWER", "yes", 1);
+    for (auto _ : state) {
+        QTimer::singleShot(0, [] { static_cast<Tfpatni*>(QApplication::activeModalWidget())->Button1->click(); });
+        b.form->mUlozitClick();
+    }
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(b.book));
+}
+BENCHMARK(BM_SaveTable)->Unit(benchmark::kMillisecond);
 
 }  // namespace
