@@ -17,18 +17,10 @@ namespace {
 constexpr int kFirstMeterRow = 5;
 constexpr char kMainMeterCaption[] = "Patní vodoměr :";
 
-bool TextToNumber(std::string_view text, double& number) {
-    std::optional<double> read = TryParseFieldNumber(text);
-    if (read) number = *read;
-    return read.has_value();
-}
-
 // A number where there is one, else 0.
 double LenientNumber(const TVariant& value) {
-    double number = 0;
-    if (value.VarType() == TVarType::String) TextToNumber(CellText(value), number);
-    else if (value.VarType() != TVarType::Error) number = CellNumber(value, 0, 0);
-    return number;
+    if (value.VarType() == TVarType::String) return TryParseFieldNumber(CellText(value)).value_or(0);
+    return value.VarType() == TVarType::Error ? 0 : CellNumber(value, 0, 0);
 }
 
 [[noreturn]] void NotConverted(const std::string& text, int row, int col, const char* what) {
@@ -55,7 +47,6 @@ std::string CellText(const TVariant& value) {
 }
 
 double CellNumber(const TVariant& value, int row, int col) {
-    double number = 0;
     switch (value.VarType()) {
         case TVarType::Empty:
         case TVarType::Null:
@@ -63,8 +54,8 @@ double CellNumber(const TVariant& value, int row, int col) {
         case TVarType::Boolean:
             return value.IntValue() ? 1 : 0;
         case TVarType::String:
-            if (!TextToNumber(CellText(value), number)) NotConverted(CellText(value), row, col, "není číslo");
-            return number;
+            if (const std::optional<double> number = TryParseFieldNumber(CellText(value))) return *number;
+            NotConverted(CellText(value), row, col, "není číslo");
         case TVarType::Error:
             NotConverted(CellText(value), row, col, "není číslo");
         case TVarType::Date:

@@ -125,7 +125,8 @@ TEST_F(MeterWorkbook, EachVariantFillsKeysListPanelAndMainMeter) {
             return std::string(e.what());
         }
     };
-    for (const auto& [cell, text, number, whole] : table) {
+    for (const auto& [value, text, number, whole] : table) {
+        const TVariant& cell = value;  // clang lets no lambda capture a structured binding
         EXPECT_EQ(CellText(cell), text);
         EXPECT_EQ(attempt([&] { return plat::FloatToStr(CellNumber(cell, 5, 17)); }), number);
         EXPECT_EQ(attempt([&] { return std::to_string(CellInt(cell, 5, 17)); }), whole);
@@ -155,8 +156,8 @@ TEST_F(MeterWorkbook, AFailedLoadKeepsTheOpenWorkbook) {
 // second shown in the row.
 TEST_F(MeterWorkbook, ReadingsStoreTheirValueAndShowTheRawOne) {
     Load("app_meters.xls");
-    auto fine = std::make_shared<TStradelCntrs>(TStradelCntrs {.multiplier = 1, .divisor = 10, .correction = 0.1});
-    fine->key = "0x7=0";
+    auto fine = std::make_shared<TStradelCntrs>();
+    std::tie(fine->multiplier, fine->divisor, fine->correction, fine->key) = std::tuple(1, 10, 0.1, "0x7=0");
     meterKeyList->Add(fine->key, fine);
     const std::tuple<const char*, int, int, double, int, std::uint64_t> cases[] = {
         {"0xa0b0c0d", 0, 0, 1234, 0, std::bit_cast<std::uint64_t>(22.84)},
