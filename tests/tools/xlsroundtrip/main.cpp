@@ -2,9 +2,16 @@
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
-//                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
+//                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of RangeOptions.h
+//                     [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...
+//                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
+//                     [--delete-sheets FIRST COUNT]...
+//                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --links IN
+// xlsroundtrip --formulas IN
+// xlsroundtrip --formats IN
 //
 // Opens IN (made absolute) with OpenFile of the facade, linked to a
 // TXLSAdapter that allows overwriting, and writes it to OUT with the
@@ -32,9 +39,11 @@
 // s:TEXT, w:COUNT (as many 16-bit characters), a:COUNT (as many 8-bit
 // ones). --name gives the name NUMBER (from 1) the area R1..R2, C1..C2
 // (from 0). --set-formula parses TEXT as a user types it ("=SUM(A1:A3)*2")
-// into the cell at ROW, COLUMN of sheet SHEET (from 1; the first worksheet
-// only, the one whose cells go through the cell storage); a refused text
-// gives status 1 and the parser's message, and OUT is not created.
+// into the cell at ROW, COLUMN of sheet SHEET (from 1) through the facade;
+// a refused text gives status 1 and the parser's message, and OUT is not
+// created. --copy-rows, --delete-rows, --delete-cols, --insert-sheets and
+// --delete-sheets change rows, columns and sheets through the facade
+// (FormulaOptions.h), every sheet's references and the names following.
 //
 // --settings changes the settings of the workbook (through the globals)
 // and of its first sheet through the sheet's setters, so that other programs can tell whether
@@ -43,12 +52,15 @@
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
 // to pages on, which hides the scale from other programs.
 //
-// --merge and --unmerge merge and unmerge the cells R1..R2, C1..C2 of
-// SHEET through the sheet, --copy-cols inserts COUNT copies of columns
-// FIRST..LAST before column DEST through the workbook, so that other sheets
-// and names follow (numbers from 1, in command-line order); a refused
-// change gives status 1 and its message, and OUT is not created. --merged
-// prints IN's merged ranges (RangeOptions.h).
+// --merge, --unmerge, --copy-cols, --link, --col-width, --col-hidden,
+// --col-format, --outline, --page-break, --col-break and --mark-breaks go
+// through the workbook file's operations of the same names (numbers from 1,
+// in command-line order; RangeOptions.h); a refused change gives status 1
+// and its message, and OUT is not created. --merged and --links print IN's
+// merged ranges and hyperlinks.
+//
+// --formulas prints every formula as text and every defined name
+// (FormulaOptions.h).
 //
 // --cells prints every value cell of IN as the facade reads it (rows up to
 // GetMaxRow, each row's used cells), one a line: sheet index, row and
@@ -70,6 +82,8 @@
 
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/FormatOptions.h"
+#include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
@@ -84,12 +98,13 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, FormulaText, Book } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, Facade, File } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
-    xlsroundtrip::TBookChange Run;
+    xlsroundtrip::TFileChange FileRun;
+    xlsroundtrip::TFacadeChange Call;
 };
 
 // The first worksheet (from 0), or -1.
@@ -105,12 +120,6 @@ void PlaceFormula(TWorkbook& book, const TChange& change) {
     const std::uint8_t tokens[] = {0x1E, 7, 0};
     book.WorkSheets(sheet).Cells().CellList().AssignFormulaX(change.Row - 1, change.Column - 1, tokens, change.Value,
                                                              book.Globals().GetIs1904());
-}
-
-void SetFormulaText(TWorkbook& book, const TChange& change) {
-    const int sheet = FirstWorkSheet(book);
-    if (sheet < 0 || change.Sheet != sheet + 1) throw Exception("formula text goes on the first worksheet only");
-    book.WorkSheets(sheet).Cells().CellList().SetFormula(change.Row - 1, change.Column - 1, change.Text.Value);
 }
 
 void SetNameArea(TWorkbook& book, const TChange& change) {
@@ -166,11 +175,11 @@ void SetLabel(TKalmiraImport& xls, const TChange& change) {
 }
 
 void Apply(TKalmiraImport& xls, const TChange& change) {
+    if (change.Kind == TChange::TKind::File) return change.FileRun(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()));
     TWorkbook& book = Model(xls);
-    if (change.Kind == TChange::TKind::Book) return change.Run(book);
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
-    if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
+    if (change.Kind == TChange::TKind::Facade) return change.Call(xls);
     SetLabel(xls, change);
 }
 
@@ -190,14 +199,22 @@ std::string ValueText(const TVariant& value) {
 // IN made absolute, so that it is never looked up elsewhere.
 void Open(TKalmiraImport& xls, const char* inName) { xls.OpenFile(std::filesystem::absolute(inName).string()); }
 
-int PrintCells(const char* inName, bool merged) {
+int PrintCells(const char* inName, const std::string& what) {
     TXLSAdapter adapter;
     TKalmiraImport xls;
     xls.SetAdapter(&adapter);
     Open(xls, inName);
-    if (merged) {
-        xlsroundtrip::PrintMerged(Model(xls), std::cout);
+    if (xlsroundtrip::IsListOption(what)) {
+        xlsroundtrip::PrintList(what, dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
         return 0;
+    }
+    if (what == "--formats") {
+        xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
+        return 0;
+    }
+    if (what == "--formulas") {
+        xlsroundtrip::PrintFormulas(xls, std::cout);
+        return std::cout.flush() ? 0 : 1;
     }
     // Streamed out in blocks as the cells are visited, never gathered whole.
     constexpr std::size_t Block = 1 << 16;
@@ -265,16 +282,15 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
         c.Column = std::stoi(argv[i + 2]);
         c.Value = ParseValue(argv[i + 3]);
         i += 4;
-    } else if (std::strcmp(argv[i], "--set-formula") == 0 && i + 5 <= argc) {
-        c.Kind = TChange::TKind::FormulaText;
-        c.Sheet = std::stoi(argv[i + 1]);
-        c.Row = std::stoi(argv[i + 2]);
-        c.Column = std::stoi(argv[i + 3]);
-        c.Text.Value = Utf8ToUtf16(argv[i + 4]);
-        i += 5;
-    } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::Book;
-        c.Run = std::move(run);
+    } else if (auto call = xlsroundtrip::ParseFacadeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::Facade;
+        c.Call = std::move(call);
+    } else if (auto rangeRun = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(rangeRun);
+    } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(fileRun);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -315,17 +331,31 @@ int Usage() {
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
+                 "                        [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...\n"
+                 "                        [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
+                 "                        [--delete-sheets FIRST COUNT]...\n"
+                 "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"
+                 "                        [--col-width SHEET COL WIDTH]... [--col-hidden SHEET COL 0|1]...\n"
+                 "                        [--col-format SHEET COL XF]... [--outline SHEET rows|cols FIRST LAST LEVEL]...\n"
+                 "                        [--page-break SHEET ROW]... [--col-break SHEET COL]... [--mark-breaks SHEET MARK]...\n"
+                 "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
+                 "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
                  "       xlsroundtrip --cells IN\n"
-                 "       xlsroundtrip --merged IN\n";
+                 "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --links IN\n"
+                 "       xlsroundtrip --formulas IN\n"
+                 "       xlsroundtrip --formats IN\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
+    const std::string listing = argc == 3 ? argv[1] : "";
+    if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
+        listing == "--formats") {
         try {
-            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
+            return PrintCells(argv[2], listing);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
