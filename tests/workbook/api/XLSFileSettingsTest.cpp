@@ -116,7 +116,6 @@ TEST(XLSFileSettings, NotYetBuilt) {
         {"autofit", {"AutofitRow", "AutofitCol", "AutofitRowsOnWorkbook"}},
         {"pictures", {"GetPicturesCount", "GetPictureName", "GetPicture", "AssignPictureProperties", "ClearImage", "DeleteImage", "AssignPicture", "AssignPicture", "AddImage"}},
         {"autofilter", {"SetAutoFilter", "RemoveAutoFilter", "HasAutoFilter", "HasAutoFilter", "GetAutoFilterRange"}},
-        {"clipboard", {"CopyToClipboard", "CopyToClipboard", "PasteFromClipboard"}},
     };
     TXLSAdapter adapter;
     auto notYet = excelprobe::Probe([&] { return adapter.GetWorkbook(); }).notYetNames;
