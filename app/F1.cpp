@@ -1,7 +1,11 @@
 #include "app/F1.h"
 
 #include "app/Tmydates.h"
+#include "app/Tfieldnumber.h"
+#include "app/Tmeterbook.h"
+#include "app/Tmetertable.h"
 #include "app/Tmymeridla.h"
+#include "app/Tmyodecty.h"
 #include "app/Wmeridla.h"
 
 #include "app/Tcheckandrefresh.h"
@@ -13,9 +17,12 @@
 #include "app/Wlog.h"
 #include "app/Wcontrols.h"
 #include "app/Wnulove.h"
+#include "app/Wpatnistav.h"
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
 #include "app/about.h"
+#include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/XLSAdapter.h"
 #include "gateway/Serial.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MenuItem.h"
@@ -25,11 +32,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
@@ -37,6 +46,8 @@
 #include <QTreeWidget>
 
 #include <cstdlib>
+#include <filesystem>
+#include <unordered_map>
 
 TForm1* Form1 = nullptr;
 
@@ -51,11 +62,52 @@ constexpr int kValueColumn = 9;
 
 constexpr int kPanelWidths[] = {120, 110, 50, 100, 220, 90, 100};
 
+// Texts the list must show whole: a reading's time and a long value.
+constexpr const char* kWidestTime = "00.00.0000 00:00:00";
+constexpr const char* kWidestValue = "00000000.0000";
+constexpr int kCellPadding = 12;
+
+}  // namespace
+
+// The list rows by folded meter key, so that a reading finds its row
+// without walking the list; a row leaves it when it is deleted.
+class TMeterRows {
+public:
+    void Add(const std::string& key, QTreeWidgetItem* item) { rows_[FoldKey(key)].push_back(item); }
+    void Remove(const std::string& key, QTreeWidgetItem* item) {
+        auto it = rows_.find(FoldKey(key));
+        if (it == rows_.end()) return;
+        std::erase(it->second, item);
+        if (it->second.empty()) rows_.erase(it);
+    }
+    // The first row of the key in the list's present order, or null.
+    QTreeWidgetItem* First(const QTreeWidget* list, const std::string& key) const {
+        auto it = rows_.find(FoldKey(key));
+        if (it == rows_.end()) return nullptr;
+        QTreeWidgetItem* first = nullptr;
+        int firstAt = 0;
+        for (QTreeWidgetItem* item : it->second) {
+            const int at = it->second.size() == 1 ? 0 : list->indexOfTopLevelItem(item);
+            if (at >= 0 && (!first || at < firstAt)) first = item, firstAt = at;
+        }
+        return first;
+    }
+
+private:
+    std::unordered_map<std::string, std::vector<QTreeWidgetItem*>> rows_;
+};
+
+namespace {
+
 // A list row; its data is the meter record, and it sorts by the column
 // that was clicked last.
 class TMeterItem : public QTreeWidgetItem {
 public:
-    explicit TMeterItem(TMeterRecord record) : record_(std::move(record)) {}
+    TMeterItem(TMeterRecord record, std::shared_ptr<TMeterRows> rows)
+        : record_(std::move(record)), rows_(std::move(rows)) {
+        rows_->Add(record_->key, this);
+    }
+    ~TMeterItem() override { rows_->Remove(record_->key, this); }
     const TMeterRecord& Record() const { return record_; }
 
     bool operator<(const QTreeWidgetItem& other) const override {
@@ -66,6 +118,7 @@ public:
 
 private:
     TMeterRecord record_;
+    std::shared_ptr<TMeterRows> rows_;
 };
 
 QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
@@ -91,6 +144,7 @@ QString Qs(const std::string& s) { return QString::fromStdString(s); }
 
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
+      meterRows_(std::make_shared<TMeterRows>()),
       rowUpdates_(new plat::THandOff<TRowUpdate>(
           [this](const TRowUpdate& update) { ApplyRowUpdate(update); }, this)),
       gatewayStates_(new plat::THandOff<gatewayState>(
@@ -132,14 +186,26 @@ TForm1::TForm1(QWidget* parent)
     sb->SetText(2, Qs(conf.dir.usbCom));
 
     SetGatewayRfAddress("0x00000000");
+    adapter_ = std::make_unique<kalmira::TXLSAdapter>();
+    adapter_->SetAllowOverwritingFiles(false);
+    xls_ = std::make_unique<kalmira::TKalmiraImport>();
+    xls_->SetAdapter(adapter_.get());
     keys_ = std::make_unique<TMeterKeyList>();
     meterKeyList = keys_.get();
+
+    odecty_ = std::make_unique<TMyOdecty>(myDbBasic, [](const std::string& line) { logWindow->AddLogLine(line); });
+    myOdecty = odecty_.get();
+    Tflog* log = log_.get();
+    odecty_->SetReadings(meterKeyList, {[log](const std::string& line) { log->AddLogLine(line); },
+                                        [this](TRowUpdate update) { PostRowUpdate(std::move(update)); }});
+    odecty_->SetDebug(conf.debug);
 }
 
 TForm1::~TForm1() {
     rowUpdates_->Close();
     gatewayStates_->Close();
     readings_.reset();
+    if (myOdecty == odecty_.get()) myOdecty = nullptr;
     if (meterKeyList == keys_.get()) meterKeyList = nullptr;
     if (myConfig == config_.get()) myConfig = nullptr;
     if (myDates == dates_.get()) myDates = nullptr;
@@ -178,6 +244,12 @@ void TForm1::BuildForm() {
     BuildButtons(client);
     BuildMenus();
     TrayIcon1 = new plat::TTrayIcon(this);
+    openDlg = new QFileDialog(this);
+    openDlg->setObjectName(QStringLiteral("openDlg"));
+    openDlg->setOption(QFileDialog::DontUseNativeDialog);
+    openDlg->setNameFilter(QStringLiteral("Excel 1997-2003 (*.xls)"));
+    openDlg->setFileMode(QFileDialog::ExistingFile);
+    openDlg->setAcceptMode(QFileDialog::AcceptOpen);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -187,6 +259,7 @@ void TForm1::BuildList(QWidget* client) {
                           {{"Č.bytu", 50}, {"Jméno", 70}, {"Příjmení", 90}, {"Ulice", 70}, {"č.p.", 60},
                            {"Město", 90}, {"Typ", 80}, {"Výr. číslo", 80}, {"Datum odečtu", 80}, {"Hodnota", 70}});
     lvMeters->setGeometry(0, 0, kClientWidth, 380);
+    WidenColumnsToFit();
     lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
@@ -198,6 +271,19 @@ void TForm1::BuildList(QWidget* client) {
     connect(lvMeters, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popmenuTable->popup(lvMeters->viewport()->mapToGlobal(at));
     });
+}
+
+// The stored widths were laid out for a smaller font: a column whose caption,
+// reading time or value would be cut in this font gets wider.
+void TForm1::WidenColumnsToFit() {
+    const QFontMetrics metrics = lvMeters->fontMetrics();
+    for (int i = 0; i < lvMeters->columnCount(); ++i) {
+        int width = std::max(lvMeters->columnWidth(i), lvMeters->header()->sectionSizeHint(i));
+        if (i == 8) width = std::max(width, metrics.horizontalAdvance(QLatin1String(kWidestTime)) + kCellPadding);
+        if (i == kValueColumn)
+            width = std::max(width, metrics.horizontalAdvance(QLatin1String(kWidestValue)) + kCellPadding);
+        lvMeters->setColumnWidth(i, width);
+    }
 }
 
 void TForm1::BuildStatusBar() {
@@ -242,6 +328,7 @@ void TForm1::BuildButtons(QWidget* client) {
     mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"), 530);
     btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"), 648);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(mUlozit, &QPushButton::clicked, this, [this] { mUlozitClick(); });
     connect(btnReadModules, &QPushButton::clicked, this, [this] { btnReadModulesClick(); });
 }
 
@@ -284,6 +371,14 @@ void TForm1::BuildMenus() {
     Store(Upravit1, false, false);
 
     plat::OnClick(Exit1, [this] { close(); });
+    plat::OnClick(mLoadFile, [this] { mLoadFileClick(); });
+    plat::OnClick(Sta1, [this] {
+        try {
+            MainMeterDialog();
+        } catch (const std::exception& e) {
+            plat::ShowException(e);
+        }
+    });
     plat::OnClick(mShow, [this] { mShowClick(); });
     plat::OnClick(m_Debug, [this] { m_DebugClick(); });
     plat::OnClick(mPouzenaobrazovku, [this] { mPouzenaobrazovkuClick(); });
@@ -293,9 +388,103 @@ void TForm1::BuildMenus() {
     plat::OnClick(Upravit1, [this] { Upravit1Click(); });
 }
 
+void TForm1::mLoadFileClick() {
+    if (openDlg->exec() != QDialog::Accepted || openDlg->selectedFiles().isEmpty()) return;
+    LoadMeterFile(openDlg->selectedFiles().front().toStdString());
+}
+
+void TForm1::LoadMeterFile(const std::string& fileName) {
+    // The facade closes its workbook before it opens: a fresh one takes the
+    // file, and the open workbook goes only once the new one opened.
+    auto fresh = std::make_unique<kalmira::TKalmiraImport>();
+    fresh->SetAdapter(adapter_.get());
+    try {
+        fresh->OpenFile(fileName);
+    } catch (const std::exception&) {
+        plat::MessageDlg(QStringLiteral("Nelze načíst soubor měřidel"), plat::TMsgDlgType::Error, plat::mbOK, this);
+        logWindow->AddLogLine("Nelze načíst soubor měřidel" + fileName);
+        return;
+    }
+    xls_ = std::move(fresh);
+    try {
+        LoadMeterRows();
+    } catch (const std::exception& e) {
+        plat::ShowException(e);
+    }
+}
+
+void TForm1::LoadMeterRows() {
+    xls_->SetActiveSheet(1);
+    logWindow->AddLogLine("Načtený soubor : " + xls_->FileName());
+    mUlozit->setEnabled(true);
+    lvMeters->clear();
+    // Readings go on into the old list until the new one is swapped in;
+    // a row that fails leaves the rows before it loaded.
+    TMeterKeyList loaded;
+    auto swapIn = [&] { meterKeyList->Swap(loaded); };
+    try {
+        ReadMeterRows(*xls_, [&](TMeterRecord record) {
+            loaded.Add(record->key, record);
+            if (record->column21Text.empty()) AddMeterRow(std::move(record));
+        });
+    } catch (...) {
+        swapIn();
+        throw;
+    }
+    swapIn();
+    mainMeterValue = 0;
+    mainMeterValue = ReadMainMeter(*xls_);
+    sb->SetText(1, QStringLiteral("Počet měřidel : ") + QString::number(lvMeters->topLevelItemCount()));
+}
+
+void TForm1::mUlozitClick() {
+    try {
+        SaveReadingTable();
+    } catch (const std::exception& e) {
+        plat::ShowException(e);
+    }
+}
+
+// The readings are copied under their lock first: one arriving meanwhile
+// goes into the next save.  The file name is the one the workbook was
+// loaded from; the file on disk changes only by a complete new one.
+void TForm1::SaveReadingTable() {
+    const std::vector<TStradelCntrs> meters = meterKeyList->Snapshot();
+    CheckReadingTable(*xls_, meters);
+    WriteReadingTable(*xls_, meters);
+    MainMeterDialog();
+    WriteMainMeter(*xls_, mainMeterValue);
+    const std::string fileName = xls_->FileName();
+    std::error_code error;
+    if (std::filesystem::exists(fileName, error)) {
+        const int answer = plat::MessageDlg(QStringLiteral("Soubor již existuje.Přejete si ho přepsat ?"),
+                                            plat::TMsgDlgType::Information, plat::mbYes | plat::mbNo, this);
+        if (answer != plat::mrYes) {
+            ShowInformation("Ukládánání souboru bylo zrušeno.");
+            return;
+        }
+    }
+    WriteMeterFile(*xls_, fileName);
+    ShowInformation(("Výsledný soubor byl uložen do :" + fileName).c_str());
+}
+
+void TForm1::MainMeterDialog() {
+    if (!fpatni) {
+        // The program makes it at start; a window made without it makes its own.
+        fpatni = new Tfpatni(this);
+    }
+    fpatni->ePatniStav->setText(Qs(plat::FloatToStr(RoundToPlaces(mainMeterValue, kPatniPlaces))));
+    // "Pokračovat" is its only button: closing it goes on with the text too.
+    fpatni->exec();
+    const std::string text = fpatni->ePatniStav->text().toStdString();
+    const std::optional<double> value = TryParseFieldNumber(text);
+    if (!value) throw std::runtime_error("\"" + text + "\" není platné číslo");
+    mainMeterValue = RoundToPlaces(*value, kPatniPlaces);
+}
+
 QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {
     const TStradelCntrs& m = *record;
-    auto* item = new TMeterItem(std::move(record));
+    auto* item = new TMeterItem(std::move(record), meterRows_);
     const std::string* texts[] = {&m.flatNumber, &m.firstName, &m.surname,  &m.street,
                                   &m.houseNumber, &m.city,     &m.meterType, &m.serialNumber};
     for (int i = 0; i < static_cast<int>(std::size(texts)); ++i) item->setText(i, Qs(*texts[i]));
@@ -351,6 +540,7 @@ void TForm1::m_DebugClick() {
     debugMode = readings_->DebugClick(ticked, debugMode);
     m_Debug->setChecked(ticked);
     myConfig->Conf()->debug = debugMode;
+    odecty_->SetDebug(debugMode);
 }
 
 void TForm1::mPouzenaobrazovkuClick() {
@@ -393,15 +583,10 @@ void TForm1::StopReadings() {
 bool TForm1::PostRowUpdate(TRowUpdate update) { return rowUpdates_->Post(std::move(update)); }
 
 void TForm1::ApplyRowUpdate(const TRowUpdate& update) {
-    const QString key = Qs(update.key);
-    for (int i = 0; i < lvMeters->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = lvMeters->topLevelItem(i);
-        TMeterRecord record = RecordOf(item);
-        if (!record || Qs(record->key).compare(key, Qt::CaseInsensitive) != 0) continue;
-        item->setText(8, Qs(DateTimeText(update.time)));
-        item->setText(kValueColumn, Qs(ValueText(update.value)));
-        return;
-    }
+    QTreeWidgetItem* item = meterRows_->First(lvMeters, update.key);
+    if (!item) return;
+    item->setText(8, Qs(DateTimeText(update.time)));
+    item->setText(kValueColumn, Qs(ValueText(update.value)));
 }
 
 // The show event comes again at every restore from the notification area;
@@ -504,8 +689,9 @@ linkInterfaces TForm1::LinkSinks() {
         log->AddMemoLine(line);
         log->AddLogLine(line);
     };
-    sinks.reading = [this](const std::string& address, int kind, int, double value, int index) {
-        PostRowUpdate({ReadingKey(address, kind, index), plat::Now(), value});
+    TMyOdecty* odecty = odecty_.get();
+    sinks.reading = [odecty](const std::string& address, int kind, int rssi, double value, int index) {
+        odecty->AddReading(address, kind, rssi, value, index);
     };
     sinks.screenOnly = [this] { return onlyOnScreen.load(); };
     sinks.state = [this](gatewayState state) { PostGatewayState(std::move(state)); };

@@ -19,6 +19,7 @@
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -29,20 +30,20 @@ class QTreeWidgetItem;
 class TCheckAndRefresh;
 class TMyConfig;
 class TMyDates;
+class TMeterRows;
 class TMyMeridla;
+class TMyOdecty;
 class Tflog;
+
+namespace kalmira {
+class TKalmiraImport;
+class TXLSAdapter;
+}
 
 namespace plat {
 class TStatusBar;
 class TTrayIcon;
 }  // namespace plat
-
-// A reading's date and value for the list row of one meter key.
-struct TRowUpdate {
-    std::string key;
-    plat::TDateTimeParts time;
-    double value = 0;
-};
 
 class TForm1 : public QMainWindow {
 public:
@@ -77,6 +78,8 @@ public:
     QAction* Export1;
     QAction* Upravit1;
     plat::TTrayIcon* TrayIcon1;
+    // "Excel 1997-2003 (*.xls)"; the program's own dialog, not the desktop's.
+    QFileDialog* openDlg;
 
     int sortColumn = 0;
     // Read by the reading hand-over on the transport's thread.
@@ -90,6 +93,25 @@ public:
     // PostGatewayState.
     const std::string& GatewayRfAddress() const { return gatewayRfAddress_; }
     void SetGatewayRfAddress(const std::string& text) { gatewayRfAddress_ = text; }
+
+    // The meters workbook: the file dialog, then LoadMeterFile.
+    void mLoadFileClick();
+    // Opens the file and fills the key list and the list from its first
+    // sheet.  A file that does not open changes nothing; a failure after the
+    // open reaches the exception box with the rows read so far loaded.
+    void LoadMeterFile(const std::string& fileName);
+    // "Uložit tabulku": the readings into the open meters workbook, the main
+    // water meter asked, the workbook written back to its file after a Yes.
+    void mUlozitClick();
+    // The main water meter dialog, also run alone by "Zadat patní vodoměr...":
+    // the field shows mainMeterValue; its text when the dialog closes becomes
+    // mainMeterValue, rounded to 3 places (a text that is no number raises).
+    void MainMeterDialog();
+
+    // The facade that holds the workbook the last load opened, and the
+    // adapter that makes its workbook objects.
+    kalmira::TKalmiraImport& xls() { return *xls_; }
+    kalmira::TXLSAdapter& XLSAdapter1() { return *adapter_; }
 
     // A list row for the record, with the record as its data.
     QTreeWidgetItem* AddMeterRow(TMeterRecord record);
@@ -145,12 +167,15 @@ protected:
 private:
     void BuildForm();
     void BuildList(QWidget* client);
+    void WidenColumnsToFit();
     void BuildStatusBar();
     void BuildMenus();
     void BuildButtons(QWidget* client);
     void ShowMode();
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
+    void LoadMeterRows();
+    void SaveReadingTable();
     void ShowInformation(const char* text);
 
     std::unique_ptr<Tflog> log_;
@@ -158,6 +183,10 @@ private:
     std::unique_ptr<TMyDates> dates_;
     std::unique_ptr<TMyMeridla> meridla_;
     std::unique_ptr<TMeterKeyList> keys_;
+    std::unique_ptr<TMyOdecty> odecty_;
+    std::shared_ptr<TMeterRows> meterRows_;
+    std::unique_ptr<kalmira::TXLSAdapter> adapter_;
+    std::unique_ptr<kalmira::TKalmiraImport> xls_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
     plat::THandOff<gatewayState>* gatewayStates_;

@@ -36,12 +36,13 @@ std::optional<double> ConvertWith(std::string_view s, char separator) {
 
 }  // namespace
 
-double ParseFieldNumber(std::string_view text) {
+std::optional<double> TryParseFieldNumber(std::string_view text) {
     std::string_view s = Trim(text);
-    if (auto v = ConvertWith(s, '.')) return *v;
-    if (auto v = ConvertWith(s, ',')) return *v;
-    return 0;
+    if (auto v = ConvertWith(s, '.')) return v;
+    return ConvertWith(s, ',');
 }
+
+double ParseFieldNumber(std::string_view text) { return TryParseFieldNumber(text).value_or(0); }
 
 double RoundToPlaces(double value, int places) {
     long double scale = std::pow(10.0L, places);

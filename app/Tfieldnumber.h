@@ -5,8 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include <optional>
+
 // The whole text (blanks around it allowed) as a number with '.' as the
-// decimal separator, else with ','; 0 when neither converts.  Infinities,
+// decimal separator, else with ','; none when neither converts, and for
+// infinities, NaN and values out of range.
+std::optional<double> TryParseFieldNumber(std::string_view text);
+
+// The same, 0 when neither converts.  Infinities,
 // NaN and values out of range also give 0: a NaN would pass every "not 0"
 // check that follows.
 double ParseFieldNumber(std::string_view text);

@@ -1,11 +1,56 @@
 #include "app/Tmyodecty.h"
 
+#include "app/Tmydates.h"
+
 using plat::SqlDate;
 using plat::SqlDouble;
 using plat::SqlInt;
 using plat::SqlText;
 
+TMyOdecty* myOdecty = nullptr;
+
 TMyOdecty::TMyOdecty(TMyDbBasic* db, TDbLog log) : db_(db), log_(std::move(log)) {}
+
+double MeterValue(const TStradelCntrs& meter, double rawValue) {
+    const long double divisor = meter.divisor == 0 ? 1 : meter.divisor;
+    return static_cast<double>(static_cast<long double>(meter.multiplier) * rawValue / divisor +
+                               meter.correction);
+}
+
+void TMyOdecty::SetReadings(TMeterKeyList* keys, TReadingOutlets outlets, Clock clock) {
+    keys_ = keys;
+    outlets_ = std::move(outlets);
+    clock_ = std::move(clock);
+}
+
+void TMyOdecty::AddReading(const std::string& rfAddressText, int kind, int rssi, double rawValue, int msgIndex) {
+    const int index = ReadingIndex(kind, msgIndex);
+    if (debug_ > 0 && outlets_.log) outlets_.log("Odecet pro " + rfAddressText + " Idx:" + std::to_string(index));
+    if (!keys_) return;
+    // One reading of the clock: the record and the list row show the same second.
+    const plat::TDateTimeParts now = clock_();
+    const double readTime = EncodeDateTime(now);
+    std::string key;
+    const bool found = keys_->Update(rfAddressText + "=" + std::to_string(index), [&](TStradelCntrs& m) {
+        m.rssi = rssi;
+        m.value = MeterValue(m, rawValue);
+        m.readTime = readTime;
+        key = m.key;
+    });
+    if (!found) {
+        FindMeter(rfAddressText, index, rawValue);  // only the voltage fallback is left to do
+        return;
+    }
+    if (outlets_.row) outlets_.row({std::move(key), now, rawValue});
+}
+
+TMeterRecord TMyOdecty::FindMeter(const std::string& rfAddressText, int msgIndex, double rawValue) {
+    if (!keys_) return nullptr;
+    if (TMeterRecord found = keys_->Find(rfAddressText + "=" + std::to_string(msgIndex))) return found;
+    if (msgIndex == 11)
+        keys_->UpdateFirstOfAddress(rfAddressText, [rawValue](TStradelCntrs& m) { m.auxValue = rawValue; });
+    return nullptr;
+}
 
 TSqlText TMyOdecty::ConsumptionSql(const std::string& tableName, const plat::TDateTimeParts& from,
                                    const plat::TDateTimeParts& to) {

@@ -25,6 +25,9 @@ Tfpatni::Tfpatni(QWidget* parent) : QDialog(parent) {
 }
 
 Tfpatni::~Tfpatni() {
+    // Leaving the field rewrites it: let that happen while the dialog is
+    // still whole, not when its base class hands the focus on.
+    if (ePatniStav->hasFocus()) ePatniStav->clearFocus();
     if (fpatni == this) fpatni = nullptr;
 }
 

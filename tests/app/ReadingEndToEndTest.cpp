@@ -4,17 +4,25 @@
 // the log folder in a temporary folder, and the progress window ticking
 // every 100 ms.
 #include "app/F1.h"
+#include "app/Tcheckandrefresh.h"
+#include "app/Tformats.h"
+#include "app/Tmydates.h"
 #include "app/Winfo.h"
 #include "app/Wselectserial.h"
 #include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 #include "platform/qt/StatusBar.h"
+#include "app/Wpatnistav.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -284,6 +292,60 @@ TEST_F(ReadingEndToEnd, AGatewayThatHangsUpIsRetriedAndRequestsNobodyTakesAreDro
     EXPECT_TRUE(WaitOnline());
     Tick(false);
     EXPECT_TRUE(WaitOffline());
+}
+
+// The operator's day: the meters workbook typed into the file dialog, the
+// readings activated, and a module's pulse count and temperature in their
+// rows.
+TEST_F(ReadingEndToEnd, AMetersWorkbookLoadsAndASensorPacketFillsItsRows) {
+    const std::string path = dir.File("Měřidla domu.xls");
+    apptest::WriteFile(path, ReadFile(ORVELO_SOURCE_DIR "/tests/fixtures/xls/app_meters.xls"));
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = dynamic_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->nameFilters(), QStringList {"Excel 1997-2003 (*.xls)"});
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromStdString(path));
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+    });
+    form->mLoadFile->trigger();
+    ASSERT_EQ(form->lvMeters->topLevelItemCount(), 6);
+    EXPECT_EQ(Panel(1), "Počet měřidel : 6");
+    EXPECT_TRUE(LogHas(" : Načtený soubor : " + path + "\n"));
+
+    Tick(true);
+    ASSERT_TRUE(com3->waitHeld());
+    ASSERT_TRUE(WaitOnline());
+    const Bytes header {0x01, 0x02, 0x03, 0x04, 0x0A, 0x0B, 0x0C, 0x0D, 0x22, 0x00, 0x21};
+    ASSERT_TRUE(com3->sendRfPacket(header + standin::signedRecord(63, -1, 1) + standin::unsignedRecord(100, 0, 1234) +
+                                   standin::signedRecord(105, 0, 215)));
+    QTreeWidgetItem* pulses = form->lvMeters->topLevelItem(0);
+    QTreeWidgetItem* heat = form->lvMeters->topLevelItem(1);
+    ASSERT_TRUE(WaitUntil([&] { return pulses->text(9) == "1234" && heat->text(9) == "21.5"; }));
+    const TStradelCntrs read = meterKeyList->Snapshot().front();
+    EXPECT_EQ(read.value, 22.84);
+    EXPECT_EQ(pulses->text(8).toStdString(), DateTimeText(DecodeDateTime(read.readTime)));
+    EXPECT_TRUE(std::regex_match(heat->text(8).toStdString(), kDated));
+    TCheckAndRefresh(form->lvMeters, form->sb, nullptr).Refresh();
+    EXPECT_EQ(Panel(5), " Odečtených: 2");
+    // What the operator saw, beside the test's output.
+    const std::string shot = ORVELO_BINARY_DIR "/meters_loaded.png";
+    if (form->grab().save(QString::fromStdString(shot))) RecordProperty("screenshot", shot);
+
+    // "Uložit tabulku": the main water meter as loaded, rounded; Yes; xlrd
+    // reads the list's time and the value in the row's month.
+    ScopedEnv yes("ORVELO_DIALOG_ANSWER", std::string("yes"));
+    WhenModal([](QWidget* modal) {
+        EXPECT_EQ(static_cast<Tfpatni*>(modal)->ePatniStav->text(), "1234.568");
+        static_cast<Tfpatni*>(modal)->Button1->click();
+    });
+    EXPECT_EQ(Boxes([&] { form->mUlozit->click(); }), "Informace|Soubor již existuje.Přejete si ho přepsat ?\n"
+                                                     "Informace|Výsledný soubor byl uložen do :" + path + "\n");
+    const int month = 2 * DecodeDateTime(read.readTime).month + 7;
+    const std::string cells = ole2test::OleCheck("cells", path);
+    EXPECT_NE(cells.find("Roky\t4\t" + std::to_string(month) + "\t1\t'" + pulses->text(8).toStdString() + "'\n" +
+                         "Roky\t4\t" + std::to_string(month + 1) + "\t2\t22.84\n"),
+              std::string::npos);
+    Tick(false);
 }
 
 }  // namespace

@@ -1,0 +1,285 @@
+// The meters workbook through the main window, the real facade and engine:
+// the load, the readings store and "Uložit tabulku", on copies of the
+// LibreOffice-made fixtures (make_fixtures.py: meters.xls, app_meters*.xls)
+// in a folder whose name has a blank and Czech letters; the store's clock is
+// the test's, boxes answer through the seam, xlrd reads what was saved.
+#include "app/F1.h"
+#include "app/Tformats.h"
+#include "app/Tmeterbook.h"
+#include "app/Tmydates.h"
+#include "app/Tmyodecty.h"
+#include "app/Wpatnistav.h"
+#include "platform/qt/StatusBar.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/UKalmiraImport.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bit>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using apptest::Boxes;
+using kalmira::TVariant;
+using Strings = std::vector<std::string>;
+
+const Strings kAllKeys {"0xA0B0C0D=0", "0xA0B0C0D=8", "0x1a2b=1", "0x1a2b=2", "0x0a0b0c0e=0", "=0", "0x5=0", "0x6=2"};
+const QStringList kListed {"1", "2", "3", "", "7", "8"};
+const std::string kQuestion = "Informace|Soubor již existuje.Přejete si ho přepsat ?\n";
+const plat::TDateTimeParts kMarch {2026, 3, 16, 10, 20, 30, 0};
+
+class MeterWorkbook : public apptest::FormFixture {
+protected:
+    std::string folder = dir.File("Odečty č. 1");
+    std::string book = folder + "/měřidla domu.xls";
+    Tfpatni* patni = nullptr;
+
+    void SetUp() override {
+        FormFixture::SetUp();
+        Start();
+        patni = fpatni = new Tfpatni(form.get());
+        fs::create_directory(folder);
+    }
+    std::string Load(const std::string& fixture) {
+        fs::copy_file(ORVELO_SOURCE_DIR "/tests/fixtures/xls/" + fixture, book, fs::copy_options::overwrite_existing);
+        return Boxes([&] { form->LoadMeterFile(book); });
+    }
+    Strings Keys() const {
+        Strings keys;
+        for (const TStradelCntrs& m : meterKeyList->Snapshot()) keys.push_back(m.key);
+        return keys;
+    }
+    void Read(plat::TDateTimeParts at, const std::string& address, int index, double raw, int kind = 0) {
+        myOdecty->SetClock([at] { return at; });
+        myOdecty->AddReading(address, kind, -60, raw, index);
+    }
+    // The boxes of a save with the question answered, the dialog's field
+    // typed over (when given) before "Pokračovat".
+    std::string Save(const char* answer, std::optional<QString> typed = std::nullopt) {
+        apptest::ScopedEnv reply("ORVELO_DIALOG_ANSWER", std::string(answer));
+        apptest::WhenModal([this, typed](QWidget*) {
+            shown = patni->ePatniStav->text();
+            if (typed) patni->ePatniStav->setText(*typed);
+            patni->Button1->click();
+        });
+        return Boxes([&] { form->mUlozitClick(); });
+    }
+    // "Sheet,row,col=value" (from 1, xlrd's repr), or "" when xlrd has no such cell.
+    std::string Cell(const std::string& sheet, int row, int col) const {
+        const std::string at = sheet + "\t" + std::to_string(row - 1) + "\t" + std::to_string(col - 1) + "\t";
+        for (const std::string& line : ole2test::Lines(ole2test::OleCheck("cells", book)))
+            if (line.rfind(at, 0) == 0) return line.substr(line.rfind('\t') + 1);
+        return "";
+    }
+    std::string Saved() const { return "Informace|Výsledný soubor byl uložen do :" + book + "\n"; }
+    QString shown;
+};
+
+TEST_F(MeterWorkbook, EachVariantFillsKeysListPanelAndMainMeter) {
+    const std::string all = "0xA0B0C0D=0 0xA0B0C0D=8 0x1a2b=1 0x1a2b=2 0x0a0b0c0e=0 =0 0x5=0 0x6=2 |1|2|3||7|8| ";
+    const std::pair<const char*, std::string> cases[] = {  // boxes, then the state
+        {"app_meters.xls", all + "Počet měřidel : 6 1234.5678"},
+        {"app_meters_noblock.xls", all + "Počet měřidel : 6 0"},
+        {"app_meters_empty.xls", "|| Počet měřidel : 0 0"},
+        {"app_meters_textdiv.xls", "Orvelo|Řádek 7, sloupec 16: \"abc\" není číslo.\n0xA0B0C0D=0 0xA0B0C0D=8 |1|2|  0"},
+        {"app_meters_onesheet.xls", "Orvelo|Sheet number \"1\" invalid. Must be between 0 and 0.\n" + all + " 0"},
+    };
+    for (const auto& [file, expected] : cases) {
+        form->sb->SetText(1, QString());
+        std::string state = Load(file);
+        for (const std::string& key : Keys()) state += key + " ";
+        state += ("|" + apptest::ColumnTexts(form->lvMeters, 0).join('|') + "| ").toStdString();
+        state += form->sb->Text(1).toStdString() + " " + plat::FloatToStr(form->mainMeterValue);
+        EXPECT_EQ(state, expected) << file;
+        EXPECT_TRUE(form->mUlozit->isEnabled() && LogHas(" : Načtený soubor : " + book + "\n")) << file;
+    }
+    const std::vector<TStradelCntrs> m = meterKeyList->Snapshot();  // onesheet: app_meters' sheet 1
+    EXPECT_EQ((Strings {m[0].houseNumber, m[0].serialNumber, m[1].flatNumber, m[0].meterType, m[2].rfAddress,
+                        m[0].column13Text, m[3].column21Text, m[4].column21Text}),
+              (Strings {"12", "9876543", "2", "SV", "  0x1a2b\t", "c13", "x", "0"}));
+    EXPECT_EQ((std::vector<double> {m[2].correction, m[7].correction, m[3].column21Number, double(m[2].multiplier),
+                                    double(m[6].divisor), double(m[7].multiplier), double(m[7].msgIndex)}),
+              (std::vector<double> {2.5, 1.25, 0, 2, 0, 3, 2}));
+    // Cells as the conversions see them: text, number, int (or the error).
+    const std::tuple<TVariant, const char*, const char*, const char*> table[] = {
+        {TVariant(3e9), "3000000000", "3000000000", "Řádek 5, sloupec 17: \"3000000000\" není celé číslo v rozsahu"},
+        {TVariant(u" 1,5 "), " 1,5 ", "1.5", "2"},
+        {TVariant(true), "TRUE", "1", "1"},
+        {TVariant::FromError(0x2A), "#N/A", "Řádek 5, sloupec 17: \"#N/A\" není číslo", "Řádek 5, sloupec 17: \"#N/A\" není číslo"},
+    };
+    auto attempt = [](auto fn) {
+        try {
+            return fn();
+        } catch (const EMeterCellError& e) {
+            return std::string(e.what());
+        }
+    };
+    for (const auto& [value, text, number, whole] : table) {
+        const TVariant& cell = value;  // clang lets no lambda capture a structured binding
+        EXPECT_EQ(CellText(cell), text);
+        EXPECT_EQ(attempt([&] { return plat::FloatToStr(CellNumber(cell, 5, 17)); }), number);
+        EXPECT_EQ(attempt([&] { return std::to_string(CellInt(cell, 5, 17)); }), whole);
+    }
+}
+
+// A file that does not open keeps the workbook, list and key list of the
+// load before it; the next save writes that workbook with its readings.
+TEST_F(MeterWorkbook, AFailedLoadKeepsTheOpenWorkbook) {
+    Load("app_meters.xls");
+    const std::string first = book, text = dir.File("text.xls"), cut = dir.File("cut.xls");
+    apptest::WriteFile(text, "Č.bytu;Jméno\n1;Jiří\n");
+    apptest::WriteFile(cut, apptest::ReadFile(first).substr(0, 6000));
+    for (const std::string& bad : {text, cut, dir.File("chybí.xls")}) {
+        EXPECT_EQ(Boxes([&] { form->LoadMeterFile(bad); }), "Chyba|Nelze načíst soubor měřidel\n");
+        EXPECT_TRUE(LogHas(" : Nelze načíst soubor měřidel" + bad + "\n"));
+        EXPECT_EQ(Keys(), kAllKeys);
+        EXPECT_EQ(apptest::ColumnTexts(form->lvMeters, 0), kListed);
+        EXPECT_EQ(form->xls().FileName(), first);
+    }
+    Read(kMarch, "0xa0b0c0d", 0, 1234);
+    EXPECT_EQ(Save("yes"), kQuestion + Saved());
+    EXPECT_EQ(Cell("Roky", 5, 15), "22.84");
+}
+
+// The value stored in extended precision; the raw value and the same
+// second shown in the row.
+TEST_F(MeterWorkbook, ReadingsStoreTheirValueAndShowTheRawOne) {
+    Load("app_meters.xls");
+    auto fine = std::make_shared<TStradelCntrs>();
+    std::tie(fine->multiplier, fine->divisor, fine->correction, fine->key) = std::tuple(1, 10, 0.1, "0x7=0");
+    meterKeyList->Add(fine->key, fine);
+    const std::tuple<const char*, int, int, double, int, std::uint64_t> cases[] = {
+        {"0xa0b0c0d", 0, 0, 1234, 0, std::bit_cast<std::uint64_t>(22.84)},
+        {"0xa0b0c0d", 1, 0, 21.5, 1, std::bit_cast<std::uint64_t>(21.5)},  // a temperature: index 8
+        {"0x1a2b", 0, 2, 7, 3, std::bit_cast<std::uint64_t>(7.0)},          // a hidden meter
+        {"0x5", 0, 0, 5, 6, std::bit_cast<std::uint64_t>(10.0)},            // divisor 0 counts as 1
+        {"0x7", 0, 0, 22, 8, 0x4002666666666666},                          // not 2.3000000000000003
+        {"0xa0b0c0e", 0, 0, 1, -1, 0},                                     // written with a leading zero
+        {"0x1a2b", 2, 0, 3.3, -1, 0},  // no index 11: the address's first meter keeps it
+    };
+    for (const auto& [address, kind, index, raw, record, bits] : cases) {
+        Read(kMarch, address, index, raw, kind);
+        if (record < 0) continue;
+        const TStradelCntrs m = meterKeyList->Snapshot()[record];
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(m.value), bits) << address;
+        EXPECT_EQ(DateTimeText(DecodeDateTime(m.readTime)), "16.03.2026 10:20:30");
+    }
+    EXPECT_EQ(meterKeyList->Snapshot()[2].auxValue, 3.3);
+    EXPECT_EQ(meterKeyList->Snapshot()[2].readTime, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(apptest::ColumnTexts(form->lvMeters, 9), (QStringList {"1234", "21.5", "", "", "5", ""}));
+    EXPECT_EQ(form->lvMeters->topLevelItem(0)->text(8), "16.03.2026 10:20:30");
+    EXPECT_GT(form->lvMeters->columnWidth(8), form->lvMeters->fontMetrics().horizontalAdvance("16.03.2026 10:20:30"));
+    EXPECT_FALSE(LogHas("Odecet pro")) << "no debug line at level 0";
+    myOdecty->SetDebug(3);
+    myOdecty->AddReading("0xffff", 2, 0, 1, 4);
+    EXPECT_TRUE(LogHas(" : Odecet pro 0xffff Idx:11\n"));
+}
+
+// Readings from a transport thread while the workbook is loaded again and
+// again (run under ThreadSanitizer too); after the last load a reading lands.
+TEST_F(MeterWorkbook, ReloadUnderTraffic) {
+    std::atomic<bool> sent {false};
+    std::thread transport([&] {
+        for (int i = 0; i < 20000; ++i) myOdecty->AddReading("0xa0b0c0d", i % 2, 0, i, 0);
+        sent = true;
+    });
+    for (int load = 0; load < 50 || !sent; ++load) {
+        Load("app_meters.xls");
+        QCoreApplication::processEvents();
+    }
+    transport.join();
+    myOdecty->AddReading("0xa0b0c0d", 0, -60, 1234, 0);
+    EXPECT_EQ(meterKeyList->Snapshot().front().value, 22.84);
+}
+
+// The facade's workbook: meters on rows 5 to 20, row 5 0x1A2B3C00 index 0
+// (divisor 1000), row 6 0x1A2B3C07 index 1 (divisor 100, correction 0.125),
+// row 14 hidden (0x1A2B3C3F index 0, divisor 100, correction 1.125).
+TEST_F(MeterWorkbook, SavedMonthsLogAndOneClosingBlock) {
+    Load("meters.xls");
+    Read(kMarch, "0x1a2b3c00", 0, 1234);
+    Read(kMarch, "0x1a2b3c00", 7, 3.3000000000000003, 2);  // a voltage, kept as auxValue
+    Read({2025, 12, 29, 23, 59, 59, 0}, "0x1a2b3c07", 1, 200);
+    Read({2027, 1, 1, 8, 0, 0, 0}, "0x1a2b3c3f", 0, 50);
+    for (int save = 0; save < 2; ++save) {
+        EXPECT_EQ(Save("yes"), kQuestion + Saved());
+        EXPECT_EQ(shown, "1234.5");
+        EXPECT_EQ((Strings {Cell("Roční tabulka", 5, 14), Cell("Roční tabulka", 5, 15), Cell("Roční tabulka", 6, 32),
+                            Cell("Roční tabulka", 14, 11), Cell("Roční tabulka", 22, 36), Cell("Roční tabulka", 24, 36),
+                            Cell("Roční tabulka", 25, 36), Cell("Roční tabulka", 7, 10)}),
+                  (Strings {"'16.03.2026 10:20:30'", "1.234", "'29.12.2025 23:59:59'", "1.625", "'Patní vodoměr :'",
+                            "'Ztráty :'", "", ""}));
+        // Log rows 3 to 5, again from 6: texts, day, year, minute, ISO week, value, auxValue.
+        const int log = 3 + 3 * save;
+        EXPECT_EQ((Strings {Cell("Log", log, 8), Cell("Log", log, 9), Cell("Log", log, 11), Cell("Log", log, 13),
+                            Cell("Log", log, 14), Cell("Log", log, 15), Cell("Log", log, 17),
+                            Cell("Log", log + 1, 14), Cell("Log", log + 2, 14), Cell("Log", log + 3, 1)}),
+                  (Strings {"'0031415'", "16.0", "2026.0", "20.0", "12.0", "1.234", "3.3000000000000003", "1.0",
+                            "53.0", ""}));
+    }
+    const std::string formulas = ole2test::OleCheck("loformulas", book);
+    for (const char* f : {"=MAX(I5:AG5)", "=I5", "=AI5-AJ5", "=SUM(AK5:AK21)", "=AK22-AK23"})
+        EXPECT_NE(formulas.find(f), std::string::npos) << f;
+    // Without readings the block must not creep down a row a save.
+    Load("app_meters_noblock.xls");
+    for (int save = 0; save < 3; ++save) {
+        EXPECT_EQ(Save("yes", QStringLiteral("1234,5678")), kQuestion + Saved());
+        EXPECT_EQ((Strings {Cell("Roky", 14, 36), Cell("Roky", 14, 37), Cell("Roky", 17, 36), Cell("Roky", 12, 8)}),
+                  (Strings {"'Patní vodoměr :'", "1234.568", "", "'C2'"}));
+    }
+}
+
+// Garbage in the field, a No and a failing write leave the file byte for
+// byte; Yes through a symbolic link keeps the link and the file's mode; a
+// workbook without sheet 2 is refused with nothing changed.
+TEST_F(MeterWorkbook, NothingButACompleteSaveChangesTheFile) {
+    Load("app_meters.xls");
+    const std::string original = apptest::ReadFile(book);
+    EXPECT_EQ(Save("yes", QStringLiteral("abc")), "Orvelo|\"abc\" není platné číslo.\n");
+    EXPECT_EQ(shown, "1234.568");
+    EXPECT_EQ(Save("no"), kQuestion + "Informace|Ukládánání souboru bylo zrušeno.\n");
+    rlimit old {}, small {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    small = {4096, old.rlim_max};
+    auto* handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const std::string failed = Save("yes");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(failed.rfind(kQuestion + "Orvelo|", 0), 0u) << failed;
+    EXPECT_EQ(apptest::ReadFile(book), original);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "no file left behind";
+
+    ::chmod(book.c_str(), 0640);
+    const std::string target = book;
+    book = folder + "/odkaz.xls";
+    fs::create_symlink(target, book);
+    form->LoadMeterFile(book);
+    EXPECT_EQ(Save("yes"), kQuestion + Saved());
+    EXPECT_TRUE(fs::is_symlink(book));
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms(0640));
+    EXPECT_EQ(Cell("Roky", 14, 37), "1234.568");
+    fs::remove(book);
+    EXPECT_EQ(Save("yes"), Saved()) << "deleted since the load: written without the question";
+
+    Load("app_meters_onesheet.xls");
+    const std::string one = apptest::ReadFile(book);
+    EXPECT_EQ(Save("yes"), "Orvelo|Sešit nemá list 2: tabulku odečtů nelze uložit.\n");
+    EXPECT_EQ(apptest::ReadFile(book), one);
+    form->xls().SetActiveSheet(1);
+    EXPECT_EQ(form->xls().GetMaxRow(), 12) << "nothing changed in the open workbook";
+}
+
+}  // namespace
