@@ -108,8 +108,10 @@ void TXLSFile::OpenStream(TKmrStream& stream) {
     FInvalidateFormulas = false;
 }
 
+// A count the workbook cannot hold is refused before the open one goes.
 void TXLSFile::NewFile(std::int32_t sheetCount) {
     Book();
+    TWorkbook::CheckSheetCount(sheetCount);
     const auto empty = KmrEmptySheet();
     TKmrMemoryStream stream(std::vector<std::uint8_t>(empty.begin(), empty.end()));
     OpenStream(stream);

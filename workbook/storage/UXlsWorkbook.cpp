@@ -206,6 +206,10 @@ void TWorkbook::SetActiveSheet(int sheet) {
     Sheet(sheet).SetSelected(true);
 }
 
+void TWorkbook::CheckSheetCount(long long sheets) {
+    if (sheets > MaxSheets) Raise(ErrTooManyEntries, sheets, MaxSheets);
+}
+
 // The copies are made and checked before the directory changes; each is
 // then told where it landed (the i-th ends at beforeSheet + count - 1 - i)
 // while the original stays where the moved references say it is.
@@ -213,6 +217,7 @@ void TWorkbook::InsertSheets(int copyFrom, int beforeSheet, int count) {
     if (copyFrom >= SheetCount()) Raise(ErrInvalidSheetNo, copyFrom, -1, SheetCount() - 1);
     if (beforeSheet < 0 || beforeSheet > SheetCount()) Raise(ErrInvalidSheetNo, beforeSheet, 0, SheetCount());
     if (count < 1) return;
+    CheckSheetCount(static_cast<long long>(SheetCount()) + count);
     std::vector<std::unique_ptr<TSheet>> added;
     for (int i = 0; i < count; ++i) {
         added.push_back(copyFrom < 0 ? std::make_unique<TWorkSheet>(FGlobals.get(), FGlobals->SST())

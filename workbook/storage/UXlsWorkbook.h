@@ -62,8 +62,16 @@ public:
 
     // count new sheets at beforeSheet: empty worksheets (copyFrom -1) or
     // copies of sheet copyFrom, none of them selected; counts below 1
-    // change nothing.
+    // change nothing. A count past MaxSheets is refused before any sheet
+    // is made.
     void InsertSheets(int copyFrom, int beforeSheet, int count);
+    // The local SUPBOOK counts the sheets and the EXTERNSHEET entries and
+    // local names number them in 16-bit fields that stop at 65000: a
+    // workbook of more sheets could not be written.
+    static constexpr int MaxSheets = MaxSheetIndex;
+    // "Too many entries for this kind of record (%d out of a maximum of %d)"
+    // for a workbook of more than MaxSheets sheets.
+    static void CheckSheetCount(long long sheets);
     // At most as many as there are from firstSheet on.
     void DeleteSheets(int firstSheet, int count);
     void InsertAndCopyRowsAndCols(int sheet, int firstRow, int lastRow, int destRow, int rowCount, int firstCol,

@@ -122,11 +122,13 @@ void TColInfoList::ArrangeInsertCols(int pos, int count, const TSheetInfo& info)
 }
 
 // The sources are taken before anything is written, so a copy that lands
-// on a later source does not copy itself on.
+// on a later source does not copy itself on. Column 256 lies past the
+// sheet: a column the insertion pushed there is gone like any column
+// pushed further, and nothing is copied from it.
 void TColInfoList::CopyCols(int first, int last, int dest, int count, const TSheetInfo&) {
     std::vector<TColInfo> sources;
     for (const auto& entry : List())
-        if (entry->Column >= first && entry->Column <= last) sources.push_back(*entry);
+        if (entry->Column >= first && entry->Column <= std::min(last, MaxColInfoColumn - 1)) sources.push_back(*entry);
     for (int i = 0; i < count; ++i)
         for (TColInfo entry : sources) {
             const int target = entry.Column + dest - first + (last - first + 1) * i;

@@ -14,6 +14,11 @@ using namespace kalmira;
 
 namespace {
 
+// Empty rows (columns) go in as copies of the sheet's last one: the
+// insertion pushes it past the sheet, so a change that succeeds left
+// nothing there to copy (cells, row settings and ranges there refuse it).
+constexpr int LastRow = 65536, LastCol = 256;
+
 struct TOption {
     const char* Name;
     int Numbers;
@@ -23,6 +28,8 @@ struct TOption {
 
 constexpr TOption Options[] = {
     {"--copy-rows", 5, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopyRows(n[1], n[2], n[3], n[4]); }},
+    {"--insert-rows", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopyRows(LastRow, LastRow, n[1], n[2]); }},
+    {"--insert-cols", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopyCols(LastCol, LastCol, n[1], n[2]); }},
     {"--delete-rows", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.DeleteRows(n[1], n[2]); }},
     {"--delete-cols", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.DeleteCols(n[1], n[2]); }},
     {"--insert-sheets", 3, false, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopySheets(n[0] > 0 ? n[0] : -1, n[1], n[2]); }},

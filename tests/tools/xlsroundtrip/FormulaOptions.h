@@ -11,8 +11,10 @@ namespace xlsroundtrip {
 
 using TFacadeChange = std::function<void(kalmira::TKalmiraImport&)>;
 
-// At argv[i]: --copy-rows SHEET FIRST LAST DEST COUNT, --delete-rows SHEET
-// ROW COUNT, --delete-cols SHEET COLUMN COUNT, --insert-sheets FROM BEFORE
+// At argv[i]: --copy-rows SHEET FIRST LAST DEST COUNT, --insert-rows SHEET
+// ROW COUNT and --insert-cols SHEET COLUMN COUNT (empty ones before ROW,
+// COLUMN), --delete-rows SHEET ROW COUNT, --delete-cols SHEET COLUMN
+// COUNT, --insert-sheets FROM BEFORE
 // COUNT (FROM 0: empty sheets), --delete-sheets FIRST COUNT, --set-formula
 // SHEET ROW COLUMN TEXT: the change, i moved past it; none for anything
 // else.

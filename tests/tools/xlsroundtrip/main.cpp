@@ -4,6 +4,7 @@
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
 //                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of RangeOptions.h
 //                     [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...
+//                     [--insert-rows SHEET ROW COUNT]... [--insert-cols SHEET COLUMN COUNT]...
 //                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
 //                     [--delete-sheets FIRST COUNT]...
 //                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
@@ -44,8 +45,9 @@
 // (from 0). --set-formula parses TEXT as a user types it ("=SUM(A1:A3)*2")
 // into the cell at ROW, COLUMN of sheet SHEET (from 1) through the facade;
 // a refused text gives status 1 and the parser's message, and OUT is not
-// created. --copy-rows, --delete-rows, --delete-cols, --insert-sheets and
-// --delete-sheets change rows, columns and sheets through the facade
+// created. --copy-rows, --insert-rows, --insert-cols, --delete-rows,
+// --delete-cols, --insert-sheets and --delete-sheets change rows, columns
+// and sheets through the facade
 // (FormulaOptions.h), every sheet's references and the names following.
 //
 // --settings changes the settings of the workbook (through the globals)
@@ -343,6 +345,7 @@ int Usage() {
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
                  "                        [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...\n"
+                 "                        [--insert-rows SHEET ROW COUNT]... [--insert-cols SHEET COLUMN COUNT]...\n"
                  "                        [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
                  "                        [--delete-sheets FIRST COUNT]...\n"
                  "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"

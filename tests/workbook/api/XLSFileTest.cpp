@@ -100,6 +100,8 @@ TEST(XLSFile, FailuresLoseNothing) {
         {[&] { file->OpenFile(missing); }, "Can't open the file \"" + missing + "\": No such file or directory"},
         {[&] { unconnected.OpenFile(csv); }, "There is no open file"},
         {[&] { file->InsertAndCopySheets(1, INT32_MIN, 1); }, "Sheet number \"-1\" invalid. Must be between 0 and 1"},
+        {[&] { file->InsertAndCopySheets(1, 2, INT32_MAX); }, "Too many entries for this kind of record (2147483648 out of a maximum of 65000)"},
+        {[&] { file->NewFile(1000000000); }, "Too many entries for this kind of record (1000000000 out of a maximum of 65000)"},
         {[&] { searching.Save(false, missing, nullptr, nullptr, nullptr); }, "The file \"\" is invalid"},
         {[&] { file->GetTWorkbook().Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden);
                file->Save(false, old, nullptr, nullptr, nullptr); }, "To save this file, you must select a visible sheet"},
