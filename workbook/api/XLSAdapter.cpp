@@ -320,6 +320,7 @@ std::int32_t TXLSFile::GetRowHeightHiddenIsZero(std::int32_t row) {
 
 void TXLSFile::SetRowHeight(std::int32_t row, std::int32_t height) {
     if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHeight(row - 1, height);
+    RestoreObjectSizes();
 }
 
 std::int32_t TXLSFile::GetDefaultColWidth() {
@@ -352,6 +353,7 @@ bool TXLSFile::GetRowHidden(std::int32_t row) {
 
 void TXLSFile::SetRowHidden(std::int32_t row, bool hidden) {
     if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHidden(row - 1, hidden);
+    RestoreObjectSizes();
 }
 
 std::int32_t TXLSFile::GetRowFormat(std::int32_t row) {
@@ -569,11 +571,13 @@ void TXLSFile::PrepareBlockData(std::int32_t, std::int32_t, std::int32_t, std::i
 
 void TXLSFile::PasteBlockData() { Book(); }
 
-// The pictures of the active sheet by row. The sheet's drawing is held as
-// plain records until the drawing classes read it, so the index is empty.
+// The pictures of the active sheet by the row (from 1) they are anchored on.
 void TXLSFile::BeginSheet() {
-    ActiveWorkSheet();
+    const TWorkSheet* sheet = ActiveWorkSheet();
     FPictures = std::make_unique<TRowComments>();
+    if (!sheet) return;
+    const TDrawing& drawing = sheet->Drawing();
+    for (int i = 0; i < drawing.DrawingCount(); ++i) FPictures->Add(drawing.GetDrawingRow(i) + 1, i);
 }
 
 void TXLSFile::SetBounds(std::int32_t nameIndex) {
@@ -596,6 +600,51 @@ std::int32_t TXLSFile::CellCount(std::int32_t row) {
     const TWorkSheet* sheet = ActiveWorkSheet();
     if (!sheet || row < 1 || sheet->Cells().CellList().Count() <= static_cast<std::size_t>(row - 1)) return 0;
     return FLastColumn - FFirstColumn + 1;
+}
+
+// ---------------------------------------------------------------------------
+// Pictures
+
+void TXLSFile::RestoreObjectSizes() {
+    if (TWorkSheet* sheet = ActiveWorkSheet()) sheet->RestoreObjectCoords();
+}
+
+int TXLSFile::PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int32_t index) const {
+    if (row < 1) return index;
+    const TCommentRowPos& pictures = FPictures->GetItems(row);
+    // A position outside the row names no picture: the drawing refuses it.
+    return index >= 0 && index < pictures.Count() ? pictures.GetItems(index) : sheet.Drawing().DrawingCount();
+}
+
+std::int32_t TXLSFile::GetPicturesCount(std::int32_t row) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return 0;
+    return row < 1 ? sheet->Drawing().DrawingCount() : FPictures->GetItems(row).Count();
+}
+
+std::u16string TXLSFile::GetPictureName(std::int32_t row, std::int32_t index) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    return sheet ? sheet->Drawing().GetDrawingName(PictureNumber(*sheet, row, index)) : std::u16string();
+}
+
+void TXLSFile::GetPicture(std::int32_t row, std::int32_t index, TKmrStream& image, TXlsImgTypes& imageType,
+                          TClientAnchor& anchor) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const int n = PictureNumber(*sheet, row, index);
+    const std::vector<std::uint8_t> bytes = sheet->Drawing().GetDrawingBytes(n, imageType);
+    anchor = sheet->Drawing().GetAnchor(n);
+    ++anchor.Col1, ++anchor.Row1, ++anchor.Col2, ++anchor.Row2;
+    image.Write(bytes.data(), bytes.size());
+}
+
+void TXLSFile::DeleteImage(std::int32_t index) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const int count = sheet->Drawing().DrawingCount();
+    if (index < 0 || index >= count) Raise(ErrXlsIndexOutBounds, index, "ImageIndex", 0, count);
+    sheet->Drawing().DeleteImage(index);
+    BeginSheet();
 }
 
 // ---------------------------------------------------------------------------

@@ -188,6 +188,21 @@ public:
     void CopyToClipboard(const TXlsCellRange& range) override;
     void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
 
+    // Pictures of the active sheet, numbered from 0 in the drawing's order;
+    // a row from 1 turns a position among the pictures anchored on that row
+    // (as BeginSheet listed them) into that number. Other sheet kinds have
+    // none. Anchors come back with rows and columns from 1.
+    std::int32_t GetPicturesCount(std::int32_t row) override;
+    std::u16string GetPictureName(std::int32_t row, std::int32_t index) override;
+    void GetPicture(std::int32_t row, std::int32_t index, TKmrStream& image, TXlsImgTypes& imageType,
+                    TClientAnchor& anchor) override;
+    // A number outside the pictures: "The index "%d" of the property
+    // "ImageIndex" is not in the range %d-%d".
+    void DeleteImage(std::int32_t index) override;
+    // Shapes that keep their size or place go back to it after rows or
+    // columns of the active sheet changed size or visibility.
+    void RestoreObjectSizes();
+
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
     // Pictures by row of the active sheet, as BeginSheet last built them.
@@ -213,6 +228,8 @@ private:
     TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
     // The row's ROW record, when it has one.
     TRowRecord* RowRecord(std::int32_t row) const;
+    // The drawing number of (row, index) as the picture operations take it.
+    int PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int32_t index) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
