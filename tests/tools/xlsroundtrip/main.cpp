@@ -5,6 +5,7 @@
 //                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --shapes IN
 //
 // Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
 // writes it to OUT with its Save: the "Workbook" stream loads into the
@@ -44,7 +45,8 @@
 // FIRST..LAST before column DEST through the workbook, so that other sheets
 // and names follow (numbers from 1, in command-line order); a refused
 // change gives status 1 and its message, and OUT is not created. --merged
-// prints IN's merged ranges (RangeOptions.h).
+// prints IN's merged ranges (RangeOptions.h). The drawing options and
+// --shapes are in ShapeOptions.h.
 //
 // --cells prints every value cell of IN, one a line: sheet index, row and
 // column (from 1), a tab between, then the value: numbers in the shortest
@@ -63,6 +65,7 @@
 
 #include "workbook/api/XLSAdapter.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
+#include "tests/tools/xlsroundtrip/ShapeOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -77,12 +80,13 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, FormulaText, Book } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, FormulaText, Book, File } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
     xlsroundtrip::TBookChange Run;
+    xlsroundtrip::TFileChange RunFile;
 };
 
 // The first worksheet (from 0), or -1.
@@ -185,13 +189,17 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
-int PrintCells(const char* inName, bool merged) {
+int PrintCells(const char* inName, const char* what) {
     TXLSFile file(nullptr);
     file.Connect();
     file.OpenFile(inName);
     const TWorkbook& book = file.GetTWorkbook();
-    if (merged) {
+    if (std::strcmp(what, "--merged") == 0) {
         xlsroundtrip::PrintMerged(book, std::cout);
+        return 0;
+    }
+    if (std::strcmp(what, "--shapes") == 0) {
+        xlsroundtrip::PrintShapes(book, std::cout);
         return 0;
     }
     // Streamed out in blocks as the cells are visited, never gathered whole.
@@ -265,6 +273,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::Book;
         c.Run = std::move(run);
+    } else if (auto runFile = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.RunFile = std::move(runFile);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -305,17 +316,22 @@ int Usage() {
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
+                 "                        [--delete-picture SHEET N]... [--copy-rows SHEET FIRST LAST DEST COUNT]...\n"
+                 "                        [--delete-rows|--delete-cols SHEET FIRST COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
+                 "                        [--col-width SHEET COL WIDTH]... [--row-height SHEET ROW HEIGHT]...\n"
                  "       xlsroundtrip --cells IN\n"
-                 "       xlsroundtrip --merged IN\n";
+                 "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --shapes IN\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0)) {
+    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0 ||
+                      std::strcmp(argv[1], "--shapes") == 0)) {
         try {
-            return PrintCells(argv[2], std::strcmp(argv[1], "--merged") == 0);
+            return PrintCells(argv[2], argv[1]);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
@@ -335,7 +351,10 @@ int main(int argc, char** argv) {
         file.Connect();
         file.OpenFile(argv[1]);
         TWorkbook& book = file.GetTWorkbook();
-        for (const auto& change : changes) Apply(book, change);
+        for (const auto& change : changes) {
+            if (change.Kind == TChange::TKind::File) change.RunFile(file);
+            else Apply(book, change);
+        }
         if (settings) ChangeSettings(book, settings == 1);
         file.Save(false, argv[2], nullptr, nullptr, nullptr);
     } catch (const std::exception& e) {

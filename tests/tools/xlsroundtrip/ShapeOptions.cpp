@@ -1,0 +1,104 @@
+#include "tests/tools/xlsroundtrip/ShapeOptions.h"
+
+#include <array>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <typeinfo>
+
+namespace xlsroundtrip {
+
+using namespace kalmira;
+
+namespace {
+
+struct TOption {
+    const char* Name;
+    int Arguments;
+    void (*Run)(TXLSFile&, const std::array<int, 5>&);
+};
+
+TWorkbook& BookAt(TXLSFile& file, int sheet) {
+    file.SetActiveSheet(sheet);
+    return file.GetTWorkbook();
+}
+
+const TOption Options[] = {
+    {"--delete-picture", 2, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteImage(n[1] - 1); }},
+    {"--copy-rows", 5, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.InsertAndCopyRows(n[1], n[2], n[3], n[4], false); }},
+    {"--delete-rows", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteRows(n[1], n[2]); }},
+    {"--delete-cols", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteCols(n[1], n[2]); }},
+    {"--insert-sheets", 3, [](TXLSFile& f, const auto& n) { f.InsertAndCopySheets(n[0], n[1], n[2]); }},
+    {"--col-width", 3,
+     [](TXLSFile& f, const auto& n) {
+         BookAt(f, n[0]).WorkSheets(n[0] - 1).SetColWidth(n[1] - 1, n[2]);
+         f.RestoreObjectSizes();
+     }},
+    {"--row-height", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.SetRowHeight(n[1], n[2]); }},
+};
+
+const char* KindName(int type, std::string& other) {
+    switch (type) {
+        case -1: return "shape";
+        case 0: return "group";
+        case 1: return "line";
+        case 2: return "rectangle";
+        case 3: return "oval";
+        case 5: return "chart";
+        case 6: return "textbox";
+        case 8: return "picture";
+        case 0x14: return "dropdown";
+        case 0x19: return "comment";
+        default: return (other = "obj" + std::to_string(type)).c_str();
+    }
+}
+
+// The object type of the shape container's OBJ; -1 without one.
+int ObjTypeOf(const TEscherContainerRecord& shape) {
+    for (std::size_t i = 0; i < shape.Children().Count(); ++i) {
+        const TEscherRecord* child = shape.Children()[i];
+        if (typeid(*child) != typeid(TEscherClientDataRecord)) continue;
+        const auto* data = dynamic_cast<const TPlainClientData*>(static_cast<const TEscherClientDataRecord*>(child)->ClientData());
+        if (data) return data->ObjType();
+    }
+    return -1;
+}
+
+void PrintTree(const TEscherRecord& record, int sheet, std::ostream& out) {
+    const auto* container = dynamic_cast<const TEscherContainerRecord*>(&record);
+    if (!container) return;
+    const auto* shape = dynamic_cast<const TEscherSpContainerRecord*>(container);
+    if (shape && shape->SP && !(shape->SP->Flags() & 0x0004)) {
+        std::string other;
+        out << sheet << '\t' << shape->SP->ShapeId() << '\t' << KindName(ObjTypeOf(*shape), other);
+        if (shape->ClientAnchor && shape->ClientAnchor->HasAnchor()) {
+            const TClientAnchor a = shape->ClientAnchor->GetAnchor();
+            out << '\t' << a.Flag << '\t' << a.Row1 + 1 << '\t' << a.Col1 + 1 << '\t' << a.Row2 + 1 << '\t'
+                << a.Col2 + 1 << '\n';
+        } else {
+            out << "\t-\t-\t-\t-\t-\n";
+        }
+    }
+    for (std::size_t i = 0; i < container->Children().Count(); ++i) PrintTree(*container->Children()[i], sheet, out);
+}
+
+}  // namespace
+
+TFileChange ParseShapeOption(char** argv, int argc, int& i) {
+    for (const TOption& option : Options) {
+        if (std::strcmp(argv[i], option.Name) != 0 || i + option.Arguments >= argc) continue;
+        std::array<int, 5> n{};
+        for (int k = 0; k < option.Arguments; ++k) n[static_cast<std::size_t>(k)] = std::stoi(argv[i + 1 + k]);
+        i += option.Arguments + 1;
+        return [run = option.Run, n](TXLSFile& file) { run(file, n); };
+    }
+    return {};
+}
+
+void PrintShapes(const TWorkbook& book, std::ostream& out) {
+    for (int s = 0; s < book.SheetCount(); ++s)
+        if (book.IsWorksheet(s) && book.WorkSheets(s).Drawing().Root())
+            PrintTree(*book.WorkSheets(s).Drawing().Root(), s + 1, out);
+}
+
+}  // namespace xlsroundtrip

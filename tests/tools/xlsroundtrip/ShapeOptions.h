@@ -1,0 +1,30 @@
+// The drawing options of xlsroundtrip and the sheet changes shapes follow,
+// on the workbook file's and the workbook's own operations (numbers from 1
+// on the command line).
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+
+#include "workbook/api/XLSAdapter.h"
+
+namespace xlsroundtrip {
+
+using TFileChange = std::function<void(kalmira::TXLSFile&)>;
+
+// At argv[i], i moved past the option; none for anything else:
+//   --delete-picture SHEET N       DeleteImage (N in GetPicture order)
+//   --copy-rows SHEET FIRST LAST DEST COUNT
+//   --delete-rows SHEET ROW COUNT, --delete-cols SHEET COL COUNT
+//   --insert-sheets FROM BEFORE COUNT  (FROM 0: empty sheets)
+//   --col-width SHEET COL WIDTH   (1/256 of a character)
+//   --row-height SHEET ROW HEIGHT (1/20 point)
+TFileChange ParseShapeOption(char** argv, int argc, int& i);
+
+// --shapes IN: a line per shape but patriarchs, worksheets in order, shapes
+// in tree order: sheet, shape id, kind, anchor flags, first row, first
+// column, last row, last column (rows and columns from 1; "-" without a
+// client anchor), tab-separated.
+void PrintShapes(const kalmira::TWorkbook& book, std::ostream& out);
+
+}  // namespace xlsroundtrip
