@@ -460,6 +460,9 @@ double CornerPos(double (TEscherSheet::*size)(int) const, const TEscherSheet& sh
 
 void CellAt(double (TEscherSheet::*size)(int) const, const TEscherSheet& sheet, double position, int max,
             double parts, std::uint16_t& cell, std::uint16_t& offset) {
+    // A corner left of (above) the sheet's start lies at its start: anchors
+    // read from a file may have their corners in any order.
+    position = std::max(position, 0.0);
     double sum = 0, start = 0;
     int c = 0;
     while (c <= max && sum <= position) {
@@ -469,7 +472,8 @@ void CellAt(double (TEscherSheet::*size)(int) const, const TEscherSheet& sheet, 
     }
     cell = static_cast<std::uint16_t>(std::max(c - 1, 0));
     const double width = (sheet.*size)(cell);
-    offset = width < 1 ? 0 : static_cast<std::uint16_t>(std::min(RoundEven((position - start) / width * parts), parts));
+    offset = width < 1 ? 0
+                       : static_cast<std::uint16_t>(std::clamp(RoundEven((position - start) / width * parts), 0.0, parts));
 }
 
 }  // namespace
