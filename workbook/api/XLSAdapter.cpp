@@ -648,6 +648,36 @@ void TXLSFile::DeleteImage(std::int32_t index) {
 }
 
 // ---------------------------------------------------------------------------
+// Comments
+
+std::int32_t TXLSFile::GetCommentsCount(std::int32_t row) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    return sheet ? static_cast<std::int32_t>(sheet->Notes().InRow(row - 1).size()) : 0;
+}
+
+const TNoteRecord& TXLSFile::Note(std::int32_t row, std::int32_t index) const {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    const auto notes = sheet ? sheet->Notes().InRow(row - 1) : std::vector<TNoteRecord*>{};
+    const auto count = static_cast<std::int32_t>(notes.size());
+    if (index < 0 || index >= count) Raise(ErrXlsIndexOutBounds, index, "CommentIndex", 0, count - 1);
+    return *notes[static_cast<std::size_t>(index)];
+}
+
+std::u16string TXLSFile::GetCommentText(std::int32_t row, std::int32_t index) {
+    return TNoteList::GetText(Note(row, index)).Value;
+}
+
+std::int32_t TXLSFile::GetCommentColumn(std::int32_t row, std::int32_t index) {
+    return Note(row, index).GetColumn() + 1;
+}
+
+std::u16string TXLSFile::GetCellComment(std::int32_t row, std::int32_t col) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    const TNoteRecord* note = sheet ? sheet->Notes().At(row - 1, col - 1) : nullptr;
+    return note ? TNoteList::GetText(*note).Value : std::u16string();
+}
+
+// ---------------------------------------------------------------------------
 // Clipboard: the range travels as a BIFF8 workbook and as delimited text,
 // which is written by the text routines still to come.
 

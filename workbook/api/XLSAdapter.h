@@ -203,6 +203,15 @@ public:
     // columns of the active sheet changed size or visibility.
     void RestoreObjectSizes();
 
+    // Comments of the active sheet: rows and columns from 1, the notes of a
+    // row from 0 by column. Unbound notes (no comment box) read empty.
+    std::int32_t GetCommentsCount(std::int32_t row) override;
+    // An index outside the row's notes: "The index "%d" of the property
+    // "CommentIndex" is not in the range %d-%d".
+    std::u16string GetCommentText(std::int32_t row, std::int32_t index) override;
+    std::int32_t GetCommentColumn(std::int32_t row, std::int32_t index) override;
+    std::u16string GetCellComment(std::int32_t row, std::int32_t col) override;
+
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
     // Pictures by row of the active sheet, as BeginSheet last built them.
@@ -228,6 +237,8 @@ private:
     TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
     // The row's ROW record, when it has one.
     TRowRecord* RowRecord(std::int32_t row) const;
+    // The index-th note (from 0) of a row (from 1) of the active worksheet.
+    const TNoteRecord& Note(std::int32_t row, std::int32_t index) const;
     // The drawing number of (row, index) as the picture operations take it.
     int PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int32_t index) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,

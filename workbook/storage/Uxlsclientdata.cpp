@@ -13,6 +13,8 @@ constexpr std::uint16_t ObjCommonData = 0x15;
 constexpr std::uint16_t ObjPictFmla = 0x09;
 constexpr int ObjTypeChart = 5;
 constexpr int ObjTypePicture = 8;
+// Bytes of a CONTINUE record.
+constexpr std::size_t EscherChunk = 8224;
 
 // The last record of a chain.
 TBaseRecord* LastOf(TBaseRecord* record) {
@@ -102,6 +104,66 @@ void TPlainClientData::LoadTxo() {
         }
     }
     FRemaining = std::move(const_cast<TBaseRecord*>(last)->Continue);
+}
+
+TRichString TPlainClientData::GetValue() const {
+    TRichString value;
+    if (FKind != TClientDataKind::Txo || FRecord->Data.size() < 18) return value;
+    const std::int64_t count = GetWord(FRecord->Data, 10);
+    if (count == 0) return value;
+    const TBaseRecord* record = FRecord.get();
+    int pos = record->DataSize();
+    std::string narrow;
+    std::uint8_t flags = 0, pieceFlags = 0;
+    std::int64_t done = 0;
+    ReadStr(record, pos, narrow, value.Value, flags, pieceFlags, done, count);
+    // 8-bit characters are the code points 0-255.
+    for (unsigned char c : narrow) value.Value.push_back(c);
+    const int runs = GetWord(FRecord->Data, 12) / 8;
+    if (runs == 0 || !record->Continue) return value;
+    record = record->Continue.get();
+    pos = 0;
+    for (int i = 0; i < runs; ++i) {
+        std::uint8_t run[8];
+        ReadMem(record, pos, 8, run);
+        value.RTFRuns.push_back({GetWord(run, 0), GetWord(run, 2)});
+    }
+    return value;
+}
+
+void TPlainClientData::SetValue(std::u16string_view text) {
+    if (FKind != TClientDataKind::Txo || FRecord->Data.size() < 18) Raise(ErrWrongExcelRecord, FRecord->Id);
+    if (text.size() > 65535) Raise(ErrXlsIndexOutBounds, static_cast<int>(text.size()), "Text", 0, 65535);
+    bool wide = false;
+    for (char16_t c : text) wide = wide || c > 0xFF;
+    const std::size_t width = wide ? 2 : 1;
+    // Each CONTINUE holds its flag byte and whole characters.
+    const std::size_t perRecord = (EscherChunk - 1) / width;
+    std::vector<std::unique_ptr<TContinueRecord>> chain;
+    for (std::size_t at = 0; at < text.size(); at += perRecord) {
+        const std::size_t n = std::min(perRecord, text.size() - at);
+        std::vector<std::uint8_t> data(1 + n * width);
+        data[0] = wide ? 1 : 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (wide) SetWord(data, 1 + 2 * k, text[at + k]);
+            else data[1 + k] = static_cast<std::uint8_t>(text[at + k]);
+        }
+        chain.push_back(std::make_unique<TContinueRecord>(xlr_CONTINUE, std::move(data)));
+    }
+    if (!text.empty()) {
+        std::vector<std::uint8_t> runs(16);
+        SetWord(runs, 8, static_cast<std::uint16_t>(text.size()));
+        chain.push_back(std::make_unique<TContinueRecord>(xlr_CONTINUE, std::move(runs)));
+    }
+    SetWord(FRecord->Data, 10, static_cast<std::uint16_t>(text.size()));
+    SetWord(FRecord->Data, 12, text.empty() ? 0 : 16);
+    FRecord->Continue.reset();
+    TBaseRecord* last = FRecord.get();
+    for (auto& next : chain) {
+        TBaseRecord* added = next.get();
+        last->AddContinue(std::move(next));
+        last = added;
+    }
 }
 
 std::uint16_t TPlainClientData::GetId() const {

@@ -62,6 +62,16 @@ public:
     // without it or for a TXO.
     int ObjType() const;
 
+    // A TXO's text and runs as stored (a closing run at the text's length
+    // included); an OBJ has none.
+    TRichString GetValue() const;
+    // Writes the text anew: its characters in CONTINUE records of at most
+    // 8224 bytes, each with its flag byte (8-bit characters when none
+    // passes 0xFF, else UTF-16, never cut), then the runs (font 0, closed
+    // at the text's length). Over 65535 characters: "The index "%d" of the
+    // property "Text" is not in the range 0-65535". An OBJ takes no text.
+    void SetValue(std::u16string_view text);
+
 private:
     TPlainClientData(TClientDataKind kind, std::unique_ptr<TBaseRecord> record) : FKind(kind), FRecord(std::move(record)) {}
     void LoadObj(TOle2File& ole, TRecordHeader& header);

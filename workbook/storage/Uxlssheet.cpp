@@ -379,6 +379,7 @@ public:
         FSheet.FCells->CellList().FixFormulas(FShared);
         FShared.Clear();
         FSheet.FCells->FixRows();
+        FSheet.FNotes.FixDwgIds(FSheet.FDrawing);
         FSheet.FDrawing.SaveObjectCoords(FSheet.FMeasure);
     }
 
@@ -431,7 +432,7 @@ private:
         if (kinds & rkCell) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
         if (kinds & rkMultipleValue)
             return FSheet.FCells->AddMultipleCells(static_cast<TMultipleValueRecord&>(*record));
-        if (auto* held = Holder(id)) return held->Add(std::move(record));
+        if (id == xlr_NOTE) return FSheet.FNotes.Add(std::move(record));
         if (id == xlr_HLINK) {
             if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
             return FSheet.FHLinks.Add(Cast<THLinkRecord>(record));
@@ -462,13 +463,6 @@ private:
             case xlr_EOF: FSheet.FEOF = Cast<TEOFRecord>(record); return;
             case xlr_CODENAME: FSheet.FCodeName = Cast<TCodeNameRecord>(record); return;
             default: FTarget->Add(std::move(record));
-        }
-    }
-
-    TBaseRecordList* Holder(std::uint16_t id) {
-        switch (id) {
-            case xlr_NOTE: return &FSheet.FNotes;
-            default: return nullptr;
         }
     }
 
@@ -576,13 +570,11 @@ void TWorkSheet::LoadTemplate(TSST& sst) {
 // ---------------------------------------------------------------------------
 // TWorkSheet: saving and sizes
 
-std::vector<const TBaseRecordList*> TWorkSheet::Holders() const { return {&FNotes}; }
 
 std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
     std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells +
                         FHPageBreaks.TotalSize() + FVPageBreaks.TotalSize() + FColInfo.TotalSize() +
-                        FHLinks.TotalSize() + FDrawing.TotalSize();
-    for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
+                        FHLinks.TotalSize() + FDrawing.TotalSize() + FNotes.TotalSize();
     return size;
 }
 
@@ -674,6 +666,7 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     sheet.FCells->CopyFrom(*FCells);
     sheet.FRanges.CopyFrom(FRanges);
     sheet.FNotes.CopyFrom(FNotes);
+    sheet.FNotes.FixDwgIds(sheet.FDrawing);
     sheet.FColInfo.CopyFrom(FColInfo);
     sheet.FHLinks.CopyFrom(FHLinks);
     sheet.FDefColWidth = FDefColWidth;
@@ -686,7 +679,7 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
 // Until notes can follow a change, a sheet holding them refuses it before
 // anything moves.
 void TWorkSheet::RefuseMoves() const {
-    if (FNotes.Count() > 0) Raise(ErrNotImplemented, "NOTE");
+    if (!FNotes.Empty()) Raise(ErrNotImplemented, "NOTE");
 }
 
 // Each cell operation checks itself before it moves anything; a change of

@@ -19,6 +19,7 @@
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlschart.h"
 #include "workbook/storage/Uxlsclientdata.h"
+#include "workbook/storage/Uxlsnotes.h"
 #include "workbook/storage/Uxlscolinfo.h"
 #include "workbook/storage/Uxlsotherrecords.h"
 #include "workbook/storage/Uxlspagebreaks.h"
@@ -28,7 +29,6 @@ namespace kalmira {
 
 class TWorkbookGlobals;
 
-inline constexpr std::uint16_t xlr_NOTE = 0x1C;
 inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
 inline constexpr std::uint16_t xlr_OBJ = 0x5D;
 inline constexpr std::uint16_t xlr_TXO = 0x1B6;
@@ -312,6 +312,8 @@ public:
     TDrawing& Drawing() { return FDrawing; }
     void RestoreObjectCoords() { FDrawing.RestoreObjectCoords(FMeasure); }
     const TEscherSheet& Measure() const { return FMeasure; }
+    // The comments, bound to their boxes in the drawing.
+    const TNoteList& Notes() const { return FNotes; }
 
     int DefColWidth() const { return FDefColWidth; }
     int DefRowHeight() const { return FDefRowHeight; }
@@ -339,9 +341,6 @@ private:
     // The objects behind the drawing's shapes.
     template <class Visit>
     void ForEachObject(Visit visit) const;
-    // Lists of records kept as read for later work, each written at its
-    // place.
-    std::vector<const TBaseRecordList*> Holders() const;
     // Row and column changes are refused while notes would have to follow
     // them.
     void RefuseMoves() const;
@@ -366,7 +365,7 @@ private:
     TMeasure FMeasure{*this};
     std::unique_ptr<TCells> FCells;
     TRangeList FRanges;
-    TBaseRecordList FNotes;
+    TNoteList FNotes;
     TColInfoList FColInfo;
     THLinkList FHLinks;
     int FDefRowHeight = 255;

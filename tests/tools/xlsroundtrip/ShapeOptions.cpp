@@ -1,5 +1,6 @@
 #include "tests/tools/xlsroundtrip/ShapeOptions.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <ostream>
@@ -82,7 +83,42 @@ void PrintTree(const TEscherRecord& record, int sheet, std::ostream& out) {
     for (std::size_t i = 0; i < container->Children().Count(); ++i) PrintTree(*container->Children()[i], sheet, out);
 }
 
+std::string Escaped(const std::u16string& text) {
+    std::string out;
+    for (char c : Utf16ToUtf8(text)) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+void PrintComments(const TWorkbook& book, std::ostream& out) {
+    for (int s = 0; s < book.SheetCount(); ++s) {
+        if (!book.IsWorksheet(s)) continue;
+        const TNoteList& notes = book.WorkSheets(s).Notes();
+        std::vector<int> rows;
+        for (const auto& note : notes.Items()) rows.push_back(note->GetRow());
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        for (int row : rows)
+            for (const TNoteRecord* note : notes.InRow(row)) {
+                const TRichString text = TNoteList::GetText(*note);
+                std::string runs;
+                for (const TRTFRun& run : text.RTFRuns)
+                    if (run.FirstChar < text.Value.size())
+                        runs += (runs.empty() ? "" : ",") + std::to_string(run.FirstChar) + ":" + std::to_string(run.FontIndex);
+                out << s + 1 << '\t' << row + 1 << '\t' << note->GetColumn() + 1 << '\t' << Escaped(note->GetAuthor())
+                    << '\t' << (note->Link ? runs : "-") << '\t' << Escaped(text.Value) << '\n';
+            }
+    }
+}
 
 TFileChange ParseShapeOption(char** argv, int argc, int& i) {
     for (const TOption& option : Options) {

@@ -27,4 +27,11 @@ TFileChange ParseShapeOption(char** argv, int argc, int& i);
 // client anchor), tab-separated.
 void PrintShapes(const kalmira::TWorkbook& book, std::ostream& out);
 
+// --comments IN: a line per note, worksheets in order, rows ascending, then
+// by column: sheet, row, column (from 1), author, runs ("first:font,..." as
+// stored, the closing run at the text's length left out; "-" for a note
+// without comment box), text; tab-separated, UTF-8, with \, tab, LF and CR
+// written \\, \t, \n, \r.
+void PrintComments(const kalmira::TWorkbook& book, std::ostream& out);
+
 }  // namespace xlsroundtrip

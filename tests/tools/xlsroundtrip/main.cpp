@@ -6,6 +6,7 @@
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
 // xlsroundtrip --shapes IN
+// xlsroundtrip --comments IN
 //
 // Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
 // writes it to OUT with its Save: the "Workbook" stream loads into the
@@ -198,8 +199,9 @@ int PrintCells(const char* inName, const char* what) {
         xlsroundtrip::PrintMerged(book, std::cout);
         return 0;
     }
-    if (std::strcmp(what, "--shapes") == 0) {
-        xlsroundtrip::PrintShapes(book, std::cout);
+    if (std::strcmp(what, "--shapes") == 0 || std::strcmp(what, "--comments") == 0) {
+        if (what[2] == 's') xlsroundtrip::PrintShapes(book, std::cout);
+        else xlsroundtrip::PrintComments(book, std::cout);
         return 0;
     }
     // Streamed out in blocks as the cells are visited, never gathered whole.
@@ -321,7 +323,8 @@ int Usage() {
                  "                        [--col-width SHEET COL WIDTH]... [--row-height SHEET ROW HEIGHT]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
-                 "       xlsroundtrip --shapes IN\n";
+                 "       xlsroundtrip --shapes IN\n"
+                 "       xlsroundtrip --comments IN\n";
     return 2;
 }
 
@@ -329,7 +332,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0 ||
-                      std::strcmp(argv[1], "--shapes") == 0)) {
+                      std::strcmp(argv[1], "--shapes") == 0 || std::strcmp(argv[1], "--comments") == 0)) {
         try {
             return PrintCells(argv[2], argv[1]);
         } catch (const std::exception& e) {
