@@ -252,6 +252,7 @@ std::vector<std::uint8_t> TDrawing::GetDrawingBytes(int n, TXlsImgTypes& type) c
 void TDrawing::RemoveShape(TEscherRecord* shape) {
     TEscherSpgrContainerRecord* patriarch = FTree.Cache()->Patriarch;
     if (!patriarch || !shape || shape->Parent() != patriarch) Raise(ErrLoadingEscher);
+    FOwned.erase(std::remove(FOwned.begin(), FOwned.end(), shape), FOwned.end());
     patriarch->DeleteChild(shape);
 }
 
@@ -273,8 +274,32 @@ std::vector<TEscherClientAnchorRecord*> TDrawing::Anchors() const {
     std::vector<TEscherClientAnchorRecord*> out;
     if (!FTree.Root()) return out;
     for (TEscherClientAnchorRecord* anchor : FTree.Cache()->Anchor.Items())
-        if (anchor->HasAnchor()) out.push_back(anchor);
+        if (anchor->HasAnchor() && std::find(FOwned.begin(), FOwned.end(), anchor->FindRoot()) == FOwned.end())
+            out.push_back(anchor);
     return out;
+}
+
+void TDrawing::MoveShape(TEscherRecord& shape, int rows, int cols, const TEscherSheet& sheet) {
+    auto* container = dynamic_cast<TEscherSpContainerRecord*>(&shape);
+    TEscherClientAnchorRecord* anchor = container ? container->ClientAnchor : nullptr;
+    if (!anchor || !anchor->HasAnchor()) return;
+    TClientAnchor a = anchor->GetAnchor();
+    const auto move = [](std::uint16_t& first, std::uint16_t& last, int by, int max) {
+        const int low = std::min<int>(first, last), high = std::max<int>(first, last);
+        by = std::clamp(by, -low, max - high);
+        first = static_cast<std::uint16_t>(first + by);
+        last = static_cast<std::uint16_t>(last + by);
+    };
+    move(a.Row1, a.Row2, rows, 65535);
+    move(a.Col1, a.Col2, cols, 255);
+    anchor->SetAnchor(a);
+    anchor->Pixels = MeasureAnchor(a, sheet);
+    anchor->HasPixels = true;
+}
+
+void TDrawing::DeleteShape(TEscherRecord* shape) {
+    if (FTree.Cache()->Solver) FTree.Cache()->Solver->CheckShapesMayChange();
+    RemoveShape(shape);
 }
 
 template <class Test>

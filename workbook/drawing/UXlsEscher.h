@@ -101,10 +101,16 @@ public:
     }
     void SaveToStream(TOle2File& ole) const;
     std::int64_t TotalSize() const { return FTree.TotalSize(); }
-    void Clear() { FTree.Clear(); }
+    void Clear() {
+        FOwned.clear();
+        FTree.Clear();
+    }
     // A copy of another sheet's drawing: a drawing of its own, new shape
     // ids, object ids kept. Objects that cannot be copied refuse.
-    void CopyFrom(const TDrawing& source) { FTree.CopyFrom(source.FTree); }
+    void CopyFrom(const TDrawing& source) {
+        FOwned.clear();
+        FTree.CopyFrom(source.FTree);
+    }
     bool Empty() const { return FTree.Root() == nullptr; }
     TEscherDwgCache* Cache() const { return FTree.Cache(); }
     TEscherContainerRecord* Root() const { return FTree.Root(); }
@@ -148,6 +154,16 @@ public:
     // Only the objects' own references follow (changes of other sheets).
     void ArrangeClientData(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
 
+    // Shapes that comments own: the rules above leave them alone, their
+    // notes move, copy and remove them.
+    void SetOwnedShapes(std::vector<const TEscherRecord*> shapes) { FOwned = std::move(shapes); }
+    // Moves a shape's anchor by whole rows and columns, its size kept and
+    // the whole of it inside the sheet; its pixel position follows.
+    void MoveShape(TEscherRecord& shape, int rows, int cols, const TEscherSheet& sheet);
+    // Removes a shape of the patriarch, refused first where rules the
+    // engine does not follow tie shapes.
+    void DeleteShape(TEscherRecord* shape);
+
     // Remembers the pixel position of every anchor that keeps its size or
     // place; RestoreObjectCoords puts such anchors back after widths and
     // heights changed.
@@ -164,6 +180,7 @@ private:
 
     TDrawingGroup* FGroup;
     TEscherTree FTree;
+    std::vector<const TEscherRecord*> FOwned;
 };
 
 }  // namespace kalmira

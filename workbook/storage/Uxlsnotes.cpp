@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <typeinfo>
 
 namespace kalmira {
 
@@ -65,7 +66,7 @@ void TNoteList::CopyFrom(const TNoteList& source) {
         FNotes.push_back(std::make_unique<TNoteRecord>(note->Id, note->Data));
 }
 
-void TNoteList::FixDwgIds(const TDrawing& drawing) {
+void TNoteList::FixDwgIds(TDrawing& drawing) {
     std::set<const TEscherClientDataRecord*> taken;
     for (const auto& note : FNotes) {
         note->Link = nullptr;
@@ -79,6 +80,83 @@ void TNoteList::FixDwgIds(const TDrawing& drawing) {
             break;
         }
     }
+    TellDrawing(drawing);
+}
+
+void TNoteList::TellDrawing(TDrawing& drawing) const {
+    std::vector<const TEscherRecord*> owned;
+    for (const auto& note : FNotes)
+        if (note->Link) owned.push_back(note->Link->FindRoot());
+    drawing.SetOwnedShapes(std::move(owned));
+}
+
+namespace {
+int LineOf(const TNoteRecord& note, bool columns) { return columns ? note.GetColumn() : note.GetRow(); }
+}  // namespace
+
+void TNoteList::CheckInsert(int pos, int count, bool columns) const {
+    const int max = columns ? 255 : 65535;
+    for (const auto& note : FNotes)
+        if (LineOf(*note, columns) >= pos && LineOf(*note, columns) + count > max)
+            Raise(ErrTooManyEntries, LineOf(*note, columns) + count, max);
+}
+
+void TNoteList::CheckDelete(int pos, int count, bool columns, const TDrawing& drawing) const {
+    for (const auto& note : FNotes) {
+        const int line = LineOf(*note, columns);
+        if (note->Link && line >= pos && line < pos + count && drawing.Cache()->Solver)
+            drawing.Cache()->Solver->CheckShapesMayChange();
+    }
+}
+
+void TNoteList::ArrangeInsert(int pos, int count, bool columns, TDrawing& drawing, const TEscherSheet& sheet) {
+    if (count == 0) return;
+    for (auto it = FNotes.begin(); it != FNotes.end();) {
+        TNoteRecord& note = **it;
+        const int line = LineOf(note, columns);
+        if (count < 0 && line >= pos && line < pos - count) {
+            if (note.Link) drawing.DeleteShape(note.Link->FindRoot());
+            it = FNotes.erase(it);
+            continue;
+        }
+        if (line >= pos)
+            columns ? note.SetRowAndColumn(note.GetRow(), line + count) : note.SetRowAndColumn(line + count, note.GetColumn());
+        if (TEscherRecord* box = note.Link ? note.Link->FindRoot() : nullptr) {
+            const auto* shape = dynamic_cast<const TEscherSpContainerRecord*>(box);
+            const int first = shape ? (columns ? shape->Col() : shape->Row()) : 0;
+            const int by = first >= pos ? count : 0;
+            drawing.MoveShape(*box, columns ? 0 : by, columns ? by : 0, sheet);
+        }
+        ++it;
+    }
+    TellDrawing(drawing);
+}
+
+void TNoteList::CopyLines(int first, int last, int dest, int copies, bool columns, TDrawing& drawing,
+                          const TEscherSheet& sheet) {
+    std::vector<const TNoteRecord*> source;
+    for (const auto& note : FNotes)
+        if (LineOf(*note, columns) >= first && LineOf(*note, columns) <= last) source.push_back(note.get());
+    const int block = last - first + 1;
+    std::vector<std::unique_ptr<TNoteRecord>> added;
+    for (int k = 0; k < copies; ++k) {
+        const int offset = dest + k * block - first;
+        for (const TNoteRecord* note : source) {
+            auto copy = std::make_unique<TNoteRecord>(note->Id, note->Data);
+            copy->SetRowAndColumn(note->GetRow() + (columns ? 0 : offset), note->GetColumn() + (columns ? offset : 0));
+            if (note->Link) {
+                auto* box = static_cast<TEscherContainerRecord*>(
+                    note->Link->CopyDwg(columns ? 0 : offset, columns ? offset : 0, &sheet));
+                for (std::size_t i = 0; i < box->Children().Count() && !copy->Link; ++i)
+                    if (typeid(*box->Children()[i]) == typeid(TEscherClientDataRecord))
+                        copy->Link = static_cast<TEscherClientDataRecord*>(box->Children()[i]);
+                if (copy->Link) copy->SetObjId(copy->Link->ObjId());
+            }
+            added.push_back(std::move(copy));
+        }
+    }
+    for (auto& note : added) FNotes.push_back(std::move(note));
+    TellDrawing(drawing);
 }
 
 std::vector<TNoteRecord*> TNoteList::InRow(int row) const {

@@ -52,7 +52,28 @@ public:
     void CopyFrom(const TNoteList& source);
     // Binds each NOTE to the comment object of its id that no other NOTE
     // holds, in record order; pictures and other objects are never bound.
-    void FixDwgIds(const TDrawing& drawing);
+    // The drawing learns which boxes the notes own.
+    void FixDwgIds(TDrawing& drawing);
+
+    // The comment boxes of the bound notes: the drawing's own rules leave
+    // them to their notes.
+    void TellDrawing(TDrawing& drawing) const;
+
+    // Rows (columns) from pos on move by count, negative for deletions.
+    // Notes in deleted lines go with their boxes; a box moves with its note
+    // when its first row (column) is at or after pos, its size kept and
+    // the whole of it on the sheet. CheckInsert refuses, before any change,
+    // a note pushed past the sheet ("Too many entries for this kind of
+    // record (%d out of a maximum of %d)"), CheckDelete boxes that may not
+    // be removed.
+    void CheckInsert(int pos, int count, bool columns) const;
+    void CheckDelete(int pos, int count, bool columns, const TDrawing& drawing) const;
+    void ArrangeInsert(int pos, int count, bool columns, TDrawing& drawing, const TEscherSheet& sheet);
+    // Copies the notes of lines first..last (already moved by the insert)
+    // copies times to dest on, each with a copy of its box (a new object
+    // id).
+    void CopyLines(int first, int last, int dest, int copies, bool columns, TDrawing& drawing,
+                   const TEscherSheet& sheet);
 
     // The notes of a row by column; the note of a cell; null when none.
     std::vector<TNoteRecord*> InRow(int row) const;

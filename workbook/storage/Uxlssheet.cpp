@@ -676,12 +676,6 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     return copy;
 }
 
-// Until notes can follow a change, a sheet holding them refuses it before
-// anything moves.
-void TWorkSheet::RefuseMoves() const {
-    if (!FNotes.Empty()) Raise(ErrNotImplemented, "NOTE");
-}
-
 // Each cell operation checks itself before it moves anything; a change of
 // rows and columns together is tried on a copy first, so that columns
 // refused after the rows moved leave nothing half done.
@@ -707,11 +701,12 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
                                           int lastCol, int destCol, int colCount, const TSheetInfo& info,
                                           bool onlyFormulas) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves();
+    const int rows = std::max(rowCount, 0) * (lastRow - firstRow + 1), cols = std::max(colCount, 0) * (lastCol - firstCol + 1);
     if (rowCount > 0) FDrawing.CheckCopy(firstRow, lastRow, destRow, rowCount, false);
     if (colCount > 0) FDrawing.CheckCopy(firstCol, lastCol, destCol, colCount, true);
-    const TArrangeCheck charts(destRow, std::max(rowCount, 0) * (lastRow - firstRow + 1), destCol,
-                               std::max(colCount, 0) * (lastCol - firstCol + 1), info);
+    FNotes.CheckInsert(destRow, rows, false);
+    FNotes.CheckInsert(destCol, cols, true);
+    const TArrangeCheck charts(destRow, rows, destCol, cols, info);
     ForEachObject([&](const TPlainClientData& data) { data.CheckArrange(charts); });
     auto ranges = TriedRanges([&](TRangeList& list) {
         if (rowCount > 0) list.InsertAndCopyRowsOrCols(firstRow, lastRow, false, info, rowCount, destRow);
@@ -725,6 +720,15 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
     // The breaks and links cannot fail: they follow once the cells have moved.
     if (rowCount > 0) FDrawing.InsertAndCopy(firstRow, lastRow, destRow, rowCount, false, info, FMeasure);
     if (colCount > 0) FDrawing.InsertAndCopy(firstCol, lastCol, destCol, colCount, true, info, FMeasure);
+    // The notes and their boxes: moved by the insertion, then copied.
+    const auto copyNotes = [&](int first, int last, int dest, int copies, int count, bool columns) {
+        if (copies <= 0) return;
+        FNotes.ArrangeInsert(dest, count, columns, FDrawing, FMeasure);
+        const int shift = first >= dest ? count : 0;
+        FNotes.CopyLines(first + shift, last + shift, dest, copies, columns, FDrawing, FMeasure);
+    };
+    copyNotes(firstRow, lastRow, destRow, rowCount, rows, false);
+    copyNotes(firstCol, lastCol, destCol, colCount, cols, true);
     if (rowCount > 0) {
         FHPageBreaks.InsertRows(destRow, (lastRow - firstRow + 1) * rowCount);
         FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
@@ -737,8 +741,9 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves();
     FDrawing.CheckDelete(row, rowCount, col, colCount);
+    FNotes.CheckDelete(row, std::max(rowCount, 0), false, FDrawing);
+    FNotes.CheckDelete(col, std::max(colCount, 0), true, FDrawing);
     const TArrangeCheck charts(row, -std::max(rowCount, 0), col, -std::max(colCount, 0), info);
     ForEachObject([&](const TPlainClientData& data) { data.CheckArrange(charts); });
     auto ranges = TriedRanges([&](TRangeList& list) {
@@ -751,6 +756,8 @@ void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount,
     });
     FRanges.Swap(*ranges);
     FDrawing.DeleteRowsAndCols(row, rowCount, col, colCount, info, FMeasure);
+    if (rowCount > 0) FNotes.ArrangeInsert(row, -rowCount, false, FDrawing, FMeasure);
+    if (colCount > 0) FNotes.ArrangeInsert(col, -colCount, true, FDrawing, FMeasure);
     if (rowCount > 0) {
         FHPageBreaks.DeleteRows(row, rowCount);
         FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);

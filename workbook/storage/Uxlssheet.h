@@ -341,9 +341,6 @@ private:
     // The objects behind the drawing's shapes.
     template <class Visit>
     void ForEachObject(Visit visit) const;
-    // Row and column changes are refused while notes would have to follow
-    // them.
-    void RefuseMoves() const;
     std::int64_t SizeWith(std::int64_t cells) const;
     // The settings of a valid column, made when missing.
     TColInfo& ColumnEntry(int col);
