@@ -677,6 +677,25 @@ std::u16string TXLSFile::GetCellComment(std::int32_t row, std::int32_t col) {
     return note ? TNoteList::GetText(*note).Value : std::u16string();
 }
 
+void TXLSFile::AssignComment(std::int32_t row, std::int32_t index, const std::u16string& text) {
+    const TNoteRecord& note = Note(row, index);
+    ActiveWorkSheet()->SetCommentText(note, text);
+}
+
+void TXLSFile::SetCellComment(std::int32_t row, std::int32_t col, const std::u16string& text,
+                              const TImageProperties& box) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    if (row < 1 || row > 65536) Raise(ErrXlsIndexOutBounds, row - 1, "Row", 0, 65535);
+    if (col < 1 || col > 256) Raise(ErrXlsIndexOutBounds, col - 1, "Column", 0, 255);
+    if (const TNoteRecord* note = sheet->Notes().At(row - 1, col - 1)) return sheet->SetCommentText(*note, text);
+    if (text.empty()) return;
+    TImageProperties place = box;
+    for (auto* col : {&place.Col1, &place.Col2}) *col = std::clamp(*col - 1, 0, 255);
+    for (auto* row : {&place.Row1, &place.Row2}) *row = std::clamp(*row - 1, 0, 65535);
+    sheet->AddNewComment(row - 1, col - 1, text, place);
+}
+
 // ---------------------------------------------------------------------------
 // Clipboard: the range travels as a BIFF8 workbook and as delimited text,
 // which is written by the text routines still to come.

@@ -211,6 +211,15 @@ public:
     std::u16string GetCommentText(std::int32_t row, std::int32_t index) override;
     std::int32_t GetCommentColumn(std::int32_t row, std::int32_t index) override;
     std::u16string GetCellComment(std::int32_t row, std::int32_t col) override;
+    // The text of a note; an empty text deletes it.
+    void AssignComment(std::int32_t row, std::int32_t index, const std::u16string& text) override;
+    // A note at the cell gets the text (empty: it goes); else a new note
+    // with its box where the properties say (from 1, kept on the sheet).
+    // Rows outside
+    // 1-65536 or columns outside 1-256: "The index "%d" of the property
+    // "Row" is not in the range 0-65535" ("Column", 0-255), counted from 0.
+    void SetCellComment(std::int32_t row, std::int32_t col, const std::u16string& text,
+                        const TImageProperties& box) override;
 
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();

@@ -136,12 +136,14 @@ void TEscherTree::SaveToStream(TOle2File& ole) const {
 
 namespace {
 
+// A record built in memory, complete as it stands.
 template <class T>
 std::unique_ptr<T> Built(std::uint16_t pre, std::uint16_t id, std::vector<std::uint8_t> data,
-                         TEscherDwgGroupCache* group, TEscherContainerRecord* parent) {
+                         TEscherDwgGroupCache* group, TEscherContainerRecord* parent, TEscherDwgCache* dwg = nullptr) {
     auto record = std::make_unique<T>(TEscherRecordHeader{pre, id, static_cast<std::uint32_t>(data.size())}, group,
-                                      nullptr, parent);
+                                      dwg, parent);
     if constexpr (std::is_base_of_v<TEscherDataRecord, T>) record->SetData(std::move(data));
+    else record->MarkBuilt();
     return record;
 }
 
@@ -165,10 +167,7 @@ void TDrawingGroup::SaveToStream(TOle2File& ole) const {
 
 void TDrawingGroup::EnsureDwgGroup() {
     if (!FTree.Root()) {
-        auto root = std::make_unique<TEscherContainerRecord>(TEscherRecordHeader{0x000F, 0xF000, 0}, &FCache, nullptr,
-                                                             nullptr);
-        root->MarkBuilt();
-        FTree.SetRoot(std::move(root));
+        FTree.SetRoot(Built<TEscherContainerRecord>(0x000F, 0xF000, {}, &FCache, nullptr));
     }
     TEscherContainerRecord& root = *FTree.Root();
     if (!root.FindRec<TEscherDggRecord>()) {
@@ -178,9 +177,7 @@ void TDrawingGroup::EnsureDwgGroup() {
         root.AddBuilt(Built<TEscherDggRecord>(0, 0xF006, std::move(dgg), &FCache, &root));
     }
     if (!root.FindRec<TEscherBStoreRecord>()) {
-        auto store = Built<TEscherBStoreRecord>(0x002F, 0xF001, {}, &FCache, &root);
-        store->MarkBuilt();
-        root.AddBuilt(std::move(store));
+        root.AddBuilt(Built<TEscherBStoreRecord>(0x002F, 0xF001, {}, &FCache, &root));
     }
     if (!root.FindRec<TEscherOPTRecord>())
         root.AddBuilt(Built<TEscherOPTRecord>(
@@ -295,6 +292,65 @@ void TDrawing::MoveShape(TEscherRecord& shape, int rows, int cols, const TEscher
     anchor->SetAnchor(a);
     anchor->Pixels = MeasureAnchor(a, sheet);
     anchor->HasPixels = true;
+}
+
+void TDrawing::CreateBasicDrawingInfo() {
+    if (!FGroup) Raise(ErrNoDrawingGroup);
+    FGroup->EnsureDwgGroup();
+    TEscherDwgGroupCache* group = FGroup->GetRecordCache();
+    TEscherDwgCache* cache = FTree.Cache();
+    auto root = Built<TEscherContainerRecord>(0x000F, 0xF002, {}, group, nullptr, cache);
+    // One drawing more, counted once.
+    std::uint32_t drawingId = 0;
+    const std::uint32_t first = group->Dgg->GetNewCluster(drawingId, true, 0);
+    group->Dgg->AddDwg();
+    std::vector<std::uint8_t> dg(8);
+    SetLongWord(dg, 4, first);
+    root->AddBuilt(Built<TEscherDgRecord>(static_cast<std::uint16_t>(drawingId << 4), 0xF008, std::move(dg), group,
+                                          root.get(), cache));
+    auto* patriarch = root->AddBuilt(Built<TEscherSpgrContainerRecord>(0x000F, 0xF003, {}, group, root.get(), cache));
+    auto* shape = static_cast<TEscherContainerRecord*>(patriarch)->AddBuilt(Built<TEscherSpContainerRecord>(
+        0x000F, 0xF004, {}, group, static_cast<TEscherContainerRecord*>(patriarch), cache));
+    auto* container = static_cast<TEscherContainerRecord*>(shape);
+    container->AddBuilt(Built<TEscherDataRecord>(0x0001, 0xF009, std::vector<std::uint8_t>(16), group, container, cache));
+    container->AddBuilt(
+        std::make_unique<TEscherSPRecord>(0x0002, cache->Dg->IncMaxShapeId(), 0x0005, group, cache, container));
+    FTree.SetRoot(std::move(root));
+}
+
+TEscherClientDataRecord* TDrawing::AddNewComment(const TImageProperties& box, const TEscherSheet& sheet,
+                                                 const TClientDataMaker& makeObj, const TClientDataMaker& makeTxo) {
+    if (!FTree.Root()) CreateBasicDrawingInfo();
+    TEscherDwgCache* cache = FTree.Cache();
+    if (!cache->Patriarch || !cache->Dg) Raise(ErrLoadingEscher);
+    TEscherDwgGroupCache* group = FGroup->GetRecordCache();
+    auto obj = makeObj(static_cast<std::uint16_t>(cache->MaxObjId + 1));
+    auto txo = makeTxo(0);
+    const TClientAnchor anchor{3,
+                               static_cast<std::uint16_t>(box.Col1), static_cast<std::uint16_t>(box.Dx1),
+                               static_cast<std::uint16_t>(box.Row1), static_cast<std::uint16_t>(box.Dy1),
+                               static_cast<std::uint16_t>(box.Col2), static_cast<std::uint16_t>(box.Dx2),
+                               static_cast<std::uint16_t>(box.Row2), static_cast<std::uint16_t>(box.Dy2)};
+    TEscherSpgrContainerRecord* patriarch = cache->Patriarch;
+    auto* shape = static_cast<TEscherContainerRecord*>(
+        patriarch->AddBuilt(Built<TEscherSpContainerRecord>(0x000F, 0xF004, {}, group, patriarch, cache)));
+    shape->AddBuilt(std::make_unique<TEscherSPRecord>(0x0CA2, cache->Dg->IncMaxShapeId(), 0x0A00, group, cache, shape));
+    shape->AddBuilt(Built<TEscherOPTRecord>(
+        0x0093, 0xF00B,
+        Properties({{0x0080, 0}, {0x00BF, 0x00080008}, {0x0158, 0}, {0x0181, 0x08000050}, {0x0183, 0x08000050},
+                    {0x01BF, 0x00110010}, {0x0201, 0}, {0x023F, 0x00030003}, {0x03BF, 0x000A0002}}),
+        group, shape, cache));
+    auto* placed = static_cast<TEscherClientAnchorRecord*>(
+        shape->AddBuilt(Built<TEscherClientAnchorRecord>(0, 0xF010, std::vector<std::uint8_t>(18), group, shape, cache)));
+    placed->SetAnchor(anchor);
+    placed->Pixels = MeasureAnchor(anchor, sheet);
+    placed->HasPixels = true;
+    auto* data = static_cast<TEscherClientDataRecord*>(
+        shape->AddBuilt(Built<TEscherClientDataRecord>(0, 0xF011, {}, group, shape, cache)));
+    data->AssignClientData(std::move(obj));
+    shape->AddBuilt(Built<TEscherClientTextBoxRecord>(0, 0xF00D, {}, group, shape, cache))
+        ->AssignClientData(std::move(txo));
+    return data;
 }
 
 void TDrawing::DeleteShape(TEscherRecord* shape) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,11 @@ private:
 
 // A picture number outside the sheet's pictures.
 inline constexpr const char* ErrDrawingIndex = "Index out of range";
+// A sheet drawing made where no drawing group can hold it.
+inline constexpr const char* ErrNoDrawingGroup = "DrawingGroup can't be nil";
+
+// Makes the client data of a new shape with the object id given.
+using TClientDataMaker = std::function<std::unique_ptr<TBaseClientData>(std::uint16_t id)>;
 
 // The workbook's drawing group: the MSODRAWINGGROUP tree with the drawing
 // group record, which hands out drawing and shape ids, and the BLIP store
@@ -154,6 +160,13 @@ public:
     // Only the objects' own references follow (changes of other sheets).
     void ArrangeClientData(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
 
+    // Adds a comment box where the properties say (rows and columns from 0,
+    // anchor kind 3) with the comment OBJ (the sheet's highest object id +
+    // 1) and the empty TXO the makers give; the drawing and the drawing
+    // group are made when missing. Gives the box's client data record.
+    TEscherClientDataRecord* AddNewComment(const TImageProperties& box, const TEscherSheet& sheet,
+                                           const TClientDataMaker& makeObj, const TClientDataMaker& makeTxo);
+
     // Shapes that comments own: the rules above leave them alone, their
     // notes move, copy and remove them.
     void SetOwnedShapes(std::vector<const TEscherRecord*> shapes) { FOwned = std::move(shapes); }
@@ -177,6 +190,9 @@ private:
     template <class Test>
     std::vector<TEscherRecord*> ShapesWhere(Test test) const;
     void RemoveShape(TEscherRecord* shape);
+    // The root, the drawing record and the patriarch of a sheet without
+    // drawing.
+    void CreateBasicDrawingInfo();
 
     TDrawingGroup* FGroup;
     TEscherTree FTree;

@@ -106,6 +106,26 @@ void TPlainClientData::LoadTxo() {
     FRemaining = std::move(const_cast<TBaseRecord*>(last)->Continue);
 }
 
+// The OBJ of a new comment: common object data (type 0x19, flags 0x4011),
+// the note sub-record 0x0D, the end.
+std::unique_ptr<TPlainClientData> TPlainClientData::NewNoteObj(std::uint16_t id) {
+    std::vector<std::uint8_t> data = {0x15, 0x00, 0x12, 0x00, 0x19, 0x00, 0x01, 0x00, 0x11, 0x40, 0, 0, 0,
+                                      0,    0,    0,    0,    0,    0,    0,    0,    0,    0x0D, 0x00, 0x16, 0x00,
+                                      0x00, 0x12, 0x23, 0x8C, 0x6C, 0x50, 0x8B, 0x4D, 0xA8, 0xC5, 0x7B, 0x64, 0xFF,
+                                      0xA8, 0xC5, 0xA3, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    SetWord(data, 6, id);
+    return std::unique_ptr<TPlainClientData>(
+        new TPlainClientData(TClientDataKind::Obj, std::make_unique<TBaseRecord>(EscherBiffObj, std::move(data))));
+}
+
+// A new TXO: the option word 0x212, nothing else set.
+std::unique_ptr<TPlainClientData> TPlainClientData::NewTxo() {
+    std::vector<std::uint8_t> data(18);
+    SetWord(data, 0, 0x212);
+    return std::unique_ptr<TPlainClientData>(
+        new TPlainClientData(TClientDataKind::Txo, std::make_unique<TBaseRecord>(EscherBiffTxo, std::move(data))));
+}
+
 TRichString TPlainClientData::GetValue() const {
     TRichString value;
     if (FKind != TClientDataKind::Txo || FRecord->Data.size() < 18) return value;

@@ -39,6 +39,11 @@ public:
     static std::unique_ptr<TPlainClientData> Load(TClientDataKind kind, std::unique_ptr<TBaseRecord> first,
                                                   TOle2File& ole, TRecordHeader& header);
 
+    // A comment box's OBJ (the comment template with the object id given)
+    // and an empty TXO.
+    static std::unique_ptr<TPlainClientData> NewNoteObj(std::uint16_t id);
+    static std::unique_ptr<TPlainClientData> NewTxo();
+
     // The OBJ's object id (offset 6); a TXO has none.
     std::uint16_t GetId() const override;
     void SetId(std::uint16_t id) override;

@@ -46,6 +46,63 @@ std::u16string TNoteRecord::GetAuthor() const {
     return author;
 }
 
+void TNoteRecord::SetAuthor(std::u16string_view author) {
+    if (author.size() > 54) Raise(ErrXlsIndexOutBounds, static_cast<int>(author.size()), "Author", 0, 54);
+    bool wide = false;
+    for (char16_t c : author) wide = wide || c > 0xFF;
+    std::vector<std::uint8_t> data(Data.begin(), Data.begin() + 8);
+    data.push_back(static_cast<std::uint8_t>(author.size()));
+    data.push_back(0);
+    data.push_back(wide ? 1 : 0);
+    for (char16_t c : author) {
+        data.push_back(static_cast<std::uint8_t>(c));
+        if (wide) data.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    data.push_back(0);
+    Data = std::move(data);
+}
+
+TNoteRecord& TNoteList::AddNewComment(int row, int column, std::u16string_view text, const TImageProperties& box,
+                                      TDrawing& drawing, const TEscherSheet& sheet) {
+    if (row < 0 || row > 65535) Raise(ErrXlsIndexOutBounds, row, "Row", 0, 65535);
+    if (column < 0 || column > 255) Raise(ErrXlsIndexOutBounds, column, "Column", 0, 255);
+    if (text.size() > 65535) Raise(ErrXlsIndexOutBounds, static_cast<int>(text.size()), "Text", 0, 65535);
+    // Row, column, options 0 (not shown), object id, an empty author, a pad.
+    std::vector<std::uint8_t> data(12);
+    auto note = std::make_unique<TNoteRecord>(xlr_NOTE, std::move(data));
+    note->SetRowAndColumn(row, column);
+    note->Link = drawing.AddNewComment(
+        box, sheet, [](std::uint16_t id) { return TPlainClientData::NewNoteObj(id); },
+        [](std::uint16_t) { return TPlainClientData::NewTxo(); });
+    note->SetObjId(note->Link->ObjId());
+    TextOf(*note->Link)->SetValue(text);
+    FNotes.push_back(std::move(note));
+    TellDrawing(drawing);
+    return *FNotes.back();
+}
+
+void TNoteList::SetText(const TNoteRecord& note, std::u16string_view text, TDrawing& drawing,
+                        const TEscherSheet& sheet) {
+    const auto it = std::find_if(FNotes.begin(), FNotes.end(), [&](const auto& n) { return n.get() == &note; });
+    if (it == FNotes.end()) Raise(ErrInternal);
+    TPlainClientData* box = note.Link ? TextOf(*note.Link) : nullptr;
+    if (text.size() > 65535) Raise(ErrXlsIndexOutBounds, static_cast<int>(text.size()), "Text", 0, 65535);
+    if (box && !text.empty()) return box->SetValue(text);
+    if (text.empty()) {
+        if (note.Link) drawing.DeleteShape(note.Link->FindRoot());
+        FNotes.erase(it);
+        return TellDrawing(drawing);
+    }
+    // A note without box: a new comment in its place, with its author.
+    const int row = note.GetRow(), column = note.GetColumn();
+    const TImageProperties place{std::min(column + 1, 255), 0, std::max(row - 1, 0), 0, std::min(column + 3, 255),
+                                 0, std::min(row + 3, 65535), 0, {}};
+    const std::u16string author = note.GetAuthor();
+    TNoteRecord& added = AddNewComment(row, column, text, place, drawing, sheet);
+    added.SetAuthor(author);
+    FNotes.erase(std::find_if(FNotes.begin(), FNotes.end(), [&](const auto& n) { return n.get() == &note; }));
+}
+
 void TNoteList::Add(std::unique_ptr<TBaseRecord> record) {
     FNotes.push_back(std::make_unique<TNoteRecord>(record->Id, std::move(record->Data)));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "workbook/drawing/UXlsEscher.h"
@@ -31,6 +32,9 @@ public:
     std::uint16_t ObjId() const { return GetWord(Data, 6); }
     void SetObjId(std::uint16_t id) { SetWord(Data, 6, id); }
     std::u16string GetAuthor() const;
+    // Over 54 characters: "The index "%d" of the property "Author" is
+    // not in the range 0-54".
+    void SetAuthor(std::u16string_view author);
 
     // The comment box's client data record; null when the drawing has no
     // comment object of the NOTE's id for it (the NOTE is then kept as
@@ -74,6 +78,17 @@ public:
     // id).
     void CopyLines(int first, int last, int dest, int copies, bool columns, TDrawing& drawing,
                    const TEscherSheet& sheet);
+
+    // A new note on the cell (rows and columns from 0; outside the sheet
+    // "The index "%d" of the property "Row" is not in the range 0-65535",
+    // or "Column" and 0-255) with a new comment box where the properties
+    // say, holding the text; no author.
+    TNoteRecord& AddNewComment(int row, int column, std::u16string_view text, const TImageProperties& box,
+                               TDrawing& drawing, const TEscherSheet& sheet);
+    // The note's text: empty text removes the note and its box; a note
+    // without box gets a new one (below and right of its cell), keeping
+    // its author.
+    void SetText(const TNoteRecord& note, std::u16string_view text, TDrawing& drawing, const TEscherSheet& sheet);
 
     // The notes of a row by column; the note of a cell; null when none.
     std::vector<TNoteRecord*> InRow(int row) const;

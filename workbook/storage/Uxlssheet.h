@@ -314,6 +314,14 @@ public:
     const TEscherSheet& Measure() const { return FMeasure; }
     // The comments, bound to their boxes in the drawing.
     const TNoteList& Notes() const { return FNotes; }
+    // A new comment on the cell with its box where the properties say
+    // (rows and columns from 0); the text of a comment, empty removing it.
+    void AddNewComment(int row, int col, std::u16string_view text, const TImageProperties& box) {
+        FNotes.AddNewComment(row, col, text, box, FDrawing, FMeasure);
+    }
+    void SetCommentText(const TNoteRecord& note, std::u16string_view text) {
+        FNotes.SetText(note, text, FDrawing, FMeasure);
+    }
 
     int DefColWidth() const { return FDefColWidth; }
     int DefRowHeight() const { return FDefRowHeight; }

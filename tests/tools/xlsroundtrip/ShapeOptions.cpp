@@ -120,7 +120,43 @@ void PrintComments(const TWorkbook& book, std::ostream& out) {
     }
 }
 
+namespace {
+
+// \n is a line break, \\ a backslash.
+std::u16string Unescaped(const char* text) {
+    std::string out;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\\' && (c[1] == 'n' || c[1] == '\\')) out += *++c == 'n' ? '\n' : '\\';
+        else out += *c;
+    }
+    return Utf8ToUtf16(out);
+}
+
+// --comment SHEET ROW COL AUTHOR TEXT: the box right of the cell, rows ROW-1
+// to ROW+3, columns COL+1 to COL+3, kept on the sheet; an author given is
+// set on the note. --assign-comment SHEET ROW INDEX TEXT.
+TFileChange ParseCommentOption(char** argv, int argc, int& i) {
+    const bool comment = std::strcmp(argv[i], "--comment") == 0;
+    if ((!comment && std::strcmp(argv[i], "--assign-comment") != 0) || i + (comment ? 5 : 4) >= argc) return {};
+    const int sheet = std::stoi(argv[i + 1]), row = std::stoi(argv[i + 2]), third = std::stoi(argv[i + 3]);
+    const std::u16string author = comment ? Utf8ToUtf16(argv[i + 4]) : u"";
+    const std::u16string text = Unescaped(argv[i + (comment ? 5 : 4)]);
+    i += comment ? 6 : 5;
+    if (!comment)
+        return [=](TXLSFile& f) { BookAt(f, sheet), f.AssignComment(row, third, text); };
+    return [=](TXLSFile& f) {
+        const TImageProperties box{std::min(third + 1, 256), 0, std::max(row - 1, 1), 0, std::min(third + 3, 256), 0,
+                                   std::min(row + 3, 65536), 0, {}};
+        BookAt(f, sheet), f.SetCellComment(row, third, text, box);
+        if (TNoteRecord* note = author.empty() ? nullptr : f.GetTWorkbook().WorkSheets(sheet - 1).Notes().At(row - 1, third - 1))
+            note->SetAuthor(author);
+    };
+}
+
+}  // namespace
+
 TFileChange ParseShapeOption(char** argv, int argc, int& i) {
+    if (auto change = ParseCommentOption(argv, argc, i)) return change;
     for (const TOption& option : Options) {
         if (std::strcmp(argv[i], option.Name) != 0 || i + option.Arguments >= argc) continue;
         std::array<int, 5> n{};

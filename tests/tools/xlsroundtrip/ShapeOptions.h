@@ -19,6 +19,9 @@ using TFileChange = std::function<void(kalmira::TXLSFile&)>;
 //   --insert-sheets FROM BEFORE COUNT  (FROM 0: empty sheets)
 //   --col-width SHEET COL WIDTH   (1/256 of a character)
 //   --row-height SHEET ROW HEIGHT (1/20 point)
+//   --comment SHEET ROW COL AUTHOR TEXT  SetCellComment (empty TEXT deletes;
+//                                  "\n" a line break, "\\" a backslash)
+//   --assign-comment SHEET ROW INDEX TEXT  AssignComment (INDEX from 0)
 TFileChange ParseShapeOption(char** argv, int argc, int& i);
 
 // --shapes IN: a line per shape but patriarchs, worksheets in order, shapes

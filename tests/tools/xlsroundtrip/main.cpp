@@ -321,6 +321,7 @@ int Usage() {
                  "                        [--delete-picture SHEET N]... [--copy-rows SHEET FIRST LAST DEST COUNT]...\n"
                  "                        [--delete-rows|--delete-cols SHEET FIRST COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
                  "                        [--col-width SHEET COL WIDTH]... [--row-height SHEET ROW HEIGHT]...\n"
+                 "                        [--comment SHEET ROW COL AUTHOR TEXT]... [--assign-comment SHEET ROW INDEX TEXT]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
                  "       xlsroundtrip --shapes IN\n"
