@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -223,18 +225,33 @@ TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
                                               "Chyba editace meridla"}));
 }
 
+// Whether the exclusive lock on odecty is held (or gone), asked for up to
+// 30 seconds.
+bool WaitForLock(bool held) {
+    const std::string check = std::string("do \\$\\$ begin if ") + (held ? "not " : "") +
+                              "exists (select 1 from pg_locks l join pg_class c on c.oid = l.relation "
+                              "where c.relname = 'odecty' and l.mode = 'AccessExclusiveLock' and l.granted) "
+                              "then raise exception 'wait'; end if; end \\$\\$;";
+    for (int i = 0; i < 300; ++i) {
+        if (Psql(check) == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 class Timeout : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
     Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
-    Psql("begin; lock table odecty; select pg_sleep(4); commit;", true);
-    // The lock is taken before the history asks for the table.
-    Psql("select pg_sleep(0.5)");
+    Psql("begin; lock table odecty; select pg_sleep(6); commit;", true);
+    // The lock is held before the history asks for the table (a loaded
+    // machine may take its time to start the locking session).
+    ASSERT_TRUE(WaitForLock(true));
     EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_NE(s.log.back().find("cancel"), std::string::npos) << s.log.back();
     EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "Disconect DB"), 0);  // the session is kept
-    Psql("select pg_sleep(4)");
+    ASSERT_TRUE(WaitForLock(false));
     EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_EQ(s.odecty.history.size(), 3u);
 }

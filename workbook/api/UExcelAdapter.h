@@ -78,7 +78,34 @@ public:
     void SetBasePathToOpen(std::string path) { FBasePathToOpen = std::move(path); }
 
 private:
+    template <class TAdapter>
+    friend class TAdapterLink;
+
     std::string FBasePathToOpen;
+    // Expires with the adapter: how the facades and workbook objects linked
+    // to it learn of its end.
+    std::shared_ptr<const bool> FAlive = std::make_shared<const bool>(true);
+};
+
+// A link to an adapter that empties itself when the adapter is destroyed,
+// so that neither a facade nor a workbook object the adapter made ever
+// reaches an adapter that has gone; relinking or dropping the link leaves
+// nothing behind in the adapter.
+template <class TAdapter>
+class TAdapterLink {
+public:
+    TAdapterLink() = default;
+    explicit TAdapterLink(TAdapter* adapter)
+        : FAdapter(adapter), FAlive(adapter ? std::weak_ptr<const bool>(adapter->FAlive) : std::weak_ptr<const bool>()) {}
+
+    // The adapter, or none once it has been destroyed.
+    TAdapter* Get() const { return FAlive.expired() ? nullptr : FAdapter; }
+    TAdapter* operator->() const { return Get(); }
+    explicit operator bool() const { return Get() != nullptr; }
+
+private:
+    TAdapter* FAdapter = nullptr;
+    std::weak_ptr<const bool> FAlive;
 };
 
 }  // namespace kalmira

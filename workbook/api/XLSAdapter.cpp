@@ -3,10 +3,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
+#include "workbook/api/UKmrCellString.h"
+#include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UKmrEmptySheet.h"
 #include "workbook/storage/UKmrMessages.h"
 #include "workbook/storage/UOle2Impl.h"
@@ -21,6 +25,10 @@ inline constexpr const char* ErrCantOpenFile = "Can't open the file \"%s\": %s";
 constexpr TExcelSaveFormatNative SaveOrder[] = {TExcelSaveFormatNative::snXLS, TExcelSaveFormatNative::snCSVComma,
                                                 TExcelSaveFormatNative::snCSVSemiColon,
                                                 TExcelSaveFormatNative::snTabDelimited};
+
+// A position from 1 as the model counts it; the lowest stays itself rather
+// than wrap.
+int ModelIndex(std::int32_t n) { return n == INT32_MIN ? n : n - 1; }
 
 bool FileExists(const std::string& name) {
     std::error_code error;
@@ -552,6 +560,280 @@ void TXLSFile::SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf
 }
 
 // ---------------------------------------------------------------------------
+// Formats, fonts and typed text
+
+namespace {
+
+// The font record of an interface font index, which counts as XF records
+// do: 0-3 themselves, 5 on one record less; -1 for 4 and past the records.
+// The other way is TFontRecordList::AddFont's result.
+int FontRecordOf(std::int32_t index, std::size_t records) {
+    const std::int32_t record = index < 4 ? index : index == 4 ? -1 : index - 1;
+    return record >= 0 && static_cast<std::size_t>(record) < records ? record : -1;
+}
+
+// A number or date-time takes the format given, else the cell's own, with
+// the number format the text asks for; anything else takes the format
+// given, else keeps the cell's XF.
+void SetTypedText(TXLSFile& file, std::int32_t row, std::int32_t col, const std::u16string& text,
+                  const TKmrFormat* format, const std::u16string& dateFormat, const std::u16string& timeFormat) {
+    const std::int32_t cellXF = file.GetCellFormat(row, col);  // checks the active sheet
+    if (!file.IsWorksheet(file.GetActiveSheet())) return;
+    CheckRowAndCol(row - 1, col - 1);  // before a format is added
+    const TCellStringValue typed = AnalyseCellString(text, GetDefaultLocaleFormatSettings(), dateFormat, timeFormat);
+    std::int32_t xf = -1;
+    if (typed.IsNumber) {
+        TKmrFormat shown = format ? *format : file.GetFormatList(cellXF);
+        if (typed.NumberFormat) shown.Format = *typed.NumberFormat;
+        xf = file.AddFormat(shown);
+    } else if (format) {
+        xf = file.AddFormat(*format);
+    }
+    file.SetCellValueX(row, col, TXlsCellValue{typed.Value, xf, false});
+}
+
+}  // namespace
+
+std::int32_t TXLSFile::FormatListCount() { return static_cast<std::int32_t>(Book().Globals().XF().Count()); }
+
+TKmrFormat TXLSFile::GetFormatList(std::int32_t index) {
+    TWorkbookGlobals& g = Book().Globals();
+    if (g.XF().Count() == 0) return {};
+    if (index < 0 || static_cast<std::size_t>(index) >= g.XF().Count()) index = 0;
+    return g.XF().GetItems(static_cast<std::size_t>(index))->KmrFormat(g.Fonts(), g.Formats());
+}
+
+void TXLSFile::SetFormatList(std::int32_t index, const TKmrFormat& format) {
+    TWorkbookGlobals& g = Book().Globals();
+    const std::int32_t count = FormatListCount();
+    if (index < 0 || index >= count) Raise(ErrIndexOutBounds, index, "FormatList", 0, count - 1);
+    g.XF().SetFormat(index, format, g.Fonts(), g.Formats());
+}
+
+std::int32_t TXLSFile::AddFormat(const TKmrFormat& format) {
+    TWorkbookGlobals& g = Book().Globals();
+    return g.XF().AddFormat(format, g.Fonts(), g.Formats());
+}
+
+// Past font 4 the indexes run one ahead of the records.
+std::int32_t TXLSFile::FontListCount() {
+    const auto records = static_cast<std::int32_t>(Book().Globals().Fonts().Count());
+    return records > 4 ? records + 1 : records;
+}
+
+TKmrFont TXLSFile::GetFontList(std::int32_t index) {
+    const TFontRecordList& fonts = Book().Globals().Fonts();
+    if (fonts.Count() == 0) return {};
+    return fonts.GetItems(static_cast<std::size_t>(std::max(FontRecordOf(index, fonts.Count()), 0)))->KmrFont();
+}
+
+void TXLSFile::SetFontList(std::int32_t index, const TKmrFont& font) {
+    TFontRecordList& fonts = Book().Globals().Fonts();
+    const std::int32_t count = FontListCount();
+    if (index < 0 || index >= count) Raise(ErrIndexOutBounds, index, "FontList", 0, count - 1);
+    if (index == 4) return;
+    auto record = std::make_unique<TFontRecord>(font);  // a name it refuses changes nothing
+    fonts.SetItems(static_cast<std::size_t>(FontRecordOf(index, fonts.Count())), std::move(record));
+}
+
+std::int32_t TXLSFile::AddFont(const TKmrFont& font) { return Book().Globals().Fonts().AddFont(font); }
+
+TUsedPaletteColors TXLSFile::GetUsedPaletteColors() {
+    TWorkbookGlobals& g = Book().Globals();
+    TUsedPaletteColors used{};
+    const std::vector<bool> flags = g.XF().GetUsedColors(static_cast<int>(used.size()), g.Fonts());
+    std::copy(flags.begin(), flags.end(), used.begin());
+    return used;
+}
+
+void TXLSFile::SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text,
+                             const std::u16string& dateFormat, const std::u16string& timeFormat) {
+    SetTypedText(*this, row, col, text, nullptr, dateFormat, timeFormat);
+}
+
+void TXLSFile::SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const TKmrFormat& format,
+                             const std::u16string& dateFormat, const std::u16string& timeFormat) {
+    SetTypedText(*this, row, col, text, &format, dateFormat, timeFormat);
+}
+
+// ---------------------------------------------------------------------------
+// Hyperlinks, merged cells, columns, outlines and page breaks
+
+std::int32_t TXLSFile::GetRangeSheet(std::int32_t nameIndex) {
+    TWorkbookGlobals& globals = Book().Globals();
+    const auto count = static_cast<std::int32_t>(globals.Names().Count());
+    if (nameIndex < 1 || nameIndex > count) Raise(ErrIndexOutBounds, nameIndex, "NameIndex", 1, count);
+    const TNameRecord& name = *globals.Names().GetItems(static_cast<std::size_t>(nameIndex - 1));
+    const TReferences& references = globals.References();
+    return name.RefersToSheet([&](std::uint16_t entry) { return references.GetSheet(entry); }) + 1;
+}
+
+TWorkSheet& TXLSFile::LinkSheet(std::int32_t index) const {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet || index < 1 || index > sheet->HyperLinkCount())
+        Raise(ErrIndexOutBounds, index, "HyperLinkIndex", 1, sheet ? sheet->HyperLinkCount() : 0);
+    return *sheet;
+}
+
+std::int32_t TXLSFile::HyperLinkCount() {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->HyperLinkCount() : 0;
+}
+
+THyperLink TXLSFile::GetHyperLink(std::int32_t index) { return LinkSheet(index).GetHyperLink(index - 1); }
+
+void TXLSFile::SetHyperLink(std::int32_t index, const THyperLink& link) {
+    LinkSheet(index).SetHyperLink(index - 1, link);
+}
+
+TXlsCellRange TXLSFile::GetHyperLinkCellRange(std::int32_t index) {
+    return OffsetRange(LinkSheet(index).GetHyperLinkCellRange(index - 1), 1, 1);
+}
+
+void TXLSFile::SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) {
+    LinkSheet(index).SetHyperLinkCellRange(index - 1, OffsetRange(range, -1, -1));
+}
+
+void TXLSFile::AddHyperLink(const TXlsCellRange& range, const THyperLink& link) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->AddHyperLink(OffsetRange(range, -1, -1), link);
+}
+
+void TXLSFile::DeleteHyperLink(std::int32_t index) { LinkSheet(index).DeleteHyperLink(index - 1); }
+
+std::int32_t TXLSFile::CellMergedListCount() { return Book().Sheet(CheckedSheet()).CellMergedListCount(); }
+
+TXlsCellRange TXLSFile::GetCellMergedList(std::int32_t index) {
+    return OffsetRange(Book().Sheet(CheckedSheet()).CellMergedList(index), 1, 1);
+}
+
+TXlsCellRange TXLSFile::GetCellMergedBounds(std::int32_t row, std::int32_t col) {
+    return OffsetRange(Book().Sheet(CheckedSheet()).CellMergedBounds(row - 1, col - 1), 1, 1);
+}
+
+void TXLSFile::MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) {
+    Book().Sheet(CheckedSheet()).MergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
+}
+
+void TXLSFile::UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) {
+    Book().Sheet(CheckedSheet()).UnMergeCells(firstRow - 1, firstCol - 1, lastRow - 1, lastCol - 1);
+}
+
+std::int32_t TXLSFile::GetColumnWidth(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColWidth(col - 1, false) : 0;
+}
+
+std::int32_t TXLSFile::GetColumnWidthHiddenIsZero(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColWidth(col - 1, true) : 0;
+}
+
+void TXLSFile::SetColumnWidth(std::int32_t col, std::int32_t width) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColWidth(col - 1, width);
+    RestoreObjectSizes();
+}
+
+bool TXLSFile::GetColumnHidden(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->GetColHidden(col - 1);
+}
+
+void TXLSFile::SetColumnHidden(std::int32_t col, bool hidden) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColHidden(col - 1, hidden);
+    RestoreObjectSizes();
+}
+
+std::int32_t TXLSFile::GetColumnFormat(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColFormat(col - 1) : -1;
+}
+
+void TXLSFile::SetColumnFormat(std::int32_t col, std::int32_t xf) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->SetColFormat(col - 1, xf);
+}
+
+std::int32_t TXLSFile::GetRowOutlineLevel(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetRowOutlineLevel(row - 1) : 0;
+}
+
+namespace {
+
+// Rows (columns) first to last, from 1, at the level: both ends are checked
+// first and the level by the first call, before anything changes.
+void SetOutlineLevels(TWorkSheet* sheet, bool rows, std::int32_t first, std::int32_t last, std::int32_t level) {
+    if (!sheet || last < first) return;
+    for (const std::int32_t end : {first, last}) rows ? CheckRowAndCol(end - 1, 0) : CheckRowAndCol(0, end - 1);
+    for (std::int32_t i = first; i <= last; ++i)
+        rows ? sheet->SetRowOutlineLevel(i - 1, level) : sheet->SetColOutlineLevel(i - 1, level);
+}
+
+}  // namespace
+
+void TXLSFile::SetRowOutlineLevel(std::int32_t firstRow, std::int32_t lastRow, std::int32_t level) {
+    SetOutlineLevels(WorkSheet(), true, firstRow, lastRow, level);
+}
+
+std::int32_t TXLSFile::GetColOutlineLevel(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet ? sheet->GetColOutlineLevel(col - 1) : 0;
+}
+
+void TXLSFile::SetColOutlineLevel(std::int32_t firstCol, std::int32_t lastCol, std::int32_t level) {
+    SetOutlineLevels(WorkSheet(), false, firstCol, lastCol, level);
+}
+
+void TXLSFile::InsertHPageBreak(std::int32_t row) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->InsertHPageBreak(row);
+}
+
+void TXLSFile::DeleteHPageBreak(std::int32_t row) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->DeleteHPageBreak(row);
+}
+
+bool TXLSFile::HasHPageBreak(std::int32_t row) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->HasHPageBreak(row);
+}
+
+void TXLSFile::InsertVPageBreak(std::int32_t col) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->InsertVPageBreak(col);
+}
+
+void TXLSFile::DeleteVPageBreak(std::int32_t col) {
+    if (TWorkSheet* sheet = WorkSheet()) sheet->DeleteVPageBreak(col);
+}
+
+bool TXLSFile::HasVPageBreak(std::int32_t col) {
+    const TWorkSheet* sheet = WorkSheet();
+    return sheet && sheet->HasVPageBreak(col);
+}
+
+// The marked cells are found and the breaks counted as the sheet would add
+// them before the first cell is emptied. The break below a marked row is at
+// the row's number from 1: below the sheet's last row there is none.
+void TXLSFile::MakePageBreaks(const std::u16string& mark) {
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    std::vector<std::pair<int, int>> marked;  // model row and column, last row first
+    for (auto row = static_cast<int>(sheet->Cells().CellList().Count()) - 1; row >= 0; --row) {
+        const TBaseRowColRecordList* list = Row(row);
+        const auto* first = list ? static_cast<const TCellRecord*>(list->GetItems(0)) : nullptr;
+        if (first && VariantToString(first->GetValue()) == mark) marked.emplace_back(row, first->GetColumn());
+    }
+    std::size_t breaks = sheet->HPageBreaks().Count();
+    for (const auto& [row, col] : marked) {
+        CheckRowAndCol(row + 1, col);
+        if (breaks > TPageBreakList::MaxAddedBreaks) Raise(ErrTooManyPageBreaks);
+        if (!sheet->HasHPageBreak(row + 1)) ++breaks;
+    }
+    for (const auto& [row, col] : marked) {
+        SetValueAt(row, col, TXlsCellValue(), {});
+        sheet->InsertHPageBreak(row + 1);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Block data
 
 bool TXLSFile::CanOptimizeRead() {
@@ -600,6 +882,10 @@ std::int32_t TXLSFile::CellCount(std::int32_t row) {
     const TWorkSheet* sheet = ActiveWorkSheet();
     if (!sheet || row < 1 || sheet->Cells().CellList().Count() <= static_cast<std::size_t>(row - 1)) return 0;
     return FLastColumn - FFirstColumn + 1;
+}
+
+void TXLSFile::AssignBlockData(std::int32_t row, std::int32_t blockCol, const TVariant& value) {
+    AssignCellData(row, blockCol, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -697,13 +983,201 @@ void TXLSFile::SetCellComment(std::int32_t row, std::int32_t col, const std::u16
 }
 
 // ---------------------------------------------------------------------------
-// Clipboard: the range travels as a BIFF8 workbook and as delimited text,
-// which is written by the text routines still to come.
+// Defined names from formula text
 
-void TXLSFile::CopyToClipboard() { Raise(ErrNotAvailableYet, "CopyToClipboard"); }
+void TXLSFile::AddRange(TXlsNamedRange& range) {
+    if (!Cells()) return;
+    FWorkbook->Globals().AddName(range);
+}
 
-void TXLSFile::CopyToClipboard(const TXlsCellRange&) { Raise(ErrNotAvailableYet, "CopyToClipboard"); }
+// ---------------------------------------------------------------------------
+// Sheet view, page setup, outline flags, workbook options, palette, names
 
-void TXLSFile::PasteFromClipboard(std::int32_t, std::int32_t) { Raise(ErrNotAvailableYet, "PasteFromClipboard"); }
+bool TXLSFile::GetShowGridLines() { return WorkSheetSetting(&TSheet::GetShowGridLines, true); }
+void TXLSFile::SetShowGridLines(bool value) { ChangeWorkSheetSetting(&TSheet::SetShowGridLines, value); }
+bool TXLSFile::GetShowGridHeaders() { return WorkSheetSetting(&TSheet::GetShowGridHeaders, true); }
+void TXLSFile::SetShowGridHeaders(bool value) { ChangeWorkSheetSetting(&TSheet::SetShowGridHeaders, value); }
+std::int32_t TXLSFile::GetSheetZoom() { return AnySheet().GetSheetZoom(); }
+void TXLSFile::SetSheetZoom(std::int32_t percent) { ChangeWorkSheetSetting(&TSheet::SetSheetZoom, percent); }
+
+// The model counts the frozen rows and columns from 0; a pane can split
+// at most all rows (columns) of a sheet.
+void TXLSFile::FreezePanes(std::int32_t row, std::int32_t col) {
+    TSheet& sheet = AnySheet();
+    if (row < 1 || row - 1 > MaxSheetRow) Raise(ErrInvalidRow, ModelIndex(row));
+    if (col < 1 || col - 1 > MaxSheetCol) Raise(ErrInvalidCol, ModelIndex(col));
+    sheet.FreezePanes(row - 1, col - 1);
+}
+
+void TXLSFile::GetFrozenPanes(std::int32_t& row, std::int32_t& col) {
+    const auto [rows, cols] = AnySheet().GetFrozenPanes();
+    row = rows + 1;
+    col = cols + 1;
+}
+
+// A PANE holds the split's positions in 16 bits.
+void TXLSFile::SplitWindow(std::int32_t row, std::int32_t col) {
+    TSheet& sheet = AnySheet();
+    for (const std::int32_t position : {row, col})
+        if (position < 0 || position > 0xFFFF) Raise(ErrIndexOutBounds, position, "SplitWindow", 0, 0xFFFF);
+    sheet.SplitWindow(col, row);
+}
+
+void TXLSFile::GetSplitWindow(std::int32_t& row, std::int32_t& col) {
+    std::tie(col, row) = AnySheet().GetSplitWindow();
+}
+
+std::u16string TXLSFile::GetPageHeader() { return AnySheet().GetPageHeader(); }
+void TXLSFile::SetPageHeader(const std::u16string& text) { AnySheet().SetPageHeader(text); }
+std::u16string TXLSFile::GetPageFooter() { return AnySheet().GetPageFooter(); }
+void TXLSFile::SetPageFooter(const std::u16string& text) { AnySheet().SetPageFooter(text); }
+TXlsMargins TXLSFile::GetMargins() { return AnySheet().GetMargins(); }
+void TXLSFile::SetMargins(const TXlsMargins& margins) {
+    TSheet& sheet = AnySheet();
+    for (const long double inches :
+         {margins.Left, margins.Top, margins.Right, margins.Bottom, margins.Header, margins.Footer})
+        if (!std::isfinite(inches) || inches < 0) Raise(ErrMarginRecord);
+    sheet.SetMargins(margins);
+}
+
+bool TXLSFile::GetPrintGridLines() { return WorkSheetSetting(&TSheet::GetPrintGridLines, true); }
+void TXLSFile::SetPrintGridLines(bool value) { ChangeWorkSheetSetting(&TSheet::SetPrintGridLines, value); }
+std::int32_t TXLSFile::GetPrintScale() { return WorkSheetSetting(&TSheet::GetPrintScale, 100); }
+void TXLSFile::SetPrintScale(std::int32_t percent) { ChangeWorkSheetSetting(&TSheet::SetPrintScale, percent); }
+bool TXLSFile::GetPrintToFit() { return WorkSheetSetting(&TSheet::GetPrintToFit, false); }
+void TXLSFile::SetPrintToFit(bool value) { ChangeWorkSheetSetting(&TSheet::SetPrintToFit, value); }
+std::uint16_t TXLSFile::GetPrintNumberOfHorizontalPages() {
+    return static_cast<std::uint16_t>(WorkSheetSetting(&TSheet::GetPrintNumberOfHorizontalPages, 1));
+}
+void TXLSFile::SetPrintNumberOfHorizontalPages(std::uint16_t pages) {
+    ChangeWorkSheetSetting(&TSheet::SetPrintNumberOfHorizontalPages, pages);
+}
+std::uint16_t TXLSFile::GetPrintNumberOfVerticalPages() {
+    return static_cast<std::uint16_t>(WorkSheetSetting(&TSheet::GetPrintNumberOfVerticalPages, 1));
+}
+void TXLSFile::SetPrintNumberOfVerticalPages(std::uint16_t pages) {
+    ChangeWorkSheetSetting(&TSheet::SetPrintNumberOfVerticalPages, pages);
+}
+std::uint8_t TXLSFile::GetPrintOptions() {
+    return static_cast<std::uint8_t>(WorkSheetSetting(&TSheet::GetPrintOptions, 0));
+}
+void TXLSFile::SetPrintOptions(std::uint8_t options) { ChangeWorkSheetSetting(&TSheet::SetPrintOptions, options); }
+bool TXLSFile::GetPrintHCentered() { return WorkSheetSetting(&TSheet::GetPrintHCentered, false); }
+void TXLSFile::SetPrintHCentered(bool value) { ChangeWorkSheetSetting(&TSheet::SetPrintHCentered, value); }
+bool TXLSFile::GetPrintVCentered() { return WorkSheetSetting(&TSheet::GetPrintVCentered, false); }
+void TXLSFile::SetPrintVCentered(bool value) { ChangeWorkSheetSetting(&TSheet::SetPrintVCentered, value); }
+std::int32_t TXLSFile::GetPrintCopies() { return WorkSheetSetting(&TSheet::GetPrintCopies, 1); }
+void TXLSFile::SetPrintCopies(std::int32_t copies) { ChangeWorkSheetSetting(&TSheet::SetPrintCopies, copies); }
+std::int32_t TXLSFile::GetPrintPaperSize() { return WorkSheetSetting(&TSheet::GetPrintPaperSize, 0); }
+void TXLSFile::SetPrintPaperSize(std::int32_t size) { ChangeWorkSheetSetting(&TSheet::SetPrintPaperSize, size); }
+std::int32_t TXLSFile::GetPrintXResolution() { return WorkSheetSetting(&TSheet::GetPrintXResolution, 600); }
+void TXLSFile::SetPrintXResolution(std::int32_t dpi) { ChangeWorkSheetSetting(&TSheet::SetPrintXResolution, dpi); }
+std::int32_t TXLSFile::GetPrintYResolution() { return WorkSheetSetting(&TSheet::GetPrintYResolution, 600); }
+void TXLSFile::SetPrintYResolution(std::int32_t dpi) { ChangeWorkSheetSetting(&TSheet::SetPrintYResolution, dpi); }
+TPrinterDriverSettings TXLSFile::GetPrinterDriverSettings() {
+    return WorkSheetSetting(&TSheet::GetPrinterDriverSettings, TPrinterDriverSettings{});
+}
+void TXLSFile::SetPrinterDriverSettings(const TPrinterDriverSettings& settings) {
+    ChangeWorkSheetSetting(&TSheet::SetPrinterDriverSettings, settings);
+}
+
+bool TXLSFile::GetOutlineSummaryRowsBelowDetail() {
+    return WorkSheetSetting(&TSheet::GetOutlineSummaryRowsBelowDetail, true);
+}
+void TXLSFile::SetOutlineSummaryRowsBelowDetail(bool value) {
+    ChangeWorkSheetSetting(&TSheet::SetOutlineSummaryRowsBelowDetail, value);
+}
+bool TXLSFile::GetOutlineSummaryColsRightOfDetail() {
+    return WorkSheetSetting(&TSheet::GetOutlineSummaryColsRightOfDetail, true);
+}
+void TXLSFile::SetOutlineSummaryColsRightOfDetail(bool value) {
+    ChangeWorkSheetSetting(&TSheet::SetOutlineSummaryColsRightOfDetail, value);
+}
+bool TXLSFile::GetOutlineAutomaticStyles() { return WorkSheetSetting(&TSheet::GetOutlineAutomaticStyles, false); }
+void TXLSFile::SetOutlineAutomaticStyles(bool value) {
+    ChangeWorkSheetSetting(&TSheet::SetOutlineAutomaticStyles, value);
+}
+
+bool TXLSFile::GetOptions1904Dates() { return Book().Globals().GetIs1904(); }
+void TXLSFile::SetOptions1904Dates(bool value) { Book().Globals().SetIs1904(value); }
+
+bool TXLSFile::GetOptionsR1C1() {
+    const TWorkbook& book = Book();
+    for (int s = 0; s < book.SheetCount(); ++s)
+        if (book.IsWorksheet(s)) return book.Sheet(s).GetIsR1C1();
+    return false;
+}
+
+void TXLSFile::SetOptionsR1C1(bool value) {
+    const TWorkbook& book = Book();
+    for (int s = 0; s < book.SheetCount(); ++s)
+        if (book.IsWorksheet(s)) book.Sheet(s).SetIsR1C1(value);
+}
+
+bool TXLSFile::GetOptionsSaveExternalLinkValues() { return Book().Globals().GetSaveExternalLinkValues(); }
+void TXLSFile::SetOptionsSaveExternalLinkValues(bool value) { Book().Globals().SetSaveExternalLinkValues(value); }
+bool TXLSFile::GetOptionsPrecisionAsDisplayed() { return Book().Globals().GetPrecisionAsDisplayed(); }
+void TXLSFile::SetOptionsPrecisionAsDisplayed(bool value) { Book().Globals().SetPrecisionAsDisplayed(value); }
+bool TXLSFile::GetIsXltTemplate() { return Book().Globals().IsXltTemplate(); }
+void TXLSFile::SetIsXltTemplate(bool value) { Book().Globals().SetIsXltTemplate(value); }
+
+bool TXLSFile::GetInvalidateFormulas() {
+    Book();
+    return FInvalidateFormulas;
+}
+
+void TXLSFile::SetInvalidateFormulas(bool value) {
+    Book();
+    FInvalidateFormulas = value;
+}
+
+std::uint32_t TXLSFile::GetColorPalette(std::int32_t index) {
+    return Book().Globals().GetColorPalette(ModelIndex(index));
+}
+
+void TXLSFile::SetColorPalette(std::int32_t index, std::uint32_t color) {
+    Book().Globals().SetColorPalette(ModelIndex(index), color);
+}
+
+TNameRecord& TXLSFile::NameAt(std::int32_t nameIndex) const {
+    const TNameRecordList& names = Book().Globals().Names();
+    const auto count = static_cast<std::int32_t>(names.Count());
+    if (nameIndex < 1 || nameIndex > count) Raise(ErrIndexOutBounds, nameIndex, "NameIndex", 1, count);
+    return *names.GetItems(static_cast<std::size_t>(nameIndex - 1));
+}
+
+std::int32_t TXLSFile::GetExcelNameCount() { return static_cast<std::int32_t>(Book().Globals().Names().Count()); }
+std::u16string TXLSFile::GetRangeName(std::int32_t nameIndex) { return NameAt(nameIndex).Name(); }
+std::int32_t TXLSFile::GetRangeR1(std::int32_t nameIndex) { return NameAt(nameIndex).GetR1() + 1; }
+std::int32_t TXLSFile::GetRangeR2(std::int32_t nameIndex) { return NameAt(nameIndex).GetR2() + 1; }
+std::int32_t TXLSFile::GetRangeC1(std::int32_t nameIndex) { return NameAt(nameIndex).GetC1() + 1; }
+std::int32_t TXLSFile::GetRangeC2(std::int32_t nameIndex) { return NameAt(nameIndex).GetC2() + 1; }
+
+// A 3-D reference grows into an area: the name list follows its size.
+void TXLSFile::SetNameBound(std::int32_t nameIndex, void (TNameRecord::*set)(int), std::int32_t value) {
+    TNameRecord& name = NameAt(nameIndex);
+    FWorkbook->Globals().Names().Resize(name, [&] { (name.*set)(ModelIndex(value)); });
+}
+
+void TXLSFile::SetRangeR1(std::int32_t nameIndex, std::int32_t row) {
+    SetNameBound(nameIndex, &TNameRecord::SetR1, row);
+}
+void TXLSFile::SetRangeR2(std::int32_t nameIndex, std::int32_t row) {
+    SetNameBound(nameIndex, &TNameRecord::SetR2, row);
+}
+void TXLSFile::SetRangeC1(std::int32_t nameIndex, std::int32_t col) {
+    SetNameBound(nameIndex, &TNameRecord::SetC1, col);
+}
+void TXLSFile::SetRangeC2(std::int32_t nameIndex, std::int32_t col) {
+    SetNameBound(nameIndex, &TNameRecord::SetC2, col);
+}
+
+// ---------------------------------------------------------------------------
+// Operations waiting for the parts of the model they need
+
+#define KMR_XLS_DEFINE_NOT_YET(result, name, params) \
+    result TXLSFile::name params { Raise(ErrNotAvailableYet, #name); }
+KMR_XLS_NOT_YET(KMR_XLS_DEFINE_NOT_YET)
+#undef KMR_XLS_DEFINE_NOT_YET
 
 }  // namespace kalmira

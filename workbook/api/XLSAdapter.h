@@ -62,7 +62,8 @@ private:
 };
 
 // Every operation but Connect and Disconnect raises "There is no open file"
-// while no model exists. The adapter, when given, must outlive the object.
+// while no model exists. Once its adapter is destroyed the object works on
+// without one (it then saves the XLS format only).
 class TXLSFile : public TExcelFile {
 public:
     using TExcelFile::CopyToClipboard;
@@ -123,6 +124,31 @@ public:
     // An XF outside the workbook's list is refused, nothing changed.
     void SetCellFormat(std::int32_t row, std::int32_t col, std::int32_t xf) override;
 
+    // Formats, fonts and typed text. Font indexes are those of XF records:
+    // BIFF has no font 4, so 0-3 and 5 on name the font records 0-3 and 4
+    // on. Replacing an entry outside the list is refused, nothing changed.
+    std::int32_t FormatListCount() override;
+    // An index outside the list reads XF 0.
+    TKmrFormat GetFormatList(std::int32_t index) override;
+    // A style XF stays a style.
+    void SetFormatList(std::int32_t index, const TKmrFormat& format) override;
+    std::int32_t AddFormat(const TKmrFormat& format) override;
+    std::int32_t FontListCount() override;
+    // Font 4 and indexes outside the list read font 0.
+    TKmrFont GetFontList(std::int32_t index) override;
+    // Font 4 is left alone.
+    void SetFontList(std::int32_t index, const TKmrFont& font) override;
+    std::int32_t AddFont(const TKmrFont& font) override;
+    TUsedPaletteColors GetUsedPaletteColors() override;
+    // The text as the user's locale settings read it (AnalyseCellString):
+    // a number or date-time takes the format given, else the cell's, with
+    // the number format that shows it; a boolean or a text takes the format
+    // given, else keeps the cell's.
+    void SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const std::u16string& dateFormat,
+                       const std::u16string& timeFormat) override;
+    void SetCellString(std::int32_t row, std::int32_t col, const std::u16string& text, const TKmrFormat& format,
+                       const std::u16string& dateFormat, const std::u16string& timeFormat) override;
+
     void InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBefore, std::int32_t count) override;
     std::int32_t SheetCount() override;
     // The active sheet is stored as given; operations check it when they use it.
@@ -171,6 +197,51 @@ public:
     // An XF outside the workbook's list is refused, nothing changed.
     void SetRowFormat(std::int32_t row, std::int32_t xf) override;
 
+    // Hyperlinks, merged cells, columns, outlines and page breaks of the
+    // active sheet. Links and names count from 1, merged ranges from 0
+    // (their cells from 1); a link number outside 1..count raises "The index
+    // "%d" of the property "HyperLinkIndex" is not in the range 1-%d". On a
+    // sheet that is no worksheet the getters give their default and the
+    // setters do nothing. A refused call changes nothing.
+    std::int32_t GetRangeSheet(std::int32_t nameIndex) override;
+    std::int32_t HyperLinkCount() override;
+    THyperLink GetHyperLink(std::int32_t index) override;
+    void SetHyperLink(std::int32_t index, const THyperLink& link) override;
+    TXlsCellRange GetHyperLinkCellRange(std::int32_t index) override;
+    void SetHyperLinkCellRange(std::int32_t index, const TXlsCellRange& range) override;
+    void AddHyperLink(const TXlsCellRange& range, const THyperLink& link) override;
+    void DeleteHyperLink(std::int32_t index) override;
+    std::int32_t CellMergedListCount() override;
+    TXlsCellRange GetCellMergedList(std::int32_t index) override;
+    TXlsCellRange GetCellMergedBounds(std::int32_t row, std::int32_t col) override;
+    void MergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
+    // Only a merged range with exactly these corners goes.
+    void UnMergeCells(std::int32_t firstRow, std::int32_t firstCol, std::int32_t lastRow, std::int32_t lastCol) override;
+    std::int32_t GetColumnWidth(std::int32_t col) override;
+    std::int32_t GetColumnWidthHiddenIsZero(std::int32_t col) override;
+    void SetColumnWidth(std::int32_t col, std::int32_t width) override;
+    bool GetColumnHidden(std::int32_t col) override;
+    // A column outside 1-256 is ignored.
+    void SetColumnHidden(std::int32_t col, bool hidden) override;
+    std::int32_t GetColumnFormat(std::int32_t col) override;
+    void SetColumnFormat(std::int32_t col, std::int32_t xf) override;
+    std::int32_t GetRowOutlineLevel(std::int32_t row) override;
+    // Levels 0-7 on every row (column) from first to last, both ends checked
+    // first; nothing when last is before first.
+    void SetRowOutlineLevel(std::int32_t firstRow, std::int32_t lastRow, std::int32_t level) override;
+    std::int32_t GetColOutlineLevel(std::int32_t col) override;
+    void SetColOutlineLevel(std::int32_t firstCol, std::int32_t lastCol, std::int32_t level) override;
+    // Breaks below a row and right of a column, the numbers passed unchanged.
+    void InsertHPageBreak(std::int32_t row) override;
+    void DeleteHPageBreak(std::int32_t row) override;
+    bool HasHPageBreak(std::int32_t row) override;
+    void InsertVPageBreak(std::int32_t col) override;
+    void DeleteVPageBreak(std::int32_t col) override;
+    bool HasVPageBreak(std::int32_t col) override;
+    // From the last row up, each row whose first cell reads as mark ends its
+    // page and the cell is emptied; the breaks are counted first.
+    void MakePageBreaks(const std::u16string& mark) override;
+
     bool CanOptimizeRead() override;
     void RefreshPivotTables() override;
     void RefreshChartRanges(const std::u16string& rangeName) override;
@@ -184,9 +255,126 @@ public:
     std::int32_t GetFirstColumn() override;
     std::int32_t CellCount(std::int32_t row) override;
 
-    void CopyToClipboard() override;
-    void CopyToClipboard(const TXlsCellRange& range) override;
-    void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
+    // ---- Sheet view, page setup, outline flags, workbook options, palette, names ----
+    // Settings of the active sheet. Those a chart or other sheet kind
+    // lacks give their default there and change nothing; the zoom as read,
+    // the panes, header, footer and margins are any sheet's.
+    bool GetShowGridLines() override;
+    void SetShowGridLines(bool value) override;
+    bool GetShowGridHeaders() override;
+    void SetShowGridHeaders(bool value) override;
+    std::int32_t GetSheetZoom() override;
+    void SetSheetZoom(std::int32_t percent) override;
+    // Rows above row and columns left of col are frozen: (1, 1) unfreezes.
+    void FreezePanes(std::int32_t row, std::int32_t col) override;
+    void GetFrozenPanes(std::int32_t& row, std::int32_t& col) override;
+    // The split's positions pass unchanged; (0, 0) removes it.
+    void SplitWindow(std::int32_t row, std::int32_t col) override;
+    void GetSplitWindow(std::int32_t& row, std::int32_t& col) override;
+    std::u16string GetPageHeader() override;
+    void SetPageHeader(const std::u16string& text) override;
+    std::u16string GetPageFooter() override;
+    void SetPageFooter(const std::u16string& text) override;
+    bool GetPrintGridLines() override;
+    void SetPrintGridLines(bool value) override;
+    TXlsMargins GetMargins() override;
+    // Margins below 0 or not finite are refused, nothing changed.
+    void SetMargins(const TXlsMargins& margins) override;
+    std::int32_t GetPrintScale() override;
+    void SetPrintScale(std::int32_t percent) override;
+    bool GetPrintToFit() override;
+    void SetPrintToFit(bool value) override;
+    std::uint16_t GetPrintNumberOfHorizontalPages() override;
+    void SetPrintNumberOfHorizontalPages(std::uint16_t pages) override;
+    std::uint16_t GetPrintNumberOfVerticalPages() override;
+    void SetPrintNumberOfVerticalPages(std::uint16_t pages) override;
+    std::uint8_t GetPrintOptions() override;
+    void SetPrintOptions(std::uint8_t options) override;
+    bool GetPrintHCentered() override;
+    void SetPrintHCentered(bool value) override;
+    bool GetPrintVCentered() override;
+    void SetPrintVCentered(bool value) override;
+    std::int32_t GetPrintCopies() override;
+    void SetPrintCopies(std::int32_t copies) override;
+    std::int32_t GetPrintPaperSize() override;
+    void SetPrintPaperSize(std::int32_t paperSize) override;
+    std::int32_t GetPrintXResolution() override;
+    void SetPrintXResolution(std::int32_t dpi) override;
+    std::int32_t GetPrintYResolution() override;
+    void SetPrintYResolution(std::int32_t dpi) override;
+    TPrinterDriverSettings GetPrinterDriverSettings() override;
+    void SetPrinterDriverSettings(const TPrinterDriverSettings& settings) override;
+    bool GetOutlineSummaryRowsBelowDetail() override;
+    void SetOutlineSummaryRowsBelowDetail(bool value) override;
+    bool GetOutlineSummaryColsRightOfDetail() override;
+    void SetOutlineSummaryColsRightOfDetail(bool value) override;
+    bool GetOutlineAutomaticStyles() override;
+    void SetOutlineAutomaticStyles(bool value) override;
+
+    // The workbook's options; the reference style is that of the first
+    // worksheet and is set on all of them.
+    bool GetOptions1904Dates() override;
+    void SetOptions1904Dates(bool value) override;
+    bool GetOptionsR1C1() override;
+    void SetOptionsR1C1(bool value) override;
+    bool GetOptionsSaveExternalLinkValues() override;
+    void SetOptionsSaveExternalLinkValues(bool value) override;
+    bool GetOptionsPrecisionAsDisplayed() override;
+    void SetOptionsPrecisionAsDisplayed(bool value) override;
+    bool GetIsXltTemplate() override;
+    void SetIsXltTemplate(bool value) override;
+    bool GetInvalidateFormulas() override;
+    void SetInvalidateFormulas(bool value) override;
+    // Palette index i (1 to 56) is the workbook's colour i - 1.
+    std::uint32_t GetColorPalette(std::int32_t index) override;
+    void SetColorPalette(std::int32_t index, std::uint32_t color) override;
+
+    // Defined names from 1; their bounds from 1, 0 where a name is no
+    // cell range (setting them there changes nothing).
+    std::int32_t GetExcelNameCount() override;
+    std::u16string GetRangeName(std::int32_t nameIndex) override;
+    std::int32_t GetRangeR1(std::int32_t nameIndex) override;
+    std::int32_t GetRangeR2(std::int32_t nameIndex) override;
+    std::int32_t GetRangeC1(std::int32_t nameIndex) override;
+    std::int32_t GetRangeC2(std::int32_t nameIndex) override;
+    void SetRangeR1(std::int32_t nameIndex, std::int32_t row) override;
+    void SetRangeR2(std::int32_t nameIndex, std::int32_t row) override;
+    void SetRangeC1(std::int32_t nameIndex, std::int32_t col) override;
+    void SetRangeC2(std::int32_t nameIndex, std::int32_t col) override;
+
+    // The same as AssignCellData.
+    void AssignBlockData(std::int32_t row, std::int32_t blockCol, const TVariant& value) override;
+
+    // ---- Operations waiting for the parts of the model they need ----
+    // Each raises "The operation "%s" is not available yet" before anything
+    // else. One line per operation: (result, name, parameter types).
+#define KMR_XLS_NOT_YET(X)                                                                                        \
+    X(void, AutofitRow, (std::int32_t, std::int32_t, bool, bool, long double))                                   \
+    X(void, AutofitCol, (std::int32_t, std::int32_t, bool, long double))                                         \
+    X(void, AutofitRowsOnWorkbook, (bool, bool, long double))                                                    \
+    X(void, AssignPictureProperties, (std::int32_t, std::int32_t, const TImageProperties&, TKmrAnchorType))      \
+    X(void, ClearImage, (std::int32_t))                                                                          \
+    X(void, SetAutoFilter, (std::int32_t, std::int32_t, std::int32_t))                                           \
+    X(void, RemoveAutoFilter, ())                                                                                \
+    X(bool, HasAutoFilter, ())                                                                                   \
+    X(bool, HasAutoFilter, (std::int32_t, std::int32_t))                                                         \
+    X(TXlsCellRange, GetAutoFilterRange, ())                                                                     \
+    X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes))           \
+    X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes,            \
+                            const TImageProperties&, TKmrAnchorType))                                           \
+    X(void, AddImage, (std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties&, TKmrAnchorType))    \
+    X(void, CopyToClipboard, ())                                                                                 \
+    X(void, CopyToClipboard, (const TXlsCellRange&))                                                             \
+    X(void, PasteFromClipboard, (std::int32_t, std::int32_t))                                                    \
+    /* end of the list */
+#define KMR_XLS_DECLARE(result, name, params) result name params override;
+    KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
+#undef KMR_XLS_DECLARE
+
+    // Defined names from formula text
+    // A name of the active worksheet's workbook (nothing on another sheet
+    // kind); its text is read with references absolute, on the name's sheet.
+    void AddRange(TXlsNamedRange& range) override;
 
     // Pictures of the active sheet, numbered from 0 in the drawing's order;
     // a row from 1 turns a position among the pictures anchored on that row
@@ -244,6 +432,9 @@ private:
     void SetValueAt(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs);
     void GetValueAt(int row, int col, TXlsCellValue& value, TRTFRunList& runs) const;
     TWorkSheet* WorkSheet() const { return Cells() ? &FWorkbook->WorkSheets(FActiveSheet - 1) : nullptr; }
+    // The active worksheet when it holds hyperlink index (from 1); else
+    // the index is refused.
+    TWorkSheet& LinkSheet(std::int32_t index) const;
     // The row's ROW record, when it has one.
     TRowRecord* RowRecord(std::int32_t row) const;
     // The index-th note (from 0) of a row (from 1) of the active worksheet.
@@ -254,7 +445,29 @@ private:
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
 
-    TXLSAdapter* FAdapter;
+    // ---- Settings, workbook options and names ----
+    // The active sheet whatever its kind, checked.
+    TSheet& AnySheet() const {
+        const int index = CheckedSheet();
+        return FWorkbook->Sheet(index);
+    }
+    // A setting of the active sheet when it is a worksheet, else the default.
+    template <class R, class D>
+    R WorkSheetSetting(R (TSheet::*get)() const, D byDefault) const {
+        const TWorkSheet* sheet = WorkSheet();
+        return sheet ? (sheet->*get)() : static_cast<R>(byDefault);
+    }
+    // A change of a setting on a worksheet only.
+    template <class V, class A>
+    void ChangeWorkSheetSetting(void (TSheet::*set)(V), const A& value) {
+        if (TWorkSheet* sheet = WorkSheet()) (sheet->*set)(value);
+    }
+    // Defined name nameIndex (from 1); another index raises.
+    TNameRecord& NameAt(std::int32_t nameIndex) const;
+    // One bound of a name, from 1.
+    void SetNameBound(std::int32_t nameIndex, void (TNameRecord::*set)(int), std::int32_t value);
+
+    TAdapterLink<TXLSAdapter> FAdapter;
     std::int32_t FActiveSheet = 0;
     std::unique_ptr<TWorkbook> FWorkbook;
     std::vector<std::uint8_t> FTemplate;

@@ -2,10 +2,14 @@
 //          [--debug N]
 // Dates "dd.mm.yyyy hh:nn:ss".  Rows go tab-separated to stdout, one line a
 // row, columns in the order of the select list; log lines go to stderr.
-// Exit 1 when the operation fails, 2 on usage or a malformed date.
+// unit FLAT writes the unit report of this month under the store's progdir
+// and prints where (or why not). Exit 1 when the operation fails, 2 on
+// usage or a malformed date.
 #include "app/Tmyconfig.h"
 #include "app/Tmydbbasic.h"
 #include "app/Tmyodecty.h"
+#include "app/Tunitreport.h"
+#include "workbook/api/XLSAdapter.h"
 
 #include <QCoreApplication>
 
@@ -50,6 +54,18 @@ void PrintRows(const std::vector<plat::TSqlRow>& rows) {
     }
 }
 
+int UnitReport(TMyOdecty& odecty, const std::string& progdir, const std::string& flat, const TDbLog& log) {
+    kalmira::TXLSAdapter adapter;
+    adapter.SetAllowOverwritingFiles(true);
+    kalmira::TKalmiraImport book;
+    book.SetAdapter(&adapter);
+    TMyDates dates;
+    dates.Refresh();
+    const TUnitReportResult result = MakeUnitReport(odecty, book, progdir, flat, dates.dates, log);
+    (result.ok ? std::cout : std::cerr) << result.message << '\n';
+    return result.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,13 +82,10 @@ int main(int argc, char** argv) {
     }
     if (args.empty()) return Usage();
     const std::string& command = args[0];
-    if (command == "unit") {
-        if (args.size() != 2) return Usage();
-        std::cerr << "dbreport: the unit report is not available yet (no workbook facade)\n";
-        return 1;
-    }
-    if ((command != "overview" && command != "history") || args.size() != 4) return Usage();
-    const auto from = ParseDate(args[2]), to = ParseDate(args[3]);
+    if (command == "unit" && args.size() != 2) return Usage();
+    if (command != "unit" && ((command != "overview" && command != "history") || args.size() != 4)) return Usage();
+    const bool unit = command == "unit";
+    const auto from = unit ? plat::TDateTimeParts() : ParseDate(args[2]), to = unit ? from : ParseDate(args[3]);
     if (!from || !to) return Usage();
     std::optional<int> address;
     if (command == "history") {
@@ -92,6 +105,7 @@ int main(int argc, char** argv) {
     {
         TMyDbBasic db(conf, log);
         TMyOdecty odecty(&db, log);
+        if (unit) return UnitReport(odecty, conf.dir.progdir, args[1], log);
         ok = command == "overview" ? odecty.MeterConsumptionReport(args[1], *from, *to)
                                    : odecty.AddressHistory(*address, *from, *to);
         PrintRows(odecty.rows);

@@ -26,15 +26,6 @@ TWorkbook& BookAt(TXLSFile& file, int sheet) {
 
 const TOption Options[] = {
     {"--delete-picture", 2, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteImage(n[1] - 1); }},
-    {"--copy-rows", 5, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.InsertAndCopyRows(n[1], n[2], n[3], n[4], false); }},
-    {"--delete-rows", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteRows(n[1], n[2]); }},
-    {"--delete-cols", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteCols(n[1], n[2]); }},
-    {"--insert-sheets", 3, [](TXLSFile& f, const auto& n) { f.InsertAndCopySheets(n[0], n[1], n[2]); }},
-    {"--col-width", 3,
-     [](TXLSFile& f, const auto& n) {
-         BookAt(f, n[0]).WorkSheets(n[0] - 1).SetColWidth(n[1] - 1, n[2]);
-         f.RestoreObjectSizes();
-     }},
     {"--row-height", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.SetRowHeight(n[1], n[2]); }},
 };
 

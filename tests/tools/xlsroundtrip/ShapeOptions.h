@@ -1,23 +1,17 @@
-// The drawing options of xlsroundtrip and the sheet changes shapes follow,
-// on the workbook file's and the workbook's own operations (numbers from 1
-// on the command line).
+// The drawing and comment options of xlsroundtrip, on the workbook file's
+// operations (numbers from 1 on the command line), and the listings of
+// shapes and comments.
 #pragma once
 
 #include <functional>
 #include <iosfwd>
 
-#include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/RangeOptions.h"
 
 namespace xlsroundtrip {
 
-using TFileChange = std::function<void(kalmira::TXLSFile&)>;
-
 // At argv[i], i moved past the option; none for anything else:
 //   --delete-picture SHEET N       DeleteImage (N in GetPicture order)
-//   --copy-rows SHEET FIRST LAST DEST COUNT
-//   --delete-rows SHEET ROW COUNT, --delete-cols SHEET COL COUNT
-//   --insert-sheets FROM BEFORE COUNT  (FROM 0: empty sheets)
-//   --col-width SHEET COL WIDTH   (1/256 of a character)
 //   --row-height SHEET ROW HEIGHT (1/20 point)
 //   --comment SHEET ROW COL AUTHOR TEXT  SetCellComment (empty TEXT deletes;
 //                                  "\n" a line break, "\\" a backslash)

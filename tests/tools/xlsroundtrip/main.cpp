@@ -2,14 +2,22 @@
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
-//                     [--copy-cols SHEET FIRST LAST DEST COUNT]...
+//                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of RangeOptions.h
+//                     [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...
+//                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
+//                     [--delete-sheets FIRST COUNT]...
+//                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --links IN
+// xlsroundtrip --formulas IN
+// xlsroundtrip --formats IN
 // xlsroundtrip --shapes IN
 // xlsroundtrip --comments IN
 //
-// Opens IN through the engine's workbook file (TXLSFile::OpenFile) and
-// writes it to OUT with its Save: the "Workbook" stream loads into the
+// Opens IN (made absolute) with OpenFile of the facade, linked to a
+// TXLSAdapter that allows overwriting, and writes it to OUT with the
+// facade's Save: the "Workbook" stream loads into the
 // engine's workbook, which saves it into a copy of the container (every
 // other stream copied). The globals are written in their
 // order (the record list as read, the sheet directory, references, names,
@@ -19,9 +27,12 @@
 // its order: a worksheet's ROW and cell records go through the cell
 // storage, which writes its DIMENSIONS, ROW blocks and cells anew; index
 // and cache records are dropped, and every BOUNDSHEET gets the offset of
-// its sheet from the computed sizes. --label and --rich set
-// the shared-string cell at SHEET, ROW, COLUMN (from 1) to a new text;
-// RUNS is "first:font,first:font...". A file the engine cannot read gives
+// its sheet from the computed sizes. --label and --rich set, through the
+// facade, the text cell at SHEET, ROW, COLUMN (from 1) to a new text;
+// RUNS is "first:font,first:font..." (first characters from 0). What the
+// facade cannot express (a chosen cached value, a name's area, the
+// settings, merges and copies) reaches the model through the workbook
+// object. A file the engine cannot read gives
 // exit status 1 and the engine's message on one line of standard error;
 // OUT is then not created.
 //
@@ -30,9 +41,11 @@
 // s:TEXT, w:COUNT (as many 16-bit characters), a:COUNT (as many 8-bit
 // ones). --name gives the name NUMBER (from 1) the area R1..R2, C1..C2
 // (from 0). --set-formula parses TEXT as a user types it ("=SUM(A1:A3)*2")
-// into the cell at ROW, COLUMN of sheet SHEET (from 1; the first worksheet
-// only, the one whose cells go through the cell storage); a refused text
-// gives status 1 and the parser's message, and OUT is not created.
+// into the cell at ROW, COLUMN of sheet SHEET (from 1) through the facade;
+// a refused text gives status 1 and the parser's message, and OUT is not
+// created. --copy-rows, --delete-rows, --delete-cols, --insert-sheets and
+// --delete-sheets change rows, columns and sheets through the facade
+// (FormulaOptions.h), every sheet's references and the names following.
 //
 // --settings changes the settings of the workbook (through the globals)
 // and of its first sheet through the sheet's setters, so that other programs can tell whether
@@ -41,15 +54,19 @@
 // 2 x 3 pages, printed grid lines and centring; "fit" also turns fitting
 // to pages on, which hides the scale from other programs.
 //
-// --merge and --unmerge merge and unmerge the cells R1..R2, C1..C2 of
-// SHEET through the sheet, --copy-cols inserts COUNT copies of columns
-// FIRST..LAST before column DEST through the workbook, so that other sheets
-// and names follow (numbers from 1, in command-line order); a refused
-// change gives status 1 and its message, and OUT is not created. --merged
-// prints IN's merged ranges (RangeOptions.h). The drawing options and
-// --shapes are in ShapeOptions.h.
+// --merge, --unmerge, --copy-cols, --link, --col-width, --col-hidden,
+// --col-format, --outline, --page-break, --col-break and --mark-breaks go
+// through the workbook file's operations of the same names (numbers from 1,
+// in command-line order; RangeOptions.h); a refused change gives status 1
+// and its message, and OUT is not created. --merged and --links print IN's
+// merged ranges and hyperlinks. The drawing and comment options, --shapes
+// and --comments are in ShapeOptions.h.
 //
-// --cells prints every value cell of IN, one a line: sheet index, row and
+// --formulas prints every formula as text and every defined name
+// (FormulaOptions.h).
+//
+// --cells prints every value cell of IN as the facade reads it (rows up to
+// GetMaxRow, each row's used cells), one a line: sheet index, row and
 // column (from 1), a tab between, then the value: numbers in the shortest
 // text that reads back to the same double, texts as UTF-8, TRUE/FALSE,
 // error texts.
@@ -64,14 +81,18 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
+#include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/FormatOptions.h"
+#include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "tests/tools/xlsroundtrip/ShapeOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/UXlsWorkbook.h"
-#include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace {
@@ -81,13 +102,13 @@ using namespace kalmira;
 // A label's new text, a formula placed with its cached value, or a name's
 // new area (Sheet is then the name's number, from 1).
 struct TChange {
-    enum class TKind { Label, Formula, Name, FormulaText, Book, File } Kind = TKind::Label;
+    enum class TKind { Label, Formula, Name, Facade, File } Kind = TKind::Label;
     int Sheet = 0, Row = 0, Column = 0;
     TRichString Text;
     TVariant Value;
     std::array<int, 4> Area{};  // first row, last row, first column, last column
-    xlsroundtrip::TBookChange Run;
-    xlsroundtrip::TFileChange RunFile;
+    xlsroundtrip::TFileChange FileRun;
+    xlsroundtrip::TFacadeChange Call;
 };
 
 // The first worksheet (from 0), or -1.
@@ -97,30 +118,12 @@ int FirstWorkSheet(const TWorkbook& book) {
     return -1;
 }
 
-// Every cell of every worksheet in row and column order; sheets from 1.
-template <class Visit>
-void ForEachCell(const TWorkbook& book, Visit visit) {
-    for (int s = 0; s < book.SheetCount(); ++s) {
-        if (!book.IsWorksheet(s)) continue;
-        const TCellList& list = book.WorkSheets(s).Cells().CellList();
-        for (std::size_t row = 0; row < list.Count(); ++row)
-            if (const auto* cells = list.GetItems(row))
-                for (std::size_t c = 0; c < cells->Count(); ++c) visit(s + 1, *cells->GetItems(c));
-    }
-}
-
 void PlaceFormula(TWorkbook& book, const TChange& change) {
     const int sheet = FirstWorkSheet(book);
     if (sheet < 0) throw Exception("no worksheet");
     const std::uint8_t tokens[] = {0x1E, 7, 0};
     book.WorkSheets(sheet).Cells().CellList().AssignFormulaX(change.Row - 1, change.Column - 1, tokens, change.Value,
                                                              book.Globals().GetIs1904());
-}
-
-void SetFormulaText(TWorkbook& book, const TChange& change) {
-    const int sheet = FirstWorkSheet(book);
-    if (sheet < 0 || change.Sheet != sheet + 1) throw Exception("formula text goes on the first worksheet only");
-    book.WorkSheets(sheet).Cells().CellList().SetFormula(change.Row - 1, change.Column - 1, change.Text.Value);
 }
 
 void SetNameArea(TWorkbook& book, const TChange& change) {
@@ -162,19 +165,26 @@ void ChangeSettings(TWorkbook& book, bool fitToPage) {
     sheet.SetSheetZoom(150);
 }
 
-void Apply(TWorkbook& book, const TChange& change) {
-    if (change.Kind == TChange::TKind::Book) return change.Run(book);
+TWorkbook& Model(TKalmiraImport& xls) { return dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook(); }
+
+// A text cell gets the new text and runs, keeping its format.
+void SetLabel(TKalmiraImport& xls, const TChange& change) {
+    xls.SetActiveSheet(change.Sheet);
+    if (xls.GetCellValue(change.Row, change.Column).VarType() != TVarType::String)
+        throw Exception("no shared-string cell at the changed position");
+    TRTFRunList runs = change.Text.RTFRuns;
+    for (TRTFRun& run : runs) ++run.FirstChar;
+    xls.SetCell(change.Row, change.Column, {TVariant(change.Text.Value), -1, false});
+    xls.SetRTFRuns(change.Row, change.Column, runs);
+}
+
+void Apply(TKalmiraImport& xls, const TChange& change) {
+    if (change.Kind == TChange::TKind::File) return change.FileRun(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()));
+    TWorkbook& book = Model(xls);
     if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
     if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
-    if (change.Kind == TChange::TKind::FormulaText) return SetFormulaText(book, change);
-    TLabelSSTRecord* target = nullptr;
-    ForEachCell(book, [&](int sheet, TCellRecord& cell) {
-        if (sheet == change.Sheet && cell.GetRow() + 1 == change.Row &&
-            cell.GetColumn() + 1 == change.Column && !target)
-            target = dynamic_cast<TLabelSSTRecord*>(&cell);
-    });
-    if (!target) throw Exception("no shared-string cell at the changed position");
-    target->SetAsRichString(change.Text);
+    if (change.Kind == TChange::TKind::Facade) return change.Call(xls);
+    SetLabel(xls, change);
 }
 
 std::string ValueText(const TVariant& value) {
@@ -190,34 +200,50 @@ std::string ValueText(const TVariant& value) {
     }
 }
 
-int PrintCells(const char* inName, const char* what) {
-    TXLSFile file(nullptr);
-    file.Connect();
-    file.OpenFile(inName);
-    const TWorkbook& book = file.GetTWorkbook();
-    if (std::strcmp(what, "--merged") == 0) {
-        xlsroundtrip::PrintMerged(book, std::cout);
+// IN made absolute, so that it is never looked up elsewhere.
+void Open(TKalmiraImport& xls, const char* inName) { xls.OpenFile(std::filesystem::absolute(inName).string()); }
+
+int PrintCells(const char* inName, const std::string& what) {
+    TXLSAdapter adapter;
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter);
+    Open(xls, inName);
+    if (xlsroundtrip::IsListOption(what)) {
+        xlsroundtrip::PrintList(what, dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
         return 0;
     }
-    if (std::strcmp(what, "--shapes") == 0 || std::strcmp(what, "--comments") == 0) {
-        if (what[2] == 's') xlsroundtrip::PrintShapes(book, std::cout);
-        else xlsroundtrip::PrintComments(book, std::cout);
+    if (what == "--shapes" || what == "--comments") {
+        const TWorkbook& book = dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook();
+        what == "--shapes" ? xlsroundtrip::PrintShapes(book, std::cout) : xlsroundtrip::PrintComments(book, std::cout);
         return 0;
+    }
+    if (what == "--formats") {
+        xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
+        return 0;
+    }
+    if (what == "--formulas") {
+        xlsroundtrip::PrintFormulas(xls, std::cout);
+        return std::cout.flush() ? 0 : 1;
     }
     // Streamed out in blocks as the cells are visited, never gathered whole.
     constexpr std::size_t Block = 1 << 16;
     std::string out;
     out.reserve(Block);
-    ForEachCell(book, [&](int sheet, const TCellRecord& cell) {
-        const TVariant value = cell.GetValue();
-        if (value.IsEmpty()) return;
-        out += std::to_string(sheet) + '\t' + std::to_string(cell.GetRow() + 1) + '\t' +
-               std::to_string(cell.GetColumn() + 1) + '\t' + ValueText(value) + '\n';
-        if (out.size() >= Block) {
-            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
-            out.clear();
-        }
-    });
+    for (int sheet = 1; sheet <= xls.GetSheetCount(); ++sheet) {
+        xls.SetActiveSheet(sheet);
+        for (int row = 1; row <= xls.GetMaxRow(); ++row)
+            for (int index = 1, count = xls.GetColIndexCount(row); index <= count; ++index) {
+                const int col = xls.GetColByIndex(row, index);
+                const TVariant value = xls.GetCellValue(row, col);
+                if (value.IsEmpty()) continue;
+                out += std::to_string(sheet) + '\t' + std::to_string(row) + '\t' + std::to_string(col) + '\t' +
+                       ValueText(value) + '\n';
+                if (out.size() >= Block) {
+                    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+                    out.clear();
+                }
+            }
+    }
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
     std::cout.flush();
     return std::cout ? 0 : 1;
@@ -265,19 +291,18 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
         c.Column = std::stoi(argv[i + 2]);
         c.Value = ParseValue(argv[i + 3]);
         i += 4;
-    } else if (std::strcmp(argv[i], "--set-formula") == 0 && i + 5 <= argc) {
-        c.Kind = TChange::TKind::FormulaText;
-        c.Sheet = std::stoi(argv[i + 1]);
-        c.Row = std::stoi(argv[i + 2]);
-        c.Column = std::stoi(argv[i + 3]);
-        c.Text.Value = Utf8ToUtf16(argv[i + 4]);
-        i += 5;
-    } else if (auto run = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::Book;
-        c.Run = std::move(run);
-    } else if (auto runFile = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
+    } else if (auto call = xlsroundtrip::ParseFacadeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::Facade;
+        c.Call = std::move(call);
+    } else if (auto rangeRun = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
-        c.RunFile = std::move(runFile);
+        c.FileRun = std::move(rangeRun);
+    } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(fileRun);
+    } else if (auto shapeRun = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(shapeRun);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -318,12 +343,22 @@ int Usage() {
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
                  "                        [--copy-cols SHEET FIRST LAST DEST COUNT]...\n"
-                 "                        [--delete-picture SHEET N]... [--copy-rows SHEET FIRST LAST DEST COUNT]...\n"
-                 "                        [--delete-rows|--delete-cols SHEET FIRST COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
-                 "                        [--col-width SHEET COL WIDTH]... [--row-height SHEET ROW HEIGHT]...\n"
+                 "                        [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...\n"
+                 "                        [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
+                 "                        [--delete-sheets FIRST COUNT]...\n"
+                 "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"
+                 "                        [--col-width SHEET COL WIDTH]... [--col-hidden SHEET COL 0|1]...\n"
+                 "                        [--col-format SHEET COL XF]... [--outline SHEET rows|cols FIRST LAST LEVEL]...\n"
+                 "                        [--page-break SHEET ROW]... [--col-break SHEET COL]... [--mark-breaks SHEET MARK]...\n"
+                 "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
+                 "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
+                 "                        [--delete-picture SHEET N]... [--row-height SHEET ROW HEIGHT]...\n"
                  "                        [--comment SHEET ROW COL AUTHOR TEXT]... [--assign-comment SHEET ROW INDEX TEXT]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --links IN\n"
+                 "       xlsroundtrip --formulas IN\n"
+                 "       xlsroundtrip --formats IN\n"
                  "       xlsroundtrip --shapes IN\n"
                  "       xlsroundtrip --comments IN\n";
     return 2;
@@ -332,10 +367,11 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (std::strcmp(argv[1], "--cells") == 0 || std::strcmp(argv[1], "--merged") == 0 ||
-                      std::strcmp(argv[1], "--shapes") == 0 || std::strcmp(argv[1], "--comments") == 0)) {
+    const std::string listing = argc == 3 ? argv[1] : "";
+    if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
+        listing == "--formats" || listing == "--shapes" || listing == "--comments") {
         try {
-            return PrintCells(argv[2], argv[1]);
+            return PrintCells(argv[2], listing);
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
@@ -349,18 +385,20 @@ int main(int argc, char** argv) {
         return Usage();
     }
     try {
-        // No adapter: the XLS format only, and OUT may be replaced, though
-        // only by a complete file; a failed save leaves it as it was.
-        TXLSFile file(nullptr, true);
-        file.Connect();
-        file.OpenFile(argv[1]);
-        TWorkbook& book = file.GetTWorkbook();
-        for (const auto& change : changes) {
-            if (change.Kind == TChange::TKind::File) change.RunFile(file);
-            else Apply(book, change);
-        }
-        if (settings) ChangeSettings(book, settings == 1);
-        file.Save(false, argv[2], nullptr, nullptr, nullptr);
+        // The XLS format only, and OUT may be replaced, though only by a
+        // complete file; a failed save leaves it as it was.
+        TXLSAdapter adapter;
+        adapter.SetAllowOverwritingFiles(true);
+        TKalmiraImport xls;
+        xls.SetAdapter(&adapter);
+        Open(xls, argv[1]);
+        // The changes make other sheets active; the one selected at the
+        // open is selected again before the save.
+        const int selected = xls.GetActiveSheet();
+        for (const auto& change : changes) Apply(xls, change);
+        if (settings) ChangeSettings(Model(xls), settings == 1);
+        if (xls.GetActiveSheet() != selected) xls.SetActiveSheet(selected);
+        xls.Save(argv[2]);
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;

@@ -160,5 +160,5 @@ TEST(XLSFile, BlockDataAndProbe) {
     EXPECT_EQ(file->CellCount(1), 0);
     TXLSAdapter adapter;
     const auto probe = excelprobe::Probe([&] { return adapter.GetWorkbook(); });
-    EXPECT_EQ(std::make_pair(probe.implemented, probe.notYetNames.size()), std::make_pair(82, std::size_t{3}));
+    EXPECT_EQ(std::make_pair(probe.implemented, probe.notYetNames.size()), std::make_pair(198, std::size_t{16}));
 }

@@ -1,0 +1,108 @@
+// The program's roads through the facade (release build, 2 cores, run by
+// hand):
+//   FacadeOpen / FacadeRead: a workbook of 50,000 rows by 10 columns (half
+//     numbers, half texts) opened with OpenFile (goal: under 1 s), then read
+//     as the program reads it, GetMaxRow before every row and GetCellValue
+//     of every cell (goal: under 0.3 s);
+//   FacadeWrite / FacadeSave: NewFile (1), 100,000 SetCellValue (10,000 rows
+//     by 10, half numbers, half distinct texts in random order; goal: under
+//     0.3 s), then Save (goal: under 0.5 s).
+//   orvelo_bench --benchmark_filter=Facade
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/XLSAdapter.h"
+
+using namespace kalmira;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path BenchDir() {
+    const fs::path dir = fs::path(ORVELO_BINARY_DIR) / "facade-bench";
+    fs::create_directories(dir);
+    return dir;
+}
+
+struct TLinked {
+    TXLSAdapter adapter;
+    TKalmiraImport xls;
+    TLinked() {
+        adapter.SetAllowOverwritingFiles(true);
+        xls.SetAdapter(&adapter);
+    }
+};
+
+// Row, column and value of the written cells, in random order.
+std::vector<std::tuple<int, int, TVariant>> Cells(int rows) {
+    std::vector<std::tuple<int, int, TVariant>> cells;
+    for (int row = 1; row <= rows; ++row)
+        for (int col = 1; col <= 10; ++col)
+            cells.emplace_back(row, col, col % 2 ? TVariant(row * 10.25 + col)
+                                                 : TVariant(u"měřidlo " + Utf8ToUtf16(std::to_string(row * 10 + col))));
+    std::shuffle(cells.begin(), cells.end(), std::mt19937(7));
+    return cells;
+}
+
+void Fill(TKalmiraImport& xls, const std::vector<std::tuple<int, int, TVariant>>& cells) {
+    xls.NewFile(1);
+    for (const auto& [row, col, value] : cells) xls.SetCellValue(row, col, value);
+}
+
+const std::string& BigFile() {
+    static const std::string name = [] {
+        TLinked linked;
+        Fill(linked.xls, Cells(50000));
+        const std::string file = (BenchDir() / "big.xls").string();
+        linked.xls.Save(file);
+        return file;
+    }();
+    return name;
+}
+
+void FacadeOpen(benchmark::State& state) {
+    const std::string& file = BigFile();
+    TLinked linked;
+    for (auto _ : state) linked.xls.OpenFile(file);
+}
+
+void FacadeRead(benchmark::State& state) {
+    TLinked linked;
+    linked.xls.OpenFile(BigFile());
+    linked.xls.SetActiveSheet(1);
+    for (auto _ : state) {
+        double sum = 0;
+        for (int row = 1; row <= linked.xls.GetMaxRow(); ++row)
+            for (int col = 1; col <= 10; ++col) {
+                const TVariant value = linked.xls.GetCellValue(row, col);
+                sum += value.VarType() == TVarType::Double ? value.RealValue() : static_cast<double>(value.Text().size());
+            }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+
+void FacadeWrite(benchmark::State& state) {
+    const auto cells = Cells(10000);
+    TLinked linked;
+    for (auto _ : state) Fill(linked.xls, cells);
+}
+
+void FacadeSave(benchmark::State& state) {
+    TLinked linked;
+    Fill(linked.xls, Cells(10000));
+    const std::string file = (BenchDir() / "written.xls").string();
+    for (auto _ : state) linked.xls.Save(file);
+}
+
+}  // namespace
+
+BENCHMARK(FacadeOpen)->Unit(benchmark::kMillisecond);
+BENCHMARK(FacadeRead)->Unit(benchmark::kMillisecond);
+BENCHMARK(FacadeWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(FacadeSave)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,119 @@
+#include "tests/tools/xlsroundtrip/FormatOptions.h"
+
+#include <map>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "workbook/storage/UKmrMessages.h"
+
+namespace xlsroundtrip {
+
+using namespace kalmira;
+
+namespace {
+
+// Decimal comma, thousands by a no-break space, "d.M.yyyy", amounts as
+// "12 Kč" and "-12 Kč".
+struct TCzechSettings : IFormatSettingsSource {
+    TFormatSettings LocaleSettings() const override {
+        TFormatSettings s = InvariantFormatSettings();
+        s.DecimalSeparator = u',';
+        s.ThousandSeparator = u'\u00A0';
+        s.ShortDateFormat = u"d.M.yyyy";
+        s.DateSeparator = u'.';
+        s.TimeSeparator = u':';
+        s.CurrencyString = u"Kč";
+        s.CurrencyFormat = 3;
+        s.NegCurrFormat = 8;
+        s.CurrencyDecimals = 2;
+        return s;
+    }
+};
+
+void SetStyle(TKmrFont& font, TKmrFontStyle style, const std::string& value) {
+    std::stoi(value) ? font.Style.Include(style) : font.Style.Exclude(style);
+}
+
+using TSetter = void (*)(TKmrFormat&, const std::string&);
+const std::map<std::string, TSetter> Setters = {
+    {"font", [](TKmrFormat& f, const std::string& v) { f.Font.Name = Utf8ToUtf16(v); }},
+    {"size", [](TKmrFormat& f, const std::string& v) { f.Font.Size20 = static_cast<std::uint16_t>(std::stoi(v)); }},
+    {"bold", [](TKmrFormat& f, const std::string& v) { SetStyle(f.Font, TKmrFontStyle::fs_Bold, v); }},
+    {"italic", [](TKmrFormat& f, const std::string& v) { SetStyle(f.Font, TKmrFontStyle::fs_Italic, v); }},
+    {"underline", [](TKmrFormat& f, const std::string& v) { f.Font.Underline = static_cast<TKmrUnderline>(std::stoi(v)); }},
+    {"color", [](TKmrFormat& f, const std::string& v) { f.Font.ColorIndex = std::stoi(v); }},
+    {"numfmt", [](TKmrFormat& f, const std::string& v) { f.Format = Utf8ToUtf16(v); }},
+    {"halign", [](TKmrFormat& f, const std::string& v) { f.HAlignment = static_cast<THKmrAlignment>(std::stoi(v)); }},
+    {"valign", [](TKmrFormat& f, const std::string& v) { f.VAlignment = static_cast<TVKmrAlignment>(std::stoi(v)); }},
+    {"wrap", [](TKmrFormat& f, const std::string& v) { f.WrapText = std::stoi(v) != 0; }},
+    {"rotation", [](TKmrFormat& f, const std::string& v) { f.Rotation = static_cast<std::uint8_t>(std::stoi(v)); }},
+    {"pattern", [](TKmrFormat& f, const std::string& v) { f.FillPattern.Pattern = std::stoi(v); }},
+    {"fg", [](TKmrFormat& f, const std::string& v) { f.FillPattern.FgColorIndex = std::stoi(v); }},
+    {"bg", [](TKmrFormat& f, const std::string& v) { f.FillPattern.BgColorIndex = std::stoi(v); }},
+    {"border", [](TKmrFormat& f, const std::string& v) {
+         const TKmrOneBorder side{static_cast<TKmrBorderStyle>(std::stoi(v)), std::stoi(v.substr(v.find('/') + 1))};
+         f.Borders.Left = f.Borders.Right = f.Borders.Top = f.Borders.Bottom = side;
+     }},
+};
+
+std::string Border(const TKmrOneBorder& b) {
+    return std::to_string(static_cast<int>(b.Style)) + "/" + std::to_string(b.ColorIndex);
+}
+
+}  // namespace
+
+TFileChange ParseFormatOption(char** argv, int argc, int& i) {
+    const std::string option = argv[i];
+    if (option == "--locale" && i + 2 <= argc) {
+        if (std::string(argv[i + 1]) != "cs") throw std::invalid_argument("locale");
+        SetFormatSettingsSource(std::make_shared<TCzechSettings>());
+        i += 2;
+        return [](TXLSFile&) {};
+    }
+    if ((option != "--string" && option != "--format") || i + 5 > argc) return {};
+    const int sheet = std::stoi(argv[i + 1]), row = std::stoi(argv[i + 2]), col = std::stoi(argv[i + 3]);
+    const std::string text = argv[i + 4];
+    i += 5;
+    if (option == "--string")
+        return [=](TXLSFile& file) {
+            file.SetActiveSheet(sheet);
+            file.SetCellString(row, col, Utf8ToUtf16(text), u"", u"");
+        };
+    const auto equals = text.find('=');
+    const auto setter = Setters.find(text.substr(0, equals));
+    if (equals == std::string::npos || setter == Setters.end()) throw std::invalid_argument("key");
+    const std::string value = text.substr(equals + 1);
+    TKmrFormat tried;
+    setter->second(tried, value);  // a value the key cannot take is refused here
+    return [=, set = setter->second](TXLSFile& file) {
+        file.SetActiveSheet(sheet);
+        TKmrFormat format = file.GetFormatList(file.GetCellFormat(row, col));
+        set(format, value);
+        file.SetCellFormat(row, col, file.AddFormat(format));
+    };
+}
+
+void PrintFormats(TXLSFile& file, std::ostream& out) {
+    for (int i = 0; i < file.FormatListCount(); ++i) {
+        const TKmrFormat f = file.GetFormatList(i);
+        const TKmrFont& font = f.Font;
+        out << i << '\t' << Utf16ToUtf8(font.Name) << '\t' << font.Size20 << '\t'
+            << font.Style.Has(TKmrFontStyle::fs_Bold) << '\t' << font.Style.Has(TKmrFontStyle::fs_Italic) << '\t'
+            << static_cast<int>(font.Underline) << '\t' << font.ColorIndex << '\t' << Utf16ToUtf8(f.Format) << '\t'
+            << static_cast<int>(f.HAlignment) << '\t' << static_cast<int>(f.VAlignment) << '\t' << f.WrapText << '\t'
+            << static_cast<int>(f.Rotation) << '\t' << f.FillPattern.Pattern << '\t' << f.FillPattern.FgColorIndex
+            << '\t' << f.FillPattern.BgColorIndex << '\t' << Border(f.Borders.Left) << '\t' << Border(f.Borders.Right)
+            << '\t' << Border(f.Borders.Top) << '\t' << Border(f.Borders.Bottom) << '\n';
+    }
+    out << "used\t";
+    const TUsedPaletteColors used = file.GetUsedPaletteColors();
+    const char* blank = "";
+    for (std::size_t c = 0; c < used.size(); ++c)
+        if (used[c]) out << std::exchange(blank, " ") << c;
+    out << '\n';
+}
+
+}  // namespace xlsroundtrip

@@ -1,0 +1,276 @@
+#include <map>
+
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/XLSAdapter.h"
+
+using namespace kalmira;
+using namespace ole2test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder of this test's own in the build tree, empty at first.
+fs::path Folder() {
+    const fs::path dir = fs::path(ORVELO_BINARY_DIR) / "facade-tests" /
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The value as xlrd's repr writes it ("" for an empty cell).
+std::string Repr(const TVariant& v) {
+    if (v.IsEmpty()) return "";
+    if (v.VarType() == TVarType::String) return "'" + Utf16ToUtf8(v.Text()) + "'";
+    std::ostringstream out;
+    out << v.AsDouble();
+    return out.str().find_first_of(".e") == std::string::npos ? out.str() + ".0" : out.str();
+}
+
+// "sheet row col" (from 0) -> value, as xlrd reads the file.
+std::map<std::string, std::string> XlrdCells(const std::string& path) {
+    std::map<std::string, std::string> cells;
+    for (const auto& line : Lines(OleCheck("cells", path))) {
+        const auto f = Split(line);
+        cells[f[0] + " " + f[1] + " " + f[2]] = f[4];
+    }
+    return cells;
+}
+
+// Calls an operation with neutral arguments.
+template <class R, class... A>
+void CallNeutral(TKalmiraImport& xls, R (TKalmiraImport::*op)(A...)) {
+    std::tuple<std::remove_cvref_t<A>...> args{};
+    std::apply([&](auto&... a) { (void)(xls.*op)(a...); }, args);
+}
+
+// Records the calls that reach it; answers an active sheet of 5 of 3 and
+// the formats the table of a test asks for.
+struct TRecording : TExcelFile {
+    std::vector<std::string>* calls;
+    std::int32_t xf = -1, rowXF = 0, colXF = -1;
+    explicit TRecording(std::vector<std::string>* log) : calls(log) {}
+    void Log(const std::string& s) { calls->push_back(s); }
+    void Connect() override {}
+    void Disconnect() override { Log("Disconnect"); }
+    void CloseFile() override { throw Exception("closing fails"); }
+    void OpenFileAndSearch(const std::string& name) override { Log("Open " + name); }
+    std::int32_t GetActiveSheet() override { return 5; }
+    std::int32_t SheetCount() override { return 3; }
+    void SetActiveSheet(std::int32_t s) override { Log("SetActiveSheet " + std::to_string(s)); }
+    void SelectSheet(std::int32_t s) override { Log("SelectSheet " + std::to_string(s)); }
+    void InsertAndCopySheets(std::int32_t c, std::int32_t b, std::int32_t n) override {
+        Log("InsertAndCopySheets " + std::to_string(c) + " " + std::to_string(b) + " " + std::to_string(n));
+    }
+    void InsertHPageBreak(std::int32_t row) override { Log("InsertHPageBreak " + std::to_string(row)); }
+    TXlsCellValue GetCellValueX(std::int32_t, std::int32_t) override { return {TVariant(1.0), xf, true}; }
+    std::int32_t GetRowFormat(std::int32_t) override { return rowXF; }
+    std::int32_t GetColumnFormat(std::int32_t) override { return colXF; }
+    std::int32_t FormatListCount() override { return 20; }
+    bool GetOptions1904Dates() override { return true; }
+    // Every column 56 pixels, every row 20; cells 2-3 of each row merged.
+    std::int32_t GetColumnWidthHiddenIsZero(std::int32_t) override { return 2048; }
+    bool IsEmptyRow(std::int32_t) override { return false; }
+    std::int32_t GetRowHeight(std::int32_t) override { return 300; }
+    std::int32_t GetDefaultRowHeight() override { return 300; }
+    TXlsCellRange GetCellMergedBounds(std::int32_t row, std::int32_t) override { return {2, row, 3, row}; }
+    void SetCellComment(std::int32_t, std::int32_t, const std::u16string&, const TImageProperties& box) override { placed = box; }
+    void AddImage(std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties& at, TKmrAnchorType) override { placed = at; }
+    TImageProperties placed;
+    TKmrFormat GetFormatList(std::int32_t index) override { return Log("GetFormatList " + std::to_string(index)), TKmrFormat(); }
+};
+
+struct TRecordingAdapter : TExcelAdapter {
+    std::vector<std::string> calls;
+    std::unique_ptr<TExcelFile> GetWorkbook() override { return std::make_unique<TRecording>(&calls); }
+};
+
+}  // namespace
+
+// The application's load and save of a meters workbook: rows asked up to
+// GetMaxRow, values where xlrd reads them; reports copied from sheet 1,
+// cleared and renamed; saved under the opened name.
+TEST(KalmiraImport, ApplicationRoads) {
+    const fs::path dir = Folder();
+    fs::copy_file(FixtureDir() + "/meters.xls", dir / "meters.xls");
+    TXLSAdapter adapter;
+    adapter.SetBasePathToOpen(dir.string() + "/");
+    adapter.SetAllowOverwritingFiles(true);
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter), xls.OpenFile("meters.xls");
+    const auto original = XlrdCells((dir / "meters.xls").string());
+    xls.SetActiveSheet(1);
+    int rows = 0;
+    for (int row = 5; row <= xls.GetMaxRow(); ++row, ++rows)
+        for (int col = 1; col <= 21; ++col) {
+            const auto at = original.find("Měřidla " + std::to_string(row - 1) + " " + std::to_string(col - 1));
+            EXPECT_EQ(Repr(xls.GetCellValue(row, col)), at == original.end() ? "" : at->second) << row << " " << col;
+        }
+    EXPECT_EQ(rows, 16);
+    xls.SetActiveSheet(2);
+    EXPECT_EQ(xls.GetCellValue(xls.GetMaxRow() - 2, 36), TVariant(u"Patní vodoměr :"));
+
+    xls.SetCellValue(5, 14, TVariant(u"05.03.2026 10:20:00"));
+    xls.SetCellValue(5, 15, TVariant(123.25));
+    xls.SetCellFormula(5, 35, u"=MAX(I5:AG5)");
+    xls.SetActiveSheet(4);
+    xls.SetCellValue(3, 1, TVariant(u"1/1"));
+    xls.SetCellValue(4, 1, TVariant(u"smazat"));
+    xls.DeleteRows(4, 1);
+    xls.InsertAndCopySheets(1, xls.GetSheetCount() + 1, 1);
+    xls.SetActiveSheet(xls.GetSheetCount());
+    xls.ClearSheet();
+    xls.SetActiveSheetName(u"Měřidlo 12_3");
+    xls.SetCellValue(1, 1, TVariant(u"Přehled"));
+    xls.Save((dir / "meters.xls").string());
+
+    auto cells = XlrdCells(xls.FileName());
+    for (const auto& [at, value] : original)
+        if (at.starts_with("Měřidla")) {
+            EXPECT_EQ(cells[at], value) << at;
+        }
+    EXPECT_EQ(std::vector<std::string>({cells["Roční tabulka 4 13"], cells["Roční tabulka 4 14"], cells["Roční tabulka 4 34"],
+                                        cells["Log 2 0"], cells["Log 3 0"], cells["Měřidlo 12_3 0 0"], cells["Měřidlo 12_3 4 0"]}),
+              std::vector<std::string>({"'05.03.2026 10:20:00'", "123.25", "0", "'1/1'", "", "'Přehled'", ""}));
+    // The second save takes the closing block away, row by row.
+    xls.SetActiveSheet(2);
+    std::u16string left;
+    for (int back : {2, 1, 0}) {
+        xls.DeleteRows(xls.GetMaxRow() - back, 1);
+        left += xls.GetCellFormula(22, 37) + u"," + xls.GetCellFormula(23, 37) + u"|";
+    }
+    EXPECT_EQ(std::make_pair(left, xls.GetMaxRow()), std::make_pair(std::u16string(u"=SUM(AK5:AK21),=#REF!-AK22|=#REF!-#REF!,|,|"), 21));
+    const TWorkbook& model = dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook();
+    EXPECT_EQ(model.Sheet(0).GetSelected() + model.Sheet(1).GetSelected() + model.Sheet(4).GetSelected(), 1);
+}
+
+// Every operation that needs a workbook says so while none is open, and
+// the opening roads need an adapter first.
+TEST(KalmiraImport, Lifecycle) {
+    TKalmiraImport xls;
+    int refused = 0, total = 0;
+#define KMR_FACADE_OP(result, name, target, params, args)                                       \
+    ++total;                                                                                    \
+    refused += MessageOf([&] { CallNeutral(xls, static_cast<result(TKalmiraImport::*) params>(&TKalmiraImport::name)); }) == \
+               "There is no open file";
+#include "workbook/api/UKalmiraImportOperations.inc"
+    EXPECT_EQ(refused, total);
+    for (const auto& call : std::vector<std::function<void()>>{[&] { xls.Save("x.xls"); }, [&] { xls.ToOADate(1); },
+                                                              [&] { xls.AddPicture(std::span<const std::uint8_t>(), TXlsImgTypes::xli_Png, 1, 1, 0, 0, 5, 5, {}); }})
+        EXPECT_EQ(MessageOf(call), "There is no open file");
+    for (const auto& call : std::vector<std::function<void()>>{[&] { xls.OpenFile("meters.xls"); }, [&] { xls.OpenText("a.csv", ';'); }})
+        EXPECT_EQ(MessageOf(call), "There is no Adapter linked to the report");
+
+    TXLSAdapter adapter;
+    adapter.SetBasePathToOpen(FixtureDir() + "/");
+    xls.SetAdapter(&adapter), xls.NewFile(2);
+    xls.SetAdapter(nullptr);
+    EXPECT_EQ(MessageOf([&] { xls.OpenFile("meters.xls"); }), "There is no Adapter linked to the report");
+    EXPECT_EQ(xls.GetSheetCount(), 2);  // kept open
+    const fs::path dir = Folder();
+    auto bytes = ReadFile(FixtureDir() + "/meters.xls");
+    bytes.resize(bytes.size() / 2);
+    WriteFile((dir / "cut.xls").string(), bytes);
+    xls.SetAdapter(&adapter);
+    for (const std::string& name : std::vector<std::string>{"missing.xls", (dir / "cut.xls").string()}) {
+        EXPECT_NE(MessageOf([&] { xls.OpenFile(name); }), "no exception");
+        EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.FileName()), std::make_pair(false, std::string()));
+    }
+    xls.OpenFile("meters.xls");
+    EXPECT_EQ(std::make_pair(xls.GetSheetCount(), xls.FileName()), std::make_pair(4, std::string("meters.xls")));
+    xls.CloseFile();
+    xls.CloseFile();
+    EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.GetWorkbook()), std::make_pair(false, static_cast<TExcelFile*>(nullptr)));
+}
+
+// Arguments arrive unchanged; a stored active sheet past the last ends
+// with sheet 1 active and selected; a failing close is dropped.
+TEST(KalmiraImport, PassThrough) {
+    TRecordingAdapter adapter;
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter), xls.OpenFile("book.xls");
+    xls.SetActiveSheet(3);
+    xls.InsertEmptySheets(2, 3);
+    xls.InsertHPageBreak(65535);
+    EXPECT_EQ(MessageOf([&] { xls.GetCellValue(1, 1); }), "Abstract Error");
+    EXPECT_TRUE(xls.GetIsFormula(1, 1));
+    EXPECT_EQ(MessageOf([&] { xls.GetKmrFormatList(-1); }), "The index \"-1\" of the property \"FormatList\" is not in the range 0-19");
+    auto& file = static_cast<TRecording&>(*xls.GetWorkbook());
+    // cell XF, row XF, column XF -> the format read
+    for (const auto& [xf, row, col, read] : {std::tuple{7, 3, 4, 7}, {-1, 0, -1, 15}, {-1, 0, 0, 0}, {-1, 4, 9, 4}, {-1, -1, 6, 6}}) {
+        file.xf = xf, file.rowXF = row, file.colXF = col;
+        xls.GetCellFormatDef1(1, 1);
+    }
+    EXPECT_EQ(std::make_pair(xls.ToOADate(40000), xls.FromOADate(38538)), std::make_pair(38538.0, 40000.0));
+    // A comment box starts a row up, right of the merged cell, 8 and 14
+    // pixels in, 75 x 130 pixels; a picture where it is asked.
+    xls.SetCellComment(3, 2, u"pozn.");
+    EXPECT_EQ(std::make_tuple(file.placed.Row1, file.placed.Dy1, file.placed.Col1, file.placed.Dx1, file.placed.Row2, file.placed.Dx2),
+              std::make_tuple(2, 102, 4, 256, 6, 585));
+    TKmrMemoryStream png(std::vector<std::uint8_t>{1, 2, 3});
+    xls.AddPicture(png, TXlsImgTypes::xli_Png, 7, 1, 3, 5, 40, 300, TKmrAnchorType::at_MoveAndResize);
+    EXPECT_EQ(std::make_tuple(file.placed.Row1, file.placed.Dy1, file.placed.Col2, file.placed.Dx2), std::make_tuple(7, 38, 6, 457));
+    EXPECT_EQ(MessageOf([&] { xls.AddPicture(png, TXlsImgTypes::xli_Png, {}, TKmrAnchorType::at_MoveAndResize); }), "Stream read error");
+    xls.CloseFile();
+    EXPECT_EQ(adapter.calls, (std::vector<std::string>{
+                                 "Open book.xls", "SetActiveSheet 1", "SelectSheet 1", "SetActiveSheet 3", "SelectSheet 3",
+                                 "InsertAndCopySheets -1 2 3", "InsertHPageBreak 65535", "GetFormatList 7", "GetFormatList 15",
+                                 "GetFormatList 0", "GetFormatList 4", "GetFormatList 6", "Disconnect"}));
+}
+
+// What the facade decides itself.
+TEST(KalmiraImport, FacadeLogic) {
+    TXLSAdapter adapter;
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter), xls.NewFile(1);
+    xls.SetCellValue(2, 3, TVariant(1.0));
+    EXPECT_EQ(MessageOf([&] { xls.GetColByIndex(2, 0); }), "The index \"0\" of the property \"ColByIndex\" is not in the range 1-1");
+    EXPECT_EQ(xls.GetColByIndex(2, 1), 3);
+    // Names from formula text: on their own sheet, references absolute.
+    xls.InsertEmptySheets(2, 1);
+    for (TXlsNamedRange name : {TXlsNamedRange{u"Data", u"=$A$1:$B$2", 0, -1}, TXlsNamedRange{u"Jedna", u"=A1", 0, -1},
+                                TXlsNamedRange{u"Mistni", u"=B3", 0, 1}, TXlsNamedRange{u"Prazdne", u"", 0, -1}})
+        xls.SetNamedRange(name);
+    const std::string saved = (Folder() / "names.xls").string();
+    xls.Save(saved);
+    const auto book = Lines(OleCheck("book", saved));
+    EXPECT_EQ(std::vector<std::string>(book.begin() + 3, book.begin() + 7),
+              (std::vector<std::string>{"name Data -1 3b00000000010000000100", "name Jedna -1 3a000000000000",
+                                        "name Mistni 1 3a010002000100", "name Prazdne -1 "}));
+    for (const auto& [text, parts] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"abc", u"|abc|"}, {u"&LA&RB", u"A||B"}, {u"&RB&LA", u"A||B"}, {u"&LA&LB", u"A&LB||"},
+             {u"&LTom&&Carl", u"Tom&&Carl||"}, {u"&L&&&C&RR", u"&&||R"}}) {
+        std::u16string l, c, r;
+        TKalmiraImport::FillPageHeaderFooter(text, l, c, r);
+        EXPECT_EQ(l + u"|" + c + u"|" + r, parts) << Utf16ToUtf8(text);
+    }
+}
+
+// Facades and workbook objects outlive their adapter safely; a text save
+// that fails leaves the file as it was.
+TEST(KalmiraImport, Faults) {
+    const fs::path dir = Folder();
+    TKalmiraImport first, second;
+    auto adapter = std::make_unique<TXLSAdapter>();
+    adapter->SetSaveFormat({TExcelSaveFormatNative::snXLS, TExcelSaveFormatNative::snCSVComma});
+    std::make_unique<TKalmiraImport>()->SetAdapter(adapter.get());  // a facade gone first
+    second.SetAdapter(adapter.get());
+    first.SetAdapter(adapter.get()), first.NewFile(1);
+    first.SetCellValue(1, 1, TVariant(u"zůstává"));
+    adapter.reset();
+    EXPECT_TRUE(!first.Adapter() && !second.Adapter());
+    first.Save((dir / "kept.xls").string());  // the XLS format alone, no adapter asked
+    EXPECT_EQ(Lines(OleCheck("cells", (dir / "kept.xls").string())), std::vector<std::string>{"Sheet1\t0\t0\t1\t'zůstává'"});
+    EXPECT_EQ(MessageOf([&] { first.OpenFile("kept.xls"); }), "There is no Adapter linked to the report");
+    TXLSAdapter relinked;
+    first.SetAdapter(&relinked);
+    EXPECT_EQ(first.Adapter(), &relinked);
+
+    const std::string text = (dir / "old.csv").string();
+    WriteFile(text, {'a', ',', 'b'});
+    EXPECT_EQ(MessageOf([&] { first.SaveAsText(text, ','); }), "The operation \"SaveToStreamAsText\" is not available yet");
+    EXPECT_EQ(ReadFile(text), (std::vector<std::uint8_t>{'a', ',', 'b'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    EXPECT_EQ(first.FileName(), (dir / "kept.xls").string());
+}
