@@ -111,6 +111,9 @@ TEST(XLSFileDrawing, CommentsOnANewWorkbook) {
     file.SetActiveSheet(1);
     EXPECT_EQ(MessageOf([&] { file.SetCellComment(0, 1, u"x", {}); }),
               "The index \"-1\" of the property \"Row\" is not in the range 0-65535");
+    EXPECT_EQ(MessageOf([&] { file.SetCellComment(1, 1, std::u16string(65536, u'a'), {}); }),
+              "The index \"65536\" of the property \"Text\" is not in the range 0-65535");
+    EXPECT_EQ(file.GetCommentsCount(1), 0);
     file.SetCellComment(2, 3, u"Poznámka", {4, 0, 1, 0, 6, 0, 5, 0, {}});
     file.SetCellComment(2, 1, u"", {});  // no note there: nothing
     const auto reloaded = [&] {
