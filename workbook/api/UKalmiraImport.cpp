@@ -137,27 +137,34 @@ void TKalmiraImport::SaveToStream(TKmrStream& stream) { Workbook().Save(true, ""
 
 // The file is written beside the target and renamed over it only when the
 // whole text is there.
-void TKalmiraImport::SaveAsText(const std::string& fileName, char delimiter) {
+void TKalmiraImport::SaveAsText(const std::string& fileName, char delimiter, TTextEncoding encoding) {
     Workbook();
     TKmrSafeFileStream out(fileName, TKmrSafeFileStream::TReplace::Allow);
-    SaveToStreamAsText(out, delimiter);
+    SaveToStreamAsText(out, delimiter, encoding);
     out.Commit();
     FFileName = fileName;
 }
 
-void TKalmiraImport::SaveToStreamAsText(TKmrStream&, char) {
-    Workbook();
-    Raise(ErrNotAvailableYet, "SaveToStreamAsText");
+void TKalmiraImport::SaveToStreamAsText(TKmrStream& stream, char delimiter, TTextEncoding encoding) {
+    SaveAsTextDelim(stream, Workbook(), delimiter, encoding);
 }
 
-void TKalmiraImport::LoadFromTextStream(TKmrStream&, char) {
-    CheckedAdapter();
-    Raise(ErrNotAvailableYet, "LoadFromTextStream");
+void TKalmiraImport::LoadFromTextStream(TKmrStream& stream, char delimiter,
+                                        std::span<const XLSColumnImportTypes> columnTypes, TTextEncoding encoding) {
+    NewFile(3);
+    try {
+        LoadFromTextDelim(stream, *FWorkbook, delimiter, 1, 1, columnTypes, encoding);
+    } catch (...) {
+        CloseFile();
+        throw;
+    }
 }
 
-void TKalmiraImport::OpenText(const std::string&, char) {
-    CheckedAdapter();
-    Raise(ErrNotAvailableYet, "OpenText");
+void TKalmiraImport::OpenText(const std::string& fileName, char delimiter,
+                              std::span<const XLSColumnImportTypes> columnTypes, TTextEncoding encoding) {
+    TKmrFileStream in(SearchPathStr(CheckedAdapter().BasePathToOpen(), fileName));
+    LoadFromTextStream(in, delimiter, columnTypes, encoding);
+    FFileName = fileName;
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "workbook/api/UExcelAdapter.h"
+#include "workbook/api/UTextDelim.h"
 
 namespace kalmira {
 
@@ -45,12 +46,18 @@ public:
     // overwriting); the file name changes only when the save succeeds.
     void Save(const std::string& fileName);
     void SaveToStream(TKmrStream& stream);
-    // The active sheet as delimited text. The file is replaced only by a
-    // complete one: a failure leaves it as it was.
-    void SaveAsText(const std::string& fileName, char delimiter);
-    void SaveToStreamAsText(TKmrStream& stream, char delimiter);
-    void LoadFromTextStream(TKmrStream& stream, char delimiter);
-    void OpenText(const std::string& fileName, char delimiter);
+    // Delimited text (UTextDelim.h): the active sheet as text; the file is
+    // replaced only by a complete one, a failure leaves it as it was.
+    void SaveAsText(const std::string& fileName, char delimiter, TTextEncoding encoding = TTextEncoding::Utf8);
+    void SaveToStreamAsText(TKmrStream& stream, char delimiter, TTextEncoding encoding = TTextEncoding::Utf8);
+    // A new workbook of three sheets with the text from A1 of the first.
+    // These need an adapter, like opening; text that is refused leaves no
+    // workbook.
+    void LoadFromTextStream(TKmrStream& stream, char delimiter, std::span<const XLSColumnImportTypes> columnTypes = {},
+                            TTextEncoding encoding = TTextEncoding::Utf8);
+    // The file is looked up as OpenFile does on disk.
+    void OpenText(const std::string& fileName, char delimiter, std::span<const XLSColumnImportTypes> columnTypes = {},
+                  TTextEncoding encoding = TTextEncoding::Utf8);
 
     bool IsLoaded() const { return FWorkbook != nullptr; }
     // The open workbook object (none while no file is open); the facade

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 #include "workbook/api/UKmrCellString.h"
@@ -21,6 +22,10 @@ namespace {
 
 // The system's reason why a file cannot be read, with its name.
 inline constexpr const char* ErrCantOpenFile = "Can't open the file \"%s\": %s";
+inline constexpr const char* ErrNoClipboard = "There is no clipboard";
+// A copied range: columns first to last, rows first to last, from 1.
+inline constexpr const char* ErrInvalidCellRange = "Invalid cell range: columns %d to %d, rows %d to %d";
+constexpr int MaxSheetRows = 65536, MaxSheetColumns = 256;
 
 constexpr TExcelSaveFormatNative SaveOrder[] = {TExcelSaveFormatNative::snXLS, TExcelSaveFormatNative::snCSVComma,
                                                 TExcelSaveFormatNative::snCSVSemiColon,
@@ -139,9 +144,11 @@ void TXLSFile::SaveFormatTo(TExcelSaveFormatNative format, const std::string& fi
                             bool refuseExisting) {
     switch (format) {
         case TExcelSaveFormatNative::snXLS: return SaveAsXls(fileName, stream, refuseExisting);
-        case TExcelSaveFormatNative::snCSVComma: return SaveAsTextDelimited(fileName, stream, ',');
-        case TExcelSaveFormatNative::snCSVSemiColon: return SaveAsTextDelimited(fileName, stream, ';');
-        case TExcelSaveFormatNative::snTabDelimited: return SaveAsTextDelimited(fileName, stream, '\t');
+        case TExcelSaveFormatNative::snCSVComma: return SaveAsTextDelimited(fileName, stream, ',', refuseExisting);
+        case TExcelSaveFormatNative::snCSVSemiColon:
+            return SaveAsTextDelimited(fileName, stream, ';', refuseExisting);
+        case TExcelSaveFormatNative::snTabDelimited:
+            return SaveAsTextDelimited(fileName, stream, '\t', refuseExisting);
     }
 }
 
@@ -168,8 +175,20 @@ void TXLSFile::SaveAsXls(TKmrStream& stream) {
     ole.FinishStream();
 }
 
-void TXLSFile::SaveAsTextDelimited(const std::string&, TKmrStream*, char) {
-    Raise(ErrNotAvailableYet, "SaveAsTextDelimited");
+// Delimited text goes to a file as the XLS format does: whole or not at all.
+void TXLSFile::SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter) {
+    SaveAsTextDelimited(fileName, dataStream, delimiter, false);
+}
+
+void TXLSFile::SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter,
+                                   bool refuseExisting) {
+    Book();
+    const TTextEncoding encoding = FAdapter ? FAdapter->TextEncoding() : TTextEncoding::Utf8;
+    if (dataStream) return SaveAsTextDelim(*dataStream, *this, delimiter, encoding);
+    using TReplace = TKmrSafeFileStream::TReplace;
+    TKmrSafeFileStream out(fileName, refuseExisting ? TReplace::Refuse : TReplace::Allow);
+    SaveAsTextDelim(out, *this, delimiter, encoding);
+    out.Commit();
 }
 
 // ---------------------------------------------------------------------------
@@ -980,6 +999,96 @@ void TXLSFile::SetCellComment(std::int32_t row, std::int32_t col, const std::u16
     for (auto* col : {&place.Col1, &place.Col2}) *col = std::clamp(*col - 1, 0, 255);
     for (auto* row : {&place.Row1, &place.Row2}) *row = std::clamp(*row - 1, 0, 65535);
     sheet->AddNewComment(row - 1, col - 1, text, place);
+}
+
+// ---------------------------------------------------------------------------
+// Clipboard
+
+IKmrClipboard& TXLSFile::Clipboard() const {
+    if (!FClipboard) Raise(ErrNoClipboard);
+    return *FClipboard;
+}
+
+void TXLSFile::CopyToClipboardFormat(const TXlsCellRange& range, std::u16string& text, TKmrStream* stream) {
+    text.clear();
+    if (!ActiveWorkSheet()) return;
+    if (range.Left < 1 || range.Top < 1 || range.Right > MaxSheetColumns || range.Bottom > MaxSheetRows ||
+        range.Right < range.Left || range.Bottom < range.Top)
+        Raise(ErrInvalidCellRange, range.Left, range.Right, range.Top, range.Bottom);
+    std::u16string copied = RangeAsTextDelim(*this, '\t', range);
+    if (stream) {
+        TKmrMemoryStream container(FTemplate);
+        TOle2File ole(&container);
+        ole.PrepareForWrite(stream, Utf8ToUtf16(WorkbookStrS));
+        FWorkbook->SaveRangeToStream(ole, FActiveSheet - 1, OffsetRange(range, -1, -1), FInvalidateFormulas);
+        ole.FinishStream();
+    }
+    text = std::move(copied);
+}
+
+void TXLSFile::CopyToClipboard() {
+    CopyToClipboard(TXlsCellRange{1, 1, MaxCol(), MaxRow()});
+}
+
+void TXLSFile::CopyToClipboard(const TXlsCellRange& range) {
+    if (!ActiveWorkSheet()) return;
+    IKmrClipboard& clipboard = Clipboard();
+    std::u16string text;
+    TKmrMemoryStream block;
+    CopyToClipboardFormat(range, text, &block);
+    clipboard.PutBlock(Biff8ClipboardFormat, block.Bytes(), text);
+}
+
+void TXLSFile::PasteFromClipboard(std::int32_t row, std::int32_t col) {
+    Book();
+    const IKmrClipboard& clipboard = Clipboard();
+    if (clipboard.HasBlock(Biff8ClipboardFormat)) {
+        TKmrMemoryStream block(clipboard.GetBlock(Biff8ClipboardFormat));
+        PasteFromXlsClipboardFormat(row, col, block);
+    } else if (clipboard.HasText()) {
+        LoadFromTextDelim(clipboard.GetText(), *this, '\t', row, col, {});
+    }
+}
+
+// Formats are compared as formats, not as XF records: an XF names fonts
+// by their place in its own workbook's list.
+void TXLSFile::PasteFromXlsClipboardFormat(std::int32_t row, std::int32_t col, TKmrStream& stream) {
+    if (!ActiveWorkSheet()) return;
+    TXLSFile source(nullptr);
+    source.Connect();
+    source.LoadFromStream(stream);
+    TWorkbook& from = source.GetTWorkbook();
+    if (from.SheetCount() < 1 || !from.IsWorksheet(0)) return;
+    const TDimensions& dims = from.WorkSheets(0).Dimensions();
+    const auto first = TXlsCellRange{GetWord(dims, 8), static_cast<std::int32_t>(GetLongWord(dims, 0)),
+                                     GetWord(dims, 10) - 1, static_cast<std::int32_t>(GetLongWord(dims, 4)) - 1};
+    if (first.Right < first.Left || first.Bottom < first.Top) return;
+    const std::int64_t lastRow = std::int64_t{row} + first.Bottom - first.Top, lastCol = std::int64_t{col} + first.Right - first.Left;
+    if (row < 1 || lastRow > MaxSheetRows) Raise(ErrInvalidRow, row < 1 ? row : lastRow);
+    if (col < 1 || lastCol > MaxSheetColumns) Raise(ErrInvalidCol, col < 1 ? col : lastCol);
+
+    TWorkbookGlobals& src = from.Globals();
+    TWorkbookGlobals& dst = Book().Globals();
+    std::map<int, int> xfs;
+    auto mapXF = [&](int xf) {
+        if (xf < 0 || static_cast<std::size_t>(xf) >= src.XF().Count()) return -1;
+        auto [at, fresh] = xfs.try_emplace(xf, -1);
+        if (fresh)
+            at->second = dst.XF().AddFormat(src.XF().GetItems(static_cast<std::size_t>(xf))->KmrFormat(src.Fonts(), src.Formats()),
+                                            dst.Fonts(), dst.Formats());
+        return at->second;
+    };
+    const TCellList& cells = from.WorkSheets(0).Cells().CellList();
+    for (int r = first.Top; r <= first.Bottom; ++r)
+        for (int c = first.Left; c <= first.Right; ++c) {
+            TXlsCellValue value;
+            TRTFRunList runs;
+            cells.GetValueX2(r, c, value, runs);
+            value.XF = mapXF(value.XF);
+            for (TRTFRun& run : runs)
+                run.FontIndex = static_cast<std::uint16_t>(dst.Fonts().AddFont(src.Fonts().FontOfXF(run.FontIndex)));
+            SetValueAt(row - 1 + r - first.Top, col - 1 + c - first.Left, value, runs);
+        }
 }
 
 // ---------------------------------------------------------------------------

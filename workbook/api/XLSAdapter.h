@@ -13,6 +13,7 @@
 #include "workbook/api/UExcelAdapter.h"
 #include "workbook/api/UKmrClipboard.h"
 #include "workbook/api/UKmrRowComments.h"
+#include "workbook/api/UTextDelim.h"
 #include "workbook/api/Xlsbasetemplatestore.h"
 #include "workbook/storage/UXlsWorkbook.h"
 
@@ -54,11 +55,16 @@ public:
     const std::shared_ptr<IKmrClipboard>& Clipboard() const { return FClipboard; }
     void SetClipboard(std::shared_ptr<IKmrClipboard> clipboard) { FClipboard = std::move(clipboard); }
 
+    // Delimited text: the encoding of the text formats Save writes.
+    TTextEncoding TextEncoding() const { return FTextEncoding; }
+    void SetTextEncoding(TTextEncoding encoding) { FTextEncoding = encoding; }
+
 private:
     TTemplateStoreRef FTemplateStore;
     TExcelSaveFormats FSaveFormat{TExcelSaveFormatNative::snXLS};
     bool FAllowOverwritingFiles = false;
     std::shared_ptr<IKmrClipboard> FClipboard;
+    TTextEncoding FTextEncoding = TTextEncoding::Utf8;
 };
 
 // Every operation but Connect and Disconnect raises "There is no open file"
@@ -89,6 +95,8 @@ public:
     // it as it was and leaves no new file.
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream);
     void SaveAsXls(TKmrStream& stream);
+    // The active sheet as delimited text in the adapter's encoding (UTF-8
+    // without an adapter).
     void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter);
 
     // Cells of the active sheet, rows and columns from 1. On a sheet that
@@ -363,13 +371,23 @@ public:
     X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes,            \
                             const TImageProperties&, TKmrAnchorType))                                           \
     X(void, AddImage, (std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties&, TKmrAnchorType))    \
-    X(void, CopyToClipboard, ())                                                                                 \
-    X(void, CopyToClipboard, (const TXlsCellRange&))                                                             \
-    X(void, PasteFromClipboard, (std::int32_t, std::int32_t))                                                    \
     /* end of the list */
 #define KMR_XLS_DECLARE(result, name, params) result name params override;
     KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
 #undef KMR_XLS_DECLARE
+
+    // Clipboard: a range of a worksheet travels as a BIFF8 workbook (the
+    // globals and the sheet cut to the range) and as TAB-delimited text. A
+    // range outside the sheet or with its last row or column before the
+    // first (an empty sheet) is refused and puts nothing on the clipboard.
+    // Without a clipboard from the adapter the three raise.
+    void CopyToClipboard() override;
+    void CopyToClipboard(const TXlsCellRange& range) override;
+    void PasteFromClipboard(std::int32_t row, std::int32_t col) override;
+    void CopyToClipboardFormat(const TXlsCellRange& range, std::u16string& text, TKmrStream* stream);
+    // The cells of the first sheet of the copied workbook, with their
+    // formats, placed with their top-left cell at (row, col).
+    void PasteFromXlsClipboardFormat(std::int32_t row, std::int32_t col, TKmrStream& stream);
 
     // Defined names from formula text
     // A name of the active worksheet's workbook (nothing on another sheet
@@ -444,6 +462,9 @@ private:
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);
+    void SaveAsTextDelimited(const std::string& fileName, TKmrStream* dataStream, char delimiter,
+                             bool refuseExisting);
+    IKmrClipboard& Clipboard() const;
 
     // ---- Settings, workbook options and names ----
     // The active sheet whatever its kind, checked.

@@ -163,7 +163,13 @@ void TWorkbookGlobals::Dispatch(std::unique_ptr<TBaseRecord> record) {
                              : id == xlr_FONT   ? static_cast<TBaseRecordList*>(&FFonts)
                              : id == xlr_FORMAT ? static_cast<TBaseRecordList*>(&FFormats)
                                                 : nullptr;
-    if (typed && typed->Count() == 0) FRecords.Add(std::make_unique<TSubListRecord>(typed));
+    // Number formats go before the XFs even when the file has none yet, so
+    // that formats added later are written where they are counted. A
+    // FORMAT after the first XF finds its place made already.
+    const bool formatsPlaced = id == xlr_FORMAT && FXF.Count() > 0;
+    if (id == xlr_XF && FXF.Count() == 0 && FFormats.Count() == 0)
+        FRecords.Add(std::make_unique<TSubListRecord>(&FFormats));
+    if (typed && typed->Count() == 0 && !formatsPlaced) FRecords.Add(std::make_unique<TSubListRecord>(typed));
     if (id == xlr_PALETTE) FPalette = static_cast<TPaletteRecord*>(record.get());
     if (id == xlr_OBPROJ) FHasMacro = true;
     if (id == xlr_CODENAME) FCodeName = static_cast<TCodeNameRecord&>(*record).GetSheetName();

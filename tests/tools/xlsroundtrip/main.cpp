@@ -14,6 +14,7 @@
 // xlsroundtrip --formats IN
 // xlsroundtrip --shapes IN
 // xlsroundtrip --comments IN
+// xlsroundtrip --shown|--save-text|--open-text ... (TextOptions.h)
 //
 // Opens IN (made absolute) with OpenFile of the facade, linked to a
 // TXLSAdapter that allows overwriting, and writes it to OUT with the
@@ -89,6 +90,7 @@
 #include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
 #include "tests/tools/xlsroundtrip/ShapeOptions.h"
+#include "tests/tools/xlsroundtrip/TextOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -367,6 +369,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = xlsroundtrip::RunTextMode(argc, argv); status >= 0) return status;
     const std::string listing = argc == 3 ? argv[1] : "";
     if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
         listing == "--formats" || listing == "--shapes" || listing == "--comments") {

@@ -179,6 +179,9 @@ TEST(KalmiraImport, Lifecycle) {
     }
     xls.OpenFile("meters.xls");
     EXPECT_EQ(std::make_pair(xls.GetSheetCount(), xls.FileName()), std::make_pair(4, std::string("meters.xls")));
+    TKmrMemoryStream unterminated(std::vector<std::uint8_t>{'1', '\n', '"', 'x'});
+    EXPECT_EQ(MessageOf([&] { xls.LoadFromTextStream(unterminated, ','); }), "Unterminated quoted text starting on line 2");
+    EXPECT_FALSE(xls.IsLoaded());
     xls.CloseFile();
     xls.CloseFile();
     EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.GetWorkbook()), std::make_pair(false, static_cast<TExcelFile*>(nullptr)));
@@ -269,7 +272,7 @@ TEST(KalmiraImport, Faults) {
 
     const std::string text = (dir / "old.csv").string();
     WriteFile(text, {'a', ',', 'b'});
-    EXPECT_EQ(MessageOf([&] { first.SaveAsText(text, ','); }), "The operation \"SaveToStreamAsText\" is not available yet");
+    EXPECT_EQ(MessageOf([&] { first.SaveAsText(text, '"'); }), "Invalid delimiter: 0x22");
     EXPECT_EQ(ReadFile(text), (std::vector<std::uint8_t>{'a', ',', 'b'}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     EXPECT_EQ(first.FileName(), (dir / "kept.xls").string());

@@ -115,7 +115,6 @@ TEST(XLSFileSettings, NotYetBuilt) {
         {"autofit", {"AutofitRow", "AutofitCol", "AutofitRowsOnWorkbook"}},
         {"pictures", {"AssignPictureProperties", "ClearImage", "AssignPicture", "AssignPicture", "AddImage"}},
         {"autofilter", {"SetAutoFilter", "RemoveAutoFilter", "HasAutoFilter", "HasAutoFilter", "GetAutoFilterRange"}},
-        {"clipboard", {"CopyToClipboard", "CopyToClipboard", "PasteFromClipboard"}},
     };
     TXLSAdapter adapter;
     auto notYet = excelprobe::Probe([&] { return adapter.GetWorkbook(); }).notYetNames;

@@ -64,7 +64,8 @@ TEST(XLSFile, SaveRoads) {
         {{snXLS}, true, true, rename, nullptr, nullptr, ok, other},
         {{snXLS}, true, true, nullptr, nullptr, nullptr, refused, ""},
         {{snXLS}, true, true, nullptr, none, nullptr, ok, name},  // no stream: the file, not tested
-        {{snCSVComma}, true, false, nullptr, nullptr, nullptr, "The operation \"SaveAsTextDelimited\" is not available yet", ""},
+        {{snCSVComma}, true, true, nullptr, nullptr, nullptr, refused, ""},
+        {{snCSVComma}, true, false, nullptr, nullptr, nullptr, ok, ""},  // an empty sheet: no bytes
     };
     for (const auto& road : roads) {
         fs::remove(other);
@@ -160,5 +161,5 @@ TEST(XLSFile, BlockDataAndProbe) {
     EXPECT_EQ(file->CellCount(1), 0);
     TXLSAdapter adapter;
     const auto probe = excelprobe::Probe([&] { return adapter.GetWorkbook(); });
-    EXPECT_EQ(std::make_pair(probe.implemented, probe.notYetNames.size()), std::make_pair(198, std::size_t{16}));
+    EXPECT_EQ(std::make_pair(probe.implemented, probe.notYetNames.size()), std::make_pair(201, std::size_t{13}));
 }

@@ -1,0 +1,195 @@
+#include "tests/tools/xlsroundtrip/TextOptions.h"
+
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/UKmrNumberFormat.h"
+#include "workbook/api/XLSAdapter.h"
+#include "workbook/cells/UXlsRowColEntries.h"
+#include "workbook/storage/UKmrMessages.h"
+
+namespace xlsroundtrip {
+
+namespace {
+
+using namespace kalmira;
+
+TFormatSettings CzechSettings() {
+    TFormatSettings s = InvariantFormatSettings();
+    s.CurrencyString = u"Kč";
+    s.CurrencyFormat = 3;
+    s.NegCurrFormat = 8;
+    s.CurrencyDecimals = 2;
+    s.DateSeparator = u'.';
+    s.ListSeparator = u';';
+    s.ShortDateFormat = u"d.m.yyyy";
+    s.LongDateFormat = u"d. mmmm yyyy";
+    s.ShortTimeFormat = u"h:nn";
+    s.LongTimeFormat = u"h:nn:ss";
+    s.TimeAMString = u"dop.";
+    s.TimePMString = u"odp.";
+    s.LongMonthNames = {u"leden", u"únor",  u"březen", u"duben",    u"květen",   u"červen",
+                        u"červenec", u"srpen", u"září", u"říjen", u"listopad", u"prosinec"};
+    s.ShortMonthNames = {u"led", u"úno", u"bře", u"dub", u"kvě", u"čvn", u"čvc", u"srp", u"zář", u"říj", u"lis", u"pro"};
+    s.LongDayNames = {u"neděle", u"pondělí", u"úterý", u"středa", u"čtvrtek", u"pátek", u"sobota"};
+    s.ShortDayNames = {u"ne", u"po", u"út", u"st", u"čt", u"pá", u"so"};
+    s.ThousandSeparator = u'\u00A0';
+    s.DecimalSeparator = u',';
+    return s;
+}
+
+class TFixedSettings : public IFormatSettingsSource {
+public:
+    explicit TFixedSettings(TFormatSettings settings) : FSettings(std::move(settings)) {}
+    TFormatSettings LocaleSettings() const override { return FSettings; }
+
+private:
+    TFormatSettings FSettings;
+};
+
+struct TTextOptions {
+    std::string Mode, In, Out;
+    char Delimiter = ',';
+    int Sheet = 0;
+    TTextEncoding Encoding = TTextEncoding::Utf8;
+    std::vector<XLSColumnImportTypes> Types;
+};
+
+bool ParseDelimiter(const std::string& text, char& delimiter) {
+    delimiter = text == "tab" ? '\t' : text == "," || text == ";" ? text[0] : 0;
+    return delimiter != 0;
+}
+
+bool ParseTypes(const std::string& letters, std::vector<XLSColumnImportTypes>& types) {
+    for (char c : letters) {
+        if (c != 'g' && c != 't' && c != 's') return false;
+        types.push_back(c == 'g' ? XLSColumnImportTypes::xct_general
+                        : c == 't' ? XLSColumnImportTypes::xct_text
+                                   : XLSColumnImportTypes::xct_skip);
+    }
+    return true;
+}
+
+// False on anything the mode does not take.
+bool Parse(int argc, char** argv, TTextOptions& o) {
+    const bool shown = o.Mode == "--shown";
+    const int positional = shown ? 1 : 3;
+    if (argc < 2 + positional) return false;
+    o.In = argv[2];
+    if (!shown) {
+        o.Out = argv[3];
+        if (!ParseDelimiter(argv[4], o.Delimiter)) return false;
+    }
+    TFormatSettings settings = InvariantFormatSettings();
+    for (int i = 2 + positional; i < argc; i += 2) {
+        if (i + 1 >= argc) return false;
+        const std::string option = argv[i], value = argv[i + 1];
+        if (option == "--locale" && (value == "en-US" || value == "cs-CZ")) {
+            settings = value == "cs-CZ" ? CzechSettings() : InvariantFormatSettings();
+        } else if (option == "--encoding" && !shown && (value == "utf-8" || value == "cp1250")) {
+            o.Encoding = value == "cp1250" ? TTextEncoding::Cp1250 : TTextEncoding::Utf8;
+        } else if (option == "--sheet" && o.Mode == "--save-text") {
+            o.Sheet = std::stoi(value);
+        } else if (option == "--types" && o.Mode == "--open-text") {
+            if (!ParseTypes(value, o.Types)) return false;
+        } else {
+            return false;
+        }
+    }
+    SetFormatSettingsSource(std::make_shared<TFixedSettings>(settings));
+    SetProcessFormatSettings(settings);
+    return true;
+}
+
+std::string Escaped(const std::u16string& text) {
+    std::string out;
+    for (char c : Utf16ToUtf8(text)) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+int PrintShown(const TTextOptions& o) {
+    TXLSFile file(nullptr);
+    file.Connect();
+    file.OpenFile(o.In);
+    TWorkbook& book = file.GetTWorkbook();
+    TWorkbookGlobals& globals = book.Globals();
+    std::string out;
+    for (int s = 0; s < book.SheetCount(); ++s) {
+        if (!book.IsWorksheet(s)) continue;
+        const TCellList& list = book.WorkSheets(s).Cells().CellList();
+        for (std::size_t row = 0; row < list.Count(); ++row)
+            for (std::size_t c = 0; list.GetItems(row) && c < list.GetItems(row)->Count(); ++c) {
+                const auto& cell = static_cast<const TCellRecord&>(*list.GetItems(row)->GetItems(c));
+                const TVariant value = cell.GetValue();
+                if (value.IsEmpty()) continue;
+                const std::size_t xf = cell.GetXF();
+                const std::u16string format =
+                    xf < globals.XF().Count() ? globals.Formats().GetFormat(globals.XF().GetItems(xf)->FormatIndex())
+                                              : u"";
+                constexpr std::uint32_t None = 0xFFFFFFFF;
+                std::uint32_t colour = None;
+                const std::u16string text = XlsFormatValue1904(value, format, globals.GetIs1904(), colour);
+                char rgb[8] = "-";
+                if (colour != None)
+                    std::snprintf(rgb, sizeof rgb, "%02X%02X%02X", colour & 0xFF, colour >> 8 & 0xFF, colour >> 16 & 0xFF);
+                out += std::to_string(s + 1) + '\t' + std::to_string(row + 1) + '\t' + std::to_string(cell.GetColumn() + 1) +
+                       '\t' + Escaped(text) + '\t' + rgb + '\n';
+            }
+    }
+    std::cout << out << std::flush;
+    return std::cout ? 0 : 1;
+}
+
+// Through the facade, linked to an adapter that may replace OUT.
+int SaveText(const TTextOptions& o) {
+    TXLSAdapter adapter;
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter);
+    xls.OpenFile(std::filesystem::absolute(o.In).string());
+    if (o.Sheet > 0) xls.SetActiveSheet(o.Sheet);
+    xls.SaveAsText(o.Out, o.Delimiter, o.Encoding);
+    return 0;
+}
+
+int OpenText(const TTextOptions& o) {
+    TXLSAdapter adapter;
+    adapter.SetAllowOverwritingFiles(true);
+    TKalmiraImport xls;
+    xls.SetAdapter(&adapter);
+    xls.OpenText(std::filesystem::absolute(o.In).string(), o.Delimiter, o.Types, o.Encoding);
+    xls.Save(o.Out);
+    return 0;
+}
+
+}  // namespace
+
+int RunTextMode(int argc, char** argv) {
+    TTextOptions o;
+    o.Mode = argc > 1 ? argv[1] : "";
+    if (o.Mode != "--shown" && o.Mode != "--save-text" && o.Mode != "--open-text") return -1;
+    try {
+        if (!Parse(argc, argv, o)) {
+            std::cerr << "usage: xlsroundtrip --shown IN [--locale en-US|cs-CZ]\n"
+                         "       xlsroundtrip --save-text IN OUT ,|;|tab [--sheet N] [--encoding utf-8|cp1250] [--locale L]\n"
+                         "       xlsroundtrip --open-text IN OUT ,|;|tab [--types LETTERS] [--encoding E] [--locale L]\n";
+            return 2;
+        }
+        return o.Mode == "--shown" ? PrintShown(o) : o.Mode == "--save-text" ? SaveText(o) : OpenText(o);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return 1;
+    }
+}
+
+}  // namespace xlsroundtrip

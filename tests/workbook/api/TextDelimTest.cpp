@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include "tests/workbook/storage/MessageOf.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/XLSAdapter.h"
+#include "workbook/storage/UKmrMessages.h"
+
+using namespace kalmira;
+using T = XLSColumnImportTypes;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The clipboard in memory; Puts counts the copies put on it.
+struct TFakeClipboard : IKmrClipboard {
+    std::string Format;
+    std::vector<std::uint8_t> Block;
+    std::u16string Text;
+    int Puts = 0;
+
+    void PutBlock(const std::string& format, std::span<const std::uint8_t> block, const std::u16string& text) override {
+        std::tie(Format, Block, Text) = std::make_tuple(format, std::vector(block.begin(), block.end()), text);
+        ++Puts;
+    }
+    bool HasBlock(const std::string& format) const override { return !Block.empty() && format == Format; }
+    std::vector<std::uint8_t> GetBlock(const std::string&) const override { return Block; }
+    bool HasText() const override { return !Text.empty(); }
+    std::u16string GetText() const override { return Text; }
+};
+
+std::unique_ptr<TXLSFile> NewBook(TXLSAdapter& adapter) {
+    std::unique_ptr<TXLSFile> file(static_cast<TXLSFile*>(adapter.GetWorkbook().release()));
+    file->Connect();
+    file->NewFile(1);
+    return file;
+}
+
+// An XF of the workbook with that number format in that font.
+int AddXF(TXLSFile& file, const char16_t* numberFormat, const char16_t* font = u"Arial") {
+    TWorkbookGlobals& globals = file.GetTWorkbook().Globals();
+    TKmrFormat format = globals.XF().GetItems(15)->KmrFormat(globals.Fonts(), globals.Formats());
+    format.Format = numberFormat;
+    format.Font.Name = font;
+    return globals.XF().AddFormat(format, globals.Fonts(), globals.Formats());
+}
+
+// The number format and font name a cell shows with.
+std::u16string FormatOf(TXLSFile& file, int row, int col) {
+    TWorkbookGlobals& globals = file.GetTWorkbook().Globals();
+    const auto xf = static_cast<std::size_t>(file.GetCellValueX(row, col).XF);
+    const TKmrFormat format = globals.XF().GetItems(xf)->KmrFormat(globals.Fonts(), globals.Formats());
+    return format.Format + u"|" + format.Font.Name;
+}
+
+// "R,C=value" of every cell in order, texts in quotes.
+std::string Dump(TExcelFile& file) {
+    std::string out;
+    for (int row = 1; row <= file.MaxRow(); ++row)
+        for (int col = 1; col <= file.MaxCol(); ++col)
+            if (const TVariant v = file.GetCellValue(row, col); !v.IsEmpty())
+                out += (out.empty() ? "" : " ") + std::to_string(row) + "," + std::to_string(col) + "=" +
+                       (v.VarType() == TVarType::String ? "'" + Utf16ToUtf8(v.Text()) + "'" : Utf16ToUtf8(VariantToString(v)));
+    return out;
+}
+
+std::string Saved(TExcelFile& sheet, char delimiter, TTextEncoding encoding) {
+    TKmrMemoryStream out;
+    SaveAsTextDelim(out, sheet, delimiter, encoding);
+    return std::string(out.Bytes().begin(), out.Bytes().end());
+}
+
+// The bytes read into a new sheet whose A1 holds "old".
+std::string Loaded(const std::string& bytes, std::vector<T> types = {}, TTextEncoding encoding = TTextEncoding::Utf8,
+                   int firstRow = 1, int firstCol = 1, char delimiter = ',') {
+    TXLSAdapter adapter;
+    auto sheet = NewBook(adapter);
+    sheet->SetCellValue(1, 1, TVariant(u"old"));
+    TKmrMemoryStream in(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    std::string message = MessageOf([&] { LoadFromTextDelim(in, *sheet, delimiter, firstRow, firstCol, types, encoding); });
+    return (message == "no exception" ? "" : message + ": ") + Dump(*sheet);
+}
+
+std::string Out(const std::string& name) {
+    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "text-delim-tests" / name;
+    fs::create_directories(path.parent_path());
+    fs::remove(path);
+    return path.string();
+}
+
+}  // namespace
+
+// Through the routine, and through the workbook file's Save of the XLS and
+// one text format, each to its own file.
+TEST(TextDelim, WritesShownTextsQuotedWhereNeeded) {
+    TXLSAdapter adapter;
+    auto sheet = NewBook(adapter);
+    sheet->SetCellValue(1, 1, TVariant(u"a,b"));
+    sheet->SetCellValueX(1, 3, {TVariant(1.005), AddXF(*sheet, u"0.00"), false});
+    sheet->SetCellValue(2, 1, TVariant(u"say \"hi\""));
+    sheet->SetCellValue(2, 2, TVariant(u"two\r\nlines"));
+    sheet->SetCellValueX(2, 3, {TVariant(45366.0), AddXF(*sheet, u"dd/mm/yyyy", u"Courier New"), false});
+    sheet->SetCellValue(3, 2, TVariant(u"Žluťoučký; kůň"));
+    const struct {
+        char delimiter;
+        TTextEncoding encoding;
+        std::string bytes;
+    } cases[] = {
+        {',', TTextEncoding::Utf8,
+         "\"a,b\",,1.00\r\n\"say \"\"hi\"\"\",\"two\r\nlines\",15/03/2024\r\n,\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD; k\xC5\xAF\xC5\x88,\r\n"},
+        {';', TTextEncoding::Cp1250,
+         "a,b;;1.00\r\n\"say \"\"hi\"\"\";\"two\r\nlines\";15/03/2024\r\n;\"\x8Elu\x9Dou\xE8k\xFD; k\xF9\xF2\";\r\n"},
+        {'\t', TTextEncoding::Utf8,
+         "a,b\t\t1.00\r\n\"say \"\"hi\"\"\"\t\"two\r\nlines\"\t15/03/2024\r\n\t\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD; k\xC5\xAF\xC5\x88\t\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Saved(*sheet, c.delimiter, c.encoding), c.bytes) << c.delimiter;
+    EXPECT_EQ(RangeAsTextDelim(*sheet, '\t', {2, 3, 3, 3}), u"Žluťoučký; kůň\t\r\n");
+
+    adapter.SetSaveFormat({TExcelSaveFormatNative::snXLS, TExcelSaveFormatNative::snCSVSemiColon});
+    adapter.SetTextEncoding(TTextEncoding::Cp1250);
+    const std::string xls = Out("book.xls"), csv = Out("book.csv");
+    TOnGetFileNameEvent names = [&](TExcelFile&, TExcelSaveFormatNative f, std::string& n) { n = f == TExcelSaveFormatNative::snXLS ? xls : csv; };
+    sheet->Save(false, "", names, nullptr, nullptr);
+    EXPECT_EQ(ole2test::ReadFile(csv), std::vector<std::uint8_t>(cases[1].bytes.begin(), cases[1].bytes.end()));
+    // The new workbook had no FORMAT record: the added one is written.
+    TXLSFile reopened(nullptr);
+    reopened.Connect();
+    reopened.OpenFile(xls);
+    EXPECT_EQ(FormatOf(reopened, 2, 3), u"dd/mm/yyyy|Courier New");
+
+    auto marked = NewBook(adapter);
+    EXPECT_EQ(Saved(*marked, ',', TTextEncoding::Utf8), "");
+    marked->SetCellValue(1, 1, TVariant(u"\uFEFFx"));  // no byte-order mark for a reader to drop
+    EXPECT_EQ(Saved(*marked, ',', TTextEncoding::Utf8), "\"\xEF\xBB\xBFx\"\r\n");
+}
+
+TEST(TextDelim, RefusesWhatTheTextCannotHoldAndWritesNothing) {
+    TXLSAdapter adapter;
+    auto sheet = NewBook(adapter);
+    sheet->SetCellValue(1, 1, TVariant(u"fine"));
+    sheet->SetCellValue(7, 2, TVariant(u"\u03A9"));
+    TKmrMemoryStream out;
+    EXPECT_EQ(MessageOf([&] { SaveAsTextDelim(out, *sheet, ',', TTextEncoding::Cp1250); }),
+              "Cell B7 holds U+03A9, which code page 1250 cannot hold");
+    sheet->SetCellValue(7, 2, TVariant(std::u16string(1, char16_t(0xD800))));
+    EXPECT_EQ(MessageOf([&] { SaveAsTextDelim(out, *sheet, ',', TTextEncoding::Utf8); }),
+              "Cell B7 holds U+D800, which UTF-8 cannot hold");
+    EXPECT_EQ(MessageOf([&] { SaveAsTextDelim(out, *sheet, '"', TTextEncoding::Utf8); }), "Invalid delimiter: 0x22");
+    EXPECT_EQ(out.Size(), 0);
+}
+
+TEST(TextDelim, ReadsFieldsIntoCells) {
+    const struct {
+        std::string bytes;
+        std::vector<T> types;
+        std::string cells;
+    } cases[] = {
+        {"1.5,x\r\n2,\"a,\"\"b\"\"\"\r\n", {}, "1,1=1.5 1,2='x' 2,1=2 2,2='a,\"b\"'"},
+        {"1.5,x\n2,\"a,\"\"b\"\"\"\n", {}, "1,1=1.5 1,2='x' 2,1=2 2,2='a,\"b\"'"},
+        {"\xEF\xBB\xBF,\"line\nbreak\"", {}, "1,1='old' 1,2='line\nbreak'"},
+        {"\"\",007,,007", {T::xct_general, T::xct_text, T::xct_skip}, "1,2='007' 1,4=7"},
+        {"007,\"\"\"\"", {T::xct_text, T::xct_text}, "1,1='007' 1,2='\"'"},
+        {"a\rb,\"ab\"cd", {T::xct_text, T::xct_text}, "1,1='b' 1,2='cd'"},
+        {"", {}, "1,1='old'"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Loaded(c.bytes, c.types), c.cells) << c.bytes;
+    EXPECT_EQ(Loaded("\x8E\x9A,\xE8", {T::xct_text, T::xct_text}, TTextEncoding::Cp1250, 3, 2),
+              "1,1='old' 3,2='Žš' 3,3='č'");
+}
+
+TEST(TextDelim, RefusesBadInputBeforeStoringAnything) {
+    const struct {
+        std::string bytes;
+        TTextEncoding encoding;
+        int firstRow;
+        std::string message;
+    } cases[] = {
+        {"1\n2,\"open\n\n", TTextEncoding::Utf8, 1, "Unterminated quoted text starting on line 2"},
+        {"ok\n\"x\n" + std::string(32768, 'a') + "\"", TTextEncoding::Utf8, 1,
+         "Text on line 2 is longer than 32767 characters"},
+        {"ok,\"a\nb\xC3\x28\"", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xC3 on line 2"},
+        {"\x80", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0x80 on line 1"},
+        {"\xC0\xAF", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xC0 on line 1"},
+        {"\xED\xA0\x80", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xED on line 1"},
+        {"\xF5\x80\x80\x80", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xF5 on line 1"},
+        {"ok\n\n\x98", TTextEncoding::Cp1250, 1, "Byte 0x98 on line 3 is not a character of code page 1250"},
+        {"ok\nx", TTextEncoding::Utf8, 65536, "Invalid Row (65537)"},
+        {std::string(256, ',') + "x", TTextEncoding::Utf8, 1, "Invalid Column (257)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Loaded(c.bytes, {}, c.encoding, c.firstRow), c.message + ": 1,1='old'");
+    EXPECT_EQ(Loaded("x", {}, TTextEncoding::Utf8, 1, 1, '\n'), "Invalid delimiter: 0x0A: 1,1='old'");
+}
+
+// The engine's table against the system's converter, byte by byte.
+TEST(TextDelim, CodePage1250TableMatchesIconv) {
+    iconv_t cd = iconv_open("UTF-16LE", "CP1250");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    for (int b = 0; b < 256; ++b) {
+        char in = static_cast<char>(b);
+        char16_t out[2] = {};
+        char* inp = &in;
+        auto* outp = reinterpret_cast<char*>(out);
+        std::size_t inLeft = 1, outLeft = sizeof out;
+        const bool converted = iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<std::size_t>(-1);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        EXPECT_EQ(Cp1250ToUnicode(static_cast<std::uint8_t>(b)), converted ? out[0] : 0) << b;
+        std::uint8_t back = 0;
+        EXPECT_EQ(UnicodeToCp1250(out[0], back) && back == b, converted) << b;
+    }
+    iconv_close(cd);
+}
+
+TEST(TextDelim, CopiedRangePastesIntoAnotherWorkbookWithItsFormats) {
+    auto clipboard = std::make_shared<TFakeClipboard>();
+    TXLSAdapter adapter;
+    adapter.SetClipboard(clipboard);
+    auto from = NewBook(adapter), to = NewBook(adapter);
+    from->SetCellValueX(2, 2, {TVariant(1.5), AddXF(*from, u"0.00", u"Courier New"), false});
+    from->SetCellValue(2, 3, TVariant(u"a\tb"));
+    from->SetCellValueX(3, 2, {TVariant(45366.0), AddXF(*from, u"DD-MMM-YY"), false});
+    from->SetCellValue(3, 3, TVariant(true));
+    from->SetCellValue(9, 9, TVariant(u"outside"));
+    from->CopyToClipboard(TXlsCellRange{2, 2, 3, 3});
+    EXPECT_EQ(clipboard->Format, "Biff8");
+    EXPECT_EQ(clipboard->Text, u"1.50\t\"a\tb\"\r\n15-Mar-24\tTRUE\r\n");
+
+    to->SetCellValue(4, 5, TVariant(u"kept"));
+    to->PasteFromClipboard(5, 5);
+    EXPECT_EQ(to->GetCellValue(5, 5), TVariant(1.5));
+    EXPECT_EQ(FormatOf(*to, 5, 5), u"0.00|Courier New");
+    EXPECT_EQ(to->GetCellValue(5, 6), TVariant(u"a\tb"));
+    EXPECT_EQ(to->GetCellValue(6, 5), TVariant(45366.0));
+    EXPECT_EQ(FormatOf(*to, 6, 5), u"DD-MMM-YY|Arial");
+    EXPECT_EQ(to->GetCellValue(6, 6), TVariant(true));
+    EXPECT_EQ(std::make_tuple(to->GetCellValue(4, 5), to->MaxRow(), to->MaxCol()),
+              std::make_tuple(TVariant(u"kept"), 6, 6));
+
+    // A paste that would leave the sheet changes nothing.
+    EXPECT_EQ(MessageOf([&] { to->PasteFromClipboard(65536, 1); }), "Invalid Row (65537)");
+    EXPECT_EQ(MessageOf([&] { to->PasteFromClipboard(1, 256); }), "Invalid Column (257)");
+    EXPECT_EQ(std::make_pair(to->MaxRow(), to->MaxCol()), std::make_pair(6, 6));
+
+    // Text alone is read as typed, TAB-delimited.
+    clipboard->Block.clear();
+    clipboard->Text = u"x\t2.5\r\n\t\"a\tb\"";
+    to->PasteFromClipboard(8, 2);
+    EXPECT_EQ(std::make_tuple(to->GetCellValue(8, 2), to->GetCellValue(8, 3), to->GetCellValue(9, 3)),
+              std::make_tuple(TVariant(u"x"), TVariant(2.5), TVariant(u"a\tb")));
+    clipboard->Block = {1, 2, 3};  // no workbook: refused, nothing pasted
+    EXPECT_NE(MessageOf([&] { to->PasteFromClipboard(20, 1); }), "no exception");
+    EXPECT_EQ(std::make_pair(to->MaxRow(), to->MaxCol()), std::make_pair(9, 6));
+
+    // Nothing to copy puts nothing on the clipboard.
+    auto empty = NewBook(adapter);
+    EXPECT_EQ(MessageOf([&] { empty->CopyToClipboard(); }), "Invalid cell range: columns 1 to 0, rows 1 to 0");
+    EXPECT_EQ(MessageOf([&] { from->CopyToClipboard(TXlsCellRange{0, 1, 2, 2}); }),
+              "Invalid cell range: columns 0 to 2, rows 1 to 2");
+    EXPECT_EQ(clipboard->Puts, 1);
+}
