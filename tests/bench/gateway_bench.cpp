@@ -1,7 +1,6 @@
-// The gateway link, by hand: one duplicate filter call over 2000 full
-// slots; the deframer over a recorded line; the worker's stop under
-// traffic at the highest debug level (goal: under 0.5 s); readings per
-// second from the line to the readings sink (goal: at least 1,600).
+// The gateway link, by hand: the worker's stop under traffic at the highest
+// debug level (goal: under 0.5 s); readings per second from the line to the
+// readings sink (goal: at least 1,600).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -13,37 +12,12 @@
 #include <unistd.h>
 
 #include "gateway/Hlavni.h"
-#include "gateway/Slip.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
 namespace {
 
 using standin::Bytes;
 using standin::operator+;
-
-std::int64_t benchNow = 0;
-
-packetId benchId(std::uint32_t n) {
-    packetId id{};
-    for (int i = 0; i < 4; ++i) id[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
-    return id;
-}
-
-// Present (range 0): a stored identity; absent (1): new, in the second the
-// table was filled, stored nowhere; over the oldest (2): new, a second later.
-void BM_DuplicateFilter(benchmark::State& state) {
-    duplicateFilterClear();
-    duplicateFilterSetClock([] { return benchNow; });
-    benchNow = 100;
-    for (std::uint32_t i = 0; i < filterSlots; ++i) duplicateFilter(benchId(i));
-    std::uint32_t n = state.range(0) == 0 ? 0 : filterSlots;
-    for (auto _ : state) {
-        benchNow += state.range(0) == 2;
-        benchmark::DoNotOptimize(duplicateFilter(benchId(state.range(0) == 0 ? n++ % filterSlots : n++)));
-    }
-    duplicateFilterSetClock({});
-}
-BENCHMARK(BM_DuplicateFilter)->Arg(0)->Arg(1)->Arg(2);
 
 // A sensor packet with two readings, unlike any other, with bytes that need
 // escaping in its header.
@@ -54,16 +28,6 @@ Bytes trafficMessage(std::uint64_t n) {
                          standin::signedRecord(105, 0, -53);
     return standin::signedRecord(120, -1, -60) + standin::octetsRecord(119, 1, sensor);
 }
-
-void BM_Deframe(benchmark::State& state) {
-    Bytes line;
-    for (std::uint32_t i = 0; i < 2000; ++i) line = line + standin::encodeFrame(trafficMessage(i));
-    SlipDeframer deframer;
-    for (auto _ : state)
-        for (std::uint8_t b : line) benchmark::DoNotOptimize(deframer.Feed(b));
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(line.size()));
-}
-BENCHMARK(BM_Deframe);
 
 // A worker on COM3 of a device folder of its own, against a flooding stand-in.
 struct link {

@@ -1,13 +1,10 @@
-// Storage layer speed (release build, run by hand): the container (the
-// "Workbook" stream of the big fixture read a record at a time, the
-// container copied with it written anew), the record walk of the big
-// fixture (load and free, load and write back), RK encoding and decoding of
-// a million mixed numbers (goal: 20 million a second each), and a
-// 100,000-string table (a quarter 16-bit, a tenth rich): Load + Sort, then
-// FixRefs + sizes + save (goal: each under 0.2 s).
+// Storage layer speed (release build, run by hand): RK encoding and
+// decoding of a million mixed numbers (goal: 20 million a second each), and
+// a 100,000-string table (a quarter 16-bit, a tenth rich): Load + Sort, then
+// FixRefs + sizes + save (goal: each under 0.2 s). The container and the
+// record walk are timed with the whole workbook (workbook_bench.cpp).
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <map>
 #include <fstream>
 #include <iterator>
@@ -35,70 +32,6 @@ const Bytes& Fixture(const char* name) {
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     return bytes;
-}
-
-// Reads the stream as the record loader does: a 4-byte header, then its data.
-void ReadWorkbook(benchmark::State& state) {
-    std::int64_t length = 0;
-    for (auto _ : state) {
-        TKmrMemoryStream in(Fixture("big"));
-        TOle2File ole(&in);
-        ole.SelectStream(u"Workbook");
-        length = ole.Length();
-        Bytes all(static_cast<std::size_t>(length));
-        for (std::size_t at = 0; !ole.NextEof(3);) {
-            ole.ReadMem(all.data() + at, 4);
-            const std::size_t size = std::min<std::size_t>(all[at + 2] | all[at + 3] << 8, all.size() - at - 4);
-            ole.ReadMem(all.data() + at + 4, static_cast<std::int64_t>(size));
-            at += 4 + size;
-        }
-        benchmark::DoNotOptimize(all);
-    }
-    state.SetBytesProcessed(state.iterations() * length);
-}
-
-void CopyWorkbook(benchmark::State& state, bool toFile) {
-    const Bytes& bytes = Fixture("big");
-    Bytes workbook;
-    {
-        TKmrMemoryStream in(bytes);
-        TOle2File ole(&in);
-        ole.SelectStream(u"Workbook");
-        workbook.resize(static_cast<std::size_t>(ole.Length()));
-        ole.ReadMem(workbook.data(), ole.Length());
-    }
-    const std::string outName = std::filesystem::temp_directory_path() / "orvelo-ole2-bench.xls";
-    for (auto _ : state) {
-        TKmrMemoryStream in(bytes), memory;
-        std::unique_ptr<TKmrSafeFileStream> file;
-        if (toFile) file = std::make_unique<TKmrSafeFileStream>(outName, TKmrSafeFileStream::TReplace::Allow);
-        TOle2File ole(&in);
-        ole.PrepareForWrite(toFile ? static_cast<TKmrStream*>(file.get()) : &memory, u"Workbook");
-        for (std::size_t i = 0; i < workbook.size(); i += 20)
-            ole.WriteMem(workbook.data() + i, std::min<std::size_t>(20, workbook.size() - i));
-        ole.FinishStream();
-        if (file) file->Commit();
-    }
-    std::filesystem::remove(outName);
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
-}
-
-void WalkBigRecords(benchmark::State& state, bool writeBack) {
-    std::int64_t records = 0;
-    for (auto _ : state) {
-        TKmrMemoryStream in(Fixture("big")), out;
-        TOle2File ole(&in);
-        ole.SelectStream(u"Workbook");
-        TBaseRecordList list;
-        WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) { list.Add(std::move(record)); });
-        records += static_cast<std::int64_t>(list.Count());
-        if (writeBack) {
-            ole.PrepareForWrite(&out, u"Workbook");
-            list.SaveToStream(ole);
-            ole.FinishStream();
-        }
-    }
-    state.counters["records/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
 }
 
 std::vector<double> MixedNumbers() {
@@ -193,11 +126,6 @@ void FixRefsSizeAndSave(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(ReadWorkbook)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(CopyWorkbook, memory, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(CopyWorkbook, file, true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(WalkBigRecords, load_and_free, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(WalkBigRecords, load_and_write, true)->Unit(benchmark::kMillisecond);
 BENCHMARK(EncodeRKs)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeRKs)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadAndSort)->Unit(benchmark::kMillisecond);

@@ -230,26 +230,6 @@ protected:
 
 }  // namespace
 
-// SND_NKE, two telegrams (the first announcing more data, so the frame
-// count bit flips, the value index going on), SND_NKE to release the
-// meter. Read once: the object is freed when it is queued again.
-TEST_F(BusExchange, MoreDataThenReadOnce) {
-    addBus(busModeMBus, 0);
-    EXPECT_EQ(request(1), "Send ,data len 5 : 10, 40, 05, 45, 16");
-    reply(hex("E5"));
-    EXPECT_EQ(request(2), "Send ,data len 5 : 10, 7b, 05, 80, 16");
-    reply(variableTelegram(hex("04 13 15 CD 5B 07 1F")));
-    EXPECT_EQ(request(3), "Send ,data len 5 : 10, 5b, 05, 60, 16");
-    reply(variableTelegram(hex("0C 13 89 67 45 23")));
-    EXPECT_EQ(request(4), "Send ,data len 5 : 10, 40, 05, 45, 16");
-    reply(hex("E5"));
-    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 5, -60, 123456.789, 0},
-                                                    {"0xa0b0c0d", 5, -60, 23456.789, 1}}));
-    EXPECT_EQ(log.starting("Object MBUS 5 was removed"), 1u);
-    EXPECT_EQ(log.starting("Odecet M-Bus adr 5, index 0, hodnota 123456.789000 m3 ,DIF 04, DIFE 00, VIF 13, VIFE 00, exp -3"),
-              1u);
-}
-
 TEST_F(BusExchange, OpticalBlockGivesAtMostABlockOfReadings) {
     addBus(busModeOptical, 600);
     EXPECT_EQ(request(1), "Send ,data len 5 : 2f, 3f, 21, 0d, 0a");

@@ -195,12 +195,4 @@ TEST_F(serialTest, ATerminatingTransportGivesPushedBuffersBack)
     EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
 }
 
-TEST(MapBaudRate, KnownRatesStayOthersGive9600)
-{
-    for (int baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
-        EXPECT_EQ(MapBaudRate(baud), baud);
-    for (int baud : {0, -1, 300, 14400, 56000, 230400})
-        EXPECT_EQ(MapBaudRate(baud), 9600);
-}
-
 } // namespace

@@ -61,11 +61,6 @@ public:
 
 }  // namespace
 
-// The stored forms were laid out for this size: a larger font cuts labels.
-TEST_F(QtTest, TheApplicationFontIsTheSizeTheWindowsWereLaidOutFor) {
-    EXPECT_EQ(QApplication::font().pixelSize(), 11);
-}
-
 TEST_F(QtTest, AutomaticBoxesPrintTheirCaptionAndText) {
     auto [r1, out1] = Box([] { return MessageDlg("Řádek 1\nřádek 2", TMsgDlgType::Error); });
     EXPECT_EQ(r1, mrOk);

@@ -50,21 +50,13 @@ Bytes defaultTelegram(std::uint8_t primary, std::uint32_t id)
 void Meters::add(MBusMeter m)
 {
     std::lock_guard lock(mutex_);
-    mbus_.push_back(MBusState{m, {}, false, 0, std::nullopt, {}});
+    mbus_.push_back(MBusState{m, false, std::nullopt, {}});
 }
 
 void Meters::add(OpticalMeter m)
 {
     std::lock_guard lock(mutex_);
     optical_.push_back(std::move(m));
-}
-
-void Meters::setTelegrams(std::uint32_t module, std::vector<Bytes> telegrams)
-{
-    std::lock_guard lock(mutex_);
-    for (MBusState& m : mbus_)
-        if (m.meter.module == module)
-            m.telegrams = telegrams;
 }
 
 void Meters::leaveUnanswered(int n)
@@ -114,14 +106,6 @@ std::vector<Bytes> Meters::answer(const Bytes& packet)
     return out;
 }
 
-Bytes Meters::telegram(MBusState& m)
-{
-    Bytes t = m.telegrams.empty() ? defaultTelegram(m.meter.primary, m.meter.id)
-                                  : m.telegrams[std::min(m.next, m.telegrams.size() - 1)];
-    ++m.next;
-    return t;
-}
-
 // 10 C A CS 16: SND_NKE (C 0x40) or REQ_UD2 (0x5B, 0x7B with the frame
 // count bit 0x20); 68 0B 0B 68 73 FD 52 ID FF FF FF FF CS 16: a selection.
 Bytes Meters::mbusAnswer(MBusState& m, const Bytes& r)
@@ -132,7 +116,6 @@ Bytes Meters::mbusAnswer(MBusState& m, const Bytes& r)
             return {};
         if (r[1] == 0x40) {
             m.selected = false;
-            m.next = 0;
             m.fcb.reset();
             return ack;
         }
@@ -140,7 +123,7 @@ Bytes Meters::mbusAnswer(MBusState& m, const Bytes& r)
             return {};
         const std::uint8_t fcb = r[1] & 0x20;
         if (!(m.fcb && *m.fcb == fcb && !m.last.empty()))
-            m.last = telegram(m);
+            m.last = defaultTelegram(m.meter.primary, m.meter.id);
         m.fcb = fcb;
         Bytes sent = m.last; // spoilt on the way: a repeat goes out whole
         if (std::exchange(spoil_, false))
@@ -150,7 +133,6 @@ Bytes Meters::mbusAnswer(MBusState& m, const Bytes& r)
     if (r.size() == 17 && r[0] == 0x68 && r[1] == 0x0B && r[2] == 0x0B && r[3] == 0x68 && r[5] == Selected &&
         r[6] == 0x52 && r[16] == 0x16 && r[15] == sum(r, 4, 15)) {
         m.selected = readAddress({r[10], r[9], r[8], r[7]}, 0) == m.meter.id;
-        m.next = 0;
         m.fcb.reset();
         return m.selected ? ack : Bytes{};
     }

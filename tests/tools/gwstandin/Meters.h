@@ -32,9 +32,8 @@ public:
     // most 32 payload bytes each; none for a packet no meter takes.
     std::vector<Bytes> answer(const Bytes& packet);
 
-    // For tests: the telegrams of the M-Bus meter at module, the next n
-    // requests left unanswered, the next telegram's check sum spoilt.
-    void setTelegrams(std::uint32_t module, std::vector<Bytes> telegrams);
+    // For tests: the next n requests left unanswered, the next telegram's
+    // check sum spoilt.
     void leaveUnanswered(int n);
     void spoilNextChecksum();
 
@@ -42,16 +41,13 @@ private:
     // An M-Bus meter within its exchange.
     struct MBusState {
         MBusMeter meter;
-        std::vector<Bytes> telegrams; // REQ_UD2 answers in turn; empty: the default one
         bool selected = false;
-        std::size_t next = 0;
         std::optional<std::uint8_t> fcb;
         Bytes last;
     };
 
     Bytes mbusAnswer(MBusState& m, const Bytes& request);
     Bytes opticalAnswer(const OpticalMeter& m, const Bytes& request);
-    Bytes telegram(MBusState& m);
 
     std::mutex mutex_;
     std::vector<MBusState> mbus_;

@@ -33,24 +33,6 @@ std::vector<std::vector<std::string>> XlrdXFs(const std::string& path) {
     return out;
 }
 
-// The engine's reading the same way: weight 700 for bold, colours + 7, the
-// pattern - 1, then whether it is a style.
-std::vector<std::string> AsXlrd(std::size_t index, const TXFRecord& xf, TWorkbookGlobals& g) {
-    const TKmrFormat f = xf.KmrFormat(g.Fonts(), g.Formats());
-    const auto n = [](auto v) { return std::to_string(static_cast<long long>(v)); };
-    const int underline[] = {0, 1, 2, 0x21, 0x22};
-    std::vector<std::string> out = {n(index), Utf16ToUtf8(f.Font.Name), n(f.Font.Size20),
-                                    f.Font.Style.Has(TKmrFontStyle::fs_Bold) ? "700" : "400",
-                                    n(f.Font.Style.Has(TKmrFontStyle::fs_Italic)), n(underline[int(f.Font.Underline)]),
-                                    n(f.Font.ColorIndex + 7), Utf16ToUtf8(f.Format), n(f.HAlignment), n(f.VAlignment),
-                                    n(f.WrapText), n(f.Rotation), n(f.FillPattern.Pattern - 1),
-                                    n(f.FillPattern.FgColorIndex + 7), n(f.FillPattern.BgColorIndex + 7)};
-    for (const TKmrOneBorder* b : {&f.Borders.Left, &f.Borders.Right, &f.Borders.Top, &f.Borders.Bottom})
-        out.push_back(b->Style == TKmrBorderStyle::fbs_None ? "0" : n(b->Style) + "/" + n(b->ColorIndex + 7));
-    out.push_back(n(xf.IsStyle()));
-    return out;
-}
-
 struct TSettingsSource : IFormatSettingsSource {
     TFormatSettings Settings = InvariantFormatSettings();
     TFormatSettings LocaleSettings() const override { return Settings; }
@@ -66,16 +48,6 @@ const TKmrFormat Framed = {
     .VAlignment = TVKmrAlignment::fva_center, .Locked = true, .WrapText = true, .Rotation = 90};
 
 }  // namespace
-
-TEST(Formats, ReadAsXlrdReads) {
-    auto g = Load(ReadStream(ReadFile(Fixture("formats")), u"Workbook"));
-    const auto xlrd = XlrdXFs(Fixture("formats"));
-    ASSERT_EQ(g->XF().Count(), xlrd.size());
-    for (std::size_t i = 0; i < xlrd.size(); ++i) EXPECT_EQ(AsXlrd(i, *g->XF().GetItems(i), *g), xlrd[i]);
-    std::vector<bool> used(57);
-    used[3] = used[5] = used[6] = true;
-    EXPECT_EQ(g->XF().GetUsedColors(57, g->Fonts()), used);
-}
 
 TEST(Formats, NumberFormatsAndFonts) {
     const std::u16string locales[][5] = {{u"M/d/yyyy", u"/", u":", u"mm/dd/YYYY", u"mm/dd/YYYY hh:mm"},

@@ -3,7 +3,6 @@
 // xlrd.
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,10 +14,6 @@
 #include "workbook/storage/UXlsWorkbookGlobals.h"
 
 namespace ole2test {
-
-inline std::string Fixture(const std::string& name) {
-    return std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/" + name + ".xls";
-}
 
 inline const Bytes BOF = Rec(0x809, {0, 6, 5, 0, 0xBB, 0x0D, 0xCC, 0x07, 0, 0, 0, 0, 6, 0, 0, 0}), EOF_ = Rec(0x0A, {});
 
@@ -50,11 +45,7 @@ inline Bytes Save(TWorkbookGlobals& globals) {
 
 // The fixture changed through the workbook, written to the build tree.
 inline std::string SaveWorkbook(const std::string& fixture, const std::function<void(TWorkbook&)>& change) {
-    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/book-tests";
-    std::filesystem::create_directories(dir);
-    const std::string path = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xls";
-    WriteFile(path, booktest::RoundTrip(Fixture(fixture), change));
-    return path;
+    return booktest::SavedFile(Fixture(fixture), change);
 }
 
 inline std::string SaveBook(const std::string& fixture, const std::function<void(TWorkbookGlobals&)>& change) {

@@ -10,13 +10,6 @@ using namespace ole2test;
 using ::testing::IsSupersetOf;
 
 
-TEST(Globals, LibreOfficeWorkbookKeepsWhatXlrdAndLibreOfficeRead) {
-    const std::string path = SaveBook("globals_a", [](TWorkbookGlobals&) {});
-    EXPECT_THAT(Xlrd(Fixture("globals_a")), IsSupersetOf({"sheet Skryty 1", "name Mistni 2 3a010000000000"}));
-    EXPECT_EQ(Xlrd(path), Xlrd(Fixture("globals_a")));
-    EXPECT_EQ(OleCheck("locsv", path), OleCheck("locsv", Fixture("globals_a")));
-}
-
 // FONT before the first XF, FORMAT between: each block is written where
 // its first record stood; TEMPLATE comes back right after BOF, TABID and
 // EXTSST go, COUNTRY comes before the sheet directory. Without their

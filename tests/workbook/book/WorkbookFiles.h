@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/UXlsWorkbook.h"
@@ -36,6 +40,20 @@ inline std::vector<std::uint8_t> RoundTrip(const std::string& path,
     if (change) change(file.Book);
     file.Book.SaveToStream(file.Ole);
     return file.Finish();
+}
+
+// The file changed through the workbook, written to the build tree under the
+// test's name (and `name`, when a test writes several); returns its path.
+inline std::string SavedFile(const std::string& from, const std::function<void(kalmira::TWorkbook&)>& change,
+                             const std::string& name = "") {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::filesystem::path dir = std::filesystem::path(ORVELO_BINARY_DIR) / "book-tests";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / (std::string(test->test_suite_name()) + "." + test->name() + name + ".xls")).string();
+    const std::vector<std::uint8_t> bytes = RoundTrip(from, change);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
 }
 
 // The first worksheet's cells.

@@ -85,15 +85,6 @@ TEST(Workbook, HandBuiltStreamsLoadOrFail) {
               std::make_pair(true, false));
 }
 
-// A second save of what the first wrote is the same; xlrd finds every sheet.
-TEST(Workbook, SavedFilesSaveAgainUnchanged) {
-    for (const std::string name : {"globals_a", "sheets_s", "sheets_v", "moves"}) {
-        const std::string path = SaveWorkbook(name, nullptr);
-        EXPECT_EQ(booktest::RoundTrip(path, nullptr), ReadFile(path)) << name;
-        EXPECT_FALSE(XlrdSheets(path).empty()) << name;
-    }
-}
-
 // Visibility is checked before a byte is written; the first visible sheet
 // goes into WINDOW1; code names only with a macro project.
 TEST(Workbook, SaveChecksAndCodeNames) {

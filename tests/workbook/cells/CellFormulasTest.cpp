@@ -10,8 +10,6 @@ using namespace cellstest;
 
 namespace {
 
-std::string FormulasFixture() { return ole2test::FixtureDir() + "/formulas.xls"; }
-
 const Bytes Seven = {0x1E, 7, 0};  // =7
 
 // A formula with its TABLE at row, column 1.
@@ -26,7 +24,7 @@ std::unique_ptr<TFormulaRecord> TableFormulaAt(int row, const Bytes& table) {
 }  // namespace
 
 TEST(CellFormulas, ValuesArraysAndTables) {
-    booktest::RoundTrip(FormulasFixture(), [](kalmira::TWorkbook& book) {
+    booktest::RoundTrip(ole2test::Fixture("formulas"), [](kalmira::TWorkbook& book) {
         TCellList& cells = booktest::FirstCells(book).CellList();
         TXlsCellValue value;
         TRTFRunList runs;
@@ -88,11 +86,11 @@ TEST(CellFormulas, PlacingAFormula) {
 // A change that a token refuses is found before anything moves: the save
 // afterwards is byte-identical.
 TEST(CellFormulas, RefusedChangesChangeNothing) {
-    const Bytes unchanged = booktest::RoundTrip(FormulasFixture(), [](kalmira::TWorkbook& book) {
+    const Bytes unchanged = booktest::RoundTrip(ole2test::Fixture("formulas"), [](kalmira::TWorkbook& book) {
         booktest::FirstCells(book).CellList().AssignFormulaX(30, 0, Bytes{0x26, 0, 0, 0, 0, 0, 0, 0x1E, 1, 0}, TVariant(), false);
     });
     std::vector<std::string> messages;
-    const Bytes after = booktest::RoundTrip(FormulasFixture(), [&](kalmira::TWorkbook& book) {
+    const Bytes after = booktest::RoundTrip(ole2test::Fixture("formulas"), [&](kalmira::TWorkbook& book) {
         TCells& cells = booktest::FirstCells(book);
         cells.CellList().AssignFormulaX(30, 0, Bytes{0x26, 0, 0, 0, 0, 0, 0, 0x1E, 1, 0}, TVariant(), false);
         messages.push_back(MessageOf([&] { cells.DeleteRows(0, 1, OnSheet()); }));  // the array's first row

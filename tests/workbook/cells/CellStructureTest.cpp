@@ -136,20 +136,19 @@ TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
 // Insertions that would push a cell off the sheet are refused before the
 // ROW list or any row of cells has moved.
 TEST(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
-    Bytes before, after;
     std::string rowMessage, colMessage, arrangeMessage;
-    SaveChanged("beforeinsert", [&](kalmira::TWorkbook& book) {
+    const Bytes before = booktest::RoundTrip(RowsFixture(), [&](kalmira::TWorkbook& book) {
         booktest::FirstCells(book).CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
         booktest::FirstCells(book).CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
-    }, &before);
-    SaveChanged("afterinsert", [&](kalmira::TWorkbook& book) {
+    });
+    const Bytes after = booktest::RoundTrip(RowsFixture(), [&](kalmira::TWorkbook& book) {
         auto& cells = booktest::FirstCells(book);
         cells.CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
         cells.CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
         rowMessage = MessageOf([&] { cells.InsertAndCopyRows(5, 5, 0, 1, OnSheet(), false); });
         colMessage = MessageOf([&] { cells.InsertAndCopyCols(0, 0, 0, 1, OnSheet(), false); });
         arrangeMessage = MessageOf([&] { cells.ArrangeInsertRowsAndCols(10, 1, 0, 0, OnSheet()); });
-    }, &after);
+    });
     EXPECT_EQ(rowMessage, "Too many entries for this kind of record (65536 out of a maximum of 65535)");
     EXPECT_EQ(colMessage, "Too many entries for this kind of record (256 out of a maximum of 255)");
     EXPECT_EQ(arrangeMessage, rowMessage);

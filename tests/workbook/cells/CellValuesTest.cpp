@@ -191,7 +191,6 @@ TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
     ASSERT_EQ(source.Rows, 321);
     TTestColInfo colInfo;
     colInfo.XF[7] = 18;
-    Bytes bytes;
     bool blankKept = false;
     const std::string path = SaveChanged("values", [&](kalmira::TWorkbook& book) {
         auto& list = booktest::FirstCells(book).CellList();
@@ -209,7 +208,8 @@ TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
         blankKept = list.FindCell(320, 3)->Id == xlr_BLANK;
         for (int col = 0; col <= 5; ++col) list.SetValueX2(319, col, Value(u"", 15), {}, false);
         for (int col = 0; col <= 5; ++col) list.SetValueX2(320, col, Value(TVariant(), 15), {}, false);
-    }, &bytes);
+    });
+    const Bytes bytes = ole2test::ReadFile(path);
     // 1.5 at row 0, column 0 with the cell's XF 15 is this RK record.
     EXPECT_TRUE(Contains(bytes, {0x7E, 0x02, 0x0A, 0x00, 0, 0, 0, 0, 0x0F, 0, 0, 0, 0xF8, 0x3F}));
     EXPECT_TRUE(Contains(bytes, {0x03, 0x02, 0x0E, 0x00, 1, 0, 1, 0}));  // NUMBER at (1, 1)

@@ -4,7 +4,6 @@
 // read back by xlrd.
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -51,7 +50,7 @@ inline bool Contains(const Bytes& haystack, const Bytes& needle) {
     return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
 }
 
-inline std::string RowsFixture() { return ole2test::FixtureDir() + "/rows.xls"; }
+inline std::string RowsFixture() { return ole2test::Fixture("rows"); }
 
 // One cell as xlrd reads it (with formats): type, value text, XF.
 struct TXlrdCell {
@@ -85,17 +84,9 @@ inline TXlrdSheet Xlrd(const std::string& path) {
     return sheet;
 }
 
-// rows.xls changed through the stand-in, written to the build tree and
-// read by xlrd (every stand-in save checks its size against the bytes).
-inline std::string SaveChanged(const std::string& name, const std::function<void(kalmira::TWorkbook&)>& change,
-                               Bytes* bytes = nullptr) {
-    const std::string dir = std::string(ORVELO_BINARY_DIR) + "/cells-tests";
-    std::filesystem::create_directories(dir);
-    const std::string path = dir + "/" + name + ".xls";
-    const Bytes out = booktest::RoundTrip(RowsFixture(), change);
-    ole2test::WriteFile(path, out);
-    if (bytes) *bytes = out;
-    return path;
+// rows.xls changed through the workbook, written to the build tree.
+inline std::string SaveChanged(const std::string& name, const std::function<void(kalmira::TWorkbook&)>& change) {
+    return booktest::SavedFile(RowsFixture(), change, name);
 }
 
 // xlrd's text for a text cell (type 1) and a number cell (type 2).

@@ -213,35 +213,3 @@ TEST(CellRecords, LabelAndRStringReadOnly) {
     TLabelRecord shortLabel(xlr_LABEL, {0, 0, 1, 0, 15, 0, 9, 0, 0, 'a'});
     EXPECT_EQ(MessageOf([&] { shortLabel.GetValue(); }), "Error reading record");
 }
-
-TEST(CellRecords, TheFactoryBuildsEachClassAndWritesUnchangedRecordsBack) {
-    TSST sst;
-    sst.AddString(u"x");
-    const std::vector<Bytes> records = {
-        Rec(xlr_SST, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 'x'}),
-        Rec(xlr_LABELSST, {0, 0, 0, 0, 15, 0, 0, 0, 0, 0}),
-        Rec(xlr_LABEL, {0, 0, 1, 0, 15, 0, 1, 0, 0, 'y'}),
-        Rec(xlr_RSTRING, {0, 0, 2, 0, 15, 0, 1, 0, 0, 'z', 1, 0, 0, 0, 5, 0}),
-        Rec(xlr_BLANK, {0, 0, 3, 0, 15, 0}),
-        Rec(xlr_NUMBER, {0, 0, 4, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}),
-        Rec(xlr_BOOLERR, {0, 0, 5, 0, 15, 0, 1, 0}),
-        Rec(xlr_RK, {0, 0, 6, 0, 15, 0, 0xE7, 0xC0, 0, 0}),
-        Rec(xlr_MULRK, {1, 0, 0, 0, 15, 0, 6, 0, 0, 0, 15, 0, 0xE, 0, 0, 0, 1, 0}),
-        Rec(xlr_MULBLANK, {2, 0, 0, 0, 15, 0, 15, 0, 1, 0}),
-        Rec(0x0A, {})};
-    const char* classes[] = {typeid(TSSTRecord).name(),     typeid(TLabelSSTRecord).name(), typeid(TLabelRecord).name(),
-                             typeid(TRStringRecord).name(), typeid(TBlankRecord).name(),    typeid(TNumberRecord).name(),
-                             typeid(TBoolErrRecord).name(), typeid(TRKRecord).name(),       typeid(TMulRKRecord).name(),
-                             typeid(TMulBlankRecord).name(), typeid(TEOFRecord).name()};
-    Bytes stream;
-    for (const auto& r : records) stream.insert(stream.end(), r.begin(), r.end());
-    TStreamFile f(stream);
-    TBaseRecordList list;
-    WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> r) {
-        EXPECT_STREQ(typeid(*r).name(), classes[list.Count()]) << list.Count();
-        list.Add(std::move(r));
-    });
-    ASSERT_EQ(list.Count(), records.size());
-    EXPECT_EQ(Written([&](TOle2File& o) { list.SaveToStream(o); }), stream);
-    EXPECT_EQ(list.GetTotalSize(), static_cast<std::int64_t>(stream.size()));
-}

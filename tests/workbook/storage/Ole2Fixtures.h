@@ -21,6 +21,7 @@
 namespace ole2test {
 
 inline std::string FixtureDir() { return std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls"; }
+inline std::string Fixture(const std::string& name) { return FixtureDir() + "/" + name + ".xls"; }
 
 inline std::vector<std::uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -49,20 +50,10 @@ inline std::vector<std::string> Split(const std::string& line, char sep = '\t') 
     return out;
 }
 
-// The names of every fixture, sorted.
-inline std::vector<std::string> Fixtures() {
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(FixtureDir()))
-        if (e.path().extension() == ".xls") out.push_back(e.path().stem().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // One stream of a fixture as olefile read it.
 struct TOleStream {
     std::string Path;  // "Workbook", "MBD00000001/Workbook"
     std::vector<std::uint8_t> Bytes;
-    bool AtRoot() const { return Path.find('/') == std::string::npos; }
 };
 
 inline std::string Run(const std::string& command);

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <filesystem>
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/workbook/storage/TinyContainer.h"
@@ -26,31 +25,7 @@ std::vector<std::uint8_t> ReadInPieces(TOle2File& ole) {
     return bytes;
 }
 
-std::u16string Name16(const std::string& utf8) { return Utf8ToUtf16(utf8); }
-
 }  // namespace
-
-TEST(Ole2Read, EveryStreamOfEveryFixtureReadsAsOlefileReadsIt) {
-    for (const auto& fixture : Fixtures()) {
-        SCOPED_TRACE(fixture);
-        TKmrFileStream file(FixtureDir() + "/" + fixture + ".xls", TKmrFileStream::TMode::Read);
-        TOle2File ole(&file);
-        for (const auto& stream : OleStreams(fixture)) {
-            if (!stream.AtRoot()) continue;
-            SCOPED_TRACE(stream.Path);
-            ole.SelectStream(Name16(stream.Path));
-            EXPECT_EQ(ole.Length(), static_cast<std::int64_t>(stream.Bytes.size()));
-            EXPECT_TRUE(ReadInPieces(ole) == stream.Bytes);
-            if (stream.Bytes.size() > 1000) {
-                ole.SelectStream(Name16(stream.Path));
-                ole.SeekForward(1000);
-                std::vector<std::uint8_t> rest(stream.Bytes.size() - 1000);
-                ole.ReadMem(rest.data(), static_cast<std::int64_t>(rest.size()));
-                EXPECT_TRUE(std::equal(rest.begin(), rest.end(), stream.Bytes.begin() + 1000));
-            }
-        }
-    }
-}
 
 TEST(Ole2Read, TheWorkbookOfTheRootIsReadNotTheEmbeddedOne) {
     const auto a = OleStream("small", "Workbook");
@@ -159,30 +134,6 @@ TEST(Ole2Read, ReadingIsRefusedInWriteMode) {
     EXPECT_EQ(MessageOf([&] { ole.NextEof(3); }), refused);
     EXPECT_EQ(MessageOf([&] { ole.SelectStream(u"Workbook"); }),
               "Invalid OLE Stream operation on stream: \"Workbook\"");
-}
-
-// Every input kept in the container fuzzer's corpus (seeds and the inputs
-// that once crashed it) either round-trips or is refused with a message.
-TEST(Ole2Read, FuzzCorpusInputsAreReadOrRefused) {
-    std::size_t count = 0;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::string(ORVELO_SOURCE_DIR) + "/tests/fuzz/corpus/ole2_fuzz")) {
-        SCOPED_TRACE(entry.path().string());
-        const auto bytes = ReadFile(entry.path().string());
-        ++count;
-        try {
-            TKmrMemoryStream in(bytes);
-            TOle2File ole(&in, true);
-            if (ole.NotXls()) continue;
-            ole.SelectStream(u"Workbook");
-            const auto workbook = ReadInPieces(ole);
-            const auto copy = SaveWith(bytes, workbook);
-            const auto again = ReadStream(copy, u"Workbook");
-            EXPECT_TRUE(std::equal(workbook.begin(), workbook.end(), again.begin()));
-        } catch (const Exception&) {
-        }
-    }
-    EXPECT_GE(count, 3u);
 }
 
 // A stream of size 0 owns no sector, whatever its start sector says: the

@@ -1,6 +1,4 @@
 #include <cmath>
-#include <map>
-#include <typeindex>
 
 #include "tests/workbook/storage/MessageOf.h"
 #include "tests/workbook/storage/RecordBytes.h"
@@ -80,41 +78,4 @@ TEST(SettingRecords, PageHeaderAndFooterText) {
 
     auto broken = LoadAs<TPageFooterRecord>(0x15, {9, 0, 0, 'a'});
     EXPECT_EQ(MessageOf([&] { broken->GetText(); }), "Error reading record");
-}
-
-// Every setting record LibreOffice writes becomes its class and goes back
-// byte for byte.
-TEST(SettingRecords, ALibreOfficeFilesSettingsWriteBackUnchanged) {
-    const std::map<std::uint16_t, std::type_index> classes = {
-        {0x3D, typeid(TWindow1Record)},    {0x22, typeid(T1904Record)},       {0x0E, typeid(TPrecisionRecord)},
-        {0xDA, typeid(TBookBoolRecord)},   {0x0F, typeid(TRefModeRecord)},    {0x225, typeid(TDefRowHeightRecord)},
-        {0x81, typeid(TWsBoolRecord)},     {0x2B, typeid(TPrintGridLinesRecord)}, {0x14, typeid(TPageHeaderRecord)},
-        {0x15, typeid(TPageFooterRecord)}, {0x83, typeid(TPrintCenteredRecord)}, {0x84, typeid(TPrintCenteredRecord)},
-        {0x26, typeid(TMarginRecord)},     {0x27, typeid(TMarginRecord)},     {0x28, typeid(TMarginRecord)},
-        {0x29, typeid(TMarginRecord)},     {0xA1, typeid(TSetupRecord)},      {0x55, typeid(TDefColWidthRecord)},
-        {0x200, typeid(TDimensionsRecord)}, {0x23E, typeid(TWindow2Record)}};
-    const Bytes stream = OleStream("small", "Workbook");
-    auto original = ParseRecords(stream);
-    std::erase_if(original, [](const TRec& r) { return r.Id == xlr_CONTINUE; });
-    TStreamFile f(stream);
-    std::size_t at = 0;
-    std::map<std::uint16_t, int> seen;
-    WalkRecords(f.Ole, [&](std::unique_ptr<TBaseRecord> record) {
-        ASSERT_LT(at, original.size());
-        const auto id = original[at].Id;
-        const Bytes& data = original[at++].Data;
-        auto known = classes.find(id);
-        if (known == classes.end()) return;
-        ++seen[id];
-        EXPECT_EQ(std::type_index(typeid(*record)), known->second) << std::hex << id;
-        EXPECT_EQ(Saved(*record), Rec(id, data)) << std::hex << id;
-        if (id == xlr_HEADER) {  // the text as the file holds it: count, option byte, characters
-            std::u16string text;
-            for (std::size_t i = 0; i < GetWord(data, 0); ++i)
-                text += data[2] & 1 ? char16_t(GetWord(data, 3 + 2 * i)) : char16_t(data[3 + i]);
-            EXPECT_TRUE(text.ends_with(u"&12&A"));
-            EXPECT_EQ(dynamic_cast<TPageHeaderRecord&>(*record).GetText(), text);
-        }
-    });
-    EXPECT_EQ(seen.size(), classes.size());
 }
