@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "workbook/api/UKmrCellString.h"
+#include "workbook/api/UKmrNumberFormat.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UKmrEmptySheet.h"
 #include "workbook/storage/UKmrMessages.h"
@@ -49,7 +50,8 @@ std::unique_ptr<TExcelFile> TXLSAdapter::GetWorkbook() {
 TXLSFile::TXLSFile(TXLSAdapter* adapter, bool allowOverwritingFiles)
     : FAdapter(adapter),
       FAllowOverwritingFiles(allowOverwritingFiles),
-      FClipboard(adapter ? adapter->Clipboard() : nullptr) {}
+      FClipboard(adapter ? adapter->Clipboard() : nullptr),
+      FTextMeasure(adapter ? adapter->TextMeasure() : nullptr) {}
 
 TXLSFile::~TXLSFile() = default;
 
@@ -1288,5 +1290,77 @@ void TXLSFile::SetRangeC2(std::int32_t nameIndex, std::int32_t col) {
     result TXLSFile::name params { Raise(ErrNotAvailableYet, #name); }
 KMR_XLS_NOT_YET(KMR_XLS_DEFINE_NOT_YET)
 #undef KMR_XLS_DEFINE_NOT_YET
+
+// ---------------------------------------------------------------------------
+// Autofit
+
+namespace {
+
+// A worksheet and its workbook as fitting sees them.
+class TSheetAutofitBook : public TAutofitBook {
+public:
+    TSheetAutofitBook(TXLSFile& file, TWorkSheet& sheet)
+        : FFile(file), FSheet(sheet), FGlobals(file.GetTWorkbook().Globals()) {}
+
+    int FormatCount() const override { return static_cast<int>(FGlobals.XF().Count()); }
+    TKmrFormat Format(int xf) const override {
+        return FGlobals.XF().GetItems(static_cast<std::size_t>(xf))->KmrFormat(FGlobals.Fonts(), FGlobals.Formats());
+    }
+    TKmrFont Font(int fontIndex) const override { return FFile.GetFontList(fontIndex); }
+    std::u16string ShownText(const TVariant& value, const std::u16string& numberFormat) const override {
+        std::uint32_t colour = 0;
+        return XlsFormatValue1904(value, numberFormat, FGlobals.GetIs1904(), colour);
+    }
+    TXlsCellRange MergedBounds(int row, int col) const override { return FSheet.CellMergedBounds(row, col); }
+    int ColumnWidth(int col) const override { return FSheet.GetColWidth(col, false); }
+    void SetColumnWidth(int col, int width) override { FSheet.SetColWidth(col, width); }
+    int RowHeight(int row) const override { return FSheet.GetRowHeight(row, false); }
+
+private:
+    TXLSFile& FFile;
+    TWorkSheet& FSheet;
+    TWorkbookGlobals& FGlobals;
+};
+
+}  // namespace
+
+std::unique_ptr<TKmrTextMeasure> TXLSFile::NewTextMeasure() const {
+    std::unique_ptr<TKmrTextMeasure> measure = FTextMeasure ? FTextMeasure() : nullptr;
+    if (!measure) Raise(ErrNoTextMeasure);
+    return measure;
+}
+
+void TXLSFile::AutofitRow(std::int32_t firstRow, std::int32_t lastRow, bool keepAutomatic, bool forced,
+                          long double adjustment) {
+    Book();
+    const std::unique_ptr<TKmrTextMeasure> measure = NewTextMeasure();
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    TSheetAutofitBook book(*this, *sheet);
+    sheet->RecalcRowHeights(book, *measure, ModelIndex(firstRow), ModelIndex(lastRow), keepAutomatic, forced,
+                            adjustment);
+}
+
+void TXLSFile::AutofitCol(std::int32_t firstCol, std::int32_t lastCol, bool ignoreStrings, long double adjustment) {
+    Book();
+    const std::unique_ptr<TKmrTextMeasure> measure = NewTextMeasure();
+    TWorkSheet* sheet = WorkSheet();
+    if (!sheet) return;
+    TSheetAutofitBook book(*this, *sheet);
+    sheet->RecalcColWidths(book, *measure, ModelIndex(firstCol), ModelIndex(lastCol), ignoreStrings, adjustment);
+}
+
+// The objects of each drawing keep their sizes while the rows change.
+void TXLSFile::AutofitRowsOnWorkbook(bool keepAutomatic, bool forced, long double adjustment) {
+    TWorkbook& workbook = Book();
+    const std::unique_ptr<TKmrTextMeasure> measure = NewTextMeasure();
+    for (int s = 0; s < workbook.SheetCount(); ++s)
+        if (workbook.IsWorksheet(s)) {
+            TSheetAutofitBook book(*this, workbook.WorkSheets(s));
+            workbook.WorkSheets(s).RecalcRowHeights(book, *measure, 0, MaxSheetRow, keepAutomatic, forced,
+                                                    adjustment);
+            workbook.WorkSheets(s).RestoreObjectCoords();
+        }
+}
 
 }  // namespace kalmira

@@ -15,6 +15,7 @@
 #include "workbook/api/UKmrRowComments.h"
 #include "workbook/api/UTextDelim.h"
 #include "workbook/api/Xlsbasetemplatestore.h"
+#include "workbook/cells/UKmrTextMeasure.h"
 #include "workbook/storage/UXlsWorkbook.h"
 
 namespace kalmira {
@@ -59,12 +60,18 @@ public:
     TTextEncoding TextEncoding() const { return FTextEncoding; }
     void SetTextEncoding(TTextEncoding encoding) { FTextEncoding = encoding; }
 
+    // The text measuring handed to each new workbook object, for fitting
+    // rows and columns to their texts.
+    const TKmrTextMeasureFactory& TextMeasure() const { return FTextMeasure; }
+    void SetTextMeasure(TKmrTextMeasureFactory factory) { FTextMeasure = std::move(factory); }
+
 private:
     TTemplateStoreRef FTemplateStore;
     TExcelSaveFormats FSaveFormat{TExcelSaveFormatNative::snXLS};
     bool FAllowOverwritingFiles = false;
     std::shared_ptr<IKmrClipboard> FClipboard;
     TTextEncoding FTextEncoding = TTextEncoding::Utf8;
+    TKmrTextMeasureFactory FTextMeasure;
 };
 
 // Every operation but Connect and Disconnect raises "There is no open file"
@@ -357,9 +364,6 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(void, AutofitRow, (std::int32_t, std::int32_t, bool, bool, long double))                                   \
-    X(void, AutofitCol, (std::int32_t, std::int32_t, bool, long double))                                         \
-    X(void, AutofitRowsOnWorkbook, (bool, bool, long double))                                                    \
     X(void, AssignPictureProperties, (std::int32_t, std::int32_t, const TImageProperties&, TKmrAnchorType))      \
     X(void, ClearImage, (std::int32_t))                                                                          \
     X(void, SetAutoFilter, (std::int32_t, std::int32_t, std::int32_t))                                           \
@@ -426,6 +430,17 @@ public:
     // "Row" is not in the range 0-65535" ("Column", 0-255), counted from 0.
     void SetCellComment(std::int32_t row, std::int32_t col, const std::u16string& text,
                         const TImageProperties& box) override;
+
+    // ---- Autofit ----
+    // Rows (columns) of the active worksheet, from 1, fitted to their texts
+    // as the adapter's text measuring gives them; nothing on another sheet
+    // kind. Without text measuring "There is no text measuring to fit rows
+    // and columns with", before anything changes. The workbook's form fits
+    // every worksheet's rows; a sheet with drawing objects refuses it first.
+    void AutofitRow(std::int32_t firstRow, std::int32_t lastRow, bool keepAutomatic, bool forced,
+                    long double adjustment) override;
+    void AutofitCol(std::int32_t firstCol, std::int32_t lastCol, bool ignoreStrings, long double adjustment) override;
+    void AutofitRowsOnWorkbook(bool keepAutomatic, bool forced, long double adjustment) override;
 
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
@@ -497,6 +512,9 @@ private:
     bool FInvalidateFormulas = false;
     std::unique_ptr<TRowComments> FPictures = std::make_unique<TRowComments>();
     std::shared_ptr<IKmrClipboard> FClipboard;
+    TKmrTextMeasureFactory FTextMeasure;
+    // A new measurer, or the refusal.
+    std::unique_ptr<TKmrTextMeasure> NewTextMeasure() const;
 };
 
 }  // namespace kalmira

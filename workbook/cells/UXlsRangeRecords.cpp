@@ -102,6 +102,7 @@ void RegisterRangeRecords() {
     RegisterRecordClass(xlr_MERGEDCELLS, MakeRecord<TCellMergingRecord>);
     RegisterRecordClass(xlr_CONDFMT, MakeRecord<TCondFmtRecord>);
     RegisterRecordClass(xlr_CF, MakeRecord<TCFRecord>);
+    RegisterRecordClass(xlr_DVAL, MakeRecord<TDValRecord>);
 }
 
 TCellMergingRecord::TCellMergingRecord(std::uint16_t id, std::vector<std::uint8_t> data)

@@ -18,12 +18,20 @@ namespace kalmira {
 inline constexpr std::uint16_t xlr_MERGEDCELLS = 0xE5;
 inline constexpr std::uint16_t xlr_CONDFMT = 0x1B0;
 inline constexpr std::uint16_t xlr_CF = 0x1B1;
+inline constexpr std::uint16_t xlr_DVAL = 0x1B2;
 
-// The factory builds MERGEDCELLS, CONDFMT and CF as the classes below.
+// The factory builds MERGEDCELLS, CONDFMT, CF and DVAL as the classes below.
 void RegisterRangeRecords();
 
 // A record that holds ranges; the entry that loads it reads its fields.
 class TRangeRecord : public TRecordOf<TRangeRecord> {
+public:
+    using TRecordOf::TRecordOf;
+};
+
+// DVAL, the head of a sheet's data validations: no range record, it stays
+// with its DV records among the sheet's records and is written as read.
+class TDValRecord : public TRecordOf<TDValRecord> {
 public:
     using TRecordOf::TRecordOf;
 };

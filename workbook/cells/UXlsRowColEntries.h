@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/cells/UXlsAutofit.h"
 #include "workbook/storage/UKmrFormats.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsColInfoAccess.h"
@@ -160,6 +161,20 @@ public:
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) override;
     void InsertAndCopyCols(int first, int last, int dest, int count, const TSheetInfo& info,
                            bool onlyFormulas) override;
+
+    // ---- Fitting rows and columns to their texts (UXlsAutofit.cpp) ----
+    // Each row of first..last with a ROW record (unless it was sized by
+    // hand and forced is off) gets the height of its tallest text, at least
+    // the one-line height of its XF, and is marked sized by hand unless
+    // keepAutomatic is on.
+    void RecalcRowHeights(TAutofitBook& book, TKmrTextMeasure& measure, int firstRow, int lastRow,
+                          bool keepAutomatic, bool forced, long double adjustment);
+    void RecalcColWidths(TAutofitBook& book, TKmrTextMeasure& measure, int firstCol, int lastCol,
+                         bool ignoreStrings, long double adjustment);
+    // The column takes the width of its widest text (shared-string labels
+    // left out when ignoreStrings is on); without any it keeps its width.
+    void AutofitColumn(TAutofitBook& book, int col, TColWidthCalc& calc, bool ignoreStrings,
+                       long double adjustment) const;
 
 private:
     std::unique_ptr<TCellRecord> NewRecord(int row, int col, const TXlsCellValue& value, const TRTFRunList& runs,

@@ -329,6 +329,16 @@ public:
     TCells& Cells() { return *FCells; }
     const TCells& Cells() const { return *FCells; }
 
+    // ---- Fitting rows and columns to their texts ----
+    void RecalcRowHeights(TAutofitBook& book, TKmrTextMeasure& measure, int firstRow, int lastRow,
+                          bool keepAutomatic, bool forced, long double adjustment) {
+        FCells->CellList().RecalcRowHeights(book, measure, firstRow, lastRow, keepAutomatic, forced, adjustment);
+    }
+    void RecalcColWidths(TAutofitBook& book, TKmrTextMeasure& measure, int firstCol, int lastCol,
+                         bool ignoreStrings, long double adjustment) {
+        FCells->CellList().RecalcColWidths(book, measure, firstCol, lastCol, ignoreStrings, adjustment);
+    }
+
 protected:
     std::vector<TBaseRecordList*> RecordLists() override { return {&FHead, &FTail}; }
     std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const override;

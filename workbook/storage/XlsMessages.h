@@ -129,6 +129,8 @@ inline constexpr const char* ErrEofReached = "End of stream reached with %d byte
 inline constexpr const char* ErrInvalidPropertySector = "Kalmira can't read the properties of this file.";
 // Raised, before anything changes, by an operation whose work is not there yet.
 inline constexpr const char* ErrNotAvailableYet = "The operation \"%s\" is not available yet";
+// Fitting rows or columns asked of a workbook adapter given no text measuring.
+inline constexpr const char* ErrNoTextMeasure = "There is no text measuring to fit rows and columns with";
 
 // Cell error literals (the seven error values a cell can hold).
 inline constexpr const char16_t* xlerr_Null = u"#NULL!";

@@ -7,6 +7,8 @@
 //                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
 //                     [--delete-sheets FIRST COUNT]...
 //                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
+//                     [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...
+//                     [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
 // xlsroundtrip --links IN
@@ -63,6 +65,9 @@
 // merged ranges and hyperlinks. The drawing and comment options, --shapes
 // and --comments are in ShapeOptions.h.
 //
+// --autofit-cols, --autofit-rows and --autofit-book fit columns and rows
+// through the workbook file, measured as --canvas chooses (FitOptions.h).
+//
 // --formulas prints every formula as text and every defined name
 // (FormulaOptions.h).
 //
@@ -86,6 +91,7 @@
 
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "tests/tools/xlsroundtrip/FitOptions.h"
 #include "tests/tools/xlsroundtrip/FormatOptions.h"
 #include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
@@ -302,6 +308,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(fileRun);
+    } else if (auto fit = xlsroundtrip::ParseFitOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(fit);
     } else if (auto shapeRun = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(shapeRun);
@@ -354,6 +363,8 @@ int Usage() {
                  "                        [--page-break SHEET ROW]... [--col-break SHEET COL]... [--mark-breaks SHEET MARK]...\n"
                  "                        [--locale cs] [--string SHEET ROW COLUMN TEXT]...\n"
                  "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
+                 "                        [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...\n"
+                 "                        [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...\n"
                  "                        [--delete-picture SHEET N]... [--row-height SHEET ROW HEIGHT]...\n"
                  "                        [--comment SHEET ROW COL AUTHOR TEXT]... [--assign-comment SHEET ROW INDEX TEXT]...\n"
                  "       xlsroundtrip --cells IN\n"
@@ -392,6 +403,7 @@ int main(int argc, char** argv) {
         // complete file; a failed save leaves it as it was.
         TXLSAdapter adapter;
         adapter.SetAllowOverwritingFiles(true);
+        adapter.SetTextMeasure(xlsroundtrip::CanvasFactory());
         TKalmiraImport xls;
         xls.SetAdapter(&adapter);
         Open(xls, argv[1]);
