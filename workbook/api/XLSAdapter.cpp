@@ -351,6 +351,7 @@ std::int32_t TXLSFile::GetRowHeightHiddenIsZero(std::int32_t row) {
 
 void TXLSFile::SetRowHeight(std::int32_t row, std::int32_t height) {
     if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHeight(row - 1, height);
+    RestoreObjectSizes();
 }
 
 std::int32_t TXLSFile::GetDefaultColWidth() {
@@ -383,6 +384,7 @@ bool TXLSFile::GetRowHidden(std::int32_t row) {
 
 void TXLSFile::SetRowHidden(std::int32_t row, bool hidden) {
     if (TWorkSheet* sheet = WorkSheet()) sheet->SetRowHidden(row - 1, hidden);
+    RestoreObjectSizes();
 }
 
 std::int32_t TXLSFile::GetRowFormat(std::int32_t row) {
@@ -751,6 +753,7 @@ std::int32_t TXLSFile::GetColumnWidthHiddenIsZero(std::int32_t col) {
 
 void TXLSFile::SetColumnWidth(std::int32_t col, std::int32_t width) {
     if (TWorkSheet* sheet = WorkSheet()) sheet->SetColWidth(col - 1, width);
+    RestoreObjectSizes();
 }
 
 bool TXLSFile::GetColumnHidden(std::int32_t col) {
@@ -760,6 +763,7 @@ bool TXLSFile::GetColumnHidden(std::int32_t col) {
 
 void TXLSFile::SetColumnHidden(std::int32_t col, bool hidden) {
     if (TWorkSheet* sheet = WorkSheet()) sheet->SetColHidden(col - 1, hidden);
+    RestoreObjectSizes();
 }
 
 std::int32_t TXLSFile::GetColumnFormat(std::int32_t col) {
@@ -872,11 +876,13 @@ void TXLSFile::PrepareBlockData(std::int32_t, std::int32_t, std::int32_t, std::i
 
 void TXLSFile::PasteBlockData() { Book(); }
 
-// The pictures of the active sheet by row. The sheet's drawing is held as
-// plain records until the drawing classes read it, so the index is empty.
+// The pictures of the active sheet by the row (from 1) they are anchored on.
 void TXLSFile::BeginSheet() {
-    ActiveWorkSheet();
+    const TWorkSheet* sheet = ActiveWorkSheet();
     FPictures = std::make_unique<TRowComments>();
+    if (!sheet) return;
+    const TDrawing& drawing = sheet->Drawing();
+    for (int i = 0; i < drawing.DrawingCount(); ++i) FPictures->Add(drawing.GetDrawingRow(i) + 1, i);
 }
 
 void TXLSFile::SetBounds(std::int32_t nameIndex) {
@@ -903,6 +909,100 @@ std::int32_t TXLSFile::CellCount(std::int32_t row) {
 
 void TXLSFile::AssignBlockData(std::int32_t row, std::int32_t blockCol, const TVariant& value) {
     AssignCellData(row, blockCol, value);
+}
+
+// ---------------------------------------------------------------------------
+// Pictures
+
+void TXLSFile::RestoreObjectSizes() {
+    if (TWorkSheet* sheet = ActiveWorkSheet()) sheet->RestoreObjectCoords();
+}
+
+int TXLSFile::PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int32_t index) const {
+    if (row < 1) return index;
+    const TCommentRowPos& pictures = FPictures->GetItems(row);
+    // A position outside the row names no picture: the drawing refuses it.
+    return index >= 0 && index < pictures.Count() ? pictures.GetItems(index) : sheet.Drawing().DrawingCount();
+}
+
+std::int32_t TXLSFile::GetPicturesCount(std::int32_t row) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return 0;
+    return row < 1 ? sheet->Drawing().DrawingCount() : FPictures->GetItems(row).Count();
+}
+
+std::u16string TXLSFile::GetPictureName(std::int32_t row, std::int32_t index) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    return sheet ? sheet->Drawing().GetDrawingName(PictureNumber(*sheet, row, index)) : std::u16string();
+}
+
+void TXLSFile::GetPicture(std::int32_t row, std::int32_t index, TKmrStream& image, TXlsImgTypes& imageType,
+                          TClientAnchor& anchor) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const int n = PictureNumber(*sheet, row, index);
+    const std::vector<std::uint8_t> bytes = sheet->Drawing().GetDrawingBytes(n, imageType);
+    anchor = sheet->Drawing().GetAnchor(n);
+    ++anchor.Col1, ++anchor.Row1, ++anchor.Col2, ++anchor.Row2;
+    image.Write(bytes.data(), bytes.size());
+}
+
+void TXLSFile::DeleteImage(std::int32_t index) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const int count = sheet->Drawing().DrawingCount();
+    if (index < 0 || index >= count) Raise(ErrXlsIndexOutBounds, index, "ImageIndex", 0, count);
+    sheet->Drawing().DeleteImage(index);
+    BeginSheet();
+}
+
+// ---------------------------------------------------------------------------
+// Comments
+
+std::int32_t TXLSFile::GetCommentsCount(std::int32_t row) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    return sheet ? static_cast<std::int32_t>(sheet->Notes().InRow(row - 1).size()) : 0;
+}
+
+const TNoteRecord& TXLSFile::Note(std::int32_t row, std::int32_t index) const {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    const auto notes = sheet ? sheet->Notes().InRow(row - 1) : std::vector<TNoteRecord*>{};
+    const auto count = static_cast<std::int32_t>(notes.size());
+    if (index < 0 || index >= count) Raise(ErrXlsIndexOutBounds, index, "CommentIndex", 0, count - 1);
+    return *notes[static_cast<std::size_t>(index)];
+}
+
+std::u16string TXLSFile::GetCommentText(std::int32_t row, std::int32_t index) {
+    return TNoteList::GetText(Note(row, index)).Value;
+}
+
+std::int32_t TXLSFile::GetCommentColumn(std::int32_t row, std::int32_t index) {
+    return Note(row, index).GetColumn() + 1;
+}
+
+std::u16string TXLSFile::GetCellComment(std::int32_t row, std::int32_t col) {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    const TNoteRecord* note = sheet ? sheet->Notes().At(row - 1, col - 1) : nullptr;
+    return note ? TNoteList::GetText(*note).Value : std::u16string();
+}
+
+void TXLSFile::AssignComment(std::int32_t row, std::int32_t index, const std::u16string& text) {
+    const TNoteRecord& note = Note(row, index);
+    ActiveWorkSheet()->SetCommentText(note, text);
+}
+
+void TXLSFile::SetCellComment(std::int32_t row, std::int32_t col, const std::u16string& text,
+                              const TImageProperties& box) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    if (row < 1 || row > 65536) Raise(ErrXlsIndexOutBounds, row - 1, "Row", 0, 65535);
+    if (col < 1 || col > 256) Raise(ErrXlsIndexOutBounds, col - 1, "Column", 0, 255);
+    if (const TNoteRecord* note = sheet->Notes().At(row - 1, col - 1)) return sheet->SetCommentText(*note, text);
+    if (text.empty()) return;
+    TImageProperties place = box;
+    for (auto* col : {&place.Col1, &place.Col2}) *col = std::clamp(*col - 1, 0, 255);
+    for (auto* row : {&place.Row1, &place.Row2}) *row = std::clamp(*row - 1, 0, 65535);
+    sheet->AddNewComment(row - 1, col - 1, text, place);
 }
 
 // ---------------------------------------------------------------------------
@@ -1252,19 +1352,16 @@ void TXLSFile::AutofitCol(std::int32_t firstCol, std::int32_t lastCol, bool igno
     sheet->RecalcColWidths(book, *measure, ModelIndex(firstCol), ModelIndex(lastCol), ignoreStrings, adjustment);
 }
 
-// The objects of a drawing would have to keep their sizes while the rows
-// change: until the drawing can do that, a sheet with one refuses.
+// The objects of each drawing keep their sizes while the rows change.
 void TXLSFile::AutofitRowsOnWorkbook(bool keepAutomatic, bool forced, long double adjustment) {
     TWorkbook& workbook = Book();
     const std::unique_ptr<TKmrTextMeasure> measure = NewTextMeasure();
-    for (int s = 0; s < workbook.SheetCount(); ++s)
-        if (workbook.IsWorksheet(s) && workbook.WorkSheets(s).HoldsDrawing())
-            Raise(ErrNotAvailableYet, "RestoreObjectSizes");
     for (int s = 0; s < workbook.SheetCount(); ++s)
         if (workbook.IsWorksheet(s)) {
             TSheetAutofitBook book(*this, workbook.WorkSheets(s));
             workbook.WorkSheets(s).RecalcRowHeights(book, *measure, 0, MaxSheetRow, keepAutomatic, forced,
                                                     adjustment);
+            workbook.WorkSheets(s).RestoreObjectCoords();
         }
 }
 

@@ -364,18 +364,8 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(std::int32_t, GetCommentsCount, (std::int32_t))                                                            \
-    X(std::u16string, GetCommentText, (std::int32_t, std::int32_t))                                              \
-    X(std::int32_t, GetCommentColumn, (std::int32_t, std::int32_t))                                              \
-    X(void, AssignComment, (std::int32_t, std::int32_t, const std::u16string&))                                  \
-    X(std::u16string, GetCellComment, (std::int32_t, std::int32_t))                                              \
-    X(void, SetCellComment, (std::int32_t, std::int32_t, const std::u16string&, const TImageProperties&))        \
-    X(std::int32_t, GetPicturesCount, (std::int32_t))                                                            \
-    X(std::u16string, GetPictureName, (std::int32_t, std::int32_t))                                              \
-    X(void, GetPicture, (std::int32_t, std::int32_t, TKmrStream&, TXlsImgTypes&, TClientAnchor&))                \
     X(void, AssignPictureProperties, (std::int32_t, std::int32_t, const TImageProperties&, TKmrAnchorType))      \
     X(void, ClearImage, (std::int32_t))                                                                          \
-    X(void, DeleteImage, (std::int32_t))                                                                         \
     X(void, SetAutoFilter, (std::int32_t, std::int32_t, std::int32_t))                                           \
     X(void, RemoveAutoFilter, ())                                                                                \
     X(bool, HasAutoFilter, ())                                                                                   \
@@ -407,6 +397,39 @@ public:
     // A name of the active worksheet's workbook (nothing on another sheet
     // kind); its text is read with references absolute, on the name's sheet.
     void AddRange(TXlsNamedRange& range) override;
+
+    // Pictures of the active sheet, numbered from 0 in the drawing's order;
+    // a row from 1 turns a position among the pictures anchored on that row
+    // (as BeginSheet listed them) into that number. Other sheet kinds have
+    // none. Anchors come back with rows and columns from 1.
+    std::int32_t GetPicturesCount(std::int32_t row) override;
+    std::u16string GetPictureName(std::int32_t row, std::int32_t index) override;
+    void GetPicture(std::int32_t row, std::int32_t index, TKmrStream& image, TXlsImgTypes& imageType,
+                    TClientAnchor& anchor) override;
+    // A number outside the pictures: "The index "%d" of the property
+    // "ImageIndex" is not in the range %d-%d".
+    void DeleteImage(std::int32_t index) override;
+    // Shapes that keep their size or place go back to it after rows or
+    // columns of the active sheet changed size or visibility.
+    void RestoreObjectSizes();
+
+    // Comments of the active sheet: rows and columns from 1, the notes of a
+    // row from 0 by column. Unbound notes (no comment box) read empty.
+    std::int32_t GetCommentsCount(std::int32_t row) override;
+    // An index outside the row's notes: "The index "%d" of the property
+    // "CommentIndex" is not in the range %d-%d".
+    std::u16string GetCommentText(std::int32_t row, std::int32_t index) override;
+    std::int32_t GetCommentColumn(std::int32_t row, std::int32_t index) override;
+    std::u16string GetCellComment(std::int32_t row, std::int32_t col) override;
+    // The text of a note; an empty text deletes it.
+    void AssignComment(std::int32_t row, std::int32_t index, const std::u16string& text) override;
+    // A note at the cell gets the text (empty: it goes); else a new note
+    // with its box where the properties say (from 1, kept on the sheet).
+    // Rows outside
+    // 1-65536 or columns outside 1-256: "The index "%d" of the property
+    // "Row" is not in the range 0-65535" ("Column", 0-255), counted from 0.
+    void SetCellComment(std::int32_t row, std::int32_t col, const std::u16string& text,
+                        const TImageProperties& box) override;
 
     // ---- Autofit ----
     // Rows (columns) of the active worksheet, from 1, fitted to their texts
@@ -447,6 +470,10 @@ private:
     TWorkSheet& LinkSheet(std::int32_t index) const;
     // The row's ROW record, when it has one.
     TRowRecord* RowRecord(std::int32_t row) const;
+    // The index-th note (from 0) of a row (from 1) of the active worksheet.
+    const TNoteRecord& Note(std::int32_t row, std::int32_t index) const;
+    // The drawing number of (row, index) as the picture operations take it.
+    int PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int32_t index) const;
     void SaveFormatTo(TExcelSaveFormatNative format, const std::string& fileName, TKmrStream* stream,
                       bool refuseExisting);
     void SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bool refuseExisting);

@@ -263,9 +263,10 @@ std::uint32_t TEscherDggRecord::ClaimShapeIds(std::uint32_t drawingId, const std
         if (ClusterDrawing(k - 1) == 0) SetLongWord(Data, 16 + 8 * (k - 1), drawingId);
         if (ClusterDrawing(k - 1) != drawingId) continue;
         if (ClusterUsed(k - 1) < id % ClusterIds + 1) SetLongWord(Data, 20 + 8 * (k - 1), id % ClusterIds + 1);
-        if (GetLongWord(Data, 0) < id + 1) SetLongWord(Data, 0, id + 1);
         highest = std::max(highest, id);
     }
+    // Writers that give the highest id itself there are taken at their word.
+    if (highest && GetLongWord(Data, 0) < highest) SetLongWord(Data, 0, highest + 1);
     return highest;
 }
 
@@ -365,6 +366,23 @@ void TEscherBStoreRecord::NumberEntries() {
         if (auto* entry = dynamic_cast<TEscherBSERecord*>(FChildren[i])) entry->Position = static_cast<std::uint32_t>(i + 1);
 }
 
+void TEscherBStoreRecord::SortEntries() {
+    FChildren.SortBy([](const TEscherRecord& a, const TEscherRecord& b) {
+        if (a.Size != b.Size) return a.Size < b.Size;
+        const auto* x = dynamic_cast<const TEscherBSERecord*>(&a);
+        const auto* y = dynamic_cast<const TEscherBSERecord*>(&b);
+        if (!x || !y || x->Data.size() < 18 || y->Data.size() < 18) return false;
+        return std::lexicographical_compare(x->Data.begin() + 2, x->Data.begin() + 18, y->Data.begin() + 2,
+                                            y->Data.begin() + 18);
+    });
+}
+
+void TEscherBStoreRecord::ReleaseEntry(TEscherBSERecord* entry) {
+    entry->Release();
+    if (entry->OptRefs > 0) --entry->OptRefs;
+    if (entry->OptRefs == 0) DeleteChild(entry);
+}
+
 std::uint16_t TEscherBStoreRecord::SavedPre() const {
     return static_cast<std::uint16_t>((FChildren.Count() << 4) | (Pre & 0xF));
 }
@@ -373,7 +391,11 @@ std::uint16_t TEscherBStoreRecord::SavedPre() const {
 
 TEscherOPTRecord::~TEscherOPTRecord() {
     if (!FDwgCache || FDwgCache->Destroying) return;
-    for (const TBlipRef& blip : FBlips) blip.Entry->Release();
+    TEscherBStoreRecord* store = FDwgGroupCache ? FDwgGroupCache->BStore : nullptr;
+    for (const TBlipRef& blip : FBlips) {
+        if (store) store->ReleaseEntry(blip.Entry);
+        else blip.Entry->Release();
+    }
     if (FInPictureCache) FDwgCache->Blip.Remove(this);
 }
 
@@ -403,8 +425,10 @@ void TEscherOPTRecord::ReadProperties() {
             complexAt += value;
         } else if ((id & 0x4000) && store && value >= 1 && value <= store->Children().Count()) {
             // A value of 0 or past the store is kept as written: no picture.
-            if (auto* entry = dynamic_cast<TEscherBSERecord*>(store->Children()[value - 1]))
+            if (auto* entry = dynamic_cast<TEscherBSERecord*>(store->Children()[value - 1])) {
                 FBlips.push_back({entry, 6 * i + 2});
+                ++entry->OptRefs;
+            }
         }
     }
 }
@@ -421,7 +445,10 @@ std::unique_ptr<TEscherRecord> TEscherOPTRecord::DoCopyTo(TEscherDwgCache* targe
     auto& opt = static_cast<TEscherOPTRecord&>(*copy);
     opt.FBlips = FBlips;
     opt.FShapeName = FShapeName;
-    for (const TBlipRef& blip : FBlips) blip.Entry->AddRef();
+    for (const TBlipRef& blip : FBlips) {
+        blip.Entry->AddRef();
+        ++blip.Entry->OptRefs;
+    }
     if (target && !FBlips.empty()) {
         target->Blip.Add(&opt);
         opt.FInPictureCache = true;

@@ -167,6 +167,9 @@ public:
                       std::span<const std::uint8_t> body);
     void AddRef();
     void Release();
+    // Shape properties that refer to the entry now; the entry leaves the
+    // store when the last one goes, whatever the stored count says.
+    std::uint32_t OptRefs = 0;
     // The 1-based place in the store, numbered before the store is saved.
     std::uint32_t Position = 0;
 };
@@ -184,6 +187,11 @@ public:
     void Release(std::size_t index) { Entry(index)->Release(); }
     // Numbers the entries 1, 2, ... in list order.
     void NumberEntries();
+    // Orders the entries by data size, then by image identity.
+    void SortEntries();
+    // One shape's reference less: the stored count goes down, and the
+    // entry is freed when no shape refers to it any more.
+    void ReleaseEntry(TEscherBSERecord* entry);
 
 protected:
     std::uint16_t SavedPre() const override;

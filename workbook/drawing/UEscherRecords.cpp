@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "workbook/drawing/UEscherOtherRecords.h"
 
@@ -422,6 +423,74 @@ void TEscherClientAnchorRecord::SetAnchor(const TClientAnchor& a) {
     if (!HasAnchor()) Raise(ErrLoadingEscher);
     const std::uint16_t v[] = {a.Flag, a.Col1, a.Dx1, a.Row1, a.Dy1, a.Col2, a.Dx2, a.Row2, a.Dy2};
     for (std::size_t i = 0; i < std::size(v); ++i) SetWord(Data, 2 * i, v[i]);
+}
+
+std::unique_ptr<TEscherRecord> TEscherClientAnchorRecord::DoCopyTo(TEscherDwgCache* target,
+                                                                   TEscherContainerRecord* parent, int rowOffset,
+                                                                   int colOffset, const TEscherSheet* sheet) const {
+    auto copy = TEscherDataRecord::DoCopyTo(target, parent, rowOffset, colOffset, sheet);
+    auto& anchor = static_cast<TEscherClientAnchorRecord&>(*copy);
+    anchor.HasPixels = HasPixels;
+    anchor.Pixels = Pixels;
+    if (!HasAnchor() || (rowOffset == 0 && colOffset == 0)) return copy;
+    TClientAnchor a = GetAnchor();
+    const auto move = [](std::uint16_t& v, int by, int max) { v = static_cast<std::uint16_t>(std::clamp(v + by, 0, max)); };
+    move(a.Row1, rowOffset, 65535);
+    move(a.Row2, rowOffset, 65535);
+    move(a.Col1, colOffset, 255);
+    move(a.Col2, colOffset, 255);
+    anchor.SetAnchor(a);
+    if (sheet && anchor.AnchorKind() != 0) {
+        anchor.Pixels = MeasureAnchor(a, *sheet);
+        anchor.HasPixels = true;
+    }
+    return copy;
+}
+
+namespace {
+
+double RoundEven(double v) { return std::nearbyint(v); }
+
+double CornerPos(double (TEscherSheet::*size)(int) const, const TEscherSheet& sheet, int cell, int offset,
+                 double parts) {
+    double pos = 0;
+    for (int i = 0; i < cell; ++i) pos += (sheet.*size)(i);
+    return pos + RoundEven((sheet.*size)(cell) * offset / parts);
+}
+
+void CellAt(double (TEscherSheet::*size)(int) const, const TEscherSheet& sheet, double position, int max,
+            double parts, std::uint16_t& cell, std::uint16_t& offset) {
+    // A corner left of (above) the sheet's start lies at its start: anchors
+    // read from a file may have their corners in any order.
+    position = std::max(position, 0.0);
+    double sum = 0, start = 0;
+    int c = 0;
+    while (c <= max && sum <= position) {
+        start = sum;
+        sum += (sheet.*size)(c);
+        ++c;
+    }
+    cell = static_cast<std::uint16_t>(std::max(c - 1, 0));
+    const double width = (sheet.*size)(cell);
+    offset = width < 1 ? 0
+                       : static_cast<std::uint16_t>(std::clamp(RoundEven((position - start) / width * parts), 0.0, parts));
+}
+
+}  // namespace
+
+TAnchorPixels MeasureAnchor(const TClientAnchor& a, const TEscherSheet& sheet) {
+    return {CornerPos(&TEscherSheet::ColumnWidthPx, sheet, a.Col1, a.Dx1, 1024),
+            CornerPos(&TEscherSheet::RowHeightPx, sheet, a.Row1, a.Dy1, 255),
+            CornerPos(&TEscherSheet::ColumnWidthPx, sheet, a.Col2, a.Dx2, 1024),
+            CornerPos(&TEscherSheet::RowHeightPx, sheet, a.Row2, a.Dy2, 255)};
+}
+
+void ColumnAt(const TEscherSheet& sheet, double position, std::uint16_t& column, std::uint16_t& offset) {
+    CellAt(&TEscherSheet::ColumnWidthPx, sheet, position, 255, 1024, column, offset);
+}
+
+void RowAt(const TEscherSheet& sheet, double position, std::uint16_t& row, std::uint16_t& offset) {
+    CellAt(&TEscherSheet::RowHeightPx, sheet, position, 65535, 255, row, offset);
 }
 
 // ---------------------------------------------------------------- client data

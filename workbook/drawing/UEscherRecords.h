@@ -227,6 +227,12 @@ public:
     TEscherRecord* operator[](std::size_t i) const { return FItems[i].get(); }
     std::unique_ptr<TEscherRecord> Extract(const TEscherRecord* record);
     void Clear() { FItems.clear(); }
+    // Reorders the records by an order of the caller's (stable).
+    template <class Less>
+    void SortBy(Less less) {
+        std::stable_sort(FItems.begin(), FItems.end(), [&](const auto& a, const auto& b) { return less(*a, *b); });
+        FSorted = false;
+    }
     // Sorts by CompareRec when needed and finds an equal record by halving.
     TEscherRecord* Find(const TEscherRecord& like, std::size_t& index);
     std::int64_t TotalSizeNoSplit() const;
@@ -253,6 +259,8 @@ public:
     // Appends a record built in memory (or copied); the container stays
     // loaded.
     TEscherRecord* AddBuilt(std::unique_ptr<TEscherRecord> record);
+    // A container built in memory is complete as it stands.
+    void MarkBuilt() { FComplete = true; }
     // Removes and frees a child.
     void DeleteChild(const TEscherRecord* record) { FChildren.Extract(record).reset(); }
 
@@ -325,6 +333,12 @@ private:
     TEscherSpContainerRecord* FShape;
 };
 
+// Where an anchor lies on the sheet in pixels, as remembered for shapes
+// that keep their size or place when rows and columns change.
+struct TAnchorPixels {
+    double Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
 // The client anchor: the 18 bytes of TClientAnchor.
 class TEscherClientAnchorRecord : public TEscherRecordOf<TEscherClientAnchorRecord, TEscherDataRecord> {
 public:
@@ -335,10 +349,28 @@ public:
     bool HasAnchor() const { return Data.size() >= 18; }
     TClientAnchor GetAnchor() const;
     void SetAnchor(const TClientAnchor& anchor);
+    // The low two bits of the anchor flags: 0 moves and sizes with the
+    // cells, 1 and 2 keep the size, 3 keeps place and size.
+    int AnchorKind() const { return HasAnchor() ? GetWord(Data, 0) & 3 : 0; }
+
+    // The remembered pixel position (SaveObjectCoords); none until then.
+    bool HasPixels = false;
+    TAnchorPixels Pixels;
+
+    // A copy moved by the offsets; its pixels are measured anew on the
+    // sheet given.
+    std::unique_ptr<TEscherRecord> DoCopyTo(TEscherDwgCache* target, TEscherContainerRecord* parent, int rowOffset,
+                                            int colOffset, const TEscherSheet* sheet) const override;
 
 private:
     TEscherSpContainerRecord* FShape;
 };
+
+// Pixel positions on a sheet: a corner (cell and offset: 1/1024 of the
+// column, 1/255 of the row) and back.
+TAnchorPixels MeasureAnchor(const TClientAnchor& anchor, const TEscherSheet& sheet);
+void ColumnAt(const TEscherSheet& sheet, double position, std::uint16_t& column, std::uint16_t& offset);
+void RowAt(const TEscherSheet& sheet, double position, std::uint16_t& row, std::uint16_t& offset);
 
 // The client data record of a shape; the OBJ records behind it in the
 // stream are its client data.

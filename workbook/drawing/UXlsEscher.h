@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "workbook/drawing/UEscherOtherRecords.h"
+#include "workbook/storage/UKmrStreams.h"
 
 namespace kalmira {
 
@@ -37,6 +39,8 @@ public:
     void CopyFrom(const TEscherTree& source);
 
     TEscherContainerRecord* Root() const { return FRoot.get(); }
+    // A root built in memory, for a tree that has none.
+    void SetRoot(std::unique_ptr<TEscherContainerRecord> root);
     // Null for the workbook's tree.
     TEscherDwgCache* Cache() const { return FCache.get(); }
     std::uint16_t BiffId() const { return FBiffId; }
@@ -49,6 +53,150 @@ private:
     TEscherDwgGroupCache* FGroup;
     std::unique_ptr<TEscherDwgCache> FCache;
     std::unique_ptr<TEscherContainerRecord> FRoot;
+};
+
+// A picture number outside the sheet's pictures.
+inline constexpr const char* ErrDrawingIndex = "Index out of range";
+// A sheet drawing made where no drawing group can hold it.
+inline constexpr const char* ErrNoDrawingGroup = "DrawingGroup can't be nil";
+
+// Makes the client data of a new shape with the object id given.
+using TClientDataMaker = std::function<std::unique_ptr<TBaseClientData>(std::uint16_t id)>;
+
+// The workbook's drawing group: the MSODRAWINGGROUP tree with the drawing
+// group record, which hands out drawing and shape ids, and the BLIP store
+// that every sheet's pictures share.
+class TDrawingGroup {
+public:
+    TDrawingGroup() : FTree(EscherBiffGroup, &FCache) {}
+
+    // A second group, or a record of another kind where the tree needs
+    // bytes: "Error reading Excel records. File invalid".
+    void LoadFromStream(std::unique_ptr<TBaseRecord> first, TEscherRecordSource& source, std::int64_t streamLeft) {
+        FTree.LoadFromStream(std::move(first), source, nullptr, streamLeft);
+    }
+    void SaveToStream(TOle2File& ole) const;
+    std::int64_t TotalSize() const { return FTree.TotalSize(); }
+    void Clear() { FTree.Clear(); }
+    bool HasTree() const { return FTree.Root() != nullptr; }
+    // Makes the tree where there is none, and in it whatever is missing of
+    // the drawing group record, the BLIP store, the default shape
+    // properties and the split menu colours.
+    void EnsureDwgGroup();
+    // Orders a loaded store by size and identity; the shapes hold entries,
+    // not positions, so their pictures stay theirs.
+    void SortBlips();
+    TEscherDwgGroupCache* GetRecordCache() { return &FCache; }
+
+private:
+    TEscherDwgGroupCache FCache;
+    TEscherTree FTree;
+};
+
+// A sheet's drawing: its MSODRAWING tree, the pictures in the order they
+// were loaded, and the anchors following row and column changes.
+class TDrawing {
+public:
+    // group may be null only for sheets outside a workbook.
+    explicit TDrawing(TDrawingGroup* group)
+        : FGroup(group), FTree(EscherBiffDrawing, group ? group->GetRecordCache() : nullptr) {}
+
+    void LoadFromStream(std::unique_ptr<TBaseRecord> first, TEscherRecordSource& source, TClientDataFactory& clients,
+                        std::int64_t streamLeft) {
+        FTree.LoadFromStream(std::move(first), source, &clients, streamLeft);
+    }
+    void SaveToStream(TOle2File& ole) const;
+    std::int64_t TotalSize() const { return FTree.TotalSize(); }
+    void Clear() {
+        FOwned.clear();
+        FTree.Clear();
+    }
+    // A copy of another sheet's drawing: a drawing of its own, new shape
+    // ids, object ids kept. Objects that cannot be copied refuse.
+    void CopyFrom(const TDrawing& source) {
+        FOwned.clear();
+        FTree.CopyFrom(source.FTree);
+    }
+    bool Empty() const { return FTree.Root() == nullptr; }
+    TEscherDwgCache* Cache() const { return FTree.Cache(); }
+    TEscherContainerRecord* Root() const { return FTree.Root(); }
+
+    // Pictures, n from 0; outside the pictures "Index out of range".
+    int DrawingCount() const;
+    std::u16string GetDrawingName(int n) const;
+    int GetDrawingRow(int n) const;
+    TClientAnchor GetAnchor(int n) const;
+    void SetAnchor(int n, const TClientAnchor& anchor, const TEscherSheet& sheet);
+    // The stored bytes of the picture and their kind; the shape must refer
+    // to exactly one image ("Error processing Escher record").
+    std::vector<std::uint8_t> GetDrawingBytes(int n, TXlsImgTypes& type) const;
+    // Removes the picture's whole shape; its image leaves the store when no
+    // other shape shows it.
+    void DeleteImage(int n);
+    TEscherClientDataRecord* FindObjId(std::uint16_t id) const;
+
+    // Rows and columns of this sheet changed: positions from rowPos (or
+    // colPos) move by the counts, negative for deletions. Shapes that move
+    // and size with the cells shift their corners, shapes of kinds 1 and 2
+    // their first corner and keep their size, kind 3 stays in place.
+    // CheckInsert refuses, before any change, a corner pushed past the
+    // sheet ("Too many entries for this kind of record (%d out of a
+    // maximum of %d)").
+    void CheckInsert(int rowPos, int rowCount, int colPos, int colCount) const;
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info,
+                                  const TEscherSheet& sheet);
+    // Shapes moving and sizing with the cells that lie wholly inside the
+    // deleted rows (columns) go; the others move up (left). Shapes tied by
+    // rules the engine does not follow refuse first.
+    void CheckDelete(int row, int rowCount, int col, int colCount) const;
+    void DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info,
+                           const TEscherSheet& sheet);
+    // Inserts copies rows (columns) of the block first..last at dest, then
+    // copies the shapes of kinds 0 and 2 inside the block into each copy.
+    // CheckCopy refuses before any change what could not be copied.
+    void CheckCopy(int first, int last, int dest, int copies, bool columns) const;
+    void InsertAndCopy(int first, int last, int dest, int copies, bool columns, const TSheetInfo& info,
+                       const TEscherSheet& sheet);
+    // Only the objects' own references follow (changes of other sheets).
+    void ArrangeClientData(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+
+    // Adds a comment box where the properties say (rows and columns from 0,
+    // anchor kind 3) with the comment OBJ (the sheet's highest object id +
+    // 1) and the empty TXO the makers give; the drawing and the drawing
+    // group are made when missing. Gives the box's client data record.
+    TEscherClientDataRecord* AddNewComment(const TImageProperties& box, const TEscherSheet& sheet,
+                                           const TClientDataMaker& makeObj, const TClientDataMaker& makeTxo);
+
+    // Shapes that comments own: the rules above leave them alone, their
+    // notes move, copy and remove them.
+    void SetOwnedShapes(std::vector<const TEscherRecord*> shapes) { FOwned = std::move(shapes); }
+    // Moves a shape's anchor by whole rows and columns, its size kept and
+    // the whole of it inside the sheet; its pixel position follows.
+    void MoveShape(TEscherRecord& shape, int rows, int cols, const TEscherSheet& sheet);
+    // Removes a shape of the patriarch, refused first where rules the
+    // engine does not follow tie shapes.
+    void DeleteShape(TEscherRecord* shape);
+
+    // Remembers the pixel position of every anchor that keeps its size or
+    // place; RestoreObjectCoords puts such anchors back after widths and
+    // heights changed.
+    void SaveObjectCoords(const TEscherSheet& sheet);
+    void RestoreObjectCoords(const TEscherSheet& sheet);
+
+private:
+    TEscherOPTRecord& Picture(int n) const;
+    std::vector<TEscherClientAnchorRecord*> Anchors() const;
+    // The shape containers whose anchors pass the test.
+    template <class Test>
+    std::vector<TEscherRecord*> ShapesWhere(Test test) const;
+    void RemoveShape(TEscherRecord* shape);
+    // The root, the drawing record and the patriarch of a sheet without
+    // drawing.
+    void CreateBasicDrawingInfo();
+
+    TDrawingGroup* FGroup;
+    TEscherTree FTree;
+    std::vector<const TEscherRecord*> FOwned;
 };
 
 }  // namespace kalmira

@@ -89,6 +89,7 @@ void TWorkbook::LoadFromStream(TOle2File& ole) {
     }
     // Every label has attached by its file index; only now may the table sort.
     FGlobals->SST().Sort();
+    FGlobals->DrawingGroup().SortBlips();
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "workbook/storage/UKmrMessages.h"
+#include "workbook/storage/Uxlsclientdata.h"
 #include "workbook/storage/Uxlsstrings.h"
 
 namespace kalmira {
@@ -142,7 +143,14 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
     std::uint16_t id;
     do {
         id = header.Id;
-        Dispatch(LoadRecords(ole, header));
+        auto record = LoadRecords(ole, header);
+        if (id == xlr_MSODRAWINGGROUP) {
+            TSectionRecordSource source(ole, header);
+            const std::int64_t left = source.StreamLeft();
+            FDrawingGroup.LoadFromStream(std::move(record), source, left);
+        } else {
+            Dispatch(std::move(record));
+        }
     } while (id != xlr_EOF);
     FBOF = std::move(first);
 }
@@ -181,7 +189,6 @@ void TWorkbookGlobals::Take(std::unique_ptr<TBaseRecord> record) {
         case xlr_EXTERNNAME:
         case xlr_EXTERNNAME2: return FReferences.AddExternName(Cast<TExternNameRecord>(record));
         case xlr_EXTERNSHEET: return FReferences.AddExternRef(static_cast<TExternSheetRecord&>(*record));
-        case xlr_MSODRAWINGGROUP: return FDrawingGroup.Add(std::move(record));
         case xlr_WINDOW1: FWindow1 = static_cast<TWindow1Record*>(record.get()); break;
         case xlr_DATEMODE: F1904 = static_cast<T1904Record*>(record.get()); break;
         case xlr_BOOKBOOL: FBookBool = static_cast<TBookBoolRecord*>(record.get()); break;
@@ -218,7 +225,7 @@ void TWorkbookGlobals::SaveRangeToStream(TOle2File& ole, int sheetIndex, const T
 std::int64_t TWorkbookGlobals::SizeWithout(bool drawingGroup) const {
     return TBaseSection::TotalSize() + TTemplateRecord::GetSize(FIsXltTemplate) + FSST.TotalSize() +
            FReferences.TotalSize() + FRecords.GetTotalSize() + FNames.GetTotalSize() +
-           (drawingGroup ? FDrawingGroup.GetTotalSize() : 0) + FXF.GetTotalSize() + FFonts.GetTotalSize() +
+           (drawingGroup ? FDrawingGroup.TotalSize() : 0) + FXF.GetTotalSize() + FFonts.GetTotalSize() +
            FFormats.GetTotalSize();
 }
 

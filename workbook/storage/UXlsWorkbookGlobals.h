@@ -13,6 +13,7 @@
 
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsReferences.h"
+#include "workbook/drawing/UXlsEscher.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsGlobalsAccess.h"
 #include "workbook/storage/UXlsPalette.h"
@@ -107,6 +108,7 @@ public:
     // What the cell storage reaches of the globals: the string table, the
     // sheets and the formula services of the external references.
     TGlobalsAccess& Access() { return FAccess; }
+    TDrawingGroup& DrawingGroup() { return FDrawingGroup; }
     TReferences& References() { return FReferences; }
 
     // The sheet directory. A sheet index outside it: "Sheet number "%d"
@@ -214,8 +216,7 @@ private:
     TBoundSheetList FBoundSheets;
     TBaseRecordList FRecords;
     TNameRecordList FNames;
-    // The drawing group's records, held as read.
-    TBaseRecordList FDrawingGroup;
+    TDrawingGroup FDrawingGroup;
     TWindow1Record* FWindow1 = nullptr;
     T1904Record* F1904 = nullptr;
     TBookBoolRecord* FBookBool = nullptr;

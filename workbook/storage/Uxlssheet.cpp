@@ -1,6 +1,7 @@
 #include "workbook/storage/Uxlssheet.h"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 
 #include "workbook/cells/UXlsFormula.h"
@@ -24,34 +25,8 @@ std::unique_ptr<T> CopyOf(const T& record) {
     return std::unique_ptr<T>(static_cast<T*>(copy.release()));
 }
 
-// The name of a record kept only to be written back, for the refusal of a
-// change it cannot follow yet.
-const char* HeldRecordName(std::uint16_t id) {
-    switch (id) {
-        case xlr_NOTE: return "NOTE";
-        case xlr_OBJ: return "OBJ";
-        default: return "UNKNOWN";
-    }
-}
-
-[[noreturn]] void RefuseHeld(const TBaseRecordList& list) { Raise(ErrNotImplemented, HeldRecordName(list.GetItems(0)->Id)); }
-
-bool IsDrawingRecord(std::uint16_t id) {
-    return id == xlr_MSODRAWING || id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA;
-}
-
-// An OBJ whose common data (sub-record 0x15) says chart (type 5): the
-// embedded chart's sub-stream follows it.
-bool IsChartObj(const TBaseRecord& record) {
-    return record.Id == xlr_OBJ && record.Data.size() >= 6 && GetWord(record.Data, 0) == 0x15 &&
-           GetWord(record.Data, 4) == 5;
-}
-
-bool HoldsObj(const TBaseRecordList& drawing) {
-    for (std::size_t i = 0; i < drawing.Count(); ++i)
-        if (drawing.GetItems(i)->Id == xlr_OBJ) return true;
-    return false;
-}
+// Records that only come behind a shape of the drawing, which reads them.
+bool IsObjectRecord(std::uint16_t id) { return id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA; }
 
 void CheckPrintValue(int value, const char* property) {
     if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
@@ -390,7 +365,7 @@ std::pair<int, int> TSheet::GetSplitWindow() const {
 // TWorkSheet: loading
 
 // One load: the records of the section sorted into the sheet's lists.
-class TWorkSheet::TLoader {
+class TWorkSheet::TLoader : public TClientDataFactory {
 public:
     TLoader(TWorkSheet& sheet, TOle2File& ole, TRecordHeader& header)
         : FSheet(sheet), FOle(ole), FHeader(header) {}
@@ -404,6 +379,13 @@ public:
         FSheet.FCells->CellList().FixFormulas(FShared);
         FShared.Clear();
         FSheet.FCells->FixRows();
+        FSheet.FNotes.FixDwgIds(FSheet.FDrawing);
+        FSheet.FDrawing.SaveObjectCoords(FSheet.FMeasure);
+    }
+
+    std::unique_ptr<TBaseClientData> Load(TClientDataKind kind, std::unique_ptr<TBaseRecord> first,
+                                          TEscherRecordSource&) override {
+        return TPlainClientData::Load(kind, std::move(first), FOle, FHeader);
     }
 
 private:
@@ -414,20 +396,13 @@ private:
         FSheet.LoadCachePointers(record.get());
         if (id == xlr_FORMULA) FFormula = dynamic_cast<TFormulaRecord*>(record.get());
         Widths(*record);
-        const bool chartFollows = FChartObj;
-        FChartObj = false;
-        if (IsDrawingRecord(id)) {
-            FChartObj = IsChartObj(*record);
-            return FSheet.FDrawing.Add(std::move(record));
+        if (id == xlr_MSODRAWING) {
+            TSectionRecordSource source(FOle, FHeader);
+            const std::int64_t left = source.StreamLeft();
+            return FSheet.FDrawing.LoadFromStream(std::move(record), source, *this, left);
         }
-        if (id == xlr_BOF) {
-            if (!chartFollows) Raise(ErrExcelInvalid);
-            FSheet.FDrawing.Add(std::move(record));
-            return LoadChartRecords(FOle, FHeader, [this](std::unique_ptr<TBaseRecord> r, int) {
-                if (r->Id == xlr_BOF) Raise(ErrExcelInvalid);
-                FSheet.FDrawing.Add(std::move(r));
-            });
-        }
+        // Embedded charts come only behind their shapes.
+        if (IsObjectRecord(id) || id == xlr_BOF) Raise(ErrExcelInvalid);
         Take(std::move(record));
     }
 
@@ -457,7 +432,7 @@ private:
         if (kinds & rkCell) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
         if (kinds & rkMultipleValue)
             return FSheet.FCells->AddMultipleCells(static_cast<TMultipleValueRecord&>(*record));
-        if (auto* held = Holder(id)) return held->Add(std::move(record));
+        if (id == xlr_NOTE) return FSheet.FNotes.Add(std::move(record));
         if (id == xlr_HLINK) {
             if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
             return FSheet.FHLinks.Add(Cast<THLinkRecord>(record));
@@ -491,13 +466,6 @@ private:
         }
     }
 
-    TBaseRecordList* Holder(std::uint16_t id) {
-        switch (id) {
-            case xlr_NOTE: return &FSheet.FNotes;
-            default: return nullptr;
-        }
-    }
-
     // A merged-cells entry or a conditional format (with the CF records
     // after it), in read order; the record itself is freed.
     void LoadRanges(const TRangeRecord& record) {
@@ -516,7 +484,6 @@ private:
     TFormulaRecord* FFormula = nullptr;
     int FDefColWidth = 8;
     bool FStandardWidth = false;
-    bool FChartObj = false;
 };
 
 namespace {
@@ -526,7 +493,26 @@ TGlobalsAccess* AccessOf(TWorkbookGlobals* globals) { return globals ? &globals-
 }  // namespace
 
 TWorkSheet::TWorkSheet(TWorkbookGlobals* globals)
-    : TSheet(globals), FCells(std::make_unique<TCells>(AccessOf(globals), &FColInfo)) {}
+    : TSheet(globals),
+      FDrawing(globals ? &globals->DrawingGroup() : nullptr),
+      FCells(std::make_unique<TCells>(AccessOf(globals), &FColInfo)) {}
+
+// Pixels at 96 per inch: 7 per character of width, a 1/20 point height
+// by 15; halves to even.
+double TWorkSheet::TMeasure::ColumnWidthPx(int column) const {
+    return std::nearbyint(FSheet.GetColWidth(column, true) * 7.0 / 256.0);
+}
+
+double TWorkSheet::TMeasure::RowHeightPx(int row) const {
+    return std::nearbyint(FSheet.GetRowHeight(row, true) / 15.0);
+}
+
+template <class Visit>
+void TWorkSheet::ForEachObject(Visit visit) const {
+    if (FDrawing.Empty()) return;
+    for (TEscherClientDataRecord* record : FDrawing.Cache()->Obj.Items())
+        if (auto* data = dynamic_cast<TPlainClientData*>(record->ClientData())) visit(*data);
+}
 
 TWorkSheet::TWorkSheet(TWorkbookGlobals* globals, TSST& sst) : TWorkSheet(globals) { LoadTemplate(sst); }
 
@@ -584,15 +570,11 @@ void TWorkSheet::LoadTemplate(TSST& sst) {
 // ---------------------------------------------------------------------------
 // TWorkSheet: saving and sizes
 
-std::vector<const TBaseRecordList*> TWorkSheet::Holders() const {
-    return {&FDrawing, &FNotes};
-}
 
 std::int64_t TWorkSheet::SizeWith(std::int64_t cells) const {
     std::int64_t size = TSheet::TotalSize() + FHead.GetTotalSize() + FTail.GetTotalSize() + FRanges.TotalSize() + cells +
                         FHPageBreaks.TotalSize() + FVPageBreaks.TotalSize() + FColInfo.TotalSize() +
-                        FHLinks.TotalSize();
-    for (const TBaseRecordList* list : Holders()) size += list->GetTotalSize();
+                        FHLinks.TotalSize() + FDrawing.TotalSize() + FNotes.TotalSize();
     return size;
 }
 
@@ -673,11 +655,10 @@ std::unique_ptr<TSheet> TWorkSheet::NewSheet(TWorkbookGlobals* globals) const {
     return std::make_unique<TWorkSheet>(globals);
 }
 
-// A drawing of MSODRAWING records only (no objects) is not copied.
 std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
-    if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
     auto copy = TSheet::DoCopyTo();
     auto& sheet = static_cast<TWorkSheet&>(*copy);
+    sheet.FDrawing.CopyFrom(FDrawing);
     sheet.FHead.CopyFrom(FHead);
     sheet.FTail.CopyFrom(FTail);
     sheet.FHPageBreaks.CopyFrom(FHPageBreaks);
@@ -685,6 +666,7 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     sheet.FCells->CopyFrom(*FCells);
     sheet.FRanges.CopyFrom(FRanges);
     sheet.FNotes.CopyFrom(FNotes);
+    sheet.FNotes.FixDwgIds(sheet.FDrawing);
     sheet.FColInfo.CopyFrom(FColInfo);
     sheet.FHLinks.CopyFrom(FHLinks);
     sheet.FDefColWidth = FDefColWidth;
@@ -692,13 +674,6 @@ std::unique_ptr<TSheet> TWorkSheet::DoCopyTo() const {
     sheet.FDimensions = FDimensions;
     sheet.FixCachePointers();
     return copy;
-}
-
-// Until notes and drawing objects can follow a change, a sheet holding
-// them refuses it before anything moves.
-void TWorkSheet::RefuseMoves() const {
-    if (HoldsObj(FDrawing)) Raise(ErrNotImplemented, "OBJ");
-    if (FNotes.Count() > 0) RefuseHeld(FNotes);
 }
 
 // Each cell operation checks itself before it moves anything; a change of
@@ -726,7 +701,13 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
                                           int lastCol, int destCol, int colCount, const TSheetInfo& info,
                                           bool onlyFormulas) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves();
+    const int rows = std::max(rowCount, 0) * (lastRow - firstRow + 1), cols = std::max(colCount, 0) * (lastCol - firstCol + 1);
+    if (rowCount > 0) FDrawing.CheckCopy(firstRow, lastRow, destRow, rowCount, false);
+    if (colCount > 0) FDrawing.CheckCopy(firstCol, lastCol, destCol, colCount, true);
+    FNotes.CheckInsert(destRow, rows, false);
+    FNotes.CheckInsert(destCol, cols, true);
+    const TArrangeCheck charts(destRow, rows, destCol, cols, info);
+    ForEachObject([&](const TPlainClientData& data) { data.CheckArrange(charts); });
     auto ranges = TriedRanges([&](TRangeList& list) {
         if (rowCount > 0) list.InsertAndCopyRowsOrCols(firstRow, lastRow, false, info, rowCount, destRow);
         if (colCount > 0) list.InsertAndCopyRowsOrCols(firstCol, lastCol, true, info, colCount, destCol);
@@ -737,6 +718,17 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
     });
     FRanges.Swap(*ranges);
     // The breaks and links cannot fail: they follow once the cells have moved.
+    if (rowCount > 0) FDrawing.InsertAndCopy(firstRow, lastRow, destRow, rowCount, false, info, FMeasure);
+    if (colCount > 0) FDrawing.InsertAndCopy(firstCol, lastCol, destCol, colCount, true, info, FMeasure);
+    // The notes and their boxes: moved by the insertion, then copied.
+    const auto copyNotes = [&](int first, int last, int dest, int copies, int count, bool columns) {
+        if (copies <= 0) return;
+        FNotes.ArrangeInsert(dest, count, columns, FDrawing, FMeasure);
+        const int shift = first >= dest ? count : 0;
+        FNotes.CopyLines(first + shift, last + shift, dest, copies, columns, FDrawing, FMeasure);
+    };
+    copyNotes(firstRow, lastRow, destRow, rowCount, rows, false);
+    copyNotes(firstCol, lastCol, destCol, colCount, cols, true);
     if (rowCount > 0) {
         FHPageBreaks.InsertRows(destRow, (lastRow - firstRow + 1) * rowCount);
         FHLinks.InsertAndCopyRange({0, firstRow, 0xFF, lastRow}, destRow, 0, 0, rowCount, info);
@@ -749,7 +741,11 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
 
 void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info) {
     if (rowCount <= 0 && colCount <= 0) return;
-    RefuseMoves();
+    FDrawing.CheckDelete(row, rowCount, col, colCount);
+    FNotes.CheckDelete(row, std::max(rowCount, 0), false, FDrawing);
+    FNotes.CheckDelete(col, std::max(colCount, 0), true, FDrawing);
+    const TArrangeCheck charts(row, -std::max(rowCount, 0), col, -std::max(colCount, 0), info);
+    ForEachObject([&](const TPlainClientData& data) { data.CheckArrange(charts); });
     auto ranges = TriedRanges([&](TRangeList& list) {
         if (rowCount > 0) list.DeleteRowsOrCols(row, rowCount, info, false);
         if (colCount > 0) list.DeleteRowsOrCols(col, colCount, info, true);
@@ -759,6 +755,9 @@ void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount,
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
     FRanges.Swap(*ranges);
+    FDrawing.DeleteRowsAndCols(row, rowCount, col, colCount, info, FMeasure);
+    if (rowCount > 0) FNotes.ArrangeInsert(row, -rowCount, false, FDrawing, FMeasure);
+    if (colCount > 0) FNotes.ArrangeInsert(col, -colCount, true, FDrawing, FMeasure);
     if (rowCount > 0) {
         FHPageBreaks.DeleteRows(row, rowCount);
         FHLinks.DeleteRange({0, row, 0xFF, row}, rowCount, 0, info);
@@ -860,25 +859,22 @@ int TWorkSheet::CellMergedListCount() const {
 // An embedded chart's series follow too; everything is checked first.
 void TWorkSheet::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
                                           const TSheetInfo& info) {
-    FDrawing.CheckArrange(TArrangeCheck(rowPos, rowCount, colPos, colCount, info));
+    const TArrangeCheck check(rowPos, rowCount, colPos, colCount, info);
+    ForEachObject([&](const TPlainClientData& data) { data.CheckArrange(check); });
     FCells->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
-    FDrawing.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
+    FDrawing.ArrangeClientData(rowPos, rowCount, colPos, colCount, info);
 }
 
 void TWorkSheet::CheckArrange(const TArrangeCheck& check) const {
-    FDrawing.CheckArrange(check);
+    ForEachObject([&](const TPlainClientData& data) { data.CheckArrange(check); });
     FCells->CheckArrange(check);
 }
 
 // The embedded charts' series are tried on copies before the cells change.
 void TWorkSheet::ArrangeCopySheet(const TSheetInfo& info) {
-    if (FDrawing.AIRecords().Count() > 0) {
-        TChartRecordList trial;
-        trial.CopyFrom(FDrawing);
-        trial.ArrangeCopySheet(info);
-    }
+    ForEachObject([&](const TPlainClientData& data) { data.CheckCopySheet(info); });
     FCells->ArrangeInsertSheet(info);
-    FDrawing.ArrangeCopySheet(info);
+    ForEachObject([&](TPlainClientData& data) { data.ArrangeCopySheet(info); });
 }
 
 int TWorkSheet::GetRowHeight(int row, bool hiddenIsZero) const {

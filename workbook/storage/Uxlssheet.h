@@ -14,9 +14,12 @@
 
 #include "workbook/cells/UXlsRangeRecords.h"
 #include "workbook/cells/UXlsRowColEntries.h"
+#include "workbook/drawing/UXlsEscher.h"
 #include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlschart.h"
+#include "workbook/storage/Uxlsclientdata.h"
+#include "workbook/storage/Uxlsnotes.h"
 #include "workbook/storage/Uxlscolinfo.h"
 #include "workbook/storage/Uxlsotherrecords.h"
 #include "workbook/storage/Uxlspagebreaks.h"
@@ -26,11 +29,9 @@ namespace kalmira {
 
 class TWorkbookGlobals;
 
-inline constexpr std::uint16_t xlr_NOTE = 0x1C;
 inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
 inline constexpr std::uint16_t xlr_OBJ = 0x5D;
 inline constexpr std::uint16_t xlr_TXO = 0x1B6;
-inline constexpr std::uint16_t xlr_IMDATA = 0x7F;
 
 // Default column width units per character of DEFCOLWIDTH.
 inline constexpr int DefColWidthAdapt = 293;
@@ -216,7 +217,8 @@ public:
     void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) override;
     void AddZoomRecord() override;
     void AddOrRemovePane(bool add) override;
-    // Refused while the drawing holds objects.
+    // The drawing is copied as a new drawing of the workbook; embedded OLE
+    // objects refuse.
     std::unique_ptr<TSheet> DoCopyTo() const override;
     void InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol, int lastCol,
                                   int destCol, int colCount, const TSheetInfo& info, bool onlyFormulas) override;
@@ -303,6 +305,24 @@ public:
     void DeleteHyperLink(int index);
     const THLinkList& HyperLinks() const { return FHLinks; }
 
+    // The drawing: pictures, shapes and embedded charts. Row and column
+    // changes move their anchors; RestoreObjectCoords puts the shapes that
+    // keep their size or place back after widths or heights changed.
+    const TDrawing& Drawing() const { return FDrawing; }
+    TDrawing& Drawing() { return FDrawing; }
+    void RestoreObjectCoords() { FDrawing.RestoreObjectCoords(FMeasure); }
+    const TEscherSheet& Measure() const { return FMeasure; }
+    // The comments, bound to their boxes in the drawing.
+    const TNoteList& Notes() const { return FNotes; }
+    // A new comment on the cell with its box where the properties say
+    // (rows and columns from 0); the text of a comment, empty removing it.
+    void AddNewComment(int row, int col, std::u16string_view text, const TImageProperties& box) {
+        FNotes.AddNewComment(row, col, text, box, FDrawing, FMeasure);
+    }
+    void SetCommentText(const TNoteRecord& note, std::u16string_view text) {
+        FNotes.SetText(note, text, FDrawing, FMeasure);
+    }
+
     int DefColWidth() const { return FDefColWidth; }
     int DefRowHeight() const { return FDefRowHeight; }
     const TDimensions& Dimensions() const { return FDimensions; }
@@ -318,8 +338,6 @@ public:
                          bool ignoreStrings, long double adjustment) {
         FCells->CellList().RecalcColWidths(book, measure, firstCol, lastCol, ignoreStrings, adjustment);
     }
-    // Drawing objects, whose sizes would have to be kept when rows change.
-    bool HoldsDrawing() const { return FDrawing.Count() > 0; }
 
 protected:
     std::vector<TBaseRecordList*> RecordLists() override { return {&FHead, &FTail}; }
@@ -327,13 +345,20 @@ protected:
 
 private:
     class TLoader;
+    // Column widths and row heights in pixels for the drawing's anchors.
+    class TMeasure : public TEscherSheet {
+    public:
+        explicit TMeasure(const TWorkSheet& sheet) : FSheet(sheet) {}
+        double ColumnWidthPx(int column) const override;
+        double RowHeightPx(int row) const override;
+
+    private:
+        const TWorkSheet& FSheet;
+    };
     void LoadTemplate(TSST& sst);
-    // Lists of records kept as read for later work, each written at its
-    // place.
-    std::vector<const TBaseRecordList*> Holders() const;
-    // Row and column changes are refused while held records would have to
-    // follow them.
-    void RefuseMoves() const;
+    // The objects behind the drawing's shapes.
+    template <class Visit>
+    void ForEachObject(Visit visit) const;
     std::int64_t SizeWith(std::int64_t cells) const;
     // The settings of a valid column, made when missing.
     TColInfo& ColumnEntry(int col);
@@ -351,11 +376,11 @@ private:
     TBaseRecordList FTail;
     THPageBreakList FHPageBreaks;
     TVPageBreakList FVPageBreaks;
-    // The drawing's records, an embedded chart's sub-stream among them.
-    TChartRecordList FDrawing;
+    TDrawing FDrawing;
+    TMeasure FMeasure{*this};
     std::unique_ptr<TCells> FCells;
     TRangeList FRanges;
-    TBaseRecordList FNotes;
+    TNoteList FNotes;
     TColInfoList FColInfo;
     THLinkList FHLinks;
     int FDefRowHeight = 255;

@@ -15,6 +15,8 @@
 // xlsroundtrip --links IN
 // xlsroundtrip --formulas IN
 // xlsroundtrip --formats IN
+// xlsroundtrip --shapes IN
+// xlsroundtrip --comments IN
 // xlsroundtrip --shown|--save-text|--open-text ... (TextOptions.h)
 //
 // Opens IN (made absolute) with OpenFile of the facade, linked to a
@@ -62,7 +64,8 @@
 // through the workbook file's operations of the same names (numbers from 1,
 // in command-line order; RangeOptions.h); a refused change gives status 1
 // and its message, and OUT is not created. --merged and --links print IN's
-// merged ranges and hyperlinks.
+// merged ranges and hyperlinks. The drawing and comment options, --shapes
+// and --comments are in ShapeOptions.h.
 //
 // --autofit-cols, --autofit-rows and --autofit-book fit columns and rows
 // through the workbook file, measured as --canvas chooses (FitOptions.h).
@@ -94,6 +97,7 @@
 #include "tests/tools/xlsroundtrip/FormatOptions.h"
 #include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
+#include "tests/tools/xlsroundtrip/ShapeOptions.h"
 #include "tests/tools/xlsroundtrip/TextOptions.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
@@ -218,6 +222,11 @@ int PrintCells(const char* inName, const std::string& what) {
         xlsroundtrip::PrintList(what, dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
         return 0;
     }
+    if (what == "--shapes" || what == "--comments") {
+        const TWorkbook& book = dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook();
+        what == "--shapes" ? xlsroundtrip::PrintShapes(book, std::cout) : xlsroundtrip::PrintComments(book, std::cout);
+        return 0;
+    }
     if (what == "--formats") {
         xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
         return 0;
@@ -304,6 +313,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto fit = xlsroundtrip::ParseFitOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(fit);
+    } else if (auto shapeRun = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::File;
+        c.FileRun = std::move(shapeRun);
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
         c.Kind = TChange::TKind::Name;
         c.Sheet = std::stoi(argv[i + 1]);
@@ -356,11 +368,15 @@ int Usage() {
                  "                        [--format SHEET ROW COLUMN KEY=VALUE]...\n"
                  "                        [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...\n"
                  "                        [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...\n"
+                 "                        [--delete-picture SHEET N]... [--row-height SHEET ROW HEIGHT]...\n"
+                 "                        [--comment SHEET ROW COL AUTHOR TEXT]... [--assign-comment SHEET ROW INDEX TEXT]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
                  "       xlsroundtrip --links IN\n"
                  "       xlsroundtrip --formulas IN\n"
-                 "       xlsroundtrip --formats IN\n";
+                 "       xlsroundtrip --formats IN\n"
+                 "       xlsroundtrip --shapes IN\n"
+                 "       xlsroundtrip --comments IN\n";
     return 2;
 }
 
@@ -370,7 +386,7 @@ int main(int argc, char** argv) {
     if (const int status = xlsroundtrip::RunTextMode(argc, argv); status >= 0) return status;
     const std::string listing = argc == 3 ? argv[1] : "";
     if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
-        listing == "--formats") {
+        listing == "--formats" || listing == "--shapes" || listing == "--comments") {
         try {
             return PrintCells(argv[2], listing);
         } catch (const std::exception& e) {

@@ -32,8 +32,6 @@ TEST(XLSFileAutofit, RefusalsChangeNothing) {
         {&plain, "small.xls", [](TExcelFile& f) { f.AutofitRow(1, 3, false, true, 1); }, noMeasure},
         {&plain, "small.xls", [](TExcelFile& f) { f.AutofitCol(1, 3, false, 1); }, noMeasure},
         {&plain, "small.xls", [](TExcelFile& f) { f.AutofitRowsOnWorkbook(false, true, 1); }, noMeasure},
-        {&measured, "drawings.xls", [](TExcelFile& f) { f.AutofitRowsOnWorkbook(false, true, 1); },
-         "The operation \"RestoreObjectSizes\" is not available yet"},
     };
     for (const auto& c : cases) {
         auto file = c.adapter->GetWorkbook();

@@ -108,9 +108,10 @@ inline void LoadTree(TEscherTree& tree, const Bytes& stream, std::int64_t stream
     tree.LoadFromStream(source.Next(), source, &clients, streamLeft);
 }
 
-// The bytes the tree writes as a stream of its own; its computed size must
-// be what it writes.
-inline Bytes SavedTree(const TEscherTree& tree) {
+// The bytes a tree (or a drawing, or the drawing group) writes as a stream
+// of its own; its computed size must be what it writes.
+template <class Tree>
+Bytes SavedTree(const Tree& tree) {
     static const Bytes container = ole2test::TinyContainer();
     TKmrMemoryStream in(container), out;
     std::int64_t size = 0;

@@ -115,9 +115,11 @@ TEST(Ole2Read, DamagedContainersFailWithTheirMessage) {
             ole.SelectStream(u"Workbook");
             ReadInPieces(ole);
         });
-        EXPECT_EQ(readResult, where == "copy" ? "no exception" : fields.at(1));
+        // "load": a sound container whose workbook the engine refuses.
+        const bool load = where == "load";
+        EXPECT_EQ(readResult, where == "copy" || load ? "no exception" : fields.at(1));
         const std::string copyResult = MessageOf([&] { SaveWith(bytes, {1, 2, 3}); });
-        EXPECT_EQ(copyResult, where == "read" ? "no exception" : fields.at(1));
+        EXPECT_EQ(copyResult, where == "read" || load ? "no exception" : fields.at(1));
     }
 }
 

@@ -1,0 +1,131 @@
+// Pictures through the workbook file: numbers and rows, names, bytes and
+// anchors, deletion (also where the file stores too few references); the
+// anchors of each kind after a column changes width.
+#include <gtest/gtest.h>
+
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/XLSAdapter.h"
+
+using namespace kalmira;
+using namespace ole2test;
+
+namespace {
+
+// The 6 x 4 PNG that notes.xls shows twice (A2 and B21).
+const std::vector<std::uint8_t> Png = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x06,
+    0x00, 0x00, 0x00, 0x04, 0x08, 0x02, 0x00, 0x00, 0x00, 0x22, 0x66, 0xD9, 0x14, 0x00, 0x00, 0x00, 0x14, 0x49, 0x44, 0x41,
+    0x54, 0x78, 0x9C, 0x63, 0x3C, 0x21, 0x27, 0xC7, 0x80, 0x0A, 0x98, 0x18, 0x30, 0x00, 0x71, 0x42, 0x00, 0x4D, 0x4E, 0x01,
+    0x0C, 0x0C, 0x10, 0xFD, 0xF7, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+
+std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
+    auto file = std::make_unique<TXLSFile>(nullptr, true);
+    file->Connect();
+    file->OpenFile(FixtureDir() + "/" + fixture + ".xls");
+    file->SetActiveSheet(1);
+    file->BeginSheet();
+    return file;
+}
+
+struct TPicture {
+    std::vector<std::uint8_t> Bytes;
+    TXlsImgTypes Type = TXlsImgTypes::xli_Unknown;
+    TClientAnchor Anchor;
+};
+
+TPicture Picture(TXLSFile& file, int row, int index) {
+    TPicture p;
+    TKmrMemoryStream out;
+    file.GetPicture(row, index, out, p.Type, p.Anchor);
+    p.Bytes = out.Bytes();
+    return p;
+}
+
+}  // namespace
+
+TEST(XLSFileDrawing, PicturesByNumberAndByRow) {
+    for (const std::string fixture : {"notes", "notes_count0"}) {
+        SCOPED_TRACE(fixture);
+        auto file = Opened(fixture);
+        // Numbers in load order: the PNG and the JPEG on row 2, the PNG on row 21.
+        EXPECT_EQ(std::make_tuple(file->GetPicturesCount(0), file->GetPicturesCount(2), file->GetPicturesCount(3),
+                                  file->GetPicturesCount(21)),
+                  std::make_tuple(3, 2, 0, 1));
+        const TPicture first = Picture(*file, 0, 0), jpeg = Picture(*file, 2, 1), last = Picture(*file, 21, 0);
+        EXPECT_EQ(first.Bytes, Png);
+        EXPECT_EQ(last.Bytes, Png);
+        EXPECT_EQ(std::make_tuple(first.Type, jpeg.Type, jpeg.Bytes.size()),
+                  std::make_tuple(TXlsImgTypes::xli_Png, TXlsImgTypes::xli_Jpeg, std::size_t{634}));
+        EXPECT_EQ(first.Anchor, (TClientAnchor{3, 1, 46, 2, 57, 3, 0, 3, 255}));
+        EXPECT_EQ(MessageOf([&] { Picture(*file, 2, 2); }), "Index out of range");
+        EXPECT_EQ(MessageOf([&] { file->DeleteImage(3); }),
+                  "The index \"3\" of the property \"ImageIndex\" is not in the range 0-3");
+        // The first PNG goes; the other still shows its image, which goes
+        // with it.
+        file->DeleteImage(0);
+        EXPECT_EQ(std::make_tuple(file->GetPicturesCount(0), file->GetPicturesCount(2)), std::make_tuple(2, 1));
+        EXPECT_EQ(Picture(*file, 21, 0).Bytes, Png);
+        file->DeleteImage(1);
+        const auto& store = file->GetTWorkbook().Globals().DrawingGroup().GetRecordCache()->BStore->Children();
+        EXPECT_EQ(store.Count(), 1u);
+        EXPECT_EQ(Picture(*file, 0, 0).Type, TXlsImgTypes::xli_Jpeg);
+        file->SetActiveSheet(2);
+        file->BeginSheet();
+        EXPECT_EQ(file->GetPicturesCount(0), 0);  // a chart only
+    }
+}
+
+// Column 1 (from 0) of three columns of 70 pixels widens to 140, or column
+// 0 does: kind 0 keeps its cells, kind 2 its first corner and its width,
+// kind 3 its place on the sheet.
+TEST(XLSFileDrawing, AnchorKindsAfterAColumnWidens) {
+    const struct {
+        std::uint16_t Kind;
+        int Column;
+        TClientAnchor Expected;
+    } cases[] = {
+        {0, 1, {0, 1, 0, 1, 0, 2, 512, 3, 0}},
+        {2, 1, {2, 1, 0, 1, 0, 1, 768, 3, 0}},
+        {2, 0, {2, 1, 0, 1, 0, 2, 512, 3, 0}},
+        {3, 0, {3, 0, 512, 1, 0, 1, 512, 3, 0}},
+        {3, 1, {3, 1, 0, 1, 0, 1, 768, 3, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.Kind << ", column " << c.Column);
+        auto file = Opened("shapes");
+        TWorkSheet& sheet = file->GetTWorkbook().WorkSheets(0);
+        for (int col = 0; col < 3; ++col) sheet.SetColWidth(col, 2560);
+        sheet.Drawing().SetAnchor(0, {c.Kind, 1, 0, 1, 0, 2, 512, 3, 0}, sheet.Measure());
+        sheet.SetColWidth(c.Column, 5120);
+        file->RestoreObjectSizes();
+        EXPECT_EQ(sheet.Drawing().GetAnchor(0), c.Expected);
+    }
+}
+
+// A workbook without drawing gets its drawing group and the sheet's drawing
+// with the first comment; the comment reads back after a save, and goes.
+TEST(XLSFileDrawing, CommentsOnANewWorkbook) {
+    TXLSFile file(nullptr, true);
+    file.Connect();
+    file.NewFile(1);
+    file.SetActiveSheet(1);
+    EXPECT_EQ(MessageOf([&] { file.SetCellComment(0, 1, u"x", {}); }),
+              "The index \"-1\" of the property \"Row\" is not in the range 0-65535");
+    EXPECT_EQ(MessageOf([&] { file.SetCellComment(1, 1, std::u16string(65536, u'a'), {}); }),
+              "The index \"65536\" of the property \"Text\" is not in the range 0-65535");
+    EXPECT_EQ(file.GetCommentsCount(1), 0);
+    file.SetCellComment(2, 3, u"Poznámka", {4, 0, 1, 0, 6, 0, 5, 0, {}});
+    file.SetCellComment(2, 1, u"", {});  // no note there: nothing
+    const auto reloaded = [&] {
+        TKmrMemoryStream saved;
+        file.Save(false, "", nullptr, nullptr, &saved);
+        saved.Seek(0);
+        file.LoadFromStream(saved);
+    };
+    reloaded();
+    EXPECT_EQ(std::make_tuple(file.GetCommentsCount(2), file.GetCommentColumn(2, 0), file.GetCellComment(2, 3)),
+              std::make_tuple(1, 3, std::u16string(u"Poznámka")));
+    file.AssignComment(2, 0, u"");
+    reloaded();
+    EXPECT_EQ(file.GetCommentsCount(2), 0);
+}
