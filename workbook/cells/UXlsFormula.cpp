@@ -24,14 +24,14 @@ constexpr std::size_t StringFirstPiece = 8219;
 constexpr std::size_t StringNextPiece = 8218;
 constexpr std::int64_t DatesOf1904 = 1462;
 
-std::vector<std::uint8_t> Checked(std::vector<std::uint8_t> data, std::size_t minSize, std::uint16_t id) {
+TRecordData Checked(TRecordData data, std::size_t minSize, std::uint16_t id) {
     if (data.size() < minSize) Raise(ErrWrongExcelRecord, id);
     return data;
 }
 
 // Tokens of tokenLength at tokensStart must lie inside the data.
-std::vector<std::uint8_t> CheckedTokens(std::vector<std::uint8_t> data, std::size_t minSize, std::size_t lengthPos,
-                                        std::uint16_t id) {
+TRecordData CheckedTokens(TRecordData data, std::size_t minSize, std::size_t lengthPos,
+                        std::uint16_t id) {
     data = Checked(std::move(data), minSize, id);
     if (minSize + GetWord(data, lengthPos) > data.size()) Raise(ErrWrongExcelRecord, id);
     return data;
@@ -201,8 +201,8 @@ TShrFmlaRecord::TShrFmlaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
 // ---------------------------------------------------------------------------
 // FORMULA
 
-TFormulaRecord::TFormulaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
-    : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)), FValue(ResultOf(Data)) {
+TFormulaRecord::TFormulaRecord(std::uint16_t id, TRecordData data)
+    : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)) {
     Data[14] |= CalcOnLoad;
 }
 
@@ -217,18 +217,17 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
             Data[6] = ResultBool;
             Data[8] = value.IntValue() ? 1 : 0;
             SetWord(Data, 12, TypedResult);
-            FValue = value;
+            FValue = std::make_unique<TVariant>(value);
             return;
         case TVarType::String:
             Data[6] = ResultText;
             SetWord(Data, 12, TypedResult);
-            FValue = value;
+            FValue = std::make_unique<TVariant>(value);
             return;
         case TVarType::Error:
             Data[6] = ResultError;
             Data[8] = static_cast<std::uint8_t>(value.IntValue());
             SetWord(Data, 12, TypedResult);
-            FValue = ResultOf(Data);
             return;
         default: break;
     }
@@ -236,7 +235,6 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
     double number = value.AsDouble();
     if (value.VarType() == TVarType::Date && dates1904) number -= DatesOf1904;
     SetDouble(Data, 6, number);
-    FValue = TVariant(number);
 }
 
 TFormulaRecord::~TFormulaRecord() = default;
@@ -247,15 +245,17 @@ std::unique_ptr<TBaseRecord> TFormulaRecord::NewOfSameClass(std::uint16_t id, st
 
 void TFormulaRecord::SetFormulaValue(const TVariant& value) {
     CheckCachedValue(value);
-    FValue = value;
+    FValue = std::make_unique<TVariant>(value);
 }
+
+TVariant TFormulaRecord::GetValue() const { return FValue ? *FValue : ResultOf(Data); }
 
 void TFormulaRecord::ClearResult() {
     std::fill(Data.begin() + 6, Data.begin() + 14, 0);
     Data[6] = ResultError;
     SetWord(Data, 12, TypedResult);
     std::fill(Data.begin() + 16, Data.begin() + 20, 0);
-    FValue = {};
+    FValue = std::make_unique<TVariant>();
 }
 
 void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) { FTable = std::move(table); }
@@ -296,7 +296,7 @@ void TFormulaRecord::MixShared(std::span<const std::uint8_t> shared, std::size_t
     if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size ||
         size + 12 > 0xFFFF)
         Raise(ErrWrongExcelRecord, xlr_SHRFMLA);
-    std::vector<std::uint8_t> mixed(Data.begin(), Data.begin() + 20);
+    TRecordData mixed(Data.begin(), Data.begin() + 20);
     mixed.insert(mixed.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));
     std::swap(Data, mixed);
     try {
@@ -387,14 +387,18 @@ void TFormulaRecord::ArrangeInsertSheet(const TSheetInfo& info) {
 
 // Text results always have their STRING, an empty text too.
 bool TFormulaRecord::HasTextResult() const {
-    return GetWord(Data, 12) == TypedResult && Data[6] == ResultText && !FValue.IsEmpty();
+    return GetWord(Data, 12) == TypedResult && Data[6] == ResultText && !(FValue && FValue->IsEmpty());
+}
+
+std::u16string TFormulaRecord::ResultString() const {
+    const TVariant value = GetValue();
+    return value.VarType() == TVarType::String ? value.Text() : VariantToString(value);
 }
 
 std::int64_t TFormulaRecord::SaveStringRecord(TOle2File* ole) const {
     if (!HasTextResult()) return 0;
     TStringLayout layout;
-    const std::u16string text = FValue.VarType() == TVarType::String ? FValue.Text() : VariantToString(FValue);
-    TExcelString(2, false, text).AppendTo(layout.Bytes, true);
+    TExcelString(2, false, ResultString()).AppendTo(layout.Bytes, true);
     if (ole) {
         const std::size_t first = std::min(layout.Bytes.size(), StringFirstPiece);
         ole->WriteHeader(xlr_STRING, static_cast<std::uint16_t>(first));
@@ -425,8 +429,7 @@ std::int64_t TFormulaRecord::TotalSizeNoHeaders() const {
     std::int64_t strings = 0;
     if (HasTextResult()) {
         TStringLayout layout;
-        TExcelString(2, false, FValue.VarType() == TVarType::String ? FValue.Text() : VariantToString(FValue))
-            .AppendTo(layout.Bytes, true);
+        TExcelString(2, false, ResultString()).AppendTo(layout.Bytes, true);
         strings = layout.Size() - 4 * static_cast<std::int64_t>(layout.Pieces());
     }
     return TCellRecord::TotalSizeNoHeaders() + (FArray ? FArray->TotalSizeNoHeaders() : 0) +

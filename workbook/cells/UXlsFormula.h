@@ -99,7 +99,7 @@ public:
 
     // Shorter than 22 bytes, or tokens past the data: invalid. The formula
     // is marked to be calculated on load.
-    TFormulaRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TFormulaRecord(std::uint16_t id, TRecordData data);
     // A new formula of dataSize zero bytes whose result is value (a date
     // 1462 days lower on a 1904 workbook; an error value by its code). A
     // number that is not finite:
@@ -109,7 +109,7 @@ public:
                    const TVariant& value, bool dates1904);
     ~TFormulaRecord() override;
 
-    TVariant GetValue() const override { return FValue; }
+    TVariant GetValue() const override;
     // The text of the STRING record that follows a text result; a text
     // over 65535 characters is refused.
     void SetFormulaValue(const TVariant& value);
@@ -167,13 +167,17 @@ protected:
 
 private:
     bool HasTextResult() const;
+    // The text of the STRING record behind a text result.
+    std::u16string ResultString() const;
     void MoveTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
                     const TSheetInfo& info);
     // Runs a token call, turning its token failure into this cell's message.
     template <class Call>
     void ReportTokens(Call call) const;
 
-    TVariant FValue;
+    // None while the value is what the result bytes say (numbers, booleans,
+    // errors as loaded): most formulas keep no variant of their own.
+    std::unique_ptr<TVariant> FValue;
     std::unique_ptr<TTableRecord> FTable;
     std::unique_ptr<TArrayRecord> FArray;
 };
