@@ -455,6 +455,7 @@ const TRecordData& TCellList::TableFormula(int row, int col) const {
 }
 
 void TCellList::FixFormulas(TShrFmlaRecordList& shared) {
+    if (shared.Count() == 0) return;  // no formula could take any tokens
     ForEachFormula(*this, [&](TCellRecordList& list, TFormulaRecord& formula) {
         list.Resize(formula, [&] { shared.Expand(formula); });
     });

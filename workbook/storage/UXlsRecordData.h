@@ -1,40 +1,35 @@
 // The bytes of one record. Most records of a sheet are cells of 6 to 16
 // bytes (BLANK, BOOLERR, RK, LABELSST, NUMBER, ROW): those bytes live inside
 // the record object itself, so a loaded cell is one allocation, not two.
-// Longer data goes to the heap. It reads and changes like the byte vector it
+// Longer data goes to the record pools. It reads and changes like the byte vector it
 // replaces and converts to and from one.
 #pragma once
 
 #include <algorithm>
 #include <compare>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <span>
+#include <type_traits>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "workbook/storage/UXlsRecordPool.h"
+
 namespace kalmira {
 
-// AddressSanitizer sees only heap blocks of their own: the sanitizer builds
-// keep every record's data in a block of its exact size (and every record
-// in a block of its own, see UXlsRecordPool.h), so that a read past the end
-// of a short record or a use after free is still reported.
-#if defined(__SANITIZE_ADDRESS__)
-#define KALMIRA_PLAIN_ALLOCATION 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KALMIRA_PLAIN_ALLOCATION 1
-#endif
-#endif
-#ifndef KALMIRA_PLAIN_ALLOCATION
-#define KALMIRA_PLAIN_ALLOCATION 0
-#endif
-
 class TRecordData {
+    template <class It>
+    static constexpr bool ContiguousBytes =
+        std::contiguous_iterator<It> && std::same_as<std::remove_cv_t<std::iter_value_t<It>>, std::uint8_t>;
+
 public:
     using value_type = std::uint8_t;
     using size_type = std::size_t;
@@ -60,6 +55,13 @@ public:
     TRecordData(const TRecordData& other) { Assign(other.data(), other.size()); }
     TRecordData(TRecordData&& other) noexcept { Take(other); }
     ~TRecordData() { Free(); }
+    // count bytes that the caller overwrites at once (a record being read).
+    static TRecordData ForOverwrite(std::size_t count) {
+        TRecordData data;
+        data.Grow(count);
+        data.FSize = static_cast<std::uint32_t>(count);
+        return data;
+    }
 
     TRecordData& operator=(const TRecordData& other) {
         if (this != &other) Assign(other.data(), other.size());
@@ -131,13 +133,13 @@ public:
     }
     template <class It, class = typename std::iterator_traits<It>::iterator_category>
     void assign(It first, It last) {
-        const std::vector<std::uint8_t> bytes(first, last);
-        Assign(bytes.data(), bytes.size());
+        if constexpr (ContiguousBytes<It>) {
+            Assign(std::to_address(first), static_cast<std::size_t>(last - first));
+        } else {
+            const std::vector<std::uint8_t> bytes(first, last);
+            Assign(bytes.data(), bytes.size());
+        }
     }
-    void assign(const std::uint8_t* first, const std::uint8_t* last) {
-        Assign(first, static_cast<std::size_t>(last - first));
-    }
-    void assign(std::uint8_t* first, std::uint8_t* last) { assign(static_cast<const std::uint8_t*>(first), last); }
 
     iterator insert(const_iterator at, std::uint8_t value) { return insert(at, std::size_t{1}, value); }
     iterator insert(const_iterator at, std::size_t count, std::uint8_t value) {
@@ -150,11 +152,21 @@ public:
     }
     template <class It, class = typename std::iterator_traits<It>::iterator_category>
     iterator insert(const_iterator at, It first, It last) {
-        // Copied aside first: the range may lie in this very data.
-        const std::vector<std::uint8_t> bytes(first, last);
-        const std::size_t pos = Open(at, bytes.size());
-        if (!bytes.empty()) std::memcpy(data() + pos, bytes.data(), bytes.size());
-        return data() + pos;
+        if constexpr (ContiguousBytes<It>) {
+            const std::uint8_t* bytes = std::to_address(first);
+            const auto count = static_cast<std::size_t>(last - first);
+            // A range of this very data moves when room is made: copied aside.
+            if (count && std::less_equal<>()(begin(), bytes) && std::less<>()(bytes, end())) {
+                const TRecordData aside(bytes, bytes + count);
+                return insert(at, aside.begin(), aside.end());
+            }
+            const std::size_t pos = Open(at, count);
+            if (count) std::memcpy(data() + pos, bytes, count);
+            return data() + pos;
+        } else {
+            const std::vector<std::uint8_t> bytes(first, last);
+            return insert(at, bytes.begin(), bytes.end());
+        }
     }
     iterator insert(const_iterator at, std::initializer_list<std::uint8_t> bytes) {
         return insert(at, bytes.begin(), bytes.end());
@@ -205,14 +217,14 @@ private:
     }
     void Grow(std::size_t count) {
         if (count <= InlineCapacity && IsInline()) return;
-        auto* bytes = new std::uint8_t[count];
+        auto* bytes = static_cast<std::uint8_t*>(AllocateRecord(count));
         if (FSize) std::memcpy(bytes, data(), FSize);
         Free();
         FStore.Heap = bytes;
         FCapacity = static_cast<std::uint32_t>(count);
     }
     void Free() noexcept {
-        if (!IsInline()) delete[] FStore.Heap;
+        if (!IsInline()) FreeRecord(FStore.Heap, FCapacity);
         FCapacity = 0;
     }
     void Take(TRecordData& other) noexcept {

@@ -1,12 +1,12 @@
 #include "workbook/storage/UXlsRecordPool.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
-
-#include "workbook/storage/UXlsRecordData.h"
 
 namespace kalmira {
 
@@ -33,20 +33,16 @@ std::size_t ClassOf(std::size_t size) { return (size + Granule - 1) / Granule - 
 // free slots of threads that ended.
 class TSharedPools {
 public:
-    // Free slots of the class for a thread whose own list ran dry.
+    // The free slots of a thread that ended, or none.
     TFreeSlot* Take(std::size_t sizeClass) {
         std::lock_guard lock(FMutex);
-        if (TFreeSlot* slots = FFree[sizeClass]) {
-            FFree[sizeClass] = nullptr;
-            return slots;
-        }
-        FBlocks.push_back(std::make_unique<std::byte[]>(BlockSize));
-        std::byte* block = FBlocks.back().get();
-        const std::size_t slotSize = (sizeClass + 1) * Granule;
-        TFreeSlot* list = nullptr;
-        for (std::size_t at = BlockSize / slotSize * slotSize; at >= slotSize; at -= slotSize)
-            list = new (block + at - slotSize) TFreeSlot{list};
-        return list;
+        return std::exchange(FFree[sizeClass], nullptr);
+    }
+
+    std::byte* NewBlock() {
+        std::lock_guard lock(FMutex);
+        FBlocks.push_back(std::make_unique_for_overwrite<std::byte[]>(BlockSize));
+        return FBlocks.back().get();
     }
 
     void GiveBack(std::size_t sizeClass, TFreeSlot* slots) {
@@ -69,8 +65,36 @@ TSharedPools& Shared() {
     return *pools;
 }
 
+// A thread's free slots by class, and the rest of its newest block, from
+// which new slots are cut as they are needed.
 struct TThreadPools {
     std::array<TFreeSlot*, ClassCount> Free{};
+    std::byte* Rest = nullptr;
+    std::size_t RestSize = 0;
+
+    void* NewSlot(std::size_t sizeClass) {
+        if (TFreeSlot* slots = Shared().Take(sizeClass)) {
+            Free[sizeClass] = slots->Next;
+            return slots;
+        }
+        const std::size_t slotSize = (sizeClass + 1) * Granule;
+        if (RestSize < slotSize) {
+            // The block's tail goes to the free lists of the sizes it holds.
+            while (RestSize >= Granule) {
+                const std::size_t c = std::min(RestSize / Granule, ClassCount) - 1;
+                Free[c] = new (Rest) TFreeSlot{Free[c]};
+                Rest += (c + 1) * Granule;
+                RestSize -= (c + 1) * Granule;
+            }
+            Rest = Shared().NewBlock();
+            RestSize = BlockSize;
+        }
+        void* slot = Rest;
+        Rest += slotSize;
+        RestSize -= slotSize;
+        return slot;
+    }
+
     ~TThreadPools() {
         for (std::size_t c = 0; c < ClassCount; ++c) Shared().GiveBack(c, Free[c]);
     }
@@ -84,7 +108,7 @@ void* AllocateRecord(std::size_t size) {
     if (size == 0 || size > MaxPooledRecord) return ::operator new(size);
     const std::size_t sizeClass = ClassOf(size);
     TFreeSlot*& free = Local.Free[sizeClass];
-    if (!free) free = Shared().Take(sizeClass);
+    if (!free) return Local.NewSlot(sizeClass);
     TFreeSlot* slot = free;
     free = slot->Next;
     return slot;

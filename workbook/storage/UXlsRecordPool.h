@@ -1,13 +1,27 @@
-// Storage for record objects. A sheet holds one object per cell, so records
-// come from pools of equal-sized slots carved out of large blocks: no heap
-// header per record, and taking or giving back a slot is a pointer swap on
-// a list of the calling thread's own. Slots of a freed record are reused by
-// the next records of the same size, from any sheet or workbook; the blocks
-// themselves stay with the process. The sanitizer builds use plain new and
-// delete instead (see UXlsRecordData.h).
+// Storage for records and their longer data. A sheet holds one record per
+// cell, so records come from pools of equal-sized slots carved out of large
+// blocks: no heap header per record, and taking or giving back a slot is a
+// pointer swap on a list of the calling thread's own. Slots of a freed
+// record are reused by the next ones of the same size, from any sheet or
+// workbook; the blocks themselves stay with the process.
 #pragma once
 
 #include <cstddef>
+
+// AddressSanitizer sees only heap blocks of their own: the sanitizer builds
+// allocate every record and every record's data as a block of its exact
+// size (TRecordData keeps nothing inline there), so that a read past the
+// end of a short record or a use after free is still reported.
+#if defined(__SANITIZE_ADDRESS__)
+#define KALMIRA_PLAIN_ALLOCATION 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KALMIRA_PLAIN_ALLOCATION 1
+#endif
+#endif
+#ifndef KALMIRA_PLAIN_ALLOCATION
+#define KALMIRA_PLAIN_ALLOCATION 0
+#endif
 
 namespace kalmira {
 
@@ -15,6 +29,7 @@ namespace kalmira {
 inline constexpr std::size_t MaxPooledRecord = 256;
 
 void* AllocateRecord(std::size_t size);
+// size: the size that was asked for.
 void FreeRecord(void* record, std::size_t size) noexcept;
 
 }  // namespace kalmira

@@ -58,7 +58,7 @@ std::array<TRecordMaker, 0x10000>& Registry() {
 }
 
 TRecordData ReadData(TOle2File& ole, std::uint16_t size) {
-    TRecordData data(size);
+    auto data = TRecordData::ForOverwrite(size);
     ole.ReadMem(data.data(), size);
     return data;
 }
