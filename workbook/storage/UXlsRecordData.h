@@ -25,7 +25,9 @@
 
 namespace kalmira {
 
-class TRecordData {
+// InlineBytes: that many bytes are held inside the object (0: every byte on the heap).
+template <std::size_t InlineBytes>
+class TBasicRecordData {
     template <class It>
     static constexpr bool ContiguousBytes =
         std::contiguous_iterator<It> && std::same_as<std::remove_cv_t<std::iter_value_t<It>>, std::uint8_t>;
@@ -41,44 +43,44 @@ public:
     using iterator = std::uint8_t*;
     using const_iterator = const std::uint8_t*;
 
-    static constexpr std::size_t InlineCapacity = KALMIRA_PLAIN_ALLOCATION ? 0 : 16;
+    static constexpr std::size_t InlineCapacity = InlineBytes;
 
-    TRecordData() noexcept {}
-    explicit TRecordData(std::size_t count, std::uint8_t value = 0) { assign(count, value); }
+    TBasicRecordData() noexcept {}
+    explicit TBasicRecordData(std::size_t count, std::uint8_t value = 0) { assign(count, value); }
     template <class It, class = typename std::iterator_traits<It>::iterator_category>
-    TRecordData(It first, It last) {
+    TBasicRecordData(It first, It last) {
         assign(first, last);
     }
-    TRecordData(std::initializer_list<std::uint8_t> bytes) { assign(bytes.begin(), bytes.end()); }
-    TRecordData(const std::vector<std::uint8_t>& bytes) { Assign(bytes.data(), bytes.size()); }
-    TRecordData(std::span<const std::uint8_t> bytes) { Assign(bytes.data(), bytes.size()); }
-    TRecordData(const TRecordData& other) { Assign(other.data(), other.size()); }
-    TRecordData(TRecordData&& other) noexcept { Take(other); }
-    ~TRecordData() { Free(); }
+    TBasicRecordData(std::initializer_list<std::uint8_t> bytes) { assign(bytes.begin(), bytes.end()); }
+    TBasicRecordData(const std::vector<std::uint8_t>& bytes) { Assign(bytes.data(), bytes.size()); }
+    TBasicRecordData(std::span<const std::uint8_t> bytes) { Assign(bytes.data(), bytes.size()); }
+    TBasicRecordData(const TBasicRecordData& other) { Assign(other.data(), other.size()); }
+    TBasicRecordData(TBasicRecordData&& other) noexcept { Take(other); }
+    ~TBasicRecordData() { Free(); }
     // count bytes that the caller overwrites at once (a record being read).
-    static TRecordData ForOverwrite(std::size_t count) {
-        TRecordData data;
+    static TBasicRecordData ForOverwrite(std::size_t count) {
+        TBasicRecordData data;
         data.Grow(count);
         data.FSize = static_cast<std::uint32_t>(count);
         return data;
     }
 
-    TRecordData& operator=(const TRecordData& other) {
+    TBasicRecordData& operator=(const TBasicRecordData& other) {
         if (this != &other) Assign(other.data(), other.size());
         return *this;
     }
-    TRecordData& operator=(TRecordData&& other) noexcept {
+    TBasicRecordData& operator=(TBasicRecordData&& other) noexcept {
         if (this != &other) {
             Free();
             Take(other);
         }
         return *this;
     }
-    TRecordData& operator=(const std::vector<std::uint8_t>& bytes) {
+    TBasicRecordData& operator=(const std::vector<std::uint8_t>& bytes) {
         Assign(bytes.data(), bytes.size());
         return *this;
     }
-    TRecordData& operator=(std::initializer_list<std::uint8_t> bytes) {
+    TBasicRecordData& operator=(std::initializer_list<std::uint8_t> bytes) {
         assign(bytes.begin(), bytes.end());
         return *this;
     }
@@ -157,7 +159,7 @@ public:
             const auto count = static_cast<std::size_t>(last - first);
             // A range of this very data moves when room is made: copied aside.
             if (count && std::less_equal<>()(begin(), bytes) && std::less<>()(bytes, end())) {
-                const TRecordData aside(bytes, bytes + count);
+                const TBasicRecordData aside(bytes, bytes + count);
                 return insert(at, aside.begin(), aside.end());
             }
             const std::size_t pos = Open(at, count);
@@ -179,23 +181,23 @@ public:
         FSize -= static_cast<std::uint32_t>(count);
         return data() + pos;
     }
-    void swap(TRecordData& other) noexcept {
-        TRecordData held(std::move(other));
+    void swap(TBasicRecordData& other) noexcept {
+        TBasicRecordData held(std::move(other));
         other = std::move(*this);
         *this = std::move(held);
     }
 
-    friend bool operator==(const TRecordData& a, const TRecordData& b) { return Equal(a, b.data(), b.size()); }
-    friend bool operator==(const TRecordData& a, const std::vector<std::uint8_t>& b) {
+    friend bool operator==(const TBasicRecordData& a, const TBasicRecordData& b) { return Equal(a, b.data(), b.size()); }
+    friend bool operator==(const TBasicRecordData& a, const std::vector<std::uint8_t>& b) {
         return Equal(a, b.data(), b.size());
     }
-    friend auto operator<=>(const TRecordData& a, const TRecordData& b) {
+    friend auto operator<=>(const TBasicRecordData& a, const TBasicRecordData& b) {
         return std::lexicographical_compare_three_way(a.begin(), a.end(), b.begin(), b.end());
     }
 
 private:
     bool IsInline() const noexcept { return FCapacity <= InlineCapacity; }
-    static bool Equal(const TRecordData& a, const std::uint8_t* bytes, std::size_t size) {
+    static bool Equal(const TBasicRecordData& a, const std::uint8_t* bytes, std::size_t size) {
         return a.size() == size && (size == 0 || std::memcmp(a.data(), bytes, size) == 0);
     }
 
@@ -227,7 +229,7 @@ private:
         if (!IsInline()) FreeRecord(FStore.Heap, FCapacity);
         FCapacity = 0;
     }
-    void Take(TRecordData& other) noexcept {
+    void Take(TBasicRecordData& other) noexcept {
         FSize = other.FSize;
         FCapacity = other.FCapacity;
         if (other.IsInline()) std::memcpy(FStore.Inline, other.FStore.Inline, sizeof FStore.Inline);
@@ -243,5 +245,7 @@ private:
     std::uint32_t FSize = 0;
     std::uint32_t FCapacity = 0;  // up to InlineCapacity: the bytes are inline
 };
+
+using TRecordData = TBasicRecordData<KALMIRA_PLAIN_ALLOCATION ? 0 : 16>;
 
 }  // namespace kalmira

@@ -6,6 +6,7 @@
 // workbook; the blocks themselves stay with the process.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 // AddressSanitizer sees only heap blocks of their own: the sanitizer builds
@@ -28,8 +29,40 @@ namespace kalmira {
 // Sizes above this come from the heap as they are.
 inline constexpr std::size_t MaxPooledRecord = 256;
 
+// From the calling thread's pools (the heap in the sanitizer builds).
 void* AllocateRecord(std::size_t size);
 // size: the size that was asked for.
 void FreeRecord(void* record, std::size_t size) noexcept;
+
+// A free slot holds the link to the next one.
+struct TFreeRecordSlot {
+    TFreeRecordSlot* Next;
+};
+
+// One thread's pools: a free list per size class (multiples of 16 bytes)
+// and the rest of its newest block. The blocks belong to the process; a
+// pool that ends hands its free slots over to the next pool that runs dry.
+class TRecordPools {
+public:
+    static constexpr std::size_t Granule = 16;
+    static constexpr std::size_t ClassCount = MaxPooledRecord / Granule;
+    static constexpr std::size_t BlockSize = 64 * 1024;
+
+    TRecordPools() = default;
+    TRecordPools(const TRecordPools&) = delete;
+    TRecordPools& operator=(const TRecordPools&) = delete;
+    ~TRecordPools();
+
+    void* Allocate(std::size_t size);
+    void Free(void* slot, std::size_t size) noexcept;
+
+private:
+    static std::size_t ClassOf(std::size_t size) { return (size + Granule - 1) / Granule - 1; }
+    void* NewSlot(std::size_t sizeClass);
+
+    std::array<TFreeRecordSlot*, ClassCount> FFree{};
+    std::byte* FRest = nullptr;
+    std::size_t FRestSize = 0;
+};
 
 }  // namespace kalmira
