@@ -1,6 +1,9 @@
 #include "workbook/storage/UXlsRecordPool.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -12,6 +15,10 @@ namespace kalmira {
 static_assert(TRecordPools::Granule >= alignof(std::max_align_t));
 
 namespace {
+
+// Blocks grow from BlockSize to this size; they start on a page.
+constexpr std::size_t HugeBlock = 2 * 1024 * 1024;
+constexpr std::size_t PageSize = 4096;
 
 // What the pools share: the blocks (kept reachable for leak checkers) and
 // the free slots of pools that ended, by size class.
@@ -29,15 +36,28 @@ public:
         FFree[sizeClass] = first;
     }
 
-    std::byte* NewBlock() {
+    // A new block of size bytes (a multiple of BlockSize).
+    std::byte* NewBlock(std::size_t size) {
+        TBlock block(static_cast<std::byte*>(std::aligned_alloc(PageSize, size)));
+        if (!block) throw std::bad_alloc();
+#ifdef MADV_POPULATE_WRITE
+        // A big sheet fills its blocks at once: the pages come in one call
+        // instead of one fault each (kernels without it refuse, harmlessly).
+        if (size >= HugeBlock) ::madvise(block.get(), size, MADV_POPULATE_WRITE);
+#endif
         std::lock_guard lock(FMutex);
-        FBlocks.push_back(std::make_unique_for_overwrite<std::byte[]>(TRecordPools::BlockSize));
+        FBlocks.push_back(std::move(block));
         return FBlocks.back().get();
     }
 
 private:
+    struct TFree {
+        void operator()(std::byte* block) const { std::free(block); }
+    };
+    using TBlock = std::unique_ptr<std::byte, TFree>;
+
     std::mutex FMutex;
-    std::vector<std::unique_ptr<std::byte[]>> FBlocks;
+    std::vector<TBlock> FBlocks;
     std::array<TFreeRecordSlot*, TRecordPools::ClassCount> FFree{};
 };
 
@@ -90,8 +110,9 @@ void* TRecordPools::NewSlot(std::size_t sizeClass) {
             FRest += (c + 1) * Granule;
             FRestSize -= (c + 1) * Granule;
         }
-        FRest = Shared().NewBlock();
-        FRestSize = BlockSize;
+        FNextBlock = std::clamp(FNextBlock * 2, BlockSize, HugeBlock);
+        FRest = Shared().NewBlock(FNextBlock);
+        FRestSize = FNextBlock;
     }
     void* slot = FRest;
     FRest += slotSize;

@@ -40,7 +40,7 @@ struct TFreeRecordSlot {
 };
 
 // One thread's pools: a free list per size class (multiples of 16 bytes)
-// and the rest of its newest block. The blocks belong to the process; a
+// and the rest of its newest block (blocks double from 64 KB to 2 MB). The blocks belong to the process; a
 // pool that ends hands its free slots over to the next pool that runs dry.
 class TRecordPools {
 public:
@@ -63,6 +63,7 @@ private:
     std::array<TFreeRecordSlot*, ClassCount> FFree{};
     std::byte* FRest = nullptr;
     std::size_t FRestSize = 0;
+    std::size_t FNextBlock = BlockSize / 2;  // the last block's size: each new one doubles
 };
 
 }  // namespace kalmira
