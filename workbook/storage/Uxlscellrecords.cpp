@@ -99,11 +99,11 @@ std::optional<std::uint8_t> ErrorCodeOf(std::u16string_view text) {
 // Cells that join
 
 TMulCellRecord::TMulCellRecord(std::uint16_t id, TRecordData data, std::size_t layoutSize)
-    : TCellRecord(id, Checked(std::move(data), layoutSize, id)), FLayoutSize(layoutSize) {}
+    : TCellRecord(id, Checked(std::move(data), layoutSize, id)) {}
 
 TMulCellRecord::TMulCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf,
                                std::size_t layoutSize)
-    : TCellRecord(id, row, col, xf, layoutSize), FLayoutSize(layoutSize) {}
+    : TCellRecord(id, row, col, xf, layoutSize) {}
 
 bool TMulCellRecord::CanJoinNext(const TCellRecord* next, int maxColumn) const {
     if (!next || typeid(*next) != typeid(*this) || !Joinable()) return false;

@@ -58,11 +58,13 @@ protected:
     TMulCellRecord(std::uint16_t id, TRecordData data, std::size_t layoutSize);
     TMulCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::size_t layoutSize);
     virtual std::uint16_t MulId() const = 0;
-    std::size_t PartSize() const { return FLayoutSize - 4; }
+    // The data size of the class's own layout (kept by the class, not in
+    // every cell).
+    virtual std::size_t LayoutSize() const = 0;
+    std::size_t PartSize() const { return LayoutSize() - 4; }
 
 private:
-    bool Joinable() const { return Data.size() == FLayoutSize && !Continue; }
-    std::size_t FLayoutSize;
+    bool Joinable() const { return Data.size() == LayoutSize() && !Continue; }
 };
 
 class TBlankRecord : public TMulCellRecord {
@@ -73,6 +75,7 @@ public:
 
 protected:
     std::uint16_t MulId() const override { return xlr_MULBLANK; }
+    std::size_t LayoutSize() const override { return Size; }
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
@@ -89,6 +92,7 @@ public:
 
 protected:
     std::uint16_t MulId() const override { return xlr_MULRK; }
+    std::size_t LayoutSize() const override { return Size; }
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
