@@ -258,8 +258,23 @@ void TFormulaRecord::ClearResult() {
     FValue = std::make_unique<TVariant>();
 }
 
-void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) { FTable = std::move(table); }
-void TFormulaRecord::SetArrayRecord(std::unique_ptr<TArrayRecord> array) { FArray = std::move(array); }
+struct TFormulaRecord::TAttached {
+    std::unique_ptr<TTableRecord> Table;
+    std::unique_ptr<TArrayRecord> Array;
+};
+
+TTableRecord* TFormulaRecord::GetTableRecord() const { return FAttached ? FAttached->Table.get() : nullptr; }
+TArrayRecord* TFormulaRecord::GetArrayRecord() const { return FAttached ? FAttached->Array.get() : nullptr; }
+
+void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) {
+    if (!FAttached) FAttached = std::make_unique<TAttached>();
+    FAttached->Table = std::move(table);
+}
+
+void TFormulaRecord::SetArrayRecord(std::unique_ptr<TArrayRecord> array) {
+    if (!FAttached) FAttached = std::make_unique<TAttached>();
+    FAttached->Array = std::move(array);
+}
 
 bool TFormulaRecord::TakesFollowing(std::uint16_t id) const { return id == xlr_TABLE || id == xlr_ARRAY; }
 
@@ -323,8 +338,8 @@ void TFormulaRecord::MoveTokens(int rowPos, int rowCount, int rowOffset, int col
                                 const TSheetInfo& info) {
     UXlsTokenArray_ArrangeInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                             colCount, colOffset, info, true);
-    if (FArray)
-        UXlsTokenArray_ArrangeInsertRowsAndCols(FArray->Data, 14, FArray->TokensEnd(), rowPos, rowCount, rowOffset,
+    if (auto* array = GetArrayRecord())
+        UXlsTokenArray_ArrangeInsertRowsAndCols(array->Data, 14, array->TokensEnd(), rowPos, rowCount, rowOffset,
                                                 colPos, colCount, colOffset, info, true);
 }
 
@@ -334,7 +349,7 @@ void TFormulaRecord::CheckTokens(int rowPos, int rowCount, int rowOffset, int co
     ReportTokens([&] {
         UXlsTokenArray_CheckInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                               colCount, colOffset, info, true);
-        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
+        if (auto* array = GetArrayRecord()) UXlsTokenArray_CheckNotNested(array->Data, 14, array->TokensEnd());
     });
 }
 
@@ -343,8 +358,8 @@ void TFormulaRecord::CheckArrange(int rowPos, int rowCount, int colPos, int colC
     TBaseRowColRecord::CheckArrange(rowPos, rowCount, colPos, colCount, info);
     CheckTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
-    if (FTable) FTable->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
-    if (FArray) FArray->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* table = GetTableRecord()) table->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* array = GetArrayRecord()) array->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
 }
 
 void TFormulaRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
@@ -353,28 +368,28 @@ void TFormulaRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colP
     TBaseRowColRecord::ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     MoveTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
-    if (FTable) FTable->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
-    if (FArray) FArray->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* table = GetTableRecord()) table->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* array = GetArrayRecord()) array->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
 }
 
 void TFormulaRecord::CheckCopyRowsAndCols(int rowOffset, int colOffset) const {
     CheckTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
-    if (FTable) FTable->CheckCopyRowsAndCols(rowOffset, colOffset);
-    if (FArray) FArray->CheckCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* table = GetTableRecord()) table->CheckCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* array = GetArrayRecord()) array->CheckCopyRowsAndCols(rowOffset, colOffset);
 }
 
 void TFormulaRecord::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
     CheckCopyRowsAndCols(rowOffset, colOffset);
     MoveTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
-    if (FTable) FTable->ArrangeCopyRowsAndCols(rowOffset, colOffset);
-    if (FArray) FArray->ArrangeCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* table = GetTableRecord()) table->ArrangeCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* array = GetArrayRecord()) array->ArrangeCopyRowsAndCols(rowOffset, colOffset);
     TBaseRowColRecord::ArrangeCopyRowsAndCols(rowOffset, colOffset);
 }
 
 void TFormulaRecord::CheckInsertSheet(const TSheetInfo& info) const {
     ReportTokens([&] {
         UXlsTokenArray_CheckInsertSheets(Data, HeaderSize, TokensEnd(), info);
-        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
+        if (auto* array = GetArrayRecord()) UXlsTokenArray_CheckNotNested(array->Data, 14, array->TokensEnd());
     });
 }
 
@@ -382,7 +397,7 @@ void TFormulaRecord::CheckInsertSheet(const TSheetInfo& info) const {
 void TFormulaRecord::ArrangeInsertSheet(const TSheetInfo& info) {
     CheckInsertSheet(info);
     UXlsTokenArray_ArrangeInsertSheets(Data, HeaderSize, TokensEnd(), info);
-    if (FArray) UXlsTokenArray_ArrangeInsertSheets(FArray->Data, 14, FArray->TokensEnd(), info);
+    if (auto* array = GetArrayRecord()) UXlsTokenArray_ArrangeInsertSheets(array->Data, 14, array->TokensEnd(), info);
 }
 
 // Text results always have their STRING, an empty text too.
@@ -415,13 +430,15 @@ std::int64_t TFormulaRecord::SaveStringRecord(TOle2File* ole) const {
 
 void TFormulaRecord::SaveToStream(TOle2File& ole) const {
     TCellRecord::SaveToStream(ole);
-    if (FArray) FArray->SaveToStream(ole);
-    if (FTable) FTable->SaveToStream(ole);
+    if (auto* array = GetArrayRecord()) array->SaveToStream(ole);
+    if (auto* table = GetTableRecord()) table->SaveToStream(ole);
     SaveStringRecord(&ole);
 }
 
 std::int64_t TFormulaRecord::TotalSize() const {
-    return TCellRecord::TotalSize() + (FArray ? FArray->TotalSize() : 0) + (FTable ? FTable->TotalSize() : 0) +
+    const auto* array = GetArrayRecord();
+    const auto* table = GetTableRecord();
+    return TCellRecord::TotalSize() + (array ? array->TotalSize() : 0) + (table ? table->TotalSize() : 0) +
            SaveStringRecord(nullptr);
 }
 
@@ -432,8 +449,10 @@ std::int64_t TFormulaRecord::TotalSizeNoHeaders() const {
         TExcelString(2, false, ResultString()).AppendTo(layout.Bytes, true);
         strings = layout.Size() - 4 * static_cast<std::int64_t>(layout.Pieces());
     }
-    return TCellRecord::TotalSizeNoHeaders() + (FArray ? FArray->TotalSizeNoHeaders() : 0) +
-           (FTable ? FTable->TotalSizeNoHeaders() : 0) + strings;
+    const auto* array = GetArrayRecord();
+    const auto* table = GetTableRecord();
+    return TCellRecord::TotalSizeNoHeaders() + (array ? array->TotalSizeNoHeaders() : 0) +
+           (table ? table->TotalSizeNoHeaders() : 0) + strings;
 }
 
 // Saving with cleared results changes the record: the sheet is saved from
@@ -446,8 +465,10 @@ std::int64_t TFormulaRecord::FixTotalSize(bool clearResults) const {
 std::unique_ptr<TBaseRecord> TFormulaRecord::DoCopyTo() const {
     auto copy = TCellRecord::DoCopyTo();
     auto* formula = static_cast<TFormulaRecord*>(copy.get());
-    if (FTable) formula->FTable.reset(static_cast<TTableRecord*>(FTable->CopyTo().release()));
-    if (FArray) formula->FArray.reset(static_cast<TArrayRecord*>(FArray->CopyTo().release()));
+    if (const auto* table = GetTableRecord())
+        formula->SetTableRecord(std::unique_ptr<TTableRecord>(static_cast<TTableRecord*>(table->CopyTo().release())));
+    if (const auto* array = GetArrayRecord())
+        formula->SetArrayRecord(std::unique_ptr<TArrayRecord>(static_cast<TArrayRecord*>(array->CopyTo().release())));
     formula->ClearResult();
     return copy;
 }

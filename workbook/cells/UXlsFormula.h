@@ -118,8 +118,8 @@ public:
     std::uint16_t GetOptions() const { return GetWord(Data, 14); }
     std::size_t TokensEnd() const { return HeaderSize + GetWord(Data, 20); }
 
-    TTableRecord* GetTableRecord() const { return FTable.get(); }
-    TArrayRecord* GetArrayRecord() const { return FArray.get(); }
+    TTableRecord* GetTableRecord() const;
+    TArrayRecord* GetArrayRecord() const;
     void SetTableRecord(std::unique_ptr<TTableRecord> table);
     void SetArrayRecord(std::unique_ptr<TArrayRecord> array);
     bool TakesFollowing(std::uint16_t id) const override;
@@ -178,8 +178,10 @@ private:
     // None while the value is what the result bytes say (numbers, booleans,
     // errors as loaded): most formulas keep no variant of their own.
     std::unique_ptr<TVariant> FValue;
-    std::unique_ptr<TTableRecord> FTable;
-    std::unique_ptr<TArrayRecord> FArray;
+    // The ARRAY and TABLE records, in a part of their own: few formulas
+    // have either.
+    struct TAttached;
+    std::unique_ptr<TAttached> FAttached;
 };
 
 // Sheet index -> ... : the external references' lookup.
