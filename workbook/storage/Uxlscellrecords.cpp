@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <typeinfo>
 
 #include "workbook/storage/UKmrMessages.h"
@@ -298,9 +299,9 @@ bool TMultipleValueRecord::Eof() const { return (FExtracted + 1) * FCellSize + 4
 std::unique_ptr<TCellRecord> TMultipleValueRecord::ExtractOneRecord() {
     Assert(!Eof(), "Uxlscellrecords", "no cell left in the multiple-value record");
     const std::size_t at = 4 + FExtracted * FCellSize;
-    TRecordData data(Data.begin(), Data.begin() + 4);
-    data.insert(data.end(), Data.begin() + static_cast<std::ptrdiff_t>(at),
-                Data.begin() + static_cast<std::ptrdiff_t>(at + FCellSize));
+    auto data = TRecordData::ForOverwrite(4 + FCellSize);
+    std::memcpy(data.data(), Data.data(), 4);
+    std::memcpy(data.data() + 4, Data.data() + at, FCellSize);
     SetWord(data, 2, static_cast<std::uint16_t>(GetWord(Data, 2) + FExtracted));
     ++FExtracted;
     return MakeCell(std::move(data));
