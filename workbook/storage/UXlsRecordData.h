@@ -120,7 +120,7 @@ public:
     }
     void shrink_to_fit() {}
     void resize(std::size_t count, std::uint8_t value = 0) {
-        reserve(count);
+        if (count > capacity()) Grow(std::max<std::size_t>(count, FSize * 2));  // growing step by step stays linear
         if (count > FSize) std::memset(data() + FSize, value, count - FSize);
         FSize = static_cast<std::uint32_t>(count);
     }

@@ -89,7 +89,7 @@ void* TRecordPools::Allocate(std::size_t size) {
 void TRecordPools::Free(void* slot, std::size_t size) noexcept {
     if (!slot) return;
     if (size == 0 || size > MaxPooledRecord) {
-        ::operator delete(slot, size);
+        ::operator delete(slot);
         return;
     }
     TFreeRecordSlot*& free = FFree[ClassOf(size)];
@@ -123,7 +123,7 @@ void* TRecordPools::NewSlot(std::size_t sizeClass) {
 #if KALMIRA_PLAIN_ALLOCATION
 
 void* AllocateRecord(std::size_t size) { return ::operator new(size); }
-void FreeRecord(void* record, std::size_t size) noexcept { ::operator delete(record, size); }
+void FreeRecord(void* record, std::size_t) noexcept { ::operator delete(record); }
 
 #else
 
