@@ -167,9 +167,9 @@ TRichString TSST::GetText(std::size_t offset) const {
     const TStrParts s = Parts(GetEntry(offset));
     TRichString out;
     if (s.Wide) {
-        out.Value.reserve(s.Chars.size() / 2);
-        for (std::size_t i = 0; i + 1 < s.Chars.size(); i += 2)
-            out.Value.push_back(static_cast<char16_t>(s.Chars[i] | s.Chars[i + 1] << 8));
+        out.Value.resize(s.Chars.size() / 2);
+        for (std::size_t i = 0; i < out.Value.size(); ++i)
+            out.Value[i] = static_cast<char16_t>(s.Chars[2 * i] | s.Chars[2 * i + 1] << 8);
     } else {
         out.Value.assign(s.Chars.begin(), s.Chars.end());
     }
