@@ -220,12 +220,12 @@ void ChildRun(benchmark::State& state) {
     auto book = std::make_unique<TWorkbook>();
     book->LoadFromStream(ole);
     if (verb == "save") {
-        TKmrMemoryStream out;
+        // Straight into the file, as the workbook file saves.
+        TKmrSafeFileStream out(rest.substr(split + 1), TKmrSafeFileStream::TReplace::Allow);
         ole.PrepareForWrite(&out, u"Workbook");
         book->SaveToStream(ole);
         ole.FinishStream();
-        std::ofstream(rest.substr(split + 1), std::ios::binary)
-            .write(reinterpret_cast<const char*>(out.Bytes().data()), static_cast<std::streamsize>(out.Bytes().size()));
+        out.Commit();
         std::printf("saved\n");
     } else {
         long count = 0;

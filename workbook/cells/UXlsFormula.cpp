@@ -24,14 +24,14 @@ constexpr std::size_t StringFirstPiece = 8219;
 constexpr std::size_t StringNextPiece = 8218;
 constexpr std::int64_t DatesOf1904 = 1462;
 
-std::vector<std::uint8_t> Checked(std::vector<std::uint8_t> data, std::size_t minSize, std::uint16_t id) {
+TRecordData Checked(TRecordData data, std::size_t minSize, std::uint16_t id) {
     if (data.size() < minSize) Raise(ErrWrongExcelRecord, id);
     return data;
 }
 
 // Tokens of tokenLength at tokensStart must lie inside the data.
-std::vector<std::uint8_t> CheckedTokens(std::vector<std::uint8_t> data, std::size_t minSize, std::size_t lengthPos,
-                                        std::uint16_t id) {
+TRecordData CheckedTokens(TRecordData data, std::size_t minSize, std::size_t lengthPos,
+                        std::uint16_t id) {
     data = Checked(std::move(data), minSize, id);
     if (minSize + GetWord(data, lengthPos) > data.size()) Raise(ErrWrongExcelRecord, id);
     return data;
@@ -201,8 +201,8 @@ TShrFmlaRecord::TShrFmlaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
 // ---------------------------------------------------------------------------
 // FORMULA
 
-TFormulaRecord::TFormulaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
-    : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)), FValue(ResultOf(Data)) {
+TFormulaRecord::TFormulaRecord(std::uint16_t id, TRecordData data)
+    : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)) {
     Data[14] |= CalcOnLoad;
 }
 
@@ -217,18 +217,17 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
             Data[6] = ResultBool;
             Data[8] = value.IntValue() ? 1 : 0;
             SetWord(Data, 12, TypedResult);
-            FValue = value;
+            FValue = std::make_unique<TVariant>(value);
             return;
         case TVarType::String:
             Data[6] = ResultText;
             SetWord(Data, 12, TypedResult);
-            FValue = value;
+            FValue = std::make_unique<TVariant>(value);
             return;
         case TVarType::Error:
             Data[6] = ResultError;
             Data[8] = static_cast<std::uint8_t>(value.IntValue());
             SetWord(Data, 12, TypedResult);
-            FValue = ResultOf(Data);
             return;
         default: break;
     }
@@ -236,7 +235,6 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
     double number = value.AsDouble();
     if (value.VarType() == TVarType::Date && dates1904) number -= DatesOf1904;
     SetDouble(Data, 6, number);
-    FValue = TVariant(number);
 }
 
 TFormulaRecord::~TFormulaRecord() = default;
@@ -247,19 +245,36 @@ std::unique_ptr<TBaseRecord> TFormulaRecord::NewOfSameClass(std::uint16_t id, st
 
 void TFormulaRecord::SetFormulaValue(const TVariant& value) {
     CheckCachedValue(value);
-    FValue = value;
+    FValue = std::make_unique<TVariant>(value);
 }
+
+TVariant TFormulaRecord::GetValue() const { return FValue ? *FValue : ResultOf(Data); }
 
 void TFormulaRecord::ClearResult() {
     std::fill(Data.begin() + 6, Data.begin() + 14, 0);
     Data[6] = ResultError;
     SetWord(Data, 12, TypedResult);
     std::fill(Data.begin() + 16, Data.begin() + 20, 0);
-    FValue = {};
+    FValue = std::make_unique<TVariant>();
 }
 
-void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) { FTable = std::move(table); }
-void TFormulaRecord::SetArrayRecord(std::unique_ptr<TArrayRecord> array) { FArray = std::move(array); }
+struct TFormulaRecord::TAttached {
+    std::unique_ptr<TTableRecord> Table;
+    std::unique_ptr<TArrayRecord> Array;
+};
+
+TTableRecord* TFormulaRecord::GetTableRecord() const { return FAttached ? FAttached->Table.get() : nullptr; }
+TArrayRecord* TFormulaRecord::GetArrayRecord() const { return FAttached ? FAttached->Array.get() : nullptr; }
+
+void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) {
+    if (!FAttached) FAttached = std::make_unique<TAttached>();
+    FAttached->Table = std::move(table);
+}
+
+void TFormulaRecord::SetArrayRecord(std::unique_ptr<TArrayRecord> array) {
+    if (!FAttached) FAttached = std::make_unique<TAttached>();
+    FAttached->Array = std::move(array);
+}
 
 bool TFormulaRecord::TakesFollowing(std::uint16_t id) const { return id == xlr_TABLE || id == xlr_ARRAY; }
 
@@ -296,7 +311,7 @@ void TFormulaRecord::MixShared(std::span<const std::uint8_t> shared, std::size_t
     if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size ||
         size + 12 > 0xFFFF)
         Raise(ErrWrongExcelRecord, xlr_SHRFMLA);
-    std::vector<std::uint8_t> mixed(Data.begin(), Data.begin() + 20);
+    TRecordData mixed(Data.begin(), Data.begin() + 20);
     mixed.insert(mixed.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));
     std::swap(Data, mixed);
     try {
@@ -323,8 +338,8 @@ void TFormulaRecord::MoveTokens(int rowPos, int rowCount, int rowOffset, int col
                                 const TSheetInfo& info) {
     UXlsTokenArray_ArrangeInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                             colCount, colOffset, info, true);
-    if (FArray)
-        UXlsTokenArray_ArrangeInsertRowsAndCols(FArray->Data, 14, FArray->TokensEnd(), rowPos, rowCount, rowOffset,
+    if (auto* array = GetArrayRecord())
+        UXlsTokenArray_ArrangeInsertRowsAndCols(array->Data, 14, array->TokensEnd(), rowPos, rowCount, rowOffset,
                                                 colPos, colCount, colOffset, info, true);
 }
 
@@ -334,7 +349,7 @@ void TFormulaRecord::CheckTokens(int rowPos, int rowCount, int rowOffset, int co
     ReportTokens([&] {
         UXlsTokenArray_CheckInsertRowsAndCols(Data, HeaderSize, TokensEnd(), rowPos, rowCount, rowOffset, colPos,
                                               colCount, colOffset, info, true);
-        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
+        if (auto* array = GetArrayRecord()) UXlsTokenArray_CheckNotNested(array->Data, 14, array->TokensEnd());
     });
 }
 
@@ -343,8 +358,8 @@ void TFormulaRecord::CheckArrange(int rowPos, int rowCount, int colPos, int colC
     TBaseRowColRecord::CheckArrange(rowPos, rowCount, colPos, colCount, info);
     CheckTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
-    if (FTable) FTable->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
-    if (FArray) FArray->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* table = GetTableRecord()) table->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* array = GetArrayRecord()) array->CheckInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
 }
 
 void TFormulaRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
@@ -353,28 +368,28 @@ void TFormulaRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colP
     TBaseRowColRecord::ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
     MoveTokens(rowPos, rowCount, 0, colPos, colCount, 0, info);
     if (!MovesOnOwnSheet(info)) return;
-    if (FTable) FTable->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
-    if (FArray) FArray->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* table = GetTableRecord()) table->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    if (auto* array = GetArrayRecord()) array->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
 }
 
 void TFormulaRecord::CheckCopyRowsAndCols(int rowOffset, int colOffset) const {
     CheckTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
-    if (FTable) FTable->CheckCopyRowsAndCols(rowOffset, colOffset);
-    if (FArray) FArray->CheckCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* table = GetTableRecord()) table->CheckCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* array = GetArrayRecord()) array->CheckCopyRowsAndCols(rowOffset, colOffset);
 }
 
 void TFormulaRecord::ArrangeCopyRowsAndCols(int rowOffset, int colOffset) {
     CheckCopyRowsAndCols(rowOffset, colOffset);
     MoveTokens(0, 0, rowOffset, 0, 0, colOffset, TSheetInfo{});
-    if (FTable) FTable->ArrangeCopyRowsAndCols(rowOffset, colOffset);
-    if (FArray) FArray->ArrangeCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* table = GetTableRecord()) table->ArrangeCopyRowsAndCols(rowOffset, colOffset);
+    if (auto* array = GetArrayRecord()) array->ArrangeCopyRowsAndCols(rowOffset, colOffset);
     TBaseRowColRecord::ArrangeCopyRowsAndCols(rowOffset, colOffset);
 }
 
 void TFormulaRecord::CheckInsertSheet(const TSheetInfo& info) const {
     ReportTokens([&] {
         UXlsTokenArray_CheckInsertSheets(Data, HeaderSize, TokensEnd(), info);
-        if (FArray) UXlsTokenArray_CheckNotNested(FArray->Data, 14, FArray->TokensEnd());
+        if (auto* array = GetArrayRecord()) UXlsTokenArray_CheckNotNested(array->Data, 14, array->TokensEnd());
     });
 }
 
@@ -382,19 +397,23 @@ void TFormulaRecord::CheckInsertSheet(const TSheetInfo& info) const {
 void TFormulaRecord::ArrangeInsertSheet(const TSheetInfo& info) {
     CheckInsertSheet(info);
     UXlsTokenArray_ArrangeInsertSheets(Data, HeaderSize, TokensEnd(), info);
-    if (FArray) UXlsTokenArray_ArrangeInsertSheets(FArray->Data, 14, FArray->TokensEnd(), info);
+    if (auto* array = GetArrayRecord()) UXlsTokenArray_ArrangeInsertSheets(array->Data, 14, array->TokensEnd(), info);
 }
 
 // Text results always have their STRING, an empty text too.
 bool TFormulaRecord::HasTextResult() const {
-    return GetWord(Data, 12) == TypedResult && Data[6] == ResultText && !FValue.IsEmpty();
+    return GetWord(Data, 12) == TypedResult && Data[6] == ResultText && !(FValue && FValue->IsEmpty());
+}
+
+std::u16string TFormulaRecord::ResultString() const {
+    const TVariant value = GetValue();
+    return value.VarType() == TVarType::String ? value.Text() : VariantToString(value);
 }
 
 std::int64_t TFormulaRecord::SaveStringRecord(TOle2File* ole) const {
     if (!HasTextResult()) return 0;
     TStringLayout layout;
-    const std::u16string text = FValue.VarType() == TVarType::String ? FValue.Text() : VariantToString(FValue);
-    TExcelString(2, false, text).AppendTo(layout.Bytes, true);
+    TExcelString(2, false, ResultString()).AppendTo(layout.Bytes, true);
     if (ole) {
         const std::size_t first = std::min(layout.Bytes.size(), StringFirstPiece);
         ole->WriteHeader(xlr_STRING, static_cast<std::uint16_t>(first));
@@ -411,13 +430,15 @@ std::int64_t TFormulaRecord::SaveStringRecord(TOle2File* ole) const {
 
 void TFormulaRecord::SaveToStream(TOle2File& ole) const {
     TCellRecord::SaveToStream(ole);
-    if (FArray) FArray->SaveToStream(ole);
-    if (FTable) FTable->SaveToStream(ole);
+    if (auto* array = GetArrayRecord()) array->SaveToStream(ole);
+    if (auto* table = GetTableRecord()) table->SaveToStream(ole);
     SaveStringRecord(&ole);
 }
 
 std::int64_t TFormulaRecord::TotalSize() const {
-    return TCellRecord::TotalSize() + (FArray ? FArray->TotalSize() : 0) + (FTable ? FTable->TotalSize() : 0) +
+    const auto* array = GetArrayRecord();
+    const auto* table = GetTableRecord();
+    return TCellRecord::TotalSize() + (array ? array->TotalSize() : 0) + (table ? table->TotalSize() : 0) +
            SaveStringRecord(nullptr);
 }
 
@@ -425,12 +446,13 @@ std::int64_t TFormulaRecord::TotalSizeNoHeaders() const {
     std::int64_t strings = 0;
     if (HasTextResult()) {
         TStringLayout layout;
-        TExcelString(2, false, FValue.VarType() == TVarType::String ? FValue.Text() : VariantToString(FValue))
-            .AppendTo(layout.Bytes, true);
+        TExcelString(2, false, ResultString()).AppendTo(layout.Bytes, true);
         strings = layout.Size() - 4 * static_cast<std::int64_t>(layout.Pieces());
     }
-    return TCellRecord::TotalSizeNoHeaders() + (FArray ? FArray->TotalSizeNoHeaders() : 0) +
-           (FTable ? FTable->TotalSizeNoHeaders() : 0) + strings;
+    const auto* array = GetArrayRecord();
+    const auto* table = GetTableRecord();
+    return TCellRecord::TotalSizeNoHeaders() + (array ? array->TotalSizeNoHeaders() : 0) +
+           (table ? table->TotalSizeNoHeaders() : 0) + strings;
 }
 
 // Saving with cleared results changes the record: the sheet is saved from
@@ -443,8 +465,10 @@ std::int64_t TFormulaRecord::FixTotalSize(bool clearResults) const {
 std::unique_ptr<TBaseRecord> TFormulaRecord::DoCopyTo() const {
     auto copy = TCellRecord::DoCopyTo();
     auto* formula = static_cast<TFormulaRecord*>(copy.get());
-    if (FTable) formula->FTable.reset(static_cast<TTableRecord*>(FTable->CopyTo().release()));
-    if (FArray) formula->FArray.reset(static_cast<TArrayRecord*>(FArray->CopyTo().release()));
+    if (const auto* table = GetTableRecord())
+        formula->SetTableRecord(std::unique_ptr<TTableRecord>(static_cast<TTableRecord*>(table->CopyTo().release())));
+    if (const auto* array = GetArrayRecord())
+        formula->SetArrayRecord(std::unique_ptr<TArrayRecord>(static_cast<TArrayRecord*>(array->CopyTo().release())));
     formula->ClearResult();
     return copy;
 }

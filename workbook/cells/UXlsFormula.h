@@ -99,7 +99,7 @@ public:
 
     // Shorter than 22 bytes, or tokens past the data: invalid. The formula
     // is marked to be calculated on load.
-    TFormulaRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TFormulaRecord(std::uint16_t id, TRecordData data);
     // A new formula of dataSize zero bytes whose result is value (a date
     // 1462 days lower on a 1904 workbook; an error value by its code). A
     // number that is not finite:
@@ -109,7 +109,7 @@ public:
                    const TVariant& value, bool dates1904);
     ~TFormulaRecord() override;
 
-    TVariant GetValue() const override { return FValue; }
+    TVariant GetValue() const override;
     // The text of the STRING record that follows a text result; a text
     // over 65535 characters is refused.
     void SetFormulaValue(const TVariant& value);
@@ -118,8 +118,8 @@ public:
     std::uint16_t GetOptions() const { return GetWord(Data, 14); }
     std::size_t TokensEnd() const { return HeaderSize + GetWord(Data, 20); }
 
-    TTableRecord* GetTableRecord() const { return FTable.get(); }
-    TArrayRecord* GetArrayRecord() const { return FArray.get(); }
+    TTableRecord* GetTableRecord() const;
+    TArrayRecord* GetArrayRecord() const;
     void SetTableRecord(std::unique_ptr<TTableRecord> table);
     void SetArrayRecord(std::unique_ptr<TArrayRecord> array);
     bool TakesFollowing(std::uint16_t id) const override;
@@ -167,15 +167,21 @@ protected:
 
 private:
     bool HasTextResult() const;
+    // The text of the STRING record behind a text result.
+    std::u16string ResultString() const;
     void MoveTokens(int rowPos, int rowCount, int rowOffset, int colPos, int colCount, int colOffset,
                     const TSheetInfo& info);
     // Runs a token call, turning its token failure into this cell's message.
     template <class Call>
     void ReportTokens(Call call) const;
 
-    TVariant FValue;
-    std::unique_ptr<TTableRecord> FTable;
-    std::unique_ptr<TArrayRecord> FArray;
+    // None while the value is what the result bytes say (numbers, booleans,
+    // errors as loaded): most formulas keep no variant of their own.
+    std::unique_ptr<TVariant> FValue;
+    // The ARRAY and TABLE records, in a part of their own: few formulas
+    // have either.
+    struct TAttached;
+    std::unique_ptr<TAttached> FAttached;
 };
 
 // Sheet index -> ... : the external references' lookup.

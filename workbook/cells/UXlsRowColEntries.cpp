@@ -107,10 +107,15 @@ bool TBaseRowColList::FindColumn(const TBaseRowColRecordList& list, int col, std
     return const_cast<TBaseRowColRecordList&>(list).Find(col, index);
 }
 
-void TBaseRowColList::AddRecord(std::unique_ptr<TBaseRowColRecord> record) {
+void TBaseRowColList::AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected) {
     auto& list = RowList(record->GetRow());
-    std::size_t index;
-    FindColumn(list, record->GetColumn() + 1, index);  // behind a cell of the same column: file order
+    std::size_t index = list.Count();
+    if (index == 0) list.Reserve(expected);
+    // Files keep a row's cells in column order: the cell mostly goes last.
+    // Else behind a cell of the same column: file order (an unsorted list
+    // sorts stably, so a cell put last stays behind its equals too).
+    if (index > 0 && list.GetItems(index - 1)->GetColumn() > record->GetColumn())
+        FindColumn(list, record->GetColumn() + 1, index);
     list.Insert(index, std::move(record));
 }
 
@@ -421,7 +426,7 @@ std::u16string TCellList::GetFormula(int row, int col) const {
 namespace {
 // The formula at the cell, which must carry the record asked for.
 template <class Get>
-const std::vector<std::uint8_t>& AttachedData(const TCellList& cells, int row, int col, Get get) {
+const TRecordData& AttachedData(const TCellList& cells, int row, int col, Get get) {
     if (row < 0 || static_cast<std::size_t>(row) >= cells.Count()) Raise(ErrInvalidRow, row);
     if (col < 0 || col > MaxSheetCol) Raise(ErrInvalidCol, col);
     const auto* formula = dynamic_cast<const TFormulaRecord*>(cells.FindCell(row, col));
@@ -441,15 +446,16 @@ void ForEachFormula(const TCellList& cells, Visit visit) {
 }
 }  // namespace
 
-const std::vector<std::uint8_t>& TCellList::ArrayFormula(int row, int col) const {
+const TRecordData& TCellList::ArrayFormula(int row, int col) const {
     return AttachedData(*this, row, col, [](const TFormulaRecord& f) -> const TBaseRecord* { return f.GetArrayRecord(); });
 }
 
-const std::vector<std::uint8_t>& TCellList::TableFormula(int row, int col) const {
+const TRecordData& TCellList::TableFormula(int row, int col) const {
     return AttachedData(*this, row, col, [](const TFormulaRecord& f) -> const TBaseRecord* { return f.GetTableRecord(); });
 }
 
 void TCellList::FixFormulas(TShrFmlaRecordList& shared) {
+    if (shared.Count() == 0) return;  // no formula could take any tokens
     ForEachFormula(*this, [&](TCellRecordList& list, TFormulaRecord& formula) {
         list.Resize(formula, [&] { shared.Expand(formula); });
     });
@@ -541,7 +547,16 @@ void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
         auto& label = static_cast<TLabelSSTRecord&>(*cell);
         if (!label.HasEntry() && FCells.SST()) label.AttachToSST(*FCells.SST());
     }
-    FCells.AddRecord(std::move(cell));
+    // The row's span, as its ROW record gives it, is room enough for most
+    // rows; a span from a damaged file is at most a whole row.
+    const int row = cell->GetRow();
+    std::size_t expected = 0;
+    if (FRows.HasRow(row) && !FCells.HasRecords(row)) {
+        const TRowRecord& rowRecord = *FRows.GetItems(static_cast<std::size_t>(row));
+        const int first = rowRecord.GetMinCol(), last = std::min<int>(rowRecord.GetMaxCol(), MaxSheetCol + 1);
+        if (last > first) expected = static_cast<std::size_t>(last - first);
+    }
+    FCells.AddRecord(std::move(cell), expected);
 }
 
 void TCells::AddMultipleCells(TMultipleValueRecord& record) {

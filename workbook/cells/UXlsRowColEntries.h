@@ -66,8 +66,9 @@ public:
     void SetItems(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list);
     void Add(std::unique_ptr<TBaseRowColRecordList> list) { DoAdd(std::move(list)); }
     void Insert(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list);
-    // At its row, after any record of the same column already there.
-    void AddRecord(std::unique_ptr<TBaseRowColRecord> record);
+    // At its row, after any record of the same column already there; a new
+    // row list makes room for the expected count of records.
+    void AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected = 0);
     void Clear() { DoClear(); }
     bool HasRecords(int row) const;
 
@@ -140,8 +141,8 @@ public:
     std::u16string GetFormula(int row, int col) const;
     // The data of the ARRAY or TABLE of the formula at the cell; the row is
     // checked against the rows of the list.
-    const std::vector<std::uint8_t>& ArrayFormula(int row, int col) const;
-    const std::vector<std::uint8_t>& TableFormula(int row, int col) const;
+    const TRecordData& ArrayFormula(int row, int col) const;
+    const TRecordData& TableFormula(int row, int col) const;
     // After loading: formulas that point at one of the sheet's shared
     // formulas take its tokens.
     void FixFormulas(TShrFmlaRecordList& shared);

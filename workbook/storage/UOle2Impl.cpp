@@ -117,6 +117,7 @@ public:
         const std::size_t bytes = std::size_t{run} * FOwner.FSectorSize;
         if (FData.size() < bytes) FData.resize(bytes);
         FCount = 0;
+        FOwner.FWindowLeft = 0;
         ReadAt(*FOwner.FStream, FOwner.SectToStPos(sector), FData.data(), bytes);
         FFirst = sector;
         FCount = run;
@@ -285,6 +286,7 @@ void TOle2File::CheckReadable() const {
 void TOle2File::SelectStream(std::u16string_view name) {
     if (FWriteMode || FFinished) Raise(ErrInvalidStream, name);
     FSelected = false;
+    FWindowLeft = 0;
     FSelectedChain.clear();
     const std::int64_t index = FindDir(name);
     if (index < 0) Raise(ErrFileIsNotXLS, "");
@@ -304,6 +306,13 @@ void TOle2File::SelectStream(std::u16string_view name) {
 }
 
 void TOle2File::ReadMem(void* buffer, std::int64_t count) {
+    if (count > 0 && count <= FWindowLeft && !FWriteMode && !FFinished) {
+        std::memcpy(buffer, FWindow, static_cast<std::size_t>(count));
+        FWindow += count;
+        FWindowLeft -= count;
+        FPosition += count;
+        return;
+    }
     CheckReadable();
     auto* out = static_cast<std::uint8_t*>(buffer);
     if (!FSelected) {
@@ -331,6 +340,10 @@ void TOle2File::ReadMem(void* buffer, std::int64_t count) {
         out += run;
         count -= run;
         FPosition += run;
+        if (!FSelectedMini) {
+            FWindow = data + run;
+            FWindowLeft = std::min<std::int64_t>(unit - offset - run, size - FPosition);
+        }
     }
 }
 

@@ -148,6 +148,10 @@ private:
     bool FSelectedMini = false;
     std::vector<std::uint32_t> FSelectedChain;
     std::int64_t FPosition = 0;
+    // The bytes of the held sector from the read position on, while they
+    // stay held: most reads are a few bytes that need no lookup.
+    const std::uint8_t* FWindow = nullptr;
+    std::int64_t FWindowLeft = 0;
 
     // Write mode.
     bool FWriteMode = false;

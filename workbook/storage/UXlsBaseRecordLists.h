@@ -13,6 +13,11 @@ class TGutsRecord;
 
 class TBaseRecordList : public TBaseList<TBaseRecord> {
 public:
+    // A sheet makes one list per row of cells: the lists live in the record
+    // pools too.
+    static void* operator new(std::size_t size) { return AllocateRecord(size); }
+    static void operator delete(void* list, std::size_t size) noexcept { FreeRecord(list, size); }
+
     // Every record added counts its current size; a record whose size
     // changes inside the list must report the change with AdaptSize.
     void Add(std::unique_ptr<TBaseRecord> record);

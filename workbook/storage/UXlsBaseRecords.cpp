@@ -21,7 +21,7 @@ void ForEachLink(const TBaseRecord& record, Visit visit) {
 // ---------------------------------------------------------------------------
 // TBaseRecord
 
-TBaseRecord::TBaseRecord(std::uint16_t id, std::vector<std::uint8_t> data) : Id(id), Data(std::move(data)) {
+TBaseRecord::TBaseRecord(std::uint16_t id, TRecordData data) : Id(id), Data(std::move(data)) {
     Assert(Data.size() <= 0xFFFF, "UXlsBaseRecords", "record data longer than 65535 bytes");
 }
 
@@ -108,7 +108,7 @@ std::unique_ptr<TBaseRecord> TSubListRecord::NewOfSameClass(std::uint16_t, std::
 // ---------------------------------------------------------------------------
 // Row and column records
 
-TBaseRowColRecord::TBaseRowColRecord(std::uint16_t id, std::vector<std::uint8_t> data)
+TBaseRowColRecord::TBaseRowColRecord(std::uint16_t id, TRecordData data)
     : TBaseRecord(id, std::move(data)) {
     CheckSize();
 }
@@ -174,14 +174,14 @@ std::unique_ptr<TBaseRecord> TCellRecord::NewOfSameClass(std::uint16_t id, std::
 }
 
 namespace {
-std::vector<std::uint8_t> CheckedRowData(std::vector<std::uint8_t> data) {
+TRecordData CheckedRowData(TRecordData data) {
     if (data.size() < TRowRecord::Size) Raise(ErrWrongExcelRecord, xlr_ROW);
     data[8] = data[9] = 0;
     return data;
 }
 
-std::vector<std::uint8_t> NewRowData(std::uint16_t row) {
-    std::vector<std::uint8_t> data(TRowRecord::Size, 0);
+TRecordData NewRowData(std::uint16_t row) {
+    TRecordData data(TRowRecord::Size, 0);
     SetWord(data, 0, row);
     SetWord(data, 6, 255);
     data[13] = 1;
@@ -190,7 +190,7 @@ std::vector<std::uint8_t> NewRowData(std::uint16_t row) {
 }
 }  // namespace
 
-TRowRecord::TRowRecord(std::uint16_t id, std::vector<std::uint8_t> data)
+TRowRecord::TRowRecord(std::uint16_t id, TRecordData data)
     : TBaseRowColRecord(id, CheckedRowData(std::move(data))) {}
 
 TRowRecord::TRowRecord(std::uint16_t row) : TBaseRowColRecord(xlr_ROW, NewRowData(row)) {}

@@ -10,6 +10,8 @@
 #include "workbook/storage/UKmrFormats.h"
 #include "workbook/storage/UKmrVariant.h"
 #include "workbook/storage/UOle2Impl.h"
+#include "workbook/storage/UXlsRecordData.h"
+#include "workbook/storage/UXlsRecordPool.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace kalmira {
@@ -34,13 +36,17 @@ enum TRecordKind : unsigned {
 class TBaseRecord {
 public:
     // The virtual constructor's work: the record takes the data.
-    TBaseRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TBaseRecord(std::uint16_t id, TRecordData data);
     virtual ~TBaseRecord();
     TBaseRecord(const TBaseRecord&) = delete;
     TBaseRecord& operator=(const TBaseRecord&) = delete;
 
+    // Every record class, the cells above all, lives in the record pools.
+    static void* operator new(std::size_t size) { return AllocateRecord(size); }
+    static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, size); }
+
     std::uint16_t Id;
-    std::vector<std::uint8_t> Data;
+    TRecordData Data;
     std::unique_ptr<TContinueRecord> Continue;
 
     std::uint16_t DataSize() const { return static_cast<std::uint16_t>(Data.size()); }
@@ -147,7 +153,7 @@ int CopiedBlockSize(int first, int last, int copies, int dest, int max);
 class TBaseRowColRecord : public TBaseRecord {
 public:
     // Fewer than 4 data bytes: "Record with ID 0x%x is invalid".
-    TBaseRowColRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TBaseRowColRecord(std::uint16_t id, TRecordData data);
 
     std::uint16_t GetRow() const { return GetWord(Data, 0); }
     std::uint16_t GetColumn() const { return GetWord(Data, 2); }
@@ -203,7 +209,7 @@ class TRowRecord : public TBaseRowColRecord {
 public:
     static constexpr std::size_t Size = 16;
     // A loaded ROW: refused below 16 bytes; its reserved bytes 8-9 zeroed.
-    TRowRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TRowRecord(std::uint16_t id, TRecordData data);
     // A new row: height 255, XF 15, not formatted.
     explicit TRowRecord(std::uint16_t row);
 

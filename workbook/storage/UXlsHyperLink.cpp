@@ -93,7 +93,7 @@ private:
 
 class TLinkWriter {
 public:
-    explicit TLinkWriter(std::vector<std::uint8_t>& data) : FData(data) {}
+    explicit TLinkWriter(TRecordData& data) : FData(data) {}
 
     void Word(std::uint16_t value) { FData.insert(FData.end(), {Lo(value), Lo(value >> 8)}); }
     void Long(std::uint32_t value) {
@@ -119,7 +119,7 @@ public:
 
 private:
     static std::uint8_t Lo(unsigned value) { return static_cast<std::uint8_t>(value & 0xFF); }
-    std::vector<std::uint8_t>& FData;
+    TRecordData& FData;
 };
 
 bool HasWideChar(std::u16string_view text) {
@@ -297,7 +297,7 @@ THyperLink THLinkRecord::GetProperties() const {
 // The new data is laid out whole before anything changes.
 void THLinkRecord::SetProperties(const THyperLink& link) {
     if (TipHeaderSize + (link.Hint.size() + 1) * 2 > MaxRecordDataSize) Raise(ErrInvalidStringRecord);
-    std::vector<std::uint8_t> data(Data.begin(), Data.begin() + HeaderSize);
+    TRecordData data(Data.begin(), Data.begin() + HeaderSize);
     TLinkWriter out(data);
     std::uint32_t flags = 0;
     if (!link.Description.empty()) {

@@ -167,9 +167,9 @@ TRichString TSST::GetText(std::size_t offset) const {
     const TStrParts s = Parts(GetEntry(offset));
     TRichString out;
     if (s.Wide) {
-        out.Value.reserve(s.Chars.size() / 2);
-        for (std::size_t i = 0; i + 1 < s.Chars.size(); i += 2)
-            out.Value.push_back(static_cast<char16_t>(s.Chars[i] | s.Chars[i + 1] << 8));
+        out.Value.resize(s.Chars.size() / 2);
+        for (std::size_t i = 0; i < out.Value.size(); ++i)
+            out.Value[i] = static_cast<char16_t>(s.Chars[2 * i] | s.Chars[2 * i + 1] << 8);
     } else {
         out.Value.assign(s.Chars.begin(), s.Chars.end());
     }
@@ -184,19 +184,33 @@ void TSST::Release(std::size_t offset) {
     if (count > 0) SetLongWord(FPool, offset, count - 1);
 }
 
-bool TSST::Less(std::size_t a, std::size_t b) const {
-    const auto x = GetEntry(a), y = GetEntry(b);
+namespace {
+// Entry order: the shorter encoded string first, then byte by byte.
+bool LessBytes(std::span<const std::uint8_t> x, std::span<const std::uint8_t> y) {
     if (x.size() != y.size()) return x.size() < y.size();
     return std::memcmp(x.data(), y.data(), x.size()) < 0;
 }
+}  // namespace
+
+bool TSST::Less(std::size_t a, std::size_t b) const { return LessBytes(GetEntry(a), GetEntry(b)); }
 
 bool TSST::Equal(std::size_t a, std::size_t b) const {
     const auto x = GetEntry(a), y = GetEntry(b);
     return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size()) == 0;
 }
 
+// Each entry's bytes are found once, not at every comparison; the order
+// is Less's.
 void TSST::Sort() {
-    std::sort(FList.begin(), FList.end(), [this](std::size_t a, std::size_t b) { return Less(a, b); });
+    struct TKeyed {
+        std::span<const std::uint8_t> Bytes;
+        std::size_t Offset;
+    };
+    std::vector<TKeyed> keyed;
+    keyed.reserve(FList.size());
+    for (const std::size_t offset : FList) keyed.push_back({GetEntry(offset), offset});
+    std::sort(keyed.begin(), keyed.end(), [](const TKeyed& a, const TKeyed& b) { return LessBytes(a.Bytes, b.Bytes); });
+    for (std::size_t i = 0; i < keyed.size(); ++i) FList[i] = keyed[i].Offset;
     FSorted = true;
 }
 

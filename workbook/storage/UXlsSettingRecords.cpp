@@ -50,7 +50,7 @@ void SetDouble(std::span<std::uint8_t> data, std::size_t pos, double value) {
     SetLongWord(data, pos + 4, static_cast<std::uint32_t>(bits >> 32));
 }
 
-void SetBitOfWord(std::vector<std::uint8_t>& data, std::size_t pos, std::uint16_t mask, bool value) {
+void SetBitOfWord(std::span<std::uint8_t> data, std::size_t pos, std::uint16_t mask, bool value) {
     const std::uint16_t word = GetWord(data, pos);
     SetWord(data, pos, static_cast<std::uint16_t>(value ? word | mask : word & ~mask));
 }
@@ -59,7 +59,7 @@ std::uint16_t Clamp(int value, int low, int high) { return static_cast<std::uint
 
 // Saving may mend a field that other programs refuse. The record objects
 // are never const themselves; only the saving interface is.
-std::vector<std::uint8_t>& MendableData(const TBaseRecord& record) {
+TRecordData& MendableData(const TBaseRecord& record) {
     return const_cast<TBaseRecord&>(record).Data;
 }
 

@@ -130,7 +130,7 @@ public:
 class TDimensionsRecord : public TRecordOf<TDimensionsRecord> {
 public:
     using TRecordOf::TRecordOf;
-    const std::vector<std::uint8_t>& Dim() const { return Data; }
+    const TRecordData& Dim() const { return Data; }
 };
 
 // HEADER and FOOTER: the data is one string with a 2-byte count; no data

@@ -17,7 +17,7 @@ namespace {
 
 // A formula is kept as a plain cell (row, column, XF, the rest as read)
 // until the formula classes are registered; it needs the XF's 6 bytes.
-std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, std::vector<std::uint8_t> data) {
+std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, TRecordData data) {
     if (data.size() < 6) Raise(ErrWrongExcelRecord, id);
     return std::make_unique<TCellRecord>(id, std::move(data));
 }
@@ -57,8 +57,8 @@ std::array<TRecordMaker, 0x10000>& Registry() {
     return table;
 }
 
-std::vector<std::uint8_t> ReadData(TOle2File& ole, std::uint16_t size) {
-    std::vector<std::uint8_t> data(size);
+TRecordData ReadData(TOle2File& ole, std::uint16_t size) {
+    auto data = TRecordData::ForOverwrite(size);
     ole.ReadMem(data.data(), size);
     return data;
 }

@@ -20,10 +20,10 @@ inline constexpr std::uint16_t xlr_ARRAY = 0x221;
 inline constexpr std::uint16_t xlr_TABLE = 0x236;
 inline constexpr std::uint16_t xlr_SHRFMLA = 0x4BC;
 
-using TRecordMaker = std::unique_ptr<TBaseRecord> (*)(std::uint16_t id, std::vector<std::uint8_t> data);
+using TRecordMaker = std::unique_ptr<TBaseRecord> (*)(std::uint16_t id, TRecordData data);
 
 template <class T>
-std::unique_ptr<TBaseRecord> MakeRecord(std::uint16_t id, std::vector<std::uint8_t> data) {
+std::unique_ptr<TBaseRecord> MakeRecord(std::uint16_t id, TRecordData data) {
     return std::make_unique<T>(id, std::move(data));
 }
 

@@ -23,6 +23,7 @@ public:
 
     std::size_t Count() const { return FList.size(); }
     T* Items(std::size_t index) const { return FList.at(index).get(); }
+    void Reserve(std::size_t count) { FList.reserve(count); }
 
 protected:
     std::unique_ptr<T>& Slot(std::size_t index) {

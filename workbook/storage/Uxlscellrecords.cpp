@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <typeinfo>
 
 #include "workbook/storage/UKmrMessages.h"
@@ -18,7 +19,7 @@ struct TErrorCode {
 constexpr TErrorCode ErrorCodes[] = {{0, xlerr_Null}, {7, xlerr_Div0}, {15, xlerr_Value}, {23, xlerr_Ref},
                                      {29, xlerr_Name}, {36, xlerr_Num},  {42, xlerr_NA}};
 
-std::vector<std::uint8_t> Checked(std::vector<std::uint8_t> data, std::size_t size, std::uint16_t id) {
+TRecordData Checked(TRecordData data, std::size_t size, std::uint16_t id) {
     if (data.size() < size) Raise(ErrWrongExcelRecord, id);
     return data;
 }
@@ -98,12 +99,12 @@ std::optional<std::uint8_t> ErrorCodeOf(std::u16string_view text) {
 // ---------------------------------------------------------------------------
 // Cells that join
 
-TMulCellRecord::TMulCellRecord(std::uint16_t id, std::vector<std::uint8_t> data, std::size_t layoutSize)
-    : TCellRecord(id, Checked(std::move(data), layoutSize, id)), FLayoutSize(layoutSize) {}
+TMulCellRecord::TMulCellRecord(std::uint16_t id, TRecordData data, std::size_t layoutSize)
+    : TCellRecord(id, Checked(std::move(data), layoutSize, id)) {}
 
 TMulCellRecord::TMulCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf,
                                std::size_t layoutSize)
-    : TCellRecord(id, row, col, xf, layoutSize), FLayoutSize(layoutSize) {}
+    : TCellRecord(id, row, col, xf, layoutSize) {}
 
 bool TMulCellRecord::CanJoinNext(const TCellRecord* next, int maxColumn) const {
     if (!next || typeid(*next) != typeid(*this) || !Joinable()) return false;
@@ -143,7 +144,7 @@ std::unique_ptr<TBaseRecord> TRKRecord::NewOfSameClass(std::uint16_t id, std::ve
 // ---------------------------------------------------------------------------
 // Booleans, errors, numbers
 
-TBoolErrRecord::TBoolErrRecord(std::uint16_t id, std::vector<std::uint8_t> data)
+TBoolErrRecord::TBoolErrRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, Checked(std::move(data), Size, id)) {}
 
 TVariant TBoolErrRecord::GetValue() const {
@@ -172,7 +173,7 @@ std::unique_ptr<TBaseRecord> TBoolErrRecord::NewOfSameClass(std::uint16_t id, st
     return std::make_unique<TBoolErrRecord>(id, std::move(data));
 }
 
-TNumberRecord::TNumberRecord(std::uint16_t id, std::vector<std::uint8_t> data)
+TNumberRecord::TNumberRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, Checked(std::move(data), Size, id)) {}
 
 TVariant TNumberRecord::GetValue() const {
@@ -193,37 +194,37 @@ std::unique_ptr<TBaseRecord> TNumberRecord::NewOfSameClass(std::uint16_t id, std
 // ---------------------------------------------------------------------------
 // Labels
 
-TLabelSSTRecord::TLabelSSTRecord(std::uint16_t id, std::vector<std::uint8_t> data)
+TLabelSSTRecord::TLabelSSTRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, Checked(std::move(data), Size, id)) {}
 
 TLabelSSTRecord::TLabelSSTRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf, TSST* sst)
     : TCellRecord(xlr_LABELSST, row, col, xf, Size), FSST(sst) {}
 
 TLabelSSTRecord::~TLabelSSTRecord() {
-    if (FSST && FEntry) FSST->Release(*FEntry);
+    if (FSST && HasEntry()) FSST->Release(FEntry);
 }
 
 void TLabelSSTRecord::AttachToSST(TSST& sst) {
     const std::uint32_t index = GetLongWord(Data, 6);
     if (index >= sst.Count()) Raise(ErrExcelInvalid);
-    if (FSST && FEntry) FSST->Release(*FEntry);
+    if (FSST && HasEntry()) FSST->Release(FEntry);
     FSST = &sst;
     FEntry = sst.Offset(index);
-    sst.AddRef(*FEntry);
+    sst.AddRef(FEntry);
 }
 
 // The new entry is taken before the old one is let go, so setting the
 // same text again keeps its count.
 void TLabelSSTRecord::Point(std::size_t entry) {
-    if (FEntry) FSST->Release(*FEntry);
+    if (HasEntry()) FSST->Release(FEntry);
     FEntry = entry;
 }
 
 std::u16string TLabelSSTRecord::GetAsString() const { return GetAsRichString().Value; }
 
 TRichString TLabelSSTRecord::GetAsRichString() const {
-    if (!FSST || !FEntry) return {};
-    return FSST->GetText(*FEntry);
+    if (!FSST || !HasEntry()) return {};
+    return FSST->GetText(FEntry);
 }
 
 void TLabelSSTRecord::SetAsString(std::u16string_view text) { SetAsRichString({std::u16string(text), {}}); }
@@ -239,13 +240,13 @@ TVariant TLabelSSTRecord::GetValue() const { return TVariant(GetAsString()); }
 void TLabelSSTRecord::SetValue(const TVariant& value) { SetAsString(VariantToString(value)); }
 
 void TLabelSSTRecord::SaveToStream(TOle2File& ole) const {
-    if (!FSST || !FEntry) {
+    if (!FSST || !HasEntry()) {
         TCellRecord::SaveToStream(ole);
         return;
     }
     ole.WriteHeader(Id, DataSize());
     ole.WriteMem(Data.data(), 6);
-    ole.Write32(FSST->SSTIndex(*FEntry));
+    ole.Write32(FSST->SSTIndex(FEntry));
     if (Data.size() > Size) ole.WriteMem(Data.data() + Size, Data.size() - Size);
     if (Continue) Continue->SaveToStream(ole);
 }
@@ -254,7 +255,7 @@ std::unique_ptr<TBaseRecord> TLabelSSTRecord::NewOfSameClass(std::uint16_t id, s
     auto copy = std::make_unique<TLabelSSTRecord>(id, std::move(data));
     copy->FSST = FSST;
     copy->FEntry = FEntry;
-    if (FSST && FEntry) FSST->AddRef(*FEntry);
+    if (FSST && HasEntry()) FSST->AddRef(FEntry);
     return copy;
 }
 
@@ -285,7 +286,7 @@ std::unique_ptr<TBaseRecord> TRStringRecord::NewOfSameClass(std::uint16_t id, st
 // ---------------------------------------------------------------------------
 // MULRK, MULBLANK
 
-TMultipleValueRecord::TMultipleValueRecord(std::uint16_t id, std::vector<std::uint8_t> data, std::size_t cellSize)
+TMultipleValueRecord::TMultipleValueRecord(std::uint16_t id, TRecordData data, std::size_t cellSize)
     : TBaseRecord(id, Checked(std::move(data), 4, id)), FCellSize(cellSize) {
     // A cell counts when at least one byte (of the last column) follows it,
     // as Eof sees it.
@@ -298,15 +299,15 @@ bool TMultipleValueRecord::Eof() const { return (FExtracted + 1) * FCellSize + 4
 std::unique_ptr<TCellRecord> TMultipleValueRecord::ExtractOneRecord() {
     Assert(!Eof(), "Uxlscellrecords", "no cell left in the multiple-value record");
     const std::size_t at = 4 + FExtracted * FCellSize;
-    std::vector<std::uint8_t> data(Data.begin(), Data.begin() + 4);
-    data.insert(data.end(), Data.begin() + static_cast<std::ptrdiff_t>(at),
-                Data.begin() + static_cast<std::ptrdiff_t>(at + FCellSize));
+    auto data = TRecordData::ForOverwrite(4 + FCellSize);
+    std::memcpy(data.data(), Data.data(), 4);
+    std::memcpy(data.data() + 4, Data.data() + at, FCellSize);
     SetWord(data, 2, static_cast<std::uint16_t>(GetWord(Data, 2) + FExtracted));
     ++FExtracted;
     return MakeCell(std::move(data));
 }
 
-std::unique_ptr<TCellRecord> TMulRKRecord::MakeCell(std::vector<std::uint8_t> data) const {
+std::unique_ptr<TCellRecord> TMulRKRecord::MakeCell(TRecordData data) const {
     return std::make_unique<TRKRecord>(xlr_RK, std::move(data));
 }
 
@@ -314,7 +315,7 @@ std::unique_ptr<TBaseRecord> TMulRKRecord::NewOfSameClass(std::uint16_t id, std:
     return std::make_unique<TMulRKRecord>(id, std::move(data));
 }
 
-std::unique_ptr<TCellRecord> TMulBlankRecord::MakeCell(std::vector<std::uint8_t> data) const {
+std::unique_ptr<TCellRecord> TMulBlankRecord::MakeCell(TRecordData data) const {
     return std::make_unique<TBlankRecord>(xlr_BLANK, std::move(data));
 }
 

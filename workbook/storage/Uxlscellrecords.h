@@ -55,31 +55,34 @@ public:
     std::int64_t TotalSizeLast() const override { return static_cast<std::int64_t>(PartSize()) + 2; }
 
 protected:
-    TMulCellRecord(std::uint16_t id, std::vector<std::uint8_t> data, std::size_t layoutSize);
+    TMulCellRecord(std::uint16_t id, TRecordData data, std::size_t layoutSize);
     TMulCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::size_t layoutSize);
     virtual std::uint16_t MulId() const = 0;
-    std::size_t PartSize() const { return FLayoutSize - 4; }
+    // The data size of the class's own layout (kept by the class, not in
+    // every cell).
+    virtual std::size_t LayoutSize() const = 0;
+    std::size_t PartSize() const { return LayoutSize() - 4; }
 
 private:
-    bool Joinable() const { return Data.size() == FLayoutSize && !Continue; }
-    std::size_t FLayoutSize;
+    bool Joinable() const { return Data.size() == LayoutSize() && !Continue; }
 };
 
 class TBlankRecord : public TMulCellRecord {
 public:
     static constexpr std::size_t Size = 6;
-    TBlankRecord(std::uint16_t id, std::vector<std::uint8_t> data) : TMulCellRecord(id, std::move(data), Size) {}
+    TBlankRecord(std::uint16_t id, TRecordData data) : TMulCellRecord(id, std::move(data), Size) {}
     TBlankRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf) : TMulCellRecord(xlr_BLANK, row, col, xf, Size) {}
 
 protected:
     std::uint16_t MulId() const override { return xlr_MULBLANK; }
+    std::size_t LayoutSize() const override { return Size; }
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
 class TRKRecord : public TMulCellRecord {
 public:
     static constexpr std::size_t Size = 10;
-    TRKRecord(std::uint16_t id, std::vector<std::uint8_t> data) : TMulCellRecord(id, std::move(data), Size) {}
+    TRKRecord(std::uint16_t id, TRecordData data) : TMulCellRecord(id, std::move(data), Size) {}
     TRKRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf) : TMulCellRecord(xlr_RK, row, col, xf, Size) {}
 
     std::uint32_t GetRK() const { return GetLongWord(Data, 6); }
@@ -89,6 +92,7 @@ public:
 
 protected:
     std::uint16_t MulId() const override { return xlr_MULRK; }
+    std::size_t LayoutSize() const override { return Size; }
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
@@ -96,7 +100,7 @@ protected:
 class TBoolErrRecord : public TCellRecord {
 public:
     static constexpr std::size_t Size = 8;
-    TBoolErrRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TBoolErrRecord(std::uint16_t id, TRecordData data);
     TBoolErrRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf) : TCellRecord(xlr_BOOLERR, row, col, xf, Size) {}
 
     TVariant GetValue() const override;
@@ -111,7 +115,7 @@ protected:
 class TNumberRecord : public TCellRecord {
 public:
     static constexpr std::size_t Size = 14;
-    TNumberRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TNumberRecord(std::uint16_t id, TRecordData data);
     TNumberRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf) : TCellRecord(xlr_NUMBER, row, col, xf, Size) {}
 
     TVariant GetValue() const override;
@@ -128,7 +132,7 @@ protected:
 class TLabelSSTRecord : public TCellRecord {
 public:
     static constexpr std::size_t Size = 10;
-    TLabelSSTRecord(std::uint16_t id, std::vector<std::uint8_t> data);
+    TLabelSSTRecord(std::uint16_t id, TRecordData data);
     // A new label with no entry yet.
     TLabelSSTRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf, TSST* sst);
     ~TLabelSSTRecord() override;
@@ -139,7 +143,7 @@ public:
     // sorted since it was loaded. An index beyond the table: "Error
     // reading Excel records. File invalid".
     void AttachToSST(TSST& sst);
-    bool HasEntry() const { return FEntry.has_value(); }
+    bool HasEntry() const { return FEntry != NoEntry; }
 
     std::u16string GetAsString() const;
     TRichString GetAsRichString() const;
@@ -157,7 +161,8 @@ private:
     void Point(std::size_t entry);
 
     TSST* FSST = nullptr;
-    std::optional<std::size_t> FEntry;
+    static constexpr std::size_t NoEntry = ~std::size_t{0};
+    std::size_t FEntry = NoEntry;
 };
 
 // LABEL: a string with a 2-byte count at 6; read only.
@@ -188,7 +193,7 @@ class TMultipleValueRecord : public TBaseRecord {
 public:
     // Only whole cells count; cells that would pass column 255 refuse the
     // record ("Record with ID 0x%x is invalid").
-    TMultipleValueRecord(std::uint16_t id, std::vector<std::uint8_t> data, std::size_t cellSize);
+    TMultipleValueRecord(std::uint16_t id, TRecordData data, std::size_t cellSize);
 
     unsigned Kinds() const override { return TBaseRecord::Kinds() | rkMultipleValue; }
     // No cell left; worked out from the data size.
@@ -196,7 +201,7 @@ public:
     std::unique_ptr<TCellRecord> ExtractOneRecord();
 
 protected:
-    virtual std::unique_ptr<TCellRecord> MakeCell(std::vector<std::uint8_t> data) const = 0;
+    virtual std::unique_ptr<TCellRecord> MakeCell(TRecordData data) const = 0;
 
 private:
     std::size_t FCellSize;
@@ -205,19 +210,19 @@ private:
 
 class TMulRKRecord : public TMultipleValueRecord {
 public:
-    TMulRKRecord(std::uint16_t id, std::vector<std::uint8_t> data) : TMultipleValueRecord(id, std::move(data), 6) {}
+    TMulRKRecord(std::uint16_t id, TRecordData data) : TMultipleValueRecord(id, std::move(data), 6) {}
 
 protected:
-    std::unique_ptr<TCellRecord> MakeCell(std::vector<std::uint8_t> data) const override;
+    std::unique_ptr<TCellRecord> MakeCell(TRecordData data) const override;
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
 class TMulBlankRecord : public TMultipleValueRecord {
 public:
-    TMulBlankRecord(std::uint16_t id, std::vector<std::uint8_t> data) : TMultipleValueRecord(id, std::move(data), 2) {}
+    TMulBlankRecord(std::uint16_t id, TRecordData data) : TMultipleValueRecord(id, std::move(data), 2) {}
 
 protected:
-    std::unique_ptr<TCellRecord> MakeCell(std::vector<std::uint8_t> data) const override;
+    std::unique_ptr<TCellRecord> MakeCell(TRecordData data) const override;
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 

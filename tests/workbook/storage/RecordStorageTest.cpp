@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "workbook/storage/UXlsRecordData.h"
+#include "workbook/storage/UXlsRecordPool.h"
+#include "workbook/storage/Uxlscellrecords.h"
+
+using namespace kalmira;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Inserts bytes first..last of the data at at: a vector may not insert a
+// range of itself, so it is given a copy.
+template <class Data>
+void InsertOwn(Data& x, std::size_t at, std::size_t first, std::size_t last) {
+    if constexpr (std::is_same_v<Data, Bytes>) {
+        const Bytes part(x.begin() + first, x.begin() + last);
+        x.insert(x.begin() + at, part.begin(), part.end());
+    } else {
+        x.insert(x.begin() + at, x.begin() + first, x.begin() + last);
+    }
+}
+
+// Each step runs on a byte vector and on the record data alike; the two
+// must hold the same bytes after every step. The steps cross the inline
+// size both ways and insert ranges of the data itself.
+template <class Data>
+std::vector<Bytes> Script() {
+    const Bytes seven{1, 2, 3, 4, 5, 6, 7};
+    const std::function<void(Data&)> steps[] = {
+        [&](Data& x) { x.assign(seven.begin(), seven.end()); },
+        [](Data& x) { InsertOwn(x, 2, 0, x.size()); },  // 14 bytes
+        [](Data& x) { InsertOwn(x, x.size(), 1, 6); },  // 19: onto the heap
+        [](Data& x) { x.erase(x.begin() + 3, x.begin() + 12); },  // 10
+        [](Data& x) { x.resize(17, 0xAB); },
+        [](Data& x) { x.insert(x.begin(), 3, std::uint8_t{9}); },
+        [](Data& x) { x.resize(4); },
+        [](Data& x) { x.push_back(0x55); },
+        [](Data& x) { x = Data(x.begin(), x.begin() + 2); },
+        [](Data& x) { x.insert(x.begin() + 1, {7, 8}); },
+        [](Data& x) { x.assign(40, 0x11); },
+        [](Data& x) { x.erase(x.begin()); },
+        [](Data& x) { Data moved(std::move(x)); x = moved; x[0] = 0x22; },
+    };
+    Data data;
+    std::vector<Bytes> trace;
+    for (const auto& step : steps) {
+        step(data);
+        trace.emplace_back(data.begin(), data.end());
+    }
+    return trace;
+}
+
+}  // namespace
+
+TEST(RecordData, KeepsTheBytesAVectorWouldInlineAndOnTheHeap) {
+    const auto expected = Script<Bytes>();
+    ASSERT_EQ(expected[2].size(), 19u);
+    EXPECT_EQ(Script<TBasicRecordData<16>>(), expected);
+    EXPECT_EQ(Script<TBasicRecordData<0>>(), expected);
+    TBasicRecordData<16> small(Bytes{1, 2, 3}), copy(small);
+    copy[0] = 9;
+    EXPECT_EQ(small, (Bytes{1, 2, 3}));
+    EXPECT_EQ(copy, (Bytes{9, 2, 3}));
+    EXPECT_THROW(small.at(3), std::out_of_range);
+}
+
+// Every slot a pool hands out is its own: filled slots keep their bytes
+// while others are freed and reused, also by a second pool that takes over
+// the free slots of one that ended.
+TEST(RecordPools, SlotsNeverOverlapAcrossFreesAndPools) {
+    struct TSlot {
+        void* At;
+        std::size_t Size;
+        std::uint8_t Mark;
+    };
+    std::vector<TSlot> live;
+    auto fill = [&](TRecordPools& pools, int count, int salt) {
+        for (int i = 0; i < count; ++i) {
+            const std::size_t size = 1 + static_cast<std::size_t>(i * 37 + salt) % 300;  // some above the pools
+            const TSlot slot{pools.Allocate(size), size, static_cast<std::uint8_t>(i + salt)};
+            std::memset(slot.At, slot.Mark, size);
+            live.push_back(slot);
+        }
+    };
+    auto check = [&] {
+        for (const TSlot& slot : live)
+            for (std::size_t i = 0; i < slot.Size; ++i) ASSERT_EQ(static_cast<std::uint8_t*>(slot.At)[i], slot.Mark);
+    };
+    auto first = std::make_unique<TRecordPools>();
+    TRecordPools second;
+    fill(*first, 5000, 0);
+    for (std::size_t i = 0; i < live.size(); i += 2) first->Free(live[i].At, live[i].Size);
+    std::erase_if(live, [n = 0](const TSlot&) mutable { return n++ % 2 == 0; });
+    fill(*first, 1000, 3);
+    check();
+    for (const TSlot& slot : live) first->Free(slot.At, slot.Size);
+    live.clear();
+    fill(second, 2000, 5);
+    first.reset();  // its free slots go to the shared lists, second takes them
+    fill(second, 6000, 7);
+    check();
+    for (const TSlot& slot : live) second.Free(slot.At, slot.Size);
+}
+
+// A copy lives on after its source is freed, on another thread too.
+TEST(RecordPools, CopiesOutliveTheirSourceAcrossThreads) {
+    auto number = std::make_unique<TNumberRecord>(std::uint16_t{3}, std::uint16_t{4}, std::uint16_t{15});
+    number->SetValue(TVariant(2.5));
+    std::unique_ptr<TBaseRecord> copy = number->CopyTo();
+    number.reset();
+    std::thread([&] {
+        const auto& held = static_cast<const TNumberRecord&>(*copy);
+        EXPECT_EQ(held.GetValue().RealValue(), 2.5);
+        EXPECT_EQ(held.GetRow(), 3);
+        copy.reset();
+    }).join();
+    EXPECT_FALSE(copy);
+}

@@ -1,0 +1,139 @@
+#include "workbook/storage/UXlsRecordPool.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace kalmira {
+
+static_assert(TRecordPools::Granule >= alignof(std::max_align_t));
+
+namespace {
+
+// Blocks grow from BlockSize to this size; they start on a page.
+constexpr std::size_t HugeBlock = 2 * 1024 * 1024;
+constexpr std::size_t PageSize = 4096;
+
+// What the pools share: the blocks (kept reachable for leak checkers) and
+// the free slots of pools that ended, by size class.
+class TSharedPools {
+public:
+    TFreeRecordSlot* TakeFree(std::size_t sizeClass) {
+        std::lock_guard lock(FMutex);
+        return std::exchange(FFree[sizeClass], nullptr);
+    }
+
+    // A list of free slots from first to last.
+    void GiveBack(std::size_t sizeClass, TFreeRecordSlot* first, TFreeRecordSlot* last) {
+        std::lock_guard lock(FMutex);
+        last->Next = FFree[sizeClass];
+        FFree[sizeClass] = first;
+    }
+
+    // A new block of size bytes (a multiple of BlockSize).
+    std::byte* NewBlock(std::size_t size) {
+        TBlock block(static_cast<std::byte*>(std::aligned_alloc(PageSize, size)));
+        if (!block) throw std::bad_alloc();
+#ifdef MADV_POPULATE_WRITE
+        // A big sheet fills its blocks at once: the pages come in one call
+        // instead of one fault each (kernels without it refuse, harmlessly).
+        if (size >= HugeBlock) ::madvise(block.get(), size, MADV_POPULATE_WRITE);
+#endif
+        std::lock_guard lock(FMutex);
+        FBlocks.push_back(std::move(block));
+        return FBlocks.back().get();
+    }
+
+private:
+    struct TFree {
+        void operator()(std::byte* block) const { std::free(block); }
+    };
+    using TBlock = std::unique_ptr<std::byte, TFree>;
+
+    std::mutex FMutex;
+    std::vector<TBlock> FBlocks;
+    std::array<TFreeRecordSlot*, TRecordPools::ClassCount> FFree{};
+};
+
+TSharedPools& Shared() {
+    static auto* pools = new TSharedPools;  // outlives every thread's pools
+    return *pools;
+}
+
+}  // namespace
+
+TRecordPools::~TRecordPools() {
+    for (std::size_t c = 0; c < ClassCount; ++c) {
+        if (!FFree[c]) continue;
+        TFreeRecordSlot* last = FFree[c];
+        while (last->Next) last = last->Next;
+        Shared().GiveBack(c, FFree[c], last);
+    }
+}
+
+void* TRecordPools::Allocate(std::size_t size) {
+    if (size == 0 || size > MaxPooledRecord) return ::operator new(size);
+    const std::size_t sizeClass = ClassOf(size);
+    TFreeRecordSlot* slot = FFree[sizeClass];
+    if (!slot) return NewSlot(sizeClass);
+    FFree[sizeClass] = slot->Next;
+    return slot;
+}
+
+void TRecordPools::Free(void* slot, std::size_t size) noexcept {
+    if (!slot) return;
+    if (size == 0 || size > MaxPooledRecord) {
+        ::operator delete(slot);
+        return;
+    }
+    TFreeRecordSlot*& free = FFree[ClassOf(size)];
+    free = new (slot) TFreeRecordSlot{free};
+}
+
+void* TRecordPools::NewSlot(std::size_t sizeClass) {
+    if (TFreeRecordSlot* slots = Shared().TakeFree(sizeClass)) {
+        FFree[sizeClass] = slots->Next;
+        return slots;
+    }
+    const std::size_t slotSize = (sizeClass + 1) * Granule;
+    if (FRestSize < slotSize) {
+        // The block's tail goes to the free lists of the sizes it holds.
+        while (FRestSize >= Granule) {
+            const std::size_t c = std::min(FRestSize / Granule, ClassCount) - 1;
+            FFree[c] = new (FRest) TFreeRecordSlot{FFree[c]};
+            FRest += (c + 1) * Granule;
+            FRestSize -= (c + 1) * Granule;
+        }
+        FNextBlock = std::clamp(FNextBlock * 2, BlockSize, HugeBlock);
+        FRest = Shared().NewBlock(FNextBlock);
+        FRestSize = FNextBlock;
+    }
+    void* slot = FRest;
+    FRest += slotSize;
+    FRestSize -= slotSize;
+    return slot;
+}
+
+#if KALMIRA_PLAIN_ALLOCATION
+
+void* AllocateRecord(std::size_t size) { return ::operator new(size); }
+void FreeRecord(void* record, std::size_t) noexcept { ::operator delete(record); }
+
+#else
+
+namespace {
+thread_local TRecordPools Local;
+}  // namespace
+
+void* AllocateRecord(std::size_t size) { return Local.Allocate(size); }
+void FreeRecord(void* record, std::size_t size) noexcept { Local.Free(record, size); }
+
+#endif
+
+}  // namespace kalmira
