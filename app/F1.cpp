@@ -23,7 +23,9 @@
 #include "app/about.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "workbook/grid/UKmrQtTextMeasure.h"
 #include "gateway/Serial.h"
+#include "platform/qt/Clipboard.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MenuItem.h"
 #include "platform/qt/StatusBar.h"
@@ -188,6 +190,10 @@ TForm1::TForm1(QWidget* parent)
     SetGatewayRfAddress("0x00000000");
     adapter_ = std::make_unique<kalmira::TXLSAdapter>();
     adapter_->SetAllowOverwritingFiles(false);
+    // What the engine asks of the desktop: its clipboard, and text measured
+    // in the screen's fonts when rows and columns are fitted.
+    adapter_->SetClipboard(std::make_shared<plat::TQtClipboard>());
+    adapter_->SetTextMeasure(kalmira::KmrQtTextMeasureFactory());
     xls_ = std::make_unique<kalmira::TKalmiraImport>();
     xls_->SetAdapter(adapter_.get());
     keys_ = std::make_unique<TMeterKeyList>();
