@@ -18,6 +18,7 @@ TEST_F(WindowWorkbookTest, TheEngineMeasuresInQtFontsAndCopiesToTheDesktop) {
     const std::u16string text = u"one two three four five six";
     const auto word = measure->TextExtent(small, 1, u"one", {}), whole = measure->TextExtent(small, 1, text, {});
     EXPECT_GT(whole.Width, word.Width);
+    EXPECT_EQ(measure->TextExtent(small, std::numeric_limits<long double>::quiet_NaN(), u"one", {}).Width, word.Width);
     EXPECT_GT(measure->TextExtent(small, 1, u"one", {{2, big}}).Height, word.Height);
     auto lines = [&](long double width) { return measure->SplitText(small, 1, text, {}, width, false).Count; };
     EXPECT_EQ(lines(whole.Width), 1);

@@ -42,11 +42,16 @@ int WholeWidth(long double width) {
     return static_cast<int>(std::clamp<long double>(std::floor(width), -1, Widest));
 }
 
+// A zoom the font heights can be computed with; the grid's own zooms lie
+// far inside.
+long double UsableZoom(long double zoom) { return std::isfinite(zoom) && zoom > 0 ? std::min(zoom, 4096.0L) : 1; }
+
 }  // namespace
 
 TKmrTextSize TKmrQtTextMeasure::TextExtent(const TKmrFont& font, long double zoom, std::u16string_view text,
                                            const TKmrFontRunList& runs) {
     TRunFonts fonts(text, runs);
+    zoom = UsableZoom(zoom);
     TKalmiraGridText::LoadFont(nullptr, nullptr, 0, zoom, FCanvas, font);
     TSize extent;
     int ascent = 0;
@@ -57,6 +62,7 @@ TKmrTextSize TKmrQtTextMeasure::TextExtent(const TKmrFont& font, long double zoo
 TKmrTextLines TKmrQtTextMeasure::SplitText(const TKmrFont& font, long double zoom, std::u16string_view text,
                                            const TKmrFontRunList& runs, long double width, bool stacked) {
     TRunFonts fonts(text, runs);
+    zoom = UsableZoom(zoom);
     TKalmiraGridText::LoadFont(nullptr, nullptr, 0, zoom, FCanvas, font);
     std::vector<std::u16string> lines;
     std::vector<TRTFRunList> lineRuns;

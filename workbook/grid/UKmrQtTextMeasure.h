@@ -8,9 +8,10 @@
 
 namespace kalmira {
 
-// Fonts at 96 pixels per inch and the zoom asked for; runs measure in their
-// own fonts (sub- and superscripts smaller and shifted) and lines are cut as
-// the grid cuts them. Needs the application object (Qt's font database).
+// Fonts at 96 pixels per inch and the zoom asked for (one that is no
+// positive number counts as 1); runs measure in their own fonts (sub- and
+// superscripts smaller and shifted) and lines are cut as the grid cuts
+// them. Needs the application object (Qt's font database).
 class TKmrQtTextMeasure : public TKmrTextMeasure {
 public:
     TKmrTextSize TextExtent(const TKmrFont& font, long double zoom, std::u16string_view text,
