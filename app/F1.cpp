@@ -6,6 +6,7 @@
 #include "app/Tmetertable.h"
 #include "app/Tmymeridla.h"
 #include "app/Tmyodecty.h"
+#include "app/Tunitreport.h"
 #include "app/Wmeridla.h"
 
 #include "app/Tcheckandrefresh.h"
@@ -23,7 +24,9 @@
 #include "app/about.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
+#include "workbook/grid/UKmrQtTextMeasure.h"
 #include "gateway/Serial.h"
+#include "platform/qt/Clipboard.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MenuItem.h"
 #include "platform/qt/StatusBar.h"
@@ -140,6 +143,21 @@ void Store(QAction* item, bool enabled, bool visible) {
 
 QString Qs(const std::string& s) { return QString::fromStdString(s); }
 
+// The adapter allows overwriting files while it lives.
+class TOverwriting {
+public:
+    explicit TOverwriting(kalmira::TXLSAdapter& adapter) : adapter_(adapter), was_(adapter.AllowOverwritingFiles()) {
+        adapter_.SetAllowOverwritingFiles(true);
+    }
+    ~TOverwriting() { adapter_.SetAllowOverwritingFiles(was_); }
+    TOverwriting(const TOverwriting&) = delete;
+    TOverwriting& operator=(const TOverwriting&) = delete;
+
+private:
+    kalmira::TXLSAdapter& adapter_;
+    bool was_;
+};
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
@@ -188,8 +206,14 @@ TForm1::TForm1(QWidget* parent)
     SetGatewayRfAddress("0x00000000");
     adapter_ = std::make_unique<kalmira::TXLSAdapter>();
     adapter_->SetAllowOverwritingFiles(false);
+    // What the engine asks of the desktop: its clipboard, and text measured
+    // in the screen's fonts when rows and columns are fitted.
+    adapter_->SetClipboard(std::make_shared<plat::TQtClipboard>());
+    adapter_->SetTextMeasure(kalmira::KmrQtTextMeasureFactory());
     xls_ = std::make_unique<kalmira::TKalmiraImport>();
     xls_->SetAdapter(adapter_.get());
+    report_ = std::make_unique<kalmira::TKalmiraImport>();
+    report_->SetAdapter(adapter_.get());
     keys_ = std::make_unique<TMeterKeyList>();
     meterKeyList = keys_.get();
 
@@ -386,6 +410,7 @@ void TForm1::BuildMenus() {
     plat::OnClick(Informace1, [this] { Informace1Click(); });
     plat::OnClick(Zobrazitdoplkovservisnnformace1, [this] { ZobrazitProvozniClick(); });
     plat::OnClick(Upravit1, [this] { Upravit1Click(); });
+    plat::OnClick(Export1, [this] { Export1Click(); });
 }
 
 void TForm1::mLoadFileClick() {
@@ -532,6 +557,30 @@ void TForm1::Upravit1Click() {
         if (myMeridla) myMeridla->EditMeter(*record);
     });
     dialog->open();
+}
+
+// The report replaces its earlier file whole, so the adapter allows
+// overwriting while the report's workbooks are made; the meters workbook
+// writes its file itself, after its own question.
+void TForm1::Export1Click() {
+    QList<QTreeWidgetItem*> selected = lvMeters->selectedItems();
+    TMeterRecord row = selected.isEmpty() ? nullptr : RecordOf(selected.front());
+    if (!row) {
+        plat::MessageDlg(QStringLiteral("Nejprve zvolte měřidlo."), plat::TMsgDlgType::Error, plat::mbOK, this);
+        return;
+    }
+    dates_->Refresh();
+    TUnitReportResult result;
+    try {
+        const TOverwriting overwriting(*adapter_);
+        result = MakeUnitReport(*odecty_, *report_, myConfig->Conf()->dir.progdir, row->flatNumber, dates_->dates,
+                                [](const std::string& line) { logWindow->AddLogLine(line); });
+    } catch (const std::exception& e) {
+        plat::ShowException(e);
+        return;
+    }
+    plat::MessageDlg(Qs(result.message), result.ok ? plat::TMsgDlgType::Information : plat::TMsgDlgType::Error,
+                     plat::mbOK, this);
 }
 
 // Without a running gateway worker the tick and the level stay as they are.

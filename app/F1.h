@@ -112,6 +112,8 @@ public:
     // adapter that makes its workbook objects.
     kalmira::TKalmiraImport& xls() { return *xls_; }
     kalmira::TXLSAdapter& XLSAdapter1() { return *adapter_; }
+    // The facade of the reports, never the meters workbook's.
+    kalmira::TKalmiraImport& KalmiraImport() { return *report_; }
 
     // A list row for the record, with the record as its data.
     QTreeWidgetItem* AddMeterRow(TMeterRecord record);
@@ -121,6 +123,9 @@ public:
     void lvMetersColumnClick(int column);
     void lvMetersSelectItem();
     void Upravit1Click();
+    // "Deaktivovat ...": the unit report of the selected row's flat for this
+    // month, its outcome in a box.
+    void Export1Click();
     void m_DebugClick();
     void mPouzenaobrazovkuClick();
     void mShowClick();
@@ -187,6 +192,7 @@ private:
     std::shared_ptr<TMeterRows> meterRows_;
     std::unique_ptr<kalmira::TXLSAdapter> adapter_;
     std::unique_ptr<kalmira::TKalmiraImport> xls_;
+    std::unique_ptr<kalmira::TKalmiraImport> report_;
     std::unique_ptr<TReadingControl> readings_;
     plat::THandOff<TRowUpdate>* rowUpdates_;
     plat::THandOff<gatewayState>* gatewayStates_;
