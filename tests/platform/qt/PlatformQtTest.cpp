@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -123,6 +124,27 @@ TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
     ASSERT_EQ(seen.size(), 1000u);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
     EXPECT_EQ(std::count(onUiThread.begin(), onUiThread.end(), false), 0);
+}
+
+// The UI thread drains while the sender still posts: whatever the drain
+// reads must have come through the queue's lock (the ThreadSanitizer run
+// of scripts/test checks that here).
+TEST_F(QtTest, HandOffDrainsWhileTheSenderPosts) {
+    constexpr int kCount = 3000;
+    std::vector<int> seen;
+    THandOff<int> queue([&](const int& v) { seen.push_back(v); });
+    std::thread sender([&] {
+        for (int i = 0; i < kCount; ++i) {
+            queue.Post(i);
+            if (i % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (seen.size() < kCount && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    sender.join();
+    ASSERT_EQ(seen.size(), std::size_t(kCount));
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(seen[i], i);
 }
 
 TEST_F(QtTest, AClosedHandOffDropsWhatIsPendingAndRefusesMore) {
