@@ -1,8 +1,13 @@
 #include "platform/qt/HandOff.h"
 
-#include <QMetaObject>
-
 namespace plat {
+
+// The queued connection is made here, on the owning thread, so a sender
+// allocates nothing the drain reads: the signal's event is Qt's own, and
+// the drain reaches the values only through mutex_.
+THandOffBase::THandOffBase(QObject* parent) : QObject(parent) {
+    connect(this, &THandOffBase::Wake, this, [this] { DrainQueue(); }, Qt::QueuedConnection);
+}
 
 void THandOffBase::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -20,12 +25,12 @@ std::size_t THandOffBase::Pending() const {
     return QueuedLocked();
 }
 
-// One queued call drains everything that arrived until it runs; posting an
-// event does not wait for the receiving thread.
+// One queued call drains everything that arrived until it runs; a queued
+// signal does not wait for the receiving thread.
 void THandOffBase::ScheduleLocked() {
     if (scheduled_) return;
     scheduled_ = true;
-    QMetaObject::invokeMethod(this, [this] { DrainQueue(); }, Qt::QueuedConnection);
+    Q_EMIT Wake();
 }
 
 }  // namespace plat

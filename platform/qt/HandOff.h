@@ -16,8 +16,9 @@
 namespace plat {
 
 class THandOffBase : public QObject {
+    Q_OBJECT
 public:
-    explicit THandOffBase(QObject* parent) : QObject(parent) {}
+    explicit THandOffBase(QObject* parent);
 
     void Close();
     bool Closed() const;
@@ -33,6 +34,10 @@ protected:
     mutable std::mutex mutex_;
     bool closed_ = false;
     bool scheduled_ = false;
+
+Q_SIGNALS:
+    // Carries no data: the values wait in the queue under mutex_.
+    void Wake();
 };
 
 template <class T>

@@ -94,6 +94,9 @@ protected:
     std::unique_ptr<Tfselectserial> ports;
 
     void SetUp() override {
+        // The filter is the process's: a packet an earlier test sent would
+        // be a duplicate for 60 s.
+        duplicateFilterClear();
         FormFixture::SetUp();
         Open("COM3");
     }

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -118,6 +120,25 @@ TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
     ASSERT_EQ(seen.size(), 1000u);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
     EXPECT_EQ(std::count(onUiThread.begin(), onUiThread.end(), false), 0);
+}
+
+// The UI thread drains while the sender still posts; the ThreadSanitizer
+// run of scripts/test checks what crosses between them.
+TEST_F(QtTest, HandOffDrainsWhileTheSenderPosts) {
+    std::vector<int> seen, sent;
+    std::atomic<bool> done {false};
+    THandOff<int> queue([&](const int& v) { seen.push_back(v); });
+    std::thread sender([&] {
+        for (int i = 0; i < 3000; ++i) {
+            if (queue.Post(i)) sent.push_back(i);
+            if (i % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+        done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    sender.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen, sent);
 }
 
 TEST_F(QtTest, AClosedHandOffDropsWhatIsPendingAndRefusesMore) {
