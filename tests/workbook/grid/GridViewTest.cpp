@@ -231,16 +231,6 @@ TEST_F(GridFixture, ClipboardKeysCopyCutAndPasteWholeBlocks) {
     Key(Qt::Key_X, Qt::ControlModifier);
     EXPECT_TRUE(facade.GetCellValue(5, 4).IsEmpty());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "1.5\r\n");
-
-    // A block that would reach past the last row is refused whole.
-    grid.SetSelection({1, 1, 2, 2});
-    Key(Qt::Key_C, Qt::ControlModifier);
-    grid.FullWorksheet = true;
-    grid.LoadSheet();
-    grid.FocusCell(1, 65536);
-    Key(Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(errors, std::vector<std::string>{"Invalid Row (65537)"});
-    EXPECT_TRUE(facade.GetCellValue(65536, 1).IsEmpty());
 }
 
 }  // namespace
