@@ -109,8 +109,7 @@ inline std::string SaveChanged(const std::string& name, const std::function<void
     return booktest::SavedFile(RowsFixture(), change, name);
 }
 
-// xlrd's text for a text cell (type 1) and a number cell (type 2).
-inline TXlrdCell Text(const std::string& text, int xf = 15) { return {1, "'" + text + "'", xf}; }
+// xlrd's text for a number cell (type 2).
 inline TXlrdCell Number(const std::string& value, int xf = 15) { return {2, value, xf}; }
 
 }  // namespace cellstest
