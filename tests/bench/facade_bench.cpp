@@ -6,8 +6,12 @@
 //     of every cell (goal: under 0.3 s);
 //   FacadeWrite / FacadeSave: NewFile (1), 100,000 SetCellValue (10,000 rows
 //     by 10, half numbers, half distinct texts in random order; goal: under
-//     0.3 s), then Save (goal: under 0.5 s).
-//   orvelo_bench --benchmark_filter=Facade
+//     0.3 s), then Save (goal: under 0.5 s);
+//   TextSaveToFile / TextOpen: the first workbook (texts with Czech letters,
+//     quotes and delimiters, a column with a number format) saved as CSV to
+//     a file, and that file opened into a new workbook, every column read as
+//     typed text (goal: each under 1 s).
+//   orvelo_bench --benchmark_filter='Facade|Text'
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -45,7 +49,7 @@ std::vector<std::tuple<int, int, TVariant>> Cells(int rows) {
     for (int row = 1; row <= rows; ++row)
         for (int col = 1; col <= 10; ++col)
             cells.emplace_back(row, col, col % 2 ? TVariant(row * 10.25 + col)
-                                                 : TVariant(u"měřidlo " + Utf8ToUtf16(std::to_string(row * 10 + col))));
+                                                 : TVariant(u"měřidlo \"Žďár\", č. " + Utf8ToUtf16(std::to_string(row * 10 + col))));
     std::shuffle(cells.begin(), cells.end(), std::mt19937(7));
     return cells;
 }
@@ -59,6 +63,11 @@ const std::string& BigFile() {
     static const std::string name = [] {
         TLinked linked;
         Fill(linked.xls, Cells(50000));
+        TKmrFormat twoDecimals;
+        linked.xls.GetDefaultFormat(twoDecimals);
+        twoDecimals.Format = u"#,##0.00";
+        const int xf = linked.xls.AddFormat(twoDecimals);
+        for (int row = 1; row <= 50000; ++row) linked.xls.SetCellFormat(row, 3, xf);
         const std::string file = (BenchDir() / "big.xls").string();
         linked.xls.Save(file);
         return file;
@@ -100,9 +109,39 @@ void FacadeSave(benchmark::State& state) {
     for (auto _ : state) linked.xls.Save(file);
 }
 
+const std::string& CsvFile() {
+    static const std::string name = [] {
+        TLinked linked;
+        linked.xls.OpenFile(BigFile());
+        const std::string file = (BenchDir() / "big.csv").string();
+        linked.xls.SaveAsText(file, ',');
+        return file;
+    }();
+    return name;
+}
+
+void TextSaveToFile(benchmark::State& state) {
+    TLinked linked;
+    linked.xls.OpenFile(BigFile());
+    const std::string file = (BenchDir() / "written.csv").string();
+    for (auto _ : state) linked.xls.SaveAsText(file, ',');
+    state.counters["bytes"] = static_cast<double>(fs::file_size(file));
+}
+
+void TextOpen(benchmark::State& state) {
+    const std::string& file = CsvFile();
+    TLinked linked;
+    for (auto _ : state) {
+        linked.xls.OpenText(file, ',');
+        benchmark::DoNotOptimize(linked.xls.GetMaxRow());
+    }
+}
+
 }  // namespace
 
 BENCHMARK(FacadeOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(FacadeRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(FacadeWrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(FacadeSave)->Unit(benchmark::kMillisecond);
+BENCHMARK(TextSaveToFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(TextOpen)->Unit(benchmark::kMillisecond);

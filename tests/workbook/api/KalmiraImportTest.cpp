@@ -1,5 +1,3 @@
-#include <map>
-
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
@@ -17,25 +15,6 @@ fs::path Folder() {
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
-}
-
-// The value as xlrd's repr writes it ("" for an empty cell).
-std::string Repr(const TVariant& v) {
-    if (v.IsEmpty()) return "";
-    if (v.VarType() == TVarType::String) return "'" + Utf16ToUtf8(v.Text()) + "'";
-    std::ostringstream out;
-    out << v.AsDouble();
-    return out.str().find_first_of(".e") == std::string::npos ? out.str() + ".0" : out.str();
-}
-
-// "sheet row col" (from 0) -> value, as xlrd reads the file.
-std::map<std::string, std::string> XlrdCells(const std::string& path) {
-    std::map<std::string, std::string> cells;
-    for (const auto& line : Lines(OleCheck("cells", path))) {
-        const auto f = Split(line);
-        cells[f[0] + " " + f[1] + " " + f[2]] = f[4];
-    }
-    return cells;
 }
 
 // Calls an operation with neutral arguments.
@@ -87,63 +66,6 @@ struct TRecordingAdapter : TExcelAdapter {
 };
 
 }  // namespace
-
-// The application's load and save of a meters workbook: rows asked up to
-// GetMaxRow, values where xlrd reads them; reports copied from sheet 1,
-// cleared and renamed; saved under the opened name.
-TEST(KalmiraImport, ApplicationRoads) {
-    const fs::path dir = Folder();
-    fs::copy_file(FixtureDir() + "/meters.xls", dir / "meters.xls");
-    TXLSAdapter adapter;
-    adapter.SetBasePathToOpen(dir.string() + "/");
-    adapter.SetAllowOverwritingFiles(true);
-    TKalmiraImport xls;
-    xls.SetAdapter(&adapter), xls.OpenFile("meters.xls");
-    const auto original = XlrdCells((dir / "meters.xls").string());
-    xls.SetActiveSheet(1);
-    int rows = 0;
-    for (int row = 5; row <= xls.GetMaxRow(); ++row, ++rows)
-        for (int col = 1; col <= 21; ++col) {
-            const auto at = original.find("Měřidla " + std::to_string(row - 1) + " " + std::to_string(col - 1));
-            EXPECT_EQ(Repr(xls.GetCellValue(row, col)), at == original.end() ? "" : at->second) << row << " " << col;
-        }
-    EXPECT_EQ(rows, 16);
-    xls.SetActiveSheet(2);
-    EXPECT_EQ(xls.GetCellValue(xls.GetMaxRow() - 2, 36), TVariant(u"Patní vodoměr :"));
-
-    xls.SetCellValue(5, 14, TVariant(u"05.03.2026 10:20:00"));
-    xls.SetCellValue(5, 15, TVariant(123.25));
-    xls.SetCellFormula(5, 35, u"=MAX(I5:AG5)");
-    xls.SetActiveSheet(4);
-    xls.SetCellValue(3, 1, TVariant(u"1/1"));
-    xls.SetCellValue(4, 1, TVariant(u"smazat"));
-    xls.DeleteRows(4, 1);
-    xls.InsertAndCopySheets(1, xls.GetSheetCount() + 1, 1);
-    xls.SetActiveSheet(xls.GetSheetCount());
-    xls.ClearSheet();
-    xls.SetActiveSheetName(u"Měřidlo 12_3");
-    xls.SetCellValue(1, 1, TVariant(u"Přehled"));
-    xls.Save((dir / "meters.xls").string());
-
-    auto cells = XlrdCells(xls.FileName());
-    for (const auto& [at, value] : original)
-        if (at.starts_with("Měřidla")) {
-            EXPECT_EQ(cells[at], value) << at;
-        }
-    EXPECT_EQ(std::vector<std::string>({cells["Roční tabulka 4 13"], cells["Roční tabulka 4 14"], cells["Roční tabulka 4 34"],
-                                        cells["Log 2 0"], cells["Log 3 0"], cells["Měřidlo 12_3 0 0"], cells["Měřidlo 12_3 4 0"]}),
-              std::vector<std::string>({"'05.03.2026 10:20:00'", "123.25", "0", "'1/1'", "", "'Přehled'", ""}));
-    // The second save takes the closing block away, row by row.
-    xls.SetActiveSheet(2);
-    std::u16string left;
-    for (int back : {2, 1, 0}) {
-        xls.DeleteRows(xls.GetMaxRow() - back, 1);
-        left += xls.GetCellFormula(22, 37) + u"," + xls.GetCellFormula(23, 37) + u"|";
-    }
-    EXPECT_EQ(std::make_pair(left, xls.GetMaxRow()), std::make_pair(std::u16string(u"=SUM(AK5:AK21),=#REF!-AK22|=#REF!-#REF!,|,|"), 21));
-    const TWorkbook& model = dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook();
-    EXPECT_EQ(model.Sheet(0).GetSelected() + model.Sheet(1).GetSelected() + model.Sheet(4).GetSelected(), 1);
-}
 
 // Every operation that needs a workbook says so while none is open, and
 // the opening roads need an adapter first.

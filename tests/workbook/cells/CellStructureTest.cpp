@@ -1,7 +1,6 @@
 // Rows and columns deleted, inserted and copied on the LibreOffice fixture
 // (checked by xlrd against its reading of the source), refused insertions
-// that leave the sheet as it was, copies of a sheet's cells, and the range
-// entry list passing every operation on in order.
+// that leave the sheet as it was, and copies of a sheet's cells.
 #include <limits>
 
 #include "tests/workbook/cells/CellsTestSupport.h"
@@ -108,20 +107,7 @@ TEST(CellStructure, OnlyFormulasCopiesFormulaCells) {
 
 TEST(CellStructure, CopiedColumnsAndTheColumnSettings) {
     TSSTGlobals sst;
-    struct TColInfo : TColInfoAccess {
-        std::vector<std::string> Calls;
-        std::optional<std::uint16_t> ColumnXF(int) const override { return std::nullopt; }
-        void ArrangeInsertCols(int pos, int count, const TSheetInfo&) override {
-            Calls.push_back("insert " + std::to_string(pos) + "+" + std::to_string(count));
-        }
-        void CopyCols(int first, int last, int dest, int count, const TSheetInfo&) override {
-            Calls.push_back("copy " + std::to_string(first) + ".." + std::to_string(last) + ">" +
-                            std::to_string(dest) + "x" + std::to_string(count));
-        }
-        void DeleteCols(int first, int count) override {
-            Calls.push_back("delete " + std::to_string(first) + "+" + std::to_string(count));
-        }
-    } colInfo;
+    TTestColInfo colInfo;
     TCells cells(&sst, &colInfo);
     for (int col = 0; col < 4; ++col) cells.CellList().SetValueX2(0, col, {TVariant(col + 0.5), -1, false}, {}, false);
     cells.InsertAndCopyCols(2, 3, 0, 2, OnSheet(), false);  // before their source: it moves right by 4
@@ -211,52 +197,4 @@ TEST(CellStructure, ACopyChangesWithoutTouchingItsSource) {
     EXPECT_EQ(copy.CellList().GetValue(2, 1), TVariant(u"pivo"));
     copy.Clear();
     EXPECT_EQ(copy.CalcUsedRange(), (TXlsCellRange{0, 0, 0, -1}));
-}
-
-namespace {
-
-// A range entry of the test: it writes one byte and records every call.
-class TLogEntry : public TRangeEntry {
-public:
-    TLogEntry(std::string name, std::vector<std::string>* log) : FName(std::move(name)), FLog(log) {}
-    std::unique_ptr<TRangeEntry> DoCopyTo() const override { return std::make_unique<TLogEntry>(FName + "'", FLog); }
-    void LoadFromStream(TOle2File&, TRecordHeader&, const TRangeRecord&) override {}
-    void SaveToStream(TOle2File& ole) const override { ole.WriteMem(FName.data(), 1); }
-    void SaveRangeToStream(TOle2File& ole, const TXlsCellRange&) const override { SaveToStream(ole); }
-    std::int64_t TotalSize() const override { return 1; }
-    std::int64_t TotalRangeSize(const TXlsCellRange&) const override { return 1; }
-    void CheckArrange(const TArrangeCheck& check) const override { Log("check " + std::to_string(check.RowCount)); }
-    void ArrangeInsertRowsAndCols(int, int rowCount, int, int, const TSheetInfo&) override {
-        Log("arrange " + std::to_string(rowCount));
-    }
-    void InsertAndCopyRowsOrCols(int first, int, bool, const TSheetInfo&, int, int) override {
-        Log("copy " + std::to_string(first));
-    }
-    void DeleteRowsOrCols(int first, int, const TSheetInfo&, bool) override { Log("delete " + std::to_string(first)); }
-
-private:
-    void Log(const std::string& what) const { FLog->push_back(FName + " " + what); }
-    std::string FName;
-    std::vector<std::string>* FLog;
-};
-
-}  // namespace
-
-TEST(RangeList, PassesEveryOperationToEachEntryInOrder) {
-    std::vector<std::string> log;
-    TRangeList list, copy;
-    list.Add(std::make_unique<TLogEntry>("a", &log));
-    list.Add(std::make_unique<TLogEntry>("b", &log));
-    const TSheetInfo info = OnSheet();
-    list.CheckArrange(TArrangeCheck(1, 2, 0, 0, info));
-    list.ArrangeInsertRowsAndCols(1, 3, 0, 0, info);
-    list.InsertAndCopyRowsOrCols(4, 5, false, info, 1, 9);
-    list.DeleteRowsOrCols(6, 1, info, true);
-    copy.CopyFrom(list);
-    copy.DeleteRowsOrCols(7, 1, info, false);
-    EXPECT_EQ(log, (std::vector<std::string>{"a check 2", "b check 2", "a arrange 3", "b arrange 3", "a copy 4",
-                                             "b copy 4", "a delete 6", "b delete 6", "a' delete 7", "b' delete 7"}));
-    EXPECT_EQ(list.TotalSize(), 2);
-    EXPECT_EQ(list.TotalRangeSize({0, 0, 1, 1}), 2);
-    EXPECT_EQ(ole2test::Written([&](TOle2File& ole) { list.SaveToStream(ole); }), (Bytes{'a', 'b'}));
 }

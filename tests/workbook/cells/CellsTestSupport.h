@@ -30,6 +30,26 @@ inline TSheetInfo OnSheet() {
     return info;
 }
 
+// A column info list of the test: the XF of some columns, and the calls.
+struct TTestColInfo : TColInfoAccess {
+    std::map<int, std::uint16_t> XF;
+    std::vector<std::string> Calls;
+    std::optional<std::uint16_t> ColumnXF(int column) const override {
+        const auto it = XF.find(column);
+        return it == XF.end() ? std::nullopt : std::optional(it->second);
+    }
+    void ArrangeInsertCols(int pos, int count, const TSheetInfo&) override {
+        Calls.push_back("insert " + std::to_string(pos) + "+" + std::to_string(count));
+    }
+    void CopyCols(int first, int last, int dest, int count, const TSheetInfo&) override {
+        Calls.push_back("copy " + std::to_string(first) + ".." + std::to_string(last) + ">" + std::to_string(dest) + "x" +
+                        std::to_string(count));
+    }
+    void DeleteCols(int first, int count) override {
+        Calls.push_back("delete " + std::to_string(first) + "+" + std::to_string(count));
+    }
+};
+
 // What the cells write; the written size must equal the computed one.
 inline Bytes SavedBytes(TCells& cells) {
     const std::int64_t size = cells.TotalSize();
@@ -89,8 +109,7 @@ inline std::string SaveChanged(const std::string& name, const std::function<void
     return booktest::SavedFile(RowsFixture(), change, name);
 }
 
-// xlrd's text for a text cell (type 1) and a number cell (type 2).
-inline TXlrdCell Text(const std::string& text, int xf = 15) { return {1, "'" + text + "'", xf}; }
+// xlrd's text for a number cell (type 2).
 inline TXlrdCell Number(const std::string& value, int xf = 15) { return {2, value, xf}; }
 
 }  // namespace cellstest
