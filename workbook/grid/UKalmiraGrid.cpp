@@ -229,18 +229,6 @@ void TKalmiraGrid::Loaded() {
     SizesChanged();
 }
 
-int TKalmiraGrid::GetMaxVisibleRow() {
-    int row = FKalmiraImport->GetMaxRow();
-    for (const auto& p : FPictures) row = std::max(row, p->Row2);
-    return row;
-}
-
-int TKalmiraGrid::GetMaxVisibleCol() {
-    int col = FKalmiraImport->GetMaxCol();
-    for (const auto& p : FPictures) col = std::max(col, p->Col2);
-    return col;
-}
-
 void TKalmiraGrid::CacheVisibleFormats(std::vector<bool>& flags) {
     flags.assign(static_cast<std::size_t>(FKalmiraImport->GetFormatListCount()), false);
     for (std::size_t i = 0; i < flags.size(); ++i) {

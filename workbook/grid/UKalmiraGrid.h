@@ -14,6 +14,7 @@
 #include "workbook/api/UExcelAdapter.h"
 #include "workbook/grid/UKmrCanvas.h"
 #include "workbook/grid/UKmrCustomGrid.h"
+#include "workbook/grid/UKmrPrinter.h"
 #include "workbook/storage/UKmrFormats.h"
 
 #include <QImage>
@@ -96,6 +97,17 @@ struct TPictureData {
 };
 
 using TPictureDataList = std::vector<std::unique_ptr<TPictureData>>;
+
+// The parameters of one print job, preview or count.
+struct TPrintParams {
+    int Scale = 100;
+    long double Zoom = 1;
+    long double XRatio = 1;
+    long double YRatio = 1;
+    TRect PrintRect;
+    int PageWidth = 0;
+    int PageHeight = 0;
+};
 
 // In row Row, text crosses the right edge of column Col.
 struct TSpawnedCell {
@@ -267,6 +279,33 @@ public:
     void DrawLines(TCanvas& canvas, const TXlsCellRange& range, long double s, long double x, long double y,
                    const TRect& rect, bool gridLines, TSpawnedCellList& spawned, long double m, bool preview);
 
+    // Printing: pages from the sheet's page setup on Printer() (or the
+    // device set here), a preview of one page, the page count. A last
+    // page below 0 prints to the end.
+    void SetPrinter(TKmrPrinter* printer) { FPrinter = printer; }
+    // The clock of "&D" and "&T" in headers and footers: a date of the
+    // 1900 system (days since 30 December 1899).
+    std::function<double()> OnNow;
+    void SetPrintLineWidth(int width);
+    void Print(int firstPage, int lastPage);
+    void Print(const TXlsCellRange& range, int firstPage, int lastPage);
+    void PreviewPage(const TXlsCellRange& range, int page, TCanvas& canvas, int zoom);
+    void CalcNumberOfPrintingPages(int& count);
+    void CalcNumberOfPrintingPages(const TXlsCellRange& range, int& count);
+    int GetMaxPrintableRow();
+    int GetMaxPrintableCol();
+    TPrintParams CalcPrintParams(const TXlsCellRange& range);
+    // Cuts the page starting at (firstRow, firstCol).
+    void CalcPrintedPage(int firstRow, int firstCol, int& lastRow, int& lastCol, const TXlsCellRange& range,
+                         const TPrintParams& p);
+    void InternalCalcNumberOfPrintingPages(const TXlsCellRange& range, int& across, int& down, const TPrintParams& p);
+    int RealRowHeight(int row, long double zoom, long double yRatio);
+    int RealColWidth(int col, long double zoom, long double xRatio);
+    bool CalcPrintPictureRect(int index, TRect& rect, const TPrintParams& p, const TXlsCellRange& page);
+    // One section of a header or footer with its codes, from (x, baseline y).
+    void DoWriteHeader(int page, int total, const std::u16string& section, TCanvas& canvas, bool draw, int x, int y,
+                       int& width, int& height, const TRect& clip, long double f);
+
     // Editing, navigation and the clipboard.
     TXlsCellRange GetXCellMergedBounds(int row, int col);
     void SetCell(int row, int col, const std::u16string& text);
@@ -324,6 +363,23 @@ private:
     bool FInSelectCell = false;
     TPictureDataList FPictures;
     TCanvas* FGridCanvas = nullptr;  // the canvas of the paint under way
+    TKmrPrinter* FPrinter = nullptr;  // none: the process's printer
+
+    TKmrPrinter& ThePrinter();
+    void GenericPrint(TCanvas* canvas, const TXlsCellRange& range, int firstPage, int lastPage, bool preview,
+                      long double d);
+    void PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d);
+    void DrawHeadersAndFooters(TCanvas& canvas, int page, long double f, const TPrintParams& p, long double d,
+                               int total, const TRect& clipRect, const TRect& pageRect);
+    void DrawHeaderOrFooter(const std::u16string& text, TCanvas& canvas, long double f, const TPrintParams& p,
+                            long double d, int page, int total, int y, int direction);
+    int GetMaxVRow(bool printable);
+    int GetMaxVCol(bool printable);
+    bool IsPrintingRow(int row, const std::vector<bool>& flags);
+    int PrintableColCount(const std::vector<bool>& flags);
+    // A cell holds no value (the extents' test: unlike IsEmptyCell, the
+    // last row and column are no exception).
+    bool HoldsNoValue(int row, int col);
 };
 
 }  // namespace kalmira

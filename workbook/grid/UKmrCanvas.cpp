@@ -136,6 +136,10 @@ void TQtCanvas::Polyline(const std::vector<TPoint>& points) {
     }
 }
 
+void TQtCanvas::DrawImage(const TRect& rect, const QImage& image) {
+    if (FPainter != nullptr) FPainter->drawImage(ToQRect(rect), image);
+}
+
 TRect TQtCanvas::ClipRect() {
     if (FPainter == nullptr || !FPainter->hasClipping()) return TCanvas::ClipRect();
     const QRect r = FPainter->clipBoundingRect().toAlignedRect();

@@ -12,6 +12,7 @@
 #include <QRegion>
 
 class QFont;
+class QImage;
 class QPainter;
 
 namespace kalmira {
@@ -84,6 +85,8 @@ public:
     // Lines through the points in the pen; the last point itself is left
     // out, so lines drawn end to end never paint a pixel twice.
     virtual void Polyline(const std::vector<TPoint>& points) { (void)points; }
+    // Draws the image stretched over rect.
+    virtual void DrawImage(const TRect& rect, const QImage& image) { (void)rect, (void)image; }
     // The bounds of what may be painted now.
     virtual TRect ClipRect() { return {-0x3FFFFFFF, -0x3FFFFFFF, 0x3FFFFFFF, 0x3FFFFFFF}; }
     // Narrows what may be painted to rect.
@@ -103,12 +106,17 @@ public:
     // The painter's clip at this point is the most ResetClip gives back.
     explicit TQtCanvas(QPainter* painter = nullptr);
 
+    // The device's pixels per inch: fonts in points take this many.
+    int Dpi = 96;
+    int PixelsPerInch() const override { return Dpi; }
+
     TSize TextExtent(std::u16string_view text) override;
     int FitCount(std::u16string_view text, int width) override;
     int Ascent() override;
     void TextOut(const TRect& clip, int x, int y, std::u16string_view text) override;
     void FillRect(const TRect& rect) override;
     void Polyline(const std::vector<TPoint>& points) override;
+    void DrawImage(const TRect& rect, const QImage& image) override;
     TRect ClipRect() override;
     void IntersectClip(const TRect& rect) override;
     void ResetClip(const TRect& rect) override;
