@@ -198,4 +198,130 @@ TEST_F(DrawFixture, PrintedLinesLeaveOutCrossedEdges) {
     EXPECT_EQ(canvas.PenWidth, 1);
 }
 
+// An 8 × 11 inch page at 600 dpi, its whole paper printable.
+class TRecordingPrinter : public TKmrPrinter {
+public:
+    int Dpi = 600;
+    std::vector<std::string> Events;
+    TRecordingCanvas Page;
+    int DpiX() override { return Dpi; }
+    int DpiY() override { return Dpi; }
+    int PageWidth() override { return 8 * Dpi; }
+    int PageHeight() override { return 11 * Dpi; }
+    void BeginDoc() override { Events.push_back("begin"); }
+    void NewPage() override { Events.push_back("new"); }
+    void EndDoc() override { Events.push_back("end"); }
+    TCanvas& Canvas() override { return Page; }
+    std::vector<std::u16string> Texts() const {
+        std::vector<std::u16string> t;
+        for (const auto& x : Page.Texts) t.push_back(x.Value);
+        return t;
+    }
+};
+
+// N106 on the default page setup: columns of 501, rows of 106 pixels.
+struct PrintFixture : DrawFixture {
+    TRecordingPrinter printer;
+    void SetUp() override {
+        DrawFixture::SetUp();
+        facade.SetCellValue(106, 14, TVariant(1.0));
+        grid.SetPrinter(&printer);
+        grid.OnNow = [] { return 45000.5; };
+    }
+    TXlsCellRange Page(int row, int col) {
+        TXlsCellRange r{col, row, 0, 0};
+        grid.CalcPrintedPage(row, col, r.Bottom, r.Right, {1, 1, 14, 106}, grid.CalcPrintParams({1, 1, 14, 106}));
+        return r;
+    }
+    int Pages() {
+        int n = 0;
+        grid.CalcNumberOfPrintingPages(n);
+        return n;
+    }
+};
+
+using Range = TXlsCellRange;
+
+TEST_F(PrintFixture, PagesFromThePageSetup) {
+    EXPECT_EQ(grid.CalcPrintParams({1, 1, 14, 106}).PrintRect, (TRect{449, 591, 4351, 6009}));
+    EXPECT_EQ((std::vector<Range>{Page(1, 1), Page(52, 1), Page(103, 8)}),
+              (std::vector<Range>{{1, 1, 7, 51}, {1, 52, 7, 102}, {8, 103, 14, 106}}));
+    EXPECT_EQ(Pages(), 6);
+    facade.InsertHPageBreak(20);
+    EXPECT_EQ(Page(1, 1).Bottom, 20);
+    facade.SetPrintToFit(true);  // breaks give way to the fit
+    facade.SetPrintNumberOfHorizontalPages(1);
+    facade.SetPrintNumberOfVerticalPages(0);
+    EXPECT_EQ(grid.CalcPrintParams({1, 1, 14, 106}).Scale, 55);
+    EXPECT_EQ(Pages(), 2);
+    // A margin beyond the page, a scale of 0.
+    facade.SetPrintToFit(false);
+    facade.SetPrintScale(0);
+    facade.SetPrintMargins({0, 0, 100, 0.5, 0.3, 0.3});
+    const TPrintParams p = grid.CalcPrintParams({1, 1, 14, 106});
+    EXPECT_EQ(p.PrintRect, (TRect{0, 0, 0, 6300}));
+    EXPECT_EQ(p.Scale, 10);
+    EXPECT_EQ(Pages(), 28);  // one column a page, the break after row 20
+}
+
+TEST_F(PrintFixture, PrintedPagesHeadersAndFooters) {
+    facade.SetPageHeader(u"&L&A &&&F&C&\"Courier&R&B&99999999999x");
+    facade.SetPageFooter(u"&CPage &P of &N");
+    grid.Print(3, 4);
+    EXPECT_EQ(printer.Events, (std::vector<std::string>{"begin", "new", "end"}));
+    const auto texts = printer.Texts();
+    for (const char16_t* t : {u"Page ", u"3 of ", u"4 of ", u"6", u"Sheet1 ", u"&", u"Courier", u"x"})
+        EXPECT_NE(std::find(texts.begin(), texts.end(), t), texts.end()) << Utf16ToUtf8(t);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), u"Page "), 2);
+    for (const auto& t : printer.Page.Texts)
+        if (t.Value == u"6") EXPECT_EQ(t.Y, 6270 - 14);  // the footer's baseline
+    // Ink stays within the margins.
+    for (const auto& f : printer.Page.Fills) {
+        EXPECT_GE(f.Rect.Left, 449);
+        EXPECT_LE(f.Rect.Bottom, 6009);
+    }
+    // A range counts its own pages; a page beyond them draws nothing.
+    printer = {};
+    grid.Print({1, 1, 1, 1}, 1, -1);
+    EXPECT_EQ(printer.Texts(), (std::vector<std::u16string>{u"long text here and more", u"Sheet1 ", u"&", u"Courier", u"x", u"Page ",
+                                                            u"1 of ", u"1"}));
+    printer = {};
+    grid.Print({1, 1, 1, 1}, 2, -1);
+    EXPECT_EQ(printer.Events, (std::vector<std::string>{"begin", "end"}));
+    EXPECT_TRUE(printer.Page.Texts.empty());
+}
+
+TEST_F(PrintFixture, EmptySheetsLineWidthsAndNoWorkbook) {
+    // A blank at A65536 and IV1 holds no value: nothing to print.
+    facade.NewFile(1);
+    facade.SetCellFormat(65536, 1, 0);
+    facade.SetCellFormat(1, 256, 0);
+    EXPECT_EQ(grid.GetMaxPrintableRow(), 0);
+    EXPECT_EQ(grid.GetMaxPrintableCol(), 0);
+    EXPECT_EQ(Pages(), 1);
+    facade.SetPageHeader(u"head");
+    grid.Print(1, -1);
+    EXPECT_EQ(printer.Events, (std::vector<std::string>{"begin", "end"}));
+    EXPECT_EQ(printer.Texts(), (std::vector<std::u16string>{u"head"}));
+    EXPECT_TRUE(printer.Page.Fills.empty());
+
+    TSpawnedCellList none;
+    struct Case {
+        long double ratio;
+        int setting;
+        bool preview;
+        int width;
+    } widths[] = {{6.25, 0, false, 4}, {3.125, 0, false, 2}, {6.25, 8, false, 8}, {6.25, 8, true, 1}, {6.25, -3, false, 8}};
+    for (const Case& c : widths) {
+        grid.SetPrintLineWidth(c.setting);
+        grid.DrawLines(canvas, {1, 1, 1, 1}, 1, c.ratio, c.ratio, {}, true, none, 1, c.preview);
+        EXPECT_EQ(canvas.PenWidth, c.width) << c.setting;
+    }
+
+    printer = {};
+    facade.CloseFile();
+    EXPECT_THROW(grid.Print(1, -1), std::exception);
+    EXPECT_TRUE(printer.Events.empty());
+}
+
 }  // namespace
