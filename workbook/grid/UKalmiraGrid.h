@@ -366,6 +366,7 @@ private:
     TKmrPrinter* FPrinter = nullptr;  // none: the process's printer
 
     TKmrPrinter& ThePrinter();
+    TKalmiraImport& Facade();
     void GenericPrint(TCanvas* canvas, const TXlsCellRange& range, int firstPage, int lastPage, bool preview,
                       long double d);
     void PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d);

@@ -32,6 +32,12 @@ constexpr int MaxHeaderPoints = 409;
 
 }  // namespace
 
+// The grid without a facade fails as the facade does without a workbook.
+TKalmiraImport& TKalmiraGrid::Facade() {
+    if (FKalmiraImport == nullptr) Raise(ErrNoOpenFile);
+    return *FKalmiraImport;
+}
+
 TKmrPrinter& TKalmiraGrid::ThePrinter() { return FPrinter != nullptr ? *FPrinter : Printer(); }
 
 void TKalmiraGrid::SetPrintLineWidth(int width) {
@@ -49,6 +55,7 @@ int TKalmiraGrid::RealColWidth(int col, long double zoom, long double xRatio) {
 // ---- Parameters and pages
 
 TPrintParams TKalmiraGrid::CalcPrintParams(const TXlsCellRange& range) {
+    Facade();
     TKmrPrinter& printer = ThePrinter();
     TPrintParams p;
     const int dpiX = std::max(printer.DpiX(), 1);
@@ -167,7 +174,7 @@ void TKalmiraGrid::PreviewPage(const TXlsCellRange& range, int page, TCanvas& ca
 void TKalmiraGrid::GenericPrint(TCanvas* target, const TXlsCellRange& range, int firstPage, int lastPage,
                                 bool preview, long double d) {
     // Everything the workbook is asked comes before the document begins.
-    const bool gridLines = FKalmiraImport->GetPrintGridLines();
+    const bool gridLines = Facade().GetPrintGridLines();
     const TPrintParams p = CalcPrintParams(range);
     int total = 1;
     if (!EmptyRange(range)) {
@@ -278,6 +285,9 @@ bool TKalmiraGrid::CalcPrintPictureRect(int index, TRect& rect, const TPrintPara
 
 void TKalmiraGrid::PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d) {
     for (std::size_t i = 0; i < FPictures.size(); ++i) {
+        // A picture ending before the page cannot reach it: its position
+        // is not summed over the rows between.
+        if (FPictures[i]->Row2 < page.Top || FPictures[i]->Col2 < page.Left) continue;
         TRect r;
         if (!CalcPrintPictureRect(static_cast<int>(i), r, p, page)) continue;
         if (d != 1) r = {Round(r.Left * d), Round(r.Top * d), Round(r.Right * d), Round(r.Bottom * d)};
@@ -474,7 +484,7 @@ int TKalmiraGrid::PrintableColCount(const std::vector<bool>& flags) {
 }
 
 int TKalmiraGrid::GetMaxVRow(bool printable) {
-    int row = FKalmiraImport->GetMaxRow();
+    int row = Facade().GetMaxRow();
     if (printable) {
         std::vector<bool> flags;
         CacheVisibleFormats(flags);
@@ -487,6 +497,7 @@ int TKalmiraGrid::GetMaxVRow(bool printable) {
 }
 
 int TKalmiraGrid::GetMaxVCol(bool printable) {
+    Facade();
     int col;
     if (printable) {
         std::vector<bool> flags;

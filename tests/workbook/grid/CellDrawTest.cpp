@@ -321,6 +321,14 @@ TEST_F(PrintFixture, EmptySheetsLineWidthsAndNoWorkbook) {
     printer = {};
     facade.CloseFile();
     EXPECT_THROW(grid.Print(1, -1), std::exception);
+    grid.SetKalmiraImport(nullptr);
+    int pages = 0;
+    try {
+        grid.CalcNumberOfPrintingPages(pages);
+        ADD_FAILURE();
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "There is no open file");
+    }
     EXPECT_TRUE(printer.Events.empty());
 }
 
