@@ -369,7 +369,8 @@ void TKalmiraGrid::DrawCell(QPainter& painter, int col, int row, const QRect& re
     TDrawCellArgs args;
     args.Col = args.PaintCol = args.LastCol = col;
     args.Row = args.LastRow = row;
-    args.CellClip = args.ContentRect = {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+    args.CellClip = {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+    args.ContentRect = args.CellClip;
     args.State = state;
     args.ClipRect = canvas.ClipRect();
     args.Zoom = FZoom;

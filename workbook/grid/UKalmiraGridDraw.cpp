@@ -132,10 +132,11 @@ std::uint32_t TKalmiraGrid::GetColor(int index) {
 std::unique_ptr<TKmrGraphic> TKalmiraGrid::FillOf(const TKmrFormat& format, std::uint32_t& brush, bool& hasFill) {
     const TKmrFillPattern& p = format.FillPattern;
     const int count = TKalmiraImport::GetColorPaletteCount();
-    const std::uint32_t fg =
-        p.FgColorIndex >= 1 && p.FgColorIndex <= count ? FKalmiraImport->GetColorPalette(p.FgColorIndex) : ForegroundColor;
-    const std::uint32_t bg =
-        p.BgColorIndex >= 1 && p.BgColorIndex <= count ? FKalmiraImport->GetColorPalette(p.BgColorIndex) : BackgroundColor;
+    auto colour = [&](int index, std::uint32_t otherwise) {
+        return index >= 1 && index <= count ? FKalmiraImport->GetColorPalette(index) : otherwise;
+    };
+    const std::uint32_t fg = colour(p.FgColorIndex, ForegroundColor);
+    const std::uint32_t bg = colour(p.BgColorIndex, BackgroundColor);
     hasFill = p.Pattern > 1;
     if (p.Pattern <= 1) {
         brush = BackgroundColor;
@@ -245,7 +246,8 @@ void TKalmiraGrid::RecordCrossing(TCanvas& canvas, const TDrawCellArgs& args, in
         args.Spawned->Add({args.Row, col});
     else if (args.Draw)
         // The gridline under the text goes.
-        canvas.FillRect({args.CellClip.Right - 1, args.CellClip.Top, args.CellClip.Right + 1, args.CellClip.Bottom - 1});
+        canvas.FillRect(
+            {args.CellClip.Right - 1, args.CellClip.Top, args.CellClip.Right + 1, args.CellClip.Bottom - 1});
 }
 
 void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
@@ -609,7 +611,8 @@ void TKalmiraGrid::DrawLines(TCanvas& canvas, const TXlsCellRange& range, long d
                 if (flags[static_cast<std::size_t>(ci)]) e.Lead = false;
                 flags[static_cast<std::size_t>(ci)] = e.TrailBorder;
                 auto step = [&](TLineSide& side, bool on, std::uint32_t colour, int fixed) {
-                    if (side.On && (!on || side.Colour != colour)) line(horizontal, fixed, side.Start, pos, side.Colour);
+                    if (side.On && (!on || side.Colour != colour))
+                        line(horizontal, fixed, side.Start, pos, side.Colour);
                     if (on && !(side.On && side.Colour == colour)) side.Start = pos;
                     side.On = on;
                     side.Colour = colour;

@@ -147,7 +147,8 @@ TRect TQtCanvas::ClipRect() {
 }
 
 void TQtCanvas::IntersectClip(const TRect& rect) {
-    if (FPainter != nullptr) FPainter->setClipRect(ToQRect(rect), FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+    if (FPainter == nullptr) return;
+    FPainter->setClipRect(ToQRect(rect), FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
 }
 
 void TQtCanvas::ResetClip(const TRect& rect) {

@@ -208,9 +208,9 @@ int main(int argc, char** argv) {
         o = ParseOptions(argc, argv);
     } catch (const TUsage&) {
         std::cerr << "usage: xlsview FILE [--sheet N] [--zoom Z] [--size WxH] [--full] [--fixed] [--top ROW] "
-                     "[--left COL] [--select RANGE] [--png OUT | --info | --copy | --save OUT] [--pdf OUT [--pages FIRST[:LAST]] "
-                     "[--range RANGE] [--dpi N] [--paper WxH]] [--preview P [--preview-zoom Z]] [--print-info] "
-                     "[--now TIME]\n";
+                     "[--left COL] [--select RANGE] [--png OUT | --info | --copy | --save OUT] "
+                     "[--pdf OUT [--pages FIRST[:LAST]] [--range RANGE] [--dpi N] [--paper WxH]] "
+                     "[--preview P [--preview-zoom Z]] [--print-info] [--now TIME]\n";
         return 2;
     }
     if (!o.png.empty() || o.info || !o.pdf.empty() || o.printInfo) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -252,11 +252,14 @@ int main(int argc, char** argv) {
                                           QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(QString::fromStdString(o.pdf.empty() ? std::string("/dev/null") : o.pdf + ".part"));
+        const TXlsCellRange printable = [&] {
+            return TXlsCellRange{1, 1, grid.GetMaxPrintableCol(), grid.GetMaxPrintableRow()};
+        }();
         const std::optional<TXlsCellRange> range =
             o.range ? std::optional<TXlsCellRange>({o.range->Left, o.range->Top, o.range->Right, o.range->Bottom})
                     : std::nullopt;
         if (o.printInfo) {
-            const TXlsCellRange r = range ? *range : TXlsCellRange{1, 1, grid.GetMaxPrintableCol(), grid.GetMaxPrintableRow()};
+            const TXlsCellRange r = range ? *range : printable;
             const TPrintParams p = grid.CalcPrintParams(r);
             int across = 1;
             int down = 1;
@@ -286,10 +289,10 @@ int main(int argc, char** argv) {
         }
         if (o.preview) {
             if (o.png.empty()) throw std::runtime_error("--preview needs --png");
-            const TXlsCellRange r = range ? *range : TXlsCellRange{1, 1, grid.GetMaxPrintableCol(), grid.GetMaxPrintableRow()};
+            const TXlsCellRange r = range ? *range : printable;
             const long double d = o.previewZoom / 100.0L * 96 / o.dpi;
-            QImage image(std::max(1, RoundEven(Printer().PageWidth() * d)), std::max(1, RoundEven(Printer().PageHeight() * d)),
-                         QImage::Format_RGB32);
+            QImage image(std::max(1, RoundEven(Printer().PageWidth() * d)),
+                         std::max(1, RoundEven(Printer().PageHeight() * d)), QImage::Format_RGB32);
             image.fill(Qt::white);
             {
                 QPainter painter(&image);

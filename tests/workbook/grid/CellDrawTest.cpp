@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include <QImage>
+
 #include "tests/workbook/grid/GridTestApp.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
@@ -184,6 +186,36 @@ TEST_F(DrawFixture, MergedRangeDrawsItsTextInEachPiece) {
     }
 }
 
+// Real pixels on the Qt canvas: header highlight, fills, the pattern
+// tiled from the device origin, gridlines.
+TEST_F(DrawFixture, ScreenPixels) {
+    auto fill = [&](int row, int col, int pattern) {
+        TKmrFormat f = facade.GetCellFormatDef1(row, col);
+        f.FillPattern = {pattern, 3, 2};
+        facade.SetCellFormat(row, col, facade.AddFormat(f));
+    };
+    fill(3, 2, 2);
+    fill(3, 3, 3);
+    grid.resize(500, 200);
+    grid.show();
+    grid.LoadSheet();
+    grid.SetSelection({5, 5, 5, 5});
+    QImage image(grid.viewport()->size(), QImage::Format_RGB32);
+    grid.viewport()->render(&image);
+    auto at = [&](int x, int y) { return image.pixel(x, y) & 0xFFFFFF; };
+    const std::uint32_t p3 = facade.GetColorPalette(3);
+    const QRgb red = QColor(p3 & 0xFF, p3 >> 8 & 0xFF, p3 >> 16 & 0xFF).rgb() & 0xFFFFFF;
+    // Column c starts at 48 + 80 (c - 1), row r at 17 r.
+    EXPECT_EQ(at(48 + 4 * 80 + 5, 3), 0xAABEF2u);             // E's header
+    EXPECT_EQ(at(48 + 4 * 80 + 79, 8), 0x808080u);            // its right line
+    EXPECT_EQ(at(48 + 80 + 40, 3 * 17 + 8), red);             // B3 solid
+    EXPECT_EQ(at(48 + 3 * 80 + 79, 5 * 17 + 16), 0xC0C0C0u);  // D6's corner
+    const QRgb a = at(48 + 2 * 80 + 40, 3 * 17 + 8);
+    EXPECT_NE(a, at(48 + 2 * 80 + 41, 3 * 17 + 8));  // C3's checkerboard
+    EXPECT_EQ(a, at(48 + 2 * 80 + 42, 3 * 17 + 8));
+    EXPECT_TRUE(a == red || at(48 + 2 * 80 + 41, 3 * 17 + 8) == red);
+}
+
 TEST_F(DrawFixture, PrintedLinesLeaveOutCrossedEdges) {
     TSpawnedCellList spawned;
     spawned.Add({1, 1});
@@ -283,8 +315,8 @@ TEST_F(PrintFixture, PrintedPagesHeadersAndFooters) {
     // A range counts its own pages; a page beyond them draws nothing.
     printer = {};
     grid.Print({1, 1, 1, 1}, 1, -1);
-    EXPECT_EQ(printer.Texts(), (std::vector<std::u16string>{u"long text here and more", u"Sheet1 ", u"&", u"Courier", u"x", u"Page ",
-                                                            u"1 of ", u"1"}));
+    EXPECT_EQ(printer.Texts(), (std::vector<std::u16string>{u"long text here and more", u"Sheet1 ", u"&", u"Courier",
+                                                            u"x", u"Page ", u"1 of ", u"1"}));
     printer = {};
     grid.Print({1, 1, 1, 1}, 2, -1);
     EXPECT_EQ(printer.Events, (std::vector<std::string>{"begin", "end"}));
@@ -311,7 +343,9 @@ TEST_F(PrintFixture, EmptySheetsLineWidthsAndNoWorkbook) {
         int setting;
         bool preview;
         int width;
-    } widths[] = {{6.25, 0, false, 4}, {3.125, 0, false, 2}, {6.25, 8, false, 8}, {6.25, 8, true, 1}, {6.25, -3, false, 8}};
+    } widths[] = {
+        {6.25, 0, false, 4}, {3.125, 0, false, 2}, {6.25, 8, false, 8}, {6.25, 8, true, 1}, {6.25, -3, false, 8},
+    };
     for (const Case& c : widths) {
         grid.SetPrintLineWidth(c.setting);
         grid.DrawLines(canvas, {1, 1, 1, 1}, 1, c.ratio, c.ratio, {}, true, none, 1, c.preview);
