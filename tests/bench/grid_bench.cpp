@@ -4,6 +4,9 @@
 // the far one within 1.5 times the near one; the counter DrawCellPerPaint
 // stays at most the visible cells plus the headers), and cutting a text of
 // 32,767 characters into lines of a narrow column on the Qt canvas.
+// Printing the sheet: counting its pages (goal: under 0.5 s) and printing
+// its last page alone (goal: under 1 s) on a 600-dpi printer that draws
+// nowhere.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -101,5 +104,41 @@ void GridSplitLongText(benchmark::State& state) {
     state.counters["Lines"] = static_cast<double>(lines.size());
 }
 BENCHMARK(GridSplitLongText)->Unit(benchmark::kMillisecond);
+
+// A Letter page at 600 dpi whose canvas measures with Qt and draws nothing.
+class TNullPrinter : public TKmrPrinter {
+public:
+    int DpiX() override { return 600; }
+    int DpiY() override { return 600; }
+    int PageWidth() override { return 4800; }
+    int PageHeight() override { return 6600; }
+    void BeginDoc() override {}
+    void NewPage() override {}
+    void EndDoc() override {}
+    TCanvas& Canvas() override { return FCanvas; }
+
+private:
+    TQtCanvas FCanvas;
+};
+
+void GridPrintPageCount(benchmark::State& state) {
+    auto grid = ShownGrid();
+    TNullPrinter printer;
+    grid->SetPrinter(&printer);
+    int pages = 0;
+    for (auto _ : state) grid->CalcNumberOfPrintingPages(pages);
+    state.counters["Pages"] = pages;
+}
+BENCHMARK(GridPrintPageCount)->Unit(benchmark::kMillisecond);
+
+void GridPrintLastPage(benchmark::State& state) {
+    auto grid = ShownGrid();
+    TNullPrinter printer;
+    grid->SetPrinter(&printer);
+    int pages = 0;
+    grid->CalcNumberOfPrintingPages(pages);
+    for (auto _ : state) grid->Print(pages, pages);
+}
+BENCHMARK(GridPrintLastPage)->Unit(benchmark::kMillisecond);
 
 }  // namespace

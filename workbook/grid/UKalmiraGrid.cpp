@@ -20,8 +20,6 @@ namespace {
 
 constexpr int HeaderWidth = 48;  // the row number column at zoom 100
 constexpr std::uint32_t NoFacadeColor = 0xC0C0C0;
-constexpr std::uint32_t GridLineColor = 0xD0D0D0;
-constexpr std::uint32_t HeaderHighlight = 0xD8D8D8;
 constexpr int FullRowCount = 65537;
 constexpr int FullColCount = 257;
 
@@ -231,18 +229,6 @@ void TKalmiraGrid::Loaded() {
     SizesChanged();
 }
 
-int TKalmiraGrid::GetMaxVisibleRow() {
-    int row = FKalmiraImport->GetMaxRow();
-    for (const auto& p : FPictures) row = std::max(row, p->Row2);
-    return row;
-}
-
-int TKalmiraGrid::GetMaxVisibleCol() {
-    int col = FKalmiraImport->GetMaxCol();
-    for (const auto& p : FPictures) col = std::max(col, p->Col2);
-    return col;
-}
-
 void TKalmiraGrid::CacheVisibleFormats(std::vector<bool>& flags) {
     flags.assign(static_cast<std::size_t>(FKalmiraImport->GetFormatListCount()), false);
     for (std::size_t i = 0; i < flags.size(); ++i) {
@@ -374,74 +360,23 @@ void TKalmiraGrid::Paint(QPainter& painter, const QRect& clip) {
 }
 
 void TKalmiraGrid::DrawCell(QPainter& painter, int col, int row, const QRect& rect, unsigned state) {
-    const bool header = row == 0 || col == 0;
-    const TGridRect sel = Selection();
-    if (header) {
-        const bool marked = !HideCursor && ((row == 0 && col >= sel.Left && col <= sel.Right) ||
-                                            (col == 0 && row >= sel.Top && row <= sel.Bottom));
-        painter.fillRect(rect, Qt0BGR(marked ? HeaderHighlight : FixedColor));
-        painter.setPen(Qt0BGR(0xA0A0A0));
-        painter.drawLine(rect.topRight(), rect.bottomRight());
-        painter.drawLine(rect.bottomLeft(), rect.bottomRight());
-        const std::u16string title = row == 0 && col > 0   ? ColTitle(col)
-                                     : col == 0 && row > 0 ? std::u16string(QString::number(row).toStdU16String())
-                                                           : std::u16string();
-        TQtCanvas canvas(&painter);
-        canvas.Font = GridFont;
-        canvas.Font.Height = -std::max(1, RoundEven(-GridFont.Height * FZoomFactor));
-        const TSize size = canvas.TextExtent(title);
-        canvas.TextOut({rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1},
-                       rect.left() + (rect.width() - size.cx) / 2, rect.top() + (rect.height() - size.cy) / 2, title);
-        return;
-    }
-    // A merged range paints as one cell: each of its cells shows its part
-    // of the first cell's text, and no grid line runs inside it.
-    const bool open = Open();
-    const TXlsCellRange merged = open ? GetXCellMergedBounds(row, col) : TXlsCellRange{col, row, col, row};
-    const bool formula = open && FormulaReadOnly && FKalmiraImport->GetIsFormula(merged.Top, merged.Left);
-    std::uint32_t back = formula ? 0xC0C0C0 : Color;
-    if (!HideCursor && (state & gdSelected) && !(state & gdFocused)) back = 0xF2E6D9;
-    painter.fillRect(rect, Qt0BGR(back));
-    if (FShowGridLines) {
-        painter.setPen(Qt0BGR(GridLineColor));
-        if (col == merged.Right) painter.drawLine(rect.topRight(), rect.bottomRight());
-        if (row == merged.Bottom) painter.drawLine(rect.bottomLeft(), rect.bottomRight());
-    }
-    if (!open) return;
-    row = merged.Top;
-    col = merged.Left;
-    const TVariant value = GetCellValue(row, col);
-    if (value.IsEmpty()) return;
-    TKmrFormat format;
-    GetCellFormatDef(row, col, format);
-    std::uint32_t colour = ForegroundColor;
-    const std::u16string text =
-        XlsFormatValue1904(value, format.Format, FKalmiraImport->GetOptions1904Dates(), colour);
-    if (text.empty()) return;
     TQtCanvas canvas(&painter);
-    LoadFont(FKalmiraImport, this, ForegroundColor, FZoomFactor, canvas, format.Font);
-    if (colour != ForegroundColor) canvas.Font.Color = colour;
-    if (state & gdFocused) FCurrentCellFont = canvas.Font;
-    const QRect box = merged.Left == merged.Right && merged.Top == merged.Bottom
-                          ? rect
-                          : BoxRect(merged.Left, merged.Top, merged.Right, merged.Bottom);
-    const TRect clip{rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1};
-    const TSize size = canvas.TextExtent(text);
-    const bool number = value.VarType() != TVarType::String;
-    int x = box.left() + 2;
-    switch (format.HAlignment) {
-        case THKmrAlignment::fha_center:
-        case THKmrAlignment::fha_center_across_selection: x = box.left() + (box.width() - size.cx) / 2; break;
-        case THKmrAlignment::fha_right: x = box.right() - 2 - size.cx; break;
-        case THKmrAlignment::fha_general:
-            if (number) x = box.right() - 2 - size.cx;
-            break;
-        default: break;
-    }
-    int y = box.bottom() - 1 - size.cy;
-    if (format.VAlignment == TVKmrAlignment::fva_top) y = box.top() + 1;
-    if (format.VAlignment == TVKmrAlignment::fva_center) y = box.top() + (box.height() - size.cy) / 2;
-    canvas.TextOut(clip, x, y, text);
+    FGridCanvas = &canvas;
+    struct TReset {
+        TCanvas*& Canvas;
+        ~TReset() { Canvas = nullptr; }
+    } reset{FGridCanvas};
+    TDrawCellArgs args;
+    args.Col = args.PaintCol = args.LastCol = col;
+    args.Row = args.LastRow = row;
+    args.CellClip = {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+    args.ContentRect = args.CellClip;
+    args.State = state;
+    args.ClipRect = canvas.ClipRect();
+    args.Zoom = FZoom;
+    args.ZoomFactor = FZoomFactor;
+    args.GridLines = FShowGridLines;
+    MyDrawCell(canvas, args);
 }
 
 void TKalmiraGrid::ReportError(const std::exception& error) {

@@ -14,6 +14,7 @@
 #include "workbook/api/UExcelAdapter.h"
 #include "workbook/grid/UKmrCanvas.h"
 #include "workbook/grid/UKmrCustomGrid.h"
+#include "workbook/grid/UKmrPrinter.h"
 #include "workbook/storage/UKmrFormats.h"
 
 #include <QImage>
@@ -22,6 +23,7 @@ namespace kalmira {
 
 class TKalmiraImport;
 class TKalmiraGrid;
+class TKmrGraphic;
 
 // What SaveFont keeps of a canvas font.
 struct TSavedFont {
@@ -95,6 +97,83 @@ struct TPictureData {
 };
 
 using TPictureDataList = std::vector<std::unique_ptr<TPictureData>>;
+
+// The parameters of one print job, preview or count.
+struct TPrintParams {
+    int Scale = 100;
+    long double Zoom = 1;
+    long double XRatio = 1;
+    long double YRatio = 1;
+    TRect PrintRect;
+    int PageWidth = 0;
+    int PageHeight = 0;
+};
+
+// In row Row, text crosses the right edge of column Col.
+struct TSpawnedCell {
+    std::int32_t Row = 0;
+    std::int32_t Col = 0;
+
+    // By column (signed), then by row (unsigned).
+    static std::int64_t Key(std::int32_t col, std::int32_t row) {
+        return static_cast<std::int64_t>(col) * 0x100000000LL + static_cast<std::uint32_t>(row);
+    }
+    std::int64_t Key() const { return Key(Col, Row); }
+};
+
+// The text crossings of a printed page, sorted when first searched.
+class TSpawnedCellList {
+public:
+    void Add(const TSpawnedCell& cell);
+    void Sort();
+    // Sorts first when needed; index is the first equal entry, or where
+    // the key would go.
+    bool Find(std::int64_t key, int& index);
+    int Count() const { return static_cast<int>(FItems.size()); }
+    const TSpawnedCell& operator[](int i) const { return FItems[static_cast<std::size_t>(i)]; }
+    void Clear() { FItems.clear(), FSorted = false; }
+
+private:
+    std::vector<TSpawnedCell> FItems;
+    bool FSorted = false;
+};
+
+// Where CalcTextPos places a text: its start point and its bounds.
+struct TTextPos {
+    int X = 0;
+    int Y = 0;
+    TRect Bounds;
+};
+
+enum class TTextVAlign : std::uint8_t { Top, Center, Bottom };
+enum class TTextHAlign : std::uint8_t { Left, Center, Right };
+
+// What MyDrawCell draws: the cell whose content shows (Col, Row), the cell
+// being painted (PaintCol, CellClip), the content's rectangle (a merged
+// range or an overflowing neighbour), and the device: XScale/YScale for
+// sheet sizes and margins, Zoom in percent, ZoomFactor for fonts.
+struct TDrawCellArgs {
+    int Col = 0;
+    int Row = 0;
+    int PaintCol = 0;
+    TRect CellClip;
+    TRect ContentRect;
+    unsigned State = 0;
+    bool DrawBack = true;
+    bool MayGrowLeft = false;
+    bool MayGrowRight = false;
+    int LastCol = 0;
+    int LastRow = 0;
+    long double XScale = 1;
+    long double YScale = 1;
+    TRect ClipRect;
+    int Zoom = 100;
+    long double ZoomFactor = 1;
+    bool GridLines = true;
+    bool SheetSizes = false;
+    TSpawnedCellList* Spawned = nullptr;
+    bool Draw = true;
+};
 
 // The grid view of the active sheet of a facade. Cells are painted in
 // Color with their shown text; column and row 0 hold the headers. Facade
@@ -180,6 +259,53 @@ public:
     static bool IsVisibleFormat(int xf, const std::vector<bool>& flags);
     void LastMerged(int& row, int& col);
 
+    // Cell drawing, on screen and for printing.
+    bool IsEmptyCell(int row, int col);
+    bool CellCanSpawnRight(int row, int col);
+    bool CellCanSpawnLeft(int row, int col);
+    bool PointInGridRange(int col, int row, TGridRect rect);
+    std::uint32_t GetColor(int index);
+    void MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args);
+    static TTextPos CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int m, TSize extent,
+                                bool general, bool stacked, int lines, long double sinA, long double cosA);
+    // Draws a line of text run by run on one baseline, clipped to clip.
+    static void WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect& clip, int x, int y,
+                          std::u16string_view text, const TRTFRunList& runs, long double zoom, long double offset);
+    // Backgrounds and lines of a printed range whose first cell starts at
+    // rect's top-left corner; s scales sheet sizes, x and y are the
+    // device factors and m multiplies the output.
+    void DrawBackground(TCanvas& canvas, const TXlsCellRange& range, long double s, long double x, long double y,
+                        const TRect& rect, long double m);
+    void DrawLines(TCanvas& canvas, const TXlsCellRange& range, long double s, long double x, long double y,
+                   const TRect& rect, bool gridLines, TSpawnedCellList& spawned, long double m, bool preview);
+
+    // Printing: pages from the sheet's page setup on Printer() (or the
+    // device set here), a preview of one page, the page count. A last
+    // page below 0 prints to the end.
+    void SetPrinter(TKmrPrinter* printer) { FPrinter = printer; }
+    // The clock of "&D" and "&T" in headers and footers: a date of the
+    // 1900 system (days since 30 December 1899).
+    std::function<double()> OnNow;
+    void SetPrintLineWidth(int width);
+    void Print(int firstPage, int lastPage);
+    void Print(const TXlsCellRange& range, int firstPage, int lastPage);
+    void PreviewPage(const TXlsCellRange& range, int page, TCanvas& canvas, int zoom);
+    void CalcNumberOfPrintingPages(int& count);
+    void CalcNumberOfPrintingPages(const TXlsCellRange& range, int& count);
+    int GetMaxPrintableRow();
+    int GetMaxPrintableCol();
+    TPrintParams CalcPrintParams(const TXlsCellRange& range);
+    // Cuts the page starting at (firstRow, firstCol).
+    void CalcPrintedPage(int firstRow, int firstCol, int& lastRow, int& lastCol, const TXlsCellRange& range,
+                         const TPrintParams& p);
+    void InternalCalcNumberOfPrintingPages(const TXlsCellRange& range, int& across, int& down, const TPrintParams& p);
+    int RealRowHeight(int row, long double zoom, long double yRatio);
+    int RealColWidth(int col, long double zoom, long double xRatio);
+    bool CalcPrintPictureRect(int index, TRect& rect, const TPrintParams& p, const TXlsCellRange& page);
+    // One section of a header or footer with its codes, from (x, baseline y).
+    void DoWriteHeader(int page, int total, const std::u16string& section, TCanvas& canvas, bool draw, int x, int y,
+                       int& width, int& height, const TRect& clip, long double f);
+
     // Editing, navigation and the clipboard.
     TXlsCellRange GetXCellMergedBounds(int row, int col);
     void SetCell(int row, int col, const std::u16string& text);
@@ -212,6 +338,11 @@ private:
     void LoadPicture(int index);
     void ClearSelection();
     void MergedMove(int key);
+    std::unique_ptr<TKmrGraphic> FillOf(const TKmrFormat& format, std::uint32_t& brush, bool& hasFill);
+    // Text of the cell may flow out of it: not aligned to blocking, not
+    // wrapped, not merged.
+    bool CellCanSpawn(int row, int col, THKmrAlignment blocking);
+    void RecordCrossing(TCanvas& canvas, const TDrawCellArgs& args, int col);
     // Runs a key or wheel action, reporting its failure.
     template <class F>
     void Guarded(F action);
@@ -231,6 +362,25 @@ private:
     bool FResizing = false;
     bool FInSelectCell = false;
     TPictureDataList FPictures;
+    TCanvas* FGridCanvas = nullptr;  // the canvas of the paint under way
+    TKmrPrinter* FPrinter = nullptr;  // none: the process's printer
+
+    TKmrPrinter& ThePrinter();
+    TKalmiraImport& Facade();
+    void GenericPrint(TCanvas* canvas, const TXlsCellRange& range, int firstPage, int lastPage, bool preview,
+                      long double d);
+    void PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d);
+    void DrawHeadersAndFooters(TCanvas& canvas, int page, long double f, const TPrintParams& p, long double d,
+                               int total, const TRect& clipRect, const TRect& pageRect);
+    void DrawHeaderOrFooter(const std::u16string& text, TCanvas& canvas, long double f, const TPrintParams& p,
+                            long double d, int page, int total, int y, int direction);
+    int GetMaxVRow(bool printable);
+    int GetMaxVCol(bool printable);
+    bool IsPrintingRow(int row, const std::vector<bool>& flags);
+    int PrintableColCount(const std::vector<bool>& flags);
+    // A cell holds no value (the extents' test: unlike IsEmptyCell, the
+    // last row and column are no exception).
+    bool HoldsNoValue(int row, int col);
 };
 
 }  // namespace kalmira

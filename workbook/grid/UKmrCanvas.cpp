@@ -7,7 +7,10 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QImage>
 #include <QString>
+
+#include "workbook/drawing/UXlsPictures.h"
 
 namespace kalmira {
 
@@ -16,6 +19,12 @@ namespace {
 QString ToQString(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
+
+QColor ToQColor(std::uint32_t c) { return QColor(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF); }
+
+QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top); }
+
+int Sign(int v) { return (v > 0) - (v < 0); }
 
 }  // namespace
 
@@ -27,6 +36,13 @@ QFont QtFont(const TCanvasFont& f) {
     font.setUnderline(f.Underline);
     font.setStrikeOut(f.StrikeOut);
     return font;
+}
+
+TQtCanvas::TQtCanvas(QPainter* painter) : FPainter(painter) {
+    if (FPainter != nullptr && FPainter->hasClipping()) {
+        FBaseClipped = true;
+        FBaseClip = FPainter->clipRegion();
+    }
 }
 
 TSize TQtCanvas::TextExtent(std::u16string_view text) {
@@ -74,6 +90,73 @@ void TQtCanvas::TextOut(const TRect& clip, int x, int y, std::u16string_view tex
         FPainter->drawText(QPointF(x, y + ascent), ToQString(text));
     }
     FPainter->restore();
+}
+
+void TQtCanvas::FillRect(const TRect& rect) {
+    if (FPainter == nullptr || rect.Right <= rect.Left || rect.Bottom <= rect.Top) return;
+    if (BrushBitmap != nullptr && BrushBitmap->Width > 0 && BrushBitmap->Height > 0) {
+        // Pattern pixels are colours 0x00BBGGRR.
+        QImage tile(BrushBitmap->Width, BrushBitmap->Height, QImage::Format_RGB32);
+        for (int y = 0; y < BrushBitmap->Height; ++y)
+            for (int x = 0; x < BrushBitmap->Width; ++x) tile.setPixel(x, y, ToQColor(BrushBitmap->Pixel(x, y)).rgb());
+        // The tiles start at the device origin, whatever the rectangle.
+        QBrush brush(tile);
+        brush.setTransform(FPainter->deviceTransform().inverted());
+        FPainter->fillRect(ToQRect(rect), brush);
+        return;
+    }
+    FPainter->fillRect(ToQRect(rect), ToQColor(BrushColor));
+}
+
+void TQtCanvas::Polyline(const std::vector<TPoint>& points) {
+    if (FPainter == nullptr || points.size() < 2) return;
+    const int w = std::max(PenWidth, 1);
+    const QColor colour = ToQColor(PenColor);
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        const TPoint a = points[i];
+        const TPoint b = points[i + 1];
+        const int dx = Sign(b.X - a.X);
+        const int dy = Sign(b.Y - a.Y);
+        if (dx != 0 && dy != 0) {
+            FPainter->setPen(QPen(colour, w));
+            FPainter->drawLine(a.X, a.Y, b.X - dx, b.Y - dy);
+            continue;
+        }
+        // Straight lines are filled as rectangles: a wide pen is centred
+        // on the line, and the end point stays out.
+        const int lo = w / 2;
+        const int x1 = std::min(a.X, b.X - dx);
+        const int x2 = std::max(a.X, b.X - dx);
+        const int y1 = std::min(a.Y, b.Y - dy);
+        const int y2 = std::max(a.Y, b.Y - dy);
+        if (dx != 0)
+            FPainter->fillRect(QRect(x1, y1 - lo, x2 - x1 + 1, w), colour);
+        else if (dy != 0)
+            FPainter->fillRect(QRect(x1 - lo, y1, w, y2 - y1 + 1), colour);
+    }
+}
+
+void TQtCanvas::DrawImage(const TRect& rect, const QImage& image) {
+    if (FPainter != nullptr) FPainter->drawImage(ToQRect(rect), image);
+}
+
+TRect TQtCanvas::ClipRect() {
+    if (FPainter == nullptr || !FPainter->hasClipping()) return TCanvas::ClipRect();
+    const QRect r = FPainter->clipBoundingRect().toAlignedRect();
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+void TQtCanvas::IntersectClip(const TRect& rect) {
+    if (FPainter == nullptr) return;
+    FPainter->setClipRect(ToQRect(rect), FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+}
+
+void TQtCanvas::ResetClip(const TRect& rect) {
+    if (FPainter == nullptr) return;
+    if (FBaseClipped)
+        FPainter->setClipRegion(FBaseClip.intersected(ToQRect(rect)));
+    else
+        FPainter->setClipRect(ToQRect(rect));
 }
 
 }  // namespace kalmira

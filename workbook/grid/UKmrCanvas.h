@@ -7,11 +7,17 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <QRegion>
 
 class QFont;
+class QImage;
 class QPainter;
 
 namespace kalmira {
+
+class TKmrGraphic;
 
 struct TSize {
     int cx = 0;
@@ -27,6 +33,13 @@ struct TRect {
     int Bottom = 0;
 
     friend bool operator==(const TRect&, const TRect&) = default;
+};
+
+struct TPoint {
+    int X = 0;
+    int Y = 0;
+
+    friend bool operator==(const TPoint&, const TPoint&) = default;
 };
 
 // A canvas font. A negative height is the character height in pixels, a
@@ -49,6 +62,12 @@ public:
     virtual ~TCanvas() = default;
 
     TCanvasFont Font;
+    // What FillRect paints with: the colour, or an 8 x 8 ARGB pattern
+    // tiled from the device origin when BrushBitmap is set.
+    std::uint32_t BrushColor = 0xFFFFFF;
+    const TKmrGraphic* BrushBitmap = nullptr;
+    std::uint32_t PenColor = 0;
+    int PenWidth = 1;
 
     // Width and height of the text in Font; an empty text is 0 x 0.
     virtual TSize TextExtent(std::u16string_view text) = 0;
@@ -61,6 +80,19 @@ public:
     virtual void TextOut(const TRect& clip, int x, int y, std::u16string_view text) {
         (void)clip, (void)x, (void)y, (void)text;
     }
+    // Fills [Left, Right) x [Top, Bottom) with the brush.
+    virtual void FillRect(const TRect& rect) { (void)rect; }
+    // Lines through the points in the pen; the last point itself is left
+    // out, so lines drawn end to end never paint a pixel twice.
+    virtual void Polyline(const std::vector<TPoint>& points) { (void)points; }
+    // Draws the image stretched over rect.
+    virtual void DrawImage(const TRect& rect, const QImage& image) { (void)rect, (void)image; }
+    // The bounds of what may be painted now.
+    virtual TRect ClipRect() { return {-0x3FFFFFFF, -0x3FFFFFFF, 0x3FFFFFFF, 0x3FFFFFFF}; }
+    // Narrows what may be painted to rect.
+    virtual void IntersectClip(const TRect& rect) { (void)rect; }
+    // Drops every narrowing since the canvas was made, then narrows to rect.
+    virtual void ResetClip(const TRect& rect) { (void)rect; }
 };
 
 // The Qt font of a canvas font (pixel size, clamped as TQtCanvas measures).
@@ -71,17 +103,30 @@ QFont QtFont(const TCanvasFont& font);
 // ignores a pixel size of 0 and would measure in the previous font.
 class TQtCanvas : public TCanvas {
 public:
-    explicit TQtCanvas(QPainter* painter = nullptr) : FPainter(painter) {}
+    // The painter's clip at this point is the most ResetClip gives back.
+    explicit TQtCanvas(QPainter* painter = nullptr);
+
+    // The device's pixels per inch: fonts in points take this many.
+    int Dpi = 96;
+    int PixelsPerInch() const override { return Dpi; }
 
     TSize TextExtent(std::u16string_view text) override;
     int FitCount(std::u16string_view text, int width) override;
     int Ascent() override;
     void TextOut(const TRect& clip, int x, int y, std::u16string_view text) override;
+    void FillRect(const TRect& rect) override;
+    void Polyline(const std::vector<TPoint>& points) override;
+    void DrawImage(const TRect& rect, const QImage& image) override;
+    TRect ClipRect() override;
+    void IntersectClip(const TRect& rect) override;
+    void ResetClip(const TRect& rect) override;
 
     QPainter* Painter() const { return FPainter; }
 
 private:
     QPainter* FPainter;
+    bool FBaseClipped = false;
+    QRegion FBaseClip;
 };
 
 }  // namespace kalmira

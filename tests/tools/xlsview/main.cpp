@@ -1,5 +1,7 @@
 // xlsview FILE [--sheet N] [--zoom Z] [--size WxH] [--full] [--fixed] [--top ROW] [--left COL]
 //              [--select RANGE] [--png OUT | --info | --copy | --save OUT]
+//              [--pdf OUT [--pages FIRST[:LAST]] [--range RANGE] [--dpi N] [--paper WxH]]
+//              [--preview P --png OUT [--preview-zoom Z]] [--print-info] [--now "YYYY-MM-DD hh:mm:ss"]
 //
 // Opens FILE (made absolute) through the facade, as xlsroundtrip does, makes
 // sheet N (from 1) active and shows it in a W x H grid (default 1024x768;
@@ -12,6 +14,15 @@
 //               "col\tN\tPX" and "row\tN\tPX" for every column and row from 0.
 //   --copy      copies the selection as Ctrl+C does, prints "copied\tRANGE"
 //               and serves the clipboard until SIGTERM (status 0).
+//   --pdf OUT   prints the sheet (or RANGE) through Print to a PDF of N dpi
+//               (default 600) on a W x H inch page (default 8x11) without
+//               printer margins; pages FIRST to LAST (LAST -1 or absent: to
+//               the end).
+//   --preview P draws PreviewPage P at zoom Z (default 100) on a white
+//               image of the page's size, written by --png.
+//   --print-info "print\tScale\tAcross\tDown\tPages" and
+//               "extent\tMaxVisibleRow\tMaxVisibleCol\tMaxPrintableRow\tMaxPrintableCol".
+//   --now       the time "&D" and "&T" show.
 //   otherwise   a window for reading and editing; --save OUT saves the
 //               workbook there when it closes.
 //
@@ -27,6 +38,11 @@
 #include <vector>
 
 #include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrinter>
 #include <QTimer>
 
 #include "workbook/api/UKalmiraImport.h"
@@ -54,6 +70,17 @@ struct TOptions {
     bool info = false;
     bool copy = false;
     std::string save;
+    std::string pdf;
+    int firstPage = 1;
+    int lastPage = -1;
+    std::optional<TGridRect> range;
+    int dpi = 600;
+    double paperWidth = 8;
+    double paperHeight = 11;
+    std::optional<int> preview;
+    int previewZoom = 100;
+    bool printInfo = false;
+    std::optional<double> now;
 };
 
 struct TUsage {};
@@ -87,6 +114,28 @@ std::string RangeText(const TGridRect& r) {
                                                    : cell(r.Left, r.Top) + ":" + cell(r.Right, r.Bottom);
 }
 
+double Inches(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(value > 0 && value <= 200)) throw TUsage{};
+    return value;
+}
+
+// "YYYY-MM-DD hh:mm:ss" as days since 30 December 1899.
+double DateTime(const std::string& text) {
+    int y, mo, d, h, mi, sec;
+    char tail;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &tail) != 6)
+        throw TUsage{};
+    // Days from civil (proleptic Gregorian), 1970-01-01 is day 0.
+    const int yy = y - (mo <= 2);
+    const int era = (yy >= 0 ? yy : yy - 399) / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long days = era * 146097L + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return static_cast<double>(days + 25569) + (h * 3600 + mi * 60 + sec) / 86400.0;
+}
+
 TOptions ParseOptions(int argc, char** argv) {
     if (argc < 2) throw TUsage{};
     TOptions o;
@@ -115,6 +164,27 @@ TOptions ParseOptions(int argc, char** argv) {
         else if (a == "--info") o.info = true, ++outputs;
         else if (a == "--copy") o.copy = true, ++outputs;
         else if (a == "--save") o.save = next(), ++outputs;
+        else if (a == "--pdf") o.pdf = next(), ++outputs;
+        else if (a == "--pages") {
+            const std::string t = next();
+            const std::size_t colon = t.find(':');
+            o.firstPage = Number(t.substr(0, colon).c_str());
+            if (colon != std::string::npos) {
+                const std::string last = t.substr(colon + 1);
+                o.lastPage = last == "-1" ? -1 : Number(last.c_str());
+            }
+        } else if (a == "--range") o.range = RangeName(next());
+        else if (a == "--dpi") o.dpi = std::max(1, Number(next().c_str()));
+        else if (a == "--paper") {
+            const std::string t = next();
+            const std::size_t x = t.find('x');
+            if (x == std::string::npos) throw TUsage{};
+            o.paperWidth = Inches(t.substr(0, x));
+            o.paperHeight = Inches(t.substr(x + 1));
+        } else if (a == "--preview") o.preview = Number(next().c_str());
+        else if (a == "--preview-zoom") o.previewZoom = Number(next().c_str());
+        else if (a == "--print-info") o.printInfo = true, ++outputs;
+        else if (a == "--now") o.now = DateTime(next());
         else throw TUsage{};
     }
     if (outputs > 1) throw TUsage{};
@@ -138,10 +208,12 @@ int main(int argc, char** argv) {
         o = ParseOptions(argc, argv);
     } catch (const TUsage&) {
         std::cerr << "usage: xlsview FILE [--sheet N] [--zoom Z] [--size WxH] [--full] [--fixed] [--top ROW] "
-                     "[--left COL] [--select RANGE] [--png OUT | --info | --copy | --save OUT]\n";
+                     "[--left COL] [--select RANGE] [--png OUT | --info | --copy | --save OUT] "
+                     "[--pdf OUT [--pages FIRST[:LAST]] [--range RANGE] [--dpi N] [--paper WxH]] "
+                     "[--preview P [--preview-zoom Z]] [--print-info] [--now TIME]\n";
         return 2;
     }
-    if (!o.png.empty() || o.info) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!o.png.empty() || o.info || !o.pdf.empty() || o.printInfo) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     TXLSAdapter adapter;
     adapter.SetAllowOverwritingFiles(true);
@@ -169,6 +241,66 @@ int main(int argc, char** argv) {
         if (o.left) grid.SetLeftCol(*o.left);
         if (o.info) {
             PrintInfo(grid);
+            return 0;
+        }
+        if (o.now) grid.OnNow = [t = *o.now] { return t; };
+        // The process's printer: a PDF of the asked resolution and paper,
+        // its printable area the whole paper.
+        QPrinter& printer = Printer().Device();
+        printer.setResolution(o.dpi);
+        printer.setPageLayout(QPageLayout(QPageSize(QSizeF(o.paperWidth, o.paperHeight), QPageSize::Inch),
+                                          QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(o.pdf.empty() ? std::string("/dev/null") : o.pdf + ".part"));
+        const TXlsCellRange printable = [&] {
+            return TXlsCellRange{1, 1, grid.GetMaxPrintableCol(), grid.GetMaxPrintableRow()};
+        }();
+        const std::optional<TXlsCellRange> range =
+            o.range ? std::optional<TXlsCellRange>({o.range->Left, o.range->Top, o.range->Right, o.range->Bottom})
+                    : std::nullopt;
+        if (o.printInfo) {
+            const TXlsCellRange r = range ? *range : printable;
+            const TPrintParams p = grid.CalcPrintParams(r);
+            int across = 1;
+            int down = 1;
+            if (r.Right >= r.Left && r.Bottom >= r.Top) grid.InternalCalcNumberOfPrintingPages(r, across, down, p);
+            int pages = 0;
+            grid.CalcNumberOfPrintingPages(r, pages);
+            std::cout << "print\t" << p.Scale << '\t' << across << '\t' << down << '\t' << pages << '\n';
+            std::cout << "extent\t" << grid.GetMaxVisibleRow() << '\t' << grid.GetMaxVisibleCol() << '\t'
+                      << grid.GetMaxPrintableRow() << '\t' << grid.GetMaxPrintableCol() << '\n';
+            return 0;
+        }
+        if (!o.pdf.empty()) {
+            const QString part = QString::fromStdString(o.pdf + ".part");
+            try {
+                if (range)
+                    grid.Print(*range, o.firstPage, o.lastPage);
+                else
+                    grid.Print(o.firstPage, o.lastPage);
+            } catch (...) {
+                QFile::remove(part);
+                throw;
+            }
+            QFile::remove(QString::fromStdString(o.pdf));
+            if (!QFile::rename(part, QString::fromStdString(o.pdf)))
+                throw std::runtime_error("Can't write to file " + o.pdf);
+            return 0;
+        }
+        if (o.preview) {
+            if (o.png.empty()) throw std::runtime_error("--preview needs --png");
+            const TXlsCellRange r = range ? *range : printable;
+            const long double d = o.previewZoom / 100.0L * 96 / o.dpi;
+            QImage image(std::max(1, RoundEven(Printer().PageWidth() * d)),
+                         std::max(1, RoundEven(Printer().PageHeight() * d)), QImage::Format_RGB32);
+            image.fill(Qt::white);
+            {
+                QPainter painter(&image);
+                TQtCanvas canvas(&painter);
+                grid.PreviewPage(r, *o.preview, canvas, o.previewZoom);
+            }
+            if (!image.save(QString::fromStdString(o.png), "PNG"))
+                throw std::runtime_error("Can't write to file " + o.png);
             return 0;
         }
         if (!o.png.empty()) {
