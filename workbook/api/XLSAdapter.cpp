@@ -947,13 +947,90 @@ void TXLSFile::GetPicture(std::int32_t row, std::int32_t index, TKmrStream& imag
     image.Write(bytes.data(), bytes.size());
 }
 
-void TXLSFile::DeleteImage(std::int32_t index) {
-    TWorkSheet* sheet = ActiveWorkSheet();
-    if (!sheet) return;
+namespace {
+// False without a worksheet; a number outside its pictures raises.
+bool NamesPicture(const TWorkSheet* sheet, std::int32_t index) {
+    if (!sheet) return false;
     const int count = sheet->Drawing().DrawingCount();
     if (index < 0 || index >= count) Raise(ErrXlsIndexOutBounds, index, "ImageIndex", 0, count);
+    return true;
+}
+}  // namespace
+
+void TXLSFile::DeleteImage(std::int32_t index) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!NamesPicture(sheet, index)) return;
     sheet->Drawing().DeleteImage(index);
     BeginSheet();
+}
+
+// ---------------------------------------------------------------------------
+// Adding, replacing and placing pictures
+
+namespace {
+
+// A place given with rows and columns from 1, checked, from 0.
+TImageProperties ModelPlace(const TImageProperties& p) {
+    const struct {
+        std::int32_t Value;
+        const char* Name;
+        std::int32_t Low, High;
+    } fields[] = {{p.Col1, "Col1", 1, 256},   {p.Dx1, "Dx1", 0, 1024}, {p.Row1, "Row1", 1, 65536},
+                  {p.Dy1, "Dy1", 0, 255},     {p.Col2, "Col2", 1, 256}, {p.Dx2, "Dx2", 0, 1024},
+                  {p.Row2, "Row2", 1, 65536}, {p.Dy2, "Dy2", 0, 255}};
+    for (const auto& f : fields)
+        if (f.Value < f.Low || f.Value > f.High) Raise(ErrXlsIndexOutBounds, f.Value, f.Name, f.Low, f.High);
+    TImageProperties model = p;
+    --model.Col1, --model.Row1, --model.Col2, --model.Row2;
+    return model;
+}
+
+TClientAnchor CheckedAnchor(const TImageProperties& p, TKmrAnchorType anchorType) {
+    return ImageAnchor(ModelPlace(p), anchorType);
+}
+
+}  // namespace
+
+void TXLSFile::AddImage(std::span<const std::uint8_t> image, TXlsImgTypes imageType,
+                        const TImageProperties& properties, TKmrAnchorType anchorType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const TImageProperties model = ModelPlace(properties);
+    Book().Globals().DrawingGroup().EnsureDwgGroup();
+    sheet->AddImage(image, imageType, model, anchorType);
+    BeginSheet();
+}
+
+void TXLSFile::AssignPicture(std::int32_t row, std::int32_t index, std::span<const std::uint8_t> image,
+                             TXlsImgTypes imageType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    sheet->Drawing().AssignDrawing(PictureNumber(*sheet, row, index), image, imageType);
+}
+
+void TXLSFile::AssignPicture(std::int32_t row, std::int32_t index, std::span<const std::uint8_t> image,
+                             TXlsImgTypes imageType, const TImageProperties& properties, TKmrAnchorType anchorType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const TClientAnchor anchor = CheckedAnchor(properties, anchorType);
+    const int n = PictureNumber(*sheet, row, index);
+    sheet->Drawing().AssignDrawing(n, image, imageType);
+    sheet->Drawing().SetAnchor(n, anchor, sheet->Measure());
+    BeginSheet();
+}
+
+void TXLSFile::AssignPictureProperties(std::int32_t row, std::int32_t index, const TImageProperties& properties,
+                                       TKmrAnchorType anchorType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const TClientAnchor anchor = CheckedAnchor(properties, anchorType);
+    sheet->Drawing().SetAnchor(PictureNumber(*sheet, row, index), anchor, sheet->Measure());
+    BeginSheet();
+}
+
+void TXLSFile::ClearImage(std::int32_t index) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (NamesPicture(sheet, index)) sheet->Drawing().ClearImage(index);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "workbook/drawing/UEscherOtherRecords.h"
@@ -59,6 +60,10 @@ private:
 inline constexpr const char* ErrDrawingIndex = "Index out of range";
 // A sheet drawing made where no drawing group can hold it.
 inline constexpr const char* ErrNoDrawingGroup = "DrawingGroup can't be nil";
+
+// The anchor of a picture placed where the properties say (rows and
+// columns from 0): flags 0, 2 or 3 by the anchor type.
+TClientAnchor ImageAnchor(const TImageProperties& properties, TKmrAnchorType anchorType);
 
 // Makes the client data of a new shape with the object id given.
 using TClientDataMaker = std::function<std::unique_ptr<TBaseClientData>(std::uint16_t id)>;
@@ -134,6 +139,18 @@ public:
     // other shape shows it.
     void DeleteImage(int n);
     TEscherClientDataRecord* FindObjId(std::uint16_t id) const;
+
+    // ---- Adding and replacing pictures ----
+    // Adds a picture where the properties say (rows and columns from 0,
+    // inside the sheet) with the picture OBJ makeObj gives (the sheet's
+    // highest object id + 1); the drawing is made when missing, in a
+    // workbook whose drawing group exists. No bytes: the placeholder.
+    void AddImage(std::span<const std::uint8_t> image, TXlsImgTypes type, const TImageProperties& properties,
+                  TKmrAnchorType anchorType, const TEscherSheet& sheet, const TClientDataMaker& makeObj);
+    // Shows other bytes in picture n (none: the placeholder); its old image
+    // leaves the store when no other shape shows it.
+    void AssignDrawing(int n, std::span<const std::uint8_t> image, TXlsImgTypes type);
+    void ClearImage(int n) { AssignDrawing(n, {}, TXlsImgTypes::xli_Bmp); }
 
     // Rows and columns of this sheet changed: positions from rowPos (or
     // colPos) move by the counts, negative for deletions. Shapes that move

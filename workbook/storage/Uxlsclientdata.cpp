@@ -118,6 +118,17 @@ std::unique_ptr<TPlainClientData> TPlainClientData::NewNoteObj(std::uint16_t id)
         new TPlainClientData(TClientDataKind::Obj, std::make_unique<TBaseRecord>(EscherBiffObj, std::move(data))));
 }
 
+// Common object data (type 8, flags 0x6011), the picture's clipboard
+// format and option sub-records, the end.
+std::unique_ptr<TPlainClientData> TPlainClientData::NewPictureObj(std::uint16_t id) {
+    std::vector<std::uint8_t> data = {0x15, 0x00, 0x12, 0x00, 0x08, 0x00, 0x01, 0x00, 0x11, 0x60, 0,    0,    0,
+                                      0,    0,    0,    0,    0,    0,    0,    0,    0,    0x07, 0x00, 0x02, 0x00,
+                                      0xFF, 0xFF, 0x08, 0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+    SetWord(data, 6, id);
+    return std::unique_ptr<TPlainClientData>(
+        new TPlainClientData(TClientDataKind::Obj, std::make_unique<TBaseRecord>(EscherBiffObj, std::move(data))));
+}
+
 // A new TXO: the option word 0x212, nothing else set.
 std::unique_ptr<TPlainClientData> TPlainClientData::NewTxo() {
     std::vector<std::uint8_t> data(18);

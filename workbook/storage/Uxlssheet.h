@@ -319,6 +319,13 @@ public:
     void AddNewComment(int row, int col, std::u16string_view text, const TImageProperties& box) {
         FNotes.AddNewComment(row, col, text, box, FDrawing, FMeasure);
     }
+    // A new picture where the properties say (rows and columns from 0); the
+    // workbook's drawing group must exist.
+    void AddImage(std::span<const std::uint8_t> image, TXlsImgTypes type, const TImageProperties& properties,
+                  TKmrAnchorType anchorType) {
+        FDrawing.AddImage(image, type, properties, anchorType, FMeasure,
+                          [](std::uint16_t id) { return TPlainClientData::NewPictureObj(id); });
+    }
     void SetCommentText(const TNoteRecord& note, std::u16string_view text) {
         FNotes.SetText(note, text, FDrawing, FMeasure);
     }
