@@ -1034,6 +1034,51 @@ void TXLSFile::ClearImage(std::int32_t index) {
 }
 
 // ---------------------------------------------------------------------------
+// Autofilter
+
+namespace {
+// The built-in name of a sheet's filter range (number 13).
+constexpr std::u16string_view FilterName = u"\r";
+}  // namespace
+
+void TXLSFile::SetAutoFilter(std::int32_t row, std::int32_t col1, std::int32_t col2) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    if (row < 1 || row > 65536) Raise(ErrXlsIndexOutBounds, row - 1, "Row", 0, 65535);
+    for (std::int32_t col : {col1, col2})
+        if (col < 1 || col > 256) Raise(ErrXlsIndexOutBounds, col - 1, "Column", 0, 255);
+    if (col2 < col1) return RemoveAutoFilter();
+    const std::u16string rowText = Utf8ToUtf16(std::to_string(row));
+    const TXlsNamedRange name{std::u16string(FilterName),
+                              u"=$" + EncodeColumn(col1) + u"$" + rowText + u":$" + EncodeColumn(col2) + u"$" + rowText,
+                              0x21, FActiveSheet - 1};
+    sheet->SetAutoFilter(row - 1, col1 - 1, col2 - 1);
+    Book().Globals().AddName(name);
+}
+
+void TXLSFile::RemoveAutoFilter() {
+    if (TWorkSheet* sheet = ActiveWorkSheet()) sheet->RemoveAutoFilter();
+}
+
+bool TXLSFile::HasAutoFilter() {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    return sheet && sheet->HasAutoFilter();
+}
+
+bool TXLSFile::HasAutoFilter(std::int32_t row, std::int32_t col) {
+    if (!HasAutoFilter()) return false;
+    const TXlsCellRange range = GetAutoFilterRange();
+    return row == range.Top && col >= range.Left && col <= range.Right;
+}
+
+TXlsCellRange TXLSFile::GetAutoFilterRange() {
+    if (!ActiveWorkSheet()) return {-1, -1, -1, -1};
+    const TNameRecord* name = Book().Globals().GetName(FActiveSheet - 1, FilterName);
+    if (!name) return {};
+    return {name->GetC1() + 1, name->GetR1() + 1, name->GetC2() + 1, name->GetR2() + 1};
+}
+
+// ---------------------------------------------------------------------------
 // Comments
 
 std::int32_t TXLSFile::GetCommentsCount(std::int32_t row) {

@@ -364,11 +364,6 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(void, SetAutoFilter, (std::int32_t, std::int32_t, std::int32_t))                                           \
-    X(void, RemoveAutoFilter, ())                                                                                \
-    X(bool, HasAutoFilter, ())                                                                                   \
-    X(bool, HasAutoFilter, (std::int32_t, std::int32_t))                                                         \
-    X(TXlsCellRange, GetAutoFilterRange, ())                                                                     \
     /* end of the list */
 #define KMR_XLS_DECLARE(result, name, params) result name params override;
     KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
@@ -424,6 +419,20 @@ public:
     // The picture shows the placeholder; a number outside the pictures as
     // for DeleteImage.
     void ClearImage(std::int32_t index) override;
+
+    // ---- Autofilter ----
+    // Drop-downs over columns col1..col2 of the row (from 1) of the active
+    // worksheet, and the sheet's hidden built-in filter name over them; a
+    // last column before the first removes the filter. Rows outside
+    // 1-65536, columns outside 1-256: the index message ("Row", "Column",
+    // counted from 0). Other sheet kinds: nothing, false, all -1.
+    void SetAutoFilter(std::int32_t row, std::int32_t col1, std::int32_t col2) override;
+    void RemoveAutoFilter() override;
+    bool HasAutoFilter() override;
+    // Whether the cell carries one of the filter's drop-downs.
+    bool HasAutoFilter(std::int32_t row, std::int32_t col) override;
+    // The filter name's range, from 1 (0 where there is none).
+    TXlsCellRange GetAutoFilterRange() override;
 
     // Comments of the active sheet: rows and columns from 1, the notes of a
     // row from 0 by column. Unbound notes (no comment box) read empty.

@@ -398,22 +398,54 @@ void TDrawing::AddImage(std::span<const std::uint8_t> image, TXlsImgTypes type, 
     for (char16_t c : name) opt.insert(opt.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
     opt.insert(opt.end(), {0, 0});
 
+    AddShape(0x04B2, 0x0043, std::move(opt), ImageAnchor(properties, anchorType), sheet, std::move(obj))
+        .AddImg(std::move(entry), 2);
+}
+
+TEscherOPTRecord& TDrawing::AddShape(std::uint16_t spPre, std::uint16_t optPre, std::vector<std::uint8_t> properties,
+                                     const TClientAnchor& anchor, const TEscherSheet& sheet,
+                                     std::unique_ptr<TBaseClientData> obj) {
+    TEscherDwgCache* cache = FTree.Cache();
+    TEscherDwgGroupCache* group = FGroup->GetRecordCache();
     TEscherSpgrContainerRecord* patriarch = cache->Patriarch;
     auto* shape = static_cast<TEscherContainerRecord*>(
         patriarch->AddBuilt(Built<TEscherSpContainerRecord>(0x000F, 0xF004, {}, group, patriarch, cache)));
-    shape->AddBuilt(std::make_unique<TEscherSPRecord>(0x04B2, cache->Dg->IncMaxShapeId(), 0x0A00, group, cache, shape));
-    auto* props = static_cast<TEscherOPTRecord*>(
-        shape->AddBuilt(Built<TEscherOPTRecord>(0x0043, 0xF00B, std::move(opt), group, shape, cache)));
-    props->AddImg(std::move(entry), 2);
+    shape->AddBuilt(std::make_unique<TEscherSPRecord>(spPre, cache->Dg->IncMaxShapeId(), 0x0A00, group, cache, shape));
+    auto* opt = static_cast<TEscherOPTRecord*>(
+        shape->AddBuilt(Built<TEscherOPTRecord>(optPre, 0xF00B, std::move(properties), group, shape, cache)));
     auto* placed = static_cast<TEscherClientAnchorRecord*>(
         shape->AddBuilt(Built<TEscherClientAnchorRecord>(0, 0xF010, std::vector<std::uint8_t>(18), group, shape, cache)));
-    const TClientAnchor anchor = ImageAnchor(properties, anchorType);
     placed->SetAnchor(anchor);
     placed->Pixels = MeasureAnchor(anchor, sheet);
     placed->HasPixels = true;
     static_cast<TEscherClientDataRecord*>(
         shape->AddBuilt(Built<TEscherClientDataRecord>(0, 0xF011, {}, group, shape, cache)))
         ->AssignClientData(std::move(obj));
+    return *opt;
+}
+
+void TDrawing::AddAutoFilter(int row, int firstCol, int lastCol, const TEscherSheet& sheet,
+                             const TClientDataMaker& makeObj) {
+    if (!FTree.Root()) CreateBasicDrawingInfo();
+    TEscherDwgCache* cache = FTree.Cache();
+    if (!cache->Patriarch || !cache->Dg) Raise(ErrLoadingEscher);
+    FGroup->EnsureDwgGroup();
+    const auto u = [](int v) { return static_cast<std::uint16_t>(v); };
+    for (int col = firstCol; col <= lastCol; ++col) {
+        const TClientAnchor anchor{1, u(col), 0, u(row), 0, u(std::min(col + 1, 255)), 0, u(std::min(row + 1, 65535)), 0};
+        AddShape(0x0C92, 0x0043,
+                 Properties({{0x007F, 0x01040104}, {0x00BF, 0x00080008}, {0x01FF, 0x00080000}, {0x03BF, 0x00020000}}),
+                 anchor, sheet, makeObj(static_cast<std::uint16_t>(cache->MaxObjId + 1)));
+    }
+}
+
+void TDrawing::RemoveAutoFilter(const std::function<bool(const TBaseClientData&)>& isButton) {
+    if (!FTree.Root()) return;
+    std::vector<TEscherRecord*> buttons;
+    for (TEscherClientDataRecord* data : FTree.Cache()->Obj.Items())
+        if (data->ClientData() && isButton(*data->ClientData())) buttons.push_back(data->FindRoot());
+    if (!buttons.empty() && FTree.Cache()->Solver) FTree.Cache()->Solver->CheckShapesMayChange();
+    for (TEscherRecord* shape : buttons) RemoveShape(shape);
 }
 
 void TDrawing::AssignDrawing(int n, std::span<const std::uint8_t> image, TXlsImgTypes type) {

@@ -152,6 +152,15 @@ public:
     void AssignDrawing(int n, std::span<const std::uint8_t> image, TXlsImgTypes type);
     void ClearImage(int n) { AssignDrawing(n, {}, TXlsImgTypes::xli_Bmp); }
 
+    // ---- Autofilter buttons ----
+    // A drop-down button over each column first..last of the row (from 0),
+    // with the OBJ makeObj gives; the drawing and the drawing group are
+    // made when missing.
+    void AddAutoFilter(int row, int firstCol, int lastCol, const TEscherSheet& sheet,
+                       const TClientDataMaker& makeObj);
+    // Removes the shapes whose objects the test calls filter buttons.
+    void RemoveAutoFilter(const std::function<bool(const TBaseClientData&)>& isButton);
+
     // Rows and columns of this sheet changed: positions from rowPos (or
     // colPos) move by the counts, negative for deletions. Shapes that move
     // and size with the cells shift their corners, shapes of kinds 1 and 2
@@ -210,6 +219,11 @@ private:
     // The root, the drawing record and the patriarch of a sheet without
     // drawing.
     void CreateBasicDrawingInfo();
+    // Appends a shape to the patriarch: its SP, properties, anchor (its
+    // pixels remembered) and client data. Gives the properties.
+    TEscherOPTRecord& AddShape(std::uint16_t spPre, std::uint16_t optPre, std::vector<std::uint8_t> properties,
+                               const TClientAnchor& anchor, const TEscherSheet& sheet,
+                               std::unique_ptr<TBaseClientData> obj);
 
     TDrawingGroup* FGroup;
     TEscherTree FTree;

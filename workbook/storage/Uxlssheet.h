@@ -326,6 +326,14 @@ public:
         FDrawing.AddImage(image, type, properties, anchorType, FMeasure,
                           [](std::uint16_t id) { return TPlainClientData::NewPictureObj(id); });
     }
+    // ---- Autofilter ----
+    // Drop-downs over columns first..last of the row (from 0): the
+    // AUTOFILTERINFO record (made before DEFCOLWIDTH or DIMENSIONS when
+    // missing) and a button per column, replacing those there were.
+    void SetAutoFilter(int row, int firstCol, int lastCol);
+    // The filter records (0x9B, 0x9D, 0x9E) and buttons go.
+    void RemoveAutoFilter();
+    bool HasAutoFilter() const { return FAutoFilterInfo != nullptr; }
     void SetCommentText(const TNoteRecord& note, std::u16string_view text) {
         FNotes.SetText(note, text, FDrawing, FMeasure);
     }

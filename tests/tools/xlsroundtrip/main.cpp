@@ -375,6 +375,7 @@ int Usage() {
                  "                        [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...\n"
                  "                        [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...\n"
                  "                        [--delete-picture SHEET N]... [--row-height SHEET ROW HEIGHT]...\n"
+                 "                        [--autofilter SHEET ROW COL1 COL2]...\n"
                  "                        [--comment SHEET ROW COL AUTHOR TEXT]... [--assign-comment SHEET ROW INDEX TEXT]...\n"
                  "                        [--picture SHEET ROW COL HEIGHT WIDTH FILE]... [--replace SHEET N FILE]...\n"
                  "                        [--place SHEET N ROW COL DY DX HEIGHT WIDTH ANCHOR]...\n"

@@ -130,3 +130,23 @@ TEST(XLSFilePictures, PlacedByPixelsThroughTheFacade) {
     EXPECT_EQ(MessageOf([&] { xls.AddPicture(PngBytes, TXlsImgTypes::xli_Png, 1, 1, 0, 0, -1, 10, {}); }),
               "The index \"-1\" of the property \"Height\" is not in the range 0-2147483647");
 }
+
+TEST(XLSFilePictures, AutoFilter) {
+    auto file = NewBook();
+    const auto buttons = [&] { return file->GetTWorkbook().WorkSheets(0).Drawing().Cache()->Obj.Count(); };
+    EXPECT_EQ(file->GetAutoFilterRange(), (TXlsCellRange{0, 0, 0, 0}));
+    file->SetAutoFilter(2, 1, 3);
+    file->SetAutoFilter(4, 2, 3);
+    EXPECT_EQ(std::make_tuple(file->HasAutoFilter(), file->HasAutoFilter(4, 2), file->HasAutoFilter(2, 1),
+                              file->GetAutoFilterRange(), buttons()),
+              std::make_tuple(true, true, false, TXlsCellRange{2, 4, 3, 4}, std::size_t{2}));
+    const auto before = Saved(*file);
+    EXPECT_EQ(MessageOf([&] { file->SetAutoFilter(65537, 1, 1); }),
+              "The index \"65536\" of the property \"Row\" is not in the range 0-65535");
+    EXPECT_EQ(MessageOf([&] { file->SetAutoFilter(1, 1, 257); }),
+              "The index \"256\" of the property \"Column\" is not in the range 0-255");
+    EXPECT_EQ(Saved(*file), before);
+    file->SetAutoFilter(4, 3, 2);
+    EXPECT_EQ(std::make_tuple(file->HasAutoFilter(), file->HasAutoFilter(4, 2), buttons()),
+              std::make_tuple(false, false, std::size_t{0}));
+}
