@@ -2,6 +2,7 @@
 
 #include "workbook/drawing/UKmrUtils.h"
 #include "workbook/storage/UKmrMessages.h"
+#include "workbook/storage/XlsMessages.h"
 
 namespace kalmira {
 
@@ -300,6 +301,8 @@ void TKalmiraImport::SetRTFRuns(std::int32_t row, std::int32_t col, const TRTFRu
 void TKalmiraImport::PlacePicture(std::int32_t row, std::int32_t col, std::int32_t dy, std::int32_t dx,
                                   std::int32_t height, std::int32_t width, TImageProperties& properties) {
     if (!FWorkbook) return CalcImgCells(nullptr, row, col, dy, dx, height, width, properties);
+    if (height < 0) Raise(ErrXlsIndexOutBounds, height, "Height", 0, 2147483647);
+    if (width < 0) Raise(ErrXlsIndexOutBounds, width, "Width", 0, 2147483647);
     TFileUtilsBook book(*FWorkbook);
     CalcImgCells(&book, row, col, dy, dx, height, width, properties);
 }
@@ -321,8 +324,10 @@ void TKalmiraImport::AssignPicture(std::int32_t index, std::span<const std::uint
 void TKalmiraImport::AssignPicture(std::int32_t index, std::span<const std::uint8_t> image, TXlsImgTypes imageType,
                                    std::int32_t row, std::int32_t col, std::int32_t dy, std::int32_t dx,
                                    std::int32_t height, std::int32_t width, TKmrAnchorType anchorType) {
-    AssignPicture(index, image, imageType);
-    AssignPictureProperties(index, row, col, dy, dx, height, width, anchorType);
+    TExcelFile& file = Workbook();
+    TImageProperties properties;
+    PlacePicture(row, col, dy, dx, height, width, properties);
+    file.AssignPicture(-1, index, image, imageType, properties, anchorType);
 }
 
 void TKalmiraImport::AssignPictureProperties(std::int32_t index, std::int32_t row, std::int32_t col,

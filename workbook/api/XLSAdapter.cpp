@@ -947,13 +947,135 @@ void TXLSFile::GetPicture(std::int32_t row, std::int32_t index, TKmrStream& imag
     image.Write(bytes.data(), bytes.size());
 }
 
-void TXLSFile::DeleteImage(std::int32_t index) {
-    TWorkSheet* sheet = ActiveWorkSheet();
-    if (!sheet) return;
+namespace {
+// False without a worksheet; a number outside its pictures raises.
+bool NamesPicture(const TWorkSheet* sheet, std::int32_t index) {
+    if (!sheet) return false;
     const int count = sheet->Drawing().DrawingCount();
     if (index < 0 || index >= count) Raise(ErrXlsIndexOutBounds, index, "ImageIndex", 0, count);
+    return true;
+}
+}  // namespace
+
+void TXLSFile::DeleteImage(std::int32_t index) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!NamesPicture(sheet, index)) return;
     sheet->Drawing().DeleteImage(index);
     BeginSheet();
+}
+
+// ---------------------------------------------------------------------------
+// Adding, replacing and placing pictures
+
+namespace {
+
+// A place given with rows and columns from 1, checked, from 0.
+TImageProperties ModelPlace(const TImageProperties& p) {
+    const struct {
+        std::int32_t Value;
+        const char* Name;
+        std::int32_t Low, High;
+    } fields[] = {{p.Col1, "Col1", 1, 256},   {p.Dx1, "Dx1", 0, 1024}, {p.Row1, "Row1", 1, 65536},
+                  {p.Dy1, "Dy1", 0, 255},     {p.Col2, "Col2", 1, 256}, {p.Dx2, "Dx2", 0, 1024},
+                  {p.Row2, "Row2", 1, 65536}, {p.Dy2, "Dy2", 0, 255}};
+    for (const auto& f : fields)
+        if (f.Value < f.Low || f.Value > f.High) Raise(ErrXlsIndexOutBounds, f.Value, f.Name, f.Low, f.High);
+    TImageProperties model = p;
+    --model.Col1, --model.Row1, --model.Col2, --model.Row2;
+    return model;
+}
+
+TClientAnchor CheckedAnchor(const TImageProperties& p, TKmrAnchorType anchorType) {
+    return ImageAnchor(ModelPlace(p), anchorType);
+}
+
+}  // namespace
+
+void TXLSFile::AddImage(std::span<const std::uint8_t> image, TXlsImgTypes imageType,
+                        const TImageProperties& properties, TKmrAnchorType anchorType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const TImageProperties model = ModelPlace(properties);
+    Book().Globals().DrawingGroup().EnsureDwgGroup();
+    sheet->AddImage(image, imageType, model, anchorType);
+    BeginSheet();
+}
+
+void TXLSFile::AssignPicture(std::int32_t row, std::int32_t index, std::span<const std::uint8_t> image,
+                             TXlsImgTypes imageType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    sheet->Drawing().AssignDrawing(PictureNumber(*sheet, row, index), image, imageType);
+}
+
+void TXLSFile::AssignPicture(std::int32_t row, std::int32_t index, std::span<const std::uint8_t> image,
+                             TXlsImgTypes imageType, const TImageProperties& properties, TKmrAnchorType anchorType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const TClientAnchor anchor = CheckedAnchor(properties, anchorType);
+    const int n = PictureNumber(*sheet, row, index);
+    sheet->Drawing().AssignDrawing(n, image, imageType);
+    sheet->Drawing().SetAnchor(n, anchor, sheet->Measure());
+    BeginSheet();
+}
+
+void TXLSFile::AssignPictureProperties(std::int32_t row, std::int32_t index, const TImageProperties& properties,
+                                       TKmrAnchorType anchorType) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    const TClientAnchor anchor = CheckedAnchor(properties, anchorType);
+    sheet->Drawing().SetAnchor(PictureNumber(*sheet, row, index), anchor, sheet->Measure());
+    BeginSheet();
+}
+
+void TXLSFile::ClearImage(std::int32_t index) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (NamesPicture(sheet, index)) sheet->Drawing().ClearImage(index);
+}
+
+// ---------------------------------------------------------------------------
+// Autofilter
+
+namespace {
+// The built-in name of a sheet's filter range (number 13).
+constexpr std::u16string_view FilterName = u"\r";
+}  // namespace
+
+void TXLSFile::SetAutoFilter(std::int32_t row, std::int32_t col1, std::int32_t col2) {
+    TWorkSheet* sheet = ActiveWorkSheet();
+    if (!sheet) return;
+    if (row < 1 || row > 65536) Raise(ErrXlsIndexOutBounds, row - 1, "Row", 0, 65535);
+    for (std::int32_t col : {col1, col2})
+        if (col < 1 || col > 256) Raise(ErrXlsIndexOutBounds, col - 1, "Column", 0, 255);
+    if (col2 < col1) return RemoveAutoFilter();
+    const std::u16string rowText = Utf8ToUtf16(std::to_string(row));
+    const TXlsNamedRange name{std::u16string(FilterName),
+                              u"=$" + EncodeColumn(col1) + u"$" + rowText + u":$" + EncodeColumn(col2) + u"$" + rowText,
+                              0x21, FActiveSheet - 1};
+    sheet->SetAutoFilter(row - 1, col1 - 1, col2 - 1);
+    Book().Globals().AddName(name);
+}
+
+void TXLSFile::RemoveAutoFilter() {
+    if (TWorkSheet* sheet = ActiveWorkSheet()) sheet->RemoveAutoFilter();
+}
+
+bool TXLSFile::HasAutoFilter() {
+    const TWorkSheet* sheet = ActiveWorkSheet();
+    return sheet && sheet->HasAutoFilter();
+}
+
+bool TXLSFile::HasAutoFilter(std::int32_t row, std::int32_t col) {
+    if (!HasAutoFilter()) return false;
+    const TXlsCellRange range = GetAutoFilterRange();
+    return row == range.Top && col >= range.Left && col <= range.Right;
+}
+
+TXlsCellRange TXLSFile::GetAutoFilterRange() {
+    if (!ActiveWorkSheet()) return {-1, -1, -1, -1};
+    const TNameRecord* name = Book().Globals().GetName(FActiveSheet - 1, FilterName);
+    if (!name) return {};
+    return {name->GetC1() + 1, name->GetR1() + 1, name->GetC2() + 1, name->GetR2() + 1};
 }
 
 // ---------------------------------------------------------------------------

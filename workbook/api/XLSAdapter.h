@@ -364,17 +364,6 @@ public:
     // Each raises "The operation "%s" is not available yet" before anything
     // else. One line per operation: (result, name, parameter types).
 #define KMR_XLS_NOT_YET(X)                                                                                        \
-    X(void, AssignPictureProperties, (std::int32_t, std::int32_t, const TImageProperties&, TKmrAnchorType))      \
-    X(void, ClearImage, (std::int32_t))                                                                          \
-    X(void, SetAutoFilter, (std::int32_t, std::int32_t, std::int32_t))                                           \
-    X(void, RemoveAutoFilter, ())                                                                                \
-    X(bool, HasAutoFilter, ())                                                                                   \
-    X(bool, HasAutoFilter, (std::int32_t, std::int32_t))                                                         \
-    X(TXlsCellRange, GetAutoFilterRange, ())                                                                     \
-    X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes))           \
-    X(void, AssignPicture, (std::int32_t, std::int32_t, std::span<const std::uint8_t>, TXlsImgTypes,            \
-                            const TImageProperties&, TKmrAnchorType))                                           \
-    X(void, AddImage, (std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties&, TKmrAnchorType))    \
     /* end of the list */
 #define KMR_XLS_DECLARE(result, name, params) result name params override;
     KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
@@ -412,6 +401,38 @@ public:
     // Shapes that keep their size or place go back to it after rows or
     // columns of the active sheet changed size or visibility.
     void RestoreObjectSizes();
+
+    // ---- Adding, replacing and placing pictures ----
+    // Places are anchors with rows and columns from 1: columns 1-256, rows
+    // 1-65536, column offsets 0-1024 and row offsets 0-255, else "The index
+    // "%d" of the property "%s" is not in the range %d-%d" naming the field
+    // ("Col1" ... "Dy2") before anything changes. Equal images are stored
+    // once; no bytes show the placeholder. Nothing on other sheet kinds.
+    void AddImage(std::span<const std::uint8_t> image, TXlsImgTypes imageType, const TImageProperties& properties,
+                  TKmrAnchorType anchorType) override;
+    void AssignPicture(std::int32_t row, std::int32_t index, std::span<const std::uint8_t> image,
+                       TXlsImgTypes imageType) override;
+    void AssignPicture(std::int32_t row, std::int32_t index, std::span<const std::uint8_t> image,
+                       TXlsImgTypes imageType, const TImageProperties& properties, TKmrAnchorType anchorType) override;
+    void AssignPictureProperties(std::int32_t row, std::int32_t index, const TImageProperties& properties,
+                                 TKmrAnchorType anchorType) override;
+    // The picture shows the placeholder; a number outside the pictures as
+    // for DeleteImage.
+    void ClearImage(std::int32_t index) override;
+
+    // ---- Autofilter ----
+    // Drop-downs over columns col1..col2 of the row (from 1) of the active
+    // worksheet, and the sheet's hidden built-in filter name over them; a
+    // last column before the first removes the filter. Rows outside
+    // 1-65536, columns outside 1-256: the index message ("Row", "Column",
+    // counted from 0). Other sheet kinds: nothing, false, all -1.
+    void SetAutoFilter(std::int32_t row, std::int32_t col1, std::int32_t col2) override;
+    void RemoveAutoFilter() override;
+    bool HasAutoFilter() override;
+    // Whether the cell carries one of the filter's drop-downs.
+    bool HasAutoFilter(std::int32_t row, std::int32_t col) override;
+    // The filter name's range, from 1 (0 where there is none).
+    TXlsCellRange GetAutoFilterRange() override;
 
     // Comments of the active sheet: rows and columns from 1, the notes of a
     // row from 0 by column. Unbound notes (no comment box) read empty.

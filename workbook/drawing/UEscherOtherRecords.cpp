@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "workbook/drawing/UEscherGraphToBSE.h"
+
 namespace kalmira {
 
 namespace {
@@ -383,6 +385,36 @@ void TEscherBStoreRecord::ReleaseEntry(TEscherBSERecord* entry) {
     if (entry->OptRefs == 0) DeleteChild(entry);
 }
 
+TEscherBSERecord* TEscherBStoreRecord::Store(std::unique_ptr<TEscherBSERecord> entry) {
+    // Entries are equal when their kind, size and image identity are; the
+    // store's order is size, then identity.
+    const auto identity = [](const TEscherRecord& r) {
+        const auto& data = static_cast<const TEscherDataRecord&>(r).Data;
+        return std::span<const std::uint8_t>(data).first(std::min<std::size_t>(data.size(), 18));
+    };
+    const auto less = [&](const TEscherRecord& a, const TEscherRecord& b) {
+        if (a.Size != b.Size) return a.Size < b.Size;
+        const auto x = identity(a).subspan(std::min<std::size_t>(2, identity(a).size()));
+        const auto y = identity(b).subspan(std::min<std::size_t>(2, identity(b).size()));
+        return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
+    };
+    std::size_t at = FChildren.Count();
+    for (std::size_t i = 0; i < FChildren.Count(); ++i) {
+        auto* stored = dynamic_cast<TEscherBSERecord*>(FChildren[i]);
+        if (!stored) continue;
+        if (stored->Size == entry->Size && std::ranges::equal(identity(*stored), identity(*entry))) return stored;
+        if (at == FChildren.Count() && less(*entry, *stored)) at = i;
+    }
+    // Built again as this store's child.
+    auto child = std::make_unique<TEscherBSERecord>(TEscherRecordHeader{entry->Pre, entry->Id, entry->Size},
+                                                    FDwgGroupCache, nullptr, this);
+    child->SetData(std::move(entry->Data));
+    TEscherBSERecord* added = child.get();
+    FChildren.Insert(at, std::move(child));
+    MarkBuilt();
+    return added;
+}
+
 std::uint16_t TEscherBStoreRecord::SavedPre() const {
     return static_cast<std::uint16_t>((FChildren.Count() << 4) | (Pre & 0xF));
 }
@@ -436,6 +468,34 @@ void TEscherOPTRecord::ReadProperties() {
 void TEscherOPTRecord::FixBlipPositions() {
     for (const TBlipRef& blip : FBlips)
         if (blip.Entry->Position) SetLongWord(Data, blip.Offset, blip.Entry->Position);
+}
+
+TEscherBSERecord* TEscherOPTRecord::StoreImg(std::unique_ptr<TEscherBSERecord> built) {
+    TEscherBStoreRecord* store = FDwgGroupCache ? FDwgGroupCache->BStore : nullptr;
+    if (!store) Raise(ErrNoBStore);
+    TEscherBSERecord* entry = store->Store(std::move(built));
+    entry->AddRef();
+    ++entry->OptRefs;
+    return entry;
+}
+
+void TEscherOPTRecord::AddImg(std::unique_ptr<TEscherBSERecord> built, std::size_t valueOffset) {
+    if (valueOffset + 4 > Data.size()) Raise(ErrChangingEscher);
+    TEscherBSERecord* entry = StoreImg(std::move(built));
+    FBlips.push_back({entry, valueOffset});
+    if (FDwgCache && !FInPictureCache) {
+        FDwgCache->Blip.Add(this);
+        FInPictureCache = true;
+    }
+}
+
+void TEscherOPTRecord::ReplaceImg(std::span<const std::uint8_t> image, TXlsImgTypes type) {
+    if (FBlips.size() != 1) Raise(ErrChangingEscher);
+    TEscherBSERecord* old = FBlips[0].Entry;
+    TEscherBSERecord* entry = StoreImg(ConvertGraphicToBSE(image, type, FDwgGroupCache, nullptr));
+    FBlips[0].Entry = entry;
+    // The same image shown again: one reference, as before.
+    if (TEscherBStoreRecord* store = FDwgGroupCache->BStore) store->ReleaseEntry(old);
 }
 
 std::unique_ptr<TEscherRecord> TEscherOPTRecord::DoCopyTo(TEscherDwgCache* target, TEscherContainerRecord* parent,

@@ -9,8 +9,12 @@
 #include <vector>
 
 #include "workbook/drawing/UEscherRecords.h"
+#include "workbook/storage/UKmrFormats.h"
 
 namespace kalmira {
+
+// An image stored in a workbook without BLIP store.
+inline constexpr const char* ErrNoBStore = "BStore can't be nil";
 
 // The solver container: the connector, arc and callout rules of a sheet.
 class TEscherSolverContainerRecord
@@ -192,6 +196,9 @@ public:
     // One shape's reference less: the stored count goes down, and the
     // entry is freed when no shape refers to it any more.
     void ReleaseEntry(TEscherBSERecord* entry);
+    // Keeps a built entry at its place in the store's order, or gives the
+    // equal entry the store holds already (the built one is dropped).
+    TEscherBSERecord* Store(std::unique_ptr<TEscherBSERecord> entry);
 
 protected:
     std::uint16_t SavedPre() const override;
@@ -215,12 +222,19 @@ public:
     const std::u16string& ShapeName() const { return FShapeName; }
     // Writes the entries' current positions into the values.
     void FixBlipPositions();
+    // Stores a built image entry in the BLIP store (once for equal images)
+    // and shows it through the blip property whose value lies at valueOffset.
+    void AddImg(std::unique_ptr<TEscherBSERecord> entry, std::size_t valueOffset);
+    // Shows another image instead of the one shown; a shape showing other
+    // than exactly one: "Error processing Escher record".
+    void ReplaceImg(std::span<const std::uint8_t> image, TXlsImgTypes type);
 
     std::unique_ptr<TEscherRecord> DoCopyTo(TEscherDwgCache* target, TEscherContainerRecord* parent, int rowOffset,
                                             int colOffset, const TEscherSheet* sheet) const override;
 
 private:
     void ReadProperties();
+    TEscherBSERecord* StoreImg(std::unique_ptr<TEscherBSERecord> entry);
 
     std::vector<TBlipRef> FBlips;
     std::u16string FShapeName;

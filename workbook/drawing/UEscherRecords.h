@@ -223,6 +223,10 @@ public:
         FItems.push_back(std::move(record));
         FSorted = false;
     }
+    void Insert(std::size_t index, std::unique_ptr<TEscherRecord> record) {
+        FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(index), std::move(record));
+        FSorted = false;
+    }
     std::size_t Count() const { return FItems.size(); }
     TEscherRecord* operator[](std::size_t i) const { return FItems[i].get(); }
     std::unique_ptr<TEscherRecord> Extract(const TEscherRecord* record);

@@ -353,6 +353,107 @@ TEscherClientDataRecord* TDrawing::AddNewComment(const TImageProperties& box, co
     return data;
 }
 
+// ---------------------------------------------------------------- adding pictures
+
+namespace {
+
+// What a picture without bytes shows: a 1 x 1 white DIB of 1 bit per pixel.
+constexpr std::uint8_t PlaceholderDib[54] = {
+    40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x0B, 0, 0,
+    0x12, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+void WithPlaceholder(std::span<const std::uint8_t>& image, TXlsImgTypes& type) {
+    if (!image.empty()) return;
+    image = PlaceholderDib;
+    type = TXlsImgTypes::xli_Bmp;
+}
+
+}  // namespace
+
+TClientAnchor ImageAnchor(const TImageProperties& p, TKmrAnchorType anchorType) {
+    const std::uint8_t flags = anchorType == TKmrAnchorType::at_MoveAndResize         ? 0
+                               : anchorType == TKmrAnchorType::at_DontMoveAndDontResize ? 3
+                                                                                      : 2;
+    const auto u = [](std::int32_t v) { return static_cast<std::uint16_t>(v); };
+    return {flags, u(p.Col1), u(p.Dx1), u(p.Row1), u(p.Dy1), u(p.Col2), u(p.Dx2), u(p.Row2), u(p.Dy2)};
+}
+
+void TDrawing::AddImage(std::span<const std::uint8_t> image, TXlsImgTypes type, const TImageProperties& properties,
+                        TKmrAnchorType anchorType, const TEscherSheet& sheet, const TClientDataMaker& makeObj) {
+    WithPlaceholder(image, type);
+    if (!FTree.Root()) CreateBasicDrawingInfo();
+    TEscherDwgCache* cache = FTree.Cache();
+    if (!cache->Patriarch || !cache->Dg) Raise(ErrLoadingEscher);
+    TEscherDwgGroupCache* group = FGroup->GetRecordCache();
+    if (!group->BStore) Raise(ErrNoBStore);
+    // The image is built (and refused) before the shape appears.
+    auto entry = ConvertGraphicToBSE(image, type, group, nullptr);
+    auto obj = makeObj(static_cast<std::uint16_t>(cache->MaxObjId + 1));
+
+    const std::u16string& name = properties.FileName;
+    std::vector<std::uint8_t> opt = Properties({{0x4104, 0},
+                                                {0xC105, static_cast<std::uint32_t>(2 * name.size() + 2)},
+                                                {0x01BF, 0x00010000},
+                                                {0x03BF, 0x00080000}});
+    for (char16_t c : name) opt.insert(opt.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
+    opt.insert(opt.end(), {0, 0});
+
+    AddShape(0x04B2, 0x0043, std::move(opt), ImageAnchor(properties, anchorType), sheet, std::move(obj))
+        .AddImg(std::move(entry), 2);
+}
+
+TEscherOPTRecord& TDrawing::AddShape(std::uint16_t spPre, std::uint16_t optPre, std::vector<std::uint8_t> properties,
+                                     const TClientAnchor& anchor, const TEscherSheet& sheet,
+                                     std::unique_ptr<TBaseClientData> obj) {
+    TEscherDwgCache* cache = FTree.Cache();
+    TEscherDwgGroupCache* group = FGroup->GetRecordCache();
+    TEscherSpgrContainerRecord* patriarch = cache->Patriarch;
+    auto* shape = static_cast<TEscherContainerRecord*>(
+        patriarch->AddBuilt(Built<TEscherSpContainerRecord>(0x000F, 0xF004, {}, group, patriarch, cache)));
+    shape->AddBuilt(std::make_unique<TEscherSPRecord>(spPre, cache->Dg->IncMaxShapeId(), 0x0A00, group, cache, shape));
+    auto* opt = static_cast<TEscherOPTRecord*>(
+        shape->AddBuilt(Built<TEscherOPTRecord>(optPre, 0xF00B, std::move(properties), group, shape, cache)));
+    auto* placed = static_cast<TEscherClientAnchorRecord*>(
+        shape->AddBuilt(Built<TEscherClientAnchorRecord>(0, 0xF010, std::vector<std::uint8_t>(18), group, shape, cache)));
+    placed->SetAnchor(anchor);
+    placed->Pixels = MeasureAnchor(anchor, sheet);
+    placed->HasPixels = true;
+    static_cast<TEscherClientDataRecord*>(
+        shape->AddBuilt(Built<TEscherClientDataRecord>(0, 0xF011, {}, group, shape, cache)))
+        ->AssignClientData(std::move(obj));
+    return *opt;
+}
+
+void TDrawing::AddAutoFilter(int row, int firstCol, int lastCol, const TEscherSheet& sheet,
+                             const TClientDataMaker& makeObj) {
+    if (!FTree.Root()) CreateBasicDrawingInfo();
+    TEscherDwgCache* cache = FTree.Cache();
+    if (!cache->Patriarch || !cache->Dg) Raise(ErrLoadingEscher);
+    FGroup->EnsureDwgGroup();
+    const auto u = [](int v) { return static_cast<std::uint16_t>(v); };
+    for (int col = firstCol; col <= lastCol; ++col) {
+        const TClientAnchor anchor{1, u(col), 0, u(row), 0, u(std::min(col + 1, 255)), 0, u(std::min(row + 1, 65535)), 0};
+        AddShape(0x0C92, 0x0043,
+                 Properties({{0x007F, 0x01040104}, {0x00BF, 0x00080008}, {0x01FF, 0x00080000}, {0x03BF, 0x00020000}}),
+                 anchor, sheet, makeObj(static_cast<std::uint16_t>(cache->MaxObjId + 1)));
+    }
+}
+
+void TDrawing::RemoveAutoFilter(const std::function<bool(const TBaseClientData&)>& isButton) {
+    if (!FTree.Root()) return;
+    std::vector<TEscherRecord*> buttons;
+    for (TEscherClientDataRecord* data : FTree.Cache()->Obj.Items())
+        if (data->ClientData() && isButton(*data->ClientData())) buttons.push_back(data->FindRoot());
+    if (!buttons.empty() && FTree.Cache()->Solver) FTree.Cache()->Solver->CheckShapesMayChange();
+    for (TEscherRecord* shape : buttons) RemoveShape(shape);
+}
+
+void TDrawing::AssignDrawing(int n, std::span<const std::uint8_t> image, TXlsImgTypes type) {
+    TEscherOPTRecord& opt = Picture(n);
+    WithPlaceholder(image, type);
+    opt.ReplaceImg(image, type);
+}
+
 void TDrawing::DeleteShape(TEscherRecord* shape) {
     if (FTree.Cache()->Solver) FTree.Cache()->Solver->CheckShapesMayChange();
     RemoveShape(shape);

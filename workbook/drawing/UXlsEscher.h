@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "workbook/drawing/UEscherOtherRecords.h"
@@ -59,6 +60,10 @@ private:
 inline constexpr const char* ErrDrawingIndex = "Index out of range";
 // A sheet drawing made where no drawing group can hold it.
 inline constexpr const char* ErrNoDrawingGroup = "DrawingGroup can't be nil";
+
+// The anchor of a picture placed where the properties say (rows and
+// columns from 0): flags 0, 2 or 3 by the anchor type.
+TClientAnchor ImageAnchor(const TImageProperties& properties, TKmrAnchorType anchorType);
 
 // Makes the client data of a new shape with the object id given.
 using TClientDataMaker = std::function<std::unique_ptr<TBaseClientData>(std::uint16_t id)>;
@@ -135,6 +140,27 @@ public:
     void DeleteImage(int n);
     TEscherClientDataRecord* FindObjId(std::uint16_t id) const;
 
+    // ---- Adding and replacing pictures ----
+    // Adds a picture where the properties say (rows and columns from 0,
+    // inside the sheet) with the picture OBJ makeObj gives (the sheet's
+    // highest object id + 1); the drawing is made when missing, in a
+    // workbook whose drawing group exists. No bytes: the placeholder.
+    void AddImage(std::span<const std::uint8_t> image, TXlsImgTypes type, const TImageProperties& properties,
+                  TKmrAnchorType anchorType, const TEscherSheet& sheet, const TClientDataMaker& makeObj);
+    // Shows other bytes in picture n (none: the placeholder); its old image
+    // leaves the store when no other shape shows it.
+    void AssignDrawing(int n, std::span<const std::uint8_t> image, TXlsImgTypes type);
+    void ClearImage(int n) { AssignDrawing(n, {}, TXlsImgTypes::xli_Bmp); }
+
+    // ---- Autofilter buttons ----
+    // A drop-down button over each column first..last of the row (from 0),
+    // with the OBJ makeObj gives; the drawing and the drawing group are
+    // made when missing.
+    void AddAutoFilter(int row, int firstCol, int lastCol, const TEscherSheet& sheet,
+                       const TClientDataMaker& makeObj);
+    // Removes the shapes whose objects the test calls filter buttons.
+    void RemoveAutoFilter(const std::function<bool(const TBaseClientData&)>& isButton);
+
     // Rows and columns of this sheet changed: positions from rowPos (or
     // colPos) move by the counts, negative for deletions. Shapes that move
     // and size with the cells shift their corners, shapes of kinds 1 and 2
@@ -193,6 +219,11 @@ private:
     // The root, the drawing record and the patriarch of a sheet without
     // drawing.
     void CreateBasicDrawingInfo();
+    // Appends a shape to the patriarch: its SP, properties, anchor (its
+    // pixels remembered) and client data. Gives the properties.
+    TEscherOPTRecord& AddShape(std::uint16_t spPre, std::uint16_t optPre, std::vector<std::uint8_t> properties,
+                               const TClientAnchor& anchor, const TEscherSheet& sheet,
+                               std::unique_ptr<TBaseClientData> obj);
 
     TDrawingGroup* FGroup;
     TEscherTree FTree;

@@ -35,14 +35,14 @@ constexpr int FullColCount = 257;
 
 QColor Qt0BGR(std::uint32_t c) { return QColor(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF); }
 
-// The workbook object may not offer pictures (yet): the sheet then shows
-// without them.
+// A workbook object without pictures (the abstract one): the sheet then
+// shows without them.
 int PicturesOffered(TKalmiraImport& facade) {
     try {
         return facade.GetPicturesCount();
     } catch (const Exception& e) {
         const std::string_view message = e.what();
-        if (message.ends_with("is not available yet") || message == "Abstract Error") return 0;
+        if (message == "Abstract Error") return 0;
         throw;
     }
 }

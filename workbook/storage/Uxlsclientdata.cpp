@@ -118,6 +118,37 @@ std::unique_ptr<TPlainClientData> TPlainClientData::NewNoteObj(std::uint16_t id)
         new TPlainClientData(TClientDataKind::Obj, std::make_unique<TBaseRecord>(EscherBiffObj, std::move(data))));
 }
 
+// Common object data (type 8, flags 0x6011), the picture's clipboard
+// format and option sub-records, the end.
+std::unique_ptr<TPlainClientData> TPlainClientData::NewPictureObj(std::uint16_t id) {
+    std::vector<std::uint8_t> data = {0x15, 0x00, 0x12, 0x00, 0x08, 0x00, 0x01, 0x00, 0x11, 0x60, 0,    0,    0,
+                                      0,    0,    0,    0,    0,    0,    0,    0,    0,    0x07, 0x00, 0x02, 0x00,
+                                      0xFF, 0xFF, 0x08, 0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+    SetWord(data, 6, id);
+    return std::unique_ptr<TPlainClientData>(
+        new TPlainClientData(TClientDataKind::Obj, std::make_unique<TBaseRecord>(EscherBiffObj, std::move(data))));
+}
+
+// Common object data (type 0x14, flags 0x2101), a scroll-bar sub-record
+// and the list box running to the end of the record.
+std::unique_ptr<TPlainClientData> TPlainClientData::NewAutoFilterObj(std::uint16_t id) {
+    std::vector<std::uint8_t> data = {
+        0x15, 0x00, 0x12, 0x00, 0x14, 0x00, 0x01, 0x00, 0x01, 0x21, 0,    0,    0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0x0C, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00,
+        0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x10, 0x00, 0x01, 0x00, 0x13, 0x00, 0xEE, 0x1F, 0x00, 0x00, 0x00, 0x00,
+        0x04, 0x00, 0x01, 0x03, 0x00, 0x00, 0x02, 0x00, 0x08, 0x00, 0x6C, 0x00, 0x00, 0x00, 0x00, 0x00};
+    SetWord(data, 6, id);
+    return std::unique_ptr<TPlainClientData>(
+        new TPlainClientData(TClientDataKind::Obj, std::make_unique<TBaseRecord>(EscherBiffObj, std::move(data))));
+}
+
+bool TPlainClientData::IsAutoFilter(const TBaseClientData& data) {
+    const auto* plain = dynamic_cast<const TPlainClientData*>(&data);
+    if (!plain || plain->FKind != TClientDataKind::Obj) return false;
+    const std::vector<std::uint8_t>& d = plain->FRecord->Data;
+    return d.size() == 70 && d[0] == 0x15 && d[22] == 0x0C && d[46] == 0x13 && d[56] == 0x01 && d[57] == 0x03;
+}
+
 // A new TXO: the option word 0x212, nothing else set.
 std::unique_ptr<TPlainClientData> TPlainClientData::NewTxo() {
     std::vector<std::uint8_t> data(18);

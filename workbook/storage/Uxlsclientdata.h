@@ -43,6 +43,11 @@ public:
     // and an empty TXO.
     static std::unique_ptr<TPlainClientData> NewNoteObj(std::uint16_t id);
     static std::unique_ptr<TPlainClientData> NewTxo();
+    // A picture's OBJ (the picture template with the object id given).
+    static std::unique_ptr<TPlainClientData> NewPictureObj(std::uint16_t id);
+    // An autofilter drop-down's OBJ, and whether an object is one.
+    static std::unique_ptr<TPlainClientData> NewAutoFilterObj(std::uint16_t id);
+    static bool IsAutoFilter(const TBaseClientData& data);
 
     // The OBJ's object id (offset 6); a TXO has none.
     std::uint16_t GetId() const override;

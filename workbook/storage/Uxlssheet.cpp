@@ -1140,4 +1140,34 @@ void TChartList::SaveToStream(TOle2File& ole) const {
     for (const auto& chart : List()) chart->SaveToStream(ole);
 }
 
+// ---------------------------------------------------------------------------
+// Autofilter
+
+void TWorkSheet::SetAutoFilter(int row, int firstCol, int lastCol) {
+    if (lastCol < firstCol) return RemoveAutoFilter();
+    FDrawing.RemoveAutoFilter(&TPlainClientData::IsAutoFilter);
+    if (!FAutoFilterInfo) {
+        std::size_t at = FHead.Count();
+        for (std::size_t i = 0; i < FHead.Count(); ++i)
+            if (FHead.GetItems(i)->Id == xlr_DEFCOLWIDTH || FHead.GetItems(i)->Id == xlr_DIMENSIONS) {
+                at = i;
+                break;
+            }
+        FHead.Insert(at, std::make_unique<TAutoFilterInfoRecord>(xlr_AUTOFILTERINFO, std::vector<std::uint8_t>(2)));
+        FixCachePointers();
+    }
+    FAutoFilterInfo->Set_DropDownCount(static_cast<std::uint16_t>(lastCol - firstCol + 1));
+    FDrawing.AddAutoFilter(row, firstCol, lastCol, FMeasure,
+                           [](std::uint16_t id) { return TPlainClientData::NewAutoFilterObj(id); });
+}
+
+void TWorkSheet::RemoveAutoFilter() {
+    FDrawing.RemoveAutoFilter(&TPlainClientData::IsAutoFilter);
+    for (std::size_t i = FHead.Count(); i-- > 0;) {
+        const std::uint16_t id = FHead.GetItems(i)->Id;
+        if (id == 0x9E || id == xlr_AUTOFILTERINFO || id == 0x9B) FHead.Delete(i);
+    }
+    FixCachePointers();
+}
+
 }  // namespace kalmira

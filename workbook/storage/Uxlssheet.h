@@ -319,6 +319,21 @@ public:
     void AddNewComment(int row, int col, std::u16string_view text, const TImageProperties& box) {
         FNotes.AddNewComment(row, col, text, box, FDrawing, FMeasure);
     }
+    // A new picture where the properties say (rows and columns from 0); the
+    // workbook's drawing group must exist.
+    void AddImage(std::span<const std::uint8_t> image, TXlsImgTypes type, const TImageProperties& properties,
+                  TKmrAnchorType anchorType) {
+        FDrawing.AddImage(image, type, properties, anchorType, FMeasure,
+                          [](std::uint16_t id) { return TPlainClientData::NewPictureObj(id); });
+    }
+    // ---- Autofilter ----
+    // Drop-downs over columns first..last of the row (from 0): the
+    // AUTOFILTERINFO record (made before DEFCOLWIDTH or DIMENSIONS when
+    // missing) and a button per column, replacing those there were.
+    void SetAutoFilter(int row, int firstCol, int lastCol);
+    // The filter records (0x9B, 0x9D, 0x9E) and buttons go.
+    void RemoveAutoFilter();
+    bool HasAutoFilter() const { return FAutoFilterInfo != nullptr; }
     void SetCommentText(const TNoteRecord& note, std::u16string_view text) {
         FNotes.SetText(note, text, FDrawing, FMeasure);
     }

@@ -27,6 +27,7 @@ TWorkbook& BookAt(TXLSFile& file, int sheet) {
 const TOption Options[] = {
     {"--delete-picture", 2, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteImage(n[1] - 1); }},
     {"--row-height", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.SetRowHeight(n[1], n[2]); }},
+    {"--autofilter", 4, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.SetAutoFilter(n[1], n[2], n[3]); }},
 };
 
 const char* KindName(int type, std::string& other) {

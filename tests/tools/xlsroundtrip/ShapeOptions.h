@@ -13,6 +13,7 @@ namespace xlsroundtrip {
 // At argv[i], i moved past the option; none for anything else:
 //   --delete-picture SHEET N       DeleteImage (N in GetPicture order)
 //   --row-height SHEET ROW HEIGHT (1/20 point)
+//   --autofilter SHEET ROW COL1 COL2  SetAutoFilter (COL2 < COL1 removes it)
 //   --comment SHEET ROW COL AUTHOR TEXT  SetCellComment (empty TEXT deletes;
 //                                  "\n" a line break, "\\" a backslash)
 //   --assign-comment SHEET ROW INDEX TEXT  AssignComment (INDEX from 0)

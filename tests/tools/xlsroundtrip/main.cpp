@@ -17,6 +17,7 @@
 // xlsroundtrip --formats IN
 // xlsroundtrip --shapes IN
 // xlsroundtrip --comments IN
+// xlsroundtrip --pictures IN, --picture-file|--picture-pixels IN SHEET N OUT
 // xlsroundtrip --shown|--save-text|--open-text ... (TextOptions.h)
 //
 // Opens IN (made absolute) with OpenFile of the facade, linked to a
@@ -65,7 +66,8 @@
 // in command-line order; RangeOptions.h); a refused change gives status 1
 // and its message, and OUT is not created. --merged and --links print IN's
 // merged ranges and hyperlinks. The drawing and comment options, --shapes
-// and --comments are in ShapeOptions.h.
+// and --comments are in ShapeOptions.h; the picture options and modes in
+// PictureOptions.h.
 //
 // --autofit-cols, --autofit-rows and --autofit-book fit columns and rows
 // through the workbook file, measured as --canvas chooses (FitOptions.h).
@@ -97,6 +99,7 @@
 #include "tests/tools/xlsroundtrip/FormatOptions.h"
 #include "tests/tools/xlsroundtrip/FormulaOptions.h"
 #include "tests/tools/xlsroundtrip/RangeOptions.h"
+#include "tests/tools/xlsroundtrip/PictureOptions.h"
 #include "tests/tools/xlsroundtrip/ShapeOptions.h"
 #include "tests/tools/xlsroundtrip/TextOptions.h"
 #include "workbook/cells/UXlsFormula.h"
@@ -313,6 +316,9 @@ bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, in
     } else if (auto fit = xlsroundtrip::ParseFitOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(fit);
+    } else if (auto picture = xlsroundtrip::ParsePictureOption(argv, argc, i)) {
+        c.Kind = TChange::TKind::Facade;
+        c.Call = std::move(picture);
     } else if (auto shapeRun = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
         c.Kind = TChange::TKind::File;
         c.FileRun = std::move(shapeRun);
@@ -369,14 +375,20 @@ int Usage() {
                  "                        [--canvas fixed|none] [--autofit-cols SHEET FIRST LAST FACTOR]...\n"
                  "                        [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...\n"
                  "                        [--delete-picture SHEET N]... [--row-height SHEET ROW HEIGHT]...\n"
+                 "                        [--autofilter SHEET ROW COL1 COL2]...\n"
                  "                        [--comment SHEET ROW COL AUTHOR TEXT]... [--assign-comment SHEET ROW INDEX TEXT]...\n"
+                 "                        [--picture SHEET ROW COL HEIGHT WIDTH FILE]... [--replace SHEET N FILE]...\n"
+                 "                        [--place SHEET N ROW COL DY DX HEIGHT WIDTH ANCHOR]...\n"
+                 "                        [--comment-box SHEET ROW COL TEXT]... [--claim-color RRGGBB]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
                  "       xlsroundtrip --links IN\n"
                  "       xlsroundtrip --formulas IN\n"
                  "       xlsroundtrip --formats IN\n"
                  "       xlsroundtrip --shapes IN\n"
-                 "       xlsroundtrip --comments IN\n";
+                 "       xlsroundtrip --comments IN\n"
+                 "       xlsroundtrip --pictures IN\n"
+                 "       xlsroundtrip --picture-file|--picture-pixels IN SHEET N OUT\n";
     return 2;
 }
 
@@ -384,6 +396,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (const int status = xlsroundtrip::RunTextMode(argc, argv); status >= 0) return status;
+    if (const int status = xlsroundtrip::RunPictureMode(argc, argv); status >= 0) return status;
     const std::string listing = argc == 3 ? argv[1] : "";
     if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
         listing == "--formats" || listing == "--shapes" || listing == "--comments") {

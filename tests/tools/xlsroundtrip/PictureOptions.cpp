@@ -1,0 +1,214 @@
+#include "tests/tools/xlsroundtrip/PictureOptions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "workbook/api/XLSAdapter.h"
+#include "workbook/drawing/UXlsMD5.h"
+#include "workbook/drawing/UXlsPictures.h"
+
+namespace xlsroundtrip {
+
+using namespace kalmira;
+
+namespace {
+
+TXlsImgTypes TypeOf(const std::string& name) {
+    std::string ext = std::filesystem::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".png") return TXlsImgTypes::xli_Png;
+    if (ext == ".jpg" || ext == ".jpeg") return TXlsImgTypes::xli_Jpeg;
+    if (ext == ".bmp") return TXlsImgTypes::xli_Bmp;
+    if (ext == ".wmf") return TXlsImgTypes::xli_Wmf;
+    if (ext == ".emf") return TXlsImgTypes::xli_Emf;
+    throw Exception("Unknown picture type: " + name);
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) throw Exception("Can't read " + name);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) throw Exception("Can't write " + name);
+}
+
+TKmrAnchorType AnchorType(const char* text) {
+    const int value = std::stoi(text);
+    if (value < 0 || value > 2) throw std::invalid_argument("anchor");
+    return static_cast<TKmrAnchorType>(value);
+}
+
+std::uint32_t RgbToColor(const std::string& text) {
+    if (text.size() != 6) throw std::invalid_argument("colour");
+    const auto rgb = static_cast<std::uint32_t>(std::stoul(text, nullptr, 16));
+    return (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
+}
+
+}  // namespace
+
+TFacadeChange ParsePictureOption(char** argv, int argc, int& i) {
+    const std::string option = argv[i];
+    const auto has = [&](int n) { return i + n < argc; };
+    const auto num = [&](int k) { return std::stoi(argv[i + k]); };
+    TFacadeChange change;
+    if (option == "--picture" && has(6)) {
+        const int sheet = num(1), row = num(2), col = num(3), height = num(4), width = num(5);
+        const std::string file = argv[i + 6];
+        change = [=](TKalmiraImport& x) {
+            x.SetActiveSheet(sheet);
+            x.AddPicture(ReadAll(file), TypeOf(file), row, col, 0, 0, height, width, TKmrAnchorType::at_MoveAndResize);
+        };
+        i += 7;
+    } else if (option == "--replace" && has(3)) {
+        const int sheet = num(1), n = num(2);
+        const std::string file = argv[i + 3];
+        change = [=](TKalmiraImport& x) { x.SetActiveSheet(sheet), x.AssignPicture(n - 1, ReadAll(file), TypeOf(file)); };
+        i += 4;
+    } else if (option == "--place" && has(9)) {
+        const int sheet = num(1), n = num(2), row = num(3), col = num(4), dy = num(5), dx = num(6), height = num(7),
+                  width = num(8);
+        const TKmrAnchorType anchor = AnchorType(argv[i + 9]);
+        change = [=](TKalmiraImport& x) {
+            x.SetActiveSheet(sheet), x.AssignPictureProperties(n - 1, row, col, dy, dx, height, width, anchor);
+        };
+        i += 10;
+    } else if (option == "--comment-box" && has(4)) {
+        const int sheet = num(1), row = num(2), col = num(3);
+        const std::u16string text = Utf8ToUtf16(argv[i + 4]);
+        change = [=](TKalmiraImport& x) { x.SetActiveSheet(sheet), x.SetCellComment(row, col, text); };
+        i += 5;
+    } else if (option == "--claim-color" && has(1)) {
+        const std::uint32_t color = RgbToColor(argv[i + 1]);
+        change = [=](TKalmiraImport& x) {
+            TUsedPaletteColors used = x.GetWorkbook()->GetUsedPaletteColors();
+            std::cout << x.NearestColorIndex(color, used) << std::endl;
+        };
+        i += 2;
+    }
+    return change;
+}
+
+namespace {
+
+const char* KindName(TXlsImgTypes type) {
+    switch (type) {
+        case TXlsImgTypes::xli_Png: return "png";
+        case TXlsImgTypes::xli_Jpeg: return "jpeg";
+        case TXlsImgTypes::xli_Bmp: return "bmp";
+        case TXlsImgTypes::xli_Wmf: return "wmf";
+        case TXlsImgTypes::xli_Emf: return "emf";
+        default: return "unknown";
+    }
+}
+
+struct TStoredPicture {
+    std::vector<std::uint8_t> Bytes;
+    TXlsImgTypes Type = TXlsImgTypes::xli_Unknown;
+    TClientAnchor Anchor;
+};
+
+TStoredPicture StoredPicture(TXLSFile& file, int index) {
+    TStoredPicture p;
+    TKmrMemoryStream out;
+    file.GetPicture(0, index, out, p.Type, p.Anchor);
+    p.Bytes = out.Bytes();
+    return p;
+}
+
+bool DiskImage(const TStoredPicture& p, std::vector<std::uint8_t>& bytes) {
+    TKmrMemoryStream stored(p.Bytes), out;
+    bool ok = false;
+    SaveImgStreamToDiskImage(stored, p.Type, out, ok);
+    bytes = out.Bytes();
+    return ok;
+}
+
+bool Decoded(const TStoredPicture& p, TKmrGraphic& graphic) {
+    TKmrMemoryStream stored(p.Bytes);
+    bool ok = false;
+    SaveImgStreamToGraphic(stored, p.Type, graphic, ok);
+    return ok;
+}
+
+std::string Hex(const TMd5Digest& digest) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : digest) out += {digits[b >> 4], digits[b & 15]};
+    return out;
+}
+
+void ListPictures(TXLSFile& file) {
+    for (int s = 1; s <= file.SheetCount(); ++s) {
+        file.SetActiveSheet(s);
+        for (int n = 0; n < file.GetPicturesCount(0); ++n) {
+            const TStoredPicture p = StoredPicture(file, n);
+            std::vector<std::uint8_t> disk;
+            const bool saved = DiskImage(p, disk);
+            TKmrGraphic graphic;
+            const bool decoded = Decoded(p, graphic);
+            const TClientAnchor& a = p.Anchor;
+            std::cout << s << '\t' << n + 1 << '\t' << KindName(p.Type) << '\t'
+                      << (saved ? std::to_string(disk.size()) + '\t' + Hex(Md5Of(disk.data(), disk.size())) : "-\t-")
+                      << '\t' << a.Flag << '\t' << a.Col1 << ' ' << a.Dx1 << ' ' << a.Row1 << ' ' << a.Dy1 << ' '
+                      << a.Col2 << ' ' << a.Dx2 << ' ' << a.Row2 << ' ' << a.Dy2 << '\t'
+                      << (decoded ? std::to_string(graphic.Width) + 'x' + std::to_string(graphic.Height) : "-")
+                      << '\n';
+        }
+    }
+}
+
+int WritePicture(TXLSFile& file, const std::string& mode, int sheet, int n, const std::string& outName) {
+    file.SetActiveSheet(sheet);
+    const TStoredPicture p = StoredPicture(file, n - 1);
+    std::vector<std::uint8_t> bytes;
+    if (mode == "--picture-file") {
+        if (!DiskImage(p, bytes)) throw Exception("Picture " + std::to_string(n) + " has no disk image");
+        WriteAll(outName, bytes);
+        return 0;
+    }
+    TKmrGraphic graphic;
+    if (!Decoded(p, graphic) || graphic.Kind != TKmrGraphic::TKind::Raster) {
+        std::cerr << "Picture " << n << " is not a raster image\n";
+        return 1;
+    }
+    const std::string head = "P6\n" + std::to_string(graphic.Width) + ' ' + std::to_string(graphic.Height) + "\n255\n";
+    bytes.assign(head.begin(), head.end());
+    for (std::uint32_t argb : graphic.Pixels)
+        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(argb >> 16), static_cast<std::uint8_t>(argb >> 8),
+                                   static_cast<std::uint8_t>(argb)});
+    WriteAll(outName, bytes);
+    return 0;
+}
+
+}  // namespace
+
+int RunPictureMode(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool list = mode == "--pictures" && argc == 3;
+    const bool write = (mode == "--picture-file" || mode == "--picture-pixels") && argc == 6;
+    if (!list && !write) return -1;
+    try {
+        TXLSFile file(nullptr, false);
+        file.Connect();
+        file.OpenFile(std::filesystem::absolute(argv[2]).string());
+        if (list) {
+            ListPictures(file);
+            return std::cout.flush() ? 0 : 1;
+        }
+        return WritePicture(file, mode, std::stoi(argv[3]), std::stoi(argv[4]), argv[5]);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return 1;
+    }
+}
+
+}  // namespace xlsroundtrip
