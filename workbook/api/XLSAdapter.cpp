@@ -1408,14 +1408,6 @@ void TXLSFile::SetRangeC2(std::int32_t nameIndex, std::int32_t col) {
 }
 
 // ---------------------------------------------------------------------------
-// Operations waiting for the parts of the model they need
-
-#define KMR_XLS_DEFINE_NOT_YET(result, name, params) \
-    result TXLSFile::name params { Raise(ErrNotAvailableYet, #name); }
-KMR_XLS_NOT_YET(KMR_XLS_DEFINE_NOT_YET)
-#undef KMR_XLS_DEFINE_NOT_YET
-
-// ---------------------------------------------------------------------------
 // Autofit
 
 namespace {

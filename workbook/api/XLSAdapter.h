@@ -360,15 +360,6 @@ public:
     // The same as AssignCellData.
     void AssignBlockData(std::int32_t row, std::int32_t blockCol, const TVariant& value) override;
 
-    // ---- Operations waiting for the parts of the model they need ----
-    // Each raises "The operation "%s" is not available yet" before anything
-    // else. One line per operation: (result, name, parameter types).
-#define KMR_XLS_NOT_YET(X)                                                                                        \
-    /* end of the list */
-#define KMR_XLS_DECLARE(result, name, params) result name params override;
-    KMR_XLS_NOT_YET(KMR_XLS_DECLARE)
-#undef KMR_XLS_DECLARE
-
     // Clipboard: a range of a worksheet travels as a BIFF8 workbook (the
     // globals and the sheet cut to the range) and as TAB-delimited text. A
     // range outside the sheet or with its last row or column before the

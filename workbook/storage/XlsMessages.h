@@ -128,7 +128,6 @@ inline constexpr const char* ErrInvalidStream = "Invalid OLE Stream operation on
 inline constexpr const char* ErrEofReached = "End of stream reached with %d bytes left to read";
 inline constexpr const char* ErrInvalidPropertySector = "Kalmira can't read the properties of this file.";
 // Raised, before anything changes, by an operation whose work is not there yet.
-inline constexpr const char* ErrNotAvailableYet = "The operation \"%s\" is not available yet";
 // Fitting rows or columns asked of a workbook adapter given no text measuring.
 inline constexpr const char* ErrNoTextMeasure = "There is no text measuring to fit rows and columns with";
 

@@ -1,8 +1,6 @@
 // Calls every operation of a TExcelFile, each on a fresh object from the
 // caller's factory and with neutral arguments, and counts those that do not
-// raise "Abstract Error" (failing otherwise still counts as there). An
-// operation that raises "The operation ... is not available yet" counts as
-// not there, and among those not yet built.
+// raise "Abstract Error" (failing otherwise still counts as there).
 #pragma once
 
 #include <functional>
@@ -13,7 +11,6 @@
 #include <vector>
 
 #include "workbook/api/UExcelAdapter.h"
-#include "workbook/storage/XlsMessages.h"
 
 namespace excelprobe {
 
@@ -59,7 +56,6 @@ struct ThemeCount {
 struct ProbeResult {
     std::vector<ThemeCount> themes;  // in TExcelFileTheme order
     std::vector<std::string> implementedNames;
-    std::vector<std::string> notYetNames;
     int implemented = 0;
     int total = 0;
 
@@ -82,11 +78,8 @@ inline ProbeResult Probe(const std::function<std::unique_ptr<TExcelFile>()>& fac
             op.call(*file);
         } catch (const EAbstractError&) {
             there = false;
-        } catch (const std::exception& e) {
-            if (e.what() == FormatMessage(ErrNotAvailableYet, {MakeFmtArg(std::string(op.name))})) {
-                there = false;
-                result.notYetNames.push_back(op.name);
-            }
+        } catch (const std::exception&) {
+            // failing otherwise still counts as there
         }
         auto& theme = result.themes.at(static_cast<std::size_t>(op.theme));
         ++theme.total;

@@ -105,18 +105,3 @@ TEST(XLSFileSettings, Refusals) {
     file->SetActiveSheet(1);
     EXPECT_EQ(Saved(*file), before);
 }
-
-// Each operation still waiting for its part of the model says so (the
-// probe compares the message), and the probe counts the rest as there.
-// Completing a part takes its rows out.
-TEST(XLSFileSettings, NotYetBuilt) {
-    // One line per group of the model they wait for.
-    const std::vector<std::pair<std::string, std::vector<std::string>>> waiting = {
-    };
-    TXLSAdapter adapter;
-    auto notYet = excelprobe::Probe([&] { return adapter.GetWorkbook(); }).notYetNames;
-    std::vector<std::string> listed;
-    for (const auto& [group, names] : waiting) listed.insert(listed.end(), names.begin(), names.end());
-    std::sort(listed.begin(), listed.end()), std::sort(notYet.begin(), notYet.end());
-    EXPECT_EQ(notYet, listed);
-}
