@@ -20,8 +20,10 @@ enum class TCanvas { Fixed, None, Qt };
 TCanvas GCanvas = TCanvas::Fixed;
 
 // Qt's font database needs the application object while measuring; the
-// tool runs with one from then on (offscreen in tests).
+// tool runs with one from then on. Measuring needs no screen: without a
+// platform named, it is the offscreen one.
 void StartGuiApplication() {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "xlsroundtrip";
     static char* argv[] = {name, nullptr};

@@ -18,7 +18,7 @@ TFileChange ParseFitOption(char** argv, int argc, int& i);
 // As --canvas chose: by default TKmrFixedPitchMeasure (7 x 17 pixels a
 // character at 10 points), the same on every machine; "none" gives none;
 // "qt" the program's own (the grid's fonts through Qt), which starts a
-// QGuiApplication on the platform QT_QPA_PLATFORM names.
+// QGuiApplication on the platform QT_QPA_PLATFORM names (else offscreen).
 kalmira::TKmrTextMeasureFactory CanvasFactory();
 
 }  // namespace xlsroundtrip
