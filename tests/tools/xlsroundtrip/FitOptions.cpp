@@ -5,7 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include <QGuiApplication>
+
 #include "workbook/cells/UKmrFixedPitchMeasure.h"
+#include "workbook/grid/UKmrQtTextMeasure.h"
 
 namespace xlsroundtrip {
 
@@ -13,7 +16,19 @@ namespace {
 
 using namespace kalmira;
 
-bool GCanvasNone = false;
+enum class TCanvas { Fixed, None, Qt };
+TCanvas GCanvas = TCanvas::Fixed;
+
+// Qt's font database needs the application object while measuring; the
+// tool runs with one from then on. Measuring needs no screen: without a
+// platform named, it is the offscreen one.
+void StartGuiApplication() {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "xlsroundtrip";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
+}
 
 long double Factor(const char* text) {
     long double value = 0;
@@ -26,7 +41,11 @@ long double Factor(const char* text) {
 }  // namespace
 
 TKmrTextMeasureFactory CanvasFactory() {
-    if (GCanvasNone) return nullptr;
+    if (GCanvas == TCanvas::None) return nullptr;
+    if (GCanvas == TCanvas::Qt) {
+        StartGuiApplication();
+        return KmrQtTextMeasureFactory();
+    }
     return [] { return std::make_unique<TKmrFixedPitchMeasure>(); };
 }
 
@@ -34,8 +53,8 @@ TFileChange ParseFitOption(char** argv, int argc, int& i) {
     const std::string option = argv[i];
     if (option == "--canvas" && i + 2 <= argc) {
         const std::string kind = argv[i + 1];
-        if (kind != "fixed" && kind != "none") throw std::invalid_argument("canvas");
-        GCanvasNone = kind == "none";
+        if (kind != "fixed" && kind != "none" && kind != "qt") throw std::invalid_argument("canvas");
+        GCanvas = kind == "none" ? TCanvas::None : kind == "qt" ? TCanvas::Qt : TCanvas::Fixed;
         i += 2;
         return [](TXLSFile&) {};
     }
