@@ -885,7 +885,6 @@ bool Overlap(const TRect& a, const TRect& b) {
            std::max(a.Top, b.Top) < std::min(a.Bottom, b.Bottom);
 }
 
-int Round(long double v) { return RoundEven(v); }
 
 // The brush's pattern goes when the drawing ends, however it ends.
 struct TBrushGuard {
@@ -1012,9 +1011,9 @@ TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, 
     }
     const bool up = a > 0;
     switch (v) {
-        case TTextVAlign::Top: p.Y = up ? Round(r.Top + m + w * s) : r.Top + m; break;
-        case TTextVAlign::Center: p.Y = Round((r.Top + r.Bottom - ht * c + w * s) / 2); break;
-        case TTextVAlign::Bottom: p.Y = up ? Round(r.Bottom - m - ht * c) : Round(r.Bottom - m - ht * c + w * s); break;
+        case TTextVAlign::Top: p.Y = up ? RoundEven(r.Top + m + w * s) : r.Top + m; break;
+        case TTextVAlign::Center: p.Y = RoundEven((r.Top + r.Bottom - ht * c + w * s) / 2); break;
+        case TTextVAlign::Bottom: p.Y = up ? RoundEven(r.Bottom - m - ht * c) : RoundEven(r.Bottom - m - ht * c + w * s); break;
     }
     TTextHAlign h2 = h;
     if (general) {
@@ -1030,20 +1029,20 @@ TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, 
     }
     const long double across = w * c + ht * s * n;
     switch (h2) {
-        case TTextHAlign::Center: p.X = Round((r.Left + r.Right - across) / 2); break;
-        case TTextHAlign::Right: p.X = up ? Round(r.Right - m - across) : Round(r.Right - m - w * c); break;
-        case TTextHAlign::Left: p.X = up ? r.Left + m : Round(r.Left + m - ht * s * n); break;
+        case TTextHAlign::Center: p.X = RoundEven((r.Left + r.Right - across) / 2); break;
+        case TTextHAlign::Right: p.X = up ? RoundEven(r.Right - m - across) : RoundEven(r.Right - m - w * c); break;
+        case TTextHAlign::Left: p.X = up ? r.Left + m : RoundEven(r.Left + m - ht * s * n); break;
     }
     if (up)
-        p.Bounds = {p.X, Round(p.Y - w * s), Round(p.X + w * c + ht * s * n), Round(p.Y + ht * c)};
+        p.Bounds = {p.X, RoundEven(p.Y - w * s), RoundEven(p.X + w * c + ht * s * n), RoundEven(p.Y + ht * c)};
     else
-        p.Bounds = {Round(p.X + ht * s * n), p.Y, Round(p.X + w * c), Round(p.Y + ht * c - w * s)};
+        p.Bounds = {RoundEven(p.X + ht * s * n), p.Y, RoundEven(p.X + w * c), RoundEven(p.Y + ht * c - w * s)};
     return p;
 }
 
 void TKalmiraGrid::WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect& clip, int x, int y,
                              std::u16string_view text, const TRTFRunList& runs, long double zoom, long double offset) {
-    y += Round(offset);
+    y += RoundEven(offset);
     if (runs.empty()) {
         canvas.TextOut(clip, x, y, text);
         return;
@@ -1068,7 +1067,7 @@ void TKalmiraGrid::WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect&
             const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
             LoadFont(nullptr, nullptr, saved.Color, zoom * sub.Factor, canvas, font);
             canvas.Font.Escapement = saved.Rotation;
-            draw(part(runs[i].FirstChar - 1u, to), Round(SubscriptOffset(sub, canvas)));
+            draw(part(runs[i].FirstChar - 1u, to), RoundEven(SubscriptOffset(sub, canvas)));
         }
     } catch (...) {
         RestoreFont(canvas.Font, saved);
@@ -1092,9 +1091,9 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     const int col = args.Col;
     const int row = args.Row;
     TRect r = args.ContentRect;
-    const int m = args.Zoom <= 50 ? 0 : Round(args.XScale);
+    const int m = args.Zoom <= 50 ? 0 : RoundEven(args.XScale);
     canvas.Font = GridFont;
-    canvas.Font.Height = Round(GridFont.Height * args.ZoomFactor);
+    canvas.Font.Height = RoundEven(GridFont.Height * args.ZoomFactor);
     std::uint32_t rightColour = LineColor;
     std::uint32_t bottomColour = LineColor;
     bool rightBorder = false;
@@ -1328,7 +1327,7 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
                 if (a == 0)
                     y += extent.cy;
                 else
-                    x += Round(extent.cy / sinA);
+                    x += RoundEven(extent.cy / sinA);
             }
         }
     } catch (...) {
@@ -1345,10 +1344,10 @@ void TKalmiraGrid::DrawBackground(TCanvas& canvas, const TXlsCellRange& range, l
     TBrushGuard guard{canvas};
     long double top = rect.Top;
     for (int row = range.Top; row <= range.Bottom; ++row) {
-        const int hr = Round(RowH(row) / RowMult * s * y);
+        const int hr = RoundEven(RowH(row) / RowMult * s * y);
         long double left = rect.Left;
         for (int col = range.Left; col <= range.Right; ++col) {
-            const int wc = Round(ColW(col) / ColMult * s * x);
+            const int wc = RoundEven(ColW(col) / ColMult * s * x);
             const TXlsCellRange mr = GetXCellMergedBounds(row, col);
             TKmrFormat f;
             GetCellFormatDef(mr.Top, mr.Left, f);
@@ -1357,7 +1356,7 @@ void TKalmiraGrid::DrawBackground(TCanvas& canvas, const TXlsCellRange& range, l
             const std::unique_ptr<TKmrGraphic> pattern = FillOf(f, brush, hasFill);
             canvas.BrushColor = brush;
             canvas.BrushBitmap = pattern.get();
-            canvas.FillRect({Round(left * m), Round(top * m), Round((left + wc) * m), Round((top + hr) * m)});
+            canvas.FillRect({RoundEven(left * m), RoundEven(top * m), RoundEven((left + wc) * m), RoundEven((top + hr) * m)});
             canvas.BrushBitmap = nullptr;
             left += wc;
         }
@@ -1390,20 +1389,20 @@ struct TEdge {
 void TKalmiraGrid::DrawLines(TCanvas& canvas, const TXlsCellRange& range, long double s, long double x,
                              long double y, const TRect& rect, bool gridLines, TSpawnedCellList& spawned,
                              long double m, bool preview) {
-    canvas.PenWidth = preview ? 1 : PrintLineWidth != 0 ? PrintLineWidth : Round(x / 150 * 96);
+    canvas.PenWidth = preview ? 1 : PrintLineWidth != 0 ? PrintLineWidth : RoundEven(x / 150 * 96);
     const int cols = range.Right - range.Left + 1;
     const int rows = range.Bottom - range.Top + 1;
     if (cols <= 0 || rows <= 0) return;
     std::vector<int> w(static_cast<std::size_t>(cols));
     std::vector<int> hgt(static_cast<std::size_t>(rows));
-    for (int c = 0; c < cols; ++c) w[static_cast<std::size_t>(c)] = Round(ColW(range.Left + c) / ColMult * s * x);
-    for (int r = 0; r < rows; ++r) hgt[static_cast<std::size_t>(r)] = Round(RowH(range.Top + r) / RowMult * s * y);
+    for (int c = 0; c < cols; ++c) w[static_cast<std::size_t>(c)] = RoundEven(ColW(range.Left + c) / ColMult * s * x);
+    for (int r = 0; r < rows; ++r) hgt[static_cast<std::size_t>(r)] = RoundEven(RowH(range.Top + r) / RowMult * s * y);
     auto line = [&](bool horizontal, int fixed, int from, int to, std::uint32_t colour) {
         SetPen(canvas, colour);
         if (horizontal)
-            canvas.Polyline({{Round(from * m), Round(fixed * m)}, {Round(to * m), Round(fixed * m)}});
+            canvas.Polyline({{RoundEven(from * m), RoundEven(fixed * m)}, {RoundEven(to * m), RoundEven(fixed * m)}});
         else
-            canvas.Polyline({{Round(fixed * m), Round(from * m)}, {Round(fixed * m), Round(to * m)}});
+            canvas.Polyline({{RoundEven(fixed * m), RoundEven(from * m)}, {RoundEven(fixed * m), RoundEven(to * m)}});
     };
     // horizontal: bands are rows, cells along a band are columns.
     auto pass = [&](bool horizontal) {
@@ -1501,11 +1500,11 @@ void TKalmiraGrid::SetPrintLineWidth(int width) {
 }
 
 int TKalmiraGrid::RealRowHeight(int row, long double zoom, long double yRatio) {
-    return Round(RowH(row) / RowMult * zoom * yRatio);
+    return RoundEven(RowH(row) / RowMult * zoom * yRatio);
 }
 
 int TKalmiraGrid::RealColWidth(int col, long double zoom, long double xRatio) {
-    return Round(ColW(col) / ColMult * zoom * xRatio);
+    return RoundEven(ColW(col) / ColMult * zoom * xRatio);
 }
 
 // ---- Parameters and pages
@@ -1523,9 +1522,9 @@ TPrintParams TKalmiraGrid::CalcPrintParams(const TXlsCellRange& range) {
     const TXlsMargins m = FKalmiraImport->GetPrintMargins();
     const long double wide = static_cast<long double>(p.PageWidth) / dpiX;
     const long double tall = static_cast<long double>(p.PageHeight) / dpiY;
-    p.PrintRect = {Round(dpiX * SaneMargin(m.Left, wide)), Round(dpiY * SaneMargin(m.Top, tall)),
-                   Round(p.PageWidth - dpiX * SaneMargin(m.Right, wide)),
-                   Round(p.PageHeight - dpiY * SaneMargin(m.Bottom, tall))};
+    p.PrintRect = {RoundEven(dpiX * SaneMargin(m.Left, wide)), RoundEven(dpiY * SaneMargin(m.Top, tall)),
+                   RoundEven(p.PageWidth - dpiX * SaneMargin(m.Right, wide)),
+                   RoundEven(p.PageHeight - dpiY * SaneMargin(m.Bottom, tall))};
     const TRect& pr = p.PrintRect;
     if (FKalmiraImport->GetPrintToFit() && pr.Right > pr.Left && pr.Bottom > pr.Top) {
         const int pagesWide = FKalmiraImport->GetPrintNumberOfHorizontalPages();
@@ -1534,9 +1533,9 @@ TPrintParams TKalmiraGrid::CalcPrintParams(const TXlsCellRange& range) {
         const int w = CalcAcumColWidth(true, range.Left, range.Right, p.XRatio, 1);
         const int h = CalcAcumRowHeight(true, range.Top, range.Bottom, p.YRatio, 1);
         const long double scaleX =
-            w == 0 || pagesWide == 0 ? 100 : Round(pagesWide * 100.0L * (pr.Right - pr.Left) / w);
+            w == 0 || pagesWide == 0 ? 100 : RoundEven(pagesWide * 100.0L * (pr.Right - pr.Left) / w);
         const long double scaleY =
-            h == 0 || pagesTall == 0 ? 100 : Round(pagesTall * 100.0L * (pr.Bottom - pr.Top) / h);
+            h == 0 || pagesTall == 0 ? 100 : RoundEven(pagesTall * 100.0L * (pr.Bottom - pr.Top) / h);
         p.Scale = static_cast<int>(std::clamp<long double>(std::min(scaleX, scaleY), -1e9L, 100));
         while (p.Scale > 10) {
             p.Zoom = p.Scale / 100.0L;
@@ -1639,9 +1638,9 @@ void TKalmiraGrid::GenericPrint(TCanvas* target, const TXlsCellRange& range, int
         InternalCalcNumberOfPrintingPages(range, across, down, p);
         total = across * down;  // the printed range's own count
     }
-    const TRect clipRect{Round(p.PrintRect.Left * d), Round(p.PrintRect.Top * d), Round(p.PrintRect.Right * d),
-                         Round(p.PrintRect.Bottom * d)};
-    const TRect pageRect{0, 0, Round(p.PageWidth * d), Round(p.PageHeight * d)};
+    const TRect clipRect{RoundEven(p.PrintRect.Left * d), RoundEven(p.PrintRect.Top * d), RoundEven(p.PrintRect.Right * d),
+                         RoundEven(p.PrintRect.Bottom * d)};
+    const TRect pageRect{0, 0, RoundEven(p.PageWidth * d), RoundEven(p.PageHeight * d)};
     const long double fx = preview ? 1 : p.XRatio;
     const long double fy = preview ? 1 : p.YRatio;
     const long double cellZoom = preview ? p.Zoom * d * p.YRatio : p.Zoom;
@@ -1697,8 +1696,8 @@ void TKalmiraGrid::GenericPrint(TCanvas* target, const TXlsCellRange& range, int
                             TDrawCellArgs a;
                             a.Col = a.PaintCol = a.LastCol = c;
                             a.Row = a.LastRow = r;
-                            a.CellClip = a.ContentRect = {Round(x * d), Round(y * d), Round((x + w) * d),
-                                                          Round((y + h) * d)};
+                            a.CellClip = a.ContentRect = {RoundEven(x * d), RoundEven(y * d), RoundEven((x + w) * d),
+                                                          RoundEven((y + h) * d)};
                             a.XScale = fx;
                             a.YScale = fy;
                             a.ClipRect = clipRect;
@@ -1731,11 +1730,11 @@ bool TKalmiraGrid::CalcPrintPictureRect(int index, TRect& rect, const TPrintPara
     rect = {};
     if (page.Right < pic.Col1 || page.Bottom < pic.Row1) return false;
     rect.Left = p.PrintRect.Left + CalcAcumColWidth(true, page.Left, pic.Col1, p.XRatio, p.Zoom) +
-                Round(pic.LeftOffset * p.Zoom * p.XRatio);
+                RoundEven(pic.LeftOffset * p.Zoom * p.XRatio);
     rect.Top = p.PrintRect.Top + CalcAcumRowHeight(true, page.Top, pic.Row1, p.YRatio, p.Zoom) +
-               Round(pic.TopOffset * p.Zoom * p.YRatio);
-    rect.Right = rect.Left + Round(pic.Width * p.Zoom * p.XRatio);
-    rect.Bottom = rect.Top + Round(pic.Height * p.Zoom * p.YRatio);
+               RoundEven(pic.TopOffset * p.Zoom * p.YRatio);
+    rect.Right = rect.Left + RoundEven(pic.Width * p.Zoom * p.XRatio);
+    rect.Bottom = rect.Top + RoundEven(pic.Height * p.Zoom * p.YRatio);
     return rect.Bottom >= p.PrintRect.Top && rect.Right >= p.PrintRect.Left;
 }
 
@@ -1746,7 +1745,7 @@ void TKalmiraGrid::PrintImages(TCanvas& canvas, const TPrintParams& p, const TXl
         if (FPictures[i]->Row2 < page.Top || FPictures[i]->Col2 < page.Left) continue;
         TRect r;
         if (!CalcPrintPictureRect(static_cast<int>(i), r, p, page)) continue;
-        if (d != 1) r = {Round(r.Left * d), Round(r.Top * d), Round(r.Right * d), Round(r.Bottom * d)};
+        if (d != 1) r = {RoundEven(r.Left * d), RoundEven(r.Top * d), RoundEven(r.Right * d), RoundEven(r.Bottom * d)};
         if (FPictures[i]->Picture.isNull())
             canvas.Polyline({{r.Left, r.Top}, {r.Right - 1, r.Top}, {r.Right - 1, r.Bottom - 1}, {r.Left, r.Bottom - 1},
                              {r.Left, r.Top}});
@@ -1766,9 +1765,9 @@ void TKalmiraGrid::DrawHeadersAndFooters(TCanvas& canvas, int page, long double 
         const long double header = SaneMargin(m.Header, tall);
         const long double footer = SaneMargin(m.Footer, tall);
         DrawHeaderOrFooter(FKalmiraImport->GetPageHeader(), canvas, f, p, d, page, total,
-                           Round(header * p.YRatio * 96 * d), 1);
+                           RoundEven(header * p.YRatio * 96 * d), 1);
         DrawHeaderOrFooter(FKalmiraImport->GetPageFooter(), canvas, f, p, d, page, total,
-                           Round((p.PageHeight - (footer + 0.05L) * p.YRatio * 96) * d), 0);
+                           RoundEven((p.PageHeight - (footer + 0.05L) * p.YRatio * 96) * d), 0);
     } catch (...) {
         canvas.ResetClip(clipRect);
         throw;
@@ -1779,12 +1778,12 @@ void TKalmiraGrid::DrawHeadersAndFooters(TCanvas& canvas, int page, long double 
 void TKalmiraGrid::DrawHeaderOrFooter(const std::u16string& text, TCanvas& canvas, long double f,
                                       const TPrintParams& p, long double d, int page, int total, int y,
                                       int direction) {
-    const int pw = Round(p.PageWidth * d);
-    const int ph = Round(p.PageHeight * d);
+    const int pw = RoundEven(p.PageWidth * d);
+    const int ph = RoundEven(p.PageHeight * d);
     const TRect clip{0, 0, pw, ph};
     std::u16string sections[3];
     TKalmiraImport::FillPageHeaderFooter(text, sections[0], sections[1], sections[2]);
-    const int margin = Round(0.8L * p.XRatio * 96 * d);
+    const int margin = RoundEven(0.8L * p.XRatio * 96 * d);
     for (int i = 0; i < 3; ++i) {
         int w = 0;
         int h = 0;
@@ -1800,14 +1799,14 @@ void TKalmiraGrid::DoWriteHeader(int page, int total, const std::u16string& sect
                                  int x, int y, int& width, int& height, const TRect& clip, long double f) {
     auto setPoints = [&](long double points) {
         const long double pt = std::clamp<long double>(std::isfinite(points) ? points : 1, 1, MaxHeaderPoints);
-        canvas.Font.Height = -std::max(1, Round(Round(pt) * canvas.PixelsPerInch() / 72.0L));
+        canvas.Font.Height = -std::max(1, RoundEven(RoundEven(pt) * canvas.PixelsPerInch() / 72.0L));
     };
     canvas.Font = GridFont;
     canvas.Font.Name = u"Arial";
     canvas.Font.Bold = canvas.Font.Italic = canvas.Font.Underline = canvas.Font.StrikeOut = false;
     canvas.Font.Escapement = 0;
     canvas.BrushColor = BackgroundColor;
-    setPoints(std::max(1, Round(10 * f)));
+    setPoints(std::max(1, RoundEven(10 * f)));
     width = height = 0;
     std::u16string pending;
     bool underline = false;
