@@ -1,4 +1,4 @@
-#include "tests/tools/xlsroundtrip/TextOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
 #include <cstring>
 #include <filesystem>
@@ -104,18 +104,6 @@ bool Parse(int argc, char** argv, TTextOptions& o) {
     SetFormatSettingsSource(std::make_shared<TFixedSettings>(settings));
     SetProcessFormatSettings(settings);
     return true;
-}
-
-std::string Escaped(const std::u16string& text) {
-    std::string out;
-    for (char c : Utf16ToUtf8(text)) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
 }
 
 int PrintShown(const TTextOptions& o) {
