@@ -15,24 +15,6 @@ using namespace kalmira;
 
 namespace {
 
-// Decimal comma, thousands by a no-break space, "d.M.yyyy", amounts as
-// "12 Kč" and "-12 Kč".
-struct TCzechSettings : IFormatSettingsSource {
-    TFormatSettings LocaleSettings() const override {
-        TFormatSettings s = InvariantFormatSettings();
-        s.DecimalSeparator = u',';
-        s.ThousandSeparator = u'\u00A0';
-        s.ShortDateFormat = u"d.M.yyyy";
-        s.DateSeparator = u'.';
-        s.TimeSeparator = u':';
-        s.CurrencyString = u"Kč";
-        s.CurrencyFormat = 3;
-        s.NegCurrFormat = 8;
-        s.CurrencyDecimals = 2;
-        return s;
-    }
-};
-
 void SetStyle(TKmrFont& font, TKmrFontStyle style, const std::string& value) {
     std::stoi(value) ? font.Style.Include(style) : font.Style.Exclude(style);
 }
@@ -82,7 +64,9 @@ const TOption Options[] = {
     {"--locale", "t", nullptr,
      [](const TArgs& a) {
          if (a.Text[0] != "cs") throw std::invalid_argument("locale");
-         SetFormatSettingsSource(std::make_shared<TCzechSettings>());
+         TFormatSettings czech = CzechSettings();
+         czech.ShortDateFormat = u"d.M.yyyy";  // the number format typed dates get
+         SetFormatSettingsSource(std::make_shared<TFixedSettings>(czech));
      }},
     {"--string", "snnt", [](TKalmiraImport& x, const TArgs& a) { File(x).SetCellString(a.N(1), a.N(2), a.U(3), u"", u""); }},
     {"--format", "snnt", [](TKalmiraImport& x, const TArgs& a) { SetFormat(File(x), a); },

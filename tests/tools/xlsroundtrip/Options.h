@@ -8,11 +8,13 @@
 #include <iosfwd>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/cells/UKmrTextMeasure.h"
+#include "workbook/storage/UKmrMessages.h"
 
 namespace xlsroundtrip {
 
@@ -48,6 +50,20 @@ void RunOption(const TOption& option, kalmira::TKalmiraImport& xls, const TArgs&
 
 // The workbook file behind the facade.
 kalmira::TXLSFile& File(kalmira::TKalmiraImport& xls);
+
+// Decimal comma, thousands by a no-break space, "d.m.yyyy", amounts as
+// "12 Kč" and "-12 Kč", Czech month and day names.
+kalmira::TFormatSettings CzechSettings();
+
+// A locale source that always reports the same settings.
+class TFixedSettings : public kalmira::IFormatSettingsSource {
+public:
+    explicit TFixedSettings(kalmira::TFormatSettings settings) : FSettings(std::move(settings)) {}
+    kalmira::TFormatSettings LocaleSettings() const override { return FSettings; }
+
+private:
+    kalmira::TFormatSettings FSettings;
+};
 
 // UTF-8, with \ written \\, TAB \t, LF \n and CR \r.
 std::string Escaped(const std::u16string& text);
