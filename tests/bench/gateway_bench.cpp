@@ -6,13 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <thread>
-#include <unistd.h>
 
 #include "gateway/Hlavni.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
+#include "tests/tools/support/TestSupport.h"
 
 namespace {
 
@@ -32,16 +31,9 @@ Bytes trafficMessage(std::uint64_t n) {
 // A worker on COM3 of a device folder of its own, against a flooding stand-in.
 struct link {
     link() {
-        char pattern[] = "/tmp/orvelo-bench-XXXXXX";
-        folder = mkdtemp(pattern) ? pattern : "/tmp";
-        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
-        gateway = std::make_unique<standin::GatewayStandin>(folder, "COM3");
+        setenv("ORVELO_DEVICE_DIR", folder.Path().c_str(), 1);
+        gateway = std::make_unique<standin::GatewayStandin>(folder.Path(), "COM3");
         duplicateFilterClear();
-    }
-    ~link() {
-        worker.reset();
-        gateway.reset();
-        std::filesystem::remove_all(folder);
     }
     bool start(std::uint64_t from) {
         readings = 0;
@@ -61,11 +53,13 @@ struct link {
         while (!pred() && std::chrono::steady_clock::now() < guard) std::this_thread::sleep_for(std::chrono::microseconds(200));
         return pred();
     }
-    std::string folder;
-    std::unique_ptr<standin::GatewayStandin> gateway;
-    std::unique_ptr<HlavniCem> worker;
+    // Members go in reverse: the worker, the stand-in, what the sinks
+    // count, then the folder.
+    testsupport::TempDir folder;
     std::atomic<std::int64_t> readings{0};
     std::atomic<bool> online{false};
+    std::unique_ptr<standin::GatewayStandin> gateway;
+    std::unique_ptr<HlavniCem> worker;
 };
 
 void BM_WorkerStopUnderTraffic(benchmark::State& state) {

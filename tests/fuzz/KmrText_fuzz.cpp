@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "workbook/storage/UKmrMessages.h"
 
 using namespace kalmira;
@@ -16,17 +17,13 @@ void Strings(std::span<const std::uint8_t> bytes) {
     bool twoByte = bytes[0] & 1;
     bool given = bytes[0] & 2;
     std::uint32_t givenLength = bytes[0] >> 2;
-    try {
-        GetStrLen(twoByte, bytes, 1, given, givenLength);
-    } catch (const Exception&) {
-    }
-    try {
-        std::u16string text;
-        std::int64_t size = 0;
-        GetSimpleString(twoByte, bytes, 1, given, givenLength, text, size);
-        if (static_cast<std::int64_t>(text.size()) > size) std::abort();
-    } catch (const Exception&) {
-    }
+    fuzzsupport::TryEach({[&] { GetStrLen(twoByte, bytes, 1, given, givenLength); },
+                          [&] {
+                              std::u16string text;
+                              std::int64_t size = 0;
+                              GetSimpleString(twoByte, bytes, 1, given, givenLength, text, size);
+                              if (static_cast<std::int64_t>(text.size()) > size) std::abort();
+                          }});
 }
 
 void Texts(std::span<const std::uint8_t> bytes) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "tests/workbook/drawing/EscherTestSupport.h"
 
 using namespace kalmira;
@@ -47,14 +48,10 @@ void SaveReloadSave(const TDrawing& sheet, const TDrawingGroup& group) {
     if (SavedTree(again) != saved) std::abort();
 }
 
-// Each change may be refused; what it leaves must save and load again.
-template <class Change>
-void Try(TDrawing& sheet, const TDrawingGroup& group, Change change) {
-    try {
-        change();
-    } catch (const Exception&) {
-        // Refused: shapes that may not be copied or removed, anchors pushed off the sheet.
-    }
+// Each change may be refused (shapes that may not be copied or removed,
+// anchors pushed off the sheet); what it leaves must save and load again.
+void Try(TDrawing& sheet, const TDrawingGroup& group, const std::function<void()>& change) {
+    fuzzsupport::TryEach({change});
     SaveReloadSave(sheet, group);
 }
 

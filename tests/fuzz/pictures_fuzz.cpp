@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "workbook/drawing/UEscherGraphToBSE.h"
 #include "workbook/drawing/UXlsPictures.h"
 
@@ -22,14 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TKmrMemoryStream in(bytes), out;
         bool ok = false;
         TKmrGraphic picture;
-        try {
+        fuzzsupport::TryEach({[&] {
             SaveImgStreamToGraphic(in, type, picture, ok);
             const bool raster = picture.Kind == TKmrGraphic::TKind::Raster;
             if (ok && raster && picture.Pixels.size() != std::size_t(picture.Width) * picture.Height) std::abort();
             in.Seek(0);
             SaveImgStreamToDiskImage(in, type, out, ok);
-        } catch (const Exception&) {
-        }
+        }});
     }
     return 0;
 }

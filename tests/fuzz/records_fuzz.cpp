@@ -21,10 +21,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
-#include <initializer_list>
 #include <vector>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "tests/workbook/cells/FormulaBinding.h"
 #include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/cells/UXlsFormula.h"
@@ -40,14 +39,16 @@
 #include "workbook/storage/Uxlssheet.h"
 
 using namespace kalmira;
+using fuzzsupport::TryEach;
 
 namespace {
 
 // Reads a record's chain as values and strings of sizes taken from its data.
+// Reading past the chain fails with its message.
 void ReadAlong(const TBaseRecord& record) {
     const TBaseRecord* at = &record;
     int pos = 0;
-    try {
+    TryEach({[&] {
         for (std::size_t step = 0; step < 64; ++step) {
             const std::uint8_t size = record.Data.empty() ? 1 : record.Data[step % record.Data.size()];
             if (step % 2) {
@@ -60,51 +61,34 @@ void ReadAlong(const TBaseRecord& record) {
                 ReadStr(at, pos, s, w, flags, piece, done, size);
             }
         }
-    } catch (const Exception&) {
-        // Reading past the chain fails with its message.
-    }
+    }});
 }
 
-// The classes' own reading: values, texts, the string table.
-void Interpret(TBaseRecord& record, TSST& sst, TBaseRecordList& list) {
-    try {
-        if (auto* table = dynamic_cast<TSSTRecord*>(&record)) table->GetCount(), sst.Load(*table);
-        if (auto* label = dynamic_cast<TLabelSSTRecord*>(&record)) label->AttachToSST(sst);
-        if (auto* cell = dynamic_cast<TCellRecord*>(&record)) cell->GetValue();
-        if (auto* mul = dynamic_cast<TMultipleValueRecord*>(&record))
-            while (!mul->Eof()) list.Add(mul->ExtractOneRecord());
-    } catch (const Exception&) {
-        // Refused input: the message is the expected outcome.
-    }
-}
-
-// The setting accessors that read more than one fixed field.
-void ReadSettings(const TBaseRecord& record) {
-    try {
-        if (auto* text = dynamic_cast<const TPageHeaderFooterRecord*>(&record)) text->GetText();
-        if (auto* scl = dynamic_cast<const TSCLRecord*>(&record)) scl->GetZoom();
-        if (auto* pls = dynamic_cast<const TPlsRecord*>(&record)) pls->GetPrinterDriverSettings();
-        if (auto* margin = dynamic_cast<const TMarginRecord*>(&record)) margin->GetValue();
-        if (auto* setup = dynamic_cast<const TSetupRecord*>(&record)) {
-            setup->GetScale();
-            setup->GetFooterMargin();
-            setup->GetValue();
-        }
-    } catch (const Exception&) {
-        // Fields outside the record fail with their message.
-    }
-}
-
-// Copies of the walked ROW and cell records in a sheet's cells.
-void AddToCells(const TBaseRecord& record, TCells& cells) {
-    try {
-        if (auto* row = dynamic_cast<const TRowRecord*>(&record))
-            cells.AddRow(std::unique_ptr<TRowRecord>(static_cast<TRowRecord*>(row->CopyTo().release())));
-        else if (auto* cell = dynamic_cast<const TCellRecord*>(&record))
-            cells.AddCell(std::unique_ptr<TCellRecord>(static_cast<TCellRecord*>(cell->CopyTo().release())));
-    } catch (const Exception&) {
-        // Refused input: the message is the expected outcome.
-    }
+// The classes' own reading (values, texts, the string table), the setting
+// accessors that read more than one fixed field, and copies of the ROW and
+// cell records in a sheet's cells.
+void Interpret(TBaseRecord& record, TSST& sst, TBaseRecordList& list, TCells& cells) {
+    TryEach({[&] {
+                 if (auto* table = dynamic_cast<TSSTRecord*>(&record)) table->GetCount(), sst.Load(*table);
+                 if (auto* label = dynamic_cast<TLabelSSTRecord*>(&record)) label->AttachToSST(sst);
+                 if (auto* cell = dynamic_cast<TCellRecord*>(&record)) cell->GetValue();
+                 if (auto* mul = dynamic_cast<TMultipleValueRecord*>(&record))
+                     while (!mul->Eof()) list.Add(mul->ExtractOneRecord());
+             },
+             [&] {
+                 if (auto* text = dynamic_cast<const TPageHeaderFooterRecord*>(&record)) text->GetText();
+                 if (auto* scl = dynamic_cast<const TSCLRecord*>(&record)) scl->GetZoom();
+                 if (auto* pls = dynamic_cast<const TPlsRecord*>(&record)) pls->GetPrinterDriverSettings();
+                 if (auto* margin = dynamic_cast<const TMarginRecord*>(&record)) margin->GetValue();
+                 if (auto* setup = dynamic_cast<const TSetupRecord*>(&record))
+                     setup->GetScale(), setup->GetFooterMargin(), setup->GetValue();
+             },
+             [&] {
+                 if (auto* row = dynamic_cast<const TRowRecord*>(&record))
+                     cells.AddRow(std::unique_ptr<TRowRecord>(static_cast<TRowRecord*>(row->CopyTo().release())));
+                 else if (auto* cell = dynamic_cast<const TCellRecord*>(&record))
+                     cells.AddCell(std::unique_ptr<TCellRecord>(static_cast<TCellRecord*>(cell->CopyTo().release())));
+             }});
 }
 
 void SaveCells(TOle2File& ole, TCells& cells) {
@@ -112,16 +96,6 @@ void SaveCells(TOle2File& ole, TCells& cells) {
     const std::int64_t start = ole.Position();
     cells.SaveToStream(ole);
     if (ole.Position() - start != cells.TotalSize()) std::abort();
-}
-
-// Refused changes leave the input as it was: their message is the outcome.
-void TryEach(std::initializer_list<std::function<void()>> changes) {
-    for (const auto& change : changes) {
-        try {
-            change();
-        } catch (const Exception&) {
-        }
-    }
 }
 
 void ChangeCells(TCells& cells) {
@@ -291,9 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         formulatest::TFormulaBinding formulas;
         WalkRecords(ole, [&](std::unique_ptr<TBaseRecord> record) {
             ReadAlong(*record);
-            Interpret(*record, sst, list);
-            ReadSettings(*record);
-            AddToCells(*record, cells);
+            Interpret(*record, sst, list, cells);
             if (formulas.Bind(record, list)) list.Add(std::move(record));
         });
         formulas.Expand(list);

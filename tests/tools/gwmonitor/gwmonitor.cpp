@@ -24,6 +24,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -141,21 +142,16 @@ std::optional<options> parse(int argc, char** argv)
     return o;
 }
 
-// Whole lines from any thread, each flushed at once so that a reader on a
-// pipe sees it as it comes.
-class output {
-public:
-    void line(const std::string& text)
-    {
-        std::lock_guard lock(mutex_);
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
-
-private:
-    std::mutex mutex_;
-};
+// A whole line from any thread, flushed at once so that a reader on a pipe
+// sees it as it comes.
+void printLine(const std::string& text)
+{
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
 
 // The shortest text that reads back as the same double, '.' whatever the
 // locale.
@@ -165,28 +161,6 @@ std::string numberText(double value)
     const auto r = std::to_chars(buf, buf + sizeof buf, value);
     return std::string(buf, r.ptr);
 }
-
-// The gateway's address once it is online, 0 otherwise.
-class gatewayAddress {
-public:
-    void take(const gatewayState& s)
-    {
-        std::lock_guard lock(mutex_);
-        if (!s.online)
-            address_ = 0;
-        else if (s.rfAddressText)
-            address_ = parseNumber(s.rfAddressText->c_str()).value_or(0);
-    }
-    std::uint32_t get()
-    {
-        std::lock_guard lock(mutex_);
-        return address_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::uint32_t address_ = 0;
-};
 
 // A read request as the application sends it: packet type 6, kind 7,
 // flag 0, the payload the single byte 2.
@@ -204,7 +178,7 @@ void sendReadRequest(HlavniCem& worker, std::uint32_t gateway, std::uint32_t mod
 
 // The wired meters, made with the worker's own calls once the gateway's
 // address is known, and queued for the next tick.
-void addMeters(HlavniCem& worker, output& out, const options& o, std::uint32_t gateway)
+void addMeters(HlavniCem& worker, const options& o, std::uint32_t gateway)
 {
     int id = 0;
     for (const meterOption& m : o.meters) {
@@ -221,7 +195,7 @@ void addMeters(HlavniCem& worker, output& out, const options& o, std::uint32_t g
         const std::string line = "BUS " + std::to_string(id) + " " + busObjectName(*bus);
         worker.addBusObject(std::move(bus));
         worker.addToQueue(1, raw, true);
-        out.line(line);
+        printLine(line);
     }
 }
 
@@ -245,17 +219,20 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    output out;
-    gatewayAddress gateway;
+    // The gateway's address once it is online, 0 otherwise.
+    std::atomic<std::uint32_t> gateway{0};
     linkInterfaces sinks;
-    sinks.log = [&out](std::string line) { out.line(line); };
-    sinks.reading = [&out](const std::string& address, int type, int, double value, int index) {
-        out.line("READING " + address + " " + std::to_string(type) + " " + std::to_string(index) + " " +
-                 numberText(value));
+    sinks.log = [](std::string line) { printLine(line); };
+    sinks.reading = [](const std::string& address, int type, int, double value, int index) {
+        printLine("READING " + address + " " + std::to_string(type) + " " + std::to_string(index) + " " +
+                  numberText(value));
     };
-    sinks.state = [&out, &gateway](gatewayState s) {
-        gateway.take(s);
-        out.line(s.online ? "STATE ONLINE " + s.rfAddressText.value_or("") : std::string("STATE OFFLINE"));
+    sinks.state = [&gateway](gatewayState s) {
+        if (!s.online)
+            gateway = 0;
+        else if (s.rfAddressText)
+            gateway = parseNumber(s.rfAddressText->c_str()).value_or(0);
+        printLine(s.online ? "STATE ONLINE " + s.rfAddressText.value_or("") : std::string("STATE OFFLINE"));
     };
 
     debugLevel = o->debug;
@@ -268,12 +245,12 @@ int main(int argc, char** argv)
     for (;;) {
         if (sigtimedwait(&stopSignals, nullptr, &pause) > 0)
             break;
-        if (readPending && gateway.get() != 0) {
-            sendReadRequest(*worker, gateway.get(), *o->readModule, 1);
+        if (readPending && gateway != 0) {
+            sendReadRequest(*worker, gateway, *o->readModule, 1);
             readPending = false;
         }
-        if (metersPending && gateway.get() != 0) {
-            addMeters(*worker, out, *o, gateway.get());
+        if (metersPending && gateway != 0) {
+            addMeters(*worker, *o, gateway);
             metersPending = false;
         }
     }

@@ -106,6 +106,65 @@ bool waitUntil(std::chrono::milliseconds limit, Pred pred)
     return true;
 }
 
+struct Record {
+    int oid = 0;
+    int index = -1;
+    int type = 0;
+    Bytes value;
+
+    // big-endian, last four bytes
+    std::uint32_t number() const
+    {
+        std::uint32_t v = 0;
+        for (std::uint8_t b : value)
+            v = v << 8 | b;
+        return v;
+    }
+};
+
+// Whole records of a message; a trailing CRC byte or a cut record ends it.
+std::vector<Record> readRecords(const Bytes& m)
+{
+    std::vector<Record> out;
+    std::size_t p = 0;
+    auto twoForm = [&](int& v) {
+        if (p >= m.size())
+            return false;
+        v = m[p++];
+        if (v & 0x80) {
+            if (p >= m.size())
+                return false;
+            v = (v & 0x7F) << 8 | m[p++];
+        }
+        return true;
+    };
+    while (m.size() - p >= 2) {
+        Record r;
+        std::uint8_t first = m[p++];
+        r.oid = first & 0x3F;
+        if (first & 0x80)
+            r.oid = r.oid << 8 | m[p++];
+        if ((first & 0x40) && !twoForm(r.index))
+            break;
+        if (p >= m.size())
+            break;
+        std::uint8_t tl = m[p++];
+        int length = tl & 0x0F;
+        r.type = (tl >> 4) & 7;
+        if (tl & 0x80) {
+            r.type = tl & 0x7F;
+            if (!twoForm(length))
+                break;
+        }
+        if (static_cast<std::size_t>(length) > m.size() - p)
+            break;
+        r.value.assign(m.begin() + static_cast<long>(p), m.begin() + static_cast<long>(p + length));
+        p += static_cast<std::size_t>(length);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
 } // namespace
 
 std::uint8_t crc8(const std::uint8_t* data, std::size_t length)
@@ -153,61 +212,10 @@ Bytes operator+(Bytes a, const Bytes& b)
     return a;
 }
 
-std::uint32_t Record::number() const
-{
-    std::uint32_t v = 0;
-    for (std::uint8_t b : value)
-        v = v << 8 | b;
-    return v;
-}
-
-std::vector<Record> readRecords(const Bytes& m)
-{
-    std::vector<Record> out;
-    std::size_t p = 0;
-    auto twoForm = [&](int& v) {
-        if (p >= m.size())
-            return false;
-        v = m[p++];
-        if (v & 0x80) {
-            if (p >= m.size())
-                return false;
-            v = (v & 0x7F) << 8 | m[p++];
-        }
-        return true;
-    };
-    while (m.size() - p >= 2) {
-        Record r;
-        std::uint8_t first = m[p++];
-        r.oid = first & 0x3F;
-        if (first & 0x80)
-            r.oid = r.oid << 8 | m[p++];
-        if ((first & 0x40) && !twoForm(r.index))
-            break;
-        if (p >= m.size())
-            break;
-        std::uint8_t tl = m[p++];
-        int length = tl & 0x0F;
-        r.type = (tl >> 4) & 7;
-        if (tl & 0x80) {
-            r.type = tl & 0x7F;
-            if (!twoForm(length))
-                break;
-        }
-        if (static_cast<std::size_t>(length) > m.size() - p)
-            break;
-        r.value.assign(m.begin() + static_cast<long>(p), m.begin() + static_cast<long>(p + length));
-        p += static_cast<std::size_t>(length);
-        out.push_back(std::move(r));
-    }
-    return out;
-}
-
 GatewayStandin::GatewayStandin(std::string folder, std::string name)
     : folder_(std::move(folder)), name_(std::move(name))
 {
-    openTerminal();
-    reader_ = std::thread([this] { readLoop(); });
+    comeBack();
 }
 
 GatewayStandin::~GatewayStandin()
@@ -270,18 +278,6 @@ void GatewayStandin::setSettings(const Settings& s)
     settings_ = s;
 }
 
-Settings GatewayStandin::settings() const
-{
-    std::lock_guard lock(mutex_);
-    return settings_;
-}
-
-bool GatewayStandin::saved() const
-{
-    std::lock_guard lock(mutex_);
-    return saved_;
-}
-
 bool GatewayStandin::isHeld() const
 {
     if (slave_ < 0)
@@ -310,24 +306,6 @@ bool GatewayStandin::waitFrames(std::size_t count, std::chrono::milliseconds lim
 {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return frames_.size() >= count; });
-}
-
-std::vector<Frame> GatewayStandin::frames() const
-{
-    std::lock_guard lock(mutex_);
-    return frames_;
-}
-
-int GatewayStandin::badFrames() const
-{
-    std::lock_guard lock(mutex_);
-    return bad_;
-}
-
-std::vector<RfSend> GatewayStandin::rfSends() const
-{
-    std::lock_guard lock(mutex_);
-    return rfSends_;
 }
 
 bool GatewayStandin::waitTaken(std::chrono::milliseconds limit) const

@@ -36,16 +36,6 @@ Bytes signedRecord(int oid, int index, std::int32_t value);
 Bytes octetsRecord(int oid, int index, const Bytes& value);
 Bytes operator+(Bytes a, const Bytes& b);
 
-struct Record {
-    int oid = 0;
-    int index = -1;
-    int type = 0;
-    Bytes value;
-    std::uint32_t number() const; // big-endian, last four bytes
-};
-// Whole records of a message; a trailing CRC byte or a cut record ends it.
-std::vector<Record> readRecords(const Bytes& message);
-
 struct Frame {
     Bytes message; // without its CRC byte
     Bytes raw;     // as on the line, from the opening to the closing END
@@ -76,8 +66,8 @@ public:
 
     // The gateway's own settings, as it reports them.
     void setSettings(const Settings& s);
-    Settings settings() const;
-    bool saved() const;
+    Settings settings() const { return locked(settings_); }
+    bool saved() const { return locked(saved_); }
 
     // True once the transport has the port locked and in raw mode.
     bool isHeld() const;
@@ -86,9 +76,9 @@ public:
     termios lineSettings() const;
 
     bool waitFrames(std::size_t count, std::chrono::milliseconds limit = hangGuard) const;
-    std::vector<Frame> frames() const;
-    int badFrames() const;
-    std::vector<RfSend> rfSends() const;
+    std::vector<Frame> frames() const { return locked(frames_); }
+    int badFrames() const { return locked(bad_); }
+    std::vector<RfSend> rfSends() const { return locked(rfSends_); }
     // Waits until the other side has read everything written to it.
     bool waitTaken(std::chrono::milliseconds limit = hangGuard) const;
 
@@ -122,6 +112,12 @@ public:
     void comeBack();
 
 private:
+    template <class T>
+    T locked(const T& member) const
+    {
+        std::lock_guard lock(mutex_);
+        return member;
+    }
     void openTerminal();
     void closeTerminal();
     void readLoop();

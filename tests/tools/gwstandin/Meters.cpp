@@ -32,8 +32,8 @@ Bytes text(const std::string& s)
     return Bytes(s.begin(), s.end());
 }
 
-} // namespace
-
+// The meter's default RSP_UD: two volume records, 123456.789 m3 (binary)
+// and 23456.789 m3 (BCD).
 Bytes defaultTelegram(std::uint8_t primary, std::uint32_t id)
 {
     Bytes t{0x68, 0x1B, 0x1B, 0x68, 0x08, primary, 0x72};
@@ -46,6 +46,8 @@ Bytes defaultTelegram(std::uint8_t primary, std::uint32_t id)
     t.push_back(0x16);
     return t;
 }
+
+} // namespace
 
 void Meters::add(MBusMeter m)
 {

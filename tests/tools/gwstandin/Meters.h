@@ -56,8 +56,4 @@ private:
     bool spoil_ = false;
 };
 
-// The meter's default RSP_UD: two volume records, 123456.789 m3 (binary)
-// and 23456.789 m3 (BCD).
-Bytes defaultTelegram(std::uint8_t primary, std::uint32_t id);
-
 }  // namespace standin

@@ -1,7 +1,6 @@
-#include "tests/tools/xlsroundtrip/FitOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
 #include <charconv>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -30,15 +29,37 @@ void StartGuiApplication() {
     static QGuiApplication app(argc, argv);
 }
 
-long double Factor(const char* text) {
+long double Factor(const std::string& text) {
     long double value = 0;
-    const char* end = text + std::strlen(text);
-    const auto [ptr, error] = std::from_chars(text, end, value);
+    const char* end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(text.data(), end, value);
     if (error != std::errc() || ptr != end) throw std::invalid_argument("factor");
     return value;
 }
 
+void CheckFactor(const TArgs& a) { Factor(a.Text.back()); }
+
+const TOption Options[] = {
+    {"--canvas", "t", nullptr,
+     [](const TArgs& a) {
+         const std::string& kind = a.Text[0];
+         if (kind != "fixed" && kind != "none" && kind != "qt") throw std::invalid_argument("canvas");
+         GCanvas = kind == "none" ? TCanvas::None : kind == "qt" ? TCanvas::Qt : TCanvas::Fixed;
+     }},
+    {"--autofit-book", "t",
+     [](TKalmiraImport& x, const TArgs& a) { File(x).AutofitRowsOnWorkbook(true, true, Factor(a.Text[0])); },
+     CheckFactor},
+    {"--autofit-cols", "snnt",
+     [](TKalmiraImport& x, const TArgs& a) { File(x).AutofitCol(a.N(1), a.N(2), false, Factor(a.Text[3])); },
+     CheckFactor},
+    {"--autofit-rows", "snnt",
+     [](TKalmiraImport& x, const TArgs& a) { File(x).AutofitRow(a.N(1), a.N(2), true, true, Factor(a.Text[3])); },
+     CheckFactor},
+};
+
 }  // namespace
+
+const TOptionTable FitOptions = Options;
 
 TKmrTextMeasureFactory CanvasFactory() {
     if (GCanvas == TCanvas::None) return nullptr;
@@ -47,35 +68,6 @@ TKmrTextMeasureFactory CanvasFactory() {
         return KmrQtTextMeasureFactory();
     }
     return [] { return std::make_unique<TKmrFixedPitchMeasure>(); };
-}
-
-TFileChange ParseFitOption(char** argv, int argc, int& i) {
-    const std::string option = argv[i];
-    if (option == "--canvas" && i + 2 <= argc) {
-        const std::string kind = argv[i + 1];
-        if (kind != "fixed" && kind != "none" && kind != "qt") throw std::invalid_argument("canvas");
-        GCanvas = kind == "none" ? TCanvas::None : kind == "qt" ? TCanvas::Qt : TCanvas::Fixed;
-        i += 2;
-        return [](TXLSFile&) {};
-    }
-    if (option == "--autofit-book" && i + 2 <= argc) {
-        const long double factor = Factor(argv[i + 1]);
-        i += 2;
-        return [factor](TXLSFile& file) { file.AutofitRowsOnWorkbook(true, true, factor); };
-    }
-    if ((option != "--autofit-cols" && option != "--autofit-rows") || i + 5 > argc) return nullptr;
-    const int sheet = std::stoi(argv[i + 1]), first = std::stoi(argv[i + 2]), last = std::stoi(argv[i + 3]);
-    const long double factor = Factor(argv[i + 4]);
-    i += 5;
-    if (option == "--autofit-cols")
-        return [=](TXLSFile& file) {
-            file.SetActiveSheet(sheet);
-            file.AutofitCol(first, last, false, factor);
-        };
-    return [=](TXLSFile& file) {
-        file.SetActiveSheet(sheet);
-        file.AutofitRow(first, last, true, true, factor);
-    };
 }
 
 }  // namespace xlsroundtrip

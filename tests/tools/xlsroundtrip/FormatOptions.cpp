@@ -1,4 +1,4 @@
-#include "tests/tools/xlsroundtrip/FormatOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
 #include <map>
 #include <memory>
@@ -14,24 +14,6 @@ namespace xlsroundtrip {
 using namespace kalmira;
 
 namespace {
-
-// Decimal comma, thousands by a no-break space, "d.M.yyyy", amounts as
-// "12 Kč" and "-12 Kč".
-struct TCzechSettings : IFormatSettingsSource {
-    TFormatSettings LocaleSettings() const override {
-        TFormatSettings s = InvariantFormatSettings();
-        s.DecimalSeparator = u',';
-        s.ThousandSeparator = u'\u00A0';
-        s.ShortDateFormat = u"d.M.yyyy";
-        s.DateSeparator = u'.';
-        s.TimeSeparator = u':';
-        s.CurrencyString = u"Kč";
-        s.CurrencyFormat = 3;
-        s.NegCurrFormat = 8;
-        s.CurrencyDecimals = 2;
-        return s;
-    }
-};
 
 void SetStyle(TKmrFont& font, TKmrFontStyle style, const std::string& value) {
     std::stoi(value) ? font.Style.Include(style) : font.Style.Exclude(style);
@@ -63,38 +45,41 @@ std::string Border(const TKmrOneBorder& b) {
     return std::to_string(static_cast<int>(b.Style)) + "/" + std::to_string(b.ColorIndex);
 }
 
-}  // namespace
-
-TFileChange ParseFormatOption(char** argv, int argc, int& i) {
-    const std::string option = argv[i];
-    if (option == "--locale" && i + 2 <= argc) {
-        if (std::string(argv[i + 1]) != "cs") throw std::invalid_argument("locale");
-        SetFormatSettingsSource(std::make_shared<TCzechSettings>());
-        i += 2;
-        return [](TXLSFile&) {};
-    }
-    if ((option != "--string" && option != "--format") || i + 5 > argc) return {};
-    const int sheet = std::stoi(argv[i + 1]), row = std::stoi(argv[i + 2]), col = std::stoi(argv[i + 3]);
-    const std::string text = argv[i + 4];
-    i += 5;
-    if (option == "--string")
-        return [=](TXLSFile& file) {
-            file.SetActiveSheet(sheet);
-            file.SetCellString(row, col, Utf8ToUtf16(text), u"", u"");
-        };
+// KEY=VALUE: the setter of KEY, the value the part after the first "=".
+std::pair<TSetter, std::string> Setting(const std::string& text) {
     const auto equals = text.find('=');
     const auto setter = Setters.find(text.substr(0, equals));
     if (equals == std::string::npos || setter == Setters.end()) throw std::invalid_argument("key");
-    const std::string value = text.substr(equals + 1);
-    TKmrFormat tried;
-    setter->second(tried, value);  // a value the key cannot take is refused here
-    return [=, set = setter->second](TXLSFile& file) {
-        file.SetActiveSheet(sheet);
-        TKmrFormat format = file.GetFormatList(file.GetCellFormat(row, col));
-        set(format, value);
-        file.SetCellFormat(row, col, file.AddFormat(format));
-    };
+    return {setter->second, text.substr(equals + 1)};
 }
+
+void SetFormat(TXLSFile& file, const TArgs& a) {
+    const auto [set, value] = Setting(a.Text[3]);
+    TKmrFormat format = file.GetFormatList(file.GetCellFormat(a.N(1), a.N(2)));
+    set(format, value);
+    file.SetCellFormat(a.N(1), a.N(2), file.AddFormat(format));
+}
+
+const TOption Options[] = {
+    {"--locale", "t", nullptr,
+     [](const TArgs& a) {
+         if (a.Text[0] != "cs") throw std::invalid_argument("locale");
+         TFormatSettings czech = CzechSettings();
+         czech.ShortDateFormat = u"d.M.yyyy";  // the number format typed dates get
+         SetFormatSettingsSource(std::make_shared<TFixedSettings>(czech));
+     }},
+    {"--string", "snnt", [](TKalmiraImport& x, const TArgs& a) { File(x).SetCellString(a.N(1), a.N(2), a.U(3), u"", u""); }},
+    {"--format", "snnt", [](TKalmiraImport& x, const TArgs& a) { SetFormat(File(x), a); },
+     [](const TArgs& a) {
+         TKmrFormat tried;
+         const auto [set, value] = Setting(a.Text[3]);
+         set(tried, value);  // a value the key cannot take is refused here
+     }},
+};
+
+}  // namespace
+
+const TOptionTable FormatOptions = Options;
 
 void PrintFormats(TXLSFile& file, std::ostream& out) {
     for (int i = 0; i < file.FormatListCount(); ++i) {

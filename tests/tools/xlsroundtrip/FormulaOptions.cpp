@@ -1,6 +1,5 @@
-#include "tests/tools/xlsroundtrip/FormulaOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
-#include <array>
 #include <ostream>
 #include <string>
 
@@ -19,21 +18,16 @@ namespace {
 // nothing there to copy (cells, row settings and ranges there refuse it).
 constexpr int LastRow = 65536, LastCol = 256;
 
-struct TOption {
-    const char* Name;
-    int Numbers;
-    bool SheetFirst;  // the first number is the sheet to make active
-    void (*Run)(TKalmiraImport& xls, const std::array<int, 5>& n);
-};
-
-constexpr TOption Options[] = {
-    {"--copy-rows", 5, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopyRows(n[1], n[2], n[3], n[4]); }},
-    {"--insert-rows", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopyRows(LastRow, LastRow, n[1], n[2]); }},
-    {"--insert-cols", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopyCols(LastCol, LastCol, n[1], n[2]); }},
-    {"--delete-rows", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.DeleteRows(n[1], n[2]); }},
-    {"--delete-cols", 3, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.DeleteCols(n[1], n[2]); }},
-    {"--insert-sheets", 3, false, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.InsertAndCopySheets(n[0] > 0 ? n[0] : -1, n[1], n[2]); }},
-    {"--delete-sheets", 2, true, [](TKalmiraImport& x, const std::array<int, 5>& n) { x.DeleteSheet(n[1]); }},
+const TOption Options[] = {
+    {"--set-formula", "Snnt", [](TKalmiraImport& x, const TArgs& a) { x.SetCellFormula(a.N(1), a.N(2), a.U(3)); }},
+    {"--copy-rows", "Snnnn", [](TKalmiraImport& x, const TArgs& a) { x.InsertAndCopyRows(a.N(1), a.N(2), a.N(3), a.N(4)); }},
+    {"--insert-rows", "Snn", [](TKalmiraImport& x, const TArgs& a) { x.InsertAndCopyRows(LastRow, LastRow, a.N(1), a.N(2)); }},
+    {"--insert-cols", "Snn", [](TKalmiraImport& x, const TArgs& a) { x.InsertAndCopyCols(LastCol, LastCol, a.N(1), a.N(2)); }},
+    {"--delete-rows", "Snn", [](TKalmiraImport& x, const TArgs& a) { x.DeleteRows(a.N(1), a.N(2)); }},
+    {"--delete-cols", "Snn", [](TKalmiraImport& x, const TArgs& a) { x.DeleteCols(a.N(1), a.N(2)); }},
+    {"--insert-sheets", "nnn",
+     [](TKalmiraImport& x, const TArgs& a) { x.InsertAndCopySheets(a.N(0) > 0 ? a.N(0) : -1, a.N(1), a.N(2)); }},
+    {"--delete-sheets", "Sn", [](TKalmiraImport& x, const TArgs& a) { x.DeleteSheet(a.N(1)); }},
 };
 
 // A name's tokens with their length in front, as the text writer reads them.
@@ -48,29 +42,7 @@ std::u16string NameText(const TNameRecord& name, TWorkbookGlobals& globals) {
 
 }  // namespace
 
-TFacadeChange ParseFacadeOption(char** argv, int argc, int& i) {
-    const std::string option = argv[i];
-    if (option == "--set-formula" && i + 5 <= argc) {
-        const int sheet = std::stoi(argv[i + 1]), row = std::stoi(argv[i + 2]), col = std::stoi(argv[i + 3]);
-        const std::u16string text = Utf8ToUtf16(argv[i + 4]);
-        i += 5;
-        return [=](TKalmiraImport& xls) {
-            xls.SetActiveSheet(sheet);
-            xls.SetCellFormula(row, col, text);
-        };
-    }
-    for (const TOption& o : Options) {
-        if (option != o.Name || i + o.Numbers + 1 > argc) continue;
-        std::array<int, 5> n{};
-        for (int k = 0; k < o.Numbers; ++k) n[static_cast<std::size_t>(k)] = std::stoi(argv[i + 1 + k]);
-        i += o.Numbers + 1;
-        return [n, o](TKalmiraImport& xls) {
-            if (o.SheetFirst) xls.SetActiveSheet(n[0]);
-            o.Run(xls, n);
-        };
-    }
-    return {};
-}
+const TOptionTable FacadeOptions = Options;
 
 void PrintFormulas(TKalmiraImport& xls, std::ostream& out) {
     for (int sheet = 1; sheet <= xls.GetSheetCount(); ++sheet) {

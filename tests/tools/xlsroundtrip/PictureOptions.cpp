@@ -1,4 +1,4 @@
-#include "tests/tools/xlsroundtrip/PictureOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,8 +41,7 @@ void WriteAll(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     if (!out.flush()) throw Exception("Can't write " + name);
 }
 
-TKmrAnchorType AnchorType(const char* text) {
-    const int value = std::stoi(text);
+TKmrAnchorType AnchorType(int value) {
     if (value < 0 || value > 2) throw std::invalid_argument("anchor");
     return static_cast<TKmrAnchorType>(value);
 }
@@ -53,49 +52,31 @@ std::uint32_t RgbToColor(const std::string& text) {
     return (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
 }
 
+void ClaimColor(TKalmiraImport& x, const TArgs& a) {
+    TUsedPaletteColors used = x.GetWorkbook()->GetUsedPaletteColors();
+    std::cout << x.NearestColorIndex(RgbToColor(a.Text[0]), used) << std::endl;
+}
+
+const TOption Options[] = {
+    {"--picture", "Snnnnt",
+     [](TKalmiraImport& x, const TArgs& a) {
+         x.AddPicture(ReadAll(a.Text[5]), TypeOf(a.Text[5]), a.N(1), a.N(2), 0, 0, a.N(3), a.N(4),
+                      TKmrAnchorType::at_MoveAndResize);
+     }},
+    {"--replace", "Snt",
+     [](TKalmiraImport& x, const TArgs& a) { x.AssignPicture(a.N(1) - 1, ReadAll(a.Text[2]), TypeOf(a.Text[2])); }},
+    {"--place", "Snnnnnnnn",
+     [](TKalmiraImport& x, const TArgs& a) {
+         x.AssignPictureProperties(a.N(1) - 1, a.N(2), a.N(3), a.N(4), a.N(5), a.N(6), a.N(7), AnchorType(a.N(8)));
+     },
+     [](const TArgs& a) { AnchorType(a.N(8)); }},
+    {"--comment-box", "Snnt", [](TKalmiraImport& x, const TArgs& a) { x.SetCellComment(a.N(1), a.N(2), a.U(3)); }},
+    {"--claim-color", "t", ClaimColor, [](const TArgs& a) { RgbToColor(a.Text[0]); }},
+};
+
 }  // namespace
 
-TFacadeChange ParsePictureOption(char** argv, int argc, int& i) {
-    const std::string option = argv[i];
-    const auto has = [&](int n) { return i + n < argc; };
-    const auto num = [&](int k) { return std::stoi(argv[i + k]); };
-    TFacadeChange change;
-    if (option == "--picture" && has(6)) {
-        const int sheet = num(1), row = num(2), col = num(3), height = num(4), width = num(5);
-        const std::string file = argv[i + 6];
-        change = [=](TKalmiraImport& x) {
-            x.SetActiveSheet(sheet);
-            x.AddPicture(ReadAll(file), TypeOf(file), row, col, 0, 0, height, width, TKmrAnchorType::at_MoveAndResize);
-        };
-        i += 7;
-    } else if (option == "--replace" && has(3)) {
-        const int sheet = num(1), n = num(2);
-        const std::string file = argv[i + 3];
-        change = [=](TKalmiraImport& x) { x.SetActiveSheet(sheet), x.AssignPicture(n - 1, ReadAll(file), TypeOf(file)); };
-        i += 4;
-    } else if (option == "--place" && has(9)) {
-        const int sheet = num(1), n = num(2), row = num(3), col = num(4), dy = num(5), dx = num(6), height = num(7),
-                  width = num(8);
-        const TKmrAnchorType anchor = AnchorType(argv[i + 9]);
-        change = [=](TKalmiraImport& x) {
-            x.SetActiveSheet(sheet), x.AssignPictureProperties(n - 1, row, col, dy, dx, height, width, anchor);
-        };
-        i += 10;
-    } else if (option == "--comment-box" && has(4)) {
-        const int sheet = num(1), row = num(2), col = num(3);
-        const std::u16string text = Utf8ToUtf16(argv[i + 4]);
-        change = [=](TKalmiraImport& x) { x.SetActiveSheet(sheet), x.SetCellComment(row, col, text); };
-        i += 5;
-    } else if (option == "--claim-color" && has(1)) {
-        const std::uint32_t color = RgbToColor(argv[i + 1]);
-        change = [=](TKalmiraImport& x) {
-            TUsedPaletteColors used = x.GetWorkbook()->GetUsedPaletteColors();
-            std::cout << x.NearestColorIndex(color, used) << std::endl;
-        };
-        i += 2;
-    }
-    return change;
-}
+const TOptionTable PictureOptions = Options;
 
 namespace {
 

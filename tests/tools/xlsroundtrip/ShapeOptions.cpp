@@ -1,8 +1,6 @@
-#include "tests/tools/xlsroundtrip/ShapeOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <ostream>
 #include <string>
 #include <typeinfo>
@@ -12,23 +10,6 @@ namespace xlsroundtrip {
 using namespace kalmira;
 
 namespace {
-
-struct TOption {
-    const char* Name;
-    int Arguments;
-    void (*Run)(TXLSFile&, const std::array<int, 5>&);
-};
-
-TWorkbook& BookAt(TXLSFile& file, int sheet) {
-    file.SetActiveSheet(sheet);
-    return file.GetTWorkbook();
-}
-
-const TOption Options[] = {
-    {"--delete-picture", 2, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.DeleteImage(n[1] - 1); }},
-    {"--row-height", 3, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.SetRowHeight(n[1], n[2]); }},
-    {"--autofilter", 4, [](TXLSFile& f, const auto& n) { BookAt(f, n[0]), f.SetAutoFilter(n[1], n[2], n[3]); }},
-};
 
 const char* KindName(int type, std::string& other) {
     switch (type) {
@@ -75,20 +56,6 @@ void PrintTree(const TEscherRecord& record, int sheet, std::ostream& out) {
     for (std::size_t i = 0; i < container->Children().Count(); ++i) PrintTree(*container->Children()[i], sheet, out);
 }
 
-std::string Escaped(const std::u16string& text) {
-    std::string out;
-    for (char c : Utf16ToUtf8(text)) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 void PrintComments(const TWorkbook& book, std::ostream& out) {
@@ -115,9 +82,9 @@ void PrintComments(const TWorkbook& book, std::ostream& out) {
 namespace {
 
 // \n is a line break, \\ a backslash.
-std::u16string Unescaped(const char* text) {
+std::u16string Unescaped(const std::string& text) {
     std::string out;
-    for (const char* c = text; *c; ++c) {
+    for (const char* c = text.c_str(); *c; ++c) {
         if (*c == '\\' && (c[1] == 'n' || c[1] == '\\')) out += *++c == 'n' ? '\n' : '\\';
         else out += *c;
     }
@@ -126,38 +93,28 @@ std::u16string Unescaped(const char* text) {
 
 // --comment SHEET ROW COL AUTHOR TEXT: the box right of the cell, rows ROW-1
 // to ROW+3, columns COL+1 to COL+3, kept on the sheet; an author given is
-// set on the note. --assign-comment SHEET ROW INDEX TEXT.
-TFileChange ParseCommentOption(char** argv, int argc, int& i) {
-    const bool comment = std::strcmp(argv[i], "--comment") == 0;
-    if ((!comment && std::strcmp(argv[i], "--assign-comment") != 0) || i + (comment ? 5 : 4) >= argc) return {};
-    const int sheet = std::stoi(argv[i + 1]), row = std::stoi(argv[i + 2]), third = std::stoi(argv[i + 3]);
-    const std::u16string author = comment ? Utf8ToUtf16(argv[i + 4]) : u"";
-    const std::u16string text = Unescaped(argv[i + (comment ? 5 : 4)]);
-    i += comment ? 6 : 5;
-    if (!comment)
-        return [=](TXLSFile& f) { BookAt(f, sheet), f.AssignComment(row, third, text); };
-    return [=](TXLSFile& f) {
-        const TImageProperties box{std::min(third + 1, 256), 0, std::max(row - 1, 1), 0, std::min(third + 3, 256), 0,
-                                   std::min(row + 3, 65536), 0, {}};
-        BookAt(f, sheet), f.SetCellComment(row, third, text, box);
-        if (TNoteRecord* note = author.empty() ? nullptr : f.GetTWorkbook().WorkSheets(sheet - 1).Notes().At(row - 1, third - 1))
-            note->SetAuthor(author);
-    };
+// set on the note.
+void SetComment(TXLSFile& f, const TArgs& a) {
+    const int sheet = a.N(0), row = a.N(1), col = a.N(2);
+    const TImageProperties box{std::min(col + 1, 256), 0, std::max(row - 1, 1), 0, std::min(col + 3, 256), 0,
+                               std::min(row + 3, 65536), 0, {}};
+    f.SetCellComment(row, col, Unescaped(a.Text[4]), box);
+    TNoteRecord* note = a.Text[3].empty() ? nullptr : f.GetTWorkbook().WorkSheets(sheet - 1).Notes().At(row - 1, col - 1);
+    if (note) note->SetAuthor(a.U(3));
 }
+
+const TOption Options[] = {
+    {"--comment", "snntt", [](TKalmiraImport& x, const TArgs& a) { SetComment(File(x), a); }},
+    {"--assign-comment", "snnt",
+     [](TKalmiraImport& x, const TArgs& a) { File(x).AssignComment(a.N(1), a.N(2), Unescaped(a.Text[3])); }},
+    {"--delete-picture", "sn", [](TKalmiraImport& x, const TArgs& a) { File(x).DeleteImage(a.N(1) - 1); }},
+    {"--row-height", "snn", [](TKalmiraImport& x, const TArgs& a) { File(x).SetRowHeight(a.N(1), a.N(2)); }},
+    {"--autofilter", "snnn", [](TKalmiraImport& x, const TArgs& a) { File(x).SetAutoFilter(a.N(1), a.N(2), a.N(3)); }},
+};
 
 }  // namespace
 
-TFileChange ParseShapeOption(char** argv, int argc, int& i) {
-    if (auto change = ParseCommentOption(argv, argc, i)) return change;
-    for (const TOption& option : Options) {
-        if (std::strcmp(argv[i], option.Name) != 0 || i + option.Arguments >= argc) continue;
-        std::array<int, 5> n{};
-        for (int k = 0; k < option.Arguments; ++k) n[static_cast<std::size_t>(k)] = std::stoi(argv[i + 1 + k]);
-        i += option.Arguments + 1;
-        return [run = option.Run, n](TXLSFile& file) { run(file, n); };
-    }
-    return {};
-}
+const TOptionTable ShapeOptions = Options;
 
 void PrintShapes(const TWorkbook& book, std::ostream& out) {
     for (int s = 0; s < book.SheetCount(); ++s)

@@ -1,4 +1,4 @@
-#include "tests/tools/xlsroundtrip/TextOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 
 #include <cstring>
 #include <filesystem>
@@ -18,39 +18,6 @@ namespace xlsroundtrip {
 namespace {
 
 using namespace kalmira;
-
-TFormatSettings CzechSettings() {
-    TFormatSettings s = InvariantFormatSettings();
-    s.CurrencyString = u"Kč";
-    s.CurrencyFormat = 3;
-    s.NegCurrFormat = 8;
-    s.CurrencyDecimals = 2;
-    s.DateSeparator = u'.';
-    s.ListSeparator = u';';
-    s.ShortDateFormat = u"d.m.yyyy";
-    s.LongDateFormat = u"d. mmmm yyyy";
-    s.ShortTimeFormat = u"h:nn";
-    s.LongTimeFormat = u"h:nn:ss";
-    s.TimeAMString = u"dop.";
-    s.TimePMString = u"odp.";
-    s.LongMonthNames = {u"leden", u"únor",  u"březen", u"duben",    u"květen",   u"červen",
-                        u"červenec", u"srpen", u"září", u"říjen", u"listopad", u"prosinec"};
-    s.ShortMonthNames = {u"led", u"úno", u"bře", u"dub", u"kvě", u"čvn", u"čvc", u"srp", u"zář", u"říj", u"lis", u"pro"};
-    s.LongDayNames = {u"neděle", u"pondělí", u"úterý", u"středa", u"čtvrtek", u"pátek", u"sobota"};
-    s.ShortDayNames = {u"ne", u"po", u"út", u"st", u"čt", u"pá", u"so"};
-    s.ThousandSeparator = u'\u00A0';
-    s.DecimalSeparator = u',';
-    return s;
-}
-
-class TFixedSettings : public IFormatSettingsSource {
-public:
-    explicit TFixedSettings(TFormatSettings settings) : FSettings(std::move(settings)) {}
-    TFormatSettings LocaleSettings() const override { return FSettings; }
-
-private:
-    TFormatSettings FSettings;
-};
 
 struct TTextOptions {
     std::string Mode, In, Out;
@@ -104,18 +71,6 @@ bool Parse(int argc, char** argv, TTextOptions& o) {
     SetFormatSettingsSource(std::make_shared<TFixedSettings>(settings));
     SetProcessFormatSettings(settings);
     return true;
-}
-
-std::string Escaped(const std::u16string& text) {
-    std::string out;
-    for (char c : Utf16ToUtf8(text)) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
 }
 
 int PrintShown(const TTextOptions& o) {

@@ -2,7 +2,7 @@
 //                     [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...
 //                     [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]
 //                     [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...
-//                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of RangeOptions.h
+//                     [--copy-cols SHEET FIRST LAST DEST COUNT]... and the options of Options.h
 //                     [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...
 //                     [--insert-rows SHEET ROW COUNT]... [--insert-cols SHEET COLUMN COUNT]...
 //                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
@@ -18,7 +18,7 @@
 // xlsroundtrip --shapes IN
 // xlsroundtrip --comments IN
 // xlsroundtrip --pictures IN, --picture-file|--picture-pixels IN SHEET N OUT
-// xlsroundtrip --shown|--save-text|--open-text ... (TextOptions.h)
+// xlsroundtrip --shown|--save-text|--open-text ... (Options.h)
 //
 // Opens IN (made absolute) with OpenFile of the facade, linked to a
 // TXLSAdapter that allows overwriting, and writes it to OUT with the
@@ -51,7 +51,7 @@
 // created. --copy-rows, --insert-rows, --insert-cols, --delete-rows,
 // --delete-cols, --insert-sheets and --delete-sheets change rows, columns
 // and sheets through the facade
-// (FormulaOptions.h), every sheet's references and the names following.
+// (Options.h), every sheet's references and the names following.
 //
 // --settings changes the settings of the workbook (through the globals)
 // and of its first sheet through the sheet's setters, so that other programs can tell whether
@@ -63,17 +63,16 @@
 // --merge, --unmerge, --copy-cols, --link, --col-width, --col-hidden,
 // --col-format, --outline, --page-break, --col-break and --mark-breaks go
 // through the workbook file's operations of the same names (numbers from 1,
-// in command-line order; RangeOptions.h); a refused change gives status 1
+// in command-line order; Options.h); a refused change gives status 1
 // and its message, and OUT is not created. --merged and --links print IN's
-// merged ranges and hyperlinks. The drawing and comment options, --shapes
-// and --comments are in ShapeOptions.h; the picture options and modes in
-// PictureOptions.h.
+// merged ranges and hyperlinks. The drawing, comment and picture options,
+// --shapes, --comments and the picture modes are in Options.h too.
 //
 // --autofit-cols, --autofit-rows and --autofit-book fit columns and rows
-// through the workbook file, measured as --canvas chooses (FitOptions.h).
+// through the workbook file, measured as --canvas chooses (Options.h).
 //
 // --formulas prints every formula as text and every defined name
-// (FormulaOptions.h).
+// (Options.h).
 //
 // --cells prints every value cell of IN as the facade reads it (rows up to
 // GetMaxRow, each row's used cells), one a line: sheet index, row and
@@ -83,25 +82,20 @@
 //
 // OUT is replaced only by a complete file: a failed save (status 1, the
 // engine's message) leaves an existing OUT as it was and creates none.
-#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <filesystem>
 
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
-#include "tests/tools/xlsroundtrip/FitOptions.h"
-#include "tests/tools/xlsroundtrip/FormatOptions.h"
-#include "tests/tools/xlsroundtrip/FormulaOptions.h"
-#include "tests/tools/xlsroundtrip/RangeOptions.h"
-#include "tests/tools/xlsroundtrip/PictureOptions.h"
-#include "tests/tools/xlsroundtrip/ShapeOptions.h"
-#include "tests/tools/xlsroundtrip/TextOptions.h"
+#include "tests/tools/xlsroundtrip/Options.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsRowColEntries.h"
 #include "workbook/storage/UXlsSettingRecords.h"
@@ -111,18 +105,7 @@
 namespace {
 
 using namespace kalmira;
-
-// A label's new text, a formula placed with its cached value, or a name's
-// new area (Sheet is then the name's number, from 1).
-struct TChange {
-    enum class TKind { Label, Formula, Name, Facade, File } Kind = TKind::Label;
-    int Sheet = 0, Row = 0, Column = 0;
-    TRichString Text;
-    TVariant Value;
-    std::array<int, 4> Area{};  // first row, last row, first column, last column
-    xlsroundtrip::TFileChange FileRun;
-    xlsroundtrip::TFacadeChange Call;
-};
+using namespace xlsroundtrip;
 
 // The first worksheet (from 0), or -1.
 int FirstWorkSheet(const TWorkbook& book) {
@@ -131,23 +114,26 @@ int FirstWorkSheet(const TWorkbook& book) {
     return -1;
 }
 
-void PlaceFormula(TWorkbook& book, const TChange& change) {
+TWorkbook& Model(TKalmiraImport& xls) { return File(xls).GetTWorkbook(); }
+
+void PlaceFormula(TWorkbook& book, int row, int column, const TVariant& value) {
     const int sheet = FirstWorkSheet(book);
     if (sheet < 0) throw Exception("no worksheet");
     const std::uint8_t tokens[] = {0x1E, 7, 0};
-    book.WorkSheets(sheet).Cells().CellList().AssignFormulaX(change.Row - 1, change.Column - 1, tokens, change.Value,
+    book.WorkSheets(sheet).Cells().CellList().AssignFormulaX(row - 1, column - 1, tokens, value,
                                                              book.Globals().GetIs1904());
 }
 
-void SetNameArea(TWorkbook& book, const TChange& change) {
+// Name NUMBER (from 1) gets the area R1..R2, C1..C2.
+void SetNameArea(TWorkbook& book, const TArgs& a) {
     TNameRecordList& names = book.Globals().Names();
-    if (change.Sheet < 1 || static_cast<std::size_t>(change.Sheet) > names.Count()) throw Exception("no such name");
-    TNameRecord* name = names.GetItems(static_cast<std::size_t>(change.Sheet - 1));
+    if (a.N(0) < 1 || static_cast<std::size_t>(a.N(0)) > names.Count()) throw Exception("no such name");
+    TNameRecord* name = names.GetItems(static_cast<std::size_t>(a.N(0) - 1));
     names.Resize(*name, [&] {
-        name->SetR1(change.Area[0]);
-        name->SetR2(change.Area[1]);
-        name->SetC1(change.Area[2]);
-        name->SetC2(change.Area[3]);
+        name->SetR1(a.N(1));
+        name->SetR2(a.N(2));
+        name->SetC1(a.N(3));
+        name->SetC2(a.N(4));
     });
 }
 
@@ -156,14 +142,7 @@ void ChangeSettings(TWorkbook& book, bool fitToPage) {
     book.Globals().SetIs1904(true);
     TSheet& sheet = book.Sheet(0);
     sheet.SetIsR1C1(true);
-    TXlsMargins margins;
-    margins.Left = 1.25;
-    margins.Right = 0.5;
-    margins.Top = 1.5;
-    margins.Bottom = 0.75;
-    margins.Header = 0.375;
-    margins.Footer = 0.625;
-    sheet.SetMargins(margins);
+    sheet.SetMargins({.Left = 1.25, .Top = 1.5, .Right = 0.5, .Bottom = 0.75, .Header = 0.375, .Footer = 0.625});
     sheet.SetPageHeader(u"&LOdečty &P");
     sheet.SetPageFooter(u"&RByt");
     sheet.SetPrintPaperSize(8);
@@ -178,26 +157,13 @@ void ChangeSettings(TWorkbook& book, bool fitToPage) {
     sheet.SetSheetZoom(150);
 }
 
-TWorkbook& Model(TKalmiraImport& xls) { return dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook(); }
-
-// A text cell gets the new text and runs, keeping its format.
-void SetLabel(TKalmiraImport& xls, const TChange& change) {
-    xls.SetActiveSheet(change.Sheet);
-    if (xls.GetCellValue(change.Row, change.Column).VarType() != TVarType::String)
+// A text cell of the active sheet gets the new text and runs, keeping its format.
+void SetLabel(TKalmiraImport& xls, int row, int column, const std::u16string& text, TRTFRunList runs) {
+    if (xls.GetCellValue(row, column).VarType() != TVarType::String)
         throw Exception("no shared-string cell at the changed position");
-    TRTFRunList runs = change.Text.RTFRuns;
     for (TRTFRun& run : runs) ++run.FirstChar;
-    xls.SetCell(change.Row, change.Column, {TVariant(change.Text.Value), -1, false});
-    xls.SetRTFRuns(change.Row, change.Column, runs);
-}
-
-void Apply(TKalmiraImport& xls, const TChange& change) {
-    if (change.Kind == TChange::TKind::File) return change.FileRun(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()));
-    TWorkbook& book = Model(xls);
-    if (change.Kind == TChange::TKind::Formula) return PlaceFormula(book, change);
-    if (change.Kind == TChange::TKind::Name) return SetNameArea(book, change);
-    if (change.Kind == TChange::TKind::Facade) return change.Call(xls);
-    SetLabel(xls, change);
+    xls.SetCell(row, column, {TVariant(text), -1, false});
+    xls.SetRTFRuns(row, column, runs);
 }
 
 std::string ValueText(const TVariant& value) {
@@ -216,29 +182,8 @@ std::string ValueText(const TVariant& value) {
 // IN made absolute, so that it is never looked up elsewhere.
 void Open(TKalmiraImport& xls, const char* inName) { xls.OpenFile(std::filesystem::absolute(inName).string()); }
 
-int PrintCells(const char* inName, const std::string& what) {
-    TXLSAdapter adapter;
-    TKalmiraImport xls;
-    xls.SetAdapter(&adapter);
-    Open(xls, inName);
-    if (xlsroundtrip::IsListOption(what)) {
-        xlsroundtrip::PrintList(what, dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
-        return 0;
-    }
-    if (what == "--shapes" || what == "--comments") {
-        const TWorkbook& book = dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook();
-        what == "--shapes" ? xlsroundtrip::PrintShapes(book, std::cout) : xlsroundtrip::PrintComments(book, std::cout);
-        return 0;
-    }
-    if (what == "--formats") {
-        xlsroundtrip::PrintFormats(dynamic_cast<TXLSFile&>(*xls.GetWorkbook()), std::cout);
-        return 0;
-    }
-    if (what == "--formulas") {
-        xlsroundtrip::PrintFormulas(xls, std::cout);
-        return std::cout.flush() ? 0 : 1;
-    }
-    // Streamed out in blocks as the cells are visited, never gathered whole.
+// Streamed out in blocks as the cells are visited, never gathered whole.
+void PrintCells(TKalmiraImport& xls, std::ostream& stream) {
     constexpr std::size_t Block = 1 << 16;
     std::string out;
     out.reserve(Block);
@@ -252,15 +197,25 @@ int PrintCells(const char* inName, const std::string& what) {
                 out += std::to_string(sheet) + '\t' + std::to_string(row) + '\t' + std::to_string(col) + '\t' +
                        ValueText(value) + '\n';
                 if (out.size() >= Block) {
-                    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+                    stream.write(out.data(), static_cast<std::streamsize>(out.size()));
                     out.clear();
                 }
             }
     }
-    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    stream.write(out.data(), static_cast<std::streamsize>(out.size()));
 }
+
+using TListing = void (*)(TKalmiraImport& xls, std::ostream& out);
+
+const std::pair<std::string_view, TListing> Listings[] = {
+    {"--cells", PrintCells},
+    {"--merged", [](TKalmiraImport& x, std::ostream& out) { PrintList("--merged", File(x), out); }},
+    {"--links", [](TKalmiraImport& x, std::ostream& out) { PrintList("--links", File(x), out); }},
+    {"--formulas", PrintFormulas},
+    {"--formats", [](TKalmiraImport& x, std::ostream& out) { PrintFormats(File(x), out); }},
+    {"--shapes", [](TKalmiraImport& x, std::ostream& out) { PrintShapes(Model(x), out); }},
+    {"--comments", [](TKalmiraImport& x, std::ostream& out) { PrintComments(Model(x), out); }},
+};
 
 TRTFRunList ParseRuns(const std::string& text) {
     TRTFRunList runs;
@@ -290,68 +245,33 @@ TVariant ParseValue(const std::string& text) {
     }
 }
 
-// --formula, --name and --settings; false for anything else.
-bool ParseOther(char** argv, int argc, int& i, std::vector<TChange>& changes, int& settings) {
-    TChange c;
-    if (std::strcmp(argv[i], "--settings") == 0 && i + 2 <= argc) {
-        settings = std::strcmp(argv[i + 1], "fit") == 0 ? 1 : std::strcmp(argv[i + 1], "scale") == 0 ? 2 : -1;
-        i += 2;
-        return settings > 0;
-    }
-    if (std::strcmp(argv[i], "--formula") == 0 && i + 4 <= argc) {
-        c.Kind = TChange::TKind::Formula;
-        c.Row = std::stoi(argv[i + 1]);
-        c.Column = std::stoi(argv[i + 2]);
-        c.Value = ParseValue(argv[i + 3]);
-        i += 4;
-    } else if (auto call = xlsroundtrip::ParseFacadeOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::Facade;
-        c.Call = std::move(call);
-    } else if (auto rangeRun = xlsroundtrip::ParseRangeOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::File;
-        c.FileRun = std::move(rangeRun);
-    } else if (auto fileRun = xlsroundtrip::ParseFormatOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::File;
-        c.FileRun = std::move(fileRun);
-    } else if (auto fit = xlsroundtrip::ParseFitOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::File;
-        c.FileRun = std::move(fit);
-    } else if (auto picture = xlsroundtrip::ParsePictureOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::Facade;
-        c.Call = std::move(picture);
-    } else if (auto shapeRun = xlsroundtrip::ParseShapeOption(argv, argc, i)) {
-        c.Kind = TChange::TKind::File;
-        c.FileRun = std::move(shapeRun);
-    } else if (std::strcmp(argv[i], "--name") == 0 && i + 6 <= argc) {
-        c.Kind = TChange::TKind::Name;
-        c.Sheet = std::stoi(argv[i + 1]);
-        for (int k = 0; k < 4; ++k) c.Area[k] = std::stoi(argv[i + 2 + k]);
-        i += 6;
-    } else {
-        return false;
-    }
-    changes.push_back(std::move(c));
-    return true;
-}
+const TOption Options[] = {
+    {"--label", "Snnt", [](TKalmiraImport& x, const TArgs& a) { SetLabel(x, a.N(1), a.N(2), a.U(3), {}); }},
+    {"--rich", "Snntt", [](TKalmiraImport& x, const TArgs& a) { SetLabel(x, a.N(1), a.N(2), a.U(3), ParseRuns(a.Text[4])); },
+     [](const TArgs& a) { ParseRuns(a.Text[4]); }},
+    {"--formula", "nnt",
+     [](TKalmiraImport& x, const TArgs& a) { PlaceFormula(Model(x), a.N(0), a.N(1), ParseValue(a.Text[2])); },
+     [](const TArgs& a) { ParseValue(a.Text[2]); }},
+    {"--name", "nnnnn", [](TKalmiraImport& x, const TArgs& a) { SetNameArea(Model(x), a); }},
+};
 
-bool ParseChanges(int argc, char** argv, std::vector<TChange>& changes, int& settings) {
+using TChanges = std::vector<std::pair<const TOption*, TArgs>>;
+
+// --settings, else the options of the tables, in command-line order.
+bool ParseChanges(int argc, char** argv, TChanges& changes, int& settings) {
     for (int i = 3; i < argc;) {
-        if (std::strcmp(argv[i], "--label") != 0 && std::strcmp(argv[i], "--rich") != 0) {
-            if (!ParseOther(argv, argc, i, changes, settings)) return false;
+        if (std::strcmp(argv[i], "--settings") == 0 && i + 2 <= argc) {
+            settings = std::strcmp(argv[i + 1], "fit") == 0 ? 1 : std::strcmp(argv[i + 1], "scale") == 0 ? 2 : -1;
+            i += 2;
+            if (settings < 0) return false;
             continue;
         }
-        const bool rich = std::strcmp(argv[i], "--rich") == 0;
-        if (!rich && std::strcmp(argv[i], "--label") != 0) return false;
-        const int need = rich ? 6 : 5;
-        if (i + need > argc) return false;
-        TChange c;
-        c.Sheet = std::stoi(argv[i + 1]);
-        c.Row = std::stoi(argv[i + 2]);
-        c.Column = std::stoi(argv[i + 3]);
-        c.Text.Value = Utf8ToUtf16(argv[i + 4]);
-        if (rich) c.Text.RTFRuns = ParseRuns(argv[i + 5]);
-        changes.push_back(std::move(c));
-        i += need;
+        TArgs args;
+        const TOption* option = ReadOption({Options, FacadeOptions, RangeOptions, FormatOptions, FitOptions,
+                                            PictureOptions, ShapeOptions},
+                                           argv, argc, i, args);
+        if (!option) return false;
+        changes.emplace_back(option, std::move(args));
     }
     return true;
 }
@@ -395,19 +315,23 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const int status = xlsroundtrip::RunTextMode(argc, argv); status >= 0) return status;
-    if (const int status = xlsroundtrip::RunPictureMode(argc, argv); status >= 0) return status;
-    const std::string listing = argc == 3 ? argv[1] : "";
-    if (listing == "--cells" || xlsroundtrip::IsListOption(listing) || listing == "--formulas" ||
-        listing == "--formats" || listing == "--shapes" || listing == "--comments") {
+    if (const int status = RunTextMode(argc, argv); status >= 0) return status;
+    if (const int status = RunPictureMode(argc, argv); status >= 0) return status;
+    for (const auto& [name, print] : Listings) {
+        if (argc != 3 || name != argv[1]) continue;
         try {
-            return PrintCells(argv[2], listing);
+            TXLSAdapter adapter;
+            TKalmiraImport xls;
+            xls.SetAdapter(&adapter);
+            Open(xls, argv[2]);
+            print(xls, std::cout);
+            return std::cout.flush() ? 0 : 1;
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
         }
     }
-    std::vector<TChange> changes;
+    TChanges changes;
     int settings = 0;  // 1 fit to pages, 2 scale
     try {
         if (argc < 3 || !ParseChanges(argc, argv, changes, settings)) return Usage();
@@ -419,14 +343,14 @@ int main(int argc, char** argv) {
         // complete file; a failed save leaves it as it was.
         TXLSAdapter adapter;
         adapter.SetAllowOverwritingFiles(true);
-        adapter.SetTextMeasure(xlsroundtrip::CanvasFactory());
+        adapter.SetTextMeasure(CanvasFactory());
         TKalmiraImport xls;
         xls.SetAdapter(&adapter);
         Open(xls, argv[1]);
         // The changes make other sheets active; the one selected at the
         // open is selected again before the save.
         const int selected = xls.GetActiveSheet();
-        for (const auto& change : changes) Apply(xls, change);
+        for (const auto& [option, args] : changes) RunOption(*option, xls, args);
         if (settings) ChangeSettings(Model(xls), settings == 1);
         if (xls.GetActiveSheet() != selected) xls.SetActiveSheet(selected);
         xls.Save(argv[2]);

@@ -193,6 +193,11 @@ TOptions ParseOptions(int argc, char** argv) {
 
 volatile std::sig_atomic_t Terminated = 0;
 
+int SavePng(const QImage& image, const std::string& name) {
+    if (!image.save(QString::fromStdString(name), "PNG")) throw std::runtime_error("Can't write to file " + name);
+    return 0;
+}
+
 void PrintInfo(TKalmiraGrid& grid) {
     std::cout << "grid\t" << grid.RowCount() << '\t' << grid.ColCount() << '\t' << grid.FixedRows() << '\t'
               << grid.FixedCols() << '\t' << grid.Col() << '\t' << grid.Row() << '\n';
@@ -252,14 +257,12 @@ int main(int argc, char** argv) {
                                           QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(QString::fromStdString(o.pdf.empty() ? std::string("/dev/null") : o.pdf + ".part"));
-        const TXlsCellRange printable = [&] {
-            return TXlsCellRange{1, 1, grid.GetMaxPrintableCol(), grid.GetMaxPrintableRow()};
-        }();
         const std::optional<TXlsCellRange> range =
             o.range ? std::optional<TXlsCellRange>({o.range->Left, o.range->Top, o.range->Right, o.range->Bottom})
                     : std::nullopt;
+        // The range asked for, else all that prints.
+        const TXlsCellRange r = range.value_or(TXlsCellRange{1, 1, grid.GetMaxPrintableCol(), grid.GetMaxPrintableRow()});
         if (o.printInfo) {
-            const TXlsCellRange r = range ? *range : printable;
             const TPrintParams p = grid.CalcPrintParams(r);
             int across = 1;
             int down = 1;
@@ -289,7 +292,6 @@ int main(int argc, char** argv) {
         }
         if (o.preview) {
             if (o.png.empty()) throw std::runtime_error("--preview needs --png");
-            const TXlsCellRange r = range ? *range : printable;
             const long double d = o.previewZoom / 100.0L * 96 / o.dpi;
             QImage image(std::max(1, RoundEven(Printer().PageWidth() * d)),
                          std::max(1, RoundEven(Printer().PageHeight() * d)), QImage::Format_RGB32);
@@ -299,15 +301,9 @@ int main(int argc, char** argv) {
                 TQtCanvas canvas(&painter);
                 grid.PreviewPage(r, *o.preview, canvas, o.previewZoom);
             }
-            if (!image.save(QString::fromStdString(o.png), "PNG"))
-                throw std::runtime_error("Can't write to file " + o.png);
-            return 0;
+            return SavePng(image, o.png);
         }
-        if (!o.png.empty()) {
-            if (!grid.grab().save(QString::fromStdString(o.png), "PNG"))
-                throw std::runtime_error("Can't write to file " + o.png);
-            return 0;
-        }
+        if (!o.png.empty()) return SavePng(grid.grab().toImage(), o.png);
         if (o.copy) {
             grid.CopyToClipboard();
             if (failure) throw std::runtime_error(*failure);
