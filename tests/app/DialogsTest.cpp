@@ -170,15 +170,22 @@ TEST_F(MeterDialogTest, EachFieldSpeaksThroughItsBoxAndTheDialogStaysOpen) {
         const char* box;
     } spoilt[] = {
         {&Tfmeridla::le_nazev, "AB", "Chyba|Název je příliš krátký. (3-32)\n"},
+        {&Tfmeridla::le_nazev, "  AB   ", "Chyba|Název je příliš krátký. (3-32)\n"},
+        {&Tfmeridla::le_nazev, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "Chyba|Název je příliš krátký. (3-32)\n"},
         {&Tfmeridla::le_sekaddr, "123", "Chyba|Sekundární adresa je příliš krátká (4-20)\n"},
-        {&Tfmeridla::le_merjednotka, "", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
+        {&Tfmeridla::le_merjednotka, "   ", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
+        {&Tfmeridla::le_merjednotka, "kWh/m3x", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
         {&Tfmeridla::le_pocstav, "-1", ""},  // fails silently
         {&Tfmeridla::le_nasobitel, "0", "Chyba|Násobitel nesmí být 0\n"},
-        {&Tfmeridla::le_delitel, "0", "Chyba|Dělitel nesmí být 0\n"},
-        {&Tfmeridla::le_merpausal, "-5", "Chyba|Paušál nesmí být menší než 0\n"},
+        {&Tfmeridla::le_nasobitel, "nan", "Chyba|Násobitel nesmí být 0\n"},
+        {&Tfmeridla::le_delitel, "abc", "Chyba|Dělitel nesmí být 0\n"},
+        {&Tfmeridla::le_merpausal, "-0,01", "Chyba|Paušál nesmí být menší než 0\n"},
+        {&Tfmeridla::le_mbusaddr, "0", "Chyba|Adresa musí být v rozsahu 1-253\n"},
         {&Tfmeridla::le_mbusaddr, "254", "Chyba|Adresa musí být v rozsahu 1-253\n"},
         {&Tfmeridla::le_mbusindex, "126", "Chyba|Index musí být větší než 0\n"},
+        {&Tfmeridla::le_mbusindex, "-1", "Chyba|Index musí být větší než 0\n"},
         {&Tfmeridla::le_mbusinterval, "59", "Chyba|Interval musí být v rozsahu 60-1440\n"},
+        {&Tfmeridla::le_mbusinterval, "1441", "Chyba|Interval musí být v rozsahu 60-1440\n"},
     };
     for (const auto& c : spoilt) {
         QLineEdit* field = d.*c.field;

@@ -43,20 +43,12 @@ TEST_F(Rfpacket, AcknowledgementSwapsTheAddressesAsTheyStand) {
     EXPECT_EQ(checkReceivedPacket(inPlace(five)), -1);
 }
 
-TEST_F(Rfpacket, RecordPacketsOnAUsedBufferWithRoomFor300PayloadBytes) {
+// The bytes of a read request on a used buffer: ReadRequest's tests.
+TEST_F(Rfpacket, RecordPacketsHaveRoomFor300PayloadBytes) {
     msgBox* box = packetAlloc();
     ASSERT_NE(box, nullptr);
-    std::memset(box->data, 0xA5, sizeof box->data);  // a buffer from the free list keeps old bytes
-    buildRecordPacket(box, 6, 0x01020304, 0, rfKindReadRequest, 0, 0);
-    EXPECT_EQ(box->kind, boxKindRecordPacket);
-    EXPECT_EQ(bytes(box->data, box->data + 14), hex("00 00 00 00 01 02 03 04 07 00 00 3F 31 06"));
-    rfPacket p = packetRfData(box);
-    const std::uint8_t two = 2;
-    box->length = rfHeaderSize + rfPacketSetPayload(p, 1, &two);
-    EXPECT_EQ(boxBytes(box), hex("00 00 00 00 01 02 03 04 07 00 00 02"));
-    EXPECT_EQ(packetRfData(box).payloadLength, 1);
-
     buildRecordPacket(box, 5, 0x0A0B0C0D, 0x01020304, rfKindRecords, 0, 9);
+    rfPacket p = packetRfData(box);
     const bytes big(400, 0x77);
     putOctets(box->cursor, 1, -1, 400, big.data());
     EXPECT_EQ(box->cursor.pos, box->data + rfHeaderSize + rfMaxPayload);

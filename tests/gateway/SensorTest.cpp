@@ -4,7 +4,6 @@
 #include "gateway/Sensor.h"
 #include "tests/gateway/GatewayTestSupport.h"
 
-#include <atomic>
 #include <clocale>
 #include <string>
 
@@ -18,19 +17,7 @@ bytes packet(const char* kind, const bytes& payload)
     return hex(std::string("01 02 03 04 0A 0B 0C 0D ") + kind + " 00 05") + payload;
 }
 
-const bytes typeRecord = hex("3F 21 01");          // OID 63 = 1
-const bytes pulses1234 = hex("C0 64 00 22 04 D2"); // OID 100 index 0 = 1234
 const bytes temp215 = hex("C0 69 00 21 D7");       // OID 105 index 0 = 215
-
-ReadingRecord make(std::int32_t type, double value, std::int32_t index, const char* text = "")
-{
-    ReadingRecord r;
-    r.type = type;
-    r.value = value;
-    r.index = index;
-    std::snprintf(r.text, sizeof r.text, "%s", text);
-    return r;
-}
 
 class sensorTest : public gatewayTest {
 protected:
@@ -42,19 +29,6 @@ protected:
 
     // The packet through the dispatch, as the transport would hand it on.
     void deliver(bytes wire) { worker.deliverRadioFrame(0x01020304, inPlace(wire)); }
-    packetHandle block(std::int32_t kind, std::uint32_t source, std::initializer_list<ReadingRecord> readings)
-    {
-        packetHandle b = takePacket();
-        int i = 0;
-        for (const ReadingRecord& r : readings)
-            setBlockReading(b.get(), i++, r);
-        b->kind = kind;
-        b->length = i;
-        b->source = source;
-        b->rssi = -71;
-        b->readingId = 4;
-        return b;
-    }
     lines withTid(lines plain)
     {
         for (std::string& l : plain)
@@ -64,10 +38,7 @@ protected:
 
     recordingLog log;
     recorder<reading> readings;
-    std::atomic<bool> screenOnly{false};
-    HlavniCem worker{linkInterfaces{log.sink(), recordTo(readings), [this] { return screenOnly.load(); }},
-                     {},
-                     HlavniCem::tickSource::manual};
+    HlavniCem worker{linkInterfaces{log.sink(), recordTo(readings)}, {}, HlavniCem::tickSource::manual};
 };
 
 TEST_F(sensorTest, EverySensorOidWithItsScaleTextAndLine)
@@ -103,34 +74,6 @@ TEST_F(sensorTest, EverySensorOidWithItsScaleTextAndLine)
                                     "Addr 0xa0b0c0d , Index -1 ,hodnota 7"}));
 }
 
-TEST_F(sensorTest, OpticalAndBusMeterLinesAndShortAddresses)
-{
-    worker.saveOdecet(block(boxKindOpticalReadings, 0x1234, {make(readingOptical, 12.3456, 2, "1.8.0")}));
-    worker.saveOdecet(block(boxKindMBusReadings, 5, {make(-5, 7.5, 1), make(-250, -0.0004, 0)}));
-    EXPECT_EQ(log.lines(), withTid({"  -- Odecty z Addr 0x1234, id 4, rssi -71 -- Pocez zaznamu 1, Max. 128",
-                                    "Addr 0x1234 ,OPTO 1.8.0, Index 2 ,hodnota 12.346",
-                                    "  -- Odecty z Addr 0x05, id 4, rssi -71 -- Pocez zaznamu 2, Max. 128",
-                                    "Addr 0x05 ,MBUS 5, Index 1 ,hodnota 7.500",
-                                    "Addr 0x05 ,MBUS 250, Index 0 ,hodnota -0.000"}));
-    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0x1234", 1000, -71, 12.3456, 2},
-                                                    {"0x05", 5, -71, 7.5, 1},
-                                                    {"0x05", 250, -71, -0.0004, 0}}));
-}
-
-TEST_F(sensorTest, ReadingsArriveAtLevelZeroAndScreenOnlyKeepsThemOut)
-{
-    debugLevel = 0;
-    deliver(packet("22", typeRecord + pulses1234));
-    EXPECT_EQ(readings.count(), 1u);
-    EXPECT_TRUE(log.lines().empty());
-
-    debugLevel = 1;
-    screenOnly = true;
-    deliver(packet("22", hex("C0 64 00 22 04 D3"))); // a new count
-    EXPECT_EQ(readings.count(), 1u);
-    EXPECT_EQ(log.count(), 2u);
-}
-
 TEST_F(sensorTest, NumberTextIgnoresTheProcessLocale)
 {
     const char* old = std::setlocale(LC_ALL, nullptr);
@@ -142,13 +85,8 @@ TEST_F(sensorTest, NumberTextIgnoresTheProcessLocale)
     EXPECT_EQ(log.lines().back(), "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C" + tidPart());
 }
 
-TEST_F(sensorTest, PacketsWithoutSensorNumbersYieldNoBlock)
+TEST_F(sensorTest, AnOctetRecordIsNoNumber)
 {
-    bytes onlyType = packet("25", typeRecord);
-    EXPECT_EQ(decodeSensorPacket(inPlace(onlyType)), nullptr);
-    bytes records = packet("23", pulses1234);
-    EXPECT_EQ(decodeSensorPacket(inPlace(records)), nullptr);
-
     // An octet record under OID 100 has no number: skipped, not taken as 0.
     deliver(packet("22", hex("C0 64 00 11 07") + temp215));
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 1, 0, 215 * 0.1, 0}}));
@@ -163,14 +101,6 @@ TEST_F(sensorTest, ABlockHoldsAtMost128Readings)
     EXPECT_EQ(readings.count(), 128u);
     EXPECT_EQ(log.lines().front(),
               "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 128, Max. 128" + tidPart());
-}
-
-TEST_F(sensorTest, OtherBlocksGoBackUntouched)
-{
-    for (std::int32_t kind : {boxKindPacketCopy, boxKindRawData, 4})
-        worker.saveOdecet(block(kind, 0x0A0B0C0D, {make(0, 1, 0)}));
-    EXPECT_TRUE(readings.all().empty());
-    EXPECT_TRUE(log.lines().empty());
 }
 
 } // namespace

@@ -96,14 +96,10 @@ TEST_F(serialTest, FramesCrossTheLineByteExactInRawMode)
     EXPECT_EQ(received.all(), (std::vector<bytes>{hex("00 03 0A 0D 11 13 1A 7F FF 39"), hex("61 62 63 DB")}));
     EXPECT_EQ(log.starting("Serial COM3: frame longer than 1024 bytes dropped tid "), 1u);
 
-    // Pushed messages leave in order, byte exact.
+    // And out, byte exact (their order: the worker's tick test).
     push(awkward);
-    for (std::uint8_t i = 1; i <= 3; ++i)
-        push({0x3F, 0x21, i});
-    ASSERT_TRUE(gw.waitFrames(4));
+    ASSERT_TRUE(gw.waitFrames(1));
     EXPECT_EQ(gw.frames()[0].raw, hex("C0 00 03 0A 0D 11 13 1A 7F FF 39 C0"));
-    for (std::uint8_t i = 1; i <= 3; ++i)
-        EXPECT_EQ(gw.frames()[i].message, (bytes{0x3F, 0x21, i}));
     EXPECT_EQ(gw.badFrames(), 0);
     destroyTransport();
 }
