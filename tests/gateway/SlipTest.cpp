@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -44,7 +43,7 @@ TEST(Crc8, CheckValueAndResidue)
     EXPECT_EQ(crc8(withCrc.data(), 4), crc8Residue);
 }
 
-TEST(SlipEncode, LiteralFramesAndAgreementWithTheStandIn)
+TEST(SlipEncode, LiteralFrames)
 {
     EXPECT_EQ(encode(hex("61 62 63")), hex("C0 61 62 63 DB DD C0"));
     EXPECT_EQ(encode(hex("61 32")), hex("C0 61 32 DB DC C0")) << "the CRC byte is escaped like any other";
@@ -52,13 +51,6 @@ TEST(SlipEncode, LiteralFramesAndAgreementWithTheStandIn)
     EXPECT_EQ(encode({}), hex("C0 00 C0"));
 
     EXPECT_LE(encode(bytes(300, 0xC0)).size(), static_cast<std::size_t>(slipEncodedSize(300)));
-    std::mt19937 rng(7);
-    for (int round = 0; round < 200; ++round) {
-        bytes m(rng() % 64);
-        for (auto& b : m)
-            b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0xC0 + rng() % 28 : rng());
-        ASSERT_EQ(encode(m), standin::encodeFrame(m)) << "round " << round;
-    }
 }
 
 TEST(SlipDeframer, LiteralLines)
