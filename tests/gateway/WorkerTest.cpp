@@ -250,7 +250,7 @@ TEST_F(workerTest, VirtualPortShowsItsAddressButNotOnline) {
 // are: a count made of control characters in a frame cut by a pause longer
 // than a read time-out right after an ESC. A frame longer than the buffer
 // is dropped whole.
-TEST_F(workerTest, ControlBytesCrossTheLineAndOverlongFramesAreDropped) {
+TEST_F(workerTest, TheLineCarriesEveryByteAndStartsCleanAfterAHangUp) {
     GatewayStandin& gw = gateway();
     debugLevel = 3;
     link();
@@ -267,13 +267,9 @@ TEST_F(workerTest, ControlBytesCrossTheLineAndOverlongFramesAreDropped) {
     push(hex("00 03 0A 0D 11 13 1A 7F FF"));
     ASSERT_TRUE(eventually([&] { return sent(gw).size() >= 2; }));
     EXPECT_EQ(sent(gw)[1], hex("C0 00 03 0A 0D 11 13 1A 7F FF 39 C0"));
-}
 
-// A hang-up right after an ESC closes the line, forgets the report and
-// gives back what is pushed meanwhile; the return starts clean.
-TEST_F(workerTest, AHangUpClosesTheLineAndTheReturnStartsClean) {
-    GatewayStandin& gw = gateway();
-    link();
+    // A hang-up right after an ESC closes the line, forgets the report and
+    // gives back what is pushed meanwhile; the return starts clean.
     ASSERT_TRUE(gw.sendRaw(hex("C0 11 DB")));
     ASSERT_TRUE(gw.waitTaken());
     gw.hangUp();
@@ -285,7 +281,7 @@ TEST_F(workerTest, AHangUpClosesTheLineAndTheReturnStartsClean) {
     gw.setSilent(true);  // nothing comes before the packet
     gw.comeBack();
     ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 31 C0 64 00 21 07")));
-    ASSERT_TRUE(eventually([&] { return readings.count() == 1; }));
+    ASSERT_TRUE(eventually([&] { return readings.count() == 3; }));
 }
 
 TEST_F(workerTest, StalledWritesFailAndDestroyingDoesNotWaitForThem) {
@@ -538,7 +534,9 @@ TEST_F(workerTest, ShortPacketsAndBadSettingsAreSkipped) {
     EXPECT_EQ(states.count(), 1u);
 }
 
-TEST_F(workerTest, EverySensorOidWithItsScaleAndLine) {
+// Every sensor OID with its scale and line; records without a number and
+// beyond the block are skipped.
+TEST_F(workerTest, SensorRecordsThroughTheDispatch) {
     debugLevel = 1;
     start(HlavniCem::tickSource::manual);
     deliver("25", hex("C0 69 00 31 CB"           // OID 105 index 0 = -53
@@ -559,6 +557,19 @@ TEST_F(workerTest, EverySensorOidWithItsScaleAndLine) {
                                 "Addr 0xa0b0c0d , Index 0 ,teplota -5.30 °C", "Addr 0xa0b0c0d , Index 0 ,napeti 3.300 V",
                                 "Addr 0xa0b0c0d , Index 0 ,vlhkost 45.6 %", "Addr 0xa0b0c0d , Index 0 ,hodnota 4294967295",
                                 "Addr 0xa0b0c0d , Index 1 ,hodnota 4294967295", "Addr 0xa0b0c0d , Index -1 ,hodnota 7"}));
+
+    // An octet record under OID 100 has no number: skipped, not taken as 0.
+    readings.clear();
+    deliver("22", hex("C0 64 00 11 07 C0 69 00 21 D7"));
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 1, 0, 21.5, 0}}));
+    // A block holds at most 128 readings.
+    bytes payload;
+    for (int i = 0; i < 200; ++i) payload = payload + hex("C0 64 00 21 01");
+    const std::size_t mark = log.count();
+    deliver("22", payload);
+    EXPECT_EQ(readings.count(), 129u);
+    EXPECT_EQ(linesSince(mark).front(),
+              "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 128, Max. 128");
 }
 
 TEST_F(workerTest, SensorNumberTextIgnoresTheProcessLocale) {
@@ -570,22 +581,6 @@ TEST_F(workerTest, SensorNumberTextIgnoresTheProcessLocale) {
     deliver("22", hex("C0 69 00 21 D7"));
     std::setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ(linesSince().back(), "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C");
-}
-
-// An octet record under OID 100 has no number: skipped, not taken as 0. A
-// block holds at most 128 readings.
-TEST_F(workerTest, SensorRecordsWithoutANumberAndBeyondTheBlockAreSkipped) {
-    debugLevel = 1;
-    start(HlavniCem::tickSource::manual);
-    deliver("22", hex("C0 64 00 11 07 C0 69 00 21 D7"));
-    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 1, 0, 21.5, 0}}));
-    bytes payload;
-    for (int i = 0; i < 200; ++i) payload = payload + hex("C0 64 00 21 01");
-    const std::size_t mark = log.count();
-    deliver("22", payload);
-    EXPECT_EQ(readings.count(), 129u);
-    EXPECT_EQ(linesSince(mark).front(),
-              "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 128, Max. 128");
 }
 
 // --- Read requests ---------------------------------------------------------------
