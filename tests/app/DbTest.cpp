@@ -148,8 +148,6 @@ TEST_P(Operations, ValuesWithQuotesSelectNothingAndChangeNothing) {
     EXPECT_EQ(s.odecty.bilance.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, Operations, ::testing::Values("QPSQL", "QODBC"));
-
 TEST(EditMeter, StoresTheElevenColumnsAndRefusesBadInput) {
     Session s("qpsql");
     s.meridla.meterTypes = {{1, "vodoměr"}, {2, "kalorimetr"}};
@@ -192,6 +190,8 @@ struct Refused {
     const char* reason;  // part of the line after the failure line
 };
 
+// Without a database object at all: the unit report's refusal and the main
+// window's meter editing.
 TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
     const Refused cases[] = {
         {"no server", "QPSQL", "127.0.0.1:1", "orvelo-pw", "Connection refused"},
@@ -209,13 +209,6 @@ TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
         EXPECT_EQ(s.log[0], "======Prehled by sekaddr  TIMEOUT->CHYBA DB") << c.what;
         EXPECT_NE(s.log[1].find(c.reason), std::string::npos) << c.what << ": " << s.log[1];
     }
-    std::vector<std::string> log;
-    TMyOdecty none(nullptr, [&log](const std::string& line) { log.push_back(line); });
-    TMyMeridla noMeters(nullptr, [&log](const std::string& line) { log.push_back(line); });
-    EXPECT_FALSE(none.MeterConsumptionReport("T1", kMarch1, kMarch31));
-    EXPECT_FALSE(noMeters.EditMeter(TMeterDef {}));
-    EXPECT_EQ(log, (std::vector<std::string> {"======Prehled jednoho meridla  TIMEOUT->CHYBA DB",
-                                              "Chyba editace meridla"}));
 }
 
 // Whether the exclusive lock on odecty is held (or gone), asked for up to
@@ -232,9 +225,7 @@ bool WaitForLock(bool held) {
     return false;
 }
 
-class Timeout : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
+TEST_P(Operations, ATimeoutFailsAndTheNextCallSucceeds) {
     Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     Psql("begin; lock table odecty; select pg_sleep(6); commit;", true);
@@ -249,13 +240,9 @@ TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
     EXPECT_EQ(s.odecty.history.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, Timeout, ::testing::Values("QPSQL", "QODBC"));
-
 // A restarted server leaves the kept connection dead: one failure, then the
 // next call opens a new one.
-class Restart : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Restart, CostsOneCall) {
+TEST_P(Operations, ARestartCostsOneCall) {
     Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     ASSERT_EQ(std::system(("\"" ORVELO_SOURCE_DIR "/tests/tools/pgtemp\" restart " + kDir).c_str()), 0);
@@ -265,8 +252,6 @@ TEST_P(Restart, CostsOneCall) {
     EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_EQ(s.odecty.history.size(), 3u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Providers, Restart, ::testing::Values("QPSQL", "QODBC"));
 
 // The unit report of March 2026, filled into the LibreOffice-made template
 // through the real facade; every refusal leaves an earlier report as it was.
@@ -340,5 +325,7 @@ TEST(UnitReport, MeterSheetNames) {
              {u"Měřidlo 12/3", u"Měřidlo 12_3 (7)"}, {u"a[b]c:d*e?f\\g", u"a_b_c_d_e_f_g"}, {std::u16string(40, u'x'), std::u16string(31, u'x')}})
         EXPECT_EQ(MeterSheetName(name, 7, taken), sheet);
 }
+
+INSTANTIATE_TEST_SUITE_P(Providers, Operations, ::testing::Values("QPSQL", "QODBC"));
 
 }  // namespace

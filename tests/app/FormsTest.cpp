@@ -33,7 +33,6 @@ class FormTest : public apptest::FormFixture {
 protected:
     QTreeWidgetItem* Row(const std::string& flat, const std::string& serial, const std::string& key = "") {
         TMeterRecord m = apptest::SampleMeter(flat, "0x1a2b");
-        m->surname = "Novák " + flat;
         m->serialNumber = serial;
         m->divisor = 100;
         m->correction = 10.5;

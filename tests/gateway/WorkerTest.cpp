@@ -36,19 +36,6 @@ void expectState(const gatewayState& s, bool online, std::optional<std::string> 
     EXPECT_EQ(s.showsOnline, shows);
 }
 
-// A log line without its " tid N": the thread that logs it is the link's.
-std::string untid(const std::string& line) {
-    static const std::regex tid(" tid [0-9]+$");
-    EXPECT_TRUE(std::regex_search(line, tid)) << line;
-    return std::regex_replace(line, tid, "");
-}
-
-std::vector<std::string> untid(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) out.push_back(untid(l));
-    return out;
-}
-
 int threadCount() {
     int n = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
@@ -131,13 +118,17 @@ protected:
         ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0F 0F 0F 0F 08 00") + bytes{seq}));
         ASSERT_TRUE(eventually([&] { return log.starting(syncLine) > before; }));
     }
-    // The lines logged since `mark`, but for those of sync().
+    // The lines logged since `mark`, but for those of sync(), without the
+    // " tid N" that each ends with: the thread that logs it is the link's.
     std::vector<std::string> linesSince(std::size_t mark = 0) {
-        std::vector<std::string> all = log.lines();
+        static const std::regex tid(" tid [0-9]+$");
+        const std::vector<std::string> all = log.lines();
         std::vector<std::string> out;
-        for (std::size_t i = mark; i < all.size(); ++i)
-            if (all[i].rfind(syncLine, 0) != 0) out.push_back(all[i]);
-        return untid(out);
+        for (std::size_t i = mark; i < all.size(); ++i) {
+            EXPECT_TRUE(std::regex_search(all[i], tid)) << all[i];
+            if (all[i].rfind(syncLine, 0) != 0) out.push_back(std::regex_replace(all[i], tid, ""));
+        }
+        return out;
     }
     // How often exactly this line was logged.
     std::size_t logged(const std::string& line) {
