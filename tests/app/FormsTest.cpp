@@ -147,26 +147,6 @@ TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
     EXPECT_TRUE(form->btnReadModules->isEnabled());
 }
 
-TEST_F(FormTest, ListDialogsOpenFromTheirCommands) {
-    Start();
-    apptest::WhenModal([](QWidget* modal) {
-        ASSERT_NE(dynamic_cast<Tfnulove*>(modal), nullptr);
-        static_cast<Tfnulove*>(modal)->Button1->click();
-    });
-    form->Button1Click();
-    apptest::WhenModal([](QWidget* modal) {
-        EXPECT_NE(dynamic_cast<TfProvozni*>(modal), nullptr);
-        modal->close();
-    });
-    form->Zobrazitdoplkovservisnnformace1->trigger();
-    TAboutBox about(form.get());
-    AboutBox = &about;
-    apptest::WhenModal([](QWidget* modal) { static_cast<TAboutBox*>(modal)->OKButton->click(); });
-    form->Informace1->trigger();
-    EXPECT_EQ(about.result(), QDialog::Accepted);
-    AboutBox = nullptr;
-}
-
 TEST_F(FormTest, TheLogWindowOnlyHidesAndKeepsTheLastLines) {
     Start();
     form->mShow->trigger();

@@ -125,12 +125,6 @@ protected:
         meterKeyList->Add(m->key, m);
         return form->AddMeterRow(m);
     }
-    std::size_t Count(const std::string& text) const {
-        const std::string log = TodaysLog();
-        std::size_t n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
     bool WaitLog(const std::string& text) { return WaitUntil([&] { return LogHas(text); }); }
     std::string Panel(int i) const { return form->sb->Text(i).toStdString(); }
     bool WaitOnline() {
@@ -230,7 +224,9 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     ASSERT_TRUE(WaitOnline());
     Tick(false);
     EXPECT_FALSE(form->Readings().Running());
-    EXPECT_EQ(Count(" : Stradel zastaven .... \n"), 2u);
+    const std::string log = TodaysLog();
+    const std::regex stopped(" : Stradel zastaven \\.{4} \n");
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), stopped), std::sregex_iterator()), 2);
     EXPECT_TRUE(WaitOffline());
     EXPECT_TRUE(WaitUntil([&] { return !com7.isHeld(); }));
     EXPECT_EQ(form->GatewayRfAddress(), "0x01020304") << "a lost gateway keeps the address shown";

