@@ -5,15 +5,11 @@
 #include "app/Wnulove.h"
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
-#include "app/about.h"
-#include "platform/qt/Shell.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QDateTimeEdit>
 #include <QFocusEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -55,26 +51,6 @@ TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
     dialog.show();
     dialog.Button1->click();
     EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";  // choosing one: ReadingEndToEnd
-}
-
-TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
-    QStringList opened;
-    plat::SetShellOpenHandler([&](const QString& target) {
-        opened << target;
-        return true;
-    });
-    TAboutBox about;
-    QLabel* comments = Find<QLabel>(&about, "Comments");
-
-    QPointF at(2, 2);
-    QMouseEvent press(QEvent::MouseButtonPress, at, comments->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, comments->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QCoreApplication::sendEvent(comments, &press);
-    QCoreApplication::sendEvent(comments, &release);
-    plat::SetShellOpenHandler({});
-    EXPECT_EQ(opened, QStringList {QStringLiteral("http://") + comments->text()});
 }
 
 TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {

@@ -23,21 +23,14 @@ packetId idOf(int n) {
 
 }  // namespace
 
-// Both addresses go back swapped as they stand; a record shorter than the
-// header reads nothing beyond it.
+// Both addresses go back swapped as they stand, even from a record shorter
+// than the header, which reads nothing beyond it (whole ones: the worker's
+// acknowledgement frames).
 TEST_F(Rfpacket, AcknowledgementSwapsTheAddressesAsTheyStand) {
-    const struct {
-        const char* wire;
-        const char* ack;
-    } cases[] = {{"11 22 33 44 55 66 77 88 22 00 05 64 21 07", "55 66 77 88 11 22 33 44 22 00 85"},
-                 {"11 22 33 44 55", "55 00 00 00 11 22 33 44 00 00 80"}};
-    for (const auto& c : cases) {
-        bytes wire = hex(c.wire);  // exactly the record: a read past it is caught
-        packetHandle ack = buildAckPacket(inPlace(wire, -70));
-        ASSERT_NE(ack, nullptr);
-        EXPECT_EQ(boxBytes(ack.get()), hex(c.ack));
-    }
-    bytes five = hex("11 22 33 44 55");
+    bytes five = hex("11 22 33 44 55");  // exactly the record: a read past it is caught
+    packetHandle ack = buildAckPacket(inPlace(five, -70));
+    ASSERT_NE(ack, nullptr);
+    EXPECT_EQ(boxBytes(ack.get()), hex("55 00 00 00 11 22 33 44 00 00 80"));
     EXPECT_EQ(rfPacketPayloadSize(inPlace(five)), 0);
     EXPECT_EQ(checkReceivedPacket(inPlace(five)), 0);
     EXPECT_EQ(checkReceivedPacket(inPlace(five)), -1);
