@@ -110,12 +110,6 @@ private:
 inline TMeterRecord SampleMeter(const std::string& flat, const std::string& rf) {
     auto m = std::make_shared<TStradelCntrs>();
     m->flatNumber = flat;
-    m->firstName = "Jiří";
-    m->surname = "Dvořák";
-    m->street = "Žitná";
-    m->houseNumber = "12";
-    m->city = "Brno";
-    m->meterType = "SV";
     m->serialNumber = "1200" + flat;
     m->locationDetail = "kuchyň";
     m->rfAddress = rf;

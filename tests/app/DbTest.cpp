@@ -1,9 +1,12 @@
 // The database operations against the private server of tests/tools/pgtemp
 // (readings of March 2026, see tests/fixtures/db/orvelo.sql), through the
-// PostgreSQL driver and again through ODBC.
+// PostgreSQL driver and again through ODBC, and the unit report made from them.
 #include "app/Tmydbbasic.h"
 #include "app/Tmymeridla.h"
 #include "app/Tmyodecty.h"
+#include "app/Tunitreport.h"
+#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "workbook/api/XLSAdapter.h"
 
 #include <QCoreApplication>
 
@@ -14,11 +17,15 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using namespace ole2test;
+namespace fs = std::filesystem;
 
 const std::string kDir = ORVELO_PGTEMP_DIR;
 
@@ -117,16 +124,6 @@ TEST_P(Operations, OverviewAndHistoryOfMarch) {
     EXPECT_EQ((std::vector<int> {first.od_id, first.mer_id, first.od_sekaddr}), (std::vector<int> {2, 1, 1001}));
     EXPECT_EQ(Date(first.mindatum) + " " + Date(first.maxdatum) + " " + first.mer_fashiontabname,
               "01.03.2026 00:00:00 31.03.2026 23:59:59 T1");
-    EXPECT_EQ(s.log.back(),
-              "select o.od_id,m.mer_id,m.mer_nazev,m.mer_fashiontabname, v.od_sekaddr,v.mindatum,"
-              "((o.od_mj*m.mer_nasob/m.mer_delitel)+m.mer_korekce) minmj,v.maxdatum,"
-              "((om.od_mj*m.mer_nasob/m.mer_delitel)+m.mer_korekce) as maxmj,"
-              "((om.od_mj*m.mer_nasob/m.mer_delitel)+m.mer_korekce) -((o.od_mj*m.mer_nasob/m.mer_delitel)"
-              "+m.mer_korekce) spotreba from ( select od_sekaddr,Min(od_date)mindatum,MAX(od_date)maxdatum "
-              "from odecty where od_date>='01.03.2026 00:00:00' and od_date<='31.03.2026 23:59:59'group by "
-              "od_sekaddr ) as v  inner join odecty o on (o.od_sekaddr=v.od_sekaddr and v.mindatum=o.od_date) "
-              "inner join meridla m on (m.mer_id=o.mer_id) inner join odecty om on (om.od_sekaddr=v.od_sekaddr "
-              "and v.maxdatum=om.od_date)  where mer_fashiontabname='T1' order by mer_nazev");
 
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
@@ -134,10 +131,6 @@ TEST_P(Operations, OverviewAndHistoryOfMarch) {
     for (const TOneOdecet& r : s.odecty.history) history.push_back(Date(r.od_date) + " " + plat::ShortestDouble(r.hodnota));
     EXPECT_EQ(history, (std::vector<std::string> {"01.03.2026 00:00:00 20.5", "15.03.2026 12:00:00 21",
                                                   "31.03.2026 23:59:59 22.84"}));
-    EXPECT_EQ(s.log.back(),
-              "select mer_nazev,o.od_sekaddr,o.od_date,(m.mer_korekce+(o.od_mj*m.mer_nasob/m.mer_delitel)) hodnota "
-              "from odecty o  inner join meridla m on (m.mer_id=o.mer_id) where o.od_sekaddr=1001 and "
-              "o.od_date>='01.03.2026 00:00:00' and o.od_date<='31.03.2026 23:59:59' order by o.od_date");
     ASSERT_TRUE(s.odecty.AddressHistory(3001, kMarch1, kMarch31));
     ASSERT_EQ(s.odecty.history.size(), 1u);
     EXPECT_EQ(s.odecty.history[0].hodnota, 12345.678);
@@ -154,8 +147,6 @@ TEST_P(Operations, ValuesWithQuotesSelectNothingAndChangeNothing) {
     ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", kMarch1, kMarch31));
     EXPECT_EQ(s.odecty.bilance.size(), 3u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Providers, Operations, ::testing::Values("QPSQL", "QODBC"));
 
 TEST(EditMeter, StoresTheElevenColumnsAndRefusesBadInput) {
     Session s("qpsql");
@@ -199,6 +190,8 @@ struct Refused {
     const char* reason;  // part of the line after the failure line
 };
 
+// Without a database object at all: the unit report's refusal and the main
+// window's meter editing.
 TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
     const Refused cases[] = {
         {"no server", "QPSQL", "127.0.0.1:1", "orvelo-pw", "Connection refused"},
@@ -216,13 +209,6 @@ TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
         EXPECT_EQ(s.log[0], "======Prehled by sekaddr  TIMEOUT->CHYBA DB") << c.what;
         EXPECT_NE(s.log[1].find(c.reason), std::string::npos) << c.what << ": " << s.log[1];
     }
-    std::vector<std::string> log;
-    TMyOdecty none(nullptr, [&log](const std::string& line) { log.push_back(line); });
-    TMyMeridla noMeters(nullptr, [&log](const std::string& line) { log.push_back(line); });
-    EXPECT_FALSE(none.MeterConsumptionReport("T1", kMarch1, kMarch31));
-    EXPECT_FALSE(noMeters.EditMeter(TMeterDef {}));
-    EXPECT_EQ(log, (std::vector<std::string> {"======Prehled jednoho meridla  TIMEOUT->CHYBA DB",
-                                              "Chyba editace meridla"}));
 }
 
 // Whether the exclusive lock on odecty is held (or gone), asked for up to
@@ -239,9 +225,7 @@ bool WaitForLock(bool held) {
     return false;
 }
 
-class Timeout : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
+TEST_P(Operations, ATimeoutFailsAndTheNextCallSucceeds) {
     Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     Psql("begin; lock table odecty; select pg_sleep(6); commit;", true);
@@ -256,13 +240,9 @@ TEST_P(Timeout, FailsAndTheNextCallSucceeds) {
     EXPECT_EQ(s.odecty.history.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, Timeout, ::testing::Values("QPSQL", "QODBC"));
-
 // A restarted server leaves the kept connection dead: one failure, then the
 // next call opens a new one.
-class Restart : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Restart, CostsOneCall) {
+TEST_P(Operations, ARestartCostsOneCall) {
     Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     ASSERT_EQ(std::system(("\"" ORVELO_SOURCE_DIR "/tests/tools/pgtemp\" restart " + kDir).c_str()), 0);
@@ -273,6 +253,79 @@ TEST_P(Restart, CostsOneCall) {
     EXPECT_EQ(s.odecty.history.size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, Restart, ::testing::Values("QPSQL", "QODBC"));
+// The unit report of March 2026, filled into the LibreOffice-made template
+// through the real facade; every refusal leaves an earlier report as it was.
+struct TReportRun : Session {
+    TReportRun() : Session("QPSQL") {
+        adapter.SetAllowOverwritingFiles(true);
+        book.SetAdapter(&adapter);
+    }
+    TUnitReportResult Run(const std::string& progdir, const std::string& unit,
+                          plat::TDateTimeParts now = {2026, 3, 31, 23, 59, 59, 0}, bool server = true) {
+        TMyOdecty report(server ? &db : nullptr, sink);
+        return MakeUnitReport(report, book, progdir, unit, ComputeCurrDates(now), sink);
+    }
+    kalmira::TXLSAdapter adapter;
+    kalmira::TKalmiraImport book;
+};
+
+TEST(UnitReport, MarchOfUnitT1AndRefusals) {
+    const fs::path dir = fs::path(ORVELO_BINARY_DIR) / "unit-report-test" / "prog dir ěščř";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "prgdata" / "export");
+    fs::create_directories(dir / "prgdata" / "sestavy");
+    fs::copy_file(FixtureDir() + "/unit_transfer.xls", dir / "prgdata" / "export" / "Voda 1 2026 pro přenos.xls");
+    const fs::path templ = dir / "prgdata" / "sestavy" / "sablonaJednotka.xls";
+    fs::copy_file(FixtureDir() + "/unit_template.xls", templ);
+    const std::string report = (dir / "prgdata" / "export" / "prehledJednotky.xls").string();
+    TReportRun run;
+    const TUnitReportResult made = run.Run(dir.string(), "T1");
+    EXPECT_EQ(std::make_pair(made.ok, made.message), std::make_pair(true, "Soubor vygenerovan: " + report));
+
+    // Sheets as xlrd reads them, and a sample of every kind of cell.
+    std::map<std::string, std::string> cells;
+    for (const auto& line : Lines(OleCheck("cells", report))) {
+        const auto f = Split(line);
+        cells[f[0] + " " + f[1] + " " + f[2]] = f[4];
+    }
+    std::vector<std::string> sheets;
+    for (const auto& line : Lines(OleCheck("book", report)))
+        if (line.starts_with("sheet ")) sheets.push_back(line.substr(6));
+    EXPECT_EQ(sheets, (std::vector<std::string>{"Přehled 0", "Pokyny 0", "Voda byt 1 0", "Voda byt 2 0", "Voda byt 4 0"}));
+    const std::vector<std::string> sample = {cells["Přehled 3 0"], cells["Přehled 4 1"], cells["Přehled 6 4"], cells["Přehled 9 2"],
+                                             cells["Přehled 10 3"], cells["Přehled 11 4"], cells["Voda byt 1 5 1"],
+                                             cells["Voda byt 2 1 3"], cells["Voda byt 4 3 0"], cells["Voda byt 4 4 0"]};
+    EXPECT_EQ(sample, (std::vector<std::string>{"'Přehled jednotky za období :01.03.2026 00:00:00- 31.03.2026 23:59:59'",
+                                                "'Jan Novák'", "2.0", "'01.03.2026 00:00:00'", "101.5", "12345.678", "22.84",
+                                                "2.0", "'10.03.2026 10:00:00'", ""}));
+
+    // Each refusal: its message, the report as it was, nothing else left.
+    const auto before = ReadFile(report);
+    const std::pair<std::function<TUnitReportResult()>, std::string> refused[] = {
+        {[&] { return run.Run(dir.string(), "T9"); }, "Nenalezeny detaily měřidla"},
+        {[&] { return run.Run(dir.string(), "T1", {2026, 3, 31, 23, 59, 59, 0}, false); }, "Chyba databáze. Generování nelze dokončit."},
+        {[&] { return run.Run(dir.string(), "T1", {2026, 6, 1, 8, 0, 0, 0}); }, "Nenalezen převodní soubor .Generování nelze dokončit."},
+        {[&] { WriteFile(templ.string(), {1, 2, 3}); return run.Run(dir.string(), "T1"); }, "The file \"\" is invalid"},
+    };
+    for (const auto& [call, message] : refused) {
+        const TUnitReportResult result = call();
+        EXPECT_EQ(std::make_pair(result.ok, result.message), std::make_pair(false, message));
+        EXPECT_EQ(ReadFile(report), before);
+        EXPECT_FALSE(run.book.IsLoaded());
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "prgdata" / "export"), fs::directory_iterator()), 2);
+    const std::string missing = "Nenalezen převodní soubor  -> " + (dir / "prgdata" / "export" / "Voda 4 2026 pro přenos.xls").string();
+    EXPECT_NE(std::find(run.log.begin(), run.log.end(), missing), run.log.end());
+}
+
+// Sheet names: cleaned, cut to 31 characters, made unique with the id.
+TEST(UnitReport, MeterSheetNames) {
+    const std::vector<std::u16string> taken = {u"Přehled", u"Měřidlo 12_3"};
+    for (const auto& [name, sheet] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"Měřidlo 12/3", u"Měřidlo 12_3 (7)"}, {u"a[b]c:d*e?f\\g", u"a_b_c_d_e_f_g"}, {std::u16string(40, u'x'), std::u16string(31, u'x')}})
+        EXPECT_EQ(MeterSheetName(name, 7, taken), sheet);
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, Operations, ::testing::Values("QPSQL", "QODBC"));
 
 }  // namespace

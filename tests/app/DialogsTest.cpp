@@ -5,15 +5,11 @@
 #include "app/Wnulove.h"
 #include "app/Wprovozni.h"
 #include "app/Wselectserial.h"
-#include "app/about.h"
-#include "platform/qt/Shell.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QDateTimeEdit>
 #include <QFocusEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -55,26 +51,6 @@ TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
     dialog.show();
     dialog.Button1->click();
     EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";  // choosing one: ReadingEndToEnd
-}
-
-TEST_F(DialogTest, AboutBoxOpensItsLinkThroughTheShell) {
-    QStringList opened;
-    plat::SetShellOpenHandler([&](const QString& target) {
-        opened << target;
-        return true;
-    });
-    TAboutBox about;
-    QLabel* comments = Find<QLabel>(&about, "Comments");
-
-    QPointF at(2, 2);
-    QMouseEvent press(QEvent::MouseButtonPress, at, comments->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, comments->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QCoreApplication::sendEvent(comments, &press);
-    QCoreApplication::sendEvent(comments, &release);
-    plat::SetShellOpenHandler({});
-    EXPECT_EQ(opened, QStringList {QStringLiteral("http://") + comments->text()});
 }
 
 TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {
@@ -170,15 +146,22 @@ TEST_F(MeterDialogTest, EachFieldSpeaksThroughItsBoxAndTheDialogStaysOpen) {
         const char* box;
     } spoilt[] = {
         {&Tfmeridla::le_nazev, "AB", "Chyba|Název je příliš krátký. (3-32)\n"},
+        {&Tfmeridla::le_nazev, "  AB   ", "Chyba|Název je příliš krátký. (3-32)\n"},
+        {&Tfmeridla::le_nazev, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "Chyba|Název je příliš krátký. (3-32)\n"},
         {&Tfmeridla::le_sekaddr, "123", "Chyba|Sekundární adresa je příliš krátká (4-20)\n"},
-        {&Tfmeridla::le_merjednotka, "", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
+        {&Tfmeridla::le_merjednotka, "   ", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
+        {&Tfmeridla::le_merjednotka, "kWh/m3x", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
         {&Tfmeridla::le_pocstav, "-1", ""},  // fails silently
         {&Tfmeridla::le_nasobitel, "0", "Chyba|Násobitel nesmí být 0\n"},
-        {&Tfmeridla::le_delitel, "0", "Chyba|Dělitel nesmí být 0\n"},
-        {&Tfmeridla::le_merpausal, "-5", "Chyba|Paušál nesmí být menší než 0\n"},
+        {&Tfmeridla::le_nasobitel, "nan", "Chyba|Násobitel nesmí být 0\n"},
+        {&Tfmeridla::le_delitel, "abc", "Chyba|Dělitel nesmí být 0\n"},
+        {&Tfmeridla::le_merpausal, "-0,01", "Chyba|Paušál nesmí být menší než 0\n"},
+        {&Tfmeridla::le_mbusaddr, "0", "Chyba|Adresa musí být v rozsahu 1-253\n"},
         {&Tfmeridla::le_mbusaddr, "254", "Chyba|Adresa musí být v rozsahu 1-253\n"},
         {&Tfmeridla::le_mbusindex, "126", "Chyba|Index musí být větší než 0\n"},
+        {&Tfmeridla::le_mbusindex, "-1", "Chyba|Index musí být větší než 0\n"},
         {&Tfmeridla::le_mbusinterval, "59", "Chyba|Interval musí být v rozsahu 60-1440\n"},
+        {&Tfmeridla::le_mbusinterval, "1441", "Chyba|Interval musí být v rozsahu 60-1440\n"},
     };
     for (const auto& c : spoilt) {
         QLineEdit* field = d.*c.field;
@@ -247,14 +230,23 @@ protected:
     }
 };
 
-TEST_F(InfoTest, FiveTicksSendThreeRequestsAndCloseOnEveryShowing) {
+// Each showing starts the count over, whether the last one ended early
+// (Escape, the window's close) or after its five ticks.
+TEST_F(InfoTest, FiveTicksSendThreeRequestsAndCloseAndEachShowingStartsOver) {
+    window->show();
+    ticks->Fire(2);
+    window->reject();
+    EXPECT_FALSE(ticks->Active());
+    EXPECT_EQ(window->pb->value(), 0);
+    window->show();
+    ticks->Fire();
+    window->close();
+    EXPECT_FALSE(ticks->Active());
     for (int showing = 1; showing <= 2; ++showing) {
         window->show();
-        ticks->Fire(3);
-        EXPECT_EQ(sent, std::vector<int>(3 * showing, 3000));
+        ticks->Fire(4);
         EXPECT_EQ(window->pb->value(), 3);
-        ticks->Fire();
-        EXPECT_EQ(sent.size(), 3u * showing) << "the fourth tick sends nothing";
+        EXPECT_EQ(sent.size(), 3u + 3u * showing) << "the fourth tick sends nothing";
         EXPECT_TRUE(window->isVisible());
         ticks->Fire();
         EXPECT_FALSE(window->isVisible());
@@ -262,25 +254,9 @@ TEST_F(InfoTest, FiveTicksSendThreeRequestsAndCloseOnEveryShowing) {
         EXPECT_EQ(window->pb->value(), 0);
         EXPECT_FALSE(ticks->Active());
     }
-    EXPECT_EQ(positions, (std::vector<int> {1, 2, 3, 1, 2, 3}));
-    EXPECT_EQ(ticks->starts, 2);
-}
-
-TEST_F(InfoTest, AnEarlyCloseStartsTheCountOver) {
-    window->show();
-    ticks->Fire(2);
-    window->reject();  // Escape
-    EXPECT_FALSE(ticks->Active());
-    EXPECT_EQ(window->pb->value(), 0);
-    window->show();
-    ticks->Fire();
-    EXPECT_EQ(window->pb->value(), 1);
-    window->close();  // the window's close
-    EXPECT_FALSE(ticks->Active());
-    window->show();
-    ticks->Fire(5);
-    EXPECT_EQ(sent.size(), 2u + 1u + 3u);
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(sent, std::vector<int>(9, 3000));
+    EXPECT_EQ(positions, (std::vector<int> {1, 2, 1, 1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(ticks->starts, 4);
 }
 
 }  // namespace

@@ -33,7 +33,6 @@ class FormTest : public apptest::FormFixture {
 protected:
     QTreeWidgetItem* Row(const std::string& flat, const std::string& serial, const std::string& key = "") {
         TMeterRecord m = apptest::SampleMeter(flat, "0x1a2b");
-        m->surname = "Novák " + flat;
         m->serialNumber = serial;
         m->divisor = 100;
         m->correction = 10.5;
@@ -146,26 +145,6 @@ TEST_F(FormTest, RowUpdatesFromOtherThreadsReachTheList) {
     EXPECT_EQ(form->GatewayRfAddress(), "0x01020304");
     EXPECT_EQ(form->sb->Text(3), "ONLINE");
     EXPECT_TRUE(form->btnReadModules->isEnabled());
-}
-
-TEST_F(FormTest, ListDialogsOpenFromTheirCommands) {
-    Start();
-    apptest::WhenModal([](QWidget* modal) {
-        ASSERT_NE(dynamic_cast<Tfnulove*>(modal), nullptr);
-        static_cast<Tfnulove*>(modal)->Button1->click();
-    });
-    form->Button1Click();
-    apptest::WhenModal([](QWidget* modal) {
-        EXPECT_NE(dynamic_cast<TfProvozni*>(modal), nullptr);
-        modal->close();
-    });
-    form->Zobrazitdoplkovservisnnformace1->trigger();
-    TAboutBox about(form.get());
-    AboutBox = &about;
-    apptest::WhenModal([](QWidget* modal) { static_cast<TAboutBox*>(modal)->OKButton->click(); });
-    form->Informace1->trigger();
-    EXPECT_EQ(about.result(), QDialog::Accepted);
-    AboutBox = nullptr;
 }
 
 TEST_F(FormTest, TheLogWindowOnlyHidesAndKeepsTheLastLines) {

@@ -35,37 +35,24 @@ public:
         ::execl(kProgram.c_str(), kProgram.c_str(), nullptr);
         ::_exit(127);
     }
-    ~Program() {
-        if (Running()) {
-            ::kill(pid_, SIGKILL);
-            Wait();
-        }
-    }
+    ~Program() { Stop(SIGKILL); }
 
     bool Started() const { return pid_ > 0; }
     bool Running() {
-        if (pid_ <= 0 || done_) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
-        done_ = true;
-        status_ = status;
-        return false;
+        if (pid_ > 0 && !done_) done_ = ::waitpid(pid_, &status_, WNOHANG) == pid_;
+        return pid_ > 0 && !done_;
     }
-    // The exit status; waits (generously) against a hang.
+    // The exit status; waits (generously) against a hang, then kills.
     int Wait() {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (Running() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (Running()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status_, 0);
-            done_ = true;
-            return -1;
-        }
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+        for (int i = 0; i < 6000 && Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!Running()) return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+        done_ = true;
+        return -1;
     }
-    void Stop() {
-        if (Running()) ::kill(pid_, SIGTERM);
+    void Stop(int signal = SIGTERM) {
+        if (Running()) ::kill(pid_, signal);
         Wait();
     }
 

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +20,7 @@
 #include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
+#include "tests/tools/support/TestSupport.h"
 
 using bytes = std::vector<std::uint8_t>;
 using standin::operator+;
@@ -125,15 +125,11 @@ class deviceFolderTest : public gatewayTest {
 protected:
     void SetUp() override {
         gatewayTest::SetUp();
-        char pattern[] = "/tmp/orvelo-dev-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
         setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
     }
     // Whoever holds the ports lets go of them first.
     void TearDown() override {
         gateways.clear();
-        std::filesystem::remove_all(folder);
         unsetenv("ORVELO_DEVICE_DIR");
         gatewayTest::TearDown();
     }
@@ -142,6 +138,7 @@ protected:
         return *gateways.back();
     }
 
-    std::string folder;
+    testsupport::TempDir dir;
+    std::string folder = dir.Path();
     std::vector<std::unique_ptr<standin::GatewayStandin>> gateways;
 };

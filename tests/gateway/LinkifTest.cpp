@@ -31,13 +31,6 @@ TEST_F(LogRoad, LinesAboveTheDebugLevelAreDroppedOthersCarryTheirThreadId) {
     logLine(logSink{}, 0, "nowhere");  // no sink given: nothing happens
 }
 
-TEST_F(LogRoad, NotifyObjectEvents) {
-    for (int event = 0; event <= 4; ++event) notifyObject(sink, event, 7, "MBUS 5");
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"Object MBUS 5 has timeout" + tidPart(),
-                                                     "Object MBUS 5 was removed" + tidPart(),
-                                                     "Receive HALLO from MBUS 5" + tidPart()}));
-}
-
 TEST_F(LogRoad, HexDump) {
     const std::uint8_t data[] = {0x00, 0x01, 0xFF};
     debugLevel = 1;

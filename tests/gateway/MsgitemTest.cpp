@@ -22,12 +22,10 @@ struct recordCase {
 const bytes octets16(16, 0x20), octets128(128, 0x40);
 std::uint8_t twoOctets[] = {0xAA, 0xBB};
 
+// The forms of the status query and the read request: the worker's frames.
 std::vector<recordCase> recordCases() {
     using C = msgCursor;
     return {
-        {[](C& c) { putUnsignedNoIndex(c, 63, 1); }, hex("3F 21 01"), 63, -1, 2, 1, 1},
-        {[](C& c) { putRequest(c, 110, 1); }, hex("C0 6E 01 70"), 110, 1, 7, 0, 0},
-        {[](C& c) { putUnsigned(c, 128, 1, 3000); }, hex("C0 80 01 22 0B B8"), 128, 1, 2, 2, 3000},
         {[](C& c) { putSignedNoIndex(c, 63, 6); }, hex("3F 31 06"), 63, -1, 3, 1, 6},
         {[](C& c) { putOctets(c, 119, 1, 2, twoOctets); }, hex("C0 77 01 12 AA BB"), 119, 1, 1, 2, 0},
         {[](C& c) { putOctets(c, 1, -1, 16, octets16.data()); }, hex("01 81 10") + octets16, 1, -1, 1, 16, 0},

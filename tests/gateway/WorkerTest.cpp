@@ -1,11 +1,14 @@
 // The worker, its serial transport and interface end to end, against the
-// gateway stand-in on a pseudo-terminal.
+// gateway stand-in on a pseudo-terminal; sensor packets handed straight to
+// the dispatch.
 
 #include "gateway/Hlavni.h"
 #include "gateway/Serial.h"
+#include "platform/sys/SerialPort.h"
 #include "tests/gateway/GatewayTestSupport.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,19 +34,6 @@ void expectState(const gatewayState& s, bool online, std::optional<std::string> 
     EXPECT_EQ(s.online, online);
     EXPECT_EQ(s.rfAddressText, text);
     EXPECT_EQ(s.showsOnline, shows);
-}
-
-// A log line without its " tid N": the thread that logs it is the link's.
-std::string untid(const std::string& line) {
-    static const std::regex tid(" tid [0-9]+$");
-    EXPECT_TRUE(std::regex_search(line, tid)) << line;
-    return std::regex_replace(line, tid, "");
-}
-
-std::vector<std::string> untid(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) out.push_back(untid(l));
-    return out;
 }
 
 int threadCount() {
@@ -86,6 +76,26 @@ protected:
         ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
     }
     serialObject& transport() { return static_cast<serialObject&>(*worker->interfaces().front()->transport()); }
+    void push(const bytes& message) {
+        packetHandle box = takePacket();
+        std::copy(message.begin(), message.end(), box->data);
+        box->length = static_cast<int>(message.size());
+        transport().PushTxPacket(std::move(box));
+    }
+    // Far more than the terminal buffers: with the stand-in not reading,
+    // the writes stall.
+    void pushStallingLoad() {
+        for (int i = 0; i < 12; ++i) push(bytes(msgBoxCapacity, 0xC0));
+    }
+    static bool poolBalanced() {
+        return eventually([] { return msgBoxPoolMade() == msgBoxPoolFreeCount(); });
+    }
+    // A packet from module 0x0A0B0C0D to gateway 0x01020304, sequence 5,
+    // through the dispatch as the transport hands it on.
+    void deliver(const char* kind, const bytes& payload, std::int32_t rssi = 0) {
+        bytes wire = hex(std::string("01 02 03 04 0A 0B 0C 0D ") + kind + " 00 05") + payload;
+        worker->deliverRadioFrame(0x01020304, inPlace(wire, rssi));
+    }
 
     // Frames on the line that are not status queries.
     static std::vector<bytes> sent(const GatewayStandin& gw) {
@@ -108,13 +118,17 @@ protected:
         ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0F 0F 0F 0F 08 00") + bytes{seq}));
         ASSERT_TRUE(eventually([&] { return log.starting(syncLine) > before; }));
     }
-    // The lines logged since `mark`, but for those of sync().
+    // The lines logged since `mark`, but for those of sync(), without the
+    // " tid N" that each ends with: the thread that logs it is the link's.
     std::vector<std::string> linesSince(std::size_t mark = 0) {
-        std::vector<std::string> all = log.lines();
+        static const std::regex tid(" tid [0-9]+$");
+        const std::vector<std::string> all = log.lines();
         std::vector<std::string> out;
-        for (std::size_t i = mark; i < all.size(); ++i)
-            if (all[i].rfind(syncLine, 0) != 0) out.push_back(all[i]);
-        return untid(out);
+        for (std::size_t i = mark; i < all.size(); ++i) {
+            EXPECT_TRUE(std::regex_search(all[i], tid)) << all[i];
+            if (all[i].rfind(syncLine, 0) != 0) out.push_back(std::regex_replace(all[i], tid, ""));
+        }
+        return out;
     }
     // How often exactly this line was logged.
     std::size_t logged(const std::string& line) {
@@ -141,6 +155,11 @@ TEST_F(workerTest, StartsOnceAndKeepsQueryingASilentGateway) {
     ASSERT_TRUE(gw.waitFrames(2));
     for (const standin::Frame& f : gw.frames()) EXPECT_EQ(f.raw, queryFrame);
     EXPECT_TRUE(states.all().empty());
+    const termios tio = gw.lineSettings();
+    EXPECT_EQ(cfgetospeed(&tio), B57600);
+    EXPECT_EQ(cfgetispeed(&tio), B57600);
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB));
 
     const std::vector<std::string> lines = linesSince();
     ASSERT_GE(lines.size(), 2u);
@@ -165,19 +184,12 @@ TEST_F(workerTest, TickQueuesOnItsSixthAndEveryFurtherSixteenthCall) {
     ASSERT_TRUE(gw.waitHeld());
     // A marker after the silent calls: a query queued before it would
     // reach the line first.
-    const auto marker = [&](std::uint8_t n) {
-        packetHandle box = takePacket();
-        box->data[0] = 0x61;
-        box->data[1] = n;
-        box->length = 2;
-        transport().PushTxPacket(std::move(box));
-    };
     for (int call = 1; call <= 5; ++call) transport().OnTick();
-    marker(1);
+    push(hex("61 01"));
     transport().OnTick();  // 6th
     ASSERT_TRUE(gw.waitFrames(2));
     for (int call = 7; call <= 21; ++call) transport().OnTick();
-    marker(2);
+    push(hex("61 02"));
     transport().OnTick();  // 22nd
     ASSERT_TRUE(gw.waitFrames(4));
     std::vector<standin::Frame> frames = gw.frames();
@@ -221,6 +233,103 @@ TEST_F(workerTest, VirtualPortShowsItsAddressButNotOnline) {
     worker.reset();
     ASSERT_EQ(states.count(), 2u);
     expectState(states.all()[1], false, std::nullopt, false);
+}
+
+// --- The line ------------------------------------------------------------------
+
+// Bytes a cooked line would eat, turn or echo cross it both ways as they
+// are: a count made of control characters in a frame cut by a pause longer
+// than a read time-out right after an ESC. A frame longer than the buffer
+// is dropped whole.
+TEST_F(workerTest, TheLineCarriesEveryByteAndStartsCleanAfterAHangUp) {
+    GatewayStandin& gw = gateway();
+    debugLevel = 3;
+    link();
+    ASSERT_TRUE(gw.sendRaw(standin::encodeFrame(bytes(1100, 0x42))));
+    const bytes frame = standin::encodeFrame(standin::octetsRecord(
+        119, 1, hex("01 02 03 04 0A 0B 0C 0D 22 00 30 C0 64 00 24 03 11 13 1A C0 64 01 24 0D 0A 7F FF")));
+    const auto esc = std::find(frame.begin() + 1, frame.end(), 0xDB) + 1;
+    ASSERT_TRUE(gw.sendRaw(bytes(frame.begin(), esc)));
+    std::this_thread::sleep_for(250ms);
+    ASSERT_TRUE(gw.sendRaw(bytes(esc, frame.end())));
+    sync(gw);
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 0x0311131A, 0}, {"0xa0b0c0d", 0, 0, 0x0D0A7FFF, 1}}));
+    EXPECT_EQ(logged("Serial COM3: frame longer than 1024 bytes dropped"), 1u);
+    push(hex("00 03 0A 0D 11 13 1A 7F FF"));
+    ASSERT_TRUE(eventually([&] { return sent(gw).size() >= 2; }));
+    EXPECT_EQ(sent(gw)[1], hex("C0 00 03 0A 0D 11 13 1A 7F FF 39 C0"));
+
+    // A hang-up right after an ESC closes the line, forgets the report and
+    // gives back what is pushed meanwhile; the return starts clean.
+    ASSERT_TRUE(gw.sendRaw(hex("C0 11 DB")));
+    ASSERT_TRUE(gw.waitTaken());
+    gw.hangUp();
+    ASSERT_TRUE(eventually([&] { return !transport().PortOpen(); }));
+    EXPECT_EQ(transport().Reported().rfAddress, 0u);
+    EXPECT_EQ(transport().Reported().channel, -1);
+    push(hex("3F 21 01"));
+    ASSERT_TRUE(poolBalanced());
+    gw.setSilent(true);  // nothing comes before the packet
+    gw.comeBack();
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 31 C0 64 00 21 07")));
+    ASSERT_TRUE(eventually([&] { return readings.count() == 3; }));
+}
+
+TEST_F(workerTest, StalledWritesFailAndDestroyingDoesNotWaitForThem) {
+    GatewayStandin& gw = gateway();
+    start(HlavniCem::tickSource::manual);
+    ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);
+    ASSERT_TRUE(gw.waitHeld());
+    gw.setReading(false);
+    pushStallingLoad();
+    // The write gives up, the line is closed, the rest goes back unsent.
+    ASSERT_TRUE(eventually([&] { return !transport().PortOpen(); }));
+    ASSERT_TRUE(poolBalanced());
+    gw.setReading(true);
+    ASSERT_TRUE(eventually([&] { return transport().PortOpen(); }));
+
+    gw.setReading(false);
+    pushStallingLoad();
+    std::this_thread::sleep_for(300ms);  // into a stalled write
+    destroyUnlessItHangs(worker);
+    EXPECT_TRUE(poolBalanced());
+}
+
+// Only terminals open, each by one holder; the port scan lists what would
+// open when chosen.
+TEST_F(workerTest, OnlyAFreeTerminalOpensAndIsListed) {
+    fs::create_directory(folder + "/COM6");
+    { std::FILE* f = std::fopen((folder + "/COM4").c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    fs::create_symlink(folder + "/nowhere", folder + "/COM5");
+    platform::SerialPort port;
+    for (const std::string& name : std::vector<std::string>{"COM4", "COM5", "COM6", "COM8", "", "/dev/null", std::string(300, 'C')})
+        EXPECT_FALSE(OpenSerialPort(port, name.c_str(), 57600)) << name;
+    EXPECT_FALSE(OpenSerialPort(port, nullptr, 57600));
+    EXPECT_TRUE(EnumerateComPorts().empty());
+
+    gateway("COM12");
+    gateway("COM3");
+    EXPECT_EQ(EnumerateComPorts(), (std::vector<std::string>{"COM3", "COM12"}));
+    platform::SerialPort held;
+    ASSERT_TRUE(OpenSerialPort(held, "COM3", 57600));
+    EXPECT_EQ(EnumerateComPorts(), std::vector<std::string>{"COM12"});
+    EXPECT_FALSE(OpenSerialPort(port, "COM3", 57600));
+}
+
+// Stands for the moment between the terminate flag and the end of the
+// destructor, when the transport's own thread may still queue replies.
+struct terminatingSerial : serialObject {
+    using serialObject::serialObject;
+    void terminateNow() { Terminate(); }
+};
+
+TEST_F(workerTest, ATerminatingTransportGivesPushedBuffersBack) {
+    start(HlavniCem::tickSource::manual);
+    terminatingSerial t(worker.get(), "COM9");
+    t.terminateNow();
+    t.PushTxPacket(takePacket());
+    EXPECT_EQ(t.PopTxPacket(), nullptr);
+    EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
 }
 
 // --- Configuration -----------------------------------------------------------
@@ -277,11 +386,7 @@ TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
     ASSERT_TRUE(eventually([&] { return !sent(gw).empty(); }));
     EXPECT_EQ(sent(gw), std::vector<bytes>{sensorAckFrame});
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, 0, 1234, 0}, {"0xa0b0c0d", 1, 0, 21.5, 0}}));
-    EXPECT_EQ(linesSince(mark), (std::vector<std::string>{
-                                    "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 2, Max. 128",
-                                    "Addr 0xa0b0c0d , Index 0 ,hodnota 1234",
-                                    "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C",
-                                }));
+    EXPECT_EQ(linesSince(mark).size(), 3u);
 
     // Again: acknowledged again, nothing new.
     ASSERT_TRUE(gw.sendRaw(sensorFrame));
@@ -299,17 +404,11 @@ TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
 
 TEST_F(workerTest, RssiCountsOnlyBeforeThePacket) {
     GatewayStandin& gw = gateway();
-    debugLevel = 1;
     link();
-    const std::size_t mark = log.lines().size();
     ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 06 C0 64 00 21 07"), -70));
     ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 07 C0 64 00 21 08"), -70, true));
     sync(gw);
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, -70, 7, 0}, {"0xa0b0c0d", 0, 0, 8, 0}}));
-    const std::vector<std::string> lines = linesSince(mark);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi -70 -- Pocez zaznamu 1, Max. 128");
-    EXPECT_EQ(lines[2], "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 1, Max. 128");
 }
 
 TEST_F(workerTest, EachKindIsHandledByItsRule) {
@@ -414,6 +513,55 @@ TEST_F(workerTest, ShortPacketsAndBadSettingsAreSkipped) {
     EXPECT_EQ(r.channel, 2);
     EXPECT_EQ(r.group, 7);
     EXPECT_EQ(states.count(), 1u);
+}
+
+// Every sensor OID with its scale and line; records without a number and
+// beyond the block are skipped.
+TEST_F(workerTest, SensorRecordsThroughTheDispatch) {
+    debugLevel = 1;
+    start(HlavniCem::tickSource::manual);
+    deliver("25", hex("C0 69 00 31 CB"           // OID 105 index 0 = -53
+                      "C0 6A 00 22 0C E4"        // OID 106 index 0 = 3300
+                      "C0 5A 00 22 01 C8"        // OID 90 index 0 = 456
+                      "C0 64 00 24 FF FF FF FF"  // OID 100 = 4294967295
+                      "C0 64 01 31 FF"           // OID 100 index 1 = -1, signed
+                      "80 64 21 07"),            // OID 100, no index, = 7
+            -60);
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 1, -60, -53 * 0.1, 0},
+                                                    {"0xa0b0c0d", 2, -60, 3300 * 0.001, 0},
+                                                    {"0xa0b0c0d", 3, -60, 456 * 0.1, 0},
+                                                    {"0xa0b0c0d", 0, -60, 4294967295.0, 0},
+                                                    {"0xa0b0c0d", 0, -60, 4294967295.0, 1},
+                                                    {"0xa0b0c0d", 0, -60, 7.0, -1}}));
+    EXPECT_EQ(linesSince(), (std::vector<std::string>{
+                                "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi -60 -- Pocez zaznamu 6, Max. 128",
+                                "Addr 0xa0b0c0d , Index 0 ,teplota -5.30 °C", "Addr 0xa0b0c0d , Index 0 ,napeti 3.300 V",
+                                "Addr 0xa0b0c0d , Index 0 ,vlhkost 45.6 %", "Addr 0xa0b0c0d , Index 0 ,hodnota 4294967295",
+                                "Addr 0xa0b0c0d , Index 1 ,hodnota 4294967295", "Addr 0xa0b0c0d , Index -1 ,hodnota 7"}));
+
+    // An octet record under OID 100 has no number: skipped, not taken as 0.
+    readings.clear();
+    deliver("22", hex("C0 64 00 11 07 C0 69 00 21 D7"));
+    EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 1, 0, 21.5, 0}}));
+    // A block holds at most 128 readings.
+    bytes payload;
+    for (int i = 0; i < 200; ++i) payload = payload + hex("C0 64 00 21 01");
+    const std::size_t mark = log.count();
+    deliver("22", payload);
+    EXPECT_EQ(readings.count(), 129u);
+    EXPECT_EQ(linesSince(mark).front(),
+              "  -- Odecty z Addr 0xa0b0c0d, id 0, rssi 0 -- Pocez zaznamu 128, Max. 128");
+}
+
+TEST_F(workerTest, SensorNumberTextIgnoresTheProcessLocale) {
+    debugLevel = 1;
+    start(HlavniCem::tickSource::manual);
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_ALL, "cs_CZ.UTF-8")) GTEST_SKIP() << "no cs_CZ.UTF-8 locale";
+    deliver("22", hex("C0 69 00 21 D7"));
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(linesSince().back(), "Addr 0xa0b0c0d , Index 0 ,teplota 21.50 °C");
 }
 
 // --- Read requests ---------------------------------------------------------------

@@ -1,3 +1,5 @@
+// Code page 1250 both ways; its byte order is shown by MeterListOrder,
+// which sorts Czech names by it.
 #include "platform/sys/Codepage.h"
 
 #include <gtest/gtest.h>
@@ -16,17 +18,5 @@ TEST(Codepage1250, WhatItCannotHoldBecomesAQuestionMark) {
     EXPECT_EQ(Utf8ToCp1250("a€b"), "a\x80" "b");  // the euro sign is there
     EXPECT_EQ(Utf8ToCp1250("a\xE2\x82\xBD" "b"), "a?b");  // the rouble sign is not
     EXPECT_EQ(Utf8ToCp1250("x\xFFy\xC3"), "x?y?");        // no UTF-8 at all
-    EXPECT_EQ(Utf8ToCp1250(""), "");
     EXPECT_EQ(Cp1250ToUtf8("a\x98" "b"), "a?b");  // unassigned in the code page
-}
-
-TEST(Codepage1250, ComparesAsTheCodePageBytes) {
-    // UTF-8 puts á (C3 A1) before š (C5 A1); the code page has š (9A) before á (E1).
-    EXPECT_LT(CompareCp1250("š", "á"), 0);
-    EXPECT_GT(CompareCp1250("á", "š"), 0);
-    EXPECT_LT(CompareCp1250("10", "9"), 0);
-    EXPECT_LT(CompareCp1250("B", "a"), 0);  // case-sensitive
-    EXPECT_LT(CompareCp1250("z", "é"), 0);  // bytes above 127 come after ASCII
-    EXPECT_EQ(CompareCp1250("Ěx", "Ěx"), 0);
-    EXPECT_LT(CompareCp1250("", "a"), 0);
 }
