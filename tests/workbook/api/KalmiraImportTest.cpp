@@ -1,28 +1,13 @@
-#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "tests/workbook/api/ExcelFileProbe.h"
+#include "tests/workbook/api/XLSFileTestSupport.h"
 #include "workbook/api/UKalmiraImport.h"
-#include "workbook/api/XLSAdapter.h"
 
-using namespace kalmira;
+using namespace xlsfiletest;
 using namespace ole2test;
+using excelprobe::CallNeutral;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A folder of this test's own in the build tree, empty at first.
-fs::path Folder() {
-    const fs::path dir = fs::path(ORVELO_BINARY_DIR) / "facade-tests" /
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-// Calls an operation with neutral arguments.
-template <class R, class... A>
-void CallNeutral(TKalmiraImport& xls, R (TKalmiraImport::*op)(A...)) {
-    std::tuple<std::remove_cvref_t<A>...> args{};
-    std::apply([&](auto&... a) { (void)(xls.*op)(a...); }, args);
-}
 
 // Records the calls that reach it; answers an active sheet of 5 of 3 and
 // the formats the table of a test asks for.
@@ -90,12 +75,12 @@ TEST(KalmiraImport, Lifecycle) {
     xls.SetAdapter(nullptr);
     EXPECT_EQ(MessageOf([&] { xls.OpenFile("meters.xls"); }), "There is no Adapter linked to the report");
     EXPECT_EQ(xls.GetSheetCount(), 2);  // kept open
-    const fs::path dir = Folder();
+    const std::string cut = Out("cut.xls");
     auto bytes = ReadFile(FixtureDir() + "/meters.xls");
     bytes.resize(bytes.size() / 2);
-    WriteFile((dir / "cut.xls").string(), bytes);
+    WriteFile(cut, bytes);
     xls.SetAdapter(&adapter);
-    for (const std::string& name : std::vector<std::string>{"missing.xls", (dir / "cut.xls").string()}) {
+    for (const std::string& name : std::vector<std::string>{"missing.xls", cut}) {
         EXPECT_NE(MessageOf([&] { xls.OpenFile(name); }), "no exception");
         EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.FileName()), std::make_pair(false, std::string()));
     }
@@ -157,7 +142,7 @@ TEST(KalmiraImport, FacadeLogic) {
     for (TXlsNamedRange name : {TXlsNamedRange{u"Data", u"=$A$1:$B$2", 0, -1}, TXlsNamedRange{u"Jedna", u"=A1", 0, -1},
                                 TXlsNamedRange{u"Mistni", u"=B3", 0, 1}, TXlsNamedRange{u"Prazdne", u"", 0, -1}})
         xls.SetNamedRange(name);
-    const std::string saved = (Folder() / "names.xls").string();
+    const std::string saved = Out("names.xls");
     xls.Save(saved);
     const auto book = Lines(OleCheck("book", saved));
     EXPECT_EQ(std::vector<std::string>(book.begin() + 3, book.begin() + 7),
@@ -175,7 +160,7 @@ TEST(KalmiraImport, FacadeLogic) {
 // Facades and workbook objects outlive their adapter safely; a text save
 // that fails leaves the file as it was.
 TEST(KalmiraImport, Faults) {
-    const fs::path dir = Folder();
+    const std::string kept = Out("kept.xls"), text = Out("old.csv");
     TKalmiraImport first, second;
     auto adapter = std::make_unique<TXLSAdapter>();
     adapter->SetSaveFormat({TExcelSaveFormatNative::snXLS, TExcelSaveFormatNative::snCSVComma});
@@ -185,17 +170,16 @@ TEST(KalmiraImport, Faults) {
     first.SetCellValue(1, 1, TVariant(u"zůstává"));
     adapter.reset();
     EXPECT_TRUE(!first.Adapter() && !second.Adapter());
-    first.Save((dir / "kept.xls").string());  // the XLS format alone, no adapter asked
-    EXPECT_EQ(Lines(OleCheck("cells", (dir / "kept.xls").string())), std::vector<std::string>{"Sheet1\t0\t0\t1\t'zůstává'"});
+    first.Save(kept);  // the XLS format alone, no adapter asked
+    EXPECT_EQ(Lines(OleCheck("cells", kept)), std::vector<std::string>{"Sheet1\t0\t0\t1\t'zůstává'"});
     EXPECT_EQ(MessageOf([&] { first.OpenFile("kept.xls"); }), "There is no Adapter linked to the report");
     TXLSAdapter relinked;
     first.SetAdapter(&relinked);
     EXPECT_EQ(first.Adapter(), &relinked);
 
-    const std::string text = (dir / "old.csv").string();
     WriteFile(text, {'a', ',', 'b'});
     EXPECT_EQ(MessageOf([&] { first.SaveAsText(text, '"'); }), "Invalid delimiter: 0x22");
     EXPECT_EQ(ReadFile(text), (std::vector<std::uint8_t>{'a', ',', 'b'}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
-    EXPECT_EQ(first.FileName(), (dir / "kept.xls").string());
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(kept).parent_path()), fs::directory_iterator()), 2);
+    EXPECT_EQ(first.FileName(), kept);
 }

@@ -1,14 +1,10 @@
-#include <gtest/gtest.h>
 #include <iconv.h>
 
-#include "tests/workbook/storage/MessageOf.h"
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "workbook/api/XLSAdapter.h"
+#include "tests/workbook/api/XLSFileTestSupport.h"
 #include "workbook/storage/UKmrMessages.h"
 
-using namespace kalmira;
+using namespace xlsfiletest;
 using T = XLSColumnImportTypes;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -79,13 +75,6 @@ std::string Loaded(const std::string& bytes, std::vector<T> types = {}, TTextEnc
     TKmrMemoryStream in(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     std::string message = MessageOf([&] { LoadFromTextDelim(in, *sheet, delimiter, firstRow, firstCol, types, encoding); });
     return (message == "no exception" ? "" : message + ": ") + Dump(*sheet);
-}
-
-std::string Out(const std::string& name) {
-    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "text-delim-tests" / name;
-    fs::create_directories(path.parent_path());
-    fs::remove(path);
-    return path.string();
 }
 
 }  // namespace

@@ -2,14 +2,10 @@
 // page breaks through the workbook file: xlsroundtrip's options change the
 // committed fixtures, its listings and xlrd read the result back; refused
 // calls say why and leave the next save as it was.
-#include <filesystem>
+#include "tests/workbook/api/XLSFileTestSupport.h"
 
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "workbook/api/XLSAdapter.h"
-
-using namespace kalmira;
+using namespace xlsfiletest;
 using namespace ole2test;
-namespace fs = std::filesystem;
 using TLines = std::vector<std::string>;
 
 namespace {
@@ -18,31 +14,13 @@ const std::string Tool = ORVELO_BINARY_DIR "/tests/tools/xlsroundtrip/xlsroundtr
 
 // The fixture changed by xlsroundtrip's options, saved in the build tree.
 std::string Changed(const std::string& fixture, const std::string& options) {
-    const fs::path out = fs::path(ORVELO_BINARY_DIR) / "xlsfile-range-tests" / (fixture + ".xls");
-    fs::create_directories(out.parent_path());
-    Run(Tool + FixtureDir() + "/" + fixture + ".xls " + out.string() + " " + options);
-    return out.string();
+    const std::string out = Out(fixture + ".xls");
+    Run(Tool + FixtureDir() + "/" + fixture + ".xls " + out + " " + options);
+    return out;
 }
 
 // What xlsroundtrip lists of a file.
 TLines Listed(const std::string& option, const std::string& path) { return Lines(ole2test::Run(Tool + option + " " + path)); }
-
-// A fixture (or a path), or a new workbook of three sheets.
-std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
-    auto file = std::make_unique<TXLSFile>(nullptr, true);
-    file->Connect();
-    if (fixture.empty()) file->NewFile(3);
-    else file->OpenFile(fixture.find('/') != std::string::npos ? fixture : FixtureDir() + "/" + fixture + ".xls");
-    return file;
-}
-
-// Each call refused with its message; the save after them is the one before.
-void ExpectRefused(TXLSFile& file, const std::vector<std::pair<std::function<void()>, std::string>>& calls) {
-    const auto bytes = [&] { TKmrMemoryStream out; file.Save(false, "", nullptr, nullptr, &out); return out.Bytes(); };
-    const auto before = bytes();
-    for (const auto& [call, message] : calls) EXPECT_EQ(MessageOf(call), message);
-    EXPECT_EQ(bytes(), before);
-}
 
 }  // namespace
 
@@ -66,7 +44,7 @@ TEST(XLSFileRangeOps, HyperLinksAndNamesSheets) {
                           {[&] { file->AddHyperLink({1, 65537, 1, 1}, {}); }, "Invalid Row (65536)"}, {[&] { file->SetHyperLinkCellRange(1, {1, 1, 257, 1}); }, "Invalid Column (256)"},
                           {[&] { file->GetRangeSheet(1); }, R"(The index "1" of the property "NameIndex" is not in the range 1-0)"}});
 
-    file = Opened("");
+    file = Opened("", 3);
     file->GetTWorkbook().Globals().AddName({u"Data", u"=Sheet!$A$1:$B$2", 0, -1});
     file->GetTWorkbook().Globals().AddName({u"Five", u"=5", 0, -1});
     std::vector<int> sheets{file->GetRangeSheet(1), file->GetRangeSheet(2)};
@@ -116,7 +94,7 @@ TEST(XLSFileRangeOps, ColumnsOutlinesAndBreaks) {
                           {[&] { file->InsertHPageBreak(65536); }, "Invalid Row (65536)"}, {[&] { file->SetColumnHidden(300, true), file->DeleteVPageBreak(300); }, "no exception"}});
 
     // Rows 3 and 7 marked: breaks below them, counted before a cell empties.
-    file = Opened("");
+    file = Opened("", 3);
     for (int row : {3, 7}) file->SetCellValue(row, 2, TVariant(u"P"));
     file->MakePageBreaks(u"P");
     EXPECT_TRUE(file->HasHPageBreak(3) && file->HasHPageBreak(7) && file->GetCellValue(3, 2).IsEmpty() && file->GetCellValue(7, 2).IsEmpty());
