@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include "tests/workbook/grid/GridTestApp.h"
+#include "tests/workbook/storage/MessageOf.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/grid/UKalmiraGrid.h"
@@ -357,12 +358,7 @@ TEST_F(PrintFixture, EmptySheetsLineWidthsAndNoWorkbook) {
     EXPECT_THROW(grid.Print(1, -1), std::exception);
     grid.SetKalmiraImport(nullptr);
     int pages = 0;
-    try {
-        grid.CalcNumberOfPrintingPages(pages);
-        ADD_FAILURE();
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "There is no open file");
-    }
+    EXPECT_EQ(MessageOf([&] { grid.CalcNumberOfPrintingPages(pages); }), "There is no open file");
     EXPECT_TRUE(printer.Events.empty());
 }
 
