@@ -61,17 +61,6 @@ TEST(FormulaParser, TokensOfTypedFormulas) {
     }
 }
 
-TEST(FormulaParser, NameModeMakesAbsoluteReferencesOnTheDefaultSheet) {
-    TFormulaGlobals globals;
-    TParseString parse(u"=A1", globals, true, 2, TFmReturnType::fmRef);
-    parse.Parse();
-    EXPECT_EQ(Bytes(parse.Tokens().begin(), parse.Tokens().end()), (Bytes{0x3A, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(globals.Extern, (std::vector<std::pair<int, int>>{{2, 2}}));
-    Bytes copied(parse.TotalSize());
-    parse.CopyToPtr(copied, 0);
-    EXPECT_EQ(copied, (Bytes{7, 0, 0x3A, 0, 0, 0, 0, 0, 0}));
-}
-
 TEST(FormulaParser, Messages) {
     const std::u16string tooLong = u"=1" + [] {
         std::u16string s;
@@ -150,20 +139,6 @@ TEST(FormulaParser, FloatText) {
     } cases[] = {{0.1 + 0.2, u"0.3"}, {1e-5, u"1E-5"}, {0.0001, u"0.0001"}, {1e15, u"1E15"},
                  {999999999999999, u"999999999999999"}, {-2.5e20, u"-2.5E20"}, {1.0 / 3, u"0.333333333333333"}};
     for (const auto& c : cases) EXPECT_EQ(FmFloatToStr(c.Value), c.Text) << c.Value;
-}
-
-TEST(FormulaParser, RefusedFormulaStoresNothing) {
-    TSheet sheet;
-    auto& cells = sheet.Cells.CellList();
-    EXPECT_EQ(MessageOf([&] { cells.SetFormula(4, 0, u"=Sheet2!A1+FOO(1)"); }),
-              "Function not found: \"FOO\" on formula \"=Sheet2!A1+FOO(1)\"");
-    EXPECT_TRUE(sheet.Globals.Extern.empty());
-    EXPECT_EQ(sheet.Globals.SupBooks, 0);
-    EXPECT_EQ(cells.Count(), 0u);
-    cells.SetFormula(0, 0, u"=Sheet3!A1");
-    EXPECT_NE(MessageOf([&] { cells.SetFormula(1, 0, u"=Sheet2!A1+Sheet3!A1+"); }), "no exception");
-    EXPECT_EQ(sheet.Globals.Extern, (std::vector<std::pair<int, int>>{{2, 2}}));
-    EXPECT_EQ(cells.Count(), 1u);
 }
 
 TEST(FormulaWriter, TokensToText) {

@@ -201,16 +201,12 @@ Bytes DeepTree(int levels) {
     return stream;
 }
 
+// drawing_check.py opens the damaged files of make_fixtures.py (a child
+// past its container, a property table past its data, a second Dg, a
+// missing OBJ, a drawing not continued).
 TEST(EscherTree, DamagedTreesFailWithTheirMessage) {
-    const std::string escher = ErrLoadingEscher, invalid = ErrExcelInvalid;
+    const std::string escher = ErrLoadingEscher;
     const Bytes tree40 = OneRecordTree(40);
-    Bytes pastParent = OneRecordTree(4);
-    SetLongWord(pastParent, 12, 0xFFFFFFF0);  // the child claims more than its container
-    Bytes opt = OneRecordTree(6, 0xF00B);
-    opt[8] = 0x33;  // three properties in 6 bytes
-    Bytes twoDg = Cat({OneRecordTree(8, 0xF008), {0x00, 0x00, 0x08, 0xF0, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}});
-    SetLongWord(twoDg, 4, 32);
-    twoDg[8] = 0x10;
     struct Case {
         const char* What;
         Bytes Stream;
@@ -218,14 +214,7 @@ TEST(EscherTree, DamagedTreesFailWithTheirMessage) {
         std::int64_t StreamLeft = 100000;
     } cases[] = {
         {"root past the stream", Rec(0xEC, Bytes(tree40.begin(), tree40.begin() + 30)), escher, 0},
-        {"child past its container", Rec(0xEC, pastParent), escher},
         {"100,000 levels", DeepTree(100000), escher},
-        {"property table past its data", Rec(0xEC, opt), escher},
-        {"second Dg", Rec(0xEC, twoDg), "Error loading Escher record. Duplicated Dg"},
-        {"tree cut before an OBJ", Cat({Rec(0xEC, Bytes(PictureDrawing.begin(), PictureDrawing.begin() + 100)),
-                                         Rec(0x5D, PictureObj)}), invalid},
-        {"no OBJ for the client data", Cat({Rec(0xEC, PictureDrawing), Rec(0xEC, Solver)}), invalid},
-        {"no OBJ at the end", Rec(0xEC, PictureDrawing), invalid},
         {"root not a container", Rec(0xEC, Bytes{0x00, 0x00, 0x02, 0xF0, 0, 0, 0, 0}), escher},
         {"bytes behind the root", Rec(0xEC, Cat({OneRecordTree(2), {1, 2, 3}})), escher},
     };
