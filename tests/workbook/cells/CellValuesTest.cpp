@@ -46,8 +46,6 @@ TEST(CellValues, EachKindBecomesItsRecordAndReadsBack) {
     for (auto [col, value] : {std::pair{2, TVariant(true)}, {3, TVariant(12.3456)}, {4, TVariant(u"Řeřicha")}})
         EXPECT_EQ(s.Get(0, col).Value, value);
     EXPECT_EQ(s.Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
-    EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMinCol(), 0);
-    EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMaxCol(), 5);
 }
 
 TEST(CellValues, DefaultFormatsAndEmptyValues) {
@@ -87,14 +85,6 @@ TEST(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
     // An empty value on an empty row in the middle leaves no ROW record.
     s.Set(2, 2, TVariant());
     EXPECT_FALSE(s.Cells.Rows().HasRow(2));
-}
-
-TEST(CellValues, FirstCellOfAnEmptyRowSetsBothColumns) {
-    TTestSheet s;
-    for (int row = 3; row <= 10; ++row)
-        for (int col = 4; col >= 2; --col) s.Set(row, col, 1.0);
-    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMinCol(), 2);
-    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMaxCol(), 5);
 }
 
 TEST(CellValues, SetFormatChangesOnlyTheFormat) {

@@ -61,8 +61,7 @@ inline Bytes SavedBytes(TCells& cells) {
 // The record ids of written bytes, in order.
 inline std::vector<std::uint16_t> RecordIds(const Bytes& bytes) {
     std::vector<std::uint16_t> ids;
-    for (std::size_t pos = 0; pos + 4 <= bytes.size(); pos += 4 + (bytes[pos + 2] | bytes[pos + 3] << 8))
-        ids.push_back(static_cast<std::uint16_t>(bytes[pos] | bytes[pos + 1] << 8));
+    for (const auto& record : ole2test::ParseRecords(bytes)) ids.push_back(record.Id);
     return ids;
 }
 
