@@ -8,12 +8,7 @@ using namespace cellstest;
 
 namespace {
 
-class CellSaving : public ::testing::Test {
-protected:
-    TSSTGlobals sst;
-    TCells cells {&sst, nullptr};
-    void SetNumber(int row, int col, double v) { cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false); }
-};
+using CellSaving = TCellsTest;
 
 std::unique_ptr<TCellRecord> NumberCell(int row, int col, double v) {
     auto cell = std::make_unique<TNumberRecord>(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(col), 15);

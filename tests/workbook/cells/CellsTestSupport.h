@@ -23,10 +23,12 @@ namespace cellstest {
 using namespace kalmira;
 using ole2test::Bytes;
 
-// The insertions and deletions of these tests happen on the sheet itself.
-inline TSheetInfo OnSheet() {
+// Rows and columns change on sheet insSheet, seen from formulas on
+// formulaSheet: by default on the sheet itself.
+inline TSheetInfo OnSheet(int insSheet = 0, int formulaSheet = 0) {
     TSheetInfo info;
-    info.InsSheet = info.FormulaSheet = 0;
+    info.InsSheet = insSheet;
+    info.FormulaSheet = formulaSheet;
     return info;
 }
 
@@ -48,6 +50,13 @@ struct TTestColInfo : TColInfoAccess {
     void DeleteCols(int first, int count) override {
         Calls.push_back("delete " + std::to_string(first) + "+" + std::to_string(count));
     }
+};
+
+// A sheet's cells with a string table of their own.
+struct TCellsTest : ::testing::Test {
+    TSSTGlobals sst;
+    TCells cells{&sst, nullptr};
+    void SetNumber(int row, int col, double v) { cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false); }
 };
 
 // What the cells write; the written size must equal the computed one.

@@ -2,11 +2,10 @@
 #include <limits>
 #include <sstream>
 
-#include "tests/workbook/storage/MessageOf.h"
-#include "tests/workbook/storage/RecordBytes.h"
+#include "tests/workbook/cells/CellsTestSupport.h"
 #include "workbook/cells/UXlsFormula.h"
 
-using namespace kalmira;
+using namespace cellstest;
 using namespace ole2test;
 
 namespace {
@@ -36,13 +35,6 @@ std::unique_ptr<TFormulaRecord> LoadFormula(const Bytes& data) { return LoadAs<T
 
 // The records a save writes.
 std::vector<TRec> SavedRecords(const TBaseRecord& record) { return ParseRecords(Saved(record)); }
-
-TSheetInfo OnSheet(int insSheet, int formulaSheet) {
-    TSheetInfo info;
-    info.InsSheet = insSheet;
-    info.FormulaSheet = formulaSheet;
-    return info;
-}
 
 }  // namespace
 
