@@ -47,9 +47,6 @@ TEST_F(CellFormulas, ValuesArraysAndTables) {
         EXPECT_EQ(MessageOf([&] { cells.ArrayFormula(10, 0); }), "Invalid Row (10)");  // the list has rows 0..9
         EXPECT_EQ(MessageOf([&] { cells.TableFormula(0, 256); }), "Invalid Column (256)");
     });
-    cells.AddCell(TableFormulaAt(2, {2, 0, 4, 0, 1, 2, 0, 0, 5, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(cells.CellList().TableFormula(2, 1),
-              (Bytes{2, 0, 4, 0, 1, 2, 3, 0, 5, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 // A refused value makes nothing, not even the ROW record the formula's row

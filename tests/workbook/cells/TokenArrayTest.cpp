@@ -44,7 +44,6 @@ struct TRowCase {
     Bytes Before;
     int Change[6];
     Bytes After;
-    int FormulaSheet = 0;
 };
 
 }  // namespace
@@ -147,9 +146,6 @@ TEST(TokenArray, RowAndColumnChanges) {
           0x3A, 2, 0, 7, 0, 2, 0xC0,  0x01, 10, 0, 2, 0}},
         // A copy 3 rows up: above row 0 is #REF!, no deleted-block test.
         {{0x44, 1, 0, 1, 0xC0,  0x44, 5, 0, 1, 0x80}, {0, 0, -3, 0, 0, 0}, {0x4A, 1, 0, 1, 0xC0,  0x44, 2, 0, 1, 0x80}},
-        // On sheet 1: a 2-D reference and a ptgExp stay, a 3-D one into sheet 0 moves.
-        {{0x24, 7, 0, 1, 0,  0x01, 7, 0, 1, 0,  0x3A, 0, 0, 7, 0, 1, 0}, {5, 2, 0, No, 0, 0},
-         {0x24, 7, 0, 1, 0,  0x01, 7, 0, 1, 0,  0x3A, 0, 0, 9, 0, 1, 0}, 1},
         // Refused: a ptgExp into the deleted block, a memory area, a cut area.
         {{0x24, 9, 0, 1, 0,  0x01, 5, 0, 1, 0}, {5, -1, 0, No, 0, 0}, {}},
         {{0x1E, 1, 0, 0x26, 0, 0, 0, 0, 0, 0}, {5, 2, 0, No, 0, 0}, {}},
@@ -159,7 +155,7 @@ TEST(TokenArray, RowAndColumnChanges) {
         Bytes work = c.Before;
         const int refused = RefusedToken([&] {
             UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), c.Change[0], c.Change[1], c.Change[2],
-                                                    c.Change[3], c.Change[4], c.Change[5], OnSheet(0, c.FormulaSheet),
+                                                    c.Change[3], c.Change[4], c.Change[5], OnSheet(0, 0),
                                                     true);
         });
         EXPECT_EQ(refused == -1, !c.After.empty()) << &c - cases;

@@ -90,27 +90,6 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     EXPECT_EQ(SavedTree(tree).size(), PictureStream.size());
 }
 
-TEST(EscherTree, DrawingClaimsTheClusterItsShapesUse) {
-    const Bytes group = {
-        0x0F, 0x00, 0x00, 0xF0, 0x20, 0x00, 0x00, 0x00,  // drawing group container
-        0x00, 0x00, 0x06, 0xF0, 0x10, 0x00, 0x00, 0x00,  //   Dgg without clusters
-        0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0,
-        0x2F, 0x00, 0x01, 0xF0, 0x00, 0x00, 0x00, 0x00,  //   BLIP store claiming 2 entries, holding none
-    };
-    TEscherDwgGroupCache cache;
-    TEscherTree groupTree(EscherBiffGroup, &cache), sheet(EscherBiffDrawing, &cache);
-    LoadTree(groupTree, Rec(0xEB, group));
-    LoadTree(sheet, PictureStream);
-    EXPECT_EQ(cache.Dgg->Data, Bytes({0x02, 0x04, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // next id 0x402
-                                      1, 0, 0, 0, 2, 0, 0, 0}));                          // drawing 1, 2 ids
-    sheet.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr);
-    EXPECT_TRUE(sheet.Cache()->Shape.Find(0x402));
-    EXPECT_EQ(sheet.Cache()->Shape.Count(), 3u);
-    // The store's instance is the count of its entries.
-    const Bytes saved = SavedTree(groupTree);
-    EXPECT_EQ(Bytes(saved.end() - 8, saved.end()), Bytes({0x0F, 0x00, 0x01, 0xF0, 0, 0, 0, 0}));
-}
-
 TEST(EscherTree, DrawingBytesInAContinueBehindTheObjLoadOn) {
     TEscherTree tree(EscherBiffDrawing, nullptr);
     LoadTree(tree, Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, PictureObj), Rec(0x3C, Solver)}));

@@ -95,9 +95,7 @@ TEST(CellDraw, TextPositionsAndCrossingLookup) {
         TPoint start;
         TRect bounds;
     } cases[] = {
-        {TTextVAlign::Top, TTextHAlign::Left, 0, false, 1, {1, 1}, {1, 1, 31, 11}},
         {TTextVAlign::Bottom, TTextHAlign::Right, 0, false, 2, {69, 19}, {69, 19, 99, 39}},
-        {TTextVAlign::Center, TTextHAlign::Center, 0, false, 1, {35, 15}, {35, 15, 65, 25}},
         // Upright text with general alignment hangs from the right edge.
         {TTextVAlign::Bottom, TTextHAlign::Left, 90, true, 1, {89, 39}, {89, 9, 99, 39}},
         {TTextVAlign::Top, TTextHAlign::Left, 90, false, 1, {1, 31}, {1, 1, 11, 31}},
