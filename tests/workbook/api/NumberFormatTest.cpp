@@ -107,21 +107,3 @@ TEST(NumberFormat, LocaleBracketTakesTheSourceSettings) {
     EXPECT_EQ(XlsFormatValue(TVariant(1234.5), u"#,##0.00", colour), u"1\u00A0234,50");
     SetFormatSettingsSource(nullptr);
 }
-
-TEST(NumberFormat, TellsWhetherAFormatShowsADateOrATime) {
-    struct Probe {
-        const char16_t* format;
-        bool hasDate, hasTime;
-    };
-    const Probe probes[] = {{u"0.00", false, false}, {u"d.m.yyyy", true, false}, {u"hh:mm", false, true},
-                            {u"[h]:mm", false, true}, {u"mmm", true, false}, {u"yyyy hh:mm", true, true},
-                            {u"[$-F800]", true, false}, {u"[$-F400]", false, true}, {u"\"d\"0", false, false},
-                            {u"0;hh", false, false}, {u"General", false, false}, {u"", false, false}};
-    for (const Probe& p : probes) {
-        bool hasDate = !p.hasDate, hasTime = !p.hasTime;
-        EXPECT_EQ(HasXlsDateTime(p.format, hasDate, hasTime, &InvariantFormatSettings()), p.hasDate || p.hasTime)
-            << Utf16ToUtf8(p.format);
-        EXPECT_EQ(hasDate, p.hasDate) << Utf16ToUtf8(p.format);
-        EXPECT_EQ(hasTime, p.hasTime) << Utf16ToUtf8(p.format);
-    }
-}

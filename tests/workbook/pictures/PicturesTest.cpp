@@ -225,16 +225,6 @@ TEST(Placement, CellsOfAPicture) {
     EXPECT_THROW(CalcImgCells(nullptr, 1, 1, 0, 0, 1, 1, *std::make_unique<TImageProperties>()), Exception);
 }
 
-TEST(Placement, DimensionsOfAnAnchor) {
-    const TClientAnchor anchor{0, 1, 512, 1, 0, 3, 256, 2, 51};  // half of 1, 2, a quarter of 3
-    long double x, y, w, h;
-    CalcImgDimentions(std::make_unique<TTestBook>().get(), anchor, x, y, w, h);
-    EXPECT_EQ(std::tuple(x, y, w, h), std::tuple(35.0L, 0.0L, 122.5L, 20.4L));
-    std::int32_t iw, ih;
-    CalcImgDimentions(std::make_unique<TTestBook>().get(), anchor, iw, ih);
-    EXPECT_EQ(std::pair(iw, ih), std::pair(122, 20));  // 122.5 to even
-}
-
 TEST(Palette, MatchNearestColor) {
     // Used: entries in the used array; those from TakenFrom to TakenTo are marked used before.
     const struct { const char* What; std::uint32_t Color; std::size_t Used; int TakenFrom, TakenTo, Want; bool Claimed; }
