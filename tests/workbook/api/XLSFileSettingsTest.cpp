@@ -49,8 +49,7 @@ TEST(XLSFileSettings, ReadBackByOtherPrograms) {
         "xlrd 1 3 0", "lo A4 frozen", "datemode 1", "colour 8 17 34 51", "Block -1 Sheet1!$C$5:$F$12", "Cell -1 Sheet1!$B$2:$D$2", "Five -1 5"}));
 }
 
-// On a chart sheet the worksheet settings read as their defaults and
-// setting them changes no byte.
+// On a chart sheet setting the worksheet settings changes no byte.
 TEST(XLSFileSettings, ChartSheetKeepsItsRecords) {
     auto file = Named(true);
     file->SetActiveSheet(3);
@@ -58,10 +57,6 @@ TEST(XLSFileSettings, ChartSheetKeepsItsRecords) {
     file->SetShowGridLines(true), file->SetSheetZoom(200), file->SetPrintGridLines(true), file->SetPrintScale(50);
     file->SetPrintToFit(true), file->SetPrintHCentered(false), file->SetPrintCopies(7), file->SetOutlineSummaryRowsBelowDetail(true);
     EXPECT_EQ(Saved(*file), before);
-    EXPECT_EQ((std::vector<std::int64_t>{file->GetShowGridLines(), file->GetPrintGridLines(), file->GetPrintScale(), file->GetPrintToFit(),
-                                         file->GetPrintHCentered(), file->GetPrintCopies(), file->GetPrintPaperSize(),
-                                         file->GetOutlineSummaryRowsBelowDetail(), file->GetSheetZoom()}),
-              (std::vector<std::int64_t>{true, true, 100, false, false, 1, 0, true, 75}));
 }
 
 // Bad input is refused and the next save is the same.
