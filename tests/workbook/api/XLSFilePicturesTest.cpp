@@ -21,13 +21,6 @@ std::vector<std::uint32_t> StoreCounts(TXLSFile& file) {
     return counts;
 }
 
-std::pair<std::vector<std::uint8_t>, TClientAnchor> Picture(TXLSFile& file, int index, TXlsImgTypes& type) {
-    TKmrMemoryStream out;
-    TClientAnchor anchor;
-    file.GetPicture(0, index, out, type, anchor);
-    return {out.Bytes(), anchor};
-}
-
 }  // namespace
 
 TEST(XLSFilePictures, EqualImagesStoredOnce) {
@@ -36,9 +29,8 @@ TEST(XLSFilePictures, EqualImagesStoredOnce) {
     file->AddImage(PngBytes, TXlsImgTypes::xli_Png, place, TKmrAnchorType::at_MoveAndResize);
     file->AddImage(JpegBytes, TXlsImgTypes::xli_Jpeg, place, TKmrAnchorType::at_DontMoveAndDontResize);
     file->AddImage(PngBytes, TXlsImgTypes::xli_Png, place, TKmrAnchorType::at_MoveAndDontResize);
-    TXlsImgTypes type{};
-    EXPECT_EQ(Picture(*file, 1, type), std::make_pair(JpegBytes, TClientAnchor{3, 2, 10, 3, 20, 4, 30, 6, 40}));
-    // Smaller entries first; the PNG shown twice is stored once.
+    EXPECT_EQ(Picture(*file, 0, 1), (TPicture{JpegBytes, TXlsImgTypes::xli_Jpeg, {3, 2, 10, 3, 20, 4, 30, 6, 40}}));
+    // Smaller entries first; the PNG shown twice is stored once (pictures_check.py reads the store).
     const std::vector<std::pair<std::function<void()>, std::vector<std::uint32_t>>> steps = {
         {[&] { file->AssignPicture(0, 0, PngBytes, TXlsImgTypes::xli_Png); }, {1, 2}},
         {[&] { file->AssignPicture(3, 2, JpegBytes, TXlsImgTypes::xli_Jpeg); }, {2, 1}},
@@ -50,9 +42,9 @@ TEST(XLSFilePictures, EqualImagesStoredOnce) {
         step();
         EXPECT_EQ(StoreCounts(*file), counts);
     }
-    const auto cleared = Picture(*file, 1, type).first;
+    const auto cleared = Picture(*file, 0, 1).Bytes;
     ASSERT_EQ(cleared.size(), 68u);
-    EXPECT_EQ(std::make_tuple(type, cleared[0], cleared[1], cleared[14], cleared[18], cleared[54]),
+    EXPECT_EQ(std::make_tuple(Picture(*file, 0, 1).Type, cleared[0], cleared[1], cleared[14], cleared[18], cleared[54]),
               std::make_tuple(TXlsImgTypes::xli_Bmp, 'B', 'M', 40, 1, 0xFF));
 }
 
@@ -92,17 +84,16 @@ TEST(XLSFilePictures, PlacedByPixelsThroughTheFacade) {
     auto& file = dynamic_cast<TXLSFile&>(*xls.GetWorkbook());
     for (int c = 1; c <= 4; ++c) file.SetColumnWidth(c, 2560);
     file.SetColumnHidden(3, true);
-    TXlsImgTypes type{};
     // 100 pixels right: 30 into column 2; 70 wide: over the hidden column 3
     // (0 pixels) to 30 into column 4.
     xls.AddPicture(PngBytes, TXlsImgTypes::xli_Png, 1, 1, 10, 100, 30, 70, TKmrAnchorType::at_MoveAndResize);
-    EXPECT_EQ(Picture(file, 0, type).second, (TClientAnchor{0, 2, 439, 1, 150, 4, 439, 3, 90}));
+    EXPECT_EQ(Picture(file, 0, 0).Anchor, (TClientAnchor{0, 2, 439, 1, 150, 4, 439, 3, 90}));
     xls.AssignPicture(0, JpegBytes, TXlsImgTypes::xli_Jpeg, 2, 2, 0, 0, 20, 35,
                       TKmrAnchorType::at_DontMoveAndDontResize);
-    EXPECT_EQ(Picture(file, 0, type), std::make_pair(JpegBytes, TClientAnchor{3, 2, 0, 2, 0, 2, 512, 3, 45}));
+    EXPECT_EQ(Picture(file, 0, 0), (TPicture{JpegBytes, TXlsImgTypes::xli_Jpeg, {3, 2, 0, 2, 0, 2, 512, 3, 45}}));
     // An edge exactly on a cell's end stays in that cell.
     xls.AddPicture(PngBytes, TXlsImgTypes::xli_Png, 1, 1, 0, 0, 20, 140, TKmrAnchorType::at_MoveAndDontResize);
-    EXPECT_EQ(Picture(file, 1, type).second, (TClientAnchor{2, 1, 0, 1, 0, 2, 1024, 2, 45}));
+    EXPECT_EQ(Picture(file, 0, 1).Anchor, (TClientAnchor{2, 1, 0, 1, 0, 2, 1024, 2, 45}));
     EXPECT_EQ(MessageOf([&] { xls.AddPicture(PngBytes, TXlsImgTypes::xli_Png, 1, 1, 0, 0, -1, 10, {}); }),
               "The index \"-1\" of the property \"Height\" is not in the range 0-2147483647");
 }

@@ -43,6 +43,22 @@ inline void ExpectRefused(TExcelFile& file, const TRefusals& calls) {
     EXPECT_EQ(Saved(file), before);
 }
 
+struct TPicture {
+    std::vector<std::uint8_t> Bytes;
+    TXlsImgTypes Type = TXlsImgTypes::xli_Unknown;
+    TClientAnchor Anchor;
+    friend bool operator==(const TPicture&, const TPicture&) = default;
+};
+
+// Picture `index` of the active sheet's row `row` (0: of the whole sheet).
+inline TPicture Picture(TExcelFile& file, int row, int index) {
+    TPicture p;
+    TKmrMemoryStream out;
+    file.GetPicture(row, index, out, p.Type, p.Anchor);
+    p.Bytes = out.Bytes();
+    return p;
+}
+
 // A path in the build tree's folder of the running test, none there at first.
 inline std::string Out(const std::string& name) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
