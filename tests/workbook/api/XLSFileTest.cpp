@@ -77,9 +77,7 @@ TEST(XLSFile, FailuresLoseNothing) {
     TXLSFile searching(&adapter), unconnected(nullptr);
     searching.Connect();
     const std::vector<std::pair<std::function<void()>, std::string>> failures = {
-        {[&] { file->OpenFile(csv); }, "The file \"\" is invalid"},
-        {[&] { file->OpenFile(FixtureDir() + "/damaged/fat_loop.xls"); }, "Error reading Excel records. File invalid"},
-        {[&] { searching.OpenFileAndSearch("missing.xls"); }, "Can't find the file \"" + fs::path(old).replace_filename("missing.xls").string() + "\""},
+        // (roundtrip_check.py opens a text file, a damaged one and a missing one through the facade.)
         {[&] { file->OpenFile(missing); }, "Can't open the file \"" + missing + "\": No such file or directory"},
         {[&] { unconnected.OpenFile(csv); }, "There is no open file"},
         {[&] { file->InsertAndCopySheets(1, INT32_MIN, 1); }, "Sheet number \"-1\" invalid. Must be between 0 and 1"},
