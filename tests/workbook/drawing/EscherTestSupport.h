@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "tests/workbook/storage/RecordBytes.h"
+#include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/drawing/UXlsEscher.h"
 #include "workbook/storage/UKmrStreams.h"
 
@@ -111,9 +111,22 @@ inline void LoadTree(TEscherTree& tree, const Bytes& stream, std::int64_t stream
 // of its own; its computed size must be what it writes.
 template <class Tree>
 Bytes SavedTree(const Tree& tree) {
-    Bytes bytes = ole2test::Written([&](TOle2File& ole) { tree.SaveToStream(ole); });
-    if (static_cast<std::int64_t>(bytes.size()) != tree.TotalSize())
-        throw Exception("size written differs from the computed size");
+    static const Bytes container = ole2test::TinyContainer();
+    TKmrMemoryStream in(container), out;
+    std::int64_t size = 0;
+    {
+        TOle2File ole(&in);
+        ole.PrepareForWrite(&out, u"Workbook");
+        tree.SaveToStream(ole);
+        size = ole.Position();
+        ole.FinishStream();
+    }
+    if (size != tree.TotalSize()) throw Exception("size written differs from the computed size");
+    TKmrMemoryStream back(out.Bytes());
+    TOle2File reader(&back);
+    reader.SelectStream(u"Workbook");
+    Bytes bytes(static_cast<std::size_t>(size));
+    reader.ReadMem(bytes.data(), size);
     return bytes;
 }
 
