@@ -52,15 +52,12 @@ TEST(EscherTree, LiteralTreeLoadsIntoItsRecordsAndSavesTheSameBytes) {
     LoadTree(tree, PictureStream);
     TEscherDwgCache& cache = *tree.Cache();
     ASSERT_TRUE(cache.Dg && cache.Patriarch && cache.Solver);
-    EXPECT_EQ(cache.Solver->MaxRuleId(), 2u);
     ASSERT_EQ(cache.Shape.Count(), 2u);
     TEscherSPRecord* picture = cache.Shape.Find(0x401);
     ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->Flags(), 0xA00u);
     auto* shape = dynamic_cast<TEscherSpContainerRecord*>(picture->Parent());
     ASSERT_TRUE(shape && shape->ClientAnchor);
     EXPECT_EQ(shape->ClientAnchor->GetAnchor(), (TClientAnchor{2, 1, 16, 3, 32, 2, 0, 6, 0}));
-    EXPECT_EQ(picture->FindRoot(), shape);
     EXPECT_EQ(SavedTree(tree), PictureStream);
 }
 
