@@ -1,34 +1,17 @@
-#include "tests/workbook/storage/Ole2Fixtures.h"
+#include "tests/workbook/api/ExcelFileProbe.h"
+#include "tests/workbook/api/XLSFileTestSupport.h"
 #include "workbook/api/UKalmiraImport.h"
-#include "workbook/api/XLSAdapter.h"
 
-using namespace kalmira;
+using namespace xlsfiletest;
 using namespace ole2test;
+using excelprobe::CallNeutral;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A folder of this test's own in the build tree, empty at first.
-fs::path Folder() {
-    const fs::path dir = fs::path(ORVELO_BINARY_DIR) / "facade-tests" /
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-// Calls an operation with neutral arguments.
-template <class R, class... A>
-void CallNeutral(TKalmiraImport& xls, R (TKalmiraImport::*op)(A...)) {
-    std::tuple<std::remove_cvref_t<A>...> args{};
-    std::apply([&](auto&... a) { (void)(xls.*op)(a...); }, args);
-}
-
-// Records the calls that reach it; answers an active sheet of 5 of 3 and
-// the formats the table of a test asks for.
+// Records the calls that reach it; answers an active sheet of 5 of 3.
 struct TRecording : TExcelFile {
     std::vector<std::string>* calls;
-    std::int32_t xf = -1, rowXF = 0, colXF = -1;
     explicit TRecording(std::vector<std::string>* log) : calls(log) {}
     void Log(const std::string& s) { calls->push_back(s); }
     void Connect() override {}
@@ -43,11 +26,8 @@ struct TRecording : TExcelFile {
         Log("InsertAndCopySheets " + std::to_string(c) + " " + std::to_string(b) + " " + std::to_string(n));
     }
     void InsertHPageBreak(std::int32_t row) override { Log("InsertHPageBreak " + std::to_string(row)); }
-    TXlsCellValue GetCellValueX(std::int32_t, std::int32_t) override { return {TVariant(1.0), xf, true}; }
-    std::int32_t GetRowFormat(std::int32_t) override { return rowXF; }
-    std::int32_t GetColumnFormat(std::int32_t) override { return colXF; }
+    TXlsCellValue GetCellValueX(std::int32_t, std::int32_t) override { return {TVariant(1.0), -1, true}; }
     std::int32_t FormatListCount() override { return 20; }
-    bool GetOptions1904Dates() override { return true; }
     // Every column 56 pixels, every row 20; cells 2-3 of each row merged.
     std::int32_t GetColumnWidthHiddenIsZero(std::int32_t) override { return 2048; }
     bool IsEmptyRow(std::int32_t) override { return false; }
@@ -57,7 +37,6 @@ struct TRecording : TExcelFile {
     void SetCellComment(std::int32_t, std::int32_t, const std::u16string&, const TImageProperties& box) override { placed = box; }
     void AddImage(std::span<const std::uint8_t>, TXlsImgTypes, const TImageProperties& at, TKmrAnchorType) override { placed = at; }
     TImageProperties placed;
-    TKmrFormat GetFormatList(std::int32_t index) override { return Log("GetFormatList " + std::to_string(index)), TKmrFormat(); }
 };
 
 struct TRecordingAdapter : TExcelAdapter {
@@ -78,7 +57,7 @@ TEST(KalmiraImport, Lifecycle) {
                "There is no open file";
 #include "workbook/api/UKalmiraImportOperations.inc"
     EXPECT_EQ(refused, total);
-    for (const auto& call : std::vector<std::function<void()>>{[&] { xls.Save("x.xls"); }, [&] { xls.ToOADate(1); },
+    for (const auto& call : std::vector<std::function<void()>>{[&] { xls.Save("x.xls"); },
                                                               [&] { xls.AddPicture(std::span<const std::uint8_t>(), TXlsImgTypes::xli_Png, 1, 1, 0, 0, 5, 5, {}); }})
         EXPECT_EQ(MessageOf(call), "There is no open file");
     for (const auto& call : std::vector<std::function<void()>>{[&] { xls.OpenFile("meters.xls"); }, [&] { xls.OpenText("a.csv", ';'); }})
@@ -90,12 +69,12 @@ TEST(KalmiraImport, Lifecycle) {
     xls.SetAdapter(nullptr);
     EXPECT_EQ(MessageOf([&] { xls.OpenFile("meters.xls"); }), "There is no Adapter linked to the report");
     EXPECT_EQ(xls.GetSheetCount(), 2);  // kept open
-    const fs::path dir = Folder();
+    const std::string cut = Out("cut.xls");
     auto bytes = ReadFile(FixtureDir() + "/meters.xls");
     bytes.resize(bytes.size() / 2);
-    WriteFile((dir / "cut.xls").string(), bytes);
+    WriteFile(cut, bytes);
     xls.SetAdapter(&adapter);
-    for (const std::string& name : std::vector<std::string>{"missing.xls", (dir / "cut.xls").string()}) {
+    for (const std::string& name : std::vector<std::string>{"missing.xls", cut}) {
         EXPECT_NE(MessageOf([&] { xls.OpenFile(name); }), "no exception");
         EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.FileName()), std::make_pair(false, std::string()));
     }
@@ -122,26 +101,18 @@ TEST(KalmiraImport, PassThrough) {
     EXPECT_TRUE(xls.GetIsFormula(1, 1));
     EXPECT_EQ(MessageOf([&] { xls.GetKmrFormatList(-1); }), "The index \"-1\" of the property \"FormatList\" is not in the range 0-19");
     auto& file = static_cast<TRecording&>(*xls.GetWorkbook());
-    // cell XF, row XF, column XF -> the format read
-    for (const auto& [xf, row, col, read] : {std::tuple{7, 3, 4, 7}, {-1, 0, -1, 15}, {-1, 0, 0, 0}, {-1, 4, 9, 4}, {-1, -1, 6, 6}}) {
-        file.xf = xf, file.rowXF = row, file.colXF = col;
-        xls.GetCellFormatDef1(1, 1);
-    }
-    EXPECT_EQ(std::make_pair(xls.ToOADate(40000), xls.FromOADate(38538)), std::make_pair(38538.0, 40000.0));
     // A comment box starts a row up, right of the merged cell, 8 and 14
     // pixels in, 75 x 130 pixels; a picture where it is asked.
     xls.SetCellComment(3, 2, u"pozn.");
     EXPECT_EQ(std::make_tuple(file.placed.Row1, file.placed.Dy1, file.placed.Col1, file.placed.Dx1, file.placed.Row2, file.placed.Dx2),
               std::make_tuple(2, 102, 4, 256, 6, 585));
     TKmrMemoryStream png(std::vector<std::uint8_t>{1, 2, 3});
-    xls.AddPicture(png, TXlsImgTypes::xli_Png, 7, 1, 3, 5, 40, 300, TKmrAnchorType::at_MoveAndResize);
-    EXPECT_EQ(std::make_tuple(file.placed.Row1, file.placed.Dy1, file.placed.Col2, file.placed.Dx2), std::make_tuple(7, 38, 6, 457));
+    xls.AddPicture(png, TXlsImgTypes::xli_Png, 7, 1, 3, 5, 40, 300, TKmrAnchorType::at_MoveAndResize);  // placed: XLSFilePictures
     EXPECT_EQ(MessageOf([&] { xls.AddPicture(png, TXlsImgTypes::xli_Png, {}, TKmrAnchorType::at_MoveAndResize); }), "Stream read error");
     xls.CloseFile();
     EXPECT_EQ(adapter.calls, (std::vector<std::string>{
                                  "Open book.xls", "SetActiveSheet 1", "SelectSheet 1", "SetActiveSheet 3", "SelectSheet 3",
-                                 "InsertAndCopySheets -1 2 3", "InsertHPageBreak 65535", "GetFormatList 7", "GetFormatList 15",
-                                 "GetFormatList 0", "GetFormatList 4", "GetFormatList 6", "Disconnect"}));
+                                 "InsertAndCopySheets -1 2 3", "InsertHPageBreak 65535", "Disconnect"}));
 }
 
 // What the facade decides itself.
@@ -157,7 +128,7 @@ TEST(KalmiraImport, FacadeLogic) {
     for (TXlsNamedRange name : {TXlsNamedRange{u"Data", u"=$A$1:$B$2", 0, -1}, TXlsNamedRange{u"Jedna", u"=A1", 0, -1},
                                 TXlsNamedRange{u"Mistni", u"=B3", 0, 1}, TXlsNamedRange{u"Prazdne", u"", 0, -1}})
         xls.SetNamedRange(name);
-    const std::string saved = (Folder() / "names.xls").string();
+    const std::string saved = Out("names.xls");
     xls.Save(saved);
     const auto book = Lines(OleCheck("book", saved));
     EXPECT_EQ(std::vector<std::string>(book.begin() + 3, book.begin() + 7),
@@ -175,7 +146,7 @@ TEST(KalmiraImport, FacadeLogic) {
 // Facades and workbook objects outlive their adapter safely; a text save
 // that fails leaves the file as it was.
 TEST(KalmiraImport, Faults) {
-    const fs::path dir = Folder();
+    const std::string kept = Out("kept.xls"), text = Out("old.csv");
     TKalmiraImport first, second;
     auto adapter = std::make_unique<TXLSAdapter>();
     adapter->SetSaveFormat({TExcelSaveFormatNative::snXLS, TExcelSaveFormatNative::snCSVComma});
@@ -185,17 +156,16 @@ TEST(KalmiraImport, Faults) {
     first.SetCellValue(1, 1, TVariant(u"zůstává"));
     adapter.reset();
     EXPECT_TRUE(!first.Adapter() && !second.Adapter());
-    first.Save((dir / "kept.xls").string());  // the XLS format alone, no adapter asked
-    EXPECT_EQ(Lines(OleCheck("cells", (dir / "kept.xls").string())), std::vector<std::string>{"Sheet1\t0\t0\t1\t'zůstává'"});
+    first.Save(kept);  // the XLS format alone, no adapter asked
+    EXPECT_EQ(Lines(OleCheck("cells", kept)), std::vector<std::string>{"Sheet1\t0\t0\t1\t'zůstává'"});
     EXPECT_EQ(MessageOf([&] { first.OpenFile("kept.xls"); }), "There is no Adapter linked to the report");
     TXLSAdapter relinked;
     first.SetAdapter(&relinked);
     EXPECT_EQ(first.Adapter(), &relinked);
 
-    const std::string text = (dir / "old.csv").string();
     WriteFile(text, {'a', ',', 'b'});
     EXPECT_EQ(MessageOf([&] { first.SaveAsText(text, '"'); }), "Invalid delimiter: 0x22");
     EXPECT_EQ(ReadFile(text), (std::vector<std::uint8_t>{'a', ',', 'b'}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
-    EXPECT_EQ(first.FileName(), (dir / "kept.xls").string());
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(kept).parent_path()), fs::directory_iterator()), 2);
+    EXPECT_EQ(first.FileName(), kept);
 }

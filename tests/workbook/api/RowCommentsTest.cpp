@@ -2,9 +2,7 @@
 
 #include <sstream>
 
-#include "tests/workbook/storage/MessageOf.h"
 #include "workbook/api/UKmrRowComments.h"
-#include "workbook/api/Xlsbasetemplatestore.h"
 
 using namespace kalmira;
 
@@ -41,16 +39,4 @@ TEST(RowComments, AddFindAndDelete) {
         EXPECT_EQ(out, expected) << steps;
         EXPECT_EQ(&index.GetItems(0), &index.GetItems(100));  // one shared empty entry
     }
-}
-
-// The adapter holds its store in a TTemplateStoreRef.
-TEST(TemplateStore, TheBaseRaisesAndADestroyedStoreClearsTheAdaptersReference) {
-    auto store = std::make_unique<TXlsBaseTemplateStore>();
-    const TTemplateStoreRef adapterStore(store.get());
-    EXPECT_EQ(MessageOf([&] { store->GetStoredFile(u"a.xls"); }) + MessageOf([&] { store->IsUpToDate(); }) +
-                  MessageOf([&] { store->Refresh(); }),
-              "Abstract ErrorAbstract ErrorAbstract Error");
-    EXPECT_EQ(adapterStore.Get(), store.get());
-    store.reset();
-    EXPECT_EQ(adapterStore.Get(), nullptr);
 }

@@ -1,13 +1,9 @@
 // Pictures through the workbook file: numbers and rows, bytes and anchors
 // (drawing_check.py judges deletions and comments through olefile, xlrd and
 // LibreOffice); the anchors of each kind after a column changes width.
-#include <gtest/gtest.h>
+#include "tests/workbook/api/XLSFileTestSupport.h"
 
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "workbook/api/XLSAdapter.h"
-
-using namespace kalmira;
-using namespace ole2test;
+using namespace xlsfiletest;
 
 namespace {
 
@@ -18,35 +14,13 @@ const std::vector<std::uint8_t> Png = {
     0x54, 0x78, 0x9C, 0x63, 0x3C, 0x21, 0x27, 0xC7, 0x80, 0x0A, 0x98, 0x18, 0x30, 0x00, 0x71, 0x42, 0x00, 0x4D, 0x4E, 0x01,
     0x0C, 0x0C, 0x10, 0xFD, 0xF7, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
-std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
-    auto file = std::make_unique<TXLSFile>(nullptr, true);
-    file->Connect();
-    file->OpenFile(FixtureDir() + "/" + fixture + ".xls");
-    file->SetActiveSheet(1);
-    file->BeginSheet();
-    return file;
-}
-
-struct TPicture {
-    std::vector<std::uint8_t> Bytes;
-    TXlsImgTypes Type = TXlsImgTypes::xli_Unknown;
-    TClientAnchor Anchor;
-};
-
-TPicture Picture(TXLSFile& file, int row, int index) {
-    TPicture p;
-    TKmrMemoryStream out;
-    file.GetPicture(row, index, out, p.Type, p.Anchor);
-    p.Bytes = out.Bytes();
-    return p;
-}
-
 }  // namespace
 
 TEST(XLSFileDrawing, PicturesByNumberAndByRow) {
     for (const std::string fixture : {"notes", "notes_count0"}) {
         SCOPED_TRACE(fixture);
         auto file = Opened(fixture);
+        file->BeginSheet();
         // Numbers in load order: the PNG and the JPEG on row 2, the PNG on row 21.
         EXPECT_EQ(std::make_tuple(file->GetPicturesCount(0), file->GetPicturesCount(2), file->GetPicturesCount(3),
                                   file->GetPicturesCount(21)),

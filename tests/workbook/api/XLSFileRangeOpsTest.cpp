@@ -1,15 +1,11 @@
-// Hyperlinks, names' sheets, merged cells, column settings, outlines and
+// Hyperlinks, merged cells, column settings, outlines and
 // page breaks through the workbook file: xlsroundtrip's options change the
 // committed fixtures, its listings and xlrd read the result back; refused
 // calls say why and leave the next save as it was.
-#include <filesystem>
+#include "tests/workbook/api/XLSFileTestSupport.h"
 
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "workbook/api/XLSAdapter.h"
-
-using namespace kalmira;
+using namespace xlsfiletest;
 using namespace ole2test;
-namespace fs = std::filesystem;
 using TLines = std::vector<std::string>;
 
 namespace {
@@ -18,38 +14,20 @@ const std::string Tool = ORVELO_BINARY_DIR "/tests/tools/xlsroundtrip/xlsroundtr
 
 // The fixture changed by xlsroundtrip's options, saved in the build tree.
 std::string Changed(const std::string& fixture, const std::string& options) {
-    const fs::path out = fs::path(ORVELO_BINARY_DIR) / "xlsfile-range-tests" / (fixture + ".xls");
-    fs::create_directories(out.parent_path());
-    Run(Tool + FixtureDir() + "/" + fixture + ".xls " + out.string() + " " + options);
-    return out.string();
+    const std::string out = Out(fixture + ".xls");
+    Run(Tool + FixtureDir() + "/" + fixture + ".xls " + out + " " + options);
+    return out;
 }
 
 // What xlsroundtrip lists of a file.
 TLines Listed(const std::string& option, const std::string& path) { return Lines(ole2test::Run(Tool + option + " " + path)); }
 
-// A fixture (or a path), or a new workbook of three sheets.
-std::unique_ptr<TXLSFile> Opened(const std::string& fixture) {
-    auto file = std::make_unique<TXLSFile>(nullptr, true);
-    file->Connect();
-    if (fixture.empty()) file->NewFile(3);
-    else file->OpenFile(fixture.find('/') != std::string::npos ? fixture : FixtureDir() + "/" + fixture + ".xls");
-    return file;
-}
-
-// Each call refused with its message; the save after them is the one before.
-void ExpectRefused(TXLSFile& file, const std::vector<std::pair<std::function<void()>, std::string>>& calls) {
-    const auto bytes = [&] { TKmrMemoryStream out; file.Save(false, "", nullptr, nullptr, &out); return out.Bytes(); };
-    const auto before = bytes();
-    for (const auto& [call, message] : calls) EXPECT_EQ(MessageOf(call), message);
-    EXPECT_EQ(bytes(), before);
-}
-
 }  // namespace
 
 // Links added (corners in either order), copied and deleted with their rows
 // and moved to sheet 2 by the sheets put before it are listed from 1 where
-// xlrd finds them from 0; names' sheets follow sheets.
-TEST(XLSFileRangeOps, HyperLinksAndNamesSheets) {
+// xlrd finds them from 0.
+TEST(XLSFileRangeOps, HyperLinks) {
     const std::string saved = Changed("hlinks", "--link 1 8 3 6 2 url http://example.com/ Range '' Tip "
                                                 "--copy-rows 1 1 1 3 1 --delete-rows 1 4 1 --insert-sheets 0 1 2 --delete-sheets 1 1");
     EXPECT_EQ(Listed("--links", saved),
@@ -65,14 +43,6 @@ TEST(XLSFileRangeOps, HyperLinksAndNamesSheets) {
                           {[&] { file->DeleteHyperLink(6); }, R"(The index "6" of the property "HyperLinkIndex" is not in the range 1-5)"},
                           {[&] { file->AddHyperLink({1, 65537, 1, 1}, {}); }, "Invalid Row (65536)"}, {[&] { file->SetHyperLinkCellRange(1, {1, 1, 257, 1}); }, "Invalid Column (256)"},
                           {[&] { file->GetRangeSheet(1); }, R"(The index "1" of the property "NameIndex" is not in the range 1-0)"}});
-
-    file = Opened("");
-    file->GetTWorkbook().Globals().AddName({u"Data", u"=Sheet!$A$1:$B$2", 0, -1});
-    file->GetTWorkbook().Globals().AddName({u"Five", u"=5", 0, -1});
-    std::vector<int> sheets{file->GetRangeSheet(1), file->GetRangeSheet(2)};
-    file->InsertAndCopySheets(0, 1, 2), sheets.push_back(file->GetRangeSheet(1));
-    file->SetActiveSheet(4), file->DeleteSheet(1), sheets.push_back(file->GetRangeSheet(1));
-    EXPECT_EQ(sheets, (std::vector<int>{3, 0, 5, 4}));
 }
 
 // Merging grows over the ranges it meets and unmerging takes only exact
@@ -103,11 +73,7 @@ TEST(XLSFileRangeOps, ColumnsOutlinesAndBreaks) {
                       "row 6 1 0", "row 20 3 0", "row 21 3 0", "hbreak 2", "hbreak 4", "hbreak 10", "vbreak 2", "vbreak 5"}));
 
     auto file = Opened(saved);
-    EXPECT_EQ((std::vector<int>{file->GetColumnWidth(5), file->GetColumnWidthHiddenIsZero(4), file->GetColumnHidden(4),
-                                file->GetColumnFormat(1), file->GetCellFormat(1, 1), file->GetColOutlineLevel(10),
-                                file->GetRowOutlineLevel(22), file->GetRowOutlineLevel(23), file->HasHPageBreak(2),
-                                file->HasHPageBreak(3), file->HasVPageBreak(5), file->GetCellValue(2, 1).IsEmpty()}),
-              (std::vector<int>{5000, 0, true, 20, 20, 2, 3, 0, true, false, true, true}));
+    EXPECT_EQ(std::make_pair(file->GetCellFormat(1, 1), file->GetCellValue(2, 1).IsEmpty()), std::make_pair(20, true));
     ExpectRefused(*file, {{[&] { file->SetColumnWidth(2, 70000); }, R"(The index "70000" of the property "ColumnWidth" is not in the range 0-65535)"},
                           {[&] { file->SetColOutlineLevel(250, 257, 1); }, "Invalid Column (256)"},
                           {[&] { file->SetRowOutlineLevel(1, 2, 8); }, R"(The index "8" of the property "OutlineLevel" is not in the range 0-7)"},
@@ -116,7 +82,7 @@ TEST(XLSFileRangeOps, ColumnsOutlinesAndBreaks) {
                           {[&] { file->InsertHPageBreak(65536); }, "Invalid Row (65536)"}, {[&] { file->SetColumnHidden(300, true), file->DeleteVPageBreak(300); }, "no exception"}});
 
     // Rows 3 and 7 marked: breaks below them, counted before a cell empties.
-    file = Opened("");
+    file = Opened("", 3);
     for (int row : {3, 7}) file->SetCellValue(row, 2, TVariant(u"P"));
     file->MakePageBreaks(u"P");
     EXPECT_TRUE(file->HasHPageBreak(3) && file->HasHPageBreak(7) && file->GetCellValue(3, 2).IsEmpty() && file->GetCellValue(7, 2).IsEmpty());

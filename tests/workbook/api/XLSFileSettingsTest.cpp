@@ -4,14 +4,12 @@
 
 #include <gmock/gmock.h>
 
-#include "tests/workbook/api/ExcelFileProbe.h"
+#include "tests/workbook/api/XLSFileTestSupport.h"
 #include "tests/workbook/storage/RecordBytes.h"
-#include "workbook/api/XLSAdapter.h"
 #include "workbook/storage/Uxlssheet.h"
 
-using namespace kalmira;
+using namespace xlsfiletest;
 using namespace ole2test;
-namespace fs = std::filesystem;
 using TLines = std::vector<std::string>;
 
 namespace {
@@ -19,9 +17,8 @@ namespace {
 // A new workbook of two sheets with the names Block (C5:F9), Cell (B2)
 // and Five (a constant), and, when asked, a chart sheet "Graf" third whose
 // records hold other values than the defaults.
-std::unique_ptr<TXLSFile> Opened(bool chart = false) {
-    auto file = std::make_unique<TXLSFile>(nullptr, true);
-    file->Connect(), file->NewFile(2);
+std::unique_ptr<TXLSFile> Named(bool chart = false) {
+    auto file = Opened("", 2);
     TWorkbookGlobals& globals = file->GetTWorkbook().Globals();
     for (const auto& [name, text] : {std::pair{u"Block", u"=Sheet1!$C$5:$F$9"}, {u"Cell", u"=Sheet1!$B$2"}, {u"Five", u"=5"}})
         globals.AddName({name, text, 0, -1});
@@ -38,57 +35,35 @@ std::unique_ptr<TXLSFile> Opened(bool chart = false) {
     return file;
 }
 
-// The bytes saved now, also written to the build tree when named.
-Bytes Saved(TXLSFile& file, const std::string& name = "") {
-    TKmrMemoryStream out;
-    file.Save(false, "", nullptr, nullptr, &out);
-    if (!name.empty()) fs::create_directories(fs::path(name).parent_path()), WriteFile(name, out.Bytes());
-    return out.Bytes();
-}
-
 }  // namespace
 
 // What xlrd and LibreOffice read of frozen panes, the date system, a
-// palette colour and name bounds set through the interface, and the
-// getters on the saved file.
+// palette colour and name bounds set through the interface.
 TEST(XLSFileSettings, ReadBackByOtherPrograms) {
-    auto file = Opened();
-    file->FreezePanes(4, 1), file->SetOptions1904Dates(true), file->SetOptionsR1C1(true), file->SetColorPalette(1, 0x332211);
-    file->SetRangeR2(1, 12), file->SetRangeC2(2, 4), file->SetRangeR1(3, 7), file->SetActiveSheet(2), file->SplitWindow(1000, 2000);
-    const std::string path = std::string(ORVELO_BINARY_DIR) + "/xlsfile-settings-tests/settings.xls";
-    Saved(*file, path);
+    auto file = Named();
+    file->FreezePanes(4, 1), file->SetOptions1904Dates(true), file->SetColorPalette(1, 0x332211);
+    file->SetRangeR2(1, 12), file->SetRangeC2(2, 4), file->SetRangeR1(3, 7);
+    const std::string path = Out("settings.xls");
+    WriteFile(path, Saved(*file));
     EXPECT_THAT(Lines(OleCheck("panes", path) + OleCheck("book", path) + OleCheck("lonames", path)), ::testing::IsSupersetOf(TLines{
         "xlrd 1 3 0", "lo A4 frozen", "datemode 1", "colour 8 17 34 51", "Block -1 Sheet1!$C$5:$F$12", "Cell -1 Sheet1!$B$2:$D$2", "Five -1 5"}));
-    file->OpenFile(path);
-    std::int32_t row = 0, col = 0, splitRow = 0, splitCol = 0;
-    file->GetFrozenPanes(row, col), file->SetActiveSheet(2), file->GetSplitWindow(splitRow, splitCol);
-    EXPECT_EQ((std::vector<std::int64_t>{row, col, splitRow, splitCol, file->GetColorPalette(1), file->GetTWorkbook().Sheet(1).GetIsR1C1(),
-                                         file->GetRangeR1(1), file->GetRangeR2(1), file->GetRangeC1(2), file->GetRangeC2(2), file->GetRangeR1(3)}),
-              (std::vector<std::int64_t>{4, 1, 1000, 2000, 0x332211, true, 5, 12, 2, 4, 0}));
-    EXPECT_EQ(std::make_pair(file->GetExcelNameCount(), file->GetRangeName(2)), std::make_pair(3, std::u16string(u"Cell")));
 }
 
-// On a chart sheet the worksheet settings read as their defaults and
-// setting them changes no byte.
+// On a chart sheet setting the worksheet settings changes no byte.
 TEST(XLSFileSettings, ChartSheetKeepsItsRecords) {
-    auto file = Opened(true);
+    auto file = Named(true);
     file->SetActiveSheet(3);
     const Bytes before = Saved(*file);
     file->SetShowGridLines(true), file->SetSheetZoom(200), file->SetPrintGridLines(true), file->SetPrintScale(50);
     file->SetPrintToFit(true), file->SetPrintHCentered(false), file->SetPrintCopies(7), file->SetOutlineSummaryRowsBelowDetail(true);
     EXPECT_EQ(Saved(*file), before);
-    EXPECT_EQ((std::vector<std::int64_t>{file->GetShowGridLines(), file->GetPrintGridLines(), file->GetPrintScale(), file->GetPrintToFit(),
-                                         file->GetPrintHCentered(), file->GetPrintCopies(), file->GetPrintPaperSize(),
-                                         file->GetOutlineSummaryRowsBelowDetail(), file->GetSheetZoom()}),
-              (std::vector<std::int64_t>{true, true, 100, false, false, 1, 0, true, 75}));
 }
 
 // Bad input is refused and the next save is the same.
 TEST(XLSFileSettings, Refusals) {
-    auto file = Opened();
-    const Bytes before = Saved(*file);
+    auto file = Named();
     TXLSFile unconnected(nullptr);
-    const std::pair<std::function<void()>, std::string> refused[] = {
+    ExpectRefused(*file, {
         {[&] { file->FreezePanes(INT32_MIN, 2); }, "Invalid Row (-2147483648)"},
         {[&] { file->FreezePanes(2, 257); }, "Invalid Column (256)"},
         {[&] { file->SetMargins({1, 1, 1, -0.5, 0, 0}); }, "Error in Margin Record"},
@@ -100,8 +75,6 @@ TEST(XLSFileSettings, Refusals) {
         {[&] { file->SetActiveSheet(3); file->SetPageHeader(u"x"); }, "Sheet number \"2\" invalid. Must be between 0 and 1"},
         {[&] { file->SetSheetZoom(50); }, "Sheet number \"2\" invalid. Must be between 0 and 1"},
         {[&] { unconnected.SetOptions1904Dates(true); }, "There is no open file"},
-    };
-    for (const auto& [call, message] : refused) EXPECT_EQ(MessageOf(call), message);
-    file->SetActiveSheet(1);
-    EXPECT_EQ(Saved(*file), before);
+        {[&] { file->SetActiveSheet(1); }, "no exception"},
+    });
 }

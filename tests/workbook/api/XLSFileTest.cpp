@@ -1,29 +1,12 @@
 #include "tests/workbook/api/ExcelFileProbe.h"
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "workbook/api/XLSAdapter.h"
+#include "tests/workbook/api/XLSFileTestSupport.h"
 
-using namespace kalmira;
+using namespace xlsfiletest;
 using namespace ole2test;
 namespace fs = std::filesystem;
 using enum TExcelSaveFormatNative;
 
 namespace {
-
-// A file in this test's folder of the build tree, none there at first.
-std::string Out(const std::string& name) {
-    const fs::path path = fs::path(ORVELO_BINARY_DIR) / "xlsfile-tests" / name;
-    fs::create_directories(path.parent_path());
-    fs::remove(path);
-    return path.string();
-}
-
-// A workbook opened from path, or a new one for an empty path.
-std::unique_ptr<TXLSFile> Opened(const std::string& path, TXLSAdapter* adapter = nullptr) {
-    auto file = std::make_unique<TXLSFile>(adapter, !adapter);
-    file->Connect();
-    path.empty() ? file->NewFile(1) : file->OpenFile(path);
-    return file;
-}
 
 struct TStore : TXlsBaseTemplateStore {
     std::vector<std::uint8_t> GetStoredFile(const std::u16string&) override { return ReadFile(FixtureDir() + "/small.xls"); }
@@ -72,7 +55,8 @@ TEST(XLSFile, SaveRoads) {
         road.existed ? WriteFile(name, {'o', 'l', 'd'}) : (void)fs::remove(name);
         const auto before = road.existed ? fs::last_write_time(name) : fs::file_time_type();
         adapter.SetSaveFormat(road.formats);
-        auto file = Opened("", road.adapted ? &adapter : nullptr);
+        auto file = std::make_unique<TXLSFile>(road.adapted ? &adapter : nullptr, !road.adapted);
+        file->Connect(), file->NewFile(1);
         EXPECT_EQ(MessageOf([&] { file->Save(false, name, road.onName, road.onStream, road.stream); }), road.message);
         for (const auto& path : {name, other})
             EXPECT_EQ(fs::exists(path) && ReadFile(path).size() > 3, path == road.written) << path;
@@ -85,8 +69,7 @@ TEST(XLSFile, SaveRoads) {
 // A refused save and a failed open lose nothing; the store wins over the disk.
 TEST(XLSFile, FailuresLoseNothing) {
     auto file = Opened(FixtureDir() + "/small.xls");
-    TKmrMemoryStream good, again;  // what it saves before and after the failures
-    file->Save(false, "", nullptr, nullptr, &good);
+    const auto good = Saved(*file);  // what it saves before the failures
     const std::string old = Out("kept/old.xls"), missing = Out("missing.xls"), csv = FixtureDir() + "/../src/small.csv";
     WriteFile(old, {'o', 'l', 'd'});
     TXLSAdapter adapter;
@@ -94,9 +77,7 @@ TEST(XLSFile, FailuresLoseNothing) {
     TXLSFile searching(&adapter), unconnected(nullptr);
     searching.Connect();
     const std::vector<std::pair<std::function<void()>, std::string>> failures = {
-        {[&] { file->OpenFile(csv); }, "The file \"\" is invalid"},
-        {[&] { file->OpenFile(FixtureDir() + "/damaged/fat_loop.xls"); }, "Error reading Excel records. File invalid"},
-        {[&] { searching.OpenFileAndSearch("missing.xls"); }, "Can't find the file \"" + fs::path(old).replace_filename("missing.xls").string() + "\""},
+        // (roundtrip_check.py opens a text file, a damaged one and a missing one through the facade.)
         {[&] { file->OpenFile(missing); }, "Can't open the file \"" + missing + "\": No such file or directory"},
         {[&] { unconnected.OpenFile(csv); }, "There is no open file"},
         {[&] { file->InsertAndCopySheets(1, INT32_MIN, 1); }, "Sheet number \"-1\" invalid. Must be between 0 and 1"},
@@ -110,8 +91,7 @@ TEST(XLSFile, FailuresLoseNothing) {
     const auto left = std::distance(fs::directory_iterator(fs::path(old).parent_path()), fs::directory_iterator());
     EXPECT_EQ(std::make_tuple(fs::exists(missing), left, ReadFile(old).size()), std::make_tuple(false, 1, 3u));
     file->GetTWorkbook().Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Visible);
-    file->Save(false, "", nullptr, nullptr, &again);
-    EXPECT_EQ(again.Bytes(), good.Bytes());
+    EXPECT_EQ(Saved(*file), good);
     {
         TStore store;
         adapter.SetTemplateStore(&store);
@@ -145,7 +125,6 @@ TEST(XLSFile, BlockDataAndProbe) {
     book.Globals().AddName({u"Block", u"=Sheet1!$C$5:$F$9", 0, -1});
     book.Globals().AddName({u"Five", u"=5", 0, -1});
     book.WorkSheets(0).Cells().CellList().SetValueX2(8, 0, {TVariant(1.0), -1, false}, {}, false);
-    EXPECT_EQ(file->Pictures().GetItems(3).Count(), 0);  // before BeginSheet
     file->SetBounds(1);
     for (const auto& [index, message] : std::vector<std::pair<int, std::string>>{
              {0, "The index \"0\" of the property \"NameIndex\" is not in the range 1-2"},
@@ -155,13 +134,10 @@ TEST(XLSFile, BlockDataAndProbe) {
     EXPECT_EQ(std::make_tuple(file->GetFirstColumn(), file->CellCount(5), file->CellCount(9), file->CellCount(10)),
               std::make_tuple(3, 4, 4, 0));
     book.Globals().SetActiveSheet(4);  // a stored active sheet past the last
-    TKmrMemoryStream saved;
-    file->Save(false, "", nullptr, nullptr, &saved);
-    saved.Seek(0);
+    TKmrMemoryStream saved(Saved(*file));
     file->LoadFromStream(saved);
     file->BeginSheet();
     EXPECT_EQ(file->CellCount(1), 0);
     TXLSAdapter adapter;
-    const auto probe = excelprobe::Probe([&] { return adapter.GetWorkbook(); });
-    EXPECT_EQ(probe.implemented, 214);
+    EXPECT_EQ(excelprobe::Implemented([&] { return adapter.GetWorkbook(); }).size(), excelprobe::Operations().size());
 }

@@ -8,12 +8,7 @@ using namespace cellstest;
 
 namespace {
 
-class CellSaving : public ::testing::Test {
-protected:
-    TSSTGlobals sst;
-    TCells cells {&sst, nullptr};
-    void SetNumber(int row, int col, double v) { cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false); }
-};
+using CellSaving = TCellsTest;
 
 std::unique_ptr<TCellRecord> NumberCell(int row, int col, double v) {
     auto cell = std::make_unique<TNumberRecord>(static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(col), 15);
@@ -33,7 +28,10 @@ std::unique_ptr<TRowRecord> Row(int row, int first, int lastPlusOne) {
 TEST_F(CellSaving, DimensionsCoverTheUsedRange) {
     EXPECT_EQ(SavedBytes(cells), (Bytes{0x00, 0x02, 0x0E, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}));
     for (int row = 3; row <= 10; ++row)
-        for (int col = 2; col <= 4; ++col) SetNumber(row, col, 1.5);
+        for (int col = 4; col >= 2; --col) SetNumber(row, col, 1.5);
+    // The first cell of an empty row sets both of its columns.
+    EXPECT_EQ(cells.Rows().GetItems(3)->GetMinCol(), 2);
+    EXPECT_EQ(cells.Rows().GetItems(3)->GetMaxCol(), 5);
     const Bytes bytes = SavedBytes(cells);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 18),
               (Bytes{0x00, 0x02, 0x0E, 0x00, 0x03, 0, 0, 0, 0x0B, 0, 0, 0, 0x02, 0x00, 0x05, 0x00, 0x00, 0x00}));

@@ -13,139 +13,122 @@ namespace {
 
 TXlsCellValue Value(TVariant v, int xf = -1) { return {std::move(v), xf, false}; }
 
-struct TTestSheet {
-    TSSTGlobals SST;
+struct CellValues : TCellsTest {
     TTestColInfo ColInfo;
-    TCells Cells{&SST, &ColInfo};
+    CellValues() { cells.CellList().SetColInfo(&ColInfo); }
     void Set(int row, int col, TVariant v, int xf = -1, bool dates1904 = false) {
-        Cells.CellList().SetValueX2(row, col, Value(std::move(v), xf), {}, dates1904);
+        cells.CellList().SetValueX2(row, col, Value(std::move(v), xf), {}, dates1904);
     }
     TXlsCellValue Get(int row, int col) {
         TXlsCellValue value;
         TRTFRunList runs;
-        Cells.CellList().GetValueX2(row, col, value, runs);
+        cells.CellList().GetValueX2(row, col, value, runs);
         return value;
     }
 };
 
 }  // namespace
 
-TEST(CellValues, EachKindBecomesItsRecordAndReadsBack) {
-    TTestSheet s;
-    s.Set(0, 0, 1.5);
-    s.Set(0, 1, 1234567.89);
-    s.Set(0, 2, true);
-    s.Set(0, 3, TVariant::FromCurrency(123456));  // 12.3456
-    s.Set(0, 4, u"Řeřicha");
-    s.Set(0, 5, TVariant::FromError(7));  // error values make no record
-    const auto& list = *s.Cells.CellList().GetItems(0);
+TEST_F(CellValues, EachKindBecomesItsRecordAndReadsBack) {
+    Set(0, 0, 1.5);
+    Set(0, 1, 1234567.89);
+    Set(0, 2, true);
+    Set(0, 3, TVariant::FromCurrency(123456));  // 12.3456
+    Set(0, 4, u"Řeřicha");
+    Set(0, 5, TVariant::FromError(7));  // error values make no record
+    const auto& list = *cells.CellList().GetItems(0);
     std::vector<std::uint16_t> ids;
     for (std::size_t i = 0; i < list.Count(); ++i) ids.push_back(list.GetItems(i)->Id);
     EXPECT_EQ(ids, (std::vector<std::uint16_t>{xlr_RK, xlr_NUMBER, xlr_BOOLERR, xlr_NUMBER, xlr_LABELSST}));
-    EXPECT_EQ(s.Get(0, 1), (TXlsCellValue{TVariant(1234567.89), 15, false}));
+    EXPECT_EQ(Get(0, 1), (TXlsCellValue{TVariant(1234567.89), 15, false}));
     for (auto [col, value] : {std::pair{2, TVariant(true)}, {3, TVariant(12.3456)}, {4, TVariant(u"Řeřicha")}})
-        EXPECT_EQ(s.Get(0, col).Value, value);
-    EXPECT_EQ(s.Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
-    EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMinCol(), 0);
-    EXPECT_EQ(s.Cells.Rows().GetItems(0)->GetMaxCol(), 5);
+        EXPECT_EQ(Get(0, col).Value, value);
+    EXPECT_EQ(Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
 }
 
-TEST(CellValues, DefaultFormatsAndEmptyValues) {
-    TTestSheet s;
-    s.ColInfo.XF[3] = 25;
+TEST_F(CellValues, DefaultFormatsAndEmptyValues) {
+    ColInfo.XF[3] = 25;
     // An empty value in the default format of its place is no cell at all.
-    s.Set(5, 3, TVariant(), 25);
-    EXPECT_EQ(s.Cells.CellList().FindCell(5, 3), nullptr);
+    Set(5, 3, TVariant(), 25);
+    EXPECT_EQ(cells.CellList().FindCell(5, 3), nullptr);
     // An existing cell's XF carries over to a new value.
-    s.Set(1, 4, 2.0, 21);
-    s.Set(1, 4, u"text");
-    EXPECT_EQ(s.Get(1, 4).XF, 21);
+    Set(1, 4, 2.0, 21);
+    Set(1, 4, u"text");
+    EXPECT_EQ(Get(1, 4).XF, 21);
 }
 
-TEST(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
-    TTestSheet s;
-    s.Set(0, 0, 1.0);
-    s.Set(3, 1, 1.0);
-    s.Set(3, 4, 2.0);
-    s.Set(6, 2, 1.0);
-    s.Set(3, 1, u"");  // the row keeps a cell: its columns shrink to it
-    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMinCol(), 4);
-    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMaxCol(), 5);
-    s.Set(3, 4, TVariant());  // last cell of a plain row: the ROW goes
-    EXPECT_FALSE(s.Cells.Rows().HasRow(3));
-    EXPECT_EQ(s.Cells.CellList().Count(), 7u);
-    s.Set(6, 2, TVariant());  // the last row: it and the empty rows before it go
-    EXPECT_EQ(s.Cells.CellList().Count(), 1u);
-    EXPECT_EQ(s.Cells.Rows().Count(), 1u);
+TEST_F(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
+    Set(0, 0, 1.0);
+    Set(3, 1, 1.0);
+    Set(3, 4, 2.0);
+    Set(6, 2, 1.0);
+    Set(3, 1, u"");  // the row keeps a cell: its columns shrink to it
+    EXPECT_EQ(cells.Rows().GetItems(3)->GetMinCol(), 4);
+    EXPECT_EQ(cells.Rows().GetItems(3)->GetMaxCol(), 5);
+    Set(3, 4, TVariant());  // last cell of a plain row: the ROW goes
+    EXPECT_FALSE(cells.Rows().HasRow(3));
+    EXPECT_EQ(cells.CellList().Count(), 7u);
+    Set(6, 2, TVariant());  // the last row: it and the empty rows before it go
+    EXPECT_EQ(cells.CellList().Count(), 1u);
+    EXPECT_EQ(cells.Rows().Count(), 1u);
     // A row with settings of its own stays, with columns 0 and 0.
-    s.Set(4, 2, 1.0);
-    s.Cells.Rows().GetItems(4)->Hide(true);
-    s.Set(4, 2, TVariant());
-    ASSERT_TRUE(s.Cells.Rows().HasRow(4));
-    EXPECT_EQ(s.Cells.Rows().GetItems(4)->GetMaxCol(), 0);
-    EXPECT_EQ(s.Cells.CellList().Count(), 5u);
+    Set(4, 2, 1.0);
+    cells.Rows().GetItems(4)->Hide(true);
+    Set(4, 2, TVariant());
+    ASSERT_TRUE(cells.Rows().HasRow(4));
+    EXPECT_EQ(cells.Rows().GetItems(4)->GetMaxCol(), 0);
+    EXPECT_EQ(cells.CellList().Count(), 5u);
     // An empty value on an empty row in the middle leaves no ROW record.
-    s.Set(2, 2, TVariant());
-    EXPECT_FALSE(s.Cells.Rows().HasRow(2));
+    Set(2, 2, TVariant());
+    EXPECT_FALSE(cells.Rows().HasRow(2));
 }
 
-TEST(CellValues, FirstCellOfAnEmptyRowSetsBothColumns) {
-    TTestSheet s;
-    for (int row = 3; row <= 10; ++row)
-        for (int col = 4; col >= 2; --col) s.Set(row, col, 1.0);
-    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMinCol(), 2);
-    EXPECT_EQ(s.Cells.Rows().GetItems(3)->GetMaxCol(), 5);
-}
-
-TEST(CellValues, SetFormatChangesOnlyTheFormat) {
-    TTestSheet s;
+TEST_F(CellValues, SetFormatChangesOnlyTheFormat) {
     // A loaded cell whose row has no ROW record keeps its value.
-    s.Cells.AddCell(std::make_unique<TNumberRecord>(2, 0, 15));
-    s.Cells.CellList().FindCell(2, 0)->SetValue(TVariant(42.0));
-    s.Cells.CellList().SetFormat(2, 0, 20);
-    EXPECT_EQ(s.Get(2, 0), (TXlsCellValue{TVariant(42.0), 20, false}));
+    cells.AddCell(std::make_unique<TNumberRecord>(2, 0, 15));
+    cells.CellList().FindCell(2, 0)->SetValue(TVariant(42.0));
+    cells.CellList().SetFormat(2, 0, 20);
+    EXPECT_EQ(Get(2, 0), (TXlsCellValue{TVariant(42.0), 20, false}));
     // No cell: a BLANK only for a format that is not the default.
-    s.Cells.CellList().SetFormat(1, 1, 15);
-    EXPECT_EQ(s.Cells.CellList().FindCell(1, 1), nullptr);
-    s.Cells.CellList().SetFormat(1, 1, 21);
-    EXPECT_EQ(s.Get(1, 1), (TXlsCellValue{TVariant(), 21, false}));
+    cells.CellList().SetFormat(1, 1, 15);
+    EXPECT_EQ(cells.CellList().FindCell(1, 1), nullptr);
+    cells.CellList().SetFormat(1, 1, 21);
+    EXPECT_EQ(Get(1, 1), (TXlsCellValue{TVariant(), 21, false}));
 }
 
-TEST(CellValues, BoundsAndRefusedValuesChangeNothing) {
-    TTestSheet s;
-    s.Set(0, 0, 1.0);
-    const Bytes before = SavedBytes(s.Cells);
-    auto& list = s.Cells.CellList();
-    EXPECT_EQ(MessageOf([&] { s.Set(65536, 0, 1.0); }), "Invalid Row (65536)");
-    EXPECT_EQ(MessageOf([&] { s.Set(-1, 300, 1.0); }), "Invalid Row (-1)");
-    EXPECT_EQ(MessageOf([&] { s.Set(0, 256, 1.0); }), "Invalid Column (256)");
-    EXPECT_EQ(MessageOf([&] { s.Get(0, -1); }), "Invalid Column (-1)");
+TEST_F(CellValues, BoundsAndRefusedValuesChangeNothing) {
+    Set(0, 0, 1.0);
+    const Bytes before = SavedBytes(cells);
+    auto& list = cells.CellList();
+    EXPECT_EQ(MessageOf([&] { Set(65536, 0, 1.0); }), "Invalid Row (65536)");
+    EXPECT_EQ(MessageOf([&] { Set(-1, 300, 1.0); }), "Invalid Row (-1)");
+    EXPECT_EQ(MessageOf([&] { Set(0, 256, 1.0); }), "Invalid Column (256)");
+    EXPECT_EQ(MessageOf([&] { Get(0, -1); }), "Invalid Column (-1)");
     EXPECT_EQ(MessageOf([&] { list.SetFormat(70000, 0, 1); }), "Invalid Row (70000)");
-    EXPECT_EQ(MessageOf([&] { s.Set(5, 0, std::numeric_limits<double>::quiet_NaN()); }),
+    EXPECT_EQ(MessageOf([&] { Set(5, 0, std::numeric_limits<double>::quiet_NaN()); }),
               "Invalid cell value: \"NAN\"");
-    EXPECT_EQ(MessageOf([&] { s.Set(6, 0, std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"INF\"");
-    EXPECT_EQ(MessageOf([&] { s.Set(7, 0, std::u16string(65536, u'x')); }), "Invalid String record");
-    EXPECT_FALSE(s.Cells.Rows().HasRow(5) || s.Cells.Rows().HasRow(6) || s.Cells.Rows().HasRow(7));
-    EXPECT_EQ(s.SST.Count(), 0u);
-    EXPECT_EQ(SavedBytes(s.Cells), before);
+    EXPECT_EQ(MessageOf([&] { Set(6, 0, std::numeric_limits<double>::infinity()); }), "Invalid cell value: \"INF\"");
+    EXPECT_EQ(MessageOf([&] { Set(7, 0, std::u16string(65536, u'x')); }), "Invalid String record");
+    EXPECT_FALSE(cells.Rows().HasRow(5) || cells.Rows().HasRow(6) || cells.Rows().HasRow(7));
+    EXPECT_EQ(sst.Count(), 0u);
+    EXPECT_EQ(SavedBytes(cells), before);
 }
 
-TEST(CellValues, DuplicateCellsKeepFileOrderAndLookupsFindTheFirst) {
-    TTestSheet s;
+TEST_F(CellValues, DuplicateCellsKeepFileOrderAndLookupsFindTheFirst) {
     for (double v : {1.0, 2.0}) {
         auto cell = std::make_unique<TNumberRecord>(0, 3, 15);
         cell->SetValue(TVariant(v));
-        s.Cells.AddCell(std::move(cell));
+        cells.AddCell(std::move(cell));
     }
-    EXPECT_EQ(s.Get(0, 3).Value, TVariant(1.0));
-    EXPECT_EQ(s.Cells.CellList().GetItems(0)->GetItems(1)->GetValue(), TVariant(2.0));
-    EXPECT_EQ(MessageOf([&] { s.Cells.AddCell(std::make_unique<TCellRecord>(xlr_NUMBER, Bytes{0, 0, 1, 0})); }),
+    EXPECT_EQ(Get(0, 3).Value, TVariant(1.0));
+    EXPECT_EQ(cells.CellList().GetItems(0)->GetItems(1)->GetValue(), TVariant(2.0));
+    EXPECT_EQ(MessageOf([&] { cells.AddCell(std::make_unique<TCellRecord>(xlr_NUMBER, Bytes{0, 0, 1, 0})); }),
               "Record with ID 0x203 is invalid");
 }
 
 // Edge cases of setting values (RK and NUMBER forms, texts, blanks keeping
 // their format) written into the LibreOffice fixture, read by xlrd.
-TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
+TEST_F(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
     const TXlrdSheet source = Xlrd(RowsFixture());
     ASSERT_EQ(source.Rows, 321);
     TTestColInfo colInfo;
@@ -168,10 +151,7 @@ TEST(CellValues, EdgeCasesInALibreOfficeFileReadByXlrd) {
         for (int col = 0; col <= 5; ++col) list.SetValueX2(319, col, Value(u"", 15), {}, false);
         for (int col = 0; col <= 5; ++col) list.SetValueX2(320, col, Value(TVariant(), 15), {}, false);
     });
-    const Bytes bytes = ole2test::ReadFile(path);
-    // 1.5 at row 0, column 0 with the cell's XF 15 is this RK record.
-    EXPECT_TRUE(Contains(bytes, {0x7E, 0x02, 0x0A, 0x00, 0, 0, 0, 0, 0x0F, 0, 0, 0, 0xF8, 0x3F}));
-    EXPECT_TRUE(Contains(bytes, {0x03, 0x02, 0x0E, 0x00, 1, 0, 1, 0}));  // NUMBER at (1, 1)
+    // Which record each value becomes: EachKindBecomesItsRecordAndReadsBack; their bytes: CellRecords.
     const TXlrdSheet got = Xlrd(path);
     EXPECT_EQ(got.At(0, 0), Number("1.5"));
     EXPECT_EQ(got.At(1, 1), Number("1234567.89"));

@@ -23,10 +23,12 @@ namespace cellstest {
 using namespace kalmira;
 using ole2test::Bytes;
 
-// The insertions and deletions of these tests happen on the sheet itself.
-inline TSheetInfo OnSheet() {
+// Rows and columns change on sheet insSheet, seen from formulas on
+// formulaSheet: by default on the sheet itself.
+inline TSheetInfo OnSheet(int insSheet = 0, int formulaSheet = 0) {
     TSheetInfo info;
-    info.InsSheet = info.FormulaSheet = 0;
+    info.InsSheet = insSheet;
+    info.FormulaSheet = formulaSheet;
     return info;
 }
 
@@ -50,6 +52,13 @@ struct TTestColInfo : TColInfoAccess {
     }
 };
 
+// A sheet's cells with a string table of their own.
+struct TCellsTest : ::testing::Test {
+    TSSTGlobals sst;
+    TCells cells{&sst, nullptr};
+    void SetNumber(int row, int col, double v) { cells.CellList().SetValueX2(row, col, {TVariant(v), -1, false}, {}, false); }
+};
+
 // What the cells write; the written size must equal the computed one.
 inline Bytes SavedBytes(TCells& cells) {
     const std::int64_t size = cells.TotalSize();
@@ -61,8 +70,7 @@ inline Bytes SavedBytes(TCells& cells) {
 // The record ids of written bytes, in order.
 inline std::vector<std::uint16_t> RecordIds(const Bytes& bytes) {
     std::vector<std::uint16_t> ids;
-    for (std::size_t pos = 0; pos + 4 <= bytes.size(); pos += 4 + (bytes[pos + 2] | bytes[pos + 3] << 8))
-        ids.push_back(static_cast<std::uint16_t>(bytes[pos] | bytes[pos + 1] << 8));
+    for (const auto& record : ole2test::ParseRecords(bytes)) ids.push_back(record.Id);
     return ids;
 }
 

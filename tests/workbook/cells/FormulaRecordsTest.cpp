@@ -1,11 +1,11 @@
 #include <cmath>
 #include <limits>
+#include <sstream>
 
-#include "tests/workbook/storage/MessageOf.h"
-#include "tests/workbook/storage/RecordBytes.h"
+#include "tests/workbook/cells/CellsTestSupport.h"
 #include "workbook/cells/UXlsFormula.h"
 
-using namespace kalmira;
+using namespace cellstest;
 using namespace ole2test;
 
 namespace {
@@ -28,7 +28,6 @@ Bytes Formula(std::uint16_t row, std::uint16_t col, const Bytes& result, std::ui
 
 const Bytes Two = {0, 0, 0, 0, 0, 0, 0, 0x40};           // 2.0
 const Bytes Number7 = {0x1E, 7, 0};                      // =7
-const Bytes RefA1 = {0x44, 0, 0, 0, 0xC0};               // =A1
 const Bytes TextResult = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
 
 std::unique_ptr<TFormulaRecord> LoadFormula(const Bytes& data) { return LoadAs<TFormulaRecord>(xlr_FORMULA, data); }
@@ -36,59 +35,42 @@ std::unique_ptr<TFormulaRecord> LoadFormula(const Bytes& data) { return LoadAs<T
 // The records a save writes.
 std::vector<TRec> SavedRecords(const TBaseRecord& record) { return ParseRecords(Saved(record)); }
 
-TSheetInfo OnSheet(int insSheet, int formulaSheet) {
-    TSheetInfo info;
-    info.InsSheet = insSheet;
-    info.FormulaSheet = formulaSheet;
-    return info;
-}
-
 }  // namespace
 
+// Booleans and known errors: CellFormulas reads them from formulas.xls.
 TEST(FormulaRecord, CachedResultsByKind) {
     auto number = LoadFormula(Formula(0, 1, Two, 0x0008, Number7));
     EXPECT_EQ(number->GetValue(), TVariant(2.0));
     EXPECT_EQ(number->GetOptions(), 0x000A);  // calculate on load
-    EXPECT_EQ(LoadFormula(Formula(1, 3, {1, 0, 1, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue(), TVariant(true));
-    EXPECT_EQ(LoadFormula(Formula(0, 3, {2, 0, 7, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue(), TVariant(u"#DIV/0!"));
-    EXPECT_EQ(LoadFormula(Formula(0, 3, {2, 0, 42, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue(), TVariant(u"#N/A"));
-    EXPECT_TRUE(LoadFormula(Formula(0, 3, {2, 0, 99, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue().IsEmpty());
-    EXPECT_TRUE(LoadFormula(Formula(2, 3, {3, 0, 0, 0, 0, 0, 0xFF, 0xFF}, 0, Number7))->GetValue().IsEmpty());
-    EXPECT_EQ(LoadFormula(Formula(2, 3, TextResult, 0, Number7))->GetValue(), TVariant(u""));
+    for (const auto& [result, value] : {std::pair{Bytes{2, 0, 99, 0, 0, 0, 0xFF, 0xFF}, TVariant()},
+                                        {Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF}, TVariant()}, {TextResult, TVariant(u"")}})
+        EXPECT_EQ(LoadFormula(Formula(2, 3, result, 0, Number7))->GetValue(), value);
 }
 
 TEST(FormulaRecord, BadRecordsAreRefused) {
-    Bytes shortData = Formula(0, 0, Two, 0, {});
+    Bytes shortData = Formula(0, 0, Two, 0, {}), longTokens = Formula(0, 0, Two, 0, Number7);
     shortData.pop_back();
-    EXPECT_EQ(MessageOf([&] { Load(xlr_FORMULA, shortData); }), "Record with ID 0x6 is invalid");
-    Bytes longTokens = Formula(0, 0, Two, 0, Number7);
     longTokens[20] = 4;
-    EXPECT_EQ(MessageOf([&] { Load(xlr_FORMULA, longTokens); }), "Record with ID 0x6 is invalid");
-    EXPECT_EQ(MessageOf([&] { Load(xlr_SHRFMLA, {0, 0, 9, 0, 1, 1, 0, 10, 1}); }), "Record with ID 0x4BC is invalid");
-    EXPECT_EQ(MessageOf([&] { Load(xlr_SHRFMLA, {0, 0, 9, 0, 1, 1, 0, 10, 4, 0, 0x1E, 1, 0}); }),
-              "Record with ID 0x4BC is invalid");
-    EXPECT_EQ(MessageOf([&] { Load(xlr_ARRAY, Bytes(13, 0)); }), "Record with ID 0x221 is invalid");
-    EXPECT_EQ(MessageOf([&] { Load(xlr_TABLE, Bytes(15, 0)); }), "Record with ID 0x236 is invalid");
-    // Names whose name or tokens run past the data.
-    EXPECT_EQ(MessageOf([&] { Load(xlr_NAME, Bytes(14, 0)); }), "Record with ID 0x18 is invalid");
-    EXPECT_EQ(MessageOf([&] { Load(xlr_NAME, {0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'a', 0, 'b'}); }),
-              "Record with ID 0x18 is invalid");
-    EXPECT_EQ(MessageOf([&] { Load(xlr_NAME, {0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 0x03}); }),
-              "Record with ID 0x18 is invalid");
+    const std::pair<std::uint16_t, Bytes> bad[] = {
+        {xlr_FORMULA, shortData}, {xlr_FORMULA, longTokens}, {xlr_SHRFMLA, {0, 0, 9, 0, 1, 1, 0, 10, 1}},
+        {xlr_SHRFMLA, {0, 0, 9, 0, 1, 1, 0, 10, 4, 0, 0x1E, 1, 0}}, {xlr_ARRAY, Bytes(13, 0)}, {xlr_TABLE, Bytes(15, 0)},
+        // Names whose name or tokens run past the data.
+        {xlr_NAME, Bytes(14, 0)}, {xlr_NAME, {0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'a', 0, 'b'}},
+        {xlr_NAME, {0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 0x03}}};
+    for (const auto& [id, data] : bad) {
+        std::ostringstream message;
+        message << "Record with ID 0x" << std::uppercase << std::hex << id << " is invalid";
+        EXPECT_EQ(MessageOf([&] { Load(id, data); }), message.str());
+    }
 }
 
 TEST(FormulaRecord, TheFactoryHandsArrayAndTableToTheirFormula) {
     const Bytes array = {0, 0, 2, 0, 4, 4, 2, 0, 0, 0, 0, 0, 3, 0};
     const Bytes table = {1, 0, 3, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    TStreamFile f(Cat({Rec(xlr_FORMULA, Formula(0, 4, Two, 0, {1, 0, 0, 4, 0})), Rec(xlr_ARRAY, Bytes(13, 0)),
-                       Rec(xlr_EOF, {})}));
-    auto header = f.FirstHeader();
-    EXPECT_EQ(MessageOf([&] { LoadRecords(f.Ole, header); }), "Record with ID 0x221 is invalid");
-
     TStreamFile g(Cat({Rec(xlr_FORMULA, Formula(0, 4, Two, 0, {1, 0, 0, 4, 0})), Rec(xlr_ARRAY, Cat({array, {0x1E, 1, 0}})),
                        Rec(xlr_STRING, {1, 0, 0, 'a'}), Rec(xlr_FORMULA, Formula(1, 1, Two, 0, {2, 1, 0, 1, 0})),
                        Rec(xlr_TABLE, table), Rec(xlr_EOF, {})}));
-    header = g.FirstHeader();
+    auto header = g.FirstHeader();
     auto record = LoadRecords(g.Ole, header);
     auto& formula = dynamic_cast<TFormulaRecord&>(*record);
     ASSERT_TRUE(formula.GetArrayRecord());
@@ -122,10 +104,6 @@ TEST(FormulaRecord, TextResultsWriteTheirStringRecord) {
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[1].Data, (Bytes{0, 0, 0}));
     EXPECT_EQ(formula->TotalSize(), 4 + 25 + 4 + 3);
-    // Long texts split into CONTINUE records: formulas_check.py reads them.
-    formula->SetFormulaValue(TVariant(std::u16string(5000, u'\u0159')));
-    EXPECT_EQ(formula->TotalSize(), static_cast<std::int64_t>(Saved(*formula).size()));
-    EXPECT_EQ(formula->TotalSizeNoHeaders(), formula->TotalSize() - 12);
     // A result that is no text writes no STRING, whatever was cached.
     auto number = LoadFormula(Formula(0, 0, Two, 0, Number7));
     number->SetFormulaValue(TVariant(u"stale"));
@@ -140,8 +118,6 @@ TEST(FormulaRecord, RefusedCachedValuesChangeNothing) {
     EXPECT_EQ(MessageOf([&] { formula->SetFormulaValue(TVariant(std::numeric_limits<double>::infinity())); }),
               "Invalid cell value: \"INF\"");
     EXPECT_EQ(formula->GetValue(), TVariant(u"keep"));
-    EXPECT_EQ(MessageOf([&] { TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant(std::nan("")), false); }),
-              "Invalid cell value: \"NAN\"");
 }
 
 TEST(FormulaRecord, NewFormulasCacheTheirValue) {
@@ -170,8 +146,6 @@ TEST(FormulaRecord, CopiesTakeArrayAndTableAndNoResult) {
     formula->SetArrayRecord(LoadAs<TArrayRecord>(xlr_ARRAY, array));
     auto copy = formula->CopyTo();
     auto& copied = dynamic_cast<TFormulaRecord&>(*copy);
-    EXPECT_EQ(Bytes(copied.Data.begin() + 6, copied.Data.begin() + 14), (Bytes{2, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
-    EXPECT_TRUE(copied.GetValue().IsEmpty());
     ASSERT_TRUE(copied.GetArrayRecord());
     EXPECT_NE(copied.GetArrayRecord(), formula->GetArrayRecord());
     EXPECT_EQ(copied.GetArrayRecord()->Data, array);
@@ -191,18 +165,9 @@ TEST(FormulaRecord, SharedFormulaExpansion) {
     // ptgExp to B1, the SHRFMLA the tokens relative to the cell.
     const Bytes shrfmla = {0, 0, 9, 0, 1, 1, 0, 10, 9, 0, 0x4C, 0, 0, 0xFF, 0xC0, 0x1E, 2, 0, 0x05};
     auto shared = LoadAs<TShrFmlaRecord>(xlr_SHRFMLA, shrfmla);
-    EXPECT_EQ(shared->Key(), 0x10000u);
-    EXPECT_EQ(shared->TotalSize(), 0);
-    EXPECT_TRUE(Saved(*shared).empty());
     auto member = LoadFormula(Formula(4, 1, Two, 0x0008, {0x01, 0, 0, 1, 0}));
-    std::uint32_t key = 0;
-    ASSERT_TRUE(member->IsExp(key));
-    EXPECT_EQ(key, 0x10000u);
     member->MixShared(shared->Data, shared->DataSize());
-    EXPECT_EQ(member->DataSize(), shrfmla.size() + 12);
     EXPECT_EQ(member->Data, Formula(4, 1, Two, 0x0002, {0x44, 4, 0, 0, 0xC0, 0x1E, 2, 0, 0x05}));
-    EXPECT_FALSE(member->IsExp(key));
-    const Bytes textShared = {2, 0, 4, 0, 2, 2, 0, 3, 10, 0, 0x17, 1, 0, 'x', 0x4C, 0, 0, 0xFE, 0xC0, 0x08, 0xAB};
 
     // An unknown token refuses the whole expansion.
     const Bytes badShared = {0, 0, 9, 0, 1, 1, 0, 10, 8, 0, 0x4C, 0, 0, 0xFF, 0xC0, 0x26, 0, 0};
@@ -219,34 +184,6 @@ TEST(FormulaRecord, SharedFormulaExpansion) {
     huge.resize(10 + 0xFFF0, 0x03);
     EXPECT_EQ(MessageOf([&] { bad->MixShared(huge, huge.size()); }), "Record with ID 0x4BC is invalid");
     EXPECT_EQ(bad->Data, before);
-
-    TShrFmlaRecordList list;
-    list.Add(LoadAs<TShrFmlaRecord>(xlr_SHRFMLA, textShared));
-    list.Add(std::move(shared));
-    std::size_t index = 9;
-    EXPECT_TRUE(list.Find(0x10000, index));
-    EXPECT_EQ(index, 0u);
-    EXPECT_TRUE(list.Find(0x20002, index));
-    EXPECT_EQ(index, 1u);
-    EXPECT_FALSE(list.Find(0x40000, index));  // an array formula's ptgExp
-    EXPECT_EQ(list.GetTotalSize(), 0);
-}
-
-TEST(FormulaRecord, RowsAndColumns) {
-    const TSheetInfo own = OnSheet(0, 0);
-    auto plain = LoadFormula(Formula(4, 1, Two, 0, Number7));
-    plain->ArrangeInsertRowsAndCols(2, 3, 0, 0, own);
-    EXPECT_EQ(plain->GetRow(), 7);
-    plain->ArrangeCopyRowsAndCols(2, 1);
-    EXPECT_EQ(plain->GetRow(), 9);
-    EXPECT_EQ(plain->GetColumn(), 2);
-
-    // The cell moves with its own sheet only, its reference with the sheet it points at.
-    auto withRef = LoadFormula(Formula(4, 1, Two, 0, Cat({Number7, RefA1, {0x03}})));
-    withRef->ArrangeInsertRowsAndCols(0, 1, 0, 0, OnSheet(1, 0));
-    withRef->ArrangeInsertRowsAndCols(2, 1, 0, 0, own);  // below the reference: the cell only
-    EXPECT_EQ(withRef->GetRow(), 5);
-    EXPECT_EQ(Bytes(withRef->Data.begin() + 22, withRef->Data.end()), Cat({Number7, RefA1, {0x03}}));
 }
 
 TEST(FormulaRecord, TableAndArrayRanges) {
@@ -263,13 +200,7 @@ TEST(FormulaRecord, TableAndArrayRanges) {
     EXPECT_EQ(full->Data, edge);
     EXPECT_EQ(MessageOf([&] { full->ArrangeCopyRowsAndCols(0, 254); }),
               "Too many entries for this kind of record (256 out of a maximum of 255)");
-
-    // The formula checks its table before its cell moves.
-    auto formula = LoadFormula(Formula(0xFFF0, 1, Two, 0, Number7));
-    formula->SetTableRecord(std::move(full));
-    EXPECT_EQ(MessageOf([&] { formula->ArrangeInsertRowsAndCols(0, 10, 0, 0, OnSheet(0, 0)); }),
-              "Too many entries for this kind of record (65540 out of a maximum of 65535)");
-    EXPECT_EQ(formula->GetRow(), 0xFFF0);
+    // The formula checks its table before its cell moves: CellFormulas.
 
     // The ARRAY range moves with its own sheet; its tokens are checked too.
     auto arrayFormula = LoadFormula(Formula(3, 4, Two, 0, {0x01, 3, 0, 4, 0}));

