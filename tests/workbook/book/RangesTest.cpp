@@ -5,11 +5,7 @@
 // with $F$1) and on hand-built records; xlrd and LibreOffice read the saves.
 #include <gmock/gmock.h>
 
-#include "tests/workbook/book/WorkbookFiles.h"
-#include "tests/workbook/storage/MessageOf.h"
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "tests/workbook/storage/RecordBytes.h"
-#include "workbook/storage/Uxlssheet.h"
+#include "tests/workbook/book/GlobalsStreams.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -26,8 +22,6 @@ std::vector<int> MergedRecords(const Bytes& stream) {
     return counts;
 }
 
-Bytes Bof() { return Rec(0x809, {0, 6, 0x10, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
-const Bytes WINDOW2 = Rec(0x23E, {0xB6, 6, 0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
 // Merges B1:D1, B5:C6, B10:B12, E20:G20; a format on E1:E65536 whose
 // condition compares with $F$1.
 const Bytes MERGES = Rec(0xE5, {4, 0, 0, 0, 0, 0, 1, 0, 3, 0, 4, 0, 5, 0, 1, 0, 2, 0,
@@ -46,19 +40,8 @@ struct TLoaded {
 
 std::unique_ptr<TLoaded> LoadSection(const Bytes& body) {
     auto loaded = std::make_unique<TLoaded>();
-    TStreamFile f(Cat({Bof(), body, WINDOW2, Rec(0x0A, {})}));
-    auto header = f.FirstHeader();
-    auto bof = LoadRecords(f.Ole, header);
-    loaded->Sheet.LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
-                                 loaded->Globals.SST());
+    EXPECT_EQ(LoadInto(loaded->Sheet, Cat({body, WINDOW2})), "no exception");
     return loaded;
-}
-
-Bytes Save(TSheet& sheet) {
-    const std::int64_t size = sheet.FixTotalSize(false);
-    Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveToStream(ole); });
-    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
-    return bytes;
 }
 
 std::string Merged(const TSheet& sheet) {
@@ -76,7 +59,7 @@ std::string Merged(const TSheet& sheet) {
 // writes the same ranges.
 TEST(Ranges, RoundTripSplitsMergesAndKeepsFormats) {
     const Bytes once = booktest::RoundTrip(Ranges, [](TWorkbook& book) {
-        const Bytes sheet = Save(book.Sheet(1)), copy = Save(*book.Sheet(1).CopyTo());
+        const Bytes sheet = SaveSheet(book.Sheet(1)), copy = SaveSheet(*book.Sheet(1).CopyTo());
         // 1,100 merges in four records, a format with one condition, EOF.
         const std::ptrdiff_t tail = 4 * 4 + 1100 * 8 + 4 * 2 + 26 + 31 + 4;
         EXPECT_EQ(Bytes(copy.end() - tail, copy.end()), Bytes(sheet.end() - tail, sheet.end()));
@@ -139,32 +122,16 @@ TEST(Ranges, ColumnsDeletedAndCopied) {
         if (c.Dest < 0) loaded->Sheet.DeleteRowsAndCols(0, 0, c.First, c.Count, info);
         else loaded->Sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, c.First, c.First + c.Count - 1, c.Dest, 1, info, false);
         EXPECT_EQ(Merged(loaded->Sheet), c.Merged);
-        const Bytes saved = Save(loaded->Sheet);
+        const Bytes saved = SaveSheet(loaded->Sheet);
         EXPECT_EQ(Bytes(saved.end() - static_cast<std::ptrdiff_t>(c.Formats.size() + 4), saved.end() - 4), c.Formats);
     }
 }
 
-// Merging on a new sheet: a single cell does nothing, corners come in any
-// order, a merge swallows those it meets, unmerging takes exact corners;
-// a range save writes the merges inside it, 513 a record.
-TEST(Ranges, MergingAndRangeSaves) {
+// A range save writes the merges inside it, 513 a record (merging itself:
+// XLSFileRangeOps.MergedCells).
+TEST(Ranges, RangeSavesAndMergesAtTheSheetsEnd) {
     TWorkbookGlobals globals;
     TWorkSheet sheet(&globals, globals.SST());
-    sheet.MergeCells(3, 3, 3, 3);
-    sheet.MergeCells(2, 2, 1, 1);
-    sheet.MergeCells(0, 0, 1, 1);
-    sheet.MergeCells(6, 4, 5, 3);
-    EXPECT_EQ(Merged(sheet), "0 0 2 2 5 3 6 4 ");
-    sheet.UnMergeCells(0, 0, 1, 1);
-    sheet.UnMergeCells(6, 4, 5, 3);
-    EXPECT_EQ(Merged(sheet), "0 0 2 2 ");
-    EXPECT_EQ(sheet.CellMergedBounds(1, 2), (TXlsCellRange{0, 0, 2, 2}));
-    EXPECT_EQ(sheet.CellMergedBounds(3, 3), (TXlsCellRange{3, 3, 3, 3}));
-    EXPECT_EQ(sheet.CellMergedList(1), (TXlsCellRange{0, 0, 0, 0}));
-    for (const auto& [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
-        EXPECT_EQ(MessageOf([&] { sheet.MergeCells(row, col, 0, 0); }),
-                  row ? "Invalid Row (" + std::to_string(row) + ")" : "Invalid Column (" + std::to_string(col) + ")");
-
     for (int row = 10; row < 610; ++row) sheet.MergeCells(row, 0, row, 1);
     for (const auto& [range, counts] : {std::pair{TXlsCellRange{0, 10, 255, 65535}, std::vector<int>{513, 87}},
                                         {TXlsCellRange{5, 0, 255, 65535}, std::vector<int>{}}}) {
@@ -200,9 +167,9 @@ TEST(Ranges, FaultsAndBadInput) {
     for (const auto& c : refused) {
         auto loaded = LoadSection(c.Body);
         loaded->Sheet.AddHyperLink({0, 5, 0, 5}, {});  // a link the change would move stays too
-        const Bytes before = Save(loaded->Sheet);
+        const Bytes before = SaveSheet(loaded->Sheet);
         EXPECT_EQ(MessageOf([&] { c.Change(loaded->Sheet, loaded->Globals.SheetInfo(0, 0)); }), c.Message);
-        EXPECT_EQ(Save(loaded->Sheet), before);
+        EXPECT_EQ(SaveSheet(loaded->Sheet), before);
     }
 
     const struct {
@@ -216,7 +183,10 @@ TEST(Ranges, FaultsAndBadInput) {
         {Rec(0xE5, {2, 0, 1, 0, 2, 0, 1, 0, 2, 0}), "Error reading record"},
         {Cat({CondFmt(0xFF, 4), Rec(0x1B0, Bytes(14, 0))}), "Invalid conditional format record"},
     };
-    for (const auto& c : bad) EXPECT_EQ(MessageOf([&] { LoadSection(c.Body); }), c.Message);
+    for (const auto& c : bad) {
+        TLoaded loaded;
+        EXPECT_EQ(LoadInto(loaded.Sheet, Cat({c.Body, WINDOW2})), c.Message);
+    }
 
     // Sheet2's format moves a row down with its absolute reference.
     const std::string path = booktest::SavedFile(Ranges, [](TWorkbook& book) {

@@ -14,7 +14,6 @@ namespace {
 
 const std::string Invalid = "Error reading Excel records. File invalid";
 
-Bytes SheetBof(std::uint8_t type) { return Rec(0x809, {0, 6, type, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
 const Bytes Work = Cat({SheetBof(0x10), EOF_}), OBPROJ = Rec(0xD3, {});
 
 // The workbook of a hand-built stream.
