@@ -106,15 +106,21 @@ TEST(FormulaReferences, NamesWithSheetReferences) {
         g.AddName({u"Local", u"=$B$2:$C$3", 0, 1});
         g.AddName({u"Data", u"=$A$1:$B$2", 0, -1});
         g.AddName({u"Empty", u"", 0, -1});
+        g.AddName({u"Soucet", u"=1+2", 0, -1});
+        const std::size_t names = g.Names().Count();
         EXPECT_EQ(MessageOf([&] { g.AddName({u"Far", u"=1+2", 0, 3}); }),
                   "Sheet number \"3\" invalid. Must be between 0 and 2");
+        EXPECT_EQ(MessageOf([&] { g.AddName({u"Spatne", u"=FOO(1)", 0, -1}); }),
+                  "Function not found: \"FOO\" on formula \"=FOO(1)\"");
+        EXPECT_EQ(g.Names().Count(), names);
     });
-    // Local on entry 0 (Skryty), Data on entry 1 (Odecty), Empty without tokens.
+    // Local on entry 0 (Skryty), Data on entry 1 (Odecty); a name without a
+    // formula keeps its text, so other readers open the file.
     EXPECT_THAT(LinesOf(OleCheck("book", path), "name "),
                 testing::ElementsAre("name Local 1 3b00000100020001000200", "name Data -1 3b01000000010000000100",
-                                     "name Empty -1 "));
+                                     "name Empty -1 ", "name Soucet -1 1e01001e020003"));
     EXPECT_THAT(Lines(OleCheck("lonames", path)),
-                testing::UnorderedElementsAre("Local 1 Skryty!$B$2:$C$3", "Data -1 Odecty!$A$1:$B$2"));
+                testing::UnorderedElementsAre("Local 1 Skryty!$B$2:$C$3", "Data -1 Odecty!$A$1:$B$2", "Soucet -1 1+2"));
 }
 
 }  // namespace

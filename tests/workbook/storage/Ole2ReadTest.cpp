@@ -84,17 +84,6 @@ TEST(Ole2Read, NotAContainer) {
     EXPECT_EQ(MessageOf([&] { TOle2File ole(&shortOne); }), "The file \"\" is invalid");
 }
 
-TEST(Ole2Read, AContainerAtAnOffsetReads) {
-    auto bytes = ReadFile(Fixture("medium"));
-    bytes.insert(bytes.begin(), 100, 0x55);
-    TKmrMemoryStream in(bytes);
-    in.Seek(100);
-    TOle2File ole(&in);
-    EXPECT_EQ(ole.StartPos(), 100);
-    ole.SelectStream(u"Workbook");
-    EXPECT_TRUE(ReadInPieces(ole) == OleStream("medium", "Workbook"));
-}
-
 TEST(Ole2Read, DamagedContainersFailWithTheirMessage) {
     const auto list = ReadFile(FixtureDir() + "/damaged/list.txt");
     const auto cases = Lines(std::string(list.begin(), list.end()));

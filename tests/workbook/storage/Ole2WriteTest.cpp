@@ -20,6 +20,7 @@ TEST(Ole2Write, TheTwoPassSaveGivesTheBytesOfOnePass) {
     }
 }
 
+// A container written at an offset of its output reads back from there.
 TEST(Ole2Write, AnOutputAtAnOffsetReadsBack) {
     TKmrMemoryStream in(ReadFile(Fixture("medium"))), out;
     out.Write(std::vector<std::uint8_t>(100, 0xAA).data(), 100);

@@ -73,14 +73,6 @@ TEST(RecordFactory, AStringRecordReadsItsTextAcrossAContinuation) {
               "Trying to add more than one CONTINUE record to the same record");
 }
 
-TEST(RecordFactory, UnknownRecordsComeBackByteForByte) {
-    const Bytes stream = Cat({Rec(0x1234, {1, 2, 3, 4, 5}), Rec(0x3C, {6}), Rec(0x0A, {})});
-    TStreamFile f(stream);
-    auto list = WalkAll(f.Ole);
-    EXPECT_EQ(list->Count(), 2u);
-    EXPECT_EQ(Written([&](TOle2File& ole) { list->SaveToStream(ole); }), stream);
-}
-
 TEST(RecordFactory, BadInput) {
     {
         TStreamFile f(Cat({Rec(0x809, {0, 6, 5, 0}), Rec(0x2F, {1, 2}), Bytes(50, 0xEE)}));
