@@ -13,23 +13,6 @@ using namespace ole2test;
 
 namespace {
 
-struct TBookB {
-    TKmrFileStream In{Fixture("globals_b"), TKmrFileStream::TMode::Read};
-    TOle2File Ole{&In};
-    std::unique_ptr<TWorkbook> Book = Loaded();
-
-    TCellList& Cells() { return booktest::FirstCells(*Book).CellList(); }
-    Bytes Save() { return Written([&](TOle2File& ole) { Book->SaveToStream(ole); }); }
-
-private:
-    std::unique_ptr<TWorkbook> Loaded() {
-        Ole.SelectStream(u"Workbook");
-        auto book = std::make_unique<TWorkbook>();
-        book->LoadFromStream(Ole);
-        return book;
-    }
-};
-
 // The data of every record with the id among the globals (up to their EOF).
 std::vector<Bytes> GlobalRecords(const Bytes& stream, std::uint16_t id) {
     std::vector<Bytes> out;
@@ -49,19 +32,21 @@ std::vector<std::string> LinesOf(const std::string& text, const std::string& pre
 }
 
 TEST(FormulaReferences, RefusedFormulaLeavesNoEntries) {
-    TBookB b;
-    const Bytes before = b.Save();
-    EXPECT_EQ(MessageOf([&] { b.Cells().SetFormula(6, 0, u"=Skryty!A1+FOO(1)"); }),
+    booktest::TOpened b(Fixture("globals_b"));
+    const auto cells = [&]() -> TCellList& { return booktest::FirstCells(b.Book).CellList(); };
+    const auto save = [&] { return Written([&](TOle2File& ole) { b.Book.SaveToStream(ole); }); };
+    const Bytes before = save();
+    EXPECT_EQ(MessageOf([&] { cells().SetFormula(6, 0, u"=Skryty!A1+FOO(1)"); }),
               "Function not found: \"FOO\" on formula \"=Skryty!A1+FOO(1)\"");
-    EXPECT_EQ(b.Save(), before);
+    EXPECT_EQ(save(), before);
 
-    b.Cells().SetFormula(6, 0, u"=Skryty!B3");
-    const Bytes after = b.Save();
+    cells().SetFormula(6, 0, u"=Skryty!B3");
+    const Bytes after = save();
     EXPECT_EQ(GlobalRecords(after, 0x1AE), std::vector<Bytes>{Bytes({3, 0, 1, 4})});
     EXPECT_EQ(GlobalRecords(after, 0x17), std::vector<Bytes>{Bytes({1, 0, 0, 0, 1, 0, 1, 0})});
-    EXPECT_EQ(MessageOf([&] { b.Cells().SetFormula(7, 0, u"='Treti'!A1+"); }),
+    EXPECT_EQ(MessageOf([&] { cells().SetFormula(7, 0, u"='Treti'!A1+"); }),
               "Unexpected end of formula: \"='Treti'!A1+\"");
-    EXPECT_EQ(b.Save(), after);
+    EXPECT_EQ(save(), after);
 }
 
 // Typed, as the writer gives it back, as LibreOffice exports it.

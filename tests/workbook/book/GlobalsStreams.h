@@ -30,20 +30,17 @@ inline Bytes Sheet(const std::string& name) {
 // The globals of a stream whose first record is their BOF.
 inline std::unique_ptr<TWorkbookGlobals> Load(const Bytes& stream) {
     TStreamFile f(stream);
-    auto header = f.FirstHeader();
-    auto bof = LoadRecords(f.Ole, header);
+    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(f.Next().release()));
     auto globals = std::make_unique<TWorkbookGlobals>();
-    globals->LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
-                            globals->SST());
+    globals->LoadFromStream(f.Ole, f.Header, std::move(bof), globals->SST());
     return globals;
 }
 
 // A worksheet section of the records loaded into the sheet; the load's message.
 inline std::string LoadInto(TSheet& sheet, const Bytes& body) {
     TStreamFile f(Cat({SheetBof(0x10), body, EOF_}));
-    auto header = f.FirstHeader();
-    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(LoadRecords(f.Ole, header).release()));
-    return MessageOf([&] { sheet.LoadFromStream(f.Ole, header, std::move(bof), sheet.Globals()->SST()); });
+    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(f.Next().release()));
+    return MessageOf([&] { sheet.LoadFromStream(f.Ole, f.Header, std::move(bof), sheet.Globals()->SST()); });
 }
 
 // What the sheet writes; the bytes must be as many as computed.
