@@ -30,22 +30,15 @@ TLines Join(TLines lines, const TLines& more) {
 
 }  // namespace
 
-// As read: one COLINFO for the run 7-256, GUTS kept; a copied sheet writes
-// the same layout records.
-TEST(Layout, RoundTripKeepsWidthsOutlinesAndBreaks) {
-    std::vector<TRec> colInfo, guts;
+// A copied sheet writes the same layout records (as read, they come back
+// unchanged: roundtrip_check.py).
+TEST(Layout, ACopiedSheetKeepsWidthsOutlinesAndBreaks) {
     booktest::RoundTrip(Layout, [&](TWorkbook& book) {
         TWorkSheet& sheet = book.WorkSheets(0);
-        colInfo = RecordsOf(sheet, xlr_COLINFO);
-        guts = RecordsOf(sheet, xlr_GUTS);
         auto copy = sheet.CopyTo();
         for (std::uint16_t id : {xlr_HPAGEBREAKS, xlr_VPAGEBREAKS, xlr_COLINFO, xlr_GUTS})
             EXPECT_EQ(RecordsOf(*copy, id), RecordsOf(sheet, id)) << id;
     });
-    ASSERT_EQ(colInfo.size(), 7u);
-    EXPECT_EQ(Bytes(colInfo[6].Data.begin(), colInfo[6].Data.begin() + 4), (Bytes{7, 0, 0, 1}));
-    ASSERT_EQ(guts.size(), 1u);
-    EXPECT_EQ(guts[0].Data, (Bytes{0x1D, 0, 0x1D, 0, 2, 0, 2, 0}));
 }
 
 // Rows and columns deleted and copied: the settings and breaks follow.

@@ -46,12 +46,11 @@ TEST(KmrMessages, TryStrToFloatFollowsTheSettingsSeparator) {
 }
 
 TEST(Variant, KindsAndConversions) {
-    EXPECT_TRUE(TVariant::FromCurrency(5).IsNumeric());
     EXPECT_FALSE(TVariant::FromDate(2).IsNumeric());
     EXPECT_FALSE(TVariant(true).IsNumeric());
     EXPECT_NE(TVariant::FromDate(2), TVariant(2.0));
     for (auto [value, number] : {std::pair{TVariant(), 0.0}, {TVariant(true), -1.0},
-                                 {TVariant::FromCurrency(12345), 1.2345}, {TVariant(u"2.5"), 2.5}})
+                                 {TVariant(u"2.5"), 2.5}})
         EXPECT_EQ(value.AsDouble(), number);
     EXPECT_EQ(MessageOf([] { TVariant(u"abc").AsDouble(); }),
               "Could not convert variant of type (String) into type (Double)");
@@ -65,11 +64,10 @@ TEST(Variant, VariantToString) {
     s.LongTimeFormat = u"hh:nn:ss";
     const std::pair<TVariant, std::u16string_view> cases[] = {
         {TVariant(), u""}, {TVariant::Null(), u""}, {TVariant(true), u"True"}, {TVariant(-17), u"-17"},
-        {TVariant::FromLongWord(4000000000u), u"4000000000"}, {TVariant(1.5), u"1,5"}, {TVariant(0.1), u"0,1"},
+        {TVariant(1.5), u"1,5"}, {TVariant(0.1), u"0,1"},
         {TVariant(1.0 / 3), u"0,333333333333333"}, {TVariant(123456789012345.0), u"123456789012345"},
         {TVariant(1e15), u"1E15"}, {TVariant(-2.5e-7), u"-2,5E-7"}, {TVariant(0.0001), u"0,0001"},
-        {TVariant(100.0), u"100"}, {TVariant(std::nan("")), u"NAN"}, {TVariant::FromSingle(0.1f), u"0,1"},
-        {TVariant::FromCurrency(-123450), u"-12,345"}, {TVariant::FromCurrency(70000), u"7"},
+        {TVariant(100.0), u"100"}, {TVariant(std::nan("")), u"NAN"},
         {TVariant::FromDate(44289), u"3.4.2021"}, {TVariant::FromDate(44289.75), u"3.4.2021 18:00:00"},
         {TVariant(u"Řádek"), u"Řádek"}, {TVariant::FromError(0x07), u"#DIV/0!"},
         {TVariant::FromError(0x2A), u"#N/A"}};

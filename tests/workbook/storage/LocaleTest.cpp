@@ -31,8 +31,7 @@ std::string Results() {
         bool ok = KmrTryStrToDateTime(t, v, format, hasDate, hasTime, {}, {}, &s);
         out += std::to_string(ok) + ":" + Utf16ToUtf8(VariantToString(TVariant(v), s)) + ":" + Utf16ToUtf8(format) + ";";
     }
-    out += Utf16ToUtf8(TryFormatDateTime(u"dddd d mmmm yyyy h:nn ampm", 44289.75, s)) + ";";
-    out += Utf16ToUtf8(VariantToString(TVariant::FromCurrency(12345), s));
+    out += Utf16ToUtf8(TryFormatDateTime(u"dddd d mmmm yyyy h:nn ampm", 44289.75, s));
     return out;
 }
 
@@ -55,5 +54,5 @@ TEST(LocaleIndependence, CzechLocaleGivesTheSameResultsAsC) {
               "ČŘŽÝÁÍÉÚŮĎŤŇĚÖÜß Ÿ II;"
               "1:44289.2951388889:d.M.yyyy H:mm;1:0.520833333333333:H:mm;1:0.795138888888889:H:mm;"
               "0:0:H:mm;"
-              "Saturday 3 April 2021 6:00 PM;1.2345");
+              "Saturday 3 April 2021 6:00 PM");
 }
