@@ -20,29 +20,7 @@ TEST(Ole2Write, TheTwoPassSaveGivesTheBytesOfOnePass) {
     }
 }
 
-// A container written at an offset of its output reads back from there.
-TEST(Ole2Write, AnOutputAtAnOffsetReadsBack) {
-    TKmrMemoryStream in(ReadFile(Fixture("medium"))), out;
-    out.Write(std::vector<std::uint8_t>(100, 0xAA).data(), 100);
-    TOle2File ole(&in);
-    ole.PrepareForWrite(&out, u"Workbook");
-    EXPECT_EQ(ole.StartPos(), 100);
-    const auto workbook = OleStream("medium", "Workbook");
-    for (std::size_t i = 0; i < workbook.size(); i += 7) {
-        ole.WriteMem(workbook.data() + i, std::min<std::size_t>(7, workbook.size() - i));
-        ASSERT_EQ(ole.Position(), static_cast<std::int64_t>(std::min(i + 7, workbook.size())));
-    }
-    ole.FinishStream();
-    TKmrMemoryStream back(out.Bytes());
-    back.Seek(100);
-    TOle2File reread(&back);
-    reread.SelectStream(u"Workbook");
-    std::vector<std::uint8_t> read(workbook.size());
-    reread.ReadMem(read.data(), static_cast<std::int64_t>(read.size()));
-    EXPECT_TRUE(read == workbook);
-    EXPECT_EQ(std::vector<std::uint8_t>(out.Bytes().begin(), out.Bytes().begin() + 100),
-              std::vector<std::uint8_t>(100, 0xAA));
-}
+// Containers written at an offset of their output: XLSFile.SaveRoads.
 
 // Writes outside write mode and reads in it are refused.
 TEST(Ole2Write, WritesOutsideWriteModeAndReadsInItAreRefused) {
