@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "tests/workbook/storage/MessageOf.h"
 #include "workbook/storage/UKmrMessages.h"
@@ -83,4 +84,105 @@ TEST(Variant, VariantToStringFollowsTheProcessSettings) {
     EXPECT_EQ(VariantToString(TVariant(2.25)), u"2,25");
     SetProcessFormatSettings(InvariantFormatSettings());
     EXPECT_EQ(VariantToString(TVariant(2.25)), u"2.25");
+}
+
+namespace {
+
+TFormatSettings Czech() {
+    TFormatSettings s = InvariantFormatSettings();
+    s.DateSeparator = u'.';
+    s.ShortDateFormat = u"d.M.yyyy";
+    s.LongDateFormat = u"d. MMMM yyyy";
+    s.ShortTimeFormat = u"H:mm";
+    s.LongTimeFormat = u"H:mm:ss";
+    s.TimeAMString = u"dop.";
+    s.TimePMString = u"odp.";
+    s.LongMonthNames[3] = u"duben";
+    s.ShortDayNames[6] = u"so";
+    s.LongDayNames[6] = u"sobota";
+    s.DecimalSeparator = u',';
+    return s;
+}
+
+struct Parsed {
+    bool ok = false;
+    double value = -1;
+    std::u16string format = u"untouched";
+    bool hasDate = false, hasTime = false;
+};
+
+Parsed Parse(std::u16string_view text, const TFormatSettings& s, std::u16string_view dateFmt = {},
+             std::u16string_view timeFmt = {}) {
+    Parsed p;
+    p.ok = KmrTryStrToDateTime(text, p.value, p.format, p.hasDate, p.hasTime, dateFmt, timeFmt, &s);
+    return p;
+}
+
+constexpr double k3April2021 = 44289;
+
+}  // namespace
+
+TEST(StrToDateTime, BadTextIsFalseAndTouchesNothing) {
+    for (const char16_t* bad :
+         {u"", u"   ", u"abc", u"2021", u"12", u"1,5", u"31.2.2021", u"0.1.2021", u"1.13.2021", u"24:00", u"7:60",
+          u"7:05:60", u"1.2.3.4", u"3.4.2021 7:05 8:00", u"3.4.2021 4.5.2021", u"3.4.10000", u"7::05",
+          u"3..4.2021", u"-3.4.2021", u"3.4.2021x", u"30.12.1899", u"007:05", u"3.4.02021"}) {
+        Parsed p = Parse(bad, Czech());
+        EXPECT_FALSE(p.ok) << Utf16ToUtf8(bad);
+        EXPECT_EQ(p.value, -1);
+        EXPECT_EQ(p.format, u"untouched");
+    }
+    std::u16string longDigits(100000, u'9');
+    EXPECT_FALSE(Parse(longDigits, Czech()).ok);
+    EXPECT_FALSE(Parse(u"3.4." + longDigits, Czech()).ok);
+    EXPECT_FALSE(Parse(longDigits + u":00", Czech()).ok);
+}
+
+TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
+    TFormatSettings s = InvariantFormatSettings();
+    double v = k3April2021 + (19 * 3600 + 5 * 60 + 9) / 86400.0 + 0.042 / 86400;
+    for (auto [format, value, text] : {
+             std::tuple<std::u16string_view, double, std::u16string_view>{u"d dd ddd dddd", v, u"3 03 Sat Saturday"},
+        {u"m mm mmm mmmm", v, u"4 04 Apr April"}, {u"yy yyyy", v, u"21 2021"},
+        {u"h hh n nn s ss z zzz", v, u"19 19 5 05 9 09 42 042"}, {u"h:m:s", v, u"19:5:9"}, {u"hh:mm", v, u"19:05"},
+        {u"mm/dd/yyyy", v, u"04/03/2021"}, {u"h:mm am/pm", v, u"7:05 pm"}, {u"h:mm AM/PM", v - 0.5, u"7:05 AM"},
+        {u"h:mm Am/pM", v, u"7:05 pM"}, {u"hh a/p", v, u"07 p"}, {u"h ampm", v, u"7 PM"},
+        {u"h:mm \"AM/PM\" am", v, u"19:05 AM/PM a4"}, {u"'d' \"yyyy\" x", v, u"d yyyy x"},
+        {u"hh 'ampm", v, u"19 ampm"}, {u"h:mm", k3April2021, u"0:00"}, {u"h ampm", k3April2021, u"12 AM"}})
+        EXPECT_EQ(TryFormatDateTime(format, value, s), text) << Utf16ToUtf8(format);
+}
+
+TEST(FormatDateTime, NamedFormatsFromTheSettings) {
+    TFormatSettings s = Czech();
+    double v = k3April2021 + 0.75;
+    EXPECT_EQ(TryFormatDateTime(u"c", k3April2021, s), u"3.4.2021");
+    EXPECT_EQ(TryFormatDateTime(u"c|ddddd|dddddd|t|tt|dddd", v, s),
+              u"3.4.2021 18:00:00|3.4.2021|3. duben 2021|18:00|18:00:00|sobota");
+    s.DateSeparator = u'-';
+    s.TimeSeparator = u'.';
+    EXPECT_EQ(TryFormatDateTime(u"d/m/yy h:nn", v, s), u"3-4-21 18.00");
+    // Formats that name each other stop instead of recursing forever.
+    s.ShortDateFormat = u"ddddd";
+    EXPECT_NO_THROW(TryFormatDateTime(u"c", v, s));
+}
+
+TEST(FormatDateTime, ValuesThatCannotBeShownGiveHashes) {
+    TFormatSettings s = InvariantFormatSettings();
+    for (double hashes : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 2958466.0, -693594.0})
+        EXPECT_EQ(TryFormatDateTime(u"yyyy", hashes, s), u"##") << hashes;
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", 2958465, s), u"9999-12-31");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", -693593, s), u"0001-01-01");
+}
+
+TEST(FormatDateTime, BeforeTheEpochTheFractionIsTheTime) {
+    TFormatSettings s = InvariantFormatSettings();
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn", -1.25, s), u"1899-12-29 06:00");
+    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", 0.99999999999, s), u"1899-12-31 00:00:00.000");
+}
+
+TEST(FormatDateTime, ReadAndShowAgree) {
+    TFormatSettings s = Czech();
+    Parsed p = Parse(u"29.2.2024 23:59:58", s, {}, u"H:mm:ss");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(TryFormatDateTime(u"d.M.yyyy H:mm:ss", p.value, s), u"29.2.2024 23:59:58");
 }
