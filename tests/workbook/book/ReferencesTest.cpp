@@ -185,23 +185,9 @@ TEST(References, LibreOfficeWorkbookLosesAndGainsASheet) {
                                         "area Celkem Odecty", "area Mistni Treti"}));
 }
 
-TEST(FormulaReferences, RefusedFormulaLeavesNoEntries) {
-    booktest::TOpened b(Fixture("globals_b"));
-    const auto cells = [&]() -> TCellList& { return booktest::FirstCells(b.Book).CellList(); };
-    const auto save = [&] { return Written([&](TOle2File& ole) { b.Book.SaveToStream(ole); }); };
-    const Bytes before = save();
-    EXPECT_EQ(MessageOf([&] { cells().SetFormula(6, 0, u"=Skryty!A1+FOO(1)"); }),
-              "Function not found: \"FOO\" on formula \"=Skryty!A1+FOO(1)\"");
-    EXPECT_EQ(save(), before);
-
-    cells().SetFormula(6, 0, u"=Skryty!B3");
-    const Bytes after = save();
-    EXPECT_EQ(GlobalRecords(after, 0x1AE), std::vector<Bytes>{Bytes({3, 0, 1, 4})});
-    EXPECT_EQ(GlobalRecords(after, 0x17), std::vector<Bytes>{Bytes({1, 0, 0, 0, 1, 0, 1, 0})});
-    EXPECT_EQ(MessageOf([&] { cells().SetFormula(7, 0, u"='Treti'!A1+"); }),
-              "Unexpected end of formula: \"='Treti'!A1+\"");
-    EXPECT_EQ(save(), after);
-}
+// A refused formula leaves no entries: FormulaParser.RefusedFormulaStoresNothing
+// (the wiring) and ExternSheetRecordsAndAddedEntries (the globals taking
+// entries back).
 
 // Typed, as the writer gives it back, as LibreOffice exports it.
 TEST(FormulaReferences, SheetReferencesReadBackInBothReaders) {

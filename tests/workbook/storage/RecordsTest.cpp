@@ -152,12 +152,7 @@ TEST(RowRecord, NewLoadedAndChanged) {
     EXPECT_EQ(GetWord(loaded.Data, 8), 0);
     EXPECT_EQ(loaded.GetXF(), 15);  // not formatted: the XF bits do not count
     EXPECT_FALSE(loaded.IsAutoHeight());
-
-    TRowRecord span(0x208, {3, 0, 0, 0, 11, 0, 0xFF, 0, 0, 0, 0, 0, 0, 1, 0x0F, 0});
-    const Bytes written = Written([&](TOle2File& ole) { span.SaveRangeToStream(ole, 2, 5); });
-    EXPECT_EQ(written, (Bytes{0x08, 0x02, 16, 0, 3, 0, 2, 0, 6, 0, 0xFF, 0, 0, 0, 0, 0, 0, 1, 0x0F, 0}));
-    EXPECT_EQ(span.GetMinCol(), 0);
-    EXPECT_EQ(span.GetMaxCol(), 11);
+    // Cut to a range: CellSaving.RangeSaveWritesOnlyTheRangeAndItsSize.
 }
 
 TEST(RowRecordList, Operations) {
