@@ -124,13 +124,9 @@ TEST(SharedStrings, LoadKeepsFileOrderUntilSortedAndFindLandsOnTheFirstEqual) {
     EXPECT_EQ(label.GetAsString(), u"x");  // the label kept its pool offset, not its index
 
     // A unique count beyond the strings present loads nothing.
-    const Bytes bad = [&] {
-        Bytes d(8, 0);
-        SetLongWord(d, 4, 3);
-        d.insert(d.end(), a.begin(), a.end());
-        return d;
-    }();
-    EXPECT_EQ(MessageOf([&] { sst.Load(*Chain({bad})); }), "Error reading record");
+    auto bad = SSTOf({a});
+    SetLongWord(bad->Data, 4, 3);
+    EXPECT_EQ(MessageOf([&] { sst.Load(*bad); }), "Error reading record");
     EXPECT_EQ(sst.Count(), 5u);
     EXPECT_EQ(sst.PoolUsed(), before);
 }
