@@ -209,6 +209,7 @@ TEST(Sheets, BadSectionsAreRefused) {
         std::string Message;
     } cases[] = {
         {SheetBof(0x10), "Error reading Excel records. File invalid"},
+        {Rec(0x4BC, Bytes(10, 0)), "Error reading Excel records. File invalid"},
         {Cat({WINDOW2, Rec(0x41, Bytes(9, 0))}), "Record with ID 0x41 is invalid"},
         {Rec(0x200, Bytes(12, 0)), "Record with ID 0x200 is invalid"},
         {Cat({Rec(0x1B8, Bytes(32, 0)), Rec(0x800, Bytes(11, 0))}), "Record with ID 0x800 is invalid"},

@@ -86,10 +86,19 @@ TEST(Workbook, HandBuiltStreamsLoadOrFail) {
 // Visibility is checked before a byte is written; the first visible sheet
 // goes into WINDOW1; code names only with a macro project.
 TEST(Workbook, SaveChecksAndCodeNames) {
-    booktest::TOpened f(Fixture("globals_a"));  // a hidden active sheet: XLSFile.FailuresLoseNothing
-    for (int s = 0; s < 3; ++s) f.Book.Globals().SetSheetVisible(s, TXlsSheetVisible::sv_VeryHidden), f.Book.Sheet(s).SetSelected(false);
-    EXPECT_EQ(MessageOf([&] { f.Book.SaveToStream(f.Ole); }), "There are not visible sheets on the file");
-    EXPECT_EQ(f.Ole.Position(), 0);
+    const std::pair<std::function<void(TWorkbook&)>, std::string> refused[] = {
+        {[](TWorkbook& b) { b.Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden); }, "To save this file, you must select a visible sheet"},
+        {[](TWorkbook& b) {
+             for (int s = 0; s < 3; ++s) b.Globals().SetSheetVisible(s, TXlsSheetVisible::sv_VeryHidden), b.Sheet(s).SetSelected(false);
+         },
+         "There are not visible sheets on the file"},
+    };
+    for (const auto& [change, message] : refused) {
+        booktest::TOpened f(Fixture("globals_a"));
+        change(f.Book);
+        EXPECT_EQ(MessageOf([&] { f.Book.SaveToStream(f.Ole); }), message);
+        EXPECT_EQ(f.Ole.Position(), 0);
+    }
     const Bytes saved = booktest::RoundTrip(Fixture("globals_a"), [](TWorkbook& b) {
         b.Globals().SetSheetVisible(0, TXlsSheetVisible::sv_Hidden);
         b.Globals().SetSheetVisible(1, TXlsSheetVisible::sv_Visible);
