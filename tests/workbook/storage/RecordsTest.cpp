@@ -152,7 +152,12 @@ TEST(RowRecord, NewLoadedAndChanged) {
     EXPECT_EQ(GetWord(loaded.Data, 8), 0);
     EXPECT_EQ(loaded.GetXF(), 15);  // not formatted: the XF bits do not count
     EXPECT_FALSE(loaded.IsAutoHeight());
-    // Cut to a range: CellSaving.RangeSaveWritesOnlyTheRangeAndItsSize.
+    // A range save cuts the columns on the way out only (the bytes:
+    // CellSaving.RangeSaveWritesOnlyTheRangeAndItsSize).
+    TRowRecord span(0x208, {3, 0, 0, 0, 11, 0, 0xFF, 0, 0, 0, 0, 0, 0, 1, 0x0F, 0});
+    Written([&](TOle2File& ole) { span.SaveRangeToStream(ole, 2, 5); });
+    EXPECT_EQ(span.GetMinCol(), 0);
+    EXPECT_EQ(span.GetMaxCol(), 11);
 }
 
 TEST(RowRecordList, Operations) {
