@@ -191,7 +191,8 @@ TEST(Formats, NumberFormatsAndFonts) {
     EXPECT_EQ(formats.Count(), 3u);
     EXPECT_EQ(formats.AddFormat(u"0.0000"), 167);
     EXPECT_EQ(formats.GetFormat(167) + formats.GetFormat(166), u"0.0000dd\\.mm\\.yyyy");
-    // Position 5 is XF font index 6, the bold 12 pt one (XLSFileFormats.Lists).
+    // Position 5 is XF font index 6, the bold 12 pt one.
+    EXPECT_EQ(g->Fonts().FontOfXF(5).Size20, 240);
     EXPECT_EQ(g->Fonts().AddFont(g->Fonts().FontOfXF(5)), 5);
     EXPECT_EQ(g->Fonts().Count(), 5u);
 }

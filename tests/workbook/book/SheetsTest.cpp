@@ -108,17 +108,19 @@ TEST(Sheets, ACopiedChartSheetOpensInLibreOffice) {
                                                ::testing::HasSubstr("<table:table table:name=\"Graf1\"")}));
 }
 
-// Without setting records the getters give their defaults (those the
-// interface shows: XLSFileSettings) and the setters write nothing; on the
-// template the setters change the records they find and insert zoom,
+// Without setting records the getters give their defaults and the setters
+// write nothing; on the template the setters change the records they find and insert zoom,
 // margins and printer settings once (their values as LibreOffice reads
 // them: settings_check.py).
 TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
     auto bare = LoadSection(Cat({SheetBof(0x10), EOF_}));
     TSheet& b = *bare->Sheet;
     const Bytes before = SaveSheet(b);
-    EXPECT_EQ(std::make_tuple(b.GetSelected(), b.GetWindow2Frozen(), b.GetPrintXResolution(), b.GetOutlineAutomaticStyles()),
-              std::make_tuple(false, true, 600, false));
+    EXPECT_EQ(std::make_tuple(b.GetSelected(), b.GetShowGridLines(), b.GetPrintGridLines(), b.GetIsR1C1(),
+                              b.GetSheetZoom(), b.GetWindow2Frozen(), b.GetPrintScale(), b.GetPrintCopies(),
+                              b.GetPrintPaperSize(), b.GetPrintXResolution(), b.GetOutlineSummaryRowsBelowDetail(),
+                              b.GetOutlineAutomaticStyles()),
+              std::make_tuple(false, true, true, false, 100, true, 100, 1, 1, 600, true, false));
     EXPECT_EQ(b.GetMargins(), (TXlsMargins{0.7480314960629921, 0.984251968503937, 0.7480314960629921,
                                            0.984251968503937, 0, 0}));
     b.SetSelected(true);
