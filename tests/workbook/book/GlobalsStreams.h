@@ -1,6 +1,6 @@
-// Workbook globals for tests: loaded from hand-built record streams or
-// LibreOffice fixtures, saved (as many bytes as computed), and judged by
-// xlrd.
+// Workbook globals and sheets for tests: loaded from hand-built record
+// streams or LibreOffice fixtures, saved (as many bytes as computed), and
+// judged by xlrd.
 #pragma once
 
 #include <functional>
@@ -12,10 +12,14 @@
 #include "tests/workbook/book/WorkbookFiles.h"
 #include "tests/workbook/storage/RecordBytes.h"
 #include "workbook/storage/UXlsWorkbookGlobals.h"
+#include "workbook/storage/Uxlssheet.h"
 
 namespace ole2test {
 
-inline const Bytes BOF = Rec(0x809, {0, 6, 5, 0, 0xBB, 0x0D, 0xCC, 0x07, 0, 0, 0, 0, 6, 0, 0, 0}), EOF_ = Rec(0x0A, {});
+// The BOF of a section of the type: 5 globals, 0x10 worksheet, 0x20 chart, 0x40 macros.
+inline Bytes SheetBof(std::uint8_t type) { return Rec(0x809, {0, 6, type, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
+inline const Bytes BOF = SheetBof(5), EOF_ = Rec(0x0A, {});
+inline const Bytes WINDOW2 = Rec(0x23E, {0xB6, 6, 0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
 
 inline Bytes Sheet(const std::string& name) {
     Bytes data = {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(name.size()), 0};
@@ -26,12 +30,26 @@ inline Bytes Sheet(const std::string& name) {
 // The globals of a stream whose first record is their BOF.
 inline std::unique_ptr<TWorkbookGlobals> Load(const Bytes& stream) {
     TStreamFile f(stream);
-    auto header = f.FirstHeader();
-    auto bof = LoadRecords(f.Ole, header);
+    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(f.Next().release()));
     auto globals = std::make_unique<TWorkbookGlobals>();
-    globals->LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
-                            globals->SST());
+    globals->LoadFromStream(f.Ole, f.Header, std::move(bof), globals->SST());
     return globals;
+}
+
+// A worksheet section of the records loaded into the sheet; the load's message.
+inline std::string LoadInto(TSheet& sheet, const Bytes& body) {
+    TStreamFile f(Cat({SheetBof(0x10), body, EOF_}));
+    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(f.Next().release()));
+    return MessageOf([&] { sheet.LoadFromStream(f.Ole, f.Header, std::move(bof), sheet.Globals()->SST()); });
+}
+
+// What the sheet writes; the bytes must be as many as computed.
+inline Bytes SaveSheet(TSheet& sheet) {
+    sheet.FixRows();
+    const std::int64_t size = sheet.FixTotalSize(false);
+    Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveToStream(ole); });
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
+    return bytes;
 }
 
 // What the globals write; the bytes must be as many as computed.

@@ -3,13 +3,12 @@
 // B5:C6, B10:B12, E20:G20 each with a text at its corner, formats on A1:A10
 // and E1:E65536; Sheet2: 1,100 merges A1:B1.., a format on C1:C5 comparing
 // with $F$1) and on hand-built records; xlrd and LibreOffice read the saves.
+// The hyperlinks of LibreOffice's workbook hlinks (a URL, a place in the
+// workbook, two relative files, a share) read, written again, moved with
+// their rows and columns, and read back by xlrd and LibreOffice.
 #include <gmock/gmock.h>
 
-#include "tests/workbook/book/WorkbookFiles.h"
-#include "tests/workbook/storage/MessageOf.h"
-#include "tests/workbook/storage/Ole2Fixtures.h"
-#include "tests/workbook/storage/RecordBytes.h"
-#include "workbook/storage/Uxlssheet.h"
+#include "tests/workbook/book/GlobalsStreams.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -26,8 +25,6 @@ std::vector<int> MergedRecords(const Bytes& stream) {
     return counts;
 }
 
-Bytes Bof() { return Rec(0x809, {0, 6, 0x10, 0, 0xBB, 0x0D, 0xCC, 7, 0, 0, 0, 0, 6, 0, 0, 0}); }
-const Bytes WINDOW2 = Rec(0x23E, {0xB6, 6, 0, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
 // Merges B1:D1, B5:C6, B10:B12, E20:G20; a format on E1:E65536 whose
 // condition compares with $F$1.
 const Bytes MERGES = Rec(0xE5, {4, 0, 0, 0, 0, 0, 1, 0, 3, 0, 4, 0, 5, 0, 1, 0, 2, 0,
@@ -46,19 +43,8 @@ struct TLoaded {
 
 std::unique_ptr<TLoaded> LoadSection(const Bytes& body) {
     auto loaded = std::make_unique<TLoaded>();
-    TStreamFile f(Cat({Bof(), body, WINDOW2, Rec(0x0A, {})}));
-    auto header = f.FirstHeader();
-    auto bof = LoadRecords(f.Ole, header);
-    loaded->Sheet.LoadFromStream(f.Ole, header, std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(bof.release())),
-                                 loaded->Globals.SST());
+    EXPECT_EQ(LoadInto(loaded->Sheet, Cat({body, WINDOW2})), "no exception");
     return loaded;
-}
-
-Bytes Save(TSheet& sheet) {
-    const std::int64_t size = sheet.FixTotalSize(false);
-    Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveToStream(ole); });
-    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), size);
-    return bytes;
 }
 
 std::string Merged(const TSheet& sheet) {
@@ -70,13 +56,26 @@ std::string Merged(const TSheet& sheet) {
     return text;
 }
 
+using HL = THyperLinkType;
+
+std::vector<std::string> Links(const TWorkSheet& sheet) {
+    std::vector<std::string> out;
+    for (int i = 0; i < sheet.HyperLinkCount(); ++i) {
+        const TXlsCellRange r = sheet.GetHyperLinkCellRange(i);
+        std::string line;
+        for (int n : {r.Top, r.Left, r.Bottom, r.Right}) line += std::to_string(n) + " ";
+        out.push_back(line + Utf16ToUtf8(sheet.GetHyperLink(i).Description) + " " + Utf16ToUtf8(sheet.GetHyperLink(i).Hint));
+    }
+    return out;
+}
+
 }  // namespace
 
 // Sheet2's 1,027 and 73 merges are written 513, 513, 1, 73; a copied sheet
 // writes the same ranges.
 TEST(Ranges, RoundTripSplitsMergesAndKeepsFormats) {
     const Bytes once = booktest::RoundTrip(Ranges, [](TWorkbook& book) {
-        const Bytes sheet = Save(book.Sheet(1)), copy = Save(*book.Sheet(1).CopyTo());
+        const Bytes sheet = SaveSheet(book.Sheet(1)), copy = SaveSheet(*book.Sheet(1).CopyTo());
         // 1,100 merges in four records, a format with one condition, EOF.
         const std::ptrdiff_t tail = 4 * 4 + 1100 * 8 + 4 * 2 + 26 + 31 + 4;
         EXPECT_EQ(Bytes(copy.end() - tail, copy.end()), Bytes(sheet.end() - tail, sheet.end()));
@@ -139,32 +138,20 @@ TEST(Ranges, ColumnsDeletedAndCopied) {
         if (c.Dest < 0) loaded->Sheet.DeleteRowsAndCols(0, 0, c.First, c.Count, info);
         else loaded->Sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, c.First, c.First + c.Count - 1, c.Dest, 1, info, false);
         EXPECT_EQ(Merged(loaded->Sheet), c.Merged);
-        const Bytes saved = Save(loaded->Sheet);
+        const Bytes saved = SaveSheet(loaded->Sheet);
         EXPECT_EQ(Bytes(saved.end() - static_cast<std::ptrdiff_t>(c.Formats.size() + 4), saved.end() - 4), c.Formats);
     }
 }
 
-// Merging on a new sheet: a single cell does nothing, corners come in any
-// order, a merge swallows those it meets, unmerging takes exact corners;
-// a range save writes the merges inside it, 513 a record.
-TEST(Ranges, MergingAndRangeSaves) {
+// Corners outside the sheet are refused; a range save writes the merges
+// inside it, 513 a record (merging itself: XLSFileRangeOps.MergedCells).
+TEST(Ranges, RangeSavesAndMergesAtTheSheetsEnd) {
     TWorkbookGlobals globals;
     TWorkSheet sheet(&globals, globals.SST());
-    sheet.MergeCells(3, 3, 3, 3);
-    sheet.MergeCells(2, 2, 1, 1);
-    sheet.MergeCells(0, 0, 1, 1);
-    sheet.MergeCells(6, 4, 5, 3);
-    EXPECT_EQ(Merged(sheet), "0 0 2 2 5 3 6 4 ");
-    sheet.UnMergeCells(0, 0, 1, 1);
-    sheet.UnMergeCells(6, 4, 5, 3);
-    EXPECT_EQ(Merged(sheet), "0 0 2 2 ");
-    EXPECT_EQ(sheet.CellMergedBounds(1, 2), (TXlsCellRange{0, 0, 2, 2}));
-    EXPECT_EQ(sheet.CellMergedBounds(3, 3), (TXlsCellRange{3, 3, 3, 3}));
-    EXPECT_EQ(sheet.CellMergedList(1), (TXlsCellRange{0, 0, 0, 0}));
     for (const auto& [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
         EXPECT_EQ(MessageOf([&] { sheet.MergeCells(row, col, 0, 0); }),
                   row ? "Invalid Row (" + std::to_string(row) + ")" : "Invalid Column (" + std::to_string(col) + ")");
-
+    EXPECT_EQ(sheet.CellMergedList(0), (TXlsCellRange{0, 0, 0, 0}));  // past the list: an empty range
     for (int row = 10; row < 610; ++row) sheet.MergeCells(row, 0, row, 1);
     for (const auto& [range, counts] : {std::pair{TXlsCellRange{0, 10, 255, 65535}, std::vector<int>{513, 87}},
                                         {TXlsCellRange{5, 0, 255, 65535}, std::vector<int>{}}}) {
@@ -200,9 +187,9 @@ TEST(Ranges, FaultsAndBadInput) {
     for (const auto& c : refused) {
         auto loaded = LoadSection(c.Body);
         loaded->Sheet.AddHyperLink({0, 5, 0, 5}, {});  // a link the change would move stays too
-        const Bytes before = Save(loaded->Sheet);
+        const Bytes before = SaveSheet(loaded->Sheet);
         EXPECT_EQ(MessageOf([&] { c.Change(loaded->Sheet, loaded->Globals.SheetInfo(0, 0)); }), c.Message);
-        EXPECT_EQ(Save(loaded->Sheet), before);
+        EXPECT_EQ(SaveSheet(loaded->Sheet), before);
     }
 
     const struct {
@@ -216,11 +203,68 @@ TEST(Ranges, FaultsAndBadInput) {
         {Rec(0xE5, {2, 0, 1, 0, 2, 0, 1, 0, 2, 0}), "Error reading record"},
         {Cat({CondFmt(0xFF, 4), Rec(0x1B0, Bytes(14, 0))}), "Invalid conditional format record"},
     };
-    for (const auto& c : bad) EXPECT_EQ(MessageOf([&] { LoadSection(c.Body); }), c.Message);
+    for (const auto& c : bad) {
+        TLoaded loaded;
+        EXPECT_EQ(LoadInto(loaded.Sheet, Cat({c.Body, WINDOW2})), c.Message);
+    }
 
     // Sheet2's format moves a row down with its absolute reference.
     const std::string path = booktest::SavedFile(Ranges, [](TWorkbook& book) {
         book.Sheet(1).InsertAndCopyRowsAndCols(2000, 2000, 0, 1, 0, 0, 0, 0, book.Globals().SheetInfo(1, 1), false);
     });
     EXPECT_THAT(Lines(OleCheck("ranges", path)), ::testing::Contains("lo 2 cf C2:C6 C2<$F$2"));
+}
+
+TEST(HyperLinks, LibreOfficeLinksReadWriteAndMove) {
+    const std::string path = std::string(ORVELO_BINARY_DIR) + "/hlinks-moved.xls";
+    WriteFile(path, booktest::RoundTrip(FixtureDir() + "/hlinks.xls", [](TWorkbook& book) {
+        auto& sheet = book.WorkSheets(0);
+        std::vector<THyperLink> links;
+        std::vector<std::int64_t> sizes;
+        for (int i = 0; i < sheet.HyperLinkCount(); ++i) {
+            links.push_back(sheet.GetHyperLink(i));
+            sheet.SetHyperLink(i, links.back());
+            sizes.push_back(sheet.HyperLinks().GetItems(static_cast<std::size_t>(i))->TotalSize() - 4);
+        }
+        // Each link set as read (XLSFileRangeOps lists them): only the files'
+        // Unicode extensions go, where 8 bits hold the path.
+        EXPECT_EQ(sizes, (std::vector<std::int64_t>{124, 74, 110, 135, 116}));
+
+        links[0].Hint = u"Tip";
+        sheet.SetHyperLink(0, links[0]);
+        const TSheetInfo info = book.Globals().SheetInfo(0, 0);
+        sheet.InsertAndCopyRowsAndCols(20, 21, 1, 1, 0, 0, 0, 0, info, false);  // two empty rows before row 2
+        sheet.InsertAndCopyRowsAndCols(3, 3, 12, 2, 0, 0, 0, 0, info, false);   // "Internal" twice at row 13
+        sheet.AddHyperLink({2, 8, 1, 5}, {HL::hl_URL, u"Range", u"", u"", u"http://example.com/", u"Range"});
+        sheet.AddHyperLink({1, 3, 1, 4}, {HL::hl_CurrentWorkbook, u"Ends", u"", u"A1", u"", u""});
+        sheet.AddHyperLink({1, 4, 2, 5}, {HL::hl_CurrentWorkbook, u"Deleted", u"", u"A1", u"", u""});
+        sheet.DeleteHyperLink(9);
+        sheet.DeleteRowsAndCols(4, 2, 0, 0, info);  // File and Up go, Range and Ends shrink
+        EXPECT_EQ(Links(dynamic_cast<TWorkSheet&>(*sheet.CopyTo())), Links(sheet));
+    }));
+    EXPECT_EQ(Lines(OleCheck("links", path)),
+              (std::vector<std::string>{
+                  "xlrd\tOdkazy\t0\t0\t0\t0\turl\thttp://example.com/a?b=c\tWeb link\tNone\tTip",
+                  "xlrd\tOdkazy\t3\t3\t0\t0\tworkbook\tNone\tInternal\tData!B2\tNone",
+                  "xlrd\tOdkazy\t4\t4\t0\t0\tlocal file\t\\\\srv\\share\\f.xls\tShare\tNone\tNone",
+                  "xlrd\tOdkazy\t10\t10\t0\t0\tworkbook\tNone\tInternal\tData!B2\tNone",
+                  "xlrd\tOdkazy\t11\t11\t0\t0\tworkbook\tNone\tInternal\tData!B2\tNone",
+                  "xlrd\tOdkazy\t4\t6\t1\t2\turl\thttp://example.com/\tRange\tNone\tRange",
+                  "xlrd\tOdkazy\t3\t3\t1\t1\tworkbook\tNone\tEnds\tA1\tNone",
+                  "lo A1", "lo A4", "lo A5", "lo A11", "lo A12"}));
+}
+
+// Columns copied in move links right and copy those inside the copied
+// columns; rows pushed past the sheet's end stop at its last row.
+TEST(HyperLinks, ColumnsAndTheSheetsEnd) {
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals, globals.SST());
+    const TSheetInfo info = globals.SheetInfo(0, 0);
+    sheet.AddHyperLink({0, 0, 0, 0}, {HL::hl_URL, u"A1", u"", u"", u"http://a/", u"Tip"});
+    sheet.AddHyperLink({2, 65534, 2, 65535}, {HL::hl_URL, u"End", u"", u"", u"http://b/", u""});
+    sheet.InsertAndCopyRowsAndCols(0, 0, 0, 0, 0, 0, 0, 2, info, false);
+    sheet.InsertAndCopyRowsAndCols(0, 2, 0, 1, 0, 0, 0, 0, info, false);
+    EXPECT_EQ(Links(sheet), (std::vector<std::string>{"3 2 3 2 A1 Tip", "65535 4 65535 4 End ", "3 0 3 0 A1 Tip",
+                                                      "3 1 3 1 A1 Tip", "0 2 0 2 A1 Tip", "0 0 0 0 A1 Tip",
+                                                      "0 1 0 1 A1 Tip"}));
 }

@@ -1,12 +1,17 @@
 // The external references through the globals: hand-built SUPBOOK,
-// EXTERNNAME and EXTERNSHEET records, and the LibreOffice workbook A (one
-// local SUPBOOK, three entries) judged by xlrd.
+// EXTERNNAME and EXTERNSHEET records (the LibreOffice workbooks' own entries
+// after sheet changes: roundtrip_check.py). Formula text on the workbook's
+// own references: workbook B (sheets Odecty, Skryty, Treti; no SUPBOOK)
+// takes typed sheet references into its first sheet and names through the
+// globals; xlrd and LibreOffice read the saved files.
 #include <algorithm>
 #include <array>
 
 #include <gmock/gmock.h>
 
 #include "tests/workbook/book/GlobalsStreams.h"
+#include "tests/workbook/book/WorkbookFiles.h"
+#include "workbook/cells/UXlsRowColEntries.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -44,11 +49,22 @@ std::unique_ptr<TWorkbookGlobals> FourSheets() {
     return g;
 }
 
-// The data of the record id's nth record in a written stream.
-Bytes RecordOf(const Bytes& stream, std::uint16_t id, int nth = 0) {
-    for (const TRec& r : ParseRecords(stream))
-        if (r.Id == id && nth-- == 0) return r.Data;
-    return {};
+// The data of every record with the id among the globals (up to their EOF).
+std::vector<Bytes> GlobalRecords(const Bytes& stream, std::uint16_t id) {
+    std::vector<Bytes> out;
+    for (const TRec& r : ParseRecords(stream)) {
+        if (r.Id == xlr_EOF) break;
+        if (r.Id == id) out.push_back(r.Data);
+    }
+    return out;
+}
+
+// The lines of a LibreOffice or xlrd reading that start with the prefix.
+std::vector<std::string> LinesOf(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& line : Lines(text))
+        if (line.starts_with(prefix)) out.push_back(line);
+    return out;
 }
 
 }  // namespace
@@ -84,13 +100,13 @@ TEST(References, SheetsDeletedAndInsertedMoveTheEntries) {
     auto g = FourSheets();
     g->DeleteSheets(1, 1);
     Bytes saved = Save(*g);
-    EXPECT_EQ(RecordOf(saved, 0x1AE), (Bytes{3, 0, 1, 4}));
-    EXPECT_EQ(RecordOf(saved, 0x17),
+    EXPECT_EQ(GlobalRecords(saved, 0x1AE).at(0), (Bytes{3, 0, 1, 4}));
+    EXPECT_EQ(GlobalRecords(saved, 0x17).at(0),
               Entries({{0, Gone, Gone}, {0, 1, 1}, {0, 1, 2}, {1, 0, 0}, {0, Gone, Gone}, {5, 0, 0}, {0, 3, 3}}));
     g->InsertSheets(-1, 1, 2, u"New", 0);
     saved = Save(*g);
-    EXPECT_EQ(RecordOf(saved, 0x1AE), (Bytes{5, 0, 1, 4}));
-    EXPECT_EQ(RecordOf(saved, 0x17),
+    EXPECT_EQ(GlobalRecords(saved, 0x1AE).at(0), (Bytes{5, 0, 1, 4}));
+    EXPECT_EQ(GlobalRecords(saved, 0x17).at(0),
               Entries({{0, Gone, Gone}, {0, 3, 3}, {0, 3, 4}, {1, 0, 0}, {0, Gone, Gone}, {5, 0, 0}, {0, 5, 5}}));
 
     // Refused whole, the references as they were: names past their limit
@@ -137,8 +153,8 @@ TEST(References, ExternSheetRecordsAndAddedEntries) {
     const TReferencesMark mark = b->Access().MarkReferences();
     EXPECT_EQ(b->Access().AddExternSheet(0, 1), 0);
     EXPECT_EQ(b->Access().GetSheetName(0), u"'S:T'!");
-    EXPECT_EQ(RecordOf(Save(*b), 0x17), Entries({{1, 0, 1}}));
-    EXPECT_EQ(RecordOf(Save(*b), 0x1AE, 1), (Bytes{2, 0, 1, 4})) << "the new SUPBOOK goes last";
+    EXPECT_EQ(GlobalRecords(Save(*b), 0x17).at(0), Entries({{1, 0, 1}}));
+    EXPECT_EQ(GlobalRecords(Save(*b), 0x1AE).at(1), (Bytes{2, 0, 1, 4})) << "the new SUPBOOK goes last";
     b->Access().RestoreReferences(mark);
     EXPECT_EQ(Save(*b), before);
 }
@@ -155,16 +171,62 @@ TEST(References, BadInput) {
     for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&] { Load(stream); }), message);
 }
 
-// A sheet deleted and one inserted through the globals of a LibreOffice
-// workbook: xlrd finds the sheets, the moved entries and the names' sheets.
-TEST(References, LibreOfficeWorkbookLosesAndGainsASheet) {
-    const std::string path = SaveWorkbook("globals_a", [](TWorkbook& book) {
-        book.DeleteSheets(1, 1);
-        book.InsertSheets(-1, 2, 1);
-        book.Globals().SetSheetName(2, u"Nova");
+// A refused formula leaves no entries: FormulaParser.RefusedFormulaStoresNothing
+// (the wiring) and ExternSheetRecordsAndAddedEntries (the globals taking
+// entries back).
+
+// Typed, as the writer gives it back, as LibreOffice exports it (plain
+// references and spans: parser_check.py).
+TEST(FormulaReferences, SheetReferencesReadBackInBothReaders) {
+    const struct {
+        std::u16string Typed, Text;
+        std::string LibreOffice;
+    } cases[] = {
+        {u"=sum(skryty!a1:b2)+'o''brien'!$C$1", u"=SUM('Skryty'!A1:B2)+'O''Brien'!$C$1",
+         "=SUM($Skryty.A1:B2)+$'O''Brien'.$C$1"},
+        {u"=SUM('skryty:O''Brien'!A1)", u"=SUM('Skryty:O''Brien'!A1)", "=SUM($Skryty.A1:$'O''Brien'.A1)"},
+        {u"=SUM('O''Brien:Skryty'!A1)", u"=SUM('Skryty:O''Brien'!A1)", "=SUM($Skryty.A1:$'O''Brien'.A1)"},
+    };
+    const std::string path = SaveWorkbook("globals_b", [&](TWorkbook& book) {
+        book.Globals().SetSheetName(2, u"O'Brien");
+        TCellList& cells = booktest::FirstCells(book).CellList();
+        for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+            cells.SetFormula(10 + i, 0, cases[i].Typed);
+            EXPECT_EQ(Utf16ToUtf8(cells.GetFormula(10 + i, 0)), Utf16ToUtf8(cases[i].Text));
+        }
+        // Repeated references share their entry: Skryty, O'Brien, Skryty:O'Brien.
+        EXPECT_EQ(GlobalRecords(Written([&](TOle2File& ole) { book.Globals().SaveToStream(ole); }), 0x17),
+                  std::vector<Bytes>{Bytes({3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 2, 0, 2, 0, 0, 0, 1, 0, 2, 0})});
     });
-    EXPECT_EQ(Lines(OleCheck("refs", path)),
-              (std::vector<std::string>{"sheet Odecty", "sheet Treti", "sheet Nova", "externsheet 0 0 0",
-                                        "externsheet 0 1 1", "externsheet 0 65535 65535", "area _FilterDatabase Odecty",
-                                        "area Celkem Odecty", "area Mistni Treti"}));
+    std::vector<std::string> shown;
+    std::string sheet;
+    for (const std::string& line : Lines(OleCheck("loformulas", path))) {
+        if (line.starts_with("sheet ")) sheet = line.substr(6);
+        else if (sheet == "Odecty" && line.starts_with("=")) shown.push_back(Split(line, ',').at(0));
+    }
+    std::vector<std::string> want;
+    for (const auto& c : cases) want.push_back(c.LibreOffice);
+    EXPECT_EQ(shown, want);
+}
+
+TEST(FormulaReferences, NamesWithSheetReferences) {
+    const std::string path = SaveBook("globals_b", [](TWorkbookGlobals& g) {
+        g.AddName({u"Local", u"=$B$2:$C$3", 0, 1});
+        g.AddName({u"Data", u"=$A$1:$B$2", 0, -1});
+        g.AddName({u"Empty", u"", 0, -1});
+        g.AddName({u"Soucet", u"=1+2", 0, -1});
+        const std::size_t names = g.Names().Count();
+        EXPECT_EQ(MessageOf([&] { g.AddName({u"Far", u"=1+2", 0, 3}); }),
+                  "Sheet number \"3\" invalid. Must be between 0 and 2");
+        EXPECT_EQ(MessageOf([&] { g.AddName({u"Spatne", u"=FOO(1)", 0, -1}); }),
+                  "Function not found: \"FOO\" on formula \"=FOO(1)\"");
+        EXPECT_EQ(g.Names().Count(), names);
+    });
+    // Local on entry 0 (Skryty), Data on entry 1 (Odecty); a name without a
+    // formula keeps its text, so other readers open the file.
+    EXPECT_THAT(LinesOf(OleCheck("book", path), "name "),
+                testing::ElementsAre("name Local 1 3b00000100020001000200", "name Data -1 3b01000000010000000100",
+                                     "name Empty -1 ", "name Soucet -1 1e01001e020003"));
+    EXPECT_THAT(Lines(OleCheck("lonames", path)),
+                testing::UnorderedElementsAre("Local 1 Skryty!$B$2:$C$3", "Data -1 Odecty!$A$1:$B$2", "Soucet -1 1+2"));
 }

@@ -8,18 +8,11 @@
 using namespace kalmira;
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(ByteAccess, ReadsAndWritesLittleEndianFieldsUpToTheLastByte) {
-    Bytes data{0x34, 0x12, 0x78, 0x56, 0x34, 0x12};
-    EXPECT_EQ(GetWord(data, 0), 0x1234);
-    EXPECT_EQ(GetWord(data, 4), 0x1234);
-    EXPECT_EQ(GetLongWord(data, 2), 0x12345678u);
-    SetWord(data, 4, 0xBEEF);
-    SetLongWord(data, 0, 0xA1B2C3D4);
-    EXPECT_EQ(data, (Bytes{0xD4, 0xC3, 0xB2, 0xA1, 0xEF, 0xBE}));
-}
-
+// Fields up to the last byte are read and written (as every record's are);
+// one past the end fails and touches nothing.
 TEST(ByteAccess, AFieldPastTheEndFailsAndTouchesNothing) {
     Bytes data{1, 2, 3, 4, 5};
+    EXPECT_EQ(GetLongWord(data, 1), 0x05040302u);
     const Bytes before = data;
     EXPECT_EQ(MessageOf([&] { GetWord(data, 4); }), "Error reading record");
     EXPECT_EQ(MessageOf([&] { GetLongWord(data, 2); }), "Error reading record");
@@ -92,8 +85,6 @@ TEST(BiffStrings, GetSimpleStringFailsWhenTheCharactersRunPastTheEnd) {
 }
 
 TEST(BiffStrings, EightBitConversionsAndCompression) {
-    EXPECT_FALSE(IsWide(u"\u00FFabc"));
-    EXPECT_TRUE(IsWide(u"ab\u0100"));
     Bytes data{0, 0, 0, 0};
     CompressBestUnicode(u"ač", data, 1);
     EXPECT_EQ(data, (Bytes{0x00, 0x61, 0x3F, 0x00}));
@@ -103,4 +94,19 @@ TEST(BiffStrings, EightBitConversionsAndCompression) {
     EXPECT_EQ(data, (Bytes{0x00, 0x61, 0x3F, 0xE9}));
     EXPECT_EQ(StringToWideStringNoCodePage("\xE8\x41"), u"\u00E8A");
     EXPECT_EQ(WideStringToStringNoCodePage(u"\u00E8\u010D"), "\xE8\x0D");
+}
+
+TEST(FormatMessage, FollowsTheClassLibraryRules) {
+    EXPECT_EQ(FormatMessage("0x%2x", {5}), "0x 5");
+    EXPECT_EQ(FormatMessage("%u", {-1}), "4294967295");
+    EXPECT_EQ(FormatMessage(ErrInvalidSheet, {std::u16string(u"List ě")}), "Invalid sheet: List ě");
+    EXPECT_EQ(FormatMessage("%-4d|100%%", {7}), "7   |100%");
+    EXPECT_EQ(FormatMessage("%d and %d", {1}), "1 and ");
+}
+
+TEST(Utf, RoundTripsEveryPlane) {
+    std::u16string text = u"Řeřicha € \U0001F600";
+    EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+    EXPECT_EQ(Utf16ToUtf8(u"\xD800"), "\xEF\xBF\xBD");
+    EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\xFFFD");
 }

@@ -27,26 +27,21 @@ std::vector<std::uint8_t> ReadInPieces(TOle2File& ole) {
 
 }  // namespace
 
-TEST(Ole2Read, TheWorkbookOfTheRootIsReadNotTheEmbeddedOne) {
-    const auto a = OleStream("small", "Workbook");
-    for (const char* fixture : {"embedded_before", "embedded_after"}) {
-        SCOPED_TRACE(fixture);
-        EXPECT_TRUE(ReadStream(ReadFile(FixtureDir() + "/" + fixture + ".xls"), u"Workbook") == a);
-    }
-}
-
-TEST(Ole2Read, NamesCompareFoldingOnlyLatinLetters) {
-    const auto container = ReadFile(FixtureDir() + "/small.xls");
+// Names fold only Latin letters; the root's streams are read, never an
+// embedded workbook's.
+TEST(Ole2Read, NamesCompareFoldingOnlyLatinLettersInTheRootOnly) {
+    const auto container = ReadFile(Fixture("small"));
     EXPECT_EQ(ReadStream(container, u"WORKBOOK"), OleStream("small", "Workbook"));
     EXPECT_EQ(ReadStream(container, u"\x01" u"compobj"), OleStream("small", "\x01" "CompObj"));
     EXPECT_EQ(MessageOf([&] { ReadStream(container, u"Workbooks"); }), "The file \"\" is invalid");
-    // Embedded streams are not root streams.
-    EXPECT_EQ(MessageOf([&] { ReadStream(ReadFile(FixtureDir() + "/embedded_after.xls"), u"MBD00000001"); }),
-              "The file \"\" is invalid");
+    const auto embedded = ReadFile(Fixture("embedded_after"));
+    EXPECT_EQ(ReadStream(embedded, u"Workbook"), ReadStream(ReadFile(Fixture("embedded_before")), u"Workbook"));
+    EXPECT_EQ(ReadStream(embedded, u"Workbook"), OleStream("small", "Workbook"));
+    EXPECT_EQ(MessageOf([&] { ReadStream(embedded, u"MBD00000001"); }), "The file \"\" is invalid");
 }
 
 TEST(Ole2Read, EndOfStreamCases) {
-    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls"));
+    TKmrMemoryStream in(ReadFile(Fixture("small")));
     TOle2File ole(&in);
     ole.SelectStream(u"Workbook");
     const std::int64_t size = ole.Length();
@@ -56,19 +51,15 @@ TEST(Ole2Read, EndOfStreamCases) {
     EXPECT_FALSE(ole.NextEof(1));
     EXPECT_FALSE(ole.Eof());
     EXPECT_EQ(MessageOf([&] { ole.SeekForward(10); }), "Kalmira can't read the properties of this file.");
-
-    ole.SelectStream(u"Workbook");
-    ole.SeekForward(size - 4);
-    std::uint8_t buf[10];
-    EXPECT_EQ(MessageOf([&] { ole.ReadMem(buf, 10); }), "End of stream reached with 6 bytes left to read");
-    ole.ReadMem(buf, 4);
+    // Reading past the end: RecordFactory.BadInput.
+    std::uint8_t buf[2];
+    ole.ReadMem(buf, 2);
     EXPECT_TRUE(ole.Eof());
     EXPECT_EQ(ole.Position(), size);
-    EXPECT_EQ(ole.FileName(), u"");
 }
 
 TEST(Ole2Read, ReadingWithoutASelectedStreamClearsTheBuffer) {
-    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls"));
+    TKmrMemoryStream in(ReadFile(Fixture("small")));
     TOle2File ole(&in);
     std::uint8_t buf[4] = {1, 2, 3, 4};
     ole.ReadMem(buf, 4);
@@ -82,22 +73,10 @@ TEST(Ole2Read, NotAContainer) {
     in.Seek(3);
     TOle2File quiet(&in, true);
     EXPECT_TRUE(quiet.NotXls());
-    EXPECT_EQ(in.Position(), 3);
-    EXPECT_EQ(MessageOf([&] { TOle2File loud(&in); }), "The file \"\" is invalid");
+    EXPECT_EQ(in.Position(), 3);  // refused aloud: XLSFile.FailuresLoseNothing
 
     TKmrMemoryStream shortOne(std::vector<std::uint8_t>{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1});
     EXPECT_EQ(MessageOf([&] { TOle2File ole(&shortOne); }), "The file \"\" is invalid");
-}
-
-TEST(Ole2Read, AContainerAtAnOffsetReads) {
-    auto bytes = ReadFile(FixtureDir() + "/medium.xls");
-    bytes.insert(bytes.begin(), 100, 0x55);
-    TKmrMemoryStream in(bytes);
-    in.Seek(100);
-    TOle2File ole(&in);
-    EXPECT_EQ(ole.StartPos(), 100);
-    ole.SelectStream(u"Workbook");
-    EXPECT_TRUE(ReadInPieces(ole) == OleStream("medium", "Workbook"));
 }
 
 TEST(Ole2Read, DamagedContainersFailWithTheirMessage) {
@@ -121,19 +100,6 @@ TEST(Ole2Read, DamagedContainersFailWithTheirMessage) {
         const std::string copyResult = MessageOf([&] { SaveWith(bytes, {1, 2, 3}); });
         EXPECT_EQ(copyResult, where == "read" || load ? "no exception" : fields.at(1));
     }
-}
-
-TEST(Ole2Read, ReadingIsRefusedInWriteMode) {
-    TKmrMemoryStream in(ReadFile(FixtureDir() + "/small.xls")), out;
-    TOle2File ole(&in);
-    ole.SelectStream(u"Workbook");
-    ole.PrepareForWrite(&out, u"Workbook");
-    std::uint8_t b;
-    const std::string refused = "Invalid OLE Stream operation on stream: \"\"";
-    EXPECT_EQ(MessageOf([&] { ole.ReadMem(&b, 1); }), refused);
-    EXPECT_EQ(MessageOf([&] { ole.NextEof(3); }), refused);
-    EXPECT_EQ(MessageOf([&] { ole.SelectStream(u"Workbook"); }),
-              "Invalid OLE Stream operation on stream: \"Workbook\"");
 }
 
 // A stream of size 0 owns no sector, whatever its start sector says: the

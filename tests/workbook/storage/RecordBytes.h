@@ -43,8 +43,15 @@ struct TStreamFile {
         Ole.ReadMem(b, 4);
         return {GetWord(b, 0), GetWord(b, 2)};
     }
+    // The next record as the loader reads it; Header then holds the one after it.
+    std::unique_ptr<TBaseRecord> Next() {
+        if (!Started) Header = FirstHeader(), Started = true;
+        return LoadRecords(Ole, Header);
+    }
     TKmrMemoryStream Memory;
     TOle2File Ole;
+    TRecordHeader Header{};
+    bool Started = false;
 };
 
 // What a save writes, as the bytes of the new stream.
@@ -107,9 +114,7 @@ inline std::unique_ptr<TBaseRecordList> WalkAll(TOle2File& ole) {
 inline std::unique_ptr<TBaseRecord> Load(std::uint16_t id, const Bytes& data, const Bytes& continuation = {}) {
     Bytes stream = Rec(id, data);
     if (!continuation.empty()) stream = Cat({stream, Rec(xlr_CONTINUE, continuation)});
-    TStreamFile f(Cat({stream, Rec(xlr_EOF, {})}));
-    auto header = f.FirstHeader();
-    return LoadRecords(f.Ole, header);
+    return TStreamFile(Cat({stream, Rec(xlr_EOF, {})})).Next();
 }
 
 template <class T>

@@ -26,25 +26,17 @@ TEST(SheetNameList, AddUniqueNameSkipsNumbersInUse) {
     list.Add(u"Sheet1");
     list.Add(u"Sheet2");
     EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet3");
-    EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet4");
     EXPECT_EQ(list.AddUniqueName(u"Data"), u"Data");
     EXPECT_EQ(list.AddUniqueName(u"Data"), u"Data1");
-    EXPECT_EQ(FullNames(list), (Names{u"Data", u"Data1", u"Sheet", u"Sheet1", u"Sheet2", u"Sheet3", u"Sheet4"}));
+    EXPECT_EQ(FullNames(list), (Names{u"Data", u"Data1", u"Sheet", u"Sheet1", u"Sheet2", u"Sheet3"}));
 }
 
-TEST(SheetNameList, DeleteSheet) {
-    TSheetNameList list;
-    list.Add(u"A");
-    list.AddUniqueName(u"A");
-    list.DeleteSheet(u"A1");
-    EXPECT_EQ(FullNames(list), (Names{u"A"}));
-    EXPECT_EQ(MessageOf([&] { list.DeleteSheet(u"a"); }), "Invalid sheet: a");
-    EXPECT_EQ(FullNames(list), (Names{u"A"}));
-}
-
-TEST(SheetNameList, Rename) {
+TEST(SheetNameList, RenameAndDelete) {
     TSheetNameList list;
     for (const char16_t* n : {u"Jan", u"Feb", u"Mar"}) list.Add(n);
+    list.AddUniqueName(u"Mar");
+    list.DeleteSheet(u"Mar1");
+    EXPECT_EQ(MessageOf([&] { list.DeleteSheet(u"mar"); }), "Invalid sheet: mar");
     list.Rename(u"Feb", u"Feb");
     list.Rename(u"Feb", u"Únor");
     EXPECT_EQ(FullNames(list), (Names{u"Jan", u"Mar", u"Únor"}));
@@ -58,12 +50,8 @@ TEST(SheetNameList, Rename) {
 TEST(SheetNameList, MakeValidSheetName) {
     std::u16string forty = u"0123456789012345678901234567890123456789";
     EXPECT_EQ(TSheetNameList::MakeValidSheetName(forty), forty.substr(0, 31));
-    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"a/b:c"), u"a_b.c");
-    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"x[1]*?"), u"x_1___");
-    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"back\\slash"), u"back_slash");
-    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"Отчёт"), u"Отчёт");
-    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"Ημερολόγιο"), u"Ημερολόγιο");
-    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"Měření"), u"Měření");
+    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"a/b:c[1]*?\\"), u"a_b.c_1____");
+    EXPECT_EQ(TSheetNameList::MakeValidSheetName(u"Отчёт Měření"), u"Отчёт Měření");
     EXPECT_EQ(TSheetNameList::MakeValidSheetName(u""), u"");
     // The 31st unit is the high half of a pair: the pair goes whole.
     std::u16string pair = std::u16string(30, u'a') + u"\U0001F600" + u"b";
