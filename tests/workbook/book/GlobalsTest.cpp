@@ -80,11 +80,13 @@ TEST(Globals, DirectoryAndSettings) {
 }
 
 TEST(Globals, SheetsInsertedAndDeleted) {
-    // Names follow their sheets: XLSFileRangeOps.HyperLinksAndNamesSheets.
     auto b = Load(ReadStream(ReadFile(Fixture("globals_b")), u"Workbook"));
+    const std::uint8_t seven[] = {0x1E, 7, 0};
+    b->AddName({u"Mistni", u"", 0, 2}, seven);
     b->InsertSheets(-1, 0, 2, u"Odecty", 0);
     for (int i = 0; const char16_t* name : {u"Odecty2", u"Odecty1", u"Odecty", u"Skryty", u"Treti"})
         EXPECT_EQ(b->GetSheetName(i++), name);
+    EXPECT_EQ(b->Names().GetItems(0)->RangeSheet(), 4);
 
     // Refused whole: past the last sheet, no sheets (with macros:
     // Workbook.SheetsInsertedCopiedAndDeleted).
@@ -96,6 +98,7 @@ TEST(Globals, SheetsInsertedAndDeleted) {
     EXPECT_EQ(Save(*b), before);
     b->DeleteSheets(0, 2);
     EXPECT_EQ(b->GetSheetName(0), u"Odecty");
+    EXPECT_EQ(b->Names().GetItems(0)->RangeSheet(), 2);
 }
 
 TEST(Globals, PaletteInsertedAfterTheLastStyle) {

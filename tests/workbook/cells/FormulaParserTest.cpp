@@ -141,6 +141,20 @@ TEST(FormulaParser, FloatText) {
     for (const auto& c : cases) EXPECT_EQ(FmFloatToStr(c.Value), c.Text) << c.Value;
 }
 
+TEST(FormulaParser, RefusedFormulaStoresNothing) {
+    TSheet sheet;
+    auto& cells = sheet.Cells.CellList();
+    EXPECT_EQ(MessageOf([&] { cells.SetFormula(4, 0, u"=Sheet2!A1+FOO(1)"); }),
+              "Function not found: \"FOO\" on formula \"=Sheet2!A1+FOO(1)\"");
+    EXPECT_TRUE(sheet.Globals.Extern.empty());
+    EXPECT_EQ(sheet.Globals.SupBooks, 0);
+    EXPECT_EQ(cells.Count(), 0u);
+    cells.SetFormula(0, 0, u"=Sheet3!A1");
+    EXPECT_NE(MessageOf([&] { cells.SetFormula(1, 0, u"=Sheet2!A1+Sheet3!A1+"); }), "no exception");
+    EXPECT_EQ(sheet.Globals.Extern, (std::vector<std::pair<int, int>>{{2, 2}}));
+    EXPECT_EQ(cells.Count(), 1u);
+}
+
 TEST(FormulaWriter, TokensToText) {
     TFormulaGlobals globals;
     globals.Names = {u"Data"};
