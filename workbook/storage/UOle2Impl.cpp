@@ -107,13 +107,11 @@ void TOle2Directory::Clear() {
 class TOle2File::TSectorBuffer {
 public:
     TSectorBuffer(TOle2File& owner) : FOwner(owner), FData(owner.FSectorSize) {}
-    // The sector's bytes when they are held, else null.
-    const std::uint8_t* Find(std::uint32_t sector) const {
-        return sector - FFirst < FCount ? FData.data() + std::size_t{sector - FFirst} * FOwner.FSectorSize : nullptr;
-    }
-    // Reads run sectors from this one on unless the sector is held.
+    // How many sectors from this one on are held.
+    std::uint32_t HeldFrom(std::uint32_t sector) const { return sector - FFirst < FCount ? FCount - (sector - FFirst) : 0; }
+    // Reads run sectors from this one on unless this one is held.
     const std::uint8_t* Load(std::uint32_t sector, std::uint32_t run = 1) {
-        if (const std::uint8_t* held = Find(sector)) return held;
+        if (HeldFrom(sector) > 0) return FData.data() + std::size_t{sector - FFirst} * FOwner.FSectorSize;
         const std::size_t bytes = std::size_t{run} * FOwner.FSectorSize;
         if (FData.size() < bytes) FData.resize(bytes);
         FCount = 0;
@@ -122,6 +120,14 @@ public:
         FFirst = sector;
         FCount = run;
         return FData.data();
+    }
+    // The sectors of chain from index on that follow each other in the
+    // file, up to a piece: their bytes, read unless held, and how many of
+    // them are held.
+    const std::uint8_t* LoadRun(const std::vector<std::uint32_t>& chain, std::size_t index, std::uint32_t& count) {
+        const std::uint32_t held = HeldFrom(chain[index]);
+        count = ContiguousRun(chain, index, held > 0 ? held : static_cast<std::uint32_t>(ReadPieceSize / FOwner.FSectorSize));
+        return Load(chain[index], count);
     }
 
 private:
@@ -173,7 +179,9 @@ std::int64_t TOle2File::SectToStPos(std::uint32_t sector) const {
 
 // A slot of the header DIFAT or of a DIFAT sector. The FAT never grows past
 // the sectors the input holds: entries for sectors beyond it are of no use.
-void TOle2File::AddFatSector(std::uint32_t slot, bool& ended) {
+// FAT sectors that follow each other in the file are read in one piece.
+void TOle2File::AddFatSector(const std::vector<std::uint32_t>& slots, std::size_t index, bool& ended) {
+    const std::uint32_t slot = slots[index];
     if (ended || slot == ENDOFCHAIN) {
         ended = true;
         return;
@@ -186,24 +194,31 @@ void TOle2File::AddFatSector(std::uint32_t slot, bool& ended) {
         return;
     }
     if (slot >= FInputSectors) Raise(ErrExcelInvalid);
-    const std::uint8_t* data = FBuffer->Load(slot);
+    std::uint32_t run = 0;
+    const std::uint8_t* data = FBuffer->LoadRun(slots, index, run);
     for (std::size_t i = 0; i < room; ++i) FFat.push_back(Get32(data, FSectorSize, 4 * i));
 }
 
 void TOle2File::LoadFat() {
     FFat.reserve(std::min<std::uint64_t>(FInputSectors, (Get32(FHeader, hCsectFat) + 1ull) * (FSectorSize / 4)));
-    bool ended = false;
-    for (std::uint32_t i = 0; i < HeaderDifatSlots; ++i) AddFatSector(Get32(FHeader, hDifat + 4 * i), ended);
+    // The slots first: the header's, then those of the DIFAT sectors. Past
+    // the slots that fill the FAT, none counts, yet every DIFAT sector is
+    // still checked.
+    const std::uint64_t wanted = CeilDiv(FInputSectors, FSectorSize / 4);
+    std::vector<std::uint32_t> slots;
+    for (std::uint32_t i = 0; i < HeaderDifatSlots && slots.size() < wanted; ++i)
+        slots.push_back(Get32(FHeader, hDifat + 4 * i));
     std::uint32_t sector = Get32(FHeader, hSectDifStart);
     const std::uint32_t count = Get32(FHeader, hCsectDif);
-    std::vector<std::uint8_t> difat(FSectorSize);
+    const std::size_t last = FSectorSize / 4 - 1;
     for (std::uint32_t j = 0; j < count; ++j) {
         if (sector >= FInputSectors) Raise(ErrExcelInvalid);
-        std::memcpy(difat.data(), FBuffer->Load(sector), FSectorSize);
-        const std::size_t last = FSectorSize / 4 - 1;
-        for (std::size_t k = 0; k < last; ++k) AddFatSector(Get32(difat, 4 * k), ended);
-        sector = Get32(difat, 4 * last);
+        const std::uint8_t* difat = FBuffer->Load(sector);
+        for (std::size_t k = 0; k < last && slots.size() < wanted; ++k) slots.push_back(Get32(difat, FSectorSize, 4 * k));
+        sector = Get32(difat, FSectorSize, 4 * last);
     }
+    bool ended = false;
+    for (std::size_t i = 0; i < slots.size(); ++i) AddFatSector(slots, i, ended);
 }
 
 // The one walker for every chain: each sector must lie inside the table,
@@ -316,27 +331,28 @@ void TOle2File::ReadLookup(void* buffer, std::int64_t count) {
     if (FPosition + count > size) Raise(ErrEofReached, FPosition + count - size);
     const std::uint32_t unit = FSelectedMini ? MiniSectorSize : FSectorSize;
     while (count > 0) {
-        const std::uint32_t sector = FSelectedChain[static_cast<std::size_t>(FPosition / unit)];
+        const auto index = static_cast<std::size_t>(FPosition / unit);
+        const std::uint32_t sector = FSelectedChain[index];
         const std::uint32_t offset = static_cast<std::uint32_t>(FPosition % unit);
-        const std::int64_t run = std::min<std::int64_t>(count, unit - offset);
+        // The stream's bytes that lie in order from data on.
+        std::int64_t inOrder = unit - offset;
         const std::uint8_t* data;
         if (FSelectedMini) {
             const std::uint64_t byte = static_cast<std::uint64_t>(sector) * MiniSectorSize + offset;
             data = FBuffer->Load(FMiniStream[byte / FSectorSize]) + byte % FSectorSize;
-        } else if (const std::uint8_t* held = FBuffer->Find(sector)) {
-            data = held + offset;
         } else {
-            const auto run = ContiguousRun(FSelectedChain, static_cast<std::size_t>(FPosition / unit),
-                                           static_cast<std::uint32_t>(ReadPieceSize / FSectorSize));
-            data = FBuffer->Load(sector, run) + offset;
+            std::uint32_t sectors = 0;
+            data = FBuffer->LoadRun(FSelectedChain, index, sectors) + offset;
+            inOrder += std::int64_t{sectors - 1} * unit;
         }
+        const std::int64_t run = std::min(count, inOrder);
         std::memcpy(out, data, static_cast<std::size_t>(run));
         out += run;
         count -= run;
         FPosition += run;
         if (!FSelectedMini) {
             FWindow = data + run;
-            FWindowLeft = std::min<std::int64_t>(unit - offset - run, size - FPosition);
+            FWindowLeft = std::min(inOrder - run, size - FPosition);
         }
     }
 }
@@ -397,11 +413,14 @@ void TOle2File::CopyChain(TOle2Directory& entry) {
         entry.SectStart() == ENDOFCHAIN ? std::vector<std::uint32_t>{}
                                         : Chain(entry.SectStart(), CeilDiv(entry.xulSize(), FSectorSize));
     entry.SetSectStart(chain.empty() ? ENDOFCHAIN : static_cast<std::uint32_t>(FNewFat.size()));
-    const auto maxRun = static_cast<std::uint32_t>(ReadPieceSize / FSectorSize);
-    for (std::size_t i = 0; i < chain.size(); ++i) {
-        const bool last = i + 1 == chain.size();
-        AppendSector(FBuffer->Load(chain[i], ContiguousRun(chain, i, maxRun)),
-                     last ? ENDOFCHAIN : static_cast<std::uint32_t>(FNewFat.size() + 1));
+    for (std::size_t i = 0; i < chain.size();) {
+        std::uint32_t run = 0;
+        const std::uint8_t* data = FBuffer->LoadRun(chain, i, run);
+        for (std::uint32_t k = 0; k < run; ++k, ++i) {
+            const bool last = i + 1 == chain.size();
+            AppendSector(data + std::size_t{k} * FSectorSize,
+                         last ? ENDOFCHAIN : static_cast<std::uint32_t>(FNewFat.size() + 1));
+        }
     }
 }
 

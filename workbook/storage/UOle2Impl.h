@@ -142,7 +142,7 @@ private:
 
     void ReadHeader(bool avoidExceptions);
     void LoadFat();
-    void AddFatSector(std::uint32_t slot, bool& ended);
+    void AddFatSector(const std::vector<std::uint32_t>& slots, std::size_t index, bool& ended);
     void LoadMiniFat();
     void LoadDirectory();
     std::int64_t SectToStPos(std::uint32_t sector) const;
