@@ -110,6 +110,7 @@ public:
     TKmrSafeFileStream(const std::string& fileName, TReplace replace);
     ~TKmrSafeFileStream() override;
 
+    void Write(const void* buffer, std::size_t count) override;
     void Commit();
 
 private:
@@ -124,6 +125,7 @@ private:
     std::string FTarget;  // the file replaced: fileName with its links followed
     std::string FTemp;
     TReplace FReplace;
+    std::size_t FUnstarted = 0;  // bytes written since the disk was last asked to take them
     bool FCommitted = false;
 };
 
