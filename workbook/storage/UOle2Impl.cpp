@@ -517,6 +517,21 @@ void TOle2File::Put(const std::uint8_t* bytes, std::size_t count) {
     FOutAt += count;
 }
 
+// Bytes still in the buffer are changed there, those already out in the output.
+void TOle2File::Patch(std::int64_t position, const void* bytes, std::size_t count) {
+    Assert(FWriteMode && position >= 0 && position + static_cast<std::int64_t>(count) <= Position(), "UOle2Impl",
+           "patch outside the written stream");
+    const auto* in = static_cast<const std::uint8_t*>(bytes);
+    const std::int64_t at = FStreamStart + position, flushed = FOutStart + FOutFlushed;
+    const auto out = static_cast<std::size_t>(std::clamp<std::int64_t>(flushed - at, 0, static_cast<std::int64_t>(count)));
+    if (out > 0) {
+        FOutput->Seek(at);
+        FOutput->Write(in, out);
+        FOutput->Seek(flushed);
+    }
+    if (out < count) std::memcpy(FOut.data() + (at + static_cast<std::int64_t>(out) - flushed), in + out, count - out);
+}
+
 void TOle2File::WriteLong(const void* buffer, std::size_t count) {
     if (!FWriteMode) Raise(ErrInvalidStream, "");
     Put(static_cast<const std::uint8_t*>(buffer), count);

@@ -131,6 +131,9 @@ public:
                                        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
         WriteMem(bytes, 4);
     }
+    // Writes count bytes over the ones the new stream holds at position,
+    // which must have been written already.
+    void Patch(std::int64_t position, const void* bytes, std::size_t count);
     // Completes the container in the output: the save's explicit last step.
     void FinishStream();
 
