@@ -103,7 +103,7 @@ void TXLSFile::OpenStream(TKmrStream& stream) {
     ole.FinishStream();
 
     FWorkbook = std::move(book);
-    FTemplate = copy.Bytes();
+    FTemplate = copy.TakeBytes();
     FActiveSheet = FWorkbook->GetActiveSheet() + 1;
     FInvalidateFormulas = false;
 }
@@ -172,7 +172,7 @@ void TXLSFile::SaveAsXls(const std::string& fileName, TKmrStream* dataStream, bo
 void TXLSFile::SaveAsXls(TKmrStream& stream) {
     TWorkbook& book = Book();
     if (FTemplate.empty()) Raise(ErrFileIsNotXLS, "");
-    TKmrMemoryStream container(FTemplate);
+    TKmrByteView container(FTemplate);
     TOle2File ole(&container);
     ole.PrepareForWrite(&stream, Utf8ToUtf16(WorkbookStrS));
     book.SaveToStream(ole, FInvalidateFormulas);
@@ -1143,7 +1143,7 @@ void TXLSFile::CopyToClipboardFormat(const TXlsCellRange& range, std::u16string&
         Raise(ErrInvalidCellRange, range.Left, range.Right, range.Top, range.Bottom);
     std::u16string copied = RangeAsTextDelim(*this, '\t', range);
     if (stream) {
-        TKmrMemoryStream container(FTemplate);
+        TKmrByteView container(FTemplate);
         TOle2File ole(&container);
         ole.PrepareForWrite(stream, Utf8ToUtf16(WorkbookStrS));
         FWorkbook->SaveRangeToStream(ole, FActiveSheet - 1, OffsetRange(range, -1, -1), FInvalidateFormulas);

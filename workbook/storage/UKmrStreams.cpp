@@ -20,14 +20,21 @@ void TKmrStream::Seek(std::int64_t position) {
     FPosition = position;
 }
 
-std::size_t TKmrMemoryStream::Read(void* buffer, std::size_t count) {
-    const auto size = static_cast<std::int64_t>(FBytes.size());
-    if (FPosition >= size || count == 0) return 0;
-    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), size - FPosition));
-    std::memcpy(buffer, FBytes.data() + FPosition, n);
-    FPosition += static_cast<std::int64_t>(n);
+namespace {
+
+// Copies up to count bytes at position out of bytes and advances it.
+std::size_t ReadBytes(const std::vector<std::uint8_t>& bytes, std::int64_t& position, void* buffer, std::size_t count) {
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    if (position >= size || count == 0) return 0;
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), size - position));
+    std::memcpy(buffer, bytes.data() + position, n);
+    position += static_cast<std::int64_t>(n);
     return n;
 }
+
+}  // namespace
+
+std::size_t TKmrMemoryStream::Read(void* buffer, std::size_t count) { return ReadBytes(FBytes, FPosition, buffer, count); }
 
 void TKmrMemoryStream::Write(const void* buffer, std::size_t count) {
     if (count == 0) return;
@@ -36,6 +43,15 @@ void TKmrMemoryStream::Write(const void* buffer, std::size_t count) {
     std::memcpy(FBytes.data() + FPosition, buffer, count);
     FPosition = static_cast<std::int64_t>(end);
 }
+
+std::vector<std::uint8_t> TKmrMemoryStream::TakeBytes() {
+    FPosition = 0;
+    return std::exchange(FBytes, {});
+}
+
+std::size_t TKmrByteView::Read(void* buffer, std::size_t count) { return ReadBytes(FBytes, FPosition, buffer, count); }
+
+void TKmrByteView::Write(const void*, std::size_t) { Assert(false, "UKmrStreams", "a byte view is written"); }
 
 TKmrFileStream::TKmrFileStream(const std::string& fileName, TMode) : FFileName(fileName) {
     // Non-blocking, so that opening a FIFO does not wait for a writer.
@@ -183,6 +199,17 @@ TKmrSafeFileStream::TKmrSafeFileStream(const std::string& fileName, TReplace rep
 
 TKmrSafeFileStream::~TKmrSafeFileStream() {
     if (!FCommitted) ::unlink(FTemp.c_str());
+}
+
+// The disk starts taking the bytes while the rest is still being made, so
+// the sync at the commit finds little left to wait for.
+void TKmrSafeFileStream::Write(const void* buffer, std::size_t count) {
+    constexpr std::size_t WritebackPiece = 4 << 20;
+    TKmrFileStream::Write(buffer, count);
+    FUnstarted += count;
+    if (FUnstarted < WritebackPiece) return;
+    FUnstarted = 0;
+    ::sync_file_range(Handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 // With Refuse, a file that appeared since the existence test stays: the

@@ -40,9 +40,26 @@ public:
     std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
 
     const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
+    // Hands the bytes over without a copy; the stream is left empty.
+    std::vector<std::uint8_t> TakeBytes();
 
 private:
     std::vector<std::uint8_t> FBytes;
+};
+
+// Reads bytes that something else owns and keeps while the view lives:
+// a container read many times is not copied for each read. It is never
+// written.
+class TKmrByteView : public TKmrStream {
+public:
+    explicit TKmrByteView(const std::vector<std::uint8_t>& bytes) : FBytes(bytes) {}
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    void Write(const void* buffer, std::size_t count) override;
+    std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
+
+private:
+    const std::vector<std::uint8_t>& FBytes;
 };
 
 // A file on disk, opened for reading, unbuffered: the container code reads
@@ -93,6 +110,7 @@ public:
     TKmrSafeFileStream(const std::string& fileName, TReplace replace);
     ~TKmrSafeFileStream() override;
 
+    void Write(const void* buffer, std::size_t count) override;
     void Commit();
 
 private:
@@ -107,6 +125,7 @@ private:
     std::string FTarget;  // the file replaced: fileName with its links followed
     std::string FTemp;
     TReplace FReplace;
+    std::size_t FUnstarted = 0;  // bytes written since the disk was last asked to take them
     bool FCommitted = false;
 };
 

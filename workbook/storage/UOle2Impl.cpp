@@ -22,7 +22,8 @@ constexpr std::size_t hSectorShift = 0x1E, hMiniShift = 0x20, hCsectFat = 0x2C, 
                       hSectDifStart = 0x44, hCsectDif = 0x48, hDifat = 0x4C;
 
 constexpr std::uint32_t NoLink = 0xFFFFFFFF;
-constexpr std::size_t WriteBufferSize = 1 << 16;
+constexpr std::size_t WriteBufferSize = 1 << 18;
+constexpr std::size_t ReadPieceSize = 1 << 20;  // the most a stream is read in at once
 
 // The one little-endian reader of this unit: every field access is checked.
 std::uint32_t Get32(const std::uint8_t* data, std::size_t size, std::size_t pos) {
@@ -54,16 +55,15 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
                                                [](char16_t x, char16_t y) { return FoldAZ(x) == FoldAZ(y); });
 }
 
-// Reads count bytes at pos; what the stream does not hold reads as zeros.
 // The sectors from chain[index] on that follow each other in the file, at
-// most 64 (the piece a stream is read in).
-std::uint32_t ContiguousRun(const std::vector<std::uint32_t>& chain, std::size_t index) {
-    constexpr std::uint32_t MaxRun = 64;
+// most maxRun (the piece a stream is read in).
+std::uint32_t ContiguousRun(const std::vector<std::uint32_t>& chain, std::size_t index, std::uint32_t maxRun) {
     std::uint32_t run = 1;
-    while (run < MaxRun && index + run < chain.size() && chain[index + run] == chain[index] + run) ++run;
+    while (run < maxRun && index + run < chain.size() && chain[index + run] == chain[index] + run) ++run;
     return run;
 }
 
+// Reads count bytes at pos; what the stream does not hold reads as zeros.
 void ReadAt(TKmrStream& stream, std::int64_t pos, std::uint8_t* out, std::size_t count) {
     stream.Seek(pos);
     const std::size_t got = stream.Read(out, count);
@@ -107,13 +107,11 @@ void TOle2Directory::Clear() {
 class TOle2File::TSectorBuffer {
 public:
     TSectorBuffer(TOle2File& owner) : FOwner(owner), FData(owner.FSectorSize) {}
-    // The sector's bytes when they are held, else null.
-    const std::uint8_t* Find(std::uint32_t sector) const {
-        return sector - FFirst < FCount ? FData.data() + std::size_t{sector - FFirst} * FOwner.FSectorSize : nullptr;
-    }
-    // Reads run sectors from this one on unless the sector is held.
+    // How many sectors from this one on are held.
+    std::uint32_t HeldFrom(std::uint32_t sector) const { return sector - FFirst < FCount ? FCount - (sector - FFirst) : 0; }
+    // Reads run sectors from this one on unless this one is held.
     const std::uint8_t* Load(std::uint32_t sector, std::uint32_t run = 1) {
-        if (const std::uint8_t* held = Find(sector)) return held;
+        if (HeldFrom(sector) > 0) return FData.data() + std::size_t{sector - FFirst} * FOwner.FSectorSize;
         const std::size_t bytes = std::size_t{run} * FOwner.FSectorSize;
         if (FData.size() < bytes) FData.resize(bytes);
         FCount = 0;
@@ -122,6 +120,14 @@ public:
         FFirst = sector;
         FCount = run;
         return FData.data();
+    }
+    // The sectors of chain from index on that follow each other in the
+    // file, up to a piece: their bytes, read unless held, and how many of
+    // them are held.
+    const std::uint8_t* LoadRun(const std::vector<std::uint32_t>& chain, std::size_t index, std::uint32_t& count) {
+        const std::uint32_t held = HeldFrom(chain[index]);
+        count = ContiguousRun(chain, index, held > 0 ? held : static_cast<std::uint32_t>(ReadPieceSize / FOwner.FSectorSize));
+        return Load(chain[index], count);
     }
 
 private:
@@ -173,7 +179,9 @@ std::int64_t TOle2File::SectToStPos(std::uint32_t sector) const {
 
 // A slot of the header DIFAT or of a DIFAT sector. The FAT never grows past
 // the sectors the input holds: entries for sectors beyond it are of no use.
-void TOle2File::AddFatSector(std::uint32_t slot, bool& ended) {
+// FAT sectors that follow each other in the file are read in one piece.
+void TOle2File::AddFatSector(const std::vector<std::uint32_t>& slots, std::size_t index, bool& ended) {
+    const std::uint32_t slot = slots[index];
     if (ended || slot == ENDOFCHAIN) {
         ended = true;
         return;
@@ -186,24 +194,31 @@ void TOle2File::AddFatSector(std::uint32_t slot, bool& ended) {
         return;
     }
     if (slot >= FInputSectors) Raise(ErrExcelInvalid);
-    const std::uint8_t* data = FBuffer->Load(slot);
+    std::uint32_t run = 0;
+    const std::uint8_t* data = FBuffer->LoadRun(slots, index, run);
     for (std::size_t i = 0; i < room; ++i) FFat.push_back(Get32(data, FSectorSize, 4 * i));
 }
 
 void TOle2File::LoadFat() {
     FFat.reserve(std::min<std::uint64_t>(FInputSectors, (Get32(FHeader, hCsectFat) + 1ull) * (FSectorSize / 4)));
-    bool ended = false;
-    for (std::uint32_t i = 0; i < HeaderDifatSlots; ++i) AddFatSector(Get32(FHeader, hDifat + 4 * i), ended);
+    // The slots first: the header's, then those of the DIFAT sectors. Past
+    // the slots that fill the FAT, none counts, yet every DIFAT sector is
+    // still checked.
+    const std::uint64_t wanted = CeilDiv(FInputSectors, FSectorSize / 4);
+    std::vector<std::uint32_t> slots;
+    for (std::uint32_t i = 0; i < HeaderDifatSlots && slots.size() < wanted; ++i)
+        slots.push_back(Get32(FHeader, hDifat + 4 * i));
     std::uint32_t sector = Get32(FHeader, hSectDifStart);
     const std::uint32_t count = Get32(FHeader, hCsectDif);
-    std::vector<std::uint8_t> difat(FSectorSize);
+    const std::size_t last = FSectorSize / 4 - 1;
     for (std::uint32_t j = 0; j < count; ++j) {
         if (sector >= FInputSectors) Raise(ErrExcelInvalid);
-        std::memcpy(difat.data(), FBuffer->Load(sector), FSectorSize);
-        const std::size_t last = FSectorSize / 4 - 1;
-        for (std::size_t k = 0; k < last; ++k) AddFatSector(Get32(difat, 4 * k), ended);
-        sector = Get32(difat, 4 * last);
+        const std::uint8_t* difat = FBuffer->Load(sector);
+        for (std::size_t k = 0; k < last && slots.size() < wanted; ++k) slots.push_back(Get32(difat, FSectorSize, 4 * k));
+        sector = Get32(difat, FSectorSize, 4 * last);
     }
+    bool ended = false;
+    for (std::size_t i = 0; i < slots.size(); ++i) AddFatSector(slots, i, ended);
 }
 
 // The one walker for every chain: each sector must lie inside the table,
@@ -279,9 +294,7 @@ std::int64_t TOle2File::FindDir(std::u16string_view name) const {
 // ---------------------------------------------------------------------------
 // Reading
 
-void TOle2File::CheckReadable() const {
-    if (FWriteMode || FFinished) Raise(ErrInvalidStream, "");
-}
+void TOle2File::RaiseNotReadable() { Raise(ErrInvalidStream, ""); }
 
 void TOle2File::SelectStream(std::u16string_view name) {
     if (FWriteMode || FFinished) Raise(ErrInvalidStream, name);
@@ -301,18 +314,12 @@ void TOle2File::SelectStream(std::u16string_view name) {
         FSelectedMini = false;
     }
     FSelectedDir = dir;
+    FSelectedSize = dir.xulSize();
     FSelected = true;
     FPosition = 0;
 }
 
-void TOle2File::ReadMem(void* buffer, std::int64_t count) {
-    if (count > 0 && count <= FWindowLeft && !FWriteMode && !FFinished) {
-        std::memcpy(buffer, FWindow, static_cast<std::size_t>(count));
-        FWindow += count;
-        FWindowLeft -= count;
-        FPosition += count;
-        return;
-    }
+void TOle2File::ReadLookup(void* buffer, std::int64_t count) {
     CheckReadable();
     auto* out = static_cast<std::uint8_t*>(buffer);
     if (!FSelected) {
@@ -320,29 +327,32 @@ void TOle2File::ReadMem(void* buffer, std::int64_t count) {
         return;
     }
     if (count <= 0) return;
-    const std::int64_t size = FSelectedDir.xulSize();
+    const std::int64_t size = FSelectedSize;
     if (FPosition + count > size) Raise(ErrEofReached, FPosition + count - size);
     const std::uint32_t unit = FSelectedMini ? MiniSectorSize : FSectorSize;
     while (count > 0) {
-        const std::uint32_t sector = FSelectedChain[static_cast<std::size_t>(FPosition / unit)];
+        const auto index = static_cast<std::size_t>(FPosition / unit);
+        const std::uint32_t sector = FSelectedChain[index];
         const std::uint32_t offset = static_cast<std::uint32_t>(FPosition % unit);
-        const std::int64_t run = std::min<std::int64_t>(count, unit - offset);
+        // The stream's bytes that lie in order from data on.
+        std::int64_t inOrder = unit - offset;
         const std::uint8_t* data;
         if (FSelectedMini) {
             const std::uint64_t byte = static_cast<std::uint64_t>(sector) * MiniSectorSize + offset;
             data = FBuffer->Load(FMiniStream[byte / FSectorSize]) + byte % FSectorSize;
-        } else if (const std::uint8_t* held = FBuffer->Find(sector)) {
-            data = held + offset;
         } else {
-            data = FBuffer->Load(sector, ContiguousRun(FSelectedChain, static_cast<std::size_t>(FPosition / unit))) + offset;
+            std::uint32_t sectors = 0;
+            data = FBuffer->LoadRun(FSelectedChain, index, sectors) + offset;
+            inOrder += std::int64_t{sectors - 1} * unit;
         }
+        const std::int64_t run = std::min(count, inOrder);
         std::memcpy(out, data, static_cast<std::size_t>(run));
         out += run;
         count -= run;
         FPosition += run;
         if (!FSelectedMini) {
             FWindow = data + run;
-            FWindowLeft = std::min<std::int64_t>(unit - offset - run, size - FPosition);
+            FWindowLeft = std::min(inOrder - run, size - FPosition);
         }
     }
 }
@@ -353,20 +363,13 @@ void TOle2File::Read(std::vector<std::uint8_t>& data, std::int64_t count) {
     ReadMem(data.data(), count);
 }
 
-bool TOle2File::NextEof(std::int64_t count) const {
-    CheckReadable();
-    return FPosition + count >= Length();
-}
-
 bool TOle2File::Eof() const {
     CheckReadable();
     return Length() <= FPosition;
 }
 
-std::int64_t TOle2File::Length() const { return FSelected ? FSelectedDir.xulSize() : 0; }
-
 std::int64_t TOle2File::Position() const {
-    return FWriteMode ? static_cast<std::int64_t>(FWritten) : FPosition;
+    return FWriteMode ? OutPos() - FStreamStart : FPosition;
 }
 
 void TOle2File::SeekForward(std::int64_t position) {
@@ -388,9 +391,9 @@ std::int64_t TOle2File::OutSectPos(std::uint32_t sector) const {
 // Appends one sector to the output with its entry of the new FAT; returns its number.
 std::uint32_t TOle2File::AppendSector(const std::uint8_t* bytes, std::uint32_t next) {
     const auto number = static_cast<std::uint32_t>(FNewFat.size());
-    FOutput->Write(bytes, FSectorSize);
+    Put(bytes, FSectorSize);
     FNewFat.push_back(next);
-    Assert(FOutput->Position() == OutSectPos(number + 1), "UOle2Impl", "New Stream IO Error");
+    Assert(OutPos() == OutSectPos(number + 1), "UOle2Impl", "New Stream IO Error");
     return number;
 }
 
@@ -410,11 +413,14 @@ void TOle2File::CopyChain(TOle2Directory& entry) {
         entry.SectStart() == ENDOFCHAIN ? std::vector<std::uint32_t>{}
                                         : Chain(entry.SectStart(), CeilDiv(entry.xulSize(), FSectorSize));
     entry.SetSectStart(chain.empty() ? ENDOFCHAIN : static_cast<std::uint32_t>(FNewFat.size()));
-    std::vector<std::uint8_t> sector(FSectorSize);
-    for (std::size_t i = 0; i < chain.size(); ++i) {
-        std::memcpy(sector.data(), FBuffer->Load(chain[i]), FSectorSize);
-        const bool last = i + 1 == chain.size();
-        AppendSector(sector.data(), last ? ENDOFCHAIN : static_cast<std::uint32_t>(FNewFat.size() + 1));
+    for (std::size_t i = 0; i < chain.size();) {
+        std::uint32_t run = 0;
+        const std::uint8_t* data = FBuffer->LoadRun(chain, i, run);
+        for (std::uint32_t k = 0; k < run; ++k, ++i) {
+            const bool last = i + 1 == chain.size();
+            AppendSector(data + std::size_t{k} * FSectorSize,
+                         last ? ENDOFCHAIN : static_cast<std::uint32_t>(FNewFat.size() + 1));
+        }
     }
 }
 
@@ -454,11 +460,7 @@ void TOle2File::CopyDirectorySector(std::size_t index, const std::vector<TOneDir
 void TOle2File::CopyMiniFat() {
     std::uint32_t previous = ENDOFCHAIN;
     Set32(FHeader, hSectMiniFatStart, ENDOFCHAIN);
-    std::vector<std::uint8_t> sector(FSectorSize);
-    for (std::uint32_t source : FMiniFatChain) {
-        std::memcpy(sector.data(), FBuffer->Load(source), FSectorSize);
-        AppendLinked(sector.data(), previous, hSectMiniFatStart);
-    }
+    for (std::uint32_t source : FMiniFatChain) AppendLinked(FBuffer->Load(source), previous, hSectMiniFatStart);
 }
 
 void TOle2File::PrepareForWrite(TKmrStream* output, std::u16string_view streamName,
@@ -476,9 +478,13 @@ void TOle2File::PrepareForWrite(TKmrStream* output, std::u16string_view streamNa
 
     FOutput = output;
     FOutStart = output->Position();
+    FOutFlushed = 0;
+    FOut.resize(WriteBufferSize);
+    FOutAt = FOut.data();
+    FOutEnd = FOut.data() + FOut.size();
     FNewFat.clear();
     const std::vector<std::uint8_t> headerSlot(FSectorSize, 0);
-    FOutput->Write(headerSlot.data(), headerSlot.size());
+    Put(headerSlot.data(), headerSlot.size());
     std::uint32_t previous = ENDOFCHAIN;
     for (std::size_t i = 0; i < FDirChain.size(); ++i)
         CopyDirectorySector(i, tree.empty() ? nullptr : &tree, recolour, target, previous);
@@ -489,24 +495,46 @@ void TOle2File::PrepareForWrite(TKmrStream* output, std::u16string_view streamNa
     FStream = FOutput;
     FStartPos = FOutStart;
     FBuffer.reset();
+    FWindowLeft = 0;
     FSelected = false;
     FSelectedChain.clear();
     FWriteMode = true;
     FWriteDir.SetSectStart(static_cast<std::uint32_t>(FNewFat.size()));
     FWriteDir.SetSize(0);
-    FWritten = 0;
-    FOut.clear();
-    FOut.reserve(WriteBufferSize);
+    FStreamStart = OutPos();
 }
 
-void TOle2File::WriteMem(const void* buffer, std::size_t count) {
+// Bytes that do not fit the buffer's room: the buffer goes out first, and
+// a block as large as the buffer goes out straight.
+void TOle2File::Put(const std::uint8_t* bytes, std::size_t count) {
+    if (count > static_cast<std::size_t>(FOutEnd - FOutAt)) FlushWrite();
+    if (count >= FOut.size()) {
+        FOutput->Write(bytes, count);
+        FOutFlushed += static_cast<std::int64_t>(count);
+        return;
+    }
+    if (count > 0) std::memcpy(FOutAt, bytes, count);
+    FOutAt += count;
+}
+
+// Bytes still in the buffer are changed there, those already out in the output.
+void TOle2File::Patch(std::int64_t position, const void* bytes, std::size_t count) {
+    Assert(FWriteMode && position >= 0 && position + static_cast<std::int64_t>(count) <= Position(), "UOle2Impl",
+           "patch outside the written stream");
+    const auto* in = static_cast<const std::uint8_t*>(bytes);
+    const std::int64_t at = FStreamStart + position, flushed = FOutStart + FOutFlushed;
+    const auto out = static_cast<std::size_t>(std::clamp<std::int64_t>(flushed - at, 0, static_cast<std::int64_t>(count)));
+    if (out > 0) {
+        FOutput->Seek(at);
+        FOutput->Write(in, out);
+        FOutput->Seek(flushed);
+    }
+    if (out < count) std::memcpy(FOut.data() + (at + static_cast<std::int64_t>(out) - flushed), in + out, count - out);
+}
+
+void TOle2File::WriteLong(const void* buffer, std::size_t count) {
     if (!FWriteMode) Raise(ErrInvalidStream, "");
-    const auto* in = static_cast<const std::uint8_t*>(buffer);
-    FWritten += count;
-    // Records arrive a few bytes at a time: collect them, write in blocks.
-    if (FOut.size() + count > WriteBufferSize) FlushWrite();
-    if (count >= WriteBufferSize) FOutput->Write(in, count);
-    else FOut.insert(FOut.end(), in, in + count);
+    Put(static_cast<const std::uint8_t*>(buffer), count);
 }
 
 void TOle2File::WriteRaw(const std::vector<std::uint8_t>& data, std::size_t count) {
@@ -517,26 +545,12 @@ void TOle2File::WriteRaw(const std::vector<std::uint8_t>& data, std::size_t coun
 // No encryption engine exists, so every write is plain.
 void TOle2File::Write(const std::vector<std::uint8_t>& data, std::size_t count) { WriteRaw(data, count); }
 
-void TOle2File::Write16(std::uint16_t value) {
-    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
-    WriteMem(bytes, 2);
-}
-
-void TOle2File::Write32(std::uint32_t value) {
-    std::uint8_t bytes[4];
-    Set32(bytes, value);
-    WriteMem(bytes, 4);
-}
-
-void TOle2File::WriteHeader(std::uint16_t id, std::uint16_t size) {
-    Write16(id);
-    Write16(size);
-}
-
 void TOle2File::FlushWrite() {
-    if (FOut.empty()) return;
-    FOutput->Write(FOut.data(), FOut.size());
-    FOut.clear();
+    const auto held = static_cast<std::size_t>(FOutAt - FOut.data());
+    if (held == 0) return;
+    FOutput->Write(FOut.data(), held);
+    FOutFlushed += static_cast<std::int64_t>(held);
+    FOutAt = FOut.data();
 }
 
 namespace {
@@ -551,14 +565,14 @@ void AppendEntries(std::vector<std::uint8_t>& out, const std::vector<std::uint32
 // and F FAT sectors, N = P + S + D sectors before the FAT.
 void TOle2File::FinishStream() {
     if (!FWriteMode) return;
+    const auto written = static_cast<std::uint64_t>(Position());
     FWriteMode = false;
     FFinished = true;
-    FlushWrite();
-    Assert(FWritten <= 0xFFFFFFFFu, "UOle2Impl", "stream too large");
-    const std::uint64_t size = std::max<std::uint64_t>(FWritten, MiniSectorCutoff);
+    Assert(written <= 0xFFFFFFFFu, "UOle2Impl", "stream too large");
+    const std::uint64_t size = std::max<std::uint64_t>(written, MiniSectorCutoff);
     const std::uint64_t padded = CeilDiv(size, FSectorSize) * FSectorSize;
-    const std::vector<std::uint8_t> zeros(padded - FWritten, 0);
-    FOutput->Write(zeros.data(), zeros.size());
+    const std::vector<std::uint8_t> zeros(padded - written, 0);
+    Put(zeros.data(), zeros.size());
 
     const std::uint64_t e = FSectorSize / 4, p = FNewFat.size(), sCount = padded / FSectorSize;
     std::uint64_t d = 0, f = 0;
@@ -595,9 +609,10 @@ void TOle2File::FinishStream() {
     tables.resize((d + f) * e, FREESECT);
     std::vector<std::uint8_t> bytes;
     AppendEntries(bytes, tables);
-    Assert(FOutput->Position() == OutSectPos(sect(p + sCount)), "UOle2Impl", "New Stream IO Error");
-    FOutput->Write(bytes.data(), bytes.size());
-    const std::int64_t end = FOutput->Position();
+    Assert(OutPos() == OutSectPos(sect(p + sCount)), "UOle2Impl", "New Stream IO Error");
+    Put(bytes.data(), bytes.size());
+    FlushWrite();
+    const std::int64_t end = OutPos();
 
     FWriteDir.SetSize(static_cast<std::uint32_t>(size));
     FOutput->Seek(FWriteDirPos);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,11 +79,25 @@ public:
 
     // Reading.
     void SelectStream(std::u16string_view name);
-    void ReadMem(void* buffer, std::int64_t count);
+    // Most reads are a few bytes inside the held sectors: those are copied
+    // here, the rest looked up.
+    void ReadMem(void* buffer, std::int64_t count) {
+        if (count > 0 && count <= FWindowLeft) {
+            std::memcpy(buffer, FWindow, static_cast<std::size_t>(count));
+            FWindow += count;
+            FWindowLeft -= count;
+            FPosition += count;
+            return;
+        }
+        ReadLookup(buffer, count);
+    }
     void Read(std::vector<std::uint8_t>& data, std::int64_t count);
-    bool NextEof(std::int64_t count) const;
+    bool NextEof(std::int64_t count) const {
+        CheckReadable();
+        return FPosition + count >= Length();
+    }
     bool Eof() const;
-    std::int64_t Length() const;
+    std::int64_t Length() const { return FSelected ? FSelectedSize : 0; }
     std::int64_t Position() const;
     std::u16string FileName() const { return {}; }
     void SeekForward(std::int64_t position);
@@ -90,12 +105,35 @@ public:
     // Writing: copy the container into output, then write the new stream.
     void PrepareForWrite(TKmrStream* output, std::u16string_view streamName,
                          const std::vector<std::u16string>& deleteStreams = {});
-    void WriteHeader(std::uint16_t id, std::uint16_t size);
-    void WriteMem(const void* buffer, std::size_t count);
+    void WriteHeader(std::uint16_t id, std::uint16_t size) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8),
+                                       static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8)};
+        WriteMem(bytes, 4);
+    }
+    // Records arrive a few bytes at a time: they collect in the output
+    // buffer, which goes out in large blocks.
+    void WriteMem(const void* buffer, std::size_t count) {
+        if (FWriteMode && count <= static_cast<std::size_t>(FOutEnd - FOutAt)) {
+            if (count > 0) std::memcpy(FOutAt, buffer, count);
+            FOutAt += count;
+            return;
+        }
+        WriteLong(buffer, count);
+    }
     void WriteRaw(const std::vector<std::uint8_t>& data, std::size_t count);
     void Write(const std::vector<std::uint8_t>& data, std::size_t count);
-    void Write16(std::uint16_t value);
-    void Write32(std::uint32_t value);
+    void Write16(std::uint16_t value) {
+        const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+        WriteMem(bytes, 2);
+    }
+    void Write32(std::uint32_t value) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                       static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+        WriteMem(bytes, 4);
+    }
+    // Writes count bytes over the ones the new stream holds at position,
+    // which must have been written already.
+    void Patch(std::int64_t position, const void* bytes, std::size_t count);
     // Completes the container in the output: the save's explicit last step.
     void FinishStream();
 
@@ -107,14 +145,21 @@ private:
 
     void ReadHeader(bool avoidExceptions);
     void LoadFat();
-    void AddFatSector(std::uint32_t slot, bool& ended);
+    void AddFatSector(const std::vector<std::uint32_t>& slots, std::size_t index, bool& ended);
     void LoadMiniFat();
     void LoadDirectory();
     std::int64_t SectToStPos(std::uint32_t sector) const;
     std::vector<std::uint32_t> Chain(std::uint32_t start, std::uint64_t count) const;
     std::int64_t FindDir(std::u16string_view name) const;
-    void CheckReadable() const;
+    void CheckReadable() const {
+        if (FWriteMode || FFinished) RaiseNotReadable();
+    }
+    [[noreturn]] static void RaiseNotReadable();
+    void ReadLookup(void* buffer, std::int64_t count);
     std::int64_t OutSectPos(std::uint32_t sector) const;
+    std::int64_t OutPos() const { return FOutStart + FOutFlushed + (FOutAt - FOut.data()); }
+    void Put(const std::uint8_t* bytes, std::size_t count);
+    void WriteLong(const void* buffer, std::size_t count);
     std::uint32_t AppendSector(const std::uint8_t* bytes, std::uint32_t next);
     void AppendLinked(const std::uint8_t* bytes, std::uint32_t& previous, std::size_t headerField);
     void CopyChain(TOle2Directory& entry);
@@ -145,6 +190,7 @@ private:
     // The selected stream: its entry, where its bytes lie, the read position.
     bool FSelected = false;
     TOle2Directory FSelectedDir;
+    std::int64_t FSelectedSize = 0;
     bool FSelectedMini = false;
     std::vector<std::uint32_t> FSelectedChain;
     std::int64_t FPosition = 0;
@@ -160,8 +206,14 @@ private:
     TKmrStream* FOutput = nullptr;
     std::int64_t FOutStart = 0;
     std::vector<std::uint32_t> FNewFat;
-    std::vector<std::uint8_t> FOut;  // pending bytes of the new stream
-    std::uint64_t FWritten = 0;
+    // Every byte of the output passes through this buffer: the copied
+    // sectors, the new stream, the tables after it. FOutAt..FOutEnd is its
+    // free room; FOutFlushed counts the bytes already in the output.
+    std::vector<std::uint8_t> FOut;
+    std::uint8_t* FOutAt = nullptr;
+    std::uint8_t* FOutEnd = nullptr;
+    std::int64_t FOutFlushed = 0;
+    std::int64_t FStreamStart = 0;  // where the new stream starts in the output
     bool FFinished = false;
     bool FNotXls = false;
 };

@@ -120,18 +120,6 @@ void TWorkbook::FixCodeNames() {
     }
 }
 
-std::vector<std::int64_t> TWorkbook::FixBoundSheetsOffset(bool force) {
-    FGlobals->SST().FixRefs();
-    if (FGlobals->GetSheetCount() != SheetCount()) Raise(ErrExcelInvalid);
-    std::vector<std::int64_t> ends{FGlobals->TotalSize()};
-    for (int i = 0; i < SheetCount(); ++i) {
-        if (ends.back() > UINT32_MAX) Raise(ErrTooManyEntries, ends.back(), UINT32_MAX);
-        FGlobals->SheetSetOffset(i, static_cast<std::uint32_t>(ends.back()));
-        ends.push_back(ends.back() + Sheet(i).FixTotalSize(force));
-    }
-    return ends;
-}
-
 void TWorkbook::CheckVisible() const {
     bool anyVisible = false;
     for (int i = SheetCount() - 1; i >= 0; --i) {
@@ -148,20 +136,27 @@ void TWorkbook::SaveToStream(TOle2File& ole, bool force) {
     CheckVisible();
     FixCodeNames();
     FixRows();
-    const std::vector<std::int64_t> ends = FixBoundSheetsOffset(force);
+    FGlobals->SST().FixRefs();
+    // Saving with force drops the formulas' cached results first.
+    if (force)
+        for (int i = 0; i < SheetCount(); ++i) Sheet(i).FixTotalSize(true);
     for (int i = 0; i < SheetCount(); ++i)
         if (FGlobals->GetSheetVisible(i) == TXlsSheetVisible::sv_Visible) {
             FGlobals->SetFirstSheetVisible(i);
             break;
         }
+    // A sheet's offset is where it starts, known as the sheets are written:
+    // the BOUNDSHEET records before them get the offsets at the end.
     const std::int64_t origin = ole.Position();
     FGlobals->SaveToStream(ole);
+    std::vector<std::uint32_t> offsets;
     for (int i = 0; i < SheetCount(); ++i) {
-        Assert(ole.Position() - origin == ends[static_cast<std::size_t>(i)], "UXlsWorkbook",
-               "a sheet does not start at its offset");
+        const std::int64_t offset = ole.Position() - origin;
+        if (offset > UINT32_MAX) Raise(ErrTooManyEntries, offset, UINT32_MAX);
+        offsets.push_back(static_cast<std::uint32_t>(offset));
         Sheet(i).SaveToStream(ole);
     }
-    Assert(ole.Position() - origin == ends.back(), "UXlsWorkbook", "written size differs from the computed size");
+    FGlobals->PatchSheetOffsets(ole, offsets);
 }
 
 void TWorkbook::SaveRangeToStream(TOle2File& ole, int sheetIndex, const TXlsCellRange& range, bool) {

@@ -91,9 +91,6 @@ private:
     void CheckSheet(int index) const;
     void LoadSection(TOle2File& ole, TRecordHeader& header, bool& globalsLoaded);
     void FixCodeNames();
-    // Each BOUNDSHEET gets its sheet's offset; the offsets after the
-    // globals and after each sheet.
-    std::vector<std::int64_t> FixBoundSheetsOffset(bool force);
     void CheckVisible() const;
     // Whatever every sheet but target and the names do when rows and
     // columns of target move, checked before the first change.

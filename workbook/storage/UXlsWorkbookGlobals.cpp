@@ -206,6 +206,7 @@ void TWorkbookGlobals::SaveSections(TOle2File& ole, int sheetIndex) {
     FBOF->SaveToStream(ole);
     if (FIsXltTemplate) TTemplateRecord::SaveNewRecord(ole);
     FRecords.SaveToStream(ole);
+    FBoundSheetsAt = ole.Position();
     if (sheetIndex >= 0) FBoundSheets.SaveRangeToStream(ole, sheetIndex);
     else FBoundSheets.SaveToStream(ole);
     FReferences.SaveToStream(ole);
@@ -274,6 +275,17 @@ std::uint16_t TWorkbookGlobals::GetSheetOptionFlags(int index) const {
 void TWorkbookGlobals::SheetSetOffset(int index, std::uint32_t offset) {
     CheckSheet(index);
     FBoundSheets.Sheet(index).SetOffset(offset);
+}
+
+void TWorkbookGlobals::PatchSheetOffsets(TOle2File& ole, const std::vector<std::uint32_t>& offsets) {
+    Assert(offsets.size() == static_cast<std::size_t>(GetSheetCount()), "UXlsWorkbookGlobals", "an offset per sheet");
+    std::int64_t at = FBoundSheetsAt;
+    for (int i = 0; i < GetSheetCount(); ++i) {
+        TBoundSheetRecord& sheet = FBoundSheets.Sheet(i);
+        sheet.SetOffset(offsets[static_cast<std::size_t>(i)]);
+        ole.Patch(at + 4, sheet.Data.data(), 4);  // the offset leads the record's data
+        at += sheet.TotalSize();
+    }
 }
 
 // ---------------------------------------------------------------------------

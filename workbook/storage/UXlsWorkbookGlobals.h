@@ -120,6 +120,9 @@ public:
     void SetSheetVisible(int index, TXlsSheetVisible value);
     std::uint16_t GetSheetOptionFlags(int index) const;
     void SheetSetOffset(int index, std::uint32_t offset);
+    // Sets each sheet's offset, as SheetSetOffset, in the BOUNDSHEET records
+    // that SaveToStream has just written too.
+    void PatchSheetOffsets(TOle2File& ole, const std::vector<std::uint32_t>& offsets);
 
     // Settings; without their record the getters give 0 or false and the
     // setters change nothing.
@@ -214,6 +217,7 @@ private:
     TSST FSST;
     TReferences FReferences;
     TBoundSheetList FBoundSheets;
+    std::int64_t FBoundSheetsAt = 0;  // where the last save wrote the BOUNDSHEET records
     TBaseRecordList FRecords;
     TNameRecordList FNames;
     TDrawingGroup FDrawingGroup;
