@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "workbook/storage/UXlsBaseRecordLists.h"
 
@@ -19,6 +21,65 @@ void ForEachLink(const TBaseRecord& record, Visit visit) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// TContinueLink
+
+namespace {
+
+// The chains of every record that has one, by link; records of any thread.
+class TChains {
+public:
+    TContinueRecord* Find(const TContinueLink* link) {
+        std::lock_guard lock(FMutex);
+        const auto at = FChains.find(link);
+        return at == FChains.end() ? nullptr : at->second;
+    }
+    TContinueRecord* Take(const TContinueLink* link) {
+        std::lock_guard lock(FMutex);
+        const auto at = FChains.find(link);
+        if (at == FChains.end()) return nullptr;
+        TContinueRecord* chain = at->second;
+        FChains.erase(at);
+        return chain;
+    }
+    void Put(const TContinueLink* link, TContinueRecord* chain) {
+        std::lock_guard lock(FMutex);
+        FChains[link] = chain;
+    }
+
+private:
+    std::mutex FMutex;
+    std::unordered_map<const TContinueLink*, TContinueRecord*> FChains;
+};
+
+TChains& Chains() {
+    static auto* chains = new TChains;  // outlives every record, also those freed at exit
+    return *chains;
+}
+
+}  // namespace
+
+TContinueRecord* TContinueLink::Find() const noexcept { return Chains().Find(this); }
+
+std::unique_ptr<TContinueRecord> TContinueLink::Unlink() noexcept {
+    FLinked = false;
+    return std::unique_ptr<TContinueRecord>(Chains().Take(this));
+}
+
+void TContinueLink::reset() noexcept {
+    if (FLinked) Unlink();
+}
+
+TContinueLink& TContinueLink::operator=(std::unique_ptr<TContinueRecord> chain) {
+    reset();
+    if (chain) {
+        Chains().Put(this, chain.get());
+        chain.release();
+        FLinked = true;
+    }
+    return *this;
+}
+
+// ---------------------------------------------------------------------------
 // TBaseRecord
 
 TBaseRecord::TBaseRecord(std::uint16_t id, TRecordData data) : Id(id), Data(std::move(data)) {
@@ -26,8 +87,8 @@ TBaseRecord::TBaseRecord(std::uint16_t id, TRecordData data) : Id(id), Data(std:
 }
 
 TBaseRecord::~TBaseRecord() {
-    std::unique_ptr<TContinueRecord> next = std::move(Continue);
-    while (next) next = std::move(next->Continue);  // each link is freed with an empty chain
+    std::unique_ptr<TContinueRecord> next = Continue.Take();
+    while (next) next = next->Continue.Take();  // each link is freed with an empty chain
 }
 
 std::unique_ptr<TBaseRecord> TBaseRecord::NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const {

@@ -33,6 +33,39 @@ enum TRecordKind : unsigned {
     rkFormula = 1u << 4,
 };
 
+// The CONTINUE records behind a record, used like the owning pointer it
+// stands for. Few records have any: the link itself is only a mark, and the
+// first record of the chain is kept in a table of the process under the
+// link's address. A record never moves, so neither does its link.
+class TContinueLink {
+public:
+    TContinueLink() = default;
+    TContinueLink(const TContinueLink&) = delete;
+    TContinueLink& operator=(const TContinueLink&) = delete;
+    ~TContinueLink() {
+        if (FLinked) reset();
+    }
+
+    TContinueRecord* get() const noexcept { return FLinked ? Find() : nullptr; }
+    TContinueRecord* operator->() const noexcept { return get(); }
+    TContinueRecord& operator*() const noexcept { return *get(); }
+    explicit operator bool() const noexcept { return FLinked; }
+    // The chain leaves the record; the caller owns it.
+    std::unique_ptr<TContinueRecord> Take() noexcept { return FLinked ? Unlink() : nullptr; }
+    void reset() noexcept;
+    TContinueLink& operator=(std::unique_ptr<TContinueRecord> chain);
+    // Moving the link out moves the chain (into a pointer to the record or a base).
+    template <class Record>
+    operator std::unique_ptr<Record>() && noexcept {
+        return Take();
+    }
+
+private:
+    TContinueRecord* Find() const noexcept;
+    std::unique_ptr<TContinueRecord> Unlink() noexcept;
+    bool FLinked = false;
+};
+
 class TBaseRecord {
 public:
     // The virtual constructor's work: the record takes the data.
@@ -45,9 +78,11 @@ public:
     static void* operator new(std::size_t size) { return AllocateRecord(size); }
     static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, size); }
 
+    // Laid out without padding: a cell of up to 16 bytes takes 32 bytes
+    // with its virtual table, and classes add their fields right behind.
     std::uint16_t Id;
     TRecordData Data;
-    std::unique_ptr<TContinueRecord> Continue;
+    TContinueLink Continue;
 
     std::uint16_t DataSize() const { return static_cast<std::uint16_t>(Data.size()); }
 

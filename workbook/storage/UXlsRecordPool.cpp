@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -12,7 +14,7 @@
 
 namespace kalmira {
 
-static_assert(TRecordPools::Granule >= alignof(std::max_align_t));
+static_assert(TRecordPools::Granule >= alignof(void*) && 2 * TRecordPools::Granule >= alignof(std::max_align_t));
 
 namespace {
 
@@ -24,8 +26,11 @@ constexpr std::size_t PageSize = 4096;
 // the free slots of pools that ended, by size class.
 class TSharedPools {
 public:
+    // Asked whenever a pool carves a new slot: no lock while there is nothing.
     TFreeRecordSlot* TakeFree(std::size_t sizeClass) {
+        if (!FAny[sizeClass].load(std::memory_order_acquire)) return nullptr;
         std::lock_guard lock(FMutex);
+        FAny[sizeClass].store(false, std::memory_order_relaxed);
         return std::exchange(FFree[sizeClass], nullptr);
     }
 
@@ -34,6 +39,7 @@ public:
         std::lock_guard lock(FMutex);
         last->Next = FFree[sizeClass];
         FFree[sizeClass] = first;
+        FAny[sizeClass].store(true, std::memory_order_release);
     }
 
     // A new block of size bytes (a multiple of BlockSize).
@@ -59,6 +65,7 @@ private:
     std::mutex FMutex;
     std::vector<TBlock> FBlocks;
     std::array<TFreeRecordSlot*, TRecordPools::ClassCount> FFree{};
+    std::array<std::atomic<bool>, TRecordPools::ClassCount> FAny{};
 };
 
 TSharedPools& Shared() {
@@ -96,19 +103,28 @@ void TRecordPools::Free(void* slot, std::size_t size) noexcept {
     free = new (slot) TFreeRecordSlot{free};
 }
 
+bool TRecordPools::Fits(const std::byte* at, std::size_t sizeClass) {
+    return ((sizeClass + 1) * Granule) % (2 * Granule) != 0 || reinterpret_cast<std::uintptr_t>(at) % (2 * Granule) == 0;
+}
+
 void* TRecordPools::NewSlot(std::size_t sizeClass) {
     if (TFreeRecordSlot* slots = Shared().TakeFree(sizeClass)) {
         FFree[sizeClass] = slots->Next;
         return slots;
     }
     const std::size_t slotSize = (sizeClass + 1) * Granule;
+    // The smallest slot puts the rest on 16 bytes for a slot that needs it.
+    auto putAside = [this](std::size_t c) {
+        FFree[c] = new (FRest) TFreeRecordSlot{FFree[c]};
+        FRest += (c + 1) * Granule;
+        FRestSize -= (c + 1) * Granule;
+    };
+    if (FRestSize >= slotSize && !Fits(FRest, sizeClass)) putAside(0);
     if (FRestSize < slotSize) {
         // The block's tail goes to the free lists of the sizes it holds.
         while (FRestSize >= Granule) {
             const std::size_t c = std::min(FRestSize / Granule, ClassCount) - 1;
-            FFree[c] = new (FRest) TFreeRecordSlot{FFree[c]};
-            FRest += (c + 1) * Granule;
-            FRestSize -= (c + 1) * Granule;
+            putAside(Fits(FRest, c) ? c : 0);
         }
         FNextBlock = std::clamp(FNextBlock * 2, BlockSize, HugeBlock);
         FRest = Shared().NewBlock(FNextBlock);

@@ -394,7 +394,7 @@ private:
         const std::uint16_t id = record->Id;
         if (id == xlr_WINDOW2) FTarget = &FSheet.FTail;
         FSheet.LoadCachePointers(record.get());
-        if (id == xlr_FORMULA) FFormula = dynamic_cast<TFormulaRecord*>(record.get());
+        if (id == xlr_FORMULA) FFormula = record->Is(rkFormula) ? static_cast<TFormulaRecord*>(record.get()) : nullptr;
         Widths(*record);
         if (id == xlr_MSODRAWING) {
             TSectionRecordSource source(FOle, FHeader);
