@@ -13,8 +13,7 @@
 // printing every value against xlrd printing them (goal: 5 times); opening
 // and saving against Apache POI where /usr/share/java/poi.jar is installed
 // (goal: 15 times). Medians of 5 runs, their ratios and the engine's peak
-// memory against the file size (goal: at most 3), with the engine program's
-// peak on the empty workbook (floor_MB). Run them alone:
+// memory against the file size (goal: at most 3). Run them alone:
 //   orvelo_bench --benchmark_filter=Versus
 #include <benchmark/benchmark.h>
 
@@ -92,26 +91,12 @@ double Median(std::vector<double> values) {
 }
 
 struct TSideBySide {
-    double Engine = 0, Other = 0, EnginePeak = 0, OtherPeak = 0, EngineFloor = 0;
+    double Engine = 0, Other = 0, EnginePeak = 0, OtherPeak = 0;
     std::string EngineOutput, OtherOutput;
 };
 
-// The empty template as a file.
-const fs::path& EmptyBook() {
-    static const fs::path file = [] {
-        const fs::path path = fs::temp_directory_path() / "orvelo_bench_empty.xls";
-        const auto bytes = KmrEmptySheet();
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }();
-    return file;
-}
-
-// Median time and peak memory of each program over the runs on the file, in
-// turns; and the engine program's peak on the empty workbook, what it costs
-// to start.
-TSideBySide Compare(std::vector<std::string> engine, const std::vector<std::string>& other, const fs::path& file) {
+// Median time and peak memory of each program over the runs, in turns.
+TSideBySide Compare(const std::vector<std::string>& engine, const std::vector<std::string>& other) {
     constexpr int Runs = 5;
     std::vector<double> times[2], peaks[2];
     TSideBySide result;
@@ -128,8 +113,6 @@ TSideBySide Compare(std::vector<std::string> engine, const std::vector<std::stri
     result.Other = Median(times[1]);
     result.EnginePeak = Median(peaks[0]);
     result.OtherPeak = Median(peaks[1]);
-    std::replace(engine.begin(), engine.end(), file.string(), EmptyBook().string());
-    result.EngineFloor = RunProcess(engine).PeakBytes;
     return result;
 }
 
@@ -196,12 +179,11 @@ void Report(benchmark::State& state, const TSideBySide& r, double fileBytes) {
     state.counters["other_MB"] = r.OtherPeak / 1e6;
     state.counters["peak/file"] = r.EnginePeak / fileBytes;
     state.counters["cells"] = std::atof(r.EngineOutput.c_str());
-    state.counters["floor_MB"] = r.EngineFloor / 1e6;
     // A child's peak counts at least this process's peak: run the
     // side-by-side benchmarks alone (--benchmark_filter=Versus).
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
-    state.counters["parent_MB"] = static_cast<double>(self.ru_maxrss) * 1024.0 / 1e6;
+    state.counters["floor_MB"] = static_cast<double>(self.ru_maxrss) * 1024.0 / 1e6;
     state.counters["file_MB"] = fileBytes / 1e6;
     if (r.EngineOutput != r.OtherOutput) state.SkipWithError(("outputs differ: " + r.EngineOutput + " / " + r.OtherOutput).c_str());
 }
@@ -210,8 +192,7 @@ void Report(benchmark::State& state, const TSideBySide& r, double fileBytes) {
 void ReadVersusXlrd(benchmark::State& state) {
     const fs::path& file = BookFile(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        const auto r =
-            Compare({ChildPath, "read", file.string()}, {"/usr/bin/python3", "-c", XlrdRead, file.string()}, file);
+        const auto r = Compare({ChildPath, "read", file.string()}, {"/usr/bin/python3", "-c", XlrdRead, file.string()});
         Report(state, r, static_cast<double>(fs::file_size(file)));
     }
 }
@@ -221,7 +202,7 @@ void CellsVersusXlrd(benchmark::State& state) {
     const fs::path& file = BookFile(static_cast<int>(state.range(0)));
     const std::string tool = ORVELO_BINARY_DIR "/tests/tools/xlsroundtrip/xlsroundtrip";
     for (auto _ : state) {
-        auto r = Compare({tool, "--cells", file.string()}, {"/usr/bin/python3", "-c", XlrdPrint, file.string()}, file);
+        auto r = Compare({tool, "--cells", file.string()}, {"/usr/bin/python3", "-c", XlrdPrint, file.string()});
         r.EngineOutput = r.OtherOutput = "1";  // the lines are written differently; only the times count
         Report(state, r, static_cast<double>(fs::file_size(file)));
     }
@@ -248,7 +229,7 @@ void SaveVersusPoi(benchmark::State& state) {
     const std::string out = (dir / "saved.xls").string();
     for (auto _ : state) {
         const auto r = Compare({ChildPath, "save", file.string(), out},
-                               {"/usr/bin/java", "-cp", classPath, "PoiSave", file.string(), out}, file);
+                               {"/usr/bin/java", "-cp", classPath, "PoiSave", file.string(), out});
         Report(state, r, static_cast<double>(fs::file_size(file)));
     }
 }

@@ -201,6 +201,9 @@ TShrFmlaRecord::TShrFmlaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
 // ---------------------------------------------------------------------------
 // FORMULA
 
+// A sheet holds many: a formula takes one 32-byte pool slot and its data.
+static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TFormulaRecord) == 32);
+
 TFormulaRecord::TFormulaRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)) {
     Data[14] |= CalcOnLoad;

@@ -179,7 +179,7 @@ private:
     // what the result bytes say (numbers, booleans, errors as loaded keep
     // none), the ARRAY and TABLE records.
     struct TAttached;
-    std::unique_ptr<TAttached> FAttached;
+    TSidePointer<TAttached> FAttached;
     TAttached& Attached();
     // None while the result bytes hold the value.
     const TVariant* OwnValue() const;

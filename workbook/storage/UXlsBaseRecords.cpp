@@ -21,63 +21,45 @@ void ForEachLink(const TBaseRecord& record, Visit visit) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// TContinueLink
+// Side parts
 
 namespace {
 
-// The chains of every record that has one, by link; records of any thread.
-class TChains {
+class TSideParts {
 public:
-    TContinueRecord* Find(const TContinueLink* link) {
+    void* Find(const void* mark) {
         std::lock_guard lock(FMutex);
-        const auto at = FChains.find(link);
-        return at == FChains.end() ? nullptr : at->second;
+        const auto at = FParts.find(mark);
+        return at == FParts.end() ? nullptr : at->second;
     }
-    TContinueRecord* Take(const TContinueLink* link) {
+    void* Take(const void* mark) {
         std::lock_guard lock(FMutex);
-        const auto at = FChains.find(link);
-        if (at == FChains.end()) return nullptr;
-        TContinueRecord* chain = at->second;
-        FChains.erase(at);
-        return chain;
+        const auto at = FParts.find(mark);
+        if (at == FParts.end()) return nullptr;
+        void* part = at->second;
+        FParts.erase(at);
+        return part;
     }
-    void Put(const TContinueLink* link, TContinueRecord* chain) {
+    void Put(const void* mark, void* part) {
         std::lock_guard lock(FMutex);
-        FChains[link] = chain;
+        FParts[mark] = part;
     }
 
 private:
     std::mutex FMutex;
-    std::unordered_map<const TContinueLink*, TContinueRecord*> FChains;
+    std::unordered_map<const void*, void*> FParts;
 };
 
-TChains& Chains() {
-    static auto* chains = new TChains;  // outlives every record, also those freed at exit
-    return *chains;
+TSideParts& SideParts() {
+    static auto* parts = new TSideParts;  // outlives every record, also those freed at exit
+    return *parts;
 }
 
 }  // namespace
 
-TContinueRecord* TContinueLink::Find() const noexcept { return Chains().Find(this); }
-
-std::unique_ptr<TContinueRecord> TContinueLink::Unlink() noexcept {
-    FLinked = false;
-    return std::unique_ptr<TContinueRecord>(Chains().Take(this));
-}
-
-void TContinueLink::reset() noexcept {
-    if (FLinked) Unlink();
-}
-
-TContinueLink& TContinueLink::operator=(std::unique_ptr<TContinueRecord> chain) {
-    reset();
-    if (chain) {
-        Chains().Put(this, chain.get());
-        chain.release();
-        FLinked = true;
-    }
-    return *this;
-}
+void* FindSidePart(const void* mark) noexcept { return SideParts().Find(mark); }
+void* TakeSidePart(const void* mark) noexcept { return SideParts().Take(mark); }
+void PutSidePart(const void* mark, void* part) { SideParts().Put(mark, part); }
 
 // ---------------------------------------------------------------------------
 // TBaseRecord

@@ -33,38 +33,58 @@ enum TRecordKind : unsigned {
     rkFormula = 1u << 4,
 };
 
-// The CONTINUE records behind a record, used like the owning pointer it
-// stands for. Few records have any: the link itself is only a mark, and the
-// first record of the chain is kept in a table of the process under the
-// link's address. A record never moves, so neither does its link.
-class TContinueLink {
+// The table of the process for the parts that few records have (a CONTINUE
+// chain, a formula's own value), under the address of the record's one-byte
+// mark; records of any thread.
+void* FindSidePart(const void* mark) noexcept;
+void* TakeSidePart(const void* mark) noexcept;
+void PutSidePart(const void* mark, void* part);
+
+// An owning pointer to such a part, used like the unique_ptr it stands
+// for: in the record it is one byte, and the part sits in the table under
+// its address. A record never moves, so neither does its mark.
+template <class T>
+class TSidePointer {
 public:
-    TContinueLink() = default;
-    TContinueLink(const TContinueLink&) = delete;
-    TContinueLink& operator=(const TContinueLink&) = delete;
-    ~TContinueLink() {
-        if (FLinked) reset();
+    TSidePointer() = default;
+    TSidePointer(const TSidePointer&) = delete;
+    TSidePointer& operator=(const TSidePointer&) = delete;
+    ~TSidePointer() {
+        if (FHeld) reset();
     }
 
-    TContinueRecord* get() const noexcept { return FLinked ? Find() : nullptr; }
-    TContinueRecord* operator->() const noexcept { return get(); }
-    TContinueRecord& operator*() const noexcept { return *get(); }
-    explicit operator bool() const noexcept { return FLinked; }
-    // The chain leaves the record; the caller owns it.
-    std::unique_ptr<TContinueRecord> Take() noexcept { return FLinked ? Unlink() : nullptr; }
-    void reset() noexcept;
-    TContinueLink& operator=(std::unique_ptr<TContinueRecord> chain);
-    // Moving the link out moves the chain (into a pointer to the record or a base).
-    template <class Record>
-    operator std::unique_ptr<Record>() && noexcept {
+    T* get() const noexcept { return FHeld ? static_cast<T*>(FindSidePart(this)) : nullptr; }
+    T* operator->() const noexcept { return get(); }
+    T& operator*() const noexcept { return *get(); }
+    explicit operator bool() const noexcept { return FHeld; }
+    // The part leaves the record; the caller owns it.
+    std::unique_ptr<T> Take() noexcept {
+        if (!FHeld) return nullptr;
+        FHeld = false;
+        return std::unique_ptr<T>(static_cast<T*>(TakeSidePart(this)));
+    }
+    void reset() noexcept { Take(); }
+    TSidePointer& operator=(std::unique_ptr<T> part) {
+        reset();
+        if (part) {
+            PutSidePart(this, part.get());
+            part.release();
+            FHeld = true;
+        }
+        return *this;
+    }
+    // Moving the pointer out moves the part (into a pointer to it or a base).
+    template <class Base>
+    operator std::unique_ptr<Base>() && noexcept {
         return Take();
     }
 
 private:
-    TContinueRecord* Find() const noexcept;
-    std::unique_ptr<TContinueRecord> Unlink() noexcept;
-    bool FLinked = false;
+    bool FHeld = false;
 };
+
+// The CONTINUE records behind a record.
+using TContinueLink = TSidePointer<TContinueRecord>;
 
 class TBaseRecord {
 public:
