@@ -57,16 +57,10 @@ public:
         FAny[sizeClass].store(true, std::memory_order_release);
     }
 
-    // A new block of size bytes (a multiple of BlockSize), on a page or,
-    // when it is a HugeBlock, on its own size.
+    // A new block of size bytes (a multiple of BlockSize).
     std::byte* NewBlock(std::size_t size) {
-        TBlock block(static_cast<std::byte*>(std::aligned_alloc(size >= HugeBlock ? HugeBlock : PageSize, size)));
+        TBlock block(static_cast<std::byte*>(std::aligned_alloc(PageSize, size)));
         if (!block) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-        // The biggest blocks are one huge page each where the system has
-        // them: one fault instead of 512 (a sheet of a million cells fills 30).
-        if (size >= HugeBlock) ::madvise(block.get(), size, MADV_HUGEPAGE);
-#endif
         std::lock_guard lock(FMutex);
         FBlocks.push_back(std::move(block));
         return FBlocks.back().get();
