@@ -31,6 +31,7 @@ enum TRecordKind : unsigned {
     rkMultipleValue = 1u << 2,
     rkLabelSST = 1u << 3,
     rkFormula = 1u << 4,
+    rkRString = 1u << 5,
 };
 
 // The table of the process for the parts that few records have (a CONTINUE

@@ -183,6 +183,7 @@ protected:
 class TRStringRecord : public TLabelRecord {
 public:
     using TLabelRecord::TLabelRecord;
+    unsigned Kinds() const override { return TLabelRecord::Kinds() | rkRString; }
     TRichString GetAsRichString() const override;
 
 protected:

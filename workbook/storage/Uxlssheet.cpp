@@ -378,7 +378,7 @@ public:
         } while (id != xlr_EOF);
         FSheet.FCells->CellList().FixFormulas(FShared);
         FShared.Clear();
-        FSheet.FCells->FixRows();
+        FSheet.FCells->FixLoadedRows();
         FSheet.FNotes.FixDwgIds(FSheet.FDrawing);
         FSheet.FDrawing.SaveObjectCoords(FSheet.FMeasure);
     }
