@@ -201,6 +201,9 @@ TShrFmlaRecord::TShrFmlaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
 // ---------------------------------------------------------------------------
 // FORMULA
 
+// A sheet holds many: a formula takes one 32-byte pool slot and its data.
+static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TFormulaRecord) == 32);
+
 TFormulaRecord::TFormulaRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)) {
     Data[14] |= CalcOnLoad;
@@ -217,12 +220,12 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
             Data[6] = ResultBool;
             Data[8] = value.IntValue() ? 1 : 0;
             SetWord(Data, 12, TypedResult);
-            FValue = std::make_unique<TVariant>(value);
+            SetOwnValue(value);
             return;
         case TVarType::String:
             Data[6] = ResultText;
             SetWord(Data, 12, TypedResult);
-            FValue = std::make_unique<TVariant>(value);
+            SetOwnValue(value);
             return;
         case TVarType::Error:
             Data[6] = ResultError;
@@ -245,36 +248,42 @@ std::unique_ptr<TBaseRecord> TFormulaRecord::NewOfSameClass(std::uint16_t id, st
 
 void TFormulaRecord::SetFormulaValue(const TVariant& value) {
     CheckCachedValue(value);
-    FValue = std::make_unique<TVariant>(value);
+    SetOwnValue(value);
 }
 
-TVariant TFormulaRecord::GetValue() const { return FValue ? *FValue : ResultOf(Data); }
+TVariant TFormulaRecord::GetValue() const {
+    const TVariant* own = OwnValue();
+    return own ? *own : ResultOf(Data);
+}
 
 void TFormulaRecord::ClearResult() {
     std::fill(Data.begin() + 6, Data.begin() + 14, 0);
     Data[6] = ResultError;
     SetWord(Data, 12, TypedResult);
     std::fill(Data.begin() + 16, Data.begin() + 20, 0);
-    FValue = std::make_unique<TVariant>();
+    SetOwnValue(TVariant());
 }
 
 struct TFormulaRecord::TAttached {
+    std::unique_ptr<TVariant> Value;
     std::unique_ptr<TTableRecord> Table;
     std::unique_ptr<TArrayRecord> Array;
 };
 
+TFormulaRecord::TAttached& TFormulaRecord::Attached() {
+    if (!FAttached) FAttached = std::make_unique<TAttached>();
+    return *FAttached;
+}
+
+const TVariant* TFormulaRecord::OwnValue() const { return FAttached ? FAttached->Value.get() : nullptr; }
+void TFormulaRecord::SetOwnValue(const TVariant& value) { Attached().Value = std::make_unique<TVariant>(value); }
+
 TTableRecord* TFormulaRecord::GetTableRecord() const { return FAttached ? FAttached->Table.get() : nullptr; }
 TArrayRecord* TFormulaRecord::GetArrayRecord() const { return FAttached ? FAttached->Array.get() : nullptr; }
 
-void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) {
-    if (!FAttached) FAttached = std::make_unique<TAttached>();
-    FAttached->Table = std::move(table);
-}
+void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) { Attached().Table = std::move(table); }
 
-void TFormulaRecord::SetArrayRecord(std::unique_ptr<TArrayRecord> array) {
-    if (!FAttached) FAttached = std::make_unique<TAttached>();
-    FAttached->Array = std::move(array);
-}
+void TFormulaRecord::SetArrayRecord(std::unique_ptr<TArrayRecord> array) { Attached().Array = std::move(array); }
 
 bool TFormulaRecord::TakesFollowing(std::uint16_t id) const { return id == xlr_TABLE || id == xlr_ARRAY; }
 
@@ -402,7 +411,7 @@ void TFormulaRecord::ArrangeInsertSheet(const TSheetInfo& info) {
 
 // Text results always have their STRING, an empty text too.
 bool TFormulaRecord::HasTextResult() const {
-    return GetWord(Data, 12) == TypedResult && Data[6] == ResultText && !(FValue && FValue->IsEmpty());
+    return GetWord(Data, 12) == TypedResult && Data[6] == ResultText && !(OwnValue() && OwnValue()->IsEmpty());
 }
 
 std::u16string TFormulaRecord::ResultString() const {

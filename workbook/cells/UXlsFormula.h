@@ -175,13 +175,15 @@ private:
     template <class Call>
     void ReportTokens(Call call) const;
 
-    // None while the value is what the result bytes say (numbers, booleans,
-    // errors as loaded): most formulas keep no variant of their own.
-    std::unique_ptr<TVariant> FValue;
-    // The ARRAY and TABLE records, in a part of their own: few formulas
-    // have either.
+    // What few formulas have, in a part of its own: a value that is not
+    // what the result bytes say (numbers, booleans, errors as loaded keep
+    // none), the ARRAY and TABLE records.
     struct TAttached;
-    std::unique_ptr<TAttached> FAttached;
+    TSidePointer<TAttached> FAttached;
+    TAttached& Attached();
+    // None while the result bytes hold the value.
+    const TVariant* OwnValue() const;
+    void SetOwnValue(const TVariant& value);
 };
 
 // Sheet index -> ... : the external references' lookup.

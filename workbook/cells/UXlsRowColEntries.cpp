@@ -272,8 +272,9 @@ void TCellList::GetValueX2(int row, int col, TXlsCellValue& value, TRTFRunList& 
     value.XF = cell->GetXF();
     value.IsFormula = IsFormula(*cell);
     TRichString text;
-    if (auto* label = dynamic_cast<const TLabelSSTRecord*>(cell)) text = label->GetAsRichString();
-    else if (auto* rich = dynamic_cast<const TRStringRecord*>(cell)) text = rich->GetAsRichString();
+    const unsigned kinds = cell->Kinds();
+    if (kinds & rkLabelSST) text = static_cast<const TLabelSSTRecord*>(cell)->GetAsRichString();
+    else if (kinds & rkRString) text = static_cast<const TRStringRecord*>(cell)->GetAsRichString();
     else {
         value.Value = cell->GetValue();
         return;
@@ -549,14 +550,19 @@ void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
     }
     // The row's span, as its ROW record gives it, is room enough for most
     // rows; a span from a damaged file is at most a whole row.
-    const int row = cell->GetRow();
+    const int row = cell->GetRow(), col = cell->GetColumn();
+    const TRowRecord* rowRecord = FRows.HasRow(row) ? FRows.GetItems(static_cast<std::size_t>(row)) : nullptr;
     std::size_t expected = 0;
-    if (FRows.HasRow(row) && !FCells.HasRecords(row)) {
-        const TRowRecord& rowRecord = *FRows.GetItems(static_cast<std::size_t>(row));
-        const int first = rowRecord.GetMinCol(), last = std::min<int>(rowRecord.GetMaxCol(), MaxSheetCol + 1);
+    if (rowRecord && !FCells.HasRecords(row)) {
+        const int first = rowRecord->GetMinCol(), last = std::min<int>(rowRecord->GetMaxCol(), MaxSheetCol + 1);
         if (last > first) expected = static_cast<std::size_t>(last - first);
     }
+    FRowsCoverCells = FRowsCoverCells && rowRecord && rowRecord->GetMinCol() <= col && col < rowRecord->GetMaxCol();
     FCells.AddRecord(std::move(cell), expected);
+}
+
+void TCells::FixLoadedRows() {
+    if (!FRowsCoverCells) FixRows();
 }
 
 void TCells::AddMultipleCells(TMultipleValueRecord& record) {
@@ -568,6 +574,7 @@ void TCells::AddRow(std::unique_ptr<TRowRecord> row) { FRows.AddRecord(std::move
 void TCells::Clear() {
     FRows.Clear();
     FCells.Clear();
+    FRowsCoverCells = true;
 }
 
 void TCells::CopyFrom(const TCells& other) {

@@ -232,6 +232,9 @@ public:
     // Before saving: every row with cells has a ROW record whose columns
     // cover them.
     void FixRows();
+    // After loading: FixRows, which has nothing to do when every cell was
+    // loaded within the columns of its row's ROW record.
+    void FixLoadedRows();
     // Every ROW record and every cell the sheet writes.
     TXlsCellRange CalcUsedRange() const;
     static void WriteDimensions(TOle2File& ole, const TXlsCellRange& range);
@@ -247,6 +250,7 @@ public:
 private:
     TRowRecordList FRows;
     TCellList FCells;
+    bool FRowsCoverCells = true;  // every cell added so far lies in its row's ROW record
 };
 
 // A sheet's merged cells or conditional formats: one kind of range records.

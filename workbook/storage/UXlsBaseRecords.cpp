@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "workbook/storage/UXlsBaseRecordLists.h"
 
@@ -19,6 +21,47 @@ void ForEachLink(const TBaseRecord& record, Visit visit) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// Side parts
+
+namespace {
+
+class TSideParts {
+public:
+    void* Find(const void* mark) {
+        std::lock_guard lock(FMutex);
+        const auto at = FParts.find(mark);
+        return at == FParts.end() ? nullptr : at->second;
+    }
+    void* Take(const void* mark) {
+        std::lock_guard lock(FMutex);
+        const auto at = FParts.find(mark);
+        if (at == FParts.end()) return nullptr;
+        void* part = at->second;
+        FParts.erase(at);
+        return part;
+    }
+    void Put(const void* mark, void* part) {
+        std::lock_guard lock(FMutex);
+        FParts[mark] = part;
+    }
+
+private:
+    std::mutex FMutex;
+    std::unordered_map<const void*, void*> FParts;
+};
+
+TSideParts& SideParts() {
+    static auto* parts = new TSideParts;  // outlives every record, also those freed at exit
+    return *parts;
+}
+
+}  // namespace
+
+void* FindSidePart(const void* mark) noexcept { return SideParts().Find(mark); }
+void* TakeSidePart(const void* mark) noexcept { return SideParts().Take(mark); }
+void PutSidePart(const void* mark, void* part) { SideParts().Put(mark, part); }
+
+// ---------------------------------------------------------------------------
 // TBaseRecord
 
 TBaseRecord::TBaseRecord(std::uint16_t id, TRecordData data) : Id(id), Data(std::move(data)) {
@@ -26,8 +69,8 @@ TBaseRecord::TBaseRecord(std::uint16_t id, TRecordData data) : Id(id), Data(std:
 }
 
 TBaseRecord::~TBaseRecord() {
-    std::unique_ptr<TContinueRecord> next = std::move(Continue);
-    while (next) next = std::move(next->Continue);  // each link is freed with an empty chain
+    std::unique_ptr<TContinueRecord> next = Continue.Take();
+    while (next) next = next->Continue.Take();  // each link is freed with an empty chain
 }
 
 std::unique_ptr<TBaseRecord> TBaseRecord::NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const {

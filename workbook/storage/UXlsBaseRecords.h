@@ -31,7 +31,61 @@ enum TRecordKind : unsigned {
     rkMultipleValue = 1u << 2,
     rkLabelSST = 1u << 3,
     rkFormula = 1u << 4,
+    rkRString = 1u << 5,
 };
+
+// The table of the process for the parts that few records have (a CONTINUE
+// chain, a formula's own value), under the address of the record's one-byte
+// mark; records of any thread.
+void* FindSidePart(const void* mark) noexcept;
+void* TakeSidePart(const void* mark) noexcept;
+void PutSidePart(const void* mark, void* part);
+
+// An owning pointer to such a part, used like the unique_ptr it stands
+// for: in the record it is one byte, and the part sits in the table under
+// its address. A record never moves, so neither does its mark.
+template <class T>
+class TSidePointer {
+public:
+    TSidePointer() = default;
+    TSidePointer(const TSidePointer&) = delete;
+    TSidePointer& operator=(const TSidePointer&) = delete;
+    ~TSidePointer() {
+        if (FHeld) reset();
+    }
+
+    T* get() const noexcept { return FHeld ? static_cast<T*>(FindSidePart(this)) : nullptr; }
+    T* operator->() const noexcept { return get(); }
+    T& operator*() const noexcept { return *get(); }
+    explicit operator bool() const noexcept { return FHeld; }
+    // The part leaves the record; the caller owns it.
+    std::unique_ptr<T> Take() noexcept {
+        if (!FHeld) return nullptr;
+        FHeld = false;
+        return std::unique_ptr<T>(static_cast<T*>(TakeSidePart(this)));
+    }
+    void reset() noexcept { Take(); }
+    TSidePointer& operator=(std::unique_ptr<T> part) {
+        reset();
+        if (part) {
+            PutSidePart(this, part.get());
+            part.release();
+            FHeld = true;
+        }
+        return *this;
+    }
+    // Moving the pointer out moves the part (into a pointer to it or a base).
+    template <class Base>
+    operator std::unique_ptr<Base>() && noexcept {
+        return Take();
+    }
+
+private:
+    bool FHeld = false;
+};
+
+// The CONTINUE records behind a record.
+using TContinueLink = TSidePointer<TContinueRecord>;
 
 class TBaseRecord {
 public:
@@ -45,9 +99,11 @@ public:
     static void* operator new(std::size_t size) { return AllocateRecord(size); }
     static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, size); }
 
+    // Laid out without padding: a cell of up to 16 bytes takes 32 bytes
+    // with its virtual table, and classes add their fields right behind.
     std::uint16_t Id;
     TRecordData Data;
-    std::unique_ptr<TContinueRecord> Continue;
+    TContinueLink Continue;
 
     std::uint16_t DataSize() const { return static_cast<std::uint16_t>(Data.size()); }
 

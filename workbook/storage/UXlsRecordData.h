@@ -1,8 +1,10 @@
 // The bytes of one record. Most records of a sheet are cells of 6 to 16
 // bytes (BLANK, BOOLERR, RK, LABELSST, NUMBER, ROW): those bytes live inside
 // the record object itself, so a loaded cell is one allocation, not two.
-// Longer data goes to the record pools. It reads and changes like the byte vector it
-// replaces and converts to and from one.
+// Longer data goes to the record pools. It takes 17 bytes (the inline bytes
+// or the heap block's address and sizes, and a tag) with no alignment of its
+// own. It reads and changes like the byte vector it replaces and converts to
+// and from one.
 #pragma once
 
 #include <algorithm>
@@ -61,7 +63,7 @@ public:
     static TBasicRecordData ForOverwrite(std::size_t count) {
         TBasicRecordData data;
         data.Grow(count);
-        data.FSize = static_cast<std::uint32_t>(count);
+        data.SetSize(count);
         return data;
     }
 
@@ -88,47 +90,50 @@ public:
     operator std::vector<std::uint8_t>() const { return {begin(), end()}; }
     std::vector<std::uint8_t> ToVector() const { return {begin(), end()}; }
 
-    std::size_t size() const noexcept { return FSize; }
-    bool empty() const noexcept { return FSize == 0; }
-    std::size_t capacity() const noexcept { return IsInline() ? InlineCapacity : FCapacity; }
-    std::uint8_t* data() noexcept { return IsInline() ? FStore.Inline : FStore.Heap; }
-    const std::uint8_t* data() const noexcept { return IsInline() ? FStore.Inline : FStore.Heap; }
+    std::size_t size() const noexcept { return IsInline() ? FTag : Heap().Size; }
+    bool empty() const noexcept { return size() == 0; }
+    std::size_t capacity() const noexcept { return IsInline() ? InlineCapacity : Heap().Capacity; }
+    std::uint8_t* data() noexcept { return IsInline() ? FStore : Heap().Bytes; }
+    const std::uint8_t* data() const noexcept { return IsInline() ? FStore : Heap().Bytes; }
     iterator begin() noexcept { return data(); }
-    iterator end() noexcept { return data() + FSize; }
+    iterator end() noexcept { return data() + size(); }
     const_iterator begin() const noexcept { return data(); }
-    const_iterator end() const noexcept { return data() + FSize; }
+    const_iterator end() const noexcept { return data() + size(); }
     const_iterator cbegin() const noexcept { return begin(); }
     const_iterator cend() const noexcept { return end(); }
     std::uint8_t& operator[](std::size_t i) noexcept { return data()[i]; }
     const std::uint8_t& operator[](std::size_t i) const noexcept { return data()[i]; }
     std::uint8_t& at(std::size_t i) {
-        if (i >= FSize) throw std::out_of_range("TRecordData::at");
+        if (i >= size()) throw std::out_of_range("TRecordData::at");
         return data()[i];
     }
     const std::uint8_t& at(std::size_t i) const {
-        if (i >= FSize) throw std::out_of_range("TRecordData::at");
+        if (i >= size()) throw std::out_of_range("TRecordData::at");
         return data()[i];
     }
     std::uint8_t& front() noexcept { return data()[0]; }
-    std::uint8_t& back() noexcept { return data()[FSize - 1]; }
+    std::uint8_t& back() noexcept { return data()[size() - 1]; }
     const std::uint8_t& front() const noexcept { return data()[0]; }
-    const std::uint8_t& back() const noexcept { return data()[FSize - 1]; }
+    const std::uint8_t& back() const noexcept { return data()[size() - 1]; }
 
-    void clear() noexcept { FSize = 0; }
+    void clear() noexcept { SetSize(0); }
     void reserve(std::size_t count) {
         if (count > capacity()) Grow(count);
     }
     void shrink_to_fit() {}
     void resize(std::size_t count, std::uint8_t value = 0) {
-        if (count > capacity()) Grow(std::max<std::size_t>(count, FSize * 2));  // growing step by step stays linear
-        if (count > FSize) std::memset(data() + FSize, value, count - FSize);
-        FSize = static_cast<std::uint32_t>(count);
+        const std::size_t old = size();
+        if (count > capacity()) Grow(std::max<std::size_t>(count, old * 2));  // growing step by step stays linear
+        if (count > old) std::memset(data() + old, value, count - old);
+        SetSize(count);
     }
     void push_back(std::uint8_t value) {
-        if (FSize == capacity()) Grow(std::max<std::size_t>(FSize * 2, 16));
-        data()[FSize++] = value;
+        const std::size_t old = size();
+        if (old == capacity()) Grow(std::max<std::size_t>(old * 2, 16));
+        data()[old] = value;
+        SetSize(old + 1);
     }
-    void pop_back() noexcept { --FSize; }
+    void pop_back() noexcept { SetSize(size() - 1); }
     void assign(std::size_t count, std::uint8_t value) {
         clear();
         resize(count, value);
@@ -177,8 +182,8 @@ public:
     iterator erase(const_iterator first, const_iterator last) {
         const std::size_t pos = static_cast<std::size_t>(first - data());
         const std::size_t count = static_cast<std::size_t>(last - first);
-        std::memmove(data() + pos, data() + pos + count, FSize - pos - count);
-        FSize -= static_cast<std::uint32_t>(count);
+        std::memmove(data() + pos, data() + pos + count, size() - pos - count);
+        SetSize(size() - count);
         return data() + pos;
     }
     void swap(TBasicRecordData& other) noexcept {
@@ -196,54 +201,75 @@ public:
     }
 
 private:
-    bool IsInline() const noexcept { return FCapacity <= InlineCapacity; }
+    // The heap block, kept in the store while the bytes are not inline.
+    struct THeap {
+        std::uint8_t* Bytes;
+        std::uint32_t Size;
+        std::uint32_t Capacity;
+    };
+    static constexpr std::uint8_t HeapTag = 0xFF;
+    static_assert(InlineCapacity < HeapTag);
+
+    bool IsInline() const noexcept { return FTag != HeapTag; }
+    THeap Heap() const noexcept {
+        THeap heap;
+        std::memcpy(&heap, FStore, sizeof heap);
+        return heap;
+    }
+    void SetHeap(const THeap& heap) noexcept {
+        std::memcpy(FStore, &heap, sizeof heap);
+        FTag = HeapTag;
+    }
+    void SetSize(std::size_t count) noexcept {
+        if (IsInline()) {
+            FTag = static_cast<std::uint8_t>(count);
+        } else {
+            const auto size = static_cast<std::uint32_t>(count);
+            std::memcpy(FStore + offsetof(THeap, Size), &size, sizeof size);
+        }
+    }
     static bool Equal(const TBasicRecordData& a, const std::uint8_t* bytes, std::size_t size) {
         return a.size() == size && (size == 0 || std::memcmp(a.data(), bytes, size) == 0);
     }
 
     void Assign(const std::uint8_t* bytes, std::size_t count) {
         if (count > capacity()) {
-            FSize = 0;
+            SetSize(0);
             Grow(count);
         }
         if (count) std::memmove(data(), bytes, count);
-        FSize = static_cast<std::uint32_t>(count);
+        SetSize(count);
     }
     // Room for count bytes at at, the bytes behind moved up; its position.
     std::size_t Open(const_iterator at, std::size_t count) {
-        const std::size_t pos = static_cast<std::size_t>(at - data());
-        if (FSize + count > capacity()) Grow(std::max<std::size_t>(FSize + count, FSize * 2));
-        std::memmove(data() + pos + count, data() + pos, FSize - pos);
-        FSize += static_cast<std::uint32_t>(count);
+        const std::size_t pos = static_cast<std::size_t>(at - data()), old = size();
+        if (old + count > capacity()) Grow(std::max<std::size_t>(old + count, old * 2));
+        std::memmove(data() + pos + count, data() + pos, old - pos);
+        SetSize(old + count);
         return pos;
     }
     void Grow(std::size_t count) {
         if (count <= InlineCapacity && IsInline()) return;
+        const std::size_t old = size();
         auto* bytes = static_cast<std::uint8_t*>(AllocateRecord(count));
-        if (FSize) std::memcpy(bytes, data(), FSize);
+        if (old) std::memcpy(bytes, data(), old);
         Free();
-        FStore.Heap = bytes;
-        FCapacity = static_cast<std::uint32_t>(count);
+        SetHeap({bytes, static_cast<std::uint32_t>(old), static_cast<std::uint32_t>(count)});
     }
     void Free() noexcept {
-        if (!IsInline()) FreeRecord(FStore.Heap, FCapacity);
-        FCapacity = 0;
+        if (!IsInline()) FreeRecord(Heap().Bytes, Heap().Capacity);
+        FTag = 0;
     }
     void Take(TBasicRecordData& other) noexcept {
-        FSize = other.FSize;
-        FCapacity = other.FCapacity;
-        if (other.IsInline()) std::memcpy(FStore.Inline, other.FStore.Inline, sizeof FStore.Inline);
-        else FStore.Heap = other.FStore.Heap;
-        other.FSize = 0;
-        other.FCapacity = 0;
+        std::memcpy(FStore, other.FStore, sizeof FStore);
+        FTag = other.FTag;
+        other.FTag = 0;
     }
 
-    union TStore {
-        std::uint8_t* Heap;
-        std::uint8_t Inline[InlineCapacity > sizeof(std::uint8_t*) ? InlineCapacity : sizeof(std::uint8_t*)];
-    } FStore{};
-    std::uint32_t FSize = 0;
-    std::uint32_t FCapacity = 0;  // up to InlineCapacity: the bytes are inline
+    // Byte-aligned, so that a record lays its header, these bytes and its
+    // own small fields out without padding between them.
+    std::uint8_t FStore[InlineCapacity > sizeof(THeap) ? InlineCapacity : sizeof(THeap)]{};
+    std::uint8_t FTag = 0;  // up to InlineCapacity: that many bytes inline; HeapTag: the bytes are on the heap
 };
 
 using TRecordData = TBasicRecordData<KALMIRA_PLAIN_ALLOCATION ? 0 : 16>;

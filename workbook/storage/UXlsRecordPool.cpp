@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -12,39 +14,53 @@
 
 namespace kalmira {
 
-static_assert(TRecordPools::Granule >= alignof(std::max_align_t));
+static_assert(TRecordPools::Granule >= alignof(void*) && 2 * TRecordPools::Granule >= alignof(std::max_align_t));
 
 namespace {
 
 // Blocks grow from BlockSize to this size; they start on a page.
 constexpr std::size_t HugeBlock = 2 * 1024 * 1024;
 constexpr std::size_t PageSize = 4096;
+// A big sheet fills its blocks fast: their pages come this many bytes at a
+// time ahead of the slots, in one call instead of one fault each, and no
+// further ahead than that.
+constexpr std::size_t PopulateStep = 256 * 1024;
+
+void Populate([[maybe_unused]] std::byte* from, [[maybe_unused]] std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    ::madvise(from, size, MADV_POPULATE_WRITE);  // kernels without it refuse, harmlessly
+#endif
+}
 
 // What the pools share: the blocks (kept reachable for leak checkers) and
 // the free slots of pools that ended, by size class.
 class TSharedPools {
 public:
+    // One list of free slots. Asked whenever a pool carves a new slot: no
+    // lock while there is nothing.
     TFreeRecordSlot* TakeFree(std::size_t sizeClass) {
+        if (!FAny[sizeClass].load(std::memory_order_acquire)) return nullptr;
         std::lock_guard lock(FMutex);
-        return std::exchange(FFree[sizeClass], nullptr);
+        auto& lists = FFree[sizeClass];
+        if (lists.empty()) return nullptr;
+        TFreeRecordSlot* list = lists.back();
+        lists.pop_back();
+        FAny[sizeClass].store(!lists.empty(), std::memory_order_relaxed);
+        return list;
     }
 
-    // A list of free slots from first to last.
-    void GiveBack(std::size_t sizeClass, TFreeRecordSlot* first, TFreeRecordSlot* last) {
+    // A pool's list of free slots, kept whole: a list of millions is not
+    // walked to join it to others.
+    void GiveBack(std::size_t sizeClass, TFreeRecordSlot* list) {
         std::lock_guard lock(FMutex);
-        last->Next = FFree[sizeClass];
-        FFree[sizeClass] = first;
+        FFree[sizeClass].push_back(list);
+        FAny[sizeClass].store(true, std::memory_order_release);
     }
 
     // A new block of size bytes (a multiple of BlockSize).
     std::byte* NewBlock(std::size_t size) {
         TBlock block(static_cast<std::byte*>(std::aligned_alloc(PageSize, size)));
         if (!block) throw std::bad_alloc();
-#ifdef MADV_POPULATE_WRITE
-        // A big sheet fills its blocks at once: the pages come in one call
-        // instead of one fault each (kernels without it refuse, harmlessly).
-        if (size >= HugeBlock) ::madvise(block.get(), size, MADV_POPULATE_WRITE);
-#endif
         std::lock_guard lock(FMutex);
         FBlocks.push_back(std::move(block));
         return FBlocks.back().get();
@@ -58,7 +74,8 @@ private:
 
     std::mutex FMutex;
     std::vector<TBlock> FBlocks;
-    std::array<TFreeRecordSlot*, TRecordPools::ClassCount> FFree{};
+    std::array<std::vector<TFreeRecordSlot*>, TRecordPools::ClassCount> FFree;
+    std::array<std::atomic<bool>, TRecordPools::ClassCount> FAny{};
 };
 
 TSharedPools& Shared() {
@@ -69,11 +86,11 @@ TSharedPools& Shared() {
 }  // namespace
 
 TRecordPools::~TRecordPools() {
-    for (std::size_t c = 0; c < ClassCount; ++c) {
-        if (!FFree[c]) continue;
-        TFreeRecordSlot* last = FFree[c];
-        while (last->Next) last = last->Next;
-        Shared().GiveBack(c, FFree[c], last);
+    try {
+        for (std::size_t c = 0; c < ClassCount; ++c)
+            if (FFree[c]) Shared().GiveBack(c, FFree[c]);
+    } catch (const std::bad_alloc&) {
+        // The slots stay unused; their blocks are still the process's.
     }
 }
 
@@ -96,23 +113,38 @@ void TRecordPools::Free(void* slot, std::size_t size) noexcept {
     free = new (slot) TFreeRecordSlot{free};
 }
 
+bool TRecordPools::Fits(const std::byte* at, std::size_t sizeClass) {
+    return ((sizeClass + 1) * Granule) % (2 * Granule) != 0 || reinterpret_cast<std::uintptr_t>(at) % (2 * Granule) == 0;
+}
+
 void* TRecordPools::NewSlot(std::size_t sizeClass) {
     if (TFreeRecordSlot* slots = Shared().TakeFree(sizeClass)) {
         FFree[sizeClass] = slots->Next;
         return slots;
     }
     const std::size_t slotSize = (sizeClass + 1) * Granule;
+    // The smallest slot puts the rest on 16 bytes for a slot that needs it.
+    auto putAside = [this](std::size_t c) {
+        FFree[c] = new (FRest) TFreeRecordSlot{FFree[c]};
+        FRest += (c + 1) * Granule;
+        FRestSize -= (c + 1) * Granule;
+    };
+    if (FRestSize >= slotSize && !Fits(FRest, sizeClass)) putAside(0);
     if (FRestSize < slotSize) {
         // The block's tail goes to the free lists of the sizes it holds.
         while (FRestSize >= Granule) {
             const std::size_t c = std::min(FRestSize / Granule, ClassCount) - 1;
-            FFree[c] = new (FRest) TFreeRecordSlot{FFree[c]};
-            FRest += (c + 1) * Granule;
-            FRestSize -= (c + 1) * Granule;
+            putAside(Fits(FRest, c) ? c : 0);
         }
         FNextBlock = std::clamp(FNextBlock * 2, BlockSize, HugeBlock);
         FRest = Shared().NewBlock(FNextBlock);
         FRestSize = FNextBlock;
+        FPopulated = FNextBlock >= HugeBlock ? FRest : FRest + FRestSize;
+    }
+    if (FRest + slotSize > FPopulated) {
+        const std::size_t step = std::min(PopulateStep, static_cast<std::size_t>(FRest + FRestSize - FPopulated));
+        Populate(FPopulated, step);
+        FPopulated += step;
     }
     void* slot = FRest;
     FRest += slotSize;

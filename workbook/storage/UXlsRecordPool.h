@@ -34,17 +34,33 @@ void* AllocateRecord(std::size_t size);
 // size: the size that was asked for.
 void FreeRecord(void* record, std::size_t size) noexcept;
 
+// Lists of records take their arrays from the pools too: a sheet has one
+// per row, and each would otherwise be a heap block of its own.
+template <class T>
+struct TRecordAllocator {
+    using value_type = T;
+    TRecordAllocator() = default;
+    template <class U>
+    TRecordAllocator(const TRecordAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) { return static_cast<T*>(AllocateRecord(count * sizeof(T))); }
+    void deallocate(T* items, std::size_t count) noexcept { FreeRecord(items, count * sizeof(T)); }
+    friend bool operator==(const TRecordAllocator&, const TRecordAllocator&) { return true; }
+};
+
 // A free slot holds the link to the next one.
 struct TFreeRecordSlot {
     TFreeRecordSlot* Next;
 };
 
-// One thread's pools: a free list per size class (multiples of 16 bytes)
+// One thread's pools: a free list per size class (multiples of 8 bytes)
 // and the rest of its newest block (blocks double from 64 KB to 2 MB). The blocks belong to the process; a
 // pool that ends hands its free slots over to the next pool that runs dry.
 class TRecordPools {
 public:
-    static constexpr std::size_t Granule = 16;
+    // A slot whose size is a multiple of 16 starts on 16 bytes, others on 8:
+    // an object's size is a multiple of its alignment, so a record that
+    // needs 16 asks for a multiple of 16.
+    static constexpr std::size_t Granule = 8;
     static constexpr std::size_t ClassCount = MaxPooledRecord / Granule;
     static constexpr std::size_t BlockSize = 64 * 1024;
 
@@ -58,11 +74,14 @@ public:
 
 private:
     static std::size_t ClassOf(std::size_t size) { return (size + Granule - 1) / Granule - 1; }
+    // Whether a slot of the class may start at at.
+    static bool Fits(const std::byte* at, std::size_t sizeClass);
     void* NewSlot(std::size_t sizeClass);
 
     std::array<TFreeRecordSlot*, ClassCount> FFree{};
     std::byte* FRest = nullptr;
     std::size_t FRestSize = 0;
+    std::byte* FPopulated = nullptr;  // the newest block's pages are in up to here
     std::size_t FNextBlock = BlockSize / 2;  // the last block's size: each new one doubles
 };
 

@@ -180,6 +180,7 @@ TRichString TSST::GetText(std::size_t offset) const {
 void TSST::AddRef(std::size_t offset) { SetLongWord(FPool, offset, RefCount(offset) + 1); }
 
 void TSST::Release(std::size_t offset) {
+    if (FAbandoned) return;
     const std::uint32_t count = RefCount(offset);
     if (count > 0) SetLongWord(FPool, offset, count - 1);
 }

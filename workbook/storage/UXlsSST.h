@@ -65,6 +65,9 @@ public:
     std::uint32_t RefCount(std::size_t offset) const { return GetLongWord(FPool, offset); }
     void AddRef(std::size_t offset);
     void Release(std::size_t offset);
+    // The table goes with its workbook: the cells freed from now on leave
+    // the counts alone instead of touching every entry once more.
+    void Abandon() { FAbandoned = true; }
     // The entry's index in the table as last written.
     std::uint32_t SSTIndex(std::size_t offset) const { return GetLongWord(FPool, offset + 8); }
 
@@ -84,6 +87,7 @@ private:
     std::vector<std::uint8_t> FPool;
     std::vector<std::size_t> FList;
     bool FSorted = true;
+    bool FAbandoned = false;
 };
 
 }  // namespace kalmira

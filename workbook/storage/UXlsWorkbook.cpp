@@ -42,7 +42,10 @@ std::u16string NumberText(long long number) {
 
 TWorkbook::TWorkbook() : FGlobals(std::make_unique<TWorkbookGlobals>()) {}
 
-TWorkbook::~TWorkbook() { FSheets.Clear(); }
+TWorkbook::~TWorkbook() {
+    FGlobals->SST().Abandon();
+    FSheets.Clear();
+}
 
 // ---------------------------------------------------------------------------
 // Loading

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <memory>
 
 #include "workbook/storage/UXlsHyperLink.h"
 #include "workbook/storage/UXlsSST.h"
@@ -22,11 +24,36 @@ std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, TRecordData data)
     return std::make_unique<TCellRecord>(id, std::move(data));
 }
 
+// The makers by id in pages of 256 ids, each made when an id of it is
+// registered and kept for the process: the ids in use fill a few pages, so
+// a process does not carry a table of all 65,536.
+class TRegistry {
+public:
+    TRecordMaker& operator[](std::uint16_t id) {
+        std::atomic<TPage*>& slot = FPages[id >> 8];
+        TPage* page = slot.load(std::memory_order_acquire);
+        if (!page) {
+            auto made = std::make_unique<TPage>();
+            if (slot.compare_exchange_strong(page, made.get(), std::memory_order_acq_rel)) page = made.release();
+        }
+        return (*page)[id & 0xFF];
+    }
+    TRecordMaker Find(std::uint16_t id) const {
+        const TPage* page = FPages[id >> 8].load(std::memory_order_acquire);
+        return page ? (*page)[id & 0xFF] : nullptr;
+    }
+
+private:
+    using TPage = std::array<TRecordMaker, 256>;
+    std::array<std::atomic<TPage*>, 256> FPages{};
+};
+
 // The record classes of the storage layer; units above it add their own
 // through RegisterRecordClass (the formula records: RegisterFormulaRecords).
-std::array<TRecordMaker, 0x10000>& Registry() {
-    static std::array<TRecordMaker, 0x10000> table = [] {
-        std::array<TRecordMaker, 0x10000> t{};
+TRegistry& Registry() {
+    static auto* table = [] {
+        auto* registry = new TRegistry;  // outlives every load, also those at exit
+        TRegistry& t = *registry;
         t[xlr_CONTINUE] = MakeRecord<TContinueRecord>;
         t[xlr_ROW] = MakeRecord<TRowRecord>;
         t[xlr_SST] = MakeRecord<TSSTRecord>;
@@ -52,9 +79,9 @@ std::array<TRecordMaker, 0x10000>& Registry() {
         t[xlr_FORMAT] = MakeRecord<TFormatRecord>;
         t[xlr_HLINK] = MakeRecord<THLinkRecord>;
         t[xlr_HLINKTOOLTIP] = MakeRecord<TScreenTipRecord>;
-        return t;
+        return registry;
     }();
-    return table;
+    return *table;
 }
 
 TRecordData ReadData(TOle2File& ole, std::uint16_t size) {
@@ -96,7 +123,7 @@ std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) 
     if (header.Id == xlr_FILEPASS) Raise(ErrFileIsPasswordProtected);
     // Zero padding or the stream's end where a section still expects records.
     if (header.Id == 0) Raise(ErrExcelInvalid);
-    const TRecordMaker maker = Registry()[header.Id];
+    const TRecordMaker maker = Registry().Find(header.Id);
     auto data = ReadData(ole, header.Size);
     std::unique_ptr<TBaseRecord> record =
         maker ? maker(header.Id, std::move(data)) : std::make_unique<TBaseRecord>(header.Id, std::move(data));

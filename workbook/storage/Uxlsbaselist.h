@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "workbook/storage/UXlsRecordPool.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace kalmira {
@@ -16,6 +17,8 @@ namespace kalmira {
 template <class T>
 class TBaseList {
 public:
+    using TItems = std::vector<std::unique_ptr<T>, TRecordAllocator<std::unique_ptr<T>>>;
+
     virtual ~TBaseList() = default;
     TBaseList() = default;
     TBaseList(const TBaseList&) = delete;
@@ -51,19 +54,19 @@ protected:
         FList.erase(at, at + static_cast<std::ptrdiff_t>(count));
     }
     void DoClear() { FList.clear(); }
-    std::vector<std::unique_ptr<T>>& List() { return FList; }
-    const std::vector<std::unique_ptr<T>>& List() const { return FList; }
+    TItems& List() { return FList; }
+    const TItems& List() const { return FList; }
 
 private:
-    std::vector<std::unique_ptr<T>> FList;
+    TItems FList;
 };
 
 // In items sorted by their key: where the first item whose key is not below
 // key lies, and whether its key is key.
-template <class T, class KeyOf>
-bool FindSorted(const std::vector<std::unique_ptr<T>>& items, int key, KeyOf keyOf, std::size_t& index) {
+template <class Items, class KeyOf>
+bool FindSorted(const Items& items, int key, KeyOf keyOf, std::size_t& index) {
     const auto at = std::lower_bound(items.begin(), items.end(), key,
-                                     [&](const std::unique_ptr<T>& item, int k) { return keyOf(*item) < k; });
+                                     [&](const auto& item, int k) { return keyOf(*item) < k; });
     index = static_cast<std::size_t>(at - items.begin());
     return at != items.end() && keyOf(**at) == key;
 }

@@ -9,6 +9,10 @@
 
 namespace kalmira {
 
+// A sheet holds one of these per cell: a value cell fills one 32-byte pool
+// slot, a label 40 (the sanitizer builds keep their data on the heap).
+static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 32 && sizeof(TLabelSSTRecord) == 40));
+
 namespace {
 
 struct TErrorCode {
@@ -207,17 +211,24 @@ TLabelSSTRecord::~TLabelSSTRecord() {
 void TLabelSSTRecord::AttachToSST(TSST& sst) {
     const std::uint32_t index = GetLongWord(Data, 6);
     if (index >= sst.Count()) Raise(ErrExcelInvalid);
+    const std::uint32_t offset = EntryOffset(sst.Offset(index));
     if (FSST && HasEntry()) FSST->Release(FEntry);
     FSST = &sst;
-    FEntry = sst.Offset(index);
+    FEntry = offset;
     sst.AddRef(FEntry);
 }
 
 // The new entry is taken before the old one is let go, so setting the
 // same text again keeps its count.
 void TLabelSSTRecord::Point(std::size_t entry) {
+    const std::uint32_t offset = EntryOffset(entry);
     if (HasEntry()) FSST->Release(FEntry);
-    FEntry = entry;
+    FEntry = offset;
+}
+
+std::uint32_t TLabelSSTRecord::EntryOffset(std::size_t offset) {
+    Assert(offset < NoEntry, "Uxlscellrecords", "string table beyond 4 GB");
+    return static_cast<std::uint32_t>(offset);
 }
 
 std::u16string TLabelSSTRecord::GetAsString() const { return GetAsRichString().Value; }

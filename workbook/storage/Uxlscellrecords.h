@@ -159,10 +159,12 @@ protected:
 
 private:
     void Point(std::size_t entry);
+    static std::uint32_t EntryOffset(std::size_t offset);
 
+    // A 32-bit offset first: it fills the record header's last bytes.
+    static constexpr std::uint32_t NoEntry = ~std::uint32_t{0};
+    std::uint32_t FEntry = NoEntry;
     TSST* FSST = nullptr;
-    static constexpr std::size_t NoEntry = ~std::size_t{0};
-    std::size_t FEntry = NoEntry;
 };
 
 // LABEL: a string with a 2-byte count at 6; read only.
@@ -181,6 +183,7 @@ protected:
 class TRStringRecord : public TLabelRecord {
 public:
     using TLabelRecord::TLabelRecord;
+    unsigned Kinds() const override { return TLabelRecord::Kinds() | rkRString; }
     TRichString GetAsRichString() const override;
 
 protected:

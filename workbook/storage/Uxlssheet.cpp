@@ -378,7 +378,7 @@ public:
         } while (id != xlr_EOF);
         FSheet.FCells->CellList().FixFormulas(FShared);
         FShared.Clear();
-        FSheet.FCells->FixRows();
+        FSheet.FCells->FixLoadedRows();
         FSheet.FNotes.FixDwgIds(FSheet.FDrawing);
         FSheet.FDrawing.SaveObjectCoords(FSheet.FMeasure);
     }
@@ -394,7 +394,7 @@ private:
         const std::uint16_t id = record->Id;
         if (id == xlr_WINDOW2) FTarget = &FSheet.FTail;
         FSheet.LoadCachePointers(record.get());
-        if (id == xlr_FORMULA) FFormula = dynamic_cast<TFormulaRecord*>(record.get());
+        if (id == xlr_FORMULA) FFormula = record->Is(rkFormula) ? static_cast<TFormulaRecord*>(record.get()) : nullptr;
         Widths(*record);
         if (id == xlr_MSODRAWING) {
             TSectionRecordSource source(FOle, FHeader);
