@@ -25,27 +25,17 @@ struct TFakeClipboard : IKmrClipboard {
     std::u16string GetText() const override { return Text; }
 };
 
-std::unique_ptr<TXLSFile> NewBook(TXLSAdapter& adapter) {
-    std::unique_ptr<TXLSFile> file(static_cast<TXLSFile*>(adapter.GetWorkbook().release()));
-    file->Connect();
-    file->NewFile(1);
-    return file;
-}
-
 // An XF of the workbook with that number format in that font.
-int AddXF(TXLSFile& file, const char16_t* numberFormat, const char16_t* font = u"Arial") {
-    TWorkbookGlobals& globals = file.GetTWorkbook().Globals();
-    TKmrFormat format = globals.XF().GetItems(15)->KmrFormat(globals.Fonts(), globals.Formats());
+int AddXF(TExcelFile& file, const char16_t* numberFormat, const char16_t* font = u"Arial") {
+    TKmrFormat format = file.GetFormatList(15);
     format.Format = numberFormat;
     format.Font.Name = font;
-    return globals.XF().AddFormat(format, globals.Fonts(), globals.Formats());
+    return file.AddFormat(format);
 }
 
 // The number format and font name a cell shows with.
-std::u16string FormatOf(TXLSFile& file, int row, int col) {
-    TWorkbookGlobals& globals = file.GetTWorkbook().Globals();
-    const auto xf = static_cast<std::size_t>(file.GetCellValueX(row, col).XF);
-    const TKmrFormat format = globals.XF().GetItems(xf)->KmrFormat(globals.Fonts(), globals.Formats());
+std::u16string FormatOf(TExcelFile& file, int row, int col) {
+    const TKmrFormat format = file.GetFormatList(file.GetCellFormat(row, col));
     return format.Format + u"|" + format.Font.Name;
 }
 
@@ -70,7 +60,7 @@ std::string Saved(TExcelFile& sheet, char delimiter, TTextEncoding encoding) {
 std::string Loaded(const std::string& bytes, std::vector<T> types = {}, TTextEncoding encoding = TTextEncoding::Utf8,
                    int firstRow = 1, int firstCol = 1, char delimiter = ',') {
     TXLSAdapter adapter;
-    auto sheet = NewBook(adapter);
+    auto sheet = Opened("", 1, &adapter);
     sheet->SetCellValue(1, 1, TVariant(u"old"));
     TKmrMemoryStream in(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     std::string message = MessageOf([&] { LoadFromTextDelim(in, *sheet, delimiter, firstRow, firstCol, types, encoding); });
@@ -84,7 +74,7 @@ std::string Loaded(const std::string& bytes, std::vector<T> types = {}, TTextEnc
 // read every delimiter and encoding back).
 TEST(TextDelim, WritesShownTextsQuotedWhereNeeded) {
     TXLSAdapter adapter;
-    auto sheet = NewBook(adapter);
+    auto sheet = Opened("", 1, &adapter);
     sheet->SetCellValue(1, 1, TVariant(u"a,b"));
     sheet->SetCellValueX(1, 3, {TVariant(1.005), AddXF(*sheet, u"0.00"), false});
     sheet->SetCellValue(2, 1, TVariant(u"say \"hi\""));
@@ -103,7 +93,7 @@ TEST(TextDelim, WritesShownTextsQuotedWhereNeeded) {
     // The new workbook had no FORMAT record: the added one is written.
     EXPECT_EQ(FormatOf(*Opened(xls), 2, 3), u"dd/mm/yyyy|Courier New");
 
-    auto marked = NewBook(adapter);
+    auto marked = Opened("", 1, &adapter);
     EXPECT_EQ(Saved(*marked, ',', TTextEncoding::Utf8), "");
     marked->SetCellValue(1, 1, TVariant(u"\uFEFFx"));  // no byte-order mark for a reader to drop
     EXPECT_EQ(Saved(*marked, ',', TTextEncoding::Utf8), "\"\xEF\xBB\xBFx\"\r\n");
@@ -111,7 +101,7 @@ TEST(TextDelim, WritesShownTextsQuotedWhereNeeded) {
 
 TEST(TextDelim, RefusesWhatTheTextCannotHoldAndWritesNothing) {
     TXLSAdapter adapter;
-    auto sheet = NewBook(adapter);
+    auto sheet = Opened("", 1, &adapter);
     sheet->SetCellValue(1, 1, TVariant(u"fine"));
     TKmrMemoryStream out;
     sheet->SetCellValue(7, 2, TVariant(std::u16string(1, char16_t(0xD800))));
@@ -185,7 +175,7 @@ TEST(TextDelim, CopiedRangePastesIntoAnotherWorkbookWithItsFormats) {
     auto clipboard = std::make_shared<TFakeClipboard>();
     TXLSAdapter adapter;
     adapter.SetClipboard(clipboard);
-    auto from = NewBook(adapter), to = NewBook(adapter);
+    auto from = Opened("", 1, &adapter), to = Opened("", 1, &adapter);
     from->SetCellValueX(2, 2, {TVariant(1.5), AddXF(*from, u"0.00", u"Courier New"), false});
     from->SetCellValue(2, 3, TVariant(u"a\tb"));
     from->SetCellValueX(3, 2, {TVariant(45366.0), AddXF(*from, u"DD-MMM-YY"), false});
@@ -222,7 +212,7 @@ TEST(TextDelim, CopiedRangePastesIntoAnotherWorkbookWithItsFormats) {
     EXPECT_EQ(std::make_pair(to->MaxRow(), to->MaxCol()), std::make_pair(9, 6));
 
     // Nothing to copy puts nothing on the clipboard.
-    auto empty = NewBook(adapter);
+    auto empty = Opened("", 1, &adapter);
     EXPECT_EQ(MessageOf([&] { empty->CopyToClipboard(); }), "Invalid cell range: columns 1 to 0, rows 1 to 0");
     EXPECT_EQ(MessageOf([&] { from->CopyToClipboard(TXlsCellRange{0, 1, 2, 2}); }),
               "Invalid cell range: columns 0 to 2, rows 1 to 2");

@@ -55,8 +55,7 @@ TEST(XLSFile, SaveRoads) {
         road.existed ? WriteFile(name, {'o', 'l', 'd'}) : (void)fs::remove(name);
         const auto before = road.existed ? fs::last_write_time(name) : fs::file_time_type();
         adapter.SetSaveFormat(road.formats);
-        auto file = std::make_unique<TXLSFile>(road.adapted ? &adapter : nullptr, !road.adapted);
-        file->Connect(), file->NewFile(1);
+        auto file = Opened("", 1, road.adapted ? &adapter : nullptr);
         EXPECT_EQ(MessageOf([&] { file->Save(false, name, road.onName, road.onStream, road.stream); }), road.message);
         for (const auto& path : {name, other})
             EXPECT_EQ(fs::exists(path) && ReadFile(path).size() > 3, path == road.written) << path;
