@@ -91,7 +91,6 @@ TEST(XLSFileOps, Changes) {
 TEST(XLSFileOps, Refusals) {
     auto file = Filled();
     file->SetActiveSheet(3);
-    file->SetActiveSheetCodeName(u"Voda");
     ExpectRefused(*file, {
         {[&] { file->SetCellFormat(1, 1, 4000); }, "The index \"4000\" of the property \"XF\" is not in the range 0-15"},
         {[&] { file->SetCellValueX(1, 1, {TVariant(1.0), 4000, false}); }, "The index \"4000\" of the property \"XF\" is not in the range 0-15"},
@@ -102,7 +101,6 @@ TEST(XLSFileOps, Refusals) {
         {[&] { file->DeleteRows(1, -2); file->DeleteCols(1, 0); }, "no exception"},
         {[&] { file->SetActiveSheetName(u""); }, "Invalid sheet: "},
         {[&] { file->SetActiveSheetName(u"Sheet2"); }, "Sheet name already exists: Sheet2"},
-        {[&] { file->SetActiveSheetCodeName(u"Voda"); }, "Sheet name already exists: Voda"},
         {[&] { file->DeleteSheet(3); }, "There are not visible sheets on the file"},
         {[&] { file->SetActiveSheet(4); file->ClearSheet(); }, "Sheet number \"3\" invalid. Must be between 0 and 2"},
         {[&] { file->SelectSheet(0); }, "Sheet number \"-1\" invalid. Must be between 0 and 2"},
