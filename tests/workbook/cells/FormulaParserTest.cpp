@@ -62,11 +62,8 @@ TEST(FormulaParser, TokensOfTypedFormulas) {
 }
 
 TEST(FormulaParser, Messages) {
-    const std::u16string tooLong = u"=1" + [] {
-        std::u16string s;
-        for (int i = 0; i < 511; ++i) s += u"+1";
-        return s;
-    }();
+    std::u16string tooLong = u"=1";
+    for (int i = 0; i < 511; ++i) tooLong += u"+1";
     const struct {
         std::u16string Text;
         std::string Message;
