@@ -108,45 +108,37 @@ TEST(TextDelim, RefusesWhatTheTextCannotHoldAndWritesNothing) {
     EXPECT_EQ(out.Size(), 0);
 }
 
-TEST(TextDelim, ReadsFieldsIntoCells) {
+// Fields into the cells of a sheet whose A1 holds "old"; bad input is
+// refused before anything is stored.
+TEST(TextDelim, ReadsFieldsIntoCellsAndRefusesBadInput) {
+    const std::string old = ": 1,1='old'";
     const struct {
-        std::string bytes;
-        std::vector<T> types;
-        std::string cells;
+        std::string bytes, cells;
+        std::vector<T> types = {};
+        TTextEncoding encoding = TTextEncoding::Utf8;
+        int firstRow = 1, firstCol = 1;
     } cases[] = {
-        {"1.5,x\r\n2,\"a,\"\"b\"\"\"\r\n", {}, "1,1=1.5 1,2='x' 2,1=2 2,2='a,\"b\"'"},
-        {"1.5,x\n2,\"a,\"\"b\"\"\"\n", {}, "1,1=1.5 1,2='x' 2,1=2 2,2='a,\"b\"'"},
-        {"\xEF\xBB\xBF,\"line\nbreak\"", {}, "1,1='old' 1,2='line\nbreak'"},
-        {"\"\",007,,007", {T::xct_general, T::xct_text, T::xct_skip}, "1,2='007' 1,4=7"},
-        {"007,\"\"\"\"", {T::xct_text, T::xct_text}, "1,1='007' 1,2='\"'"},
-        {"a\rb,\"ab\"cd", {T::xct_text, T::xct_text}, "1,1='b' 1,2='cd'"},
-        {"", {}, "1,1='old'"},
+        {"1.5,x\r\n2,\"a,\"\"b\"\"\"\r\n", "1,1=1.5 1,2='x' 2,1=2 2,2='a,\"b\"'"},
+        {"1.5,x\n2,\"a,\"\"b\"\"\"\n", "1,1=1.5 1,2='x' 2,1=2 2,2='a,\"b\"'"},
+        {"\xEF\xBB\xBF,\"line\nbreak\"", "1,1='old' 1,2='line\nbreak'"},
+        {"\"\",007,,007", "1,2='007' 1,4=7", {T::xct_general, T::xct_text, T::xct_skip}},
+        {"007,\"\"\"\"", "1,1='007' 1,2='\"'", {T::xct_text, T::xct_text}},
+        {"a\rb,\"ab\"cd", "1,1='b' 1,2='cd'", {T::xct_text, T::xct_text}},
+        {"", "1,1='old'"},
+        {"\x8E\x9A,\xE8", "1,1='old' 3,2='Žš' 3,3='č'", {T::xct_text, T::xct_text}, TTextEncoding::Cp1250, 3, 2},
+        {"ok\n\"x\n" + std::string(32768, 'a') + "\"", "Text on line 2 is longer than 32767 characters" + old},
+        {"ok,\"a\nb\xC3\x28\"", "Invalid UTF-8 byte 0xC3 on line 2" + old},
+        {"\x80", "Invalid UTF-8 byte 0x80 on line 1" + old},
+        {"\xC0\xAF", "Invalid UTF-8 byte 0xC0 on line 1" + old},
+        {"\xED\xA0\x80", "Invalid UTF-8 byte 0xED on line 1" + old},
+        {"\xF5\x80\x80\x80", "Invalid UTF-8 byte 0xF5 on line 1" + old},
+        {"ok\n\n\x98", "Byte 0x98 on line 3 is not a character of code page 1250" + old, {}, TTextEncoding::Cp1250},
+        {"ok\nx", "Invalid Row (65537)" + old, {}, TTextEncoding::Utf8, 65536},
+        {std::string(256, ',') + "x", "Invalid Column (257)" + old},
     };
-    for (const auto& c : cases) EXPECT_EQ(Loaded(c.bytes, c.types), c.cells) << c.bytes;
-    EXPECT_EQ(Loaded("\x8E\x9A,\xE8", {T::xct_text, T::xct_text}, TTextEncoding::Cp1250, 3, 2),
-              "1,1='old' 3,2='Žš' 3,3='č'");
-}
-
-TEST(TextDelim, RefusesBadInputBeforeStoringAnything) {
-    const struct {
-        std::string bytes;
-        TTextEncoding encoding;
-        int firstRow;
-        std::string message;
-    } cases[] = {
-        {"ok\n\"x\n" + std::string(32768, 'a') + "\"", TTextEncoding::Utf8, 1,
-         "Text on line 2 is longer than 32767 characters"},
-        {"ok,\"a\nb\xC3\x28\"", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xC3 on line 2"},
-        {"\x80", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0x80 on line 1"},
-        {"\xC0\xAF", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xC0 on line 1"},
-        {"\xED\xA0\x80", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xED on line 1"},
-        {"\xF5\x80\x80\x80", TTextEncoding::Utf8, 1, "Invalid UTF-8 byte 0xF5 on line 1"},
-        {"ok\n\n\x98", TTextEncoding::Cp1250, 1, "Byte 0x98 on line 3 is not a character of code page 1250"},
-        {"ok\nx", TTextEncoding::Utf8, 65536, "Invalid Row (65537)"},
-        {std::string(256, ',') + "x", TTextEncoding::Utf8, 1, "Invalid Column (257)"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Loaded(c.bytes, {}, c.encoding, c.firstRow), c.message + ": 1,1='old'");
-    EXPECT_EQ(Loaded("x", {}, TTextEncoding::Utf8, 1, 1, '\n'), "Invalid delimiter: 0x0A: 1,1='old'");
+    for (const auto& c : cases)
+        EXPECT_EQ(Loaded(c.bytes, c.types, c.encoding, c.firstRow, c.firstCol), c.cells) << c.bytes.substr(0, 40);
+    EXPECT_EQ(Loaded("x", {}, TTextEncoding::Utf8, 1, 1, '\n'), "Invalid delimiter: 0x0A" + old);
 }
 
 // The engine's table against the system's converter, byte by byte.

@@ -150,8 +150,7 @@ TEST_F(GridFixture, WheelScrollsAndZoomsWithinLimits) {
 }
 
 TEST_F(GridFixture, CentreAcrossSelectionJoinsOnlyEmptyNeighbours) {
-    TKmrFormat across;
-    facade.GetDefaultFormat(across);
+    TKmrFormat across = facade.GetCellFormatDef1(6, 2);
     across.HAlignment = THKmrAlignment::fha_center_across_selection;
     const int xf = facade.AddFormat(across);
     for (int c = 2; c <= 4; ++c) facade.SetCellFormat(6, c, xf);
@@ -161,8 +160,7 @@ TEST_F(GridFixture, CentreAcrossSelectionJoinsOnlyEmptyNeighbours) {
 }
 
 TEST_F(GridFixture, TheEditorTakesTheCurrentCellsFont) {
-    TKmrFormat big;
-    facade.GetDefaultFormat(big);
+    TKmrFormat big = facade.GetCellFormatDef1(1, 1);
     big.Font.Name = u"Courier";
     big.Font.Size20 = 280;
     facade.SetCellFormat(1, 1, facade.AddFormat(big));
