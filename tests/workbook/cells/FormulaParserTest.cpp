@@ -61,7 +61,7 @@ TEST(FormulaParser, TokensOfTypedFormulas) {
     }
 }
 
-TEST(FormulaParser, Messages) {
+TEST(FormulaParser, MessagesAndDeepNesting) {
     std::u16string tooLong = u"=1";
     for (int i = 0; i < 511; ++i) tooLong += u"+1";
     const struct {
@@ -96,10 +96,7 @@ TEST(FormulaParser, Messages) {
     }
     TSheet sheet;
     EXPECT_EQ(sheet.Tokens(tooLong).size(), 512u * 3 + 511);
-}
-
-TEST(FormulaParser, DeepNestingParses) {
-    TSheet sheet;
+    // Deep nesting parses up to the same limit.
     const std::u16string text = u"=" + std::u16string(511, u'(') + u"1" + std::u16string(511, u')');
     EXPECT_EQ(sheet.Tokens(text).size(), 3u + 511);
     const std::u16string deeper = u"=" + std::u16string(1023, u'(') + u"1";
