@@ -126,16 +126,7 @@ TEST(FormulaParser, TextReadsBackAsTyped) {
     }
 }
 
-TEST(FormulaParser, FloatText) {
-    const struct {
-        double Value;
-        std::u16string Text;
-    } cases[] = {{0.1 + 0.2, u"0.3"}, {1e-5, u"1E-5"}, {0.0001, u"0.0001"}, {1e15, u"1E15"},
-                 {999999999999999, u"999999999999999"}, {-2.5e20, u"-2.5E20"}, {1.0 / 3, u"0.333333333333333"}};
-    for (const auto& c : cases) EXPECT_EQ(FmFloatToStr(c.Value), c.Text) << c.Value;
-}
-
-TEST(FormulaWriter, TokensToText) {
+TEST(FormulaWriter, TokensAndNumbersToText) {
     TFormulaGlobals globals;
     globals.Names = {u"Data"};
     globals.Extern = {{-1, -1}, {1, 1}};
@@ -166,6 +157,11 @@ TEST(FormulaWriter, TokensToText) {
         data.insert(data.end(), c.Tokens.begin(), c.Tokens.end());
         EXPECT_EQ(MessageOf([&] { throw Exception(Utf16ToUtf8(RPNToString(data, 2, &globals, nullptr))); }), c.Text);
     }
+    // Numbers in 15 significant digits.
+    const std::pair<double, std::u16string> numbers[] = {
+        {0.1 + 0.2, u"0.3"}, {1e-5, u"1E-5"}, {0.0001, u"0.0001"}, {1e15, u"1E15"},
+        {999999999999999, u"999999999999999"}, {-2.5e20, u"-2.5E20"}, {1.0 / 3, u"0.333333333333333"}};
+    for (const auto& [value, text] : numbers) EXPECT_EQ(FmFloatToStr(value), text) << value;
 }
 
 }  // namespace
