@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/workbook/cells/CellsTestSupport.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsTokenArray.h"
 
@@ -28,11 +29,9 @@ Bytes Expanded(Bytes tokens, int row, int col) {
     return tokens;
 }
 
+// EXTERNSHEET index i is sheet i; 9 is a reference to another book.
 TSheetInfo OnSheet(int insSheet, int formulaSheet) {
-    TSheetInfo info;
-    info.InsSheet = insSheet;
-    info.FormulaSheet = formulaSheet;
-    // EXTERNSHEET index i is sheet i; 9 is a reference to another book.
+    TSheetInfo info = cellstest::OnSheet(insSheet, formulaSheet);
     info.GetSheet = [](std::uint16_t index) { return index == 9 ? -1 : static_cast<std::int32_t>(index); };
     return info;
 }
