@@ -1,13 +1,31 @@
-#include "tests/workbook/api/ExcelFileProbe.h"
+#include <tuple>
+#include <type_traits>
+
 #include "tests/workbook/api/XLSFileTestSupport.h"
 #include "workbook/api/UKalmiraImport.h"
 
 using namespace xlsfiletest;
 using namespace ole2test;
-using excelprobe::CallNeutral;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Calls an operation with neutral arguments: default values, an empty
+// memory stream for a stream.
+template <class A>
+struct Neutral {
+    using type = std::remove_cvref_t<A>;
+};
+template <>
+struct Neutral<TKmrStream&> {
+    using type = TKmrMemoryStream;
+};
+
+template <class C, class R, class... A>
+void CallNeutral(C& object, R (C::*op)(A...)) {
+    std::tuple<typename Neutral<A>::type...> args{};
+    std::apply([&](auto&... a) { (void)(object.*op)(a...); }, args);
+}
 
 // Records the calls that reach it; answers an active sheet of 5 of 3.
 struct TRecording : TExcelFile {
@@ -22,9 +40,6 @@ struct TRecording : TExcelFile {
     std::int32_t SheetCount() override { return 3; }
     void SetActiveSheet(std::int32_t s) override { Log("SetActiveSheet " + std::to_string(s)); }
     void SelectSheet(std::int32_t s) override { Log("SelectSheet " + std::to_string(s)); }
-    void InsertAndCopySheets(std::int32_t c, std::int32_t b, std::int32_t n) override {
-        Log("InsertAndCopySheets " + std::to_string(c) + " " + std::to_string(b) + " " + std::to_string(n));
-    }
     void InsertHPageBreak(std::int32_t row) override { Log("InsertHPageBreak " + std::to_string(row)); }
     TXlsCellValue GetCellValueX(std::int32_t, std::int32_t) override { return {TVariant(1.0), -1, true}; }
     std::int32_t FormatListCount() override { return 20; }
@@ -65,15 +80,11 @@ TEST(KalmiraImport, Lifecycle) {
 
     TXLSAdapter adapter;
     adapter.SetBasePathToOpen(FixtureDir() + "/");
-    xls.SetAdapter(&adapter), xls.NewFile(2);
-    xls.SetAdapter(nullptr);
-    EXPECT_EQ(MessageOf([&] { xls.OpenFile("meters.xls"); }), "There is no Adapter linked to the report");
-    EXPECT_EQ(xls.GetSheetCount(), 2);  // kept open
     const std::string cut = Out("cut.xls");
     auto bytes = ReadFile(FixtureDir() + "/meters.xls");
     bytes.resize(bytes.size() / 2);
     WriteFile(cut, bytes);
-    xls.SetAdapter(&adapter);
+    xls.SetAdapter(&adapter), xls.NewFile(2);  // unlinked, the workbook stays: Faults
     for (const std::string& name : std::vector<std::string>{"missing.xls", cut}) {
         EXPECT_NE(MessageOf([&] { xls.OpenFile(name); }), "no exception");
         EXPECT_EQ(std::make_pair(xls.IsLoaded(), xls.FileName()), std::make_pair(false, std::string()));
@@ -95,7 +106,6 @@ TEST(KalmiraImport, PassThrough) {
     TKalmiraImport xls;
     xls.SetAdapter(&adapter), xls.OpenFile("book.xls");
     xls.SetActiveSheet(3);
-    xls.InsertEmptySheets(2, 3);
     xls.InsertHPageBreak(65535);
     EXPECT_EQ(MessageOf([&] { xls.GetCellValue(1, 1); }), "Abstract Error");
     EXPECT_TRUE(xls.GetIsFormula(1, 1));
@@ -112,7 +122,7 @@ TEST(KalmiraImport, PassThrough) {
     xls.CloseFile();
     EXPECT_EQ(adapter.calls, (std::vector<std::string>{
                                  "Open book.xls", "SetActiveSheet 1", "SelectSheet 1", "SetActiveSheet 3", "SelectSheet 3",
-                                 "InsertAndCopySheets -1 2 3", "InsertHPageBreak 65535", "Disconnect"}));
+                                 "InsertHPageBreak 65535", "Disconnect"}));
 }
 
 // What the facade decides itself.
@@ -123,17 +133,6 @@ TEST(KalmiraImport, FacadeLogic) {
     xls.SetCellValue(2, 3, TVariant(1.0));
     EXPECT_EQ(MessageOf([&] { xls.GetColByIndex(2, 0); }), "The index \"0\" of the property \"ColByIndex\" is not in the range 1-1");
     EXPECT_EQ(xls.GetColByIndex(2, 1), 3);
-    // Names from formula text: on their own sheet, references absolute.
-    xls.InsertEmptySheets(2, 1);
-    for (TXlsNamedRange name : {TXlsNamedRange{u"Data", u"=$A$1:$B$2", 0, -1}, TXlsNamedRange{u"Jedna", u"=A1", 0, -1},
-                                TXlsNamedRange{u"Mistni", u"=B3", 0, 1}, TXlsNamedRange{u"Prazdne", u"", 0, -1}})
-        xls.SetNamedRange(name);
-    const std::string saved = Out("names.xls");
-    xls.Save(saved);
-    const auto book = Lines(OleCheck("book", saved));
-    EXPECT_EQ(std::vector<std::string>(book.begin() + 3, book.begin() + 7),
-              (std::vector<std::string>{"name Data -1 3b00000000010000000100", "name Jedna -1 3a000000000000",
-                                        "name Mistni 1 3a010002000100", "name Prazdne -1 "}));
     for (const auto& [text, parts] : std::vector<std::pair<std::u16string, std::u16string>>{
              {u"abc", u"|abc|"}, {u"&LA&RB", u"A||B"}, {u"&RB&LA", u"A||B"}, {u"&LA&LB", u"A&LB||"},
              {u"&LTom&&Carl", u"Tom&&Carl||"}, {u"&L&&&C&RR", u"&&||R"}}) {

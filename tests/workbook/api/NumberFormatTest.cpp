@@ -89,19 +89,17 @@ TEST(NumberFormat, RendersValuesAsTheirFormatSays) {
     }
 }
 
-TEST(NumberFormat, LongElapsedBracketIsPaddedNotOverrun) {
+TEST(NumberFormat, LongElapsedBracketsAndLocaleBrackets) {
     std::uint32_t colour = 0;
     std::u16string format = u"[" + std::u16string(10000, u'h') + u"]";
     std::u16string text = XlsFormatValue(TVariant(1.0), format, colour);
     EXPECT_EQ(text, std::u16string(9998, u'0') + u"24");
-}
 
-TEST(NumberFormat, LocaleBracketTakesTheSourceSettings) {
+    // A locale bracket takes the source's settings.
     struct Source : IFormatSettingsSource {
         TFormatSettings LocaleSettings() const override { return Czech(); }
     };
     SetFormatSettingsSource(std::make_shared<Source>());
-    std::uint32_t colour = 0;
     EXPECT_EQ(XlsFormatValue1904(TVariant(1234.5), u"#,##0.00 [$Kč-405]", false, colour, &InvariantFormatSettings()),
               u"1\u00A0234,50 Kč");
     EXPECT_EQ(XlsFormatValue(TVariant(1234.5), u"#,##0.00", colour), u"1\u00A0234,50");

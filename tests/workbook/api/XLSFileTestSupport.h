@@ -19,9 +19,10 @@ namespace xlsfiletest {
 
 using namespace kalmira;
 
-// A fixture by name (or a path), or a new workbook of `sheets` sheets.
-inline std::unique_ptr<TXLSFile> Opened(const std::string& fixture = "", int sheets = 1) {
-    auto file = std::make_unique<TXLSFile>(nullptr, true);
+// A fixture by name (or a path), or a new workbook of `sheets` sheets;
+// without an adapter it may overwrite files.
+inline std::unique_ptr<TXLSFile> Opened(const std::string& fixture = "", int sheets = 1, TXLSAdapter* adapter = nullptr) {
+    auto file = std::make_unique<TXLSFile>(adapter, adapter == nullptr);
     file->Connect();
     if (fixture.empty()) file->NewFile(sheets);
     else file->OpenFile(fixture.find('/') != std::string::npos ? fixture : ole2test::FixtureDir() + "/" + fixture + ".xls");

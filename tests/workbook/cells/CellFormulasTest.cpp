@@ -97,21 +97,20 @@ TEST_F(CellFormulas, RefusedChangesChangeNothing) {
 
 // A TABLE whose range would leave the sheet is found in the check pass:
 // the plain cell below it has not moved either.
-TEST_F(CellFormulas, TablesJoinTheCheckPass) {
+TEST_F(CellFormulas, TablesAndCopiesJoinTheCheckPass) {
     cells.AddCell(TableFormulaAt(10, {0xF0, 0xFF, 0xFA, 0xFF, 1, 2, 0, 0, 0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
     cells.CellList().SetValueX2(100, 0, {TVariant(1.5), -1, false}, {}, false);
     const Bytes before = SavedBytes(cells);
     EXPECT_EQ(MessageOf([&] { cells.ArrangeInsertRowsAndCols(5, 10, 0, 0, OnSheet()); }),
               "Too many entries for this kind of record (65540 out of a maximum of 65535)");
     EXPECT_EQ(SavedBytes(cells), before);
-}
 
-// Copies are checked as the insertion leaves their sources: a ptgExp at row
-// 65534 fits a copy one row down, but not once the insertion moved it too.
-TEST_F(CellFormulas, CopiesAreCheckedAsTheInsertionLeftThem) {
-    cells.CellList().AssignFormulaX(0, 0, Bytes{0x01, 0xFE, 0xFF, 0, 0}, TVariant(1.0), false);
-    const Bytes before = SavedBytes(cells);
-    EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 0, 1, 1, OnSheet(), false); }),
+    // Copies are checked as the insertion leaves their sources: a ptgExp at row
+    // 65534 fits a copy one row down, but not once the insertion moved it too.
+    TCells copies(&sst, nullptr);
+    copies.CellList().AssignFormulaX(0, 0, Bytes{0x01, 0xFE, 0xFF, 0, 0}, TVariant(1.0), false);
+    const Bytes copiesBefore = SavedBytes(copies);
+    EXPECT_EQ(MessageOf([&] { copies.InsertAndCopyRows(0, 0, 1, 1, OnSheet(), false); }),
               "Formula at Row 0, column 0 is not supported. Token Id: 0x 1");
-    EXPECT_EQ(SavedBytes(cells), before);
+    EXPECT_EQ(SavedBytes(copies), copiesBefore);
 }

@@ -1,6 +1,6 @@
 // Rows and columns deleted, inserted and copied on the LibreOffice fixture
 // (checked by xlrd against its reading of the source), refused insertions
-// that leave the sheet as it was, and copies of a sheet's cells.
+// that leave the cells as they were, and copies of a sheet's cells.
 #include <limits>
 
 #include "tests/workbook/cells/CellsTestSupport.h"
@@ -123,23 +123,16 @@ TEST_F(CellStructure, CopiedColumnsAndTheColumnSettings) {
 // Insertions that would push a cell off the sheet are refused before the
 // ROW list or any row of cells has moved.
 TEST_F(CellStructure, RefusedInsertionsLeaveTheSheetAsItWas) {
-    std::string rowMessage, colMessage, arrangeMessage;
-    const Bytes before = booktest::RoundTrip(RowsFixture(), [&](kalmira::TWorkbook& book) {
-        booktest::FirstCells(book).CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
-        booktest::FirstCells(book).CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
-    });
-    const Bytes after = booktest::RoundTrip(RowsFixture(), [&](kalmira::TWorkbook& book) {
-        auto& first = booktest::FirstCells(book);
-        first.CellList().SetValueX2(65535, 3, {TVariant(1.5), -1, false}, {}, false);
-        first.CellList().SetValueX2(65535, 255, {TVariant(2.5), -1, false}, {}, false);
-        rowMessage = MessageOf([&] { first.InsertAndCopyRows(5, 5, 0, 1, OnSheet(), false); });
-        colMessage = MessageOf([&] { first.InsertAndCopyCols(0, 0, 0, 1, OnSheet(), false); });
-        arrangeMessage = MessageOf([&] { first.ArrangeInsertRowsAndCols(10, 1, 0, 0, OnSheet()); });
-    });
-    EXPECT_EQ(rowMessage, "Too many entries for this kind of record (65536 out of a maximum of 65535)");
-    EXPECT_EQ(colMessage, "Too many entries for this kind of record (256 out of a maximum of 255)");
-    EXPECT_EQ(arrangeMessage, rowMessage);
-    EXPECT_EQ(after, before);
+    TCells full(&sst, nullptr);
+    for (auto [row, col] : {std::pair{0, 0}, {65535, 3}, {65535, 255}})
+        full.CellList().SetValueX2(row, col, {TVariant(col + 0.5), -1, false}, {}, false);
+    const Bytes before = SavedBytes(full);
+    const std::string rows = "Too many entries for this kind of record (65536 out of a maximum of 65535)";
+    EXPECT_EQ(MessageOf([&] { full.InsertAndCopyRows(5, 5, 0, 1, OnSheet(), false); }), rows);
+    EXPECT_EQ(MessageOf([&] { full.InsertAndCopyCols(0, 0, 0, 1, OnSheet(), false); }),
+              "Too many entries for this kind of record (256 out of a maximum of 255)");
+    EXPECT_EQ(MessageOf([&] { full.ArrangeInsertRowsAndCols(10, 1, 0, 0, OnSheet()); }), rows);
+    EXPECT_EQ(SavedBytes(full), before);
 
     EXPECT_EQ(MessageOf([&] { cells.InsertAndCopyRows(0, 9, 65530, 1, OnSheet(), false); }),
               "Too many entries for this kind of record (65539 out of a maximum of 65535)");

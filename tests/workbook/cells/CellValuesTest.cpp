@@ -46,7 +46,7 @@ TEST_F(CellValues, EachKindBecomesItsRecordAndReadsBack) {
     EXPECT_EQ(Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
 }
 
-TEST_F(CellValues, DefaultFormatsAndEmptyValues) {
+TEST_F(CellValues, DefaultFormatsEmptyValuesAndSetFormats) {
     ColInfo.XF[3] = 25;
     // An empty value in the default format of its place is no cell at all.
     Set(5, 3, TVariant(), 25);
@@ -55,6 +55,17 @@ TEST_F(CellValues, DefaultFormatsAndEmptyValues) {
     Set(1, 4, 2.0, 21);
     Set(1, 4, u"text");
     EXPECT_EQ(Get(1, 4).XF, 21);
+
+    // A loaded cell whose row has no ROW record keeps its value.
+    cells.AddCell(std::make_unique<TNumberRecord>(2, 0, 15));
+    cells.CellList().FindCell(2, 0)->SetValue(TVariant(42.0));
+    cells.CellList().SetFormat(2, 0, 20);
+    EXPECT_EQ(Get(2, 0), (TXlsCellValue{TVariant(42.0), 20, false}));
+    // No cell: a BLANK only for a format that is not the default.
+    cells.CellList().SetFormat(1, 1, 15);
+    EXPECT_EQ(cells.CellList().FindCell(1, 1), nullptr);
+    cells.CellList().SetFormat(1, 1, 21);
+    EXPECT_EQ(Get(1, 1), (TXlsCellValue{TVariant(), 21, false}));
 }
 
 TEST_F(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
@@ -81,19 +92,6 @@ TEST_F(CellValues, EmptyingCellsDropsPlainRowRecordsAndTrailingRows) {
     // An empty value on an empty row in the middle leaves no ROW record.
     Set(2, 2, TVariant());
     EXPECT_FALSE(cells.Rows().HasRow(2));
-}
-
-TEST_F(CellValues, SetFormatChangesOnlyTheFormat) {
-    // A loaded cell whose row has no ROW record keeps its value.
-    cells.AddCell(std::make_unique<TNumberRecord>(2, 0, 15));
-    cells.CellList().FindCell(2, 0)->SetValue(TVariant(42.0));
-    cells.CellList().SetFormat(2, 0, 20);
-    EXPECT_EQ(Get(2, 0), (TXlsCellValue{TVariant(42.0), 20, false}));
-    // No cell: a BLANK only for a format that is not the default.
-    cells.CellList().SetFormat(1, 1, 15);
-    EXPECT_EQ(cells.CellList().FindCell(1, 1), nullptr);
-    cells.CellList().SetFormat(1, 1, 21);
-    EXPECT_EQ(Get(1, 1), (TXlsCellValue{TVariant(), 21, false}));
 }
 
 TEST_F(CellValues, BoundsAndRefusedValuesChangeNothing) {

@@ -61,12 +61,9 @@ TEST(FormulaParser, TokensOfTypedFormulas) {
     }
 }
 
-TEST(FormulaParser, Messages) {
-    const std::u16string tooLong = u"=1" + [] {
-        std::u16string s;
-        for (int i = 0; i < 511; ++i) s += u"+1";
-        return s;
-    }();
+TEST(FormulaParser, MessagesAndDeepNesting) {
+    std::u16string tooLong = u"=1";
+    for (int i = 0; i < 511; ++i) tooLong += u"+1";
     const struct {
         std::u16string Text;
         std::string Message;
@@ -99,10 +96,7 @@ TEST(FormulaParser, Messages) {
     }
     TSheet sheet;
     EXPECT_EQ(sheet.Tokens(tooLong).size(), 512u * 3 + 511);
-}
-
-TEST(FormulaParser, DeepNestingParses) {
-    TSheet sheet;
+    // Deep nesting parses up to the same limit.
     const std::u16string text = u"=" + std::u16string(511, u'(') + u"1" + std::u16string(511, u')');
     EXPECT_EQ(sheet.Tokens(text).size(), 3u + 511);
     const std::u16string deeper = u"=" + std::u16string(1023, u'(') + u"1";
@@ -132,15 +126,6 @@ TEST(FormulaParser, TextReadsBackAsTyped) {
     }
 }
 
-TEST(FormulaParser, FloatText) {
-    const struct {
-        double Value;
-        std::u16string Text;
-    } cases[] = {{0.1 + 0.2, u"0.3"}, {1e-5, u"1E-5"}, {0.0001, u"0.0001"}, {1e15, u"1E15"},
-                 {999999999999999, u"999999999999999"}, {-2.5e20, u"-2.5E20"}, {1.0 / 3, u"0.333333333333333"}};
-    for (const auto& c : cases) EXPECT_EQ(FmFloatToStr(c.Value), c.Text) << c.Value;
-}
-
 TEST(FormulaParser, RefusedFormulaStoresNothing) {
     TSheet sheet;
     auto& cells = sheet.Cells.CellList();
@@ -155,7 +140,7 @@ TEST(FormulaParser, RefusedFormulaStoresNothing) {
     EXPECT_EQ(cells.Count(), 1u);
 }
 
-TEST(FormulaWriter, TokensToText) {
+TEST(FormulaWriter, TokensAndNumbersToText) {
     TFormulaGlobals globals;
     globals.Names = {u"Data"};
     globals.Extern = {{-1, -1}, {1, 1}};
@@ -186,6 +171,11 @@ TEST(FormulaWriter, TokensToText) {
         data.insert(data.end(), c.Tokens.begin(), c.Tokens.end());
         EXPECT_EQ(MessageOf([&] { throw Exception(Utf16ToUtf8(RPNToString(data, 2, &globals, nullptr))); }), c.Text);
     }
+    // Numbers in 15 significant digits.
+    const std::pair<double, std::u16string> numbers[] = {
+        {0.1 + 0.2, u"0.3"}, {1e-5, u"1E-5"}, {0.0001, u"0.0001"}, {1e15, u"1E15"},
+        {999999999999999, u"999999999999999"}, {-2.5e20, u"-2.5E20"}, {1.0 / 3, u"0.333333333333333"}};
+    for (const auto& [value, text] : numbers) EXPECT_EQ(FmFloatToStr(value), text) << value;
 }
 
 }  // namespace

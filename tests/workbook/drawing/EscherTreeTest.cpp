@@ -59,6 +59,11 @@ TEST(EscherTree, LiteralTreeLoadsIntoItsRecordsAndSavesTheSameBytes) {
     ASSERT_TRUE(shape && shape->ClientAnchor);
     EXPECT_EQ(shape->ClientAnchor->GetAnchor(), (TClientAnchor{2, 1, 16, 3, 32, 2, 0, 6, 0}));
     EXPECT_EQ(SavedTree(tree), PictureStream);
+
+    // The solver in a CONTINUE behind the OBJ is written as its own MSODRAWING.
+    TEscherTree continued(EscherBiffDrawing, nullptr);
+    LoadTree(continued, Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, PictureObj), Rec(0x3C, Solver)}));
+    EXPECT_EQ(SavedTree(continued), PictureStream);
 }
 
 TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
@@ -87,20 +92,22 @@ TEST(EscherTree, CopiedShapeTakesNewIdsAndItsRuleFollows) {
     EXPECT_EQ(SavedTree(tree).size(), PictureStream.size());
 }
 
-TEST(EscherTree, DrawingBytesInAContinueBehindTheObjLoadOn) {
-    TEscherTree tree(EscherBiffDrawing, nullptr);
-    LoadTree(tree, Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, PictureObj), Rec(0x3C, Solver)}));
-    EXPECT_EQ(SavedTree(tree), PictureStream);  // written as its own MSODRAWING
-}
-
-TEST(EscherTree, ShapeWithAnEmbeddedObjectRefusesCopiesBeforeAnyChange) {
-    Bytes obj = PictureObj;
-    obj[22] = 0x09;  // an embedded object's sub-record
-    const Bytes stream = Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, obj), Rec(0xEC, Solver)});
-    TEscherTree tree(EscherBiffDrawing, nullptr);
-    LoadTree(tree, stream);
-    EXPECT_EQ(MessageOf([&] { tree.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr); }), ErrCantCopyPictFmla);
-    EXPECT_EQ(SavedTree(tree), stream);
+// Shapes that cannot be copied keep their bytes.
+TEST(EscherTree, EmbeddedObjectsAndAlignRulesRefuseCopiesBeforeAnyChange) {
+    Bytes obj = PictureObj, aligned = PictureStream;
+    obj[22] = 0x09;                       // an embedded object's sub-record
+    aligned[aligned.size() - 14] = 0x13;  // the arc rule becomes an align rule
+    const std::pair<Bytes, std::string> cases[] = {
+        {Cat({Rec(0xEC, PictureDrawing), Rec(0x5D, obj), Rec(0xEC, Solver)}), ErrCantCopyPictFmla},
+        {aligned, "This file has a not implemented kind of record: Align Rule"},
+    };
+    for (const auto& [stream, message] : cases) {
+        TEscherTree tree(EscherBiffDrawing, nullptr);
+        LoadTree(tree, stream);
+        EXPECT_EQ(SavedTree(tree), stream);
+        EXPECT_EQ(MessageOf([&] { tree.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr); }), message);
+        EXPECT_EQ(SavedTree(tree), stream);
+    }
 }
 
 // A tree of one unknown data record of n bytes inside the drawing container.
@@ -199,17 +206,6 @@ TEST(EscherTree, DamagedTreesFailWithTheirMessage) {
         EXPECT_EQ(MessageOf([&] { LoadTree(tree, c.Stream, c.StreamLeft); }), c.Message) << c.What;
         EXPECT_FALSE(tree.Root()) << c.What;
     }
-}
-
-TEST(EscherTree, AlignRuleKeepsItsBytesButRefusesShapeCopies) {
-    Bytes stream = PictureStream;
-    stream[stream.size() - 14] = 0x13;  // the arc rule becomes an align rule
-    TEscherTree tree(EscherBiffDrawing, nullptr);
-    LoadTree(tree, stream);
-    EXPECT_EQ(SavedTree(tree), stream);
-    EXPECT_EQ(MessageOf([&] { tree.Cache()->Shape.Find(0x401)->CopyDwg(1, 0, nullptr); }),
-              "This file has a not implemented kind of record: Align Rule");
-    EXPECT_EQ(SavedTree(tree), stream);
 }
 
 }  // namespace

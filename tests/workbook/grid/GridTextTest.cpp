@@ -78,7 +78,7 @@ TEST_F(TextFixture, SplitTextCutsAtSpacesLineFeedsAndWholeCharacters) {
     EXPECT_EQ(extent, (TSize{28, 17}));  // the widest line by one line's height
 }
 
-TEST_F(TextFixture, RunsAreMeasuredInTheirFontsOnOneBaseline) {
+TEST_F(TextFixture, FontsAnglesAndRunsMeasuredOnOneBaseline) {
     TKmrFont sub = book->GetFontList(0);
     sub.Style = {TKmrFontStyle::fs_Subscript};
     const auto subIndex = static_cast<std::uint16_t>(book->AddFont(sub));
@@ -98,9 +98,7 @@ TEST_F(TextFixture, RunsAreMeasuredInTheirFontsOnOneBaseline) {
     TKalmiraGrid::SplitText(*book, canvas, u"ab cd", 24, 1, false, {{2, subIndex}}, lines, lineRuns, extent);
     ASSERT_EQ(lines, (Lines{u"ab ", u"cd"}));
     EXPECT_EQ(lineRuns[1], (TRTFRunList{{1, subIndex}}));
-}
 
-TEST_F(TextFixture, FontsAnglesAndRuns) {
     struct {
         std::uint16_t size20;
         long double zoom;

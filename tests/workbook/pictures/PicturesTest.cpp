@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 
+#include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/drawing/UEscherGraphToBSE.h"
 #include "workbook/drawing/UKmrUtils.h"
 #include "workbook/drawing/UXlsMD5.h"
@@ -15,6 +16,7 @@
 namespace kalmira {
 namespace {
 
+using ole2test::ReadFile;
 using Bytes = std::vector<std::uint8_t>;
 using T = TXlsImgTypes;
 
@@ -122,10 +124,6 @@ TEST(BlipStore, BadMetafilesAreRefusedWhole) {
                     testing::ThrowsMessage<Exception>(testing::StrEq("Wmf file is invalid")));
         EXPECT_EQ(out.Size(), 0);
     }
-}
-
-Bytes ReadFile(const std::string& name) {
-    return Bytes(std::istreambuf_iterator<char>(std::ifstream(name, std::ios::binary).rdbuf()), {});
 }
 
 TEST(Decoding, AgreesWithPil) {
