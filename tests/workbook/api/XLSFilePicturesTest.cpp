@@ -69,6 +69,7 @@ TEST(XLSFilePictures, RefusalsChangeNothing) {
          "The index \"-1\" of the property \"Dy1\" is not in the range 0-255"},
         {[&] { file->AssignPicture(0, 1, JpegBytes, TXlsImgTypes::xli_Jpeg); }, "Index out of range"},
         {[&] { file->AssignPicture(5, 0, JpegBytes, TXlsImgTypes::xli_Jpeg); }, "Index out of range"},
+        {[&] { file->ClearImage(1); }, "The index \"1\" of the property \"ImageIndex\" is not in the range 0-1"},
     });
 }
 

@@ -40,7 +40,9 @@ TEST(XLSFileRangeOps, HyperLinks) {
 
     auto file = Opened("hlinks");
     ExpectRefused(*file, {{[&] { file->GetHyperLink(0); }, R"(The index "0" of the property "HyperLinkIndex" is not in the range 1-5)"},
+                          {[&] { file->DeleteHyperLink(6); }, R"(The index "6" of the property "HyperLinkIndex" is not in the range 1-5)"},
                           {[&] { file->AddHyperLink({1, 65537, 1, 1}, {}); }, "Invalid Row (65536)"},
+                          {[&] { file->SetHyperLinkCellRange(1, {1, 1, 257, 1}); }, "Invalid Column (256)"},
                           {[&] { file->GetRangeSheet(1); }, R"(The index "1" of the property "NameIndex" is not in the range 1-0)"}});
 }
 

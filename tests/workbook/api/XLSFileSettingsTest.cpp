@@ -66,6 +66,7 @@ TEST(XLSFileSettings, Refusals) {
     ExpectRefused(*file, {
         {[&] { file->FreezePanes(INT32_MIN, 2); }, "Invalid Row (-2147483648)"},
         {[&] { file->FreezePanes(2, 257); }, "Invalid Column (256)"},
+        {[&] { file->SplitWindow(-1, 3); }, "The index \"-1\" of the property \"SplitWindow\" is not in the range 0-65535"},
         {[&] { file->SetMargins({1, 1, 1, -0.5, 0, 0}); }, "Error in Margin Record"},
         {[&] { file->SetColorPalette(57, 0); }, "Too many entries for this kind of record (56 out of a maximum of 55)"},
         {[&] { file->SetRangeR1(4, 1); }, "The index \"4\" of the property \"NameIndex\" is not in the range 1-3"},
