@@ -114,11 +114,20 @@ std::string RangeText(const TGridRect& r) {
                                                    : cell(r.Left, r.Top) + ":" + cell(r.Right, r.Bottom);
 }
 
-double Inches(const std::string& text) {
+double Inches(const char* text) {
     char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !(value > 0 && value <= 200)) throw TUsage{};
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value > 0 && value <= 200)) throw TUsage{};
     return value;
+}
+
+// "WxH", each part read by read.
+template <class T>
+void Pair(const std::string& text, T read(const char*), T& width, T& height) {
+    const std::size_t x = text.find('x');
+    if (x == std::string::npos) throw TUsage{};
+    width = read(text.substr(0, x).c_str());
+    height = read(text.substr(x + 1).c_str());
 }
 
 // "YYYY-MM-DD hh:mm:ss" as days since 30 December 1899.
@@ -149,13 +158,8 @@ TOptions ParseOptions(int argc, char** argv) {
         };
         if (a == "--sheet") o.sheet = Number(next().c_str());
         else if (a == "--zoom") o.zoom = Number(next().c_str());
-        else if (a == "--size") {
-            const std::string s = next();
-            const std::size_t x = s.find('x');
-            if (x == std::string::npos) throw TUsage{};
-            o.width = Number(s.substr(0, x).c_str());
-            o.height = Number(s.substr(x + 1).c_str());
-        } else if (a == "--full") o.full = true;
+        else if (a == "--size") Pair(next(), Number, o.width, o.height);
+        else if (a == "--full") o.full = true;
         else if (a == "--fixed") o.fixed = true;
         else if (a == "--top") o.top = Number(next().c_str());
         else if (a == "--left") o.left = Number(next().c_str());
@@ -175,13 +179,8 @@ TOptions ParseOptions(int argc, char** argv) {
             }
         } else if (a == "--range") o.range = RangeName(next());
         else if (a == "--dpi") o.dpi = std::max(1, Number(next().c_str()));
-        else if (a == "--paper") {
-            const std::string t = next();
-            const std::size_t x = t.find('x');
-            if (x == std::string::npos) throw TUsage{};
-            o.paperWidth = Inches(t.substr(0, x));
-            o.paperHeight = Inches(t.substr(x + 1));
-        } else if (a == "--preview") o.preview = Number(next().c_str());
+        else if (a == "--paper") Pair(next(), Inches, o.paperWidth, o.paperHeight);
+        else if (a == "--preview") o.preview = Number(next().c_str());
         else if (a == "--preview-zoom") o.previewZoom = Number(next().c_str());
         else if (a == "--print-info") o.printInfo = true, ++outputs;
         else if (a == "--now") o.now = DateTime(next());
