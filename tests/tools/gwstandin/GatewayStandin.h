@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -128,7 +127,6 @@ private:
     int slave_ = -1; // kept open so that the line survives the other side's close
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<Frame> frames_;
     std::vector<RfSend> rfSends_;
     Settings settings_;

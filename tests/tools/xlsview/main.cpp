@@ -28,6 +28,7 @@
 //
 // A failure gives status 1 and one line on standard error (OUT is not
 // written); a bad command line status 2.
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -136,13 +137,11 @@ double DateTime(const std::string& text) {
     char tail;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &tail) != 6)
         throw TUsage{};
-    // Days from civil (proleptic Gregorian), 1970-01-01 is day 0.
-    const int yy = y - (mo <= 2);
-    const int era = (yy >= 0 ? yy : yy - 399) / 400;
-    const int yoe = yy - era * 400;
-    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long days = era * 146097L + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return static_cast<double>(days + 25569) + (h * 3600 + mi * 60 + sec) / 86400.0;
+    using namespace std::chrono;
+    const year_month_day date{year(y), month(static_cast<unsigned>(mo)), day(static_cast<unsigned>(d))};
+    if (!date.ok()) throw TUsage{};
+    const auto days = sys_days(date) - sys_days(year(1899) / December / 30);
+    return static_cast<double>(days.count()) + (h * 3600 + mi * 60 + sec) / 86400.0;
 }
 
 TOptions ParseOptions(int argc, char** argv) {
