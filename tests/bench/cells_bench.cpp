@@ -50,7 +50,8 @@ struct TTestSheet {
 };
 
 TTestSheet& Sheet() {
-    static TTestSheet sheet([](TCellList& c, int row, int col) { c.SetValueX2(row, col, CellValue(row, col), {}, false); });
+    static TTestSheet sheet(
+        [](TCellList& c, int row, int col) { c.SetValueX2(row, col, CellValue(row, col), {}, false); });
     return sheet;
 }
 
