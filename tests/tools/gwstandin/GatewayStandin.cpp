@@ -92,7 +92,6 @@ Bytes statusReply(const Settings& s)
 
 struct Record {
     int oid = 0;
-    int index = -1;
     int type = 0;
     Bytes value;
 
@@ -111,36 +110,23 @@ std::vector<Record> readRecords(const Bytes& m)
 {
     std::vector<Record> out;
     std::size_t p = 0;
-    auto twoForm = [&](int& v) {
-        if (p >= m.size())
-            return false;
-        v = m[p++];
-        if (v & 0x80) {
-            if (p >= m.size())
-                return false;
-            v = (v & 0x7F) << 8 | m[p++];
-        }
-        return true;
+    bool cut = false; // read past the end: every byte from there reads 0
+    auto next = [&]() -> int {
+        cut = cut || p >= m.size();
+        return cut ? 0 : m[p++];
     };
+    // One byte, or two when the first has its top bit set.
+    auto twoForm = [&](int first) { return first & 0x80 ? (first & 0x7F) << 8 | next() : first; };
     while (m.size() - p >= 2) {
         Record r;
-        std::uint8_t first = m[p++];
-        r.oid = first & 0x3F;
-        if (first & 0x80)
-            r.oid = r.oid << 8 | m[p++];
-        if ((first & 0x40) && !twoForm(r.index))
-            break;
-        if (p >= m.size())
-            break;
-        std::uint8_t tl = m[p++];
-        int length = tl & 0x0F;
-        r.type = (tl >> 4) & 7;
-        if (tl & 0x80) {
-            r.type = tl & 0x7F;
-            if (!twoForm(length))
-                break;
-        }
-        if (static_cast<std::size_t>(length) > m.size() - p)
+        int first = next();
+        r.oid = first & 0x80 ? (first & 0x3F) << 8 | next() : first & 0x3F;
+        if (first & 0x40)
+            twoForm(next()); // the index, which nothing here asks for
+        int tl = next();
+        r.type = tl & 0x80 ? tl & 0x7F : (tl >> 4) & 7;
+        int length = tl & 0x80 ? twoForm(next()) : tl & 0x0F;
+        if (cut || static_cast<std::size_t>(length) > m.size() - p)
             break;
         r.value.assign(m.begin() + static_cast<long>(p), m.begin() + static_cast<long>(p + length));
         p += static_cast<std::size_t>(length);
