@@ -12,17 +12,15 @@
 // top, check pass included, and deleted again (goal: each under 50 ms).
 // Parsing 100,000 formula texts (the application's five shapes over varying
 // rows, mixed with function calls, sheet references and texts) and copying
-// out their tokens (goal: under 0.5 s). Containers are written into the
-// small fixture.
+// out their tokens (goal: under 0.5 s).
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/workbook/cells/FormulaGlobals.h"
 #include "tests/workbook/storage/SSTGlobals.h"
+#include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/cells/UXlsFormula.h"
 #include "workbook/cells/UXlsFormulaParser.h"
 #include "workbook/cells/UXlsRowColEntries.h"
@@ -40,18 +38,20 @@ TXlsCellValue CellValue(int row, int col) {
     return {TVariant(u"Řádek " + Utf8ToUtf16(std::to_string(row * 10 + col))), -1, false};
 }
 
+// Rows x Cols cells, each put in by fill(cells, row, column).
 struct TTestSheet {
     TSSTGlobals SST;
     TCells Master{&SST, nullptr};
-    TTestSheet() {
+    template <class Fill>
+    explicit TTestSheet(Fill fill) {
         for (int row = 0; row < Rows; ++row)
-            for (int col = 0; col < Cols; ++col) Master.CellList().SetValueX2(row, col, CellValue(row, col), {}, false);
+            for (int col = 0; col < Cols; ++col) fill(Master.CellList(), row, col);
     }
-    explicit TTestSheet(int) {}  // filled by its maker
 };
 
 TTestSheet& Sheet() {
-    static TTestSheet sheet;
+    static TTestSheet sheet(
+        [](TCellList& c, int row, int col) { c.SetValueX2(row, col, CellValue(row, col), {}, false); });
     return sheet;
 }
 
@@ -105,14 +105,8 @@ Bytes MovingTokens(int row, int col) {
 }
 
 TTestSheet& FormulaSheet() {
-    static TTestSheet sheet(0);
-    static const bool filled = [] {
-        for (int row = 0; row < Rows; ++row)
-            for (int col = 0; col < Cols; ++col)
-                sheet.Master.CellList().AssignFormulaX(row, col, MovingTokens(row, col), TVariant(1.0), false);
-        return true;
-    }();
-    (void)filled;
+    static TTestSheet sheet(
+        [](TCellList& c, int row, int col) { c.AssignFormulaX(row, col, MovingTokens(row, col), TVariant(1.0), false); });
     return sheet;
 }
 
@@ -167,14 +161,9 @@ Bytes SheetStream() {
     return out;
 }
 
-Bytes SmallContainer() {
-    std::ifstream in(ORVELO_SOURCE_DIR "/tests/fixtures/xls/small.xls", std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 const Bytes& SheetFile() {
     static const Bytes file = [] {
-        TKmrMemoryStream in(SmallContainer()), out;
+        TKmrMemoryStream in(ole2test::TinyContainer()), out;
         {
             TOle2File ole(&in);
             ole.PrepareForWrite(&out, u"Workbook");
@@ -225,7 +214,7 @@ void SaveFormulas(benchmark::State& state) {
     const Bytes& file = SheetFile();
     TSSTGlobals sst;
     auto cells = LoadSheet(file, sst);
-    const Bytes container = SmallContainer();
+    const Bytes container = ole2test::TinyContainer();
     for (auto _ : state) {
         TKmrMemoryStream in(container), out;
         TOle2File ole(&in);

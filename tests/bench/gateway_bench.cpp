@@ -49,9 +49,7 @@ struct link {
     }
     template <class Pred>
     static bool until(Pred pred) {
-        const auto guard = std::chrono::steady_clock::now() + standin::hangGuard;
-        while (!pred() && std::chrono::steady_clock::now() < guard) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        return pred();
+        return testsupport::WaitUntil(pred, standin::hangGuard, std::chrono::microseconds(200));
     }
     // Members go in reverse: the worker, the stand-in, what the sinks
     // count, then the folder.

@@ -5,13 +5,11 @@
 // record walk are timed with the whole workbook (workbook_bench.cpp).
 #include <benchmark/benchmark.h>
 
-#include <map>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tests/workbook/storage/TinyContainer.h"
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSST.h"
@@ -23,16 +21,6 @@ using namespace kalmira;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-const Bytes& Fixture(const char* name) {
-    static std::map<std::string, Bytes> read;
-    Bytes& bytes = read[name];
-    if (bytes.empty()) {
-        std::ifstream in(std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/xls/" + name + ".xls", std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return bytes;
-}
 
 std::vector<double> MixedNumbers() {
     std::mt19937_64 rng(99);
@@ -89,9 +77,9 @@ TSST& BigTable() {
     return table;
 }
 
-// The table saved into the small fixture and walked back: an SST record with its CONTINUE chain.
+// The table saved into a container and walked back: an SST record with its CONTINUE chain.
 void LoadAndSort(benchmark::State& state) {
-    TKmrMemoryStream in(Fixture("small")), out;
+    TKmrMemoryStream in(ole2test::TinyContainer()), out;
     {
         TOle2File ole(&in);
         ole.PrepareForWrite(&out, u"Workbook");
@@ -113,8 +101,9 @@ void LoadAndSort(benchmark::State& state) {
 
 void FixRefsSizeAndSave(benchmark::State& state) {
     TSST& sst = BigTable();
+    const Bytes container = ole2test::TinyContainer();
     for (auto _ : state) {
-        TKmrMemoryStream in(Fixture("small")), out;
+        TKmrMemoryStream in(container), out;
         TOle2File ole(&in);
         ole.PrepareForWrite(&out, u"Workbook");
         sst.FixRefs();

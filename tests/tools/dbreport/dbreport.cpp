@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -34,12 +35,10 @@ std::optional<plat::TDateTimeParts> ParseDate(const std::string& text) {
                     &t.second, &tail) != 6 ||
         text.size() != 19)
         return std::nullopt;
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.hour > 23 || t.minute > 59 || t.second > 59 ||
-        t.hour < 0 || t.minute < 0 || t.second < 0)
+    using namespace std::chrono;
+    const year_month_day date{year(t.year), month(static_cast<unsigned>(t.month)), day(static_cast<unsigned>(t.day))};
+    if (!date.ok() || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59)
         return std::nullopt;
-    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-    if (t.day > kDays[t.month - 1] || (t.month == 2 && t.day == 29 && !leap)) return std::nullopt;
     return t;
 }
 

@@ -116,11 +116,12 @@ std::optional<options> parse(int argc, char** argv)
         if (i + 1 >= argc)
             return std::nullopt;
         const std::string key = argv[i];
-        if (key == "--debug") {
+        if (key == "--debug" || key == "--bus-repeat") {
+            const bool debug = key == "--debug";
             const std::optional<std::uint32_t> n = parseNumber(argv[i + 1], 10);
-            if (!n || *n > 3)
+            if (!n || *n > (debug ? 3 : maxBusRepeat))
                 return std::nullopt;
-            o.debug = static_cast<int>(*n);
+            (debug ? o.debug : o.busRepeat) = static_cast<int>(*n);
         } else if (key == "--send-read") {
             o.readModule = parseNumber(argv[i + 1]);
             if (!o.readModule)
@@ -130,11 +131,6 @@ std::optional<options> parse(int argc, char** argv)
             if (!m)
                 return std::nullopt;
             o.meters.push_back(*m);
-        } else if (key == "--bus-repeat") {
-            const std::optional<std::uint32_t> n = parseNumber(argv[i + 1], 10);
-            if (!n || *n > maxBusRepeat)
-                return std::nullopt;
-            o.busRepeat = static_cast<int>(*n);
         } else {
             return std::nullopt;
         }

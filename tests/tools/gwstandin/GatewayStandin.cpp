@@ -1,4 +1,5 @@
 #include "tests/tools/gwstandin/GatewayStandin.h"
+#include "tests/tools/support/TestSupport.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -19,34 +20,29 @@ constexpr std::uint8_t Esc = 0xDB;
 enum Oid { Command = 63, Save = 15, Channel = 110, Group = 114, Address = 118, Packet = 119, Rssi = 120,
            Mode = 121, Parameter = 128 };
 
-void putLength(Bytes& out, int n)
+// v in one byte (with flags) below limit, else in two with the top bit set.
+void putTwoForm(Bytes& out, int v, int limit, std::uint8_t flags = 0)
 {
-    if (n < 128) {
-        out.push_back(static_cast<std::uint8_t>(n));
+    if (v < limit) {
+        out.push_back(static_cast<std::uint8_t>(flags | v));
     } else {
-        out.push_back(static_cast<std::uint8_t>(0x80 | (n >> 8)));
-        out.push_back(static_cast<std::uint8_t>(n & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(0x80 | flags | (v >> 8)));
+        out.push_back(static_cast<std::uint8_t>(v & 0xFF));
     }
 }
 
 Bytes record(int oid, int index, int type, const Bytes& value)
 {
     Bytes out;
-    std::uint8_t hasIndex = index >= 0 ? 0x40 : 0;
-    if (oid < 64) {
-        out.push_back(static_cast<std::uint8_t>(oid | hasIndex));
-    } else {
-        out.push_back(static_cast<std::uint8_t>(0x80 | hasIndex | (oid >> 8)));
-        out.push_back(static_cast<std::uint8_t>(oid & 0xFF));
-    }
+    putTwoForm(out, oid, 64, index >= 0 ? 0x40 : 0);
     if (index >= 0)
-        putLength(out, index);
+        putTwoForm(out, index, 128);
     int n = static_cast<int>(value.size());
     if (type < 8 && n < 16) {
         out.push_back(static_cast<std::uint8_t>(type << 4 | n));
     } else {
         out.push_back(static_cast<std::uint8_t>(0x80 | type));
-        putLength(out, n);
+        putTwoForm(out, n, 128);
     }
     out.insert(out.end(), value.begin(), value.end());
     return out;
@@ -94,21 +90,8 @@ Bytes statusReply(const Settings& s)
            unsignedRecord(Mode, 1, s.mode);
 }
 
-template <class Pred>
-bool waitUntil(std::chrono::milliseconds limit, Pred pred)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 struct Record {
     int oid = 0;
-    int index = -1;
     int type = 0;
     Bytes value;
 
@@ -127,36 +110,23 @@ std::vector<Record> readRecords(const Bytes& m)
 {
     std::vector<Record> out;
     std::size_t p = 0;
-    auto twoForm = [&](int& v) {
-        if (p >= m.size())
-            return false;
-        v = m[p++];
-        if (v & 0x80) {
-            if (p >= m.size())
-                return false;
-            v = (v & 0x7F) << 8 | m[p++];
-        }
-        return true;
+    bool cut = false; // read past the end: every byte from there reads 0
+    auto next = [&]() -> int {
+        cut = cut || p >= m.size();
+        return cut ? 0 : m[p++];
     };
+    // One byte, or two when the first has its top bit set.
+    auto twoForm = [&](int first) { return first & 0x80 ? (first & 0x7F) << 8 | next() : first; };
     while (m.size() - p >= 2) {
         Record r;
-        std::uint8_t first = m[p++];
-        r.oid = first & 0x3F;
-        if (first & 0x80)
-            r.oid = r.oid << 8 | m[p++];
-        if ((first & 0x40) && !twoForm(r.index))
-            break;
-        if (p >= m.size())
-            break;
-        std::uint8_t tl = m[p++];
-        int length = tl & 0x0F;
-        r.type = (tl >> 4) & 7;
-        if (tl & 0x80) {
-            r.type = tl & 0x7F;
-            if (!twoForm(length))
-                break;
-        }
-        if (static_cast<std::size_t>(length) > m.size() - p)
+        int first = next();
+        r.oid = first & 0x80 ? (first & 0x3F) << 8 | next() : first & 0x3F;
+        if (first & 0x40)
+            twoForm(next()); // the index, which nothing here asks for
+        int tl = next();
+        r.type = tl & 0x80 ? tl & 0x7F : (tl >> 4) & 7;
+        int length = tl & 0x80 ? twoForm(next()) : tl & 0x0F;
+        if (cut || static_cast<std::size_t>(length) > m.size() - p)
             break;
         r.value.assign(m.begin() + static_cast<long>(p), m.begin() + static_cast<long>(p + length));
         p += static_cast<std::size_t>(length);
@@ -223,8 +193,30 @@ GatewayStandin::~GatewayStandin()
     hangUp();
 }
 
-void GatewayStandin::openTerminal()
+std::string GatewayStandin::slavePath() const
 {
+    char buf[128] = {};
+    return master_ >= 0 && ptsname_r(master_, buf, sizeof buf) == 0 ? buf : "";
+}
+
+void GatewayStandin::hangUp()
+{
+    stopFlood();
+    stopReader_ = true;
+    if (reader_.joinable())
+        reader_.join();
+    unlink(entryPath().c_str());
+    std::lock_guard lock(writeMutex_);
+    if (slave_ >= 0)
+        ::close(slave_);
+    if (master_ >= 0)
+        ::close(master_);
+    slave_ = master_ = -1;
+}
+
+void GatewayStandin::comeBack()
+{
+    hangUp();
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
         throw std::runtime_error("stand-in: no pseudo-terminal");
@@ -235,39 +227,6 @@ void GatewayStandin::openTerminal()
     if (slave_ < 0 || symlink(slave.c_str(), temp.c_str()) != 0 || rename(temp.c_str(), entryPath().c_str()) != 0)
         throw std::runtime_error("stand-in: cannot enter " + entryPath());
     pending_.clear();
-    escaped_ = false;
-}
-
-std::string GatewayStandin::slavePath() const
-{
-    char buf[128] = {};
-    return master_ >= 0 && ptsname_r(master_, buf, sizeof buf) == 0 ? buf : "";
-}
-
-void GatewayStandin::closeTerminal()
-{
-    std::lock_guard lock(writeMutex_);
-    if (slave_ >= 0)
-        ::close(slave_);
-    if (master_ >= 0)
-        ::close(master_);
-    slave_ = master_ = -1;
-}
-
-void GatewayStandin::hangUp()
-{
-    stopFlood();
-    stopReader_ = true;
-    if (reader_.joinable())
-        reader_.join();
-    unlink(entryPath().c_str());
-    closeTerminal();
-}
-
-void GatewayStandin::comeBack()
-{
-    hangUp();
-    openTerminal();
     stopReader_ = false;
     reader_ = std::thread([this] { readLoop(); });
 }
@@ -292,7 +251,7 @@ bool GatewayStandin::isHeld() const
 
 bool GatewayStandin::waitHeld(std::chrono::milliseconds limit) const
 {
-    return waitUntil(limit, [this] { return isHeld(); });
+    return testsupport::WaitUntil([this] { return isHeld(); }, limit);
 }
 
 termios GatewayStandin::lineSettings() const
@@ -304,8 +263,7 @@ termios GatewayStandin::lineSettings() const
 
 bool GatewayStandin::waitFrames(std::size_t count, std::chrono::milliseconds limit) const
 {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return frames_.size() >= count; });
+    return testsupport::WaitUntil([&] { return locked(frames_).size() >= count; }, limit);
 }
 
 bool GatewayStandin::waitTaken(std::chrono::milliseconds limit) const
@@ -313,12 +271,14 @@ bool GatewayStandin::waitTaken(std::chrono::milliseconds limit) const
     // The line discipline may not have queued the last bytes yet: an empty
     // queue counts only when seen twice.
     int empty = 0;
-    return waitUntil(limit, [&] {
-        int n = 0;
-        bool now = ioctl(slave_, FIONREAD, &n) == 0 && n == 0;
-        empty = now ? empty + 1 : 0;
-        return empty >= 3;
-    });
+    return testsupport::WaitUntil(
+        [&] {
+            int n = 0;
+            bool now = ioctl(slave_, FIONREAD, &n) == 0 && n == 0;
+            empty = now ? empty + 1 : 0;
+            return empty >= 3;
+        },
+        limit);
 }
 
 bool GatewayStandin::writeBytes(const Bytes& bytes, const std::atomic<bool>* abort)
@@ -354,18 +314,9 @@ bool GatewayStandin::sendRfPacket(const Bytes& packet, std::optional<std::int32_
     return sendMessage(rssiAfter ? packetRecord + rssiRecord : rssiRecord + packetRecord);
 }
 
-bool GatewayStandin::sendRaw(const Bytes& bytes, std::chrono::milliseconds pause)
+bool GatewayStandin::sendRaw(const Bytes& bytes)
 {
-    if (!waitHeld())
-        return false;
-    if (pause.count() == 0)
-        return writeBytes(bytes);
-    for (std::uint8_t b : bytes) {
-        if (!writeBytes({b}))
-            return false;
-        std::this_thread::sleep_for(pause);
-    }
-    return true;
+    return waitHeld() && writeBytes(bytes);
 }
 
 void GatewayStandin::startFlood(std::function<Bytes(std::uint64_t n)> make)
@@ -418,22 +369,19 @@ void GatewayStandin::handleFrame(const Bytes& body)
     std::optional<Bytes> decoded = unescape(body);
     bool good = decoded && decoded->size() >= 2 &&
                 static_cast<std::uint8_t>(~crc8(decoded->data(), decoded->size() - 1)) == decoded->back();
+    if (!good)
+        return;
+    Frame f;
+    f.message.assign(decoded->begin(), decoded->end() - 1);
+    f.raw = Bytes{End} + body + Bytes{End};
     Bytes reply;
     Bytes sentPacket;
     {
         std::lock_guard lock(mutex_);
-        if (good) {
-            Frame f;
-            f.message.assign(decoded->begin(), decoded->end() - 1);
-            f.raw = Bytes{End} + body + Bytes{End};
-            // What the frame asks is noted before anyone sees the frame.
-            reply = answer(f.message, sentPacket);
-            frames_.push_back(std::move(f));
-        } else {
-            ++bad_;
-        }
+        // What the frame asks is noted before anyone sees the frame.
+        reply = answer(f.message, sentPacket);
+        frames_.push_back(std::move(f));
     }
-    changed_.notify_all();
     if (!reply.empty() && !silent_)
         writeBytes(encodeFrame(reply));
     if (!sentPacket.empty() && !silent_)

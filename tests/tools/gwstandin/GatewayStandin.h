@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -77,7 +76,6 @@ public:
 
     bool waitFrames(std::size_t count, std::chrono::milliseconds limit = hangGuard) const;
     std::vector<Frame> frames() const { return locked(frames_); }
-    int badFrames() const { return locked(bad_); }
     std::vector<RfSend> rfSends() const { return locked(rfSends_); }
     // Waits until the other side has read everything written to it.
     bool waitTaken(std::chrono::milliseconds limit = hangGuard) const;
@@ -88,7 +86,7 @@ public:
     // An RF packet (header and payload) in OID 119, with an RSSI record
     // (OID 120) before or after it when asked.
     bool sendRfPacket(const Bytes& packet, std::optional<std::int32_t> rssi = {}, bool rssiAfter = false);
-    bool sendRaw(const Bytes& bytes, std::chrono::milliseconds pause = 0ms);
+    bool sendRaw(const Bytes& bytes);
 
     // Silent: reads and records, never answers. Not reading: leaves the
     // line alone, so that the other side's writes stall.
@@ -118,8 +116,6 @@ private:
         std::lock_guard lock(mutex_);
         return member;
     }
-    void openTerminal();
-    void closeTerminal();
     void readLoop();
     void handleFrame(const Bytes& raw);
     Bytes answer(const Bytes& message, Bytes& sentPacket);
@@ -131,10 +127,8 @@ private:
     int slave_ = -1; // kept open so that the line survives the other side's close
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<Frame> frames_;
     std::vector<RfSend> rfSends_;
-    int bad_ = 0;
     Settings settings_;
     bool saved_ = false;
 
@@ -147,7 +141,6 @@ private:
     std::thread reader_;
     std::thread flood_;
     Bytes pending_; // raw bytes of the frame being received
-    bool escaped_ = false;
 };
 
 } // namespace standin

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace testsupport {
 
@@ -25,6 +27,19 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // Empty when the file cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+
+// Polls pred every step until it holds (true) or the limit has passed
+// (false).
+template <class Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds limit,
+               std::chrono::microseconds step = std::chrono::milliseconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
 
 // Sets (or with nullopt removes) an environment variable for the life of
 // the object.

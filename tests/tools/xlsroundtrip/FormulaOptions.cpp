@@ -55,7 +55,7 @@ void PrintFormulas(TKalmiraImport& xls, std::ostream& out) {
                         << '\n';
             }
     }
-    TWorkbookGlobals& globals = dynamic_cast<TXLSFile&>(*xls.GetWorkbook()).GetTWorkbook().Globals();
+    TWorkbookGlobals& globals = File(xls).GetTWorkbook().Globals();
     for (std::size_t i = 0; i < globals.Names().Count(); ++i) {
         const TNameRecord& name = *globals.Names().GetItems(i);
         out << "NAME\t" << Utf16ToUtf8(name.Name()) << '\t' << name.RangeSheet() + 1 << '\t'

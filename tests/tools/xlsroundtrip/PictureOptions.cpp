@@ -18,14 +18,16 @@ using namespace kalmira;
 
 namespace {
 
+// The listing's name of each type, also its file extension (and ".jpg").
+const std::pair<const char*, TXlsImgTypes> Kinds[] = {{"png", TXlsImgTypes::xli_Png}, {"jpeg", TXlsImgTypes::xli_Jpeg},
+                                                      {"bmp", TXlsImgTypes::xli_Bmp}, {"wmf", TXlsImgTypes::xli_Wmf},
+                                                      {"emf", TXlsImgTypes::xli_Emf}};
+
 TXlsImgTypes TypeOf(const std::string& name) {
     std::string ext = std::filesystem::path(name).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (ext == ".png") return TXlsImgTypes::xli_Png;
-    if (ext == ".jpg" || ext == ".jpeg") return TXlsImgTypes::xli_Jpeg;
-    if (ext == ".bmp") return TXlsImgTypes::xli_Bmp;
-    if (ext == ".wmf") return TXlsImgTypes::xli_Wmf;
-    if (ext == ".emf") return TXlsImgTypes::xli_Emf;
+    for (const auto& [kind, type] : Kinds)
+        if (ext == std::string(".") + kind || (ext == ".jpg" && type == TXlsImgTypes::xli_Jpeg)) return type;
     throw Exception("Unknown picture type: " + name);
 }
 
@@ -81,14 +83,9 @@ const TOptionTable PictureOptions = Options;
 namespace {
 
 const char* KindName(TXlsImgTypes type) {
-    switch (type) {
-        case TXlsImgTypes::xli_Png: return "png";
-        case TXlsImgTypes::xli_Jpeg: return "jpeg";
-        case TXlsImgTypes::xli_Bmp: return "bmp";
-        case TXlsImgTypes::xli_Wmf: return "wmf";
-        case TXlsImgTypes::xli_Emf: return "emf";
-        default: return "unknown";
-    }
+    for (const auto& [kind, known] : Kinds)
+        if (known == type) return kind;
+    return "unknown";
 }
 
 struct TStoredPicture {

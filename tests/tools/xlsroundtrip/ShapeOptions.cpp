@@ -1,6 +1,7 @@
 #include "tests/tools/xlsroundtrip/Options.h"
 
 #include <algorithm>
+#include <map>
 #include <ostream>
 #include <string>
 #include <typeinfo>
@@ -11,20 +12,13 @@ using namespace kalmira;
 
 namespace {
 
-const char* KindName(int type, std::string& other) {
-    switch (type) {
-        case -1: return "shape";
-        case 0: return "group";
-        case 1: return "line";
-        case 2: return "rectangle";
-        case 3: return "oval";
-        case 5: return "chart";
-        case 6: return "textbox";
-        case 8: return "picture";
-        case 0x14: return "dropdown";
-        case 0x19: return "comment";
-        default: return (other = "obj" + std::to_string(type)).c_str();
-    }
+const std::map<int, std::string> Kinds = {{-1, "shape"},   {0, "group"},   {1, "line"},       {2, "rectangle"},
+                                           {3, "oval"},    {5, "chart"},   {6, "textbox"},    {8, "picture"},
+                                           {0x14, "dropdown"}, {0x19, "comment"}};
+
+std::string KindName(int type) {
+    const auto found = Kinds.find(type);
+    return found != Kinds.end() ? found->second : "obj" + std::to_string(type);
 }
 
 // The object type of the shape container's OBJ; -1 without one.
@@ -43,8 +37,7 @@ void PrintTree(const TEscherRecord& record, int sheet, std::ostream& out) {
     if (!container) return;
     const auto* shape = dynamic_cast<const TEscherSpContainerRecord*>(container);
     if (shape && shape->SP && !(shape->SP->Flags() & 0x0004)) {
-        std::string other;
-        out << sheet << '\t' << shape->SP->ShapeId() << '\t' << KindName(ObjTypeOf(*shape), other);
+        out << sheet << '\t' << shape->SP->ShapeId() << '\t' << KindName(ObjTypeOf(*shape));
         if (shape->ClientAnchor && shape->ClientAnchor->HasAnchor()) {
             const TClientAnchor a = shape->ClientAnchor->GetAnchor();
             out << '\t' << a.Flag << '\t' << a.Row1 + 1 << '\t' << a.Col1 + 1 << '\t' << a.Row2 + 1 << '\t'

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "workbook/api/UKalmiraImport.h"
@@ -27,21 +28,6 @@ struct TTextOptions {
     std::vector<XLSColumnImportTypes> Types;
 };
 
-bool ParseDelimiter(const std::string& text, char& delimiter) {
-    delimiter = text == "tab" ? '\t' : text == "," || text == ";" ? text[0] : 0;
-    return delimiter != 0;
-}
-
-bool ParseTypes(const std::string& letters, std::vector<XLSColumnImportTypes>& types) {
-    for (char c : letters) {
-        if (c != 'g' && c != 't' && c != 's') return false;
-        types.push_back(c == 'g' ? XLSColumnImportTypes::xct_general
-                        : c == 't' ? XLSColumnImportTypes::xct_text
-                                   : XLSColumnImportTypes::xct_skip);
-    }
-    return true;
-}
-
 // False on anything the mode does not take.
 bool Parse(int argc, char** argv, TTextOptions& o) {
     const bool shown = o.Mode == "--shown";
@@ -50,7 +36,9 @@ bool Parse(int argc, char** argv, TTextOptions& o) {
     o.In = argv[2];
     if (!shown) {
         o.Out = argv[3];
-        if (!ParseDelimiter(argv[4], o.Delimiter)) return false;
+        const std::string text = argv[4];
+        o.Delimiter = text == "tab" ? '\t' : text == "," || text == ";" ? text[0] : 0;
+        if (!o.Delimiter) return false;
     }
     TFormatSettings settings = InvariantFormatSettings();
     for (int i = 2 + positional; i < argc; i += 2) {
@@ -63,7 +51,11 @@ bool Parse(int argc, char** argv, TTextOptions& o) {
         } else if (option == "--sheet" && o.Mode == "--save-text") {
             o.Sheet = std::stoi(value);
         } else if (option == "--types" && o.Mode == "--open-text") {
-            if (!ParseTypes(value, o.Types)) return false;
+            for (char c : value) {  // g, t, s: the types in their order
+                const std::size_t type = std::string_view("gts").find(c);
+                if (type == std::string_view::npos) return false;
+                o.Types.push_back(static_cast<XLSColumnImportTypes>(type));
+            }
         } else {
             return false;
         }

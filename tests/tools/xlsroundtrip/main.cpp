@@ -107,18 +107,13 @@ namespace {
 using namespace kalmira;
 using namespace xlsroundtrip;
 
-// The first worksheet (from 0), or -1.
-int FirstWorkSheet(const TWorkbook& book) {
-    for (int s = 0; s < book.SheetCount(); ++s)
-        if (book.IsWorksheet(s)) return s;
-    return -1;
-}
-
 TWorkbook& Model(TKalmiraImport& xls) { return File(xls).GetTWorkbook(); }
 
+// On the first worksheet.
 void PlaceFormula(TWorkbook& book, int row, int column, const TVariant& value) {
-    const int sheet = FirstWorkSheet(book);
-    if (sheet < 0) throw Exception("no worksheet");
+    int sheet = 0;
+    while (sheet < book.SheetCount() && !book.IsWorksheet(sheet)) ++sheet;
+    if (sheet == book.SheetCount()) throw Exception("no worksheet");
     const std::uint8_t tokens[] = {0x1E, 7, 0};
     book.WorkSheets(sheet).Cells().CellList().AssignFormulaX(row - 1, column - 1, tokens, value,
                                                              book.Globals().GetIs1904());

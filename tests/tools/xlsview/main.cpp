@@ -28,6 +28,7 @@
 //
 // A failure gives status 1 and one line on standard error (OUT is not
 // written); a bad command line status 2.
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -114,11 +115,20 @@ std::string RangeText(const TGridRect& r) {
                                                    : cell(r.Left, r.Top) + ":" + cell(r.Right, r.Bottom);
 }
 
-double Inches(const std::string& text) {
+double Inches(const char* text) {
     char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !(value > 0 && value <= 200)) throw TUsage{};
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value > 0 && value <= 200)) throw TUsage{};
     return value;
+}
+
+// "WxH", each part read by read.
+template <class T>
+void Pair(const std::string& text, T read(const char*), T& width, T& height) {
+    const std::size_t x = text.find('x');
+    if (x == std::string::npos) throw TUsage{};
+    width = read(text.substr(0, x).c_str());
+    height = read(text.substr(x + 1).c_str());
 }
 
 // "YYYY-MM-DD hh:mm:ss" as days since 30 December 1899.
@@ -127,13 +137,11 @@ double DateTime(const std::string& text) {
     char tail;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &tail) != 6)
         throw TUsage{};
-    // Days from civil (proleptic Gregorian), 1970-01-01 is day 0.
-    const int yy = y - (mo <= 2);
-    const int era = (yy >= 0 ? yy : yy - 399) / 400;
-    const int yoe = yy - era * 400;
-    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long days = era * 146097L + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return static_cast<double>(days + 25569) + (h * 3600 + mi * 60 + sec) / 86400.0;
+    using namespace std::chrono;
+    const year_month_day date{year(y), month(static_cast<unsigned>(mo)), day(static_cast<unsigned>(d))};
+    if (!date.ok()) throw TUsage{};
+    const auto days = sys_days(date) - sys_days(year(1899) / December / 30);
+    return static_cast<double>(days.count()) + (h * 3600 + mi * 60 + sec) / 86400.0;
 }
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -149,13 +157,8 @@ TOptions ParseOptions(int argc, char** argv) {
         };
         if (a == "--sheet") o.sheet = Number(next().c_str());
         else if (a == "--zoom") o.zoom = Number(next().c_str());
-        else if (a == "--size") {
-            const std::string s = next();
-            const std::size_t x = s.find('x');
-            if (x == std::string::npos) throw TUsage{};
-            o.width = Number(s.substr(0, x).c_str());
-            o.height = Number(s.substr(x + 1).c_str());
-        } else if (a == "--full") o.full = true;
+        else if (a == "--size") Pair(next(), Number, o.width, o.height);
+        else if (a == "--full") o.full = true;
         else if (a == "--fixed") o.fixed = true;
         else if (a == "--top") o.top = Number(next().c_str());
         else if (a == "--left") o.left = Number(next().c_str());
@@ -175,13 +178,8 @@ TOptions ParseOptions(int argc, char** argv) {
             }
         } else if (a == "--range") o.range = RangeName(next());
         else if (a == "--dpi") o.dpi = std::max(1, Number(next().c_str()));
-        else if (a == "--paper") {
-            const std::string t = next();
-            const std::size_t x = t.find('x');
-            if (x == std::string::npos) throw TUsage{};
-            o.paperWidth = Inches(t.substr(0, x));
-            o.paperHeight = Inches(t.substr(x + 1));
-        } else if (a == "--preview") o.preview = Number(next().c_str());
+        else if (a == "--paper") Pair(next(), Inches, o.paperWidth, o.paperHeight);
+        else if (a == "--preview") o.preview = Number(next().c_str());
         else if (a == "--preview-zoom") o.previewZoom = Number(next().c_str());
         else if (a == "--print-info") o.printInfo = true, ++outputs;
         else if (a == "--now") o.now = DateTime(next());
