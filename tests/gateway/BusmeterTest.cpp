@@ -1,5 +1,5 @@
-// Wired meters' requests as literal bytes; the replies are read through the
-// stand-in's meters by the gwmonitor run.
+// Wired meters' requests as literal bytes. Polling, which nothing in the
+// program starts yet, waits for its tests until something does.
 #include "gateway/Busmeter.h"
 
 #include <gtest/gtest.h>

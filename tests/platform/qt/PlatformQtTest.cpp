@@ -1,4 +1,5 @@
 #include "platform/qt/Application.h"
+#include "platform/qt/Clipboard.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/HandOff.h"
 #include "platform/qt/StatusBar.h"
@@ -7,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QThread>
 #include <QWidget>
@@ -164,4 +166,18 @@ TEST_F(QtTest, WithANotificationAreaAMinimisedWindowLeavesTheTaskbar) {
     tray.Restore();
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(ProgramIcon().isNull());
+}
+
+// The block and the text go together and come back as they went; a
+// later copy of text alone drops the block.
+TEST_F(QtTest, ClipboardKeepsBlockAndTextTogether) {
+    TQtClipboard board;
+    const std::vector<std::uint8_t> block{0xD0, 0xCF, 0, 0x11};
+    board.PutBlock("Biff8", block, u"1\tžluť\r\n");
+    EXPECT_TRUE(board.HasBlock("Biff8") && board.HasText() && !board.HasBlock("Other"));
+    EXPECT_EQ(board.GetBlock("Biff8"), block);
+    EXPECT_EQ(board.GetText(), u"1\tžluť\r\n");
+    QGuiApplication::clipboard()->setText(QStringLiteral("plain"));
+    EXPECT_FALSE(board.HasBlock("Biff8"));
+    EXPECT_EQ(board.GetText(), u"plain");
 }

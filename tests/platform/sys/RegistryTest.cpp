@@ -20,31 +20,7 @@ protected:
 
 }  // namespace
 
-TEST_F(RegistryStoreTest, ReadsValuesWhateverTheCaseOfTheirNames) {
-    WriteFile(path, "LOGDIR=/var/log/x\r\nusbcom=COM3\nempty=\n# note=not a value\njunk line\n"
-                    "dbpass=a=b\nusbCom=COM9\n");
-    TRegistryStore store(path);
-    ASSERT_TRUE(store.OpenKey());
-    EXPECT_EQ(store.ReadString("logdir"), "/var/log/x");
-    EXPECT_EQ(store.ReadString("usbCom"), "COM3");  // the first line of that name
-    EXPECT_EQ(store.ReadString("dbpass"), "a=b");
-    EXPECT_EQ(store.ReadValue("empty"), std::optional<std::string>(""));
-    EXPECT_EQ(store.ReadValue("missing"), std::nullopt);
-    EXPECT_EQ(store.ReadString("missing"), "");
-    EXPECT_EQ(store.ReadValue("# note"), std::nullopt);
-    EXPECT_EQ(store.ReadValue("junk line"), std::nullopt);
-}
-
-TEST_F(RegistryStoreTest, AMissingOrUnreadableStoreDoesNotOpenAndIsNeverCreated) {
-    TRegistryStore missing(path);
-    EXPECT_FALSE(missing.OpenKey());
-    EXPECT_FALSE(missing.WriteString("usbCom", "COM1"));
-    EXPECT_FALSE(testsupport::FileExists(path));
-
-    std::filesystem::create_directory(path);
-    TRegistryStore folder(path);
-    EXPECT_FALSE(folder.OpenKey());
-}
+// Reading, and a missing store: ConfigTest, through the configuration.
 
 // A write keeps every other line in its order with its line end; a missing
 // final newline stays missing unless a line is added; names and values that
