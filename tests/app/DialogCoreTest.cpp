@@ -1,6 +1,6 @@
-// The dialogs' number fields and the meter dialog's checks, without widgets.
+// The dialogs' number fields and the dates, without widgets (the meter
+// dialog's checks: the dialog's tests).
 #include "app/Tfieldnumber.h"
-#include "app/Tmeridlacheck.h"
 #include "app/Tmydates.h"
 
 #include <gtest/gtest.h>
@@ -41,40 +41,6 @@ TEST(FieldNumber, HostileTextsGiveZeroAndHalvesRoundToEven) {
     EXPECT_EQ(FieldWholeNumber(3.5), 4);
     EXPECT_EQ(FieldWholeNumber(1e300), 2147483647);
     EXPECT_EQ(FieldWholeNumber(-1e300), -2147483647 - 1);
-}
-
-TMeterDefInput GoodInput() {
-    return {.mediaTypeIndex = 0, .meterTypeIndex = 1, .name = " Studená voda ", .secondaryAddress = "12345678",
-            .unit = "m3", .startState = "0", .correction = "-1,5", .multiplier = "1", .divisor = "100",
-            .flatRate = "0", .mbusAddress = "1", .mbusIndex = "0", .mbusInterval = "60", .tableName = "Byty"};
-}
-
-// The bounds that pass, the trimmed name, and the texts a stored record
-// gives the dialog, which pass the checks again (each failing check, in its
-// order, and the highest address and interval: the meter dialog's tests).
-TEST(MeterDefChecks, BoundsPassAndARecordsTextsPassAgain) {
-    TMeterDefInput in = GoodInput();
-    in.name = " Žlu ";  // three characters, five bytes
-    in.mbusAddress = "253";
-    in.mbusIndex = "125";
-    in.mbusInterval = "1440";
-    in.secondaryAddress = std::string(20, '1');
-    TMeterDef record;
-    record.meterId = 17;
-    TMeterDefCheck result = CheckMeterDef(in, record);
-    ASSERT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(record.meterId, 17);
-    EXPECT_EQ(record.name, "Žlu");
-    EXPECT_EQ(record.correction, -1.5f);
-    EXPECT_EQ(record.divisor, 100);
-    EXPECT_EQ(record.mbusIndex, 125);
-
-    record.correction = 0.1f;
-    TMeterDefInput texts = MeterDefTexts(record);
-    EXPECT_EQ(texts.correction, "0.1");
-    EXPECT_EQ(texts.mbusInterval, "1440");
-    TMeterDef again;
-    EXPECT_TRUE(CheckMeterDef(texts, again).ok);
 }
 
 // Day numbers from 30.12.1899.

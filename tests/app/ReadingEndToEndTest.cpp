@@ -208,7 +208,12 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
 
     // Another port chosen: the readings stop, the new name is shown and stored.
     standin::GatewayStandin com7(devices, "COM7");
-    apptest::ChoosePort(form.get(), "COM7");
+    WhenModal([](QWidget* modal) {
+        auto* dialog = static_cast<Tfselectserial*>(modal);
+        dialog->ComboBox1->setCurrentIndex(dialog->ComboBox1->findText(QStringLiteral("COM7")));
+        dialog->Button1->click();
+    });
+    form->Nastavitkomunikaci1->trigger();
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
     EXPECT_FALSE(form->Readings().Running());
     EXPECT_EQ(Panel(2), "COM7");

@@ -544,7 +544,8 @@ TEST_F(workerTest, SensorRecordsThroughTheDispatch) {
 
 // --- Read requests ---------------------------------------------------------------
 
-// A read request as the application builds it.
+// A read request as the application builds it (its frame on the line:
+// ReadingEndToEnd).
 packetHandle readRequest(std::uint32_t gateway, std::uint32_t module, std::uint8_t sequence) {
     packetHandle box = takePacket();
     buildRecordPacket(box.get(), 6, gateway, module, rfKindReadRequest, 0, sequence);
@@ -552,25 +553,6 @@ packetHandle readRequest(std::uint32_t gateway, std::uint32_t module, std::uint8
     const std::uint8_t request = 2;
     box->length = rfHeaderSize + rfPacketSetPayload(packet, 1, &request);
     return box;
-}
-
-TEST_F(workerTest, ReadRequestGoesOutThroughTheGatewayWithThatAddress) {
-    GatewayStandin& gw = gateway();
-    debugLevel = 3;
-    link();
-    worker->sendMsg(0x05060708, 3000, readRequest(0x05060708, 0, 9));  // no such gateway
-    worker->sendMsg(0x01020304, 3000, readRequest(0x01020304, 0, 0));
-    ASSERT_TRUE(eventually([&] { return !sent(gw).empty(); }));
-    sync(gw);
-    EXPECT_EQ(sent(gw), std::vector<bytes>{hex("C0 3F 21 06 DB DC 80 01 22 0B B8 DB DC 77 01 1C 00 00 00 00 01 02 03 "
-                                               "04 07 00 00 02 78 C0")});
-    EXPECT_EQ(logged("Send packet ,data len 12 : 00, 00, 00, 00, 01, 02, 03, 04, 07, 00, 00, 02"), 1u);
-
-    // Address 0: the first gateway; no parameter, no OID 128.
-    worker->sendMsg(0, 0, readRequest(0x01020304, 0x0A0B0C0D, 1));
-    ASSERT_TRUE(eventually([&] { return radioed(gw).size() == 2; }));
-    EXPECT_EQ(radioed(gw)[1], hex("0A 0B 0C 0D 01 02 03 04 07 00 01 02"));
-    EXPECT_FALSE(gw.rfSends()[1].parameter.has_value());
 }
 
 TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
