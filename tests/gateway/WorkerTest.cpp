@@ -36,11 +36,7 @@ void expectState(const gatewayState& s, bool online, std::optional<std::string> 
     EXPECT_EQ(s.showsOnline, shows);
 }
 
-int threadCount() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
-    return n;
-}
+long threadCount() { return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()); }
 
 // Destroys the worker; fails the test (and ends the process) only when
 // that hangs.
@@ -607,7 +603,7 @@ TEST_F(workerTest, StopsCleanlyUnderTrafficTwentyTimes) {
     std::uint64_t base = 0;
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
-        const int threads = threadCount();
+        const long threads = threadCount();
         debugLevel = 3;
         start();
         ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);

@@ -62,10 +62,6 @@ TEST_F(RegistryStoreTest, WritingReplacesTheFileWholeAndKeepsItsMode) {
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_NE(before.st_ino, after.st_ino);  // renamed over, not rewritten in place
     EXPECT_EQ(after.st_mode & 07777, 0640u);
-    int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-        (void)entry;
-        ++files;
-    }
-    EXPECT_EQ(files, 1);  // no temporary left behind
+    const std::filesystem::directory_iterator files(dir.Path());
+    EXPECT_EQ(std::distance(files, std::filesystem::directory_iterator()), 1);  // no temporary left behind
 }
