@@ -17,26 +17,20 @@ struct FieldCase {
     const char* shown;
 };
 
+// Hostile texts give zero; halves round to even.
 TEST(FieldNumber, RewritesWhatWasTyped) {
+    const std::string nines(10000, '9'), letters(10000, 'x');
     const FieldCase cases[] = {
         {"12,345", 4, "12.345"}, {"1.5", 4, "1.5"},       {"abc", 4, "0"},        {"1.234,5", 4, "0"},
         {"nan", 4, "0"},         {"inf", 4, "0"},         {"-INF", 4, "0"},       {"1e400", 4, "0"},
-        {"1,23456", 4, "1.2346"}, {"1,0625", 3, "1.062"}, {"2.03125", 4, "2.0312"}, {"  7,25  ", 4, "7.25"},
+        {"1,23456", 4, "1.2346"}, {"-1,0625", 3, "-1.062"}, {"2.03125", 4, "2.0312"}, {"  7,25  ", 4, "7.25"},
         {"", 4, "0"},            {"1 000", 4, "0"},       {"1e3", 4, "1000"},     {"-0,5", 3, "-0.5"},
         {"+2", 4, "2"},          {"12,345", 3, "12.345"}, {"0x10", 4, "0"},       {"1,5,", 4, "0"},
+        {nines.c_str(), 4, "0"}, {letters.c_str(), 4, "0"}, {"1e-400", 4, "0"},  {"0,125", 2, "0.12"},
+        {"0.375", 2, "0.38"},
     };
     for (const FieldCase& c : cases)
-        EXPECT_EQ(FieldNumberText(c.typed, c.places), c.shown) << "typed: " << c.typed;
-}
-
-TEST(FieldNumber, HostileTextsGiveZeroAndHalvesRoundToEven) {
-    EXPECT_EQ(ParseFieldNumber(std::string(10000, '9')), 0);
-    EXPECT_EQ(ParseFieldNumber(std::string(10000, 'x')), 0);
-    EXPECT_EQ(ParseFieldNumber("1e-400"), 0);
-    EXPECT_FALSE(std::isnan(ParseFieldNumber("NaN")));
-    EXPECT_EQ(RoundToPlaces(0.125, 2), 0.12);
-    EXPECT_EQ(RoundToPlaces(0.375, 2), 0.38);
-    EXPECT_EQ(RoundToPlaces(-1.0625, 3), -1.062);
+        EXPECT_EQ(FieldNumberText(c.typed, c.places), c.shown) << "typed: " << std::string(c.typed).substr(0, 20);
     EXPECT_EQ(FieldWholeNumber(2.5), 2);
     EXPECT_EQ(FieldWholeNumber(3.5), 4);
     EXPECT_EQ(FieldWholeNumber(1e300), 2147483647);

@@ -31,6 +31,10 @@ namespace {
 
 class FormTest : public apptest::FormFixture {
 protected:
+    void SetUp() override {
+        FormFixture::SetUp();
+        Start();
+    }
     QTreeWidgetItem* Row(const std::string& flat, const std::string& serial, const std::string& key = "") {
         TMeterRecord m = apptest::SampleMeter(flat, "0x1a2b");
         m->serialNumber = serial;
@@ -40,7 +44,6 @@ protected:
         m->key = key;
         return form->AddMeterRow(m);
     }
-    QStringList Column(int column) const { return apptest::ColumnTexts(form->lvMeters, column); }
 };
 
 }  // namespace
@@ -48,7 +51,6 @@ protected:
 // The start-up lines themselves are ProgramTest's: here the window shows
 // what the file got.
 TEST_F(FormTest, MasterModeStartsWithTheReadingsOffAndAClientRunsItsTimer) {
-    Start();
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
     EXPECT_TRUE(form->cb_aktodecty->isEnabled());
     EXPECT_EQ(form->clientTimer, nullptr);
@@ -68,19 +70,17 @@ TEST_F(FormTest, MasterModeStartsWithTheReadingsOffAndAClientRunsItsTimer) {
 
 // The order itself is MeterListOrder's: here a click sorts by its column.
 TEST_F(FormTest, HeaderClicksSortByTheirColumn) {
-    Start();
     Row("9", "10");
     Row("10", "9");
     Row("A1", "abc");
     form->lvMetersColumnClick(7);
     EXPECT_EQ(form->sortColumn, 7);
-    EXPECT_EQ(Column(7), (QStringList {"9", "10", "abc"}));
+    EXPECT_EQ(apptest::ColumnTexts(form->lvMeters, 7), (QStringList {"9", "10", "abc"}));
     form->lvMetersColumnClick(0);
-    EXPECT_EQ(Column(0), (QStringList {"10", "9", "A1"}));
+    EXPECT_EQ(apptest::ColumnTexts(form->lvMeters, 0), (QStringList {"10", "9", "A1"}));
 }
 
 TEST_F(FormTest, ARowShowsItsTooltipItsPanelAndCanBeEdited) {
-    Start();
     EXPECT_EQ(Boxes([&] { form->Upravit1Click(); }), "Chyba|Nejprve zvolte měřidlo.\n");
     QTreeWidgetItem* row = Row("1", "100");
     EXPECT_EQ(form->lvMetersInfoTip(row), "Dvojklikem odečti tento řádek\nUpřesnění místa : kuchyň");
@@ -101,7 +101,6 @@ TEST_F(FormTest, ARowShowsItsTooltipItsPanelAndCanBeEdited) {
 // notification area); every restore shows the window again, and the
 // once-a-second refresh must still start only once.
 TEST_F(FormTest, CancelInTheClosingQuestionKeepsRunningAndTheRefreshStartsOnce) {
-    Start();
     EXPECT_EQ(form->refreshThread, nullptr);
     form->show();
     TCheckAndRefresh* first = form->refreshThread;
@@ -126,7 +125,6 @@ TEST_F(FormTest, CancelInTheClosingQuestionKeepsRunningAndTheRefreshStartsOnce) 
 // Rows updated from other threads: ReadingEndToEnd, and with keys of
 // another case MeterWorkbook. The refresh counts the rows read.
 TEST_F(FormTest, TheRefreshCountsTheRowsReadAndAVirtualGatewayLeavesTheState) {
-    Start();
     Row("1", "100", "0x1a2b=1");
     Row("2", "200", "0x1a2b=2");
     form->PostRowUpdate({"0X1A2B=2", {2026, 12, 5, 20, 4, 39, 0}, 1234.56789});
@@ -146,7 +144,6 @@ TEST_F(FormTest, TheRefreshCountsTheRowsReadAndAVirtualGatewayLeavesTheState) {
 }
 
 TEST_F(FormTest, TheLogWindowOnlyHidesAndKeepsTheLastLines) {
-    Start();
     form->mShow->trigger();
     EXPECT_TRUE(logWindow->close());
     EXPECT_FALSE(logWindow->isVisible());
@@ -165,7 +162,6 @@ TEST_F(FormTest, TheLogWindowOnlyHidesAndKeepsTheLastLines) {
 // Saving appends the window to the day's file, clearing keeps the file, a
 // missing log folder keeps the line in the window only.
 TEST_F(FormTest, TheLogWindowsFileIsOnlyEverAppendedTo) {
-    Start();
     std::string before = plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath()));
     logWindow->AddMemoLine("jen v okně");
     logWindow->Button3Click();
@@ -194,7 +190,6 @@ TEST_F(FormTest, TheLogWindowsFileIsOnlyEverAppendedTo) {
 // thread runs; a line of the UI thread itself waits behind those handed
 // over before it, so the window keeps the order they were logged in.
 TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowInTheirOrder) {
-    Start();
     int written = 0;
     std::thread worker([&] {
         written = logWindow->AddLogLine("GW pridana->COM3");

@@ -95,27 +95,21 @@ protected:
         // be a duplicate for 60 s.
         duplicateFilterClear();
         FormFixture::SetUp();
-        Open("COM3");
-    }
-    void Open(const std::string& port) {
         std::filesystem::create_directory(devices);
         com3 = std::make_unique<standin::GatewayStandin>(devices, "COM3");
-        Start("usbCom=" + port + "\noffline=n\n");
+        Start();
         info = std::make_unique<Tfinfo>(form.get(), TimerTickSource(form.get(), 100));
         finfo = info.get();
         ports = std::make_unique<Tfselectserial>(form.get());
         fselectserial = ports.get();
     }
-    void TearDown() override {
-        Close();
-        com3.reset();
-        debugLevel = 0;
-    }
     // The dialogs first: the form owns them too.
-    void Close() {
+    void TearDown() override {
         ports.reset();
         info.reset();
         form.reset();
+        com3.reset();
+        debugLevel = 0;
     }
 
     // As the meters workbook load will: the record, filed under its key and

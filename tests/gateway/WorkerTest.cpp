@@ -66,10 +66,12 @@ protected:
         worker = std::make_unique<HlavniCem>(std::move(sinks), HlavniCem::radioRoads{}, ticks);
     }
     // A running worker on COM3 whose gateway has reported itself.
-    void link(int wantedChannel = -1) {
+    GatewayStandin& link(int wantedChannel = -1) {
+        GatewayStandin& gw = gateway();
         start();
-        ASSERT_EQ(worker->addSerialPort("COM3", wantedChannel), 1);
-        ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
+        EXPECT_EQ(worker->addSerialPort("COM3", wantedChannel), 1);
+        EXPECT_TRUE(eventually([&] { return states.count() >= 1; }));
+        return gw;
     }
     serialObject& transport() { return static_cast<serialObject&>(*worker->interfaces().front()->transport()); }
     void push(const bytes& message) {
@@ -173,8 +175,7 @@ TEST_F(workerTest, StartsOnceAndKeepsQueryingASilentGateway) {
 }
 
 TEST_F(workerTest, ReportsTheLinkOnceAtLevelZeroAndTheLossOnDestruction) {
-    GatewayStandin& gw = gateway();
-    link();
+    GatewayStandin& gw = link();
     // Answers to three further queries change nothing.
     ASSERT_TRUE(gw.waitFrames(4));
     sync(gw);
@@ -214,9 +215,8 @@ TEST_F(workerTest, VirtualPortShowsItsAddressButNotOnline) {
 // than a read time-out right after an ESC. A frame longer than the buffer
 // is dropped whole.
 TEST_F(workerTest, TheLineCarriesEveryByteAndStartsCleanAfterAHangUp) {
-    GatewayStandin& gw = gateway();
     debugLevel = 3;
-    link();
+    GatewayStandin& gw = link();
     ASSERT_TRUE(gw.sendRaw(standin::encodeFrame(bytes(1100, 0x42))));
     const bytes frame = standin::encodeFrame(standin::octetsRecord(
         119, 1, hex("01 02 03 04 0A 0B 0C 0D 22 00 30 C0 64 00 24 03 11 13 1A C0 64 01 24 0D 0A 7F FF")));
@@ -307,9 +307,8 @@ TEST_F(workerTest, ATerminatingTransportGivesPushedBuffersBack) {
 // --- Configuration -----------------------------------------------------------
 
 TEST_F(workerTest, WantedChannelIsSetAndSavedOnce) {
-    GatewayStandin& gw = gateway();
     debugLevel = 2;
-    link(9);
+    GatewayStandin& gw = link(9);
     // Linked on 2; the next message sets 1 and saves; then only queries.
     ASSERT_TRUE(gw.waitFrames(5));
     std::vector<standin::Frame> frames = gw.frames();
@@ -357,9 +356,8 @@ TEST_F(workerTest, TicksQueueOnTheSixthAndEverySixteenthAndAWantedGroupIsSaved) 
 // --- Received packets ----------------------------------------------------------
 
 TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
-    GatewayStandin& gw = gateway();
     debugLevel = 1;
-    link();
+    GatewayStandin& gw = link();
     sync(gw);
     const std::size_t mark = log.lines().size();
     const bytes garbage = hex("00 11 C0 C0 DB 05 C0 12 34 56 C0 DB DB C0 3F 21 01 00 C0");
@@ -394,9 +392,8 @@ TEST_F(workerTest, SensorPacketIsAcknowledgedDeliveredAndFilteredOnce) {
 }
 
 TEST_F(workerTest, EachKindIsHandledByItsRule) {
-    GatewayStandin& gw = gateway();
     debugLevel = 2;
-    link();
+    GatewayStandin& gw = link();
     sync(gw);
     std::size_t mark = log.lines().size();
     // Alarm with a reading: acknowledged, one reading.
@@ -448,8 +445,7 @@ TEST_F(workerTest, SecondRssiOidAndRawDataBlocks) {
 }
 
 TEST_F(workerTest, PacketIsReadWithoutWritingIntoTheMessage) {
-    GatewayStandin& gw = gateway();
-    link();
+    GatewayStandin& gw = link();
     // A long message leaves the pool's buffers full of 5A.
     ASSERT_TRUE(gw.sendMessage(standin::octetsRecord(50, -1, bytes(1000, 0x5A))));
     ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 22 00 20 C0 64 00 21 09")));
@@ -472,8 +468,7 @@ TEST_F(workerTest, PacketIsReadWithoutWritingIntoTheMessage) {
 // A packet record shorter than its header is skipped, even after a send
 // command; bad settings are skipped; a malformed record ends the message.
 TEST_F(workerTest, ShortPacketsAndBadSettingsAreSkipped) {
-    GatewayStandin& gw = gateway();
-    link();
+    GatewayStandin& gw = link();
     const bytes shortPacket = hex("01 02 03 04 0E 0E 0E 0E 08 00");
     ASSERT_TRUE(gw.sendMessage(standin::unsignedRecord(63, -1, 6) + standin::octetsRecord(119, 1, shortPacket)));
     ASSERT_TRUE(gw.sendMessage(standin::octetsRecord(119, 1, hex("01 02 03 04 0E 0E 0E 0E 22 00"))));
@@ -552,8 +547,7 @@ packetHandle readRequest(std::uint32_t gateway, std::uint32_t module, std::uint8
 }
 
 TEST_F(workerTest, CallersGiveUpWhenTheWorkerMutexIsHeld) {
-    GatewayStandin& gw = gateway();
-    link();
+    GatewayStandin& gw = link();
     serialObject* const t = &transport();
     std::promise<void> taken;
     std::promise<void> release;
