@@ -181,22 +181,20 @@ TEST(EditMeter, StoresTheElevenColumnsAndRefusesBadInput) {
                    "mer_fashiontabname='T1' where mer_id=4"), 0);
 }
 
-struct Refused {
-    const char* what;
-    std::string provider, source, password;
-    const char* reason;  // part of the line after the failure line
-};
-
 // Without a database object at all: the unit report's refusal and the main
 // window's meter editing.
 TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
-    const Refused cases[] = {
+    const struct {
+        const char* what;
+        std::string provider, source, password;
+        const char* reason;  // part of the line after the failure line
+    } cases[] = {
         {"no server", "QPSQL", "127.0.0.1:1", "orvelo-pw", "Connection refused"},
         {"wrong password", "QPSQL", "", "wrong", "password authentication failed"},
         {"unknown provider", "QFOO", "", "orvelo-pw", "Neznámý poskytovatel databáze: QFOO"},
         {"empty provider", "", "", "orvelo-pw", "Neznámý poskytovatel databáze: "},
     };
-    for (const Refused& c : cases) {
+    for (const auto& c : cases) {
         Session s("QPSQL");
         s.conf.db.dbstring = c.provider;
         if (!c.source.empty()) s.conf.db.dbodbcname = c.source;
