@@ -271,7 +271,7 @@ TEST_F(workerTest, StalledWritesFailAndDestroyingDoesNotWaitForThem) {
 // open when chosen.
 TEST_F(workerTest, OnlyAFreeTerminalOpensAndIsListed) {
     fs::create_directory(folder + "/COM6");
-    { std::FILE* f = std::fopen((folder + "/COM4").c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    testsupport::WriteFile(folder + "/COM4", "");
     fs::create_symlink(folder + "/nowhere", folder + "/COM5");
     platform::SerialPort port;
     for (const std::string& name : std::vector<std::string>{"COM4", "COM5", "COM6", "COM8", "", "/dev/null", std::string(300, 'C')})
