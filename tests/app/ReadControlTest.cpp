@@ -87,22 +87,20 @@ TEST(ReadRequest, PacketsFromADirtyPoolKeepTheirSequenceBelowTheAckBit) {
     for (int i = 0; i < 300; ++i) EXPECT_EQ(log.sent[i].packet[10], (i + 1) % 128) << i;
 }
 
+// No gateway address, or no worker: nothing is sent, no buffer kept, no
+// sequence number taken (the first request sent after has 1).
 TEST(ReadRequest, GuardsSendNothingAndKeepNoBuffer) {
     WorkerLog log;
-    auto worker = log.Factory()();
-    TReadSequence seq;
     const int held = msgBoxPoolMade() - msgBoxPoolFreeCount();
-    EXPECT_FALSE(SendReadRequestPacket(worker.get(), seq, 0, 0, 3000));
-    EXPECT_FALSE(SendReadRequestPacket(worker.get(), seq, 0x01020304, 0, -1));
-    EXPECT_FALSE(SendReadRequestPacket(nullptr, seq, 0x01020304, 0, 3000));
     TReadingControl control(log.Factory(), [](const std::string&) {});
+    EXPECT_FALSE(control.SendReadRequestTo("0x01020304", "0x11", 3000));
     control.Start("COM3", 0);
     EXPECT_FALSE(control.SendReadRequestTo("brána", "0x11", 3000));
     EXPECT_TRUE(log.sent.empty());
-    EXPECT_EQ(seq.Peek(), 1);
     EXPECT_EQ(msgBoxPoolMade() - msgBoxPoolFreeCount(), held);
     EXPECT_TRUE(control.SendReadRequestTo("0x01020304", "měřidlo", 3000));
     EXPECT_EQ(Bytes(log.sent[0].packet.begin(), log.sent[0].packet.begin() + 4), (Bytes {0, 0, 0, 0}));
+    EXPECT_EQ(log.sent[0].packet[10], 1);
 }
 
 TEST(ReadingControl, StartAndStopLogAndKeepTheSequence) {

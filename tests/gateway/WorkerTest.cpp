@@ -53,11 +53,23 @@ void destroyUnlessItHangs(std::unique_ptr<HlavniCem>& worker) {
     destroyer.join();
 }
 
-class workerTest : public deviceFolderTest {
+// Stand-ins on pseudo-terminals, entered in a device folder of the test's own.
+class workerTest : public gatewayTest {
 protected:
+    void SetUp() override {
+        gatewayTest::SetUp();
+        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
+    }
+    // Whoever holds the ports lets go of them first.
     void TearDown() override {
         worker.reset();
-        deviceFolderTest::TearDown();
+        gateways.clear();
+        unsetenv("ORVELO_DEVICE_DIR");
+        gatewayTest::TearDown();
+    }
+    GatewayStandin& gateway(const std::string& name = "COM3") {
+        gateways.push_back(std::make_unique<GatewayStandin>(folder, name));
+        return *gateways.back();
     }
 
     void start(HlavniCem::tickSource ticks = HlavniCem::tickSource::thread) {
@@ -74,11 +86,13 @@ protected:
         return gw;
     }
     serialObject& transport() { return static_cast<serialObject&>(*worker->interfaces().front()->transport()); }
-    void push(const bytes& message) {
+    // A message to send, or one handed in as the gateway's.
+    void push(const bytes& message, bool received = false) {
         packetHandle box = takePacket();
         std::copy(message.begin(), message.end(), box->data);
         box->length = static_cast<int>(message.size());
-        transport().PushTxPacket(std::move(box));
+        if (received) transport().ProcessGatewayMessage(std::move(box));
+        else transport().PushTxPacket(std::move(box));
     }
     // Far more than the terminal buffers: with the stand-in not reading,
     // the writes stall.
@@ -134,6 +148,9 @@ protected:
         return static_cast<std::size_t>(std::count(all.begin(), all.end(), line));
     }
     static constexpr const char* syncLine = "Receive HALLO from 0x0f0f0f0f over 0x01020304";
+    testsupport::TempDir dir;
+    std::string folder = dir.Path();
+    std::vector<std::unique_ptr<GatewayStandin>> gateways;
     recordingLog log;
     recorder<reading> readings;
     recorder<gatewayState> states;
@@ -428,19 +445,13 @@ TEST_F(workerTest, EachKindIsHandledByItsRule) {
 TEST_F(workerTest, SecondRssiOidAndRawDataBlocks) {
     start(HlavniCem::tickSource::manual);
     ASSERT_EQ(worker->addSerialPort("COM9", -1), 1);  // no line: messages are handed in directly
-    const auto process = [&](const bytes& message) {
-        packetHandle box = takePacket();
-        std::copy(message.begin(), message.end(), box->data);
-        box->length = static_cast<int>(message.size());
-        transport().ProcessGatewayMessage(std::move(box));
-    };
     const bytes sensor = hex("01 02 03 04 0A 0B 0C 0D 22 00 05 C0 64 00 21 07");
-    process(standin::signedRecord(216, -1, -61) + standin::octetsRecord(119, 1, sensor));
+    push(standin::signedRecord(216, -1, -61) + standin::octetsRecord(119, 1, sensor), true);
     // Raw data blocks (length = first byte + 1, after OID 63 = 6) go to the
     // hand-over, which drops them; so do those that break the rule.
-    process(standin::unsignedRecord(63, -1, 6) + standin::octetsRecord(215, -1, hex("02 AA BB")) +
-            standin::octetsRecord(215, -1, hex("05 AA")) + standin::octetsRecord(215, -1, {}));
-    process(standin::octetsRecord(215, -1, hex("01 AA")));
+    push(standin::unsignedRecord(63, -1, 6) + standin::octetsRecord(215, -1, hex("02 AA BB")) +
+             standin::octetsRecord(215, -1, hex("05 AA")) + standin::octetsRecord(215, -1, {}), true);
+    push(standin::octetsRecord(215, -1, hex("01 AA")), true);
     EXPECT_EQ(readings.all(), (std::vector<reading>{{"0xa0b0c0d", 0, -61, 7, 0}}));
 }
 
