@@ -39,13 +39,9 @@ TEST(FieldNumber, RewritesWhatWasTyped) {
 
 // Day numbers from 30.12.1899 (the month's bounds: the unit report's
 // heading; across years: the meters workbook's log rows).
-TEST(CurrDates, Now) {
-    const TCurrDates d = ComputeCurrDates({2026, 11, 7, 8, 9, 10, 11});
-    EXPECT_EQ((std::vector<std::uint16_t> {d.year, d.month}), (std::vector<std::uint16_t> {2026, 11}));
-    EXPECT_DOUBLE_EQ(d.now, 46333 + 29350011.0 / 86400000);
-}
-
-TEST(TransferMonth, TwoMonthsBackDecemberForJanuaryAndFebruary) {
+// The transfer month is two back, December for January and February.
+TEST(Dates, NowAndTheTransferMonth) {
+    EXPECT_DOUBLE_EQ(ComputeCurrDates({2026, 11, 7, 8, 9, 10, 11}).now, 46333 + 29350011.0 / 86400000);
     const int table[][4] = {{1, 2026, 12, 2025}, {2, 2026, 12, 2025}, {3, 2026, 1, 2026}, {12, 2026, 10, 2026}};
     for (const auto& row : table) {
         const TTransferMonth t = TransferMonth(row[0], row[1]);

@@ -10,22 +10,14 @@ using plat::TRegistryStore;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-namespace {
-
-class RegistryStoreTest : public ::testing::Test {
-protected:
-    testsupport::TempDir dir;
-    std::string path = dir.File("registry");
-};
-
-}  // namespace
-
 // Reading, and a missing store: ConfigTest, through the configuration.
 
 // A write keeps every other line in its order with its line end; a missing
 // final newline stays missing unless a line is added; names and values that
 // would break the lines are refused and change nothing.
-TEST_F(RegistryStoreTest, WritingKeepsEveryOtherLineInItsOrder) {
+TEST(RegistryStore, WritingKeepsEveryOtherLineInItsOrderAndTheFilesMode) {
+    testsupport::TempDir dir;
+    const std::string path = dir.File("registry");
     const struct {
         const char *before, *name, *value, *after;
     } cases[] = {
@@ -48,9 +40,8 @@ TEST_F(RegistryStoreTest, WritingKeepsEveryOtherLineInItsOrder) {
             EXPECT_EQ(store.ReadString(c.name), c.value);
         }
     }
-}
 
-TEST_F(RegistryStoreTest, WritingReplacesTheFileWholeAndKeepsItsMode) {
+    // The file is replaced whole, with its mode.
     WriteFile(path, "usbCom=COM1\n");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     struct stat before {};
