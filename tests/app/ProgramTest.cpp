@@ -114,17 +114,16 @@ std::string Today(const char* format) {
 
 }  // namespace
 
-TEST_F(ProgramTest, AMissingStoreEndsWithTheMessageAndStatus255) {
-    Program program(Env(dir.File("chybi")), dir.File("err"));
-    EXPECT_EQ(program.Wait(), 255);
-    EXPECT_EQ(Boxes(dir.File("err")), "Chyba|Nenalezen konfigurační registr.\n");
+// A missing store ends with its box and status 255, no display with its
+// one line and status 1.
+TEST_F(ProgramTest, AMissingStoreOrDisplayEndsTheProgramWithItsMessage) {
+    Program missing(Env(dir.File("chybi")), dir.File("err1"));
+    EXPECT_EQ(missing.Wait(), 255);
+    EXPECT_EQ(Boxes(dir.File("err1")), "Chyba|Nenalezen konfigurační registr.\n");
     EXPECT_TRUE(std::filesystem::is_empty(logdir));
-}
-
-TEST_F(ProgramTest, WithoutADisplayItSaysSoAndEnds) {
-    Program program({"ORVELO_REGISTRY=" + store, "QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="}, dir.File("err"));
-    EXPECT_EQ(program.Wait(), 1);
-    EXPECT_EQ(ReadFile(dir.File("err")), "Orvelo potřebuje grafické prostředí (DISPLAY nebo WAYLAND_DISPLAY).\n");
+    Program headless({"ORVELO_REGISTRY=" + store, "QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="}, dir.File("err2"));
+    EXPECT_EQ(headless.Wait(), 1);
+    EXPECT_EQ(ReadFile(dir.File("err2")), "Orvelo potřebuje grafické prostředí (DISPLAY nebo WAYLAND_DISPLAY).\n");
 }
 
 TEST_F(ProgramTest, MasterStartAppendsTheStartLinesAndASecondCopyIsRefused) {
