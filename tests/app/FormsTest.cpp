@@ -142,29 +142,19 @@ TEST_F(FormTest, TheRefreshCountsTheRowsReadAndAVirtualGatewayLeavesTheState) {
     EXPECT_TRUE(form->btnReadModules->isEnabled());
 }
 
-TEST_F(FormTest, TheLogWindowOnlyHidesAndKeepsTheLastLines) {
+// The log window only hides and keeps its last 500 lines; saving appends
+// the window to the day's file, clearing keeps the file, a missing log
+// folder keeps the line in the window only.
+TEST_F(FormTest, TheLogWindowOnlyHidesAndItsFileIsOnlyEverAppendedTo) {
     form->mShow->trigger();
     EXPECT_TRUE(logWindow->close());
     EXPECT_FALSE(logWindow->isVisible());
     form->mShow->trigger();  // hidden, not freed: the same window with its lines
     EXPECT_EQ(logWindow->LineCount(), 2);
-    logWindow->M->clear();
-    for (int i = 1; i <= 501; ++i) EXPECT_EQ(logWindow->AddLogLine("řádek " + std::to_string(i)), 1);
-    ASSERT_EQ(logWindow->LineCount(), 500);
-    EXPECT_TRUE(logWindow->Line(0).endsWith(" : řádek 2"));
-    EXPECT_TRUE(logWindow->Line(499).endsWith(" : řádek 501"));
-    std::string file = TodaysLog();
-    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 503);
-    EXPECT_NE(file.find(" : řádek 1\n"), std::string::npos);
-}
-
-// Saving appends the window to the day's file, clearing keeps the file, a
-// missing log folder keeps the line in the window only.
-TEST_F(FormTest, TheLogWindowsFileIsOnlyEverAppendedTo) {
-    std::string before = plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath()));
+    const std::string before = TodaysLog();
     logWindow->AddMemoLine("jen v okně");
     logWindow->Button3Click();
-    std::string after = plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath()));
+    const std::string after = TodaysLog();
     EXPECT_EQ(after.substr(0, before.size()), before);
     EXPECT_EQ(after.substr(before.size()),
               (logWindow->Line(0) + "\n" + logWindow->Line(1) + "\njen v okně\n").toStdString());
@@ -176,13 +166,21 @@ TEST_F(FormTest, TheLogWindowsFileIsOnlyEverAppendedTo) {
     }
     Boxes([&] { logWindow->Button1Click(); });
     EXPECT_EQ(logWindow->LineCount(), 0);
-    EXPECT_EQ(plat::Cp1250ToUtf8(ReadFile(myConfig->LogFilePath())), after);
+    EXPECT_EQ(TodaysLog(), after);
+
+    for (int i = 1; i <= 501; ++i) EXPECT_EQ(logWindow->AddLogLine("řádek " + std::to_string(i)), 1);
+    ASSERT_EQ(logWindow->LineCount(), 500);
+    EXPECT_TRUE(logWindow->Line(0).endsWith(" : řádek 2"));
+    EXPECT_TRUE(logWindow->Line(499).endsWith(" : řádek 501"));
+    const std::string file = TodaysLog();
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 506);
+    EXPECT_NE(file.find(" : řádek 1\n"), std::string::npos);
 
     std::filesystem::remove_all(logdir);
     int written = 1;
     EXPECT_EQ(Boxes([&] { written = logWindow->AddLogLine("bez souboru"); }), "");
     EXPECT_EQ(written, 0);
-    EXPECT_TRUE(logWindow->Line(0).endsWith(" : bez souboru"));
+    EXPECT_TRUE(logWindow->Line(499).endsWith(" : bez souboru"));
 }
 
 // A worker's line is written to the file at once and shown when the UI
