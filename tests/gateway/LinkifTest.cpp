@@ -6,17 +6,11 @@
 
 #include "GatewayTestSupport.h"
 
-namespace {
-
-class LogRoad : public gatewayTest {
-protected:
-    recordingLog log;
-    logSink sink = log.sink();
-};
-
-}  // namespace
+using LogRoad = gatewayTest;
 
 TEST_F(LogRoad, LinesAboveTheDebugLevelAreDroppedOthersCarryTheirThreadIdAndHexDumps) {
+    recordingLog log;
+    const logSink sink = log.sink();
     debugLevel = 1;
     logLine(sink, 2, "two");
     logLine(sink, 1, "one");
