@@ -66,16 +66,6 @@ inline void WhenModal(std::function<void(QWidget*)> fn) {
     QTimer::singleShot(0, [fn] { fn(QApplication::activeModalWidget()); });
 }
 
-// Chooses the port in the port dialog of the window's command, with Nastavit.
-inline void ChoosePort(TForm1* form, const char* port) {
-    WhenModal([port](QWidget* modal) {
-        auto* dialog = static_cast<Tfselectserial*>(modal);
-        dialog->ComboBox1->setCurrentIndex(dialog->ComboBox1->findText(QString::fromLatin1(port)));
-        dialog->Button1->click();
-    });
-    form->Nastavitkomunikaci1->trigger();
-}
-
 inline void FreeClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 // The texts of one column of a list, top to bottom.

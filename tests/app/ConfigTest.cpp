@@ -13,11 +13,13 @@ namespace {
 
 const char* const kStore =
     "ProgDir=/opt/orvelo\n"
-    "LOGDIR=/var/log/orvelo\n"
+    "LOGDIR=/var/log/orvelo\r\n"
     "importdir=/srv/import\n"
     "prgdata=/srv/data\n"
     "[poznámka bez hodnoty]\n"
+    "# usbcom=COM0\n"
     "usbcom=COM3\n"
+    "usbCom=COM9\n"
     "dbodbcname=odecty\n"
     "dbname=uzivatel\n"
     "dbpass=tajné=heslo\n"
@@ -41,8 +43,9 @@ protected:
 
 }  // namespace
 
-// Names in any case; a value is everything after the first '='; master
-// mode only for "n" or "N".
+// Names in any case, the first line of a name, comments and line ends left
+// out; a value is everything after the first '='; master mode only for "n"
+// or "N".
 TEST_F(ConfigTest, ReadsEveryValueWhateverTheCaseOfItsName) {
     const struct {
         std::string store, logdir, usbCom, dbpass;
@@ -60,12 +63,13 @@ TEST_F(ConfigTest, ReadsEveryValueWhateverTheCaseOfItsName) {
     }
 }
 
-// The store is opened again for every read and write (that a missing one
-// is never created: RegistryStoreTest).
+// The store is opened again for every read and write; a missing one is
+// never created, nor is a folder read as one.
 TEST_F(ConfigTest, AMissingStoreFailsTheLoadAndEveryAccessOpensItAgain) {
     TMyConfig missing("x", dir.File("none"));
     EXPECT_FALSE(missing.Load());
     missing.SetDefaults();  // no record: nothing to do
+    EXPECT_FALSE(TMyConfig("x", dir.Path()).Load());
 
     auto config = Loaded(kStore);
     WriteFile(store, "usbCom=COM8\n");
@@ -73,6 +77,7 @@ TEST_F(ConfigTest, AMissingStoreFailsTheLoadAndEveryAccessOpensItAgain) {
     std::filesystem::remove(store);
     EXPECT_EQ(config->ReadRegString("usbCom"), "");
     EXPECT_FALSE(config->WriteRegString("usbCom", "COM1"));
+    EXPECT_FALSE(testsupport::FileExists(store));
 }
 
 TEST_F(ConfigTest, OnlyTheComPortIsWrittenBack) {

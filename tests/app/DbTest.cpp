@@ -88,42 +88,39 @@ class Operations : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Operations, OverviewAndHistoryOfMarch) {
     Session s(GetParam());
+    // The fields the unit report reads; the others wait until something does.
     struct Case {
         plat::TDateTimeParts from, to;
         std::vector<std::string> names;
-        std::vector<double> minmj, maxmj, spotreba;
+        std::vector<double> minmj, maxmj;
     };
     const Case cases[] = {
         // Both bounds held; meter 3 of group T2 left out.
-        {kMarch1, kMarch31, {"Voda byt 1", "Voda byt 2", "Voda byt 4"}, {20.5, 101.5, 12345.678},
-         {22.84, 201.5, 12345.678}, {2.34, 100, 0}},
+        {kMarch1, kMarch31, {"Voda byt 1", "Voda byt 2", "Voda byt 4"}, {20.5, 101.5, 12345.678}, {22.84, 201.5, 12345.678}},
         {{2026, 3, 1, 0, 0, 1, 0}, {2026, 3, 31, 23, 59, 58, 0}, {"Voda byt 1", "Voda byt 2", "Voda byt 4"},
-         {21, 101.5, 12345.678}, {21, 201.5, 12345.678}, {0, 100, 0}},
-        {{2026, 4, 1, 0, 0, 0, 0}, {2026, 4, 30, 0, 0, 0, 0}, {"Voda byt 1"}, {25}, {25}, {0}},
-        {kMarch31, kMarch1, {}, {}, {}, {}},
+         {21, 101.5, 12345.678}, {21, 201.5, 12345.678}},
+        {{2026, 4, 1, 0, 0, 0, 0}, {2026, 4, 30, 0, 0, 0, 0}, {"Voda byt 1"}, {25}, {25}},
+        {kMarch31, kMarch1, {}, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Date(c.from));
         for (int call = 0; call < 2; ++call) {
             ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", c.from, c.to));
-            Case got {c.from, c.to, {}, {}, {}, {}};
+            Case got {c.from, c.to, {}, {}, {}};
             for (const TRychlaBilancerec& r : s.odecty.bilance) {
                 got.names.push_back(r.mer_nazev);
                 got.minmj.push_back(r.minmj);
                 got.maxmj.push_back(r.maxmj);
-                got.spotreba.push_back(r.spotreba);
             }
             EXPECT_EQ(got.names, c.names);
             EXPECT_EQ(got.minmj, c.minmj);
             EXPECT_EQ(got.maxmj, c.maxmj);
-            EXPECT_EQ(got.spotreba, c.spotreba);
         }
     }
     ASSERT_TRUE(s.odecty.MeterConsumptionReport("T1", kMarch1, kMarch31));
     const TRychlaBilancerec& first = s.odecty.bilance.at(0);
-    EXPECT_EQ((std::vector<int> {first.od_id, first.mer_id, first.od_sekaddr}), (std::vector<int> {2, 1, 1001}));
-    EXPECT_EQ(Date(first.mindatum) + " " + Date(first.maxdatum) + " " + first.mer_fashiontabname,
-              "01.03.2026 00:00:00 31.03.2026 23:59:59 T1");
+    EXPECT_EQ((std::vector<int> {first.mer_id, first.od_sekaddr}), (std::vector<int> {1, 1001}));
+    EXPECT_EQ(Date(first.mindatum), "01.03.2026 00:00:00");
 
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
@@ -184,22 +181,20 @@ TEST(EditMeter, StoresTheElevenColumnsAndRefusesBadInput) {
                    "mer_fashiontabname='T1' where mer_id=4"), 0);
 }
 
-struct Refused {
-    const char* what;
-    std::string provider, source, password;
-    const char* reason;  // part of the line after the failure line
-};
-
 // Without a database object at all: the unit report's refusal and the main
 // window's meter editing.
 TEST(Connections, EachFailureLogsItsLineAndNoStatement) {
-    const Refused cases[] = {
+    const struct {
+        const char* what;
+        std::string provider, source, password;
+        const char* reason;  // part of the line after the failure line
+    } cases[] = {
         {"no server", "QPSQL", "127.0.0.1:1", "orvelo-pw", "Connection refused"},
         {"wrong password", "QPSQL", "", "wrong", "password authentication failed"},
         {"unknown provider", "QFOO", "", "orvelo-pw", "Neznámý poskytovatel databáze: QFOO"},
         {"empty provider", "", "", "orvelo-pw", "Neznámý poskytovatel databáze: "},
     };
-    for (const Refused& c : cases) {
+    for (const auto& c : cases) {
         Session s("QPSQL");
         s.conf.db.dbstring = c.provider;
         if (!c.source.empty()) s.conf.db.dbodbcname = c.source;
@@ -225,7 +220,7 @@ bool WaitForLock(bool held) {
     return false;
 }
 
-TEST_P(Operations, ATimeoutFailsAndTheNextCallSucceeds) {
+TEST_P(Operations, ATimeoutOrARestartCostsOneCall) {
     Session s(GetParam());
     ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     Psql("begin; lock table odecty; select pg_sleep(6); commit;", true);
@@ -238,13 +233,9 @@ TEST_P(Operations, ATimeoutFailsAndTheNextCallSucceeds) {
     ASSERT_TRUE(WaitForLock(false));
     EXPECT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_EQ(s.odecty.history.size(), 3u);
-}
 
-// A restarted server leaves the kept connection dead: one failure, then the
-// next call opens a new one.
-TEST_P(Operations, ARestartCostsOneCall) {
-    Session s(GetParam());
-    ASSERT_TRUE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
+    // A restarted server leaves the kept connection dead: one failure, then
+    // the next call opens a new one.
     ASSERT_EQ(std::system(("\"" ORVELO_SOURCE_DIR "/tests/tools/pgtemp\" restart " + kDir).c_str()), 0);
     EXPECT_FALSE(s.odecty.AddressHistory(1001, kMarch1, kMarch31));
     EXPECT_TRUE(s.odecty.history.empty());

@@ -53,8 +53,25 @@ TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
     EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";  // choosing one: ReadingEndToEnd
 }
 
-TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {
-    QPointer<Tfnulove> dialog = new Tfnulove();
+// Each opening takes "now" anew: a dialog opened after midnight of the 1st
+// starts the new month. A click sorts by its column; the list frees itself
+// when closed, as do the operating parameters.
+TEST_F(DialogTest, ZeroConsumptionListTakesTheMonthSortsAndFreesItself) {
+    plat::TDateTimeParts now {2026, 3, 31, 23, 59, 59, 0};
+    TMyDates dates([&now] { return now; });
+    myDates = &dates;
+    std::vector<std::string> seen;
+    QPointer<Tfnulove> dialog;
+    for (const plat::TDateTimeParts later : {now, plat::TDateTimeParts {2026, 4, 1, 0, 0, 10, 0}}) {
+        now = later;
+        if (dialog) dialog->close();
+        dialog = new Tfnulove();
+        for (const char* name : {"bilOdDate", "bilToDate"})
+            seen.push_back(Find<QDateTimeEdit>(dialog, name)->dateTime().toString("dd.MM.yyyy HH:mm:ss").toStdString());
+    }
+    myDates = nullptr;
+    EXPECT_EQ(seen, (std::vector<std::string> {"01.03.2026 00:00:00", "31.03.2026 23:59:59", "01.04.2026 00:00:00",
+                                               "01.04.2026 00:00:10"}));
     QTreeWidget* list = Find<QTreeWidget>(dialog, "lvMeters");
     for (const char* n : {"9", "10", "Byt 2"})
         dialog->AddRow({QString::fromLatin1(n), "1", "", "", "", "", QString::number(std::atoi(n) + 1)});
@@ -73,25 +90,6 @@ TEST_F(DialogTest, ZeroConsumptionListSortsAndFreesItselfWhenClosed) {
     parameters->close();
     apptest::FreeClosed();
     EXPECT_TRUE(parameters.isNull());
-}
-
-// Each opening takes "now" anew: a dialog opened after midnight of the 1st
-// starts the new month.
-TEST_F(DialogTest, ZeroConsumptionListTakesTheCurrentMonthAtEachOpening) {
-    plat::TDateTimeParts now {2026, 3, 31, 23, 59, 59, 0};
-    TMyDates dates([&now] { return now; });
-    myDates = &dates;
-    std::vector<std::string> seen;
-    for (const plat::TDateTimeParts later : {now, plat::TDateTimeParts {2026, 4, 1, 0, 0, 10, 0}}) {
-        now = later;
-        QPointer<Tfnulove> dialog = new Tfnulove();
-        for (const char* name : {"bilOdDate", "bilToDate"})
-            seen.push_back(Find<QDateTimeEdit>(dialog, name)->dateTime().toString("dd.MM.yyyy HH:mm:ss").toStdString());
-        dialog->close();
-    }
-    myDates = nullptr;
-    EXPECT_EQ(seen, (std::vector<std::string> {"01.03.2026 00:00:00", "31.03.2026 23:59:59", "01.04.2026 00:00:00",
-                                               "01.04.2026 00:00:10"}));
 }
 
 class MeterDialogTest : public DialogTest {
@@ -129,8 +127,9 @@ TEST_F(MeterDialogTest, NumberFieldsAreRewrittenWhenLeft) {
     EXPECT_EQ(Typed(d.le_nazev, "12,5"), QStringLiteral("12,5"));
 }
 
-// The order of the checks is the core's (DialogCoreTest); here each field
-// reaches its check and its box, and a failed save keeps the dialog open.
+// Each field reaches its check and its box in their order, a failed save
+// keeps the dialog open; the bounds pass, the name is trimmed and counted in
+// characters.
 TEST_F(MeterDialogTest, EachFieldSpeaksThroughItsBoxAndTheDialogStaysOpen) {
     TMeterDef record;
     Tfmeridla d(nullptr, true, &record);
@@ -153,7 +152,6 @@ TEST_F(MeterDialogTest, EachFieldSpeaksThroughItsBoxAndTheDialogStaysOpen) {
         {&Tfmeridla::le_merjednotka, "kWh/m3x", "Chyba|Zvolte základní jednotku měřiče (1-6)\n"},
         {&Tfmeridla::le_pocstav, "-1", ""},  // fails silently
         {&Tfmeridla::le_nasobitel, "0", "Chyba|Násobitel nesmí být 0\n"},
-        {&Tfmeridla::le_nasobitel, "nan", "Chyba|Násobitel nesmí být 0\n"},
         {&Tfmeridla::le_delitel, "abc", "Chyba|Dělitel nesmí být 0\n"},
         {&Tfmeridla::le_merpausal, "-0,01", "Chyba|Paušál nesmí být menší než 0\n"},
         {&Tfmeridla::le_mbusaddr, "0", "Chyba|Adresa musí být v rozsahu 1-253\n"},
@@ -172,15 +170,18 @@ TEST_F(MeterDialogTest, EachFieldSpeaksThroughItsBoxAndTheDialogStaysOpen) {
         field->setText(good);
     }
     EXPECT_EQ(record.name, "") << "nothing stored before all checks pass";
-    d.le_nazev->setText(QStringLiteral("Žluť"));
+    d.le_nazev->setText(QStringLiteral(" Žlu "));  // three characters, five bytes
+    d.le_sekaddr->setText(QString(20, '1'));
+    d.le_korekce->setText(QStringLiteral("-1,5"));
     d.le_mbusaddr->setText(QStringLiteral("253"));
+    d.le_mbusindex->setText(QStringLiteral("125"));
     d.le_mbusinterval->setText(QStringLiteral("1440"));
     EXPECT_EQ(save(), "");
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(record.name, "Žluť");
-    EXPECT_EQ(record.mbusAddress, 253);
-    EXPECT_EQ(record.mbusInterval, 1440);
+    EXPECT_EQ(std::tie(record.name, record.secondaryAddress, record.correction),
+              std::make_tuple("Žlu", std::string(20, '1'), -1.5f));
+    EXPECT_EQ(std::tie(record.mbusAddress, record.mbusIndex, record.mbusInterval), std::make_tuple(253, 125, 1440));
 }
 
 TEST_F(MeterDialogTest, FailedSaveThenCancelLeavesTheRecordUnchanged) {
@@ -192,11 +193,11 @@ TEST_F(MeterDialogTest, FailedSaveThenCancelLeavesTheRecordUnchanged) {
     record.secondaryAddress = "55555";
     record.unit = "kWh";
     record.multiplier = 2;
-    record.correction = 1.5f;
+    record.correction = 0.1f;
     const TMeterDef before = record;
     QPointer<Tfmeridla> d = new Tfmeridla(nullptr, false, &record);
     EXPECT_EQ(d->le_nazev->text(), QStringLiteral("Původní název"));
-    EXPECT_EQ(d->le_korekce->text(), QStringLiteral("1.5"));
+    EXPECT_EQ(d->le_korekce->text(), QStringLiteral("0.1"));
     EXPECT_EQ(d->cb_typmedia->currentIndex(), 1);
     d->show();
     FillGood(*d);

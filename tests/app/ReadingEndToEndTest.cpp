@@ -95,27 +95,21 @@ protected:
         // be a duplicate for 60 s.
         duplicateFilterClear();
         FormFixture::SetUp();
-        Open("COM3");
-    }
-    void Open(const std::string& port) {
         std::filesystem::create_directory(devices);
         com3 = std::make_unique<standin::GatewayStandin>(devices, "COM3");
-        Start("usbCom=" + port + "\noffline=n\n");
+        Start();
         info = std::make_unique<Tfinfo>(form.get(), TimerTickSource(form.get(), 100));
         finfo = info.get();
         ports = std::make_unique<Tfselectserial>(form.get());
         fselectserial = ports.get();
     }
-    void TearDown() override {
-        Close();
-        com3.reset();
-        debugLevel = 0;
-    }
     // The dialogs first: the form owns them too.
-    void Close() {
+    void TearDown() override {
         ports.reset();
         info.reset();
         form.reset();
+        com3.reset();
+        debugLevel = 0;
     }
 
     // As the meters workbook load will: the record, filed under its key and
@@ -208,7 +202,12 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
 
     // Another port chosen: the readings stop, the new name is shown and stored.
     standin::GatewayStandin com7(devices, "COM7");
-    apptest::ChoosePort(form.get(), "COM7");
+    WhenModal([](QWidget* modal) {
+        auto* dialog = static_cast<Tfselectserial*>(modal);
+        dialog->ComboBox1->setCurrentIndex(dialog->ComboBox1->findText(QStringLiteral("COM7")));
+        dialog->Button1->click();
+    });
+    form->Nastavitkomunikaci1->trigger();
     EXPECT_FALSE(form->cb_aktodecty->isChecked());
     EXPECT_FALSE(form->Readings().Running());
     EXPECT_EQ(Panel(2), "COM7");

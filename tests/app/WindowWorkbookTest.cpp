@@ -1,6 +1,7 @@
 // What the main window hands the workbook engine (text measuring in Qt's
-// fonts, only compared by relations as installed fonts differ; the desktop's
-// clipboard) and the unit report behind "Deaktivovat ...".
+// fonts, only compared by relations as installed fonts differ, the sizes
+// themselves judged against LibreOffice by autofit_lo_check.py; the
+// desktop's clipboard) and the unit report behind "Deaktivovat ...".
 #include "tests/app/AppTestSupport.h"
 #include "workbook/api/UKalmiraImport.h"
 #include "workbook/api/XLSAdapter.h"
@@ -20,8 +21,6 @@ TEST_F(WindowWorkbookTest, TheEngineMeasuresInQtFontsAndCopiesToTheDesktop) {
     EXPECT_EQ(measure->TextExtent(small, std::numeric_limits<long double>::quiet_NaN(), u"one", {}).Width, word.Width);
     EXPECT_GT(measure->TextExtent(small, 1, u"one", {{2, big}}).Height, word.Height);
     auto lines = [&](long double width) { return measure->SplitText(small, 1, text, {}, width, false).Count; };
-    EXPECT_EQ(lines(whole.Width), 1);
-    EXPECT_GT(lines(whole.Width / 4.0L), lines(whole.Width / 2.0L));
     EXPECT_EQ(lines(-5), 22);  // a character a line, a space joining the one before
     form->xls().NewFile(1);
     form->xls().CopyToClipboard(kalmira::TXlsCellRange {1, 1, 1, 1});

@@ -6,17 +6,11 @@
 
 #include "GatewayTestSupport.h"
 
-namespace {
+using LogRoad = gatewayTest;
 
-class LogRoad : public gatewayTest {
-protected:
+TEST_F(LogRoad, LinesAboveTheDebugLevelAreDroppedOthersCarryTheirThreadIdAndHexDumps) {
     recordingLog log;
-    logSink sink = log.sink();
-};
-
-}  // namespace
-
-TEST_F(LogRoad, LinesAboveTheDebugLevelAreDroppedOthersCarryTheirThreadId) {
+    const logSink sink = log.sink();
     debugLevel = 1;
     logLine(sink, 2, "two");
     logLine(sink, 1, "one");
@@ -29,11 +23,9 @@ TEST_F(LogRoad, LinesAboveTheDebugLevelAreDroppedOthersCarryTheirThreadId) {
     EXPECT_NE(otherId, currentThreadId());
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"one" + tidPart(), "from the transport tid " + std::to_string(otherId)}));
     logLine(logSink{}, 0, "nowhere");  // no sink given: nothing happens
-}
 
-TEST_F(LogRoad, HexDump) {
+    log.clear();
     const std::uint8_t data[] = {0x00, 0x01, 0xFF};
-    debugLevel = 1;
     logHexDump(sink, "Send packet", 3, data);
     debugLevel = 2;  // built, but its level 3 is above the debug level
     logHexDump(sink, "Send packet", 3, data);

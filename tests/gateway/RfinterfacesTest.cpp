@@ -1,6 +1,5 @@
-// The interfaces' bus framers. Polling, which nothing in the program starts
-// yet, is run by gwmonitor against the stand-in's meters (under the
-// sanitizers too); the interface state's guard is checked by the compiler.
+// The interfaces' bus framers; the interface state's guard is checked by
+// the compiler.
 #include "gateway/Rfinterfaces.h"
 
 #include <gtest/gtest.h>

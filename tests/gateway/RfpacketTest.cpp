@@ -130,7 +130,7 @@ TEST_F(Rfpacket, PoolReusesBuffersWithTheirContentsAndRunsDry) {
     EXPECT_EQ(checkReceivedPacket(inPlace(wire)), 1);
 }
 
-TEST_F(DuplicateFilter, AHitDoesNotRenewTheTime) {
+TEST_F(DuplicateFilter, AHitDoesNotRenewTheTimeAndAFullTableReplacesTheOldest) {
     const struct {
         std::int64_t at;
         int result;
@@ -139,11 +139,10 @@ TEST_F(DuplicateFilter, AHitDoesNotRenewTheTime) {
         now = a.at;
         EXPECT_EQ(duplicateFilter(idOf(1)), a.result) << a.at;
     }
-}
 
-// Full in the current second: nothing more is stored. Full later: the
-// first of the oldest slots is replaced.
-TEST_F(DuplicateFilter, FullTable) {
+    // Full in the current second: nothing more is stored. Full later: the
+    // first of the oldest slots is replaced.
+    duplicateFilterClear();
     for (int i = 0; i < filterSlots; ++i) ASSERT_EQ(duplicateFilter(idOf(i)), 1) << i;
     EXPECT_EQ(duplicateFilter(idOf(5000)), 1);
     EXPECT_EQ(duplicateFilter(idOf(5000)), 1) << "it was not stored";

@@ -1,4 +1,5 @@
 #include "platform/qt/Application.h"
+#include "platform/qt/Clipboard.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/HandOff.h"
 #include "platform/qt/StatusBar.h"
@@ -7,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QThread>
 #include <QWidget>
@@ -43,14 +45,6 @@ protected:
     ScopedEnv answer {"ORVELO_DIALOG_ANSWER", std::nullopt};
 };
 
-// Runs a box and returns its answer and the line it printed.
-template <class F>
-std::pair<int, std::string> Box(F&& show) {
-    ::testing::internal::CaptureStderr();
-    int result = show();
-    return {result, ::testing::internal::GetCapturedStderr()};
-}
-
 class Thrower : public QObject {
 public:
     bool event(QEvent* e) override {
@@ -67,21 +61,21 @@ public:
 TEST_F(QtTest, AnAnswerWithoutItsButtonGivesTheDefault) {
     ScopedEnv cancel("ORVELO_DIALOG_ANSWER", std::string("cancel"));
     for (auto [buttons, answer] : {std::pair<unsigned, int>{mbYes | mbNo, mrYes}, {mbOK, mrOk}})
-        EXPECT_EQ(Box([b = buttons] { return MessageDlg("?", TMsgDlgType::Confirmation, b); }).first, answer);
+        EXPECT_EQ(MessageDlg("?", TMsgDlgType::Confirmation, buttons), answer);
 }
 
 TEST_F(QtTest, AnExceptionInAnEventHandlerBecomesTheErrorBox) {
     Thrower target;
     QEvent event(QEvent::User);
-    auto [handled, out] = Box([&] { return int(QCoreApplication::sendEvent(&target, &event)); });
-    EXPECT_EQ(handled, 0);
-    EXPECT_EQ(out, "Orvelo|Soubor chybí.\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(QCoreApplication::sendEvent(&target, &event));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Orvelo|Soubor chybí.\n");
     // The loop goes on: the next event is delivered as usual.
     QEvent other(QEvent::None);
     EXPECT_NO_THROW(QCoreApplication::sendEvent(&target, &other));
 }
 
-TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
+TEST_F(QtTest, HandOffNeverMakesTheSenderWaitAndDropsWhatIsPendingWhenClosed) {
     std::vector<int> seen;
     std::vector<bool> onUiThread;
     THandOff<int> queue([&](const int& v) {
@@ -100,6 +94,22 @@ TEST_F(QtTest, HandOffNeverMakesTheSenderWait) {
     ASSERT_EQ(seen.size(), 1000u);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i);
     EXPECT_EQ(std::count(onUiThread.begin(), onUiThread.end(), false), 0);
+
+    // Closed, it drops what is pending and refuses more; it holds its own
+    // copies.
+    std::vector<std::string> texts;
+    THandOff<std::string> strings([&](const std::string& v) { texts.push_back(v); });
+    std::string text = "první";
+    EXPECT_TRUE(strings.Post(text));
+    text = "změněno";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(texts, std::vector<std::string>{"první"});
+    EXPECT_TRUE(strings.Post("druhý"));
+    strings.Close();
+    EXPECT_EQ(strings.Pending(), 0u);
+    EXPECT_FALSE(strings.Post("třetí"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(texts.size(), 1u);
 }
 
 // The UI thread drains while the sender still posts; the ThreadSanitizer
@@ -119,23 +129,6 @@ TEST_F(QtTest, HandOffDrainsWhileTheSenderPosts) {
     sender.join();
     QCoreApplication::processEvents();
     EXPECT_EQ(seen, sent);
-}
-
-TEST_F(QtTest, AClosedHandOffDropsWhatIsPendingAndRefusesMore) {
-    std::vector<std::string> seen;
-    THandOff<std::string> queue([&](const std::string& v) { seen.push_back(v); });
-    std::string text = "první";
-    EXPECT_TRUE(queue.Post(text));
-    text = "změněno";  // the queue holds its own copy
-    QCoreApplication::processEvents();
-    EXPECT_EQ(seen, std::vector<std::string>{"první"});
-    EXPECT_TRUE(queue.Post("druhý"));
-    queue.Close();
-    EXPECT_EQ(queue.Pending(), 0u);
-    EXPECT_FALSE(queue.Post("třetí"));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(seen.size(), 1u);
-    EXPECT_TRUE(queue.Closed());
 }
 
 // The panels' places are the main window's look (the screenshot).
@@ -164,4 +157,18 @@ TEST_F(QtTest, WithANotificationAreaAMinimisedWindowLeavesTheTaskbar) {
     tray.Restore();
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(ProgramIcon().isNull());
+}
+
+// The block and the text go together and come back as they went; a
+// later copy of text alone drops the block.
+TEST_F(QtTest, ClipboardKeepsBlockAndTextTogether) {
+    TQtClipboard board;
+    const std::vector<std::uint8_t> block{0xD0, 0xCF, 0, 0x11};
+    board.PutBlock("Biff8", block, u"1\tžluť\r\n");
+    EXPECT_TRUE(board.HasBlock("Biff8") && board.HasText() && !board.HasBlock("Other"));
+    EXPECT_EQ(board.GetBlock("Biff8"), block);
+    EXPECT_EQ(board.GetText(), u"1\tžluť\r\n");
+    QGuiApplication::clipboard()->setText(QStringLiteral("plain"));
+    EXPECT_FALSE(board.HasBlock("Biff8"));
+    EXPECT_EQ(board.GetText(), u"plain");
 }

@@ -8,11 +8,7 @@
 
 using namespace plat;
 
-// The log file's name; the date and time of every line: DecodesLocalTime.
-TEST(FormatDateTime, TheLogFilesName) {
-    EXPECT_EQ(FormatDateTime("ddmmyy", TDateTimeParts {2026, 3, 1, 7, 4, 9, 0}), "010326");
-}
-
+// The log file's name: ProgramTest reads it with the start-up lines.
 TEST(FormatDateTime, DecodesLocalTime) {
     testsupport::ScopedEnv tz("TZ", std::string("UTC"));
     ::tzset();
