@@ -119,3 +119,26 @@ protected:
     }
     std::int64_t now = 1000;
 };
+
+// Stand-ins on pseudo-terminals, entered in a device folder of the test's own.
+class deviceFolderTest : public gatewayTest {
+protected:
+    void SetUp() override {
+        gatewayTest::SetUp();
+        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
+    }
+    // Whoever holds the ports lets go of them first.
+    void TearDown() override {
+        gateways.clear();
+        unsetenv("ORVELO_DEVICE_DIR");
+        gatewayTest::TearDown();
+    }
+    standin::GatewayStandin& gateway(const std::string& name = "COM3") {
+        gateways.push_back(std::make_unique<standin::GatewayStandin>(folder, name));
+        return *gateways.back();
+    }
+
+    testsupport::TempDir dir;
+    std::string folder = dir.Path();
+    std::vector<std::unique_ptr<standin::GatewayStandin>> gateways;
+};

@@ -53,23 +53,11 @@ void destroyUnlessItHangs(std::unique_ptr<HlavniCem>& worker) {
     destroyer.join();
 }
 
-// Stand-ins on pseudo-terminals, entered in a device folder of the test's own.
-class workerTest : public gatewayTest {
+class workerTest : public deviceFolderTest {
 protected:
-    void SetUp() override {
-        gatewayTest::SetUp();
-        setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
-    }
-    // Whoever holds the ports lets go of them first.
     void TearDown() override {
         worker.reset();
-        gateways.clear();
-        unsetenv("ORVELO_DEVICE_DIR");
-        gatewayTest::TearDown();
-    }
-    GatewayStandin& gateway(const std::string& name = "COM3") {
-        gateways.push_back(std::make_unique<GatewayStandin>(folder, name));
-        return *gateways.back();
+        deviceFolderTest::TearDown();
     }
 
     void start(HlavniCem::tickSource ticks = HlavniCem::tickSource::thread) {
@@ -148,9 +136,6 @@ protected:
         return static_cast<std::size_t>(std::count(all.begin(), all.end(), line));
     }
     static constexpr const char* syncLine = "Receive HALLO from 0x0f0f0f0f over 0x01020304";
-    testsupport::TempDir dir;
-    std::string folder = dir.Path();
-    std::vector<std::unique_ptr<GatewayStandin>> gateways;
     recordingLog log;
     recorder<reading> readings;
     recorder<gatewayState> states;
