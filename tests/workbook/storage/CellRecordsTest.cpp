@@ -121,7 +121,6 @@ TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
     TCellRecordList row;
     row.Add(std::make_unique<TRKRecord>(xlr_RK, Bytes{0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}));
     row.Add(std::make_unique<TRKRecord>(0, 2, 15));
-    row.Sort();
     const Bytes out = WrittenRow(row);
     EXPECT_EQ(out, Cat({Rec(xlr_RK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}), Rec(xlr_RK, {0, 0, 2, 0, 15, 0, 0, 0, 0, 0})}));
     TBoolErrRecord longer(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 1, 0, 0x77});
@@ -143,7 +142,6 @@ TEST(CellRecords, RowsJoinIntoMultipleRecords) {
     row.Add(std::make_unique<TNumberRecord>(5, 10, 15));
     row.Add(std::make_unique<TBlankRecord>(5, 11, 20));
     row.Add(std::make_unique<TBlankRecord>(5, 12, 21));
-    row.Sort();
     const Bytes out = WrittenRow(row);
     const Bytes expected = Cat({Rec(xlr_MULRK, {5, 0, 2, 0, 17, 0, 0, 0, 0, 0x40, 18, 0, 0, 0, 0x08, 0x40, 19, 0,
                                                  0, 0, 0x10, 0x40, 4, 0}),
