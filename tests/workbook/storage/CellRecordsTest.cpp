@@ -117,10 +117,11 @@ TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
         TStreamFile f(Cat({Rec(id, Bytes(size - 1, 0)), Rec(0x0A, {})}));
         EXPECT_EQ(MessageOf([&] { WalkAll(f.Ole); }), std::string("Record with ID 0x") + hex + " is invalid");
     }
-    // Longer than the layout: kept byte for byte, and never joined.
+    // Longer than the layout: kept byte for byte, and never joined; added
+    // out of order, the row keeps column order.
     TCellRecordList row;
-    row.Add(std::make_unique<TRKRecord>(xlr_RK, Bytes{0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}));
     row.Add(std::make_unique<TRKRecord>(0, 2, 15));
+    row.Add(std::make_unique<TRKRecord>(xlr_RK, Bytes{0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}));
     const Bytes out = WrittenRow(row);
     EXPECT_EQ(out, Cat({Rec(xlr_RK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}), Rec(xlr_RK, {0, 0, 2, 0, 15, 0, 0, 0, 0, 0})}));
     TBoolErrRecord longer(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 1, 0, 0x77});
