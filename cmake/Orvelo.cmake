@@ -35,6 +35,10 @@ function(orvelo_library name)
     list(REMOVE_ITEM headers "${CMAKE_CURRENT_SOURCE_DIR}/${unit}.h")
   endforeach()
   add_library(${name} STATIC ${sources} ${headers})
+  # Position-independent, so that a loadable module may link them too;
+  # their functions still call and inline one another directly.
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${name} PRIVATE -fno-semantic-interposition)
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
   if(ARG_DEPS)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})

@@ -102,21 +102,21 @@ TBaseRowColRecordList& TBaseRowColList::RowList(int row) {
     return *slot;
 }
 
-// Find sorts a list that is not sorted yet; the cells stay the same cells.
 bool TBaseRowColList::FindColumn(const TBaseRowColRecordList& list, int col, std::size_t& index) {
-    return const_cast<TBaseRowColRecordList&>(list).Find(col, index);
+    return list.Find(col, index);
 }
 
+// Behind any cell of the same column: file order.
 void TBaseRowColList::AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected) {
     auto& list = RowList(record->GetRow());
-    std::size_t index = list.Count();
-    if (index == 0) list.Reserve(expected);
-    // Files keep a row's cells in column order: the cell mostly goes last.
-    // Else behind a cell of the same column: file order (an unsorted list
-    // sorts stably, so a cell put last stays behind its equals too).
-    if (index > 0 && list.GetItems(index - 1)->GetColumn() > record->GetColumn())
-        FindColumn(list, record->GetColumn() + 1, index);
-    list.Insert(index, std::move(record));
+    if (list.Count() == 0) list.Reserve(expected);
+    list.Add(std::move(record));
+}
+
+void TBaseRowColList::ShrinkToFit() {
+    ShrinkItems();
+    for (const auto& list : List())
+        if (list) list->ShrinkItems();
 }
 
 bool TBaseRowColList::HasRecords(int row) const {
@@ -563,6 +563,8 @@ void TCells::AddCell(std::unique_ptr<TCellRecord> cell) {
 
 void TCells::FixLoadedRows() {
     if (!FRowsCoverCells) FixRows();
+    FRows.ShrinkItems();
+    FCells.ShrinkToFit();
 }
 
 void TCells::AddMultipleCells(TMultipleValueRecord& record) {

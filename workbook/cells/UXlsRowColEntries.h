@@ -70,6 +70,8 @@ public:
     // row list makes room for the expected count of records.
     void AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected = 0);
     void Clear() { DoClear(); }
+    // The list and every row's list hold no room beyond their records.
+    void ShrinkToFit();
     bool HasRecords(int row) const;
 
     virtual void CheckArrange(const TArrangeCheck& check) const;
@@ -233,7 +235,8 @@ public:
     // cover them.
     void FixRows();
     // After loading: FixRows, which has nothing to do when every cell was
-    // loaded within the columns of its row's ROW record.
+    // loaded within the columns of its row's ROW record; the lists give
+    // back the room they grew beyond their records.
     void FixLoadedRows();
     // Every ROW record and every cell the sheet writes.
     TXlsCellRange CalcUsedRange() const;

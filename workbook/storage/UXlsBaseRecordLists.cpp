@@ -81,29 +81,24 @@ void TBaseRecordList::SaveToStream(TOle2File& ole) const {
 // ---------------------------------------------------------------------------
 // TBaseRowColRecordList
 
-void TBaseRowColRecordList::Add(std::unique_ptr<TBaseRowColRecord> record) {
-    TBaseRecordList::Add(std::move(record));
-    FSorted = false;
-}
-
-void TBaseRowColRecordList::Insert(std::size_t index, std::unique_ptr<TBaseRowColRecord> record) {
-    TBaseRecordList::Insert(index, std::move(record));
-}
-
 namespace {
 std::uint16_t ColumnOf(const std::unique_ptr<TBaseRecord>& record) {
     return static_cast<const TBaseRowColRecord&>(*record).GetColumn();
 }
 }  // namespace
 
-void TBaseRowColRecordList::Sort() {
-    std::stable_sort(List().begin(), List().end(),
-                     [](const auto& a, const auto& b) { return ColumnOf(a) < ColumnOf(b); });
-    FSorted = true;
+// Mostly the last column: a look at the last record suffices.
+void TBaseRowColRecordList::Add(std::unique_ptr<TBaseRowColRecord> record) {
+    std::size_t index = Count();
+    if (index > 0 && ColumnOf(List()[index - 1]) > record->GetColumn()) Find(record->GetColumn() + 1, index);
+    TBaseRecordList::Insert(index, std::move(record));
 }
 
-bool TBaseRowColRecordList::Find(int column, std::size_t& index) {
-    if (!FSorted) Sort();
+void TBaseRowColRecordList::Insert(std::size_t index, std::unique_ptr<TBaseRowColRecord> record) {
+    TBaseRecordList::Insert(index, std::move(record));
+}
+
+bool TBaseRowColRecordList::Find(int column, std::size_t& index) const {
     const auto it = std::lower_bound(List().begin(), List().end(), column,
                                      [](const auto& record, int c) { return ColumnOf(record) < c; });
     index = static_cast<std::size_t>(it - List().begin());

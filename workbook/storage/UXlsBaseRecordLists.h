@@ -59,13 +59,13 @@ private:
 // The records of one row, kept in column order.
 class TBaseRowColRecordList : public TBaseRecordList {
 public:
+    // After the records of its column and those before.
     void Add(std::unique_ptr<TBaseRowColRecord> record);
     // Keeps the order: callers insert where Find said.
     void Insert(std::size_t index, std::unique_ptr<TBaseRowColRecord> record);
     TBaseRowColRecord* GetItems(std::size_t index) const { return static_cast<TBaseRowColRecord*>(Items(index)); }
-    void Sort();
     // The first record of the column (true), or where one would go (false).
-    bool Find(int column, std::size_t& index);
+    bool Find(int column, std::size_t& index) const;
 
     virtual void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const;
     virtual std::int64_t TotalRangeSize(const TXlsCellRange& range, bool fix) const;
@@ -75,9 +75,6 @@ public:
 
 protected:
     static bool InRange(const TBaseRowColRecord& record, const TXlsCellRange& range);
-
-private:
-    bool FSorted = true;
 };
 
 // The cells of one row; saving joins runs of cells that share one record.

@@ -34,19 +34,6 @@ void* AllocateRecord(std::size_t size);
 // size: the size that was asked for.
 void FreeRecord(void* record, std::size_t size) noexcept;
 
-// Lists of records take their arrays from the pools too: a sheet has one
-// per row, and each would otherwise be a heap block of its own.
-template <class T>
-struct TRecordAllocator {
-    using value_type = T;
-    TRecordAllocator() = default;
-    template <class U>
-    TRecordAllocator(const TRecordAllocator<U>&) noexcept {}
-    T* allocate(std::size_t count) { return static_cast<T*>(AllocateRecord(count * sizeof(T))); }
-    void deallocate(T* items, std::size_t count) noexcept { FreeRecord(items, count * sizeof(T)); }
-    friend bool operator==(const TRecordAllocator&, const TRecordAllocator&) { return true; }
-};
-
 // A free slot holds the link to the next one.
 struct TFreeRecordSlot {
     TFreeRecordSlot* Next;

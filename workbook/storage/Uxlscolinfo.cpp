@@ -118,7 +118,7 @@ void TColInfoList::ArrangeInsertCols(int pos, int count, const TSheetInfo& info)
     auto& list = List();
     for (auto& entry : list)
         if (entry->Column >= pos) entry->Column = static_cast<std::uint16_t>(std::min(entry->Column + count, 0xFFFF));
-    std::erase_if(list, [](const auto& entry) { return entry->Column > MaxColInfoColumn; });
+    erase_if(list, [](const auto& entry) { return entry->Column > MaxColInfoColumn; });
 }
 
 // The sources are taken before anything is written, so a copy that lands
@@ -141,7 +141,7 @@ void TColInfoList::CopyCols(int first, int last, int dest, int count, const TShe
 void TColInfoList::DeleteCols(int first, int count) {
     if (count <= 0) return;
     auto& list = List();
-    std::erase_if(list, [&](const auto& entry) { return entry->Column >= first && entry->Column < first + count; });
+    erase_if(list, [&](const auto& entry) { return entry->Column >= first && entry->Column < first + count; });
     for (auto& entry : list)
         if (entry->Column >= first + count) entry->Column = static_cast<std::uint16_t>(entry->Column - count);
 }

@@ -56,7 +56,7 @@ void TPageBreakList::InsertBreaks(int pos, int count) {
 void TPageBreakList::DeleteBreaks(int pos, int count) {
     if (count <= 0) return;
     auto& list = List();
-    std::erase_if(list, [&](const auto& entry) { return entry->Pos >= pos && entry->Pos < pos + count; });
+    erase_if(list, [&](const auto& entry) { return entry->Pos >= pos && entry->Pos < pos + count; });
     for (auto& entry : list)
         if (entry->Pos >= pos + count) entry->Pos = static_cast<std::uint16_t>(entry->Pos - count);
 }

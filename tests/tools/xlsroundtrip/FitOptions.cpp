@@ -1,13 +1,13 @@
 #include "tests/tools/xlsroundtrip/Options.h"
 
+#include <dlfcn.h>
+
 #include <charconv>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
-#include <QGuiApplication>
-
 #include "workbook/cells/UKmrFixedPitchMeasure.h"
-#include "workbook/grid/UKmrQtTextMeasure.h"
 
 namespace xlsroundtrip {
 
@@ -18,15 +18,15 @@ using namespace kalmira;
 enum class TCanvas { Fixed, None, Qt };
 TCanvas GCanvas = TCanvas::Fixed;
 
-// Qt's font database needs the application object while measuring; the
-// tool runs with one from then on. Measuring needs no screen: without a
-// platform named, it is the offscreen one.
-void StartGuiApplication() {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "xlsroundtrip";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);
+// The module lies beside the tool, which may be called through a link.
+TKmrTextMeasureFactory LoadQtMeasure() {
+    const auto path = std::filesystem::canonical("/proc/self/exe").parent_path() / "xlsroundtrip_qt.so";
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto start = module ? reinterpret_cast<TNewTextMeasure (*)()>(dlsym(module, "XlsroundtripStartQtMeasure"))
+                              : nullptr;
+    if (!start) throw std::runtime_error(std::string("Cannot load the Qt text measuring: ") + dlerror());
+    const TNewTextMeasure make = start();
+    return [make] { return std::unique_ptr<TKmrTextMeasure>(make()); };
 }
 
 long double Factor(const std::string& text) {
@@ -63,10 +63,7 @@ const TOptionTable FitOptions = Options;
 
 TKmrTextMeasureFactory CanvasFactory() {
     if (GCanvas == TCanvas::None) return nullptr;
-    if (GCanvas == TCanvas::Qt) {
-        StartGuiApplication();
-        return KmrQtTextMeasureFactory();
-    }
+    if (GCanvas == TCanvas::Qt) return LoadQtMeasure();
     return [] { return std::make_unique<TKmrFixedPitchMeasure>(); };
 }
 

@@ -139,7 +139,12 @@ extern const TOptionTable FitOptions;
 // character at 10 points), the same on every machine; "none" gives none;
 // "qt" the program's own (the grid's fonts through Qt), which starts a
 // QGuiApplication on the platform QT_QPA_PLATFORM names (else offscreen).
+// The Qt measuring is the module xlsroundtrip_qt.so beside the tool,
+// loaded only then ("Cannot load the Qt text measuring: ..." without it).
 kalmira::TKmrTextMeasureFactory CanvasFactory();
+// The module's XlsroundtripStartQtMeasure starts the application and gives
+// this maker of measurers.
+using TNewTextMeasure = kalmira::TKmrTextMeasure* (*)();
 
 // ---------------------------------------------------------------------------
 // ShapeOptions.cpp: drawings and comments on the workbook file, and the

@@ -117,11 +117,11 @@ TEST(CellRecords, ShortRecordsAreRefusedLongerOnesKept) {
         TStreamFile f(Cat({Rec(id, Bytes(size - 1, 0)), Rec(0x0A, {})}));
         EXPECT_EQ(MessageOf([&] { WalkAll(f.Ole); }), std::string("Record with ID 0x") + hex + " is invalid");
     }
-    // Longer than the layout: kept byte for byte, and never joined.
+    // Longer than the layout: kept byte for byte, and never joined; added
+    // out of order, the row keeps column order.
     TCellRecordList row;
-    row.Add(std::make_unique<TRKRecord>(xlr_RK, Bytes{0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}));
     row.Add(std::make_unique<TRKRecord>(0, 2, 15));
-    row.Sort();
+    row.Add(std::make_unique<TRKRecord>(xlr_RK, Bytes{0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}));
     const Bytes out = WrittenRow(row);
     EXPECT_EQ(out, Cat({Rec(xlr_RK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 0xAA}), Rec(xlr_RK, {0, 0, 2, 0, 15, 0, 0, 0, 0, 0})}));
     TBoolErrRecord longer(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 1, 0, 0x77});
@@ -143,7 +143,6 @@ TEST(CellRecords, RowsJoinIntoMultipleRecords) {
     row.Add(std::make_unique<TNumberRecord>(5, 10, 15));
     row.Add(std::make_unique<TBlankRecord>(5, 11, 20));
     row.Add(std::make_unique<TBlankRecord>(5, 12, 21));
-    row.Sort();
     const Bytes out = WrittenRow(row);
     const Bytes expected = Cat({Rec(xlr_MULRK, {5, 0, 2, 0, 17, 0, 0, 0, 0, 0x40, 18, 0, 0, 0, 0x08, 0x40, 19, 0,
                                                  0, 0, 0x10, 0x40, 4, 0}),
