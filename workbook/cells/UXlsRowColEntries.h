@@ -245,12 +245,16 @@ public:
     std::int64_t FixTotalSize(bool clearResults) const;
     std::int64_t TotalSize() const { return FixTotalSize(false); }
     std::int64_t TotalRangeSize(const TXlsCellRange& range) const;
-    void SaveToStream(TOle2File& ole);
+    void SaveToStream(TOle2File& ole) { SaveUsedRange(ole, false); }
+    // FixRows, then SaveToStream, in one pass over the rows.
+    void FixRowsAndSave(TOle2File& ole) { SaveUsedRange(ole, true); }
     // DIMENSIONS, then blocks of 32 rows: the block's ROW records (their
     // columns cut to the range), then its cells; no INDEX or DBCELL.
     void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range);
 
 private:
+    void SaveUsedRange(TOle2File& ole, bool fixRows);
+
     TRowRecordList FRows;
     TCellList FCells;
     bool FRowsCoverCells = true;  // every cell added so far lies in its row's ROW record

@@ -138,7 +138,7 @@ void TWorkbook::SaveToStream(TOle2File& ole, bool force) {
     if (FGlobals->GetSheetCount() != SheetCount()) Raise(ErrExcelInvalid);
     CheckVisible();
     FixCodeNames();
-    FixRows();
+    // Each worksheet fixes its ROW records as it writes them.
     FGlobals->SST().FixRefs();
     // Saving with force drops the formulas' cached results first.
     if (force)

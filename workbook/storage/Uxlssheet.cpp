@@ -600,7 +600,7 @@ void TWorkSheet::SaveToStream(TOle2File& ole) {
     FHPageBreaks.SaveToStream(ole);
     FVPageBreaks.SaveToStream(ole);
     FColInfo.SaveToStream(ole);
-    FCells->SaveToStream(ole);
+    FCells->FixRowsAndSave(ole);
     FDrawing.SaveToStream(ole);
     FNotes.SaveToStream(ole);
     FTail.SaveToStream(ole);
