@@ -1,6 +1,6 @@
 // What the main window hands the workbook engine (text measuring in Qt's
 // fonts, only compared by relations as installed fonts differ, the sizes
-// themselves judged against LibreOffice by autofit_lo_check.py; the
+// themselves judged against LibreOffice by autofit_check.py; the
 // desktop's clipboard) and the unit report behind "Deaktivovat ...".
 #include "tests/app/AppTestSupport.h"
 #include "workbook/api/UKalmiraImport.h"

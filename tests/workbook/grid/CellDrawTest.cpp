@@ -270,7 +270,7 @@ struct PrintFixture : DrawFixture {
 
 using Range = TXlsCellRange;
 
-// xlsview_pdf_check.py counts the pages of a sheet on the default setup.
+// xlsview_check.py counts the pages of a sheet on the default setup.
 TEST_F(PrintFixture, PagesFromThePageSetup) {
     EXPECT_EQ((std::vector<Range>{Page(1, 1), Page(52, 1), Page(103, 8)}),
               (std::vector<Range>{{1, 1, 7, 51}, {1, 52, 7, 102}, {8, 103, 14, 106}}));
@@ -307,7 +307,7 @@ TEST_F(PrintFixture, PrintedPagesHeadersAndFooters) {
         EXPECT_GE(f.Rect.Left, 449);
         EXPECT_LE(f.Rect.Bottom, 6009);
     }
-    // A range counts its own pages (a page beyond them: xlsview_pdf_check.py).
+    // A range counts its own pages (a page beyond them: xlsview_check.py).
     printer = {};
     grid.Print({1, 1, 1, 1}, 1, -1);
     EXPECT_EQ(printer.Texts(), (std::vector<std::u16string>{u"long text here and more", u"Sheet1 ", u"&", u"Courier",
