@@ -204,13 +204,6 @@ TEST(FormatDateTime, BeforeTheEpochTheFractionIsTheTime) {
     EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", 0.99999999999, s), u"1899-12-31 00:00:00.000");
 }
 
-TEST(FormatDateTime, ReadAndShowAgree) {
-    TFormatSettings s = Czech();
-    Parsed p = Parse(u"29.2.2024 23:59:58", s, {}, u"H:mm:ss");
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(TryFormatDateTime(u"d.M.yyyy H:mm:ss", p.value, s), u"29.2.2024 23:59:58");
-}
-
 TEST(LocaleIndependence, CzechLocaleGivesTheSameResultsAsC) {
     std::string before = std::setlocale(LC_ALL, nullptr);
     ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
