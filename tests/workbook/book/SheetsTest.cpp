@@ -41,12 +41,7 @@ std::unique_ptr<TLoaded> LoadSection(const Bytes& stream) {
 const std::string Layout = Fixture("layout");
 
 // The records of one id the sheet writes (all for 0), at the size it computed.
-std::vector<TRec> RecordsOf(TSheet& sheet, std::uint16_t id) {
-    std::vector<TRec> out;
-    for (const TRec& r : ParseRecords(SaveSheet(sheet)))
-        if (r.Id == id || id == 0) out.push_back(r);
-    return out;
-}
+std::vector<TRec> RecordsOf(TSheet& sheet, std::uint16_t id) { return RecordsWithId(SaveSheet(sheet), id); }
 
 TLines Join(TLines lines, const TLines& more) {
     lines.insert(lines.end(), more.begin(), more.end());

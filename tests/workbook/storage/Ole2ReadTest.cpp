@@ -40,9 +40,14 @@ TEST(Ole2Read, NamesCompareFoldingOnlyLatinLettersInTheRootOnly) {
     EXPECT_EQ(MessageOf([&] { ReadStream(embedded, u"MBD00000001"); }), "The file \"\" is invalid");
 }
 
+// Reading without a selected stream clears the buffer.
 TEST(Ole2Read, EndOfStreamCases) {
     TKmrMemoryStream in(ReadFile(Fixture("small")));
     TOle2File ole(&in);
+    std::uint8_t buf[4] = {1, 2, 3, 4};
+    ole.ReadMem(buf, 4);
+    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 4), std::vector<std::uint8_t>(4, 0));
+    EXPECT_EQ(ole.Length(), 0);
     ole.SelectStream(u"Workbook");
     const std::int64_t size = ole.Length();
     ole.SeekForward(size - 2);
@@ -52,19 +57,9 @@ TEST(Ole2Read, EndOfStreamCases) {
     EXPECT_FALSE(ole.Eof());
     EXPECT_EQ(MessageOf([&] { ole.SeekForward(10); }), "Kalmira can't read the properties of this file.");
     // Reading past the end: RecordFactory.BadInput.
-    std::uint8_t buf[2];
     ole.ReadMem(buf, 2);
     EXPECT_TRUE(ole.Eof());
     EXPECT_EQ(ole.Position(), size);
-}
-
-TEST(Ole2Read, ReadingWithoutASelectedStreamClearsTheBuffer) {
-    TKmrMemoryStream in(ReadFile(Fixture("small")));
-    TOle2File ole(&in);
-    std::uint8_t buf[4] = {1, 2, 3, 4};
-    ole.ReadMem(buf, 4);
-    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 4), std::vector<std::uint8_t>(4, 0));
-    EXPECT_EQ(ole.Length(), 0);
 }
 
 TEST(Ole2Read, NotAContainer) {
