@@ -10,13 +10,6 @@ using namespace ole2test;
 
 namespace {
 
-Bytes Hex(std::string text) {
-    std::erase(text, ' ');
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(std::stoi(text.substr(i, 2), nullptr, 16));
-    return out;
-}
-
 const std::string Head = "0000000000000000 d0c9ea79f9bace118c8200aa004ba90b 02000000 ";
 // LibreOffice's link to http://example.com/a?b=c shown as "Web link".
 const std::string WebLink =

@@ -165,6 +165,8 @@ TEST(StrToDateTime, BadTextIsFalseAndTouchesNothing) {
 }
 
 // Months, years and AM/PM as the number formats use them: NumberFormat.
+// The first and last days shown; before the epoch the fraction is the time;
+// values outside those days give hashes.
 TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
     TFormatSettings s = InvariantFormatSettings();
     double v = k3April2021 + (19 * 3600 + 5 * 60 + 9) / 86400.0 + 0.042 / 86400;
@@ -173,8 +175,13 @@ TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
         {u"h hh n nn s ss z zzz", v, u"19 19 5 05 9 09 42 042"}, {u"h:m:s", v, u"19:5:9"}, {u"hh:mm", v, u"19:05"},
         {u"h:mm Am/pM", v, u"7:05 pM"}, {u"hh a/p", v, u"07 p"}, {u"h ampm", v, u"7 PM"},
         {u"h:mm \"AM/PM\" am", v, u"19:05 AM/PM a4"}, {u"'d' \"yyyy\" x", v, u"d yyyy x"},
-        {u"hh 'ampm", v, u"19 ampm"}, {u"h:mm", k3April2021, u"0:00"}, {u"h ampm", k3April2021, u"12 AM"}})
+        {u"hh 'ampm", v, u"19 ampm"}, {u"h:mm", k3April2021, u"0:00"}, {u"h ampm", k3April2021, u"12 AM"},
+        {u"yyyy-mm-dd", 2958465, u"9999-12-31"}, {u"yyyy-mm-dd", -693593, u"0001-01-01"},
+        {u"yyyy-mm-dd hh:nn", -1.25, u"1899-12-29 06:00"},
+        {u"yyyy-mm-dd hh:nn:ss.zzz", 0.99999999999, u"1899-12-31 00:00:00.000"}})
         EXPECT_EQ(TryFormatDateTime(format, value, s), text) << Utf16ToUtf8(format);
+    for (double hashes : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 2958466.0, -693594.0})
+        EXPECT_EQ(TryFormatDateTime(u"yyyy", hashes, s), u"##") << hashes;
 }
 
 TEST(FormatDateTime, NamedFormatsFromTheSettings) {
@@ -188,20 +195,6 @@ TEST(FormatDateTime, NamedFormatsFromTheSettings) {
     // Formats that name each other stop instead of recursing forever.
     s.ShortDateFormat = u"ddddd";
     EXPECT_NO_THROW(TryFormatDateTime(u"c", v, s));
-}
-
-TEST(FormatDateTime, ValuesThatCannotBeShownGiveHashes) {
-    TFormatSettings s = InvariantFormatSettings();
-    for (double hashes : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 2958466.0, -693594.0})
-        EXPECT_EQ(TryFormatDateTime(u"yyyy", hashes, s), u"##") << hashes;
-    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", 2958465, s), u"9999-12-31");
-    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd", -693593, s), u"0001-01-01");
-}
-
-TEST(FormatDateTime, BeforeTheEpochTheFractionIsTheTime) {
-    TFormatSettings s = InvariantFormatSettings();
-    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn", -1.25, s), u"1899-12-29 06:00");
-    EXPECT_EQ(TryFormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", 0.99999999999, s), u"1899-12-31 00:00:00.000");
 }
 
 TEST(LocaleIndependence, CzechLocaleGivesTheSameResultsAsC) {

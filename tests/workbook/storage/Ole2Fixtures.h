@@ -50,6 +50,16 @@ inline std::vector<std::string> Split(const std::string& line, char sep = '\t') 
     return out;
 }
 
+// Bytes from hex digits; spaces are skipped.
+inline std::vector<std::uint8_t> Hex(std::string text) {
+    std::erase(text, ' ');
+    auto nibble = [&](std::size_t i) { return text[i] <= '9' ? text[i] - '0' : (text[i] | 0x20) - 'a' + 10; };
+    std::vector<std::uint8_t> bytes(text.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(nibble(2 * i) * 16 + nibble(2 * i + 1));
+    return bytes;
+}
+
 // One stream of a fixture as olefile read it.
 struct TOleStream {
     std::string Path;  // "Workbook", "MBD00000001/Workbook"
@@ -66,12 +76,7 @@ inline const std::vector<TOleStream>& OleStreams(const std::string& fixture) {
     if (!added) return at->second;
     for (const auto& line : Lines(OleCheck("bytes", FixtureDir() + "/" + fixture + ".xls"))) {
         const auto fields = Split(line);
-        const std::string hex = fields.size() > 1 ? fields[1] : "";
-        auto nibble = [&](std::size_t i) { return hex[i] <= '9' ? hex[i] - '0' : hex[i] - 'a' + 10; };
-        std::vector<std::uint8_t> bytes(hex.size() / 2);
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<std::uint8_t>(nibble(2 * i) * 16 + nibble(2 * i + 1));
-        at->second.push_back({fields.at(0), std::move(bytes)});
+        at->second.push_back({fields.at(0), Hex(fields.size() > 1 ? fields[1] : "")});
     }
     return at->second;
 }
