@@ -117,7 +117,7 @@ TEST(Ole2Read, AScatteredChainReadsInChainOrder) {
     auto container = TinyContainer();
     const std::uint32_t chain[] = {2, 5, 6, 3, 4, 9, 7, 8};
     for (std::size_t i = 0; i < std::size(chain); ++i)
-        Put32(container, 512 + 4 * chain[i], i + 1 < std::size(chain) ? chain[i + 1] : ENDOFCHAIN);
+        SetLongWord(container, 512 + 4 * chain[i], i + 1 < std::size(chain) ? chain[i + 1] : ENDOFCHAIN);
     for (std::uint32_t sector = 2; sector <= 9; ++sector)
         std::fill_n(container.begin() + 512 * (sector + 1), 512, static_cast<std::uint8_t>(sector));
     std::vector<std::uint8_t> expected;
