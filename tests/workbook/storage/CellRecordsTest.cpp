@@ -97,12 +97,11 @@ TEST(CellRecords, ValuesGetAndSet) {
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#NULL!"));  // an unknown code
     boolErr.SetValue(true);
     EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{1, 0}));
-    const char16_t* texts[] = {u"#NULL!", u"#DIV/0!", u"#VALUE!", u"#REF!", u"#NAME?", u"#NUM!", u"#N/A"};
-    const std::uint8_t codes[] = {0, 7, 15, 23, 29, 36, 42};
-    for (int i = 0; i < 7; ++i) {
-        boolErr.SetValue(texts[i]);
-        EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{codes[i], 1}));
-        EXPECT_EQ(boolErr.GetValue(), TVariant(texts[i]));
+    for (auto [text, code] : {std::pair<const char16_t*, std::uint8_t>{u"#NULL!", 0}, {u"#DIV/0!", 7}, {u"#VALUE!", 15},
+                              {u"#REF!", 23}, {u"#NAME?", 29}, {u"#NUM!", 36}, {u"#N/A", 42}}) {
+        boolErr.SetValue(text);
+        EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{code, 1}));
+        EXPECT_EQ(boolErr.GetValue(), TVariant(text));
     }
     EXPECT_EQ(MessageOf([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
     EXPECT_EQ(MessageOf([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");

@@ -133,8 +133,7 @@ TEST(RowRecord, NewLoadedAndChanged) {
 }
 
 TEST(RowRecordList, Operations) {
-    TSheetInfo here;
-    here.InsSheet = here.FormulaSheet = 0;
+    const TSheetInfo here{.InsSheet = 0, .FormulaSheet = 0};
     TRowRecordList rows;
     EXPECT_EQ(MessageOf([&] { rows.GetItems(4); }), "Missing ROW Record for row 4");
     EXPECT_EQ(rows.RowHeight(4), 0);
@@ -173,8 +172,7 @@ TEST(RowRecordList, Operations) {
 }
 
 TEST(RowRecordList, AFailedMoveChangesNothing) {
-    TSheetInfo here;
-    here.InsSheet = here.FormulaSheet = 2;
+    const TSheetInfo here{.InsSheet = 2, .FormulaSheet = 2};
     TRowRecordList rows;
     rows.AddRow(10);
     rows.AddRow(65535);
@@ -189,8 +187,7 @@ TEST(RowRecordList, AFailedMoveChangesNothing) {
     EXPECT_EQ(MessageOf([&] { cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, here); }),
               "Too many entries for this kind of record (65536 out of a maximum of 65535)");
     EXPECT_EQ(cells.GetItems(0)->GetRow(), 10);
-    TSheetInfo other = here;
-    other.FormulaSheet = 1;  // the records are not on the sheet being changed
+    const TSheetInfo other{.InsSheet = 2, .FormulaSheet = 1};  // the records are not on the sheet being changed
     cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, other);
     EXPECT_EQ(cells.GetItems(0)->GetRow(), 10);
     EXPECT_EQ(MessageOf([] { TBaseRowColRecord r(0x27E, {1, 2, 3}); }), "Record with ID 0x27E is invalid");
