@@ -66,8 +66,24 @@ struct TOleStream {
     std::vector<std::uint8_t> Bytes;
 };
 
-inline std::string Run(const std::string& command);
-inline std::string OleCheck(const std::string& what, const std::string& file);
+// Runs a command and returns its standard output; a failing command fails the test.
+inline std::string Run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return out;
+    }
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+    return out;
+}
+
+inline std::string OleCheck(const std::string& what, const std::string& file) {
+    return Run("/usr/bin/python3 " + std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/olecheck.py " + what + " '" +
+               file + "'");
+}
 
 // Read once per fixture by olefile.
 inline const std::vector<TOleStream>& OleStreams(const std::string& fixture) {
@@ -86,25 +102,6 @@ inline std::vector<std::uint8_t> OleStream(const std::string& fixture, const std
         if (s.Path == path) return s.Bytes;
     ADD_FAILURE() << fixture << " has no stream " << path;
     return {};
-}
-
-// Runs a command and returns its standard output; a failing command fails the test.
-inline std::string Run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return out;
-    }
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-    EXPECT_EQ(::pclose(pipe), 0) << command;
-    return out;
-}
-
-inline std::string OleCheck(const std::string& what, const std::string& file) {
-    return Run("/usr/bin/python3 " + std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/olecheck.py " + what + " '" +
-               file + "'");
 }
 
 // Copies a container with the given bytes as its new "Workbook" stream.
