@@ -21,8 +21,6 @@ std::uint32_t RK(double value) {
     return rk;
 }
 
-double Number(const TVariant& v) { return v.RealValue(); }
-
 Bytes WrittenRow(TCellRecordList& row, int maxColumn = 255) {
     return Written([&](TOle2File& ole) { row.SaveRangeToStream(ole, {0, 0, maxColumn, 65535}); });
 }
@@ -74,7 +72,7 @@ TEST(CellRecords, ValuesGetAndSet) {
     rk.SetValue(1.5);
     EXPECT_EQ(Written([&](TOle2File& ole) { rk.SaveToStream(ole); }),
               (Bytes{0x7E, 0x02, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
-    EXPECT_EQ(Number(rk.GetValue()), 1.5);
+    EXPECT_EQ(rk.GetValue().RealValue(), 1.5);
     const Bytes before = rk.Data;
     for (auto [bad, text] : {std::pair{TVariant(1234567.89), "1234567.89"}, {TVariant(std::nan("")), "NAN"},
                              {TVariant(1.0 / std::pow(10.0, -400.0)), "INF"}, {TVariant(u"abc"), "abc"},
@@ -85,13 +83,13 @@ TEST(CellRecords, ValuesGetAndSet) {
     TNumberRecord number(1, 2, 16);
     number.SetValue(1234567.89);
     EXPECT_EQ(number.Data, (Bytes{1, 0, 2, 0, 16, 0, 0x3D, 0x0A, 0xD7, 0xE3, 0x87, 0xD6, 0x32, 0x41}));
-    EXPECT_EQ(Number(number.GetValue()), 1234567.89);
+    EXPECT_EQ(number.GetValue().RealValue(), 1234567.89);
     number.SetValue(TVariant(std::int32_t{7}));
-    EXPECT_EQ(Number(number.GetValue()), 7);
+    EXPECT_EQ(number.GetValue().RealValue(), 7);
     for (auto [bad, text] :
          {std::pair{TVariant(u"seven"), "seven"}, {TVariant(-std::numeric_limits<double>::infinity()), "-INF"}})
         EXPECT_EQ(MessageOf([&] { number.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
-    EXPECT_EQ(Number(number.GetValue()), 7);
+    EXPECT_EQ(number.GetValue().RealValue(), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#NULL!"));  // an unknown code

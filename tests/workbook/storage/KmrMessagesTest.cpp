@@ -144,7 +144,8 @@ TEST(StrToDateTime, BadTextIsFalseAndTouchesNothing) {
         double value = -1;
         std::u16string format = u"untouched";
         bool hasDate = false, hasTime = false;
-        EXPECT_FALSE(KmrTryStrToDateTime(text, value, format, hasDate, hasTime, {}, {}, &s)) << Utf16ToUtf8(text.substr(0, 20));
+        EXPECT_FALSE(KmrTryStrToDateTime(text, value, format, hasDate, hasTime, {}, {}, &s))
+            << Utf16ToUtf8(text.substr(0, 20));
         EXPECT_EQ(std::make_pair(value, format), std::make_pair(-1.0, std::u16string(u"untouched")));
     }
 }

@@ -8,12 +8,6 @@
 using namespace kalmira;
 using namespace ole2test;
 
-namespace {
-
-std::unique_ptr<TBaseRecord> Chain(const std::vector<Bytes>& links) { return ole2test::Chain(0x1234, links); }
-
-}  // namespace
-
 TEST(RecordFactory, AttachesContinuationsAndReportsTheNextHeader) {
     TStreamFile f(Cat({Rec(0x1234, {1, 2}), Rec(0x3C, {3}), Rec(0x3C, {4, 5}), Rec(0x0203, Bytes(14, 0))}));
     auto record = f.Next();
@@ -100,7 +94,7 @@ TEST(RecordFactory, AMillionEmptyContinuationsCostNoStack) {
 // Skipping, as the text objects skip their runs, crosses into the CONTINUE
 // records too (reading across them: ExcelString.ReadsAcrossContinuations).
 TEST(RecordValues, ReadMemSkipsIntoContinuations) {
-    auto record = Chain({{1, 2}, {3, 4}, {5, 6}});
+    auto record = Chain(0x1234, {{1, 2}, {3, 4}, {5, 6}});
     const TBaseRecord* at = record.get();
     int pos = 1;
     ReadMem(at, pos, 3, nullptr);
@@ -196,7 +190,7 @@ TEST(RowRecordList, AFailedMoveChangesNothing) {
 TEST(RecordLists, SizesMatchWhatIsWritten) {
     TBaseRecordList list;
     list.Add(std::make_unique<TBaseRecord>(0x1234, Bytes{1, 2, 3}));
-    list.Add(Chain({{1}, {2, 3}}));
+    list.Add(Chain(0x1234, {{1}, {2, 3}}));
     list.Add(std::make_unique<TIgnoreRecord>(0xFF, Bytes(8, 0)));
     list.Add(std::make_unique<TBaseRecord>(0x55, Bytes{9}));
     list.Delete(3);
