@@ -91,11 +91,12 @@ TEST(Variant, VariantToString) {
     s.LongTimeFormat = u"hh:nn:ss";
     // A third, a comma and #DIV/0! as the number formats show them: NumberFormat.
     const std::pair<TVariant, std::u16string_view> cases[] = {
-        {TVariant(), u""}, {TVariant::Null(), u""}, {TVariant(true), u"True"}, {TVariant(-17), u"-17"}, {TVariant(0.1), u"0,1"},
-        {TVariant(123456789012345.0), u"123456789012345"}, {TVariant(1e15), u"1E15"}, {TVariant(-2.5e-7), u"-2,5E-7"},
-        {TVariant(0.0001), u"0,0001"}, {TVariant(100.0), u"100"}, {TVariant(std::nan("")), u"NAN"},
-        {TVariant::FromDate(44289), u"3.4.2021"}, {TVariant::FromDate(44289.75), u"3.4.2021 18:00:00"},
-        {TVariant(u"Řádek"), u"Řádek"}, {TVariant::FromError(0x2A), u"#N/A"}};
+        {TVariant(), u""}, {TVariant::Null(), u""}, {TVariant(true), u"True"}, {TVariant(-17), u"-17"},
+        {TVariant(0.1), u"0,1"}, {TVariant(123456789012345.0), u"123456789012345"}, {TVariant(1e15), u"1E15"},
+        {TVariant(-2.5e-7), u"-2,5E-7"}, {TVariant(0.0001), u"0,0001"}, {TVariant(100.0), u"100"},
+        {TVariant(std::nan("")), u"NAN"}, {TVariant::FromDate(44289), u"3.4.2021"},
+        {TVariant::FromDate(44289.75), u"3.4.2021 18:00:00"}, {TVariant(u"Řádek"), u"Řádek"},
+        {TVariant::FromError(0x2A), u"#N/A"}};
     for (const auto& [value, text] : cases) EXPECT_EQ(VariantToString(value, s), text) << Utf16ToUtf8(text);
 }
 
