@@ -72,4 +72,11 @@ inline std::string SaveBook(const std::string& fixture, const std::function<void
 
 inline std::vector<std::string> Xlrd(const std::string& path) { return Lines(OleCheck("book", path)); }
 
+// The lines of a LibreOffice or xlrd reading that start with the prefix.
+inline std::vector<std::string> LinesOf(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> out = Lines(text);
+    std::erase_if(out, [&](const std::string& line) { return !line.starts_with(prefix); });
+    return out;
+}
+
 }  // namespace ole2test

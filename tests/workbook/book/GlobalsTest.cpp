@@ -156,6 +156,11 @@ TEST(Globals, BadInput) {
         {Cat({BOF, Rec(0x92, {2, 0, 1, 2, 3, 4, 5}), EOF_}), "Record with ID 0x92 is invalid"},
         {Cat({BOF, Rec(0x1BA, {4, 0, 0, 'a'}), EOF_}), "Error reading record"},
         {Cat({BOF, Sheet("S"), Sheet("S"), EOF_}), "Sheet name already exists: S"},
+        {Cat({BOF, Rec(0x31, Bytes(15, 0)), EOF_}), "Record with ID 0x31 is invalid"},
+        {Cat({BOF, Rec(0x31, Cat({Bytes(14, 0), {3, 1, 'a', 0, 'b', 0, 'c'}})), EOF_}), "Record with ID 0x31 is invalid"},
+        {Cat({BOF, Rec(0xE0, Bytes(19, 0)), EOF_}), "Record with ID 0xE0 is invalid"},
+        {Cat({BOF, Rec(0x41E, {164, 0, 0, 0}), EOF_}), "Record with ID 0x41E is invalid"},
+        {Cat({BOF, Rec(0x41E, {164, 0, 4, 0, 0, 'a'}), Rec(0x3C, {0, 'b', 'c'}), EOF_}), "Record with ID 0x41E is invalid"},
     };
     for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&] { Load(stream); }), message);
     TWorkbookGlobals empty;
@@ -224,18 +229,10 @@ TEST(Formats, NewFontAndXFReadByLibreOffice) {
 }
 
 TEST(Formats, BadInput) {
-    const auto font = [](const Bytes& name) { return Rec(0x31, Cat({Bytes(14, 0), name})); };
-    const std::pair<Bytes, const char*> loads[] = {
-        {Rec(0x31, Bytes(15, 0)), "Record with ID 0x31 is invalid"},
-        {font({3, 1, 'a', 0, 'b', 0, 'c'}), "Record with ID 0x31 is invalid"},
-        {Rec(0xE0, Bytes(19, 0)), "Record with ID 0xE0 is invalid"},
-        {Rec(0x41E, {164, 0, 0, 0}), "Record with ID 0x41E is invalid"},
-        {Cat({Rec(0x41E, {164, 0, 4, 0, 0, 'a'}), Rec(0x3C, {0, 'b', 'c'})}), "Record with ID 0x41E is invalid"},
-    };
-    for (const auto& [records, message] : loads) EXPECT_EQ(MessageOf([&] { Load(Cat({BOF, records, EOF_})); }), message);
-
-    // Refused additions add nothing. The text goes on in a CONTINUE record.
-    auto g = Load(Cat({BOF, font({1, 0, 'x'}), Rec(0x41E, {0xFF, 0xFF, 3, 0, 0, 'a'}), Rec(0x3C, {0, 'b', 'c'}), EOF_}));
+    // Loads refused: Globals.BadInput. Refused additions add nothing. The
+    // text goes on in a CONTINUE record.
+    auto g = Load(Cat({BOF, Rec(0x31, Cat({Bytes(14, 0), {1, 0, 'x'}})), Rec(0x41E, {0xFF, 0xFF, 3, 0, 0, 'a'}),
+                       Rec(0x3C, {0, 'b', 'c'}), EOF_}));
     EXPECT_EQ(g->Formats().AddFormat(u"abc"), 65535);
     EXPECT_EQ(MessageOf([&] { g->Formats().AddFormat(u"y"); }),
               "Too many entries for this kind of record (65536 out of a maximum of 65535)");

@@ -20,8 +20,7 @@ const std::string Ranges = Fixture("ranges");
 // The counts of the MERGEDCELLS records written, in order.
 std::vector<int> MergedRecords(const Bytes& stream) {
     std::vector<int> counts;
-    for (const auto& r : ParseRecords(stream))
-        if (r.Id == 0xE5) counts.push_back(r.Data[0] | r.Data[1] << 8);
+    for (const auto& r : RecordsWithId(stream, 0xE5)) counts.push_back(GetWord(r.Data, 0));
     return counts;
 }
 

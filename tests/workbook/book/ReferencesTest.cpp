@@ -49,24 +49,6 @@ std::unique_ptr<TWorkbookGlobals> FourSheets() {
     return g;
 }
 
-// The data of every record with the id among the globals (up to their EOF).
-std::vector<Bytes> GlobalRecords(const Bytes& stream, std::uint16_t id) {
-    std::vector<Bytes> out;
-    for (const TRec& r : ParseRecords(stream)) {
-        if (r.Id == xlr_EOF) break;
-        if (r.Id == id) out.push_back(r.Data);
-    }
-    return out;
-}
-
-// The lines of a LibreOffice or xlrd reading that start with the prefix.
-std::vector<std::string> LinesOf(const std::string& text, const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& line : Lines(text))
-        if (line.starts_with(prefix)) out.push_back(line);
-    return out;
-}
-
 }  // namespace
 
 TEST(References, PrefixesNamesAndSheets) {
@@ -100,13 +82,13 @@ TEST(References, SheetsDeletedAndInsertedMoveTheEntries) {
     auto g = FourSheets();
     g->DeleteSheets(1, 1);
     Bytes saved = Save(*g);
-    EXPECT_EQ(GlobalRecords(saved, 0x1AE).at(0), (Bytes{3, 0, 1, 4}));
-    EXPECT_EQ(GlobalRecords(saved, 0x17).at(0),
+    EXPECT_EQ(RecordsWithId(saved, 0x1AE).at(0).Data, (Bytes{3, 0, 1, 4}));
+    EXPECT_EQ(RecordsWithId(saved, 0x17).at(0).Data,
               Entries({{0, Gone, Gone}, {0, 1, 1}, {0, 1, 2}, {1, 0, 0}, {0, Gone, Gone}, {5, 0, 0}, {0, 3, 3}}));
     g->InsertSheets(-1, 1, 2, u"New", 0);
     saved = Save(*g);
-    EXPECT_EQ(GlobalRecords(saved, 0x1AE).at(0), (Bytes{5, 0, 1, 4}));
-    EXPECT_EQ(GlobalRecords(saved, 0x17).at(0),
+    EXPECT_EQ(RecordsWithId(saved, 0x1AE).at(0).Data, (Bytes{5, 0, 1, 4}));
+    EXPECT_EQ(RecordsWithId(saved, 0x17).at(0).Data,
               Entries({{0, Gone, Gone}, {0, 3, 3}, {0, 3, 4}, {1, 0, 0}, {0, Gone, Gone}, {5, 0, 0}, {0, 5, 5}}));
 
     // Refused whole, the references as they were: names past their limit
@@ -153,8 +135,8 @@ TEST(References, ExternSheetRecordsAndAddedEntries) {
     const TReferencesMark mark = b->Access().MarkReferences();
     EXPECT_EQ(b->Access().AddExternSheet(0, 1), 0);
     EXPECT_EQ(b->Access().GetSheetName(0), u"'S:T'!");
-    EXPECT_EQ(GlobalRecords(Save(*b), 0x17).at(0), Entries({{1, 0, 1}}));
-    EXPECT_EQ(GlobalRecords(Save(*b), 0x1AE).at(1), (Bytes{2, 0, 1, 4})) << "the new SUPBOOK goes last";
+    EXPECT_EQ(RecordsWithId(Save(*b), 0x17).at(0).Data, Entries({{1, 0, 1}}));
+    EXPECT_EQ(RecordsWithId(Save(*b), 0x1AE).at(1).Data, (Bytes{2, 0, 1, 4})) << "the new SUPBOOK goes last";
     b->Access().RestoreReferences(mark);
     EXPECT_EQ(Save(*b), before);
 }
@@ -195,8 +177,8 @@ TEST(FormulaReferences, SheetReferencesReadBackInBothReaders) {
             EXPECT_EQ(Utf16ToUtf8(cells.GetFormula(10 + i, 0)), Utf16ToUtf8(cases[i].Text));
         }
         // Repeated references share their entry: Skryty, O'Brien, Skryty:O'Brien.
-        EXPECT_EQ(GlobalRecords(Written([&](TOle2File& ole) { book.Globals().SaveToStream(ole); }), 0x17),
-                  std::vector<Bytes>{Bytes({3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 2, 0, 2, 0, 0, 0, 1, 0, 2, 0})});
+        EXPECT_EQ(RecordsWithId(Written([&](TOle2File& ole) { book.Globals().SaveToStream(ole); }), 0x17),
+                  (std::vector<TRec>{{0x17, {3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 2, 0, 2, 0, 0, 0, 1, 0, 2, 0}, 0}}));
     });
     std::vector<std::string> shown;
     std::string sheet;

@@ -18,11 +18,6 @@ using TLines = std::vector<std::string>;
 
 namespace {
 
-struct TLoaded {
-    TWorkbookGlobals Globals;
-    std::unique_ptr<TSheet> Sheet;
-};
-
 // The section of a stream whose first record is its BOF, in the class its BOF names.
 std::unique_ptr<TSheet> LoadSheet(const Bytes& stream, TWorkbookGlobals& globals) {
     TStreamFile f(stream);
@@ -32,21 +27,10 @@ std::unique_ptr<TSheet> LoadSheet(const Bytes& stream, TWorkbookGlobals& globals
     return sheet;
 }
 
-std::unique_ptr<TLoaded> LoadSection(const Bytes& stream) {
-    auto loaded = std::make_unique<TLoaded>();
-    loaded->Sheet = LoadSheet(stream, loaded->Globals);
-    return loaded;
-}
-
 const std::string Layout = Fixture("layout");
 
 // The records of one id the sheet writes (all for 0), at the size it computed.
-std::vector<TRec> RecordsOf(TSheet& sheet, std::uint16_t id) {
-    std::vector<TRec> out;
-    for (const TRec& r : ParseRecords(SaveSheet(sheet)))
-        if (r.Id == id || id == 0) out.push_back(r);
-    return out;
-}
+std::vector<TRec> RecordsOf(TSheet& sheet, std::uint16_t id) { return RecordsWithId(SaveSheet(sheet), id); }
 
 TLines Join(TLines lines, const TLines& more) {
     lines.insert(lines.end(), more.begin(), more.end());
@@ -60,17 +44,18 @@ TLines Join(TLines lines, const TLines& more) {
 // bytes. The default column width follows DEFCOLWIDTH and STANDARDWIDTH in
 // either order.
 TEST(Sheets, HandBuiltSectionsComeBackAsRead) {
+    TWorkbookGlobals globals;
     const Bytes ai = Rec(0x1051, {1, 2, 0, 0, 0, 0, 3, 0, 0x24, 1, 0});
     const Bytes chartBody = Cat({Rec(0x1002, {1}), Rec(0x1033, {}), Rec(0x1033, {}), ai, Rec(0x1034, {}),
                                  Rec(0x1034, {}), Rec(0xA0, {3, 0, 4, 0})});
-    auto chart = LoadSection(Cat({SheetBof(0x20), Rec(0x1060, {0, 0}), chartBody, EOF_}));
-    EXPECT_EQ(SaveSheet(*chart->Sheet), Cat({SheetBof(0x20), chartBody, EOF_}));
-    EXPECT_EQ(SaveSheet(*chart->Sheet->CopyTo()), SaveSheet(*chart->Sheet));  // its AI cache: ChartRecords
+    auto chart = LoadSheet(Cat({SheetBof(0x20), Rec(0x1060, {0, 0}), chartBody, EOF_}), globals);
+    EXPECT_EQ(SaveSheet(*chart), Cat({SheetBof(0x20), chartBody, EOF_}));
+    EXPECT_EQ(SaveSheet(*chart->CopyTo()), SaveSheet(*chart));  // its AI cache: ChartRecords
 
     const Bytes macro = Cat({SheetBof(0x40), Rec(0x55, {8, 0}), Rec(0x1234, {1, 2, 3}), WINDOW2, EOF_});
-    auto plain = LoadSection(macro);
-    EXPECT_TRUE(dynamic_cast<TKmrUnsupportedSheet*>(plain->Sheet.get()));
-    EXPECT_EQ(SaveSheet(*plain->Sheet), macro);
+    auto plain = LoadSheet(macro, globals);
+    EXPECT_TRUE(dynamic_cast<TKmrUnsupportedSheet*>(plain.get()));
+    EXPECT_EQ(SaveSheet(*plain), macro);
 
     const struct {
         Bytes Records;
@@ -80,8 +65,8 @@ TEST(Sheets, HandBuiltSectionsComeBackAsRead) {
                   {Cat({Rec(0x99, {0xC4, 9}), Rec(0x55, {12, 0})}), 3516},
                   {Rec(0x225, {0, 0, 0x2C, 1}), 2930}};
     for (const auto& w : widths) {
-        auto sheet = LoadSection(Cat({SheetBof(0x10), w.Records, WINDOW2, EOF_}));
-        EXPECT_EQ(static_cast<TWorkSheet&>(*sheet->Sheet).DefColWidth(), w.Width);
+        auto sheet = LoadSheet(Cat({SheetBof(0x10), w.Records, WINDOW2, EOF_}), globals);
+        EXPECT_EQ(static_cast<TWorkSheet&>(*sheet).DefColWidth(), w.Width);
     }
 }
 
@@ -113,8 +98,9 @@ TEST(Sheets, ACopiedChartSheetOpensInLibreOffice) {
 // margins and printer settings once (their values as LibreOffice reads
 // them: settings_check.py).
 TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
-    auto bare = LoadSection(Cat({SheetBof(0x10), EOF_}));
-    TSheet& b = *bare->Sheet;
+    TWorkbookGlobals globals;
+    auto bare = LoadSheet(Cat({SheetBof(0x10), EOF_}), globals);
+    TSheet& b = *bare;
     const Bytes before = SaveSheet(b);
     EXPECT_EQ(std::make_tuple(b.GetSelected(), b.GetShowGridLines(), b.GetPrintGridLines(), b.GetIsR1C1(),
                               b.GetSheetZoom(), b.GetWindow2Frozen(), b.GetPrintScale(), b.GetPrintCopies(),
@@ -130,7 +116,6 @@ TEST(Sheets, SettingsWithAndWithoutTheirRecords) {
     b.FreezePanes(2, 2);
     EXPECT_EQ(SaveSheet(b), before);
 
-    TWorkbookGlobals globals;
     TWorkSheet sheet(&globals, globals.SST());
     const Bytes empty = SaveSheet(sheet);
     sheet.SetSheetZoom(75);

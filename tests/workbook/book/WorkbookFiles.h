@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/storage/UOle2Impl.h"
 #include "workbook/storage/UXlsWorkbook.h"
 
@@ -50,9 +51,7 @@ inline std::string SavedFile(const std::string& from, const std::function<void(k
     const std::filesystem::path dir = std::filesystem::path(ORVELO_BINARY_DIR) / "book-tests";
     std::filesystem::create_directories(dir);
     const std::string path = (dir / (std::string(test->test_suite_name()) + "." + test->name() + name + ".xls")).string();
-    const std::vector<std::uint8_t> bytes = RoundTrip(from, change);
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ole2test::WriteFile(path, RoundTrip(from, change));
     return path;
 }
 

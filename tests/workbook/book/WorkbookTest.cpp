@@ -28,13 +28,6 @@ Bytes SaveStream(TWorkbook& book) {
     return Written([&](TOle2File& ole) { book.SaveToStream(ole); });
 }
 
-std::vector<std::string> XlrdSheets(const std::string& path) {
-    std::vector<std::string> sheets;
-    for (const auto& line : Lines(OleCheck("refs", path)))
-        if (line.rfind("sheet ", 0) == 0) sheets.push_back(line);
-    return sheets;
-}
-
 // Refused changes leave the next save as it was.
 void ExpectRefused(const std::function<void(TWorkbook&)>& change, const std::string& message,
                    const std::function<void(TWorkbook&)>& prepare = [](TWorkbook&) {}) {
@@ -113,8 +106,7 @@ TEST(Workbook, SaveChecksAndCodeNames) {
     SaveStream(*macros);
     EXPECT_EQ(macros->Sheet(1).GetCodeName() + u" " + macros->Sheet(2).GetCodeName(), u"Data Data2");
     auto plain = LoadStream(Cat({BOF, sheets}));
-    const auto written = ParseRecords(SaveStream(*plain));
-    EXPECT_EQ(std::count_if(written.begin(), written.end(), [](const TRec& r) { return r.Id == 0x1BA; }), 1);
+    EXPECT_EQ(RecordsWithId(SaveStream(*plain), 0x1BA).size(), 1u);
 }
 
 // Copies before their source point at themselves; inserted empty sheets
@@ -138,10 +130,10 @@ TEST(Workbook, SheetsInsertedCopiedAndDeleted) {
         for (int s = 0; s < b.SheetCount(); ++s) selected += b.Sheet(s).GetSelected();
         EXPECT_EQ(selected, 1);
     });
-    EXPECT_EQ(XlrdSheets(empty).size(), 5u);
+    EXPECT_EQ(LinesOf(OleCheck("refs", empty), "sheet ").size(), 5u);
 
     const std::string deleted = SaveWorkbook("globals_a", [](TWorkbook& b) { b.DeleteSheets(2, 5); });
-    EXPECT_EQ(XlrdSheets(deleted), (std::vector<std::string>{"sheet Odecty", "sheet Skryty"}));
+    EXPECT_EQ(LinesOf(OleCheck("refs", deleted), "sheet "), (std::vector<std::string>{"sheet Odecty", "sheet Skryty"}));
 
     auto macros = LoadStream(Cat({BOF, OBPROJ, Sheet("A"), Sheet("B"), EOF_, Work, Work}));
     const Bytes before = SaveStream(*macros);

@@ -59,29 +59,21 @@ TEST(BiffStrings, GetStrLenCountsHeaderCharactersRunsAndExtension) {
         EXPECT_EQ(size(wideCount, data, pos, given), -1) << ::testing::PrintToString(data);
 }
 
-TEST(BiffStrings, GetSimpleStringWidensWithoutCodePage) {
-    std::u16string text;
-    std::int64_t size = 0;
-    GetSimpleString(false, Bytes{0x02, 0x00, 0xE8, 0x41}, 0, false, 0, text, size);
-    EXPECT_EQ(text, u"\u00E8A");
-    EXPECT_EQ(size, 4);
-    GetSimpleString(true, Bytes{0x02, 0x00, 0x01, 0x0D, 0x01, 0x41, 0x00}, 0, false, 0, text, size);
-    EXPECT_EQ(text, u"čA");
-    EXPECT_EQ(size, 7);
-    GetSimpleString(false, Bytes{0xFF, 0x08, 0x01, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00}, 1, true, 1, text, size);
-    EXPECT_EQ(text, u"a");
-    EXPECT_EQ(size, 1 + 2 + 1 + 4);
-}
-
-TEST(BiffStrings, GetSimpleStringFailsWhenTheCharactersRunPastTheEnd) {
-    std::u16string text = u"kept";
-    std::int64_t size = 77;
-    EXPECT_EQ(MessageOf([&] { GetSimpleString(false, Bytes{0x03, 0x00, 0x61, 0x62}, 0, false, 0, text, size); }),
-              "Error reading record");
-    EXPECT_EQ(MessageOf([&] { GetSimpleString(false, Bytes{0x02, 0x01, 0x61, 0x00, 0x62}, 0, false, 0, text, size); }),
-              "Error reading record");
-    EXPECT_EQ(text, u"kept");
-    EXPECT_EQ(size, 77);
+// 8 bits widen without a code page; characters past the end fail and leave
+// the text and size as they were.
+TEST(BiffStrings, GetSimpleString) {
+    const std::tuple<bool, Bytes, std::size_t, std::uint32_t, std::u16string, std::int64_t> cases[] = {
+        {false, {0x02, 0x00, 0xE8, 0x41}, 0, 0, u"\u00E8A", 4},
+        {true, {0x02, 0x00, 0x01, 0x0D, 0x01, 0x41, 0x00}, 0, 0, u"čA", 7},
+        {false, {0xFF, 0x08, 0x01, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00}, 1, 1, u"a", 1 + 2 + 1 + 4},
+        {false, {0x03, 0x00, 0x61, 0x62}, 0, 0, u"kept", 77}, {false, {0x02, 0x01, 0x61, 0x00, 0x62}, 0, 0, u"kept", 77}};
+    for (const auto& [wideCount, data, pos, given, text, size] : cases) {
+        std::u16string got = u"kept";
+        std::int64_t gotSize = 77;
+        const std::string m = MessageOf([&] { GetSimpleString(wideCount, data, pos, given > 0, given, got, gotSize); });
+        EXPECT_EQ(m, size == 77 ? "Error reading record" : "no exception") << ::testing::PrintToString(data);
+        EXPECT_EQ(std::make_pair(got, gotSize), std::make_pair(text, size)) << ::testing::PrintToString(data);
+    }
 }
 
 TEST(BiffStrings, EightBitConversionsAndCompression) {

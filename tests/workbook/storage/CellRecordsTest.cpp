@@ -15,36 +15,29 @@ using namespace ole2test;
 
 namespace {
 
-std::uint32_t RK(double value) {
-    std::uint32_t rk = 0xDEADBEEF;
-    EXPECT_TRUE(EncodeRK(value, rk)) << value;
-    return rk;
-}
-
-double Number(const TVariant& v) { return v.RealValue(); }
-
 Bytes WrittenRow(TCellRecordList& row, int maxColumn = 255) {
     return Written([&](TOle2File& ole) { row.SaveRangeToStream(ole, {0, 0, maxColumn, 65535}); });
 }
 
 }  // namespace
 
-TEST(RKNumbers, EncodingsOfThePartsExamples) {
-    for (auto [value, rk] : {std::pair{1.0, 0x3FF00000u}, {3.0, 0x40080000u}, {-1.0, 0xBFF00000u}, {0.01, 0x3FF00001u},
-                             {123.45, 0x40C81C81u}, {1234567.0, 0x004B5A1Eu}, {-1234567.0, 0xFFB4A5E6u},
-                             {12345.67, 0x004B5A1Fu}, {536870911.0, 0x7FFFFFFEu}, {536870912.0, 0x41C00000u},
-                             {1.5, 0x3FF80000u}})
-        EXPECT_EQ(RK(value), rk) << value;
+// The forms the encoder picks, then (decoded only) other forms: 0xC0E7
+// another writer's integer form, the last two the forms that would have
+// lost 1.1 * 3 and 58459.200000000004.
+TEST(RKNumbers, EncodingsAndDecodings) {
+    const std::tuple<double, std::uint32_t, bool> forms[] = {
+        {1.0, 0x3FF00000u, true}, {3.0, 0x40080000u, true}, {-1.0, 0xBFF00000u, true}, {0.01, 0x3FF00001u, true},
+        {123.45, 0x40C81C81u, true}, {1234567.0, 0x004B5A1Eu, true}, {-1234567.0, 0xFFB4A5E6u, true},
+        {12345.67, 0x004B5A1Fu, true}, {536870911.0, 0x7FFFFFFEu, true}, {536870912.0, 0x41C00000u, true},
+        {1.5, 0x3FF80000u, true}, {-1.0, 0xFFFFFFFEu, false}, {0.01, 0x7u, false}, {3.0, 0xEu, false},
+        {1.0, 0x6u, false}, {123.45, 0xC0E7u, false}, {3.3, 0x4074A001u, false}, {58459.2, 0x41564CE9u, false}};
+    for (auto [value, rk, encoded] : forms) {
+        EXPECT_EQ(DecodeRK(rk), value) << std::hex << rk;
+        std::uint32_t got = 0xDEADBEEF;
+        if (encoded) EXPECT_TRUE(EncodeRK(value, got) && got == rk) << value << " as " << std::hex << got;
+    }
     for (double none : {1234567.89, 1e300, 1.1 * 3, 58459.200000000004}) EXPECT_FALSE(IsRK(none)) << none;
     EXPECT_TRUE(IsRK(0.01));
-}
-
-TEST(RKNumbers, Decoding) {
-    // 0xC0E7: another writer's integer form; the last two are the forms that
-    // would have lost 1.1 * 3 and 58459.200000000004.
-    for (auto [rk, value] : {std::pair{0xFFFFFFFEu, -1.0}, {0x7u, 0.01}, {0xEu, 3.0}, {0x6u, 1.0}, {0xC0E7u, 123.45},
-                             {0x40C81C81u, 123.45}, {0x4074A001u, 3.3}, {0x41564CE9u, 58459.2}})
-        EXPECT_EQ(DecodeRK(rk), value) << std::hex << rk;
 }
 
 TEST(RKNumbers, WhateverEncodesDecodesToTheSameBits) {
@@ -74,7 +67,7 @@ TEST(CellRecords, ValuesGetAndSet) {
     rk.SetValue(1.5);
     EXPECT_EQ(Written([&](TOle2File& ole) { rk.SaveToStream(ole); }),
               (Bytes{0x7E, 0x02, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
-    EXPECT_EQ(Number(rk.GetValue()), 1.5);
+    EXPECT_EQ(rk.GetValue().RealValue(), 1.5);
     const Bytes before = rk.Data;
     for (auto [bad, text] : {std::pair{TVariant(1234567.89), "1234567.89"}, {TVariant(std::nan("")), "NAN"},
                              {TVariant(1.0 / std::pow(10.0, -400.0)), "INF"}, {TVariant(u"abc"), "abc"},
@@ -85,24 +78,23 @@ TEST(CellRecords, ValuesGetAndSet) {
     TNumberRecord number(1, 2, 16);
     number.SetValue(1234567.89);
     EXPECT_EQ(number.Data, (Bytes{1, 0, 2, 0, 16, 0, 0x3D, 0x0A, 0xD7, 0xE3, 0x87, 0xD6, 0x32, 0x41}));
-    EXPECT_EQ(Number(number.GetValue()), 1234567.89);
+    EXPECT_EQ(number.GetValue().RealValue(), 1234567.89);
     number.SetValue(TVariant(std::int32_t{7}));
-    EXPECT_EQ(Number(number.GetValue()), 7);
+    EXPECT_EQ(number.GetValue().RealValue(), 7);
     for (auto [bad, text] :
          {std::pair{TVariant(u"seven"), "seven"}, {TVariant(-std::numeric_limits<double>::infinity()), "-INF"}})
         EXPECT_EQ(MessageOf([&] { number.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
-    EXPECT_EQ(Number(number.GetValue()), 7);
+    EXPECT_EQ(number.GetValue().RealValue(), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
     EXPECT_EQ(boolErr.GetValue(), TVariant(u"#NULL!"));  // an unknown code
     boolErr.SetValue(true);
     EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{1, 0}));
-    const char16_t* texts[] = {u"#NULL!", u"#DIV/0!", u"#VALUE!", u"#REF!", u"#NAME?", u"#NUM!", u"#N/A"};
-    const std::uint8_t codes[] = {0, 7, 15, 23, 29, 36, 42};
-    for (int i = 0; i < 7; ++i) {
-        boolErr.SetValue(texts[i]);
-        EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{codes[i], 1}));
-        EXPECT_EQ(boolErr.GetValue(), TVariant(texts[i]));
+    for (auto [text, code] : {std::pair<const char16_t*, std::uint8_t>{u"#NULL!", 0}, {u"#DIV/0!", 7}, {u"#VALUE!", 15},
+                              {u"#REF!", 23}, {u"#NAME?", 29}, {u"#NUM!", 36}, {u"#N/A", 42}}) {
+        boolErr.SetValue(text);
+        EXPECT_EQ(Bytes(boolErr.Data.begin() + 6, boolErr.Data.end()), (Bytes{code, 1}));
+        EXPECT_EQ(boolErr.GetValue(), TVariant(text));
     }
     EXPECT_EQ(MessageOf([&] { boolErr.SetValue(u"#n/a"); }), "Invalid cell error code: \"#n/a\"");
     EXPECT_EQ(MessageOf([&] { boolErr.SetValue(TVariant::Null()); }), "Invalid cell value: \"\"");

@@ -1,7 +1,6 @@
 #include <functional>
 
 #include "tests/workbook/storage/RecordBytes.h"
-#include "workbook/storage/UKmrEmptySheet.h"
 #include "workbook/storage/Uxlschart.h"
 
 using namespace kalmira;
@@ -95,9 +94,4 @@ TEST(ChartRecords, NestedBlocksAreCountedNotRecursed) {
     // An EOF inside an open block: a real one, or the stream ending there.
     for (const Bytes& cut : {Cat({begin, begin, end, eof, end, eof}), Cat({repeat(begin, deep), repeat(end, 9)})})
         EXPECT_EQ(read(cut, depths), "Error reading Excel records. File invalid") << cut.size();
-}
-
-TEST(EmptySheetTemplate, TheLibraryHoldsTheCommittedFile) {
-    EXPECT_EQ(Bytes(KmrEmptySheet().begin(), KmrEmptySheet().end()),
-              ReadFile(ORVELO_SOURCE_DIR "/workbook/storage/KmrEmptySheet.xls"));
 }

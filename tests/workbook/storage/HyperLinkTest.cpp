@@ -10,19 +10,13 @@ using namespace ole2test;
 
 namespace {
 
-Bytes Hex(std::string text) {
-    std::erase(text, ' ');
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(std::stoi(text.substr(i, 2), nullptr, 16));
-    return out;
-}
-
 const std::string Head = "0000000000000000 d0c9ea79f9bace118c8200aa004ba90b 02000000 ";
 // LibreOffice's link to http://example.com/a?b=c shown as "Web link".
 const std::string WebLink =
     "0900000057006500620020006c0069006e006b000000 e0c9ea79f9bace118c8200aa004ba90b 32000000"
     "68007400740070003a002f002f006500780061006d0070006c0065002e0063006f006d002f0061003f0062003d0063000000";
 const THyperLink Web{THyperLinkType::hl_URL, u"Web link", u"", u"", u"http://example.com/a?b=c", u""};
+const Bytes WebData = Hex(Head + "17000000" + WebLink);
 
 }  // namespace
 
@@ -64,9 +58,8 @@ TEST(HyperLinks, TipsFollowTheirLink) {
     EXPECT_EQ(Saved(record), moved);
     EXPECT_EQ(static_cast<THLinkRecord&>(*copy).GetProperties(), tipped);
 
-    const Bytes data = Hex(Head + "17000000" + WebLink);
-    TStreamFile f(Cat({Rec(0x1B8, Bytes(data.begin(), data.begin() + 50)),
-                       Rec(0x3C, Bytes(data.begin() + 50, data.end())), tip, Rec(0x0A, {})}));
+    TStreamFile f(Cat({Rec(0x1B8, Bytes(WebData.begin(), WebData.begin() + 50)),
+                       Rec(0x3C, Bytes(WebData.begin() + 50, WebData.end())), tip, Rec(0x0A, {})}));
     EXPECT_EQ(dynamic_cast<THLinkRecord&>(*f.Next()).GetProperties(), tipped);
     EXPECT_EQ(f.Header.Id, 0x0A);
 }
@@ -78,9 +71,8 @@ TEST(HyperLinks, DamagedLinksAndBadArguments) {
     located.TextMark = u"x";
     EXPECT_EQ(full.GetProperties(), located);
 
-    const Bytes data = Hex(Head + "17000000" + WebLink);
-    THLinkRecord truncated(xlr_HLINK, Bytes(data.begin(), data.end() - 10));
-    THLinkRecord huge(xlr_HLINK, Bytes(data.begin(), data.end() - 10));
+    THLinkRecord truncated(xlr_HLINK, Bytes(WebData.begin(), WebData.end() - 10));
+    THLinkRecord huge(xlr_HLINK, Bytes(WebData.begin(), WebData.end() - 10));
     SetLongWord(huge.Data, 32, 0xFFFFFFFF);
     THyperLink tooLong = Web;
     tooLong.Description.assign(5000, u'x');
@@ -91,6 +83,6 @@ TEST(HyperLinks, DamagedLinksAndBadArguments) {
               (std::vector<std::string>{"Error reading record", "Error reading record", "Invalid String record",
                                         "Record with ID 0x1B8 is invalid"}));
     // Bad ranges and indexes as the interface passes them: XLSFileRangeOps.
-    EXPECT_EQ(truncated.Data, Bytes(data.begin(), data.end() - 10));
+    EXPECT_EQ(truncated.Data, Bytes(WebData.begin(), WebData.end() - 10));
     EXPECT_EQ(CheckedLinkRange({5, 7, 2, 3}), (TXlsCellRange{2, 3, 5, 7}));
 }

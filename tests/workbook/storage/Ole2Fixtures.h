@@ -50,38 +50,21 @@ inline std::vector<std::string> Split(const std::string& line, char sep = '\t') 
     return out;
 }
 
+// Bytes from hex digits; spaces are skipped.
+inline std::vector<std::uint8_t> Hex(std::string text) {
+    std::erase(text, ' ');
+    auto nibble = [&](std::size_t i) { return text[i] <= '9' ? text[i] - '0' : (text[i] | 0x20) - 'a' + 10; };
+    std::vector<std::uint8_t> bytes(text.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(nibble(2 * i) * 16 + nibble(2 * i + 1));
+    return bytes;
+}
+
 // One stream of a fixture as olefile read it.
 struct TOleStream {
     std::string Path;  // "Workbook", "MBD00000001/Workbook"
     std::vector<std::uint8_t> Bytes;
 };
-
-inline std::string Run(const std::string& command);
-inline std::string OleCheck(const std::string& what, const std::string& file);
-
-// Read once per fixture by olefile.
-inline const std::vector<TOleStream>& OleStreams(const std::string& fixture) {
-    static std::map<std::string, std::vector<TOleStream>> read;
-    auto [at, added] = read.try_emplace(fixture);
-    if (!added) return at->second;
-    for (const auto& line : Lines(OleCheck("bytes", FixtureDir() + "/" + fixture + ".xls"))) {
-        const auto fields = Split(line);
-        const std::string hex = fields.size() > 1 ? fields[1] : "";
-        auto nibble = [&](std::size_t i) { return hex[i] <= '9' ? hex[i] - '0' : hex[i] - 'a' + 10; };
-        std::vector<std::uint8_t> bytes(hex.size() / 2);
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<std::uint8_t>(nibble(2 * i) * 16 + nibble(2 * i + 1));
-        at->second.push_back({fields.at(0), std::move(bytes)});
-    }
-    return at->second;
-}
-
-inline std::vector<std::uint8_t> OleStream(const std::string& fixture, const std::string& path) {
-    for (const auto& s : OleStreams(fixture))
-        if (s.Path == path) return s.Bytes;
-    ADD_FAILURE() << fixture << " has no stream " << path;
-    return {};
-}
 
 // Runs a command and returns its standard output; a failing command fails the test.
 inline std::string Run(const std::string& command) {
@@ -100,6 +83,25 @@ inline std::string Run(const std::string& command) {
 inline std::string OleCheck(const std::string& what, const std::string& file) {
     return Run("/usr/bin/python3 " + std::string(ORVELO_SOURCE_DIR) + "/tests/fixtures/olecheck.py " + what + " '" +
                file + "'");
+}
+
+// Read once per fixture by olefile.
+inline const std::vector<TOleStream>& OleStreams(const std::string& fixture) {
+    static std::map<std::string, std::vector<TOleStream>> read;
+    auto [at, added] = read.try_emplace(fixture);
+    if (!added) return at->second;
+    for (const auto& line : Lines(OleCheck("bytes", FixtureDir() + "/" + fixture + ".xls"))) {
+        const auto fields = Split(line);
+        at->second.push_back({fields.at(0), Hex(fields.size() > 1 ? fields[1] : "")});
+    }
+    return at->second;
+}
+
+inline std::vector<std::uint8_t> OleStream(const std::string& fixture, const std::string& path) {
+    for (const auto& s : OleStreams(fixture))
+        if (s.Path == path) return s.Bytes;
+    ADD_FAILURE() << fixture << " has no stream " << path;
+    return {};
 }
 
 // Copies a container with the given bytes as its new "Workbook" stream.

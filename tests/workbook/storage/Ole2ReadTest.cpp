@@ -40,9 +40,14 @@ TEST(Ole2Read, NamesCompareFoldingOnlyLatinLettersInTheRootOnly) {
     EXPECT_EQ(MessageOf([&] { ReadStream(embedded, u"MBD00000001"); }), "The file \"\" is invalid");
 }
 
+// Reading without a selected stream clears the buffer.
 TEST(Ole2Read, EndOfStreamCases) {
     TKmrMemoryStream in(ReadFile(Fixture("small")));
     TOle2File ole(&in);
+    std::uint8_t buf[4] = {1, 2, 3, 4};
+    ole.ReadMem(buf, 4);
+    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 4), std::vector<std::uint8_t>(4, 0));
+    EXPECT_EQ(ole.Length(), 0);
     ole.SelectStream(u"Workbook");
     const std::int64_t size = ole.Length();
     ole.SeekForward(size - 2);
@@ -52,19 +57,9 @@ TEST(Ole2Read, EndOfStreamCases) {
     EXPECT_FALSE(ole.Eof());
     EXPECT_EQ(MessageOf([&] { ole.SeekForward(10); }), "Kalmira can't read the properties of this file.");
     // Reading past the end: RecordFactory.BadInput.
-    std::uint8_t buf[2];
     ole.ReadMem(buf, 2);
     EXPECT_TRUE(ole.Eof());
     EXPECT_EQ(ole.Position(), size);
-}
-
-TEST(Ole2Read, ReadingWithoutASelectedStreamClearsTheBuffer) {
-    TKmrMemoryStream in(ReadFile(Fixture("small")));
-    TOle2File ole(&in);
-    std::uint8_t buf[4] = {1, 2, 3, 4};
-    ole.ReadMem(buf, 4);
-    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + 4), std::vector<std::uint8_t>(4, 0));
-    EXPECT_EQ(ole.Length(), 0);
 }
 
 TEST(Ole2Read, NotAContainer) {
@@ -122,7 +117,7 @@ TEST(Ole2Read, AScatteredChainReadsInChainOrder) {
     auto container = TinyContainer();
     const std::uint32_t chain[] = {2, 5, 6, 3, 4, 9, 7, 8};
     for (std::size_t i = 0; i < std::size(chain); ++i)
-        Put32(container, 512 + 4 * chain[i], i + 1 < std::size(chain) ? chain[i + 1] : ENDOFCHAIN);
+        SetLongWord(container, 512 + 4 * chain[i], i + 1 < std::size(chain) ? chain[i + 1] : ENDOFCHAIN);
     for (std::uint32_t sector = 2; sector <= 9; ++sector)
         std::fill_n(container.begin() + 512 * (sector + 1), 512, static_cast<std::uint8_t>(sector));
     std::vector<std::uint8_t> expected;

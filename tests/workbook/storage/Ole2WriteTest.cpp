@@ -10,9 +10,7 @@ namespace {
 // The test's own view of a written container, from the file layout.
 struct TLayout {
     explicit TLayout(std::vector<std::uint8_t> bytes, std::size_t start = 0) : Bytes(std::move(bytes)), Start(start) {}
-    std::uint32_t U32(std::size_t pos) const {
-        return Bytes.at(pos) | Bytes.at(pos + 1) << 8 | Bytes.at(pos + 2) << 16 | std::uint32_t(Bytes.at(pos + 3)) << 24;
-    }
+    std::uint32_t U32(std::size_t pos) const { return kalmira::GetLongWord(Bytes, pos); }
     std::uint32_t Header(std::size_t offset) const { return U32(Start + offset); }
     std::size_t SectorSize() const { return std::size_t(1) << Bytes.at(Start + 0x1E); }
     std::size_t SectorPos(std::uint32_t s) const { return Start + (s + 1) * SectorSize(); }

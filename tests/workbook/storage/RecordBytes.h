@@ -90,6 +90,13 @@ inline std::vector<TRec> ParseRecords(const Bytes& data) {
     return out;
 }
 
+// The records of one id in a written stream (every record for 0).
+inline std::vector<TRec> RecordsWithId(const Bytes& data, std::uint16_t id) {
+    std::vector<TRec> out = ParseRecords(data);
+    if (id) std::erase_if(out, [&](const TRec& r) { return r.Id != id; });
+    return out;
+}
+
 // A record of class T with CONTINUE records holding the further links.
 template <class T = TBaseRecord>
 std::unique_ptr<T> Chain(std::uint16_t id, const std::vector<Bytes>& links) {

@@ -5,7 +5,6 @@
 #include "workbook/storage/UXlsBaseRecordLists.h"
 #include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uxlsotherrecords.h"
-#include "workbook/cells/UXlsRangeRecords.h"
 
 using namespace kalmira;
 using namespace ole2test;
@@ -78,15 +77,4 @@ TEST(SettingRecords, PageHeaderAndFooterText) {
 
     auto broken = LoadAs<TPageFooterRecord>(0x15, {9, 0, 0, 'a'});
     EXPECT_EQ(MessageOf([&] { broken->GetText(); }), "Error reading record");
-}
-
-// DVAL, the head of a sheet's data validations, loads into its own class
-// and is written as read.
-TEST(DataValidation, DValRecord) {
-    RegisterRangeRecords();
-    // No drop-down object (-1), one DV record.
-    const Bytes data = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0};
-    const auto record = LoadAs<TDValRecord>(0x1B2, data);
-    ASSERT_TRUE(record);
-    EXPECT_EQ(Saved(*record), Rec(0x1B2, data));
 }

@@ -20,17 +20,6 @@ using Names = std::vector<std::u16string>;
 
 }  // namespace
 
-TEST(SheetNameList, AddUniqueNameSkipsNumbersInUse) {
-    TSheetNameList list;
-    list.Add(u"Sheet");
-    list.Add(u"Sheet1");
-    list.Add(u"Sheet2");
-    EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet3");
-    EXPECT_EQ(list.AddUniqueName(u"Data"), u"Data");
-    EXPECT_EQ(list.AddUniqueName(u"Data"), u"Data1");
-    EXPECT_EQ(FullNames(list), (Names{u"Data", u"Data1", u"Sheet", u"Sheet1", u"Sheet2", u"Sheet3"}));
-}
-
 TEST(SheetNameList, RenameAndDelete) {
     TSheetNameList list;
     for (const char16_t* n : {u"Jan", u"Feb", u"Mar"}) list.Add(n);

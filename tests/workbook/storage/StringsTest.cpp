@@ -37,6 +37,14 @@ std::unique_ptr<TSSTRecord> SSTOf(const std::vector<Bytes>& strings) {
     return Chain({data});
 }
 
+// The SST record and its CONTINUE records of a written table, without the EXTSST.
+std::vector<Bytes> SSTLinks(const std::vector<TRec>& records) {
+    std::vector<Bytes> links;
+    for (const auto& r : records)
+        if (r.Id != 0xFF) links.push_back(r.Data);
+    return links;
+}
+
 std::vector<std::u16string> Texts(const TSST& sst) {
     std::vector<std::u16string> out;
     for (std::size_t i = 0; i < sst.Count(); ++i) out.push_back(sst.GetText(sst.Offset(i)).Value);
@@ -133,8 +141,7 @@ TEST(SharedStrings, LoadKeepsFileOrderUntilSortedAndFindLandsOnTheFirstEqual) {
 
 TEST(SharedStrings, EmptyTableAndExtSSTShapes) {
     TSST sst;
-    TSST* table = &sst;
-    EXPECT_EQ(Written([&](TOle2File& ole) { table->SaveToStream(ole); }),
+    EXPECT_EQ(Written([&](TOle2File& ole) { sst.SaveToStream(ole); }),
               (Bytes{0xFC, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0, 2, 0, 8, 0}));
     for (auto [count, bucketSize, buckets] : {std::tuple{1000, 8, 125}, {2000, 16, 125}, {16384, 129, 128}}) {
         TSST big;
@@ -182,10 +189,7 @@ TEST(SharedStrings, LongStringsSplitIntoPiecesWithTheirOwnOptionBytes) {
     EXPECT_EQ(parts[2].Id, xlr_CONTINUE);
     EXPECT_EQ(parts[2].Data[0], 0x01);
     TSST back;
-    std::vector<Bytes> links;
-    for (const auto& r : parts)
-        if (r.Id != 0xFF) links.push_back(r.Data);
-    back.Load(*Chain(links));
+    back.Load(*Chain(SSTLinks(parts)));
     EXPECT_EQ(Texts(back), Texts(near));
 }
 
@@ -286,9 +290,7 @@ TEST(SharedStrings, WrittenTablesLoadBackWithSizesAndIndexesRight) {
         EXPECT_EQ(static_cast<std::int64_t>(recs.back().At), sst.SSTRecordSize());
 
         // Read the chain back, noting where each string starts.
-        std::vector<Bytes> links;
-        for (std::size_t i = 0; i + 1 < recs.size(); ++i) links.push_back(recs[i].Data);
-        auto chain = Chain(links);
+        auto chain = Chain(SSTLinks(recs));
         std::map<const TBaseRecord*, std::size_t> startOf;
         std::size_t r = 0;
         for (const TBaseRecord* l = chain.get(); l; l = l->Continue.get()) startOf[l] = recs[r++].At;
@@ -326,9 +328,7 @@ TEST(SharedStrings, DamagedChainsFailWithTheReaderMessage) {
     std::vector<Bytes> strings;
     for (int i = 0; i < 60; ++i) strings.push_back(RandomString(rng, i == 30 ? 9000 : i * 7 % 90));
     source.Load(*SSTOf(strings));
-    const auto recs = ParseRecords(Written([&](TOle2File& ole) { source.SaveToStream(ole); }));
-    std::vector<Bytes> links;
-    for (std::size_t i = 0; i + 1 < recs.size(); ++i) links.push_back(recs[i].Data);
+    const auto links = SSTLinks(ParseRecords(Written([&](TOle2File& ole) { source.SaveToStream(ole); })));
     ASSERT_GE(links.size(), 2u);
     auto load = [](const std::vector<Bytes>& chain) {
         TSST sst;
