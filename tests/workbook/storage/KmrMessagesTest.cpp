@@ -171,6 +171,15 @@ TEST(FormatDateTime, FieldsOfTheFormatLanguage) {
         EXPECT_EQ(TryFormatDateTime(u"yyyy", hashes, s), u"##") << hashes;
 }
 
+TEST(FormatDateTime, ReadAndShowAgree) {
+    const TFormatSettings s = Czech();
+    double value = -1;
+    std::u16string format;
+    bool hasDate = false, hasTime = false;
+    ASSERT_TRUE(KmrTryStrToDateTime(u"29.2.2024 23:59:58", value, format, hasDate, hasTime, {}, u"H:mm:ss", &s));
+    EXPECT_EQ(TryFormatDateTime(u"d.M.yyyy H:mm:ss", value, s), u"29.2.2024 23:59:58");
+}
+
 TEST(FormatDateTime, NamedFormatsFromTheSettings) {
     TFormatSettings s = Czech();
     double v = k3April2021 + 0.75;
