@@ -600,6 +600,11 @@ void TCells::FixLoadedRows() {
     FCells.ShrinkToFit();
 }
 
+void TCells::ReserveRows(std::size_t rows) {
+    FRows.Reserve(rows);
+    FCells.Reserve(rows);
+}
+
 void TCells::AddMultipleCells(TMultipleValueRecord& record) {
     while (!record.Eof()) AddCell(record.ExtractOneRecord());
 }

@@ -238,6 +238,9 @@ public:
     // loaded within the columns of its row's ROW record; the lists give
     // back the room they grew beyond their records.
     void FixLoadedRows();
+    // Room for the rows a sheet being loaded says it has: its lists need
+    // not grow past them nor give back what they grew.
+    void ReserveRows(std::size_t rows);
     // Every ROW record and every cell the sheet writes.
     TXlsCellRange CalcUsedRange() const;
     static void WriteDimensions(TOle2File& ole, const TXlsCellRange& range);

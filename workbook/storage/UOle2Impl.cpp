@@ -23,7 +23,7 @@ constexpr std::size_t hSectorShift = 0x1E, hMiniShift = 0x20, hCsectFat = 0x2C, 
 
 constexpr std::uint32_t NoLink = 0xFFFFFFFF;
 constexpr std::size_t WriteBufferSize = 1 << 18;
-constexpr std::size_t ReadPieceSize = 1 << 20;  // the most a stream is read in at once
+constexpr std::size_t ReadPieceSize = 1 << 17;  // the most a stream is read in at once
 
 // The one little-endian reader of this unit: every field access is checked.
 std::uint32_t Get32(const std::uint8_t* data, std::size_t size, std::size_t pos) {

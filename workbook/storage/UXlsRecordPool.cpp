@@ -24,7 +24,7 @@ constexpr std::size_t PageSize = 4096;
 // A big sheet fills its blocks fast: their pages come this many bytes at a
 // time ahead of the slots, in one call instead of one fault each, and no
 // further ahead than that.
-constexpr std::size_t PopulateStep = 256 * 1024;
+constexpr std::size_t PopulateStep = 64 * 1024;
 
 void Populate([[maybe_unused]] std::byte* from, [[maybe_unused]] std::size_t size) {
 #ifdef MADV_POPULATE_WRITE

@@ -201,17 +201,15 @@ bool TSST::Equal(std::size_t a, std::size_t b) const {
 }
 
 // Each entry's bytes are found once, not at every comparison; the order
-// is Less's.
+// is Less's. An entry's offset is where its bytes lie in the pool, less
+// the header.
 void TSST::Sort() {
-    struct TKeyed {
-        std::span<const std::uint8_t> Bytes;
-        std::size_t Offset;
-    };
-    std::vector<TKeyed> keyed;
+    std::vector<std::span<const std::uint8_t>> keyed;
     keyed.reserve(FList.size());
-    for (const std::size_t offset : FList) keyed.push_back({GetEntry(offset), offset});
-    std::sort(keyed.begin(), keyed.end(), [](const TKeyed& a, const TKeyed& b) { return LessBytes(a.Bytes, b.Bytes); });
-    for (std::size_t i = 0; i < keyed.size(); ++i) FList[i] = keyed[i].Offset;
+    for (const std::size_t offset : FList) keyed.push_back(GetEntry(offset));
+    std::sort(keyed.begin(), keyed.end(), LessBytes);
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        FList[i] = static_cast<std::size_t>(keyed[i].data() - FPool.data()) - EntryHeader;
     FSorted = true;
 }
 

@@ -444,6 +444,8 @@ private:
             case xlr_DIMENSIONS:
                 if (record->Data.size() < FSheet.FDimensions.size()) Raise(ErrWrongExcelRecord, id);
                 std::copy_n(record->Data.begin(), FSheet.FDimensions.size(), FSheet.FDimensions.begin());
+                // Its end row, within the rows a sheet can have.
+                FSheet.FCells->ReserveRows(std::min<std::uint32_t>(GetLongWord(record->Data, 4), 65536));
                 return;
             case xlr_ROW: return FSheet.FCells->AddRow(Cast<TRowRecord>(record));
             case xlr_HPAGEBREAKS: return FSheet.FHPageBreaks.AddRecord(*record);
