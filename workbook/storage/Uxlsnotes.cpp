@@ -202,11 +202,15 @@ void TNoteList::CopyLines(int first, int last, int dest, int copies, bool column
             auto copy = std::make_unique<TNoteRecord>(note->Id, note->Data);
             copy->SetRowAndColumn(note->GetRow() + (columns ? 0 : offset), note->GetColumn() + (columns ? offset : 0));
             if (note->Link) {
-                auto* box = static_cast<TEscherContainerRecord*>(
-                    note->Link->CopyDwg(columns ? 0 : offset, columns ? offset : 0, &sheet));
-                for (std::size_t i = 0; i < box->Children().Count() && !copy->Link; ++i)
-                    if (typeid(*box->Children()[i]) == typeid(TEscherClientDataRecord))
-                        copy->Link = static_cast<TEscherClientDataRecord*>(box->Children()[i]);
+                // The copy of the note's shape; in a damaged drawing the client
+                // data may stand alone, without a shape container around it.
+                TEscherRecord* copied = note->Link->CopyDwg(columns ? 0 : offset, columns ? offset : 0, &sheet);
+                if (typeid(*copied) == typeid(TEscherClientDataRecord))
+                    copy->Link = static_cast<TEscherClientDataRecord*>(copied);
+                else if (auto* box = dynamic_cast<TEscherContainerRecord*>(copied))
+                    for (std::size_t i = 0; i < box->Children().Count() && !copy->Link; ++i)
+                        if (typeid(*box->Children()[i]) == typeid(TEscherClientDataRecord))
+                            copy->Link = static_cast<TEscherClientDataRecord*>(box->Children()[i]);
                 if (copy->Link) copy->SetObjId(copy->Link->ObjId());
             }
             added.push_back(std::move(copy));
