@@ -129,10 +129,13 @@ std::vector<std::uint8_t> InEmptyContainer(TKmrStream& stream) {
 
 // The records stream of a container: "Workbook", else "Book", the name
 // Excel 5 gave it and some writers still give a stream of this version.
-// Either is found whatever the case of its letters.
+// Either is found whatever the case of its letters. A container with
+// neither that holds an encrypted package (a later Excel's workbook saved
+// with a password) is told so.
 std::u16string RecordsStreamOf(const TOle2File& ole, const std::string& fileName) {
     for (const std::u16string_view name : {std::u16string_view(u"Workbook"), std::u16string_view(u"Book")})
         if (ole.HasStream(name)) return std::u16string(name);
+    if (ole.HasStream(u"EncryptionInfo") && ole.HasStream(u"EncryptedPackage")) Raise(ErrFileIsPasswordProtected);
     Raise(ErrFileIsNotXLS, fileName);
 }
 
