@@ -177,8 +177,11 @@ private:
 // lives, by which a later save tells a live writer's file from a stale one.
 int CreateTemp(const std::string& fileName, const std::string& target, std::string& temp) {
     temp.clear();
-    int handle = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (handle < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) RaiseCantWrite(fileName, errno);
+    // Linking it in needs the process's view of its handles (see LinkHandle).
+    const bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
+    int handle = unnamed ? ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666) : -1;
+    if (handle < 0 && unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        RaiseCantWrite(fileName, errno);
     TTempNames names(target);
     for (int attempt = 0; handle < 0 && attempt < 100; ++attempt) {
         temp = names.Next();
@@ -241,8 +244,9 @@ void SyncFolder(const std::string& fileName, const std::string& folder) {
 }
 
 // Gives an unnamed file the name, which must not exist yet: through the
-// process's own view of its handles, or, where /proc is missing, by the
-// handle itself (which takes the right to read any file).
+// process's own view of its handles, or, should /proc have gone since the
+// file was made, by the handle itself (which takes the right to read any
+// file).
 bool LinkHandle(int handle, const std::string& name) {
     const std::string self = "/proc/self/fd/" + std::to_string(handle);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
