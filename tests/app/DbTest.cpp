@@ -296,7 +296,7 @@ TEST(UnitReport, MarchOfUnitT1AndRefusals) {
         {[&] { return run.Run(dir.string(), "T9"); }, "Nenalezeny detaily měřidla"},
         {[&] { return run.Run(dir.string(), "T1", {2026, 3, 31, 23, 59, 59, 0}, false); }, "Chyba databáze. Generování nelze dokončit."},
         {[&] { return run.Run(dir.string(), "T1", {2026, 6, 1, 8, 0, 0, 0}); }, "Nenalezen převodní soubor .Generování nelze dokončit."},
-        {[&] { WriteFile(templ.string(), {1, 2, 3}); return run.Run(dir.string(), "T1"); }, "The file \"\" is invalid"},
+        {[&] { WriteFile(templ.string(), {1, 2, 3}); return run.Run(dir.string(), "T1"); }, "The file \"" + templ.string() + "\" is invalid"},
     };
     for (const auto& [call, message] : refused) {
         const TUnitReportResult result = call();

@@ -73,37 +73,104 @@ void TXLSFile::OpenFile(const std::string& fileName) { OpenFileAndOrSearch(fileN
 
 void TXLSFile::OpenFileAndSearch(const std::string& fileName) { OpenFileAndOrSearch(fileName, true); }
 
-void TXLSFile::LoadFromStream(TKmrStream& stream) { OpenStream(stream); }
+void TXLSFile::LoadFromStream(TKmrStream& stream) { OpenStream(stream, ""); }
 
 void TXLSFile::OpenFileAndOrSearch(const std::string& fileName, bool search) {
     Book();
     if (TXlsBaseTemplateStore* store = FAdapter ? FAdapter->TemplateStore() : nullptr) {
         TKmrMemoryStream stored(store->GetStoredFile(Utf8ToUtf16(fileName)));
-        return OpenStream(stored);
+        return OpenStream(stored, fileName);
     }
     std::string name = fileName;
     if (search && FAdapter) name = SearchPathStr(FAdapter->BasePathToOpen(), fileName);
     else if (::access(name.c_str(), R_OK) != 0) Raise(ErrCantOpenFile, name, std::strerror(errno));
     TKmrFileStream in(name, TKmrFileStream::TMode::Read);
-    OpenStream(in);
+    OpenStream(in, fileName);
 }
+
+namespace {
+
+// The BOF record ids of Excel 2, 3, 4 and of Excel 5 and later.
+constexpr std::uint16_t BofBiff2 = 0x0009, BofBiff3 = 0x0209, BofBiff4 = 0x0409, BofBiff5 = 0x0809;
+constexpr std::uint16_t VersionBiff8 = 0x0600;
+
+enum class TBareRecords { None, Older, Biff8 };
+
+// What a file with no container starts with: the BOF record of another
+// Excel version (a file of Excel 4 or older holds its records with no
+// container, and so may one of Excel 5), a bare records stream of this
+// engine's version, or neither. The position is left where it was.
+TBareRecords BareRecordsOf(TKmrStream& stream) {
+    const std::int64_t start = stream.Position();
+    std::uint8_t bof[6] = {};
+    const std::size_t got = stream.Read(bof, sizeof bof);
+    stream.Seek(start);
+    const std::uint16_t id = GetWord(bof, 0);
+    if (got < sizeof bof || GetWord(bof, 2) < 2) return TBareRecords::None;
+    if (id == BofBiff2 || id == BofBiff3 || id == BofBiff4) return TBareRecords::Older;
+    if (id != BofBiff5) return TBareRecords::None;
+    return GetWord(bof, 4) == VersionBiff8 ? TBareRecords::Biff8 : TBareRecords::Older;
+}
+
+// A bare records stream, as other readers take it, is given the container
+// of the empty workbook, so that it loads and saves as any workbook file.
+std::vector<std::uint8_t> InEmptyContainer(TKmrStream& stream) {
+    std::vector<std::uint8_t> records(static_cast<std::size_t>(stream.Size() - stream.Position()));
+    records.resize(stream.Read(records.data(), records.size()));
+    const auto empty = KmrEmptySheet();
+    TKmrMemoryStream container(std::vector<std::uint8_t>(empty.begin(), empty.end()));
+    TKmrMemoryStream out;
+    TOle2File ole(&container);
+    ole.PrepareForWrite(&out, Utf8ToUtf16(WorkbookStrS));
+    ole.WriteMem(records.data(), records.size());
+    ole.FinishStream();
+    return out.TakeBytes();
+}
+
+// The records stream of a container: "Workbook", else "Book", the name
+// Excel 5 gave it and some writers still give a stream of this version.
+// Either is found whatever the case of its letters. A container with
+// neither that holds an encrypted package (a later Excel's workbook saved
+// with a password) is told so.
+std::u16string RecordsStreamOf(const TOle2File& ole, const std::string& fileName) {
+    for (const std::u16string_view name : {std::u16string_view(u"Workbook"), std::u16string_view(u"Book")})
+        if (ole.HasStream(name)) return std::u16string(name);
+    if (ole.HasStream(u"EncryptionInfo") && ole.HasStream(u"EncryptedPackage")) Raise(ErrFileIsPasswordProtected);
+    Raise(ErrFileIsNotXLS, fileName);
+}
+
+}  // namespace
 
 // The model and the template are made aside and taken over only when the
 // whole file has loaded: a failed open leaves the open workbook as it was.
-void TXLSFile::OpenStream(TKmrStream& stream) {
+void TXLSFile::OpenStream(TKmrStream& stream, const std::string& fileName) {
     Book();
     auto book = std::make_unique<TWorkbook>();
     TKmrMemoryStream copy;  // outlives the container, which finishes into it
-    TOle2File ole(&stream);
-    ole.SelectStream(Utf8ToUtf16(WorkbookStrS));
+    TOle2File ole(&stream, true);
+    if (ole.NotXls()) {
+        switch (BareRecordsOf(stream)) {
+            case TBareRecords::Older: Raise(ErrInvalidVersion);
+            case TBareRecords::None: Raise(ErrFileIsNotXLS, fileName);
+            case TBareRecords::Biff8: break;
+        }
+        TKmrMemoryStream contained(InEmptyContainer(stream));
+        return OpenStream(contained, fileName);
+    }
+    std::u16string streamName = RecordsStreamOf(ole, fileName);
+    ole.SelectStream(streamName);
     book->LoadFromStream(ole);
-    // The container copied whole; its "Workbook" is left empty (zeros), to
-    // be replaced at each save.
-    ole.PrepareForWrite(&copy, Utf8ToUtf16(WorkbookStrS));
+    // A stream cut before its first sheet (or holding no records at all)
+    // leaves no sheet: no workbook has none.
+    if (book->SheetCount() == 0) Raise(ErrExcelInvalid);
+    // The container copied whole; its records stream is left empty (zeros),
+    // to be replaced at each save under the name it was found by.
+    ole.PrepareForWrite(&copy, streamName);
     ole.FinishStream();
 
     FWorkbook = std::move(book);
     FTemplate = copy.TakeBytes();
+    FStreamName = std::move(streamName);
     FActiveSheet = FWorkbook->GetActiveSheet() + 1;
     FInvalidateFormulas = false;
 }
@@ -114,7 +181,7 @@ void TXLSFile::NewFile(std::int32_t sheetCount) {
     TWorkbook::CheckSheetCount(sheetCount);
     const auto empty = KmrEmptySheet();
     TKmrMemoryStream stream(std::vector<std::uint8_t>(empty.begin(), empty.end()));
-    OpenStream(stream);
+    OpenStream(stream, "");
     if (sheetCount > 1) InsertAndCopySheets(-1, 2, sheetCount - 1);
 }
 
@@ -174,7 +241,7 @@ void TXLSFile::SaveAsXls(TKmrStream& stream) {
     if (FTemplate.empty()) Raise(ErrFileIsNotXLS, "");
     TKmrByteView container(FTemplate);
     TOle2File ole(&container);
-    ole.PrepareForWrite(&stream, Utf8ToUtf16(WorkbookStrS));
+    ole.PrepareForWrite(&stream, FStreamName);
     book.SaveToStream(ole, FInvalidateFormulas);
     ole.FinishStream();
 }
@@ -1145,7 +1212,7 @@ void TXLSFile::CopyToClipboardFormat(const TXlsCellRange& range, std::u16string&
     if (stream) {
         TKmrByteView container(FTemplate);
         TOle2File ole(&container);
-        ole.PrepareForWrite(stream, Utf8ToUtf16(WorkbookStrS));
+        ole.PrepareForWrite(stream, FStreamName);
         FWorkbook->SaveRangeToStream(ole, FActiveSheet - 1, OffsetRange(range, -1, -1), FInvalidateFormulas);
         ole.FinishStream();
     }

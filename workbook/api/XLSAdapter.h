@@ -462,7 +462,8 @@ public:
 private:
     TWorkbook& Book() const;
     void OpenFileAndOrSearch(const std::string& fileName, bool search);
-    void OpenStream(TKmrStream& stream);
+    // fileName: the name the file was opened by, for the messages.
+    void OpenStream(TKmrStream& stream, const std::string& fileName);
     // Where the active sheet is a worksheet, it; else none.
     TWorkSheet* ActiveWorkSheet() const;
     // The model index of the active sheet; one outside the workbook raises
@@ -519,6 +520,8 @@ private:
     std::int32_t FActiveSheet = 0;
     std::unique_ptr<TWorkbook> FWorkbook;
     std::vector<std::uint8_t> FTemplate;
+    // The records stream of FTemplate, as the opened file named it.
+    std::u16string FStreamName = u"Workbook";
     std::int32_t FFirstColumn = 0, FLastColumn = 0;
     bool FAllowOverwritingFiles;
     bool FInvalidateFormulas = false;

@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <string_view>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -14,6 +18,11 @@
 #include "workbook/storage/UKmrMessages.h"
 
 namespace kalmira {
+
+// The write-failure text followed by the system's reason.
+void RaiseCantWrite(const std::string& fileName, int error) {
+    throw Exception(FormatMessage(ErrCantWriteToFile, {fileName}) + ": " + std::strerror(error));
+}
 
 void TKmrStream::Seek(std::int64_t position) {
     Assert(position >= 0, "UKmrStreams", "negative stream position");
@@ -90,7 +99,8 @@ void TKmrFileStream::Write(const void* buffer, std::size_t count) {
     while (done < count) {
         const ssize_t n = ::pwrite(FHandle, in + done, count - done, FPosition + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Raise(ErrCantWriteToFile, FFileName);
+        // A write that takes nothing and says no reason has met the end of the room.
+        if (n <= 0) RaiseCantWrite(FFileName, n < 0 ? errno : ENOSPC);
         done += static_cast<std::size_t>(n);
     }
     FPosition += static_cast<std::int64_t>(done);
@@ -108,6 +118,12 @@ std::int64_t TKmrFileStream::Size() const {
 namespace {
 
 constexpr int MaxLinkDepth = 40;  // as the kernel's own limit on links
+// A temporary file is ".NAME.XXXXXXXX.tmp": eight hexadecimal digits.
+constexpr std::string_view TempSuffix = ".tmp";
+constexpr std::size_t TempDigits = 8;
+// A temporary file left behind counts as stale only when no writer holds
+// it and it has not changed for this long.
+constexpr long StaleSeconds = 10 * 60;
 
 std::string FolderOf(const std::string& name) {
     const auto slash = name.rfind('/');
@@ -128,51 +144,131 @@ std::string FollowLinks(const std::string& fileName) {
         if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name;
         std::vector<char> link(PATH_MAX + 1);
         const ssize_t n = ::readlink(name.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) Raise(ErrCantWriteToFile, fileName);
+        if (n < 0) RaiseCantWrite(fileName, errno);
+        if (n == 0 || static_cast<std::size_t>(n) >= link.size()) RaiseCantWrite(fileName, ENAMETOOLONG);
         const std::string to(link.data(), static_cast<std::size_t>(n));
         name = to.front() == '/' ? to : FolderOf(name) + "/" + to;
     }
-    Raise(ErrCantWriteToFile, fileName);
+    RaiseCantWrite(fileName, ELOOP);
 }
 
-// A new file beside target, made with 0666 less the umask.
-int CreateTemp(const std::string& fileName, const std::string& target, std::string& temp) {
-    // Keep the name within the folder's limit of 255 bytes.
-    const std::string base = BaseOf(target).substr(0, 200);
-    auto seed = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                (static_cast<unsigned long long>(::getpid()) << 32);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+// Random temporary names beside target.
+class TTempNames {
+public:
+    explicit TTempNames(const std::string& target)
+        : FPrefix(FolderOf(target) + "/." + BaseOf(target).substr(0, 200)),  // within the folder's 255 bytes
+          FSeed(static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                (static_cast<unsigned long long>(::getpid()) << 32)) {}
+    std::string Next() {
+        FSeed = FSeed * 6364136223846793005ULL + 1442695040888963407ULL;
         char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08llx.tmp", (seed >> 24) & 0xFFFFFFFFULL);
-        temp = FolderOf(target) + "/." + base + suffix;
-        const int handle = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (handle >= 0) return handle;
-        if (errno != EEXIST) break;
+        std::snprintf(suffix, sizeof suffix, ".%08llx.tmp", (FSeed >> 24) & 0xFFFFFFFFULL);
+        return FPrefix + suffix;
     }
-    Raise(ErrCantWriteToFile, fileName);
+
+private:
+    std::string FPrefix;
+    unsigned long long FSeed;
+};
+
+// A new file beside target, made with 0666 less the umask: unnamed where
+// the file system can (nothing is left behind by a writer that is killed),
+// else under a temporary name. The writer holds a lock on it while it
+// lives, by which a later save tells a live writer's file from a stale one.
+int CreateTemp(const std::string& fileName, const std::string& target, std::string& temp) {
+    temp.clear();
+    // Linking it in needs the process's view of its handles (see LinkHandle).
+    const bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
+    int handle = unnamed ? ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666) : -1;
+    if (handle < 0 && unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        RaiseCantWrite(fileName, errno);
+    TTempNames names(target);
+    for (int attempt = 0; handle < 0 && attempt < 100; ++attempt) {
+        temp = names.Next();
+        handle = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (handle < 0 && errno != EEXIST) RaiseCantWrite(fileName, errno);
+    }
+    if (handle < 0) RaiseCantWrite(fileName, EEXIST);
+    ::flock(handle, LOCK_EX | LOCK_NB);
+    return handle;
+}
+
+bool IsTempName(std::string_view name) {
+    constexpr std::size_t tail = 1 + TempDigits + TempSuffix.size();  // ".XXXXXXXX.tmp"
+    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(TempSuffix)) return false;
+    const std::string_view digits = name.substr(name.size() - TempSuffix.size() - TempDigits, TempDigits);
+    return name[name.size() - tail] == '.' &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Removes one temporary file when it is stale: ours (same owner), a
+// regular file, unchanged for StaleSeconds, and held by no writer (its
+// lock is free). The name must still be the file that was judged.
+void RemoveIfStale(int folder, const char* name, std::time_t now) {
+    const int handle = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) return;
+    struct stat st {}, again {};
+    const bool stale = ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                       now - st.st_mtime >= StaleSeconds && ::flock(handle, LOCK_EX | LOCK_NB) == 0 &&
+                       ::fstatat(folder, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && again.st_ino == st.st_ino &&
+                       again.st_dev == st.st_dev;
+    if (stale) ::unlinkat(folder, name, 0);
+    ::close(handle);
+}
+
+// Temporary files that killed writers left in the folder go at the next
+// save there; nothing here can make the save fail.
+void RemoveStaleTemps(const std::string& folderName) {
+    const int folder = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    DIR* dir = ::fdopendir(::dup(folder));
+    if (dir) {
+        const std::time_t now = std::time(nullptr);
+        std::vector<std::string> candidates;
+        while (const dirent* entry = ::readdir(dir))
+            if (IsTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
+        ::closedir(dir);
+        for (const std::string& name : candidates) RemoveIfStale(folder, name.c_str(), now);
+    }
+    ::close(folder);
 }
 
 void SyncFolder(const std::string& fileName, const std::string& folder) {
     const int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle < 0) Raise(ErrCantWriteToFile, fileName);
+    if (handle < 0) RaiseCantWrite(fileName, errno);
     const int result = ::fsync(handle);
     const int error = errno;
     ::close(handle);
     // Some file systems cannot sync a folder; the rename is then as safe as they make it.
-    if (result != 0 && error != EINVAL && error != EROFS) Raise(ErrCantWriteToFile, fileName);
+    if (result != 0 && error != EINVAL && error != EROFS) RaiseCantWrite(fileName, error);
+}
+
+// Gives an unnamed file the name, which must not exist yet: through the
+// process's own view of its handles, or, should /proc have gone since the
+// file was made, by the handle itself (which takes the right to read any
+// file).
+bool LinkHandle(int handle, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(handle);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return false;
+    return ::linkat(handle, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
 }
 
 }  // namespace
 
+// A target with no write permission bit is refused whoever asks (the
+// superuser's right to write it notwithstanding): read-only is what its
+// owner meant it to be.
 TKmrSafeFileStream::TPrepared TKmrSafeFileStream::Prepare(const std::string& fileName, TReplace replace) {
     TPrepared prepared;
     prepared.Target = FollowLinks(fileName);
     struct stat st {};
     const bool exists = ::stat(prepared.Target.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || replace == TReplace::Refuse ||
-                   ::faccessat(AT_FDCWD, prepared.Target.c_str(), W_OK, AT_EACCESS) != 0))
-        Raise(ErrCantWriteToFile, fileName);
+    if (exists && (!S_ISREG(st.st_mode) || replace == TReplace::Refuse)) Raise(ErrCantWriteToFile, fileName);
+    if (exists && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) RaiseCantWrite(fileName, EACCES);
+    if (exists && ::faccessat(AT_FDCWD, prepared.Target.c_str(), W_OK, AT_EACCESS) != 0)
+        RaiseCantWrite(fileName, errno);
+    RemoveStaleTemps(FolderOf(prepared.Target));
     prepared.Handle = CreateTemp(fileName, prepared.Target, prepared.Temp);
     // Owner and group are kept where the system allows it (the owner only
     // for the superuser); the mode comes after, as a change of owner clears
@@ -181,9 +277,10 @@ TKmrSafeFileStream::TPrepared TKmrSafeFileStream::Prepare(const std::string& fil
         // Not ours to give away: the new file stays ours, with the old mode.
     }
     if (exists && ::fchmod(prepared.Handle, st.st_mode & 07777) != 0) {
+        const int error = errno;
         ::close(prepared.Handle);
-        ::unlink(prepared.Temp.c_str());
-        Raise(ErrCantWriteToFile, fileName);
+        if (!prepared.Temp.empty()) ::unlink(prepared.Temp.c_str());
+        RaiseCantWrite(fileName, error);
     }
     return prepared;
 }
@@ -197,8 +294,9 @@ TKmrSafeFileStream::TKmrSafeFileStream(const std::string& fileName, TReplace rep
       FTemp(std::move(prepared.Temp)),
       FReplace(replace) {}
 
+// An unnamed file goes with its handle.
 TKmrSafeFileStream::~TKmrSafeFileStream() {
-    if (!FCommitted) ::unlink(FTemp.c_str());
+    if (!FCommitted && !FTemp.empty()) ::unlink(FTemp.c_str());
 }
 
 // The disk starts taking the bytes while the rest is still being made, so
@@ -212,24 +310,47 @@ void TKmrSafeFileStream::Write(const void* buffer, std::size_t count) {
     ::sync_file_range(Handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
+// An unnamed file is linked in: with Refuse straight under the target's
+// name, which fails when a file appeared there; with Allow under a
+// temporary name first, which the rename then puts over the target (no
+// link replaces a name). A writer killed between the two leaves a whole
+// file, under its lock no longer, for the next save to remove.
+void TKmrSafeFileStream::LinkIn() {
+    if (FReplace == TReplace::Refuse) {
+        if (!LinkHandle(Handle(), FTarget)) RaiseCantWrite(FileName(), errno);
+        return;
+    }
+    TTempNames names(FTarget);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = names.Next();
+        if (LinkHandle(Handle(), temp)) {
+            FTemp = temp;
+            return Rename();
+        }
+        if (errno != EEXIST) RaiseCantWrite(FileName(), errno);
+    }
+    RaiseCantWrite(FileName(), EEXIST);
+}
+
 // With Refuse, a file that appeared since the existence test stays: the
 // rename that never replaces is atomic, and where the file system lacks it,
 // a hard link (which refuses an existing name too) and an unlink do the same.
 void TKmrSafeFileStream::Rename() {
     if (FReplace == TReplace::Allow) {
-        if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) Raise(ErrCantWriteToFile, FileName());
+        if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) RaiseCantWrite(FileName(), errno);
         return;
     }
     if (::renameat2(AT_FDCWD, FTemp.c_str(), AT_FDCWD, FTarget.c_str(), RENAME_NOREPLACE) == 0) return;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) Raise(ErrCantWriteToFile, FileName());
-    if (::link(FTemp.c_str(), FTarget.c_str()) != 0) Raise(ErrCantWriteToFile, FileName());
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) RaiseCantWrite(FileName(), errno);
+    if (::link(FTemp.c_str(), FTarget.c_str()) != 0) RaiseCantWrite(FileName(), errno);
     ::unlink(FTemp.c_str());
 }
 
 void TKmrSafeFileStream::Commit() {
     if (FCommitted) return;
-    if (::fsync(Handle()) != 0) Raise(ErrCantWriteToFile, FileName());
-    Rename();
+    if (::fsync(Handle()) != 0) RaiseCantWrite(FileName(), errno);
+    if (FTemp.empty()) LinkIn();
+    else Rename();
     FCommitted = true;
     SyncFolder(FileName(), FolderOf(FTarget));
 }

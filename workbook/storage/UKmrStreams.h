@@ -8,6 +8,10 @@
 
 namespace kalmira {
 
+// "Can't write to file ..." with the system's reason for error (an errno
+// value) behind it.
+[[noreturn]] void RaiseCantWrite(const std::string& fileName, int error);
+
 // A byte stream with one position. Reading at or past the end gives fewer
 // bytes; writing past the end fills the gap with zero bytes.
 class TKmrStream {
@@ -90,13 +94,16 @@ private:
 };
 
 // Writes a file so that it is replaced whole or not at all. The bytes go to
-// a new temporary file in the target's folder; Commit syncs it and renames
-// it over the target, then syncs the folder. Destroyed without Commit (a
-// failed save), the temporary file is removed and the target is as it was.
-// The target is never opened, so nothing the user named is truncated or
-// removed. A symbolic link is followed: the file it points to is replaced
-// and the link stays. A replaced file keeps its permission bits; a new one
-// gets 0666 less the umask.
+// a new file in the target's folder, unnamed where the file system allows
+// it (else under a hidden temporary name); Commit syncs it, gives it the
+// target's name (a link and a rename), then syncs the folder. Destroyed
+// without Commit (a failed save), the new file goes and the target is as it
+// was; a writer killed part-way leaves no name behind, or, where the file
+// system gave one, a temporary file that the next save in the folder
+// removes once it is stale. The target is never opened, so nothing the user
+// named is truncated or removed. A symbolic link is followed: the file it
+// points to is replaced and the link stays. A replaced file keeps its
+// permission bits; a new one gets 0666 less the umask.
 class TKmrSafeFileStream : public TKmrFileStream {
 public:
     enum class TReplace {
@@ -105,8 +112,9 @@ public:
                  // before Commit is refused then, never replaced
     };
     // Raises "Can't write to file" for a target that is not a regular file
-    // (a folder, a FIFO, a device), a read-only one, a refused existing one,
-    // or a folder where no file can be made.
+    // (a folder, a FIFO, a device), a read-only one (no write permission
+    // bit, whoever asks), a refused existing one, or a folder where no file
+    // can be made; where the system refused, its reason follows the text.
     TKmrSafeFileStream(const std::string& fileName, TReplace replace);
     ~TKmrSafeFileStream() override;
 
@@ -120,10 +128,11 @@ private:
     };
     static TPrepared Prepare(const std::string& fileName, TReplace replace);
     TKmrSafeFileStream(const std::string& fileName, TReplace replace, TPrepared prepared);
+    void LinkIn();
     void Rename();
 
     std::string FTarget;  // the file replaced: fileName with its links followed
-    std::string FTemp;
+    std::string FTemp;    // empty while the file being written has no name
     TReplace FReplace;
     std::size_t FUnstarted = 0;  // bytes written since the disk was last asked to take them
     bool FCommitted = false;

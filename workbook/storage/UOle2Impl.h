@@ -79,6 +79,9 @@ public:
 
     // Reading.
     void SelectStream(std::u16string_view name);
+    // Whether the root storage holds a stream of the name (compared as
+    // SelectStream compares it).
+    bool HasStream(std::u16string_view name) const { return !FNotXls && FindDir(name) >= 0; }
     // Most reads are a few bytes inside the held sectors: those are copied
     // here, the rest looked up.
     void ReadMem(void* buffer, std::int64_t count) {

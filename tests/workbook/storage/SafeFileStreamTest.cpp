@@ -1,4 +1,14 @@
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/storage/UKmrStreams.h"
@@ -30,6 +40,54 @@ void Save(const std::string& name, TReplace replace = TReplace::Allow) {
     out.Commit();
 }
 const std::string CantWrite = "Can't write to file \"";
+const std::string Roundtrip = ORVELO_BINARY_DIR "/tests/tools/xlsroundtrip/xlsroundtrip";
+
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// xlsroundtrip IN OUT in a child: its status and the one line it said.
+std::pair<int, std::string> RoundTrip(const std::string& in, const std::string& out) {
+    const std::string command = Roundtrip + " " + in + " " + out + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) said += buffer;
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
+// The bytes a child writing into folder has put in its file there so far
+// (-1 while it has none open).
+long long WrittenSoFar(pid_t child, const fs::path& folder) {
+    const fs::path fds = "/proc/" + std::to_string(child) + "/fd";
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator(fds, error)) {
+        const fs::path to = fs::read_symlink(fd.path(), error);
+        if (error || to.parent_path() != folder) continue;
+        struct stat st {};
+        if (::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_size;
+    }
+    return -1;
+}
+
+// A tmpfs of 64 KB over a folder, for as long as it lives; Mounted() is
+// false where this process may not mount one.
+struct SmallDisk {
+    explicit SmallDisk(const fs::path& at) : At(at) {
+        fs::create_directory(At);
+        Error = ::mount("tmpfs", At.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0 ? 0 : errno;
+    }
+    ~SmallDisk() {
+        if (Mounted()) ::umount2(At.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return Error == 0; }
+    bool MakeReadOnly() const { return ::mount(nullptr, At.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k") == 0; }
+    fs::path At;
+    int Error = 0;
+};
 
 }  // namespace
 
@@ -69,4 +127,119 @@ TEST(SafeFileStream, AReplaceKeepsModeAndLinkAndRefusesAFifoOrAFileThatAppeared)
     EXPECT_EQ(Text(temp["late.xls"]), "theirs");
     EXPECT_EQ(MessageOf([&] { Save(temp["late.xls"], TReplace::Refuse); }).rfind(CantWrite, 0), 0u);
     EXPECT_EQ(temp.Count(), 4);
+}
+
+// A save killed at any point leaves the old file and nothing beside it: the
+// new file has no name until it is whole. The child is killed when its file
+// holds so many bytes; one that was quicker has left the new file whole.
+TEST(SafeFileStream, ASaveKilledPartWayLeavesOnlyTheOldFile) {
+    const TempDir temp;
+    fs::create_directory(temp / "ref");
+    ASSERT_EQ(RoundTrip(ole2test::Fixture("big"), temp["ref/out.xls"]).first, 0);
+    const auto complete = ole2test::ReadFile(temp["ref/out.xls"]);
+    fs::create_directory(temp / "dir");
+    const fs::path folder = temp / "dir";
+    const std::string out = (folder / "out.xls").string();
+    const std::string in = ole2test::Fixture("big");
+    for (const long long killAt : {0LL, 1LL << 20, 6LL << 20}) {
+        SCOPED_TRACE(killAt);
+        Put(out, "the only copy");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(Roundtrip.c_str(), Roundtrip.c_str(), in.c_str(), out.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        bool reached = false;
+        while (::waitpid(child, &status, WNOHANG) == 0) {
+            if (WrittenSoFar(child, folder) >= killAt) {
+                reached = true;
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+                break;
+            }
+            ::usleep(500);
+        }
+        EXPECT_TRUE(reached || killAt > 0);
+        EXPECT_EQ(Names(folder), std::set<std::string>{"out.xls"});
+        const auto now = ole2test::ReadFile(out);
+        EXPECT_TRUE(std::string(now.begin(), now.end()) == "the only copy" || now == complete);
+    }
+}
+
+// Read-only is what the owner meant, whoever saves: even the superuser,
+// whom the system would let write, is refused and the file stays.
+TEST(SafeFileStream, AReadOnlyTargetIsRefusedWhoeverWrites) {
+    const TempDir temp;
+    for (const fs::perms mode : {fs::perms(0444), fs::perms(0400), fs::perms(0555), fs::perms(0)}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        Put(temp["ro.xls"], "old");
+        fs::permissions(temp["ro.xls"], mode);
+        EXPECT_EQ(MessageOf([&] { Save(temp["ro.xls"]); }),
+                  CantWrite + temp["ro.xls"] + "\". Check it is not in use by another user: Permission denied");
+        EXPECT_EQ(fs::status(temp["ro.xls"]).permissions(), mode);
+        fs::permissions(temp["ro.xls"], fs::perms(0644));
+        EXPECT_EQ(Text(temp["ro.xls"]), "old");
+        EXPECT_EQ(temp.Count(), 1);
+    }
+    Put(temp["ro.xls"], "old");
+    fs::permissions(temp["ro.xls"], fs::perms(0444));
+    const auto [status, said] = RoundTrip(ole2test::Fixture("small"), temp["ro.xls"]);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(said, CantWrite + temp["ro.xls"] + "\". Check it is not in use by another user: Permission denied\n");
+}
+
+// Temporary files that killed writers left are removed by the next save in
+// their folder once they are stale: unchanged for minutes and held by no
+// writer. A fresh one, one a writer holds, and names of another pattern stay.
+TEST(SafeFileStream, StaleTemporaryFilesGoAtTheNextSave) {
+    const TempDir temp;
+    const std::time_t hourAgo = std::time(nullptr) - 3600;
+    const auto make = [&](const char* name, bool old) {
+        Put(temp[name], "left");
+        if (!old) return;
+        const struct timespec times[2] = {{hourAgo, 0}, {hourAgo, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, temp[name].c_str(), times, 0), 0);
+    };
+    make(".out.xls.0123abcd.tmp", true);
+    make(".other.xls.89abcdef.tmp", true);
+    make(".out.xls.fedcba98.tmp", false);   // may be a writer's that has not locked it yet
+    make(".out.xls.76543210.tmp", true);    // held below, as a live writer holds it
+    make("out.xls.0123abcd.tmp", true);     // not hidden
+    make(".out.xls.0123ABCD.tmp", true);    // not our digits
+    make(".out.xls.0123abc.tmp", true);
+    make(".out.xls.tmp", true);
+    make(".0123abcd.tmp", true);
+    fs::create_directory(temp / ".dir.0123abcd.tmp");
+    const int held = ::open(temp[".out.xls.76543210.tmp"].c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    Save(temp["out.xls"]);
+    ::close(held);
+    EXPECT_EQ(Names(temp), (std::set<std::string>{"out.xls", ".out.xls.fedcba98.tmp", ".out.xls.76543210.tmp",
+                                                  "out.xls.0123abcd.tmp", ".out.xls.0123ABCD.tmp", ".out.xls.0123abc.tmp",
+                                                  ".out.xls.tmp", ".0123abcd.tmp", ".dir.0123abcd.tmp"}));
+    // Released, the held one goes at the next save.
+    Save(temp["out.xls"]);
+    EXPECT_FALSE(fs::exists(temp[".out.xls.76543210.tmp"]));
+    EXPECT_EQ(Text(temp["out.xls"]), "new");
+}
+
+// A full disk and a read-only file system: the system's reason follows the
+// message, and the old file stays alone.
+TEST(SafeFileStream, AFullOrReadOnlyDiskSaysWhy) {
+    const TempDir temp;
+    const SmallDisk disk(temp / "small");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(disk.Error);
+    const std::string out = (disk.At / "out.xls").string();
+    Put(out, "old");
+    const auto full = RoundTrip(ole2test::Fixture("medium"), out);
+    EXPECT_EQ(full.first, 1);
+    EXPECT_EQ(full.second, CantWrite + out + "\". Check it is not in use by another user: No space left on device\n");
+    EXPECT_EQ(Names(disk.At), std::set<std::string>{"out.xls"});
+    EXPECT_EQ(Text(out), "old");
+    ASSERT_TRUE(disk.MakeReadOnly()) << std::strerror(errno);
+    const auto readOnly = RoundTrip(ole2test::Fixture("small"), out);
+    EXPECT_EQ(readOnly.first, 1);
+    EXPECT_EQ(readOnly.second, CantWrite + out + "\". Check it is not in use by another user: Read-only file system\n");
+    EXPECT_EQ(Text(out), "old");
 }
