@@ -3,6 +3,8 @@
 #include "platform/qt/Dialogs.h"
 
 #include <QFont>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <stdexcept>
 
@@ -20,6 +22,16 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     QFont font = QApplication::font();
     font.setPixelSize(11);
     setFont(font);
+}
+
+bool InstallQtTranslations(const QLocale& locale) {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

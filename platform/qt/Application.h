@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
 
 namespace plat {
 
@@ -12,5 +13,10 @@ public:
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Qt's own texts (the buttons of the boxes, the file dialog) in the
+// language of the locale, from Qt's translations folder; false when there
+// is no translation for it (English stays).  Needs the application object.
+bool InstallQtTranslations(const QLocale& locale);
 
 }  // namespace plat
