@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <memory>
 #include <stdexcept>
 
 namespace plat {
@@ -24,14 +25,13 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setFont(font);
 }
 
-bool InstallQtTranslations(const QLocale& locale) {
-    auto* translator = new QTranslator(QCoreApplication::instance());
+QTranslator* InstallQtTranslations(const QLocale& locale) {
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
-        delete translator;
-        return false;
-    }
-    return QCoreApplication::installTranslator(translator);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder) ||
+        !QCoreApplication::installTranslator(translator.get()))
+        return nullptr;
+    return translator.release();
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

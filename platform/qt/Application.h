@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QLocale>
 
+class QTranslator;
+
 namespace plat {
 
 class TApplication : public QApplication {
@@ -15,8 +17,9 @@ public:
 };
 
 // Qt's own texts (the buttons of the boxes, the file dialog) in the
-// language of the locale, from Qt's translations folder; false when there
-// is no translation for it (English stays).  Needs the application object.
-bool InstallQtTranslations(const QLocale& locale);
+// language of the locale, from Qt's translations folder.  The translator
+// is the application's (null when there is none for the language: English
+// stays).  Needs the application object.
+QTranslator* InstallQtTranslations(const QLocale& locale);
 
 }  // namespace plat

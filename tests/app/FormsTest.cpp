@@ -2,6 +2,10 @@
 // question and what reaches them from other threads.
 #include "app/F1.h"
 #include "app/Tcheckandrefresh.h"
+#include "app/Tfieldnumber.h"
+#include "app/Tformats.h"
+#include "app/Tmeridlacheck.h"
+#include "app/Tmeterbook.h"
 #include "app/Tlocalesettings.h"
 #include "app/Wlog.h"
 #include "app/Wnulove.h"
@@ -13,6 +17,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QTranslator>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -202,6 +208,62 @@ TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowInTheirOrder) {
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
     EXPECT_EQ(logWindow->Line(3), QStringLiteral("z linky"));
     EXPECT_EQ(logWindow->Line(4), QStringLiteral("z okna"));
+}
+
+// Number texts in the user's decimal separator (the program's settings
+// made from the locale, as the start-up makes them from the environment's):
+// the list's value, the tooltip's correction, the number fields, a cell's
+// number as text; typed numbers take the separator and the point.
+TEST(NumberTexts, FollowTheUsersDecimalSeparator) {
+    apptest::EnsureApp();
+    auto texts = [] {
+        TStradelCntrs m;
+        m.correction = 10.5;
+        TMeterDef def;
+        def.correction = 0.125f;
+        const std::string hint = MeterHint(m, true);
+        auto parsed = [](const char* typed) {
+            const std::optional<double> v = TryParseFieldNumber(typed);
+            return v ? plat::FloatToStr(*v) : std::string("none");
+        };
+        return std::vector<std::string> {ValueText(21.5), ValueText(1234.56789), NumberText(-0.000015),
+                                         NumberText(1e20), NumberText(3), FieldNumberText("12,3456", 3),
+                                         FieldNumberText(" 7.5 ", 3), hint.substr(hint.find("Korekce")),
+                                         MeterDefTexts(def).correction, CellText(kalmira::TVariant(2.5)),
+                                         parsed("21,5"), parsed("21.5"), parsed("1.234,5")};
+    };
+    using Strings = std::vector<std::string>;
+    const std::pair<QLocale, Strings> cases[] = {
+        {QLocale::c(), {"21.5", "1234.5679", "-1.5E-5", "1E20", "3", "12.346", "7.5",
+                        "Korekce : 10.5\nExcel row : 0\nMsg. idx : 0", "0.125", "2.5", "21.5", "21.5", "none"}},
+        {QLocale(QLocale::Czech, QLocale::Czechia),
+         {"21,5", "1234,5679", "-1,5E-5", "1E20", "3", "12,346", "7,5",
+          "Korekce : 10,5\nExcel row : 0\nMsg. idx : 0", "0,125", "2,5", "21.5", "21.5", "none"}},
+    };
+    for (const auto& [locale, expected] : cases) {
+        UseProgramFormatSettings(LocaleFormatSettings(locale));
+        EXPECT_EQ(texts(), expected) << locale.name().toStdString();
+    }
+    UseProgramFormatSettings(kalmira::InvariantFormatSettings());
+    EXPECT_EQ(NumberText(0.5), "0.5");
+}
+
+// Under a Czech locale Qt's buttons and its file dialog speak Czech.
+TEST(QtTranslations, CzechBoxButtonsAndFileDialog) {
+    apptest::EnsureApp();
+    QTranslator* czech = plat::InstallQtTranslations(QLocale(QLocale::Czech, QLocale::Czechia));
+    ASSERT_NE(czech, nullptr) << "qt6-translations-l10n (scripts/deps) is missing";
+    QMessageBox box;
+    box.addButton(QMessageBox::Yes);
+    box.addButton(QMessageBox::No);
+    box.addButton(QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "&Ano");
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), "&Ne");
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "Zrušit");
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open"), "&Open");
+    QCoreApplication::removeTranslator(czech);
+    delete czech;
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "&Open"), "&Open");
 }
 
 // The desktop locale reaches the engine in its own format letters.

@@ -5,6 +5,7 @@
 // the test's, boxes answer through the seam, xlrd reads what was saved.
 #include "app/F1.h"
 #include "app/Tformats.h"
+#include "app/Tlocalesettings.h"
 #include "app/Tmeterbook.h"
 #include "app/Tmetertable.h"
 #include "app/Tmydates.h"
@@ -19,7 +20,10 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -343,7 +347,7 @@ TEST_F(MeterWorkbook, LoadsThatFailLeaveTheLoadBefore) {
                 Load("app_meters.xls");
             } else {
                 form.reset();
-                form = std::make_unique<TForm1>();
+                Start();
             }
             const std::string before = state();
             EXPECT_EQ(before, loadedBefore ? good + "book" : "|| 0  off 0 ");
@@ -401,6 +405,79 @@ TEST_F(MeterWorkbook, OnlyAWrittenSaveAddsLogRows) {
     }
     EXPECT_EQ(Cell("Log", 5, 15), "1.234") << "the second set: the same reading again";
     EXPECT_EQ(form->MeterFileName(), book);
+}
+
+// Under a Czech locale the list, the tooltip and the main meter's field
+// show a decimal comma; the workbook gets numbers all the same.
+TEST_F(MeterWorkbook, CzechNumbersOnScreenNumbersInTheWorkbook) {
+    UseProgramFormatSettings(LocaleFormatSettings(QLocale(QLocale::Czech, QLocale::Czechia)));
+    Load("app_meters.xls");
+    Read(kMarch, "0xa0b0c0d", 0, 21.5, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->lvMeters->topLevelItem(1)->text(9), "21,5");
+    form->m_Debug->setChecked(true);
+    EXPECT_NE(form->lvMetersInfoTip(form->lvMeters->topLevelItem(2)).indexOf("\nKorekce : 2,5\n"), -1);
+    EXPECT_EQ(Save("yes", QStringLiteral("99,25")), kQuestion + Saved());
+    EXPECT_EQ(shown, "1234,568");
+    EXPECT_EQ(Save("yes", QStringLiteral("7.5")), kQuestion + Saved());
+    EXPECT_EQ(shown, "99,25");
+    EXPECT_EQ((Strings {Cell("Roky", 14, 37), Cell("Roky", 6, 15), Cell("Log", 3, 15)}),
+              (Strings {"7.5", "21.5", "21.5"}));
+    UseProgramFormatSettings(kalmira::InvariantFormatSettings());
+}
+
+// At the stored size every column is in view, "Datum odečtu" and "Hodnota"
+// whole, and each status panel holds its longest text in the window's
+// font; a larger window takes the list and the buttons along.
+TEST_F(MeterWorkbook, TheStoredSizeShowsEveryColumnAndEveryPanelText) {
+    {
+        kalmira::TKalmiraImport made;
+        made.SetAdapter(&form->XLSAdapter1());
+        made.NewFile(4);
+        made.SetActiveSheet(1);
+        const char* texts[] = {"124/56", "Maximilián", "Novotná-Dvořáková", "Nábřeží Kapitána Jaroše", "1234/56a",
+                               "Ústí nad Labem", "u okna", "SV studená", "A123456789", "0x1a2b3c4d"};
+        for (int row = 5; row < 60; ++row)
+            for (int col = 1; col <= 10; ++col)
+                made.SetCellValue(row, col, kalmira::TVariant(kalmira::Utf8ToUtf16(texts[col - 1])));
+        made.Save(book);
+    }
+    EXPECT_EQ(Boxes([&] { form->LoadMeterFile(book); }), "");
+    form->show();
+    QCoreApplication::processEvents();
+    QTreeWidget* list = form->lvMeters;
+    EXPECT_EQ(form->centralWidget()->size(), QSize(766, 491));
+    const QFontMetrics metrics = list->fontMetrics();
+    for (int column = 0; column < list->columnCount(); ++column)
+        EXPECT_LE(list->header()->sectionViewportPosition(column) + list->columnWidth(column), list->viewport()->width())
+            << column;
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    EXPECT_GT(list->columnWidth(8), metrics.horizontalAdvance("16.03.2026 10:20:30"));
+    EXPECT_GT(list->columnWidth(9), metrics.horizontalAdvance("12345678.1234"));
+    EXPECT_GE(list->columnWidth(2), list->header()->sectionSizeHint(2)) << "captions whole";
+
+    const QList<QLabel*> panels = form->sb->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(panels.size(), 7);
+    const std::pair<int, QString> longest[] = {
+        {0, "Master"}, {1, "Počet měřidel : 99999"}, {1, "Počet měřidel : 10000"}, {2, "COM3"},
+        {3, "OFFLINE"}, {5, " Odečtených: 99999"}, {5, " Odečtených: 19"}, {6, "23:59:58"}};
+    for (const auto& [panel, text] : longest) {
+        const QFontMetrics fm = panels[panel]->fontMetrics();
+        const int room = form->sb->PanelGeometry(panel).width() - 2 * panels[panel]->frameWidth() -
+                         fm.horizontalAdvance(QLatin1Char('x')) / 2;
+        EXPECT_GE(room, fm.horizontalAdvance(text)) << text.toStdString();
+    }
+    EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1);
+    EXPECT_GT(form->sb->PanelGeometry(4).width(), 80) << "the selected meter's panel keeps some room";
+
+    const int menu = form->height() - 491;
+    form->resize(1000, 600 + menu);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->centralWidget()->size(), QSize(1000, 600));
+    EXPECT_EQ(list->geometry(), QRect(0, 0, 1000, 600 - 111));
+    EXPECT_EQ(form->btnReadModules->geometry(), QRect(1000 - 118, 600 - 87, 110, 30));
+    EXPECT_EQ(form->sb->geometry(), QRect(0, 600 - 22, 1000, 22));
+    EXPECT_EQ(form->sb->PanelGeometry(6).right(), 999);
 }
 
 }  // namespace
