@@ -368,6 +368,7 @@ void TForm1::BuildList(QWidget* client) {
                           {{"Č.bytu", 50}, {"Jméno", 70}, {"Příjmení", 90}, {"Ulice", 70}, {"č.p.", 60},
                            {"Město", 90}, {"Typ", 80}, {"Výr. číslo", 80}, {"Datum odečtu", 80}, {"Hodnota", 70}});
     lvMeters->setGeometry(0, 0, kClientWidth, kClientHeight - kListBottomGap);
+    for (int i = 0; i < lvMeters->columnCount(); ++i) storedWidths_.push_back(lvMeters->columnWidth(i));
     lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
@@ -404,10 +405,11 @@ void TForm1::MeasureContents(const std::vector<TMeterRecord>& listed) {
     }
 }
 
-// Each column as wide as its caption and its contents, the reading's time
-// and a long value whole.  When that is wider than the list (a vertical
-// scroll bar counted in), the text columns give up width in proportion to
-// what they have beyond their captions, so that every column stays in view.
+// Each column as wide as stored, widened for its caption and its contents,
+// the reading's time and a long value whole.  When that is wider than the
+// list (a vertical scroll bar counted in), the text columns give up width
+// in proportion to what they have beyond their captions, so that every
+// column stays in view.
 void TForm1::FitColumns() {
     const int columns = lvMeters->columnCount();
     if (contentWidths_.size() != static_cast<std::size_t>(columns)) contentWidths_.assign(columns, 0);
@@ -415,7 +417,8 @@ void TForm1::FitColumns() {
     std::vector<int> caption(columns), width(columns);
     for (int i = 0; i < columns; ++i) {
         caption[i] = lvMeters->header()->sectionSizeHint(i);
-        width[i] = std::max(caption[i], contentWidths_[static_cast<std::size_t>(i)]);
+        width[i] = std::max({storedWidths_[static_cast<std::size_t>(i)], caption[i],
+                             contentWidths_[static_cast<std::size_t>(i)]});
     }
     width[kDateColumn] =
         std::max(width[kDateColumn], metrics.horizontalAdvance(QLatin1String(kWidestTime)) + kCellPadding);

@@ -204,7 +204,9 @@ private:
     plat::THandOff<gatewayState>* gatewayStates_;
     std::string gatewayRfAddress_;
     std::string meterFile_;
-    // Per list column, the width its widest text needs (0: none measured).
+    // Per list column, the stored width and the width its widest text
+    // needs (0: none measured).
+    std::vector<int> storedWidths_;
     std::vector<int> contentWidths_;
     bool shownOnce_ = false;
     bool closing_ = false;
