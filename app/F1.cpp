@@ -270,7 +270,7 @@ TForm1::TForm1(QWidget* parent)
     cb_aktodecty->setEnabled(conf.main.offline == 0);
     ShowMode();
     logWindow->AddLogLine("Program spusten : " + myConfig->ProgramFile());
-    sb->SetText(2, Qs(conf.dir.usbCom));
+    ShowComPort(conf.dir.usbCom);
 
     SetGatewayRfAddress("0x00000000");
     adapter_ = std::make_unique<kalmira::TXLSAdapter>();
@@ -777,8 +777,14 @@ void TForm1::mShowClick() {
 void TForm1::ApplyComPort(const std::string& name) {
     if (cb_aktodecty->isChecked()) cb_aktodecty->setChecked(false);
     myConfig->Conf()->dir.usbCom = name;
-    sb->SetText(2, Qs(name));
+    ShowComPort(name);
     myConfig->SaveUsbCom();
+}
+
+// A device path is longer than a COM name: the panel widens for it.
+void TForm1::ShowComPort(const std::string& name) {
+    sb->FitPanel(2, {Qs(name)});
+    sb->SetText(2, Qs(name));
 }
 
 void TForm1::cb_aktodectyClick() {

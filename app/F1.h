@@ -184,6 +184,7 @@ private:
     void BuildMenus();
     void BuildButtons(QWidget* client);
     void ShowMode();
+    void ShowComPort(const std::string& name);
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
     void SaveReadingTable();

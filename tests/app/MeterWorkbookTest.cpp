@@ -469,6 +469,10 @@ TEST_F(MeterWorkbook, TheStoredSizeShowsEveryColumnAndEveryPanelText) {
     }
     EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1);
     EXPECT_GT(form->sb->PanelGeometry(4).width(), 80) << "the selected meter's panel keeps some room";
+    form->ApplyComPort("/dev/ttyUSB10");
+    EXPECT_GE(form->sb->PanelGeometry(2).width() - 2 * panels[2]->frameWidth(),
+              panels[2]->fontMetrics().horizontalAdvance("/dev/ttyUSB10"));
+    EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1) << "panel 4 gave the room";
 
     const int menu = form->height() - 491;
     form->resize(1000, 600 + menu);
