@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -246,6 +248,27 @@ TEST(NumberTexts, FollowTheUsersDecimalSeparator) {
     }
     UseProgramFormatSettings(kalmira::InvariantFormatSettings());
     EXPECT_EQ(NumberText(0.5), "0.5");
+}
+
+// The separator comes from the environment as the C library reads it:
+// LC_ALL before LC_NUMERIC before LANG.
+TEST(NumberTexts, TheSeparatorIsTheEnvironmentsNumericLocales) {
+    apptest::EnsureApp();
+    using Env = std::array<std::optional<std::string>, 3>;  // LC_ALL, LC_NUMERIC, LANG
+    const std::pair<Env, char16_t> cases[] = {
+        {{std::nullopt, "cs_CZ.UTF-8", "C"}, u','},
+        {{"C", "cs_CZ.UTF-8", "cs_CZ.UTF-8"}, u'.'},
+        {{std::nullopt, std::nullopt, "cs_CZ.UTF-8"}, u','},
+        {{std::nullopt, "POSIX", "cs_CZ.UTF-8"}, u'.'},
+        {{"cs_CZ@euro", std::nullopt, std::nullopt}, u','},
+        {{std::nullopt, std::nullopt, std::nullopt}, u'.'},
+        {{"", "", "en_US.UTF-8"}, u'.'},
+    };
+    for (const auto& [env, separator] : cases) {
+        ScopedEnv all("LC_ALL", env[0]), numeric("LC_NUMERIC", env[1]), lang("LANG", env[2]);
+        EXPECT_EQ(NumericLocale().decimalPoint(), QString(QChar(separator))) << env[1].value_or("-");
+        EXPECT_EQ(TLocaleSettingsSource().LocaleSettings().DecimalSeparator, separator);
+    }
 }
 
 // Under a Czech locale Qt's buttons and its file dialog speak Czech.
