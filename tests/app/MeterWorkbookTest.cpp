@@ -175,7 +175,8 @@ TEST_F(MeterWorkbook, AFailedLoadKeepsTheOpenWorkbook) {
         {dir.File("chybí.xls"), "Can't find the file \"" + dir.File("chybí.xls") + "\""},
     };
     for (const auto& [file, reason] : bad) {
-        EXPECT_EQ(Boxes([&] { form->LoadMeterFile(file); }),
+        const std::string& path = file;  // clang lets no lambda capture a structured binding
+        EXPECT_EQ(Boxes([&] { form->LoadMeterFile(path); }),
                   "Chyba|Nelze načíst soubor měřidel\\n" + file + "\\n" + reason + "\n");
         EXPECT_TRUE(LogHas(" : Nelze načíst soubor měřidel : " + file + " : " + reason + "\n")) << file;
         EXPECT_EQ(Keys(), kAllKeys);
