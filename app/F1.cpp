@@ -35,6 +35,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -44,10 +45,14 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolTip>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <unordered_map>
@@ -64,11 +69,53 @@ constexpr int kClientTimerMs = 900000;
 constexpr int kValueColumn = 9;
 
 constexpr int kPanelWidths[] = {120, 110, 50, 100, 220, 90, 100};
+// Panel 4 shows the selected meter's place, as long as it is: it takes what
+// the others leave.
+constexpr int kStretchPanel = 4;
+// The stored layout: the list above, the group boxes and the buttons under
+// it, their distances kept to the client area's left, right and bottom
+// edges as the window is resized.
+constexpr int kListBottomGap = 111;
+constexpr int kGroupBottomGap = 103;
+constexpr int kButtonBottomGap = 87;
+constexpr int kButtonRightGaps[] = {340, 236, 118};
+constexpr int kMinClientWidth = 560;
+constexpr int kMinClientHeight = 300;
 
+constexpr int kDateColumn = 8;
 // Texts the list must show whole: a reading's time and a long value.
 constexpr const char* kWidestTime = "00.00.0000 00:00:00";
 constexpr const char* kWidestValue = "00000000.0000";
 constexpr int kCellPadding = 12;
+// The longest texts of one column that are measured when the columns are
+// fitted to a new list; the others are shorter by their characters.
+constexpr std::size_t kMeasuredTexts = 24;
+constexpr int kMaxCount = 99999;
+
+// The client area of the main window: tells the window its new size.
+class TClientArea : public QWidget {
+public:
+    TClientArea(QWidget* parent, std::function<void(QSize)> resized) : QWidget(parent), resized_(std::move(resized)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        resized_(size());
+    }
+
+private:
+    std::function<void(QSize)> resized_;
+};
+
+QString MeterCountText(int count) { return QStringLiteral("Počet měřidel : ") + QString::number(count); }
+
+// Characters, not bytes, of a UTF-8 text.
+std::size_t Utf8Length(const std::string& s) {
+    std::size_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
 
 }  // namespace
 
@@ -76,8 +123,15 @@ constexpr int kCellPadding = 12;
 // without walking the list; a row leaves it when it is deleted.
 class TMeterRows {
 public:
+    void Reserve(std::size_t rows) { rows_.reserve(rows); }
     void Add(const std::string& key, QTreeWidgetItem* item) { rows_[FoldKey(key)].push_back(item); }
+    // The rows are all going: their deletion need not find them one by one.
+    void Drop() {
+        dropped_ = true;
+        rows_.clear();
+    }
     void Remove(const std::string& key, QTreeWidgetItem* item) {
+        if (dropped_) return;
         auto it = rows_.find(FoldKey(key));
         if (it == rows_.end()) return;
         std::erase(it->second, item);
@@ -98,6 +152,7 @@ public:
 
 private:
     std::unordered_map<std::string, std::vector<QTreeWidgetItem*>> rows_;
+    bool dropped_ = false;
 };
 
 namespace {
@@ -123,6 +178,20 @@ private:
     TMeterRecord record_;
     std::shared_ptr<TMeterRows> rows_;
 };
+
+// The texts of a row's columns 0 to 7, as the record holds them.
+std::array<const std::string*, 8> RowTexts(const TStradelCntrs& m) {
+    return {&m.flatNumber, &m.firstName, &m.surname, &m.street, &m.houseNumber, &m.city, &m.meterType, &m.serialNumber};
+}
+
+// A row not yet in a list: its texts set before the list would hear of each.
+TMeterItem* MakeMeterItem(TMeterRecord record, const std::shared_ptr<TMeterRows>& rows) {
+    const std::array<const std::string*, 8> texts = RowTexts(*record);
+    auto* item = new TMeterItem(std::move(record), rows);
+    for (int i = 0; i < static_cast<int>(texts.size()); ++i) item->setText(i, QString::fromStdString(*texts[i]));
+    item->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
 
 QAction* AddItem(QMenu* menu, const char* name, const QString& caption) {
     QAction* item = menu->addAction(caption);
@@ -201,7 +270,7 @@ TForm1::TForm1(QWidget* parent)
     cb_aktodecty->setEnabled(conf.main.offline == 0);
     ShowMode();
     logWindow->AddLogLine("Program spusten : " + myConfig->ProgramFile());
-    sb->SetText(2, Qs(conf.dir.usbCom));
+    ShowComPort(conf.dir.usbCom);
 
     SetGatewayRfAddress("0x00000000");
     adapter_ = std::make_unique<kalmira::TXLSAdapter>();
@@ -259,14 +328,15 @@ void TForm1::BuildForm() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
-    auto* client = new QWidget(this);
-    client->setFixedSize(kClientWidth, kClientHeight);
+    auto* client = new TClientArea(this, [this](QSize size) { PlaceControls(size); });
+    client->setMinimumSize(kMinClientWidth, kMinClientHeight);
     setCentralWidget(client);
     BuildList(client);
     sb = new plat::TStatusBar(client);
     BuildStatusBar();
     BuildButtons(client);
     BuildMenus();
+    PlaceControls(QSize(kClientWidth, kClientHeight));
     TrayIcon1 = new plat::TTrayIcon(this);
     openDlg = new QFileDialog(this);
     openDlg->setObjectName(QStringLiteral("openDlg"));
@@ -274,7 +344,22 @@ void TForm1::BuildForm() {
     openDlg->setNameFilter(QStringLiteral("Excel 1997-2003 (*.xls)"));
     openDlg->setFileMode(QFileDialog::ExistingFile);
     openDlg->setAcceptMode(QFileDialog::AcceptOpen);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The stored client area under the menu bar; the window can be resized.
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+// The list fills the width above the group boxes; the buttons keep their
+// distance to the right edge, everything below the list to the bottom one.
+void TForm1::PlaceControls(QSize client) {
+    const int w = client.width(), h = client.height();
+    lvMeters->setGeometry(0, 0, w, h - kListBottomGap);
+    GroupBox1->move(8, h - kGroupBottomGap);
+    GroupBox2->move(186, h - kGroupBottomGap);
+    QPushButton* buttons[] = {Button1, mUlozit, btnReadModules};
+    for (std::size_t i = 0; i < std::size(buttons); ++i)
+        buttons[i]->move(w - kButtonRightGaps[i], h - kButtonBottomGap);
+    sb->setGeometry(0, h - kStatusHeight, w, kStatusHeight);
+    FitColumns();
 }
 
 // "Č.bytu" keeps the list's default width.
@@ -282,8 +367,8 @@ void TForm1::BuildList(QWidget* client) {
     lvMeters = ReportList(client, "lvMeters",
                           {{"Č.bytu", 50}, {"Jméno", 70}, {"Příjmení", 90}, {"Ulice", 70}, {"č.p.", 60},
                            {"Město", 90}, {"Typ", 80}, {"Výr. číslo", 80}, {"Datum odečtu", 80}, {"Hodnota", 70}});
-    lvMeters->setGeometry(0, 0, kClientWidth, 380);
-    WidenColumnsToFit();
+    lvMeters->setGeometry(0, 0, kClientWidth, kClientHeight - kListBottomGap);
+    for (int i = 0; i < lvMeters->columnCount(); ++i) storedWidths_.push_back(lvMeters->columnWidth(i));
     lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
@@ -297,31 +382,90 @@ void TForm1::BuildList(QWidget* client) {
     });
 }
 
-// The stored widths were laid out for a smaller font: a column whose caption,
-// reading time or value would be cut in this font gets wider.
-void TForm1::WidenColumnsToFit() {
+// The widest text of each column among the rows: the longest texts by
+// their characters are measured, a handful a column, so that ten thousand
+// rows cost no more than the list itself.
+void TForm1::MeasureContents(const std::vector<TMeterRecord>& listed) {
+    contentWidths_.assign(static_cast<std::size_t>(lvMeters->columnCount()), 0);
     const QFontMetrics metrics = lvMeters->fontMetrics();
-    for (int i = 0; i < lvMeters->columnCount(); ++i) {
-        int width = std::max(lvMeters->columnWidth(i), lvMeters->header()->sectionSizeHint(i));
-        if (i == 8) width = std::max(width, metrics.horizontalAdvance(QLatin1String(kWidestTime)) + kCellPadding);
-        if (i == kValueColumn)
-            width = std::max(width, metrics.horizontalAdvance(QLatin1String(kWidestValue)) + kCellPadding);
-        lvMeters->setColumnWidth(i, width);
+    for (int column = 0; column < kDateColumn; ++column) {
+        std::vector<std::pair<std::size_t, const std::string*>> texts;
+        texts.reserve(listed.size());
+        for (const TMeterRecord& m : listed) {
+            const std::string& text = *RowTexts(*m)[column];
+            texts.emplace_back(Utf8Length(text), &text);
+        }
+        const std::size_t measured = std::min(kMeasuredTexts, texts.size());
+        std::partial_sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(measured), texts.end(),
+                          [](const auto& a, const auto& b) { return a.first > b.first; });
+        int widest = 0;
+        for (std::size_t i = 0; i < measured; ++i)
+            widest = std::max(widest, metrics.horizontalAdvance(Qs(*texts[i].second)));
+        contentWidths_[static_cast<std::size_t>(column)] = widest ? widest + kCellPadding : 0;
     }
 }
 
+// Each column as wide as stored, widened for its caption and its contents,
+// the reading's time and a long value whole.  When that is wider than the
+// list (a vertical scroll bar counted in), the text columns give up width
+// in proportion to what they have beyond their captions, so that every
+// column stays in view.
+void TForm1::FitColumns() {
+    const int columns = lvMeters->columnCount();
+    if (contentWidths_.size() != static_cast<std::size_t>(columns)) contentWidths_.assign(columns, 0);
+    const QFontMetrics metrics = lvMeters->fontMetrics();
+    std::vector<int> caption(columns), width(columns);
+    for (int i = 0; i < columns; ++i) {
+        caption[i] = lvMeters->header()->sectionSizeHint(i);
+        width[i] = std::max({storedWidths_[static_cast<std::size_t>(i)], caption[i],
+                             contentWidths_[static_cast<std::size_t>(i)]});
+    }
+    width[kDateColumn] =
+        std::max(width[kDateColumn], metrics.horizontalAdvance(QLatin1String(kWidestTime)) + kCellPadding);
+    width[kValueColumn] =
+        std::max(width[kValueColumn], metrics.horizontalAdvance(QLatin1String(kWidestValue)) + kCellPadding);
+    const int room = lvMeters->width() - 2 * lvMeters->frameWidth() -
+                     lvMeters->verticalScrollBar()->sizeHint().width();
+    int total = 0, spare = 0;
+    for (int i = 0; i < columns; ++i) {
+        total += width[i];
+        if (i < kDateColumn) spare += width[i] - caption[i];
+    }
+    if (total > room && spare > 0) {
+        const int cut = std::min(total - room, spare);
+        int left = cut;
+        for (int i = 0; i < kDateColumn && left > 0; ++i) {
+            const int share = static_cast<int>((static_cast<long long>(width[i] - caption[i]) * cut + spare - 1) / spare);
+            const int take = std::min({share, left, width[i] - caption[i]});
+            width[i] -= take;
+            left -= take;
+        }
+    }
+    for (int i = 0; i < columns; ++i) lvMeters->setColumnWidth(i, width[i]);
+}
+
+// The stored widths, each widened to the longest text its panel shows in
+// this font (counts up to 99,999); panel 2 widens again for a longer port.
 void TForm1::BuildStatusBar() {
     sb->setObjectName(QStringLiteral("sb"));
     sb->setGeometry(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
     const int last = static_cast<int>(std::size(kPanelWidths)) - 1;
     for (int i = 0; i <= last; ++i)
         sb->AddPanel(kPanelWidths[i], i == last ? Qt::AlignHCenter : Qt::AlignLeft);
+    const QString count = QString::number(kMaxCount);  // digits: the font's widest ones are as wide
+    sb->FitPanel(0, {QStringLiteral("Master"), QStringLiteral("Klient")});
+    sb->FitPanel(1, {MeterCountText(kMaxCount)});
+    sb->FitPanel(2, {QStringLiteral("COM99")});
+    sb->FitPanel(3, {QStringLiteral("ONLINE"), QStringLiteral("OFFLINE")});
+    sb->FitPanel(5, {QStringLiteral(" Odečtených: ") + count});
+    sb->FitPanel(6, {QString::fromStdString(plat::FormatDateTime(kLongTimeFormat, {2000, 12, 28, 20, 48, 58, 0}))});
+    sb->SetStretchPanel(kStretchPanel);
 }
 
 void TForm1::BuildButtons(QWidget* client) {
     GroupBox1 = new QGroupBox(client);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 388, 170, 60);
+    GroupBox1->setGeometry(8, kClientHeight - kGroupBottomGap, 170, 60);
     cb_aktodecty = new QCheckBox(QStringLiteral("Aktivovat odečty"), GroupBox1);
     cb_aktodecty->setObjectName(QStringLiteral("cb_aktodecty"));
     cb_aktodecty->setGeometry(12, 22, 150, 22);
@@ -331,7 +475,7 @@ void TForm1::BuildButtons(QWidget* client) {
 
     GroupBox2 = new QGroupBox(client);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(186, 388, 230, 60);
+    GroupBox2->setGeometry(186, kClientHeight - kGroupBottomGap, 230, 60);
     Label1 = new QLabel(QStringLiteral("Spuštěno :"), GroupBox2);
     Label1->setGeometry(12, 24, 70, 18);
     st_Spusteno = new QLabel(GroupBox2);
@@ -343,7 +487,7 @@ void TForm1::BuildButtons(QWidget* client) {
     auto button = [client](const char* name, const QString& caption, int x) {
         auto* b = new QPushButton(caption, client);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(x, 404, 110, 30);
+        b->setGeometry(x, kClientHeight - kButtonBottomGap, 110, 30);
         b->setEnabled(false);
         return b;
     };
@@ -413,53 +557,50 @@ void TForm1::BuildMenus() {
     plat::OnClick(Export1, [this] { Export1Click(); });
 }
 
+// The file dialog opens in the folder of the workbook loaded last, else in
+// the user's home.
 void TForm1::mLoadFileClick() {
+    const std::filesystem::path folder = std::filesystem::path(meterFile_).parent_path();
+    openDlg->setDirectory(meterFile_.empty() ? QDir::homePath() : QString::fromStdString(folder.string()));
     if (openDlg->exec() != QDialog::Accepted || openDlg->selectedFiles().isEmpty()) return;
     LoadMeterFile(openDlg->selectedFiles().front().toStdString());
 }
 
+// The workbook is opened and read whole in a facade of its own; the
+// window takes it over only when everything it needs was read, so a file
+// that fails leaves the open workbook, the list, the key list and the save
+// target as they were.
 void TForm1::LoadMeterFile(const std::string& fileName) {
-    // The facade closes its workbook before it opens: a fresh one takes the
-    // file, and the open workbook goes only once the new one opened.
     auto fresh = std::make_unique<kalmira::TKalmiraImport>();
     fresh->SetAdapter(adapter_.get());
+    TMeterKeyList loaded;
+    std::vector<TMeterRecord> listed;
+    double mainMeter = 0;
     try {
         fresh->OpenFile(fileName);
-    } catch (const std::exception&) {
-        plat::MessageDlg(QStringLiteral("Nelze načíst soubor měřidel"), plat::TMsgDlgType::Error, plat::mbOK, this);
-        logWindow->AddLogLine("Nelze načíst soubor měřidel" + fileName);
+        fresh->SetActiveSheet(1);
+        ReadMeterRows(*fresh, [&](TMeterRecord record) {
+            if (record->column21Text.empty()) listed.push_back(record);
+            std::string key = record->key;
+            loaded.Add(std::move(key), std::move(record));
+        });
+        mainMeter = ReadMainMeter(*fresh);
+    } catch (const std::exception& e) {
+        plat::MessageDlg(QStringLiteral("Nelze načíst soubor měřidel\n") + Qs(fileName) + u'\n' +
+                             QString::fromUtf8(e.what()),
+                         plat::TMsgDlgType::Error, plat::mbOK, this);
+        logWindow->AddLogLine("Nelze načíst soubor měřidel : " + fileName + " : " + e.what());
         return;
     }
     xls_ = std::move(fresh);
-    try {
-        LoadMeterRows();
-    } catch (const std::exception& e) {
-        plat::ShowException(e);
-    }
-}
-
-void TForm1::LoadMeterRows() {
-    xls_->SetActiveSheet(1);
-    logWindow->AddLogLine("Načtený soubor : " + xls_->FileName());
+    meterFile_ = xls_->FileName();
+    logWindow->AddLogLine("Načtený soubor : " + meterFile_);
     mUlozit->setEnabled(true);
-    lvMeters->clear();
-    // Readings go on into the old list until the new one is swapped in;
-    // a row that fails leaves the rows before it loaded.
-    TMeterKeyList loaded;
-    auto swapIn = [&] { meterKeyList->Swap(loaded); };
-    try {
-        ReadMeterRows(*xls_, [&](TMeterRecord record) {
-            loaded.Add(record->key, record);
-            if (record->column21Text.empty()) AddMeterRow(std::move(record));
-        });
-    } catch (...) {
-        swapIn();
-        throw;
-    }
-    swapIn();
-    mainMeterValue = 0;
-    mainMeterValue = ReadMainMeter(*xls_);
-    sb->SetText(1, QStringLiteral("Počet měřidel : ") + QString::number(lvMeters->topLevelItemCount()));
+    ShowMeterRows(listed);
+    // Readings go on into the old records until the new ones are swapped in.
+    meterKeyList->Swap(loaded);
+    mainMeterValue = mainMeter;
+    sb->SetText(1, MeterCountText(lvMeters->topLevelItemCount()));
 }
 
 void TForm1::mUlozitClick() {
@@ -471,15 +612,19 @@ void TForm1::mUlozitClick() {
 }
 
 // The readings are copied under their lock first: one arriving meanwhile
-// goes into the next save.  The file name is the one the workbook was
-// loaded from; the file on disk changes only by a complete new one.
+// goes into the next save.  The table is written into a copy of the open
+// workbook, which takes the open one's place only once the file is
+// written: a declined or failed save leaves the open workbook as it was,
+// so the next save appends its log rows once.  The file on disk changes
+// only by a complete new one.
 void TForm1::SaveReadingTable() {
     const std::vector<TStradelCntrs> meters = meterKeyList->Snapshot();
-    CheckReadingTable(*xls_, meters);
-    WriteReadingTable(*xls_, meters);
+    std::unique_ptr<kalmira::TKalmiraImport> copy = CopyOfMeterBook();
+    CheckReadingTable(*copy, meters);
+    WriteReadingTable(*copy, meters);
     MainMeterDialog();
-    WriteMainMeter(*xls_, mainMeterValue);
-    const std::string fileName = xls_->FileName();
+    WriteMainMeter(*copy, mainMeterValue);
+    const std::string fileName = meterFile_;
     std::error_code error;
     if (std::filesystem::exists(fileName, error)) {
         const int answer = plat::MessageDlg(QStringLiteral("Soubor již existuje.Přejete si ho přepsat ?"),
@@ -489,8 +634,21 @@ void TForm1::SaveReadingTable() {
             return;
         }
     }
-    WriteMeterFile(*xls_, fileName);
+    WriteMeterFile(*copy, fileName);
+    xls_ = std::move(copy);
     ShowInformation(("Výsledný soubor byl uložen do :" + fileName).c_str());
+}
+
+// The open workbook through memory into a facade of its own (its other
+// streams go along); the copy keeps no file name, the window keeps it.
+std::unique_ptr<kalmira::TKalmiraImport> TForm1::CopyOfMeterBook() {
+    kalmira::TKmrMemoryStream bytes;
+    xls_->SaveToStream(bytes);
+    bytes.Seek(0);
+    auto copy = std::make_unique<kalmira::TKalmiraImport>();
+    copy->SetAdapter(adapter_.get());
+    copy->LoadFromStream(bytes);
+    return copy;
 }
 
 void TForm1::MainMeterDialog() {
@@ -498,7 +656,7 @@ void TForm1::MainMeterDialog() {
         // The program makes it at start; a window made without it makes its own.
         fpatni = new Tfpatni(this);
     }
-    fpatni->ePatniStav->setText(Qs(plat::FloatToStr(RoundToPlaces(mainMeterValue, kPatniPlaces))));
+    fpatni->ePatniStav->setText(Qs(NumberText(RoundToPlaces(mainMeterValue, kPatniPlaces))));
     // "Pokračovat" is its only button: closing it goes on with the text too.
     fpatni->exec();
     const std::string text = fpatni->ePatniStav->text().toStdString();
@@ -508,14 +666,27 @@ void TForm1::MainMeterDialog() {
 }
 
 QTreeWidgetItem* TForm1::AddMeterRow(TMeterRecord record) {
-    const TStradelCntrs& m = *record;
-    auto* item = new TMeterItem(std::move(record), meterRows_);
-    const std::string* texts[] = {&m.flatNumber, &m.firstName, &m.surname,  &m.street,
-                                  &m.houseNumber, &m.city,     &m.meterType, &m.serialNumber};
-    for (int i = 0; i < static_cast<int>(std::size(texts)); ++i) item->setText(i, Qs(*texts[i]));
-    item->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
+    QTreeWidgetItem* item = MakeMeterItem(std::move(record), meterRows_);
     lvMeters->addTopLevelItem(item);
     return item;
+}
+
+// The old rows go at once, without each leaving the row index; the new ones
+// are made aside and inserted in one batch while the list does not paint.
+void TForm1::ShowMeterRows(const std::vector<TMeterRecord>& listed) {
+    auto rows = std::make_shared<TMeterRows>();
+    rows->Reserve(listed.size());
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(listed.size()));
+    for (const TMeterRecord& record : listed) items.append(MakeMeterItem(record, rows));
+    lvMeters->setUpdatesEnabled(false);
+    meterRows_->Drop();
+    meterRows_ = std::move(rows);
+    lvMeters->clear();
+    lvMeters->addTopLevelItems(items);
+    MeasureContents(listed);
+    FitColumns();
+    lvMeters->setUpdatesEnabled(true);
 }
 
 TMeterRecord TForm1::RecordOf(QTreeWidgetItem* item) const {
@@ -606,8 +777,14 @@ void TForm1::mShowClick() {
 void TForm1::ApplyComPort(const std::string& name) {
     if (cb_aktodecty->isChecked()) cb_aktodecty->setChecked(false);
     myConfig->Conf()->dir.usbCom = name;
-    sb->SetText(2, Qs(name));
+    ShowComPort(name);
     myConfig->SaveUsbCom();
+}
+
+// A device path is longer than a COM name: the panel widens for it.
+void TForm1::ShowComPort(const std::string& name) {
+    sb->FitPanel(2, {Qs(name)});
+    sb->SetText(2, Qs(name));
 }
 
 void TForm1::cb_aktodectyClick() {

@@ -9,6 +9,7 @@
 #include "platform/sys/SysUtils.h"
 
 #include <QMainWindow>
+#include <QSize>
 
 #include <atomic>
 #include <functional>
@@ -97,9 +98,11 @@ public:
     // The meters workbook: the file dialog, then LoadMeterFile.
     void mLoadFileClick();
     // Opens the file and fills the key list and the list from its first
-    // sheet.  A file that does not open changes nothing; a failure after the
-    // open reaches the exception box with the rows read so far loaded.
+    // sheet.  A file that cannot be opened or read whole changes nothing:
+    // its box and log line give the file name and the reason.
     void LoadMeterFile(const std::string& fileName);
+    // Where "Uložit tabulku" writes: the file the last good load read.
+    const std::string& MeterFileName() const { return meterFile_; }
     // "Uložit tabulku": the readings into the open meters workbook, the main
     // water meter asked, the workbook written back to its file after a Yes.
     void mUlozitClick();
@@ -172,14 +175,18 @@ protected:
 private:
     void BuildForm();
     void BuildList(QWidget* client);
-    void WidenColumnsToFit();
+    void PlaceControls(QSize client);
+    void MeasureContents(const std::vector<TMeterRecord>& listed);
+    void FitColumns();
+    void ShowMeterRows(const std::vector<TMeterRecord>& listed);
+    std::unique_ptr<kalmira::TKalmiraImport> CopyOfMeterBook();
     void BuildStatusBar();
     void BuildMenus();
     void BuildButtons(QWidget* client);
     void ShowMode();
+    void ShowComPort(const std::string& name);
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
-    void LoadMeterRows();
     void SaveReadingTable();
     void ShowInformation(const char* text);
 
@@ -197,6 +204,11 @@ private:
     plat::THandOff<TRowUpdate>* rowUpdates_;
     plat::THandOff<gatewayState>* gatewayStates_;
     std::string gatewayRfAddress_;
+    std::string meterFile_;
+    // Per list column, the stored width and the width its widest text
+    // needs (0: none measured).
+    std::vector<int> storedWidths_;
+    std::vector<int> contentWidths_;
     bool shownOnce_ = false;
     bool closing_ = false;
 };

@@ -1,6 +1,8 @@
 #include "app/Tfieldnumber.h"
 
+#include "app/Tformats.h"
 #include "platform/sys/SysUtils.h"
+#include "workbook/storage/XlsMessages.h"
 
 #include <charconv>
 #include <climits>
@@ -39,7 +41,17 @@ std::optional<double> ConvertWith(std::string_view s, char separator) {
 std::optional<double> TryParseFieldNumber(std::string_view text) {
     std::string_view s = Trim(text);
     if (auto v = ConvertWith(s, '.')) return v;
-    return ConvertWith(s, ',');
+    if (auto v = ConvertWith(s, ',')) return v;
+    // A separator of the user's beside these two (one or more UTF-8 bytes).
+    const char16_t separator = NumberDecimalSeparator();
+    if (separator == u'.' || separator == u',') return std::nullopt;
+    const std::string own = kalmira::Utf16ToUtf8(std::u16string(1, separator));
+    const std::size_t at = s.find(own);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string dotted(s.substr(0, at));
+    dotted += '.';
+    dotted.append(s.substr(at + own.size()));
+    return ConvertWith(dotted, '.');
 }
 
 double ParseFieldNumber(std::string_view text) { return TryParseFieldNumber(text).value_or(0); }
@@ -53,7 +65,7 @@ double RoundToPlaces(double value, int places) {
 }
 
 std::string FieldNumberText(std::string_view text, int places) {
-    return plat::FloatToStr(RoundToPlaces(ParseFieldNumber(text), places));
+    return NumberText(RoundToPlaces(ParseFieldNumber(text), places));
 }
 
 int FieldWholeNumber(double value) {

@@ -8,7 +8,8 @@
 #include <optional>
 
 // The whole text (blanks around it allowed) as a number with '.' as the
-// decimal separator, else with ','; none when neither converts, and for
+// decimal separator, else with ',', else with the user's own
+// (NumberDecimalSeparator); none when neither converts, and for
 // infinities, NaN and values out of range.
 std::optional<double> TryParseFieldNumber(std::string_view text);
 
@@ -20,7 +21,7 @@ double ParseFieldNumber(std::string_view text);
 // Rounded to the given decimal places, halves to even.
 double RoundToPlaces(double value, int places);
 
-// The text a number field shows after it was left.
+// The text a number field shows after it was left (NumberText).
 std::string FieldNumberText(std::string_view text, int places);
 
 // Whole numbers that the fields stand for: the number rounded to the

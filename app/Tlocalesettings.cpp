@@ -73,8 +73,24 @@ kalmira::TFormatSettings LocaleFormatSettings(const QLocale& locale) {
     return s;
 }
 
+QLocale NumericLocale() {
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const QString value = qEnvironmentVariable(variable);
+        if (value.isEmpty()) continue;
+        const QString name = value.section(u'.', 0, 0).section(u'@', 0, 0);
+        if (name == u"C" || name == u"POSIX") return QLocale::c();
+        return QLocale(name);
+    }
+    return QLocale::c();
+}
+
 kalmira::TFormatSettings TLocaleSettingsSource::LocaleSettings() const {
-    return LocaleFormatSettings(QLocale::system());
+    kalmira::TFormatSettings settings = LocaleFormatSettings(QLocale::system());
+    const kalmira::TFormatSettings numbers = LocaleFormatSettings(NumericLocale());
+    settings.DecimalSeparator = numbers.DecimalSeparator;
+    settings.ThousandSeparator = numbers.ThousandSeparator;
+    settings.ListSeparator = numbers.ListSeparator;
+    return settings;
 }
 
 void UseDesktopLocaleSettings() { kalmira::SetFormatSettingsSource(std::make_shared<TLocaleSettingsSource>()); }

@@ -15,7 +15,13 @@ QString EngineDateTimeFormat(const QString& qtFormat);
 // The engine's settings record filled from a locale.
 kalmira::TFormatSettings LocaleFormatSettings(const QLocale& locale);
 
-// Reports the system locale's settings whenever the engine asks.
+// The locale the user's numbers follow: the environment's LC_ALL, else
+// LC_NUMERIC, else LANG, as the C library chooses (C when none is set);
+// "cs_CZ.UTF-8" and the like name the language and territory.
+QLocale NumericLocale();
+
+// Reports the system locale's settings whenever the engine asks, with the
+// separators of NumericLocale.
 class TLocaleSettingsSource : public kalmira::IFormatSettingsSource {
 public:
     kalmira::TFormatSettings LocaleSettings() const override;

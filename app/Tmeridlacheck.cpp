@@ -1,6 +1,7 @@
 #include "app/Tmeridlacheck.h"
 
 #include "app/Tfieldnumber.h"
+#include "app/Tformats.h"
 
 #include "platform/sys/SysUtils.h"
 
@@ -103,7 +104,7 @@ TMeterDefCheck CheckMeterDef(const TMeterDefInput& input, TMeterDef& record) {
 }
 
 TMeterDefInput MeterDefTexts(const TMeterDef& r) {
-    auto num = [](double v) { return plat::FloatToStr(RoundToPlaces(v, kMeterDefPlaces)); };
+    auto num = [](double v) { return NumberText(RoundToPlaces(v, kMeterDefPlaces)); };
     TMeterDefInput in;
     in.mediaTypeIndex = r.mediaTypeIndex;
     in.meterTypeIndex = r.meterTypeIndex;

@@ -1,6 +1,7 @@
 #include "app/Tmeterbook.h"
 
 #include "app/Tfieldnumber.h"
+#include "app/Tformats.h"
 
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/XlsMessages.h"
@@ -42,7 +43,7 @@ std::string CellText(const TVariant& value) {
         case TVarType::Error:
             return kalmira::Utf16ToUtf8(kalmira::ErrorCodeText(static_cast<std::uint8_t>(value.IntValue())));
         default:
-            return plat::FloatToStr(CellNumber(value, 0, 0));
+            return NumberText(CellNumber(value, 0, 0));
     }
 }
 

@@ -17,8 +17,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Cell conversions of the load.  Empty: "", 0, 0.0.  A number: its default
-// floating-point text; rounded half to even for an int.  A text: as typed;
+// Cell conversions of the load.  Empty: "", 0, 0.0.  A number: its NumberText
+// (the user's decimal separator); rounded half to even for an int.  A text: as typed;
 // a number only when the whole text is one (blanks around it, '.' or ','
 // as the decimal separator).  A boolean: "TRUE"/"FALSE", 1/0, as the sheet
 // shows it.  An error cell: its text ("#N/A"), and no number.  What does not

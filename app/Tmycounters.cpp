@@ -1,5 +1,7 @@
 #include "app/Tmycounters.h"
 
+#include "app/Tformats.h"
+
 TMeterKeyList* meterKeyList = nullptr;
 
 std::string FoldKey(std::string_view key) {
@@ -90,7 +92,7 @@ std::string MeterHint(const TStradelCntrs& m, bool debug) {
     hint += "\nRF adresa : " + m.rfAddress + "\n";
     hint += "Nasobitel : " + std::to_string(m.multiplier) + "\n";
     hint += "Delitel : " + std::to_string(m.divisor) + "\n";
-    hint += "Korekce : " + plat::FloatToStr(m.correction) + "\n";
+    hint += "Korekce : " + NumberText(m.correction) + "\n";
     hint += "Excel row : " + std::to_string(m.sheetRow) + "\n";
     hint += "Msg. idx : " + std::to_string(m.msgIndex);
     return hint;

@@ -34,6 +34,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     plat::TApplication app(argc, argv);
+    // Qt's buttons and file dialog in the user's language (Czech here).
+    plat::InstallQtTranslations(QLocale::system());
     // Held until the process ends; the system drops it however it ends.
     plat::TInstanceLock instance("Orvelo");
     if (!instance.Acquire()) {

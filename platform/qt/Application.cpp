@@ -3,7 +3,10 @@
 #include "platform/qt/Dialogs.h"
 
 #include <QFont>
+#include <QLibraryInfo>
+#include <QTranslator>
 
+#include <memory>
 #include <stdexcept>
 
 namespace plat {
@@ -20,6 +23,15 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     QFont font = QApplication::font();
     font.setPixelSize(11);
     setFont(font);
+}
+
+QTranslator* InstallQtTranslations(const QLocale& locale) {
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder) ||
+        !QCoreApplication::installTranslator(translator.get()))
+        return nullptr;
+    return translator.release();
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

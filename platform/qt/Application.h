@@ -4,6 +4,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
+
+class QTranslator;
 
 namespace plat {
 
@@ -12,5 +15,11 @@ public:
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Qt's own texts (the buttons of the boxes, the file dialog) in the
+// language of the locale, from Qt's translations folder.  The translator
+// is the application's (null when there is none for the language: English
+// stays).  Needs the application object.
+QTranslator* InstallQtTranslations(const QLocale& locale);
 
 }  // namespace plat

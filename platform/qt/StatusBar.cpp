@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace plat {
@@ -28,14 +29,42 @@ void TStatusBar::resizeEvent(QResizeEvent* event) {
 }
 
 void TStatusBar::Layout() {
+    int others = 0;
+    for (std::size_t i = 0; i < widths_.size(); ++i)
+        if (static_cast<int>(i) != stretch_) others += widths_[i];
     int x = 0;
     for (std::size_t i = 0; i < panels_.size(); ++i) {
         int w = widths_[i];
-        if (i + 1 == panels_.size() && width() > x) w = width() - x;
+        if (static_cast<int>(i) == stretch_)
+            w = std::max(0, width() - others);
+        else if (stretch_ < 0 && i + 1 == panels_.size() && width() > x)
+            w = width() - x;
         panels_[i]->setGeometry(x, 0, w, height());
-        x += widths_[i];
+        x += w;
     }
 }
+
+int TStatusBar::TextWidth(int index, const QString& text) const {
+    const QLabel* panel = panels_.at(static_cast<std::size_t>(index));
+    const QMargins margins = panel->contentsMargins();
+    // QLabel keeps an indent of half an 'x' from a framed edge.
+    return panel->fontMetrics().horizontalAdvance(text) + margins.left() + margins.right() +
+           panel->fontMetrics().horizontalAdvance(QLatin1Char('x')) + 2 * panel->margin();
+}
+
+void TStatusBar::FitPanel(int index, const QStringList& texts) {
+    int& width = widths_.at(static_cast<std::size_t>(index));
+    const int before = width;
+    for (const QString& text : texts) width = std::max(width, TextWidth(index, text));
+    if (width != before) Layout();
+}
+
+void TStatusBar::SetStretchPanel(int index) {
+    stretch_ = index;
+    Layout();
+}
+
+QRect TStatusBar::PanelGeometry(int index) const { return panels_.at(static_cast<std::size_t>(index))->geometry(); }
 
 int TStatusBar::PanelWidth(int index) const { return widths_.at(static_cast<std::size_t>(index)); }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "app/F1.h"
+#include "app/Tformats.h"
+#include "app/Tlocalesettings.h"
 #include "app/Tmycounters.h"
 #include "app/Tmyconfig.h"
 #include "app/Winfo.h"
@@ -131,6 +133,9 @@ protected:
         std::filesystem::create_directory(logdir);
         WriteFile(store, storeText + "logdir=" + logdir + "\n");
         form = std::make_unique<TForm1>();
+        // The window took the user's number settings from the environment's
+        // locale: the tests start from C's and choose their own.
+        UseProgramFormatSettings(LocaleFormatSettings(QLocale::c()));
     }
     QTreeWidgetItem* AddRow(const std::string& flat, const std::string& rf) {
         return form->AddMeterRow(SampleMeter(flat, rf));

@@ -2,6 +2,10 @@
 // question and what reaches them from other threads.
 #include "app/F1.h"
 #include "app/Tcheckandrefresh.h"
+#include "app/Tfieldnumber.h"
+#include "app/Tformats.h"
+#include "app/Tmeridlacheck.h"
+#include "app/Tmeterbook.h"
 #include "app/Tlocalesettings.h"
 #include "app/Wlog.h"
 #include "app/Wnulove.h"
@@ -13,6 +17,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QTranslator>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -20,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -202,6 +210,83 @@ TEST_F(FormTest, LinesFromOtherThreadsReachTheWindowInTheirOrder) {
     EXPECT_TRUE(logWindow->Line(2).endsWith(" : GW pridana->COM3"));
     EXPECT_EQ(logWindow->Line(3), QStringLiteral("z linky"));
     EXPECT_EQ(logWindow->Line(4), QStringLiteral("z okna"));
+}
+
+// Number texts in the user's decimal separator (the program's settings
+// made from the locale, as the start-up makes them from the environment's):
+// the list's value, the tooltip's correction, the number fields, a cell's
+// number as text; typed numbers take the separator and the point.
+TEST(NumberTexts, FollowTheUsersDecimalSeparator) {
+    apptest::EnsureApp();
+    auto texts = [] {
+        TStradelCntrs m;
+        m.correction = 10.5;
+        TMeterDef def;
+        def.correction = 0.125f;
+        const std::string hint = MeterHint(m, true);
+        auto parsed = [](const char* typed) {
+            const std::optional<double> v = TryParseFieldNumber(typed);
+            return v ? plat::FloatToStr(*v) : std::string("none");
+        };
+        return std::vector<std::string> {ValueText(21.5), ValueText(1234.56789), NumberText(-0.000015),
+                                         NumberText(1e20), NumberText(3), FieldNumberText("12,3456", 3),
+                                         FieldNumberText(" 7.5 ", 3), hint.substr(hint.find("Korekce")),
+                                         MeterDefTexts(def).correction, CellText(kalmira::TVariant(2.5)),
+                                         parsed("21,5"), parsed("21.5"), parsed("1.234,5")};
+    };
+    using Strings = std::vector<std::string>;
+    const std::pair<QLocale, Strings> cases[] = {
+        {QLocale::c(), {"21.5", "1234.5679", "-1.5E-5", "1E20", "3", "12.346", "7.5",
+                        "Korekce : 10.5\nExcel row : 0\nMsg. idx : 0", "0.125", "2.5", "21.5", "21.5", "none"}},
+        {QLocale(QLocale::Czech, QLocale::Czechia),
+         {"21,5", "1234,5679", "-1,5E-5", "1E20", "3", "12,346", "7,5",
+          "Korekce : 10,5\nExcel row : 0\nMsg. idx : 0", "0,125", "2,5", "21.5", "21.5", "none"}},
+    };
+    for (const auto& [locale, expected] : cases) {
+        UseProgramFormatSettings(LocaleFormatSettings(locale));
+        EXPECT_EQ(texts(), expected) << locale.name().toStdString();
+    }
+    UseProgramFormatSettings(kalmira::InvariantFormatSettings());
+    EXPECT_EQ(NumberText(0.5), "0.5");
+}
+
+// The separator comes from the environment as the C library reads it:
+// LC_ALL before LC_NUMERIC before LANG.
+TEST(NumberTexts, TheSeparatorIsTheEnvironmentsNumericLocales) {
+    apptest::EnsureApp();
+    using Env = std::array<std::optional<std::string>, 3>;  // LC_ALL, LC_NUMERIC, LANG
+    const std::pair<Env, char16_t> cases[] = {
+        {{std::nullopt, "cs_CZ.UTF-8", "C"}, u','},
+        {{"C", "cs_CZ.UTF-8", "cs_CZ.UTF-8"}, u'.'},
+        {{std::nullopt, std::nullopt, "cs_CZ.UTF-8"}, u','},
+        {{std::nullopt, "POSIX", "cs_CZ.UTF-8"}, u'.'},
+        {{"cs_CZ@euro", std::nullopt, std::nullopt}, u','},
+        {{std::nullopt, std::nullopt, std::nullopt}, u'.'},
+        {{"", "", "en_US.UTF-8"}, u'.'},
+    };
+    for (const auto& [env, separator] : cases) {
+        ScopedEnv all("LC_ALL", env[0]), numeric("LC_NUMERIC", env[1]), lang("LANG", env[2]);
+        EXPECT_EQ(NumericLocale().decimalPoint(), QString(QChar(separator))) << env[1].value_or("-");
+        EXPECT_EQ(TLocaleSettingsSource().LocaleSettings().DecimalSeparator, separator);
+    }
+}
+
+// Under a Czech locale Qt's buttons and its file dialog speak Czech.
+TEST(QtTranslations, CzechBoxButtonsAndFileDialog) {
+    apptest::EnsureApp();
+    QTranslator* czech = plat::InstallQtTranslations(QLocale(QLocale::Czech, QLocale::Czechia));
+    ASSERT_NE(czech, nullptr) << "qt6-translations-l10n (scripts/deps) is missing";
+    QMessageBox box;
+    box.addButton(QMessageBox::Yes);
+    box.addButton(QMessageBox::No);
+    box.addButton(QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "&Ano");
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), "&Ne");
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "Zrušit");
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open"), "&Open");
+    QCoreApplication::removeTranslator(czech);
+    delete czech;
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "&Open"), "&Open");
 }
 
 // The desktop locale reaches the engine in its own format letters.

@@ -5,7 +5,9 @@
 // the test's, boxes answer through the seam, xlrd reads what was saved.
 #include "app/F1.h"
 #include "app/Tformats.h"
+#include "app/Tlocalesettings.h"
 #include "app/Tmeterbook.h"
+#include "app/Tmetertable.h"
 #include "app/Tmydates.h"
 #include "app/Tmyodecty.h"
 #include "app/Wpatnistav.h"
@@ -13,10 +15,15 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "workbook/api/UKalmiraImport.h"
+#include "workbook/api/XLSAdapter.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -91,11 +98,9 @@ protected:
 TEST_F(MeterWorkbook, EachVariantFillsKeysListPanelAndMainMeter) {
     const std::string all = "0xA0B0C0D=0 0xA0B0C0D=8 0x1a2b=1 0x1a2b=2 0x0a0b0c0e=0 =0 0x5=0 0x6=2 |1|2|3||7|8| ";
     const std::pair<const char*, std::string> cases[] = {  // boxes, then the state
-        {"app_meters.xls", all + "Počet měřidel : 6 1234.5678"},
         {"app_meters_noblock.xls", all + "Počet měřidel : 6 0"},
         {"app_meters_empty.xls", "|| Počet měřidel : 0 0"},
-        {"app_meters_textdiv.xls", "Orvelo|Řádek 7, sloupec 16: \"abc\" není číslo.\n0xA0B0C0D=0 0xA0B0C0D=8 |1|2|  0"},
-        {"app_meters_onesheet.xls", "Orvelo|Sheet number \"1\" invalid. Must be between 0 and 0.\n" + all + " 0"},
+        {"app_meters.xls", all + "Počet měřidel : 6 1234.5678"},
     };
     for (const auto& [file, expected] : cases) {
         form->sb->SetText(1, QString());
@@ -106,7 +111,7 @@ TEST_F(MeterWorkbook, EachVariantFillsKeysListPanelAndMainMeter) {
         EXPECT_EQ(state, expected) << file;
         EXPECT_TRUE(form->mUlozit->isEnabled() && LogHas(" : Načtený soubor : " + book + "\n")) << file;
     }
-    const std::vector<TStradelCntrs> m = meterKeyList->Snapshot();  // onesheet: app_meters' sheet 1
+    const std::vector<TStradelCntrs> m = meterKeyList->Snapshot();
     EXPECT_EQ((Strings {m[0].houseNumber, m[0].serialNumber, m[1].flatNumber, m[0].meterType, m[2].rfAddress,
                         m[0].column13Text, m[3].column21Text, m[4].column21Text}),
               (Strings {"12", "9876543", "2", "SV", "  0x1a2b\t", "c13", "x", "0"}));
@@ -139,24 +144,45 @@ TEST_F(MeterWorkbook, EachVariantFillsKeysListPanelAndMainMeter) {
 // load before it; the next save writes that workbook with its readings.
 TEST_F(MeterWorkbook, AFailedLoadKeepsTheOpenWorkbook) {
     // The first one typed into the file dialog, as the operator opens it.
+    QString opened;
     fs::copy_file(ORVELO_SOURCE_DIR "/tests/fixtures/xls/app_meters.xls", book);
     apptest::WhenModal([&](QWidget* modal) {
         auto* dialog = dynamic_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->nameFilters(), QStringList {"Excel 1997-2003 (*.xls)"});
+        opened = dialog->directory().absolutePath();
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromStdString(book));
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
     });
+    {
+        apptest::ScopedEnv home("HOME", dir.File("."));
+        form->mLoadFile->trigger();
+    }
+    EXPECT_EQ(opened, QDir(QString::fromStdString(dir.File("."))).absolutePath()) << "the user's home";
+    // The next time it opens where the workbook was.
+    apptest::WhenModal([&](QWidget* modal) {
+        opened = static_cast<QFileDialog*>(modal)->directory().absolutePath();
+        modal->close();
+    });
     form->mLoadFile->trigger();
+    EXPECT_EQ(opened, QString::fromStdString(folder));
     const std::string first = book, text = dir.File("text.xls"), cut = dir.File("cut.xls");
     apptest::WriteFile(text, "Č.bytu;Jméno\n1;Jiří\n");
     apptest::WriteFile(cut, apptest::ReadFile(first).substr(0, 6000));
-    for (const std::string& bad : {text, cut, dir.File("chybí.xls")}) {
-        EXPECT_EQ(Boxes([&] { form->LoadMeterFile(bad); }), "Chyba|Nelze načíst soubor měřidel\n");
-        EXPECT_TRUE(LogHas(" : Nelze načíst soubor měřidel" + bad + "\n"));
+    const std::pair<std::string, std::string> bad[] = {  // the file, the engine's reason
+        {text, "The file \"\" is invalid"},
+        {cut, "Error reading Excel records. File invalid"},
+        {dir.File("chybí.xls"), "Can't find the file \"" + dir.File("chybí.xls") + "\""},
+    };
+    for (const auto& [file, reason] : bad) {
+        const std::string& path = file;  // clang lets no lambda capture a structured binding
+        EXPECT_EQ(Boxes([&] { form->LoadMeterFile(path); }),
+                  "Chyba|Nelze načíst soubor měřidel\\n" + file + "\\n" + reason + "\n");
+        EXPECT_TRUE(LogHas(" : Nelze načíst soubor měřidel : " + file + " : " + reason + "\n")) << file;
         EXPECT_EQ(Keys(), kAllKeys);
         EXPECT_EQ(apptest::ColumnTexts(form->lvMeters, 0), kListed);
         EXPECT_EQ(form->xls().FileName(), first);
+        EXPECT_EQ(form->MeterFileName(), first);
     }
     Read(kMarch, "0xa0b0c0d", 0, 1234);
     EXPECT_EQ(Save("yes"), kQuestion + Saved());
@@ -284,12 +310,179 @@ TEST_F(MeterWorkbook, NothingButACompleteSaveChangesTheFile) {
     fs::remove(book);
     EXPECT_EQ(Save("yes"), Saved()) << "deleted since the load: written without the question";
 
-    Load("app_meters_onesheet.xls");
-    const std::string one = apptest::ReadFile(book);
-    EXPECT_EQ(Save("yes"), "Orvelo|Sešit nemá list 2: tabulku odečtů nelze uložit.\n");
-    EXPECT_EQ(apptest::ReadFile(book), one);
-    form->xls().SetActiveSheet(1);
-    EXPECT_EQ(form->xls().GetMaxRow(), 12) << "nothing changed in the open workbook";
+    // A workbook without sheet 2 never loads; the table refuses it too.
+    kalmira::TKalmiraImport one;
+    one.SetAdapter(&form->XLSAdapter1());
+    one.OpenFile(ORVELO_SOURCE_DIR "/tests/fixtures/xls/app_meters_onesheet.xls");
+    try {
+        CheckReadingTable(one, meterKeyList->Snapshot());
+        ADD_FAILURE() << "no refusal";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Sešit nemá list 2: tabulku odečtů nelze uložit.");
+    }
+    one.SetActiveSheet(1);
+    EXPECT_EQ(one.GetMaxRow(), 12) << "nothing changed in the workbook";
+}
+
+// A workbook the window cannot use, loaded over a good load and into a
+// window that has none: the box and the log line name the file and the
+// engine's reason; list, key list, panel 1, save target, main meter and
+// "Uložit tabulku" stay as they were, and panel 1 counts the rows listed.
+TEST_F(MeterWorkbook, LoadsThatFailLeaveTheLoadBefore) {
+    const std::string good = "|1|2|3||7|8| 8 Počet měřidel : 6 on 1234.5678 ";
+    const std::tuple<const char*, const char*, std::string> cases[] = {  // fixture (none: bytes), reason
+        {"app_meters_onesheet.xls", "", "Sheet number \"1\" invalid. Must be between 0 and 0"},
+        {"app_meters_textdiv.xls", "", "Řádek 7, sloupec 16: \"abc\" není číslo"},
+        {nullptr, "Č.bytu;Jméno\n1;Jiří\n", "The file \"\" is invalid"},
+        {nullptr, "", "The file \"\" is invalid"},  // no bytes at all
+    };
+    auto state = [&] {
+        const std::string file = form->MeterFileName() == book ? "book" : form->MeterFileName();
+        return ("|" + apptest::ColumnTexts(form->lvMeters, 0).join('|') + "| ").toStdString() +
+               std::to_string(Keys().size()) + " " + form->sb->Text(1).toStdString() + " " +
+               (form->mUlozit->isEnabled() ? "on " : "off ") + plat::FloatToStr(form->mainMeterValue) + " " + file;
+    };
+    for (const auto& [fixture, bytes, reason] : cases) {
+        for (const bool loadedBefore : {true, false}) {
+            if (loadedBefore) {
+                Load("app_meters.xls");
+            } else {
+                form.reset();
+                Start();
+            }
+            const std::string before = state();
+            EXPECT_EQ(before, loadedBefore ? good + "book" : "|| 0  off 0 ");
+            std::string boxes;
+            if (fixture) {
+                boxes = Load(fixture);
+            } else {
+                apptest::WriteFile(book, bytes);
+                boxes = Boxes([&] { form->LoadMeterFile(book); });
+            }
+            EXPECT_EQ(boxes, "Chyba|Nelze načíst soubor měřidel\\n" + book + "\\n" + reason + "\n");
+            EXPECT_TRUE(LogHas(" : Nelze načíst soubor měřidel : " + book + " : " + reason + "\n")) << reason;
+            EXPECT_EQ(state(), before) << reason;
+        }
+    }
+}
+
+// Sheet 4's log rows as xlrd reads them back: a declined save, a failing
+// write and a field that is no number leave the open workbook as it was,
+// so the good save after them adds one set; each good save adds one.
+TEST_F(MeterWorkbook, OnlyAWrittenSaveAddsLogRows) {
+    Load("meters.xls");
+    Read(kMarch, "0x1a2b3c00", 0, 1234);
+    Read({2025, 12, 29, 23, 59, 59, 0}, "0x1a2b3c07", 1, 200);
+    auto logRows = [&] {
+        int rows = 0;
+        for (int row = 3; row <= 20; ++row) rows += !Cell("Log", row, 9).empty();
+        return rows;
+    };
+    auto failingSave = [&] {
+        rlimit old {}, small {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        small = {4096, old.rlim_max};
+        auto* handler = std::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const std::string boxes = Save("yes");
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+        return boxes;
+    };
+    auto openLogRows = [&] {
+        form->xls().SetActiveSheet(4);
+        return form->xls().GetMaxRow();
+    };
+    const int openBefore = openLogRows();
+    EXPECT_EQ(Save("no"), kQuestion + "Informace|Ukládánání souboru bylo zrušeno.\n");
+    EXPECT_EQ(failingSave().rfind(kQuestion + "Orvelo|", 0), 0u);
+    EXPECT_EQ(Save("yes", QStringLiteral("abc")), "Orvelo|\"abc\" není platné číslo.\n");
+    EXPECT_EQ(openLogRows(), openBefore);
+    EXPECT_EQ(logRows(), 0);
+    const std::pair<const char*, int> saves[] = {{"yes", 2}, {"no", 2}, {"yes", 4}};
+    for (const auto& [answer, rows] : saves) {
+        Save(answer);
+        EXPECT_EQ(logRows(), rows) << answer;
+    }
+    EXPECT_EQ(Cell("Log", 5, 15), "1.234") << "the second set: the same reading again";
+    EXPECT_EQ(form->MeterFileName(), book);
+}
+
+// Under a Czech locale the list, the tooltip and the main meter's field
+// show a decimal comma; the workbook gets numbers all the same.
+TEST_F(MeterWorkbook, CzechNumbersOnScreenNumbersInTheWorkbook) {
+    UseProgramFormatSettings(LocaleFormatSettings(QLocale(QLocale::Czech, QLocale::Czechia)));
+    Load("app_meters.xls");
+    Read(kMarch, "0xa0b0c0d", 0, 21.5, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->lvMeters->topLevelItem(1)->text(9), "21,5");
+    form->m_Debug->setChecked(true);
+    EXPECT_NE(form->lvMetersInfoTip(form->lvMeters->topLevelItem(2)).indexOf("\nKorekce : 2,5\n"), -1);
+    EXPECT_EQ(Save("yes", QStringLiteral("99,25")), kQuestion + Saved());
+    EXPECT_EQ(shown, "1234,568");
+    EXPECT_EQ(Save("yes", QStringLiteral("7.5")), kQuestion + Saved());
+    EXPECT_EQ(shown, "99,25");
+    EXPECT_EQ((Strings {Cell("Roky", 14, 37), Cell("Roky", 6, 15), Cell("Log", 3, 15)}),
+              (Strings {"7.5", "21.5", "21.5"}));
+    UseProgramFormatSettings(kalmira::InvariantFormatSettings());
+}
+
+// At the stored size every column is in view, "Datum odečtu" and "Hodnota"
+// whole, and each status panel holds its longest text in the window's
+// font; a larger window takes the list and the buttons along.
+TEST_F(MeterWorkbook, TheStoredSizeShowsEveryColumnAndEveryPanelText) {
+    {
+        kalmira::TKalmiraImport made;
+        made.SetAdapter(&form->XLSAdapter1());
+        made.NewFile(4);
+        made.SetActiveSheet(1);
+        const char* texts[] = {"124/56", "Maximilián", "Novotná-Dvořáková", "Nábřeží Kapitána Jaroše", "1234/56a",
+                               "Ústí nad Labem", "u okna", "SV studená", "A123456789", "0x1a2b3c4d"};
+        for (int row = 5; row < 60; ++row)
+            for (int col = 1; col <= 10; ++col)
+                made.SetCellValue(row, col, kalmira::TVariant(kalmira::Utf8ToUtf16(texts[col - 1])));
+        made.Save(book);
+    }
+    EXPECT_EQ(Boxes([&] { form->LoadMeterFile(book); }), "");
+    form->show();
+    QCoreApplication::processEvents();
+    QTreeWidget* list = form->lvMeters;
+    EXPECT_EQ(form->centralWidget()->size(), QSize(766, 491));
+    const QFontMetrics metrics = list->fontMetrics();
+    for (int column = 0; column < list->columnCount(); ++column)
+        EXPECT_LE(list->header()->sectionViewportPosition(column) + list->columnWidth(column), list->viewport()->width())
+            << column;
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    EXPECT_GT(list->columnWidth(8), metrics.horizontalAdvance("16.03.2026 10:20:30"));
+    EXPECT_GT(list->columnWidth(9), metrics.horizontalAdvance("12345678.1234"));
+    EXPECT_GE(list->columnWidth(2), list->header()->sectionSizeHint(2)) << "captions whole";
+
+    const QList<QLabel*> panels = form->sb->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(panels.size(), 7);
+    const std::pair<int, QString> longest[] = {
+        {0, "Master"}, {1, "Počet měřidel : 99999"}, {1, "Počet měřidel : 10000"}, {2, "COM3"},
+        {3, "OFFLINE"}, {5, " Odečtených: 99999"}, {5, " Odečtených: 19"}, {6, "23:59:58"}};
+    for (const auto& [panel, text] : longest) {
+        const QFontMetrics fm = panels[panel]->fontMetrics();
+        const int room = form->sb->PanelGeometry(panel).width() - 2 * panels[panel]->frameWidth() -
+                         fm.horizontalAdvance(QLatin1Char('x')) / 2;
+        EXPECT_GE(room, fm.horizontalAdvance(text)) << text.toStdString();
+    }
+    EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1);
+    EXPECT_GT(form->sb->PanelGeometry(4).width(), 80) << "the selected meter's panel keeps some room";
+    form->ApplyComPort("/dev/ttyUSB10");
+    EXPECT_GE(form->sb->PanelGeometry(2).width() - 2 * panels[2]->frameWidth(),
+              panels[2]->fontMetrics().horizontalAdvance("/dev/ttyUSB10"));
+    EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1) << "panel 4 gave the room";
+
+    const int menu = form->height() - 491;
+    form->resize(1000, 600 + menu);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->centralWidget()->size(), QSize(1000, 600));
+    EXPECT_EQ(list->geometry(), QRect(0, 0, 1000, 600 - 111));
+    EXPECT_EQ(form->btnReadModules->geometry(), QRect(1000 - 118, 600 - 87, 110, 30));
+    EXPECT_EQ(form->sb->geometry(), QRect(0, 600 - 22, 1000, 22));
+    EXPECT_EQ(form->sb->PanelGeometry(6).right(), 999);
 }
 
 }  // namespace
