@@ -170,7 +170,7 @@ TEST_F(MeterWorkbook, AFailedLoadKeepsTheOpenWorkbook) {
     apptest::WriteFile(text, "Č.bytu;Jméno\n1;Jiří\n");
     apptest::WriteFile(cut, apptest::ReadFile(first).substr(0, 6000));
     const std::pair<std::string, std::string> bad[] = {  // the file, the engine's reason
-        {text, "The file \"\" is invalid"},
+        {text, "The file \"" + text + "\" is invalid"},
         {cut, "Error reading Excel records. File invalid"},
         {dir.File("chybí.xls"), "Can't find the file \"" + dir.File("chybí.xls") + "\""},
     };
@@ -333,8 +333,8 @@ TEST_F(MeterWorkbook, LoadsThatFailLeaveTheLoadBefore) {
     const std::tuple<const char*, const char*, std::string> cases[] = {  // fixture (none: bytes), reason
         {"app_meters_onesheet.xls", "", "Sheet number \"1\" invalid. Must be between 0 and 0"},
         {"app_meters_textdiv.xls", "", "Řádek 7, sloupec 16: \"abc\" není číslo"},
-        {nullptr, "Č.bytu;Jméno\n1;Jiří\n", "The file \"\" is invalid"},
-        {nullptr, "", "The file \"\" is invalid"},  // no bytes at all
+        {nullptr, "Č.bytu;Jméno\n1;Jiří\n", "The file \"" + book + "\" is invalid"},
+        {nullptr, "", "The file \"" + book + "\" is invalid"},  // no bytes at all
     };
     auto state = [&] {
         const std::string file = form->MeterFileName() == book ? "book" : form->MeterFileName();
