@@ -245,8 +245,7 @@ void TKmrVectorPicture::Draw(QPainter& painter, const QRectF& rect) const {
     painter.restore();
 }
 
-std::shared_ptr<const TKmrVectorPicture> TKmrMetafileCache::Get(std::span<const std::uint8_t> file,
-                                                                TXlsImgTypes type) {
+std::shared_ptr<const TKmrVectorPicture> TKmrMetafileCache::Get(std::span<const std::uint8_t> file, TXlsImgTypes type) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayView(file.data(), static_cast<qsizetype>(file.size())));
     const QByteArray key = QByteArray(1, static_cast<char>(type)) + hash.result();
