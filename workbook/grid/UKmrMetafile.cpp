@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,6 +26,8 @@
 #include <emf2svg.h>
 #include <libwmf/api.h>
 #include <libwmf/svg.h>
+
+#include "platform/sys/Codepage.h"
 
 namespace kalmira {
 
@@ -100,8 +104,8 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
     return svg;
 }
 
-std::string EmfToSvg(std::span<const std::uint8_t> file) {
-    std::vector<char> bytes(file.begin(), file.end());
+// libemf2svg with EMF+ records read, elements without a prefix.
+std::string EmfBytesToSvg(std::vector<char>& bytes) {
     char noPrefix[] = "";
     generatorOptions options{};
     options.nameSpace = noPrefix;
@@ -114,6 +118,51 @@ std::string EmfToSvg(std::span<const std::uint8_t> file) {
     std::string svg;
     if (converted != 0 && out != nullptr) svg.assign(out, length);
     std::free(out);
+    return svg;
+}
+
+// Bitmap records whose bitmap libemf2svg cannot decode (run-length
+// compressed): it gives up on the whole file for them.
+constexpr std::uint32_t EmfBitmapRecords[][2] = {
+    // record type, offset of the bitmap header's offset
+    {76, 84},  // BITBLT
+    {77, 84},  // STRETCHBLT
+    {80, 48},  // SETDIBITSTODEVICE
+    {81, 48},  // STRETCHDIBITS
+};
+constexpr std::uint32_t EmfComment = 70;
+constexpr std::uint32_t BiRle8 = 1;
+constexpr std::uint32_t BiRle4 = 2;
+
+// The file with those bitmap records turned into comments (of no known
+// kind), so that the rest of the picture still draws; false when there
+// were none.
+bool WithoutRleBitmaps(std::vector<char>& bytes) {
+    std::span<const std::uint8_t> b(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    bool changed = false;
+    for (std::size_t at = 0; at + 8 <= b.size();) {
+        const std::uint32_t type = Le32(b, at), size = Le32(b, at + 4);
+        if (size < 8 || size % 4 != 0 || size > b.size() - at) break;
+        for (const auto& [kind, header] : EmfBitmapRecords) {
+            if (type != kind || size < header + 8) continue;
+            const std::uint32_t bmi = Le32(b, at + header);
+            if (bmi < 8 || bmi > size - 20) continue;
+            const std::uint32_t compression = Le32(b, at + bmi + 16);
+            if (compression != BiRle8 && compression != BiRle4) continue;
+            for (const auto& [offset, value] :
+                 {std::pair{0u, EmfComment}, std::pair{8u, size - 12}, std::pair{12u, 0u}})
+                for (int i = 0; i < 4; ++i) bytes[at + offset + i] = static_cast<char>(value >> 8 * i);
+            changed = true;
+        }
+        at += size;
+    }
+    return changed;
+}
+
+std::string EmfToSvg(std::span<const std::uint8_t> file) {
+    std::vector<char> bytes(file.begin(), file.end());
+    std::string svg = EmfBytesToSvg(bytes);
+    if (svg.empty() && WithoutRleBitmaps(bytes)) svg = EmfBytesToSvg(bytes);
     return svg;
 }
 
@@ -209,6 +258,53 @@ std::string Isolated(const std::function<std::string()>& convert) {
     return ReadChild(child, fds[0]);
 }
 
+// Three habits of libwmf's SVG undone. Its polylines say only how they
+// are stroked, and SVG fills an element without a fill in black: an
+// outline would hide what it outlines. Its images have their place and
+// size already and are then moved and scaled there once more (from the
+// bitmap's size): the second time goes. And a pen of width 0, one device pixel whatever
+// the scale, comes out as a width below one unit that drawing the picture
+// larger or smaller would thin or thicken: it stays a pixel.
+std::string TidyWmfSvg(std::string svg) {
+    constexpr std::string_view polyline = "<polyline ", style = "style=\"", none = "fill:none; ";
+    for (std::size_t at = svg.find(polyline); at != std::string::npos; at = svg.find(polyline, at + 1)) {
+        const std::size_t end = svg.find('>', at);
+        const std::size_t s = svg.find(style, at);
+        if (s == std::string::npos || s > end) continue;
+        svg.insert(s + style.size(), none);
+    }
+    constexpr std::string_view image = "<image ", matrix = "transform=\"matrix(";
+    for (std::size_t at = svg.find(image); at != std::string::npos; at = svg.find(image, at + 1)) {
+        const std::size_t end = svg.find('>', at);
+        const std::size_t m = svg.find(matrix, at);
+        if (m == std::string::npos || m > end) continue;
+        const std::size_t from = m + matrix.size(), to = svg.find(')', from);
+        if (to == std::string::npos || to > end) continue;
+        double v[6];
+        const char* p = svg.data() + from;
+        const char* const last = svg.data() + to;
+        int n = 0;
+        for (std::from_chars_result r{p, std::errc()}; n < 6; ++n, p = r.ptr) {
+            while (p < last && *p == ' ') ++p;
+            r = std::from_chars(p, last, v[n]);
+            if (r.ec != std::errc()) break;
+        }
+        if (n != 6 || v[0] <= 0 || v[1] != 0 || v[2] != 0 || v[3] <= 0) continue;
+        svg.replace(from, to - from, "1 0 0 1 0 0");
+    }
+    constexpr std::string_view width = "stroke-width:", hairline = "1; vector-effect:non-scaling-stroke;";
+    for (std::size_t at = svg.find(width); at != std::string::npos; at = svg.find(width, at + 1)) {
+        const std::size_t from = at + width.size();
+        const std::size_t to = svg.find(';', from);
+        double value = 1;
+        if (to == std::string::npos ||
+            std::from_chars(svg.data() + from, svg.data() + to, value).ptr != svg.data() + to || !(value < 1))
+            continue;
+        svg.replace(from, to + 1 - from, hairline);
+    }
+    return svg;
+}
+
 }  // namespace
 
 bool LooksLikeMetafile(std::span<const std::uint8_t> file, TXlsImgTypes type) {
@@ -225,7 +321,10 @@ bool LooksLikeMetafile(std::span<const std::uint8_t> file, TXlsImgTypes type) {
 
 std::string MetafileToSvg(std::span<const std::uint8_t> file, TXlsImgTypes type) {
     if (!LooksLikeMetafile(file, type)) return {};
-    return Isolated([&] { return type == TXlsImgTypes::xli_Wmf ? WmfToSvg(file) : EmfToSvg(file); });
+    if (type == TXlsImgTypes::xli_Emf) return Isolated([&] { return EmfToSvg(file); });
+    // libwmf writes the bytes of a text as the metafile holds them, in the
+    // font's code page: taken as the program's own, 1250.
+    return TidyWmfSvg(plat::Cp1250ToUtf8(Isolated([&] { return WmfToSvg(file); })));
 }
 
 TKmrVectorPicture::~TKmrVectorPicture() = default;
