@@ -171,7 +171,45 @@ TEST(MetafileConversion, LibreOfficesMetafilesBecomeSvgThatDrawsBothSquares) {
     }
 }
 
+// An outline that does not fill what it outlines, a bitmap in its place
+// and at its size, a text in Czech that Qt SVG still reads (its look is
+// the fonts', and not compared), a shape whose shadow is a bitmap with a
+// run-length compressed mask.
+TEST(MetafileConversion, OutlinesBitmapsAndTextsAsLibreOfficeWroteThem) {
+    GridTestApp();  // texts need fonts
+    auto green = [](QRgb p) { return qGreen(p) > 200 && qRed(p) < 60 && qBlue(p) < 60; };
+    auto white = [](QRgb p) { return (p & 0xFFFFFF) == 0xFFFFFF; };
+    for (const char* kind : {"wmf", "emf"}) {
+        const TXlsImgTypes type = kind == std::string("wmf") ? TXlsImgTypes::xli_Wmf : TXlsImgTypes::xli_Emf;
+        auto draw = [&](const std::string& name) {
+            const std::string svg = MetafileToSvg(ReadFile(Fixture("metafiles/" + name + "." + kind)), type);
+            const auto picture = TKmrVectorPicture::FromSvg(svg);
+            QImage image(200, 100, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            if (picture != nullptr) {
+                QPainter painter(&image);
+                picture->Draw(painter, QRectF(0, 0, 200, 100));
+            }
+            return std::make_pair(svg, image);
+        };
+        const auto [outlineSvg, outlined] = draw("outlined");
+        EXPECT_GT(Share(outlined, 60, 30, 140, 70, green), 0.99) << kind;
+        const auto [bitmapSvg, bitmap] = draw("bitmap");
+        EXPECT_GT(Share(bitmap, 5, 5, 90, 95, white), 0.99) << kind;
+        EXPECT_GT(Share(bitmap, 110, 5, 195, 95, Blue), 0.99) << kind;
+        const auto [textSvg, text] = draw("text");
+        EXPECT_NE(TKmrVectorPicture::FromSvg(textSvg), nullptr) << kind;
+        EXPECT_NE(textSvg.find("\u0159"), std::string::npos) << kind;  // the ř of Měřiče
+        const auto [shadowSvg, shadow] = draw("shadow");
+        EXPECT_GT(
+            Share(shadow, 5, 5, 150, 60, [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) < 60; }),
+            0.99)
+            << kind;
+    }
+}
+
 TEST(MetafileConversion, WhatTheLibrariesCannotReadGivesNothing) {
+    GridTestApp();
     const auto emf = ReadFile(Fixture("metafiles/metafile.emf"));
     const auto wmf = ReadFile(Fixture("metafiles/metafile.wmf"));
     auto cut = [](const std::vector<std::uint8_t>& b, std::size_t n) {
