@@ -190,6 +190,10 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 [[noreturn]] void RunChild(int out, const std::function<std::string()>& convert) {
+    // A library that calls exit must not run the parent's exit handlers
+    // and static destructors here (a printer would end its document): the
+    // handler registered last runs first.
+    std::atexit([] { _exit(1); });
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
         dup2(null, STDIN_FILENO);
@@ -233,15 +237,16 @@ std::string ReadChild(pid_t child, int in) {
     close(in);
     if (!ended) kill(child, SIGKILL);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    pid_t waited;
+    do waited = waitpid(child, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    if (!ended || waited != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
     return text;
 }
 
-// Runs convert in a child process: whatever the library does there (a
-// crash, exit, abort, a loop, memory without end) ends the child only.
-std::string Isolated(const std::function<std::string()>& convert) {
+}  // namespace
+
+std::string ConvertInChild(const std::function<std::string()>& convert) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return {};
     const pid_t child = fork();
@@ -257,6 +262,8 @@ std::string Isolated(const std::function<std::string()>& convert) {
     close(fds[1]);
     return ReadChild(child, fds[0]);
 }
+
+namespace {
 
 // Three habits of libwmf's SVG undone. Its polylines say only how they
 // are stroked, and SVG fills an element without a fill in black: an
@@ -321,10 +328,10 @@ bool LooksLikeMetafile(std::span<const std::uint8_t> file, TXlsImgTypes type) {
 
 std::string MetafileToSvg(std::span<const std::uint8_t> file, TXlsImgTypes type) {
     if (!LooksLikeMetafile(file, type)) return {};
-    if (type == TXlsImgTypes::xli_Emf) return Isolated([&] { return EmfToSvg(file); });
+    if (type == TXlsImgTypes::xli_Emf) return ConvertInChild([&] { return EmfToSvg(file); });
     // libwmf writes the bytes of a text as the metafile holds them, in the
     // font's code page: taken as the program's own, 1250.
-    return TidyWmfSvg(plat::Cp1250ToUtf8(Isolated([&] { return WmfToSvg(file); })));
+    return TidyWmfSvg(plat::Cp1250ToUtf8(ConvertInChild([&] { return WmfToSvg(file); })));
 }
 
 TKmrVectorPicture::~TKmrVectorPicture() = default;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -31,6 +32,12 @@ inline constexpr std::size_t MaxMetafileSvg = 128u << 20;
 // without its placeable header, an EMF with its header record): what the
 // libraries are given at all.
 bool LooksLikeMetafile(std::span<const std::uint8_t> file, TXlsImgTypes type);
+
+// What convert returns, run in a child process: whatever happens there (a
+// crash, exit, abort, a loop, memory without end) ends the child only and
+// gives an empty text, as does a failure, a result over MaxMetafileSvg or
+// a child that takes longer than 15 seconds.
+std::string ConvertInChild(const std::function<std::string()>& convert);
 
 // The SVG text of a metafile file (xli_Wmf or xli_Emf); empty when the
 // library cannot read it, it does not finish in time or its result is too

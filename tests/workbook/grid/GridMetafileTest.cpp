@@ -4,8 +4,15 @@
 // drawn as a frame in the grid's colours.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <iterator>
+
+#include <unistd.h>
 
 #include <QImage>
 #include <QPainter>
@@ -206,6 +213,44 @@ TEST(MetafileConversion, OutlinesBitmapsAndTextsAsLibreOfficeWroteThem) {
             0.99)
             << kind;
     }
+}
+
+// The libraries run in a child: however it ends, the test is still here.
+TEST(MetafileConversion, TheChildsEndNeverReachesTheProgram) {
+    // An exit handler of the program that must not run in the child.
+    static const pid_t parent = getpid();
+    static const std::string marker = testing::TempDir() + "metafile-child-exit-" + std::to_string(parent);
+    std::remove(marker.c_str());
+    std::atexit([] {
+        if (getpid() != parent) std::ofstream(marker) << "ran";
+    });
+    struct TCase {
+        const char* What;
+        std::function<std::string()> Convert;
+        std::string Result;
+    };
+    const TCase cases[] = {
+        {"result", [] { return std::string("<svg/>"); }, "<svg/>"},
+        {"a long result", [] { return std::string(3 << 20, 'x'); }, std::string(3 << 20, 'x')},
+        {"nothing", [] { return std::string(); }, ""},
+        {"throws", []() -> std::string { throw std::runtime_error("no"); }, ""},
+        {"exit", []() -> std::string { std::exit(0); }, ""},
+        {"abort", []() -> std::string { std::abort(); }, ""},
+        {"crash",
+         []() -> std::string {
+             std::raise(SIGSEGV);
+             return "after";
+         },
+         ""},
+        {"killed",
+         []() -> std::string {
+             std::raise(SIGKILL);
+             return "after";
+         },
+         ""},
+    };
+    for (const TCase& c : cases) EXPECT_EQ(ConvertInChild(c.Convert), c.Result) << c.What;
+    EXPECT_FALSE(std::ifstream(marker).good());
 }
 
 TEST(MetafileConversion, WhatTheLibrariesCannotReadGivesNothing) {
