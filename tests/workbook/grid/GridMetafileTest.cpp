@@ -326,10 +326,10 @@ TEST_F(MetafileFixture, DrawnInsideTheirAnchorsOnScreenAndInPrint) {
         EXPECT_FALSE(p->Opaque);  // the cells under a metafile are painted
     }
     // The WMF twice over one blip: one conversion, kept over a reload.
-    EXPECT_EQ(grid.Pictures()[0]->Metafile, grid.Pictures()[2]->Metafile);
-    const auto first = grid.Pictures()[1]->Metafile;
+    EXPECT_EQ(grid.Pictures()[1]->Metafile, grid.Pictures()[2]->Metafile);
+    const auto first = grid.Pictures()[0]->Metafile;
     grid.LoadSheet();
-    EXPECT_EQ(grid.Pictures()[1]->Metafile, first);
+    EXPECT_EQ(grid.Pictures()[0]->Metafile, first);
 
     const QImage screen = Shot();
     for (int i = 0; i < 3; ++i) ExpectDrawn(screen, ScreenRect(i), "screen " + std::to_string(i));
