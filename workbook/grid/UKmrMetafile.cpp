@@ -269,9 +269,10 @@ namespace {
 // are stroked, and SVG fills an element without a fill in black: an
 // outline would hide what it outlines. Its images have their place and
 // size already and are then moved and scaled there once more (from the
-// bitmap's size): the second time goes. And a pen of width 0, one device pixel whatever
-// the scale, comes out as a width below one unit that drawing the picture
-// larger or smaller would thin or thicken: it stays a pixel.
+// bitmap's size): the second time goes. And a pen of width 0, one device
+// pixel whatever the scale, comes out as a width below one unit that
+// drawing the picture larger or smaller would thin or thicken: it stays a
+// pixel.
 std::string TidyWmfSvg(std::string svg) {
     constexpr std::string_view polyline = "<polyline ", style = "style=\"", none = "fill:none; ";
     for (std::size_t at = svg.find(polyline); at != std::string::npos; at = svg.find(polyline, at + 1)) {
@@ -357,7 +358,6 @@ std::shared_ptr<const TKmrVectorPicture> TKmrMetafileCache::Get(std::span<const 
     const QByteArray key = QByteArray(1, static_cast<char>(type)) + hash.result();
     if (const auto known = FPictures.find(key); known != FPictures.end()) return known->second;
     if (FPictures.size() >= MaxCachedMetafiles) FPictures.clear();
-    ++FConversions;
     auto picture = TKmrVectorPicture::FromSvg(MetafileToSvg(file, type));
     FPictures.emplace(key, picture);
     return picture;

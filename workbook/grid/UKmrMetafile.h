@@ -67,12 +67,9 @@ private:
 class TKmrMetafileCache {
 public:
     std::shared_ptr<const TKmrVectorPicture> Get(std::span<const std::uint8_t> file, TXlsImgTypes type);
-    // How many different files were tried so far.
-    int Conversions() const { return FConversions; }
 
 private:
     std::map<QByteArray, std::shared_ptr<const TKmrVectorPicture>> FPictures;
-    int FConversions = 0;
 };
 
 }  // namespace kalmira
