@@ -47,6 +47,8 @@ int PicturesOffered(TKalmiraImport& facade) {
     }
 }
 
+bool IsMetafile(TXlsImgTypes type) { return type == TXlsImgTypes::xli_Emf || type == TXlsImgTypes::xli_Wmf; }
+
 QImage ToQImage(const TKmrGraphic& graphic) {
     QImage image(graphic.Width, graphic.Height, QImage::Format_ARGB32);
     for (int y = 0; y < graphic.Height; ++y)
@@ -199,11 +201,22 @@ void TKalmiraGrid::LoadPicture(int index) {
     stream.Seek(0);
     TKmrGraphic graphic;
     bool ok = false;
-    SaveImgStreamToGraphic(stream, type, graphic, ok);
+    if (IsMetafile(type)) {
+        // A metafile that does not even unpack is one the libraries cannot
+        // read: it shows as the frame, the rest of the sheet as it is.
+        try {
+            SaveImgStreamToGraphic(stream, type, graphic, ok);
+        } catch (const Exception&) {
+            ok = false;
+        }
+    } else {
+        SaveImgStreamToGraphic(stream, type, graphic, ok);
+    }
     if (ok && graphic.Kind == TKmrGraphic::TKind::Raster)
         data->Picture = ToQImage(graphic);
-    else if (OnFormatPicture)
-        OnFormatPicture(*this, stream.Bytes(), type, data->Picture);
+    else if (ok && graphic.Kind == TKmrGraphic::TKind::Metafile)
+        data->Metafile = FMetafiles.Get(graphic.Metafile, type);
+    if (!data->HasGraphic() && OnFormatPicture) OnFormatPicture(*this, stream.Bytes(), type, data->Picture);
     FPictures.push_back(std::move(data));
 }
 
@@ -361,10 +374,13 @@ void TKalmiraGrid::Paint(QPainter& painter, const QRect& clip) {
     for (std::size_t i = 0; i < FPictures.size(); ++i) {
         if (!CalcPictureRect(static_cast<int>(i), lastCol + 1, lastRow + 1, p, true, 1, 1, FZoomFactor)) continue;
         const QRect target = qrect(p);
-        if (FPictures[i]->Picture.isNull())
+        const TPictureData& d = *FPictures[i];
+        if (d.Metafile)
+            d.Metafile->Draw(painter, target);
+        else if (d.Picture.isNull())
             painter.drawRect(target.adjusted(0, 0, -1, -1));
         else
-            painter.drawImage(target, FPictures[i]->Picture);
+            painter.drawImage(target, d.Picture);
     }
     painter.setClipRect(clip);
 }
@@ -1389,7 +1405,7 @@ struct TEdge {
 void TKalmiraGrid::DrawLines(TCanvas& canvas, const TXlsCellRange& range, long double s, long double x,
                              long double y, const TRect& rect, bool gridLines, TSpawnedCellList& spawned,
                              long double m, bool preview) {
-    canvas.PenWidth = preview ? 1 : PrintLineWidth != 0 ? PrintLineWidth : RoundEven(x / 150 * 96);
+    canvas.PenWidth = PrintedLineWidth(preview, x);
     const int cols = range.Right - range.Left + 1;
     const int rows = range.Bottom - range.Top + 1;
     if (cols <= 0 || rows <= 0) return;
@@ -1494,6 +1510,10 @@ TKalmiraImport& TKalmiraGrid::Facade() {
 }
 
 TKmrPrinter& TKalmiraGrid::ThePrinter() { return FPrinter != nullptr ? *FPrinter : Printer(); }
+
+int TKalmiraGrid::PrintedLineWidth(bool preview, long double xRatio) const {
+    return preview ? 1 : PrintLineWidth != 0 ? PrintLineWidth : RoundEven(xRatio / 150 * 96);
+}
 
 void TKalmiraGrid::SetPrintLineWidth(int width) {
     if (width >= 0) PrintLineWidth = width;
@@ -1658,7 +1678,7 @@ void TKalmiraGrid::GenericPrint(TCanvas* target, const TXlsCellRange& range, int
                 DrawLines(canvas, cells, p.Zoom, p.XRatio, p.YRatio, p.PrintRect, gridLines, spawned, d, preview);
             }
             DrawHeadersAndFooters(canvas, page, cellZoom, p, d, total, clipRect, pageRect);
-            if (!EmptyRange(cells)) PrintImages(canvas, p, cells, d);
+            if (!EmptyRange(cells)) PrintImages(canvas, p, cells, d, preview);
         };
         auto start = [&] {
             if (begun && !preview) printer.NewPage();
@@ -1738,19 +1758,31 @@ bool TKalmiraGrid::CalcPrintPictureRect(int index, TRect& rect, const TPrintPara
     return rect.Bottom >= p.PrintRect.Top && rect.Right >= p.PrintRect.Left;
 }
 
-void TKalmiraGrid::PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d) {
+void TKalmiraGrid::PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d,
+                               bool preview) {
     for (std::size_t i = 0; i < FPictures.size(); ++i) {
+        const TPictureData& pic = *FPictures[i];
         // A picture ending before the page cannot reach it: its position
         // is not summed over the rows between.
-        if (FPictures[i]->Row2 < page.Top || FPictures[i]->Col2 < page.Left) continue;
+        if (pic.Row2 < page.Top || pic.Col2 < page.Left) continue;
         TRect r;
         if (!CalcPrintPictureRect(static_cast<int>(i), r, p, page)) continue;
         if (d != 1) r = {RoundEven(r.Left * d), RoundEven(r.Top * d), RoundEven(r.Right * d), RoundEven(r.Bottom * d)};
-        if (FPictures[i]->Picture.isNull())
+        if (pic.Metafile) {
+            canvas.DrawVector(r, *pic.Metafile);
+        } else if (pic.Picture.isNull()) {
+            // As on screen, in the grid's colours rather than in whatever
+            // the lines and headers left on the canvas.
+            canvas.BrushBitmap = nullptr;
+            canvas.BrushColor = BackgroundColor;
+            canvas.FillRect(r);
+            canvas.PenColor = ForegroundColor;
+            canvas.PenWidth = PrintedLineWidth(preview, p.XRatio);
             canvas.Polyline({{r.Left, r.Top}, {r.Right - 1, r.Top}, {r.Right - 1, r.Bottom - 1}, {r.Left, r.Bottom - 1},
                              {r.Left, r.Top}});
-        else
-            canvas.DrawImage(r, FPictures[i]->Picture);
+        } else {
+            canvas.DrawImage(r, pic.Picture);
+        }
     }
 }
 

@@ -14,6 +14,7 @@
 #include "workbook/api/UExcelAdapter.h"
 #include "workbook/grid/UKmrCanvas.h"
 #include "workbook/grid/UKmrCustomGrid.h"
+#include "workbook/grid/UKmrMetafile.h"
 #include "workbook/grid/UKmrPrinter.h"
 #include "workbook/storage/UKmrFormats.h"
 
@@ -93,7 +94,13 @@ struct TPictureData {
     int Width = 0;
     int Height = 0;
     bool Opaque = false;  // a raster picture: cells under it are not painted
-    QImage Picture;       // null when nothing could load it
+    QImage Picture;       // a raster, or what OnFormatPicture made; null when none
+    // A metafile converted for drawing; null when the libraries could not
+    // read it.
+    std::shared_ptr<const TKmrVectorPicture> Metafile;
+
+    // Without one, the picture is drawn as an outlined frame.
+    bool HasGraphic() const { return Metafile != nullptr || !Picture.isNull(); }
 };
 
 using TPictureDataList = std::vector<std::unique_ptr<TPictureData>>;
@@ -362,6 +369,7 @@ private:
     bool FResizing = false;
     bool FInSelectCell = false;
     TPictureDataList FPictures;
+    TKmrMetafileCache FMetafiles;
     TCanvas* FGridCanvas = nullptr;  // the canvas of the paint under way
     TKmrPrinter* FPrinter = nullptr;  // none: the process's printer
 
@@ -369,7 +377,9 @@ private:
     TKalmiraImport& Facade();
     void GenericPrint(TCanvas* canvas, const TXlsCellRange& range, int firstPage, int lastPage, bool preview,
                       long double d);
-    void PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d);
+    // Printed lines: 1 in a preview, else PrintLineWidth or 1/150 inch.
+    int PrintedLineWidth(bool preview, long double xRatio) const;
+    void PrintImages(TCanvas& canvas, const TPrintParams& p, const TXlsCellRange& page, long double d, bool preview);
     void DrawHeadersAndFooters(TCanvas& canvas, int page, long double f, const TPrintParams& p, long double d,
                                int total, const TRect& clipRect, const TRect& pageRect);
     void DrawHeaderOrFooter(const std::u16string& text, TCanvas& canvas, long double f, const TPrintParams& p,

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "workbook/drawing/UXlsPictures.h"
+#include "workbook/grid/UKmrMetafile.h"
 
 namespace kalmira {
 
@@ -138,6 +139,10 @@ void TQtCanvas::Polyline(const std::vector<TPoint>& points) {
 
 void TQtCanvas::DrawImage(const TRect& rect, const QImage& image) {
     if (FPainter != nullptr) FPainter->drawImage(ToQRect(rect), image);
+}
+
+void TQtCanvas::DrawVector(const TRect& rect, const TKmrVectorPicture& picture) {
+    if (FPainter != nullptr) picture.Draw(*FPainter, ToQRect(rect));
 }
 
 TRect TQtCanvas::ClipRect() {

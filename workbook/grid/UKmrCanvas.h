@@ -18,6 +18,7 @@ class QPainter;
 namespace kalmira {
 
 class TKmrGraphic;
+class TKmrVectorPicture;
 
 struct TSize {
     int cx = 0;
@@ -87,6 +88,8 @@ public:
     virtual void Polyline(const std::vector<TPoint>& points) { (void)points; }
     // Draws the image stretched over rect.
     virtual void DrawImage(const TRect& rect, const QImage& image) { (void)rect, (void)image; }
+    // Draws the converted metafile stretched over rect.
+    virtual void DrawVector(const TRect& rect, const TKmrVectorPicture& picture) { (void)rect, (void)picture; }
     // The bounds of what may be painted now.
     virtual TRect ClipRect() { return {-0x3FFFFFFF, -0x3FFFFFFF, 0x3FFFFFFF, 0x3FFFFFFF}; }
     // Narrows what may be painted to rect.
@@ -117,6 +120,7 @@ public:
     void FillRect(const TRect& rect) override;
     void Polyline(const std::vector<TPoint>& points) override;
     void DrawImage(const TRect& rect, const QImage& image) override;
+    void DrawVector(const TRect& rect, const TKmrVectorPicture& picture) override;
     TRect ClipRect() override;
     void IntersectClip(const TRect& rect) override;
     void ResetClip(const TRect& rect) override;
