@@ -113,7 +113,8 @@ public:
     // The text of the STRING record that follows a text result; a text
     // over 65535 characters is refused.
     void SetFormulaValue(const TVariant& value);
-    // An error result with code 0, no cached value.
+    // No cached result: the empty text result (kind 3), with the
+    // calculate-on-load bit.
     void ClearResult();
     std::uint16_t GetOptions() const { return GetWord(Data, 14); }
     std::size_t TokensEnd() const { return HeaderSize + GetWord(Data, 20); }

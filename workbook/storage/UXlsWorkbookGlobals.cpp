@@ -34,9 +34,11 @@ std::unique_ptr<T> Cast(std::unique_ptr<TBaseRecord>& record) {
 bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
+// A "." is allowed after the first character (Sales.2020), as spreadsheets
+// allow it; the first character must be at least "A" anyway.
 bool Forbidden(char16_t c) {
-    return c <= 47 || (c >= 58 && c <= 62) || c == 64 || c == u'{' || c == u'}' || c == u'[' || c == u']' ||
-           c == u'~' || c == 160 || (c >= 127 && c <= 191 && c != 181);
+    return (c <= 47 && c != u'.') || (c >= 58 && c <= 62) || c == 64 || c == u'{' || c == u'}' || c == u'[' ||
+           c == u']' || c == u'~' || c == 160 || (c >= 127 && c <= 191 && c != 181);
 }
 
 bool AllDigits(std::u16string_view text) { return std::all_of(text.begin(), text.end(), IsDigit); }

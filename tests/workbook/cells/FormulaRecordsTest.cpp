@@ -113,8 +113,10 @@ TEST(FormulaRecord, CachedResultsOfLoadedAndNewFormulas) {
         TFormulaRecord f(xlr_FORMULA, 2, 3, 17, 25, value, dates1904);
         return Bytes(f.Data.begin() + 4, f.Data.begin() + 22);
     };
-    const Bytes tail = {0, 0, 0, 0, 0, 0, 0, 0};  // options, reserved, token length
-    EXPECT_EQ(bytesOf(TVariant(), false), Cat({{17, 0}, Bytes(8, 0), tail}));
+    const Bytes tail = {2, 0, 0, 0, 0, 0, 0, 0};  // options (calculate on load), reserved, token length
+    // No value: the empty text result.
+    EXPECT_EQ(bytesOf(TVariant(), false), Cat({{17, 0, 3, 0, 0, 0, 0, 0, 0xFF, 0xFF}, tail}));
+    EXPECT_EQ(TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant(), false).GetValue(), TVariant());
     EXPECT_EQ(bytesOf(TVariant(true), false), Cat({{17, 0, 1, 0, 1, 0, 0, 0, 0xFF, 0xFF}, tail}));
     EXPECT_EQ(bytesOf(TVariant(std::int32_t{3}), false), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x40}, tail}));
     EXPECT_EQ(bytesOf(TVariant::FromDate(1463), true), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, tail}));
@@ -151,7 +153,10 @@ TEST(FormulaRecord, CopiesTakeArrayAndTableAndNoResult) {
     text->SetFormulaValue(TVariant(u"x1"));
     EXPECT_EQ(text->FixTotalSize(false), 4 + 25 + 4 + 5);
     EXPECT_EQ(text->FixTotalSize(true), 4 + 25);
-    EXPECT_EQ(Bytes(text->Data.begin() + 6, text->Data.begin() + 14), (Bytes{2, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+    // The empty text result, which reads as no value.
+    EXPECT_EQ(Bytes(text->Data.begin() + 6, text->Data.begin() + 14), (Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(text->GetValue(), TVariant());
+    EXPECT_EQ(text->GetOptions() & TFormulaRecord::CalcOnLoad, TFormulaRecord::CalcOnLoad);
 }
 
 TEST(FormulaRecord, SharedFormulaExpansion) {
