@@ -107,8 +107,10 @@ struct TParts {
 
 TParts PartsOf(TKind kind, std::size_t pos) {
     switch (kind) {
-        case TKind::Ref: return {{pos + 1}, {pos + 3}, 1};
-        case TKind::Area: return {{pos + 1, pos + 3}, {pos + 5, pos + 7}, 2};
+        case TKind::Ref:
+        case TKind::RefN: return {{pos + 1}, {pos + 3}, 1};
+        case TKind::Area:
+        case TKind::AreaN: return {{pos + 1, pos + 3}, {pos + 5, pos + 7}, 2};
         case TKind::Ref3d: return {{pos + 3}, {pos + 5}, 1};
         case TKind::Area3d: return {{pos + 3, pos + 5}, {pos + 7, pos + 9}, 2};
         default: return {{}, {}, 0};
@@ -214,6 +216,9 @@ std::uint8_t ErrorFormOf(std::uint8_t id) {
     switch (ShapeOf(id).Kind) {
         case TKind::Ref:
         case TKind::Area: return (id & 0x1F) >= 0x0A ? id : static_cast<std::uint8_t>(id + 6);
+        // ptgRefN and ptgAreaN become ptgRefErr and ptgAreaErr: the same size, the same class.
+        case TKind::RefN:
+        case TKind::AreaN: return static_cast<std::uint8_t>(id - 2);
         case TKind::Ref3d:
         case TKind::Area3d: return (id & 0x1F) >= 0x1C ? id : static_cast<std::uint8_t>(id + 2);
         default: throw ETokenException(id);  // ptgExp and ptgTable have none
@@ -238,7 +243,8 @@ public:
             // Every other token has an error form: only the writing walk needs its values.
             if constexpr (Write) {
                 const TParts parts = PartsOf(kind, pos);
-                if (parts.Count == 1) MoveRef(kind, parts, pos, move);
+                if (kind == TKind::RefN || kind == TKind::AreaN) MoveShared(parts, pos, move, formulaOnSheet);
+                else if (parts.Count == 1) MoveRef(kind, parts, pos, move);
                 else if (parts.Count == 2) MoveArea(kind, parts, pos, move);
             }
         });
@@ -307,6 +313,43 @@ private:
         Store(parts.Rows[1], rows.Last);
         StoreCol(parts.Cols[0], cols.First);
         StoreCol(parts.Cols[1], cols.Last);
+    }
+
+    // ptgRefN and ptgAreaN (conditional formats, validations): a relative
+    // part is an offset from the cell the rule is read for, which moves with
+    // the rule's range; an absolute part is a place on the sheet and moves
+    // like that of an ordinary reference ($B1 becomes $C1 when a column
+    // goes in before B). An area whose two ends on an axis are absolute
+    // shrinks and grows as ordinary areas do; a lone absolute end moves as a
+    // single value.
+    void MoveShared(const TParts& parts, std::size_t pos, const TMove& m, bool onSheet) {
+        const bool absMoves = !m.RelativeOnly;  // a copy moves absolute parts only when asked
+        const std::uint16_t fields[2] = {GetWord(FData, parts.Cols[0]),
+                                         GetWord(FData, parts.Cols[parts.Count - 1])};
+        int rows[2], cols[2];
+        for (int i = 0; i < parts.Count; ++i) {
+            rows[i] = GetWord(FData, parts.Rows[i]);
+            cols[i] = fields[i] & 0xFF;
+        }
+        auto axis = [&](int (&v)[2], std::uint16_t flag, const TAxis& a) {
+            const bool abs0 = !(fields[0] & flag), abs1 = !(fields[parts.Count - 1] & flag);
+            if (parts.Count == 2 && abs0 && abs1) {
+                const TSpan s = SpanMoved({v[0], v[1]}, a, onSheet, absMoves, absMoves);
+                v[0] = s.First, v[1] = s.Last;
+                return s.Ok();
+            }
+            for (int i = 0; i < parts.Count; ++i) {
+                if (fields[i] & flag) continue;
+                v[i] = Moved(v[i], a, onSheet, absMoves);
+                if (v[i] == Refused) return false;
+            }
+            return true;
+        };
+        if (!axis(rows, RowRelative, m.Rows) || !axis(cols, ColRelative, m.Cols)) return MakeError(pos);
+        for (int i = 0; i < parts.Count; ++i) {
+            if (!(fields[i] & RowRelative)) Store(parts.Rows[i], rows[i]);
+            if (!(fields[i] & ColRelative)) StoreCol(parts.Cols[i], cols[i]);
+        }
     }
 
     // A 3-D token on the copied sheet points at the copy.
