@@ -631,6 +631,16 @@ void TNameRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos,
     ArrangeTokensInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
+void TNameRecord::CheckRenumberNames(const TSheetInfo& info) const {
+    if (Data.empty()) return;
+    ReportTokens([&] { UXlsTokenArray_CheckInsertSheets(Data, TokensStart(), TokensEnd(), info); });
+}
+
+void TNameRecord::RenumberNames(const TSheetInfo& info) {
+    if (Data.empty()) return;
+    ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, TokensStart(), TokensEnd(), info); });
+}
+
 void TNameRecord::ArrangeCopySheet(const TSheetInfo& info) {
     if (Data.empty()) return;
     ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, TokensStart(), TokensEnd(), info); });
@@ -655,11 +665,30 @@ void TNameRecordList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int col
         GetItems(i)->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
-void TNameRecordList::DeleteSheets(int first, int count) {
+std::vector<std::int32_t> TNameRecordList::IndexesAfterDeletingSheets(int first, int count) const {
+    std::vector<std::int32_t> indexes;
+    std::int32_t next = 0;
+    for (std::size_t i = 0; i < Count(); ++i) {
+        const int sheet = GetItems(i)->RangeSheet();
+        indexes.push_back(sheet >= first && sheet < first + count ? -1 : next++);
+    }
+    return indexes;
+}
+
+void TNameRecordList::DeleteSheets(int first, int count, const TNameRenumbering& renumbering) {
+    TSheetInfo info;
+    info.Renumbering = &renumbering;
+    const bool renumber = renumbering.Changes();
+    for (std::size_t i = 0; renumber && i < Count(); ++i)
+        if (renumbering.NewIndex.at(i) >= 0) GetItems(i)->CheckRenumberNames(info);
     for (std::size_t i = Count(); i-- > 0;) {
         const int sheet = GetItems(i)->RangeSheet();
-        if (sheet >= first && sheet < first + count) Delete(i);
-        else GetItems(i)->ArrangeInsertSheets(first, -count);
+        if (sheet >= first && sheet < first + count) {
+            Delete(i);
+            continue;
+        }
+        GetItems(i)->ArrangeInsertSheets(first, -count);
+        if (renumber) GetItems(i)->RenumberNames(info);
     }
 }
 

@@ -252,8 +252,11 @@ public:
 
     void Sheets(std::size_t first, std::size_t end) {
         ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
-            // Only a token that cannot be stepped over refuses; without a copy nothing moves.
-            if (!Write || FInfo.InsSheet < 0) return;
+            // Only a token that cannot be stepped over refuses; without a copy
+            // or a renumbering nothing moves.
+            if (!Write) return;
+            if (FInfo.Renumbering) Renumber(kind, pos);
+            if (FInfo.InsSheet < 0) return;
             if (Is3d(kind)) CopySheetOf(pos);
             else if (kind == TKind::Name) RepointName(pos + 1);
             else if (kind == TKind::NameX && FInfo.GetSheet && FInfo.GetSheet(GetWord(FData, pos + 1)) >= 0)
@@ -350,6 +353,34 @@ private:
             if (!(fields[i] & RowRelative)) Store(parts.Rows[i], rows[i]);
             if (!(fields[i] & ColRelative)) StoreCol(parts.Cols[i], cols[i]);
         }
+    }
+
+    // Names removed: a ptgName (or a ptgNameX on this workbook) of a name
+    // that moved takes its new index; one of a name that went becomes the
+    // #REF! error of the same size and class, data kept: ptgRefErr (0x2A),
+    // ptgRef3dErr (0x3C) with the EXTERNSHEET index, which every reader
+    // takes. An index outside the list stays as it is.
+    void Renumber(TKind kind, std::size_t pos) {
+        const TNameRenumbering& r = *FInfo.Renumbering;
+        std::size_t at = 0;
+        std::uint8_t error = 0;
+        if (kind == TKind::Name) {
+            at = pos + 1;
+            error = static_cast<std::uint8_t>(FData[pos] + 7);
+        } else if (kind == TKind::NameX && r.IsLocal && r.IsLocal(GetWord(FData, pos + 1))) {
+            at = pos + 3;
+            error = static_cast<std::uint8_t>(FData[pos] + 3);
+        } else {
+            return;
+        }
+        const std::size_t index = GetWord(FData, at);
+        if (index == 0 || index > r.NewIndex.size()) return;
+        const std::int32_t now = r.NewIndex[index - 1];
+        if (now < 0) {
+            if constexpr (Write) FData[pos] = error;
+            return;
+        }
+        Store(at, now + 1);
     }
 
     // A 3-D token on the copied sheet points at the copy.

@@ -368,8 +368,15 @@ void TWorkbookGlobals::DeleteSheets(int firstSheet, int sheetCount) {
     if (firstSheet < 0 || firstSheet > GetSheetCount() - sheetCount)
         Raise(ErrInvalidSheetNo, firstSheet < 0 ? firstSheet : static_cast<long long>(firstSheet) + sheetCount - 1, 0,
               GetSheetCount() - 1);
-    FReferences.InsertSheets(firstSheet, -sheetCount, [&] { FNames.DeleteSheets(firstSheet, sheetCount); });
+    const TNameRenumbering renumbering = NamesAfterDeletingSheets(firstSheet, sheetCount);
+    FReferences.InsertSheets(firstSheet, -sheetCount,
+                             [&] { FNames.DeleteSheets(firstSheet, sheetCount, renumbering); });
     for (int i = 0; i < sheetCount; ++i) FBoundSheets.DeleteSheet(firstSheet);
+}
+
+TNameRenumbering TWorkbookGlobals::NamesAfterDeletingSheets(int firstSheet, int sheetCount) {
+    return {FNames.IndexesAfterDeletingSheets(firstSheet, sheetCount),
+            [this](std::uint16_t index) { return FReferences.IsLocalEntry(index); }};
 }
 
 void TWorkbookGlobals::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
