@@ -276,3 +276,21 @@ TEST(NameRecord, SheetCopiesFindTheirSourceAfterTheInsertion) {
     EXPECT_EQ(names.GetItems(1)->RangeSheet(), 0);
     EXPECT_EQ(GetWord(names.GetItems(1)->Data, 17), 10);  // the token's EXTERNSHEET index
 }
+
+// Names local to sheets that go leave the list; the others renumber the
+// name tokens of their formulas.
+TEST(FormulaRecord, NamesOfDeletedSheetsGo) {
+    TNameRecordList names;
+    for (const auto& [name, sheet, tokens] : {std::tuple{u"A", -1, Bytes{0x23, 4, 0, 0, 0}},
+                                              {u"B", 1, Bytes{0x1E, 1, 0}}, {u"C", 2, Bytes{0x23, 2, 0, 0, 0}},
+                                              {u"D", 3, Bytes{0x1E, 2, 0}}})
+        names.Add(std::make_unique<TNameRecord>(TXlsNamedRange{name, u"", 0, sheet}, tokens));
+    EXPECT_EQ(names.IndexesAfterDeletingSheets(1, 2), (std::vector<std::int32_t>{0, -1, -1, 1}));
+    const TNameRenumbering renumbering{names.IndexesAfterDeletingSheets(1, 2), {}};
+    names.DeleteSheets(1, 2, renumbering);
+    ASSERT_EQ(names.Count(), 2u);
+    EXPECT_EQ(names.GetItems(0)->Name() + names.GetItems(1)->Name(), u"AD");
+    EXPECT_EQ(Bytes(names.GetItems(0)->Data.begin() + names.GetItems(0)->TokensStart(), names.GetItems(0)->Data.end()),
+              (Bytes{0x23, 2, 0, 0, 0}));
+    EXPECT_EQ(names.GetItems(1)->RangeSheet(), 1);
+}
