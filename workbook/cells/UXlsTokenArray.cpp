@@ -357,9 +357,11 @@ private:
 
     // Names removed: a ptgName (or a ptgNameX on this workbook) of a name
     // that moved takes its new index; one of a name that went becomes the
-    // #REF! error of the same size and class, data kept: ptgRefErr (0x2A),
-    // ptgRef3dErr (0x3C) with the EXTERNSHEET index, which every reader
-    // takes. An index outside the list stays as it is.
+    // #REF! error of the same size and class, which every reader takes:
+    // ptgRefErr (0x2A), ptgRef3dErr (0x3C) keeping its EXTERNSHEET index.
+    // Its row is 0 and its column field 0xC000 (relative, so LibreOffice
+    // writes "#REF!#REF!", not "$#REF!$#REF!"). The size stays, so jumps of
+    // IF and CHOOSE stay right. An index outside the list stays as it is.
     void Renumber(TKind kind, std::size_t pos) {
         const TNameRenumbering& r = *FInfo.Renumbering;
         std::size_t at = 0;
@@ -377,6 +379,8 @@ private:
         if (index == 0 || index > r.NewIndex.size()) return;
         const std::int32_t now = r.NewIndex[index - 1];
         if (now < 0) {
+            Store(at, 0);
+            Store(at + 2, RowRelative | ColRelative);
             if constexpr (Write) FData[pos] = error;
             return;
         }

@@ -214,8 +214,8 @@ TEST(TokenArray, NamesRenumberedWhenSheetsGo) {
     Bytes tokens = {0x23, 1, 0, 0, 0,  0x43, 2, 0, 0, 0,  0x63, 4, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x1E, 1, 0,  0x03,
                     0x39, 0, 0, 4, 0, 0, 0,  0x59, 0, 0, 3, 0, 0, 0,  0x39, 5, 0, 4, 0, 0, 0};
     UXlsTokenArray_ArrangeInsertSheets(tokens, 0, tokens.size(), info);
-    EXPECT_EQ(tokens, (Bytes{0x23, 1, 0, 0, 0,  0x4A, 2, 0, 0, 0,  0x63, 2, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x1E, 1, 0,
-                             0x03,  0x39, 0, 0, 2, 0, 0, 0,  0x5C, 0, 0, 3, 0, 0, 0,  0x39, 5, 0, 4, 0, 0, 0}));
+    EXPECT_EQ(tokens, (Bytes{0x23, 1, 0, 0, 0,  0x4A, 0, 0, 0, 0xC0,  0x63, 2, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x1E, 1, 0,
+                             0x03,  0x39, 0, 0, 2, 0, 0, 0,  0x5C, 0, 0, 0, 0, 0, 0xC0,  0x39, 5, 0, 4, 0, 0, 0}));
     // The check pass raises where the change would and changes nothing.
     Bytes bad = {0x23, 2, 0, 0, 0, 0x1A};
     EXPECT_EQ(RefusedToken([&] { UXlsTokenArray_ArrangeInsertSheets(bad, 0, bad.size(), info); }), 0x1A);
