@@ -269,14 +269,18 @@ void TDVRecord::DeleteRowsOrCols(int first, int count, const TSheetInfo& info, b
 void TDVRecord::CheckCopySheet(const TSheetInfo& info) const {
     const TLayout l = Layout();
     if (!l.Ok) return;
-    EachFormula(l, [&](std::size_t first, std::size_t end) { UXlsTokenArray_CheckInsertSheets(Data, first, end, info); });
+    EachFormula(l, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_CheckInsertSheets(Data, first, end, info);
+    });
 }
 
 void TDVRecord::ArrangeCopySheet(const TSheetInfo& info) {
     const TLayout l = Layout();
     if (!l.Ok) return;
     CheckCopySheet(info);
-    EachFormula(l, [&](std::size_t first, std::size_t end) { UXlsTokenArray_ArrangeInsertSheets(Data, first, end, info); });
+    EachFormula(l, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_ArrangeInsertSheets(Data, first, end, info);
+    });
 }
 
 TValidationChange::TValidationChange(std::initializer_list<TBaseRecordList*> lists,
