@@ -373,16 +373,33 @@ struct NumberLayout {
     int intSlots = 0, minInt = 0;    // placeholders before the point; from the first "0" on
     int fracSlots = 0, minFrac = 0;  // after it; up to the last "0"
     bool grouping = false;
+    int scaling = 0;                 // the value is divided by 1,000 this many times
     bool point = false;
     const Token* exponent = nullptr;
 };
 
+// Commas right behind a digit placeholder and not before another (before
+// the point or at the end of the number: "0.0," "#,##0,,") each divide the
+// value by 1,000; any other comma groups the thousands.
+void ReadCommas(const std::vector<Token>& tokens, NumberLayout& l) {
+    for (std::size_t i = 0; i < tokens.size() && tokens[i].kind != Tok::Exponent; ++i) {
+        if (tokens[i].kind != Tok::Comma) continue;
+        std::size_t end = i;
+        while (end < tokens.size() && tokens[end].kind == Tok::Comma) ++end;
+        const bool afterDigit = i > 0 && tokens[i - 1].kind == Tok::Digit;
+        const bool beforeDigit = end < tokens.size() && tokens[end].kind == Tok::Digit;
+        if (afterDigit && !beforeDigit) l.scaling += static_cast<int>(end - i);
+        else l.grouping = true;
+        i = end - 1;
+    }
+}
+
 NumberLayout Layout(const std::vector<Token>& tokens) {
     NumberLayout l;
+    ReadCommas(tokens, l);
     bool seenZero = false;
     for (const Token& t : tokens) {
         if (l.exponent) break;
-        if (t.kind == Tok::Comma) l.grouping = true;
         if (t.kind == Tok::Point) l.point = true;
         if (t.kind == Tok::Exponent) l.exponent = &t;
         if (t.kind != Tok::Digit) continue;
@@ -406,8 +423,9 @@ public:
     std::u16string Write(double v, bool minus) {
         for (const Token& t : tokens_)
             if (t.kind == Tok::Percent) v *= 100;
-        if (!std::isfinite(v)) return GeneralText(minus ? v : std::fabs(v), s_);
         const NumberLayout l = Layout(tokens_);
+        for (int i = 0; i < l.scaling; ++i) v /= 1000;
+        if (!std::isfinite(v)) return GeneralText(minus ? v : std::fabs(v), s_);
         const double a = std::fabs(v);
         int exp10 = 0;
         if (l.exponent) {

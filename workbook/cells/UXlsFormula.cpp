@@ -213,9 +213,15 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
                                std::size_t dataSize, const TVariant& value, bool dates1904)
     : TCellRecord(id, row, col, xf, std::max(dataSize, HeaderSize)) {
     CheckCachedValue(value);
+    // Every formula the engine writes asks to be calculated when opened,
+    // as loaded ones do: its cached result may be none or out of date.
+    Data[14] |= CalcOnLoad;
     switch (value.VarType()) {
         case TVarType::Empty:
-        case TVarType::Null: return;
+        case TVarType::Null:
+            Data[6] = ResultEmptyText;
+            SetWord(Data, 12, TypedResult);
+            return;
         case TVarType::Boolean:
             Data[6] = ResultBool;
             Data[8] = value.IntValue() ? 1 : 0;
@@ -256,14 +262,6 @@ TVariant TFormulaRecord::GetValue() const {
     return own ? *own : ResultOf(Data);
 }
 
-void TFormulaRecord::ClearResult() {
-    std::fill(Data.begin() + 6, Data.begin() + 14, 0);
-    Data[6] = ResultError;
-    SetWord(Data, 12, TypedResult);
-    std::fill(Data.begin() + 16, Data.begin() + 20, 0);
-    SetOwnValue(TVariant());
-}
-
 struct TFormulaRecord::TAttached {
     std::unique_ptr<TVariant> Value;
     std::unique_ptr<TTableRecord> Table;
@@ -277,6 +275,19 @@ TFormulaRecord::TAttached& TFormulaRecord::Attached() {
 
 const TVariant* TFormulaRecord::OwnValue() const { return FAttached ? FAttached->Value.get() : nullptr; }
 void TFormulaRecord::SetOwnValue(const TVariant& value) { Attached().Value = std::make_unique<TVariant>(value); }
+
+// No result is the empty one: readers that do not calculate show nothing
+// (an error code would show "#NULL!"), and the calculate-on-load bit has
+// spreadsheets work it out.
+void TFormulaRecord::ClearResult() {
+    std::fill(Data.begin() + 6, Data.begin() + 14, 0);
+    Data[6] = ResultEmptyText;
+    Data[14] |= CalcOnLoad;
+    SetWord(Data, 12, TypedResult);
+    std::fill(Data.begin() + 16, Data.begin() + 20, 0);
+    // The bytes say "none" now: a value kept aside would only repeat it.
+    if (FAttached) FAttached->Value.reset();
+}
 
 TTableRecord* TFormulaRecord::GetTableRecord() const { return FAttached ? FAttached->Table.get() : nullptr; }
 TArrayRecord* TFormulaRecord::GetArrayRecord() const { return FAttached ? FAttached->Array.get() : nullptr; }
@@ -620,6 +631,16 @@ void TNameRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos,
     ArrangeTokensInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
+void TNameRecord::CheckRenumberNames(const TSheetInfo& info) const {
+    if (Data.empty()) return;
+    ReportTokens([&] { UXlsTokenArray_CheckInsertSheets(Data, TokensStart(), TokensEnd(), info); });
+}
+
+void TNameRecord::RenumberNames(const TSheetInfo& info) {
+    if (Data.empty()) return;
+    ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, TokensStart(), TokensEnd(), info); });
+}
+
 void TNameRecord::ArrangeCopySheet(const TSheetInfo& info) {
     if (Data.empty()) return;
     ReportTokens([&] { UXlsTokenArray_ArrangeInsertSheets(Data, TokensStart(), TokensEnd(), info); });
@@ -644,11 +665,30 @@ void TNameRecordList::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int col
         GetItems(i)->ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount, info);
 }
 
-void TNameRecordList::DeleteSheets(int first, int count) {
+std::vector<std::int32_t> TNameRecordList::IndexesAfterDeletingSheets(int first, int count) const {
+    std::vector<std::int32_t> indexes;
+    std::int32_t next = 0;
+    for (std::size_t i = 0; i < Count(); ++i) {
+        const int sheet = GetItems(i)->RangeSheet();
+        indexes.push_back(sheet >= first && sheet < first + count ? -1 : next++);
+    }
+    return indexes;
+}
+
+void TNameRecordList::DeleteSheets(int first, int count, const TNameRenumbering& renumbering) {
+    TSheetInfo info;
+    info.Renumbering = &renumbering;
+    const bool renumber = renumbering.Changes();
+    for (std::size_t i = 0; renumber && i < Count(); ++i)
+        if (renumbering.NewIndex.at(i) >= 0) GetItems(i)->CheckRenumberNames(info);
     for (std::size_t i = Count(); i-- > 0;) {
         const int sheet = GetItems(i)->RangeSheet();
-        if (sheet >= first && sheet < first + count) Delete(i);
-        else GetItems(i)->ArrangeInsertSheets(first, -count);
+        if (sheet >= first && sheet < first + count) {
+            Delete(i);
+            continue;
+        }
+        GetItems(i)->ArrangeInsertSheets(first, -count);
+        if (renumber) GetItems(i)->RenumberNames(info);
     }
 }
 

@@ -113,7 +113,8 @@ public:
     // The text of the STRING record that follows a text result; a text
     // over 65535 characters is refused.
     void SetFormulaValue(const TVariant& value);
-    // An error result with code 0, no cached value.
+    // No cached result: the empty text result (kind 3), with the
+    // calculate-on-load bit.
     void ClearResult();
     std::uint16_t GetOptions() const { return GetWord(Data, 14); }
     std::size_t TokensEnd() const { return HeaderSize + GetWord(Data, 20); }
@@ -229,6 +230,10 @@ public:
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     void ArrangeTokensInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     void ArrangeCopySheet(const TSheetInfo& info);
+    // Name tokens follow names removed from the list (the info's
+    // renumbering); the check raises where the change would.
+    void CheckRenumberNames(const TSheetInfo& info) const;
+    void RenumberNames(const TSheetInfo& info);
 
 private:
     int FirstTokenKind() const;  // 0 none, 1 3-D reference, 2 3-D area
@@ -246,8 +251,13 @@ public:
     // without its change.
     void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
-    // Names local to the deleted sheets go; the others follow.
-    void DeleteSheets(int first, int count);
+    // Where each name stands once the names local to sheets first ..
+    // first + count - 1 went (-1 for those).
+    std::vector<std::int32_t> IndexesAfterDeletingSheets(int first, int count) const;
+    // Names local to the deleted sheets go; the others follow, their name
+    // tokens renumbered as the renumbering says (checked first: a token the
+    // scanner refuses leaves every name).
+    void DeleteSheets(int first, int count, const TNameRenumbering& renumbering);
     // Names of sheet copyFrom (local ones, and global ones that refer to
     // it) are copied to each new sheet; the other names follow the move.
     // copyFrom and beforeSheet count before the insertion, the info's

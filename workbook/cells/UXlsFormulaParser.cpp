@@ -107,7 +107,8 @@ void TParseString::Parse() {
         NextChar();
         Expression();
         ConvertLastRefValueType(FReturnType);
-        if (PeekChar() != 0) UnexpectedChar(FPos);
+        // Spaces after the formula mean nothing: they are dropped, not refused.
+        if (PeekCharWs() != 0) UnexpectedChar(FPos);
         if (FWs.Count() != 0) Raise(ErrInternal);
         std::vector<std::uint8_t> check(TotalSize());
         CopyToPtr(check, 0);

@@ -103,6 +103,7 @@ void RegisterRangeRecords() {
     RegisterRecordClass(xlr_CONDFMT, MakeRecord<TCondFmtRecord>);
     RegisterRecordClass(xlr_CF, MakeRecord<TCFRecord>);
     RegisterRecordClass(xlr_DVAL, MakeRecord<TDValRecord>);
+    RegisterRecordClass(xlr_DV, MakeRecord<TDVRecord>);
 }
 
 TCellMergingRecord::TCellMergingRecord(std::uint16_t id, std::vector<std::uint8_t> data)
@@ -143,6 +144,172 @@ void TCFRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, i
         UXlsTokenArray_ArrangeInsertRowsAndCols(Data, first, end, rowPos, rowCount, 0, colPos, colCount, 0, info,
                                                 true);
     });
+}
+
+void TCFRecord::CheckCopySheet(const TSheetInfo& info) const {
+    EachFormula(*this, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_CheckInsertSheets(Data, first, end, info);
+    });
+}
+
+void TCFRecord::ArrangeCopySheet(const TSheetInfo& info) {
+    CheckCopySheet(info);
+    EachFormula(*this, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_ArrangeInsertSheets(Data, first, end, info);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// TDVRecord
+
+namespace {
+constexpr std::size_t MaxRecordData = 8224;
+}  // namespace
+
+TDVRecord::TLayout TDVRecord::Layout() const {
+    TLayout l;
+    if (Continue) return l;
+    const std::size_t size = Data.size();
+    std::size_t pos = 4;
+    for (int text = 0; text < 4; ++text) {
+        if (pos + 3 > size) return l;
+        pos += 3 + static_cast<std::size_t>(GetWord(Data, pos)) * (Data[pos + 2] & 1 ? 2 : 1);
+    }
+    std::size_t* formulas[2][2] = {{&l.Formula1, &l.Formula1End}, {&l.Formula2, &l.Formula2End}};
+    for (auto& f : formulas) {
+        if (pos + 4 > size) return l;
+        *f[0] = pos + 4;
+        *f[1] = pos + 4 + GetWord(Data, pos);
+        pos = *f[1];
+    }
+    if (pos + 2 > size || pos + 2 + 8 * static_cast<std::size_t>(GetWord(Data, pos)) != size) return l;
+    l.RangesAt = pos;
+    l.Ok = true;
+    return l;
+}
+
+std::vector<TRangeValues> TDVRecord::Ranges() const {
+    const TLayout l = Layout();
+    std::vector<TRangeValues> ranges;
+    if (!l.Ok) return ranges;
+    for (std::size_t at = l.RangesAt + 2; at < Data.size(); at += 8)
+        ranges.push_back({GetWord(Data, at), GetWord(Data, at + 2), GetWord(Data, at + 4), GetWord(Data, at + 6)});
+    return ranges;
+}
+
+template <class Call>
+void TDVRecord::EachFormula(const TLayout& l, Call call) const {
+    if (l.Formula1End > l.Formula1) call(l.Formula1, l.Formula1End);
+    if (l.Formula2End > l.Formula2) call(l.Formula2, l.Formula2End);
+}
+
+void TDVRecord::SetRanges(const TLayout& l, const TRangeValuesList& ranges) {
+    const std::size_t max = (MaxRecordData - l.RangesAt - 2) / 8;
+    if (ranges.Count() > max) Raise(ErrTooManyEntries, ranges.Count(), max);
+    Data.resize(l.RangesAt + 2 + 8 * ranges.Count());
+    SetWord(Data, l.RangesAt, static_cast<std::uint16_t>(ranges.Count()));
+    std::size_t at = l.RangesAt + 2;
+    for (const TRangeValues& r : ranges.All()) {
+        for (const std::uint16_t v : {r.R1, r.R2, r.C1, r.C2}) {
+            SetWord(Data, at, v);
+            at += 2;
+        }
+    }
+}
+
+namespace {
+TRangeValuesList ListOf(const std::vector<TRangeValues>& ranges) {
+    TRangeValuesList list(513, 0);
+    for (const TRangeValues& r : ranges) list.Add(r);
+    return list;
+}
+}  // namespace
+
+void TDVRecord::MoveTokens(const TLayout& l, int rowPos, int rowCount, int colPos, int colCount,
+                           const TSheetInfo& info) {
+    EachFormula(l, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_CheckInsertRowsAndCols(Data, first, end, rowPos, rowCount, 0, colPos, colCount, 0, info, true);
+    });
+    EachFormula(l, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_ArrangeInsertRowsAndCols(Data, first, end, rowPos, rowCount, 0, colPos, colCount, 0, info,
+                                                true);
+    });
+}
+
+void TDVRecord::ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount,
+                                         const TSheetInfo& info) {
+    const TLayout l = Layout();
+    if (!l.Ok) return;
+    TRangeValuesList ranges = ListOf(Ranges());
+    ranges.ArrangeInsertRowsAndCols(rowPos, rowCount, colPos, colCount);
+    MoveTokens(l, rowPos, rowCount, colPos, colCount, info);
+    SetRanges(l, ranges);
+}
+
+void TDVRecord::InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies,
+                                        int dest) {
+    const int shift = (last - first + 1) * copies;
+    if (shift <= 0 || !Understood()) return;
+    const TAxisChange change = OnAxis(onColumns, dest, shift);
+    ArrangeInsertRowsAndCols(change.RowPos, change.RowCount, change.ColPos, change.ColCount, info);
+    TRangeValuesList ranges = ListOf(Ranges());
+    ranges.CopyRowsInclusive(first, last, dest, copies, onColumns);
+    SetRanges(Layout(), ranges);
+}
+
+void TDVRecord::DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) {
+    if (count <= 0 || !Understood()) return;
+    TRangeValuesList ranges = ListOf(Ranges());
+    ranges.DeleteRows(first, count, onColumns, true);
+    SetRanges(Layout(), ranges);
+    const TAxisChange change = OnAxis(onColumns, first, -count);
+    ArrangeInsertRowsAndCols(change.RowPos, change.RowCount, change.ColPos, change.ColCount, info);
+}
+
+void TDVRecord::CheckCopySheet(const TSheetInfo& info) const {
+    const TLayout l = Layout();
+    if (!l.Ok) return;
+    EachFormula(l, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_CheckInsertSheets(Data, first, end, info);
+    });
+}
+
+void TDVRecord::ArrangeCopySheet(const TSheetInfo& info) {
+    const TLayout l = Layout();
+    if (!l.Ok) return;
+    CheckCopySheet(info);
+    EachFormula(l, [&](std::size_t first, std::size_t end) {
+        UXlsTokenArray_ArrangeInsertSheets(Data, first, end, info);
+    });
+}
+
+TValidationChange::TValidationChange(std::initializer_list<TBaseRecordList*> lists,
+                                     const std::function<void(TDVRecord&)>& change) {
+    for (TBaseRecordList* list : lists)
+        for (std::size_t i = 0; i < list->Count(); ++i) {
+            const auto* dv = dynamic_cast<const TDVRecord*>(list->GetItems(i));
+            if (!dv || !dv->Understood()) continue;
+            auto copy = dv->CopyTo();
+            change(static_cast<TDVRecord&>(*copy));
+            FItems.push_back({list, i, std::move(copy)});
+        }
+}
+
+// From the last to the first, so that a DV that goes leaves the indexes
+// before it as they were.
+void TValidationChange::Commit() {
+    for (auto item = FItems.rbegin(); item != FItems.rend(); ++item) {
+        if (!static_cast<const TDVRecord&>(*item->Copy).Ranges().empty()) {
+            item->List->SetItems(item->Index, std::move(item->Copy));
+            continue;
+        }
+        item->List->Delete(item->Index);
+        for (std::size_t i = 0; i < item->List->Count(); ++i)
+            if (auto* dval = dynamic_cast<TDValRecord*>(item->List->GetItems(i)); dval && dval->Data.size() >= 18) {
+                const std::uint32_t count = GetLongWord(dval->Data, 14);
+                if (count > 0) SetLongWord(dval->Data, 14, count - 1);
+            }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -465,6 +632,15 @@ void TCondFmt::InsertAndCopyRowsOrCols(int first, int last, bool onColumns, cons
     if (touched[1] < touched[0]) return;
     const TLines now = LinesOf(FBounds, onColumns);
     FBounds = WithLines(FBounds, onColumns, std::min(now.First, touched[0]), std::max(now.Last, touched[1]));
+}
+
+void TCondFmt::CheckCopySheet(const TSheetInfo& info) const {
+    for (std::size_t i = 0; i < FCFs.Count(); ++i) FCFs.GetItems(i)->CheckCopySheet(info);
+}
+
+void TCondFmt::ArrangeCopySheet(const TSheetInfo& info) {
+    CheckCopySheet(info);
+    for (std::size_t i = 0; i < FCFs.Count(); ++i) FCFs.GetItems(i)->ArrangeCopySheet(info);
 }
 
 void TCondFmt::DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) {

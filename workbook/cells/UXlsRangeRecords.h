@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <functional>
+#include <initializer_list>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,8 +21,9 @@ inline constexpr std::uint16_t xlr_MERGEDCELLS = 0xE5;
 inline constexpr std::uint16_t xlr_CONDFMT = 0x1B0;
 inline constexpr std::uint16_t xlr_CF = 0x1B1;
 inline constexpr std::uint16_t xlr_DVAL = 0x1B2;
+inline constexpr std::uint16_t xlr_DV = 0x1BE;
 
-// The factory builds MERGEDCELLS, CONDFMT, CF and DVAL as the classes below.
+// The factory builds MERGEDCELLS, CONDFMT, CF, DVAL and DV as the classes below.
 void RegisterRangeRecords();
 
 // A record that holds ranges; the entry that loads it reads its fields.
@@ -62,6 +65,9 @@ public:
     // raises "Bad Conditional format. Token Id: 0x%2x" and changes nothing.
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     void CheckArrange(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info) const;
+    // Sheet copies and names removed: the tokens' names and 3-D references.
+    void ArrangeCopySheet(const TSheetInfo& info);
+    void CheckCopySheet(const TSheetInfo& info) const;
 };
 
 // One range as the file holds it: first row, last row, first column, last
@@ -123,6 +129,64 @@ public:
 private:
     std::vector<TRangeValues> FRanges;
     int FPerRecord, FOtherLength;
+};
+
+// DV, one data validation: option flags (4 bytes), four texts (prompt
+// title, error title, prompt, error: a 16-bit count, an option byte whose
+// bit 0 means 16-bit characters, the characters), formula 1 and formula 2
+// (each a 16-bit length, 2 unused bytes, the tokens), then its ranges (a
+// count and 8 bytes each). It stays among the sheet's records; its ranges
+// and the references of its formulas follow row and column changes as a
+// conditional format's do. One whose layout does not end exactly with its
+// ranges, or that goes on in CONTINUE records, is kept as read and never
+// changed.
+class TDVRecord : public TRecordOf<TDVRecord> {
+public:
+    using TRecordOf::TRecordOf;
+
+    // Whether the layout is understood (only then does anything change).
+    bool Understood() const { return Layout().Ok; }
+    std::vector<TRangeValues> Ranges() const;
+
+    // As TCondFmt's operations, on a record whose layout is understood: the
+    // ranges move (off the sheet: the too-many message, nothing changed),
+    // the tokens follow (a token the scanner refuses: its ETokenException).
+    void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies, int dest);
+    void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns);
+    // Sheet copies and names removed: the tokens' names and 3-D references.
+    void ArrangeCopySheet(const TSheetInfo& info);
+    void CheckCopySheet(const TSheetInfo& info) const;
+
+private:
+    struct TLayout {
+        bool Ok = false;
+        std::size_t Formula1 = 0, Formula1End = 0, Formula2 = 0, Formula2End = 0, RangesAt = 0;
+    };
+    TLayout Layout() const;
+    template <class Call>
+    void EachFormula(const TLayout& layout, Call call) const;
+    void MoveTokens(const TLayout& layout, int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
+    // The ranges written back (a record holds at most 8224 data bytes).
+    void SetRanges(const TLayout& layout, const TRangeValuesList& ranges);
+};
+
+// The data validations of a sheet, among its record lists, changed on
+// copies first: a refusal leaves every DV as it was. Commit puts the
+// copies in place; a DV left without a range goes, and the DVAL of its
+// list counts one fewer.
+class TValidationChange {
+public:
+    TValidationChange(std::initializer_list<TBaseRecordList*> lists, const std::function<void(TDVRecord&)>& change);
+    void Commit();
+
+private:
+    struct TItem {
+        TBaseRecordList* List;
+        std::size_t Index;
+        std::unique_ptr<TBaseRecord> Copy;
+    };
+    std::vector<TItem> FItems;
 };
 
 // A sheet's range entry that owns a list of ranges.
@@ -191,6 +255,8 @@ public:
     void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies,
                                  int dest) override;
     void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) override;
+    void CheckCopySheet(const TSheetInfo& info) const override;
+    void ArrangeCopySheet(const TSheetInfo& info) override;
     void Clear();
 
     const TRangeValues& Bounds() const { return FBounds; }

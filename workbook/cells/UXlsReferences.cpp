@@ -277,6 +277,11 @@ int TReferences::GetSheet(int index) const {
     return inBook ? entry.FirstSheet : -1;
 }
 
+bool TReferences::IsLocalEntry(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= FExternRefs.Count() || FLocalSupBook < 0) return false;
+    return FExternRefs[static_cast<std::size_t>(index)].SupBook == FLocalSupBook;
+}
+
 int TReferences::AddSheet(int sheetCount, int firstSheet, int lastSheet) {
     const auto first = static_cast<std::uint16_t>(firstSheet), last = static_cast<std::uint16_t>(lastSheet);
     if (FLocalSupBook >= 0) {

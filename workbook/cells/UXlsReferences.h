@@ -155,6 +155,8 @@ public:
     // The sheet of this workbook that entry index names alone; -1 for a
     // span, another book, a deleted sheet or an index outside the list.
     int GetSheet(int index) const;
+    // Whether entry index is on this workbook's own SUPBOOK.
+    bool IsLocalEntry(int index) const;
     // The entry of one sheet of this workbook, added when absent.
     int SetSheet(int sheet, int sheetCount) { return AddSheet(sheetCount, sheet, sheet); }
     // The entry of a span of this workbook, added when absent (after the

@@ -843,6 +843,13 @@ void TRangeList::DeleteRowsOrCols(int first, int count, const TSheetInfo& info, 
         if (entry) entry->DeleteRowsOrCols(first, count, info, onColumns);
 }
 
+void TRangeList::ArrangeCopySheet(const TSheetInfo& info) {
+    for (const auto& entry : List())
+        if (entry) entry->CheckCopySheet(info);
+    for (const auto& entry : List())
+        if (entry) entry->ArrangeCopySheet(info);
+}
+
 void TRangeList::SaveToStream(TOle2File& ole) const {
     for (const auto& entry : List())
         if (entry) entry->SaveToStream(ole);

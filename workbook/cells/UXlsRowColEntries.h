@@ -283,6 +283,10 @@ public:
     virtual void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies,
                                          int dest) = 0;
     virtual void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns) = 0;
+    // Sheet copies and names removed: the formulas' names and 3-D
+    // references (an entry without formulas has nothing to do).
+    virtual void CheckCopySheet(const TSheetInfo&) const {}
+    virtual void ArrangeCopySheet(const TSheetInfo&) {}
 };
 
 // Every operation goes to each entry in list order. Row and column changes
@@ -298,6 +302,8 @@ public:
     void ArrangeInsertRowsAndCols(int rowPos, int rowCount, int colPos, int colCount, const TSheetInfo& info);
     void InsertAndCopyRowsOrCols(int first, int last, bool onColumns, const TSheetInfo& info, int copies, int dest);
     void DeleteRowsOrCols(int first, int count, const TSheetInfo& info, bool onColumns);
+    // Every entry is checked before any changes.
+    void ArrangeCopySheet(const TSheetInfo& info);
     void SaveToStream(TOle2File& ole) const;
     void SaveRangeToStream(TOle2File& ole, const TXlsCellRange& range) const;
     std::int64_t TotalSize() const;

@@ -107,8 +107,10 @@ struct TParts {
 
 TParts PartsOf(TKind kind, std::size_t pos) {
     switch (kind) {
-        case TKind::Ref: return {{pos + 1}, {pos + 3}, 1};
-        case TKind::Area: return {{pos + 1, pos + 3}, {pos + 5, pos + 7}, 2};
+        case TKind::Ref:
+        case TKind::RefN: return {{pos + 1}, {pos + 3}, 1};
+        case TKind::Area:
+        case TKind::AreaN: return {{pos + 1, pos + 3}, {pos + 5, pos + 7}, 2};
         case TKind::Ref3d: return {{pos + 3}, {pos + 5}, 1};
         case TKind::Area3d: return {{pos + 3, pos + 5}, {pos + 7, pos + 9}, 2};
         default: return {{}, {}, 0};
@@ -214,6 +216,9 @@ std::uint8_t ErrorFormOf(std::uint8_t id) {
     switch (ShapeOf(id).Kind) {
         case TKind::Ref:
         case TKind::Area: return (id & 0x1F) >= 0x0A ? id : static_cast<std::uint8_t>(id + 6);
+        // ptgRefN and ptgAreaN become ptgRefErr and ptgAreaErr: the same size, the same class.
+        case TKind::RefN:
+        case TKind::AreaN: return static_cast<std::uint8_t>(id - 2);
         case TKind::Ref3d:
         case TKind::Area3d: return (id & 0x1F) >= 0x1C ? id : static_cast<std::uint8_t>(id + 2);
         default: throw ETokenException(id);  // ptgExp and ptgTable have none
@@ -238,7 +243,8 @@ public:
             // Every other token has an error form: only the writing walk needs its values.
             if constexpr (Write) {
                 const TParts parts = PartsOf(kind, pos);
-                if (parts.Count == 1) MoveRef(kind, parts, pos, move);
+                if (kind == TKind::RefN || kind == TKind::AreaN) MoveShared(parts, pos, move, formulaOnSheet);
+                else if (parts.Count == 1) MoveRef(kind, parts, pos, move);
                 else if (parts.Count == 2) MoveArea(kind, parts, pos, move);
             }
         });
@@ -246,8 +252,11 @@ public:
 
     void Sheets(std::size_t first, std::size_t end) {
         ForEachToken(FData, first, end, [&](TKind kind, std::size_t pos) {
-            // Only a token that cannot be stepped over refuses; without a copy nothing moves.
-            if (!Write || FInfo.InsSheet < 0) return;
+            // Only a token that cannot be stepped over refuses; without a copy
+            // or a renumbering nothing moves.
+            if (!Write) return;
+            if (FInfo.Renumbering) Renumber(kind, pos);
+            if (FInfo.InsSheet < 0) return;
             if (Is3d(kind)) CopySheetOf(pos);
             else if (kind == TKind::Name) RepointName(pos + 1);
             else if (kind == TKind::NameX && FInfo.GetSheet && FInfo.GetSheet(GetWord(FData, pos + 1)) >= 0)
@@ -307,6 +316,75 @@ private:
         Store(parts.Rows[1], rows.Last);
         StoreCol(parts.Cols[0], cols.First);
         StoreCol(parts.Cols[1], cols.Last);
+    }
+
+    // ptgRefN and ptgAreaN (conditional formats, validations): a relative
+    // part is an offset from the cell the rule is read for, which moves with
+    // the rule's range; an absolute part is a place on the sheet and moves
+    // like that of an ordinary reference ($B1 becomes $C1 when a column
+    // goes in before B). An area whose two ends on an axis are absolute
+    // shrinks and grows as ordinary areas do; a lone absolute end moves as a
+    // single value.
+    void MoveShared(const TParts& parts, std::size_t pos, const TMove& m, bool onSheet) {
+        const bool absMoves = !m.RelativeOnly;  // a copy moves absolute parts only when asked
+        const std::uint16_t fields[2] = {GetWord(FData, parts.Cols[0]),
+                                         GetWord(FData, parts.Cols[parts.Count - 1])};
+        int rows[2], cols[2];
+        for (int i = 0; i < parts.Count; ++i) {
+            rows[i] = GetWord(FData, parts.Rows[i]);
+            cols[i] = fields[i] & 0xFF;
+        }
+        auto axis = [&](int (&v)[2], std::uint16_t flag, const TAxis& a) {
+            const bool abs0 = !(fields[0] & flag), abs1 = !(fields[parts.Count - 1] & flag);
+            if (parts.Count == 2 && abs0 && abs1) {
+                const TSpan s = SpanMoved({v[0], v[1]}, a, onSheet, absMoves, absMoves);
+                v[0] = s.First, v[1] = s.Last;
+                return s.Ok();
+            }
+            for (int i = 0; i < parts.Count; ++i) {
+                if (fields[i] & flag) continue;
+                v[i] = Moved(v[i], a, onSheet, absMoves);
+                if (v[i] == Refused) return false;
+            }
+            return true;
+        };
+        if (!axis(rows, RowRelative, m.Rows) || !axis(cols, ColRelative, m.Cols)) return MakeError(pos);
+        for (int i = 0; i < parts.Count; ++i) {
+            if (!(fields[i] & RowRelative)) Store(parts.Rows[i], rows[i]);
+            if (!(fields[i] & ColRelative)) StoreCol(parts.Cols[i], cols[i]);
+        }
+    }
+
+    // Names removed: a ptgName (or a ptgNameX on this workbook) of a name
+    // that moved takes its new index; one of a name that went becomes the
+    // #REF! error of the same size and class, which every reader takes:
+    // ptgRefErr (0x2A), ptgRef3dErr (0x3C) keeping its EXTERNSHEET index.
+    // Its row is 0 and its column field 0xC000 (relative, so LibreOffice
+    // writes "#REF!#REF!", not "$#REF!$#REF!"). The size stays, so jumps of
+    // IF and CHOOSE stay right. An index outside the list stays as it is.
+    void Renumber(TKind kind, std::size_t pos) {
+        const TNameRenumbering& r = *FInfo.Renumbering;
+        std::size_t at = 0;
+        std::uint8_t error = 0;
+        if (kind == TKind::Name) {
+            at = pos + 1;
+            error = static_cast<std::uint8_t>(FData[pos] + 7);
+        } else if (kind == TKind::NameX && r.IsLocal && r.IsLocal(GetWord(FData, pos + 1))) {
+            at = pos + 3;
+            error = static_cast<std::uint8_t>(FData[pos] + 3);
+        } else {
+            return;
+        }
+        const std::size_t index = GetWord(FData, at);
+        if (index == 0 || index > r.NewIndex.size()) return;
+        const std::int32_t now = r.NewIndex[index - 1];
+        if (now < 0) {
+            Store(at, 0);
+            Store(at + 2, RowRelative | ColRelative);
+            if constexpr (Write) FData[pos] = error;
+            return;
+        }
+        Store(at, now + 1);
     }
 
     // A 3-D token on the copied sheet points at the copy.

@@ -40,8 +40,11 @@ void UXlsTokenArray_CheckNotNested(std::span<const std::uint8_t> data, std::size
 //
 // References, areas, their 3-D and error forms follow an insertion or
 // deletion on the sheet they point at (a 3-D token's sheet comes from the
-// info's lookup; any other token's is the formula sheet); shared-relative
-// tokens (ptgRefN, ptgAreaN) stay. A value inside a deleted block or pushed
+// info's lookup; any other token's is the formula sheet). Shared-relative
+// tokens (ptgRefN, ptgAreaN) keep their relative parts, offsets from the
+// cell they are read for; their absolute parts move as those of ordinary
+// references, and their error forms are ptgRefErr and ptgAreaErr. A value
+// inside a deleted block or pushed
 // off the sheet turns its token into the error form, data kept. Areas
 // shrink with a deletion, and one over all rows (columns) keeps its rows
 // (columns); an area edge at the sheet's last row or column stays there.

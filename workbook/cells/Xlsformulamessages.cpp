@@ -310,11 +310,13 @@ const TFuncNameArray& FuncNameArray() {
     return table;
 }
 
-// Names are compared upper-cased, so the placeholders ("NotAFunction53")
-// match any case too.
+// Names are compared upper-cased. The placeholders ("NotAFunction53",
+// the only entries without a class text) are no functions: text never
+// calls them.
 std::optional<int> FindFunction(std::u16string_view upperName) {
     const auto& table = FuncNameArray();
     for (int i = 0; i < FuncNameCount; ++i) {
+        if (table[i].Params.empty()) continue;
         const std::u16string& name = table[i].Name;
         if (name.size() == upperName.size() &&
             std::equal(name.begin(), name.end(), upperName.begin(),

@@ -242,7 +242,22 @@ void TWorkbook::DeleteSheets(int firstSheet, int count) {
     if (firstSheet < 0 || firstSheet > SheetCount()) Raise(ErrInvalidSheetNo, firstSheet, 0, SheetCount());
     count = std::min(count, SheetCount() - firstSheet);
     if (count < 1) return;
+    // Names local to the deleted sheets go with them: the name tokens of
+    // every sheet that stays follow the names' new places. The walk without
+    // a renumbering refuses what the real one would, before anything moves.
+    const TNameRenumbering renumbering = FGlobals->NamesAfterDeletingSheets(firstSheet, count);
+    const bool renumber = renumbering.Changes();
+    auto staying = [&](auto visit) {
+        for (int i = 0; i < SheetCount(); ++i)
+            if (i < firstSheet || i >= firstSheet + count) visit(Sheet(i));
+    };
+    if (renumber) staying([](TSheet& sheet) { sheet.ArrangeCopySheet(TSheetInfo{}); });
     FGlobals->DeleteSheets(firstSheet, count);
+    if (renumber) {
+        TSheetInfo info;
+        info.Renumbering = &renumbering;
+        staying([&](TSheet& sheet) { sheet.ArrangeCopySheet(info); });
+    }
     for (int i = 0; i < count; ++i) {
         if (auto* sheet = dynamic_cast<TWorkSheet*>(&Sheet(firstSheet))) sheet->Clear();
         FSheets.Delete(static_cast<std::size_t>(firstSheet));

@@ -34,9 +34,11 @@ std::unique_ptr<T> Cast(std::unique_ptr<TBaseRecord>& record) {
 bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
+// A "." is allowed after the first character (Sales.2020), as spreadsheets
+// allow it; the first character must be at least "A" anyway.
 bool Forbidden(char16_t c) {
-    return c <= 47 || (c >= 58 && c <= 62) || c == 64 || c == u'{' || c == u'}' || c == u'[' || c == u']' ||
-           c == u'~' || c == 160 || (c >= 127 && c <= 191 && c != 181);
+    return (c <= 47 && c != u'.') || (c >= 58 && c <= 62) || c == 64 || c == u'{' || c == u'}' || c == u'[' ||
+           c == u']' || c == u'~' || c == 160 || (c >= 127 && c <= 191 && c != 181);
 }
 
 bool AllDigits(std::u16string_view text) { return std::all_of(text.begin(), text.end(), IsDigit); }
@@ -366,8 +368,15 @@ void TWorkbookGlobals::DeleteSheets(int firstSheet, int sheetCount) {
     if (firstSheet < 0 || firstSheet > GetSheetCount() - sheetCount)
         Raise(ErrInvalidSheetNo, firstSheet < 0 ? firstSheet : static_cast<long long>(firstSheet) + sheetCount - 1, 0,
               GetSheetCount() - 1);
-    FReferences.InsertSheets(firstSheet, -sheetCount, [&] { FNames.DeleteSheets(firstSheet, sheetCount); });
+    const TNameRenumbering renumbering = NamesAfterDeletingSheets(firstSheet, sheetCount);
+    FReferences.InsertSheets(firstSheet, -sheetCount,
+                             [&] { FNames.DeleteSheets(firstSheet, sheetCount, renumbering); });
     for (int i = 0; i < sheetCount; ++i) FBoundSheets.DeleteSheet(firstSheet);
+}
+
+TNameRenumbering TWorkbookGlobals::NamesAfterDeletingSheets(int firstSheet, int sheetCount) {
+    return {FNames.IndexesAfterDeletingSheets(firstSheet, sheetCount),
+            [this](std::uint16_t index) { return FReferences.IsLocalEntry(index); }};
 }
 
 void TWorkbookGlobals::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol,

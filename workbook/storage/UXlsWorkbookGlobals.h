@@ -148,6 +148,9 @@ public:
                       std::uint16_t optionFlags);
     // Checked whole before anything goes.
     void DeleteSheets(int firstSheet, int sheetCount);
+    // The names' new positions once sheets firstSheet.. go with the names
+    // local to them, and what tells a ptgNameX on this workbook.
+    TNameRenumbering NamesAfterDeletingSheets(int firstSheet, int sheetCount);
     void InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow, int rowCount, int firstCol, int lastCol,
                                   int destCol, int colCount, const TSheetInfo& info);
     void DeleteRowsAndCols(int row, int rowCount, int col, int colCount, const TSheetInfo& info);

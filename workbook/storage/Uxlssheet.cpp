@@ -714,11 +714,17 @@ void TWorkSheet::InsertAndCopyRowsAndCols(int firstRow, int lastRow, int destRow
         if (rowCount > 0) list.InsertAndCopyRowsOrCols(firstRow, lastRow, false, info, rowCount, destRow);
         if (colCount > 0) list.InsertAndCopyRowsOrCols(firstCol, lastCol, true, info, colCount, destCol);
     });
+    // The data validations follow as the conditional formats do.
+    TValidationChange validations({&FHead, &FTail}, [&](TDVRecord& dv) {
+        if (rowCount > 0) dv.InsertAndCopyRowsOrCols(firstRow, lastRow, false, info, rowCount, destRow);
+        if (colCount > 0) dv.InsertAndCopyRowsOrCols(firstCol, lastCol, true, info, colCount, destCol);
+    });
     ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
         if (rowCount > 0) cells.InsertAndCopyRows(firstRow, lastRow, destRow, rowCount, info, onlyFormulas);
         if (colCount > 0) cells.InsertAndCopyCols(firstCol, lastCol, destCol, colCount, info, onlyFormulas);
     });
     FRanges.Swap(*ranges);
+    validations.Commit();
     // The breaks and links cannot fail: they follow once the cells have moved.
     if (rowCount > 0) FDrawing.InsertAndCopy(firstRow, lastRow, destRow, rowCount, false, info, FMeasure);
     if (colCount > 0) FDrawing.InsertAndCopy(firstCol, lastCol, destCol, colCount, true, info, FMeasure);
@@ -752,11 +758,16 @@ void TWorkSheet::DeleteRowsAndCols(int row, int rowCount, int col, int colCount,
         if (rowCount > 0) list.DeleteRowsOrCols(row, rowCount, info, false);
         if (colCount > 0) list.DeleteRowsOrCols(col, colCount, info, true);
     });
+    TValidationChange validations({&FHead, &FTail}, [&](TDVRecord& dv) {
+        if (rowCount > 0) dv.DeleteRowsOrCols(row, rowCount, info, false);
+        if (colCount > 0) dv.DeleteRowsOrCols(col, colCount, info, true);
+    });
     ChangeCells(rowCount > 0 && colCount > 0, [&](TCells& cells) {
         if (rowCount > 0) cells.DeleteRows(row, rowCount, info);
         if (colCount > 0) cells.DeleteCols(col, colCount, info);
     });
     FRanges.Swap(*ranges);
+    validations.Commit();
     FDrawing.DeleteRowsAndCols(row, rowCount, col, colCount, info, FMeasure);
     if (rowCount > 0) FNotes.ArrangeInsert(row, -rowCount, false, FDrawing, FMeasure);
     if (colCount > 0) FNotes.ArrangeInsert(col, -colCount, true, FDrawing, FMeasure);
@@ -872,11 +883,16 @@ void TWorkSheet::CheckArrange(const TArrangeCheck& check) const {
     FCells->CheckArrange(check);
 }
 
-// The embedded charts' series are tried on copies before the cells change.
+// The embedded charts' series, the conditional formats and the data
+// validations are tried on copies before the cells change.
 void TWorkSheet::ArrangeCopySheet(const TSheetInfo& info) {
     ForEachObject([&](const TPlainClientData& data) { data.CheckCopySheet(info); });
+    auto ranges = TriedRanges([&](TRangeList& list) { list.ArrangeCopySheet(info); });
+    TValidationChange validations({&FHead, &FTail}, [&](TDVRecord& dv) { dv.ArrangeCopySheet(info); });
     FCells->ArrangeInsertSheet(info);
     ForEachObject([&](TPlainClientData& data) { data.ArrangeCopySheet(info); });
+    FRanges.Swap(*ranges);
+    validations.Commit();
 }
 
 int TWorkSheet::GetRowHeight(int row, bool hiddenIsZero) const {

@@ -218,6 +218,12 @@ StringHeader ReadStringHeader(bool twoByteLength, std::span<const std::uint8_t> 
 
 void RaiseFieldOutside() { Raise(ErrReadingRecord); }
 
+bool TNameRenumbering::Changes() const {
+    for (std::size_t i = 0; i < NewIndex.size(); ++i)
+        if (NewIndex[i] != static_cast<std::int32_t>(i)) return true;
+    return false;
+}
+
 void IncWord(std::span<std::uint8_t> data, std::size_t pos, int delta, int max) { IncField(data, pos, 2, delta, max); }
 
 void IncByte(std::span<std::uint8_t> data, std::size_t pos, int delta, int max) { IncField(data, pos, 1, delta, max); }

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
 namespace kalmira {
 
@@ -154,6 +155,17 @@ class TNameRecordList;
 using TGetSheet = std::function<std::int32_t(std::uint16_t index)>;
 using TSetSheet = std::function<std::uint16_t(std::uint16_t sheet)>;
 
+// Defined names removed with their sheets: NewIndex[i] is where the name
+// that stood at position i (from 0) stands now, -1 when it went; IsLocal
+// tells whether an EXTERNSHEET entry is on this workbook, whose names a
+// ptgNameX through it counts in that list.
+struct TNameRenumbering {
+    std::vector<std::int32_t> NewIndex;
+    std::function<bool(std::uint16_t index)> IsLocal;
+    // Whether any name moves or goes.
+    bool Changes() const;
+};
+
 // What every reference-adjusting operation needs to know about the workbook.
 struct TSheetInfo {
     std::int32_t InsSheet = -1;      // the sheet being inserted, -1 for none
@@ -161,6 +173,7 @@ struct TSheetInfo {
     TGetSheet GetSheet;
     TSetSheet SetSheet;
     TNameRecordList* Names = nullptr;  // set only while sheets are inserted
+    const TNameRenumbering* Renumbering = nullptr;  // set only while sheets are deleted
 };
 
 // Record byte access. Every field is little-endian and must lie wholly

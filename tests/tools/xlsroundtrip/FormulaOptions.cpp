@@ -28,6 +28,11 @@ const TOption Options[] = {
     {"--insert-sheets", "nnn",
      [](TKalmiraImport& x, const TArgs& a) { x.InsertAndCopySheets(a.N(0) > 0 ? a.N(0) : -1, a.N(1), a.N(2)); }},
     {"--delete-sheets", "Sn", [](TKalmiraImport& x, const TArgs& a) { x.DeleteSheet(a.N(1)); }},
+    // A defined name through the workbook file (SCOPE 0: the whole workbook).
+    {"--add-name", "ntt", [](TKalmiraImport& x, const TArgs& a) {
+         TXlsNamedRange range{a.U(1), a.U(2), 0, a.N(0) - 1};
+         File(x).AddRange(range);
+     }},
 };
 
 // A name's tokens with their length in front, as the text writer reads them.

@@ -75,7 +75,8 @@ std::string Escaped(const std::u16string& text);
 // and --insert-cols SHEET COLUMN COUNT (empty ones before ROW, COLUMN),
 // --delete-rows SHEET ROW COUNT, --delete-cols SHEET COLUMN COUNT,
 // --insert-sheets FROM BEFORE COUNT (FROM 0: empty sheets),
-// --delete-sheets FIRST COUNT, --set-formula SHEET ROW COLUMN TEXT.
+// --delete-sheets FIRST COUNT, --set-formula SHEET ROW COLUMN TEXT,
+// --add-name SCOPE NAME TEXT (SCOPE: the sheet from 1, 0 for the workbook).
 extern const TOptionTable FacadeOptions;
 
 // --formulas IN: a line per formula cell, sheets and rows in order: sheet,

@@ -280,7 +280,7 @@ int Usage() {
                  "                        [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...\n"
                  "                        [--insert-rows SHEET ROW COUNT]... [--insert-cols SHEET COLUMN COUNT]...\n"
                  "                        [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
-                 "                        [--delete-sheets FIRST COUNT]...\n"
+                 "                        [--delete-sheets FIRST COUNT]... [--add-name SCOPE NAME TEXT]...\n"
                  "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"
                  "                        [--col-width SHEET COL WIDTH]... [--col-hidden SHEET COL 0|1]...\n"
                  "                        [--col-format SHEET COL XF]... [--outline SHEET rows|cols FIRST LAST LEVEL]...\n"

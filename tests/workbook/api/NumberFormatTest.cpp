@@ -44,8 +44,12 @@ TEST(NumberFormat, RendersValuesAsTheirFormatSays) {
         // numfmt.xls holds the common formats: text_check.py compares them with LibreOffice.
         // Rounding halves away from zero on the exact decimal value.
         {u"0.00", 1.005, u"1.00"}, {u"0.0e-0", 99.96, u"1.0e2"}, {u"##0.0E+0", 12345.0, u"123.5E+2"},
-        // Grouping (any comma, never scaling), percent, literals and escapes.
-        {u"#,##0.00", 1234567.891, u"1\u00A0234\u00A0567,89", kUntouched, true}, {u"0,", 1234.0, u"1,234"},
+        // Grouping (a comma between placeholders), scaling (each comma behind the last one before the
+        // point or the end divides by 1,000), percent, literals and escapes.
+        {u"#,##0.00", 1234567.891, u"1\u00A0234\u00A0567,89", kUntouched, true}, {u"0,", 1234.0, u"1"},
+        {u"0.0,", 12345.0, u"12.3"}, {u"#,##0,,", 1234567890.0, u"1,235"}, {u"#,##0,", -1234567.0, u"-1,235"},
+        {u"0,.00", 1500.0, u"1.50"}, {u"0.0,,\" M\"", 2500000.0, u"2.5 M"}, {u"0,%", 123000.0, u"12300%"},
+        {u"\",\"0", 5.0, u",5"}, {u"0,0", 1234.0, u"1,234"},
         {u"0.0\"%\"", 0.5, u"0.5%"}, {u"0%", 1e308, u"INF"}, {u"000-00", 12345.0, u"123-45"}, {u"0.##", 1.0, u"1"},
         {u"#.##", 0.5, u".5"}, {u"\\$#,##0_);\\($#,##0\\)", 1234.0, u"$1,234 "}, {u"* 0", 7.0, u"7"},
         // Sections by sign, empty sections, conditions and colours in either order.

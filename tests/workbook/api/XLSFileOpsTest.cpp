@@ -23,7 +23,8 @@ TLines Read(TXLSFile& file, const std::string& what = "cells") {
     return Lines(OleCheck(what, path));
 }
 
-// The first sheet as xlrd reads it: "row,col:value" from 0 (errors as 0).
+// The first sheet as xlrd reads it: "row,col:value" from 0 (a formula without
+// result as the empty text).
 std::string Grid(TXLSFile& file) {
     std::string grid;
     for (const auto& line : Read(file)) grid += (grid.empty() ? "" : " ") + Split(line)[1] + "," + Split(line)[2] + ":" + Split(line)[4];
@@ -33,7 +34,7 @@ std::string Grid(TXLSFile& file) {
 }  // namespace
 
 // Values and runs set through the interface land where xlrd reads them;
-// formulas read as errors once their cached results were dropped.
+// formulas read as the empty text once their cached results were dropped.
 TEST(XLSFileOps, SetAndUsedRange) {
     auto file = Filled();
     file->SetCellValueX(10, 4, {TVariant(2.5), 15, false});
@@ -43,7 +44,7 @@ TEST(XLSFileOps, SetAndUsedRange) {
     TRTFRunList runs;
     file->GetCellValueX2(4, 1, rich, runs);
     EXPECT_EQ(std::make_pair(file->GetCellFormula(3, 1), runs), std::make_pair(std::u16string(u"=A1+A2"), TRTFRunList{{7, 5}}));
-    EXPECT_EQ(Grid(*file), "0,0:1.0 0,1:'x' 1,0:2.0 1,2:7.0 2,0:0 3,0:'plain bold' 9,3:2.5");
+    EXPECT_EQ(Grid(*file), "0,0:1.0 0,1:'x' 1,0:2.0 1,2:7.0 2,0:'' 3,0:'plain bold' 9,3:2.5");
     // (The cells of a row by index: cells_check.py's --cells listing against xlrd.)
     EXPECT_EQ((std::vector<int>{file->MaxRow(), file->MaxCol(), file->IsEmptyRow(0), file->IsEmptyRow(3), file->IsEmptyRow(5),
                                 file->GetCellFormat(10, 4), file->GetCellFormat(11, 4)}),
@@ -66,19 +67,19 @@ std::string State(TXLSFile& file) {
 TEST(XLSFileOps, Changes) {
     const std::string three = "|Sheet1 0|Sheet2 0|Sheet 0 ";
     const struct { std::function<void(TXLSFile&)> act; std::string state; } cases[] = {
-        {[](TXLSFile& f) { f.SetActiveSheet(3); f.DeleteSheet(1); }, "2 *-|Sheet1 0|Sheet2 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:0"},
-        {[](TXLSFile& f) { f.SelectSheet(3); f.SetActiveSheet(3); f.DeleteSheet(1); }, "2 -*|Sheet1 0|Sheet2 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:0"},
+        {[](TXLSFile& f) { f.SetActiveSheet(3); f.DeleteSheet(1); }, "2 *-|Sheet1 0|Sheet2 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:''"},
+        {[](TXLSFile& f) { f.SelectSheet(3); f.SetActiveSheet(3); f.DeleteSheet(1); }, "2 -*|Sheet1 0|Sheet2 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:''"},
         {[](TXLSFile& f) { f.SelectSheet(2); f.DeleteSheet(2); }, "1 *|Sheet 0 "},
-        {[](TXLSFile& f) { f.SelectSheet(3); f.SetActiveSheet(2); f.DeleteSheet(1); }, "2 -*|Sheet1 0|Sheet 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:0"},
+        {[](TXLSFile& f) { f.SelectSheet(3); f.SetActiveSheet(2); f.DeleteSheet(1); }, "2 -*|Sheet1 0|Sheet 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:''"},
         {[](TXLSFile& f) { f.InsertAndCopySheets(1, 2, 2); f.SetActiveSheet(3); f.ClearSheet(); f.SetActiveSheet(2); f.ClearSheet(); },
-         "2 *----|Sheet1 0|Sheet4 0|Sheet3 0|Sheet2 0|Sheet 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:0"},
+         "2 *----|Sheet1 0|Sheet4 0|Sheet3 0|Sheet2 0|Sheet 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:''"},
         {[](TXLSFile& f) { f.SetActiveSheet(2); f.SetActiveSheetName(u"Voda"); f.SetActiveSheetVisible(TXlsSheetVisible::sv_Hidden); },
-         "2 *--|Sheet1 0|Voda 1|Sheet 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:0"},
-        {[](TXLSFile& f) { f.DeleteRows(1, 1); }, "1 *--" + three + "0,0:2.0 1,0:0"},
+         "2 *--|Sheet1 0|Voda 1|Sheet 0 0,0:1.0 0,1:'x' 1,0:2.0 2,0:''"},
+        {[](TXLSFile& f) { f.DeleteRows(1, 1); }, "1 *--" + three + "0,0:2.0 1,0:''"},
         {[](TXLSFile& f) { f.InsertAndCopyRows(1, 3, 4, 1, false); },
-         "1 *--" + three + "0,0:1.0 0,1:'x' 1,0:2.0 2,0:0 3,0:1.0 3,1:'x' 4,0:2.0 5,0:0=A4+A5"},
-        {[](TXLSFile& f) { f.DeleteCols(2, 1); }, "1 *--" + three + "0,0:1.0 1,0:2.0 2,0:0"},
-        {[](TXLSFile& f) { f.InsertAndCopyCols(1, 1, 1, 1, true); }, "1 *--" + three + "0,1:1.0 0,2:'x' 1,1:2.0 2,0:0 2,1:0=B1+B2"},
+         "1 *--" + three + "0,0:1.0 0,1:'x' 1,0:2.0 2,0:'' 3,0:1.0 3,1:'x' 4,0:2.0 5,0:''=A4+A5"},
+        {[](TXLSFile& f) { f.DeleteCols(2, 1); }, "1 *--" + three + "0,0:1.0 1,0:2.0 2,0:''"},
+        {[](TXLSFile& f) { f.InsertAndCopyCols(1, 1, 1, 1, true); }, "1 *--" + three + "0,1:1.0 0,2:'x' 1,1:2.0 2,0:'' 2,1:''=B1+B2"},
     };
     for (const auto& c : cases) {
         auto file = Filled();

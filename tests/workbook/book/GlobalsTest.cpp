@@ -115,12 +115,13 @@ TEST(Globals, PaletteInsertedAfterTheLastStyle) {
 }
 
 TEST(Globals, NameTexts) {
-    for (const char16_t* valid : {u"_Total", u"Tax2009", u"ABC1", u"A1B", u"AB", u"A", u"é1", u"µx"}) {
+    for (const char16_t* valid : {u"_Total", u"Tax2009", u"ABC1", u"A1B", u"AB", u"A", u"é1", u"µx", u"x.y",
+                                  u"Sales.2020", u"A1.B"}) {
         std::uint16_t flags = 0;
         EXPECT_TRUE(TWorkbookGlobals::IsValidRangeName(valid, flags) && flags == 0) << Utf16ToUtf8(valid);
     }
     const std::u16string tooLong(255, u'x');
-    for (const char16_t* invalid : {u"A1", u"AB12", u"R", u"r", u"1st", u"a b", u"", u"x.y", u"\u00A0x", u"x\u00BF",
+    for (const char16_t* invalid : {u"A1", u"AB12", u"R", u"r", u"1st", u"a b", u"", u".x", u"\u00A0x", u"x\u00BF",
                                     tooLong.c_str()}) {
         std::uint16_t flags = 0;
         EXPECT_FALSE(TWorkbookGlobals::IsValidRangeName(invalid, flags)) << Utf16ToUtf8(invalid);

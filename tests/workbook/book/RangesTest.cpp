@@ -267,3 +267,66 @@ TEST(HyperLinks, ColumnsAndTheSheetsEnd) {
                                                       "3 1 3 1 A1 Tip", "0 2 0 2 A1 Tip", "0 0 0 0 A1 Tip",
                                                       "0 1 0 1 A1 Tip"}));
 }
+
+// A data validation as LibreOffice writes it: whole numbers at least $A$1
+// on B5:B10 (four empty texts, formula 1 a ptgRef, formula 2 a dummy 0).
+TEST(DataValidations, RangesAndReferencesFollowRowsAndColumns) {
+    RegisterRangeRecords();
+    const Bytes head = {0x02, 0x01, 0x60, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    auto dv = [&](const Bytes& ref, const Bytes& ranges) {
+        return Cat({head, {5, 0, 0, 0, 0x44}, ref, {3, 0, 0, 0, 0x1E, 0, 0}, ranges});
+    };
+    const Bytes b5b10 = {1, 0, 4, 0, 9, 0, 1, 0, 1, 0};
+    TSheetInfo info;
+    info.InsSheet = info.FormulaSheet = 0;
+    const struct {
+        std::function<void(TDVRecord&)> Change;
+        Bytes After;
+    } cases[] = {
+        // Three rows in at the top: B8:B13 on $A$4.
+        {[&](TDVRecord& r) { r.ArrangeInsertRowsAndCols(0, 3, NoMovePosition, 0, info); },
+         dv({3, 0, 0, 0}, {1, 0, 7, 0, 12, 0, 1, 0, 1, 0})},
+        // A column in before B: C5:C10, $A$1 stays.
+        {[&](TDVRecord& r) { r.InsertAndCopyRowsOrCols(255, 255, true, info, 1, 1); },
+         dv({0, 0, 0, 0}, {1, 0, 4, 0, 9, 0, 2, 0, 2, 0})},
+        // Rows 6..7 go: B5:B8.
+        {[&](TDVRecord& r) { r.DeleteRowsOrCols(5, 2, info, false); }, dv({0, 0, 0, 0}, {1, 0, 4, 0, 7, 0, 1, 0, 1, 0})},
+        // Row 1 goes: $A$1 is #REF! (ptgRefErr), the range moves up.
+        {[&](TDVRecord& r) { r.DeleteRowsOrCols(0, 1, info, false); },
+         Cat({head, {5, 0, 0, 0, 0x4A, 0, 0, 0, 0, 3, 0, 0, 0, 0x1E, 0, 0}, {1, 0, 3, 0, 8, 0, 1, 0, 1, 0}})},
+        // Rows 5..10 copied below: the range grows over the copy.
+        {[&](TDVRecord& r) { r.InsertAndCopyRowsOrCols(4, 9, false, info, 1, 10); },
+         dv({0, 0, 0, 0}, {1, 0, 4, 0, 15, 0, 1, 0, 1, 0})},
+        // Rows 5..10 go: no range left.
+        {[&](TDVRecord& r) { r.DeleteRowsOrCols(4, 6, info, false); }, dv({0, 0, 0, 0}, {0, 0})},
+    };
+    for (const auto& c : cases) {
+        auto record = LoadAs<TDVRecord>(xlr_DV, dv({0, 0, 0, 0}, b5b10));
+        ASSERT_TRUE(record && record->Understood());
+        c.Change(*record);
+        EXPECT_EQ(record->Data, c.After) << &c - cases;
+    }
+    // Pushed off the sheet: refused, unchanged.
+    auto record = LoadAs<TDVRecord>(xlr_DV, dv({0, 0, 0, 0}, b5b10));
+    EXPECT_EQ(MessageOf([&] { record->ArrangeInsertRowsAndCols(0, 65530, NoMovePosition, 0, info); }),
+              "Too many entries for this kind of record (65539 out of a maximum of 65535)");
+    EXPECT_EQ(record->Data, dv({0, 0, 0, 0}, b5b10));
+    // A layout that does not end with its ranges is kept as read.
+    auto odd = LoadAs<TDVRecord>(xlr_DV, Cat({dv({0, 0, 0, 0}, b5b10), {0}}));
+    EXPECT_FALSE(odd->Understood());
+    odd->ArrangeInsertRowsAndCols(0, 3, NoMovePosition, 0, info);
+    EXPECT_EQ(odd->Data, Cat({dv({0, 0, 0, 0}, b5b10), {0}}));
+
+    // On a sheet's lists: a DV left without a range goes and DVAL counts one fewer.
+    TBaseRecordList list;
+    list.Add(Load(xlr_DVAL, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0}));
+    list.Add(Load(xlr_DV, dv({0, 0, 0, 0}, b5b10)));
+    list.Add(Load(xlr_DV, dv({0, 0, 0, 0}, {1, 0, 0, 0, 1, 0, 2, 0, 2, 0})));
+    TValidationChange change({&list}, [&](TDVRecord& r) { r.DeleteRowsOrCols(4, 6, info, false); });
+    EXPECT_EQ(list.Count(), 3u);  // nothing changes before the commit
+    change.Commit();
+    ASSERT_EQ(list.Count(), 2u);
+    EXPECT_EQ(GetLongWord(list.GetItems(0)->Data, 14), 1u);
+    EXPECT_EQ(list.GetItems(1)->Data, dv({0, 0, 0, 0}, {1, 0, 0, 0, 1, 0, 2, 0, 2, 0}));
+    EXPECT_EQ(list.GetTotalSize(), 4 + 18 + 4 + static_cast<std::int64_t>(list.GetItems(1)->Data.size()));
+}

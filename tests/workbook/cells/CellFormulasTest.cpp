@@ -64,7 +64,7 @@ TEST_F(CellFormulas, PlacingAFormula) {
     EXPECT_EQ(cells.Rows().GetItems(5)->GetMinCol(), 2);
     EXPECT_EQ(cells.Rows().GetItems(5)->GetMaxCol(), 3);
     EXPECT_TRUE(Contains(SavedBytes(cells), ole2test::Rec(xlr_FORMULA, {5, 0, 2, 0, 15, 0, 0, 0, 0, 0, 0, 0, 4, 0x40,
-                                                                       0, 0, 0, 0, 0, 0, 3, 0, 0x1E, 7, 0})));
+                                                                       2, 0, 0, 0, 0, 0, 3, 0, 0x1E, 7, 0})));
     list.SetValueX2(1, 1, {TVariant(1.5), 20, false}, {}, false);
     list.AssignFormulaX(1, 1, Seven, TVariant(u"x1"), false);
     list.GetValueX2(1, 1, value, runs);

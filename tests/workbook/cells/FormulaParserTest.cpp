@@ -54,6 +54,9 @@ TEST(FormulaParser, TokensOfTypedFormulas) {
         {u"=\"a\"\"č\"", {0x17, 3, 1, 'a', 0, '"', 0, 0x0D, 0x01}},
         {u"=5%%", {0x1E, 5, 0, 0x14, 0x14}},
         {u"=1<=2", {0x1E, 1, 0, 0x1E, 2, 0, 0x0A}},
+        // Spaces after the formula are dropped.
+        {u"=A1+1  ", {0x44, 0, 0, 0, 0xC0, 0x1E, 1, 0, 0x03}},
+        {u"=SUM(1) ", {0x1E, 1, 0, 0x42, 1, 4, 0}},
     };
     for (const auto& c : cases) {
         TSheet sheet;
@@ -77,7 +80,10 @@ TEST(FormulaParser, MessagesAndDeepNesting) {
         {u"=A65537", "Unexpected Identifier: \"A65537\" on formula \"=A65537\""},
         {u"=foo(1)", "Function not found: \"FOO\" on formula \"=foo(1)\""},
         {u"=ROUND(1)", "Invalid number of parameters to function \"ROUND\": Expected 2 and found 1"},
-        {u"=notafunction53(1)", "Invalid number of parameters to function \"NotAFunction53\": Expected 0 and found 1"},
+        // The table's placeholders are no functions.
+        {u"=notafunction53(1)", "Function not found: \"NOTAFUNCTION53\" on formula \"=notafunction53(1)\""},
+        {u"=NotAFunction53()", "Function not found: \"NOTAFUNCTION53\" on formula \"=NotAFunction53()\""},
+        {u"=1 2 ", "Unexpected char \" \" at pos 3 on formula: \"=1 2 \""},
         {u"=Sheet9!A1", "Invalid sheet: Sheet9"},
         {u"=Sheet2!Data", "External names are not supported: DATA"},
         {u"=Sheet2!B", "Unexpected Identifier: \"B\" on formula \"=Sheet2!B\""},

@@ -113,8 +113,10 @@ TEST(FormulaRecord, CachedResultsOfLoadedAndNewFormulas) {
         TFormulaRecord f(xlr_FORMULA, 2, 3, 17, 25, value, dates1904);
         return Bytes(f.Data.begin() + 4, f.Data.begin() + 22);
     };
-    const Bytes tail = {0, 0, 0, 0, 0, 0, 0, 0};  // options, reserved, token length
-    EXPECT_EQ(bytesOf(TVariant(), false), Cat({{17, 0}, Bytes(8, 0), tail}));
+    const Bytes tail = {2, 0, 0, 0, 0, 0, 0, 0};  // options (calculate on load), reserved, token length
+    // No value: the empty text result.
+    EXPECT_EQ(bytesOf(TVariant(), false), Cat({{17, 0, 3, 0, 0, 0, 0, 0, 0xFF, 0xFF}, tail}));
+    EXPECT_EQ(TFormulaRecord(xlr_FORMULA, 0, 0, 15, 25, TVariant(), false).GetValue(), TVariant());
     EXPECT_EQ(bytesOf(TVariant(true), false), Cat({{17, 0, 1, 0, 1, 0, 0, 0, 0xFF, 0xFF}, tail}));
     EXPECT_EQ(bytesOf(TVariant(std::int32_t{3}), false), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x40}, tail}));
     EXPECT_EQ(bytesOf(TVariant::FromDate(1463), true), Cat({{17, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, tail}));
@@ -151,7 +153,10 @@ TEST(FormulaRecord, CopiesTakeArrayAndTableAndNoResult) {
     text->SetFormulaValue(TVariant(u"x1"));
     EXPECT_EQ(text->FixTotalSize(false), 4 + 25 + 4 + 5);
     EXPECT_EQ(text->FixTotalSize(true), 4 + 25);
-    EXPECT_EQ(Bytes(text->Data.begin() + 6, text->Data.begin() + 14), (Bytes{2, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+    // The empty text result, which reads as no value.
+    EXPECT_EQ(Bytes(text->Data.begin() + 6, text->Data.begin() + 14), (Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(text->GetValue(), TVariant());
+    EXPECT_EQ(text->GetOptions() & TFormulaRecord::CalcOnLoad, TFormulaRecord::CalcOnLoad);
 }
 
 TEST(FormulaRecord, SharedFormulaExpansion) {
@@ -270,4 +275,22 @@ TEST(NameRecord, SheetCopiesFindTheirSourceAfterTheInsertion) {
     ASSERT_EQ(names.Count(), 2u);
     EXPECT_EQ(names.GetItems(1)->RangeSheet(), 0);
     EXPECT_EQ(GetWord(names.GetItems(1)->Data, 17), 10);  // the token's EXTERNSHEET index
+}
+
+// Names local to sheets that go leave the list; the others renumber the
+// name tokens of their formulas.
+TEST(FormulaRecord, NamesOfDeletedSheetsGo) {
+    TNameRecordList names;
+    for (const auto& [name, sheet, tokens] : {std::tuple{u"A", -1, Bytes{0x23, 4, 0, 0, 0}},
+                                              {u"B", 1, Bytes{0x1E, 1, 0}}, {u"C", 2, Bytes{0x23, 2, 0, 0, 0}},
+                                              {u"D", 3, Bytes{0x1E, 2, 0}}})
+        names.Add(std::make_unique<TNameRecord>(TXlsNamedRange{name, u"", 0, sheet}, tokens));
+    EXPECT_EQ(names.IndexesAfterDeletingSheets(1, 2), (std::vector<std::int32_t>{0, -1, -1, 1}));
+    const TNameRenumbering renumbering{names.IndexesAfterDeletingSheets(1, 2), {}};
+    names.DeleteSheets(1, 2, renumbering);
+    ASSERT_EQ(names.Count(), 2u);
+    EXPECT_EQ(names.GetItems(0)->Name() + names.GetItems(1)->Name(), u"AD");
+    EXPECT_EQ(Bytes(names.GetItems(0)->Data.begin() + names.GetItems(0)->TokensStart(), names.GetItems(0)->Data.end()),
+              (Bytes{0x23, 2, 0, 0, 0}));
+    EXPECT_EQ(names.GetItems(1)->RangeSheet(), 1);
 }

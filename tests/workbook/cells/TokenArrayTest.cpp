@@ -173,3 +173,53 @@ TEST(TokenArray, SheetCopies) {
     EXPECT_EQ(RefusedToken([&] { UXlsTokenArray_ArrangeInsertSheets(bad, 0, bad.size(), copy); }), 0x1A);
     EXPECT_EQ(bad[1], 1);
 }
+
+// Conditional formats keep their rules in ptgRefN and ptgAreaN: relative
+// parts are offsets from the cell the rule is read for and stay; absolute
+// parts are places on the sheet and move as ordinary references do.
+TEST(TokenArray, SharedRelativeTokensMoveTheirAbsoluteParts) {
+    constexpr int No = 0x10000;
+    const TRowCase cases[] = {
+        // A column in before B: $B1 (LibreOffice's RefN, row offset 0) becomes $C1; B1 (both relative) stays.
+        {{0x4C, 0, 0, 1, 0x80,  0x4C, 0, 0, 1, 0xC0}, {No, 0, 0, 1, 1, 0}, {0x4C, 0, 0, 2, 0x80,  0x4C, 0, 0, 1, 0xC0}},
+        // 3 rows in at the top: $A$1:$A1 becomes $A$4:$A4 (the last row an offset); $A$3:$A$6 grows as an area.
+        {{0x2D, 0, 0, 0, 0, 0, 0, 0, 0x80,  0x4D, 2, 0, 5, 0, 0xFF, 0x40, 1, 0x40}, {0, 3, 0, No, 0, 0},
+         {0x2D, 3, 0, 0, 0, 0, 0, 0, 0x80,  0x4D, 5, 0, 8, 0, 0xFF, 0x40, 1, 0x40}},
+        // Rows 3..4 go: rows $3:$6 shrink to $3:$4; an absolute row in them is #REF! (ptgRefErr, ptgAreaErr).
+        {{0x4D, 2, 0, 5, 0, 0xFF, 0x40, 1, 0x40,  0x2C, 3, 0, 0, 0x40,  0x6D, 3, 0, 0, 0, 0, 0, 0, 0x80},
+         {3, -2, 0, No, 0, 0},
+         {0x4D, 2, 0, 3, 0, 0xFF, 0x40, 1, 0x40,  0x2A, 3, 0, 0, 0x40,  0x6B, 3, 0, 0, 0, 0, 0, 0, 0x80}},
+        // A copy moves neither part: the offsets go with the rule, the places stay.
+        {{0x4C, 2, 0, 1, 0xC0,  0x4C, 2, 0, 1, 0}, {0, 0, 3, 0, 0, 2}, {0x4C, 2, 0, 1, 0xC0,  0x4C, 2, 0, 1, 0}},
+    };
+    for (const TRowCase& c : cases) {
+        Bytes work = c.Before;
+        UXlsTokenArray_ArrangeInsertRowsAndCols(work, 0, work.size(), c.Change[0], c.Change[1], c.Change[2],
+                                                c.Change[3], c.Change[4], c.Change[5], OnSheet(0, 0), true);
+        EXPECT_EQ(work, c.After) << &c - cases;
+    }
+    // A rule of another sheet stays.
+    Bytes other = {0x4C, 0, 0, 1, 0x80};
+    UXlsTokenArray_ArrangeInsertRowsAndCols(other, 0, other.size(), No, 0, 0, 1, 1, 0, OnSheet(0, 1), true);
+    EXPECT_EQ(other, (Bytes{0x4C, 0, 0, 1, 0x80}));
+}
+
+// Names 2 and 3 (from 1) went with their sheet: 4 is now 2, a token of a
+// name gone is the #REF! error of its size and class, a ptgNameX counts
+// only through an EXTERNSHEET entry on this workbook (entry 0 here).
+TEST(TokenArray, NamesRenumberedWhenSheetsGo) {
+    const TNameRenumbering renumbering{{0, -1, -1, 1}, [](std::uint16_t index) { return index == 0; }};
+    TSheetInfo info;
+    info.Renumbering = &renumbering;
+    Bytes tokens = {0x23, 1, 0, 0, 0,  0x43, 2, 0, 0, 0,  0x63, 4, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x1E, 1, 0,  0x03,
+                    0x39, 0, 0, 4, 0, 0, 0,  0x59, 0, 0, 3, 0, 0, 0,  0x39, 5, 0, 4, 0, 0, 0};
+    UXlsTokenArray_ArrangeInsertSheets(tokens, 0, tokens.size(), info);
+    EXPECT_EQ(tokens, (Bytes{0x23, 1, 0, 0, 0,  0x4A, 0, 0, 0, 0xC0,  0x63, 2, 0, 0, 0,  0x23, 9, 0, 0, 0,  0x1E, 1, 0,
+                             0x03,  0x39, 0, 0, 2, 0, 0, 0,  0x5C, 0, 0, 0, 0, 0, 0xC0,  0x39, 5, 0, 4, 0, 0, 0}));
+    // The check pass raises where the change would and changes nothing.
+    Bytes bad = {0x23, 2, 0, 0, 0, 0x1A};
+    EXPECT_EQ(RefusedToken([&] { UXlsTokenArray_ArrangeInsertSheets(bad, 0, bad.size(), info); }), 0x1A);
+    EXPECT_EQ(bad, (Bytes{0x23, 2, 0, 0, 0, 0x1A}));
+    EXPECT_FALSE((TNameRenumbering{{0, 1, 2}, {}}.Changes()));
+    EXPECT_TRUE(renumbering.Changes());
+}
