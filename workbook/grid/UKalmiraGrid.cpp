@@ -436,9 +436,49 @@ TRTFRunList LineRuns(const TRTFRunList& runs, std::size_t p, int n) {
     return result;
 }
 
+bool Shifted(const TSubscriptData& data) { return data.Divisor != 0 || data.Factor != 1; }
+
+// A run's colour: its palette entry, or for the automatic colour (and any
+// index outside the palette) the colour of the cell.
+std::uint32_t RunColour(TExcelFile& workbook, const TKmrFont& font, std::uint32_t cellColour) {
+    if (font.ColorIndex > 0 && font.ColorIndex <= TKalmiraImport::GetColorPaletteCount())
+        return workbook.GetColorPalette(font.ColorIndex);
+    return cellColour;
+}
+
 }  // namespace
 
 int RoundEven(long double value) { return static_cast<int>(std::nearbyintl(value)); }
+
+template <class F>
+void TKalmiraGridText::ForEachPiece(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text,
+                                    const TRTFRunList& runs, long double zoom, const TSubscriptData& whole,
+                                    bool colours, F each) {
+    const TSavedFont saved = SaveFont(canvas.Font);
+    auto part = [&](std::size_t from, std::size_t to) {
+        from = std::min(from, text.size());
+        return text.substr(from, std::max(from, std::min(to, text.size())) - from);
+    };
+    try {
+        if (Shifted(whole))
+            canvas.Font.Height = -std::clamp(RoundEven(std::abs(saved.Height) * whole.Factor), 1, MaxFontPixels);
+        const std::size_t first = runs.empty() ? text.size() : runs.front().FirstChar - 1u;
+        each(part(0, first), RoundEven(SubscriptOffset(whole, canvas)));
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const std::size_t to = i + 1 < runs.size() ? runs[i + 1].FirstChar - 1u : text.size();
+            const TKmrFont font = workbook.GetFontList(runs[i].FontIndex);
+            const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
+            LoadFont(nullptr, nullptr, colours ? RunColour(workbook, font, saved.Color) : saved.Color, zoom * sub.Factor,
+                     canvas, font);
+            canvas.Font.Escapement = saved.Rotation;
+            each(part(runs[i].FirstChar - 1u, to), RoundEven(SubscriptOffset(sub, canvas)));
+        }
+    } catch (...) {
+        RestoreFont(canvas.Font, saved);
+        throw;
+    }
+    RestoreFont(canvas.Font, saved);
+}
 
 void TKalmiraGridText::WideTextExtent(TCanvas& canvas, std::u16string_view text, TSize& extent) {
     extent = canvas.TextExtent(text);
@@ -520,51 +560,55 @@ TRTFRunList TKalmiraGridText::GetRuns(const TRTFRunList& runs, int start, int co
 }
 
 void TKalmiraGridText::CalcTextExtent(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text,
-                                      const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent) {
-    const TSavedFont saved = SaveFont(canvas.Font);
+                                      const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent,
+                                      const TSubscriptData& whole) {
     ascent = FontDescent(canvas);
-    if (runs.empty()) {
+    if (runs.empty() && !Shifted(whole)) {
         WideTextExtent(canvas, text, extent);
         return;
     }
-    auto part = [&](std::size_t from, std::size_t to) {
-        from = std::min(from, text.size());
-        return text.substr(from, std::max(from, std::min(to, text.size())) - from);
-    };
-    WideTextExtent(canvas, part(0, runs.front().FirstChar - 1u), extent);
-    try {
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const std::size_t from = runs[i].FirstChar - 1u;
-            const std::size_t to = i + 1 < runs.size() ? runs[i + 1].FirstChar - 1u : text.size();
-            const TKmrFont font = workbook.GetFontList(runs[i].FontIndex);
-            const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
-            LoadFont(nullptr, nullptr, 0, zoom * sub.Factor, canvas, font);
-            TSize size;
-            WideTextExtent(canvas, part(from, to), size);
-            const int shift = RoundEven(SubscriptOffset(sub, canvas));
-            extent.cx += size.cx;
-            extent.cy = std::max(extent.cy, shift + size.cy);
-            ascent = std::max(ascent, shift + FontDescent(canvas));
-        }
-    } catch (...) {
-        RestoreFont(canvas.Font, saved);
-        throw;
+    if (text.empty()) {
+        extent = {};
+        return;
     }
-    RestoreFont(canvas.Font, saved);
+    // The line holds the canvas font's own line, so that its baseline is
+    // the normal one; each piece reaches its ascent above and its descent
+    // below that baseline, moved up by its shift.
+    int descent = canvas.TextExtent(u"Mg").cy - ascent;
+    int width = 0;
+    ForEachPiece(workbook, canvas, text, runs, zoom, whole, false, [&](std::u16string_view piece, int shift) {
+        if (piece.empty()) return;
+        const TSize size = canvas.TextExtent(piece);
+        const int pieceAscent = FontDescent(canvas);
+        width += size.cx;
+        ascent = std::max(ascent, shift + pieceAscent);
+        descent = std::max(descent, size.cy - pieceAscent - shift);
+    });
+    extent = {width, ascent + descent};
 }
 
 void TKalmiraGridText::SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text, int width,
                                  long double zoom, bool stacked, const TRTFRunList& runs,
                                  std::vector<std::u16string>& lines, std::vector<TRTFRunList>& lineRuns,
-                                 TSize& extent) {
+                                 TSize& extent, const TSubscriptData& whole) {
     lines.clear();
     lineRuns.clear();
     extent = {};
     auto richWidth = [&](std::size_t p, int n) {
         TSize size;
         int ascent = 0;
-        CalcTextExtent(workbook, canvas, text.substr(p, n), LineRuns(runs, p, n), zoom, size, ascent);
+        CalcTextExtent(workbook, canvas, text.substr(p, n), LineRuns(runs, p, n), zoom, size, ascent, whole);
         return size.cx;
+    };
+    // Plain text that is a sub- or superscript as a whole fits in the
+    // smaller font it is drawn in.
+    auto fitCount = [&](std::u16string_view part) {
+        if (!Shifted(whole)) return canvas.FitCount(part, width);
+        const int height = canvas.Font.Height;
+        canvas.Font.Height = -std::clamp(RoundEven(std::abs(height) * whole.Factor), 1, MaxFontPixels);
+        const int n = canvas.FitCount(part, width);
+        canvas.Font.Height = height;
+        return n;
     };
     const int em = canvas.TextExtent(u"M").cx;
     std::size_t p = 0;
@@ -586,7 +630,7 @@ void TKalmiraGridText::SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16
             // Only a prefix of about width units can fit: measuring the
             // whole rest would make long texts in narrow columns quadratic.
             const int prefix = std::min(rest, std::max(width, 0) + 2);
-            n = canvas.FitCount(text.substr(p, prefix), width);
+            n = fitCount(text.substr(p, prefix));
         }
         n = WholeChars(text, p, std::max(n, 1));
         if (text.substr(p, n).find(u' ') != std::u16string_view::npos)
@@ -604,7 +648,7 @@ void TKalmiraGridText::SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16
         TSize size;
         int ascent = 0;
         CalcTextExtent(workbook, canvas, lines.back(), runs.empty() ? TRTFRunList{} : lineRuns.back(), zoom, size,
-                       ascent);
+                       ascent, whole);
         extent.cx = std::max(extent.cx, size.cx);
         extent.cy = std::max(extent.cy, size.cy);
         p = next;
@@ -1041,39 +1085,23 @@ TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, 
 }
 
 void TKalmiraGrid::WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect& clip, int x, int y,
-                             std::u16string_view text, const TRTFRunList& runs, long double zoom, long double offset) {
-    y += RoundEven(offset);
-    if (runs.empty()) {
+                             std::u16string_view text, const TRTFRunList& runs, long double zoom,
+                             const TSubscriptData& whole) {
+    if (runs.empty() && !Shifted(whole)) {
         canvas.TextOut(clip, x, y, text);
         return;
     }
     TSize line;
     int ascent = 0;
-    CalcTextExtent(workbook, canvas, text, runs, zoom, line, ascent);
-    const TSavedFont saved = SaveFont(canvas.Font);
-    auto part = [&](std::size_t from, std::size_t to) {
-        from = std::min(from, text.size());
-        return text.substr(from, std::max(from, std::min(to, text.size())) - from);
-    };
-    auto draw = [&](std::u16string_view piece, int shift) {
-        canvas.TextOut(clip, x, y + ascent - canvas.Ascent() + shift, piece);
+    CalcTextExtent(workbook, canvas, text, runs, zoom, line, ascent, whole);
+    // All pieces share the line's baseline, y + ascent; a superscript's
+    // positive shift raises it, a subscript's negative one lowers it.
+    const int baseline = y + ascent;
+    ForEachPiece(workbook, canvas, text, runs, zoom, whole, true, [&](std::u16string_view piece, int shift) {
+        if (piece.empty()) return;
+        canvas.TextOut(clip, x, baseline - shift - canvas.Ascent(), piece);
         x += canvas.TextExtent(piece).cx;
-    };
-    try {
-        draw(part(0, runs.front().FirstChar - 1u), 0);
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const std::size_t to = i + 1 < runs.size() ? runs[i + 1].FirstChar - 1u : text.size();
-            const TKmrFont font = workbook.GetFontList(runs[i].FontIndex);
-            const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
-            LoadFont(nullptr, nullptr, saved.Color, zoom * sub.Factor, canvas, font);
-            canvas.Font.Escapement = saved.Rotation;
-            draw(part(runs[i].FirstChar - 1u, to), RoundEven(SubscriptOffset(sub, canvas)));
-        }
-    } catch (...) {
-        RestoreFont(canvas.Font, saved);
-        throw;
-    }
-    RestoreFont(canvas.Font, saved);
+    });
 }
 
 // ---- One cell
@@ -1151,8 +1179,11 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
         multiLine = f.WrapText || f.HAlignment == THKmrAlignment::fha_justify ||
                     f.VAlignment == TVKmrAlignment::fva_justify || f.VAlignment == TVKmrAlignment::fva_distributed;
         if (args.DrawBack) pattern = FillOf(f, b, hasFill);
+        // A sub- or superscript cell keeps its font's full size on the
+        // canvas: its baseline is the one normal text would have, and the
+        // text is drawn smaller, raised or lowered from there.
         sub = GetSubscriptData(f.Font.Style.Bits());
-        LoadFont(FKalmiraImport, this, ForegroundColor, args.ZoomFactor * sub.Factor, canvas, f.Font);
+        LoadFont(FKalmiraImport, this, ForegroundColor, args.ZoomFactor, canvas, f.Font);
         a = CalcAngle(f.Rotation, stacked);
         sinA = std::sin(a);
         cosA = std::cos(a);
@@ -1275,12 +1306,12 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     TExcelFile* book = FKalmiraImport->GetWorkbook();
     std::vector<std::u16string> lines;
     std::vector<TRTFRunList> lineRuns;
-    if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent);
+    if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
     else WideTextExtent(canvas, text, extent);
     if (book != nullptr && (multiLine || stacked)) {
         const int width = a == 0 ? r.Right - r.Left - 2 * m
                                  : static_cast<int>((r.Bottom - r.Top - 2 * m - extent.cy * cosA) / std::fabs(sinA));
-        SplitText(*book, canvas, text, width, args.ZoomFactor, stacked, runs, lines, lineRuns, extent);
+        SplitText(*book, canvas, text, width, args.ZoomFactor, stacked, runs, lines, lineRuns, extent, sub);
     } else {
         lines.push_back(text);
         lineRuns.push_back(runs);
@@ -1320,8 +1351,7 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
             int y = pos.Y;
             for (std::size_t i = 0; args.Draw && i < lines.size(); ++i) {
                 if (book != nullptr)
-                    WriteText(*book, canvas, vclip, x, y, lines[i], lineRuns[i], args.ZoomFactor,
-                              SubscriptOffset(sub, canvas));
+                    WriteText(*book, canvas, vclip, x, y, lines[i], lineRuns[i], args.ZoomFactor, sub);
                 else
                     canvas.TextOut(vclip, x, y, lines[i]);
                 if (a == 0)
