@@ -903,6 +903,10 @@ constexpr std::uint32_t HeaderLineColor = 0x808080;
 constexpr std::uint32_t HeaderHighlight = 0xF2BEAA;
 constexpr std::uint32_t FixedRowColor = 0x800000;
 constexpr std::uint32_t DarkSelection = 0x5A4942;
+constexpr int SidePadding = 2;  // pixels between a cell's text and its left and right sides
+
+// Numbers and dates: they never flow into neighbours nor wrap.
+bool IsNumber(const TVariant& v) { return v.IsNumeric() || v.VarType() == TVarType::Date; }
 
 bool IsBorder(const TKmrOneBorder& b) { return b.Style != TKmrBorderStyle::fbs_None; }
 
@@ -986,6 +990,7 @@ bool TKalmiraGrid::IsEmptyCell(int row, int col) {
 }
 
 bool TKalmiraGrid::CellCanSpawn(int row, int col, THKmrAlignment blocking) {
+    if (IsNumber(GetCellValue(row, col))) return false;
     TKmrFormat f;
     GetCellFormatDef(row, col, f);
     if (f.HAlignment == blocking || f.WrapText) return false;
@@ -1034,30 +1039,35 @@ std::unique_ptr<TKmrGraphic> TKalmiraGrid::FillOf(const TKmrFormat& format, std:
 
 TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int m, TSize extent,
                                    bool general, bool stacked, int lines, long double s, long double c) {
+    return CalcTextPos(v, h, a, r, m, m, extent, general, stacked, lines, s, c);
+}
+
+TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int mx, int my,
+                                   TSize extent, bool general, bool stacked, int lines, long double s, long double c) {
     const long double w = extent.cx;
     const long double ht = extent.cy;
     const int n = lines;
     TTextPos p;
     if (a == 0) {
         switch (v) {
-            case TTextVAlign::Top: p.Y = r.Top + m; break;
+            case TTextVAlign::Top: p.Y = r.Top + my; break;
             case TTextVAlign::Center: p.Y = (r.Top + r.Bottom - extent.cy * n) / 2; break;
-            case TTextVAlign::Bottom: p.Y = r.Bottom - m - extent.cy * n; break;
+            case TTextVAlign::Bottom: p.Y = r.Bottom - my - extent.cy * n; break;
         }
         const TTextHAlign h2 = general && stacked ? TTextHAlign::Center : h;
         switch (h2) {
             case TTextHAlign::Center: p.X = (r.Left + r.Right - extent.cx) / 2; break;
-            case TTextHAlign::Right: p.X = r.Right - m - extent.cx; break;
-            case TTextHAlign::Left: p.X = r.Left + m; break;
+            case TTextHAlign::Right: p.X = r.Right - mx - extent.cx; break;
+            case TTextHAlign::Left: p.X = r.Left + mx; break;
         }
         p.Bounds = {p.X, p.Y, p.X + extent.cx, p.Y + extent.cy * n};
         return p;
     }
     const bool up = a > 0;
     switch (v) {
-        case TTextVAlign::Top: p.Y = up ? RoundEven(r.Top + m + w * s) : r.Top + m; break;
+        case TTextVAlign::Top: p.Y = up ? RoundEven(r.Top + my + w * s) : r.Top + my; break;
         case TTextVAlign::Center: p.Y = RoundEven((r.Top + r.Bottom - ht * c + w * s) / 2); break;
-        case TTextVAlign::Bottom: p.Y = up ? RoundEven(r.Bottom - m - ht * c) : RoundEven(r.Bottom - m - ht * c + w * s); break;
+        case TTextVAlign::Bottom: p.Y = up ? RoundEven(r.Bottom - my - ht * c) : RoundEven(r.Bottom - my - ht * c + w * s); break;
     }
     TTextHAlign h2 = h;
     if (general) {
@@ -1074,8 +1084,8 @@ TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, 
     const long double across = w * c + ht * s * n;
     switch (h2) {
         case TTextHAlign::Center: p.X = RoundEven((r.Left + r.Right - across) / 2); break;
-        case TTextHAlign::Right: p.X = up ? RoundEven(r.Right - m - across) : RoundEven(r.Right - m - w * c); break;
-        case TTextHAlign::Left: p.X = up ? r.Left + m : RoundEven(r.Left + m - ht * s * n); break;
+        case TTextHAlign::Right: p.X = up ? RoundEven(r.Right - mx - across) : RoundEven(r.Right - mx - w * c); break;
+        case TTextHAlign::Left: p.X = up ? r.Left + mx : RoundEven(r.Left + mx - ht * s * n); break;
     }
     if (up)
         p.Bounds = {p.X, RoundEven(p.Y - w * s), RoundEven(p.X + w * c + ht * s * n), RoundEven(p.Y + ht * c)};
@@ -1106,6 +1116,29 @@ void TKalmiraGrid::WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect&
 
 // ---- One cell
 
+std::u16string TKalmiraGrid::FitNumber(TCanvas& canvas, TExcelFile* book, const TVariant& value,
+                                       std::u16string_view format, std::u16string text, int width,
+                                       const TSubscriptData& sub, long double zoom) {
+    auto wide = [&](std::u16string_view t) {
+        TSize extent;
+        int ascent = 0;
+        if (book != nullptr)
+            CalcTextExtent(*book, canvas, t, {}, zoom, extent, ascent, sub);
+        else
+            WideTextExtent(canvas, t, extent);
+        return extent.cx;
+    };
+    if (text.empty() || wide(text) <= width) return text;
+    for (std::u16string& form : XlsGeneralNarrowerForms(value, format))
+        if (wide(form) <= width) return std::move(form);
+    // As many "#" as the cell holds.
+    const int one = wide(u"#");
+    int n = one > 0 ? std::max(width, 0) / one : 0;
+    std::u16string hashes(static_cast<std::size_t>(n), u'#');
+    while (n > 0 && wide(hashes) > width) hashes.resize(static_cast<std::size_t>(--n));
+    return hashes;
+}
+
 void TKalmiraGrid::RecordCrossing(TCanvas& canvas, const TDrawCellArgs& args, int col) {
     if (args.Spawned != nullptr)
         args.Spawned->Add({args.Row, col});
@@ -1119,7 +1152,11 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     const int col = args.Col;
     const int row = args.Row;
     TRect r = args.ContentRect;
-    const int m = args.Zoom <= 50 ? 0 : RoundEven(args.XScale);
+    // Text keeps two pixels from the cell's sides (so that a right-aligned
+    // number never touches the next cell's text) and one from its top and
+    // bottom; at small zooms none.
+    const int mx = args.Zoom <= 50 ? 0 : RoundEven(SidePadding * args.XScale);
+    const int my = args.Zoom <= 50 ? 0 : RoundEven(args.XScale);
     canvas.Font = GridFont;
     canvas.Font.Height = RoundEven(GridFont.Height * args.ZoomFactor);
     std::uint32_t rightColour = LineColor;
@@ -1139,6 +1176,8 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     std::u16string text;
     TRTFRunList runs;
     TSubscriptData sub;
+    TVariant value;
+    TKmrFormat f;
     std::uint32_t b = canvas.BrushColor;
     if (args.DrawBack) {
         b = Color;
@@ -1169,15 +1208,15 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
             MyDrawCell(canvas, top);
             return;
         }
-        const TVariant value = GetCellValue(row, col);
+        value = GetCellValue(row, col);
         runs = FKalmiraImport->GetRTFRuns(row, col);
         h = value.VarType() == TVarType::Boolean  ? TTextHAlign::Center
             : value.VarType() == TVarType::String ? TTextHAlign::Left
                                                   : TTextHAlign::Right;
-        TKmrFormat f;
         GetCellFormatDef(row, col, f);
-        multiLine = f.WrapText || f.HAlignment == THKmrAlignment::fha_justify ||
-                    f.VAlignment == TVKmrAlignment::fva_justify || f.VAlignment == TVKmrAlignment::fva_distributed;
+        multiLine = !IsNumber(value) &&
+                    (f.WrapText || f.HAlignment == THKmrAlignment::fha_justify ||
+                     f.VAlignment == TVKmrAlignment::fva_justify || f.VAlignment == TVKmrAlignment::fva_distributed);
         if (args.DrawBack) pattern = FillOf(f, b, hasFill);
         // A sub- or superscript cell keeps its font's full size on the
         // canvas: its baseline is the one normal text would have, and the
@@ -1300,24 +1339,27 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
         return;
     }
 
-    TRect t{args.CellClip.Left + m, args.CellClip.Top + m, args.CellClip.Right - m, args.CellClip.Bottom - m};
+    TRect t{args.CellClip.Left + mx, args.CellClip.Top + my, args.CellClip.Right - mx, args.CellClip.Bottom - my};
     TSize extent;
     int ascent = 0;
     TExcelFile* book = FKalmiraImport->GetWorkbook();
     std::vector<std::u16string> lines;
     std::vector<TRTFRunList> lineRuns;
+    if (!header && a == 0 && !stacked && IsNumber(value))
+        text = FitNumber(canvas, book, value, f.Format, std::move(text), r.Right - r.Left - 2 * mx, sub,
+                         args.ZoomFactor);
     if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
     else WideTextExtent(canvas, text, extent);
     if (book != nullptr && (multiLine || stacked)) {
-        const int width = a == 0 ? r.Right - r.Left - 2 * m
-                                 : static_cast<int>((r.Bottom - r.Top - 2 * m - extent.cy * cosA) / std::fabs(sinA));
+        const int width = a == 0 ? r.Right - r.Left - 2 * mx
+                                 : static_cast<int>((r.Bottom - r.Top - 2 * my - extent.cy * cosA) / std::fabs(sinA));
         SplitText(*book, canvas, text, width, args.ZoomFactor, stacked, runs, lines, lineRuns, extent, sub);
     } else {
         lines.push_back(text);
         lineRuns.push_back(runs);
     }
     const TTextPos pos =
-        CalcTextPos(v, h, a, r, m, extent, general, stacked, static_cast<int>(lines.size()), sinA, cosA);
+        CalcTextPos(v, h, a, r, mx, my, extent, general, stacked, static_cast<int>(lines.size()), sinA, cosA);
     TRect clip = args.CellClip;
     if (&canvas == FGridCanvas) clip.Right = std::min(clip.Right, viewport()->width());
     canvas.IntersectClip(clip);
@@ -1326,27 +1368,27 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
         auto crosses = [&] { return bounds.Right >= t.Right && bounds.Left < t.Right; };
         if (args.DrawBack) {
             if (!(r == args.CellClip)) {
-                if (r.Right != args.CellClip.Right) t.Right += m;
-                if (r.Left != args.CellClip.Left) t.Left -= m;
+                if (r.Right != args.CellClip.Right) t.Right += mx;
+                if (r.Left != args.CellClip.Left) t.Left -= mx;
             } else if (!multiLine) {
                 if (IsEmptyCell(row, col + 1)) {
-                    t.Right += m;
+                    t.Right += mx;
                     if (crosses())
                         RecordCrossing(canvas, args, col);
                     else
-                        t.Right -= m;
+                        t.Right -= mx;
                 }
-                if (IsEmptyCell(row, col - 1)) t.Left -= m;
+                if (IsEmptyCell(row, col - 1)) t.Left -= mx;
             }
         } else {
-            if (args.MayGrowLeft) t.Left -= m;
-            if (args.MayGrowRight) t.Right += m;
+            if (args.MayGrowLeft) t.Left -= mx;
+            if (args.MayGrowRight) t.Right += mx;
             if (args.MayGrowRight && crosses()) RecordCrossing(canvas, args, args.PaintCol);
         }
         if (Overlap(t, bounds)) {
             TRect vclip = t;
-            if (r.Top != args.CellClip.Top) vclip.Top -= m;
-            if (r.Bottom != args.CellClip.Bottom) vclip.Bottom += m;
+            if (r.Top != args.CellClip.Top) vclip.Top -= my;
+            if (r.Bottom != args.CellClip.Bottom) vclip.Bottom += my;
             int x = pos.X;
             int y = pos.Y;
             for (std::size_t i = 0; args.Draw && i < lines.size(); ++i) {

@@ -286,6 +286,16 @@ public:
     void MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args);
     static TTextPos CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int m, TSize extent,
                                 bool general, bool stacked, int lines, long double sinA, long double cosA);
+    // The same with margins of their own at the sides (mx) and at the top
+    // and bottom (my).
+    static TTextPos CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int mx, int my,
+                                TSize extent, bool general, bool stacked, int lines, long double sinA,
+                                long double cosA);
+    // The text of a number or date for a cell width pixels wide: as it is
+    // when it fits, else General's narrower form that fits, else "#"s
+    // filling the cell (numbers never flow into neighbours).
+    std::u16string FitNumber(TCanvas& canvas, TExcelFile* book, const TVariant& value, std::u16string_view format,
+                             std::u16string text, int width, const TSubscriptData& sub, long double zoom);
     // Draws a line of text whose extent's top-left corner is (x, y), run by
     // run on one baseline, clipped to clip; whole as for CalcTextExtent.
     static void WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect& clip, int x, int y,
