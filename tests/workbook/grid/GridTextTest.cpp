@@ -3,9 +3,12 @@
 #include <cmath>
 #include <numbers>
 
+#include <QFontInfo>
+
 #include "tests/workbook/grid/GridTestApp.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/grid/UKalmiraGrid.h"
+#include "workbook/storage/XlsMessages.h"
 
 using namespace kalmira;
 
@@ -232,6 +235,31 @@ TEST(QtCanvas, MeasuresAsItFits) {
     ASSERT_LT(n, static_cast<int>(text.size()));
     EXPECT_LE(canvas.TextExtent(std::u16string_view(text).substr(0, n)).cx, 150);
     EXPECT_GT(canvas.TextExtent(std::u16string_view(text).substr(0, n + 1)).cx, 150);
+}
+
+// The sheets' usual faces come from the fonts scripts/deps installs: the
+// same face (so the same widths) as their metric-compatible twins, also
+// when the name carries a Windows character set.
+TEST(QtCanvas, SheetFontsGetTheirMetricTwins) {
+    GridTestApp();
+    const std::pair<const char16_t*, const char*> names[] = {
+        {u"Arial", "Liberation Sans"},          {u"Arial CE", "Liberation Sans"},
+        {u"Times New Roman", "Liberation Serif"}, {u"Times New Roman CE", "Liberation Serif"},
+        {u"Courier New", "Liberation Mono"},    {u"courier new cyr", "Liberation Mono"},
+        {u"Calibri", "Carlito"},                {u"Cambria", "Caladea"},
+    };
+    for (const auto& [name, twin] : names) {
+        TQtCanvas canvas;
+        canvas.Font.Name = name;
+        canvas.Font.Height = -13;
+        EXPECT_EQ(QFontInfo(QtFont(canvas.Font)).family().toStdString(), twin) << Utf16ToUtf8(name);
+        const TSize size = canvas.TextExtent(u"1528 Horní Lhota");
+        canvas.Font.Name = QString(twin).toStdU16String();
+        EXPECT_EQ(size, canvas.TextExtent(u"1528 Horní Lhota")) << Utf16ToUtf8(name);
+    }
+    const std::pair<const char16_t*, const char*> families[] = {
+        {u"Arial CE", "Arial"}, {u"Arial Baltic", "Arial"}, {u"CE", "CE"}, {u"Arial Black", "Arial Black"}, {u"", ""}};
+    for (const auto& [name, family] : families) EXPECT_EQ(FontFamily(name).toStdString(), family);
 }
 
 }  // namespace
