@@ -430,8 +430,14 @@ bool TKmrCustomGrid::eventFilter(QObject* watched, QEvent* event) {
                     // Moves out of the cell: the text goes in first.
                     if (HideEditor(true)) KeyDown(key);
                     return true;
-                default:
-                    break;
+                default: {
+                    // The editor has every other key once, here; one it
+                    // leaves goes no further: up through its parents it
+                    // would reach the grid, which hands keys to the editor.
+                    static_cast<QObject*>(FEditor)->event(key);
+                    key->accept();
+                    return true;
+                }
             }
         } else if (event->type() == QEvent::FocusOut) {
             // Focus leaving the grid ends the edit; a refused text keeps
@@ -492,16 +498,9 @@ void TKmrCustomGrid::keyPressEvent(QKeyEvent* event) {
         KeyDown(event);
         return;
     }
-    // Keys that reach the grid while its editor is open are the editor's.
-    // A key the editor leaves comes back here through its parents: that
-    // one is neither sent again nor taken, so every key is handled once.
-    if (FForwarding || FEditor->hasFocus()) {
-        event->ignore();
-        return;
-    }
-    FForwarding = true;
+    // Keys that reach the grid while its editor is open are the editor's
+    // (its filter above stops each there, so none comes back).
     QCoreApplication::sendEvent(FEditor, event);
-    FForwarding = false;
 }
 
 bool TKmrCustomGrid::event(QEvent* event) {

@@ -159,7 +159,6 @@ private:
     bool FMouseDown = false;
     bool FUpdatingScroll = false;
     bool FCommitting = false;
-    bool FForwarding = false;  // a key is on its way to the editor
     // Sizing by mouse: the column (row) dragged, -1 when none.
     int FSizingCol = -1;
     int FSizingRow = -1;

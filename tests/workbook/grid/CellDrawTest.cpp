@@ -257,6 +257,49 @@ TEST_F(DrawFixture, ScreenPixels) {
     EXPECT_TRUE(a == red || at(48 + 2 * 80 + 41, 3 * 17 + 8) == red);
 }
 
+// Real pixels: a cell whose font is a superscript has its ink end above the
+// baseline of a plain "x" beside it, a subscript cell below it; neither is
+// cut by its cell.
+TEST_F(DrawFixture, RaisedAndLoweredCellsOnScreen) {
+    for (auto [row, style] : {std::pair{3, TKmrFontStyle::fs_Superscript}, {4, TKmrFontStyle::fs_Subscript}}) {
+        facade.SetRowHeight(row, 600);  // 40 pixels, 120 at zoom 300
+        facade.SetCellValue(row, 2, TVariant(u"2"));
+        facade.SetCellValue(row, 3, TVariant(u"x"));
+        TKmrFormat f = facade.GetCellFormatDef1(row, 2);
+        f.Font.Style = {style};
+        facade.SetCellFormat(row, 2, facade.AddFormat(f));
+    }
+    grid.resize(1000, 700);
+    grid.show();
+    grid.LoadSheet();
+    grid.SetZoom(300);
+    grid.SetSelection({6, 6, 6, 6});
+    QImage image(grid.viewport()->size(), QImage::Format_RGB32);
+    grid.viewport()->render(&image);
+    // The first and last rows with dark ink inside a cell.
+    auto ink = [&](int col, int row) {
+        const QRect r = grid.CellRect(col, row);
+        int top = -1, bottom = -1;
+        for (int y = r.top() + 1; y < r.bottom(); ++y)
+            for (int x = r.left() + 1; x < r.right(); ++x)
+                if (qGray(image.pixel(x, y)) < 128) {
+                    if (top < 0) top = y;
+                    bottom = y;
+                }
+        return std::tuple{top, bottom, r.top(), r.bottom()};
+    };
+    const auto [supTop, supBottom, supCellTop, supCellBottom] = ink(2, 3);
+    const auto [xTop, xBottom, xCellTop, xCellBottom] = ink(3, 3);
+    EXPECT_LT(supBottom, xBottom - 3);  // raised by most of a small line
+    EXPECT_LT(supTop, xTop);
+    EXPECT_GT(supTop, supCellTop + 1);
+    const auto [subTop, subBottom, subCellTop, subCellBottom] = ink(2, 4);
+    const auto [x2Top, x2Bottom, x2CellTop, x2CellBottom] = ink(3, 4);
+    EXPECT_GT(subBottom, x2Bottom + 1);  // lowered by an eighth of its line
+    EXPECT_LT(subBottom, subCellBottom - 1);
+    EXPECT_GE(subTop, x2Top);  // smaller, so not higher than the x
+}
+
 TEST_F(DrawFixture, PrintedLinesLeaveOutCrossedEdges) {
     TSpawnedCellList spawned;
     spawned.Add({1, 1});
