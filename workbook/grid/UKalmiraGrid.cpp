@@ -1152,10 +1152,10 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     const int col = args.Col;
     const int row = args.Row;
     TRect r = args.ContentRect;
-    // Text keeps two pixels from the cell's sides (so that a right-aligned
-    // number never touches the next cell's text) and one from its top and
-    // bottom; at small zooms none.
-    const int mx = args.Zoom <= 50 ? 0 : RoundEven(SidePadding * args.XScale);
+    // Text keeps two pixels (at zoom 100, growing with the text) from the
+    // cell's sides, so that a right-aligned number never touches the next
+    // cell's text, and one from its top and bottom; at small zooms none.
+    const int mx = args.Zoom <= 50 ? 0 : RoundEven(SidePadding * args.XScale * std::max(args.ZoomFactor, 1.0L));
     const int my = args.Zoom <= 50 ? 0 : RoundEven(args.XScale);
     canvas.Font = GridFont;
     canvas.Font.Height = RoundEven(GridFont.Height * args.ZoomFactor);
