@@ -121,7 +121,9 @@ TEST(NumberFormat, GeneralNarrowerFormsFewerDecimalsThenScientific) {
          {u"1.2345678901234E+13", u"1.234567890123E+13", u"1.23456789012E+13", u"1.2345678901E+13",
           u"1.23456789E+13", u"1.2345679E+13", u"1.234568E+13", u"1.23457E+13", u"1.2346E+13",
           u"1.235E+13", u"1.23E+13", u"1.2E+13", u"1E+13"}},
-        {u"", 123.456, {u"123.46", u"123.5", u"123", u"1.23456E+02", u"1.2346E+02", u"1.235E+02", u"1.23E+02", u"1.2E+02", u"1E+02"}},
+        {u"", 123.456,
+         {u"123.46", u"123.5", u"123", u"1.23456E+02", u"1.2346E+02", u"1.235E+02", u"1.23E+02", u"1.2E+02",
+          u"1E+02"}},
         // Rounding that leaves trailing zeros gives each text once.
         {u"GENERAL", -1.2996, {u"-1.3", u"-1", u"-1.2996E+00", u"-1.3E+00", u"-1E+00"}},
         // Halves go away from zero, on the exact value: 2.675 is a little less.

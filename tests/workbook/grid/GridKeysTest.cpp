@@ -99,7 +99,8 @@ const KeyCase Cases[] = {
 TEST_F(KeysFixture, EveryKeyIsHandledOnceWhileEditing) {
     for (TTarget target : {TTarget::Editor, TTarget::Grid})
         for (const KeyCase& c : Cases) {
-            const std::string name = std::string(c.name) + (target == TTarget::Editor ? " to the editor" : " to the grid");
+            const std::string name =
+                std::string(c.name) + (target == TTarget::Editor ? " to the editor" : " to the grid");
             facade.SetCellValue(10, 3, TVariant());
             StartEditing();
             const int page = grid.VisibleRowCount();
