@@ -737,27 +737,27 @@ void DropTrailingZeros(std::string& text) {
     if (text.back() == '.') text.pop_back();
 }
 
-// x rounded to decimals places, halves away from zero on its exact value,
-// trailing zeros of the fraction dropped.
-std::string FixedDigits(double x, int decimals) {
-    const std::string exact = ExactDigits(x);
+// exact (ExactDigits of x) rounded to decimals places, halves away from
+// zero, trailing zeros of the fraction dropped.
+std::string FixedForm(const std::string& exact, bool negative, int decimals) {
     const std::size_t point = exact.find('.');
     if (point == std::string::npos) return {};
     std::string text = exact.substr(0, point + 2 + static_cast<std::size_t>(decimals));
     RoundOffLast(text);
     DropTrailingZeros(text);
-    return (x < 0 && text.find_first_of("123456789") != std::string::npos ? "-" : "") + text;
+    return (negative && text.find_first_of("123456789") != std::string::npos ? "-" : "") + text;
 }
 
-// x with a mantissa of decimals places (rounded as FixedDigits) and a signed
-// exponent of at least two digits, as 1.23E+13; trailing zeros of the
-// mantissa dropped.
-std::string ScientificDigits(double x, int decimals) {
-    std::string all = ExactDigits(x);
+// exact as a mantissa of decimals places (rounded as FixedForm) and a
+// signed exponent of at least two digits, as 1.23E+13; trailing zeros of
+// the mantissa dropped. Not for 0.
+std::string ExponentForm(const std::string& exact, bool negative, int decimals) {
+    std::string all = exact;
     const std::size_t point = all.find('.');
-    if (point == std::string::npos || x == 0) return {};
+    if (point == std::string::npos) return {};
     all.erase(point, 1);
     const std::size_t first = all.find_first_not_of('0');
+    if (first == std::string::npos) return {};
     int exponent = static_cast<int>(point) - 1 - static_cast<int>(first);
     std::string digits = all.substr(first, static_cast<std::size_t>(decimals) + 2);
     digits.resize(static_cast<std::size_t>(decimals) + 2, '0');
@@ -770,7 +770,7 @@ std::string ScientificDigits(double x, int decimals) {
     if (decimals > 0) mantissa += '.' + digits.substr(1);
     DropTrailingZeros(mantissa);
     const std::string e = std::to_string(std::abs(exponent));
-    return (x < 0 ? "-" : "") + mantissa + 'E' + (exponent < 0 ? '-' : '+') + (e.size() < 2 ? "0" : "") + e;
+    return (negative ? "-" : "") + mantissa + 'E' + (exponent < 0 ? '-' : '+') + (e.size() < 2 ? "0" : "") + e;
 }
 
 // Whether value, rendered through format, shows in General; shown is the
@@ -808,12 +808,13 @@ std::vector<std::u16string> XlsGeneralNarrowerForms(const TVariant& value, std::
     // General's own text: at most 15 significant digits, in the fixed form
     // from 1E-5 up to below 1E15.
     const std::u16string full = GeneralText(x, s);
+    const std::string exact = ExactDigits(x);
     const std::size_t point = full.find(s.DecimalSeparator);
     const bool scientific = full.find(u'E') != std::u16string::npos;
     if (!scientific && point != std::u16string::npos) {
         // Fewer decimals, while a significant digit stays.
         for (int d = static_cast<int>(full.size() - point - 1) - 1; d >= 0; --d) {
-            const std::string digits = FixedDigits(x, d);
+            const std::string digits = FixedForm(exact, x < 0, d);
             if (x != 0 && digits.find_first_of("123456789") == std::string::npos) break;
             add(digits);
         }
@@ -824,7 +825,7 @@ std::vector<std::u16string> XlsGeneralNarrowerForms(const TVariant& value, std::
         if (c == u'E') break;
         if (c >= u'0' && c <= u'9' && (significant > 0 || c != u'0')) ++significant;
     }
-    for (int d = std::clamp(significant - 1, 0, 14); d >= 0; --d) add(ScientificDigits(x, d));
+    for (int d = std::clamp(significant - 1, 0, 14); d >= 0; --d) add(ExponentForm(exact, x < 0, d));
     return forms;
 }
 
