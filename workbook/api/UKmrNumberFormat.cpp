@@ -740,4 +740,111 @@ bool HasXlsDateTime(std::u16string_view format, bool& hasDate, bool& hasTime, co
     return hasDate || hasTime;
 }
 
+namespace {
+
+// The exact decimal value of |x| (finite): every digit a double has.
+std::string ExactDigits(double x) {
+    char buf[1500];
+    const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::fixed, 1100);
+    return std::string(buf, r.ec == std::errc() ? static_cast<std::size_t>(r.ptr - buf) : 0);
+}
+
+void DropTrailingZeros(std::string& text) {
+    if (text.find('.') == std::string::npos) return;
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+}
+
+// exact (ExactDigits of x) rounded to decimals places, halves away from
+// zero, trailing zeros of the fraction dropped.
+std::string FixedForm(const std::string& exact, bool negative, int decimals) {
+    const std::size_t point = exact.find('.');
+    if (point == std::string::npos) return {};
+    std::string text = exact.substr(0, point + 2 + static_cast<std::size_t>(decimals));
+    RoundOffLast(text);
+    DropTrailingZeros(text);
+    return (negative && text.find_first_of("123456789") != std::string::npos ? "-" : "") + text;
+}
+
+// exact as a mantissa of decimals places (rounded as FixedForm) and a
+// signed exponent of at least two digits, as 1.23E+13; trailing zeros of
+// the mantissa dropped. Not for 0.
+std::string ExponentForm(const std::string& exact, bool negative, int decimals) {
+    std::string all = exact;
+    const std::size_t point = all.find('.');
+    if (point == std::string::npos) return {};
+    all.erase(point, 1);
+    const std::size_t first = all.find_first_not_of('0');
+    if (first == std::string::npos) return {};
+    int exponent = static_cast<int>(point) - 1 - static_cast<int>(first);
+    std::string digits = all.substr(first, static_cast<std::size_t>(decimals) + 2);
+    digits.resize(static_cast<std::size_t>(decimals) + 2, '0');
+    RoundOffLast(digits);
+    if (digits.size() > static_cast<std::size_t>(decimals) + 1) {  // 9.99 became 10.0
+        digits.pop_back();
+        ++exponent;
+    }
+    std::string mantissa = digits.substr(0, 1);
+    if (decimals > 0) mantissa += '.' + digits.substr(1);
+    DropTrailingZeros(mantissa);
+    const std::string e = std::to_string(std::abs(exponent));
+    return (negative ? "-" : "") + mantissa + 'E' + (exponent < 0 ? '-' : '+') + (e.size() < 2 ? "0" : "") + e;
+}
+
+// Whether value, rendered through format, shows in General; shown is the
+// number with the sign the section gives it.
+bool ShownInGeneral(const TVariant& value, std::u16string_view format, double& shown) {
+    const TVarType type = value.VarType();
+    if (!value.IsNumeric() && type != TVarType::Date) return false;
+    const double v = value.AsDouble();
+    if (!std::isfinite(v)) return false;
+    shown = v;
+    // Without a format a date shows as a date.
+    if (format.empty()) return type != TVarType::Date;
+    std::vector<Section> sections;
+    for (std::u16string_view text : SplitSections(format)) sections.push_back(ReadSection(text, v));
+    const Choice choice = ChooseSection(sections, v);
+    if (choice.index < 0 || static_cast<std::size_t>(choice.index) >= sections.size()) return false;
+    if (!EqualsNoCase(sections[static_cast<std::size_t>(choice.index)].body, u"GENERAL")) return false;
+    if (!choice.minus) shown = std::fabs(v);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::u16string> XlsGeneralNarrowerForms(const TVariant& value, std::u16string_view format,
+                                                    const TFormatSettings* settings) {
+    double x = 0;
+    if (!ShownInGeneral(value, format, x)) return {};
+    const TFormatSettings& s = settings ? *settings : GetDefaultLocaleFormatSettings();
+    std::vector<std::u16string> forms;
+    auto add = [&](const std::string& digits) {
+        std::u16string text = Ascii(digits);
+        std::replace(text.begin(), text.end(), u'.', s.DecimalSeparator);
+        if (!text.empty() && (forms.empty() || forms.back() != text)) forms.push_back(std::move(text));
+    };
+    // General's own text: at most 15 significant digits, in the fixed form
+    // from 1E-5 up to below 1E15.
+    const std::u16string full = GeneralText(x, s);
+    const std::string exact = ExactDigits(x);
+    const std::size_t point = full.find(s.DecimalSeparator);
+    const bool scientific = full.find(u'E') != std::u16string::npos;
+    if (!scientific && point != std::u16string::npos) {
+        // Fewer decimals, while a significant digit stays.
+        for (int d = static_cast<int>(full.size() - point - 1) - 1; d >= 0; --d) {
+            const std::string digits = FixedForm(exact, x < 0, d);
+            if (x != 0 && digits.find_first_of("123456789") == std::string::npos) break;
+            add(digits);
+        }
+    }
+    // Then the scientific form, one mantissa digit fewer each time.
+    int significant = 0;
+    for (char16_t c : full) {
+        if (c == u'E') break;
+        if (c >= u'0' && c <= u'9' && (significant > 0 || c != u'0')) ++significant;
+    }
+    for (int d = std::clamp(significant - 1, 0, 14); d >= 0; --d) add(ExponentForm(exact, x < 0, d));
+    return forms;
+}
+
 }  // namespace kalmira

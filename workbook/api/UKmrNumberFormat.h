@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "workbook/storage/UKmrFormats.h"
 #include "workbook/storage/UKmrVariant.h"
@@ -25,5 +26,12 @@ std::u16string XlsFormatValue1904(const TVariant& value, std::u16string_view for
 // True when the format shows a date or a time, with which of the two.
 bool HasXlsDateTime(std::u16string_view format, bool& hasDate, bool& hasTime,
                     const TFormatSettings* settings = nullptr);
+
+// The narrower texts General has for a number that does not fit its cell,
+// widest first: fewer decimals (while a significant digit stays), then the
+// scientific form with ever fewer mantissa digits (1.23E+13, 1E+13). Empty
+// when the value is no number or the section that shows it is not General.
+std::vector<std::u16string> XlsGeneralNarrowerForms(const TVariant& value, std::u16string_view format,
+                                                    const TFormatSettings* settings = nullptr);
 
 }  // namespace kalmira

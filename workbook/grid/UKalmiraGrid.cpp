@@ -452,9 +452,49 @@ TRTFRunList LineRuns(const TRTFRunList& runs, std::size_t p, int n) {
     return result;
 }
 
+bool Shifted(const TSubscriptData& data) { return data.Divisor != 0 || data.Factor != 1; }
+
+// A run's colour: its palette entry, or for the automatic colour (and any
+// index outside the palette) the colour of the cell.
+std::uint32_t RunColour(TExcelFile& workbook, const TKmrFont& font, std::uint32_t cellColour) {
+    if (font.ColorIndex > 0 && font.ColorIndex <= TKalmiraImport::GetColorPaletteCount())
+        return workbook.GetColorPalette(font.ColorIndex);
+    return cellColour;
+}
+
 }  // namespace
 
 int RoundEven(long double value) { return static_cast<int>(std::nearbyintl(value)); }
+
+template <class F>
+void TKalmiraGridText::ForEachPiece(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text,
+                                    const TRTFRunList& runs, long double zoom, const TSubscriptData& whole,
+                                    bool colours, F each) {
+    const TSavedFont saved = SaveFont(canvas.Font);
+    auto part = [&](std::size_t from, std::size_t to) {
+        from = std::min(from, text.size());
+        return text.substr(from, std::max(from, std::min(to, text.size())) - from);
+    };
+    try {
+        if (Shifted(whole))
+            canvas.Font.Height = -std::clamp(RoundEven(std::abs(saved.Height) * whole.Factor), 1, MaxFontPixels);
+        const std::size_t first = runs.empty() ? text.size() : runs.front().FirstChar - 1u;
+        each(part(0, first), RoundEven(SubscriptOffset(whole, canvas)));
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const std::size_t to = i + 1 < runs.size() ? runs[i + 1].FirstChar - 1u : text.size();
+            const TKmrFont font = workbook.GetFontList(runs[i].FontIndex);
+            const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
+            LoadFont(nullptr, nullptr, colours ? RunColour(workbook, font, saved.Color) : saved.Color, zoom * sub.Factor,
+                     canvas, font);
+            canvas.Font.Escapement = saved.Rotation;
+            each(part(runs[i].FirstChar - 1u, to), RoundEven(SubscriptOffset(sub, canvas)));
+        }
+    } catch (...) {
+        RestoreFont(canvas.Font, saved);
+        throw;
+    }
+    RestoreFont(canvas.Font, saved);
+}
 
 void TKalmiraGridText::WideTextExtent(TCanvas& canvas, std::u16string_view text, TSize& extent) {
     extent = canvas.TextExtent(text);
@@ -536,51 +576,55 @@ TRTFRunList TKalmiraGridText::GetRuns(const TRTFRunList& runs, int start, int co
 }
 
 void TKalmiraGridText::CalcTextExtent(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text,
-                                      const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent) {
-    const TSavedFont saved = SaveFont(canvas.Font);
+                                      const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent,
+                                      const TSubscriptData& whole) {
     ascent = FontDescent(canvas);
-    if (runs.empty()) {
+    if (runs.empty() && !Shifted(whole)) {
         WideTextExtent(canvas, text, extent);
         return;
     }
-    auto part = [&](std::size_t from, std::size_t to) {
-        from = std::min(from, text.size());
-        return text.substr(from, std::max(from, std::min(to, text.size())) - from);
-    };
-    WideTextExtent(canvas, part(0, runs.front().FirstChar - 1u), extent);
-    try {
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const std::size_t from = runs[i].FirstChar - 1u;
-            const std::size_t to = i + 1 < runs.size() ? runs[i + 1].FirstChar - 1u : text.size();
-            const TKmrFont font = workbook.GetFontList(runs[i].FontIndex);
-            const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
-            LoadFont(nullptr, nullptr, 0, zoom * sub.Factor, canvas, font);
-            TSize size;
-            WideTextExtent(canvas, part(from, to), size);
-            const int shift = RoundEven(SubscriptOffset(sub, canvas));
-            extent.cx += size.cx;
-            extent.cy = std::max(extent.cy, shift + size.cy);
-            ascent = std::max(ascent, shift + FontDescent(canvas));
-        }
-    } catch (...) {
-        RestoreFont(canvas.Font, saved);
-        throw;
+    if (text.empty()) {
+        extent = {};
+        return;
     }
-    RestoreFont(canvas.Font, saved);
+    // The line holds the canvas font's own line, so that its baseline is
+    // the normal one; each piece reaches its ascent above and its descent
+    // below that baseline, moved up by its shift.
+    int descent = canvas.TextExtent(u"Mg").cy - ascent;
+    int width = 0;
+    ForEachPiece(workbook, canvas, text, runs, zoom, whole, false, [&](std::u16string_view piece, int shift) {
+        if (piece.empty()) return;
+        const TSize size = canvas.TextExtent(piece);
+        const int pieceAscent = FontDescent(canvas);
+        width += size.cx;
+        ascent = std::max(ascent, shift + pieceAscent);
+        descent = std::max(descent, size.cy - pieceAscent - shift);
+    });
+    extent = {width, ascent + descent};
 }
 
 void TKalmiraGridText::SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text, int width,
                                  long double zoom, bool stacked, const TRTFRunList& runs,
                                  std::vector<std::u16string>& lines, std::vector<TRTFRunList>& lineRuns,
-                                 TSize& extent) {
+                                 TSize& extent, const TSubscriptData& whole) {
     lines.clear();
     lineRuns.clear();
     extent = {};
     auto richWidth = [&](std::size_t p, int n) {
         TSize size;
         int ascent = 0;
-        CalcTextExtent(workbook, canvas, text.substr(p, n), LineRuns(runs, p, n), zoom, size, ascent);
+        CalcTextExtent(workbook, canvas, text.substr(p, n), LineRuns(runs, p, n), zoom, size, ascent, whole);
         return size.cx;
+    };
+    // Plain text that is a sub- or superscript as a whole fits in the
+    // smaller font it is drawn in.
+    auto fitCount = [&](std::u16string_view part) {
+        if (!Shifted(whole)) return canvas.FitCount(part, width);
+        const int height = canvas.Font.Height;
+        canvas.Font.Height = -std::clamp(RoundEven(std::abs(height) * whole.Factor), 1, MaxFontPixels);
+        const int n = canvas.FitCount(part, width);
+        canvas.Font.Height = height;
+        return n;
     };
     const int em = canvas.TextExtent(u"M").cx;
     std::size_t p = 0;
@@ -602,7 +646,7 @@ void TKalmiraGridText::SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16
             // Only a prefix of about width units can fit: measuring the
             // whole rest would make long texts in narrow columns quadratic.
             const int prefix = std::min(rest, std::max(width, 0) + 2);
-            n = canvas.FitCount(text.substr(p, prefix), width);
+            n = fitCount(text.substr(p, prefix));
         }
         n = WholeChars(text, p, std::max(n, 1));
         if (text.substr(p, n).find(u' ') != std::u16string_view::npos)
@@ -620,7 +664,7 @@ void TKalmiraGridText::SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16
         TSize size;
         int ascent = 0;
         CalcTextExtent(workbook, canvas, lines.back(), runs.empty() ? TRTFRunList{} : lineRuns.back(), zoom, size,
-                       ascent);
+                       ascent, whole);
         extent.cx = std::max(extent.cx, size.cx);
         extent.cy = std::max(extent.cy, size.cy);
         p = next;
@@ -875,6 +919,10 @@ constexpr std::uint32_t HeaderLineColor = 0x808080;
 constexpr std::uint32_t HeaderHighlight = 0xF2BEAA;
 constexpr std::uint32_t FixedRowColor = 0x800000;
 constexpr std::uint32_t DarkSelection = 0x5A4942;
+constexpr int SidePadding = 2;  // pixels between a cell's text and its left and right sides
+
+// Numbers and dates: they never flow into neighbours nor wrap.
+bool IsNumber(const TVariant& v) { return v.IsNumeric() || v.VarType() == TVarType::Date; }
 
 bool IsBorder(const TKmrOneBorder& b) { return b.Style != TKmrBorderStyle::fbs_None; }
 
@@ -958,6 +1006,7 @@ bool TKalmiraGrid::IsEmptyCell(int row, int col) {
 }
 
 bool TKalmiraGrid::CellCanSpawn(int row, int col, THKmrAlignment blocking) {
+    if (IsNumber(GetCellValue(row, col))) return false;
     TKmrFormat f;
     GetCellFormatDef(row, col, f);
     if (f.HAlignment == blocking || f.WrapText) return false;
@@ -1006,30 +1055,35 @@ std::unique_ptr<TKmrGraphic> TKalmiraGrid::FillOf(const TKmrFormat& format, std:
 
 TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int m, TSize extent,
                                    bool general, bool stacked, int lines, long double s, long double c) {
+    return CalcTextPos(v, h, a, r, m, m, extent, general, stacked, lines, s, c);
+}
+
+TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int mx, int my,
+                                   TSize extent, bool general, bool stacked, int lines, long double s, long double c) {
     const long double w = extent.cx;
     const long double ht = extent.cy;
     const int n = lines;
     TTextPos p;
     if (a == 0) {
         switch (v) {
-            case TTextVAlign::Top: p.Y = r.Top + m; break;
+            case TTextVAlign::Top: p.Y = r.Top + my; break;
             case TTextVAlign::Center: p.Y = (r.Top + r.Bottom - extent.cy * n) / 2; break;
-            case TTextVAlign::Bottom: p.Y = r.Bottom - m - extent.cy * n; break;
+            case TTextVAlign::Bottom: p.Y = r.Bottom - my - extent.cy * n; break;
         }
         const TTextHAlign h2 = general && stacked ? TTextHAlign::Center : h;
         switch (h2) {
             case TTextHAlign::Center: p.X = (r.Left + r.Right - extent.cx) / 2; break;
-            case TTextHAlign::Right: p.X = r.Right - m - extent.cx; break;
-            case TTextHAlign::Left: p.X = r.Left + m; break;
+            case TTextHAlign::Right: p.X = r.Right - mx - extent.cx; break;
+            case TTextHAlign::Left: p.X = r.Left + mx; break;
         }
         p.Bounds = {p.X, p.Y, p.X + extent.cx, p.Y + extent.cy * n};
         return p;
     }
     const bool up = a > 0;
     switch (v) {
-        case TTextVAlign::Top: p.Y = up ? RoundEven(r.Top + m + w * s) : r.Top + m; break;
+        case TTextVAlign::Top: p.Y = up ? RoundEven(r.Top + my + w * s) : r.Top + my; break;
         case TTextVAlign::Center: p.Y = RoundEven((r.Top + r.Bottom - ht * c + w * s) / 2); break;
-        case TTextVAlign::Bottom: p.Y = up ? RoundEven(r.Bottom - m - ht * c) : RoundEven(r.Bottom - m - ht * c + w * s); break;
+        case TTextVAlign::Bottom: p.Y = up ? RoundEven(r.Bottom - my - ht * c) : RoundEven(r.Bottom - my - ht * c + w * s); break;
     }
     TTextHAlign h2 = h;
     if (general) {
@@ -1046,8 +1100,8 @@ TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, 
     const long double across = w * c + ht * s * n;
     switch (h2) {
         case TTextHAlign::Center: p.X = RoundEven((r.Left + r.Right - across) / 2); break;
-        case TTextHAlign::Right: p.X = up ? RoundEven(r.Right - m - across) : RoundEven(r.Right - m - w * c); break;
-        case TTextHAlign::Left: p.X = up ? r.Left + m : RoundEven(r.Left + m - ht * s * n); break;
+        case TTextHAlign::Right: p.X = up ? RoundEven(r.Right - mx - across) : RoundEven(r.Right - mx - w * c); break;
+        case TTextHAlign::Left: p.X = up ? r.Left + mx : RoundEven(r.Left + mx - ht * s * n); break;
     }
     if (up)
         p.Bounds = {p.X, RoundEven(p.Y - w * s), RoundEven(p.X + w * c + ht * s * n), RoundEven(p.Y + ht * c)};
@@ -1057,42 +1111,49 @@ TTextPos TKalmiraGrid::CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, 
 }
 
 void TKalmiraGrid::WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect& clip, int x, int y,
-                             std::u16string_view text, const TRTFRunList& runs, long double zoom, long double offset) {
-    y += RoundEven(offset);
-    if (runs.empty()) {
+                             std::u16string_view text, const TRTFRunList& runs, long double zoom,
+                             const TSubscriptData& whole) {
+    if (runs.empty() && !Shifted(whole)) {
         canvas.TextOut(clip, x, y, text);
         return;
     }
     TSize line;
     int ascent = 0;
-    CalcTextExtent(workbook, canvas, text, runs, zoom, line, ascent);
-    const TSavedFont saved = SaveFont(canvas.Font);
-    auto part = [&](std::size_t from, std::size_t to) {
-        from = std::min(from, text.size());
-        return text.substr(from, std::max(from, std::min(to, text.size())) - from);
-    };
-    auto draw = [&](std::u16string_view piece, int shift) {
-        canvas.TextOut(clip, x, y + ascent - canvas.Ascent() + shift, piece);
+    CalcTextExtent(workbook, canvas, text, runs, zoom, line, ascent, whole);
+    // All pieces share the line's baseline, y + ascent; a superscript's
+    // positive shift raises it, a subscript's negative one lowers it.
+    const int baseline = y + ascent;
+    ForEachPiece(workbook, canvas, text, runs, zoom, whole, true, [&](std::u16string_view piece, int shift) {
+        if (piece.empty()) return;
+        canvas.TextOut(clip, x, baseline - shift - canvas.Ascent(), piece);
         x += canvas.TextExtent(piece).cx;
-    };
-    try {
-        draw(part(0, runs.front().FirstChar - 1u), 0);
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const std::size_t to = i + 1 < runs.size() ? runs[i + 1].FirstChar - 1u : text.size();
-            const TKmrFont font = workbook.GetFontList(runs[i].FontIndex);
-            const TSubscriptData sub = GetSubscriptData(font.Style.Bits());
-            LoadFont(nullptr, nullptr, saved.Color, zoom * sub.Factor, canvas, font);
-            canvas.Font.Escapement = saved.Rotation;
-            draw(part(runs[i].FirstChar - 1u, to), RoundEven(SubscriptOffset(sub, canvas)));
-        }
-    } catch (...) {
-        RestoreFont(canvas.Font, saved);
-        throw;
-    }
-    RestoreFont(canvas.Font, saved);
+    });
 }
 
 // ---- One cell
+
+std::u16string TKalmiraGrid::FitNumber(TCanvas& canvas, TExcelFile* book, const TVariant& value,
+                                       std::u16string_view format, std::u16string text, int width,
+                                       const TSubscriptData& sub, long double zoom) {
+    auto wide = [&](std::u16string_view t) {
+        TSize extent;
+        int ascent = 0;
+        if (book != nullptr)
+            CalcTextExtent(*book, canvas, t, {}, zoom, extent, ascent, sub);
+        else
+            WideTextExtent(canvas, t, extent);
+        return extent.cx;
+    };
+    if (text.empty() || wide(text) <= width) return text;
+    for (std::u16string& form : XlsGeneralNarrowerForms(value, format))
+        if (wide(form) <= width) return std::move(form);
+    // As many "#" as the cell holds.
+    const int one = wide(u"#");
+    int n = one > 0 ? std::max(width, 0) / one : 0;
+    std::u16string hashes(static_cast<std::size_t>(n), u'#');
+    while (n > 0 && wide(hashes) > width) hashes.resize(static_cast<std::size_t>(--n));
+    return hashes;
+}
 
 void TKalmiraGrid::RecordCrossing(TCanvas& canvas, const TDrawCellArgs& args, int col) {
     if (args.Spawned != nullptr)
@@ -1107,7 +1168,11 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     const int col = args.Col;
     const int row = args.Row;
     TRect r = args.ContentRect;
-    const int m = args.Zoom <= 50 ? 0 : RoundEven(args.XScale);
+    // Text keeps two pixels (at zoom 100, growing with the text) from the
+    // cell's sides, so that a right-aligned number never touches the next
+    // cell's text, and one from its top and bottom; at small zooms none.
+    const int mx = args.Zoom <= 50 ? 0 : RoundEven(SidePadding * args.XScale * std::max(args.ZoomFactor, 1.0L));
+    const int my = args.Zoom <= 50 ? 0 : RoundEven(args.XScale);
     canvas.Font = GridFont;
     canvas.Font.Height = RoundEven(GridFont.Height * args.ZoomFactor);
     std::uint32_t rightColour = LineColor;
@@ -1127,6 +1192,8 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     std::u16string text;
     TRTFRunList runs;
     TSubscriptData sub;
+    TVariant value;
+    TKmrFormat f;
     std::uint32_t b = canvas.BrushColor;
     if (args.DrawBack) {
         b = Color;
@@ -1157,18 +1224,21 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
             MyDrawCell(canvas, top);
             return;
         }
-        const TVariant value = GetCellValue(row, col);
+        value = GetCellValue(row, col);
         runs = FKalmiraImport->GetRTFRuns(row, col);
         h = value.VarType() == TVarType::Boolean  ? TTextHAlign::Center
             : value.VarType() == TVarType::String ? TTextHAlign::Left
                                                   : TTextHAlign::Right;
-        TKmrFormat f;
         GetCellFormatDef(row, col, f);
-        multiLine = f.WrapText || f.HAlignment == THKmrAlignment::fha_justify ||
-                    f.VAlignment == TVKmrAlignment::fva_justify || f.VAlignment == TVKmrAlignment::fva_distributed;
+        multiLine = !IsNumber(value) &&
+                    (f.WrapText || f.HAlignment == THKmrAlignment::fha_justify ||
+                     f.VAlignment == TVKmrAlignment::fva_justify || f.VAlignment == TVKmrAlignment::fva_distributed);
         if (args.DrawBack) pattern = FillOf(f, b, hasFill);
+        // A sub- or superscript cell keeps its font's full size on the
+        // canvas: its baseline is the one normal text would have, and the
+        // text is drawn smaller, raised or lowered from there.
         sub = GetSubscriptData(f.Font.Style.Bits());
-        LoadFont(FKalmiraImport, this, ForegroundColor, args.ZoomFactor * sub.Factor, canvas, f.Font);
+        LoadFont(FKalmiraImport, this, ForegroundColor, args.ZoomFactor, canvas, f.Font);
         a = CalcAngle(f.Rotation, stacked);
         sinA = std::sin(a);
         cosA = std::cos(a);
@@ -1285,24 +1355,27 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
         return;
     }
 
-    TRect t{args.CellClip.Left + m, args.CellClip.Top + m, args.CellClip.Right - m, args.CellClip.Bottom - m};
+    TRect t{args.CellClip.Left + mx, args.CellClip.Top + my, args.CellClip.Right - mx, args.CellClip.Bottom - my};
     TSize extent;
     int ascent = 0;
     TExcelFile* book = FKalmiraImport->GetWorkbook();
     std::vector<std::u16string> lines;
     std::vector<TRTFRunList> lineRuns;
-    if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent);
+    if (!header && a == 0 && !stacked && IsNumber(value))
+        text = FitNumber(canvas, book, value, f.Format, std::move(text), r.Right - r.Left - 2 * mx, sub,
+                         args.ZoomFactor);
+    if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
     else WideTextExtent(canvas, text, extent);
     if (book != nullptr && (multiLine || stacked)) {
-        const int width = a == 0 ? r.Right - r.Left - 2 * m
-                                 : static_cast<int>((r.Bottom - r.Top - 2 * m - extent.cy * cosA) / std::fabs(sinA));
-        SplitText(*book, canvas, text, width, args.ZoomFactor, stacked, runs, lines, lineRuns, extent);
+        const int width = a == 0 ? r.Right - r.Left - 2 * mx
+                                 : static_cast<int>((r.Bottom - r.Top - 2 * my - extent.cy * cosA) / std::fabs(sinA));
+        SplitText(*book, canvas, text, width, args.ZoomFactor, stacked, runs, lines, lineRuns, extent, sub);
     } else {
         lines.push_back(text);
         lineRuns.push_back(runs);
     }
     const TTextPos pos =
-        CalcTextPos(v, h, a, r, m, extent, general, stacked, static_cast<int>(lines.size()), sinA, cosA);
+        CalcTextPos(v, h, a, r, mx, my, extent, general, stacked, static_cast<int>(lines.size()), sinA, cosA);
     TRect clip = args.CellClip;
     if (&canvas == FGridCanvas) clip.Right = std::min(clip.Right, viewport()->width());
     canvas.IntersectClip(clip);
@@ -1311,33 +1384,32 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
         auto crosses = [&] { return bounds.Right >= t.Right && bounds.Left < t.Right; };
         if (args.DrawBack) {
             if (!(r == args.CellClip)) {
-                if (r.Right != args.CellClip.Right) t.Right += m;
-                if (r.Left != args.CellClip.Left) t.Left -= m;
+                if (r.Right != args.CellClip.Right) t.Right += mx;
+                if (r.Left != args.CellClip.Left) t.Left -= mx;
             } else if (!multiLine) {
                 if (IsEmptyCell(row, col + 1)) {
-                    t.Right += m;
+                    t.Right += mx;
                     if (crosses())
                         RecordCrossing(canvas, args, col);
                     else
-                        t.Right -= m;
+                        t.Right -= mx;
                 }
-                if (IsEmptyCell(row, col - 1)) t.Left -= m;
+                if (IsEmptyCell(row, col - 1)) t.Left -= mx;
             }
         } else {
-            if (args.MayGrowLeft) t.Left -= m;
-            if (args.MayGrowRight) t.Right += m;
+            if (args.MayGrowLeft) t.Left -= mx;
+            if (args.MayGrowRight) t.Right += mx;
             if (args.MayGrowRight && crosses()) RecordCrossing(canvas, args, args.PaintCol);
         }
         if (Overlap(t, bounds)) {
             TRect vclip = t;
-            if (r.Top != args.CellClip.Top) vclip.Top -= m;
-            if (r.Bottom != args.CellClip.Bottom) vclip.Bottom += m;
+            if (r.Top != args.CellClip.Top) vclip.Top -= my;
+            if (r.Bottom != args.CellClip.Bottom) vclip.Bottom += my;
             int x = pos.X;
             int y = pos.Y;
             for (std::size_t i = 0; args.Draw && i < lines.size(); ++i) {
                 if (book != nullptr)
-                    WriteText(*book, canvas, vclip, x, y, lines[i], lineRuns[i], args.ZoomFactor,
-                              SubscriptOffset(sub, canvas));
+                    WriteText(*book, canvas, vclip, x, y, lines[i], lineRuns[i], args.ZoomFactor, sub);
                 else
                     canvas.TextOut(vclip, x, y, lines[i]);
                 if (a == 0)

@@ -73,14 +73,32 @@ public:
     // Runs (first characters from 1) starting in [start, start + count),
     // made relative to start.
     static TRTFRunList GetRuns(const TRTFRunList& runs, int start, int count);
+    // Plain text: its extent in the canvas font. Rich text, or text that is
+    // a sub- or superscript as a whole (whole: the cell font's data; the
+    // canvas font is then the cell font at its full size, and the text is
+    // drawn smaller): the width of all pieces by the height from the
+    // highest ascent to the lowest descent about the canvas font's
+    // baseline, a superscript raised and a subscript lowered by its
+    // SubscriptOffset; ascent is that baseline's distance from the top.
     static void CalcTextExtent(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text,
-                               const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent);
+                               const TRTFRunList& runs, long double zoom, TSize& extent, int& ascent,
+                               const TSubscriptData& whole = {});
     // Cuts text into lines of at most width pixels (a word wider than that
     // between characters, never inside a surrogate pair); the extent is the
     // widest line by the tallest single line.
     static void SplitText(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text, int width,
                           long double zoom, bool stacked, const TRTFRunList& runs, std::vector<std::u16string>& lines,
-                          std::vector<TRTFRunList>& lineRuns, TSize& extent);
+                          std::vector<TRTFRunList>& lineRuns, TSize& extent, const TSubscriptData& whole = {});
+
+protected:
+    // Calls each(piece, shift) for the characters before the first run (in
+    // the canvas font, made smaller for a whole sub- or superscript) and for
+    // each run (in its own font, its colour through the palette when
+    // colours is set), the piece's font on the canvas; shift > 0 raises.
+    // The canvas font comes back afterwards, also on failure.
+    template <class F>
+    static void ForEachPiece(TExcelFile& workbook, TCanvas& canvas, std::u16string_view text, const TRTFRunList& runs,
+                             long double zoom, const TSubscriptData& whole, bool colours, F each);
 };
 
 // One picture of the sheet, sizes in pixels at zoom 100.
@@ -275,9 +293,21 @@ public:
     void MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args);
     static TTextPos CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int m, TSize extent,
                                 bool general, bool stacked, int lines, long double sinA, long double cosA);
-    // Draws a line of text run by run on one baseline, clipped to clip.
+    // The same with margins of their own at the sides (mx) and at the top
+    // and bottom (my).
+    static TTextPos CalcTextPos(TTextVAlign v, TTextHAlign h, long double a, const TRect& r, int mx, int my,
+                                TSize extent, bool general, bool stacked, int lines, long double sinA,
+                                long double cosA);
+    // The text of a number or date for a cell width pixels wide: as it is
+    // when it fits, else General's narrower form that fits, else "#"s
+    // filling the cell (numbers never flow into neighbours).
+    std::u16string FitNumber(TCanvas& canvas, TExcelFile* book, const TVariant& value, std::u16string_view format,
+                             std::u16string text, int width, const TSubscriptData& sub, long double zoom);
+    // Draws a line of text whose extent's top-left corner is (x, y), run by
+    // run on one baseline, clipped to clip; whole as for CalcTextExtent.
     static void WriteText(TExcelFile& workbook, TCanvas& canvas, const TRect& clip, int x, int y,
-                          std::u16string_view text, const TRTFRunList& runs, long double zoom, long double offset);
+                          std::u16string_view text, const TRTFRunList& runs, long double zoom,
+                          const TSubscriptData& whole = {});
     // Backgrounds and lines of a printed range whose first cell starts at
     // rect's top-left corner; s scales sheet sizes, x and y are the
     // device factors and m multiplies the output.

@@ -27,10 +27,43 @@ QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Right - r.Left, r.
 
 int Sign(int v) { return (v > 0) - (v < 0); }
 
+bool EndsNoCase(std::u16string_view text, std::u16string_view tail) {
+    if (text.size() < tail.size()) return false;
+    const std::u16string_view end = text.substr(text.size() - tail.size());
+    return std::equal(end.begin(), end.end(), tail.begin(), [](char16_t a, char16_t b) {
+        auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+        return lower(a) == lower(b);
+    });
+}
+
+bool HasNoCase(const QString& text, const char* part) { return text.contains(QLatin1String(part), Qt::CaseInsensitive); }
+
 }  // namespace
 
+QString FontFamily(std::u16string_view name) {
+    // Older workbooks name a face together with its Windows character set;
+    // fontconfig knows the face, and its metric twin, by the plain name.
+    static constexpr std::u16string_view CharsetSuffixes[] = {u" CE", u" CYR", u" Greek", u" TUR", u" Baltic"};
+    for (std::u16string_view suffix : CharsetSuffixes)
+        if (name.size() > suffix.size() && EndsNoCase(name, suffix)) {
+            name.remove_suffix(suffix.size());
+            break;
+        }
+    return ToQString(name);
+}
+
 QFont QtFont(const TCanvasFont& f) {
-    QFont font(ToQString(f.Name));
+    QFont font(FontFamily(f.Name));
+    // A face that is not there falls back to one of its kind.
+    const QString family = font.family();
+    if (HasNoCase(family, "courier") || HasNoCase(family, "mono") || HasNoCase(family, "consol"))
+        font.setStyleHint(QFont::TypeWriter);
+    else if (!HasNoCase(family, "sans") &&
+             (HasNoCase(family, "times") || HasNoCase(family, "roman") || HasNoCase(family, "serif") ||
+              HasNoCase(family, "cambria") || HasNoCase(family, "georgia") || HasNoCase(family, "garamond")))
+        font.setStyleHint(QFont::Serif);
+    else
+        font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(std::clamp(std::abs(f.Height), 1, 4096));
     font.setBold(f.Bold);
     font.setItalic(f.Italic);

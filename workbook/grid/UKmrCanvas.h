@@ -13,6 +13,7 @@
 
 class QFont;
 class QImage;
+class QString;
 class QPainter;
 
 namespace kalmira {
@@ -98,7 +99,14 @@ public:
     virtual void ResetClip(const TRect& rect) { (void)rect; }
 };
 
-// The Qt font of a canvas font (pixel size, clamped as TQtCanvas measures).
+// The family asked of the font system for a sheet's font name: a name
+// with a Windows character set after it ("Arial CE") loses it, so that
+// fontconfig finds the face or the metric-compatible one it stands for
+// (Liberation Sans for Arial, Carlito for Calibri and the like).
+QString FontFamily(std::u16string_view name);
+
+// The Qt font of a canvas font (pixel size, clamped as TQtCanvas measures),
+// with a style hint for the fallback when the face is not there.
 QFont QtFont(const TCanvasFont& font);
 
 // Qt's metrics of the font at its pixel size (independent of any screen),

@@ -424,10 +424,20 @@ bool TKmrCustomGrid::eventFilter(QObject* watched, QEvent* event) {
                 case Qt::Key_Up:
                 case Qt::Key_Down:
                 case Qt::Key_Tab:
+                case Qt::Key_Backtab:
+                case Qt::Key_PageUp:
+                case Qt::Key_PageDown:
+                    // Moves out of the cell: the text goes in first.
                     if (HideEditor(true)) KeyDown(key);
                     return true;
-                default:
-                    break;
+                default: {
+                    // The editor has every other key once, here; one it
+                    // leaves goes no further: up through its parents it
+                    // would reach the grid, which hands keys to the editor.
+                    static_cast<QObject*>(FEditor)->event(key);
+                    key->accept();
+                    return true;
+                }
             }
         } else if (event->type() == QEvent::FocusOut) {
             // Focus leaving the grid ends the edit; a refused text keeps
@@ -484,14 +494,26 @@ void TKmrCustomGrid::KeyDown(QKeyEvent* event) {
 }
 
 void TKmrCustomGrid::keyPressEvent(QKeyEvent* event) {
-    // Keys that reach the grid while its editor is open are the editor's.
-    if (EditorMode())
-        QCoreApplication::sendEvent(FEditor, event);
-    else
+    if (!EditorMode()) {
         KeyDown(event);
+        return;
+    }
+    // Keys that reach the grid while its editor is open are the editor's
+    // (its filter above stops each there, so none comes back).
+    QCoreApplication::sendEvent(FEditor, event);
 }
 
 bool TKmrCustomGrid::event(QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        // Tab and Shift+Tab move between cells, not the focus to the next
+        // widget.
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (tab && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         // Copy, cut, paste and clear keys belong to the grid, not to an
         // application shortcut.

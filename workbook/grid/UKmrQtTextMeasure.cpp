@@ -55,7 +55,8 @@ TKmrTextSize TKmrQtTextMeasure::TextExtent(const TKmrFont& font, long double zoo
     TKalmiraGridText::LoadFont(nullptr, nullptr, 0, zoom, FCanvas, font);
     TSize extent;
     int ascent = 0;
-    TKalmiraGridText::CalcTextExtent(fonts, FCanvas, text, fonts.Runs(), zoom, extent, ascent);
+    TKalmiraGridText::CalcTextExtent(fonts, FCanvas, text, fonts.Runs(), zoom, extent, ascent,
+                                     TKalmiraGridText::GetSubscriptData(font.Style.Bits()));
     return {extent.cx, extent.cy};
 }
 
@@ -68,7 +69,7 @@ TKmrTextLines TKmrQtTextMeasure::SplitText(const TKmrFont& font, long double zoo
     std::vector<TRTFRunList> lineRuns;
     TSize extent;
     TKalmiraGridText::SplitText(fonts, FCanvas, text, WholeWidth(width), zoom, stacked, fonts.Runs(), lines, lineRuns,
-                                extent);
+                                extent, TKalmiraGridText::GetSubscriptData(font.Style.Bits()));
     return {static_cast<std::int32_t>(lines.size()), {extent.cx, extent.cy}};
 }
 

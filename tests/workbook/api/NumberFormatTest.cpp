@@ -109,3 +109,52 @@ TEST(NumberFormat, LongElapsedBracketsAndLocaleBrackets) {
     EXPECT_EQ(XlsFormatValue(TVariant(1234.5), u"#,##0.00", colour), u"1\u00A0234,50");
     SetFormatSettingsSource(nullptr);
 }
+
+// What a number shown in General may become in a cell too narrow for it;
+// other formats, dates and texts have no narrower form (they show "#").
+TEST(NumberFormat, GeneralNarrowerFormsFewerDecimalsThenScientific) {
+    using Forms = std::vector<std::u16string>;
+    const TFormatSettings cz = Czech();
+    struct FormsCase {
+        const char16_t* format;
+        TVariant value;
+        Forms forms;
+        bool czech = false;
+    } cases[] = {
+        {u"General", 12345678901234.0,
+         {u"1.2345678901234E+13", u"1.234567890123E+13", u"1.23456789012E+13", u"1.2345678901E+13",
+          u"1.23456789E+13", u"1.2345679E+13", u"1.234568E+13", u"1.23457E+13", u"1.2346E+13",
+          u"1.235E+13", u"1.23E+13", u"1.2E+13", u"1E+13"}},
+        {u"", 123.456,
+         {u"123.46", u"123.5", u"123", u"1.23456E+02", u"1.2346E+02", u"1.235E+02", u"1.23E+02", u"1.2E+02",
+          u"1E+02"}},
+        // Rounding that leaves trailing zeros gives each text once.
+        {u"GENERAL", -1.2996, {u"-1.3", u"-1", u"-1.2996E+00", u"-1.3E+00", u"-1E+00"}},
+        // Halves go away from zero, on the exact value: 2.675 is a little less.
+        {u"General", 2.675, {u"2.67", u"2.7", u"3", u"2.675E+00", u"2.67E+00", u"2.7E+00", u"3E+00"}},
+        {u"General", 9.96, {u"10", u"9.96E+00", u"1E+01"}},
+        // Decimals go only while a significant digit stays.
+        {u"General", 0.000123, {u"0.00012", u"0.0001", u"1.23E-04", u"1.2E-04", u"1E-04"}},
+        {u"General", 5.0, {u"5E+00"}},
+        {u"[Red]General", 2.5, {u"3", u"2.5E+00", u"3E+00"}},
+        {u"General", 1234.5, {u"1235", u"1,2345E+03", u"1,235E+03", u"1,23E+03", u"1,2E+03", u"1E+03"}, true},
+        // The second section shows negatives without their sign.
+        {u"General;General", -7.25, {u"7.3", u"7", u"7.25E+00", u"7.3E+00", u"7E+00"}},
+        {u"General", 1e300, {u"1E+300"}},
+        {u"0.00", 12345678901234.0, {}},
+        {u"d.m.yyyy", 45366.0, {}},
+        {u"", TVariant::FromDate(45366.0), {}},
+        {u"General", u"text", {}},
+        {u"General", true, {}},
+        {u"0;General", -3.5, {u"4", u"3.5E+00", u"4E+00"}},
+        {u"0;General", 3.5, {}},
+    };
+    for (const FormsCase& c : cases) {
+        const Forms forms = XlsGeneralNarrowerForms(c.value, c.format, c.czech ? &cz : &InvariantFormatSettings());
+        std::string got;
+        for (const std::u16string& f : forms) got += Utf16ToUtf8(f) + " ";
+        std::string want;
+        for (const std::u16string& f : c.forms) want += Utf16ToUtf8(f) + " ";
+        EXPECT_EQ(got, want) << Utf16ToUtf8(c.format);
+    }
+}

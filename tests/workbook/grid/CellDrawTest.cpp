@@ -116,17 +116,62 @@ TEST_F(DrawFixture, TextFlowsIntoEmptyNeighboursAndIsCutByAValue) {
     Paint(2, 1);  // B1 shows A1's text and hides the gridline under it
     ASSERT_EQ(canvas.Texts.size(), 1u);
     EXPECT_EQ(canvas.Texts[0].Value, u"long text here and more");
-    EXPECT_EQ((TPoint{canvas.Texts[0].X, canvas.Texts[0].Y}), (TPoint{1, 16 - 17}));
+    // Text keeps two pixels from the sides, one from top and bottom.
+    EXPECT_EQ((TPoint{canvas.Texts[0].X, canvas.Texts[0].Y}), (TPoint{2, 16 - 17}));
     EXPECT_EQ(canvas.Texts[0].Clip, (TRect{80, 1, 160, 16}));
     EXPECT_EQ(canvas.Fills.back().Rect, (TRect{159, 0, 161, 16}));
     Paint(1, 1);
-    EXPECT_EQ(canvas.Texts.at(0).Clip, (TRect{1, 1, 80, 16}));
+    EXPECT_EQ(canvas.Texts.at(0).Clip, (TRect{2, 1, 80, 16}));
     EXPECT_EQ(canvas.Fills.back().Rect, (TRect{79, 0, 81, 16}));
     facade.SetCellValue(1, 2, TVariant(2.0));
     Paint(1, 1);
-    EXPECT_EQ(canvas.Texts.at(0).Clip, (TRect{1, 1, 79, 16}));
+    EXPECT_EQ(canvas.Texts.at(0).Clip, (TRect{2, 1, 78, 16}));
     Paint(3, 1);  // C1 sees B1's number, which is right-aligned and fits
     EXPECT_TRUE(canvas.Texts.empty());
+}
+
+// A number too wide for its 80-pixel cell (76 inside the padding, ten
+// characters) never flows: General shortens it, other formats fill the
+// cell with "#".
+TEST_F(DrawFixture, NumbersThatDoNotFitShortenOrShowHashes) {
+    struct Case {
+        TVariant value;
+        const char16_t* format;
+        bool wrap;
+        const char16_t* shown;
+    } cases[] = {
+        {12345678901234.0, u"General", false, u"1.2346E+13"},
+        {-12345678901234.0, u"", false, u"-1.235E+13"},
+        {123456.789012, u"General", false, u"123456.789"},
+        {1234567890.0, u"General", false, u"1234567890"},  // fits as it is
+        {12345678901.0, u"General", true, u"1.2346E+10"},  // wrapping leaves numbers on one line
+        {45366.0, u"dd.mm.yyyy hh:mm", false, u"##########"},
+        {1234567890.5, u"0.00", false, u"##########"},
+        {45366.0, u"d.m.yyyy", false, u"15.3.2024"},
+    };
+    for (const Case& c : cases) {
+        facade.SetCellValue(12, 3, c.value);
+        TKmrFormat f = facade.GetCellFormatDef1(12, 3);
+        f.Format = c.format;
+        f.WrapText = c.wrap;
+        facade.SetCellFormat(12, 3, facade.AddFormat(f));
+        Paint(3, 12);
+        ASSERT_EQ(canvas.Texts.size(), 1u) << Utf16ToUtf8(c.shown);
+        EXPECT_EQ(Utf16ToUtf8(canvas.Texts[0].Value), Utf16ToUtf8(c.shown));
+        EXPECT_EQ(canvas.Texts[0].X + 7 * static_cast<int>(canvas.Texts[0].Value.size()), 3 * 80 - 2);
+        // The empty neighbours on either side show nothing of it.
+        for (int col : {2, 4}) {
+            Paint(col, 12);
+            EXPECT_TRUE(canvas.Texts.empty()) << col << " " << Utf16ToUtf8(c.shown);
+        }
+    }
+    // Two columns wide, a merged range shows the whole number.
+    facade.SetCellValue(12, 3, TVariant(12345678901234.0));
+    facade.SetCellFormat(12, 3, 15);
+    facade.MergeCells(12, 3, 12, 4);
+    Paint(3, 12);
+    ASSERT_EQ(canvas.Texts.size(), 1u);
+    EXPECT_EQ(canvas.Texts[0].Value, u"12345678901234");
 }
 
 TEST_F(DrawFixture, BackgroundsLinesAndInk) {
@@ -176,7 +221,7 @@ TEST_F(DrawFixture, MergedRangeDrawsItsTextInEachPiece) {
         ASSERT_EQ(canvas.Texts.size(), 1u) << col;
         // Centred in B2:D4 (80..320 × 17..68), clipped to the piece.
         EXPECT_EQ((TPoint{canvas.Texts[0].X, canvas.Texts[0].Y}), (TPoint{95, 50}));
-        const TRect clips[] = {{81, 51, 160, 67}, {160, 51, 240, 67}, {240, 51, 319, 67}};
+        const TRect clips[] = {{82, 51, 160, 67}, {160, 51, 240, 67}, {240, 51, 318, 67}};
         EXPECT_EQ(canvas.Texts[0].Clip, clips[col - 2]) << col;
         EXPECT_EQ(canvas.Lines.at(0).first, (Points{{80, 67}, {319, 67}, {319, 16}})) << col;
     }
@@ -210,6 +255,49 @@ TEST_F(DrawFixture, ScreenPixels) {
     EXPECT_NE(a, at(48 + 2 * 80 + 41, 3 * 17 + 8));  // C3's checkerboard
     EXPECT_EQ(a, at(48 + 2 * 80 + 42, 3 * 17 + 8));
     EXPECT_TRUE(a == red || at(48 + 2 * 80 + 41, 3 * 17 + 8) == red);
+}
+
+// Real pixels: a cell whose font is a superscript has its ink end above the
+// baseline of a plain "x" beside it, a subscript cell below it; neither is
+// cut by its cell.
+TEST_F(DrawFixture, RaisedAndLoweredCellsOnScreen) {
+    for (auto [row, style] : {std::pair{3, TKmrFontStyle::fs_Superscript}, {4, TKmrFontStyle::fs_Subscript}}) {
+        facade.SetRowHeight(row, 600);  // 40 pixels, 120 at zoom 300
+        facade.SetCellValue(row, 2, TVariant(u"2"));
+        facade.SetCellValue(row, 3, TVariant(u"x"));
+        TKmrFormat f = facade.GetCellFormatDef1(row, 2);
+        f.Font.Style = {style};
+        facade.SetCellFormat(row, 2, facade.AddFormat(f));
+    }
+    grid.resize(1000, 700);
+    grid.show();
+    grid.LoadSheet();
+    grid.SetZoom(300);
+    grid.SetSelection({6, 6, 6, 6});
+    QImage image(grid.viewport()->size(), QImage::Format_RGB32);
+    grid.viewport()->render(&image);
+    // The first and last rows with dark ink inside a cell.
+    auto ink = [&](int col, int row) {
+        const QRect r = grid.CellRect(col, row);
+        int top = -1, bottom = -1;
+        for (int y = r.top() + 1; y < r.bottom(); ++y)
+            for (int x = r.left() + 1; x < r.right(); ++x)
+                if (qGray(image.pixel(x, y)) < 128) {
+                    if (top < 0) top = y;
+                    bottom = y;
+                }
+        return std::tuple{top, bottom, r.top(), r.bottom()};
+    };
+    const auto [supTop, supBottom, supCellTop, supCellBottom] = ink(2, 3);
+    const auto [xTop, xBottom, xCellTop, xCellBottom] = ink(3, 3);
+    EXPECT_LT(supBottom, xBottom - 3);  // raised by most of a small line
+    EXPECT_LT(supTop, xTop);
+    EXPECT_GT(supTop, supCellTop + 1);
+    const auto [subTop, subBottom, subCellTop, subCellBottom] = ink(2, 4);
+    const auto [x2Top, x2Bottom, x2CellTop, x2CellBottom] = ink(3, 4);
+    EXPECT_GT(subBottom, x2Bottom + 1);  // lowered by an eighth of its line
+    EXPECT_LT(subBottom, subCellBottom - 1);
+    EXPECT_GE(subTop, x2Top);  // smaller, so not higher than the x
 }
 
 TEST_F(DrawFixture, PrintedLinesLeaveOutCrossedEdges) {
@@ -301,7 +389,9 @@ TEST_F(PrintFixture, PrintedPagesHeadersAndFooters) {
         EXPECT_NE(std::find(texts.begin(), texts.end(), t), texts.end()) << Utf16ToUtf8(t);
     EXPECT_EQ(std::count(texts.begin(), texts.end(), u"Page "), 2);
     for (const auto& t : printer.Page.Texts)
-        if (t.Value == u"6") EXPECT_EQ(t.Y, 6270 - 14);  // the footer's baseline
+        if (t.Value == u"6") {
+            EXPECT_EQ(t.Y, 6270 - 14);  // the footer's baseline
+        }
     // Ink stays within the margins.
     for (const auto& f : printer.Page.Fills) {
         EXPECT_GE(f.Rect.Left, 449);
@@ -330,7 +420,7 @@ TEST_F(PrintFixture, EmptySheetsLineWidthsAndNoWorkbook) {
 
     // Printed lines are as wide as the printer's pixels per screen pixel.
     TSpawnedCellList none;
-    for (const auto [ratio, width] : {std::pair{6.25L, 4}, {3.125L, 2}}) {
+    for (const auto& [ratio, width] : {std::pair{6.25L, 4}, {3.125L, 2}}) {
         grid.DrawLines(canvas, {1, 1, 1, 1}, 1, ratio, ratio, {}, true, none, 1, false);
         EXPECT_EQ(canvas.PenWidth, width) << static_cast<double>(ratio);
     }

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <numbers>
 
+#include <QFontInfo>
+
 #include "tests/workbook/grid/GridTestApp.h"
 #include "workbook/api/XLSAdapter.h"
 #include "workbook/grid/UKalmiraGrid.h"
+#include "workbook/storage/XlsMessages.h"
 
 using namespace kalmira;
 
@@ -82,14 +85,16 @@ TEST_F(TextFixture, FontsAnglesAndRunsMeasuredOnOneBaseline) {
     TKmrFont sub = book->GetFontList(0);
     sub.Style = {TKmrFontStyle::fs_Subscript};
     const auto subIndex = static_cast<std::uint16_t>(book->AddFont(sub));
-    // 13 px × 2/3 → 9 px: 5 px a character, 12 high, lowered by 12 / 8 → 2.
+    // 13 px × 2/3 → 9 px: 5 px a character, 12 high (10 above the baseline),
+    // lowered by 12 / 8 → 2: its descent of 2 reaches 4 below the canvas
+    // font's baseline (14 down a 17-pixel line), one more than the 3 there.
     TSize extent;
     int ascent = 0;
     TKalmiraGrid::CalcTextExtent(*book, canvas, u"abcd", {{3, subIndex}}, 1, extent, ascent);
-    EXPECT_EQ(extent, (TSize{14 + 10, 17}));
+    EXPECT_EQ(extent, (TSize{14 + 10, 14 + 4}));
     EXPECT_EQ(ascent, 14);
     TKalmiraGrid::CalcTextExtent(*book, canvas, u"ab", {{1, subIndex}}, 1, extent, ascent);
-    EXPECT_EQ(extent, (TSize{10, -2 + 12}));
+    EXPECT_EQ(extent, (TSize{10, 14 + 4}));  // the normal baseline stays the line's
     EXPECT_EQ(canvas.Font.Height, -13);  // the canvas font comes back
 
     // A run crossing a line break keeps its font on the next line.
@@ -125,6 +130,96 @@ TEST_F(TextFixture, FontsAnglesAndRunsMeasuredOnOneBaseline) {
     EXPECT_EQ(TKalmiraGrid::GetRuns({{1, 5}, {4, 6}, {9, 7}}, 4, 5), (TRTFRunList{{1, 6}}));
 }
 
+// A canvas of TFixedCanvas's metrics that records what it draws.
+class TDrawnCanvas : public TFixedCanvas {
+public:
+    struct Text {
+        int X, Y, Height;
+        std::u16string Value;
+        std::uint32_t Colour;
+    };
+    std::vector<Text> Texts;
+    void TextOut(const TRect&, int x, int y, std::u16string_view text) override {
+        Texts.push_back({x, y, TextExtent(text).cy, std::u16string(text), Font.Color});
+    }
+};
+
+// Superscripts go up from the normal baseline, subscripts down, in runs and
+// in text that is one as a whole; measuring makes room for both.
+TEST_F(TextFixture, RaisedAndLoweredTextOnTheRightSideOfTheBaseline) {
+    auto styled = [&](TKmrFontStyle style, int colour = 0x7FFF) {
+        TKmrFont font = book->GetFontList(0);
+        font.Style = {style};
+        font.ColorIndex = colour;
+        return static_cast<std::uint16_t>(book->AddFont(font));
+    };
+    const std::uint16_t sup = styled(TKmrFontStyle::fs_Superscript);
+    const std::uint16_t sub = styled(TKmrFontStyle::fs_Subscript);
+    const std::uint16_t plain = styled(TKmrFontStyle::fs_Bold);
+    // 9-pixel pieces are 12 high with 10 above their baseline; a superscript
+    // goes up by 12 / 1.5 = 8, a subscript down by 2. The canvas font's
+    // baseline lies 14 below the line's top (17 high).
+    struct Case {
+        std::u16string text;
+        TRTFRunList runs;
+        TSubscriptData whole;
+        TSize extent;
+        int baseline;                // of the line, from its top
+        std::vector<int> pieceTops;  // of each piece drawn
+    } cases[] = {
+        // x²: the 2's bottom (8 + 12 - 2 = 18 - 8) lies above the x's baseline.
+        {u"x2", {{2, sup}}, {}, {12, 18 + 3}, 18, {18 - 14, 18 - 8 - 10}},
+        // H₂O: the 2 reaches 4 below the baseline, the O is on it again.
+        {u"H2O", {{2, sub}, {3, plain}}, {}, {7 + 5 + 7, 14 + 4}, 14, {0, 14 + 2 - 10, 0}},
+        // Whole cells: the canvas font stays the cell's full one.
+        {u"2", {}, TKalmiraGrid::GetSubscriptData(1 << 3), {5, 18 + 3}, 18, {0}},
+        {u"2", {}, TKalmiraGrid::GetSubscriptData(1 << 4), {5, 18}, 14, {6}},
+    };
+    for (const Case& c : cases) {
+        TSize extent;
+        int ascent = 0;
+        TKalmiraGrid::CalcTextExtent(*book, canvas, c.text, c.runs, 1, extent, ascent, c.whole);
+        EXPECT_EQ(extent, c.extent) << c.pieceTops.size();
+        EXPECT_EQ(ascent, c.baseline) << c.pieceTops.size();
+        TDrawnCanvas drawn;
+        TKalmiraGrid::WriteText(*book, drawn, {0, 0, 100, 100}, 0, 0, c.text, c.runs, 1, c.whole);
+        ASSERT_EQ(drawn.Texts.size(), c.pieceTops.size());
+        for (std::size_t i = 0; i < drawn.Texts.size(); ++i) EXPECT_EQ(drawn.Texts[i].Y, c.pieceTops[i]) << i;
+        EXPECT_EQ(drawn.Font.Height, -13);
+    }
+    // A whole-cell superscript cut into lines fits the smaller font: 5 a
+    // character, not 7.
+    std::vector<std::u16string> lines;
+    std::vector<TRTFRunList> lineRuns;
+    TSize extent;
+    TKalmiraGrid::SplitText(*book, canvas, u"abcdefgh", 20, 1, false, {}, lines, lineRuns, extent,
+                            TKalmiraGrid::GetSubscriptData(1 << 3));
+    EXPECT_EQ(lines, (Lines{u"abcd", u"efgh"}));
+}
+
+// A run's colour goes through the palette; the automatic colour (and an
+// index beyond the palette) keeps the cell's colour.
+TEST_F(TextFixture, EachRunInItsOwnColour) {
+    auto coloured = [&](int colour) {
+        TKmrFont font = book->GetFontList(0);
+        font.ColorIndex = colour;
+        return static_cast<std::uint16_t>(book->AddFont(font));
+    };
+    const std::uint16_t red = coloured(3);
+    const std::uint16_t automatic = coloured(0x7FFF);
+    const std::uint16_t beyond = coloured(57);
+    const std::uint16_t blue = coloured(5);
+    TDrawnCanvas drawn;
+    drawn.Font.Color = 0x123456;
+    TKalmiraGrid::WriteText(*book, drawn, {0, 0, 100, 100}, 0, 0, u"abcde",
+                            {{2, red}, {3, automatic}, {4, beyond}, {5, blue}}, 1, {});
+    ASSERT_EQ(drawn.Texts.size(), 5u);
+    const std::uint32_t want[] = {0x123456, book->GetColorPalette(3), 0x123456, 0x123456, book->GetColorPalette(5)};
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(drawn.Texts[i].Colour, want[i]) << i;
+    EXPECT_NE(want[1], want[4]);
+    EXPECT_EQ(drawn.Font.Color, 0x123456u);
+}
+
 TEST(QtCanvas, MeasuresAsItFits) {
     GridTestApp();
     TQtCanvas canvas;
@@ -140,6 +235,31 @@ TEST(QtCanvas, MeasuresAsItFits) {
     ASSERT_LT(n, static_cast<int>(text.size()));
     EXPECT_LE(canvas.TextExtent(std::u16string_view(text).substr(0, n)).cx, 150);
     EXPECT_GT(canvas.TextExtent(std::u16string_view(text).substr(0, n + 1)).cx, 150);
+}
+
+// The sheets' usual faces come from the fonts scripts/deps installs: the
+// same face (so the same widths) as their metric-compatible twins, also
+// when the name carries a Windows character set.
+TEST(QtCanvas, SheetFontsGetTheirMetricTwins) {
+    GridTestApp();
+    const std::pair<const char16_t*, const char*> names[] = {
+        {u"Arial", "Liberation Sans"},          {u"Arial CE", "Liberation Sans"},
+        {u"Times New Roman", "Liberation Serif"}, {u"Times New Roman CE", "Liberation Serif"},
+        {u"Courier New", "Liberation Mono"},    {u"courier new cyr", "Liberation Mono"},
+        {u"Calibri", "Carlito"},                {u"Cambria", "Caladea"},
+    };
+    for (const auto& [name, twin] : names) {
+        TQtCanvas canvas;
+        canvas.Font.Name = name;
+        canvas.Font.Height = -13;
+        EXPECT_EQ(QFontInfo(QtFont(canvas.Font)).family().toStdString(), twin) << Utf16ToUtf8(name);
+        const TSize size = canvas.TextExtent(u"1528 Horní Lhota");
+        canvas.Font.Name = QString(twin).toStdU16String();
+        EXPECT_EQ(size, canvas.TextExtent(u"1528 Horní Lhota")) << Utf16ToUtf8(name);
+    }
+    const std::pair<const char16_t*, const char*> families[] = {
+        {u"Arial CE", "Arial"}, {u"Arial Baltic", "Arial"}, {u"CE", "CE"}, {u"Arial Black", "Arial Black"}, {u"", ""}};
+    for (const auto& [name, family] : families) EXPECT_EQ(FontFamily(name).toStdString(), family);
 }
 
 }  // namespace
