@@ -12,6 +12,7 @@
 //                     [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --sheets IN
 // xlsroundtrip --links IN
 // xlsroundtrip --formulas IN
 // xlsroundtrip --formats IN
@@ -207,6 +208,7 @@ const std::pair<std::string_view, TListing> Listings[] = {
     {"--merged", [](TKalmiraImport& x, std::ostream& out) { PrintList("--merged", File(x), out); }},
     {"--links", [](TKalmiraImport& x, std::ostream& out) { PrintList("--links", File(x), out); }},
     {"--formulas", PrintFormulas},
+    {"--sheets", PrintSheets},
     {"--formats", [](TKalmiraImport& x, std::ostream& out) { PrintFormats(File(x), out); }},
     {"--shapes", [](TKalmiraImport& x, std::ostream& out) { PrintShapes(Model(x), out); }},
     {"--comments", [](TKalmiraImport& x, std::ostream& out) { PrintComments(Model(x), out); }},
@@ -262,8 +264,8 @@ bool ParseChanges(int argc, char** argv, TChanges& changes, int& settings) {
             continue;
         }
         TArgs args;
-        const TOption* option = ReadOption({Options, FacadeOptions, RangeOptions, FormatOptions, FitOptions,
-                                            PictureOptions, ShapeOptions},
+        const TOption* option = ReadOption({Options, FacadeOptions, SheetOptions, RangeOptions, FormatOptions,
+                                            FitOptions, PictureOptions, ShapeOptions},
                                            argv, argc, i, args);
         if (!option) return false;
         changes.emplace_back(option, std::move(args));
@@ -297,6 +299,7 @@ int Usage() {
                  "                        [--comment-box SHEET ROW COL TEXT]... [--claim-color RRGGBB]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --sheets IN\n"
                  "       xlsroundtrip --links IN\n"
                  "       xlsroundtrip --formulas IN\n"
                  "       xlsroundtrip --formats IN\n"
