@@ -23,8 +23,9 @@ class TSheetNameList {
 public:
     virtual ~TSheetNameList() = default;
 
-    // The first entry in list order whose root is name; otherwise false and
-    // the position where name would be inserted as a full name.
+    // The first entry in list order whose root is name in any case;
+    // otherwise false and the position where name would be inserted as a
+    // full name.
     virtual bool FindRootString(std::u16string_view name, int& index) const;
     // Binary search over the full names: the entry, or the insertion position.
     virtual bool FindFullString(std::u16string_view name, int& index) const;
