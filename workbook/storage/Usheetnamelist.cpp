@@ -73,17 +73,16 @@ bool TSheetNameList::FindFullString(std::u16string_view name, int& index) const 
 bool TSheetNameList::FindAnyCase(std::u16string_view name, std::u16string_view except) const {
     int index = 0;
     FindFullString(name, index);
+    auto other = [&](int i) {  // 1: another name equal but for case, 0: the name itself, -1: not equal
+        const TSheetNameEntry& e = entries_[static_cast<std::size_t>(i)];
+        const std::u16string full = GetFullName(e.Name, e.Index);
+        return !SameIgnoringCase(full, name) ? -1 : full != except ? 1 : 0;
+    };
     // Names equal but for case stand together around the exact place.
-    for (int i = index; i-- > 0;) {
-        const std::u16string full = GetFullName(entries_[static_cast<std::size_t>(i)].Name, entries_[static_cast<std::size_t>(i)].Index);
-        if (!SameIgnoringCase(full, name)) break;
-        if (full != except) return true;
-    }
-    for (int i = index; i < Count(); ++i) {
-        const std::u16string full = GetFullName(entries_[static_cast<std::size_t>(i)].Name, entries_[static_cast<std::size_t>(i)].Index);
-        if (!SameIgnoringCase(full, name)) break;
-        if (full != except) return true;
-    }
+    for (int i = index - 1, found = 0; i >= 0 && (found = other(i)) >= 0; --i)
+        if (found) return true;
+    for (int i = index, found = 0; i < Count() && (found = other(i)) >= 0; ++i)
+        if (found) return true;
     return false;
 }
 
