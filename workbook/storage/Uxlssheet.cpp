@@ -1110,8 +1110,11 @@ bool HeldPlain(std::uint16_t id) {
 
 }  // namespace
 
-// Every record goes to the one list in the order read, but for BOF, EOF,
-// CODENAME and INDEX.
+void TKmrUnsupportedSheet::Clear() {
+    TKmrChart::Clear();
+    FCodeNameAt.reset();
+}
+
 void TKmrUnsupportedSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                                           TSST& sst) {
     Clear();
@@ -1124,7 +1127,10 @@ void TKmrUnsupportedSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header,
             switch (record->Id) {
                 case xlr_BOF: Raise(ErrExcelInvalid);
                 case xlr_EOF: FEOF = Cast<TEOFRecord>(record); break;
-                case xlr_CODENAME: FCodeName = Cast<TCodeNameRecord>(record); break;
+                case xlr_CODENAME:
+                    FCodeName = Cast<TCodeNameRecord>(record);
+                    FCodeNameAt = FChartRecords.Count();
+                    break;
                 default:
                     if (record->Is(rkIgnore)) break;
                     if (record->Is(rkLabelSST)) static_cast<TLabelSSTRecord&>(*record).AttachToSST(sst);
@@ -1143,6 +1149,18 @@ void TKmrChart::SaveToStream(TOle2File& ole) {
     FBOF->SaveToStream(ole);
     FChartRecords.SaveToStream(ole);
     SaveCodeName(ole);
+    FEOF->SaveToStream(ole);
+}
+
+void TKmrUnsupportedSheet::SaveToStream(TOle2File& ole) {
+    CheckSaved();
+    FBOF->SaveToStream(ole);
+    const std::size_t at = std::min(FCodeNameAt.value_or(FChartRecords.Count()), FChartRecords.Count());
+    for (std::size_t i = 0; i < FChartRecords.Count(); ++i) {
+        if (i == at) SaveCodeName(ole);
+        if (const TBaseRecord* record = FChartRecords.GetItems(i)) record->SaveToStream(ole);
+    }
+    if (at == FChartRecords.Count()) SaveCodeName(ole);
     FEOF->SaveToStream(ole);
 }
 
