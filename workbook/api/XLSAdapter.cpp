@@ -173,6 +173,7 @@ void TXLSFile::OpenStream(TKmrStream& stream, const std::string& fileName) {
     FStreamName = std::move(streamName);
     FActiveSheet = FWorkbook->GetActiveSheet() + 1;
     FInvalidateFormulas = false;
+    FPicturesSheet = 0;
 }
 
 // A count the workbook cannot hold is refused before the open one goes.
@@ -271,6 +272,7 @@ void TXLSFile::InsertAndCopySheets(std::int32_t copyFrom, std::int32_t insertBef
     // Positions below 1 are refused by the model; none of them wraps here.
     book.InsertSheets(copyFrom > 0 ? copyFrom - 1 : -1, insertBefore > 0 ? insertBefore - 1 : -1, count);
     FInvalidateFormulas = true;
+    FPicturesSheet = 0;
 }
 
 std::int32_t TXLSFile::SheetCount() { return Book().SheetCount(); }
@@ -335,6 +337,7 @@ void TXLSFile::ClearSheet() {
     // sheet may be, or the sheets open grouped.
     sheet.SetSelected(index == FWorkbook->GetActiveSheet());
     FInvalidateFormulas = true;
+    FPicturesSheet = 0;
 }
 
 void TXLSFile::DeleteSheet(std::int32_t count) {
@@ -343,14 +346,11 @@ void TXLSFile::DeleteSheet(std::int32_t count) {
     if (book.SheetCount() <= count) Raise(ErrNoSheetVisible);
     if (count < 1) return;
     count = std::min(count, book.SheetCount() - first);
-    const int selected = book.GetActiveSheet();
+    // The workbook keeps its window on a sheet that is left and shown.
     book.DeleteSheets(first, count);
     FActiveSheet = std::min(FActiveSheet, book.SheetCount());
     FInvalidateFormulas = true;
-    int moved = selected >= first + count ? selected - count : selected;
-    if ((selected >= first && selected < first + count) || moved < 0 || moved >= book.SheetCount())
-        moved = FActiveSheet - 1;
-    book.SetActiveSheet(moved);
+    FPicturesSheet = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -362,6 +362,7 @@ void TXLSFile::InsertAndCopyRows(std::int32_t firstRow, std::int32_t lastRow, st
     FWorkbook->InsertAndCopyRowsAndCols(sheet, firstRow - 1, lastRow - 1, destRow - 1, count, 0, 0, 0, 0,
                                         onlyFormulas);
     FInvalidateFormulas = true;
+    FPicturesSheet = 0;
 }
 
 void TXLSFile::InsertAndCopyCols(std::int32_t firstCol, std::int32_t lastCol, std::int32_t destCol,
@@ -370,6 +371,7 @@ void TXLSFile::InsertAndCopyCols(std::int32_t firstCol, std::int32_t lastCol, st
     FWorkbook->InsertAndCopyRowsAndCols(sheet, 0, 0, 0, 0, firstCol - 1, lastCol - 1, destCol - 1, count,
                                         onlyFormulas);
     FInvalidateFormulas = true;
+    FPicturesSheet = 0;
 }
 
 void TXLSFile::DeleteRows(std::int32_t row, std::int32_t count) {
@@ -377,6 +379,7 @@ void TXLSFile::DeleteRows(std::int32_t row, std::int32_t count) {
     if (count < 1) return;
     FWorkbook->DeleteRowsAndCols(sheet, row - 1, count, 0, 0);
     FInvalidateFormulas = true;
+    FPicturesSheet = 0;
 }
 
 void TXLSFile::DeleteCols(std::int32_t col, std::int32_t count) {
@@ -384,6 +387,7 @@ void TXLSFile::DeleteCols(std::int32_t col, std::int32_t count) {
     if (count < 1) return;
     FWorkbook->DeleteRowsAndCols(sheet, 0, 0, col - 1, count);
     FInvalidateFormulas = true;
+    FPicturesSheet = 0;
 }
 
 void TXLSFile::DeleteMarkedRows(const std::u16string& mark) {
@@ -394,6 +398,7 @@ void TXLSFile::DeleteMarkedRows(const std::u16string& mark) {
         if (!list || VariantToString(static_cast<const TCellRecord*>(list->GetItems(0))->GetValue()) != mark) continue;
         FWorkbook->DeleteRowsAndCols(FActiveSheet - 1, row, 1, 0, 0);
         FInvalidateFormulas = true;
+        FPicturesSheet = 0;
     }
 }
 
@@ -945,11 +950,19 @@ void TXLSFile::PasteBlockData() { Book(); }
 
 // The pictures of the active sheet by the row (from 1) they are anchored on.
 void TXLSFile::BeginSheet() {
+    FPicturesSheet = 0;
+    Pictures();
+}
+
+const TRowComments& TXLSFile::Pictures() const {
+    if (FPicturesSheet != 0 && FPicturesSheet == FActiveSheet) return *FPictures;
     const TWorkSheet* sheet = ActiveWorkSheet();
     FPictures = std::make_unique<TRowComments>();
-    if (!sheet) return;
+    FPicturesSheet = FActiveSheet;
+    if (!sheet) return *FPictures;
     const TDrawing& drawing = sheet->Drawing();
     for (int i = 0; i < drawing.DrawingCount(); ++i) FPictures->Add(drawing.GetDrawingRow(i) + 1, i);
+    return *FPictures;
 }
 
 void TXLSFile::SetBounds(std::int32_t nameIndex) {
@@ -983,11 +996,12 @@ void TXLSFile::AssignBlockData(std::int32_t row, std::int32_t blockCol, const TV
 
 void TXLSFile::RestoreObjectSizes() {
     if (TWorkSheet* sheet = ActiveWorkSheet()) sheet->RestoreObjectCoords();
+    FPicturesSheet = 0;
 }
 
 int TXLSFile::PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int32_t index) const {
     if (row < 1) return index;
-    const TCommentRowPos& pictures = FPictures->GetItems(row);
+    const TCommentRowPos& pictures = Pictures().GetItems(row);
     // A position outside the row names no picture: the drawing refuses it.
     return index >= 0 && index < pictures.Count() ? pictures.GetItems(index) : sheet.Drawing().DrawingCount();
 }
@@ -995,7 +1009,7 @@ int TXLSFile::PictureNumber(const TWorkSheet& sheet, std::int32_t row, std::int3
 std::int32_t TXLSFile::GetPicturesCount(std::int32_t row) {
     const TWorkSheet* sheet = ActiveWorkSheet();
     if (!sheet) return 0;
-    return row < 1 ? sheet->Drawing().DrawingCount() : FPictures->GetItems(row).Count();
+    return row < 1 ? sheet->Drawing().DrawingCount() : Pictures().GetItems(row).Count();
 }
 
 std::u16string TXLSFile::GetPictureName(std::int32_t row, std::int32_t index) {
@@ -1544,6 +1558,7 @@ void TXLSFile::AutofitRowsOnWorkbook(bool keepAutomatic, bool forced, long doubl
                                                     adjustment);
             workbook.WorkSheets(s).RestoreObjectCoords();
         }
+    FPicturesSheet = 0;
 }
 
 }  // namespace kalmira

@@ -456,8 +456,9 @@ public:
 
     // The model, for the grid and code that needs it directly.
     TWorkbook& GetTWorkbook();
-    // Pictures by row of the active sheet, as BeginSheet last built them.
-    const TRowComments& Pictures() const { return *FPictures; }
+    // Pictures by row of the active sheet, built anew when the active sheet
+    // or its rows changed since the last time.
+    const TRowComments& Pictures() const;
 
 private:
     TWorkbook& Book() const;
@@ -525,7 +526,10 @@ private:
     std::int32_t FFirstColumn = 0, FLastColumn = 0;
     bool FAllowOverwritingFiles;
     bool FInvalidateFormulas = false;
-    std::unique_ptr<TRowComments> FPictures = std::make_unique<TRowComments>();
+    // The pictures by row of sheet FPicturesSheet (from 1; 0 when a change
+    // of rows, sheets or heights left them to be listed again).
+    mutable std::unique_ptr<TRowComments> FPictures = std::make_unique<TRowComments>();
+    mutable std::int32_t FPicturesSheet = 0;
     std::shared_ptr<IKmrClipboard> FClipboard;
     TKmrTextMeasureFactory FTextMeasure;
     // A new measurer, or the refusal.

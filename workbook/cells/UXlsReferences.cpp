@@ -146,7 +146,12 @@ void TSupBookRecord::InsertSheets(int count) {
     IncWord(Data, 0, count, MaxSheetIndex);
 }
 
-void TSupBookRecord::AddExternName(std::unique_ptr<TExternNameRecord> name) { FExternNames.Add(std::move(name)); }
+void TSupBookRecord::AddExternName(std::unique_ptr<TExternNameRecord> name) {
+    FExternNames.push_back(name.get());
+    FFollowing.Add(std::move(name));
+}
+
+void TSupBookRecord::AddCachedValues(std::unique_ptr<TBaseRecord> record) { FFollowing.Add(std::move(record)); }
 
 std::u16string TSupBookRecord::SheetName(int index, const TReferencesBook& book) const {
     if (index < 0 || index >= SheetCount() || IsAddIn()) return {};
@@ -172,20 +177,26 @@ std::u16string TSupBookRecord::BookName() const {
 
 std::unique_ptr<TBaseRecord> TSupBookRecord::DoCopyTo() const {
     auto copy = TRecordOf::DoCopyTo();
-    static_cast<TSupBookRecord&>(*copy).FExternNames.CopyFrom(FExternNames);
+    auto& book = static_cast<TSupBookRecord&>(*copy);
+    for (std::size_t i = 0; i < FFollowing.Count(); ++i) {
+        auto record = FFollowing.GetItems(i)->CopyTo();
+        if (record->Id == xlr_EXTERNNAME || record->Id == xlr_EXTERNNAME2)
+            book.FExternNames.push_back(static_cast<const TExternNameRecord*>(record.get()));
+        book.FFollowing.Add(std::move(record));
+    }
     return copy;
 }
 
 void TSupBookRecord::SaveToStream(TOle2File& ole) const {
     TRecordOf::SaveToStream(ole);
-    FExternNames.SaveToStream(ole);
+    FFollowing.SaveToStream(ole);
 }
 
-std::int64_t TSupBookRecord::TotalSize() const { return TRecordOf::TotalSize() + FExternNames.GetTotalSize(); }
+std::int64_t TSupBookRecord::TotalSize() const { return TRecordOf::TotalSize() + FFollowing.GetTotalSize(); }
 
 std::int64_t TSupBookRecord::TotalSizeNoHeaders() const {
     std::int64_t size = TRecordOf::TotalSizeNoHeaders();
-    for (std::size_t i = 0; i < FExternNames.Count(); ++i) size += FExternNames.GetItems(i)->TotalSizeNoHeaders();
+    for (std::size_t i = 0; i < FFollowing.Count(); ++i) size += FFollowing.GetItems(i)->TotalSizeNoHeaders();
     return size;
 }
 
@@ -265,6 +276,12 @@ void TReferences::AddExternName(std::unique_ptr<TExternNameRecord> record) {
     FSupBooks.Resize(last, [&] { last.AddExternName(std::move(record)); });
 }
 
+void TReferences::AddCachedValues(std::unique_ptr<TBaseRecord> record) {
+    if (FSupBooks.Count() == 0) return;
+    TSupBookRecord& last = *FSupBooks.GetItems(FSupBooks.Count() - 1);
+    FSupBooks.Resize(last, [&] { last.AddCachedValues(std::move(record)); });
+}
+
 const TSupBookRecord* TReferences::SupBookOf(const TExternRef& entry) const {
     return entry.SupBook < FSupBooks.Count() ? FSupBooks.GetItems(entry.SupBook) : nullptr;
 }
@@ -332,11 +349,11 @@ std::u16string TReferences::GetName(int externSheet, int nameIndex, const TRefer
     }
     const bool local = externSheet < 0 || (supBook && supBook->IsLocal());
     // An entry whose SUPBOOK is outside the list has no names.
-    const std::size_t count = local ? book.DefinedNames().Count() : supBook ? supBook->ExternNames().Count() : 0;
+    const std::size_t count = local ? book.DefinedNames().Count() : supBook ? supBook->ExternNameCount() : 0;
     if (nameIndex < 0 || static_cast<std::size_t>(nameIndex) >= count)
         Raise(ErrXlsIndexOutBounds, nameIndex, "Name Index", 0, static_cast<long long>(count) - 1);
     const auto i = static_cast<std::size_t>(nameIndex);
-    if (!local) return supBook->ExternNames().GetItems(i)->Name();
+    if (!local) return supBook->ExternName(i).Name();
     const TNameRecord& name = *book.DefinedNames().GetItems(i);
     return name.Data.empty() ? std::u16string() : name.Name();
 }

@@ -21,6 +21,10 @@ inline constexpr std::uint16_t xlr_SUPBOOK = 0x1AE;
 inline constexpr std::uint16_t xlr_EXTERNNAME = 0x23;
 inline constexpr std::uint16_t xlr_EXTERNNAME2 = 0x223;
 inline constexpr std::uint16_t xlr_EXTERNSHEET = 0x17;
+// The cached values of an external book's cells: XCT (a sheet and its
+// count of CRN records), then CRN (one row's run of values).
+inline constexpr std::uint16_t xlr_XCT = 0x59;
+inline constexpr std::uint16_t xlr_CRN = 0x5A;
 
 // Sheet fields of an entry that no insertion or deletion moves: a deleted
 // sheet, and the references to a book as a whole.
@@ -58,7 +62,8 @@ public:
 // SUPBOOK: 0 the book's sheet count; 2 either 0x0401 (this workbook) or
 // 0x3A01 (add-in functions) in a 4-byte record, or the encoded book name
 // (BIFF8 string, 2-byte count) followed by one such string per sheet name.
-// The EXTERNNAME records that follow it in the file belong to it.
+// The EXTERNNAME records and the cached values (XCT, CRN) that follow it in
+// the file belong to it and are written back behind it in the order read.
 class TSupBookRecord : public TRecordOf<TSupBookRecord> {
 public:
     // Under 4 bytes, or names past the data: "Record with ID 0x%x is
@@ -75,7 +80,10 @@ public:
     void InsertSheets(int count);
 
     void AddExternName(std::unique_ptr<TExternNameRecord> name);
-    const TExternNameRecordList& ExternNames() const { return FExternNames; }
+    // An XCT or CRN record; kept as read, whatever sheets move.
+    void AddCachedValues(std::unique_ptr<TBaseRecord> record);
+    std::size_t ExternNameCount() const { return FExternNames.size(); }
+    const TExternNameRecord& ExternName(std::size_t index) const { return *FExternNames.at(index); }
     // Sheet i of the book, empty outside it.
     std::u16string SheetName(int index, const TReferencesBook& book) const;
     // The decoded path of an external book; empty for this workbook.
@@ -87,7 +95,10 @@ public:
     std::int64_t TotalSizeNoHeaders() const override;
 
 private:
-    TExternNameRecordList FExternNames;
+    // What follows the SUPBOOK, in file order, and the EXTERNNAME records
+    // among it by their index.
+    TBaseRecordList FFollowing;
+    std::vector<const TExternNameRecord*> FExternNames;
 };
 
 class TSupBookRecordList : public TBaseRecordList {
@@ -150,6 +161,8 @@ public:
     // To the last SUPBOOK; with none yet: "Error reading Excel records.
     // File invalid".
     void AddExternName(std::unique_ptr<TExternNameRecord> record);
+    // To the last SUPBOOK; with none it has no book and is dropped.
+    void AddCachedValues(std::unique_ptr<TBaseRecord> record);
     void AddExternRef(const TExternSheetRecord& externSheet) { FExternRefs.Load(externSheet); }
 
     // The sheet of this workbook that entry index names alone; -1 for a

@@ -252,6 +252,7 @@ void TWorkbook::DeleteSheets(int firstSheet, int count) {
             if (i < firstSheet || i >= firstSheet + count) visit(Sheet(i));
     };
     if (renumber) staying([](TSheet& sheet) { sheet.ArrangeCopySheet(TSheetInfo{}); });
+    const int active = FGlobals->GetActivesheet(), firstTab = FGlobals->GetFirstSheetVisible();
     FGlobals->DeleteSheets(firstSheet, count);
     if (renumber) {
         TSheetInfo info;
@@ -262,6 +263,27 @@ void TWorkbook::DeleteSheets(int firstSheet, int count) {
         if (auto* sheet = dynamic_cast<TWorkSheet*>(&Sheet(firstSheet))) sheet->Clear();
         FSheets.Delete(static_cast<std::size_t>(firstSheet));
     }
+    if (SheetCount() == 0) return;
+    // A sheet behind the deleted ones moves back; one among them gives way
+    // to the sheet that follows them.
+    auto left = [&](int sheet) {
+        const int moved = sheet >= firstSheet + count ? sheet - count : std::min(sheet, firstSheet);
+        return std::clamp(moved, 0, SheetCount() - 1);
+    };
+    const int newActive = NearestVisible(left(active), true);
+    if (active >= firstSheet || newActive != active) SetActiveSheet(newActive);
+    // Looking on from a tab at or before the active sheet meets it at the
+    // latest.
+    FGlobals->SetFirstSheetVisible(NearestVisible(std::min(left(firstTab), newActive), true));
+}
+
+int TWorkbook::NearestVisible(int sheet, bool forward) const {
+    auto shown = [&](int i) { return FGlobals->GetSheetVisible(i) == TXlsSheetVisible::sv_Visible; };
+    for (int i = sheet; i >= 0 && i < SheetCount(); i += forward ? 1 : -1)
+        if (shown(i)) return i;
+    for (int i = sheet; i >= 0 && i < SheetCount(); i += forward ? -1 : 1)
+        if (shown(i)) return i;
+    return sheet;
 }
 
 void TWorkbook::CheckOthers(int target, int rowPos, int rowCount, int colPos, int colCount) {

@@ -72,7 +72,10 @@ public:
     // "Too many entries for this kind of record (%d out of a maximum of %d)"
     // for a workbook of more than MaxSheets sheets.
     static void CheckSheetCount(long long sheets);
-    // At most as many as there are from firstSheet on.
+    // At most as many as there are from firstSheet on. The workbook window
+    // stays on sheets that are left and shown: a deleted active sheet gives
+    // way to the shown sheet nearest after it (else before it), which is
+    // then the one selected, and the first tab shown moves with its sheet.
     void DeleteSheets(int firstSheet, int count);
     void InsertAndCopyRowsAndCols(int sheet, int firstRow, int lastRow, int destRow, int rowCount, int firstCol,
                                   int lastCol, int destCol, int colCount, bool onlyFormulas);
@@ -92,6 +95,9 @@ private:
     void LoadSection(TOle2File& ole, TRecordHeader& header, bool& globalsLoaded);
     void FixCodeNames();
     void CheckVisible() const;
+    // The shown sheet nearest to sheet, looking on first (else back); sheet
+    // itself when none is shown.
+    int NearestVisible(int sheet, bool forward) const;
     // Whatever every sheet but target and the names do when rows and
     // columns of target move, checked before the first change.
     void CheckOthers(int target, int rowPos, int rowCount, int colPos, int colCount);

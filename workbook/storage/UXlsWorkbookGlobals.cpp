@@ -12,6 +12,9 @@ namespace kalmira {
 
 namespace {
 
+// Bits 0-1 of BOUNDSHEET's option byte: 0 visible, 1 hidden, 2 very hidden.
+constexpr std::uint8_t VisibilityBits = 0x03;
+
 std::vector<std::uint8_t> CheckedBoundSheet(std::vector<std::uint8_t> data) {
     if (data.size() < 8 || GetStrLen(false, data, 6) > static_cast<std::int64_t>(data.size()) - 6)
         Raise(ErrWrongExcelRecord, xlr_BOUNDSHEET);
@@ -71,7 +74,7 @@ void TBoundSheetRecord::SetSheetName(std::u16string_view name) {
 }
 
 void TBoundSheetList::Add(std::unique_ptr<TBoundSheetRecord> record) {
-    FSheetNames.Add(record->GetSheetName());
+    FSheetNames.AddAsRead(record->GetSheetName());
     FBoundSheets.Add(std::move(record));
 }
 
@@ -190,6 +193,8 @@ void TWorkbookGlobals::Take(std::unique_ptr<TBaseRecord> record) {
         case xlr_SUPBOOK: return FReferences.AddSupBook(Cast<TSupBookRecord>(record));
         case xlr_EXTERNNAME:
         case xlr_EXTERNNAME2: return FReferences.AddExternName(Cast<TExternNameRecord>(record));
+        case xlr_XCT:
+        case xlr_CRN: return FReferences.AddCachedValues(std::move(record));
         case xlr_EXTERNSHEET: return FReferences.AddExternRef(static_cast<TExternSheetRecord&>(*record));
         case xlr_WINDOW1: FWindow1 = static_cast<TWindow1Record*>(record.get()); break;
         case xlr_DATEMODE: F1904 = static_cast<T1904Record*>(record.get()); break;
@@ -256,17 +261,23 @@ void TWorkbookGlobals::SetSheetName(int index, std::u16string_view name) {
     FBoundSheets.SetSheetName(index, name);
 }
 
+// Only bits 0-1 of the option byte say how a sheet shows; the other bits
+// are reserved and kept as read. The state 3 has no meaning and shows.
 TXlsSheetVisible TWorkbookGlobals::GetSheetVisible(int index) const {
-    switch (GetSheetOptionFlags(index) & 0xFF) {
-        case 0: return TXlsSheetVisible::sv_Visible;
+    switch (GetSheetOptionFlags(index) & VisibilityBits) {
         case 1: return TXlsSheetVisible::sv_Hidden;
-        default: return TXlsSheetVisible::sv_VeryHidden;
+        case 2: return TXlsSheetVisible::sv_VeryHidden;
+        default: return TXlsSheetVisible::sv_Visible;
     }
 }
 
 void TWorkbookGlobals::SetSheetVisible(int index, TXlsSheetVisible value) {
     CheckSheet(index);
-    FBoundSheets.Sheet(index).Data[4] = static_cast<std::uint8_t>(value);
+    const std::uint8_t state = value == TXlsSheetVisible::sv_Hidden       ? 1
+                               : value == TXlsSheetVisible::sv_VeryHidden ? 2
+                                                                          : 0;
+    std::uint8_t& options = FBoundSheets.Sheet(index).Data[4];
+    options = static_cast<std::uint8_t>((options & ~VisibilityBits) | state);
 }
 
 std::uint16_t TWorkbookGlobals::GetSheetOptionFlags(int index) const {
@@ -298,6 +309,8 @@ int TWorkbookGlobals::GetActivesheet() const { return FWindow1 ? FWindow1->GetAc
 void TWorkbookGlobals::SetActiveSheet(int sheet) {
     if (FWindow1) FWindow1->SetActiveSheet(static_cast<std::uint16_t>(sheet));
 }
+
+int TWorkbookGlobals::GetFirstSheetVisible() const { return FWindow1 ? FWindow1->GetFirstSheetVisible() : 0; }
 
 void TWorkbookGlobals::SetFirstSheetVisible(int sheet) {
     if (FWindow1) FWindow1->SetFirstSheetVisible(static_cast<std::uint16_t>(sheet));

@@ -58,7 +58,7 @@ public:
 // their names, which keeps them unique.
 class TBoundSheetList {
 public:
-    // A name already present: "Sheet name already exists: %s", the record
+    // The very name already present: "Sheet name already exists: %s", the record
     // freed.
     void Add(std::unique_ptr<TBoundSheetRecord> record);
     // A new record at beforeSheet, named from name made unique.
@@ -129,6 +129,8 @@ public:
     int GetActivesheet() const;
     void SetActiveSheet(int sheet);
     void SetFirstSheetVisible(int sheet);
+    // WINDOW1's first visible tab; 0 without WINDOW1.
+    int GetFirstSheetVisible() const;
     bool GetIs1904() const;
     void SetIs1904(bool value);
     bool GetPrecisionAsDisplayed() const;

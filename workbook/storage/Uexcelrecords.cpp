@@ -68,8 +68,10 @@ TRegistry& Registry() {
         t[xlr_MULBLANK] = MakeRecord<TMulBlankRecord>;
         t[xlr_FORMULA] = MakeFormulaCell;
         // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
-        // TABID, RECALCID, INDEX, XCT, CRN and the chart font basis.
-        for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x59, 0x5A, 0x1060})
+        // TABID, RECALCID, INDEX and the chart font basis. The cached values
+        // of external books (XCT, CRN) stay plain: the globals keep them
+        // with their SUPBOOK.
+        for (std::uint16_t id : {0xD7, 0xED, 0xFF, 0x13D, 0x1C1, 0x20B, 0x1060})
             t[id] = MakeRecord<TIgnoreRecord>;
         for (const TRecordClass& c : SettingRecordClasses()) t[c.Id] = c.Maker;
         for (const TRecordClass& c : OtherRecordClasses()) t[c.Id] = c.Maker;
@@ -120,10 +122,14 @@ void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
 }
 
 std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) {
+    return LoadRecords(ole, header, nullptr);
+}
+
+std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header, bool (*plain)(std::uint16_t id)) {
     if (header.Id == xlr_FILEPASS) Raise(ErrFileIsPasswordProtected);
     // Zero padding or the stream's end where a section still expects records.
     if (header.Id == 0) Raise(ErrExcelInvalid);
-    const TRecordMaker maker = Registry().Find(header.Id);
+    const TRecordMaker maker = plain && plain(header.Id) ? nullptr : Registry().Find(header.Id);
     auto data = ReadData(ole, header.Size);
     std::unique_ptr<TBaseRecord> record =
         maker ? maker(header.Id, std::move(data)) : std::make_unique<TBaseRecord>(header.Id, std::move(data));
@@ -135,7 +141,7 @@ std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header) 
         ReadRecordHeader(ole, header);
     }
     if (!MayPrecede(header.Id, record->Id)) Raise(ErrExcelInvalid);
-    while (record->TakesFollowing(header.Id)) record->TakeFollowing(LoadRecords(ole, header));
+    while (record->TakesFollowing(header.Id)) record->TakeFollowing(LoadRecords(ole, header, plain));
     return record;
 }
 

@@ -47,6 +47,9 @@ void ReadRecordHeader(TOle2File& ole, TRecordHeader& header);
 // stream's end inside a section): "Error reading Excel records. File
 // invalid".
 std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header);
+// The same, except that a record whose id plain accepts is built as a plain
+// record whatever its class, so that it goes back exactly as read.
+std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header, bool (*plain)(std::uint16_t id));
 
 // Walks the selected stream as the workbook loader does: sections up to and
 // including their EOF record, while more than 3 bytes are left; a header id

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "workbook/storage/UKmrMessages.h"
 #include "workbook/storage/XlsMessages.h"
 
 namespace kalmira {
@@ -11,10 +12,16 @@ namespace {
 
 constexpr std::size_t kMaxSheetNameLength = 31;
 
-// Shorter names first, then code unit by code unit.
+// Shorter names first, then by the upper-case text, so that names that
+// differ only in case stand together; last code unit by code unit.
 int CompareNames(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    if (const int c = WideUpperCase98(a).compare(WideUpperCase98(b)); c != 0) return c;
     return a.compare(b);
+}
+
+bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && WideUpperCase98(a) == WideUpperCase98(b);
 }
 
 struct Replacement {
@@ -38,7 +45,7 @@ std::u16string TSheetNameList::GetFullName(std::u16string_view root, std::int32_
 
 bool TSheetNameList::FindRootString(std::u16string_view name, int& index) const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].Name == name) {
+        if (SameIgnoringCase(entries_[i].Name, name)) {
             index = static_cast<int>(i);
             return true;
         }
@@ -63,11 +70,32 @@ bool TSheetNameList::FindFullString(std::u16string_view name, int& index) const 
     return false;
 }
 
+bool TSheetNameList::FindAnyCase(std::u16string_view name, std::u16string_view except) const {
+    int index = 0;
+    FindFullString(name, index);
+    auto other = [&](int i) {  // 1: another name equal but for case, 0: the name itself, -1: not equal
+        const TSheetNameEntry& e = entries_[static_cast<std::size_t>(i)];
+        const std::u16string full = GetFullName(e.Name, e.Index);
+        return !SameIgnoringCase(full, name) ? -1 : full != except ? 1 : 0;
+    };
+    // Names equal but for case stand together around the exact place.
+    for (int i = index - 1, found = 0; i >= 0 && (found = other(i)) >= 0; --i)
+        if (found) return true;
+    for (int i = index, found = 0; i < Count() && (found = other(i)) >= 0; ++i)
+        if (found) return true;
+    return false;
+}
+
 void TSheetNameList::Insert(int index, std::u16string_view root, std::int32_t number) {
     entries_.insert(entries_.begin() + index, TSheetNameEntry{std::u16string(root), number});
 }
 
 void TSheetNameList::Add(std::u16string_view name) {
+    if (FindAnyCase(name, {})) Raise(ErrDuplicatedSheetName, name);
+    AddAsRead(name);
+}
+
+void TSheetNameList::AddAsRead(std::u16string_view name) {
     int index = 0;
     if (FindFullString(name, index)) Raise(ErrDuplicatedSheetName, name);
     Insert(index, name, 0);
@@ -79,7 +107,8 @@ std::u16string TSheetNameList::AddUniqueName(std::u16string_view root) {
     // A new root can still clash with a name loaded whole ("Sheet1" as root
     // "Sheet1"), so every candidate is looked up.
     std::u16string full = GetFullName(root, number);
-    while (FindFullString(full, index)) full = GetFullName(root, ++number);
+    while (FindAnyCase(full, {})) full = GetFullName(root, ++number);
+    FindFullString(full, index);
     Insert(index, root, number);
     return full;
 }
@@ -94,9 +123,10 @@ void TSheetNameList::Rename(std::u16string_view oldName, std::u16string_view new
     if (oldName == newName) return;
     int oldIndex = 0, newIndex = 0;
     if (!FindFullString(oldName, oldIndex)) Raise(ErrInvalidSheet, oldName);
-    if (FindFullString(newName, newIndex)) Raise(ErrDuplicatedSheetName, newName);
+    // The sheet may change the case of its own name.
+    if (FindFullString(newName, newIndex) || FindAnyCase(newName, oldName)) Raise(ErrDuplicatedSheetName, newName);
     entries_.erase(entries_.begin() + oldIndex);
-    Add(newName);
+    AddAsRead(newName);
 }
 
 std::u16string TSheetNameList::MakeValidSheetName(std::u16string_view name) {

@@ -26,7 +26,6 @@ std::unique_ptr<T> CopyOf(const T& record) {
 }
 
 // Records that only come behind a shape of the drawing, which reads them.
-bool IsObjectRecord(std::uint16_t id) { return id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA; }
 
 void CheckPrintValue(int value, const char* property) {
     if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
@@ -401,8 +400,10 @@ private:
             const std::int64_t left = source.StreamLeft();
             return FSheet.FDrawing.LoadFromStream(std::move(record), source, *this, left);
         }
-        // Embedded charts come only behind their shapes.
-        if (IsObjectRecord(id) || id == xlr_BOF) Raise(ErrExcelInvalid);
+        // An OBJ, TXO or IMDATA that no shape claims is kept where it stands
+        // as a plain record. An embedded chart's sub-stream comes only
+        // behind a shape: its BOF here is refused.
+        if (id == xlr_BOF) Raise(ErrExcelInvalid);
         Take(std::move(record));
     }
 
@@ -1084,6 +1085,52 @@ void TKmrChart::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::uniqu
     FBOF = std::move(first);
 }
 
+namespace {
+
+constexpr std::uint16_t xlr_INDEX = 0x20B;
+
+// What a sheet held as records reads through its record class: the section
+// markers, CODENAME, the settings the sheet caches, labels (their strings
+// live in the workbook's table) and INDEX, whose stream positions a save
+// moves and which is dropped as every sheet drops it. Everything else,
+// formulas, shared formulas, DIMENSIONS and the other cache records among
+// it, stays a plain record and goes back byte for byte.
+bool HeldPlain(std::uint16_t id) {
+    switch (id) {
+        case xlr_BOF:
+        case xlr_EOF:
+        case xlr_CODENAME:
+        case xlr_LABELSST:
+        case xlr_INDEX:
+        case xlr_WINDOW2:
+        case xlr_SCL:
+        case xlr_FOOTER:
+        case xlr_HEADER:
+        case xlr_PRINTGRIDLINES:
+        case xlr_LEFTMARGIN:
+        case xlr_RIGHTMARGIN:
+        case xlr_TOPMARGIN:
+        case xlr_BOTTOMMARGIN:
+        case xlr_SETUP:
+        case xlr_PLS:
+        case xlr_WSBOOL:
+        case xlr_HCENTER:
+        case xlr_VCENTER:
+        case xlr_PANE:
+        case xlr_GUTS:
+        case xlr_REFMODE:
+        case xlr_AUTOFILTERINFO: return false;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+void TKmrUnsupportedSheet::Clear() {
+    TKmrChart::Clear();
+    FCodeNameAt.reset();
+}
+
 void TKmrUnsupportedSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                                           TSST& sst) {
     Clear();
@@ -1091,9 +1138,20 @@ void TKmrUnsupportedSheet::LoadFromStream(TOle2File& ole, TRecordHeader& header,
         std::uint16_t id;
         do {
             id = header.Id;
-            auto record = LoadRecords(ole, header);
+            auto record = LoadRecords(ole, header, HeldPlain);
             LoadCachePointers(record.get());
-            Take(std::move(record), sst);
+            switch (record->Id) {
+                case xlr_BOF: Raise(ErrExcelInvalid);
+                case xlr_EOF: FEOF = Cast<TEOFRecord>(record); break;
+                case xlr_CODENAME:
+                    FCodeName = Cast<TCodeNameRecord>(record);
+                    FCodeNameAt = FChartRecords.Count();
+                    break;
+                default:
+                    if (record->Is(rkIgnore)) break;
+                    if (record->Is(rkLabelSST)) static_cast<TLabelSSTRecord&>(*record).AttachToSST(sst);
+                    FChartRecords.Add(std::move(record));
+            }
         } while (id != xlr_EOF);
     } catch (...) {
         Clear();
@@ -1107,6 +1165,18 @@ void TKmrChart::SaveToStream(TOle2File& ole) {
     FBOF->SaveToStream(ole);
     FChartRecords.SaveToStream(ole);
     SaveCodeName(ole);
+    FEOF->SaveToStream(ole);
+}
+
+void TKmrUnsupportedSheet::SaveToStream(TOle2File& ole) {
+    CheckSaved();
+    FBOF->SaveToStream(ole);
+    const std::size_t at = std::min(FCodeNameAt.value_or(FChartRecords.Count()), FChartRecords.Count());
+    for (std::size_t i = 0; i < FChartRecords.Count(); ++i) {
+        if (i == at) SaveCodeName(ole);
+        if (const TBaseRecord* record = FChartRecords.GetItems(i)) record->SaveToStream(ole);
+    }
+    if (at == FChartRecords.Count()) SaveCodeName(ole);
     FEOF->SaveToStream(ole);
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -445,12 +446,23 @@ protected:
 class TKmrUnsupportedSheet : public TKmrChart {
 public:
     using TKmrChart::TKmrChart;
+    void Clear() override;
+    // Every record read goes to the list in order, but for BOF, EOF,
+    // CODENAME and INDEX (stream positions, which the save moves).
     void LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                         TSST& sst) override;
+    // The records, with CODENAME where it was read (before EOF when it was
+    // not).
+    void SaveToStream(TOle2File& ole) override;
     void AddZoomRecord() override {}
 
 protected:
     std::unique_ptr<TSheet> NewSheet(TWorkbookGlobals* globals) const override;
+
+private:
+    // How many records of the list stood before the CODENAME read; none
+    // when none was read.
+    std::optional<std::size_t> FCodeNameAt;
 };
 
 // A new, empty sheet of the class a BOF of the type names: a worksheet, a

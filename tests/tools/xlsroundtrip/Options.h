@@ -85,6 +85,15 @@ extern const TOptionTable FacadeOptions;
 void PrintFormulas(kalmira::TKalmiraImport& xls, std::ostream& out);
 
 // ---------------------------------------------------------------------------
+// SheetOptions.cpp: sheet names and visibility through the facade.
+// --rename-sheet SHEET NAME, --sheet-visible SHEET visible|hidden|veryhidden
+// (another word refuses the command line).
+extern const TOptionTable SheetOptions;
+// --sheets IN: a line per sheet: number, name, visibility word, the
+// BOUNDSHEET option flags in decimal. Tab-separated, UTF-8.
+void PrintSheets(kalmira::TKalmiraImport& xls, std::ostream& out);
+
+// ---------------------------------------------------------------------------
 // RangeOptions.cpp: copied columns, merged cells, hyperlinks, column
 // settings, outlines and page breaks through the workbook file (TXLSFile).
 

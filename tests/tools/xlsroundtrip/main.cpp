@@ -6,12 +6,14 @@
 //                     [--copy-rows SHEET FIRST LAST DEST COUNT]... [--delete-rows SHEET ROW COUNT]...
 //                     [--insert-rows SHEET ROW COUNT]... [--insert-cols SHEET COLUMN COUNT]...
 //                     [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...
-//                     [--delete-sheets FIRST COUNT]...
+//                     [--delete-sheets FIRST COUNT]... [--rename-sheet SHEET NAME]...
+//                     [--sheet-visible SHEET visible|hidden|veryhidden]...
 //                     [--locale cs] [--string SHEET ROW COLUMN TEXT]... [--format SHEET ROW COLUMN KEY=VALUE]...
 //                     [--canvas fixed|none|qt] [--autofit-cols SHEET FIRST LAST FACTOR]...
 //                     [--autofit-rows SHEET FIRST LAST FACTOR]... [--autofit-book FACTOR]...
 // xlsroundtrip --cells IN
 // xlsroundtrip --merged IN
+// xlsroundtrip --sheets IN
 // xlsroundtrip --links IN
 // xlsroundtrip --formulas IN
 // xlsroundtrip --formats IN
@@ -207,6 +209,7 @@ const std::pair<std::string_view, TListing> Listings[] = {
     {"--merged", [](TKalmiraImport& x, std::ostream& out) { PrintList("--merged", File(x), out); }},
     {"--links", [](TKalmiraImport& x, std::ostream& out) { PrintList("--links", File(x), out); }},
     {"--formulas", PrintFormulas},
+    {"--sheets", PrintSheets},
     {"--formats", [](TKalmiraImport& x, std::ostream& out) { PrintFormats(File(x), out); }},
     {"--shapes", [](TKalmiraImport& x, std::ostream& out) { PrintShapes(Model(x), out); }},
     {"--comments", [](TKalmiraImport& x, std::ostream& out) { PrintComments(Model(x), out); }},
@@ -262,8 +265,8 @@ bool ParseChanges(int argc, char** argv, TChanges& changes, int& settings) {
             continue;
         }
         TArgs args;
-        const TOption* option = ReadOption({Options, FacadeOptions, RangeOptions, FormatOptions, FitOptions,
-                                            PictureOptions, ShapeOptions},
+        const TOption* option = ReadOption({Options, FacadeOptions, SheetOptions, RangeOptions, FormatOptions,
+                                            FitOptions, PictureOptions, ShapeOptions},
                                            argv, argc, i, args);
         if (!option) return false;
         changes.emplace_back(option, std::move(args));
@@ -281,6 +284,7 @@ int Usage() {
                  "                        [--insert-rows SHEET ROW COUNT]... [--insert-cols SHEET COLUMN COUNT]...\n"
                  "                        [--delete-cols SHEET COLUMN COUNT]... [--insert-sheets FROM BEFORE COUNT]...\n"
                  "                        [--delete-sheets FIRST COUNT]... [--add-name SCOPE NAME TEXT]...\n"
+                 "                        [--rename-sheet SHEET NAME]... [--sheet-visible SHEET visible|hidden|veryhidden]...\n"
                  "                        [--link SHEET R1 C1 R2 C2 url|file|unc|workbook TARGET DESCRIPTION LOCATION HINT]...\n"
                  "                        [--col-width SHEET COL WIDTH]... [--col-hidden SHEET COL 0|1]...\n"
                  "                        [--col-format SHEET COL XF]... [--outline SHEET rows|cols FIRST LAST LEVEL]...\n"
@@ -297,6 +301,7 @@ int Usage() {
                  "                        [--comment-box SHEET ROW COL TEXT]... [--claim-color RRGGBB]...\n"
                  "       xlsroundtrip --cells IN\n"
                  "       xlsroundtrip --merged IN\n"
+                 "       xlsroundtrip --sheets IN\n"
                  "       xlsroundtrip --links IN\n"
                  "       xlsroundtrip --formulas IN\n"
                  "       xlsroundtrip --formats IN\n"

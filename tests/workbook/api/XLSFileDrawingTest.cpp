@@ -64,3 +64,43 @@ TEST(XLSFileDrawing, AnchorKindsAfterAColumnWidens) {
         EXPECT_EQ(sheet.Drawing().GetAnchor(0), c.Expected);
     }
 }
+
+namespace {
+
+// Each picture is listed on the row its anchor starts on, among the
+// pictures by row; the rows the pictures start on.
+std::vector<int> ExpectListedByRow(TXLSFile& file) {
+    std::vector<int> rows;
+    for (int n = 0; n < file.GetPicturesCount(0); ++n) {
+        const TPicture picture = Picture(file, 0, n);
+        const int row = picture.Anchor.Row1;
+        bool listed = false;
+        for (int i = 0; i < file.GetPicturesCount(row); ++i) listed = listed || Picture(file, row, i) == picture;
+        EXPECT_TRUE(listed) << "picture " << n << " on row " << row;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+// Without BeginSheet in between, the pictures by row follow the active
+// sheet and rows inserted and deleted above them.
+TEST(XLSFileDrawing, PicturesByRowFollowChanges) {
+    auto file = Opened("shapes_flags");  // the pictures move with their cells
+    file->BeginSheet();
+    const std::vector<int> rows = ExpectListedByRow(*file);
+    ASSERT_EQ(rows, (std::vector<int>{2, 2}));
+    file->SetActiveSheet(2);  // a chart only
+    EXPECT_EQ(std::make_pair(file->GetPicturesCount(0), file->GetPicturesCount(2)), std::make_pair(0, 0));
+    file->SetActiveSheet(1);
+    EXPECT_EQ(file->GetPicturesCount(2), 2);
+    file->InsertAndCopyRows(65536, 65536, 1, 3, false);
+    EXPECT_EQ(ExpectListedByRow(*file), (std::vector<int>{5, 5}));
+    EXPECT_EQ(std::make_pair(file->GetPicturesCount(2), file->GetPicturesCount(5)), std::make_pair(0, 2));
+    file->DeleteRows(1, 2);
+    EXPECT_EQ(ExpectListedByRow(*file), (std::vector<int>{3, 3}));
+    EXPECT_EQ(std::make_pair(file->GetPicturesCount(5), file->GetPicturesCount(3)), std::make_pair(0, 2));
+    file->DeleteSheet(1);  // sheet 1 goes: the chart sheet is the first
+    EXPECT_EQ(file->GetPicturesCount(3), 0);
+}

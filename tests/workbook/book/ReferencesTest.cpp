@@ -104,6 +104,30 @@ TEST(References, SheetsDeletedAndInsertedMoveTheEntries) {
     EXPECT_EQ(Save(*named), unchanged);
 }
 
+// The values an external book's cells had (XCT, CRN) stay with their
+// SUPBOOK in the order read, around its names, whatever sheets move; they
+// are no names.
+TEST(References, CachedValuesStayWithTheirBook) {
+    const Bytes xct = Rec(0x59, {1, 0, 0, 0});                            // one CRN, sheet 0
+    const Bytes crn = Rec(0x5A, {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x40});  // A1: 2.0
+    const Bytes crn2 = Rec(0x5A, {0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0x5E, 0x40});  // B2: 120.0
+    auto g = Load(Cat({BOF, Sheet("Sheet1"), Sheet("Sheet2"), LocalOf4, External, xct, crn, ExtName, crn2,
+                       Rec(0x17, Entries({{0, 1, 1}, {1, 0, 0}})), EOF_}));
+    EXPECT_EQ(g->Access().GetName(1, 0), u"Ext");
+    EXPECT_EQ(MessageOf([&] { g->Access().GetName(1, 1); }),
+              "The index \"1\" of the property \"Name Index\" is not in the range 0-0");
+    g->InsertSheets(-1, 0, 2, u"New", 0);
+    g->DeleteSheets(3, 1);
+    const Bytes saved = Save(*g);
+    std::vector<TRec> kept = RecordsWithId(saved, 0);
+    std::erase_if(kept, [](const TRec& r) { return r.Id != 0x1AE && r.Id != 0x23 && r.Id != 0x59 && r.Id != 0x5A; });
+    EXPECT_EQ(kept, ParseRecords(Cat({Rec(0x1AE, {5, 0, 1, 4}), External, xct, crn, ExtName, crn2})));
+    // A copy of the book holds copies of them.
+    const std::unique_ptr<TBaseRecord> copy = g->References().SupBooks().GetItems(1)->CopyTo();
+    EXPECT_EQ(ParseRecords(Saved(*copy)), ParseRecords(Cat({External, xct, crn, ExtName, crn2})));
+    EXPECT_EQ(static_cast<const TSupBookRecord&>(*copy).ExternName(0).Name(), u"Ext");
+}
+
 TEST(References, ExternSheetRecordsAndAddedEntries) {
     // 1371 entries read across a CONTINUE that splits an entry; written as
     // 1370 in the EXTERNSHEET and one in a CONTINUE without a count.

@@ -33,7 +33,7 @@ TEST(SheetNameList, RenameAndDelete) {
     EXPECT_EQ(MessageOf([&] { list.Rename(u"Apr", u"May"); }), "Invalid sheet: Apr");
     EXPECT_EQ(FullNames(list), (Names{u"Jan", u"Mar", u"Únor"}));
     list.Rename(u"Jan", u"jan");
-    EXPECT_EQ(FullNames(list), (Names{u"Mar", u"jan", u"Únor"}));
+    EXPECT_EQ(FullNames(list), (Names{u"jan", u"Mar", u"Únor"}));
 }
 
 TEST(SheetNameList, MakeValidSheetName) {
@@ -47,4 +47,32 @@ TEST(SheetNameList, MakeValidSheetName) {
     EXPECT_EQ(TSheetNameList::MakeValidSheetName(pair), std::u16string(30, u'a'));
     std::u16string fits = std::u16string(29, u'a') + u"\U0001F600" + u"b";
     EXPECT_EQ(TSheetNameList::MakeValidSheetName(fits), std::u16string(29, u'a') + u"\U0001F600");
+}
+
+// Names that differ only in case are one name for new names; a file read
+// with both keeps them.
+TEST(SheetNameList, NamesIgnoreCase) {
+    TSheetNameList list;
+    list.Add(u"Data");
+    for (const char16_t* taken : {u"DATA", u"data", u"dAtA"})
+        EXPECT_EQ(MessageOf([&] { list.Add(taken); }), "Sheet name already exists: " + Utf16ToUtf8(taken));
+    list.Add(u"Žluť");
+    EXPECT_EQ(MessageOf([&] { list.Add(u"ŽLUŤ"); }), "Sheet name already exists: ŽLUŤ");
+    EXPECT_EQ(MessageOf([&] { list.Rename(u"Žluť", u"DATA"); }), "Sheet name already exists: DATA");
+    list.Rename(u"Data", u"DATA");  // its own name in another case
+    EXPECT_EQ(FullNames(list), (Names{u"DATA", u"Žluť"}));
+
+    // Sheet1 taken in another case: the next free number.
+    list.Add(u"SHEET1");
+    EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet");
+    EXPECT_EQ(list.AddUniqueName(u"Sheet"), u"Sheet2");
+
+    TSheetNameList read;
+    read.AddAsRead(u"Data");
+    read.AddAsRead(u"DATA");
+    EXPECT_EQ(MessageOf([&] { read.AddAsRead(u"DATA"); }), "Sheet name already exists: DATA");
+    EXPECT_EQ(MessageOf([&] { read.Rename(u"Data", u"data"); }), "Sheet name already exists: data");
+    read.DeleteSheet(u"DATA");
+    read.Rename(u"Data", u"data");
+    EXPECT_EQ(FullNames(read), (Names{u"data"}));
 }
