@@ -63,7 +63,7 @@ HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads, tickSource ticks)
     if (!roads_.decodeSensor) roads_.decodeSensor = decodeSensorPacket;
     if (!roads_.handOver) roads_.handOver = [this](packetHandle block) { saveOdecet(std::move(block)); };
     logLine(2, "Hlavni start");
-    if (ticks == tickSource::thread) thread_ = std::thread([this] { Execute(); });
+    if (ticks == tickSource::thread) thread_ = startLinkThread([this] { Execute(); });
 }
 
 HlavniCem::~HlavniCem() {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 
 class transObject;
@@ -106,7 +107,7 @@ protected:
     void Start(Body body)
     {
         if (!thread_.joinable())
-            thread_ = std::thread(std::move(body));
+            thread_ = startLinkThread(std::move(body));
     }
     void Terminate() { terminated_.store(true, std::memory_order_release); }
     // Sets the terminate flag and waits for the thread body to return.
