@@ -252,13 +252,21 @@ void serialObject::PushTxPacket(packetHandle box)
 {
     if (!box)
         return;
+    packetHandle dropped;
     poolLock();
     // Checked under the lock: the destructor drains under it after setting
-    // the flag, so no buffer can slip in behind the drain. A refused buffer
-    // goes back with its handle once the lock is given back.
-    if (!Terminated())
+    // the flag, so no buffer can slip in behind the drain. A refused or
+    // dropped buffer goes back with its handle once the lock is given back.
+    if (!Terminated()) {
+        if (txQueue_.size() >= txQueueLimit) {
+            dropped = std::move(txQueue_.front());
+            txQueue_.pop_front();
+        }
         txQueue_.push_back(std::move(box));
+    }
     poolUnlock();
+    if (dropped)
+        Log(3, "Serial %s: send queue full, oldest message dropped");
 }
 
 packetHandle serialObject::PopTxPacket()

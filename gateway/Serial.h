@@ -8,8 +8,9 @@
 #include "platform/sys/SerialPort.h"
 
 #include <atomic>
-#include <deque>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -60,8 +61,13 @@ public:
     // along only when above 0. The box stays the caller's.
     void SendRadioFrame(std::uint32_t rfAddress, int parameter, msgBox* packet) override;
 
+    // At most this many messages wait for the line: the line takes one a
+    // pass, and whatever is queued faster pushes out the oldest.
+    static constexpr std::size_t txQueueLimit = 64;
+
     // The transmit queue, shared under the pool lock. A buffer pushed to a
-    // terminating transport goes straight back to the pool.
+    // terminating transport goes straight back to the pool; one pushed to a
+    // full queue drops the oldest message, with a line in the log (level 3).
     void PushTxPacket(packetHandle box);
     packetHandle PopTxPacket();
 

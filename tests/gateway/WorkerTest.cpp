@@ -8,12 +8,14 @@
 #include "tests/gateway/GatewayTestSupport.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
+#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <numeric>
 #include <regex>
 #include <thread>
 
@@ -306,6 +308,47 @@ TEST_F(workerTest, ATerminatingTransportGivesPushedBuffersBack) {
     t.PushTxPacket(takePacket());
     EXPECT_EQ(t.PopTxPacket(), nullptr);
     EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
+}
+
+// The line takes one message a pass; whatever comes faster than that waits
+// in a queue of 64 at most, the newest kept. The transport's thread is held
+// in the receiver of a frame meanwhile, so it takes nothing from the queue.
+TEST_F(workerTest, TheTransmitQueueKeepsTheNewestSixtyFour) {
+    GatewayStandin& gw = gateway();
+    start(HlavniCem::tickSource::manual);
+    debugLevel = 3;
+    std::promise<void> held;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> first{true};
+    serialObject line(worker.get(), "COM3", [&](serialObject&, packetHandle) {
+        if (!first.exchange(false)) return;
+        held.set_value();
+        released.wait();
+    });
+    ASSERT_TRUE(gw.waitHeld());
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 08 00 01")));
+    ASSERT_EQ(held.get_future().wait_for(15s), std::future_status::ready);
+
+    const std::size_t mark = log.count();
+    constexpr int pushed = 100;
+    for (int i = 0; i < pushed; ++i) {
+        packetHandle box = takePacket();
+        box->data[0] = static_cast<std::uint8_t>(i);
+        box->length = 1;
+        line.PushTxPacket(std::move(box));
+    }
+    std::vector<int> waiting;
+    while (packetHandle box = line.PopTxPacket()) waiting.push_back(box->data[0]);
+    release.set_value();
+
+    std::vector<int> newest(serialObject::txQueueLimit);
+    std::iota(newest.begin(), newest.end(), pushed - static_cast<int>(serialObject::txQueueLimit));
+    EXPECT_EQ(waiting, newest);
+    const std::vector<std::string> lines = linesSince(mark);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(lines.begin(), lines.end(),
+                                                  "Serial COM3: send queue full, oldest message dropped")),
+              pushed - serialObject::txQueueLimit);
 }
 
 // --- Configuration -----------------------------------------------------------
