@@ -378,12 +378,26 @@ void serialObject::TryOpen(int& openCountdown)
             // frame on the new line.
             rx_.Reset();
             portOpen_.store(true, std::memory_order_release);
+            openFailure_.clear();
             Log(3, "COM %s otevren");
         } else {
-            Log(3, "COM %s nelze otevrit");
+            OpenFailed(port_.openError());
         }
     }
     std::this_thread::sleep_for(closedPassSleep);
+}
+
+// Reported once per reason: the attempts go on quietly until the reason
+// changes or the port has opened in between.
+void serialObject::OpenFailed(int error)
+{
+    char buffer[256];
+    const std::string reason = strerror_r(error, buffer, sizeof buffer);
+    if (reason == openFailure_)
+        return;
+    openFailure_ = reason;
+    if (Owner())
+        Owner()->portFailed(this, linkFormat("COM %s nelze otevrit: %s", deviceName_.c_str(), reason.c_str()));
 }
 
 void serialObject::ReadOne(int& openCountdown)

@@ -96,6 +96,7 @@ private:
     void ReadOne(int& openCountdown);
     void SendOne(int& openCountdown);
     void ClosePort(int& openCountdown, int retryAfter);
+    void OpenFailed(int error);
     void Log(int level, const char* format) const;
     void DrainTxQueue();
     bool WriteConfiguration(msgCursor& out);
@@ -104,6 +105,9 @@ private:
     frameReceiver receiver_;
     platform::SerialPort port_;
     std::atomic<bool> portOpen_{false};
+    // Why the port last would not open, as reported; empty once it opened.
+    // The transport's thread alone uses it.
+    std::string openFailure_;
 
     mutable std::mutex reportMutex_;
     gatewayReport report_;

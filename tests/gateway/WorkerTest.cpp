@@ -12,6 +12,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -292,6 +293,57 @@ TEST_F(workerTest, OnlyAFreeTerminalOpensAndIsListed) {
     ASSERT_TRUE(OpenSerialPort(held, "COM3", 57600));
     EXPECT_EQ(EnumerateComPorts(), std::vector<std::string>{"COM12"});
     EXPECT_FALSE(OpenSerialPort(port, "COM3", 57600));
+}
+
+// After the device folder's COM names, the machine's serial devices that
+// are terminals, by their paths in natural order; a ttyS without a UART
+// behind it, and anything that is no terminal, is left out. A device path
+// is a port like any other: the gateway on it comes online.
+TEST_F(workerTest, TheMachinesSerialDevicesFollowTheComNames) {
+    const std::string root = devRoot.Path();
+    gateway("COM3");
+    std::vector<std::unique_ptr<GatewayStandin>> devices;
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB0", "ttyS1"})
+        devices.push_back(std::make_unique<GatewayStandin>(root, name));
+    testsupport::WriteFile(root + "/ttyS0", "");
+    testsupport::WriteFile(root + "/ttyUSB", "");
+    fs::create_symlink(devices[0]->entryPath(), root + "/console");
+    EXPECT_EQ(EnumerateComPorts(), (std::vector<std::string>{"COM3", root + "/ttyACM0", root + "/ttyUSB0",
+                                                             root + "/ttyUSB2", root + "/ttyUSB10"}));
+
+    start();
+    ASSERT_EQ(worker->addSerialPort(root + "/ttyUSB2", -1), 1);
+    ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
+    expectState(states.all().front(), true, "0x01020304");
+    EXPECT_TRUE(devices[1]->isHeld());
+    EXPECT_FALSE(devices[0]->isHeld());
+    worker.reset();
+    devices.clear();
+}
+
+// A port that will not open says why once, shows the gateway offline and
+// is tried again quietly; a new reason, or the same one after the port was
+// open, is said again.
+TEST_F(workerTest, APortThatWillNotOpenSaysWhyOnce) {
+    const std::string missing = "COM COM1 nelze otevrit: " + std::string(std::strerror(ENOENT));
+    const std::string noTerminal = "COM COM1 nelze otevrit: " + std::string(std::strerror(ENOTTY));
+    start();
+    ASSERT_EQ(worker->addSerialPort("COM1", -1), 1);
+    ASSERT_TRUE(eventually([&] { return logged(missing) == 1; }));
+    ASSERT_EQ(states.count(), 1u);
+    expectState(states.all().front(), false, std::nullopt);
+    std::this_thread::sleep_for(2500ms);  // a few more attempts
+    EXPECT_EQ(logged(missing), 1u);
+
+    testsupport::WriteFile(folder + "/COM1", "");
+    ASSERT_TRUE(eventually([&] { return logged(noTerminal) == 1; }));
+    GatewayStandin& gw = gateway("COM1");
+    ASSERT_TRUE(eventually([&] { return !states.all().empty() && states.all().back().online; }));
+    gw.hangUp();  // the stand-in's entry goes with it
+    ASSERT_TRUE(eventually([&] { return logged(missing) == 2; }));
+    EXPECT_EQ(logged(noTerminal), 1u);
+    const std::vector<std::string> lines = linesSince();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("nelze") != std::string::npos; }), 3);
 }
 
 // Stands for the moment between the terminate flag and the end of the
