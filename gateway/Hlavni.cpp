@@ -223,16 +223,29 @@ void HlavniCem::changeNotify(std::string_view name, std::uint32_t address, int c
 
 void HlavniCem::portFailed(const transObject* transport, std::string_view line) {
     std::optional<std::string> name;
+    bool wasLinked = false;
     {
         workerLock held(*this);
         if (!held) return;
-        for (const auto& itf : interfaces_)
-            if (itf->transport() == transport) name = itf->name;
+        for (const auto& itf : interfaces_) {
+            if (itf->transport() != transport) continue;
+            name = itf->name;
+            // A gateway behind a port that is gone is lost now, as when
+            // it falls silent: it links again by its next report.
+            itf->withState([&](interfaceState& s) {
+                wasLinked = s.rfAddress != 0;
+                s.rfAddress = 0;
+            });
+        }
     }
     // A transport the worker no longer lists is being destroyed: its end
     // is reported by the interface.
     if (!name) return;
     logLine(0, line);
+    if (wasLinked) {
+        changeNotify(*name, 0, 0);
+        return;
+    }
     gatewayState state;
     state.showsOnline = showsOnline(*name);
     if (sinks_.state) sinks_.state(std::move(state));
