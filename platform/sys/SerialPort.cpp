@@ -110,6 +110,11 @@ struct DeviceFamily {
 
 constexpr DeviceFamily families[] = {{"ttyUSB", false}, {"ttyACM", false}, {"ttyS", true}};
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 // The family's name followed by a number, nothing else.
 const DeviceFamily* familyOf(std::string_view name)
 {
@@ -117,7 +122,7 @@ const DeviceFamily* familyOf(std::string_view name)
         if (!name.starts_with(f.prefix) || name.size() == f.prefix.size())
             continue;
         const std::string_view number = name.substr(f.prefix.size());
-        if (std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (std::all_of(number.begin(), number.end(), isDigit))
             return &f;
     }
     return nullptr;
@@ -141,11 +146,6 @@ std::vector<std::string> machineDevices(const std::string& folder)
     closedir(dir);
     std::sort(paths.begin(), paths.end(), serialPortBefore);
     return paths;
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
 }
 
 } // namespace
