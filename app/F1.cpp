@@ -938,7 +938,8 @@ void TForm1::ApplyGatewayState(const gatewayState& state) {
 
 void TForm1::Nastavitkomunikaci1Click() {
     if (!fselectserial) return;
-    fselectserial->SetPorts(comPortScan ? comPortScan() : std::vector<std::string>());
+    fselectserial->SetPorts(comPortScan ? comPortScan() : std::vector<std::string>(), myConfig->Conf()->dir.usbCom,
+                            cb_aktodecty->isChecked());
     if (fselectserial->exec() == QDialog::Accepted) ApplyComPort(fselectserial->ChosenPort());
 }
 

@@ -1,6 +1,9 @@
 #include "app/Wselectserial.h"
 
 #include "app/Wcontrols.h"
+#include "platform/sys/SerialPort.h"
+
+#include <algorithm>
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -32,10 +35,23 @@ Tfselectserial::~Tfselectserial() {
     if (fselectserial == this) fselectserial = nullptr;
 }
 
-void Tfselectserial::SetPorts(const std::vector<std::string>& ports) {
+void Tfselectserial::SetPorts(const std::vector<std::string>& ports, const std::string& current, bool inUse) {
+    std::vector<std::string> listed = ports;
+    if (inUse && !current.empty() && std::find(listed.begin(), listed.end(), current) == listed.end()) {
+        // In the scan's order: COM names first, then device paths.
+        const auto isCom = [](const std::string& name) { return name.find('/') == std::string::npos; };
+        const auto at = std::find_if(listed.begin(), listed.end(), [&](const std::string& name) {
+            if (isCom(name) != isCom(current)) return isCom(current);
+            return platform::serialPortBefore(current, name);
+        });
+        listed.insert(at, current);
+    }
     ComboBox1->clear();
-    for (const std::string& port : ports) ComboBox1->addItem(QString::fromStdString(port));
-    ComboBox1->setCurrentIndex(ports.empty() ? -1 : 0);
+    for (const std::string& port : listed) ComboBox1->addItem(QString::fromStdString(port));
+    const auto chosen = std::find(listed.begin(), listed.end(), current);
+    ComboBox1->setCurrentIndex(listed.empty() ? -1
+                               : chosen == listed.end() ? 0
+                                                        : static_cast<int>(chosen - listed.begin()));
 }
 
 void Tfselectserial::Button1Click() {

@@ -26,8 +26,10 @@ public:
     QPushButton* Button1;
     QPushButton* Button2;
 
-    // Fills the port list from a scan; the first port is selected.
-    void SetPorts(const std::vector<std::string>& ports);
+    // Fills the port list from a scan. The current port is selected when
+    // listed, else the first; a current port in use is listed in any case
+    // (the scan leaves out a port that is held, ours too).
+    void SetPorts(const std::vector<std::string>& ports, const std::string& current = {}, bool inUse = false);
     // OK only with a port selected.
     void Button1Click();
     std::string ChosenPort() const;

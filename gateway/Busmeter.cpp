@@ -131,8 +131,9 @@ int shortFrameRequest(BusObject& bus, std::uint8_t* buffer, int room) {
 constexpr std::uint8_t mbusAck = 0xE5;
 constexpr std::uint8_t mbusShortStart = 0x10;
 constexpr std::uint8_t mbusLongStart = 0x68;
-constexpr std::uint8_t ciVariable = 0x72;
-constexpr std::uint8_t ciFixed = 0x73;
+// Variable and fixed data structures, each under two CI fields.
+constexpr std::uint8_t ciVariable[] = {0x72, 0x76};
+constexpr std::uint8_t ciFixed[] = {0x73, 0x77};
 constexpr int variableHeaderEnd = 19;
 constexpr int variableMinLength = variableHeaderEnd + 2;  // header, check sum, stop
 constexpr int fixedMinLength = 25;
@@ -323,7 +324,7 @@ void fixedStructure(BusObject& bus, const std::uint8_t* b, busDecoded& out) {
     const std::uint8_t status = b[12];
     const int word = b[13] | b[14] << 8;
     const int medium = ((word >> 14) & 3) << 2 | ((word >> 6) & 3);
-    const bool binary = status & 1;  // bit 0: counters binary, else BCD
+    const bool binary = status != 0;  // BCD only with a clear status
     const int codes[2] = {(word >> 8) & 0x3F, word & 0x3F};
     for (int i = 0; i < 2; ++i) {
         dataRecord rec;
@@ -349,8 +350,11 @@ void longFrame(BusObject& bus, const std::uint8_t* b, int length, busDecoded& ou
     copyText(bus.unit, sizeof bus.unit, "?", 1);
     // Control, address and CI must lie before the check sum.
     if (length < 9 || (b[4] & 0x48) != 0x08) return;
-    if (b[6] == ciVariable && length >= variableMinLength) variableStructure(bus, b, length, out);
-    if (b[6] == ciFixed && length >= fixedMinLength) fixedStructure(bus, b, out);
+    const auto is = [ci = b[6]](const auto& fields) {
+        return std::find(std::begin(fields), std::end(fields), ci) != std::end(fields);
+    };
+    if (is(ciVariable) && length >= variableMinLength) variableStructure(bus, b, length, out);
+    if (is(ciFixed) && length >= fixedMinLength) fixedStructure(bus, b, out);
 }
 
 bool printable(char c) { return static_cast<unsigned char>(c) >= 32 && static_cast<unsigned char>(c) <= 127; }

@@ -51,6 +51,14 @@ std::string readingPart(const ReadingRecord& r) {
     return {};
 }
 
+// The interface text is what follows the name's first ':'; a virtual
+// interface does not show ONLINE/OFFLINE.
+bool showsOnline(std::string_view name) {
+    const std::size_t colon = name.find(':');
+    const std::string_view text = colon == std::string_view::npos ? name : name.substr(colon + 1);
+    return text.find("Virtual") == std::string_view::npos;
+}
+
 bool isReadingBlock(const msgBox* block) {
     return block->kind >= boxKindSensorReadings && block->kind <= 3;
 }
@@ -63,7 +71,7 @@ HlavniCem::HlavniCem(linkInterfaces sinks, radioRoads roads, tickSource ticks)
     if (!roads_.decodeSensor) roads_.decodeSensor = decodeSensorPacket;
     if (!roads_.handOver) roads_.handOver = [this](packetHandle block) { saveOdecet(std::move(block)); };
     logLine(2, "Hlavni start");
-    if (ticks == tickSource::thread) thread_ = std::thread([this] { Execute(); });
+    if (ticks == tickSource::thread) thread_ = startLinkThread([this] { Execute(); });
 }
 
 HlavniCem::~HlavniCem() {
@@ -199,11 +207,8 @@ std::optional<wantedSettings> HlavniCem::checkParams(const transObject* transpor
 void HlavniCem::changeNotify(std::string_view name, std::uint32_t address, int channel) {
     const std::string n(name);
     if (debugLevel.load(std::memory_order_relaxed) >= 1) logLine(1, "changeNotify: " + n);
-    // The interface text is what follows the name's first ':'.
-    const std::size_t colon = name.find(':');
-    const std::string_view text = colon == std::string_view::npos ? name : name.substr(colon + 1);
     gatewayState state;
-    state.showsOnline = text.find("Virtual") == std::string_view::npos;
+    state.showsOnline = showsOnline(name);
     std::string line;
     if (address != 0) {
         state.online = true;
@@ -214,6 +219,36 @@ void HlavniCem::changeNotify(std::string_view name, std::uint32_t address, int c
     }
     if (sinks_.state) sinks_.state(std::move(state));
     logLine(0, line);
+}
+
+void HlavniCem::portFailed(const transObject* transport, std::string_view line) {
+    std::optional<std::string> name;
+    bool wasLinked = false;
+    {
+        workerLock held(*this);
+        if (!held) return;
+        for (const auto& itf : interfaces_) {
+            if (itf->transport() != transport) continue;
+            name = itf->name;
+            // A gateway behind a port that is gone is lost now, as when
+            // it falls silent: it links again by its next report.
+            itf->withState([&](interfaceState& s) {
+                wasLinked = s.rfAddress != 0;
+                s.rfAddress = 0;
+            });
+        }
+    }
+    // A transport the worker no longer lists is being destroyed: its end
+    // is reported by the interface.
+    if (!name) return;
+    logLine(0, line);
+    if (wasLinked) {
+        changeNotify(*name, 0, 0);
+        return;
+    }
+    gatewayState state;
+    state.showsOnline = showsOnline(*name);
+    if (sinks_.state) sinks_.state(std::move(state));
 }
 
 int HlavniCem::buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) {

@@ -80,6 +80,8 @@ public:
     // A gateway linked (address not 0, host order) or lost: reported to the
     // gateway state sink, then logged at level 0.
     void changeNotify(std::string_view name, std::uint32_t address, int channel) override;
+    // Logged at level 0; the transport's gateway reported offline.
+    void portFailed(const transObject* transport, std::string_view line) override;
     // The wired meters' requests and replies (gateway/Busmeter.h); the
     // readings of a reply go to the hand-over as one block.
     int buildBusRequest(BusObject& bus, std::uint8_t* buffer, int room) override;

@@ -14,7 +14,24 @@ namespace {
 constexpr const char* notifyTexts[] = {nullptr, "Object %s has timeout", "Object %s was removed",
                                        "Receive HALLO from %s"};
 
+std::atomic<int> runningLinkThreads{0};
+
 }  // namespace
+
+std::thread startLinkThread(std::function<void()> body) {
+    runningLinkThreads.fetch_add(1, std::memory_order_acq_rel);
+    try {
+        return std::thread([body = std::move(body)] {
+            body();
+            runningLinkThreads.fetch_sub(1, std::memory_order_acq_rel);
+        });
+    } catch (...) {
+        runningLinkThreads.fetch_sub(1, std::memory_order_acq_rel);
+        throw;
+    }
+}
+
+int linkThreadsRunning() { return runningLinkThreads.load(std::memory_order_acquire); }
 
 int currentThreadId() {
     return static_cast<int>(gettid());

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // 0 connections, losses, time-outs, greetings; 1 readings and state changes;
 // 2 packet summaries and configuration commands; 3 details and dumps.
@@ -50,6 +51,14 @@ struct linkInterfaces {
 
 // The kernel's id of the calling thread, as the log lines show it.
 int currentThreadId();
+
+// Starts one of the link's threads (the worker's, a transport's). It counts
+// as running from here until its body has returned, so once it is joined
+// it is no longer counted: unlike the kernel's task list, which may still
+// show a joined thread for a moment.
+std::thread startLinkThread(std::function<void()> body);
+// The link's threads whose bodies have not returned.
+int linkThreadsRunning();
 
 // printf-style text for the link's log lines. Only integer, character and
 // text conversions: a %f would follow the process locale.

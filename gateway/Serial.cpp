@@ -252,13 +252,21 @@ void serialObject::PushTxPacket(packetHandle box)
 {
     if (!box)
         return;
+    packetHandle dropped;
     poolLock();
     // Checked under the lock: the destructor drains under it after setting
-    // the flag, so no buffer can slip in behind the drain. A refused buffer
-    // goes back with its handle once the lock is given back.
-    if (!Terminated())
+    // the flag, so no buffer can slip in behind the drain. A refused or
+    // dropped buffer goes back with its handle once the lock is given back.
+    if (!Terminated()) {
+        if (txQueue_.size() >= txQueueLimit) {
+            dropped = std::move(txQueue_.front());
+            txQueue_.pop_front();
+        }
         txQueue_.push_back(std::move(box));
+    }
     poolUnlock();
+    if (dropped)
+        Log(3, "Serial %s: send queue full, oldest message dropped");
 }
 
 packetHandle serialObject::PopTxPacket()
@@ -370,12 +378,26 @@ void serialObject::TryOpen(int& openCountdown)
             // frame on the new line.
             rx_.Reset();
             portOpen_.store(true, std::memory_order_release);
+            openFailure_.clear();
             Log(3, "COM %s otevren");
         } else {
-            Log(3, "COM %s nelze otevrit");
+            OpenFailed(port_.openError());
         }
     }
     std::this_thread::sleep_for(closedPassSleep);
+}
+
+// Reported once per reason: the attempts go on quietly until the reason
+// changes or the port has opened in between.
+void serialObject::OpenFailed(int error)
+{
+    char buffer[256];
+    const std::string reason = strerror_r(error, buffer, sizeof buffer);
+    if (reason == openFailure_)
+        return;
+    openFailure_ = reason;
+    if (Owner())
+        Owner()->portFailed(this, linkFormat("COM %s nelze otevrit: %s", deviceName_.c_str(), reason.c_str()));
 }
 
 void serialObject::ReadOne(int& openCountdown)

@@ -8,8 +8,9 @@
 #include "platform/sys/SerialPort.h"
 
 #include <atomic>
-#include <deque>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -60,8 +61,13 @@ public:
     // along only when above 0. The box stays the caller's.
     void SendRadioFrame(std::uint32_t rfAddress, int parameter, msgBox* packet) override;
 
+    // At most this many messages wait for the line: the line takes one a
+    // pass, and whatever is queued faster pushes out the oldest.
+    static constexpr std::size_t txQueueLimit = 64;
+
     // The transmit queue, shared under the pool lock. A buffer pushed to a
-    // terminating transport goes straight back to the pool.
+    // terminating transport goes straight back to the pool; one pushed to a
+    // full queue drops the oldest message, with a line in the log (level 3).
     void PushTxPacket(packetHandle box);
     packetHandle PopTxPacket();
 
@@ -90,6 +96,7 @@ private:
     void ReadOne(int& openCountdown);
     void SendOne(int& openCountdown);
     void ClosePort(int& openCountdown, int retryAfter);
+    void OpenFailed(int error);
     void Log(int level, const char* format) const;
     void DrainTxQueue();
     bool WriteConfiguration(msgCursor& out);
@@ -98,6 +105,9 @@ private:
     frameReceiver receiver_;
     platform::SerialPort port_;
     std::atomic<bool> portOpen_{false};
+    // Why the port last would not open, as reported; empty once it opened.
+    // The transport's thread alone uses it.
+    std::string openFailure_;
 
     mutable std::mutex reportMutex_;
     gatewayReport report_;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "gateway/Linkif.h"
 #include "gateway/Rfpacket.h"
 
 class transObject;
@@ -41,6 +42,9 @@ public:
 
     // A gateway linked (address not 0, host order) or lost.
     virtual void changeNotify(std::string_view name, std::uint32_t address, int channel) = 0;
+    // A transport's port would not open, for a reason not reported before:
+    // the line goes to the log at level 0 and the gateway shows OFFLINE.
+    virtual void portFailed(const transObject* transport, std::string_view line) = 0;
     // Ticks a new head of a poll list waits before its first request.
     virtual int getPollDelay() const = 0;
     // A transparent packet to a module through the gateway with that address.
@@ -106,7 +110,7 @@ protected:
     void Start(Body body)
     {
         if (!thread_.joinable())
-            thread_ = std::thread(std::move(body));
+            thread_ = startLinkThread(std::move(body));
     }
     void Terminate() { terminated_.store(true, std::memory_order_release); }
     // Sets the terminate flag and waits for the thread body to return.

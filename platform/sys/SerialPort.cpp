@@ -110,26 +110,42 @@ struct DeviceFamily {
 
 constexpr DeviceFamily families[] = {{"ttyUSB", false}, {"ttyACM", false}, {"ttyS", true}};
 
-std::vector<std::string> folderDevices(const std::string& folder)
+bool isDigit(char c)
 {
-    std::vector<std::string> names;
+    return c >= '0' && c <= '9';
+}
+
+// The family's name followed by a number, nothing else.
+const DeviceFamily* familyOf(std::string_view name)
+{
+    for (const DeviceFamily& f : families) {
+        if (!name.starts_with(f.prefix) || name.size() == f.prefix.size())
+            continue;
+        const std::string_view number = name.substr(f.prefix.size());
+        if (std::all_of(number.begin(), number.end(), isDigit))
+            return &f;
+    }
+    return nullptr;
+}
+
+// The machine's serial devices that would open, as paths.
+std::vector<std::string> machineDevices(const std::string& folder)
+{
+    std::vector<std::string> paths;
     DIR* dir = opendir(folder.c_str());
     if (!dir)
-        return names;
+        return paths;
     while (dirent* e = readdir(dir)) {
-        std::string_view name = e->d_name;
-        for (const DeviceFamily& f : families) {
-            if (!name.starts_with(f.prefix))
-                continue;
-            std::string path = folder + "/" + std::string(name);
-            if (probe(path, f.needsHardware))
-                names.emplace_back(name);
-            break;
-        }
+        const DeviceFamily* f = familyOf(e->d_name);
+        if (!f)
+            continue;
+        std::string path = folder + "/" + e->d_name;
+        if (probe(path, f->needsHardware))
+            paths.push_back(std::move(path));
     }
     closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(paths.begin(), paths.end(), serialPortBefore);
+    return paths;
 }
 
 } // namespace
@@ -138,6 +154,12 @@ std::string serialDeviceFolder()
 {
     const char* dir = std::getenv("ORVELO_DEVICE_DIR");
     return dir && *dir ? dir : "/dev/orvelo";
+}
+
+std::string machineDeviceFolder()
+{
+    const char* dir = std::getenv("ORVELO_DEV_ROOT");
+    return dir && *dir ? dir : "/dev";
 }
 
 std::string serialDevicePath(std::string_view name)
@@ -156,9 +178,43 @@ std::vector<std::string> listSerialPorts()
         if (probe(folder + "/" + name))
             names.push_back(name);
     }
-    for (std::string& name : folderDevices(folder))
-        names.push_back(std::move(name));
+    for (std::string& path : machineDevices(machineDeviceFolder()))
+        names.push_back(std::move(path));
     return names;
+}
+
+bool serialPortBefore(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            // Numbers: leading zeros aside, the longer is the greater.
+            while (i < a.size() && a[i] == '0')
+                ++i;
+            while (j < b.size() && b[j] == '0')
+                ++j;
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && isDigit(a[ei]))
+                ++ei;
+            while (ej < b.size() && isDigit(b[ej]))
+                ++ej;
+            if (ei - i != ej - j)
+                return ei - i < ej - j;
+            const int c = a.substr(i, ei - i).compare(b.substr(j, ej - j));
+            if (c != 0)
+                return c < 0;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    if (a.size() - i != b.size() - j)
+        return a.size() - i < b.size() - j;
+    return a < b; // equal but for leading zeros: a fixed order all the same
 }
 
 SerialPort::~SerialPort()
@@ -169,12 +225,18 @@ SerialPort::~SerialPort()
 bool SerialPort::open(std::string_view name, int baud)
 {
     close();
-    if (name.empty())
+    openError_ = 0;
+    if (name.empty()) {
+        openError_ = ENOENT;
         return false;
+    }
     int fd = openQuietly(serialDevicePath(name), O_RDWR);
-    if (fd < 0)
+    if (fd < 0) {
+        openError_ = errno;
         return false;
+    }
     if (!isTerminal(fd) || !lockExclusive(fd)) {
+        openError_ = isTerminal(fd) ? EBUSY : ENOTTY;
         ::close(fd);
         return false;
     }

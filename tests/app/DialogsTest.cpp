@@ -53,6 +53,38 @@ TEST_F(DialogTest, PortDialogChoosesOnlyAPresentPort) {
     EXPECT_TRUE(dialog.isVisible()) << "no port: Nastavit does nothing";  // choosing one: ReadingEndToEnd
 }
 
+// The current port is selected when listed; one in use (which the scan
+// leaves out, as it is held) is listed where the scan would have put it.
+TEST_F(DialogTest, PortDialogListsAndSelectsThePortInUse) {
+    const std::vector<std::string> scan = {"COM3", "COM12", "/dev/ttyACM0", "/dev/ttyUSB2", "/dev/ttyUSB10"};
+    const struct {
+        std::string current;
+        bool inUse;
+        std::string listed;  // the items, the selected one in brackets
+    } cases[] = {
+        {"", false, "[COM3] COM12 /dev/ttyACM0 /dev/ttyUSB2 /dev/ttyUSB10"},
+        {"COM12", false, "COM3 [COM12] /dev/ttyACM0 /dev/ttyUSB2 /dev/ttyUSB10"},
+        {"COM1", false, "[COM3] COM12 /dev/ttyACM0 /dev/ttyUSB2 /dev/ttyUSB10"},
+        {"COM1", true, "[COM1] COM3 COM12 /dev/ttyACM0 /dev/ttyUSB2 /dev/ttyUSB10"},
+        {"COM40", true, "COM3 COM12 [COM40] /dev/ttyACM0 /dev/ttyUSB2 /dev/ttyUSB10"},
+        {"/dev/ttyUSB3", true, "COM3 COM12 /dev/ttyACM0 /dev/ttyUSB2 [/dev/ttyUSB3] /dev/ttyUSB10"},
+        {"/dev/ttyUSB2", true, "COM3 COM12 /dev/ttyACM0 [/dev/ttyUSB2] /dev/ttyUSB10"},
+        {"/dev/ttyUSB11", true, "COM3 COM12 /dev/ttyACM0 /dev/ttyUSB2 /dev/ttyUSB10 [/dev/ttyUSB11]"},
+    };
+    Tfselectserial dialog;
+    for (const auto& c : cases) {
+        dialog.SetPorts(scan, c.current, c.inUse);
+        std::string listed;
+        for (int i = 0; i < dialog.ComboBox1->count(); ++i) {
+            const std::string item = dialog.ComboBox1->itemText(i).toStdString();
+            listed += (i ? " " : "") + (i == dialog.ComboBox1->currentIndex() ? "[" + item + "]" : item);
+        }
+        EXPECT_EQ(listed, c.listed) << c.current;
+    }
+    dialog.SetPorts({}, "COM1", true);
+    EXPECT_EQ(dialog.ChosenPort(), "COM1");
+}
+
 // Each opening takes "now" anew: a dialog opened after midnight of the 1st
 // starts the new month. A click sorts by its column; the list frees itself
 // when closed, as do the operating parameters.

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -86,6 +87,8 @@ class ReadingEndToEnd : public apptest::FormFixture {
 protected:
     std::string devices = dir.File("dev");
     ScopedEnv deviceDir {"ORVELO_DEVICE_DIR", devices};
+    std::string machine = dir.File("machine");
+    ScopedEnv machineDir {"ORVELO_DEV_ROOT", machine};
     std::unique_ptr<standin::GatewayStandin> com3;
     std::unique_ptr<Tfinfo> info;
     std::unique_ptr<Tfselectserial> ports;
@@ -96,6 +99,7 @@ protected:
         duplicateFilterClear();
         FormFixture::SetUp();
         std::filesystem::create_directory(devices);
+        std::filesystem::create_directory(machine);
         com3 = std::make_unique<standin::GatewayStandin>(devices, "COM3");
         Start();
         info = std::make_unique<Tfinfo>(form.get(), TimerTickSource(form.get(), 100));
@@ -233,6 +237,67 @@ TEST_F(ReadingEndToEnd, ReadingsFromTickToUntick) {
     EXPECT_EQ(Boxes([&] { DoubleClick(row); }), kNotActive);
     QCoreApplication::processEvents();
     EXPECT_EQ(com7.frames().size(), sent);
+}
+
+// A machine device chosen by its path; while the readings run on it, the
+// dialog lists it and has it selected, though the scan leaves a held port
+// out.
+TEST_F(ReadingEndToEnd, ThePortInUseIsListedAndSelected) {
+    standin::GatewayStandin usb(machine, "ttyUSB0");
+    const std::string path = machine + "/ttyUSB0";
+    const auto choose = [](const std::string& port) {
+        WhenModal([port](QWidget* modal) {
+            auto* dialog = static_cast<Tfselectserial*>(modal);
+            dialog->ComboBox1->setCurrentIndex(dialog->ComboBox1->findText(QString::fromStdString(port)));
+            dialog->Button1->click();
+        });
+    };
+    choose(path);
+    form->Nastavitkomunikaci1->trigger();
+    EXPECT_EQ(Panel(2), path);
+    EXPECT_NE(ReadFile(store).find("usbCom=" + path + "\n"), std::string::npos);
+
+    AddRow("10", "0xa0b0c0d");
+    Tick(true);
+    ASSERT_TRUE(usb.waitHeld());
+    ASSERT_TRUE(WaitOnline());
+    std::vector<std::string> listed;
+    std::string selected;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = static_cast<Tfselectserial*>(modal);
+        for (int i = 0; i < dialog->ComboBox1->count(); ++i)
+            listed.push_back(dialog->ComboBox1->itemText(i).toStdString());
+        selected = dialog->ChosenPort();
+        dialog->Button2->click();
+    });
+    form->Nastavitkomunikaci1->trigger();
+    EXPECT_EQ(listed, (std::vector<std::string> {"COM3", path}));
+    EXPECT_EQ(selected, path);
+    EXPECT_TRUE(form->cb_aktodecty->isChecked()) << "Zavřít leaves the readings running";
+    Tick(false);
+    EXPECT_TRUE(WaitUntil([&] { return !usb.isHeld(); }));
+}
+
+// A port that is not there: one line with the reason, OFFLINE, no box;
+// the link keeps trying and comes online once the port is there.
+TEST_F(ReadingEndToEnd, APortThatIsNotThereSaysWhyAndShowsOffline) {
+    form->ApplyComPort("COM1");
+    AddRow("10", "0xa0b0c0d");
+    const std::string line = "COM COM1 nelze otevrit: " + std::string(std::strerror(ENOENT));
+    EXPECT_EQ(Boxes([&] {
+                  Tick(true);
+                  ASSERT_TRUE(WaitOffline());
+                  ASSERT_TRUE(WaitLog(line));
+              }),
+              "");
+    EXPECT_TRUE(LogHas(" : GW pridana->COM1\n"));
+    standin::GatewayStandin com1(devices, "COM1");
+    ASSERT_TRUE(WaitOnline());
+    const std::string log = TodaysLog();
+    std::size_t lines = 0;
+    for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    Tick(false);
 }
 
 TEST_F(ReadingEndToEnd, OkInTheClosingQuestionStopsTheReadingsUnderTraffic) {

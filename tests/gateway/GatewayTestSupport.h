@@ -120,16 +120,19 @@ protected:
     std::int64_t now = 1000;
 };
 
-// Stand-ins on pseudo-terminals, entered in a device folder of the test's own.
+// Stand-ins on pseudo-terminals, entered in a device folder of the test's
+// own; the machine's devices are those of a folder of the test's own too.
 class deviceFolderTest : public gatewayTest {
 protected:
     void SetUp() override {
         gatewayTest::SetUp();
         setenv("ORVELO_DEVICE_DIR", folder.c_str(), 1);
+        setenv("ORVELO_DEV_ROOT", devRoot.Path().c_str(), 1);
     }
     // Whoever holds the ports lets go of them first.
     void TearDown() override {
         gateways.clear();
+        unsetenv("ORVELO_DEV_ROOT");
         unsetenv("ORVELO_DEVICE_DIR");
         gatewayTest::TearDown();
     }
@@ -140,5 +143,6 @@ protected:
 
     testsupport::TempDir dir;
     std::string folder = dir.Path();
+    testsupport::TempDir devRoot;
     std::vector<std::unique_ptr<standin::GatewayStandin>> gateways;
 };

@@ -8,12 +8,15 @@
 #include "tests/gateway/GatewayTestSupport.h"
 #include "tests/tools/gwstandin/GatewayStandin.h"
 
+#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <numeric>
 #include <regex>
 #include <thread>
 
@@ -36,6 +39,8 @@ void expectState(const gatewayState& s, bool online, std::optional<std::string> 
     EXPECT_EQ(s.showsOnline, shows);
 }
 
+// The kernel's count: a thread that was just joined may still be listed for
+// a moment, so only a count that stays too high means a thread too many.
 long threadCount() { return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()); }
 
 // Destroys the worker; fails the test (and ends the process) only when
@@ -290,6 +295,57 @@ TEST_F(workerTest, OnlyAFreeTerminalOpensAndIsListed) {
     EXPECT_FALSE(OpenSerialPort(port, "COM3", 57600));
 }
 
+// After the device folder's COM names, the machine's serial devices that
+// are terminals, by their paths in natural order; a ttyS without a UART
+// behind it, and anything that is no terminal, is left out. A device path
+// is a port like any other: the gateway on it comes online.
+TEST_F(workerTest, TheMachinesSerialDevicesFollowTheComNames) {
+    const std::string root = devRoot.Path();
+    gateway("COM3");
+    std::vector<std::unique_ptr<GatewayStandin>> devices;
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB0", "ttyS1"})
+        devices.push_back(std::make_unique<GatewayStandin>(root, name));
+    testsupport::WriteFile(root + "/ttyS0", "");
+    testsupport::WriteFile(root + "/ttyUSB", "");
+    fs::create_symlink(devices[0]->entryPath(), root + "/console");
+    EXPECT_EQ(EnumerateComPorts(), (std::vector<std::string>{"COM3", root + "/ttyACM0", root + "/ttyUSB0",
+                                                             root + "/ttyUSB2", root + "/ttyUSB10"}));
+
+    start();
+    ASSERT_EQ(worker->addSerialPort(root + "/ttyUSB2", -1), 1);
+    ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
+    expectState(states.all().front(), true, "0x01020304");
+    EXPECT_TRUE(devices[1]->isHeld());
+    EXPECT_FALSE(devices[0]->isHeld());
+    worker.reset();
+    devices.clear();
+}
+
+// A port that will not open says why once, shows the gateway offline and
+// is tried again quietly; a new reason, or the same one after the port was
+// open, is said again.
+TEST_F(workerTest, APortThatWillNotOpenSaysWhyOnce) {
+    const std::string missing = "COM COM1 nelze otevrit: " + std::string(std::strerror(ENOENT));
+    const std::string noTerminal = "COM COM1 nelze otevrit: " + std::string(std::strerror(ENOTTY));
+    start();
+    ASSERT_EQ(worker->addSerialPort("COM1", -1), 1);
+    ASSERT_TRUE(eventually([&] { return logged(missing) == 1; }));
+    ASSERT_EQ(states.count(), 1u);
+    expectState(states.all().front(), false, std::nullopt);
+    std::this_thread::sleep_for(2500ms);  // a few more attempts
+    EXPECT_EQ(logged(missing), 1u);
+
+    testsupport::WriteFile(folder + "/COM1", "");
+    ASSERT_TRUE(eventually([&] { return logged(noTerminal) == 1; }));
+    GatewayStandin& gw = gateway("COM1");
+    ASSERT_TRUE(eventually([&] { return !states.all().empty() && states.all().back().online; }));
+    gw.hangUp();  // the stand-in's entry goes with it
+    ASSERT_TRUE(eventually([&] { return logged(missing) == 2; }));
+    EXPECT_EQ(logged(noTerminal), 1u);
+    const std::vector<std::string> lines = linesSince();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("nelze") != std::string::npos; }), 3);
+}
+
 // Stands for the moment between the terminate flag and the end of the
 // destructor, when the transport's own thread may still queue replies.
 struct terminatingSerial : serialObject {
@@ -304,6 +360,47 @@ TEST_F(workerTest, ATerminatingTransportGivesPushedBuffersBack) {
     t.PushTxPacket(takePacket());
     EXPECT_EQ(t.PopTxPacket(), nullptr);
     EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
+}
+
+// The line takes one message a pass; whatever comes faster than that waits
+// in a queue of 64 at most, the newest kept. The transport's thread is held
+// in the receiver of a frame meanwhile, so it takes nothing from the queue.
+TEST_F(workerTest, TheTransmitQueueKeepsTheNewestSixtyFour) {
+    GatewayStandin& gw = gateway();
+    start(HlavniCem::tickSource::manual);
+    debugLevel = 3;
+    std::promise<void> held;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> first{true};
+    serialObject line(worker.get(), "COM3", [&](serialObject&, packetHandle) {
+        if (!first.exchange(false)) return;
+        held.set_value();
+        released.wait();
+    });
+    ASSERT_TRUE(gw.waitHeld());
+    ASSERT_TRUE(gw.sendRfPacket(hex("01 02 03 04 0A 0B 0C 0D 08 00 01")));
+    ASSERT_EQ(held.get_future().wait_for(15s), std::future_status::ready);
+
+    const std::size_t mark = log.count();
+    constexpr int pushed = 100;
+    for (int i = 0; i < pushed; ++i) {
+        packetHandle box = takePacket();
+        box->data[0] = static_cast<std::uint8_t>(i);
+        box->length = 1;
+        line.PushTxPacket(std::move(box));
+    }
+    std::vector<int> waiting;
+    while (packetHandle box = line.PopTxPacket()) waiting.push_back(box->data[0]);
+    release.set_value();
+
+    std::vector<int> newest(serialObject::txQueueLimit);
+    std::iota(newest.begin(), newest.end(), pushed - static_cast<int>(serialObject::txQueueLimit));
+    EXPECT_EQ(waiting, newest);
+    const std::vector<std::string> lines = linesSince(mark);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(lines.begin(), lines.end(),
+                                                  "Serial COM3: send queue full, oldest message dropped")),
+              pushed - serialObject::txQueueLimit);
 }
 
 // --- Configuration -----------------------------------------------------------
@@ -597,6 +694,7 @@ TEST_F(workerTest, StopsCleanlyUnderTrafficTwentyTimes) {
         debugLevel = 3;
         start();
         ASSERT_EQ(worker->addSerialPort("COM3", -1), 1);
+        EXPECT_EQ(linkThreadsRunning(), 2) << "the worker's and the transport's";
         ASSERT_TRUE(eventually([&] { return states.count() >= 1; }));
         gw.startFlood([base](std::uint64_t n) { return trafficMessage(base + n); });
         ASSERT_TRUE(eventually([&] { return readings.count() >= 10; }));
@@ -606,7 +704,9 @@ TEST_F(workerTest, StopsCleanlyUnderTrafficTwentyTimes) {
         base += gw.floodedFrames() + 1000;
         ASSERT_FALSE(states.all().empty());
         EXPECT_FALSE(states.all().back().online);
-        EXPECT_EQ(threadCount(), threads);
+        // Joined, every one: none outlives the worker.
+        EXPECT_EQ(linkThreadsRunning(), 0);
+        EXPECT_TRUE(eventually([&] { return threadCount() <= threads; })) << threadCount() << " threads";
         EXPECT_EQ(msgBoxPoolMade(), msgBoxPoolFreeCount());
         states.clear();
         readings.clear();
