@@ -139,10 +139,16 @@ bool TBaseRowColList::FindColumn(const TBaseRowColRecordList& list, int col, std
     return list.Find(col, index);
 }
 
-// Behind any cell of the same column: file order.
+// A later record of a column takes the earlier one's place, as other
+// readers take a file's later cell (writers put a BLANK first and the
+// value behind it). Mostly the record goes last and nothing is searched.
 void TBaseRowColList::AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected) {
     auto& list = RowList(record->GetRow());
     if (list.Count() == 0) list.Reserve(expected);
+    std::size_t index = list.Count();
+    if (index > 0 && list.GetItems(index - 1)->GetColumn() >= record->GetColumn() &&
+        list.Find(record->GetColumn(), index))
+        return list.SetItems(index, std::move(record));
     list.Add(std::move(record));
 }
 

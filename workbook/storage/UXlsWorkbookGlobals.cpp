@@ -272,6 +272,11 @@ std::uint16_t TWorkbookGlobals::GetSheetOptionFlags(int index) const {
     return FBoundSheets.Sheet(index).GetOptionFlags();
 }
 
+std::uint32_t TWorkbookGlobals::GetSheetOffset(int index) const {
+    CheckSheet(index);
+    return FBoundSheets.Sheet(index).GetOffset();
+}
+
 void TWorkbookGlobals::SheetSetOffset(int index, std::uint32_t offset) {
     CheckSheet(index);
     FBoundSheets.Sheet(index).SetOffset(offset);

@@ -119,6 +119,8 @@ public:
     TXlsSheetVisible GetSheetVisible(int index) const;
     void SetSheetVisible(int index, TXlsSheetVisible value);
     std::uint16_t GetSheetOptionFlags(int index) const;
+    // Where the sheet's section starts in the stream, as read or last saved.
+    std::uint32_t GetSheetOffset(int index) const;
     void SheetSetOffset(int index, std::uint32_t offset);
     // Sets each sheet's offset, as SheetSetOffset, in the BOUNDSHEET records
     // that SaveToStream has just written too.

@@ -429,9 +429,17 @@ private:
         if (id == xlr_PANE && record->Data.size() < 10) Raise(ErrWrongExcelRecord, id);
         const unsigned kinds = record->Kinds();
         if (kinds & rkIgnore) return;
-        if (kinds & rkCell) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
-        if (kinds & rkMultipleValue)
+        if (kinds & rkCell) {
+            auto cell = Cast<TCellRecord>(record);
+            CheckText(*cell);
+            Replacing(*cell, cell->GetColumn(), cell->GetColumn());
+            return FSheet.FCells->AddCell(std::move(cell));
+        }
+        if (kinds & rkMultipleValue) {
+            // Row, first column, ..., last column: checked by the record.
+            Replacing(*record, GetWord(record->Data, 2), GetWord(record->Data, record->DataSize() - 2));
             return FSheet.FCells->AddMultipleCells(static_cast<TMultipleValueRecord&>(*record));
+        }
         if (id == xlr_NOTE) return FSheet.FNotes.Add(std::move(record));
         if (id == xlr_HLINK) {
             if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
@@ -456,7 +464,10 @@ private:
                 return FShared.Add(Cast<TShrFmlaRecord>(record));
             case xlr_STRING:
                 if (!FFormula) Raise(ErrExcelInvalid);
-                FFormula->SetFormulaValue(TVariant(static_cast<TStringRecord&>(*record).Value()));
+                // Only a text result reads its STRING (a number keeps its
+                // value, as other readers keep it).
+                if (FFormula->ResultIsText())
+                    FFormula->SetFormulaValue(TVariant(static_cast<TStringRecord&>(*record).Value()));
                 return;
             case xlr_ARRAY:
             case xlr_TABLE:
@@ -465,6 +476,24 @@ private:
             case xlr_EOF: FSheet.FEOF = Cast<TEOFRecord>(record); return;
             case xlr_CODENAME: FSheet.FCodeName = Cast<TCodeNameRecord>(record); return;
             default: FTarget->Add(std::move(record));
+        }
+    }
+
+    // A later cell takes an earlier one's place: a FORMULA that goes is no
+    // longer there for its STRING, ARRAY or TABLE.
+    void Replacing(const TBaseRecord& record, int first, int last) {
+        if (!FFormula || FFormula == &record || FFormula->GetRow() != GetWord(record.Data, 0)) return;
+        if (FFormula->GetColumn() >= first && FFormula->GetColumn() <= last) FFormula = nullptr;
+    }
+
+    // A text that runs past its record and continuations could never be
+    // read again: the record is refused at once.
+    static void CheckText(const TCellRecord& cell) {
+        if (cell.Id != xlr_LABEL && cell.Id != xlr_RSTRING) return;
+        try {
+            (void)cell.GetValue();
+        } catch (const Exception&) {
+            Raise(ErrWrongExcelRecord, cell.Id);
         }
     }
 
