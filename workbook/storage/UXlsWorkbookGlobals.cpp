@@ -127,9 +127,23 @@ void TWorkbookGlobals::Clear() {
     FPalette = nullptr;
     FPaletteIndex = 0;
     FHasMacro = false;
+    FDrawingsDropped = false;
     FIsXltTemplate = false;
     FCodeName.clear();
 }
+
+namespace {
+
+// Hands the drawing group only its own records.
+class TGroupRecordSource : public TSectionRecordSource {
+public:
+    using TSectionRecordSource::TSectionRecordSource;
+    std::unique_ptr<TBaseRecord> Next() override {
+        return FHeader.Id == xlr_MSODRAWINGGROUP ? TSectionRecordSource::Next() : nullptr;
+    }
+};
+
+}  // namespace
 
 void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                                       TSST&) {
@@ -145,14 +159,29 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
         id = header.Id;
         auto record = LoadRecords(ole, header);
         if (id == xlr_MSODRAWINGGROUP) {
-            TSectionRecordSource source(ole, header);
-            const std::int64_t left = source.StreamLeft();
-            FDrawingGroup.LoadFromStream(std::move(record), source, left);
+            LoadDrawingGroup(ole, header, std::move(record));
         } else {
             Dispatch(std::move(record));
         }
     } while (id != xlr_EOF);
     FBOF = std::move(first);
+}
+
+// A damaged drawing group costs the drawings, never the workbook: it is
+// dropped with the group records after it, and the sheets drop theirs.
+// The group reads only its own records, so no other is lost with it.
+void TWorkbookGlobals::LoadDrawingGroup(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBaseRecord> record) {
+    if (!FDrawingsDropped) {
+        TGroupRecordSource source(ole, header);
+        const std::int64_t left = source.StreamLeft();
+        try {
+            return FDrawingGroup.LoadFromStream(std::move(record), source, left);
+        } catch (const Exception&) {
+            FDrawingGroup.Clear();
+            FDrawingsDropped = true;
+        }
+    }
+    while (header.Id == xlr_MSODRAWINGGROUP || header.Id == xlr_CONTINUE) LoadRecords(ole, header);
 }
 
 // The record is freed when anything here fails before a list owns it.

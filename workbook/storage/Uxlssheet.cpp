@@ -28,6 +28,30 @@ std::unique_ptr<T> CopyOf(const T& record) {
 // Records that only come behind a shape of the drawing, which reads them.
 bool IsObjectRecord(std::uint16_t id) { return id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA; }
 
+// Hands a sheet's drawing only the drawing's own records: whatever else
+// stands where the drawing wants one of its records is left to the sheet.
+class TDrawingRecordSource : public TSectionRecordSource {
+public:
+    using TSectionRecordSource::TSectionRecordSource;
+    std::unique_ptr<TBaseRecord> Next() override {
+        if (FHeader.Id != xlr_MSODRAWING && !IsObjectRecord(FHeader.Id)) return nullptr;
+        return TSectionRecordSource::Next();
+    }
+};
+
+// Passes over the records of a dropped drawing that follow in the stream:
+// drawing chunks, the shapes' records, CONTINUE records and an embedded
+// chart's section.
+void SkipDrawingRecords(TOle2File& ole, TRecordHeader& header) {
+    for (int depth = 0;;) {
+        const std::uint16_t id = header.Id;
+        if (depth == 0 && id != xlr_BOF && id != xlr_MSODRAWING && id != xlr_CONTINUE && !IsObjectRecord(id)) return;
+        if (id == xlr_BOF) ++depth;
+        LoadRecords(ole, header);
+        if (id == xlr_EOF && depth > 0) --depth;
+    }
+}
+
 void CheckPrintValue(int value, const char* property) {
     if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
 }
@@ -396,14 +420,30 @@ private:
         FSheet.LoadCachePointers(record.get());
         if (id == xlr_FORMULA) FFormula = record->Is(rkFormula) ? static_cast<TFormulaRecord*>(record.get()) : nullptr;
         Widths(*record);
-        if (id == xlr_MSODRAWING) {
-            TSectionRecordSource source(FOle, FHeader);
-            const std::int64_t left = source.StreamLeft();
-            return FSheet.FDrawing.LoadFromStream(std::move(record), source, *this, left);
-        }
+        if (id == xlr_MSODRAWING || (FDrawingDropped && IsObjectRecord(id))) return LoadDrawing(std::move(record));
         // Embedded charts come only behind their shapes.
         if (IsObjectRecord(id) || id == xlr_BOF) Raise(ErrExcelInvalid);
         Take(std::move(record));
+    }
+
+    // A damaged drawing costs the drawing, never the sheet's cells: it is
+    // dropped with every record it still has in the stream, and so are the
+    // drawing records after it (a drawing continued further on, stray
+    // objects). The drawing reads only drawing records, so none of the
+    // sheet's is lost with it. A damaged drawing group drops every drawing.
+    void LoadDrawing(std::unique_ptr<TBaseRecord> record) {
+        FDrawingDropped = FDrawingDropped || (FSheet.FWorkbookGlobals && FSheet.FWorkbookGlobals->DrawingsDropped());
+        if (!FDrawingDropped) {
+            TDrawingRecordSource source(FOle, FHeader);
+            const std::int64_t left = source.StreamLeft();
+            try {
+                return FSheet.FDrawing.LoadFromStream(std::move(record), source, *this, left);
+            } catch (const Exception&) {
+                FSheet.FDrawing.Clear();
+                FDrawingDropped = true;
+            }
+        }
+        SkipDrawingRecords(FOle, FHeader);
     }
 
     // DEFCOLWIDTH, STANDARDWIDTH and DEFAULTROWHEIGHT set the defaults and
@@ -513,6 +553,7 @@ private:
     TBaseRecordList* FTarget = &FSheet.FHead;
     TShrFmlaRecordList FShared;
     TFormulaRecord* FFormula = nullptr;
+    bool FDrawingDropped = false;
     int FDefColWidth = 8;
     bool FStandardWidth = false;
 };
