@@ -187,7 +187,6 @@ void TWorkbookGlobals::LoadDrawingGroup(TOle2File& ole, TRecordHeader& header, s
 // The record is freed when anything here fails before a list owns it.
 void TWorkbookGlobals::Dispatch(std::unique_ptr<TBaseRecord> record) {
     const std::uint16_t id = record->Id;
-    if (id == xlr_FORMAT) static_cast<TFormatRecord&>(*record).CheckText();
     TBaseRecordList* typed = id == xlr_XF     ? static_cast<TBaseRecordList*>(&FXF)
                              : id == xlr_FONT   ? static_cast<TBaseRecordList*>(&FFonts)
                              : id == xlr_FORMAT ? static_cast<TBaseRecordList*>(&FFormats)
