@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/UXlsSettingRecords.h"
 
 namespace kalmira {
 
@@ -430,7 +431,8 @@ void TCellList::AssignFormulaX(int row, int col, std::span<const std::uint8_t> t
     CheckRowAndCol(row, col);
     std::unique_ptr<TCellRecord> record;
     if (!tokens.empty()) {
-        if (tokens.size() > 0xFFFF - TFormulaRecord::HeaderSize) Raise(ErrFormulaTooLong, u"");
+        // One record of at most 8224 bytes, or no reader takes it back.
+        if (tokens.size() > MaxRecordDataSize - TFormulaRecord::HeaderSize) Raise(ErrFormulaTooLong, u"");
         const TCellRecord* old = FindCell(row, col);
         const std::uint16_t xf = old ? old->GetXF() : DefaultFormat(row, col);
         auto formula = std::make_unique<TFormulaRecord>(xlr_FORMULA, row, col, xf,
