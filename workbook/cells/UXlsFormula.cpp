@@ -7,6 +7,7 @@
 
 #include "workbook/cells/UXlsTokenArray.h"
 #include "workbook/storage/UKmrMessages.h"
+#include "workbook/storage/UXlsSettingRecords.h"
 #include "workbook/storage/Uexcelrecords.h"
 #include "workbook/storage/Uxlscellrecords.h"
 #include "workbook/storage/Uxlsstrings.h"
@@ -122,8 +123,24 @@ struct TStringLayout {
 
 }  // namespace
 
+namespace {
+
+// A formula under an older version's id, laid out as in BIFF8, becomes a
+// FORMULA; a refusal names the id it came with.
+std::unique_ptr<TBaseRecord> MakeOldFormula(std::uint16_t id, TRecordData data) {
+    try {
+        return std::make_unique<TFormulaRecord>(xlr_FORMULA, std::move(data));
+    } catch (const Exception&) {
+        Raise(ErrWrongExcelRecord, id);
+    }
+}
+
+}  // namespace
+
 void RegisterFormulaRecords() {
     RegisterRecordClass(xlr_FORMULA, MakeRecord<TFormulaRecord>);
+    RegisterRecordClass(xlr_FORMULA_OLD3, MakeOldFormula);
+    RegisterRecordClass(xlr_FORMULA_OLD4, MakeOldFormula);
     RegisterRecordClass(xlr_STRING, MakeRecord<TStringRecord>);
     RegisterRecordClass(xlr_SHRFMLA, MakeRecord<TShrFmlaRecord>);
     RegisterRecordClass(xlr_ARRAY, MakeRecord<TArrayRecord>);
@@ -206,8 +223,11 @@ static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TFormulaRecord) == 32);
 
 TFormulaRecord::TFormulaRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)) {
+    if (GetWord(Data, 12) == TypedResult && Data[6] > ResultEmptyText) Raise(ErrWrongExcelRecord, id);
     Data[14] |= CalcOnLoad;
 }
+
+bool TFormulaRecord::ResultIsText() const { return GetWord(Data, 12) == TypedResult && Data[6] == ResultText; }
 
 TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf,
                                std::size_t dataSize, const TVariant& value, bool dates1904)
@@ -327,9 +347,9 @@ bool TFormulaRecord::IsExp(std::uint32_t& key) const {
 
 void TFormulaRecord::MixShared(std::span<const std::uint8_t> shared, std::size_t size) {
     // The formula keeps its 20 bytes before the token length: it must not
-    // outgrow the 16-bit size of a record.
+    // outgrow the 8224 bytes of a record, or no reader could take it.
     if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size ||
-        size + 12 > 0xFFFF)
+        size + 12 > MaxRecordDataSize)
         Raise(ErrWrongExcelRecord, xlr_SHRFMLA);
     TRecordData mixed(Data.begin(), Data.begin() + 20);
     mixed.insert(mixed.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));

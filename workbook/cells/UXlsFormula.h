@@ -97,7 +97,8 @@ public:
     static constexpr std::uint16_t CalcOnLoad = 0x0002;
     static constexpr std::uint16_t SharedMember = 0x0008;
 
-    // Shorter than 22 bytes, or tokens past the data: invalid. The formula
+    // Shorter than 22 bytes, tokens past the data, or a typed result of an
+    // unknown kind (no reader knows what follows it): invalid. The formula
     // is marked to be calculated on load.
     TFormulaRecord(std::uint16_t id, TRecordData data);
     // A new formula of dataSize zero bytes whose result is value (a date
@@ -116,6 +117,8 @@ public:
     // No cached result: the empty text result (kind 3), with the
     // calculate-on-load bit.
     void ClearResult();
+    // The result bytes say text: a STRING record holds it.
+    bool ResultIsText() const;
     std::uint16_t GetOptions() const { return GetWord(Data, 14); }
     std::size_t TokensEnd() const { return HeaderSize + GetWord(Data, 20); }
 

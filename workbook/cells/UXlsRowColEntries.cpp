@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "workbook/storage/Uexcelrecords.h"
+#include "workbook/storage/UXlsSettingRecords.h"
 
 namespace kalmira {
 
@@ -139,10 +140,16 @@ bool TBaseRowColList::FindColumn(const TBaseRowColRecordList& list, int col, std
     return list.Find(col, index);
 }
 
-// Behind any cell of the same column: file order.
+// A later record of a column takes the earlier one's place, as other
+// readers take a file's later cell (writers put a BLANK first and the
+// value behind it). Mostly the record goes last and nothing is searched.
 void TBaseRowColList::AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected) {
     auto& list = RowList(record->GetRow());
     if (list.Count() == 0) list.Reserve(expected);
+    std::size_t index = list.Count();
+    if (index > 0 && list.GetItems(index - 1)->GetColumn() >= record->GetColumn() &&
+        list.Find(record->GetColumn(), index))
+        return list.SetItems(index, std::move(record));
     list.Add(std::move(record));
 }
 
@@ -424,7 +431,8 @@ void TCellList::AssignFormulaX(int row, int col, std::span<const std::uint8_t> t
     CheckRowAndCol(row, col);
     std::unique_ptr<TCellRecord> record;
     if (!tokens.empty()) {
-        if (tokens.size() > 0xFFFF - TFormulaRecord::HeaderSize) Raise(ErrFormulaTooLong, u"");
+        // One record of at most 8224 bytes, or no reader takes it back.
+        if (tokens.size() > MaxRecordDataSize - TFormulaRecord::HeaderSize) Raise(ErrFormulaTooLong, u"");
         const TCellRecord* old = FindCell(row, col);
         const std::uint16_t xf = old ? old->GetXF() : DefaultFormat(row, col);
         auto formula = std::make_unique<TFormulaRecord>(xlr_FORMULA, row, col, xf,

@@ -66,8 +66,8 @@ public:
     void SetItems(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list);
     void Add(std::unique_ptr<TBaseRowColRecordList> list) { DoAdd(std::move(list)); }
     void Insert(std::size_t row, std::unique_ptr<TBaseRowColRecordList> list);
-    // At its row, after any record of the same column already there; a new
-    // row list makes room for the expected count of records.
+    // At its row, in the place of a record of the same column already
+    // there; a new row list makes room for the expected count of records.
     void AddRecord(std::unique_ptr<TBaseRowColRecord> record, std::size_t expected = 0);
     void Clear() { DoClear(); }
     // The list and every row's list hold no room beyond their records.
@@ -111,7 +111,7 @@ public:
     TCellRecordList* GetItems(std::size_t row) const {
         return static_cast<TCellRecordList*>(TBaseRowColList::GetItems(row));
     }
-    // The cell at the position (the first one when a file held two), or none.
+    // The cell at the position, or none.
     TCellRecord* FindCell(int row, int col) const;
     TSST* SST() const { return FGlobals ? &FGlobals->SST() : nullptr; }
     TGlobalsAccess* Globals() const { return FGlobals; }

@@ -218,7 +218,9 @@ std::unique_ptr<TBaseRecord> TCellRecord::NewOfSameClass(std::uint16_t id, std::
 
 namespace {
 TRecordData CheckedRowData(TRecordData data) {
-    if (data.size() < TRowRecord::Size) Raise(ErrWrongExcelRecord, xlr_ROW);
+    // A length that could hold a record header more has swallowed the
+    // records behind the row.
+    if (data.size() < TRowRecord::Size || data.size() > TRowRecord::Size + 3) Raise(ErrWrongExcelRecord, xlr_ROW);
     data[8] = data[9] = 0;
     return data;
 }

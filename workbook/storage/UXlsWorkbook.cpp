@@ -1,6 +1,7 @@
 #include "workbook/storage/UXlsWorkbook.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,20 +51,51 @@ TWorkbook::~TWorkbook() {
 // ---------------------------------------------------------------------------
 // Loading
 
-// The globals come first, once; every section after them is a sheet.
-void TWorkbook::LoadSection(TOle2File& ole, TRecordHeader& header, bool& globalsLoaded) {
+namespace {
+
+std::unique_ptr<TBOFRecord> LoadBOF(TOle2File& ole, TRecordHeader& header) {
     auto record = LoadRecords(ole, header);
-    std::unique_ptr<TBOFRecord> bof(static_cast<TBOFRecord*>(record.release()));
-    const bool globals = bof->GetBOFType() == BOFGlobals;
-    if (globals == globalsLoaded) Raise(ErrExcelInvalid);
-    if (globals) {
-        FGlobals->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
-        globalsLoaded = true;
-        return;
+    return std::unique_ptr<TBOFRecord>(static_cast<TBOFRecord*>(record.release()));
+}
+
+}  // namespace
+
+void TWorkbook::LoadGlobals(TOle2File& ole, TRecordHeader& header) {
+    if (header.Id != xlr_BOF) Raise(ErrExcelInvalid);
+    auto bof = LoadBOF(ole, header);
+    if (bof->GetBOFType() != BOFGlobals) Raise(ErrExcelInvalid);
+    FGlobals->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
+}
+
+// The sections are read in stream order; each goes to the sheet whose
+// BOUNDSHEET gives its start, so sheets stay with their names whatever
+// order the sections come in. Between sections only a stray EOF may
+// stand; the zeros that pad the stream end it.
+void TWorkbook::LoadSheets(TOle2File& ole, TRecordHeader& header) {
+    const int named = FGlobals->GetSheetCount();
+    std::map<std::int64_t, int> sheetAt;
+    for (int i = 0; i < named; ++i)
+        if (!sheetAt.emplace(FGlobals->GetSheetOffset(i), i).second) Raise(ErrExcelInvalid);  // one section, two sheets
+    std::vector<std::unique_ptr<TSheet>> sheets(static_cast<std::size_t>(named));
+    while (!ole.NextEof(3) && header.Id != 0) {
+        const std::int64_t start = ole.Position() - 4;  // the header is read
+        if (header.Id == xlr_EOF) {
+            LoadRecords(ole, header);
+            continue;
+        }
+        const auto at = sheetAt.find(start);
+        if (header.Id != xlr_BOF || at == sheetAt.end()) Raise(ErrExcelInvalid);
+        auto& slot = sheets[static_cast<std::size_t>(at->second)];
+        auto bof = LoadBOF(ole, header);
+        if (bof->GetBOFType() == BOFGlobals || slot) Raise(ErrExcelInvalid);
+        slot = NewSheetOfType(FGlobals.get(), bof->GetBOFType());
+        slot->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
     }
-    auto sheet = NewSheetOfType(FGlobals.get(), bof->GetBOFType());
-    sheet->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
-    FSheets.Add(std::move(sheet));
+    // Offsets are laid out per BOUNDSHEET: every one needs its sheet.
+    for (auto& sheet : sheets) {
+        if (!sheet) Raise(ErrExcelInvalid);
+        FSheets.Add(std::move(sheet));
+    }
 }
 
 void TWorkbook::LoadFromStream(TOle2File& ole) {
@@ -73,18 +105,8 @@ void TWorkbook::LoadFromStream(TOle2File& ole) {
     try {
         TRecordHeader header{};
         ReadRecordHeader(ole, header);
-        if (header.Id != xlr_BOF) Raise(ErrExcelInvalid);
-        bool globalsLoaded = false;
-        // A header id of 0 is the padding behind the last section.
-        while (!ole.NextEof(3) && header.Id != 0) {
-            if (header.Id == xlr_BOF) LoadSection(ole, header, globalsLoaded);
-            else if (header.Id == xlr_EOF) LoadRecords(ole, header);  // a stray EOF goes
-            else Raise(ErrExcelInvalid);
-            const int named = FGlobals->GetSheetCount();
-            if (named > 0 && SheetCount() >= named) break;
-        }
-        // Offsets are laid out per BOUNDSHEET: every one needs its sheet.
-        if (FGlobals->GetSheetCount() > SheetCount()) Raise(ErrExcelInvalid);
+        LoadGlobals(ole, header);
+        LoadSheets(ole, header);
     } catch (...) {
         FSheets.Clear();
         FGlobals->Clear();

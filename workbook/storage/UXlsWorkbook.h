@@ -35,11 +35,14 @@ public:
     TWorkbook(const TWorkbook&) = delete;
     TWorkbook& operator=(const TWorkbook&) = delete;
 
-    // Reads the selected stream. A first record that is not a BOF, another
-    // record between sections, a section cut short (by the stream's end or
-    // a zero record id) or globals naming more sheets than the stream
-    // holds: "Error reading Excel records. File invalid". A failed load
-    // leaves the workbook empty.
+    // Reads the selected stream: the globals first, then sheet i from the
+    // section at the offset of BOUNDSHEET i, whatever the sections' order.
+    // A first record that is not the globals' BOF, another record between
+    // sections (but a stray EOF or the zeros that end the stream), a
+    // section no BOUNDSHEET names, a section cut short (by the stream's end
+    // or a zero record id) or a BOUNDSHEET without its section: "Error
+    // reading Excel records. File invalid". A failed load leaves the
+    // workbook empty.
     void LoadFromStream(TOle2File& ole);
     // Writes the whole workbook at the stream's position; the bytes written
     // equal the size laid out, or the engine's assertion fails. Nothing is
@@ -92,7 +95,8 @@ public:
 
 private:
     void CheckSheet(int index) const;
-    void LoadSection(TOle2File& ole, TRecordHeader& header, bool& globalsLoaded);
+    void LoadGlobals(TOle2File& ole, TRecordHeader& header);
+    void LoadSheets(TOle2File& ole, TRecordHeader& header);
     void FixCodeNames();
     void CheckVisible() const;
     // The shown sheet nearest to sheet, looking on first (else back); sheet

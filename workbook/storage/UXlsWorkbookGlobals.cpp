@@ -132,9 +132,23 @@ void TWorkbookGlobals::Clear() {
     FPalette = nullptr;
     FPaletteIndex = 0;
     FHasMacro = false;
+    FDrawingsDropped = false;
     FIsXltTemplate = false;
     FCodeName.clear();
 }
+
+namespace {
+
+// Hands the drawing group only its own records.
+class TGroupRecordSource : public TSectionRecordSource {
+public:
+    using TSectionRecordSource::TSectionRecordSource;
+    std::unique_ptr<TBaseRecord> Next() override {
+        return FHeader.Id == xlr_MSODRAWINGGROUP ? TSectionRecordSource::Next() : nullptr;
+    }
+};
+
+}  // namespace
 
 void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBOFRecord> first,
                                       TSST&) {
@@ -150,9 +164,7 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
         id = header.Id;
         auto record = LoadRecords(ole, header);
         if (id == xlr_MSODRAWINGGROUP) {
-            TSectionRecordSource source(ole, header);
-            const std::int64_t left = source.StreamLeft();
-            FDrawingGroup.LoadFromStream(std::move(record), source, left);
+            LoadDrawingGroup(ole, header, std::move(record));
         } else {
             Dispatch(std::move(record));
         }
@@ -160,10 +172,26 @@ void TWorkbookGlobals::LoadFromStream(TOle2File& ole, TRecordHeader& header, std
     FBOF = std::move(first);
 }
 
+// A damaged drawing group costs the drawings, never the workbook: it is
+// dropped with the group records after it, and the sheets drop theirs.
+// The group reads only its own records, so no other is lost with it.
+void TWorkbookGlobals::LoadDrawingGroup(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBaseRecord> record) {
+    if (!FDrawingsDropped) {
+        TGroupRecordSource source(ole, header);
+        const std::int64_t left = source.StreamLeft();
+        try {
+            return FDrawingGroup.LoadFromStream(std::move(record), source, left);
+        } catch (const Exception&) {
+            FDrawingGroup.Clear();
+            FDrawingsDropped = true;
+        }
+    }
+    while (header.Id == xlr_MSODRAWINGGROUP || header.Id == xlr_CONTINUE) LoadRecords(ole, header);
+}
+
 // The record is freed when anything here fails before a list owns it.
 void TWorkbookGlobals::Dispatch(std::unique_ptr<TBaseRecord> record) {
     const std::uint16_t id = record->Id;
-    if (id == xlr_FORMAT) static_cast<TFormatRecord&>(*record).CheckText();
     TBaseRecordList* typed = id == xlr_XF     ? static_cast<TBaseRecordList*>(&FXF)
                              : id == xlr_FONT   ? static_cast<TBaseRecordList*>(&FFonts)
                              : id == xlr_FORMAT ? static_cast<TBaseRecordList*>(&FFormats)
@@ -283,6 +311,11 @@ void TWorkbookGlobals::SetSheetVisible(int index, TXlsSheetVisible value) {
 std::uint16_t TWorkbookGlobals::GetSheetOptionFlags(int index) const {
     CheckSheet(index);
     return FBoundSheets.Sheet(index).GetOptionFlags();
+}
+
+std::uint32_t TWorkbookGlobals::GetSheetOffset(int index) const {
+    CheckSheet(index);
+    return FBoundSheets.Sheet(index).GetOffset();
 }
 
 void TWorkbookGlobals::SheetSetOffset(int index, std::uint32_t offset) {

@@ -109,6 +109,9 @@ public:
     // sheets and the formula services of the external references.
     TGlobalsAccess& Access() { return FAccess; }
     TDrawingGroup& DrawingGroup() { return FDrawingGroup; }
+    // The drawing group was damaged and dropped on load: so are the sheets'
+    // drawings, whose pictures it holds.
+    bool DrawingsDropped() const { return FDrawingsDropped; }
     TReferences& References() { return FReferences; }
 
     // The sheet directory. A sheet index outside it: "Sheet number "%d"
@@ -119,6 +122,8 @@ public:
     TXlsSheetVisible GetSheetVisible(int index) const;
     void SetSheetVisible(int index, TXlsSheetVisible value);
     std::uint16_t GetSheetOptionFlags(int index) const;
+    // Where the sheet's section starts in the stream, as read or last saved.
+    std::uint32_t GetSheetOffset(int index) const;
     void SheetSetOffset(int index, std::uint32_t offset);
     // Sets each sheet's offset, as SheetSetOffset, in the BOUNDSHEET records
     // that SaveToStream has just written too.
@@ -212,6 +217,7 @@ private:
     // sheetCount: the sheets a new local SUPBOOK is made with.
     TSheetInfo SheetInfo(int insSheet, int formulaSheet, int sheetCount);
     void Dispatch(std::unique_ptr<TBaseRecord> record);
+    void LoadDrawingGroup(TOle2File& ole, TRecordHeader& header, std::unique_ptr<TBaseRecord> record);
     void Take(std::unique_ptr<TBaseRecord> record);
     void CheckSheet(int index) const;
     // Steps 2 to 10 of a save; sheetIndex -1 writes every BOUNDSHEET and the
@@ -238,6 +244,7 @@ private:
     TPaletteRecord* FPalette = nullptr;
     std::size_t FPaletteIndex = 0;
     bool FHasMacro = false;
+    bool FDrawingsDropped = false;
     bool FIsXltTemplate = false;
     std::u16string FCodeName;
     TAccess FAccess{*this};

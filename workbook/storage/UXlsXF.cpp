@@ -200,17 +200,38 @@ TFormatRecord::TFormatRecord(std::uint16_t id, std::vector<std::uint8_t> data)
 TFormatRecord::TFormatRecord(std::uint16_t formatId, std::u16string_view text)
     : TRecordOf(xlr_FORMAT, FormatData(formatId, text)) {}
 
+namespace {
+
+// The characters of a format text that the record and its continuations
+// hold, at most its count: some writers count past them, and other
+// readers take what is there. Each continuation starts with the option
+// byte of its piece.
+std::u16string HeldText(const TBaseRecord& format) {
+    const std::uint16_t count = GetWord(format.Data, 2);
+    std::uint8_t options = format.Data[4];
+    std::size_t pos = 5 + ((options & 8) ? 2 : 0) + ((options & 4) ? 4 : 0);
+    std::u16string text;
+    for (const TBaseRecord* record = &format; record && text.size() < count; record = record->Continue.get(), pos = 1) {
+        if (record != &format) {
+            if (record->Data.empty()) break;
+            options = record->Data[0];
+        }
+        const std::size_t width = (options & 1) ? 2 : 1;
+        for (; pos + width <= record->Data.size() && text.size() < count; pos += width)
+            text.push_back(width == 2 ? static_cast<char16_t>(GetWord(record->Data, pos)) : record->Data[pos]);
+    }
+    return text;
+}
+
+}  // namespace
+
 std::u16string TFormatRecord::Text() const {
     const TBaseRecord* record = this;
     int pos = 2;
-    return TExcelString(2, record, pos).GetValue();
-}
-
-void TFormatRecord::CheckText() const {
     try {
-        Text();
+        return TExcelString(2, record, pos).GetValue();
     } catch (const Exception&) {
-        Raise(ErrWrongExcelRecord, xlr_FORMAT);
+        return HeldText(*this);
     }
 }
 

@@ -86,10 +86,10 @@ public:
     TFormatRecord(std::uint16_t formatId, std::u16string_view text);
 
     std::uint16_t FormatId() const { return GetWord(Data, 0); }
+    // The text; one whose count runs past the characters the record and
+    // its continuations hold is what they hold (the record goes back as
+    // read).
     std::u16string Text() const;
-    // Once its CONTINUE records are attached: a text running past them
-    // gives "Record with ID 0x%x is invalid".
-    void CheckText() const;
 };
 
 // Kept in file order for saving; searches by id go through an index that

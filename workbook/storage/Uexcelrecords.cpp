@@ -21,7 +21,7 @@ namespace {
 // until the formula classes are registered; it needs the XF's 6 bytes.
 std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, TRecordData data) {
     if (data.size() < 6) Raise(ErrWrongExcelRecord, id);
-    return std::make_unique<TCellRecord>(id, std::move(data));
+    return std::make_unique<TCellRecord>(xlr_FORMULA, std::move(data));
 }
 
 // The makers by id in pages of 256 ids, each made when an id of it is
@@ -66,7 +66,8 @@ TRegistry& Registry() {
         t[xlr_RK] = MakeRecord<TRKRecord>;
         t[xlr_MULRK] = MakeRecord<TMulRKRecord>;
         t[xlr_MULBLANK] = MakeRecord<TMulBlankRecord>;
-        t[xlr_FORMULA] = MakeFormulaCell;
+        // Formulas under the ids of older versions are formulas too.
+        for (std::uint16_t id : {xlr_FORMULA, xlr_FORMULA_OLD3, xlr_FORMULA_OLD4}) t[id] = MakeFormulaCell;
         // Index and cache records: DBCELL, MSODRAWINGSELECTION, EXTSST,
         // TABID, RECALCID, INDEX and the chart font basis. The cached values
         // of external books (XCT, CRN) stay plain: the globals keep them
@@ -86,7 +87,11 @@ TRegistry& Registry() {
     return *table;
 }
 
-TRecordData ReadData(TOle2File& ole, std::uint16_t size) {
+// A BIFF8 record holds at most 8224 data bytes: a longer one has swallowed
+// the records behind it.
+TRecordData ReadData(TOle2File& ole, const TRecordHeader& header) {
+    if (header.Size > MaxRecordDataSize) Raise(ErrWrongExcelRecord, header.Id);
+    const std::uint16_t size = header.Size;
     auto data = TRecordData::ForOverwrite(size);
     ole.ReadMem(data.data(), size);
     return data;
@@ -130,14 +135,14 @@ std::unique_ptr<TBaseRecord> LoadRecords(TOle2File& ole, TRecordHeader& header, 
     // Zero padding or the stream's end where a section still expects records.
     if (header.Id == 0) Raise(ErrExcelInvalid);
     const TRecordMaker maker = plain && plain(header.Id) ? nullptr : Registry().Find(header.Id);
-    auto data = ReadData(ole, header.Size);
+    auto data = ReadData(ole, header);
     std::unique_ptr<TBaseRecord> record =
         maker ? maker(header.Id, std::move(data)) : std::make_unique<TBaseRecord>(header.Id, std::move(data));
     ReadRecordHeader(ole, header);
     // A record's continuations come before whatever follows it (a
     // hyperlink's tip after the link's CONTINUE records).
     for (TBaseRecord* last = record.get(); header.Id == xlr_CONTINUE; last = last->Continue.get()) {
-        last->AddContinue(std::make_unique<TContinueRecord>(header.Id, ReadData(ole, header.Size)));
+        last->AddContinue(std::make_unique<TContinueRecord>(header.Id, ReadData(ole, header)));
         ReadRecordHeader(ole, header);
     }
     if (!MayPrecede(header.Id, record->Id)) Raise(ErrExcelInvalid);

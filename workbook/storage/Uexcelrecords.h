@@ -13,6 +13,10 @@ namespace kalmira {
 
 inline constexpr std::uint16_t xlr_EOF = 0x0A;
 inline constexpr std::uint16_t xlr_FORMULA = 0x06;
+// The FORMULA ids of older versions, which some writers still use in BIFF8
+// streams; the factory builds them as FORMULA.
+inline constexpr std::uint16_t xlr_FORMULA_OLD3 = 0x206;
+inline constexpr std::uint16_t xlr_FORMULA_OLD4 = 0x406;
 inline constexpr std::uint16_t xlr_FILEPASS = 0x2F;
 inline constexpr std::uint16_t xlr_HLINK = 0x1B8;
 inline constexpr std::uint16_t xlr_HLINKTOOLTIP = 0x800;
@@ -42,6 +46,8 @@ void RegisterRecordClass(std::uint16_t id, TRecordMaker maker);
 void ReadRecordHeader(TOle2File& ole, TRecordHeader& header);
 
 // Loads the record whose header the caller holds, with its CONTINUE chain;
+// a record (or CONTINUE) longer than 8224 bytes: "Record with ID 0x%x is
+// invalid";
 // leaves in header the header of the record after it, or {0, 0} when the
 // stream has 3 bytes or fewer left. A header of id 0 (zero padding, or the
 // stream's end inside a section): "Error reading Excel records. File

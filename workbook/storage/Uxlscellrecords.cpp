@@ -28,6 +28,14 @@ TRecordData Checked(TRecordData data, std::size_t size, std::uint16_t id) {
     return data;
 }
 
+// A cell of a fixed layout. Some writers add a byte or two, which go back
+// as read; a length that could hold a record header more has swallowed
+// the records behind the cell.
+TRecordData CheckedLayout(TRecordData data, std::size_t size, std::uint16_t id) {
+    if (data.size() > size + 3) Raise(ErrWrongExcelRecord, id);
+    return Checked(std::move(data), size, id);
+}
+
 [[noreturn]] void InvalidValue(const TVariant& value) { Raise(ErrInvalidCellValue, VariantToString(value)); }
 
 // The variant as a finite double, or "Invalid cell value".
@@ -104,7 +112,7 @@ std::optional<std::uint8_t> ErrorCodeOf(std::u16string_view text) {
 // Cells that join
 
 TMulCellRecord::TMulCellRecord(std::uint16_t id, TRecordData data, std::size_t layoutSize)
-    : TCellRecord(id, Checked(std::move(data), layoutSize, id)) {}
+    : TCellRecord(id, CheckedLayout(std::move(data), layoutSize, id)) {}
 
 TMulCellRecord::TMulCellRecord(std::uint16_t id, std::uint16_t row, std::uint16_t col, std::uint16_t xf,
                                std::size_t layoutSize)
@@ -149,7 +157,7 @@ std::unique_ptr<TBaseRecord> TRKRecord::NewOfSameClass(std::uint16_t id, std::ve
 // Booleans, errors, numbers
 
 TBoolErrRecord::TBoolErrRecord(std::uint16_t id, TRecordData data)
-    : TCellRecord(id, Checked(std::move(data), Size, id)) {}
+    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {}
 
 TVariant TBoolErrRecord::GetValue() const {
     if (Data[7] == 0) return TVariant(Data[6] != 0);
@@ -178,7 +186,7 @@ std::unique_ptr<TBaseRecord> TBoolErrRecord::NewOfSameClass(std::uint16_t id, st
 }
 
 TNumberRecord::TNumberRecord(std::uint16_t id, TRecordData data)
-    : TCellRecord(id, Checked(std::move(data), Size, id)) {}
+    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {}
 
 TVariant TNumberRecord::GetValue() const {
     const std::uint64_t bits = GetLongWord(Data, 6) | static_cast<std::uint64_t>(GetLongWord(Data, 10)) << 32;
@@ -199,7 +207,7 @@ std::unique_ptr<TBaseRecord> TNumberRecord::NewOfSameClass(std::uint16_t id, std
 // Labels
 
 TLabelSSTRecord::TLabelSSTRecord(std::uint16_t id, TRecordData data)
-    : TCellRecord(id, Checked(std::move(data), Size, id)) {}
+    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {}
 
 TLabelSSTRecord::TLabelSSTRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf, TSST* sst)
     : TCellRecord(xlr_LABELSST, row, col, xf, Size), FSST(sst) {}
@@ -299,10 +307,12 @@ std::unique_ptr<TBaseRecord> TRStringRecord::NewOfSameClass(std::uint16_t id, st
 
 TMultipleValueRecord::TMultipleValueRecord(std::uint16_t id, TRecordData data, std::size_t cellSize)
     : TBaseRecord(id, Checked(std::move(data), 4, id)), FCellSize(cellSize) {
-    // A cell counts when at least one byte (of the last column) follows it,
-    // as Eof sees it.
-    const std::size_t whole = Data.size() > 4 ? (Data.size() - 5) / FCellSize : 0;
-    if (whole > 0 && GetWord(Data, 2) + whole - 1 > 255) Raise(ErrWrongExcelRecord, id);
+    // Row, first column, a part per cell, last column: at least one cell,
+    // whole parts, and the last column where the parts end, on the sheet.
+    const std::size_t size = Data.size();
+    if (size < 6 + FCellSize || (size - 6) % FCellSize != 0) Raise(ErrWrongExcelRecord, id);
+    const std::size_t last = GetWord(Data, 2) + (size - 6) / FCellSize - 1;
+    if (last > 255 || GetWord(Data, size - 2) != last) Raise(ErrWrongExcelRecord, id);
 }
 
 bool TMultipleValueRecord::Eof() const { return (FExtracted + 1) * FCellSize + 4 >= Data.size(); }

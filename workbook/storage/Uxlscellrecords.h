@@ -194,8 +194,9 @@ protected:
 // The cells come out one at a time on load.
 class TMultipleValueRecord : public TBaseRecord {
 public:
-    // Only whole cells count; cells that would pass column 255 refuse the
-    // record ("Record with ID 0x%x is invalid").
+    // No cell, a part cut short, a last column other than where the parts
+    // end, or cells that would pass column 255 refuse the record ("Record
+    // with ID 0x%x is invalid").
     TMultipleValueRecord(std::uint16_t id, TRecordData data, std::size_t cellSize);
 
     unsigned Kinds() const override { return TBaseRecord::Kinds() | rkMultipleValue; }

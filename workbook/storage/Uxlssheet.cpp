@@ -26,6 +26,31 @@ std::unique_ptr<T> CopyOf(const T& record) {
 }
 
 // Records that only come behind a shape of the drawing, which reads them.
+bool IsObjectRecord(std::uint16_t id) { return id == xlr_OBJ || id == xlr_TXO || id == xlr_IMDATA; }
+
+// Hands a sheet's drawing only the drawing's own records: whatever else
+// stands where the drawing wants one of its records is left to the sheet.
+class TDrawingRecordSource : public TSectionRecordSource {
+public:
+    using TSectionRecordSource::TSectionRecordSource;
+    std::unique_ptr<TBaseRecord> Next() override {
+        if (FHeader.Id != xlr_MSODRAWING && !IsObjectRecord(FHeader.Id)) return nullptr;
+        return TSectionRecordSource::Next();
+    }
+};
+
+// Passes over the records of a dropped drawing that follow in the stream:
+// drawing chunks, the shapes' records, CONTINUE records and an embedded
+// chart's section.
+void SkipDrawingRecords(TOle2File& ole, TRecordHeader& header) {
+    for (int depth = 0;;) {
+        const std::uint16_t id = header.Id;
+        if (depth == 0 && id != xlr_BOF && id != xlr_MSODRAWING && id != xlr_CONTINUE && !IsObjectRecord(id)) return;
+        if (id == xlr_BOF) ++depth;
+        LoadRecords(ole, header);
+        if (id == xlr_EOF && depth > 0) --depth;
+    }
+}
 
 void CheckPrintValue(int value, const char* property) {
     if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
@@ -395,16 +420,32 @@ private:
         FSheet.LoadCachePointers(record.get());
         if (id == xlr_FORMULA) FFormula = record->Is(rkFormula) ? static_cast<TFormulaRecord*>(record.get()) : nullptr;
         Widths(*record);
-        if (id == xlr_MSODRAWING) {
-            TSectionRecordSource source(FOle, FHeader);
-            const std::int64_t left = source.StreamLeft();
-            return FSheet.FDrawing.LoadFromStream(std::move(record), source, *this, left);
-        }
+        if (id == xlr_MSODRAWING || (FDrawingDropped && IsObjectRecord(id))) return LoadDrawing(std::move(record));
         // An OBJ, TXO or IMDATA that no shape claims is kept where it stands
         // as a plain record. An embedded chart's sub-stream comes only
         // behind a shape: its BOF here is refused.
         if (id == xlr_BOF) Raise(ErrExcelInvalid);
         Take(std::move(record));
+    }
+
+    // A damaged drawing costs the drawing, never the sheet's cells: it is
+    // dropped with every record it still has in the stream, and so are the
+    // drawing records after it (a drawing continued further on, stray
+    // objects). The drawing reads only drawing records, so none of the
+    // sheet's is lost with it. A damaged drawing group drops every drawing.
+    void LoadDrawing(std::unique_ptr<TBaseRecord> record) {
+        FDrawingDropped = FDrawingDropped || (FSheet.FWorkbookGlobals && FSheet.FWorkbookGlobals->DrawingsDropped());
+        if (!FDrawingDropped) {
+            TDrawingRecordSource source(FOle, FHeader);
+            const std::int64_t left = source.StreamLeft();
+            try {
+                return FSheet.FDrawing.LoadFromStream(std::move(record), source, *this, left);
+            } catch (const Exception&) {
+                FSheet.FDrawing.Clear();
+                FDrawingDropped = true;
+            }
+        }
+        SkipDrawingRecords(FOle, FHeader);
     }
 
     // DEFCOLWIDTH, STANDARDWIDTH and DEFAULTROWHEIGHT set the defaults and
@@ -430,9 +471,17 @@ private:
         if (id == xlr_PANE && record->Data.size() < 10) Raise(ErrWrongExcelRecord, id);
         const unsigned kinds = record->Kinds();
         if (kinds & rkIgnore) return;
-        if (kinds & rkCell) return FSheet.FCells->AddCell(Cast<TCellRecord>(record));
-        if (kinds & rkMultipleValue)
+        if (kinds & rkCell) {
+            auto cell = Cast<TCellRecord>(record);
+            CheckText(*cell);
+            Replacing(*cell, cell->GetColumn(), cell->GetColumn());
+            return FSheet.FCells->AddCell(std::move(cell));
+        }
+        if (kinds & rkMultipleValue) {
+            // Row, first column, ..., last column: checked by the record.
+            Replacing(*record, GetWord(record->Data, 2), GetWord(record->Data, record->DataSize() - 2));
             return FSheet.FCells->AddMultipleCells(static_cast<TMultipleValueRecord&>(*record));
+        }
         if (id == xlr_NOTE) return FSheet.FNotes.Add(std::move(record));
         if (id == xlr_HLINK) {
             if (!dynamic_cast<THLinkRecord*>(record.get())) Raise(ErrWrongExcelRecord, id);
@@ -457,7 +506,10 @@ private:
                 return FShared.Add(Cast<TShrFmlaRecord>(record));
             case xlr_STRING:
                 if (!FFormula) Raise(ErrExcelInvalid);
-                FFormula->SetFormulaValue(TVariant(static_cast<TStringRecord&>(*record).Value()));
+                // Only a text result reads its STRING (a number keeps its
+                // value, as other readers keep it).
+                if (FFormula->ResultIsText())
+                    FFormula->SetFormulaValue(TVariant(static_cast<TStringRecord&>(*record).Value()));
                 return;
             case xlr_ARRAY:
             case xlr_TABLE:
@@ -466,6 +518,24 @@ private:
             case xlr_EOF: FSheet.FEOF = Cast<TEOFRecord>(record); return;
             case xlr_CODENAME: FSheet.FCodeName = Cast<TCodeNameRecord>(record); return;
             default: FTarget->Add(std::move(record));
+        }
+    }
+
+    // A later cell takes an earlier one's place: a FORMULA that goes is no
+    // longer there for its STRING, ARRAY or TABLE.
+    void Replacing(const TBaseRecord& record, int first, int last) {
+        if (!FFormula || FFormula == &record || FFormula->GetRow() != GetWord(record.Data, 0)) return;
+        if (FFormula->GetColumn() >= first && FFormula->GetColumn() <= last) FFormula = nullptr;
+    }
+
+    // A text that runs past its record and continuations could never be
+    // read again: the record is refused at once.
+    static void CheckText(const TCellRecord& cell) {
+        if (cell.Id != xlr_LABEL && cell.Id != xlr_RSTRING) return;
+        try {
+            (void)cell.GetValue();
+        } catch (const Exception&) {
+            Raise(ErrWrongExcelRecord, cell.Id);
         }
     }
 
@@ -485,6 +555,7 @@ private:
     TBaseRecordList* FTarget = &FSheet.FHead;
     TShrFmlaRecordList FShared;
     TFormulaRecord* FFormula = nullptr;
+    bool FDrawingDropped = false;
     int FDefColWidth = 8;
     bool FStandardWidth = false;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,29 @@ inline Bytes Sheet(const std::string& name) {
     Bytes data = {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(name.size()), 0};
     data.insert(data.end(), name.begin(), name.end());
     return Rec(0x85, data);
+}
+
+// The stream with each BOUNDSHEET of its globals pointing at a section
+// after them: BOUNDSHEET i at section order[i] (counted from 0, stray EOF
+// records between sections not counted), or at section i without an order.
+inline Bytes Placed(Bytes stream, const std::vector<int>& order = {}) {
+    std::vector<std::size_t> bounds, sections;
+    int depth = 0;
+    bool globalsDone = false;
+    for (std::size_t pos = 0; pos + 4 <= stream.size();) {
+        const std::uint16_t id = static_cast<std::uint16_t>(stream[pos] | stream[pos + 1] << 8);
+        const std::size_t size = static_cast<std::size_t>(stream[pos + 2] | stream[pos + 3] << 8);
+        if (id == 0x809 && depth++ == 0 && globalsDone) sections.push_back(pos);
+        if (id == 0x0A && depth > 0 && --depth == 0) globalsDone = true;
+        if (id == 0x85 && !globalsDone) bounds.push_back(pos + 4);
+        pos += 4 + size;
+    }
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+        const std::size_t section = order.empty() ? i : static_cast<std::size_t>(order.at(i));
+        const std::uint32_t offset = section < sections.size() ? static_cast<std::uint32_t>(sections[section]) : 0;
+        for (int k = 0; k < 4; ++k) stream[bounds[i] + k] = static_cast<std::uint8_t>(offset >> (8 * k));
+    }
+    return stream;
 }
 
 // The globals of a stream whose first record is their BOF.

@@ -4,6 +4,8 @@
 // Cell formats, fonts and number formats through LibreOffice's formats.xls
 // (B1 bold red 12 pt, B2 "0.000", B3 yellow fill and thin blue borders,
 // B4 a date) and hand-built globals, judged by LibreOffice.
+#include <algorithm>
+
 #include <gmock/gmock.h>
 
 #include "tests/workbook/book/GlobalsStreams.h"
@@ -161,9 +163,18 @@ TEST(Globals, BadInput) {
         {Cat({BOF, Rec(0x31, Cat({Bytes(14, 0), {3, 1, 'a', 0, 'b', 0, 'c'}})), EOF_}), "Record with ID 0x31 is invalid"},
         {Cat({BOF, Rec(0xE0, Bytes(19, 0)), EOF_}), "Record with ID 0xE0 is invalid"},
         {Cat({BOF, Rec(0x41E, {164, 0, 0, 0}), EOF_}), "Record with ID 0x41E is invalid"},
-        {Cat({BOF, Rec(0x41E, {164, 0, 4, 0, 0, 'a'}), Rec(0x3C, {0, 'b', 'c'}), EOF_}), "Record with ID 0x41E is invalid"},
     };
     for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&] { Load(stream); }), message);
+    // A format text counted past the characters its records hold is what
+    // they hold, as other readers read it; the record goes back as read.
+    const Bytes shortFormat = Cat({Rec(0x41E, {164, 0, 4, 0, 0, 'a'}), Rec(0x3C, {0, 'b', 'c'})});
+    const Bytes wideFormat = Rec(0x41E, {165, 0, 9, 0, 1, 'x', 0, 'y', 0});
+    auto formats = Load(Cat({BOF, shortFormat, wideFormat, EOF_}));
+    EXPECT_EQ(formats->Formats().GetFormat(164), u"abc");
+    EXPECT_EQ(formats->Formats().GetFormat(165), u"xy");
+    const Bytes saved = Save(*formats);
+    EXPECT_NE(std::search(saved.begin(), saved.end(), shortFormat.begin(), shortFormat.end()), saved.end());
+    EXPECT_NE(std::search(saved.begin(), saved.end(), wideFormat.begin(), wideFormat.end()), saved.end());
     TWorkbookGlobals empty;
     EXPECT_EQ(Written([&](TOle2File& ole) {
                   EXPECT_EQ(MessageOf([&] { empty.SaveToStream(ole); }), "A section of the workbook is not loaded");

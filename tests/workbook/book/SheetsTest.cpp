@@ -302,8 +302,9 @@ TEST(Layout, BreakListsMoveAndCount) {
     EXPECT_FALSE(sheet.HasHPageBreak(2000));
 }
 
-// Short records stop the load; a file's 1,371 breaks load but cannot be
-// saved, 1,370 can; columns read past 256 are dropped.
+// Short records stop the load, and a record over 8,224 bytes; a file's
+// 1,371 breaks (in two records) load but cannot be saved, 1,370 can;
+// columns read past 256 are dropped.
 TEST(Layout, BadRecordsAndTooManyBreaks) {
     TWorkbookGlobals globals;
     TWorkSheet sheet(&globals);
@@ -312,9 +313,13 @@ TEST(Layout, BadRecordsAndTooManyBreaks) {
     EXPECT_EQ(LoadInto(sheet, Rec(xlr_COLINFO, Bytes(9, 0))), "Record with ID 0x7D is invalid");
     EXPECT_EQ(LoadInto(sheet, Rec(xlr_GUTS, Bytes(7, 0))), "Record with ID 0x80 is invalid");
 
-    Bytes breaks{0x5B, 5};  // 1371 breaks below rows 0-1370
+    Bytes breaks{0x5B, 5};  // 1371 breaks below rows 0-1370: 8,228 bytes
     for (int i = 0; i < 1371; ++i) breaks.insert(breaks.end(), {std::uint8_t(i), std::uint8_t(i >> 8), 0, 0, 255, 0});
-    ASSERT_EQ(LoadInto(sheet, Rec(xlr_HPAGEBREAKS, breaks)), "no exception");
+    EXPECT_EQ(LoadInto(sheet, Rec(xlr_HPAGEBREAKS, breaks)), "Record with ID 0x1B is invalid");
+    Bytes first{0xBC, 2}, second{0x9F, 2};  // 700 and 671 of them
+    first.insert(first.end(), breaks.begin() + 2, breaks.begin() + 2 + 6 * 700);
+    second.insert(second.end(), breaks.begin() + 2 + 6 * 700, breaks.end());
+    ASSERT_EQ(LoadInto(sheet, Cat({Rec(xlr_HPAGEBREAKS, first), Rec(xlr_HPAGEBREAKS, second)})), "no exception");
     EXPECT_EQ(MessageOf([&] { RecordsOf(sheet, 0); }), "Too many manual Page breaks for this sheet");
     sheet.DeleteHPageBreak(0);
     EXPECT_EQ(RecordsOf(sheet, xlr_HPAGEBREAKS).at(0).Data.size(), 2u + 6 * 1370);

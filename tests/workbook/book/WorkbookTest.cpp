@@ -16,9 +16,9 @@ const std::string Invalid = "Error reading Excel records. File invalid";
 
 const Bytes Work = Cat({SheetBof(0x10), EOF_}), OBPROJ = Rec(0xD3, {});
 
-// The workbook of a hand-built stream.
-std::unique_ptr<TWorkbook> LoadStream(const Bytes& stream) {
-    TStreamFile f(stream);
+// The workbook of a hand-built stream, its sheets placed at their sections.
+std::unique_ptr<TWorkbook> LoadStream(const Bytes& stream, const std::vector<int>& order = {}) {
+    TStreamFile f(Placed(stream, order));
     auto book = std::make_unique<TWorkbook>();
     book->LoadFromStream(f.Ole);
     return book;
@@ -43,9 +43,10 @@ void ExpectRefused(const std::function<void(TWorkbook&)>& change, const std::str
 
 }  // namespace
 
-// Sections by their BOF; globals naming fewer sheets than follow stop the
-// load there; zero padding ends the stream only behind the last EOF (cells
-// past column 255: CellSaving.CellsBeyondColumn255AreRefused).
+// Sections by their BOF, each at the offset of its BOUNDSHEET; a section no
+// BOUNDSHEET names, a BOUNDSHEET without its section and records behind a
+// section's EOF are refused; zero padding ends the stream only behind the
+// last EOF (cells past column 255: CellSaving.CellsBeyondColumn255AreRefused).
 TEST(Workbook, HandBuiltStreamsLoadOrFail) {
     const Bytes globals2 = Cat({BOF, Sheet("A"), Sheet("B"), EOF_});
     const struct {
@@ -53,7 +54,10 @@ TEST(Workbook, HandBuiltStreamsLoadOrFail) {
         int Sheets;
         std::string Message;
     } cases[] = {
-        {Cat({globals2, Work, Work, Work}), 2, "no exception"},
+        {Cat({globals2, Work, Work, Work}), 0, Invalid},
+        {Cat({globals2, Work, Work, Rec(0x203, Bytes(14, 0))}), 0, Invalid},
+        {Cat({globals2, Work, Rec(0x0A, {}), Work, Bytes(20, 0)}), 2, "no exception"},
+        {Cat({globals2, SheetBof(0x10), EOF_, Rec(0x203, Bytes(14, 0)), EOF_, Work}), 0, Invalid},
         {Cat({globals2, EOF_, Work, EOF_, Cat({SheetBof(0x20), EOF_})}), 2, "no exception"},
         {Cat({BOF, Sheet("A"), Sheet("B"), Sheet("C"), EOF_, Work, Cat({SheetBof(0x40), EOF_}), Cat({SheetBof(0x20), EOF_})}), 3, "no exception"},
         {Cat({globals2, Work, Rec(0x203, Bytes(14, 0)), Work}), 0, Invalid},
@@ -72,8 +76,15 @@ TEST(Workbook, HandBuiltStreamsLoadOrFail) {
         });
         EXPECT_EQ(std::make_pair(sheets, message), std::make_pair(c.Sheets, c.Message)) << &c - cases;
     }
-    EXPECT_EQ(std::make_pair(LoadStream(cases[2].Stream)->IsWorksheet(0), LoadStream(cases[2].Stream)->IsWorksheet(1)),
+    EXPECT_EQ(std::make_pair(LoadStream(cases[5].Stream)->IsWorksheet(0), LoadStream(cases[5].Stream)->IsWorksheet(1)),
               std::make_pair(true, false));
+    // BOUNDSHEET records in another order than their sections: each sheet
+    // takes its own section; two sheets of one section are refused.
+    const Bytes chartLast = Cat({globals2, Work, Cat({SheetBof(0x20), EOF_})});
+    auto swapped = LoadStream(chartLast, {1, 0});
+    EXPECT_EQ(std::make_pair(swapped->IsWorksheet(0), swapped->IsWorksheet(1)), std::make_pair(false, true));
+    EXPECT_EQ(swapped->Globals().GetSheetName(0), u"A");
+    EXPECT_EQ(MessageOf([&] { LoadStream(chartLast, {0, 0}); }), Invalid);
 }
 
 // Visibility is checked before a byte is written; the first visible sheet

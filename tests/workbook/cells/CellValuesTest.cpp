@@ -112,14 +112,24 @@ TEST_F(CellValues, BoundsAndRefusedValuesChangeNothing) {
     EXPECT_EQ(SavedBytes(cells), before);
 }
 
-TEST_F(CellValues, DuplicateCellsKeepFileOrderAndLookupsFindTheFirst) {
-    for (double v : {1.0, 2.0}) {
-        auto cell = std::make_unique<TNumberRecord>(0, 3, 15);
+// Other readers take a file's later cell of a position (writers put a
+// BLANK first and the value behind it): so do the cells, in its place.
+TEST_F(CellValues, ALaterCellOfAPositionReplacesTheEarlier) {
+    const auto number = [](int col, double v) {
+        auto cell = std::make_unique<TNumberRecord>(0, col, 15);
         cell->SetValue(TVariant(v));
-        cells.AddCell(std::move(cell));
-    }
-    EXPECT_EQ(Get(0, 3).Value, TVariant(1.0));
-    EXPECT_EQ(cells.CellList().GetItems(0)->GetItems(1)->GetValue(), TVariant(2.0));
+        return cell;
+    };
+    cells.AddCell(std::make_unique<TBlankRecord>(0, 3, 20));
+    cells.AddCell(number(5, 5.0));
+    cells.AddCell(number(3, 1.0));
+    cells.AddCell(number(3, 2.0));
+    cells.AddCell(std::make_unique<TBlankRecord>(0, 5, 21));
+    EXPECT_EQ(Get(0, 3).Value, TVariant(2.0));
+    EXPECT_EQ(Get(0, 5).XF, 21);
+    ASSERT_EQ(cells.CellList().GetItems(0)->Count(), 2u);
+    EXPECT_EQ(cells.CellList().GetItems(0)->GetItems(0)->GetColumn(), 3);
+    EXPECT_EQ(SavedBytes(cells).size(), 18u + 18 + 10);  // DIMENSIONS, NUMBER, BLANK
     EXPECT_EQ(MessageOf([&] { cells.AddCell(std::make_unique<TCellRecord>(xlr_NUMBER, Bytes{0, 0, 1, 0})); }),
               "Record with ID 0x203 is invalid");
 }

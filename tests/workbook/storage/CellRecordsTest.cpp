@@ -168,16 +168,26 @@ TEST(CellRecords, MultipleRecordsSplitIntoCells) {
         EXPECT_EQ(cells[i]->Data, rks[i]);
     }
 
-    // The data size decides, not the last-column field; only whole cells count.
-    TMulBlankRecord blanks(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 16, 0, 0x99, 0x99});
+    TMulBlankRecord blanks(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 16, 0, 255, 0});
     std::vector<std::unique_ptr<TCellRecord>> b;
     while (!blanks.Eof()) b.push_back(blanks.ExtractOneRecord());
     ASSERT_EQ(b.size(), 2u);
     EXPECT_EQ(b[1]->Data, (Bytes{0, 0, 255, 0, 16, 0}));
-    TMulRKRecord partial(xlr_MULRK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 16, 0, 0});
-    int count = 0;
-    while (!partial.Eof()) partial.ExtractOneRecord(), ++count;
-    EXPECT_EQ(count, 1);
+    // A last column other than where the parts end, a part cut short, no
+    // last column, no cell: refused, as no reader knows which cells it holds.
+    const std::pair<std::uint16_t, Bytes> malformed[] = {
+        {xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 16, 0, 0x99, 0x99}},
+        {xlr_MULRK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F, 16, 0, 0}},
+        {xlr_MULRK, {0, 0, 1, 0, 15, 0, 0, 0, 0xF0, 0x3F}},
+        {xlr_MULBLANK, {0, 0, 1, 0, 15, 0, 15, 0, 15, 0}},
+        {xlr_MULBLANK, {0, 0, 1, 0, 1, 0}},
+    };
+    for (const auto& [id, data] : malformed)
+        EXPECT_EQ(MessageOf([&] {
+                      if (id == xlr_MULRK) TMulRKRecord r(id, data);
+                      else TMulBlankRecord r(id, data);
+                  }),
+                  id == xlr_MULRK ? "Record with ID 0xBD is invalid" : "Record with ID 0xBE is invalid");
     // Past column 255: refused rather than wrapped onto column 0.
     EXPECT_EQ(MessageOf([] { TMulBlankRecord r(xlr_MULBLANK, {0, 0, 254, 0, 15, 0, 15, 0, 15, 0, 0, 1}); }),
               "Record with ID 0xBE is invalid");

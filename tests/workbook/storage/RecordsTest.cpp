@@ -40,7 +40,7 @@ TEST(RecordFactory, PlacementRules) {
     }
     const std::string invalid = "Error reading Excel records. File invalid";
     for (auto [before, after] : {std::pair<int, int>{0x203, 0x221}, {0x203, 0x236}, {0x203, 0x800}, {0xFD, 0x207}}) {
-        TStreamFile f(Cat({Rec(before, cell), Rec(after, cell), Rec(0x0A, {})}));
+        TStreamFile f(Cat({Rec(before, Bytes(before == 0xFD ? 10 : 14, 0)), Rec(after, cell), Rec(0x0A, {})}));
         EXPECT_EQ(MessageOf([&] { f.Next(); }), invalid) << std::hex << before << " " << after;
     }
     TStreamFile f(Cat({Rec(0x4BC, cell), Rec(0x207, {1, 0, 0, 'a'}), Rec(0x0A, {})}));
@@ -75,6 +75,34 @@ TEST(RecordFactory, BadInput) {
         EXPECT_EQ(MessageOf([&] { f.Next(); }), "End of stream reached with 90 bytes left to read");
     }
     EXPECT_EQ(MessageOf([&] { Load(0x208, Bytes(6, 0)); }), "Record with ID 0x208 is invalid");
+}
+
+// A record longer than BIFF8's 8,224 bytes, or a cell of a fixed layout
+// long enough to hide a record header more, has swallowed the records
+// behind it: refused with its id. A few bytes more go back as read.
+TEST(RecordFactory, RecordsLongerThanTheirKindAllows) {
+    const struct {
+        Bytes Stream;
+        std::string Message;
+    } cases[] = {
+        {Rec(0x1234, Bytes(8225, 0)), "Record with ID 0x1234 is invalid"},
+        {Cat({Rec(0x1234, Bytes(8224, 0)), Rec(0x3C, Bytes(8225, 0))}), "Record with ID 0x3C is invalid"},
+        {Rec(0x27E, Bytes(14, 0)), "Record with ID 0x27E is invalid"},
+        {Rec(0x203, Bytes(18, 0)), "Record with ID 0x203 is invalid"},
+        {Rec(0x201, Bytes(10, 0)), "Record with ID 0x201 is invalid"},
+        {Rec(0x205, Bytes(12, 0)), "Record with ID 0x205 is invalid"},
+        {Rec(0xFD, Bytes(14, 0)), "Record with ID 0xFD is invalid"},
+        {Rec(0x208, Bytes(20, 0)), "Record with ID 0x208 is invalid"},
+        {Rec(0x1234, Bytes(8224, 0)), "no exception"},
+        {Rec(0x205, Bytes(9, 0)), "no exception"},
+        {Rec(0x203, Bytes(17, 0)), "no exception"},
+    };
+    for (const auto& c : cases) {
+        TStreamFile f(Cat({c.Stream, Rec(0x0A, {}), Bytes(8, 0)}));
+        EXPECT_EQ(MessageOf([&] { f.Next(); }), c.Message) << c.Message;
+    }
+    TStreamFile f(Cat({Rec(0x203, Bytes(17, 0)), Rec(0x0A, {}), Bytes(8, 0)}));
+    EXPECT_EQ(Written([&](TOle2File& ole) { f.Next()->SaveToStream(ole); }), Rec(0x203, Bytes(17, 0)));
 }
 
 TEST(RecordFactory, AMillionEmptyContinuationsCostNoStack) {
