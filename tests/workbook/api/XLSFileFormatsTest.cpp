@@ -47,7 +47,7 @@ TEST(XLSFileFormats, Lists) {
         {[&] { file.SetFontList(6, {}); }, "The index \"6\" of the property \"FontList\" is not in the range 0-5"},
         {[&] { file.SetFormatList(-1, {}); }, "The index \"-1\" of the property \"FormatList\" is not in the range 0-24"},
         {[&] { file.SetCellString(0, 1, u"12%", u"", u""); }, "Invalid Row (-1)"},
-        {[&] { file.SetFontList(5, {std::u16string(256, u'a')}); }, "Invalid String record"},
+        {[&] { file.SetFontList(5, {.Name = std::u16string(256, u'a'), .Style = {}}); }, "Invalid String record"},
         {[&] { file.SetFontList(4, {}); file.AddFont(file.GetFontList(5)); }, "no exception"}});
     EXPECT_EQ(std::make_tuple(file.FontListCount(), file.GetFontList(4), file.GetFontList(6), file.GetFontList(5).Size20),
               std::make_tuple(6, file.GetFontList(0), file.GetFontList(0), 240));

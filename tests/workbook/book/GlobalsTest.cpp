@@ -27,8 +27,8 @@ struct TSettingsSource : IFormatSettingsSource {
 // left 1/3, right 2/60, bottom 5/0; a solid fill 6 on 58.
 const TKmrFormat Framed = {
     .Font = {u"Arial", 200, 1, {TKmrFontStyle::fs_Bold, TKmrFontStyle::fs_Italic}, TKmrUnderline::fu_Single, 2, 238},
-    .Borders = {.Left = {TKmrBorderStyle::fbs_Thin, 3}, .Right = {TKmrBorderStyle::fbs_Medium, 60},
-                .Bottom = {TKmrBorderStyle::fbs_Thick, 0}},
+    .Borders = {.Left = {TKmrBorderStyle::fbs_Thin, 3}, .Right = {TKmrBorderStyle::fbs_Medium, 60}, .Top = {},
+                .Bottom = {TKmrBorderStyle::fbs_Thick, 0}, .Diagonal = {}},
     .Format = u"0.000", .FillPattern = {2, 6, 58}, .HAlignment = THKmrAlignment::fha_center,
     .VAlignment = TVKmrAlignment::fva_center, .Locked = true, .WrapText = true, .Rotation = 90};
 

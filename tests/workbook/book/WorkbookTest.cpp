@@ -109,7 +109,9 @@ TEST(Workbook, SaveChecksAndCodeNames) {
         b.SetActiveSheet(2);
     });
     for (const auto& r : ParseRecords(ReadStream(saved, u"Workbook")))
-        if (r.Id == 0x3D) EXPECT_EQ(r.Data.at(12) | r.Data.at(13) << 8, 1);
+        if (r.Id == 0x3D) {
+            EXPECT_EQ(r.Data.at(12) | r.Data.at(13) << 8, 1);
+        }
 
     const Bytes codeName = Rec(0x1BA, {5, 0, 0, 'D', 'A', 'T', 'A', '1'});
     const Bytes sheets = Cat({Sheet("X"), Sheet("Data"), Sheet("Data1"), EOF_, SheetBof(0x10), codeName, EOF_, Work, Work});

@@ -34,7 +34,9 @@ TEST(RKNumbers, EncodingsAndDecodings) {
     for (auto [value, rk, encoded] : forms) {
         EXPECT_EQ(DecodeRK(rk), value) << std::hex << rk;
         std::uint32_t got = 0xDEADBEEF;
-        if (encoded) EXPECT_TRUE(EncodeRK(value, got) && got == rk) << value << " as " << std::hex << got;
+        if (encoded) {
+            EXPECT_TRUE(EncodeRK(value, got) && got == rk) << value << " as " << std::hex << got;
+        }
     }
     for (double none : {1234567.89, 1e300, 1.1 * 3, 58459.200000000004}) EXPECT_FALSE(IsRK(none)) << none;
     EXPECT_TRUE(IsRK(0.01));

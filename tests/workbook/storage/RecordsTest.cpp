@@ -155,7 +155,7 @@ TEST(RowRecord, NewLoadedAndChanged) {
 }
 
 TEST(RowRecordList, Operations) {
-    const TSheetInfo here{.InsSheet = 0, .FormulaSheet = 0};
+    const TSheetInfo here{.InsSheet = 0, .FormulaSheet = 0, .GetSheet = {}, .SetSheet = {}};
     TRowRecordList rows;
     EXPECT_EQ(MessageOf([&] { rows.GetItems(4); }), "Missing ROW Record for row 4");
     EXPECT_EQ(rows.RowHeight(4), 0);
@@ -194,7 +194,7 @@ TEST(RowRecordList, Operations) {
 }
 
 TEST(RowRecordList, AFailedMoveChangesNothing) {
-    const TSheetInfo here{.InsSheet = 2, .FormulaSheet = 2};
+    const TSheetInfo here{.InsSheet = 2, .FormulaSheet = 2, .GetSheet = {}, .SetSheet = {}};
     TRowRecordList rows;
     rows.AddRow(10);
     rows.AddRow(65535);
@@ -209,7 +209,7 @@ TEST(RowRecordList, AFailedMoveChangesNothing) {
     EXPECT_EQ(MessageOf([&] { cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, here); }),
               "Too many entries for this kind of record (65536 out of a maximum of 65535)");
     EXPECT_EQ(cells.GetItems(0)->GetRow(), 10);
-    const TSheetInfo other{.InsSheet = 2, .FormulaSheet = 1};  // the records are not on the sheet being changed
+    const TSheetInfo other{.InsSheet = 2, .FormulaSheet = 1, .GetSheet = {}, .SetSheet = {}};  // the records are not on the sheet being changed
     cells.ArrangeInsertRowsAndCols(0, 1, 256, 0, other);
     EXPECT_EQ(cells.GetItems(0)->GetRow(), 10);
     EXPECT_EQ(MessageOf([] { TBaseRowColRecord r(0x27E, {1, 2, 3}); }), "Record with ID 0x27E is invalid");
