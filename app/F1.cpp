@@ -79,7 +79,9 @@ constexpr int kListBottomGap = 111;
 constexpr int kGroupBottomGap = 103;
 constexpr int kButtonBottomGap = 87;
 constexpr int kButtonRightGaps[] = {340, 236, 118};
-constexpr int kMinClientWidth = 560;
+// Narrower than stored, the buttons (kept to the right edge) would cover
+// the group boxes (kept to the left one).
+constexpr int kMinClientWidth = kClientWidth;
 constexpr int kMinClientHeight = 300;
 
 constexpr int kDateColumn = 8;
@@ -329,11 +331,12 @@ void TForm1::BuildForm() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
     auto* client = new TClientArea(this, [this](QSize size) { PlaceControls(size); });
-    client->setMinimumSize(kMinClientWidth, kMinClientHeight);
+    client->setMinimumHeight(kMinClientHeight);
     setCentralWidget(client);
     BuildList(client);
     sb = new plat::TStatusBar(client);
     BuildStatusBar();
+    FitMinimumWidth();
     BuildButtons(client);
     BuildMenus();
     PlaceControls(QSize(kClientWidth, kClientHeight));
@@ -785,6 +788,13 @@ void TForm1::ApplyComPort(const std::string& name) {
 void TForm1::ShowComPort(const std::string& name) {
     sb->FitPanel(2, {Qs(name)});
     sb->SetText(2, Qs(name));
+    FitMinimumWidth();
+}
+
+// The client area is never narrower than the stored layout, nor than the
+// status panels that keep their widths side by side.
+void TForm1::FitMinimumWidth() {
+    centralWidget()->setMinimumWidth(std::max(kMinClientWidth, sb->FixedWidth()));
 }
 
 void TForm1::cb_aktodectyClick() {
