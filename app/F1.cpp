@@ -111,14 +111,6 @@ private:
 
 QString MeterCountText(int count) { return QStringLiteral("Počet měřidel : ") + QString::number(count); }
 
-// Characters, not bytes, of a UTF-8 text.
-std::size_t Utf8Length(const std::string& s) {
-    std::size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
-
 }  // namespace
 
 // The list rows by folded meter key, so that a reading finds its row
@@ -396,7 +388,7 @@ void TForm1::MeasureContents(const std::vector<TMeterRecord>& listed) {
         texts.reserve(listed.size());
         for (const TMeterRecord& m : listed) {
             const std::string& text = *RowTexts(*m)[column];
-            texts.emplace_back(Utf8Length(text), &text);
+            texts.emplace_back(TrimmedLength(text), &text);
         }
         const std::size_t measured = std::min(kMeasuredTexts, texts.size());
         std::partial_sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(measured), texts.end(),
