@@ -460,7 +460,7 @@ void TForm1::BuildStatusBar() {
 void TForm1::BuildButtons(QWidget* client) {
     GroupBox1 = new QGroupBox(client);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, kClientHeight - kGroupBottomGap, 170, 60);
+    GroupBox1->resize(170, 60);
     cb_aktodecty = new QCheckBox(QStringLiteral("Aktivovat odečty"), GroupBox1);
     cb_aktodecty->setObjectName(QStringLiteral("cb_aktodecty"));
     cb_aktodecty->setGeometry(12, 22, 150, 22);
@@ -470,7 +470,7 @@ void TForm1::BuildButtons(QWidget* client) {
 
     GroupBox2 = new QGroupBox(client);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(186, kClientHeight - kGroupBottomGap, 230, 60);
+    GroupBox2->resize(230, 60);
     Label1 = new QLabel(QStringLiteral("Spuštěno :"), GroupBox2);
     Label1->setGeometry(12, 24, 70, 18);
     st_Spusteno = new QLabel(GroupBox2);
@@ -479,17 +479,18 @@ void TForm1::BuildButtons(QWidget* client) {
     st_Spusteno->setFrameShape(QFrame::Panel);
     st_Spusteno->setFrameShadow(QFrame::Sunken);
 
-    auto button = [client](const char* name, const QString& caption, int x) {
+    // Placed by PlaceControls, as are the group boxes.
+    auto button = [client](const char* name, const QString& caption) {
         auto* b = new QPushButton(caption, client);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(x, kClientHeight - kButtonBottomGap, 110, 30);
+        b->resize(110, 30);
         b->setEnabled(false);
         return b;
     };
-    Button1 = button("Button1", QStringLiteral("Nulové spotřeby"), 426);
+    Button1 = button("Button1", QStringLiteral("Nulové spotřeby"));
     Button1->setVisible(false);
-    mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"), 530);
-    btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"), 648);
+    mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"));
+    btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"));
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(mUlozit, &QPushButton::clicked, this, [this] { mUlozitClick(); });
     connect(btnReadModules, &QPushButton::clicked, this, [this] { btnReadModulesClick(); });

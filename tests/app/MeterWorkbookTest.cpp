@@ -492,6 +492,12 @@ TEST_F(MeterWorkbook, TheStoredSizeShowsEveryColumnAndEveryPanelText) {
 TEST_F(MeterWorkbook, ANarrowerWindowKeepsEverythingApart) {
     form->show();
     QCoreApplication::processEvents();
+    const std::vector<QRect> stored = {QRect(8, 388, 170, 60), QRect(186, 388, 230, 60), QRect(530, 404, 110, 30),
+                                       QRect(648, 404, 110, 30)};
+    EXPECT_EQ((std::vector<QRect> {form->GroupBox1->geometry(), form->GroupBox2->geometry(),
+                                   form->mUlozit->geometry(), form->btnReadModules->geometry()}),
+              stored)
+        << "the stored layout";
     const int menu = form->height() - 491;
     form->resize(500, 350 + menu);
     QCoreApplication::processEvents();
