@@ -79,7 +79,9 @@ constexpr int kListBottomGap = 111;
 constexpr int kGroupBottomGap = 103;
 constexpr int kButtonBottomGap = 87;
 constexpr int kButtonRightGaps[] = {340, 236, 118};
-constexpr int kMinClientWidth = 560;
+// Narrower than stored, the buttons (kept to the right edge) would cover
+// the group boxes (kept to the left one).
+constexpr int kMinClientWidth = kClientWidth;
 constexpr int kMinClientHeight = 300;
 
 constexpr int kDateColumn = 8;
@@ -108,14 +110,6 @@ private:
 };
 
 QString MeterCountText(int count) { return QStringLiteral("Počet měřidel : ") + QString::number(count); }
-
-// Characters, not bytes, of a UTF-8 text.
-std::size_t Utf8Length(const std::string& s) {
-    std::size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
 
 }  // namespace
 
@@ -329,11 +323,12 @@ void TForm1::BuildForm() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
     auto* client = new TClientArea(this, [this](QSize size) { PlaceControls(size); });
-    client->setMinimumSize(kMinClientWidth, kMinClientHeight);
+    client->setMinimumHeight(kMinClientHeight);
     setCentralWidget(client);
     BuildList(client);
     sb = new plat::TStatusBar(client);
     BuildStatusBar();
+    FitMinimumWidth();
     BuildButtons(client);
     BuildMenus();
     PlaceControls(QSize(kClientWidth, kClientHeight));
@@ -393,7 +388,7 @@ void TForm1::MeasureContents(const std::vector<TMeterRecord>& listed) {
         texts.reserve(listed.size());
         for (const TMeterRecord& m : listed) {
             const std::string& text = *RowTexts(*m)[column];
-            texts.emplace_back(Utf8Length(text), &text);
+            texts.emplace_back(TrimmedLength(text), &text);
         }
         const std::size_t measured = std::min(kMeasuredTexts, texts.size());
         std::partial_sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(measured), texts.end(),
@@ -465,7 +460,7 @@ void TForm1::BuildStatusBar() {
 void TForm1::BuildButtons(QWidget* client) {
     GroupBox1 = new QGroupBox(client);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, kClientHeight - kGroupBottomGap, 170, 60);
+    GroupBox1->resize(170, 60);
     cb_aktodecty = new QCheckBox(QStringLiteral("Aktivovat odečty"), GroupBox1);
     cb_aktodecty->setObjectName(QStringLiteral("cb_aktodecty"));
     cb_aktodecty->setGeometry(12, 22, 150, 22);
@@ -475,7 +470,7 @@ void TForm1::BuildButtons(QWidget* client) {
 
     GroupBox2 = new QGroupBox(client);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(186, kClientHeight - kGroupBottomGap, 230, 60);
+    GroupBox2->resize(230, 60);
     Label1 = new QLabel(QStringLiteral("Spuštěno :"), GroupBox2);
     Label1->setGeometry(12, 24, 70, 18);
     st_Spusteno = new QLabel(GroupBox2);
@@ -484,17 +479,18 @@ void TForm1::BuildButtons(QWidget* client) {
     st_Spusteno->setFrameShape(QFrame::Panel);
     st_Spusteno->setFrameShadow(QFrame::Sunken);
 
-    auto button = [client](const char* name, const QString& caption, int x) {
+    // Placed by PlaceControls, as are the group boxes.
+    auto button = [client](const char* name, const QString& caption) {
         auto* b = new QPushButton(caption, client);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(x, kClientHeight - kButtonBottomGap, 110, 30);
+        b->resize(110, 30);
         b->setEnabled(false);
         return b;
     };
-    Button1 = button("Button1", QStringLiteral("Nulové spotřeby"), 426);
+    Button1 = button("Button1", QStringLiteral("Nulové spotřeby"));
     Button1->setVisible(false);
-    mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"), 530);
-    btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"), 648);
+    mUlozit = button("mUlozit", QStringLiteral("Uložit tabulku"));
+    btnReadModules = button("btnReadModules", QStringLiteral("Odečíst moduly"));
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(mUlozit, &QPushButton::clicked, this, [this] { mUlozitClick(); });
     connect(btnReadModules, &QPushButton::clicked, this, [this] { btnReadModulesClick(); });
@@ -785,6 +781,13 @@ void TForm1::ApplyComPort(const std::string& name) {
 void TForm1::ShowComPort(const std::string& name) {
     sb->FitPanel(2, {Qs(name)});
     sb->SetText(2, Qs(name));
+    FitMinimumWidth();
+}
+
+// The client area is never narrower than the stored layout, nor than the
+// status panels that keep their widths side by side.
+void TForm1::FitMinimumWidth() {
+    centralWidget()->setMinimumWidth(std::max(kMinClientWidth, sb->FixedWidth()));
 }
 
 void TForm1::cb_aktodectyClick() {

@@ -185,6 +185,7 @@ private:
     void BuildButtons(QWidget* client);
     void ShowMode();
     void ShowComPort(const std::string& name);
+    void FitMinimumWidth();
     void cb_aktodectyClick();
     void ApplyRowUpdate(const TRowUpdate& update);
     void SaveReadingTable();

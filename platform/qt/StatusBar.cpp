@@ -28,10 +28,15 @@ void TStatusBar::resizeEvent(QResizeEvent* event) {
     Layout();
 }
 
-void TStatusBar::Layout() {
-    int others = 0;
+int TStatusBar::FixedWidth() const {
+    int fixed = 0;
     for (std::size_t i = 0; i < widths_.size(); ++i)
-        if (static_cast<int>(i) != stretch_) others += widths_[i];
+        if (static_cast<int>(i) != stretch_) fixed += widths_[i];
+    return fixed;
+}
+
+void TStatusBar::Layout() {
+    const int others = FixedWidth();
     int x = 0;
     for (std::size_t i = 0; i < panels_.size(); ++i) {
         int w = widths_[i];

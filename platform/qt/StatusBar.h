@@ -33,6 +33,9 @@ public:
     // The panel that gets the width the others leave (none: the last one
     // runs to the right edge).
     void SetStretchPanel(int index);
+    // What the panels but the stretching one need side by side (all of
+    // them when none stretches).
+    int FixedWidth() const;
     // Where the panel is drawn now.
     QRect PanelGeometry(int index) const;
 

@@ -20,6 +20,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -483,6 +484,32 @@ TEST_F(MeterWorkbook, TheStoredSizeShowsEveryColumnAndEveryPanelText) {
     EXPECT_EQ(form->btnReadModules->geometry(), QRect(1000 - 118, 600 - 87, 110, 30));
     EXPECT_EQ(form->sb->geometry(), QRect(0, 600 - 22, 1000, 22));
     EXPECT_EQ(form->sb->PanelGeometry(6).right(), 999);
+}
+
+// Made narrower, the window keeps the stored width: the buttons, kept to the
+// right edge, never cover the group boxes, nor the status panels each
+// other; a port name longer than the room widens it.
+TEST_F(MeterWorkbook, ANarrowerWindowKeepsEverythingApart) {
+    form->show();
+    QCoreApplication::processEvents();
+    const std::vector<QRect> stored = {QRect(8, 388, 170, 60), QRect(186, 388, 230, 60), QRect(530, 404, 110, 30),
+                                       QRect(648, 404, 110, 30)};
+    EXPECT_EQ((std::vector<QRect> {form->GroupBox1->geometry(), form->GroupBox2->geometry(),
+                                   form->mUlozit->geometry(), form->btnReadModules->geometry()}),
+              stored)
+        << "the stored layout";
+    const int menu = form->height() - 491;
+    form->resize(500, 350 + menu);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->centralWidget()->size(), QSize(766, 350));
+    EXPECT_GT(form->mUlozit->x(), form->GroupBox2->geometry().right());
+    EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1);
+
+    form->ApplyComPort("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4.2:1.0-port0");
+    QCoreApplication::processEvents();
+    EXPECT_GT(form->centralWidget()->width(), 766);
+    EXPECT_LE(form->sb->PanelGeometry(6).right(), form->sb->width() - 1) << "the clock in view";
+    EXPECT_GE(form->sb->PanelGeometry(2).width(), form->sb->TextWidth(2, form->sb->Text(2)));
 }
 
 }  // namespace
