@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -67,7 +68,11 @@ std::uint16_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 
-// libwmf's SVG device writing into memory, images inline.
+// libwmf's SVG device writing into memory, images inline. The memory is a
+// stdio stream of the C library, which grows its buffer by doubling: the
+// library's own memory stream grows by a fixed step, and its copying makes
+// a picture of many small elements take time by the square of its size.
+// Only the child runs this: the stream is left to the child's exit.
 std::string WmfToSvg(std::span<const std::uint8_t> file) {
     wmfAPI_Options options{};
     options.function = wmf_svg_function;
@@ -77,12 +82,15 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
         if (api != nullptr) wmf_api_destroy(api);
         return {};
     }
+    char* text = nullptr;
+    std::size_t length = 0;
+    FILE* memory = open_memstream(&text, &length);
     std::vector<unsigned char> bytes(file.begin(), file.end());
     std::string svg;
-    if (wmf_mem_open(api, bytes.data(), static_cast<long>(bytes.size())) == wmf_E_None) {
+    if (memory != nullptr && wmf_mem_open(api, bytes.data(), static_cast<long>(bytes.size())) == wmf_E_None) {
         wmfD_Rect box{};
         wmf_svg_t* device = WMF_SVG_GetData(api);
-        if (wmf_scan(api, 0, &box) == wmf_E_None && (device->out = wmf_stream_create(api, nullptr)) != nullptr) {
+        if (wmf_scan(api, 0, &box) == wmf_E_None && (device->out = wmf_stream_create(api, memory)) != nullptr) {
             char description[] = "metafile";
             device->Description = description;
             device->bbox = box;
@@ -92,15 +100,11 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
             device->width = width;
             device->height = height;
             device->flags |= WMF_SVG_INLINE_IMAGES;
-            const bool played = wmf_play(api, 0, &box) == wmf_E_None;
-            char* text = nullptr;
-            unsigned long length = 0;
-            wmf_stream_destroy(api, device->out, &text, &length);
-            if (played && text != nullptr) svg.assign(text, length);
+            if (wmf_play(api, 0, &box) == wmf_E_None && std::fflush(memory) == 0 && text != nullptr)
+                svg.assign(text, length);
         }
         wmf_mem_close(api);
     }
-    wmf_api_destroy(api);
     return svg;
 }
 
@@ -273,7 +277,7 @@ namespace {
 // pixel whatever the scale, comes out as a width below one unit that
 // drawing the picture larger or smaller would thin or thicken: it stays a
 // pixel.
-std::string TidyWmfSvg(std::string svg) {
+void TidyWmfElement(std::string& svg) {
     constexpr std::string_view polyline = "<polyline ", style = "style=\"", none = "fill:none; ";
     for (std::size_t at = svg.find(polyline); at != std::string::npos; at = svg.find(polyline, at + 1)) {
         const std::size_t end = svg.find('>', at);
@@ -310,7 +314,21 @@ std::string TidyWmfSvg(std::string svg) {
             continue;
         svg.replace(from, to + 1 - from, hairline);
     }
-    return svg;
+}
+
+// The text taken element by element (up to each ">"), so that the edits
+// above cost the length of one element, not of the whole text.
+std::string TidyWmfSvg(const std::string& svg) {
+    std::string tidy, element;
+    tidy.reserve(svg.size() + svg.size() / 4);
+    for (std::size_t at = 0; at < svg.size();) {
+        const std::size_t end = std::min(svg.find('>', at), svg.size() - 1) + 1;
+        element.assign(svg, at, end - at);
+        TidyWmfElement(element);
+        tidy += element;
+        at = end;
+    }
+    return tidy;
 }
 
 }  // namespace
@@ -331,8 +349,10 @@ std::string MetafileToSvg(std::span<const std::uint8_t> file, TXlsImgTypes type)
     if (!LooksLikeMetafile(file, type)) return {};
     if (type == TXlsImgTypes::xli_Emf) return ConvertInChild([&] { return EmfToSvg(file); });
     // libwmf writes the bytes of a text as the metafile holds them, in the
-    // font's code page: taken as the program's own, 1250.
-    return TidyWmfSvg(plat::Cp1250ToUtf8(ConvertInChild([&] { return WmfToSvg(file); })));
+    // font's code page: taken as the program's own, 1250. The tidying works
+    // on what the metafile made, and so runs in the child under its limits;
+    // it leaves those bytes as they are.
+    return plat::Cp1250ToUtf8(ConvertInChild([&] { return TidyWmfSvg(WmfToSvg(file)); }));
 }
 
 TKmrVectorPicture::~TKmrVectorPicture() = default;

@@ -394,3 +394,62 @@ TEST_F(MetafileFixture, UnreadableMetafilesAreFramesInTheGridsColours) {
         facade.CloseFile();
     }
 }
+
+namespace {
+
+// A placeable WMF of lines lines across a 1000 x 1000 window, drawn with a
+// pen of width 0.
+std::vector<std::uint8_t> WmfOfLines(int lines) {
+    std::vector<std::uint8_t> records;
+    auto word = [&](int v) {
+        records.push_back(static_cast<std::uint8_t>(v));
+        records.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    auto record = [&](int function, std::initializer_list<int> words) {
+        const int size = 3 + static_cast<int>(words.size());
+        word(size), word(size >> 16), word(function);
+        for (int w : words) word(w);
+    };
+    record(0x020B, {0, 0});           // SETWINDOWORG
+    record(0x020C, {1000, 1000});     // SETWINDOWEXT
+    record(0x02FA, {0, 0, 0, 0, 0});  // CREATEPENINDIRECT: solid, width 0, black
+    record(0x012D, {0});              // SELECTOBJECT
+    for (int i = 0; i < lines; ++i) record(0x0325, {2, 0, i % 1000, 999, i % 1000});  // POLYLINE
+    record(0, {});                    // EOF
+    std::vector<std::uint8_t> file;
+    auto put = [&](std::initializer_list<int> words) {
+        for (int w : words) file.push_back(static_cast<std::uint8_t>(w)), file.push_back(static_cast<std::uint8_t>(w >> 8));
+    };
+    put({0xCDD7, 0x9AC6, 0, 0, 0, 1000, 1000, 1440, 0, 0});
+    std::uint16_t check = 0;
+    for (std::size_t i = 0; i < file.size(); i += 2) check ^= static_cast<std::uint16_t>(file[i] | file[i + 1] << 8);
+    put({check});
+    const std::size_t words = (18 + records.size()) / 2;
+    put({1, 9, 0x300, static_cast<int>(words & 0xFFFF), static_cast<int>(words >> 16), 1, 8, 0, 0});
+    file.insert(file.end(), records.begin(), records.end());
+    return file;
+}
+
+std::size_t Occurrences(const std::string& text, std::string_view part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// A metafile of many small elements (a chart's grid, a drawing's hatching)
+// converts in one go and comes back whole, every line tidied: neither the
+// library's output nor its tidying costs time by the square of its size,
+// which would outrun the child's time.
+TEST(MetafileConversion, ManyElementsComeBackWhole) {
+    GridTestApp();
+    constexpr int Lines = 20000;
+    const std::vector<std::uint8_t> wmf = WmfOfLines(Lines);
+    ASSERT_TRUE(LooksLikeMetafile(wmf, TXlsImgTypes::xli_Wmf));
+    const std::string svg = MetafileToSvg(wmf, TXlsImgTypes::xli_Wmf);
+    EXPECT_EQ(Occurrences(svg, "<polyline "), std::size_t{Lines});
+    EXPECT_EQ(Occurrences(svg, "style=\"fill:none; stroke-width:1; vector-effect:non-scaling-stroke;"),
+              std::size_t{Lines});
+    EXPECT_NE(TKmrVectorPicture::FromSvg(svg), nullptr);
+}
