@@ -206,6 +206,11 @@ bool WriteAll(int fd, const std::string& text) {
     }
     const rlimit cpu{ChildSeconds, ChildSeconds};
     setrlimit(RLIMIT_CPU, &cpu);
+    // A file that makes a library crash, or run out of time, ends the child
+    // without a core file: it would be one of the whole program, and one
+    // at each reading of the file.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     LimitChildMemory();
     std::string svg;
     try {

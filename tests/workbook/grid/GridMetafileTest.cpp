@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <iterator>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QImage>
@@ -251,6 +252,25 @@ TEST(MetafileConversion, TheChildsEndNeverReachesTheProgram) {
     };
     for (const TCase& c : cases) EXPECT_EQ(ConvertInChild(c.Convert), c.Result) << c.What;
     EXPECT_FALSE(std::ifstream(marker).good());
+}
+
+// A child that crashes or runs out of time leaves no core file of the
+// program behind, whatever the limits the program was started with.
+TEST(MetafileConversion, TheChildWritesNoCoreFile) {
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_CORE, &before), 0);
+    rlimit some = before;
+    some.rlim_cur = std::min<rlim_t>(before.rlim_max, rlim_t(1) << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &some), 0);
+    const std::string limits = ConvertInChild([] {
+        rlimit core{}, cpu{};
+        getrlimit(RLIMIT_CORE, &core);
+        getrlimit(RLIMIT_CPU, &cpu);
+        return std::to_string(core.rlim_cur) + " " + std::to_string(core.rlim_max) + " " +
+               std::to_string(cpu.rlim_cur);
+    });
+    setrlimit(RLIMIT_CORE, &before);
+    EXPECT_EQ(limits, "0 0 15");
 }
 
 TEST(MetafileConversion, WhatTheLibrariesCannotReadGivesNothing) {
