@@ -1361,11 +1361,17 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     TExcelFile* book = FKalmiraImport->GetWorkbook();
     std::vector<std::u16string> lines;
     std::vector<TRTFRunList> lineRuns;
-    if (!header && a == 0 && !stacked && IsNumber(value))
-        text = FitNumber(canvas, book, value, f.Format, std::move(text), r.Right - r.Left - 2 * mx, sub,
-                         args.ZoomFactor);
-    if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
-    else WideTextExtent(canvas, text, extent);
+    auto measure = [&] {
+        if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
+        else WideTextExtent(canvas, text, extent);
+    };
+    measure();
+    // A number that does not fit is measured again only then.
+    const int room = r.Right - r.Left - 2 * mx;
+    if (!header && a == 0 && !stacked && IsNumber(value) && extent.cx > room) {
+        text = FitNumber(canvas, book, value, f.Format, std::move(text), room, sub, args.ZoomFactor);
+        measure();
+    }
     if (book != nullptr && (multiLine || stacked)) {
         const int width = a == 0 ? r.Right - r.Left - 2 * mx
                                  : static_cast<int>((r.Bottom - r.Top - 2 * my - extent.cy * cosA) / std::fabs(sinA));
