@@ -356,6 +356,11 @@ TEST_F(MetafileFixture, DrawnInsideTheirAnchorsOnScreenAndInPrint) {
     grid.SetZoom(200);
     const QImage zoomed = Shot();
     ExpectDrawn(zoomed, ScreenRect(0), "zoom 200");
+    // Back at 100 % and after the cursor moved, the same pixels as before.
+    grid.SetZoom(100);
+    grid.FocusCell(2, 2);
+    grid.FocusCell(1, 1);
+    EXPECT_EQ(Shot(), screen);
 
     grid.Print(1, -1);
     for (int i = 0; i < 3; ++i) ExpectDrawn(printer.Page, PrintRect(i), "print " + std::to_string(i));
