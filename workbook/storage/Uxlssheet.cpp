@@ -25,8 +25,6 @@ std::unique_ptr<T> CopyOf(const T& record) {
     return std::unique_ptr<T>(static_cast<T*>(copy.release()));
 }
 
-// Records that only come behind a shape of the drawing, which reads them.
-
 void CheckPrintValue(int value, const char* property) {
     if (value < 0 || value > 65535) Raise(ErrXlsIndexOutBounds, value, property, 0, 65535);
 }
