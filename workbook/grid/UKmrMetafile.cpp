@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -171,12 +170,18 @@ std::string EmfToSvg(std::span<const std::uint8_t> file) {
 }
 
 // The child's address space: what it has now and a gigabyte more (not
-// under a sanitizer, whose shadow memory is reserved address space).
+// under a sanitizer, whose shadow memory is reserved address space). Read
+// with plain system calls: a forked child of a program with threads had
+// better not take the C++ library's locks (a stream takes its locale's).
 void LimitChildMemory() {
     if constexpr (Sanitized) return;
-    std::ifstream statm("/proc/self/statm");
+    const int statm = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (statm < 0) return;
+    char text[64];
+    const ssize_t n = read(statm, text, sizeof text);
+    close(statm);
     unsigned long long pages = 0;
-    if (!(statm >> pages)) return;
+    if (n <= 0 || std::from_chars(text, text + n, pages).ec != std::errc()) return;
     const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + ChildExtraMemory;
     const rlimit r{limit, limit};
     setrlimit(RLIMIT_AS, &r);

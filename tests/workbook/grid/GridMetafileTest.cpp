@@ -273,6 +273,28 @@ TEST(MetafileConversion, TheChildWritesNoCoreFile) {
     EXPECT_EQ(limits, "0 0 15");
 }
 
+// Outside a sanitizer the child may take a gigabyte beyond the address
+// space it was forked with, no more.
+TEST(MetafileConversion, TheChildsAddressSpaceIsCapped) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory is address space: the child is not capped under one";
+#else
+    const std::string said = ConvertInChild([] {
+        rlimit space{};
+        getrlimit(RLIMIT_AS, &space);
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long pages = 0;
+        statm >> pages;
+        return std::to_string(space.rlim_cur) + " " + std::to_string(pages * sysconf(_SC_PAGESIZE));
+    });
+    unsigned long long limit = 0, size = 0;
+    ASSERT_EQ(std::sscanf(said.c_str(), "%llu %llu", &limit, &size), 2) << said;
+    EXPECT_GT(limit, size);
+    EXPECT_LE(limit, size + (1ull << 30));
+    EXPECT_GE(limit + (64ull << 20), size + (1ull << 30));  // what the child has grown by since the limit
+#endif
+}
+
 TEST(MetafileConversion, WhatTheLibrariesCannotReadGivesNothing) {
     GridTestApp();
     const auto emf = ReadFile(Fixture("metafiles/metafile.emf"));
