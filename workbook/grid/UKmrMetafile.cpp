@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -67,6 +69,59 @@ std::uint16_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 
+// libwmf's SVG device writes a text's bytes as they are: "R&D" or "a<b"
+// would leave no valid SVG, and a text could even write elements of its
+// own (an image read from any file). In the copy libwmf reads, the
+// characters of markup in TEXTOUT and EXTTEXTOUT texts become control
+// bytes (which XML cannot hold, so that the ones there were become
+// spaces), and EntitiesForMarks writes those as entities.
+constexpr std::pair<unsigned char, std::string_view> WmfMarks[] = {{1, "&amp;"}, {2, "&lt;"}, {3, "&gt;"}};
+constexpr std::uint16_t WmfTextOut = 0x0521, WmfExtTextOut = 0x0A32;
+constexpr std::uint16_t EtoOpaque = 0x0002, EtoClipped = 0x0004;
+
+void MarkText(std::span<unsigned char> text) {
+    for (unsigned char& c : text) {
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') c = ' ';
+        if (c == '&') c = WmfMarks[0].first;
+        if (c == '<') c = WmfMarks[1].first;
+        if (c == '>') c = WmfMarks[2].first;
+    }
+}
+
+void MarkWmfTexts(std::vector<unsigned char>& bytes) {
+    const std::span<const std::uint8_t> b(bytes.data(), bytes.size());
+    std::size_t at = b.size() >= PlaceableSize && Le32(b, 0) == PlaceableKey ? PlaceableSize : 0;
+    if (b.size() < at + WmfHeaderSize) return;
+    at += 2 * static_cast<std::size_t>(Le16(b, at + 2));
+    while (at + 6 <= b.size()) {
+        const std::size_t size = 2 * static_cast<std::size_t>(Le32(b, at));
+        if (size < 6 || size > b.size() - at) return;
+        const std::size_t end = at + size;
+        std::size_t text = 0, count = 0;
+        if (Le16(b, at + 4) == WmfTextOut && size >= 8) {
+            count = Le16(b, at + 6);
+            text = at + 8;
+        } else if (Le16(b, at + 4) == WmfExtTextOut && size >= 14) {
+            count = Le16(b, at + 10);
+            text = at + 14 + (Le16(b, at + 12) & (EtoOpaque | EtoClipped) ? 8 : 0);
+        }
+        if (text != 0 && text < end) MarkText(std::span(bytes).subspan(text, std::min(count, end - text)));
+        at = end;
+    }
+}
+
+std::string EntitiesForMarks(const std::string& svg) {
+    std::string out;
+    out.reserve(svg.size());
+    for (const char c : svg) {
+        const auto mark = std::find_if(std::begin(WmfMarks), std::end(WmfMarks),
+                                       [&](const auto& m) { return static_cast<unsigned char>(c) == m.first; });
+        if (mark == std::end(WmfMarks)) out += c;
+        else out += mark->second;
+    }
+    return out;
+}
+
 // libwmf's SVG device writing into memory, images inline. The memory is a
 // stdio stream of the C library, which grows its buffer by doubling: the
 // library's own memory stream grows by a fixed step, and its copying makes
@@ -85,6 +140,7 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
     std::size_t length = 0;
     FILE* memory = open_memstream(&text, &length);
     std::vector<unsigned char> bytes(file.begin(), file.end());
+    MarkWmfTexts(bytes);
     std::string svg;
     if (memory != nullptr && wmf_mem_open(api, bytes.data(), static_cast<long>(bytes.size())) == wmf_E_None) {
         wmfD_Rect box{};
@@ -100,7 +156,7 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
             device->height = height;
             device->flags |= WMF_SVG_INLINE_IMAGES;
             if (wmf_play(api, 0, &box) == wmf_E_None && std::fflush(memory) == 0 && text != nullptr)
-                svg.assign(text, length);
+                svg = EntitiesForMarks(std::string(text, length));
         }
         wmf_mem_close(api);
     }

@@ -444,25 +444,29 @@ TEST_F(MetafileFixture, UnreadableMetafilesAreFramesInTheGridsColours) {
 
 namespace {
 
-// A placeable WMF of lines lines across a 1000 x 1000 window, drawn with a
-// pen of width 0.
-std::vector<std::uint8_t> WmfOfLines(int lines) {
-    std::vector<std::uint8_t> records;
-    auto word = [&](int v) {
-        records.push_back(static_cast<std::uint8_t>(v));
-        records.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    auto record = [&](int function, std::initializer_list<int> words) {
-        const int size = 3 + static_cast<int>(words.size());
-        word(size), word(size >> 16), word(function);
-        for (int w : words) word(w);
-    };
-    record(0x020B, {0, 0});           // SETWINDOWORG
-    record(0x020C, {1000, 1000});     // SETWINDOWEXT
-    record(0x02FA, {0, 0, 0, 0, 0});  // CREATEPENINDIRECT: solid, width 0, black
-    record(0x012D, {0});              // SELECTOBJECT
-    for (int i = 0; i < lines; ++i) record(0x0325, {2, 0, i % 1000, 999, i % 1000});  // POLYLINE
-    record(0, {});                    // EOF
+// One WMF record: its function and its parameters, as words or as bytes
+// (padded to a word).
+void WmfRecord(std::vector<std::uint8_t>& records, int function, std::vector<std::uint8_t> params) {
+    if (params.size() % 2) params.push_back(0);
+    const std::size_t size = 3 + params.size() / 2;
+    for (const std::size_t v : {size, size >> 16, static_cast<std::size_t>(function)})
+        records.push_back(static_cast<std::uint8_t>(v)), records.push_back(static_cast<std::uint8_t>(v >> 8));
+    records.insert(records.end(), params.begin(), params.end());
+}
+void WmfRecord(std::vector<std::uint8_t>& records, int function, std::initializer_list<int> words) {
+    std::vector<std::uint8_t> params;
+    for (int w : words) params.push_back(static_cast<std::uint8_t>(w)), params.push_back(static_cast<std::uint8_t>(w >> 8));
+    WmfRecord(records, function, params);
+}
+
+// A placeable WMF of a 1000 x 1000 window holding the records given (an
+// EOF record follows them).
+std::vector<std::uint8_t> Wmf(std::vector<std::uint8_t> records) {
+    std::vector<std::uint8_t> start;
+    WmfRecord(start, 0x020B, {0, 0});        // SETWINDOWORG
+    WmfRecord(start, 0x020C, {1000, 1000});  // SETWINDOWEXT
+    records.insert(records.begin(), start.begin(), start.end());
+    WmfRecord(records, 0, {});               // EOF
     std::vector<std::uint8_t> file;
     auto put = [&](std::initializer_list<int> words) {
         for (int w : words) file.push_back(static_cast<std::uint8_t>(w)), file.push_back(static_cast<std::uint8_t>(w >> 8));
@@ -472,9 +476,44 @@ std::vector<std::uint8_t> WmfOfLines(int lines) {
     for (std::size_t i = 0; i < file.size(); i += 2) check ^= static_cast<std::uint16_t>(file[i] | file[i + 1] << 8);
     put({check});
     const std::size_t words = (18 + records.size()) / 2;
-    put({1, 9, 0x300, static_cast<int>(words & 0xFFFF), static_cast<int>(words >> 16), 1, 8, 0, 0});
+    put({1, 9, 0x300, static_cast<int>(words & 0xFFFF), static_cast<int>(words >> 16), 1, 64, 0, 0});
     file.insert(file.end(), records.begin(), records.end());
     return file;
+}
+
+// lines lines across the window, drawn with a pen of width 0.
+std::vector<std::uint8_t> WmfOfLines(int lines) {
+    std::vector<std::uint8_t> records;
+    WmfRecord(records, 0x02FA, {0, 0, 0, 0, 0});  // CREATEPENINDIRECT: solid, width 0, black
+    WmfRecord(records, 0x012D, {0});              // SELECTOBJECT
+    for (int i = 0; i < lines; ++i) WmfRecord(records, 0x0325, {2, 0, i % 1000, 999, i % 1000});  // POLYLINE
+    return Wmf(records);
+}
+
+// text written by TEXTOUT (else EXTTEXTOUT with a clipping rectangle) in
+// a font of height 200.
+std::vector<std::uint8_t> WmfOfText(const std::string& text, bool ext) {
+    std::vector<std::uint8_t> records;
+    std::vector<std::uint8_t> font = {0x38, 0xFF, 0, 0, 0, 0, 0, 0, 0x90, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const char c : std::string("Arial")) font.push_back(static_cast<std::uint8_t>(c));
+    font.push_back(0);
+    WmfRecord(records, 0x02FB, font);  // CREATEFONTINDIRECT
+    WmfRecord(records, 0x012D, {0});   // SELECTOBJECT
+    std::vector<std::uint8_t> params;
+    auto word = [&](int v) { params.push_back(static_cast<std::uint8_t>(v)), params.push_back(static_cast<std::uint8_t>(v >> 8)); };
+    if (ext) {
+        word(500), word(100), word(static_cast<int>(text.size())), word(0x0004);
+        for (int v : {0, 0, 1000, 1000}) word(v);
+    } else {
+        word(static_cast<int>(text.size()));
+    }
+    params.insert(params.end(), text.begin(), text.end());
+    if (!ext) {
+        if (params.size() % 2) params.push_back(0);
+        word(500), word(100);
+    }
+    WmfRecord(records, ext ? 0x0A32 : 0x0521, params);
+    return Wmf(records);
 }
 
 std::size_t Occurrences(const std::string& text, std::string_view part) {
@@ -499,4 +538,29 @@ TEST(MetafileConversion, ManyElementsComeBackWhole) {
     EXPECT_EQ(Occurrences(svg, "style=\"fill:none; stroke-width:1; vector-effect:non-scaling-stroke;"),
               std::size_t{Lines});
     EXPECT_NE(TKmrVectorPicture::FromSvg(svg), nullptr);
+}
+
+// The characters of markup in a metafile's text are the text's: the SVG
+// stays valid and draws, and no text writes elements of its own.
+TEST(MetafileConversion, TextsWithMarkupCharactersStayTexts) {
+    GridTestApp();
+    struct TCase {
+        std::string Text;
+        std::string Written;  // as the SVG holds it
+    };
+    const TCase cases[] = {
+        {"R&D", "R&amp;D"},
+        {"a<b>c", "a&lt;b&gt;c"},
+        {"tab\tand\x01" "bell\x02", "tab\tand bell "},
+        {"</text><image xlink:href=\"/x.png\" width=\"9\" height=\"9\"/><text>",
+         "&lt;/text&gt;&lt;image xlink:href=\"/x.png\" width=\"9\" height=\"9\"/&gt;&lt;text&gt;"},
+    };
+    for (const bool ext : {false, true})
+        for (const TCase& c : cases) {
+            const std::string what = c.Text + (ext ? " by EXTTEXTOUT" : " by TEXTOUT");
+            const std::string svg = MetafileToSvg(WmfOfText(c.Text, ext), TXlsImgTypes::xli_Wmf);
+            EXPECT_NE(svg.find(">" + c.Written + "</text>"), std::string::npos) << what << "\n" << svg;
+            EXPECT_EQ(svg.find("<image"), std::string::npos) << what;
+            EXPECT_NE(TKmrVectorPicture::FromSvg(svg), nullptr) << what;
+        }
 }
