@@ -24,6 +24,7 @@
 #include <QCryptographicHash>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 
 #include <emf2svg.h>
 #include <libwmf/api.h>
@@ -423,10 +424,37 @@ std::string MetafileToSvg(std::span<const std::uint8_t> file, TXlsImgTypes type)
 
 TKmrVectorPicture::~TKmrVectorPicture() = default;
 
+namespace {
+
+// Whether every reference of the SVG stays inside it: a data URI or an
+// element of its own ("#id"). The libraries write their images inline; a
+// reference to anything else can only have come from a text of the
+// metafile that wrote markup, and Qt SVG would read the file it names.
+bool SelfContained(const QByteArray& svg) {
+    // As Qt SVG reads it: libwmf uses the xlink prefix without declaring it.
+    QXmlStreamReader xml(svg);
+    xml.setNamespaceProcessing(false);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+            const QStringView name = attribute.qualifiedName();
+            if (name != QLatin1String("href") && !name.endsWith(QLatin1String(":href"))) continue;
+            const QStringView value = attribute.value().trimmed();
+            if (!value.startsWith(QLatin1String("data:"), Qt::CaseInsensitive) && !value.startsWith(u'#'))
+                return false;
+        }
+    }
+    return !xml.hasError();
+}
+
+}  // namespace
+
 std::shared_ptr<const TKmrVectorPicture> TKmrVectorPicture::FromSvg(const std::string& svg) {
     if (svg.empty() || svg.size() > MaxMetafileSvg) return nullptr;
+    const QByteArray text = QByteArray::fromStdString(svg);
+    if (!SelfContained(text)) return nullptr;
     std::shared_ptr<TKmrVectorPicture> picture(new TKmrVectorPicture);
-    picture->FRenderer = std::make_unique<QSvgRenderer>(QByteArray::fromStdString(svg));
+    picture->FRenderer = std::make_unique<QSvgRenderer>(text);
     if (!picture->FRenderer->isValid()) return nullptr;
     return picture;
 }

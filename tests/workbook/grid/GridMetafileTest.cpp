@@ -564,3 +564,26 @@ TEST(MetafileConversion, TextsWithMarkupCharactersStayTexts) {
             EXPECT_NE(TKmrVectorPicture::FromSvg(svg), nullptr) << what;
         }
 }
+
+// An SVG that refers to anything outside itself is no picture: Qt SVG would
+// read the file it names. Inline images and references within stay.
+TEST(MetafileConversion, OnlySelfContainedSvgIsDrawn) {
+    GridTestApp();
+    const std::string head = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                             "width=\"10\" height=\"10\"><rect id=\"r\" width=\"5\" height=\"5\" fill=\"red\"/>";
+    const std::string dot = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==";
+    const struct {
+        std::string Body;
+        bool Drawn;
+    } cases[] = {
+        {"", true},
+        {"<image width=\"5\" height=\"5\" xlink:href=\"" + dot + "\"/>", true},
+        {"<use xlink:href=\"#r\"/>", true},
+        {"<image width=\"5\" height=\"5\" xlink:href=\"/tmp/picture.png\"/>", false},
+        {"<image width=\"5\" height=\"5\" href=\"file:///tmp/picture.png\"/>", false},
+        {"<image width=\"5\" height=\"5\" xlink:href=\" picture.png\"/>", false},
+        {"<use xlink:href=\"other.svg#r\"/>", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TKmrVectorPicture::FromSvg(head + c.Body + "</svg>") != nullptr, c.Drawn) << c.Body;
+}
