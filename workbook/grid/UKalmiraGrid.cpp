@@ -49,6 +49,31 @@ int PicturesOffered(TKalmiraImport& facade) {
 
 bool IsMetafile(TXlsImgTypes type) { return type == TXlsImgTypes::xli_Emf || type == TXlsImgTypes::xli_Wmf; }
 
+// A metafile on screen is drawn as vectors once for the size it shows at,
+// and that image is copied at each paint: a metafile of many elements
+// drawn anew for every move of the cursor would slow the grid down. One
+// zoomed larger than MaxShownPixels is drawn as vectors each time.
+constexpr qint64 MaxShownPixels = qint64(2048) * 2048;
+
+void DrawShownMetafile(QPainter& painter, const QRect& target, TPictureData& d) {
+    if (target.isEmpty()) return;
+    const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1;
+    const QSize pixels = (QSizeF(target.size()) * ratio).toSize();
+    if (qint64(pixels.width()) * pixels.height() > MaxShownPixels) {
+        d.Shown = QImage();
+        d.Metafile->Draw(painter, target);
+        return;
+    }
+    if (d.Shown.size() != pixels || d.Shown.devicePixelRatio() != ratio) {
+        d.Shown = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        d.Shown.fill(Qt::transparent);
+        d.Shown.setDevicePixelRatio(ratio);
+        QPainter shown(&d.Shown);
+        d.Metafile->Draw(shown, QRectF(QPointF(0, 0), QSizeF(target.size())));
+    }
+    painter.drawImage(target.topLeft(), d.Shown);
+}
+
 QImage ToQImage(const TKmrGraphic& graphic) {
     QImage image(graphic.Width, graphic.Height, QImage::Format_ARGB32);
     for (int y = 0; y < graphic.Height; ++y)
@@ -374,9 +399,9 @@ void TKalmiraGrid::Paint(QPainter& painter, const QRect& clip) {
     for (std::size_t i = 0; i < FPictures.size(); ++i) {
         if (!CalcPictureRect(static_cast<int>(i), lastCol + 1, lastRow + 1, p, true, 1, 1, FZoomFactor)) continue;
         const QRect target = qrect(p);
-        const TPictureData& d = *FPictures[i];
+        TPictureData& d = *FPictures[i];
         if (d.Metafile)
-            d.Metafile->Draw(painter, target);
+            DrawShownMetafile(painter, target, d);
         else if (d.Picture.isNull())
             painter.drawRect(target.adjusted(0, 0, -1, -1));
         else
@@ -1361,11 +1386,17 @@ void TKalmiraGrid::MyDrawCell(TCanvas& canvas, const TDrawCellArgs& args) {
     TExcelFile* book = FKalmiraImport->GetWorkbook();
     std::vector<std::u16string> lines;
     std::vector<TRTFRunList> lineRuns;
-    if (!header && a == 0 && !stacked && IsNumber(value))
-        text = FitNumber(canvas, book, value, f.Format, std::move(text), r.Right - r.Left - 2 * mx, sub,
-                         args.ZoomFactor);
-    if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
-    else WideTextExtent(canvas, text, extent);
+    auto measure = [&] {
+        if (book != nullptr) CalcTextExtent(*book, canvas, text, runs, args.ZoomFactor, extent, ascent, sub);
+        else WideTextExtent(canvas, text, extent);
+    };
+    measure();
+    // A number that does not fit is measured again only then.
+    const int room = r.Right - r.Left - 2 * mx;
+    if (!header && a == 0 && !stacked && IsNumber(value) && extent.cx > room) {
+        text = FitNumber(canvas, book, value, f.Format, std::move(text), room, sub, args.ZoomFactor);
+        measure();
+    }
     if (book != nullptr && (multiLine || stacked)) {
         const int width = a == 0 ? r.Right - r.Left - 2 * mx
                                  : static_cast<int>((r.Bottom - r.Top - 2 * my - extent.cy * cosA) / std::fabs(sinA));

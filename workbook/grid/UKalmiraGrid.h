@@ -116,6 +116,7 @@ struct TPictureData {
     // A metafile converted for drawing; null when the libraries could not
     // read it.
     std::shared_ptr<const TKmrVectorPicture> Metafile;
+    QImage Shown;  // the metafile as the grid last showed it, at that size
 
     // Without one, the picture is drawn as an outlined frame.
     bool HasGraphic() const { return Metafile != nullptr || !Picture.isNull(); }

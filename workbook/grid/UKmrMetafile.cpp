@@ -7,10 +7,12 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -22,6 +24,7 @@
 #include <QCryptographicHash>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 
 #include <emf2svg.h>
 #include <libwmf/api.h>
@@ -67,7 +70,64 @@ std::uint16_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 
-// libwmf's SVG device writing into memory, images inline.
+// libwmf's SVG device writes a text's bytes as they are: "R&D" or "a<b"
+// would leave no valid SVG, and a text could even write elements of its
+// own (an image read from any file). In the copy libwmf reads, the
+// characters of markup in TEXTOUT and EXTTEXTOUT texts become control
+// bytes (which XML cannot hold, so that the ones there were become
+// spaces), and EntitiesForMarks writes those as entities.
+constexpr std::pair<unsigned char, std::string_view> WmfMarks[] = {{1, "&amp;"}, {2, "&lt;"}, {3, "&gt;"}};
+constexpr std::uint16_t WmfTextOut = 0x0521, WmfExtTextOut = 0x0A32;
+constexpr std::uint16_t EtoOpaque = 0x0002, EtoClipped = 0x0004;
+
+void MarkText(std::span<unsigned char> text) {
+    for (unsigned char& c : text) {
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') c = ' ';
+        if (c == '&') c = WmfMarks[0].first;
+        if (c == '<') c = WmfMarks[1].first;
+        if (c == '>') c = WmfMarks[2].first;
+    }
+}
+
+void MarkWmfTexts(std::vector<unsigned char>& bytes) {
+    const std::span<const std::uint8_t> b(bytes.data(), bytes.size());
+    std::size_t at = b.size() >= PlaceableSize && Le32(b, 0) == PlaceableKey ? PlaceableSize : 0;
+    if (b.size() < at + WmfHeaderSize) return;
+    at += 2 * static_cast<std::size_t>(Le16(b, at + 2));
+    while (at + 6 <= b.size()) {
+        const std::size_t size = 2 * static_cast<std::size_t>(Le32(b, at));
+        if (size < 6 || size > b.size() - at) return;
+        const std::size_t end = at + size;
+        std::size_t text = 0, count = 0;
+        if (Le16(b, at + 4) == WmfTextOut && size >= 8) {
+            count = Le16(b, at + 6);
+            text = at + 8;
+        } else if (Le16(b, at + 4) == WmfExtTextOut && size >= 14) {
+            count = Le16(b, at + 10);
+            text = at + 14 + (Le16(b, at + 12) & (EtoOpaque | EtoClipped) ? 8 : 0);
+        }
+        if (text != 0 && text < end) MarkText(std::span(bytes).subspan(text, std::min(count, end - text)));
+        at = end;
+    }
+}
+
+std::string EntitiesForMarks(const std::string& svg) {
+    std::string out;
+    out.reserve(svg.size());
+    for (const char c : svg) {
+        const auto mark = std::find_if(std::begin(WmfMarks), std::end(WmfMarks),
+                                       [&](const auto& m) { return static_cast<unsigned char>(c) == m.first; });
+        if (mark == std::end(WmfMarks)) out += c;
+        else out += mark->second;
+    }
+    return out;
+}
+
+// libwmf's SVG device writing into memory, images inline. The memory is a
+// stdio stream of the C library, which grows its buffer by doubling: the
+// library's own memory stream grows by a fixed step, and its copying makes
+// a picture of many small elements take time by the square of its size.
+// Only the child runs this: the stream is left to the child's exit.
 std::string WmfToSvg(std::span<const std::uint8_t> file) {
     wmfAPI_Options options{};
     options.function = wmf_svg_function;
@@ -77,12 +137,16 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
         if (api != nullptr) wmf_api_destroy(api);
         return {};
     }
+    char* text = nullptr;
+    std::size_t length = 0;
+    FILE* memory = open_memstream(&text, &length);
     std::vector<unsigned char> bytes(file.begin(), file.end());
+    MarkWmfTexts(bytes);
     std::string svg;
-    if (wmf_mem_open(api, bytes.data(), static_cast<long>(bytes.size())) == wmf_E_None) {
+    if (memory != nullptr && wmf_mem_open(api, bytes.data(), static_cast<long>(bytes.size())) == wmf_E_None) {
         wmfD_Rect box{};
         wmf_svg_t* device = WMF_SVG_GetData(api);
-        if (wmf_scan(api, 0, &box) == wmf_E_None && (device->out = wmf_stream_create(api, nullptr)) != nullptr) {
+        if (wmf_scan(api, 0, &box) == wmf_E_None && (device->out = wmf_stream_create(api, memory)) != nullptr) {
             char description[] = "metafile";
             device->Description = description;
             device->bbox = box;
@@ -92,15 +156,11 @@ std::string WmfToSvg(std::span<const std::uint8_t> file) {
             device->width = width;
             device->height = height;
             device->flags |= WMF_SVG_INLINE_IMAGES;
-            const bool played = wmf_play(api, 0, &box) == wmf_E_None;
-            char* text = nullptr;
-            unsigned long length = 0;
-            wmf_stream_destroy(api, device->out, &text, &length);
-            if (played && text != nullptr) svg.assign(text, length);
+            if (wmf_play(api, 0, &box) == wmf_E_None && std::fflush(memory) == 0 && text != nullptr)
+                svg = EntitiesForMarks(std::string(text, length));
         }
         wmf_mem_close(api);
     }
-    wmf_api_destroy(api);
     return svg;
 }
 
@@ -167,12 +227,18 @@ std::string EmfToSvg(std::span<const std::uint8_t> file) {
 }
 
 // The child's address space: what it has now and a gigabyte more (not
-// under a sanitizer, whose shadow memory is reserved address space).
+// under a sanitizer, whose shadow memory is reserved address space). Read
+// with plain system calls: a forked child of a program with threads had
+// better not take the C++ library's locks (a stream takes its locale's).
 void LimitChildMemory() {
     if constexpr (Sanitized) return;
-    std::ifstream statm("/proc/self/statm");
+    const int statm = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (statm < 0) return;
+    char text[64];
+    const ssize_t n = read(statm, text, sizeof text);
+    close(statm);
     unsigned long long pages = 0;
-    if (!(statm >> pages)) return;
+    if (n <= 0 || std::from_chars(text, text + n, pages).ec != std::errc()) return;
     const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + ChildExtraMemory;
     const rlimit r{limit, limit};
     setrlimit(RLIMIT_AS, &r);
@@ -202,6 +268,11 @@ bool WriteAll(int fd, const std::string& text) {
     }
     const rlimit cpu{ChildSeconds, ChildSeconds};
     setrlimit(RLIMIT_CPU, &cpu);
+    // A file that makes a library crash, or run out of time, ends the child
+    // without a core file: it would be one of the whole program, and one
+    // at each reading of the file.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     LimitChildMemory();
     std::string svg;
     try {
@@ -273,7 +344,7 @@ namespace {
 // pixel whatever the scale, comes out as a width below one unit that
 // drawing the picture larger or smaller would thin or thicken: it stays a
 // pixel.
-std::string TidyWmfSvg(std::string svg) {
+void TidyWmfElement(std::string& svg) {
     constexpr std::string_view polyline = "<polyline ", style = "style=\"", none = "fill:none; ";
     for (std::size_t at = svg.find(polyline); at != std::string::npos; at = svg.find(polyline, at + 1)) {
         const std::size_t end = svg.find('>', at);
@@ -310,7 +381,21 @@ std::string TidyWmfSvg(std::string svg) {
             continue;
         svg.replace(from, to + 1 - from, hairline);
     }
-    return svg;
+}
+
+// The text taken element by element (up to each ">"), so that the edits
+// above cost the length of one element, not of the whole text.
+std::string TidyWmfSvg(const std::string& svg) {
+    std::string tidy, element;
+    tidy.reserve(svg.size() + svg.size() / 4);
+    for (std::size_t at = 0; at < svg.size();) {
+        const std::size_t end = std::min(svg.find('>', at), svg.size() - 1) + 1;
+        element.assign(svg, at, end - at);
+        TidyWmfElement(element);
+        tidy += element;
+        at = end;
+    }
+    return tidy;
 }
 
 }  // namespace
@@ -331,16 +416,45 @@ std::string MetafileToSvg(std::span<const std::uint8_t> file, TXlsImgTypes type)
     if (!LooksLikeMetafile(file, type)) return {};
     if (type == TXlsImgTypes::xli_Emf) return ConvertInChild([&] { return EmfToSvg(file); });
     // libwmf writes the bytes of a text as the metafile holds them, in the
-    // font's code page: taken as the program's own, 1250.
-    return TidyWmfSvg(plat::Cp1250ToUtf8(ConvertInChild([&] { return WmfToSvg(file); })));
+    // font's code page: taken as the program's own, 1250. The tidying works
+    // on what the metafile made, and so runs in the child under its limits;
+    // it leaves those bytes as they are.
+    return plat::Cp1250ToUtf8(ConvertInChild([&] { return TidyWmfSvg(WmfToSvg(file)); }));
 }
 
 TKmrVectorPicture::~TKmrVectorPicture() = default;
 
+namespace {
+
+// Whether every reference of the SVG stays inside it: a data URI or an
+// element of its own ("#id"). The libraries write their images inline; a
+// reference to anything else can only have come from a text of the
+// metafile that wrote markup, and Qt SVG would read the file it names.
+bool SelfContained(const QByteArray& svg) {
+    // As Qt SVG reads it: libwmf uses the xlink prefix without declaring it.
+    QXmlStreamReader xml(svg);
+    xml.setNamespaceProcessing(false);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+            const QStringView name = attribute.qualifiedName();
+            if (name != QLatin1String("href") && !name.endsWith(QLatin1String(":href"))) continue;
+            const QStringView value = attribute.value().trimmed();
+            if (!value.startsWith(QLatin1String("data:"), Qt::CaseInsensitive) && !value.startsWith(u'#'))
+                return false;
+        }
+    }
+    return !xml.hasError();
+}
+
+}  // namespace
+
 std::shared_ptr<const TKmrVectorPicture> TKmrVectorPicture::FromSvg(const std::string& svg) {
     if (svg.empty() || svg.size() > MaxMetafileSvg) return nullptr;
+    const QByteArray text = QByteArray::fromStdString(svg);
+    if (!SelfContained(text)) return nullptr;
     std::shared_ptr<TKmrVectorPicture> picture(new TKmrVectorPicture);
-    picture->FRenderer = std::make_unique<QSvgRenderer>(QByteArray::fromStdString(svg));
+    picture->FRenderer = std::make_unique<QSvgRenderer>(text);
     if (!picture->FRenderer->isValid()) return nullptr;
     return picture;
 }

@@ -47,7 +47,8 @@ std::string MetafileToSvg(std::span<const std::uint8_t> file, TXlsImgTypes type)
 // A converted metafile, ready to draw; the pictures of one blip share it.
 class TKmrVectorPicture {
 public:
-    // Null when Qt SVG cannot read the text.
+    // Null when Qt SVG cannot read the text, or when it refers to anything
+    // outside itself (a file, a URL).
     static std::shared_ptr<const TKmrVectorPicture> FromSvg(const std::string& svg);
     ~TKmrVectorPicture();
     TKmrVectorPicture(const TKmrVectorPicture&) = delete;

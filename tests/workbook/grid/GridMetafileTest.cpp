@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <iterator>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QImage>
@@ -253,6 +254,47 @@ TEST(MetafileConversion, TheChildsEndNeverReachesTheProgram) {
     EXPECT_FALSE(std::ifstream(marker).good());
 }
 
+// A child that crashes or runs out of time leaves no core file of the
+// program behind, whatever the limits the program was started with.
+TEST(MetafileConversion, TheChildWritesNoCoreFile) {
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_CORE, &before), 0);
+    rlimit some = before;
+    some.rlim_cur = std::min<rlim_t>(before.rlim_max, rlim_t(1) << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &some), 0);
+    const std::string limits = ConvertInChild([] {
+        rlimit core{}, cpu{};
+        getrlimit(RLIMIT_CORE, &core);
+        getrlimit(RLIMIT_CPU, &cpu);
+        return std::to_string(core.rlim_cur) + " " + std::to_string(core.rlim_max) + " " +
+               std::to_string(cpu.rlim_cur);
+    });
+    setrlimit(RLIMIT_CORE, &before);
+    EXPECT_EQ(limits, "0 0 15");
+}
+
+// Outside a sanitizer the child may take a gigabyte beyond the address
+// space it was forked with, no more.
+TEST(MetafileConversion, TheChildsAddressSpaceIsCapped) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory is address space: the child is not capped under one";
+#else
+    const std::string said = ConvertInChild([] {
+        rlimit space{};
+        getrlimit(RLIMIT_AS, &space);
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long pages = 0;
+        statm >> pages;
+        return std::to_string(space.rlim_cur) + " " + std::to_string(pages * sysconf(_SC_PAGESIZE));
+    });
+    unsigned long long limit = 0, size = 0;
+    ASSERT_EQ(std::sscanf(said.c_str(), "%llu %llu", &limit, &size), 2) << said;
+    EXPECT_GT(limit, size);
+    EXPECT_LE(limit, size + (1ull << 30));
+    EXPECT_GE(limit + (64ull << 20), size + (1ull << 30));  // what the child has grown by since the limit
+#endif
+}
+
 TEST(MetafileConversion, WhatTheLibrariesCannotReadGivesNothing) {
     GridTestApp();
     const auto emf = ReadFile(Fixture("metafiles/metafile.emf"));
@@ -336,6 +378,11 @@ TEST_F(MetafileFixture, DrawnInsideTheirAnchorsOnScreenAndInPrint) {
     grid.SetZoom(200);
     const QImage zoomed = Shot();
     ExpectDrawn(zoomed, ScreenRect(0), "zoom 200");
+    // Back at 100 % and after the cursor moved, the same pixels as before.
+    grid.SetZoom(100);
+    grid.FocusCell(2, 2);
+    grid.FocusCell(1, 1);
+    EXPECT_EQ(Shot(), screen);
 
     grid.Print(1, -1);
     for (int i = 0; i < 3; ++i) ExpectDrawn(printer.Page, PrintRect(i), "print " + std::to_string(i));
@@ -393,4 +440,150 @@ TEST_F(MetafileFixture, UnreadableMetafilesAreFramesInTheGridsColours) {
         ExpectFrame(printer.Page, PrintRect(0), grid.ForegroundColor, std::string("print ") + c.What);
         facade.CloseFile();
     }
+}
+
+namespace {
+
+// One WMF record: its function and its parameters, as words or as bytes
+// (padded to a word).
+void WmfRecord(std::vector<std::uint8_t>& records, int function, std::vector<std::uint8_t> params) {
+    if (params.size() % 2) params.push_back(0);
+    const std::size_t size = 3 + params.size() / 2;
+    for (const std::size_t v : {size, size >> 16, static_cast<std::size_t>(function)})
+        records.push_back(static_cast<std::uint8_t>(v)), records.push_back(static_cast<std::uint8_t>(v >> 8));
+    records.insert(records.end(), params.begin(), params.end());
+}
+void WmfRecord(std::vector<std::uint8_t>& records, int function, std::initializer_list<int> words) {
+    std::vector<std::uint8_t> params;
+    for (int w : words) params.push_back(static_cast<std::uint8_t>(w)), params.push_back(static_cast<std::uint8_t>(w >> 8));
+    WmfRecord(records, function, params);
+}
+
+// A placeable WMF of a 1000 x 1000 window holding the records given (an
+// EOF record follows them).
+std::vector<std::uint8_t> Wmf(std::vector<std::uint8_t> records) {
+    std::vector<std::uint8_t> start;
+    WmfRecord(start, 0x020B, {0, 0});        // SETWINDOWORG
+    WmfRecord(start, 0x020C, {1000, 1000});  // SETWINDOWEXT
+    records.insert(records.begin(), start.begin(), start.end());
+    WmfRecord(records, 0, {});               // EOF
+    std::vector<std::uint8_t> file;
+    auto put = [&](std::initializer_list<int> words) {
+        for (int w : words) file.push_back(static_cast<std::uint8_t>(w)), file.push_back(static_cast<std::uint8_t>(w >> 8));
+    };
+    put({0xCDD7, 0x9AC6, 0, 0, 0, 1000, 1000, 1440, 0, 0});
+    std::uint16_t check = 0;
+    for (std::size_t i = 0; i < file.size(); i += 2) check ^= static_cast<std::uint16_t>(file[i] | file[i + 1] << 8);
+    put({check});
+    const std::size_t words = (18 + records.size()) / 2;
+    put({1, 9, 0x300, static_cast<int>(words & 0xFFFF), static_cast<int>(words >> 16), 1, 64, 0, 0});
+    file.insert(file.end(), records.begin(), records.end());
+    return file;
+}
+
+// lines lines across the window, drawn with a pen of width 0.
+std::vector<std::uint8_t> WmfOfLines(int lines) {
+    std::vector<std::uint8_t> records;
+    WmfRecord(records, 0x02FA, {0, 0, 0, 0, 0});  // CREATEPENINDIRECT: solid, width 0, black
+    WmfRecord(records, 0x012D, {0});              // SELECTOBJECT
+    for (int i = 0; i < lines; ++i) WmfRecord(records, 0x0325, {2, 0, i % 1000, 999, i % 1000});  // POLYLINE
+    return Wmf(records);
+}
+
+// text written by TEXTOUT (else EXTTEXTOUT with a clipping rectangle) in
+// a font of height 200.
+std::vector<std::uint8_t> WmfOfText(const std::string& text, bool ext) {
+    std::vector<std::uint8_t> records;
+    std::vector<std::uint8_t> font = {0x38, 0xFF, 0, 0, 0, 0, 0, 0, 0x90, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const char c : std::string("Arial")) font.push_back(static_cast<std::uint8_t>(c));
+    font.push_back(0);
+    WmfRecord(records, 0x02FB, font);  // CREATEFONTINDIRECT
+    WmfRecord(records, 0x012D, {0});   // SELECTOBJECT
+    std::vector<std::uint8_t> params;
+    auto word = [&](int v) { params.push_back(static_cast<std::uint8_t>(v)), params.push_back(static_cast<std::uint8_t>(v >> 8)); };
+    if (ext) {
+        word(500), word(100), word(static_cast<int>(text.size())), word(0x0004);
+        for (int v : {0, 0, 1000, 1000}) word(v);
+    } else {
+        word(static_cast<int>(text.size()));
+    }
+    params.insert(params.end(), text.begin(), text.end());
+    if (!ext) {
+        if (params.size() % 2) params.push_back(0);
+        word(500), word(100);
+    }
+    WmfRecord(records, ext ? 0x0A32 : 0x0521, params);
+    return Wmf(records);
+}
+
+std::size_t Occurrences(const std::string& text, std::string_view part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// A metafile of many small elements (a chart's grid, a drawing's hatching)
+// converts in one go and comes back whole, every line tidied: neither the
+// library's output nor its tidying costs time by the square of its size,
+// which would outrun the child's time.
+TEST(MetafileConversion, ManyElementsComeBackWhole) {
+    GridTestApp();
+    constexpr int Lines = 20000;
+    const std::vector<std::uint8_t> wmf = WmfOfLines(Lines);
+    ASSERT_TRUE(LooksLikeMetafile(wmf, TXlsImgTypes::xli_Wmf));
+    const std::string svg = MetafileToSvg(wmf, TXlsImgTypes::xli_Wmf);
+    EXPECT_EQ(Occurrences(svg, "<polyline "), std::size_t{Lines});
+    EXPECT_EQ(Occurrences(svg, "style=\"fill:none; stroke-width:1; vector-effect:non-scaling-stroke;"),
+              std::size_t{Lines});
+    EXPECT_NE(TKmrVectorPicture::FromSvg(svg), nullptr);
+}
+
+// The characters of markup in a metafile's text are the text's: the SVG
+// stays valid and draws, and no text writes elements of its own.
+TEST(MetafileConversion, TextsWithMarkupCharactersStayTexts) {
+    GridTestApp();
+    struct TCase {
+        std::string Text;
+        std::string Written;  // as the SVG holds it
+    };
+    const TCase cases[] = {
+        {"R&D", "R&amp;D"},
+        {"a<b>c", "a&lt;b&gt;c"},
+        {"tab\tand\x01" "bell\x02", "tab\tand bell "},
+        {"</text><image xlink:href=\"/x.png\" width=\"9\" height=\"9\"/><text>",
+         "&lt;/text&gt;&lt;image xlink:href=\"/x.png\" width=\"9\" height=\"9\"/&gt;&lt;text&gt;"},
+    };
+    for (const bool ext : {false, true})
+        for (const TCase& c : cases) {
+            const std::string what = c.Text + (ext ? " by EXTTEXTOUT" : " by TEXTOUT");
+            const std::string svg = MetafileToSvg(WmfOfText(c.Text, ext), TXlsImgTypes::xli_Wmf);
+            EXPECT_NE(svg.find(">" + c.Written + "</text>"), std::string::npos) << what << "\n" << svg;
+            EXPECT_EQ(svg.find("<image"), std::string::npos) << what;
+            EXPECT_NE(TKmrVectorPicture::FromSvg(svg), nullptr) << what;
+        }
+}
+
+// An SVG that refers to anything outside itself is no picture: Qt SVG would
+// read the file it names. Inline images and references within stay.
+TEST(MetafileConversion, OnlySelfContainedSvgIsDrawn) {
+    GridTestApp();
+    const std::string head = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                             "width=\"10\" height=\"10\"><rect id=\"r\" width=\"5\" height=\"5\" fill=\"red\"/>";
+    const std::string dot = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==";
+    const struct {
+        std::string Body;
+        bool Drawn;
+    } cases[] = {
+        {"", true},
+        {"<image width=\"5\" height=\"5\" xlink:href=\"" + dot + "\"/>", true},
+        {"<use xlink:href=\"#r\"/>", true},
+        {"<image width=\"5\" height=\"5\" xlink:href=\"/tmp/picture.png\"/>", false},
+        {"<image width=\"5\" height=\"5\" href=\"file:///tmp/picture.png\"/>", false},
+        {"<image width=\"5\" height=\"5\" xlink:href=\" picture.png\"/>", false},
+        {"<use xlink:href=\"other.svg#r\"/>", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TKmrVectorPicture::FromSvg(head + c.Body + "</svg>") != nullptr, c.Drawn) << c.Body;
 }
