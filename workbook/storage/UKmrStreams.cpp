@@ -193,9 +193,12 @@ int CreateTemp(const std::string& fileName, const std::string& target, std::stri
     return handle;
 }
 
-bool IsTempName(std::string_view name) {
+// ".BASE.XXXXXXXX.tmp": a temporary of the file base, as TTempNames makes them.
+bool IsTempName(std::string_view name, std::string_view base) {
     constexpr std::size_t tail = 1 + TempDigits + TempSuffix.size();  // ".XXXXXXXX.tmp"
-    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(TempSuffix)) return false;
+    if (name.size() != 1 + base.size() + tail || name.front() != '.' || name.substr(1, base.size()) != base ||
+        !name.ends_with(TempSuffix))
+        return false;
     const std::string_view digits = name.substr(name.size() - TempSuffix.size() - TempDigits, TempDigits);
     return name[name.size() - tail] == '.' &&
            std::all_of(digits.begin(), digits.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
@@ -216,17 +219,19 @@ void RemoveIfStale(int folder, const char* name, std::time_t now) {
     ::close(handle);
 }
 
-// Temporary files that killed writers left in the folder go at the next
-// save there; nothing here can make the save fail.
-void RemoveStaleTemps(const std::string& folderName) {
-    const int folder = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Temporary files that killed writers of target left beside it go at its
+// next save (only target's: a file of another name is none of this save's
+// business); nothing here can make the save fail.
+void RemoveStaleTemps(const std::string& target) {
+    const std::string base = BaseOf(target).substr(0, 200);
+    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return;
     DIR* dir = ::fdopendir(::dup(folder));
     if (dir) {
         const std::time_t now = std::time(nullptr);
         std::vector<std::string> candidates;
         while (const dirent* entry = ::readdir(dir))
-            if (IsTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
+            if (IsTempName(entry->d_name, base)) candidates.emplace_back(entry->d_name);
         ::closedir(dir);
         for (const std::string& name : candidates) RemoveIfStale(folder, name.c_str(), now);
     }
@@ -268,7 +273,7 @@ TKmrSafeFileStream::TPrepared TKmrSafeFileStream::Prepare(const std::string& fil
     if (exists && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) RaiseCantWrite(fileName, EACCES);
     if (exists && ::faccessat(AT_FDCWD, prepared.Target.c_str(), W_OK, AT_EACCESS) != 0)
         RaiseCantWrite(fileName, errno);
-    RemoveStaleTemps(FolderOf(prepared.Target));
+    RemoveStaleTemps(prepared.Target);
     prepared.Handle = CreateTemp(fileName, prepared.Target, prepared.Temp);
     // Owner and group are kept where the system allows it (the owner only
     // for the superuser); the mode comes after, as a change of owner clears

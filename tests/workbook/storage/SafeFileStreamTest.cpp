@@ -202,7 +202,7 @@ TEST(SafeFileStream, StaleTemporaryFilesGoAtTheNextSave) {
         ASSERT_EQ(::utimensat(AT_FDCWD, temp[name].c_str(), times, 0), 0);
     };
     make(".out.xls.0123abcd.tmp", true);
-    make(".other.xls.89abcdef.tmp", true);
+    make(".other.xls.89abcdef.tmp", true);  // another file's, left to its own saves
     make(".out.xls.fedcba98.tmp", false);   // may be a writer's that has not locked it yet
     make(".out.xls.76543210.tmp", true);    // held below, as a live writer holds it
     make("out.xls.0123abcd.tmp", true);     // not hidden
@@ -215,7 +215,7 @@ TEST(SafeFileStream, StaleTemporaryFilesGoAtTheNextSave) {
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     Save(temp["out.xls"]);
     ::close(held);
-    EXPECT_EQ(Names(temp), (std::set<std::string>{"out.xls", ".out.xls.fedcba98.tmp", ".out.xls.76543210.tmp",
+    EXPECT_EQ(Names(temp), (std::set<std::string>{"out.xls", ".other.xls.89abcdef.tmp", ".out.xls.fedcba98.tmp", ".out.xls.76543210.tmp",
                                                   "out.xls.0123abcd.tmp", ".out.xls.0123ABCD.tmp", ".out.xls.0123abc.tmp",
                                                   ".out.xls.tmp", ".0123abcd.tmp", ".dir.0123abcd.tmp"}));
     // Released, the held one goes at the next save.
