@@ -55,6 +55,7 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <numeric>
 #include <unordered_map>
 
 TForm1* Form1 = nullptr;
@@ -364,6 +365,11 @@ void TForm1::BuildList(QWidget* client) {
                            {"Město", 90}, {"Typ", 80}, {"Výr. číslo", 80}, {"Datum odečtu", 80}, {"Hodnota", 70}});
     lvMeters->setGeometry(0, 0, kClientWidth, kClientHeight - kListBottomGap);
     for (int i = 0; i < lvMeters->columnCount(); ++i) storedWidths_.push_back(lvMeters->columnWidth(i));
+    userWidths_.assign(storedWidths_.size(), 0);
+    // A column the operator sizes keeps that width through later fits.
+    connect(lvMeters->header(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (!fitting_) userWidths_[static_cast<std::size_t>(column)] = width;
+    });
     lvMeters->headerItem()->setTextAlignment(kValueColumn, Qt::AlignRight | Qt::AlignVCenter);
     lvMeters->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMeters->viewport()->installEventFilter(this);
@@ -404,7 +410,7 @@ void TForm1::MeasureContents(const std::vector<TMeterRecord>& listed) {
 // the reading's time and a long value whole.  When that is wider than the
 // list (a vertical scroll bar counted in), the text columns give up width
 // in proportion to what they have beyond their captions, so that every
-// column stays in view.
+// column stays in view.  A column the operator sized keeps its width.
 void TForm1::FitColumns() {
     const int columns = lvMeters->columnCount();
     if (contentWidths_.size() != static_cast<std::size_t>(columns)) contentWidths_.assign(columns, 0);
@@ -419,24 +425,30 @@ void TForm1::FitColumns() {
         std::max(width[kDateColumn], metrics.horizontalAdvance(QLatin1String(kWidestTime)) + kCellPadding);
     width[kValueColumn] =
         std::max(width[kValueColumn], metrics.horizontalAdvance(QLatin1String(kWidestValue)) + kCellPadding);
+    // What a text column may give up: its width beyond the caption, unless
+    // the operator sized it.
+    std::vector<int> giving(columns, 0);
+    for (int i = 0; i < columns; ++i) {
+        if (const int user = userWidths_[static_cast<std::size_t>(i)]) width[i] = user;
+        else if (i < kDateColumn) giving[i] = std::max(0, width[i] - caption[i]);
+    }
     const int room = lvMeters->width() - 2 * lvMeters->frameWidth() -
                      lvMeters->verticalScrollBar()->sizeHint().width();
-    int total = 0, spare = 0;
-    for (int i = 0; i < columns; ++i) {
-        total += width[i];
-        if (i < kDateColumn) spare += width[i] - caption[i];
-    }
+    const int total = std::accumulate(width.begin(), width.end(), 0);
+    const int spare = std::accumulate(giving.begin(), giving.end(), 0);
     if (total > room && spare > 0) {
         const int cut = std::min(total - room, spare);
         int left = cut;
         for (int i = 0; i < kDateColumn && left > 0; ++i) {
-            const int share = static_cast<int>((static_cast<long long>(width[i] - caption[i]) * cut + spare - 1) / spare);
-            const int take = std::min({share, left, width[i] - caption[i]});
+            const int share = static_cast<int>((static_cast<long long>(giving[i]) * cut + spare - 1) / spare);
+            const int take = std::min({share, left, giving[i]});
             width[i] -= take;
             left -= take;
         }
     }
+    fitting_ = true;
     for (int i = 0; i < columns; ++i) lvMeters->setColumnWidth(i, width[i]);
+    fitting_ = false;
 }
 
 // The stored widths, each widened to the longest text its panel shows in

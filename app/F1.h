@@ -206,10 +206,12 @@ private:
     plat::THandOff<gatewayState>* gatewayStates_;
     std::string gatewayRfAddress_;
     std::string meterFile_;
-    // Per list column, the stored width and the width its widest text
-    // needs (0: none measured).
+    // Per list column, the stored width, the width its widest text needs
+    // (0: none measured) and the width the operator dragged it to (0: none).
     std::vector<int> storedWidths_;
     std::vector<int> contentWidths_;
+    std::vector<int> userWidths_;
+    bool fitting_ = false;
     bool shownOnce_ = false;
     bool closing_ = false;
 };

@@ -484,6 +484,16 @@ TEST_F(MeterWorkbook, TheStoredSizeShowsEveryColumnAndEveryPanelText) {
     EXPECT_EQ(form->btnReadModules->geometry(), QRect(1000 - 118, 600 - 87, 110, 30));
     EXPECT_EQ(form->sb->geometry(), QRect(0, 600 - 22, 1000, 22));
     EXPECT_EQ(form->sb->PanelGeometry(6).right(), 999);
+
+    // A column the operator sized keeps its width when the window changes;
+    // the others still make room for every column.
+    list->header()->resizeSection(3, 200);
+    form->resize(960, 600 + menu);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->columnWidth(3), 200);
+    for (int column = 0; column < list->columnCount(); ++column)
+        EXPECT_LE(list->header()->sectionViewportPosition(column) + list->columnWidth(column), list->viewport()->width())
+            << column;
 }
 
 // Made narrower, the window keeps the stored width: the buttons, kept to the
