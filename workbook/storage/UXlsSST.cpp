@@ -1,7 +1,11 @@
 #include "workbook/storage/UXlsSST.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace kalmira {
 
@@ -265,6 +269,73 @@ void TSST::Load(const TSSTRecord& record) {
 void TSST::FixRefs() {
     std::erase_if(FList, [this](std::size_t offset) { return RefCount(offset) == 0; });
 }
+
+namespace {
+
+// The tables of the process by number: pages of slots made as numbers
+// are given, so that a look-up takes no lock and slots never move.
+class THandles {
+public:
+    static constexpr std::uint32_t PageSize = 4096, PageCount = 4096;
+
+    std::uint32_t Add(TSST* table) {
+        std::lock_guard lock(FMutex);
+        std::uint32_t handle;
+        if (FNext < PageSize * PageCount) {
+            handle = FNext++;
+        } else {
+            Assert(!FFree.empty(), "UXlsSST", "too many string tables");
+            handle = FFree.back();
+            FFree.pop_back();
+        }
+        auto& page = FPages[handle / PageSize];
+        if (!page.load(std::memory_order_relaxed)) page.store(new std::atomic<TSST*>[PageSize]{}, std::memory_order_release);
+        page.load(std::memory_order_relaxed)[handle % PageSize].store(table, std::memory_order_release);
+        return handle;
+    }
+    void Remove(std::uint32_t handle) {
+        std::lock_guard lock(FMutex);
+        FPages[handle / PageSize].load(std::memory_order_relaxed)[handle % PageSize].store(nullptr,
+                                                                                      std::memory_order_release);
+        FFree.push_back(handle);
+    }
+    TSST* Find(std::uint32_t handle) const noexcept {
+        if (handle == 0 || handle >= PageSize * PageCount) return nullptr;
+        const auto* page = FPages[handle / PageSize].load(std::memory_order_acquire);
+        return page ? page[handle % PageSize].load(std::memory_order_acquire) : nullptr;
+    }
+
+private:
+    std::mutex FMutex;
+    std::uint32_t FNext = 1;  // 0 stands for no table
+    std::vector<std::uint32_t> FFree;
+    std::array<std::atomic<std::atomic<TSST*>*>, PageCount> FPages{};
+};
+
+THandles& Handles() {
+    static auto* handles = new THandles;  // outlives every table, also those freed at exit
+    return *handles;
+}
+
+}  // namespace
+
+TSST::TSST() : FHandle(Handles().Add(this)) {}
+
+TSST::TSST(const TSST& other)
+    : FPool(other.FPool), FList(other.FList), FSorted(other.FSorted), FAbandoned(other.FAbandoned),
+      FHandle(Handles().Add(this)) {}
+
+TSST& TSST::operator=(const TSST& other) {
+    FPool = other.FPool;
+    FList = other.FList;
+    FSorted = other.FSorted;
+    FAbandoned = other.FAbandoned;
+    return *this;
+}
+
+TSST::~TSST() { Handles().Remove(FHandle); }
+
+TSST* TSST::FromHandle(std::uint32_t handle) noexcept { return Handles().Find(handle); }
 
 void TSST::Clear() {
     FList.clear();
