@@ -308,15 +308,20 @@ private:
         if (FTag == HeapTag) FreeRecord(Heap().Bytes, Heap().Capacity);
         FTag = 0;
     }
+    // Moves are many on the load road and cheap: a copy of the store.
     void Take(TBasicRecordData& other) noexcept {
-        if (other.FTag == TailTag) {
-            // The room stays with its record: the bytes are copied out.
-            FTag = 0;
-            Assign(other.data(), other.size());
-        } else {
-            std::memcpy(FStore, other.FStore, sizeof FStore);
-            FTag = other.FTag;
+        if (other.FTag == TailTag) [[unlikely]] {
+            TakeFromTail(other);
+            return;
         }
+        std::memcpy(FStore, other.FStore, sizeof FStore);
+        FTag = other.FTag;
+        other.FTag = 0;
+    }
+    // The room stays with its record: the bytes are copied out.
+    [[gnu::noinline, gnu::cold]] void TakeFromTail(TBasicRecordData& other) noexcept {
+        FTag = 0;
+        Assign(other.data(), other.size());
         other.FTag = 0;
     }
 

@@ -205,15 +205,36 @@ bool TSST::Equal(std::size_t a, std::size_t b) const {
 }
 
 // Each entry's bytes are found once, not at every comparison; the order
-// is Less's. An entry's offset is where its bytes lie in the pool, less
-// the header.
+// is Less's, and the sort sees the same comparisons whichever way the
+// entries are kept. A table's pool stays below 4 GB (its labels keep 32-bit
+// offsets): an entry is then its offset and size in 8 bytes, which is
+// what the sort holds aside at the end of loading.
 void TSST::Sort() {
-    std::vector<std::span<const std::uint8_t>> keyed;
-    keyed.reserve(FList.size());
-    for (const std::size_t offset : FList) keyed.push_back(GetEntry(offset));
-    std::sort(keyed.begin(), keyed.end(), LessBytes);
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        FList[i] = static_cast<std::size_t>(keyed[i].data() - FPool.data()) - EntryHeader;
+    if (FPool.size() > 0xFFFFFFFF) {
+        std::vector<std::span<const std::uint8_t>> keyed;
+        keyed.reserve(FList.size());
+        for (const std::size_t offset : FList) keyed.push_back(GetEntry(offset));
+        std::sort(keyed.begin(), keyed.end(), LessBytes);
+        for (std::size_t i = 0; i < keyed.size(); ++i)
+            FList[i] = static_cast<std::size_t>(keyed[i].data() - FPool.data()) - EntryHeader;
+    } else {
+        struct TKey {
+            std::uint32_t At, Size;  // the entry's string bytes in the pool
+        };
+        std::vector<TKey> keyed;
+        keyed.reserve(FList.size());
+        for (const std::size_t offset : FList) {
+            const auto bytes = GetEntry(offset);
+            keyed.push_back({static_cast<std::uint32_t>(bytes.data() - FPool.data()),
+                             static_cast<std::uint32_t>(bytes.size())});
+        }
+        const std::uint8_t* pool = FPool.data();
+        std::sort(keyed.begin(), keyed.end(), [pool](const TKey& x, const TKey& y) {
+            if (x.Size != y.Size) return x.Size < y.Size;
+            return std::memcmp(pool + x.At, pool + y.At, x.Size) < 0;
+        });
+        for (std::size_t i = 0; i < keyed.size(); ++i) FList[i] = keyed[i].At - EntryHeader;
+    }
     FSorted = true;
 }
 
