@@ -154,6 +154,8 @@ std::unique_ptr<TBaseRecord> TSSTRecord::NewOfSameClass(std::uint16_t id, std::v
 std::size_t TSST::AppendEntry(const TExcelString& text) {
     const std::size_t at = FPool.size();
     const auto need = static_cast<std::size_t>(EntryHeader + text.TotalSize());
+    // Entries are kept by 32-bit offsets, as the labels keep them.
+    Assert(at + need <= 0xFFFFFFFF, "UXlsSST", "string table beyond 4 GB");
     // Doubling keeps a growing table from moving the pool per string.
     if (at + need > FPool.capacity()) FPool.reserve(std::max(2 * FPool.capacity(), at + need));
     FPool.resize(at + EntryHeader, 0);
@@ -206,35 +208,24 @@ bool TSST::Equal(std::size_t a, std::size_t b) const {
 
 // Each entry's bytes are found once, not at every comparison; the order
 // is Less's, and the sort sees the same comparisons whichever way the
-// entries are kept. A table's pool stays below 4 GB (its labels keep 32-bit
-// offsets): an entry is then its offset and size in 8 bytes, which is
+// entries are kept: an entry is its offset and size in 8 bytes, which is
 // what the sort holds aside at the end of loading.
 void TSST::Sort() {
-    if (FPool.size() > 0xFFFFFFFF) {
-        std::vector<std::span<const std::uint8_t>> keyed;
-        keyed.reserve(FList.size());
-        for (const std::size_t offset : FList) keyed.push_back(GetEntry(offset));
-        std::sort(keyed.begin(), keyed.end(), LessBytes);
-        for (std::size_t i = 0; i < keyed.size(); ++i)
-            FList[i] = static_cast<std::size_t>(keyed[i].data() - FPool.data()) - EntryHeader;
-    } else {
-        struct TKey {
-            std::uint32_t At, Size;  // the entry's string bytes in the pool
-        };
-        std::vector<TKey> keyed;
-        keyed.reserve(FList.size());
-        for (const std::size_t offset : FList) {
-            const auto bytes = GetEntry(offset);
-            keyed.push_back({static_cast<std::uint32_t>(bytes.data() - FPool.data()),
-                             static_cast<std::uint32_t>(bytes.size())});
-        }
-        const std::uint8_t* pool = FPool.data();
-        std::sort(keyed.begin(), keyed.end(), [pool](const TKey& x, const TKey& y) {
-            if (x.Size != y.Size) return x.Size < y.Size;
-            return std::memcmp(pool + x.At, pool + y.At, x.Size) < 0;
-        });
-        for (std::size_t i = 0; i < keyed.size(); ++i) FList[i] = keyed[i].At - EntryHeader;
+    struct TKey {
+        std::uint32_t At, Size;  // the entry's string bytes in the pool
+    };
+    std::vector<TKey> keyed;
+    keyed.reserve(FList.size());
+    for (const std::size_t offset : FList) {
+        const auto bytes = GetEntry(offset);
+        keyed.push_back({static_cast<std::uint32_t>(bytes.data() - FPool.data()),
+                         static_cast<std::uint32_t>(bytes.size())});
     }
+    const std::uint8_t* pool = FPool.data();
+    std::sort(keyed.begin(), keyed.end(), [pool](const TKey& x, const TKey& y) {
+        return LessBytes({pool + x.At, x.Size}, {pool + y.At, y.Size});
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) FList[i] = keyed[i].At - EntryHeader;
     FSorted = true;
 }
 
@@ -255,7 +246,7 @@ std::size_t TSST::AddString(std::u16string_view text, const TRTFRunList& runs) {
         AddRef(FList[index]);
         return index;
     }
-    FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(index), at);
+    FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(index), static_cast<std::uint32_t>(at));
     SetLongWord(FPool, at, 1);
     return index;
 }
@@ -277,7 +268,7 @@ void TSST::Load(const TSSTRecord& record) {
             // sorted and written in holds when the written file is read again.
             TExcelString text(2, at, pos);
             text.Compress();
-            FList.push_back(AppendEntry(text));
+            FList.push_back(static_cast<std::uint32_t>(AppendEntry(text)));
         }
     } catch (...) {
         FList.resize(listBefore);
@@ -297,7 +288,7 @@ namespace {
 // are given, so that a look-up takes no lock and slots never move.
 class THandles {
 public:
-    static constexpr std::uint32_t PageSize = 4096, PageCount = 4096;
+    static constexpr std::uint32_t PageSize = 1024, PageCount = 1024;
 
     std::uint32_t Add(TSST* table) {
         std::lock_guard lock(FMutex);
@@ -372,7 +363,7 @@ namespace {
 // The one layout of the SST and its CONTINUE records; mark(entry index,
 // stream position, offset in record) is told where each string starts.
 template <class Mark>
-std::int64_t LayoutSST(TOle2File* ole, std::span<const std::uint8_t> pool, const std::vector<std::size_t>& list,
+std::int64_t LayoutSST(TOle2File* ole, std::span<const std::uint8_t> pool, const std::vector<std::uint32_t>& list,
                        Mark mark) {
     TRecordSplitter out(ole, xlr_SST);
     std::uint32_t total = 0;

@@ -46,7 +46,7 @@ public:
     // The table's number among the tables of the process (never 0), so
     // that a label keeps 4 bytes instead of an address; and the table
     // under a number (none once that table is gone). Numbers are given
-    // again only after some 16 million tables.
+    // again only after a million tables.
     std::uint32_t Handle() const { return FHandle; }
     static TSST* FromHandle(std::uint32_t handle) noexcept;
 
@@ -98,7 +98,7 @@ private:
     bool Equal(std::size_t a, std::size_t b) const;
 
     std::vector<std::uint8_t> FPool;
-    std::vector<std::size_t> FList;
+    std::vector<std::uint32_t> FList;  // pool offsets: the pool stays below 4 GB
     bool FSorted = true;
     bool FAbandoned = false;
     std::uint32_t FHandle;

@@ -243,6 +243,20 @@ TEST(SharedStrings, ReferenceCountsPastSixteenBits) {
     EXPECT_EQ(Bytes(out.end() - 14, out.end()), (Bytes{0xFD, 0, 10, 0, 0x6F, 0x11, 0, 0, 15, 0, 0, 0, 0, 0}));
 }
 
+// Once every number was given, numbers of tables that went are given
+// again: tables alive keep numbers of their own that find them.
+TEST(SharedStrings, HandlesAreGivenAgainOnceAllWereGiven) {
+    for (int i = 0; i < (1 << 20) + 16; ++i) {
+        const TSST gone;
+        ASSERT_NE(gone.Handle(), 0u);
+    }
+    const TSST first, second;
+    EXPECT_NE(first.Handle(), second.Handle());
+    EXPECT_EQ(TSST::FromHandle(first.Handle()), &first);
+    EXPECT_EQ(TSST::FromHandle(second.Handle()), &second);
+    EXPECT_EQ(TSST::FromHandle(0), nullptr);
+}
+
 // A label finds its table by the table's handle: among several tables and
 // copies of them, after the table went (then it reads as empty and frees
 // safely), and in a copy of the label.
