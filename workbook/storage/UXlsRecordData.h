@@ -243,9 +243,7 @@ private:
     // The bytes in the room: the store's own bounds are not theirs, which
     // the compiler is not to assume.
     std::uint8_t* TailBytes() const noexcept {
-        auto* bytes = const_cast<std::uint8_t*>(FStore) + TailHeader;
-        asm("" : "+r"(bytes));
-        return bytes;
+        return reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(FStore) + TailHeader);
     }
     std::uint16_t TailWord(std::size_t at) const noexcept {
         std::uint16_t word;
