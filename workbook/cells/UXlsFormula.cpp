@@ -135,10 +135,48 @@ std::unique_ptr<TBaseRecord> MakeOldFormula(std::uint16_t id, TRecordData data) 
     }
 }
 
+#if !KALMIRA_PLAIN_ALLOCATION
+// A loaded formula and its data in one pool slot of Slot bytes: the data
+// runs on from the record's store into the room behind the record, which
+// saves the data's own block and the store's 16 bytes (48 bytes for a
+// formula of up to 32 data bytes instead of 32 and a block of 32).
+// Copies are plain formulas.
+template <std::size_t Slot>
+class TFormulaInSlot final : public TFormulaRecord {
+public:
+    static_assert(Slot >= sizeof(TFormulaRecord) && Slot % 8 == 0);
+    TFormulaInSlot(std::uint16_t id, TRecordData data) : TFormulaRecord(id, std::move(data)) {
+        Data.PlaceInTail(reinterpret_cast<std::uint8_t*>(this) + Slot);
+    }
+    static void* operator new(std::size_t) { return AllocateRecord(Slot); }
+    static void operator delete(void* record, std::size_t) noexcept { FreeRecord(record, Slot); }
+};
+
+// The record's fields before its data's room: the virtual table, id,
+// CONTINUE mark, data tag and the room's sizes.
+constexpr std::size_t FormulaFields = 16;
+static_assert(sizeof(TFormulaRecord) == sizeof(TCellRecord), "a formula has no fields of its own behind its data");
+
+template <std::size_t Slot, std::size_t... Larger>
+std::unique_ptr<TBaseRecord> MakeFormulaInSlot(std::uint16_t id, TRecordData data) {
+    if (data.size() + FormulaFields <= Slot) return std::make_unique<TFormulaInSlot<Slot>>(id, std::move(data));
+    if constexpr (sizeof...(Larger) > 0) return MakeFormulaInSlot<Larger...>(id, std::move(data));
+    else return std::make_unique<TFormulaRecord>(id, std::move(data));
+}
+#endif
+
+std::unique_ptr<TBaseRecord> MakeLoadedFormula(std::uint16_t id, TRecordData data) {
+#if KALMIRA_PLAIN_ALLOCATION
+    return std::make_unique<TFormulaRecord>(id, std::move(data));
+#else
+    return MakeFormulaInSlot<48, 56, 64, 80, 96, 112, 128>(id, std::move(data));
+#endif
+}
+
 }  // namespace
 
 void RegisterFormulaRecords() {
-    RegisterRecordClass(xlr_FORMULA, MakeRecord<TFormulaRecord>);
+    RegisterRecordClass(xlr_FORMULA, MakeLoadedFormula);
     RegisterRecordClass(xlr_FORMULA_OLD3, MakeOldFormula);
     RegisterRecordClass(xlr_FORMULA_OLD4, MakeOldFormula);
     RegisterRecordClass(xlr_STRING, MakeRecord<TStringRecord>);
@@ -266,8 +304,6 @@ TFormulaRecord::TFormulaRecord(std::uint16_t id, std::uint16_t row, std::uint16_
     SetDouble(Data, 6, number);
 }
 
-TFormulaRecord::~TFormulaRecord() = default;
-
 std::unique_ptr<TBaseRecord> TFormulaRecord::NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const {
     return std::make_unique<TFormulaRecord>(id, std::move(data));
 }
@@ -288,13 +324,30 @@ struct TFormulaRecord::TAttached {
     std::unique_ptr<TArrayRecord> Array;
 };
 
-TFormulaRecord::TAttached& TFormulaRecord::Attached() {
-    if (!FAttached) FAttached = std::make_unique<TAttached>();
-    return *FAttached;
+TFormulaRecord::TAttached* TFormulaRecord::FindAttached() const {
+    return Continue.Marked(AttachedMark) ? static_cast<TAttached*>(FindSidePart(AttachedKey())) : nullptr;
 }
 
-const TVariant* TFormulaRecord::OwnValue() const { return FAttached ? FAttached->Value.get() : nullptr; }
+TFormulaRecord::TAttached& TFormulaRecord::Attached() {
+    if (TAttached* attached = FindAttached()) return *attached;
+    auto attached = std::make_unique<TAttached>();
+    PutSidePart(AttachedKey(), attached.get());
+    Continue.Mark(AttachedMark, true);
+    return *attached.release();
+}
+
+const TVariant* TFormulaRecord::OwnValue() const {
+    const TAttached* attached = FindAttached();
+    return attached ? attached->Value.get() : nullptr;
+}
 void TFormulaRecord::SetOwnValue(const TVariant& value) { Attached().Value = std::make_unique<TVariant>(value); }
+
+TFormulaRecord::~TFormulaRecord() {
+    if (Continue.Marked(AttachedMark)) {
+        Continue.Mark(AttachedMark, false);
+        delete static_cast<TAttached*>(TakeSidePart(AttachedKey()));
+    }
+}
 
 // No result is the empty one: readers that do not calculate show nothing
 // (an error code would show "#NULL!"), and the calculate-on-load bit has
@@ -306,11 +359,17 @@ void TFormulaRecord::ClearResult() {
     SetWord(Data, 12, TypedResult);
     std::fill(Data.begin() + 16, Data.begin() + 20, 0);
     // The bytes say "none" now: a value kept aside would only repeat it.
-    if (FAttached) FAttached->Value.reset();
+    if (TAttached* attached = FindAttached()) attached->Value.reset();
 }
 
-TTableRecord* TFormulaRecord::GetTableRecord() const { return FAttached ? FAttached->Table.get() : nullptr; }
-TArrayRecord* TFormulaRecord::GetArrayRecord() const { return FAttached ? FAttached->Array.get() : nullptr; }
+TTableRecord* TFormulaRecord::GetTableRecord() const {
+    const TAttached* attached = FindAttached();
+    return attached ? attached->Table.get() : nullptr;
+}
+TArrayRecord* TFormulaRecord::GetArrayRecord() const {
+    const TAttached* attached = FindAttached();
+    return attached ? attached->Array.get() : nullptr;
+}
 
 void TFormulaRecord::SetTableRecord(std::unique_ptr<TTableRecord> table) { Attached().Table = std::move(table); }
 

@@ -182,8 +182,14 @@ private:
     // What few formulas have, in a part of its own: a value that is not
     // what the result bytes say (numbers, booleans, errors as loaded keep
     // none), the ARRAY and TABLE records.
+    // It is kept under the address behind the CONTINUE link's mark, and
+    // that mark's byte tells whether there is one: the formula has no
+    // fields of its own, so a loaded one keeps its data behind it in its
+    // slot (MakeLoadedFormula).
     struct TAttached;
-    TSidePointer<TAttached> FAttached;
+    static constexpr std::uint8_t AttachedMark = 2;
+    const void* AttachedKey() const { return reinterpret_cast<const std::byte*>(&Continue) + 1; }
+    TAttached* FindAttached() const;
     TAttached& Attached();
     // None while the result bytes hold the value.
     const TVariant* OwnValue() const;

@@ -479,9 +479,11 @@ void TOle2File::PrepareForWrite(TKmrStream* output, std::u16string_view streamNa
     FOutput = output;
     FOutStart = output->Position();
     FOutFlushed = 0;
-    FOut.resize(WriteBufferSize);
-    FOutAt = FOut.data();
-    FOutEnd = FOut.data() + FOut.size();
+    // Not filled first: a container that writes little (a template's copy
+    // after loading) keeps only the pages it wrote.
+    if (!FOut) FOut = std::make_unique_for_overwrite<std::uint8_t[]>(WriteBufferSize);
+    FOutAt = FOut.get();
+    FOutEnd = FOut.get() + WriteBufferSize;
     FNewFat.clear();
     const std::vector<std::uint8_t> headerSlot(FSectorSize, 0);
     Put(headerSlot.data(), headerSlot.size());
@@ -508,7 +510,7 @@ void TOle2File::PrepareForWrite(TKmrStream* output, std::u16string_view streamNa
 // a block as large as the buffer goes out straight.
 void TOle2File::Put(const std::uint8_t* bytes, std::size_t count) {
     if (count > static_cast<std::size_t>(FOutEnd - FOutAt)) FlushWrite();
-    if (count >= FOut.size()) {
+    if (!FOut || count >= WriteBufferSize) {
         FOutput->Write(bytes, count);
         FOutFlushed += static_cast<std::int64_t>(count);
         return;
@@ -529,7 +531,7 @@ void TOle2File::Patch(std::int64_t position, const void* bytes, std::size_t coun
         FOutput->Write(in, out);
         FOutput->Seek(flushed);
     }
-    if (out < count) std::memcpy(FOut.data() + (at + static_cast<std::int64_t>(out) - flushed), in + out, count - out);
+    if (out < count) std::memcpy(FOut.get() + (at + static_cast<std::int64_t>(out) - flushed), in + out, count - out);
 }
 
 void TOle2File::WriteLong(const void* buffer, std::size_t count) {
@@ -546,11 +548,11 @@ void TOle2File::WriteRaw(const std::vector<std::uint8_t>& data, std::size_t coun
 void TOle2File::Write(const std::vector<std::uint8_t>& data, std::size_t count) { WriteRaw(data, count); }
 
 void TOle2File::FlushWrite() {
-    const auto held = static_cast<std::size_t>(FOutAt - FOut.data());
+    const auto held = static_cast<std::size_t>(FOutAt - FOut.get());
     if (held == 0) return;
-    FOutput->Write(FOut.data(), held);
+    FOutput->Write(FOut.get(), held);
     FOutFlushed += static_cast<std::int64_t>(held);
-    FOutAt = FOut.data();
+    FOutAt = FOut.get();
 }
 
 namespace {

@@ -160,7 +160,7 @@ private:
     [[noreturn]] static void RaiseNotReadable();
     void ReadLookup(void* buffer, std::int64_t count);
     std::int64_t OutSectPos(std::uint32_t sector) const;
-    std::int64_t OutPos() const { return FOutStart + FOutFlushed + (FOutAt - FOut.data()); }
+    std::int64_t OutPos() const { return FOutStart + FOutFlushed + (FOutAt - FOut.get()); }
     void Put(const std::uint8_t* bytes, std::size_t count);
     void WriteLong(const void* buffer, std::size_t count);
     std::uint32_t AppendSector(const std::uint8_t* bytes, std::uint32_t next);
@@ -212,7 +212,7 @@ private:
     // Every byte of the output passes through this buffer: the copied
     // sectors, the new stream, the tables after it. FOutAt..FOutEnd is its
     // free room; FOutFlushed counts the bytes already in the output.
-    std::vector<std::uint8_t> FOut;
+    std::unique_ptr<std::uint8_t[]> FOut;  // WriteBufferSize bytes once writing
     std::uint8_t* FOutAt = nullptr;
     std::uint8_t* FOutEnd = nullptr;
     std::int64_t FOutFlushed = 0;

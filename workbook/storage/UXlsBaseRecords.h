@@ -43,7 +43,9 @@ void PutSidePart(const void* mark, void* part);
 
 // An owning pointer to such a part, used like the unique_ptr it stands
 // for: in the record it is one byte, and the part sits in the table under
-// its address. A record never moves, so neither does its mark.
+// its address. A record never moves, so neither does its mark. The byte's
+// other bits are the record's own, for a part of its class under another
+// address of the record (a formula's, see TFormulaRecord).
 template <class T>
 class TSidePointer {
 public:
@@ -51,17 +53,17 @@ public:
     TSidePointer(const TSidePointer&) = delete;
     TSidePointer& operator=(const TSidePointer&) = delete;
     ~TSidePointer() {
-        if (FHeld) reset();
+        if (Held()) reset();
     }
 
-    T* get() const noexcept { return FHeld ? static_cast<T*>(FindSidePart(this)) : nullptr; }
+    T* get() const noexcept { return Held() ? static_cast<T*>(FindSidePart(this)) : nullptr; }
     T* operator->() const noexcept { return get(); }
     T& operator*() const noexcept { return *get(); }
-    explicit operator bool() const noexcept { return FHeld; }
+    explicit operator bool() const noexcept { return Held(); }
     // The part leaves the record; the caller owns it.
     std::unique_ptr<T> Take() noexcept {
-        if (!FHeld) return nullptr;
-        FHeld = false;
+        if (!Held()) return nullptr;
+        FMarks &= ~OwnMark;
         return std::unique_ptr<T>(static_cast<T*>(TakeSidePart(this)));
     }
     void reset() noexcept { Take(); }
@@ -70,7 +72,7 @@ public:
         if (part) {
             PutSidePart(this, part.get());
             part.release();
-            FHeld = true;
+            FMarks |= OwnMark;
         }
         return *this;
     }
@@ -80,8 +82,16 @@ public:
         return Take();
     }
 
+    // The record's own marks: bits 1-7 of the byte.
+    bool Marked(std::uint8_t mark) const noexcept { return (FMarks & mark) != 0; }
+    void Mark(std::uint8_t mark, bool on) noexcept {
+        FMarks = static_cast<std::uint8_t>(on ? FMarks | mark : FMarks & ~mark);
+    }
+
 private:
-    bool FHeld = false;
+    static constexpr std::uint8_t OwnMark = 1;
+    bool Held() const noexcept { return (FMarks & OwnMark) != 0; }
+    std::uint8_t FMarks = 0;
 };
 
 // The CONTINUE records behind a record.
@@ -101,9 +111,11 @@ public:
 
     // Laid out without padding: a cell of up to 16 bytes takes 32 bytes
     // with its virtual table, and classes add their fields right behind.
+    // The data last: a record without fields of its own may keep its bytes
+    // in its slot right behind it (TRecordData::PlaceInTail).
     std::uint16_t Id;
-    TRecordData Data;
     TContinueLink Continue;
+    TRecordData Data;
 
     std::uint16_t DataSize() const { return static_cast<std::uint16_t>(Data.size()); }
 

@@ -1,10 +1,11 @@
 // The bytes of one record. Most records of a sheet are cells of 6 to 16
 // bytes (BLANK, BOOLERR, RK, LABELSST, NUMBER, ROW): those bytes live inside
 // the record object itself, so a loaded cell is one allocation, not two.
-// Longer data goes to the record pools. It takes 17 bytes (the inline bytes
-// or the heap block's address and sizes, and a tag) with no alignment of its
-// own. It reads and changes like the byte vector it replaces and converts to
-// and from one.
+// Longer data goes to the record pools. It takes 17 bytes (a tag, then the
+// inline bytes or the heap block's address and sizes) with no alignment of
+// its own. A record whose slot has room behind its data may keep its bytes
+// there (PlaceInTail). It reads and changes like the byte vector it
+// replaces and converts to and from one.
 #pragma once
 
 #include <algorithm>
@@ -90,11 +91,15 @@ public:
     operator std::vector<std::uint8_t>() const { return {begin(), end()}; }
     std::vector<std::uint8_t> ToVector() const { return {begin(), end()}; }
 
-    std::size_t size() const noexcept { return IsInline() ? FTag : Heap().Size; }
+    std::size_t size() const noexcept { return IsInline() ? FTag : FTag == TailTag ? TailWord(0) : Heap().Size; }
     bool empty() const noexcept { return size() == 0; }
-    std::size_t capacity() const noexcept { return IsInline() ? InlineCapacity : Heap().Capacity; }
-    std::uint8_t* data() noexcept { return IsInline() ? FStore : Heap().Bytes; }
-    const std::uint8_t* data() const noexcept { return IsInline() ? FStore : Heap().Bytes; }
+    std::size_t capacity() const noexcept {
+        return IsInline() ? InlineCapacity : FTag == TailTag ? TailWord(2) : Heap().Capacity;
+    }
+    std::uint8_t* data() noexcept { return IsInline() ? FStore : FTag == TailTag ? TailBytes() : Heap().Bytes; }
+    const std::uint8_t* data() const noexcept {
+        return IsInline() ? FStore : FTag == TailTag ? TailBytes() : Heap().Bytes;
+    }
     iterator begin() noexcept { return data(); }
     iterator end() noexcept { return data() + size(); }
     const_iterator begin() const noexcept { return data(); }
@@ -121,6 +126,26 @@ public:
         if (count > capacity()) Grow(count);
     }
     void shrink_to_fit() {}
+    // The bytes move to the room from the store up to end, which the
+    // object holding this data owns and keeps for it (a record allocated
+    // with room behind its data, this data its last field); false, and
+    // nothing changes, when they do not fit. Changes use the room, and
+    // what outgrows it goes to the pools.
+    bool PlaceInTail(std::uint8_t* end) {
+        static_assert(InlineCapacity > 0, "the sanitizer builds keep every byte on the heap");
+        const std::size_t count = size(), room = static_cast<std::size_t>(end - FStore);
+        if (FTag == TailTag || room < TailHeader + count || room - TailHeader > 0xFFFF) return false;
+        if (FTag == HeapTag) {
+            const THeap heap = Heap();
+            std::memcpy(TailBytes(), heap.Bytes, count);
+            FreeRecord(heap.Bytes, heap.Capacity);
+        } else {
+            std::memmove(TailBytes(), FStore, count);
+        }
+        FTag = TailTag;
+        SetTail(count, room - TailHeader);
+        return true;
+    }
     void resize(std::size_t count, std::uint8_t value = 0) {
         const std::size_t old = size();
         if (count > capacity()) Grow(std::max<std::size_t>(count, old * 2));  // growing step by step stays linear
@@ -208,9 +233,28 @@ private:
         std::uint32_t Capacity;
     };
     static constexpr std::uint8_t HeapTag = 0xFF;
-    static_assert(InlineCapacity < HeapTag);
+    // The bytes lie in the room behind the store, after their size and the
+    // room's (16 bits each).
+    static constexpr std::uint8_t TailTag = 0xFE;
+    static constexpr std::size_t TailHeader = 4;
+    static_assert(InlineCapacity < TailTag);
 
-    bool IsInline() const noexcept { return FTag != HeapTag; }
+    bool IsInline() const noexcept { return FTag <= InlineCapacity; }
+    // The bytes in the room: the store's own bounds are not theirs, which
+    // the compiler is not to assume.
+    std::uint8_t* TailBytes() const noexcept {
+        return reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(FStore) + TailHeader);
+    }
+    std::uint16_t TailWord(std::size_t at) const noexcept {
+        std::uint16_t word;
+        std::memcpy(&word, FStore + at, sizeof word);
+        return word;
+    }
+    void SetTail(std::size_t count, std::size_t room) noexcept {
+        const auto size = static_cast<std::uint16_t>(count), capacity = static_cast<std::uint16_t>(room);
+        std::memcpy(FStore, &size, sizeof size);
+        std::memcpy(FStore + 2, &capacity, sizeof capacity);
+    }
     THeap Heap() const noexcept {
         THeap heap;
         std::memcpy(&heap, FStore, sizeof heap);
@@ -223,6 +267,8 @@ private:
     void SetSize(std::size_t count) noexcept {
         if (IsInline()) {
             FTag = static_cast<std::uint8_t>(count);
+        } else if (FTag == TailTag) {
+            SetTail(count, TailWord(2));
         } else {
             const auto size = static_cast<std::uint32_t>(count);
             std::memcpy(FStore + offsetof(THeap, Size), &size, sizeof size);
@@ -257,19 +303,33 @@ private:
         SetHeap({bytes, static_cast<std::uint32_t>(old), static_cast<std::uint32_t>(count)});
     }
     void Free() noexcept {
-        if (!IsInline()) FreeRecord(Heap().Bytes, Heap().Capacity);
+        if (FTag == HeapTag) FreeRecord(Heap().Bytes, Heap().Capacity);
         FTag = 0;
     }
+    // Moves are many on the load road and cheap: a copy of the store.
     void Take(TBasicRecordData& other) noexcept {
+        if (other.FTag == TailTag) [[unlikely]] {
+            TakeFromTail(other);
+            return;
+        }
         std::memcpy(FStore, other.FStore, sizeof FStore);
         FTag = other.FTag;
         other.FTag = 0;
     }
+    // The room stays with its record: the bytes are copied out.
+    [[gnu::noinline, gnu::cold]] void TakeFromTail(TBasicRecordData& other) noexcept {
+        FTag = 0;
+        Assign(other.data(), other.size());
+        other.FTag = 0;
+    }
 
     // Byte-aligned, so that a record lays its header, these bytes and its
-    // own small fields out without padding between them.
+    // own small fields out without padding between them; the store last,
+    // so that room behind the object can carry on its bytes.
+    // Up to InlineCapacity: that many bytes inline; HeapTag: the bytes are
+    // on the heap; TailTag: behind the store.
+    std::uint8_t FTag = 0;
     std::uint8_t FStore[InlineCapacity > sizeof(THeap) ? InlineCapacity : sizeof(THeap)]{};
-    std::uint8_t FTag = 0;  // up to InlineCapacity: that many bytes inline; HeapTag: the bytes are on the heap
 };
 
 using TRecordData = TBasicRecordData<KALMIRA_PLAIN_ALLOCATION ? 0 : 16>;

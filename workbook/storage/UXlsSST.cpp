@@ -1,7 +1,11 @@
 #include "workbook/storage/UXlsSST.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace kalmira {
 
@@ -150,6 +154,8 @@ std::unique_ptr<TBaseRecord> TSSTRecord::NewOfSameClass(std::uint16_t id, std::v
 std::size_t TSST::AppendEntry(const TExcelString& text) {
     const std::size_t at = FPool.size();
     const auto need = static_cast<std::size_t>(EntryHeader + text.TotalSize());
+    // Entries are kept by 32-bit offsets, as the labels keep them.
+    Assert(at + need <= 0xFFFFFFFF, "UXlsSST", "string table beyond 4 GB");
     // Doubling keeps a growing table from moving the pool per string.
     if (at + need > FPool.capacity()) FPool.reserve(std::max(2 * FPool.capacity(), at + need));
     FPool.resize(at + EntryHeader, 0);
@@ -201,15 +207,25 @@ bool TSST::Equal(std::size_t a, std::size_t b) const {
 }
 
 // Each entry's bytes are found once, not at every comparison; the order
-// is Less's. An entry's offset is where its bytes lie in the pool, less
-// the header.
+// is Less's, and the sort sees the same comparisons whichever way the
+// entries are kept: an entry is its offset and size in 8 bytes, which is
+// what the sort holds aside at the end of loading.
 void TSST::Sort() {
-    std::vector<std::span<const std::uint8_t>> keyed;
+    struct TKey {
+        std::uint32_t At, Size;  // the entry's string bytes in the pool
+    };
+    std::vector<TKey> keyed;
     keyed.reserve(FList.size());
-    for (const std::size_t offset : FList) keyed.push_back(GetEntry(offset));
-    std::sort(keyed.begin(), keyed.end(), LessBytes);
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        FList[i] = static_cast<std::size_t>(keyed[i].data() - FPool.data()) - EntryHeader;
+    for (const std::size_t offset : FList) {
+        const auto bytes = GetEntry(offset);
+        keyed.push_back({static_cast<std::uint32_t>(bytes.data() - FPool.data()),
+                         static_cast<std::uint32_t>(bytes.size())});
+    }
+    const std::uint8_t* pool = FPool.data();
+    std::sort(keyed.begin(), keyed.end(), [pool](const TKey& x, const TKey& y) {
+        return LessBytes({pool + x.At, x.Size}, {pool + y.At, y.Size});
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) FList[i] = keyed[i].At - EntryHeader;
     FSorted = true;
 }
 
@@ -230,7 +246,7 @@ std::size_t TSST::AddString(std::u16string_view text, const TRTFRunList& runs) {
         AddRef(FList[index]);
         return index;
     }
-    FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(index), at);
+    FList.insert(FList.begin() + static_cast<std::ptrdiff_t>(index), static_cast<std::uint32_t>(at));
     SetLongWord(FPool, at, 1);
     return index;
 }
@@ -252,7 +268,7 @@ void TSST::Load(const TSSTRecord& record) {
             // sorted and written in holds when the written file is read again.
             TExcelString text(2, at, pos);
             text.Compress();
-            FList.push_back(AppendEntry(text));
+            FList.push_back(static_cast<std::uint32_t>(AppendEntry(text)));
         }
     } catch (...) {
         FList.resize(listBefore);
@@ -265,6 +281,73 @@ void TSST::Load(const TSSTRecord& record) {
 void TSST::FixRefs() {
     std::erase_if(FList, [this](std::size_t offset) { return RefCount(offset) == 0; });
 }
+
+namespace {
+
+// The tables of the process by number: pages of slots made as numbers
+// are given, so that a look-up takes no lock and slots never move.
+class THandles {
+public:
+    static constexpr std::uint32_t PageSize = 1024, PageCount = 1024;
+
+    std::uint32_t Add(TSST* table) {
+        std::lock_guard lock(FMutex);
+        std::uint32_t handle;
+        if (FNext < PageSize * PageCount) {
+            handle = FNext++;
+        } else {
+            Assert(!FFree.empty(), "UXlsSST", "too many string tables");
+            handle = FFree.back();
+            FFree.pop_back();
+        }
+        auto& page = FPages[handle / PageSize];
+        if (!page.load(std::memory_order_relaxed)) page.store(new std::atomic<TSST*>[PageSize]{}, std::memory_order_release);
+        page.load(std::memory_order_relaxed)[handle % PageSize].store(table, std::memory_order_release);
+        return handle;
+    }
+    void Remove(std::uint32_t handle) {
+        std::lock_guard lock(FMutex);
+        FPages[handle / PageSize].load(std::memory_order_relaxed)[handle % PageSize].store(nullptr,
+                                                                                      std::memory_order_release);
+        FFree.push_back(handle);
+    }
+    TSST* Find(std::uint32_t handle) const noexcept {
+        if (handle == 0 || handle >= PageSize * PageCount) return nullptr;
+        const auto* page = FPages[handle / PageSize].load(std::memory_order_acquire);
+        return page ? page[handle % PageSize].load(std::memory_order_acquire) : nullptr;
+    }
+
+private:
+    std::mutex FMutex;
+    std::uint32_t FNext = 1;  // 0 stands for no table
+    std::vector<std::uint32_t> FFree;
+    std::array<std::atomic<std::atomic<TSST*>*>, PageCount> FPages{};
+};
+
+THandles& Handles() {
+    static auto* handles = new THandles;  // outlives every table, also those freed at exit
+    return *handles;
+}
+
+}  // namespace
+
+TSST::TSST() : FHandle(Handles().Add(this)) {}
+
+TSST::TSST(const TSST& other)
+    : FPool(other.FPool), FList(other.FList), FSorted(other.FSorted), FAbandoned(other.FAbandoned),
+      FHandle(Handles().Add(this)) {}
+
+TSST& TSST::operator=(const TSST& other) {
+    FPool = other.FPool;
+    FList = other.FList;
+    FSorted = other.FSorted;
+    FAbandoned = other.FAbandoned;
+    return *this;
+}
+
+TSST::~TSST() { Handles().Remove(FHandle); }
+
+TSST* TSST::FromHandle(std::uint32_t handle) noexcept { return Handles().Find(handle); }
 
 void TSST::Clear() {
     FList.clear();
@@ -280,7 +363,7 @@ namespace {
 // The one layout of the SST and its CONTINUE records; mark(entry index,
 // stream position, offset in record) is told where each string starts.
 template <class Mark>
-std::int64_t LayoutSST(TOle2File* ole, std::span<const std::uint8_t> pool, const std::vector<std::size_t>& list,
+std::int64_t LayoutSST(TOle2File* ole, std::span<const std::uint8_t> pool, const std::vector<std::uint32_t>& list,
                        Mark mark) {
     TRecordSplitter out(ole, xlr_SST);
     std::uint32_t total = 0;

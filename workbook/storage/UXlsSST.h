@@ -37,6 +37,19 @@ class TSST {
 public:
     static constexpr std::size_t EntryHeader = 14;
 
+    TSST();
+    // A copy is a table of its own, with a number of its own.
+    TSST(const TSST& other);
+    TSST& operator=(const TSST& other);
+    ~TSST();
+
+    // The table's number among the tables of the process (never 0), so
+    // that a label keeps 4 bytes instead of an address; and the table
+    // under a number (none once that table is gone). Numbers are given
+    // again only after a million tables.
+    std::uint32_t Handle() const { return FHandle; }
+    static TSST* FromHandle(std::uint32_t handle) noexcept;
+
     std::size_t Count() const { return FList.size(); }
     // The pool offset of the entry at a list index.
     std::size_t Offset(std::size_t index) const { return FList.at(index); }
@@ -85,9 +98,10 @@ private:
     bool Equal(std::size_t a, std::size_t b) const;
 
     std::vector<std::uint8_t> FPool;
-    std::vector<std::size_t> FList;
+    std::vector<std::uint32_t> FList;  // pool offsets: the pool stays below 4 GB
     bool FSorted = true;
     bool FAbandoned = false;
+    std::uint32_t FHandle;
 };
 
 }  // namespace kalmira

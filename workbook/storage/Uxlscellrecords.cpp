@@ -9,9 +9,9 @@
 
 namespace kalmira {
 
-// A sheet holds one of these per cell: a value cell fills one 32-byte pool
-// slot, a label 40 (the sanitizer builds keep their data on the heap).
-static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 32 && sizeof(TLabelSSTRecord) == 40));
+// A sheet holds one of these per cell: a value cell or a label fills one
+// 32-byte pool slot (the sanitizer builds keep their data on the heap).
+static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 32 && sizeof(TLabelSSTRecord) == 32));
 
 namespace {
 
@@ -210,18 +210,27 @@ TLabelSSTRecord::TLabelSSTRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {}
 
 TLabelSSTRecord::TLabelSSTRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf, TSST* sst)
-    : TCellRecord(xlr_LABELSST, row, col, xf, Size), FSST(sst) {}
-
-TLabelSSTRecord::~TLabelSSTRecord() {
-    if (FSST && HasEntry()) FSST->Release(FEntry);
+    : TCellRecord(xlr_LABELSST, row, col, xf, Size) {
+    if (sst) SetTable(sst);
 }
 
+TLabelSSTRecord::~TLabelSSTRecord() {
+    if (!HasEntry()) return;
+    if (TSST* table = Table()) table->Release(FEntry);
+}
+
+void TLabelSSTRecord::SetTable(const TSST* table) {
+    if (!HasEntry()) FEntry = Unset;
+    SetLongWord(Data, 6, table->Handle());
+}
+
+// Only a label as loaded still holds the file's index.
 void TLabelSSTRecord::AttachToSST(TSST& sst) {
+    Assert(FEntry == NoTable, "Uxlscellrecords", "label attached twice");
     const std::uint32_t index = GetLongWord(Data, 6);
     if (index >= sst.Count()) Raise(ErrExcelInvalid);
     const std::uint32_t offset = EntryOffset(sst.Offset(index));
-    if (FSST && HasEntry()) FSST->Release(FEntry);
-    FSST = &sst;
+    SetTable(&sst);
     FEntry = offset;
     sst.AddRef(FEntry);
 }
@@ -230,28 +239,32 @@ void TLabelSSTRecord::AttachToSST(TSST& sst) {
 // same text again keeps its count.
 void TLabelSSTRecord::Point(std::size_t entry) {
     const std::uint32_t offset = EntryOffset(entry);
-    if (HasEntry()) FSST->Release(FEntry);
+    if (HasEntry())
+        if (TSST* table = Table()) table->Release(FEntry);
     FEntry = offset;
 }
 
 std::uint32_t TLabelSSTRecord::EntryOffset(std::size_t offset) {
-    Assert(offset < NoEntry, "Uxlscellrecords", "string table beyond 4 GB");
+    Assert(offset < Unset, "Uxlscellrecords", "string table beyond 4 GB");
     return static_cast<std::uint32_t>(offset);
 }
 
 std::u16string TLabelSSTRecord::GetAsString() const { return GetAsRichString().Value; }
 
 TRichString TLabelSSTRecord::GetAsRichString() const {
-    if (!FSST || !HasEntry()) return {};
-    return FSST->GetText(FEntry);
+    if (!HasEntry()) return {};
+    const TSST* table = Table();
+    if (!table) return {};
+    return table->GetText(FEntry);
 }
 
 void TLabelSSTRecord::SetAsString(std::u16string_view text) { SetAsRichString({std::u16string(text), {}}); }
 
 void TLabelSSTRecord::SetAsRichString(const TRichString& text) {
-    Assert(FSST != nullptr, "Uxlscellrecords", "label without a string table");
-    const std::size_t index = FSST->AddString(text.Value, text.RTFRuns);
-    Point(FSST->Offset(index));
+    TSST* table = Table();
+    Assert(table != nullptr, "Uxlscellrecords", "label without a string table");
+    const std::size_t index = table->AddString(text.Value, text.RTFRuns);
+    Point(table->Offset(index));
 }
 
 TVariant TLabelSSTRecord::GetValue() const { return TVariant(GetAsString()); }
@@ -259,22 +272,25 @@ TVariant TLabelSSTRecord::GetValue() const { return TVariant(GetAsString()); }
 void TLabelSSTRecord::SetValue(const TVariant& value) { SetAsString(VariantToString(value)); }
 
 void TLabelSSTRecord::SaveToStream(TOle2File& ole) const {
-    if (!FSST || !HasEntry()) {
+    if (FEntry == NoTable) {
         TCellRecord::SaveToStream(ole);
         return;
     }
+    const TSST* table = HasEntry() ? Table() : nullptr;
     ole.WriteHeader(Id, DataSize());
     ole.WriteMem(Data.data(), 6);
-    ole.Write32(FSST->SSTIndex(FEntry));
+    // A new label without an entry has a zero index.
+    ole.Write32(table ? table->SSTIndex(FEntry) : 0);
     if (Data.size() > Size) ole.WriteMem(Data.data() + Size, Data.size() - Size);
     if (Continue) Continue->SaveToStream(ole);
 }
 
 std::unique_ptr<TBaseRecord> TLabelSSTRecord::NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const {
+    // The data carries the table's handle along.
     auto copy = std::make_unique<TLabelSSTRecord>(id, std::move(data));
-    copy->FSST = FSST;
     copy->FEntry = FEntry;
-    if (FSST && HasEntry()) FSST->AddRef(FEntry);
+    if (HasEntry())
+        if (TSST* table = Table()) table->AddRef(FEntry);
     return copy;
 }
 

@@ -126,9 +126,11 @@ protected:
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
-// LABELSST: the SST index at 6. In memory the label holds its table and the
-// pool offset of its entry (the index changes whenever the table is sorted
-// or written); the index is written from the entry on save.
+// LABELSST: the SST index at 6. In memory the label holds the pool offset
+// of its entry (the index changes whenever the table is sorted or written)
+// and, once it has its table, the table's handle in place of the index at
+// 6 (so a label takes 32 bytes, not 40); the index is written from the
+// entry on save.
 class TLabelSSTRecord : public TCellRecord {
 public:
     static constexpr std::size_t Size = 10;
@@ -143,7 +145,7 @@ public:
     // sorted since it was loaded. An index beyond the table: "Error
     // reading Excel records. File invalid".
     void AttachToSST(TSST& sst);
-    bool HasEntry() const { return FEntry != NoEntry; }
+    bool HasEntry() const { return FEntry < Unset; }
 
     std::u16string GetAsString() const;
     TRichString GetAsRichString() const;
@@ -160,11 +162,15 @@ protected:
 private:
     void Point(std::size_t entry);
     static std::uint32_t EntryOffset(std::size_t offset);
+    // The label's table, none before it has one.
+    TSST* Table() const { return FEntry == NoTable ? nullptr : TSST::FromHandle(GetLongWord(Data, 6)); }
+    void SetTable(const TSST* table);
 
-    // A 32-bit offset first: it fills the record header's last bytes.
-    static constexpr std::uint32_t NoEntry = ~std::uint32_t{0};
-    std::uint32_t FEntry = NoEntry;
-    TSST* FSST = nullptr;
+    // It fills the record header's last bytes. NoTable: no table, the
+    // bytes at 6 are the file's index; Unset: a table but no entry yet.
+    static constexpr std::uint32_t NoTable = ~std::uint32_t{0};
+    static constexpr std::uint32_t Unset = NoTable - 1;
+    std::uint32_t FEntry = NoTable;
 };
 
 // LABEL: a string with a 2-byte count at 6; read only.

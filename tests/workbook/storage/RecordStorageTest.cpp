@@ -33,7 +33,7 @@ void InsertOwn(Data& x, std::size_t at, std::size_t first, std::size_t last) {
 // must hold the same bytes after every step. The steps cross the inline
 // size both ways and insert ranges of the data itself.
 template <class Data>
-std::vector<Bytes> Script() {
+std::vector<Bytes> Script(Data& data) {
     const Bytes seven{1, 2, 3, 4, 5, 6, 7};
     const std::function<void(Data&)> steps[] = {
         [&](Data& x) { x.assign(seven.begin(), seven.end()); },
@@ -50,7 +50,6 @@ std::vector<Bytes> Script() {
         [](Data& x) { x.erase(x.begin()); },
         [](Data& x) { Data moved(std::move(x)); x = moved; x[0] = 0x22; },
     };
-    Data data;
     std::vector<Bytes> trace;
     for (const auto& step : steps) {
         step(data);
@@ -58,6 +57,20 @@ std::vector<Bytes> Script() {
     }
     return trace;
 }
+
+template <class Data>
+std::vector<Bytes> Script() {
+    Data data;
+    return Script(data);
+}
+
+// Record data as the last field of an object with room behind it, as a
+// loaded formula keeps its bytes in its own slot.
+struct TDataWithRoom {
+    TBasicRecordData<16> Data;
+    std::uint8_t Room[24];
+    std::uint8_t* End() { return reinterpret_cast<std::uint8_t*>(this) + sizeof *this; }
+};
 
 }  // namespace
 
@@ -71,6 +84,38 @@ TEST(RecordData, KeepsTheBytesAVectorWouldInlineAndOnTheHeap) {
     EXPECT_EQ(small, (Bytes{1, 2, 3}));
     EXPECT_EQ(copy, (Bytes{9, 2, 3}));
     EXPECT_THROW(small.at(3), std::out_of_range);
+}
+
+// Bytes kept in the room behind the data change as a vector's do, in the
+// room and past it (to the pools, and back inline when assigned), and a
+// move copies them out; bytes the room cannot hold stay where they are.
+TEST(RecordData, KeepsItsBytesInTheRoomBehindIt) {
+    const auto expected = Script<Bytes>();
+    auto held = std::make_unique<TDataWithRoom>();
+    ASSERT_TRUE(held->Data.PlaceInTail(held->End()));
+    EXPECT_GE(held->Data.capacity(), 24u);
+    EXPECT_EQ(Script(held->Data), expected);
+
+    const Bytes thirty(30, 0x3C);
+    auto filled = std::make_unique<TDataWithRoom>();
+    filled->Data = thirty;  // on the heap first
+    ASSERT_TRUE(filled->Data.PlaceInTail(filled->End()));
+    EXPECT_EQ(filled->Data, thirty);
+    EXPECT_FALSE(filled->Data.PlaceInTail(filled->End()));  // there already
+    const TBasicRecordData<16> moved(std::move(filled->Data));
+    EXPECT_EQ(moved, thirty);
+    EXPECT_TRUE(filled->Data.empty());
+    filled->Data = thirty;
+    ASSERT_TRUE(filled->Data.PlaceInTail(filled->End()));
+    for (std::uint8_t i = 0; i < 20; ++i) filled->Data.push_back(i);  // past the room
+    EXPECT_EQ(filled->Data.size(), 50u);
+    EXPECT_EQ(Bytes(filled->Data.begin(), filled->Data.begin() + 30), thirty);
+    EXPECT_EQ(filled->Data[49], 19);
+
+    auto small = std::make_unique<TDataWithRoom>();
+    small->Data.assign(60, 0x77);
+    EXPECT_FALSE(small->Data.PlaceInTail(small->End()));
+    EXPECT_EQ(small->Data, Bytes(60, 0x77));
 }
 
 // Every slot a pool hands out is its own: filled slots keep their bytes

@@ -243,6 +243,61 @@ TEST(SharedStrings, ReferenceCountsPastSixteenBits) {
     EXPECT_EQ(Bytes(out.end() - 14, out.end()), (Bytes{0xFD, 0, 10, 0, 0x6F, 0x11, 0, 0, 15, 0, 0, 0, 0, 0}));
 }
 
+// Once every number was given, numbers of tables that went are given
+// again: tables alive keep numbers of their own that find them.
+TEST(SharedStrings, HandlesAreGivenAgainOnceAllWereGiven) {
+    for (int i = 0; i < (1 << 20) + 16; ++i) {
+        const TSST gone;
+        ASSERT_NE(gone.Handle(), 0u);
+    }
+    const TSST first, second;
+    EXPECT_NE(first.Handle(), second.Handle());
+    EXPECT_EQ(TSST::FromHandle(first.Handle()), &first);
+    EXPECT_EQ(TSST::FromHandle(second.Handle()), &second);
+    EXPECT_EQ(TSST::FromHandle(0), nullptr);
+}
+
+// A label finds its table by the table's handle: among several tables and
+// copies of them, after the table went (then it reads as empty and frees
+// safely), and in a copy of the label.
+TEST(SharedStrings, LabelsKeepToTheirOwnTable) {
+    const Bytes one = StringBytes(TExcelString(2, false, u"one")), two = StringBytes(TExcelString(2, false, u"two"));
+    auto first = std::make_unique<TSST>(), second = std::make_unique<TSST>();
+    first->Load(*SSTOf({one, two}));
+    second->Load(*SSTOf({two, one}));
+    EXPECT_NE(first->Handle(), second->Handle());
+    EXPECT_EQ(TSST::FromHandle(second->Handle()), second.get());
+
+    auto label = std::make_unique<TLabelSSTRecord>(xlr_LABELSST, Bytes{1, 0, 2, 0, 15, 0, 1, 0, 0, 0});
+    label->AttachToSST(*second);
+    EXPECT_EQ(label->GetAsString(), u"one");
+    {
+        const TSST copied(*second);  // a table of its own: the label keeps to the original
+        EXPECT_NE(copied.Handle(), second->Handle());
+    }
+    EXPECT_EQ(label->GetAsString(), u"one");
+    const auto copy = label->CopyTo();
+    EXPECT_EQ(static_cast<const TLabelSSTRecord&>(*copy).GetAsString(), u"one");
+    EXPECT_EQ(second->RefCount(second->Offset(1)), 2u);
+    EXPECT_EQ(first->RefCount(first->Offset(0)), 0u);
+
+    // Saved with the index the table was written with, as long as it lives.
+    const Bytes out = Written([&](TOle2File& ole) {
+        second->SaveToStream(ole);
+        label->SaveToStream(ole);
+    });
+    EXPECT_EQ(Bytes(out.end() - 14, out.end()), (Bytes{0xFD, 0, 10, 0, 1, 0, 2, 0, 15, 0, 1, 0, 0, 0}));
+    second->Abandon();
+    second.reset();
+    EXPECT_EQ(label->GetAsString(), u"");
+    label.reset();
+
+    // A new label with a table and no text yet saves a zero index.
+    TLabelSSTRecord fresh(3, 4, 15, first.get());
+    const Bytes freshOut = Written([&](TOle2File& ole) { fresh.SaveToStream(ole); });
+    EXPECT_EQ(freshOut, (Bytes{0xFD, 0, 10, 0, 3, 0, 4, 0, 15, 0, 0, 0, 0, 0}));
+}
+
 namespace {
 
 // A random string as a BIFF8 string with a 2-byte count: 8-bit, 16-bit
