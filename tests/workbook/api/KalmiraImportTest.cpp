@@ -10,23 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Calls an operation with neutral arguments: default values, an empty
-// memory stream for a stream.
-template <class A>
-struct Neutral {
-    using type = std::remove_cvref_t<A>;
-};
-template <>
-struct Neutral<TKmrStream&> {
-    using type = TKmrMemoryStream;
-};
-
-template <class C, class R, class... A>
-void CallNeutral(C& object, R (C::*op)(A...)) {
-    std::tuple<typename Neutral<A>::type...> args{};
-    std::apply([&](auto&... a) { (void)(object.*op)(a...); }, args);
-}
-
 // Records the calls that reach it; answers an active sheet of 5 of 3.
 struct TRecording : TExcelFile {
     std::vector<std::string>* calls;

@@ -10,23 +10,6 @@ using enum TExcelSaveFormatNative;
 
 namespace {
 
-// An operation called with neutral arguments: default values, an empty
-// memory stream for a stream.
-template <class A>
-struct Neutral {
-    using type = std::remove_cvref_t<A>;
-};
-template <>
-struct Neutral<TKmrStream&> {
-    using type = TKmrMemoryStream;
-};
-
-template <class R, class... A>
-void CallNeutral(TExcelFile& file, R (TExcelFile::*op)(A...)) {
-    std::tuple<typename Neutral<A>::type...> args{};
-    std::apply([&](auto&... a) { (void)(file.*op)(a...); }, args);
-}
-
 // Every operation of the interface, from the one list that declares them.
 struct TOperation {
     const char* Name;

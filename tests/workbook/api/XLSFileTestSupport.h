@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -68,6 +70,23 @@ inline std::string Out(const std::string& name) {
     std::filesystem::create_directories(path.parent_path());
     std::filesystem::remove(path);
     return path.string();
+}
+
+// Calls an operation with neutral arguments: default values, an empty
+// memory stream for a stream.
+template <class A>
+struct Neutral {
+    using type = std::remove_cvref_t<A>;
+};
+template <>
+struct Neutral<TKmrStream&> {
+    using type = TKmrMemoryStream;
+};
+
+template <class C, class R, class... A>
+void CallNeutral(C& object, R (C::*op)(A...)) {
+    std::tuple<typename Neutral<A>::type...> args{};
+    std::apply([&](auto&... a) { (void)(object.*op)(a...); }, args);
 }
 
 }  // namespace xlsfiletest
