@@ -237,6 +237,22 @@ std::vector<std::string> CellsOf(TWorkbook& book) {
     return out;
 }
 
+// Loads a saved workbook stream again and asks `same` of it; a saved file
+// that does not load, or loads otherwise, is a fault.
+template <class Same>
+void ReloadOrAbort(TKmrMemoryStream& out, Same same) {
+    try {
+        TKmrMemoryStream saved(out.Bytes());
+        TOle2File again(&saved);
+        again.SelectStream(u"Workbook");
+        TWorkbook reloaded;
+        reloaded.LoadFromStream(again);
+        if (!same(reloaded)) std::abort();
+    } catch (const Exception&) {
+        std::abort();
+    }
+}
+
 // Whatever loads saves a file that loads again with the same cells: a
 // save the engine refuses is an outcome, a file it cannot read back or
 // reads otherwise is a fault.
@@ -262,16 +278,7 @@ void SameCellsRoundTrip(const std::vector<std::uint8_t>& file) {
             return;
         }
     }
-    try {
-        TKmrMemoryStream saved(out.Bytes());
-        TOle2File again(&saved);
-        again.SelectStream(u"Workbook");
-        TWorkbook reloaded;
-        reloaded.LoadFromStream(again);
-        if (CellsOf(reloaded) != cells) std::abort();
-    } catch (const Exception&) {
-        std::abort();
-    }
+    ReloadOrAbort(out, [&](TWorkbook& reloaded) { return CellsOf(reloaded) == cells; });
 }
 
 // A refused load or save is an outcome; a saved workbook that does not
@@ -297,16 +304,7 @@ void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
     } catch (const Exception&) {
         return;
     }
-    try {
-        TKmrMemoryStream saved(out.Bytes());
-        TOle2File again(&saved);
-        again.SelectStream(u"Workbook");
-        TWorkbook reloaded;
-        reloaded.LoadFromStream(again);
-        if (reloaded.SheetCount() != book.SheetCount()) std::abort();
-    } catch (const Exception&) {
-        std::abort();
-    }
+    ReloadOrAbort(out, [&](TWorkbook& reloaded) { return reloaded.SheetCount() == book.SheetCount(); });
 }
 
 }  // namespace
