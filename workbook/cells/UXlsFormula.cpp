@@ -155,7 +155,9 @@ public:
 // The record's fields before its data's room: the virtual table, id,
 // CONTINUE mark, data tag and the room's sizes.
 constexpr std::size_t FormulaFields = 16;
-static_assert(sizeof(TFormulaRecord) == sizeof(TCellRecord), "a formula has no fields of its own behind its data");
+// TBaseRecord's data is its last field: no class between it and the
+// formula may add one (it would sit behind the data, in the slot's room).
+static_assert(sizeof(TFormulaRecord) == sizeof(TBaseRecord), "a formula has no fields behind its data");
 
 template <std::size_t Slot, std::size_t... Larger>
 std::unique_ptr<TBaseRecord> MakeFormulaInSlot(std::uint16_t id, TRecordData data) {
