@@ -144,16 +144,35 @@ TEST(Busmeter, RecordsOfAVariableTelegram) {
     }
 }
 
+namespace {
+
+// One reply handed to a decoder at a step: the readings it gives and the
+// step it leaves the meter at.
+struct ReplyCase {
+    const char* name;
+    int step, retries, result;
+    bytes reply;
+    const char* after;  // step, and whether the exchange ended
+    std::vector<std::string> readings;
+};
+
+template <class Decoder>
+busDecoded Decode(Decoder decoder, BusObject& bus, const ReplyCase& c) {
+    bus.step = c.step;
+    bus.retries = c.retries;
+    const busDecoded d = decoder(bus, c.result, c.reply.empty() ? -1 : static_cast<int>(c.reply.size()),
+                                 c.reply.empty() ? nullptr : c.reply.data());
+    EXPECT_EQ(shown(d), c.readings) << c.name;
+    EXPECT_EQ(std::to_string(bus.step) + (d.ended ? " ended" : ""), c.after) << c.name;
+    return d;
+}
+
+}  // namespace
+
 TEST(Busmeter, TelegramsAndReplies) {
     const bytes twoRecords = hex("04 13 15 CD 5B 07 0C 13 89 67 45 23");
     const std::vector<std::string> twoReadings = {"123456.789 m3 04/13/00 #0", "23456.789 m3 0c/13/00 #1"};
-    const struct {
-        const char* name;
-        int step, retries, result;
-        bytes reply;
-        const char* after;  // step, and whether the exchange ended
-        std::vector<std::string> readings;
-    } cases[] = {
+    const ReplyCase cases[] = {
         {"CI 0x72", 1, 0, 3, variableTelegram(twoRecords), "1", twoReadings},
         {"CI 0x76", 1, 0, 3,
          hex("68 1B 1B 68 08 05 76 78 56 34 12 43 04 01 07 2A 00 00 00 04 13 15 CD 5B 07 0C 13 89 67 45 23 00 16"),
@@ -186,12 +205,7 @@ TEST(Busmeter, TelegramsAndReplies) {
     };
     for (const auto& c : cases) {
         BusObject bus;
-        bus.step = c.step;
-        bus.retries = c.retries;
-        const busDecoded d = decodeMBusReply(bus, c.result, c.reply.empty() ? -1 : static_cast<int>(c.reply.size()),
-                                             c.reply.empty() ? nullptr : c.reply.data());
-        EXPECT_EQ(shown(d), c.readings) << c.name;
-        EXPECT_EQ(std::to_string(bus.step) + (d.ended ? " ended" : ""), c.after) << c.name;
+        const busDecoded d = Decode(decodeMBusReply, bus, c);
         for (const ReadingRecord& r : d.readings) EXPECT_EQ(r.type, -c.reply[5]) << c.name;
     }
 }
@@ -224,13 +238,7 @@ TEST(Busmeter, OpticalReplies) {
     std::vector<std::string> aBlockOfLines;
     for (int i = 0; i < readingsPerBlock; ++i) aBlockOfLines.push_back(std::to_string(i) + " 1.8.0 #" + std::to_string(i));
     const std::string identification = "/ABC5XYZ\r\n";
-    const struct {
-        const char* name;
-        int step, retries, result;
-        bytes reply;
-        const char* after;  // step, and whether the exchange ended
-        std::vector<std::string> readings;
-    } cases[] = {
+    const ReplyCase cases[] = {
         {"identification line", 0, 0, 1, bytes(identification.begin(), identification.end()), "1", {}},
         {"data block", 1, 0, 2, opticalBlock("1.8.0(0012345.678*kWh)\r\n2.8.0(7*kWh)\r\n!\r\n"), "0 ended",
          {"12345.678 1.8.0 #0", "7 2.8.0 #1"}},
@@ -248,12 +256,7 @@ TEST(Busmeter, OpticalReplies) {
     for (const auto& c : cases) {
         BusObject bus;
         bus.mode = busModeOptical;
-        bus.step = c.step;
-        bus.retries = c.retries;
-        const busDecoded d = decodeOpticalReply(bus, c.result, c.reply.empty() ? -1 : static_cast<int>(c.reply.size()),
-                                                c.reply.empty() ? nullptr : c.reply.data());
-        EXPECT_EQ(shown(d), c.readings) << c.name;
-        EXPECT_EQ(std::to_string(bus.step) + (d.ended ? " ended" : ""), c.after) << c.name;
+        const busDecoded d = Decode(decodeOpticalReply, bus, c);
         EXPECT_EQ(d.timedOut, std::string(c.name).starts_with("second")) << c.name;
     }
 }
