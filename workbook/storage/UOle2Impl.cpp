@@ -547,12 +547,15 @@ void TOle2File::WriteRaw(const std::vector<std::uint8_t>& data, std::size_t coun
 // No encryption engine exists, so every write is plain.
 void TOle2File::Write(const std::vector<std::uint8_t>& data, std::size_t count) { WriteRaw(data, count); }
 
+// The full buffer goes to the output, which may write it while the next
+// one fills.
 void TOle2File::FlushWrite() {
     const auto held = static_cast<std::size_t>(FOutAt - FOut.get());
     if (held == 0) return;
-    FOutput->Write(FOut.get(), held);
+    FOut = FOutput->WriteTaken(std::move(FOut), held, WriteBufferSize);
     FOutFlushed += static_cast<std::int64_t>(held);
     FOutAt = FOut.get();
+    FOutEnd = FOut.get() + WriteBufferSize;
 }
 
 namespace {
