@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -32,8 +33,8 @@ constexpr std::size_t PageSize = 4096;
 // that the thread loading the records seldom waits for a page. Pages
 // further ahead are never asked for: they would be memory the sheet may
 // never use.
-constexpr std::size_t PopulateStep = 64 * 1024;
-constexpr std::size_t PopulateLead = 128 * 1024;
+constexpr std::size_t PopulateStep = 32 * 1024;
+constexpr std::size_t PopulateLead = 64 * 1024;
 
 void PopulateNow([[maybe_unused]] std::byte* from, [[maybe_unused]] std::size_t size) {
 #ifdef MADV_POPULATE_WRITE
@@ -74,17 +75,29 @@ private:
         {
             std::lock_guard lock(FMutex);
             FSteps.emplace_back(from, size);
-            wake = FWaiting;
+            wake = FAsleep;
         }
-        if (wake) FWake.notify_one();  // a thread at work finds the step by itself
+        if (wake) FWake.notify_one();  // a thread at work or looking out finds the step by itself
     }
 
+    // While steps come, the thread looks for the next one now and then
+    // instead of sleeping until woken: a wake-up call would cost the
+    // loading thread more than the step saves it.
     [[noreturn]] void Run() {
         std::unique_lock lock(FMutex);
+        int idle = 0;
         for (;;) {
-            FWaiting = true;
-            FWake.wait(lock, [this] { return !FSteps.empty(); });
-            FWaiting = false;
+            if (FSteps.empty()) {
+                if (idle < LookOuts) {
+                    ++idle;
+                    FWake.wait_for(lock, LookOutEvery);
+                    continue;
+                }
+                FAsleep = true;
+                FWake.wait(lock, [this] { return !FSteps.empty(); });
+                FAsleep = false;
+            }
+            idle = 0;
             const auto [from, size] = FSteps.front();
             FSteps.pop_front();
             lock.unlock();
@@ -93,10 +106,13 @@ private:
         }
     }
 
+    static constexpr std::chrono::microseconds LookOutEvery{50};
+    static constexpr int LookOuts = 40;  // 2 ms without a step: asleep
+
     std::mutex FMutex;
     std::condition_variable FWake;
     std::deque<std::pair<std::byte*, std::size_t>> FSteps;
-    bool FWaiting = false;
+    bool FAsleep = false;
 };
 
 // What the pools share: the blocks (kept reachable for leak checkers) and
