@@ -325,7 +325,10 @@ class TKmrSafeFileStream::TWriteBehind {
 public:
     using TBuffer = std::unique_ptr<std::uint8_t[]>;
 
-    explicit TWriteBehind(TKmrSafeFileStream& stream) : FStream(stream), FThread([this] { Run(); }) {}
+    // The spares' room is taken now: the thread keeps a buffer without
+    // asking for memory.
+    explicit TWriteBehind(TKmrSafeFileStream& stream)
+        : FStream(stream), FSpare(Reserved()), FThread([this] { Run(); }) {}
     ~TWriteBehind() {
         {
             std::lock_guard lock(FMutex);
@@ -339,11 +342,14 @@ public:
     TBuffer Hand(TBuffer buffer, std::size_t count, std::int64_t position, std::size_t capacity) {
         std::unique_lock lock(FMutex);
         FChanged.wait(lock, [this] { return FJobs.size() + (FBusy ? 1 : 0) < MaxInFlight || FError != 0; });
-        if (FError == 0) FJobs.push_back({std::move(buffer), count, position});
+        if (FError == 0) FJobs.push_back({std::move(buffer), count, position, capacity});
         TBuffer next;
-        if (!FSpare.empty() && FSpareCapacity >= capacity) {
-            next = std::move(FSpare.back());
-            FSpare.pop_back();
+        // A spare is as large as the call that handed it over said.
+        const auto spare = std::find_if(FSpare.begin(), FSpare.end(),
+                                        [capacity](const TSpare& s) { return s.Capacity >= capacity; });
+        if (spare != FSpare.end()) {
+            next = std::move(spare->Bytes);
+            FSpare.erase(spare);
         }
         const int error = FError;
         lock.unlock();
@@ -359,18 +365,23 @@ public:
         return FError;
     }
 
-    void KeepSpare(std::size_t capacity) {
-        std::lock_guard lock(FMutex);
-        FSpareCapacity = capacity;
-    }
-
 private:
     static constexpr std::size_t MaxInFlight = 2;
     struct TJob {
         TBuffer Bytes;
         std::size_t Count;
         std::int64_t Position;
+        std::size_t Capacity;
     };
+    struct TSpare {
+        TBuffer Bytes;
+        std::size_t Capacity;
+    };
+    static std::vector<TSpare> Reserved() {
+        std::vector<TSpare> spares;
+        spares.reserve(MaxInFlight);
+        return spares;
+    }
 
     void Run() {
         std::unique_lock lock(FMutex);
@@ -386,7 +397,7 @@ private:
             lock.lock();
             FBusy = false;
             if (error != 0 && FError == 0) FError = error;
-            if (FSpare.size() < MaxInFlight) FSpare.push_back(std::move(job.Bytes));
+            if (FSpare.size() < MaxInFlight) FSpare.push_back({std::move(job.Bytes), job.Capacity});  // room reserved
             FChanged.notify_all();
         }
     }
@@ -395,8 +406,7 @@ private:
     std::mutex FMutex;
     std::condition_variable FChanged;
     std::deque<TJob> FJobs;
-    std::vector<TBuffer> FSpare;
-    std::size_t FSpareCapacity = 0;
+    std::vector<TSpare> FSpare;
     int FError = 0;
     bool FBusy = false;
     bool FStop = false;
@@ -443,7 +453,6 @@ std::unique_ptr<std::uint8_t[]> TKmrSafeFileStream::WriteTaken(std::unique_ptr<s
             // No thread to be had: written here and now.
             return TKmrStream::WriteTaken(std::move(buffer), count, capacity);
         }
-        FBehind->KeepSpare(capacity);
     }
     auto next = FBehind->Hand(std::move(buffer), count, FPosition, capacity);
     FPosition += static_cast<std::int64_t>(count);

@@ -310,3 +310,36 @@ TEST(SafeFileStream, BuffersWrittenBehindLandInOrderWithThePatches) {
     EXPECT_EQ(Text(full), "old");
     EXPECT_EQ(Names(disk.At), std::set<std::string>{"full.bin"});
 }
+
+// A buffer that comes back holds the capacity asked for at that call, also
+// when the caller's buffers were of other sizes before: the caller fills it
+// whole.
+TEST(SafeFileStream, BuffersWrittenBehindComeBackAsLargeAsAsked) {
+    const TempDir temp;
+    constexpr std::size_t Large = 128 * 1024, Small = 16 * 1024;
+    struct TStep {
+        std::size_t Capacity;
+        std::uint8_t Fill;
+    };
+    const TStep steps[] = {{Large, 1}, {Small, 2}, {Small, 3}, {Large, 4}, {Large, 5}, {Small, 6}, {Large, 7}};
+    std::vector<std::uint8_t> expected;
+    {
+        TKmrSafeFileStream out(temp["sizes.bin"], TReplace::Allow);
+        std::unique_ptr<std::uint8_t[]> buffer;
+        std::size_t held = 0;  // the room of the buffer in hand
+        for (const auto& [capacity, fill] : steps) {
+            // A caller with buffers of its own size.
+            if (held != capacity) buffer = std::make_unique<std::uint8_t[]>(held = capacity);
+            std::memset(buffer.get(), fill, capacity);
+            expected.insert(expected.end(), capacity, fill);
+            buffer = out.WriteTaken(std::move(buffer), capacity, capacity);
+            ASSERT_TRUE(buffer);
+            std::memset(buffer.get(), 0xEE, capacity);  // the room it came back with
+            EXPECT_EQ(out.Size(), static_cast<std::int64_t>(expected.size()));  // every buffer written is a spare
+        }
+        out.Commit();
+    }
+    std::ifstream in(temp["sizes.bin"], std::ios::binary);
+    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_TRUE(written == expected) << written.size() << " bytes written, " << expected.size() << " expected";
+}
