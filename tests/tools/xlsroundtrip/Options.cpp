@@ -109,7 +109,10 @@ int FlushOut() {
     return streamed && std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 
+// What the standard output holds goes first, so that where both go to one
+// place a listing cut short stands before the reason.
 void Err(std::string_view line) {
+    std::fflush(stdout);
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fputc('\n', stderr);
 }
