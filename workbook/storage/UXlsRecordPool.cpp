@@ -226,7 +226,7 @@ void* TRecordPools::NewSlot(std::size_t sizeClass) {
     }
     // FPopulated: how far the block's pages have been asked for.
     std::byte* const blockEnd = FRest + FRestSize;
-    while (FPopulated < blockEnd && FRest + slotSize + PopulateLead > FPopulated) {
+    while (FPopulated < blockEnd && static_cast<std::size_t>(FPopulated - FRest) < slotSize + PopulateLead) {
         const std::size_t step = std::min(PopulateStep, static_cast<std::size_t>(blockEnd - FPopulated));
         TPopulator::Post(FPopulated, step);
         FPopulated += step;
