@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
@@ -27,6 +32,12 @@ void RaiseCantWrite(const std::string& fileName, int error) {
 void TKmrStream::Seek(std::int64_t position) {
     Assert(position >= 0, "UKmrStreams", "negative stream position");
     FPosition = position;
+}
+
+std::unique_ptr<std::uint8_t[]> TKmrStream::WriteTaken(std::unique_ptr<std::uint8_t[]> buffer, std::size_t count,
+                                                       std::size_t) {
+    Write(buffer.get(), count);
+    return buffer;
 }
 
 namespace {
@@ -93,17 +104,25 @@ std::size_t TKmrFileStream::Read(void* buffer, std::size_t count) {
     return done;
 }
 
-void TKmrFileStream::Write(const void* buffer, std::size_t count) {
-    const auto* in = static_cast<const std::uint8_t*>(buffer);
+namespace {
+// 0, or the system's reason why not every byte went to the file.
+int WriteAll(int handle, const std::uint8_t* bytes, std::size_t count, std::int64_t position) {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(FHandle, in + done, count - done, FPosition + static_cast<off_t>(done));
+        const ssize_t n = ::pwrite(handle, bytes + done, count - done, position + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         // A write that takes nothing and says no reason has met the end of the room.
-        if (n <= 0) RaiseCantWrite(FFileName, n < 0 ? errno : ENOSPC);
+        if (n <= 0) return n < 0 ? errno : ENOSPC;
         done += static_cast<std::size_t>(n);
     }
-    FPosition += static_cast<std::int64_t>(done);
+    return 0;
+}
+}  // namespace
+
+void TKmrFileStream::Write(const void* buffer, std::size_t count) {
+    if (const int error = WriteAll(FHandle, static_cast<const std::uint8_t*>(buffer), count, FPosition))
+        RaiseCantWrite(FFileName, error);
+    FPosition += static_cast<std::int64_t>(count);
 }
 
 std::int64_t TKmrFileStream::Size() const {
@@ -299,20 +318,155 @@ TKmrSafeFileStream::TKmrSafeFileStream(const std::string& fileName, TReplace rep
       FTemp(std::move(prepared.Temp)),
       FReplace(replace) {}
 
-// An unnamed file goes with its handle.
+// The buffers on their way to the file, written in the order handed
+// over. Two at most are on their way (one being written): a caller that
+// fills faster waits. Written buffers come back to be filled again.
+class TKmrSafeFileStream::TWriteBehind {
+public:
+    using TBuffer = std::unique_ptr<std::uint8_t[]>;
+
+    // The spares' room is taken now: the thread keeps a buffer without
+    // asking for memory.
+    explicit TWriteBehind(TKmrSafeFileStream& stream)
+        : FStream(stream), FSpare(Reserved()), FThread([this] { Run(); }) {}
+    ~TWriteBehind() {
+        {
+            std::lock_guard lock(FMutex);
+            FStop = true;
+        }
+        FChanged.notify_all();
+        FThread.join();
+    }
+
+    // The buffer to fill next, once there is room.
+    TBuffer Hand(TBuffer buffer, std::size_t count, std::int64_t position, std::size_t capacity) {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return FJobs.size() + (FBusy ? 1 : 0) < MaxInFlight || FError != 0; });
+        if (FError == 0) FJobs.push_back({std::move(buffer), count, position, capacity});
+        TBuffer next;
+        // A spare is as large as the call that handed it over said.
+        const auto spare = std::find_if(FSpare.begin(), FSpare.end(),
+                                        [capacity](const TSpare& s) { return s.Capacity >= capacity; });
+        if (spare != FSpare.end()) {
+            next = std::move(spare->Bytes);
+            FSpare.erase(spare);
+        }
+        const int error = FError;
+        lock.unlock();
+        FChanged.notify_all();
+        if (error != 0) RaiseCantWrite(FStream.FileName(), error);
+        return next ? std::move(next) : std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    }
+
+    // Everything handed over is in the file: 0, or the first failure.
+    int Wait() {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return (FJobs.empty() && !FBusy) || FError != 0; });
+        return FError;
+    }
+
+private:
+    static constexpr std::size_t MaxInFlight = 2;
+    struct TJob {
+        TBuffer Bytes;
+        std::size_t Count;
+        std::int64_t Position;
+        std::size_t Capacity;
+    };
+    struct TSpare {
+        TBuffer Bytes;
+        std::size_t Capacity;
+    };
+    static std::vector<TSpare> Reserved() {
+        std::vector<TSpare> spares;
+        spares.reserve(MaxInFlight);
+        return spares;
+    }
+
+    void Run() {
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            FChanged.wait(lock, [this] { return FStop || !FJobs.empty(); });
+            if (FJobs.empty()) return;
+            TJob job = std::move(FJobs.front());
+            FJobs.pop_front();
+            FBusy = true;
+            const bool failed = FError != 0;
+            lock.unlock();
+            const int error = failed ? 0 : FStream.WriteAt(job.Bytes.get(), job.Count, job.Position);
+            lock.lock();
+            FBusy = false;
+            if (error != 0 && FError == 0) FError = error;
+            if (FSpare.size() < MaxInFlight) FSpare.push_back({std::move(job.Bytes), job.Capacity});  // room reserved
+            FChanged.notify_all();
+        }
+    }
+
+    TKmrSafeFileStream& FStream;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::deque<TJob> FJobs;
+    std::vector<TSpare> FSpare;
+    int FError = 0;
+    bool FBusy = false;
+    bool FStop = false;
+    std::thread FThread;  // last: it starts once the rest is made
+};
+
+// An unnamed file goes with its handle; the write-behind thread ends
+// before the handle closes.
 TKmrSafeFileStream::~TKmrSafeFileStream() {
+    FBehind.reset();
     if (!FCommitted && !FTemp.empty()) ::unlink(FTemp.c_str());
 }
 
 // The disk starts taking the bytes while the rest is still being made, so
 // the sync at the commit finds little left to wait for.
-void TKmrSafeFileStream::Write(const void* buffer, std::size_t count) {
+int TKmrSafeFileStream::WriteAt(const std::uint8_t* bytes, std::size_t count, std::int64_t position) {
     constexpr std::size_t WritebackPiece = 4 << 20;
-    TKmrFileStream::Write(buffer, count);
+    if (const int error = WriteAll(Handle(), bytes, count, position)) return error;
     FUnstarted += count;
-    if (FUnstarted < WritebackPiece) return;
+    if (FUnstarted < WritebackPiece) return 0;
     FUnstarted = 0;
     ::sync_file_range(Handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    return 0;
+}
+
+void TKmrSafeFileStream::Drain() const {
+    if (!FBehind) return;
+    if (const int error = FBehind->Wait()) RaiseCantWrite(FileName(), error);
+}
+
+void TKmrSafeFileStream::Write(const void* buffer, std::size_t count) {
+    Drain();
+    if (const int error = WriteAt(static_cast<const std::uint8_t*>(buffer), count, FPosition))
+        RaiseCantWrite(FileName(), error);
+    FPosition += static_cast<std::int64_t>(count);
+}
+
+std::unique_ptr<std::uint8_t[]> TKmrSafeFileStream::WriteTaken(std::unique_ptr<std::uint8_t[]> buffer,
+                                                               std::size_t count, std::size_t capacity) {
+    if (!FBehind) {
+        try {
+            FBehind = std::make_unique<TWriteBehind>(*this);
+        } catch (const std::system_error&) {
+            // No thread to be had: written here and now.
+            return TKmrStream::WriteTaken(std::move(buffer), count, capacity);
+        }
+    }
+    auto next = FBehind->Hand(std::move(buffer), count, FPosition, capacity);
+    FPosition += static_cast<std::int64_t>(count);
+    return next;
+}
+
+std::size_t TKmrSafeFileStream::Read(void* buffer, std::size_t count) {
+    Drain();
+    return TKmrFileStream::Read(buffer, count);
+}
+
+std::int64_t TKmrSafeFileStream::Size() const {
+    Drain();
+    return TKmrFileStream::Size();
 }
 
 // An unnamed file is linked in: with Refuse straight under the target's
@@ -353,6 +507,7 @@ void TKmrSafeFileStream::Rename() {
 
 void TKmrSafeFileStream::Commit() {
     if (FCommitted) return;
+    Drain();
     if (::fsync(Handle()) != 0) RaiseCantWrite(FileName(), errno);
     if (FTemp.empty()) LinkIn();
     else Rename();

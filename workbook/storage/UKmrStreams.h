@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ public:
     virtual std::size_t Read(void* buffer, std::size_t count) = 0;
     // Writes count bytes at the position and advances it, or raises.
     virtual void Write(const void* buffer, std::size_t count) = 0;
+    // The same with a buffer the stream takes over, for a caller that fills
+    // buffers of capacity bytes one after another: the buffer to fill next
+    // comes back (here the same one, written). A stream may write it later,
+    // on a thread of its own; a failure then raises at a later call.
+    virtual std::unique_ptr<std::uint8_t[]> WriteTaken(std::unique_ptr<std::uint8_t[]> buffer, std::size_t count,
+                                                       std::size_t capacity);
     virtual std::int64_t Size() const = 0;
 
     std::int64_t Position() const { return FPosition; }
@@ -118,10 +125,19 @@ public:
     TKmrSafeFileStream(const std::string& fileName, TReplace replace);
     ~TKmrSafeFileStream() override;
 
+    std::size_t Read(void* buffer, std::size_t count) override;
     void Write(const void* buffer, std::size_t count) override;
+    // Written behind the caller by a thread of the stream's own, while the
+    // caller fills the next buffer; Write, Read, Size and Commit wait for
+    // what is still on its way, and the first failure raises there or at
+    // the next WriteTaken.
+    std::unique_ptr<std::uint8_t[]> WriteTaken(std::unique_ptr<std::uint8_t[]> buffer, std::size_t count,
+                                               std::size_t capacity) override;
+    std::int64_t Size() const override;
     void Commit();
 
 private:
+    class TWriteBehind;
     struct TPrepared {
         std::string Target, Temp;
         int Handle = -1;
@@ -130,12 +146,18 @@ private:
     TKmrSafeFileStream(const std::string& fileName, TReplace replace, TPrepared prepared);
     void LinkIn();
     void Rename();
+    // Every byte handed over is written: raises the first failure.
+    void Drain() const;
+    // Writes at position and starts the disk on every few megabytes; 0 or
+    // the system's error.
+    int WriteAt(const std::uint8_t* bytes, std::size_t count, std::int64_t position);
 
     std::string FTarget;  // the file replaced: fileName with its links followed
     std::string FTemp;    // empty while the file being written has no name
     TReplace FReplace;
     std::size_t FUnstarted = 0;  // bytes written since the disk was last asked to take them
     bool FCommitted = false;
+    std::unique_ptr<TWriteBehind> FBehind;  // made at the first WriteTaken
 };
 
 }  // namespace kalmira

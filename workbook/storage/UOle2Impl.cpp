@@ -547,12 +547,18 @@ void TOle2File::WriteRaw(const std::vector<std::uint8_t>& data, std::size_t coun
 // No encryption engine exists, so every write is plain.
 void TOle2File::Write(const std::vector<std::uint8_t>& data, std::size_t count) { WriteRaw(data, count); }
 
+// The full buffer goes to the output, which may write it while the next
+// one fills. Handed over, it is the output's: should the output raise, no
+// buffer is left and what follows goes to the output straight.
 void TOle2File::FlushWrite() {
     const auto held = static_cast<std::size_t>(FOutAt - FOut.get());
     if (held == 0) return;
-    FOutput->Write(FOut.get(), held);
+    auto full = std::move(FOut);
+    FOutAt = FOutEnd = nullptr;
+    FOut = FOutput->WriteTaken(std::move(full), held, WriteBufferSize);
     FOutFlushed += static_cast<std::int64_t>(held);
     FOutAt = FOut.get();
+    FOutEnd = FOut.get() + WriteBufferSize;
 }
 
 namespace {

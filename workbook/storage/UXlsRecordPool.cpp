@@ -1,14 +1,20 @@
 #include "workbook/storage/UXlsRecordPool.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,16 +27,93 @@ namespace {
 // Blocks grow from BlockSize to this size; they start on a page.
 constexpr std::size_t HugeBlock = 2 * 1024 * 1024;
 constexpr std::size_t PageSize = 4096;
-// A big sheet fills its blocks fast: their pages come this many bytes at a
-// time ahead of the slots, in one call instead of one fault each, and no
-// further ahead than that.
-constexpr std::size_t PopulateStep = 64 * 1024;
+// A big sheet fills its blocks fast: their pages are brought in this many
+// bytes at a time, in one call instead of one fault each, by a thread of
+// their own that stays up to PopulateLead bytes ahead of the slots, so
+// that the thread loading the records seldom waits for a page. Pages
+// further ahead are never asked for: they would be memory the sheet may
+// never use.
+constexpr std::size_t PopulateStep = 32 * 1024;
+constexpr std::size_t PopulateLead = 64 * 1024;
 
-void Populate([[maybe_unused]] std::byte* from, [[maybe_unused]] std::size_t size) {
+void PopulateNow([[maybe_unused]] std::byte* from, [[maybe_unused]] std::size_t size) {
 #ifdef MADV_POPULATE_WRITE
     ::madvise(from, size, MADV_POPULATE_WRITE);  // kernels without it refuse, harmlessly
 #endif
 }
+
+// The thread that brings in the pages of the blocks' next steps. Blocks
+// are never freed, so a step it reaches late is still the process's
+// memory; a page the pools reach first comes in by its own fault. A
+// process that cannot start the thread, or a child forked from this one
+// (which has no such thread), brings its pages in at once.
+class TPopulator {
+public:
+    static void Post(std::byte* from, std::size_t size) {
+        static TPopulator* const populator = Start();  // outlives every thread's pools
+        if (populator && !Forked.load(std::memory_order_relaxed)) populator->Queue(from, size);
+        else PopulateNow(from, size);
+    }
+
+private:
+    static inline std::atomic<bool> Forked{false};
+
+    static TPopulator* Start() {
+        if (::pthread_atfork(nullptr, nullptr, [] { Forked.store(true, std::memory_order_relaxed); }) != 0) return nullptr;
+        auto* populator = new TPopulator;
+        try {
+            std::thread([populator] { populator->Run(); }).detach();
+        } catch (const std::system_error&) {
+            delete populator;
+            return nullptr;
+        }
+        return populator;
+    }
+
+    void Queue(std::byte* from, std::size_t size) {
+        bool wake;
+        {
+            std::lock_guard lock(FMutex);
+            FSteps.emplace_back(from, size);
+            wake = FAsleep;
+        }
+        if (wake) FWake.notify_one();  // a thread at work or looking out finds the step by itself
+    }
+
+    // While steps come, the thread looks for the next one now and then
+    // instead of sleeping until woken: a wake-up call would cost the
+    // loading thread more than the step saves it.
+    [[noreturn]] void Run() {
+        std::unique_lock lock(FMutex);
+        int idle = 0;
+        for (;;) {
+            if (FSteps.empty()) {
+                if (idle < LookOuts) {
+                    ++idle;
+                    FWake.wait_for(lock, LookOutEvery);
+                    continue;
+                }
+                FAsleep = true;
+                FWake.wait(lock, [this] { return !FSteps.empty(); });
+                FAsleep = false;
+            }
+            idle = 0;
+            const auto [from, size] = FSteps.front();
+            FSteps.pop_front();
+            lock.unlock();
+            PopulateNow(from, size);
+            lock.lock();
+        }
+    }
+
+    static constexpr std::chrono::microseconds LookOutEvery{50};
+    static constexpr int LookOuts = 40;  // 2 ms without a step: asleep
+
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::deque<std::pair<std::byte*, std::size_t>> FSteps;
+    bool FAsleep = false;
+};
 
 // What the pools share: the blocks (kept reachable for leak checkers) and
 // the free slots of pools that ended, by size class.
@@ -141,9 +224,11 @@ void* TRecordPools::NewSlot(std::size_t sizeClass) {
         FRestSize = FNextBlock;
         FPopulated = FNextBlock >= HugeBlock ? FRest : FRest + FRestSize;
     }
-    if (FRest + slotSize > FPopulated) {
-        const std::size_t step = std::min(PopulateStep, static_cast<std::size_t>(FRest + FRestSize - FPopulated));
-        Populate(FPopulated, step);
+    // FPopulated: how far the block's pages have been asked for.
+    std::byte* const blockEnd = FRest + FRestSize;
+    while (FPopulated < blockEnd && static_cast<std::size_t>(FPopulated - FRest) < slotSize + PopulateLead) {
+        const std::size_t step = std::min(PopulateStep, static_cast<std::size_t>(blockEnd - FPopulated));
+        TPopulator::Post(FPopulated, step);
         FPopulated += step;
     }
     void* slot = FRest;

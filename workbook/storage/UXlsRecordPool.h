@@ -68,7 +68,7 @@ private:
     std::array<TFreeRecordSlot*, ClassCount> FFree{};
     std::byte* FRest = nullptr;
     std::size_t FRestSize = 0;
-    std::byte* FPopulated = nullptr;  // the newest block's pages are in up to here
+    std::byte* FPopulated = nullptr;  // the newest block's pages are asked for up to here
     std::size_t FNextBlock = BlockSize / 2;  // the last block's size: each new one doubles
 };
 

@@ -1,6 +1,10 @@
 #include "tests/tools/xlsroundtrip/Options.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <ostream>
+#include <streambuf>
 
 namespace xlsroundtrip {
 
@@ -65,6 +69,52 @@ std::string Escaped(const std::u16string& text) {
         }
     }
     return out;
+}
+
+namespace {
+
+// Bytes handed straight to the C library's standard output.
+class TStdoutBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        return std::fputc(c, stdout) == EOF ? traits_type::eof() : c;
+    }
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+        return static_cast<std::streamsize>(std::fwrite(bytes, 1, static_cast<std::size_t>(count), stdout));
+    }
+    int sync() override { return std::fflush(stdout) == 0 ? 0 : -1; }
+};
+
+struct TStdout {
+    TStdoutBuffer Buffer;
+    std::ostream Stream{&Buffer};
+};
+
+std::unique_ptr<TStdout>& Stdout() {
+    static std::unique_ptr<TStdout> out;
+    return out;
+}
+
+}  // namespace
+
+std::ostream& Out() {
+    auto& out = Stdout();
+    if (!out) out = std::make_unique<TStdout>();
+    return out->Stream;
+}
+
+int FlushOut() {
+    const bool streamed = !Stdout() || Stdout()->Stream.flush();
+    return streamed && std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
+// What the standard output holds goes first, so that where both go to one
+// place a listing cut short stands before the reason.
+void Err(std::string_view line) {
+    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
 }
 
 }  // namespace xlsroundtrip

@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,16 @@ void RunOption(const TOption& option, kalmira::TKalmiraImport& xls, const TArgs&
 
 // The workbook file behind the facade.
 kalmira::TXLSFile& File(kalmira::TKalmiraImport& xls);
+
+// The standard output as a C++ stream, made on first use: such a stream
+// brings the process's locale tables in (about half a megabyte), which a
+// listing that writes plain bytes (--cells) does without.
+std::ostream& Out();
+// Whatever went to the standard output, through Out or not, is out: 0,
+// else 1.
+int FlushOut();
+// A line on the standard error.
+void Err(std::string_view line);
 
 // Decimal comma, thousands by a no-break space, "d.m.yyyy", amounts as
 // "12 Kč" and "-12 Kč", Czech month and day names.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
+#include <ostream>
 #include <iterator>
 #include <string>
 
@@ -56,7 +56,7 @@ std::uint32_t RgbToColor(const std::string& text) {
 
 void ClaimColor(TKalmiraImport& x, const TArgs& a) {
     TUsedPaletteColors used = x.GetWorkbook()->GetUsedPaletteColors();
-    std::cout << x.NearestColorIndex(RgbToColor(a.Text[0]), used) << std::endl;
+    Out() << x.NearestColorIndex(RgbToColor(a.Text[0]), used) << std::endl;
 }
 
 const TOption Options[] = {
@@ -134,7 +134,7 @@ void ListPictures(TXLSFile& file) {
             TKmrGraphic graphic;
             const bool decoded = Decoded(p, graphic);
             const TClientAnchor& a = p.Anchor;
-            std::cout << s << '\t' << n + 1 << '\t' << KindName(p.Type) << '\t'
+            Out() << s << '\t' << n + 1 << '\t' << KindName(p.Type) << '\t'
                       << (saved ? std::to_string(disk.size()) + '\t' + Hex(Md5Of(disk.data(), disk.size())) : "-\t-")
                       << '\t' << a.Flag << '\t' << a.Col1 << ' ' << a.Dx1 << ' ' << a.Row1 << ' ' << a.Dy1 << ' '
                       << a.Col2 << ' ' << a.Dx2 << ' ' << a.Row2 << ' ' << a.Dy2 << '\t'
@@ -155,7 +155,7 @@ int WritePicture(TXLSFile& file, const std::string& mode, int sheet, int n, cons
     }
     TKmrGraphic graphic;
     if (!Decoded(p, graphic) || graphic.Kind != TKmrGraphic::TKind::Raster) {
-        std::cerr << "Picture " << n << " is not a raster image\n";
+        Err("Picture " + std::to_string(n) + " is not a raster image");
         return 1;
     }
     const std::string head = "P6\n" + std::to_string(graphic.Width) + ' ' + std::to_string(graphic.Height) + "\n255\n";
@@ -180,11 +180,11 @@ int RunPictureMode(int argc, char** argv) {
         file.OpenFile(std::filesystem::absolute(argv[2]).string());
         if (list) {
             ListPictures(file);
-            return std::cout.flush() ? 0 : 1;
+            return FlushOut();
         }
         return WritePicture(file, mode, std::stoi(argv[3]), std::stoi(argv[4]), argv[5]);
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
+        Err(e.what());
         return 1;
     }
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -94,8 +94,8 @@ int PrintShown(const TTextOptions& o) {
                        '\t' + Escaped(text) + '\t' + rgb + '\n';
             }
     }
-    std::cout << out << std::flush;
-    return std::cout ? 0 : 1;
+    Out() << out;
+    return FlushOut();
 }
 
 // Through the facade, linked to an adapter that may replace OUT.
@@ -127,14 +127,14 @@ int RunTextMode(int argc, char** argv) {
     if (o.Mode != "--shown" && o.Mode != "--save-text" && o.Mode != "--open-text") return -1;
     try {
         if (!Parse(argc, argv, o)) {
-            std::cerr << "usage: xlsroundtrip --shown IN [--locale en-US|cs-CZ]\n"
-                         "       xlsroundtrip --save-text IN OUT ,|;|tab [--sheet N] [--encoding utf-8|cp1250] [--locale L]\n"
-                         "       xlsroundtrip --open-text IN OUT ,|;|tab [--types LETTERS] [--encoding E] [--locale L]\n";
+            Err("usage: xlsroundtrip --shown IN [--locale en-US|cs-CZ]\n"
+                "       xlsroundtrip --save-text IN OUT ,|;|tab [--sheet N] [--encoding utf-8|cp1250] [--locale L]\n"
+                "       xlsroundtrip --open-text IN OUT ,|;|tab [--types LETTERS] [--encoding E] [--locale L]");
             return 2;
         }
         return o.Mode == "--shown" ? PrintShown(o) : o.Mode == "--save-text" ? SaveText(o) : OpenText(o);
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
+        Err(e.what());
         return 1;
     }
 }

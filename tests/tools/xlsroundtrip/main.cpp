@@ -87,7 +87,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -179,11 +178,16 @@ std::string ValueText(const TVariant& value) {
 // IN made absolute, so that it is never looked up elsewhere.
 void Open(TKalmiraImport& xls, const char* inName) { xls.OpenFile(std::filesystem::absolute(inName).string()); }
 
-// Streamed out in blocks as the cells are visited, never gathered whole.
-void PrintCells(TKalmiraImport& xls, std::ostream& stream) {
+// Streamed out in blocks as the cells are visited, never gathered whole;
+// plain bytes, so that no C++ stream is made.
+void PrintCells(TKalmiraImport& xls) {
     constexpr std::size_t Block = 1 << 16;
     std::string out;
     out.reserve(Block);
+    const auto flush = [&out] {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+    };
     for (int sheet = 1; sheet <= xls.GetSheetCount(); ++sheet) {
         xls.SetActiveSheet(sheet);
         for (int row = 1; row <= xls.GetMaxRow(); ++row)
@@ -193,26 +197,23 @@ void PrintCells(TKalmiraImport& xls, std::ostream& stream) {
                 if (value.IsEmpty()) continue;
                 out += std::to_string(sheet) + '\t' + std::to_string(row) + '\t' + std::to_string(col) + '\t' +
                        ValueText(value) + '\n';
-                if (out.size() >= Block) {
-                    stream.write(out.data(), static_cast<std::streamsize>(out.size()));
-                    out.clear();
-                }
+                if (out.size() >= Block) flush();
             }
     }
-    stream.write(out.data(), static_cast<std::streamsize>(out.size()));
+    flush();
 }
 
-using TListing = void (*)(TKalmiraImport& xls, std::ostream& out);
+using TListing = void (*)(TKalmiraImport& xls);
 
 const std::pair<std::string_view, TListing> Listings[] = {
     {"--cells", PrintCells},
-    {"--merged", [](TKalmiraImport& x, std::ostream& out) { PrintList("--merged", File(x), out); }},
-    {"--links", [](TKalmiraImport& x, std::ostream& out) { PrintList("--links", File(x), out); }},
-    {"--formulas", PrintFormulas},
-    {"--sheets", PrintSheets},
-    {"--formats", [](TKalmiraImport& x, std::ostream& out) { PrintFormats(File(x), out); }},
-    {"--shapes", [](TKalmiraImport& x, std::ostream& out) { PrintShapes(Model(x), out); }},
-    {"--comments", [](TKalmiraImport& x, std::ostream& out) { PrintComments(Model(x), out); }},
+    {"--merged", [](TKalmiraImport& x) { PrintList("--merged", File(x), Out()); }},
+    {"--links", [](TKalmiraImport& x) { PrintList("--links", File(x), Out()); }},
+    {"--formulas", [](TKalmiraImport& x) { PrintFormulas(x, Out()); }},
+    {"--sheets", [](TKalmiraImport& x) { PrintSheets(x, Out()); }},
+    {"--formats", [](TKalmiraImport& x) { PrintFormats(File(x), Out()); }},
+    {"--shapes", [](TKalmiraImport& x) { PrintShapes(Model(x), Out()); }},
+    {"--comments", [](TKalmiraImport& x) { PrintComments(Model(x), Out()); }},
 };
 
 TRTFRunList ParseRuns(const std::string& text) {
@@ -275,7 +276,7 @@ bool ParseChanges(int argc, char** argv, TChanges& changes, int& settings) {
 }
 
 int Usage() {
-    std::cerr << "usage: xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...\n"
+    Err("usage: xlsroundtrip IN OUT [--label SHEET ROW COLUMN TEXT]... [--rich SHEET ROW COLUMN TEXT RUNS]...\n"
                  "                        [--formula ROW COLUMN VALUE]... [--name NUMBER R1 R2 C1 C2]...\n"
                  "                        [--set-formula SHEET ROW COLUMN TEXT]... [--settings fit|scale]\n"
                  "                        [--merge SHEET R1 C1 R2 C2]... [--unmerge SHEET R1 C1 R2 C2]...\n"
@@ -308,7 +309,7 @@ int Usage() {
                  "       xlsroundtrip --shapes IN\n"
                  "       xlsroundtrip --comments IN\n"
                  "       xlsroundtrip --pictures IN\n"
-                 "       xlsroundtrip --picture-file|--picture-pixels IN SHEET N OUT\n";
+                 "       xlsroundtrip --picture-file|--picture-pixels IN SHEET N OUT");
     return 2;
 }
 
@@ -324,10 +325,10 @@ int main(int argc, char** argv) {
             TKalmiraImport xls;
             xls.SetAdapter(&adapter);
             Open(xls, argv[2]);
-            print(xls, std::cout);
-            return std::cout.flush() ? 0 : 1;
+            print(xls);
+            return FlushOut();
         } catch (const std::exception& e) {
-            std::cerr << e.what() << '\n';
+            Err(e.what());
             return 1;
         }
     }
@@ -355,7 +356,7 @@ int main(int argc, char** argv) {
         if (xls.GetActiveSheet() != selected) xls.SetActiveSheet(selected);
         xls.Save(argv[2]);
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
+        Err(e.what());
         return 1;
     }
     return 0;

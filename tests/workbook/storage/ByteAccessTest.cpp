@@ -70,7 +70,9 @@ TEST(BiffStrings, GetSimpleString) {
     for (const auto& [wideCount, data, pos, given, text, size] : cases) {
         std::u16string got = u"kept";
         std::int64_t gotSize = 77;
-        const std::string m = MessageOf([&] { GetSimpleString(wideCount, data, pos, given > 0, given, got, gotSize); });
+        const std::string m = MessageOf([&, wideCount = wideCount, &data = data, pos = pos, given = given] {
+            GetSimpleString(wideCount, data, pos, given > 0, given, got, gotSize);
+        });
         EXPECT_EQ(m, size == 77 ? "Error reading record" : "no exception") << ::testing::PrintToString(data);
         EXPECT_EQ(std::make_pair(got, gotSize), std::make_pair(text, size)) << ::testing::PrintToString(data);
     }

@@ -74,7 +74,7 @@ TEST(CellRecords, ValuesGetAndSet) {
     for (auto [bad, text] : {std::pair{TVariant(1234567.89), "1234567.89"}, {TVariant(std::nan("")), "NAN"},
                              {TVariant(1.0 / std::pow(10.0, -400.0)), "INF"}, {TVariant(u"abc"), "abc"},
                              {TVariant::Null(), ""}})
-        EXPECT_EQ(MessageOf([&] { rk.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
+        EXPECT_EQ(MessageOf([&, &bad = bad] { rk.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
     EXPECT_EQ(rk.Data, before);  // a refused set changes nothing
 
     TNumberRecord number(1, 2, 16);
@@ -85,7 +85,8 @@ TEST(CellRecords, ValuesGetAndSet) {
     EXPECT_EQ(number.GetValue().RealValue(), 7);
     for (auto [bad, text] :
          {std::pair{TVariant(u"seven"), "seven"}, {TVariant(-std::numeric_limits<double>::infinity()), "-INF"}})
-        EXPECT_EQ(MessageOf([&] { number.SetValue(bad); }), std::string("Invalid cell value: \"") + text + "\"");
+        EXPECT_EQ(MessageOf([&, &bad = bad] { number.SetValue(bad); }),
+                  std::string("Invalid cell value: \"") + text + "\"");
     EXPECT_EQ(number.GetValue().RealValue(), 7);
 
     TBoolErrRecord boolErr(xlr_BOOLERR, {0, 0, 0, 0, 15, 0, 99, 1});
@@ -185,7 +186,7 @@ TEST(CellRecords, MultipleRecordsSplitIntoCells) {
         {xlr_MULBLANK, {0, 0, 1, 0, 1, 0}},
     };
     for (const auto& [id, data] : malformed)
-        EXPECT_EQ(MessageOf([&] {
+        EXPECT_EQ(MessageOf([id = id, &data = data] {
                       if (id == xlr_MULRK) TMulRKRecord r(id, data);
                       else TMulBlankRecord r(id, data);
                   }),

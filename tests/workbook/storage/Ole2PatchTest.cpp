@@ -3,6 +3,8 @@
 // across the two, the saved stream holds the new bytes.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/workbook/storage/TinyContainer.h"
 
@@ -32,4 +34,51 @@ TEST(Ole2Patch, ChangesBytesInTheOutputAndInTheBuffer) {
         ASSERT_EQ(saved.size(), Size);
         for (std::size_t at = first; at + 3 <= Size; ++at) ASSERT_EQ(saved[at], value(at)) << first << " " << at;
     }
+}
+
+namespace {
+// Refuses the one write that reaches past a byte count, then takes every
+// write again.
+class TRefusingOnce : public TKmrMemoryStream {
+public:
+    explicit TRefusingOnce(std::int64_t limit) : FLimit(limit) {}
+    void Write(const void* buffer, std::size_t count) override {
+        if (!FRefused && Position() + static_cast<std::int64_t>(count) > FLimit) {
+            FRefused = true;
+            throw std::runtime_error("refused");
+        }
+        TKmrMemoryStream::Write(buffer, count);
+    }
+
+private:
+    std::int64_t FLimit;
+    bool FRefused = false;
+};
+}  // namespace
+
+// A buffer the output refused is gone; the container goes on writing
+// straight to the output, never into the buffer it no longer has.
+TEST(Ole2Patch, AFailedFlushLeavesNoBufferBehind) {
+    TKmrMemoryStream in(TinyContainer());
+    TRefusingOnce out(100000);
+    TOle2File ole(&in);
+    ole.PrepareForWrite(&out, u"Workbook");
+    const std::vector<std::uint8_t> bytes(1000, 0x5A);
+    std::size_t refused = 0;
+    for (int i = 0; i < 600; ++i) {
+        try {
+            ole.WriteMem(bytes.data(), bytes.size());
+        } catch (const std::runtime_error&) {
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 1u);
+    const std::int64_t before = out.Size();
+    ole.WriteMem(bytes.data(), bytes.size());
+    EXPECT_EQ(out.Size(), before + static_cast<std::int64_t>(bytes.size()));  // not kept back
+    const std::int64_t written = ole.Position();
+    const std::uint8_t patch[] = {1, 2, 3};
+    ole.Patch(written - 3, patch, sizeof patch);
+    EXPECT_ANY_THROW(ole.Patch(written - 2, patch, sizeof patch));
+    ole.FinishStream();
 }

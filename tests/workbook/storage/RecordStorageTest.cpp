@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <type_traits>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "workbook/storage/UXlsRecordData.h"
 #include "workbook/storage/UXlsRecordPool.h"
@@ -154,6 +158,47 @@ TEST(RecordPools, SlotsNeverOverlapAcrossFreesAndPools) {
     fill(second, 6000, 7);
     check();
     for (const TSlot& slot : live) second.Free(slot.At, slot.Size);
+}
+
+// Enough slots to fill blocks of the largest size, whose pages a helper
+// thread brings in ahead of them: every slot keeps what was written into
+// it. A child forked after that (it has no such helper) fills as many of
+// its own and ends, rather than waiting for a thread that is not there.
+TEST(RecordPools, BigPoolsKeepEverySlotAlsoInAForkedChild) {
+    constexpr std::size_t SlotSize = 48, Slots = 12 * 1024 * 1024 / SlotSize;
+    const auto fillAndCheck = [](TRecordPools& pools, std::uint8_t salt) {
+        std::vector<std::uint8_t*> slots(Slots);
+        for (std::size_t i = 0; i < Slots; ++i) {
+            slots[i] = static_cast<std::uint8_t*>(pools.Allocate(SlotSize));
+            std::memset(slots[i], static_cast<std::uint8_t>(i * 7 + salt), SlotSize);
+        }
+        bool kept = true;
+        for (std::size_t i = 0; i < Slots; ++i)
+            kept = kept && slots[i][0] == static_cast<std::uint8_t>(i * 7 + salt) &&
+                   slots[i][SlotSize - 1] == static_cast<std::uint8_t>(i * 7 + salt);
+        for (std::uint8_t* slot : slots) pools.Free(slot, SlotSize);
+        return kept;
+    };
+    {
+        TRecordPools pools;
+        ASSERT_TRUE(fillAndCheck(pools, 1));
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TRecordPools pools;
+        ::_exit(fillAndCheck(pools, 2) ? 0 : 1);
+    }
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; waited < 600 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++waited) ::usleep(100'000);
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the forked child did not end within a minute";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A copy lives on after its source is freed, on another thread too.

@@ -243,3 +243,103 @@ TEST(SafeFileStream, AFullOrReadOnlyDiskSaysWhy) {
     EXPECT_EQ(readOnly.second, CantWrite + out + "\". Check it is not in use by another user: Read-only file system\n");
     EXPECT_EQ(Text(out), "old");
 }
+
+// Buffers handed over are written behind the caller, in order, with the
+// patches of earlier bytes and the plain writes between them where they
+// belong; a stream dropped with buffers still on their way leaves the old
+// file alone.
+TEST(SafeFileStream, BuffersWrittenBehindLandInOrderWithThePatches) {
+    const TempDir temp;
+    constexpr std::size_t Capacity = 64 * 1024;
+    std::vector<std::uint8_t> expected;
+    {
+        TKmrSafeFileStream out(temp["out.bin"], TReplace::Allow);
+        auto buffer = std::make_unique<std::uint8_t[]>(Capacity);
+        for (int i = 0; i < 40; ++i) {
+            const std::size_t count = Capacity - static_cast<std::size_t>(i) * 97;  // short ones too
+            for (std::size_t k = 0; k < count; ++k) buffer[k] = static_cast<std::uint8_t>(i * 31 + k % 251);
+            expected.insert(expected.end(), buffer.get(), buffer.get() + count);
+            buffer = out.WriteTaken(std::move(buffer), count, Capacity);
+            ASSERT_TRUE(buffer);
+            if (i % 7 == 3) {  // a patch some buffers back, then on at the end
+                const std::int64_t end = out.Position(), at = end - static_cast<std::int64_t>(2 * Capacity + 5);
+                const std::uint8_t patch[] = {0xDE, 0xAD, 0xBE, 0xEF};
+                out.Seek(at);
+                out.Write(patch, sizeof patch);
+                out.Seek(end);
+                std::copy(std::begin(patch), std::end(patch), expected.begin() + at);
+            }
+            if (i % 11 == 5) {
+                const std::uint8_t plain[] = {1, 2, 3};
+                out.Write(plain, sizeof plain);
+                expected.insert(expected.end(), std::begin(plain), std::end(plain));
+            }
+        }
+        EXPECT_EQ(out.Size(), static_cast<std::int64_t>(expected.size()));
+        out.Commit();
+    }
+    std::ifstream in(temp["out.bin"], std::ios::binary);
+    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_TRUE(written == expected) << written.size() << " bytes written, " << expected.size() << " expected";
+
+    Put(temp["kept.bin"], "old");
+    {
+        TKmrSafeFileStream out(temp["kept.bin"], TReplace::Allow);
+        auto buffer = std::make_unique<std::uint8_t[]>(Capacity);
+        for (int i = 0; i < 8; ++i) buffer = out.WriteTaken(std::move(buffer), Capacity, Capacity);
+    }
+    EXPECT_EQ(Text(temp["kept.bin"]), "old");
+    EXPECT_EQ(temp.Count(), 2);
+
+    // A write that fails behind the caller raises at a later call, with the
+    // system's reason.
+    const SmallDisk disk(temp / "small");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(disk.Error);
+    const std::string full = (disk.At / "full.bin").string();
+    Put(full, "old");
+    std::string said;
+    try {
+        TKmrSafeFileStream out(full, TReplace::Allow);
+        auto buffer = std::make_unique<std::uint8_t[]>(Capacity);
+        for (int i = 0; i < 16; ++i) buffer = out.WriteTaken(std::move(buffer), Capacity, Capacity);
+        out.Commit();
+    } catch (const std::exception& e) {
+        said = e.what();
+    }
+    EXPECT_EQ(said, CantWrite + full + "\". Check it is not in use by another user: No space left on device");
+    EXPECT_EQ(Text(full), "old");
+    EXPECT_EQ(Names(disk.At), std::set<std::string>{"full.bin"});
+}
+
+// A buffer that comes back holds the capacity asked for at that call, also
+// when the caller's buffers were of other sizes before: the caller fills it
+// whole.
+TEST(SafeFileStream, BuffersWrittenBehindComeBackAsLargeAsAsked) {
+    const TempDir temp;
+    constexpr std::size_t Large = 128 * 1024, Small = 16 * 1024;
+    struct TStep {
+        std::size_t Capacity;
+        std::uint8_t Fill;
+    };
+    const TStep steps[] = {{Large, 1}, {Small, 2}, {Small, 3}, {Large, 4}, {Large, 5}, {Small, 6}, {Large, 7}};
+    std::vector<std::uint8_t> expected;
+    {
+        TKmrSafeFileStream out(temp["sizes.bin"], TReplace::Allow);
+        std::unique_ptr<std::uint8_t[]> buffer;
+        std::size_t held = 0;  // the room of the buffer in hand
+        for (const auto& [capacity, fill] : steps) {
+            // A caller with buffers of its own size.
+            if (held != capacity) buffer = std::make_unique<std::uint8_t[]>(held = capacity);
+            std::memset(buffer.get(), fill, capacity);
+            expected.insert(expected.end(), capacity, fill);
+            buffer = out.WriteTaken(std::move(buffer), capacity, capacity);
+            ASSERT_TRUE(buffer);
+            std::memset(buffer.get(), 0xEE, capacity);  // the room it came back with
+            EXPECT_EQ(out.Size(), static_cast<std::int64_t>(expected.size()));  // every buffer written is a spare
+        }
+        out.Commit();
+    }
+    std::ifstream in(temp["sizes.bin"], std::ios::binary);
+    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_TRUE(written == expected) << written.size() << " bytes written, " << expected.size() << " expected";
+}
