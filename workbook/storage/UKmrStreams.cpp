@@ -73,6 +73,10 @@ std::size_t TKmrByteView::Read(void* buffer, std::size_t count) { return ReadByt
 
 void TKmrByteView::Write(const void*, std::size_t) { Assert(false, "UKmrStreams", "a byte view is written"); }
 
+std::unique_ptr<TKmrStream> TKmrByteView::ReadingCopy() const { return std::make_unique<TKmrByteView>(FBytes); }
+
+std::unique_ptr<TKmrStream> TKmrMemoryStream::ReadingCopy() const { return std::make_unique<TKmrByteView>(FBytes); }
+
 TKmrFileStream::TKmrFileStream(const std::string& fileName, TMode) : FFileName(fileName) {
     // Non-blocking, so that opening a FIFO does not wait for a writer.
     FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -88,6 +92,12 @@ TKmrFileStream::TKmrFileStream(const std::string& fileName, TMode) : FFileName(f
 
 TKmrFileStream::~TKmrFileStream() {
     if (FHandle >= 0) ::close(FHandle);
+}
+
+std::unique_ptr<TKmrStream> TKmrFileStream::ReadingCopy() const {
+    const int handle = ::fcntl(FHandle, F_DUPFD_CLOEXEC, 0);
+    if (handle < 0) return nullptr;
+    return std::unique_ptr<TKmrStream>(new TKmrFileStream(FFileName, handle));
 }
 
 std::size_t TKmrFileStream::Read(void* buffer, std::size_t count) {

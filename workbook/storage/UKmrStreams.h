@@ -33,6 +33,10 @@ public:
     virtual std::unique_ptr<std::uint8_t[]> WriteTaken(std::unique_ptr<std::uint8_t[]> buffer, std::size_t count,
                                                        std::size_t capacity);
     virtual std::int64_t Size() const = 0;
+    // A second stream over the same bytes with a position of its own, for
+    // another thread to read while this one is read; none where the stream
+    // cannot give one. Both are only read while the copy lives.
+    virtual std::unique_ptr<TKmrStream> ReadingCopy() const { return nullptr; }
 
     std::int64_t Position() const { return FPosition; }
     void Seek(std::int64_t position);
@@ -49,6 +53,7 @@ public:
     std::size_t Read(void* buffer, std::size_t count) override;
     void Write(const void* buffer, std::size_t count) override;
     std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
+    std::unique_ptr<TKmrStream> ReadingCopy() const override;
 
     const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
     // Hands the bytes over without a copy; the stream is left empty.
@@ -68,6 +73,7 @@ public:
     std::size_t Read(void* buffer, std::size_t count) override;
     void Write(const void* buffer, std::size_t count) override;
     std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
+    std::unique_ptr<TKmrStream> ReadingCopy() const override;
 
 private:
     const std::vector<std::uint8_t>& FBytes;
@@ -87,6 +93,8 @@ public:
     std::size_t Read(void* buffer, std::size_t count) override;
     void Write(const void* buffer, std::size_t count) override;
     std::int64_t Size() const override;
+    // Over a second handle of the same open file.
+    std::unique_ptr<TKmrStream> ReadingCopy() const override;
 
     const std::string& FileName() const { return FFileName; }
 
@@ -134,6 +142,8 @@ public:
     std::unique_ptr<std::uint8_t[]> WriteTaken(std::unique_ptr<std::uint8_t[]> buffer, std::size_t count,
                                                std::size_t capacity) override;
     std::int64_t Size() const override;
+    // A file being written is read by no one else.
+    std::unique_ptr<TKmrStream> ReadingCopy() const override { return nullptr; }
     void Commit();
 
 private:

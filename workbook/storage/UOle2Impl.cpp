@@ -372,6 +372,35 @@ std::int64_t TOle2File::Position() const {
     return FWriteMode ? OutPos() - FStreamStart : FPosition;
 }
 
+void TOle2File::Seek(std::int64_t position) {
+    CheckReadable();
+    if (position < 0 || position > Length()) Raise(ErrEofReached, position - Length());
+    FPosition = position;
+    FWindowLeft = 0;
+}
+
+TOle2File::TOle2File(std::unique_ptr<TKmrStream> ownInput) : FOwnInput(std::move(ownInput)), FStream(FOwnInput.get()) {}
+
+std::unique_ptr<TOle2File> TOle2File::ReadingCopy(std::int64_t position, std::int64_t length) const {
+    CheckReadable();
+    if (!FSelected || FNotXls) return nullptr;
+    auto input = FStream->ReadingCopy();
+    if (!input) return nullptr;
+    std::unique_ptr<TOle2File> copy(new TOle2File(std::move(input)));
+    copy->FStartPos = FStartPos;
+    copy->FSectorSize = FSectorSize;
+    copy->FInputSectors = FInputSectors;
+    copy->FMiniStream = FMiniStream;
+    copy->FBuffer = std::make_unique<TSectorBuffer>(*copy);
+    copy->FSelected = true;
+    copy->FSelectedDir = FSelectedDir;
+    copy->FSelectedSize = std::clamp<std::int64_t>(length, 0, FSelectedSize);
+    copy->FSelectedMini = FSelectedMini;
+    copy->FSelectedChain = FSelectedChain;
+    copy->Seek(position);
+    return copy;
+}
+
 void TOle2File::SeekForward(std::int64_t position) {
     CheckReadable();
     if (position < FPosition) Raise(ErrInvalidPropertySector);

@@ -104,6 +104,13 @@ public:
     std::int64_t Position() const;
     std::u16string FileName() const { return {}; }
     void SeekForward(std::int64_t position);
+    // The read position anywhere in the selected stream.
+    void Seek(std::int64_t position);
+    // A reader of the selected stream for another thread: its own copy of
+    // the input (TKmrStream::ReadingCopy), its own buffer and position, and
+    // a stream that ends at length (at most the stream's own). None where
+    // the input gives no copy or nothing is selected.
+    std::unique_ptr<TOle2File> ReadingCopy(std::int64_t position, std::int64_t length) const;
 
     // Writing: copy the container into output, then write the new stream.
     void PrepareForWrite(TKmrStream* output, std::u16string_view streamName,
@@ -177,6 +184,9 @@ private:
     void DeleteNode(std::vector<TOneDirEntry>& dirs, std::uint32_t& link) const;
     void FixNode(std::vector<TOneDirEntry>& dirs) const;
 
+    explicit TOle2File(std::unique_ptr<TKmrStream> ownInput);
+
+    std::unique_ptr<TKmrStream> FOwnInput;  // a reading copy's input
     TKmrStream* FStream;
     std::int64_t FStartPos = 0;
     std::vector<std::uint8_t> FHeader;  // the 512 header bytes as read

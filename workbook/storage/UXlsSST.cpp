@@ -183,10 +183,57 @@ TRichString TSST::GetText(std::size_t offset) const {
     return out;
 }
 
-void TSST::AddRef(std::size_t offset) { SetLongWord(FPool, offset, RefCount(offset) + 1); }
+namespace {
+thread_local TSST::TDeferredRefs* Gathering = nullptr;
+}  // namespace
+
+TSST::TDeferredRefs::TDeferredRefs(TSST& table) : FTable(table), FOuter(Gathering), FAt(table.Count(), 0) {
+    Gathering = this;
+}
+
+TSST::TDeferredRefs::~TDeferredRefs() { Stop(); }
+
+void TSST::TDeferredRefs::Stop() {
+    if (Gathering == this) Gathering = FOuter;
+}
+
+void TSST::TDeferredRefs::Apply() {
+    for (std::size_t i = 0; i < FAt.size(); ++i)
+        if (FAt[i] != 0) {
+            const std::size_t offset = FTable.FList[i];
+            SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) + FAt[i]);
+        }
+    for (const std::uint32_t offset : FTaken) SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) + 1);
+    for (const std::uint32_t offset : FReleased)
+        if (!FTable.FAbandoned && FTable.RefCount(offset) > 0)
+            SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) - 1);
+    FAt.assign(FAt.size(), 0);
+    FTaken.clear();
+    FReleased.clear();
+}
+
+TSST::TDeferredRefs* TSST::Deferred() {
+    for (TDeferredRefs* d = Gathering; d; d = d->FOuter)
+        if (&d->FTable == this) return d;
+    return nullptr;
+}
+
+void TSST::AddRef(std::size_t offset) {
+    if (TDeferredRefs* d = Gathering ? Deferred() : nullptr) return d->FTaken.push_back(static_cast<std::uint32_t>(offset));
+    SetLongWord(FPool, offset, RefCount(offset) + 1);
+}
+
+void TSST::AddRefAt(std::size_t index) {
+    if (TDeferredRefs* d = Gathering ? Deferred() : nullptr; d && index < d->FAt.size()) {
+        ++d->FAt[index];
+        return;
+    }
+    AddRef(FList.at(index));
+}
 
 void TSST::Release(std::size_t offset) {
     if (FAbandoned) return;
+    if (TDeferredRefs* d = Gathering ? Deferred() : nullptr) return d->FReleased.push_back(static_cast<std::uint32_t>(offset));
     const std::uint32_t count = RefCount(offset);
     if (count > 0) SetLongWord(FPool, offset, count - 1);
 }
@@ -397,31 +444,23 @@ std::int64_t TSST::ExtSSTRecordSize() const {
     return static_cast<std::int64_t>(ExtSSTShape(FList.size()).Buckets * 8 + 6);
 }
 
+// EXTSST gives where every BucketSize-th string starts: its stream
+// position and its offset inside its record, as the SST was just written.
 void TSST::SaveToStream(TOle2File& ole) {
-    // The marks go into a copy of the headers first: the layout reads the
-    // pool while it runs.
-    std::vector<std::uint8_t> marks(FList.size() * 10);
-    LayoutSST(&ole, FPool, FList, [&](std::size_t i, std::int64_t streamPos, std::size_t recordPos) {
-        SetLongWord(marks, i * 10, static_cast<std::uint32_t>(streamPos));
-        SetLongWord(marks, i * 10 + 4, static_cast<std::uint32_t>(i));
-        SetWord(marks, i * 10 + 8, static_cast<std::uint16_t>(recordPos));
-    });
-    for (std::size_t i = 0; i < FList.size(); ++i)
-        std::memcpy(FPool.data() + FList[i] + 4, marks.data() + i * 10, 10);
-    WriteExtSST(ole);
-}
-
-void TSST::WriteExtSST(TOle2File& ole) const {
     const TExtSSTShape shape = ExtSSTShape(FList.size());
-    std::vector<std::uint8_t> data(shape.Buckets * 8 + 2, 0);
-    SetWord(data, 0, static_cast<std::uint16_t>(shape.BucketSize));
-    for (std::size_t b = 0; b < shape.Buckets; ++b) {
-        const std::size_t entry = FList[b * shape.BucketSize];
-        SetLongWord(data, 2 + b * 8, GetLongWord(FPool, entry + 4));
-        SetWord(data, 6 + b * 8, GetWord(FPool, entry + 12));
-    }
-    ole.WriteHeader(xlr_EXTSST, static_cast<std::uint16_t>(data.size()));
-    ole.WriteMem(data.data(), data.size());
+    std::vector<std::uint8_t> ext(shape.Buckets * 8 + 2, 0);
+    SetWord(ext, 0, static_cast<std::uint16_t>(shape.BucketSize));
+    LayoutSST(&ole, FPool, FList, [&](std::size_t i, std::int64_t streamPos, std::size_t recordPos) {
+        if (i % shape.BucketSize != 0 || i / shape.BucketSize >= shape.Buckets) return;
+        const std::size_t b = i / shape.BucketSize;
+        SetLongWord(ext, 2 + b * 8, static_cast<std::uint32_t>(streamPos));
+        SetWord(ext, 6 + b * 8, static_cast<std::uint16_t>(recordPos));
+    });
+    // Each entry's index, for the labels written after the table; the
+    // layout has read the pool by then.
+    for (std::size_t i = 0; i < FList.size(); ++i) SetLongWord(FPool, FList[i] + 4, static_cast<std::uint32_t>(i));
+    ole.WriteHeader(xlr_EXTSST, static_cast<std::uint16_t>(ext.size()));
+    ole.WriteMem(ext.data(), ext.size());
 }
 
 }  // namespace kalmira

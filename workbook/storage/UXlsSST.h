@@ -27,15 +27,14 @@ protected:
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
-// A list of offsets into one byte pool. Each pool entry is a 14-byte
-// header (reference count 32 bits, stream position 32, SST index 32,
-// offset inside its record 16, the last three as of the last save) and
+// A list of offsets into one byte pool. Each pool entry is an 8-byte
+// header (reference count 32 bits, SST index as of the last save 32) and
 // then the string with a 2-byte count. Cells keep pool offsets, which stay
 // valid when the list is sorted; nothing keeps an address into the pool,
 // which moves when it grows.
 class TSST {
 public:
-    static constexpr std::size_t EntryHeader = 14;
+    static constexpr std::size_t EntryHeader = 8;
 
     TSST();
     // A copy is a table of its own, with a number of its own.
@@ -77,22 +76,48 @@ public:
     TRichString GetText(std::size_t offset) const;
     std::uint32_t RefCount(std::size_t offset) const { return GetLongWord(FPool, offset); }
     void AddRef(std::size_t offset);
+    // The same for the entry at a list index.
+    void AddRefAt(std::size_t index);
     void Release(std::size_t offset);
+
+    // While one lives on a thread, that thread's changes to this table's
+    // counts are gathered in it instead of made, so that threads loading
+    // sheets side by side never write the table. Apply makes them, once,
+    // after those threads are done; the entries themselves do not change
+    // meanwhile.
+    class TDeferredRefs {
+    public:
+        explicit TDeferredRefs(TSST& table);
+        ~TDeferredRefs();
+        TDeferredRefs(const TDeferredRefs&) = delete;
+        TDeferredRefs& operator=(const TDeferredRefs&) = delete;
+        // Gathering ends on the thread that made it.
+        void Stop();
+        // Once gathering ended, on a thread that waited for the one that gathered.
+        void Apply();
+
+    private:
+        friend class TSST;
+        TSST& FTable;
+        TDeferredRefs* FOuter;             // the thread's gathering before this one
+        std::vector<std::uint32_t> FAt;    // references taken, by list index
+        std::vector<std::uint32_t> FTaken, FReleased;  // by pool offset
+    };
     // The table goes with its workbook: the cells freed from now on leave
     // the counts alone instead of touching every entry once more.
     void Abandon() { FAbandoned = true; }
     // The entry's index in the table as last written.
-    std::uint32_t SSTIndex(std::size_t offset) const { return GetLongWord(FPool, offset + 8); }
+    std::uint32_t SSTIndex(std::size_t offset) const { return GetLongWord(FPool, offset + 4); }
 
     // SST (with CONTINUE records) and EXTSST; each entry's index is set as
     // it is written, so labels saved afterwards point at it.
     void SaveToStream(TOle2File& ole);
-    void WriteExtSST(TOle2File& ole) const;
     std::int64_t TotalSize() const { return SSTRecordSize() + ExtSSTRecordSize(); }
     std::int64_t SSTRecordSize() const;
     std::int64_t ExtSSTRecordSize() const;
 
 private:
+    TDeferredRefs* Deferred();
     std::size_t AppendEntry(const TExcelString& text);
     bool Less(std::size_t a, std::size_t b) const;
     bool Equal(std::size_t a, std::size_t b) const;

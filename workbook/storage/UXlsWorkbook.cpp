@@ -1,9 +1,13 @@
 #include "workbook/storage/UXlsWorkbook.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <map>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "workbook/storage/UKmrMessages.h"
@@ -67,11 +71,35 @@ void TWorkbook::LoadGlobals(TOle2File& ole, TRecordHeader& header) {
     FGlobals->LoadFromStream(ole, header, std::move(bof), FGlobals->SST());
 }
 
+namespace {
+
+std::atomic<unsigned> LoadThreads{0};
+std::atomic<std::int64_t> SmallestSection{256 * 1024};
+
+unsigned ThreadsForLoad() {
+    const unsigned set = LoadThreads.load(std::memory_order_relaxed);
+    return set != 0 ? set : std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+void TWorkbook::SetLoadThreads(unsigned threads, std::int64_t smallestSection) {
+    LoadThreads.store(threads, std::memory_order_relaxed);
+    SmallestSection.store(smallestSection, std::memory_order_relaxed);
+}
+
 // The sections are read in stream order; each goes to the sheet whose
 // BOUNDSHEET gives its start, so sheets stay with their names whatever
 // order the sections come in. Between sections only a stray EOF may
 // stand; the zeros that pad the stream end it.
 void TWorkbook::LoadSheets(TOle2File& ole, TRecordHeader& header) {
+    FLoadedSideBySide = false;
+    if (header.Id == xlr_BOF) {
+        const std::int64_t first = ole.Position() - 4;
+        if ((FLoadedSideBySide = LoadSheetsSideBySide(ole, header))) return;
+        ole.Seek(first);
+        ReadRecordHeader(ole, header);
+    }
     const int named = FGlobals->GetSheetCount();
     std::map<std::int64_t, int> sheetAt;
     for (int i = 0; i < named; ++i)
@@ -96,6 +124,112 @@ void TWorkbook::LoadSheets(TOle2File& ole, TRecordHeader& header) {
         if (!sheet) Raise(ErrExcelInvalid);
         FSheets.Add(std::move(sheet));
     }
+}
+
+// Worksheets whose sections follow each other from the read position on
+// load on threads of their own, each through its own reader of the
+// stream, which ends where the next section starts. The string table's
+// counts are gathered per thread and made once all are done; the
+// record classes are registered before. Anything else (another kind of
+// sheet, a drawing, a gap between sections, small sections, any failure)
+// gives false with nothing kept, and the sheets load one after the other,
+// with that load's messages.
+bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
+    const int named = FGlobals->GetSheetCount();
+    const unsigned threads = std::min<unsigned>(ThreadsForLoad(), static_cast<unsigned>(std::max(named, 0)));
+    if (named < 2 || threads < 2) return false;
+    struct TSection {
+        std::int64_t Start = 0, End = 0;
+        int Sheet = 0;
+        std::unique_ptr<TSheet> Loaded;
+    };
+    std::vector<TSection> sections(static_cast<std::size_t>(named));
+    for (int i = 0; i < named; ++i) {
+        sections[static_cast<std::size_t>(i)].Start = FGlobals->GetSheetOffset(i);
+        sections[static_cast<std::size_t>(i)].Sheet = i;
+    }
+    std::sort(sections.begin(), sections.end(), [](const TSection& a, const TSection& b) { return a.Start < b.Start; });
+    const std::int64_t length = ole.Length();
+    if (sections.front().Start != ole.Position() - 4) return false;
+    for (std::size_t k = 0; k < sections.size(); ++k) {
+        sections[k].End = k + 1 < sections.size() ? sections[k + 1].Start : length;
+        if (sections[k].End - sections[k].Start < std::max<std::int64_t>(SmallestSection.load(std::memory_order_relaxed), 8))
+            return false;
+    }
+    // Each a worksheet, by its BOF.
+    const auto peek = ole.ReadingCopy(0, length);
+    if (!peek) return false;
+    for (const TSection& section : sections) {
+        std::uint8_t bof[8];
+        peek->Seek(section.Start);
+        peek->ReadMem(bof, sizeof bof);  // inside the stream: each section is longer
+        if (GetWord(bof, 0) != xlr_BOF || GetWord(bof, 2) < 4 || GetWord(bof, 6) != BOFWorksheet) return false;
+    }
+
+    TLoadingBesideOthers::RegisterRecordClasses();
+    TSST& sst = FGlobals->SST();
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::vector<std::unique_ptr<TSST::TDeferredRefs>> gathered(threads);
+    // Sections in turn until none is left or one failed; a section ends
+    // with its EOF, right where the next begins (the last: anywhere).
+    auto work = [&](unsigned worker) noexcept {
+        try {
+            const TLoadingBesideOthers beside;
+            gathered[worker] = std::make_unique<TSST::TDeferredRefs>(sst);
+            for (std::size_t k; !failed.load(std::memory_order_relaxed) && (k = next++) < sections.size();) {
+                TSection& section = sections[k];
+                const bool last = k + 1 == sections.size();
+                // A reader that ends just past the next section's first header.
+                const auto reader = ole.ReadingCopy(section.Start, last ? length : section.End + 4);
+                if (!reader) throw TLoadAlone{};
+                TRecordHeader at{};
+                ReadRecordHeader(*reader, at);
+                auto bof = LoadBOF(*reader, at);
+                if (bof->GetBOFType() != BOFWorksheet) throw TLoadAlone{};
+                auto sheet = NewSheetOfType(FGlobals.get(), BOFWorksheet);
+                sheet->LoadFromStream(*reader, at, std::move(bof), sst);
+                const std::int64_t end = reader->NextEof(3) && at.Id == 0 ? reader->Position() : reader->Position() - 4;
+                if (!last && (end != section.End || at.Id != xlr_BOF)) throw TLoadAlone{};
+                section.End = end;
+                section.Loaded = std::move(sheet);
+            }
+            gathered[worker]->Stop();
+        } catch (...) {
+            if (gathered[worker]) gathered[worker]->Stop();
+            failed = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned worker = 1; worker < threads; ++worker) {
+        try {
+            helpers.emplace_back(work, worker);
+        } catch (const std::system_error&) {
+            break;  // the threads there are do the rest
+        }
+    }
+    work(0);
+    for (std::thread& helper : helpers) helper.join();
+    for (const auto& refs : gathered)
+        if (refs) refs->Apply();
+    if (failed) return false;  // the sheets loaded go, their references with them
+
+    // After the last section, what the stream still holds: stray EOFs and
+    // the padding, as in a load one after the other.
+    try {
+        ole.Seek(sections.back().End);
+        ReadRecordHeader(ole, header);
+        while (!ole.NextEof(3) && header.Id != 0) {
+            if (header.Id != xlr_EOF) return false;
+            LoadRecords(ole, header);
+        }
+    } catch (const Exception&) {
+        return false;
+    }
+    std::vector<std::unique_ptr<TSheet>> sheets(static_cast<std::size_t>(named));
+    for (TSection& section : sections) sheets[static_cast<std::size_t>(section.Sheet)] = std::move(section.Loaded);
+    for (auto& sheet : sheets) FSheets.Add(std::move(sheet));
+    return true;
 }
 
 void TWorkbook::LoadFromStream(TOle2File& ole) {

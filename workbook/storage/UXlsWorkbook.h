@@ -91,12 +91,21 @@ public:
     void FixRows();
 
     TWorkbookGlobals& Globals() const { return *FGlobals; }
+
+    // The most threads a load of the process uses for a workbook's
+    // worksheets (0, the default: one a processor), and the least bytes
+    // each section must hold for that (smaller ones load faster than a
+    // thread starts). Whatever the numbers, a load gives the same workbook.
+    static void SetLoadThreads(unsigned threads, std::int64_t smallestSection = 256 * 1024);
+    // Whether the last load read the worksheets on several threads.
+    bool LoadedSideBySide() const { return FLoadedSideBySide; }
     TSheetList& Sheets() { return FSheets; }
 
 private:
     void CheckSheet(int index) const;
     void LoadGlobals(TOle2File& ole, TRecordHeader& header);
     void LoadSheets(TOle2File& ole, TRecordHeader& header);
+    bool LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header);
     void FixCodeNames();
     void CheckVisible() const;
     // The shown sheet nearest to sheet, looking on first (else back); sheet
@@ -108,6 +117,7 @@ private:
     void ArrangeOthers(int target, int rowPos, int rowCount, int colPos, int colCount);
 
     std::unique_ptr<TWorkbookGlobals> FGlobals;
+    bool FLoadedSideBySide = false;
     TSheetList FSheets;
 };
 

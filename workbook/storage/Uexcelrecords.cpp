@@ -113,7 +113,12 @@ bool MayPrecede(std::uint16_t next, std::uint16_t built) {
 
 }  // namespace
 
-void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) { Registry()[id] = maker; }
+// Registering a class again writes nothing: sheets loading on several
+// threads register theirs while the others look makers up.
+void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) {
+    TRecordMaker& slot = Registry()[id];
+    if (slot != maker) slot = maker;
+}
 
 void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {
     // Past the end there is no record: id 0, as in the zero padding.

@@ -232,7 +232,7 @@ void TLabelSSTRecord::AttachToSST(TSST& sst) {
     const std::uint32_t offset = EntryOffset(sst.Offset(index));
     SetTable(&sst);
     FEntry = offset;
-    sst.AddRef(FEntry);
+    sst.AddRefAt(index);
 }
 
 // The new entry is taken before the old one is let go, so setting the

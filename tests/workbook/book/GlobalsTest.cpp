@@ -164,7 +164,7 @@ TEST(Globals, BadInput) {
         {Cat({BOF, Rec(0xE0, Bytes(19, 0)), EOF_}), "Record with ID 0xE0 is invalid"},
         {Cat({BOF, Rec(0x41E, {164, 0, 0, 0}), EOF_}), "Record with ID 0x41E is invalid"},
     };
-    for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&] { Load(stream); }), message);
+    for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&stream = stream] { Load(stream); }), message);
     // A format text counted past the characters its records hold is what
     // they hold, as other readers read it; the record goes back as read.
     const Bytes shortFormat = Cat({Rec(0x41E, {164, 0, 4, 0, 0, 'a'}), Rec(0x3C, {0, 'b', 'c'})});

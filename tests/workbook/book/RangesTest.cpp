@@ -148,13 +148,13 @@ TEST(Ranges, RangeSavesAndMergesAtTheSheetsEnd) {
     TWorkbookGlobals globals;
     TWorkSheet sheet(&globals, globals.SST());
     for (const auto& [row, col] : {std::pair{-1, 0}, {65536, 0}, {0, -1}, {0, 256}})
-        EXPECT_EQ(MessageOf([&] { sheet.MergeCells(row, col, 0, 0); }),
+        EXPECT_EQ(MessageOf([&, row = row, col = col] { sheet.MergeCells(row, col, 0, 0); }),
                   row ? "Invalid Row (" + std::to_string(row) + ")" : "Invalid Column (" + std::to_string(col) + ")");
     EXPECT_EQ(sheet.CellMergedList(0), (TXlsCellRange{0, 0, 0, 0}));  // past the list: an empty range
     for (int row = 10; row < 610; ++row) sheet.MergeCells(row, 0, row, 1);
     for (const auto& [range, counts] : {std::pair{TXlsCellRange{0, 10, 255, 65535}, std::vector<int>{513, 87}},
                                         {TXlsCellRange{5, 0, 255, 65535}, std::vector<int>{}}}) {
-        const Bytes bytes = Written([&](TOle2File& ole) { sheet.SaveRangeToStream(ole, 0, range); });
+        const Bytes bytes = Written([&, &range = range](TOle2File& ole) { sheet.SaveRangeToStream(ole, 0, range); });
         EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), sheet.TotalRangeSize(0, range));
         EXPECT_EQ(MergedRecords(bytes), counts);
     }

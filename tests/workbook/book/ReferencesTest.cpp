@@ -174,7 +174,7 @@ TEST(References, BadInput) {
         {Cat({BOF, LocalOf4, Rec(0x223, {0, 0, 0, 0, 0, 0, 2, 1, 'a', 0}), EOF_}), "Record with ID 0x223 is invalid"},
         {Cat({BOF, Rec(0x17, {2, 0, 0, 0, 0, 0, 0, 0}), EOF_}), "Error reading record"},
     };
-    for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&] { Load(stream); }), message);
+    for (const auto& [stream, message] : cases) EXPECT_EQ(MessageOf([&stream = stream] { Load(stream); }), message);
 }
 
 // A refused formula leaves no entries: FormulaParser.RefusedFormulaStoresNothing

@@ -1,9 +1,11 @@
 // Whole workbooks: hand-built streams and LibreOffice files loaded, changed
 // and saved through the workbook; xlrd seeks every sheet by its offset.
 #include <array>
+#include <filesystem>
 
 #include <gmock/gmock.h>
 
+#include "tests/bench/BenchBook.h"
 #include "tests/workbook/book/GlobalsStreams.h"
 #include "tests/workbook/storage/MessageOf.h"
 
@@ -166,7 +168,8 @@ TEST(Workbook, RowsAndColumns) {
         {{3, 0, 0, 0, 1, 0, 0, 0, 0}, "Sheet number \"3\" invalid. Must be between 0 and 2"},
     };
     for (const auto& [a, message] : refused)
-        ExpectRefused([&](TWorkbook& b) { b.InsertAndCopyRowsAndCols(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], false); }, message);
+        ExpectRefused([&a = a](TWorkbook& b) { b.InsertAndCopyRowsAndCols(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], false); },
+                      message);
     // Sheet 3's formula cannot follow: sheet 1 and the names stay too.
     const std::uint8_t unsupported[] = {0x5A, 0, 0, 3, 0, 1, 0, 0x06, 0x1A};
     ExpectRefused([](TWorkbook& b) { b.InsertAndCopyRowsAndCols(0, 0, 0, 4, 1, 0, 0, 0, 0, false); },
@@ -182,4 +185,85 @@ TEST(Workbook, RowsAndColumns) {
     WriteFile(path, f.Finish());
     EXPECT_EQ(Lines(OleCheck("first", path)), (std::vector<std::string>{"3\t3", "1\t1\t2\t11.0\t15", "1\t2\t2\t12.0\t15",
                                                                          "2\t1\t2\t21.0\t15", "2\t2\t2\t22.0\t15"}));
+}
+
+// Worksheets loaded on several threads make the workbook that loading them
+// in turn makes: every fixture (the damaged ones too; most have drawings,
+// which load in turn) and a generated book of four worksheets, whole and
+// damaged at many places (bytes changed in a section, sections cut short),
+// save to the same bytes or fail with the same message.
+TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
+    struct TLoaded {
+        Bytes Saved;
+        std::string Message;
+        bool SideBySide = false;
+    };
+    const auto load = [](TOle2File& ole, TLoaded& loaded) {
+        loaded.Message = MessageOf([&] {
+            TWorkbook book;
+            book.LoadFromStream(ole);
+            loaded.SideBySide = book.LoadedSideBySide();
+            loaded.Saved = SaveStream(book);
+        });
+    };
+    const auto fromFile = [&](const std::string& path, unsigned threads) {
+        TWorkbook::SetLoadThreads(threads, 0);
+        TLoaded loaded;
+        loaded.Message = MessageOf([&] {
+            TKmrFileStream in(path, TKmrFileStream::TMode::Read);
+            TOle2File ole(&in);
+            ole.SelectStream(u"Workbook");
+            load(ole, loaded);
+        });
+        return loaded;
+    };
+    const auto fromStream = [&](const Bytes& stream, unsigned threads) {
+        TWorkbook::SetLoadThreads(threads, 0);
+        TLoaded loaded;
+        TStreamFile f(stream);
+        load(f.Ole, loaded);
+        return loaded;
+    };
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(FixtureDir())) {
+        if (entry.path().extension() != ".xls") continue;
+        const std::string path = entry.path().string();
+        const TLoaded inTurn = fromFile(path, 1), beside = fromFile(path, 4);
+        EXPECT_FALSE(inTurn.SideBySide);
+        EXPECT_EQ(beside.Message, inTurn.Message) << path;
+        EXPECT_TRUE(beside.Saved == inTurn.Saved) << path;
+        ++files;
+    }
+    EXPECT_GT(files, 100);
+
+    // The generated book's record stream, whole and damaged.
+    const Bytes book = benchbook::MakeBook(4, 150);
+    TKmrMemoryStream memory(book);
+    TOle2File ole(&memory);
+    ole.SelectStream(u"Workbook");
+    Bytes stream(static_cast<std::size_t>(ole.Length()));
+    ole.ReadMem(stream.data(), ole.Length());
+    const TLoaded whole = fromStream(stream, 4);
+    EXPECT_TRUE(whole.SideBySide);
+    EXPECT_EQ(whole.Message, "no exception");
+    EXPECT_TRUE(whole.Saved == fromStream(stream, 1).Saved);
+    int sideBySide = 0, failed = 0;
+    const std::size_t step = stream.size() / 41;
+    for (std::size_t at = step; at < stream.size(); at += step)
+        for (int damage = 0; damage < 3; ++damage) {
+            Bytes damaged = stream;
+            if (damage == 0) damaged[at] ^= 0x5A;
+            if (damage == 1) std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(at), std::min<std::size_t>(6, stream.size() - at), 0xFF);
+            if (damage == 2) damaged.resize(at);
+            const TLoaded inTurn = fromStream(damaged, 1), beside = fromStream(damaged, 4);
+            EXPECT_EQ(beside.Message, inTurn.Message) << "damage " << damage << " at " << at;
+            EXPECT_TRUE(beside.Saved == inTurn.Saved) << "damage " << damage << " at " << at;
+            sideBySide += beside.SideBySide;
+            failed += beside.Message != "no exception";
+        }
+    TWorkbook::SetLoadThreads(0);
+    // Both roads taken: damage that leaves the sections whole and readable
+    // loads side by side, the rest fails or loads in turn.
+    EXPECT_GT(sideBySide, 10);
+    EXPECT_GT(failed, 10);
 }

@@ -108,7 +108,7 @@ TEST(SharedStrings, AddFindAndOrder) {
     EXPECT_EQ(sst.GetText(sst.Offset(rich)), (TRichString{u"a", {{0, 1}}}));
     EXPECT_EQ(MessageOf([&] { sst.AddString(std::u16string(65536, u'a')); }), "Invalid String record");
     EXPECT_EQ(sst.Count(), 5u);
-    EXPECT_EQ(sst.PoolUsed(), used + 14 + 2 + 1 + 2 + 1 + 4);
+    EXPECT_EQ(sst.PoolUsed(), used + TSST::EntryHeader + 2 + 1 + 2 + 1 + 4);
 }
 
 TEST(SharedStrings, LoadKeepsFileOrderUntilSortedAndFindLandsOnTheFirstEqual) {
