@@ -1,5 +1,7 @@
 // Whole workbooks: hand-built streams and LibreOffice files loaded, changed
 // and saved through the workbook; xlrd seeks every sheet by its offset.
+#include <sched.h>
+
 #include <array>
 #include <filesystem>
 
@@ -310,4 +312,33 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
     // loads side by side, the rest fails or loads in turn.
     EXPECT_GT(sideBySide, 10);
     EXPECT_GT(failed, 10);
+}
+
+// A process pinned to one processor loads its worksheets in turn unless
+// told a number of threads: more would only take turns on that processor.
+TEST(Workbook, SheetsLoadInTurnOnOneProcessor) {
+    cpu_set_t before;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &before)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const Bytes book = benchbook::MakeBook(4, 150);
+    const auto sideBySide = [&](unsigned threads) {
+        TWorkbook::SetLoadThreads(threads, 0);
+        TKmrMemoryStream memory(book);
+        TOle2File ole(&memory);
+        ole.SelectStream(u"Workbook");
+        TWorkbook loaded;
+        loaded.LoadFromStream(ole);
+        return loaded.LoadedSideBySide();
+    };
+    EXPECT_FALSE(sideBySide(0));
+    EXPECT_TRUE(sideBySide(3));
+    TWorkbook::SetLoadThreads(0);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof before, &before), 0);
 }
