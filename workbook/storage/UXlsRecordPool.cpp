@@ -224,7 +224,7 @@ void TRecordPools::Free(void* slot, std::size_t size) noexcept {
     try {
         Shared().GiveBack(sizeClass, free);
         free = nullptr;
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         // Kept here: the list stays this pool's.
     }
     FFreed[sizeClass] = 0;
