@@ -17,7 +17,9 @@
 // the stream loads into a workbook, has merges, rows and columns of its
 // first sheet copied and deleted and breaks added through it (so other
 // sheets and names follow), and is saved (checking every offset and the
-// size itself); what it saved must load again.
+// size itself); what it saved must load again. Loaded with its worksheets
+// side by side, the stream gives the cells (or the refusal) it gives
+// loaded in turn.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -281,6 +283,29 @@ void SameCellsRoundTrip(const std::vector<std::uint8_t>& file) {
     ReloadOrAbort(out, [&](TWorkbook& reloaded) { return CellsOf(reloaded) == cells; });
 }
 
+// Worksheets loaded side by side (every section long enough) make what
+// loading them in turn makes: the same cells, or the same refusal.
+void SideBySideAsInTurn(const std::vector<std::uint8_t>& file) {
+    const auto load = [&](unsigned threads) {
+        TWorkbook::SetLoadThreads(threads, 0);
+        TKmrMemoryStream in(file);
+        TOle2File ole(&in);
+        ole.SelectStream(u"Workbook");
+        TWorkbook book;
+        std::vector<std::string> got;
+        try {
+            book.LoadFromStream(ole);
+            got = CellsOf(book);
+        } catch (const Exception& e) {
+            got = {std::string("refused: ") + e.what()};
+        }
+        return got;
+    };
+    const auto inTurn = load(1), sideBySide = load(3);
+    TWorkbook::SetLoadThreads(0);
+    if (inTurn != sideBySide) std::abort();
+}
+
 // A refused load or save is an outcome; a saved workbook that does not
 // load again is a fault.
 void WorkbookRoundTrip(const std::vector<std::uint8_t>& file) {
@@ -346,6 +371,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SaveCells(ole, cells);
         GlobalsRoundTrip(stream.Bytes());
         SameCellsRoundTrip(stream.Bytes());
+        SideBySideAsInTurn(stream.Bytes());
         WorkbookRoundTrip(stream.Bytes());
     } catch (const Exception&) {
         // Refused input: the message is the expected outcome.

@@ -15,6 +15,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -140,6 +141,23 @@ public:
         FAny[sizeClass].store(true, std::memory_order_release);
     }
 
+    // The rest of a block whose pool ended, for another pool to carve
+    // from instead of a new block; populated: how far its pages were asked for.
+    void GiveRest(std::byte* rest, std::size_t size, std::byte* populated) {
+        std::lock_guard lock(FMutex);
+        FRests.push_back({rest, size, populated});
+        FAnyRest.store(true, std::memory_order_release);
+    }
+    bool TakeRest(std::byte*& rest, std::size_t& size, std::byte*& populated) {
+        if (!FAnyRest.load(std::memory_order_acquire)) return false;
+        std::lock_guard lock(FMutex);
+        if (FRests.empty()) return false;
+        std::tie(rest, size, populated) = FRests.back();
+        FRests.pop_back();
+        FAnyRest.store(!FRests.empty(), std::memory_order_relaxed);
+        return true;
+    }
+
     // A new block of size bytes (a multiple of BlockSize).
     std::byte* NewBlock(std::size_t size) {
         TBlock block(static_cast<std::byte*>(std::aligned_alloc(PageSize, size)));
@@ -159,6 +177,8 @@ private:
     std::vector<TBlock> FBlocks;
     std::array<std::vector<TFreeRecordSlot*>, TRecordPools::ClassCount> FFree;
     std::array<std::atomic<bool>, TRecordPools::ClassCount> FAny{};
+    std::vector<std::tuple<std::byte*, std::size_t, std::byte*>> FRests;
+    std::atomic<bool> FAnyRest{false};
 };
 
 TSharedPools& Shared() {
@@ -170,6 +190,9 @@ TSharedPools& Shared() {
 
 TRecordPools::~TRecordPools() {
     try {
+        // A thread that loaded a sheet ends with most of its block unused.
+        if (FRestSize >= MaxPooledRecord + Granule) Shared().GiveRest(FRest, FRestSize, FPopulated);
+        else PutRestAside();
         for (std::size_t c = 0; c < ClassCount; ++c)
             if (FFree[c]) Shared().GiveBack(c, FFree[c]);
     } catch (const std::bad_alloc&) {
@@ -183,6 +206,7 @@ void* TRecordPools::Allocate(std::size_t size) {
     TFreeRecordSlot* slot = FFree[sizeClass];
     if (!slot) return NewSlot(sizeClass);
     FFree[sizeClass] = slot->Next;
+    if (FFreed[sizeClass] > 0) --FFreed[sizeClass];
     return slot;
 }
 
@@ -192,12 +216,36 @@ void TRecordPools::Free(void* slot, std::size_t size) noexcept {
         ::operator delete(slot);
         return;
     }
-    TFreeRecordSlot*& free = FFree[ClassOf(size)];
+    const std::size_t sizeClass = ClassOf(size);
+    TFreeRecordSlot*& free = FFree[sizeClass];
     free = new (slot) TFreeRecordSlot{free};
+    // Another thread's pools run dry on what this one holds unused.
+    if (++FFreed[sizeClass] < HandOver) return;
+    try {
+        Shared().GiveBack(sizeClass, free);
+        free = nullptr;
+    } catch (...) {
+        // Kept here: the list stays this pool's.
+    }
+    FFreed[sizeClass] = 0;
 }
 
 bool TRecordPools::Fits(const std::byte* at, std::size_t sizeClass) {
     return ((sizeClass + 1) * Granule) % (2 * Granule) != 0 || reinterpret_cast<std::uintptr_t>(at) % (2 * Granule) == 0;
+}
+
+void TRecordPools::PutAside(std::size_t sizeClass) {
+    FFree[sizeClass] = new (FRest) TFreeRecordSlot{FFree[sizeClass]};
+    FRest += (sizeClass + 1) * Granule;
+    FRestSize -= (sizeClass + 1) * Granule;
+}
+
+// The block's tail goes to the free lists of the sizes it holds.
+void TRecordPools::PutRestAside() {
+    while (FRestSize >= Granule) {
+        const std::size_t c = std::min(FRestSize / Granule, ClassCount) - 1;
+        PutAside(Fits(FRest, c) ? c : 0);
+    }
 }
 
 void* TRecordPools::NewSlot(std::size_t sizeClass) {
@@ -207,22 +255,16 @@ void* TRecordPools::NewSlot(std::size_t sizeClass) {
     }
     const std::size_t slotSize = (sizeClass + 1) * Granule;
     // The smallest slot puts the rest on 16 bytes for a slot that needs it.
-    auto putAside = [this](std::size_t c) {
-        FFree[c] = new (FRest) TFreeRecordSlot{FFree[c]};
-        FRest += (c + 1) * Granule;
-        FRestSize -= (c + 1) * Granule;
-    };
-    if (FRestSize >= slotSize && !Fits(FRest, sizeClass)) putAside(0);
+    if (FRestSize >= slotSize && !Fits(FRest, sizeClass)) PutAside(0);
     if (FRestSize < slotSize) {
-        // The block's tail goes to the free lists of the sizes it holds.
-        while (FRestSize >= Granule) {
-            const std::size_t c = std::min(FRestSize / Granule, ClassCount) - 1;
-            putAside(Fits(FRest, c) ? c : 0);
+        PutRestAside();
+        if (!Shared().TakeRest(FRest, FRestSize, FPopulated)) {
+            FNextBlock = std::clamp(FNextBlock * 2, BlockSize, HugeBlock);
+            FRest = Shared().NewBlock(FNextBlock);
+            FRestSize = FNextBlock;
+            FPopulated = FNextBlock >= HugeBlock ? FRest : FRest + FRestSize;
         }
-        FNextBlock = std::clamp(FNextBlock * 2, BlockSize, HugeBlock);
-        FRest = Shared().NewBlock(FNextBlock);
-        FRestSize = FNextBlock;
-        FPopulated = FNextBlock >= HugeBlock ? FRest : FRest + FRestSize;
+        if (FRestSize >= slotSize && !Fits(FRest, sizeClass)) PutAside(0);
     }
     // FPopulated: how far the block's pages have been asked for.
     std::byte* const blockEnd = FRest + FRestSize;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 // AddressSanitizer sees only heap blocks of their own: the sanitizer builds
 // allocate every record and every record's data as a block of its exact
@@ -41,7 +42,8 @@ struct TFreeRecordSlot {
 
 // One thread's pools: a free list per size class (multiples of 8 bytes)
 // and the rest of its newest block (blocks double from 64 KB to 2 MB). The blocks belong to the process; a
-// pool that ends hands its free slots over to the next pool that runs dry.
+// pool that ends hands its free slots and the rest of its block over to the
+// next pool that runs dry, and a pool hands over any list grown long.
 class TRecordPools {
 public:
     // A slot whose size is a multiple of 16 starts on 16 bytes, others on 8:
@@ -50,6 +52,8 @@ public:
     static constexpr std::size_t Granule = 8;
     static constexpr std::size_t ClassCount = MaxPooledRecord / Granule;
     static constexpr std::size_t BlockSize = 64 * 1024;
+    // A free list this long goes to the slots all pools share.
+    static constexpr std::uint32_t HandOver = 256;
 
     TRecordPools() = default;
     TRecordPools(const TRecordPools&) = delete;
@@ -64,8 +68,16 @@ private:
     // Whether a slot of the class may start at at.
     static bool Fits(const std::byte* at, std::size_t sizeClass);
     void* NewSlot(std::size_t sizeClass);
+    // A slot of the class from the rest of the block into its free list.
+    void PutAside(std::size_t sizeClass);
+    // The block's rest, too small for the slot asked, into the free lists.
+    void PutRestAside();
 
     std::array<TFreeRecordSlot*, ClassCount> FFree{};
+    // Slots freed into each list since it was last empty or handed over: a
+    // thread that frees what others allocated (a workbook loaded on
+    // several threads) hands long lists over for the others to take.
+    std::array<std::uint32_t, ClassCount> FFreed{};
     std::byte* FRest = nullptr;
     std::size_t FRestSize = 0;
     std::byte* FPopulated = nullptr;  // the newest block's pages are asked for up to here

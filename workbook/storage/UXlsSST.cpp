@@ -187,7 +187,7 @@ namespace {
 thread_local TSST::TDeferredRefs* Gathering = nullptr;
 }  // namespace
 
-TSST::TDeferredRefs::TDeferredRefs(TSST& table) : FTable(table), FOuter(Gathering), FAt(table.Count(), 0) {
+TSST::TDeferredRefs::TDeferredRefs(TSST& table) : FTable(table), FOuter(Gathering) {
     Gathering = this;
 }
 
@@ -198,16 +198,15 @@ void TSST::TDeferredRefs::Stop() {
 }
 
 void TSST::TDeferredRefs::Apply() {
-    for (std::size_t i = 0; i < FAt.size(); ++i)
-        if (FAt[i] != 0) {
-            const std::size_t offset = FTable.FList[i];
-            SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) + FAt[i]);
-        }
+    for (const std::uint32_t index : FAt) {
+        const std::size_t offset = FTable.FList[index];
+        SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) + 1);
+    }
     for (const std::uint32_t offset : FTaken) SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) + 1);
     for (const std::uint32_t offset : FReleased)
         if (!FTable.FAbandoned && FTable.RefCount(offset) > 0)
             SetLongWord(FTable.FPool, offset, FTable.RefCount(offset) - 1);
-    FAt.assign(FAt.size(), 0);
+    FAt.clear();
     FTaken.clear();
     FReleased.clear();
 }
@@ -224,8 +223,8 @@ void TSST::AddRef(std::size_t offset) {
 }
 
 void TSST::AddRefAt(std::size_t index) {
-    if (TDeferredRefs* d = Gathering ? Deferred() : nullptr; d && index < d->FAt.size()) {
-        ++d->FAt[index];
+    if (TDeferredRefs* d = Gathering ? Deferred() : nullptr; d && index < FList.size()) {
+        d->FAt.push_back(static_cast<std::uint32_t>(index));
         return;
     }
     AddRef(FList.at(index));

@@ -100,7 +100,9 @@ public:
         friend class TSST;
         TSST& FTable;
         TDeferredRefs* FOuter;             // the thread's gathering before this one
-        std::vector<std::uint32_t> FAt;    // references taken, by list index
+        // References taken, by list index, one each: as many as the
+        // thread's labels, never as many as the table's entries.
+        std::vector<std::uint32_t> FAt;
         std::vector<std::uint32_t> FTaken, FReleased;  // by pool offset
     };
     // The table goes with its workbook: the cells freed from now on leave

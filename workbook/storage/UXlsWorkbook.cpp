@@ -1,5 +1,7 @@
 #include "workbook/storage/UXlsWorkbook.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -76,9 +78,18 @@ namespace {
 std::atomic<unsigned> LoadThreads{0};
 std::atomic<std::int64_t> SmallestSection{256 * 1024};
 
+// The processors this process may run on (a process pinned to one, or a
+// container given a few, has fewer than the machine).
+unsigned Processors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 unsigned ThreadsForLoad() {
     const unsigned set = LoadThreads.load(std::memory_order_relaxed);
-    return set != 0 ? set : std::max(1u, std::thread::hardware_concurrency());
+    return set != 0 ? set : Processors();
 }
 
 }  // namespace
@@ -200,7 +211,14 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
             failed = true;
         }
     };
+    // Room for every thread first: a vector that failed to grow after a
+    // thread started would leave that thread running and end the process.
     std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(threads - 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     for (unsigned worker = 1; worker < threads; ++worker) {
         try {
             helpers.emplace_back(work, worker);

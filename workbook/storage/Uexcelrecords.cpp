@@ -29,7 +29,7 @@ std::unique_ptr<TBaseRecord> MakeFormulaCell(std::uint16_t id, TRecordData data)
 // a process does not carry a table of all 65,536.
 class TRegistry {
 public:
-    TRecordMaker& operator[](std::uint16_t id) {
+    std::atomic<TRecordMaker>& operator[](std::uint16_t id) {
         std::atomic<TPage*>& slot = FPages[id >> 8];
         TPage* page = slot.load(std::memory_order_acquire);
         if (!page) {
@@ -40,11 +40,13 @@ public:
     }
     TRecordMaker Find(std::uint16_t id) const {
         const TPage* page = FPages[id >> 8].load(std::memory_order_acquire);
-        return page ? (*page)[id & 0xFF] : nullptr;
+        return page ? (*page)[id & 0xFF].load(std::memory_order_acquire) : nullptr;
     }
 
 private:
-    using TPage = std::array<TRecordMaker, 256>;
+    // Slots of their own: a load on one thread may register a class (the
+    // first load of the process) while another's looks makers up.
+    using TPage = std::array<std::atomic<TRecordMaker>, 256>;
     std::array<std::atomic<TPage*>, 256> FPages{};
 };
 
@@ -116,8 +118,8 @@ bool MayPrecede(std::uint16_t next, std::uint16_t built) {
 // Registering a class again writes nothing: sheets loading on several
 // threads register theirs while the others look makers up.
 void RegisterRecordClass(std::uint16_t id, TRecordMaker maker) {
-    TRecordMaker& slot = Registry()[id];
-    if (slot != maker) slot = maker;
+    std::atomic<TRecordMaker>& slot = Registry()[id];
+    if (slot.load(std::memory_order_acquire) != maker) slot.store(maker, std::memory_order_release);
 }
 
 void ReadRecordHeader(TOle2File& ole, TRecordHeader& header) {

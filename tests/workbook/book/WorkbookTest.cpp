@@ -1,5 +1,7 @@
 // Whole workbooks: hand-built streams and LibreOffice files loaded, changed
 // and saved through the workbook; xlrd seeks every sheet by its offset.
+#include <sched.h>
+
 #include <array>
 #include <filesystem>
 
@@ -187,6 +189,40 @@ TEST(Workbook, RowsAndColumns) {
                                                                          "2\t1\t2\t21.0\t15", "2\t2\t2\t22.0\t15"}));
 }
 
+namespace {
+
+// The record stream of a fixture's Workbook with every drawing record
+// (and the CONTINUE records and chart sub-streams behind them) taken out of
+// its sheets, each BOUNDSHEET set to its section again; empty where the
+// file has no such stream.
+Bytes WithoutDrawings(const std::string& path) {
+    Bytes stream;
+    (void)MessageOf([&] {
+        TKmrFileStream in(path, TKmrFileStream::TMode::Read);
+        TOle2File ole(&in);
+        ole.SelectStream(u"Workbook");
+        stream.resize(static_cast<std::size_t>(ole.Length()));
+        ole.ReadMem(stream.data(), ole.Length());
+    });
+    Bytes out;
+    int depth = 0, sections = 0;
+    bool dropping = false;
+    for (std::size_t pos = 0; pos + 4 <= stream.size();) {
+        const std::uint16_t id = static_cast<std::uint16_t>(stream[pos] | stream[pos + 1] << 8);
+        const std::size_t end = std::min(stream.size(), pos + 4 + (stream[pos + 2] | stream[pos + 3] << 8));
+        if (id == 0x809 && depth++ == 0) ++sections;
+        const bool drawing = id == 0xEC || id == 0x5D || id == 0x1B6 || id == 0x7F || id == 0xED;
+        dropping = sections > 1 && (depth > 1 || drawing || (dropping && id == 0x3C));
+        if (id == 0x0A && depth > 0) --depth;
+        if (!dropping) out.insert(out.end(), stream.begin() + static_cast<std::ptrdiff_t>(pos),
+                                  stream.begin() + static_cast<std::ptrdiff_t>(end));
+        pos = end;
+    }
+    return sections > 2 ? Placed(out) : Bytes{};
+}
+
+}  // namespace
+
 // Worksheets loaded on several threads make the workbook that loading them
 // in turn makes: every fixture (the damaged ones too; most have drawings,
 // which load in turn) and a generated book of four worksheets, whole and
@@ -224,7 +260,7 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
         load(f.Ole, loaded);
         return loaded;
     };
-    int files = 0;
+    int files = 0, strippedSideBySide = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(FixtureDir())) {
         if (entry.path().extension() != ".xls") continue;
         const std::string path = entry.path().string();
@@ -233,8 +269,18 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
         EXPECT_EQ(beside.Message, inTurn.Message) << path;
         EXPECT_TRUE(beside.Saved == inTurn.Saved) << path;
         ++files;
+        // The same worksheets without their drawings (LibreOffice gives
+        // every sheet one) take the road side by side with all else they
+        // hold: formulas, names, ranges, links, notes, labels of every kind.
+        const Bytes stripped = WithoutDrawings(path);
+        if (stripped.empty()) continue;
+        const TLoaded strippedInTurn = fromStream(stripped, 1), strippedBeside = fromStream(stripped, 4);
+        EXPECT_EQ(strippedBeside.Message, strippedInTurn.Message) << path << " without drawings";
+        EXPECT_TRUE(strippedBeside.Saved == strippedInTurn.Saved) << path << " without drawings";
+        strippedSideBySide += strippedBeside.SideBySide;
     }
     EXPECT_GT(files, 100);
+    EXPECT_GT(strippedSideBySide, 30);
 
     // The generated book's record stream, whole and damaged.
     const Bytes book = benchbook::MakeBook(4, 150);
@@ -266,4 +312,33 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
     // loads side by side, the rest fails or loads in turn.
     EXPECT_GT(sideBySide, 10);
     EXPECT_GT(failed, 10);
+}
+
+// A process pinned to one processor loads its worksheets in turn unless
+// told a number of threads: more would only take turns on that processor.
+TEST(Workbook, SheetsLoadInTurnOnOneProcessor) {
+    cpu_set_t before;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &before)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const Bytes book = benchbook::MakeBook(4, 150);
+    const auto sideBySide = [&](unsigned threads) {
+        TWorkbook::SetLoadThreads(threads, 0);
+        TKmrMemoryStream memory(book);
+        TOle2File ole(&memory);
+        ole.SelectStream(u"Workbook");
+        TWorkbook loaded;
+        loaded.LoadFromStream(ole);
+        return loaded.LoadedSideBySide();
+    };
+    EXPECT_FALSE(sideBySide(0));
+    EXPECT_TRUE(sideBySide(3));
+    TWorkbook::SetLoadThreads(0);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof before, &before), 0);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -158,6 +159,29 @@ TEST(RecordPools, SlotsNeverOverlapAcrossFreesAndPools) {
     fill(second, 6000, 7);
     check();
     for (const TSlot& slot : live) second.Free(slot.At, slot.Size);
+}
+
+// A thread that loads a sheet allocates its records and ends; another
+// frees them. The next such thread takes those slots and the rest of the
+// ended one's block instead of new blocks: rounds of it stay within about
+// one round's slots.
+TEST(RecordPools, SlotsFreedByAnotherPoolServeTheNextPools) {
+    constexpr std::size_t SlotSize = 48, Slots = 3000, Rounds = 6;
+    TRecordPools freeing;
+    std::set<void*> seen;
+    for (std::size_t round = 0; round < Rounds; ++round) {
+        std::vector<void*> slots(Slots);
+        {
+            TRecordPools loading;
+            for (void*& slot : slots) {
+                slot = loading.Allocate(SlotSize);
+                std::memset(slot, static_cast<int>(round), SlotSize);
+                seen.insert(slot);
+            }
+        }
+        for (void* slot : slots) freeing.Free(slot, SlotSize);
+    }
+    EXPECT_LT(seen.size(), 2 * Slots);
 }
 
 // Enough slots to fill blocks of the largest size, whose pages a helper

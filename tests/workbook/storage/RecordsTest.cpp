@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "tests/workbook/storage/Ole2Fixtures.h"
 #include "tests/workbook/storage/RecordBytes.h"
@@ -18,6 +20,30 @@ TEST(RecordFactory, AttachesContinuationsAndReportsTheNextHeader) {
     EXPECT_EQ(f.Header.Id, 0x0203);
     EXPECT_EQ(f.Header.Size, 14);
     EXPECT_EQ(record->TotalSize(), 4 + 2 + 4 + 1 + 4 + 2);
+}
+
+// A class registered on one thread (the first load of the process) while
+// another thread reads records of that id: the reader gets a plain record
+// or one of the class, and the class once the registration is done.
+TEST(RecordFactory, AClassRegisteredWhileAnotherThreadReadsRecords) {
+    constexpr std::uint16_t Id = 0x7FF0;
+    const Bytes stream = Cat({Rec(Id, {1, 2}), Rec(0x0A, {})});
+    std::atomic<bool> registered{false};
+    std::thread registering([&] {
+        RegisterRecordClass(Id, MakeRecord<TIgnoreRecord>);
+        registered = true;
+    });
+    bool done = false;
+    do {
+        done = registered;
+        TStreamFile f(stream);
+        const auto record = f.Next();
+        EXPECT_EQ(record->Id, Id);
+        if (done) {
+            EXPECT_TRUE(record->Kinds() & rkIgnore);
+        }
+    } while (!done);
+    registering.join();
 }
 
 // Three bytes or fewer left hold no record: the header is that of zero
