@@ -330,12 +330,7 @@ TEST(Workbook, SheetsLoadInTurnOnOneProcessor) {
     const Bytes book = benchbook::MakeBook(4, 150);
     const auto sideBySide = [&](unsigned threads) {
         TWorkbook::SetLoadThreads(threads, 0);
-        TKmrMemoryStream memory(book);
-        TOle2File ole(&memory);
-        ole.SelectStream(u"Workbook");
-        TWorkbook loaded;
-        loaded.LoadFromStream(ole);
-        return loaded.LoadedSideBySide();
+        return benchbook::Load(book)->LoadedSideBySide();
     };
     EXPECT_FALSE(sideBySide(0));
     EXPECT_TRUE(sideBySide(3));
