@@ -142,13 +142,17 @@ void TWorkbook::LoadSheets(TOle2File& ole, TRecordHeader& header) {
 // stream, which ends where the next section starts. The string table's
 // counts are gathered per thread and made once all are done; the
 // record classes are registered before. Anything else (another kind of
-// sheet, a drawing, a gap between sections, small sections, any failure)
+// sheet, a drawing group or a drawing, a gap between sections, small
+// sections, any failure)
 // gives false with nothing kept, and the sheets load one after the other,
 // with that load's messages.
 bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     const int named = FGlobals->GetSheetCount();
     const unsigned threads = std::min<unsigned>(ThreadsForLoad(), static_cast<unsigned>(std::max(named, 0)));
     if (named < 2 || threads < 2) return false;
+    // A workbook with a drawing group has sheets with drawings, which come
+    // behind their cells: trying would read most of the stream for nothing.
+    if (FGlobals->DrawingGroup().HasTree() || FGlobals->DrawingsDropped()) return false;
     struct TSection {
         std::int64_t Start = 0, End = 0;
         int Sheet = 0;

@@ -193,8 +193,8 @@ namespace {
 
 // The record stream of a fixture's Workbook with every drawing record
 // (and the CONTINUE records and chart sub-streams behind them) taken out of
-// its sheets, each BOUNDSHEET set to its section again; empty where the
-// file has no such stream.
+// its sheets and the drawing group out of its globals, each BOUNDSHEET set
+// to its section again; empty where the file has no such stream.
 Bytes WithoutDrawings(const std::string& path) {
     Bytes stream;
     (void)MessageOf([&] {
@@ -212,7 +212,7 @@ Bytes WithoutDrawings(const std::string& path) {
         const std::size_t end = std::min(stream.size(), pos + 4 + (stream[pos + 2] | stream[pos + 3] << 8));
         if (id == 0x809 && depth++ == 0) ++sections;
         const bool drawing = id == 0xEC || id == 0x5D || id == 0x1B6 || id == 0x7F || id == 0xED;
-        dropping = sections > 1 && (depth > 1 || drawing || (dropping && id == 0x3C));
+        dropping = id == 0xEB || (dropping && id == 0x3C) || (sections > 1 && (depth > 1 || drawing));
         if (id == 0x0A && depth > 0) --depth;
         if (!dropping) out.insert(out.end(), stream.begin() + static_cast<std::ptrdiff_t>(pos),
                                   stream.begin() + static_cast<std::ptrdiff_t>(end));
