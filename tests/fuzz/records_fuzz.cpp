@@ -255,27 +255,39 @@ void ReloadOrAbort(TKmrMemoryStream& out, Same same) {
     }
 }
 
+// A stream opened and loaded into a workbook: its cells, or the refusal.
+struct TLoaded {
+    explicit TLoaded(const std::vector<std::uint8_t>& file) : In(file), Ole(&In) {
+        Ole.SelectStream(u"Workbook");
+        try {
+            Book.LoadFromStream(Ole);
+            Cells = CellsOf(Book);
+            Ok = true;
+        } catch (const Exception& e) {
+            Cells = {std::string("refused: ") + e.what()};
+        }
+    }
+    TKmrMemoryStream In;
+    TOle2File Ole;
+    TWorkbook Book;
+    std::vector<std::string> Cells;
+    bool Ok = false;
+};
+
 // Whatever loads saves a file that loads again with the same cells: a
 // save the engine refuses is an outcome, a file it cannot read back or
 // reads otherwise is a fault.
 void SameCellsRoundTrip(const std::vector<std::uint8_t>& file) {
-    TKmrMemoryStream out;
+    TKmrMemoryStream out;  // outlives the container, which may finish into it
     std::vector<std::string> cells;
     {
-        TKmrMemoryStream in(file);
-        TOle2File ole(&in);
-        ole.SelectStream(u"Workbook");
-        TWorkbook book;
+        TLoaded loaded(file);
+        if (!loaded.Ok) return;
+        cells = loaded.Cells;
         try {
-            book.LoadFromStream(ole);
-            cells = CellsOf(book);
-        } catch (const Exception&) {
-            return;
-        }
-        try {
-            ole.PrepareForWrite(&out, u"Workbook");
-            book.SaveToStream(ole);
-            ole.FinishStream();
+            loaded.Ole.PrepareForWrite(&out, u"Workbook");
+            loaded.Book.SaveToStream(loaded.Ole);
+            loaded.Ole.FinishStream();
         } catch (const Exception&) {
             return;
         }
@@ -286,22 +298,10 @@ void SameCellsRoundTrip(const std::vector<std::uint8_t>& file) {
 // Worksheets loaded side by side (every section long enough) make what
 // loading them in turn makes: the same cells, or the same refusal.
 void SideBySideAsInTurn(const std::vector<std::uint8_t>& file) {
-    const auto load = [&](unsigned threads) {
-        TWorkbook::SetLoadThreads(threads, 0);
-        TKmrMemoryStream in(file);
-        TOle2File ole(&in);
-        ole.SelectStream(u"Workbook");
-        TWorkbook book;
-        std::vector<std::string> got;
-        try {
-            book.LoadFromStream(ole);
-            got = CellsOf(book);
-        } catch (const Exception& e) {
-            got = {std::string("refused: ") + e.what()};
-        }
-        return got;
-    };
-    const auto inTurn = load(1), sideBySide = load(3);
+    TWorkbook::SetLoadThreads(1, 0);
+    const auto inTurn = TLoaded(file).Cells;
+    TWorkbook::SetLoadThreads(3, 0);
+    const auto sideBySide = TLoaded(file).Cells;
     TWorkbook::SetLoadThreads(0);
     if (inTurn != sideBySide) std::abort();
 }

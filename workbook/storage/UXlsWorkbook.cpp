@@ -171,13 +171,12 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
         if (sections[k].End - sections[k].Start < std::max<std::int64_t>(SmallestSection.load(std::memory_order_relaxed), 8))
             return false;
     }
-    // Each a worksheet, by its BOF.
-    const auto peek = ole.ReadingCopy(0, length);
-    if (!peek) return false;
+    // Each a worksheet, by its BOF. The caller's reader is free to move:
+    // whatever this gives, it is set again before it reads on.
     for (const TSection& section : sections) {
         std::uint8_t bof[8];
-        peek->Seek(section.Start);
-        peek->ReadMem(bof, sizeof bof);  // inside the stream: each section is longer
+        ole.Seek(section.Start);
+        ole.ReadMem(bof, sizeof bof);  // inside the stream: each section is longer
         if (GetWord(bof, 0) != xlr_BOF || GetWord(bof, 2) < 4 || GetWord(bof, 6) != BOFWorksheet) return false;
     }
 
