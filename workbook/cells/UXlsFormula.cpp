@@ -401,7 +401,7 @@ void TFormulaRecord::ReportTokens(Call call) const {
 }
 
 bool TFormulaRecord::IsExp(std::uint32_t& key) const {
-    if (Data.size() != 27 || GetWord(Data, 20) != 5 || Data[22] != 0x01) return false;
+    if (Data.size() != ExpSize || GetWord(Data, 20) != 5 || Data[22] != 0x01) return false;
     key = GetWord(Data, 23) | static_cast<std::uint32_t>(GetWord(Data, 25)) << 16;
     return true;
 }
@@ -412,13 +412,21 @@ void TFormulaRecord::MixShared(std::span<const std::uint8_t> shared, std::size_t
     if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size ||
         size + 12 > MaxRecordDataSize)
         Raise(ErrWrongExcelRecord, xlr_SHRFMLA);
-    TRecordData mixed(Data.begin(), Data.begin() + 20);
-    mixed.insert(mixed.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));
-    std::swap(Data, mixed);
+    // Mixed where the bytes are: a loaded formula keeps them in the room
+    // behind it, which most shared formulas still fit.
+    // The bytes before, for a refusal to put back: a ptgExp's fit on the stack.
+    std::array<std::uint8_t, ExpSize> exp;
+    TRecordData other;
+    const bool isExp = Data.size() == ExpSize;
+    if (isExp) std::copy(Data.begin(), Data.end(), exp.begin());
+    else other = Data;
+    Data.resize(20);
+    Data.insert(Data.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));
     try {
         ArrangeSharedTokens();
     } catch (...) {
-        std::swap(Data, mixed);
+        if (isExp) Data.assign(exp.begin(), exp.end());
+        else Data = std::move(other);
         throw;
     }
     SetWord(Data, 14, GetOptions() & ~SharedMember);

@@ -96,6 +96,8 @@ public:
     static constexpr std::size_t HeaderSize = 22;
     static constexpr std::uint16_t CalcOnLoad = 0x0002;
     static constexpr std::uint16_t SharedMember = 0x0008;
+    // A formula whose tokens are one ptgExp.
+    static constexpr std::size_t ExpSize = 27;
 
     // Shorter than 22 bytes, tokens past the data, or a typed result of an
     // unknown kind (no reader knows what follows it): invalid. The formula
