@@ -420,10 +420,7 @@ private:
         FSheet.LoadCachePointers(record.get());
         if (id == xlr_FORMULA) FFormula = record->Is(rkFormula) ? static_cast<TFormulaRecord*>(record.get()) : nullptr;
         Widths(*record);
-        if (id == xlr_MSODRAWING || (FDrawingDropped && IsObjectRecord(id))) {
-            if (TLoadingBesideOthers::Now()) throw TLoadAlone{};
-            return LoadDrawing(std::move(record));
-        }
+        if (id == xlr_MSODRAWING || (FDrawingDropped && IsObjectRecord(id))) return LoadDrawing(std::move(record));
         // An OBJ, TXO or IMDATA that no shape claims is kept where it stands
         // as a plain record. An embedded chart's sub-stream comes only
         // behind a shape: its BOF here is refused.
@@ -1282,19 +1279,11 @@ std::unique_ptr<TSheet> TKmrChart::DoCopyTo() const {
     return copy;
 }
 
-namespace {
-thread_local bool BesideOthers = false;
-}  // namespace
-
-void TLoadingBesideOthers::RegisterRecordClasses() {
+void RegisterWorksheetRecordClasses() {
     RegisterFormulaRecords();
     RegisterChartRecords();
     RegisterRangeRecords();
 }
-
-TLoadingBesideOthers::TLoadingBesideOthers() { BesideOthers = true; }
-TLoadingBesideOthers::~TLoadingBesideOthers() { BesideOthers = false; }
-bool TLoadingBesideOthers::Now() { return BesideOthers; }
 
 std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType) {
     switch (bofType) {

@@ -470,21 +470,9 @@ private:
 // ("Error reading Excel records. File invalid").
 std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType);
 
-// A worksheet loaded on a thread while other threads load others: one that
-// needs what the sheets share (a drawing, with the workbook's drawing
-// group) raises TLoadAlone instead, and its workbook loads the sheets one
-// after the other. Set for the thread while it lives.
-struct TLoadAlone {};
-class TLoadingBesideOthers {
-public:
-    // The record classes a worksheet reads, registered before the threads start.
-    static void RegisterRecordClasses();
-    TLoadingBesideOthers();
-    ~TLoadingBesideOthers();
-    TLoadingBesideOthers(const TLoadingBesideOthers&) = delete;
-    TLoadingBesideOthers& operator=(const TLoadingBesideOthers&) = delete;
-    static bool Now();
-};
+// The record classes a worksheet reads: registered before worksheets load
+// on threads of their own.
+void RegisterWorksheetRecordClasses();
 
 // The workbook's chart sheets.
 class TChartList : public TBaseList<TKmrChart> {
