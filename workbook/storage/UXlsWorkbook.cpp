@@ -377,10 +377,10 @@ TSheet& TWorkbook::Sheet(int index) const {
     return *FSheets.GetItems(static_cast<std::size_t>(index));
 }
 
-bool TWorkbook::IsWorksheet(int index) const { return dynamic_cast<TWorkSheet*>(&Sheet(index)) != nullptr; }
+bool TWorkbook::IsWorksheet(int index) const { return Sheet(index).AsWorkSheet() != nullptr; }
 
 TWorkSheet& TWorkbook::WorkSheets(int index) const {
-    auto* sheet = dynamic_cast<TWorkSheet*>(&Sheet(index));
+    auto* sheet = Sheet(index).AsWorkSheet();
     if (!sheet) Raise(ErrInvalidSheet, std::to_string(index));
     return *sheet;
 }

@@ -29,6 +29,7 @@
 namespace kalmira {
 
 class TWorkbookGlobals;
+class TWorkSheet;
 
 inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
 inline constexpr std::uint16_t xlr_OBJ = 0x5D;
@@ -46,6 +47,9 @@ public:
     // BOF, EOF and CODENAME.
     std::int64_t TotalSize() const override;
 
+    // The sheet as a worksheet, or null: the workbook interface asks for
+    // every cell it reads.
+    virtual TWorkSheet* AsWorkSheet() { return nullptr; }
     // Forgets every cached record, then caches them again from the lists.
     virtual void FixCachePointers();
     virtual void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) = 0;
@@ -203,6 +207,7 @@ public:
     // The empty sheet of the template.
     TWorkSheet(TWorkbookGlobals* globals, TSST& sst);
     ~TWorkSheet() override;
+    TWorkSheet* AsWorkSheet() final { return this; }
 
     void Clear() override;
     std::int64_t TotalSize() const override;
