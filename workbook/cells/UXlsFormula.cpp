@@ -807,19 +807,20 @@ void TNameRecordList::InsertSheets(int copyFrom, int beforeSheet, const TSheetIn
     for (auto& copy : copies) Add(std::move(copy));
 }
 
+namespace {
+std::uint32_t KeyOf(const std::unique_ptr<TBaseRecord>& shared) { return static_cast<TShrFmlaRecord&>(*shared).Key(); }
+}  // namespace
+
 void TShrFmlaRecordList::Add(std::unique_ptr<TShrFmlaRecord> shared) {
-    TBaseRecordList::Add(std::move(shared));
-    FSorted = false;
+    // Behind those of its key and before: they come in row order, mostly
+    // at the end.
+    const std::uint32_t key = shared->Key();
+    const auto at = std::upper_bound(List().begin(), List().end(), key,
+                                     [](std::uint32_t k, const auto& item) { return k < KeyOf(item); });
+    Insert(static_cast<std::size_t>(at - List().begin()), std::move(shared));
 }
 
-void TShrFmlaRecordList::Sort() {
-    std::stable_sort(List().begin(), List().end(), [](const auto& a, const auto& b) {
-        return static_cast<TShrFmlaRecord&>(*a).Key() < static_cast<TShrFmlaRecord&>(*b).Key();
-    });
-    FSorted = true;
-}
-
-bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) {
+bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) const {
     std::uint32_t key;
     std::size_t index;
     if (!formula.IsExp(key) || !Find(key, index)) return false;
@@ -827,13 +828,11 @@ bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) {
     return true;
 }
 
-bool TShrFmlaRecordList::Find(std::uint32_t key, std::size_t& index) {
-    if (!FSorted) Sort();
-    auto at = std::lower_bound(List().begin(), List().end(), key, [](const auto& item, std::uint32_t k) {
-        return static_cast<TShrFmlaRecord&>(*item).Key() < k;
-    });
+bool TShrFmlaRecordList::Find(std::uint32_t key, std::size_t& index) const {
+    const auto at = std::lower_bound(List().begin(), List().end(), key,
+                                     [](const auto& item, std::uint32_t k) { return KeyOf(item) < k; });
     index = static_cast<std::size_t>(at - List().begin());
-    return at != List().end() && static_cast<TShrFmlaRecord&>(**at).Key() == key;
+    return at != List().end() && KeyOf(*at) == key;
 }
 
 }  // namespace kalmira
