@@ -255,7 +255,7 @@ bool TSST::Equal(std::size_t a, std::size_t b) const {
 // Each entry's bytes are found once, not at every comparison; the order
 // is Less's, and the sort sees the same comparisons whichever way the
 // entries are kept: an entry is its offset and size in 8 bytes, which is
-// what the sort holds aside at the end of loading.
+// what the sort holds aside when a loaded table is first looked up or saved.
 void TSST::Sort() {
     struct TKey {
         std::uint32_t At, Size;  // the entry's string bytes in the pool
@@ -325,6 +325,9 @@ void TSST::Load(const TSSTRecord& record) {
 }
 
 void TSST::FixRefs() {
+    // Sorted before entries go, so that equal entries keep the order that
+    // sorting the whole loaded table gives them.
+    if (!FSorted) Sort();
     std::erase_if(FList, [this](std::size_t offset) { return RefCount(offset) == 0; });
 }
 

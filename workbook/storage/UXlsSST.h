@@ -67,7 +67,8 @@ public:
     void Load(const TSSTRecord& record);
     // Entry order: the shorter encoded string first, then byte by byte.
     void Sort();
-    // Drops every entry no cell refers to.
+    // Drops every entry no cell refers to; sorts a table loaded unsorted
+    // first, as a lookup does (a workbook does this before it saves).
     void FixRefs();
     void Clear();
 

@@ -277,8 +277,9 @@ void TWorkbook::LoadFromStream(TOle2File& ole) {
         FGlobals->Clear();
         throw;
     }
-    // Every label has attached by its file index; only now may the table sort.
-    FGlobals->SST().Sort();
+    // Every label has attached by its file index: the table may sort, which
+    // it does when first it must (a lookup, a save), not for a workbook
+    // that is only read.
     FGlobals->DrawingGroup().SortBlips();
 }
 

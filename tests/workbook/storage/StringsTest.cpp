@@ -111,6 +111,47 @@ TEST(SharedStrings, AddFindAndOrder) {
     EXPECT_EQ(sst.PoolUsed(), used + TSST::EntryHeader + 2 + 1 + 2 + 1 + 4);
 }
 
+// A loaded table stays in file order until it must sort (a lookup, or
+// dropping the entries no cell refers to, as a workbook does before it
+// saves): with equal strings among many, it then writes the same bytes and
+// gives the labels the same indexes as one sorted right after loading.
+TEST(SharedStrings, ALoadedTableSortsWhenItMustAsOneSortedAtOnce) {
+    std::mt19937 random(7);
+    std::vector<Bytes> strings;
+    for (int i = 0; i < 300; ++i)
+        strings.push_back(StringBytes(TExcelString(2, false, std::u16string(1 + random() % 3, u"abcde"[random() % 5]))));
+    struct TTable {
+        TSST Sst;
+        std::vector<std::unique_ptr<TLabelSSTRecord>> Labels;
+        std::vector<std::size_t> Offsets;  // the labels' entries
+    };
+    const auto loaded = [&] {
+        auto table = std::make_unique<TTable>();
+        table->Sst.Load(*SSTOf(strings));
+        for (std::uint8_t i = 0; i < 250; i += 3) {
+            table->Labels.push_back(std::make_unique<TLabelSSTRecord>(xlr_LABELSST, Bytes{i, 0, 0, 0, 15, 0, i, 0, 0, 0}));
+            table->Labels.back()->AttachToSST(table->Sst);
+            table->Offsets.push_back(table->Sst.Offset(i));
+        }
+        return table;
+    };
+    const auto saved = [](TTable& table) {
+        table.Sst.FixRefs();
+        const std::int64_t size = table.Sst.SSTRecordSize();
+        const Bytes bytes = Written([&](TOle2File& ole) { table.Sst.SaveToStream(ole); });
+        std::vector<std::uint32_t> indexes;
+        for (const std::size_t offset : table.Offsets) indexes.push_back(table.Sst.SSTIndex(offset));
+        return std::make_tuple(size, bytes, indexes);
+    };
+    auto atOnce = loaded(), onNeed = loaded();
+    atOnce->Sst.Sort();
+    const auto [sizeAtOnce, bytesAtOnce, indexesAtOnce] = saved(*atOnce);
+    const auto [sizeOnNeed, bytesOnNeed, indexesOnNeed] = saved(*onNeed);
+    EXPECT_EQ(sizeOnNeed, sizeAtOnce);
+    EXPECT_TRUE(bytesOnNeed == bytesAtOnce);
+    EXPECT_EQ(indexesOnNeed, indexesAtOnce);
+}
+
 TEST(SharedStrings, LoadKeepsFileOrderUntilSortedAndFindLandsOnTheFirstEqual) {
     TSST sst;
     const Bytes x = StringBytes(TExcelString(2, false, u"x")), a = StringBytes(TExcelString(2, false, u"a"));
