@@ -122,6 +122,7 @@ public:
 private:
     TDeferredRefs* Deferred();
     std::size_t AppendEntry(const TExcelString& text);
+    bool AppendPlain(const TBaseRecord*& record, int& pos);
     bool Less(std::size_t a, std::size_t b) const;
     bool Equal(std::size_t a, std::size_t b) const;
 

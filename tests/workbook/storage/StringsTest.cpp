@@ -393,6 +393,7 @@ TEST(SharedStrings, WrittenTablesLoadBackWithSizesAndIndexesRight) {
         const TBaseRecord* at = chain.get();
         int pos = 8;
         std::vector<std::pair<std::size_t, std::size_t>> starts;
+        std::vector<Bytes> stored;
         for (std::size_t i = 0; i < strings.size(); ++i) {
             if (pos == at->DataSize() && at->Continue) {
                 at = at->Continue.get();
@@ -401,12 +402,19 @@ TEST(SharedStrings, WrittenTablesLoadBackWithSizesAndIndexesRight) {
             starts.emplace_back(startOf[at] + 4 + pos, 4 + pos);
             const TExcelString s(2, at, pos);
             EXPECT_EQ(Held(StringBytes(s)), Held(strings[i])) << round << " string " << i;
+            TExcelString compressed = s;
+            compressed.Compress();
+            stored.push_back(StringBytes(compressed));
         }
+        // Loaded again, each string is kept as it will be written, whether
+        // it lies whole in one record or runs on into the next.
         TSST back;
         back.Load(*chain);
         ASSERT_EQ(back.Count(), strings.size());
         for (std::size_t i = 0; i < strings.size(); ++i) {
             ASSERT_EQ(Held(back.GetEntry(back.Offset(i))), Held(strings[i])) << round << " string " << i;
+            const auto entry = back.GetEntry(back.Offset(i));
+            EXPECT_TRUE(Bytes(entry.begin(), entry.end()) == stored[i]) << round << " string " << i;
             EXPECT_EQ(sst.SSTIndex(sst.Offset(i)), i);
         }
         const Bytes& ext = recs.back().Data;
