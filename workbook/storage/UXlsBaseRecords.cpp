@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <unordered_map>
 
@@ -226,12 +227,12 @@ TRecordData CheckedRowData(TRecordData data) {
 }
 
 TRecordData NewRowData(std::uint16_t row) {
-    TRecordData data(TRowRecord::Size, 0);
+    std::uint8_t data[TRowRecord::Size]{};
     SetWord(data, 0, row);
     SetWord(data, 6, 255);
     data[13] = 1;
     data[14] = 15;
-    return data;
+    return TRecordData(std::begin(data), std::end(data));
 }
 }  // namespace
 

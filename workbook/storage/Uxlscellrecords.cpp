@@ -9,9 +9,11 @@
 
 namespace kalmira {
 
-// A sheet holds one of these per cell: a value cell or a label fills one
-// 32-byte pool slot (the sanitizer builds keep their data on the heap).
-static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 32 && sizeof(TLabelSSTRecord) == 32));
+// A sheet holds one of these per cell: a value cell of up to 12 data bytes
+// fills one 24-byte pool slot, a loaded NUMBER one of 32 with its data in
+// the room behind it (MakeLoadedRecord), a label one of 32 with its entry
+// (the sanitizer builds keep their data on the heap).
+static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 24 && sizeof(TLabelSSTRecord) == 32));
 
 namespace {
 
