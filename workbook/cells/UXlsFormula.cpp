@@ -25,17 +25,18 @@ constexpr std::size_t StringFirstPiece = 8219;
 constexpr std::size_t StringNextPiece = 8218;
 constexpr std::int64_t DatesOf1904 = 1462;
 
-TRecordData Checked(TRecordData data, std::size_t minSize, std::uint16_t id) {
+// The checks hand the data on as they were given it: a record's data is
+// moved once on its way into the record, not at each check.
+TRecordData&& Checked(TRecordData&& data, std::size_t minSize, std::uint16_t id) {
     if (data.size() < minSize) Raise(ErrWrongExcelRecord, id);
-    return data;
+    return std::move(data);
 }
 
 // Tokens of tokenLength at tokensStart must lie inside the data.
-TRecordData CheckedTokens(TRecordData data, std::size_t minSize, std::size_t lengthPos,
-                        std::uint16_t id) {
-    data = Checked(std::move(data), minSize, id);
+TRecordData&& CheckedTokens(TRecordData&& data, std::size_t minSize, std::size_t lengthPos, std::uint16_t id) {
+    Checked(std::move(data), minSize, id);
     if (minSize + GetWord(data, lengthPos) > data.size()) Raise(ErrWrongExcelRecord, id);
-    return data;
+    return std::move(data);
 }
 
 double GetDouble(std::span<const std::uint8_t> data, std::size_t pos) {

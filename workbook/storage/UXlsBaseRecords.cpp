@@ -218,12 +218,12 @@ std::unique_ptr<TBaseRecord> TCellRecord::NewOfSameClass(std::uint16_t id, std::
 }
 
 namespace {
-TRecordData CheckedRowData(TRecordData data) {
+TRecordData&& CheckedRowData(TRecordData&& data) {
     // A length that could hold a record header more has swallowed the
     // records behind the row.
     if (data.size() < TRowRecord::Size || data.size() > TRowRecord::Size + 3) Raise(ErrWrongExcelRecord, xlr_ROW);
     data[8] = data[9] = 0;
-    return data;
+    return std::move(data);
 }
 
 TRecordData NewRowData(std::uint16_t row) {

@@ -25,15 +25,17 @@ struct TErrorCode {
 constexpr TErrorCode ErrorCodes[] = {{0, xlerr_Null}, {7, xlerr_Div0}, {15, xlerr_Value}, {23, xlerr_Ref},
                                      {29, xlerr_Name}, {36, xlerr_Num},  {42, xlerr_NA}};
 
-TRecordData Checked(TRecordData data, std::size_t size, std::uint16_t id) {
+// The checks hand the data on as they were given it: a cell's data is
+// moved once on its way into the record, not at each check.
+TRecordData&& Checked(TRecordData&& data, std::size_t size, std::uint16_t id) {
     if (data.size() < size) Raise(ErrWrongExcelRecord, id);
-    return data;
+    return std::move(data);
 }
 
 // A cell of a fixed layout. Some writers add a byte or two, which go back
 // as read; a length that could hold a record header more has swallowed
 // the records behind the cell.
-TRecordData CheckedLayout(TRecordData data, std::size_t size, std::uint16_t id) {
+TRecordData&& CheckedLayout(TRecordData&& data, std::size_t size, std::uint16_t id) {
     if (data.size() > size + 3) Raise(ErrWrongExcelRecord, id);
     return Checked(std::move(data), size, id);
 }
