@@ -95,7 +95,7 @@ std::unique_ptr<TCellRecord> NumberRecord(int row, int col, std::uint16_t xf, do
     const auto r = static_cast<std::uint16_t>(row), c = static_cast<std::uint16_t>(col);
     std::unique_ptr<TCellRecord> record;
     if (IsRK(number)) record = std::make_unique<TRKRecord>(r, c, xf);
-    else record = MakeInSlot<TNumberRecord, 32>(TNumberRecord::Size, r, c, xf);
+    else record = std::make_unique<TNumberRecord>(r, c, xf);
     record->SetValue(TVariant(number));
     return record;
 }

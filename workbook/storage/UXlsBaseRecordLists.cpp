@@ -200,7 +200,7 @@ void TRowRecordList::AddRecord(std::unique_ptr<TRowRecord> record) {
 }
 
 void TRowRecordList::AddRow(int row) {
-    if (!HasRow(row)) AddRecord(MakeInSlot<TRowRecord, 32>(TRowRecord::Size, static_cast<std::uint16_t>(row)));
+    if (!HasRow(row)) AddRecord(std::make_unique<TRowRecord>(static_cast<std::uint16_t>(row)));
 }
 
 int TRowRecordList::RowHeight(int row) const { return HasRow(row) ? GetItems(row)->GetHeight() : 0; }

@@ -236,10 +236,14 @@ TRecordData NewRowData(std::uint16_t row) {
 }
 }  // namespace
 
-TRowRecord::TRowRecord(std::uint16_t id, TRecordData data)
-    : TBaseRowColRecord(id, CheckedRowData(std::move(data))) {}
+// The row's data is its class's last field, so the slot's room carries it on.
+static_assert(sizeof(TRowRecord) == sizeof(TBaseRecord) && TRowRecord::Slot >= SlotFields + TRowRecord::Size);
 
-TRowRecord::TRowRecord(std::uint16_t row) : TBaseRowColRecord(xlr_ROW, NewRowData(row)) {}
+TRowRecord::TRowRecord(std::uint16_t id, TRecordData data) : TBaseRowColRecord(id, CheckedRowData(std::move(data))) {
+    PlaceDataInSlot(*this, Slot);
+}
+
+TRowRecord::TRowRecord(std::uint16_t row) : TBaseRowColRecord(xlr_ROW, NewRowData(row)) { PlaceDataInSlot(*this, Slot); }
 
 std::unique_ptr<TBaseRecord> TRowRecord::NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const {
     return std::make_unique<TRowRecord>(id, std::move(data));

@@ -151,6 +151,20 @@ protected:
 // The virtual table, id, CONTINUE mark and 13 bytes of data.
 static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TBaseRecord) == 24);
 
+// Moves the record's data into the room behind it in its pool slot of
+// slot bytes when it fits there (the sanitizer builds keep it apart). The
+// record's class adds no field to TBaseRecord and allocates such slots.
+inline void PlaceDataInSlot([[maybe_unused]] TBaseRecord& record, [[maybe_unused]] std::size_t slot) {
+#if !KALMIRA_PLAIN_ALLOCATION
+    record.Data.PlaceInTail(reinterpret_cast<std::uint8_t*>(&record) + slot);
+#endif
+}
+// The size a record class whose objects take slots of slot bytes asks the
+// pools for (its own size in the sanitizer builds).
+constexpr std::size_t SlotOf([[maybe_unused]] std::size_t size, [[maybe_unused]] std::size_t slot) {
+    return KALMIRA_PLAIN_ALLOCATION ? size : slot;
+}
+
 // A record of class T and its data in one pool slot of Slot bytes: the
 // data runs on from the record's store into the room behind the record
 // (TRecordData::PlaceInTail), which saves the data's own block. T adds no
@@ -164,7 +178,7 @@ public:
     static_assert(Slot > sizeof(T) && Slot % 8 == 0);
     template <class... Args>
     explicit TRecordInSlot(Args&&... args) : T(std::forward<Args>(args)...) {
-        this->Data.PlaceInTail(reinterpret_cast<std::uint8_t*>(this) + Slot);
+        PlaceDataInSlot(*this, Slot);
     }
     static void* operator new(std::size_t) { return AllocateRecord(Slot); }
     static void operator delete(void* record, std::size_t) noexcept { FreeRecord(record, Slot); }
@@ -320,9 +334,14 @@ protected:
 // ROW: 0 row, 2 first column, 4 one past the last column, 6 height in
 // twips, 8-11 reserved, 12 options (bits 0-2 outline level, 5 hidden,
 // 6 height set by hand, 7 own format), 13 bit 0 always set, 14 XF (12 bits).
-class TRowRecord : public TBaseRowColRecord {
+// Every row, loaded, new or copied, takes one pool slot of 32 bytes and
+// keeps its data in the room behind it.
+class TRowRecord final : public TBaseRowColRecord {
 public:
     static constexpr std::size_t Size = 16;
+    static constexpr std::size_t Slot = 32;
+    static void* operator new(std::size_t size) { return AllocateRecord(SlotOf(size, Slot)); }
+    static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, SlotOf(size, Slot)); }
     // A loaded ROW: refused below 16 bytes; its reserved bytes 8-9 zeroed.
     TRowRecord(std::uint16_t id, TRecordData data);
     // A new row: height 255, XF 15, not formatted.

@@ -57,13 +57,13 @@ TRegistry& Registry() {
         auto* registry = new TRegistry;  // outlives every load, also those at exit
         TRegistry& t = *registry;
         t[xlr_CONTINUE] = MakeRecord<TContinueRecord>;
-        t[xlr_ROW] = MakeLoadedRecord<TRowRecord>;
+        t[xlr_ROW] = MakeRecord<TRowRecord>;
         t[xlr_SST] = MakeRecord<TSSTRecord>;
         t[xlr_LABELSST] = MakeRecord<TLabelSSTRecord>;
         t[xlr_LABEL] = MakeLoadedRecord<TLabelRecord>;
         t[xlr_RSTRING] = MakeLoadedRecord<TRStringRecord>;
         t[xlr_BLANK] = MakeRecord<TBlankRecord>;
-        t[xlr_NUMBER] = MakeLoadedRecord<TNumberRecord>;
+        t[xlr_NUMBER] = MakeRecord<TNumberRecord>;
         t[xlr_BOOLERR] = MakeRecord<TBoolErrRecord>;
         t[xlr_RK] = MakeRecord<TRKRecord>;
         t[xlr_MULRK] = MakeRecord<TMulRKRecord>;

@@ -32,9 +32,9 @@ std::unique_ptr<TBaseRecord> MakeRecord(std::uint16_t id, TRecordData data) {
 }
 
 // A loaded record of class T, which adds no fields to TBaseRecord: data
-// too long to be inline (a NUMBER's 14 bytes, a ROW's 16, a short LABEL)
-// sits in the room behind the record in its pool slot rather than in a
-// block of its own.
+// too long to be inline (a short LABEL's) sits in the room behind the
+// record in its pool slot rather than in a block of its own. (NUMBER and
+// ROW records take such slots whatever made them.)
 template <class T>
 std::unique_ptr<TBaseRecord> MakeLoadedRecord(std::uint16_t id, TRecordData data) {
     const std::size_t size = data.size();

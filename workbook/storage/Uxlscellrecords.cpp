@@ -10,10 +10,10 @@
 namespace kalmira {
 
 // A sheet holds one of these per cell: a value cell of up to 12 data bytes
-// fills one 24-byte pool slot, a loaded NUMBER one of 32 with its data in
-// the room behind it (MakeLoadedRecord), a label one of 32 with its entry
-// (the sanitizer builds keep their data on the heap).
-static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 24 && sizeof(TLabelSSTRecord) == 32));
+// fills one 24-byte pool slot, a NUMBER one of 32 with its data in the
+// room behind it, a label one of 32 with its entry (the sanitizer builds
+// keep their data on the heap).
+static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TRKRecord) == 24 && sizeof(TLabelSSTRecord) == 32));
 
 namespace {
 
@@ -189,8 +189,18 @@ std::unique_ptr<TBaseRecord> TBoolErrRecord::NewOfSameClass(std::uint16_t id, st
     return std::make_unique<TBoolErrRecord>(id, std::move(data));
 }
 
+// The number's data is its class's last field, so the slot's room carries it on.
+static_assert(sizeof(TNumberRecord) == sizeof(TBaseRecord) && TNumberRecord::Slot >= SlotFields + TNumberRecord::Size);
+
 TNumberRecord::TNumberRecord(std::uint16_t id, TRecordData data)
-    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {}
+    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {
+    PlaceDataInSlot(*this, Slot);
+}
+
+TNumberRecord::TNumberRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf)
+    : TCellRecord(xlr_NUMBER, row, col, xf, Size) {
+    PlaceDataInSlot(*this, Slot);
+}
 
 TVariant TNumberRecord::GetValue() const {
     const std::uint64_t bits = GetLongWord(Data, 6) | static_cast<std::uint64_t>(GetLongWord(Data, 10)) << 32;
