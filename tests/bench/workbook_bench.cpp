@@ -1,7 +1,8 @@
 // A workbook of 50,000 rows by 10 columns (500,000 cells, about 10 MB)
 // built through the engine from the empty template: numbers, texts (one in
 // five distinct, with Czech letters) and formulas with their results.
-// Loading it from memory and saving it into memory through the workbook, and
+// Loading it from memory and saving it into memory through the workbook
+// (and loading 50,000 to 2,000,000 cells for the time per cell), and
 // opening it from a file and saving it to a file and into memory through
 // TXLSFile (goal: each under 1 s on 2 cores, release build).
 //
@@ -271,6 +272,19 @@ void LoadWorkbook(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(Load(file));
 }
 
+// Loading in turn (one thread) in this process, from 50,000 to 2,000,000
+// cells: the time per cell (s/cell) stays flat.
+void LoadPerCell(benchmark::State& state) {
+    const int sheets = static_cast<int>(state.range(0)), rows = static_cast<int>(state.range(1));
+    const auto bytes = MakeBook(sheets, rows);
+    TWorkbook::SetLoadThreads(1);
+    for (auto _ : state) benchmark::DoNotOptimize(Load(bytes));
+    TWorkbook::SetLoadThreads(0);
+    state.counters["s/cell"] = benchmark::Counter(static_cast<double>(sheets) * rows * 10,
+                                                  benchmark::Counter::kIsIterationInvariantRate |
+                                                      benchmark::Counter::kInvert);
+}
+
 void SaveWorkbook(benchmark::State& state) {
     const auto& file = BigBook();
     auto book = Load(file);
@@ -308,6 +322,8 @@ void XLSFileSaveToMemory(benchmark::State& state) {
 
 BENCHMARK(LoadWorkbook)->Unit(benchmark::kMillisecond);
 BENCHMARK(SaveWorkbook)->Unit(benchmark::kMillisecond);
+// Sheets, rows of 10 cells.
+BENCHMARK(LoadPerCell)->Args({1, 5000})->Args({1, 50000})->Args({4, 50000})->Unit(benchmark::kMillisecond);
 BENCHMARK(XLSFileOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(XLSFileSaveToFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(XLSFileSaveToMemory)->Unit(benchmark::kMillisecond);
