@@ -1,7 +1,8 @@
 // A workbook of 50,000 rows by 10 columns (500,000 cells, about 10 MB)
 // built through the engine from the empty template: numbers, texts (one in
 // five distinct, with Czech letters) and formulas with their results.
-// Loading it from memory and saving it into memory through the workbook, and
+// Loading it from memory and saving it into memory through the workbook
+// (and loading 50,000 to 2,000,000 cells for the time per cell), and
 // opening it from a file and saving it to a file and into memory through
 // TXLSFile (goal: each under 1 s on 2 cores, release build).
 //
@@ -13,7 +14,10 @@
 // printing every value against xlrd printing them (goal: 5 times); opening
 // and saving against Apache POI where /usr/share/java/poi.jar is installed
 // (goal: 15 times). Medians of 5 runs, their ratios and the engine's peak
-// memory against the file size (goal: at most 3). Run them alone:
+// memory against the file size (goal: at most 3). Each also on the same
+// workbooks saved again by LibreOffice where it is installed
+// (libreoffice:1): shared formulas, and a drawing in every sheet. Run them
+// alone:
 //   orvelo_bench --benchmark_filter=Versus
 #include <benchmark/benchmark.h>
 
@@ -132,6 +136,37 @@ const fs::path& BookFile(int sheets) {
     return file;
 }
 
+const fs::path LibreOffice = "/usr/bin/soffice";
+
+// The workbook of the benchmark's arguments (sheets, LibreOffice's copy),
+// or empty with the benchmark skipped when LibreOffice is missing.
+fs::path BenchFile(benchmark::State& state) {
+    const int sheets = static_cast<int>(state.range(0));
+    if (state.range(1) == 0) return BookFile(sheets);
+    if (!fs::exists(LibreOffice)) {
+        state.SkipWithError("LibreOffice is not installed");
+        return {};
+    }
+    static std::map<int, fs::path> files;
+    auto& file = files[sheets];
+    if (file.empty()) {
+        const fs::path dir = fs::temp_directory_path() / "orvelo_bench_lo";
+        fs::create_directories(dir);
+        RunProcess({LibreOffice.string(), "-env:UserInstallation=file://" + (dir / "profile").string(), "--headless",
+                    "--convert-to", "xls:MS Excel 97", "--outdir", dir.string(), BookFile(sheets).string()});
+        file = dir / BookFile(sheets).filename();
+    }
+    return file;
+}
+
+// Runs the benchmark's loop on its workbook; a skipped one runs no turn.
+template <class Run>
+void OnBenchFile(benchmark::State& state, Run run) {
+    const fs::path file = BenchFile(state);
+    for (auto _ : state)
+        if (!file.empty()) run(file);
+}
+
 const std::vector<std::uint8_t>& BigBook() {
     static const std::vector<std::uint8_t> bytes = [] {
         std::ifstream in(BookFile(1), std::ios::binary);
@@ -190,22 +225,20 @@ void Report(benchmark::State& state, const TSideBySide& r, double fileBytes) {
 
 // Open and read every value: the engine's program against xlrd.
 void ReadVersusXlrd(benchmark::State& state) {
-    const fs::path& file = BookFile(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
+    OnBenchFile(state, [&](const fs::path& file) {
         const auto r = Compare({ChildPath, "read", file.string()}, {"/usr/bin/python3", "-c", XlrdRead, file.string()});
         Report(state, r, static_cast<double>(fs::file_size(file)));
-    }
+    });
 }
 
 // xlsroundtrip --cells printing every value against xlrd printing them.
 void CellsVersusXlrd(benchmark::State& state) {
-    const fs::path& file = BookFile(static_cast<int>(state.range(0)));
     const std::string tool = ORVELO_BINARY_DIR "/tests/tools/xlsroundtrip/xlsroundtrip";
-    for (auto _ : state) {
+    OnBenchFile(state, [&](const fs::path& file) {
         auto r = Compare({tool, "--cells", file.string()}, {"/usr/bin/python3", "-c", XlrdPrint, file.string()});
         r.EngineOutput = r.OtherOutput = "1";  // the lines are written differently; only the times count
         Report(state, r, static_cast<double>(fs::file_size(file)));
-    }
+    });
 }
 
 // Open and save: the engine's program against Apache POI, when installed.
@@ -217,7 +250,6 @@ void SaveVersusPoi(benchmark::State& state) {
         }
         return;
     }
-    const fs::path& file = BookFile(static_cast<int>(state.range(0)));
     const fs::path dir = fs::temp_directory_path() / "orvelo_bench_poi";
     fs::create_directories(dir);
     std::ofstream(dir / "PoiSave.java") << PoiSave;
@@ -227,17 +259,30 @@ void SaveVersusPoi(benchmark::State& state) {
     RunProcess({"/usr/bin/javac", "-cp", classPath, "-d", dir.string(), (dir / "PoiSave.java").string()});
     classPath += ":" + dir.string();
     const std::string out = (dir / "saved.xls").string();
-    for (auto _ : state) {
+    OnBenchFile(state, [&](const fs::path& file) {
         const auto r = Compare({ChildPath, "save", file.string(), out},
                                {"/usr/bin/java", "-cp", classPath, "PoiSave", file.string(), out});
         Report(state, r, static_cast<double>(fs::file_size(file)));
-    }
+    });
 }
 
 void LoadWorkbook(benchmark::State& state) {
     const auto& file = BigBook();
     state.counters["bytes"] = static_cast<double>(file.size());
     for (auto _ : state) benchmark::DoNotOptimize(Load(file));
+}
+
+// Loading in turn (one thread) in this process, from 50,000 to 2,000,000
+// cells: the time per cell (s/cell) stays flat.
+void LoadPerCell(benchmark::State& state) {
+    const int sheets = static_cast<int>(state.range(0)), rows = static_cast<int>(state.range(1));
+    const auto bytes = MakeBook(sheets, rows);
+    TWorkbook::SetLoadThreads(1);
+    for (auto _ : state) benchmark::DoNotOptimize(Load(bytes));
+    TWorkbook::SetLoadThreads(0);
+    state.counters["s/cell"] = benchmark::Counter(static_cast<double>(sheets) * rows * 10,
+                                                  benchmark::Counter::kIsIterationInvariantRate |
+                                                      benchmark::Counter::kInvert);
 }
 
 void SaveWorkbook(benchmark::State& state) {
@@ -277,10 +322,21 @@ void XLSFileSaveToMemory(benchmark::State& state) {
 
 BENCHMARK(LoadWorkbook)->Unit(benchmark::kMillisecond);
 BENCHMARK(SaveWorkbook)->Unit(benchmark::kMillisecond);
+// Sheets, rows of 10 cells.
+BENCHMARK(LoadPerCell)->Args({1, 5000})->Args({1, 50000})->Args({4, 50000})->Unit(benchmark::kMillisecond);
 BENCHMARK(XLSFileOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(XLSFileSaveToFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(XLSFileSaveToMemory)->Unit(benchmark::kMillisecond);
-// The argument: sheets of 50,000 rows by 10 columns.
-BENCHMARK(ReadVersusXlrd)->Arg(1)->Arg(4)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(CellsVersusXlrd)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(SaveVersusPoi)->Arg(1)->Arg(4)->Iterations(1)->Unit(benchmark::kSecond);
+// The arguments: sheets of 50,000 rows by 10 columns; the engine's file (0)
+// or LibreOffice's copy of it (1).
+BENCHMARK(ReadVersusXlrd)
+    ->ArgNames({"sheets", "libreoffice"})
+    ->ArgsProduct({{1, 4}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(CellsVersusXlrd)->ArgNames({"sheets", "libreoffice"})->ArgsProduct({{1}, {0, 1}})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(SaveVersusPoi)
+    ->ArgNames({"sheets", "libreoffice"})
+    ->ArgsProduct({{1, 4}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);

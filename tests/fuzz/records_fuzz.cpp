@@ -295,15 +295,31 @@ void SameCellsRoundTrip(const std::vector<std::uint8_t>& file) {
     ReloadOrAbort(out, [&](TWorkbook& reloaded) { return CellsOf(reloaded) == cells; });
 }
 
+// What a loaded workbook saves into out, or the refusal.
+std::vector<std::uint8_t> Saved(TLoaded& loaded, TKmrMemoryStream& out) {
+    try {
+        loaded.Ole.PrepareForWrite(&out, u"Workbook");
+        loaded.Book.SaveToStream(loaded.Ole);
+        loaded.Ole.FinishStream();
+    } catch (const Exception& e) {
+        const std::string message = std::string("refused: ") + e.what();
+        return {message.begin(), message.end()};
+    }
+    return out.Bytes();
+}
+
 // Worksheets loaded side by side (every section long enough) make what
-// loading them in turn makes: the same cells, or the same refusal.
+// loading them in turn makes: the same cells and the same saved bytes
+// (drawings and their drawing group included), or the same refusal.
 void SideBySideAsInTurn(const std::vector<std::uint8_t>& file) {
+    TKmrMemoryStream inTurnOut, sideBySideOut;  // outlive the containers, which may finish into them
     TWorkbook::SetLoadThreads(1, 0);
-    const auto inTurn = TLoaded(file).Cells;
+    TLoaded inTurn(file);
     TWorkbook::SetLoadThreads(3, 0);
-    const auto sideBySide = TLoaded(file).Cells;
+    TLoaded sideBySide(file);
     TWorkbook::SetLoadThreads(0);
-    if (inTurn != sideBySide) std::abort();
+    if (inTurn.Cells != sideBySide.Cells) std::abort();
+    if (inTurn.Ok && Saved(inTurn, inTurnOut) != Saved(sideBySide, sideBySideOut)) std::abort();
 }
 
 // A refused load or save is an outcome; a saved workbook that does not

@@ -25,17 +25,18 @@ constexpr std::size_t StringFirstPiece = 8219;
 constexpr std::size_t StringNextPiece = 8218;
 constexpr std::int64_t DatesOf1904 = 1462;
 
-TRecordData Checked(TRecordData data, std::size_t minSize, std::uint16_t id) {
+// The checks hand the data on as they were given it: a record's data is
+// moved once on its way into the record, not at each check.
+TRecordData&& Checked(TRecordData&& data, std::size_t minSize, std::uint16_t id) {
     if (data.size() < minSize) Raise(ErrWrongExcelRecord, id);
-    return data;
+    return std::move(data);
 }
 
 // Tokens of tokenLength at tokensStart must lie inside the data.
-TRecordData CheckedTokens(TRecordData data, std::size_t minSize, std::size_t lengthPos,
-                        std::uint16_t id) {
-    data = Checked(std::move(data), minSize, id);
+TRecordData&& CheckedTokens(TRecordData&& data, std::size_t minSize, std::size_t lengthPos, std::uint16_t id) {
+    Checked(std::move(data), minSize, id);
     if (minSize + GetWord(data, lengthPos) > data.size()) Raise(ErrWrongExcelRecord, id);
-    return data;
+    return std::move(data);
 }
 
 double GetDouble(std::span<const std::uint8_t> data, std::size_t pos) {
@@ -135,44 +136,16 @@ std::unique_ptr<TBaseRecord> MakeOldFormula(std::uint16_t id, TRecordData data) 
     }
 }
 
-#if !KALMIRA_PLAIN_ALLOCATION
-// A loaded formula and its data in one pool slot of Slot bytes: the data
-// runs on from the record's store into the room behind the record, which
-// saves the data's own block and the store's 16 bytes (48 bytes for a
-// formula of up to 32 data bytes instead of 32 and a block of 32).
-// Copies are plain formulas.
-template <std::size_t Slot>
-class TFormulaInSlot final : public TFormulaRecord {
-public:
-    static_assert(Slot >= sizeof(TFormulaRecord) && Slot % 8 == 0);
-    TFormulaInSlot(std::uint16_t id, TRecordData data) : TFormulaRecord(id, std::move(data)) {
-        Data.PlaceInTail(reinterpret_cast<std::uint8_t*>(this) + Slot);
-    }
-    static void* operator new(std::size_t) { return AllocateRecord(Slot); }
-    static void operator delete(void* record, std::size_t) noexcept { FreeRecord(record, Slot); }
-};
-
-// The record's fields before its data's room: the virtual table, id,
-// CONTINUE mark, data tag and the room's sizes.
-constexpr std::size_t FormulaFields = 16;
 // TBaseRecord's data is its last field: no class between it and the
 // formula may add one (it would sit behind the data, in the slot's room).
 static_assert(sizeof(TFormulaRecord) == sizeof(TBaseRecord), "a formula has no fields behind its data");
 
-template <std::size_t Slot, std::size_t... Larger>
-std::unique_ptr<TBaseRecord> MakeFormulaInSlot(std::uint16_t id, TRecordData data) {
-    if (data.size() + FormulaFields <= Slot) return std::make_unique<TFormulaInSlot<Slot>>(id, std::move(data));
-    if constexpr (sizeof...(Larger) > 0) return MakeFormulaInSlot<Larger...>(id, std::move(data));
-    else return std::make_unique<TFormulaRecord>(id, std::move(data));
-}
-#endif
-
+// A loaded formula and its data in one pool slot: 48 bytes for a formula
+// of up to 32 data bytes instead of 24 and a block of 40. Copies and new
+// formulas are plain ones.
 std::unique_ptr<TBaseRecord> MakeLoadedFormula(std::uint16_t id, TRecordData data) {
-#if KALMIRA_PLAIN_ALLOCATION
-    return std::make_unique<TFormulaRecord>(id, std::move(data));
-#else
-    return MakeFormulaInSlot<48, 56, 64, 80, 96, 112, 128>(id, std::move(data));
-#endif
+    const std::size_t size = data.size();
+    return MakeInSlot<TFormulaRecord, 48, 56, 64, 80, 96, 112, 128>(size, id, std::move(data));
 }
 
 }  // namespace
@@ -258,8 +231,9 @@ TShrFmlaRecord::TShrFmlaRecord(std::uint16_t id, std::vector<std::uint8_t> data)
 // ---------------------------------------------------------------------------
 // FORMULA
 
-// A sheet holds many: a formula takes one 32-byte pool slot and its data.
-static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TFormulaRecord) == 32);
+// A sheet holds many: a formula takes 24 bytes and its data (a loaded one
+// one slot, MakeLoadedFormula).
+static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TFormulaRecord) == 24);
 
 TFormulaRecord::TFormulaRecord(std::uint16_t id, TRecordData data)
     : TCellRecord(id, CheckedTokens(std::move(data), HeaderSize, 20, id)) {
@@ -401,7 +375,7 @@ void TFormulaRecord::ReportTokens(Call call) const {
 }
 
 bool TFormulaRecord::IsExp(std::uint32_t& key) const {
-    if (Data.size() != 27 || GetWord(Data, 20) != 5 || Data[22] != 0x01) return false;
+    if (Data.size() != ExpSize || GetWord(Data, 20) != 5 || Data[22] != 0x01) return false;
     key = GetWord(Data, 23) | static_cast<std::uint32_t>(GetWord(Data, 25)) << 16;
     return true;
 }
@@ -412,13 +386,21 @@ void TFormulaRecord::MixShared(std::span<const std::uint8_t> shared, std::size_t
     if (size < TShrFmlaRecord::MinSize || size > shared.size() || 10u + GetWord(shared, 8) > size ||
         size + 12 > MaxRecordDataSize)
         Raise(ErrWrongExcelRecord, xlr_SHRFMLA);
-    TRecordData mixed(Data.begin(), Data.begin() + 20);
-    mixed.insert(mixed.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));
-    std::swap(Data, mixed);
+    // Mixed where the bytes are: a loaded formula keeps them in the room
+    // behind it, which most shared formulas still fit.
+    // The bytes before, for a refusal to put back: a ptgExp's fit on the stack.
+    std::array<std::uint8_t, ExpSize> exp;
+    TRecordData other;
+    const bool isExp = Data.size() == ExpSize;
+    if (isExp) std::copy(Data.begin(), Data.end(), exp.begin());
+    else other = Data;
+    Data.resize(20);
+    Data.insert(Data.end(), shared.begin() + 8, shared.begin() + static_cast<std::ptrdiff_t>(size));
     try {
         ArrangeSharedTokens();
     } catch (...) {
-        std::swap(Data, mixed);
+        if (isExp) Data.assign(exp.begin(), exp.end());
+        else Data = std::move(other);
         throw;
     }
     SetWord(Data, 14, GetOptions() & ~SharedMember);
@@ -799,19 +781,20 @@ void TNameRecordList::InsertSheets(int copyFrom, int beforeSheet, const TSheetIn
     for (auto& copy : copies) Add(std::move(copy));
 }
 
+namespace {
+std::uint32_t KeyOf(const std::unique_ptr<TBaseRecord>& shared) { return static_cast<TShrFmlaRecord&>(*shared).Key(); }
+}  // namespace
+
 void TShrFmlaRecordList::Add(std::unique_ptr<TShrFmlaRecord> shared) {
-    TBaseRecordList::Add(std::move(shared));
-    FSorted = false;
+    // Behind those of its key and before: they come in row order, mostly
+    // at the end.
+    const std::uint32_t key = shared->Key();
+    const auto at = std::upper_bound(List().begin(), List().end(), key,
+                                     [](std::uint32_t k, const auto& item) { return k < KeyOf(item); });
+    Insert(static_cast<std::size_t>(at - List().begin()), std::move(shared));
 }
 
-void TShrFmlaRecordList::Sort() {
-    std::stable_sort(List().begin(), List().end(), [](const auto& a, const auto& b) {
-        return static_cast<TShrFmlaRecord&>(*a).Key() < static_cast<TShrFmlaRecord&>(*b).Key();
-    });
-    FSorted = true;
-}
-
-bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) {
+bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) const {
     std::uint32_t key;
     std::size_t index;
     if (!formula.IsExp(key) || !Find(key, index)) return false;
@@ -819,13 +802,11 @@ bool TShrFmlaRecordList::Expand(TFormulaRecord& formula) {
     return true;
 }
 
-bool TShrFmlaRecordList::Find(std::uint32_t key, std::size_t& index) {
-    if (!FSorted) Sort();
-    auto at = std::lower_bound(List().begin(), List().end(), key, [](const auto& item, std::uint32_t k) {
-        return static_cast<TShrFmlaRecord&>(*item).Key() < k;
-    });
+bool TShrFmlaRecordList::Find(std::uint32_t key, std::size_t& index) const {
+    const auto at = std::lower_bound(List().begin(), List().end(), key,
+                                     [](const auto& item, std::uint32_t k) { return KeyOf(item) < k; });
     index = static_cast<std::size_t>(at - List().begin());
-    return at != List().end() && static_cast<TShrFmlaRecord&>(**at).Key() == key;
+    return at != List().end() && KeyOf(*at) == key;
 }
 
 }  // namespace kalmira

@@ -96,6 +96,8 @@ public:
     static constexpr std::size_t HeaderSize = 22;
     static constexpr std::uint16_t CalcOnLoad = 0x0002;
     static constexpr std::uint16_t SharedMember = 0x0008;
+    // A formula whose tokens are one ptgExp.
+    static constexpr std::size_t ExpSize = 27;
 
     // Shorter than 22 bytes, tokens past the data, or a typed result of an
     // unknown kind (no reader knows what follows it): invalid. The formula
@@ -274,19 +276,17 @@ public:
     void InsertSheets(int copyFrom, int beforeSheet, const TSheetInfo& info, int count);
 };
 
-// The sheet's shared formulas, found by the key of their first cell.
+// The sheet's shared formulas, found by the key of their first cell. They
+// are kept in key order as they come (of equal keys the first comes
+// first), so members can be expanded while the sheet still loads.
 class TShrFmlaRecordList : public TBaseRecordList {
 public:
     void Add(std::unique_ptr<TShrFmlaRecord> shared);
     TShrFmlaRecord* GetItems(std::size_t index) const { return static_cast<TShrFmlaRecord*>(Items(index)); }
-    void Sort();
-    bool Find(std::uint32_t key, std::size_t& index);
+    bool Find(std::uint32_t key, std::size_t& index) const;
     // A formula that is a member of one of these takes its tokens (and
     // grows: its list must follow); true when it did.
-    bool Expand(TFormulaRecord& formula);
-
-private:
-    bool FSorted = true;
+    bool Expand(TFormulaRecord& formula) const;
 };
 
 }  // namespace kalmira

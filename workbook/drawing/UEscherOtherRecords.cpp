@@ -3,6 +3,7 @@
 #include <array>
 
 #include "workbook/drawing/UEscherGraphToBSE.h"
+#include "workbook/drawing/UXlsEscher.h"
 
 namespace kalmira {
 
@@ -285,7 +286,12 @@ TEscherDgRecord::TEscherDgRecord(const TEscherRecordHeader& header, TEscherDwgGr
 TEscherDgRecord::~TEscherDgRecord() {
     if (!FDwgCache) return;
     // Also when the whole sheet drawing goes: its drawing and ids are free.
-    if (Dgg()) Dgg()->DestroyClusters(DrawingId());
+    // A drawing whose ids the group never took frees none; one that goes
+    // while its sheet gathers its changes leaves them unknown.
+    if (TEscherDggRecord* dgg = Dgg()) {
+        if (TDrawingGroupChanges* held = TDrawingGroupChanges::Current()) held->Unsound();
+        else if (!FDwgCache->ClaimsHeld) dgg->DestroyClusters(DrawingId());
+    }
     if (FDwgCache->Dg == this) FDwgCache->Dg = nullptr;
 }
 
@@ -459,7 +465,8 @@ void TEscherOPTRecord::ReadProperties() {
             // A value of 0 or past the store is kept as written: no picture.
             if (auto* entry = dynamic_cast<TEscherBSERecord*>(store->Children()[value - 1])) {
                 FBlips.push_back({entry, 6 * i + 2});
-                ++entry->OptRefs;
+                if (TDrawingGroupChanges* held = TDrawingGroupChanges::Current()) held->Show(*entry);
+                else ++entry->OptRefs;
             }
         }
     }

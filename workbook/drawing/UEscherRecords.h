@@ -87,6 +87,9 @@ struct TEscherDwgGroupCache {
 // What every record of one sheet's tree shares.
 struct TEscherDwgCache {
     bool Destroying = false;  // the whole tree is being freed: no per-shape bookkeeping
+    // The tree's shape ids wait in a TDrawingGroupChanges: the drawing
+    // group holds nothing of this drawing yet.
+    bool ClaimsHeld = false;
     std::uint16_t MaxObjId = 0;
     TEscherDgRecord* Dg = nullptr;
     TEscherSolverContainerRecord* Solver = nullptr;

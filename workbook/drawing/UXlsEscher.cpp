@@ -87,7 +87,8 @@ void TEscherTree::LoadFromStream(std::unique_ptr<TBaseRecord> first, TEscherReco
         if (FCache) {
             FCache->Shape.Sort();
             if (FCache->Solver) FCache->Solver->FixPointers();
-            ClaimShapeIds();
+            if (TDrawingGroupChanges* held = TDrawingGroupChanges::Current()) held->Claim(*this);
+            else ClaimShapeIds();
         }
     } catch (...) {
         Clear();
@@ -107,6 +108,34 @@ void TEscherTree::ClaimShapeIds() {
     std::vector<std::uint32_t> ids;
     for (const TEscherSPRecord* shape : FCache->Shape.Items()) ids.push_back(shape->ShapeId());
     FCache->Dg->CoverShapeId(FGroup->Dgg->ClaimShapeIds(FCache->Dg->DrawingId(), ids));
+}
+
+namespace {
+thread_local TDrawingGroupChanges* Gathering = nullptr;
+}  // namespace
+
+TDrawingGroupChanges::TGathering::TGathering(TDrawingGroupChanges& changes) : FOuter(Gathering) {
+    Gathering = &changes;
+}
+
+TDrawingGroupChanges::TGathering::~TGathering() { Gathering = FOuter; }
+
+TDrawingGroupChanges* TDrawingGroupChanges::Current() { return Gathering; }
+
+void TDrawingGroupChanges::Claim(TEscherTree& tree) {
+    FClaims.push_back(&tree);
+    tree.FCache->ClaimsHeld = true;
+}
+
+void TDrawingGroupChanges::Apply() {
+    if (!FSound) Raise(ErrInternal);
+    for (TEscherBSERecord* entry : FShown) ++entry->OptRefs;
+    for (TEscherTree* tree : FClaims) {
+        tree->FCache->ClaimsHeld = false;
+        tree->ClaimShapeIds();
+    }
+    FShown.clear();
+    FClaims.clear();
 }
 
 void TEscherTree::Split(TEscherSplitState& state) const {

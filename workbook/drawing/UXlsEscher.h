@@ -47,6 +47,7 @@ public:
     std::uint16_t BiffId() const { return FBiffId; }
 
 private:
+    friend class TDrawingGroupChanges;
     void Split(TEscherSplitState& state) const;
     void ClaimShapeIds();
 
@@ -67,6 +68,46 @@ TClientAnchor ImageAnchor(const TImageProperties& properties, TKmrAnchorType anc
 
 // Makes the client data of a new shape with the object id given.
 using TClientDataMaker = std::function<std::unique_ptr<TBaseClientData>(std::uint16_t id)>;
+
+// What the drawings of one sheet change in the workbook's drawing group as
+// they load: the shape ids they claim from its clusters and the stored
+// pictures their shapes show. While worksheets load side by side, each
+// sheet's drawings gather their changes here (a TGathering set on the
+// loading thread) instead of making them; the workbook makes them once every
+// sheet has loaded, sheet after sheet in stream order, which leaves the
+// group as loading the sheets one after the other does. A drawing that goes
+// while its sheet gathers would have freed its clusters there and then:
+// the changes are no longer known (Sound() false), and the workbook loads
+// the sheets in turn.
+class TDrawingGroupChanges {
+public:
+    // The changes of the drawings loaded on this thread while it lives.
+    class TGathering {
+    public:
+        explicit TGathering(TDrawingGroupChanges& changes);
+        ~TGathering();
+        TGathering(const TGathering&) = delete;
+        TGathering& operator=(const TGathering&) = delete;
+
+    private:
+        TDrawingGroupChanges* FOuter;
+    };
+    // Where this thread's drawings put their changes, or null: make them.
+    static TDrawingGroupChanges* Current();
+
+    void Claim(TEscherTree& tree);
+    void Show(TEscherBSERecord& entry) { FShown.push_back(&entry); }
+    void Unsound() { FSound = false; }
+    bool Sound() const { return FSound; }
+    // Makes the changes; the trees and entries are still there (nothing
+    // went while gathering, or the changes are unsound and not made).
+    void Apply();
+
+private:
+    std::vector<TEscherTree*> FClaims;
+    std::vector<TEscherBSERecord*> FShown;
+    bool FSound = true;
+};
 
 // The workbook's drawing group: the MSODRAWINGGROUP tree with the drawing
 // group record, which hands out drawing and shape ids, and the BLIP store

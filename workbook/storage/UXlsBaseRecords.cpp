@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <unordered_map>
 
@@ -217,28 +218,32 @@ std::unique_ptr<TBaseRecord> TCellRecord::NewOfSameClass(std::uint16_t id, std::
 }
 
 namespace {
-TRecordData CheckedRowData(TRecordData data) {
+TRecordData&& CheckedRowData(TRecordData&& data) {
     // A length that could hold a record header more has swallowed the
     // records behind the row.
     if (data.size() < TRowRecord::Size || data.size() > TRowRecord::Size + 3) Raise(ErrWrongExcelRecord, xlr_ROW);
     data[8] = data[9] = 0;
-    return data;
+    return std::move(data);
 }
 
 TRecordData NewRowData(std::uint16_t row) {
-    TRecordData data(TRowRecord::Size, 0);
+    std::uint8_t data[TRowRecord::Size]{};
     SetWord(data, 0, row);
     SetWord(data, 6, 255);
     data[13] = 1;
     data[14] = 15;
-    return data;
+    return TRecordData(std::begin(data), std::end(data));
 }
 }  // namespace
 
-TRowRecord::TRowRecord(std::uint16_t id, TRecordData data)
-    : TBaseRowColRecord(id, CheckedRowData(std::move(data))) {}
+// The row's data is its class's last field, so the slot's room carries it on.
+static_assert(sizeof(TRowRecord) == sizeof(TBaseRecord) && TRowRecord::Slot >= SlotFields + TRowRecord::Size);
 
-TRowRecord::TRowRecord(std::uint16_t row) : TBaseRowColRecord(xlr_ROW, NewRowData(row)) {}
+TRowRecord::TRowRecord(std::uint16_t id, TRecordData data) : TBaseRowColRecord(id, CheckedRowData(std::move(data))) {
+    PlaceDataInSlot(*this, Slot);
+}
+
+TRowRecord::TRowRecord(std::uint16_t row) : TBaseRowColRecord(xlr_ROW, NewRowData(row)) { PlaceDataInSlot(*this, Slot); }
 
 std::unique_ptr<TBaseRecord> TRowRecord::NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const {
     return std::make_unique<TRowRecord>(id, std::move(data));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "workbook/storage/UKmrFormats.h"
@@ -109,10 +110,10 @@ public:
     static void* operator new(std::size_t size) { return AllocateRecord(size); }
     static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, size); }
 
-    // Laid out without padding: a cell of up to 16 bytes takes 32 bytes
+    // Laid out without padding: a cell of up to 12 bytes takes 24 bytes
     // with its virtual table, and classes add their fields right behind.
     // The data last: a record without fields of its own may keep its bytes
-    // in its slot right behind it (TRecordData::PlaceInTail).
+    // in its slot right behind it (TRecordInSlot).
     std::uint16_t Id;
     TContinueLink Continue;
     TRecordData Data;
@@ -146,6 +147,66 @@ protected:
     // Header and data of this one link only.
     void SaveOwnData(TOle2File& ole) const;
 };
+
+// The virtual table, id, CONTINUE mark and 13 bytes of data.
+static_assert(KALMIRA_PLAIN_ALLOCATION || sizeof(TBaseRecord) == 24);
+
+// Moves the record's data into the room behind it in its pool slot of
+// slot bytes when it fits there (the sanitizer builds keep it apart). The
+// record's class adds no field to TBaseRecord and allocates such slots.
+inline void PlaceDataInSlot([[maybe_unused]] TBaseRecord& record, [[maybe_unused]] std::size_t slot) {
+#if !KALMIRA_PLAIN_ALLOCATION
+    record.Data.PlaceInTail(reinterpret_cast<std::uint8_t*>(&record) + slot);
+#endif
+}
+// The size a record class whose objects take slots of slot bytes asks the
+// pools for (its own size in the sanitizer builds).
+constexpr std::size_t SlotOf([[maybe_unused]] std::size_t size, [[maybe_unused]] std::size_t slot) {
+    return KALMIRA_PLAIN_ALLOCATION ? size : slot;
+}
+
+// A record of class T and its data in one pool slot of Slot bytes: the
+// data runs on from the record's store into the room behind the record
+// (TRecordData::PlaceInTail), which saves the data's own block. T adds no
+// field to TBaseRecord (one would sit behind the data, in the room). What
+// outgrows the room goes to the pools as any record's data; copies are
+// plain records of class T.
+template <class T, std::size_t Slot>
+class TRecordInSlot final : public T {
+public:
+    static_assert(sizeof(T) == sizeof(TBaseRecord), "the record has no fields behind its data");
+    static_assert(Slot > sizeof(T) && Slot % 8 == 0);
+    template <class... Args>
+    explicit TRecordInSlot(Args&&... args) : T(std::forward<Args>(args)...) {
+        PlaceDataInSlot(*this, Slot);
+    }
+    static void* operator new(std::size_t) { return AllocateRecord(Slot); }
+    static void operator delete(void* record, std::size_t) noexcept { FreeRecord(record, Slot); }
+};
+
+// The bytes in front of the data kept in a slot's room: the record's
+// fields, the data's tag and the room's sizes.
+inline constexpr std::size_t SlotFields = sizeof(TBaseRecord) - sizeof(TRecordData) + TRecordData::TailStart;
+
+// A record of class T built from args, with dataSize bytes of data: in
+// the smallest of the slots whose room holds them when they are too long
+// to be inline, else a plain one (also in the sanitizer builds, which keep
+// every record a block of its own).
+template <class T, std::size_t... Slots, class... Args>
+std::unique_ptr<T> MakeInSlot([[maybe_unused]] std::size_t dataSize, Args&&... args) {
+#if !KALMIRA_PLAIN_ALLOCATION
+    if (dataSize > TRecordData::InlineCapacity) {
+        std::unique_ptr<T> record;
+        const auto fits = [&]<std::size_t Slot>() {
+            if (dataSize + SlotFields > Slot) return false;
+            record = std::make_unique<TRecordInSlot<T, Slot>>(std::forward<Args>(args)...);
+            return true;
+        };
+        if ((fits.template operator()<Slots>() || ...)) return record;
+    }
+#endif
+    return std::make_unique<T>(std::forward<Args>(args)...);
+}
 
 class TContinueRecord : public TBaseRecord {
 public:
@@ -273,9 +334,14 @@ protected:
 // ROW: 0 row, 2 first column, 4 one past the last column, 6 height in
 // twips, 8-11 reserved, 12 options (bits 0-2 outline level, 5 hidden,
 // 6 height set by hand, 7 own format), 13 bit 0 always set, 14 XF (12 bits).
-class TRowRecord : public TBaseRowColRecord {
+// Every row, loaded, new or copied, takes one pool slot of 32 bytes and
+// keeps its data in the room behind it.
+class TRowRecord final : public TBaseRowColRecord {
 public:
     static constexpr std::size_t Size = 16;
+    static constexpr std::size_t Slot = 32;
+    static void* operator new(std::size_t size) { return AllocateRecord(SlotOf(size, Slot)); }
+    static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, SlotOf(size, Slot)); }
     // A loaded ROW: refused below 16 bytes; its reserved bytes 8-9 zeroed.
     TRowRecord(std::uint16_t id, TRecordData data);
     // A new row: height 255, XF 15, not formatted.

@@ -1,11 +1,11 @@
-// The bytes of one record. Most records of a sheet are cells of 6 to 16
-// bytes (BLANK, BOOLERR, RK, LABELSST, NUMBER, ROW): those bytes live inside
-// the record object itself, so a loaded cell is one allocation, not two.
-// Longer data goes to the record pools. It takes 17 bytes (a tag, then the
-// inline bytes or the heap block's address and sizes) with no alignment of
-// its own. A record whose slot has room behind its data may keep its bytes
-// there (PlaceInTail). It reads and changes like the byte vector it
-// replaces and converts to and from one.
+// The bytes of one record. Most records of a sheet are cells of 6 to 12
+// bytes (BLANK, BOOLERR, RK, LABELSST): those bytes live inside the record
+// object itself, so a loaded cell is one allocation, not two. Longer data
+// goes to the record pools. It takes 13 bytes (a tag, then the inline
+// bytes or the heap block's address and size) with no alignment of its
+// own. A record whose slot has room behind its data may keep its bytes
+// there (PlaceInTail): a loaded NUMBER or ROW does. It reads and changes
+// like the byte vector it replaces and converts to and from one.
 #pragma once
 
 #include <algorithm>
@@ -91,14 +91,14 @@ public:
     operator std::vector<std::uint8_t>() const { return {begin(), end()}; }
     std::vector<std::uint8_t> ToVector() const { return {begin(), end()}; }
 
-    std::size_t size() const noexcept { return IsInline() ? FTag : FTag == TailTag ? TailWord(0) : Heap().Size; }
+    std::size_t size() const noexcept { return IsInline() ? FTag : FTag == TailTag ? TailWord(0) : HeapSize(); }
     bool empty() const noexcept { return size() == 0; }
     std::size_t capacity() const noexcept {
-        return IsInline() ? InlineCapacity : FTag == TailTag ? TailWord(2) : Heap().Capacity;
+        return IsInline() ? InlineCapacity : FTag == TailTag ? TailWord(2) : HeapCapacity(HeapBytes());
     }
-    std::uint8_t* data() noexcept { return IsInline() ? FStore : FTag == TailTag ? TailBytes() : Heap().Bytes; }
+    std::uint8_t* data() noexcept { return IsInline() ? FStore : FTag == TailTag ? TailBytes() : HeapBytes(); }
     const std::uint8_t* data() const noexcept {
-        return IsInline() ? FStore : FTag == TailTag ? TailBytes() : Heap().Bytes;
+        return IsInline() ? FStore : FTag == TailTag ? TailBytes() : HeapBytes();
     }
     iterator begin() noexcept { return data(); }
     iterator end() noexcept { return data() + size(); }
@@ -136,9 +136,9 @@ public:
         const std::size_t count = size(), room = static_cast<std::size_t>(end - FStore);
         if (FTag == TailTag || room < TailHeader + count || room - TailHeader > 0xFFFF) return false;
         if (FTag == HeapTag) {
-            const THeap heap = Heap();
-            std::memcpy(TailBytes(), heap.Bytes, count);
-            FreeRecord(heap.Bytes, heap.Capacity);
+            std::uint8_t* const bytes = HeapBytes();
+            std::memcpy(TailBytes(), bytes, count);
+            FreeHeap(bytes);
         } else {
             std::memmove(TailBytes(), FStore, count);
         }
@@ -226,12 +226,10 @@ public:
     }
 
 private:
-    // The heap block, kept in the store while the bytes are not inline.
-    struct THeap {
-        std::uint8_t* Bytes;
-        std::uint32_t Size;
-        std::uint32_t Capacity;
-    };
+    // On the heap the store holds the bytes' address and their count (32
+    // bits); the block's capacity (32 bits) lies in front of the bytes.
+    static constexpr std::size_t HeapStore = sizeof(std::uint8_t*) + sizeof(std::uint32_t);
+    static constexpr std::size_t HeapHeader = sizeof(std::uint32_t);
     static constexpr std::uint8_t HeapTag = 0xFF;
     // The bytes lie in the room behind the store, after their size and the
     // room's (16 bits each).
@@ -255,13 +253,38 @@ private:
         std::memcpy(FStore, &size, sizeof size);
         std::memcpy(FStore + 2, &capacity, sizeof capacity);
     }
-    THeap Heap() const noexcept {
-        THeap heap;
-        std::memcpy(&heap, FStore, sizeof heap);
-        return heap;
+    std::uint8_t* HeapBytes() const noexcept {
+        std::uint8_t* bytes;
+        std::memcpy(&bytes, FStore, sizeof bytes);
+        return bytes;
     }
-    void SetHeap(const THeap& heap) noexcept {
-        std::memcpy(FStore, &heap, sizeof heap);
+    std::uint32_t HeapSize() const noexcept {
+        std::uint32_t size;
+        std::memcpy(&size, FStore + sizeof(std::uint8_t*), sizeof size);
+        return size;
+    }
+    void SetHeapSize(std::size_t count) noexcept {
+        const auto size = static_cast<std::uint32_t>(count);
+        std::memcpy(FStore + sizeof(std::uint8_t*), &size, sizeof size);
+    }
+    static std::uint32_t HeapCapacity(const std::uint8_t* bytes) noexcept {
+        std::uint32_t capacity;
+        std::memcpy(&capacity, bytes - HeapHeader, sizeof capacity);
+        return capacity;
+    }
+    // A block for count bytes behind their capacity; the bytes' address.
+    static std::uint8_t* AllocateHeap(std::size_t count) {
+        auto* block = static_cast<std::uint8_t*>(AllocateRecord(HeapHeader + count));
+        const auto capacity = static_cast<std::uint32_t>(count);
+        std::memcpy(block, &capacity, sizeof capacity);
+        return block + HeapHeader;
+    }
+    static void FreeHeap(std::uint8_t* bytes) noexcept {
+        FreeRecord(bytes - HeapHeader, HeapHeader + HeapCapacity(bytes));
+    }
+    void SetHeap(std::uint8_t* bytes, std::size_t count) noexcept {
+        std::memcpy(FStore, &bytes, sizeof bytes);
+        SetHeapSize(count);
         FTag = HeapTag;
     }
     void SetSize(std::size_t count) noexcept {
@@ -270,8 +293,7 @@ private:
         } else if (FTag == TailTag) {
             SetTail(count, TailWord(2));
         } else {
-            const auto size = static_cast<std::uint32_t>(count);
-            std::memcpy(FStore + offsetof(THeap, Size), &size, sizeof size);
+            SetHeapSize(count);
         }
     }
     static bool Equal(const TBasicRecordData& a, const std::uint8_t* bytes, std::size_t size) {
@@ -297,13 +319,13 @@ private:
     void Grow(std::size_t count) {
         if (count <= InlineCapacity && IsInline()) return;
         const std::size_t old = size();
-        auto* bytes = static_cast<std::uint8_t*>(AllocateRecord(count));
+        std::uint8_t* const bytes = AllocateHeap(count);
         if (old) std::memcpy(bytes, data(), old);
         Free();
-        SetHeap({bytes, static_cast<std::uint32_t>(old), static_cast<std::uint32_t>(count)});
+        SetHeap(bytes, old);
     }
     void Free() noexcept {
-        if (FTag == HeapTag) FreeRecord(Heap().Bytes, Heap().Capacity);
+        if (FTag == HeapTag) FreeHeap(HeapBytes());
         FTag = 0;
     }
     // Moves are many on the load road and cheap: a copy of the store.
@@ -329,9 +351,16 @@ private:
     // Up to InlineCapacity: that many bytes inline; HeapTag: the bytes are
     // on the heap; TailTag: behind the store.
     std::uint8_t FTag = 0;
-    std::uint8_t FStore[InlineCapacity > sizeof(THeap) ? InlineCapacity : sizeof(THeap)]{};
+    std::uint8_t FStore[InlineCapacity > HeapStore ? InlineCapacity : HeapStore]{};
+
+public:
+    // Where bytes kept behind the store start, from the data's own start
+    // (the tag, then the store).
+    static constexpr std::size_t TailStart = sizeof FTag + TailHeader;
 };
 
-using TRecordData = TBasicRecordData<KALMIRA_PLAIN_ALLOCATION ? 0 : 16>;
+// 12 bytes inline: a record takes 24 bytes with them (UXlsBaseRecords.h).
+using TRecordData = TBasicRecordData<KALMIRA_PLAIN_ALLOCATION ? 0 : 12>;
+static_assert(sizeof(TRecordData) == 13 && alignof(TRecordData) == 1);
 
 }  // namespace kalmira

@@ -276,6 +276,11 @@ void* TRecordPools::NewSlot(std::size_t sizeClass) {
     void* slot = FRest;
     FRest += slotSize;
     FRestSize -= slotSize;
+    // A slot of an odd number of granules comes with its twin, put on its
+    // free list: the rest stays on 16 bytes, so that the next slot of a
+    // multiple of 16 needs no pad in front (24-byte cells among 32-byte
+    // rows and 48-byte formulas would leave one in front of each).
+    if (slotSize % (2 * Granule) != 0 && FRestSize >= slotSize) PutAside(sizeClass);
     return slot;
 }
 

@@ -163,6 +163,39 @@ std::size_t TSST::AppendEntry(const TExcelString& text) {
     return at;
 }
 
+// Most strings have no runs and no far-east data and lie whole in the
+// record at hand: their bytes go into the pool as the string would write
+// itself, 8-bit characters where every one fits, without the string.
+bool TSST::AppendPlain(const TBaseRecord*& record, int& pos) {
+    const int left = record->DataSize() - pos;
+    if (left < 3) return false;
+    const std::uint8_t* from = record->Data.data() + pos;
+    const auto count = static_cast<std::uint16_t>(from[0] | from[1] << 8);
+    const std::uint8_t options = from[2];
+    const bool wide = (options & StrWide) != 0;
+    const std::size_t bytes = std::size_t{count} << (wide ? 1 : 0);
+    if ((options & (StrRich | StrFarEast)) || bytes > static_cast<std::size_t>(left - 3)) return false;
+    const std::uint8_t* chars = from + 3;
+    bool narrow = true;
+    for (std::size_t i = 1; wide && i < bytes && narrow; i += 2) narrow = chars[i] == 0;
+    const std::size_t at = FPool.size(), need = EntryHeader + 3 + (narrow ? count : bytes);
+    Assert(at + need <= 0xFFFFFFFF, "UXlsSST", "string table beyond 4 GB");
+    if (at + need > FPool.capacity()) FPool.reserve(std::max(2 * FPool.capacity(), at + need));
+    FPool.resize(at + need, 0);
+    std::uint8_t* to = FPool.data() + at + EntryHeader;
+    to[0] = from[0];
+    to[1] = from[1];
+    to[2] = narrow ? static_cast<std::uint8_t>(options & ~StrWide) : options;
+    if (wide && narrow) {
+        for (std::size_t i = 0; i < count; ++i) to[3 + i] = chars[2 * i];
+    } else {
+        std::memcpy(to + 3, chars, bytes);
+    }
+    FList.push_back(static_cast<std::uint32_t>(at));
+    pos += static_cast<int>(3 + bytes);
+    return true;
+}
+
 std::span<const std::uint8_t> TSST::GetEntry(std::size_t offset) const {
     const std::size_t at = offset + EntryHeader;
     Assert(at + 3 <= FPool.size(), "UXlsSST", "no entry at this offset");
@@ -255,7 +288,7 @@ bool TSST::Equal(std::size_t a, std::size_t b) const {
 // Each entry's bytes are found once, not at every comparison; the order
 // is Less's, and the sort sees the same comparisons whichever way the
 // entries are kept: an entry is its offset and size in 8 bytes, which is
-// what the sort holds aside at the end of loading.
+// what the sort holds aside when a loaded table is first looked up or saved.
 void TSST::Sort() {
     struct TKey {
         std::uint32_t At, Size;  // the entry's string bytes in the pool
@@ -310,6 +343,7 @@ void TSST::Load(const TSSTRecord& record) {
         const TBaseRecord* at = &record;
         int pos = 8;
         for (std::uint32_t i = 0; i < count; ++i) {
+            if (AppendPlain(at, pos)) continue;
             // Stored as it will be written, so that the order the table is
             // sorted and written in holds when the written file is read again.
             TExcelString text(2, at, pos);
@@ -325,6 +359,9 @@ void TSST::Load(const TSSTRecord& record) {
 }
 
 void TSST::FixRefs() {
+    // Sorted before entries go, so that equal entries keep the order that
+    // sorting the whole loaded table gives them.
+    if (!FSorted) Sort();
     std::erase_if(FList, [this](std::size_t offset) { return RefCount(offset) == 0; });
 }
 

@@ -67,7 +67,8 @@ public:
     void Load(const TSSTRecord& record);
     // Entry order: the shorter encoded string first, then byte by byte.
     void Sort();
-    // Drops every entry no cell refers to.
+    // Drops every entry no cell refers to; sorts a table loaded unsorted
+    // first, as a lookup does (a workbook does this before it saves).
     void FixRefs();
     void Clear();
 
@@ -121,6 +122,7 @@ public:
 private:
     TDeferredRefs* Deferred();
     std::size_t AppendEntry(const TExcelString& text);
+    bool AppendPlain(const TBaseRecord*& record, int& pos);
     bool Less(std::size_t a, std::size_t b) const;
     bool Equal(std::size_t a, std::size_t b) const;
 

@@ -137,25 +137,30 @@ void TWorkbook::LoadSheets(TOle2File& ole, TRecordHeader& header) {
     }
 }
 
+namespace {
+// A section that must not load beside others.
+struct TLoadAlone {};
+}  // namespace
+
 // Worksheets whose sections follow each other from the read position on
 // load on threads of their own, each through its own reader of the
 // stream, which ends where the next section starts. The string table's
-// counts are gathered per thread and made once all are done; the
-// record classes are registered before. Anything else (another kind of
-// sheet, a drawing group or a drawing, a gap between sections, small
-// sections, any failure)
-// gives false with nothing kept, and the sheets load one after the other,
-// with that load's messages.
+// counts are gathered per thread and made once all are done; what the
+// sheets' drawings change in the drawing group is gathered per sheet and
+// made in stream order. The record classes are registered before. Anything
+// else (another kind of sheet, a gap between sections, small sections, a
+// drawing dropped, any failure) gives false with nothing kept, and the
+// sheets load one after the other, with that load's messages.
 bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     const int named = FGlobals->GetSheetCount();
     const unsigned threads = std::min<unsigned>(ThreadsForLoad(), static_cast<unsigned>(std::max(named, 0)));
     if (named < 2 || threads < 2) return false;
-    // A workbook with a drawing group has sheets with drawings, which come
-    // behind their cells: trying would read most of the stream for nothing.
-    if (FGlobals->DrawingGroup().HasTree() || FGlobals->DrawingsDropped()) return false;
     struct TSection {
         std::int64_t Start = 0, End = 0;
         int Sheet = 0;
+        // Declared before the sheet, so that a sheet given up goes first,
+        // while the changes it waits on are there.
+        TDrawingGroupChanges Drawings;
         std::unique_ptr<TSheet> Loaded;
     };
     std::vector<TSection> sections(static_cast<std::size_t>(named));
@@ -180,7 +185,7 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
         if (GetWord(bof, 0) != xlr_BOF || GetWord(bof, 2) < 4 || GetWord(bof, 6) != BOFWorksheet) return false;
     }
 
-    TLoadingBesideOthers::RegisterRecordClasses();
+    RegisterWorksheetRecordClasses();
     TSST& sst = FGlobals->SST();
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
@@ -189,10 +194,12 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     // with its EOF, right where the next begins (the last: anywhere).
     auto work = [&](unsigned worker) noexcept {
         try {
-            const TLoadingBesideOthers beside;
             gathered[worker] = std::make_unique<TSST::TDeferredRefs>(sst);
             for (std::size_t k; !failed.load(std::memory_order_relaxed) && (k = next++) < sections.size();) {
                 TSection& section = sections[k];
+                // The sheet lives inside: a drawing that goes with it leaves
+                // the changes unsound, never the group changed.
+                const TDrawingGroupChanges::TGathering gathering(section.Drawings);
                 const bool last = k + 1 == sections.size();
                 // A reader that ends just past the next section's first header.
                 const auto reader = ole.ReadingCopy(section.Start, last ? length : section.End + 4);
@@ -234,6 +241,9 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     for (const auto& refs : gathered)
         if (refs) refs->Apply();
     if (failed) return false;  // the sheets loaded go, their references with them
+    for (const TSection& section : sections)
+        if (!section.Drawings.Sound()) return false;
+    for (TSection& section : sections) section.Drawings.Apply();
 
     // After the last section, what the stream still holds: stray EOFs and
     // the padding, as in a load one after the other.
@@ -267,8 +277,9 @@ void TWorkbook::LoadFromStream(TOle2File& ole) {
         FGlobals->Clear();
         throw;
     }
-    // Every label has attached by its file index; only now may the table sort.
-    FGlobals->SST().Sort();
+    // Every label has attached by its file index: the table may sort, which
+    // it does when first it must (a lookup, a save), not for a workbook
+    // that is only read.
     FGlobals->DrawingGroup().SortBlips();
 }
 
@@ -367,10 +378,10 @@ TSheet& TWorkbook::Sheet(int index) const {
     return *FSheets.GetItems(static_cast<std::size_t>(index));
 }
 
-bool TWorkbook::IsWorksheet(int index) const { return dynamic_cast<TWorkSheet*>(&Sheet(index)) != nullptr; }
+bool TWorkbook::IsWorksheet(int index) const { return Sheet(index).AsWorkSheet() != nullptr; }
 
 TWorkSheet& TWorkbook::WorkSheets(int index) const {
-    auto* sheet = dynamic_cast<TWorkSheet*>(&Sheet(index));
+    auto* sheet = Sheet(index).AsWorkSheet();
     if (!sheet) Raise(ErrInvalidSheet, std::to_string(index));
     return *sheet;
 }

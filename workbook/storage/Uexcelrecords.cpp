@@ -60,8 +60,8 @@ TRegistry& Registry() {
         t[xlr_ROW] = MakeRecord<TRowRecord>;
         t[xlr_SST] = MakeRecord<TSSTRecord>;
         t[xlr_LABELSST] = MakeRecord<TLabelSSTRecord>;
-        t[xlr_LABEL] = MakeRecord<TLabelRecord>;
-        t[xlr_RSTRING] = MakeRecord<TRStringRecord>;
+        t[xlr_LABEL] = MakeLoadedRecord<TLabelRecord>;
+        t[xlr_RSTRING] = MakeLoadedRecord<TRStringRecord>;
         t[xlr_BLANK] = MakeRecord<TBlankRecord>;
         t[xlr_NUMBER] = MakeRecord<TNumberRecord>;
         t[xlr_BOOLERR] = MakeRecord<TBoolErrRecord>;

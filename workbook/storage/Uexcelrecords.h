@@ -31,6 +31,16 @@ std::unique_ptr<TBaseRecord> MakeRecord(std::uint16_t id, TRecordData data) {
     return std::make_unique<T>(id, std::move(data));
 }
 
+// A loaded record of class T, which adds no fields to TBaseRecord: data
+// too long to be inline (a short LABEL's) sits in the room behind the
+// record in its pool slot rather than in a block of its own. (NUMBER and
+// ROW records take such slots whatever made them.)
+template <class T>
+std::unique_ptr<TBaseRecord> MakeLoadedRecord(std::uint16_t id, TRecordData data) {
+    const std::size_t size = data.size();
+    return MakeInSlot<T, 32, 40, 48, 56, 64>(size, id, std::move(data));
+}
+
 // One record id and the class the factory builds for it.
 struct TRecordClass {
     std::uint16_t Id;

@@ -9,9 +9,11 @@
 
 namespace kalmira {
 
-// A sheet holds one of these per cell: a value cell or a label fills one
-// 32-byte pool slot (the sanitizer builds keep their data on the heap).
-static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TNumberRecord) == 32 && sizeof(TLabelSSTRecord) == 32));
+// A sheet holds one of these per cell: a value cell of up to 12 data bytes
+// fills one 24-byte pool slot, a NUMBER one of 32 with its data in the
+// room behind it, a label one of 32 with its entry (the sanitizer builds
+// keep their data on the heap).
+static_assert(KALMIRA_PLAIN_ALLOCATION || (sizeof(TRKRecord) == 24 && sizeof(TLabelSSTRecord) == 32));
 
 namespace {
 
@@ -23,15 +25,17 @@ struct TErrorCode {
 constexpr TErrorCode ErrorCodes[] = {{0, xlerr_Null}, {7, xlerr_Div0}, {15, xlerr_Value}, {23, xlerr_Ref},
                                      {29, xlerr_Name}, {36, xlerr_Num},  {42, xlerr_NA}};
 
-TRecordData Checked(TRecordData data, std::size_t size, std::uint16_t id) {
+// The checks hand the data on as they were given it: a cell's data is
+// moved once on its way into the record, not at each check.
+TRecordData&& Checked(TRecordData&& data, std::size_t size, std::uint16_t id) {
     if (data.size() < size) Raise(ErrWrongExcelRecord, id);
-    return data;
+    return std::move(data);
 }
 
 // A cell of a fixed layout. Some writers add a byte or two, which go back
 // as read; a length that could hold a record header more has swallowed
 // the records behind the cell.
-TRecordData CheckedLayout(TRecordData data, std::size_t size, std::uint16_t id) {
+TRecordData&& CheckedLayout(TRecordData&& data, std::size_t size, std::uint16_t id) {
     if (data.size() > size + 3) Raise(ErrWrongExcelRecord, id);
     return Checked(std::move(data), size, id);
 }
@@ -185,8 +189,18 @@ std::unique_ptr<TBaseRecord> TBoolErrRecord::NewOfSameClass(std::uint16_t id, st
     return std::make_unique<TBoolErrRecord>(id, std::move(data));
 }
 
+// The number's data is its class's last field, so the slot's room carries it on.
+static_assert(sizeof(TNumberRecord) == sizeof(TBaseRecord) && TNumberRecord::Slot >= SlotFields + TNumberRecord::Size);
+
 TNumberRecord::TNumberRecord(std::uint16_t id, TRecordData data)
-    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {}
+    : TCellRecord(id, CheckedLayout(std::move(data), Size, id)) {
+    PlaceDataInSlot(*this, Slot);
+}
+
+TNumberRecord::TNumberRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf)
+    : TCellRecord(xlr_NUMBER, row, col, xf, Size) {
+    PlaceDataInSlot(*this, Slot);
+}
 
 TVariant TNumberRecord::GetValue() const {
     const std::uint64_t bits = GetLongWord(Data, 6) | static_cast<std::uint64_t>(GetLongWord(Data, 10)) << 32;

@@ -111,12 +111,16 @@ protected:
     std::unique_ptr<TBaseRecord> NewOfSameClass(std::uint16_t id, std::vector<std::uint8_t> data) const override;
 };
 
-// NUMBER: an IEEE double at 6.
-class TNumberRecord : public TCellRecord {
+// NUMBER: an IEEE double at 6. Every NUMBER cell takes one pool slot of
+// 32 bytes and keeps its data in the room behind it.
+class TNumberRecord final : public TCellRecord {
 public:
     static constexpr std::size_t Size = 14;
+    static constexpr std::size_t Slot = 32;
+    static void* operator new(std::size_t size) { return AllocateRecord(SlotOf(size, Slot)); }
+    static void operator delete(void* record, std::size_t size) noexcept { FreeRecord(record, SlotOf(size, Slot)); }
     TNumberRecord(std::uint16_t id, TRecordData data);
-    TNumberRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf) : TCellRecord(xlr_NUMBER, row, col, xf, Size) {}
+    TNumberRecord(std::uint16_t row, std::uint16_t col, std::uint16_t xf);
 
     TVariant GetValue() const override;
     // A value with no number form, infinities and NaN: "Invalid cell value".

@@ -400,7 +400,7 @@ public:
             id = FHeader.Id;
             Dispatch(LoadRecords(FOle, FHeader));
         } while (id != xlr_EOF);
-        FSheet.FCells->CellList().FixFormulas(FShared);
+        if (FWaiting > 0) FSheet.FCells->CellList().FixFormulas(FShared);
         FShared.Clear();
         FSheet.FCells->FixLoadedRows();
         FSheet.FNotes.FixDwgIds(FSheet.FDrawing);
@@ -420,10 +420,7 @@ private:
         FSheet.LoadCachePointers(record.get());
         if (id == xlr_FORMULA) FFormula = record->Is(rkFormula) ? static_cast<TFormulaRecord*>(record.get()) : nullptr;
         Widths(*record);
-        if (id == xlr_MSODRAWING || (FDrawingDropped && IsObjectRecord(id))) {
-            if (TLoadingBesideOthers::Now()) throw TLoadAlone{};
-            return LoadDrawing(std::move(record));
-        }
+        if (id == xlr_MSODRAWING || (FDrawingDropped && IsObjectRecord(id))) return LoadDrawing(std::move(record));
         // An OBJ, TXO or IMDATA that no shape claims is kept where it stands
         // as a plain record. An embedded chart's sub-stream comes only
         // behind a shape: its BOF here is refused.
@@ -478,6 +475,7 @@ private:
             auto cell = Cast<TCellRecord>(record);
             CheckText(*cell);
             Replacing(*cell, cell->GetColumn(), cell->GetColumn());
+            if (kinds & rkFormula) ExpandNow(static_cast<TFormulaRecord&>(*cell));
             return FSheet.FCells->AddCell(std::move(cell));
         }
         if (kinds & rkMultipleValue) {
@@ -506,7 +504,8 @@ private:
             case xlr_COLINFO: return FSheet.FColInfo.AddRecord(*record);
             case xlr_SHRFMLA:
                 if (!FFormula) Raise(ErrExcelInvalid);
-                return FShared.Add(Cast<TShrFmlaRecord>(record));
+                FShared.Add(Cast<TShrFmlaRecord>(record));
+                return ExpandWaiting(*FFormula);
             case xlr_STRING:
                 if (!FFormula) Raise(ErrExcelInvalid);
                 // Only a text result reads its STRING (a number keeps its
@@ -521,6 +520,33 @@ private:
             case xlr_EOF: FSheet.FEOF = Cast<TEOFRecord>(record); return;
             case xlr_CODENAME: FSheet.FCodeName = Cast<TCodeNameRecord>(record); return;
             default: FTarget->Add(std::move(record));
+        }
+    }
+
+    // A member of a shared formula takes the tokens while its cell is at
+    // hand, once the SHRFMLA is there (it comes behind the group's first
+    // cell, which takes them then). What cannot (a SHRFMLA further on,
+    // tokens refused) waits for the walk over the sheet's formulas at the
+    // end, which refuses where it always did.
+    void ExpandNow(TFormulaRecord& formula) {
+        std::uint32_t key;
+        if (!formula.IsExp(key)) return;
+        try {
+            if (FShared.Expand(formula)) return;
+        } catch (const Exception&) {
+        }
+        ++FWaiting;
+    }
+    // The formula in front of a SHRFMLA, in its row's list by now.
+    void ExpandWaiting(TFormulaRecord& formula) {
+        std::uint32_t key;
+        TCellRecordList* list = FSheet.FCells->CellList().GetItems(static_cast<std::size_t>(formula.GetRow()));
+        if (!formula.IsExp(key) || !list) return;
+        try {
+            bool expanded = false;
+            list->Resize(formula, [&] { expanded = FShared.Expand(formula); });
+            if (expanded && FWaiting > 0) --FWaiting;
+        } catch (const Exception&) {
         }
     }
 
@@ -557,6 +583,7 @@ private:
     TRecordHeader& FHeader;
     TBaseRecordList* FTarget = &FSheet.FHead;
     TShrFmlaRecordList FShared;
+    std::size_t FWaiting = 0;  // members of shared formulas not expanded yet
     TFormulaRecord* FFormula = nullptr;
     bool FDrawingDropped = false;
     int FDefColWidth = 8;
@@ -1282,19 +1309,11 @@ std::unique_ptr<TSheet> TKmrChart::DoCopyTo() const {
     return copy;
 }
 
-namespace {
-thread_local bool BesideOthers = false;
-}  // namespace
-
-void TLoadingBesideOthers::RegisterRecordClasses() {
+void RegisterWorksheetRecordClasses() {
     RegisterFormulaRecords();
     RegisterChartRecords();
     RegisterRangeRecords();
 }
-
-TLoadingBesideOthers::TLoadingBesideOthers() { BesideOthers = true; }
-TLoadingBesideOthers::~TLoadingBesideOthers() { BesideOthers = false; }
-bool TLoadingBesideOthers::Now() { return BesideOthers; }
 
 std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType) {
     switch (bofType) {

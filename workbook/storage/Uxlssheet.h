@@ -29,6 +29,7 @@
 namespace kalmira {
 
 class TWorkbookGlobals;
+class TWorkSheet;
 
 inline constexpr std::uint16_t xlr_MSODRAWING = 0xEC;
 inline constexpr std::uint16_t xlr_OBJ = 0x5D;
@@ -46,6 +47,9 @@ public:
     // BOF, EOF and CODENAME.
     std::int64_t TotalSize() const override;
 
+    // The sheet as a worksheet, or null: the workbook interface asks for
+    // every cell it reads.
+    virtual TWorkSheet* AsWorkSheet() { return nullptr; }
     // Forgets every cached record, then caches them again from the lists.
     virtual void FixCachePointers();
     virtual void SetPageHeaderFooter(TPageHeaderFooterRecord& record, std::u16string_view text) = 0;
@@ -203,6 +207,7 @@ public:
     // The empty sheet of the template.
     TWorkSheet(TWorkbookGlobals* globals, TSST& sst);
     ~TWorkSheet() override;
+    TWorkSheet* AsWorkSheet() final { return this; }
 
     void Clear() override;
     std::int64_t TotalSize() const override;
@@ -470,21 +475,9 @@ private:
 // ("Error reading Excel records. File invalid").
 std::unique_ptr<TSheet> NewSheetOfType(TWorkbookGlobals* globals, std::uint16_t bofType);
 
-// A worksheet loaded on a thread while other threads load others: one that
-// needs what the sheets share (a drawing, with the workbook's drawing
-// group) raises TLoadAlone instead, and its workbook loads the sheets one
-// after the other. Set for the thread while it lives.
-struct TLoadAlone {};
-class TLoadingBesideOthers {
-public:
-    // The record classes a worksheet reads, registered before the threads start.
-    static void RegisterRecordClasses();
-    TLoadingBesideOthers();
-    ~TLoadingBesideOthers();
-    TLoadingBesideOthers(const TLoadingBesideOthers&) = delete;
-    TLoadingBesideOthers& operator=(const TLoadingBesideOthers&) = delete;
-    static bool Now();
-};
+// The record classes a worksheet reads: registered before worksheets load
+// on threads of their own.
+void RegisterWorksheetRecordClasses();
 
 // The workbook's chart sheets.
 class TChartList : public TBaseList<TKmrChart> {

@@ -188,6 +188,12 @@ void PrintCells(TKalmiraImport& xls) {
         std::fwrite(out.data(), 1, out.size(), stdout);
         out.clear();
     };
+    // Numbers and tabs go straight into the block, without a string each.
+    const auto put = [&out](int number, char behind) {
+        char digits[16];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+        out += behind;
+    };
     for (int sheet = 1; sheet <= xls.GetSheetCount(); ++sheet) {
         xls.SetActiveSheet(sheet);
         for (int row = 1; row <= xls.GetMaxRow(); ++row)
@@ -195,8 +201,11 @@ void PrintCells(TKalmiraImport& xls) {
                 const int col = xls.GetColByIndex(row, index);
                 const TVariant value = xls.GetCellValue(row, col);
                 if (value.IsEmpty()) continue;
-                out += std::to_string(sheet) + '\t' + std::to_string(row) + '\t' + std::to_string(col) + '\t' +
-                       ValueText(value) + '\n';
+                put(sheet, '\t');
+                put(row, '\t');
+                put(col, '\t');
+                out += ValueText(value);
+                out += '\n';
                 if (out.size() >= Block) flush();
             }
     }

@@ -203,6 +203,47 @@ TEST(Sheets, BadSectionsAreRefused) {
     }
 }
 
+// Members of shared formulas take their tokens whether the SHRFMLA comes
+// right behind the group's first cell (as LibreOffice writes it) or after
+// all its cells; of two SHRFMLA for one cell the first counts. Tokens a
+// member refuses refuse the sheet with its first such cell's message,
+// wherever the SHRFMLA comes.
+TEST(Sheets, SharedFormulasExpandWhereverTheirRecordComes) {
+    const auto b = [](int value) { return static_cast<std::uint8_t>(value); };
+    const auto formula = [&](int row, int col, int firstRow, int firstCol) {
+        return Rec(0x06, {b(row), 0, b(col), 0, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0, 0, 0, 0, 0, 5, 0, 0x01,
+                          b(firstRow), 0, b(firstCol), 0});
+    };
+    // Rows first to last of the column: the cell on the left times factor.
+    const auto shared = [&](int first, int last, int col, int factor) {
+        return Rec(0x4BC, {b(first), 0, b(last), 0, b(col), b(col), 0, 10, 9, 0, 0x4C, 0, 0, 0xFF, 0xC0, 0x1E,
+                           b(factor), 0, 0x05});
+    };
+    const Bytes body = Cat({formula(0, 1, 0, 1), shared(0, 2, 1, 2), shared(0, 2, 1, 3), formula(1, 1, 0, 1),
+                            formula(2, 1, 0, 1), formula(0, 3, 0, 3), formula(1, 3, 0, 3), shared(0, 1, 3, 4)});
+    TWorkbookGlobals globals;
+    TWorkSheet sheet(&globals);
+    ASSERT_EQ(LoadInto(sheet, body), "no exception");
+    const std::pair<std::array<int, 2>, std::u16string> expected[] = {
+        {{0, 1}, u"=A1*2"}, {{1, 1}, u"=A2*2"}, {{2, 1}, u"=A3*2"}, {{0, 3}, u"=C1*4"}, {{1, 3}, u"=C2*4"}};
+    for (const auto& [cell, text] : expected)
+        EXPECT_EQ(sheet.Cells().CellList().GetFormula(cell[0], cell[1]), text) << cell[0] << "," << cell[1];
+    // The rows' sizes followed the members that grew.
+    const std::int64_t size = sheet.TotalSize();
+    TWorkSheet again(&globals);
+    const Bytes saved = SaveSheet(sheet);
+    EXPECT_EQ(size, static_cast<std::int64_t>(saved.size()));
+    ASSERT_EQ(LoadInto(again, Bytes(saved.begin() + 20, saved.end() - 4)), "no exception");
+    EXPECT_EQ(SaveSheet(again), saved);
+
+    const Bytes refused = Rec(0x4BC, {0, 0, 2, 0, 1, 1, 0, 10, 8, 0, 0x4C, 0, 0, 0xFF, 0xC0, 0x26, 0, 0});
+    for (const Bytes& bad : {Cat({formula(0, 1, 0, 1), refused, formula(1, 1, 0, 1)}),
+                             Cat({formula(0, 1, 0, 1), formula(1, 1, 0, 1), refused})}) {
+        TWorkSheet refusing(&globals);
+        EXPECT_EQ(LoadInto(refusing, bad), "Formula at Row 0, column 1 is not supported. Token Id: 0x26");
+    }
+}
+
 // A copied sheet writes the same layout records (as read, they come back
 // unchanged: roundtrip_check.py).
 TEST(Layout, ACopiedSheetKeepsWidthsOutlinesAndBreaks) {

@@ -224,21 +224,23 @@ Bytes WithoutDrawings(const std::string& path) {
 }  // namespace
 
 // Worksheets loaded on several threads make the workbook that loading them
-// in turn makes: every fixture (the damaged ones too; most have drawings,
-// which load in turn) and a generated book of four worksheets, whole and
-// damaged at many places (bytes changed in a section, sections cut short),
-// save to the same bytes or fail with the same message.
+// in turn makes: every fixture (the damaged ones too, damaged drawings
+// among them, which load in turn) and a generated book of four worksheets,
+// whole and damaged at many places (bytes changed in a section, sections
+// cut short), save to the same bytes or fail with the same message.
 TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
     struct TLoaded {
         Bytes Saved;
         std::string Message;
         bool SideBySide = false;
+        bool Drawings = false;
     };
     const auto load = [](TOle2File& ole, TLoaded& loaded) {
         loaded.Message = MessageOf([&] {
             TWorkbook book;
             book.LoadFromStream(ole);
             loaded.SideBySide = book.LoadedSideBySide();
+            loaded.Drawings = book.Globals().DrawingGroup().HasTree();
             loaded.Saved = SaveStream(book);
         });
     };
@@ -260,7 +262,7 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
         load(f.Ole, loaded);
         return loaded;
     };
-    int files = 0, strippedSideBySide = 0;
+    int files = 0, drawingsSideBySide = 0, strippedSideBySide = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(FixtureDir())) {
         if (entry.path().extension() != ".xls") continue;
         const std::string path = entry.path().string();
@@ -269,9 +271,10 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
         EXPECT_EQ(beside.Message, inTurn.Message) << path;
         EXPECT_TRUE(beside.Saved == inTurn.Saved) << path;
         ++files;
-        // The same worksheets without their drawings (LibreOffice gives
-        // every sheet one) take the road side by side with all else they
-        // hold: formulas, names, ranges, links, notes, labels of every kind.
+        drawingsSideBySide += beside.SideBySide && beside.Drawings;
+        // The same worksheets without their drawings take the road side by
+        // side with all else they hold: formulas, names, ranges, links,
+        // notes, labels of every kind.
         const Bytes stripped = WithoutDrawings(path);
         if (stripped.empty()) continue;
         const TLoaded strippedInTurn = fromStream(stripped, 1), strippedBeside = fromStream(stripped, 4);
@@ -281,6 +284,7 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
     }
     EXPECT_GT(files, 100);
     EXPECT_GT(strippedSideBySide, 30);
+    EXPECT_GT(drawingsSideBySide, 30);  // with their drawings too
 
     // The generated book's record stream, whole and damaged.
     const Bytes book = benchbook::MakeBook(4, 150);
@@ -312,6 +316,72 @@ TEST(Workbook, SheetsLoadedSideBySideAreTheSheetsLoadedInTurn) {
     // loads side by side, the rest fails or loads in turn.
     EXPECT_GT(sideBySide, 10);
     EXPECT_GT(failed, 10);
+}
+
+// Pictures in every sheet, one image shown in two sheets: loaded side by
+// side, the drawing group ends as a load in turn leaves it. The saves are
+// the same, and so are they after pictures go and come, which reads the
+// shapes' references to the stored images (an image still shown elsewhere
+// stays) and the clusters the shape ids were claimed from.
+TEST(Workbook, DrawingsLoadedSideBySideLeaveTheGroupAsInTurn) {
+    const Bytes png = {0x89, 'P', 'N', 'G', 1, 2, 3}, jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 9, 9};
+    const auto place = [](int row) { return TImageProperties{1, 0, row, 0, 3, 0, row + 4, 0, {}}; };
+    const auto add = [&](TWorkbook& book, int sheet, const Bytes& image, int row) {
+        book.WorkSheets(sheet).AddImage(image, image == png ? TXlsImgTypes::xli_Png : TXlsImgTypes::xli_Jpeg,
+                                        place(row), TKmrAnchorType::at_MoveAndResize);
+    };
+    TWorkbook::SetLoadThreads(1, 0);
+    const auto made = benchbook::Load(benchbook::MakeBook(4, 150));
+    add(*made, 0, png, 1);
+    add(*made, 1, jpeg, 1);
+    add(*made, 2, png, 1);
+    add(*made, 2, jpeg, 8);
+    add(*made, 3, jpeg, 1);
+    const Bytes saved = SaveStream(*made);
+    // The drawing group's clusters as some writers leave them, saying no id
+    // is used: each sheet's drawing claims its ids again as it loads.
+    Bytes stream = saved;
+    for (std::size_t pos = 0; pos + 4 <= stream.size();) {
+        const std::size_t size = GetWord(stream, pos + 2), data = pos + 4;
+        if (GetWord(stream, pos) == 0xEB)
+            for (std::size_t at = data; at + 24 <= data + size; ++at)
+                if (GetWord(stream, at + 2) == 0xF006) {
+                    const std::size_t dgg = at + 8, clusters = GetLongWord(stream, dgg + 4);
+                    SetLongWord(stream, dgg, 0);
+                    for (std::size_t k = 0; k + 1 < clusters && dgg + 24 + 8 * k <= data + size; ++k)
+                        SetLongWord(stream, dgg + 20 + 8 * k, 0);
+                    break;
+                }
+        pos = data + size;
+    }
+    ASSERT_FALSE(stream == saved);
+
+    struct TRoad {
+        bool SideBySide = false;
+        Bytes Saved, Changed;
+    };
+    const auto road = [&](unsigned threads) {
+        TWorkbook::SetLoadThreads(threads, 0);
+        TStreamFile f(stream);
+        TWorkbook book;
+        book.LoadFromStream(f.Ole);
+        TRoad r{book.LoadedSideBySide(), SaveStream(book), {}};
+        book.WorkSheets(0).Drawing().DeleteImage(0);  // the png stays: sheet 2 shows it
+        book.WorkSheets(1).Drawing().DeleteImage(0);
+        book.WorkSheets(3).Drawing().DeleteImage(0);  // the jpeg stays: sheet 2 shows it
+        book.WorkSheets(2).Drawing().DeleteImage(1);  // now it goes
+        add(book, 1, png, 12);
+        add(book, 3, png, 12);
+        r.Changed = SaveStream(book);
+        return r;
+    };
+    const TRoad inTurn = road(1), beside = road(4);
+    TWorkbook::SetLoadThreads(0);
+    EXPECT_FALSE(inTurn.SideBySide);
+    EXPECT_TRUE(beside.SideBySide);
+    EXPECT_TRUE(inTurn.Saved == saved);  // the clusters claimed again
+    EXPECT_TRUE(beside.Saved == inTurn.Saved);
+    EXPECT_TRUE(beside.Changed == inTurn.Changed);
 }
 
 // A process pinned to one processor loads its worksheets in turn unless

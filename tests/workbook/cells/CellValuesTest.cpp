@@ -46,6 +46,47 @@ TEST_F(CellValues, EachKindBecomesItsRecordAndReadsBack) {
     EXPECT_EQ(Get(0, 5), TXlsCellValue{});  // nothing there: empty, XF -1
 }
 
+// New NUMBER cells (14 bytes) and their rows (16) keep their data in
+// their own pool slot (the release builds; the sanitizer builds keep it
+// apart), change in place, and a copy of the cells on another sheet (in
+// such slots too) reads and saves as they did once they are gone and
+// their slots serve others.
+TEST_F(CellValues, NewNumbersAndRowsLiveInOneSlotAndTheirCopiesOutliveThem) {
+    // The data right behind the record's fields (no block of the pools
+    // starts there: their data lies 4 bytes past 8).
+    const auto inSlot = [](const TBaseRecord& record) {
+        return record.Data.data() == reinterpret_cast<const std::uint8_t*>(&record) + SlotFields;
+    };
+    const double numbers[] = {1234567.89, 3.14159, -2.5e300};
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col) Set(row * 4, col, numbers[(row + col) % 3] + row);
+    Set(4, 1, 2.718281828);  // changed in place
+    const auto& list = *cells.CellList().GetItems(4);
+    ASSERT_EQ(list.GetItems(1)->Id, xlr_NUMBER);
+    ASSERT_TRUE(cells.Rows().HasRow(4));
+    if (!KALMIRA_PLAIN_ALLOCATION) {
+        EXPECT_TRUE(inSlot(*list.GetItems(1)));
+        EXPECT_TRUE(inSlot(*cells.Rows().GetItems(4)));
+    }
+    const Bytes saved = ole2test::Written([&](TOle2File& ole) { cells.SaveToStream(ole); });
+
+    TCells other{&sst, nullptr};
+    other.CopyFrom(cells);
+    if (!KALMIRA_PLAIN_ALLOCATION) {  // the copies take such slots too
+        EXPECT_TRUE(inSlot(*other.CellList().GetItems(4)->GetItems(1)));
+        EXPECT_TRUE(inSlot(*other.Rows().GetItems(4)));
+    }
+    cells.Clear();
+    for (int i = 0; i < 9; ++i) Set(i, 0, 1.0 / 3 + i);  // new records in the freed slots
+    EXPECT_EQ(ole2test::Written([&](TOle2File& ole) { other.SaveToStream(ole); }), saved);
+    TXlsCellValue value;
+    TRTFRunList runs;
+    other.CellList().GetValueX2(4, 1, value, runs);
+    EXPECT_EQ(value.Value, TVariant(2.718281828));
+    other.CellList().GetValueX2(8, 2, value, runs);
+    EXPECT_EQ(value.Value, TVariant(numbers[1] + 2));
+}
+
 TEST_F(CellValues, DefaultFormatsEmptyValuesAndSetFormats) {
     ColInfo.XF[3] = 25;
     // An empty value in the default format of its place is no cell at all.

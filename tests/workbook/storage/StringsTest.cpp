@@ -111,6 +111,47 @@ TEST(SharedStrings, AddFindAndOrder) {
     EXPECT_EQ(sst.PoolUsed(), used + TSST::EntryHeader + 2 + 1 + 2 + 1 + 4);
 }
 
+// A loaded table stays in file order until it must sort (a lookup, or
+// dropping the entries no cell refers to, as a workbook does before it
+// saves): with equal strings among many, it then writes the same bytes and
+// gives the labels the same indexes as one sorted right after loading.
+TEST(SharedStrings, ALoadedTableSortsWhenItMustAsOneSortedAtOnce) {
+    std::mt19937 random(7);
+    std::vector<Bytes> strings;
+    for (int i = 0; i < 300; ++i)
+        strings.push_back(StringBytes(TExcelString(2, false, std::u16string(1 + random() % 3, u"abcde"[random() % 5]))));
+    struct TTable {
+        TSST Sst;
+        std::vector<std::unique_ptr<TLabelSSTRecord>> Labels;
+        std::vector<std::size_t> Offsets;  // the labels' entries
+    };
+    const auto loaded = [&] {
+        auto table = std::make_unique<TTable>();
+        table->Sst.Load(*SSTOf(strings));
+        for (std::uint8_t i = 0; i < 250; i += 3) {
+            table->Labels.push_back(std::make_unique<TLabelSSTRecord>(xlr_LABELSST, Bytes{i, 0, 0, 0, 15, 0, i, 0, 0, 0}));
+            table->Labels.back()->AttachToSST(table->Sst);
+            table->Offsets.push_back(table->Sst.Offset(i));
+        }
+        return table;
+    };
+    const auto saved = [](TTable& table) {
+        table.Sst.FixRefs();
+        const std::int64_t size = table.Sst.SSTRecordSize();
+        const Bytes bytes = Written([&](TOle2File& ole) { table.Sst.SaveToStream(ole); });
+        std::vector<std::uint32_t> indexes;
+        for (const std::size_t offset : table.Offsets) indexes.push_back(table.Sst.SSTIndex(offset));
+        return std::make_tuple(size, bytes, indexes);
+    };
+    auto atOnce = loaded(), onNeed = loaded();
+    atOnce->Sst.Sort();
+    const auto [sizeAtOnce, bytesAtOnce, indexesAtOnce] = saved(*atOnce);
+    const auto [sizeOnNeed, bytesOnNeed, indexesOnNeed] = saved(*onNeed);
+    EXPECT_EQ(sizeOnNeed, sizeAtOnce);
+    EXPECT_TRUE(bytesOnNeed == bytesAtOnce);
+    EXPECT_EQ(indexesOnNeed, indexesAtOnce);
+}
+
 TEST(SharedStrings, LoadKeepsFileOrderUntilSortedAndFindLandsOnTheFirstEqual) {
     TSST sst;
     const Bytes x = StringBytes(TExcelString(2, false, u"x")), a = StringBytes(TExcelString(2, false, u"a"));
@@ -352,6 +393,7 @@ TEST(SharedStrings, WrittenTablesLoadBackWithSizesAndIndexesRight) {
         const TBaseRecord* at = chain.get();
         int pos = 8;
         std::vector<std::pair<std::size_t, std::size_t>> starts;
+        std::vector<Bytes> stored;
         for (std::size_t i = 0; i < strings.size(); ++i) {
             if (pos == at->DataSize() && at->Continue) {
                 at = at->Continue.get();
@@ -360,12 +402,19 @@ TEST(SharedStrings, WrittenTablesLoadBackWithSizesAndIndexesRight) {
             starts.emplace_back(startOf[at] + 4 + pos, 4 + pos);
             const TExcelString s(2, at, pos);
             EXPECT_EQ(Held(StringBytes(s)), Held(strings[i])) << round << " string " << i;
+            TExcelString compressed = s;
+            compressed.Compress();
+            stored.push_back(StringBytes(compressed));
         }
+        // Loaded again, each string is kept as it will be written, whether
+        // it lies whole in one record or runs on into the next.
         TSST back;
         back.Load(*chain);
         ASSERT_EQ(back.Count(), strings.size());
         for (std::size_t i = 0; i < strings.size(); ++i) {
             ASSERT_EQ(Held(back.GetEntry(back.Offset(i))), Held(strings[i])) << round << " string " << i;
+            const auto entry = back.GetEntry(back.Offset(i));
+            EXPECT_TRUE(Bytes(entry.begin(), entry.end()) == stored[i]) << round << " string " << i;
             EXPECT_EQ(sst.SSTIndex(sst.Offset(i)), i);
         }
         const Bytes& ext = recs.back().Data;
