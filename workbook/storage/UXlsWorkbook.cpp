@@ -243,7 +243,6 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     if (failed) return false;  // the sheets loaded go, their references with them
     for (const TSection& section : sections)
         if (!section.Drawings.Sound()) return false;
-    for (TSection& section : sections) section.Drawings.Apply();
 
     // After the last section, what the stream still holds: stray EOFs and
     // the padding, as in a load one after the other.
@@ -257,6 +256,8 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     } catch (const Exception&) {
         return false;
     }
+    // The sheets stay: only now do their drawings change the group.
+    for (TSection& section : sections) section.Drawings.Apply();
     std::vector<std::unique_ptr<TSheet>> sheets(static_cast<std::size_t>(named));
     for (TSection& section : sections) sheets[static_cast<std::size_t>(section.Sheet)] = std::move(section.Loaded);
     for (auto& sheet : sheets) FSheets.Add(std::move(sheet));
