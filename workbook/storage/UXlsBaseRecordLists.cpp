@@ -14,32 +14,33 @@ constexpr TXlsCellRange FullSheet{0, 0, 255, 65535};
 // TBaseRecordList
 
 void TBaseRecordList::Add(std::unique_ptr<TBaseRecord> record) {
-    FTotalSize += SizeOf(record.get());
+    if (Tracked()) FTotalSize += SizeOf(record.get());
     TBaseRecord* added = record.get();
     DoAdd(std::move(record));
     if (added) Notify(*added, true);
 }
 
 void TBaseRecordList::Insert(std::size_t index, std::unique_ptr<TBaseRecord> record) {
-    const std::int64_t size = SizeOf(record.get());
+    const std::int64_t size = Tracked() ? SizeOf(record.get()) : 0;
     TBaseRecord* added = record.get();
     DoInsert(index, std::move(record));
-    FTotalSize += size;
+    if (Tracked()) FTotalSize += size;
     if (added) Notify(*added, true);
 }
 
 void TBaseRecordList::Delete(std::size_t index) {
-    FTotalSize -= SizeOf(Items(index));
+    if (Tracked()) FTotalSize -= SizeOf(Items(index));
     Tell(Slot(index), false);
     DoDelete(index);
 }
 
 void TBaseRecordList::InsertBlock(std::size_t index, std::vector<std::unique_ptr<TBaseRecord>> records) {
     std::int64_t size = 0;
-    for (const auto& record : records) size += SizeOf(record.get());
+    if (Tracked())
+        for (const auto& record : records) size += SizeOf(record.get());
     const std::size_t count = records.size();
     DoInsertBlock(index, std::move(records));
-    FTotalSize += size;
+    if (Tracked()) FTotalSize += size;
     for (std::size_t i = index; i < index + count; ++i) Tell(Slot(i), true);
 }
 
@@ -47,16 +48,16 @@ void TBaseRecordList::DeleteBlock(std::size_t first, std::size_t count) {
     Assert(first <= Count() && count <= Count() - first, "UXlsBaseRecordLists", "index out of range");
     std::int64_t size = 0;
     for (std::size_t i = first; i < first + count; ++i) {
-        size += SizeOf(Items(i));
+        if (Tracked()) size += SizeOf(Items(i));
         Tell(Slot(i), false);
     }
     DoDeleteBlock(first, count);
-    FTotalSize -= size;
+    if (Tracked()) FTotalSize -= size;
 }
 
 void TBaseRecordList::SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record) {
     auto& slot = Slot(index);
-    FTotalSize += SizeOf(record.get()) - SizeOf(slot.get());
+    if (Tracked()) FTotalSize += SizeOf(record.get()) - SizeOf(slot.get());
     Tell(slot, false);
     Tell(record, true);
     slot = std::move(record);
@@ -66,7 +67,7 @@ void TBaseRecordList::SetItems(std::size_t index, std::unique_ptr<TBaseRecord> r
 void TBaseRecordList::Clear() {
     for (std::size_t i = Count(); i-- > 0;) Tell(Slot(i), false);
     DoClear();
-    FTotalSize = 0;
+    if (Tracked()) FTotalSize = 0;
 }
 
 void TBaseRecordList::CopyFrom(const TBaseRecordList& other) {

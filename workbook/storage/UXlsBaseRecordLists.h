@@ -13,6 +13,7 @@ class TGutsRecord;
 
 class TBaseRecordList : public TBaseList<TBaseRecord> {
 public:
+    TBaseRecordList() = default;
     // A sheet makes one list per row of cells: the lists live in the record
     // pools too.
     static void* operator new(std::size_t size) { return AllocateRecord(size); }
@@ -29,11 +30,14 @@ public:
     void SetItems(std::size_t index, std::unique_ptr<TBaseRecord> record);
     TBaseRecord* GetItems(std::size_t index) const { return Items(index); }
     void Clear();
-    void AdaptSize(std::int64_t delta) { FTotalSize += delta; }
+    void AdaptSize(std::int64_t delta) {
+        if (Tracked()) FTotalSize += delta;
+    }
     void CopyFrom(const TBaseRecordList& other);
     // Runs a change that may resize a record of this list, and follows it.
     template <class Change>
     void Resize(const TBaseRecord& record, Change change) {
+        if (!Tracked()) return change();
         const std::int64_t before = record.TotalSize();
         change();
         AdaptSize(record.TotalSize() - before);
@@ -43,6 +47,11 @@ public:
     virtual void SaveToStream(TOle2File& ole) const;
 
 protected:
+    // A list that sizes its records itself when asked (GetTotalSize) keeps
+    // no running total: no record is asked its size as it comes and goes.
+    struct TUntracked {};
+    explicit TBaseRecordList(TUntracked) : FTotalSize(Untracked) {}
+
     // Told of every record that joins the list (added true) or leaves it,
     // whichever call moved it: lists that index some of their records keep
     // the index in step here.
@@ -53,12 +62,15 @@ private:
         if (record) Notify(*record, added);
     }
     static std::int64_t SizeOf(const TBaseRecord* record) { return record ? record->TotalSize() : 0; }
+    static constexpr std::int64_t Untracked = INT64_MIN;
+    bool Tracked() const { return FTotalSize != Untracked; }
     std::int64_t FTotalSize = 0;
 };
 
 // The records of one row, kept in column order.
 class TBaseRowColRecordList : public TBaseRecordList {
 public:
+    TBaseRowColRecordList() = default;
     // After the records of its column and those before.
     void Add(std::unique_ptr<TBaseRowColRecord> record);
     // Keeps the order: callers insert where Find said.
@@ -74,12 +86,14 @@ public:
     virtual void ArrangeCopyRowsAndCols(int rowOffset, int colOffset);
 
 protected:
+    explicit TBaseRowColRecordList(TUntracked untracked) : TBaseRecordList(untracked) {}
     static bool InRange(const TBaseRowColRecord& record, const TXlsCellRange& range);
 };
 
 // The cells of one row; saving joins runs of cells that share one record.
 class TCellRecordList : public TBaseRowColRecordList {
 public:
+    TCellRecordList() : TBaseRowColRecordList(TUntracked{}) {}
     TCellRecord* GetItems(std::size_t index) const { return static_cast<TCellRecord*>(Items(index)); }
     std::int64_t GetTotalSize() const override;
     void SaveToStream(TOle2File& ole) const override;

@@ -1,9 +1,10 @@
 // The engine's side of the benchmark's side-by-side runs, a program of the
 // engine's libraries alone (a process that starts with Qt loaded costs some
 // 15 MB before it reads a byte):
-//   orvelo_bench_child make SHEETS OUT   the generated workbook into OUT
-//   orvelo_bench_child read FILE         every cell value: a count and a checksum
-//   orvelo_bench_child save FILE OUT     open and save straight into OUT
+//   orvelo_bench_child make SHEETS OUT [ROWS]  the generated workbook (50,000 rows a sheet) into OUT
+//   orvelo_bench_child read FILE [THREADS]     every cell value: a count and a checksum
+//                                              (THREADS 1: the sheets load in turn)
+//   orvelo_bench_child save FILE OUT           open and save straight into OUT
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -37,16 +38,17 @@ void Read(const TWorkbook& book) {
 
 int main(int argc, char** argv) {
     const std::string verb = argc > 2 ? argv[1] : "";
-    if (verb == "make" && argc == 4) {
-        const auto bytes = benchbook::MakeBook(std::stoi(argv[2]), benchbook::Rows);
+    if (verb == "make" && (argc == 4 || argc == 5)) {
+        const auto bytes = benchbook::MakeBook(std::stoi(argv[2]), argc == 5 ? std::stoi(argv[4]) : benchbook::Rows);
         std::ofstream(argv[3], std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return 0;
     }
-    if ((verb != "read" || argc != 3) && (verb != "save" || argc != 4)) {
-        std::fprintf(stderr, "usage: orvelo_bench_child make SHEETS OUT | read FILE | save FILE OUT\n");
+    if ((verb != "read" || (argc != 3 && argc != 4)) && (verb != "save" || argc != 4)) {
+        std::fprintf(stderr, "usage: orvelo_bench_child make SHEETS OUT [ROWS] | read FILE [THREADS] | save FILE OUT\n");
         return 2;
     }
+    if (verb == "read" && argc == 4) TWorkbook::SetLoadThreads(static_cast<unsigned>(std::stoul(argv[3])));
     TKmrFileStream in(argv[2], TKmrFileStream::TMode::Read);
     TOle2File ole(&in);
     ole.SelectStream(u"Workbook");
