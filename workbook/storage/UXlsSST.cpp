@@ -151,14 +151,18 @@ std::unique_ptr<TBaseRecord> TSSTRecord::NewOfSameClass(std::uint16_t id, std::v
 // ---------------------------------------------------------------------------
 // The pool
 
-std::size_t TSST::AppendEntry(const TExcelString& text) {
+std::size_t TSST::OpenEntry(std::size_t need) {
     const std::size_t at = FPool.size();
-    const auto need = static_cast<std::size_t>(EntryHeader + text.TotalSize());
     // Entries are kept by 32-bit offsets, as the labels keep them.
     Assert(at + need <= 0xFFFFFFFF, "UXlsSST", "string table beyond 4 GB");
     // Doubling keeps a growing table from moving the pool per string.
     if (at + need > FPool.capacity()) FPool.reserve(std::max(2 * FPool.capacity(), at + need));
     FPool.resize(at + EntryHeader, 0);
+    return at;
+}
+
+std::size_t TSST::AppendEntry(const TExcelString& text) {
+    const std::size_t at = OpenEntry(static_cast<std::size_t>(EntryHeader + text.TotalSize()));
     text.AppendTo(FPool, true);
     return at;
 }
@@ -178,10 +182,8 @@ bool TSST::AppendPlain(const TBaseRecord*& record, int& pos) {
     const std::uint8_t* chars = from + 3;
     bool narrow = true;
     for (std::size_t i = 1; wide && i < bytes && narrow; i += 2) narrow = chars[i] == 0;
-    const std::size_t at = FPool.size(), need = EntryHeader + 3 + (narrow ? count : bytes);
-    Assert(at + need <= 0xFFFFFFFF, "UXlsSST", "string table beyond 4 GB");
-    if (at + need > FPool.capacity()) FPool.reserve(std::max(2 * FPool.capacity(), at + need));
-    FPool.resize(at + need, 0);
+    const std::size_t need = EntryHeader + 3 + (narrow ? count : bytes), at = OpenEntry(need);
+    FPool.resize(at + need);
     std::uint8_t* to = FPool.data() + at + EntryHeader;
     to[0] = from[0];
     to[1] = from[1];

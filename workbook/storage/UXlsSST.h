@@ -121,6 +121,9 @@ public:
 
 private:
     TDeferredRefs* Deferred();
+    // A zeroed entry header at the pool's end, with room for need bytes in
+    // all; its offset.
+    std::size_t OpenEntry(std::size_t need);
     std::size_t AppendEntry(const TExcelString& text);
     bool AppendPlain(const TBaseRecord*& record, int& pos);
     bool Less(std::size_t a, std::size_t b) const;

@@ -158,8 +158,6 @@ bool TWorkbook::LoadSheetsSideBySide(TOle2File& ole, TRecordHeader& header) {
     struct TSection {
         std::int64_t Start = 0, End = 0;
         int Sheet = 0;
-        // Declared before the sheet, so that a sheet given up goes first,
-        // while the changes it waits on are there.
         TDrawingGroupChanges Drawings;
         std::unique_ptr<TSheet> Loaded;
     };
